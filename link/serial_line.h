@@ -1,0 +1,78 @@
+#pragma once
+// The serial line as every protocol of both programs sees it: a port opened
+// exclusively by name, its line settings and time-outs, blocking reads and
+// writes that report how many bytes they moved, and purges. Two
+// implementations: QtSerialLine on a real port (or a pty) and
+// sim::VirtualLine, which runs against a simulated device in virtual time.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace serial {
+
+enum class StopBits { One, Two };
+
+struct LineSettings {
+    int baud = 2400;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
+    bool parityCheck = false;  // parity none
+    bool dtr = false;
+};
+
+// Time-outs in milliseconds. A read of n bytes returns when n bytes have
+// arrived, when more than readInterval passes between two received bytes, or
+// after readTotal(n) in all, with whatever arrived by then (possibly nothing).
+struct Timeouts {
+    int readInterval = 100;
+    int readTotalMultiplier = 100;
+    int readTotalConstant = 100;
+    int writeTotalMultiplier = 100;
+    int writeTotalConstant = 500;
+
+    int readTotal(std::size_t n) const {
+        return readTotalMultiplier * static_cast<int>(n) + readTotalConstant;
+    }
+};
+
+class Line {
+public:
+    virtual ~Line() = default;
+
+    // Opens the named port for exclusive use; false when it does not exist,
+    // is held by someone else or cannot be opened.
+    virtual bool open(const std::string& name) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    virtual void setLine(const LineSettings& settings) = 0;
+    virtual void setTimeouts(const Timeouts& timeouts) = 0;
+
+    // Blocking read of up to n bytes under the time-out rule; returns the count.
+    virtual std::size_t read(std::uint8_t* buf, std::size_t n) = 0;
+    // Blocking write; returns the count written.
+    virtual std::size_t write(const std::uint8_t* data, std::size_t n) = 0;
+
+    virtual void purgeInput() = 0;   // discard bytes received and not yet read
+    virtual void purgeOutput() = 0;  // discard bytes not yet sent
+};
+
+// Time as the protocols see it, so tests can run every pause and time-out in
+// virtual time.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::int64_t nowMs() = 0;
+    virtual void sleepMs(int ms) = 0;
+};
+
+// The wall clock (steady, monotonic).
+Clock& systemClock();
+
+// Milliseconds one character takes on the line: start bit, data bits, stop bits.
+inline double byteTimeMs(const LineSettings& s) {
+    int bits = 1 + s.dataBits + (s.stopBits == StopBits::Two ? 2 : 1);
+    return 1000.0 * bits / s.baud;
+}
+
+}  // namespace serial

@@ -1,0 +1,94 @@
+#include "virtual_line.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+VirtualLine::VirtualLine(serial::Clock& clock, Device& device) : clock_(clock), device_(device) {}
+
+bool VirtualLine::open(const std::string& name) {
+    if (open_ || busy_) return false;
+    if (!portName_.empty() && name != portName_) return false;
+    open_ = true;
+    ++openCount_;
+    rx_.clear();
+    device_.opened(*this);
+    return true;
+}
+
+void VirtualLine::close() {
+    if (!open_) return;
+    open_ = false;
+    rx_.clear();
+    device_.closed();
+}
+
+void VirtualLine::setLine(const serial::LineSettings& settings) {
+    settings_ = settings;
+    device_.lineChanged(settings);
+}
+
+void VirtualLine::waitUntil(double t) {
+    auto target = static_cast<std::int64_t>(std::ceil(t));
+    auto now = clock_.nowMs();
+    if (target > now) clock_.sleepMs(static_cast<int>(target - now));
+}
+
+std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
+    if (!open_ || n == 0) return 0;
+    const double start = static_cast<double>(clock_.nowMs());
+    const double deadline = start + timeouts_.readTotal(n);
+    std::size_t got = 0;
+    double last = start;
+    while (got < n) {
+        if (rx_.empty() || rx_.front().atMs > deadline) {
+            double end = deadline;
+            if (got > 0) end = std::min(deadline, last + timeouts_.readInterval);
+            waitUntil(end);
+            break;
+        }
+        double t = std::max(rx_.front().atMs, static_cast<double>(clock_.nowMs()));
+        if (got > 0 && t - last > timeouts_.readInterval) {
+            waitUntil(last + timeouts_.readInterval);
+            break;
+        }
+        waitUntil(t);
+        buf[got++] = rx_.front().byte;
+        rx_.pop_front();
+        last = t;
+    }
+    return got;
+}
+
+std::size_t VirtualLine::write(const std::uint8_t* data, std::size_t n) {
+    if (!open_) return 0;
+    if (paced_) waitUntil(clock_.nowMs() + n * byteTimeMs());
+    writes_.push_back({clock_.nowMs(), std::vector<std::uint8_t>(data, data + n)});
+    device_.received(data, n, *this);
+    return n;
+}
+
+void VirtualLine::purgeInput() {
+    const double now = static_cast<double>(clock_.nowMs());
+    while (!rx_.empty() && rx_.front().atMs <= now) rx_.pop_front();
+}
+
+void VirtualLine::send(const std::vector<std::uint8_t>& bytes, int delayMs) {
+    if (!open_) return;
+    const double step = byteTimeMs();
+    double t = static_cast<double>(clock_.nowMs()) + delayMs + step;
+    if (!rx_.empty()) t = std::max(t, rx_.back().atMs + step);
+    for (auto b : bytes) {
+        rx_.push_back({t, b});
+        t += step;
+    }
+}
+
+std::vector<std::uint8_t> VirtualLine::written() const {
+    std::vector<std::uint8_t> all;
+    for (const auto& w : writes_) all.insert(all.end(), w.bytes.begin(), w.bytes.end());
+    return all;
+}
+
+}  // namespace sim

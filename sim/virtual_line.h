@@ -1,0 +1,103 @@
+#pragma once
+// A serial line whose far end is a simulated device. With sim::VirtualClock
+// every wait, time-out and pause runs in virtual time, so protocol tests take
+// microseconds; with serial::systemClock() the same device runs in real time
+// (the programs' built-in simulator port).
+#include "serial_line.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class VirtualClock : public serial::Clock {
+public:
+    std::int64_t nowMs() override { return now_; }
+    void sleepMs(int ms) override {
+        if (ms > 0) now_ += ms;
+    }
+
+private:
+    std::int64_t now_ = 0;
+};
+
+class VirtualLine;
+
+// The device at the far end of a virtual line.
+class Device {
+public:
+    virtual ~Device() = default;
+    // Bytes the program has written; they reach the device at line.nowMs().
+    // The device answers through line.send().
+    virtual void received(const std::uint8_t* data, std::size_t n, VirtualLine& line) = 0;
+    // The program changed the line settings (baud rate, stop bits...).
+    virtual void lineChanged(const serial::LineSettings&) {}
+    virtual void opened(VirtualLine&) {}
+    virtual void closed() {}
+};
+
+class VirtualLine : public serial::Line {
+public:
+    struct Write {
+        std::int64_t atMs;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    VirtualLine(serial::Clock& clock, Device& device);
+
+    // The name open() accepts; empty accepts any name.
+    void setPortName(std::string name) { portName_ = std::move(name); }
+    // When paced, bytes take their line time in both directions.
+    void setPaced(bool paced) { paced_ = paced; }
+    // Another program holds the port: open() fails.
+    void setBusy(bool busy) { busy_ = busy; }
+
+    bool open(const std::string& name) override;
+    bool isOpen() const override { return open_; }
+    void close() override;
+    void setLine(const serial::LineSettings& settings) override;
+    void setTimeouts(const serial::Timeouts& timeouts) override { timeouts_ = timeouts; }
+    std::size_t read(std::uint8_t* buf, std::size_t n) override;
+    std::size_t write(const std::uint8_t* data, std::size_t n) override;
+    void purgeInput() override;
+    void purgeOutput() override {}
+
+    // --- the device's side ---
+    std::int64_t nowMs() { return clock_.nowMs(); }
+    // Queues bytes towards the program; the first arrives delayMs from now
+    // (or after bytes already queued), the rest follow at the line's pace.
+    void send(const std::vector<std::uint8_t>& bytes, int delayMs = 0);
+    // Drops everything queued towards the program that has not arrived yet.
+    void dropPending() { rx_.clear(); }
+    const serial::LineSettings& settings() const { return settings_; }
+    double byteTimeMs() const { return paced_ ? serial::byteTimeMs(settings_) : 0.0; }
+
+    // --- for tests ---
+    const std::vector<Write>& writes() const { return writes_; }
+    std::vector<std::uint8_t> written() const;  // all writes joined
+    void clearWrites() { writes_.clear(); }
+    int openCount() const { return openCount_; }
+
+private:
+    struct Pending {
+        double atMs;
+        std::uint8_t byte;
+    };
+    void waitUntil(double t);
+
+    serial::Clock& clock_;
+    Device& device_;
+    std::string portName_;
+    bool paced_ = false;
+    bool busy_ = false;
+    bool open_ = false;
+    int openCount_ = 0;
+    serial::LineSettings settings_;
+    serial::Timeouts timeouts_;
+    std::deque<Pending> rx_;
+    std::vector<Write> writes_;
+};
+
+}  // namespace sim
