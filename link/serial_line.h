@@ -55,6 +55,13 @@ public:
 
     virtual void purgeInput() = 0;   // discard bytes received and not yet read
     virtual void purgeOutput() = 0;  // discard bytes not yet sent
+
+    // Thread-safe: makes a blocking read or write in progress, and every later
+    // one until resetInterrupt(), return at once (a read with what it has, a
+    // write with 0). Lets a Stop or Cancel end a worker without waiting out a
+    // time-out.
+    virtual void interrupt() = 0;
+    virtual void resetInterrupt() = 0;
 };
 
 // Time as the protocols see it, so tests can run every pause and time-out in

@@ -36,7 +36,7 @@ void VirtualLine::waitUntil(double t) {
 }
 
 std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
-    if (!open_ || n == 0) return 0;
+    if (!open_ || n == 0 || interrupted_) return 0;
     const double start = static_cast<double>(clock_.nowMs());
     const double deadline = start + timeouts_.readTotal(n);
     std::size_t got = 0;
@@ -62,7 +62,7 @@ std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
 }
 
 std::size_t VirtualLine::write(const std::uint8_t* data, std::size_t n) {
-    if (!open_) return 0;
+    if (!open_ || interrupted_) return 0;
     if (paced_) waitUntil(clock_.nowMs() + n * byteTimeMs());
     writes_.push_back({clock_.nowMs(), std::vector<std::uint8_t>(data, data + n)});
     device_.received(data, n, *this);

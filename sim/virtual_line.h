@@ -5,6 +5,7 @@
 // (the programs' built-in simulator port).
 #include "serial_line.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -63,6 +64,8 @@ public:
     std::size_t write(const std::uint8_t* data, std::size_t n) override;
     void purgeInput() override;
     void purgeOutput() override {}
+    void interrupt() override { interrupted_ = true; }
+    void resetInterrupt() override { interrupted_ = false; }
 
     // --- the device's side ---
     std::int64_t nowMs() { return clock_.nowMs(); }
@@ -93,6 +96,7 @@ private:
     bool paced_ = false;
     bool busy_ = false;
     bool open_ = false;
+    std::atomic<bool> interrupted_{false};
     int openCount_ = 0;
     serial::LineSettings settings_;
     serial::Timeouts timeouts_;
