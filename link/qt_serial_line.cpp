@@ -1,0 +1,139 @@
+#include "qt_serial_line.h"
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+namespace serial {
+namespace {
+
+QSerialPort::StopBits toQt(StopBits s) {
+    return s == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+}
+
+QSerialPort::DataBits toQtBits(int bits) {
+    switch (bits) {
+    case 5: return QSerialPort::Data5;
+    case 6: return QSerialPort::Data6;
+    case 7: return QSerialPort::Data7;
+    default: return QSerialPort::Data8;
+    }
+}
+
+// A peer that hung up (pty closed) or a removed device: waits fail at once.
+bool hardError(QSerialPort& port) {
+    auto e = port.error();
+    return e != QSerialPort::NoError && e != QSerialPort::TimeoutError;
+}
+
+}  // namespace
+
+QtSerialLine::QtSerialLine() = default;
+
+QtSerialLine::~QtSerialLine() { close(); }
+
+bool QtSerialLine::open(const std::string& name) {
+    if (isOpen()) return false;
+    port_ = std::make_unique<QSerialPort>();
+    port_->setPortName(QString::fromStdString(name));
+    // QSerialPort opens exclusively: a lock file plus TIOCEXCL on Unix, no
+    // sharing on Windows.
+    if (name.empty() || !port_->open(QIODevice::ReadWrite)) {
+        port_.reset();
+        return false;
+    }
+    port_->setReadBufferSize(0);
+    port_->setFlowControl(QSerialPort::NoFlowControl);
+    setLine(LineSettings{});
+    return true;
+}
+
+bool QtSerialLine::isOpen() const { return port_ && port_->isOpen(); }
+
+void QtSerialLine::close() {
+    if (!port_) return;
+    port_->close();
+    port_.reset();
+}
+
+void QtSerialLine::setLine(const LineSettings& s) {
+    if (!isOpen()) return;
+    // Only the open is checked; a setting a pty cannot take (DTR) is ignored.
+    port_->setBaudRate(s.baud);
+    port_->setDataBits(toQtBits(s.dataBits));
+    port_->setParity(QSerialPort::NoParity);
+    port_->setStopBits(toQt(s.stopBits));
+    port_->setDataTerminalReady(s.dtr);
+    port_->clearError();
+}
+
+std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
+    if (!isOpen() || n == 0 || interrupted_) return 0;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 deadline = timeouts_.readTotal(n);
+    qint64 lastByte = -1;
+    std::size_t got = 0;
+    while (got < n) {
+        if (port_->bytesAvailable() > 0) {
+            qint64 r = port_->read(reinterpret_cast<char*>(buf + got), static_cast<qint64>(n - got));
+            if (r > 0) {
+                got += static_cast<std::size_t>(r);
+                lastByte = clock.elapsed();
+                continue;
+            }
+        }
+        if (interrupted_) break;
+        qint64 now = clock.elapsed();
+        qint64 end = deadline;
+        if (lastByte >= 0) end = std::min(end, lastByte + timeouts_.readInterval);
+        if (now >= end) break;
+        int wait = static_cast<int>(std::min<qint64>(end - now, kSliceMs));
+        if (hardError(*port_)) {
+            // Nothing more will come; wait out the time-out like a silent line.
+            QThread::msleep(static_cast<unsigned long>(wait));
+        } else if (!port_->waitForReadyRead(wait)) {
+            if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
+        }
+    }
+    return got;
+}
+
+std::size_t QtSerialLine::write(const std::uint8_t* data, std::size_t n) {
+    if (!isOpen() || interrupted_) return 0;
+    if (n == 0) return 0;
+    qint64 queued = port_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(n));
+    if (queued <= 0) return 0;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 deadline =
+        static_cast<qint64>(timeouts_.writeTotalMultiplier) * static_cast<qint64>(n) + timeouts_.writeTotalConstant;
+    while (port_->bytesToWrite() > 0 && !interrupted_ && !hardError(*port_)) {
+        qint64 left = deadline - clock.elapsed();
+        if (left <= 0) break;
+        if (!port_->waitForBytesWritten(static_cast<int>(std::min<qint64>(left, kSliceMs)))) {
+            if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
+        }
+    }
+    qint64 pending = port_->bytesToWrite();
+    if (pending > 0) {
+        // What did not go out in time is dropped, as a timed-out write would.
+        port_->clear(QSerialPort::Output);
+    }
+    return static_cast<std::size_t>(std::max<qint64>(0, queued - pending));
+}
+
+void QtSerialLine::purgeInput() {
+    if (!isOpen()) return;
+    port_->clear(QSerialPort::Input);
+    port_->readAll();
+}
+
+void QtSerialLine::purgeOutput() {
+    if (isOpen()) port_->clear(QSerialPort::Output);
+}
+
+}  // namespace serial
