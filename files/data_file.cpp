@@ -1,0 +1,43 @@
+#include "data_file.h"
+
+#include "cp1250.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+namespace kelvane {
+
+std::vector<std::uint8_t> WriteDataFile(const Image& image, const std::string& descriptionUtf8) {
+    std::vector<std::uint8_t> bytes(image.begin(), image.end());
+    const std::string text = Utf8ToCp1250(descriptionUtf8);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() < kImageSize) return std::nullopt;
+    DataFile file;
+    std::copy_n(bytes.begin(), kImageSize, file.image.begin());
+    file.description = Cp1250ToUtf8(std::string(bytes.begin() + kImageSize, bytes.end()));
+    return file;
+}
+
+bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    const auto bytes = WriteDataFile(image, descriptionUtf8);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+std::optional<DataFile> LoadDataFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return ReadDataFile(bytes);
+}
+
+}  // namespace kelvane

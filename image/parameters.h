@@ -1,0 +1,65 @@
+#pragma once
+// The controller's settings, one row per control: where each lives in the
+// image, how it is encoded, its range, default and items. The window builds
+// its settings controls from this table and both conversions walk it.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+enum class ControlKind {
+    UpDown,      // spin edit; 16-bit little-endian (width 2) or one byte
+    CheckBox,    // byte 1 / 0; shown checked for any non-zero byte
+    ComboBox,    // byte = item index; no selection <-> 0xFF
+    RadioGroup,  // byte = item index; none -> 0xFF; beyond the last shows the last
+    TrackBar,    // byte = position, held within the range
+    MaskEdit,    // p101: eight digit bytes shown as one text
+    BitCheck,    // one bit of a byte shared by several check boxes (p714)
+};
+
+// Item lists of combo boxes and radio groups.
+enum class Items {
+    None,
+    CodeSwitch,    // p104, p107, p108: off / door strike / relay / all
+    Numbers256,    // "0".."255", refilled on every display
+    BusLineType,   // p904, p905: normal / strong / RS485
+    HandsetTypes,  // p010, p011
+    FunctionKey,   // p708
+    LineVoltage,   // p110: "12 Volt", "7 Volt"
+    StrikeFreq,    // p706: "prąd stały", "1".."20"
+    CallbackBus,   // p715 bus: secondary / main
+    OpenSignal,    // p114
+};
+
+// Design texts of a list (UTF-8); the language table replaces the translated
+// ones when a language is applied.
+std::vector<std::string> itemTexts(Items items);
+
+struct Parameter {
+    const char* number;   // controller's parameter number, "p001"
+    const char* control;  // control (and Qt object) name, "p001_UpDown"
+    ControlKind kind;
+    std::size_t offset;   // image offset
+    int width;            // bytes: 2 for the 16-bit values, else 1 (8 for p101)
+    int min, max;         // up-down and track-bar range
+    int def;              // default in the initial image
+    Items items;
+    int bit;              // BitCheck: the bit number
+    const char* hint;     // tooltip
+    int page;             // tab page index (1..4) where the control sits
+    const char* group;    // group box (or the radio group itself)
+    const char* label;    // separate label above the control, or nullptr
+    const char* edit;     // edit paired with an up-down, or nullptr
+};
+
+const std::vector<Parameter>& parameterTable();
+const Parameter* findParameter(const std::string& control);
+
+// Reserved bytes of the parameter block: carried over unchanged.
+constexpr int kReservedParamBytes[] = {17, 30, 39, 50, 51};
+
+// The factory password of the initial image, one digit per byte.
+constexpr char kFactoryPassword[] = "12345678";
+
+}  // namespace kelvane
