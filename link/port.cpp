@@ -1,0 +1,44 @@
+#include "port.h"
+
+namespace kelvane::link {
+
+std::string PortName(const std::string& chosen, bool win32DeviceNamespace) {
+    return win32DeviceNamespace ? std::string("\\\\.\\") + chosen : chosen;
+}
+
+std::string PortName(const std::string& chosen) {
+#ifdef _WIN32
+    return PortName(chosen, true);
+#else
+    return PortName(chosen, false);
+#endif
+}
+
+serial::LineSettings controllerLineSettings() {
+    serial::LineSettings s;
+    s.baud = 2400;
+    s.dataBits = 8;
+    s.stopBits = serial::StopBits::One;
+    s.parityCheck = false;
+    s.dtr = false;
+    return s;
+}
+
+serial::Timeouts controllerTimeouts() {
+    serial::Timeouts t;
+    t.readInterval = 100;
+    t.readTotalMultiplier = 100;
+    t.readTotalConstant = 100;
+    t.writeTotalMultiplier = 100;
+    t.writeTotalConstant = 500;
+    return t;
+}
+
+bool OpenPort(serial::Line& line, const std::string& name) {
+    if (!line.open(name)) return false;
+    line.setLine(controllerLineSettings());
+    line.setTimeouts(controllerTimeouts());
+    return true;
+}
+
+}  // namespace kelvane::link

@@ -1,0 +1,75 @@
+#pragma once
+// Download and upload of the controller's 16,384-byte image, as worker
+// routines over a serial line and a clock. The caller opens the port before
+// and closes it after; these routines only talk.
+#include "serial_line.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace kelvane::link {
+
+constexpr std::size_t kImageBytes = 16384;
+constexpr std::size_t kBlockBytes = 32;
+constexpr int kBlocks = 512;
+constexpr std::size_t kFrameBytes = 34;        // index (2 bytes, LSB first) + one block
+constexpr std::uint16_t kEndFrameIndex = 0xFFFF;
+
+// Upload: longest wait for one acknowledgement before the controller is
+// taken for gone.
+constexpr int kAckTimeoutMs = 5000;
+// Download: longest time without a complete frame before it is given up
+// like a cancel.
+constexpr int kFrameTimeoutMs = 10000;
+
+using Bytes16k = std::array<std::uint8_t, kImageBytes>;
+using Frame = std::array<std::uint8_t, kFrameBytes>;
+
+Frame makeFrame(std::uint16_t index, const std::uint8_t* block32);
+Frame endFrame();  // index FFFF and 32 zero bytes
+
+// What a transfer needs besides the images. cancel may be null; progress is
+// called with each new progress position (1..512) and may be empty.
+struct TransferContext {
+    serial::Line& line;
+    serial::Clock& clock;
+    const std::atomic<bool>* cancel = nullptr;
+    std::function<void(int)> progress;
+};
+
+enum class DownloadResult {
+    Completed,  // block 511 arrived; image holds what came
+    Cancelled,  // the cancel flag was set
+    TimedOut,   // no complete frame for kFrameTimeoutMs; shown like a cancel
+};
+
+struct DownloadOutcome {
+    DownloadResult result = DownloadResult::Cancelled;
+    Bytes16k image{};  // blocks no frame came for stay 0xFF; meaningful only when Completed
+};
+
+// Sends "DebMem6" and stores 34-byte frames until the frame of block 511.
+// Frames may come in any order, later ones overwrite earlier ones; a short
+// read is discarded whole; a frame with an index above 511 is ignored.
+DownloadOutcome DownloadThread(TransferContext& ctx);
+
+enum class UploadResult {
+    Completed,  // the end frame was acknowledged
+    Cancelled,  // the cancel flag was set; stopped before the next frame
+    NoAnswer,   // an acknowledgement did not come within kAckTimeoutMs
+};
+
+struct UploadOutcome {
+    UploadResult result = UploadResult::Cancelled;
+    int framesSent = 0;  // data frames, without the end frame
+};
+
+// Sends "DebMem7", then a frame for every block in which `working` differs
+// from `device`, each acknowledged by one byte, then the end frame. The
+// caller passes a copy of the working image taken as the upload starts and,
+// when it Completed, copies that same copy over the device image.
+UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const Bytes16k& device);
+
+}  // namespace kelvane::link
