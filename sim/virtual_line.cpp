@@ -13,6 +13,7 @@ bool VirtualLine::open(const std::string& name) {
     open_ = true;
     ++openCount_;
     rx_.clear();
+    hangUpAt_ = 1e300;
     device_.opened(*this);
     return true;
 }
@@ -29,10 +30,16 @@ void VirtualLine::setLine(const serial::LineSettings& settings) {
     device_.lineChanged(settings);
 }
 
-void VirtualLine::waitUntil(double t) {
-    auto target = static_cast<std::int64_t>(std::ceil(t));
-    auto now = clock_.nowMs();
-    if (target > now) clock_.sleepMs(static_cast<int>(target - now));
+bool VirtualLine::waitUntil(double t) {
+    // Slices keep an interrupt prompt when the clock is the wall clock.
+    constexpr std::int64_t kSliceMs = 10;
+    const auto target = static_cast<std::int64_t>(std::ceil(t));
+    for (;;) {
+        if (interrupted_) return false;
+        const auto now = clock_.nowMs();
+        if (target <= now) return true;
+        clock_.sleepMs(static_cast<int>(std::min(target - now, kSliceMs)));
+    }
 }
 
 std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
@@ -42,6 +49,7 @@ std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
     std::size_t got = 0;
     double last = start;
     while (got < n) {
+        if (!rx_.empty() && rx_.front().atMs > hangUpAt_) rx_.clear();
         if (rx_.empty() || rx_.front().atMs > deadline) {
             double end = deadline;
             if (got > 0) end = std::min(deadline, last + timeouts_.readInterval);
@@ -53,7 +61,7 @@ std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
             waitUntil(last + timeouts_.readInterval);
             break;
         }
-        waitUntil(t);
+        if (!waitUntil(t)) break;
         buf[got++] = rx_.front().byte;
         rx_.pop_front();
         last = t;
@@ -63,7 +71,8 @@ std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
 
 std::size_t VirtualLine::write(const std::uint8_t* data, std::size_t n) {
     if (!open_ || interrupted_) return 0;
-    if (paced_) waitUntil(clock_.nowMs() + n * byteTimeMs());
+    if (paced_ && !waitUntil(clock_.nowMs() + n * byteTimeMs())) return 0;
+    if (hungUp()) return 0;
     writes_.push_back({clock_.nowMs(), std::vector<std::uint8_t>(data, data + n)});
     device_.received(data, n, *this);
     return n;
@@ -74,8 +83,17 @@ void VirtualLine::purgeInput() {
     while (!rx_.empty() && rx_.front().atMs <= now) rx_.pop_front();
 }
 
+double VirtualLine::pendingUntilMs() {
+    const double now = static_cast<double>(clock_.nowMs());
+    return rx_.empty() ? now : std::max(now, rx_.back().atMs);
+}
+
+void VirtualLine::hangUp(double atMs) {
+    hangUpAt_ = std::max(atMs, static_cast<double>(clock_.nowMs()));
+}
+
 void VirtualLine::send(const std::vector<std::uint8_t>& bytes, int delayMs) {
-    if (!open_) return;
+    if (!open_ || hungUp()) return;
     const double step = byteTimeMs();
     double t = static_cast<double>(clock_.nowMs()) + delayMs + step;
     if (!rx_.empty()) t = std::max(t, rx_.back().atMs + step);

@@ -74,6 +74,13 @@ public:
     void send(const std::vector<std::uint8_t>& bytes, int delayMs = 0);
     // Drops everything queued towards the program that has not arrived yet.
     void dropPending() { rx_.clear(); }
+    // When the last byte queued towards the program arrives (now if none).
+    double pendingUntilMs();
+    // The far end closes the line at atMs (now when earlier): bytes queued to
+    // arrive later are lost, and from then on reads get nothing and writes
+    // return 0 and reach no device, until the program closes and reopens.
+    void hangUp(double atMs = 0);
+    bool hungUp() { return clock_.nowMs() >= hangUpAt_; }
     const serial::LineSettings& settings() const { return settings_; }
     double byteTimeMs() const { return paced_ ? serial::byteTimeMs(settings_) : 0.0; }
 
@@ -88,7 +95,8 @@ private:
         double atMs;
         std::uint8_t byte;
     };
-    void waitUntil(double t);
+    // Sleeps until t, in short slices; false when interrupted on the way.
+    bool waitUntil(double t);
 
     serial::Clock& clock_;
     Device& device_;
@@ -97,6 +105,7 @@ private:
     bool busy_ = false;
     bool open_ = false;
     std::atomic<bool> interrupted_{false};
+    double hangUpAt_ = 1e300;
     int openCount_ = 0;
     serial::LineSettings settings_;
     serial::Timeouts timeouts_;
