@@ -1,0 +1,70 @@
+#include "cp1250.h"
+#include "data_file.h"
+#include "sample_building.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+using namespace kelvane;
+
+TEST(DataFile, ImageThenDescriptionInWindows1250) {
+    const Image img = SampleBuildingImage();
+    const std::string text = "Blok ul. Łódzka 5\r\nklatka B: ł";
+    const auto bytes = WriteDataFile(img, text);
+    ASSERT_EQ(bytes.size(), kImageSize + 30);
+    EXPECT_TRUE(std::equal(img.begin(), img.end(), bytes.begin()));
+    EXPECT_EQ(bytes[kImageSize + 9], 0xA3);  // Ł
+    EXPECT_EQ(bytes.back(), 0xB3);           // ł
+    const auto back = ReadDataFile(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->image, img);
+    EXPECT_EQ(back->description, text);
+}
+
+TEST(DataFile, AnImageAloneHasAnEmptyDescriptionAndAShortFileIsRefused) {
+    std::vector<std::uint8_t> bytes(kImageSize, 0x11);
+    auto file = ReadDataFile(bytes);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->description.empty());
+    bytes.pop_back();
+    EXPECT_FALSE(ReadDataFile(bytes));
+    EXPECT_FALSE(ReadDataFile({}));
+}
+
+TEST(DataFile, SavingAndLoadingFiles) {
+    const std::string path = testing::TempDir() + "/round.kvd";
+    EXPECT_TRUE(SaveDataFile(path, initialImage(), "Opis"));
+    auto file = LoadDataFile(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->image, initialImage());
+    EXPECT_EQ(file->description, "Opis");
+    EXPECT_TRUE(SaveDataFile(path, SampleBuildingImage(), ""));  // replaces the old file
+    EXPECT_EQ(LoadDataFile(path)->description, "");
+    std::remove(path.c_str());
+    EXPECT_FALSE(LoadDataFile(path));
+    EXPECT_FALSE(SaveDataFile(testing::TempDir() + "/no/such/dir/x.kvd", initialImage(), ""));
+    std::ofstream(path, std::ios::binary) << "short";
+    EXPECT_FALSE(LoadDataFile(path));
+    std::remove(path.c_str());
+}
+
+TEST(Cp1250, EveryByteSurvivesARoundTrip) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    EXPECT_EQ(Utf8ToCp1250(Cp1250ToUtf8(all)), all);
+    EXPECT_EQ(Cp1250ToUtf8("\xB3"), "ł");
+    EXPECT_EQ(Cp1250ToUtf8("\x80"), "€");
+    EXPECT_EQ(Utf8ToCp1250("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"),
+              "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF");
+}
+
+TEST(Cp1250, UnmappableOrBrokenTextKeepsTheRest) {
+    EXPECT_EQ(Utf8ToCp1250("a€b"), "a\x80" "b");
+    EXPECT_EQ(Utf8ToCp1250("a漢b"), "a?b");           // no Windows-1250 byte
+    EXPECT_EQ(Utf8ToCp1250("a\xC5"), "a?");           // cut off sequence
+    EXPECT_EQ(Utf8ToCp1250("a\xC5z"), "a?z");         // bad continuation
+    EXPECT_EQ(Utf8ToCp1250("a\xF0\x9F\x98\x80z"), "a?z");  // outside the BMP
+    EXPECT_EQ(Utf8ToCp1250("\r\n"), "\r\n");
+}
