@@ -1,0 +1,15 @@
+#include "kelvane_icon.h"
+
+#include <QString>
+
+#include "resource_paths.h"
+
+namespace resources {
+
+QIcon KelvaneMiniIcon() {
+  QIcon icon;
+  for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kKelvaneIconPattern).arg(size), QSize(size, size));
+  return icon;
+}
+
+}  // namespace resources

@@ -1,0 +1,15 @@
+#include "orva_icon.h"
+
+#include <QString>
+
+#include "resource_paths.h"
+
+namespace resources {
+
+QIcon OrvaUpgradeIcon() {
+  QIcon icon;
+  for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kOrvaIconPattern).arg(size), QSize(size, size));
+  return icon;
+}
+
+}  // namespace resources

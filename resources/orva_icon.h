@@ -1,0 +1,10 @@
+#pragma once
+// Orva_Upgrade's window icon in all its sizes (target orva_resources), for
+// QApplication::setWindowIcon and QWidget::setWindowIcon.
+#include <QIcon>
+
+namespace resources {
+
+QIcon OrvaUpgradeIcon();
+
+}  // namespace resources
