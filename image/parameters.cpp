@@ -73,7 +73,8 @@ const std::vector<Parameter> kTable = {
 // clang-format on
 }  // namespace
 
-std::vector<std::string> itemTexts(Items items) {
+namespace {
+std::vector<std::string> makeItemTexts(Items items) {
     switch (items) {
     case I::None: return {};
     case I::CodeSwitch: return {"Wyłączone", "Dla zaczepu", "Dla przekaźnika", "Wszystkie"};
@@ -97,6 +98,17 @@ std::vector<std::string> itemTexts(Items items) {
     case I::OpenSignal: return {"Ruchoma FALKA", "Naspis OPEN"};
     }
     return {};
+}
+
+}  // namespace
+
+const std::vector<std::string>& itemTexts(Items items) {
+    static const std::vector<std::vector<std::string>> lists = [] {
+        std::vector<std::vector<std::string>> all;
+        for (int i = 0; i <= static_cast<int>(Items::OpenSignal); ++i) all.push_back(makeItemTexts(static_cast<Items>(i)));
+        return all;
+    }();
+    return lists[static_cast<std::size_t>(items)];
 }
 
 const std::vector<Parameter>& parameterTable() { return kTable; }

@@ -34,7 +34,7 @@ enum class Items {
 
 // Design texts of a list (UTF-8); the language table replaces the translated
 // ones when a language is applied.
-std::vector<std::string> itemTexts(Items items);
+const std::vector<std::string>& itemTexts(Items items);
 
 struct Parameter {
     const char* number;   // controller's parameter number, "p001"

@@ -1,0 +1,70 @@
+// Show and build on a full image: 512 keys, 510 residents, 64 general codes,
+// 96 digitizers.
+#include "codecs.h"
+#include "window_data.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace kelvane;
+
+namespace {
+
+Image fullImage() {
+    Image img = initialImage();
+    for (int i = 0; i < 512; ++i) {
+        std::uint8_t* rec = &img[mem::kKeys + 8 * i];
+        rec[0] = static_cast<std::uint8_t>((i + 1) >> 8);
+        rec[1] = static_cast<std::uint8_t>(i + 1);
+        rec[2] = static_cast<std::uint8_t>(i);  // unique serials
+        rec[3] = static_cast<std::uint8_t>(i >> 8);
+        for (int b = 4; b < 8; ++b) rec[b] = static_cast<std::uint8_t>(i * 7 + b * 13);
+    }
+    for (int line = 1; line <= 2; ++line)
+        for (int local = 1; local <= 255; ++local) {
+            const int n = (line - 1) * 255 + local;
+            for (auto c : {ResidentCode::Logical, ResidentCode::Open, ResidentCode::Main}) {
+                const auto bcd = EncodeBcdCode(n + static_cast<int>(c) * 1000);
+                img[residentOffset(c, line, local)] = bcd[0];
+                img[residentOffset(c, line, local) + 1] = bcd[1];
+            }
+        }
+    for (int i = 0; i < 64; ++i) {
+        const auto bcd = EncodeBcdCode(5000 + i);
+        img[mem::kGeneralCodes + 2 * i] = bcd[0];
+        img[mem::kGeneralCodes + 2 * i + 1] = bcd[1];
+        img[mem::kGeneralAttrs + 2 * i] = static_cast<std::uint8_t>(1 + i);
+        img[mem::kGeneralAttrs + 2 * i + 1] = 0;
+    }
+    for (int i = 0; i < 96; ++i) {
+        img[mem::kDigitNumbers + i] = static_cast<std::uint8_t>(4 * (1 + i % 63));
+        img[mem::kDigitAssigns + 2 * i] = static_cast<std::uint8_t>(2 * (i % 128));
+        img[mem::kDigitAssigns + 2 * i + 1] = static_cast<std::uint8_t>(i);
+    }
+    return img;
+}
+
+struct NoReports : RowReporter {
+    bool invalidEntry(GridId, int, const Grid&) override { return true; }
+    void repeatedEntry(GridId, int, const Grid&) override {}
+    void tableFull(GridId, int, const Grid&) override {}
+};
+
+void BM_ShowFullImage(benchmark::State& state) {
+    const Image img = fullImage();
+    for (auto _ : state) benchmark::DoNotOptimize(ShowImage(img));
+}
+BENCHMARK(BM_ShowFullImage)->Unit(benchmark::kMicrosecond);
+
+void BM_BuildFullImage(benchmark::State& state) {
+    const Image img = fullImage();
+    const WindowData window = ShowImage(img);
+    NoReports reporter;
+    for (auto _ : state) {
+        auto built = BuildImage(window, img, reporter);
+        if (!built) state.SkipWithError("the full image did not rebuild");
+        benchmark::DoNotOptimize(built);
+    }
+}
+BENCHMARK(BM_BuildFullImage)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
