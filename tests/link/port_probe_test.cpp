@@ -1,0 +1,120 @@
+#include "command_frame.h"
+#include "messages.h"
+#include "probe.h"
+#include "protocol_fixture.h"
+
+namespace kelvane::link::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(CommandFrame, CommandsHaveTheirExactBytesAndSumToZero) {
+    EXPECT_EQ(startDownloadCommand(), (Command{0x44, 0x65, 0x62, 0x4D, 0x65, 0x6D, 0x36, 0xA0}));
+    EXPECT_EQ(startUploadCommand(), (Command{0x44, 0x65, 0x62, 0x4D, 0x65, 0x6D, 0x37, 0x9F}));
+    // The probe's last letter is the checksum of "IsThere".
+    EXPECT_EQ(makeCommand("IsThere"), kProbeRequest);
+    for (const Command& c : {startDownloadCommand(), startUploadCommand(), makeCommand("ReseteK"), kProbeRequest}) {
+        unsigned sum = 0;
+        for (auto b : c) sum += b;
+        EXPECT_EQ(sum % 256, 0u);
+    }
+}
+
+TEST(PortNameRule, Win32PrefixOnlyInTheDeviceNamespace) {
+    EXPECT_STREQ(kInitialPortName, "COM8");
+    EXPECT_EQ(PortName("COM8", true), "\\\\.\\COM8");
+    EXPECT_EQ(PortName("Wybierz port COM", true), "\\\\.\\Wybierz port COM");
+    EXPECT_EQ(PortName("", true), "\\\\.\\");
+    EXPECT_EQ(PortName("/dev/ttyUSB0", false), "/dev/ttyUSB0");
+    EXPECT_EQ(PortName("", false), "");
+#ifndef _WIN32
+    EXPECT_EQ(PortName("/dev/pts/5"), "/dev/pts/5");
+#endif
+}
+
+TEST(StatusFormat, FillsPortAndUnsignedNumbersInEveryLanguage) {
+    const std::uint8_t raw[8] = {0x00, 0x05, 0x34, 0x12, 0x03, 0x01, 0x00, 0x00};
+    const ProbeReply r = decodeProbeReply(raw);
+    EXPECT_EQ(formatPortStatus(messageText(Message::PortStatus, 0), "\\\\.\\COM3", r),
+              "Port \\\\.\\COM3, zasilacz ID 5, Nr seryjny 4660, firmware 259");
+    EXPECT_EQ(formatPortStatus(messageText(Message::PortStatus, 2), "COM3", r), ". COM3, 5, 4660, 259");
+
+    const std::uint8_t high[8] = {0xAA, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0xAA};
+    EXPECT_EQ(formatPortStatus("%d %d %d", "", decodeProbeReply(high)), "255 65535 65535");
+}
+
+TEST(StatusFormat, UnknownOrSurplusConversionsStayAsWritten) {
+    ProbeReply r{1, 2, 3};
+    EXPECT_EQ(formatPortStatus("%s %d %d %d %d %x 100%% %", "P", r), "P 1 2 3 %d %x 100% %");
+}
+
+TEST(Messages, NoAnswerTextExistsInEveryLanguage) {
+    EXPECT_EQ(messageText(Message::NoAnswer, 0), "Brak odpowiedzi zasilacza");
+    EXPECT_EQ(messageText(Message::NoAnswer, 1), "No answer from the power supply");
+    EXPECT_EQ(messageText(Message::NoAnswer, 2), "...");
+    EXPECT_EQ(messageText(Message::PortOpenError, 1), "Port openning error!");
+}
+
+class OpenAndProbe : public LinkTest {};
+
+TEST_F(OpenAndProbe, OpenPortAppliesTheControllerTimeouts) {
+    line.setPortName("\\\\.\\COM3");
+    EXPECT_FALSE(OpenPort(line, "\\\\.\\COM4"));
+    ASSERT_TRUE(OpenPort(line, "\\\\.\\COM3"));
+    EXPECT_EQ(line.settings().baud, 2400);
+    EXPECT_EQ(line.settings().dataBits, 8);
+    EXPECT_FALSE(line.settings().dtr);
+    std::uint8_t buf[34];
+    auto t0 = clock.nowMs();
+    EXPECT_EQ(line.read(buf, 8), 0u);  // 100 * 8 + 100
+    EXPECT_EQ(clock.nowMs() - t0, 900);
+    t0 = clock.nowMs();
+    EXPECT_EQ(line.read(buf, 34), 0u);
+    EXPECT_EQ(clock.nowMs() - t0, 3500);
+}
+
+TEST_F(OpenAndProbe, BusyPortDoesNotOpen) {
+    line.setBusy(true);
+    EXPECT_FALSE(OpenPort(line, "COM8"));
+}
+
+TEST_F(OpenAndProbe, ReplyIsDecodedUnsigned) {
+    device.setIdentity({0x00, 0x05, 0x34, 0x12, 0xFF, 0xFF, 0x00, 0x00});
+    open();
+    auto r = probe(line);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->id, 5);
+    EXPECT_EQ(r->serialNumber, 4660);
+    EXPECT_EQ(r->firmware, 65535);
+    EXPECT_EQ(line.written(), Bytes(kProbeRequest.begin(), kProbeRequest.end()));
+}
+
+TEST_F(OpenAndProbe, ShortRepliesAreNeverJoined) {
+    device.faults().probeChunk = 4;  // 4 bytes, a pause, 4 bytes
+    open();
+    EXPECT_FALSE(probe(line));
+}
+
+TEST_F(OpenAndProbe, NoReplyGivesUpAfterThreeReads) {
+    device.faults().silent = true;
+    open();
+    EXPECT_FALSE(probe(line));
+    EXPECT_EQ(clock.nowMs(), 3 * 900);
+}
+
+TEST_F(OpenAndProbe, SevenBytesAreNotAnAnswer) {
+    device.faults().probeBytes = 7;
+    open();
+    EXPECT_FALSE(probe(line));
+}
+
+TEST_F(OpenAndProbe, LateFullReplyIsTakenByALaterRead) {
+    device.faults().answerDelayMs = 1500;  // after the first read's 900 ms
+    open();
+    auto r = probe(line);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->serialNumber, 4660);
+}
+
+}  // namespace
+}  // namespace kelvane::link::test

@@ -1,0 +1,274 @@
+#include "command_frame.h"
+#include "protocol_fixture.h"
+#include "transfer_status.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace kelvane::link::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(const Command& c) { return Bytes(c.begin(), c.end()); }
+Bytes bytesOf(const Frame& f) { return Bytes(f.begin(), f.end()); }
+
+std::vector<int> oneTo512() {
+    std::vector<int> v(512);
+    std::iota(v.begin(), v.end(), 1);
+    return v;
+}
+
+bool blockIs(const Bytes16k& img, int block, std::uint8_t value) {
+    return std::all_of(img.begin() + block * 32, img.begin() + block * 32 + 32,
+                       [&](std::uint8_t b) { return b == value; });
+}
+
+class Download : public LinkTest {
+protected:
+    Download() { device.image() = patternImage(); }
+};
+
+TEST_F(Download, InOrderFillsTheImageAndRunsProgressTo512) {
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    EXPECT_EQ(out.image, device.image());
+    EXPECT_EQ(progress, oneTo512());
+    EXPECT_EQ(line.written(), bytesOf(startDownloadCommand()));
+    EXPECT_EQ(statusMessage(out.result), Message::DownloadDone);
+}
+
+TEST_F(Download, Block511FirstEndsAtOnceWithEveryOtherBlockErased) {
+    device.faults().order = sim::ControllerFaults::Order::LastFirst;
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    EXPECT_EQ(progress, std::vector<int>{512});
+    for (int b = 0; b < 511; ++b) ASSERT_TRUE(blockIs(out.image, b, 0xFF)) << b;
+    EXPECT_TRUE(std::equal(out.image.begin() + 511 * 32, out.image.end(), device.image().begin() + 511 * 32));
+}
+
+TEST_F(Download, FramesInAnyOrderOrRepeatedGiveTheSameImage) {
+    device.faults().order = sim::ControllerFaults::Order::Scrambled;
+    device.faults().repeatFrames = true;
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    EXPECT_EQ(out.image, device.image());
+    // Progress shows the latest index + 1, not a count.
+    EXPECT_EQ(progress.size(), 511u * 2 + 1);
+    EXPECT_EQ(progress.back(), 512);
+}
+
+TEST_F(Download, IndexAbove511IsIgnored) {
+    device.faults().strayIndex = 600;  // 600 & 511 would be block 88
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    EXPECT_EQ(out.image, device.image());
+    EXPECT_EQ(*std::max_element(progress.begin(), progress.end()), 512);
+}
+
+TEST_F(Download, SlowControllerStillCompletes) {
+    device.faults().answerDelayMs = 3000;
+    device.faults().frameGapMs = 150;  // longer than the read interval
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    EXPECT_EQ(out.image, device.image());
+}
+
+TEST_F(Download, PacedAt2400BaudTakesTheLineTime) {
+    line.setPaced(true);
+    auto out = download();
+    ASSERT_EQ(out.result, DownloadResult::Completed);
+    // (8 + 512 * 34) bytes of 10 bits at 2400 baud, plus the 1 ms cancel tests.
+    const double lineMs = (8 + 512 * 34) * 10000.0 / 2400;
+    EXPECT_GE(clock.nowMs(), lineMs);
+    EXPECT_LE(clock.nowMs(), lineMs + 600);
+}
+
+TEST_F(Download, SilentControllerEndsLikeACancelAfterTenSeconds) {
+    device.faults().silent = true;
+    auto out = download();
+    EXPECT_EQ(out.result, DownloadResult::TimedOut);
+    EXPECT_EQ(statusMessage(out.result), Message::TransferAborted);
+    EXPECT_GE(clock.nowMs(), kFrameTimeoutMs);
+    EXPECT_LE(clock.nowMs(), kFrameTimeoutMs + 3600);  // the read in progress ends first
+    EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(Download, ControllerStoppingMidwayTimesOutAfterItsLastFrame) {
+    device.faults().framesToSend = 100;
+    auto out = download();
+    EXPECT_EQ(out.result, DownloadResult::TimedOut);
+    EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(Download, LineClosedMidwayTimesOut) {
+    device.faults().hangUpAfter = 200;
+    auto out = download();
+    EXPECT_EQ(out.result, DownloadResult::TimedOut);
+    EXPECT_EQ(progress.back(), 200);
+}
+
+TEST_F(Download, StrayIndexFramesDoNotHoldOffTheTimeout) {
+    // A controller sending only frames outside the image is as good as silent.
+    device.faults().order = sim::ControllerFaults::Order::InOrder;
+    device.faults().framesToSend = 0;
+    open();
+    for (int i = 0; i < 400; ++i) {
+        std::uint8_t junk[32] = {};
+        auto f = makeFrame(1000, junk);
+        line.send(Bytes(f.begin(), f.end()), i * 50);
+    }
+    auto ctx = context();
+    auto out = DownloadThread(ctx);
+    EXPECT_EQ(out.result, DownloadResult::TimedOut);
+    EXPECT_LT(clock.nowMs(), 14000);
+}
+
+TEST_F(Download, CancelEndsItAndAnInterruptedReadReturnsAtOnce) {
+    open();
+    auto ctx = context();
+    ctx.progress = [&](int p) {
+        progress.push_back(p);
+        if (p == 100) {
+            cancel = true;
+            line.interrupt();
+        }
+    };
+    auto out = DownloadThread(ctx);
+    EXPECT_EQ(out.result, DownloadResult::Cancelled);
+    EXPECT_EQ(progress.back(), 100);
+}
+
+TEST_F(Download, DroppedOrGarbledBytesNeverWriteOutsideTheImage) {
+    for (int fault = 0; fault < 2; ++fault) {
+        sim::Controller dev(patternImage());
+        (fault ? dev.faults().garbleEvery : dev.faults().dropEvery) = 97;
+        sim::VirtualClock c;
+        sim::VirtualLine l(c, dev);
+        ASSERT_TRUE(OpenPort(l, "COM8"));
+        TransferContext ctx{l, c, nullptr, {}};
+        auto out = DownloadThread(ctx);
+        // Either block 511 came through or the download gave up; both are bounded.
+        EXPECT_LE(c.nowMs(), 200000);
+        (void)out;
+    }
+}
+
+class Upload : public LinkTest {};
+
+TEST_F(Upload, UnchangedImageSendsOnlyCommandAndEndFrame) {
+    const Bytes16k img = patternImage();
+    device.image() = img;
+    auto out = upload(img, img);
+    ASSERT_EQ(out.result, UploadResult::Completed);
+    EXPECT_EQ(statusMessage(out.result), Message::UploadDone);
+    ASSERT_EQ(line.writes().size(), 2u);
+    EXPECT_EQ(line.writes()[0].bytes, bytesOf(startUploadCommand()));
+    Bytes end(34, 0);
+    end[0] = end[1] = 0xFF;
+    EXPECT_EQ(line.writes()[1].bytes, end);
+    EXPECT_EQ(bytesOf(endFrame()), end);
+    EXPECT_EQ(progress, oneTo512());
+    EXPECT_EQ(device.uploadsCompleted(), 1);
+}
+
+TEST_F(Upload, ChangedByte100SendsBlock3Only) {
+    const Bytes16k before = patternImage();
+    Bytes16k after = before;
+    after[100] ^= 0x5A;
+    device.image() = before;
+    auto out = upload(after, before);
+    ASSERT_EQ(out.result, UploadResult::Completed);
+    EXPECT_EQ(out.framesSent, 1);
+    ASSERT_EQ(line.writes().size(), 3u);
+    Bytes frame{0x03, 0x00};
+    frame.insert(frame.end(), after.begin() + 96, after.begin() + 128);
+    EXPECT_EQ(line.writes()[1].bytes, frame);
+    EXPECT_EQ(device.image(), after);
+}
+
+TEST_F(Upload, FirstUploadSendsEveryBlockThatIsNotAllZero) {
+    Bytes16k working{};
+    working[0] = 1;        // block 0
+    working[32 * 7] = 2;   // block 7
+    working[16383] = 0xFF; // block 511
+    device.image().fill(0x55);
+    auto out = upload(working, Bytes16k{});
+    ASSERT_EQ(out.result, UploadResult::Completed);
+    EXPECT_EQ(device.blocksReceived(), (std::vector<int>{0, 7, 511}));
+    EXPECT_EQ(line.writes()[2].bytes[0], 7);
+}
+
+TEST_F(Upload, SilentControllerGivesUpAfterFiveSeconds) {
+    device.faults().silent = true;
+    auto out = upload(patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::NoAnswer);
+    EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
+    EXPECT_GE(clock.nowMs(), kAckTimeoutMs);
+    EXPECT_LE(clock.nowMs(), kAckTimeoutMs + 250);
+    EXPECT_EQ(line.writes().size(), 1u);
+}
+
+TEST_F(Upload, AcknowledgementsStoppingMidwayGiveUp) {
+    device.faults().acksToSend = 3;  // the command and two frames
+    auto out = upload(patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::NoAnswer);
+    EXPECT_EQ(out.framesSent, 3);
+}
+
+TEST_F(Upload, LineClosedMidwayGivesUp) {
+    device.faults().hangUpAfter = 10;
+    auto out = upload(patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::NoAnswer);
+    EXPECT_LE(clock.nowMs(), 10 * 200 + kAckTimeoutMs + 250);
+}
+
+TEST_F(Upload, SlowAcknowledgementsWithinTheBoundAreWaitedFor) {
+    device.faults().answerDelayMs = 4800;
+    Bytes16k working{};
+    working[0] = 9;
+    auto out = upload(working, Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::Completed);
+}
+
+TEST_F(Upload, CancelStopsBeforeTheNextFrame) {
+    const Bytes16k working = patternImage();
+    open();
+    auto ctx = context();
+    ctx.progress = [&](int p) {
+        progress.push_back(p);
+        if (p == 5) cancel = true;  // block 4 is still sent
+    };
+    auto out = UploadThread(ctx, working, Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::Cancelled);
+    EXPECT_EQ(statusMessage(out.result), Message::TransferAborted);
+    EXPECT_EQ(out.framesSent, 5);
+    EXPECT_EQ(line.writes().size(), 6u);
+    EXPECT_EQ(progress.back(), 5);
+}
+
+TEST_F(Upload, CancelDuringAnAcknowledgementWaitEndsIt) {
+    device.faults().silent = true;
+    open();
+    line.interrupt();
+    cancel = true;
+    auto ctx = context();
+    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::Cancelled);
+    EXPECT_LT(clock.nowMs(), 10);
+}
+
+TEST_F(Upload, UploadAfterDownloadWithoutEditsSendsNoFrames) {
+    device.image() = patternImage();
+    auto down = download();
+    ASSERT_EQ(down.result, DownloadResult::Completed);
+    line.clearWrites();
+    progress.clear();
+    auto up = upload(down.image, down.image);
+    EXPECT_EQ(up.result, UploadResult::Completed);
+    EXPECT_EQ(up.framesSent, 0);
+    EXPECT_EQ(line.writes().size(), 2u);
+}
+
+}  // namespace
+}  // namespace kelvane::link::test
