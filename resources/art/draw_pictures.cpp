@@ -152,17 +152,21 @@ QImage KelvaneIcon(int size) {
   const QRectF tile(s * 0.02, s * 0.02, s * 0.96, s * 0.96);
   DrawTile(p, tile, kNavyTop, kNavyBottom);
 
-  const int detail = size >= 64 ? 2 : (size >= 32 ? 1 : 0);
+  const int detail = size >= 128 ? 2 : (size >= 32 ? 1 : 0);
   if (size <= 16) {
-    // At 16 px only the shape reads: a light plate with a 3 x 3 key grid.
+    // At 16 px only the shape reads: a light plate, the display and a 3 x 3
+    // key grid, each on whole pixels.
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(Qt::NoPen);
     p.setBrush(kSteelLight);
-    p.drawRoundedRect(QRectF(3.5, 1.5, 9, 13), 1.5, 1.5);
+    p.drawRect(3, 1, 10, 14);
+    p.setBrush(QColor(0x10, 0x2a, 0x22));
+    p.drawRect(4, 2, 8, 3);
+    p.setBrush(kAccent);
+    p.drawRect(5, 3, 6, 1);
     p.setBrush(kKeyFace);
     for (int row = 0; row < 3; ++row)
-      for (int col = 0; col < 3; ++col) p.drawRect(QRectF(5 + col * 2.5, 6 + row * 2.5, 1.5, 1.5));
-    p.setBrush(kAccent);
-    p.drawRect(QRectF(5, 3, 6, 1.5));
+      for (int col = 0; col < 3; ++col) p.drawRect(4 + col * 3, 6 + row * 3, 2, 2);
     return img;
   }
   const QRectF panel(s * 0.25, s * 0.08, s * 0.50, s * 0.84);
@@ -303,6 +307,32 @@ QImage About() {
   return img;
 }
 
+// A review sheet: every icon size of both programs, each also enlarged
+// without smoothing, so the pixels of the small sizes can be judged.
+QImage IconSheet() {
+  const int sizes[] = {16, 32, 48, 64, 128, 256};
+  QImage sheet(1400, 620, QImage::Format_RGB32);
+  sheet.fill(QColor(0xee, 0xee, 0xee));
+  QPainter p(&sheet);
+  int y = 10;
+  for (int which = 0; which < 2; ++which) {
+    int x = 10;
+    for (int size : sizes) {
+      const QImage icon = which == 0 ? KelvaneIcon(size) : OrvaIcon(size);
+      p.drawImage(x, y, icon);
+      if (size <= 48) {
+        const int factor = size == 16 ? 8 : 4;
+        p.drawImage(QRect(x, y + size + 8, size * factor, size * factor), icon);
+        x += size * factor + 16;
+      } else {
+        x += size + 16;
+      }
+    }
+    y += 300;
+  }
+  return sheet;
+}
+
 bool Save(const QImage& img, const QString& path) {
   if (!img.save(path, "PNG")) {
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -316,8 +346,10 @@ bool Save(const QImage& img, const QString& path) {
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
+  if (argc == 3 && QString::fromLatin1(argv[1]) == QLatin1String("--sheet"))
+    return Save(IconSheet(), QString::fromLocal8Bit(argv[2])) ? 0 : 1;
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <resources folder>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s <resources folder> | --sheet <review.png>\n", argv[0]);
     return 2;
   }
   const QDir root(QString::fromLocal8Bit(argv[1]));
