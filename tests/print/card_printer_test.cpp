@@ -1,0 +1,243 @@
+// Rendering the residents' cards to PDF and the print command's flow.
+#include "card_printer.h"
+#include "codecs.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QFile>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace kelvane;
+
+namespace {
+
+CardTexts polishTexts() {
+    return {"Numer lokalu/mieszkania", "Kod wywołania", "Kod otwarcia",
+            "Kod wywołania z wejścia głównego", "Kod otwarcia z wejścia głównego",
+            "Aby otworzyć drzwi:", "* wciśnij na klawiturze przycisk #",
+            "* wprowadź Twój kod otwarcia", "* zatwierdź wprowadzony kod przyciskiem #", "brak"};
+}
+
+void putCode(Image& image, ResidentCode kind, int line, int local, int value) {
+    const auto bcd = EncodeBcdCode(value);
+    const std::size_t off = residentOffset(kind, line, local);
+    image[off] = bcd[0];
+    image[off + 1] = bcd[1];
+}
+
+// Ten cards on LU1 (call codes 101..110, open code 7 on the sixth), then one
+// on LU2 with call code 42 and no other code.
+Image elevenResidents() {
+    Image image = erasedImage();
+    for (int local = 1; local <= 10; ++local) putCode(image, ResidentCode::Logical, 1, local, 100 + local);
+    putCode(image, ResidentCode::Open, 1, 6, 7);
+    putCode(image, ResidentCode::Main, 1, 6, 5);
+    putCode(image, ResidentCode::Logical, 2, 3, 42);
+    return image;
+}
+
+void setUpPdf(QPrinter& printer, const QString& path) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    printer.setFullPage(true);  // printable area = the whole sheet
+}
+
+struct Word {
+    double xMin, yMin;
+    QString text;
+};
+
+// Words per page as pdftotext -bbox reports them, in points.
+QList<QList<Word>> readWords(const QString& pdftotext, const QString& pdf) {
+    QProcess proc;
+    proc.start(pdftotext, {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    if (!proc.waitForFinished(20000)) return {};
+    const QString html = QString::fromUtf8(proc.readAllStandardOutput());
+    QList<QList<Word>> pages;
+    static const QRegularExpression tag(
+        QStringLiteral(R"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>([^<]*)</word>)re"));
+    for (auto it = tag.globalMatch(html); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(0).startsWith(QLatin1String("<page"))) {
+            pages.append(QList<Word>());
+        } else if (!pages.isEmpty()) {
+            QString text = m.captured(3);
+            text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+            pages.last().append(Word{m.captured(1).toDouble(), m.captured(2).toDouble(), text});
+        }
+    }
+    return pages;
+}
+
+bool containsWord(const QList<Word>& words, const QString& text) {
+    return std::any_of(words.begin(), words.end(), [&](const Word& w) { return w.text == text; });
+}
+
+double points(int logical) { return logical * 72.0 / 254.0; }
+
+}  // namespace
+
+class CardPrinterTest : public QObject {
+    Q_OBJECT
+
+    QString pdftotext_;
+
+    // The word's top-left corner stands at the logical position.
+    void expectWordAt(const QList<Word>& words, const QString& text, int x, int y) {
+        const Word* best = nullptr;
+        for (const Word& w : words)
+            if (w.text == text &&
+                (!best || std::abs(w.xMin - points(x)) + std::abs(w.yMin - points(y)) <
+                              std::abs(best->xMin - points(x)) + std::abs(best->yMin - points(y))))
+                best = &w;
+        QVERIFY2(best, qPrintable(QStringLiteral("no word ") + text));
+        QVERIFY2(std::abs(best->xMin - points(x)) <= 0.5,
+                 qPrintable(QStringLiteral("%1: x %2 pt, expected %3").arg(text).arg(best->xMin).arg(points(x))));
+        QVERIFY2(std::abs(best->yMin - points(y)) <= 0.5,
+                 qPrintable(QStringLiteral("%1: y %2 pt, expected %3").arg(text).arg(best->yMin).arg(points(y))));
+    }
+
+private slots:
+    void initTestCase() { pdftotext_ = QStandardPaths::findExecutable(QStringLiteral("pdftotext")); }
+
+    void fontsAreFixedPitchWithPolishLettersAndFitTheirCell() {
+        QVERIFY(!CardFontFamily().isEmpty());
+        for (CardFont kind : {CardFont::Bold, CardFont::Normal, CardFont::BoldItalic}) {
+            const QFont font = CardQFont(kind);
+            const QFontInfo info(font);
+            QVERIFY(info.fixedPitch());
+            QCOMPARE(info.bold(), kind != CardFont::Normal);
+            QCOMPARE(info.italic(), kind == CardFont::BoldItalic);
+            const QFontMetricsF metrics(font);
+            for (QChar c : QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ")) QVERIFY(metrics.inFont(c));
+            const qreal cell = metrics.ascent() + metrics.descent();
+            QVERIFY2(cell <= kCardFontHeight + 1 && cell >= kCardFontHeight - 3, qPrintable(QString::number(cell)));
+            // The longest label stays left of the value column.
+            QVERIFY(10 + metrics.horizontalAdvance(QStringLiteral("Kod wywołania z wejścia głównego")) <
+                    kCardValueColumn);
+        }
+    }
+
+    void pdfHasOnePagePerSheetAndTextsAtTheirPositions() {
+        if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("cards.pdf"));
+        const auto pages = LayoutCardPages(elevenResidents(), polishTexts(), "Łąkowa 5");
+        QCOMPARE(pages.size(), std::size_t(2));
+        {
+            QPrinter printer(QPrinter::HighResolution);
+            setUpPdf(printer, pdf);
+            PrintCardPages(printer, pages);
+        }
+        const auto words = readWords(pdftotext_, pdf);
+        QCOMPARE(words.size(), 2);
+        // First sheet: the first card top left, the sixth at the top of the right column.
+        expectWordAt(words[0], QStringLiteral("Numer"), 210, 215);
+        expectWordAt(words[0], QStringLiteral("101"), 850, 266);
+        expectWordAt(words[0], QStringLiteral("brak"), 850, 317);
+        expectWordAt(words[0], QStringLiteral("Kod"), 1060, 266);
+        QVERIFY(containsWord(words[0], QStringLiteral("wywołania")));
+        QVERIFY(containsWord(words[0], QStringLiteral("głównego")));
+        expectWordAt(words[0], QStringLiteral("1060007"), 1700, 317);
+        expectWordAt(words[0], QStringLiteral("50007"), 1700, 419);
+        expectWordAt(words[0], QStringLiteral("110"), 1700, 2250 + 56);
+        expectWordAt(words[0], QStringLiteral("Łąkowa"), 210, 2250 + 464);
+        // Second sheet: the LU2 card at the top of the left column.
+        expectWordAt(words[1], QStringLiteral("42"), 850, 266);
+        expectWordAt(words[1], QStringLiteral("Aby"), 210, 470);
+        expectWordAt(words[1], QStringLiteral("Łąkowa"), 210, 674);
+        QCOMPARE(std::count_if(words[1].begin(), words[1].end(),
+                               [](const Word& w) { return w.text == QStringLiteral("Łąkowa"); }),
+                 1);
+    }
+
+    void chosenPageRangePrintsOnlyThosePages() {
+        if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("range.pdf"));
+        {
+            QPrinter printer(QPrinter::HighResolution);
+            setUpPdf(printer, pdf);
+            printer.setPrintRange(QPrinter::PageRange);
+            printer.setFromTo(2, 2);
+            PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishTexts(), ""));
+        }
+        const auto words = readWords(pdftotext_, pdf);
+        QCOMPARE(words.size(), 1);
+        expectWordAt(words[0], QStringLiteral("42"), 850, 266);
+    }
+
+    void noResidentAsksNothingAndPrintsNothing() {
+        int asked = 0;
+        const bool printed = PrintResidentCards(nullptr, initialImage(), polishTexts(), QStringLiteral("x"),
+                                                [&](QWidget*, QPrinter&, int) { ++asked; return true; });
+        QVERIFY(!printed);
+        QCOMPARE(asked, 0);
+    }
+
+    void cancelledDialogPrintsNothing() {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("cancel.pdf"));
+        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
+                                                [&](QWidget*, QPrinter& printer, int) {
+                                                    setUpPdf(printer, pdf);
+                                                    return false;
+                                                });
+        QVERIFY(!printed);
+        QVERIFY(!QFile::exists(pdf));
+    }
+
+    void acceptedDialogPrintsTheJob() {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("job.pdf"));
+        int pageCount = 0;
+        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
+                                                [&](QWidget*, QPrinter& printer, int count) {
+                                                    pageCount = count;
+                                                    setUpPdf(printer, pdf);
+                                                    return true;
+                                                });
+        QVERIFY(printed);
+        QCOMPARE(pageCount, 2);
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("%PDF"));
+        QVERIFY(bytes.contains("/Title"));
+        QVERIFY(bytes.contains("I\0K\0O") || bytes.contains("(IKO)") || bytes.contains("\0I\0K\0O"));
+    }
+
+    void dialogIsPresetToOneCopyAndFirstPage() {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            seen = true;
+            QCOMPARE(dialog->printer()->copyCount(), 1);
+            QCOMPARE(dialog->printer()->fromPage(), 1);
+            QCOMPARE(dialog->printer()->toPage(), 1);
+            QCOMPARE(dialog->printRange(), QAbstractPrintDialog::AllPages);
+            QCOMPARE(dialog->maxPage(), 2);
+            dialog->reject();
+        });
+        QPrinter printer(QPrinter::HighResolution);
+        QVERIFY(!AskPrintDialog(nullptr, printer, 2));
+        QVERIFY(seen);
+    }
+};
+
+QTEST_MAIN(CardPrinterTest)
+#include "card_printer_test.moc"
