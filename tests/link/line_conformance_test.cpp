@@ -1,0 +1,255 @@
+// One suite of line-level tests run against every serial::Line: the virtual
+// line (virtual time) and, with Qt, QtSerialLine on a socat pty pair (real
+// time), so both keep the same read, write, purge, open and interrupt rules.
+#include "virtual_line.h"
+
+#ifdef KELVANE_LINE_QT
+#include "pty_pair.h"
+#include "qt_serial_line.h"
+
+#include <QCoreApplication>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A piece the far end sends gapMs after the previous one.
+struct Piece {
+    int gapMs;
+    Bytes bytes;
+};
+
+class Harness {
+public:
+    virtual ~Harness() = default;
+    virtual bool usable() = 0;
+    virtual serial::Line& line() = 0;
+    virtual std::string portName() = 0;
+    virtual bool anotherOpenFails() = 0;
+    virtual void farSend(std::vector<Piece> pieces) = 0;
+    virtual Bytes farReceived() = 0;
+    virtual std::int64_t nowMs() = 0;
+    virtual void sleepMs(int ms) = 0;
+    virtual void interruptAfter(int ms) = 0;
+    virtual int slackMs() = 0;  // how late a real line may be
+};
+
+class Recorder : public sim::Device {
+public:
+    void received(const std::uint8_t* d, std::size_t n, sim::VirtualLine&) override { got.insert(got.end(), d, d + n); }
+    Bytes got;
+};
+
+class VirtualHarness : public Harness {
+public:
+    VirtualHarness() : line_(clock_, device_) { line_.setPortName("SIM"); }
+    bool usable() override { return true; }
+    serial::Line& line() override { return line_; }
+    std::string portName() override { return "SIM"; }
+    bool anotherOpenFails() override { return !line_.open("SIM"); }
+    void farSend(std::vector<Piece> pieces) override {
+        for (auto& p : pieces)
+            line_.send(p.bytes, static_cast<int>(line_.pendingUntilMs() - clock_.nowMs()) + p.gapMs);
+    }
+    Bytes farReceived() override { return device_.got; }
+    std::int64_t nowMs() override { return clock_.nowMs(); }
+    void sleepMs(int ms) override { clock_.sleepMs(ms); }
+    void interruptAfter(int) override { line_.interrupt(); }
+    int slackMs() override { return 0; }
+
+private:
+    sim::VirtualClock clock_;
+    Recorder device_;
+    sim::VirtualLine line_;
+};
+
+#ifdef KELVANE_LINE_QT
+class PtyHarness : public Harness {
+public:
+    PtyHarness() {
+        if (!ptytest::onPath("socat") || !pair_.ready()) return;
+        far_ = ::open(pair_.devPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
+    ~PtyHarness() override {
+        if (sender_.joinable()) sender_.join();
+        if (interrupter_.joinable()) interrupter_.join();
+        line_.close();
+        if (far_ >= 0) ::close(far_);
+    }
+    bool usable() override { return far_ >= 0; }
+    serial::Line& line() override { return line_; }
+    std::string portName() override { return pair_.appPath(); }
+    bool anotherOpenFails() override {
+        serial::QtSerialLine other;
+        return !other.open(pair_.appPath()) && !line_.open(pair_.appPath());
+    }
+    void farSend(std::vector<Piece> pieces) override {
+        if (sender_.joinable()) sender_.join();
+        sender_ = std::thread([this, pieces] {
+            for (const auto& p : pieces) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(p.gapMs));
+                if (::write(far_, p.bytes.data(), p.bytes.size()) < 0) return;
+            }
+        });
+    }
+    Bytes farReceived() override {
+        Bytes got;
+        for (int i = 0; i < 20; ++i) {
+            std::uint8_t buf[256];
+            const ssize_t r = ::read(far_, buf, sizeof buf);
+            if (r > 0) got.insert(got.end(), buf, buf + r);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return got;
+    }
+    std::int64_t nowMs() override { return serial::systemClock().nowMs(); }
+    void sleepMs(int ms) override { serial::systemClock().sleepMs(ms); }
+    void interruptAfter(int ms) override {
+        interrupter_ = std::thread([this, ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            line_.interrupt();
+        });
+    }
+    int slackMs() override { return 60; }
+
+private:
+    ptytest::PtyPair pair_;
+    serial::QtSerialLine line_;
+    int far_ = -1;
+    std::thread sender_;
+    std::thread interrupter_;
+};
+#endif
+
+using Factory = std::function<std::unique_ptr<Harness>()>;
+
+class LineConformance : public ::testing::TestWithParam<std::pair<const char*, Factory>> {
+protected:
+    void SetUp() override {
+        h = GetParam().second();
+        if (!h->usable()) GTEST_SKIP() << "socat is not available";
+        ASSERT_TRUE(h->line().open(h->portName()));
+        h->line().setLine(serial::LineSettings{});
+        serial::Timeouts t;  // short time-outs keep the real-time runs quick
+        t.readInterval = 50;
+        t.readTotalMultiplier = 10;
+        t.readTotalConstant = 100;
+        h->line().setTimeouts(t);
+    }
+    std::size_t timedRead(std::uint8_t* buf, std::size_t n, std::int64_t& ms) {
+        const auto t0 = h->nowMs();
+        const auto got = h->line().read(buf, n);
+        ms = h->nowMs() - t0;
+        return got;
+    }
+    std::unique_ptr<Harness> h;
+};
+
+TEST_P(LineConformance, ReadEndsAtNBytesGapOrTotal) {
+    std::uint8_t buf[64];
+    std::int64_t ms = 0;
+    // Silence: the total, 10 * 8 + 100 ms.
+    EXPECT_EQ(timedRead(buf, 8, ms), 0u);
+    EXPECT_GE(ms, 180);
+    EXPECT_LE(ms, 180 + h->slackMs());
+
+    // All n bytes: at once.
+    h->farSend({{0, {1, 2, 3, 4, 5, 6, 7, 8, 9}}});
+    EXPECT_EQ(timedRead(buf, 8, ms), 8u);
+    EXPECT_LE(ms, h->slackMs());
+    EXPECT_EQ(buf[7], 8);
+    EXPECT_EQ(timedRead(buf, 8, ms), 1u);  // the ninth is not lost
+    EXPECT_EQ(buf[0], 9);
+    // After the last byte, the interval ends the read.
+    EXPECT_GE(ms, 50);
+    EXPECT_LE(ms, 50 + h->slackMs());
+}
+
+TEST_P(LineConformance, AGapLongerThanTheIntervalSplitsAnAnswer) {
+    h->farSend({{0, {1, 2, 3, 4}}, {150, {5, 6, 7, 8}}});
+    std::uint8_t buf[8];
+    std::int64_t ms = 0;
+    EXPECT_EQ(timedRead(buf, 8, ms), 4u);
+    EXPECT_EQ(timedRead(buf, 8, ms), 4u);
+    EXPECT_EQ(buf[0], 5);
+}
+
+TEST_P(LineConformance, ATrickleWithinTheIntervalEndsAtTheTotal) {
+    std::vector<Piece> trickle;
+    for (std::uint8_t i = 0; i < 20; ++i) trickle.push_back({i ? 25 : 0, {i}});
+    h->farSend(trickle);
+    std::uint8_t buf[16];
+    std::int64_t ms = 0;
+    const auto got = timedRead(buf, 16, ms);  // total 10 * 16 + 100 = 260 ms
+    EXPECT_GE(got, 8u);
+    EXPECT_LT(got, 16u);
+    EXPECT_GE(ms, 260);
+    EXPECT_LE(ms, 260 + h->slackMs());
+}
+
+TEST_P(LineConformance, WritesArriveWholeAndPurgeDropsWhatArrived) {
+    Bytes frame(34);
+    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(0xF0 ^ i);
+    EXPECT_EQ(h->line().write(frame.data(), frame.size()), 34u);
+    EXPECT_EQ(h->farReceived(), frame);
+
+    h->farSend({{0, {1, 2, 3}}});
+    h->sleepMs(100);
+    h->line().purgeInput();
+    std::uint8_t b;
+    std::int64_t ms = 0;
+    EXPECT_EQ(timedRead(&b, 1, ms), 0u);
+}
+
+TEST_P(LineConformance, OpenIsExclusiveAndByName) {
+    EXPECT_TRUE(h->anotherOpenFails());
+    h->line().close();
+    EXPECT_FALSE(h->line().isOpen());
+    EXPECT_FALSE(h->line().open(h->portName() + "-none"));
+    EXPECT_TRUE(h->line().open(h->portName()));
+}
+
+TEST_P(LineConformance, InterruptEndsABlockedReadUntilReset) {
+    serial::Timeouts slow;  // a 3.5 s read if nothing ended it
+    h->line().setTimeouts(slow);
+    h->interruptAfter(50);
+    std::uint8_t buf[34];
+    std::int64_t ms = 0;
+    EXPECT_EQ(timedRead(buf, 34, ms), 0u);
+    EXPECT_LE(ms, 50 + h->slackMs());
+    EXPECT_EQ(h->line().write(buf, 1), 0u);
+    h->line().resetInterrupt();
+    h->farSend({{0, {42}}});
+    EXPECT_EQ(timedRead(buf, 1, ms), 1u);
+    EXPECT_EQ(buf[0], 42);
+}
+
+std::vector<std::pair<const char*, Factory>> lines() {
+    std::vector<std::pair<const char*, Factory>> all;
+    all.emplace_back("Virtual", [] { return std::make_unique<VirtualHarness>(); });
+#ifdef KELVANE_LINE_QT
+    all.emplace_back("QtOnPty", [] { return std::make_unique<PtyHarness>(); });
+#endif
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, LineConformance, ::testing::ValuesIn(lines()),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef KELVANE_LINE_QT
+    QCoreApplication app(argc, argv);
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
