@@ -1,0 +1,47 @@
+#include "block_check.h"
+#include "bootloader_model.h"
+#include "port_names.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using upgrade::BlockCheck;
+
+TEST(BlockCheck, KnownCheckValues) {
+    std::uint8_t zeros[16] = {}, ones[16], counting[16];
+    for (int i = 0; i < 16; ++i) {
+        ones[i] = 0xFF;
+        counting[i] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(BlockCheck(zeros), 0x0000);
+    EXPECT_EQ(BlockCheck(ones), 0x80FE);
+    EXPECT_EQ(BlockCheck(counting), 0xD562);
+}
+
+TEST(BlockCheck, AgreesWithTheBootloadersOwnFormulation) {
+    std::mt19937 rng(12345);
+    std::uint8_t block[16];
+    for (int round = 0; round < 2000; ++round) {
+        for (auto& b : block) b = static_cast<std::uint8_t>(rng());
+        ASSERT_EQ(BlockCheck(block), sim::BootloaderModel::check(block)) << "round " << round;
+    }
+}
+
+TEST(PortNames, ComEntriesGiveTheirNumber) {
+    using upgrade::PortNumberFromEntry;
+    EXPECT_EQ(PortNumberFromEntry("COM7"), 7);
+    EXPECT_EQ(PortNumberFromEntry("COM123"), 123);
+    EXPECT_EQ(PortNumberFromEntry("COM10"), 10);
+    EXPECT_EQ(PortNumberFromEntry("COM12x"), 12);  // leading digits only
+    EXPECT_EQ(PortNumberFromEntry("COM"), 0);
+    EXPECT_EQ(PortNumberFromEntry("COMx1"), 0);
+    EXPECT_EQ(PortNumberFromEntry("com3"), 0);
+    EXPECT_EQ(PortNumberFromEntry("ttyS0"), 0);
+    EXPECT_EQ(PortNumberFromEntry(""), 0);
+    EXPECT_EQ(PortNumberFromEntry("COM999"), 999);
+    EXPECT_EQ(PortNumberFromEntry("COM1000"), 0);  // no room in the device name
+    EXPECT_EQ(PortNumberFromEntry("COM99999999999999999999"), 0);
+    EXPECT_EQ(upgrade::ComDeviceName(7), "\\\\.\\COM7");
+    EXPECT_EQ(upgrade::ComDeviceName(123), "\\\\.\\COM123");
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The upgrade protocol against the simulated bootloader in virtual time.
+#include "bootloader_device.h"
+#include "bootloader_protocol.h"
+#include "recording_view.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+// Virtual time that presses Stop when it reaches a chosen moment.
+struct StoppingClock : sim::VirtualClock {
+    upgrade::StopFlag* stop = nullptr;
+    sim::VirtualLine* line = nullptr;
+    std::size_t writesAtStop = 0;
+    std::int64_t stopAt = std::numeric_limits<std::int64_t>::max();
+    std::size_t callsAtStop = 0;
+    RecordingView* view = nullptr;
+
+    void sleepMs(int ms) override {
+        if (!stop->requested() && nowMs() + ms >= stopAt) {
+            VirtualClock::sleepMs(static_cast<int>(stopAt - nowMs()));
+            pressStop();
+            return;
+        }
+        VirtualClock::sleepMs(ms);
+    }
+    void pressStop() {
+        callsAtStop = view->callCount();
+        writesAtStop = line->writes().size();
+        stop->request();
+        line->interrupt();
+    }
+};
+
+struct ProtocolBench {
+    explicit ProtocolBench(sim::BootloaderScript script = {}) : device(std::move(script)) {
+        clock.stop = &stop;
+        clock.line = &line;
+        clock.view = &view;
+        state.image = std::make_unique<std::vector<std::uint8_t>>(upgrade::kImageSize);
+        for (std::size_t i = 0; i < upgrade::kImageSize; ++i)
+            (*state.image)[i] = static_cast<std::uint8_t>((i * 31) ^ (i >> 8));
+        device.model().setKeepFrameLog(true);
+    }
+
+    bool phaseA() { return upgrade::OpenUpgradePort(state, link, "COM1") && upgrade::RequestBootloader(state, link); }
+    int run() { return phaseA() ? upgrade::UpgradeWorker(state, link) : -1; }
+    std::uint8_t programAfterPhaseA() {
+        if (!phaseA()) return 0xEE;
+        return upgrade::ProgramImage(state, link);
+    }
+    // Presses Stop while the device takes in a byte.
+    void stopWhen(std::function<bool(std::uint8_t)> when) {
+        device.onByte = [this, when](std::uint8_t b) {
+            if (!stop.requested() && when(b)) clock.pressStop();
+        };
+    }
+    std::size_t dataFrames() const { return device.model().frames(); }
+
+    StoppingClock clock;
+    sim::BootloaderDevice device;
+    sim::VirtualLine line{clock, device};
+    upgrade::StopFlag stop;
+    RecordingView view;
+    upgrade::UpgradeState state;
+    upgrade::UpgradeLink link{line, clock, stop, view};
+};

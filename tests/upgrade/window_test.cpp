@@ -1,0 +1,257 @@
+// The upgrade window offscreen: layout, port list, Start and Stop against the
+// simulated bootloader in fast real time, and Stop over a pty pair.
+#include "bootloader_device.h"
+#include "firmware_image.h"
+#include "upgrade_window.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace upgrade;
+
+namespace {
+
+// A simulated bootloader whose time runs fast, kept by the test so it can be
+// inspected after the run's thread has ended.
+struct FastSim {
+    FastSim(StopFlag& stop, sim::BootloaderScript script, int speed) : clock(stop, speed), device(std::move(script)) {}
+    StoppableClock clock;
+    sim::BootloaderDevice device;
+    sim::VirtualLine line{clock, device};
+};
+
+struct SimFactory {
+    sim::BootloaderScript script;
+    bool busy = false;
+    int speed = 100;     // how much faster than the wall clock
+    bool paced = false;  // frames take their line time
+    std::vector<std::shared_ptr<FastSim>> made;
+
+    PortFactory factory() {
+        return [this](const std::string&, StopFlag& stop) {
+            auto s = std::make_shared<FastSim>(stop, script, speed);
+            s->line.setBusy(busy);
+            s->line.setPaced(paced);
+            made.push_back(s);
+            return RunPort{std::shared_ptr<serial::Line>(s, &s->line), std::shared_ptr<serial::Clock>(s, &s->clock),
+                           s};
+        };
+    }
+};
+
+QList<PortEntry> oneSimPort() { return {{QStringLiteral("COM1"), QStringLiteral("COM1")}}; }
+
+void writeFirmware(std::uint8_t seed, int imageBytes = int(kImageSize)) {
+    QFile f(QString::fromLatin1(kFirmwareFileName));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray bytes("Orva");
+    for (int i = 0; i < imageBytes; ++i) bytes.append(char(i * 3 + seed));
+    f.write(bytes);
+}
+
+std::vector<std::uint8_t> expectedImage(std::uint8_t seed, int imageBytes = int(kImageSize)) {
+    std::vector<std::uint8_t> img(kImageSize, 0xFF);
+    for (int i = 0; i < imageBytes; ++i) img[i] = std::uint8_t(i * 3 + seed);
+    return img;
+}
+
+}  // namespace
+
+class UpgradeWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        QDir::setCurrent(dir_.path());
+        QFile::remove(QString::fromLatin1(kFirmwareFileName));
+    }
+
+    void layoutAndControls() {
+        UpgradeWindow w(oneSimPort);
+        w.show();
+        QCOMPARE(w.windowTitle(), QStringLiteral("Orva Kelvane BootLoader"));
+        QCOMPARE(w.frameGeometry().size(), QSize(255, 280));
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+
+        QCOMPARE(w.statusLine()->objectName(), QStringLiteral("StatusLine"));
+        QCOMPARE(w.statusLine()->geometry(), QRect(30, 200, 190, 25));
+        QVERIFY(w.statusLine()->isReadOnly());
+        QCOMPARE(w.statusLine()->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QCOMPARE(w.progressBar()->geometry(), QRect(30, 150, 190, 30));
+        QVERIFY(!w.progressBar()->isTextVisible());
+        QCOMPARE(w.startStopButton()->geometry(), QRect(70, 30, 100, 30));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        auto* status = w.findChild<QGroupBox*>(QStringLiteral("StatusFrame"));
+        auto* port = w.findChild<QGroupBox*>(QStringLiteral("PortFrame"));
+        QVERIFY(status && port);
+        QCOMPARE(status->title(), QStringLiteral("Status"));
+        QCOMPARE(status->geometry(), QRect(20, 120, 210, 120));
+        QCOMPARE(port->title(), QStringLiteral("Port"));
+        QCOMPARE(port->geometry(), QRect(20, 65, 210, 50));
+        QCOMPARE(w.portList()->geometry().topLeft(), QPoint(80, 80));
+        QCOMPARE(w.portList()->width(), 80);
+        QCOMPARE(w.startStopButton()->font().pixelSize(), 12);
+        // The frames lie behind the controls inside them, so clicks reach them.
+        QCOMPARE(w.childAt(100, 90), static_cast<QWidget*>(w.portList()));
+    }
+
+    void emptyPortListOnlyTestsTheFile() {
+        SimFactory sims;
+        UpgradeWindow w([] { return QList<PortEntry>{}; }, sims.factory());
+        QCOMPARE(w.portList()->count(), 1);  // the simulated bootloader alone
+        QCOMPARE(w.portList()->currentIndex(), -1);
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Brak pliku: 4817_05.dat"));
+        writeFirmware(1);
+        w.statusLine()->clear();
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QString());
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(sims.made.empty());  // no port was opened
+    }
+
+    void portListIsSortedWithTheFirstEntryChosen() {
+        UpgradeWindow w([] {
+            return QList<PortEntry>{{"COM2", "\\\\.\\COM2"}, {"COM10", "\\\\.\\COM10"}, {"COM1", "\\\\.\\COM1"}};
+        });
+        QStringList texts;
+        for (int i = 0; i < w.portList()->count(); ++i) texts << w.portList()->itemText(i);
+        QCOMPARE(texts, (QStringList{"COM1", "COM10", "COM2", QString::fromUtf8(kSimulatorEntry)}));
+        QCOMPARE(w.portList()->currentIndex(), 0);
+        QCOMPARE(w.selectedDevice(), QStringLiteral("\\\\.\\COM1"));
+        w.portList()->setCurrentIndex(3);
+        QCOMPARE(w.selectedDevice(), QString::fromUtf8(kSimulatorDevice));
+    }
+
+    void startWithoutFileOpensNoPort() {
+        SimFactory sims;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Brak pliku: 4817_05.dat"));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(sims.made.empty());
+    }
+
+    void busyPortIsReported() {
+        writeFirmware(1);
+        SimFactory sims;
+        sims.busy = true;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("Port w u\u017Cyciu"));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(!w.running());
+    }
+
+    void runsToTheEndAndASecondStartReadsTheFileAgain() {
+        writeFirmware(1);
+        SimFactory sims;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        QCOMPARE(w.progressBar()->maximum(), kBlockCount);
+        QCOMPARE(w.progressBar()->value(), kBlockCount);
+        QCOMPARE(sims.made.at(0)->device.model().flash(), expectedImage(1));
+
+        writeFirmware(7, 500);  // replaced between two Starts
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        QCOMPARE(sims.made.at(1)->device.model().flash(), expectedImage(7, 500));
+    }
+
+    void stopEndsTheRunAtOnce() {
+        writeFirmware(2);
+        SimFactory sims;
+        sims.speed = 10;  // programming takes about 2.5 s, so Stop comes in the middle
+        sims.paced = true;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(w.progressBar()->value() > 200, 10000);
+        QFile::remove(QString::fromLatin1(kFirmwareFileName));  // no effect on Stop
+        w.StartStop();
+        auto& sim = *sims.made.at(0);
+        const auto writes = sim.line.writes().size();
+        const int position = w.progressBar()->value();
+        QCOMPARE(w.statusLine()->text(), QString());
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(!w.running());
+        QVERIFY(!sim.line.isOpen());
+        QTest::qWait(200);  // nothing of the stopped run arrives later
+        QCOMPARE(w.statusLine()->text(), QString());
+        QCOMPARE(w.progressBar()->value(), position);
+        QCOMPARE(sim.line.writes().size(), writes);
+        QVERIFY(!sim.device.model().ended());
+        QVERIFY(sim.line.open("COM1"));  // free for the next user at once
+    }
+
+    void closingTheWindowDuringARunStopsIt() {
+        writeFirmware(3);
+        SimFactory sims;
+        auto w = std::make_unique<UpgradeWindow>(oneSimPort, sims.factory());
+        w->show();
+        w->StartStop();
+        QTRY_VERIFY_WITH_TIMEOUT(w->progressBar()->value() > 10, 10000);
+        QVERIFY(w->close());
+        auto& sim = *sims.made.at(0);
+        const auto writes = sim.line.writes().size();
+        QVERIFY(!w->running());
+        QVERIFY(!sim.line.isOpen());
+        w.reset();
+        QTest::qWait(100);
+        QCOMPARE(sim.line.writes().size(), writes);
+    }
+
+    void stopReleasesARealPortAtOnce() {
+        if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty()) QSKIP("socat is not installed");
+        const QString tool = dir_.filePath(QStringLiteral("tool"));
+        const QString device = dir_.filePath(QStringLiteral("device"));
+        QProcess socat;
+        socat.start(QStringLiteral("socat"), {"pty,raw,echo=0,link=" + tool, "pty,raw,echo=0,link=" + device});
+        QTRY_VERIFY(QFile::exists(tool) && QFile::exists(device));
+        // A controller that answers the reset request but whose bootloader
+        // never greets: the run stays in the banner wait.
+        QProcess bootloader;
+        bootloader.start(QStringLiteral(ORVA_BOOTLOADER_SIM), {"--port", device, "--banner", "none"});
+        QVERIFY(bootloader.waitForReadyRead(5000));
+
+        writeFirmware(4);
+        UpgradeWindow w([tool] { return QList<PortEntry>{{QStringLiteral("pty"), tool}}; });
+        w.StartStop();
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
+        QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
+        QTest::qWait(300);
+        w.StartStop();
+        QSerialPort other;
+        other.setPortName(tool);
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        other.close();
+        QCOMPARE(w.statusLine()->text(), QString());
+
+        bootloader.kill();
+        bootloader.waitForFinished();
+        socat.kill();
+        socat.waitForFinished();
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+QTEST_MAIN(UpgradeWindowTest)
+#include "window_test.moc"

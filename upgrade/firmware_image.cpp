@@ -1,0 +1,56 @@
+#include "firmware_image.h"
+
+#include "upgrade_texts.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifdef __unix__
+#include <sys/file.h>
+#endif
+
+namespace upgrade {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens for reading only and refuses a file another program holds locked, as
+// the exclusive open on Windows does.
+File openExclusive(const std::string& path) {
+    File f(std::fopen(path.c_str(), "rb"));
+#ifdef __unix__
+    if (f && ::flock(fileno(f.get()), LOCK_EX | LOCK_NB) != 0) f.reset();
+#endif
+    return f;
+}
+
+}  // namespace
+
+bool LoadFirmwareImage(UpgradeState& state, UpgradeView& view) {
+    return LoadFirmwareImageFrom(kFirmwareFileName, state, view);
+}
+
+bool LoadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeView& view) {
+    state.image.reset();
+    state.image = std::make_unique<std::vector<std::uint8_t>>(kImageSize, 0xFF);
+    std::uint8_t* buf = state.image->data();
+
+    File file = openExclusive(path);
+    if (!file) {
+        ShowStatus(view, texts::kNoFile);
+        return false;
+    }
+    // The signature lands at the start of the buffer; the image is read over it.
+    const std::size_t got = std::fread(buf, 1, 4, file.get());
+    if (got < 4 || std::memcmp(buf, "Orva", 4) != 0) {
+        ShowStatus(view, texts::kBadFile);
+        return false;
+    }
+    std::fread(buf, 1, kImageSize, file.get());
+    return true;
+}
+
+}  // namespace upgrade

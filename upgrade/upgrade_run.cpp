@@ -1,0 +1,110 @@
+#include "upgrade_run.h"
+
+#include "bootloader_device.h"
+#include "port_list.h"
+#include "qt_serial_line.h"
+
+#include <QThread>
+
+namespace upgrade {
+
+class UpgradeRun::SignalView : public UpgradeView {
+public:
+    explicit SignalView(UpgradeRun& run) : run_(run) {}
+    void clearStatus() override { emit run_.statusCleared(run_.id_); }
+    void appendStatus(const std::string& utf8) override {
+        emit run_.statusAppended(run_.id_, QString::fromStdString(utf8));
+    }
+    void setProgressRange(int low, int high) override { emit run_.progressRangeSet(run_.id_, low, high); }
+    void setProgress(int position) override { emit run_.progressSet(run_.id_, position); }
+    void runEnded() override { emit run_.runEnded(run_.id_); }
+
+private:
+    UpgradeRun& run_;
+};
+
+namespace {
+
+struct SimulatedPort {
+    explicit SimulatedPort(StopFlag& stop) : clock(stop), line(clock, device) {}
+    StoppableClock clock;
+    sim::BootloaderDevice device;
+    sim::VirtualLine line;
+};
+
+}  // namespace
+
+RunPort DefaultPort(const std::string& device, StopFlag& stop) {
+    if (device == kSimulatorDevice) {
+        auto sim = std::make_shared<SimulatedPort>(stop);
+        return {std::shared_ptr<serial::Line>(sim, &sim->line), std::shared_ptr<serial::Clock>(sim, &sim->clock),
+                sim};
+    }
+    return {std::make_shared<serial::QtSerialLine>(), std::make_shared<StoppableClock>(stop), nullptr};
+}
+
+UpgradeRun::UpgradeRun(UpgradeState& state, PortFactory factory, std::string device, int id)
+    : state_(state), factory_(std::move(factory)), device_(std::move(device)), id_(id) {}
+
+UpgradeRun::~UpgradeRun() {
+    stop();
+}
+
+UpgradeRun::Outcome UpgradeRun::start() {
+    auto phaseA = phaseA_.get_future();
+    thread_ = QThread::create([this] { body(); });
+    thread_->start();
+    if (!thread_->isRunning() && !thread_->isFinished()) {
+        delete thread_;
+        thread_ = nullptr;
+        return Outcome::ThreadError;
+    }
+    if (!phaseA.get()) {
+        join();
+        return Outcome::Failed;
+    }
+    return Outcome::Running;
+}
+
+bool UpgradeRun::isRunning() const { return thread_ && !thread_->isFinished(); }
+
+void UpgradeRun::stop() {
+    stop_.request();
+    {
+        std::lock_guard<std::mutex> lock(lineMutex_);
+        if (line_) line_->interrupt();
+    }
+    join();
+}
+
+void UpgradeRun::join() {
+    if (!thread_) return;
+    thread_->wait();
+    delete thread_;
+    thread_ = nullptr;
+}
+
+void UpgradeRun::body() {
+    bool phaseADone = false;
+    {
+        RunPort port = factory_(device_, stop_);
+        {
+            std::lock_guard<std::mutex> lock(lineMutex_);
+            line_ = port.line.get();
+            if (stop_.requested()) line_->interrupt();
+        }
+        SignalView view(*this);
+        UpgradeLink link{*port.line, *port.clock, stop_, view};
+        const bool ok = OpenUpgradePort(state_, link, device_) && RequestBootloader(state_, link);
+        phaseA_.set_value(ok);
+        phaseADone = true;
+        if (ok) UpgradeWorker(state_, link);
+        if (port.line->isOpen()) port.line->close();
+        state_.portOpen = false;
+        std::lock_guard<std::mutex> lock(lineMutex_);
+        line_ = nullptr;
+    }
+    if (!phaseADone) phaseA_.set_value(false);
+}
+
+}  // namespace upgrade

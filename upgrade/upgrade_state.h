@@ -1,0 +1,30 @@
+#pragma once
+// The one record of an upgrade window: the firmware image of the last Start,
+// the port's name and settings, the frame buffers and the progress counter.
+#include "serial_line.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace upgrade {
+
+constexpr std::size_t kImageSize = 122880;  // 0x1E000
+constexpr int kBlockCount = 7680;            // 0x1E00 blocks of 16 bytes
+
+struct UpgradeState {
+    std::string portDeviceName;
+    // Obtained anew at every Start; none until the first one.
+    std::unique_ptr<std::vector<std::uint8_t>> image;
+    serial::LineSettings lineSettings;
+    serial::Timeouts timeouts;
+    std::array<std::uint8_t, 256> transmit{};
+    std::array<std::uint8_t, 256> receive{};
+    bool portOpen = false;
+    int progressCounter = 0;
+};
+
+}  // namespace upgrade

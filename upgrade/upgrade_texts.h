@@ -1,0 +1,19 @@
+#pragma once
+// Every text the upgrade tool shows (UTF-8).
+namespace upgrade::texts {
+
+constexpr const char* kNoFile = "Brak pliku: 4817_05.dat";
+constexpr const char* kBadFile = "B\u0142\u0119dny plik: 4817_05.dat";
+constexpr const char* kPortBusy = "Port w u\u017Cyciu";
+constexpr const char* kWrongDevice = "Z\u0142y typ urz\u0105dzenia!";
+constexpr const char* kWaiting = "Czekam na bootloader...";
+constexpr const char* kId = "ID: ";
+constexpr const char* kSerial = " Ser: ";
+constexpr const char* kFirmwareVersion = " FV: ";
+constexpr const char* kBootloaderVersion = "Bootloader: BV: ";
+constexpr const char* kProgramming = " Programowanie w toku...";
+constexpr const char* kDone = "Zrobione!";
+constexpr const char* kFlashError = "B\u0142\u0105d programowania flash";
+constexpr const char* kThreadError = "B\u0142\u0105d utworzenia w\u0105tku";
+
+}  // namespace upgrade::texts

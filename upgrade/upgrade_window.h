@@ -1,0 +1,75 @@
+#pragma once
+// The upgrade tool's one window: Start/Stop, the port list, the progress bar
+// and the status line inside their "Port" and "Status" frames.
+#include "port_list.h"
+#include "upgrade_run.h"
+#include "upgrade_state.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace upgrade {
+
+class UpgradeWindow : public QWidget {
+    Q_OBJECT
+public:
+    using PortSource = std::function<QList<PortEntry>()>;
+
+    static constexpr int kOuterWidth = 255;
+    static constexpr int kOuterHeight = 280;
+
+    explicit UpgradeWindow(PortSource ports = SystemPorts, PortFactory factory = DefaultPort,
+                           QWidget* parent = nullptr);
+    ~UpgradeWindow() override;
+
+    QLineEdit* statusLine() const { return statusLine_; }
+    QProgressBar* progressBar() const { return progressBar_; }
+    QPushButton* startStopButton() const { return button_; }
+    QComboBox* portList() const { return portList_; }
+    // A worker exists (the button reads "Stop").
+    bool running() const;
+    // The device the selected entry names; empty when none.
+    QString selectedDevice() const;
+
+public slots:
+    void StartStop();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class WindowView;
+    void fillPortList(const QList<PortEntry>& ports);
+    void stopRun();
+    void fitOuterSize();
+
+    void onStatusCleared(int run);
+    void onStatusAppended(int run, const QString& text);
+    void onProgressRange(int run, int low, int high);
+    void onProgress(int run, int position);
+    void onRunEnded(int run);
+
+    PortFactory factory_;
+    UpgradeState state_;
+    std::unique_ptr<UpgradeRun> run_;
+    int lastRunId_ = 0;
+    int activeRunId_ = 0;  // updates of other runs are dropped
+
+    QLineEdit* statusLine_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPushButton* button_ = nullptr;
+    QGroupBox* statusFrame_ = nullptr;
+    QGroupBox* portFrame_ = nullptr;
+    QComboBox* portList_ = nullptr;
+};
+
+}  // namespace upgrade
