@@ -1,0 +1,43 @@
+#pragma once
+// What the device link needs from the main window. Every call comes on the
+// window's thread.
+#include "messages.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace kelvane::link {
+
+using ImageBuffer = std::array<std::uint8_t, 16384>;
+
+class LinkHost {
+public:
+    virtual ~LinkHost() = default;
+
+    // GetData: checks the window and writes it into the working image; false
+    // (after reporting the problem itself) leaves the working image unchanged.
+    virtual bool getData() = 0;
+    // DisplayData: fills the window from the working image.
+    virtual void displayData() = 0;
+
+    // The first panel of the status bar.
+    virtual void setStatusText(const QString& text) = 0;
+    // The ProgressBar inside it.
+    virtual void setProgressVisible(bool visible) = 0;
+    virtual void setProgressRange(int minimum, int maximum) = 0;
+    virtual void setProgressPosition(int position) = 0;
+
+    // A message's text in CurrentLanguage as it is at the moment of the call.
+    virtual QString messageText(Message message) = 0;
+    // The port-open error: a modal box with one OK button, titled with the
+    // application title, showing `text`.
+    virtual void showPortOpenError(const QString& text) = 0;
+
+    // The two process-wide images.
+    virtual ImageBuffer& workingImage() = 0;
+    virtual ImageBuffer& deviceImage() = 0;
+};
+
+}  // namespace kelvane::link

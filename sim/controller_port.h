@@ -1,0 +1,61 @@
+#pragma once
+// The built-in simulator port: one simulated controller for the whole
+// process, reached in real time through a virtual line, one user at a time
+// like a real port opened exclusively. Lets the program be tried without
+// hardware.
+#include "controller.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace sim {
+
+class ControllerPort : public serial::Line {
+public:
+    // portName: the only name open() accepts. clock: the wall clock unless a
+    // test gives another.
+    explicit ControllerPort(std::string portName, serial::Clock& clock = serial::systemClock());
+    ~ControllerPort() override;
+
+    // Sets the shared controller's image the first time only (later calls
+    // keep what earlier sessions uploaded).
+    static void seed(const Controller::Image& image);
+    // Runs f on the shared controller while no port holds it; false if one does.
+    template <class F>
+    static bool withController(F&& f) {
+        Controller* c = acquire();
+        if (!c) return false;
+        f(*c);
+        release();
+        return true;
+    }
+    // Bytes take their line time (off by default: the simulator answers at once).
+    static void setPaced(bool paced);
+
+    bool open(const std::string& name) override;
+    bool isOpen() const override;
+    void close() override;
+    void setLine(const serial::LineSettings& s) override;
+    void setTimeouts(const serial::Timeouts& t) override;
+    std::size_t read(std::uint8_t* buf, std::size_t n) override;
+    std::size_t write(const std::uint8_t* data, std::size_t n) override;
+    void purgeInput() override;
+    void purgeOutput() override;
+    void interrupt() override;
+    void resetInterrupt() override;
+
+private:
+    static Controller* acquire();  // null when held
+    static void release();
+
+    std::string name_;
+    serial::Clock& clock_;
+    std::unique_ptr<VirtualLine> line_;  // while open
+    std::mutex lineMutex_;               // line_ against interrupt() from other threads
+    std::atomic<bool> interrupted_{false};
+    serial::LineSettings settings_;
+    serial::Timeouts timeouts_;
+};
+
+}  // namespace sim

@@ -1,0 +1,279 @@
+// The port dialog and the transfer controller, offscreen, with a fake window
+// and the built-in simulator port.
+#include "controller_port.h"
+#include "link_controller.h"
+#include "port.h"
+#include "port_dialog.h"
+#include "sample_building.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+using namespace kelvane::link;
+
+namespace {
+
+// Records what the link does to the window and checks it happens on the window's thread.
+class FakeHost : public LinkHost {
+public:
+    bool getData() override {
+        onWindowThread();
+        ++getDataCalls;
+        return getDataResult;
+    }
+    void displayData() override {
+        onWindowThread();
+        ++displayCalls;
+    }
+    void setStatusText(const QString& text) override {
+        onWindowThread();
+        status = text;
+        statusHistory << text;
+    }
+    void setProgressVisible(bool v) override {
+        onWindowThread();
+        progressVisible = v;
+    }
+    void setProgressRange(int lo, int hi) override {
+        onWindowThread();
+        range = {lo, hi};
+    }
+    void setProgressPosition(int p) override {
+        onWindowThread();
+        positions << p;
+    }
+    QString messageText(Message m) override {
+        onWindowThread();
+        return QString::fromStdString(kelvane::link::messageText(m, language));
+    }
+    void showPortOpenError(const QString& text) override {
+        onWindowThread();
+        errors << text;
+    }
+    ImageBuffer& workingImage() override { return working; }
+    ImageBuffer& deviceImage() override { return device; }
+
+    void onWindowThread() {
+        if (QThread::currentThread() != qApp->thread()) ++offThreadCalls;
+    }
+
+    bool getDataResult = true;
+    int getDataCalls = 0, displayCalls = 0, offThreadCalls = 0;
+    int language = 0;
+    QString status = "start";
+    QStringList statusHistory, errors;
+    bool progressVisible = false;
+    QPair<int, int> range{-1, -1};
+    QList<int> positions;
+    ImageBuffer working{}, device{};
+};
+
+// A port behind which a simulated controller runs in virtual time on the worker.
+struct VirtualPort {
+    sim::VirtualClock clock;
+    sim::Controller controller;
+    PortFactory factory() {
+        return [this](const std::string&) {
+            PortConnection c;
+            c.line = std::make_unique<sim::VirtualLine>(clock, controller);
+            c.clock = &clock;
+            return c;
+        };
+    }
+};
+
+ImageBuffer simulatorImage() {
+    ImageBuffer img{};
+    sim::ControllerPort::withController([&](sim::Controller& c) { img = c.image(); });
+    return img;
+}
+
+}  // namespace
+
+class LinkControllerTest : public QObject {
+    Q_OBJECT
+
+private:
+    static bool waitForEnd(LinkController& link, QSignalSpy& spy) {
+        if (!link.transferRunning()) return true;
+        return spy.wait(5000) && !link.transferRunning();
+    }
+    static std::string simulatorPort() { return PortName(kSimulatorPortName); }
+
+private slots:
+    void portDialogLooksAsDesigned() {
+        TOKRightDlg dlg;
+        QCOMPARE(dlg.objectName(), QString("OKRightDlg"));
+        QCOMPARE(dlg.windowTitle(), QString("Wybierz port"));
+        QCOMPARE(dlg.size(), QSize(383, 179));
+        QVERIFY(dlg.findChild<QWidget*>("Bevel1"));
+        QCOMPARE(dlg.ComboBox1->objectName(), QString("ComboBox1"));
+        QVERIFY(dlg.ComboBox1->isEditable());
+        QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));
+        QCOMPARE(dlg.OKBtn->text(), QString("OK"));
+        QVERIFY(dlg.OKBtn->isDefault());
+        QCOMPARE(dlg.CancelBtn->text(), QString("Cancel"));
+    }
+
+    void portListIsRefilledSortedOnEveryShowAndKeepsTheSimulator() {
+        TOKRightDlg dlg;
+        QStringList ports = {"COM2", "COM10", "COM1"};
+        dlg.setPortSource([&] { return ports; });
+        dlg.show();
+        QStringList items;
+        for (int i = 0; i < dlg.ComboBox1->count(); ++i) items << dlg.ComboBox1->itemText(i);
+        QCOMPARE(items, (QStringList{"COM1", "COM10", "COM2", "Symulator"}));
+        QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));  // typed text survives
+        dlg.hide();
+
+        ports = {"COM3", "Symulator"};  // a real port of that name wins: listed once
+        dlg.show();
+        QCOMPARE(dlg.ComboBox1->count(), 2);
+        dlg.hide();
+
+        ports.clear();  // nothing listed: the list stays as it was
+        dlg.show();
+        QCOMPARE(dlg.ComboBox1->count(), 2);
+        QCOMPARE(dlg.ComboBox1->itemText(0), QString("COM3"));
+    }
+
+    void probeOfTheSimulatorShowsItsIdentity() {
+        FakeHost host;
+        LinkController link(host, nullptr);
+        QCOMPARE(link.portName(), std::string("COM8"));
+        link.choosePort(kSimulatorPortName);
+        QCOMPARE(link.portName(), simulatorPort());
+        QCOMPARE(host.status, QString::fromStdString("Port " + simulatorPort() +
+                                                     ", zasilacz ID 1, Nr seryjny 4660, firmware 259"));
+        QVERIFY(host.errors.isEmpty());
+    }
+
+    void portThatDoesNotOpenShowsTheErrorAndKeepsTheName() {
+        FakeHost host;
+        host.language = 1;
+        LinkController link(host, nullptr);
+        link.choosePort("Wybierz port COM");
+        QCOMPARE(link.portName(), PortName("Wybierz port COM"));
+        QCOMPARE(host.errors, QStringList{"Port openning error!"});
+        QCOMPARE(host.status, QString("start"));
+        link.DOWNLOADClick();
+        QCOMPARE(host.errors.size(), 2);
+        QVERIFY(!host.progressVisible);
+        QCOMPARE(host.range, qMakePair(-1, -1));
+    }
+
+    void downloadThenUploadThroughTheSimulator() {
+        FakeHost host;
+        LinkController link(host, nullptr);
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        link.choosePort(kSimulatorPortName);
+
+        link.DOWNLOADClick();
+        QVERIFY(link.transferRunning());
+        QCOMPARE(host.range, qMakePair(0, 512));
+        QVERIFY(host.progressVisible);
+        QCOMPARE(host.status, QString());
+        QVERIFY(waitForEnd(link, running));
+        QVERIFY(!host.progressVisible);
+        QCOMPARE(host.positions.last(), 512);
+        QCOMPARE(host.status, QString("Dane pobrane"));
+        QCOMPARE(host.displayCalls, 1);
+        QVERIFY(host.working == simulatorImage());
+        QVERIFY(host.device == host.working);
+
+        // The upload sends the copy taken at its start, whatever the window does meanwhile.
+        host.working[100] ^= 0xFF;
+        const ImageBuffer sent = host.working;
+        link.UPLOADClick();
+        QVERIFY(link.transferRunning());
+        host.working[200] ^= 0xFF;  // e.g. a data file loaded during the upload
+        host.language = 1;          // texts are looked up when shown
+        QVERIFY(waitForEnd(link, running));
+        QCOMPARE(host.status, QString("Data updated"));
+        QVERIFY(host.device == sent);
+        QVERIFY(simulatorImage() == sent);
+        QCOMPARE(host.displayCalls, 1);  // an upload does not refresh the window
+        QCOMPARE(host.offThreadCalls, 0);
+        QCOMPARE(running.count(), 4);
+    }
+
+    void rejectedWindowStartsNoUpload() {
+        FakeHost host;
+        host.getDataResult = false;
+        VirtualPort port;
+        LinkController link(host, nullptr);
+        link.setPortFactory(port.factory());
+        link.UPLOADClick();
+        QCOMPARE(host.getDataCalls, 1);
+        QVERIFY(!link.transferRunning());
+        QCOMPARE(host.status, QString("start"));
+        QCOMPARE(port.controller.uploadsCompleted(), 0);
+    }
+
+    void silentControllerEndsTheUploadWithItsMessage() {
+        FakeHost host;
+        host.working.fill(0x11);
+        VirtualPort port;
+        port.controller.faults().silent = true;
+        LinkController link(host, nullptr);
+        link.setPortFactory(port.factory());
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        link.UPLOADClick();
+        QVERIFY(waitForEnd(link, running));
+        QCOMPARE(host.status, QString("Brak odpowiedzi zasilacza"));
+        QVERIFY(host.device == ImageBuffer{});
+        QVERIFY(!host.progressVisible);
+    }
+
+    void secondTransferOrProbeIsRefusedAndCancelEndsTheFirst() {
+        FakeHost host;
+        host.working.fill(0x22);
+        host.device.fill(0x33);
+        const ImageBuffer working = host.working, device = host.device;
+        LinkController link(host, nullptr);
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        // A silent controller on the simulator port, in real time: the download waits.
+        link.choosePort(kSimulatorPortName);
+        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = true; });
+        link.DOWNLOADClick();
+        QVERIFY(link.transferRunning());
+
+        link.UPLOADClick();
+        link.DOWNLOADClick();
+        link.choosePort(kSimulatorPortName);  // the probe finds the port held
+        QCOMPARE(host.errors.size(), 3);
+        QVERIFY(link.transferRunning());
+
+        QElapsedTimer timer;
+        timer.start();
+        link.cancelTransfer();
+        QVERIFY(waitForEnd(link, running));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(host.status, QString("Operacja przerwana"));
+        QVERIFY(host.working == working);
+        QVERIFY(host.device == device);
+        QCOMPARE(host.displayCalls, 0);
+        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; });
+    }
+
+    void destroyingTheControllerCutsOffARunningTransfer() {
+        FakeHost host;
+        auto link = std::make_unique<LinkController>(host, nullptr);
+        link->choosePort(kSimulatorPortName);
+        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = true; });
+        link->DOWNLOADClick();
+        QVERIFY(link->transferRunning());
+        QElapsedTimer timer;
+        timer.start();
+        link.reset();
+        QVERIFY(timer.elapsed() < 1000);
+        // The port is free again.
+        QVERIFY(sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; }));
+    }
+};
+
+QTEST_MAIN(LinkControllerTest)
+#include "link_controller_test.moc"
