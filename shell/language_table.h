@@ -1,0 +1,82 @@
+#pragma once
+// KelvaneMini's language table: every text of the main window that changes
+// with the language, the texts of the residents' cards and every message, in
+// Polish (0), English (1) and the third language's placeholders (2).
+// Texts are UTF-8; messages break lines with a line feed alone.
+#include <cstddef>
+#include <vector>
+
+namespace kelvane::lang {
+
+constexpr int kLanguageCount = 3;
+constexpr int kPolish = 0;
+constexpr int kEnglish = 1;
+constexpr int kThird = 2;
+
+// What a window entry writes its text into.
+enum class TargetKind {
+    MenuItem,     // caption of a menu item
+    TabPage,      // caption of a tab page
+    GroupBox,     // caption of a group box
+    Label,        // caption of a label
+    CheckBox,     // caption of a check box
+    RadioGroup,   // caption of a radio group
+    LabeledEdit,  // caption of the label above a labelled edit
+    RadioButton,  // caption of the radio group's button `index`
+    GridHeader,   // header cell of grid column `index`
+    ComboItem,    // item `index` of a combo box; a combo box's items form one group
+};
+
+struct WindowEntry {
+    const char* target;  // object name of the control
+    TargetKind kind;
+    int index;           // button, column or item index; 0 otherwise
+    const char* text[kLanguageCount];
+};
+
+// The window entries in the order they are applied: the 128 entries of the
+// window followed by the entry of the transfer's abort command.
+const std::vector<WindowEntry>& windowEntries();
+constexpr std::size_t kWindowEntryCount = 129;
+
+// Texts printed on the residents' cards.
+enum class CardText {
+    FlatNumber,        // "Numer lokalu/mieszkania"
+    CallCode,          // "Kod wywołania"
+    OpenCode,          // "Kod otwarcia"
+    MainCallCode,      // "Kod wywołania z wejścia głównego"
+    MainOpenCode,      // "Kod otwarcia z wejścia głównego"
+    Instruction1,      // "Aby otworzyć drzwi:"
+    Instruction2,
+    Instruction3,
+    Instruction4,
+    Missing,           // "brak"
+};
+constexpr int kCardTextCount = 10;
+
+enum class Message {
+    LoadError,         // "Błąd wczytywania pliku!"
+    PortError,         // "Błąd otwarcia portu COM"
+    SaveError,         // "Błąd zapisu pliku!"
+    PortStatus,        // printf format: port name, ID, serial number, firmware
+    TransferAborted,   // "Operacja przerwana"
+    DownloadDone,      // "Dane pobrane"
+    UploadDone,        // "Dane wysłane"
+    ValidationTab,     // pieces of the message about one grid row
+    ValidationTable,
+    ValidationRecord,
+    InvalidEntry,
+    RepeatedEntry,
+    NoAnswer,          // "Brak odpowiedzi zasilacza": an upload got no acknowledgement
+    TableFull,         // printf format with the table's capacity, ends a row message
+};
+constexpr int kMessageCount = 14;
+
+// Texts by language; a language index outside 0..2 gives the Polish text.
+const char* cardText(CardText entry, int language);
+const char* messageText(Message entry, int language);
+
+// All entries of the table: window, card and message entries.
+constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount;
+
+}  // namespace kelvane::lang

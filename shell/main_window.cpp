@@ -1,0 +1,233 @@
+#include "main_window.h"
+
+#include "about_box.h"
+#include "code_grid.h"
+#include "program_state.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolTip>
+
+namespace kelvane::shell {
+
+const char* const kApplicationTitle = "Kelvane Studio Mini";
+
+namespace {
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+constexpr int kFirstPanelWidth = 600;
+constexpr int kSecondPanelWidth = 50;
+const char kDataFileFilter[] = "KelvaneMini data file (*.kvd)";
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("KelvaneMINI"));
+    // Small caption with a close button only; the size never changes.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(kWidth, kHeight);
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    font.setPointSize(8);
+    setFont(font);
+    if (QFile::exists(QStringLiteral(":/icons/kelvanemini.png")))
+        setWindowIcon(QIcon(QStringLiteral(":/icons/kelvanemini.png")));
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+
+    ownPrompts_ = std::make_unique<WidgetPrompts>();
+    prompts_ = ownPrompts_.get();
+
+    buildMenu();
+    buildPages();
+    buildStatusBar();
+
+    OpenDialog1 = new QFileDialog(this, QStringLiteral("Open file"), QString(), QString::fromLatin1(kDataFileFilter));
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a missing file fails on opening
+    OpenDialog1->setDefaultSuffix(QStringLiteral("kvd"));
+    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save file"), QString(), QString::fromLatin1(kDataFileFilter));
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    SaveDialog1->setDefaultSuffix(QStringLiteral("kvd"));
+
+    indexNamedObjects();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
+    tips.setColor(QPalette::ToolTipText, Qt::black);
+    QToolTip::setPalette(tips);
+    workingImage() = initialImage();
+    ProgressBar->hide();
+    DisplayData();
+    ApplyLanguage(0);
+}
+
+void TForm1::buildMenu() {
+    struct Entry {
+        const char* name;
+        const char* design;
+        QKeySequence key;
+        void (TForm1::*handler)();
+    };
+    const Entry menu[] = {
+        {"LOAD", "Wczytaj plik", QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::LOADClick},
+        {"SAVE", "Zapisz plik", QKeySequence(Qt::CTRL | Qt::Key_S), &TForm1::SAVEClick},
+        {"PRINT", "Drukuj", QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::PRINTClick},
+        {"UPLOAD", "Wyslij dane", QKeySequence(Qt::Key_F6), &TForm1::UPLOADClick},
+        {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &TForm1::VERIFYClick},
+        {"DOWNLOAD", "Pobierz dane", QKeySequence(Qt::Key_F4), &TForm1::DOWNLOADClick},
+        {"PORT", "Port", QKeySequence(Qt::Key_F3), &TForm1::PORTClick},
+        {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &TForm1::ABORTClick},
+        {"ABOUT", "O programie", QKeySequence(), &TForm1::ABOUTClick},
+        {"Pomoc1", "Pomoc", QKeySequence(), &TForm1::Pomoc1Click},
+        {"EXIT", "Wyjscie", QKeySequence(), &TForm1::EXITClick},
+    };
+    const Entry lang[] = {
+        {"Polski2", "Polski", QKeySequence(), &TForm1::Polski2Click},
+        {"English2", "English", QKeySequence(), &TForm1::English2Click},
+        {"Pyccknn1", "Pyccknn", QKeySequence(), &TForm1::Pyccknn1Click},
+    };
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto fill = [this](QMenu* m, const Entry* first, const Entry* last) {
+        for (const Entry* e = first; e != last; ++e) {
+            auto* a = new QAction(QString::fromUtf8(e->design), this);
+            a->setObjectName(QString::fromLatin1(e->name));
+            a->setShortcut(e->key);
+            a->setShortcutContext(Qt::WindowShortcut);
+            connect(a, &QAction::triggered, this, e->handler);
+            m->addAction(a);
+            addAction(a);  // shortcuts work with the menu closed, from every page
+        }
+    };
+    QMenu* menu1 = bar->addMenu(QStringLiteral("Menu"));
+    menu1->setObjectName(QStringLiteral("Menu1"));
+    fill(menu1, std::begin(menu), std::end(menu));
+    QMenu* polski1 = bar->addMenu(QStringLiteral("Lang"));
+    polski1->setObjectName(QStringLiteral("Polski1"));
+    fill(polski1, std::begin(lang), std::end(lang));
+    setTransferRunning(false);
+}
+
+void TForm1::buildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(22);
+    setStatusBar(StatusBar1);
+    statusPanel_ = new QLabel(StatusBar1);
+    statusPanel_->setObjectName(QStringLiteral("StatusBar1_Panel0"));
+    statusPanel_->setFixedWidth(kFirstPanelWidth);
+    StatusBar1->addWidget(statusPanel_);
+    auto* second = new QLabel(StatusBar1);
+    second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
+    second->setFixedWidth(kSecondPanelWidth);
+    StatusBar1->addWidget(second);
+
+    ProgressBar = new QProgressBar(StatusBar1);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
+    ProgressBar->hide();
+}
+
+void TForm1::indexNamedObjects() {
+    named_.clear();
+    for (QObject* o : findChildren<QObject*>()) {
+        const QString name = o->objectName();
+        if (!name.isEmpty() && !named_.contains(name)) named_.insert(name, o);
+    }
+}
+
+void TForm1::setPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
+Prompts& TForm1::prompts() const { return *prompts_; }
+void TForm1::setAboutBox(QDialog* about) { about_ = about; }
+
+QAction* TForm1::action(const char* name) const {
+    return qobject_cast<QAction*>(named_.value(QString::fromLatin1(name)));
+}
+
+void TForm1::setStatusText(const QString& text) { statusPanel_->setText(text); }
+QString TForm1::statusText() const { return statusPanel_->text(); }
+
+void TForm1::setTransferRunning(bool running) {
+    findChild<QAction*>(QStringLiteral("LOAD"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("VERIFY"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
+}
+
+QString TForm1::cardText() const { return Edit1->text(); }
+
+QString TForm1::description() const {
+    return Memo1->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
+
+void TForm1::setDescription(const QString& crlfText) {
+    QString text = crlfText;
+    Memo1->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+int TForm1::CurrentLanguage() const { return currentLanguage(); }
+
+QString TForm1::messageText(lang::Message message) const {
+    return QString::fromUtf8(lang::messageText(message, currentLanguage()));
+}
+
+// Menu commands.
+
+void TForm1::PRINTClick() {
+    if (hooks_.print) hooks_.print();
+}
+void TForm1::UPLOADClick() {
+    if (GetData() != 1) return;
+    if (hooks_.upload) hooks_.upload();
+}
+void TForm1::VERIFYClick() {
+    if (GetData() == 1) DisplayData();
+}
+void TForm1::DOWNLOADClick() {
+    if (hooks_.download) hooks_.download();
+}
+void TForm1::PORTClick() {
+    if (hooks_.port) hooks_.port();
+}
+void TForm1::ABORTClick() {
+    if (hooks_.abort) hooks_.abort();
+}
+void TForm1::ABOUTClick() {
+    if (!about_) about_ = new TAboutBox(this);
+    about_->exec();
+}
+void TForm1::Pomoc1Click() {
+    if (hooks_.help) hooks_.help();
+}
+void TForm1::EXITClick() { QCoreApplication::quit(); }
+void TForm1::Polski2Click() { ApplyLanguage(lang::kPolish); }
+void TForm1::English2Click() { ApplyLanguage(lang::kEnglish); }
+void TForm1::Pyccknn1Click() { ApplyLanguage(lang::kThird); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program at once.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+}  // namespace kelvane::shell

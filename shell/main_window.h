@@ -1,0 +1,157 @@
+#pragma once
+// KelvaneMini's main window: six pages of controls for the controller's
+// configuration, the main menu, the status bar with its progress bar.
+#include "grid.h"
+#include "image.h"
+#include "entry_message.h"
+#include "language_table.h"
+#include "prompts.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QDialog;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QStatusBar;
+class QTabWidget;
+
+namespace kelvane::shell {
+
+class CodeGrid;
+
+// Title of the application and of its plain message boxes.
+extern const char* const kApplicationTitle;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Menu commands whose work lives elsewhere: the device link, printing and
+    // help plug in here. Each is called by its menu handler; empty = nothing.
+    // UPLOADClick calls `upload` only after GetData() has returned 1.
+    struct MenuHooks {
+        std::function<void()> port, download, upload, print, abort, help;
+    };
+
+    // Creates and fills the window (FormCreate): the working image from the
+    // initial image, the progress bar, DisplayData, Polish texts.
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    MenuHooks& hooks() { return hooks_; }
+    // Message boxes and file dialogs; the window does not own them.
+    void setPrompts(Prompts* prompts);
+    // The About dialog shown by ABOUTClick (created on first use when unset).
+    void setAboutBox(QDialog* about);
+
+    // Fills every control from the working image, then applies Polish.
+    void DisplayData();
+    // Rebuilds the working image from the window with row checks; 1 when the
+    // working image has been replaced, 0 when a row stopped it (unchanged).
+    int GetData();
+    // Sets the language of the window's texts and of every message.
+    void ApplyLanguage(int language);
+    int CurrentLanguage() const;
+
+    // A message of the language table in the current language.
+    QString messageText(lang::Message message) const;
+    // Row reports of GetData, in the current language.
+    bool ReportInvalidEntry(GridId grid, int row);   // true = Abort
+    void ReportRepeatedEntry(GridId grid, int row);
+    void ReportTableFull(GridId grid, int row);
+    QString entryMessage(lang::EntryProblem problem, GridId grid, int row) const;
+
+    // The first panel of the status bar.
+    void setStatusText(const QString& text);
+    QString statusText() const;
+    QProgressBar* progressBar() const { return ProgressBar; }
+
+    // While a transfer runs: LOAD and VERIFY unavailable, ABORT available.
+    void setTransferRunning(bool running);
+
+    QString cardText() const;      // Edit1
+    QString description() const;   // Memo1, line breaks as CR LF
+    void setDescription(const QString& crlfText);
+
+    CodeGrid* grid(GridId id) const { return grids_[static_cast<int>(id)]; }
+    QAction* action(const char* name) const;
+
+    // The grids' edit masks by column ("9999", ">AA AA AA AA AA AA AA AA"...).
+    QString sgPastylkiGetEditMask(int column, int row) const;
+    QString sgLokatorzyGetEditMask(int column, int row) const;
+    QString sgOKOGetEditMask(int column, int row) const;
+    QString sgDigitGetEditMask(int column, int row) const;
+
+public slots:
+    void LOADClick();
+    void SAVEClick();
+    void PRINTClick();
+    void UPLOADClick();
+    void VERIFYClick();
+    void DOWNLOADClick();
+    void PORTClick();
+    void ABORTClick();
+    void ABOUTClick();
+    void Pomoc1Click();
+    void EXITClick();
+    void Polski2Click();
+    void English2Click();
+    void Pyccknn1Click();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void Button7Click();
+    void Button8Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void buildMenu();
+    void buildStatusBar();
+    void buildPages();
+    QWidget* buildCodePage();
+    void buildSettingsPages(const std::array<QWidget*, 6>& pages);
+    QWidget* buildDescriptionPage();
+    void indexNamedObjects();
+    void addRow(GridId id);
+    void deleteRow(GridId id);
+    Prompts& prompts() const;
+
+public:
+    // Controls named as the window's design names them.
+    QTabWidget* PageControl1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+
+private:
+    std::array<CodeGrid*, kGridCount> grids_{};
+    std::array<QGroupBox*, kGridCount> gridBoxes_{};
+    QLabel* statusPanel_ = nullptr;
+    QHash<QString, QObject*> named_;
+    MenuHooks hooks_;
+    std::unique_ptr<Prompts> ownPrompts_;
+    Prompts* prompts_ = nullptr;
+    QPointer<QDialog> about_;
+};
+
+}  // namespace kelvane::shell

@@ -1,0 +1,203 @@
+// Moving the configuration between the working image and the window, the
+// row reports, the language of the window's texts and the grid buttons.
+#include "code_grid.h"
+#include "main_window.h"
+#include "program_state.h"
+#include "settings_controls.h"
+#include "window_data.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabWidget>
+
+namespace kelvane::shell {
+
+namespace {
+
+// Hands the rows that break a rule to the window's reports.
+class WindowReporter : public RowReporter {
+public:
+    explicit WindowReporter(TForm1& window) : window_(window) {}
+    bool invalidEntry(GridId grid, int row, const Grid&) override { return window_.ReportInvalidEntry(grid, row); }
+    void repeatedEntry(GridId grid, int row, const Grid&) override { window_.ReportRepeatedEntry(grid, row); }
+    void tableFull(GridId grid, int row, const Grid&) override { window_.ReportTableFull(grid, row); }
+
+private:
+    TForm1& window_;
+};
+
+const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115, 115, 116}};
+
+}  // namespace
+
+void TForm1::DisplayData() {
+    const WindowData data = ShowImage(workingImage());
+    // Keys, general codes, residents, digitizers; the general codes keep their widths.
+    for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {
+        CodeGrid* g = grid(id);
+        g->setGrid(data.grid(id));
+        if (id != GridId::GeneralCodes)
+            for (int c = 0; c < g->columnCount(); ++c) g->setColumnWidth(c, kColumnWidths[static_cast<int>(id)][c]);
+    }
+    for (const Parameter& p : parameterTable()) {
+        const auto it = data.controls.find(p.control);
+        if (QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control)));
+            control && it != data.controls.end())
+            writeSetting(p, control, it->second);
+    }
+    ApplyLanguage(lang::kPolish);
+}
+
+int TForm1::GetData() {
+    WindowData data;
+    for (int i = 0; i < kGridCount; ++i) data.grids[i] = grids_[i]->toGrid();
+    for (const Parameter& p : parameterTable())
+        if (const QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control))))
+            data.controls[p.control] = readSetting(p, control);
+    WindowReporter reporter(*this);
+    const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
+    if (!built) return 0;
+    workingImage() = *built;
+    return 1;
+}
+
+void TForm1::ApplyLanguage(int language) {
+    if (language < 0 || language >= lang::kLanguageCount) language = lang::kPolish;
+    setCurrentLanguage(language);
+    const auto& entries = lang::windowEntries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const lang::WindowEntry& e = entries[i];
+        const QString target = QString::fromLatin1(e.target);
+        const QString text = QString::fromUtf8(e.text[language]);
+        QObject* object = named_.value(target);
+        if (!object) continue;
+        switch (e.kind) {
+        case lang::TargetKind::MenuItem: static_cast<QAction*>(object)->setText(text); break;
+        case lang::TargetKind::TabPage:
+            PageControl1->setTabText(PageControl1->indexOf(static_cast<QWidget*>(object)), text);
+            break;
+        case lang::TargetKind::GroupBox:
+        case lang::TargetKind::RadioGroup: static_cast<QGroupBox*>(object)->setTitle(text); break;
+        case lang::TargetKind::Label: static_cast<QLabel*>(object)->setText(text); break;
+        case lang::TargetKind::CheckBox: static_cast<QCheckBox*>(object)->setText(text); break;
+        case lang::TargetKind::LabeledEdit:
+            if (auto* label = qobject_cast<QLabel*>(named_.value(editLabelName(target)))) label->setText(text);
+            break;
+        case lang::TargetKind::RadioButton:
+            if (QAbstractButton* b = radioButtons(static_cast<QWidget*>(object))->button(e.index)) b->setText(text);
+            break;
+        case lang::TargetKind::GridHeader: static_cast<CodeGrid*>(object)->setCell(0, e.index, text); break;
+        case lang::TargetKind::ComboItem: {
+            // The items of one combo box are written as a group; the
+            // selection, which carries the value, survives.
+            auto* combo = static_cast<QComboBox*>(object);
+            const int selected = combo->currentIndex();
+            combo->setCurrentIndex(-1);
+            combo->clear();
+            combo->addItem(text);
+            while (i + 1 < entries.size() && entries[i + 1].kind == lang::TargetKind::ComboItem &&
+                   target == QLatin1String(entries[i + 1].target))
+                combo->addItem(QString::fromUtf8(entries[++i].text[language]));
+            combo->setCurrentIndex(selected);
+            break;
+        }
+        }
+    }
+}
+
+QString TForm1::entryMessage(lang::EntryProblem problem, GridId id, int row) const {
+    const CodeGrid* g = grid(id);
+    lang::EntryMessageParts parts;
+    for (int page = 0; page < PageControl1->count(); ++page)
+        if (PageControl1->widget(page)->isAncestorOf(g)) parts.tabCaption = PageControl1->tabText(page).toStdString();
+    parts.groupCaption = gridBoxes_[static_cast<int>(id)]->title().toStdString();
+    parts.row = row;
+    for (int c = 0; c < g->columnCount(); ++c) {
+        parts.headers.push_back(g->cell(0, c).toStdString());
+        parts.cells.push_back(g->cell(row, c).toStdString());
+    }
+    parts.capacity = tableCapacity(id);
+    return QString::fromStdString(lang::BuildEntryMessage(problem, currentLanguage(), parts));
+}
+
+bool TForm1::ReportInvalidEntry(GridId id, int row) {
+    return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
+                                   entryMessage(lang::EntryProblem::Invalid, id, row));
+}
+
+void TForm1::ReportRepeatedEntry(GridId id, int row) {
+    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(lang::EntryProblem::Repeated, id, row));
+}
+
+void TForm1::ReportTableFull(GridId id, int row) {
+    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(lang::EntryProblem::TableFull, id, row));
+}
+
+// Edit masks of the grids' columns.
+
+QString TForm1::sgPastylkiGetEditMask(int column, int) const {
+    switch (column) {
+    case 0: return QStringLiteral("9999");
+    case 1: return QStringLiteral(">AA AA AA AA AA AA AA AA");
+    }
+    return {};
+}
+
+QString TForm1::sgLokatorzyGetEditMask(int column, int) const {
+    switch (column) {
+    case 0: return QStringLiteral("9.999");
+    case 1: case 2: case 3: return QStringLiteral("9999");
+    }
+    return {};
+}
+
+QString TForm1::sgOKOGetEditMask(int column, int) const {
+    switch (column) {
+    case 0: return QStringLiteral("9999");
+    case 1: return QStringLiteral("999");
+    case 2: return QStringLiteral("9");
+    }
+    return {};
+}
+
+QString TForm1::sgDigitGetEditMask(int column, int) const {
+    switch (column) {
+    case 0: return QStringLiteral("9.999");
+    case 1: case 2: return QStringLiteral("999");
+    }
+    return {};
+}
+
+// "+" and "-" of the grids.
+
+void TForm1::addRow(GridId id) {
+    CodeGrid* g = grid(id);
+    if (g->plainRowCount() > gridRowLimit(id)) return;
+    Grid plain = g->toGrid();
+    AddGridRow(plain, gridRowLimit(id));
+    g->setGrid(plain);
+    g->setFocus();
+}
+
+void TForm1::deleteRow(GridId id) {
+    CodeGrid* g = grid(id);
+    Grid plain = g->toGrid();
+    DeleteGridRow(plain);
+    g->setGrid(plain);
+    g->setFocus();
+}
+
+void TForm1::Button1Click() { addRow(GridId::Keys); }
+void TForm1::Button2Click() { deleteRow(GridId::Keys); }
+void TForm1::Button4Click() { addRow(GridId::Residents); }
+void TForm1::Button3Click() { deleteRow(GridId::Residents); }
+void TForm1::Button6Click() { addRow(GridId::GeneralCodes); }
+void TForm1::Button5Click() { deleteRow(GridId::GeneralCodes); }
+void TForm1::Button8Click() { addRow(GridId::Digitizers); }
+void TForm1::Button7Click() { deleteRow(GridId::Digitizers); }
+
+}  // namespace kelvane::shell

@@ -1,0 +1,237 @@
+// The six pages of the main window.
+#include "code_grid.h"
+#include "grid_panel.h"
+#include "main_window.h"
+#include "settings_controls.h"
+
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace kelvane::shell {
+
+namespace {
+
+// Keeps a grid's "+" and "-" buttons in the top right corner of its group box.
+class CornerButtons : public QObject {
+public:
+    CornerButtons(QWidget* box, QPushButton* plus, QPushButton* minus)
+        : QObject(box), plus_(plus), minus_(minus) {
+        box->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            const int w = static_cast<QWidget*>(watched)->width();
+            plus_->setGeometry(w - 44, 0, 20, 17);
+            minus_->setGeometry(w - 23, 0, 20, 17);
+        }
+        return false;
+    }
+
+private:
+    QPushButton* plus_;
+    QPushButton* minus_;
+};
+
+struct GroupPlace {
+    const char* name;
+    int page;  // index of the page in the page control
+    int column, row, columnSpan, rowSpan;
+    const char* design;
+};
+
+// Where the settings' group boxes sit. A radio group that is its own group
+// box stands in its cell directly.
+const GroupPlace kGroups[] = {
+    {"GroupBox5", 1, 0, 0, 1, 3, "Czasy ramki LU"},
+    {"p708_RadioGroup", 1, 1, 0, 1, 1, "Przycisk funkcyjny"},
+    {"GroupBox6", 1, 2, 0, 1, 1, "Pozostale"},
+    {"GroupBox22", 1, 1, 1, 1, 2, "Prądy LU"},
+    {"p010_RadioGroup", 1, 2, 1, 1, 1, "Rodzaj komunikacji LU1"},
+    {"p011_RadioGroup", 1, 2, 2, 1, 1, "Rodzaj komunikacji LU2"},
+    {"GroupBox8", 2, 0, 0, 1, 2, "Polaczenie zwrotne"},
+    {"GroupBox12", 2, 0, 2, 1, 2, "Adresy przekażnikow"},
+    {"GroupBox11", 2, 1, 0, 1, 2, "Załączanie kodów"},
+    {"GroupBox10", 2, 1, 2, 1, 2, "Adresy EXI"},
+    {"GroupBox13", 2, 2, 0, 1, 1, "Inne"},
+    {"GroupBox7", 2, 2, 1, 1, 2, "Wirtualne połączenia"},
+    {"GroupBox9", 2, 2, 3, 1, 1, "Potwierdzenie kodu w unifonie"},
+    {"GroupBox16", 3, 0, 0, 1, 1, "Haslo"},
+    {"GroupBox18", 3, 1, 0, 1, 3, "Czasy"},
+    {"GroupBox14", 3, 2, 0, 1, 2, "Centrala"},
+    {"GroupBox15", 3, 0, 1, 1, 2, "Komunikacja"},
+    {"GroupBox17", 3, 2, 2, 1, 1, "Inne"},
+    {"GroupBox20", 4, 0, 0, 1, 1, "Rozne"},
+    {"GroupBox19", 4, 0, 1, 1, 1, "Elektrozaczep"},
+    {"GroupBox21", 4, 1, 0, 1, 2, "Nastawy zap. w klawiaturze"},
+};
+
+QVBoxLayout* boxLayout(QWidget* box) {
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+    return layout;
+}
+
+QGroupBox* makeGroup(const char* name, const char* design, QWidget* parent) {
+    auto* box = new QGroupBox(QString::fromUtf8(design), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+
+}  // namespace
+
+void TForm1::buildPages() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("GridPanel7"));
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    layout->addWidget(PageControl1);
+    setCentralWidget(central);
+
+    struct Page {
+        const char* sheet;
+        const char* design;
+    };
+    const Page pages[6] = {{"TabSheet1", "Kody, hasła i klucze"}, {"TabSheet2", "Parametry unifonów"},
+                           {"TabSheet5", "Funkcje"},              {"TabSheet3", "Konfiguracja"},
+                           {"TabSheet4", "Parametry paneli"},     {"TabSheet6", "Opis"}};
+    std::array<QWidget*, 6> sheets{};
+    for (int i = 0; i < 6; ++i) {
+        sheets[i] = new QWidget;
+        sheets[i]->setObjectName(QString::fromLatin1(pages[i].sheet));
+        auto* sheetLayout = new QVBoxLayout(sheets[i]);
+        sheetLayout->setContentsMargins(2, 2, 2, 2);
+        PageControl1->addTab(sheets[i], QString::fromUtf8(pages[i].design));
+    }
+    sheets[0]->layout()->addWidget(buildCodePage());
+    buildSettingsPages(sheets);
+    sheets[5]->layout()->addWidget(buildDescriptionPage());
+    PageControl1->setCurrentIndex(0);
+}
+
+QWidget* TForm1::buildCodePage() {
+    auto* panel = new GridPanel({50, 50}, {50, 50});
+    panel->setObjectName(QStringLiteral("GridPanel1"));
+    struct GridPlace {
+        GridId id;
+        const char* box;
+        const char* design;
+        const char* hint;
+        int column, row;
+        const char* plus;
+        const char* minus;
+        void (TForm1::*onPlus)();
+        void (TForm1::*onMinus)();
+        bool fixedPitch;
+        bool rangeSelect;
+    };
+    const GridPlace places[kGridCount] = {
+        {GridId::Keys, "GroupBox1", "Klucze", "p505, p506, p507", 0, 0, "Button1", "Button2", &TForm1::Button1Click, &TForm1::Button2Click, true, false},
+        {GridId::Residents, "GroupBox2", "Lokatorzy", "p501, p502, p503", 1, 0, "Button4", "Button3", &TForm1::Button4Click, &TForm1::Button3Click, true, true},
+        {GridId::GeneralCodes, "GroupBox3", "Kody ogólne", "p504", 0, 1, "Button6", "Button5", &TForm1::Button6Click, &TForm1::Button5Click, false, true},
+        {GridId::Digitizers, "GroupBox4", "Digitalizery", "tego nie ma  wmenu :)", 1, 1, "Button8", "Button7", &TForm1::Button8Click, &TForm1::Button7Click,
+         false, true},
+    };
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSize(8);
+    for (const GridPlace& g : places) {
+        QGroupBox* box = makeGroup(g.box, g.design, panel);
+        auto* grid = new CodeGrid(g.id, box);
+        grid->setToolTip(QString::fromUtf8(g.hint));
+        if (g.fixedPitch) grid->setFont(fixed);
+        grid->setSelectionMode(g.rangeSelect ? QAbstractItemView::ContiguousSelection
+                                             : QAbstractItemView::SingleSelection);
+        const int id = static_cast<int>(g.id);
+        grid->setItemDelegate(new MaskDelegate(
+            [this, id](int column, int row) {
+                switch (static_cast<GridId>(id)) {
+                case GridId::Keys: return sgPastylkiGetEditMask(column, row);
+                case GridId::Residents: return sgLokatorzyGetEditMask(column, row);
+                case GridId::GeneralCodes: return sgOKOGetEditMask(column, row);
+                case GridId::Digitizers: return sgDigitGetEditMask(column, row);
+                }
+                return QString();
+            },
+            grid));
+        boxLayout(box)->addWidget(grid);
+        grids_[id] = grid;
+        gridBoxes_[id] = box;
+
+        auto* plus = new QPushButton(QStringLiteral("+"), box);
+        plus->setObjectName(QString::fromLatin1(g.plus));
+        auto* minus = new QPushButton(QStringLiteral("-"), box);
+        minus->setObjectName(QString::fromLatin1(g.minus));
+        plus->setFocusPolicy(Qt::NoFocus);
+        minus->setFocusPolicy(Qt::NoFocus);
+        connect(plus, &QPushButton::clicked, this, g.onPlus);
+        connect(minus, &QPushButton::clicked, this, g.onMinus);
+        new CornerButtons(box, plus, minus);
+        panel->addControl(box, g.column, g.row);
+    }
+    grids_[0]->setColumnWidth(0, 64);
+    grids_[0]->setColumnWidth(1, 64);
+    for (int c = 0; c < 4; ++c) grids_[1]->setColumnWidth(c, 67);
+    for (int c = 0; c < 3; ++c) grids_[2]->setColumnWidth(c, 100);
+    return panel;
+}
+
+void TForm1::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
+    const QVector<int> cols[6] = {{}, {25, 40, 35}, {33, 34, 33}, {1, 1, 1}, {50, 50}, {}};
+    const QVector<int> rows[6] = {{}, {50, 25, 25}, {33, 17, 17, 33}, {1, 1, 1}, {50, 50}, {}};
+    GridPanel* panels[6] = {};
+    for (int page = 1; page <= 4; ++page) {
+        panels[page] = new GridPanel(cols[page], rows[page]);
+        panels[page]->setObjectName(QStringLiteral("GridPanel%1").arg(page + 1));
+        sheets[page]->layout()->addWidget(panels[page]);
+    }
+    QHash<QString, QVBoxLayout*> layouts;
+    QHash<QString, const GroupPlace*> radioPlaces;
+    for (const GroupPlace& g : kGroups) {
+        if (findParameter(g.name)) {
+            radioPlaces.insert(QString::fromLatin1(g.name), &g);
+            continue;
+        }
+        QGroupBox* box = makeGroup(g.name, g.design, panels[g.page]);
+        layouts.insert(QString::fromLatin1(g.name), boxLayout(box));
+        panels[g.page]->addControl(box, g.column, g.row, g.columnSpan, g.rowSpan);
+    }
+    for (const Parameter& p : parameterTable()) {
+        const QString group = QString::fromLatin1(p.group);
+        if (const GroupPlace* g = radioPlaces.value(group)) {
+            QWidget* control = createSettingControl(p, panels[g->page], nullptr);
+            static_cast<QGroupBox*>(control)->setTitle(QString::fromUtf8(g->design));
+            panels[g->page]->addControl(control, g->column, g->row, g->columnSpan, g->rowSpan);
+        } else if (QVBoxLayout* layout = layouts.value(group)) {
+            createSettingControl(p, layout->parentWidget(), layout);
+        }
+    }
+    for (QVBoxLayout* layout : layouts) layout->addStretch();
+}
+
+QWidget* TForm1::buildDescriptionPage() {
+    auto* panel = new GridPanel({100}, {88, 12});
+    panel->setObjectName(QStringLiteral("GridPanel6"));
+    QGroupBox* opis = makeGroup("GroupBox23", "Opis", panel);
+    Memo1 = new QPlainTextEdit(opis);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setPlainText(QStringLiteral("..."));
+    boxLayout(opis)->addWidget(Memo1);
+    QGroupBox* card = makeGroup("GroupBox24", "Tekst na wizytówkę", panel);
+    Edit1 = new QLineEdit(card);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    boxLayout(card)->addWidget(Edit1);
+    panel->addControl(opis, 0, 0);
+    panel->addControl(card, 0, 1);
+    return panel;
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,35 @@
+// Saves a picture of each page of the main window, filled with the sample
+// building's configuration, in Polish: page0.png .. page5.png in the given folder.
+#include "code_grid.h"
+#include "main_window.h"
+#include "program_state.h"
+#include "sample_building.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTextStream>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");
+    QDir().mkpath(folder);
+    kelvane::shell::TForm1 window;
+    kelvane::shell::workingImage() = kelvane::SampleBuildingImage();
+    window.DisplayData();
+    window.setDescription(QStringLiteral("Budynek przy ul. Słonecznej 12, klatka A.\r\nZasilacz w szafce na parterze."));
+    window.show();
+    QTextStream out(stdout);
+    for (int page = 0; page < window.PageControl1->count(); ++page) {
+        window.PageControl1->setCurrentIndex(page);
+        QApplication::processEvents();
+        const QString file = QDir(folder).filePath(QStringLiteral("page%1.png").arg(page));
+        if (!window.grab().save(file)) {
+            out << "cannot write " << file << "\n";
+            return 1;
+        }
+        out << file << "\n";
+    }
+    return 0;
+}

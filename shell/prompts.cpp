@@ -1,0 +1,29 @@
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace kelvane::shell {
+
+bool WidgetPrompts::abortOrIgnore(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Abort | QMessageBox::Ignore, parent);
+    return box.exec() == QMessageBox::Abort;
+}
+
+void WidgetPrompts::error(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void WidgetPrompts::message(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QString WidgetPrompts::chooseFile(QFileDialog* dialog) {
+    if (dialog->exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog->selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,34 @@
+#pragma once
+// Every modal question the main window asks: message boxes and the two file
+// dialogs. The window asks through this interface so that a test can answer.
+#include <QString>
+
+class QFileDialog;
+class QWidget;
+
+namespace kelvane::shell {
+
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    // Warning box with the buttons Abort and Ignore; true only when the user
+    // chose Abort (closing the box any other way counts as Ignore).
+    virtual bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Error box with the single button OK.
+    virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Plain box with the single button OK.
+    virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Runs a file dialog; the chosen path, or an empty text when cancelled.
+    virtual QString chooseFile(QFileDialog* dialog) = 0;
+};
+
+// The real boxes and dialogs.
+class WidgetPrompts : public Prompts {
+public:
+    bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) override;
+    void error(QWidget* parent, const QString& title, const QString& text) override;
+    void message(QWidget* parent, const QString& title, const QString& text) override;
+    QString chooseFile(QFileDialog* dialog) override;
+};
+
+}  // namespace kelvane::shell

@@ -1,0 +1,31 @@
+#pragma once
+// The main window's settings controls, one per row of the parameter table:
+// creating them and moving values between them and plain control states.
+#include "parameters.h"
+#include "window_data.h"
+
+#include <QString>
+
+class QButtonGroup;
+class QBoxLayout;
+class QWidget;
+
+namespace kelvane::shell {
+
+// Object name of the label above a labelled edit: "p001_LabeledEdit_EditLabel".
+QString editLabelName(const QString& labeledEdit);
+
+// Creates the parameter's control, and its label above it where it has one,
+// as children of parent added to layout (when given). Returns the control named after the
+// parameter's control (for an up-down, the spin box; its edit carries the
+// edit's name). A radio group is a group box holding its buttons.
+QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* layout);
+
+// The buttons of a radio group made by createSettingControl; ids are item indexes.
+QButtonGroup* radioButtons(const QWidget* radioGroup);
+
+ControlState readSetting(const Parameter& p, const QWidget* control);
+// Numbers256 combo boxes get their 256 items anew, as every refill does.
+void writeSetting(const Parameter& p, QWidget* control, const ControlState& state);
+
+}  // namespace kelvane::shell

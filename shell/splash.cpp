@@ -1,0 +1,80 @@
+#include "splash.h"
+
+#include <QBitmap>
+#include <QFile>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+namespace kelvane::shell {
+
+namespace {
+constexpr int kWidth = 599;
+constexpr int kHeight = 359;
+}  // namespace
+
+QPixmap splashPicture() {
+    const QString path = QStringLiteral(":/pictures/splash.png");
+    if (QFile::exists(path)) {
+        QPixmap pm(path);
+        if (!pm.isNull()) return pm.scaled(kWidth, kHeight);
+    }
+    QPixmap pm(kWidth, kHeight);
+    pm.fill(Qt::black);  // the corners outside the card show what lies behind
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient bg(0, 0, 0, kHeight);
+    bg.setColorAt(0, QColor(28, 64, 112));
+    bg.setColorAt(1, QColor(12, 28, 56));
+    p.setBrush(bg);
+    p.setPen(QPen(QColor(120, 170, 230), 3));
+    p.drawRoundedRect(QRectF(4, 4, kWidth - 8, kHeight - 8), 24, 24);
+    QFont title(QStringLiteral("DejaVu Sans"));
+    title.setPixelSize(54);
+    title.setBold(true);
+    p.setFont(title);
+    p.setPen(QColor(235, 242, 250));
+    p.drawText(QRect(0, 110, kWidth, 70), Qt::AlignCenter, QStringLiteral("KelvaneMINI"));
+    QFont sub = title;
+    sub.setPixelSize(20);
+    sub.setBold(false);
+    p.setFont(sub);
+    p.setPen(QColor(170, 200, 235));
+    p.drawText(QRect(0, 190, kWidth, 30), Qt::AlignCenter, QStringLiteral("Kelvane Studio Mini"));
+    p.drawText(QRect(0, 290, kWidth, 30), Qt::AlignCenter, QStringLiteral("Wersja 0.9"));
+    return pm;
+}
+
+TForm2::TForm2(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::SplashScreen),
+      mainWindow_(mainWindow) {
+    setObjectName(QStringLiteral("Form2"));
+    setFixedSize(kWidth, kHeight);
+    const QPixmap picture = splashPicture();
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(0, 0, kWidth, kHeight);
+    Image1->setPixmap(picture);
+    setMask(picture.createMaskFromColor(Qt::black, Qt::MaskInColor));
+    if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kShowMs);
+    connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
+    Timer1->start();
+    show();
+}
+
+void TForm2::Timer1Timer() {
+    Timer1->stop();
+    // The main window comes up before the splash goes, so the program never
+    // runs without a visible window.
+    if (mainWindow_) mainWindow_->show();
+    close();
+    deleteLater();
+}
+
+}  // namespace kelvane::shell

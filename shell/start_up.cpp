@@ -1,0 +1,54 @@
+#include "start_up.h"
+
+#include "about_box.h"
+#include "main_window.h"
+#include "splash.h"
+
+#include <QFile>
+#include <QMessageBox>
+
+#include <exception>
+#include <memory>
+
+namespace kelvane::shell {
+
+KelvaneApplication::KelvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool KelvaneApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+    QCoreApplication::exit(0);
+    return false;
+}
+
+void ShowException(const QString& message) {
+    QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), message);
+}
+
+int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wire) {
+    KelvaneApplication app(argc, argv);
+    try {
+        QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+        if (QFile::exists(QStringLiteral(":/icons/kelvanemini.png")))
+            QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kelvanemini.png")));
+        // The main window is shown by the splash when its time is up.
+        auto form1 = std::make_unique<TForm1>();
+        if (wire) wire(*form1);
+        auto* about = new TAboutBox(form1.get());
+        form1->setAboutBox(about);
+        new TForm2(form1.get());
+        app.exec();
+    } catch (const std::exception& e) {
+        ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+    return 0;
+}
+
+}  // namespace kelvane::shell
