@@ -10,7 +10,8 @@
 //   --baud N           line speed for --paced (default 2400, 8N1)
 //   --paced            bytes take their line time in both directions (a pty
 //                      moves them at once otherwise)
-//   --image FILE       the controller's image (16,384 bytes; default: all 0xFF)
+//   --image FILE       the controller's image (16,384 bytes; default: a sample
+//                      building when built with the image library, else all 0xFF)
 //   --dump FILE        written after every completed upload and on exit
 //   --identity HEX     the 8-byte probe answer, e.g. 0001341203010000
 //   --fault NAME[=N]   silent, probe-bytes=N, probe-chunk=N, drop-every=N,
@@ -20,6 +21,9 @@
 // Prints "ready" once the port is open. Ends on SIGINT/SIGTERM, when the far
 // end goes away, or after a hang-up fault.
 #include "controller.h"
+#ifdef KELVANE_SIM_SAMPLE
+#include "sample_building.h"
+#endif
 
 #include <fcntl.h>
 #include <poll.h>
@@ -105,6 +109,9 @@ int main(int argc, char** argv) {
     bool paced = false;
     sim::Controller::Image image;
     image.fill(0xFF);
+#ifdef KELVANE_SIM_SAMPLE
+    image = kelvane::SampleBuildingImage();
+#endif
     sim::Controller controller(image);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];

@@ -136,3 +136,47 @@ TEST(VirtualLine, PacedPiecesFollowTheQueue) {
 
 }  // namespace
 }  // namespace sim
+
+#include "controller_port.h"
+
+namespace sim {
+namespace {
+
+TEST(ControllerPort, OneHolderAtATimeAndTheImageSurvivesSessions) {
+    Controller::Image seedImage;
+    seedImage.fill(0x5A);
+    ControllerPort::seed(seedImage);
+    Controller::Image other;
+    other.fill(0x00);
+    ControllerPort::seed(other);  // only the first seed counts
+
+    VirtualClock clock;
+    ControllerPort a("SIM", clock), b("SIM", clock);
+    EXPECT_FALSE(a.open("COM1"));
+    ASSERT_TRUE(a.open("SIM"));
+    EXPECT_FALSE(b.open("SIM"));
+    EXPECT_FALSE(ControllerPort::withController([](Controller&) {}));
+    a.setTimeouts(serial::Timeouts{});
+    a.write(reinterpret_cast<const std::uint8_t*>("IsThereL"), 8);
+    std::uint8_t reply[8];
+    EXPECT_EQ(a.read(reply, 8), 8u);
+    a.close();
+    ASSERT_TRUE(b.open("SIM"));
+    b.close();
+    EXPECT_TRUE(ControllerPort::withController([](Controller& c) { EXPECT_EQ(c.image()[0], 0x5A); }));
+}
+
+TEST(ControllerPort, InterruptBeforeOpenHoldsForTheSession) {
+    VirtualClock clock;
+    ControllerPort p("SIM", clock);
+    p.interrupt();
+    ASSERT_TRUE(p.open("SIM"));
+    std::uint8_t b;
+    EXPECT_EQ(p.write(&b, 1), 0u);
+    p.resetInterrupt();
+    EXPECT_EQ(p.write(&b, 1), 1u);
+    p.close();
+}
+
+}  // namespace
+}  // namespace sim
