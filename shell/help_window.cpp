@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "kelvane_icon.h"
+
 namespace kelvane::shell {
 
 namespace {
@@ -47,6 +49,7 @@ QUrl ManualIndexUrl() { return ManualPageUrl(QStringLiteral("index.html")); }
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(kProgramName + QStringLiteral(" – Pomoc"));
+    setWindowIcon(resources::KelvaneMiniIcon());
     setAttribute(Qt::WA_QuitOnClose, false);  // closing the help never ends the program
     resize(1120, 760);
 
