@@ -1,0 +1,41 @@
+#pragma once
+// Answers the main window's message boxes and file dialogs from a script and
+// records what they showed.
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+#include <deque>
+
+struct ScriptedPrompts : kelvane::shell::Prompts {
+    struct Shown {
+        QString kind;  // "warning", "error", "message", "dialog"
+        QString title;
+        QString text;
+    };
+    std::deque<bool> abortAnswers;   // answers of the Abort/Ignore box, Ignore when empty
+    std::deque<QString> files;       // answers of file dialogs, cancelled when empty
+    QList<Shown> shown;
+
+    bool abortOrIgnore(QWidget*, const QString& title, const QString& text) override {
+        shown.append({QStringLiteral("warning"), title, text});
+        if (abortAnswers.empty()) return false;
+        const bool answer = abortAnswers.front();
+        abortAnswers.pop_front();
+        return answer;
+    }
+    void error(QWidget*, const QString& title, const QString& text) override {
+        shown.append({QStringLiteral("error"), title, text});
+    }
+    void message(QWidget*, const QString& title, const QString& text) override {
+        shown.append({QStringLiteral("message"), title, text});
+    }
+    QString chooseFile(QFileDialog* dialog) override {
+        shown.append({QStringLiteral("dialog"), dialog->windowTitle(), dialog->objectName()});
+        if (files.empty()) return {};
+        const QString f = files.front();
+        files.pop_front();
+        return f;
+    }
+};

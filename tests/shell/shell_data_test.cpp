@@ -1,0 +1,288 @@
+// The main window offscreen: verification with its row messages, the grids'
+// "+" and "-" buttons, and saving and loading data files.
+#include "code_grid.h"
+#include "codecs.h"
+#include "main_window.h"
+#include "program_state.h"
+#include "scripted_prompts.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kelvane;
+using namespace kelvane::shell;
+
+namespace {
+
+// A key text with a correct check byte for the given serial.
+QString keyText(int serial) {
+    const std::uint8_t record[8] = {0, 1, static_cast<std::uint8_t>(serial >> 8), static_cast<std::uint8_t>(serial),
+                                    0x33, 0x44, 0x55, 0x66};
+    return QString::fromStdString(FormatKeyText(record));
+}
+
+void setRows(CodeGrid* grid, const QList<QStringList>& rows) {
+    Grid plain = grid->toGrid();
+    plain.rows.resize(1);
+    for (const QStringList& r : rows) {
+        Grid::Row row;
+        for (const QString& cell : r) row.push_back(cell.toStdString());
+        plain.append(row);
+    }
+    grid->setGrid(plain);
+}
+
+QPushButton* button(TForm1& w, const char* name) { return w.findChild<QPushButton*>(QString::fromLatin1(name)); }
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+}  // namespace
+
+class ShellDataTest : public QObject {
+    Q_OBJECT
+private slots:
+    void abortStopsAndLeavesTheWorkingImageWithTheExactMessage() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        prompts.abortAnswers = {true};
+        setRows(w.grid(GridId::Keys), {{"1", keyText(1)}, {"2", keyText(2)}, {"3", keyText(3)}, {"0", keyText(4)}});
+        const Image before = workingImage();
+        QCOMPARE(w.GetData(), 0);
+        QVERIFY(workingImage() == before);
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].kind, QStringLiteral("warning"));
+        QCOMPARE(prompts.shown[0].text,
+                 QStringLiteral("W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Klucze\"\nWpis nr: 4\nLokal= 0\n"
+                                "Klucz= ") + keyText(4) +
+                     QStringLiteral("\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać."));
+        // The same row in English.
+        w.English2Click();
+        prompts.abortAnswers = {true};
+        QCOMPARE(w.GetData(), 0);
+        QCOMPARE(prompts.shown.last().text,
+                 QStringLiteral("In the tab: \"Codes, passwords, keys\"\nIn table: \"Keys\"\nRecord no: 4\nLocal= 0\n"
+                                "Key= ") + keyText(4) + QStringLiteral("\n\nIs invalid!\n\nPress \"Abort\" to cancel."));
+        QCOMPARE(w.grid(GridId::Keys)->plainRowCount(), 5);  // the grid is not touched
+    }
+
+    void ignoreLeavesTheRowOutAndVerificationShowsWhatWasStored() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        w.English2Click();
+        setRows(w.grid(GridId::Keys), {{"7", keyText(1)}, {"10000", keyText(2)}, {"9", keyText(3)}});
+        prompts.abortAnswers = {false};
+        w.VERIFYClick();
+        QCOMPARE(prompts.shown.size(), 1);
+        QVERIFY(prompts.shown[0].text.contains(QStringLiteral("Record no: 2\n")));
+        const Image& img = workingImage();
+        QCOMPARE(img[mem::kKeys + 1], std::uint8_t(7));
+        QCOMPARE(img[mem::kKeys + 8 + 1], std::uint8_t(9));
+        QCOMPARE(img[mem::kKeys + 16], std::uint8_t(0xFF));
+        // The window shows the stored table, packed, and is Polish again.
+        CodeGrid* keys = w.grid(GridId::Keys);
+        QCOMPARE(keys->plainRowCount(), 3);
+        QCOMPARE(keys->cell(1, 1), keyText(1));
+        QCOMPARE(keys->cell(2, 0), QStringLiteral("9"));
+        QCOMPARE(w.CurrentLanguage(), 0);
+    }
+
+    void repeatedResidentNamesTheSecondRowAndStops() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        setRows(w.grid(GridId::Residents),
+                {{"1.7", "7", "0123", "17"}, {"2.3", "", "4444", ""}, {"1.7", "8", "5555", "18"}});
+        const Image before = workingImage();
+        QCOMPARE(w.GetData(), 0);
+        QVERIFY(workingImage() == before);
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].kind, QStringLiteral("error"));
+        QCOMPARE(prompts.shown[0].text,
+                 QStringLiteral("W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Lokatorzy\"\nWpis nr: 3\n"
+                                "Kod fizyczny= 1.7\nKod logiczny= 8\nKod otwarcia= 5555\nKod główny= 18\n\n"
+                                "Się powtarza!\n\nNaciśnij \"OK\" aby przerwać."));
+        // A first row with an empty code leaves the slot free: the second replaces it.
+        setRows(w.grid(GridId::Residents), {{"1.7", "7", "", "17"}, {"1.7", "8", "0123", "18"}});
+        QCOMPARE(w.GetData(), 1);
+        QCOMPARE(workingImage()[residentOffset(ResidentCode::Open, 1, 7)], std::uint8_t(0xF1));
+        QCOMPARE(workingImage()[residentOffset(ResidentCode::Open, 1, 7) + 1], std::uint8_t(0x23));
+    }
+
+    void aFullKeyTableStopsWithItsOwnMessage() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        QList<QStringList> rows;
+        for (int i = 0; i < 513; ++i) rows.append({QString::number(i % 100 + 1), keyText(i)});
+        setRows(w.grid(GridId::Keys), rows);
+        QCOMPARE(w.GetData(), 0);
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].kind, QStringLiteral("error"));
+        QVERIFY(prompts.shown[0].text.contains(QStringLiteral("Wpis nr: 513\n")));
+        QVERIFY(prompts.shown[0].text.endsWith(
+            QStringLiteral("\n\nTabela jest pełna: mieści najwyżej 512 wpisów.\n\nNaciśnij \"OK\" aby przerwać.")));
+        rows.removeLast();
+        setRows(w.grid(GridId::Keys), rows);
+        QCOMPARE(w.GetData(), 1);
+    }
+
+    void plusStopsAtEachGridsLimit() {
+        TForm1 w;
+        struct Case {
+            GridId id;
+            const char* plus;
+            int limit;
+        };
+        for (const Case& c : {Case{GridId::Residents, "Button4", 510}, Case{GridId::GeneralCodes, "Button6", 64},
+                              Case{GridId::Digitizers, "Button8", 96}, Case{GridId::Keys, "Button1", 3072}}) {
+            CodeGrid* grid = w.grid(c.id);
+            Grid plain = grid->toGrid();
+            plain.rows.resize(c.limit, Grid::Row(plain.rows[0].size()));  // header + limit - 1 data rows
+            grid->setGrid(plain);
+            button(w, c.plus)->click();
+            QCOMPARE(grid->rowCount(), c.limit);
+            QCOMPARE(grid->currentRow(), c.limit - 1);
+            QCOMPARE(grid->currentColumn(), 0);
+            button(w, c.plus)->click();
+            QCOMPARE(grid->rowCount(), c.limit);
+        }
+    }
+
+    void minusRemovesTheCurrentRowOrEmptiesTheLastOne() {
+        TForm1 w;
+        CodeGrid* codes = w.grid(GridId::GeneralCodes);
+        setRows(codes, {{"1", "2", "0"}, {"3", "4", "1"}, {"5", "6", "0"}});
+        codes->setCurrentCell(1, 0);  // plain row 2
+        button(w, "Button5")->click();
+        QCOMPARE(codes->plainRowCount(), 3);
+        QCOMPARE(codes->cell(1, 0), QStringLiteral("1"));
+        QCOMPARE(codes->cell(2, 0), QStringLiteral("5"));
+        QCOMPARE(codes->cell(2, 2), QStringLiteral("0"));
+        QCOMPARE(codes->cell(0, 2), QStringLiteral("Magistrala"));
+        button(w, "Button5")->click();
+        button(w, "Button5")->click();
+        QCOMPARE(codes->plainRowCount(), 2);
+        for (int c = 0; c < 3; ++c) QCOMPARE(codes->cell(1, c), QString());
+    }
+
+    void maskedEditorsKeepAnUntouchedCellEmpty() {
+        TForm1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CodeGrid* residents = w.grid(GridId::Residents);
+        residents->setCurrentCell(0, 0);
+        residents->edit(residents->model()->index(0, 0));
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->inputMask(), QStringLiteral("0.000"));
+        QTest::keyClicks(editor, QStringLiteral("1x.27"));
+        QCOMPARE(editor->text(), QStringLiteral("1.27"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(residents->cell(1, 0), QStringLiteral("1.27"));  // committed once the editor closes
+        // Opening and leaving an empty masked cell stores nothing.
+        residents->setCurrentCell(0, 1);
+        residents->edit(residents->model()->index(0, 1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(!residents->indexWidget(residents->model()->index(0, 1)));
+        QCOMPARE(residents->cell(1, 1), QString());
+        CodeGrid* keys = w.grid(GridId::Keys);
+        keys->setCurrentCell(0, 1);
+        keys->edit(keys->model()->index(0, 1));
+        editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("0f"));
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        keys->setCurrentCell(0, 0);  // leaving the cell closes the editor
+        QTRY_VERIFY(!keys->indexWidget(keys->model()->index(0, 1)));
+        QCOMPARE(keys->cell(1, 1), QString());
+    }
+
+    void saveAndLoadRoundTripAddsOneLineBreak() {
+        QTemporaryDir dir;
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        setRows(w.grid(GridId::GeneralCodes), {{"1357", "3", "0"}});
+        QCOMPARE(w.GetData(), 1);
+        w.Memo1->setPlainText(QStringLiteral("Klatka schodowa ł\nŻółć"));
+        const QString first = dir.filePath(QStringLiteral("building"));  // typed without extension
+        prompts.files = {first};
+        w.SAVEClick();
+        const QByteArray saved = readAll(first + QStringLiteral(".kvd"));
+        QCOMPARE(saved.size(), 16384 + 23);
+        QCOMPARE(saved.mid(16384), QByteArray("Klatka schodowa \xB3\r\n\xAF\xF3\xB3\xE6"));
+        QVERIFY(std::equal(workingImage().begin(), workingImage().end(), reinterpret_cast<const std::uint8_t*>(saved.constData())));
+
+        // Loading refills the window, in Polish; the device image stays.
+        deviceImage().fill(0);
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("9999"));
+        w.Memo1->setPlainText(QStringLiteral("inny"));
+        w.English2Click();
+        prompts.files = {first + QStringLiteral(".kvd")};
+        w.LOADClick();
+        QCOMPARE(w.grid(GridId::GeneralCodes)->cell(1, 0), QStringLiteral("1357"));
+        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Klatka schodowa ł\nŻółć\n"));
+        QCOMPARE(w.CurrentLanguage(), 0);
+        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+
+        const QString second = dir.filePath(QStringLiteral("again.kvd"));
+        prompts.files = {second};
+        w.SAVEClick();
+        QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
+        QVERIFY(prompts.shown.size() == 3);
+        QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
+        QCOMPARE(prompts.shown[1].title, QStringLiteral("Open file"));
+    }
+
+    void fileErrorsShowInTheCurrentLanguageAndChangeNothing() {
+        QTemporaryDir dir;
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        const Image before = workingImage();
+        prompts.files = {dir.filePath(QStringLiteral("missing.kvd"))};
+        w.LOADClick();
+        QCOMPARE(prompts.shown.last().kind, QStringLiteral("message"));
+        QCOMPARE(prompts.shown.last().title, QStringLiteral("Kelvane Studio Mini"));
+        QCOMPARE(prompts.shown.last().text, QStringLiteral("Błąd wczytywania pliku!"));
+
+        // A file shorter than an image is refused whole.
+        const QString shortFile = dir.filePath(QStringLiteral("short.kvd"));
+        QFile f(shortFile);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(100, '\0'));
+        f.close();
+        w.English2Click();
+        prompts.files = {shortFile};
+        w.LOADClick();
+        QCOMPARE(prompts.shown.last().text, QStringLiteral("File loading error!"));
+        QVERIFY(workingImage() == before);
+        QCOMPARE(w.CurrentLanguage(), 1);
+
+        prompts.files = {dir.filePath(QStringLiteral("no/such/folder/x.kvd"))};
+        w.SAVEClick();
+        QCOMPARE(prompts.shown.last().text, QStringLiteral("File saving error!"));
+
+        // Cancelled dialogs do nothing.
+        const int shown = prompts.shown.size();
+        w.LOADClick();
+        w.SAVEClick();
+        QCOMPARE(prompts.shown.size(), shown + 2);
+        QCOMPARE(prompts.shown.last().kind, QStringLiteral("dialog"));
+    }
+};
+
+QTEST_MAIN(ShellDataTest)
+#include "shell_data_test.moc"

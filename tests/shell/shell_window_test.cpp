@@ -1,0 +1,311 @@
+// The main window offscreen: start-up state, layout, languages, menu
+// shortcuts, tooltips, splash and About.
+#include "about_box.h"
+#include "code_grid.h"
+#include "language_table.h"
+#include "main_window.h"
+#include "program_state.h"
+#include "scripted_prompts.h"
+#include "settings_controls.h"
+#include "splash.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+
+using namespace kelvane;
+using namespace kelvane::shell;
+
+namespace {
+
+template <class T>
+T* child(QObject* parent, const char* name) {
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+// What a window entry's target shows now.
+QString targetText(TForm1& w, const lang::WindowEntry& e) {
+    const QString name = QString::fromLatin1(e.target);
+    switch (e.kind) {
+    case lang::TargetKind::MenuItem: return child<QAction>(&w, e.target)->text();
+    case lang::TargetKind::TabPage: return w.PageControl1->tabText(w.PageControl1->indexOf(child<QWidget>(&w, e.target)));
+    case lang::TargetKind::GroupBox:
+    case lang::TargetKind::RadioGroup: return child<QGroupBox>(&w, e.target)->title();
+    case lang::TargetKind::Label: return child<QLabel>(&w, e.target)->text();
+    case lang::TargetKind::CheckBox: return child<QCheckBox>(&w, e.target)->text();
+    case lang::TargetKind::LabeledEdit: return w.findChild<QLabel*>(editLabelName(name))->text();
+    case lang::TargetKind::RadioButton: return radioButtons(child<QWidget>(&w, e.target))->button(e.index)->text();
+    case lang::TargetKind::GridHeader: return child<CodeGrid>(&w, e.target)->cell(0, e.index);
+    case lang::TargetKind::ComboItem: return child<QComboBox>(&w, e.target)->itemText(e.index);
+    }
+    return {};
+}
+
+}  // namespace
+
+class ShellWindowTest : public QObject {
+    Q_OBJECT
+public slots:
+    void mailOpened(const QUrl& url) { mailUrl = url; }
+
+public:
+    QUrl mailUrl;
+
+private slots:
+    void startsFilledInPolishWithStatusEmptyAndProgressHidden() {
+        deviceImage().fill(0);
+        workingImage().fill(0x11);
+        TForm1 w;
+        QVERIFY(workingImage() == initialImage());
+        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
+        QCOMPARE(w.CurrentLanguage(), 0);
+        QCOMPARE(w.PageControl1->currentIndex(), 0);
+        QCOMPARE(w.statusText(), QString());
+        QVERIFY(w.progressBar()->isHidden());
+        QCOMPARE(w.progressBar()->parentWidget(), static_cast<QWidget*>(w.StatusBar1));
+        QCOMPARE(w.progressBar()->geometry(), QRect(2, 4, 596, 13));
+        QCOMPARE(child<QLabel>(&w, "StatusBar1_Panel0")->width(), 600);
+        QCOMPARE(child<QLabel>(&w, "StatusBar1_Panel1")->width(), 50);
+        // Each grid: its Polish header and one empty data row.
+        for (int g = 0; g < kGridCount; ++g) {
+            CodeGrid* grid = w.grid(static_cast<GridId>(g));
+            QCOMPARE(grid->plainRowCount(), 2);
+            for (int c = 0; c < grid->columnCount(); ++c) QCOMPARE(grid->cell(1, c), QString());
+        }
+        QCOMPARE(w.grid(GridId::Keys)->cell(0, 1), QStringLiteral("Klucz"));
+        QCOMPARE(w.grid(GridId::Keys)->columnWidth(1), 231);
+        QCOMPARE(w.grid(GridId::Residents)->cell(0, 3), QStringLiteral("Kod główny"));
+        // Settings at the initial image's values.
+        QCOMPARE(child<QSpinBox>(&w, "p001_UpDown")->value(), 3150);
+        QCOMPARE(child<QSpinBox>(&w, "p003_UpDown")->value(), 1950);
+        QCOMPARE(child<QSpinBox>(&w, "p801_ADR_UpDown")->value(), 66);
+        QVERIFY(child<QCheckBox>(&w, "p801_M_CheckBox")->isChecked());
+        QCOMPARE(child<QComboBox>(&w, "p110_ComboBox")->currentText(), QStringLiteral("7 Volt"));
+        QCOMPARE(child<QComboBox>(&w, "p104_ComboBox")->currentText(), QStringLiteral("Wszystkie"));
+        QCOMPARE(child<QComboBox>(&w, "p706_ComboBox")->currentText(), QStringLiteral("15"));
+        QCOMPARE(child<QComboBox>(&w, "p805_ComboBox")->count(), 256);
+        QCOMPARE(radioButtons(child<QWidget>(&w, "p114_RadioGroup"))->checkedId(), 1);
+        QCOMPARE(child<QSlider>(&w, "p105_TrackBar")->value(), 1);
+        QCOMPARE(child<QLineEdit>(&w, "p101_MaskEdit")->displayText(), QStringLiteral("12345678"));
+        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("..."));
+        QCOMPARE(w.cardText(), QString());
+        // Nothing in the window differs from what the image gives back.
+        QCOMPARE(w.GetData(), 1);
+        Image expected = initialImage();
+        std::fill(expected.begin() + mem::kHiddenWords, expected.begin() + mem::kHiddenWords + 8, 0xFF);
+        QVERIFY(workingImage() == expected);
+    }
+
+    void windowIsFixedAndNamedControlsCarryTheirRanges() {
+        TForm1 w;
+        w.show();
+        QCOMPARE(w.minimumSize(), QSize(800, 600));
+        QCOMPARE(w.maximumSize(), QSize(800, 600));
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        w.resize(1000, 700);
+        QCOMPARE(w.size(), QSize(800, 600));
+
+        const char* pages[] = {"TabSheet1", "TabSheet2", "TabSheet5", "TabSheet3", "TabSheet4", "TabSheet6"};
+        for (int i = 0; i < 6; ++i) QCOMPARE(w.PageControl1->widget(i)->objectName(), QString::fromLatin1(pages[i]));
+        for (int i = 1; i <= 24; ++i) QVERIFY2(w.findChild<QGroupBox*>(QStringLiteral("GroupBox%1").arg(i)), qPrintable(QString::number(i)));
+        for (int i = 1; i <= 23; ++i) QVERIFY2(w.findChild<QLabel*>(QStringLiteral("Label%1").arg(i)), qPrintable(QString::number(i)));
+        for (int i = 1; i <= 7; ++i) QVERIFY(w.findChild<QWidget*>(QStringLiteral("GridPanel%1").arg(i)));
+        for (const char* n : {"Memo1", "Edit1", "StatusBar1", "ProgressBar", "MainMenu1", "PageControl1", "OpenDialog1", "SaveDialog1"})
+            QVERIFY2(child<QObject>(&w, n), n);
+
+        for (const Parameter& p : parameterTable()) {
+            QWidget* c = child<QWidget>(&w, p.control);
+            QVERIFY2(c, p.control);
+            QCOMPARE(c->toolTip(), QString::fromLatin1(p.hint));
+            if (p.kind == ControlKind::UpDown) {
+                auto* spin = qobject_cast<QSpinBox*>(c);
+                QVERIFY(spin);
+                QCOMPARE(spin->minimum(), p.min);
+                QCOMPARE(spin->maximum(), p.max);
+                QVERIFY2(child<QLineEdit>(spin, p.edit), p.edit);
+            }
+        }
+        // The arrows never step outside the range.
+        auto* p003 = child<QSpinBox>(&w, "p003_UpDown");
+        p003->setValue(2200);
+        p003->stepUp();
+        QCOMPARE(p003->value(), 2200);
+        auto* p005 = child<QSpinBox>(&w, "p005_UpDown");
+        p005->setValue(1);
+        p005->stepDown();
+        QCOMPARE(p005->value(), 1);
+        // Fixed item lists and unchanging captions.
+        QCOMPARE(child<QComboBox>(&w, "p706_ComboBox")->itemText(0), QStringLiteral("prąd stały"));
+        QCOMPARE(child<QComboBox>(&w, "p706_ComboBox")->count(), 21);
+        QCOMPARE(child<QCheckBox>(&w, "p714_3_CheckBox")->text(), QStringLiteral("OCB"));
+        QCOMPARE(child<QSlider>(&w, "p105_TrackBar")->maximum(), 7);
+        QCOMPARE(w.OpenDialog1->windowTitle(), QStringLiteral("Open file"));
+        QCOMPARE(w.SaveDialog1->windowTitle(), QStringLiteral("Save file"));
+        QCOMPARE(w.SaveDialog1->defaultSuffix(), QStringLiteral("kvd"));
+        QCOMPARE(w.OpenDialog1->nameFilters(), QStringList{QStringLiteral("KelvaneMini data file (*.kvd)")});
+    }
+
+    void tooltipsNameTheParameterInGreen() {
+        TForm1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0, 255, 0));
+        QCOMPARE(w.grid(GridId::Keys)->toolTip(), QStringLiteral("p505, p506, p507"));
+        QCOMPARE(w.grid(GridId::Residents)->toolTip(), QStringLiteral("p501, p502, p503"));
+        w.PageControl1->setCurrentIndex(1);
+        QLineEdit* edit = child<QLineEdit>(&w, "p005_LabeledEdit");
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(edit, &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("p005"));
+        QToolTip::hideText();
+    }
+
+    void languagesSwitchEveryTableTextAndKeepSelections() {
+        TForm1 w;
+        auto* p108 = child<QComboBox>(&w, "p108_ComboBox");
+        auto* p904 = child<QComboBox>(&w, "p904_ComboBox");
+        p108->setCurrentIndex(2);
+        p904->setCurrentIndex(-1);
+        child<QAction>(&w, "English2")->trigger();
+        QCOMPARE(w.CurrentLanguage(), 1);
+        QCOMPARE(p108->currentIndex(), 2);
+        QCOMPARE(p108->currentText(), QStringLiteral("For relay output"));
+        QCOMPARE(p108->count(), 4);
+        QCOMPARE(p904->currentIndex(), -1);
+        QCOMPARE(w.PageControl1->tabText(0), QStringLiteral("Codes, passwords, keys"));
+        QCOMPARE(child<QAction>(&w, "PRINT")->text(), QStringLiteral("Print "));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("p001_LabeledEdit_EditLabel"))->text(), QStringLiteral("Stop time"));
+        QCOMPARE(w.grid(GridId::Digitizers)->cell(0, 2), QStringLiteral("Pushbutton"));
+        QCOMPARE(w.messageText(lang::Message::SaveError), QStringLiteral("File saving error!"));
+        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[1]));
+
+        child<QAction>(&w, "Pyccknn1")->trigger();
+        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QStringLiteral("...."));
+        QCOMPARE(w.messageText(lang::Message::LoadError), QStringLiteral("..."));
+        QCOMPARE(p108->currentIndex(), 2);
+        // Texts outside the table read the same in every language.
+        QCOMPARE(child<QMenu>(&w, "Menu1")->title(), QStringLiteral("Menu"));
+        QCOMPARE(child<QMenu>(&w, "Polski1")->title(), QStringLiteral("Lang"));
+        QCOMPARE(child<QAction>(&w, "English2")->text(), QStringLiteral("English"));
+        QCOMPARE(child<QAction>(&w, "Pyccknn1")->text(), QStringLiteral("Pyccknn"));
+        QCOMPARE(child<QComboBox>(&w, "p110_ComboBox")->itemText(0), QStringLiteral("12 Volt"));
+        QCOMPARE(child<QCheckBox>(&w, "p714_1_CheckBox")->text(), QStringLiteral("EXI"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
+        // A status message keeps the language it was written in.
+        w.setStatusText(QStringLiteral("Dane pobrane"));
+
+        // Every refill of the window comes back in Polish.
+        w.DisplayData();
+        QCOMPARE(w.CurrentLanguage(), 0);
+        QCOMPARE(currentLanguage(), 0);
+        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
+        QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
+    }
+
+    void shortcutsReachTheirCommandsFromEveryPage() {
+        TForm1 w;
+        ScriptedPrompts prompts;  // the file dialogs are cancelled
+        w.setPrompts(&prompts);
+        int port = 0, download = 0, upload = 0, print = 0, abort = 0;
+        w.hooks().port = [&] { ++port; };
+        w.hooks().download = [&] { ++download; };
+        w.hooks().upload = [&] { ++upload; };
+        w.hooks().print = [&] { ++print; };
+        w.hooks().abort = [&] { ++abort; };
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        struct Key {
+            const char* action;
+            Qt::Key key;
+            Qt::KeyboardModifiers mods;
+        };
+        const Key keys[] = {{"LOAD", Qt::Key_O, Qt::ControlModifier}, {"SAVE", Qt::Key_S, Qt::ControlModifier},
+                            {"PRINT", Qt::Key_P, Qt::ControlModifier}, {"UPLOAD", Qt::Key_F6, Qt::NoModifier},
+                            {"VERIFY", Qt::Key_F5, Qt::NoModifier},    {"DOWNLOAD", Qt::Key_F4, Qt::NoModifier},
+                            {"PORT", Qt::Key_F3, Qt::NoModifier}};
+        for (int page = 0; page < 6; ++page) {
+            w.PageControl1->setCurrentIndex(page);
+            QWidget* target = w.PageControl1->currentWidget();
+            for (const Key& k : keys) {
+                QSignalSpy spy(child<QAction>(&w, k.action), &QAction::triggered);
+                QTest::keyClick(target, k.key, k.mods);
+                QVERIFY2(spy.count() == 1, k.action);
+            }
+            // Esc aborts only while a transfer runs.
+            QSignalSpy abortSpy(child<QAction>(&w, "ABORT"), &QAction::triggered);
+            QTest::keyClick(target, Qt::Key_Escape);
+            QCOMPARE(abortSpy.count(), 0);
+            w.setTransferRunning(true);
+            QVERIFY(!child<QAction>(&w, "LOAD")->isEnabled());
+            QVERIFY(!child<QAction>(&w, "VERIFY")->isEnabled());
+            QTest::keyClick(target, Qt::Key_Escape);
+            QCOMPARE(abortSpy.count(), 1);
+            w.setTransferRunning(false);
+        }
+        QCOMPARE(port, 6);
+        QCOMPARE(download, 6);
+        QCOMPARE(upload, 6);  // the initial image passes the checks
+        QCOMPARE(print, 6);
+        QCOMPARE(abort, 6);
+        QCOMPARE(prompts.shown.size(), 12);  // the open and save dialogs, cancelled
+        QCOMPARE(child<QAction>(&w, "LOAD")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    }
+
+    void splashShowsTheMainWindowWhenItsTimeIsUp() {
+        TForm1 w;
+        QPointer<TForm2> splash = new TForm2(&w);
+        QVERIFY(splash->isVisible());
+        QCOMPARE(splash->size(), QSize(599, 359));
+        QVERIFY(splash->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(splash->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(splash->Timer1->interval(), 2000);
+        QVERIFY(splash->Timer1->isActive());
+        QVERIFY(!w.isVisible());
+        splash->Timer1Timer();
+        QVERIFY(w.isVisible());
+        QTRY_VERIFY(splash.isNull());
+        QCOMPARE(w.CurrentLanguage(), 0);
+    }
+
+    void aboutBoxOpensTheMailLink() {
+        TAboutBox about;
+        QCOMPARE(about.windowTitle(), QStringLiteral("O programie"));
+        QCOMPARE(child<QLabel>(&about, "ProductName")->text(), QStringLiteral("Program KelvaneMini"));
+        QCOMPARE(child<QLabel>(&about, "Version")->text(), QStringLiteral("Wersja 0.9"));
+        QVERIFY(child<QLabel>(&about, "ProgramIcon"));
+        QVERIFY(child<QWidget>(&about, "OKButton"));
+        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), this, "mailOpened");
+        about.show();
+        QLabel* comments = child<QLabel>(&about, "Comments");
+        QCOMPARE(comments->text(), QStringLiteral("TUTAJ UWAGI"));
+        QTest::mouseClick(comments, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+        QCOMPARE(mailUrl.scheme(), QStringLiteral("mailto"));
+        QCOMPARE(mailUrl.path(), QString::fromLatin1(kSupportAddress));
+        QCOMPARE(mailUrl.query(QUrl::FullyDecoded), QStringLiteral("subject=Program KelvaneMini"));
+    }
+};
+
+QTEST_MAIN(ShellWindowTest)
+#include "shell_window_test.moc"
