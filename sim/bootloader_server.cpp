@@ -1,10 +1,14 @@
 // orva_bootloader_sim: the simulated controller and bootloader on a serial
 // device or one end of a pty pair, for end-to-end tests and the benchmark.
 //
-//   orva_bootloader_sim --port PATH [--pace] [--identity reply|silent|wrong]
+//   orva_bootloader_sim (--port PATH | --pty-link PATH) [--pace]
+//                       [--identity reply|silent|wrong]
 //                       [--banner both|upper|wrong|none] [--flash-out FILE]
 //
-// It prints "ready" once the port is open and, when the end byte has come (or
+// --port opens an existing device (one end of a socat pair); --pty-link makes
+// a pty of its own and links PATH to the end the tool opens, which spares the
+// relay through socat (the benchmark uses it). It prints "ready" once the port
+// is open and, when the end byte has come (or
 // the far end hangs up), one line "ended=<0|1> blocks=N frames=N bad=N
 // wakeups=N resets=N" and exits. With --pace every byte from the tool takes its
 // line time (2400 baud 8N2 before the reset, 57,600 8N1 after it), so a pty
@@ -17,6 +21,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string>
 #include <sys/prctl.h>
 #include <termios.h>
@@ -30,15 +35,23 @@ std::int64_t nowNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Sleeps to 0.2 ms before t, then spins: a paced answer must leave on time,
+// not a scheduler wake-up later (a real controller answers in hardware time).
 void sleepUntilNs(std::int64_t t) {
-    timespec ts{static_cast<time_t>(t / 1000000000), static_cast<long>(t % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    const std::int64_t early = t - 200000;
+    if (early > nowNs()) {
+        timespec ts{static_cast<time_t>(early / 1000000000), static_cast<long>(early % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+    while (nowNs() < t) {
     }
 }
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: orva_bootloader_sim --port PATH [--pace] [--identity reply|silent|wrong]\n"
+                 "usage: orva_bootloader_sim (--port PATH | --pty-link PATH) [--pace]\n"
+                 "       [--identity reply|silent|wrong]\n"
                  "       [--banner both|upper|wrong|none] [--flash-out FILE]\n");
     return 2;
 }
@@ -61,7 +74,7 @@ void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string port, flashOut;
+    std::string port, ptyLink, flashOut;
     bool pace = false;
     sim::BootloaderScript script;
     for (int i = 1; i < argc; ++i) {
@@ -69,6 +82,8 @@ int main(int argc, char** argv) {
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
         if (a == "--port") {
             port = value();
+        } else if (a == "--pty-link") {
+            ptyLink = value();
         } else if (a == "--pace") {
             pace = true;
         } else if (a == "--flash-out") {
@@ -90,17 +105,39 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (port.empty()) return usage();
+    if (port.empty() == ptyLink.empty()) return usage();
 
-    int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        std::fprintf(stderr, "orva_bootloader_sim: cannot open %s: %s\n", port.c_str(), std::strerror(errno));
-        return 1;
-    }
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
+    int fd = -1;
+    int keepSlave = -1;  // holds the tool's end open, so no hang-up shows before the tool comes
+    if (!ptyLink.empty()) {
+        fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
+            std::fprintf(stderr, "orva_bootloader_sim: cannot make a pty: %s\n", std::strerror(errno));
+            return 1;
+        }
+        const std::string slave = ::ptsname(fd);
+        keepSlave = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (keepSlave >= 0 && tcgetattr(keepSlave, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(keepSlave, TCSANOW, &tio);
+        }
+        ::unlink(ptyLink.c_str());
+        if (::symlink(slave.c_str(), ptyLink.c_str()) != 0) {
+            std::fprintf(stderr, "orva_bootloader_sim: cannot link %s: %s\n", ptyLink.c_str(), std::strerror(errno));
+            return 1;
+        }
+    } else {
+        fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            std::fprintf(stderr, "orva_bootloader_sim: cannot open %s: %s\n", port.c_str(), std::strerror(errno));
+            return 1;
+        }
+        termios tio{};
+        if (tcgetattr(fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd, TCSANOW, &tio);
+        }
     }
     prctl(PR_SET_TIMERSLACK, 1UL);  // paced answers need sub-0.1 ms wake-ups
 
@@ -138,7 +175,7 @@ int main(int argc, char** argv) {
         if (p.revents & (POLLHUP | POLLERR)) hungUp = true;
     }
     // Leave the last answers time to reach the tool before the pty goes away.
-    tcdrain(fd);
+    if (ptyLink.empty()) tcdrain(fd);
 
     if (!flashOut.empty()) {
         if (std::FILE* f = std::fopen(flashOut.c_str(), "wb")) {
@@ -150,5 +187,7 @@ int main(int argc, char** argv) {
                 model.blocksAccepted(), model.frames(), model.badChecks(), model.wakeUps(), model.resetRequests());
     std::fflush(stdout);
     ::close(fd);
+    if (keepSlave >= 0) ::close(keepSlave);
+    if (!ptyLink.empty()) ::unlink(ptyLink.c_str());
     return model.ended() ? 0 : 3;
 }

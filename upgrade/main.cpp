@@ -2,10 +2,15 @@
 // the controller's serial bootloader.
 #include "upgrade_window.h"
 
+#include "orva_icon.h"
+
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Classic controls: sunken edit, flat frames with the title on the line.
+    QApplication::setStyle(QStringLiteral("Windows"));
+    QApplication::setWindowIcon(resources::OrvaUpgradeIcon());
     upgrade::UpgradeWindow window;
     window.show();
     return app.exec();

@@ -26,7 +26,8 @@ private:
 namespace {
 
 struct SimulatedPort {
-    explicit SimulatedPort(StopFlag& stop) : clock(stop), line(clock, device) {}
+    // Paced, so the built-in simulator takes the time a real line would.
+    explicit SimulatedPort(StopFlag& stop) : clock(stop), line(clock, device) { line.setPaced(true); }
     StoppableClock clock;
     sim::BootloaderDevice device;
     sim::VirtualLine line;
@@ -86,7 +87,7 @@ void UpgradeRun::join() {
 
 void UpgradeRun::body() {
     bool phaseADone = false;
-    {
+    try {
         RunPort port = factory_(device_, stop_);
         {
             std::lock_guard<std::mutex> lock(lineMutex_);
@@ -101,6 +102,11 @@ void UpgradeRun::body() {
         if (ok) UpgradeWorker(state_, link);
         if (port.line->isOpen()) port.line->close();
         state_.portOpen = false;
+        std::lock_guard<std::mutex> lock(lineMutex_);
+        line_ = nullptr;
+    } catch (...) {
+        // A port that cannot even be made (out of memory) counts as a failed
+        // open; the window must not wait for phase A for ever.
         std::lock_guard<std::mutex> lock(lineMutex_);
         line_ = nullptr;
     }

@@ -1,0 +1,88 @@
+// A whole firmware upgrade over a real serial line (a pty with the paced
+// bootloader simulator at its far end): 7,680 blocks at 57,600 baud, timed
+// against the line time of the frames plus the protocol's fixed pauses.
+//
+//   upgrade_benchmark PORT
+//
+// Run by benchmarks/upgrade_bench.sh; not a test.
+#include "bootloader_protocol.h"
+#include "qt_serial_line.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+
+using namespace upgrade;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Notes when the run reaches its milestones.
+struct TimingView : UpgradeView {
+    Clock::time_point t0 = Clock::now();
+    double phaseA = -1, banner = -1, programming = -1, end = -1;
+    std::string status;
+    void clearStatus() override { status.clear(); }
+    void appendStatus(const std::string& s) override {
+        status += s;
+        if (status.rfind("ID: ", 0) == 0 || status == "Czekam na bootloader...") phaseA = since(t0);
+        if (status == "Bootloader: BV: ") banner = since(t0);
+    }
+    void setProgressRange(int, int) override {}
+    void setProgress(int position) override {
+        if (position == 1) programming = since(t0);
+    }
+    void runEnded() override { end = since(t0); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: upgrade_benchmark PORT\n");
+        return 2;
+    }
+    const std::string port = argv[1];
+
+    UpgradeState state;
+    state.image = std::make_unique<std::vector<std::uint8_t>>(kImageSize);
+    std::mt19937 rng(4817);
+    for (auto& b : *state.image) b = static_cast<std::uint8_t>(rng());
+
+    TimingView view;
+    StopFlag stop;
+    StoppableClock clock(stop);
+    int result = -1;
+    QThread* worker = QThread::create([&] {
+        serial::QtSerialLine line;
+        UpgradeLink link{line, clock, stop, view};
+        view.t0 = Clock::now();
+        if (OpenUpgradePort(state, link, port) && RequestBootloader(state, link)) result = UpgradeWorker(state, link);
+    });
+    worker->start();
+    worker->wait();
+    delete worker;
+
+    const double lineTime = kBlockCount * 19 * 10 / 57600.0;
+    const double pauses = (50 + 100 + 2000 + 1000 + 2000) / 1000.0;
+    const double bound = (lineTime + pauses) * 1.01;
+    std::printf("result            %s (%s)\n", result == 1 ? "ended" : "failed", view.status.c_str());
+    std::printf("phase A           %7.3f s\n", view.phaseA);
+    std::printf("banner            %7.3f s\n", view.banner);
+    std::printf("first block       %7.3f s\n", view.programming);
+    std::printf("programming       %7.3f s  (line time of 7,680 frames: %.3f s, %.1f us per frame beyond it)\n",
+                view.end - view.programming, lineTime,
+                (view.end - view.programming - lineTime) / kBlockCount * 1e6);
+    std::printf("total             %7.3f s\n", view.end);
+    std::printf("bound             %7.3f s  (line %.3f s + pauses %.3f s + 1 %%)\n", bound, lineTime, pauses);
+    const bool within = result == 1 && view.status == "Zrobione!" && view.end <= bound;
+    std::printf("%s\n", within ? "WITHIN BOUND" : "OVER BOUND");
+    return within ? 0 : 1;
+}
