@@ -46,6 +46,7 @@ bool QtSerialLine::open(const std::string& name) {
         return false;
     }
     port_->setReadBufferSize(0);
+    // The controller's line has no handshake lines wired for flow control.
     port_->setFlowControl(QSerialPort::NoFlowControl);
     setLine(LineSettings{});
     return true;
@@ -76,6 +77,7 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
     clock.start();
     const qint64 deadline = timeouts_.readTotal(n);
     qint64 lastByte = -1;
+    bool pulledAtDeadline = false;
     std::size_t got = 0;
     while (got < n) {
         if (port_->bytesAvailable() > 0) {
@@ -90,7 +92,15 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
         qint64 now = clock.elapsed();
         qint64 end = deadline;
         if (lastByte >= 0) end = std::min(end, lastByte + timeouts_.readInterval);
-        if (now >= end) break;
+        if (now >= end) {
+            // Bytes already in the driver by the total time-out still count.
+            if (end == deadline && !pulledAtDeadline && !hardError(*port_)) {
+                pulledAtDeadline = true;
+                if (port_->waitForReadyRead(0)) continue;
+                if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
+            }
+            break;
+        }
         int wait = static_cast<int>(std::min<qint64>(end - now, kSliceMs));
         if (hardError(*port_)) {
             // Nothing more will come; wait out the time-out like a silent line.

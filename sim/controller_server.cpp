@@ -6,7 +6,7 @@
 //   (KelvaneMini opens /tmp/kv-app)
 //
 // Options:
-//   --port PATH        the device to serve (required)
+//   --port PATH        the device to serve (required; --pty is the same)
 //   --baud N           line speed for --paced (default 2400, 8N1)
 //   --paced            bytes take their line time in both directions (a pty
 //                      moves them at once otherwise)
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--port" && hasValue) port = argv[++i];
+        if ((a == "--port" || a == "--pty") && hasValue) port = argv[++i];
         else if (a == "--baud" && hasValue) baud = std::max(1, std::atoi(argv[++i]));
         else if (a == "--paced") paced = true;
         else if (a == "--image" && hasValue) imagePath = argv[++i];

@@ -118,7 +118,7 @@ public:
             line_.interrupt();
         });
     }
-    int slackMs() override { return 60; }
+    int slackMs() override { return 120; }
 
 private:
     ptytest::PtyPair pair_;
