@@ -217,6 +217,20 @@ private slots:
         QCOMPARE(sim.line.writes().size(), writes);
     }
 
+    void builtInSimulatorEntryAnswersLikeAController() {
+        writeFirmware(5);
+        UpgradeWindow w([] { return QList<PortEntry>{}; });  // the program's own port factory
+        w.portList()->setCurrentIndex(w.portList()->count() - 1);
+        QCOMPARE(w.portList()->currentText(), QString::fromUtf8(kSimulatorEntry));
+        w.StartStop();
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
+        QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusLine()->text(), QStringLiteral("Bootloader: BV: 1.2"), 4000);
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QString());
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+    }
+
     void stopReleasesARealPortAtOnce() {
         if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty()) QSKIP("socat is not installed");
         const QString tool = dir_.filePath(QStringLiteral("tool"));
