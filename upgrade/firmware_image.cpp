@@ -7,6 +7,7 @@
 
 #ifdef __unix__
 #include <sys/file.h>
+#include <sys/stat.h>
 #endif
 
 namespace upgrade {
@@ -17,11 +18,13 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens for reading only and refuses a file another program holds locked, as
-// the exclusive open on Windows does.
+// Opens an existing regular file for reading only and refuses one another
+// program holds locked, as the exclusive open on Windows does.
 File openExclusive(const std::string& path) {
     File f(std::fopen(path.c_str(), "rb"));
 #ifdef __unix__
+    struct stat st {};
+    if (f && (::fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))) f.reset();
     if (f && ::flock(fileno(f.get()), LOCK_EX | LOCK_NB) != 0) f.reset();
 #endif
     return f;

@@ -116,6 +116,12 @@ TEST_F(FirmwareFile, EveryLoadReadsTheFileAgainIntoANewBuffer) {
     EXPECT_TRUE(fs::remove(kFirmwareFileName));
 }
 
+TEST_F(FirmwareFile, DirectoryOfThatNameCountsAsMissing) {
+    fs::create_directory(kFirmwareFileName);
+    EXPECT_FALSE(LoadFirmwareImage(state, view));
+    EXPECT_EQ(view.status, "Brak pliku: 4817_05.dat");
+}
+
 TEST_F(FirmwareFile, FileLockedByAnotherProgramCountsAsMissing) {
     write(file(16));
     int fd = ::open(kFirmwareFileName, O_RDONLY);
