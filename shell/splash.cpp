@@ -2,6 +2,7 @@
 
 #include <QBitmap>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -57,7 +58,9 @@ TForm2::TForm2(QWidget* mainWindow)
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(0, 0, kWidth, kHeight);
     Image1->setPixmap(picture);
-    setMask(picture.createMaskFromColor(Qt::black, Qt::MaskInColor));
+    // Black pixels let what lies behind show through (where the platform can).
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        setMask(picture.createMaskFromColor(Qt::black, Qt::MaskInColor));
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
     Timer1 = new QTimer(this);
