@@ -1,5 +1,6 @@
 // Saves a picture of each page of the main window, filled with the sample
-// building's configuration, in Polish: page0.png .. page5.png in the given folder.
+// building's configuration, in Polish: page0.png .. page5.png in the given
+// folder. A second argument 1 or 2 takes the pictures in that language.
 #include "code_grid.h"
 #include "main_window.h"
 #include "program_state.h"
@@ -7,11 +8,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QTabWidget>
 #include <QTextStream>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // As on a Polish system: spin edits group thousands with a no-break space.
+    QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     const QStringList args = QApplication::arguments();
     const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");
     QDir().mkpath(folder);
@@ -19,6 +23,7 @@ int main(int argc, char** argv) {
     kelvane::shell::workingImage() = kelvane::SampleBuildingImage();
     window.DisplayData();
     window.setDescription(QStringLiteral("Budynek przy ul. Słonecznej 12, klatka A.\r\nZasilacz w szafce na parterze."));
+    if (args.size() > 2) window.ApplyLanguage(args[2].toInt());
     window.show();
     QTextStream out(stdout);
     for (int page = 0; page < window.PageControl1->count(); ++page) {

@@ -1,5 +1,7 @@
 #include "settings_controls.h"
 
+#include "wrap_check_box.h"
+
 #include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -69,7 +71,7 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
     }
     case ControlKind::CheckBox:
     case ControlKind::BitCheck:
-        control = new QCheckBox(fixedCaption(name), parent);
+        control = new WrapCheckBox(fixedCaption(name), parent);
         break;
     case ControlKind::ComboBox: {
         auto* combo = new QComboBox(parent);
