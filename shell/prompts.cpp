@@ -7,7 +7,10 @@ namespace kelvane::shell {
 
 bool WidgetPrompts::abortOrIgnore(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Abort | QMessageBox::Ignore, parent);
-    return box.exec() == QMessageBox::Abort;
+    // Escape and the close button mean Ignore; only the Abort button aborts.
+    box.setEscapeButton(QMessageBox::Ignore);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Abort);
 }
 
 void WidgetPrompts::error(QWidget* parent, const QString& title, const QString& text) {

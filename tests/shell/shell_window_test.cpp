@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -286,6 +288,23 @@ private slots:
         QVERIFY(w.isVisible());
         QTRY_VERIFY(splash.isNull());
         QCOMPARE(w.CurrentLanguage(), 0);
+    }
+
+    void invalidEntryBoxAbortsOnlyWithItsAbortButton() {
+        WidgetPrompts prompts;
+        auto answer = [&](auto act) {
+            QTimer::singleShot(0, [act] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                QCOMPARE(box->icon(), QMessageBox::Warning);
+                act(box);
+            });
+            return prompts.abortOrIgnore(nullptr, QStringLiteral("Kelvane Studio Mini"), QStringLiteral("row"));
+        };
+        QVERIFY(answer([](QMessageBox* b) { b->button(QMessageBox::Abort)->click(); }));
+        QVERIFY(!answer([](QMessageBox* b) { b->button(QMessageBox::Ignore)->click(); }));
+        QVERIFY(!answer([](QMessageBox* b) { QTest::keyClick(b, Qt::Key_Escape); }));
+        QVERIFY(!answer([](QMessageBox* b) { b->close(); }));
     }
 
     void aboutBoxOpensTheMailLink() {
