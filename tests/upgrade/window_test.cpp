@@ -250,7 +250,10 @@ private slots:
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
         QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
         w.StartStop();
+        QVERIFY2(clock.elapsed() < 500, "Stop waited for the banner read to time out");
         QSerialPort other;
         other.setPortName(tool);
         QVERIFY(other.open(QIODevice::ReadWrite));
