@@ -196,11 +196,19 @@ void UpgradeWindow::showEvent(QShowEvent* event) {
     fitOuterSize();
 }
 
+// A window manager tells the frame's size only once it has framed the window,
+// which moves it; the size is fitted again then.
+void UpgradeWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    fitOuterSize();
+}
+
 // The outer size, frame and caption included, is 255 x 280 wherever the
 // window system tells its frame; the client area takes what is left.
 void UpgradeWindow::fitOuterSize() {
     const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    setFixedSize(kOuterWidth - m.left() - m.right(), kOuterHeight - m.top() - m.bottom());
+    const QSize client(kOuterWidth - m.left() - m.right(), kOuterHeight - m.top() - m.bottom());
+    if (size() != client || minimumSize() != client) setFixedSize(client);
 }
 
 void UpgradeWindow::closeEvent(QCloseEvent* event) {
