@@ -120,7 +120,21 @@ Grid CodeGrid::toGrid() const {
     return g;
 }
 
+void CodeGrid::commitEdit() {
+    if (state() != EditingState) return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
+void CodeGrid::cancelEdit() {
+    if (state() != EditingState) return;
+    if (QWidget* editor = indexWidget(currentIndex())) closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+}
+
 void CodeGrid::setGrid(const Grid& grid) {
+    cancelEdit();
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
     const int cols = columnCount();

@@ -43,8 +43,13 @@ public:
     // The grid as plain data: header texts in row 0, then every data row;
     // the current cell included.
     Grid toGrid() const;
-    // Replaces headers, rows and the current cell.
+    // Replaces headers, rows and the current cell; a cell being edited is
+    // left unchanged and its editor closed.
     void setGrid(const Grid& grid);
+    // Writes the text of a cell being edited into the grid and closes the editor.
+    void commitEdit();
+    // Closes the editor of a cell being edited, dropping what was typed.
+    void cancelEdit();
 
     // Plain row numbering: 0 is the header row.
     int plainRowCount() const { return rowCount() + 1; }

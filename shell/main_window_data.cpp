@@ -54,7 +54,10 @@ void TForm1::DisplayData() {
 
 int TForm1::GetData() {
     WindowData data;
-    for (int i = 0; i < kGridCount; ++i) data.grids[i] = grids_[i]->toGrid();
+    for (int i = 0; i < kGridCount; ++i) {
+        grids_[i]->commitEdit();  // what is being typed counts too
+        data.grids[i] = grids_[i]->toGrid();
+    }
     for (const Parameter& p : parameterTable())
         if (const QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control))))
             data.controls[p.control] = readSetting(p, control);
@@ -177,6 +180,7 @@ QString TForm1::sgDigitGetEditMask(int column, int) const {
 void TForm1::addRow(GridId id) {
     CodeGrid* g = grid(id);
     if (g->plainRowCount() > gridRowLimit(id)) return;
+    g->commitEdit();
     Grid plain = g->toGrid();
     AddGridRow(plain, gridRowLimit(id));
     g->setGrid(plain);
@@ -185,6 +189,7 @@ void TForm1::addRow(GridId id) {
 
 void TForm1::deleteRow(GridId id) {
     CodeGrid* g = grid(id);
+    g->commitEdit();
     Grid plain = g->toGrid();
     DeleteGridRow(plain);
     g->setGrid(plain);

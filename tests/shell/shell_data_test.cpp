@@ -209,6 +209,28 @@ private slots:
         QCOMPARE(keys->cell(1, 1), QString());
     }
 
+    void aCellBeingEditedCountsForVerificationButNotForARefill() {
+        TForm1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CodeGrid* codes = w.grid(GridId::GeneralCodes);
+        codes->setCurrentCell(0, 0);
+        codes->edit(codes->model()->index(0, 0));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("1357"));
+        w.VERIFYClick();  // F5 while still typing
+        QCOMPARE(codes->cell(1, 0), QStringLiteral("1357"));
+        QCOMPARE(codes->cell(1, 1), QStringLiteral("255"));
+
+        codes->setCurrentCell(0, 1);
+        codes->edit(codes->model()->index(0, 1));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("7"));
+        w.DisplayData();  // a refill drops what was being typed
+        QApplication::processEvents();
+        w.grid(GridId::Keys)->setFocus();
+        QApplication::processEvents();
+        QCOMPARE(codes->cell(1, 1), QStringLiteral("255"));
+    }
+
     void saveAndLoadRoundTripAddsOneLineBreak() {
         QTemporaryDir dir;
         TForm1 w;
