@@ -8,7 +8,7 @@
 
 namespace upgrade {
 
-const char* const kSimulatorEntry = "Symulator bootloadera";
+const char* const kSimulatorEntry = "Symulator";
 const char* const kSimulatorDevice = "sim:bootloader";
 
 QList<PortEntry> SystemPorts() {

@@ -4,6 +4,7 @@
 #include "upgrade_texts.h"
 
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -100,6 +101,8 @@ void UpgradeWindow::fillPortList(const QList<PortEntry>& ports) {
     // the first system port is preselected; with no system port nothing is.
     portList_->addItem(QString::fromUtf8(kSimulatorEntry), QString::fromUtf8(kSimulatorDevice));
     portList_->setCurrentIndex(sorted.isEmpty() ? -1 : 0);
+    // Long device names stay readable in the dropped-down list.
+    portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + 8);
 }
 
 QString UpgradeWindow::selectedDevice() const {
