@@ -159,6 +159,10 @@ void TForm1::indexNamedObjects() {
 
 void TForm1::setPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
 Prompts& TForm1::prompts() const { return *prompts_; }
+
+void TForm1::showMessage(const QString& text) {
+    prompts().message(this, QString::fromLatin1(kApplicationTitle), text);
+}
 void TForm1::setAboutBox(QDialog* about) { about_ = about; }
 
 QAction* TForm1::action(const char* name) const {
@@ -197,8 +201,12 @@ void TForm1::PRINTClick() {
     if (hooks_.print) hooks_.print();
 }
 void TForm1::UPLOADClick() {
-    if (GetData() != 1) return;
-    if (hooks_.upload) hooks_.upload();
+    // The upload hook checks the window itself (GetData) before it sends;
+    // without one, the check alone runs.
+    if (hooks_.upload)
+        hooks_.upload();
+    else
+        GetData();
 }
 void TForm1::VERIFYClick() {
     if (GetData() == 1) DisplayData();

@@ -39,7 +39,8 @@ class TForm1 : public QMainWindow {
 public:
     // Menu commands whose work lives elsewhere: the device link, printing and
     // help plug in here. Each is called by its menu handler; empty = nothing.
-    // UPLOADClick calls `upload` only after GetData() has returned 1.
+    // `upload` runs the whole upload, GetData() first; without it UPLOADClick
+    // runs GetData() alone.
     struct MenuHooks {
         std::function<void()> port, download, upload, print, abort, help;
     };
@@ -71,6 +72,9 @@ public:
     void ReportRepeatedEntry(GridId grid, int row);
     void ReportTableFull(GridId grid, int row);
     QString entryMessage(lang::EntryProblem problem, GridId grid, int row) const;
+
+    // A plain message box titled with the application title.
+    void showMessage(const QString& text);
 
     // The first panel of the status bar.
     void setStatusText(const QString& text);

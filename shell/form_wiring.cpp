@@ -1,0 +1,87 @@
+#include "form_wiring.h"
+
+#include "card_printer.h"
+#include "help_window.h"
+#include "language_table.h"
+#include "link_controller.h"
+#include "link_host.h"
+#include "main_window.h"
+#include "port_dialog.h"
+#include "program_state.h"
+
+#include <QProgressBar>
+
+namespace kelvane::shell {
+
+namespace {
+lang::Message languageEntry(link::Message m) {
+    switch (m) {
+    case link::Message::PortOpenError: return lang::Message::PortError;
+    case link::Message::PortStatus: return lang::Message::PortStatus;
+    case link::Message::TransferAborted: return lang::Message::TransferAborted;
+    case link::Message::DownloadDone: return lang::Message::DownloadDone;
+    case link::Message::UploadDone: return lang::Message::UploadDone;
+    case link::Message::NoAnswer: return lang::Message::NoAnswer;
+    }
+    return lang::Message::PortError;
+}
+}  // namespace
+
+// The main window as the device link sees it.
+class FormLinkHost : public link::LinkHost {
+public:
+    explicit FormLinkHost(TForm1& form) : form_(form) {}
+
+    bool getData() override { return form_.GetData() == 1; }
+    void displayData() override { form_.DisplayData(); }
+    void setStatusText(const QString& text) override { form_.setStatusText(text); }
+    void setProgressVisible(bool visible) override { form_.progressBar()->setVisible(visible); }
+    void setProgressRange(int minimum, int maximum) override { form_.progressBar()->setRange(minimum, maximum); }
+    void setProgressPosition(int position) override { form_.progressBar()->setValue(position); }
+    QString messageText(link::Message message) override { return form_.messageText(languageEntry(message)); }
+    void showPortOpenError(const QString& text) override { form_.showMessage(text); }
+    link::ImageBuffer& workingImage() override { return shell::workingImage(); }
+    link::ImageBuffer& deviceImage() override { return shell::deviceImage(); }
+
+private:
+    TForm1& form_;
+};
+
+FormWiring::FormWiring(TForm1& form)
+    : QObject(&form),
+      form_(form),
+      dialog_(new link::TOKRightDlg(&form)),
+      host_(std::make_unique<FormLinkHost>(form)),
+      controller_(std::make_unique<link::LinkController>(*host_, dialog_)) {
+    dialog_->setObjectName(QStringLiteral("OKRightDlg"));
+    auto& hooks = form.hooks();
+    link::LinkController* c = controller_.get();
+    hooks.port = [c] { c->PORTClick(); };
+    hooks.download = [c] { c->DOWNLOADClick(); };
+    hooks.upload = [c] { c->UPLOADClick(); };
+    hooks.abort = [c] { c->cancelTransfer(); };
+    hooks.print = [this] { print(); };
+    hooks.help = [&form] { ShowHelp(&form); };
+    connect(c, &link::LinkController::transferRunningChanged, &form, &TForm1::setTransferRunning);
+}
+
+FormWiring::~FormWiring() {
+    // The hooks point at the controller: clear them before it goes.
+    form_.hooks() = {};
+    controller_.reset();
+}
+
+void FormWiring::print() {
+    const int language = form_.CurrentLanguage();
+    const auto text = [language](lang::CardText t) { return std::string(lang::cardText(t, language)); };
+    const CardTexts texts{text(lang::CardText::FlatNumber),   text(lang::CardText::CallCode),
+                          text(lang::CardText::OpenCode),     text(lang::CardText::MainCallCode),
+                          text(lang::CardText::MainOpenCode), text(lang::CardText::Instruction1),
+                          text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
+                          text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
+    PrintResidentCards(&form_, shell::workingImage(), texts, form_.cardText());
+}
+
+FormWiring* WireKelvaneMini(TForm1& form) { return new FormWiring(form); }
+
+}  // namespace kelvane::shell

@@ -1,0 +1,41 @@
+#pragma once
+// Connects the main window's menu to the device link (port choice, download,
+// upload, cancel), the printing of the residents' cards and the help window.
+#include <QObject>
+
+#include <memory>
+
+namespace kelvane::link {
+class LinkController;
+class TOKRightDlg;
+}  // namespace kelvane::link
+
+namespace kelvane::shell {
+
+class TForm1;
+class FormLinkHost;
+
+// Lives as a child of the main window; its link controller goes first when
+// the window closes, cutting off a running transfer.
+class FormWiring : public QObject {
+    Q_OBJECT
+public:
+    explicit FormWiring(TForm1& form);
+    ~FormWiring() override;
+
+    link::LinkController& controller() { return *controller_; }
+    link::TOKRightDlg& portDialog() { return *dialog_; }
+
+private:
+    void print();
+
+    TForm1& form_;
+    link::TOKRightDlg* dialog_;  // OKRightDlg, owned by the main window
+    std::unique_ptr<FormLinkHost> host_;
+    std::unique_ptr<link::LinkController> controller_;
+};
+
+// Creates the port dialog and wires every menu hook of the window.
+FormWiring* WireKelvaneMini(TForm1& form);
+
+}  // namespace kelvane::shell

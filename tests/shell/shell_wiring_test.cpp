@@ -1,0 +1,107 @@
+// The wired main window offscreen against the built-in simulated controller:
+// port choice, download, edit, upload, cancel key state, printing and help.
+#include "form_wiring.h"
+#include "help_window.h"
+#include "link_controller.h"
+#include "main_window.h"
+#include "program_state.h"
+#include "sample_building.h"
+#include "scripted_prompts.h"
+#include "code_grid.h"
+
+#include <QAction>
+#include <QSpinBox>
+#include <QTest>
+
+using namespace kelvane;
+using namespace kelvane::shell;
+
+class ShellWiringTest : public QObject {
+    Q_OBJECT
+
+    bool finished(FormWiring& wiring) {
+        return QTest::qWaitFor([&] { return !wiring.controller().transferRunning(); }, 20000);
+    }
+
+private slots:
+    void downloadEditAndUploadThroughTheMenu() {
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        QVERIFY(!form.action("ABORT")->isEnabled());
+
+        // Before any port choice the port is COM8, which is not there.
+        form.action("DOWNLOAD")->trigger();
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].text, QStringLiteral("Błąd otwarcia portu COM"));
+
+        wiring->controller().choosePort(QStringLiteral("Symulator"));
+        QVERIFY2(form.statusText().startsWith(QStringLiteral("Port Symulator, zasilacz ID ")),
+                 qPrintable(form.statusText()));
+
+        form.ApplyLanguage(1);
+        form.action("DOWNLOAD")->trigger();
+        QVERIFY(wiring->controller().transferRunning());
+        QVERIFY(!form.action("LOAD")->isEnabled());
+        QVERIFY(!form.action("VERIFY")->isEnabled());
+        QVERIFY(form.action("ABORT")->isEnabled());
+        QVERIFY(finished(*wiring));
+        QCOMPARE(form.statusText(), QStringLiteral("Data downloaded"));  // the language at that moment
+        QCOMPARE(form.CurrentLanguage(), 0);                              // the refill is Polish
+        QVERIFY(form.action("LOAD")->isEnabled());
+        QVERIFY(workingImage() == SampleBuildingImage());
+        QVERIFY(deviceImage() == workingImage());
+        QCOMPARE(form.grid(GridId::Residents)->toGrid().rowCount(), 1 + 72);
+
+        auto* p204 = form.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"));
+        QVERIFY(p204);
+        p204->setValue(60);
+        form.action("UPLOAD")->trigger();
+        QVERIFY(finished(*wiring));
+        QCOMPARE(form.statusText(), QStringLiteral("Dane wysłane"));
+        QCOMPARE(workingImage()[mem::kParams + 22], 60);
+        QVERIFY(deviceImage() == workingImage());
+
+        // What the simulator now holds comes back with the next download.
+        workingImage()[mem::kParams + 22] = 1;
+        form.action("DOWNLOAD")->trigger();
+        QVERIFY(finished(*wiring));
+        QCOMPARE(workingImage()[mem::kParams + 22], 60);
+    }
+
+    void invalidWindowStartsNoUpload() {
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        wiring->controller().choosePort(QStringLiteral("Symulator"));
+        Grid keys = form.grid(GridId::Keys)->toGrid();
+        keys.rows[1] = {"5", "not a key"};
+        form.grid(GridId::Keys)->setGrid(keys);
+        prompts.abortAnswers = {true};
+        form.action("UPLOAD")->trigger();
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].kind, QStringLiteral("warning"));
+        QVERIFY(!wiring->controller().transferRunning());
+    }
+
+    void printingWithoutResidentsAndHelp() {
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        WireKelvaneMini(form);
+        workingImage() = initialImage();
+        form.action("PRINT")->trigger();  // no resident: no dialog, nothing printed
+        QVERIFY(prompts.shown.isEmpty());
+        form.action("Pomoc1")->trigger();
+        auto* help = form.findChild<HelpWindow*>();
+        QVERIFY(help);
+        QVERIFY(help->isVisible());
+        form.action("Pomoc1")->trigger();
+        QCOMPARE(form.findChildren<HelpWindow*>().size(), 1);
+    }
+};
+
+QTEST_MAIN(ShellWiringTest)
+#include "shell_wiring_test.moc"
