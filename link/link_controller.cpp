@@ -18,7 +18,7 @@ namespace kelvane::link {
 PortConnection openablePort(const std::string& portName) {
     PortConnection c;
     if (portName == PortName(kSimulatorPortName)) {
-        sim::ControllerPort::seed(SampleBuildingImage());
+        sim::ControllerPort::preload(SampleBuildingImage());
         c.line = std::make_unique<sim::ControllerPort>(portName);
     } else {
         c.line = std::make_unique<serial::QtSerialLine>();

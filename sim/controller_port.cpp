@@ -8,7 +8,7 @@ namespace {
 struct Shared {
     std::mutex mutex;
     bool held = false;
-    bool seeded = false;
+    bool preloaded = false;
     bool paced = false;
     Controller controller;
 };
@@ -24,10 +24,10 @@ ControllerPort::ControllerPort(std::string portName, serial::Clock& clock) : nam
 
 ControllerPort::~ControllerPort() { close(); }
 
-void ControllerPort::seed(const Controller::Image& image) {
+void ControllerPort::preload(const Controller::Image& image) {
     std::lock_guard<std::mutex> lock(shared().mutex);
-    if (shared().seeded) return;
-    shared().seeded = true;
+    if (shared().preloaded) return;
+    shared().preloaded = true;
     shared().controller.image() = image;
 }
 

@@ -20,7 +20,7 @@ public:
 
     // Sets the shared controller's image the first time only (later calls
     // keep what earlier sessions uploaded).
-    static void seed(const Controller::Image& image);
+    static void preload(const Controller::Image& image);
     // Runs f on the shared controller while no port holds it; false if one does.
     template <class F>
     static bool withController(F&& f) {

@@ -143,12 +143,12 @@ namespace sim {
 namespace {
 
 TEST(ControllerPort, OneHolderAtATimeAndTheImageSurvivesSessions) {
-    Controller::Image seedImage;
-    seedImage.fill(0x5A);
-    ControllerPort::seed(seedImage);
+    Controller::Image firstImage;
+    firstImage.fill(0x5A);
+    ControllerPort::preload(firstImage);
     Controller::Image other;
     other.fill(0x00);
-    ControllerPort::seed(other);  // only the first seed counts
+    ControllerPort::preload(other);  // only the first preload counts
 
     VirtualClock clock;
     ControllerPort a("SIM", clock), b("SIM", clock);
