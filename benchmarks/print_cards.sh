@@ -9,4 +9,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCH
 cmake --build "$build" -j2 --target print_cards_benchmark
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
-QT_QPA_PLATFORM=offscreen "$build/tests/print/print_cards_benchmark" "$@"
+QT_QPA_PLATFORM=offscreen "$build/benchmarks/print_cards_benchmark" "$@"

@@ -21,7 +21,7 @@ run() {  # run <label> [simulator options...]
   for _ in $(seq 100); do grep -q ready "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
   echo "== $label =="
   local status=0
-  "$build/tests/upgrade/upgrade_benchmark" "$work/line" || status=$?
+  "$build/benchmarks/upgrade_benchmark" "$work/line" || status=$?
   wait "$sim" || true
   sim=
   echo "simulator: $(tail -n 1 "$work/sim.out")"

@@ -31,9 +31,9 @@ protected:
         std::ofstream f(kFirmwareFileName, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    static std::vector<std::uint8_t> file(std::size_t imageBytes, std::uint8_t seed = 0) {
+    static std::vector<std::uint8_t> file(std::size_t imageBytes, std::uint8_t salt = 0) {
         std::vector<std::uint8_t> v{'O', 'r', 'v', 'a'};
-        for (std::size_t i = 0; i < imageBytes; ++i) v.push_back(static_cast<std::uint8_t>(i * 7 + seed));
+        for (std::size_t i = 0; i < imageBytes; ++i) v.push_back(static_cast<std::uint8_t>(i * 7 + salt));
         return v;
     }
     fs::path dir_, old_;

@@ -53,17 +53,17 @@ struct SimFactory {
 
 QList<PortEntry> oneSimPort() { return {{QStringLiteral("COM1"), QStringLiteral("COM1")}}; }
 
-void writeFirmware(std::uint8_t seed, int imageBytes = int(kImageSize)) {
+void writeFirmware(std::uint8_t salt, int imageBytes = int(kImageSize)) {
     QFile f(QString::fromLatin1(kFirmwareFileName));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QByteArray bytes("Orva");
-    for (int i = 0; i < imageBytes; ++i) bytes.append(char(i * 3 + seed));
+    for (int i = 0; i < imageBytes; ++i) bytes.append(char(i * 3 + salt));
     f.write(bytes);
 }
 
-std::vector<std::uint8_t> expectedImage(std::uint8_t seed, int imageBytes = int(kImageSize)) {
+std::vector<std::uint8_t> expectedImage(std::uint8_t salt, int imageBytes = int(kImageSize)) {
     std::vector<std::uint8_t> img(kImageSize, 0xFF);
-    for (int i = 0; i < imageBytes; ++i) img[i] = std::uint8_t(i * 3 + seed);
+    for (int i = 0; i < imageBytes; ++i) img[i] = std::uint8_t(i * 3 + salt);
     return img;
 }
 
