@@ -1,22 +1,23 @@
 #include "messages.h"
 
+#include "language_table.h"
+
 namespace kelvane::link {
 
-std::string messageText(Message m, int language) {
-    struct Row {
-        const char* text[3];
-    };
-    static const Row rows[] = {
-        {{"Błąd otwarcia portu COM", "Port openning error!", "..."}},
-        {{"Port %s, zasilacz ID %d, Nr seryjny %d, firmware %d",
-          "Port %s, zasilacz ID %d, Nr seryjny %d, firmware %d", ". %s, %d, %d, %d"}},
-        {{"Operacja przerwana", "Operation aborted", "..."}},
-        {{"Dane pobrane", "Data downloaded", "..."}},
-        {{"Dane wysłane", "Data updated", "..."}},
-        {{"Brak odpowiedzi zasilacza", "No answer from the power supply", "..."}},
-    };
-    if (language < 0 || language > 2) language = 0;
-    return rows[static_cast<int>(m)].text[language];
+namespace {
+lang::Message languageEntry(Message m) {
+    switch (m) {
+    case Message::PortOpenError: return lang::Message::PortError;
+    case Message::PortStatus: return lang::Message::PortStatus;
+    case Message::TransferAborted: return lang::Message::TransferAborted;
+    case Message::DownloadDone: return lang::Message::DownloadDone;
+    case Message::UploadDone: return lang::Message::UploadDone;
+    case Message::NoAnswer: return lang::Message::NoAnswer;
+    }
+    return lang::Message::PortError;
 }
+}  // namespace
+
+std::string messageText(Message m, int language) { return lang::messageText(languageEntry(m), language); }
 
 }  // namespace kelvane::link

@@ -1,7 +1,6 @@
 #pragma once
-// The texts the device link shows, by message. The window's language table
-// holds them; the texts here are those entries, for a table to take over and
-// for tests. Strings are UTF-8.
+// The texts the device link shows, by message, taken from the program's
+// language table. Strings are UTF-8.
 #include <string>
 
 namespace kelvane::link {

@@ -5,6 +5,7 @@
 #include "language_table.h"
 #include "link_controller.h"
 #include "link_host.h"
+#include "messages.h"
 #include "main_window.h"
 #include "port_dialog.h"
 #include "program_state.h"
@@ -13,19 +14,6 @@
 
 namespace kelvane::shell {
 
-namespace {
-lang::Message languageEntry(link::Message m) {
-    switch (m) {
-    case link::Message::PortOpenError: return lang::Message::PortError;
-    case link::Message::PortStatus: return lang::Message::PortStatus;
-    case link::Message::TransferAborted: return lang::Message::TransferAborted;
-    case link::Message::DownloadDone: return lang::Message::DownloadDone;
-    case link::Message::UploadDone: return lang::Message::UploadDone;
-    case link::Message::NoAnswer: return lang::Message::NoAnswer;
-    }
-    return lang::Message::PortError;
-}
-}  // namespace
 
 // The main window as the device link sees it.
 class FormLinkHost : public link::LinkHost {
@@ -38,7 +26,9 @@ public:
     void setProgressVisible(bool visible) override { form_.progressBar()->setVisible(visible); }
     void setProgressRange(int minimum, int maximum) override { form_.progressBar()->setRange(minimum, maximum); }
     void setProgressPosition(int position) override { form_.progressBar()->setValue(position); }
-    QString messageText(link::Message message) override { return form_.messageText(languageEntry(message)); }
+    QString messageText(link::Message message) override {
+        return QString::fromStdString(link::messageText(message, form_.CurrentLanguage()));
+    }
     void showPortOpenError(const QString& text) override { form_.showMessage(text); }
     link::ImageBuffer& workingImage() override { return shell::workingImage(); }
     link::ImageBuffer& deviceImage() override { return shell::deviceImage(); }
