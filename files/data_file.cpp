@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 
 namespace kelvane {
 
@@ -35,7 +34,11 @@ bool SaveDataFile(const std::string& path, const Image& image, const std::string
 std::optional<DataFile> LoadDataFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // read() turns a read error (a directory, a failing disk) into badbit;
+    // reading through the stream buffer directly would throw instead.
+    std::vector<std::uint8_t> bytes;
+    char chunk[4096];
+    while (in.read(chunk, sizeof chunk), in.gcount() > 0) bytes.insert(bytes.end(), chunk, chunk + in.gcount());
     if (in.bad()) return std::nullopt;
     return ReadDataFile(bytes);
 }

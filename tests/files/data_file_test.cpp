@@ -45,6 +45,9 @@ TEST(DataFile, SavingAndLoadingFiles) {
     std::remove(path.c_str());
     EXPECT_FALSE(LoadDataFile(path));
     EXPECT_FALSE(SaveDataFile(testing::TempDir() + "/no/such/dir/x.kvd", initialImage(), ""));
+    // A directory opens but cannot be read: a load error, not an exception.
+    EXPECT_FALSE(LoadDataFile(testing::TempDir()));
+    EXPECT_FALSE(SaveDataFile(testing::TempDir(), initialImage(), ""));
     std::ofstream(path, std::ios::binary) << "short";
     EXPECT_FALSE(LoadDataFile(path));
     std::remove(path.c_str());
