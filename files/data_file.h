@@ -20,8 +20,8 @@ std::vector<std::uint8_t> WriteDataFile(const Image& image, const std::string& d
 // whole, never half-loaded.
 std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes);
 
-// The same, on files. saveDataFile returns false when the file cannot be
-// created or written completely; loadDataFile nothing when it cannot be read
+// The same, on files. SaveDataFile returns false when the file cannot be
+// created or written completely; LoadDataFile nothing when it cannot be read
 // or is too short.
 bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8);
 std::optional<DataFile> LoadDataFile(const std::string& path);
