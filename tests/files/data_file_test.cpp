@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 using namespace kelvane;
 
@@ -34,7 +35,8 @@ TEST(DataFile, AnImageAloneHasAnEmptyDescriptionAndAShortFileIsRefused) {
 }
 
 TEST(DataFile, SavingAndLoadingFiles) {
-    const std::string path = testing::TempDir() + "/round.kvd";
+    // Test runs of other build folders share the temporary directory.
+    const std::string path = testing::TempDir() + "/round_" + std::to_string(std::random_device{}()) + ".kvd";
     EXPECT_TRUE(SaveDataFile(path, initialImage(), "Opis"));
     auto file = LoadDataFile(path);
     ASSERT_TRUE(file);
