@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <ostream>
 
 using namespace upgrade;
 using Script = sim::BootloaderScript;
@@ -267,6 +268,9 @@ struct StopCase {
     const char* name;
     std::function<void(ProtocolBench&)> arm;
 };
+
+// Shown in the test list instead of a dump of the case's bytes.
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class StopAnywhere : public ::testing::TestWithParam<StopCase> {};
 
