@@ -31,8 +31,8 @@ struct Grid {
 
 // "+": below the limit, adds an empty row at the end and makes it current.
 void AddGridRow(Grid& grid, int limit);
-// "-": removes the current row (rows below move up); the last data row is
-// only emptied, never removed.
+// "-": removes the current row (rows below move up); a grid's only data row
+// is emptied, never removed.
 void DeleteGridRow(Grid& grid);
 // True when every cell of the row is exactly the empty text.
 bool IsRowEmpty(const Grid& grid, int row);
