@@ -132,7 +132,9 @@ void UpgradeWindow::StartStop() {
         return;
     }
 
-    // Start. A run that ended by itself is released first.
+    // Start. A run that ended by itself is released first; whatever it still
+    // has queued for the window must not overwrite what this Start shows.
+    activeRunId_ = 0;
     if (run_) {
         run_->join();
         run_.reset();

@@ -15,6 +15,7 @@
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -173,6 +174,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
         QCOMPARE(sims.made.at(1)->device.model().flash(), expectedImage(7, 500));
+    }
+
+    void startRightAfterARunEndedDropsThatRunsLastUpdates() {
+        writeFirmware(1);
+        SimFactory sims;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
+        // The worker ends by itself while the window handles no event, so its
+        // final message and end notice are still queued at the next click.
+        QElapsedTimer clock;
+        clock.start();
+        while (w.running() && clock.elapsed() < 10000) QThread::msleep(5);
+        QVERIFY(!w.running());
+        QFile::remove(QString::fromLatin1(kFirmwareFileName));
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Brak pliku: 4817_05.dat"));
+        QTest::qWait(100);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Brak pliku: 4817_05.dat"));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
     }
 
     void stopEndsTheRunAtOnce() {
