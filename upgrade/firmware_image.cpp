@@ -9,6 +9,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #endif
+#ifdef _WIN32
+#include <share.h>
+#endif
 
 namespace upgrade {
 namespace {
@@ -21,7 +24,12 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Opens an existing regular file for reading only and refuses one another
 // program holds locked, as the exclusive open on Windows does.
 File openExclusive(const std::string& path) {
+#ifdef _WIN32
+    // No sharing: the open fails while another program has the file open.
+    File f(_fsopen(path.c_str(), "rb", _SH_DENYRW));
+#else
     File f(std::fopen(path.c_str(), "rb"));
+#endif
 #ifdef __unix__
     struct stat st {};
     if (f && (::fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))) f.reset();
