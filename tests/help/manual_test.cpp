@@ -1,17 +1,21 @@
 // The manual as the program carries it: every page loads from the resources,
 // is titled with the program's name, every link and picture it names exists,
 // and the pages describe the window's parameters with their ranges.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QTextDocument>
 #include <QUrl>
 #include <QtTest>
 
 #include "help_window.h"
 #include "parameters.h"
+#include "settings_controls.h"
 
 using kelvane::shell::ManualPageUrl;
 using kelvane::shell::ManualSections;
@@ -201,6 +205,31 @@ private slots:
         for (const char* n : {"p501", "p502", "p503", "p504", "p505", "p506", "p507"})
             QVERIFY2(codes.contains(QLatin1String(n)), n);
         QVERIFY(ReadPage(QStringLiteral("konfiguracja.html")).contains(QLatin1String(kelvane::kFactoryPassword)));
+    }
+
+    void spinEditsBehaveAsTheManualSays() {
+        // The window's spin edits take typed values only inside their range;
+        // the manual must not send the technician to verification for that.
+        QWidget parent;
+        auto* spin = qobject_cast<QSpinBox*>(
+            kelvane::shell::createSettingControl(*kelvane::findParameter("p001_UpDown"), &parent, nullptr));
+        QVERIFY(spin);
+        spin->setValue(3150);
+        auto* edit = spin->findChild<QLineEdit*>();
+        edit->selectAll();
+        QTest::keyClicks(spin, QStringLiteral("12"));
+        QFocusEvent leave(QEvent::FocusOut);
+        QApplication::sendEvent(spin, &leave);
+        QCOMPARE(spin->value(), 3150);
+        edit->selectAll();
+        QTest::keyClicks(spin, QStringLiteral("99999"));
+        QCOMPARE(spin->value(), 9999);
+
+        QTextDocument page;
+        page.setHtml(ReadPage(QStringLiteral("pola.html")));
+        const QString fields = page.toPlainText().simplified();
+        QVERIFY(fields.contains(QStringLiteral("liczba mniejsza od dolnej granicy nie zostaje przyjęta")));
+        QVERIFY(!fields.contains(QStringLiteral("sprawdzana przy weryfikacji")));
     }
 };
 
