@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -52,6 +53,20 @@ TEST(DataFile, SavingAndLoadingFiles) {
     EXPECT_FALSE(SaveDataFile(testing::TempDir(), initialImage(), ""));
     std::ofstream(path, std::ios::binary) << "short";
     EXPECT_FALSE(LoadDataFile(path));
+    std::remove(path.c_str());
+}
+
+TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
+    const std::string path = testing::TempDir() + "/keep_" + std::to_string(std::random_device{}()) + ".kvd";
+    ASSERT_TRUE(SaveDataFile(path, SampleBuildingImage(), "stary opis"));
+    // The new file cannot be written (its temporary name is taken by a directory).
+    std::filesystem::create_directory(path + ".tmp");
+    EXPECT_FALSE(SaveDataFile(path, initialImage(), "nowy"));
+    const auto kept = LoadDataFile(path);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->image, SampleBuildingImage());
+    EXPECT_EQ(kept->description, "stary opis");
+    std::filesystem::remove(path + ".tmp");
     std::remove(path.c_str());
 }
 
