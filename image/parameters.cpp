@@ -9,7 +9,10 @@ constexpr std::size_t W = 0x3F20;  // the nine 16-bit values
 constexpr std::size_t P = 0x3F40;  // the parameter block
 
 // clang-format off
-const std::vector<Parameter> kTable = {
+// Built on first use (see parameterTable()), so no other static object can
+// read it before it exists.
+const std::vector<Parameter>& table() {
+    static const std::vector<Parameter> rows = {
 // number  control              kind           offset  w  min   max  def   items          bit hint    page group           label      edit
 {"p001", "p001_UpDown",       K::UpDown,     W + 0,  2, 500, 9999, 3150, I::None,         0, "p001", 1, "GroupBox5",      nullptr,   "p001_LabeledEdit"},
 {"p002", "p002_UpDown",       K::UpDown,     W + 2,  2, 500, 9999, 3150, I::None,         0, "p002", 1, "GroupBox5",      nullptr,   "p002_LabeledEdit"},
@@ -69,7 +72,9 @@ const std::vector<Parameter> kTable = {
 {"p109", "p109_CheckBox",     K::CheckBox,   P + 15, 1, 0,      1,    0, I::None,         0, "p109", 4, "GroupBox19",     nullptr,   nullptr},
 {"p707", "p707_UpDown",       K::UpDown,     P + 28, 1, 0,    250,  200, I::None,         0, "p707", 4, "GroupBox19",     "Label21", "p707_Edit"},
 {"p706", "p706_ComboBox",     K::ComboBox,   P + 29, 1, 0,     20,   15, I::StrikeFreq,   0, "p706", 4, "GroupBox19",     "Label22", nullptr},
-};
+    };
+    return rows;
+}
 // clang-format on
 }  // namespace
 
@@ -111,10 +116,10 @@ const std::vector<std::string>& itemTexts(Items items) {
     return lists[static_cast<std::size_t>(items)];
 }
 
-const std::vector<Parameter>& parameterTable() { return kTable; }
+const std::vector<Parameter>& parameterTable() { return table(); }
 
 const Parameter* findParameter(const std::string& control) {
-    for (const auto& p : kTable)
+    for (const auto& p : table())
         if (control == p.control) return &p;
     return nullptr;
 }
