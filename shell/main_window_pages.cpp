@@ -148,6 +148,8 @@ QWidget* TForm1::buildCodePage() {
         auto* grid = new CodeGrid(g.id, box);
         grid->setToolTip(QString::fromUtf8(g.hint));
         if (g.fixedPitch) grid->setFont(fixed);
+        // Headers keep the window's font: "Physical code" fits an 86-pixel column.
+        grid->horizontalHeader()->setFont(font());
         grid->setSelectionMode(g.rangeSelect ? QAbstractItemView::ContiguousSelection
                                              : QAbstractItemView::SingleSelection);
         const int id = static_cast<int>(g.id);

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -222,6 +223,20 @@ private slots:
         QCOMPARE(currentLanguage(), 0);
         for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
         QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
+    }
+
+    void gridHeadersFitTheirColumnsInPolishAndEnglish() {
+        TForm1 w;
+        w.show();
+        for (int language : {lang::kPolish, lang::kEnglish}) {
+            w.ApplyLanguage(language);
+            for (int g = 0; g < kGridCount; ++g) {
+                CodeGrid* grid = w.grid(static_cast<GridId>(g));
+                for (int c = 0; c < grid->columnCount(); ++c)
+                    QVERIFY2(grid->horizontalHeader()->sectionSizeHint(c) <= grid->columnWidth(c),
+                             qPrintable(grid->cell(0, c)));
+            }
+        }
     }
 
     void shortcutsReachTheirCommandsFromEveryPage() {
