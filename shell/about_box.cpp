@@ -1,5 +1,7 @@
 #include "about_box.h"
 
+#include "window_font.h"
+
 #include <QDesktopServices>
 #include <QFile>
 #include <QFrame>
@@ -44,6 +46,9 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("O programie"));
     setFixedSize(298, 213);
+    // The main window's font: at the system's larger default the texts run
+    // into the picture.
+    setFont(WindowFont());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
 
@@ -51,6 +56,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     auto* panelLayout = new QHBoxLayout(panel);
+    panelLayout->setContentsMargins(6, 6, 6, 6);
     auto* icon = new QLabel(panel);
     icon->setObjectName(QStringLiteral("ProgramIcon"));
     icon->setPixmap(programPicture());

@@ -3,6 +3,7 @@
 #include "about_box.h"
 #include "code_grid.h"
 #include "program_state.h"
+#include "window_font.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,10 +37,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // Small caption with a close button only; the size never changes.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPointSize(8);
-    setFont(font);
+    setFont(WindowFont());
     if (QFile::exists(QStringLiteral(":/icons/kelvanemini.png")))
         setWindowIcon(QIcon(QStringLiteral(":/icons/kelvanemini.png")));
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());

@@ -322,6 +322,20 @@ private slots:
         QVERIFY(!answer([](QMessageBox* b) { b->close(); }));
     }
 
+    void aboutBoxTextsStandClearOfThePicture() {
+        TAboutBox about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QCOMPARE(about.size(), QSize(298, 213));
+        QLabel* icon = child<QLabel>(&about, "ProgramIcon");
+        QCOMPARE(icon->size(), QSize(137, 136));
+        for (const char* name : {"ProductName", "Version", "Comments"}) {
+            QLabel* label = child<QLabel>(&about, name);
+            QVERIFY2(label->geometry().left() > icon->geometry().right(), name);
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(), name);
+        }
+    }
+
     void aboutBoxOpensTheMailLink() {
         TAboutBox about;
         QCOMPARE(about.windowTitle(), QStringLiteral("O programie"));
