@@ -84,7 +84,11 @@ void LinkController::UPLOADClick() {
 void LinkController::cancelTransfer() {
     if (!transfer_) return;
     transfer_->cancel = true;
-    transfer_->port.line->interrupt();
+    // A download waits in reads of up to 3.5 s: end the one in progress. An
+    // upload notices the flag between frames (its reads last at most 200 ms);
+    // interrupting it could cut off a frame half sent, and the controller
+    // would take the next bytes it gets as the rest of that frame.
+    if (!transfer_->upload) transfer_->port.line->interrupt();
 }
 
 void LinkController::startTransfer(bool upload) {

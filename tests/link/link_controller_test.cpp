@@ -85,6 +85,40 @@ struct VirtualPort {
     }
 };
 
+// A controller behind a line paced at 2400 baud in real time, so a frame takes
+// about 140 ms to go out. Counts the writes cut short on the wire. On the
+// write of message `cancelAt` the window is asked to cancel while the frame is
+// still going out.
+struct PacedPort {
+    class Line : public sim::VirtualLine {
+    public:
+        Line(PacedPort& port) : VirtualLine(serial::systemClock(), port.controller), port_(port) {}
+        std::size_t write(const std::uint8_t* data, std::size_t n) override {
+            if (++port_.writes == port_.cancelAt)
+                QMetaObject::invokeMethod(port_.link, &LinkController::cancelTransfer, Qt::QueuedConnection);
+            const std::size_t sent = VirtualLine::write(data, n);
+            if (sent < n) ++port_.cutWrites;
+            return sent;
+        }
+
+    private:
+        PacedPort& port_;
+    };
+    PortFactory factory() {
+        return [this](const std::string&) {
+            PortConnection c;
+            auto line = std::make_unique<Line>(*this);
+            line->setPaced(true);
+            c.line = std::move(line);
+            return c;
+        };
+    }
+    sim::Controller controller;
+    LinkController* link = nullptr;
+    int cancelAt = -1;
+    std::atomic<int> writes{0}, cutWrites{0};
+};
+
 ImageBuffer simulatorImage() {
     ImageBuffer img{};
     sim::ControllerPort::withController([&](sim::Controller& c) { img = c.image(); });
@@ -257,6 +291,23 @@ private slots:
         QVERIFY(host.device == device);
         QCOMPARE(host.displayCalls, 0);
         sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; });
+    }
+
+    void cancelledUploadFinishesTheFrameOnTheWireAndSendsNoMore() {
+        FakeHost host;
+        host.working.fill(0x44);  // every block differs from the zero device image
+        PacedPort port;
+        LinkController link(host, nullptr);
+        port.link = &link;
+        port.cancelAt = 4;  // during the third data frame (the command is the first write)
+        link.setPortFactory(port.factory());
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        link.UPLOADClick();
+        QVERIFY(waitForEnd(link, running));
+        QCOMPARE(host.status, QString("Operacja przerwana"));
+        QCOMPARE(port.cutWrites.load(), 0);
+        QCOMPARE(port.controller.blocksReceived(), (std::vector<int>{0, 1, 2}));
+        QVERIFY(host.device == ImageBuffer{});
     }
 
     void destroyingTheControllerCutsOffARunningTransfer() {
