@@ -15,9 +15,7 @@ std::string formatNumber(const char* format, int value) {
 }
 
 int readCode(const Image& image, ResidentCode code, int line, int local) {
-    const std::uint8_t* stored = image.data() + residentOffset(code, line, local);
-    if (stored[0] == 0xFF && stored[1] == 0xFF) return -1;
-    return DecodeBcdCode(stored);
+    return DecodeBcdCode(image.data() + residentOffset(code, line, local));  // -1 for FF FF
 }
 
 }  // namespace
