@@ -50,10 +50,10 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool parseFault(const std::string& spec, sim::ControllerFaults& f) {
-    const auto eq = spec.find('=');
-    const std::string name = spec.substr(0, eq);
-    const int n = eq == std::string::npos ? 0 : std::atoi(spec.c_str() + eq + 1);
+bool parseFault(const std::string& arg, sim::ControllerFaults& f) {
+    const auto eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    const int n = eq == std::string::npos ? 0 : std::atoi(arg.c_str() + eq + 1);
     using Order = sim::ControllerFaults::Order;
     if (name == "silent") f.silent = true;
     else if (name == "probe-bytes") f.probeBytes = n;
