@@ -44,6 +44,7 @@ FormWiring::FormWiring(TForm1& form)
       host_(std::make_unique<FormLinkHost>(form)),
       controller_(std::make_unique<link::LinkController>(*host_, dialog_)) {
     dialog_->setObjectName(QStringLiteral("OKRightDlg"));
+    form.setWiring(this);
     auto& hooks = form.hooks();
     link::LinkController* c = controller_.get();
     hooks.port = [c] { c->PORTClick(); };

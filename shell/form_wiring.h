@@ -15,8 +15,8 @@ namespace kelvane::shell {
 class TForm1;
 class FormLinkHost;
 
-// Lives as a child of the main window; its link controller goes first when
-// the window closes, cutting off a running transfer.
+// Lives as a child of the main window and goes first when the window is
+// destroyed; its link controller then cuts off a running transfer.
 class FormWiring : public QObject {
     Q_OBJECT
 public:

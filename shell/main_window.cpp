@@ -65,7 +65,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { delete wiring_.data(); }
 
 void TForm1::FormCreate() {
     QPalette tips = QToolTip::palette();

@@ -51,6 +51,9 @@ public:
     ~TForm1() override;
 
     MenuHooks& hooks() { return hooks_; }
+    // The helper that fills the hooks (a child of the window). It is deleted
+    // first when the window goes, while the hooks it clears still exist.
+    void setWiring(QObject* wiring) { wiring_ = wiring; }
     // Message boxes and file dialogs; the window does not own them.
     void setPrompts(Prompts* prompts);
     // The About dialog shown by ABOUTClick (created on first use when unset).
@@ -156,6 +159,7 @@ private:
     std::unique_ptr<Prompts> ownPrompts_;
     Prompts* prompts_ = nullptr;
     QPointer<QDialog> about_;
+    QPointer<QObject> wiring_;
 };
 
 }  // namespace kelvane::shell

@@ -13,6 +13,8 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <memory>
+
 using namespace kelvane;
 using namespace kelvane::shell;
 
@@ -84,6 +86,18 @@ private slots:
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("warning"));
         QVERIFY(!wiring->controller().transferRunning());
+    }
+
+    void theWiringGoesWhileTheWindowIsWhole() {
+        // A hook that owns heap state: the wiring clears the hooks as it goes,
+        // which must happen before the window's own members are gone.
+        auto counted = std::make_shared<int>(0);
+        auto* form = new TForm1;
+        WireKelvaneMini(*form);
+        form->hooks().help = [counted] { ++*counted; };
+        QCOMPARE(counted.use_count(), 2);
+        delete form;
+        QCOMPARE(counted.use_count(), 1);
     }
 
     void printingWithoutResidentsAndHelp() {
