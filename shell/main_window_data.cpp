@@ -59,8 +59,10 @@ int TForm1::GetData() {
         data.grids[i] = grids_[i]->toGrid();
     }
     for (const Parameter& p : parameterTable())
-        if (const QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control))))
+        if (QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control)))) {
+            commitTypedText(p, control);  // a field still being typed into counts as it shows
             data.controls[p.control] = readSetting(p, control);
+        }
     WindowReporter reporter(*this);
     const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
     if (!built) return 0;

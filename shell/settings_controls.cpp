@@ -132,6 +132,18 @@ QButtonGroup* radioButtons(const QWidget* radioGroup) {
                                                 Qt::FindDirectChildrenOnly);
 }
 
+void commitTypedText(const Parameter& p, QWidget* control) {
+    if (p.kind == ControlKind::UpDown) {
+        static_cast<QSpinBox*>(control)->interpretText();
+    } else if (p.kind == ControlKind::ComboBox) {
+        auto* combo = static_cast<QComboBox*>(control);
+        const QString text = combo->currentText();
+        const int index = combo->currentIndex();
+        if (index < 0 ? text.isEmpty() : combo->itemText(index) == text) return;
+        combo->setCurrentIndex(combo->findText(text, Qt::MatchFixedString));
+    }
+}
+
 ControlState readSetting(const Parameter& p, const QWidget* control) {
     ControlState s;
     switch (p.kind) {

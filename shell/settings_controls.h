@@ -24,6 +24,12 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
 // The buttons of a radio group made by createSettingControl; ids are item indexes.
 QButtonGroup* radioButtons(const QWidget* radioGroup);
 
+// Makes what is being typed into a spin edit or a combo box its value, so
+// that what is read is what the control shows: a spin edit takes a number
+// within its range or shows its value again; a combo box selects the item of
+// that text (case aside), or none.
+void commitTypedText(const Parameter& p, QWidget* control);
+
 ControlState readSetting(const Parameter& p, const QWidget* control);
 // Numbers256 combo boxes get their 256 items anew, as every refill does.
 void writeSetting(const Parameter& p, QWidget* control, const ControlState& state);

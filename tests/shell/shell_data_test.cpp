@@ -3,14 +3,17 @@
 #include "code_grid.h"
 #include "codecs.h"
 #include "main_window.h"
+#include "parameters.h"
 #include "program_state.h"
 #include "scripted_prompts.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -229,6 +232,33 @@ private slots:
         w.grid(GridId::Keys)->setFocus();
         QApplication::processEvents();
         QCOMPARE(codes->cell(1, 1), QStringLiteral("255"));
+    }
+
+    void typedSettingsCountAsTheyShow() {
+        TForm1 w;
+        const Image& img = workingImage();
+        // F6 or F5 pressed while still typing into a combo box: the item of that text.
+        auto* p805 = w.findChild<QComboBox*>(QStringLiteral("p805_ComboBox"));
+        p805->lineEdit()->selectAll();
+        QTest::keyClicks(p805->lineEdit(), QStringLiteral("12"));
+        auto* p104 = w.findChild<QComboBox*>(QStringLiteral("p104_ComboBox"));
+        p104->lineEdit()->selectAll();
+        QTest::keyClicks(p104->lineEdit(), QStringLiteral("dla zaczepu"));
+        auto* p904 = w.findChild<QComboBox*>(QStringLiteral("p904_ComboBox"));
+        p904->lineEdit()->selectAll();
+        QTest::keyClicks(p904->lineEdit(), QStringLiteral("abc"));  // no such item: no selection
+        // A spin edit holding a number below its range keeps its value and shows it again.
+        auto* p001 = w.findChild<QSpinBox*>(QStringLiteral("p001_UpDown"));
+        QLineEdit* p001Edit = p001->findChild<QLineEdit*>();
+        p001Edit->selectAll();
+        QTest::keyClicks(p001Edit, QStringLiteral("450"));
+        QCOMPARE(w.GetData(), 1);
+        QCOMPARE(img[findParameter("p805_ComboBox")->offset], std::uint8_t(12));
+        QCOMPARE(img[findParameter("p104_ComboBox")->offset], std::uint8_t(1));
+        QCOMPARE(img[findParameter("p904_ComboBox")->offset], std::uint8_t(0xFF));
+        QCOMPARE(p904->currentText(), QString());
+        const int p001Stored = img[mem::kWords] | img[mem::kWords + 1] << 8;
+        QCOMPARE(p001->locale().toInt(p001->cleanText()), p001Stored);
     }
 
     void saveAndLoadRoundTripAddsOneLineBreak() {
