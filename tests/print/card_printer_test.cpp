@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -135,7 +136,8 @@ private slots:
         if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cards.pdf"));
-        const auto pages = LayoutCardPages(elevenResidents(), polishTexts(), "Łąkowa 5");
+        const auto pages = LayoutCardPages(elevenResidents(), polishTexts(),
+                                           "Łąkowa 5, administracja osiedla Zielone Wzgórze: tel. 123-456-789");
         QCOMPARE(pages.size(), std::size_t(2));
         {
             QPrinter printer(QPrinter::HighResolution);
@@ -162,6 +164,25 @@ private slots:
         QCOMPARE(std::count_if(words[1].begin(), words[1].end(),
                                [](const Word& w) { return w.text == QStringLiteral("Łąkowa"); }),
                  1);
+        // A card text wider than the card runs on past its right edge, whole.
+        const auto last = std::find_if(words[1].begin(), words[1].end(),
+                                       [](const Word& w) { return w.text == QStringLiteral("123-456-789"); });
+        QVERIFY(last != words[1].end());
+        QVERIFY2(last->xMin > points(200 + kCardWidth), qPrintable(QString::number(last->xMin)));
+        QCOMPARE(std::abs(last->yMin - points(674)) <= 0.5, true);
+        // ... and is drawn there, not clipped at the card's edge.
+        const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+        if (pdftoppm.isEmpty()) return;
+        const QString prefix = dir.filePath(QStringLiteral("sheet2"));
+        QCOMPARE(QProcess::execute(pdftoppm, {"-f", "2", "-l", "2", "-singlefile", "-r", "100", "-png", pdf, prefix}), 0);
+        const QImage sheet(prefix + QStringLiteral(".png"));
+        QVERIFY(!sheet.isNull());
+        const auto px = [](int logical) { return logical * 100 / 254; };  // 100 dpi, tenths of a millimetre
+        int ink = 0;
+        for (int y = px(674); y < px(674 + kCardFontHeight); ++y)
+            for (int x = px(200 + kCardWidth + 20); x < px(200 + kCardWidth + 120); ++x)
+                ink += qGray(sheet.pixel(x, y)) < 128 ? 1 : 0;
+        QVERIFY2(ink > 20, qPrintable(QString::number(ink)));
     }
 
     void chosenPageRangePrintsOnlyThosePages() {
