@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QToolTip>
 
 namespace kelvane::shell {
@@ -179,7 +180,11 @@ void TForm1::setTransferRunning(bool running) {
 QString TForm1::cardText() const { return Edit1->text(); }
 
 QString TForm1::description() const {
-    return Memo1->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    // The raw text: the plain one would turn no-break spaces into spaces.
+    QString text = Memo1->document()->toRawText();
+    for (const QChar lineBreak : {QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
+        text.replace(lineBreak, QStringLiteral("\r\n"));
+    return text;
 }
 
 void TForm1::setDescription(const QString& crlfText) {

@@ -261,6 +261,19 @@ private slots:
         QCOMPARE(p001->locale().toInt(p001->cleanText()), p001Stored);
     }
 
+    void descriptionKeepsEveryCharacter() {
+        TForm1 w;
+        // A no-break space (0xA0 in the file) stays one; a line typed with
+        // Shift+Enter ends in CR LF like any other.
+        const QString text = QStringLiteral("ul.\u00A0Słoneczna 12\r\nklatka A");
+        w.setDescription(text);
+        QCOMPARE(w.description(), text);
+        w.Memo1->moveCursor(QTextCursor::End);
+        QTest::keyClick(w.Memo1, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(w.Memo1, QStringLiteral("B"));
+        QCOMPARE(w.description(), text + QStringLiteral("\r\nB"));
+    }
+
     void saveAndLoadRoundTripAddsOneLineBreak() {
         QTemporaryDir dir;
         TForm1 w;
