@@ -9,6 +9,7 @@
 namespace upgrade {
 namespace {
 
+// "ReseteK" and the check byte that makes the eight bytes sum to 0 mod 256.
 constexpr std::uint8_t kReset[8] = {'R', 'e', 's', 'e', 't', 'e', 'K', 0x4D};
 
 // The steps of a run, each a no-op once a stop is requested.
@@ -61,8 +62,6 @@ bool isBanner(const std::uint8_t* rx, bool upperAllowed) {
 }
 
 }  // namespace
-
-const std::uint8_t* ResetRequest() { return kReset; }
 
 serial::LineSettings PhaseASettings(serial::LineSettings base) {
     base.baud = 2400;

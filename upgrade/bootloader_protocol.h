@@ -41,11 +41,6 @@ constexpr std::uint8_t kProgramNoAcceptance = 0x12;
 constexpr std::uint8_t kProgramNoBanner = 0x13;
 constexpr std::uint8_t kProgramStopped = 0xFF;  // the run was stopped
 
-constexpr int kMaxSendings = 7;
-
-// The 8-byte reset request "ReseteK" + check byte (the bytes sum to 0 mod 256).
-const std::uint8_t* ResetRequest();
-
 serial::LineSettings PhaseASettings(serial::LineSettings base = {});
 serial::LineSettings PhaseBSettings(serial::LineSettings base = {});
 serial::Timeouts UpgradeTimeouts();
