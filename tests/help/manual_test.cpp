@@ -15,7 +15,9 @@
 
 #include "help_window.h"
 #include "parameters.h"
+#include "port.h"
 #include "settings_controls.h"
+#include "transfer.h"
 
 using kelvane::shell::ManualPageUrl;
 using kelvane::shell::ManualSections;
@@ -205,6 +207,18 @@ private slots:
         for (const char* n : {"p501", "p502", "p503", "p504", "p505", "p506", "p507"})
             QVERIFY2(codes.contains(QLatin1String(n)), n);
         QVERIFY(ReadPage(QStringLiteral("konfiguracja.html")).contains(QLatin1String(kelvane::kFactoryPassword)));
+    }
+
+    void linkFactsAreTheProgramsOwn() {
+        // The port used before any choice and the two give-up times of a transfer.
+        QTextDocument page;
+        page.setHtml(ReadPage(QStringLiteral("menu.html")));
+        const QString menu = page.toPlainText().simplified();
+        QVERIFY(menu.contains(QStringLiteral("program używa portu %1").arg(kelvane::link::kInitialPortName)));
+        QVERIFY(menu.contains(QStringLiteral("Jeżeli przez %1 sekund nie nadejdzie żaden blok")
+                                  .arg(kelvane::link::kFrameTimeoutMs / 1000)));
+        QVERIFY(menu.contains(QStringLiteral("Gdy zasilacz przez %1 sekund nie potwierdzi bloku")
+                                  .arg(kelvane::link::kAckTimeoutMs / 1000)));
     }
 
     void spinEditsBehaveAsTheManualSays() {
