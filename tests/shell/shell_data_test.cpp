@@ -306,7 +306,24 @@ private slots:
         prompts.files = {second};
         w.SAVEClick();
         QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
-        QVERIFY(prompts.shown.size() == 3);
+        // Edits not yet verified are not in the file: it holds the working image.
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("2468"));
+        w.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"))->setValue(7);
+        prompts.files = {second};
+        w.SAVEClick();
+        QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
+
+        // A file of the image alone: the box holds one line break.
+        const QString bare = dir.filePath(QStringLiteral("bare.kvd"));
+        QFile f(bare);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(saved.left(16384));
+        f.close();
+        prompts.files = {bare};
+        w.LOADClick();
+        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("\n"));
+        QCOMPARE(w.description(), QStringLiteral("\r\n"));
+        QCOMPARE(prompts.shown.size(), 5);
         QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
         QCOMPARE(prompts.shown[1].title, QStringLiteral("Open file"));
     }

@@ -305,6 +305,24 @@ private slots:
         QCOMPARE(w.CurrentLanguage(), 0);
     }
 
+    void exitAndClosingTheWindowEndTheProgram() {
+        TForm1 w;
+        QWidget other;  // another window still open (help) does not keep the program going
+        w.show();
+        other.show();
+        QTimer never;
+        never.setSingleShot(true);
+        connect(&never, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        never.start(5000);
+        QTimer::singleShot(0, &w, &TForm1::EXITClick);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        w.show();
+        other.show();
+        never.start(5000);
+        QTimer::singleShot(0, &w, &QWidget::close);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
     void invalidEntryBoxAbortsOnlyWithItsAbortButton() {
         WidgetPrompts prompts;
         auto answer = [&](auto act) {
