@@ -174,6 +174,13 @@ private slots:
         QCOMPARE(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0, 255, 0));
         QCOMPARE(w.grid(GridId::Keys)->toolTip(), QStringLiteral("p505, p506, p507"));
         QCOMPARE(w.grid(GridId::Residents)->toolTip(), QStringLiteral("p501, p502, p503"));
+        // Over a cell of the key grid, as the pointer is.
+        QWidget* cells = w.grid(GridId::Keys)->viewport();
+        QHelpEvent overGrid(QEvent::ToolTip, QPoint(10, 10), cells->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(cells, &overGrid);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("p505, p506, p507"));
+        QToolTip::hideText();
         w.PageControl1->setCurrentIndex(1);
         QLineEdit* edit = child<QLineEdit>(&w, "p005_LabeledEdit");
         QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
