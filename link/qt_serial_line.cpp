@@ -56,6 +56,9 @@ bool QtSerialLine::isOpen() const { return port_ && port_->isOpen(); }
 
 void QtSerialLine::close() {
     if (!port_) return;
+    // After a Stop or Cancel nothing more may go out: bytes still waiting in
+    // the driver are dropped, not sent.
+    if (interrupted_) port_->clear(QSerialPort::Output);
     port_->close();
     port_.reset();
 }
