@@ -131,10 +131,17 @@ private:
 
 using Factory = std::function<std::unique_ptr<Harness>()>;
 
-class LineConformance : public ::testing::TestWithParam<std::pair<const char*, Factory>> {
+// One line implementation under test; printed by its name in test lists.
+struct LineKind {
+    const char* name;
+    Factory make;
+    friend void PrintTo(const LineKind& kind, std::ostream* os) { *os << kind.name; }
+};
+
+class LineConformance : public ::testing::TestWithParam<LineKind> {
 protected:
     void SetUp() override {
-        h = GetParam().second();
+        h = GetParam().make();
         if (!h->usable()) GTEST_SKIP() << "socat is not available";
         ASSERT_TRUE(h->line().open(h->portName()));
         h->line().setLine(serial::LineSettings{});
@@ -232,17 +239,17 @@ TEST_P(LineConformance, InterruptEndsABlockedReadUntilReset) {
     EXPECT_EQ(buf[0], 42);
 }
 
-std::vector<std::pair<const char*, Factory>> lines() {
-    std::vector<std::pair<const char*, Factory>> all;
-    all.emplace_back("Virtual", [] { return std::make_unique<VirtualHarness>(); });
+std::vector<LineKind> lines() {
+    std::vector<LineKind> all;
+    all.push_back({"Virtual", [] { return std::make_unique<VirtualHarness>(); }});
 #ifdef KELVANE_LINE_QT
-    all.emplace_back("QtOnPty", [] { return std::make_unique<PtyHarness>(); });
+    all.push_back({"QtOnPty", [] { return std::make_unique<PtyHarness>(); }});
 #endif
     return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LineConformance, ::testing::ValuesIn(lines()),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 
