@@ -70,7 +70,7 @@ void FormWiring::print() {
                           text(lang::CardText::MainOpenCode), text(lang::CardText::Instruction1),
                           text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
                           text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
-    PrintResidentCards(&form_, shell::workingImage(), texts, form_.cardText());
+    PrintResidentCards(&form_, shell::workingImage(), texts, form_.cardText(), askPrinter_);
 }
 
 FormWiring* WireKelvaneMini(TForm1& form) { return new FormWiring(form); }

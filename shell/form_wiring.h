@@ -1,6 +1,8 @@
 #pragma once
 // Connects the main window's menu to the device link (port choice, download,
 // upload, cancel), the printing of the residents' cards and the help window.
+#include "card_printer.h"
+
 #include <QObject>
 
 #include <memory>
@@ -25,6 +27,9 @@ public:
 
     link::LinkController& controller() { return *controller_; }
     link::TOKRightDlg& portDialog() { return *dialog_; }
+    // The printer question of PRINTClick (the print dialog unless a test
+    // answers it).
+    void setPrintDialog(PrintDialogFunction ask) { askPrinter_ = std::move(ask); }
 
 private:
     void print();
@@ -33,6 +38,7 @@ private:
     link::TOKRightDlg* dialog_;  // OKRightDlg, owned by the main window
     std::unique_ptr<FormLinkHost> host_;
     std::unique_ptr<link::LinkController> controller_;
+    PrintDialogFunction askPrinter_ = AskPrintDialog;
 };
 
 // Creates the port dialog and wires every menu hook of the window.

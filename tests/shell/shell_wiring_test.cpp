@@ -10,7 +10,12 @@
 #include "code_grid.h"
 
 #include <QAction>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -98,6 +103,51 @@ private slots:
         QCOMPARE(counted.use_count(), 2);
         delete form;
         QCOMPARE(counted.use_count(), 1);
+    }
+
+    // The cards show the working image, not grid edits not yet verified, in
+    // the language chosen at the moment of printing.
+    void cardsPrintTheWorkingImageInTheCurrentLanguage() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) QSKIP("pdftotext is missing");
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        QTemporaryDir dir;
+        int pages = 0;
+        QString pdf;
+        wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int pageCount) {
+            pages = pageCount;
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+        const auto words = [&] {
+            QProcess p;
+            p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+            p.waitForFinished();
+            return QString::fromUtf8(p.readAllStandardOutput()).split(QRegularExpression(QStringLiteral("\\s+")));
+        };
+
+        workingImage() = SampleBuildingImage();
+        form.DisplayData();
+        Grid residents = form.grid(GridId::Residents)->toGrid();
+        residents.rows[1][1] = "9876";  // typed, not verified
+        form.grid(GridId::Residents)->setGrid(residents);
+        form.ApplyLanguage(1);
+        pdf = dir.filePath(QStringLiteral("english.pdf"));
+        form.action("PRINT")->trigger();
+        QCOMPARE(pages, 8);  // 72 residents, ten to a sheet
+        QStringList text = words();
+        QVERIFY(text.contains(QStringLiteral("Call")));
+        QVERIFY(!text.contains(QStringLiteral("9876")));
+
+        form.DisplayData();  // a refill brings Polish back
+        pdf = dir.filePath(QStringLiteral("polish.pdf"));
+        form.action("PRINT")->trigger();
+        text = words();
+        QVERIFY(text.contains(QStringLiteral("wywołania")));
+        QVERIFY(!text.contains(QStringLiteral("Call")));
     }
 
     void printingWithoutResidentsAndHelp() {
