@@ -1,9 +1,13 @@
 // KelvaneMini: the configuration program of the door-entry controller.
 #include "form_wiring.h"
+#include "kelvane_icon.h"
+#include "main_window.h"
 #include "start_up.h"
 
 int main(int argc, char** argv) {
     return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::TForm1& form) {
+        // Every window of the program carries the icon in all its sizes.
+        QApplication::setWindowIcon(resources::KelvaneMiniIcon());
         kelvane::shell::WireKelvaneMini(form);
     });
 }

@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,8 +38,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
     setFont(WindowFont());
-    if (QFile::exists(QStringLiteral(":/icons/kelvanemini.png")))
-        setWindowIcon(QIcon(QStringLiteral(":/icons/kelvanemini.png")));
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
     ownPrompts_ = std::make_unique<WidgetPrompts>();

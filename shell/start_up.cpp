@@ -4,7 +4,6 @@
 #include "main_window.h"
 #include "splash.h"
 
-#include <QFile>
 #include <QMessageBox>
 
 #include <exception>
@@ -34,8 +33,6 @@ int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wi
     KelvaneApplication app(argc, argv);
     try {
         QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-        if (QFile::exists(QStringLiteral(":/icons/kelvanemini.png")))
-            QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kelvanemini.png")));
         // The main window is shown by the splash when its time is up.
         auto form1 = std::make_unique<TForm1>();
         if (wire) wire(*form1);
