@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSpinBox>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QUrl>
 #include <QtTest>
@@ -130,6 +132,21 @@ private slots:
                 }
             }
         }
+    }
+
+    void pagesTakeTheirLookFromTheSharedStyleSheet() {
+        // Headings are coloured only by manual.css: a page that loses it
+        // shows black headings.
+        QTextBrowser browser;
+        browser.setSource(ManualPageUrl(QStringLiteral("lang.html")));
+        const QTextDocument* doc = browser.document();
+        bool sawHeading = false;
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            if (b.blockFormat().headingLevel() != 1) continue;
+            sawHeading = true;
+            QCOMPARE(b.charFormat().foreground().color(), QColor(QStringLiteral("#1d3b66")));
+        }
+        QVERIFY(sawHeading);
     }
 
     void everyPictureAPageNamesIsCarried() {
