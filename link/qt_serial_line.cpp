@@ -70,7 +70,7 @@ void QtSerialLine::setLine(const LineSettings& s) {
     port_->setDataBits(toQtBits(s.dataBits));
     port_->setParity(QSerialPort::NoParity);
     port_->setStopBits(toQt(s.stopBits));
-    port_->setDataTerminalReady(s.dtr);
+    if (s.setDtr) port_->setDataTerminalReady(s.dtr);
     port_->clearError();
 }
 

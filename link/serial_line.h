@@ -18,6 +18,7 @@ struct LineSettings {
     StopBits stopBits = StopBits::One;
     bool parityCheck = false;  // parity none
     bool dtr = false;
+    bool setDtr = true;  // false: the DTR line stays as the port has it
 };
 
 // Time-outs in milliseconds. A read of n bytes returns when n bytes have

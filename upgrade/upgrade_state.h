@@ -19,7 +19,13 @@ struct UpgradeState {
     std::string portDeviceName;
     // Obtained anew at every Start; none until the first one.
     std::unique_ptr<std::vector<std::uint8_t>> image;
-    serial::LineSettings lineSettings;
+    // Only baud rate, data bits, stop bits and parity checking are changed;
+    // the rest (the DTR line among them) stays as the port has it.
+    serial::LineSettings lineSettings = [] {
+        serial::LineSettings s;
+        s.setDtr = false;
+        return s;
+    }();
     serial::Timeouts timeouts;
     std::array<std::uint8_t, 256> transmit{};
     std::array<std::uint8_t, 256> receive{};

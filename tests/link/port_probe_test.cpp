@@ -64,6 +64,7 @@ TEST_F(OpenAndProbe, OpenPortAppliesTheControllerTimeouts) {
     EXPECT_EQ(line.settings().baud, 2400);
     EXPECT_EQ(line.settings().dataBits, 8);
     EXPECT_FALSE(line.settings().dtr);
+    EXPECT_TRUE(line.settings().setDtr);  // the controller's line needs DTR off
     std::uint8_t buf[34];
     auto t0 = clock.nowMs();
     EXPECT_EQ(line.read(buf, 8), 0u);  // 100 * 8 + 100

@@ -63,6 +63,8 @@ TEST(UpgradeRun, ResetRequestIsExactAndSentAt2400Baud) {
     EXPECT_EQ(atByte[0].stopBits, serial::StopBits::Two);
     EXPECT_EQ(b.line.settings().baud, 57600);
     EXPECT_EQ(b.line.settings().stopBits, serial::StopBits::One);
+    EXPECT_FALSE(atByte[0].setDtr);  // the DTR line is left as the port has it
+    EXPECT_FALSE(b.line.settings().setDtr);
     EXPECT_EQ(b.state.timeouts.readInterval, 100);
     EXPECT_EQ(b.state.timeouts.writeTotalConstant, 100);
     EXPECT_EQ(b.view.status, "ID: 7 Ser: 1234 FV: 105");
