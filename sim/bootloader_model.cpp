@@ -68,6 +68,11 @@ std::vector<std::uint8_t> BootloaderModel::bootloaderByte(std::uint8_t b) {
     }
     if (b != 0x55) return {};
     ++wakeUps_;
+    // A wake-up byte between frames greets a new run: no address travels with
+    // a block, so programming starts again at block 0. A run stopped halfway
+    // and started again then writes the whole image from the start.
+    accepted_ = 0;
+    sending_ = 0;
     if (wakeUps_ <= script_.silentWakeUps || script_.banner == BootloaderScript::Banner::None) return {};
     const bool first = banners_++ == 0;
     const char* word = "boot";

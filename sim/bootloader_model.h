@@ -52,6 +52,7 @@ public:
     int banners() const { return banners_; }
     int frames() const { return frames_; }           // data frames received
     int badChecks() const { return badChecks_; }
+    // Blocks accepted since the last wake-up byte (the current run's).
     int blocksAccepted() const { return accepted_; }
     bool ended() const { return mode_ == Mode::Ended; }
     std::size_t bytesAfterEnd() const { return afterEnd_; }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <ostream>
 
@@ -199,6 +200,33 @@ TEST(BlockAnswers, TheSimulatedBootloaderRefusesBadChecks) {
     EXPECT_EQ(sendFrame(frame), std::vector<std::uint8_t>{0x10});
     EXPECT_EQ(m.badChecks(), 1);
     EXPECT_EQ(m.blocksAccepted(), 1);
+}
+
+// A run stopped after some blocks and started again greets the bootloader with
+// wake-up bytes; its blocks must land from block 0 again, not after the
+// blocks of the stopped run.
+TEST(BlockAnswers, TheSimulatedBootloaderStartsAgainAtBlockZeroAfterAWakeUp) {
+    sim::BootloaderModel m;
+    for (char c : std::string("ReseteKM")) m.feed(static_cast<std::uint8_t>(c));
+    auto sendBlock = [&m](std::uint8_t fill) {
+        std::uint8_t frame[19] = {0x56};
+        std::fill(frame + 1, frame + 17, fill);
+        const std::uint16_t c = sim::BootloaderModel::check(frame + 1);
+        frame[17] = static_cast<std::uint8_t>(c);
+        frame[18] = static_cast<std::uint8_t>(c >> 8);
+        std::vector<std::uint8_t> answer;
+        for (auto byte : frame) answer = m.feed(byte);
+        return answer;
+    };
+    m.feed(0x55);
+    ASSERT_EQ(sendBlock(0x11), std::vector<std::uint8_t>{0x20});
+    ASSERT_EQ(sendBlock(0x22), std::vector<std::uint8_t>{0x20});
+    EXPECT_FALSE(m.feed(0x55).empty());  // the new run's banner
+    EXPECT_EQ(m.blocksAccepted(), 0);
+    ASSERT_EQ(sendBlock(0x33), std::vector<std::uint8_t>{0x20});
+    EXPECT_EQ(m.flash()[0], 0x33);
+    EXPECT_EQ(m.flash()[16], 0x22);  // the stopped run's block stays until overwritten
+    EXPECT_EQ(m.flash()[32], 0xFF);
 }
 
 TEST(Banner, UpperCaseBannerAloneSendsNoDataFrame) {
