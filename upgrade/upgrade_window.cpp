@@ -34,8 +34,12 @@ private:
 
 namespace {
 
+// "MS Sans Serif" where the system has it; otherwise a face of about its
+// width, so "Symulator" fits the 80-pixel port list (the usual wide fallback
+// cuts it to "Symulato").
 QFont controlFont() {
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(12);
     font.setWeight(QFont::Normal);

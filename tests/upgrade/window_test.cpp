@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -14,10 +15,13 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QStandardPaths>
+#include <QStyleFactory>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace upgrade;
@@ -107,6 +111,26 @@ private slots:
         QCOMPARE(w.startStopButton()->font().pixelSize(), 12);
         // The frames lie behind the controls inside them, so clicks reach them.
         QCOMPARE(w.childAt(100, 90), static_cast<QWidget*>(w.portList()));
+    }
+
+    // The built-in entry is read whole in the 80-pixel list, with "MS Sans
+    // Serif" or a face of its width (the test machine has Liberation Sans).
+    void simulatorEntryFitsThePortList() {
+        std::unique_ptr<QStyle> classic(QStyleFactory::create(QStringLiteral("Windows")));  // the program's style
+        UpgradeWindow w([] { return QList<PortEntry>{}; });
+        w.portList()->setStyle(classic.get());
+        w.portList()->setCurrentIndex(0);
+        const QStringList narrowFaces{"MS Sans Serif", "Arial", "Liberation Sans"};
+        if (std::none_of(narrowFaces.begin(), narrowFaces.end(), [](const QString& f) { return QFontDatabase::hasFamily(f); }))
+            QSKIP("no face of MS Sans Serif's width installed");
+        const QString family = QFontInfo(w.portList()->font()).family();
+        QStyleOptionComboBox opt;
+        opt.initFrom(w.portList());
+        opt.editable = false;
+        const QRect field = w.portList()->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                                  QStyle::SC_ComboBoxEditField, w.portList());
+        QVERIFY2(w.portList()->fontMetrics().horizontalAdvance(QString::fromUtf8(kSimulatorEntry)) <= field.width(),
+                 qPrintable(family));
     }
 
     void emptyPortListOnlyTestsTheFile() {
