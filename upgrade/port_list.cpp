@@ -26,16 +26,6 @@ QList<PortEntry> SystemPorts() {
     return entries;
 }
 
-QList<PortEntry> WithNamedPorts(QList<PortEntry> ports, const QStringList& devices) {
-    for (const QString& device : devices) {
-        if (device.isEmpty()) continue;
-        const bool listed = std::any_of(ports.begin(), ports.end(),
-                                        [&](const PortEntry& e) { return e.device == device; });
-        if (!listed) ports.append({device, device});
-    }
-    return ports;
-}
-
 void SortPortEntries(QList<PortEntry>& entries) {
     std::stable_sort(entries.begin(), entries.end(), [](const PortEntry& a, const PortEntry& b) {
         return QString::compare(a.text, b.text, Qt::CaseInsensitive) < 0;

@@ -161,20 +161,6 @@ private slots:
         QCOMPARE(w.selectedDevice(), QString::fromUtf8(kSimulatorDevice));
     }
 
-    // A device named on the command line (one end of a pty pair) is listed by
-    // its path, comes first and is chosen; one the system lists already is not
-    // listed twice, and an empty argument adds nothing.
-    void namedDevicesJoinTheList() {
-        const QList<PortEntry> system{{"ttyUSB0", "/dev/ttyUSB0"}};
-        const QList<PortEntry> ports =
-            WithNamedPorts(system, {"/tmp/boot", "/dev/ttyUSB0", QString(), "/tmp/boot"});
-        QCOMPARE(ports.size(), 2);
-        UpgradeWindow w([ports] { return ports; });
-        QCOMPARE(w.portList()->itemText(0), QStringLiteral("/tmp/boot"));
-        QCOMPARE(w.selectedDevice(), QStringLiteral("/tmp/boot"));
-        QCOMPARE(w.portList()->itemText(1), QStringLiteral("ttyUSB0"));
-    }
-
     void startWithoutFileOpensNoPort() {
         SimFactory sims;
         UpgradeWindow w(oneSimPort, sims.factory());
