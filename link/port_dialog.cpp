@@ -60,6 +60,9 @@ void TOKRightDlg::FormShow() {
     const QString typed = ComboBox1->currentText();
     ComboBox1->clear();
     ComboBox1->addItems(ports);
+    // A typed name that is not on the list must leave no list entry current:
+    // Enter in the box would put that entry's text back over the typed one.
+    ComboBox1->setCurrentIndex(ComboBox1->findText(typed));
     ComboBox1->setEditText(typed);
 }
 

@@ -7,10 +7,12 @@
 #include "sample_building.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 using namespace kelvane::link;
 
@@ -172,6 +174,37 @@ private slots:
         dlg.show();
         QCOMPARE(dlg.ComboBox1->count(), 2);
         QCOMPARE(dlg.ComboBox1->itemText(0), QString("COM3"));
+    }
+
+    void typedPortNameSurvivesEnterOnEveryLaterShow() {
+        TOKRightDlg dlg;
+        dlg.setPortSource([] { return QStringList{"ttyS0"}; });
+        // Enter in the box, the way a technician confirms the dialog.
+        auto confirmWithEnter = [&dlg](const QString& typed) {
+            QTimer::singleShot(50, &dlg, [&dlg, typed] {
+                QLineEdit* edit = dlg.ComboBox1->lineEdit();
+                if (!typed.isEmpty()) {
+                    edit->selectAll();
+                    QTest::keyClicks(edit, typed);
+                }
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            QTimer::singleShot(2000, &dlg, &QDialog::reject);  // Enter did not confirm
+            return dlg.exec();
+        };
+        dlg.show();
+        dlg.ComboBox1->setCurrentIndex(0);  // "Symulator" picked from the list first
+        dlg.accept();
+        QCOMPARE(dlg.chosenText(), QString("Symulator"));
+
+        QCOMPARE(confirmWithEnter("/tmp/pc"), int(QDialog::Accepted));
+        QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
+        for (int show = 0; show < 2; ++show) {  // shown again, confirmed at once
+            QCOMPARE(confirmWithEnter(QString()), int(QDialog::Accepted));
+            QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
+        }
+        QCOMPARE(confirmWithEnter("ttyS0"), int(QDialog::Accepted));  // a listed port is picked
+        QCOMPARE(dlg.ComboBox1->currentIndex(), dlg.ComboBox1->findText("ttyS0"));
     }
 
     void probeOfTheSimulatorShowsItsIdentity() {
