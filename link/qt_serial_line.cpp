@@ -46,6 +46,10 @@ bool QtSerialLine::open(const std::string& name) {
         return false;
     }
     port_->setReadBufferSize(0);
+    // A port starts with nothing to read, as a serial driver has it on open:
+    // a pty keeps what the far end sent while it was closed (the rest of a
+    // cancelled download), which the next probe would take as its answer.
+    port_->clear(QSerialPort::Input);
     // The controller's line has no handshake lines wired for flow control.
     port_->setFlowControl(QSerialPort::NoFlowControl);
     setLine(LineSettings{});

@@ -239,6 +239,28 @@ TEST_P(LineConformance, InterruptEndsABlockedReadUntilReset) {
     EXPECT_EQ(buf[0], 42);
 }
 
+#ifdef KELVANE_LINE_QT
+// A pty keeps what the far end sends while nobody has it open; a serial port
+// does not. The Qt line starts every open with nothing to read.
+TEST(QtSerialLineOnPty, BytesSentWhileClosedAreNotReadAfterTheNextOpen) {
+    PtyHarness h;
+    if (!h.usable()) GTEST_SKIP() << "socat is not available";
+    ASSERT_TRUE(h.line().open(h.portName()));
+    h.line().close();
+    h.farSend({{0, Bytes(40, 0xFF)}});
+    h.sleepMs(100);
+    ASSERT_TRUE(h.line().open(h.portName()));
+    serial::Timeouts t;
+    t.readTotalMultiplier = 10;
+    h.line().setTimeouts(t);
+    std::uint8_t buf[8];
+    EXPECT_EQ(h.line().read(buf, 8), 0u);
+    h.farSend({{0, {1, 2, 3, 4, 5, 6, 7, 8}}});  // what comes after the open is read
+    EXPECT_EQ(h.line().read(buf, 8), 8u);
+    EXPECT_EQ(buf[0], 1);
+}
+#endif
+
 std::vector<LineKind> lines() {
     std::vector<LineKind> all;
     all.push_back({"Virtual", [] { return std::make_unique<VirtualHarness>(); }});
