@@ -1,5 +1,7 @@
 #include "prompts.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -24,7 +26,12 @@ void WidgetPrompts::message(QWidget* parent, const QString& title, const QString
 }
 
 QString WidgetPrompts::chooseFile(QFileDialog* dialog) {
-    if (dialog->exec() != QDialog::Accepted) return {};
+    const int result = dialog->exec();
+    // The name box's completion list may have come up just as Enter closed
+    // the dialog; closing the dialog does not take it away.
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+        if (completer->popup()) completer->popup()->hide();
+    if (result != QDialog::Accepted) return {};
     const QStringList files = dialog->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
 }

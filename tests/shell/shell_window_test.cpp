@@ -13,7 +13,10 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -30,6 +33,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -328,6 +332,32 @@ private slots:
         never.start(5000);
         QTimer::singleShot(0, &w, &QWidget::close);
         QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    void fileDialogLeavesNoCompletionListBehind() {
+        // The file name box's completion list can come up just as Enter
+        // closes the dialog; it must not stay on top of the main window.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile(dir.filePath("Kwiatowa12.kvd")).open(QIODevice::WriteOnly);
+        QFileDialog dialog(nullptr, QStringLiteral("Open file"), dir.path());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        QWidget* popup = nullptr;
+        QTimer::singleShot(50, &dialog, [&] {
+            auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name && name->completer());
+            name->setText(QStringLiteral("Kw"));
+            name->completer()->setCompletionPrefix(QStringLiteral("Kw"));
+            name->completer()->complete();
+            popup = name->completer()->popup();
+            name->setText(QStringLiteral("Kwiatowa12.kvd"));
+            static_cast<QDialog&>(dialog).accept();
+        });
+        QTimer::singleShot(3000, &dialog, &QDialog::reject);
+        WidgetPrompts prompts;
+        QCOMPARE(prompts.chooseFile(&dialog), dir.filePath("Kwiatowa12.kvd"));
+        QVERIFY(popup);
+        QVERIFY(!popup->isVisible());
     }
 
     void invalidEntryBoxAbortsOnlyWithItsAbortButton() {
