@@ -16,26 +16,46 @@ void report(const TransferContext& ctx, int position) {
     if (ctx.progress) ctx.progress(position);
 }
 
-enum class Ack { Received, Cancelled, Silent };
-
-// One-byte reads (each at most 200 ms) until a byte arrives; its value is not
-// looked at.
-Ack waitForAck(TransferContext& ctx) {
+// One-byte reads (each at most 200 ms) until a byte arrives, or false after
+// kAckTimeoutMs of silence; the byte's value is not looked at. A cancel does
+// not cut this wait short: the frame is on its way and the controller will
+// answer it.
+bool waitForAck(TransferContext& ctx) {
     const std::int64_t start = ctx.clock.nowMs();
     std::uint8_t ack = 0;
     for (;;) {
         const std::int64_t before = ctx.clock.nowMs();
-        if (ctx.line.read(&ack, 1) == 1) return Ack::Received;
-        if (cancelled(ctx)) return Ack::Cancelled;
+        if (ctx.line.read(&ack, 1) == 1) return true;
         const std::int64_t now = ctx.clock.nowMs();
-        if (now - start >= kAckTimeoutMs) return Ack::Silent;
+        if (now - start >= kAckTimeoutMs) return false;
         // A line that returns at once (closed or interrupted) must not spin.
         if (now == before) ctx.clock.sleepMs(1);
     }
 }
 
-UploadResult fromAck(Ack a) {
-    return a == Ack::Cancelled ? UploadResult::Cancelled : UploadResult::NoAnswer;
+// A controller still sending the frames of an earlier, cancelled download
+// would put the next command and its answers out of step. Before a command,
+// what arrives is discarded until the line has been quiet for one 1-byte
+// read (200 ms). False when cancelled meanwhile.
+bool waitForQuietLine(TransferContext& ctx) {
+    std::uint8_t byte = 0;
+    for (;;) {
+        if (cancelled(ctx)) return false;
+        ctx.line.purgeInput();
+        const std::int64_t before = ctx.clock.nowMs();
+        if (ctx.line.read(&byte, 1) == 0) return true;
+        if (ctx.clock.nowMs() == before) ctx.clock.sleepMs(1);
+    }
+}
+
+// Ends the controller's upload mode with the end frame and its
+// acknowledgement, also when the upload was cancelled: a controller left
+// waiting for a frame would take the next command as the rest of one.
+UploadResult endUpload(TransferContext& ctx, UploadResult result) {
+    const Frame end = endFrame();
+    ctx.line.write(end.data(), end.size());
+    const bool acked = waitForAck(ctx);
+    return result == UploadResult::Completed && !acked ? UploadResult::NoAnswer : result;
 }
 
 }  // namespace
@@ -53,6 +73,10 @@ Frame endFrame() { return makeFrame(kEndFrameIndex, nullptr); }
 DownloadOutcome DownloadThread(TransferContext& ctx) {
     DownloadOutcome out;
     out.image.fill(0xFF);
+    if (!waitForQuietLine(ctx)) {
+        out.result = DownloadResult::Cancelled;
+        return out;
+    }
     const Command cmd = startDownloadCommand();
     ctx.line.write(cmd.data(), cmd.size());
     std::int64_t lastFrame = ctx.clock.nowMs();
@@ -84,16 +108,19 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
 
 UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const Bytes16k& device) {
     UploadOutcome out;
+    if (!waitForQuietLine(ctx)) {
+        out.result = UploadResult::Cancelled;
+        return out;
+    }
     const Command cmd = startUploadCommand();
     ctx.line.write(cmd.data(), cmd.size());
-    Ack ack = waitForAck(ctx);
-    if (ack != Ack::Received) {
-        out.result = fromAck(ack);
+    if (!waitForAck(ctx)) {
+        out.result = UploadResult::NoAnswer;
         return out;
     }
     for (int i = 0; i < kBlocks; ++i) {
         if (cancelled(ctx)) {
-            out.result = UploadResult::Cancelled;
+            out.result = endUpload(ctx, UploadResult::Cancelled);
             return out;
         }
         report(ctx, i + 1);
@@ -102,20 +129,12 @@ UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const 
         const Frame f = makeFrame(static_cast<std::uint16_t>(i), mine);
         ctx.line.write(f.data(), f.size());
         ++out.framesSent;
-        ack = waitForAck(ctx);
-        if (ack != Ack::Received) {
-            out.result = fromAck(ack);
+        if (!waitForAck(ctx)) {
+            out.result = UploadResult::NoAnswer;
             return out;
         }
     }
-    if (cancelled(ctx)) {
-        out.result = UploadResult::Cancelled;
-        return out;
-    }
-    const Frame end = endFrame();
-    ctx.line.write(end.data(), end.size());
-    ack = waitForAck(ctx);
-    out.result = ack == Ack::Received ? UploadResult::Completed : fromAck(ack);
+    out.result = endUpload(ctx, cancelled(ctx) ? UploadResult::Cancelled : UploadResult::Completed);
     return out;
 }
 

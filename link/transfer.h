@@ -57,7 +57,7 @@ DownloadOutcome DownloadThread(TransferContext& ctx);
 
 enum class UploadResult {
     Completed,  // the end frame was acknowledged
-    Cancelled,  // the cancel flag was set; stopped before the next frame
+    Cancelled,  // the cancel flag was set: no further data frame, the end frame closes the session
     NoAnswer,   // an acknowledgement did not come within kAckTimeoutMs
 };
 

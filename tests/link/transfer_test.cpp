@@ -116,7 +116,7 @@ TEST_F(Download, StrayIndexFramesDoNotHoldOffTheTimeout) {
     for (int i = 0; i < 400; ++i) {
         std::uint8_t junk[32] = {};
         auto f = makeFrame(1000, junk);
-        line.send(Bytes(f.begin(), f.end()), i * 50);
+        line.send(Bytes(f.begin(), f.end()), 300 + i * 50);  // after the command
     }
     auto ctx = context();
     auto out = DownloadThread(ctx);
@@ -231,7 +231,7 @@ TEST_F(Upload, SlowAcknowledgementsWithinTheBoundAreWaitedFor) {
     EXPECT_EQ(out.result, UploadResult::Completed);
 }
 
-TEST_F(Upload, CancelStopsBeforeTheNextFrame) {
+TEST_F(Upload, CancelSendsNoFurtherDataFrameAndEndsTheSession) {
     const Bytes16k working = patternImage();
     open();
     auto ctx = context();
@@ -243,19 +243,52 @@ TEST_F(Upload, CancelStopsBeforeTheNextFrame) {
     EXPECT_EQ(out.result, UploadResult::Cancelled);
     EXPECT_EQ(statusMessage(out.result), Message::TransferAborted);
     EXPECT_EQ(out.framesSent, 5);
-    EXPECT_EQ(line.writes().size(), 6u);
+    // The command, five frames, then the end frame: the controller leaves its
+    // upload mode instead of taking the next command as part of a frame.
+    ASSERT_EQ(line.writes().size(), 7u);
+    EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
     EXPECT_EQ(progress.back(), 5);
+    cancel = false;
+    ctx.progress = {};
+    auto next = DownloadThread(ctx);
+    EXPECT_EQ(next.result, DownloadResult::Completed);
 }
 
-TEST_F(Upload, CancelDuringAnAcknowledgementWaitEndsIt) {
-    device.faults().silent = true;
+TEST_F(Upload, CancelDuringAnAcknowledgementWaitStillTakesTheAnswer) {
+    device.faults().answerDelayMs = 1000;
     open();
-    line.interrupt();
-    cancel = true;
     auto ctx = context();
+    ctx.progress = [&](int p) {
+        if (p == 1) cancel = true;  // frame 0 goes out; its answer comes a second later
+    };
     auto out = UploadThread(ctx, patternImage(), Bytes16k{});
     EXPECT_EQ(out.result, UploadResult::Cancelled);
-    EXPECT_LT(clock.nowMs(), 10);
+    EXPECT_EQ(out.framesSent, 1);
+    ASSERT_EQ(line.writes().size(), 3u);
+    EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
+    EXPECT_GE(line.writes().back().atMs, 2000);  // after both acknowledgements
+}
+
+TEST_F(Upload, ACommandWaitsForALineStillBusyWithAnEarlierDownload) {
+    open();
+    // The frames of a cancelled download still coming in, one every 140 ms.
+    for (int i = 0; i < 50; ++i) line.send(Bytes(34, 0x5A), i * 140);
+    auto ctx = context();
+    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::Completed);
+    ASSERT_FALSE(line.writes().empty());
+    EXPECT_EQ(line.writes()[0].bytes, bytesOf(startUploadCommand()));
+    EXPECT_GE(line.writes()[0].atMs, 49 * 140 + 200);  // 200 ms of quiet after the last
+}
+
+TEST_F(Upload, CancelWhileWaitingForAQuietLineSendsNothing) {
+    open();
+    for (int i = 0; i < 50; ++i) line.send(Bytes(34, 0x5A), i * 140);
+    auto ctx = context();
+    cancel = true;
+    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::Cancelled);
+    EXPECT_TRUE(line.writes().empty());
 }
 
 TEST_F(Upload, UploadAfterDownloadWithoutEditsSendsNoFrames) {
