@@ -1,7 +1,7 @@
 // Show and build on a full image: 512 keys, 510 residents, 64 general codes,
 // 96 digitizers.
-#include "codecs.h"
-#include "window_data.h"
+#include "image/codecs.h"
+#include "image/window_data.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,7 +4,7 @@
 // while the worker talks. Run by link_bench.sh.
 //
 //   link_transfer_bench PORT [--upload]
-#include "link_controller.h"
+#include "link/link_controller.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // Time to print a full building: 510 residents, 51 sheets, rendered to PDF.
-#include "card_printer.h"
-#include "codecs.h"
+#include "files/card_printer.h"
+#include "image/codecs.h"
 
 #include <QGuiApplication>
 #include <QPrinter>

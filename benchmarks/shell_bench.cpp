@@ -3,10 +3,10 @@
 // and GetData of a full image (512 keys, 510 residents, 64 general codes,
 // 96 digitizers). With --startup it only starts and exits, for timing the
 // whole process from outside.
-#include "code_grid.h"
-#include "codecs.h"
-#include "main_window.h"
-#include "program_state.h"
+#include "shell/code_grid.h"
+#include "image/codecs.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,8 +5,8 @@
 //   upgrade_benchmark PORT
 //
 // Run by benchmarks/upgrade_bench.sh; not a test.
-#include "bootloader_protocol.h"
-#include "qt_serial_line.h"
+#include "upgrade/bootloader_protocol.h"
+#include "link/qt_serial_line.h"
 
 #include <QCoreApplication>
 #include <QThread>

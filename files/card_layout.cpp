@@ -1,6 +1,6 @@
-#include "card_layout.h"
+#include "files/card_layout.h"
 
-#include "codecs.h"
+#include "image/codecs.h"
 
 #include <cstdio>
 

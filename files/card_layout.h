@@ -3,7 +3,7 @@
 // code gets one 85 x 51 mm card, ten to an A4 sheet, with cutting marks.
 // Coordinates are logical units of the 2,100 x 2,970 page (tenths of a
 // millimetre), origin top-left, y downwards. Texts are UTF-8.
-#include "image.h"
+#include "image/image.h"
 
 #include <string>
 #include <vector>

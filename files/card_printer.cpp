@@ -1,4 +1,4 @@
-#include "card_printer.h"
+#include "files/card_printer.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

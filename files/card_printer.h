@@ -1,8 +1,8 @@
 #pragma once
 // Printing the residents' cards with Qt: rendering the laid-out pages onto a
 // printer or PDF, and the menu command that asks for the printer first.
-#include "card_layout.h"
-#include "image.h"
+#include "files/card_layout.h"
+#include "image/image.h"
 
 #include <QFont>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "cp1250.h"
+#include "files/cp1250.h"
 
 #include <cstdint>
 

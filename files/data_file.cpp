@@ -1,6 +1,6 @@
-#include "data_file.h"
+#include "files/data_file.h"
 
-#include "cp1250.h"
+#include "files/cp1250.h"
 
 #include <algorithm>
 #include <cstdio>

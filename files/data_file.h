@@ -1,7 +1,7 @@
 #pragma once
 // The .kvd data file: the 16,384-byte working image, then the description
 // text in Windows-1250 with CR LF line breaks; no header, no length field.
-#include "image.h"
+#include "image/image.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // The image the main window's contents make, row by row, with validation.
-#include "code_rules.h"
-#include "codecs.h"
-#include "parameters.h"
-#include "window_data.h"
+#include "image/code_rules.h"
+#include "image/codecs.h"
+#include "image/parameters.h"
+#include "image/window_data.h"
 
 #include <cstring>
 #include <set>

@@ -1,4 +1,4 @@
-#include "code_rules.h"
+#include "image/code_rules.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "grid.h"
+#include "image/grid.h"
 
 namespace kelvane {
 

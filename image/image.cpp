@@ -1,6 +1,6 @@
-#include "image.h"
+#include "image/image.h"
 
-#include "parameters.h"
+#include "image/parameters.h"
 
 namespace kelvane {
 

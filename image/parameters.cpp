@@ -1,4 +1,4 @@
-#include "parameters.h"
+#include "image/parameters.h"
 
 namespace kelvane {
 

@@ -1,6 +1,6 @@
-#include "sample_building.h"
+#include "image/sample_building.h"
 
-#include "codecs.h"
+#include "image/codecs.h"
 
 namespace kelvane {
 

@@ -1,7 +1,7 @@
 // What the main window shows for an image.
-#include "codecs.h"
-#include "parameters.h"
-#include "window_data.h"
+#include "image/codecs.h"
+#include "image/parameters.h"
+#include "image/window_data.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // The main window's contents as plain data, and the two conversions between
 // it and an image: show (what the window displays for an image) and build
 // (the image the window's contents make, with validation).
-#include "grid.h"
-#include "image.h"
+#include "image/grid.h"
+#include "image/image.h"
 
 #include <array>
 #include <map>

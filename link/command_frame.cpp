@@ -1,4 +1,4 @@
-#include "command_frame.h"
+#include "link/command_frame.h"
 
 namespace kelvane::link {
 

@@ -1,13 +1,13 @@
-#include "link_controller.h"
+#include "link/link_controller.h"
 
-#include "controller_port.h"
-#include "port.h"
-#include "port_dialog.h"
-#include "probe.h"
-#include "qt_serial_line.h"
-#include "sample_building.h"
-#include "transfer.h"
-#include "transfer_status.h"
+#include "sim/controller_port.h"
+#include "link/port.h"
+#include "link/port_dialog.h"
+#include "link/probe.h"
+#include "link/qt_serial_line.h"
+#include "image/sample_building.h"
+#include "link/transfer.h"
+#include "link/transfer_status.h"
 
 #include <QThread>
 

@@ -4,8 +4,8 @@
 // handlers here (PORTClick, DOWNLOADClick, UPLOADClick, and the cancel of a
 // running transfer); everything the link shows goes through LinkHost, always
 // on the window's thread.
-#include "link_host.h"
-#include "serial_line.h"
+#include "link/link_host.h"
+#include "link/serial_line.h"
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the device link needs from the main window. Every call comes on the
 // window's thread.
-#include "messages.h"
+#include "link/messages.h"
 
 #include <QString>
 

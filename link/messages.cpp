@@ -1,6 +1,6 @@
-#include "messages.h"
+#include "link/messages.h"
 
-#include "language_table.h"
+#include "shell/language_table.h"
 
 namespace kelvane::link {
 

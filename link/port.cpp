@@ -1,4 +1,4 @@
-#include "port.h"
+#include "link/port.h"
 
 namespace kelvane::link {
 

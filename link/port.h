@@ -1,6 +1,6 @@
 #pragma once
 // The port the controller is reached through: its name and how it is opened.
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <string>
 

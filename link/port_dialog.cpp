@@ -1,4 +1,4 @@
-#include "port_dialog.h"
+#include "link/port_dialog.h"
 
 #include <QComboBox>
 #include <QFrame>

@@ -1,6 +1,6 @@
-#include "probe.h"
+#include "link/probe.h"
 
-#include "command_frame.h"
+#include "link/command_frame.h"
 
 namespace kelvane::link {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Identifying the controller on a port: "IsThereL" and its 8-byte answer.
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "qt_serial_line.h"
+#include "link/qt_serial_line.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

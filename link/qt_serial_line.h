@@ -9,7 +9,7 @@
 // event loop, since reads and writes wait with waitForReadyRead /
 // waitForBytesWritten. interrupt() may be called from any thread: a blocked
 // read or write notices it within one wait slice (about 10 ms).
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <atomic>
 #include <memory>

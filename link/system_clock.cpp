@@ -1,4 +1,4 @@
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <chrono>
 #include <thread>

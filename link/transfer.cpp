@@ -1,6 +1,6 @@
-#include "transfer.h"
+#include "link/transfer.h"
 
-#include "command_frame.h"
+#include "link/command_frame.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // Download and upload of the controller's 16,384-byte image, as worker
 // routines over a serial line and a clock. The caller opens the port before
 // and closes it after; these routines only talk.
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <array>
 #include <atomic>

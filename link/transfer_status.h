@@ -1,7 +1,7 @@
 #pragma once
 // The status message that ends each kind of transfer.
-#include "messages.h"
-#include "transfer.h"
+#include "link/messages.h"
+#include "link/transfer.h"
 
 namespace kelvane::link {
 

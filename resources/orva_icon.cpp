@@ -1,8 +1,8 @@
-#include "orva_icon.h"
+#include "resources/orva_icon.h"
 
 #include <QString>
 
-#include "resource_paths.h"
+#include "resources/resource_paths.h"
 
 namespace resources {
 

@@ -1,6 +1,6 @@
-#include "about_box.h"
+#include "shell/about_box.h"
 
-#include "window_font.h"
+#include "shell/window_font.h"
 
 #include <QDesktopServices>
 #include <QFile>

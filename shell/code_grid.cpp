@@ -1,4 +1,4 @@
-#include "code_grid.h"
+#include "shell/code_grid.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

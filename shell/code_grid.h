@@ -2,7 +2,7 @@
 // One of the four code grids: a table whose header row is the plain grid's
 // row 0, so plain row r is table row r - 1. Cells are edited through
 // per-column edit masks.
-#include "grid.h"
+#include "image/grid.h"
 
 #include <QStyledItemDelegate>
 #include <QTableWidget>

@@ -1,6 +1,6 @@
-#include "entry_message.h"
+#include "shell/entry_message.h"
 
-#include "language_table.h"
+#include "shell/language_table.h"
 
 #include <cstdio>
 

@@ -1,14 +1,14 @@
-#include "form_wiring.h"
+#include "shell/form_wiring.h"
 
-#include "card_printer.h"
-#include "help_window.h"
-#include "language_table.h"
-#include "link_controller.h"
-#include "link_host.h"
-#include "messages.h"
-#include "main_window.h"
-#include "port_dialog.h"
-#include "program_state.h"
+#include "files/card_printer.h"
+#include "shell/help_window.h"
+#include "shell/language_table.h"
+#include "link/link_controller.h"
+#include "link/link_host.h"
+#include "link/messages.h"
+#include "shell/main_window.h"
+#include "link/port_dialog.h"
+#include "shell/program_state.h"
 
 #include <QProgressBar>
 

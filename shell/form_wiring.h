@@ -1,7 +1,7 @@
 #pragma once
 // Connects the main window's menu to the device link (port choice, download,
 // upload, cancel), the printing of the residents' cards and the help window.
-#include "card_printer.h"
+#include "files/card_printer.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "grid_panel.h"
+#include "shell/grid_panel.h"
 
 #include <numeric>
 

@@ -1,4 +1,4 @@
-#include "help_window.h"
+#include "shell/help_window.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -12,7 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "kelvane_icon.h"
+#include "resources/kelvane_icon.h"
 
 namespace kelvane::shell {
 

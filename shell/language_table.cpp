@@ -1,4 +1,4 @@
-#include "language_table.h"
+#include "shell/language_table.h"
 
 namespace kelvane::lang {
 

@@ -1,8 +1,8 @@
 // KelvaneMini: the configuration program of the door-entry controller.
-#include "form_wiring.h"
-#include "kelvane_icon.h"
-#include "main_window.h"
-#include "start_up.h"
+#include "shell/form_wiring.h"
+#include "resources/kelvane_icon.h"
+#include "shell/main_window.h"
+#include "shell/start_up.h"
 
 int main(int argc, char** argv) {
     return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::TForm1& form) {

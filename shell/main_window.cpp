@@ -1,9 +1,9 @@
-#include "main_window.h"
+#include "shell/main_window.h"
 
-#include "about_box.h"
-#include "code_grid.h"
-#include "program_state.h"
-#include "window_font.h"
+#include "shell/about_box.h"
+#include "shell/code_grid.h"
+#include "shell/program_state.h"
+#include "shell/window_font.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,11 +1,11 @@
 #pragma once
 // KelvaneMini's main window: six pages of controls for the controller's
 // configuration, the main menu, the status bar with its progress bar.
-#include "grid.h"
-#include "image.h"
-#include "entry_message.h"
-#include "language_table.h"
-#include "prompts.h"
+#include "image/grid.h"
+#include "image/image.h"
+#include "shell/entry_message.h"
+#include "shell/language_table.h"
+#include "shell/prompts.h"
 
 #include <QHash>
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 // Moving the configuration between the working image and the window, the
 // row reports, the language of the window's texts and the grid buttons.
-#include "code_grid.h"
-#include "main_window.h"
-#include "program_state.h"
-#include "settings_controls.h"
-#include "window_data.h"
+#include "shell/code_grid.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
+#include "shell/settings_controls.h"
+#include "image/window_data.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 // Saving and loading data files.
-#include "data_file.h"
-#include "main_window.h"
-#include "program_state.h"
+#include "files/data_file.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // The six pages of the main window.
-#include "code_grid.h"
-#include "grid_panel.h"
-#include "main_window.h"
-#include "settings_controls.h"
+#include "shell/code_grid.h"
+#include "shell/grid_panel.h"
+#include "shell/main_window.h"
+#include "shell/settings_controls.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>

@@ -1,10 +1,10 @@
 // Saves a picture of each page of the main window, filled with the sample
 // building's configuration, in Polish: page0.png .. page5.png in the given
 // folder. A second argument 1 or 2 takes the pictures in that language.
-#include "code_grid.h"
-#include "main_window.h"
-#include "program_state.h"
-#include "sample_building.h"
+#include "shell/code_grid.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
+#include "image/sample_building.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "program_state.h"
+#include "shell/program_state.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 // KelvaneMini's process-wide state: the working image (what the window is
 // filled from and written into), the device image (the copy last read from
 // or written to the controller) and the language of the window and messages.
-#include "image.h"
+#include "image/image.h"
 
 namespace kelvane::shell {
 

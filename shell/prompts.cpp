@@ -1,4 +1,4 @@
-#include "prompts.h"
+#include "shell/prompts.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -1,6 +1,6 @@
-#include "settings_controls.h"
+#include "shell/settings_controls.h"
 
-#include "wrap_check_box.h"
+#include "shell/wrap_check_box.h"
 
 #include <QBoxLayout>
 #include <QButtonGroup>

@@ -1,8 +1,8 @@
 #pragma once
 // The main window's settings controls, one per row of the parameter table:
 // creating them and moving values between them and plain control states.
-#include "parameters.h"
-#include "window_data.h"
+#include "image/parameters.h"
+#include "image/window_data.h"
 
 #include <QString>
 

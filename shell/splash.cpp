@@ -1,4 +1,4 @@
-#include "splash.h"
+#include "shell/splash.h"
 
 #include <QBitmap>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "start_up.h"
+#include "shell/start_up.h"
 
-#include "about_box.h"
-#include "main_window.h"
-#include "splash.h"
+#include "shell/about_box.h"
+#include "shell/main_window.h"
+#include "shell/splash.h"
 
 #include <QMessageBox>
 

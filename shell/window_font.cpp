@@ -1,4 +1,4 @@
-#include "window_font.h"
+#include "shell/window_font.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "wrap_check_box.h"
+#include "shell/wrap_check_box.h"
 
 #include <QPainter>
 #include <QStyleOptionButton>

@@ -1,4 +1,4 @@
-#include "bootloader_device.h"
+#include "sim/bootloader_device.h"
 
 namespace sim {
 

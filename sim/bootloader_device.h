@@ -2,8 +2,8 @@
 // The simulated controller and bootloader behind a virtual line. The firmware
 // hears only bytes sent at 2400 baud 8N2, the bootloader only at 57,600 baud
 // 8N1, as on a real line where the wrong rate turns bytes into noise.
-#include "bootloader_model.h"
-#include "virtual_line.h"
+#include "sim/bootloader_model.h"
+#include "sim/virtual_line.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "bootloader_model.h"
+#include "sim/bootloader_model.h"
 
 #include <algorithm>
 #include <cstring>

@@ -13,7 +13,7 @@
 // wakeups=N resets=N" and exits. With --pace every byte from the tool takes its
 // line time (2400 baud 8N2 before the reset, 57,600 8N1 after it), so a pty
 // behaves like a real line; answers go out as soon as a frame is complete.
-#include "bootloader_model.h"
+#include "sim/bootloader_model.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "controller.h"
+#include "sim/controller.h"
 
 #include <algorithm>
 #include <cstring>

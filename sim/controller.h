@@ -4,7 +4,7 @@
 // image, and "DebMem7" with one acknowledgement per command and frame while it
 // stores the blocks it receives. Faults can be switched on to test the
 // program against a controller or line that misbehaves.
-#include "virtual_line.h"
+#include "sim/virtual_line.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "controller_port.h"
+#include "sim/controller_port.h"
 
 #include <mutex>
 

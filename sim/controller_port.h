@@ -3,7 +3,7 @@
 // process, reached in real time through a virtual line, one user at a time
 // like a real port opened exclusively. Lets the program be tried without
 // hardware.
-#include "controller.h"
+#include "sim/controller.h"
 
 #include <memory>
 #include <mutex>

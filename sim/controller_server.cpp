@@ -20,9 +20,9 @@
 //                      acks=N, hang-up-after=N
 // Prints "ready" once the port is open. Ends on SIGINT/SIGTERM, when the far
 // end goes away, or after a hang-up fault.
-#include "controller.h"
+#include "sim/controller.h"
 #ifdef KELVANE_SIM_SAMPLE
-#include "sample_building.h"
+#include "image/sample_building.h"
 #endif
 
 #include <fcntl.h>

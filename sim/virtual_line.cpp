@@ -1,4 +1,4 @@
-#include "virtual_line.h"
+#include "sim/virtual_line.h"
 
 #include <algorithm>
 #include <cmath>

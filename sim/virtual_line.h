@@ -3,7 +3,7 @@
 // every wait, time-out and pause runs in virtual time, so protocol tests take
 // microseconds; with serial::systemClock() the same device runs in real time
 // (the programs' built-in simulator port).
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <atomic>
 #include <cstdint>

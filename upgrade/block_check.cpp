@@ -1,4 +1,4 @@
-#include "block_check.h"
+#include "upgrade/block_check.h"
 
 namespace upgrade {
 

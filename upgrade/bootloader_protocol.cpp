@@ -1,7 +1,7 @@
-#include "bootloader_protocol.h"
+#include "upgrade/bootloader_protocol.h"
 
-#include "block_check.h"
-#include "upgrade_texts.h"
+#include "upgrade/block_check.h"
+#include "upgrade/upgrade_texts.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,10 +9,10 @@
 // Every pause, read and write checks the stop flag: once a stop is requested
 // nothing more is sent and nothing more is shown, the port is closed and the
 // functions return at once.
-#include "serial_line.h"
-#include "stop_flag.h"
-#include "upgrade_state.h"
-#include "upgrade_view.h"
+#include "link/serial_line.h"
+#include "upgrade/stop_flag.h"
+#include "upgrade/upgrade_state.h"
+#include "upgrade/upgrade_view.h"
 
 #include <cstdint>
 #include <string>

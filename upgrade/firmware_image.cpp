@@ -1,6 +1,6 @@
-#include "firmware_image.h"
+#include "upgrade/firmware_image.h"
 
-#include "upgrade_texts.h"
+#include "upgrade/upgrade_texts.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // The firmware file: "Orva" followed by up to 122,880 image bytes.
-#include "upgrade_state.h"
-#include "upgrade_view.h"
+#include "upgrade/upgrade_state.h"
+#include "upgrade/upgrade_view.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // Orva_Upgrade: programs new controller firmware from "4817_05.dat" through
 // the controller's serial bootloader.
-#include "upgrade_window.h"
+#include "upgrade/upgrade_window.h"
 
-#include "orva_icon.h"
+#include "resources/orva_icon.h"
 
 #include <QApplication>
 

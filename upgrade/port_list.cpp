@@ -1,6 +1,6 @@
-#include "port_list.h"
+#include "upgrade/port_list.h"
 
-#include "port_names.h"
+#include "upgrade/port_names.h"
 
 #include <QSerialPortInfo>
 

@@ -1,4 +1,4 @@
-#include "port_names.h"
+#include "upgrade/port_names.h"
 
 namespace upgrade {
 

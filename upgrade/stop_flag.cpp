@@ -1,4 +1,4 @@
-#include "stop_flag.h"
+#include "upgrade/stop_flag.h"
 
 #include <chrono>
 

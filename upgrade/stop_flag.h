@@ -1,7 +1,7 @@
 #pragma once
 // Stop of an upgrade run: a flag the worker checks after every step, a wait
 // that a Stop cuts short, and a clock whose sleeps end at once on Stop.
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <atomic>
 #include <condition_variable>

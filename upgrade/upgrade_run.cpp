@@ -1,8 +1,8 @@
-#include "upgrade_run.h"
+#include "upgrade/upgrade_run.h"
 
-#include "bootloader_device.h"
-#include "port_list.h"
-#include "qt_serial_line.h"
+#include "sim/bootloader_device.h"
+#include "upgrade/port_list.h"
+#include "link/qt_serial_line.h"
 
 #include <QThread>
 

@@ -9,9 +9,9 @@
 // belongs to the thread that opens it); stop() only requests the stop,
 // interrupts the line and waits for the thread, which by then sends nothing
 // more and closes the port at once.
-#include "bootloader_protocol.h"
-#include "stop_flag.h"
-#include "upgrade_state.h"
+#include "upgrade/bootloader_protocol.h"
+#include "upgrade/stop_flag.h"
+#include "upgrade/upgrade_state.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // The one record of an upgrade window: the firmware image of the last Start,
 // the port's name and settings, the frame buffers and the progress counter.
-#include "serial_line.h"
+#include "link/serial_line.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "upgrade_window.h"
+#include "upgrade/upgrade_window.h"
 
-#include "firmware_image.h"
-#include "upgrade_texts.h"
+#include "upgrade/firmware_image.h"
+#include "upgrade/upgrade_texts.h"
 
 #include <QCloseEvent>
 #include <QAbstractItemView>

@@ -1,9 +1,9 @@
 #pragma once
 // The upgrade tool's one window: Start/Stop, the port list, the progress bar
 // and the status line inside their "Port" and "Status" frames.
-#include "port_list.h"
-#include "upgrade_run.h"
-#include "upgrade_state.h"
+#include "upgrade/port_list.h"
+#include "upgrade/upgrade_run.h"
+#include "upgrade/upgrade_state.h"
 
 #include <QWidget>
 

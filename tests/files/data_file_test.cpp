@@ -1,6 +1,6 @@
-#include "cp1250.h"
-#include "data_file.h"
-#include "sample_building.h"
+#include "files/cp1250.h"
+#include "files/data_file.h"
+#include "image/sample_building.h"
 
 #include <gtest/gtest.h>
 

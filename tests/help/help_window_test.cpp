@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "help_window.h"
+#include "shell/help_window.h"
 
 using kelvane::shell::HelpWindow;
 using kelvane::shell::ManualSections;

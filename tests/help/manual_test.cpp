@@ -15,11 +15,11 @@
 #include <QUrl>
 #include <QtTest>
 
-#include "help_window.h"
-#include "parameters.h"
-#include "port.h"
-#include "settings_controls.h"
-#include "transfer.h"
+#include "shell/help_window.h"
+#include "image/parameters.h"
+#include "link/port.h"
+#include "shell/settings_controls.h"
+#include "link/transfer.h"
 
 using kelvane::shell::ManualPageUrl;
 using kelvane::shell::ManualSections;

@@ -5,9 +5,9 @@
 #include <QSettings>
 #include <QtTest>
 
-#include "kelvane_icon.h"
-#include "orva_icon.h"
-#include "resource_paths.h"
+#include "resources/kelvane_icon.h"
+#include "resources/orva_icon.h"
+#include "resources/resource_paths.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "codecs.h"
-#include "parameters.h"
-#include "sample_building.h"
-#include "window_data.h"
+#include "image/codecs.h"
+#include "image/parameters.h"
+#include "image/sample_building.h"
+#include "image/window_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "codecs.h"
+#include "image/codecs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "code_rules.h"
-#include "grid.h"
+#include "image/code_rules.h"
+#include "image/grid.h"
 
 #include <gtest/gtest.h>
 

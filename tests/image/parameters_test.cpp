@@ -1,5 +1,5 @@
-#include "image.h"
-#include "parameters.h"
+#include "image/image.h"
+#include "image/parameters.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // again changes nothing. (A code of five or more digits keeps its last four,
 // zeros included: 10123 is stored as 01 23, shows as "123" and is stored as
 // F1 23 the next time. So the images are compared from the second rebuild on.)
-#include "codecs.h"
-#include "window_data.h"
+#include "image/codecs.h"
+#include "image/window_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "codecs.h"
-#include "parameters.h"
-#include "window_data.h"
+#include "image/codecs.h"
+#include "image/parameters.h"
+#include "image/window_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // End to end over a socat pty pair: QtSerialLine in this process, the
 // command-line controller simulator at the far end.
-#include "port.h"
-#include "probe.h"
-#include "pty_pair.h"
-#include "qt_serial_line.h"
-#include "transfer.h"
+#include "link/port.h"
+#include "link/probe.h"
+#include "tests/link/pty_pair.h"
+#include "link/qt_serial_line.h"
+#include "link/transfer.h"
 
 #include <QCoreApplication>
 

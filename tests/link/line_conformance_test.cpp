@@ -1,11 +1,11 @@
 // One suite of line-level tests run against every serial::Line: the virtual
 // line (virtual time) and, with Qt, QtSerialLine on a socat pty pair (real
 // time), so both keep the same read, write, purge, open and interrupt rules.
-#include "virtual_line.h"
+#include "sim/virtual_line.h"
 
 #ifdef KELVANE_LINE_QT
-#include "pty_pair.h"
-#include "qt_serial_line.h"
+#include "tests/link/pty_pair.h"
+#include "link/qt_serial_line.h"
 
 #include <QCoreApplication>
 #endif

@@ -1,10 +1,10 @@
 // The port dialog and the transfer controller, offscreen, with a fake window
 // and the built-in simulator port.
-#include "controller_port.h"
-#include "link_controller.h"
-#include "port.h"
-#include "port_dialog.h"
-#include "sample_building.h"
+#include "sim/controller_port.h"
+#include "link/link_controller.h"
+#include "link/port.h"
+#include "link/port_dialog.h"
+#include "image/sample_building.h"
 
 #include <QComboBox>
 #include <QLineEdit>

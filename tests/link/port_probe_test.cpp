@@ -1,7 +1,7 @@
-#include "command_frame.h"
-#include "messages.h"
-#include "probe.h"
-#include "protocol_fixture.h"
+#include "link/command_frame.h"
+#include "link/messages.h"
+#include "link/probe.h"
+#include "tests/link/protocol_fixture.h"
 
 namespace kelvane::link::test {
 namespace {

@@ -1,10 +1,10 @@
 #pragma once
 // A KelvaneMini link on a virtual line to the simulated controller, in
 // virtual time.
-#include "controller.h"
-#include "port.h"
-#include "transfer.h"
-#include "virtual_line.h"
+#include "sim/controller.h"
+#include "link/port.h"
+#include "link/transfer.h"
+#include "sim/virtual_line.h"
 
 #include <gtest/gtest.h>
 

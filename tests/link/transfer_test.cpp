@@ -1,6 +1,6 @@
-#include "command_frame.h"
-#include "protocol_fixture.h"
-#include "transfer_status.h"
+#include "link/command_frame.h"
+#include "tests/link/protocol_fixture.h"
+#include "link/transfer_status.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,7 +1,7 @@
 // Layout of the residents' cards: which slots get cards, where they stand on
 // the page and what they say.
-#include "card_layout.h"
-#include "codecs.h"
+#include "files/card_layout.h"
+#include "image/codecs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Rendering the residents' cards to PDF and the print command's flow.
-#include "card_printer.h"
-#include "codecs.h"
+#include "files/card_printer.h"
+#include "image/codecs.h"
 
 #include <QApplication>
 #include <QFile>

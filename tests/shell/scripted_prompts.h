@@ -1,7 +1,7 @@
 #pragma once
 // Answers the main window's message boxes and file dialogs from a script and
 // records what they showed.
-#include "prompts.h"
+#include "shell/prompts.h"
 
 #include <QFileDialog>
 #include <QStringList>

@@ -1,11 +1,11 @@
 // The main window offscreen: verification with its row messages, the grids'
 // "+" and "-" buttons, and saving and loading data files.
-#include "code_grid.h"
-#include "codecs.h"
-#include "main_window.h"
-#include "parameters.h"
-#include "program_state.h"
-#include "scripted_prompts.h"
+#include "shell/code_grid.h"
+#include "image/codecs.h"
+#include "shell/main_window.h"
+#include "image/parameters.h"
+#include "shell/program_state.h"
+#include "tests/shell/scripted_prompts.h"
 
 #include <QAction>
 #include <QComboBox>

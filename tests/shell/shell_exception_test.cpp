@@ -1,6 +1,6 @@
 // An exception escaping an event handler reaches the application object: its
 // message is shown in a box and the message loop ends with 0.
-#include "start_up.h"
+#include "shell/start_up.h"
 
 #include <QMessageBox>
 #include <QTimer>

@@ -1,13 +1,13 @@
 // The main window offscreen: start-up state, layout, languages, menu
 // shortcuts, tooltips, splash and About.
-#include "about_box.h"
-#include "code_grid.h"
-#include "language_table.h"
-#include "main_window.h"
-#include "program_state.h"
-#include "scripted_prompts.h"
-#include "settings_controls.h"
-#include "splash.h"
+#include "shell/about_box.h"
+#include "shell/code_grid.h"
+#include "shell/language_table.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
+#include "tests/shell/scripted_prompts.h"
+#include "shell/settings_controls.h"
+#include "shell/splash.h"
 
 #include <QAction>
 #include <QButtonGroup>

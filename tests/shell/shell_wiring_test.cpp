@@ -1,13 +1,13 @@
 // The wired main window offscreen against the built-in simulated controller:
 // port choice, download, edit, upload, cancel key state, printing and help.
-#include "form_wiring.h"
-#include "help_window.h"
-#include "link_controller.h"
-#include "main_window.h"
-#include "program_state.h"
-#include "sample_building.h"
-#include "scripted_prompts.h"
-#include "code_grid.h"
+#include "shell/form_wiring.h"
+#include "shell/help_window.h"
+#include "link/link_controller.h"
+#include "shell/main_window.h"
+#include "shell/program_state.h"
+#include "image/sample_building.h"
+#include "tests/shell/scripted_prompts.h"
+#include "shell/code_grid.h"
 
 #include <QAction>
 #include <QPrinter>

@@ -1,4 +1,4 @@
-#include "controller.h"
+#include "sim/controller.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +137,7 @@ TEST(VirtualLine, PacedPiecesFollowTheQueue) {
 }  // namespace
 }  // namespace sim
 
-#include "controller_port.h"
+#include "sim/controller_port.h"
 
 namespace sim {
 namespace {

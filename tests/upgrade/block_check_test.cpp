@@ -1,6 +1,6 @@
-#include "block_check.h"
-#include "bootloader_model.h"
-#include "port_names.h"
+#include "upgrade/block_check.h"
+#include "sim/bootloader_model.h"
+#include "upgrade/port_names.h"
 
 #include <gtest/gtest.h>
 

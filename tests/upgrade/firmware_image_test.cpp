@@ -1,5 +1,5 @@
-#include "firmware_image.h"
-#include "recording_view.h"
+#include "upgrade/firmware_image.h"
+#include "tests/upgrade/recording_view.h"
 
 #include <gtest/gtest.h>
 

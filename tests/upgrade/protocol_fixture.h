@@ -1,8 +1,8 @@
 #pragma once
 // The upgrade protocol against the simulated bootloader in virtual time.
-#include "bootloader_device.h"
-#include "bootloader_protocol.h"
-#include "recording_view.h"
+#include "sim/bootloader_device.h"
+#include "upgrade/bootloader_protocol.h"
+#include "tests/upgrade/recording_view.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,5 +1,5 @@
-#include "protocol_fixture.h"
-#include "upgrade_texts.h"
+#include "tests/upgrade/protocol_fixture.h"
+#include "upgrade/upgrade_texts.h"
 
 #include <gtest/gtest.h>
 

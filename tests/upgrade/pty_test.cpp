@@ -1,9 +1,9 @@
 // One whole upgrade over a socat pty pair: the real QSerialPort line on one
 // end, the command-line bootloader simulator on the other.
-#include "bootloader_protocol.h"
-#include "firmware_image.h"
-#include "qt_serial_line.h"
-#include "recording_view.h"
+#include "upgrade/bootloader_protocol.h"
+#include "upgrade/firmware_image.h"
+#include "link/qt_serial_line.h"
+#include "tests/upgrade/recording_view.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,6 +1,6 @@
 #pragma once
 // An UpgradeView that keeps what was shown, for the protocol tests.
-#include "upgrade_view.h"
+#include "upgrade/upgrade_view.h"
 
 #include <string>
 #include <vector>

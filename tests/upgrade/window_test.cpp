@@ -1,8 +1,8 @@
 // The upgrade window offscreen: layout, port list, Start and Stop against the
 // simulated bootloader in fast real time, and Stop over a pty pair.
-#include "bootloader_device.h"
-#include "firmware_image.h"
-#include "upgrade_window.h"
+#include "sim/bootloader_device.h"
+#include "upgrade/firmware_image.h"
+#include "upgrade/upgrade_window.h"
 
 #include <QComboBox>
 #include <QDir>
