@@ -52,6 +52,10 @@ bool SaveDataFile(const std::string& path, const Image& image, const std::string
 std::optional<DataFile> LoadDataFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
+    return LoadDataFile(in);
+}
+
+std::optional<DataFile> LoadDataFile(std::istream& in) {
     // read() turns a read error (a directory, a failing disk) into badbit;
     // reading through the stream buffer directly would throw instead.
     std::vector<std::uint8_t> bytes;

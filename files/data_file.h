@@ -3,6 +3,7 @@
 // text in Windows-1250 with CR LF line breaks; no header, no length field.
 #include "image/image.h"
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,5 +26,7 @@ std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes);
 // or is too short.
 bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8);
 std::optional<DataFile> LoadDataFile(const std::string& path);
+// The same from an open stream; nothing when a read fails anywhere in it.
+std::optional<DataFile> LoadDataFile(std::istream& in);
 
 }  // namespace kelvane

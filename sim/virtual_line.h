@@ -8,20 +8,31 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace sim {
 
+// Virtual time has a limit: a wait that never ends (a protocol waiting for an
+// answer the device will never give) throws once the clock passes it, so a
+// test fails at once instead of spinning until an outer time-out kills it.
 class VirtualClock : public serial::Clock {
 public:
+    static constexpr std::int64_t kDefaultLimitMs = 2 * 3600 * 1000;
+
     std::int64_t nowMs() override { return now_; }
     void sleepMs(int ms) override {
         if (ms > 0) now_ += ms;
+        if (now_ > limitMs_)
+            throw std::runtime_error("virtual time passed " + std::to_string(limitMs_ / 1000) +
+                                     " s: something waits for ever");
     }
+    void setLimitMs(std::int64_t ms) { limitMs_ = ms; }
 
 private:
     std::int64_t now_ = 0;
+    std::int64_t limitMs_ = kDefaultLimitMs;
 };
 
 class VirtualLine;
@@ -82,6 +93,7 @@ public:
     void hangUp(double atMs = 0);
     bool hungUp() { return clock_.nowMs() >= hangUpAt_; }
     const serial::LineSettings& settings() const { return settings_; }
+    const serial::Timeouts& timeouts() const { return timeouts_; }
     double byteTimeMs() const { return paced_ ? serial::byteTimeMs(settings_) : 0.0; }
 
     // --- for tests ---

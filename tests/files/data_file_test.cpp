@@ -56,6 +56,29 @@ TEST(DataFile, SavingAndLoadingFiles) {
     std::remove(path.c_str());
 }
 
+TEST(DataFile, AReadErrorAfterTheImageLoadsNothing) {
+    // Hands out a file's bytes, then fails like a disk would part-way through.
+    struct FailingBuffer : std::streambuf {
+        std::vector<char> bytes;
+        std::size_t failAt = 0;
+        int_type underflow() override {
+            const std::size_t end = std::min(failAt, bytes.size());
+            if (gptr() == nullptr) setg(bytes.data(), bytes.data(), bytes.data() + end);
+            if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+            if (end == failAt) throw std::ios_base::failure("read error");
+            return traits_type::eof();
+        }
+    };
+    const auto file = WriteDataFile(SampleBuildingImage(), "opis");
+    for (const std::size_t failAt : {kImageSize + 2, file.size(), file.size() + 1}) {
+        FailingBuffer buffer;
+        buffer.bytes.assign(file.begin(), file.end());
+        buffer.failAt = failAt;
+        std::istream in(&buffer);
+        EXPECT_EQ(LoadDataFile(in).has_value(), failAt > file.size()) << failAt;
+    }
+}
+
 TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
     const std::string path = testing::TempDir() + "/keep_" + std::to_string(std::random_device{}()) + ".kvd";
     ASSERT_TRUE(SaveDataFile(path, SampleBuildingImage(), "stary opis"));

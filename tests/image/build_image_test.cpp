@@ -239,3 +239,51 @@ TEST(BuildImage, SettingsByControlKind) {
     erased[mem::kParams + 34] = 0xFF;
     EXPECT_EQ(build(ShowImage(erased), rep, erased)[mem::kParams + 34], 0xFF);
 }
+
+TEST(BuildImage, BothSidesOfEveryRowRuleBound) {
+    struct Case {
+        GridId grid;
+        Grid::Row row;
+        Grid::Row shown;  // empty: the row is invalid
+    };
+    const std::string key = keyText(9);
+    const Case cases[] = {
+        {GridId::Keys, {"1", key}, {"1", key}},
+        {GridId::Keys, {"0", key}, {}},
+        {GridId::Keys, {"9999", key}, {"9999", key}},
+        {GridId::Keys, {"10000", key}, {}},
+        {GridId::Residents, {"1.1", "1", "", ""}, {"1.1", "1", "", ""}},
+        {GridId::Residents, {"1.0", "1", "", ""}, {}},
+        {GridId::Residents, {"2.255", "", "9999", "9999"}, {"2.255", "", "9999", "9999"}},
+        {GridId::Residents, {"2.256", "1", "", ""}, {}},
+        {GridId::Residents, {"0.1", "1", "", ""}, {}},
+        {GridId::Residents, {"3.1", "1", "", ""}, {}},
+        {GridId::GeneralCodes, {"1", "1", "0"}, {"1", "1", "0"}},
+        {GridId::GeneralCodes, {"0", "1", "0"}, {}},
+        {GridId::GeneralCodes, {"9999", "254", "1"}, {"9999", "254", "1"}},
+        {GridId::GeneralCodes, {"10000", "1", "0"}, {}},
+        {GridId::GeneralCodes, {"5", "0", "0"}, {"5", "255", "1"}},  // no such panel: any panel
+        {GridId::GeneralCodes, {"5", "255", "0"}, {"5", "255", "1"}},
+        {GridId::GeneralCodes, {"5", "7", "2"}, {"5", "255", "1"}},
+        {GridId::GeneralCodes, {"5", "7", "-1"}, {"5", "255", "1"}},
+        {GridId::Digitizers, {"1.0", "4", "0"}, {"1.0", "4", "0"}},
+        {GridId::Digitizers, {"2.255", "252", "127"}, {"2.255", "252", "127"}},
+        {GridId::Digitizers, {"1.256", "4", "0"}, {}},
+        {GridId::Digitizers, {"1.-1", "4", "0"}, {}},
+        {GridId::Digitizers, {"1.1", "0", "0"}, {}},
+        {GridId::Digitizers, {"1.1", "3", "0"}, {}},
+        {GridId::Digitizers, {"1.1", "256", "0"}, {}},
+        {GridId::Digitizers, {"1.1", "4", "128"}, {}},
+        {GridId::Digitizers, {"1.1", "4", "-1"}, {}},
+    };
+    for (const Case& c : cases) {
+        WindowData w = emptyWindow();
+        setRows(w, c.grid, {c.row});
+        ScriptedReporter rep;
+        const Image img = build(w, rep);
+        const std::string what = gridName(c.grid) + std::string(" ") + c.row[0] + " " + c.row[1];
+        EXPECT_EQ(rep.invalid.size(), c.shown.empty() ? 1u : 0u) << what;
+        const Grid shown = ShowImage(img).grid(c.grid);
+        EXPECT_EQ(shown.rows[1], c.shown.empty() ? Grid::Row(c.row.size()) : c.shown) << what;
+    }
+}

@@ -65,6 +65,8 @@ TEST_F(OpenAndProbe, OpenPortAppliesTheControllerTimeouts) {
     EXPECT_EQ(line.settings().dataBits, 8);
     EXPECT_FALSE(line.settings().dtr);
     EXPECT_TRUE(line.settings().setDtr);  // the controller's line needs DTR off
+    EXPECT_EQ(line.timeouts().writeTotalMultiplier, 100);  // a 34-byte frame may take 3.9 s
+    EXPECT_EQ(line.timeouts().writeTotalConstant, 500);
     std::uint8_t buf[34];
     auto t0 = clock.nowMs();
     EXPECT_EQ(line.read(buf, 8), 0u);  // 100 * 8 + 100

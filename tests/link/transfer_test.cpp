@@ -216,6 +216,18 @@ TEST_F(Upload, AcknowledgementsStoppingMidwayGiveUp) {
     EXPECT_EQ(out.framesSent, 3);
 }
 
+TEST_F(Upload, AnUnacknowledgedEndFrameIsNoSuccess) {
+    Bytes16k working{};
+    working[0] = 1;
+    working[16383] = 2;
+    device.faults().acksToSend = 3;  // the command and both frames, not the end frame
+    auto out = upload(working, Bytes16k{});
+    EXPECT_EQ(out.result, UploadResult::NoAnswer);
+    EXPECT_EQ(out.framesSent, 2);
+    EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
+    EXPECT_EQ(device.uploadsCompleted(), 1);  // the controller took it; the program did not hear so
+}
+
 TEST_F(Upload, LineClosedMidwayGivesUp) {
     device.faults().hangUpAfter = 10;
     auto out = upload(patternImage(), Bytes16k{});

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <set>
 #include <string>
+#include <vector>
 
 using namespace kelvane::lang;
 
@@ -25,7 +30,71 @@ std::string english(const char* target, TargetKind kind, int index = 0) {
     return e ? e->text[kEnglish] : "<missing>";
 }
 
+// One line per entry of the table, in its order: what it is, then its texts in
+// every language, with line feeds, tabs and backslashes escaped.
+std::vector<std::string> tableLines() {
+    static const char* const kinds[] = {"MenuItem",    "TabPage",     "GroupBox",   "Label",      "CheckBox",
+                                        "RadioGroup",  "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
+    const auto escaped = [](const char* text) {
+        std::string out;
+        for (const char* c = text; *c; ++c) {
+            if (*c == '\n') out += "\\n";
+            else if (*c == '\t') out += "\\t";
+            else if (*c == '\\') out += "\\\\";
+            else out += *c;
+        }
+        return out;
+    };
+    const auto line = [&](std::string head, const char* const* texts) {
+        for (int l = 0; l < kLanguageCount; ++l) head += "\t" + escaped(texts[l]);
+        return head;
+    };
+    std::vector<std::string> lines;
+    for (const auto& e : windowEntries())
+        lines.push_back(line(std::string("window\t") + e.target + "\t" + kinds[static_cast<int>(e.kind)] + "\t" +
+                                 std::to_string(e.index),
+                             e.text));
+    for (int c = 0; c < kCardTextCount; ++c) {
+        const char* texts[kLanguageCount];
+        for (int l = 0; l < kLanguageCount; ++l) texts[l] = cardText(static_cast<CardText>(c), l);
+        lines.push_back(line("card\t" + std::to_string(c), texts));
+    }
+    for (int m = 0; m < kMessageCount; ++m) {
+        const char* texts[kLanguageCount];
+        for (int l = 0; l < kLanguageCount; ++l) texts[l] = messageText(static_cast<Message>(m), l);
+        lines.push_back(line("message\t" + std::to_string(m), texts));
+    }
+    return lines;
+}
+
 }  // namespace
+
+// Every text is compared with a reviewed copy, so a changed letter anywhere
+// is seen in review. KELVANE_UPDATE_GOLDEN=1 writes the copy from the table.
+TEST(LanguageTable, EveryTextMatchesTheReviewedCopy) {
+    const std::vector<std::string> table = tableLines();
+    const std::string path = KELVANE_LANGUAGE_GOLDEN;
+    const char* update = std::getenv("KELVANE_UPDATE_GOLDEN");
+    if (update && std::string(update) == "1") {
+        std::ofstream out(path, std::ios::binary);
+        for (const auto& l : table) out << l << '\n';
+        ASSERT_TRUE(out.flush()) << "cannot write " << path;
+        std::cout << "Wrote " << path << "; review its diff before committing.\n";
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "cannot read " << path;
+    std::vector<std::string> file;
+    for (std::string l; std::getline(in, l);) file.push_back(l);
+    const std::string how = "\nIf the change is meant, write the copy again and review its diff:\n"
+                            "  bash scripts/update-golden.sh\n"
+                            "(or KELVANE_UPDATE_GOLDEN=1 on this test), then commit tests/shell/language_texts.golden.";
+    for (std::size_t i = 0; i < std::max(table.size(), file.size()); ++i) {
+        const std::string mine = i < table.size() ? table[i] : "<no entry>";
+        const std::string theirs = i < file.size() ? file[i] : "<no line>";
+        ASSERT_EQ(mine, theirs) << "The language table differs from " << path << " at line " << i + 1 << how;
+    }
+}
 
 TEST(LanguageTable, HoldsEveryEntryWithTheThirdColumnAsPlaceholders) {
     ASSERT_EQ(windowEntries().size(), kWindowEntryCount);

@@ -104,6 +104,17 @@ TEST(VirtualLine, HangUpLosesLaterBytesAndWrites) {
     EXPECT_EQ(line.write(buf, 2), 2u);
 }
 
+TEST(VirtualLine, AReadThatNeverEndsStopsAtTheClocksLimit) {
+    VirtualClock clock;
+    clock.setLimitMs(60'000);
+    Recorder dev;
+    VirtualLine line(clock, dev);
+    ASSERT_TRUE(line.open("X"));
+    std::uint8_t byte = 0;
+    EXPECT_THROW(for (;;) line.read(&byte, 1), std::runtime_error);
+    EXPECT_LE(clock.nowMs(), 61'000);
+}
+
 TEST(VirtualLine, InterruptEndsAReadAndWritesUntilReset) {
     VirtualClock clock;
     Recorder dev;
