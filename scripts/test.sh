@@ -10,11 +10,12 @@ chmod 700 "$XDG_RUNTIME_DIR"
 jobs=$(nproc)
 
 echo "== Tests =="
-ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+# --timeout only covers a test registered without a TIMEOUT of its own.
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs" --timeout 300
 
 echo "== Core under ASan+UBSan =="
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_WITH_QT=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" >/dev/null
 cmake --build "$root/build-asan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" --timeout 300
