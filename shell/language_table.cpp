@@ -182,6 +182,26 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"\nTabela jest pełna: mieści najwyżej %d wpisów.\n\nNaciśnij \"OK\" aby przerwać.",
      "\nThe table is full: it holds at most %d entries.\n\nPress \"OK\" to cancel.", "\n..."},
 };
+
+const char* const kTool[kToolTextCount][kLanguageCount] = {
+    {"Błędne wywołanie: %s (kvtool --help)", "Usage error: %s (see kvtool --help)", "...: %s"},
+    {"Brak --port; dostępne porty: %s", "Missing --port; ports found: %s", "... --port: %s"},
+    {"Nie znaleziono portów", "No ports found", M},
+    {"Zasilacz nie odpowiada", "The power supply does not answer", M},
+    {"Zapisano: %s", "Saved: %s", "...: %s"},
+    {"Brak zmian", "No changes", M},
+    {"Bloki do wysłania: %d (ok. %d s)", "Blocks to send: %d (about %d s)", "...: %d (%d)"},
+    {"Wysłać %d bloków do zasilacza? [t/N] ", "Send %d blocks to the power supply? [y/N] ", "... %d? [y/N] "},
+    {"Nie ma terminala, by zapytać, i brak --yes: nic nie wysłano",
+     "No terminal to ask and no --yes: nothing sent", M},
+    {"Nic nie wysłano", "Nothing sent", M},
+    {"Wysłane bloki: %d", "Blocks sent: %d", "...: %d"},
+    {"Zasilacz zawiera to samo co plik", "The power supply holds what the file holds", M},
+    {"Różnice: %d bajtów w %d blokach", "Differences: %d bytes in %d blocks", "...: %d, %d"},
+    {"Bootloader przestał odpowiadać", "The bootloader stopped answering", M},
+    {"tak", "yes", M},
+    {"nie", "no", M},
+};
 // clang-format on
 
 int checked(int language) { return language >= 0 && language < kLanguageCount ? language : kPolish; }
@@ -196,6 +216,10 @@ const char* cardText(CardText entry, int language) {
 
 const char* messageText(Message entry, int language) {
     return kMessage[static_cast<int>(entry)][checked(language)];
+}
+
+const char* toolText(ToolText entry, int language) {
+    return kTool[static_cast<int>(entry)][checked(language)];
 }
 
 }  // namespace kelvane::lang

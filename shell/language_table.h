@@ -72,11 +72,33 @@ enum class Message {
 };
 constexpr int kMessageCount = 14;
 
+// Lines the command-line tool prints; printf formats where they take values.
+enum class ToolText {
+    UsageError,        // "%s": the offending argument and why
+    MissingPort,       // "%s": the ports found
+    NoPortsFound,
+    ProbeNoAnswer,
+    Saved,             // "%s": the file written
+    NoChanges,
+    BlocksToSend,      // "%d" blocks, "%d" seconds of line time
+    ConfirmUpload,     // question, "%d" blocks; answered on the same line
+    NoTerminal,        // no question can be asked and no --yes was given
+    NothingSent,
+    BlocksSent,        // "%d"
+    Same,              // the controller holds what the file holds
+    Differences,       // "%d" bytes in "%d" blocks
+    FlashTimeout,      // the bootloader stopped answering
+    Yes,
+    No,
+};
+constexpr int kToolTextCount = 16;
+
 // Texts by language; a language index outside 0..2 gives the Polish text.
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
+const char* toolText(ToolText entry, int language);
 
-// All entries of the table: window, card and message entries.
-constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount;
+// All entries of the table: window, card, message and tool entries.
+constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount;
 
 }  // namespace kelvane::lang

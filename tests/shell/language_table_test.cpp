@@ -98,7 +98,7 @@ TEST(LanguageTable, EveryTextMatchesTheReviewedCopy) {
 
 TEST(LanguageTable, HoldsEveryEntryWithTheThirdColumnAsPlaceholders) {
     ASSERT_EQ(windowEntries().size(), kWindowEntryCount);
-    EXPECT_EQ(kEntryCount, 153u);  // 128 window + 10 card + 12 message entries, plus 3 new ones
+    EXPECT_EQ(kEntryCount, 153u + kToolTextCount);  // 128 window + 10 card + 12 message entries, plus 3 new ones
     std::set<std::pair<std::string, int>> seen;
     for (const auto& e : windowEntries()) {
         EXPECT_STREQ(e.text[kThird], "....") << e.target;
@@ -110,6 +110,12 @@ TEST(LanguageTable, HoldsEveryEntryWithTheThirdColumnAsPlaceholders) {
         const auto msg = static_cast<Message>(m);
         EXPECT_NE(std::string(messageText(msg, kPolish)), "") << m;
         EXPECT_NE(std::string(messageText(msg, kEnglish)), "") << m;
+    }
+    for (int m = 0; m < kToolTextCount; ++m) {
+        const auto text = static_cast<ToolText>(m);
+        EXPECT_NE(std::string(toolText(text, kPolish)), "") << m;
+        EXPECT_NE(std::string(toolText(text, kEnglish)), "") << m;
+        EXPECT_NE(std::string(toolText(text, kThird)), "") << m;
     }
     EXPECT_STREQ(messageText(Message::LoadError, kThird), "...");
     EXPECT_STREQ(messageText(Message::NoAnswer, kThird), "...");

@@ -1,0 +1,202 @@
+#include "cli/arguments.h"
+
+#include "cli/exit_codes.h"
+
+#include <sstream>
+
+namespace kvtool {
+
+namespace {
+
+const OptionSpec kPort{"--port", true, "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim"};
+const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
+const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
+
+const std::vector<OptionSpec> kCommon = {
+    {"--help", false, "this help (also -h)"},
+    {"--lang", true, "pl|en: language of the messages (default: pl when the environment is Polish, else en)"},
+    {"--quiet", false, "no progress line"},
+};
+
+}  // namespace
+
+const std::vector<CommandSpec>& commands() {
+    static const std::vector<CommandSpec> all = {
+        {"ports", "[--json]", "list the serial ports: name, description, manufacturer, serial number, USB vid:pid",
+         0, 0, {kJson}},
+        {"probe", "--port P [--json]", "ask the controller for its ID, serial number and firmware version", 0, 0,
+         {kPort, kJson}},
+        {"download", "--port P -o FILE.kvd [--description TEXT]", "read the controller's image into a data file", 0,
+         0, {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}}},
+        {"upload", "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes]",
+         "read the controller, show what differs, ask, then send only the differing blocks", 1, 1,
+         {kPort,
+          {"--base", true, "BASE.kvd: trust this file as what the controller holds instead of reading it"},
+          {"--full", false, "send every block"},
+          {"--check", false, "read the controller back afterwards and compare (differences: exit 6)"},
+          {"--yes", false, "send without asking (needed without a terminal)"}}},
+        {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1,
+         {kPort}},
+        {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2,
+         {kJson}},
+        {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
+        {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
+         0, 1, {kPort}},
+    };
+    return all;
+}
+
+const CommandSpec* findCommand(const std::string& name) {
+    for (const auto& c : commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+namespace {
+
+const OptionSpec* findOption(const CommandSpec* command, const std::string& name) {
+    for (const auto& o : kCommon)
+        if (name == o.name) return &o;
+    if (command)
+        for (const auto& o : command->options)
+            if (name == o.name) return &o;
+    if (!command && name == "--version") {
+        static const OptionSpec version{"--version", false, ""};
+        return &version;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    ParseResult r;
+    Invocation& inv = r.invocation;
+    bool optionsEnded = false;
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!inv.command && words.empty() && !optionsEnded) {
+                inv.command = findCommand(arg);
+                if (!inv.command) {
+                    r.error = "unknown command " + arg;
+                    return r;
+                }
+                continue;
+            }
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-o") arg = "--output";
+        if (arg == "-h") arg = "--help";
+        std::string value;
+        bool inlineValue = false;
+        const auto eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inlineValue = true;
+        }
+        const OptionSpec* spec = findOption(inv.command, arg);
+        if (!spec) {
+            r.error = "unknown option " + arg + (inv.command ? std::string(" for ") + inv.command->name : "");
+            return r;
+        }
+        if (spec->takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                r.error = arg + " needs a value";
+                return r;
+            }
+            value = args[++i];
+        } else if (!spec->takesValue && inlineValue) {
+            r.error = arg + " takes no value";
+            return r;
+        }
+        if (inv.options.count(arg)) {
+            r.error = arg + " given twice";
+            return r;
+        }
+        inv.options[arg] = value;
+    }
+    inv.positional = words;
+    if (inv.has("--version") && inv.command) {
+        r.error = std::string("--version takes no command, not ") + inv.command->name;
+        return r;
+    }
+    if (inv.has("--help") || inv.has("--version")) return r;
+    if (!inv.command) {
+        r.error = "no command";
+        return r;
+    }
+    const int n = static_cast<int>(words.size());
+    if (n < inv.command->minPositional) {
+        r.error = std::string(inv.command->name) + " needs " + inv.command->synopsis;
+    } else if (n > inv.command->maxPositional) {
+        r.error = "unexpected argument " + words[static_cast<std::size_t>(inv.command->maxPositional)];
+    } else {
+        for (const auto& o : inv.command->options)
+            if (o.required && !inv.has(o.name)) r.error = std::string(inv.command->name) + " needs " + o.name;
+    }
+    if (r.error.empty() && inv.has("--lang") && inv.value("--lang") != "pl" && inv.value("--lang") != "en")
+        r.error = "--lang takes pl or en";
+    if (r.error.empty() && inv.has("--base") && inv.has("--full")) r.error = "--base and --full exclude each other";
+    return r;
+}
+
+namespace {
+
+void listOptions(std::ostringstream& out, const std::vector<OptionSpec>& options) {
+    for (const auto& o : options) {
+        std::string name = o.name;
+        if (o.takesValue) name += " VALUE";
+        out << "  " << name;
+        for (std::size_t pad = name.size(); pad < 18; ++pad) out << ' ';
+        out << ' ' << o.help << '\n';
+    }
+}
+
+const char* const kExitCodes =
+    "Exit codes:\n"
+    "  0    done\n"
+    "  1    usage error, or the upload question could not be asked / was declined\n"
+    "  2    file missing, unreadable, refused or not written\n"
+    "  3    port cannot be opened\n"
+    "  4    no answer or a time-out\n"
+    "  5    the device refused (wrong device type, programming error, block check)\n"
+    "  6    differences found (check, diff, upload --check) or warnings (lint)\n"
+    "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
+
+}  // namespace
+
+std::string toolHelp() {
+    std::ostringstream out;
+    out << "Usage: kvtool COMMAND [OPTIONS]\n"
+           "Configures the door-entry power supply and flashes its firmware from the command line.\n\nCommands:\n";
+    for (const auto& c : commands()) {
+        std::string line = std::string(c.name) + " " + c.synopsis;
+        out << "  " << line << "\n      " << c.summary << '\n';
+    }
+    out << "\nEvery command takes:\n";
+    listOptions(out, kCommon);
+    out << "  --version          the tool's version (alone)\n\n"
+           "kvtool COMMAND --help describes one command. Results go to stdout, errors to stderr;\n"
+           "a progress line goes to stderr when it is a terminal.\n\n"
+        << kExitCodes;
+    return out.str();
+}
+
+std::string commandHelp(const CommandSpec& c) {
+    std::ostringstream out;
+    out << "Usage: kvtool " << c.name << ' ' << c.synopsis << "\n" << c.summary << "\n\nOptions:\n";
+    listOptions(out, c.options);
+    listOptions(out, kCommon);
+    out << '\n' << kExitCodes;
+    return out.str();
+}
+
+}  // namespace kvtool

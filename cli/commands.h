@@ -1,0 +1,19 @@
+#pragma once
+// The commands; each returns the tool's exit code.
+#include "cli/tool_context.h"
+
+namespace kvtool {
+
+int portsCommand(const Tool& tool);
+int probeCommand(const Tool& tool);
+int downloadCommand(const Tool& tool);
+int uploadCommand(const Tool& tool);
+int checkCommand(const Tool& tool);
+int showCommand(const Tool& tool);
+int diffCommand(const Tool& tool);
+int flashCommand(const Tool& tool);
+
+// The name of the built-in simulated controller / bootloader for --port.
+inline constexpr const char* kSimPort = "sim";
+
+}  // namespace kvtool

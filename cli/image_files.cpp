@@ -1,0 +1,41 @@
+#include "cli/image_files.h"
+
+#include "image/image.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace kvtool {
+
+std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
+    std::error_code ec;
+    auto file = std::filesystem::is_regular_file(path, ec) ? kelvane::LoadDataFile(path) : std::nullopt;
+    if (!file) tool.error(path, tool.text(kelvane::lang::Message::LoadError));
+    return file;
+}
+
+ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& to) {
+    ImageDifference d;
+    for (std::size_t b = 0; b < kelvane::kBlockCount; ++b) {
+        int inBlock = 0;
+        for (std::size_t i = b * kelvane::kBlockSize; i < (b + 1) * kelvane::kBlockSize; ++i)
+            inBlock += from[i] != to[i];
+        if (inBlock) d.blocks.push_back(static_cast<int>(b));
+        d.bytes += inBlock;
+    }
+    return d;
+}
+
+void printBlockList(const Tool& tool, const ImageDifference& d) {
+    for (int b : d.blocks) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "block %d: 0x%04X-0x%04X", b, b * 32, b * 32 + 31);
+        tool.result(buf);
+    }
+}
+
+void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to) {
+    printBlockList(tool, compareImages(from, to));
+}
+
+}  // namespace kvtool

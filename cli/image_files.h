@@ -1,0 +1,26 @@
+#pragma once
+// Data files as the commands read them, and the comparison of two images.
+#include "cli/tool_context.h"
+#include "files/data_file.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvtool {
+
+// The data file, or nothing after an error line naming it.
+std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path);
+
+struct ImageDifference {
+    int bytes = 0;
+    std::vector<int> blocks;  // the 32-byte blocks an upload would send, ascending
+};
+ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& to);
+
+// One line per differing block: its number and byte range.
+void printBlockList(const Tool& tool, const ImageDifference& d);
+// What changes from `from` to `to`, one item a line.
+void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to);
+
+}  // namespace kvtool

@@ -1,0 +1,42 @@
+#include "cli/tool_context.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+namespace kvtool {
+
+std::string format(const std::string& fmt, int a, int b) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, fmt.c_str(), a, b);
+    return buf;
+}
+
+std::string format(const std::string& fmt, const std::string& s) {
+    std::string out;
+    const auto at = fmt.find("%s");
+    if (at == std::string::npos) return fmt;
+    return fmt.substr(0, at) + s + fmt.substr(at + 2);
+}
+
+std::string Tool::text(kelvane::lang::ToolText t) const { return kelvane::lang::toolText(t, language); }
+std::string Tool::text(kelvane::lang::Message m) const { return kelvane::lang::messageText(m, language); }
+
+void Tool::result(const std::string& line) const { std::cout << line << std::endl; }
+
+void Tool::error(const std::string& about, const std::string& line) const {
+    std::string oneLine = line;
+    for (char& c : oneLine)
+        if (c == '\n') c = ' ';
+    std::cerr << "kvtool: " << (about.empty() ? "" : about + ": ") << oneLine << std::endl;
+}
+
+int environmentLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return std::string(v).rfind("pl", 0) == 0 ? kelvane::lang::kPolish : kelvane::lang::kEnglish;
+    }
+    return kelvane::lang::kEnglish;
+}
+
+}  // namespace kvtool

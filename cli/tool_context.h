@@ -1,0 +1,32 @@
+#pragma once
+// What every command shares: the chosen language, the output streams, the
+// progress switch, and how messages are printed.
+#include "cli/arguments.h"
+#include "shell/language_table.h"
+
+#include <string>
+
+namespace kvtool {
+
+struct Tool {
+    const Invocation& args;
+    int language = kelvane::lang::kEnglish;
+    bool progress = false;  // stderr is a terminal and no --quiet
+
+    // A text of the language table in the tool's language, printf-filled.
+    std::string text(kelvane::lang::ToolText t) const;
+    std::string text(kelvane::lang::Message m) const;
+    // One result line on stdout / one error line on stderr, prefixed with
+    // what it concerns (a file or port) when `about` is not empty.
+    void result(const std::string& line) const;
+    void error(const std::string& about, const std::string& line) const;
+};
+
+std::string format(const std::string& fmt, int a, int b = 0);
+std::string format(const std::string& fmt, const std::string& s);
+
+// The language the environment asks for: Polish if LC_ALL, LC_MESSAGES or
+// LANG (the first one set) starts with "pl", else English.
+int environmentLanguage();
+
+}  // namespace kvtool

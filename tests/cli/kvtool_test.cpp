@@ -1,0 +1,313 @@
+// kvtool as a user runs it: the real program, its exit codes and its files,
+// against the built-in simulator and the pty simulators.
+#include "files/data_file.h"
+#include "image/parameters.h"
+#include "image/sample_building.h"
+#include "shell/language_table.h"
+#include "tests/link/pty_pair.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kelvane::Image;
+using kelvane::lang::ToolText;
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string english(ToolText t, int n) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, kelvane::lang::toolText(t, kelvane::lang::kEnglish), n, 0);
+    return buf;
+}
+
+struct Outcome {
+    int exit = -1;
+    std::string out, err;
+    double seconds = 0;
+};
+
+// Runs kvtool with stdin from /dev/null (no terminal). With sigintAfterMs >= 0
+// it gets SIGINT that long after the start.
+Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAfterMs = -1) {
+    const fs::path out = dir / "stdout", err = dir / "stderr";
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::setenv("LANG", "C", 1);
+        args.insert(args.begin(), KVTOOL_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(KVTOOL_PATH, argv.data());
+        ::_exit(127);
+    }
+    if (sigintAfterMs >= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(sigintAfterMs));
+        ::kill(pid, SIGINT);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    Outcome r;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
+}
+
+Image imageOf(const fs::path& kvd) {
+    auto f = kelvane::LoadDataFile(kvd.string());
+    return f ? f->image : Image{};
+}
+
+void save(const fs::path& kvd, const Image& img) { ASSERT_TRUE(kelvane::SaveDataFile(kvd.string(), img, "")); }
+
+class Kvtool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("kvtool_test_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) { return kvtool(dir, std::move(args), sigintAfterMs); }
+    fs::path dir;
+};
+
+TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
+    save(dir / "a.kvd", kelvane::initialImage());
+    const std::string a = (dir / "a.kvd").string();
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string inErr;  // a piece of stderr that shows the reason
+    };
+    const Case cases[] = {
+        {{}, 1, "no command"},
+        {{"frobnicate"}, 1, "frobnicate"},
+        {{"show", a, "--colour"}, 1, "--colour"},
+        {{"show"}, 1, "FILE.kvd"},
+        {{"show", a, a}, 1, a},
+        {{"download", "--port", "sim"}, 1, "--output"},
+        {{"probe", "--port"}, 1, "--port"},
+        {{"probe"}, 1, "sim"},  // a missing --port lists the ports found, the simulator among them
+        {{"upload", "--port", "sim", a, "--base", a, "--full"}, 1, "--full"},
+        {{"show", a, "--lang", "de"}, 1, "--lang"},
+        {{"show", a, "--json=yes"}, 1, "--json"},
+        {{"show", "--lang", "en", "--lang", "pl", a}, 1, "twice"},
+        {{"--version", "show"}, 1, "show"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        std::string joined;
+        for (const auto& s : c.args) joined += s + " ";
+        EXPECT_EQ(r.exit, c.exit) << joined << r.err;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << joined << r.err;
+        EXPECT_TRUE(r.out.empty()) << joined;
+    }
+    // Help and version go to stdout; every command has its own help.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"--version"}, {"upload", "--help"}, {"flash", "-h"}}) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.exit, 0) << args[0];
+        EXPECT_FALSE(r.out.empty()) << args[0];
+    }
+    EXPECT_NE(run({"--help"}).out.find("130"), std::string::npos) << "the exit codes are listed";
+    EXPECT_NE(run({"upload", "--help"}).out.find("--base"), std::string::npos);
+}
+
+TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
+    std::ofstream(dir / "short.kvd") << "too short";
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+    } cases[] = {
+        {{"show", (dir / "none.kvd").string()}, 2},
+        {{"show", (dir / "short.kvd").string()}, 2},
+        {{"show", dir.string()}, 2},
+        {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2},
+        {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2},
+        {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2},
+        {{"probe", "--port", (dir / "no-such-port").string()}, 3},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[0] << " " << c.args.back() << r.err;
+        EXPECT_NE(r.err.find(c.args.back()), std::string::npos) << "the error names the file or port: " << r.err;
+    }
+}
+
+TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
+    const Outcome probe = run({"probe", "--port", "sim", "--json"});
+    ASSERT_EQ(probe.exit, 0) << probe.err;
+    const QJsonObject id = QJsonDocument::fromJson(QByteArray::fromStdString(probe.out)).object();
+    EXPECT_EQ(id["id"].toInt(), 1);
+    EXPECT_EQ(id["serialNumber"].toInt(), 4660);
+    EXPECT_EQ(id["firmware"].toInt(), 259);
+
+    const std::string a = (dir / "a.kvd").string(), b = (dir / "b.kvd").string();
+    const Outcome down = run({"download", "--port", "sim", "-o", a, "--description", "Klatka A", "--quiet"});
+    ASSERT_EQ(down.exit, 0) << down.err;
+    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+    EXPECT_EQ(kelvane::LoadDataFile(a)->description, "Klatka A");
+    EXPECT_TRUE(down.err.empty()) << "no progress line when stderr is not a terminal: " << down.err;
+
+    Image changed = kelvane::SampleBuildingImage();
+    changed[kelvane::mem::kParams + 3] ^= 0x01;
+    save(b, changed);
+    EXPECT_EQ(run({"check", "--port", "sim", a}).exit, 0);
+    EXPECT_EQ(run({"check", "--port", "sim", b}).exit, 6);
+    EXPECT_EQ(run({"diff", a, a}).exit, 0);
+    const Outcome diff = run({"diff", a, b, "--json"});
+    EXPECT_EQ(diff.exit, 6);
+    const QJsonObject d = QJsonDocument::fromJson(QByteArray::fromStdString(diff.out)).object();
+    EXPECT_EQ(d["bytes"].toInt(), 1);
+    EXPECT_EQ(d["blocks"].toArray().size(), 1);
+
+    for (const char* lang : {"pl", "en"}) {
+        const Outcome show = run({"show", a, "--json", "--lang", lang});
+        ASSERT_EQ(show.exit, 0) << show.err;
+        const QJsonObject s = QJsonDocument::fromJson(QByteArray::fromStdString(show.out)).object();
+        EXPECT_EQ(s["settings"].toArray().size(), static_cast<int>(kelvane::parameterTable().size())) << lang;
+        EXPECT_GT(s["tables"].toObject()["residents"].toObject()["rows"].toArray().size(), 10) << lang;
+        EXPECT_EQ(s["description"].toString(), "Klatka A");
+    }
+    const Outcome text = run({"show", a, "--lang", "pl"});
+    EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
+    EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
+
+    const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
+    // No terminal and no --yes: nothing is sent.
+    const Outcome asked = run({"upload", "--port", "sim", b});
+    EXPECT_EQ(asked.exit, 1);
+    EXPECT_EQ(asked.out.find(sentLine), std::string::npos) << asked.out;
+    // One changed setting: one block, and the controller reads back equal.
+    const Outcome up = run({"upload", "--port", "sim", b, "--yes", "--check", "--lang", "en"});
+    EXPECT_EQ(up.exit, 0) << up.err;
+    EXPECT_NE(up.out.find(english(ToolText::BlocksSent, 1)), std::string::npos) << up.out;
+    // --base trusts the file: nothing differs, nothing is sent.
+    const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en"});
+    EXPECT_EQ(same.exit, 0);
+    EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
+}
+
+// The controller simulator at the far end of a socat pty pair.
+class KvtoolPty : public Kvtool {
+protected:
+    void SetUp() override {
+        Kvtool::SetUp();
+        if (!ptytest::onPath("socat")) GTEST_SKIP() << "socat is not available";
+        pair = std::make_unique<ptytest::PtyPair>();
+        ASSERT_TRUE(pair->ready());
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+        std::ofstream(dir / "image.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    void startSimulator(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {KELVANE_SIM_PATH, "--port", pair->devPath(), "--image",
+                                         (dir / "image.bin").string(), "--dump", (dir / "dump.bin").string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        sim = std::make_unique<ptytest::Child>(argv, true);
+        ASSERT_TRUE(sim->waitForLine("ready", 3000));
+    }
+    Image dumped() {
+        const std::string d = slurp(dir / "dump.bin");
+        Image img{};
+        if (d.size() == img.size()) std::copy(d.begin(), d.end(), img.begin());
+        return img;
+    }
+    Image image{};
+    std::unique_ptr<ptytest::PtyPair> pair;
+    std::unique_ptr<ptytest::Child> sim;
+};
+
+TEST_F(KvtoolPty, DownloadEqualsTheControllerAndOneChangedSettingSendsOneBlock) {
+    startSimulator();
+    const std::string port = pair->appPath(), a = (dir / "a.kvd").string(), b = (dir / "b.kvd").string();
+    EXPECT_EQ(run({"probe", "--port", port}).exit, 0);
+    ASSERT_EQ(run({"download", "--port", port, "-o", a}).exit, 0);
+    EXPECT_EQ(imageOf(a), image);
+
+    Image changed = image;
+    changed[kelvane::mem::kParams + 10] ^= 0x01;
+    save(b, changed);
+    const Outcome up = run({"upload", "--port", port, b, "--yes", "--lang", "en"});
+    EXPECT_EQ(up.exit, 0) << up.err;
+    EXPECT_NE(up.out.find(english(ToolText::BlocksSent, 1)), std::string::npos) << up.out;
+    EXPECT_EQ(dumped(), changed);
+    EXPECT_EQ(run({"check", "--port", port, a}).exit, 6) << "a one-byte difference";
+    EXPECT_EQ(run({"check", "--port", port, b}).exit, 0);
+}
+
+TEST_F(KvtoolPty, SilentControllerEndsWithExitFourWithinTheBound) {
+    startSimulator({"--fault", "silent"});
+    const Outcome probe = run({"probe", "--port", pair->appPath()});
+    EXPECT_EQ(probe.exit, 4);
+    EXPECT_LT(probe.seconds, 5.0);  // three reads of 0.9 s
+    save(dir / "a.kvd", image);
+    const Outcome up = run({"upload", "--port", pair->appPath(), (dir / "a.kvd").string(), "--full", "--yes"});
+    EXPECT_EQ(up.exit, 4);
+    EXPECT_LT(up.seconds, 8.0);  // one unanswered acknowledgement
+}
+
+TEST_F(KvtoolPty, CtrlCEndsUploadAndDownloadWithExit130AndTheirEndStates) {
+    startSimulator({"--paced"});
+    const std::string port = pair->appPath(), a = (dir / "a.kvd").string();
+
+    // Every block differs: the upload is cut after a few of them and its
+    // upload mode is closed with the end frame (the simulator stores what came).
+    Image changed = image;
+    for (auto& byte : changed) byte ^= 0x5A;
+    save(a, changed);
+    const Outcome cut = run({"upload", "--port", port, a, "--full", "--yes", "--lang", "en"}, 1500);
+    EXPECT_EQ(cut.exit, 130) << cut.err;
+    EXPECT_LT(cut.seconds, 4.0);
+    ASSERT_TRUE(fs::exists(dir / "dump.bin")) << "the end frame closed the upload";
+    const Image held = dumped();
+    EXPECT_NE(held, changed);
+    EXPECT_NE(held, image);
+    EXPECT_EQ(run({"probe", "--port", port}).exit, 0) << "the controller answers again";
+
+    const std::string b = (dir / "b.kvd").string();
+    const Outcome down = run({"download", "--port", port, "-o", b}, 1500);
+    EXPECT_EQ(down.exit, 130) << down.err;
+    EXPECT_LT(down.seconds, 3.0);
+    EXPECT_FALSE(fs::exists(b)) << "nothing written after a cancelled download";
+}
+
+TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {
+    if (!ptytest::onPath("socat")) GTEST_SKIP() << "socat is not available";
+    const fs::path link = dir / "orva", flash = dir / "flash.bin", firmware = dir / "fw.dat";
+    std::string body(5000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + 5);
+    std::ofstream(firmware, std::ios::binary) << "Orva" << body;
+    ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--flash-out", flash.string()}, true);
+    ASSERT_TRUE(boot.waitForLine("ready", 3000));
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string()});
+    EXPECT_EQ(r.exit, 0) << r.out << r.err;
+    const std::string flashed = slurp(flash);
+    ASSERT_EQ(flashed.size(), 122880u);
+    EXPECT_EQ(flashed.substr(0, body.size()), body);
+    EXPECT_EQ(flashed.find_first_not_of('\xFF', body.size()), std::string::npos) << "the rest erased";
+}
+
+}  // namespace
