@@ -6,6 +6,7 @@
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "cli/watchdog.h"
 
 #include "files/data_file.h"
 #include "image/sample_building.h"
@@ -32,6 +33,12 @@ using kelvane::lang::ToolText;
 namespace link = kelvane::link;
 
 namespace {
+
+// The longest a whole download or upload may take: twice the line time of a
+// full image at 2400 baud, plus the wait for a line still busy with an earlier
+// download. Only a controller (or line) that keeps sending without ever
+// finishing reaches it; silence ends a transfer much sooner.
+constexpr std::chrono::milliseconds kTransferLimit{2 * 73000 + 10000};
 
 struct PortDescription {
     std::string name, description, manufacturer, serialNumber, vidPid;
@@ -104,17 +111,22 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     }
     std::atomic<bool> cancel{false};
     link::DownloadOutcome out;
+    bool overLimit = false;
     {
         Progress progress(tool.progress, link::kBlocks, "download");
-        interrupt::Guard guard([&] {
+        const auto stop = [&] {
             cancel = true;
             port.line->interrupt();
-        });
+        };
+        interrupt::Guard guard(stop);
+        Watchdog limit(kTransferLimit, stop);
         link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
                                   [&](int position) { progress.set(position); }};
         out = link::DownloadThread(ctx);
         port.line->close();
+        overLimit = limit.fired();
     }
+    if (overLimit && out.result == link::DownloadResult::Cancelled) out.result = link::DownloadResult::TimedOut;
     switch (out.result) {
     case link::DownloadResult::Completed:
         r.image = out.image;
@@ -265,18 +277,22 @@ int uploadCommand(const Tool& tool) {
         if (!openPort(tool, port, *chosen)) return kPortError;
         std::atomic<bool> cancel{false};
         link::UploadOutcome out;
+        bool overLimit = false;
         {
             Progress progress(tool.progress, link::kBlocks, "upload");
             // As Esc in the window: the upload stops before its next frame and
             // closes the controller's upload mode with the end frame. The line
             // is not interrupted, so no frame is cut off halfway.
             interrupt::Guard guard([&] { cancel = true; });
+            Watchdog limit(kTransferLimit, [&] { cancel = true; });
             link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
                                       [&](int position) { progress.set(position); }};
             out = link::UploadThread(ctx, wanted->image, device);
             port.line->close();
+            overLimit = limit.fired();
         }
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
+        if (overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         if (out.result == link::UploadResult::Cancelled) {
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# kvtool against the paced pty simulators: a full download at 2400 baud and a
+# full 7,680-block flash at 57,600 baud, timed from the start of the process
+# to its end, with the bounds the window's benchmarks use (download: line time
+# + 0.3 s; flash: line time + the protocol's pauses + 1 %).
+#   bash benchmarks/kvtool_bench.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+cmake --build "$build" -j2 --target kvtool kelvane_sim orva_bootloader_sim >/dev/null
+work=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+now() { date +%s.%N; }
+status=0
+
+socat "pty,raw,echo=0,link=$work/app" "pty,raw,echo=0,link=$work/dev" &
+pids+=($!)
+for _ in $(seq 100); do [[ -e $work/app && -e $work/dev ]] && break; sleep 0.05; done
+"$build/sim/kelvane_sim" --port "$work/dev" --paced --baud 2400 >"$work/sim.out" &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+t0=$(now)
+"$build/cli/kvtool" download --port "$work/app" -o "$work/image.kvd" --quiet >/dev/null
+t1=$(now)
+awk -v t0="$t0" -v t1="$t1" 'BEGIN { s = t1 - t0
+  line = (8 + 512 * 34) * 10 / 2400
+  printf "download: %.3f s (line time %.3f s, excess %+.3f s) %s\n", s, line, s - line,
+         (s - line <= 0.3) ? "WITHIN BOUND" : "OVER BOUND"
+  exit (s - line <= 0.3) ? 0 : 1 }' || status=1
+
+head -c 122880 /dev/urandom >"$work/body"
+{ printf Orva; cat "$work/body"; } >"$work/fw.dat"
+"$build/sim/orva_bootloader_sim" --pty-link "$work/boot" --pace --flash-out "$work/flash.bin" >"$work/boot.out" &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$work/boot.out" 2>/dev/null && break; sleep 0.05; done
+t0=$(now)
+"$build/cli/kvtool" flash --port "$work/boot" "$work/fw.dat" --quiet >/dev/null
+t1=$(now)
+sleep 0.2
+cmp -s "$work/body" "$work/flash.bin" && same=1 || same=0
+awk -v t0="$t0" -v t1="$t1" -v same=$same 'BEGIN { s = t1 - t0
+  line = 7680 * 19 * 10 / 57600; pauses = (50 + 100 + 2000 + 1000 + 2000) / 1000; bound = (line + pauses) * 1.01
+  ok = s <= bound && same
+  printf "flash: %.3f s (line time %.3f s + pauses %.3f s, bound %.3f s), flash %s the file %s\n", s, line, pauses,
+         bound, same ? "equals" : "DIFFERS FROM", ok ? "WITHIN BOUND" : "OVER BOUND"
+  exit ok ? 0 : 1 }' || status=1
+echo "bootloader: $(tail -n 1 "$work/boot.out")"
+exit $status
