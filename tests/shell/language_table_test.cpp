@@ -64,6 +64,11 @@ std::vector<std::string> tableLines() {
         for (int l = 0; l < kLanguageCount; ++l) texts[l] = messageText(static_cast<Message>(m), l);
         lines.push_back(line("message\t" + std::to_string(m), texts));
     }
+    for (int m = 0; m < kToolTextCount; ++m) {
+        const char* texts[kLanguageCount];
+        for (int l = 0; l < kLanguageCount; ++l) texts[l] = toolText(static_cast<ToolText>(m), l);
+        lines.push_back(line("tool\t" + std::to_string(m), texts));
+    }
     return lines;
 }
 
