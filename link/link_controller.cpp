@@ -55,6 +55,8 @@ LinkController::~LinkController() {
 
 void LinkController::showPortOpenError() { host_.showPortOpenError(host_.messageText(Message::PortOpenError)); }
 
+void LinkController::setStartPort(const QString& text) { portName_ = PortName(text.toStdString()); }
+
 void LinkController::PORTClick() {
     if (!dialog_ || dialog_->exec() != QDialog::Accepted) return;
     choosePort(dialog_->chosenText());
@@ -67,6 +69,7 @@ void LinkController::choosePort(const QString& text) {
         showPortOpenError();
         return;
     }
+    emit portOpened(text);
     auto reply = probe(*port.line);
     port.line->close();
     if (!reply) return;  // silence or short answers: nothing shown

@@ -45,6 +45,8 @@ public:
 
     // PortName: "COM8" until the technician confirms the port dialog.
     const std::string& portName() const { return portName_; }
+    // The port to start on, as if chosen in the port dialog (a remembered port).
+    void setStartPort(const QString& text);
     bool transferRunning() const { return transfer_ != nullptr; }
     void setPortFactory(PortFactory factory) { factory_ = std::move(factory); }
 
@@ -67,6 +69,8 @@ signals:
     // A transfer started (true) or ended (false); the window holds back LOAD
     // and VERIFY while one runs.
     void transferRunningChanged(bool running);
+    // The port chosen as `text` opened: the one to remember.
+    void portOpened(const QString& text);
 
 private:
     struct Transfer;

@@ -2,15 +2,22 @@
 // The port dialog: the technician picks (or types) the controller's port.
 // Created once and kept for the whole run; every time it is shown, FormShow
 // refills the list from the system's serial ports, plus the built-in
-// simulator entry.
+// simulator entry. While it is open the list follows adapters that come and
+// go. An entry's text is the port's name; the dropped-down list also tells
+// what the system knows of the port (description, manufacturer, serial
+// number), which the box shows as its tooltip too.
+#include "link/port_info.h"
+
 #include <QDialog>
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QFrame;
 class QPushButton;
+class QTimer;
 
 namespace kelvane::link {
 
@@ -20,10 +27,22 @@ inline constexpr const char* kSimulatorPortName = "Symulator";
 class TOKRightDlg : public QDialog {
     Q_OBJECT
 public:
+    using PortInfoSource = std::function<std::vector<serial::PortInfo>()>;
+
+    // The item data role of an entry's details.
+    static constexpr int kDetailsRole = Qt::UserRole + 1;
+    // How often the open dialog looks at the system's ports.
+    static constexpr int kRefreshMs = 1000;
+
     explicit TOKRightDlg(QWidget* parent = nullptr);
 
-    // The port names to list; the system's serial ports unless a test sets another source.
-    void setPortSource(std::function<QStringList()> source) { portSource_ = std::move(source); }
+    // The ports to list; the system's serial ports unless a test sets another source.
+    void setPortInfoSource(PortInfoSource source) { portSource_ = std::move(source); }
+    // The same by names alone.
+    void setPortSource(std::function<QStringList()> names);
+
+    // The ports the source lists now.
+    std::vector<serial::PortInfo> ports() const { return portSource_ ? portSource_() : std::vector<serial::PortInfo>{}; }
 
     // The combo box's text as the technician left it: a listed port or anything typed.
     QString chosenText() const;
@@ -32,6 +51,10 @@ public:
     // (left out if a real port has that name). Leaves the list as it was when
     // the system lists no port. The typed text survives the refill.
     void FormShow();
+    // Looks at the system's ports again and refills the list when they
+    // changed since the last look (a list that became empty too); nothing
+    // while the list is dropped down.
+    void refreshPorts();
 
     QFrame* Bevel1;
     QComboBox* ComboBox1;
@@ -40,12 +63,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    std::function<QStringList()> portSource_;
-};
+    void fill(std::vector<serial::PortInfo> ports);
+    void showDetailsOfText();
 
-// The serial ports the system lists, by name (COM3, ttyUSB0...).
-QStringList systemPortNames();
+    PortInfoSource portSource_;
+    std::vector<serial::PortInfo> lastSeen_;
+    QTimer* refresh_;
+};
 
 }  // namespace kelvane::link

@@ -10,6 +10,9 @@
 #include "link/port_dialog.h"
 #include "shell/program_state.h"
 
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QProgressBar>
 
 namespace kelvane::shell {
@@ -71,6 +74,23 @@ void FormWiring::print() {
                           text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
                           text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
     PrintResidentCards(&form_, shell::workingImage(), texts, form_.cardText(), askPrinter_);
+}
+
+void FormWiring::rememberPorts(serial::PortMemory memory) {
+    const auto present = [](const std::string& name) {
+        // The simulator is always there; a typed path is there when it exists.
+        const QString path = QString::fromStdString(name);
+        return name == link::kSimulatorPortName || (QDir::isAbsolutePath(path) && QFileInfo::exists(path));
+    };
+    const std::string start = serial::startPort(memory.load ? memory.load() : std::string(), dialog_->ports(),
+                                                serial::prefersUsbPort(), present);
+    if (!start.empty()) {
+        controller_->setStartPort(QString::fromStdString(start));
+        dialog_->ComboBox1->setEditText(QString::fromStdString(start));
+    }
+    if (memory.store)
+        connect(controller_.get(), &link::LinkController::portOpened, this,
+                [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
 FormWiring* WireKelvaneMini(TForm1& form) { return new FormWiring(form); }

@@ -2,6 +2,7 @@
 // Connects the main window's menu to the device link (port choice, download,
 // upload, cancel), the printing of the residents' cards and the help window.
 #include "files/card_printer.h"
+#include "link/port_info.h"
 
 #include <QObject>
 
@@ -27,6 +28,10 @@ public:
 
     link::LinkController& controller() { return *controller_; }
     link::TOKRightDlg& portDialog() { return *dialog_; }
+    // Starts on the remembered port when it is there (else, on Linux, on the
+    // first USB adapter; else on the initial port) and remembers every port
+    // that opens from now on.
+    void rememberPorts(serial::PortMemory memory);
     // The printer question of PRINTClick (the print dialog unless a test
     // answers it).
     void setPrintDialog(PrintDialogFunction ask) { askPrinter_ = std::move(ask); }

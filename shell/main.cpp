@@ -1,4 +1,5 @@
 // KelvaneMini: the configuration program of the door-entry controller.
+#include "link/system_ports.h"
 #include "shell/form_wiring.h"
 #include "resources/kelvane_icon.h"
 #include "shell/main_window.h"
@@ -8,6 +9,6 @@ int main(int argc, char** argv) {
     return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::TForm1& form) {
         // Every window of the program carries the icon in all its sizes.
         QApplication::setWindowIcon(resources::KelvaneMiniIcon());
-        kelvane::shell::WireKelvaneMini(form);
+        kelvane::shell::WireKelvaneMini(form)->rememberPorts(serial::settingsPortMemory("KelvaneMini"));
     });
 }

@@ -1,5 +1,6 @@
 // Orva_Upgrade: programs new controller firmware from "4817_05.dat" through
 // the controller's serial bootloader.
+#include "link/system_ports.h"
 #include "upgrade/upgrade_window.h"
 
 #include "resources/orva_icon.h"
@@ -11,7 +12,7 @@ int main(int argc, char* argv[]) {
     // Classic controls: sunken edit, flat frames with the title on the line.
     QApplication::setStyle(QStringLiteral("Windows"));
     QApplication::setWindowIcon(resources::OrvaUpgradeIcon());
-    upgrade::UpgradeWindow window;
+    upgrade::UpgradeWindow window(upgrade::SystemPorts, upgrade::DefaultPort, serial::settingsPortMemory("Orva_Upgrade"));
     window.show();
     return app.exec();
 }

@@ -1,8 +1,7 @@
 #include "upgrade/port_list.h"
 
+#include "link/system_ports.h"
 #include "upgrade/port_names.h"
-
-#include <QSerialPortInfo>
 
 #include <algorithm>
 
@@ -11,18 +10,21 @@ namespace upgrade {
 const char* const kSimulatorEntry = "Symulator";
 const char* const kSimulatorDevice = "sim:bootloader";
 
+std::optional<PortEntry> EntryFor(const serial::PortInfo& port) {
+    PortEntry e{QString::fromStdString(port.name), QString::fromStdString(port.location),
+                QString::fromStdString(serial::portDetails(port)), port.usb};
+#ifdef Q_OS_WIN
+    const int n = PortNumberFromEntry(port.name);
+    if (!e.text.startsWith(QLatin1String("COM")) || n == 0) return std::nullopt;
+    e.device = QString::fromStdString(ComDeviceName(n));
+#endif
+    return e;
+}
+
 QList<PortEntry> SystemPorts() {
     QList<PortEntry> entries;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString name = info.portName();
-#ifdef Q_OS_WIN
-        const int n = PortNumberFromEntry(name.toStdString());
-        if (!name.startsWith(QLatin1String("COM")) || n == 0) continue;
-        entries.append({name, QString::fromStdString(ComDeviceName(n))});
-#else
-        entries.append({name, info.systemLocation()});
-#endif
-    }
+    for (const serial::PortInfo& port : serial::systemPorts())
+        if (auto e = EntryFor(port)) entries.append(*e);
     return entries;
 }
 

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QWindow>
 
 namespace upgrade {
@@ -47,6 +48,20 @@ QFont controlFont() {
     return font;
 }
 
+// The port list: looks at the system's ports again before it drops down.
+class PortListBox : public QComboBox {
+public:
+    PortListBox(QWidget* parent, std::function<void()> beforePopup)
+        : QComboBox(parent), beforePopup_(std::move(beforePopup)) {}
+    void showPopup() override {
+        if (beforePopup_) beforePopup_();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> beforePopup_;
+};
+
 template <typename W>
 W* place(W* widget, const char* name, int x, int y, int width, int height) {
     widget->setObjectName(QLatin1String(name));
@@ -57,10 +72,12 @@ W* place(W* widget, const char* name, int x, int y, int width, int height) {
 
 }  // namespace
 
-UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, QWidget* parent)
+UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, serial::PortMemory memory, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      factory_(std::move(factory)) {
+      ports_(std::move(ports)),
+      factory_(std::move(factory)),
+      memory_(std::move(memory)) {
     setObjectName(QStringLiteral("BOOT"));
     setWindowTitle(QStringLiteral("Orva Kelvane BootLoader"));
     setFixedSize(kOuterWidth, kOuterHeight);
@@ -79,13 +96,17 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, QWidget* par
     button_ = place(new QPushButton(QStringLiteral("Start"), this), "StartStop", 70, 30, 100, 30);
     statusFrame_ = place(new QGroupBox(QStringLiteral("Status"), this), "StatusFrame", 20, 120, 210, 120);
     portFrame_ = place(new QGroupBox(QStringLiteral("Port"), this), "PortFrame", 20, 65, 210, 50);
-    portList_ = place(new QComboBox(this), "PortList", 80, 80, 80, 24);
+    portList_ = place(new PortListBox(this, [this] { refreshPortList(); }), "PortList", 80, 80, 80, 24);
     portList_->setMaxVisibleItems(12);  // the dropped-down list reaches about 300 pixels
     // The frames are drawn behind the controls they surround.
     statusFrame_->lower();
     portFrame_->lower();
 
-    fillPortList(ports ? ports() : QList<PortEntry>{});
+    fillPortList(ports_ ? ports_() : QList<PortEntry>{});
+    // The closed list tells what the selected port is, as the entries do.
+    connect(portList_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { portList_->setToolTip(i < 0 ? QString() : portList_->itemData(i, Qt::ToolTipRole).toString()); });
+    portList_->setToolTip(portList_->currentData(Qt::ToolTipRole).toString());
 
     connect(button_, &QPushButton::clicked, this, &UpgradeWindow::StartStop);
 
@@ -97,16 +118,37 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, QWidget* par
 
 UpgradeWindow::~UpgradeWindow() { stopRun(); }
 
-void UpgradeWindow::fillPortList(const QList<PortEntry>& ports) {
+void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& keep) {
     QList<PortEntry> sorted = ports;
     SortPortEntries(sorted);
-    for (const PortEntry& e : sorted) portList_->addItem(e.text, e.device);
+    const QSignalBlocker quiet(portList_);
+    portList_->clear();
+    std::vector<serial::PortInfo> known;
+    for (const PortEntry& e : sorted) {
+        portList_->addItem(e.text, e.device);
+        if (!e.details.isEmpty()) portList_->setItemData(portList_->count() - 1, e.details, Qt::ToolTipRole);
+        known.push_back({e.text.toStdString(), e.device.toStdString(), {}, {}, {}, e.usb});
+    }
     // The simulated bootloader comes last, after the sorted system ports, so
     // the first system port is preselected; with no system port nothing is.
     portList_->addItem(QString::fromUtf8(kSimulatorEntry), QString::fromUtf8(kSimulatorDevice));
-    portList_->setCurrentIndex(sorted.isEmpty() ? -1 : 0);
+    int chosen = keep.isEmpty() ? -1 : portList_->findText(keep);
+    if (chosen < 0) {
+        const std::string start =
+            serial::startPort(memory_.load ? memory_.load() : std::string(), known, serial::prefersUsbPort(),
+                              [](const std::string& text) { return text == kSimulatorEntry; });
+        chosen = start.empty() ? -1 : portList_->findText(QString::fromStdString(start));
+    }
+    if (chosen < 0) chosen = sorted.isEmpty() ? -1 : 0;
+    portList_->setCurrentIndex(chosen);
+    portList_->setToolTip(chosen < 0 ? QString() : portList_->itemData(chosen, Qt::ToolTipRole).toString());
     // Long device names stay readable in the dropped-down list.
     portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + 8);
+}
+
+void UpgradeWindow::refreshPortList() {
+    if (running()) return;
+    fillPortList(ports_ ? ports_() : QList<PortEntry>{}, portList_->currentText());
 }
 
 QString UpgradeWindow::selectedDevice() const {
@@ -159,6 +201,7 @@ void UpgradeWindow::StartStop() {
 
     switch (run_->start()) {
     case UpgradeRun::Outcome::Running:
+        if (memory_.store) memory_.store(portList_->currentText().toStdString());
         button_->setText(QStringLiteral("Stop"));
         return;
     case UpgradeRun::Outcome::Failed:

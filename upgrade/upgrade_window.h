@@ -26,8 +26,11 @@ public:
     static constexpr int kOuterWidth = 255;
     static constexpr int kOuterHeight = 280;
 
+    // memory: where the last port that started a run is kept; at start the
+    // list selects it when it is there, else (on Linux) the first USB
+    // adapter, else the first entry.
     explicit UpgradeWindow(PortSource ports = SystemPorts, PortFactory factory = DefaultPort,
-                           QWidget* parent = nullptr);
+                           serial::PortMemory memory = {}, QWidget* parent = nullptr);
     ~UpgradeWindow() override;
 
     QLineEdit* statusLine() const { return statusLine_; }
@@ -49,7 +52,11 @@ protected:
 
 private:
     class WindowView;
-    void fillPortList(const QList<PortEntry>& ports);
+    // Fills the list; keeps the entry of `keep` selected when it is still
+    // there, else selects the start port.
+    void fillPortList(const QList<PortEntry>& ports, const QString& keep = QString());
+    // Before the list drops down while no run goes: the system's ports again.
+    void refreshPortList();
     void stopRun();
     void fitOuterSize();
 
@@ -59,7 +66,9 @@ private:
     void onProgress(int run, int position);
     void onRunEnded(int run);
 
+    PortSource ports_;
     PortFactory factory_;
+    serial::PortMemory memory_;
     UpgradeState state_;
     std::unique_ptr<UpgradeRun> run_;
     int lastRunId_ = 0;

@@ -207,6 +207,34 @@ private slots:
         QCOMPARE(dlg.ComboBox1->currentIndex(), dlg.ComboBox1->findText("ttyS0"));
     }
 
+    void entriesTellWhatThePortIsAndFollowAdaptersWhileOpen() {
+        TOKRightDlg dlg;
+        serial::PortInfo adapter{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3ZQX", true};
+        std::vector<serial::PortInfo> ports = {{"ttyS0", "/dev/ttyS0", {}, {}, {}, false}, adapter};
+        dlg.setPortInfoSource([&] { return ports; });
+        dlg.show();
+        QComboBox* box = dlg.ComboBox1;
+        const int usb = box->findText("ttyUSB0");
+        QVERIFY(usb >= 0);  // the entry's text is the name alone
+        QCOMPARE(box->itemData(usb, TOKRightDlg::kDetailsRole).toString(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
+        QCOMPARE(box->itemData(usb, Qt::ToolTipRole), box->itemData(usb, TOKRightDlg::kDetailsRole));
+        box->setCurrentIndex(usb);
+        QCOMPARE(dlg.chosenText(), QString("ttyUSB0"));
+        QCOMPARE(box->toolTip(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
+
+        box->setEditText("/tmp/pc");  // typed while an adapter comes
+        ports.push_back({"ttyACM0", "/dev/ttyACM0", "Arduino Uno", {}, {}, true});
+        QTRY_VERIFY_WITH_TIMEOUT(box->findText("ttyACM0") >= 0, 3 * TOKRightDlg::kRefreshMs);
+        QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
+        QVERIFY(box->toolTip().isEmpty());
+
+        ports.clear();  // every adapter gone while the dialog is open: only the simulator stays
+        dlg.refreshPorts();
+        QCOMPARE(box->count(), 1);
+        QCOMPARE(box->itemText(0), QString(kSimulatorPortName));
+        dlg.hide();
+    }
+
     void probeOfTheSimulatorShowsItsIdentity() {
         FakeHost host;
         LinkController link(host, nullptr);

@@ -3,6 +3,8 @@
 #include "shell/form_wiring.h"
 #include "shell/help_window.h"
 #include "link/link_controller.h"
+#include "link/port.h"
+#include "link/port_dialog.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
 #include "image/sample_building.h"
@@ -75,6 +77,22 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QVERIFY(finished(*wiring));
         QCOMPARE(workingImage()[mem::kParams + 22], 60);
+    }
+
+    void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        wiring->portDialog().setPortSource([] { return QStringList{"ttyS0"}; });
+        std::vector<std::string> stored;
+        wiring->rememberPorts({[] { return std::string("Symulator"); }, [&](const std::string& p) { stored.push_back(p); }});
+        QCOMPARE(wiring->controller().portName(), link::PortName("Symulator"));
+        QCOMPARE(wiring->portDialog().chosenText(), QStringLiteral("Symulator"));
+
+        wiring->controller().choosePort(QStringLiteral("/nonexistent/port"));  // does not open: not kept
+        wiring->controller().choosePort(QStringLiteral("Symulator"));
+        QCOMPARE(stored, std::vector<std::string>{"Symulator"});
     }
 
     void invalidWindowStartsNoUpload() {

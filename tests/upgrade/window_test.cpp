@@ -161,6 +161,37 @@ private slots:
         QCOMPARE(w.selectedDevice(), QString::fromUtf8(kSimulatorDevice));
     }
 
+    void portListStartsOnTheRememberedPortAndFollowsAdaptersWhenDroppedDown() {
+        QList<PortEntry> ports = {{"COM1", "COM1", QString(), false}, {"COM3", "COM3", "FT232R USB UART, FTDI", true}};
+        struct Case {
+            std::string remembered;
+            QString selected;
+        } cases[] = {
+            {"COM1", "COM1"},
+            {"Symulator", QString::fromUtf8(kSimulatorEntry)},
+            {"COM5", serial::prefersUsbPort() ? "COM3" : "COM1"},  // gone: a USB adapter on Linux
+        };
+        for (const Case& c : cases) {
+            UpgradeWindow w([&] { return ports; }, DefaultPort, {[&] { return c.remembered; }, {}});
+            QCOMPARE(w.portList()->currentText(), c.selected);
+        }
+
+        writeFirmware(1);
+        SimFactory sims;
+        std::string stored;
+        UpgradeWindow w([&] { return ports; }, sims.factory(), {{}, [&](const std::string& p) { stored = p; }});
+        w.portList()->setCurrentIndex(w.portList()->findText("COM3"));
+        QCOMPARE(w.portList()->toolTip(), QStringLiteral("FT232R USB UART, FTDI"));
+        ports.prepend({"COM0", "COM0", QString(), true});  // plugged in while idle
+        w.portList()->showPopup();
+        w.portList()->hidePopup();
+        QCOMPARE(w.portList()->itemText(0), QStringLiteral("COM0"));
+        QCOMPARE(w.portList()->currentText(), QStringLiteral("COM3"));  // the choice stays
+        w.StartStop();
+        QCOMPARE(stored, std::string("COM3"));  // a run started on it: remembered
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
+    }
+
     void startWithoutFileOpensNoPort() {
         SimFactory sims;
         UpgradeWindow w(oneSimPort, sims.factory());

@@ -1,0 +1,35 @@
+#include "link/system_ports.h"
+
+#include <QSerialPortInfo>
+#include <QSettings>
+
+namespace serial {
+
+std::vector<PortInfo> systemPorts() {
+    std::vector<PortInfo> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        PortInfo p;
+        p.name = info.portName().toStdString();
+        p.location = info.systemLocation().toStdString();
+        p.description = info.description().trimmed().toStdString();
+        p.manufacturer = info.manufacturer().trimmed().toStdString();
+        p.serialNumber = info.serialNumber().trimmed().toStdString();
+        // Only USB devices carry a vendor number; the name tells the Linux
+        // USB drivers (ttyUSB, ttyACM) where the system gives none.
+        p.usb = info.hasVendorIdentifier() || info.portName().startsWith(QLatin1String("ttyUSB")) ||
+                info.portName().startsWith(QLatin1String("ttyACM"));
+        ports.push_back(std::move(p));
+    }
+    return ports;
+}
+
+PortMemory settingsPortMemory(const std::string& program) {
+    const QString app = QString::fromStdString(program);
+    const QString key = QStringLiteral("port/last");
+    return {[app, key] { return QSettings(QStringLiteral("Kelvane"), app).value(key).toString().toStdString(); },
+            [app, key](const std::string& port) {
+                QSettings(QStringLiteral("Kelvane"), app).setValue(key, QString::fromStdString(port));
+            }};
+}
+
+}  // namespace serial
