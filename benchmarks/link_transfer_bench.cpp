@@ -4,7 +4,8 @@
 // while the worker talks. Run by link_bench.sh.
 //
 //   link_transfer_bench PORT [--upload]
-#include "link/link_controller.h"
+#include "shell/link_controller.h"
+#include "shell/link_messages.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,7 +25,7 @@ public:
     void setProgressVisible(bool) override {}
     void setProgressRange(int, int) override {}
     void setProgressPosition(int) override { ++positions; }
-    QString messageText(Message m) override { return QString::fromStdString(kelvane::link::messageText(m, 1)); }
+    QString messageText(Message m) override { return QString::fromUtf8(kelvane::lang::messageText(m, 1)); }
     void showPortOpenError(const QString& t) override { status = "port error: " + t; }
     ImageBuffer& workingImage() override { return working; }
     ImageBuffer& deviceImage() override { return device; }

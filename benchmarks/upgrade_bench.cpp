@@ -6,7 +6,7 @@
 //
 // Run by benchmarks/upgrade_bench.sh; not a test.
 #include "upgrade/bootloader_protocol.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -12,7 +12,7 @@
 #include "image/sample_building.h"
 #include "link/port.h"
 #include "link/probe.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 #include "link/transfer.h"
 #include "sim/controller_port.h"
 

@@ -4,7 +4,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 #include "sim/bootloader_device.h"
 #include "upgrade/bootloader_protocol.h"
 #include "upgrade/firmware_image.h"

@@ -1,21 +1,16 @@
 #pragma once
-// The texts the device link shows, by message, taken from the program's
-// language table. Strings are UTF-8.
-#include <string>
-
+// What the device link reports to the one who runs it, as codes. The link
+// holds no texts: the program that shows a report looks up its own text for
+// the code (KelvaneMini: its language table).
 namespace kelvane::link {
 
 enum class Message {
-    PortOpenError,    // "Błąd otwarcia portu COM"
-    PortStatus,       // probe format: port name, ID, serial number, firmware
-    TransferAborted,  // "Operacja przerwana"
-    DownloadDone,     // "Dane pobrane"
-    UploadDone,       // "Dane wysłane"
-    NoAnswer,         // "Brak odpowiedzi zasilacza": an upload got no acknowledgement
+    PortOpenError,    // the port did not open
+    PortStatus,       // the controller answered the probe: port name, ID, serial number, firmware
+    TransferAborted,  // a transfer was cancelled or given up
+    DownloadDone,     // a download completed
+    UploadDone,       // an upload completed
+    NoAnswer,         // an upload got no acknowledgement
 };
-
-// The text of a message in language 0 (Polish), 1 (English) or 2 (the third
-// language's placeholders); any other index gives the Polish text.
-std::string messageText(Message m, int language);
 
 }  // namespace kelvane::link

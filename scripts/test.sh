@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the full build (Qt programs, GUI tests
+# Checks that includes go down the layers (scripts/check_layers.sh), builds
+# everything and runs every test: the full build (Qt programs, GUI tests
 # offscreen, pty end-to-end tests) and the Qt-free core again under
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+echo "== Layers =="
+bash "$root/scripts/check_layers.sh"
 bash "$root/scripts/build.sh"
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"

@@ -3,11 +3,11 @@
 #include "files/card_printer.h"
 #include "shell/help_window.h"
 #include "shell/language_table.h"
-#include "link/link_controller.h"
-#include "link/link_host.h"
-#include "link/messages.h"
+#include "shell/link_controller.h"
+#include "shell/link_host.h"
+#include "shell/link_messages.h"
 #include "shell/main_window.h"
-#include "link/port_dialog.h"
+#include "shell/port_dialog.h"
 #include "shell/program_state.h"
 
 #include <QComboBox>
@@ -30,7 +30,7 @@ public:
     void setProgressRange(int minimum, int maximum) override { form_.progressBar()->setRange(minimum, maximum); }
     void setProgressPosition(int position) override { form_.progressBar()->setValue(position); }
     QString messageText(link::Message message) override {
-        return QString::fromStdString(link::messageText(message, form_.CurrentLanguage()));
+        return QString::fromUtf8(lang::messageText(message, form_.CurrentLanguage()));
     }
     void showPortOpenError(const QString& text) override { form_.showMessage(text); }
     link::ImageBuffer& workingImage() override { return shell::workingImage(); }

@@ -1,5 +1,5 @@
 // KelvaneMini: the configuration program of the door-entry controller.
-#include "link/system_ports.h"
+#include "session/system_ports.h"
 #include "shell/form_wiring.h"
 #include "resources/kelvane_icon.h"
 #include "shell/main_window.h"

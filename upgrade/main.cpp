@@ -1,6 +1,6 @@
 // Orva_Upgrade: programs new controller firmware from "4817_05.dat" through
 // the controller's serial bootloader.
-#include "link/system_ports.h"
+#include "session/system_ports.h"
 #include "upgrade/upgrade_window.h"
 
 #include "resources/orva_icon.h"

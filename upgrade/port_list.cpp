@@ -1,6 +1,6 @@
 #include "upgrade/port_list.h"
 
-#include "link/system_ports.h"
+#include "session/system_ports.h"
 #include "upgrade/port_names.h"
 
 #include <algorithm>

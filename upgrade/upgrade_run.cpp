@@ -2,7 +2,7 @@
 
 #include "sim/bootloader_device.h"
 #include "upgrade/port_list.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 
 #include <QThread>
 

@@ -3,7 +3,7 @@
 #include "link/port.h"
 #include "link/probe.h"
 #include "tests/link/pty_pair.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 #include "link/transfer.h"
 
 #include <QCoreApplication>

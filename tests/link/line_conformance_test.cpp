@@ -5,7 +5,7 @@
 
 #ifdef KELVANE_LINE_QT
 #include "tests/link/pty_pair.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 
 #include <QCoreApplication>
 #endif

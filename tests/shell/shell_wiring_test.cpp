@@ -2,9 +2,9 @@
 // port choice, download, edit, upload, cancel key state, printing and help.
 #include "shell/form_wiring.h"
 #include "shell/help_window.h"
-#include "link/link_controller.h"
+#include "shell/link_controller.h"
 #include "link/port.h"
-#include "link/port_dialog.h"
+#include "shell/port_dialog.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
 #include "image/sample_building.h"

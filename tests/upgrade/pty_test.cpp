@@ -2,7 +2,7 @@
 // end, the command-line bootloader simulator on the other.
 #include "upgrade/bootloader_protocol.h"
 #include "upgrade/firmware_image.h"
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 #include "tests/upgrade/recording_view.h"
 
 #include <QCoreApplication>

@@ -7,6 +7,7 @@
 // what the system knows of the port (description, manufacturer, serial
 // number), which the box shows as its tooltip too.
 #include "link/port_info.h"
+#include "session/device_port.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -22,7 +23,7 @@ class QTimer;
 namespace kelvane::link {
 
 // The list entry of the built-in simulated controller.
-inline constexpr const char* kSimulatorPortName = "Symulator";
+using session::kSimulatorPortName;
 
 class TOKRightDlg : public QDialog {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "link/system_ports.h"
+#include "session/system_ports.h"
 
 #include <QSerialPortInfo>
 #include <QSettings>

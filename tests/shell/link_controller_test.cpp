@@ -1,9 +1,10 @@
 // The port dialog and the transfer controller, offscreen, with a fake window
 // and the built-in simulator port.
 #include "sim/controller_port.h"
-#include "link/link_controller.h"
+#include "shell/link_controller.h"
 #include "link/port.h"
-#include "link/port_dialog.h"
+#include "shell/port_dialog.h"
+#include "shell/link_messages.h"
 #include "image/sample_building.h"
 
 #include <QComboBox>
@@ -49,7 +50,7 @@ public:
     }
     QString messageText(Message m) override {
         onWindowThread();
-        return QString::fromStdString(kelvane::link::messageText(m, language));
+        return QString::fromUtf8(kelvane::lang::messageText(m, language));
     }
     void showPortOpenError(const QString& text) override {
         onWindowThread();

@@ -1,38 +1,23 @@
 #pragma once
 // The device link as the main window uses it: the port choice with its probe,
-// and downloads and uploads on a worker thread. The window forwards its menu
-// handlers here (PORTClick, DOWNLOADClick, UPLOADClick, and the cancel of a
-// running transfer); everything the link shows goes through LinkHost, always
-// on the window's thread.
-#include "link/link_host.h"
-#include "link/serial_line.h"
+// and downloads and uploads through the device session. The window forwards
+// its menu handlers here (PORTClick, DOWNLOADClick, UPLOADClick, and the
+// cancel of a running transfer); everything the link shows goes through
+// LinkHost, always on the window's thread.
+#include "session/device_session.h"
+#include "shell/link_host.h"
 
 #include <QObject>
 
-#include <atomic>
-#include <functional>
-#include <memory>
 #include <string>
-
-class QThread;
 
 namespace kelvane::link {
 
 class TOKRightDlg;
 
-// A line to the port and the clock its protocol runs on.
-struct PortConnection {
-    std::unique_ptr<serial::Line> line;
-    serial::Clock* clock = &serial::systemClock();
-};
-// Makes the (not yet opened) line for a port name. Called on the window's
-// thread; the line is opened, used and closed on the thread that talks.
-using PortFactory = std::function<PortConnection(const std::string& portName)>;
-
-// The standard factory: the built-in simulated controller for the simulator
-// entry's port name (holding a sample building at first), QSerialPort for
-// every other name.
-PortConnection openablePort(const std::string& portName);
+using session::PortConnection;
+using session::PortFactory;
+using session::openablePort;
 
 class LinkController : public QObject {
     Q_OBJECT
@@ -47,8 +32,8 @@ public:
     const std::string& portName() const { return portName_; }
     // The port to start on, as if chosen in the port dialog (a remembered port).
     void setStartPort(const QString& text);
-    bool transferRunning() const { return transfer_ != nullptr; }
-    void setPortFactory(PortFactory factory) { factory_ = std::move(factory); }
+    bool transferRunning() const { return session_.running(); }
+    void setPortFactory(PortFactory factory) { session_.setPortFactory(std::move(factory)); }
 
 public slots:
     // Port dialog, then choosePort() with its text on OK.
@@ -62,7 +47,7 @@ public slots:
     // already running, shows the port-open error and starts nothing.
     void DOWNLOADClick();
     void UPLOADClick();
-    // Esc / "Przerwij": a running transfer stops before its next frame.
+    // Esc / "Przerwij": a running transfer stops (see DeviceSession::cancel).
     void cancelTransfer();
 
 signals:
@@ -73,17 +58,15 @@ signals:
     void portOpened(const QString& text);
 
 private:
-    struct Transfer;
-    void startTransfer(bool upload);
-    void runTransfer(Transfer& t);  // on the worker thread
-    void finishTransfer();          // on the window's thread
+    void startTransfer(const session::TransferRequest& request);
+    void finishTransfer(const session::TransferReport& report);
     void showPortOpenError();
 
     LinkHost& host_;
     TOKRightDlg* dialog_;
-    PortFactory factory_;
     std::string portName_;
-    std::unique_ptr<Transfer> transfer_;  // TTransferParams of the running transfer
+    ImageBuffer sent_{};  // the copy of the working image a running upload sends
+    session::DeviceSession session_;
 };
 
 }  // namespace kelvane::link

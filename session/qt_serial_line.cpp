@@ -1,4 +1,4 @@
-#include "link/qt_serial_line.h"
+#include "session/qt_serial_line.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

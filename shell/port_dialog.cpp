@@ -1,6 +1,6 @@
-#include "link/port_dialog.h"
+#include "shell/port_dialog.h"
 
-#include "link/system_ports.h"
+#include "session/system_ports.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

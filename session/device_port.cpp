@@ -1,0 +1,21 @@
+#include "session/device_port.h"
+
+#include "image/sample_building.h"
+#include "link/port.h"
+#include "session/qt_serial_line.h"
+#include "sim/controller_port.h"
+
+namespace kelvane::session {
+
+PortConnection openablePort(const std::string& portName) {
+    PortConnection c;
+    if (portName == link::PortName(kSimulatorPortName)) {
+        sim::ControllerPort::preload(SampleBuildingImage());
+        c.line = std::make_unique<sim::ControllerPort>(portName);
+    } else {
+        c.line = std::make_unique<serial::QtSerialLine>();
+    }
+    return c;
+}
+
+}  // namespace kelvane::session

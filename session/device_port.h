@@ -1,0 +1,32 @@
+#pragma once
+// Opening the controller's port by name: a serial port (QSerialPort: COM3,
+// ttyUSB0, /dev/pts/5...) or the built-in simulated controller.
+#include "link/serial_line.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kelvane::session {
+
+// The port name of the built-in simulated controller, as the port lists show
+// it. A command-line front end may offer a shorter alias and pass this name.
+inline constexpr const char* kSimulatorPortName = "Symulator";
+
+// A line to the port (not yet opened) and the clock its protocol runs on.
+struct PortConnection {
+    std::unique_ptr<serial::Line> line;
+    serial::Clock* clock = &serial::systemClock();
+};
+
+// Makes the line for a port name, as link::PortName() gives it. The line is
+// opened, used and closed on the thread that talks.
+using PortFactory = std::function<PortConnection(const std::string& portName)>;
+
+// The standard factory: the built-in simulated controller for
+// PortName(kSimulatorPortName) (one controller per process, holding a sample
+// building at first and then whatever was uploaded; it answers at once),
+// QSerialPort for every other name.
+PortConnection openablePort(const std::string& portName);
+
+}  // namespace kelvane::session

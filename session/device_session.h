@@ -1,0 +1,136 @@
+#pragma once
+// The controller as a program talks to it, without any window: identify it on
+// a port (probe), read its whole image (download), write an image to it
+// (upload). Used by KelvaneMini's window and by command-line front ends.
+//
+// Two ways to run a transfer:
+//  - DeviceSession (a QObject): the transfer runs on a worker thread; start()
+//    returns as soon as the port is open; progress() and finished() arrive as
+//    signals on the session's thread; cancel() stops it. Needs a running event
+//    loop on the session's thread for the signals (QCoreApplication is enough).
+//  - runTransfer(): the same on the calling thread, blocking, with a progress
+//    callback and a cancel flag (for a tool without an event loop).
+//
+// A download only fills the report's image: the caller decides what to do with
+// it (KelvaneMini copies it over its working and device images; a tool may
+// compare it or save it). Nothing here touches a program's images.
+//
+// Outcomes are codes (link::DownloadResult, link::UploadResult and the
+// link::Message a window shows for them); texts are the caller's business.
+#include "image/image.h"
+#include "link/messages.h"
+#include "link/probe.h"
+#include "link/transfer.h"
+#include "session/device_port.h"
+#include "session/worker.h"
+
+#include <QMetaType>
+#include <QObject>
+
+#include <atomic>
+#include <bitset>
+#include <functional>
+#include <future>
+#include <optional>
+#include <string>
+
+namespace kelvane::session {
+
+// ---- Probe --------------------------------------------------------------
+
+struct ProbeResult {
+    bool opened = false;                   // false: the port did not open (link::Message::PortOpenError)
+    std::optional<link::ProbeReply> reply;  // empty: silence or a short answer
+};
+
+// Opens the port, sends the probe, closes the port, on the calling thread
+// (about 1 s at most when nothing answers). portName as link::PortName() gives it.
+ProbeResult probePort(const std::string& portName, const PortFactory& factory = openablePort);
+
+// ---- Transfers ----------------------------------------------------------
+
+enum class TransferKind { Download, Upload };
+
+struct TransferRequest {
+    TransferKind kind = TransferKind::Download;
+    std::string portName;  // as link::PortName() gives it
+    // Upload only: the image the controller shall hold, and the image it
+    // holds now. Only the blocks in which they differ are sent.
+    Image image{};
+    Image base{};
+};
+
+// An upload of image relative to base (the blocks that differ).
+TransferRequest uploadRequest(std::string portName, const Image& image, const Image& base);
+// An upload of the chosen blocks of image, each sent whatever the controller holds.
+TransferRequest uploadRequest(std::string portName, const Image& image, const std::bitset<kBlockCount>& blocks);
+// A download of the whole image.
+TransferRequest downloadRequest(std::string portName);
+
+struct TransferReport {
+    TransferKind kind = TransferKind::Download;
+    bool opened = false;             // false: the port did not open; nothing was sent
+    link::DownloadOutcome download;  // kind == Download (image meaningful only when Completed)
+    link::UploadOutcome upload;      // kind == Upload
+
+    bool completed() const;
+    // The status a window shows for this report.
+    link::Message message() const;
+};
+
+// Progress positions 1..kBlockCount, from the thread that runs the transfer.
+using ProgressFunction = std::function<void(int position)>;
+
+// Opens the port, runs the transfer and closes the port, on the calling
+// thread. cancel (may be null) stops it: a download before its next read, an
+// upload before its next frame (the frame on the wire is finished and the
+// end frame closes the controller's upload mode). To end a download's read at
+// once, interrupt port.line from another thread as well.
+// opened (may be empty) is called once the open succeeded or failed.
+TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
+                           const std::atomic<bool>* cancel = nullptr, const ProgressFunction& progress = {},
+                           const std::function<void(bool opened)>& opened = {});
+
+// One transfer at a time on a worker thread.
+class DeviceSession : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceSession(QObject* parent = nullptr);
+    // A running transfer is cut off (cancelled, its line interrupted) and
+    // waited for; no finished() follows.
+    ~DeviceSession() override;
+
+    // How ports are opened: openablePort() unless a test gives another.
+    void setPortFactory(PortFactory factory) { factory_ = std::move(factory); }
+    const PortFactory& portFactory() const { return factory_; }
+
+    // probePort() with this session's factory (on the calling thread).
+    ProbeResult probe(const std::string& portName) const { return probePort(portName, factory_); }
+
+    enum class Start { Started, Busy, PortNotOpened };
+    // Makes the port on the calling thread, then opens it and runs the transfer
+    // on a worker thread. Returns once the open succeeded or failed; Busy when
+    // a transfer still runs. Only Started is followed by finished().
+    Start start(const TransferRequest& request);
+    bool running() const { return worker_.running(); }
+
+    // Stops a running transfer: a download at once (its read is interrupted),
+    // an upload before its next frame (the frame on the wire is never cut).
+    void cancel();
+
+signals:
+    // Progress positions 1..kBlockCount, in order.
+    void progress(int position);
+    // The transfer ended; running() is already false.
+    void finished(const kelvane::session::TransferReport& report);
+
+private:
+    PortFactory factory_;
+    Worker worker_;
+    TransferKind kind_ = TransferKind::Download;
+    TransferReport report_;
+};
+
+}  // namespace kelvane::session
+
+Q_DECLARE_METATYPE(kelvane::session::TransferReport)

@@ -1,0 +1,75 @@
+#include "shell/link_controller.h"
+
+#include "link/port.h"
+#include "shell/port_dialog.h"
+
+namespace kelvane::link {
+
+LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* parent)
+    : QObject(parent), host_(host), dialog_(dialog), portName_(kInitialPortName) {
+    connect(&session_, &session::DeviceSession::progress, this,
+            [this](int position) { host_.setProgressPosition(position); });
+    connect(&session_, &session::DeviceSession::finished, this, &LinkController::finishTransfer);
+}
+
+LinkController::~LinkController() = default;  // the session cuts off a running transfer
+
+void LinkController::showPortOpenError() { host_.showPortOpenError(host_.messageText(Message::PortOpenError)); }
+
+void LinkController::setStartPort(const QString& text) { portName_ = PortName(text.toStdString()); }
+
+void LinkController::PORTClick() {
+    if (!dialog_ || dialog_->exec() != QDialog::Accepted) return;
+    choosePort(dialog_->chosenText());
+}
+
+void LinkController::choosePort(const QString& text) {
+    portName_ = PortName(text.toStdString());
+    const session::ProbeResult result = session_.probe(portName_);
+    if (!result.opened) {
+        showPortOpenError();
+        return;
+    }
+    emit portOpened(text);
+    if (!result.reply) return;  // silence or short answers: nothing shown
+    const std::string format = host_.messageText(Message::PortStatus).toStdString();
+    host_.setStatusText(QString::fromStdString(formatPortStatus(format, portName_, *result.reply)));
+}
+
+void LinkController::DOWNLOADClick() { startTransfer(session::downloadRequest(portName_)); }
+
+void LinkController::UPLOADClick() {
+    if (!host_.getData()) return;
+    startTransfer(session::uploadRequest(portName_, host_.workingImage(), host_.deviceImage()));
+}
+
+void LinkController::cancelTransfer() { session_.cancel(); }
+
+void LinkController::startTransfer(const session::TransferRequest& request) {
+    // One transfer at a time, as the exclusive open of its port would have it.
+    if (session_.start(request) != session::DeviceSession::Start::Started) {
+        showPortOpenError();
+        return;
+    }
+    sent_ = request.image;
+    host_.setProgressRange(0, int(kBlockCount));
+    host_.setProgressPosition(0);
+    host_.setProgressVisible(true);
+    host_.setStatusText(QString());
+    emit transferRunningChanged(true);
+}
+
+void LinkController::finishTransfer(const session::TransferReport& report) {
+    host_.setProgressVisible(false);
+    if (report.kind == session::TransferKind::Upload) {
+        if (report.completed()) host_.deviceImage() = sent_;
+    } else if (report.completed()) {
+        host_.workingImage() = report.download.image;
+        host_.deviceImage() = report.download.image;
+    }
+    host_.setStatusText(host_.messageText(report.message()));
+    if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
+    emit transferRunningChanged(false);
+}
+
+}  // namespace kelvane::link

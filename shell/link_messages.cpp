@@ -1,0 +1,23 @@
+#include "shell/link_messages.h"
+
+#include "shell/language_table.h"
+
+namespace kelvane::lang {
+
+namespace {
+Message languageEntry(link::Message m) {
+    switch (m) {
+    case link::Message::PortOpenError: return Message::PortError;
+    case link::Message::PortStatus: return Message::PortStatus;
+    case link::Message::TransferAborted: return Message::TransferAborted;
+    case link::Message::DownloadDone: return Message::DownloadDone;
+    case link::Message::UploadDone: return Message::UploadDone;
+    case link::Message::NoAnswer: return Message::NoAnswer;
+    }
+    return Message::PortError;
+}
+}  // namespace
+
+const char* messageText(link::Message report, int language) { return messageText(languageEntry(report), language); }
+
+}  // namespace kelvane::lang
