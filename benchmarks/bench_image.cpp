@@ -1,7 +1,10 @@
-// Show and build on a full image: 512 keys, 510 residents, 64 general codes,
-// 96 digitizers.
+// Show, build and the change list on a full image: 512 keys, 510 residents,
+// 64 general codes, 96 digitizers.
 #include "image/codecs.h"
+#include "image/change_list.h"
 #include "image/window_data.h"
+#include "shell/change_text.h"
+#include "shell/language_table.h"
 
 #include <benchmark/benchmark.h>
 
@@ -66,5 +69,19 @@ void BM_BuildFullImage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_BuildFullImage)->Unit(benchmark::kMicrosecond);
+
+// The change list of a full image against the initial image: every row added.
+void BM_ChangeListFullImage(benchmark::State& state) {
+    const Image img = fullImage();
+    for (auto _ : state) benchmark::DoNotOptimize(ListChanges(initialImage(), img));
+}
+BENCHMARK(BM_ChangeListFullImage)->Unit(benchmark::kMicrosecond);
+
+// The same, with its texts in Polish, as the window shows it.
+void BM_ChangeListTextFullImage(benchmark::State& state) {
+    const Image img = fullImage();
+    for (auto _ : state) benchmark::DoNotOptimize(lang::DescribeChanges(ListChanges(initialImage(), img), lang::kPolish));
+}
+BENCHMARK(BM_ChangeListTextFullImage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

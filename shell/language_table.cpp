@@ -181,6 +181,23 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Brak odpowiedzi zasilacza", "No answer from the power supply", M},
     {"\nTabela jest pełna: mieści najwyżej %d wpisów.\n\nNaciśnij \"OK\" aby przerwać.",
      "\nThe table is full: it holds at most %d entries.\n\nPress \"OK\" to cancel.", "\n..."},
+    {"Ustawienia", "Settings", M},
+    {"Bajty, których okno nie pokazuje", "Bytes the window does not show", M},
+    {"Wysyłanie", "Upload", M},
+    {"Dodano", "Added", M},
+    {"Usunięto", "Removed", M},
+    {"Zmieniono", "Changed", M},
+    {"tak", "yes", M},
+    {"nie", "no", M},
+    {"(brak wyboru)", "(none)", M},
+    {"zapisane bajty", "stored bytes", M},
+    {"Obszar wolny", "Free area", M},
+    {"Cztery ukryte wartości", "Four hidden values", M},
+    {"Bajty zarezerwowane ustawień", "Reserved settings bytes", M},
+    {"bez widocznej zmiany", "no visible change", M},
+    {"Bloki do wysłania: %s", "Blocks to send: %s", ". %s"},
+    {"Czas na linii (%d bodów): ok. %s s", "Line time (%d baud): about %s s", ". %d: %s"},
+    {"Brak różnic", "No differences", M},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

@@ -69,8 +69,26 @@ enum class Message {
     RepeatedEntry,
     NoAnswer,          // "Brak odpowiedzi zasilacza": an upload got no acknowledgement
     TableFull,         // printf format with the table's capacity, ends a row message
+    // The change list between two images
+    ChangeSettings,        // group title: settings
+    ChangeOtherBytes,      // group title: bytes no setting or row shows
+    ChangeUpload,          // group title: the blocks an upload sends
+    ChangeAdded,           // a row was added / removed / changed
+    ChangeRemoved,
+    ChangeChanged,
+    ValueYes,              // a checked / unchecked check box
+    ValueNo,
+    ValueNoSelection,      // a combo box without selection
+    StoredBytes,           // a setting that differs only in its stored bytes
+    RegionFree,            // regions of bytes the window does not show
+    RegionHiddenValues,
+    RegionReserved,
+    RegionNoVisibleChange, // a table's bytes that changed with no row shown
+    UploadBlocks,          // printf format: the list of blocks
+    UploadLineTime,        // printf format: baud rate, seconds as text
+    NoDifferences,
 };
-constexpr int kMessageCount = 14;
+constexpr int kMessageCount = 31;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

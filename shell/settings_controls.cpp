@@ -1,5 +1,6 @@
 #include "shell/settings_controls.h"
 
+#include "shell/change_text.h"
 #include "shell/wrap_check_box.h"
 
 #include <QBoxLayout>
@@ -31,11 +32,9 @@ const QStringList& numbers256() {
 }
 
 // Check boxes whose captions no language changes.
-QString fixedCaption(const QString& control) {
-    if (control == QLatin1String("p714_1_CheckBox")) return QStringLiteral("EXI");
-    if (control == QLatin1String("p714_2_CheckBox")) return QStringLiteral("OCA");
-    if (control == QLatin1String("p714_3_CheckBox")) return QStringLiteral("OCB");
-    return {};
+QString fixedCaption(const Parameter& p) {
+    const char* caption = lang::FixedCheckBoxCaption(p.control);
+    return caption ? QString::fromLatin1(caption) : QString();
 }
 
 QLabel* addLabel(const QString& name, QWidget* parent, QBoxLayout* layout, QWidget* buddy) {
@@ -71,7 +70,7 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
     }
     case ControlKind::CheckBox:
     case ControlKind::BitCheck:
-        control = new WrapCheckBox(fixedCaption(name), parent);
+        control = new WrapCheckBox(fixedCaption(p), parent);
         break;
     case ControlKind::ComboBox: {
         auto* combo = new QComboBox(parent);

@@ -1,0 +1,269 @@
+#include "shell/change_text.h"
+
+#include "shell/language_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kelvane::lang {
+
+namespace {
+
+const char* const kArrow = " → ";
+const char* const kEmptyCell = "—";
+
+const char* windowText(const char* target, TargetKind kind, int index, int language) {
+    if (!target) return nullptr;
+    for (const WindowEntry& e : windowEntries())
+        if (e.kind == kind && e.index == index && std::strcmp(e.target, target) == 0)
+            return e.text[language >= 0 && language < kLanguageCount ? language : kPolish];
+    return nullptr;
+}
+
+std::string message(Message m, int language) { return messageText(m, language); }
+
+// The group box that holds a grid.
+const char* gridBox(GridId id) {
+    switch (id) {
+    case GridId::Keys: return "GroupBox1";
+    case GridId::Residents: return "GroupBox2";
+    case GridId::GeneralCodes: return "GroupBox3";
+    case GridId::Digitizers: return "GroupBox4";
+    }
+    return "";
+}
+
+std::string gridCaption(GridId id, int language) {
+    const char* t = windowText(gridBox(id), TargetKind::GroupBox, 0, language);
+    return t ? t : gridName(id);
+}
+
+std::string header(GridId id, int column, int language) {
+    const char* t = windowText(gridName(id), TargetKind::GridHeader, column, language);
+    return t ? t : std::to_string(column);
+}
+
+std::string cell(const Grid::Row& row, int column) {
+    const std::string& text = row[static_cast<std::size_t>(column)];
+    return text.empty() ? kEmptyCell : text;
+}
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    char buf[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        if (!out.empty()) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+std::string hex4(std::size_t v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04zX", v);
+    return buf;
+}
+
+std::string format(const std::string& fmt, const std::string& a) {
+    std::vector<char> buf(fmt.size() + a.size() + 64);
+    std::snprintf(buf.data(), buf.size(), fmt.c_str(), a.c_str());
+    return buf.data();
+}
+
+// The columns that name a row, before what changed in it.
+std::vector<int> namingColumns(GridId id) {
+    switch (id) {
+    case GridId::Keys: return {1};
+    case GridId::Residents: return {0};
+    case GridId::GeneralCodes: return {0};
+    case GridId::Digitizers: return {1, 2};
+    }
+    return {0};
+}
+
+std::string rowLine(const RowChange& r, int language) {
+    const int columns = gridColumns(r.grid);
+    std::string line;
+    if (r.kind != RowChangeKind::Changed) {
+        const Grid::Row& row = r.kind == RowChangeKind::Added ? r.after : r.before;
+        line = message(r.kind == RowChangeKind::Added ? Message::ChangeAdded : Message::ChangeRemoved, language) + ": ";
+        bool first = true;
+        for (int c = 0; c < columns; ++c) {
+            if (row[static_cast<std::size_t>(c)].empty()) continue;
+            if (!first) line += ", ";
+            line += header(r.grid, c, language) + " " + row[static_cast<std::size_t>(c)];
+            first = false;
+        }
+        return line;
+    }
+    line = message(Message::ChangeChanged, language) + ": ";
+    const std::vector<int> naming = namingColumns(r.grid);
+    for (std::size_t i = 0; i < naming.size(); ++i)
+        line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(r.before, naming[i]);
+    line += ": ";
+    bool first = true;
+    for (int c : r.changedColumns()) {
+        if (!first) line += "; ";
+        line += header(r.grid, c, language) + " " + cell(r.before, c) + kArrow + cell(r.after, c);
+        first = false;
+    }
+    return line;
+}
+
+std::string settingLine(const SettingChange& s, int language) {
+    const Parameter& p = *s.parameter;
+    std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
+    if (s.shownAlike())
+        line += message(Message::StoredBytes, language) + " " + hexBytes(s.storedBefore) + kArrow + hexBytes(s.storedAfter);
+    else
+        line += SettingValueText(p, s.before, language) + kArrow + SettingValueText(p, s.after, language);
+    return line;
+}
+
+std::string regionName(const ByteChange& b, int language) {
+    switch (b.region) {
+    case ByteRegion::Free: return message(Message::RegionFree, language);
+    case ByteRegion::HiddenValues: return message(Message::RegionHiddenValues, language);
+    case ByteRegion::ReservedSettings: return message(Message::RegionReserved, language);
+    case ByteRegion::Keys: return gridCaption(GridId::Keys, language);
+    case ByteRegion::Residents: return gridCaption(GridId::Residents, language);
+    case ByteRegion::GeneralCodes: return gridCaption(GridId::GeneralCodes, language);
+    case ByteRegion::Digitizers: return gridCaption(GridId::Digitizers, language);
+    }
+    return {};
+}
+
+std::string byteLine(const ByteChange& b, int language) {
+    std::string line = regionName(b, language) + " " + hex4(b.first) + "–" + hex4(b.last);
+    switch (b.region) {
+    case ByteRegion::Keys:
+    case ByteRegion::Residents:
+    case ByteRegion::GeneralCodes:
+    case ByteRegion::Digitizers: line += ", " + message(Message::RegionNoVisibleChange, language); break;
+    default: break;
+    }
+    return line + ": " + std::to_string(b.count) + " B";
+}
+
+// "0–3, 7, 9–511"
+std::string blockRanges(const std::vector<int>& blocks) {
+    std::string out;
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t j = i;
+        while (j + 1 < blocks.size() && blocks[j + 1] == blocks[j] + 1) ++j;
+        if (!out.empty()) out += ", ";
+        out += std::to_string(blocks[i]);
+        if (j > i) out += "–" + std::to_string(blocks[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+std::string seconds(double s, int language) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", s);
+    std::string text = buf;
+    if (language == kPolish)
+        for (char& c : text)
+            if (c == '.') c = ',';
+    return text;
+}
+
+std::string lineTime(double s, int language) {
+    const std::string fmt = message(Message::UploadLineTime, language);
+    std::vector<char> buf(fmt.size() + 64);
+    std::snprintf(buf.data(), buf.size(), fmt.c_str(), kLineBytesPerSecond * 10, seconds(s, language).c_str());
+    return buf.data();
+}
+
+}  // namespace
+
+const char* FixedCheckBoxCaption(const char* control) {
+    if (std::strcmp(control, "p714_1_CheckBox") == 0) return "EXI";
+    if (std::strcmp(control, "p714_2_CheckBox") == 0) return "OCA";
+    if (std::strcmp(control, "p714_3_CheckBox") == 0) return "OCB";
+    return nullptr;
+}
+
+std::string SettingCaption(const Parameter& p, int language) {
+    const char* text = nullptr;
+    switch (p.kind) {
+    case ControlKind::BitCheck: {
+        const char* group = windowText(p.group, TargetKind::GroupBox, 0, language);
+        const char* fixed = FixedCheckBoxCaption(p.control);
+        return std::string(group ? group : "") + ": " + (fixed ? fixed : p.control);
+    }
+    case ControlKind::CheckBox: text = windowText(p.control, TargetKind::CheckBox, 0, language); break;
+    case ControlKind::RadioGroup: text = windowText(p.control, TargetKind::RadioGroup, 0, language); break;
+    default: break;
+    }
+    if (!text && p.label) text = windowText(p.label, TargetKind::Label, 0, language);
+    if (!text && p.edit) text = windowText(p.edit, TargetKind::LabeledEdit, 0, language);
+    if (!text) text = windowText(p.group, TargetKind::GroupBox, 0, language);
+    return text ? text : p.control;
+}
+
+std::string SettingValueText(const Parameter& p, const ControlState& state, int language) {
+    switch (p.kind) {
+    case ControlKind::UpDown:
+    case ControlKind::TrackBar: return std::to_string(state.value);
+    case ControlKind::CheckBox:
+    case ControlKind::BitCheck: return message(state.value ? Message::ValueYes : Message::ValueNo, language);
+    case ControlKind::MaskEdit: return state.text;
+    case ControlKind::ComboBox:
+    case ControlKind::RadioGroup: {
+        if (state.value < 0) return message(Message::ValueNoSelection, language);
+        const auto kind = p.kind == ControlKind::ComboBox ? TargetKind::ComboItem : TargetKind::RadioButton;
+        if (const char* t = windowText(p.control, kind, state.value, language)) return t;
+        const auto& items = itemTexts(p.items);
+        if (static_cast<std::size_t>(state.value) < items.size()) return items[static_cast<std::size_t>(state.value)];
+        return std::to_string(state.value);
+    }
+    }
+    return {};
+}
+
+std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language) {
+    std::vector<ChangeGroup> groups;
+    if (!changes.settings.empty()) {
+        ChangeGroup g{ChangeGroupKind::Settings, message(Message::ChangeSettings, language), 0, {}};
+        for (const SettingChange& s : changes.settings) g.lines.push_back(settingLine(s, language));
+        groups.push_back(std::move(g));
+    }
+    const std::pair<GridId, ChangeGroupKind> grids[] = {{GridId::Residents, ChangeGroupKind::Residents},
+                                                         {GridId::Keys, ChangeGroupKind::Keys},
+                                                         {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
+                                                         {GridId::Digitizers, ChangeGroupKind::Digitizers}};
+    for (const auto& [id, kind] : grids) {
+        ChangeGroup g{kind, gridCaption(id, language), 0, {}};
+        for (const RowChange& r : changes.rows)
+            if (r.grid == id) g.lines.push_back(rowLine(r, language));
+        if (!g.lines.empty()) groups.push_back(std::move(g));
+    }
+    if (!changes.bytes.empty()) {
+        ChangeGroup g{ChangeGroupKind::OtherBytes, message(Message::ChangeOtherBytes, language), 0, {}};
+        for (const ByteChange& b : changes.bytes) g.lines.push_back(byteLine(b, language));
+        groups.push_back(std::move(g));
+    }
+    for (ChangeGroup& g : groups) g.count = static_cast<int>(g.lines.size());
+    if (!changes.blocks.empty()) {
+        ChangeGroup g{ChangeGroupKind::Upload, message(Message::ChangeUpload, language),
+                      static_cast<int>(changes.blocks.size()), {}};
+        g.lines.push_back(format(message(Message::UploadBlocks, language), blockRanges(changes.blocks)));
+        g.lines.push_back(lineTime(changes.uploadSeconds(), language));
+        groups.push_back(std::move(g));
+    }
+    return groups;
+}
+
+std::string ChangeListText(const std::vector<ChangeGroup>& groups) {
+    std::string text;
+    for (const ChangeGroup& g : groups) {
+        text += g.title + " (" + std::to_string(g.count) + ")\n";
+        for (const std::string& line : g.lines) text += "  " + line + "\n";
+    }
+    return text;
+}
+
+}  // namespace kelvane::lang

@@ -1,0 +1,46 @@
+#pragma once
+// The change list (image/change_list.h) in a language: grouped lines with the
+// window's own captions, item texts and cell texts from the language table,
+// so that what the list says matches what the window shows.
+//
+//   const auto groups = DescribeChanges(ListChanges(device, working), language);
+//   for (const ChangeGroup& g : groups) { g.title; g.count; g.lines; }
+//   std::string text = ChangeListText(groups);  // plain text, one item a line
+//
+// A caller may add groups of its own (warnings, notes) to the vector before
+// showing it; ChangeListText and the window's list show any group alike.
+#include "image/change_list.h"
+
+#include <string>
+#include <vector>
+
+namespace kelvane::lang {
+
+enum class ChangeGroupKind { Settings, Residents, Keys, GeneralCodes, Digitizers, OtherBytes, Upload, Other };
+
+struct ChangeGroup {
+    ChangeGroupKind kind = ChangeGroupKind::Other;
+    std::string title;               // UTF-8
+    int count = 0;                   // items in the group (blocks, for Upload)
+    std::vector<std::string> lines;  // one item a line, UTF-8
+};
+
+// The groups that have something in them, in the order: settings, residents,
+// keys, general codes, digitizers, other bytes, upload. An empty list (equal
+// images) gives no group.
+std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language);
+
+// Caption of a setting as the window labels it ("Czas stopu", "Hasło",
+// "Wirtualne połączenia: EXI"), without its parameter number.
+std::string SettingCaption(const Parameter& parameter, int language);
+// A control's value as the window shows it: the number, the item text, the
+// check box as yes/no, the p101 digits.
+std::string SettingValueText(const Parameter& parameter, const ControlState& state, int language);
+// Caption of a check box that no language changes (p714's "EXI", "OCA",
+// "OCB"), or nullptr.
+const char* FixedCheckBoxCaption(const char* control);
+
+// "Title (count)" lines followed by the group's lines indented by two spaces.
+std::string ChangeListText(const std::vector<ChangeGroup>& groups);
+
+}  // namespace kelvane::lang

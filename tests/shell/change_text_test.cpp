@@ -1,0 +1,111 @@
+#include "shell/change_text.h"
+
+#include "image/codecs.h"
+#include "image/sample_building.h"
+#include "shell/language_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace kelvane;
+using namespace kelvane::lang;
+
+namespace {
+
+std::string entry(const char* target, TargetKind kind, int index, int language) {
+    for (const WindowEntry& e : windowEntries())
+        if (e.kind == kind && e.index == index && std::strcmp(e.target, target) == 0) return e.text[language];
+    return "<missing>";
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+const ChangeGroup* group(const std::vector<ChangeGroup>& groups, ChangeGroupKind kind) {
+    for (const auto& g : groups)
+        if (g.kind == kind) return &g;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(ChangeText, EverySettingHasTheWindowsCaption) {
+    for (const Parameter& p : parameterTable())
+        for (int language : {kPolish, kEnglish}) {
+            const std::string caption = SettingCaption(p, language);
+            EXPECT_FALSE(caption.empty()) << p.control;
+            EXPECT_NE(caption, p.control) << "no caption found for " << p.control;
+        }
+    // Taken from where the window takes it.
+    const Parameter& p110 = *findParameter("p110_ComboBox");
+    EXPECT_EQ(SettingCaption(p110, kEnglish), entry("Label1", TargetKind::Label, 0, kEnglish));
+    const Parameter& p001 = *findParameter("p001_UpDown");
+    EXPECT_EQ(SettingCaption(p001, kPolish), entry("p001_LabeledEdit", TargetKind::LabeledEdit, 0, kPolish));
+    EXPECT_EQ(SettingCaption(*findParameter("p714_2_CheckBox"), kPolish),
+              entry("GroupBox7", TargetKind::GroupBox, 0, kPolish) + ": OCA");
+}
+
+TEST(ChangeText, ValuesReadAsTheControlsShowThemInEachLanguage) {
+    const Parameter& p104 = *findParameter("p104_ComboBox");
+    const Parameter& p706 = *findParameter("p706_ComboBox");
+    const Parameter& p901 = *findParameter("p901_CheckBox");
+    for (int language : {kPolish, kEnglish}) {
+        SCOPED_TRACE(language);
+        EXPECT_EQ(SettingValueText(p104, {0, {}}, language), entry("p104_ComboBox", TargetKind::ComboItem, 0, language));
+        EXPECT_EQ(SettingValueText(p104, {-1, {}}, language), messageText(Message::ValueNoSelection, language));
+        EXPECT_EQ(SettingValueText(p706, {0, {}}, language), itemTexts(Items::StrikeFreq)[0]);  // untranslated list
+        EXPECT_EQ(SettingValueText(p901, {1, {}}, language), messageText(Message::ValueYes, language));
+        EXPECT_EQ(SettingValueText(*findParameter("p114_RadioGroup"), {1, {}}, language),
+                  entry("p114_RadioGroup", TargetKind::RadioButton, 1, language));
+    }
+    EXPECT_EQ(SettingValueText(*findParameter("p101_MaskEdit"), {0, "12345678"}, kPolish), "12345678");
+}
+
+TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
+    Image after = SampleBuildingImage();
+    Image before = after;
+    after[findParameter("p901_CheckBox")->offset] = 1;
+    const std::size_t open = residentOffset(ResidentCode::Open, 1, 1);
+    const auto code = EncodeBcdCode(4321);
+    after[open] = code[0];
+    after[open + 1] = code[1];
+    after[mem::kHiddenWords] = 0;
+    for (int language : {kPolish, kEnglish}) {
+        SCOPED_TRACE(language);
+        const auto groups = DescribeChanges(ListChanges(before, after), language);
+        ASSERT_EQ(groups.size(), 4u);  // settings, residents, other bytes, upload
+        const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
+        ASSERT_TRUE(settings);
+        EXPECT_EQ(settings->count, 1);
+        EXPECT_EQ(settings->lines[0], "p901 " + SettingCaption(*findParameter("p901_CheckBox"), language) + ": " +
+                                          messageText(Message::ValueNo, language) + " → " +
+                                          messageText(Message::ValueYes, language));
+        const ChangeGroup* residents = group(groups, ChangeGroupKind::Residents);
+        ASSERT_TRUE(residents);
+        EXPECT_EQ(residents->title, entry("GroupBox2", TargetKind::GroupBox, 0, language));
+        EXPECT_TRUE(contains(residents->lines[0], messageText(Message::ChangeChanged, language)));
+        EXPECT_TRUE(contains(residents->lines[0], "1.1"));
+        EXPECT_TRUE(contains(residents->lines[0], entry("sgLokatorzy", TargetKind::GridHeader, 2, language) + " "));
+        EXPECT_TRUE(contains(residents->lines[0], " → 4321"));
+        const ChangeGroup* bytes = group(groups, ChangeGroupKind::OtherBytes);
+        ASSERT_TRUE(bytes);
+        EXPECT_TRUE(contains(bytes->lines[0], "0x3F78–0x3F7F: 1 B"));
+        const ChangeGroup* upload = group(groups, ChangeGroupKind::Upload);
+        ASSERT_TRUE(upload);
+        EXPECT_EQ(upload->count, 2);  // the open code's block and the settings' block
+        EXPECT_TRUE(contains(upload->lines[0], ": 288, 507")) << upload->lines[0];
+        const std::string text = ChangeListText(groups);
+        EXPECT_TRUE(contains(text, settings->title + " (1)\n  p901 "));
+    }
+    EXPECT_TRUE(DescribeChanges(ListChanges(before, before), kPolish).empty());
+}
+
+TEST(ChangeText, LineTimeUsesTheLanguagesDecimalMark) {
+    Image after = initialImage();
+    after[0] = 0;
+    const auto polish = DescribeChanges(ListChanges(initialImage(), after), kPolish).back().lines[1];
+    const auto english = DescribeChanges(ListChanges(initialImage(), after), kEnglish).back().lines[1];
+    EXPECT_TRUE(contains(polish, "2400")) << polish;
+    EXPECT_TRUE(contains(polish, "0,3 s")) << polish;   // (9 + 35 + 35) bytes at 240 per second
+    EXPECT_TRUE(contains(english, "0.3 s")) << english;
+}
