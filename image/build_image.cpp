@@ -68,10 +68,11 @@ private:
     }
 
     Verdict key(int row, const Grid::Row& cells) {
+        const RowCheck check = CheckGridRow(GridId::Keys, cells);
+        if (!check.valid) return invalid(row);
         const ParsedKey parsed = ParseKeyText(trimBlanks(cells[1]));
         const int local = ReadNumberCell(cells[0]);
-        if (!parsed.ok || local < 1 || local > 9999) return invalid(row);
-        const std::string serial(parsed.rom.begin() + 1, parsed.rom.begin() + 7);
+        const std::string& serial = check.entry;
         if (serials_.count(serial)) return repeated(row);
         if (keys_ == static_cast<int>(mem::kKeyCount)) return full(row);
         serials_.insert(serial);
@@ -83,8 +84,8 @@ private:
     }
 
     Verdict resident(int row, const Grid::Row& cells) {
+        if (!CheckGridRow(GridId::Residents, cells).valid) return invalid(row);
         const PhysicalCode pc = ReadPhysicalCode(cells[0]);
-        if ((pc.line != 1 && pc.line != 2) || pc.local < 1 || pc.local > 255) return invalid(row);
         const std::size_t offs[3] = {residentOffset(ResidentCode::Logical, pc.line, pc.local),
                                      residentOffset(ResidentCode::Open, pc.line, pc.local),
                                      residentOffset(ResidentCode::Main, pc.line, pc.local)};
@@ -96,10 +97,10 @@ private:
     }
 
     Verdict generalCode(int row, const Grid::Row& cells) {
+        if (!CheckGridRow(GridId::GeneralCodes, cells).valid) return invalid(row);
         const int code = ReadNumberCell(cells[0]);
         int panel = ReadNumberCell(cells[1]);
         const int bus = ReadNumberCell(cells[2]);
-        if (code < 1 || code > 9999) return invalid(row);
         if ((bus != 0 && bus != 1) || panel < 1 || panel > 255) panel = 255;
         if (general_ == static_cast<int>(mem::kGeneralCount)) return full(row);
         const std::size_t i = static_cast<std::size_t>(general_++);
@@ -115,13 +116,10 @@ private:
     }
 
     Verdict digitizer(int row, const Grid::Row& cells) {
+        if (!CheckGridRow(GridId::Digitizers, cells).valid) return invalid(row);
         const PhysicalCode pc = ReadPhysicalCode(cells[0]);
         const int number = ReadNumberCell(cells[1]);
         const int keyNo = ReadNumberCell(cells[2]);
-        // A negative local number would not fit its byte: invalid like one above 255.
-        const bool valid = (pc.line == 1 || pc.line == 2) && pc.local >= 0 && pc.local <= 255 && number >= 1 &&
-                           number <= 255 && number % 4 == 0 && keyNo >= 0 && keyNo <= 127;
-        if (!valid) return invalid(row);
         if (digits_ == static_cast<int>(mem::kDigitCount)) return full(row);
         const std::size_t i = static_cast<std::size_t>(digits_++);
         img_[mem::kDigitNumbers + i] = static_cast<std::uint8_t>(number);

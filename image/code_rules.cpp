@@ -1,5 +1,7 @@
 #include "image/code_rules.h"
 
+#include "image/codecs.h"
+
 #include <climits>
 
 namespace kelvane {
@@ -48,6 +50,60 @@ PhysicalCode ReadPhysicalCode(const std::string& text) {
     const long long local = readDigits(text, pos, anyDigit);
     code.local = anyDigit ? static_cast<int>(local) : 0;
     return code;
+}
+
+namespace {
+const std::string& cellOf(const Grid::Row& cells, std::size_t column) {
+    static const std::string empty;
+    return column < cells.size() ? cells[column] : empty;
+}
+
+std::string trimmedCell(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) ++b;
+    while (e > b && isBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+}  // namespace
+
+RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
+    RowCheck check;
+    switch (grid) {
+    case GridId::Keys: {
+        const ParsedKey parsed = ParseKeyText(trimmedCell(cellOf(cells, 1)));
+        const int local = ReadNumberCell(cellOf(cells, 0));
+        check.valid = parsed.ok && local >= 1 && local <= 9999;
+        if (check.valid) {
+            static const char hex[] = "0123456789ABCDEF";
+            for (int i = 1; i <= 6; ++i) {
+                check.entry += hex[parsed.rom[i] >> 4];
+                check.entry += hex[parsed.rom[i] & 0xF];
+            }
+        }
+        break;
+    }
+    case GridId::Residents: {
+        const PhysicalCode pc = ReadPhysicalCode(cellOf(cells, 0));
+        check.valid = (pc.line == 1 || pc.line == 2) && pc.local >= 1 && pc.local <= 255;
+        if (check.valid) check.entry = std::to_string(pc.line) + "." + std::to_string(pc.local);
+        break;
+    }
+    case GridId::GeneralCodes: {
+        const int code = ReadNumberCell(cellOf(cells, 0));
+        check.valid = code >= 1 && code <= 9999;
+        break;
+    }
+    case GridId::Digitizers: {
+        const PhysicalCode pc = ReadPhysicalCode(cellOf(cells, 0));
+        const int number = ReadNumberCell(cellOf(cells, 1));
+        const int keyNo = ReadNumberCell(cellOf(cells, 2));
+        // A negative local number would not fit its byte: invalid like one above 255.
+        check.valid = (pc.line == 1 || pc.line == 2) && pc.local >= 0 && pc.local <= 255 && number >= 1 &&
+                      number <= 255 && number % 4 == 0 && keyNo >= 0 && keyNo <= 127;
+        break;
+    }
+    }
+    return check;
 }
 
 }  // namespace kelvane

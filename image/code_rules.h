@@ -1,5 +1,7 @@
 #pragma once
 // Cell text forms and the rules a grid row must meet to be stored.
+#include "image/grid.h"
+
 #include <string>
 
 namespace kelvane {
@@ -17,5 +19,16 @@ struct PhysicalCode {
     int local = 0;
 };
 PhysicalCode ReadPhysicalCode(const std::string& text);
+
+// What a grid's rules make of one data row before anything is stored.
+struct RowCheck {
+    bool valid = false;
+    // The entry the row names where a table holds each entry once: a key's six
+    // serial bytes as hex, a resident's slot as "line.local". Empty for the
+    // other grids and for invalid rows.
+    std::string entry;
+};
+// Missing cells count as empty texts.
+RowCheck CheckGridRow(GridId grid, const Grid::Row& cells);
 
 }  // namespace kelvane

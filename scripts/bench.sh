@@ -7,3 +7,4 @@ bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVANE_BENCHMARKS=ON >/dev/null
 cmake --build "$root/build-bench"
 "$root/build-bench/benchmarks/bench_image"
+"$root/build-bench/benchmarks/grid_csv_bench"

@@ -87,8 +87,28 @@ enum class Message {
     UploadBlocks,          // printf format: the list of blocks
     UploadLineTime,        // printf format: baud rate, seconds as text
     NoDifferences,
+    // Spreadsheet (CSV) files of the code tables
+    CsvEmpty,          // the file holds no rows
+    CsvBinary,         // not a text file
+    CsvDataFile,       // a .kvd data file
+    CsvOtherTable,     // printf format: the other table's caption, this table's caption
+    CsvLine,           // printf format: line number, reason
+    CsvInvalidRow,     // the row breaks the table's rules
+    CsvRepeatedRow,    // printf format: the line that named the entry first
+    CsvTooManyFields,  // printf format: the table's column count
+    CsvTableFull,      // printf format: the table's capacity
+    CsvOpenQuote,      // a quotation mark is never closed
+    CsvPreviewTitle,   // printf format: the table's caption
+    CsvPreviewCounts,  // printf format: rows added, replaced, removed
+    CsvPreviewRefused, // printf format: number of refused rows
+    CsvModeReplace,
+    CsvModeAppend,
+    CsvImportButton,
+    CsvFileFilter,     // file dialog filter of CSV files
+    CsvExportAllTitle, // folder dialog title
+    PdfFileFilter,     // file dialog filter of PDF files
 };
-constexpr int kMessageCount = 31;
+constexpr int kMessageCount = 50;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

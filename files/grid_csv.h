@@ -1,0 +1,100 @@
+#pragma once
+// The four code grids as spreadsheet tables (CSV).
+//
+// Export: UTF-8 with a byte-order mark, ';' between fields, CR LF after each
+// record, a header row, then one record per non-empty data row holding the
+// grid's texts exactly; fields with ';', '"', CR or LF are quoted (RFC 4180).
+//
+// Import reads UTF-8 (with or without the mark) or, when the bytes are not
+// UTF-8, Windows-1250; the separator (';', ',' or tab) is the one the first
+// record uses most; a first record equal to the grid's header texts in any
+// language is skipped. Every record is checked with the grid's row rules
+// (CheckGridRow) before anything changes; the result is the grid the import
+// would make plus the records refused, each with its line in the file.
+//
+// No texts live here: the caller passes the header texts (the language table
+// holds them) and turns the problem codes into messages.
+//
+// Typical use, e.g. a command-line tool:
+//   const GridCsvHeaders headers = ...;      // headers[grid][language][column]
+//   std::string csv = ExportGridCsv(window.grid(GridId::Keys), headers[0][language]);
+//   CsvImport result = ImportGridCsv(GridId::Residents, fileBytes, current, CsvImportMode::Append, headers);
+//   if (result.fault == CsvFileFault::None) window.grid(GridId::Residents) = result.grid;
+#include "image/grid.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+// Header texts of every grid in every language: [grid][language][column].
+using GridCsvHeaders = std::array<std::vector<std::vector<std::string>>, kGridCount>;
+
+// Name of a grid's table in file names and on command lines: "keys",
+// "residents", "general_codes", "digitizers".
+const char* csvTableName(GridId grid);
+// The grid a table name names (as above, case-insensitive); false when none.
+bool gridFromCsvTableName(const std::string& name, GridId& grid);
+// "<table name>.csv".
+std::string csvFileName(GridId grid);
+
+// The CSV bytes of a grid's data rows (row 0 of the grid is not used; the
+// header record is `headers`). Rows whose cells are all empty are left out.
+std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& headers);
+
+// Writes text to a file completely or not at all (written beside it, then
+// renamed over it). False when it cannot be written.
+bool SaveTextFile(const std::string& path, const std::string& bytes);
+// The bytes of a file; false when it cannot be read.
+bool LoadFileBytes(const std::string& path, std::string& bytes);
+
+// Why a whole file is refused; nothing is imported then.
+enum class CsvFileFault {
+    None,
+    Empty,       // no bytes, or no record besides a header
+    Binary,      // control bytes: not a text file
+    DataFile,    // a .kvd data file (an image), not a table
+    OtherTable,  // its header row is that of another grid (CsvImport::otherGrid)
+};
+
+// Why one record is refused.
+enum class CsvRowProblem {
+    Invalid,        // breaks the grid's row rules
+    Repeated,       // names the same key or resident slot as an earlier line (otherLine)
+    TooManyFields,  // more non-empty fields than the grid has columns
+    TableFull,      // the table's entries are used up (tableCapacity)
+    OpenQuote,      // a quoted field runs to the end of the file
+};
+
+struct CsvRefusal {
+    int line = 0;  // line of the file where the record starts, from 1
+    CsvRowProblem problem = CsvRowProblem::Invalid;
+    int otherLine = 0;  // Repeated: the line that named the entry first
+};
+
+enum class CsvImportMode {
+    Replace,  // the file's rows take the place of all the grid's rows
+    Append,   // the file's rows are added; one naming an entry the grid already
+              // has (same key, same resident slot) replaces that row in place
+};
+
+struct CsvImport {
+    CsvFileFault fault = CsvFileFault::None;
+    GridId otherGrid = GridId::Keys;  // OtherTable: the grid the header names
+    bool header = false;              // the first record was a header row
+    char separator = ';';
+    bool windows1250 = false;  // the bytes were read as Windows-1250
+    Grid grid;         // the grid after the import (header row kept, one empty data row when none)
+    int added = 0;     // rows the file adds
+    int replaced = 0;  // Append: the grid's rows the file replaces in place
+    int removed = 0;   // Replace: the grid's non-empty rows that go
+    std::vector<CsvRefusal> refused;  // in file order
+};
+
+// Reads a CSV file's bytes into the given grid; `current` is the grid as the
+// window holds it now. On a fault the grid is `current` unchanged.
+CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
+                        const GridCsvHeaders& headers);
+
+}  // namespace kelvane

@@ -1,0 +1,72 @@
+#include "shell/grid_csv_texts.h"
+
+#include "image/window_data.h"
+#include "shell/language_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kelvane::lang {
+
+namespace {
+
+const char* const kGroupBoxes[kGridCount] = {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4"};
+
+template <typename... Args>
+std::string format(Message message, int language, Args... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, messageText(message, language), args...);
+    return buf;
+}
+
+}  // namespace
+
+std::vector<std::string> gridHeaders(GridId grid, int language) {
+    std::vector<std::string> headers(static_cast<std::size_t>(gridColumns(grid)));
+    for (const auto& e : windowEntries())
+        if (e.kind == TargetKind::GridHeader && std::strcmp(e.target, gridName(grid)) == 0 && e.index >= 0 &&
+            e.index < gridColumns(grid))
+            headers[static_cast<std::size_t>(e.index)] = e.text[language >= 0 && language < kLanguageCount ? language : 0];
+    return headers;
+}
+
+GridCsvHeaders csvHeaders() {
+    GridCsvHeaders all;
+    for (int g = 0; g < kGridCount; ++g)
+        for (int l = 0; l < kLanguageCount; ++l) all[g].push_back(gridHeaders(static_cast<GridId>(g), l));
+    return all;
+}
+
+std::string gridCaption(GridId grid, int language) {
+    for (const auto& e : windowEntries())
+        if (e.kind == TargetKind::GroupBox && std::strcmp(e.target, kGroupBoxes[static_cast<int>(grid)]) == 0)
+            return e.text[language >= 0 && language < kLanguageCount ? language : 0];
+    return gridName(grid);
+}
+
+std::string csvFaultText(const CsvImport& import, GridId grid, int language) {
+    switch (import.fault) {
+    case CsvFileFault::None: return {};
+    case CsvFileFault::Empty: return messageText(Message::CsvEmpty, language);
+    case CsvFileFault::Binary: return messageText(Message::CsvBinary, language);
+    case CsvFileFault::DataFile: return messageText(Message::CsvDataFile, language);
+    case CsvFileFault::OtherTable:
+        return format(Message::CsvOtherTable, language, gridCaption(import.otherGrid, language).c_str(),
+                      gridCaption(grid, language).c_str());
+    }
+    return {};
+}
+
+std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language) {
+    std::string reason;
+    switch (refusal.problem) {
+    case CsvRowProblem::Invalid: reason = messageText(Message::CsvInvalidRow, language); break;
+    case CsvRowProblem::Repeated: reason = format(Message::CsvRepeatedRow, language, refusal.otherLine); break;
+    case CsvRowProblem::TooManyFields: reason = format(Message::CsvTooManyFields, language, gridColumns(grid)); break;
+    case CsvRowProblem::TableFull: reason = format(Message::CsvTableFull, language, tableCapacity(grid)); break;
+    case CsvRowProblem::OpenQuote: reason = messageText(Message::CsvOpenQuote, language); break;
+    }
+    return format(Message::CsvLine, language, refusal.line, reason.c_str());
+}
+
+}  // namespace kelvane::lang

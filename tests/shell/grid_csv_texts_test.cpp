@@ -1,0 +1,32 @@
+#include "files/grid_csv.h"
+#include "image/sample_building.h"
+#include "image/window_data.h"
+#include "shell/grid_csv_texts.h"
+#include "shell/language_table.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelvane;
+
+TEST(GridCsvTexts, HeadersOfEveryLanguageAreRecognisedAndReasonsNameTheLine) {
+    const WindowData window = ShowImage(SampleBuildingImage());
+    const GridCsvHeaders headers = lang::csvHeaders();
+    for (int g = 0; g < kGridCount; ++g) {
+        const GridId id = static_cast<GridId>(g);
+        for (int language : {lang::kPolish, lang::kEnglish}) {
+            const std::string csv = ExportGridCsv(window.grid(id), lang::gridHeaders(id, language));
+            const CsvImport back = ImportGridCsv(id, csv, Grid::make(gridColumns(id)), CsvImportMode::Replace, headers);
+            EXPECT_EQ(back.fault, CsvFileFault::None) << lang::csvFaultText(back, id, language);
+            EXPECT_TRUE(back.header) << g << "/" << language;
+            EXPECT_EQ(back.added, window.grid(id).rowCount() - 1);
+        }
+    }
+    // The residents' Polish header read as a key table names both tables.
+    const std::string residents = ExportGridCsv(window.grid(GridId::Residents), lang::gridHeaders(GridId::Residents, 0));
+    const CsvImport wrong = ImportGridCsv(GridId::Keys, residents, Grid::make(2), CsvImportMode::Append, headers);
+    EXPECT_EQ(lang::csvFaultText(wrong, GridId::Keys, lang::kEnglish), "The file holds the table \"Users\", not \"Keys\".");
+    EXPECT_EQ(lang::csvRefusalText({7, CsvRowProblem::Repeated, 3}, GridId::Residents, lang::kPolish),
+              "Wiersz 7: powtarza wpis z wiersza 3");
+    EXPECT_EQ(lang::csvRefusalText({2, CsvRowProblem::TableFull, 0}, GridId::GeneralCodes, lang::kEnglish),
+              "Line 2: the table is full (it holds at most 64 entries)");
+}
