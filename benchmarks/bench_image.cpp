@@ -1,7 +1,8 @@
-// Show, build and the change list on a full image: 512 keys, 510 residents,
-// 64 general codes, 96 digitizers.
-#include "image/codecs.h"
+// Show, build, the change list and the configuration check on a full image:
+// 512 keys, 510 residents, 64 general codes, 96 digitizers.
 #include "image/change_list.h"
+#include "image/codecs.h"
+#include "image/configuration_check.h"
 #include "image/window_data.h"
 #include "shell/change_text.h"
 #include "shell/language_table.h"
@@ -83,5 +84,11 @@ void BM_ChangeListTextFullImage(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(lang::DescribeChanges(ListChanges(initialImage(), img), lang::kPolish));
 }
 BENCHMARK(BM_ChangeListTextFullImage)->Unit(benchmark::kMicrosecond);
+
+void BM_CheckFullImage(benchmark::State& state) {
+    const Image img = fullImage();
+    for (auto _ : state) benchmark::DoNotOptimize(CheckConfiguration(img));
+}
+BENCHMARK(BM_CheckFullImage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -86,7 +86,9 @@ Grid showDigitizers(const Image& img) {
     return g;
 }
 
-ControlState showControl(const Parameter& p, const Image& img) {
+}  // namespace
+
+ControlState ShowControl(const Parameter& p, const Image& img) {
     ControlState s;
     const int byte = img[p.offset];
     const int items = static_cast<int>(itemTexts(p.items).size());
@@ -110,15 +112,13 @@ ControlState showControl(const Parameter& p, const Image& img) {
     return s;
 }
 
-}  // namespace
-
 WindowData ShowImage(const Image& image) {
     WindowData w;
     w.grid(GridId::Keys) = showKeys(image);
     w.grid(GridId::GeneralCodes) = showGeneralCodes(image);
     w.grid(GridId::Residents) = showResidents(image);
     w.grid(GridId::Digitizers) = showDigitizers(image);
-    for (const auto& p : parameterTable()) w.controls[p.control] = showControl(p, image);
+    for (const auto& p : parameterTable()) w.controls[p.control] = ShowControl(p, image);
     return w;
 }
 

@@ -26,6 +26,12 @@ struct WindowData {
     const Grid& grid(GridId id) const { return grids[static_cast<int>(id)]; }
 };
 
+struct Parameter;
+// The value a settings control holds for an image, by the control's kind: an
+// up-down or track bar within its range, a combo box index beyond its list as
+// no selection (-1), a radio group index beyond its items as the last one.
+ControlState ShowControl(const Parameter& parameter, const Image& image);
+
 // Fills the window's contents from an image: the four grids (header rows
 // empty; the window writes them from the language table) and every settings
 // control by its kind. A grid without rows gets one empty data row.

@@ -147,6 +147,8 @@ const std::vector<WindowEntry> kWindow = {
     {"GroupBox23", T::GroupBox, 0, {"Dodaj opis", "Add description", W}},
     // The menu item that cancels a running transfer
     {"ABORT", T::MenuItem, 0, {"Przerwij", "Abort", W}},
+    // The configuration check
+    {"CHECK", T::MenuItem, 0, {"Sprawdź konfigurację", "Check configuration", W}},
 };
 
 const char* const kCard[kCardTextCount][kLanguageCount] = {
@@ -240,6 +242,39 @@ const char* const kTool[kToolTextCount][kLanguageCount] = {
     {"tak", "yes", M},
     {"nie", "no", M},
 };
+
+const char* const kCheck[kCheckTextCount][kLanguageCount] = {
+    {"Hasło zasilacza (p101) to nadal hasło fabryczne %s: zna je każdy, kto ma ten program.",
+     "The device password (p101) is still the factory password %s, known to anyone who has this program.", M},
+    {"Hasło zasilacza (p101) %s łatwo odgadnąć: jedna powtórzona cyfra albo kolejne cyfry.",
+     "The device password (p101) %s is easy to guess: one digit repeated or a run of digits.", M},
+    {"Kod otwarcia lokatora %s łatwo odgadnąć: %s.", "The open code of resident %s is easy to guess: %s.", M},
+    {"Kody otwarcia łatwe do odgadnięcia (%d): %s", "Open codes easy to guess (%d): %s", M},
+    {"Kod ogólny %s łatwo odgadnąć.", "General code %s is easy to guess.", M},
+    {"Kody ogólne łatwe do odgadnięcia (%d): %s", "General codes easy to guess (%d): %s", M},
+    {"Kod ogólny %s to kod wywołania %s lokatora %s, po którym następuje jego kod otwarcia %s.",
+     "General code %s is call code %s of resident %s followed by the resident's open code %s.", M},
+    {"Kod ogólny %s jest wpisany dwa razy dla tego samego panelu (wiersze %d i %d).",
+     "General code %s is entered twice for the same panel (rows %d and %d).", M},
+    {"Ten sam klucz %s jest zapisany dla różnych lokali: %s.",
+     "The same key %s is stored for different local numbers: %s.", M},
+    {"Kod ogólny %s działa na każdym panelu obu magistral (panel 255).",
+     "General code %s works at every panel of both buses (panel 255).", M},
+    {"Kody ogólne działające na każdym panelu obu magistral (%d): %s",
+     "General codes working at every panel of both buses (%d): %s", M},
+    {"%s: zapisana wartość %s jest poza zakresem okna; okno pokazuje %s i taką wartość zapisze.",
+     "%s: the stored value %s is outside the window's range; the window shows %s and will store that.", M},
+    {"brak wyboru", "no selection", M},
+    {"%s, wiersz %d", "%s, row %d", M},
+    {"Ostrzeżenie", "Warning", M},
+    {"Informacja", "Information", M},
+    {"Ostrzeżenia konfiguracji", "Configuration warnings", M},
+    {"Nie znaleziono ostrzeżeń.", "No warnings found.", M},
+    {"Rodzaj", "Kind", M},
+    {"Miejsce", "Place", M},
+    {"Opis", "Description", M},
+    {"Zamknij", "Close", M},
+};
 // clang-format on
 
 int checked(int language) { return language >= 0 && language < kLanguageCount ? language : kPolish; }
@@ -258,6 +293,10 @@ const char* messageText(Message entry, int language) {
 
 const char* toolText(ToolText entry, int language) {
     return kTool[static_cast<int>(entry)][checked(language)];
+}
+
+const char* checkText(CheckText entry, int language) {
+    return kCheck[static_cast<int>(entry)][checked(language)];
 }
 
 }  // namespace kelvane::lang

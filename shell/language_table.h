@@ -35,9 +35,10 @@ struct WindowEntry {
 };
 
 // The window entries in the order they are applied: the 128 entries of the
-// window followed by the entry of the transfer's abort command.
+// window followed by the entries of the transfer's abort command and of the
+// configuration check.
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 129;
+constexpr std::size_t kWindowEntryCount = 130;
 
 // Texts printed on the residents' cards.
 enum class CardText {
@@ -131,12 +132,41 @@ enum class ToolText {
 };
 constexpr int kToolTextCount = 16;
 
+// Texts of the configuration check (printf formats where they take values).
+enum class CheckText {
+    FactoryPassword,        // password digits
+    GuessablePassword,      // password digits
+    GuessableOpenCode,      // physical code, open code
+    GuessableOpenCodes,     // count, list
+    GuessableGeneralCode,   // code
+    GuessableGeneralCodes,  // count, list
+    GeneralCodeIsCallAndOpen,  // general code, call code, physical code, open code
+    RepeatedGeneralCode,    // code, first row, second row
+    SharedKey,              // key text, local numbers
+    GeneralCodeEveryPanel,  // code
+    GeneralCodesEveryPanel, // count, list
+    SettingOutOfRange,      // parameter, stored value, shown value
+    NoSelection,            // the shown value of a combo box without a selection
+    PlaceRow,               // table caption, row
+    Warning,                // severities
+    Information,
+    Heading,                // heading of the warnings in a list
+    NoWarnings,
+    ColumnSeverity,         // columns of the check's window
+    ColumnPlace,
+    ColumnText,
+    Close,
+};
+constexpr int kCheckTextCount = 22;
+
 // Texts by language; a language index outside 0..2 gives the Polish text.
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);
+const char* checkText(CheckText entry, int language);
 
-// All entries of the table: window, card, message and tool entries.
-constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount;
+// All entries of the table: window, card, message, tool and configuration-check entries.
+constexpr std::size_t kEntryCount =
+    kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount + kCheckTextCount;
 
 }  // namespace kelvane::lang

@@ -1,14 +1,19 @@
 #include "shell/main_window.h"
 
 #include "shell/about_box.h"
+#include "shell/check_dialog.h"
 #include "shell/code_grid.h"
 #include "shell/program_state.h"
+#include "shell/settings_controls.h"
 #include "shell/window_font.h"
 
 #include <QAction>
+#include <QAbstractButton>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -89,6 +94,7 @@ void TForm1::buildMenu() {
         {"PRINT", "Drukuj", QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::PRINTClick},
         {"UPLOAD", "Wyslij dane", QKeySequence(Qt::Key_F6), &TForm1::UPLOADClick},
         {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &TForm1::VERIFYClick},
+        {"CHECK", "Sprawdź konfigurację", QKeySequence(), &TForm1::CHECKClick},
         {"DOWNLOAD", "Pobierz dane", QKeySequence(Qt::Key_F4), &TForm1::DOWNLOADClick},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &TForm1::PORTClick},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &TForm1::ABORTClick},
@@ -171,6 +177,7 @@ QString TForm1::statusText() const { return statusPanel_->text(); }
 void TForm1::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("LOAD"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("VERIFY"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("CHECK"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
@@ -211,6 +218,51 @@ void TForm1::UPLOADClick() {
 void TForm1::VERIFYClick() {
     if (GetData() == 1) DisplayData();
 }
+void TForm1::CHECKClick() {
+    // Checks what the window holds, stored as Verification stores it; the
+    // grids then show the image's rows, which the warnings count.
+    const int language = currentLanguage();
+    if (GetData() != 1) return;
+    DisplayData();
+    ApplyLanguage(language);  // the check keeps the language it was asked in
+    if (!checkDialog_) {
+        checkDialog_ = new CheckDialog(this);
+        connect(checkDialog_, &CheckDialog::goTo, this,
+                [this](int index) { showWarningPlace(checkDialog_->warnings()[static_cast<std::size_t>(index)]); });
+    }
+    checkDialog_->setWindowTitle(action("CHECK")->text());
+    checkDialog_->setWarnings(CheckConfiguration(workingImage()), language);
+    checkDialog_->show();
+    checkDialog_->raise();
+    checkDialog_->activateWindow();
+}
+
+CheckDialog* TForm1::checkDialog() const { return checkDialog_; }
+
+void TForm1::showWarningPlace(const Warning& w) {
+    QWidget* target = nullptr;
+    if (w.grid) {
+        CodeGrid* g = grid(*w.grid);
+        const int row = w.row - 1;  // table rows start below the header
+        if (row >= 0 && row < g->rowCount()) {
+            g->setCurrentCell(row, 0);
+            g->scrollToItem(g->item(row, 0));
+        }
+        target = g;
+    } else {
+        target = qobject_cast<QWidget*>(named_.value(QString::fromStdString(w.control)));
+        // A radio group takes the focus on its chosen button.
+        if (auto* box = qobject_cast<QGroupBox*>(target))
+            if (QButtonGroup* buttons = radioButtons(box); buttons && !buttons->buttons().isEmpty())
+                target = buttons->checkedButton() ? buttons->checkedButton() : buttons->buttons().first();
+    }
+    if (!target) return;
+    for (int page = 0; page < PageControl1->count(); ++page)
+        if (PageControl1->widget(page)->isAncestorOf(target)) PageControl1->setCurrentIndex(page);
+    activateWindow();
+    target->setFocus(Qt::OtherFocusReason);
+}
+
 void TForm1::DOWNLOADClick() {
     if (hooks_.download) hooks_.download();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // KelvaneMini's main window: six pages of controls for the controller's
 // configuration, the main menu, the status bar with its progress bar.
+#include "image/configuration_check.h"
 #include "image/grid.h"
 #include "image/image.h"
 #include "shell/entry_message.h"
@@ -29,6 +30,7 @@ class QTabWidget;
 
 namespace kelvane::shell {
 
+class CheckDialog;
 class CodeGrid;
 
 // Title of the application and of its plain message boxes.
@@ -84,7 +86,13 @@ public:
     QString statusText() const;
     QProgressBar* progressBar() const { return ProgressBar; }
 
-    // While a transfer runs: LOAD and VERIFY unavailable, ABORT available.
+    // Goes to the grid row or the control a warning of the configuration
+    // check names: its page, its row or control, the focus.
+    void showWarningPlace(const Warning& warning);
+    // The check's window once CHECKClick has shown it.
+    CheckDialog* checkDialog() const;
+
+    // While a transfer runs: LOAD, VERIFY and CHECK unavailable, ABORT available.
     void setTransferRunning(bool running);
 
     QString cardText() const;      // Edit1
@@ -106,6 +114,7 @@ public slots:
     void PRINTClick();
     void UPLOADClick();
     void VERIFYClick();
+    void CHECKClick();
     void DOWNLOADClick();
     void PORTClick();
     void ABORTClick();
@@ -160,6 +169,7 @@ private:
     Prompts* prompts_ = nullptr;
     QPointer<QDialog> about_;
     QPointer<QObject> wiring_;
+    QPointer<CheckDialog> checkDialog_;
 };
 
 }  // namespace kelvane::shell

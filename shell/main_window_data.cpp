@@ -1,5 +1,6 @@
 // Moving the configuration between the working image and the window, the
 // row reports, the language of the window's texts and the grid buttons.
+#include "shell/check_dialog.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
@@ -73,6 +74,7 @@ int TForm1::GetData() {
 void TForm1::ApplyLanguage(int language) {
     if (language < 0 || language >= lang::kLanguageCount) language = lang::kPolish;
     setCurrentLanguage(language);
+    if (checkDialog_) checkDialog_->setLanguage(language);
     const auto& entries = lang::windowEntries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const lang::WindowEntry& e = entries[i];
@@ -81,7 +83,10 @@ void TForm1::ApplyLanguage(int language) {
         QObject* object = named_.value(target);
         if (!object) continue;
         switch (e.kind) {
-        case lang::TargetKind::MenuItem: static_cast<QAction*>(object)->setText(text); break;
+        case lang::TargetKind::MenuItem:
+            static_cast<QAction*>(object)->setText(text);
+            if (checkDialog_ && target == QLatin1String("CHECK")) checkDialog_->setWindowTitle(text);
+            break;
         case lang::TargetKind::TabPage:
             PageControl1->setTabText(PageControl1->indexOf(static_cast<QWidget*>(object)), text);
             break;

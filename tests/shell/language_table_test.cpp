@@ -69,6 +69,11 @@ std::vector<std::string> tableLines() {
         for (int l = 0; l < kLanguageCount; ++l) texts[l] = toolText(static_cast<ToolText>(m), l);
         lines.push_back(line("tool\t" + std::to_string(m), texts));
     }
+    for (int m = 0; m < kCheckTextCount; ++m) {
+        const char* texts[kLanguageCount];
+        for (int l = 0; l < kLanguageCount; ++l) texts[l] = checkText(static_cast<CheckText>(m), l);
+        lines.push_back(line("check\t" + std::to_string(m), texts));
+    }
     return lines;
 }
 
@@ -103,7 +108,8 @@ TEST(LanguageTable, EveryTextMatchesTheReviewedCopy) {
 
 TEST(LanguageTable, HoldsEveryEntryWithTheThirdColumnAsPlaceholders) {
     ASSERT_EQ(windowEntries().size(), kWindowEntryCount);
-    EXPECT_EQ(kEntryCount, 189u + kToolTextCount);  // 128 window + 10 card + 12 message entries, plus 39 new ones
+    // 128 window + 10 card + 12 message entries, plus 39 new ones, the tool's texts and the check's menu entry and texts
+    EXPECT_EQ(kEntryCount, 190u + kToolTextCount + kCheckTextCount);
     std::set<std::pair<std::string, int>> seen;
     for (const auto& e : windowEntries()) {
         EXPECT_STREQ(e.text[kThird], "....") << e.target;

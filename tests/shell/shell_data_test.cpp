@@ -1,6 +1,8 @@
 // The main window offscreen: verification with its row messages, the grids'
 // "+" and "-" buttons, and saving and loading data files.
+#include "shell/check_dialog.h"
 #include "shell/code_grid.h"
+#include "shell/configuration_warnings.h"
 #include "image/codecs.h"
 #include "shell/main_window.h"
 #include "image/parameters.h"
@@ -16,6 +18,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace kelvane;
 using namespace kelvane::shell;
@@ -53,6 +56,55 @@ QByteArray readAll(const QString& path) {
 class ShellDataTest : public QObject {
     Q_OBJECT
 private slots:
+    void checkListsTheWarningsOfWhatIsStoredAndGoesToTheirPlaces() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        w.English2Click();
+        // Typed unsorted: the check stores first, so its rows are the sorted ones.
+        setRows(w.grid(GridId::Residents), {{"2.1", "7", "1234", ""}, {"1.3", "5", "5829", ""}});
+        w.PageControl1->setCurrentIndex(3);
+        w.CHECKClick();
+        CheckDialog* d = w.checkDialog();
+        QVERIFY(d && d->isVisible());
+        QCOMPARE(w.CurrentLanguage(), lang::kEnglish);
+        QCOMPARE(w.grid(GridId::Residents)->cell(1, 0), QStringLiteral("1.3"));
+        QTreeWidget* list = d->list();
+        QCOMPARE(list->topLevelItemCount(), 2);  // the factory password, the open code of 2.1
+        QCOMPARE(d->windowTitle(), QStringLiteral("Check configuration"));
+        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("Users, row 2"));
+        QCOMPARE(list->topLevelItem(1)->text(2).toStdString(), lang::WarningText(d->warnings()[1], lang::kEnglish));
+        // A double-click goes to the grid row, or to the page of the control.
+        const auto activate = [&](int row) {
+            QTreeWidgetItem* item = list->topLevelItem(row);
+            list->scrollToItem(item);
+            const QPoint at = list->visualItemRect(item).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        };
+        activate(1);
+        QCOMPARE(w.PageControl1->currentIndex(), 0);
+        QCOMPARE(w.grid(GridId::Residents)->currentRow(), 1);
+        activate(0);
+        QVERIFY(w.PageControl1->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
+        // The open list follows the language.
+        w.Polski2Click();
+        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("Lokatorzy, wiersz 2"));
+        QCOMPARE(d->windowTitle(), QStringLiteral("Sprawdź konfigurację"));
+        // A row that stops the conversion leaves the list as it was.
+        setRows(w.grid(GridId::Keys), {{"0", keyText(1)}});
+        prompts.abortAnswers = {true};
+        w.CHECKClick();
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(list->topLevelItemCount(), 2);
+        // Nothing to say is said.
+        setRows(w.grid(GridId::Keys), {});
+        setRows(w.grid(GridId::Residents), {});
+        w.findChild<QLineEdit*>(QStringLiteral("p101_MaskEdit"))->setText(QStringLiteral("20571938"));
+        w.CHECKClick();
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(d->findChild<QWidget*>(QStringLiteral("CheckEmpty"))->isVisible());
+    }
     void abortStopsAndLeavesTheWorkingImageWithTheExactMessage() {
         TForm1 w;
         ScriptedPrompts prompts;
