@@ -365,4 +365,23 @@ private:
 
 std::vector<Warning> CheckConfiguration(const Image& image) { return Checker(image).run(); }
 
+std::vector<Warning> CheckStoredConfiguration(const Image& shown, const Image& stored) {
+    std::vector<Warning> out;
+    for (Warning& w : CheckConfiguration(stored))
+        if (w.kind != WarningKind::SettingOutOfRange) out.push_back(std::move(w));
+    for (Warning& w : CheckConfiguration(shown)) {
+        if (w.kind != WarningKind::SettingOutOfRange) continue;
+        // Every control of the setting (the three boxes of p714 share a byte).
+        const Parameter* p = findParameter(w.control);
+        bool untouched = true;
+        for (const Parameter& q : parameterTable()) {
+            if (q.offset != p->offset) continue;
+            const ControlState before = ShowControl(q, shown), now = ShowControl(q, stored);
+            untouched = untouched && before.value == now.value && before.text == now.text;
+        }
+        if (untouched) out.push_back(std::move(w));
+    }
+    return out;
+}
+
 }  // namespace kelvane

@@ -83,6 +83,13 @@ constexpr int kListedSeparately = 5;
 // by grid row or by the window's order of the settings.
 std::vector<Warning> CheckConfiguration(const Image& image);
 
+// The check of an image the window has just stored from `shown`, the image
+// its controls were filled from: a setting out of range is judged on `shown`
+// (the store has already written what the control showed) and kept while the
+// control still holds what it showed, i.e. the technician has not set it
+// since; everything else is judged on `stored`.
+std::vector<Warning> CheckStoredConfiguration(const Image& shown, const Image& stored);
+
 // One digit repeated ("0000", "7") or a run of digits going up or down by one
 // ("0123", "4321"); "1233" is neither. Digits only; an empty text is not.
 bool IsGuessableDigits(const std::string& digits);

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
-#include <QTreeWidget>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace kelvane::shell {
@@ -19,16 +19,17 @@ QString text(lang::CheckText entry, int language) { return QString::fromUtf8(lan
 
 CheckDialog::CheckDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CheckDialog"));
-    resize(760, 360);
+    resize(820, 380);
     auto* layout = new QVBoxLayout(this);
-    list_ = new QTreeWidget(this);
+    list_ = new QTableWidget(0, 3, this);
     list_->setObjectName(QStringLiteral("CheckList"));
-    list_->setColumnCount(3);
-    list_->setRootIsDecorated(false);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setWordWrap(true);
-    list_->setUniformRowHeights(false);
     list_->setAlternatingRowColors(true);
-    list_->header()->setStretchLastSection(true);
+    list_->verticalHeader()->hide();
+    list_->horizontalHeader()->setStretchLastSection(true);
     list_->setColumnWidth(0, 120);
     list_->setColumnWidth(1, 170);
     layout->addWidget(list_);
@@ -42,10 +43,12 @@ CheckDialog::CheckDialog(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(close_);
     layout->addLayout(buttons);
     connect(close_, &QPushButton::clicked, this, &QDialog::close);
-    connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        const int index = list_->indexOfTopLevelItem(item);
+    connect(list_, &QTableWidget::itemActivated, this, [this](QTableWidgetItem* item) {
+        const int index = item->row();
         if (index >= 0 && index < static_cast<int>(warnings_.size())) emit goTo(index);
     });
+    // Long texts wrap: rows follow the text column's width.
+    connect(list_->horizontalHeader(), &QHeaderView::sectionResized, list_, [this] { list_->resizeRowsToContents(); });
 }
 
 void CheckDialog::setWarnings(std::vector<Warning> warnings, int language) {
@@ -54,23 +57,26 @@ void CheckDialog::setWarnings(std::vector<Warning> warnings, int language) {
 }
 
 void CheckDialog::setLanguage(int language) {
-    list_->setHeaderLabels({text(lang::CheckText::ColumnSeverity, language), text(lang::CheckText::ColumnPlace, language),
-                            text(lang::CheckText::ColumnText, language)});
+    list_->setHorizontalHeaderLabels({text(lang::CheckText::ColumnSeverity, language),
+                                      text(lang::CheckText::ColumnPlace, language),
+                                      text(lang::CheckText::ColumnText, language)});
     close_->setText(text(lang::CheckText::Close, language));
     empty_->setText(text(lang::CheckText::NoWarnings, language));
     empty_->setVisible(warnings_.empty());
-    list_->clear();
-    for (const Warning& w : warnings_) {
+    list_->setRowCount(static_cast<int>(warnings_.size()));
+    for (int row = 0; row < list_->rowCount(); ++row) {
+        const Warning& w = warnings_[static_cast<std::size_t>(row)];
         const Severity severity = SeverityOf(w.kind);
-        auto* item = new QTreeWidgetItem(list_);
-        item->setIcon(0, style()->standardIcon(severity == Severity::Info ? QStyle::SP_MessageBoxInformation
-                                                                           : QStyle::SP_MessageBoxWarning));
-        item->setText(0, QString::fromUtf8(lang::SeverityText(severity, language)));
-        item->setText(1, QString::fromStdString(lang::WarningPlaceText(w, language)));
-        item->setText(2, QString::fromStdString(lang::WarningText(w, language)));
-        item->setToolTip(2, item->text(2));
+        auto* kind = new QTableWidgetItem(style()->standardIcon(severity == Severity::Info
+                                                                    ? QStyle::SP_MessageBoxInformation
+                                                                    : QStyle::SP_MessageBoxWarning),
+                                          QString::fromUtf8(lang::SeverityText(severity, language)));
+        list_->setItem(row, 0, kind);
+        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(lang::WarningPlaceText(w, language))));
+        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(lang::WarningText(w, language))));
     }
-    if (list_->topLevelItemCount()) list_->setCurrentItem(list_->topLevelItem(0));
+    list_->resizeRowsToContents();
+    if (list_->rowCount()) list_->selectRow(0);
 }
 
 }  // namespace kelvane::shell

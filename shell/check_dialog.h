@@ -11,7 +11,7 @@
 
 class QLabel;
 class QPushButton;
-class QTreeWidget;
+class QTableWidget;
 
 namespace kelvane::shell {
 
@@ -25,7 +25,7 @@ public:
     // The same warnings in another language.
     void setLanguage(int language);
     const std::vector<Warning>& warnings() const { return warnings_; }
-    QTreeWidget* list() const { return list_; }
+    QTableWidget* list() const { return list_; }
 
 signals:
     // A row was chosen: warnings()[index].
@@ -33,7 +33,7 @@ signals:
 
 private:
     std::vector<Warning> warnings_;
-    QTreeWidget* list_ = nullptr;
+    QTableWidget* list_ = nullptr;
     QLabel* empty_ = nullptr;
     QPushButton* close_ = nullptr;
 };

@@ -222,6 +222,7 @@ void TForm1::CHECKClick() {
     // Checks what the window holds, stored as Verification stores it; the
     // grids then show the image's rows, which the warnings count.
     const int language = currentLanguage();
+    const Image shown = workingImage();
     if (GetData() != 1) return;
     DisplayData();
     ApplyLanguage(language);  // the check keeps the language it was asked in
@@ -231,7 +232,7 @@ void TForm1::CHECKClick() {
                 [this](int index) { showWarningPlace(checkDialog_->warnings()[static_cast<std::size_t>(index)]); });
     }
     checkDialog_->setWindowTitle(action("CHECK")->text());
-    checkDialog_->setWarnings(CheckConfiguration(workingImage()), language);
+    checkDialog_->setWarnings(CheckStoredConfiguration(shown, workingImage()), language);
     checkDialog_->show();
     checkDialog_->raise();
     checkDialog_->activateWindow();

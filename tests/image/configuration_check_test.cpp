@@ -295,3 +295,29 @@ TEST(ConfigurationCheck, SettingsOutsideTheWindowsRangeWithStoredAndShownValue) 
     EXPECT_EQ(w[0].stored, "2 12 5 7 1 9 3 8");
     EXPECT_EQ(w[0].shown, "21257193");  // what the 8-character edit holds
 }
+
+TEST(ConfigurationCheck, AfterAStoreSettingsAreJudgedOnWhatTheWindowWasShown) {
+    const struct {
+        int shownP201, storedP201;
+        bool warned;
+    } cases[] = {{45, 30, true}, {45, 20, false}, {30, 30, false}};
+    for (const auto& c : cases) {
+        Image shown = quietImage(), stored = quietImage();
+        shown[mem::kParams + 19] = static_cast<std::uint8_t>(c.shownP201);
+        stored[mem::kParams + 19] = static_cast<std::uint8_t>(c.storedP201);
+        putGeneral(stored, 0, 7777, 3);  // the tables are judged as stored
+        const auto all = CheckStoredConfiguration(shown, stored);
+        ASSERT_EQ(all.size(), c.warned ? 2u : 1u) << c.shownP201 << "->" << c.storedP201;
+        EXPECT_EQ(all[0].kind, WarningKind::GuessableGeneralCodes);
+        if (!c.warned) continue;
+        EXPECT_EQ(all[1].stored, "45");
+        EXPECT_EQ(all[1].shown, "30");
+    }
+    // The three boxes of p714 are one setting: a box set since drops the warning.
+    Image shown = quietImage(), stored = quietImage();
+    shown[mem::kParams + 52] = 0x0D;
+    stored[mem::kParams + 52] = 0x05;
+    EXPECT_EQ(CheckStoredConfiguration(shown, stored).size(), 1u);
+    stored[mem::kParams + 52] = 0x07;
+    EXPECT_TRUE(CheckStoredConfiguration(shown, stored).empty());
+}

@@ -18,7 +18,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTableWidget>
 
 using namespace kelvane;
 using namespace kelvane::shell;
@@ -69,14 +69,14 @@ private slots:
         QVERIFY(d && d->isVisible());
         QCOMPARE(w.CurrentLanguage(), lang::kEnglish);
         QCOMPARE(w.grid(GridId::Residents)->cell(1, 0), QStringLiteral("1.3"));
-        QTreeWidget* list = d->list();
-        QCOMPARE(list->topLevelItemCount(), 2);  // the factory password, the open code of 2.1
+        QTableWidget* list = d->list();
+        QCOMPARE(list->rowCount(), 2);  // the factory password, the open code of 2.1
         QCOMPARE(d->windowTitle(), QStringLiteral("Check configuration"));
-        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("Users, row 2"));
-        QCOMPARE(list->topLevelItem(1)->text(2).toStdString(), lang::WarningText(d->warnings()[1], lang::kEnglish));
+        QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Users, row 2"));
+        QCOMPARE(list->item(1, 2)->text().toStdString(), lang::WarningText(d->warnings()[1], lang::kEnglish));
         // A double-click goes to the grid row, or to the page of the control.
         const auto activate = [&](int row) {
-            QTreeWidgetItem* item = list->topLevelItem(row);
+            QTableWidgetItem* item = list->item(row, 2);
             list->scrollToItem(item);
             const QPoint at = list->visualItemRect(item).center();
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
@@ -89,20 +89,20 @@ private slots:
         QVERIFY(w.PageControl1->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
         // The open list follows the language.
         w.Polski2Click();
-        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("Lokatorzy, wiersz 2"));
+        QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Lokatorzy, wiersz 2"));
         QCOMPARE(d->windowTitle(), QStringLiteral("Sprawdź konfigurację"));
         // A row that stops the conversion leaves the list as it was.
         setRows(w.grid(GridId::Keys), {{"0", keyText(1)}});
         prompts.abortAnswers = {true};
         w.CHECKClick();
         QCOMPARE(prompts.shown.size(), 1);
-        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(list->rowCount(), 2);
         // Nothing to say is said.
         setRows(w.grid(GridId::Keys), {});
         setRows(w.grid(GridId::Residents), {});
         w.findChild<QLineEdit*>(QStringLiteral("p101_MaskEdit"))->setText(QStringLiteral("20571938"));
         w.CHECKClick();
-        QCOMPARE(list->topLevelItemCount(), 0);
+        QCOMPARE(list->rowCount(), 0);
         QVERIFY(d->findChild<QWidget*>(QStringLiteral("CheckEmpty"))->isVisible());
     }
     void abortStopsAndLeavesTheWorkingImageWithTheExactMessage() {
