@@ -93,6 +93,18 @@ std::string WarningPlaceText(const Warning& w, int language) {
     return w.parameter;
 }
 
+std::vector<ChangeGroup> WarningGroups(const std::vector<Warning>& warnings, int language) {
+    if (warnings.empty()) return {};
+    ChangeGroup g;
+    g.kind = ChangeGroupKind::Other;
+    g.title = checkText(CheckText::Heading, language);
+    g.count = static_cast<int>(warnings.size());
+    for (const Warning& w : warnings)
+        g.lines.push_back(std::string(SeverityText(SeverityOf(w.kind), language)) + " – " +
+                          WarningPlaceText(w, language) + ": " + WarningText(w, language));
+    return {g};
+}
+
 const char* SeverityText(Severity severity, int language) {
     return checkText(severity == Severity::Info ? CheckText::Information : CheckText::Warning, language);
 }

@@ -3,8 +3,10 @@
 // language table. The check itself (image/configuration_check.h) knows no
 // language.
 #include "image/configuration_check.h"
+#include "shell/change_text.h"
 
 #include <string>
+#include <vector>
 
 namespace kelvane::lang {
 
@@ -19,5 +21,10 @@ std::string WarningPlaceText(const Warning& warning, int language);
 
 // "Ostrzeżenie" or "Informacja".
 const char* SeverityText(Severity severity, int language);
+
+// The warnings as a group of a change list, to be shown beside the changes
+// before an upload or on Compare: titled "Ostrzeżenia konfiguracji", one line
+// each, "severity – place: text". No group when there is no warning.
+std::vector<ChangeGroup> WarningGroups(const std::vector<Warning>& warnings, int language);
 
 }  // namespace kelvane::lang

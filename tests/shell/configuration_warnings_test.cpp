@@ -90,6 +90,13 @@ TEST(ConfigurationWarnings, PlaceIsTheTablesCaptionAndRowOrTheParameter) {
     w.parameter = "p714";
     EXPECT_EQ(WarningPlaceText(w, kEnglish), "p714");
     EXPECT_STREQ(SeverityText(Severity::Info, kPolish), checkText(CheckText::Information, kPolish));
+    // Beside a change list: one group under its own heading, none without warnings.
+    EXPECT_TRUE(WarningGroups({}, kPolish).empty());
+    const auto groups = WarningGroups({w, w}, kEnglish);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].title, checkText(CheckText::Heading, kEnglish));
+    EXPECT_EQ(groups[0].count, 2);
+    EXPECT_EQ(groups[0].lines[1], "Warning – p714: " + WarningText(w, kEnglish));
     for (int e = 0; e < kCheckTextCount; ++e) {
         EXPECT_STRNE(checkText(static_cast<CheckText>(e), kPolish), "") << e;
         EXPECT_STRNE(checkText(static_cast<CheckText>(e), kEnglish), "") << e;
