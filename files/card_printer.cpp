@@ -5,10 +5,14 @@
 #include <QFontMetricsF>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QFile>
+#include <QFileInfo>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 
 #include <cmath>
+#include <filesystem>
 
 namespace kelvane {
 
@@ -152,6 +156,63 @@ bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& te
     QPrinter printer(QPrinter::HighResolution);
     if (!askDialog(parent, printer, static_cast<int>(pages.size()))) return false;
     PrintCardPages(printer, pages);
+    return true;
+}
+
+void SetUpCardPdf(QPrinter& printer, const QString& path) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    printer.setFullPage(true);
+}
+
+bool HasResidentCards(const Image& image) {
+    const CardTexts none{};
+    return !LayoutCardPages(image, none, std::string()).empty();
+}
+
+bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+                          const PreviewDialogFunction& run) {
+    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    if (pages.empty()) return false;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QString::fromLatin1(kCardJobName));
+    QPrintPreviewDialog dialog(&printer, parent);
+    dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                     [&pages](QPrinter* target) { PrintCardPages(*target, pages); });
+    if (run)
+        run(dialog);
+    else
+        dialog.exec();
+    return true;
+}
+
+bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText) {
+    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    if (pages.empty() || path.isEmpty()) return false;
+    const QString temp = path + QStringLiteral(".tmp");
+    QFile::remove(temp);
+    bool written = false;
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        SetUpCardPdf(printer, temp);
+        printer.setDocName(QString::fromLatin1(kCardJobName));
+        RenderCardPages(printer, pages);
+        written = printer.printerState() != QPrinter::Error;
+    }
+    // A file that cannot be created leaves nothing behind to rename.
+    std::error_code error;
+    if (written && QFileInfo(temp).size() > 0)
+        std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), error);
+    else
+        error = std::make_error_code(std::errc::io_error);
+    if (error) {
+        QFile::remove(temp);
+        return false;
+    }
     return true;
 }
 

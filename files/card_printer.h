@@ -11,6 +11,7 @@
 #include <vector>
 
 class QPagedPaintDevice;
+class QPrintPreviewDialog;
 class QPrinter;
 class QWidget;
 
@@ -49,5 +50,24 @@ bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& te
                         const QString& cardText);
 bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& texts,
                         const QString& cardText, const PrintDialogFunction& askDialog);
+
+// Makes the printer write a PDF file: A4 portrait, the printable area the
+// whole sheet, so a card measures exactly 85 x 51 mm.
+void SetUpCardPdf(QPrinter& printer, const QString& path);
+
+// Shows the pages in a print preview dialog, drawn as PrintCardPages draws
+// them for the printer; printing from the preview prints the job. With no
+// card nothing is shown. `run` shows the dialog (exec unless a test runs it).
+using PreviewDialogFunction = std::function<void(QPrintPreviewDialog& dialog)>;
+bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+                          const PreviewDialogFunction& run);
+
+// True when the image has at least one card to print.
+bool HasResidentCards(const Image& image);
+
+// Writes the cards to a PDF file (SetUpCardPdf, the job's title) in full or
+// not at all: the file is written beside the path, then renamed over it.
+// False when there is no card or the file cannot be written.
+bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText);
 
 }  // namespace kelvane

@@ -78,11 +78,30 @@ CodeGrid::CodeGrid(GridId id, QWidget* parent) : QTableWidget(parent), id_(id) {
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Rows that do not fit show a scroll bar, so hundreds of rows are not hidden.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                     QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setCurrentCell(0, 0);
+    connect(this, &QTableWidget::itemChanged, this, &CodeGrid::contentsChanged);
+    connect(model(), &QAbstractItemModel::rowsInserted, this, &CodeGrid::contentsChanged);
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, &CodeGrid::contentsChanged);
+}
+
+void CodeGrid::contentsChanged() {
+    if (!replacing_) emit rowsChanged();
+}
+
+int CodeGrid::filledRowCount() const {
+    int filled = 0;
+    for (int r = 0; r < rowCount(); ++r)
+        for (int c = 0; c < columnCount(); ++c)
+            if (const QTableWidgetItem* it = item(r, c); it && !it->text().isEmpty()) {
+                ++filled;
+                break;
+            }
+    return filled;
 }
 
 QString CodeGrid::cell(int plainRow, int column) const {
@@ -137,6 +156,7 @@ void CodeGrid::setGrid(const Grid& grid) {
     cancelEdit();
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
+    replacing_ = true;
     const int cols = columnCount();
     setRowCount(std::max(1, grid.rowCount() - 1));
     static const Grid::Row kNoCells;
@@ -148,6 +168,8 @@ void CodeGrid::setGrid(const Grid& grid) {
     const int current = std::clamp(grid.currentRow, 1, std::max(1, grid.rowCount() - 1));
     setCurrentCell(current - 1, std::clamp(grid.currentCol, 0, cols - 1));
     setUpdatesEnabled(updates);
+    replacing_ = false;
+    emit rowsChanged();
 }
 
 }  // namespace kelvane::shell

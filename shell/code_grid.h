@@ -53,11 +53,22 @@ public:
 
     // Plain row numbering: 0 is the header row.
     int plainRowCount() const { return rowCount() + 1; }
+    // Data rows with at least one non-empty cell.
+    int filledRowCount() const;
+
+signals:
+    // The data rows or their texts changed (once for a whole setGrid).
+    void rowsChanged();
+
+public:
     QString cell(int plainRow, int column) const;
     void setCell(int plainRow, int column, const QString& text);
 
 private:
+    void contentsChanged();
+
     GridId id_;
+    bool replacing_ = false;
 };
 
 }  // namespace kelvane::shell

@@ -10,8 +10,10 @@
 #include "shell/port_dialog.h"
 #include "shell/program_state.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressBar>
 
@@ -55,6 +57,8 @@ FormWiring::FormWiring(TForm1& form)
     hooks.upload = [c] { c->UPLOADClick(); };
     hooks.abort = [c] { c->cancelTransfer(); };
     hooks.print = [this] { print(); };
+    hooks.preview = [this] { preview(); };
+    hooks.pdf = [this] { savePdf(); };
     hooks.help = [&form] { ShowHelp(&form); };
     connect(c, &link::LinkController::transferRunningChanged, &form, &TForm1::setTransferRunning);
 }
@@ -65,15 +69,45 @@ FormWiring::~FormWiring() {
     controller_.reset();
 }
 
-void FormWiring::print() {
+CardTexts FormWiring::cardTexts() const {
     const int language = form_.CurrentLanguage();
     const auto text = [language](lang::CardText t) { return std::string(lang::cardText(t, language)); };
-    const CardTexts texts{text(lang::CardText::FlatNumber),   text(lang::CardText::CallCode),
-                          text(lang::CardText::OpenCode),     text(lang::CardText::MainCallCode),
-                          text(lang::CardText::MainOpenCode), text(lang::CardText::Instruction1),
-                          text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
-                          text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
-    PrintResidentCards(&form_, shell::workingImage(), texts, form_.cardText(), askPrinter_);
+    return {text(lang::CardText::FlatNumber),   text(lang::CardText::CallCode),
+            text(lang::CardText::OpenCode),     text(lang::CardText::MainCallCode),
+            text(lang::CardText::MainOpenCode), text(lang::CardText::Instruction1),
+            text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
+            text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
+}
+
+void FormWiring::print() {
+    PrintResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), askPrinter_);
+}
+
+void FormWiring::preview() {
+    PreviewResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), runPreview_);
+}
+
+void FormWiring::savePdf() {
+    // Like printing: the cards show the image as it was when the command was
+    // given, and with no card to print nothing is asked.
+    const Image image = shell::workingImage();
+    if (!HasResidentCards(image)) return;
+    auto* dialog = form_.findChild<QFileDialog*>(QStringLiteral("PdfSaveDialog"));
+    if (!dialog) {
+        dialog = new QFileDialog(&form_);
+        dialog->setObjectName(QStringLiteral("PdfSaveDialog"));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setDefaultSuffix(QStringLiteral("pdf"));
+        dialog->selectFile(QString::fromLatin1(kCardJobName) + QStringLiteral(".pdf"));
+    }
+    dialog->setWindowTitle(form_.action("SAVE_PDF")->text());
+    dialog->setNameFilter(form_.messageText(lang::Message::PdfFileFilter));
+    QString path = form_.prompts().chooseFile(dialog);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
+    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText()))
+        form_.showMessage(form_.messageText(lang::Message::SaveError));
 }
 
 void FormWiring::rememberPorts(serial::PortMemory memory) {

@@ -35,15 +35,21 @@ public:
     // The printer question of PRINTClick (the print dialog unless a test
     // answers it).
     void setPrintDialog(PrintDialogFunction ask) { askPrinter_ = std::move(ask); }
+    // How the print preview is shown (exec unless a test runs it).
+    void setPreviewDialog(PreviewDialogFunction run) { runPreview_ = std::move(run); }
 
 private:
+    CardTexts cardTexts() const;
     void print();
+    void preview();
+    void savePdf();
 
     TForm1& form_;
     link::TOKRightDlg* dialog_;  // OKRightDlg, owned by the main window
     std::unique_ptr<FormLinkHost> host_;
     std::unique_ptr<link::LinkController> controller_;
     PrintDialogFunction askPrinter_ = AskPrintDialog;
+    PreviewDialogFunction runPreview_;
 };
 
 // Creates the port dialog and wires every menu hook of the window.

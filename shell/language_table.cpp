@@ -149,6 +149,12 @@ const std::vector<WindowEntry> kWindow = {
     {"ABORT", T::MenuItem, 0, {"Przerwij", "Abort", W}},
     // The configuration check
     {"CHECK", T::MenuItem, 0, {"Sprawdź konfigurację", "Check configuration", W}},
+    // Spreadsheet files of the code tables, print preview and PDF
+    {"EXPORT_CSV", T::MenuItem, 0, {"Eksport tabeli do CSV", "Export table to CSV", W}},
+    {"EXPORT_CSV_ALL", T::MenuItem, 0, {"Wszystkie tabele do folderu…", "All tables into a folder…", W}},
+    {"IMPORT_CSV", T::MenuItem, 0, {"Import tabeli z CSV", "Import table from CSV", W}},
+    {"PREVIEW", T::MenuItem, 0, {"Podgląd wydruku", "Print preview", W}},
+    {"SAVE_PDF", T::MenuItem, 0, {"Zapisz karty jako PDF…", "Save cards as PDF…", W}},
 };
 
 const char* const kCard[kCardTextCount][kLanguageCount] = {

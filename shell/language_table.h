@@ -35,10 +35,10 @@ struct WindowEntry {
 };
 
 // The window entries in the order they are applied: the 128 entries of the
-// window followed by the entries of the transfer's abort command and of the
-// configuration check.
+// window followed by the entries of the transfer's abort command, of the
+// configuration check, then of the spreadsheet, preview and PDF commands.
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 130;
+constexpr std::size_t kWindowEntryCount = 135;
 
 // Texts printed on the residents' cards.
 enum class CardText {

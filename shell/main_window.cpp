@@ -92,6 +92,8 @@ void TForm1::buildMenu() {
         {"LOAD", "Wczytaj plik", QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::LOADClick},
         {"SAVE", "Zapisz plik", QKeySequence(Qt::CTRL | Qt::Key_S), &TForm1::SAVEClick},
         {"PRINT", "Drukuj", QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::PRINTClick},
+        {"PREVIEW", "Podgląd wydruku", QKeySequence(), &TForm1::PREVIEWClick},
+        {"SAVE_PDF", "Zapisz karty jako PDF…", QKeySequence(), &TForm1::SAVE_PDFClick},
         {"UPLOAD", "Wyslij dane", QKeySequence(Qt::Key_F6), &TForm1::UPLOADClick},
         {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &TForm1::VERIFYClick},
         {"CHECK", "Sprawdź konfigurację", QKeySequence(), &TForm1::CHECKClick},
@@ -123,6 +125,7 @@ void TForm1::buildMenu() {
     QMenu* menu1 = bar->addMenu(QStringLiteral("Menu"));
     menu1->setObjectName(QStringLiteral("Menu1"));
     fill(menu1, std::begin(menu), std::end(menu));
+    buildCsvMenus(menu1, findChild<QAction*>(QStringLiteral("PRINT")));
     QMenu* polski1 = bar->addMenu(QStringLiteral("Lang"));
     polski1->setObjectName(QStringLiteral("Polski1"));
     fill(polski1, std::begin(lang), std::end(lang));

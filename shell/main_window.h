@@ -8,6 +8,7 @@
 #include "shell/language_table.h"
 #include "shell/prompts.h"
 
+#include <QFileDialog>
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
@@ -18,7 +19,6 @@
 
 class QAction;
 class QDialog;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -44,7 +44,7 @@ public:
     // `upload` runs the whole upload, GetData() first; without it UPLOADClick
     // runs GetData() alone.
     struct MenuHooks {
-        std::function<void()> port, download, upload, print, abort, help;
+        std::function<void()> port, download, upload, print, abort, help, preview, pdf;
     };
 
     // Creates and fills the window (FormCreate): the working image from the
@@ -100,6 +100,9 @@ public:
     void setDescription(const QString& crlfText);
 
     CodeGrid* grid(GridId id) const { return grids_[static_cast<int>(id)]; }
+    // The group box around a grid; its title is the caption and the count of
+    // filled rows, "Lokatorzy (72)".
+    QGroupBox* gridBox(GridId id) const { return gridBoxes_[static_cast<int>(id)]; }
     QAction* action(const char* name) const;
 
     // The grids' edit masks by column ("9999", ">AA AA AA AA AA AA AA AA"...).
@@ -121,6 +124,13 @@ public slots:
     void ABOUTClick();
     void Pomoc1Click();
     void EXITClick();
+    void PREVIEWClick();   // print preview of the cards
+    void SAVE_PDFClick();  // the cards as a PDF file
+    // Spreadsheet files of the code grids: one grid's export, all four into
+    // a folder, and the import into one grid after its preview.
+    void exportCsv(GridId id);
+    void exportAllCsv();
+    void importCsv(GridId id);
     void Polski2Click();
     void English2Click();
     void Pyccknn1Click();
@@ -146,10 +156,15 @@ private:
     QWidget* buildDescriptionPage();
     void indexNamedObjects();
     void addRow(GridId id);
+    void updateGridTitle(GridId id);
+    void buildCsvMenus(QMenu* menu, QAction* before);
+    void applyCsvMenuLanguage();
+    QFileDialog* csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files);
+    Grid gridForCsv(GridId id) const;
     void deleteRow(GridId id);
-    Prompts& prompts() const;
 
 public:
+    Prompts& prompts() const;
     // Controls named as the window's design names them.
     QTabWidget* PageControl1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;

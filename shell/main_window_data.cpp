@@ -6,6 +6,7 @@
 #include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
+#include "shell/grid_csv_texts.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -117,6 +118,14 @@ void TForm1::ApplyLanguage(int language) {
         }
         }
     }
+    for (int g = 0; g < kGridCount; ++g) updateGridTitle(static_cast<GridId>(g));
+    applyCsvMenuLanguage();
+}
+
+void TForm1::updateGridTitle(GridId id) {
+    const QString caption = QString::fromStdString(lang::gridCaption(id, currentLanguage()));
+    gridBoxes_[static_cast<int>(id)]->setTitle(
+        QStringLiteral("%1 (%2)").arg(caption).arg(grid(id)->filledRowCount()));
 }
 
 QString TForm1::entryMessage(lang::EntryProblem problem, GridId id, int row) const {
@@ -124,7 +133,7 @@ QString TForm1::entryMessage(lang::EntryProblem problem, GridId id, int row) con
     lang::EntryMessageParts parts;
     for (int page = 0; page < PageControl1->count(); ++page)
         if (PageControl1->widget(page)->isAncestorOf(g)) parts.tabCaption = PageControl1->tabText(page).toStdString();
-    parts.groupCaption = gridBoxes_[static_cast<int>(id)]->title().toStdString();
+    parts.groupCaption = lang::gridCaption(id, currentLanguage());  // without the row count
     parts.row = row;
     for (int c = 0; c < g->columnCount(); ++c) {
         parts.headers.push_back(g->cell(0, c).toStdString());

@@ -167,6 +167,7 @@ QWidget* TForm1::buildCodePage() {
         boxLayout(box)->addWidget(grid);
         grids_[id] = grid;
         gridBoxes_[id] = box;
+        connect(grid, &CodeGrid::rowsChanged, this, [this, g] { updateGridTitle(g.id); });
 
         auto* plus = new QPushButton(QStringLiteral("+"), box);
         plus->setObjectName(QString::fromLatin1(g.plus));

@@ -25,6 +25,8 @@ void WidgetPrompts::message(QWidget* parent, const QString& title, const QString
     box.exec();
 }
 
+int Prompts::runDialog(QDialog* dialog) { return dialog->exec(); }
+
 QString WidgetPrompts::chooseFile(QFileDialog* dialog) {
     const int result = dialog->exec();
     // The name box's completion list may have come up just as Enter closed

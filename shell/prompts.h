@@ -3,6 +3,7 @@
 // dialogs. The window asks through this interface so that a test can answer.
 #include <QString>
 
+class QDialog;
 class QFileDialog;
 class QWidget;
 
@@ -20,6 +21,8 @@ public:
     virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
     // Runs a file dialog; the chosen path, or an empty text when cancelled.
     virtual QString chooseFile(QFileDialog* dialog) = 0;
+    // Runs any other modal dialog; its result code (QDialog::Accepted...).
+    virtual int runDialog(QDialog* dialog);
 };
 
 // The real boxes and dialogs.

@@ -1,6 +1,7 @@
 // Rendering the residents' cards to PDF and the print command's flow.
 #include "files/card_printer.h"
 #include "image/codecs.h"
+#include "tests/print/pdf_words.h"
 
 #include <QApplication>
 #include <QFile>
@@ -47,47 +48,6 @@ Image elevenResidents() {
     return image;
 }
 
-void setUpPdf(QPrinter& printer, const QString& path) {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageOrientation(QPageLayout::Portrait);
-    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
-    printer.setFullPage(true);  // printable area = the whole sheet
-}
-
-struct Word {
-    double xMin, yMin;
-    QString text;
-};
-
-// Words per page as pdftotext -bbox reports them, in points.
-QList<QList<Word>> readWords(const QString& pdftotext, const QString& pdf) {
-    QProcess proc;
-    proc.start(pdftotext, {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    if (!proc.waitForFinished(20000)) return {};
-    const QString html = QString::fromUtf8(proc.readAllStandardOutput());
-    QList<QList<Word>> pages;
-    static const QRegularExpression tag(
-        QStringLiteral(R"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>([^<]*)</word>)re"));
-    for (auto it = tag.globalMatch(html); it.hasNext();) {
-        const auto m = it.next();
-        if (m.captured(0).startsWith(QLatin1String("<page"))) {
-            pages.append(QList<Word>());
-        } else if (!pages.isEmpty()) {
-            QString text = m.captured(3);
-            text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-            pages.last().append(Word{m.captured(1).toDouble(), m.captured(2).toDouble(), text});
-        }
-    }
-    return pages;
-}
-
-bool containsWord(const QList<Word>& words, const QString& text) {
-    return std::any_of(words.begin(), words.end(), [&](const Word& w) { return w.text == text; });
-}
-
-double points(int logical) { return logical * 72.0 / 254.0; }
 
 }  // namespace
 
@@ -141,7 +101,7 @@ private slots:
         QCOMPARE(pages.size(), std::size_t(2));
         {
             QPrinter printer(QPrinter::HighResolution);
-            setUpPdf(printer, pdf);
+            SetUpCardPdf(printer, pdf);
             PrintCardPages(printer, pages);
         }
         const auto words = readWords(pdftotext_, pdf);
@@ -191,7 +151,7 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("range.pdf"));
         {
             QPrinter printer(QPrinter::HighResolution);
-            setUpPdf(printer, pdf);
+            SetUpCardPdf(printer, pdf);
             printer.setPrintRange(QPrinter::PageRange);
             printer.setFromTo(2, 2);
             PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishTexts(), ""));
@@ -214,7 +174,7 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("cancel.pdf"));
         const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int) {
-                                                    setUpPdf(printer, pdf);
+                                                    SetUpCardPdf(printer, pdf);
                                                     return false;
                                                 });
         QVERIFY(!printed);
@@ -228,7 +188,7 @@ private slots:
         const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int count) {
                                                     pageCount = count;
-                                                    setUpPdf(printer, pdf);
+                                                    SetUpCardPdf(printer, pdf);
                                                     return true;
                                                 });
         QVERIFY(printed);

@@ -3,10 +3,12 @@
 // records what they showed.
 #include "shell/prompts.h"
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 struct ScriptedPrompts : kelvane::shell::Prompts {
     struct Shown {
@@ -16,6 +18,7 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     };
     std::deque<bool> abortAnswers;   // answers of the Abort/Ignore box, Ignore when empty
     std::deque<QString> files;       // answers of file dialogs, cancelled when empty
+    std::deque<std::function<int(QDialog*)>> dialogs;  // run other dialogs, rejected when empty
     QList<Shown> shown;
 
     bool abortOrIgnore(QWidget*, const QString& title, const QString& text) override {
@@ -37,5 +40,12 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
         const QString f = files.front();
         files.pop_front();
         return f;
+    }
+    int runDialog(QDialog* dialog) override {
+        shown.append({QStringLiteral("run"), dialog->windowTitle(), dialog->objectName()});
+        if (dialogs.empty()) return QDialog::Rejected;
+        const auto run = dialogs.front();
+        dialogs.pop_front();
+        return run(dialog);
     }
 };

@@ -8,11 +8,16 @@
 #include "image/parameters.h"
 #include "shell/program_state.h"
 #include "tests/shell/scripted_prompts.h"
+#include "files/data_file.h"
+#include "image/sample_building.h"
+#include "shell/csv_import_dialog.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -415,6 +420,90 @@ private slots:
         w.SAVEClick();
         QCOMPARE(prompts.shown.size(), shown + 2);
         QCOMPARE(prompts.shown.last().kind, QStringLiteral("dialog"));
+    }
+
+    // All four grids into a folder and back: the residents' file previewed,
+    // cancelled (nothing changes), then imported with Replace; wrong files are
+    // refused with a message and no preview.
+    void spreadsheetFilesOfTheGridsThroughTheMenu() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        workingImage() = SampleBuildingImage();
+        w.DisplayData();
+        w.ApplyLanguage(lang::kEnglish);
+        const Grid before = w.grid(GridId::Residents)->toGrid();
+        QTemporaryDir dir;
+        prompts.files = {dir.path()};
+        w.action("EXPORT_CSV_ALL")->trigger();
+        for (const char* name : {"keys.csv", "residents.csv", "general_codes.csv", "digitizers.csv"})
+            QVERIFY2(QFile::exists(dir.filePath(QString::fromLatin1(name))), name);
+        QVERIFY(readAll(dir.filePath(QStringLiteral("residents.csv"))).startsWith("\xEF\xBB\xBFPhysical code;"));
+
+        // An edit, then the file: Append replaces the edited slot in place.
+        Grid edited = before;
+        edited.rows[1][1] = "4321";
+        w.grid(GridId::Residents)->setGrid(edited);
+        const QString residents = dir.filePath(QStringLiteral("residents.csv"));
+        QString counts, refusedTitle;
+        prompts.files = {residents};
+        prompts.dialogs = {[&](QDialog* d) {
+            counts = d->findChild<QLabel*>(QStringLiteral("CsvCounts"))->text();
+            return int(QDialog::Rejected);
+        }};
+        w.action("IMPORT_CSV_residents")->trigger();
+        QCOMPARE(counts, QStringLiteral("To add: 0\nTo replace: 72\nTo remove: 0"));
+        QCOMPARE(w.grid(GridId::Residents)->cell(1, 1), QStringLiteral("4321"));  // cancelled
+
+        prompts.files = {residents};
+        prompts.dialogs = {[&](QDialog* d) {
+            static_cast<CsvImportDialog*>(d)->setMode(CsvImportMode::Replace);
+            counts = d->findChild<QLabel*>(QStringLiteral("CsvCounts"))->text();
+            return int(QDialog::Accepted);
+        }};
+        w.action("IMPORT_CSV_residents")->trigger();
+        QCOMPARE(counts, QStringLiteral("To add: 72\nTo replace: 0\nTo remove: 72"));
+        QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
+        QCOMPARE(workingImage(), SampleBuildingImage());  // verification takes it in, not the import
+
+        // Refused rows are listed by line in the window's language.
+        QFile bad(dir.filePath(QStringLiteral("bad.csv")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("1.1;11;;\n9.9;1;;\n1.1;12;;\n");
+        bad.close();
+        QStringList refused;
+        prompts.files = {bad.fileName()};
+        prompts.dialogs = {[&](QDialog* d) {
+            auto* list = d->findChild<QListWidget*>(QStringLiteral("CsvRefused"));
+            for (int i = 0; i < list->count(); ++i) refused << list->item(i)->text();
+            return int(QDialog::Rejected);
+        }};
+        w.action("IMPORT_CSV_residents")->trigger();
+        QCOMPARE(refused, (QStringList{QStringLiteral("Line 2: invalid entry"),
+                                       QStringLiteral("Line 3: repeats the entry of line 1")}));
+
+        // A data file and the keys' file read as residents: a message, no preview.
+        const QString kvd = dir.filePath(QStringLiteral("x.kvd"));
+        QVERIFY(SaveDataFile(kvd.toStdString(), SampleBuildingImage(), ""));
+        prompts.shown.clear();
+        prompts.files = {kvd, dir.filePath(QStringLiteral("keys.csv")), dir.filePath(QStringLiteral("none.csv"))};
+        for (int i = 0; i < 3; ++i) w.action("IMPORT_CSV_residents")->trigger();
+        QStringList messages;
+        for (const auto& shown : prompts.shown) {
+            QVERIFY(shown.kind != QStringLiteral("run"));
+            if (shown.kind == QStringLiteral("message")) messages << shown.text;
+        }
+        QCOMPARE(messages, (QStringList{QString::fromUtf8(lang::messageText(lang::Message::CsvDataFile, 1)),
+                                        QStringLiteral("The file holds the table \"Keys\", not \"Users\"."),
+                                        w.messageText(lang::Message::LoadError)}));
+        QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
+
+        // A folder that cannot be written: the save error.
+        prompts.files = {dir.filePath(QStringLiteral("no/such/folder"))};
+        prompts.shown.clear();
+        w.action("EXPORT_CSV_ALL")->trigger();
+        QCOMPARE(prompts.shown.last().text, w.messageText(lang::Message::SaveError));
+        workingImage() = initialImage();
     }
 };
 

@@ -1,5 +1,6 @@
 // The main window offscreen: start-up state, layout, languages, menu
 // shortcuts, tooltips, splash and About.
+#include "image/sample_building.h"
 #include "shell/about_box.h"
 #include "shell/code_grid.h"
 #include "shell/language_table.h"
@@ -28,6 +29,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -54,7 +57,13 @@ QString targetText(TForm1& w, const lang::WindowEntry& e) {
     switch (e.kind) {
     case lang::TargetKind::MenuItem: return child<QAction>(&w, e.target)->text();
     case lang::TargetKind::TabPage: return w.PageControl1->tabText(w.PageControl1->indexOf(child<QWidget>(&w, e.target)));
-    case lang::TargetKind::GroupBox:
+    case lang::TargetKind::GroupBox: {
+        // A grid's box adds the count of its rows to the caption.
+        QString title = child<QGroupBox>(&w, e.target)->title();
+        if (child<QGroupBox>(&w, e.target)->findChild<CodeGrid*>())
+            title.remove(QRegularExpression(QStringLiteral(" \\(\\d+\\)$")));
+        return title;
+    }
     case lang::TargetKind::RadioGroup: return child<QGroupBox>(&w, e.target)->title();
     case lang::TargetKind::Label: return child<QLabel>(&w, e.target)->text();
     case lang::TargetKind::CheckBox: return child<QCheckBox>(&w, e.target)->text();
@@ -234,6 +243,36 @@ private slots:
         QCOMPARE(currentLanguage(), 0);
         for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
         QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
+    }
+
+    // The grids scroll when their rows do not fit, and each box's title counts
+    // the filled rows through edits, "+", refills and language switches.
+    void gridBoxesCountTheirRowsAndGridsScroll() {
+        TForm1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CodeGrid* residents = w.grid(GridId::Residents);
+        QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (0)"));
+        QVERIFY(!residents->verticalScrollBar()->isVisible());
+        workingImage() = SampleBuildingImage();
+        w.DisplayData();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));
+        QTRY_VERIFY(residents->verticalScrollBar()->isVisible());
+        QCOMPARE(residents->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        // The last column stays whole beside the scroll bar.
+        int width = residents->verticalScrollBar()->width();
+        for (int c = 0; c < residents->columnCount(); ++c) width += residents->columnWidth(c);
+        QVERIFY2(width <= residents->width(), qPrintable(QString::number(width)));
+        child<QPushButton>(&w, "Button4")->click();  // "+": an empty row counts nothing
+        QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));
+        residents->setCell(residents->plainRowCount() - 1, 0, QStringLiteral("2.200"));
+        QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (73)"));
+        w.ApplyLanguage(lang::kEnglish);
+        QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Users (73)"));
+        // Row messages name the table by its caption alone.
+        QVERIFY(w.entryMessage(lang::EntryProblem::Invalid, GridId::Residents, 1).contains(QStringLiteral("\"Users\"")));
+        workingImage() = initialImage();
     }
 
     void gridHeadersFitTheirColumnsInPolishAndEnglish() {

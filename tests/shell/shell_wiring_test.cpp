@@ -10,8 +10,12 @@
 #include "image/sample_building.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/code_grid.h"
+#include "tests/print/pdf_words.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -182,6 +186,74 @@ private slots:
         QVERIFY(help->isVisible());
         form.action("Pomoc1")->trigger();
         QCOMPARE(form.findChildren<HelpWindow*>().size(), 1);
+    }
+
+    // The preview and the PDF file show the pages printing prints: the same
+    // words at the same places; the preview can be shown and counts the pages.
+    void previewAndPdfShowThePagesOfPrinting() {
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        if (pdftotext.isEmpty()) QSKIP("pdftotext is missing");
+        TForm1 form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        QTemporaryDir dir;
+        const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
+        const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
+        workingImage() = SampleBuildingImage();
+        form.Edit1->setText(QStringLiteral("ul. Łąkowa 5"));
+        wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
+            SetUpCardPdf(printer, printed);
+            return true;
+        });
+        int previewPages = 0;
+        QString jobName;
+        wiring->setPreviewDialog([&](QPrintPreviewDialog& dialog) {
+            dialog.show();
+            auto* view = dialog.findChild<QPrintPreviewWidget*>();
+            QVERIFY(QTest::qWaitFor([&] { return view && view->pageCount() > 0; }, 10000));
+            previewPages = view->pageCount();
+            jobName = dialog.printer()->docName();
+            dialog.close();
+            // What the preview's print button prints, onto a PDF.
+            SetUpCardPdf(*dialog.printer(), previewed);
+            emit dialog.paintRequested(dialog.printer());
+        });
+        form.action("PRINT")->trigger();
+        form.action("PREVIEW")->trigger();
+        prompts.files = {dir.filePath(QStringLiteral("cards"))};  // the suffix is added
+        form.action("SAVE_PDF")->trigger();
+        QCOMPARE(previewPages, 8);
+        QCOMPARE(jobName, QString::fromLatin1(kCardJobName));
+        const auto reference = readWords(pdftotext, printed);
+        QCOMPARE(reference.size(), 8);
+        QVERIFY(containsWord(reference[0], QStringLiteral("Łąkowa")));
+        for (const QString& other : {previewed, dir.filePath(QStringLiteral("cards.pdf"))}) {
+            const auto pages = readWords(pdftotext, other);
+            QCOMPARE(pages.size(), reference.size());
+            for (int p = 0; p < pages.size(); ++p) {
+                QCOMPARE(pages[p].size(), reference[p].size());
+                for (int i = 0; i < pages[p].size(); ++i) {
+                    QCOMPARE(pages[p][i].text, reference[p][i].text);
+                    QVERIFY(std::abs(pages[p][i].xMin - reference[p][i].xMin) < 0.01);
+                    QVERIFY(std::abs(pages[p][i].yMin - reference[p][i].yMin) < 0.01);
+                }
+            }
+        }
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("cards.pdf.tmp"))));
+
+        // A file that cannot be written: the save error, nothing left behind.
+        prompts.files = {dir.filePath(QStringLiteral("no/such/folder/cards.pdf"))};
+        form.action("SAVE_PDF")->trigger();
+        QCOMPARE(prompts.shown.last().text, form.messageText(lang::Message::SaveError));
+        // No resident with a call code: neither command asks anything.
+        workingImage() = initialImage();
+        prompts.shown.clear();
+        previewPages = 0;
+        form.action("PREVIEW")->trigger();
+        form.action("SAVE_PDF")->trigger();
+        QVERIFY(prompts.shown.isEmpty());
+        QCOMPARE(previewPages, 0);
     }
 };
 

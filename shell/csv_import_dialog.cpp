@@ -1,0 +1,83 @@
+#include "shell/csv_import_dialog.h"
+
+#include "shell/grid_csv_texts.h"
+#include "shell/language_table.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace kelvane::shell {
+
+namespace {
+QString text(lang::Message m, int language) { return QString::fromUtf8(lang::messageText(m, language)); }
+}  // namespace
+
+CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int language, QWidget* parent)
+    : QDialog(parent),
+      id_(id),
+      bytes_(std::move(bytes)),
+      current_(std::move(current)),
+      language_(language),
+      headers_(lang::csvHeaders()) {
+    setObjectName(QStringLiteral("CsvImportDialog"));
+    setWindowTitle(text(lang::Message::CsvPreviewTitle, language)
+                       .replace(QStringLiteral("%s"), QString::fromStdString(lang::gridCaption(id, language))));
+    auto* layout = new QVBoxLayout(this);
+    append_ = new QRadioButton(text(lang::Message::CsvModeAppend, language), this);
+    append_->setObjectName(QStringLiteral("CsvAppend"));
+    replace_ = new QRadioButton(text(lang::Message::CsvModeReplace, language), this);
+    replace_->setObjectName(QStringLiteral("CsvReplace"));
+    append_->setChecked(true);
+    counts_ = new QLabel(this);
+    counts_->setObjectName(QStringLiteral("CsvCounts"));
+    refusedTitle_ = new QLabel(this);
+    refused_ = new QListWidget(this);
+    refused_->setObjectName(QStringLiteral("CsvRefused"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    import_ = buttons->addButton(text(lang::Message::CsvImportButton, language), QDialogButtonBox::AcceptRole);
+    import_->setObjectName(QStringLiteral("CsvImportButton"));
+    import_->setDefault(true);
+    layout->addWidget(append_);
+    layout->addWidget(replace_);
+    layout->addWidget(counts_);
+    layout->addWidget(refusedTitle_);
+    layout->addWidget(refused_, 1);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(append_, &QRadioButton::toggled, this, &CsvImportDialog::refresh);
+    resize(460, 360);
+    refresh();
+}
+
+CsvImportMode CsvImportDialog::mode() const {
+    return replace_->isChecked() ? CsvImportMode::Replace : CsvImportMode::Append;
+}
+
+void CsvImportDialog::setMode(CsvImportMode mode) {
+    (mode == CsvImportMode::Replace ? replace_ : append_)->setChecked(true);
+}
+
+void CsvImportDialog::refresh() {
+    result_ = ImportGridCsv(id_, bytes_, current_, mode(), headers_);
+    char buf[256];
+    std::snprintf(buf, sizeof buf, lang::messageText(lang::Message::CsvPreviewCounts, language_), result_.added,
+                  result_.replaced, result_.removed);
+    counts_->setText(QString::fromUtf8(buf));
+    std::snprintf(buf, sizeof buf, lang::messageText(lang::Message::CsvPreviewRefused, language_),
+                  static_cast<int>(result_.refused.size()));
+    refusedTitle_->setText(QString::fromUtf8(buf));
+    refused_->clear();
+    for (const CsvRefusal& r : result_.refused)
+        refused_->addItem(QString::fromStdString(lang::csvRefusalText(r, id_, language_)));
+    // Nothing to change: nothing to confirm.
+    import_->setEnabled(result_.fault == CsvFileFault::None && result_.added + result_.replaced + result_.removed > 0);
+}
+
+}  // namespace kelvane::shell

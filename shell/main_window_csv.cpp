@@ -1,0 +1,135 @@
+// The code grids as spreadsheet files: export of one grid or all four, and the
+// import of a file into one grid after a preview.
+#include "files/grid_csv.h"
+#include "shell/code_grid.h"
+#include "shell/csv_import_dialog.h"
+#include "shell/grid_csv_texts.h"
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+
+namespace kelvane::shell {
+
+namespace {
+std::string pathOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
+}  // namespace
+
+QFileDialog* TForm1::csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files) {
+    auto* dialog = findChild<QFileDialog*>(QString::fromLatin1(name));
+    if (!dialog) {
+        dialog = new QFileDialog(this);
+        dialog->setObjectName(QString::fromLatin1(name));
+        dialog->setAcceptMode(accept);
+        dialog->setFileMode(files);
+        if (files == QFileDialog::Directory) dialog->setOption(QFileDialog::ShowDirsOnly);
+    }
+    // Texts in the language of the moment.
+    if (files != QFileDialog::Directory) {
+        dialog->setNameFilter(messageText(lang::Message::CsvFileFilter));
+        dialog->setDefaultSuffix(QStringLiteral("csv"));
+    }
+    return dialog;
+}
+
+void TForm1::buildCsvMenus(QMenu* menu, QAction* before) {
+    auto* exportMenu = new QMenu(QStringLiteral("Eksport tabeli do CSV"), this);
+    exportMenu->setObjectName(QStringLiteral("EXPORT_CSV_Menu"));
+    exportMenu->menuAction()->setObjectName(QStringLiteral("EXPORT_CSV"));
+    auto* importMenu = new QMenu(QStringLiteral("Import tabeli z CSV"), this);
+    importMenu->setObjectName(QStringLiteral("IMPORT_CSV_Menu"));
+    importMenu->menuAction()->setObjectName(QStringLiteral("IMPORT_CSV"));
+    for (int g = 0; g < kGridCount; ++g) {
+        const GridId id = static_cast<GridId>(g);
+        auto* out = exportMenu->addAction(QString::fromStdString(lang::gridCaption(id, 0)));
+        out->setObjectName(QStringLiteral("EXPORT_CSV_%1").arg(QString::fromLatin1(csvTableName(id))));
+        connect(out, &QAction::triggered, this, [this, id] { exportCsv(id); });
+        auto* in = importMenu->addAction(QString::fromStdString(lang::gridCaption(id, 0)));
+        in->setObjectName(QStringLiteral("IMPORT_CSV_%1").arg(QString::fromLatin1(csvTableName(id))));
+        connect(in, &QAction::triggered, this, [this, id] { importCsv(id); });
+    }
+    exportMenu->addSeparator();
+    auto* all = exportMenu->addAction(QStringLiteral("Wszystkie tabele do folderu…"));
+    all->setObjectName(QStringLiteral("EXPORT_CSV_ALL"));
+    connect(all, &QAction::triggered, this, &TForm1::exportAllCsv);
+    menu->insertMenu(before, exportMenu);
+    menu->insertMenu(before, importMenu);
+}
+
+void TForm1::applyCsvMenuLanguage() {
+    for (int g = 0; g < kGridCount; ++g) {
+        const GridId id = static_cast<GridId>(g);
+        const QString caption = QString::fromStdString(lang::gridCaption(id, CurrentLanguage()));
+        for (const char* prefix : {"EXPORT_CSV_", "IMPORT_CSV_"})
+            if (auto* a = findChild<QAction*>(QString::fromLatin1(prefix) + QString::fromLatin1(csvTableName(id))))
+                a->setText(caption);
+    }
+}
+
+Grid TForm1::gridForCsv(GridId id) const {
+    CodeGrid* g = grid(id);
+    g->commitEdit();  // what is being typed counts too
+    return g->toGrid();
+}
+
+void TForm1::exportCsv(GridId id) {
+    QFileDialog* dialog = csvDialog("CsvSaveDialog", QFileDialog::AcceptSave, QFileDialog::AnyFile);
+    dialog->setWindowTitle(QString::fromStdString(lang::gridCaption(id, CurrentLanguage())));
+    dialog->selectFile(QString::fromStdString(csvFileName(id)));
+    QString path = prompts().chooseFile(dialog);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
+    const Grid g = gridForCsv(id);
+    if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0])))
+        showMessage(messageText(lang::Message::SaveError));
+}
+
+void TForm1::exportAllCsv() {
+    QFileDialog* dialog = csvDialog("CsvFolderDialog", QFileDialog::AcceptOpen, QFileDialog::Directory);
+    dialog->setWindowTitle(messageText(lang::Message::CsvExportAllTitle));
+    const QString folder = prompts().chooseFile(dialog);
+    if (folder.isEmpty()) return;
+    for (int i = 0; i < kGridCount; ++i) {
+        const GridId id = static_cast<GridId>(i);
+        const Grid g = gridForCsv(id);
+        const QString path = QDir(folder).filePath(QString::fromStdString(csvFileName(id)));
+        if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0]))) {
+            showMessage(messageText(lang::Message::SaveError));
+            return;
+        }
+    }
+}
+
+void TForm1::importCsv(GridId id) {
+    QFileDialog* dialog = csvDialog("CsvOpenDialog", QFileDialog::AcceptOpen, QFileDialog::ExistingFile);
+    dialog->setWindowTitle(QString::fromStdString(lang::gridCaption(id, CurrentLanguage())));
+    const QString path = prompts().chooseFile(dialog);
+    if (path.isEmpty()) return;
+    std::string bytes;
+    if (!LoadFileBytes(pathOf(path), bytes)) {
+        showMessage(messageText(lang::Message::LoadError));
+        return;
+    }
+    const Grid current = gridForCsv(id);
+    CsvImportDialog preview(id, std::move(bytes), current, CurrentLanguage(), this);
+    if (preview.result().fault != CsvFileFault::None) {
+        showMessage(QString::fromStdString(lang::csvFaultText(preview.result(), id, CurrentLanguage())));
+        return;
+    }
+    if (prompts().runDialog(&preview) != QDialog::Accepted) return;
+    grid(id)->setGrid(preview.result().grid);
+}
+
+void TForm1::PREVIEWClick() {
+    if (hooks_.preview) hooks_.preview();
+}
+
+void TForm1::SAVE_PDFClick() {
+    if (hooks_.pdf) hooks_.pdf();
+}
+
+}  // namespace kelvane::shell
