@@ -40,6 +40,7 @@ CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int
     refused_ = new QListWidget(this);
     refused_->setObjectName(QStringLiteral("CsvRefused"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Cancel)->setText(text(lang::Message::CsvCancelButton, language));
     import_ = buttons->addButton(text(lang::Message::CsvImportButton, language), QDialogButtonBox::AcceptRole);
     import_->setObjectName(QStringLiteral("CsvImportButton"));
     import_->setDefault(true);

@@ -227,6 +227,7 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Pliki CSV (*.csv)", "CSV files (*.csv)", "CSV (*.csv)"},
     {"Folder na pliki CSV", "Folder for the CSV files", M},
     {"Pliki PDF (*.pdf)", "PDF files (*.pdf)", "PDF (*.pdf)"},
+    {"Anuluj", "Cancel", M},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

@@ -108,8 +108,9 @@ enum class Message {
     CsvFileFilter,     // file dialog filter of CSV files
     CsvExportAllTitle, // folder dialog title
     PdfFileFilter,     // file dialog filter of PDF files
+    CsvCancelButton,   // the import preview's cancel button
 };
-constexpr int kMessageCount = 50;
+constexpr int kMessageCount = 51;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
