@@ -219,15 +219,19 @@ void TForm1::UPLOADClick() {
         GetData();
 }
 void TForm1::VERIFYClick() {
-    if (GetData() == 1) DisplayData();
+    if (GetData() != 1) return;
+    keepSource_ = true;
+    DisplayData();
+    keepSource_ = false;
 }
 void TForm1::CHECKClick() {
     // Checks what the window holds, stored as Verification stores it; the
     // grids then show the image's rows, which the warnings count.
     const int language = currentLanguage();
-    const Image shown = workingImage();
     if (GetData() != 1) return;
+    keepSource_ = true;
     DisplayData();
+    keepSource_ = false;
     ApplyLanguage(language);  // the check keeps the language it was asked in
     if (!checkDialog_) {
         checkDialog_ = new CheckDialog(this);
@@ -235,13 +239,17 @@ void TForm1::CHECKClick() {
                 [this](int index) { showWarningPlace(checkDialog_->warnings()[static_cast<std::size_t>(index)]); });
     }
     checkDialog_->setWindowTitle(action("CHECK")->text());
-    checkDialog_->setWarnings(CheckStoredConfiguration(shown, workingImage()), language);
+    checkDialog_->setWarnings(configurationWarnings(), language);
     checkDialog_->show();
     checkDialog_->raise();
     checkDialog_->activateWindow();
 }
 
 CheckDialog* TForm1::checkDialog() const { return checkDialog_; }
+
+std::vector<Warning> TForm1::configurationWarnings() const {
+    return CheckStoredConfiguration(sourceImage_, workingImage());
+}
 
 void TForm1::showWarningPlace(const Warning& w) {
     QWidget* target = nullptr;

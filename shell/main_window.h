@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include <array>
+#include <vector>
 #include <functional>
 #include <memory>
 
@@ -89,6 +90,12 @@ public:
     // Goes to the grid row or the control a warning of the configuration
     // check names: its page, its row or control, the focus.
     void showWarningPlace(const Warning& warning);
+    // The image the settings controls were filled from by the last start-up,
+    // download or load (a refill after a store keeps it): what the controller
+    // or the file holds, against which the check judges settings out of range.
+    const Image& sourceImage() const { return sourceImage_; }
+    // The configuration check of the working image after a store.
+    std::vector<Warning> configurationWarnings() const;
     // The check's window once CHECKClick has shown it.
     CheckDialog* checkDialog() const;
 
@@ -185,6 +192,8 @@ private:
     QPointer<QDialog> about_;
     QPointer<QObject> wiring_;
     QPointer<CheckDialog> checkDialog_;
+    Image sourceImage_{};
+    bool keepSource_ = false;  // DisplayData after a store: the source stays
 };
 
 }  // namespace kelvane::shell

@@ -37,6 +37,7 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 }  // namespace
 
 void TForm1::DisplayData() {
+    if (!keepSource_) sourceImage_ = workingImage();
     const WindowData data = ShowImage(workingImage());
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {

@@ -109,6 +109,17 @@ private slots:
         w.CHECKClick();
         QCOMPARE(list->rowCount(), 0);
         QVERIFY(d->findChild<QWidget*>(QStringLiteral("CheckEmpty"))->isVisible());
+        // A setting loaded out of range stays named, check after check, until it is set.
+        workingImage()[0x3F40 + 19] = 45;  // p201, as a file made elsewhere holds it
+        w.DisplayData();
+        for (int i = 0; i < 2; ++i) {
+            w.CHECKClick();
+            QCOMPARE(list->rowCount(), 1);
+            QCOMPARE(list->item(0, 1)->text(), QStringLiteral("p201"));
+        }
+        w.findChild<QSpinBox*>(QStringLiteral("p201_UpDown"))->setValue(20);
+        w.CHECKClick();
+        QCOMPARE(list->rowCount(), 0);
     }
     void abortStopsAndLeavesTheWorkingImageWithTheExactMessage() {
         TForm1 w;
