@@ -27,12 +27,12 @@ public:
     void setProgressPosition(int) override { ++positions; }
     QString messageText(Message m) override { return QString::fromUtf8(kelvane::lang::messageText(m, 1)); }
     void showPortOpenError(const QString& t) override { status = "port error: " + t; }
-    ImageBuffer& workingImage() override { return working; }
-    ImageBuffer& deviceImage() override { return device; }
+    kelvane::Image& workingImage() override { return working; }
+    kelvane::Image& deviceImage() override { return device; }
 
     QString status;
     int positions = 0;
-    ImageBuffer working{}, device{};
+    kelvane::Image working{}, device{};
 };
 
 // Largest gap between two ticks of a 1 ms timer beyond its interval: the

@@ -9,7 +9,7 @@
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "link/port.h"
 #include "link/probe.h"
 #include "session/qt_serial_line.h"
@@ -113,7 +113,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     link::DownloadOutcome out;
     bool overLimit = false;
     {
-        Progress progress(tool.progress, link::kBlocks, "download");
+        Progress progress(tool.progress, int(kelvane::kBlockCount), "download");
         const auto stop = [&] {
             cancel = true;
             port.line->interrupt();
@@ -279,7 +279,7 @@ int uploadCommand(const Tool& tool) {
         link::UploadOutcome out;
         bool overLimit = false;
         {
-            Progress progress(tool.progress, link::kBlocks, "upload");
+            Progress progress(tool.progress, int(kelvane::kBlockCount), "upload");
             // As Esc in the window: the upload stops before its next frame and
             // closes the controller's upload mode with the end frame. The line
             // is not interrupted, so no frame is cut off halfway.

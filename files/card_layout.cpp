@@ -8,12 +8,6 @@ namespace kelvane {
 
 namespace {
 
-std::string formatNumber(const char* format, int value) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, format, value);
-    return buf;
-}
-
 int readCode(const Image& image, ResidentCode code, int line, int local) {
     return DecodeBcdCode(image.data() + residentOffset(code, line, local));  // -1 for FF FF
 }
@@ -27,12 +21,12 @@ CardPoint CardCorner(int position) {
 
 CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missingValue) {
     CardValues v;
-    v.callCode = formatNumber("%d", codes.logical);
-    v.openCode = codes.open < 0 ? missingValue : v.callCode + formatNumber("%04d", codes.open);
-    v.mainCallCode = codes.main < 0 ? missingValue : formatNumber("%d", codes.main);
+    v.callCode = FormatNumber("%d", codes.logical);
+    v.openCode = codes.open < 0 ? missingValue : v.callCode + FormatNumber("%04d", codes.open);
+    v.mainCallCode = codes.main < 0 ? missingValue : FormatNumber("%d", codes.main);
     v.mainOpenCode = (codes.open < 0 || codes.main < 0)
                          ? missingValue
-                         : v.mainCallCode + formatNumber("%04d", codes.open);
+                         : v.mainCallCode + FormatNumber("%04d", codes.open);
     return v;
 }
 

@@ -18,15 +18,6 @@ namespace {
 const char* const kTableNames[kGridCount] = {"keys", "residents", "general_codes", "digitizers"};
 const char kBom[] = "\xEF\xBB\xBF";
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string trimmed(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
 std::string lowerAscii(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -171,7 +162,7 @@ bool isHeaderOf(const std::vector<std::string>& fields, const GridCsvHeaders& he
         if (language.empty() || fields.size() < language.size()) continue;
         bool same = true;
         for (std::size_t c = 0; c < fields.size() && same; ++c)
-            same = c < language.size() ? lowerAscii(fields[c]) == lowerAscii(trimmed(language[c])) : fields[c].empty();
+            same = c < language.size() ? lowerAscii(fields[c]) == lowerAscii(TrimBlanks(language[c])) : fields[c].empty();
         if (same) return true;
     }
     return false;
@@ -267,7 +258,7 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
     // Records with their fields trimmed; wholly empty ones are skipped.
     std::vector<Record> records = splitRecords(text, result.separator);
     for (auto& rec : records)
-        for (auto& f : rec.fields) f = trimmed(f);
+        for (auto& f : rec.fields) f = TrimBlanks(f);
     records.erase(std::remove_if(records.begin(), records.end(),
                                  [](const Record& r) { return !r.openQuote && allEmpty(r.fields); }),
                   records.end());

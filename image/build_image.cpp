@@ -18,19 +18,6 @@ namespace {
 
 enum class Verdict { Store, Skip, Stop };
 
-std::string trimBlanks(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
-void putCode(Image& img, std::size_t off, int value) {
-    const auto bcd = EncodeBcdCode(value);
-    img[off] = bcd[0];
-    img[off + 1] = bcd[1];
-}
-
 class Builder {
 public:
     Builder(const WindowData& w, Image& img, RowReporter& r) : window_(w), img_(img), reporter_(r) {}
@@ -70,7 +57,7 @@ private:
     Verdict key(int row, const Grid::Row& cells) {
         const RowCheck check = CheckGridRow(GridId::Keys, cells);
         if (!check.valid) return invalid(row);
-        const ParsedKey parsed = ParseKeyText(trimBlanks(cells[1]));
+        const ParsedKey parsed = ParseKeyText(TrimBlanks(cells[1]));
         const int local = ReadNumberCell(cells[0]);
         const std::string& serial = check.entry;
         if (serials_.count(serial)) return repeated(row);
@@ -92,7 +79,7 @@ private:
         bool taken = true;
         for (auto off : offs) taken = taken && !(img_[off] == 0xFF && img_[off + 1] == 0xFF);
         if (taken) return repeated(row);
-        for (int i = 0; i < 3; ++i) putCode(img_, offs[i], ReadNumberCell(cells[i + 1]));
+        for (int i = 0; i < 3; ++i) WriteBcdCode(img_, offs[i], ReadNumberCell(cells[i + 1]));
         return Verdict::Store;
     }
 
@@ -104,7 +91,7 @@ private:
         if ((bus != 0 && bus != 1) || panel < 1 || panel > 255) panel = 255;
         if (general_ == static_cast<int>(mem::kGeneralCount)) return full(row);
         const std::size_t i = static_cast<std::size_t>(general_++);
-        putCode(img_, mem::kGeneralCodes + 2 * i, code);
+        WriteBcdCode(img_, mem::kGeneralCodes + 2 * i, code);
         std::uint8_t* attr = &img_[mem::kGeneralAttrs + 2 * i];
         if (panel == 255) {
             attr[0] = attr[1] = 0xFF;

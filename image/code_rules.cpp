@@ -25,11 +25,15 @@ long long readDigits(const std::string& text, std::size_t& pos, bool& anyDigit) 
 }
 }  // namespace
 
-int ReadNumberCell(const std::string& text) {
+std::string TrimBlanks(const std::string& text) {
     std::size_t begin = 0, end = text.size();
     while (begin < end && isBlank(text[begin])) ++begin;
     while (end > begin && isBlank(text[end - 1])) --end;
-    const std::string trimmed = text.substr(begin, end - begin);
+    return text.substr(begin, end - begin);
+}
+
+int ReadNumberCell(const std::string& text) {
+    const std::string trimmed = TrimBlanks(text);
     std::size_t pos = 0;
     bool anyDigit = false;
     const long long value = readDigits(trimmed, pos, anyDigit);
@@ -58,19 +62,13 @@ const std::string& cellOf(const Grid::Row& cells, std::size_t column) {
     return column < cells.size() ? cells[column] : empty;
 }
 
-std::string trimmedCell(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 }  // namespace
 
 RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
     RowCheck check;
     switch (grid) {
     case GridId::Keys: {
-        const ParsedKey parsed = ParseKeyText(trimmedCell(cellOf(cells, 1)));
+        const ParsedKey parsed = ParseKeyText(TrimBlanks(cellOf(cells, 1)));
         const int local = ReadNumberCell(cellOf(cells, 0));
         check.valid = parsed.ok && local >= 1 && local <= 9999;
         if (check.valid) {

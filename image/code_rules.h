@@ -6,6 +6,9 @@
 
 namespace kelvane {
 
+// The text without the blanks (spaces and control characters) at either end.
+std::string TrimBlanks(const std::string& text);
+
 // A decimal number cell: trimmed of blanks; anything that is not an integer
 // reads as 0.
 int ReadNumberCell(const std::string& text);

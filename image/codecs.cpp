@@ -4,6 +4,18 @@
 
 namespace kelvane {
 
+void WriteBcdCode(Image& img, std::size_t off, int value) {
+    const auto bcd = EncodeBcdCode(value);
+    img[off] = bcd[0];
+    img[off + 1] = bcd[1];
+}
+
+std::string FormatNumber(const char* format, int value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, format, value);
+    return buf;
+}
+
 int DecodeBcdCode(const std::uint8_t* stored) {
     if (stored[0] == 0xFF && stored[1] == 0xFF) return -1;
     const int nibbles[4] = {stored[0] >> 4, stored[0] & 0x0F, stored[1] >> 4, stored[1] & 0x0F};

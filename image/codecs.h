@@ -1,5 +1,7 @@
 #pragma once
 // Codecs of the image's numeric and key fields.
+#include "image/image.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -12,6 +14,12 @@ namespace kelvane {
 int DecodeBcdCode(const std::uint8_t* stored);
 // Encodes value modulo 65536, keeping its last four digits; 0 gives FF FF.
 std::array<std::uint8_t, 2> EncodeBcdCode(int value);
+
+// Writes EncodeBcdCode(value) at img[off] and img[off + 1].
+void WriteBcdCode(Image& img, std::size_t off, int value);
+
+// A number through a printf format with one int conversion ("%d", "%04d").
+std::string FormatNumber(const char* format, int value);
 
 std::uint16_t SwapBytes(std::uint16_t value);
 

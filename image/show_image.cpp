@@ -10,15 +10,9 @@ namespace kelvane {
 
 namespace {
 
-std::string format(const char* fmt, int a) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, fmt, a);
-    return buf;
-}
-
 std::string codeText(const std::uint8_t* stored, const char* fmt) {
     const int v = DecodeBcdCode(stored);
-    return v < 0 ? std::string() : format(fmt, v);
+    return v < 0 ? std::string() : FormatNumber(fmt, v);
 }
 
 void finish(Grid& g) {

@@ -16,7 +16,7 @@ std::string PortName(const std::string& chosen) {
 
 serial::LineSettings controllerLineSettings() {
     serial::LineSettings s;
-    s.baud = 2400;
+    s.baud = kControllerBaud;
     s.dataBits = 8;
     s.stopBits = serial::StopBits::One;
     s.parityCheck = false;

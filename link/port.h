@@ -15,7 +15,10 @@ inline constexpr const char* kInitialPortName = "COM8";
 std::string PortName(const std::string& chosen, bool win32DeviceNamespace);
 std::string PortName(const std::string& chosen);  // the rule of this platform
 
-// The controller's line: 2400 baud, 8 data bits, no parity, one stop bit, DTR off.
+// The controller's line speed, in baud.
+inline constexpr int kControllerBaud = 2400;
+
+// The controller's line: kControllerBaud, 8 data bits, no parity, one stop bit, DTR off.
 serial::LineSettings controllerLineSettings();
 // Read interval 100 ms, read total 100 ms per byte + 100 ms, write total 100 ms per byte + 500 ms.
 serial::Timeouts controllerTimeouts();

@@ -64,7 +64,7 @@ Frame makeFrame(std::uint16_t index, const std::uint8_t* block32) {
     Frame f{};
     f[0] = static_cast<std::uint8_t>(index & 0xFF);
     f[1] = static_cast<std::uint8_t>(index >> 8);
-    if (block32) std::memcpy(f.data() + 2, block32, kBlockBytes);
+    if (block32) std::memcpy(f.data() + 2, block32, kBlockSize);
     return f;
 }
 
@@ -84,11 +84,11 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
     for (;;) {
         if (ctx.line.read(frame.data(), frame.size()) == frame.size()) {
             const unsigned index = frame[0] | (frame[1] << 8);
-            if (index < static_cast<unsigned>(kBlocks)) {
+            if (index < static_cast<unsigned>(kBlockCount)) {
                 lastFrame = ctx.clock.nowMs();
                 report(ctx, static_cast<int>(index) + 1);
-                std::memcpy(out.image.data() + index * kBlockBytes, frame.data() + 2, kBlockBytes);
-                if (index == kBlocks - 1) {
+                std::memcpy(out.image.data() + index * kBlockSize, frame.data() + 2, kBlockSize);
+                if (index == kBlockCount - 1) {
                     out.result = DownloadResult::Completed;
                     return out;
                 }
@@ -106,7 +106,7 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
     }
 }
 
-UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const Bytes16k& device) {
+UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Image& device) {
     UploadOutcome out;
     if (!waitForQuietLine(ctx)) {
         out.result = UploadResult::Cancelled;
@@ -118,14 +118,14 @@ UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const 
         out.result = UploadResult::NoAnswer;
         return out;
     }
-    for (int i = 0; i < kBlocks; ++i) {
+    for (int i = 0; i < int(kBlockCount); ++i) {
         if (cancelled(ctx)) {
             out.result = endUpload(ctx, UploadResult::Cancelled);
             return out;
         }
         report(ctx, i + 1);
-        const std::uint8_t* mine = working.data() + i * kBlockBytes;
-        if (std::equal(mine, mine + kBlockBytes, device.data() + i * kBlockBytes)) continue;
+        const std::uint8_t* mine = working.data() + i * kBlockSize;
+        if (std::equal(mine, mine + kBlockSize, device.data() + i * kBlockSize)) continue;
         const Frame f = makeFrame(static_cast<std::uint16_t>(i), mine);
         ctx.line.write(f.data(), f.size());
         ++out.framesSent;

@@ -1,7 +1,8 @@
 #pragma once
-// Download and upload of the controller's 16,384-byte image, as worker
-// routines over a serial line and a clock. The caller opens the port before
-// and closes it after; these routines only talk.
+// Download and upload of the controller's configuration image, block by
+// block, as worker routines over a serial line and a clock. The caller opens
+// the port before and closes it after; these routines only talk.
+#include "image/image.h"
 #include "link/serial_line.h"
 
 #include <array>
@@ -11,10 +12,7 @@
 
 namespace kelvane::link {
 
-constexpr std::size_t kImageBytes = 16384;
-constexpr std::size_t kBlockBytes = 32;
-constexpr int kBlocks = 512;
-constexpr std::size_t kFrameBytes = 34;        // index (2 bytes, LSB first) + one block
+constexpr std::size_t kFrameBytes = 2 + kBlockSize;  // index (2 bytes, LSB first) + one block
 constexpr std::uint16_t kEndFrameIndex = 0xFFFF;
 
 // Upload: longest wait for one acknowledgement before the controller is
@@ -24,7 +22,6 @@ constexpr int kAckTimeoutMs = 5000;
 // like a cancel.
 constexpr int kFrameTimeoutMs = 10000;
 
-using Bytes16k = std::array<std::uint8_t, kImageBytes>;
 using Frame = std::array<std::uint8_t, kFrameBytes>;
 
 Frame makeFrame(std::uint16_t index, const std::uint8_t* block32);
@@ -47,7 +44,7 @@ enum class DownloadResult {
 
 struct DownloadOutcome {
     DownloadResult result = DownloadResult::Cancelled;
-    Bytes16k image{};  // blocks no frame came for stay 0xFF; meaningful only when Completed
+    Image image{};  // blocks no frame came for stay 0xFF; meaningful only when Completed
 };
 
 // Sends "DebMem6" and stores 34-byte frames until the frame of block 511.
@@ -70,6 +67,6 @@ struct UploadOutcome {
 // from `device`, each acknowledged by one byte, then the end frame. The
 // caller passes a copy of the working image taken as the upload starts and,
 // when it Completed, copies that same copy over the device image.
-UploadOutcome UploadThread(TransferContext& ctx, const Bytes16k& working, const Bytes16k& device);
+UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Image& device);
 
 }  // namespace kelvane::link

@@ -1,6 +1,6 @@
 #include "session/device_port.h"
 
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "link/port.h"
 #include "session/qt_serial_line.h"
 #include "sim/controller_port.h"

@@ -15,6 +15,7 @@ Worker::~Worker() {
 bool Worker::start(std::function<void()> job) {
     if (thread_) return false;
     stop_ = false;
+    jobReturned_ = false;
     {
         std::lock_guard<std::mutex> lock(lineMutex_);
         line_ = nullptr;
@@ -24,6 +25,7 @@ bool Worker::start(std::function<void()> job) {
     QThread* thread = QThread::create([this, number, job = std::move(job)]() {
         job();
         attachLine(nullptr);
+        jobReturned_ = true;
         QMetaObject::invokeMethod(this, [this, number] { threadDone(number); }, Qt::QueuedConnection);
     });
     thread->start();

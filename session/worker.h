@@ -39,6 +39,8 @@ public:
     bool start(std::function<void()> job);
     // True from start() until ended() or wait().
     bool running() const { return thread_ != nullptr; }
+    // True once the job has returned (its thread may still be ending).
+    bool jobReturned() const { return jobReturned_.load(); }
     // Waits for the job to return and forgets it; no ended() follows.
     void wait();
 
@@ -63,6 +65,7 @@ private:
     QThread* thread_ = nullptr;
     unsigned job_ = 0;  // number of the latest job started
     std::atomic<bool> stop_{false};
+    std::atomic<bool> jobReturned_{false};
     std::mutex lineMutex_;
     serial::Line* line_ = nullptr;
     bool interruptRequested_ = false;

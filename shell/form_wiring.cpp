@@ -35,8 +35,8 @@ public:
         return QString::fromUtf8(lang::messageText(message, form_.CurrentLanguage()));
     }
     void showPortOpenError(const QString& text) override { form_.showMessage(text); }
-    link::ImageBuffer& workingImage() override { return shell::workingImage(); }
-    link::ImageBuffer& deviceImage() override { return shell::deviceImage(); }
+    Image& workingImage() override { return shell::workingImage(); }
+    Image& deviceImage() override { return shell::deviceImage(); }
 
 private:
     TForm1& form_;

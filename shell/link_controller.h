@@ -65,7 +65,7 @@ private:
     LinkHost& host_;
     TOKRightDlg* dialog_;
     std::string portName_;
-    ImageBuffer sent_{};  // the copy of the working image a running upload sends
+    Image sent_{};  // the copy of the working image a running upload sends
     session::DeviceSession session_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the device link needs from the main window. Every call comes on the
 // window's thread.
+#include "image/image.h"
 #include "link/messages.h"
 
 #include <QString>
@@ -9,8 +10,6 @@
 #include <cstdint>
 
 namespace kelvane::link {
-
-using ImageBuffer = std::array<std::uint8_t, 16384>;
 
 class LinkHost {
 public:
@@ -36,8 +35,8 @@ public:
     virtual void showPortOpenError(const QString& text) = 0;
 
     // The two process-wide images.
-    virtual ImageBuffer& workingImage() = 0;
-    virtual ImageBuffer& deviceImage() = 0;
+    virtual Image& workingImage() = 0;
+    virtual Image& deviceImage() = 0;
 };
 
 }  // namespace kelvane::link

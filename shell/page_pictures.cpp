@@ -4,7 +4,7 @@
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 
 #include <QApplication>
 #include <QDir>

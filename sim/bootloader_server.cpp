@@ -1,19 +1,8 @@
-// orva_bootloader_sim: the simulated controller and bootloader on a serial
-// device or one end of a pty pair, for end-to-end tests and the benchmark.
-//
-//   orva_bootloader_sim (--port PATH | --pty-link PATH) [--pace]
-//                       [--identity reply|silent|wrong]
-//                       [--banner both|upper|wrong|none] [--flash-out FILE]
-//
-// --port opens an existing device (one end of a socat pair); --pty-link makes
-// a pty of its own and links PATH to the end the tool opens, which spares the
-// relay through socat (the benchmark uses it). It prints "ready" once the port
-// is open and, when the end byte has come (or
-// the far end hangs up), one line "ended=<0|1> blocks=N frames=N bad=N
-// wakeups=N resets=N" and exits. With --pace every byte from the tool takes its
-// line time (2400 baud 8N2 before the reset, 57,600 8N1 after it), so a pty
-// behaves like a real line; answers go out as soon as a frame is complete.
+// orva_bootloader_sim: the simulated controller and bootloader of Orva on a
+// pty or a serial device, for end-to-end tests and the benchmark. Its options
+// are explained by --help (kHelp below).
 #include "sim/bootloader_model.h"
+#include "sim/server_options.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,11 +37,36 @@ void sleepUntilNs(std::int64_t t) {
     }
 }
 
+const char* const kUsage =
+    "usage: orva_bootloader_sim (--pty-link PATH | --port PATH) [--pace [BAUD]] [--dump FILE]\n"
+    "       [--identity reply|silent|wrong] [--banner both|upper|wrong|none]\n";
+
+const char* const kHelp =
+    "Serves the simulated Orva controller and its bootloader, for Orva_Upgrade,\n"
+    "kvtool flash, the end-to-end tests and the benchmark.\n\n"
+    "Options:\n";
+
+const char* const kOwnHelp =
+    "  --flash-out FILE  the same as --dump\n"
+    "  --identity reply|silent|wrong\n"
+    "                    how the controller answers the identity request: as an Orva\n"
+    "                    (default), not at all, or as another device type\n"
+    "  --banner both|upper|wrong|none\n"
+    "                    what the bootloader sends after the reset: its boot banner\n"
+    "                    then the lower-case one (default), only the upper-case one,\n"
+    "                    another device's banner, or nothing\n\n"
+    "Pacing: before the reset the controller's line (default 2400 baud, 8N2; BAUD\n"
+    "replaces it), after it the bootloader's line at 57,600 baud 8N1. Answers go\n"
+    "out as soon as a frame has fully arrived.\n"
+    "--dump writes the programmed flash when the run ends.\n\n"
+    "Prints \"ready\" once the port is open and, when the end byte has come (or\n"
+    "the far end hangs up), one line \"ended=<0|1> blocks=N frames=N bad=N\n"
+    "wakeups=N resets=N\", then exits: 0 when the end byte came, 3 otherwise,\n"
+    "1 when the port cannot be opened, 2 on a usage error.\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: orva_bootloader_sim (--port PATH | --pty-link PATH) [--pace]\n"
-                 "       [--identity reply|silent|wrong]\n"
-                 "       [--banner both|upper|wrong|none] [--flash-out FILE]\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("orva_bootloader_sim --help explains every option.\n", stderr);
     return 2;
 }
 
@@ -74,20 +88,16 @@ void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string port, ptyLink, flashOut;
-    bool pace = false;
+    sim::ServerOptions options;
     sim::BootloaderScript script;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-        if (a == "--port") {
-            port = value();
-        } else if (a == "--pty-link") {
-            ptyLink = value();
-        } else if (a == "--pace") {
-            pace = true;
-        } else if (a == "--flash-out") {
-            flashOut = value();
+        const sim::OptionResult shared = sim::readSharedOption(argc, argv, i, options);
+        if (shared == sim::OptionResult::Bad) return usage();
+        if (shared == sim::OptionResult::Taken) continue;
+        if (a == "--flash-out") {
+            options.dump = value();
         } else if (a == "--identity") {
             std::string v = value();
             if (v == "reply") script.identity = sim::BootloaderScript::Identity::Reply;
@@ -105,40 +115,17 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (port.empty() == ptyLink.empty()) return usage();
-
-    int fd = -1;
-    int keepSlave = -1;  // holds the tool's end open, so no hang-up shows before the tool comes
-    if (!ptyLink.empty()) {
-        fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
-            std::fprintf(stderr, "orva_bootloader_sim: cannot make a pty: %s\n", std::strerror(errno));
-            return 1;
-        }
-        const std::string slave = ::ptsname(fd);
-        keepSlave = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
-        termios tio{};
-        if (keepSlave >= 0 && tcgetattr(keepSlave, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(keepSlave, TCSANOW, &tio);
-        }
-        ::unlink(ptyLink.c_str());
-        if (::symlink(slave.c_str(), ptyLink.c_str()) != 0) {
-            std::fprintf(stderr, "orva_bootloader_sim: cannot link %s: %s\n", ptyLink.c_str(), std::strerror(errno));
-            return 1;
-        }
-    } else {
-        fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) {
-            std::fprintf(stderr, "orva_bootloader_sim: cannot open %s: %s\n", port.c_str(), std::strerror(errno));
-            return 1;
-        }
-        termios tio{};
-        if (tcgetattr(fd, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(fd, TCSANOW, &tio);
-        }
+    if (options.help) {
+        std::printf("%s%s%s%s", kUsage, kHelp, sim::kSharedOptionsHelp, kOwnHelp);
+        return 0;
     }
+    if (options.port.empty() == options.ptyLink.empty()) return usage();
+    const bool pace = options.pace;
+    const int controllerBaud = options.baud > 0 ? options.baud : 2400;
+
+    int keepSlave = -1;  // holds the tool's end open, so no hang-up shows before the tool comes
+    const int fd = sim::openServedPort(options, "orva_bootloader_sim", keepSlave);
+    if (fd < 0) return 1;
     prctl(PR_SET_TIMERSLACK, 1UL);  // paced answers need sub-0.1 ms wake-ups
 
     sim::BootloaderModel model(script);
@@ -163,7 +150,7 @@ int main(int argc, char** argv) {
         for (ssize_t i = 0; i < n && !model.ended(); ++i) {
             if (pace) {
                 const bool firmware = model.mode() == sim::BootloaderModel::Mode::Firmware;
-                const std::int64_t byteNs = firmware ? 1000000000LL * 11 / 2400 : 1000000000LL * 10 / 57600;
+                const std::int64_t byteNs = firmware ? 1000000000LL * 11 / controllerBaud : 1000000000LL * 10 / 57600;
                 lineFreeNs = std::max(lineFreeNs, readNs) + byteNs;
             }
             auto answer = model.feed(buf[i]);
@@ -175,10 +162,10 @@ int main(int argc, char** argv) {
         if (p.revents & (POLLHUP | POLLERR)) hungUp = true;
     }
     // Leave the last answers time to reach the tool before the pty goes away.
-    if (ptyLink.empty()) tcdrain(fd);
+    if (options.ptyLink.empty()) tcdrain(fd);
 
-    if (!flashOut.empty()) {
-        if (std::FILE* f = std::fopen(flashOut.c_str(), "wb")) {
+    if (!options.dump.empty()) {
+        if (std::FILE* f = std::fopen(options.dump.c_str(), "wb")) {
             std::fwrite(model.flash().data(), 1, model.flash().size(), f);
             std::fclose(f);
         }
@@ -186,8 +173,6 @@ int main(int argc, char** argv) {
     std::printf("ended=%d blocks=%d frames=%d bad=%d wakeups=%d resets=%d\n", model.ended() ? 1 : 0,
                 model.blocksAccepted(), model.frames(), model.badChecks(), model.wakeUps(), model.resetRequests());
     std::fflush(stdout);
-    ::close(fd);
-    if (keepSlave >= 0) ::close(keepSlave);
-    if (!ptyLink.empty()) ::unlink(ptyLink.c_str());
+    sim::closeServedPort(options, fd, keepSlave);
     return model.ended() ? 0 : 3;
 }

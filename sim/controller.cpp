@@ -8,8 +8,8 @@ namespace {
 
 constexpr std::size_t kCommand = 8;
 constexpr std::size_t kFrame = 34;
-constexpr std::size_t kBlock = 32;
-constexpr int kBlocks = 512;
+constexpr std::size_t kBlock = kelvane::kBlockSize;
+constexpr int kBlocks = int(kelvane::kBlockCount);
 
 bool isCommand(const std::vector<std::uint8_t>& buf, const char* text) {
     return std::memcmp(buf.data(), text, kCommand) == 0;

@@ -4,6 +4,7 @@
 // image, and "DebMem7" with one acknowledgement per command and frame while it
 // stores the blocks it receives. Faults can be switched on to test the
 // program against a controller or line that misbehaves.
+#include "image/image.h"
 #include "sim/virtual_line.h"
 
 #include <array>
@@ -36,7 +37,7 @@ struct ControllerFaults {
 
 class Controller : public Device {
 public:
-    using Image = std::array<std::uint8_t, 16384>;
+    using Image = kelvane::Image;
     using Identity = std::array<std::uint8_t, 8>;
     static constexpr std::uint8_t kAck = 0x06;
     // ID 1, serial number 4660, firmware 259.

@@ -1,29 +1,11 @@
-// kelvane_sim: serves the simulated controller on a serial device or one end
-// of a pty pair, for end-to-end tests and trying KelvaneMini without hardware.
-//
-//   socat pty,raw,echo=0,link=/tmp/kv-app pty,raw,echo=0,link=/tmp/kv-dev &
-//   kelvane_sim --port /tmp/kv-dev --paced --dump /tmp/kv-image.bin
-//   (KelvaneMini opens /tmp/kv-app)
-//
-// Options:
-//   --port PATH        the device to serve (required; --pty is the same)
-//   --baud N           line speed for --paced (default 2400, 8N1)
-//   --paced            bytes take their line time in both directions (a pty
-//                      moves them at once otherwise)
-//   --image FILE       the controller's image (16,384 bytes; default: a sample
-//                      building when built with the image library, else all 0xFF)
-//   --dump FILE        written after every completed upload and on exit
-//   --identity HEX     the 8-byte probe answer, e.g. 0001341203010000
-//   --fault NAME[=N]   silent, probe-bytes=N, probe-chunk=N, drop-every=N,
-//                      garble-every=N, last-first, scrambled, repeat,
-//                      stray-index=N, delay=MS, frame-gap=MS, frames=N,
-//                      acks=N, hang-up-after=N
-// Prints "ready" once the port is open. Ends on SIGINT/SIGTERM, when the far
-// end goes away, or after a hang-up fault.
+// kelvane_sim: serves the simulated controller of KelvaneMini on a pty or a
+// serial device, paced like the real line if asked, for the end-to-end tests,
+// the benchmarks and trying the programs' real serial code without hardware.
+// Its options are explained by --help (kHelp below).
+#include "link/port.h"
 #include "sim/controller.h"
-#ifdef KELVANE_SIM_SAMPLE
-#include "image/sample_building.h"
-#endif
+#include "sim/server_options.h"
+#include "sim/sample_building.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -95,32 +77,65 @@ void dump(const std::string& path, const sim::Controller::Image& image) {
     std::rename(tmp.c_str(), path.c_str());
 }
 
+const char* const kUsage =
+    "usage: kelvane_sim (--pty-link PATH | --port PATH) [--pace [BAUD]] [--dump FILE]\n"
+    "       [--image FILE] [--identity HEX16] [--fault NAME[=N]]...\n";
+
+const char* const kHelp =
+    "Serves the simulated controller of KelvaneMini (probe, download, upload).\n"
+    "KelvaneMini's built-in \"Symulator\" port answers at once; this server, paced,\n"
+    "shows the real line's timing through the real serial code.\n\n"
+    "Options:\n";
+
+const char* const kOwnHelp =
+    "  --pty PATH        the same as --port\n"
+    "  --paced           the same as --pace\n"
+    "  --baud N          the same as --pace's BAUD\n"
+    "  --image FILE      the controller's image (a whole image file); default: a\n"
+    "                    sample building\n"
+    "  --identity HEX16  the 8-byte probe answer, e.g. 0001341203010000\n"
+    "  --fault NAME[=N]  a fault of the controller; may be repeated:\n"
+    "      silent          answers nothing\n"
+    "      probe-bytes=N   the probe answer has only N bytes\n"
+    "      probe-chunk=N   the probe answer goes out in pieces of N bytes\n"
+    "      drop-every=N    every Nth byte it sends is lost\n"
+    "      garble-every=N  every Nth byte it sends is changed\n"
+    "      last-first      a download sends the last block first\n"
+    "      scrambled       a download sends the blocks in a scrambled order\n"
+    "      repeat          a download sends every frame twice\n"
+    "      stray-index=N   an extra frame with block index N before the last block\n"
+    "      delay=MS        a pause before each answer\n"
+    "      frame-gap=MS    a pause between download frames\n"
+    "      frames=N        a download stops after N frames\n"
+    "      acks=N          an upload gets only N acknowledgements\n"
+    "      hang-up-after=N the server ends after sending N bytes\n\n"
+    "Pacing: 8N1 at BAUD, by default the controller's line speed.\n"
+    "--dump writes the controller's image after every completed upload and at the end.\n\n"
+    "Prints \"ready\" once the port is open. Ends on SIGINT or SIGTERM, when the far\n"
+    "end goes away (--port), or after a hang-up fault. Exit 0; 1 when the port\n"
+    "cannot be opened; 2 on a usage error or a bad image file.\n";
+
 int usage() {
-    std::cerr << "usage: kelvane_sim --port PATH [--baud N] [--paced] [--image FILE] [--dump FILE]"
-                 " [--identity HEX16] [--fault NAME[=N]]...\n";
+    std::cerr << kUsage << "kelvane_sim --help explains every option.\n";
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string port, imagePath, dumpPath;
-    int baud = 2400;
-    bool paced = false;
-    sim::Controller::Image image;
-    image.fill(0xFF);
-#ifdef KELVANE_SIM_SAMPLE
-    image = kelvane::SampleBuildingImage();
-#endif
-    sim::Controller controller(image);
+    sim::ServerOptions options;
+    std::string imagePath;
+    sim::Controller controller(kelvane::SampleBuildingImage());
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if ((a == "--port" || a == "--pty") && hasValue) port = argv[++i];
-        else if (a == "--baud" && hasValue) baud = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--paced") paced = true;
+        const sim::OptionResult shared = sim::readSharedOption(argc, argv, i, options);
+        if (shared == sim::OptionResult::Bad) return usage();
+        if (shared == sim::OptionResult::Taken) continue;
+        if (a == "--pty" && hasValue) options.port = argv[++i];
+        else if (a == "--paced") options.pace = true;
+        else if (a == "--baud" && hasValue) options.baud = std::max(1, std::atoi(argv[++i]));
         else if (a == "--image" && hasValue) imagePath = argv[++i];
-        else if (a == "--dump" && hasValue) dumpPath = argv[++i];
         else if (a == "--identity" && hasValue) {
             sim::Controller::Identity id;
             if (!parseIdentity(argv[++i], id)) return usage();
@@ -129,26 +144,26 @@ int main(int argc, char** argv) {
             if (!parseFault(argv[++i], controller.faults())) return usage();
         } else return usage();
     }
-    if (port.empty()) return usage();
+    if (options.help) {
+        std::cout << kUsage << kHelp << sim::kSharedOptionsHelp << kOwnHelp;
+        return 0;
+    }
+    if (options.port.empty() == options.ptyLink.empty()) return usage();
+    const int baud = options.baud > 0 ? options.baud : kelvane::link::kControllerBaud;
+    const bool paced = options.pace;
+    const std::string& dumpPath = options.dump;
     if (!imagePath.empty()) {
         std::ifstream in(imagePath, std::ios::binary);
-        in.read(reinterpret_cast<char*>(controller.image().data()), static_cast<std::streamsize>(image.size()));
-        if (in.gcount() != static_cast<std::streamsize>(image.size())) {
-            std::cerr << "kelvane_sim: " << imagePath << " is not a 16384-byte image\n";
+        in.read(reinterpret_cast<char*>(controller.image().data()), static_cast<std::streamsize>(kelvane::kImageSize));
+        if (in.gcount() != static_cast<std::streamsize>(kelvane::kImageSize)) {
+            std::cerr << "kelvane_sim: " << imagePath << " is not a " << kelvane::kImageSize << "-byte image\n";
             return 2;
         }
     }
 
-    const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        std::perror(port.c_str());
-        return 1;
-    }
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
+    int keepFarEnd = -1;
+    const int fd = sim::openServedPort(options, "kelvane_sim", keepFarEnd);
+    if (fd < 0) return 1;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
@@ -214,7 +229,7 @@ int main(int argc, char** argv) {
             break;  // the pty pair is gone
         }
     }
-    ::close(fd);
+    sim::closeServedPort(options, fd, keepFarEnd);
     dump(dumpPath, controller.image());
     return 0;
 }

@@ -4,8 +4,6 @@
 #include "upgrade/port_list.h"
 #include "session/qt_serial_line.h"
 
-#include <QThread>
-
 namespace upgrade {
 
 class UpgradeRun::SignalView : public UpgradeView {
@@ -53,13 +51,7 @@ UpgradeRun::~UpgradeRun() {
 
 UpgradeRun::Outcome UpgradeRun::start() {
     auto phaseA = phaseA_.get_future();
-    thread_ = QThread::create([this] { body(); });
-    thread_->start();
-    if (!thread_->isRunning() && !thread_->isFinished()) {
-        delete thread_;
-        thread_ = nullptr;
-        return Outcome::ThreadError;
-    }
+    if (!worker_.start([this] { body(); })) return Outcome::ThreadError;
     if (!phaseA.get()) {
         join();
         return Outcome::Failed;
@@ -67,33 +59,21 @@ UpgradeRun::Outcome UpgradeRun::start() {
     return Outcome::Running;
 }
 
-bool UpgradeRun::isRunning() const { return thread_ && !thread_->isFinished(); }
+bool UpgradeRun::isRunning() const { return worker_.running() && !worker_.jobReturned(); }
 
 void UpgradeRun::stop() {
     stop_.request();
-    {
-        std::lock_guard<std::mutex> lock(lineMutex_);
-        if (line_) line_->interrupt();
-    }
+    worker_.requestStop(true);
     join();
 }
 
-void UpgradeRun::join() {
-    if (!thread_) return;
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
-}
+void UpgradeRun::join() { worker_.wait(); }
 
 void UpgradeRun::body() {
     bool phaseADone = false;
     try {
         RunPort port = factory_(device_, stop_);
-        {
-            std::lock_guard<std::mutex> lock(lineMutex_);
-            line_ = port.line.get();
-            if (stop_.requested()) line_->interrupt();
-        }
+        worker_.attachLine(port.line.get());  // a stop already requested interrupts it at once
         SignalView view(*this);
         UpgradeLink link{*port.line, *port.clock, stop_, view};
         const bool ok = OpenUpgradePort(state_, link, device_) && RequestBootloader(state_, link);
@@ -102,13 +82,11 @@ void UpgradeRun::body() {
         if (ok) UpgradeWorker(state_, link);
         if (port.line->isOpen()) port.line->close();
         state_.portOpen = false;
-        std::lock_guard<std::mutex> lock(lineMutex_);
-        line_ = nullptr;
+        worker_.attachLine(nullptr);  // before the line goes
     } catch (...) {
         // A port that cannot even be made (out of memory) counts as a failed
         // open; the window must not wait for phase A for ever.
-        std::lock_guard<std::mutex> lock(lineMutex_);
-        line_ = nullptr;
+        worker_.attachLine(nullptr);
     }
     if (!phaseADone) phaseA_.set_value(false);
 }

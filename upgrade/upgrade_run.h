@@ -5,10 +5,12 @@
 // the window as queued signals tagged with the run's number, so the window
 // can drop what a stopped run still had in flight.
 //
-// The port is created, used and closed on the run's thread (QSerialPort
-// belongs to the thread that opens it); stop() only requests the stop,
-// interrupts the line and waits for the thread, which by then sends nothing
-// more and closes the port at once.
+// The thread is a session::Worker, as for KelvaneMini's transfers: the port is
+// created, used and closed on the run's thread (QSerialPort belongs to the
+// thread that opens it); stop() only requests the stop, interrupts the line
+// and waits for the thread, which by then sends nothing more and closes the
+// port at once.
+#include "session/worker.h"
 #include "upgrade/bootloader_protocol.h"
 #include "upgrade/stop_flag.h"
 #include "upgrade/upgrade_state.h"
@@ -19,10 +21,7 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
-
-class QThread;
 
 namespace upgrade {
 
@@ -74,9 +73,7 @@ private:
     int id_;
     StopFlag stop_;
     std::promise<bool> phaseA_;
-    std::mutex lineMutex_;
-    serial::Line* line_ = nullptr;
-    QThread* thread_ = nullptr;
+    kelvane::session::Worker worker_;
 };
 
 }  // namespace upgrade

@@ -2,7 +2,7 @@
 // against the built-in simulator and the pty simulators.
 #include "files/data_file.h"
 #include "image/parameters.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "shell/language_table.h"
 #include "tests/link/pty_pair.h"
 

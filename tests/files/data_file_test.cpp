@@ -1,6 +1,6 @@
 #include "files/cp1250.h"
 #include "files/data_file.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 
 #include <gtest/gtest.h>
 

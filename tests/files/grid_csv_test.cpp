@@ -2,7 +2,7 @@
 #include "files/data_file.h"
 #include "files/grid_csv.h"
 #include "image/codecs.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "image/window_data.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "image/codecs.h"
 #include "image/parameters.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "image/window_data.h"
 
 #include <gtest/gtest.h>

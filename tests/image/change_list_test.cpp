@@ -1,7 +1,7 @@
 #include "image/change_list.h"
 
 #include "image/codecs.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,6 @@
 using namespace kelvane;
 
 namespace {
-
-void putCode(Image& img, std::size_t off, int v) {
-    const auto b = EncodeBcdCode(v);
-    img[off] = b[0];
-    img[off + 1] = b[1];
-}
 
 void putKey(Image& img, int index, int local, std::uint8_t serial) {
     std::uint8_t* rec = &img[mem::kKeys + 8 * index];
@@ -87,15 +81,15 @@ TEST(ChangeList, SettingsAsTheControlsShowThem) {
 
 TEST(ChangeList, ResidentsByPhysicalCode) {
     Image before = initialImage();
-    putCode(before, residentOffset(ResidentCode::Logical, 1, 5), 15);
-    putCode(before, residentOffset(ResidentCode::Open, 1, 5), 123);
-    putCode(before, residentOffset(ResidentCode::Logical, 2, 200), 400);
-    putCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
+    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 5), 15);
+    WriteBcdCode(before, residentOffset(ResidentCode::Open, 1, 5), 123);
+    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 2, 200), 400);
+    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
     Image after = before;
-    putCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);                  // changed open code
+    WriteBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);                  // changed open code
     after[residentOffset(ResidentCode::Logical, 2, 200)] = 0xFF;                    // removed
     after[residentOffset(ResidentCode::Logical, 2, 200) + 1] = 0xFF;
-    putCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);                     // added, main code only
+    WriteBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);                     // added, main code only
     const ChangeList c = ListChanges(before, after);
     ASSERT_EQ(c.rows.size(), 3u);
     EXPECT_EQ(c.rowCount(GridId::Residents), 3u);
@@ -115,10 +109,10 @@ TEST(ChangeList, ResidentsByPhysicalCode) {
 TEST(ChangeList, PackedTablesMatchRowsWhereverTheyStand) {
     Image base = initialImage();
     for (int i = 0; i < 3; ++i) putKey(base, i, 10 + i, static_cast<std::uint8_t>(16 * i));
-    putCode(base, mem::kGeneralCodes, 1111);
+    WriteBcdCode(base, mem::kGeneralCodes, 1111);
     base[mem::kGeneralAttrs] = 5;
     base[mem::kGeneralAttrs + 1] = 0;
-    putCode(base, mem::kGeneralCodes + 2, 2222);
+    WriteBcdCode(base, mem::kGeneralCodes + 2, 2222);
     base[mem::kGeneralAttrs + 2] = 5;
     base[mem::kGeneralAttrs + 3] = 0xFF;
     base[mem::kDigitNumbers] = 4;

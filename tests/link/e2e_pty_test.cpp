@@ -17,8 +17,8 @@
 namespace kelvane::link {
 namespace {
 
-Bytes16k sampleImage() {
-    Bytes16k img;
+Image sampleImage() {
+    Image img;
     for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<std::uint8_t>((i * 13 + (i >> 9)) & 0xFF);
     return img;
 }
@@ -72,7 +72,7 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     ASSERT_EQ(down.result, DownloadResult::Completed);
     EXPECT_EQ(down.image, sampleImage());
 
-    Bytes16k working = down.image;
+    Image working = down.image;
     working[100] ^= 0xFF;
     working[200 * 32 + 5] ^= 0xFF;
     working[16383] ^= 0xFF;

@@ -12,8 +12,8 @@
 
 namespace kelvane::link::test {
 
-inline Bytes16k patternImage() {
-    Bytes16k img;
+inline Image patternImage() {
+    Image img;
     for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF);
     return img;
 }
@@ -37,7 +37,7 @@ protected:
         return out;
     }
 
-    UploadOutcome upload(const Bytes16k& working, const Bytes16k& deviceImage) {
+    UploadOutcome upload(const Image& working, const Image& deviceImage) {
         open();
         auto ctx = context();
         auto out = UploadThread(ctx, working, deviceImage);

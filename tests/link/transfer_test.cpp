@@ -19,7 +19,7 @@ std::vector<int> oneTo512() {
     return v;
 }
 
-bool blockIs(const Bytes16k& img, int block, std::uint8_t value) {
+bool blockIs(const Image& img, int block, std::uint8_t value) {
     return std::all_of(img.begin() + block * 32, img.begin() + block * 32 + 32,
                        [&](std::uint8_t b) { return b == value; });
 }
@@ -157,7 +157,7 @@ TEST_F(Download, DroppedOrGarbledBytesNeverWriteOutsideTheImage) {
 class Upload : public LinkTest {};
 
 TEST_F(Upload, UnchangedImageSendsOnlyCommandAndEndFrame) {
-    const Bytes16k img = patternImage();
+    const Image img = patternImage();
     device.image() = img;
     auto out = upload(img, img);
     ASSERT_EQ(out.result, UploadResult::Completed);
@@ -173,8 +173,8 @@ TEST_F(Upload, UnchangedImageSendsOnlyCommandAndEndFrame) {
 }
 
 TEST_F(Upload, ChangedByte100SendsBlock3Only) {
-    const Bytes16k before = patternImage();
-    Bytes16k after = before;
+    const Image before = patternImage();
+    Image after = before;
     after[100] ^= 0x5A;
     device.image() = before;
     auto out = upload(after, before);
@@ -188,12 +188,12 @@ TEST_F(Upload, ChangedByte100SendsBlock3Only) {
 }
 
 TEST_F(Upload, FirstUploadSendsEveryBlockThatIsNotAllZero) {
-    Bytes16k working{};
+    Image working{};
     working[0] = 1;        // block 0
     working[32 * 7] = 2;   // block 7
     working[16383] = 0xFF; // block 511
     device.image().fill(0x55);
-    auto out = upload(working, Bytes16k{});
+    auto out = upload(working, Image{});
     ASSERT_EQ(out.result, UploadResult::Completed);
     EXPECT_EQ(device.blocksReceived(), (std::vector<int>{0, 7, 511}));
     EXPECT_EQ(line.writes()[2].bytes[0], 7);
@@ -201,7 +201,7 @@ TEST_F(Upload, FirstUploadSendsEveryBlockThatIsNotAllZero) {
 
 TEST_F(Upload, SilentControllerGivesUpAfterFiveSeconds) {
     device.faults().silent = true;
-    auto out = upload(patternImage(), Bytes16k{});
+    auto out = upload(patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::NoAnswer);
     EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
     EXPECT_GE(clock.nowMs(), kAckTimeoutMs);
@@ -211,17 +211,17 @@ TEST_F(Upload, SilentControllerGivesUpAfterFiveSeconds) {
 
 TEST_F(Upload, AcknowledgementsStoppingMidwayGiveUp) {
     device.faults().acksToSend = 3;  // the command and two frames
-    auto out = upload(patternImage(), Bytes16k{});
+    auto out = upload(patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::NoAnswer);
     EXPECT_EQ(out.framesSent, 3);
 }
 
 TEST_F(Upload, AnUnacknowledgedEndFrameIsNoSuccess) {
-    Bytes16k working{};
+    Image working{};
     working[0] = 1;
     working[16383] = 2;
     device.faults().acksToSend = 3;  // the command and both frames, not the end frame
-    auto out = upload(working, Bytes16k{});
+    auto out = upload(working, Image{});
     EXPECT_EQ(out.result, UploadResult::NoAnswer);
     EXPECT_EQ(out.framesSent, 2);
     EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
@@ -230,28 +230,28 @@ TEST_F(Upload, AnUnacknowledgedEndFrameIsNoSuccess) {
 
 TEST_F(Upload, LineClosedMidwayGivesUp) {
     device.faults().hangUpAfter = 10;
-    auto out = upload(patternImage(), Bytes16k{});
+    auto out = upload(patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::NoAnswer);
     EXPECT_LE(clock.nowMs(), 10 * 200 + kAckTimeoutMs + 250);
 }
 
 TEST_F(Upload, SlowAcknowledgementsWithinTheBoundAreWaitedFor) {
     device.faults().answerDelayMs = 4800;
-    Bytes16k working{};
+    Image working{};
     working[0] = 9;
-    auto out = upload(working, Bytes16k{});
+    auto out = upload(working, Image{});
     EXPECT_EQ(out.result, UploadResult::Completed);
 }
 
 TEST_F(Upload, CancelSendsNoFurtherDataFrameAndEndsTheSession) {
-    const Bytes16k working = patternImage();
+    const Image working = patternImage();
     open();
     auto ctx = context();
     ctx.progress = [&](int p) {
         progress.push_back(p);
         if (p == 5) cancel = true;  // block 4 is still sent
     };
-    auto out = UploadThread(ctx, working, Bytes16k{});
+    auto out = UploadThread(ctx, working, Image{});
     EXPECT_EQ(out.result, UploadResult::Cancelled);
     EXPECT_EQ(statusMessage(out.result), Message::TransferAborted);
     EXPECT_EQ(out.framesSent, 5);
@@ -273,7 +273,7 @@ TEST_F(Upload, CancelDuringAnAcknowledgementWaitStillTakesTheAnswer) {
     ctx.progress = [&](int p) {
         if (p == 1) cancel = true;  // frame 0 goes out; its answer comes a second later
     };
-    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    auto out = UploadThread(ctx, patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::Cancelled);
     EXPECT_EQ(out.framesSent, 1);
     ASSERT_EQ(line.writes().size(), 3u);
@@ -286,7 +286,7 @@ TEST_F(Upload, ACommandWaitsForALineStillBusyWithAnEarlierDownload) {
     // The frames of a cancelled download still coming in, one every 140 ms.
     for (int i = 0; i < 50; ++i) line.send(Bytes(34, 0x5A), i * 140);
     auto ctx = context();
-    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    auto out = UploadThread(ctx, patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::Completed);
     ASSERT_FALSE(line.writes().empty());
     EXPECT_EQ(line.writes()[0].bytes, bytesOf(startUploadCommand()));
@@ -298,7 +298,7 @@ TEST_F(Upload, CancelWhileWaitingForAQuietLineSendsNothing) {
     for (int i = 0; i < 50; ++i) line.send(Bytes(34, 0x5A), i * 140);
     auto ctx = context();
     cancel = true;
-    auto out = UploadThread(ctx, patternImage(), Bytes16k{});
+    auto out = UploadThread(ctx, patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::Cancelled);
     EXPECT_TRUE(line.writes().empty());
 }

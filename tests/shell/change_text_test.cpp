@@ -1,7 +1,7 @@
 #include "shell/change_text.h"
 
 #include "image/codecs.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "shell/language_table.h"
 
 #include <gtest/gtest.h>

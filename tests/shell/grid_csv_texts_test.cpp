@@ -1,5 +1,5 @@
 #include "files/grid_csv.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "image/window_data.h"
 #include "shell/grid_csv_texts.h"
 #include "shell/language_table.h"

@@ -5,7 +5,7 @@
 #include "link/port.h"
 #include "shell/port_dialog.h"
 #include "shell/link_messages.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -56,8 +56,8 @@ public:
         onWindowThread();
         errors << text;
     }
-    ImageBuffer& workingImage() override { return working; }
-    ImageBuffer& deviceImage() override { return device; }
+    kelvane::Image& workingImage() override { return working; }
+    kelvane::Image& deviceImage() override { return device; }
 
     void onWindowThread() {
         if (QThread::currentThread() != qApp->thread()) ++offThreadCalls;
@@ -71,7 +71,7 @@ public:
     bool progressVisible = false;
     QPair<int, int> range{-1, -1};
     QList<int> positions;
-    ImageBuffer working{}, device{};
+    kelvane::Image working{}, device{};
 };
 
 // A port behind which a simulated controller runs in virtual time on the worker.
@@ -122,8 +122,8 @@ struct PacedPort {
     std::atomic<int> writes{0}, cutWrites{0};
 };
 
-ImageBuffer simulatorImage() {
-    ImageBuffer img{};
+kelvane::Image simulatorImage() {
+    kelvane::Image img{};
     sim::ControllerPort::withController([&](sim::Controller& c) { img = c.image(); });
     return img;
 }
@@ -282,7 +282,7 @@ private slots:
 
         // The upload sends the copy taken at its start, whatever the window does meanwhile.
         host.working[100] ^= 0xFF;
-        const ImageBuffer sent = host.working;
+        const kelvane::Image sent = host.working;
         link.UPLOADClick();
         QVERIFY(link.transferRunning());
         host.working[200] ^= 0xFF;  // e.g. a data file loaded during the upload
@@ -320,7 +320,7 @@ private slots:
         link.UPLOADClick();
         QVERIFY(waitForEnd(link, running));
         QCOMPARE(host.status, QString("Brak odpowiedzi zasilacza"));
-        QVERIFY(host.device == ImageBuffer{});
+        QVERIFY(host.device == kelvane::Image{});
         QVERIFY(!host.progressVisible);
     }
 
@@ -328,7 +328,7 @@ private slots:
         FakeHost host;
         host.working.fill(0x22);
         host.device.fill(0x33);
-        const ImageBuffer working = host.working, device = host.device;
+        const kelvane::Image working = host.working, device = host.device;
         LinkController link(host, nullptr);
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         // A silent controller on the simulator port, in real time: the download waits.
@@ -373,7 +373,7 @@ private slots:
         const std::vector<int>& blocks = port.controller.blocksReceived();
         QVERIFY(blocks.size() >= 3 && blocks.size() <= 6);
         for (std::size_t i = 0; i < blocks.size(); ++i) QCOMPARE(blocks[i], int(i));
-        QVERIFY(host.device == ImageBuffer{});
+        QVERIFY(host.device == kelvane::Image{});
     }
 
     void destroyingTheControllerCutsOffARunningTransfer() {

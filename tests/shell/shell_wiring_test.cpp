@@ -7,7 +7,7 @@
 #include "shell/port_dialog.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/code_grid.h"
 #include "tests/print/pdf_words.h"

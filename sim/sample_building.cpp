@@ -1,4 +1,4 @@
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 
 #include "image/codecs.h"
 
@@ -11,12 +11,6 @@ struct Lcg {
     std::uint32_t next() { return state = state * 1664525u + 1013904223u; }
     int below(int n) { return static_cast<int>((next() >> 8) % static_cast<std::uint32_t>(n)); }
 };
-
-void putCode(Image& img, std::size_t off, int value) {
-    const auto bcd = EncodeBcdCode(value);
-    img[off] = bcd[0];
-    img[off + 1] = bcd[1];
-}
 }  // namespace
 
 Image SampleBuildingImage() {
@@ -26,9 +20,9 @@ Image SampleBuildingImage() {
     const int flatsPerLine[2] = {40, 32};
     for (int line = 1; line <= 2; ++line) {
         for (int local = 1; local <= flatsPerLine[line - 1]; ++local, ++flat) {
-            putCode(img, residentOffset(ResidentCode::Logical, line, local), flat);
-            putCode(img, residentOffset(ResidentCode::Open, line, local), 1 + rng.below(9999));
-            if (local % 4 != 0) putCode(img, residentOffset(ResidentCode::Main, line, local), 100 + flat);
+            WriteBcdCode(img, residentOffset(ResidentCode::Logical, line, local), flat);
+            WriteBcdCode(img, residentOffset(ResidentCode::Open, line, local), 1 + rng.below(9999));
+            if (local % 4 != 0) WriteBcdCode(img, residentOffset(ResidentCode::Main, line, local), 100 + flat);
         }
     }
     // Touch keys: one or two per flat for the first 24 flats.
@@ -45,7 +39,7 @@ Image SampleBuildingImage() {
     // General codes: postman and caretaker at any panel, cleaning at panel 2 of bus 0.
     const int general[][3] = {{1357, 255, 1}, {2468, 255, 1}, {9753, 2, 0}, {8642, 1, 1}};
     for (int i = 0; i < 4; ++i) {
-        putCode(img, mem::kGeneralCodes + 2 * i, general[i][0]);
+        WriteBcdCode(img, mem::kGeneralCodes + 2 * i, general[i][0]);
         std::uint8_t* attr = &img[mem::kGeneralAttrs + 2 * i];
         if (general[i][1] == 255) {
             attr[0] = attr[1] = 0xFF;
