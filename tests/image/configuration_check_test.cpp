@@ -16,21 +16,15 @@ Image quietImage() {
     return img;
 }
 
-void putCode(Image& img, std::size_t off, int v) {
-    const auto b = EncodeBcdCode(v);
-    img[off] = b[0];
-    img[off + 1] = b[1];
-}
-
 void putResident(Image& img, int line, int local, int logical, int open, int main = 0) {
-    putCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
-    putCode(img, residentOffset(ResidentCode::Open, line, local), open);
-    putCode(img, residentOffset(ResidentCode::Main, line, local), main);
+    WriteBcdCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
+    WriteBcdCode(img, residentOffset(ResidentCode::Open, line, local), open);
+    WriteBcdCode(img, residentOffset(ResidentCode::Main, line, local), main);
 }
 
 // Panel 255 stores the attribute FF FF, as the window does.
 void putGeneral(Image& img, int index, int code, int panel = 1, int bus = 0) {
-    putCode(img, mem::kGeneralCodes + 2 * index, code);
+    WriteBcdCode(img, mem::kGeneralCodes + 2 * index, code);
     img[mem::kGeneralAttrs + 2 * index] = static_cast<std::uint8_t>(panel);
     img[mem::kGeneralAttrs + 2 * index + 1] = panel == 255 || bus ? 0xFF : 0x00;
 }
@@ -238,7 +232,7 @@ TEST(ConfigurationCheck, GeneralCodeAtEveryPanelIsInformation) {
     } cases[] = {{0xFF, 0xFF, true}, {0xFF, 0x00, true}, {0, 0, true}, {254, 0xFF, false}, {1, 0, false}};
     for (const auto& c : cases) {
         Image img = quietImage();
-        putCode(img, mem::kGeneralCodes, 5829);
+        WriteBcdCode(img, mem::kGeneralCodes, 5829);
         img[mem::kGeneralAttrs] = c.panel;
         img[mem::kGeneralAttrs + 1] = c.bus;
         const auto w = of(WarningKind::GeneralCodeEveryPanel, img);
