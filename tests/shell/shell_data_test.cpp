@@ -9,7 +9,7 @@
 #include "shell/program_state.h"
 #include "tests/shell/scripted_prompts.h"
 #include "files/data_file.h"
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "shell/csv_import_dialog.h"
 
 #include <QAction>

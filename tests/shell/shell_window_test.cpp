@@ -1,6 +1,6 @@
 // The main window offscreen: start-up state, layout, languages, menu
 // shortcuts, tooltips, splash and About.
-#include "image/sample_building.h"
+#include "sim/sample_building.h"
 #include "shell/about_box.h"
 #include "shell/code_grid.h"
 #include "shell/language_table.h"
