@@ -2,6 +2,10 @@
 // What the device link reports to the one who runs it, as codes. The link
 // holds no texts: the program that shows a report looks up its own text for
 // the code (KelvaneMini: its language table).
+#include "link/open_failure.h"
+
+#include <vector>
+
 namespace kelvane::link {
 
 enum class Message {
@@ -11,6 +15,26 @@ enum class Message {
     DownloadDone,     // a download completed
     UploadDone,       // an upload completed
     NoAnswer,         // an upload got no acknowledgement
+    PortMissing,      // why a port did not open: nothing of that name
+    PortHeld,         // ... another program (or a running transfer) holds it
+    PortNoPermission, // ... this user may not use it
+    PortDialoutFix,   // how a Linux user gets the permission
+    ProbeNoAnswer,    // nothing answered the probe: port name
 };
+
+// What tells why a port did not open, line by line: none when the system
+// did not say; the dialout fix follows a missing permission where `onLinux`.
+inline std::vector<Message> openFailureMessages(serial::OpenFailure failure, bool onLinux) {
+    switch (failure) {
+    case serial::OpenFailure::NoSuchPort: return {Message::PortMissing};
+    case serial::OpenFailure::Busy: return {Message::PortHeld};
+    case serial::OpenFailure::NoPermission:
+        if (onLinux) return {Message::PortNoPermission, Message::PortDialoutFix};
+        return {Message::PortNoPermission};
+    case serial::OpenFailure::None:
+    case serial::OpenFailure::Unknown: break;
+    }
+    return {};
+}
 
 }  // namespace kelvane::link

@@ -4,6 +4,8 @@
 // writes that report how many bytes they moved, and purges. Two
 // implementations: QtSerialLine on a real port (or a pty) and
 // sim::VirtualLine, which runs against a simulated device in virtual time.
+#include "link/open_failure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,6 +46,8 @@ public:
     // is held by someone else or cannot be opened.
     virtual bool open(const std::string& name) = 0;
     virtual bool isOpen() const = 0;
+    // Why the last open() failed; None after one that succeeded.
+    virtual OpenFailure openFailure() const { return OpenFailure::Unknown; }
     virtual void close() = 0;
 
     virtual void setLine(const LineSettings& settings) = 0;

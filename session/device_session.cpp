@@ -11,7 +11,10 @@ ProbeResult probePort(const std::string& portName, const PortFactory& factory) {
     ProbeResult result;
     PortConnection port = factory(portName);
     result.opened = link::OpenPort(*port.line, portName);
-    if (!result.opened) return result;
+    if (!result.opened) {
+        result.failure = port.line->openFailure();
+        return result;
+    }
     result.reply = link::probe(*port.line);
     port.line->close();
     return result;
@@ -61,6 +64,7 @@ TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
     report.kind = request.kind;
     serial::Line& line = *port.line;
     report.opened = link::OpenPort(line, request.portName);
+    if (!report.opened) report.failure = line.openFailure();
     if (opened) opened(report.opened);
     if (!report.opened) return report;
     link::TransferContext ctx{line, *port.clock, cancel, progress};
@@ -98,7 +102,10 @@ DeviceSession::Start DeviceSession::start(const TransferRequest& request) {
         worker_.attachLine(nullptr);
         port->line.reset();
     });
-    if (!started) return Start::PortNotOpened;
+    if (!started) {
+        report_.failure = serial::OpenFailure::Unknown;
+        return Start::PortNotOpened;
+    }
     if (!openedFuture.get()) {
         worker_.wait();
         return Start::PortNotOpened;

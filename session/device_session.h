@@ -40,6 +40,7 @@ namespace kelvane::session {
 
 struct ProbeResult {
     bool opened = false;                   // false: the port did not open (link::Message::PortOpenError)
+    serial::OpenFailure failure = serial::OpenFailure::None;  // why it did not
     std::optional<link::ProbeReply> reply;  // empty: silence or a short answer
 };
 
@@ -70,6 +71,7 @@ TransferRequest downloadRequest(std::string portName);
 struct TransferReport {
     TransferKind kind = TransferKind::Download;
     bool opened = false;             // false: the port did not open; nothing was sent
+    serial::OpenFailure failure = serial::OpenFailure::None;  // why it did not
     link::DownloadOutcome download;  // kind == Download (image meaningful only when Completed)
     link::UploadOutcome upload;      // kind == Upload
 
@@ -113,6 +115,8 @@ public:
     // a transfer still runs. Only Started is followed by finished().
     Start start(const TransferRequest& request);
     bool running() const { return worker_.running(); }
+    // Why the port of the last start() that returned PortNotOpened did not open.
+    serial::OpenFailure openFailure() const { return report_.failure; }
 
     // Stops a running transfer: a download at once (its read is interrupted),
     // an upload before its next frame (the frame on the wire is never cut).

@@ -23,6 +23,25 @@ QSerialPort::DataBits toQtBits(int bits) {
     }
 }
 
+// The device a port name opens, as QSerialPort finds it: a path as it
+// stands, a bare name in /dev.
+std::string deviceLocation(const std::string& name) {
+#ifdef Q_OS_WIN
+    return name;
+#else
+    if (name.rfind('/', 0) == 0 || name.rfind("./", 0) == 0 || name.rfind("../", 0) == 0) return name;
+    return "/dev/" + name;
+#endif
+}
+
+OpenError reported(QSerialPort::SerialPortError e) {
+    switch (e) {
+    case QSerialPort::DeviceNotFoundError: return OpenError::NotFound;
+    case QSerialPort::PermissionError: return OpenError::AccessDenied;
+    default: return OpenError::Other;
+    }
+}
+
 // A peer that hung up (pty closed) or a removed device: waits fail at once.
 bool hardError(QSerialPort& port) {
     auto e = port.error();
@@ -36,15 +55,20 @@ QtSerialLine::QtSerialLine() = default;
 QtSerialLine::~QtSerialLine() { close(); }
 
 bool QtSerialLine::open(const std::string& name) {
-    if (isOpen()) return false;
+    if (isOpen()) {
+        openFailure_ = OpenFailure::Busy;
+        return false;
+    }
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(QString::fromStdString(name));
     // QSerialPort opens exclusively: a lock file plus TIOCEXCL on Unix, no
     // sharing on Windows.
     if (name.empty() || !port_->open(QIODevice::ReadWrite)) {
+        openFailure_ = name.empty() ? OpenFailure::NoSuchPort : openFailureCause(deviceLocation(name), reported(port_->error()));
         port_.reset();
         return false;
     }
+    openFailure_ = OpenFailure::None;
     port_->setReadBufferSize(0);
     // A port starts with nothing to read, as a serial driver has it on open:
     // a pty keeps what the far end sent while it was closed (the rest of a

@@ -30,6 +30,7 @@ public:
     // a system port name such as COM3 or ttyS0.
     bool open(const std::string& name) override;
     bool isOpen() const override;
+    OpenFailure openFailure() const override { return openFailure_; }
     void close() override;
 
     void setLine(const LineSettings& settings) override;
@@ -49,6 +50,7 @@ public:
 private:
     std::unique_ptr<QSerialPort> port_;
     Timeouts timeouts_;
+    OpenFailure openFailure_ = OpenFailure::None;
     std::atomic<bool> interrupted_{false};
 };
 

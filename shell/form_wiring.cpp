@@ -34,7 +34,7 @@ public:
     QString messageText(link::Message message) override {
         return QString::fromUtf8(lang::messageText(message, form_.CurrentLanguage()));
     }
-    void showPortOpenError(const QString& text) override { form_.showMessage(text); }
+    void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
     Image& workingImage() override { return shell::workingImage(); }
     Image& deviceImage() override { return shell::deviceImage(); }
 

@@ -228,6 +228,13 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Folder na pliki CSV", "Folder for the CSV files", M},
     {"Pliki PDF (*.pdf)", "PDF files (*.pdf)", "PDF (*.pdf)"},
     {"Anuluj", "Cancel", M},
+    {"Nie ma takiego portu.", "There is no such port.", M},
+    {"Port jest zajęty przez inny program albo trwającą transmisję.",
+     "Another program or a running transfer holds the port.", M},
+    {"Brak uprawnień do portu.", "No permission to use the port.", M},
+    {"Dodaj użytkownika do grupy dialout:\nsudo usermod -aG dialout $USER\ni zaloguj się ponownie.",
+     "Add the user to the dialout group:\nsudo usermod -aG dialout $USER\nthen log in again.", M},
+    {"Port %s: zasilacz nie odpowiada", "Port %s: the power supply does not answer", ". %s ..."},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

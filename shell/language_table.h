@@ -109,8 +109,13 @@ enum class Message {
     CsvExportAllTitle, // folder dialog title
     PdfFileFilter,     // file dialog filter of PDF files
     CsvCancelButton,   // the import preview's cancel button
+    PortMissing,       // the detail under the port-open error: no such port
+    PortHeld,          // ... the port is in use
+    PortNoPermission,  // ... no permission
+    PortDialoutFix,    // ... and how to get it on Linux
+    ProbeNoAnswer,     // printf format: port name; the probe got no answer
 };
-constexpr int kMessageCount = 51;
+constexpr int kMessageCount = 56;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

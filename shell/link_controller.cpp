@@ -1,7 +1,10 @@
 #include "shell/link_controller.h"
 
 #include "link/port.h"
+#include "link/port_info.h"
 #include "shell/port_dialog.h"
+
+#include <QStringList>
 
 namespace kelvane::link {
 
@@ -14,7 +17,11 @@ LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* par
 
 LinkController::~LinkController() = default;  // the session cuts off a running transfer
 
-void LinkController::showPortOpenError() { host_.showPortOpenError(host_.messageText(Message::PortOpenError)); }
+void LinkController::showPortOpenError(serial::OpenFailure failure) {
+    QStringList detail;
+    for (Message m : openFailureMessages(failure, serial::prefersUsbPort())) detail << host_.messageText(m);
+    host_.showPortOpenError(host_.messageText(Message::PortOpenError), detail.join(QLatin1Char('\n')));
+}
 
 void LinkController::setStartPort(const QString& text) { portName_ = PortName(text.toStdString()); }
 
@@ -27,11 +34,16 @@ void LinkController::choosePort(const QString& text) {
     portName_ = PortName(text.toStdString());
     const session::ProbeResult result = session_.probe(portName_);
     if (!result.opened) {
-        showPortOpenError();
+        showPortOpenError(result.failure);
         return;
     }
     emit portOpened(text);
-    if (!result.reply) return;  // silence or short answers: nothing shown
+    if (!result.reply) {
+        // Silence or short answers: the port is the new one all the same.
+        const std::string format = host_.messageText(Message::ProbeNoAnswer).toStdString();
+        host_.setStatusText(QString::fromStdString(formatPortStatus(format, portName_, link::ProbeReply{})));
+        return;
+    }
     const std::string format = host_.messageText(Message::PortStatus).toStdString();
     host_.setStatusText(QString::fromStdString(formatPortStatus(format, portName_, *result.reply)));
 }
@@ -47,9 +59,10 @@ void LinkController::cancelTransfer() { session_.cancel(); }
 
 void LinkController::startTransfer(const session::TransferRequest& request) {
     // One transfer at a time, as the exclusive open of its port would have it.
-    if (session_.start(request) != session::DeviceSession::Start::Started) {
-        showPortOpenError();
-        return;
+    switch (session_.start(request)) {
+    case session::DeviceSession::Start::Started: break;
+    case session::DeviceSession::Start::Busy: showPortOpenError(); return;
+    case session::DeviceSession::Start::PortNotOpened: showPortOpenError(session_.openFailure()); return;
     }
     sent_ = request.image;
     host_.setProgressRange(0, int(kBlockCount));

@@ -60,7 +60,8 @@ signals:
 private:
     void startTransfer(const session::TransferRequest& request);
     void finishTransfer(const session::TransferReport& report);
-    void showPortOpenError();
+    // The port-open error; under it why the port did not open, when the line tells.
+    void showPortOpenError(serial::OpenFailure failure = serial::OpenFailure::Unknown);
 
     LinkHost& host_;
     TOKRightDlg* dialog_;

@@ -31,8 +31,9 @@ public:
     // A message's text in CurrentLanguage as it is at the moment of the call.
     virtual QString messageText(Message message) = 0;
     // The port-open error: a modal box with one OK button, titled with the
-    // application title, showing `text`.
-    virtual void showPortOpenError(const QString& text) = 0;
+    // application title, showing `text`, and under it `detail` (why the
+    // port did not open) when that is not empty.
+    virtual void showPortOpenError(const QString& text, const QString& detail) = 0;
 
     // The two process-wide images.
     virtual Image& workingImage() = 0;

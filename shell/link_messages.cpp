@@ -13,6 +13,11 @@ Message languageEntry(link::Message m) {
     case link::Message::DownloadDone: return Message::DownloadDone;
     case link::Message::UploadDone: return Message::UploadDone;
     case link::Message::NoAnswer: return Message::NoAnswer;
+    case link::Message::PortMissing: return Message::PortMissing;
+    case link::Message::PortHeld: return Message::PortHeld;
+    case link::Message::PortNoPermission: return Message::PortNoPermission;
+    case link::Message::PortDialoutFix: return Message::PortDialoutFix;
+    case link::Message::ProbeNoAnswer: return Message::ProbeNoAnswer;
     }
     return Message::PortError;
 }

@@ -165,8 +165,8 @@ void TForm1::indexNamedObjects() {
 void TForm1::setPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
 Prompts& TForm1::prompts() const { return *prompts_; }
 
-void TForm1::showMessage(const QString& text) {
-    prompts().message(this, QString::fromLatin1(kApplicationTitle), text);
+void TForm1::showMessage(const QString& text, const QString& detail) {
+    prompts().message(this, QString::fromLatin1(kApplicationTitle), text, detail);
 }
 void TForm1::setAboutBox(QDialog* about) { about_ = about; }
 

@@ -80,7 +80,8 @@ public:
     QString entryMessage(lang::EntryProblem problem, GridId grid, int row) const;
 
     // A plain message box titled with the application title.
-    void showMessage(const QString& text);
+    // A plain message box; `detail` goes on a line of its own under the text.
+    void showMessage(const QString& text, const QString& detail = QString());
 
     // The first panel of the status bar.
     void setStatusText(const QString& text);

@@ -20,8 +20,9 @@ void WidgetPrompts::error(QWidget* parent, const QString& title, const QString& 
     box.exec();
 }
 
-void WidgetPrompts::message(QWidget* parent, const QString& title, const QString& text) {
+void WidgetPrompts::message(QWidget* parent, const QString& title, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
     box.exec();
 }
 

@@ -17,8 +17,9 @@ public:
     virtual bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) = 0;
     // Error box with the single button OK.
     virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
-    // Plain box with the single button OK.
-    virtual void message(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Plain box with the single button OK; a detail, when given, under the text.
+    virtual void message(QWidget* parent, const QString& title, const QString& text,
+                         const QString& detail = QString()) = 0;
     // Runs a file dialog; the chosen path, or an empty text when cancelled.
     virtual QString chooseFile(QFileDialog* dialog) = 0;
     // Runs any other modal dialog; its result code (QDialog::Accepted...).
@@ -30,7 +31,8 @@ class WidgetPrompts : public Prompts {
 public:
     bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) override;
     void error(QWidget* parent, const QString& title, const QString& text) override;
-    void message(QWidget* parent, const QString& title, const QString& text) override;
+    void message(QWidget* parent, const QString& title, const QString& text,
+                 const QString& detail = QString()) override;
     QString chooseFile(QFileDialog* dialog) override;
 };
 

@@ -49,9 +49,11 @@ void ControllerPort::release() {
 }
 
 bool ControllerPort::open(const std::string& name) {
+    openFailure_ = line_ || name == name_ ? serial::OpenFailure::Busy : serial::OpenFailure::NoSuchPort;
     if (line_ || name != name_) return false;
     Controller* c = acquire();
-    if (!c) return false;
+    if (!c) return false;  // a transfer or another window holds the simulated controller
+    openFailure_ = serial::OpenFailure::None;
     bool paced;
     {
         std::lock_guard<std::mutex> lock(shared().mutex);

@@ -34,6 +34,7 @@ public:
     static void setPaced(bool paced);
 
     bool open(const std::string& name) override;
+    serial::OpenFailure openFailure() const override { return openFailure_; }
     bool isOpen() const override;
     void close() override;
     void setLine(const serial::LineSettings& s) override;
@@ -52,6 +53,7 @@ private:
     std::string name_;
     serial::Clock& clock_;
     std::unique_ptr<VirtualLine> line_;  // while open
+    serial::OpenFailure openFailure_ = serial::OpenFailure::None;
     std::mutex lineMutex_;               // line_ against interrupt() from other threads
     std::atomic<bool> interrupted_{false};
     serial::LineSettings settings_;

@@ -8,8 +8,15 @@ namespace sim {
 VirtualLine::VirtualLine(serial::Clock& clock, Device& device) : clock_(clock), device_(device) {}
 
 bool VirtualLine::open(const std::string& name) {
-    if (open_ || busy_) return false;
-    if (!portName_.empty() && name != portName_) return false;
+    if (open_ || busy_) {
+        openFailure_ = serial::OpenFailure::Busy;
+        return false;
+    }
+    if (!portName_.empty() && name != portName_) {
+        openFailure_ = serial::OpenFailure::NoSuchPort;
+        return false;
+    }
+    openFailure_ = serial::OpenFailure::None;
     open_ = true;
     ++openCount_;
     rx_.clear();

@@ -67,6 +67,7 @@ public:
     void setBusy(bool busy) { busy_ = busy; }
 
     bool open(const std::string& name) override;
+    serial::OpenFailure openFailure() const override { return openFailure_; }
     bool isOpen() const override { return open_; }
     void close() override;
     void setLine(const serial::LineSettings& settings) override;
@@ -115,6 +116,7 @@ private:
     std::string portName_;
     bool paced_ = false;
     bool busy_ = false;
+    serial::OpenFailure openFailure_ = serial::OpenFailure::None;
     bool open_ = false;
     std::atomic<bool> interrupted_{false};
     double hangUpAt_ = 1e300;

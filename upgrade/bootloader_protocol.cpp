@@ -1,5 +1,6 @@
 #include "upgrade/bootloader_protocol.h"
 
+#include "link/port_info.h"
 #include "upgrade/block_check.h"
 #include "upgrade/upgrade_texts.h"
 
@@ -63,6 +64,18 @@ bool isBanner(const std::uint8_t* rx, bool upperAllowed) {
 
 }  // namespace
 
+std::string OpenFailureDetail(serial::OpenFailure failure, bool onLinux) {
+    switch (failure) {
+    case serial::OpenFailure::NoSuchPort: return texts::kPortMissing;
+    case serial::OpenFailure::Busy: return texts::kPortHeld;
+    case serial::OpenFailure::NoPermission:
+        return onLinux ? std::string(texts::kPortNoPermission) + "\n" + texts::kDialoutFix : texts::kPortNoPermission;
+    case serial::OpenFailure::None:
+    case serial::OpenFailure::Unknown: break;
+    }
+    return {};
+}
+
 serial::LineSettings PhaseASettings(serial::LineSettings base) {
     base.baud = 2400;
     base.dataBits = 8;
@@ -94,6 +107,7 @@ bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& 
     if (deviceName.empty() || !link.line.open(deviceName)) {
         state.portOpen = false;
         ShowStatus(link.view, texts::kPortBusy);
+        link.view.setStatusDetail(OpenFailureDetail(link.line.openFailure(), serial::prefersUsbPort()));
         return false;
     }
     state.portOpen = true;

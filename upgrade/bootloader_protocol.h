@@ -45,7 +45,12 @@ serial::LineSettings PhaseASettings(serial::LineSettings base = {});
 serial::LineSettings PhaseBSettings(serial::LineSettings base = {});
 serial::Timeouts UpgradeTimeouts();
 
-// Opens the named port with the phase A settings; "Port w użyciu" on failure.
+// Why a port did not open, in the status line's detail; empty when the
+// system did not say. The dialout fix follows a missing permission where `onLinux`.
+std::string OpenFailureDetail(serial::OpenFailure failure, bool onLinux);
+
+// Opens the named port with the phase A settings; "Port w użyciu" on
+// failure, with the cause as its detail.
 bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& deviceName);
 // Phase A. False (port closed, message shown) on a wrong device type, or when
 // stopped; otherwise true with the port at the phase B settings.

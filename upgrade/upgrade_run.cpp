@@ -13,6 +13,9 @@ public:
     void appendStatus(const std::string& utf8) override {
         emit run_.statusAppended(run_.id_, QString::fromStdString(utf8));
     }
+    void setStatusDetail(const std::string& utf8) override {
+        emit run_.statusDetailSet(run_.id_, QString::fromStdString(utf8));
+    }
     void setProgressRange(int low, int high) override { emit run_.progressRangeSet(run_.id_, low, high); }
     void setProgress(int position) override { emit run_.progressSet(run_.id_, position); }
     void runEnded() override { emit run_.runEnded(run_.id_); }

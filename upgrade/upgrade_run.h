@@ -59,6 +59,7 @@ public:
 signals:
     void statusCleared(int run);
     void statusAppended(int run, const QString& text);
+    void statusDetailSet(int run, const QString& text);
     void progressRangeSet(int run, int low, int high);
     void progressSet(int run, int position);
     void runEnded(int run);  // the worker ended by itself

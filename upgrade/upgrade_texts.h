@@ -15,5 +15,11 @@ constexpr const char* kProgramming = " Programowanie w toku...";
 constexpr const char* kDone = "Zrobione!";
 constexpr const char* kFlashError = "B\u0142\u0105d programowania flash";
 constexpr const char* kThreadError = "B\u0142\u0105d utworzenia w\u0105tku";
+// Why a port did not open, under "Port w użyciu".
+constexpr const char* kPortMissing = "Nie ma takiego portu.";
+constexpr const char* kPortHeld = "Port jest zaj\u0119ty przez inny program.";
+constexpr const char* kPortNoPermission = "Brak uprawnie\u0144 do portu.";
+constexpr const char* kDialoutFix =
+    "Dodaj u\u017Cytkownika do grupy dialout:\nsudo usermod -aG dialout $USER\ni zaloguj si\u0119 ponownie.";
 
 }  // namespace upgrade::texts

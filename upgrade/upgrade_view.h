@@ -11,6 +11,9 @@ public:
     // The status line: a message is shown by clearing it, then appending.
     virtual void clearStatus() = 0;
     virtual void appendStatus(const std::string& utf8) = 0;
+    // What explains the status line (why a port did not open), shown where
+    // the line has no room: as its tooltip. Clearing the line clears it.
+    virtual void setStatusDetail(const std::string& utf8) { (void)utf8; }
     virtual void setProgressRange(int low, int high) = 0;
     virtual void setProgress(int position) = 0;
     // The worker ended by itself (the button goes back to "Start").

@@ -21,7 +21,11 @@ namespace upgrade {
 class UpgradeWindow::WindowView : public UpgradeView {
 public:
     explicit WindowView(UpgradeWindow& w) : w_(w) {}
-    void clearStatus() override { w_.statusLine_->clear(); }
+    void clearStatus() override {
+        w_.statusLine_->clear();
+        w_.statusLine_->setToolTip(QString());
+    }
+    void setStatusDetail(const std::string& utf8) override { w_.statusLine_->setToolTip(QString::fromStdString(utf8)); }
     void appendStatus(const std::string& utf8) override {
         w_.statusLine_->setText(w_.statusLine_->text() + QString::fromStdString(utf8));
     }
@@ -195,6 +199,7 @@ void UpgradeWindow::StartStop() {
     activeRunId_ = run_->id();
     connect(run_.get(), &UpgradeRun::statusCleared, this, &UpgradeWindow::onStatusCleared, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::statusAppended, this, &UpgradeWindow::onStatusAppended, Qt::QueuedConnection);
+    connect(run_.get(), &UpgradeRun::statusDetailSet, this, &UpgradeWindow::onStatusDetail, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::progressRangeSet, this, &UpgradeWindow::onProgressRange, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::progressSet, this, &UpgradeWindow::onProgress, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::runEnded, this, &UpgradeWindow::onRunEnded, Qt::QueuedConnection);
@@ -219,7 +224,13 @@ void UpgradeWindow::StartStop() {
 }
 
 void UpgradeWindow::onStatusCleared(int run) {
-    if (run == activeRunId_) statusLine_->clear();
+    if (run != activeRunId_) return;
+    statusLine_->clear();
+    statusLine_->setToolTip(QString());
+}
+
+void UpgradeWindow::onStatusDetail(int run, const QString& text) {
+    if (run == activeRunId_) statusLine_->setToolTip(text);
 }
 
 void UpgradeWindow::onStatusAppended(int run, const QString& text) {

@@ -62,6 +62,7 @@ private:
 
     void onStatusCleared(int run);
     void onStatusAppended(int run, const QString& text);
+    void onStatusDetail(int run, const QString& text);
     void onProgressRange(int run, int low, int high);
     void onProgress(int run, int position);
     void onRunEnded(int run);

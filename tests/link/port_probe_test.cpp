@@ -1,4 +1,5 @@
 #include "link/command_frame.h"
+#include "link/messages.h"
 #include "link/probe.h"
 #include "tests/link/protocol_fixture.h"
 
@@ -106,4 +107,25 @@ TEST_F(OpenAndProbe, LateFullReplyIsTakenByALaterRead) {
 }
 
 }  // namespace
+}  // namespace kelvane::link::test
+
+namespace kelvane::link::test {
+
+TEST(PortProbe, EachOpenFailureCauseHasItsLines) {
+    using serial::OpenFailure;
+    struct Case {
+        OpenFailure failure;
+        bool onLinux;
+        std::vector<Message> lines;
+    } cases[] = {
+        {OpenFailure::NoSuchPort, true, {Message::PortMissing}},
+        {OpenFailure::Busy, true, {Message::PortHeld}},
+        {OpenFailure::NoPermission, true, {Message::PortNoPermission, Message::PortDialoutFix}},
+        {OpenFailure::NoPermission, false, {Message::PortNoPermission}},
+        {OpenFailure::Unknown, true, {}},
+        {OpenFailure::None, true, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(openFailureMessages(c.failure, c.onLinux), c.lines) << int(c.failure);
+}
+
 }  // namespace kelvane::link::test

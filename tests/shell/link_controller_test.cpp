@@ -5,6 +5,7 @@
 #include "link/port.h"
 #include "shell/port_dialog.h"
 #include "shell/link_messages.h"
+#include "link/probe.h"
 #include "sim/sample_building.h"
 
 #include <QComboBox>
@@ -52,9 +53,10 @@ public:
         onWindowThread();
         return QString::fromUtf8(kelvane::lang::messageText(m, language));
     }
-    void showPortOpenError(const QString& text) override {
+    void showPortOpenError(const QString& text, const QString& detail) override {
         onWindowThread();
         errors << text;
+        details << detail;
     }
     kelvane::Image& workingImage() override { return working; }
     kelvane::Image& deviceImage() override { return device; }
@@ -67,7 +69,7 @@ public:
     int getDataCalls = 0, displayCalls = 0, offThreadCalls = 0;
     int language = 0;
     QString status = "start";
-    QStringList statusHistory, errors;
+    QStringList statusHistory, errors, details;
     bool progressVisible = false;
     QPair<int, int> range{-1, -1};
     QList<int> positions;
@@ -247,6 +249,18 @@ private slots:
         QVERIFY(host.errors.isEmpty());
     }
 
+    void probeWithoutAnswerShowsTheNewPortAndTheSilence() {
+        FakeHost host;
+        VirtualPort port;
+        port.controller.faults().silent = true;
+        LinkController link(host, nullptr);
+        link.setPortFactory(port.factory());
+        link.choosePort("ttyUSB0");
+        QCOMPARE(host.status, QString::fromStdString(formatPortStatus(kelvane::lang::messageText(Message::ProbeNoAnswer, 0),
+                                                                      PortName("ttyUSB0"), {})));
+        QVERIFY(host.errors.isEmpty());
+    }
+
     void portThatDoesNotOpenShowsTheErrorAndKeepsTheName() {
         FakeHost host;
         host.language = 1;
@@ -254,6 +268,7 @@ private slots:
         link.choosePort("Wybierz port COM");
         QCOMPARE(link.portName(), PortName("Wybierz port COM"));
         QCOMPARE(host.errors, QStringList{"Port openning error!"});
+        QCOMPARE(host.details, QStringList{QString::fromUtf8(kelvane::lang::messageText(Message::PortMissing, 1))});
         QCOMPARE(host.status, QString("start"));
         link.DOWNLOADClick();
         QCOMPARE(host.errors.size(), 2);

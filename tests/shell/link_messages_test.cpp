@@ -27,5 +27,15 @@ TEST(LinkMessages, StatusFormatFillsPortAndNumbersInEveryLanguage) {
     EXPECT_EQ(link::formatPortStatus(messageText(Message::PortStatus, kThird), "COM3", r), ". COM3, 5, 4660, 259");
 }
 
+TEST(LinkMessages, PortTextsTellTheDialoutFixAndFillThePortName) {
+    for (int language : {kPolish, kEnglish}) {
+        EXPECT_NE(std::string(messageText(Message::PortDialoutFix, language)).find("sudo usermod -aG dialout $USER"),
+                  std::string::npos);
+        const std::string silent = link::formatPortStatus(messageText(Message::ProbeNoAnswer, language), "ttyUSB0", {});
+        EXPECT_NE(silent.find("ttyUSB0"), std::string::npos);
+        EXPECT_EQ(silent.find('%'), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace kelvane::lang

@@ -15,6 +15,7 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
         QString kind;  // "warning", "error", "message", "dialog"
         QString title;
         QString text;
+        QString detail = QString();
     };
     std::deque<bool> abortAnswers;   // answers of the Abort/Ignore box, Ignore when empty
     std::deque<QString> files;       // answers of file dialogs, cancelled when empty
@@ -31,8 +32,8 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     void error(QWidget*, const QString& title, const QString& text) override {
         shown.append({QStringLiteral("error"), title, text});
     }
-    void message(QWidget*, const QString& title, const QString& text) override {
-        shown.append({QStringLiteral("message"), title, text});
+    void message(QWidget*, const QString& title, const QString& text, const QString& detail = QString()) override {
+        shown.append({QStringLiteral("message"), title, text, detail});
     }
     QString chooseFile(QFileDialog* dialog) override {
         shown.append({QStringLiteral("dialog"), dialog->windowTitle(), dialog->objectName()});

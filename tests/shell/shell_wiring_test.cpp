@@ -48,6 +48,7 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].text, QStringLiteral("Błąd otwarcia portu COM"));
+        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(lang::messageText(lang::Message::PortMissing, 0)));
 
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         QVERIFY2(form.statusText().startsWith(QStringLiteral("Port Symulator, zasilacz ID ")),

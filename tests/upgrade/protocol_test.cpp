@@ -344,3 +344,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+TEST(OpenUpgradePort, TheCauseOfAFailedOpenIsItsDetail) {
+    using serial::OpenFailure;
+    struct Case {
+        OpenFailure failure;
+        bool onLinux;
+        std::string detail;
+    } cases[] = {
+        {OpenFailure::NoSuchPort, true, texts::kPortMissing},
+        {OpenFailure::Busy, true, texts::kPortHeld},
+        {OpenFailure::NoPermission, true, std::string(texts::kPortNoPermission) + "\n" + texts::kDialoutFix},
+        {OpenFailure::NoPermission, false, texts::kPortNoPermission},
+        {OpenFailure::Unknown, true, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(OpenFailureDetail(c.failure, c.onLinux), c.detail) << int(c.failure);
+}

@@ -208,6 +208,7 @@ private slots:
         UpgradeWindow w(oneSimPort, sims.factory());
         w.StartStop();
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("Port w u\u017Cyciu"));
+        QCOMPARE(w.statusLine()->toolTip(), QString::fromUtf8(OpenFailureDetail(serial::OpenFailure::Busy, false)));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
         QVERIFY(!w.running());
     }
