@@ -228,6 +228,12 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Folder na pliki CSV", "Folder for the CSV files", M},
     {"Pliki PDF (*.pdf)", "PDF files (*.pdf)", "PDF (*.pdf)"},
     {"Anuluj", "Cancel", M},
+    {"Nie ma czego drukować: żaden lokal nie ma kodu wywołania", "Nothing to print: no resident has a call code", M},
+    {"Czekam, aż zasilacz skończy nadawać...", "Waiting for the power supply to finish sending...", M},
+    {"Zasilacz wciąż nadaje: spróbuj ponownie później", "The power supply keeps sending: try again later", M},
+    {"Zasilacz mógł już przyjąć część nowych danych: wyślij je ponownie",
+     "The power supply may already hold some of the new data: upload it again", M},
+    {"Błąd utworzenia wątku", "Thread creation error", M},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

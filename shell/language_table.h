@@ -109,8 +109,13 @@ enum class Message {
     CsvExportAllTitle, // folder dialog title
     PdfFileFilter,     // file dialog filter of PDF files
     CsvCancelButton,   // the import preview's cancel button
+    NothingToPrint,    // printing with no resident that has a call code
+    WaitingForLine,    // a transfer waits for the controller to finish sending
+    LineBusy,          // the controller never stopped sending
+    MayHoldNewBlocks,  // an upload ended early after sending blocks
+    ThreadError,       // a transfer's thread could not be started
 };
-constexpr int kMessageCount = 51;
+constexpr int kMessageCount = 56;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
