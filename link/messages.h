@@ -10,7 +10,11 @@ enum class Message {
     TransferAborted,  // a transfer was cancelled or given up
     DownloadDone,     // a download completed
     UploadDone,       // an upload completed
-    NoAnswer,         // an upload got no acknowledgement
+    NoAnswer,         // no acknowledgement, or a download that never completed
+    WaitingForLine,   // a transfer waits for the controller to finish sending
+    LineBusy,         // the controller never stopped sending: nothing was done
+    MayHoldNewBlocks, // added after an upload ended early: the controller may hold some new blocks
+    ThreadError,      // the transfer's thread could not be started
 };
 
 }  // namespace kelvane::link

@@ -13,6 +13,10 @@ Message languageEntry(link::Message m) {
     case link::Message::DownloadDone: return Message::DownloadDone;
     case link::Message::UploadDone: return Message::UploadDone;
     case link::Message::NoAnswer: return Message::NoAnswer;
+    case link::Message::WaitingForLine: return Message::WaitingForLine;
+    case link::Message::LineBusy: return Message::LineBusy;
+    case link::Message::MayHoldNewBlocks: return Message::MayHoldNewBlocks;
+    case link::Message::ThreadError: return Message::ThreadError;
     }
     return Message::PortError;
 }
