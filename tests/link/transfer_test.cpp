@@ -161,7 +161,7 @@ TEST_F(Download, DroppedOrGarbledBytesNeverWriteOutsideTheImage) {
         sim::VirtualClock c;
         sim::VirtualLine l(c, dev);
         ASSERT_TRUE(OpenPort(l, "COM8"));
-        TransferContext ctx{l, c, nullptr, {}};
+        TransferContext ctx{l, c, nullptr, {}, {}};
         auto out = DownloadThread(ctx);
         // Either block 511 came through or the download gave up; both are bounded.
         EXPECT_LE(c.nowMs(), 200000);
