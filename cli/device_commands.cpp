@@ -121,7 +121,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
         interrupt::Guard guard(stop);
         Watchdog limit(kTransferLimit, stop);
         link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                  [&](int position) { progress.set(position); }};
+                                  [&](int position) { progress.set(position); }, {}};
         out = link::DownloadThread(ctx);
         port.line->close();
         overLimit = limit.fired();
@@ -137,6 +137,10 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
         break;
     case link::DownloadResult::TimedOut:
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
+        r.exit = kNoAnswer;
+        break;
+    case link::DownloadResult::LineBusy:
+        tool.error(chosen, tool.text(Message::LineBusy));
         r.exit = kNoAnswer;
         break;
     }
@@ -286,7 +290,7 @@ int uploadCommand(const Tool& tool) {
             interrupt::Guard guard([&] { cancel = true; });
             Watchdog limit(kTransferLimit, [&] { cancel = true; });
             link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                      [&](int position) { progress.set(position); }};
+                                      [&](int position) { progress.set(position); }, {}};
             out = link::UploadThread(ctx, wanted->image, device);
             port.line->close();
             overLimit = limit.fired();
@@ -297,8 +301,9 @@ int uploadCommand(const Tool& tool) {
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
         }
-        if (out.result == link::UploadResult::NoAnswer) {
-            tool.error(*chosen, tool.text(Message::NoAnswer));
+        if (out.result == link::UploadResult::NoAnswer || out.result == link::UploadResult::LineBusy) {
+            tool.error(*chosen, tool.text(out.result == link::UploadResult::LineBusy ? Message::LineBusy
+                                                                                   : Message::NoAnswer));
             return kNoAnswer;
         }
         tool.result(tool.text(Message::UploadDone));

@@ -49,7 +49,18 @@ bool SaveDataFile(const std::string& path, const Image& image, const std::string
     return true;
 }
 
+namespace {
+constexpr std::size_t kMaxFileBytes = kImageSize + kMaxDescriptionBytes;
+}  // namespace
+
 std::optional<DataFile> LoadDataFile(const std::string& path) {
+    // Looked at before opening: opening a FIFO waits for a writer, and a
+    // device such as /dev/zero never ends.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::is_regular_file(status)) return std::nullopt;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxFileBytes) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     return LoadDataFile(in);
@@ -60,7 +71,11 @@ std::optional<DataFile> LoadDataFile(std::istream& in) {
     // reading through the stream buffer directly would throw instead.
     std::vector<std::uint8_t> bytes;
     char chunk[4096];
-    while (in.read(chunk, sizeof chunk), in.gcount() > 0) bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    while (in.read(chunk, sizeof chunk), in.gcount() > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+        // A file that grew after the size was taken is still held to the limit.
+        if (bytes.size() > kMaxFileBytes) return std::nullopt;
+    }
     if (in.bad()) return std::nullopt;
     return ReadDataFile(bytes);
 }

@@ -3,6 +3,7 @@
 // text in Windows-1250 with CR LF line breaks; no header, no length field.
 #include "image/image.h"
 
+#include <cstddef>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -21,12 +22,18 @@ std::vector<std::uint8_t> WriteDataFile(const Image& image, const std::string& d
 // whole, never half-loaded.
 std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes);
 
+// The longest description a data file may carry: a file larger than the
+// image plus this is refused unread.
+constexpr std::size_t kMaxDescriptionBytes = 1024 * 1024;
+
 // The same, on files. SaveDataFile returns false when the file cannot be
-// created or written completely; LoadDataFile nothing when it cannot be read
-// or is too short.
+// created or written completely; LoadDataFile nothing when it cannot be read,
+// is too short or too long, or is not a regular file (a FIFO or a device is
+// refused before it is opened, so the load never blocks on it).
 bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8);
 std::optional<DataFile> LoadDataFile(const std::string& path);
-// The same from an open stream; nothing when a read fails anywhere in it.
+// The same from an open stream; nothing when a read fails anywhere in it or
+// it holds more than a file may.
 std::optional<DataFile> LoadDataFile(std::istream& in);
 
 }  // namespace kelvane

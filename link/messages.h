@@ -14,12 +14,16 @@ enum class Message {
     TransferAborted,  // a transfer was cancelled or given up
     DownloadDone,     // a download completed
     UploadDone,       // an upload completed
-    NoAnswer,         // an upload got no acknowledgement
     PortMissing,      // why a port did not open: nothing of that name
     PortHeld,         // ... another program (or a running transfer) holds it
     PortNoPermission, // ... this user may not use it
     PortDialoutFix,   // how a Linux user gets the permission
     ProbeNoAnswer,    // nothing answered the probe: port name
+    NoAnswer,         // no acknowledgement, or a download that never completed
+    WaitingForLine,   // a transfer waits for the controller to finish sending
+    LineBusy,         // the controller never stopped sending: nothing was done
+    MayHoldNewBlocks, // added after an upload ended early: the controller may hold some new blocks
+    ThreadError,      // the transfer's thread could not be started
 };
 
 // What tells why a port did not open, line by line: none when the system

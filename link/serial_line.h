@@ -14,11 +14,15 @@ namespace serial {
 
 enum class StopBits { One, Two };
 
+// The fields setLine() changes. Everything else the port driver holds, flow
+// control among it, stays as the driver has it; so do the parity mode and the
+// DTR line when their set flags are off.
 struct LineSettings {
     int baud = 2400;
     int dataBits = 8;
     StopBits stopBits = StopBits::One;
-    bool parityCheck = false;  // parity none
+    bool parityCheck = false;  // parity checking of received bytes
+    bool setParity = true;     // parity mode none; false: the mode stays as the port has it
     bool dtr = false;
     bool setDtr = true;  // false: the DTR line stays as the port has it
 };

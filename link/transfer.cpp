@@ -17,34 +17,50 @@ void report(const TransferContext& ctx, int position) {
 }
 
 // One-byte reads (each at most 200 ms) until a byte arrives, or false after
-// kAckTimeoutMs of silence; the byte's value is not looked at. A cancel does
-// not cut this wait short: the frame is on its way and the controller will
-// answer it.
-bool waitForAck(TransferContext& ctx) {
+// limitMs of silence; the byte's value is not looked at. A cancel does not
+// end this wait at once: the frame is on its way and the controller will
+// answer it; it shortens the wait to kCancelledAckMs from the moment it is
+// seen.
+bool waitForAck(TransferContext& ctx, int limitMs = kAckTimeoutMs) {
     const std::int64_t start = ctx.clock.nowMs();
+    std::int64_t cancelSeen = -1;
     std::uint8_t ack = 0;
     for (;;) {
         const std::int64_t before = ctx.clock.nowMs();
+        if (cancelSeen < 0 && cancelled(ctx)) cancelSeen = before;
         if (ctx.line.read(&ack, 1) == 1) return true;
         const std::int64_t now = ctx.clock.nowMs();
-        if (now - start >= kAckTimeoutMs) return false;
+        if (now - start >= limitMs) return false;
+        if (cancelSeen >= 0 && now - cancelSeen >= kCancelledAckMs) return false;
         // A line that returns at once (closed or interrupted) must not spin.
         if (now == before) ctx.clock.sleepMs(1);
     }
 }
 
+enum class LineState { Quiet, Cancelled, Busy };
+
 // A controller still sending the frames of an earlier, cancelled download
 // would put the next command and its answers out of step. Before a command,
 // what arrives is discarded until the line has been quiet for one 1-byte
-// read (200 ms). False when cancelled meanwhile.
-bool waitForQuietLine(TransferContext& ctx) {
+// read (200 ms), for at most kQuietLineLimitMs.
+LineState waitForQuietLine(TransferContext& ctx) {
+    const std::int64_t start = ctx.clock.nowMs();
+    bool noticed = false;
     std::uint8_t byte = 0;
     for (;;) {
-        if (cancelled(ctx)) return false;
+        if (cancelled(ctx)) return LineState::Cancelled;
         ctx.line.purgeInput();
         const std::int64_t before = ctx.clock.nowMs();
-        if (ctx.line.read(&byte, 1) == 0) return true;
-        if (ctx.clock.nowMs() == before) ctx.clock.sleepMs(1);
+        const bool quiet = ctx.line.read(&byte, 1) == 0;
+        if (cancelled(ctx)) return LineState::Cancelled;
+        if (quiet) return LineState::Quiet;
+        const std::int64_t now = ctx.clock.nowMs();
+        if (now - start >= kQuietLineLimitMs) return LineState::Busy;
+        if (!noticed && now - start >= kQuietLineNoticeMs) {
+            noticed = true;
+            if (ctx.waitingForLine) ctx.waitingForLine();
+        }
+        if (now == before) ctx.clock.sleepMs(1);
     }
 }
 
@@ -54,7 +70,7 @@ bool waitForQuietLine(TransferContext& ctx) {
 UploadResult endUpload(TransferContext& ctx, UploadResult result) {
     const Frame end = endFrame();
     ctx.line.write(end.data(), end.size());
-    const bool acked = waitForAck(ctx);
+    const bool acked = waitForAck(ctx, result == UploadResult::Cancelled ? kCancelledAckMs : kAckTimeoutMs);
     return result == UploadResult::Completed && !acked ? UploadResult::NoAnswer : result;
 }
 
@@ -73,13 +89,15 @@ Frame endFrame() { return makeFrame(kEndFrameIndex, nullptr); }
 DownloadOutcome DownloadThread(TransferContext& ctx) {
     DownloadOutcome out;
     out.image.fill(0xFF);
-    if (!waitForQuietLine(ctx)) {
-        out.result = DownloadResult::Cancelled;
-        return out;
+    switch (waitForQuietLine(ctx)) {
+    case LineState::Quiet: break;
+    case LineState::Cancelled: out.result = DownloadResult::Cancelled; return out;
+    case LineState::Busy: out.result = DownloadResult::LineBusy; return out;
     }
     const Command cmd = startDownloadCommand();
     ctx.line.write(cmd.data(), cmd.size());
-    std::int64_t lastFrame = ctx.clock.nowMs();
+    const std::int64_t started = ctx.clock.nowMs();
+    std::int64_t lastFrame = started;
     Frame frame;
     for (;;) {
         if (ctx.line.read(frame.data(), frame.size()) == frame.size()) {
@@ -98,7 +116,8 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
             out.result = DownloadResult::Cancelled;
             return out;
         }
-        if (ctx.clock.nowMs() - lastFrame >= kFrameTimeoutMs) {
+        const std::int64_t now = ctx.clock.nowMs();
+        if (now - lastFrame >= kFrameTimeoutMs || now - started >= kDownloadLimitMs) {
             out.result = DownloadResult::TimedOut;
             return out;
         }
@@ -108,14 +127,15 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
 
 UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Image& device) {
     UploadOutcome out;
-    if (!waitForQuietLine(ctx)) {
-        out.result = UploadResult::Cancelled;
-        return out;
+    switch (waitForQuietLine(ctx)) {
+    case LineState::Quiet: break;
+    case LineState::Cancelled: out.result = UploadResult::Cancelled; return out;
+    case LineState::Busy: out.result = UploadResult::LineBusy; return out;
     }
     const Command cmd = startUploadCommand();
     ctx.line.write(cmd.data(), cmd.size());
     if (!waitForAck(ctx)) {
-        out.result = UploadResult::NoAnswer;
+        out.result = cancelled(ctx) ? endUpload(ctx, UploadResult::Cancelled) : UploadResult::NoAnswer;
         return out;
     }
     for (int i = 0; i < int(kBlockCount); ++i) {
@@ -130,7 +150,8 @@ UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Ima
         ctx.line.write(f.data(), f.size());
         ++out.framesSent;
         if (!waitForAck(ctx)) {
-            out.result = UploadResult::NoAnswer;
+            // Cancelled meanwhile: the end frame still closes the session.
+            out.result = cancelled(ctx) ? endUpload(ctx, UploadResult::Cancelled) : UploadResult::NoAnswer;
             return out;
         }
     }

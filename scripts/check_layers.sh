@@ -17,6 +17,7 @@
 #   cli/      kvtool                             everything above but the windows
 #             (shell/ only for its language table)
 #   resources/ pictures, icons, manual           resources (the help window is shell/)
+#   fuzz/     libFuzzer harnesses                image files link sim upgrade fuzz
 #   tests/, benchmarks/: anything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,11 +35,12 @@ declare -A allowed=(
   [shell]="image files link sim upgrade session shell resources"
   [cli]="image files link sim upgrade session shell cli"
   [resources]="resources"
+  [fuzz]="image files link sim upgrade fuzz"
 )
 # Files of upgrade/ that belong to the window layer, not to the protocol.
 WINDOW_FILES='^upgrade/(upgrade_window|upgrade_run|port_list|main)\.(h|cpp)$'
 # Layers without Qt (files/card_printer is the Qt printing of files/).
-QT_FREE='^(image|link|sim)/|^files/(cp1250|data_file|card_layout)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
+QT_FREE='^(image|link|sim)/|^(fuzz)/|^files/(cp1250|data_file|description_text|card_layout)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
 
 status=0
 while IFS= read -r file; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that includes go down the layers (scripts/check_layers.sh), builds
 # everything and runs every test: the full build (Qt programs, GUI tests
-# offscreen, pty end-to-end tests) and the Qt-free core again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# offscreen, pty end-to-end tests), the Qt-free core again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzzing harness for
+# 20 seconds under both (when clang is installed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 echo "== Layers =="
@@ -22,3 +23,6 @@ cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVA
 cmake --build "$root/build-asan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs" --timeout 300
+
+echo "== Fuzzing =="
+bash "$root/scripts/fuzz.sh" 20

@@ -53,13 +53,18 @@ bool TransferReport::completed() const {
                                         : download.result == link::DownloadResult::Completed;
 }
 
+bool TransferReport::mayHoldNewBlocks() const {
+    return opened && kind == TransferKind::Upload && link::mayHoldNewBlocks(upload);
+}
+
 link::Message TransferReport::message() const {
     if (!opened) return link::Message::PortOpenError;
     return kind == TransferKind::Upload ? link::statusMessage(upload.result) : link::statusMessage(download.result);
 }
 
 TransferReport runTransfer(const TransferRequest& request, PortConnection& port, const std::atomic<bool>* cancel,
-                           const ProgressFunction& progress, const std::function<void(bool)>& opened) {
+                           const ProgressFunction& progress, const std::function<void(bool)>& opened,
+                           const std::function<void()>& waitingForLine) {
     TransferReport report;
     report.kind = request.kind;
     serial::Line& line = *port.line;
@@ -67,7 +72,7 @@ TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
     if (!report.opened) report.failure = line.openFailure();
     if (opened) opened(report.opened);
     if (!report.opened) return report;
-    link::TransferContext ctx{line, *port.clock, cancel, progress};
+    link::TransferContext ctx{line, *port.clock, cancel, progress, waitingForLine};
     if (request.kind == TransferKind::Upload) {
         report.upload = link::UploadThread(ctx, request.image, request.base);
     } else {
@@ -82,7 +87,12 @@ DeviceSession::DeviceSession(QObject* parent) : QObject(parent), factory_(openab
     connect(&worker_, &Worker::ended, this, [this] { emit finished(report_); });
 }
 
-DeviceSession::~DeviceSession() = default;  // the worker stops and waits
+DeviceSession::~DeviceSession() {
+    // Stopped as cancel() stops it, not by the worker's own interrupt, which
+    // would refuse the upload's end frame.
+    cancel();
+    worker_.wait();
+}
 
 DeviceSession::Start DeviceSession::start(const TransferRequest& request) {
     if (worker_.running()) return Start::Busy;
@@ -98,14 +108,12 @@ DeviceSession::Start DeviceSession::start(const TransferRequest& request) {
         report_ = runTransfer(
             request, *port, worker_.stopFlag(),
             [this](int position) { worker_.post([this, position] { emit progress(position); }); },
-            [opened](bool ok) { opened->set_value(ok); });
+            [opened](bool ok) { opened->set_value(ok); },
+            [this] { worker_.post([this] { emit waitingForLine(); }); });
         worker_.attachLine(nullptr);
         port->line.reset();
     });
-    if (!started) {
-        report_.failure = serial::OpenFailure::Unknown;
-        return Start::PortNotOpened;
-    }
+    if (!started) return Start::ThreadError;  // no transfer runs: Busy was ruled out above
     if (!openedFuture.get()) {
         worker_.wait();
         return Start::PortNotOpened;
@@ -116,9 +124,9 @@ DeviceSession::Start DeviceSession::start(const TransferRequest& request) {
 void DeviceSession::cancel() {
     if (!worker_.running()) return;
     // A download waits in long reads: end the one in progress. An upload
-    // notices the flag between frames (its reads are short); interrupting it
-    // could cut off a frame half sent, and the controller would take the next
-    // bytes it gets as the rest of that frame.
+    // notices the flag in its short reads and still writes the end frame;
+    // interrupting it could cut off a frame half sent and would refuse that
+    // last write.
     worker_.requestStop(kind_ == TransferKind::Download);
 }
 

@@ -78,6 +78,9 @@ struct TransferReport {
     bool completed() const;
     // The status a window shows for this report.
     link::Message message() const;
+    // An upload that ended early after sending blocks: the controller may
+    // hold some of them (link::Message::MayHoldNewBlocks goes with message()).
+    bool mayHoldNewBlocks() const;
 };
 
 // Progress positions 1..kBlockCount, from the thread that runs the transfer.
@@ -88,43 +91,53 @@ using ProgressFunction = std::function<void(int position)>;
 // upload before its next frame (the frame on the wire is finished and the
 // end frame closes the controller's upload mode). To end a download's read at
 // once, interrupt port.line from another thread as well.
-// opened (may be empty) is called once the open succeeded or failed.
+// opened (may be empty) is called once the open succeeded or failed;
+// waitingForLine (may be empty) once the transfer has waited a second for the
+// controller to stop sending.
 TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
                            const std::atomic<bool>* cancel = nullptr, const ProgressFunction& progress = {},
-                           const std::function<void(bool opened)>& opened = {});
+                           const std::function<void(bool opened)>& opened = {},
+                           const std::function<void()>& waitingForLine = {});
 
 // One transfer at a time on a worker thread.
 class DeviceSession : public QObject {
     Q_OBJECT
 public:
     explicit DeviceSession(QObject* parent = nullptr);
-    // A running transfer is cut off (cancelled, its line interrupted) and
-    // waited for; no finished() follows.
+    // A running transfer is cancelled as cancel() does and waited for (an
+    // upload still ends the controller's upload mode: about two seconds at
+    // most); no finished() follows.
     ~DeviceSession() override;
 
     // How ports are opened: openablePort() unless a test gives another.
     void setPortFactory(PortFactory factory) { factory_ = std::move(factory); }
     const PortFactory& portFactory() const { return factory_; }
+    // Stack size of transfer threads in bytes; 0 (the default) is the system's.
+    void setWorkerStackSize(unsigned bytes) { worker_.setStackSize(bytes); }
 
     // probePort() with this session's factory (on the calling thread).
     ProbeResult probe(const std::string& portName) const { return probePort(portName, factory_); }
 
-    enum class Start { Started, Busy, PortNotOpened };
+    enum class Start { Started, Busy, PortNotOpened, ThreadError };
     // Makes the port on the calling thread, then opens it and runs the transfer
     // on a worker thread. Returns once the open succeeded or failed; Busy when
-    // a transfer still runs. Only Started is followed by finished().
+    // a transfer still runs, ThreadError when the thread could not start. Only
+    // Started is followed by finished().
     Start start(const TransferRequest& request);
     bool running() const { return worker_.running(); }
     // Why the port of the last start() that returned PortNotOpened did not open.
     serial::OpenFailure openFailure() const { return report_.failure; }
 
     // Stops a running transfer: a download at once (its read is interrupted),
-    // an upload before its next frame (the frame on the wire is never cut).
+    // an upload after the frame on the wire (never cut), whose answer is
+    // waited for at most about a second, and the end frame with its answer.
     void cancel();
 
 signals:
     // Progress positions 1..kBlockCount, in order.
     void progress(int position);
+    // The transfer has waited a second for the controller to stop sending.
+    void waitingForLine();
     // The transfer ended; running() is already false.
     void finished(const kelvane::session::TransferReport& report);
 

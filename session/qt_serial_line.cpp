@@ -7,6 +7,12 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace serial {
 namespace {
 
@@ -48,6 +54,66 @@ bool hardError(QSerialPort& port) {
     return e != QSerialPort::NoError && e != QSerialPort::TimeoutError;
 }
 
+#ifdef Q_OS_UNIX
+// QSerialPort's open writes its own flow control and parity mode to the
+// driver. The driver's values are read first, through a descriptor kept open
+// until the port is open, so that closing it cannot be the last close (which
+// would drop DTR), and given to QSerialPort to write back.
+class DriverSettings {
+public:
+    explicit DriverSettings(const std::string& name) {
+        const std::string path = name.rfind('/', 0) == 0 ? name : "/dev/" + name;
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0 && ::tcgetattr(fd_, &t_) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~DriverSettings() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    DriverSettings(const DriverSettings&) = delete;
+    DriverSettings& operator=(const DriverSettings&) = delete;
+
+    void applyTo(QSerialPort& port) const {
+        if (fd_ < 0) return;
+        if (t_.c_cflag & CRTSCTS)
+            port.setFlowControl(QSerialPort::HardwareControl);
+        else if (t_.c_iflag & (IXON | IXOFF))
+            port.setFlowControl(QSerialPort::SoftwareControl);
+        else
+            port.setFlowControl(QSerialPort::NoFlowControl);
+        if (!(t_.c_cflag & PARENB))
+            port.setParity(QSerialPort::NoParity);
+        else if (t_.c_cflag & CMSPAR)
+            port.setParity(t_.c_cflag & PARODD ? QSerialPort::MarkParity : QSerialPort::SpaceParity);
+        else
+            port.setParity(t_.c_cflag & PARODD ? QSerialPort::OddParity : QSerialPort::EvenParity);
+    }
+
+private:
+    int fd_ = -1;
+    termios t_{};
+};
+
+// Parity checking of received bytes on or off, the parity mode untouched.
+void setParityCheck(QSerialPort& port, bool on) {
+    termios t{};
+    const int fd = static_cast<int>(port.handle());
+    if (::tcgetattr(fd, &t) != 0) return;
+    t.c_iflag = on ? (t.c_iflag | INPCK) : (t.c_iflag & ~static_cast<tcflag_t>(INPCK));
+    ::tcsetattr(fd, TCSANOW, &t);
+}
+#else
+// Elsewhere QSerialPort's open writes its own values (no flow control, no
+// parity); the parity check goes with the parity mode.
+struct DriverSettings {
+    explicit DriverSettings(const std::string&) {}
+    void applyTo(QSerialPort&) const {}
+};
+void setParityCheck(QSerialPort&, bool) {}
+#endif
+
 }  // namespace
 
 QtSerialLine::QtSerialLine() = default;
@@ -61,6 +127,8 @@ bool QtSerialLine::open(const std::string& name) {
     }
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(QString::fromStdString(name));
+    const DriverSettings driver(name);
+    driver.applyTo(*port_);
     // QSerialPort opens exclusively: a lock file plus TIOCEXCL on Unix, no
     // sharing on Windows.
     if (name.empty() || !port_->open(QIODevice::ReadWrite)) {
@@ -74,9 +142,8 @@ bool QtSerialLine::open(const std::string& name) {
     // a pty keeps what the far end sent while it was closed (the rest of a
     // cancelled download), which the next probe would take as its answer.
     port_->clear(QSerialPort::Input);
-    // The controller's line has no handshake lines wired for flow control.
-    port_->setFlowControl(QSerialPort::NoFlowControl);
-    setLine(LineSettings{});
+    // The line settings are the caller's (setLine); flow control stays as the
+    // driver has it.
     return true;
 }
 
@@ -96,7 +163,8 @@ void QtSerialLine::setLine(const LineSettings& s) {
     // Only the open is checked; a setting a pty cannot take (DTR) is ignored.
     port_->setBaudRate(s.baud);
     port_->setDataBits(toQtBits(s.dataBits));
-    port_->setParity(QSerialPort::NoParity);
+    if (s.setParity) port_->setParity(QSerialPort::NoParity);
+    setParityCheck(*port_, s.parityCheck);
     port_->setStopBits(toQt(s.stopBits));
     if (s.setDtr) port_->setDataTerminalReady(s.dtr);
     port_->clearError();

@@ -28,6 +28,7 @@ bool Worker::start(std::function<void()> job) {
         jobReturned_ = true;
         QMetaObject::invokeMethod(this, [this, number] { threadDone(number); }, Qt::QueuedConnection);
     });
+    thread->setStackSize(stackSize_);
     thread->start();
     if (!thread->isRunning() && !thread->isFinished()) {
         delete thread;

@@ -37,6 +37,8 @@ public:
     // Starts job on a new thread; false (and nothing runs) when a job is
     // still running or the thread could not be started. Clears the stop flag.
     bool start(std::function<void()> job);
+    // Stack size of the job's thread in bytes; 0 (the default) is the system's.
+    void setStackSize(unsigned bytes) { stackSize_ = bytes; }
     // True from start() until ended() or wait().
     bool running() const { return thread_ != nullptr; }
     // True once the job has returned (its thread may still be ending).
@@ -69,6 +71,7 @@ private:
     std::mutex lineMutex_;
     serial::Line* line_ = nullptr;
     bool interruptRequested_ = false;
+    unsigned stackSize_ = 0;
 };
 
 }  // namespace kelvane::session

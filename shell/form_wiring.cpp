@@ -80,6 +80,10 @@ CardTexts FormWiring::cardTexts() const {
 }
 
 void FormWiring::print() {
+    if (!HasResidentCards(shell::workingImage())) {
+        form_.showMessage(form_.messageText(lang::Message::NothingToPrint));
+        return;
+    }
     PrintResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), askPrinter_);
 }
 

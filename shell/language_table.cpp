@@ -235,6 +235,12 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Dodaj użytkownika do grupy dialout:\nsudo usermod -aG dialout $USER\ni zaloguj się ponownie.",
      "Add the user to the dialout group:\nsudo usermod -aG dialout $USER\nthen log in again.", M},
     {"Port %s: zasilacz nie odpowiada", "Port %s: the power supply does not answer", ". %s ..."},
+    {"Nie ma czego drukować: żaden lokal nie ma kodu wywołania", "Nothing to print: no resident has a call code", M},
+    {"Czekam, aż zasilacz skończy nadawać...", "Waiting for the power supply to finish sending...", M},
+    {"Zasilacz wciąż nadaje: spróbuj ponownie później", "The power supply keeps sending: try again later", M},
+    {"Zasilacz mógł już przyjąć część nowych danych: wyślij je ponownie",
+     "The power supply may already hold some of the new data: upload it again", M},
+    {"Błąd utworzenia wątku", "Thread creation error", M},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

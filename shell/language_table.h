@@ -114,8 +114,13 @@ enum class Message {
     PortNoPermission,  // ... no permission
     PortDialoutFix,    // ... and how to get it on Linux
     ProbeNoAnswer,     // printf format: port name; the probe got no answer
+    NothingToPrint,    // printing with no resident that has a call code
+    WaitingForLine,    // a transfer waits for the controller to finish sending
+    LineBusy,          // the controller never stopped sending
+    MayHoldNewBlocks,  // an upload ended early after sending blocks
+    ThreadError,       // a transfer's thread could not be started
 };
-constexpr int kMessageCount = 56;
+constexpr int kMessageCount = 61;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

@@ -13,6 +13,8 @@ LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* par
     connect(&session_, &session::DeviceSession::progress, this,
             [this](int position) { host_.setProgressPosition(position); });
     connect(&session_, &session::DeviceSession::finished, this, &LinkController::finishTransfer);
+    connect(&session_, &session::DeviceSession::waitingForLine, this,
+            [this] { host_.setStatusText(host_.messageText(Message::WaitingForLine)); });
 }
 
 LinkController::~LinkController() = default;  // the session cuts off a running transfer
@@ -61,6 +63,9 @@ void LinkController::startTransfer(const session::TransferRequest& request) {
     // One transfer at a time, as the exclusive open of its port would have it.
     switch (session_.start(request)) {
     case session::DeviceSession::Start::Started: break;
+    case session::DeviceSession::Start::ThreadError:
+        host_.showPortOpenError(host_.messageText(Message::ThreadError), QString());
+        return;
     case session::DeviceSession::Start::Busy: showPortOpenError(); return;
     case session::DeviceSession::Start::PortNotOpened: showPortOpenError(session_.openFailure()); return;
     }
@@ -80,7 +85,9 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
         host_.workingImage() = report.download.image;
         host_.deviceImage() = report.download.image;
     }
-    host_.setStatusText(host_.messageText(report.message()));
+    QString text = host_.messageText(report.message());
+    if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host_.messageText(Message::MayHoldNewBlocks);
+    host_.setStatusText(text);
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
 }

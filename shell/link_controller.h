@@ -25,7 +25,10 @@ public:
     // dialog: the port dialog OKRightDlg (kept by the window); may be null
     // when only choosePort() is used.
     LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* parent = nullptr);
-    // A running transfer is cut off: cancelled, its thread waited for.
+    // A running transfer is cancelled and its thread waited for: a download
+    // is cut off at once; an upload ends its session with the end frame
+    // (about two seconds at most), so the controller is not left in upload
+    // mode.
     ~LinkController() override;
 
     // PortName: "COM8" until the technician confirms the port dialog.
@@ -34,6 +37,8 @@ public:
     void setStartPort(const QString& text);
     bool transferRunning() const { return session_.running(); }
     void setPortFactory(PortFactory factory) { session_.setPortFactory(std::move(factory)); }
+    // Stack size of transfer threads in bytes; 0 (the default) is the system's.
+    void setWorkerStackSize(unsigned bytes) { session_.setWorkerStackSize(bytes); }
 
 public slots:
     // Port dialog, then choosePort() with its text on OK.
@@ -44,10 +49,12 @@ public slots:
     void choosePort(const QString& text);
     // Start a download or (after getData() is true) an upload on a worker
     // thread; return at once. A port that does not open, or a transfer
-    // already running, shows the port-open error and starts nothing.
+    // already running, shows the port-open error and starts nothing; a
+    // thread that cannot start shows the thread error.
     void DOWNLOADClick();
     void UPLOADClick();
-    // Esc / "Przerwij": a running transfer stops (see DeviceSession::cancel).
+    // Esc / "Przerwij": a download stops at once; an upload after the frame
+    // in flight, ending its session with the end frame (see DeviceSession::cancel).
     void cancelTransfer();
 
 signals:

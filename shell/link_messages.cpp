@@ -18,6 +18,10 @@ Message languageEntry(link::Message m) {
     case link::Message::PortNoPermission: return Message::PortNoPermission;
     case link::Message::PortDialoutFix: return Message::PortDialoutFix;
     case link::Message::ProbeNoAnswer: return Message::ProbeNoAnswer;
+    case link::Message::WaitingForLine: return Message::WaitingForLine;
+    case link::Message::LineBusy: return Message::LineBusy;
+    case link::Message::MayHoldNewBlocks: return Message::MayHoldNewBlocks;
+    case link::Message::ThreadError: return Message::ThreadError;
     }
     return Message::PortError;
 }

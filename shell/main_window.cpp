@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include "files/description_text.h"
 #include "shell/about_box.h"
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
@@ -190,13 +191,12 @@ QString TForm1::description() const {
     // The raw text: the plain one would turn no-break spaces into spaces.
     QString text = Memo1->document()->toRawText();
     for (const QChar lineBreak : {QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
-        text.replace(lineBreak, QStringLiteral("\r\n"));
-    return text;
+        text.replace(lineBreak, QLatin1Char('\n'));
+    return QString::fromStdString(DescriptionFromBox(text.toStdString()));
 }
 
 void TForm1::setDescription(const QString& crlfText) {
-    QString text = crlfText;
-    Memo1->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    Memo1->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
 }
 
 int TForm1::CurrentLanguage() const { return currentLanguage(); }
@@ -291,7 +291,11 @@ void TForm1::ABOUTClick() {
 void TForm1::Pomoc1Click() {
     if (hooks_.help) hooks_.help();
 }
-void TForm1::EXITClick() { QCoreApplication::quit(); }
+void TForm1::EXITClick() {
+    // Gone from the screen at once, whatever the program still finishes.
+    hide();
+    QCoreApplication::quit();
+}
 void TForm1::Polski2Click() { ApplyLanguage(lang::kPolish); }
 void TForm1::English2Click() { ApplyLanguage(lang::kEnglish); }
 void TForm1::Pyccknn1Click() { ApplyLanguage(lang::kThird); }

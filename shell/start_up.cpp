@@ -40,6 +40,9 @@ int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wi
         form1->setAboutBox(about);
         new TForm2(form1.get());
         app.exec();
+        // A transfer still ending (an upload sends its end frame) keeps the
+        // process a moment longer: no window stays on the screen meanwhile.
+        for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
     } catch (const std::exception& e) {
         ShowException(QString::fromLocal8Bit(e.what()));
     } catch (...) {

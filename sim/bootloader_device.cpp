@@ -10,6 +10,7 @@ bool BootloaderDevice::hears() const {
 
 void BootloaderDevice::received(const std::uint8_t* data, std::size_t n, VirtualLine& line) {
     for (std::size_t i = 0; i < n; ++i) {
+        if (beforeByte) beforeByte(data[i]);
         if (hears()) {
             auto answer = model_.feed(data[i]);
             if (!answer.empty()) line.send(answer, answerDelayMs);

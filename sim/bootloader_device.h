@@ -21,6 +21,9 @@ public:
     // Called after every byte the device took in (tests use it to press Stop
     // at a chosen moment).
     std::function<void(std::uint8_t)> onByte;
+    // Called before the device takes in a byte, so what a test sends from it
+    // arrives ahead of the device's answer.
+    std::function<void(std::uint8_t)> beforeByte;
     // Delay of every answer, in ms (an answer later than the tool waits).
     int answerDelayMs = 0;
 

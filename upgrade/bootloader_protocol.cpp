@@ -62,6 +62,31 @@ bool isBanner(const std::uint8_t* rx, bool upperAllowed) {
     return std::memcmp(rx, "boot", 4) == 0 || (upperAllowed && std::memcmp(rx, "BOOT", 4) == 0);
 }
 
+// Whether the n bytes (1 to 4) could begin a banner.
+bool couldStartBanner(const std::uint8_t* p, std::size_t n, bool upperAllowed) {
+    return std::memcmp(p, "boot", n) == 0 || (upperAllowed && std::memcmp(p, "BOOT", n) == 0);
+}
+
+// Reads a 9-byte banner into rx, true when rx then begins with one. Stray
+// bytes before it (a late identity reply, noise at the speed change) would
+// make every later 9-byte read straddle two banners; so the banner is looked
+// for anywhere in what arrived, moved to the front, and its rest read.
+bool receiveBanner(Steps& step, std::uint8_t* rx, bool upperAllowed) {
+    constexpr std::size_t kBanner = 9;
+    const std::size_t got = step.receive(rx, kBanner);
+    for (std::size_t k = 0; k < got; ++k) {
+        const std::size_t have = got - k;
+        if (!couldStartBanner(rx + k, std::min<std::size_t>(have, 4), upperAllowed)) continue;
+        if (k > 0) {
+            std::memmove(rx, rx + k, have);
+            std::fill(rx + have, rx + kBanner, 0);
+            step.receive(rx + have, kBanner - have);
+        }
+        return isBanner(rx, upperAllowed);
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string OpenFailureDetail(serial::OpenFailure failure, bool onLinux) {
@@ -171,9 +196,9 @@ int UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
     for (;;) {
         if (!step.sendByte(kWakeUp)) return abandon();
         state.receive.fill(0);
-        step.receive(rx, 9);
+        const bool banner = receiveBanner(step, rx, true);
         if (step.stopped()) return abandon();
-        if (isBanner(rx, true)) break;
+        if (banner) break;
     }
     if (!step.pause(100) || !step.sendByte(kWakeUp) || !step.pause(2000)) return abandon();
 
@@ -211,9 +236,8 @@ std::uint8_t ProgramImage(UpgradeState& state, UpgradeLink& link) {
     for (int attempt = 0; attempt < 3 && !banner; ++attempt) {
         step.purge();
         if (!step.sendByte(kWakeUp)) return kProgramStopped;
-        step.receive(rx, 9);
+        banner = receiveBanner(step, rx, false);
         if (step.stopped()) return kProgramStopped;
-        banner = isBanner(rx, false);
     }
     if (!banner) return kProgramNoBanner;
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #ifdef __unix__
 #include <sys/file.h>
@@ -24,6 +25,10 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Opens an existing regular file for reading only and refuses one another
 // program holds locked, as the exclusive open on Windows does.
 File openExclusive(const std::string& path) {
+    // Only a regular file, and looked at before opening: opening a FIFO waits
+    // for a writer, and the window would wait with it.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) return nullptr;
 #ifdef _WIN32
     // No sharing: the open fails while another program has the file open.
     File f(_fsopen(path.c_str(), "rb", _SH_DENYRW));

@@ -20,9 +20,11 @@ struct UpgradeState {
     // Obtained anew at every Start; none until the first one.
     std::unique_ptr<std::vector<std::uint8_t>> image;
     // Only baud rate, data bits, stop bits and parity checking are changed;
-    // the rest (the DTR line among them) stays as the port has it.
+    // the rest (the parity mode and the DTR line among them) stays as the
+    // port has it.
     serial::LineSettings lineSettings = [] {
         serial::LineSettings s;
+        s.setParity = false;
         s.setDtr = false;
         return s;
     }();

@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kelvane;
 
@@ -91,6 +97,37 @@ TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(kept->description, "stary opis");
     std::filesystem::remove(path + ".tmp");
     std::remove(path.c_str());
+}
+
+TEST(DataFile, OnlyRegularFilesUpToTheSizeLimitAreReadAndNothingBlocks) {
+    const std::string dir = testing::TempDir() + "/kinds_" + std::to_string(std::random_device{}());
+    std::filesystem::create_directory(dir);
+    const std::string fifo = dir + "/fifo.kvd", big = dir + "/big.kvd";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::uintmax_t size;  // for a regular file made to this size
+        bool loads;
+    } cases[] = {
+        {fifo, 0, false},
+        {"/dev/zero", 0, false},
+        {big, kImageSize + kMaxDescriptionBytes, true},
+        {big, kImageSize + kMaxDescriptionBytes + 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + " " + std::to_string(c.size));
+        if (c.path == big) {
+            std::ofstream(big, std::ios::binary | std::ios::trunc).close();
+            std::filesystem::resize_file(big, c.size);
+        }
+        auto load = std::async(std::launch::async, [&] { return LoadDataFile(c.path).has_value(); });
+        if (load.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            ADD_FAILURE() << "the load blocked";
+            ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets it go
+        }
+        EXPECT_EQ(load.get(), c.loads);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Cp1250, EveryByteSurvivesARoundTrip) {

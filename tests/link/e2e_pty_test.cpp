@@ -66,7 +66,7 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     EXPECT_EQ(reply->firmware, 259);
 
     ASSERT_TRUE(OpenPort(line, port));
-    TransferContext ctx{line, serial::systemClock(), nullptr, {}};
+    TransferContext ctx{line, serial::systemClock(), nullptr, {}, {}};
     auto down = DownloadThread(ctx);
     line.close();
     ASSERT_EQ(down.result, DownloadResult::Completed);
@@ -97,7 +97,7 @@ TEST_F(EndToEnd, CancelEndsADownloadPromptlyAfterTheControllerHungUp) {
     ASSERT_TRUE(OpenPort(line, pair->appPath()));
     std::atomic<bool> cancel{false};
     std::atomic<int> last{0};
-    TransferContext ctx{line, serial::systemClock(), &cancel, [&](int p) { last = p; }};
+    TransferContext ctx{line, serial::systemClock(), &cancel, [&](int p) { last = p; }, {}};
     // The technician's cancel, from another thread, while the worker waits on a dead line.
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));

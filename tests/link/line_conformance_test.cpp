@@ -8,6 +8,8 @@
 #include "session/qt_serial_line.h"
 
 #include <QCoreApplication>
+
+#include <termios.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -260,6 +262,43 @@ TEST(QtSerialLineOnPty, BytesSentWhileClosedAreNotReadAfterTheNextOpen) {
     EXPECT_EQ(buf[0], 1);
 }
 #endif
+
+// Opening sets nothing; setLine sets only its fields: the driver's flow
+// control stays, and the parity mode stays when it is not to be set.
+TEST(QtSerialLineOnPty, FlowControlStaysAsTheDriverHasIt) {
+    PtyHarness h;
+    if (!h.usable()) GTEST_SKIP() << "socat is not available";
+    // Opened before the line takes the port exclusively; settings belong to
+    // the port, not to a descriptor.
+    const int fd = ::open(h.portName().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    struct Case {
+        tcflag_t cflag, iflag;
+    } cases[] = {{CRTSCTS, 0}, {0, IXON | IXOFF}, {0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cflag) + "/" + std::to_string(c.iflag));
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        t.c_cflag = (t.c_cflag & ~CRTSCTS) | c.cflag;
+        t.c_iflag = (t.c_iflag & ~(IXON | IXOFF)) | c.iflag;
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        for (bool setParity : {true, false}) {
+            ASSERT_TRUE(h.line().open(h.portName()));
+            serial::LineSettings s;
+            s.baud = 57600;
+            s.setParity = setParity;
+            s.setDtr = false;
+            h.line().setLine(s);
+            ASSERT_EQ(::tcgetattr(fd, &t), 0);
+            EXPECT_EQ(::cfgetospeed(&t), speed_t(B57600));
+            EXPECT_EQ(t.c_cflag & CRTSCTS, c.cflag);
+            EXPECT_EQ(t.c_iflag & (IXON | IXOFF), c.iflag);
+            EXPECT_EQ(t.c_iflag & INPCK, 0u);  // parity checking off
+            h.line().close();
+        }
+    }
+    ::close(fd);
+}
 
 std::vector<LineKind> lines() {
     std::vector<LineKind> all;

@@ -54,6 +54,8 @@ TEST_F(OpenAndProbe, OpenPortAppliesTheControllerTimeouts) {
     EXPECT_TRUE(line.settings().setDtr);  // the controller's line needs DTR off
     EXPECT_EQ(line.timeouts().writeTotalMultiplier, 100);  // a 34-byte frame may take 3.9 s
     EXPECT_EQ(line.timeouts().writeTotalConstant, 500);
+    EXPECT_TRUE(line.settings().setParity);
+    EXPECT_FALSE(line.settings().parityCheck);
     std::uint8_t buf[34];
     auto t0 = clock.nowMs();
     EXPECT_EQ(line.read(buf, 8), 0u);  // 100 * 8 + 100

@@ -25,7 +25,7 @@ protected:
     void open() { ASSERT_TRUE(OpenPort(line, "COM8")); }
 
     TransferContext context() {
-        TransferContext ctx{line, clock, &cancel, [this](int p) { progress.push_back(p); }};
+        TransferContext ctx{line, clock, &cancel, [this](int p) { progress.push_back(p); }, {}};
         return ctx;
     }
 

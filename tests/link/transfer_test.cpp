@@ -84,11 +84,11 @@ TEST_F(Download, PacedAt2400BaudTakesTheLineTime) {
     EXPECT_LE(clock.nowMs(), lineMs + 600);
 }
 
-TEST_F(Download, SilentControllerEndsLikeACancelAfterTenSeconds) {
+TEST_F(Download, SilentControllerEndsWithTheNoAnswerTextAfterTenSeconds) {
     device.faults().silent = true;
     auto out = download();
     EXPECT_EQ(out.result, DownloadResult::TimedOut);
-    EXPECT_EQ(statusMessage(out.result), Message::TransferAborted);
+    EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);  // not the technician's own cancel
     EXPECT_GE(clock.nowMs(), kFrameTimeoutMs);
     EXPECT_LE(clock.nowMs(), kFrameTimeoutMs + 3600);  // the read in progress ends first
     EXPECT_TRUE(progress.empty());
@@ -124,6 +124,21 @@ TEST_F(Download, StrayIndexFramesDoNotHoldOffTheTimeout) {
     EXPECT_LT(clock.nowMs(), 14000);
 }
 
+TEST_F(Download, FramesThatNeverReachTheLastBlockEndWithinTheTotalBound) {
+    device.faults().framesToSend = 0;
+    open();
+    std::uint8_t block[32] = {};
+    const Frame f = makeFrame(5, block);
+    for (int i = 0; i < 2000; ++i) line.send(Bytes(f.begin(), f.end()), 300 + i * 200);  // 400 s of frames
+    auto ctx = context();
+    auto out = DownloadThread(ctx);
+    EXPECT_EQ(out.result, DownloadResult::TimedOut);
+    EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
+    EXPECT_GE(clock.nowMs(), kDownloadLimitMs);
+    EXPECT_LE(clock.nowMs(), kDownloadLimitMs + 3600);
+    EXPECT_GT(kDownloadLimitMs, 2 * 72000);  // twice a whole image's line time
+}
+
 TEST_F(Download, CancelEndsItAndAnInterruptedReadReturnsAtOnce) {
     open();
     auto ctx = context();
@@ -146,7 +161,7 @@ TEST_F(Download, DroppedOrGarbledBytesNeverWriteOutsideTheImage) {
         sim::VirtualClock c;
         sim::VirtualLine l(c, dev);
         ASSERT_TRUE(OpenPort(l, "COM8"));
-        TransferContext ctx{l, c, nullptr, {}};
+        TransferContext ctx{l, c, nullptr, {}, {}};
         auto out = DownloadThread(ctx);
         // Either block 511 came through or the download gave up; both are bounded.
         EXPECT_LE(c.nowMs(), 200000);
@@ -204,6 +219,7 @@ TEST_F(Upload, SilentControllerGivesUpAfterFiveSeconds) {
     auto out = upload(patternImage(), Image{});
     EXPECT_EQ(out.result, UploadResult::NoAnswer);
     EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
+    EXPECT_FALSE(mayHoldNewBlocks(out));  // no data frame went out
     EXPECT_GE(clock.nowMs(), kAckTimeoutMs);
     EXPECT_LE(clock.nowMs(), kAckTimeoutMs + 250);
     EXPECT_EQ(line.writes().size(), 1u);
@@ -291,6 +307,52 @@ TEST_F(Upload, ACommandWaitsForALineStillBusyWithAnEarlierDownload) {
     ASSERT_FALSE(line.writes().empty());
     EXPECT_EQ(line.writes()[0].bytes, bytesOf(startUploadCommand()));
     EXPECT_GE(line.writes()[0].atMs, 49 * 140 + 200);  // 200 ms of quiet after the last
+}
+
+// A line that never goes quiet holds neither transfer for ever: the wait is
+// announced after a second and given up after its bound, with nothing sent.
+TEST_F(Upload, ALineThatNeverGoesQuietIsGivenUpAndSaidSo) {
+    for (const bool isUpload : {true, false}) {
+        SCOPED_TRACE(isUpload ? "upload" : "download");
+        sim::VirtualClock c;
+        sim::Controller dev;
+        sim::VirtualLine l(c, dev);
+        ASSERT_TRUE(OpenPort(l, "COM8"));
+        for (int i = 0; i < 1000; ++i) l.send(Bytes(34, 0x5A), i * 140);  // 140 s of frames
+        std::vector<std::int64_t> notices;
+        TransferContext ctx{l, c, nullptr, {}, [&] { notices.push_back(c.nowMs()); }};
+        const bool busy = isUpload ? UploadThread(ctx, patternImage(), kelvane::Image{}).result == UploadResult::LineBusy
+                                   : DownloadThread(ctx).result == DownloadResult::LineBusy;
+        EXPECT_TRUE(busy);
+        EXPECT_GE(c.nowMs(), kQuietLineLimitMs);
+        EXPECT_LE(c.nowMs(), kQuietLineLimitMs + 250);
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_GE(notices[0], kQuietLineNoticeMs);
+        EXPECT_LE(notices[0], kQuietLineNoticeMs + 250);
+        EXPECT_TRUE(l.writes().empty());
+    }
+    EXPECT_EQ(statusMessage(UploadResult::LineBusy), Message::LineBusy);
+    EXPECT_EQ(statusMessage(DownloadResult::LineBusy), Message::LineBusy);
+}
+
+TEST_F(Upload, CancelDuringASlowAcknowledgementEndsTheSessionWithinAboutTwoSeconds) {
+    device.faults().answerDelayMs = 3000;
+    open();
+    auto ctx = context();
+    std::int64_t cancelledAt = -1;
+    ctx.progress = [&](int p) {
+        if (p == 2) {  // frame 1 goes out; its answer would come 3 s later
+            cancel = true;
+            cancelledAt = clock.nowMs();
+        }
+    };
+    auto out = UploadThread(ctx, patternImage(), kelvane::Image{});
+    EXPECT_EQ(out.result, UploadResult::Cancelled);
+    ASSERT_EQ(out.framesSent, 2);
+    EXPECT_TRUE(mayHoldNewBlocks(out));
+    EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
+    EXPECT_LE(line.writes().back().atMs - cancelledAt, kCancelledAckMs + 400);
+    EXPECT_LE(clock.nowMs() - cancelledAt, 2 * kCancelledAckMs + 600);
 }
 
 TEST_F(Upload, CancelWhileWaitingForAQuietLineSendsNothing) {

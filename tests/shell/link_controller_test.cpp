@@ -381,7 +381,9 @@ private slots:
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         link.UPLOADClick();
         QVERIFY(waitForEnd(link, running));
-        QCOMPARE(host.status, QString("Operacja przerwana"));
+        // Blocks went out before the cancel: the controller may hold some of them.
+        QCOMPARE(host.status, QStringLiteral("Operacja przerwana. ") +
+                                  QString::fromUtf8(kelvane::lang::messageText(Message::MayHoldNewBlocks, 0)));
         QCOMPARE(port.cutWrites.load(), 0);
         // Block 2 was going out when the cancel came (a busy machine may see it
         // a frame or two later); the upload stopped soon after.
@@ -404,6 +406,50 @@ private slots:
         QVERIFY(timer.elapsed() < 1000);
         // The port is free again.
         QVERIFY(sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; }));
+    }
+
+    // Exit during an upload: the frame in flight finishes, the end frame
+    // takes the controller out of its upload mode, and it is all over in
+    // about two seconds; the next session's probe is answered.
+    void destroyingTheControllerMidUploadEndsTheControllersUploadMode() {
+        FakeHost host;
+        host.working.fill(0x44);  // every block differs: a whole image's line time
+        int uploadsBefore = 0;
+        sim::ControllerPort::withController([&](sim::Controller& c) { uploadsBefore = c.uploadsCompleted(); });
+        sim::ControllerPort::setPaced(true);
+        auto link = std::make_unique<LinkController>(host, nullptr);
+        link->choosePort(kSimulatorPortName);
+        link->UPLOADClick();
+        QVERIFY(link->transferRunning());
+        QTest::qWait(700);
+        QElapsedTimer timer;
+        timer.start();
+        link.reset();
+        QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
+        sim::ControllerPort::setPaced(false);
+        int uploadsAfter = 0;
+        QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { uploadsAfter = c.uploadsCompleted(); }));
+        QCOMPARE(uploadsAfter, uploadsBefore + 1);  // the end frame arrived
+        host.status.clear();
+        LinkController next(host, nullptr);
+        next.choosePort(kSimulatorPortName);
+        QVERIFY(host.status.startsWith(QStringLiteral("Port ")));
+    }
+
+    void threadThatCannotStartShowsTheThreadErrorAndHoldsNothing() {
+        FakeHost host;
+        LinkController link(host, nullptr);
+        link.choosePort(kSimulatorPortName);
+        link.setWorkerStackSize(1);  // no system starts a thread with a one-byte stack
+        link.DOWNLOADClick();
+        QCOMPARE(host.errors, QStringList{QString::fromUtf8(kelvane::lang::messageText(Message::ThreadError, 0))});
+        QVERIFY(!link.transferRunning());
+        QVERIFY(!host.progressVisible);
+        link.setWorkerStackSize(0);
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        link.DOWNLOADClick();  // the port was never held
+        QVERIFY(waitForEnd(link, running));
+        QCOMPARE(host.status, QString("Dane pobrane"));
     }
 };
 

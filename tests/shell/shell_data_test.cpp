@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -340,6 +341,11 @@ private slots:
         QTest::keyClick(w.Memo1, Qt::Key_Return, Qt::ShiftModifier);
         QTest::keyClicks(w.Memo1, QStringLiteral("B"));
         QCOMPARE(w.description(), text + QStringLiteral("\r\nB"));
+        // A CR or LF alone (a file made elsewhere) is no line break: it comes back as it was.
+        for (const QString& alone : {QStringLiteral("line1\nline2\rline3"), QStringLiteral("\r\r\n\n\r")}) {
+            w.setDescription(alone);
+            QCOMPARE(w.description(), alone);
+        }
     }
 
     void saveAndLoadRoundTripAddsOneLineBreak() {
@@ -393,6 +399,8 @@ private slots:
         QCOMPARE(w.description(), QStringLiteral("\r\n"));
         QCOMPARE(prompts.shown.size(), 5);
         QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
+        // Saving over an existing file asks nothing: the save dialog does not confirm.
+        QVERIFY(w.findChild<QFileDialog*>(QStringLiteral("SaveDialog1"))->testOption(QFileDialog::DontConfirmOverwrite));
         QCOMPARE(prompts.shown[1].title, QStringLiteral("Open file"));
     }
 

@@ -353,6 +353,31 @@ private slots:
         QVERIFY(w.isVisible());
         QTRY_VERIFY(splash.isNull());
         QCOMPARE(w.CurrentLanguage(), 0);
+        // Shown once: the main window hidden and shown again brings no splash back.
+        w.hide();
+        w.show();
+        QTest::qWait(50);
+        for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!qobject_cast<TForm2*>(top));
+
+        // Closing About, with OK or the window's close button, changes nothing.
+        w.English2Click();
+        w.setStatusText(QStringLiteral("Dane pobrane"));
+        const Image image = workingImage();
+        for (bool withOk : {true, false}) {
+            QTimer::singleShot(100, [withOk] {
+                auto* about = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+                QVERIFY(about);
+                if (withOk)
+                    child<QPushButton>(about, "OKButton")->click();
+                else
+                    about->close();
+            });
+            w.ABOUTClick();
+            QVERIFY(w.isVisible());
+            QCOMPARE(w.CurrentLanguage(), 1);
+            QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
+            QVERIFY(workingImage() == image);
+        }
     }
 
     void exitAndClosingTheWindowEndTheProgram() {

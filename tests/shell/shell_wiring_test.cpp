@@ -10,9 +10,12 @@
 #include "sim/sample_building.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/code_grid.h"
+#include "files/data_file.h"
+#include "sim/controller_port.h"
 #include "tests/print/pdf_words.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -82,6 +85,22 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QVERIFY(finished(*wiring));
         QCOMPARE(workingImage()[mem::kParams + 22], 60);
+
+        // An upload after LOAD compares with the device image, not with the
+        // file: the file's blocks that differ from the controller's go out.
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("initial.kvd"));
+        QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), initialImage(), ""));
+        prompts.files = {file};
+        form.action("LOAD")->trigger();
+        QVERIFY(deviceImage() != workingImage());
+        form.action("UPLOAD")->trigger();
+        QVERIFY(finished(*wiring));
+        QCOMPARE(form.statusText(), QStringLiteral("Dane wysłane"));
+        Image held{};
+        QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { held = c.image(); }));
+        QVERIFY(held == workingImage());
+        QVERIFY(held != SampleBuildingImage());
     }
 
     void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
@@ -179,8 +198,12 @@ private slots:
         form.setPrompts(&prompts);
         WireKelvaneMini(form);
         workingImage() = initialImage();
-        form.action("PRINT")->trigger();  // no resident: no dialog, nothing printed
-        QVERIFY(prompts.shown.isEmpty());
+        form.ApplyLanguage(1);
+        form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
+        QCOMPARE(prompts.shown.size(), 1);
+        QCOMPARE(prompts.shown[0].kind, QStringLiteral("message"));
+        QCOMPARE(prompts.shown[0].text, form.messageText(lang::Message::NothingToPrint));
+        QVERIFY(prompts.shown[0].text.startsWith(QStringLiteral("Nothing")));
         form.action("Pomoc1")->trigger();
         auto* help = form.findChild<HelpWindow*>();
         QVERIFY(help);

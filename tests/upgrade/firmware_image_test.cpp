@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/file.h>
@@ -120,6 +123,24 @@ TEST_F(FirmwareFile, DirectoryOfThatNameCountsAsMissing) {
     fs::create_directory(kFirmwareFileName);
     EXPECT_FALSE(LoadFirmwareImage(state, view));
     EXPECT_EQ(view.status, "Brak pliku: 4817_05.dat");
+}
+
+TEST_F(FirmwareFile, FifoOrDeviceOfThatNameCountsAsMissingWithoutBlocking) {
+    for (const char* target : {"fifo", "/dev/zero"}) {
+        SCOPED_TRACE(target);
+        fs::remove(kFirmwareFileName);
+        if (std::string(target) == "fifo")
+            ASSERT_EQ(::mkfifo(kFirmwareFileName, 0600), 0);
+        else
+            fs::create_symlink(target, kFirmwareFileName);
+        auto load = std::async(std::launch::async, [&] { return LoadFirmwareImage(state, view); });
+        if (load.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            ADD_FAILURE() << "the load blocked";
+            ::close(::open(kFirmwareFileName, O_WRONLY | O_NONBLOCK));  // lets it go
+        }
+        EXPECT_FALSE(load.get());
+        EXPECT_EQ(view.status, "Brak pliku: 4817_05.dat");
+    }
 }
 
 TEST_F(FirmwareFile, FileLockedByAnotherProgramCountsAsMissing) {

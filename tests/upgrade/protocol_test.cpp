@@ -64,8 +64,12 @@ TEST(UpgradeRun, ResetRequestIsExactAndSentAt2400Baud) {
     EXPECT_EQ(atByte[0].stopBits, serial::StopBits::Two);
     EXPECT_EQ(b.line.settings().baud, 57600);
     EXPECT_EQ(b.line.settings().stopBits, serial::StopBits::One);
-    EXPECT_FALSE(atByte[0].setDtr);  // the DTR line is left as the port has it
-    EXPECT_FALSE(b.line.settings().setDtr);
+    // The DTR line and the parity mode are left as the port has them.
+    for (const serial::LineSettings& s : {atByte[0], b.line.settings()}) {
+        EXPECT_FALSE(s.setDtr);
+        EXPECT_FALSE(s.setParity);
+        EXPECT_FALSE(s.parityCheck);
+    }
     EXPECT_EQ(b.state.timeouts.readInterval, 100);
     EXPECT_EQ(b.state.timeouts.writeTotalConstant, 100);
     EXPECT_EQ(b.view.status, "ID: 7 Ser: 1234 FV: 105");
@@ -271,6 +275,28 @@ TEST(Banner, WakeUpBytesRepeatEverySecondUntilTheBanner) {
     ASSERT_GE(wakeTimes.size(), 5u);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(wakeTimes[i], i * 1000);  // four silent reads of 1,000 ms
     EXPECT_EQ(b.view.status, "Zrobione!");
+}
+
+// Stray bytes ahead of a banner (a late identity reply, noise at the speed
+// change) must not put every later read out of step with the banners.
+TEST(Banner, StrayBytesBeforeABannerAreSkipped) {
+    struct Case {
+        int wakeUp;  // the stray bytes come with the answer to this wake-up byte (1st: the banner wait)
+        std::size_t stray;
+    } cases[] = {{1, 4}, {1, 6}, {1, 8}, {3, 4}, {3, 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.wakeUp) + "/" + std::to_string(c.stray));
+        ProtocolBench b;
+        int wakeUps = 0;
+        b.device.beforeByte = [&](std::uint8_t byte) {
+            if (byte != kWakeUp || b.dataFrames() > 0) return;  // block bytes are no wake-ups
+            if (++wakeUps == c.wakeUp) b.line.send(std::vector<std::uint8_t>(c.stray, 'o'));
+            if (wakeUps == 50 && !b.stop.requested()) b.clock.pressStop();  // out of step for good
+        };
+        ASSERT_TRUE(b.phaseA());
+        EXPECT_EQ(UpgradeWorker(b.state, b.link), 1);
+        EXPECT_EQ(b.view.status, "Zrobione!");
+    }
 }
 
 TEST(Banner, StaleBannerOfAnEarlierRunIsNotTakenForANewOne) {
