@@ -39,17 +39,26 @@ void LinkController::choosePort(const QString& text) {
 void LinkController::DOWNLOADClick() { startTransfer(session::downloadRequest(portName_)); }
 
 void LinkController::UPLOADClick() {
-    if (!host_.getData()) return;
+    if (!host_.getData() || !host_.confirmUpload()) return;
     startTransfer(session::uploadRequest(portName_, host_.workingImage(), host_.deviceImage()));
 }
 
 void LinkController::cancelTransfer() { session_.cancel(); }
 
-void LinkController::startTransfer(const session::TransferRequest& request) {
+void LinkController::checkController() {
+    if (session_.running()) {  // one transfer at a time
+        showPortOpenError();
+        return;
+    }
+    checking_ = true;
+    if (!startTransfer(session::downloadRequest(portName_))) checking_ = false;
+}
+
+bool LinkController::startTransfer(const session::TransferRequest& request) {
     // One transfer at a time, as the exclusive open of its port would have it.
     if (session_.start(request) != session::DeviceSession::Start::Started) {
         showPortOpenError();
-        return;
+        return false;
     }
     sent_ = request.image;
     host_.setProgressRange(0, int(kBlockCount));
@@ -57,10 +66,18 @@ void LinkController::startTransfer(const session::TransferRequest& request) {
     host_.setProgressVisible(true);
     host_.setStatusText(QString());
     emit transferRunningChanged(true);
+    return true;
 }
 
 void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setProgressVisible(false);
+    if (checking_) {
+        checking_ = false;
+        if (!report.completed()) host_.setStatusText(host_.messageText(report.message()));
+        emit transferRunningChanged(false);
+        if (report.completed()) host_.checkRead(report.download.image);
+        return;
+    }
     if (report.kind == session::TransferKind::Upload) {
         if (report.completed()) host_.deviceImage() = sent_;
     } else if (report.completed()) {
@@ -70,6 +87,7 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setStatusText(host_.messageText(report.message()));
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
+    if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);
 }
 
 }  // namespace kelvane::link

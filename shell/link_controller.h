@@ -49,6 +49,10 @@ public slots:
     void UPLOADClick();
     // Esc / "Przerwij": a running transfer stops (see DeviceSession::cancel).
     void cancelTransfer();
+    // Reads the controller's whole image into a scratch buffer, as a download
+    // does, and hands it to LinkHost::checkRead(); the working and device
+    // images stay as they are.
+    void checkController();
 
 signals:
     // A transfer started (true) or ended (false); the window holds back LOAD
@@ -58,7 +62,7 @@ signals:
     void portOpened(const QString& text);
 
 private:
-    void startTransfer(const session::TransferRequest& request);
+    bool startTransfer(const session::TransferRequest& request);  // false: nothing started
     void finishTransfer(const session::TransferReport& report);
     void showPortOpenError();
 
@@ -66,6 +70,7 @@ private:
     TOKRightDlg* dialog_;
     std::string portName_;
     Image sent_{};  // the copy of the working image a running upload sends
+    bool checking_ = false;  // the running download is a controller check
     session::DeviceSession session_;
 };
 
