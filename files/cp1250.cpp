@@ -1,6 +1,8 @@
 #include "files/cp1250.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace kelvane {
 
@@ -45,35 +47,46 @@ std::string Cp1250ToUtf8(const std::string& bytes) {
     return out;
 }
 
+namespace {
+// Decodes the UTF-8 sequence at text[i]: its code point in `cp` and its
+// length; false (length 1) for a malformed sequence.
+bool decodeAt(const std::string& text, std::size_t i, std::uint32_t& cp, std::size_t& length) {
+    length = 1;
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size() + (extra == 0 ? 1 : 0)) return false;
+    cp = extra == 0 ? b : (b & (0x3F >> extra));
+    for (int k = 1; k <= extra; ++k) {
+        const unsigned char c = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+        if ((c & 0xC0) != 0x80) return false;
+        cp = cp << 6 | (c & 0x3F);
+    }
+    length = static_cast<std::size_t>(extra) + 1;
+    return true;
+}
+}  // namespace
+
 std::string Utf8ToCp1250(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
-        if (extra < 0 || i + extra >= text.size() + (extra == 0 ? 1 : 0)) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        std::uint32_t cp = extra == 0 ? b : (b & (0x3F >> extra));
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            cp = cp << 6 | (c & 0x3F);
-        }
-        if (!ok) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += toByte(cp);
-        i += static_cast<std::size_t>(extra) + 1;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        std::uint32_t cp = 0;
+        out += decodeAt(text, i, cp, length) ? toByte(cp) : '?';
+    }
+    return out;
+}
+
+std::string Cp1250Unmappable(const std::string& text) {
+    std::string out;
+    std::vector<std::string> seen;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        std::uint32_t cp = 0;
+        if (decodeAt(text, i, cp, length) && (cp == '?' || toByte(cp) != '?')) continue;
+        const std::string character = text.substr(i, length);
+        if (std::find(seen.begin(), seen.end(), character) != seen.end()) continue;
+        seen.push_back(character);
+        if (!out.empty()) out += ' ';
+        out += character;
     }
     return out;
 }

@@ -11,5 +11,9 @@ std::string Cp1250ToUtf8(const std::string& bytes);
 // Characters the code page cannot hold become '?'; malformed UTF-8 sequences
 // become '?' too. The rest of the text is always kept.
 std::string Utf8ToCp1250(const std::string& text);
+// The characters of a UTF-8 text that Utf8ToCp1250 turns into '?' (malformed
+// sequences included), each once, in order, separated by spaces; empty when
+// the text survives whole.
+std::string Cp1250Unmappable(const std::string& text);
 
 }  // namespace kelvane

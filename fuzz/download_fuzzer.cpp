@@ -70,14 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> stream(data, data + size);
     int checked = 0;  // a few blocks are enough, and keep the search cheap
     for (int b = int(kelvane::kBlockCount) - 1; b >= 0 && checked < 4; --b) {
-        const std::uint8_t* block = out.image.data() + b * kBlockBytes;
+        const std::uint8_t* block = out.image.data() + b * kelvane::kBlockSize;
         bool erased = true;
-        for (std::size_t i = 0; i < kBlockBytes; ++i) erased = erased && block[i] == 0xFF;
+        for (std::size_t i = 0; i < kelvane::kBlockSize; ++i) erased = erased && block[i] == 0xFF;
         if (erased) continue;
         ++checked;
         bool seen = false;
-        for (std::size_t at = 0; !seen && at + kBlockBytes <= stream.size(); ++at)
-            seen = std::equal(block, block + kBlockBytes, stream.begin() + static_cast<long>(at));
+        for (std::size_t at = 0; !seen && at + kelvane::kBlockSize <= stream.size(); ++at)
+            seen = std::equal(block, block + kelvane::kBlockSize, stream.begin() + static_cast<long>(at));
         FUZZ_CHECK(seen);
     }
     return 0;

@@ -33,11 +33,6 @@ const char* gridBox(GridId id) {
     return "";
 }
 
-std::string gridCaption(GridId id, int language) {
-    const char* t = windowText(gridBox(id), TargetKind::GroupBox, 0, language);
-    return t ? t : gridName(id);
-}
-
 std::string header(GridId id, int column, int language) {
     const char* t = windowText(gridName(id), TargetKind::GridHeader, column, language);
     return t ? t : std::to_string(column);
@@ -126,10 +121,10 @@ std::string regionName(const ByteChange& b, int language) {
     case ByteRegion::Free: return message(Message::RegionFree, language);
     case ByteRegion::HiddenValues: return message(Message::RegionHiddenValues, language);
     case ByteRegion::ReservedSettings: return message(Message::RegionReserved, language);
-    case ByteRegion::Keys: return gridCaption(GridId::Keys, language);
-    case ByteRegion::Residents: return gridCaption(GridId::Residents, language);
-    case ByteRegion::GeneralCodes: return gridCaption(GridId::GeneralCodes, language);
-    case ByteRegion::Digitizers: return gridCaption(GridId::Digitizers, language);
+    case ByteRegion::Keys: return GridCaption(GridId::Keys, language);
+    case ByteRegion::Residents: return GridCaption(GridId::Residents, language);
+    case ByteRegion::GeneralCodes: return GridCaption(GridId::GeneralCodes, language);
+    case ByteRegion::Digitizers: return GridCaption(GridId::Digitizers, language);
     }
     return {};
 }
@@ -178,6 +173,11 @@ std::string lineTime(double s, int language) {
 }
 
 }  // namespace
+
+std::string GridCaption(GridId id, int language) {
+    const char* t = windowText(gridBox(id), TargetKind::GroupBox, 0, language);
+    return t ? t : gridName(id);
+}
 
 const char* FixedCheckBoxCaption(const char* control) {
     if (std::strcmp(control, "p714_1_CheckBox") == 0) return "EXI";
@@ -236,7 +236,7 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
                                                          {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
                                                          {GridId::Digitizers, ChangeGroupKind::Digitizers}};
     for (const auto& [id, kind] : grids) {
-        ChangeGroup g{kind, gridCaption(id, language), 0, {}};
+        ChangeGroup g{kind, GridCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
             if (r.grid == id) g.lines.push_back(rowLine(r, language));
         if (!g.lines.empty()) groups.push_back(std::move(g));

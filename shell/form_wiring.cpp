@@ -9,6 +9,7 @@
 #include "shell/main_window.h"
 #include "shell/port_dialog.h"
 #include "shell/program_state.h"
+#include "shell/safety_net.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -37,6 +38,15 @@ public:
     void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
     Image& workingImage() override { return shell::workingImage(); }
     Image& deviceImage() override { return shell::deviceImage(); }
+    bool confirmUpload() override { return !safety_ || safety_->confirmUpload(); }
+    void transferCompleted(bool upload) override {
+        if (safety_) safety_->transferCompleted(upload);
+    }
+    void checkRead(const Image& controller) override {
+        if (safety_) safety_->checkRead(controller);
+    }
+
+    SafetyNet* safety_ = nullptr;
 
 private:
     TForm1& form_;
@@ -47,7 +57,9 @@ FormWiring::FormWiring(TForm1& form)
       form_(form),
       dialog_(new link::TOKRightDlg(&form)),
       host_(std::make_unique<FormLinkHost>(form)),
-      controller_(std::make_unique<link::LinkController>(*host_, dialog_)) {
+      controller_(std::make_unique<link::LinkController>(*host_, dialog_)),
+      safety_(std::make_unique<SafetyNet>(form, *controller_)) {
+    host_->safety_ = safety_.get();
     dialog_->setObjectName(QStringLiteral("OKRightDlg"));
     form.setWiring(this);
     auto& hooks = form.hooks();
@@ -60,13 +72,19 @@ FormWiring::FormWiring(TForm1& form)
     hooks.preview = [this] { preview(); };
     hooks.pdf = [this] { savePdf(); };
     hooks.help = [&form] { ShowHelp(&form); };
+    SafetyNet* net = safety_.get();
+    hooks.compare = [net] { net->compare(); };
+    hooks.readBack = [net] { net->check(); };
+    hooks.backups = [net] { net->showBackups(); };
     connect(c, &link::LinkController::transferRunningChanged, &form, &TForm1::setTransferRunning);
 }
 
 FormWiring::~FormWiring() {
     // The hooks point at the controller: clear them before it goes.
     form_.hooks() = {};
+    host_->safety_ = nullptr;
     controller_.reset();
+    safety_.reset();
 }
 
 CardTexts FormWiring::cardTexts() const {

@@ -17,6 +17,7 @@ namespace kelvane::shell {
 
 class TForm1;
 class FormLinkHost;
+class SafetyNet;
 
 // Lives as a child of the main window and goes first when the window is
 // destroyed; its link controller then cuts off a running transfer.
@@ -28,6 +29,7 @@ public:
 
     link::LinkController& controller() { return *controller_; }
     link::TOKRightDlg& portDialog() { return *dialog_; }
+    SafetyNet& safetyNet() { return *safety_; }
     // Starts on the remembered port when it is there (else, on Linux, on the
     // first USB adapter; else on the initial port) and remembers every port
     // that opens from now on.
@@ -48,6 +50,7 @@ private:
     link::TOKRightDlg* dialog_;  // OKRightDlg, owned by the main window
     std::unique_ptr<FormLinkHost> host_;
     std::unique_ptr<link::LinkController> controller_;
+    std::unique_ptr<SafetyNet> safety_;
     PrintDialogFunction askPrinter_ = AskPrintDialog;
     PreviewDialogFunction runPreview_;
 };

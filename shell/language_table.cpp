@@ -155,6 +155,11 @@ const std::vector<WindowEntry> kWindow = {
     {"IMPORT_CSV", T::MenuItem, 0, {"Import tabeli z CSV", "Import table from CSV", W}},
     {"PREVIEW", T::MenuItem, 0, {"Podgląd wydruku", "Print preview", W}},
     {"SAVE_PDF", T::MenuItem, 0, {"Zapisz karty jako PDF…", "Save cards as PDF…", W}},
+    // The safety net's menu items
+    {"COMPARE", T::MenuItem, 0, {"Porównaj ze sterownikiem", "Compare with controller", W}},
+    {"READBACK", T::MenuItem, 0, {"Sprawdź sterownik", "Check controller", W}},
+    {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
+    {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
 
 const char* const kCard[kCardTextCount][kLanguageCount] = {
@@ -241,6 +246,50 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Zasilacz mógł już przyjąć część nowych danych: wyślij je ponownie",
      "The power supply may already hold some of the new data: upload it again", M},
     {"Błąd utworzenia wątku", "Thread creation error", M},
+    {"Porównanie z danymi sterownika", "Comparison with the controller's data", M},
+    {"Wysłać zmiany do sterownika?", "Send the changes to the controller?", M},
+    {"Sprawdzenie sterownika", "Controller check", M},
+    {"Zawartość sterownika jest nieznana: w tym uruchomieniu nic z niego nie pobrano. Wysłanie nadpisze każdy "
+     "niepusty blok; lokatorzy, klucze, kody ogólne i digitalizery, których nie ma w oknie, zostaną w sterowniku "
+     "skasowane.",
+     "The controller's contents are unknown: nothing has been downloaded from it in this run. Sending overwrites "
+     "every block that is not empty; residents, keys, general codes and digitizers that are not in the window "
+     "will be erased from the controller.", M},
+    {"Nic do wysłania: sterownik ma już te dane.", "Nothing to send: the controller already holds this data.", M},
+    {"Wyślij", "Send", M},
+    {"Anuluj", "Cancel", M},
+    {"Zamknij", "Close", M},
+    {"Nie pytaj więcej", "Don't ask again", M},
+    {"Sprawdź po wysłaniu", "Check after sending", M},
+    {"Zmiany w oknie nie zostały wysłane ani zapisane. Pobranie danych ze sterownika je zastąpi.",
+     "The changes in the window have been neither sent nor saved. Downloading from the controller replaces them.", M},
+    {"Zmiany w oknie nie zostały wysłane ani zapisane. Wczytanie pliku je zastąpi.",
+     "The changes in the window have been neither sent nor saved. Loading a file replaces them.", M},
+    {"Zmiany w oknie nie zostały wysłane ani zapisane. Zakończenie programu je utraci.",
+     "The changes in the window have been neither sent nor saved. Ending the program loses them.", M},
+    {"Zapisz", "Save", M},
+    {"Odrzuć", "Discard", M},
+    {"Tych znaków opisu nie da się zapisać w pliku (Windows-1250); zostaną zapisane jako \"?\": %s",
+     "These characters of the description cannot be stored in the file (Windows-1250) and will be saved as "
+     "\"?\": %s", ". %s"},
+    {"Zapisz mimo to", "Save anyway", M},
+    {"Wróć", "Go back", M},
+    {"Pobrane ze sterownika %s, port %s", "Read from the controller %s, port %s", ". %s, port %s"},
+    {"Wysłane do sterownika %s, port %s", "Sent to the controller %s, port %s", ". %s, port %s"},
+    {"Nie zapisano kopii zapasowej: %s", "Backup not written: %s", ". %s"},
+    {"Kopie zapasowe", "Backups", M},
+    {"Data i godzina", "Date and time", M},
+    {"Port", "Port", M},
+    {"Otwórz", "Open", M},
+    {"Otwórz folder", "Open folder", M},
+    {"Brak kopii zapasowych", "No backups yet", M},
+    {"Sterownik zawiera to, co ostatnio pobrano lub wysłano", "The controller holds what was last read or written", M},
+    {"Sterownik różni się od tego, co ostatnio pobrano lub wysłano",
+     "The controller differs from what was last read or written", M},
+    {"W tym uruchomieniu nic nie pobrano ze sterownika ani do niego nie wysłano: nie ma z czym porównać. "
+     "Najpierw pobierz dane (F4).",
+     "Nothing has been read from or written to the controller in this run: there is nothing to compare with. "
+     "Download first (F4).", M},
 };
 
 const char* const kTool[kToolTextCount][kLanguageCount] = {

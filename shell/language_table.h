@@ -36,9 +36,11 @@ struct WindowEntry {
 
 // The window entries in the order they are applied: the 128 entries of the
 // window followed by the entries of the transfer's abort command, of the
-// configuration check, then of the spreadsheet, preview and PDF commands.
+// configuration check, of the spreadsheet, preview and PDF commands and of
+// the safety net (compare, controller check, backups, the question before an
+// upload).
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 135;
+constexpr std::size_t kWindowEntryCount = 139;
 
 // Texts printed on the residents' cards.
 enum class CardText {
@@ -119,8 +121,39 @@ enum class Message {
     LineBusy,          // the controller never stopped sending
     MayHoldNewBlocks,  // an upload ended early after sending blocks
     ThreadError,       // a transfer's thread could not be started
+    // The safety net around uploads, downloads and files
+    CompareTitle,          // dialog titles
+    UploadQuestionTitle,
+    CheckTitle,
+    UnknownController,     // an upload with nothing downloaded in this run
+    NothingToSend,
+    ButtonSend,
+    ButtonCancel,
+    ButtonClose,
+    DontAskAgain,
+    CheckAfterSending,
+    UnsavedDownload,       // edits a download, a LOAD or the end would lose
+    UnsavedLoad,
+    UnsavedExit,
+    ButtonSave,
+    ButtonDiscard,
+    Cp1250Loss,            // printf format: the characters that become "?"
+    ButtonSaveAnyway,
+    ButtonBack,
+    BackupDownloaded,      // printf format: date and time, port
+    BackupUploaded,        // printf format: date and time, port
+    BackupFailed,          // printf format: the file
+    BackupsTitle,
+    BackupsWhen,
+    BackupsPort,
+    BackupsOpen,
+    BackupsOpenFolder,
+    BackupsNone,
+    CheckSame,             // the controller holds the device image
+    CheckDiffers,
+    CheckNothingKnown,     // nothing read or written in this run
 };
-constexpr int kMessageCount = 61;
+constexpr int kMessageCount = 91;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

@@ -53,21 +53,30 @@ void LinkController::choosePort(const QString& text) {
 void LinkController::DOWNLOADClick() { startTransfer(session::downloadRequest(portName_)); }
 
 void LinkController::UPLOADClick() {
-    if (!host_.getData()) return;
+    if (!host_.getData() || !host_.confirmUpload()) return;
     startTransfer(session::uploadRequest(portName_, host_.workingImage(), host_.deviceImage()));
 }
 
 void LinkController::cancelTransfer() { session_.cancel(); }
 
-void LinkController::startTransfer(const session::TransferRequest& request) {
+void LinkController::checkController() {
+    if (session_.running()) {  // one transfer at a time
+        showPortOpenError();
+        return;
+    }
+    checking_ = true;
+    if (!startTransfer(session::downloadRequest(portName_))) checking_ = false;
+}
+
+bool LinkController::startTransfer(const session::TransferRequest& request) {
     // One transfer at a time, as the exclusive open of its port would have it.
     switch (session_.start(request)) {
     case session::DeviceSession::Start::Started: break;
     case session::DeviceSession::Start::ThreadError:
         host_.showPortOpenError(host_.messageText(Message::ThreadError), QString());
-        return;
-    case session::DeviceSession::Start::Busy: showPortOpenError(); return;
-    case session::DeviceSession::Start::PortNotOpened: showPortOpenError(session_.openFailure()); return;
+        return false;
+    case session::DeviceSession::Start::Busy: showPortOpenError(); return false;
+    case session::DeviceSession::Start::PortNotOpened: showPortOpenError(session_.openFailure()); return false;
     }
     sent_ = request.image;
     host_.setProgressRange(0, int(kBlockCount));
@@ -75,10 +84,18 @@ void LinkController::startTransfer(const session::TransferRequest& request) {
     host_.setProgressVisible(true);
     host_.setStatusText(QString());
     emit transferRunningChanged(true);
+    return true;
 }
 
 void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setProgressVisible(false);
+    if (checking_) {
+        checking_ = false;
+        if (!report.completed()) host_.setStatusText(host_.messageText(report.message()));
+        emit transferRunningChanged(false);
+        if (report.completed()) host_.checkRead(report.download.image);
+        return;
+    }
     if (report.kind == session::TransferKind::Upload) {
         if (report.completed()) host_.deviceImage() = sent_;
     } else if (report.completed()) {
@@ -90,6 +107,7 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setStatusText(text);
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
+    if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);
 }
 
 }  // namespace kelvane::link

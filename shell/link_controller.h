@@ -56,6 +56,10 @@ public slots:
     // Esc / "Przerwij": a download stops at once; an upload after the frame
     // in flight, ending its session with the end frame (see DeviceSession::cancel).
     void cancelTransfer();
+    // Reads the controller's whole image into a scratch buffer, as a download
+    // does, and hands it to LinkHost::checkRead(); the working and device
+    // images stay as they are.
+    void checkController();
 
 signals:
     // A transfer started (true) or ended (false); the window holds back LOAD
@@ -65,7 +69,7 @@ signals:
     void portOpened(const QString& text);
 
 private:
-    void startTransfer(const session::TransferRequest& request);
+    bool startTransfer(const session::TransferRequest& request);  // false: nothing started
     void finishTransfer(const session::TransferReport& report);
     // The port-open error; under it why the port did not open, when the line tells.
     void showPortOpenError(serial::OpenFailure failure = serial::OpenFailure::Unknown);
@@ -74,6 +78,7 @@ private:
     TOKRightDlg* dialog_;
     std::string portName_;
     Image sent_{};  // the copy of the working image a running upload sends
+    bool checking_ = false;  // the running download is a controller check
     session::DeviceSession session_;
 };
 

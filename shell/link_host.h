@@ -38,6 +38,15 @@ public:
     // The two process-wide images.
     virtual Image& workingImage() = 0;
     virtual Image& deviceImage() = 0;
+
+    // After getData(): whether the upload goes ahead (the technician may be
+    // asked). Nothing has been opened yet.
+    virtual bool confirmUpload() { return true; }
+    // A download or upload completed; the images are in place, the status
+    // text set and the window told that no transfer runs.
+    virtual void transferCompleted(bool /*upload*/) {}
+    // A controller check read the whole image; neither image was touched.
+    virtual void checkRead(const Image& /*controller*/) {}
 };
 
 }  // namespace kelvane::link

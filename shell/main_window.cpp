@@ -80,6 +80,8 @@ void TForm1::FormCreate() {
     ProgressBar->hide();
     DisplayData();
     ApplyLanguage(0);
+    edits_.imageKept(workingImage());
+    edits_.descriptionKept(description().toStdString());
 }
 
 void TForm1::buildMenu() {
@@ -88,6 +90,7 @@ void TForm1::buildMenu() {
         const char* design;
         QKeySequence key;
         void (TForm1::*handler)();
+        bool checkable = false;
     };
     const Entry menu[] = {
         {"LOAD", "Wczytaj plik", QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::LOADClick},
@@ -99,6 +102,10 @@ void TForm1::buildMenu() {
         {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &TForm1::VERIFYClick},
         {"CHECK", "Sprawdź konfigurację", QKeySequence(), &TForm1::CHECKClick},
         {"DOWNLOAD", "Pobierz dane", QKeySequence(Qt::Key_F4), &TForm1::DOWNLOADClick},
+        {"COMPARE", "Porównaj ze sterownikiem", QKeySequence(Qt::Key_F7), &TForm1::COMPAREClick},
+        {"READBACK", "Sprawdź sterownik", QKeySequence(Qt::Key_F8), &TForm1::READBACKClick},
+        {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &TForm1::BACKUPSClick},
+        {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &TForm1::PORTClick},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &TForm1::ABORTClick},
         {"ABOUT", "O programie", QKeySequence(), &TForm1::ABOUTClick},
@@ -118,7 +125,8 @@ void TForm1::buildMenu() {
             a->setObjectName(QString::fromLatin1(e->name));
             a->setShortcut(e->key);
             a->setShortcutContext(Qt::WindowShortcut);
-            connect(a, &QAction::triggered, this, e->handler);
+            a->setCheckable(e->checkable);
+            if (e->handler) connect(a, &QAction::triggered, this, e->handler);
             m->addAction(a);
             addAction(a);  // shortcuts work with the menu closed, from every page
         }
@@ -182,6 +190,9 @@ void TForm1::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("LOAD"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("VERIFY"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("CHECK"))->setEnabled(!running);
+    // Compare rewrites the working image, a backup replaces it, as LOAD and VERIFY do.
+    findChild<QAction*>(QStringLiteral("COMPARE"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("BACKUPS"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
@@ -276,13 +287,23 @@ void TForm1::showWarningPlace(const Warning& w) {
 }
 
 void TForm1::DOWNLOADClick() {
-    if (hooks_.download) hooks_.download();
+    if (!hooks_.download || !confirmDiscard(lang::Message::UnsavedDownload)) return;
+    hooks_.download();
 }
 void TForm1::PORTClick() {
     if (hooks_.port) hooks_.port();
 }
 void TForm1::ABORTClick() {
     if (hooks_.abort) hooks_.abort();
+}
+void TForm1::COMPAREClick() {
+    if (hooks_.compare) hooks_.compare();
+}
+void TForm1::READBACKClick() {
+    if (hooks_.readBack) hooks_.readBack();
+}
+void TForm1::BACKUPSClick() {
+    if (hooks_.backups) hooks_.backups();
 }
 void TForm1::ABOUTClick() {
     if (!about_) about_ = new TAboutBox(this);
@@ -292,7 +313,9 @@ void TForm1::Pomoc1Click() {
     if (hooks_.help) hooks_.help();
 }
 void TForm1::EXITClick() {
-    // Gone from the screen at once, whatever the program still finishes.
+    if (!confirmDiscard(lang::Message::UnsavedExit)) return;
+    // Gone from the screen at once, whatever the program still finishes
+    // (a running transfer ends with the program: the wiring cuts it off).
     hide();
     QCoreApplication::quit();
 }
@@ -301,7 +324,12 @@ void TForm1::English2Click() { ApplyLanguage(lang::kEnglish); }
 void TForm1::Pyccknn1Click() { ApplyLanguage(lang::kThird); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Closing the main window ends the program at once.
+    // Closing the main window ends the program, once edits that would be
+    // lost have been asked about.
+    if (!confirmDiscard(lang::Message::UnsavedExit)) {
+        event->ignore();
+        return;
+    }
     event->accept();
     QCoreApplication::quit();
 }

@@ -4,6 +4,8 @@
 #include "image/configuration_check.h"
 #include "image/grid.h"
 #include "image/image.h"
+#include "image/window_data.h"
+#include "shell/edit_state.h"
 #include "shell/entry_message.h"
 #include "shell/language_table.h"
 #include "shell/prompts.h"
@@ -46,6 +48,7 @@ public:
     // runs GetData() alone.
     struct MenuHooks {
         std::function<void()> port, download, upload, print, abort, help, preview, pdf;
+        std::function<void()> compare, readBack, backups;  // the safety net around transfers
     };
 
     // Creates and fills the window (FormCreate): the working image from the
@@ -83,6 +86,23 @@ public:
     // A plain message box; `detail` goes on a line of its own under the text.
     void showMessage(const QString& text, const QString& detail = QString());
 
+    // The window's contents as they stand, typing in progress included.
+    WindowData readWindow();
+    // Edits the next step would lose (a download: settings and tables; a
+    // LOAD or the end: the description too) are asked about first: Save
+    // (checks the window and saves it to a file), Discard or Cancel. True when
+    // the step may go on. `question` says what would lose them.
+    bool confirmDiscard(lang::Message question);
+    // The working image is now held by the controller (a completed download or
+    // upload): edits up to here are no longer at risk.
+    void imageKept();
+    // Loads a data file as LOAD does once its file is chosen; false (after the
+    // load error) when it cannot be read.
+    bool loadDataFile(const QString& path);
+    // The save dialog, then the working image and the description into the
+    // file; false when cancelled, refused or failed (after its message).
+    bool saveDataFile();
+
     // The first panel of the status bar.
     void setStatusText(const QString& text);
     QString statusText() const;
@@ -100,7 +120,8 @@ public:
     // The check's window once CHECKClick has shown it.
     CheckDialog* checkDialog() const;
 
-    // While a transfer runs: LOAD, VERIFY and CHECK unavailable, ABORT available.
+    // While a transfer runs: LOAD, VERIFY, CHECK, COMPARE and BACKUPS
+    // unavailable, ABORT available.
     void setTransferRunning(bool running);
 
     QString cardText() const;      // Edit1
@@ -129,6 +150,9 @@ public slots:
     void DOWNLOADClick();
     void PORTClick();
     void ABORTClick();
+    void COMPAREClick();
+    void READBACKClick();
+    void BACKUPSClick();
     void ABOUTClick();
     void Pomoc1Click();
     void EXITClick();
@@ -195,6 +219,7 @@ private:
     QPointer<CheckDialog> checkDialog_;
     Image sourceImage_{};
     bool keepSource_ = false;  // DisplayData after a store: the source stays
+    EditState edits_;
 };
 
 }  // namespace kelvane::shell

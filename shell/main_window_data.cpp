@@ -53,9 +53,10 @@ void TForm1::DisplayData() {
             writeSetting(p, control, it->second);
     }
     ApplyLanguage(lang::kPolish);
+    edits_.windowStored(readWindow());
 }
 
-int TForm1::GetData() {
+WindowData TForm1::readWindow() {
     WindowData data;
     for (int i = 0; i < kGridCount; ++i) {
         grids_[i]->commitEdit();  // what is being typed counts too
@@ -66,11 +67,35 @@ int TForm1::GetData() {
             commitTypedText(p, control);  // a field still being typed into counts as it shows
             data.controls[p.control] = readSetting(p, control);
         }
+    return data;
+}
+
+int TForm1::GetData() {
+    const WindowData data = readWindow();
     WindowReporter reporter(*this);
     const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
     if (!built) return 0;
     workingImage() = *built;
+    edits_.windowStored(data);
     return 1;
+}
+
+void TForm1::imageKept() { edits_.imageKept(workingImage()); }
+
+bool TForm1::confirmDiscard(lang::Message question) {
+    const bool withDescription = question != lang::Message::UnsavedDownload;
+    const WindowData window = readWindow();
+    const bool edited = withDescription ? edits_.edited(window, workingImage(), description().toStdString())
+                                        : edits_.imageEdited(window, workingImage());
+    if (!edited) return true;
+    enum { Save, Discard, Cancel };
+    const QStringList buttons = {messageText(lang::Message::ButtonSave), messageText(lang::Message::ButtonDiscard),
+                                 messageText(lang::Message::ButtonCancel)};
+    switch (prompts().choose(this, QString::fromLatin1(kApplicationTitle), messageText(question), buttons, Save, Cancel)) {
+    case Save: return GetData() == 1 && saveDataFile();
+    case Discard: return true;
+    default: return false;
+    }
 }
 
 void TForm1::ApplyLanguage(int language) {

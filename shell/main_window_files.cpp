@@ -1,4 +1,5 @@
 // Saving and loading data files.
+#include "files/cp1250.h"
 #include "files/data_file.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
@@ -9,27 +10,54 @@
 
 namespace kelvane::shell {
 
-void TForm1::SAVEClick() {
+void TForm1::SAVEClick() { saveDataFile(); }
+
+bool TForm1::saveDataFile() {
+    const QString text = description();
+    // Characters the file's code page cannot hold would become "?" without a word.
+    const QString lost = QString::fromStdString(Cp1250Unmappable(text.toStdString()));
+    if (!lost.isEmpty()) {
+        const QString question = QString::fromUtf8(lang::messageText(lang::Message::Cp1250Loss, CurrentLanguage()))
+                                     .replace(QLatin1String("%s"), lost);
+        enum { SaveAnyway, Back };
+        if (prompts().choose(this, QString::fromLatin1(kApplicationTitle), question,
+                             {messageText(lang::Message::ButtonSaveAnyway), messageText(lang::Message::ButtonBack)},
+                             Back, Back) != SaveAnyway)
+            return false;
+    }
     QString path = prompts().chooseFile(SaveDialog1);
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
     // The working image as it stands: edits reach it only by verification or upload.
-    if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), description().toStdString()))
+    if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), text.toStdString())) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(lang::Message::SaveError));
+        return false;
+    }
+    edits_.imageKept(workingImage());
+    edits_.descriptionKept(text.toStdString());
+    return true;
 }
 
 void TForm1::LOADClick() {
+    if (!confirmDiscard(lang::Message::UnsavedLoad)) return;
     const QString path = prompts().chooseFile(OpenDialog1);
     if (path.isEmpty()) return;
+    loadDataFile(path);
+}
+
+bool TForm1::loadDataFile(const QString& path) {
     const std::optional<DataFile> file = LoadDataFile(QFile::encodeName(path).toStdString());
     if (!file) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(lang::Message::LoadError));
-        return;
+        return false;
     }
     workingImage() = file->image;
     // The file's text goes into the emptied box as one new line.
     setDescription(QString::fromStdString(file->description) + QStringLiteral("\r\n"));
     DisplayData();
+    edits_.imageKept(workingImage());
+    edits_.descriptionKept(description().toStdString());
+    return true;
 }
 
 }  // namespace kelvane::shell

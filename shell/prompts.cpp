@@ -4,6 +4,7 @@
 #include <QCompleter>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kelvane::shell {
 
@@ -37,6 +38,31 @@ QString WidgetPrompts::chooseFile(QFileDialog* dialog) {
     if (result != QDialog::Accepted) return {};
     const QStringList files = dialog->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
+}
+
+int WidgetPrompts::choose(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons,
+                          int defaultButton, int escapeButton) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QList<QPushButton*> added;
+    for (const QString& b : buttons) added.append(box.addButton(b, QMessageBox::ActionRole));
+    if (defaultButton >= 0 && defaultButton < added.size()) box.setDefaultButton(added[defaultButton]);
+    if (escapeButton >= 0 && escapeButton < added.size()) box.setEscapeButton(added[escapeButton]);
+    box.exec();
+    const int chosen = added.indexOf(static_cast<QPushButton*>(box.clickedButton()));
+    return chosen >= 0 ? chosen : escapeButton;
+}
+
+UploadAnswer WidgetPrompts::showChanges(QWidget* parent, const ChangeDialogTexts& texts,
+                                        const std::vector<lang::ChangeGroup>& groups) {
+    ChangeDialog dialog(parent, texts, groups);
+    dialog.exec();
+    return dialog.answer();
+}
+
+QString WidgetPrompts::chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) {
+    BackupsDialog dialog(parent, folder, texts);
+    dialog.exec();
+    return dialog.chosenPath();
 }
 
 }  // namespace kelvane::shell

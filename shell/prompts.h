@@ -1,7 +1,13 @@
 #pragma once
 // Every modal question the main window asks: message boxes and the two file
 // dialogs. The window asks through this interface so that a test can answer.
+#include "shell/backups_dialog.h"
+#include "shell/change_view.h"
+
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 class QDialog;
 class QFileDialog;
@@ -24,6 +30,15 @@ public:
     virtual QString chooseFile(QFileDialog* dialog) = 0;
     // Runs any other modal dialog; its result code (QDialog::Accepted...).
     virtual int runDialog(QDialog* dialog);
+    // A warning box with the given buttons; the index of the one chosen.
+    // Enter gives `defaultButton`, Esc and the close button `escapeButton`.
+    virtual int choose(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons,
+                       int defaultButton, int escapeButton) = 0;
+    // A change list to look at, or (with an accept button) to answer.
+    virtual UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
+                                     const std::vector<lang::ChangeGroup>& groups) = 0;
+    // The list of backups; the file chosen with Open, or an empty text.
+    virtual QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) = 0;
 };
 
 // The real boxes and dialogs.
@@ -34,6 +49,11 @@ public:
     void message(QWidget* parent, const QString& title, const QString& text,
                  const QString& detail = QString()) override;
     QString chooseFile(QFileDialog* dialog) override;
+    int choose(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons,
+               int defaultButton, int escapeButton) override;
+    UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
+                             const std::vector<lang::ChangeGroup>& groups) override;
+    QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) override;
 };
 
 }  // namespace kelvane::shell

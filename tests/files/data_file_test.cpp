@@ -148,3 +148,17 @@ TEST(Cp1250, UnmappableOrBrokenTextKeepsTheRest) {
     EXPECT_EQ(Utf8ToCp1250("a\xF0\x9F\x98\x80z"), "a?z");  // outside the BMP
     EXPECT_EQ(Utf8ToCp1250("\r\n"), "\r\n");
 }
+
+TEST(Cp1250, NamesEachCharacterThatWouldBecomeAQuestionMark) {
+    const struct {
+        const char* text;
+        const char* lost;
+    } cases[] = {
+        {"Klatka Ж 中", "Ж 中"},
+        {"Ж Ж ąę Ж?", "Ж"},           // each once; Polish letters and "?" itself survive
+        {"a\xC5z", "\xC5"},            // a broken sequence is lost too
+        {"a\xF0\x9F\x98\x80z", "\xF0\x9F\x98\x80"},
+        {"zażółć € ł\r\n", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Cp1250Unmappable(c.text), c.lost) << c.text;
+}

@@ -20,6 +20,9 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     std::deque<bool> abortAnswers;   // answers of the Abort/Ignore box, Ignore when empty
     std::deque<QString> files;       // answers of file dialogs, cancelled when empty
     std::deque<std::function<int(QDialog*)>> dialogs;  // run other dialogs, rejected when empty
+    std::deque<int> choices;         // buttons chosen in choose(), the default button when empty
+    std::deque<kelvane::shell::UploadAnswer> uploadAnswers;  // the default button when empty
+    std::deque<QString> backups;     // backups chosen, none when empty
     QList<Shown> shown;
 
     bool abortOrIgnore(QWidget*, const QString& title, const QString& text) override {
@@ -35,6 +38,39 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     void message(QWidget*, const QString& title, const QString& text, const QString& detail = QString()) override {
         shown.append({QStringLiteral("message"), title, text, detail});
     }
+    int choose(QWidget*, const QString& title, const QString& text, const QStringList& buttons, int defaultButton,
+               int) override {
+        shown.append({QStringLiteral("choice"), title, text + QStringLiteral("\n[") + buttons.join(QLatin1Char('|')) + "]"});
+        if (choices.empty()) return defaultButton;
+        const int c = choices.front();
+        choices.pop_front();
+        return c;
+    }
+    // Shown as "changes": the warning, the note and the list as plain text.
+    kelvane::shell::UploadAnswer showChanges(QWidget*, const kelvane::shell::ChangeDialogTexts& texts,
+                                             const std::vector<kelvane::lang::ChangeGroup>& groups) override {
+        shown.append({QStringLiteral("changes"), texts.title,
+                      texts.warning + "\n" + texts.note + "\n" +
+                          QString::fromStdString(kelvane::lang::ChangeListText(groups))});
+        lastChangeTexts = texts;
+        if (uploadAnswers.empty()) {
+            kelvane::shell::UploadAnswer a;
+            a.send = !texts.accept.isEmpty() && !texts.rejectIsDefault;
+            a.checkAfter = texts.checkAfterTicked;
+            return a;
+        }
+        const auto a = uploadAnswers.front();
+        uploadAnswers.pop_front();
+        return a;
+    }
+    QString chooseBackup(QWidget*, const QString& folder, const kelvane::shell::BackupsDialogTexts& texts) override {
+        shown.append({QStringLiteral("backups"), texts.title, folder});
+        if (backups.empty()) return {};
+        const QString b = backups.front();
+        backups.pop_front();
+        return b;
+    }
+    kelvane::shell::ChangeDialogTexts lastChangeTexts;
     QString chooseFile(QFileDialog* dialog) override {
         shown.append({QStringLiteral("dialog"), dialog->windowTitle(), dialog->objectName()});
         if (files.empty()) return {};

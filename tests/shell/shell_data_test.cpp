@@ -370,6 +370,7 @@ private slots:
         w.Memo1->setPlainText(QStringLiteral("inny"));
         w.English2Click();
         prompts.files = {first + QStringLiteral(".kvd")};
+        prompts.choices = {1};  // the edits above are discarded
         w.LOADClick();
         QCOMPARE(w.grid(GridId::GeneralCodes)->cell(1, 0), QStringLiteral("1357"));
         QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Klatka schodowa ł\nŻółć\n"));
@@ -394,14 +395,16 @@ private slots:
         f.write(saved.left(16384));
         f.close();
         prompts.files = {bare};
+        prompts.choices = {1};  // the edits not in the file are discarded
         w.LOADClick();
         QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("\n"));
         QCOMPARE(w.description(), QStringLiteral("\r\n"));
-        QCOMPARE(prompts.shown.size(), 5);
+        QCOMPARE(prompts.shown.size(), 7);  // each LOAD asked about the edits first
         QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
         // Saving over an existing file asks nothing: the save dialog does not confirm.
         QVERIFY(w.findChild<QFileDialog*>(QStringLiteral("SaveDialog1"))->testOption(QFileDialog::DontConfirmOverwrite));
-        QCOMPARE(prompts.shown[1].title, QStringLiteral("Open file"));
+        QCOMPARE(prompts.shown[1].kind, QStringLiteral("choice"));
+        QCOMPARE(prompts.shown[2].title, QStringLiteral("Open file"));
     }
 
     void fileErrorsShowInTheCurrentLanguageAndChangeNothing() {

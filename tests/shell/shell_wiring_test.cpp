@@ -40,6 +40,9 @@ class ShellWiringTest : public QObject {
     }
 
 private slots:
+    // Backups and remembered answers go to the test locations.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void downloadEditAndUploadThroughTheMenu() {
         TForm1 form;
         ScriptedPrompts prompts;

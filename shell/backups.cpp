@@ -1,0 +1,99 @@
+#include "shell/backups.h"
+
+#include "files/data_file.h"
+#include "image/window_data.h"
+#include "shell/language_table.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace kelvane::shell {
+
+namespace {
+const char kNameFormat[] = "yyyy-MM-dd_HHmmss";
+const char kPortMark[] = ", port ";  // both languages' descriptions end with it
+
+int dataRows(const Grid& g) {
+    int rows = 0;
+    for (int r = 1; r < g.rowCount(); ++r) rows += IsRowEmpty(g, r) ? 0 : 1;
+    return rows;
+}
+}  // namespace
+
+QString BackupFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/backups");
+}
+
+QString BackupFileName(const QDateTime& when) {
+    return when.toString(QString::fromLatin1(kNameFormat)) + QStringLiteral(".kvd");
+}
+
+QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
+    const auto message = upload ? lang::Message::BackupUploaded : lang::Message::BackupDownloaded;
+    // The format takes the date and time, then the port, each as "%s".
+    QString text = QString::fromUtf8(lang::messageText(message, language));
+    const QString parts[] = {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port};
+    int at = 0;
+    for (const QString& part : parts) {
+        at = text.indexOf(QLatin1String("%s"), at);
+        if (at < 0) break;
+        text.replace(at, 2, part);
+        at += part.size();
+    }
+    return text;
+}
+
+QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
+                    QString* error) {
+    if (!QDir().mkpath(folder)) {
+        if (error) *error = folder;
+        return {};
+    }
+    const QString stem = QDir(folder).filePath(when.toString(QString::fromLatin1(kNameFormat)));
+    QString path = stem + QStringLiteral(".kvd");
+    for (int n = 2; QFileInfo::exists(path); ++n) path = stem + QStringLiteral("_%1.kvd").arg(n);
+    if (!SaveDataFile(QFile::encodeName(path).toStdString(), image, description.toStdString())) {
+        if (error) *error = path;
+        return {};
+    }
+    return path;
+}
+
+std::vector<BackupEntry> ListBackups(const QString& folder) {
+    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kvd$"));
+    std::vector<BackupEntry> list;
+    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.kvd")}, QDir::Files)) {
+        const QRegularExpressionMatch m = name.match(info.fileName());
+        if (!m.hasMatch()) continue;
+        const auto file = LoadDataFile(QFile::encodeName(info.filePath()).toStdString());
+        if (!file) continue;
+        BackupEntry e;
+        e.path = info.filePath();
+        e.when = QDateTime::fromString(m.captured(1), QString::fromLatin1(kNameFormat));
+        e.description = QString::fromStdString(file->description).section(QStringLiteral("\r\n"), 0, 0);
+        const int mark = e.description.lastIndexOf(QLatin1String(kPortMark));
+        if (mark >= 0) e.port = e.description.mid(mark + static_cast<int>(sizeof kPortMark) - 1);
+        const WindowData shown = ShowImage(file->image);
+        e.residents = dataRows(shown.grid(GridId::Residents));
+        e.keys = dataRows(shown.grid(GridId::Keys));
+        list.push_back(std::move(e));
+    }
+    // Newest first; a later suffix ("_2") within the same second is newer.
+    std::sort(list.begin(), list.end(), [](const BackupEntry& a, const BackupEntry& b) {
+        if (a.when != b.when) return a.when > b.when;
+        const auto suffix = [](const QString& p) {
+            const QString base = QFileInfo(p).completeBaseName();
+            const int u = base.indexOf(QLatin1Char('_'), 11);
+            return u < 0 ? 1 : base.mid(u + 1).toInt();
+        };
+        return suffix(a.path) > suffix(b.path);
+    });
+    return list;
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,44 @@
+#pragma once
+// Automatic backups: a data file of what the controller held, written after
+// every completed download and upload into the backup folder, named by the
+// local date and time ("2026-12-08_203015.kvd"). Nothing is ever deleted here.
+#include "image/image.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+namespace kelvane::shell {
+
+// QStandardPaths::AppDataLocation + "/backups".
+QString BackupFolder();
+
+// The file name for a backup made at `when`: "yyyy-MM-dd_HHmmss.kvd".
+QString BackupFileName(const QDateTime& when);
+
+// The description line of a backup: what happened, the date and time, the
+// port, in the given language.
+QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language);
+
+// Writes `image` and `description` into `folder` (made when missing) under
+// the name for `when`; a second backup within the same second gets "_2",
+// "_3"... The file appears whole or not at all. Returns the path written, or
+// an empty text with the reason in `error`.
+QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
+                    QString* error);
+
+struct BackupEntry {
+    QString path;
+    QDateTime when;     // from the file name
+    QString port;       // from the description; empty when it names none
+    QString description;
+    int residents = 0;  // rows the window would show
+    int keys = 0;
+};
+
+// The backups in `folder`, newest first; files whose names are not backup
+// names, or that are not data files, are left out.
+std::vector<BackupEntry> ListBackups(const QString& folder);
+
+}  // namespace kelvane::shell

@@ -1,0 +1,77 @@
+#include "shell/backups_dialog.h"
+
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace kelvane::shell {
+
+BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts)
+    : QDialog(parent), folder_(folder) {
+    setObjectName(QStringLiteral("BackupsDialog"));
+    setWindowTitle(texts.title);
+    resize(640, 400);
+    openFolder = [](const QString& f) {
+        QDir().mkpath(f);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(f));
+    };
+    auto* layout = new QVBoxLayout(this);
+    auto* where = new QLabel(QDir::toNativeSeparators(folder), this);
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(where);
+    list_ = new QTreeWidget(this);
+    list_->setObjectName(QStringLiteral("BackupList"));
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setHeaderLabels({texts.when, texts.port, texts.residents, texts.keys});
+    list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    for (const BackupEntry& e : ListBackups(folder)) {
+        auto* item = new QTreeWidgetItem(list_, {e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.port,
+                                                 QString::number(e.residents), QString::number(e.keys)});
+        item->setData(0, Qt::UserRole, e.path);
+        item->setToolTip(0, e.description);
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    layout->addWidget(list_, 1);
+    if (list_->topLevelItemCount() == 0) {
+        auto* none = new QLabel(texts.none, this);
+        none->setObjectName(QStringLiteral("NoBackups"));
+        layout->addWidget(none);
+    } else {
+        list_->setCurrentItem(list_->topLevelItem(0));
+    }
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* open = buttons->addButton(texts.open, QDialogButtonBox::AcceptRole);
+    open->setObjectName(QStringLiteral("OpenBackup"));
+    open->setEnabled(list_->topLevelItemCount() > 0);
+    open->setDefault(true);
+    QPushButton* folderButton = buttons->addButton(texts.openFolder, QDialogButtonBox::ActionRole);
+    folderButton->setObjectName(QStringLiteral("OpenBackupFolder"));
+    folderButton->setAutoDefault(false);
+    QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
+    close->setAutoDefault(false);
+    layout->addWidget(buttons);
+
+    const auto take = [this] {
+        if (QTreeWidgetItem* item = list_->currentItem()) {
+            chosen_ = item->data(0, Qt::UserRole).toString();
+            accept();
+        }
+    };
+    connect(open, &QPushButton::clicked, this, take);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, take);
+    connect(folderButton, &QPushButton::clicked, this, [this] {
+        if (openFolder) openFolder(folder_);
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,90 @@
+#include "shell/change_view.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kelvane::shell {
+
+void FillChangeTree(QTreeWidget* tree, const std::vector<lang::ChangeGroup>& groups) {
+    tree->clear();
+    for (const lang::ChangeGroup& g : groups) {
+        auto* branch = new QTreeWidgetItem(tree, {QString::fromStdString(g.title) + QStringLiteral(" (%1)").arg(g.count)});
+        QFont bold = branch->font(0);
+        bold.setBold(true);
+        branch->setFont(0, bold);
+        for (const std::string& line : g.lines) new QTreeWidgetItem(branch, {QString::fromStdString(line)});
+        branch->setExpanded(true);
+    }
+}
+
+ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, const std::vector<lang::ChangeGroup>& groups)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("ChangeDialog"));
+    setWindowTitle(texts.title);
+    resize(640, 460);
+    auto* layout = new QVBoxLayout(this);
+    if (!texts.warning.isEmpty()) {
+        auto* warning = new QLabel(texts.warning, this);
+        warning->setObjectName(QStringLiteral("ChangeWarning"));
+        warning->setWordWrap(true);
+        warning->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
+        layout->addWidget(warning);
+    }
+    if (!texts.note.isEmpty()) {
+        auto* note = new QLabel(texts.note, this);
+        note->setObjectName(QStringLiteral("ChangeNote"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName(QStringLiteral("ChangeTree"));
+    tree_->setHeaderHidden(true);
+    tree_->setUniformRowHeights(true);
+    tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tree_->header()->setStretchLastSection(false);
+    FillChangeTree(tree_, groups);
+    tree_->setVisible(!groups.empty());
+    layout->addWidget(tree_, 1);
+    if (!texts.checkAfter.isEmpty()) {
+        checkAfter_ = new QCheckBox(texts.checkAfter, this);
+        checkAfter_->setObjectName(QStringLiteral("CheckAfterSending"));
+        checkAfter_->setChecked(texts.checkAfterTicked);
+        layout->addWidget(checkAfter_);
+    }
+    if (!texts.dontAsk.isEmpty()) {
+        dontAsk_ = new QCheckBox(texts.dontAsk, this);
+        dontAsk_->setObjectName(QStringLiteral("DontAskAgain"));
+        layout->addWidget(dontAsk_);
+    }
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* accept = nullptr;
+    if (!texts.accept.isEmpty()) {
+        accept = buttons->addButton(texts.accept, QDialogButtonBox::AcceptRole);
+        accept->setObjectName(QStringLiteral("AcceptButton"));
+    }
+    QPushButton* reject = buttons->addButton(texts.reject, QDialogButtonBox::RejectRole);
+    reject->setObjectName(QStringLiteral("RejectButton"));
+    QPushButton* preferred = accept && !texts.rejectIsDefault ? accept : reject;
+    preferred->setDefault(true);
+    preferred->setAutoDefault(true);
+    if (QPushButton* other = preferred == accept ? reject : accept) other->setAutoDefault(false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    preferred->setFocus();
+}
+
+UploadAnswer ChangeDialog::answer() const {
+    UploadAnswer a;
+    a.send = result() == QDialog::Accepted;
+    a.dontAskAgain = dontAsk_ && dontAsk_->isChecked();
+    a.checkAfter = checkAfter_ && checkAfter_->isChecked();
+    return a;
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,62 @@
+#pragma once
+// The net around the controller of a live building: the change list before
+// an upload and on Compare, an automatic backup after every completed
+// transfer, the list of backups, and the read-back check of the controller.
+#include "image/image.h"
+#include "shell/language_table.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace kelvane::link {
+class LinkController;
+}
+
+namespace kelvane::shell {
+
+class TForm1;
+
+class SafetyNet : public QObject {
+    Q_OBJECT
+public:
+    SafetyNet(TForm1& form, link::LinkController& link, QObject* parent = nullptr);
+
+    // After GetData, before an upload opens the port: the change list with
+    // Send and Cancel, unless the technician turned the question off. When no
+    // download has completed in this run the controller's contents are
+    // unknown and every block is overwritten: then it is always asked, with
+    // Cancel as the default. True when the upload goes ahead.
+    bool confirmUpload();
+    // A download or upload completed: what the controller now holds goes to
+    // a backup; after an upload the check runs when it was asked for.
+    void transferCompleted(bool upload);
+    // The image a controller check read, compared with the device image.
+    void checkRead(const Image& controller);
+
+    // Menu commands.
+    void compare();      // GetData, then the change list an upload would send
+    void check();        // read the controller back and compare
+    void showBackups();  // the backups; the one opened is loaded like LOAD
+
+    // Where backups go and the clock that names them (for tests).
+    void setBackupFolder(const QString& folder) { folder_ = folder; }
+    const QString& backupFolder() const { return folder_; }
+    void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+
+private:
+    QString text(lang::Message message) const;
+    QString portText() const;
+
+    TForm1& form_;
+    link::LinkController& link_;
+    QString folder_;
+    std::function<QDateTime()> now_;
+    bool downloaded_ = false;   // a download completed in this run
+    bool transferred_ = false;  // a download or an upload completed in this run
+    bool checkAfter_ = false;   // the running upload is to be checked
+};
+
+}  // namespace kelvane::shell
