@@ -40,6 +40,8 @@ const std::vector<CommandSpec>& commands() {
         {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2,
          {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
+        {"cards", "FILE.kvd -o CARDS.pdf [--text TEXT]", "the residents' cards as an A4 PDF (no display needed)", 1,
+         1, {kOutput, {"--text", true, "TEXT printed on every card (the window's card text)"}}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
          0, 1, {kPort}},
     };

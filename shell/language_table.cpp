@@ -248,6 +248,9 @@ const char* const kTool[kToolTextCount][kLanguageCount] = {
     {"Bootloader przestał odpowiadać", "The bootloader stopped answering", M},
     {"tak", "yes", M},
     {"nie", "no", M},
+    {"Brak lokatorów z kodem wywołania: nie ma kart do wydruku", "No resident has a call code: there are no cards",
+     M},
+    {"Strony kart: %d", "Card pages: %d", "...: %d"},
 };
 
 const char* const kCheck[kCheckTextCount][kLanguageCount] = {

@@ -130,8 +130,10 @@ enum class ToolText {
     FlashTimeout,      // the bootloader stopped answering
     Yes,
     No,
+    NoCards,           // the image has no resident with a call code
+    CardPages,         // "%d" pages written
 };
-constexpr int kToolTextCount = 16;
+constexpr int kToolTextCount = 18;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

@@ -54,6 +54,9 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::dup2(o, 1);
         ::dup2(e, 2);
         ::setenv("LANG", "C", 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
         args.insert(args.begin(), KVTOOL_PATH);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -137,6 +140,7 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
 
 TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
+    save(dir / "a.kvd", kelvane::initialImage());
     const struct {
         std::vector<std::string> args;
         int exit;
@@ -147,6 +151,7 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2},
         {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2},
+        {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2},  // no resident: no cards
         {{"probe", "--port", (dir / "no-such-port").string()}, 3},
     };
     for (const auto& c : cases) {
@@ -191,6 +196,12 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
         EXPECT_GT(s["tables"].toObject()["residents"].toObject()["rows"].toArray().size(), 10) << lang;
         EXPECT_EQ(s["description"].toString(), "Klatka A");
     }
+    // The cards need no display: the tool draws them offscreen whatever the environment says.
+    const Outcome cards = run({"cards", a, "-o", (dir / "cards.pdf").string(), "--text", "Klatka A"});
+    EXPECT_EQ(cards.exit, 0) << cards.err;
+    EXPECT_EQ(slurp(dir / "cards.pdf").substr(0, 5), "%PDF-");
+    EXPECT_FALSE(fs::exists(dir / "cards.pdf.tmp"));
+
     const Outcome text = run({"show", a, "--lang", "pl"});
     EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
     EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
