@@ -13,10 +13,10 @@
 #include "link/port.h"
 #include "link/probe.h"
 #include "session/qt_serial_line.h"
+#include "session/system_ports.h"
 #include "link/transfer.h"
 #include "sim/controller_port.h"
 
-#include <QSerialPortInfo>
 
 #include <unistd.h>
 
@@ -40,23 +40,10 @@ namespace {
 // finishing reaches it; silence ends a transfer much sooner.
 constexpr std::chrono::milliseconds kTransferLimit{2 * 73000 + 10000};
 
-struct PortDescription {
-    std::string name, description, manufacturer, serialNumber, vidPid;
-};
-
-std::vector<PortDescription> systemPorts() {
-    std::vector<PortDescription> out;
-    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
-        PortDescription d{p.systemLocation().toStdString(), p.description().toStdString(),
-                          p.manufacturer().toStdString(), p.serialNumber().toStdString(), {}};
-        if (p.hasVendorIdentifier() && p.hasProductIdentifier()) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%04x:%04x", p.vendorIdentifier(), p.productIdentifier());
-            d.vidPid = buf;
-        }
-        out.push_back(d);
-    }
-    return out;
+std::vector<serial::PortInfo> listedPorts() {
+    auto ports = serial::systemPorts();
+    serial::sortPorts(ports);
+    return ports;
 }
 
 // The port named by --port, or nothing after the usage error that lists the
@@ -64,7 +51,7 @@ std::vector<PortDescription> systemPorts() {
 std::optional<std::string> requirePort(const Tool& tool) {
     if (tool.args.has("--port") && !tool.args.value("--port").empty()) return tool.args.value("--port");
     std::string names;
-    for (const auto& p : systemPorts()) names += p.name + ", ";
+    for (const auto& p : listedPorts()) names += p.location + ", ";
     names += kSimPort;
     tool.error("", format(tool.text(ToolText::MissingPort), names));
     return std::nullopt;
@@ -158,23 +145,25 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
 }  // namespace
 
 int portsCommand(const Tool& tool) {
-    const auto ports = systemPorts();
+    const auto ports = listedPorts();
     if (tool.args.has("--json")) {
         std::string out = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
             const auto& p = ports[i];
-            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) +
-                   ", \"description\": " + jsonString(p.description) + ", \"manufacturer\": " +
-                   jsonString(p.manufacturer) + ", \"serialNumber\": " + jsonString(p.serialNumber) +
-                   ", \"usb\": " + jsonString(p.vidPid) + "}";
+            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) + ", \"path\": " +
+                   jsonString(p.location) + ", \"description\": " + jsonString(p.description) +
+                   ", \"manufacturer\": " + jsonString(p.manufacturer) + ", \"serialNumber\": " +
+                   jsonString(p.serialNumber) + ", \"usb\": " + jsonString(p.usbId) + "}";
         }
         tool.result(out + "]");
         return kDone;
     }
     if (ports.empty()) tool.error("", tool.text(ToolText::NoPortsFound));
+    // One port a line, tab-separated: path, description, manufacturer,
+    // serial number, USB vid:pid ("-" for what the system does not know).
     for (const auto& p : ports) {
-        std::string line = p.name;
-        for (const std::string* f : {&p.description, &p.manufacturer, &p.serialNumber, &p.vidPid})
+        std::string line = p.location;
+        for (const std::string* f : {&p.description, &p.manufacturer, &p.serialNumber, &p.usbId})
             line += "\t" + (f->empty() ? std::string("-") : *f);
         tool.result(line);
     }

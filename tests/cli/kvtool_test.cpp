@@ -162,6 +162,10 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
+    const Outcome ports = run({"ports", "--json"});
+    EXPECT_EQ(ports.exit, 0);
+    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(ports.out)).isArray()) << ports.out;
+
     const Outcome probe = run({"probe", "--port", "sim", "--json"});
     ASSERT_EQ(probe.exit, 0) << probe.err;
     const QJsonObject id = QJsonDocument::fromJson(QByteArray::fromStdString(probe.out)).object();
