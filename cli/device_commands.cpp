@@ -9,18 +9,16 @@
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
-#include "sim/sample_building.h"
 #include "link/port.h"
 #include "link/probe.h"
-#include "session/qt_serial_line.h"
-#include "session/system_ports.h"
 #include "link/transfer.h"
-#include "sim/controller_port.h"
-
+#include "session/device_session.h"
+#include "session/system_ports.h"
 
 #include <unistd.h>
 
 #include <atomic>
+#include <bitset>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -31,6 +29,7 @@ using kelvane::Image;
 using kelvane::lang::Message;
 using kelvane::lang::ToolText;
 namespace link = kelvane::link;
+namespace session = kelvane::session;
 
 namespace {
 
@@ -57,30 +56,10 @@ std::optional<std::string> requirePort(const Tool& tool) {
     return std::nullopt;
 }
 
-// The stored port name (the platform's rule) and a line that opens it.
-struct Port {
-    std::string name;
-    std::unique_ptr<serial::Line> line;
-};
-
-Port makePort(const std::string& chosen) {
-    Port p;
-    if (chosen == kSimPort) {
-        sim::ControllerPort::preload(kelvane::SampleBuildingImage());
-        p.name = kSimPort;
-        p.line = std::make_unique<sim::ControllerPort>(kSimPort);
-    } else {
-        p.name = link::PortName(chosen);
-        p.line = std::make_unique<serial::QtSerialLine>();
-    }
-    return p;
-}
-
-bool openPort(const Tool& tool, Port& port, const std::string& chosen) {
-    port = makePort(chosen);
-    if (link::OpenPort(*port.line, port.name)) return true;
-    tool.error(chosen, tool.text(Message::PortError));
-    return false;
+// The port name the session opens: the platform's rule for a device, the
+// built-in simulator for "sim".
+std::string sessionPortName(const std::string& chosen) {
+    return link::PortName(chosen == kSimPort ? std::string(session::kSimulatorPortName) : chosen);
 }
 
 struct ControllerRead {
@@ -88,35 +67,46 @@ struct ControllerRead {
     Image image{};
 };
 
+// Runs one transfer on this thread: Ctrl-C cancels it as Esc does in the
+// window (a download's read is cut at once, an upload stops before its next
+// frame and closes the upload mode with the end frame), and so does the time
+// limit, which then counts as a time-out.
+struct TransferRun {
+    session::TransferReport report;
+    bool overLimit = false;
+};
+
+TransferRun runTransfer(const Tool& tool, const session::TransferRequest& request) {
+    TransferRun run;
+    session::PortConnection port = session::openablePort(request.portName);
+    std::atomic<bool> cancel{false};
+    const bool download = request.kind == session::TransferKind::Download;
+    const auto stop = [&] {
+        cancel = true;
+        if (download) port.line->interrupt();
+    };
+    Progress progress(tool.progress, static_cast<int>(kelvane::kBlockCount), download ? "download" : "upload");
+    interrupt::Guard guard(stop);
+    Watchdog limit(kTransferLimit, stop);
+    run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
+    run.overLimit = limit.fired();
+    return run;
+}
+
 // A full download on its own opening of the port, as the window does it.
 ControllerRead readController(const Tool& tool, const std::string& chosen) {
     ControllerRead r;
-    Port port;
-    if (!openPort(tool, port, chosen)) {
+    const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
+    if (!run.report.opened) {
+        tool.error(chosen, tool.text(Message::PortError));
         r.exit = kPortError;
         return r;
     }
-    std::atomic<bool> cancel{false};
-    link::DownloadOutcome out;
-    bool overLimit = false;
-    {
-        Progress progress(tool.progress, int(kelvane::kBlockCount), "download");
-        const auto stop = [&] {
-            cancel = true;
-            port.line->interrupt();
-        };
-        interrupt::Guard guard(stop);
-        Watchdog limit(kTransferLimit, stop);
-        link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                  [&](int position) { progress.set(position); }};
-        out = link::DownloadThread(ctx);
-        port.line->close();
-        overLimit = limit.fired();
-    }
-    if (overLimit && out.result == link::DownloadResult::Cancelled) out.result = link::DownloadResult::TimedOut;
-    switch (out.result) {
+    auto result = run.report.download.result;
+    if (run.overLimit && result == link::DownloadResult::Cancelled) result = link::DownloadResult::TimedOut;
+    switch (result) {
     case link::DownloadResult::Completed:
-        r.image = out.image;
+        r.image = run.report.download.image;
         break;
     case link::DownloadResult::Cancelled:
         tool.error(chosen, tool.text(Message::TransferAborted));
@@ -173,20 +163,23 @@ int portsCommand(const Tool& tool) {
 int probeCommand(const Tool& tool) {
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
-    Port port;
-    if (!openPort(tool, port, *chosen)) return kPortError;
-    const auto reply = link::probe(*port.line);
-    port.line->close();
+    const std::string name = sessionPortName(*chosen);
+    const session::ProbeResult probe = session::probePort(name);
+    if (!probe.opened) {
+        tool.error(*chosen, tool.text(Message::PortError));
+        return kPortError;
+    }
+    const auto& reply = probe.reply;
     if (!reply) {
         tool.error(*chosen, tool.text(ToolText::ProbeNoAnswer));
         return kNoAnswer;
     }
     if (tool.args.has("--json")) {
-        tool.result("{\"port\": " + jsonString(port.name) + ", \"id\": " + std::to_string(reply->id) +
+        tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) +
                     ", \"serialNumber\": " + std::to_string(reply->serialNumber) +
                     ", \"firmware\": " + std::to_string(reply->firmware) + "}");
     } else {
-        tool.result(link::formatPortStatus(tool.text(Message::PortStatus), port.name, *reply));
+        tool.result(link::formatPortStatus(tool.text(Message::PortStatus), name, *reply));
     }
     return kDone;
 }
@@ -224,8 +217,8 @@ int uploadCommand(const Tool& tool) {
     const auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
 
-    // What the controller holds: read from it, trusted from --base, or (--full)
-    // an image that differs from the file in every byte so every block goes.
+    // What the controller holds: read from it, or trusted from --base. --full
+    // sends every block whatever it holds.
     Image device{};
     if (tool.args.has("--base")) {
         const auto base = loadImageFile(tool, tool.args.value("--base"));
@@ -262,26 +255,19 @@ int uploadCommand(const Tool& tool) {
             }
         }
 
-        Port port;
-        if (!openPort(tool, port, *chosen)) return kPortError;
-        std::atomic<bool> cancel{false};
-        link::UploadOutcome out;
-        bool overLimit = false;
-        {
-            Progress progress(tool.progress, int(kelvane::kBlockCount), "upload");
-            // As Esc in the window: the upload stops before its next frame and
-            // closes the controller's upload mode with the end frame. The line
-            // is not interrupted, so no frame is cut off halfway.
-            interrupt::Guard guard([&] { cancel = true; });
-            Watchdog limit(kTransferLimit, [&] { cancel = true; });
-            link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                      [&](int position) { progress.set(position); }};
-            out = link::UploadThread(ctx, wanted->image, device);
-            port.line->close();
-            overLimit = limit.fired();
+        session::TransferRequest request = session::uploadRequest(sessionPortName(*chosen), wanted->image, device);
+        if (tool.args.has("--full")) {
+            std::bitset<kelvane::kBlockCount> all;
+            request = session::uploadRequest(sessionPortName(*chosen), wanted->image, all.set());
         }
+        const TransferRun run = runTransfer(tool, request);
+        if (!run.report.opened) {
+            tool.error(*chosen, tool.text(Message::PortError));
+            return kPortError;
+        }
+        link::UploadOutcome out = run.report.upload;
+        if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
-        if (overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         if (out.result == link::UploadResult::Cancelled) {
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
