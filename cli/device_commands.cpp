@@ -127,7 +127,7 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
         tool.result(tool.text(ToolText::Same));
         return kDone;
     }
-    printBlockList(tool, d);
+    printChangeList(tool, wanted, controller);
     tool.error(file, format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
     return kDifferences;
 }
