@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
     if (name == "diff") return diffCommand(tool);
     if (name == "flash") return flashCommand(tool);
     if (name == "cards") return cardsCommand(tool);
+    if (name == "export-csv") return exportCsvCommand(tool);
+    if (name == "import-csv") return importCsvCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -225,6 +225,25 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
 }
 
+TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
+    const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
+    save(a, kelvane::SampleBuildingImage());
+    ASSERT_EQ(run({"export-csv", a, "-o", (dir / "csv").string()}).exit, 0);
+    for (const char* table : {"keys", "residents", "general_codes", "digitizers"}) {
+        const std::string csv = (dir / "csv" / (std::string(table) + ".csv")).string();
+        const Outcome back = run({"import-csv", a, table, csv, "-o", out});
+        EXPECT_EQ(back.exit, 0) << table << back.err;
+        EXPECT_EQ(imageOf(out), kelvane::SampleBuildingImage()) << table;
+    }
+    fs::remove(out);
+    std::ofstream(dir / "bad.csv") << slurp(dir / "csv" / "residents.csv") << "9.9;x;;\r\n";
+    const Outcome bad = run({"import-csv", a, "residents", (dir / "bad.csv").string(), "-o", out, "--append"});
+    EXPECT_EQ(bad.exit, 2);
+    EXPECT_NE(bad.err.find(" 74"), std::string::npos) << "the refused row is named by its line: " << bad.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(run({"import-csv", a, "flats", (dir / "bad.csv").string(), "-o", out}).exit, 1);
+}
+
 // The controller simulator at the far end of a socat pty pair.
 class KvtoolPty : public Kvtool {
 protected:
