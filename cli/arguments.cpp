@@ -48,6 +48,8 @@ const std::vector<CommandSpec>& commands() {
          "a code table from a CSV file, every row checked first; TABLE is keys, residents, general_codes or digitizers",
          3, 3, {kOutput, {"--append", false, "add the file's rows (a row for an entry already there replaces it); "
                                              "without it they replace the table"}}},
+        {"lint", "FILE.kvd [--json]", "security and consistency warnings of the configuration (warnings: exit 6; information only: 0)", 1, 1,
+         {kJson}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
          0, 1, {kPort}},
     };

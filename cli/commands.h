@@ -15,6 +15,7 @@ int flashCommand(const Tool& tool);
 int cardsCommand(const Tool& tool);
 int exportCsvCommand(const Tool& tool);
 int importCsvCommand(const Tool& tool);
+int lintCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

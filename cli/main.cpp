@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     if (name == "cards") return cardsCommand(tool);
     if (name == "export-csv") return exportCsvCommand(tool);
     if (name == "import-csv") return importCsvCommand(tool);
+    if (name == "lint") return lintCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

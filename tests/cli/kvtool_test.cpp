@@ -206,6 +206,11 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     EXPECT_EQ(slurp(dir / "cards.pdf").substr(0, 5), "%PDF-");
     EXPECT_FALSE(fs::exists(dir / "cards.pdf.tmp"));
 
+    // The sample building keeps the factory password: a warning, exit 6.
+    const Outcome lint = run({"lint", a, "--json"});
+    EXPECT_EQ(lint.exit, 6);
+    EXPECT_NE(lint.out.find("factory-password"), std::string::npos) << lint.out;
+
     const Outcome text = run({"show", a, "--lang", "pl"});
     EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
     EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
