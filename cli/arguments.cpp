@@ -40,6 +40,16 @@ const std::vector<CommandSpec>& commands() {
         {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2,
          {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
+        {"cards", "FILE.kvd -o CARDS.pdf [--text TEXT]", "the residents' cards as an A4 PDF (no display needed)", 1,
+         1, {kOutput, {"--text", true, "TEXT printed on every card (the window's card text)"}}},
+        {"export-csv", "FILE.kvd -o DIR", "the four code tables as CSV files (keys, residents, general_codes, digitizers)",
+         1, 1, {kOutput}},
+        {"import-csv", "FILE.kvd TABLE CSV -o OUT.kvd [--append]",
+         "a code table from a CSV file, every row checked first; TABLE is keys, residents, general_codes or digitizers",
+         3, 3, {kOutput, {"--append", false, "add the file's rows (a row for an entry already there replaces it); "
+                                             "without it they replace the table"}}},
+        {"lint", "FILE.kvd [--json]", "security and consistency warnings of the configuration (warnings: exit 6; information only: 0)", 1, 1,
+         {kJson}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
          0, 1, {kPort}},
     };

@@ -12,6 +12,10 @@ int checkCommand(const Tool& tool);
 int showCommand(const Tool& tool);
 int diffCommand(const Tool& tool);
 int flashCommand(const Tool& tool);
+int cardsCommand(const Tool& tool);
+int exportCsvCommand(const Tool& tool);
+int importCsvCommand(const Tool& tool);
+int lintCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

@@ -9,18 +9,16 @@
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
-#include "sim/sample_building.h"
 #include "link/port.h"
 #include "link/probe.h"
-#include "session/qt_serial_line.h"
 #include "link/transfer.h"
-#include "sim/controller_port.h"
-
-#include <QSerialPortInfo>
+#include "session/device_session.h"
+#include "session/system_ports.h"
 
 #include <unistd.h>
 
 #include <atomic>
+#include <bitset>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -31,6 +29,7 @@ using kelvane::Image;
 using kelvane::lang::Message;
 using kelvane::lang::ToolText;
 namespace link = kelvane::link;
+namespace session = kelvane::session;
 
 namespace {
 
@@ -40,23 +39,10 @@ namespace {
 // finishing reaches it; silence ends a transfer much sooner.
 constexpr std::chrono::milliseconds kTransferLimit{2 * 73000 + 10000};
 
-struct PortDescription {
-    std::string name, description, manufacturer, serialNumber, vidPid;
-};
-
-std::vector<PortDescription> systemPorts() {
-    std::vector<PortDescription> out;
-    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
-        PortDescription d{p.systemLocation().toStdString(), p.description().toStdString(),
-                          p.manufacturer().toStdString(), p.serialNumber().toStdString(), {}};
-        if (p.hasVendorIdentifier() && p.hasProductIdentifier()) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%04x:%04x", p.vendorIdentifier(), p.productIdentifier());
-            d.vidPid = buf;
-        }
-        out.push_back(d);
-    }
-    return out;
+std::vector<serial::PortInfo> listedPorts() {
+    auto ports = serial::systemPorts();
+    serial::sortPorts(ports);
+    return ports;
 }
 
 // The port named by --port, or nothing after the usage error that lists the
@@ -64,36 +50,16 @@ std::vector<PortDescription> systemPorts() {
 std::optional<std::string> requirePort(const Tool& tool) {
     if (tool.args.has("--port") && !tool.args.value("--port").empty()) return tool.args.value("--port");
     std::string names;
-    for (const auto& p : systemPorts()) names += p.name + ", ";
+    for (const auto& p : listedPorts()) names += p.location + ", ";
     names += kSimPort;
     tool.error("", format(tool.text(ToolText::MissingPort), names));
     return std::nullopt;
 }
 
-// The stored port name (the platform's rule) and a line that opens it.
-struct Port {
-    std::string name;
-    std::unique_ptr<serial::Line> line;
-};
-
-Port makePort(const std::string& chosen) {
-    Port p;
-    if (chosen == kSimPort) {
-        sim::ControllerPort::preload(kelvane::SampleBuildingImage());
-        p.name = kSimPort;
-        p.line = std::make_unique<sim::ControllerPort>(kSimPort);
-    } else {
-        p.name = link::PortName(chosen);
-        p.line = std::make_unique<serial::QtSerialLine>();
-    }
-    return p;
-}
-
-bool openPort(const Tool& tool, Port& port, const std::string& chosen) {
-    port = makePort(chosen);
-    if (link::OpenPort(*port.line, port.name)) return true;
-    tool.error(chosen, tool.text(Message::PortError));
-    return false;
+// The port name the session opens: the platform's rule for a device, the
+// built-in simulator for "sim".
+std::string sessionPortName(const std::string& chosen) {
+    return link::PortName(chosen == kSimPort ? std::string(session::kSimulatorPortName) : chosen);
 }
 
 struct ControllerRead {
@@ -101,35 +67,46 @@ struct ControllerRead {
     Image image{};
 };
 
+// Runs one transfer on this thread: Ctrl-C cancels it as Esc does in the
+// window (a download's read is cut at once, an upload stops before its next
+// frame and closes the upload mode with the end frame), and so does the time
+// limit, which then counts as a time-out.
+struct TransferRun {
+    session::TransferReport report;
+    bool overLimit = false;
+};
+
+TransferRun runTransfer(const Tool& tool, const session::TransferRequest& request) {
+    TransferRun run;
+    session::PortConnection port = session::openablePort(request.portName);
+    std::atomic<bool> cancel{false};
+    const bool download = request.kind == session::TransferKind::Download;
+    const auto stop = [&] {
+        cancel = true;
+        if (download) port.line->interrupt();
+    };
+    Progress progress(tool.progress, static_cast<int>(kelvane::kBlockCount), download ? "download" : "upload");
+    interrupt::Guard guard(stop);
+    Watchdog limit(kTransferLimit, stop);
+    run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
+    run.overLimit = limit.fired();
+    return run;
+}
+
 // A full download on its own opening of the port, as the window does it.
 ControllerRead readController(const Tool& tool, const std::string& chosen) {
     ControllerRead r;
-    Port port;
-    if (!openPort(tool, port, chosen)) {
+    const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
+    if (!run.report.opened) {
+        tool.error(chosen, tool.text(Message::PortError));
         r.exit = kPortError;
         return r;
     }
-    std::atomic<bool> cancel{false};
-    link::DownloadOutcome out;
-    bool overLimit = false;
-    {
-        Progress progress(tool.progress, int(kelvane::kBlockCount), "download");
-        const auto stop = [&] {
-            cancel = true;
-            port.line->interrupt();
-        };
-        interrupt::Guard guard(stop);
-        Watchdog limit(kTransferLimit, stop);
-        link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                  [&](int position) { progress.set(position); }, {}};
-        out = link::DownloadThread(ctx);
-        port.line->close();
-        overLimit = limit.fired();
-    }
-    if (overLimit && out.result == link::DownloadResult::Cancelled) out.result = link::DownloadResult::TimedOut;
-    switch (out.result) {
+    auto result = run.report.download.result;
+    if (run.overLimit && result == link::DownloadResult::Cancelled) result = link::DownloadResult::TimedOut;
+    switch (result) {
     case link::DownloadResult::Completed:
-        r.image = out.image;
+        r.image = run.report.download.image;
         break;
     case link::DownloadResult::Cancelled:
         tool.error(chosen, tool.text(Message::TransferAborted));
@@ -137,10 +114,6 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
         break;
     case link::DownloadResult::TimedOut:
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
-        r.exit = kNoAnswer;
-        break;
-    case link::DownloadResult::LineBusy:
-        tool.error(chosen, tool.text(Message::LineBusy));
         r.exit = kNoAnswer;
         break;
     }
@@ -154,7 +127,7 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
         tool.result(tool.text(ToolText::Same));
         return kDone;
     }
-    printBlockList(tool, d);
+    printChangeList(tool, wanted, controller);
     tool.error(file, format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
     return kDifferences;
 }
@@ -162,23 +135,25 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
 }  // namespace
 
 int portsCommand(const Tool& tool) {
-    const auto ports = systemPorts();
+    const auto ports = listedPorts();
     if (tool.args.has("--json")) {
         std::string out = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
             const auto& p = ports[i];
-            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) +
-                   ", \"description\": " + jsonString(p.description) + ", \"manufacturer\": " +
-                   jsonString(p.manufacturer) + ", \"serialNumber\": " + jsonString(p.serialNumber) +
-                   ", \"usb\": " + jsonString(p.vidPid) + "}";
+            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) + ", \"path\": " +
+                   jsonString(p.location) + ", \"description\": " + jsonString(p.description) +
+                   ", \"manufacturer\": " + jsonString(p.manufacturer) + ", \"serialNumber\": " +
+                   jsonString(p.serialNumber) + ", \"usb\": " + jsonString(p.usbId) + "}";
         }
         tool.result(out + "]");
         return kDone;
     }
     if (ports.empty()) tool.error("", tool.text(ToolText::NoPortsFound));
+    // One port a line, tab-separated: path, description, manufacturer,
+    // serial number, USB vid:pid ("-" for what the system does not know).
     for (const auto& p : ports) {
-        std::string line = p.name;
-        for (const std::string* f : {&p.description, &p.manufacturer, &p.serialNumber, &p.vidPid})
+        std::string line = p.location;
+        for (const std::string* f : {&p.description, &p.manufacturer, &p.serialNumber, &p.usbId})
             line += "\t" + (f->empty() ? std::string("-") : *f);
         tool.result(line);
     }
@@ -188,20 +163,23 @@ int portsCommand(const Tool& tool) {
 int probeCommand(const Tool& tool) {
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
-    Port port;
-    if (!openPort(tool, port, *chosen)) return kPortError;
-    const auto reply = link::probe(*port.line);
-    port.line->close();
+    const std::string name = sessionPortName(*chosen);
+    const session::ProbeResult probe = session::probePort(name);
+    if (!probe.opened) {
+        tool.error(*chosen, tool.text(Message::PortError));
+        return kPortError;
+    }
+    const auto& reply = probe.reply;
     if (!reply) {
         tool.error(*chosen, tool.text(ToolText::ProbeNoAnswer));
         return kNoAnswer;
     }
     if (tool.args.has("--json")) {
-        tool.result("{\"port\": " + jsonString(port.name) + ", \"id\": " + std::to_string(reply->id) +
+        tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) +
                     ", \"serialNumber\": " + std::to_string(reply->serialNumber) +
                     ", \"firmware\": " + std::to_string(reply->firmware) + "}");
     } else {
-        tool.result(link::formatPortStatus(tool.text(Message::PortStatus), port.name, *reply));
+        tool.result(link::formatPortStatus(tool.text(Message::PortStatus), name, *reply));
     }
     return kDone;
 }
@@ -239,8 +217,8 @@ int uploadCommand(const Tool& tool) {
     const auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
 
-    // What the controller holds: read from it, trusted from --base, or (--full)
-    // an image that differs from the file in every byte so every block goes.
+    // What the controller holds: read from it, or trusted from --base. --full
+    // sends every block whatever it holds.
     Image device{};
     if (tool.args.has("--base")) {
         const auto base = loadImageFile(tool, tool.args.value("--base"));
@@ -277,33 +255,25 @@ int uploadCommand(const Tool& tool) {
             }
         }
 
-        Port port;
-        if (!openPort(tool, port, *chosen)) return kPortError;
-        std::atomic<bool> cancel{false};
-        link::UploadOutcome out;
-        bool overLimit = false;
-        {
-            Progress progress(tool.progress, int(kelvane::kBlockCount), "upload");
-            // As Esc in the window: the upload stops before its next frame and
-            // closes the controller's upload mode with the end frame. The line
-            // is not interrupted, so no frame is cut off halfway.
-            interrupt::Guard guard([&] { cancel = true; });
-            Watchdog limit(kTransferLimit, [&] { cancel = true; });
-            link::TransferContext ctx{*port.line, serial::systemClock(), &cancel,
-                                      [&](int position) { progress.set(position); }, {}};
-            out = link::UploadThread(ctx, wanted->image, device);
-            port.line->close();
-            overLimit = limit.fired();
+        session::TransferRequest request = session::uploadRequest(sessionPortName(*chosen), wanted->image, device);
+        if (tool.args.has("--full")) {
+            std::bitset<kelvane::kBlockCount> all;
+            request = session::uploadRequest(sessionPortName(*chosen), wanted->image, all.set());
         }
+        const TransferRun run = runTransfer(tool, request);
+        if (!run.report.opened) {
+            tool.error(*chosen, tool.text(Message::PortError));
+            return kPortError;
+        }
+        link::UploadOutcome out = run.report.upload;
+        if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
-        if (overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         if (out.result == link::UploadResult::Cancelled) {
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
         }
-        if (out.result == link::UploadResult::NoAnswer || out.result == link::UploadResult::LineBusy) {
-            tool.error(*chosen, tool.text(out.result == link::UploadResult::LineBusy ? Message::LineBusy
-                                                                                   : Message::NoAnswer));
+        if (out.result == link::UploadResult::NoAnswer) {
+            tool.error(*chosen, tool.text(Message::NoAnswer));
             return kNoAnswer;
         }
         tool.result(tool.text(Message::UploadDone));

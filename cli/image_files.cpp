@@ -1,8 +1,11 @@
 #include "cli/image_files.h"
 
+#include "image/change_list.h"
 #include "image/image.h"
+#include "shell/change_text.h"
 
-#include <cstdio>
+#include <iostream>
+
 #include <filesystem>
 
 namespace kvtool {
@@ -26,16 +29,9 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
     return d;
 }
 
-void printBlockList(const Tool& tool, const ImageDifference& d) {
-    for (int b : d.blocks) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "block %d: 0x%04X-0x%04X", b, b * 32, b * 32 + 31);
-        tool.result(buf);
-    }
-}
-
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to) {
-    printBlockList(tool, compareImages(from, to));
+    const auto groups = kelvane::lang::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+    std::cout << kelvane::lang::ChangeListText(groups) << std::flush;
 }
 
 }  // namespace kvtool

@@ -18,9 +18,8 @@ struct ImageDifference {
 };
 ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& to);
 
-// One line per differing block: its number and byte range.
-void printBlockList(const Tool& tool, const ImageDifference& d);
-// What changes from `from` to `to`, one item a line.
+// What changes from `from` to `to` in the window's terms, grouped, one item a
+// line (the change list the window shows before an upload).
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to);
 
 }  // namespace kvtool

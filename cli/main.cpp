@@ -6,19 +6,41 @@
 #include "cli/interrupt.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 
 using namespace kvtool;
 
+namespace {
+
+// Qt's own diagnostics (a missing runtime folder, font fallbacks) are not the
+// tool's results or errors; with KVTOOL_QT_DEBUG set they pass through.
+void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (qEnvironmentVariableIsSet("KVTOOL_QT_DEBUG") || type == QtFatalMsg)
+        std::cerr << qPrintable(qFormatLogMessage(type, context, text)) << std::endl;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    interrupt::install();
+    qInstallMessageHandler(quietQtMessages);
     std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = parseArguments(args);
     const Invocation& inv = parsed.invocation;
+    // Only the cards need fonts and a paint device; they get them without a
+    // display from the offscreen platform.
+    std::unique_ptr<QCoreApplication> app;
+    if (parsed.error.empty() && inv.command && std::string(inv.command->name) == "cards") {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    interrupt::install();
 
     const int language = inv.has("--lang") ? (inv.value("--lang") == "pl" ? kelvane::lang::kPolish
                                                                            : kelvane::lang::kEnglish)
@@ -45,6 +67,10 @@ int main(int argc, char** argv) {
     if (name == "show") return showCommand(tool);
     if (name == "diff") return diffCommand(tool);
     if (name == "flash") return flashCommand(tool);
+    if (name == "cards") return cardsCommand(tool);
+    if (name == "export-csv") return exportCsvCommand(tool);
+    if (name == "import-csv") return importCsvCommand(tool);
+    if (name == "lint") return lintCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -5,10 +5,12 @@
 #include "cli/image_files.h"
 #include "cli/json.h"
 
+#include "image/change_list.h"
 #include "image/parameters.h"
 #include "image/window_data.h"
+#include "shell/change_text.h"
 
-#include <cstring>
+#include <cstdio>
 
 namespace kvtool {
 
@@ -22,43 +24,6 @@ const char* entryText(const std::string& target, TargetKind kind, int index, int
     for (const auto& e : windowEntries())
         if (e.kind == kind && e.index == index && target == e.target) return e.text[language];
     return nullptr;
-}
-
-// The caption the window puts beside a setting: its own (check box, radio
-// group, labelled edit), else the label above it, else its group's.
-std::string settingLabel(const kelvane::Parameter& p, int language) {
-    for (const char* target : {p.control, p.edit, p.label, p.group}) {
-        if (!target) continue;
-        for (const auto& e : windowEntries()) {
-            if (target != std::string(e.target)) continue;
-            if (e.kind == TargetKind::ComboItem || e.kind == TargetKind::RadioButton ||
-                e.kind == TargetKind::GridHeader)
-                continue;
-            return e.text[language];
-        }
-    }
-    return p.number;
-}
-
-std::string settingValue(const kelvane::Parameter& p, const kelvane::ControlState& c, const Tool& tool) {
-    using K = kelvane::ControlKind;
-    switch (p.kind) {
-    case K::UpDown:
-    case K::TrackBar: return std::to_string(c.value);
-    case K::CheckBox:
-    case K::BitCheck: return tool.text(c.value ? ToolText::Yes : ToolText::No);
-    case K::MaskEdit: return c.text;
-    case K::ComboBox:
-    case K::RadioGroup: {
-        if (c.value < 0) return std::string();
-        const auto kind = p.kind == K::ComboBox ? TargetKind::ComboItem : TargetKind::RadioButton;
-        if (const char* t = entryText(p.control, kind, c.value, tool.language)) return t;
-        const auto& items = kelvane::itemTexts(p.items);
-        return c.value < static_cast<int>(items.size()) ? items[static_cast<std::size_t>(c.value)]
-                                                        : std::to_string(c.value);
-    }
-    }
-    return std::to_string(c.value);
 }
 
 const char* const kTableNames[kelvane::kGridCount] = {"keys", "residents", "generalCodes", "digitizers"};
@@ -88,8 +53,8 @@ int showCommand(const Tool& tool) {
     bool first = true;
     for (const auto& p : kelvane::parameterTable()) {
         const auto& state = w.controls.at(p.control);
-        const std::string label = settingLabel(p, tool.language);
-        const std::string value = settingValue(p, state, tool);
+        const std::string label = kelvane::lang::SettingCaption(p, tool.language);
+        const std::string value = kelvane::lang::SettingValueText(p, state, tool.language);
         if (json) {
             out += std::string(first ? "\n  " : ",\n  ") + "{\"number\": " + jsonString(p.number) +
                    ", \"control\": " + jsonString(p.control) + ", \"label\": " + jsonString(label) +
@@ -137,23 +102,67 @@ int showCommand(const Tool& tool) {
     return kDone;
 }
 
+namespace {
+
+const char* const kRowKinds[] = {"added", "removed", "changed"};
+const char* const kRegions[] = {"free", "hiddenValues", "reservedSettings", "keys", "residents", "generalCodes",
+                                "digitizers"};
+
+std::string jsonCells(const kelvane::Grid::Row& row) {
+    std::string out = "[";
+    for (std::size_t c = 0; c < row.size(); ++c) out += (c ? ", " : "") + jsonString(row[c]);
+    return out + "]";
+}
+
+// The change list for scripts: every field by name, texts in the tool's language.
+std::string changeListJson(const kelvane::ChangeList& changes, int language) {
+    std::string out = "{\"settings\": [";
+    for (std::size_t i = 0; i < changes.settings.size(); ++i) {
+        const auto& s = changes.settings[i];
+        const auto& p = *s.parameter;
+        out += std::string(i ? ",\n  " : "\n  ") + "{\"number\": " + jsonString(p.number) +
+               ", \"control\": " + jsonString(p.control) +
+               ", \"label\": " + jsonString(kelvane::lang::SettingCaption(p, language)) +
+               ", \"before\": " + jsonString(kelvane::lang::SettingValueText(p, s.before, language)) +
+               ", \"after\": " + jsonString(kelvane::lang::SettingValueText(p, s.after, language)) + "}";
+    }
+    out += "],\n \"rows\": [";
+    for (std::size_t i = 0; i < changes.rows.size(); ++i) {
+        const auto& r = changes.rows[i];
+        out += std::string(i ? ",\n  " : "\n  ") + "{\"table\": " + jsonString(kTableNames[static_cast<int>(r.grid)]) +
+               ", \"change\": " + jsonString(kRowKinds[static_cast<int>(r.kind)]) +
+               ", \"before\": " + jsonCells(r.before) + ", \"after\": " + jsonCells(r.after) + "}";
+    }
+    out += "],\n \"bytes\": [";
+    for (std::size_t i = 0; i < changes.bytes.size(); ++i) {
+        const auto& b = changes.bytes[i];
+        out += std::string(i ? ",\n  " : "\n  ") + "{\"region\": " + jsonString(kRegions[static_cast<int>(b.region)]) +
+               ", \"first\": " + std::to_string(b.first) + ", \"last\": " + std::to_string(b.last) +
+               ", \"count\": " + std::to_string(b.count) + "}";
+    }
+    out += "],\n \"blocks\": [";
+    for (std::size_t i = 0; i < changes.blocks.size(); ++i) out += (i ? ", " : "") + std::to_string(changes.blocks[i]);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", changes.uploadSeconds());
+    return out + "],\n \"uploadSeconds\": " + seconds + "}";
+}
+
+}  // namespace
+
 int diffCommand(const Tool& tool) {
     const auto a = loadImageFile(tool, tool.args.positional[0]);
     if (!a) return kFileError;
     const auto b = loadImageFile(tool, tool.args.positional[1]);
     if (!b) return kFileError;
-    const ImageDifference d = compareImages(a->image, b->image);
+    const kelvane::ChangeList changes = kelvane::ListChanges(a->image, b->image);
     if (tool.args.has("--json")) {
-        std::string out = "{\"bytes\": " + std::to_string(d.bytes) + ", \"blocks\": [";
-        for (std::size_t i = 0; i < d.blocks.size(); ++i) out += (i ? ", " : "") + std::to_string(d.blocks[i]);
-        tool.result(out + "]}");
-    } else if (d.bytes == 0) {
+        tool.result(changeListJson(changes, tool.language));
+    } else if (changes.empty()) {
         tool.result(tool.text(ToolText::NoChanges));
     } else {
         printChangeList(tool, a->image, b->image);
-        tool.result(format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
     }
-    return d.bytes == 0 ? kDone : kDifferences;
+    return changes.empty() ? kDone : kDifferences;
 }
 
 }  // namespace kvtool

@@ -6,9 +6,9 @@
 
 namespace kvtool {
 
-std::string format(const std::string& fmt, int a, int b) {
+std::string format(const std::string& fmt, int a, int b, int c) {
     char buf[512];
-    std::snprintf(buf, sizeof buf, fmt.c_str(), a, b);
+    std::snprintf(buf, sizeof buf, fmt.c_str(), a, b, c);
     return buf;
 }
 

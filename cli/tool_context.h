@@ -22,7 +22,7 @@ struct Tool {
     void error(const std::string& about, const std::string& line) const;
 };
 
-std::string format(const std::string& fmt, int a, int b = 0);
+std::string format(const std::string& fmt, int a, int b = 0, int c = 0);
 std::string format(const std::string& fmt, const std::string& s);
 
 // The language the environment asks for: Polish if LC_ALL, LC_MESSAGES or

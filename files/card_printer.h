@@ -1,38 +1,19 @@
 #pragma once
-// Printing the residents' cards with Qt: rendering the laid-out pages onto a
-// printer or PDF, and the menu command that asks for the printer first.
-#include "files/card_layout.h"
+// Printing the residents' cards: the printer's page range, the print dialog,
+// the preview and the menu commands.
+#include "files/card_render.h"
 #include "image/image.h"
 
-#include <QFont>
 #include <QString>
 
 #include <functional>
 #include <vector>
 
-class QPagedPaintDevice;
 class QPrintPreviewDialog;
 class QPrinter;
 class QWidget;
 
 namespace kelvane {
-
-// Name of the print job.
-inline constexpr const char* kCardJobName = "IKO";
-
-// The fixed-pitch family the cards are printed in: "Courier CE" where it is
-// installed, else the first fixed-pitch family with the Polish letters.
-QString CardFontFamily();
-
-// One of the three card fonts, sized so its character cell (ascent plus
-// descent) is kCardFontHeight logical units high.
-QFont CardQFont(CardFont kind);
-
-// Draws the pages onto the device, starting on its current page and calling
-// newPage() between pages: the printable area is filled white and the
-// 2,100 x 2,970 logical page is stretched onto it. Draws nothing when there is
-// no page.
-void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pages);
 
 // Names the job and renders the pages the printer's page range selects (all
 // pages unless the user chose a range in the dialog).

@@ -16,6 +16,7 @@ struct PortInfo {
     std::string manufacturer;  // "FTDI"
     std::string serialNumber;  // "A10K3ZQX"
     bool usb = false;          // an adapter on USB
+    std::string usbId;         // "0403:6001": vendor and product number, when the system gives them
 };
 
 // Description, manufacturer and serial number, those the system knows, joined

@@ -3,6 +3,8 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 
+#include <cstdio>
+
 namespace serial {
 
 std::vector<PortInfo> systemPorts() {
@@ -18,6 +20,11 @@ std::vector<PortInfo> systemPorts() {
         // USB drivers (ttyUSB, ttyACM) where the system gives none.
         p.usb = info.hasVendorIdentifier() || info.portName().startsWith(QLatin1String("ttyUSB")) ||
                 info.portName().startsWith(QLatin1String("ttyACM"));
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+            char id[16];
+            std::snprintf(id, sizeof id, "%04x:%04x", info.vendorIdentifier(), info.productIdentifier());
+            p.usbId = id;
+        }
         ports.push_back(std::move(p));
     }
     return ports;

@@ -310,6 +310,11 @@ const char* const kTool[kToolTextCount][kLanguageCount] = {
     {"Bootloader przestał odpowiadać", "The bootloader stopped answering", M},
     {"tak", "yes", M},
     {"nie", "no", M},
+    {"Brak lokatorów z kodem wywołania: nie ma kart do wydruku", "No resident has a call code: there are no cards",
+     M},
+    {"Strony kart: %d", "Card pages: %d", "...: %d"},
+    {"Wiersze: dodane %d, zastąpione %d, usunięte %d", "Rows: %d added, %d replaced, %d removed", "...: %d, %d, %d"},
+    {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
 };
 
 const char* const kCheck[kCheckTextCount][kLanguageCount] = {

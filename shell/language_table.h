@@ -173,8 +173,12 @@ enum class ToolText {
     FlashTimeout,      // the bootloader stopped answering
     Yes,
     No,
+    NoCards,           // the image has no resident with a call code
+    CardPages,         // "%d" pages written
+    ImportCounts,      // rows "%d" added, "%d" replaced, "%d" removed
+    ImportRefused,     // "%d" rows refused: nothing written
 };
-constexpr int kToolTextCount = 16;
+constexpr int kToolTextCount = 20;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

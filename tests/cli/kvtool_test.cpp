@@ -54,6 +54,9 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::dup2(o, 1);
         ::dup2(e, 2);
         ::setenv("LANG", "C", 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
         args.insert(args.begin(), KVTOOL_PATH);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -137,6 +140,7 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
 
 TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
+    save(dir / "a.kvd", kelvane::initialImage());
     const struct {
         std::vector<std::string> args;
         int exit;
@@ -147,6 +151,7 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2},
         {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2},
+        {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2},  // no resident: no cards
         {{"probe", "--port", (dir / "no-such-port").string()}, 3},
     };
     for (const auto& c : cases) {
@@ -157,6 +162,10 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
+    const Outcome ports = run({"ports", "--json"});
+    EXPECT_EQ(ports.exit, 0);
+    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(ports.out)).isArray()) << ports.out;
+
     const Outcome probe = run({"probe", "--port", "sim", "--json"});
     ASSERT_EQ(probe.exit, 0) << probe.err;
     const QJsonObject id = QJsonDocument::fromJson(QByteArray::fromStdString(probe.out)).object();
@@ -180,7 +189,7 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome diff = run({"diff", a, b, "--json"});
     EXPECT_EQ(diff.exit, 6);
     const QJsonObject d = QJsonDocument::fromJson(QByteArray::fromStdString(diff.out)).object();
-    EXPECT_EQ(d["bytes"].toInt(), 1);
+    EXPECT_EQ(d["settings"].toArray().size(), 1) << diff.out;
     EXPECT_EQ(d["blocks"].toArray().size(), 1);
 
     for (const char* lang : {"pl", "en"}) {
@@ -191,6 +200,17 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
         EXPECT_GT(s["tables"].toObject()["residents"].toObject()["rows"].toArray().size(), 10) << lang;
         EXPECT_EQ(s["description"].toString(), "Klatka A");
     }
+    // The cards need no display: the tool draws them offscreen whatever the environment says.
+    const Outcome cards = run({"cards", a, "-o", (dir / "cards.pdf").string(), "--text", "Klatka A"});
+    EXPECT_EQ(cards.exit, 0) << cards.err;
+    EXPECT_EQ(slurp(dir / "cards.pdf").substr(0, 5), "%PDF-");
+    EXPECT_FALSE(fs::exists(dir / "cards.pdf.tmp"));
+
+    // The sample building keeps the factory password: a warning, exit 6.
+    const Outcome lint = run({"lint", a, "--json"});
+    EXPECT_EQ(lint.exit, 6);
+    EXPECT_NE(lint.out.find("factory-password"), std::string::npos) << lint.out;
+
     const Outcome text = run({"show", a, "--lang", "pl"});
     EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
     EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
@@ -208,6 +228,25 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en"});
     EXPECT_EQ(same.exit, 0);
     EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
+}
+
+TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
+    const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
+    save(a, kelvane::SampleBuildingImage());
+    ASSERT_EQ(run({"export-csv", a, "-o", (dir / "csv").string()}).exit, 0);
+    for (const char* table : {"keys", "residents", "general_codes", "digitizers"}) {
+        const std::string csv = (dir / "csv" / (std::string(table) + ".csv")).string();
+        const Outcome back = run({"import-csv", a, table, csv, "-o", out});
+        EXPECT_EQ(back.exit, 0) << table << back.err;
+        EXPECT_EQ(imageOf(out), kelvane::SampleBuildingImage()) << table;
+    }
+    fs::remove(out);
+    std::ofstream(dir / "bad.csv") << slurp(dir / "csv" / "residents.csv") << "9.9;x;;\r\n";
+    const Outcome bad = run({"import-csv", a, "residents", (dir / "bad.csv").string(), "-o", out, "--append"});
+    EXPECT_EQ(bad.exit, 2);
+    EXPECT_NE(bad.err.find(" 74"), std::string::npos) << "the refused row is named by its line: " << bad.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(run({"import-csv", a, "flats", (dir / "bad.csv").string(), "-o", out}).exit, 1);
 }
 
 // The controller simulator at the far end of a socat pty pair.

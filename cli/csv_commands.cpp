@@ -1,0 +1,107 @@
+// export-csv and import-csv: the four code tables as spreadsheet files.
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/image_files.h"
+
+#include "files/grid_csv.h"
+#include "image/window_data.h"
+#include "shell/grid_csv_texts.h"
+
+#include <filesystem>
+
+namespace kvtool {
+
+using kelvane::GridId;
+using kelvane::lang::Message;
+using kelvane::lang::ToolText;
+
+int exportCsvCommand(const Tool& tool) {
+    const std::string path = tool.args.positional[0];
+    const auto file = loadImageFile(tool, path);
+    if (!file) return kFileError;
+    const std::filesystem::path dir = tool.args.value("--output");
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    const kelvane::WindowData window = kelvane::ShowImage(file->image);
+    for (int g = 0; g < kelvane::kGridCount; ++g) {
+        const auto id = static_cast<GridId>(g);
+        const std::string out = (dir / kelvane::csvFileName(id)).string();
+        const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::lang::gridHeaders(id, tool.language));
+        if (!kelvane::SaveTextFile(out, csv)) {
+            tool.error(out, tool.text(Message::SaveError));
+            return kFileError;
+        }
+        tool.result(format(tool.text(ToolText::Saved), out));
+    }
+    return kDone;
+}
+
+namespace {
+
+// Rows were checked by the import; a row the image builder still refuses
+// stops the conversion.
+class StopOnAnyRow : public kelvane::RowReporter {
+public:
+    bool invalidEntry(GridId, int, const kelvane::Grid&) override { return true; }
+    void repeatedEntry(GridId, int, const kelvane::Grid&) override {}
+    void tableFull(GridId, int, const kelvane::Grid&) override {}
+};
+
+}  // namespace
+
+int importCsvCommand(const Tool& tool) {
+    const std::string path = tool.args.positional[0];
+    const std::string table = tool.args.positional[1];
+    const std::string csvPath = tool.args.positional[2];
+    GridId id;
+    if (!kelvane::gridFromCsvTableName(table, id)) {
+        tool.error("", format(tool.text(ToolText::UsageError), "TABLE " + table));
+        return kUsage;
+    }
+    const auto file = loadImageFile(tool, path);
+    if (!file) return kFileError;
+    std::string bytes;
+    if (!kelvane::LoadFileBytes(csvPath, bytes)) {
+        tool.error(csvPath, tool.text(Message::LoadError));
+        return kFileError;
+    }
+    kelvane::WindowData window = kelvane::ShowImage(file->image);
+    const auto mode = tool.args.has("--append") ? kelvane::CsvImportMode::Append : kelvane::CsvImportMode::Replace;
+    const kelvane::CsvImport import =
+        kelvane::ImportGridCsv(id, bytes, window.grid(id), mode, kelvane::lang::csvHeaders());
+    if (import.fault != kelvane::CsvFileFault::None) {
+        tool.error(csvPath, kelvane::lang::csvFaultText(import, id, tool.language));
+        return kFileError;
+    }
+    // Nothing is written while a row is refused: the file is mended and run again.
+    if (!import.refused.empty()) {
+        for (const auto& refusal : import.refused)
+            tool.error(csvPath, kelvane::lang::csvRefusalText(refusal, id, tool.language));
+        tool.error(csvPath, format(tool.text(ToolText::ImportRefused), static_cast<int>(import.refused.size())));
+        return kFileError;
+    }
+    // The window's conversion also settles bytes the table does not own (the
+    // values it always writes): only what the import itself changes goes into
+    // the file, measured against the same conversion without the import.
+    StopOnAnyRow reporter;
+    const auto before = kelvane::BuildImage(window, file->image, reporter);
+    window.grid(id) = import.grid;
+    const auto after = kelvane::BuildImage(window, file->image, reporter);
+    const std::string out = tool.args.value("--output");
+    if (!before || !after) {
+        tool.error(csvPath, format(tool.text(ToolText::ImportRefused), 1));
+        return kFileError;
+    }
+    kelvane::Image image = file->image;
+    for (std::size_t i = 0; i < image.size(); ++i)
+        if ((*before)[i] != (*after)[i]) image[i] = (*after)[i];
+    if (!kelvane::SaveDataFile(out, image, file->description)) {
+        tool.error(out, tool.text(Message::SaveError));
+        return kFileError;
+    }
+    tool.result(format(tool.text(ToolText::ImportCounts), import.added, import.replaced, import.removed));
+    tool.result(format(tool.text(ToolText::Saved), out));
+    return kDone;
+}
+
+}  // namespace kvtool

@@ -1,0 +1,41 @@
+// lint: the configuration check's warnings for a data file.
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/image_files.h"
+#include "cli/json.h"
+
+#include "image/configuration_check.h"
+#include "shell/configuration_warnings.h"
+
+namespace kvtool {
+
+int lintCommand(const Tool& tool) {
+    const std::string path = tool.args.positional[0];
+    const auto file = loadImageFile(tool, path);
+    if (!file) return kFileError;
+    const std::vector<kelvane::Warning> warnings = kelvane::CheckConfiguration(file->image);
+    if (tool.args.has("--json")) {
+        std::string out = "[";
+        for (std::size_t i = 0; i < warnings.size(); ++i) {
+            const auto& w = warnings[i];
+            out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::WarningKindId(w.kind)) +
+                   ", \"severity\": " +
+                   jsonString(kelvane::SeverityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
+                   ", \"place\": " + jsonString(kelvane::lang::WarningPlaceText(w, tool.language)) +
+                   ", \"text\": " + jsonString(kelvane::lang::WarningText(w, tool.language)) + "}";
+        }
+        tool.result(out + "]");
+    } else {
+        for (const auto& w : warnings)
+            tool.result(std::string(kelvane::lang::SeverityText(kelvane::SeverityOf(w.kind), tool.language)) + " - " +
+                        kelvane::lang::WarningPlaceText(w, tool.language) + ": " +
+                        kelvane::lang::WarningText(w, tool.language));
+    }
+    // Information (a general code meant for every panel) is listed but does
+    // not fail a script.
+    for (const auto& w : warnings)
+        if (kelvane::SeverityOf(w.kind) == kelvane::Severity::Warning) return kDifferences;
+    return kDone;
+}
+
+}  // namespace kvtool
