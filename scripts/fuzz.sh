@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of fuzz/ with clang, Qt-free, under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and runs each one for a
-# fixed time (seconds, default 20) on a copy of its seed corpus. Any finding
+# fixed time (seconds, default 20) on a copy of its starting corpus. Any finding
 # fails the script; the input that caused it is left in the run folder.
 #   scripts/fuzz.sh [seconds] [harness...]
 set -euo pipefail
