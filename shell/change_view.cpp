@@ -2,9 +2,11 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -17,7 +19,10 @@ void FillChangeTree(QTreeWidget* tree, const std::vector<lang::ChangeGroup>& gro
         QFont bold = branch->font(0);
         bold.setBold(true);
         branch->setFont(0, bold);
-        for (const std::string& line : g.lines) new QTreeWidgetItem(branch, {QString::fromStdString(line)});
+        for (const std::string& line : g.lines) {
+            auto* leaf = new QTreeWidgetItem(branch, {QString::fromStdString(line)});
+            leaf->setToolTip(0, leaf->text(0));  // a warning can be wider than the screen
+        }
         branch->setExpanded(true);
     }
 }
@@ -26,7 +31,6 @@ ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, cons
     : QDialog(parent) {
     setObjectName(QStringLiteral("ChangeDialog"));
     setWindowTitle(texts.title);
-    resize(640, 460);
     auto* layout = new QVBoxLayout(this);
     if (!texts.warning.isEmpty()) {
         auto* warning = new QLabel(texts.warning, this);
@@ -49,6 +53,11 @@ ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, cons
     tree_->header()->setStretchLastSection(false);
     FillChangeTree(tree_, groups);
     tree_->setVisible(!groups.empty());
+    // Wide enough for the longest line (the warnings are long sentences), within the screen.
+    tree_->resizeColumnToContents(0);
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const int widest = screen ? screen->availableGeometry().width() * 9 / 10 : 1024;
+    resize(qBound(640, tree_->columnWidth(0) + 60, qMax(640, widest)), 460);
     layout->addWidget(tree_, 1);
     if (!texts.checkAfter.isEmpty()) {
         checkAfter_ = new QCheckBox(texts.checkAfter, this);

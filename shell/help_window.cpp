@@ -38,6 +38,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("3.5"), QStringLiteral("Parametry paneli"), QStringLiteral("panele.html")},
         {QStringLiteral("3.6"), QStringLiteral("Opis"), QStringLiteral("opis.html")},
         {QStringLiteral("4"), QStringLiteral("Przykład"), QStringLiteral("przyklad.html")},
+        {QStringLiteral("5"), QStringLiteral("Bezpieczne zmiany w budynku"), QStringLiteral("bezpieczenstwo.html")},
     };
     return sections;
 }
