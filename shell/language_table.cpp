@@ -156,8 +156,8 @@ const std::vector<WindowEntry> kWindow = {
     {"PREVIEW", T::MenuItem, 0, {"Podgląd wydruku", "Print preview", W}},
     {"SAVE_PDF", T::MenuItem, 0, {"Zapisz karty jako PDF…", "Save cards as PDF…", W}},
     // The safety net's menu items
-    {"COMPARE", T::MenuItem, 0, {"Porównaj ze sterownikiem", "Compare with controller", W}},
-    {"READBACK", T::MenuItem, 0, {"Sprawdź sterownik", "Check controller", W}},
+    {"COMPARE", T::MenuItem, 0, {"Porównaj z zasilaczem", "Compare with controller", W}},
+    {"READBACK", T::MenuItem, 0, {"Sprawdź zasilacz", "Check controller", W}},
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
@@ -246,22 +246,22 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Zasilacz mógł już przyjąć część nowych danych: wyślij je ponownie",
      "The power supply may already hold some of the new data: upload it again", M},
     {"Błąd utworzenia wątku", "Thread creation error", M},
-    {"Porównanie z danymi sterownika", "Comparison with the controller's data", M},
-    {"Wysłać zmiany do sterownika?", "Send the changes to the controller?", M},
-    {"Sprawdzenie sterownika", "Controller check", M},
-    {"Zawartość sterownika jest nieznana: w tym uruchomieniu nic z niego nie pobrano. Wysłanie nadpisze każdy "
-     "niepusty blok; lokatorzy, klucze, kody ogólne i digitalizery, których nie ma w oknie, zostaną w sterowniku "
+    {"Porównanie z danymi zasilacza", "Comparison with the controller's data", M},
+    {"Wysłać zmiany do zasilacza?", "Send the changes to the controller?", M},
+    {"Sprawdzenie zasilacza", "Controller check", M},
+    {"Zawartość zasilacza jest nieznana: w tym uruchomieniu nic z niego nie pobrano. Wysłanie nadpisze każdy "
+     "niepusty blok; lokatorzy, klucze, kody ogólne i digitalizery, których nie ma w oknie, zostaną w zasilaczu "
      "skasowane.",
      "The controller's contents are unknown: nothing has been downloaded from it in this run. Sending overwrites "
      "every block that is not empty; residents, keys, general codes and digitizers that are not in the window "
      "will be erased from the controller.", M},
-    {"Nic do wysłania: sterownik ma już te dane.", "Nothing to send: the controller already holds this data.", M},
+    {"Nic do wysłania: zasilacz ma już te dane.", "Nothing to send: the controller already holds this data.", M},
     {"Wyślij", "Send", M},
     {"Anuluj", "Cancel", M},
     {"Zamknij", "Close", M},
     {"Nie pytaj więcej", "Don't ask again", M},
     {"Sprawdź po wysłaniu", "Check after sending", M},
-    {"Zmiany w oknie nie zostały wysłane ani zapisane. Pobranie danych ze sterownika je zastąpi.",
+    {"Zmiany w oknie nie zostały wysłane ani zapisane. Pobranie danych z zasilacza je zastąpi.",
      "The changes in the window have been neither sent nor saved. Downloading from the controller replaces them.", M},
     {"Zmiany w oknie nie zostały wysłane ani zapisane. Wczytanie pliku je zastąpi.",
      "The changes in the window have been neither sent nor saved. Loading a file replaces them.", M},
@@ -274,8 +274,8 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
      "\"?\": %s", ". %s"},
     {"Zapisz mimo to", "Save anyway", M},
     {"Wróć", "Go back", M},
-    {"Pobrane ze sterownika %s, port %s", "Read from the controller %s, port %s", ". %s, port %s"},
-    {"Wysłane do sterownika %s, port %s", "Sent to the controller %s, port %s", ". %s, port %s"},
+    {"Pobrane z zasilacza %s, port %s", "Read from the controller %s, port %s", ". %s, port %s"},
+    {"Wysłane do zasilacza %s, port %s", "Sent to the controller %s, port %s", ". %s, port %s"},
     {"Nie zapisano kopii zapasowej: %s", "Backup not written: %s", ". %s"},
     {"Kopie zapasowe", "Backups", M},
     {"Data i godzina", "Date and time", M},
@@ -283,10 +283,10 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
     {"Otwórz", "Open", M},
     {"Otwórz folder", "Open folder", M},
     {"Brak kopii zapasowych", "No backups yet", M},
-    {"Sterownik zawiera to, co ostatnio pobrano lub wysłano", "The controller holds what was last read or written", M},
-    {"Sterownik różni się od tego, co ostatnio pobrano lub wysłano",
+    {"Zasilacz zawiera to, co ostatnio pobrano lub wysłano", "The controller holds what was last read or written", M},
+    {"Zasilacz różni się od tego, co ostatnio pobrano lub wysłano",
      "The controller differs from what was last read or written", M},
-    {"W tym uruchomieniu nic nie pobrano ze sterownika ani do niego nie wysłano: nie ma z czym porównać. "
+    {"W tym uruchomieniu nic nie pobrano z zasilacza ani do niego nie wysłano: nie ma z czym porównać. "
      "Najpierw pobierz dane (F4).",
      "Nothing has been read from or written to the controller in this run: there is nothing to compare with. "
      "Download first (F4).", M},
