@@ -32,7 +32,10 @@ void ShowException(const QString& message) {
 int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wire) {
     KelvaneApplication app(argc, argv);
     try {
-        QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+        // Settings, backups (user data) and the desktop's window class go by the
+        // program's name; the title heads the message boxes.
+        QApplication::setOrganizationName(QStringLiteral("Kelvane"));
+        QApplication::setApplicationName(QStringLiteral("KelvaneMini"));
         // The main window is shown by the splash when its time is up.
         auto form1 = std::make_unique<TForm1>();
         if (wire) wire(*form1);
