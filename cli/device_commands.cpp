@@ -116,6 +116,10 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
         r.exit = kNoAnswer;
         break;
+    case link::DownloadResult::LineBusy:  // nothing was read: no image to save or compare
+        tool.error(chosen, tool.text(Message::LineBusy));
+        r.exit = kNoAnswer;
+        break;
     }
     return r;
 }
@@ -268,12 +272,16 @@ int uploadCommand(const Tool& tool) {
         link::UploadOutcome out = run.report.upload;
         if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
-        if (out.result == link::UploadResult::Cancelled) {
+        switch (out.result) {
+        case link::UploadResult::Completed: break;
+        case link::UploadResult::Cancelled:
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
-        }
-        if (out.result == link::UploadResult::NoAnswer) {
+        case link::UploadResult::NoAnswer:
             tool.error(*chosen, tool.text(Message::NoAnswer));
+            return kNoAnswer;
+        case link::UploadResult::LineBusy:  // nothing was sent
+            tool.error(*chosen, tool.text(Message::LineBusy));
             return kNoAnswer;
         }
         tool.result(tool.text(Message::UploadDone));
