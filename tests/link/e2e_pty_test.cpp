@@ -79,7 +79,7 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     ASSERT_TRUE(OpenPort(line, port));
     EXPECT_FALSE(OpenPort(other, port)) << "the port is held by the upload";
     std::vector<int> progress;
-    TransferContext up{line, serial::systemClock(), nullptr, [&](int p) { progress.push_back(p); }};
+    TransferContext up{line, serial::systemClock(), nullptr, [&](int p) { progress.push_back(p); }, {}};
     auto sent = UploadThread(up, working, down.image);
     line.close();
     ASSERT_EQ(sent.result, UploadResult::Completed);

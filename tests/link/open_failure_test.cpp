@@ -66,7 +66,9 @@ TEST(OpenFailure, EachCauseIsToldApart) {
     // The far end's device belongs to root or to this user; with its mode
     // taken away nobody but root may open it.
     ASSERT_EQ(::chmod(pty.path.c_str(), 0600), 0);
-    if (::geteuid() != 0) ASSERT_EQ(::chmod(pty.path.c_str(), 0), 0);
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(pty.path.c_str(), 0), 0);
+    }
     const OpenFailure denied = causeAsUnprivilegedUser(pty.path);
     if (denied == static_cast<OpenFailure>(100)) GTEST_SKIP() << "cannot become an unprivileged user";
     EXPECT_EQ(denied, OpenFailure::NoPermission);

@@ -56,7 +56,7 @@ struct SimFactory {
     }
 };
 
-QList<PortEntry> oneSimPort() { return {{QStringLiteral("COM1"), QStringLiteral("COM1")}}; }
+QList<PortEntry> oneSimPort() { return {{QStringLiteral("COM1"), QStringLiteral("COM1"), {}, false}}; }
 
 void writeFirmware(std::uint8_t salt, int imageBytes = int(kImageSize)) {
     QFile f(QString::fromLatin1(kFirmwareFileName));
@@ -150,7 +150,7 @@ private slots:
 
     void portListIsSortedWithTheFirstEntryChosen() {
         UpgradeWindow w([] {
-            return QList<PortEntry>{{"COM2", "\\\\.\\COM2"}, {"COM10", "\\\\.\\COM10"}, {"COM1", "\\\\.\\COM1"}};
+            return QList<PortEntry>{{"COM2", "\\\\.\\COM2", {}, false}, {"COM10", "\\\\.\\COM10", {}, false}, {"COM1", "\\\\.\\COM1", {}, false}};
         });
         QStringList texts;
         for (int i = 0; i < w.portList()->count(); ++i) texts << w.portList()->itemText(i);
@@ -322,7 +322,7 @@ private slots:
         QVERIFY(bootloader.waitForReadyRead(5000));
 
         writeFirmware(4);
-        UpgradeWindow w([tool] { return QList<PortEntry>{{QStringLiteral("pty"), tool}}; });
+        UpgradeWindow w([tool] { return QList<PortEntry>{{QStringLiteral("pty"), tool, {}, false}}; });
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
