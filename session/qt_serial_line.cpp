@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -116,7 +117,7 @@ void setParityCheck(QSerialPort&, bool) {}
 
 }  // namespace
 
-QtSerialLine::QtSerialLine() = default;
+QtSerialLine::QtSerialLine(SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
 
 QtSerialLine::~QtSerialLine() { close(); }
 
@@ -137,6 +138,11 @@ bool QtSerialLine::open(const std::string& name) {
         return false;
     }
     openFailure_ = OpenFailure::None;
+#ifdef Q_OS_UNIX
+    // USB adapters pass received bytes on at once, not after their latency
+    // timer; a pty or a driver that refuses works as before.
+    lowLatency_.enable(static_cast<int>(port_->handle()));
+#endif
     port_->setReadBufferSize(0);
     // A port starts with nothing to read, as a serial driver has it on open:
     // a pty keeps what the far end sent while it was closed (the rest of a
@@ -154,6 +160,7 @@ void QtSerialLine::close() {
     // After a Stop or Cancel nothing more may go out: bytes still waiting in
     // the driver are dropped, not sent.
     if (interrupted_) port_->clear(QSerialPort::Output);
+    lowLatency_.restore();
     port_->close();
     port_.reset();
 }

@@ -9,6 +9,7 @@
 // event loop, since reads and writes wait with waitForReadyRead /
 // waitForBytesWritten. interrupt() may be called from any thread: a blocked
 // read or write notices it within one wait slice (about 10 ms).
+#include "link/low_latency.h"
 #include "link/serial_line.h"
 
 #include <atomic>
@@ -21,7 +22,9 @@ namespace serial {
 
 class QtSerialLine : public Line {
 public:
-    QtSerialLine();
+    // flags: how the driver's serial flags are read and written (the low
+    // latency switch); the system's own unless a test records the calls.
+    explicit QtSerialLine(SerialFlagsAccess flags = driverSerialFlags());
     ~QtSerialLine() override;
     QtSerialLine(const QtSerialLine&) = delete;
     QtSerialLine& operator=(const QtSerialLine&) = delete;
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<QSerialPort> port_;
     Timeouts timeouts_;
     OpenFailure openFailure_ = OpenFailure::None;
+    LowLatency lowLatency_;
     std::atomic<bool> interrupted_{false};
 };
 

@@ -254,7 +254,9 @@ std::uint8_t ProgramImage(UpgradeState& state, UpgradeLink& link) {
         tx[18] = static_cast<std::uint8_t>(check >> 8);
         for (int a = 0;; ) {
             rx[0] = 0;
-            if (!step.send(tx, 17) || !step.send(tx + 17, 2)) return kProgramStopped;
+            // One write of all 19 bytes (the same bytes on the wire as the
+            // frame and then its check), so a USB adapter sends one packet.
+            if (!step.send(tx, 19)) return kProgramStopped;
             step.receive(rx, 1);
             if (step.stopped()) return kProgramStopped;
             const std::uint8_t answer = rx[0];

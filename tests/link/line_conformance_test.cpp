@@ -298,6 +298,50 @@ TEST(QtSerialLineOnPty, FlowControlStaysAsTheDriverHasIt) {
     }
     ::close(fd);
 }
+
+// The low-latency flag goes on the open port's descriptor after the open and
+// comes off while the descriptor is still open, at close() and when the line
+// is destroyed open. A pty refuses the driver's flags, and still opens.
+TEST(QtSerialLineOnPty, LowLatencySetAfterTheOpenAndTakenOffBeforeTheClose) {
+    ptytest::PtyPair pair;
+    if (!ptytest::onPath("socat") || !pair.ready()) GTEST_SKIP() << "socat is not available";
+    for (bool destroyOpen : {false, true}) {
+        SCOPED_TRACE(destroyOpen ? "destroyed open" : "closed");
+        struct Call {
+            int fd;
+            int flags;
+            bool fdIsOpenTty;
+        };
+        std::vector<Call> sets;
+        int flags = 0x40;
+        {
+            serial::QtSerialLine line({[&](int, int& f) {
+                                           f = flags;
+                                           return true;
+                                       },
+                                       [&](int fd, int f) {
+                                           sets.push_back({fd, f, ::isatty(fd) == 1});
+                                           flags = f;
+                                           return true;
+                                       }});
+            ASSERT_TRUE(line.open(pair.appPath()));
+            ASSERT_EQ(sets.size(), 1u);
+            EXPECT_EQ(sets[0].flags, 0x40 | serial::kLowLatencyFlag);
+            if (!destroyOpen) line.close();
+        }
+        ASSERT_EQ(sets.size(), 2u);
+        EXPECT_TRUE(sets[0].fdIsOpenTty && sets[1].fdIsOpenTty);
+        EXPECT_EQ(sets[1].fd, sets[0].fd);
+        EXPECT_EQ(sets[1].flags, 0x40);
+    }
+    const int fd = ::open(pair.appPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    int f = 0;
+    EXPECT_FALSE(serial::driverSerialFlags().get(fd, f));
+    ::close(fd);
+    serial::QtSerialLine line;
+    EXPECT_TRUE(line.open(pair.appPath()));
+}
 #endif
 
 std::vector<LineKind> lines() {

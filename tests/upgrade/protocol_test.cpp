@@ -119,7 +119,7 @@ TEST(UpgradeRun, BusyPortIsReported) {
     EXPECT_EQ(b.state.portDeviceName, "COM3");
 }
 
-TEST(UpgradeRun, ErasedAndCountingBlocksTravelWithTheirChecksInTwoWrites) {
+TEST(UpgradeRun, ErasedAndCountingBlocksTravelWithTheirChecksInOneWrite) {
     ProtocolBench b;
     auto& img = *b.state.image;
     for (int i = 0; i < 16; ++i) img[i] = static_cast<std::uint8_t>(i);
@@ -136,10 +136,13 @@ TEST(UpgradeRun, ErasedAndCountingBlocksTravelWithTheirChecksInTwoWrites) {
     EXPECT_EQ(log.at(1), erased);
 
     const auto& w = b.line.writes();
-    auto first = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.bytes.size() == 17; });
+    auto first = std::find_if(w.begin(), w.end(), [](const auto& x) { return x.bytes.size() == 19; });
     ASSERT_NE(first, w.end());
-    EXPECT_EQ(first->bytes, std::vector<std::uint8_t>(counting.begin(), counting.begin() + 17));
-    EXPECT_EQ((first + 1)->bytes, (std::vector<std::uint8_t>{0x62, 0xD5}));
+    EXPECT_EQ(first->bytes, counting);
+    EXPECT_EQ((first + 1)->bytes, erased);
+    // Every block, resent or not, goes out as one write.
+    EXPECT_EQ(static_cast<std::size_t>(std::count_if(w.begin(), w.end(), [](const auto& x) { return x.bytes.size() == 19; })),
+              log.size());
 }
 
 TEST(BlockAnswers, RefusalsDuringTheFirstFourSendingsOnlyResend) {
