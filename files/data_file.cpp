@@ -1,9 +1,9 @@
 #include "files/data_file.h"
 
+#include "files/atomic_file.h"
 #include "files/cp1250.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -25,28 +25,8 @@ std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes) {
 }
 
 bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8) {
-    // The new file is written beside the old one and then renamed over it, so
-    // a write that fails (a full disk, a pulled stick) never leaves the old
-    // configuration half-overwritten.
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        const auto bytes = WriteDataFile(image, descriptionUtf8);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temp, path, error);
-    if (error) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    const auto bytes = WriteDataFile(image, descriptionUtf8);
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 namespace {

@@ -1,13 +1,12 @@
 #include "files/grid_csv.h"
 
+#include "files/atomic_file.h"
 #include "files/cp1250.h"
 #include "image/code_rules.h"
 #include "image/image.h"
 #include "image/window_data.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <unordered_map>
 
@@ -200,24 +199,7 @@ std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& head
 }
 
 bool SaveTextFile(const std::string& path, const std::string& bytes) {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temp, path, error);
-    if (error) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 bool LoadFileBytes(const std::string& path, std::string& bytes) {

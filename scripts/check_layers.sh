@@ -40,7 +40,7 @@ declare -A allowed=(
 # Files of upgrade/ that belong to the window layer, not to the protocol.
 WINDOW_FILES='^upgrade/(upgrade_window|upgrade_run|port_list|main)\.(h|cpp)$'
 # Layers without Qt (files/card_printer is the Qt printing of files/).
-QT_FREE='^(image|link|sim)/|^(fuzz)/|^files/(cp1250|data_file|description_text|card_layout)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
+QT_FREE='^(image|link|sim)/|^(fuzz)/|^files/(atomic_file|cp1250|data_file|description_text|card_layout|grid_csv)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
 
 status=0
 while IFS= read -r file; do
