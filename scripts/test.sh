@@ -2,8 +2,9 @@
 # Checks that includes go down the layers (scripts/check_layers.sh), builds
 # everything and runs every test: the full build (Qt programs, GUI tests
 # offscreen, pty end-to-end tests), the Qt-free core again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzzing harness for
-# 20 seconds under both (when clang is installed).
+# AddressSanitizer and UndefinedBehaviorSanitizer, each fuzzing harness for
+# 20 seconds under both (when clang is installed), and the Debian package
+# installed, checked and removed again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 echo "== Layers =="
@@ -26,3 +27,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Fuzzing =="
 bash "$root/scripts/fuzz.sh" 20
+
+echo "== Debian package =="
+bash "$root/scripts/package-check.sh" "$root/build"

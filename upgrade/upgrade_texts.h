@@ -3,6 +3,7 @@
 namespace upgrade::texts {
 
 constexpr const char* kNoFile = "Brak pliku: 4817_05.dat";
+constexpr const char* kSearchedIn = "Szukano w folderze: ";  // the status line's tooltip after kNoFile
 constexpr const char* kBadFile = "B\u0142\u0119dny plik: 4817_05.dat";
 constexpr const char* kPortBusy = "Port w u\u017Cyciu";
 constexpr const char* kWrongDevice = "Z\u0142y typ urz\u0105dzenia!";

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -189,8 +190,14 @@ void UpgradeWindow::StartStop() {
         run_->join();
         run_.reset();
     }
+    statusLine_->setToolTip(QString());
     WindowView view(*this);
     if (!LoadFirmwareImage(state_, view) || device.empty()) {
+        // The file is looked up in the working folder, which a menu entry
+        // chooses unseen: the tooltip names it.
+        if (statusLine_->text() == QString::fromUtf8(texts::kNoFile))
+            statusLine_->setToolTip(QString::fromUtf8(texts::kSearchedIn) +
+                                    QDir::toNativeSeparators(QDir::currentPath()));
         button_->setText(QStringLiteral("Start"));
         return;
     }

@@ -197,8 +197,15 @@ private slots:
         UpgradeWindow w(oneSimPort, sims.factory());
         w.StartStop();
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Brak pliku: 4817_05.dat"));
+        // The tooltip names the folder searched; a file found there ends it.
+        QCOMPARE(w.statusLine()->toolTip(),
+                 QStringLiteral("Szukano w folderze: ") + QDir::toNativeSeparators(dir_.path()));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
         QVERIFY(sims.made.empty());
+        writeFirmware(1);
+        w.StartStop();
+        QVERIFY(w.statusLine()->toolTip().isEmpty());
+        w.StartStop();
     }
 
     void busyPortIsReported() {
