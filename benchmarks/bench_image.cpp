@@ -4,8 +4,8 @@
 #include "image/codecs.h"
 #include "image/configuration_check.h"
 #include "image/window_data.h"
-#include "shell/change_text.h"
-#include "shell/language_table.h"
+#include "texts/change_text.h"
+#include "texts/language_table.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,7 +5,7 @@
 //
 //   link_transfer_bench PORT [--upload]
 #include "shell/link_controller.h"
-#include "shell/link_messages.h"
+#include "texts/link_messages.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,7 +5,7 @@
 
 #include "files/grid_csv.h"
 #include "image/window_data.h"
-#include "shell/grid_csv_texts.h"
+#include "texts/grid_csv_texts.h"
 
 #include <filesystem>
 

@@ -2,7 +2,7 @@
 
 #include "image/change_list.h"
 #include "image/image.h"
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
 #include <iostream>
 

@@ -5,7 +5,7 @@
 #include "cli/json.h"
 
 #include "image/configuration_check.h"
-#include "shell/configuration_warnings.h"
+#include "texts/configuration_warnings.h"
 
 namespace kvtool {
 

@@ -8,7 +8,7 @@
 #include "image/change_list.h"
 #include "image/parameters.h"
 #include "image/window_data.h"
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // What every command shares: the chosen language, the output streams, the
 // progress switch, and how messages are printed.
 #include "cli/arguments.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <string>
 

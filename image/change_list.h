@@ -4,7 +4,7 @@
 // show them, bytes that no control shows, and the blocks an upload sends.
 //
 // The list is plain data: parameter rows, grid ids and cell texts, no
-// language. shell/change_text.h turns it into texts in a language; a caller
+// language. texts/change_text.h turns it into texts in a language; a caller
 // that wants its own form (JSON, a table) reads the fields directly.
 //
 //   const ChangeList changes = ListChanges(deviceImage, workingImage);

@@ -9,7 +9,7 @@
 //     for (const Warning& w : CheckConfiguration(image)) ...
 // The check is pure and language-free: it names kinds, places and values. The
 // texts come from the language table through lang::WarningText() and
-// lang::WarningPlaceText() (shell/configuration_warnings.h, no Qt), so a tool
+// lang::WarningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
 // or window shows them in the language of the moment; WarningKindId() gives a
 // stable name for machine-readable output.
 #include "image/grid.h"

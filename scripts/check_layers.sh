@@ -11,11 +11,11 @@
 #             bootloader_sim, simulator servers
 #   upgrade/  upgrade_core (protocol)            link sim upgrade
 #   session/  serial_line_qt, kelvane_session    image files link sim upgrade session
+#   texts/    kelvane_texts (no Qt)              image files link texts
 #   shell/    KelvaneMini's windows              everything above, resources
 #   upgrade/  upgrade_window, Orva_Upgrade       everything above, resources
 #             (the window files listed in WINDOW_FILES below)
 #   cli/      kvtool                             everything above but the windows
-#             (shell/ only for its language table)
 #   resources/ pictures, icons, manual           resources (the help window is shell/)
 #   fuzz/     libFuzzer harnesses                image files link sim upgrade fuzz
 #   tests/, benchmarks/: anything.
@@ -31,16 +31,17 @@ declare -A allowed=(
   [sim]="image link sim"
   [upgrade]="link sim upgrade"
   [session]="image files link sim upgrade session"
+  [texts]="image files link texts"
   [upgrade_window]="image files link sim upgrade session resources"
-  [shell]="image files link sim upgrade session shell resources"
-  [cli]="image files link sim upgrade session shell cli"
+  [shell]="image files link sim upgrade session texts shell resources"
+  [cli]="image files link sim upgrade session texts cli"
   [resources]="resources"
   [fuzz]="image files link sim upgrade fuzz"
 )
 # Files of upgrade/ that belong to the window layer, not to the protocol.
 WINDOW_FILES='^upgrade/(upgrade_window|upgrade_run|port_list|main)\.(h|cpp)$'
-# Layers without Qt (files/card_printer is the Qt printing of files/).
-QT_FREE='^(image|link|sim)/|^(fuzz)/|^files/(atomic_file|cp1250|data_file|description_text|card_layout|grid_csv)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
+# Layers and files without Qt (files/card_printer is the Qt printing of files/).
+QT_FREE='^(image|link|sim|texts)/|^(fuzz)/|^files/(atomic_file|cp1250|data_file|description_text|card_layout|grid_csv)\.|^shell/(edit_state|program_state)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
 
 status=0
 while IFS= read -r file; do

@@ -2,7 +2,7 @@
 
 #include "files/data_file.h"
 #include "image/window_data.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <QDir>
 #include <QFile>

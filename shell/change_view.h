@@ -2,7 +2,7 @@
 // The change list on screen: a tree with one branch per group ("Title (count)")
 // and one leaf per line, and the two dialogs that show it: the list alone
 // (Compare, the controller check) and the question before an upload.
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
 #include <QDialog>
 #include <QString>

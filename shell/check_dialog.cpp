@@ -1,7 +1,7 @@
 #include "shell/check_dialog.h"
 
-#include "shell/configuration_warnings.h"
-#include "shell/language_table.h"
+#include "texts/configuration_warnings.h"
+#include "texts/language_table.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #include "shell/csv_import_dialog.h"
 
-#include "shell/grid_csv_texts.h"
-#include "shell/language_table.h"
+#include "texts/grid_csv_texts.h"
+#include "texts/language_table.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

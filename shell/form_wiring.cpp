@@ -2,10 +2,10 @@
 
 #include "files/card_printer.h"
 #include "shell/help_window.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/link_host.h"
-#include "shell/link_messages.h"
+#include "texts/link_messages.h"
 #include "shell/main_window.h"
 #include "shell/port_dialog.h"
 #include "shell/program_state.h"

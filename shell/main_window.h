@@ -6,8 +6,8 @@
 #include "image/image.h"
 #include "image/window_data.h"
 #include "shell/edit_state.h"
-#include "shell/entry_message.h"
-#include "shell/language_table.h"
+#include "texts/entry_message.h"
+#include "texts/language_table.h"
 #include "shell/prompts.h"
 
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include "files/grid_csv.h"
 #include "shell/code_grid.h"
 #include "shell/csv_import_dialog.h"
-#include "shell/grid_csv_texts.h"
+#include "texts/grid_csv_texts.h"
 #include "shell/main_window.h"
 
 #include <QAction>

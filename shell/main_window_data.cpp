@@ -6,7 +6,7 @@
 #include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
-#include "shell/grid_csv_texts.h"
+#include "texts/grid_csv_texts.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -2,9 +2,9 @@
 
 #include "image/change_list.h"
 #include "shell/backups.h"
-#include "shell/change_text.h"
-#include "shell/configuration_warnings.h"
-#include "shell/language_table.h"
+#include "texts/change_text.h"
+#include "texts/configuration_warnings.h"
+#include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"

@@ -3,7 +3,7 @@
 // an upload and on Compare, an automatic backup after every completed
 // transfer, the list of backups, and the read-back check of the controller.
 #include "image/image.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "shell/settings_controls.h"
 
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 #include "shell/wrap_check_box.h"
 
 #include <QBoxLayout>

@@ -3,7 +3,7 @@
 #include "files/data_file.h"
 #include "image/parameters.h"
 #include "sim/sample_building.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 #include "tests/link/pty_pair.h"
 
 #include <QJsonArray>

@@ -4,7 +4,7 @@
 #include "shell/link_controller.h"
 #include "link/port.h"
 #include "shell/port_dialog.h"
-#include "shell/link_messages.h"
+#include "texts/link_messages.h"
 #include "link/probe.h"
 #include "sim/sample_building.h"
 

@@ -7,7 +7,7 @@
 #include "shell/backups.h"
 #include "shell/code_grid.h"
 #include "shell/form_wiring.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"

@@ -2,7 +2,7 @@
 // "+" and "-" buttons, and saving and loading data files.
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
-#include "shell/configuration_warnings.h"
+#include "texts/configuration_warnings.h"
 #include "image/codecs.h"
 #include "shell/main_window.h"
 #include "image/parameters.h"

@@ -3,7 +3,7 @@
 #include "sim/sample_building.h"
 #include "shell/about_box.h"
 #include "shell/code_grid.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
 #include "tests/shell/scripted_prompts.h"

@@ -1,6 +1,6 @@
-#include "shell/entry_message.h"
+#include "texts/entry_message.h"
 
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "shell/link_messages.h"
+#include "texts/link_messages.h"
 
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 namespace kelvane::lang {
 

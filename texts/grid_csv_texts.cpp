@@ -1,7 +1,7 @@
-#include "shell/grid_csv_texts.h"
+#include "texts/grid_csv_texts.h"
 
 #include "image/window_data.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
 #include "image/codecs.h"
 #include "sim/sample_building.h"
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 namespace kelvane::lang {
 

@@ -1,4 +1,4 @@
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +98,7 @@ TEST(LanguageTable, EveryTextMatchesTheReviewedCopy) {
     for (std::string l; std::getline(in, l);) file.push_back(l);
     const std::string how = "\nIf the change is meant, write the copy again and review its diff:\n"
                             "  bash scripts/update-golden.sh\n"
-                            "(or KELVANE_UPDATE_GOLDEN=1 on this test), then commit tests/shell/language_texts.golden.";
+                            "(or KELVANE_UPDATE_GOLDEN=1 on this test), then commit tests/texts/language_texts.golden.";
     for (std::size_t i = 0; i < std::max(table.size(), file.size()); ++i) {
         const std::string mine = i < table.size() ? table[i] : "<no entry>";
         const std::string theirs = i < file.size() ? file[i] : "<no line>";

@@ -1,6 +1,6 @@
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <cstdio>
 #include <cstring>

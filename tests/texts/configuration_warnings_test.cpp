@@ -1,5 +1,5 @@
-#include "shell/configuration_warnings.h"
-#include "shell/language_table.h"
+#include "texts/configuration_warnings.h"
+#include "texts/language_table.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // language table. The check itself (image/configuration_check.h) knows no
 // language.
 #include "image/configuration_check.h"
-#include "shell/change_text.h"
+#include "texts/change_text.h"
 
 #include <string>
 #include <vector>

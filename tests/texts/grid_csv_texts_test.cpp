@@ -1,8 +1,8 @@
 #include "files/grid_csv.h"
 #include "sim/sample_building.h"
 #include "image/window_data.h"
-#include "shell/grid_csv_texts.h"
-#include "shell/language_table.h"
+#include "texts/grid_csv_texts.h"
+#include "texts/language_table.h"
 
 #include <gtest/gtest.h>
 

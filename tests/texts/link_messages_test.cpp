@@ -1,7 +1,7 @@
 // The texts the window shows for the device link's reports.
 #include "link/probe.h"
-#include "shell/language_table.h"
-#include "shell/link_messages.h"
+#include "texts/language_table.h"
+#include "texts/link_messages.h"
 
 #include <gtest/gtest.h>
 

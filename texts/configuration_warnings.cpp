@@ -1,6 +1,6 @@
-#include "shell/configuration_warnings.h"
+#include "texts/configuration_warnings.h"
 
-#include "shell/language_table.h"
+#include "texts/language_table.h"
 
 #include <cstdarg>
 #include <cstdio>
