@@ -44,8 +44,7 @@ Image makeInitialImage() {
             break;
         }
     }
-    const std::uint8_t reserved[] = {0, 0, 0, 1, 1};
-    for (int i = 0; i < 5; ++i) img[mem::kParams + kReservedParamBytes[i]] = reserved[i];
+    for (const ReservedByte& r : kReservedParamBytes) img[mem::kParams + r.offset] = r.initial;
     const std::uint16_t hidden[] = {3150, 3150, 1950, 3150};
     for (int i = 0; i < 4; ++i) writeLE16(img, mem::kHiddenWords + 2 * i, hidden[i]);
     return img;

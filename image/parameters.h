@@ -3,6 +3,7 @@
 // image, how it is encoded, its range, default and items. The window builds
 // its settings controls from this table and both conversions walk it.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ enum class Items {
 const std::vector<std::string>& itemTexts(Items items);
 
 struct Parameter {
-    const char* number;   // controller's parameter number, "p001"
+    const char* number;   // controller's parameter number, "p001"; also the control's tooltip
     const char* control;  // control (and Qt object) name, "p001_UpDown"
     ControlKind kind;
     std::size_t offset;   // image offset
@@ -46,8 +47,6 @@ struct Parameter {
     int def;              // default in the initial image
     Items items;
     int bit;              // BitCheck: the bit number
-    const char* hint;     // tooltip
-    int page;             // tab page index (1..4) where the control sits
     const char* group;    // group box (or the radio group itself)
     const char* label;    // separate label above the control, or nullptr
     const char* edit;     // edit paired with an up-down, or nullptr
@@ -56,8 +55,13 @@ struct Parameter {
 const std::vector<Parameter>& parameterTable();
 const Parameter* findParameter(const std::string& control);
 
-// Reserved bytes of the parameter block: carried over unchanged.
-constexpr int kReservedParamBytes[] = {17, 30, 39, 50, 51};
+// Reserved bytes of the parameter block, each with its value in the initial
+// image: carried over unchanged.
+struct ReservedByte {
+    int offset;  // within the parameter block
+    std::uint8_t initial;
+};
+constexpr ReservedByte kReservedParamBytes[] = {{17, 0}, {30, 0}, {39, 0}, {50, 1}, {51, 1}};
 
 // The factory password of the initial image, one digit per byte.
 constexpr char kFactoryPassword[] = "12345678";

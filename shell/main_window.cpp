@@ -112,11 +112,6 @@ void TForm1::buildMenu() {
         {"Pomoc1", "Pomoc", QKeySequence(), &TForm1::Pomoc1Click},
         {"EXIT", "Wyjscie", QKeySequence(), &TForm1::EXITClick},
     };
-    const Entry lang[] = {
-        {"Polski2", "Polski", QKeySequence(), &TForm1::Polski2Click},
-        {"English2", "English", QKeySequence(), &TForm1::English2Click},
-        {"Pyccknn1", "Pyccknn", QKeySequence(), &TForm1::Pyccknn1Click},
-    };
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
     auto fill = [this](QMenu* m, const Entry* first, const Entry* last) {
@@ -137,7 +132,13 @@ void TForm1::buildMenu() {
     buildCsvMenus(menu1, findChild<QAction*>(QStringLiteral("PRINT")));
     QMenu* polski1 = bar->addMenu(QStringLiteral("Lang"));
     polski1->setObjectName(QStringLiteral("Polski1"));
-    fill(polski1, std::begin(lang), std::end(lang));
+    for (int language = 0; language < lang::kLanguageCount; ++language) {
+        auto* a = new QAction(QString::fromUtf8(lang::kLanguages[language].name), this);
+        a->setObjectName(QString::fromLatin1(lang::kLanguages[language].action));
+        connect(a, &QAction::triggered, this, [this, language] { ApplyLanguage(language); });
+        polski1->addAction(a);
+        addAction(a);
+    }
     setTransferRunning(false);
 }
 

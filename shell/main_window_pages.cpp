@@ -3,6 +3,7 @@
 #include "shell/grid_panel.h"
 #include "shell/main_window.h"
 #include "shell/settings_controls.h"
+#include "shell/settings_groups.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -37,39 +38,6 @@ public:
 private:
     QPushButton* plus_;
     QPushButton* minus_;
-};
-
-struct GroupPlace {
-    const char* name;
-    int page;  // index of the page in the page control
-    int column, row, columnSpan, rowSpan;
-    const char* design;
-};
-
-// Where the settings' group boxes sit. A radio group that is its own group
-// box stands in its cell directly.
-const GroupPlace kGroups[] = {
-    {"GroupBox5", 1, 0, 0, 1, 3, "Czasy ramki LU"},
-    {"p708_RadioGroup", 1, 1, 0, 1, 1, "Przycisk funkcyjny"},
-    {"GroupBox6", 1, 2, 0, 1, 1, "Pozostale"},
-    {"GroupBox22", 1, 1, 1, 1, 2, "Prądy LU"},
-    {"p010_RadioGroup", 1, 2, 1, 1, 1, "Rodzaj komunikacji LU1"},
-    {"p011_RadioGroup", 1, 2, 2, 1, 1, "Rodzaj komunikacji LU2"},
-    {"GroupBox8", 2, 0, 0, 1, 2, "Polaczenie zwrotne"},
-    {"GroupBox12", 2, 0, 2, 1, 2, "Adresy przekażnikow"},
-    {"GroupBox11", 2, 1, 0, 1, 2, "Załączanie kodów"},
-    {"GroupBox10", 2, 1, 2, 1, 2, "Adresy EXI"},
-    {"GroupBox13", 2, 2, 0, 1, 1, "Inne"},
-    {"GroupBox7", 2, 2, 1, 1, 2, "Wirtualne połączenia"},
-    {"GroupBox9", 2, 2, 3, 1, 1, "Potwierdzenie kodu w unifonie"},
-    {"GroupBox16", 3, 0, 0, 1, 1, "Haslo"},
-    {"GroupBox18", 3, 1, 0, 1, 3, "Czasy"},
-    {"GroupBox14", 3, 2, 0, 1, 2, "Centrala"},
-    {"GroupBox15", 3, 0, 1, 1, 2, "Komunikacja"},
-    {"GroupBox17", 3, 2, 2, 1, 1, "Inne"},
-    {"GroupBox20", 4, 0, 0, 1, 1, "Rozne"},
-    {"GroupBox19", 4, 0, 1, 1, 1, "Elektrozaczep"},
-    {"GroupBox21", 4, 1, 0, 1, 2, "Nastawy zap. w klawiaturze"},
 };
 
 QVBoxLayout* boxLayout(QWidget* box) {
@@ -198,7 +166,7 @@ void TForm1::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
     }
     QHash<QString, QVBoxLayout*> layouts;
     QHash<QString, const GroupPlace*> radioPlaces;
-    for (const GroupPlace& g : kGroups) {
+    for (const GroupPlace& g : settingsGroups()) {
         if (findParameter(g.name)) {
             radioPlaces.insert(QString::fromLatin1(g.name), &g);
             continue;

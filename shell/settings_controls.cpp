@@ -52,7 +52,7 @@ QString editLabelName(const QString& labeledEdit) { return labeledEdit + QString
 
 QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* layout) {
     const QString name = qs(p.control);
-    const QString hint = qs(p.hint);
+    const QString hint = qs(p.number);
     QWidget* control = nullptr;
     QWidget* hinted = nullptr;  // a second widget under the pointer that shows the hint
     switch (p.kind) {

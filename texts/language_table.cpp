@@ -5,8 +5,8 @@ namespace kelvane::lang {
 namespace {
 
 using T = TargetKind;
-constexpr const char* W = "....";  // third language, window and card texts
-constexpr const char* M = "...";   // third language, messages
+constexpr char W[] = "....";  // third language, window and card texts
+constexpr char M[] = "...";   // third language, messages
 
 // clang-format off
 const std::vector<WindowEntry> kWindow = {
@@ -162,7 +162,7 @@ const std::vector<WindowEntry> kWindow = {
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
 
-const char* const kCard[kCardTextCount][kLanguageCount] = {
+const Texts kCard[kCardTextCount] = {
     {"Numer lokalu/mieszkania", "Local number", W},
     {"Kod wywołania", "Call code", W},
     {"Kod otwarcia", "Open code", W},
@@ -175,7 +175,7 @@ const char* const kCard[kCardTextCount][kLanguageCount] = {
     {"brak", "there is no", W},
 };
 
-const char* const kMessage[kMessageCount][kLanguageCount] = {
+const Texts kMessage[kMessageCount] = {
     {"Błąd wczytywania pliku!", "File loading error!", M},
     {"Błąd otwarcia portu COM", "Port openning error!", M},
     {"Błąd zapisu pliku!", "File saving error!", M},
@@ -292,7 +292,7 @@ const char* const kMessage[kMessageCount][kLanguageCount] = {
      "Download first (F4).", M},
 };
 
-const char* const kTool[kToolTextCount][kLanguageCount] = {
+const Texts kTool[kToolTextCount] = {
     {"Błędne wywołanie: %s (kvtool --help)", "Usage error: %s (see kvtool --help)", "...: %s"},
     {"Brak --port; dostępne porty: %s", "Missing --port; ports found: %s", "... --port: %s"},
     {"Nie znaleziono portów", "No ports found", M},
@@ -317,7 +317,7 @@ const char* const kTool[kToolTextCount][kLanguageCount] = {
     {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
 };
 
-const char* const kCheck[kCheckTextCount][kLanguageCount] = {
+const Texts kCheck[kCheckTextCount] = {
     {"Hasło zasilacza (p101) to nadal hasło fabryczne %s: zna je każdy, kto ma ten program.",
      "The device password (p101) is still the factory password %s, known to anyone who has this program.", M},
     {"Hasło zasilacza (p101) %s łatwo odgadnąć: jedna powtórzona cyfra albo kolejne cyfry.",

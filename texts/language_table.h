@@ -4,14 +4,35 @@
 // Polish (0), English (1) and the third language's placeholders (2).
 // Texts are UTF-8; messages break lines with a line feed alone.
 #include <cstddef>
+#include <iterator>
 #include <vector>
 
 namespace kelvane::lang {
 
-constexpr int kLanguageCount = 3;
+// The languages, in the order of the Lang menu, which is made from this list.
+// Their names read the same in every language.
+struct Language {
+    const char* action;  // object name of its menu entry
+    const char* name;    // the entry's caption
+};
+inline constexpr Language kLanguages[] = {{"Polski2", "Polski"}, {"English2", "English"}, {"Pyccknn1", "Pyccknn"}};
+constexpr int kLanguageCount = static_cast<int>(std::size(kLanguages));
 constexpr int kPolish = 0;
 constexpr int kEnglish = 1;
 constexpr int kThird = 2;
+
+// One text per language, in the order of kLanguages. Made only from string
+// literals, exactly one per language: a row that lacks a language's text or
+// holds a null one does not compile, and neither does a table with a row
+// missing (there is no empty row to fill the gap).
+struct Texts {
+    template <std::size_t... N>
+    constexpr Texts(const char (&... texts)[N]) : text{texts...} {
+        static_assert(sizeof...(N) == kLanguageCount, "a language-table row needs one text for every language");
+    }
+    constexpr const char* operator[](int language) const { return text[language]; }
+    const char* text[kLanguageCount];
+};
 
 // What a window entry writes its text into.
 enum class TargetKind {
@@ -31,7 +52,7 @@ struct WindowEntry {
     const char* target;  // object name of the control
     TargetKind kind;
     int index;           // button, column or item index; 0 otherwise
-    const char* text[kLanguageCount];
+    Texts text;
 };
 
 // The window entries in the order they are applied: the 128 entries of the

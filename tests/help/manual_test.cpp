@@ -19,6 +19,7 @@
 #include "image/parameters.h"
 #include "link/port.h"
 #include "shell/settings_controls.h"
+#include "shell/settings_groups.h"
 #include "link/transfer.h"
 
 using kelvane::shell::ManualPageUrl;
@@ -205,9 +206,10 @@ private slots:
         const QStringList tabPage{"", "unifony.html", "funkcje.html", "konfiguracja.html", "panele.html"};
         for (const auto& p : kelvane::parameterTable()) {
             const QString number = QString::fromLatin1(p.number);
-            QVERIFY2(p.page >= 1 && p.page <= 4, p.number);
-            const QString html = ReadPage(tabPage[p.page]);
-            QVERIFY2(html.contains(number), qPrintable(number + " missing from " + tabPage[p.page]));
+            const int page = kelvane::shell::settingsPage(p.group);
+            QVERIFY2(page >= 1 && page <= 4, p.number);
+            const QString html = ReadPage(tabPage[page]);
+            QVERIFY2(html.contains(number), qPrintable(number + " missing from " + tabPage[page]));
 
             if (p.kind != kelvane::ControlKind::UpDown && p.kind != kelvane::ControlKind::TrackBar) continue;
             // A spin edit's or slider's row gives its range and factory value.

@@ -223,7 +223,7 @@ TEST(BuildImage, SettingsByControlKind) {
     w.controls["p003_UpDown"].value = 2200;
     w.controls["p204_UpDown"].value = 7;
     Image working = initialImage();
-    for (int r : kReservedParamBytes) working[mem::kParams + r] = static_cast<std::uint8_t>(0x40 + r);
+    for (const auto& r : kReservedParamBytes) working[mem::kParams + r.offset] = static_cast<std::uint8_t>(0x40 + r.offset);
     ScriptedReporter rep;
     const Image img = build(w, rep, working);
     EXPECT_EQ(img[mem::kParams + 9], 0xFF);
@@ -233,7 +233,7 @@ TEST(BuildImage, SettingsByControlKind) {
     EXPECT_EQ(img[mem::kParams + 52], 0x02);
     EXPECT_EQ(readLE16(img, mem::kWords + 4), 2200);
     EXPECT_EQ(img[mem::kParams + 22], 7);
-    for (int r : kReservedParamBytes) EXPECT_EQ(img[mem::kParams + r], 0x40 + r);
+    for (const auto& r : kReservedParamBytes) EXPECT_EQ(img[mem::kParams + r.offset], 0x40 + r.offset);
     // A combo box byte of 0xFF goes back as 0xFF.
     Image erased = initialImage();
     erased[mem::kParams + 34] = 0xFF;

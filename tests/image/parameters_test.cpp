@@ -13,7 +13,7 @@ TEST(ParameterTable, CoversEveryByteOfTheSettingsExactlyOnce) {
         if (p.kind == ControlKind::BitCheck && p.bit != 0) continue;  // shares its byte with bit 0
         for (int i = 0; i < p.width; ++i) bytes.insert(p.offset + i);
     }
-    for (int r : kReservedParamBytes) bytes.insert(mem::kParams + r);
+    for (const auto& r : kReservedParamBytes) bytes.insert(mem::kParams + r.offset);
     for (std::size_t off = mem::kWords; off < mem::kWords + 2 * mem::kWordCount; ++off)
         EXPECT_EQ(bytes.count(off), 1u) << std::hex << off;
     for (std::size_t off = mem::kParams; off < mem::kParams + mem::kParamCount; ++off)

@@ -151,7 +151,7 @@ private slots:
         for (const Parameter& p : parameterTable()) {
             QWidget* c = child<QWidget>(&w, p.control);
             QVERIFY2(c, p.control);
-            QCOMPARE(c->toolTip(), QString::fromLatin1(p.hint));
+            QCOMPARE(c->toolTip(), QString::fromLatin1(p.number));
             if (p.kind == ControlKind::UpDown) {
                 auto* spin = qobject_cast<QSpinBox*>(c);
                 QVERIFY(spin);

@@ -45,7 +45,7 @@ std::vector<std::string> tableLines() {
         }
         return out;
     };
-    const auto line = [&](std::string head, const char* const* texts) {
+    const auto line = [&](std::string head, const auto& texts) {
         for (int l = 0; l < kLanguageCount; ++l) head += "\t" + escaped(texts[l]);
         return head;
     };
