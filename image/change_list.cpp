@@ -51,15 +51,6 @@ std::vector<Grid::Row> dataRows(const Grid& g) {
     return rows;
 }
 
-std::vector<int> identityColumns(GridId id) {
-    switch (id) {
-    case GridId::Keys: return {1};
-    case GridId::Residents: return {0};
-    case GridId::GeneralCodes: return {0};
-    case GridId::Digitizers: return {1, 2};
-    }
-    return {0};
-}
 
 std::vector<int> sortColumns(GridId id) {
     switch (id) {
@@ -133,7 +124,7 @@ void listRows(GridId id, const Grid& before, const Grid& after, ChangeList& out)
             added.push_back(&row);
     }
     // A removed and an added row of the same identity are one changed row.
-    const std::vector<int> identity = identityColumns(id);
+    const std::vector<int> identity = IdentityColumns(id);
     std::multimap<Grid::Row, const Grid::Row*> addedByIdentity;
     for (const Grid::Row* row : added) addedByIdentity.emplace(pick(*row, identity), row);
     std::vector<RowChange> changes;
@@ -245,6 +236,16 @@ std::vector<bool> shownBytes(const Image& before, const Image& after, const Chan
 }
 
 }  // namespace
+
+std::vector<int> IdentityColumns(GridId id) {
+    switch (id) {
+    case GridId::Keys: return {1};
+    case GridId::Residents: return {0};
+    case GridId::GeneralCodes: return {0};
+    case GridId::Digitizers: return {1, 2};
+    }
+    return {0};
+}
 
 bool SettingChange::shownAlike() const { return sameState(before, after); }
 

@@ -54,6 +54,9 @@ struct RowChange {
     std::vector<int> changedColumns() const;
 };
 
+// The columns that name a row of a table, as listed above.
+std::vector<int> IdentityColumns(GridId grid);
+
 // Where bytes differ that no setting or row of the lists shows.
 enum class ByteRegion {
     Free,              // a region no field covers

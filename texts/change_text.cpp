@@ -66,17 +66,6 @@ std::string format(const std::string& fmt, const std::string& a) {
     return buf.data();
 }
 
-// The columns that name a row, before what changed in it.
-std::vector<int> namingColumns(GridId id) {
-    switch (id) {
-    case GridId::Keys: return {1};
-    case GridId::Residents: return {0};
-    case GridId::GeneralCodes: return {0};
-    case GridId::Digitizers: return {1, 2};
-    }
-    return {0};
-}
-
 std::string rowLine(const RowChange& r, int language) {
     const int columns = gridColumns(r.grid);
     std::string line;
@@ -93,7 +82,7 @@ std::string rowLine(const RowChange& r, int language) {
         return line;
     }
     line = message(Message::ChangeChanged, language) + ": ";
-    const std::vector<int> naming = namingColumns(r.grid);
+    const std::vector<int> naming = IdentityColumns(r.grid);  // the row's name, before what changed
     for (std::size_t i = 0; i < naming.size(); ++i)
         line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(r.before, naming[i]);
     line += ": ";

@@ -132,7 +132,7 @@ void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& k
     for (const PortEntry& e : sorted) {
         portList_->addItem(e.text, e.device);
         if (!e.details.isEmpty()) portList_->setItemData(portList_->count() - 1, e.details, Qt::ToolTipRole);
-        known.push_back({e.text.toStdString(), e.device.toStdString(), {}, {}, {}, e.usb});
+        known.push_back({e.text.toStdString(), e.device.toStdString(), {}, {}, {}, e.usb, {}});
     }
     // The simulated bootloader comes last, after the sorted system ports, so
     // the first system port is preselected; with no system port nothing is.

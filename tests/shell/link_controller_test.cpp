@@ -212,8 +212,8 @@ private slots:
 
     void entriesTellWhatThePortIsAndFollowAdaptersWhileOpen() {
         TOKRightDlg dlg;
-        serial::PortInfo adapter{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3ZQX", true};
-        std::vector<serial::PortInfo> ports = {{"ttyS0", "/dev/ttyS0", {}, {}, {}, false}, adapter};
+        serial::PortInfo adapter{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3ZQX", true, {}};
+        std::vector<serial::PortInfo> ports = {{"ttyS0", "/dev/ttyS0", {}, {}, {}, false, {}}, adapter};
         dlg.setPortInfoSource([&] { return ports; });
         dlg.show();
         QComboBox* box = dlg.ComboBox1;
@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(box->toolTip(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
 
         box->setEditText("/tmp/pc");  // typed while an adapter comes
-        ports.push_back({"ttyACM0", "/dev/ttyACM0", "Arduino Uno", {}, {}, true});
+        ports.push_back({"ttyACM0", "/dev/ttyACM0", "Arduino Uno", {}, {}, true, {}});
         QTRY_VERIFY_WITH_TIMEOUT(box->findText("ttyACM0") >= 0, 3 * TOKRightDlg::kRefreshMs);
         QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
         QVERIFY(box->toolTip().isEmpty());
