@@ -39,7 +39,7 @@ void sleepUntilNs(std::int64_t t) {
 
 const char* const kUsage =
     "usage: orva_bootloader_sim (--pty-link PATH | --port PATH) [--pace [BAUD]] [--dump FILE]\n"
-    "       [--identity reply|silent|wrong] [--banner both|upper|wrong|none]\n";
+    "       [--latency-ms N] [--identity reply|silent|wrong] [--banner both|upper|wrong|none]\n";
 
 const char* const kHelp =
     "Serves the simulated Orva controller and its bootloader, for Orva_Upgrade,\n"
@@ -57,7 +57,7 @@ const char* const kOwnHelp =
     "                    another device's banner, or nothing\n\n"
     "Pacing: before the reset the controller's line (default 2400 baud, 8N2; BAUD\n"
     "replaces it), after it the bootloader's line at 57,600 baud 8N1. Answers go\n"
-    "out as soon as a frame has fully arrived.\n"
+    "out as soon as a frame has fully arrived (plus --latency-ms).\n"
     "--dump writes the programmed flash when the run ends.\n\n"
     "Prints \"ready\" once the port is open and, when the end byte has come (or\n"
     "the far end hangs up), one line \"ended=<0|1> blocks=N frames=N bad=N\n"
@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     if (options.port.empty() == options.ptyLink.empty()) return usage();
     const bool pace = options.pace;
     const int controllerBaud = options.baud > 0 ? options.baud : 2400;
+    const std::int64_t latencyNs = static_cast<std::int64_t>(options.latencyMs) * 1000000;
 
     int keepSlave = -1;  // holds the tool's end open, so no hang-up shows before the tool comes
     const int fd = sim::openServedPort(options, "orva_bootloader_sim", keepSlave);
@@ -155,7 +156,10 @@ int main(int argc, char** argv) {
             }
             auto answer = model.feed(buf[i]);
             if (!answer.empty()) {
-                if (pace) sleepUntilNs(lineFreeNs);
+                // On the line once the frame has arrived (paced), in the
+                // program's hands an adapter's latency later.
+                const std::int64_t outNs = pace ? lineFreeNs : readNs;
+                if (pace || latencyNs > 0) sleepUntilNs(outNs + latencyNs);
                 writeAll(fd, answer);
             }
         }

@@ -79,7 +79,7 @@ void dump(const std::string& path, const sim::Controller::Image& image) {
 
 const char* const kUsage =
     "usage: kelvane_sim (--pty-link PATH | --port PATH) [--pace [BAUD]] [--dump FILE]\n"
-    "       [--image FILE] [--identity HEX16] [--fault NAME[=N]]...\n";
+    "       [--latency-ms N] [--image FILE] [--identity HEX16] [--fault NAME[=N]]...\n";
 
 const char* const kHelp =
     "Serves the simulated controller of KelvaneMini (probe, download, upload).\n"
@@ -170,8 +170,10 @@ int main(int argc, char** argv) {
     std::cout << "ready" << std::endl;
 
     const double byteMs = paced ? 10000.0 / baud : 0.0;  // start + 8 data + stop bits
+    // Every byte reaches the program an adapter's latency after its line time.
+    const double latencyMs = options.latencyMs;
     struct Out {
-        double at;
+        double at;  // when the program can read it
         std::uint8_t byte;
     };
     std::deque<Out> out;
@@ -219,7 +221,7 @@ int main(int argc, char** argv) {
                 at += piece.gapMs;
                 for (auto b : piece.bytes) {
                     at += byteMs;
-                    out.push_back({at, b});
+                    out.push_back({at + latencyMs, b});
                 }
             }
             outputDone = at;

@@ -19,6 +19,10 @@ const char* const kSharedOptionsHelp =
     "                    sets the line's speed (default below); without --pace a pty\n"
     "                    moves bytes at once\n"
     "  --dump FILE       write what the device holds to FILE (see below)\n"
+    "  --latency-ms N    every answer reaches the program N ms after it would\n"
+    "                    otherwise, as through a USB-serial adapter, which holds the\n"
+    "                    bytes it receives until its latency timer runs out (16 ms\n"
+    "                    by default, 1 ms in low-latency mode); default 0\n"
     "  --help            this text\n";
 
 namespace {
@@ -52,6 +56,12 @@ OptionResult readSharedOption(int argc, char** argv, int& i, ServerOptions& opti
             if (baud <= 0) return OptionResult::Bad;
             options.baud = baud;
         }
+    } else if (a == "--latency-ms") {
+        if (!hasValue) return OptionResult::Bad;
+        char* end = nullptr;
+        const long ms = std::strtol(argv[++i], &end, 10);
+        if (end == argv[i] || *end || ms < 0 || ms > 60000) return OptionResult::Bad;
+        options.latencyMs = static_cast<int>(ms);
     } else {
         return OptionResult::NotShared;
     }

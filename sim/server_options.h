@@ -5,6 +5,7 @@
 //   --port PATH       serve an existing device instead (one end of a socat pair)
 //   --pace [BAUD]     bytes take their line time; BAUD replaces the line's speed
 //   --dump FILE       where the server writes what the device holds at the end
+//   --latency-ms N    answers reach the program N ms late, as through a USB adapter
 //   --help            every option explained, exit 0
 #include <string>
 
@@ -16,6 +17,7 @@ struct ServerOptions {
     std::string dump;     // --dump
     bool pace = false;    // --pace
     int baud = 0;         // --pace BAUD; 0: the server's own default
+    int latencyMs = 0;    // --latency-ms
     bool help = false;    // --help
 };
 
