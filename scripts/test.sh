@@ -3,8 +3,9 @@
 # everything and runs every test: the full build (Qt programs, GUI tests
 # offscreen, pty end-to-end tests), the Qt-free core again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, each fuzzing harness for
-# 20 seconds under both (when clang is installed), and the Debian package
-# installed, checked and removed again.
+# 20 seconds under both (when clang is installed), the Debian package
+# installed, checked and removed again, and the Qt-free core with its tests
+# cross-built for Windows and run under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 echo "== Layers =="
@@ -30,3 +31,6 @@ bash "$root/scripts/fuzz.sh" 20
 
 echo "== Debian package =="
 bash "$root/scripts/package-check.sh" "$root/build"
+
+echo "== Windows core under Wine =="
+bash "$root/scripts/cross-check-windows.sh"

@@ -12,7 +12,6 @@ TEST(LowLatency, SetAfterOpenTakenOffOnCloseIgnoredWhereRefused) {
     struct Driver {
         int flags;
         bool refuseGet, refuseSet;
-        std::vector<int> written;
     };
     struct Case {
         const char* what;
@@ -20,27 +19,28 @@ TEST(LowLatency, SetAfterOpenTakenOffOnCloseIgnoredWhereRefused) {
         bool enabled;
         std::vector<int> written;
     } cases[] = {
-        {"adapter", {0x10, false, false, {}}, true, {0x10 | kLowLatencyFlag, 0x10}},
-        {"pty", {0x10, true, false, {}}, false, {}},
-        {"driver refuses the change", {0x10, false, true, {}}, false, {}},
-        {"already low latency", {0x10 | kLowLatencyFlag, false, false, {}}, false, {}},
+        {"adapter", {0x10, false, false}, true, {0x10 | kLowLatencyFlag, 0x10}},
+        {"pty", {0x10, true, false}, false, {}},
+        {"driver refuses the change", {0x10, false, true}, false, {}},
+        {"already low latency", {0x10 | kLowLatencyFlag, false, false}, false, {}},
     };
     for (Case& c : cases) {
         Driver& d = c.driver;
+        std::vector<int> written;
         serial::LowLatency line({[&d](int, int& f) {
                                      f = d.flags;
                                      return !d.refuseGet;
                                  },
-                                 [&d](int, int f) {
+                                 [&d, &written](int, int f) {
                                      if (d.refuseSet) return false;
                                      d.flags = f;
-                                     d.written.push_back(f);
+                                     written.push_back(f);
                                      return true;
                                  }});
         EXPECT_EQ(line.enable(3), c.enabled) << c.what;
         line.restore();
         line.restore();  // a second close takes off nothing more
-        EXPECT_EQ(d.written, c.written) << c.what;
+        EXPECT_EQ(written, c.written) << c.what;
     }
     EXPECT_FALSE(serial::LowLatency().enable(-1));  // no device: nothing asked
 }
