@@ -73,7 +73,7 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
 void TOKRightDlg::setPortSource(std::function<QStringList()> names) {
     portSource_ = [names = std::move(names)] {
         std::vector<serial::PortInfo> ports;
-        for (const QString& name : names()) ports.push_back({name.toStdString(), {}, {}, {}, {}, false});
+        for (const QString& name : names()) ports.push_back({name.toStdString(), {}, {}, {}, {}, false, {}});
         return ports;
     };
 }
@@ -98,7 +98,7 @@ void TOKRightDlg::refreshPorts() {
 void TOKRightDlg::fill(std::vector<serial::PortInfo> ports) {
     const bool simulatorListed = std::any_of(ports.begin(), ports.end(),
                                              [](const serial::PortInfo& p) { return p.name == kSimulatorPortName; });
-    if (!simulatorListed) ports.push_back({kSimulatorPortName, {}, {}, {}, {}, false});
+    if (!simulatorListed) ports.push_back({kSimulatorPortName, {}, {}, {}, {}, false, {}});
     serial::sortPorts(ports);
     const QString typed = ComboBox1->currentText();
     const int cursor = ComboBox1->lineEdit()->cursorPosition();
