@@ -20,7 +20,9 @@ command -v "$cxx" >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 [ $run_tests -eq 0 ] || [ -x "$wine" ] || need+=(wine64)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${need[@]}"
+  # A fresh machine has no package lists yet; sudo drops the environment.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
 fi
 cross=(-G Ninja -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc"
        -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXE_LINKER_FLAGS=-static)

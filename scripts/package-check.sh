@@ -15,15 +15,20 @@ apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock
 deb=$(ls -t "$build"/kelvane_*.deb | head -n 1)
 echo "Package: $deb"
 
-# Other checkouts on this machine may run the same check: one at a time.
+# Other checkouts on this machine may run the same check: one at a time, and
+# a check that holds the lock longer than any check takes has hung.
 exec 9>/tmp/kelvane-package-check.lock
-flock 9
+flock -w 900 9 || { echo "package check: another check has held the lock for 15 minutes" >&2; exit 1; }
 
 if dpkg-query -W -f='${Status}' kelvane 2>/dev/null | grep -q "install ok installed"; then
   echo "kelvane is installed already; remove it before this check" >&2
   exit 1
 fi
-cleanup() { "${apt[@]}" remove kelvane >/dev/null 2>&1 || true; }
+scratch=
+cleanup() {
+  "${apt[@]}" remove kelvane >/dev/null 2>&1 || true
+  [ -z "$scratch" ] || rm -rf "$scratch"
+}
 trap cleanup EXIT
 "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
 
@@ -57,10 +62,11 @@ for program in KelvaneMini Orva_Upgrade; do
 done
 
 if [ -x /usr/bin/kvtool ]; then
-  /usr/bin/kvtool --version || fail "kvtool --version failed"
+  timeout 10 /usr/bin/kvtool --version || fail "kvtool --version failed"
   grep -qE "^/usr/share/man/man1/kvtool\.1(\.gz)?$" <<<"$files" || fail "no man page for kvtool"
 fi
 rm -rf "$scratch"
+scratch=
 
 trap - EXIT
 "${apt[@]}" remove kelvane >/dev/null
