@@ -29,6 +29,10 @@ extern const int kLowLatencyFlag;
 class LowLatency {
 public:
     explicit LowLatency(SerialFlagsAccess access = driverSerialFlags()) : access_(std::move(access)) {}
+    // One owner takes the flag off: a copy would take it off twice, the
+    // second time from whatever file then holds the descriptor's number.
+    LowLatency(const LowLatency&) = delete;
+    LowLatency& operator=(const LowLatency&) = delete;
 
     // True when the flag was set now (false: refused, or already set, so
     // there is nothing to take off later).
