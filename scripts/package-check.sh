@@ -17,7 +17,11 @@ echo "Package: $deb"
 
 # Other checkouts on this machine may run the same check: one at a time, and
 # a check that holds the lock longer than any check takes has hung.
-exec 9>/tmp/kelvane-package-check.lock
+# The lock file belongs to whoever made it first; opened for reading (all flock
+# needs), it serves every user.
+lock=/tmp/kelvane-package-check.lock
+[ -e "$lock" ] || : 2>/dev/null >>"$lock" || true
+exec 9<"$lock"
 flock -w 900 9 || { echo "package check: another check has held the lock for 15 minutes" >&2; exit 1; }
 
 if dpkg-query -W -f='${Status}' kelvane 2>/dev/null | grep -q "install ok installed"; then
