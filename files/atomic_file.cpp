@@ -30,16 +30,31 @@ bool flushToDisk(std::FILE* f) {
 }  // namespace
 
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
-    const std::string temp = path + ".tmp";
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // A link is kept and the file it points at replaced, as writing in place would.
+    fs::path target = path;
+    if (fs::is_symlink(target, error)) {
+        const fs::path resolved = fs::canonical(target, error);
+        if (!error) target = resolved;
+    }
+    const std::string temp = target.string() + ".tmp";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return false;
+#ifndef _WIN32
+    // The new file gets the old one's permissions before it holds anything: a
+    // file its owner made private (it holds the controller's password and
+    // codes) stays private.
+    const fs::file_status old = fs::status(target, error);
+    if (!error && fs::is_regular_file(old)) fs::permissions(temp, old.permissions(), error);
+    error.clear();
+#endif
     const bool written = std::fwrite(data, 1, size, f) == size && flushToDisk(f);
     if (std::fclose(f) != 0 || !written) {
         std::remove(temp.c_str());
         return false;
     }
-    std::error_code error;
-    std::filesystem::rename(temp, path, error);
+    fs::rename(temp, target, error);
     if (error) {
         std::remove(temp.c_str());
         return false;

@@ -7,8 +7,9 @@ namespace kelvane {
 
 // Writes the bytes beside the file (path + ".tmp") and renames that over it,
 // so a write that fails (a full disk, a pulled stick) never leaves the old file
-// half-overwritten; the bytes reach the medium before the rename. False, with
-// nothing left behind, when it cannot be done.
+// half-overwritten; the bytes reach the medium before the rename. The new file
+// keeps the old one's permissions (Unix), and a symbolic link stays a link to the
+// replaced file. False, with nothing left behind, when it cannot be done.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
 
 }  // namespace kelvane
