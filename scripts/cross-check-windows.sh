@@ -49,7 +49,10 @@ SECONDS=0
 # the first run, some seconds), and at most five minutes.
 export WINEPREFIX=$out/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 failed=0
-for exe in $(ninja -C "$out" -t targets all | sed -n 's|^\(tests/[^:]*\.exe\): .*|\1|p' | sort); do
+mapfile -t exes < <(ninja -C "$out" -t targets all | sed -n 's|^\(tests/[^:]*\.exe\): .*|\1|p' | sort)
+# No test program found is a broken build, not a pass.
+[ ${#exes[@]} -gt 0 ] || { echo "no test programs found in $out" >&2; exit 1; }
+for exe in "${exes[@]}"; do
   exe=$out/$exe
   if (cd "$(dirname "$exe")" && timeout 300 "$wine" "$exe" --gtest_brief=1 >"$exe.log" 2>&1); then
     echo "$(basename "$exe"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$exe.log" || echo ran)"
