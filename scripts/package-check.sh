@@ -20,7 +20,7 @@ echo "Package: $deb"
 # The lock file belongs to whoever made it first; opened for reading (all flock
 # needs), it serves every user.
 lock=/tmp/kelvane-package-check.lock
-[ -e "$lock" ] || : 2>/dev/null >>"$lock" || true
+[ -e "$lock" ] || { : >>"$lock" && chmod a+r "$lock"; } 2>/dev/null || true
 exec 9<"$lock"
 flock -w 900 9 || { echo "package check: another check has held the lock for 15 minutes" >&2; exit 1; }
 
