@@ -10,11 +10,22 @@ namespace kelvane::link {
 
 LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* parent)
     : QObject(parent), host_(host), dialog_(dialog), portName_(kInitialPortName) {
-    connect(&session_, &session::DeviceSession::progress, this,
-            [this](int position) { host_.setProgressPosition(position); });
+    connect(&session_, &session::DeviceSession::progress, this, [this](int position) {
+        if (waiting_) {  // the line went quiet and the transfer moves
+            waiting_ = false;
+            host_.setStatusText(QString());
+            host_.setProgressVisible(true);
+        }
+        host_.setProgressPosition(position);
+    });
     connect(&session_, &session::DeviceSession::finished, this, &LinkController::finishTransfer);
-    connect(&session_, &session::DeviceSession::waitingForLine, this,
-            [this] { host_.setStatusText(host_.messageText(Message::WaitingForLine)); });
+    // The bar covers the status text: while the controller is still sending,
+    // the notice takes its place, or the technician sees an empty bar for a minute.
+    connect(&session_, &session::DeviceSession::waitingForLine, this, [this] {
+        waiting_ = true;
+        host_.setProgressVisible(false);
+        host_.setStatusText(host_.messageText(Message::WaitingForLine));
+    });
 }
 
 LinkController::~LinkController() = default;  // the session cuts off a running transfer
@@ -88,6 +99,7 @@ bool LinkController::startTransfer(const session::TransferRequest& request) {
 }
 
 void LinkController::finishTransfer(const session::TransferReport& report) {
+    waiting_ = false;
     host_.setProgressVisible(false);
     if (checking_) {
         checking_ = false;

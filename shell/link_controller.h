@@ -79,6 +79,7 @@ private:
     std::string portName_;
     Image sent_{};  // the copy of the working image a running upload sends
     bool checking_ = false;  // the running download is a controller check
+    bool waiting_ = false;   // the progress bar makes way for the waiting notice
     session::DeviceSession session_;
 };
 

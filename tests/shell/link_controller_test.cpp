@@ -36,10 +36,12 @@ public:
         onWindowThread();
         status = text;
         statusHistory << text;
+        if (!progressVisible) seenStatus << text;  // the bar, when shown, covers the text
     }
     void setProgressVisible(bool v) override {
         onWindowThread();
         progressVisible = v;
+        visibility << v;
     }
     void setProgressRange(int lo, int hi) override {
         onWindowThread();
@@ -69,8 +71,9 @@ public:
     int getDataCalls = 0, displayCalls = 0, offThreadCalls = 0;
     int language = 0;
     QString status = "start";
-    QStringList statusHistory, errors, details;
+    QStringList statusHistory, seenStatus, errors, details;
     bool progressVisible = false;
+    QList<bool> visibility;
     QPair<int, int> range{-1, -1};
     QList<int> positions;
     kelvane::Image working{}, device{};
@@ -309,6 +312,38 @@ private slots:
         QCOMPARE(host.displayCalls, 1);  // an upload does not refresh the window
         QCOMPARE(host.offThreadCalls, 0);
         QCOMPARE(running.count(), 4);
+    }
+
+    // A controller still sending what an earlier, cancelled download asked
+    // for: while the transfer waits for the line, the technician reads why in
+    // place of the bar; the bar comes back once frames move.
+    void lineStillBusyShowsTheWaitInPlaceOfTheBar() {
+        struct Chatty : sim::Controller {
+            using Controller::Controller;
+            void opened(sim::VirtualLine& line) override {
+                Controller::opened(line);
+                for (int i = 1; i <= 20; ++i) line.send({0x55}, 100 * i);  // a byte every 100 ms for 2 s
+            }
+        };
+        for (bool upload : {false, true}) {
+            FakeHost host;
+            host.working.fill(0x11);
+            VirtualPort port;
+            Chatty chatty(simulatorImage());
+            LinkController link(host, nullptr);
+            link.setPortFactory([&](const std::string&) {
+                PortConnection c;
+                c.line = std::make_unique<sim::VirtualLine>(port.clock, chatty);
+                c.clock = &port.clock;
+                return c;
+            });
+            QSignalSpy running(&link, &LinkController::transferRunningChanged);
+            upload ? link.UPLOADClick() : link.DOWNLOADClick();
+            QVERIFY(waitForEnd(link, running));
+            QCOMPARE(host.visibility, (QList<bool>{true, false, true, false}));
+            QVERIFY(host.seenStatus.contains(QString::fromUtf8(kelvane::lang::messageText(Message::WaitingForLine, 0))));
+            QCOMPARE(host.status, QString(upload ? "Dane wysłane" : "Dane pobrane"));
+        }
     }
 
     void rejectedWindowStartsNoUpload() {
