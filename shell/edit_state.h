@@ -26,6 +26,9 @@ public:
     // The description is now in a file: saved or loaded (empty at start).
     void descriptionKept(const std::string& description) { description_ = description; }
 
+    // The window differs from what it was filled with or last stored:
+    // typed edits the working image does not hold yet.
+    bool windowEdited(const WindowData& window) const { return !SameWindowContents(window, window_); }
     // Settings or table edits that a download would replace: the window
     // differs from what it was filled with, or the working image shows
     // otherwise than the image kept. (Checking the window rewrites bytes no

@@ -13,6 +13,10 @@ namespace kelvane::shell {
 void TForm1::SAVEClick() { saveDataFile(); }
 
 bool TForm1::saveDataFile() {
+    // Edits typed into the window go into the file: the working image takes
+    // them first, checked as for an upload. A file saved without them would
+    // lose them while the window still shows them.
+    if (edits_.windowEdited(readWindow()) && GetData() != 1) return false;
     const QString text = description();
     // Characters the file's code page cannot hold would become "?" without a word.
     const QString lost = QString::fromStdString(Cp1250Unmappable(text.toStdString()));
@@ -28,7 +32,6 @@ bool TForm1::saveDataFile() {
     QString path = prompts().chooseFile(SaveDialog1);
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
-    // The working image as it stands: edits reach it only by verification or upload.
     if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), text.toStdString())) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(lang::Message::SaveError));
         return false;

@@ -381,12 +381,24 @@ private slots:
         prompts.files = {second};
         w.SAVEClick();
         QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
-        // Edits not yet verified are not in the file: it holds the working image.
+        // Edits typed into the window are checked and go into the file; an
+        // invalid row answered with Abort saves nothing.
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("2468"));
         w.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"))->setValue(7);
         prompts.files = {second};
         w.SAVEClick();
-        QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
+        const QByteArray edited = readAll(second);
+        QVERIFY(edited.left(16384) != saved.left(16384));
+        QVERIFY(std::equal(workingImage().begin(), workingImage().end(), reinterpret_cast<const std::uint8_t*>(edited.constData())));
+        QCOMPARE(ShowImage(workingImage()).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("0"));
+        prompts.files = {second};
+        prompts.abortAnswers = {true};
+        w.SAVEClick();
+        QCOMPARE(readAll(second), edited);
+        QCOMPARE(prompts.files.size(), std::size_t(1));  // no file dialog
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("2468"));
+        prompts.files.clear();
 
         // A file of the image alone: the box holds one line break.
         const QString bare = dir.filePath(QStringLiteral("bare.kvd"));
@@ -395,11 +407,10 @@ private slots:
         f.write(saved.left(16384));
         f.close();
         prompts.files = {bare};
-        prompts.choices = {1};  // the edits not in the file are discarded
-        w.LOADClick();
+        w.LOADClick();  // nothing unsaved: no question
         QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("\n"));
         QCOMPARE(w.description(), QStringLiteral("\r\n"));
-        QCOMPARE(prompts.shown.size(), 7);  // each LOAD asked about the edits first
+        QCOMPARE(prompts.shown.size(), 7);  // the first LOAD asked about the edits first
         QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
         // Saving over an existing file asks nothing: the save dialog does not confirm.
         QVERIFY(w.findChild<QFileDialog*>(QStringLiteral("SaveDialog1"))->testOption(QFileDialog::DontConfirmOverwrite));
