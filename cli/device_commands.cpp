@@ -20,6 +20,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -124,6 +125,18 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     return r;
 }
 
+// Whether a file can be written at `path`: its folder exists and takes new
+// files, and the path is no folder itself. Asked before a download, so a
+// mistyped -o fails at once and not after a minute of reading.
+bool canWriteAt(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(path, error)) return false;
+    fs::path folder = fs::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    return fs::is_directory(folder, error) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 // Prints the comparison of what the controller holds with a file; kDone or kDifferences.
 int compareWithFile(const Tool& tool, const std::string& file, const Image& controller, const Image& wanted) {
     const ImageDifference d = compareImages(controller, wanted);
@@ -191,9 +204,13 @@ int probeCommand(const Tool& tool) {
 int downloadCommand(const Tool& tool) {
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
+    const std::string file = tool.args.value("--output");
+    if (!canWriteAt(file)) {
+        tool.error(file, tool.text(Message::SaveError));
+        return kFileError;
+    }
     const ControllerRead r = readController(tool, *chosen);
     if (r.exit != kDone) return r.exit;
-    const std::string file = tool.args.value("--output");
     if (!kelvane::SaveDataFile(file, r.image, tool.args.value("--description"))) {
         tool.error(file, tool.text(Message::SaveError));
         return kFileError;

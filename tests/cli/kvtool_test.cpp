@@ -150,6 +150,8 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"show", dir.string()}, 2},
         {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2},
         {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2},
+        // found before the port is opened, not after a minute of reading
+        {{"download", "--port", (dir / "no-such-port").string(), "-o", dir.string()}, 2},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2},
         {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2},  // no resident: no cards
         {{"probe", "--port", (dir / "no-such-port").string()}, 3},
