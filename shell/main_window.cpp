@@ -219,8 +219,9 @@ QString TForm1::messageText(lang::Message message) const {
 
 // Menu commands.
 
+// Cards show the codes the window shows.
 void TForm1::PRINTClick() {
-    if (hooks_.print) hooks_.print();
+    if (hooks_.print && storeTypedEdits()) hooks_.print();
 }
 void TForm1::UPLOADClick() {
     // The upload hook checks the window itself (GetData) before it sends;

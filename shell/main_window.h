@@ -88,6 +88,11 @@ public:
 
     // The window's contents as they stand, typing in progress included.
     WindowData readWindow();
+    // Edits typed into the window and not yet in the working image are
+    // checked and stored there (GetData); true when the working image now
+    // holds what the window shows. Saving and printing read the working
+    // image, so they run this first.
+    bool storeTypedEdits();
     // Edits the next step would lose (a download: settings and tables; a
     // LOAD or the end: the description too) are asked about first: Save
     // (checks the window and saves it to a file), Discard or Cancel. True when

@@ -125,11 +125,11 @@ void TForm1::importCsv(GridId id) {
 }
 
 void TForm1::PREVIEWClick() {
-    if (hooks_.preview) hooks_.preview();
+    if (hooks_.preview && storeTypedEdits()) hooks_.preview();
 }
 
 void TForm1::SAVE_PDFClick() {
-    if (hooks_.pdf) hooks_.pdf();
+    if (hooks_.pdf && storeTypedEdits()) hooks_.pdf();
 }
 
 }  // namespace kelvane::shell

@@ -80,6 +80,8 @@ int TForm1::GetData() {
     return 1;
 }
 
+bool TForm1::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
+
 void TForm1::imageKept() { edits_.imageKept(workingImage()); }
 
 bool TForm1::confirmDiscard(lang::Message question) {

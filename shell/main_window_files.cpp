@@ -13,10 +13,8 @@ namespace kelvane::shell {
 void TForm1::SAVEClick() { saveDataFile(); }
 
 bool TForm1::saveDataFile() {
-    // Edits typed into the window go into the file: the working image takes
-    // them first, checked as for an upload. A file saved without them would
-    // lose them while the window still shows them.
-    if (edits_.windowEdited(readWindow()) && GetData() != 1) return false;
+    // A file saved without the typed edits would lose them while the window still shows them.
+    if (!storeTypedEdits()) return false;
     const QString text = description();
     // Characters the file's code page cannot hold would become "?" without a word.
     const QString lost = QString::fromStdString(Cp1250Unmappable(text.toStdString()));

@@ -418,6 +418,29 @@ private slots:
         QCOMPARE(prompts.shown[2].title, QStringLiteral("Open file"));
     }
 
+    // Cards are made from the working image: codes typed since the last
+    // check are checked and stored first; Abort on an invalid row prints nothing.
+    void cardsShowTheCodesTypedIntoTheWindow() {
+        TForm1 w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        std::string printed;
+        const auto capture = [&] { printed = ShowImage(workingImage()).grid(GridId::Residents).rows[1][2]; };
+        w.hooks().print = w.hooks().preview = w.hooks().pdf = capture;
+        const char* const codes[] = {"1111", "2222", "3333"};
+        void (TForm1::*const clicks[])() = {&TForm1::PRINTClick, &TForm1::PREVIEWClick, &TForm1::SAVE_PDFClick};
+        for (int i = 0; i < 3; ++i) {
+            setRows(w.grid(GridId::Residents), {{"1.1", "1", codes[i], ""}});
+            (w.*clicks[i])();
+            QCOMPARE(printed, std::string(codes[i]));
+            setRows(w.grid(GridId::Residents), {{"3.1", "1", "4444", ""}});
+            prompts.abortAnswers = {true};
+            printed.clear();
+            (w.*clicks[i])();
+            QVERIFY(printed.empty());
+        }
+    }
+
     void fileErrorsShowInTheCurrentLanguageAndChangeNothing() {
         QTemporaryDir dir;
         TForm1 w;
