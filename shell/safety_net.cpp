@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace kelvane::shell {
 
 namespace {
@@ -110,7 +112,13 @@ void SafetyNet::checkRead(const Image& controller) {
     t.title = text(Message::CheckTitle);
     t.note = text(Message::CheckDiffers);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(&form_, t, lang::DescribeChanges(changes, form_.CurrentLanguage()));
+    // What differs, without the blocks-to-send group: an upload sends what the
+    // window changed, not these blocks.
+    std::vector<lang::ChangeGroup> groups = lang::DescribeChanges(changes, form_.CurrentLanguage());
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [](const lang::ChangeGroup& g) { return g.kind == lang::ChangeGroupKind::Upload; }),
+                 groups.end());
+    form_.prompts().showChanges(&form_, t, groups);
 }
 
 void SafetyNet::compare() {

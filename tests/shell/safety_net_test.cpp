@@ -185,6 +185,8 @@ private slots:
         QCOMPARE(f.prompts.lastChangeTexts.title, text(lang::Message::CheckTitle));
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("Zmieniono: Kod fizyczny 2.7: Kod otwarcia ")),
                  qPrintable(f.prompts.shown.last().text));
+        QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
+            lang::messageText(lang::Message::ChangeUpload, lang::kPolish))));  // nothing of this is sent
         QVERIFY(workingImage() == SampleBuildingImage());  // both images untouched
         QVERIFY(deviceImage() == SampleBuildingImage());
         sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
