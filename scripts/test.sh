@@ -8,6 +8,8 @@
 # cross-built for Windows and run under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Cached objects are shared by every clone on this machine.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 echo "== Layers =="
 bash "$root/scripts/check_layers.sh"
 bash "$root/scripts/build.sh"
