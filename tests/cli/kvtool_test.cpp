@@ -142,26 +142,39 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
 
 TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
+    std::ofstream(dir / "fw.dat") << "Orva" << std::string(64, '\x5A');
     save(dir / "a.kvd", kelvane::initialImage());
+    const std::string fw = (dir / "fw.dat").string(), noPort = (dir / "no-such-port").string();
+    const std::string missing =
+        kelvane::texts::messageText(kelvane::texts::Message::PortMissing, kelvane::texts::kEnglish);
     const struct {
         std::vector<std::string> args;
         int exit;
+        std::string inErr;  // the cause, where the system tells it
     } cases[] = {
-        {{"show", (dir / "none.kvd").string()}, 2},
-        {{"show", (dir / "short.kvd").string()}, 2},
-        {{"show", dir.string()}, 2},
-        {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2},
-        {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2},
+        {{"show", (dir / "none.kvd").string()}, 2, ""},
+        {{"show", (dir / "short.kvd").string()}, 2, ""},
+        {{"show", dir.string()}, 2, ""},
+        {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2, ""},
+        {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2, ""},
         // found before the port is opened, not after a minute of reading
-        {{"download", "--port", (dir / "no-such-port").string(), "-o", dir.string()}, 2},
-        {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2},
-        {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2},  // no resident: no cards
-        {{"probe", "--port", (dir / "no-such-port").string()}, 3},
+        {{"download", "--port", (dir / "no-such-port").string(), "-o", dir.string()}, 2, ""},
+        {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
+        {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2, ""},  // no resident: no cards
+        {{"probe", "--port", noPort}, 3, missing},
+        {{"flash", fw, "--port", noPort}, 3, missing},
+        {{"flash", fw, "--port", "/dev/null"}, 3, "Port openning error!"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
         EXPECT_EQ(r.exit, c.exit) << c.args[0] << " " << c.args.back() << r.err;
         EXPECT_NE(r.err.find(c.args.back()), std::string::npos) << "the error names the file or port: " << r.err;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+        // Neither another file's name nor a port "in use" that is not.
+        EXPECT_EQ(r.err.find("4817_05.dat"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(kelvane::texts::messageText(kelvane::texts::Message::PortHeld, kelvane::texts::kEnglish)),
+                  std::string::npos)
+            << r.err;
     }
 }
 
@@ -327,6 +340,15 @@ TEST_F(KvtoolPty, SilentControllerEndsWithExitFourWithinTheBound) {
     EXPECT_LT(up.seconds, 8.0);  // one unanswered acknowledgement
 }
 
+TEST_F(KvtoolPty, DownloadMissingBlocksFailsWithExitFourAndWritesNothing) {
+    startSimulator({"--fault", "last-first"});  // block 511 first: the download ends there
+    const std::string a = (dir / "a.kvd").string();
+    const Outcome down = run({"download", "--port", pair->appPath(), "-o", a, "--lang", "en"});
+    EXPECT_EQ(down.exit, 4) << down.err;
+    EXPECT_NE(down.err.find("511 of 512"), std::string::npos) << down.err;
+    EXPECT_FALSE(fs::exists(a));
+}
+
 TEST_F(KvtoolPty, CtrlCEndsUploadAndDownloadWithExit130AndTheirEndStates) {
     startSimulator({"--paced"});
     const std::string port = pair->appPath(), a = (dir / "a.kvd").string();
@@ -366,6 +388,28 @@ TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {
     ASSERT_EQ(flashed.size(), 122880u);
     EXPECT_EQ(flashed.substr(0, body.size()), body);
     EXPECT_EQ(flashed.find_first_not_of('\xFF', body.size()), std::string::npos) << "the rest erased";
+}
+
+// A bootloader that goes away mid-flash is no answer (exit 4), not a
+// refusal; the run speaks the tool's language.
+TEST_F(Kvtool, FlashCutOffMidwayExitsFourInTheToolsLanguage) {
+    if (!ptytest::onPath("socat")) GTEST_SKIP() << "socat is not available";
+    const fs::path link = dir / "orva", firmware = dir / "fw.dat";
+    std::ofstream(firmware, std::ios::binary) << "Orva" << std::string(5000, '\x21');
+    ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--pace"}, true);
+    ASSERT_TRUE(boot.waitForLine("ready", 3000));
+    std::thread cut([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(8));  // programming takes 34 s of it
+        boot.stop();
+    });
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--lang", "en"});
+    cut.join();
+    EXPECT_EQ(r.exit, 4) << r.out << r.err;
+    EXPECT_NE(r.out.find(kelvane::texts::toolText(ToolText::FlashProgramming, kelvane::texts::kEnglish)), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Programowanie"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(kelvane::texts::toolText(ToolText::FlashTimeout, kelvane::texts::kEnglish)), std::string::npos)
+        << r.err;
 }
 
 }  // namespace

@@ -375,6 +375,25 @@ private slots:
         QVERIFY(!host.progressVisible);
     }
 
+    // A download that ends with blocks missing (block 511 came first) is no
+    // download: the window and both images stay, and the status says how many.
+    void incompleteDownloadChangesNothingAndSaysHowManyBlocksAreMissing() {
+        FakeHost host;
+        host.working.fill(0x22);
+        const kelvane::Image before = host.working;
+        VirtualPort port;
+        port.controller.faults().order = kelvane::sim::ControllerFaults::Order::LastFirst;
+        LinkController link(host, nullptr);
+        link.setPortFactory(port.factory());
+        QSignalSpy running(&link, &LinkController::transferRunningChanged);
+        link.onDownload();
+        QVERIFY(waitForEnd(link, running));
+        QCOMPARE(host.status, QString::asprintf(kelvane::texts::messageText(Message::BlocksMissing, 0), 511));
+        QVERIFY(host.working == before);
+        QVERIFY(host.device == kelvane::Image{});
+        QCOMPARE(host.displayCalls, 0);
+    }
+
     void secondTransferOrProbeIsRefusedAndCancelEndsTheFirst() {
         FakeHost host;
         host.working.fill(0x22);
