@@ -77,6 +77,7 @@ private slots:
         settings.setValue("askBeforeUpload", false);
         f.setP204(60);
         f.run("UPLOAD");
+        QVERIFY(!f.prompts.shown.isEmpty());
         QCOMPARE(f.prompts.shown.last().kind, QStringLiteral("changes"));
         QCOMPARE(f.prompts.lastChangeTexts.warning, text(texts::Message::UnknownController));
         QVERIFY(f.prompts.lastChangeTexts.rejectIsDefault);
