@@ -201,7 +201,7 @@ const char* const kExitCodes =
     "  6    differences found (check, diff, upload --check) or warnings (lint)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
-std::string seconds(int ms) { return std::to_string((ms + 999) / 1000) + " s"; }
+std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }
 
 // Every wait that ends a command, from the constants that bound them.
 std::string timeLimits() {

@@ -1,7 +1,6 @@
 #include "link/probe.h"
 
 #include "link/command_frame.h"
-#include "link/quiet_line.h"
 
 namespace kelvane::link {
 
@@ -22,8 +21,8 @@ std::optional<ProbeReply> probe(link::Line& line) {
     return std::nullopt;
 }
 
-std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy) {
-    lineBusy = waitForQuietLine(line, clock, nullptr) != LineState::Quiet;
+std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy, int quietLimitMs) {
+    lineBusy = waitForQuietLine(line, clock, nullptr, {}, quietLimitMs) != LineState::Quiet;
     if (lineBusy) return std::nullopt;
     return probe(line);
 }

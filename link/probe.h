@@ -1,5 +1,6 @@
 #pragma once
 // Identifying the controller on a port: "IsThereL" and its 8-byte answer.
+#include "link/quiet_line.h"
 #include "link/serial_line.h"
 
 #include <cstdint>
@@ -24,8 +25,9 @@ std::optional<ProbeReply> probe(link::Line& line);
 // probe() once the line is quiet (waitForQuietLine): right after a cancelled
 // download the controller is still sending the image, whose bytes would be
 // taken for its identity. lineBusy tells that it never went quiet and
-// nothing was sent.
-std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy);
+// nothing was sent. quietLimitMs bounds that wait.
+std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy,
+                                         int quietLimitMs = kQuietLineLimitMs);
 
 // Fills a status format: each %s takes the port name, each %d (or %u) the
 // next of ID, serial number and firmware as unsigned decimals, %% is one %.

@@ -5,7 +5,7 @@
 namespace kelvane::link {
 
 LineState waitForQuietLine(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel,
-                           const std::function<void()>& waitingForLine) {
+                           const std::function<void()>& waitingForLine, int limitMs) {
     const auto cancelled = [cancel] { return cancel && cancel->load(); };
     const std::int64_t start = clock.nowMs();
     bool noticed = false;
@@ -18,7 +18,7 @@ LineState waitForQuietLine(link::Line& line, link::Clock& clock, const std::atom
         if (cancelled()) return LineState::Cancelled;
         if (quiet) return LineState::Quiet;
         const std::int64_t now = clock.nowMs();
-        if (now - start >= kQuietLineLimitMs) return LineState::Busy;
+        if (now - start >= limitMs) return LineState::Busy;
         if (!noticed && now - start >= kQuietLineNoticeMs) {
             noticed = true;
             if (waitingForLine) waitingForLine();

@@ -17,10 +17,10 @@ constexpr int kQuietLineNoticeMs = 1000;
 enum class LineState { Quiet, Cancelled, Busy };
 
 // Discards what arrives until the line has been quiet for one 1-byte read
-// (200 ms at the port's time-outs), for at most kQuietLineLimitMs. cancel may
-// be null; waitingForLine, when given, is called once the wait has lasted
+// (200 ms at the port's time-outs), for at most limitMs. cancel may be null;
+// waitingForLine, when given, is called once the wait has lasted
 // kQuietLineNoticeMs.
 LineState waitForQuietLine(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel,
-                           const std::function<void()>& waitingForLine = {});
+                           const std::function<void()>& waitingForLine = {}, int limitMs = kQuietLineLimitMs);
 
 }  // namespace kelvane::link

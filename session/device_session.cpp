@@ -7,7 +7,7 @@
 
 namespace kelvane::session {
 
-ProbeResult probePort(const std::string& portName, const PortFactory& factory) {
+ProbeResult probePort(const std::string& portName, const PortFactory& factory, int quietLimitMs) {
     ProbeResult result;
     PortConnection port = factory(portName);
     result.opened = link::OpenPort(*port.line, portName);
@@ -15,7 +15,7 @@ ProbeResult probePort(const std::string& portName, const PortFactory& factory) {
         result.failure = port.line->openFailure();
         return result;
     }
-    result.reply = link::probeWhenQuiet(*port.line, *port.clock, result.lineBusy);
+    result.reply = link::probeWhenQuiet(*port.line, *port.clock, result.lineBusy, quietLimitMs);
     port.line->close();
     return result;
 }

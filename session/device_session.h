@@ -46,10 +46,11 @@ struct ProbeResult {
 };
 
 // Opens the port, waits for a quiet line, sends the probe, closes the port, on
-// the calling thread (about 1 s at most when nothing answers; up to
-// link::kQuietLineLimitMs while the controller still sends an image).
+// the calling thread (about 3 s at most when nothing answers; up to
+// quietLimitMs more while the controller still sends an image).
 // portName as link::PortName() gives it.
-ProbeResult probePort(const std::string& portName, const PortFactory& factory = openablePort);
+ProbeResult probePort(const std::string& portName, const PortFactory& factory = openablePort,
+                      int quietLimitMs = link::kQuietLineLimitMs);
 
 // ---- Transfers ----------------------------------------------------------
 
@@ -117,8 +118,12 @@ public:
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { worker_.setStackSize(bytes); }
 
-    // probePort() with this session's factory (on the calling thread).
-    ProbeResult probe(const std::string& portName) const { return probePort(portName, factory_); }
+    // probePort() with this session's factory, on the calling thread: a
+    // window's, which must not stop answering for the minute a controller may
+    // still be sending, so a line still busy after kProbeQuietLimitMs is
+    // reported as busy (try again later).
+    static constexpr int kProbeQuietLimitMs = 2000;
+    ProbeResult probe(const std::string& portName) const { return probePort(portName, factory_, kProbeQuietLimitMs); }
 
     enum class Start { Started, Busy, PortNotOpened, ThreadError };
     // Makes the port on the calling thread, then opens it and runs the transfer

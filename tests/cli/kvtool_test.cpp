@@ -136,7 +136,9 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
         EXPECT_EQ(r.exit, 0) << args[0];
         EXPECT_FALSE(r.out.empty()) << args[0];
     }
-    EXPECT_NE(run({"--help"}).out.find("130"), std::string::npos) << "the exit codes are listed";
+    const std::string help = run({"--help"}).out;
+    EXPECT_NE(help.find("130"), std::string::npos) << "the exit codes are listed";
+    EXPECT_NE(help.find("75 s"), std::string::npos) << "the time limits are listed";
     EXPECT_NE(run({"upload", "--help"}).out.find("--base"), std::string::npos);
 }
 

@@ -265,6 +265,31 @@ private slots:
         QVERIFY(host.errors.isEmpty());
     }
 
+    // Right after a cancelled download the controller still sends the image:
+    // the probe takes none of it for an identity, and the window, which waits
+    // on it, is told to try later after about two seconds.
+    void probeOnALineStillSendingSaysSoWithinTwoSeconds() {
+        struct Chatty : kelvane::sim::Controller {
+            void opened(kelvane::sim::VirtualLine& line) override {
+                Controller::opened(line);
+                for (int i = 0; i < 500; ++i) line.send(std::vector<std::uint8_t>(34, 0xFF), 140 * i);
+            }
+        } chatty;
+        FakeHost host;
+        kelvane::sim::VirtualClock clock;
+        LinkController link(host, nullptr);
+        link.setPortFactory([&](const std::string&) {
+            PortConnection c;
+            c.line = std::make_unique<kelvane::sim::VirtualLine>(clock, chatty);
+            c.clock = &clock;
+            return c;
+        });
+        link.choosePort("ttyUSB0");
+        QCOMPARE(host.status, QString::fromUtf8(kelvane::texts::messageText(Message::LineBusy, 0)));
+        QVERIFY(clock.nowMs() <= kelvane::session::DeviceSession::kProbeQuietLimitMs + 250);
+        QCOMPARE(chatty.probes(), 0);
+    }
+
     void portThatDoesNotOpenShowsTheErrorAndKeepsTheName() {
         FakeHost host;
         host.language = 1;
