@@ -108,6 +108,12 @@ Target resolve(const fs::path& path) {
                 t.fault = WriteFault::Failed;
                 return t;
             }
+            // /dev/stdout and its kind lead into /proc, to whatever a descriptor
+            // holds: a terminal, a pipe, or a file that is not the user's to replace.
+            if (next.string().rfind("/proc/", 0) == 0) {
+                t.fault = WriteFault::NotRegular;
+                return t;
+            }
             current = next.is_absolute() ? next : folderOf(current) / next;
             continue;
         }

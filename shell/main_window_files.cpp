@@ -38,7 +38,8 @@ bool MainWindow::saveDataFile() {
         if (SaveDataFile(FsPath(path), workingImage(), text.toStdString(), &fault)) break;
         prompts().message(this, QString::fromLatin1(kApplicationTitle),
                           QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
-        if (fault == WriteFault::Failed) return false;
+        if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
+            return false;
     }
     edits_.imageKept(workingImage());
     edits_.descriptionKept(text.toStdString());

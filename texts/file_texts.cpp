@@ -15,7 +15,7 @@ std::string writeFaultText(WriteFault fault, int language) {
     case WriteFault::NotRegular: return withReason(Message::SaveError, Message::FileNotRegular, language);
     case WriteFault::ReadOnly: return withReason(Message::SaveError, Message::FileReadOnly, language);
     case WriteFault::UnsafeLink: return withReason(Message::SaveError, Message::FileUnsafeLink, language);
-    case WriteFault::NoFolder: return withReason(Message::SaveError, Message::FileNoFolder, language);
+    case WriteFault::NoFolder:
     case WriteFault::None:
     case WriteFault::Failed: break;
     }

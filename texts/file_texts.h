@@ -6,7 +6,7 @@
 
 namespace kelvane::texts {
 
-// The save error, followed by the reason where one is known.
+// The save error, followed by the reason when the path itself was refused.
 std::string writeFaultText(WriteFault fault, int language);
 // The load error, followed by the reason where one is known.
 std::string readFaultText(ReadFault fault, int language);

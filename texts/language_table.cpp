@@ -233,7 +233,6 @@ const Texts kMessage[kMessageCount] = {
     {"Plik jest tylko do odczytu; wybierz inną nazwę.", "The file is read-only; choose another name.", M},
     {"Link we wspólnym folderze należy do innego użytkownika; nie zostanie użyty.",
      "The link in a shared folder belongs to another user; it is not followed.", M},
-    {"Nie ma takiego folderu.", "There is no such folder.", M},
     {"Plik jest za duży.", "The file is too large.", M},
     {"Import tabeli \"%s\" z pliku CSV", "Import of the table \"%s\" from a CSV file", "%s"},
     {"Do dodania: %d\nDo zastąpienia: %d\nDo usunięcia: %d", "To add: %d\nTo replace: %d\nTo remove: %d",

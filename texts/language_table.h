@@ -132,7 +132,6 @@ enum class Message {
     FileNotRegular,
     FileReadOnly,
     FileUnsafeLink,
-    FileNoFolder,
     FileTooLarge,
     CsvPreviewTitle,    // printf format: the table's caption
     CsvPreviewCounts,   // printf format: rows added, replaced, removed
@@ -186,7 +185,7 @@ enum class Message {
     CheckDiffers,
     CheckNothingKnown,  // nothing read or written in this run
 };
-constexpr int kMessageCount = 102;
+constexpr int kMessageCount = 101;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
