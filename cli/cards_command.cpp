@@ -4,6 +4,7 @@
 #include "cli/image_files.h"
 
 #include "print/card_render.h"
+#include "texts/file_texts.h"
 
 namespace kelvane::cli {
 
@@ -24,8 +25,8 @@ int cardsCommand(const Tool& tool) {
         return kFileError;
     }
     const std::string out = tool.args.value("--output");
-    if (!kelvane::WriteCardPdf(QString::fromStdString(out), pages)) {
-        tool.error(out, tool.text(kelvane::texts::Message::SaveError));
+    if (auto fault = kelvane::WriteFault::None; !kelvane::WriteCardPdf(kelvane::PathFromUtf8(out), pages, &fault)) {
+        tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
     tool.result(format(tool.text(kelvane::texts::ToolText::CardPages), static_cast<int>(pages.size())));

@@ -5,6 +5,7 @@
 
 #include "files/grid_csv.h"
 #include "image/window_data.h"
+#include "texts/file_texts.h"
 #include "texts/grid_csv_texts.h"
 
 #include <filesystem>
@@ -19,16 +20,17 @@ int exportCsvCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const std::filesystem::path dir = tool.args.value("--output");
+    const std::filesystem::path dir = kelvane::PathFromUtf8(tool.args.value("--output"));
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     const kelvane::WindowData window = kelvane::ShowImage(file->image);
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<GridId>(g);
-        const std::string out = (dir / kelvane::csvFileName(id)).string();
+        const std::filesystem::path outPath = dir / kelvane::csvFileName(id);
+        const std::string out = kelvane::PathToUtf8(outPath);
         const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::texts::gridHeaders(id, tool.language));
-        if (!kelvane::SaveTextFile(out, csv)) {
-            tool.error(out, tool.text(Message::SaveError));
+        if (auto fault = kelvane::WriteFault::None; !kelvane::SaveTextFile(outPath, csv, &fault)) {
+            tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
             return kFileError;
         }
         tool.result(format(tool.text(ToolText::Saved), out));
@@ -61,8 +63,8 @@ int importCsvCommand(const Tool& tool) {
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
     std::string bytes;
-    if (!kelvane::LoadFileBytes(csvPath, bytes)) {
-        tool.error(csvPath, tool.text(Message::LoadError));
+    if (auto fault = kelvane::ReadFault::None; !kelvane::LoadFileBytes(kelvane::PathFromUtf8(csvPath), bytes, &fault)) {
+        tool.error(csvPath, kelvane::texts::readFaultText(fault, tool.language));
         return kFileError;
     }
     kelvane::WindowData window = kelvane::ShowImage(file->image);
@@ -95,8 +97,9 @@ int importCsvCommand(const Tool& tool) {
     kelvane::Image image = file->image;
     for (std::size_t i = 0; i < image.size(); ++i)
         if ((*before)[i] != (*after)[i]) image[i] = (*after)[i];
-    if (!kelvane::SaveDataFile(out, image, file->description)) {
-        tool.error(out, tool.text(Message::SaveError));
+    if (auto fault = kelvane::WriteFault::None;
+        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), image, file->description, &fault)) {
+        tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
     tool.result(format(tool.text(ToolText::ImportCounts), import.added, import.replaced, import.removed));

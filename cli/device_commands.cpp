@@ -17,6 +17,7 @@
 #include "link/transfer_status.h"
 #include "session/device_session.h"
 #include "session/system_ports.h"
+#include "texts/file_texts.h"
 
 #include <unistd.h>
 
@@ -130,13 +131,16 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
 // Whether a file can be written at `path`: its folder exists and takes new
 // files, and the path is no folder itself. Asked before a download, so a
 // mistyped -o fails at once and not after a minute of reading.
-bool canWriteAt(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::is_directory(path, error)) return false;
-    fs::path folder = fs::path(path).parent_path();
+// What saving at the path would meet, found before the port opens rather
+// than after a minute of reading: the writer's own refusals, and a folder
+// this user may not create a file in.
+kelvane::WriteFault canWriteAt(const std::string& path) {
+    const std::filesystem::path target = kelvane::PathFromUtf8(path);
+    const kelvane::WriteFault fault = kelvane::CheckWriteTarget(target);
+    if (fault != kelvane::WriteFault::None) return fault;
+    std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    return fs::is_directory(folder, error) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? kelvane::WriteFault::None : kelvane::WriteFault::Failed;
 }
 
 // Prints the comparison of what the controller holds with a file; kDone or kDifferences.
@@ -210,14 +214,15 @@ int downloadCommand(const Tool& tool) {
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
     const std::string file = tool.args.value("--output");
-    if (!canWriteAt(file)) {
-        tool.error(file, tool.text(Message::SaveError));
+    if (const auto fault = canWriteAt(file); fault != kelvane::WriteFault::None) {
+        tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
     const ControllerRead r = readController(tool, *chosen);
     if (r.exit != kDone) return r.exit;
-    if (!kelvane::SaveDataFile(file, r.image, tool.args.value("--description"))) {
-        tool.error(file, tool.text(Message::SaveError));
+    auto fault = kelvane::WriteFault::None;
+    if (!kelvane::SaveDataFile(kelvane::PathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
+        tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
     tool.result(tool.text(Message::DownloadDone));

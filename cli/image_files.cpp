@@ -3,6 +3,7 @@
 #include "image/change_list.h"
 #include "image/image.h"
 #include "texts/change_text.h"
+#include "texts/output_text.h"
 
 #include <iostream>
 
@@ -11,8 +12,7 @@
 namespace kelvane::cli {
 
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
-    std::error_code ec;
-    auto file = std::filesystem::is_regular_file(path, ec) ? kelvane::LoadDataFile(path) : std::nullopt;
+    auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(path));
     if (!file) tool.error(path, tool.text(kelvane::texts::Message::LoadError));
     return file;
 }
@@ -31,7 +31,7 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to) {
     const auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
-    std::cout << kelvane::texts::ChangeListText(groups) << std::flush;
+    std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(groups), true) << std::flush;
 }
 
 }  // namespace kelvane::cli

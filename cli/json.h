@@ -1,30 +1,11 @@
 #pragma once
-// A JSON string literal for a UTF-8 text.
-#include <cstdio>
+// A JSON string literal for any text: always valid UTF-8.
+#include "texts/output_text.h"
+
 #include <string>
 
 namespace kelvane::cli {
 
-inline std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
+inline std::string jsonString(const std::string& s) { return kelvane::texts::JsonString(s); }
 
 }  // namespace kelvane::cli

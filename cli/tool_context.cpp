@@ -3,6 +3,7 @@
 #include "link/messages.h"
 #include "link/port_info.h"
 #include "texts/link_messages.h"
+#include "texts/output_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +27,12 @@ std::string format(const std::string& fmt, const std::string& s) {
 std::string Tool::text(kelvane::texts::ToolText t) const { return kelvane::texts::toolText(t, language); }
 std::string Tool::text(kelvane::texts::Message m) const { return kelvane::texts::messageText(m, language); }
 
-void Tool::result(const std::string& line) const { std::cout << line << std::endl; }
+// Paths, port names and descriptions may hold any bytes: their control
+// characters are shown, never sent to the terminal as they are.
+void Tool::result(const std::string& line) const { std::cout << kelvane::texts::VisibleText(line, true) << std::endl; }
 
 void Tool::error(const std::string& about, const std::string& line) const {
-    std::string oneLine = line;
-    for (char& c : oneLine)
-        if (c == '\n') c = ' ';
-    std::cerr << "kvtool: " << (about.empty() ? "" : about + ": ") << oneLine << std::endl;
+    std::cerr << "kvtool: " << kelvane::texts::VisibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
 }
 
 void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {

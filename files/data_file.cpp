@@ -4,7 +4,6 @@
 #include "files/cp1250.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 
 namespace kelvane {
@@ -24,26 +23,22 @@ std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes) {
     return file;
 }
 
-bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8) {
+bool SaveDataFile(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
+                  WriteFault* fault) {
     const auto bytes = WriteDataFile(image, descriptionUtf8);
-    return WriteFileAtomically(path, bytes.data(), bytes.size());
+    const WriteFault result = WriteFileSafely(path, bytes.data(), bytes.size());
+    if (fault) *fault = result;
+    return result == WriteFault::None;
 }
 
 namespace {
 constexpr std::size_t kMaxFileBytes = kImageSize + kMaxDescriptionBytes;
 }  // namespace
 
-std::optional<DataFile> LoadDataFile(const std::string& path) {
-    // Looked at before opening: opening a FIFO waits for a writer, and a
-    // device such as /dev/zero never ends.
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::is_regular_file(status)) return std::nullopt;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > kMaxFileBytes) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return LoadDataFile(in);
+std::optional<DataFile> LoadDataFile(const std::filesystem::path& path) {
+    std::string bytes;
+    if (ReadFileBounded(path, kMaxFileBytes, bytes) != ReadFault::None) return std::nullopt;
+    return ReadDataFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
 std::optional<DataFile> LoadDataFile(std::istream& in) {

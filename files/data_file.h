@@ -1,6 +1,7 @@
 #pragma once
 // The .kvd data file: the 16,384-byte working image, then the description
 // text in Windows-1250 with CR LF line breaks; no header, no length field.
+#include "files/atomic_file.h"
 #include "image/image.h"
 
 #include <cstddef>
@@ -26,12 +27,13 @@ std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes);
 // image plus this is refused unread.
 constexpr std::size_t kMaxDescriptionBytes = 1024 * 1024;
 
-// The same, on files. SaveDataFile returns false when the file cannot be
-// created or written completely; LoadDataFile nothing when it cannot be read,
-// is too short or too long, or is not a regular file (a FIFO or a device is
-// refused before it is opened, so the load never blocks on it).
-bool SaveDataFile(const std::string& path, const Image& image, const std::string& descriptionUtf8);
-std::optional<DataFile> LoadDataFile(const std::string& path);
+// The same, on files. SaveDataFile writes through the one file writer; false,
+// with the reason in `fault` when given, when it could not. LoadDataFile gives nothing when the file cannot be
+// read, is too short or too long, or is not a regular file (a FIFO or a
+// device is refused unread, so the load never blocks on it).
+bool SaveDataFile(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
+                  WriteFault* fault = nullptr);
+std::optional<DataFile> LoadDataFile(const std::filesystem::path& path);
 // The same from an open stream; nothing when a read fails anywhere in it or
 // it holds more than a file may.
 std::optional<DataFile> LoadDataFile(std::istream& in);

@@ -7,7 +7,6 @@
 #include "image/window_data.h"
 
 #include <algorithm>
-#include <fstream>
 #include <unordered_map>
 
 namespace kelvane {
@@ -23,7 +22,16 @@ std::string lowerAscii(std::string s) {
     return s;
 }
 
-void appendField(std::string& out, const std::string& text) {
+// A spreadsheet runs a cell that begins with one of these as a formula
+// (=HYPERLINK(...), =cmd|...); an apostrophe before it makes it text. One that
+// begins with an apostrophe gets one more, so taking one off on import gives
+// every cell back as it was.
+bool needsTextMark(const std::string& text) {
+    return !text.empty() && std::string("=+-@\t\r'").find(text[0]) != std::string::npos;
+}
+
+void appendField(std::string& out, const std::string& cell) {
+    const std::string text = needsTextMark(cell) ? "'" + cell : cell;
     if (text.find_first_of(";\"\r\n") == std::string::npos) {
         out += text;
         return;
@@ -198,33 +206,30 @@ std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& head
     return out;
 }
 
-bool SaveTextFile(const std::string& path, const std::string& bytes) {
-    return WriteFileAtomically(path, bytes.data(), bytes.size());
+bool SaveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault) {
+    const WriteFault result = WriteFileSafely(path, bytes.data(), bytes.size());
+    if (fault) *fault = result;
+    return result == WriteFault::None;
 }
 
-bool LoadFileBytes(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.clear();
-    char chunk[4096];
-    while (in.read(chunk, sizeof chunk), in.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-    return !in.bad();
+bool LoadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault) {
+    const ReadFault result = ReadFileBounded(path, kMaxCsvBytes, bytes);
+    if (fault) *fault = result;
+    return result == ReadFault::None;
 }
 
-CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
-                        const GridCsvHeaders& headers) {
-    CsvImport result;
-    result.grid = current;
-    const std::size_t columns = static_cast<std::size_t>(gridColumns(id));
+namespace {
 
-    // What kind of file it is, and its text in UTF-8.
+// The first phase: what kind of file it is, and its text in UTF-8 with its
+// records split and trimmed (wholly empty ones left out). False on a fault.
+bool readRecords(const std::string& bytes, CsvImport& result, std::vector<Record>& records) {
     if (looksLikeDataFile(bytes)) {
         result.fault = CsvFileFault::DataFile;
-        return result;
+        return false;
     }
     if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return isControlByte(static_cast<unsigned char>(c)); })) {
         result.fault = CsvFileFault::Binary;
-        return result;
+        return false;
     }
     std::string text;
     if (bytes.compare(0, 3, kBom) == 0) {
@@ -236,70 +241,69 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
         result.windows1250 = true;
     }
     result.separator = detectSeparator(text);
-
-    // Records with their fields trimmed; wholly empty ones are skipped.
-    std::vector<Record> records = splitRecords(text, result.separator);
+    records = splitRecords(text, result.separator);
     for (auto& rec : records)
-        for (auto& f : rec.fields) f = TrimBlanks(f);
+        for (auto& f : rec.fields) {
+            f = TrimBlanks(f);
+            if (!f.empty() && f[0] == '\'') f.erase(0, 1);  // the text mark of the export
+        }
     records.erase(std::remove_if(records.begin(), records.end(),
                                  [](const Record& r) { return !r.openQuote && allEmpty(r.fields); }),
                   records.end());
-    std::size_t first = 0;
-    if (!records.empty()) {
-        if (isHeaderOf(records[0].fields, headers, id)) {
-            result.header = true;
-            first = 1;
-        } else {
-            for (int g = 0; g < kGridCount; ++g)
-                if (g != static_cast<int>(id) && isHeaderOf(records[0].fields, headers, static_cast<GridId>(g))) {
-                    result.fault = CsvFileFault::OtherTable;
-                    result.otherGrid = static_cast<GridId>(g);
-                    return result;
-                }
-        }
-    }
-    if (records.size() <= first) {
-        result.fault = CsvFileFault::Empty;
-        return result;
-    }
+    return true;
+}
 
-    // Every record through the grid's rules.
-    struct Accepted {
-        int line;
-        Grid::Row cells;
-        std::string entry;
-    };
+struct Accepted {
+    int line;
+    Grid::Row cells;
+    std::string entry;
+};
+
+// The second phase: every record through the cells' forms and the grid's row
+// rules; the refused ones are noted with their line.
+std::vector<Accepted> checkRecords(GridId id, std::vector<Record>& records, std::size_t first, CsvImport& result) {
+    const std::size_t columns = static_cast<std::size_t>(gridColumns(id));
     std::vector<Accepted> accepted;
     accepted.reserve(records.size());
     std::unordered_map<std::string, int> seen;  // entry -> line naming it first
     for (std::size_t r = first; r < records.size(); ++r) {
         Record& rec = records[r];
         if (rec.openQuote) {
-            result.refused.push_back({rec.line, CsvRowProblem::OpenQuote, 0});
+            result.refused.push_back({rec.line, CsvRowProblem::OpenQuote, 0, {}});
             continue;
         }
         if (rec.fields.size() > columns && !std::all_of(rec.fields.begin() + static_cast<std::ptrdiff_t>(columns),
                                                         rec.fields.end(), [](const std::string& f) { return f.empty(); })) {
-            result.refused.push_back({rec.line, CsvRowProblem::TooManyFields, 0});
+            result.refused.push_back({rec.line, CsvRowProblem::TooManyFields, 0, {}});
             continue;
         }
         rec.fields.resize(columns);
+        const CellCheck cells = CheckGridCells(id, rec.fields);
+        if (cells.problem != CellProblem::None) {
+            result.refused.push_back({rec.line, CsvRowProblem::BadCell, 0, cells});
+            continue;
+        }
         RowCheck check = CheckGridRow(id, rec.fields);
         if (!check.valid) {
-            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0});
+            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0, {}});
             continue;
         }
         if (!check.entry.empty()) {
             const auto [it, fresh] = seen.emplace(check.entry, rec.line);
             if (!fresh) {
-                result.refused.push_back({rec.line, CsvRowProblem::Repeated, it->second});
+                result.refused.push_back({rec.line, CsvRowProblem::Repeated, it->second, {}});
                 continue;
             }
         }
         accepted.push_back({rec.line, std::move(rec.fields), std::move(check.entry)});
     }
+    return accepted;
+}
 
-    // The grid the import makes.
+// The third phase: the grid the import makes from the window's grid and the
+// accepted rows, with its counts.
+void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<Accepted>& accepted, CsvImport& result) {
+    const std::size_t columns = static_cast<std::size_t>(gridColumns(id));
     Grid grid;
     grid.rows.push_back(current.rows.empty() ? Grid::Row(columns) : current.rows[0]);
     grid.rows[0].resize(columns);
@@ -321,7 +325,7 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
             grid.rows[it->second] = std::move(row.cells);
             ++result.replaced;
         } else if (grid.rowCount() - 1 >= capacity) {
-            result.refused.push_back({row.line, CsvRowProblem::TableFull, 0});
+            result.refused.push_back({row.line, CsvRowProblem::TableFull, 0, {}});
         } else {
             grid.rows.push_back(std::move(row.cells));
             ++result.added;
@@ -333,6 +337,36 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
     grid.currentRow = 1;
     grid.currentCol = 0;
     result.grid = std::move(grid);
+}
+
+}  // namespace
+
+CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
+                        const GridCsvHeaders& headers) {
+    CsvImport result;
+    result.grid = current;
+    std::vector<Record> records;
+    if (!readRecords(bytes, result, records)) return result;
+    std::size_t first = 0;
+    if (!records.empty()) {
+        if (isHeaderOf(records[0].fields, headers, id)) {
+            result.header = true;
+            first = 1;
+        } else {
+            for (int g = 0; g < kGridCount; ++g)
+                if (g != static_cast<int>(id) && isHeaderOf(records[0].fields, headers, static_cast<GridId>(g))) {
+                    result.fault = CsvFileFault::OtherTable;
+                    result.otherGrid = static_cast<GridId>(g);
+                    return result;
+                }
+        }
+    }
+    if (records.size() <= first) {
+        result.fault = CsvFileFault::Empty;
+        return result;
+    }
+    std::vector<Accepted> accepted = checkRecords(id, records, first, result);
+    buildGrid(id, current, mode, accepted, result);
     return result;
 }
 

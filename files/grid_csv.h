@@ -4,12 +4,17 @@
 // Export: UTF-8 with a byte-order mark, ';' between fields, CR LF after each
 // record, a header row, then one record per non-empty data row holding the
 // grid's texts exactly; fields with ';', '"', CR or LF are quoted (RFC 4180).
+// A field a spreadsheet would run as a formula (it begins with '=', '+', '-',
+// '@', tab or CR) is written with a leading apostrophe, as is one that begins
+// with an apostrophe; the import takes one leading apostrophe off again, so a
+// table comes back exactly.
 //
 // Import reads UTF-8 (with or without the mark) or, when the bytes are not
 // UTF-8, Windows-1250; the separator (';', ',' or tab) is the one the first
 // record uses most; a first record equal to the grid's header texts in any
-// language is skipped. Every record is checked with the grid's row rules
-// (CheckGridRow) before anything changes; the result is the grid the import
+// language is skipped. Every record is checked with the forms typing gives the
+// grid's cells (CheckGridCells) and the grid's row rules (CheckGridRow) before
+// anything changes; the result is the grid the import
 // would make plus the records refused, each with its line in the file.
 //
 // No texts live here: the caller passes the header texts (the language table
@@ -20,6 +25,8 @@
 //   std::string csv = ExportGridCsv(window.grid(GridId::Keys), headers[0][language]);
 //   CsvImport result = ImportGridCsv(GridId::Residents, fileBytes, current, CsvImportMode::Append, headers);
 //   if (result.fault == CsvFileFault::None) window.grid(GridId::Residents) = result.grid;
+#include "files/atomic_file.h"
+#include "image/code_rules.h"
 #include "image/grid.h"
 
 #include <array>
@@ -43,11 +50,15 @@ std::string csvFileName(GridId grid);
 // header record is `headers`). Rows whose cells are all empty are left out.
 std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& headers);
 
-// Writes text to a file completely or not at all (written beside it, then
-// renamed over it). False when it cannot be written.
-bool SaveTextFile(const std::string& path, const std::string& bytes);
-// The bytes of a file; false when it cannot be read.
-bool LoadFileBytes(const std::string& path, std::string& bytes);
+// Writes text to a file completely or not at all, through the one file
+// writer; false, with the reason in `fault` when given, when it could not.
+bool SaveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault = nullptr);
+// The largest table file read: the longest table exported holds well under a
+// tenth of it.
+constexpr std::size_t kMaxCsvBytes = 4 * 1024 * 1024;
+// The bytes of a table file: a regular file of at most kMaxCsvBytes; false,
+// with the reason in `fault` when given, when it cannot be read.
+bool LoadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault = nullptr);
 
 // Why a whole file is refused; nothing is imported then.
 enum class CsvFileFault {
@@ -61,6 +72,7 @@ enum class CsvFileFault {
 // Why one record is refused.
 enum class CsvRowProblem {
     Invalid,        // breaks the grid's row rules
+    BadCell,        // a cell no typing could make (CsvRefusal::cell)
     Repeated,       // names the same key or resident slot as an earlier line (otherLine)
     TooManyFields,  // more non-empty fields than the grid has columns
     TableFull,      // the table's entries are used up (tableCapacity)
@@ -71,6 +83,7 @@ struct CsvRefusal {
     int line = 0;  // line of the file where the record starts, from 1
     CsvRowProblem problem = CsvRowProblem::Invalid;
     int otherLine = 0;  // Repeated: the line that named the entry first
+    CellCheck cell;     // BadCell: the column and what is wrong with it
 };
 
 enum class CsvImportMode {

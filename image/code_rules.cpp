@@ -3,6 +3,7 @@
 #include "image/codecs.h"
 
 #include <climits>
+#include <vector>
 
 namespace kelvane {
 
@@ -100,6 +101,88 @@ RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
                       number <= 255 && number % 4 == 0 && keyNo >= 0 && keyNo <= 127;
         break;
     }
+    }
+    return check;
+}
+
+namespace {
+
+enum class CellForm { Free, Digits, PhysicalCode, KeyText };
+struct ColumnForm {
+    CellForm form;
+    int digits;  // Digits: the most the column holds
+};
+
+// The forms follow the grids' edit masks, column by column.
+const std::vector<ColumnForm>& columnForms(GridId grid) {
+    static const std::vector<ColumnForm> keys{{CellForm::Digits, 4}, {CellForm::KeyText, 0}};
+    static const std::vector<ColumnForm> residents{
+        {CellForm::PhysicalCode, 0}, {CellForm::Digits, 4}, {CellForm::Digits, 4}, {CellForm::Digits, 4}};
+    static const std::vector<ColumnForm> general{{CellForm::Digits, 4}, {CellForm::Digits, 3}, {CellForm::Digits, 1}};
+    static const std::vector<ColumnForm> digitizers{
+        {CellForm::PhysicalCode, 0}, {CellForm::Digits, 3}, {CellForm::Digits, 3}};
+    switch (grid) {
+    case GridId::Keys: return keys;
+    case GridId::Residents: return residents;
+    case GridId::GeneralCodes: return general;
+    case GridId::Digitizers: return digitizers;
+    }
+    return keys;
+}
+
+bool allDigits(const std::string& s) {
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+bool isHexOrBlank(char c) {
+    return c == ' ' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+CellProblem checkCell(const ColumnForm& form, const std::string& text, int& limit) {
+    if (text.empty()) return CellProblem::None;
+    switch (form.form) {
+    case CellForm::Free: return CellProblem::None;
+    case CellForm::Digits:
+        if (!allDigits(text)) return CellProblem::NotDigits;
+        limit = form.digits;
+        return static_cast<int>(text.size()) > form.digits ? CellProblem::TooManyDigits : CellProblem::None;
+    case CellForm::PhysicalCode: {
+        const std::string local = text.size() > 2 ? text.substr(2) : std::string();
+        // The mask's point; a spreadsheet set to a decimal comma writes 1.5 as 1,5.
+        const bool ok = text.size() >= 3 && text.size() <= 5 && text[0] >= '0' && text[0] <= '9' &&
+                        (text[1] == '.' || text[1] == ',') && allDigits(local);
+        return ok ? CellProblem::None : CellProblem::NotPhysicalCode;
+    }
+    case CellForm::KeyText:
+        for (char c : text)
+            if (!isHexOrBlank(c)) return CellProblem::NotKeyText;
+        return CellProblem::None;
+    }
+    return CellProblem::None;
+}
+
+}  // namespace
+
+CellCheck CheckGridCells(GridId grid, const Grid::Row& cells) {
+    CellCheck check;
+    const auto& forms = columnForms(grid);
+    for (std::size_t c = 0; c < forms.size() && c < cells.size(); ++c) {
+        check.problem = checkCell(forms[c], cells[c], check.limit);
+        if (check.problem != CellProblem::None) {
+            check.column = static_cast<int>(c);
+            return check;
+        }
+        check.limit = 0;
+    }
+    if (grid == GridId::Residents) {
+        bool anyCode = false;
+        for (std::size_t c = 1; c < 4; ++c) anyCode = anyCode || ReadNumberCell(cellOf(cells, c)) != 0;
+        if (!anyCode) {
+            check.problem = CellProblem::NoCode;
+            check.column = 1;
+        }
     }
     return check;
 }

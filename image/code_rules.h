@@ -34,4 +34,25 @@ struct RowCheck {
 // Missing cells count as empty texts.
 RowCheck CheckGridRow(GridId grid, const Grid::Row& cells);
 
+// What typing into a grid's cell can make, column by column (the cells' edit
+// masks): up to N digits ("9999"), a physical code "L.NNN", a key's hex text.
+// Text that came from elsewhere (a spreadsheet) may hold what no typing could,
+// and the row rules would quietly read it as another value ("12a4" as 0, 99999
+// as 4463 once stored).
+enum class CellProblem {
+    None,
+    NotDigits,        // a character other than a digit
+    TooManyDigits,    // more digits than the column holds (CellCheck::limit)
+    NotPhysicalCode,  // not "L.N" with a line digit and up to three digits
+    NotKeyText,       // a character other than a hex digit or a blank
+    NoCode,           // a resident row whose three codes are all empty or 0: it would store nothing
+};
+struct CellCheck {
+    CellProblem problem = CellProblem::None;
+    int column = -1;  // the first cell that breaks its column's form
+    int limit = 0;    // TooManyDigits: the digits the column holds
+};
+// The first cell of a data row (already trimmed) that typing could not have made.
+CellCheck CheckGridCells(GridId grid, const Grid::Row& cells);
+
 }  // namespace kelvane

@@ -1,7 +1,7 @@
 #include "print/card_printer.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "print/qt_path.h"
+
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -83,30 +83,12 @@ bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& 
     return true;
 }
 
-bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText) {
+bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText,
+                          WriteFault* fault) {
+    if (fault) *fault = WriteFault::Failed;
     const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty() || path.isEmpty()) return false;
-    const QString temp = path + QStringLiteral(".tmp");
-    QFile::remove(temp);
-    bool written = false;
-    {
-        QPrinter printer(QPrinter::HighResolution);
-        SetUpCardPdf(printer, temp);
-        printer.setDocName(QString::fromLatin1(kCardJobName));
-        RenderCardPages(printer, pages);
-        written = printer.printerState() != QPrinter::Error;
-    }
-    // A file that cannot be created leaves nothing behind to rename.
-    std::error_code error;
-    if (written && QFileInfo(temp).size() > 0)
-        std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), error);
-    else
-        error = std::make_error_code(std::errc::io_error);
-    if (error) {
-        QFile::remove(temp);
-        return false;
-    }
-    return true;
+    return WriteCardPdf(FsPath(path), pages, fault);
 }
 
 }  // namespace kelvane

@@ -45,9 +45,10 @@ bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& 
 // True when the image has at least one card to print.
 bool HasResidentCards(const Image& image);
 
-// Writes the cards to a PDF file (SetUpCardPdf, the job's title) in full or
-// not at all: the file is written beside the path, then renamed over it.
-// False when there is no card or the file cannot be written.
-bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText);
+// Writes the cards to an A4 PDF file (WriteCardPdf) in full or not at all,
+// through the one file writer. False when there is no card or the file
+// cannot be written (the reason in `fault` when given).
+bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText,
+                          WriteFault* fault = nullptr);
 
 }  // namespace kelvane

@@ -1,6 +1,6 @@
 #include "print/card_render.h"
 
-#include <QFile>
+#include <QBuffer>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -110,29 +110,25 @@ void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pag
     painter.end();
 }
 
-bool WriteCardPdf(const QString& path, const std::vector<CardPage>& pages) {
-    // Written beside the file and renamed over it, so a failed run never
-    // leaves half a PDF under the name asked for.
-    const QString temp = path + QStringLiteral(".tmp");
-    {
-        QPdfWriter pdf(temp);
-        pdf.setTitle(QString::fromLatin1(kCardJobName));
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
-        pdf.setResolution(600);
-        RenderCardPages(pdf, pages);
+bool WriteCardPdf(const std::filesystem::path& path, const std::vector<CardPage>& pages, WriteFault* fault) {
+    WriteFault result = WriteFault::Failed;
+    // Drawn into memory first, then written by the one file writer, so a failed
+    // run never leaves half a PDF under the name asked for.
+    QBuffer buffer;
+    if (buffer.open(QIODevice::WriteOnly)) {
+        {
+            QPdfWriter pdf(&buffer);
+            pdf.setTitle(QString::fromLatin1(kCardJobName));
+            pdf.setPageSize(QPageSize(QPageSize::A4));
+            pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+            pdf.setResolution(600);
+            RenderCardPages(pdf, pages);
+        }
+        const QByteArray& bytes = buffer.data();
+        if (!bytes.isEmpty()) result = WriteFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
-    QFile written(temp);
-    if (!written.exists() || written.size() == 0) {
-        written.remove();
-        return false;
-    }
-    QFile::remove(path);
-    if (!written.rename(path)) {
-        written.remove();
-        return false;
-    }
-    return true;
+    if (fault) *fault = result;
+    return result == WriteFault::None;
 }
 
 }  // namespace kelvane

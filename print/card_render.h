@@ -2,11 +2,13 @@
 // Drawing the residents' cards with Qt Gui alone: the card fonts, the laid-out
 // pages onto any paged device, and a PDF file. Needs a QGuiApplication (the
 // offscreen platform will do), no window and no printer.
+#include "files/atomic_file.h"
 #include "files/card_layout.h"
 
 #include <QFont>
 #include <QString>
 
+#include <filesystem>
 #include <vector>
 
 class QPagedPaintDevice;
@@ -31,7 +33,8 @@ QFont CardQFont(CardFont kind);
 void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pages);
 
 // Writes the pages to an A4 PDF titled with the job's name, whole or not at
-// all. False when the file cannot be written.
-bool WriteCardPdf(const QString& path, const std::vector<CardPage>& pages);
+// all, through the one file writer; false, with the reason in `fault` when
+// given, when it could not.
+bool WriteCardPdf(const std::filesystem::path& path, const std::vector<CardPage>& pages, WriteFault* fault = nullptr);
 
 }  // namespace kelvane

@@ -1,6 +1,7 @@
 #include "shell/backups.h"
 
 #include "files/data_file.h"
+#include "print/qt_path.h"
 #include "image/window_data.h"
 #include "texts/language_table.h"
 
@@ -11,6 +12,11 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <filesystem>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace kelvane::shell {
 
@@ -50,18 +56,34 @@ QString BackupDescription(bool upload, const QDateTime& when, const QString& por
 
 QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
                     QString* error) {
-    if (!QDir().mkpath(folder)) {
+    // The backups hold every code and the service password: the folder is
+    // the user's alone, and so is each file in it.
+    if (!MakePrivateFolder(FsPath(folder))) {
         if (error) *error = folder;
         return {};
     }
     const QString stem = QDir(folder).filePath(when.toString(QString::fromLatin1(kNameFormat)));
     QString path = stem + QStringLiteral(".kvd");
     for (int n = 2; QFileInfo::exists(path); ++n) path = stem + QStringLiteral("_%1.kvd").arg(n);
-    if (!SaveDataFile(QFile::encodeName(path).toStdString(), image, description.toStdString())) {
+    if (!SaveDataFile(FsPath(path), image, description.toStdString())) {
         if (error) *error = path;
         return {};
     }
     return path;
+}
+
+void MakeBackupsPrivate(const QString& folder) {
+    if (!QFileInfo(folder).isDir()) return;
+    MakePrivateFolder(FsPath(folder));
+#ifndef _WIN32
+    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.kvd")}, QDir::Files | QDir::Hidden)) {
+        if (info.isSymLink() || info.ownerId() != ::geteuid()) continue;
+        std::error_code ignored;
+        std::filesystem::permissions(FsPath(info.filePath()),
+                                     std::filesystem::perms::group_all | std::filesystem::perms::others_all,
+                                     std::filesystem::perm_options::remove, ignored);
+    }
+#endif
 }
 
 std::vector<BackupEntry> ListBackups(const QString& folder) {
@@ -70,7 +92,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
     for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.kvd")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
         if (!m.hasMatch()) continue;
-        const auto file = LoadDataFile(QFile::encodeName(info.filePath()).toStdString());
+        const auto file = LoadDataFile(FsPath(info.filePath()));
         if (!file) continue;
         BackupEntry e;
         e.path = info.filePath();

@@ -28,6 +28,10 @@ QString BackupDescription(bool upload, const QDateTime& when, const QString& por
 QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
                     QString* error);
 
+// Takes every right of others from an existing backups folder and its
+// backups, as earlier versions left them readable by all (start-up does it).
+void MakeBackupsPrivate(const QString& folder);
+
 struct BackupEntry {
     QString path;
     QDateTime when;  // from the file name

@@ -2,6 +2,7 @@
 
 #include "print/card_printer.h"
 #include "shell/help_window.h"
+#include "texts/file_texts.h"
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/link_host.h"
@@ -127,8 +128,9 @@ void FormWiring::savePdf() {
     QString path = form_.prompts().chooseFile(dialog);
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
-    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText()))
-        form_.showMessage(form_.messageText(texts::Message::SaveError));
+    WriteFault fault = WriteFault::None;
+    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault))
+        form_.showMessage(QString::fromStdString(texts::writeFaultText(fault, form_.CurrentLanguage())));
 }
 
 void FormWiring::rememberPorts(link::PortMemory memory) {

@@ -1,23 +1,20 @@
 // The code grids as spreadsheet files: export of one grid or all four, and the
 // import of a file into one grid after a preview.
 #include "files/grid_csv.h"
+#include "print/qt_path.h"
 #include "shell/code_grid.h"
 #include "shell/csv_import_dialog.h"
+#include "texts/file_texts.h"
 #include "texts/grid_csv_texts.h"
 #include "shell/main_window.h"
 
 #include <QAction>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 
 namespace kelvane::shell {
-
-namespace {
-std::string pathOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
-}  // namespace
 
 QFileDialog* MainWindow::csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files) {
     auto* dialog = findChild<QFileDialog*>(QString::fromLatin1(name));
@@ -84,7 +81,9 @@ void MainWindow::exportCsv(GridId id) {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     const Grid g = gridForCsv(id);
-    if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0]))) showMessage(messageText(texts::Message::SaveError));
+    WriteFault fault = WriteFault::None;
+    if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault))
+        showMessage(QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
 }
 
 void MainWindow::exportAllCsv() {
@@ -96,8 +95,9 @@ void MainWindow::exportAllCsv() {
         const GridId id = static_cast<GridId>(i);
         const Grid g = gridForCsv(id);
         const QString path = QDir(folder).filePath(QString::fromStdString(csvFileName(id)));
-        if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0]))) {
-            showMessage(messageText(texts::Message::SaveError));
+        WriteFault fault = WriteFault::None;
+        if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault)) {
+            showMessage(QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
             return;
         }
     }
@@ -109,8 +109,9 @@ void MainWindow::importCsv(GridId id) {
     const QString path = prompts().chooseFile(dialog);
     if (path.isEmpty()) return;
     std::string bytes;
-    if (!LoadFileBytes(pathOf(path), bytes)) {
-        showMessage(messageText(texts::Message::LoadError));
+    ReadFault fault = ReadFault::None;
+    if (!LoadFileBytes(FsPath(path), bytes, &fault)) {
+        showMessage(QString::fromStdString(texts::readFaultText(fault, CurrentLanguage())));
         return;
     }
     const Grid current = gridForCsv(id);

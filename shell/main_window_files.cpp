@@ -1,10 +1,11 @@
 // Saving and loading data files.
 #include "files/cp1250.h"
 #include "files/data_file.h"
+#include "print/qt_path.h"
 #include "shell/main_window.h"
 #include "shell/program_state.h"
+#include "texts/file_texts.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 
@@ -27,12 +28,18 @@ bool MainWindow::saveDataFile() {
                              Back, Back) != SaveAnyway)
             return false;
     }
-    QString path = prompts().chooseFile(saveDialog_);
-    if (path.isEmpty()) return false;
-    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
-    if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), text.toStdString())) {
-        prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::SaveError));
-        return false;
+    // A name the writer refuses (read-only, not a file, a stranger's link) is
+    // named and another asked for; the refused path is left as it was.
+    for (;;) {
+        QString path = prompts().chooseFile(saveDialog_);
+        if (path.isEmpty()) return false;
+        if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
+        WriteFault fault = WriteFault::None;
+        if (SaveDataFile(FsPath(path), workingImage(), text.toStdString(), &fault)) break;
+        prompts().message(this, QString::fromLatin1(kApplicationTitle),
+                          QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
+        if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
+            return false;
     }
     edits_.imageKept(workingImage());
     edits_.descriptionKept(text.toStdString());
@@ -47,7 +54,7 @@ void MainWindow::onLoadFile() {
 }
 
 bool MainWindow::loadDataFile(const QString& path) {
-    const std::optional<DataFile> file = LoadDataFile(QFile::encodeName(path).toStdString());
+    const std::optional<DataFile> file = LoadDataFile(FsPath(path));
     if (!file) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;

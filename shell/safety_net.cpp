@@ -38,6 +38,7 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
     : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] {
           return QDateTime::currentDateTime();
       }) {
+    MakeBackupsPrivate(folder_);
     if (QAction* ask = form.action("ASKUPLOAD")) {
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
         connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });

@@ -65,6 +65,24 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
     case CsvRowProblem::TooManyFields: reason = format(Message::CsvTooManyFields, language, gridColumns(grid)); break;
     case CsvRowProblem::TableFull: reason = format(Message::CsvTableFull, language, tableCapacity(grid)); break;
     case CsvRowProblem::OpenQuote: reason = messageText(Message::CsvOpenQuote, language); break;
+    case CsvRowProblem::BadCell: {
+        std::string what;
+        switch (refusal.cell.problem) {
+        case CellProblem::NotDigits: what = messageText(Message::CellNotDigits, language); break;
+        case CellProblem::TooManyDigits: what = format(Message::CellTooManyDigits, language, refusal.cell.limit); break;
+        case CellProblem::NotPhysicalCode: what = messageText(Message::CellNotPhysicalCode, language); break;
+        case CellProblem::NotKeyText: what = messageText(Message::CellNotKeyText, language); break;
+        case CellProblem::NoCode:
+        case CellProblem::None: what = messageText(Message::CellNoCode, language); break;
+        }
+        const auto headers = gridHeaders(grid, language);
+        const std::size_t column = static_cast<std::size_t>(refusal.cell.column);
+        const std::string header = column < headers.size() ? TrimBlanks(headers[column]) : std::to_string(column + 1);
+        reason = refusal.cell.problem == CellProblem::NoCode
+                     ? what
+                     : format(Message::CsvBadCell, language, header.c_str(), what.c_str());
+        break;
+    }
     }
     return format(Message::CsvLine, language, refusal.line, reason.c_str());
 }

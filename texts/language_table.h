@@ -122,6 +122,17 @@ enum class Message {
     CsvTooManyFields,   // printf format: the table's column count
     CsvTableFull,       // printf format: the table's capacity
     CsvOpenQuote,       // a quotation mark is never closed
+    CsvBadCell,         // printf format: the column's header, what is wrong
+    CellNotDigits,      // what is wrong with a cell
+    CellTooManyDigits,  // printf format: the digits the column holds
+    CellNotPhysicalCode,
+    CellNotKeyText,
+    CellNoCode,
+    // Why a file was not written or read
+    FileNotRegular,
+    FileReadOnly,
+    FileUnsafeLink,
+    FileTooLarge,
     CsvPreviewTitle,    // printf format: the table's caption
     CsvPreviewCounts,   // printf format: rows added, replaced, removed
     CsvPreviewRefused,  // printf format: number of refused rows
@@ -175,7 +186,7 @@ enum class Message {
     CheckNothingKnown,  // nothing read or written in this run
     BlocksMissing,      // printf format: how many of the 512 blocks a download lacks
 };
-constexpr int kMessageCount = 92;
+constexpr int kMessageCount = 102;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {

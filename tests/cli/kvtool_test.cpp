@@ -17,6 +17,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/stat.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,7 +42,7 @@ struct Outcome {
     double seconds = 0;
 };
 
-// Runs kvtool with stdin from /dev/null (no terminal). With sigintAfterMs >= 0
+// Runs kvtool in `dir` with stdin from /dev/null (no terminal). With sigintAfterMs >= 0
 // it gets SIGINT that long after the start.
 Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAfterMs = -1) {
     const fs::path out = dir / "stdout", err = dir / "stderr";
@@ -53,6 +55,7 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::dup2(in, 0);
         ::dup2(o, 1);
         ::dup2(e, 2);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
         ::setenv("LANG", "C", 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
@@ -146,6 +149,10 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
     std::ofstream(dir / "fw.dat") << "Orva" << std::string(64, '\x5A');
     save(dir / "a.kvd", kelvane::initialImage());
+    save(dir / "ro.kvd", kelvane::initialImage());
+    fs::permissions(dir / "ro.kvd", fs::perms::owner_read, fs::perm_options::replace);
+    ASSERT_EQ(::mkfifo((dir / "fifo.kvd").c_str(), 0600), 0);
+    fs::create_symlink("nothing.kvd", dir / "dangling.kvd");
     const std::string fw = (dir / "fw.dat").string(), noPort = (dir / "no-such-port").string();
     const std::string missing =
         kelvane::texts::messageText(kelvane::texts::Message::PortMissing, kelvane::texts::kEnglish);
@@ -160,7 +167,14 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2, ""},
         {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2, ""},
         // found before the port is opened, not after a minute of reading
-        {{"download", "--port", (dir / "no-such-port").string(), "-o", dir.string()}, 2, ""},
+        {{"download", "--port", noPort, "-o", dir.string()}, 2, ""},
+        {{"download", "--port", noPort, "-o", ""}, 2, ""},
+        {{"download", "--port", noPort, "-o", (dir / "ro.kvd").string()}, 2, ""},
+        {{"download", "--port", noPort, "-o", (dir / "fifo.kvd").string()}, 2, ""},
+        {{"download", "--port", noPort, "-o", (dir / "dangling.kvd").string()}, 2, ""},
+        {{"download", "--port", noPort, "-o", "/dev/null"}, 2, ""},
+        {{"download", "--port", noPort, "-o", "/dev/stdout"}, 2, ""},
+        {{"import-csv", (dir / "a.kvd").string(), "keys", "-o", (dir / "x.kvd").string(), "/dev/zero"}, 2, ""},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
         {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2, ""},  // no resident: no cards
         {{"probe", "--port", noPort}, 3, missing},
@@ -178,6 +192,29 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
                   std::string::npos)
             << r.err;
     }
+    EXPECT_EQ(fs::status(dir / "fifo.kvd").type(), fs::file_type::fifo);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.kvd"));
+    EXPECT_FALSE(fs::exists(dir / "nothing.kvd"));
+    EXPECT_EQ(imageOf(dir / "ro.kvd"), kelvane::initialImage());
+}
+
+TEST_F(Kvtool, OutputShowsControlCharactersAndJsonStaysUtf8) {
+    // A name with an escape sequence and a byte that is not UTF-8; a description with ESC and BEL.
+    const fs::path file = dir / "a\x1b[31m\xff.kvd";
+    ASSERT_TRUE(kelvane::SaveDataFile(file, kelvane::initialImage(), "opis\x1b[2J\x07"));
+    const Outcome text = run({"show", file.string()});
+    const Outcome json = run({"show", file.string(), "--json"});
+    const Outcome missing = run({"show", (dir / "b\x1b[2J.kvd").string()});
+    for (const Outcome* r : {&text, &json, &missing})
+        for (const std::string* s : {&r->out, &r->err}) {
+            EXPECT_EQ(s->find_first_of("\x1b\x07"), std::string::npos) << *s;
+            EXPECT_EQ(QString::fromUtf8(s->data(), static_cast<int>(s->size())).toUtf8().toStdString(), *s)
+                << "valid UTF-8";
+        }
+    EXPECT_NE(text.out.find("opis\\x1b[2J\\x07"), std::string::npos) << text.out;
+    const QJsonObject shown = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_EQ(shown["description"].toString(), QString::fromUtf8("opis\x1b[2J\x07"));
+    EXPECT_EQ(shown["file"].toString(), QString::fromStdString((dir / "a\x1b[31m\xEF\xBF\xBD.kvd").string()));
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
@@ -195,6 +232,8 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const std::string a = (dir / "a.kvd").string(), b = (dir / "b.kvd").string();
     const Outcome down = run({"download", "--port", "sim", "-o", a, "--description", "Klatka A", "--quiet"});
     ASSERT_EQ(down.exit, 0) << down.err;
+    EXPECT_EQ(run({"download", "--port", "sim", "-o", "here.kvd", "--quiet"}).exit, 0) << "a bare file name";
+    EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::SampleBuildingImage());
     EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
     EXPECT_EQ(kelvane::LoadDataFile(a)->description, "Klatka A");
     EXPECT_TRUE(down.err.empty()) << "no progress line when stderr is not a terminal: " << down.err;

@@ -1,33 +1,228 @@
-// Replacing a file keeps what its owner set on it: its permissions, and a
-// symbolic link to it stays a link.
+// The one file writer: what it refuses, what it leaves behind when it fails,
+// and the modes and owners of what it writes. Some cases need a second user
+// and run only as root.
 #include "files/atomic_file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 
 #ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
+using kelvane::WriteFault;
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534;  // nobody
+
+std::string contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+std::size_t entries(const fs::path& dir) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+bool root() { return ::geteuid() == 0; }
+
+// A fresh folder under the test's temporary folder.
+struct Folder {
+    fs::path dir;
+    Folder() : dir(fs::path(testing::TempDir()) / ("writer_" + std::to_string(std::random_device{}()))) {
+        fs::create_directories(dir);
+    }
+    ~Folder() { fs::remove_all(dir); }
+};
+
+// Runs `body` in a child process and gives its exit status.
+int inChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
 
 TEST(AtomicFile, ReplacedFileKeepsItsPermissionsAndItsLink) {
-    const fs::path dir = fs::path(testing::TempDir()) / ("atomic_" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
-    const fs::path file = dir / "private.kvd", link = dir / "link.kvd";
+    Folder f;
+    const fs::path file = f.dir / "private.kvd", link = f.dir / "link.kvd";
     for (bool viaLink : {false, true}) {
         SCOPED_TRACE(viaLink ? "through a link" : "the file itself");
-        ASSERT_TRUE(kelvane::WriteFileAtomically(file.string(), "old", 3));
-        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+        ASSERT_TRUE(kelvane::WriteFileAtomically(file, "old", 3));
+        fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         if (viaLink) fs::create_symlink(file.filename(), link);
-        ASSERT_TRUE(kelvane::WriteFileAtomically((viaLink ? link : file).string(), "new", 3));
-        std::ifstream in(file, std::ios::binary);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
-        EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        ASSERT_TRUE(kelvane::WriteFileAtomically(viaLink ? link : file, "new", 3));
+        EXPECT_EQ(contents(file), "new");
+        EXPECT_EQ(modeOf(file), 0640u);
         EXPECT_EQ(fs::is_symlink(link), viaLink);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), viaLink ? 2 : 1);
+        EXPECT_EQ(entries(f.dir), viaLink ? 2u : 1u);
     }
-    fs::remove_all(dir);
+}
+
+TEST(AtomicFile, TargetsThatAreNotAWritableFileAreRefusedAndLeftAsTheyWere) {
+    struct Case {
+        const char* what;
+        // Makes the target in the folder; returns it.
+        std::function<fs::path(const fs::path& dir)> make;
+        WriteFault fault;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"a FIFO",
+         [](const fs::path& d) {
+             ::mkfifo((d / "t").c_str(), 0600);
+             return d / "t";
+         },
+         WriteFault::NotRegular, false},
+        {"a device node",
+         [](const fs::path& d) {
+             ::mknod((d / "t").c_str(), S_IFCHR | 0666, makedev(1, 3));
+             return d / "t";
+         },
+         WriteFault::NotRegular, true},
+        {"a folder",
+         [](const fs::path& d) {
+             fs::create_directory(d / "t");
+             return d / "t";
+         },
+         WriteFault::NotRegular, false},
+        {"a dangling link",
+         [](const fs::path& d) {
+             fs::create_symlink("nothing", d / "t");
+             return d / "t";
+         },
+         WriteFault::NotRegular, false},
+        {"a read-only file",
+         [](const fs::path& d) {
+             put(d / "t", "old");
+             fs::permissions(d / "t", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+             return d / "t";
+         },
+         WriteFault::ReadOnly, false},
+        {"a stranger's link in a sticky folder everyone writes into",
+         [](const fs::path& d) {
+             put(d / "victim", "old");
+             fs::create_directory(d / "shared");
+             ::chmod((d / "shared").c_str(), 01777);
+             fs::create_symlink(d / "victim", d / "shared" / "t");
+             ::lchown((d / "shared" / "t").c_str(), kOtherUser, kOtherUser);
+             return d / "shared" / "t";
+         },
+         WriteFault::UnsafeLink, true},
+        {"a missing folder", [](const fs::path& d) { return d / "no" / "t"; }, WriteFault::NoFolder, false},
+        {"an empty name", [](const fs::path&) { return fs::path(); }, WriteFault::NotRegular, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && !root()) continue;
+        Folder f;
+        const fs::path target = c.make(f.dir);
+        const auto before = fs::symlink_status(target);
+        const std::size_t count = entries(f.dir);
+        EXPECT_EQ(kelvane::CheckWriteTarget(target), c.fault);
+        EXPECT_EQ(kelvane::WriteFileSafely(target, "new", 3), c.fault);
+        EXPECT_EQ(fs::symlink_status(target).type(), before.type());
+        EXPECT_EQ(entries(f.dir), count) << "nothing left behind";
+        if (fs::exists(f.dir / "victim")) {
+            EXPECT_EQ(contents(f.dir / "victim"), "old");
+        }
+        if (fs::is_regular_file(fs::symlink_status(target))) {
+            EXPECT_EQ(contents(target), "old");
+        }
+    }
+}
+
+TEST(AtomicFile, APlantedTemporaryNameOrOwnLinkInASharedFolderDoNotMisleadIt) {
+    Folder f;
+    // The old writer's fixed temporary name, planted as a link to another file.
+    put(f.dir / "victim", "old");
+    fs::create_symlink(f.dir / "victim", f.dir / "codes.kvd.tmp");
+    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "codes.kvd", "new", 3), WriteFault::None);
+    EXPECT_EQ(contents(f.dir / "victim"), "old");
+    EXPECT_EQ(contents(f.dir / "codes.kvd"), "new");
+    // The writer's own link in a sticky shared folder is followed, as the kernel would.
+    fs::create_directory(f.dir / "shared");
+    ::chmod((f.dir / "shared").c_str(), 01777);
+    fs::create_symlink(f.dir / "codes.kvd", f.dir / "shared" / "mine.kvd");
+    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "shared" / "mine.kvd", "newer", 5), WriteFault::None);
+    EXPECT_EQ(contents(f.dir / "codes.kvd"), "newer");
+}
+
+TEST(AtomicFile, NewFilesAndFoldersAreTheOwnersAloneAndReplacedOnesKeepModeAndOwner) {
+    Folder f;
+    const mode_t old = ::umask(022);
+    EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "new.kvd", "x", 1));
+    EXPECT_EQ(modeOf(f.dir / "new.kvd"), 0600u);
+    put(f.dir / "shared.kvd", "x");
+    ::chmod((f.dir / "shared.kvd").c_str(), 0664);
+    EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "shared.kvd", "y", 1));
+    EXPECT_EQ(modeOf(f.dir / "shared.kvd"), 0664u);
+    // A folder made, and one that others could enter, end up the owner's alone.
+    EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups" / "deep"));
+    EXPECT_EQ(modeOf(f.dir / "backups" / "deep"), 0700u);
+    ::chmod((f.dir / "backups").c_str(), 0755);
+    EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups"));
+    EXPECT_EQ(modeOf(f.dir / "backups"), 0700u);
+    EXPECT_FALSE(kelvane::MakePrivateFolder(f.dir / "new.kvd"));
+    ::umask(old);
+    if (root()) {
+        // Root replacing a user's file leaves it the user's.
+        ASSERT_EQ(::chown((f.dir / "shared.kvd").c_str(), kOtherUser, kOtherUser), 0);
+        EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "shared.kvd", "z", 1));
+        struct stat st {};
+        ::stat((f.dir / "shared.kvd").c_str(), &st);
+        EXPECT_EQ(st.st_uid, kOtherUser);
+    }
+}
+
+TEST(AtomicFile, AShortWriteOrAFailedRenameKeepsTheOldFileAndLeavesNothing) {
+    Folder f;
+    const fs::path file = f.dir / "codes.kvd";
+    put(file, "old");
+    // A full disk, as a file-size limit: the write stops part-way.
+    const std::string big(64 * 1024, 'n');
+    EXPECT_EQ(inChild([&] {
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{4096, 4096};
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  return kelvane::WriteFileSafely(file, big.data(), big.size()) == WriteFault::Failed ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(contents(file), "old");
+    EXPECT_EQ(entries(f.dir), 1u);
+    if (!root()) return;
+    // Another user's file in a sticky folder: that user may write it, but not
+    // rename over it, so the temporary file is made and must go again.
+    ::chmod(f.dir.c_str(), 01777);
+    ::chmod(file.c_str(), 0666);
+    EXPECT_EQ(inChild([&] {
+                  if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) return 2;
+                  return kelvane::WriteFileSafely(file, "new", 3) == WriteFault::Failed ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(contents(file), "old");
+    EXPECT_EQ(entries(f.dir), 1u);
 }
 #endif

@@ -89,17 +89,36 @@ TEST(DataFile, AReadErrorAfterTheImageLoadsNothing) {
 }
 
 TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
+    namespace fs = std::filesystem;
     const std::string path = testing::TempDir() + "/keep_" + std::to_string(std::random_device{}()) + ".kvd";
     ASSERT_TRUE(SaveDataFile(path, SampleBuildingImage(), "stary opis"));
-    // The new file cannot be written (its temporary name is taken by a directory).
-    std::filesystem::create_directory(path + ".tmp");
-    EXPECT_FALSE(SaveDataFile(path, initialImage(), "nowy"));
+    // The file was made read-only: the save is refused and says why.
+    fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
+    WriteFault fault = WriteFault::None;
+    EXPECT_FALSE(SaveDataFile(path, initialImage(), "nowy", &fault));
+    EXPECT_EQ(fault, WriteFault::ReadOnly);
     const auto kept = LoadDataFile(path);
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->image, SampleBuildingImage());
     EXPECT_EQ(kept->description, "stary opis");
-    std::filesystem::remove(path + ".tmp");
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     std::remove(path.c_str());
+}
+
+TEST(DataFile, NamesWithPolishLettersSaveAndLoad) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(testing::TempDir()) / ("names_" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    for (const char* name : {u8"Krak\u00f3w.kvd", u8"Wroc\u0142aw.kvd", u8"Gda\u0144sk.kvd"}) {
+        const fs::path path = dir / fs::u8path(name);
+        EXPECT_TRUE(SaveDataFile(path, SampleBuildingImage(), name)) << name;
+        const auto back = LoadDataFile(path);
+        ASSERT_TRUE(back) << name;
+        EXPECT_EQ(back->image, SampleBuildingImage());
+        EXPECT_EQ(PathToUtf8(fs::directory_iterator(dir)->path().filename()), name);
+        fs::remove(path);
+    }
+    fs::remove_all(dir);
 }
 
 TEST(DataFile, OnlyRegularFilesUpToTheSizeLimitAreReadAndNothingBlocks) {

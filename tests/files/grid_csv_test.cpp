@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace kelvane;
 
@@ -74,13 +79,8 @@ TEST(GridCsv, SeparatorsEncodingsHeadersAndQuotes) {
         {"commas, LF, spaces trimmed", GridId::GeneralCodes, "Code,Panel,Bus\n 7 , 3 ,1\n", ',', false, true, {{"7", "3", "1"}}},
         {"tabs, lone CR", GridId::GeneralCodes, "Kod\tPanel\tMagistrala\r8\t\t\r", '\t', false, true, {{"8", "", ""}}},
         {"header in upper case", GridId::GeneralCodes, "CODE;PANEL;BUS\n9;1;0\n", ';', false, true, {{"9", "1", "0"}}},
-        {"quoted separators and doubled quotes",
-         GridId::GeneralCodes,
-         "\"12\";\"3;\"\"x\"\"\";0\n",
-         ';',
-         false,
-         false,
-         {{"12", "3;\"x\"", "0"}}},
+        // (separators and doubled quotes inside quotes: the formula test's header)
+        {"quoted fields", GridId::GeneralCodes, "\"12\";\" 3\";0\n", ';', false, false, {{"12", "3", "0"}}},
         {"comma inside quotes does not pick the separator",
          GridId::Digitizers,
          "\"1,5\";4;3\n",
@@ -125,24 +125,38 @@ TEST(GridCsv, RefusedRowsAreNamedByTheirLine) {
     const std::string csv =
         "Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n"
         "1.1;11;;\n"
-        "\"1\n.2\";12;;\n"  // a line break inside a cell: invalid
-        "3.1;31;;\n"        // line 3 is not a handset line
-        "1.1;99;;\n"        // same slot as line 2
-        "1.3;13;;;x\n"      // a fifth field
-        "1.4;14;;;\n"       // an empty fifth field is fine
-        "1.5;\"15;;\n";     // quote open to the end
+        "\"1\n.2\";12;;\n"       // a line break inside a cell: invalid
+        "3.1;31;;\n"             // line 3 is not a handset line
+        "1.1;99;;\n"             // same slot as line 2
+        "1.3;13;;;x\n"           // a fifth field
+        "1.4;14;;;\n"            // an empty fifth field is fine
+        "1.6;12a4;O123;99999\n"  // codes no typing makes
+        "1.7;17;;99999\n"        // five digits where four fit
+        "1.8;;0000;0\n"          // no code: nothing would be stored
+        "1.5;\"15;;\n";          // quote open to the end
     const CsvImport got = import(GridId::Residents, csv);
     ASSERT_EQ(got.fault, CsvFileFault::None);
-    const std::vector<std::pair<int, CsvRowProblem>> want = {{3, CsvRowProblem::Invalid},
-                                                             {5, CsvRowProblem::Invalid},
-                                                             {6, CsvRowProblem::Repeated},
-                                                             {7, CsvRowProblem::TooManyFields},
-                                                             {9, CsvRowProblem::OpenQuote}};
-    ASSERT_EQ(got.refused.size(), want.size());
-    for (std::size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got.refused[i].line, want[i].first);
-        EXPECT_EQ(got.refused[i].problem, want[i].second) << got.refused[i].line;
+    const struct {
+        int line;
+        CsvRowProblem problem;
+        CellProblem cell;
+        int column;
+    } want[] = {{3, CsvRowProblem::BadCell, CellProblem::NotPhysicalCode, 0},
+                {5, CsvRowProblem::Invalid, CellProblem::None, -1},
+                {6, CsvRowProblem::Repeated, CellProblem::None, -1},
+                {7, CsvRowProblem::TooManyFields, CellProblem::None, -1},
+                {9, CsvRowProblem::BadCell, CellProblem::NotDigits, 1},
+                {10, CsvRowProblem::BadCell, CellProblem::TooManyDigits, 3},
+                {11, CsvRowProblem::BadCell, CellProblem::NoCode, 1},
+                {12, CsvRowProblem::OpenQuote, CellProblem::None, -1}};
+    ASSERT_EQ(got.refused.size(), std::size(want));
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        EXPECT_EQ(got.refused[i].line, want[i].line);
+        EXPECT_EQ(got.refused[i].problem, want[i].problem) << got.refused[i].line;
+        EXPECT_EQ(got.refused[i].cell.problem, want[i].cell) << got.refused[i].line;
+        EXPECT_EQ(got.refused[i].cell.column, want[i].column) << got.refused[i].line;
     }
+    EXPECT_EQ(got.refused[5].cell.limit, 4);
     EXPECT_EQ(got.refused[2].otherLine, 2);
     EXPECT_EQ(got.added, 2);  // 1.1 and 1.4
 }
@@ -180,6 +194,25 @@ TEST(GridCsv, ReplaceOrAppendAndTheTablesCapacity) {
     EXPECT_EQ(full.refused[0].line, tableCapacity(GridId::GeneralCodes) + 1);
 }
 
+TEST(GridCsv, CellsASpreadsheetWouldRunAreMarkedAsTextAndComeBackExactly) {
+    // Header texts are free text, so they show the round trip of any cell.
+    GridCsvHeaders h = testHeaders();
+    h[2][1] = {"=HYPERLINK(\"http://x\";\"y\")", "+Panel", "'Bus"};
+    Grid g = Grid::make(3);
+    g.rows[1] = {"7", "1", "0"};
+    for (const std::string cell : {"-1", "@SUM(A1)", "\tx", "\rx"}) {
+        EXPECT_NE(ExportGridCsv(g, {cell}).find("'" + cell), std::string::npos) << cell;
+    }
+    const std::string csv = ExportGridCsv(g, h[2][1]);
+    EXPECT_NE(csv.find("\"'=HYPERLINK("), std::string::npos) << csv;
+    EXPECT_NE(csv.find(";'+Panel;''Bus\r\n7;1;0"), std::string::npos) << csv;
+    const CsvImport back = ImportGridCsv(GridId::GeneralCodes, csv, g, CsvImportMode::Replace, h);
+    EXPECT_TRUE(back.header);
+    EXPECT_EQ(dataRows(back.grid), dataRows(g));
+    // The text mark a spreadsheet user puts before a number to keep its zeros.
+    EXPECT_EQ(dataRows(import(GridId::GeneralCodes, "'0123;'1;0\n").grid), (std::vector<Grid::Row>{{"0123", "1", "0"}}));
+}
+
 TEST(GridCsv, FilesOfTheWrongKindChangeNothing) {
     Grid current = Grid::make(2);
     current.rows[1] = {"1", keyText(1)};
@@ -204,15 +237,29 @@ TEST(GridCsv, FilesOfTheWrongKindChangeNothing) {
     EXPECT_EQ(import(GridId::Keys, cases[5].bytes).otherGrid, GridId::Digitizers);
 }
 
-TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAll) {
-    const std::string dir = testing::TempDir();
-    const std::string path = dir + "/csv_" + std::to_string(std::random_device{}()) + ".csv";
+TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAllAndReadWithinBounds) {
+    const std::string dir = testing::TempDir() + "/csv_" + std::to_string(std::random_device{}());
+    std::filesystem::create_directory(dir);
+    const std::string path = dir + "/t.csv";
     std::string back;
     EXPECT_TRUE(SaveTextFile(path, "a;b\r\n"));
     ASSERT_TRUE(LoadFileBytes(path, back));
     EXPECT_EQ(back, "a;b\r\n");
     EXPECT_FALSE(SaveTextFile(dir + "/no/such/dir/x.csv", "x"));
     EXPECT_FALSE(SaveTextFile(dir, "x"));
-    EXPECT_FALSE(LoadFileBytes(dir + "/no/such/file.csv", back));
-    std::remove(path.c_str());
+    std::filesystem::resize_file(path, kMaxCsvBytes + 1);
+    std::vector<std::pair<std::string, ReadFault>> cases = {
+        {dir + "/no/such/file.csv", ReadFault::Failed}, {dir, ReadFault::NotRegular}, {path, ReadFault::TooLarge}};
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((dir + "/fifo.csv").c_str(), 0600), 0);
+    cases.push_back({dir + "/fifo.csv", ReadFault::NotRegular});  // would wait for a writer
+    cases.push_back({"/dev/zero", ReadFault::NotRegular});        // would never end
+#endif
+    for (const auto& [file, want] : cases) {
+        ReadFault fault = ReadFault::None;
+        EXPECT_FALSE(LoadFileBytes(file, back, &fault)) << file;
+        EXPECT_EQ(fault, want) << file;
+        EXPECT_TRUE(back.empty());
+    }
+    std::filesystem::remove_all(dir);
 }

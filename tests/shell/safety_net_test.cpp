@@ -24,6 +24,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace kelvane;
 using namespace kelvane::shell;
 
@@ -140,6 +146,9 @@ private slots:
     }
 
     void everyCompletedTransferLeavesABackup() {
+#ifndef _WIN32
+        const mode_t umaskBefore = ::umask(022);
+#endif
         Fixture f;
         const QString folder = f.wiring->safetyNet().backupFolder();
         f.run("DOWNLOAD");
@@ -157,6 +166,24 @@ private slots:
         QVERIFY(downloaded && downloaded->image == SampleBuildingImage());
         const auto uploaded = LoadDataFile(QFile::encodeName(list[0].path).toStdString());
         QVERIFY(uploaded && uploaded->image == f.controller());
+#ifndef _WIN32
+        // They hold every code and the service password: the folder and the
+        // files are the user's alone, and ones left open are closed at start-up.
+        namespace fs = std::filesystem;
+        const auto others = fs::perms::group_all | fs::perms::others_all;
+        const auto open = [&](const QString& p) {
+            return (fs::status(p.toStdString()).permissions() & others) != fs::perms::none;
+        };
+        QVERIFY(!open(folder) && !open(list[0].path));
+        fs::permissions(folder.toStdString(),
+                        fs::perms::group_read | fs::perms::others_read | fs::perms::group_exec | fs::perms::others_exec,
+                        fs::perm_options::add);
+        fs::permissions(list[0].path.toStdString(), fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+        QVERIFY(open(folder) && open(list[0].path));
+        MakeBackupsPrivate(folder);
+        QVERIFY(!open(folder) && !open(list[0].path));
+        ::umask(umaskBefore);
+#endif
 
         // Opened like LOAD: the window and the working image, not the device image.
         const Image device = deviceImage();

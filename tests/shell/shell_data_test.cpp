@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -473,6 +474,18 @@ private slots:
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder/x.kvd"))};
         w.onSaveFile();
         QCOMPARE(prompts.shown.last().text, QStringLiteral("File saving error!"));
+
+        // A read-only file is named as such, kept, and another name asked for.
+        const QString readOnly = dir.filePath(QStringLiteral("kept.kvd")),
+                      other = dir.filePath(QStringLiteral("other.kvd"));
+        QVERIFY(QFile(readOnly).open(QIODevice::WriteOnly));
+        QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+        prompts.files = {readOnly, other};
+        w.onSaveFile();
+        QCOMPARE(prompts.shown[prompts.shown.size() - 2].text,
+                 QStringLiteral("File saving error! The file is read-only; choose another name."));
+        QCOMPARE(QFileInfo(readOnly).size(), 0);
+        QVERIFY(LoadDataFile(other.toStdString()));
 
         // Cancelled dialogs do nothing.
         const int shown = prompts.shown.size();

@@ -26,8 +26,11 @@ TEST(GridCsvTexts, HeadersOfEveryLanguageAreRecognisedAndReasonsNameTheLine) {
     const CsvImport wrong = ImportGridCsv(GridId::Keys, residents, Grid::make(2), CsvImportMode::Append, headers);
     EXPECT_EQ(texts::csvFaultText(wrong, GridId::Keys, texts::kEnglish),
               "The file holds the table \"Users\", not \"Keys\".");
-    EXPECT_EQ(texts::csvRefusalText({7, CsvRowProblem::Repeated, 3}, GridId::Residents, texts::kPolish),
+    EXPECT_EQ(texts::csvRefusalText({7, CsvRowProblem::Repeated, 3, {}}, GridId::Residents, texts::kPolish),
               "Wiersz 7: powtarza wpis z wiersza 3");
-    EXPECT_EQ(texts::csvRefusalText({2, CsvRowProblem::TableFull, 0}, GridId::GeneralCodes, texts::kEnglish),
+    EXPECT_EQ(texts::csvRefusalText({2, CsvRowProblem::TableFull, 0, {}}, GridId::GeneralCodes, texts::kEnglish),
               "Line 2: the table is full (it holds at most 64 entries)");
+    EXPECT_EQ(texts::csvRefusalText({9, CsvRowProblem::BadCell, 0, {CellProblem::TooManyDigits, 3, 4}},
+                                    GridId::Residents, texts::kEnglish),
+              "Line 9: column \"Master code\": at most 4 digits");
 }
