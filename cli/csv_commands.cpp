@@ -19,13 +19,13 @@ int exportCsvCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const std::filesystem::path dir = tool.args.value("--output");
+    const std::filesystem::path dir = std::filesystem::u8path(tool.args.value("--output"));
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     const kelvane::WindowData window = kelvane::ShowImage(file->image);
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<GridId>(g);
-        const std::string out = (dir / kelvane::csvFileName(id)).string();
+        const std::string out = (dir / kelvane::csvFileName(id)).u8string();
         const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::texts::gridHeaders(id, tool.language));
         if (!kelvane::SaveTextFile(out, csv)) {
             tool.error(out, tool.text(Message::SaveError));

@@ -6,6 +6,7 @@
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "cli/terminal.h"
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
@@ -14,8 +15,6 @@
 #include "link/transfer.h"
 #include "session/device_session.h"
 #include "session/system_ports.h"
-
-#include <unistd.h>
 
 #include <atomic>
 #include <bitset>
@@ -129,10 +128,11 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
 bool canWriteAt(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code error;
-    if (fs::is_directory(path, error)) return false;
-    fs::path folder = fs::path(path).parent_path();
+    const fs::path file = fs::u8path(path);
+    if (fs::is_directory(file, error)) return false;
+    fs::path folder = file.parent_path();
     if (folder.empty()) folder = ".";
-    return fs::is_directory(folder, error) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    return fs::is_directory(folder, error) && folderTakesFiles(folder);
 }
 
 // Prints the comparison of what the controller holds with a file; kDone or kDifferences.
@@ -259,7 +259,7 @@ int uploadCommand(const Tool& tool) {
         const int seconds = (blocks * static_cast<int>(link::kFrameBytes) + 8 + 34) / 240 + 1;
         tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
         if (!tool.args.has("--yes")) {
-            if (!::isatty(0)) {
+            if (!isTerminal(0)) {
                 tool.error(*chosen, tool.text(ToolText::NoTerminal));
                 return kUsage;
             }

@@ -12,7 +12,8 @@ namespace kelvane::cli {
 
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
     std::error_code ec;
-    auto file = std::filesystem::is_regular_file(path, ec) ? kelvane::LoadDataFile(path) : std::nullopt;
+    auto file = std::filesystem::is_regular_file(std::filesystem::u8path(path), ec) ? kelvane::LoadDataFile(path)
+                                                                                    : std::nullopt;
     if (!file) tool.error(path, tool.text(kelvane::texts::Message::LoadError));
     return file;
 }
