@@ -49,6 +49,13 @@ else
     touch "$qt/lib/cmake/Qt6/qt.toolchain.cmake"
   fi
 fi
+# The offscreen platform, which the window tests use, reads fonts only from
+# the kit's lib/fonts: the system's DejaVu and Liberation fonts (Liberation
+# Mono stands in for Courier New) go there.
+if [ -w "$qt/lib" ] && [ ! -d "$qt/lib/fonts" ]; then
+  mkdir -p "$qt/lib/fonts"
+  cp /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation2/*.ttf "$qt/lib/fonts/" 2>/dev/null || true
+fi
 toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
 [ -f "$toolchain" ] || { echo "$qt holds no Qt kit (no lib/cmake/Qt6/qt.toolchain.cmake)" >&2; exit 1; }
 

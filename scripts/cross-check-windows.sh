@@ -44,9 +44,17 @@ mapfile -t exes < <(ninja -C "$out/build" -t targets all | sed -n 's|^\(tests/[^
 [ ${#exes[@]} -gt 0 ] || { echo "no test programs found in $out/build" >&2; exit 1; }
 for exe in "${exes[@]}"; do
   exe=$out/build/$exe
-  if (cd "$(dirname "$exe")" && QT_QPA_PLATFORM=offscreen KELVANE_COM_PAIR=COM5,COM6 \
-        timeout 300 "$wine" "$exe" --gtest_brief=1 >"$exe.log" 2>&1); then
-    echo "$(basename "$exe"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$exe.log" || echo ran)"
+  rm -f "$exe.log"
+  # GoogleTest programs report briefly; Qt Test programs take the platform
+  # as an argument (Wine does not pass QT_* variables on) and report to a file.
+  if grep -qa gtest_brief "$exe"; then
+    args=(--gtest_brief=1)
+  else
+    args=(-platform offscreen -o "$exe.log,txt")
+  fi
+  if (cd "$(dirname "$exe")" && KELVANE_COM_PAIR=COM5,COM6 \
+        timeout 300 "$wine" "$exe" "${args[@]}" >>"$exe.log" 2>&1); then
+    echo "$(basename "$exe"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran\|Totals: [0-9]* passed, [0-9]* failed, [0-9]* skipped' "$exe.log" || echo ran)"
   else
     cat "$exe.log" >&2
     echo "$(basename "$exe"): FAILED under Wine" >&2

@@ -25,7 +25,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 source "$root/scripts/wine-env.sh" "$out"
 # The deployed programs carry their own Qt: nothing from the kit.
-unset WINEPATH QT_PLUGIN_PATH
+unset WINEPATH
 
 # The simulators run on Linux: from the full build when there is one, else
 # from a small build of the Qt-free core.

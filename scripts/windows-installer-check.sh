@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(cd "${1:?usage: $0 DIR}" && pwd)
 setup=$(ls "$out"/Kelvane-*-setup.exe | head -1)
 source "$root/scripts/wine-env.sh" "$out"
-unset WINEPATH QT_PLUGIN_PATH
+unset WINEPATH
 trap wine_stop EXIT
 fail() { echo "Windows installer: $*" >&2; exit 1; }
 c=$WINEPREFIX/drive_c
@@ -34,7 +34,7 @@ version=$("$wine" "$dir/bin/kvtool.exe" --version | tr -d '\r')
   fail "installed kvtool.exe --version: $version"
 for exe in KelvaneMini Orva_Upgrade; do
   set +e
-  (cd "$c" && QT_QPA_PLATFORM=offscreen timeout 10 "$wine" "$dir/bin/$exe.exe" >/dev/null 2>&1)
+  (cd "$c" && timeout 10 "$wine" "$dir/bin/$exe.exe" -platform offscreen >/dev/null 2>&1)
   rc=$?
   set -e
   [ $rc -eq 124 ] || fail "installed $exe.exe ended after start (exit $rc)"

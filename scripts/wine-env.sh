@@ -5,12 +5,13 @@
 wine_dir=$(cd "$1" && pwd)
 wine=/usr/lib/wine/wine64
 export WINEPREFIX=$wine_dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The Qt kit the build used: its DLLs and plugins for the programs that run
-# from the build folder (the deployed ones in DIR/bin carry their own).
+# The Qt kit the build used: its DLLs for the programs that run from the
+# build folder (they find its plugins beside the DLLs; the deployed programs
+# in DIR/bin carry their own). Wine passes no QT_* variable on to a program:
+# the platform goes as an argument (-platform offscreen).
 wine_qt=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$wine_dir/build/CMakeCache.txt")
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 export WINEPATH=$(winpath "$wine_qt/bin")
-export QT_PLUGIN_PATH=$(winpath "$wine_qt/plugins")
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine" wineboot --init >/dev/null 2>&1 || true
   "${wine%64}server64" -w
