@@ -29,4 +29,4 @@ wine_port() {
 }
 
 # Ends every Wine program of this prefix.
-wine_stop() { "${wine%64}server64" -k 2>/dev/null || true; }
+wine_stop() { "${wine%64}server64" -k >/dev/null 2>&1 || true; }
