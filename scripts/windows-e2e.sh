@@ -3,10 +3,10 @@
 # to end under Wine, through COM8 led to a pty where the Linux controller
 # simulator answers:
 #  - kvtool.exe ports, probe, download and an upload of one changed setting;
-#  - KelvaneMini.exe under Xvfb, driven by xdotool: F3, COM8, F4, checked by
-#    the backup the download leaves in %APPDATA%;
-#  - Orva_Upgrade.exe under Xvfb against the bootloader simulator: Start,
-#    checked by the flash the simulator was programmed with;
+#  - KelvaneMini.exe under Xvfb: start to its window; with KELVANE_WINE_GUI=1
+#    also driven by xdotool (F3, COM8, F4, checked by the backup the download
+#    leaves in %APPDATA%; Orva_Upgrade.exe's Start against the bootloader
+#    simulator, checked by the flash it was programmed with);
 #  - the installer, when DIR holds one (scripts/windows-installer-check.sh).
 # Usage: scripts/windows-e2e.sh DIR
 set -euo pipefail

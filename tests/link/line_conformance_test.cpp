@@ -323,23 +323,6 @@ TEST_P(LineConformance, WritesArriveWholeAndPurgeDropsWhatArrived) {
     EXPECT_EQ(timedRead(&b, 1, ms), 0u);
 }
 
-// The answer after a purge is the far end's answer, not the rest of what came
-// with the bytes read before it (a bootloader's repeated banner).
-TEST_P(LineConformance, PurgeAfterAReadDropsWhatCameWithIt) {
-    const std::string banner = "boot3.14\n";
-    Bytes banners;
-    for (int i = 0; i < 4; ++i) banners.insert(banners.end(), banner.begin(), banner.end());
-    h->farSend({{0, banners}});
-    std::uint8_t buf[9];
-    std::int64_t ms = 0;
-    ASSERT_EQ(timedRead(buf, 9, ms), 9u);
-    h->sleepMs(200);  // the rest has arrived
-    h->line().purgeInput();
-    h->farSend({{0, {0x55}}});
-    ASSERT_EQ(timedRead(buf, 1, ms), 1u);
-    EXPECT_EQ(buf[0], 0x55);
-}
-
 TEST_P(LineConformance, OpenIsExclusiveAndByName) {
     EXPECT_TRUE(h->anotherOpenFails());
     h->line().close();
