@@ -22,7 +22,7 @@ if [ ${#need[@]} -gt 0 ]; then
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
 fi
-source "$root/scripts/wine-env.sh" "$out"
+source "$root/scripts/wine-env.sh" "$out" wine-e2e
 # The deployed programs carry their own Qt: nothing from the kit.
 unset WINEPATH
 

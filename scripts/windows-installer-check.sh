@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(cd "${1:?usage: $0 DIR}" && pwd)
 setup=$(ls "$out"/Kelvane-*-setup.exe | head -1)
-source "$root/scripts/wine-env.sh" "$out"
+source "$root/scripts/wine-env.sh" "$out" wine-e2e
 unset WINEPATH
 trap wine_stop EXIT
 fail() { echo "Windows installer: $*" >&2; exit 1; }

@@ -1,10 +1,12 @@
 # Sourced by the Windows check scripts: Wine for the programs of a Windows
 # build (scripts/build-windows.sh DIR), in a Wine prefix of its own (DIR/wine,
-# made on first use), and COM ports that lead to ptys.
-# Usage: source scripts/wine-env.sh DIR
+# or DIR/NAME, made on first use), and COM ports that lead to ptys. The test
+# programs and the end-to-end checks use separate prefixes: the ports the
+# latter add are no business of the former.
+# Usage: source scripts/wine-env.sh DIR [NAME]
 wine_dir=$(cd "$1" && pwd)
 wine=/usr/lib/wine/wine64
-export WINEPREFIX=$wine_dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$wine_dir/${2:-wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The Qt kit the build used: its DLLs for the programs that run from the
 # build folder (they find its plugins beside the DLLs; the deployed programs
 # in DIR/bin carry their own). Wine passes no QT_* variable on to a program:
