@@ -7,6 +7,7 @@
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/time_limits.h"
+#include "cli/terminal.h"
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
@@ -18,8 +19,6 @@
 #include "session/device_session.h"
 #include "session/system_ports.h"
 #include "texts/file_texts.h"
-
-#include <unistd.h>
 
 #include <atomic>
 #include <bitset>
@@ -140,7 +139,7 @@ kelvane::WriteFault canWriteAt(const std::string& path) {
     if (fault != kelvane::WriteFault::None) return fault;
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? kelvane::WriteFault::None : kelvane::WriteFault::Failed;
+    return folderTakesFiles(folder) ? kelvane::WriteFault::None : kelvane::WriteFault::Failed;
 }
 
 // Prints the comparison of what the controller holds with a file; kDone or kDifferences.
@@ -274,7 +273,7 @@ int uploadCommand(const Tool& tool) {
         const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
         tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
         if (!tool.args.has("--yes")) {
-            if (!::isatty(0)) {
+            if (!isTerminal(0)) {
                 tool.error(*chosen, tool.text(ToolText::NoTerminal));
                 return kUsage;
             }

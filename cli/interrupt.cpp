@@ -1,10 +1,16 @@
 #include "cli/interrupt.h"
 
 #include <atomic>
-#include <csignal>
 #include <mutex>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <cstdlib>
+#else
+#include <csignal>
 #include <thread>
 #include <unistd.h>
+#endif
 
 namespace kelvane::cli::interrupt {
 
@@ -12,9 +18,29 @@ namespace {
 
 std::atomic<int> g_signals{0};
 std::atomic<bool> g_guarded{false};
-int g_pipe[2] = {-1, -1};
 std::mutex g_mutex;
 std::function<void()> g_cancel;
+
+#ifdef _WIN32
+
+// Windows calls the handler on a thread of its own, so it may take the lock
+// and run the cancel action itself.
+BOOL WINAPI onCtrl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    const int n = ++g_signals;
+    if (n >= 2 || !g_guarded.load()) std::_Exit(130);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_cancel) g_cancel();
+    return TRUE;
+}
+
+}  // namespace
+
+void install() { ::SetConsoleCtrlHandler(onCtrl, TRUE); }
+
+#else
+
+int g_pipe[2] = {-1, -1};
 
 extern "C" void onSigint(int) {
     const int n = ++g_signals;
@@ -42,6 +68,8 @@ void install() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
 }
+
+#endif
 
 Guard::Guard(std::function<void()> cancel) {
     std::lock_guard<std::mutex> lock(g_mutex);

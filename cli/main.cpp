@@ -4,11 +4,10 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
+#include "cli/terminal.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-
-#include <unistd.h>
 
 #include <iostream>
 #include <memory>
@@ -28,7 +27,8 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 int main(int argc, char** argv) {
     qInstallMessageHandler(quietQtMessages);
-    std::vector<std::string> args(argv + 1, argv + argc);
+    useUtf8Console();
+    const std::vector<std::string> args = utf8Arguments(argc, argv);
     const ParseResult parsed = parseArguments(args);
     const Invocation& inv = parsed.invocation;
     // Only the cards need fonts and a paint device; they get them without a
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const int language = inv.has("--lang")
                              ? (inv.value("--lang") == "pl" ? kelvane::texts::kPolish : kelvane::texts::kEnglish)
                              : environmentLanguage();
-    Tool tool{inv, language, ::isatty(2) && !inv.has("--quiet")};
+    Tool tool{inv, language, isTerminal(2) && !inv.has("--quiet")};
     if (!parsed.error.empty()) {
         tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError), parsed.error));
         return kUsage;

@@ -41,7 +41,13 @@ void Progress::set(int done) {
     if (drawn_ && done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "\r%s\033[K", line(label_, done, total_, elapsed).c_str());
+    // Spaces, not a terminal escape, blank what a longer line left: a Windows
+    // console without escapes shows the line the same.
+    std::string text = line(label_, done, total_, elapsed);
+    const std::size_t length = text.size();
+    if (text.size() < width_) text.append(width_ - text.size(), ' ');
+    width_ = length;
+    std::fprintf(stderr, "\r%s", text.c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -19,6 +19,7 @@ private:
     int total_;
     std::string label_;
     bool drawn_ = false;
+    std::size_t width_ = 0;  // of the line drawn last
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDraw_;
 };

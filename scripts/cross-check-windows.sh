@@ -1,67 +1,70 @@
 #!/usr/bin/env bash
-# Cross-compiles the Qt-free core (image, data file, card layout, language
-# table, both programs' protocols, the simulators' devices) and its GoogleTest
-# tests for Windows with MinGW-w64, statically and with warnings as errors,
-# then runs the tests under Wine. GoogleTest is built for MinGW from Debian's
-# source package (/usr/src/googletest).
-# Usage: scripts/cross-check-windows.sh [--build-only]
+# The Windows build checked under Wine: builds the three programs and every
+# test program for Windows (scripts/build-windows.sh, into build-mingw/), then
+# runs each test program under wine64 (the window tests on the offscreen
+# platform; the serial-line tests on two COM ports wired together through a
+# socat pty pair), then the programs end to end through COM8
+# (scripts/windows-e2e.sh).
+# Usage: scripts/cross-check-windows.sh [--build-only | --tests-only]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build-mingw
-cxx=x86_64-w64-mingw32-g++-posix
-cc=x86_64-w64-mingw32-gcc-posix
-wine=/usr/lib/wine/wine64
-run_tests=1
-[ "${1:-}" = --build-only ] && run_tests=0
+mode=${1:-all}
+start=$(date +%s)
+
+if [ "$mode" != --tests-only ]; then
+  bash "$root/scripts/build-windows.sh" "$out"
+fi
+[ "$mode" = --build-only ] && exit 0
 
 need=()
-command -v "$cxx" >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-[ $run_tests -eq 0 ] || [ -x "$wine" ] || need+=(wine64)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v socat >/dev/null || need+=(socat)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-  # A fresh machine has no package lists yet; sudo drops the environment.
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
 fi
-cross=(-G Ninja -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc"
-       -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXE_LINKER_FLAGS=-static)
+source "$root/scripts/wine-env.sh" "$out"
 
-# GoogleTest for MinGW, once.
-gtest=$out/googletest-install
-if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
-  cmake -S /usr/src/googletest -B "$out/googletest" "${cross[@]}" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
-    -DCMAKE_INSTALL_PREFIX="$gtest" >/dev/null
-  cmake --build "$out/googletest" >/dev/null
-  cmake --install "$out/googletest" >/dev/null
-fi
+# Two COM ports wired to each other, for the serial-line tests.
+tmp=$(mktemp -d)
+socat pty,link="$tmp/com5",raw,echo=0 pty,link="$tmp/com6",raw,echo=0 &
+socat_pid=$!
+trap 'kill $socat_pid 2>/dev/null; wine_stop; rm -rf "$tmp"' EXIT
+for _ in $(seq 50); do [ -e "$tmp/com5" ] && [ -e "$tmp/com6" ] && break; sleep 0.1; done
+wine_port COM5 "$tmp/com5"
+wine_port COM6 "$tmp/com6"
 
-# The core and its tests; the tests are listed when ctest runs, not at build time.
-cmake -S "$root" -B "$out" "${cross[@]}" -DKELVANE_WITH_QT=OFF -DKELVANE_TESTS=ON \
-  -DCMAKE_CXX_FLAGS=-Werror -DGTest_DIR="$gtest/lib/cmake/GTest" \
-  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
-cmake --build "$out"
-echo "Windows cross-build of the core and its tests: OK (no warnings, ${SECONDS} s)"
+# Each test program once, at most five minutes, in its own folder.
 SECONDS=0
-[ $run_tests -eq 1 ] || exit 0
-
-# Each test program runs once under Wine, in a Wine prefix of its own (made on
-# the first run, some seconds), and at most five minutes.
-export WINEPREFIX=$out/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 failed=0
-mapfile -t exes < <(ninja -C "$out" -t targets all | sed -n 's|^\(tests/[^:]*\.exe\): .*|\1|p' | sort)
+mapfile -t exes < <(ninja -C "$out/build" -t targets all | sed -n 's|^\(tests/[^:]*\.exe\): .*|\1|p' | sort)
 # No test program found is a broken build, not a pass.
-[ ${#exes[@]} -gt 0 ] || { echo "no test programs found in $out" >&2; exit 1; }
+[ ${#exes[@]} -gt 0 ] || { echo "no test programs found in $out/build" >&2; exit 1; }
 for exe in "${exes[@]}"; do
-  exe=$out/$exe
-  if (cd "$(dirname "$exe")" && timeout 300 "$wine" "$exe" --gtest_brief=1 >"$exe.log" 2>&1); then
-    echo "$(basename "$exe"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$exe.log" || echo ran)"
+  exe=$out/build/$exe
+  rm -f "$exe.log"
+  # GoogleTest programs report briefly; Qt Test programs take the platform
+  # as an argument (Wine does not pass QT_* variables on) and report to a file.
+  if grep -qa gtest_brief "$exe"; then
+    args=(--gtest_brief=1)
+  else
+    args=(-platform offscreen -o "$exe.log,txt")
+  fi
+  if (cd "$(dirname "$exe")" && KELVANE_COM_PAIR=COM5,COM6 \
+        timeout 300 "$wine" "$exe" "${args[@]}" >>"$exe.log" 2>&1); then
+    echo "$(basename "$exe"): $(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran\|Totals: [0-9]* passed, [0-9]* failed, [0-9]* skipped' "$exe.log" || echo ran)"
   else
     cat "$exe.log" >&2
     echo "$(basename "$exe"): FAILED under Wine" >&2
     failed=1
   fi
 done
-"${wine%64}server64" -k 2>/dev/null || true
-[ $failed -eq 0 ] && echo "Windows tests under Wine: OK (${SECONDS} s)"
-exit $failed
+[ $failed -eq 0 ] || exit 1
+echo "Windows tests under Wine: OK (${#exes[@]} programs, ${SECONDS} s)"
+kill $socat_pid 2>/dev/null || true
+wine_stop
+
+bash "$root/scripts/windows-e2e.sh" "$out"
+echo "Windows build and checks: OK ($(( $(date +%s) - start )) s in all)"

@@ -5,7 +5,7 @@ pkgs=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-d
       qt6-base-dev qt6-serialport-dev xvfb xauth socat poppler-utils
       fonts-dejavu-core fonts-liberation2 clang libclang-rt-dev
       dpkg-dev file desktop-file-utils
-      g++-mingw-w64-x86-64-posix googletest wine64 ccache)
+      g++-mingw-w64-x86-64-posix googletest wine64 ccache nsis xdotool)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,8 +4,9 @@
 # offscreen, pty end-to-end tests), the Qt-free core again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, each fuzzing harness for
 # 20 seconds under both (when clang is installed), the Debian package
-# installed, checked and removed again, and the Qt-free core with its tests
-# cross-built for Windows and run under Wine.
+# installed, checked and removed again, and the Windows build (the programs,
+# every test program and the installer, cross-built with MinGW-w64) checked
+# under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # Cached objects are shared by every clone on this machine.
@@ -36,5 +37,5 @@ bash "$root/scripts/fuzz.sh" 20
 echo "== Debian package =="
 bash "$root/scripts/package-check.sh" "$root/build"
 
-echo "== Windows core under Wine =="
+echo "== Windows build under Wine =="
 bash "$root/scripts/cross-check-windows.sh"

@@ -245,6 +245,14 @@ std::size_t QtSerialLine::write(const std::uint8_t* data, std::size_t n) {
 
 void QtSerialLine::purgeInput() {
     if (!isOpen()) return;
+    // On Windows the port keeps a read running in the background; bytes it has
+    // finished reading but not yet handed over would arrive after the clear as
+    // if they were new (the bootloader's banner read as the answer to a block).
+    // They are taken in first, a bounded number of times for a line that
+    // keeps sending, so that the clear drops them too.
+    for (int pending = 0; pending < 16 && !hardError(*port_) && port_->waitForReadyRead(0); ++pending) {
+    }
+    if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
     port_->clear(QSerialPort::Input);
     port_->readAll();
 }

@@ -17,7 +17,7 @@ bool KelvaneApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        ShowException(QString::fromLocal8Bit(e.what()));
+        ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowException(QString());
     }
@@ -47,7 +47,7 @@ int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>
         // process a moment longer: no window stays on the screen meanwhile.
         for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
     } catch (const std::exception& e) {
-        ShowException(QString::fromLocal8Bit(e.what()));
+        ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowException(QString());
     }

@@ -209,6 +209,9 @@ private slots:
     }
 
     void dialogIsPresetToOneCopyAndFirstPage() {
+#ifdef Q_OS_WIN
+        QSKIP("the print dialog is the system's own on Windows");
+#endif
         bool seen = false;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());

@@ -520,6 +520,9 @@ private slots:
     }
 
     void threadThatCannotStartShowsTheThreadErrorAndHoldsNothing() {
+#ifdef Q_OS_WIN
+        QSKIP("Windows raises any stack size to its minimum: the thread starts");
+#endif
         FakeHost host;
         LinkController link(host, nullptr);
         link.choosePort(kSimulatorPortName);

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Builds the Windows programs on Linux: KelvaneMini.exe, Orva_Upgrade.exe and
+# kvtool.exe, and every test program, cross-compiled with MinGW-w64 against
+# the Qt 6 kit for MinGW, with warnings as errors. The programs, with the Qt
+# libraries, the compiler's runtime and the plugins they load, end up in
+# DIR/bin, ready to copy to a Windows machine or to run under Wine, and in
+# an installer beside it.
+#
+# Usage: scripts/build-windows.sh DIR [--no-tests]
+#   The kit is qt-6.4.2-mingw.tar.xz from KELVANE_QT_MINGW (a tarball or an
+#   unpacked kit folder), else from ../shared/toolchains beside the clone.
+#   DIR/qt: the unpacked kit; DIR/googletest-install: GoogleTest for MinGW;
+#   DIR/build: the CMake build; DIR/bin: the deployed programs;
+#   DIR/Kelvane-<version>-setup.exe: the installer (NSIS).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -ge 1 ] || { echo "usage: $0 DIR [--no-tests]" >&2; exit 1; }
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+tests=ON
+[ "${2:-}" = --no-tests ] && tests=OFF
+cxx=x86_64-w64-mingw32-g++-posix
+SECONDS=0
+
+need=()
+command -v "$cxx" >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v /usr/lib/qt6/libexec/moc >/dev/null || need+=(qt6-base-dev qt6-base-dev-tools)
+command -v makensis >/dev/null || need+=(nsis)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+  # A fresh machine has no package lists yet; sudo drops the environment.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
+# The Qt kit, unpacked once.
+kit=${KELVANE_QT_MINGW:-$root/../shared/toolchains/qt-6.4.2-mingw.tar.xz}
+[ -e "$kit" ] || kit=/work/shared/toolchains/qt-6.4.2-mingw.tar.xz
+if [ -d "$kit" ]; then
+  qt=$(cd "$kit" && pwd)
+else
+  [ -f "$kit" ] || { echo "no Qt kit for MinGW: set KELVANE_QT_MINGW to qt-6.4.2-mingw.tar.xz" >&2; exit 1; }
+  qt=$out/qt/qt-6.4.2-mingw
+  if [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] || [ "$kit" -nt "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
+    rm -rf "$out/qt"
+    mkdir -p "$out/qt"
+    tar -C "$out/qt" -xJf "$kit"
+    touch "$qt/lib/cmake/Qt6/qt.toolchain.cmake"
+  fi
+fi
+# The offscreen platform, which the window tests use, reads fonts only from
+# the kit's lib/fonts: the system's DejaVu and Liberation fonts (Liberation
+# Mono stands in for Courier New) go there.
+if [ -w "$qt/lib" ] && [ ! -d "$qt/lib/fonts" ]; then
+  mkdir -p "$qt/lib/fonts"
+  cp /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation2/*.ttf "$qt/lib/fonts/" 2>/dev/null || true
+fi
+toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
+[ -f "$toolchain" ] || { echo "$qt holds no Qt kit (no lib/cmake/Qt6/qt.toolchain.cmake)" >&2; exit 1; }
+
+# GoogleTest for MinGW, once, from Debian's source package.
+gtest=$out/googletest-install
+if [ $tests = ON ] && [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B "$out/googletest" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/mingw-w64-toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$gtest" >/dev/null
+  nice cmake --build "$out/googletest" >/dev/null
+  cmake --install "$out/googletest" >/dev/null
+fi
+
+# The tests are listed when ctest runs them, not at build time (they run
+# under Wine).
+cmake -S "$root" -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DKELVANE_TESTS=$tests -DCMAKE_CXX_FLAGS=-Werror -DGTest_DIR="$gtest/lib/cmake/GTest" \
+  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
+nice cmake --build "$out/build"
+rm -rf "$out/bin"
+cmake --install "$out/build" --prefix "$out" >/dev/null
+
+# What a Windows user gets: the three programs, the windows without a
+# console behind them, and every library they load beside them.
+for exe in KelvaneMini Orva_Upgrade kvtool; do
+  [ -f "$out/bin/$exe.exe" ] || { echo "$exe.exe was not built" >&2; exit 1; }
+done
+subsystem() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*//p'; }
+for exe in KelvaneMini Orva_Upgrade; do
+  case $(subsystem "$out/bin/$exe.exe") in *"Windows GUI"*) ;; *)
+    echo "$exe.exe is not a Windows GUI program: $(subsystem "$out/bin/$exe.exe")" >&2; exit 1;;
+  esac
+done
+case $(subsystem "$out/bin/kvtool.exe") in *"Windows CUI"*) ;; *)
+  echo "kvtool.exe is not a console program" >&2; exit 1;;
+esac
+# Every DLL a program or plugin imports is a system DLL or lies in bin/.
+missing=0
+while read -r file; do
+  for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+    case ${dll,,} in qt6*|libstdc++*|libgcc*|libwinpthread*)
+      [ -f "$out/bin/$dll" ] || { echo "$(basename "$file") needs $dll, not deployed" >&2; missing=1; };;
+    esac
+  done
+done < <(find "$out/bin" -name '*.exe' -o -name '*.dll')
+[ $missing -eq 0 ] || exit 1
+# The installer, from the same install step.
+(cd "$out/build" && cpack -G NSIS >/dev/null)
+mv -f "$out/build"/Kelvane-*-setup.exe "$out/"
+echo "Windows installer: $(ls "$out"/Kelvane-*-setup.exe) ($(( $(stat -c %s "$out"/Kelvane-*-setup.exe) / 1024 )) KiB)"
+echo "Windows build: $out/bin (KelvaneMini.exe, Orva_Upgrade.exe, kvtool.exe; no warnings, ${SECONDS} s)"

@@ -1,0 +1,34 @@
+# Sourced by the Windows check scripts: Wine for the programs of a Windows
+# build (scripts/build-windows.sh DIR), in a Wine prefix of its own (DIR/wine,
+# or DIR/NAME, made on first use), and COM ports that lead to ptys. The test
+# programs and the end-to-end checks use separate prefixes: the ports the
+# latter add are no business of the former.
+# Usage: source scripts/wine-env.sh DIR [NAME]
+wine_dir=$(cd "$1" && pwd)
+wine=/usr/lib/wine/wine64
+export WINEPREFIX=$wine_dir/${2:-wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The Qt kit the build used: its DLLs for the programs that run from the
+# build folder (they find its plugins beside the DLLs; the deployed programs
+# in DIR/bin carry their own). Wine passes no QT_* variable on to a program:
+# the platform goes as an argument (-platform offscreen).
+wine_qt=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$wine_dir/build/CMakeCache.txt")
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+export WINEPATH=$(winpath "$wine_qt/bin")
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$wine" wineboot --init >/dev/null 2>&1 || true
+  "${wine%64}server64" -w
+fi
+
+# wine_port COMn PTY: COMn opens the pty and the port lists show it (the
+# wineserver restarts to read the registry again).
+wine_port() {
+  local name=$1 pty
+  pty=$(readlink -f "$2")
+  ln -sfn "$pty" "$WINEPREFIX/dosdevices/${name,,}"
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v "$name" /d "$pty" /f >/dev/null 2>&1
+  "${wine%64}server64" -k 2>/dev/null || true
+  "${wine%64}server64" -w 2>/dev/null || true
+}
+
+# Ends every Wine program of this prefix.
+wine_stop() { "${wine%64}server64" -k >/dev/null 2>&1 || true; }
