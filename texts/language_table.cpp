@@ -290,6 +290,16 @@ const Texts kMessage[kMessageCount] = {
      "Najpierw pobierz dane (F4).",
      "Nothing has been read from or written to the controller in this run: there is nothing to compare with. "
      "Download first (F4).", M},
+    {"twoje zmiany (wysłane)", "your changes (sent)", M},
+    {"zmienione w zasilaczu od %s (zachowane)", "changed at the controller since %s (kept)", M},
+    {"konflikty", "conflicts", M},
+    {"plik", "file", M},
+    {"zasilacz", "controller", M},
+    {"brak wiersza", "no row", M},
+    {"Opis", "Description", M},
+    {"Bajty bez pola, blok %d (0x%04X–0x%04X)", "Bytes no field shows, block %d (0x%04X–0x%04X)", M},
+    {"%s: po połączeniu wierszy jest więcej, niż mieści tablica; nic nie wysłano",
+     "%s: the merged rows do not fit the table; nothing sent", M},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -315,6 +325,8 @@ const Texts kTool[kToolTextCount] = {
     {"Strony kart: %d", "Card pages: %d", "...: %d"},
     {"Wiersze: dodane %d, zastąpione %d, usunięte %d", "Rows: %d added, %d replaced, %d removed", "...: %d, %d, %d"},
     {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
+    {"Konflikty: %d; nic nie wysłano ani nie zapisano (wybierz stronę: --prefer file|controller)",
+     "Conflicts: %d; nothing sent or written (choose a side: --prefer file|controller)", "...: %d"},
 };
 
 const Texts kCheck[kCheckTextCount] = {

@@ -173,8 +173,18 @@ enum class Message {
     CheckSame,             // the controller holds the device image
     CheckDiffers,
     CheckNothingKnown,     // nothing read or written in this run
+    // The three-way upload: the edits, the controller since the base, conflicts
+    MergeSent,             // group title: changed only in the file
+    MergeKept,             // group title, printf format: the base's date
+    MergeConflicts,        // group title
+    MergeFile,             // a conflict's two sides
+    MergeController,
+    MergeNoRow,            // a row missing on one side
+    MergeDescription,      // the data file's description
+    MergeBytes,            // printf format: block, first and last offset
+    MergeOverfull,         // printf format: the table's caption
 };
-constexpr int kMessageCount = 91;
+constexpr int kMessageCount = 100;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -198,8 +208,9 @@ enum class ToolText {
     CardPages,         // "%d" pages written
     ImportCounts,      // rows "%d" added, "%d" replaced, "%d" removed
     ImportRefused,     // "%d" rows refused: nothing written
+    MergeUnresolved,   // "%d" conflicts: nothing sent or written
 };
-constexpr int kToolTextCount = 20;
+constexpr int kToolTextCount = 21;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
