@@ -76,6 +76,7 @@ FormWiring::FormWiring(TForm1& form)
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
+    hooks.loaded = [net] { net->fileLoaded(workingImage()); };
     connect(c, &link::LinkController::transferRunningChanged, &form, &TForm1::setTransferRunning);
 }
 

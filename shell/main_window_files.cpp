@@ -58,6 +58,7 @@ bool TForm1::loadDataFile(const QString& path) {
     DisplayData();
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
+    if (hooks_.loaded) hooks_.loaded();
     return true;
 }
 

@@ -300,6 +300,9 @@ const Texts kMessage[kMessageCount] = {
     {"Bajty bez pola, blok %d (0x%04X–0x%04X)", "Bytes no field shows, block %d (0x%04X–0x%04X)", M},
     {"%s: po połączeniu wierszy jest więcej, niż mieści tablica; nic nie wysłano",
      "%s: the merged rows do not fit the table; nothing sent", M},
+    {"Pozycja", "Item", M},
+    {"ustaw w zasilaczu to samo co w pliku (zmiany z zasilacza zostaną cofnięte)",
+     "make the controller equal to the file (the controller's changes are undone)", M},
 };
 
 const Texts kTool[kToolTextCount] = {

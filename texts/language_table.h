@@ -183,8 +183,10 @@ enum class Message {
     MergeDescription,      // the data file's description
     MergeBytes,            // printf format: block, first and last offset
     MergeOverfull,         // printf format: the table's caption
+    MergeItemColumn,       // the conflicts' first column
+    MergeOverwrite,        // the choice to send the file as it is
 };
-constexpr int kMessageCount = 100;
+constexpr int kMessageCount = 102;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
