@@ -13,12 +13,12 @@
 #include <ctime>
 #include <iostream>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 using kelvane::ImageVersion;
 using kelvane::MergeChoice;
-using kelvane::lang::Message;
-using kelvane::lang::ToolText;
+using kelvane::texts::Message;
+using kelvane::texts::ToolText;
 
 namespace {
 
@@ -39,12 +39,12 @@ MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const Ima
                         const ImageVersion& file, const ImageVersion& controller) {
     MergeStep step;
     const kelvane::ThreeWayMerge merge = kelvane::MergeVersions(base, file, controller);
-    std::cout << kelvane::lang::ChangeListText(kelvane::lang::DescribeMerge(merge, fileDate(basePath), tool.language))
+    std::cout << kelvane::texts::ChangeListText(kelvane::texts::DescribeMerge(merge, fileDate(basePath), tool.language))
               << std::flush;
     std::vector<MergeChoice> choices;
     if (tool.args.has("--prefer"))
-        choices = kelvane::ChooseAll(merge, tool.args.value("--prefer") == "file" ? MergeChoice::File
-                                                                                 : MergeChoice::Controller);
+        choices = kelvane::ChooseAll(
+            merge, tool.args.value("--prefer") == "file" ? MergeChoice::File : MergeChoice::Controller);
     const kelvane::MergedVersion merged = kelvane::ResolveMerge(merge, choices);
     if (!merged.undecided.empty()) {
         tool.error("", format(tool.text(ToolText::MergeUnresolved), static_cast<int>(merged.undecided.size())));
@@ -52,7 +52,7 @@ MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const Ima
         return step;
     }
     for (kelvane::GridId grid : merged.overfull) {
-        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::lang::GridCaption(grid, tool.language)));
+        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
         step.exit = kDifferences;
     }
     step.merged = merged.version;
@@ -78,4 +78,4 @@ int mergeCommand(const Tool& tool) {
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

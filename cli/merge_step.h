@@ -6,15 +6,15 @@
 
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 struct MergeStep {
-    int exit = 0;                    // kDone, or kDifferences when conflicts stay or rows do not fit
-    kelvane::ImageVersion merged;    // what to send or write, with kDone
+    int exit = 0;                  // kDone, or kDifferences when conflicts stay or rows do not fit
+    kelvane::ImageVersion merged;  // what to send or write, with kDone
 };
 
 // `basePath` names the base in the "changed at the controller since" title.
 MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const kelvane::ImageVersion& base,
                         const kelvane::ImageVersion& file, const kelvane::ImageVersion& controller);
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -41,7 +41,8 @@ const std::array<std::uint8_t, kImageSize>& shownBits() {
         for (const Parameter& p : parameterTable())
             for (int i = 0; i < p.width; ++i) b[p.offset + static_cast<std::size_t>(i)] |= settingMask(p);
         auto all = [&b](std::size_t first, std::size_t end) { std::fill(b.begin() + first, b.begin() + end, 0xFF); };
-        for (GridId g : {GridId::Keys, GridId::GeneralCodes, GridId::Digitizers}) all(tableRegion(g).first, tableRegion(g).end);
+        for (GridId g : {GridId::Keys, GridId::GeneralCodes, GridId::Digitizers})
+            all(tableRegion(g).first, tableRegion(g).end);
         for (std::size_t base : {mem::kLogicalLU1, mem::kOpenLU1, mem::kMainLU1}) all(base, base + 2 * kResidentSlots);
         return b;
     }();
@@ -92,7 +93,8 @@ std::vector<Entry> entriesOf(GridId grid, const Image& img) {
             if (number == 0xFF) continue;
             const std::uint8_t a0 = img[mem::kDigitAssigns + 2 * i], a1 = img[mem::kDigitAssigns + 2 * i + 1];
             out.push_back({{static_cast<char>(number), static_cast<char>(a0 >> 1)},
-                           {static_cast<char>(a0 & 1), static_cast<char>(a1)}, i});
+                           {static_cast<char>(a0 & 1), static_cast<char>(a1)},
+                           i});
         }
         break;
     case GridId::Residents:
@@ -323,7 +325,8 @@ MergedVersion ResolveMerge(const ThreeWayMerge& m, const std::vector<MergeChoice
     out.version = m.file;
     auto choiceOf = [&choices](std::size_t i) { return i < choices.size() ? choices[i] : MergeChoice::Undecided; };
     for (std::size_t i = 0; i < m.items.size(); ++i)
-        if (m.items[i].state == MergeState::Conflict && choiceOf(i) == MergeChoice::Undecided) out.undecided.push_back(i);
+        if (m.items[i].state == MergeState::Conflict && choiceOf(i) == MergeChoice::Undecided)
+            out.undecided.push_back(i);
     if (!out.undecided.empty()) return out;
 
     Image& img = out.version.image;
@@ -355,7 +358,8 @@ MergedVersion ResolveMerge(const ThreeWayMerge& m, const std::vector<MergeChoice
             if (item.grid == GridId::Residents) {
                 const std::size_t slot = residentSlot(item.identity);
                 for (ResidentCode code : kResidentCodes)
-                    for (std::size_t k = 0; k < 2; ++k) img[slotOffset(code, slot) + k] = at[slotOffset(code, slot) + k];
+                    for (std::size_t k = 0; k < 2; ++k)
+                        img[slotOffset(code, slot) + k] = at[slotOffset(code, slot) + k];
             } else {
                 fromController[static_cast<int>(item.grid)].insert(item.identity);
             }

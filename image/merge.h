@@ -58,11 +58,11 @@ enum MergeSide : int { kBaseSide = 0, kFileSide = 1, kControllerSide = 2 };
 
 // One item's value in one version.
 struct MergeValue {
-    bool present = true;                // Row: the row exists in this version
-    ControlState control;               // Setting: what its control shows
-    Grid::Row cells;                    // Row: the cells as its grid shows them; empty when absent
-    std::string text;                   // Description
-    std::vector<std::uint8_t> stored;   // Setting: the field's bytes; Bytes: the block with shown bits cleared
+    bool present = true;               // Row: the row exists in this version
+    ControlState control;              // Setting: what its control shows
+    Grid::Row cells;                   // Row: the cells as its grid shows them; empty when absent
+    std::string text;                  // Description
+    std::vector<std::uint8_t> stored;  // Setting: the field's bytes; Bytes: the block with shown bits cleared
 };
 
 struct MergeItem {

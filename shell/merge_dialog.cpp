@@ -24,9 +24,9 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
     auto* layout = new QVBoxLayout(this);
 
     // Sent and kept as the change list shows groups; the conflicts below as rows to decide.
-    std::vector<lang::ChangeGroup> groups = lang::DescribeMerge(merge, texts.baseDate.toStdString(), language);
-    const std::string conflictsTitle = lang::messageText(lang::Message::MergeConflicts, language);
-    lang::ChangeGroup conflictGroup;
+    std::vector<texts::ChangeGroup> groups = texts::DescribeMerge(merge, texts.baseDate.toStdString(), language);
+    const std::string conflictsTitle = texts::messageText(texts::Message::MergeConflicts, language);
+    texts::ChangeGroup conflictGroup;
     if (!groups.empty() && groups.back().title == conflictsTitle) {
         conflictGroup = groups.back();
         groups.pop_back();
@@ -42,7 +42,8 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
 
     for (std::size_t i = 0; i < merge.items.size(); ++i)
         if (merge.items[i].state == MergeState::Conflict) conflicts_.push_back(i);
-    auto* title = new QLabel(QStringLiteral("<b>%1 (%2)</b>").arg(QString::fromStdString(conflictsTitle)).arg(conflicts_.size()), this);
+    auto* title = new QLabel(
+        QStringLiteral("<b>%1 (%2)</b>").arg(QString::fromStdString(conflictsTitle)).arg(conflicts_.size()), this);
     auto* table = new QTableWidget(static_cast<int>(conflicts_.size()), 3, this);
     table->setObjectName(QStringLiteral("MergeConflicts"));
     table->setHorizontalHeaderLabels({texts.itemColumn, texts.fileColumn, texts.controllerColumn});
@@ -53,12 +54,13 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
     for (std::size_t row = 0; row < conflicts_.size(); ++row) {
         const MergeItem& item = merge.items[conflicts_[row]];
         const int r = static_cast<int>(row);
-        table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(lang::MergeItemName(item, language))));
+        table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(texts::MergeItemName(item, language))));
         auto* group = new QButtonGroup(this);
         const MergeSide sides[] = {kFileSide, kControllerSide};
         const char* names[] = {"ChooseFile", "ChooseController"};
         for (int s = 0; s < 2; ++s) {
-            auto* choice = new QRadioButton(QString::fromStdString(lang::MergeItemValue(item, sides[s], language)), table);
+            auto* choice =
+                new QRadioButton(QString::fromStdString(texts::MergeItemValue(item, sides[s], language)), table);
             choice->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(names[s])).arg(row));
             group->addButton(choice, s);
             table->setCellWidget(r, 1 + s, choice);

@@ -19,11 +19,11 @@ namespace kelvane::shell {
 
 struct MergeDialogTexts {
     QString title;
-    QString baseDate;          // when the base was read or written
-    QString itemColumn;        // the conflicts' columns
+    QString baseDate;    // when the base was read or written
+    QString itemColumn;  // the conflicts' columns
     QString fileColumn;
     QString controllerColumn;
-    QString overwrite;         // "make the controller equal to the file"
+    QString overwrite;  // "make the controller equal to the file"
     QString send;
     QString cancel;
 };

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -149,17 +149,14 @@ std::vector<ChangeGroup> DescribeMerge(const ThreeWayMerge& merge, const std::st
     for (const MergeItem& item : merge.items) {
         const std::string name = MergeItemName(item, language) + ": ";
         switch (item.state) {
-        case MergeState::Sent:
-            sent.lines.push_back(name + changeText(item, kBaseSide, kFileSide, language));
-            break;
+        case MergeState::Sent: sent.lines.push_back(name + changeText(item, kBaseSide, kFileSide, language)); break;
         case MergeState::Kept:
             kept.lines.push_back(name + changeText(item, kBaseSide, kControllerSide, language));
             break;
         case MergeState::Conflict:
-            conflicts.lines.push_back(name + message(Message::MergeFile, language) + " " +
-                                      MergeItemValue(item, kFileSide, language) + "; " +
-                                      message(Message::MergeController, language) + " " +
-                                      MergeItemValue(item, kControllerSide, language));
+            conflicts.lines.push_back(
+                name + message(Message::MergeFile, language) + " " + MergeItemValue(item, kFileSide, language) + "; " +
+                message(Message::MergeController, language) + " " + MergeItemValue(item, kControllerSide, language));
             break;
         case MergeState::Same: break;
         }
@@ -172,4 +169,4 @@ std::vector<ChangeGroup> DescribeMerge(const ThreeWayMerge& merge, const std::st
     return groups;
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

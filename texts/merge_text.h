@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 // What the item is: "p001 Czas stopu", "Lokatorzy: Kod fizyczny 1.5", "Opis",
 // "Bajty bez pola, blok 8 (0x0100–0x011F)".
@@ -25,4 +25,4 @@ std::string MergeItemValue(const MergeItem& item, MergeSide side, int language);
 // alike on both sides are in none.
 std::vector<ChangeGroup> DescribeMerge(const ThreeWayMerge& merge, const std::string& baseDate, int language);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -45,7 +45,8 @@ void putDigitizer(Image& img, int index, int number, int line, int local, int bu
 
 // The 8-byte records of the sample's keys with one taken out, repacked.
 void dropKey(Image& img, int index) {
-    std::copy(img.begin() + static_cast<std::ptrdiff_t>(keyAt(index + 1)), img.begin() + static_cast<std::ptrdiff_t>(keyAt(512)),
+    std::copy(img.begin() + static_cast<std::ptrdiff_t>(keyAt(index + 1)),
+              img.begin() + static_cast<std::ptrdiff_t>(keyAt(512)),
               img.begin() + static_cast<std::ptrdiff_t>(keyAt(index)));
     std::fill_n(img.begin() + static_cast<std::ptrdiff_t>(keyAt(511)), 8, 0xFF);
 }
@@ -86,24 +87,33 @@ TEST(Merge, EveryItemKindOnEitherSide) {
         {"setting only at the controller", nullptr, p001a, {{K::Setting, S::Kept}}},
         {"setting alike on both", p001a, p001a, {{K::Setting, S::Same}}},
         {"setting differently on both", p001a, p001b, {{K::Setting, S::Conflict}}},
-        {"p714 boxes are separate settings", [](Image& i) { i[param("p714_1_CheckBox")] |= 1; },
-         [](Image& i) { i[param("p714_1_CheckBox")] |= 4; }, {{K::Setting, S::Sent}, {K::Setting, S::Kept}}},
+        {"p714 boxes are separate settings",
+         [](Image& i) { i[param("p714_1_CheckBox")] |= 1; },
+         [](Image& i) { i[param("p714_1_CheckBox")] |= 4; },
+         {{K::Setting, S::Sent}, {K::Setting, S::Kept}}},
         {"resident code only in the file", open15, nullptr, {{K::Row, S::Sent}}},
         {"resident code only at the controller", nullptr, open15, {{K::Row, S::Kept}}},
         {"resident code differently on both", open15, open15b, {{K::Row, S::Conflict}}},
         {"resident deleted in the file, changed at the controller", drop15, open15, {{K::Row, S::Conflict}}},
-        {"resident re-numbered in the file", [drop15](Image& i) { drop15(i); putResident(i, 1, 200, 5, 4321, 105); },
-         nullptr, {{K::Row, S::Sent}, {K::Row, S::Sent}}},
+        {"resident re-numbered in the file",
+         [drop15](Image& i) {
+             drop15(i);
+             putResident(i, 1, 200, 5, 4321, 105);
+         },
+         nullptr,
+         {{K::Row, S::Sent}, {K::Row, S::Sent}}},
         {"key moved to another flat at the controller", nullptr, key0ToFlat9, {{K::Row, S::Kept}}},
         {"key moved to different flats", key0ToFlat9, key0ToFlat7, {{K::Row, S::Conflict}}},
-        {"key deleted at the controller, moved in the file", key0ToFlat9, [](Image& i) { dropKey(i, 0); },
+        {"key deleted at the controller, moved in the file",
+         key0ToFlat9,
+         [](Image& i) { dropKey(i, 0); },
          {{K::Row, S::Conflict}}},
-        {"key added alike on both", [](Image& i) { putKey(i, 32, 30, 0x40); }, [](Image& i) { putKey(i, 32, 30, 0x40); },
+        {"key added alike on both",
+         [](Image& i) { putKey(i, 32, 30, 0x40); },
+         [](Image& i) { putKey(i, 32, 30, 0x40); },
          {{K::Row, S::Same}}},
-        {"general code's panel at the controller", nullptr, [](Image& i) { putGeneral(i, 2, 9753, 3, 0); },
-         {{K::Row, S::Kept}}},
-        {"digitizer's flat at the controller", nullptr, [](Image& i) { putDigitizer(i, 0, 4, 2, 30, 1); },
-         {{K::Row, S::Kept}}},
+        {"general code's panel at the controller", nullptr, [](Image& i) { putGeneral(i, 2, 9753, 3, 0); }, {{K::Row, S::Kept}}},
+        {"digitizer's flat at the controller", nullptr, [](Image& i) { putDigitizer(i, 0, 4, 2, 30, 1); }, {{K::Row, S::Kept}}},
         {"description only in the file", nullptr, nullptr, {{K::Description, S::Sent}}, "Klatka B"},
         {"free bytes only at the controller", nullptr, freeByte, {{K::Bytes, S::Kept}}},
         {"free bytes differently on both", freeByte, freeByteB, {{K::Bytes, S::Conflict}}},
@@ -198,7 +208,8 @@ TEST(Merge, HandMadeBuildingsMergeToTheWrittenExpectation) {
     for (int k = 3; k < 300; ++k) putKey(fullFile, k, 5, static_cast<std::uint8_t>(k));
     for (int k = 3; k < 300; ++k) putKey(fullController, k, 6, static_cast<std::uint8_t>(k + 100));
     for (Image* img : {&fullFile, &fullController})
-        for (int k = 3; k < 300; ++k) (*img)[keyAt(k) + 2] = static_cast<std::uint8_t>(k >> 8 | (img == &fullFile ? 0x80 : 0x40));
+        for (int k = 3; k < 300; ++k)
+            (*img)[keyAt(k) + 2] = static_cast<std::uint8_t>(k >> 8 | (img == &fullFile ? 0x80 : 0x40));
     const MergedVersion full = ResolveMerge(MergeVersions(version(base), version(fullFile), version(fullController)), {});
     EXPECT_EQ(full.overfull, std::vector<GridId>{GridId::Keys});
     EXPECT_FALSE(full.complete());
@@ -210,7 +221,7 @@ namespace {
 // own: `owner` hands every identity to one side only.
 struct Editor {
     std::mt19937 rng;
-    int side;  // 0 or 1
+    int side;                       // 0 or 1
     std::function<bool(int)> mine;  // whether an item number belongs to this side
 
     int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
@@ -235,7 +246,8 @@ struct Editor {
                 if (below(3) == 0)
                     edits.push_back([=](Image& i) { putResident(i, line, local, 0, 0, 0); });
                 else
-                    edits.push_back([=](Image& i) { WriteBcdCode(i, residentOffset(ResidentCode::Open, line, local), open); });
+                    edits.push_back(
+                        [=](Image& i) { WriteBcdCode(i, residentOffset(ResidentCode::Open, line, local), open); });
             }
         // Keys by serial: move to another flat or delete (found wherever they stand); add new ones.
         for (int k = 0; k < 32; ++k)
@@ -246,7 +258,10 @@ struct Editor {
                 edits.push_back([=](Image& i) {
                     for (int r = 0; r < 512; ++r)
                         if (std::equal(serial.begin(), serial.end(), &i[keyAt(r) + 2])) {
-                            if (remove) dropKey(i, r); else i[keyAt(r) + 1] = flat;
+                            if (remove)
+                                dropKey(i, r);
+                            else
+                                i[keyAt(r) + 1] = flat;
                             return;
                         }
                 });
@@ -298,7 +313,8 @@ TEST(Merge, DisjointRandomEditsMergeToBothApplied) {
         std::vector<int> side(5000);
         for (int& s : side) s = static_cast<int>(owner() % 2);
         Editor file{std::mt19937(seed * 7), 0, [&side](int item) { return side[static_cast<std::size_t>(item)] == 0; }};
-        Editor controller{std::mt19937(seed * 13), 1, [&side](int item) { return side[static_cast<std::size_t>(item)] == 1; }};
+        Editor controller{std::mt19937(seed * 13), 1,
+                          [&side](int item) { return side[static_cast<std::size_t>(item)] == 1; }};
         const std::vector<Edit> fileEdits = file.make(), controllerEdits = controller.make();
         const Image fileImage = applyAll(base, fileEdits), controllerImage = applyAll(base, controllerEdits);
 
