@@ -252,8 +252,9 @@ int uploadCommand(const Tool& tool) {
         device = r.image;
     }
     if (merging) {
-        const MergeStep step = mergeWithBase(tool, tool.args.value("--base"), {base->image, base->description},
-                                             {wanted->image, wanted->description}, {device, base->description});
+        // The description stays in the file: the controller holds none.
+        const MergeStep step = mergeWithBase(tool, tool.args.value("--base"), {base->image, wanted->description},
+                                             {wanted->image, wanted->description}, {device, wanted->description});
         if (step.exit != kDone) {
             tool.error(*chosen, tool.text(ToolText::NothingSent));
             return step.exit;
