@@ -1,8 +1,10 @@
 // Show, build, the change list and the configuration check on a full image:
-// 512 keys, 510 residents, 64 general codes, 96 digitizers.
+// 512 keys, 510 residents, 64 general codes, 96 digitizers; and the
+// three-way merge of two such images against a third.
 #include "image/change_list.h"
 #include "image/codecs.h"
 #include "image/configuration_check.h"
+#include "image/merge.h"
 #include "image/window_data.h"
 #include "texts/change_text.h"
 #include "texts/language_table.h"
@@ -91,5 +93,31 @@ void BM_CheckFullImage(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(CheckConfiguration(img));
 }
 BENCHMARK(BM_CheckFullImage)->Unit(benchmark::kMicrosecond);
+
+// The merge at its busiest: every resident changed on one side or both
+// (a third of them in conflict), every key moved to another flat, every
+// general code and digitizer changed, settings and free bytes on both sides.
+void BM_MergeFullImages(benchmark::State& state) {
+    const Image base = fullImage();
+    Image file = base, controller = base;
+    for (int line = 1; line <= 2; ++line)
+        for (int local = 1; local <= 255; ++local) {
+            const std::size_t off = residentOffset(ResidentCode::Open, line, local);
+            if (local % 3 != 1) file[off + 1] ^= 0x01;
+            if (local % 3 != 2) controller[off + 1] ^= 0x02;
+        }
+    for (int i = 0; i < 512; ++i) (i % 2 ? file : controller)[mem::kKeys + 8 * i + 1] ^= 0x80;
+    for (int i = 0; i < 64; ++i) (i % 2 ? file : controller)[mem::kGeneralAttrs + 2 * i] ^= 0x40;
+    for (int i = 0; i < 96; ++i) (i % 2 ? file : controller)[mem::kDigitAssigns + 2 * i + 1] ^= 0x10;
+    for (std::size_t off = 0; off < 0x2000; off += 64) file[off] = 1, controller[off + 32] = 2;
+    writeLE16(file, mem::kWords, 3000);
+    writeLE16(controller, mem::kWords + 2, 3000);
+    const ImageVersion b{base, "A"}, f{file, "B"}, c{controller, "A"};
+    for (auto _ : state) {
+        const ThreeWayMerge m = MergeVersions(b, f, c);
+        benchmark::DoNotOptimize(ResolveMerge(m, ChooseAll(m, MergeChoice::Controller)));
+    }
+}
+BENCHMARK(BM_MergeFullImages)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

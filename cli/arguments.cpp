@@ -12,6 +12,7 @@ namespace {
 const OptionSpec kPort{"--port", true, "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim"};
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
+const OptionSpec kPrefer{"--prefer", true, "file|controller: the side every conflict of the merge takes"};
 
 const std::vector<OptionSpec> kCommon = {
     {"--help", false, "this help (also -h)"},
@@ -32,12 +33,16 @@ const std::vector<CommandSpec>& commands() {
          0,
          {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}}},
         {"upload",
-         "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes]",
+         "--port P FILE.kvd [--base BASE.kvd [--prefer file|controller] | --full] [--overwrite] [--check] [--yes]",
          "read the controller, show what differs, ask, then send only the differing blocks",
          1,
          1,
          {kPort,
-          {"--base", true, "BASE.kvd: trust this file as what the controller holds instead of reading it"},
+          {"--base", true,
+           "BASE.kvd: the image the file's edits started from; what changed at the controller "
+           "since is kept, conflicts end with exit 6"},
+          kPrefer,
+          {"--overwrite", false, "make the controller equal to the file, undoing what changed there since the base"},
           {"--full", false, "send every block"},
           {"--check", false, "read the controller back afterwards and compare (differences: exit 6)"},
           {"--yes", false, "send without asking (needed without a terminal)"}}},
@@ -71,6 +76,12 @@ const std::vector<CommandSpec>& commands() {
          1,
          1,
          {kJson}},
+        {"merge",
+         "BASE.kvd FILE.kvd CONTROLLER.kvd -o OUT.kvd [--prefer file|controller]",
+         "join the file's edits with what changed at the controller since the base (conflicts: exit 6)",
+         3,
+         3,
+         {kOutput, kPrefer}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
     };
     return all;
@@ -175,6 +186,14 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (r.error.empty() && inv.has("--lang") && inv.value("--lang") != "pl" && inv.value("--lang") != "en")
         r.error = "--lang takes pl or en";
     if (r.error.empty() && inv.has("--base") && inv.has("--full")) r.error = "--base and --full exclude each other";
+    if (r.error.empty() && inv.has("--prefer")) {
+        if (inv.value("--prefer") != "file" && inv.value("--prefer") != "controller")
+            r.error = "--prefer takes file or controller";
+        else if (inv.has("--overwrite"))
+            r.error = "--prefer and --overwrite exclude each other";
+        else if (std::string(inv.command->name) == "upload" && !inv.has("--base"))
+            r.error = "--prefer needs --base, the image the edits started from";
+    }
     return r;
 }
 
@@ -198,7 +217,8 @@ const char* const kExitCodes =
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
     "  5    the device refused (wrong device type, programming error, block check)\n"
-    "  6    differences found (check, diff, upload --check) or warnings (lint)\n"
+    "  6    differences found (check, diff, upload --check), warnings (lint), conflicts\n"
+    "       no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }

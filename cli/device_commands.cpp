@@ -5,6 +5,7 @@
 #include "cli/image_files.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
+#include "cli/merge_step.h"
 #include "cli/progress.h"
 #include "cli/time_limits.h"
 #include "cli/terminal.h"
@@ -244,22 +245,33 @@ int uploadCommand(const Tool& tool) {
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
     const std::string file = tool.args.positional[0];
-    const auto wanted = loadImageFile(tool, file);
+    auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
+    // --base: the image the file's edits started from; the upload then keeps
+    // what changed at the controller since (unless --overwrite).
+    const bool merging = tool.args.has("--base") && !tool.args.has("--overwrite");
+    std::optional<kelvane::DataFile> base;
+    if (merging && !(base = loadImageFile(tool, tool.args.value("--base")))) return kFileError;
 
-    // What the controller holds: read from it, or trusted from --base. --full
-    // sends every block whatever it holds.
+    // What the controller holds: read from it. --full sends every block
+    // whatever it holds.
     Image device{};
-    if (tool.args.has("--base")) {
-        const auto base = loadImageFile(tool, tool.args.value("--base"));
-        if (!base) return kFileError;
-        device = base->image;
-    } else if (tool.args.has("--full")) {
+    if (tool.args.has("--full")) {
         for (std::size_t i = 0; i < device.size(); ++i) device[i] = static_cast<std::uint8_t>(~wanted->image[i]);
     } else {
         const ControllerRead r = readController(tool, *chosen);
         if (r.exit != kDone) return r.exit;
         device = r.image;
+    }
+    if (merging) {
+        // The description stays in the file: the controller holds none.
+        const MergeStep step = mergeWithBase(tool, tool.args.value("--base"), {base->image, wanted->description},
+                                             {wanted->image, wanted->description}, {device, wanted->description});
+        if (step.exit != kDone) {
+            tool.error(*chosen, tool.text(ToolText::NothingSent));
+            return step.exit;
+        }
+        wanted->image = step.merged.image;
     }
 
     const ImageDifference d = compareImages(device, wanted->image);

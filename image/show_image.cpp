@@ -21,66 +21,64 @@ void finish(Grid& g) {
     g.currentCol = 0;
 }
 
-Grid showKeys(const Image& img) {
+Grid showTable(GridId id, const Image& img, std::size_t entries, bool (*used)(const Image&, std::size_t)) {
     Grid g;
-    g.rows.emplace_back(2);
-    for (std::size_t i = 0; i < mem::kKeyCount; ++i) {
-        const std::uint8_t* rec = &img[mem::kKeys + i * mem::kKeyRecordSize];
-        if (rec[0] == 0xFF && rec[1] == 0xFF) continue;
-        const unsigned local = SwapBytes(static_cast<std::uint16_t>(rec[0] | rec[1] << 8));
-        g.append({std::to_string(local), FormatKeyText(rec)});
-    }
+    g.rows.emplace_back(static_cast<std::size_t>(gridColumns(id)));
+    for (std::size_t i = 0; i < entries; ++i)
+        if (used(img, i)) g.append(ShowEntry(id, img, i));
     finish(g);
     return g;
 }
 
-Grid showGeneralCodes(const Image& img) {
-    Grid g;
-    g.rows.emplace_back(3);
-    for (std::size_t i = 0; i < mem::kGeneralCount; ++i) {
-        const std::uint8_t* code = &img[mem::kGeneralCodes + 2 * i];
-        if (code[0] == 0xFF && code[1] == 0xFF) continue;
-        const std::uint8_t* attr = &img[mem::kGeneralAttrs + 2 * i];
-        const bool anyPanel = attr[0] == 0xFF && attr[1] == 0xFF;
-        g.append({std::to_string(DecodeBcdCode(code)), anyPanel ? "255" : std::to_string(attr[0]),
-                  anyPanel || attr[1] != 0 ? "1" : "0"});
-    }
-    finish(g);
-    return g;
+bool keyUsed(const Image& img, std::size_t i) {
+    const std::uint8_t* rec = &img[mem::kKeys + i * mem::kKeyRecordSize];
+    return rec[0] != 0xFF || rec[1] != 0xFF;
 }
-
-Grid showResidents(const Image& img) {
-    Grid g;
-    g.rows.emplace_back(4);
-    for (int line = 1; line <= 2; ++line) {
-        for (int local = 1; local <= 255; ++local) {
-            const std::uint8_t* logical = &img[residentOffset(ResidentCode::Logical, line, local)];
-            const std::uint8_t* open = &img[residentOffset(ResidentCode::Open, line, local)];
-            const std::uint8_t* main = &img[residentOffset(ResidentCode::Main, line, local)];
-            if (DecodeBcdCode(logical) < 0 && DecodeBcdCode(open) < 0 && DecodeBcdCode(main) < 0) continue;
-            g.append({std::to_string(line) + "." + std::to_string(local), codeText(logical, "%d"),
-                      codeText(open, "%04d"), codeText(main, "%d")});
-        }
-    }
-    finish(g);
-    return g;
+bool generalUsed(const Image& img, std::size_t i) {
+    return img[mem::kGeneralCodes + 2 * i] != 0xFF || img[mem::kGeneralCodes + 2 * i + 1] != 0xFF;
 }
-
-Grid showDigitizers(const Image& img) {
-    Grid g;
-    g.rows.emplace_back(3);
-    for (std::size_t i = 0; i < mem::kDigitCount; ++i) {
-        const std::uint8_t number = img[mem::kDigitNumbers + i];
-        if (number == 0xFF) continue;
-        const std::uint8_t* assign = &img[mem::kDigitAssigns + 2 * i];
-        g.append({std::to_string((assign[0] & 1) + 1) + "." + std::to_string(assign[1]), std::to_string(number),
-                  std::to_string(assign[0] >> 1)});
-    }
-    finish(g);
-    return g;
+bool residentUsed(const Image& img, std::size_t slot) {
+    const int line = static_cast<int>(slot / mem::kResidentsPerLine) + 1;
+    const int local = static_cast<int>(slot % mem::kResidentsPerLine) + 1;
+    for (auto code : {ResidentCode::Logical, ResidentCode::Open, ResidentCode::Main})
+        if (DecodeBcdCode(&img[residentOffset(code, line, local)]) >= 0) return true;
+    return false;
 }
+bool digitizerUsed(const Image& img, std::size_t i) { return img[mem::kDigitNumbers + i] != 0xFF; }
 
 }  // namespace
+
+Grid::Row ShowEntry(GridId id, const Image& img, std::size_t entry) {
+    switch (id) {
+    case GridId::Keys: {
+        const std::uint8_t* rec = &img[mem::kKeys + entry * mem::kKeyRecordSize];
+        const unsigned local = SwapBytes(static_cast<std::uint16_t>(rec[0] | rec[1] << 8));
+        return {std::to_string(local), FormatKeyText(rec)};
+    }
+    case GridId::GeneralCodes: {
+        const std::uint8_t* code = &img[mem::kGeneralCodes + 2 * entry];
+        const std::uint8_t* attr = &img[mem::kGeneralAttrs + 2 * entry];
+        const bool anyPanel = attr[0] == 0xFF && attr[1] == 0xFF;
+        return {std::to_string(DecodeBcdCode(code)), anyPanel ? "255" : std::to_string(attr[0]),
+                anyPanel || attr[1] != 0 ? "1" : "0"};
+    }
+    case GridId::Residents: {
+        const int line = static_cast<int>(entry / mem::kResidentsPerLine) + 1;
+        const int local = static_cast<int>(entry % mem::kResidentsPerLine) + 1;
+        return {std::to_string(line) + "." + std::to_string(local),
+                codeText(&img[residentOffset(ResidentCode::Logical, line, local)], "%d"),
+                codeText(&img[residentOffset(ResidentCode::Open, line, local)], "%04d"),
+                codeText(&img[residentOffset(ResidentCode::Main, line, local)], "%d")};
+    }
+    case GridId::Digitizers: {
+        const std::uint8_t number = img[mem::kDigitNumbers + entry];
+        const std::uint8_t* assign = &img[mem::kDigitAssigns + 2 * entry];
+        return {std::to_string((assign[0] & 1) + 1) + "." + std::to_string(assign[1]), std::to_string(number),
+                std::to_string(assign[0] >> 1)};
+    }
+    }
+    return {};
+}
 
 ControlState ShowControl(const Parameter& p, const Image& img) {
     ControlState s;
@@ -108,10 +106,10 @@ ControlState ShowControl(const Parameter& p, const Image& img) {
 
 WindowData ShowImage(const Image& image) {
     WindowData w;
-    w.grid(GridId::Keys) = showKeys(image);
-    w.grid(GridId::GeneralCodes) = showGeneralCodes(image);
-    w.grid(GridId::Residents) = showResidents(image);
-    w.grid(GridId::Digitizers) = showDigitizers(image);
+    w.grid(GridId::Keys) = showTable(GridId::Keys, image, mem::kKeyCount, keyUsed);
+    w.grid(GridId::GeneralCodes) = showTable(GridId::GeneralCodes, image, mem::kGeneralCount, generalUsed);
+    w.grid(GridId::Residents) = showTable(GridId::Residents, image, 2 * mem::kResidentsPerLine, residentUsed);
+    w.grid(GridId::Digitizers) = showTable(GridId::Digitizers, image, mem::kDigitCount, digitizerUsed);
     for (const auto& p : parameterTable()) w.controls[p.control] = ShowControl(p, image);
     return w;
 }

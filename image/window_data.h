@@ -37,6 +37,11 @@ ControlState ShowControl(const Parameter& parameter, const Image& image);
 // control by its kind. A grid without rows gets one empty data row.
 WindowData ShowImage(const Image& image);
 
+// The cells of one stored entry of a table as its grid shows them, whether
+// or not the entry is in use. A resident's entry is its slot:
+// (line - 1) * 255 + local number - 1.
+Grid::Row ShowEntry(GridId grid, const Image& image, std::size_t entry);
+
 // Told about the rows that break a rule while an image is built.
 class RowReporter {
 public:

@@ -2,13 +2,22 @@
 # Saves pictures of KelvaneMini's six pages, in Polish and filled with the
 # sample building's configuration, as resources/screenshots/page0.png ..
 # page5.png (800 x 600, menu bar and status bar included). The window is drawn
-# offscreen, so no display is needed.
+# offscreen, so no display is needed. Also the upload question with changes
+# made at the controller, scalanie.png.
 # Usage: scripts/screenshots.sh [build-folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j2 --target kelvane_page_pictures
+cmake --build "$build" -j2 --target kelvane_page_pictures kelvane_merge_picture
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_page_pictures" "$root/resources/screenshots"
+# The upload question with changes made at the controller since the file's
+# base (scalanie.png): under Xvfb when it is installed, as on a desktop.
+if command -v xvfb-run >/dev/null; then
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$build/shell/kelvane_merge_picture" "$root/resources/screenshots/scalanie.png"
+else
+  QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_merge_picture" "$root/resources/screenshots/scalanie.png"
+fi

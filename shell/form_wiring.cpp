@@ -76,6 +76,7 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
+    hooks.loaded = [net] { net->fileLoaded(workingImage()); };
     connect(c, &shell::LinkController::transferRunningChanged, &form, &MainWindow::setTransferRunning);
 }
 

@@ -65,6 +65,7 @@ bool MainWindow::loadDataFile(const QString& path) {
     DisplayData();
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
+    if (hooks_.loaded) hooks_.loaded();
     return true;
 }
 

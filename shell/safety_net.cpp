@@ -7,9 +7,11 @@
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
+#include "shell/merge_dialog.h"
 #include "shell/program_state.h"
 
 #include <QAction>
+#include <QLocale>
 #include <QSettings>
 #include <QTimer>
 
@@ -57,6 +59,8 @@ QString SafetyNet::portText() const {
 bool SafetyNet::confirmUpload() {
     const bool unknown = !downloaded_;
     checkAfter_ = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
+    // The controller, as read in this run, is no longer what the edits started from.
+    if (!unknown && base_ && base_->image != deviceImage()) return confirmMerge();
     if (!unknown && !settings().value(QLatin1String(kAskBeforeUpload), true).toBool()) return true;
 
     const ChangeList changes = ListChanges(deviceImage(), workingImage());
@@ -82,10 +86,43 @@ bool SafetyNet::confirmUpload() {
     return true;
 }
 
+bool SafetyNet::confirmMerge() {
+    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {workingImage(), {}}, {deviceImage(), {}});
+    const int language = form_.CurrentLanguage();
+    MergeDialogTexts t;
+    t.title = text(Message::UploadQuestionTitle);
+    t.baseDate =
+        QLocale(language == texts::kPolish ? QLocale::Polish : QLocale::English).toString(base_->when, QLocale::ShortFormat);
+    t.itemColumn = text(Message::MergeItemColumn);
+    t.fileColumn = text(Message::MergeFile);
+    t.controllerColumn = text(Message::MergeController);
+    t.overwrite = text(Message::MergeOverwrite);
+    t.send = text(Message::ButtonSend);
+    t.cancel = text(Message::ButtonCancel);
+    MergeDialog dialog(&form_, merge, t, language);
+    const MergeAnswer answer = dialog.answer(form_.prompts().runDialog(&dialog));
+    if (!answer.send) return false;
+    if (!answer.overwrite) {
+        const MergedVersion merged = ResolveMerge(merge, answer.choices);
+        for (GridId grid : merged.overfull)
+            form_.showMessage(
+                text(Message::MergeOverfull)
+                    .replace(QLatin1String("%s"), QString::fromStdString(texts::GridCaption(grid, language))));
+        if (!merged.complete()) return false;
+        // What goes to the controller is what the window holds and shows afterwards.
+        workingImage() = merged.version.image;
+        form_.DisplayData();
+    }
+    return true;
+}
+
+void SafetyNet::fileLoaded(const Image& image) { base_ = lookup_ ? lookup_(image) : std::nullopt; }
+
 void SafetyNet::transferCompleted(bool upload) {
     transferred_ = true;
     if (!upload) downloaded_ = true;
     form_.imageKept();
+    base_ = Base{deviceImage(), now_()};  // further edits start from what the controller now holds
 
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();

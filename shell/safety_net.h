@@ -3,6 +3,7 @@
 // an upload and on Compare, an automatic backup after every completed
 // transfer, the list of backups, and the read-back check of the controller.
 #include "image/image.h"
+#include "image/merge.h"
 #include "texts/language_table.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace kelvane::shell {
 class LinkController;
@@ -35,6 +37,19 @@ public:
     void transferCompleted(bool upload);
     // The image a controller check read, compared with the device image.
     void checkRead(const Image& controller);
+    // A data file was loaded: its edits started from the image it was made
+    // from, when that is known.
+    void fileLoaded(const Image& image);
+
+    // The image the edits started from and when it was read or written.
+    struct Base {
+        Image image{};
+        QDateTime when;
+    };
+    // Where a loaded file's base is found (the image of the controller it was
+    // made from); without it a loaded file has no base and its upload
+    // overwrites as before.
+    void setBaseLookup(std::function<std::optional<Base>(const Image& file)> lookup) { lookup_ = std::move(lookup); }
 
     // Menu commands.
     void compare();      // GetData, then the change list an upload would send
@@ -48,6 +63,9 @@ public:
 
 private:
     QString text(texts::Message message) const;
+    // The question when the controller changed since the base; true when the
+    // upload goes ahead, with the merged image as the working image.
+    bool confirmMerge();
     QString portText() const;
 
     MainWindow& form_;
@@ -57,6 +75,8 @@ private:
     bool downloaded_ = false;   // a download completed in this run
     bool transferred_ = false;  // a download or an upload completed in this run
     bool checkAfter_ = false;   // the running upload is to be checked
+    std::optional<Base> base_;  // where the working image's edits started
+    std::function<std::optional<Base>(const Image&)> lookup_;
 };
 
 }  // namespace kelvane::shell

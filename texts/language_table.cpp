@@ -304,6 +304,19 @@ const Texts kMessage[kMessageCount] = {
      "Download first (F4).", M},
     {"Pobieranie niepełne: brak %d z 512 bloków; nic nie zmieniono",
      "Download incomplete: %d of 512 blocks missing; nothing was changed", "...: %d / 512"},
+    {"twoje zmiany (wysłane)", "your changes (sent)", M},
+    {"zmienione w zasilaczu od %s (zachowane)", "changed at the controller since %s (kept)", M},
+    {"konflikty", "conflicts", M},
+    {"plik", "file", M},
+    {"zasilacz", "controller", M},
+    {"brak wiersza", "no row", M},
+    {"Opis", "Description", M},
+    {"Bajty bez pola, blok %d (0x%04X–0x%04X)", "Bytes no field shows, block %d (0x%04X–0x%04X)", M},
+    {"%s: po połączeniu wierszy jest więcej, niż mieści tablica; nic nie wysłano",
+     "%s: the merged rows do not fit the table; nothing sent", M},
+    {"Pozycja", "Item", M},
+    {"ustaw w zasilaczu to samo co w pliku (zmiany z zasilacza zostaną cofnięte)",
+     "make the controller equal to the file (the controller's changes are undone)", M},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -336,6 +349,8 @@ const Texts kTool[kToolTextCount] = {
     {"Programowanie w toku...", "Programming...", M},
     {"Zrobione!", "Done!", M},
     {"Błąd programowania flash", "Flash programming error", M},
+    {"Konflikty: %d; nic nie wysłano ani nie zapisano (wybierz stronę: --prefer file|controller)",
+     "Conflicts: %d; nothing sent or written (choose a side: --prefer file|controller)", "...: %d"},
 };
 
 const Texts kCheck[kCheckTextCount] = {

@@ -185,8 +185,20 @@ enum class Message {
     CheckDiffers,
     CheckNothingKnown,  // nothing read or written in this run
     BlocksMissing,      // printf format: how many of the 512 blocks a download lacks
+    // The three-way upload: the edits, the controller since the base, conflicts
+    MergeSent,       // group title: changed only in the file
+    MergeKept,       // group title, printf format: the base's date
+    MergeConflicts,  // group title
+    MergeFile,       // a conflict's two sides
+    MergeController,
+    MergeNoRow,        // a row missing on one side
+    MergeDescription,  // the data file's description
+    MergeBytes,        // printf format: block, first and last offset
+    MergeOverfull,     // printf format: the table's caption
+    MergeItemColumn,   // the conflicts' first column
+    MergeOverwrite,    // the choice to send the file as it is
 };
-constexpr int kMessageCount = 102;
+constexpr int kMessageCount = 113;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -217,9 +229,10 @@ enum class ToolText {
     FlashWaiting,  // waiting for the bootloader
     FlashProgramming,
     FlashDone,
-    FlashError,  // the bootloader refused a block
+    FlashError,       // the bootloader refused a block
+    MergeUnresolved,  // "%d" conflicts: nothing sent or written
 };
-constexpr int kToolTextCount = 27;
+constexpr int kToolTextCount = 28;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

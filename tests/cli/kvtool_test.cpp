@@ -1,6 +1,7 @@
 // kvtool as a user runs it: the real program, its exit codes and its files,
 // against the built-in simulator and the pty simulators.
 #include "files/data_file.h"
+#include "image/codecs.h"
 #include "image/parameters.h"
 #include "sim/sample_building.h"
 #include "texts/language_table.h"
@@ -300,6 +301,59 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en"});
     EXPECT_EQ(same.exit, 0);
     EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
+}
+
+// The built-in simulator holds the sample building; a base in which
+// resident 1.3 had another open code makes that code one changed at the
+// keypad behind the program's back.
+TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
+    const auto openCode = [](Image img, int code) {
+        kelvane::WriteBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
+        return img;
+    };
+    const Image sample = kelvane::SampleBuildingImage(), base = openCode(sample, 123);
+    Image edited = base;
+    kelvane::writeLE16(edited, kelvane::mem::kWords, 3300);
+    Image merged = sample;
+    kelvane::writeLE16(merged, kelvane::mem::kWords, 3300);
+    const std::string b = (dir / "base.kvd").string(), f = (dir / "file.kvd").string(),
+                      c = (dir / "conflict.kvd").string(), ctl = (dir / "controller.kvd").string(),
+                      out = (dir / "out.kvd").string();
+    save(b, base);
+    save(f, edited);
+    save(c, openCode(base, 4444));
+    save(ctl, sample);
+    const std::string sent = english(ToolText::BlocksSent, 1);
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string inOut, inErr;
+    } cases[] = {
+        {{"upload", f, "--base", b, "--check"}, 0, "changed at the controller since", ""},
+        {{"upload", c, "--base", b}, 6, "conflicts (1)", "Conflicts: 1"},
+        {{"upload", c, "--base", b, "--prefer", "controller", "--check"}, 0, english(ToolText::NoChanges, 0), ""},
+        {{"upload", c, "--base", b, "--prefer", "file", "--check"}, 0, sent, ""},
+        {{"upload", c, "--base", b, "--overwrite", "--check"}, 0, sent, ""},
+        {{"upload", c, "--prefer", "file"}, 1, "", "--base"},
+        {{"upload", c, "--base", b, "--prefer", "both"}, 1, "", "--prefer"},
+        {{"merge", b, c, ctl, "-o", out}, 6, "conflicts (1)", "Conflicts: 1"},
+        {{"merge", b, f, ctl, "-o", out}, 0, "your changes (sent) (1)", ""},
+    };
+    for (const auto& k : cases) {
+        std::vector<std::string> args = k.args;
+        if (args[0] == "upload") args.insert(args.end(), {"--port", "sim", "--yes"});
+        args.insert(args.end(), {"--lang", "en"});
+        const Outcome r = run(args);
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back() + "\n" + r.out + r.err);
+        EXPECT_EQ(r.exit, k.exit);
+        EXPECT_NE(r.out.find(k.inOut), std::string::npos);
+        EXPECT_NE(r.err.find(k.inErr), std::string::npos);
+        if (k.exit == 6) {
+            EXPECT_EQ(r.out.find(english(ToolText::BlocksSent, 0).substr(0, 11)), std::string::npos) << "nothing sent";
+        }
+        EXPECT_EQ(fs::exists(out), k.exit == 0 && args[0] == "merge");
+    }
+    EXPECT_EQ(imageOf(out), merged);
 }
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {

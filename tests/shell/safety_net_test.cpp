@@ -18,6 +18,10 @@
 #include <QAction>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -120,6 +124,68 @@ private slots:
         QCOMPARE(f.form.statusText(), text(texts::Message::UploadDone));
         f.form.action("ASKUPLOAD")->trigger();
         QVERIFY(QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).value("askBeforeUpload").toBool());
+    }
+
+    // A file made from an older image of the building: since then the
+    // residents of 1.3 and 1.4 changed their open codes at the keypad. The
+    // file changes p204 and, in conflict, 1.3's open code.
+    void changesMadeAtTheControllerSinceTheFilesBaseAreKeptOrDecided() {
+        Fixture f;
+        f.run("DOWNLOAD");
+        const Image sample = SampleBuildingImage();
+        const auto open = [](int local) { return residentOffset(ResidentCode::Open, 1, local); };
+        Image base = sample;
+        WriteBcdCode(base, open(3), 123);
+        WriteBcdCode(base, open(4), 456);
+        Image file = base;
+        file[mem::kParams + 22] = 60;
+        WriteBcdCode(file, open(3), 4444);
+        const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
+        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), file, ""));
+        f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
+            if (loaded != file) return std::nullopt;
+            return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15))};
+        });
+        QVERIFY(f.form.loadDataFile(path));
+
+        struct Seen {
+            bool sendEnabled = true, cancelDefault = false, sendAfterChoice = false;
+            QString tree;
+        } first, second;
+        const auto look = [](QDialog* d, Seen& seen) {
+            seen.sendEnabled = d->findChild<QPushButton*>(QStringLiteral("AcceptButton"))->isEnabled();
+            seen.cancelDefault = d->findChild<QPushButton*>(QStringLiteral("RejectButton"))->isDefault();
+            auto* tree = d->findChild<QTreeWidget*>(QStringLiteral("MergeTree"));
+            for (QTreeWidgetItemIterator it(tree); *it; ++it) seen.tree += (*it)->text(0) + "\n";
+        };
+        f.prompts.dialogs = {[&](QDialog* d) {
+                                 look(d, first);
+                                 return int(QDialog::Rejected);
+                             },
+                             [&](QDialog* d) {
+                                 look(d, second);
+                                 d->findChild<QRadioButton*>(QStringLiteral("ChooseController_0"))->click();
+                                 second.sendAfterChoice =
+                                     d->findChild<QPushButton*>(QStringLiteral("AcceptButton"))->isEnabled();
+                                 return int(QDialog::Accepted);
+                             }};
+        f.run("UPLOAD");
+        QVERIFY(!first.sendEnabled);
+        QVERIFY(first.cancelDefault);
+        QVERIFY2(first.tree.contains(QStringLiteral("zmienione w zasilaczu od")) &&
+                     first.tree.contains(QStringLiteral("1.4")),
+                 qPrintable(first.tree));
+        QVERIFY(f.controller() == sample);  // Cancel sends nothing
+
+        f.run("UPLOAD");
+        QVERIFY(second.sendAfterChoice);
+        const Image held = f.controller();
+        QCOMPARE(held[mem::kParams + 22], 60);
+        for (int local : {3, 4}) QCOMPARE(DecodeBcdCode(&held[open(local)]), DecodeBcdCode(&sample[open(local)]));
+        QVERIFY(workingImage() == held && deviceImage() == held);
+        const Grid shown = f.form.grid(GridId::Residents)->toGrid();
+        QCOMPARE(QString::fromStdString(shown.rows[4][2]),
+                 QString::fromStdString(FormatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
     }
 
     void compareListsWhatAnUploadWouldSend() {

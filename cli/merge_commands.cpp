@@ -1,0 +1,81 @@
+// merge, and the merge an upload makes against --base: the file's edits
+// joined with what changed at the controller since the base.
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/image_files.h"
+#include "cli/merge_step.h"
+
+#include "image/merge.h"
+#include "texts/merge_text.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <iostream>
+
+namespace kelvane::cli {
+
+using kelvane::ImageVersion;
+using kelvane::MergeChoice;
+using kelvane::texts::Message;
+using kelvane::texts::ToolText;
+
+namespace {
+
+// When the base was made: its file's modification time, local.
+std::string fileDate(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return path;
+    std::tm local{};
+    ::localtime_r(&st.st_mtime, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
+    return buf;
+}
+
+}  // namespace
+
+MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const ImageVersion& base,
+                        const ImageVersion& file, const ImageVersion& controller) {
+    MergeStep step;
+    const kelvane::ThreeWayMerge merge = kelvane::MergeVersions(base, file, controller);
+    std::cout << kelvane::texts::ChangeListText(kelvane::texts::DescribeMerge(merge, fileDate(basePath), tool.language))
+              << std::flush;
+    std::vector<MergeChoice> choices;
+    if (tool.args.has("--prefer"))
+        choices = kelvane::ChooseAll(
+            merge, tool.args.value("--prefer") == "file" ? MergeChoice::File : MergeChoice::Controller);
+    const kelvane::MergedVersion merged = kelvane::ResolveMerge(merge, choices);
+    if (!merged.undecided.empty()) {
+        tool.error("", format(tool.text(ToolText::MergeUnresolved), static_cast<int>(merged.undecided.size())));
+        step.exit = kDifferences;
+        return step;
+    }
+    for (kelvane::GridId grid : merged.overfull) {
+        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+        step.exit = kDifferences;
+    }
+    step.merged = merged.version;
+    return step;
+}
+
+int mergeCommand(const Tool& tool) {
+    const std::string& basePath = tool.args.positional[0];
+    std::vector<ImageVersion> versions;
+    for (const std::string& path : tool.args.positional) {
+        const auto file = loadImageFile(tool, path);
+        if (!file) return kFileError;
+        versions.push_back({file->image, file->description});
+    }
+    const MergeStep step = mergeWithBase(tool, basePath, versions[0], versions[1], versions[2]);
+    if (step.exit != kDone) return step.exit;
+    const std::string out = tool.args.value("--output");
+    if (!kelvane::SaveDataFile(out, step.merged.image, step.merged.description)) {
+        tool.error(out, tool.text(Message::SaveError));
+        return kFileError;
+    }
+    tool.result(format(tool.text(ToolText::Saved), out));
+    return kDone;
+}
+
+}  // namespace kelvane::cli
