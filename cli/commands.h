@@ -16,6 +16,8 @@ int cardsCommand(const Tool& tool);
 int exportCsvCommand(const Tool& tool);
 int importCsvCommand(const Tool& tool);
 int lintCommand(const Tool& tool);
+int lineTestCommand(const Tool& tool);
+int supportBundleCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

@@ -4,6 +4,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 
+#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/bootloader_device.h"
 #include "upgrade/bootloader_protocol.h"
@@ -107,6 +108,7 @@ int flashCommand(const Tool& tool) {
     } else {
         port.line = std::make_unique<serial::QtSerialLine>();
     }
+    port.line = kelvane::session::tracedLine(std::move(port.line));
     upgrade::UpgradeLink link{*port.line, clock, stop, view};
 
     std::atomic<bool> timedOut{false};

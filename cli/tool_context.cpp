@@ -1,5 +1,7 @@
 #include "cli/tool_context.h"
 
+#include "session/diagnostics.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -29,6 +31,7 @@ void Tool::error(const std::string& about, const std::string& line) const {
     for (char& c : oneLine)
         if (c == '\n') c = ' ';
     std::cerr << "kvtool: " << (about.empty() ? "" : about + ": ") << oneLine << std::endl;
+    kelvane::session::logProblem("error", (about.empty() ? "" : about + ": ") + oneLine);
 }
 
 int environmentLanguage() {

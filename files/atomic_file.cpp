@@ -29,7 +29,7 @@ bool flushToDisk(std::FILE* f) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, bool ownerOnly) {
     namespace fs = std::filesystem;
     std::error_code error;
     // A link is kept and the file it points at replaced, as writing in place would.
@@ -46,7 +46,10 @@ bool WriteFileAtomically(const std::string& path, const void* data, std::size_t 
     // file its owner made private (it holds the controller's password and
     // codes) stays private.
     const fs::file_status old = fs::status(target, error);
-    if (!error && fs::is_regular_file(old)) fs::permissions(temp, old.permissions(), error);
+    if (!error && fs::is_regular_file(old))
+        fs::permissions(temp, old.permissions(), error);
+    else if (ownerOnly)
+        fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, error);
     error.clear();
 #endif
     const bool written = std::fwrite(data, 1, size, f) == size && flushToDisk(f);

@@ -10,6 +10,7 @@ namespace kelvane {
 // half-overwritten; the bytes reach the medium before the rename. The new file
 // keeps the old one's permissions (Unix), and a symbolic link stays a link to the
 // replaced file. False, with nothing left behind, when it cannot be done.
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+// ownerOnly: a file made new is readable and writable by its owner only (Unix).
+bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size, bool ownerOnly = false);
 
 }  // namespace kelvane

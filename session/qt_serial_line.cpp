@@ -119,6 +119,13 @@ void setParityCheck(QSerialPort&, bool) {}
 
 QtSerialLine::QtSerialLine(SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
 
+bool QtSerialLine::lowLatencyActive() const {
+    const SerialFlagsAccess access = driverSerialFlags();
+    int flags = 0;
+    return port_ && port_->isOpen() && access.get && access.get(static_cast<int>(port_->handle()), flags) &&
+           (flags & kLowLatencyFlag) != 0;
+}
+
 QtSerialLine::~QtSerialLine() { close(); }
 
 bool QtSerialLine::open(const std::string& name) {
