@@ -29,8 +29,11 @@ bool PrivateFile::open(const std::string& path, bool append) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC),
                           S_IRUSR | S_IWUSR);
     if (fd < 0) return false;
-    // A file that was there before keeps its content but not wider permissions.
-    ::fchmod(fd, S_IRUSR | S_IWUSR);
+    // A file that was there before keeps its content but not wider
+    // permissions; a device or pipe named by the user (/dev/stderr) is
+    // written as it is and never changed.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, S_IRUSR | S_IWUSR);
     f_ = ::fdopen(fd, append ? "ab" : "wb");
     if (!f_) ::close(fd);
 #endif

@@ -19,12 +19,13 @@ namespace {
 
 using namespace kelvane;
 
-// The 34-byte chunks read in a trace, in order.
-std::vector<std::vector<std::uint8_t>> framesRead(const std::string& trace) {
+// The 34-byte chunks read (<) or written (>) in a trace, in order.
+std::vector<std::vector<std::uint8_t>> frames34(const std::string& trace, char direction) {
     std::vector<std::vector<std::uint8_t>> frames;
     std::istringstream in(trace);
+    const std::string mark = std::string("  ") + direction + " 34  ";
     for (std::string line; std::getline(in, line);) {
-        const auto at = line.find("  < 34  ");
+        const auto at = line.find(mark);
         if (at == std::string::npos) continue;
         std::vector<std::uint8_t> bytes;
         for (std::size_t p = at + 8; bytes.size() < 34; p += 3) bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(p, 2), nullptr, 16)));
@@ -58,7 +59,10 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
         ASSERT_TRUE(link::OpenPort(line, "COM8"));
         link::TransferContext ctx{line, clock, nullptr, {}, {}};
         const link::DownloadOutcome out = link::DownloadThread(ctx);
+        // The same image sent back whole: its frames go the other way.
+        const link::UploadOutcome up = link::UploadThread(ctx, original, erasedImage());
         line.close();
+        EXPECT_EQ(up.result, link::UploadResult::Completed);
         ASSERT_EQ(out.result, link::DownloadResult::Completed);
         EXPECT_EQ(out.image, original);
         if (mode != Output::Works) {
@@ -72,14 +76,18 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
         Image masked = original;
         MaskSecrets(masked);
         for (const auto& [text, image] : std::map<std::string, Image>{{trace, original}, {link::MaskTrace(trace), masked}}) {
-            std::vector<bool> seen(kBlockCount);
-            for (const auto& f : framesRead(text)) {
-                const unsigned index = f[0] | (f[1] << 8);
-                ASSERT_LT(index, kBlockCount);
-                seen[index] = true;
-                EXPECT_TRUE(std::equal(f.begin() + 2, f.end(), image.begin() + index * kBlockSize)) << "block " << index;
+            for (char direction : {'<', '>'}) {
+                std::vector<bool> seen(kBlockCount);
+                for (const auto& f : frames34(text, direction)) {
+                    const unsigned index = f[0] | (f[1] << 8);
+                    if (index == link::kEndFrameIndex) continue;
+                    ASSERT_LT(index, kBlockCount);
+                    seen[index] = true;
+                    EXPECT_TRUE(std::equal(f.begin() + 2, f.end(), image.begin() + index * kBlockSize))
+                        << direction << " block " << index;
+                }
+                EXPECT_EQ(std::count(seen.begin(), seen.end(), true), direction == '<' ? static_cast<long>(kBlockCount) : up.framesSent);
             }
-            EXPECT_EQ(std::count(seen.begin(), seen.end(), true), static_cast<long>(kBlockCount));
         }
         EXPECT_NE(masked, original);
     }
