@@ -91,6 +91,12 @@ std::string MaskTrace(const std::string& trace) {
             continue;
         }
         auto& b = d->bytes;
+        // A chunk of a frame's size is masked as a frame whatever came
+        // before it: a trace cut at its start, or a session whose command
+        // is not in it, must not let a block through.
+        const bool frame = b.size() == kFrameBytes;
+        const unsigned index = frame ? (b[0] | (b[1] << 8)) : 0;
+        if (frame) maskFrame(b.data());
         if (d->direction == '>') {
             if (isCommand(b, startDownloadCommand())) {
                 downloading = true;
@@ -98,21 +104,16 @@ std::string MaskTrace(const std::string& trace) {
             } else if (isCommand(b, startUploadCommand())) {
                 uploading = true;
                 downloading = false;
-            } else if (b.size() == kFrameBytes && uploading) {
-                maskFrame(b.data());
-                if ((b[0] | (b[1] << 8)) == kEndFrameIndex) uploading = false;
+            } else if (frame) {
+                if (index == kEndFrameIndex) uploading = false;
             } else if (b.size() == 8) {
                 downloading = uploading = false;  // another command
             } else if (uploading) {
                 std::fill(b.begin() + std::min<std::size_t>(2, b.size()), b.end(), 0);
             }
         } else if (downloading) {
-            if (b.size() == kFrameBytes) {
-                maskFrame(b.data());
-                if ((b[0] | (b[1] << 8)) == kBlockCount - 1) downloading = false;
-            } else {
-                std::fill(b.begin() + std::min<std::size_t>(2, b.size()), b.end(), 0);
-            }
+            if (frame && index == kBlockCount - 1) downloading = false;
+            if (!frame) std::fill(b.begin() + std::min<std::size_t>(2, b.size()), b.end(), 0);
         }
         out += d->prefix + "  " + serial::traceBytes(b.data(), b.size()) + "\n";
     }

@@ -38,7 +38,10 @@ std::string readTail(const std::string& path, std::uintmax_t limit) {
     if (size > limit) in.seekg(static_cast<std::streamoff>(size - limit));
     std::ostringstream out;
     out << in.rdbuf();
-    return out.str();
+    std::string text = out.str();
+    // A cut file starts at its next whole line.
+    if (size > limit) text.erase(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n') + 1);
+    return text;
 }
 
 std::string versions(const BundleRequest& r) {
