@@ -8,10 +8,9 @@
 #include "link/line_test.h"
 #include "link/port.h"
 #include "link/port_info.h"
-#include "link/traced_line.h"
 #include "session/device_port.h"
 #include "session/diagnostics.h"
-#include "session/qt_serial_line.h"
+#include "session/line_check.h"
 #include "session/support_bundle.h"
 #include "session/system_ports.h"
 
@@ -37,19 +36,22 @@ std::string timing(const link::Timing& t) {
     return ms(t.averageMs) + " (min " + ms(t.minMs) + ", max " + ms(t.maxMs) + ", " + std::to_string(t.count) + " times)";
 }
 
-// The adapter behind a port as the system names it.
-void describeAdapter(const Tool& tool, const std::string& chosen) {
-    for (const serial::PortInfo& p : serial::systemPorts()) {
-        if (p.name != chosen && p.location != chosen) continue;
-        const session::AdapterDetails d = session::adapterDetails(p.name);
+// The adapter behind a port as the system names it, and its latency settings.
+void describeAdapter(const Tool& tool, const std::string& chosen, const session::LineCheck& check) {
+    if (chosen == kSimPort) return;
+    if (!check.adapter) {
+        tool.result("adapter: " + chosen + " (not in the system's port list)");
+    } else {
+        const serial::PortInfo& p = *check.adapter;
         std::string text = "adapter: " + serial::portEntryText(p);
         if (!p.usbId.empty()) text += "; USB " + p.usbId;
-        if (!d.driver.empty()) text += "; driver " + d.driver;
+        if (!check.details.driver.empty()) text += "; driver " + check.details.driver;
         tool.result(text);
-        if (!d.latencyTimer.empty()) tool.result("latency timer: " + d.latencyTimer + " ms");
-        return;
     }
-    tool.result("adapter: " + chosen + " (not in the system's port list)");
+    if (!check.details.latencyTimer.empty()) tool.result("latency timer: " + check.details.latencyTimer + " ms");
+#ifdef __linux__
+    if (check.opened) tool.result(std::string("low latency: ") + (check.lowLatency ? "on" : "off (the driver refused it)"));
+#endif
 }
 
 }  // namespace
@@ -60,32 +62,19 @@ int lineTestCommand(const Tool& tool) {
         return kUsage;
     }
     const std::string chosen = tool.args.value("--port");
-    const bool simulator = chosen == kSimPort;
-    const std::string name = link::PortName(simulator ? std::string(session::kSimulatorPortName) : chosen);
-    std::unique_ptr<serial::Line> line;
-    serial::QtSerialLine* device = nullptr;
-    if (simulator) {
-        line = std::move(session::openablePort(name).line);
-    } else {
-        auto qt = std::make_unique<serial::QtSerialLine>();
-        device = qt.get();
-        line = session::tracedLine(std::move(qt));
-        describeAdapter(tool, chosen);
+    const std::string name = link::PortName(chosen == kSimPort ? std::string(session::kSimulatorPortName) : chosen);
+    std::atomic<bool> cancel{false};
+    session::LineCheck check;
+    {
+        interrupt::Guard guard([&] { cancel = true; });
+        check = session::checkLine(name, &cancel);
     }
-    if (!link::OpenPort(*line, name)) {
+    describeAdapter(tool, chosen, check);
+    if (!check.opened) {
         tool.error(chosen, tool.text(kelvane::lang::Message::PortError));
         return kPortError;
     }
-#ifdef __linux__
-    if (device) tool.result(std::string("low latency: ") + (device->lowLatencyActive() ? "on" : "off (the driver refused it)"));
-#endif
-    std::atomic<bool> cancel{false};
-    link::LineTestReport report;
-    {
-        interrupt::Guard guard([&] { cancel = true; });
-        report = link::RunLineTest(*line, serial::systemClock(), &cancel);
-    }
-    line->close();
+    const link::LineTestReport& report = check.report;
 
     int exit = kDone;
     if (report.loopback) {

@@ -2,6 +2,7 @@
 #include "image/secret_mask.h"
 #include "link/line_test.h"
 #include "link/port.h"
+#include "link/port_change.h"
 #include "link/trace_mask.h"
 #include "link/traced_line.h"
 #include "link/transfer.h"
@@ -141,6 +142,25 @@ TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
             EXPECT_EQ(r.probes, link::kProbeRounds);
             EXPECT_EQ(r.answers, link::kProbeRounds);
         }
+    }
+}
+
+TEST(FindAdapter, ThePortThatAppearedIsChosenUsbFirst) {
+    const serial::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
+    const serial::PortInfo acm{"ttyACM0", "/dev/ttyACM0", "modem", "", "", false, ""};
+    const serial::PortInfo usb0{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
+    const serial::PortInfo usb1{"ttyUSB1", "/dev/ttyUSB1", "CP2102", "", "", true, "10c4:ea60"};
+    const struct {
+        std::vector<serial::PortInfo> before, after;
+        std::string chosen;  // empty: none
+    } cases[] = {{{s0}, {usb0, s0}, "ttyUSB0"},
+                 {{s0, usb0}, {s0, usb0}, ""},
+                 {{s0, usb0}, {s0}, ""},
+                 {{s0}, {s0, acm, usb1, usb0}, "ttyUSB0"},
+                 {{s0}, {acm, s0}, "ttyACM0"}};
+    for (const auto& c : cases) {
+        const auto found = serial::appearedPort(c.before, c.after);
+        EXPECT_EQ(found ? found->name : "", c.chosen);
     }
 }
 
