@@ -13,9 +13,9 @@
 #include "session/line_check.h"
 #include "session/support_bundle.h"
 #include "session/system_ports.h"
+#include "texts/diagnostic_texts.h"
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 
 namespace kvtool {
@@ -25,43 +25,26 @@ namespace session = kelvane::session;
 
 namespace {
 
-std::string ms(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ms", v);
-    return text;
-}
-
-std::string timing(const link::Timing& t) {
-    if (t.count == 0) return "none";
-    return ms(t.averageMs) + " (min " + ms(t.minMs) + ", max " + ms(t.maxMs) + ", " + std::to_string(t.count) + " times)";
-}
+using kelvane::lang::DiagnosticText;
 
 // The adapter behind a port as the system names it, and its latency settings.
 void describeAdapter(const Tool& tool, const std::string& chosen, const session::LineCheck& check) {
     if (chosen == kSimPort) return;
-    if (!check.adapter) {
-        tool.result("adapter: " + chosen + " (not in the system's port list)");
-    } else {
-        const serial::PortInfo& p = *check.adapter;
-        std::string text = "adapter: " + serial::portEntryText(p);
-        if (!p.usbId.empty()) text += "; USB " + p.usbId;
-        if (!check.details.driver.empty()) text += "; driver " + check.details.driver;
-        tool.result(text);
-    }
-    if (!check.details.latencyTimer.empty()) tool.result("latency timer: " + check.details.latencyTimer + " ms");
+    const auto text = [&](DiagnosticText t) { return std::string(kelvane::lang::diagnosticText(t, tool.language)); };
+    tool.result(kelvane::lang::adapterLine(chosen, check.adapter ? &*check.adapter : nullptr, check.details.driver, tool.language));
+    if (!check.details.latencyTimer.empty())
+        tool.result(format(text(DiagnosticText::LatencyTimer), check.details.latencyTimer));
 #ifdef __linux__
-    if (check.opened) tool.result(std::string("low latency: ") + (check.lowLatency ? "on" : "off (the driver refused it)"));
+    if (check.opened) tool.result(text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff));
 #endif
 }
 
 }  // namespace
 
 int lineTestCommand(const Tool& tool) {
-    if (!tool.args.has("--port") || tool.args.value("--port").empty()) {
-        tool.error("", "line-test needs --port P");
-        return kUsage;
-    }
-    const std::string chosen = tool.args.value("--port");
+    const auto port = requirePort(tool);
+    if (!port) return kUsage;
+    const std::string chosen = *port;
     const std::string name = link::PortName(chosen == kSimPort ? std::string(session::kSimulatorPortName) : chosen);
     std::atomic<bool> cancel{false};
     session::LineCheck check;
@@ -77,24 +60,14 @@ int lineTestCommand(const Tool& tool) {
     const link::LineTestReport& report = check.report;
 
     int exit = kDone;
+    for (const std::string& line : kelvane::lang::lineTestReportLines(report, tool.language)) tool.result(line);
     if (report.loopback) {
-        tool.result("loopback plug found: patterns of " + std::to_string(link::kPatternBytes) + " bytes sent");
-        for (const link::LoopbackPass& p : report.passes) {
-            tool.result(std::to_string(p.baud) + " baud: " + std::to_string(p.sent) + " sent, " +
-                        std::to_string(p.received) + " back, " + std::to_string(p.lost) + " lost, " +
-                        std::to_string(p.changed) + " changed, " + std::to_string(p.extra) + " extra; round trip " +
-                        timing(p.roundTrip));
+        for (const link::LoopbackPass& p : report.passes)
             if (!p.clean()) exit = kDifferences;
-        }
-    } else {
-        tool.result("no loopback: the controller probed " + std::to_string(report.probes) + " times");
-        tool.result("answers: " + std::to_string(report.answers) + " of " + std::to_string(report.probes) +
-                    ", no answer: " + std::to_string(report.probes - report.answers) + "; response time " +
-                    timing(report.answerTime));
-        if (report.answers == 0)
-            exit = kNoAnswer;
-        else if (report.answers < report.probes)
-            exit = kDifferences;
+    } else if (report.answers == 0) {
+        exit = kNoAnswer;
+    } else if (report.answers < report.probes) {
+        exit = kDifferences;
     }
     if (report.cancelled) {
         tool.error(chosen, tool.text(kelvane::lang::Message::TransferAborted));
@@ -113,13 +86,14 @@ int supportBundleCommand(const Tool& tool) {
         request.imageDescription = image->description;
     }
     const std::vector<session::BundleEntry> entries = session::supportBundleEntries(request);
-    for (const session::BundleEntry& e : entries) tool.result(e.name + "\t" + std::to_string(e.content.size()) + " bytes");
+    tool.result(kelvane::lang::diagnosticText(DiagnosticText::BundleContents, tool.language));
+    for (const session::BundleEntry& e : entries) tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
     const std::string why = session::writeSupportBundle(file, entries);
     if (!why.empty()) {
-        tool.error(file, why);
+        tool.error(file, format(kelvane::lang::diagnosticText(DiagnosticText::BundleNotSaved, tool.language), why));
         return kFileError;
     }
-    tool.result(format(tool.text(kelvane::lang::ToolText::Saved), file));
+    tool.result(format(kelvane::lang::diagnosticText(DiagnosticText::BundleSaved, tool.language), file));
     return kDone;
 }
 

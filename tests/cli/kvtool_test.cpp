@@ -418,7 +418,7 @@ TEST_F(Kvtool, LineTestOverALoopbackLosesNothingAndProbesAController) {
         EXPECT_NE(loop.out.find(pass), std::string::npos) << loop.out;
     const Outcome probes = run({"line-test", "--port", "sim"});
     EXPECT_EQ(probes.exit, 0) << probes.err;
-    EXPECT_NE(probes.out.find("answers: 20 of 20"), std::string::npos) << probes.out;
+    EXPECT_NE(probes.out.find("Answers: 20 of 20"), std::string::npos) << probes.out;
 }
 
 }  // namespace
