@@ -1,6 +1,7 @@
 #include "shell/form_wiring.h"
 
 #include "files/card_printer.h"
+#include "shell/diagnostics_wiring.h"
 #include "shell/help_window.h"
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
@@ -149,6 +150,10 @@ void FormWiring::rememberPorts(serial::PortMemory memory) {
                 [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
-FormWiring* WireKelvaneMini(TForm1& form) { return new FormWiring(form); }
+FormWiring* WireKelvaneMini(TForm1& form) {
+    auto* wiring = new FormWiring(form);
+    WireDiagnostics(form, *wiring);
+    return wiring;
+}
 
 }  // namespace kelvane::shell

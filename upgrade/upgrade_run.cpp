@@ -2,6 +2,7 @@
 
 #include "sim/bootloader_device.h"
 #include "upgrade/port_list.h"
+#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 
 namespace upgrade {
@@ -42,7 +43,8 @@ RunPort DefaultPort(const std::string& device, StopFlag& stop) {
         return {std::shared_ptr<serial::Line>(sim, &sim->line), std::shared_ptr<serial::Clock>(sim, &sim->clock),
                 sim};
     }
-    return {std::make_shared<serial::QtSerialLine>(), std::make_shared<StoppableClock>(stop), nullptr};
+    return {std::shared_ptr<serial::Line>(kelvane::session::tracedLine(std::make_unique<serial::QtSerialLine>())),
+            std::make_shared<StoppableClock>(stop), nullptr};
 }
 
 UpgradeRun::UpgradeRun(UpgradeState& state, PortFactory factory, std::string device, int id)
