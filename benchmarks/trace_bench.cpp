@@ -19,7 +19,7 @@ namespace {
 
 using namespace kelvane;
 
-void download(serial::Line& line, sim::VirtualClock& clock, benchmark::State& state) {
+void download(link::Line& line, sim::VirtualClock& clock, benchmark::State& state) {
     link::OpenPort(line, "COM8");
     link::TransferContext ctx{line, clock, nullptr, {}, {}};
     if (link::DownloadThread(ctx).result != link::DownloadResult::Completed) state.SkipWithError("download failed");
@@ -39,7 +39,8 @@ void BM_Download(benchmark::State& state) {
         }
         auto file = std::make_shared<PrivateFile>();
         file->open(path);
-        serial::TracedLine line(virtualLine, [file](const std::string& t) { return file->write(t); }, "bench");
+        link::TracedLine line(
+            virtualLine, [file](const std::string& t) { return file->write(t); }, "bench");
         download(line, clock, state);
     }
     std::remove(path.c_str());

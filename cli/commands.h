@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 int portsCommand(const Tool& tool);
 int probeCommand(const Tool& tool);
@@ -29,4 +29,4 @@ std::optional<std::string> requirePort(const Tool& tool);
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -18,24 +18,26 @@
 #include <atomic>
 #include <memory>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace link = kelvane::link;
 namespace session = kelvane::session;
 
 namespace {
 
-using kelvane::lang::DiagnosticText;
+using kelvane::texts::DiagnosticText;
 
 // The adapter behind a port as the system names it, and its latency settings.
 void describeAdapter(const Tool& tool, const std::string& chosen, const session::LineCheck& check) {
     if (chosen == kSimPort) return;
-    const auto text = [&](DiagnosticText t) { return std::string(kelvane::lang::diagnosticText(t, tool.language)); };
-    tool.result(kelvane::lang::adapterLine(chosen, check.adapter ? &*check.adapter : nullptr, check.details.driver, tool.language));
+    const auto text = [&](DiagnosticText t) { return std::string(kelvane::texts::diagnosticText(t, tool.language)); };
+    tool.result(kelvane::texts::adapterLine(chosen, check.adapter ? &*check.adapter : nullptr, check.details.driver,
+                                            tool.language));
     if (!check.details.latencyTimer.empty())
         tool.result(format(text(DiagnosticText::LatencyTimer), check.details.latencyTimer));
 #ifdef __linux__
-    if (check.opened) tool.result(text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff));
+    if (check.opened)
+        tool.result(text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff));
 #endif
 }
 
@@ -54,13 +56,13 @@ int lineTestCommand(const Tool& tool) {
     }
     describeAdapter(tool, chosen, check);
     if (!check.opened) {
-        tool.error(chosen, tool.text(kelvane::lang::Message::PortError));
+        tool.error(chosen, tool.text(kelvane::texts::Message::PortError));
         return kPortError;
     }
     const link::LineTestReport& report = check.report;
 
     int exit = kDone;
-    for (const std::string& line : kelvane::lang::lineTestReportLines(report, tool.language)) tool.result(line);
+    for (const std::string& line : kelvane::texts::lineTestReportLines(report, tool.language)) tool.result(line);
     if (report.loopback) {
         for (const link::LoopbackPass& p : report.passes)
             if (!p.clean()) exit = kDifferences;
@@ -70,7 +72,7 @@ int lineTestCommand(const Tool& tool) {
         exit = kDifferences;
     }
     if (report.cancelled) {
-        tool.error(chosen, tool.text(kelvane::lang::Message::TransferAborted));
+        tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
         return kInterrupted;
     }
     return exit;
@@ -86,15 +88,15 @@ int supportBundleCommand(const Tool& tool) {
         request.imageDescription = image->description;
     }
     const std::vector<session::BundleEntry> entries = session::supportBundleEntries(request);
-    tool.result(kelvane::lang::diagnosticText(DiagnosticText::BundleContents, tool.language));
+    tool.result(kelvane::texts::diagnosticText(DiagnosticText::BundleContents, tool.language));
     for (const session::BundleEntry& e : entries) tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
     const std::string why = session::writeSupportBundle(file, entries);
     if (!why.empty()) {
-        tool.error(file, format(kelvane::lang::diagnosticText(DiagnosticText::BundleNotSaved, tool.language), why));
+        tool.error(file, format(kelvane::texts::diagnosticText(DiagnosticText::BundleNotSaved, tool.language), why));
         return kFileError;
     }
-    tool.result(format(kelvane::lang::diagnosticText(DiagnosticText::BundleSaved, tool.language), file));
+    tool.result(format(kelvane::texts::diagnosticText(DiagnosticText::BundleSaved, tool.language), file));
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -1,6 +1,6 @@
 #pragma once
 // kvtool's exit codes, as its --help and the README list them.
-namespace kvtool {
+namespace kelvane::cli {
 
 enum Exit : int {
     kDone = 0,
@@ -13,4 +13,4 @@ enum Exit : int {
     kInterrupted = 130,  // Ctrl-C
 };
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

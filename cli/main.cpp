@@ -16,7 +16,7 @@
 #include <iostream>
 #include <memory>
 
-using namespace kvtool;
+using namespace kelvane::cli;
 
 namespace {
 
@@ -46,12 +46,12 @@ int main(int argc, char** argv) {
     interrupt::install();
     kelvane::session::installProgramLog("kvtool");
 
-    const int language = inv.has("--lang") ? (inv.value("--lang") == "pl" ? kelvane::lang::kPolish
-                                                                           : kelvane::lang::kEnglish)
-                                           : environmentLanguage();
+    const int language = inv.has("--lang")
+                             ? (inv.value("--lang") == "pl" ? kelvane::texts::kPolish : kelvane::texts::kEnglish)
+                             : environmentLanguage();
     Tool tool{inv, language, ::isatty(2) && !inv.has("--quiet")};
     if (!parsed.error.empty()) {
-        tool.error("", format(tool.text(kelvane::lang::ToolText::UsageError), parsed.error));
+        tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError), parsed.error));
         return kUsage;
     }
     if (inv.has("--help")) {
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         tracing.store = false;
         tracing.file = std::make_shared<kelvane::PrivateFile>();
         if (!tracing.file->open(inv.value("--trace"))) {
-            tool.error(inv.value("--trace"), tool.text(kelvane::lang::Message::SaveError));
+            tool.error(inv.value("--trace"), tool.text(kelvane::texts::Message::SaveError));
             return kFileError;
         }
     }

@@ -20,8 +20,7 @@ std::vector<std::string> TraceStore::traces(int newest) const {
         if (p.extension() == kTraceExtension && it->is_regular_file(error)) found.push_back(p.string());
     }
     std::sort(found.begin(), found.end());
-    if (newest > 0 && found.size() > static_cast<std::size_t>(newest))
-        found.erase(found.begin(), found.end() - newest);
+    if (newest > 0 && found.size() > static_cast<std::size_t>(newest)) found.erase(found.begin(), found.end() - newest);
     return found;
 }
 

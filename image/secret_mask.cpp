@@ -46,8 +46,8 @@ void maskKeys(Image& img) {
         std::uint8_t* serial = &img[mem::kKeys + k * mem::kKeyRecordSize + 2];
         if (std::all_of(serial, serial + 6, [](std::uint8_t b) { return b == 0xFF; })) continue;
         for (std::uint8_t pattern : {std::uint8_t{0x00}, std::uint8_t{0x5A}}) {
-            const std::uint8_t fake[6] = {pattern, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8),
-                                          static_cast<std::uint8_t>(k & 0xFF), 0x01};
+            const std::uint8_t fake[6] = {
+                pattern, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k & 0xFF), 0x01};
             if (!std::equal(fake, fake + 6, serial)) {
                 std::copy(fake, fake + 6, serial);
                 break;

@@ -22,7 +22,7 @@ std::vector<std::uint8_t> pattern() {
 bool stopped(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
 // Reads until n bytes came or the line stays quiet past the time-outs.
-std::vector<std::uint8_t> readBack(serial::Line& line, std::size_t n) {
+std::vector<std::uint8_t> readBack(link::Line& line, std::size_t n) {
     std::vector<std::uint8_t> got(n);
     std::size_t have = 0;
     while (have < n) {
@@ -68,7 +68,7 @@ LoopbackPass compareEcho(const std::vector<std::uint8_t>& sent, const std::vecto
     return p;
 }
 
-LineTestReport RunLineTest(serial::Line& line, serial::Clock& clock, const std::atomic<bool>* cancel) {
+LineTestReport RunLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel) {
     LineTestReport report;
     // A well-formed command no controller knows: a controller ignores it,
     // a loopback returns it.
@@ -82,7 +82,7 @@ LineTestReport RunLineTest(serial::Line& line, serial::Clock& clock, const std::
         const std::vector<std::uint8_t> sent = pattern();
         for (int baud : kLoopbackBauds) {
             if (stopped(cancel)) break;
-            serial::LineSettings s = controllerLineSettings();
+            link::LineSettings s = controllerLineSettings();
             s.baud = baud;
             line.setLine(s);
             line.purgeInput();
@@ -94,7 +94,8 @@ LineTestReport RunLineTest(serial::Line& line, serial::Clock& clock, const std::
                 std::uint8_t back = 0;
                 const std::int64_t t0 = clock.nowMs();
                 line.write(&byte, 1);
-                if (line.read(&back, 1) == 1 && back == byte) pass.roundTrip.add(static_cast<double>(clock.nowMs() - t0));
+                if (line.read(&back, 1) == 1 && back == byte)
+                    pass.roundTrip.add(static_cast<double>(clock.nowMs() - t0));
             }
             report.passes.push_back(pass);
         }

@@ -27,9 +27,9 @@ struct LoopbackPass {
     int baud = 0;
     int sent = 0;
     int received = 0;
-    int lost = 0;     // sent and never seen
-    int changed = 0;  // came back different
-    int extra = 0;    // came back beyond what was sent
+    int lost = 0;      // sent and never seen
+    int changed = 0;   // came back different
+    int extra = 0;     // came back beyond what was sent
     Timing roundTrip;  // one byte there and back
     bool clean() const { return lost == 0 && changed == 0 && extra == 0 && received == sent; }
 };
@@ -49,6 +49,6 @@ LoopbackPass compareEcho(const std::vector<std::uint8_t>& sent, const std::vecto
 
 // Runs the test on an open line; it leaves the line at the controller's
 // settings. cancel (may be null) ends it between steps.
-LineTestReport RunLineTest(serial::Line& line, serial::Clock& clock, const std::atomic<bool>* cancel = nullptr);
+LineTestReport RunLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace kelvane::link

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace serial {
+namespace kelvane::link {
 
 std::optional<PortInfo> appearedPort(const std::vector<PortInfo>& before, std::vector<PortInfo> after) {
     sortPorts(after);
@@ -15,4 +15,4 @@ std::optional<PortInfo> appearedPort(const std::vector<PortInfo>& before, std::v
     return usb != appeared.end() ? *usb : appeared.front();
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

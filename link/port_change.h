@@ -6,11 +6,11 @@
 #include <optional>
 #include <vector>
 
-namespace serial {
+namespace kelvane::link {
 
 // The port listed after and not before (by name). When several appeared (an
 // adapter with two ports, a hub) the first USB one in list order, else the
 // first; nothing when none did.
 std::optional<PortInfo> appearedPort(const std::vector<PortInfo>& before, std::vector<PortInfo> after);
 
-}  // namespace serial
+}  // namespace kelvane::link

@@ -115,7 +115,7 @@ std::string MaskTrace(const std::string& trace) {
             if (frame && index == kBlockCount - 1) downloading = false;
             if (!frame) std::fill(b.begin() + std::min<std::size_t>(2, b.size()), b.end(), 0);
         }
-        out += d->prefix + "  " + serial::traceBytes(b.data(), b.size()) + "\n";
+        out += d->prefix + "  " + link::traceBytes(b.data(), b.size()) + "\n";
     }
     if (!trace.empty() && trace.back() != '\n' && !out.empty()) out.pop_back();
     return out;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace serial {
+namespace kelvane::link {
 namespace {
 
 std::int64_t steadyUs() {
@@ -49,7 +49,9 @@ TracedLine::TracedLine(std::unique_ptr<Line> inner, TraceOutput output, std::str
 }
 
 TracedLine::TracedLine(Line& inner, TraceOutput output, std::string program, std::function<std::int64_t()> nowUs)
-    : inner_(&inner), output_(std::move(output)), program_(std::move(program)),
+    : inner_(&inner),
+      output_(std::move(output)),
+      program_(std::move(program)),
       nowUs_(nowUs ? std::move(nowUs) : std::function<std::int64_t()>(steadyUs)) {
     startUs_ = nowUs_();
 }
@@ -84,7 +86,8 @@ bool TracedLine::open(const std::string& name) {
     const bool ok = inner_->open(name);
     static const char* const kFailures[] = {"none", "no such port", "busy", "no permission", "unknown"};
     const auto failure = static_cast<std::size_t>(inner_->openFailure());
-    event("open " + name + ": " + (ok ? std::string("ok") : std::string("failed, ") + kFailures[failure < 5 ? failure : 4]));
+    event("open " + name + ": " +
+          (ok ? std::string("ok") : std::string("failed, ") + kFailures[failure < 5 ? failure : 4]));
     return ok;
 }
 
@@ -105,10 +108,9 @@ void TracedLine::setLine(const LineSettings& s) {
 void TracedLine::setTimeouts(const Timeouts& t) {
     inner_->setTimeouts(t);
     char text[200];
-    std::snprintf(text, sizeof text,
-                  "timeouts read interval %d ms, read total %d ms/byte + %d ms, write total %d ms/byte + %d ms",
-                  t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier,
-                  t.writeTotalConstant);
+    std::snprintf(
+        text, sizeof text, "timeouts read interval %d ms, read total %d ms/byte + %d ms, write total %d ms/byte + %d ms",
+        t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier, t.writeTotalConstant);
     event(text);
 }
 
@@ -147,4 +149,4 @@ void TracedLine::interrupt() {
     event("interrupt");
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

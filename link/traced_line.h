@@ -25,7 +25,7 @@
 #include <mutex>
 #include <string>
 
-namespace serial {
+namespace kelvane::link {
 
 // Takes one or more whole lines of text; false when it can take no more.
 using TraceOutput = std::function<bool(const std::string& text)>;
@@ -76,4 +76,4 @@ private:
 // "44 65 62  |De b|" (bytes 0x20..0x7E as they are, others as '.').
 std::string traceBytes(const std::uint8_t* data, std::size_t n);
 
-}  // namespace serial
+}  // namespace kelvane::link

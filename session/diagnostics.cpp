@@ -33,7 +33,10 @@ std::unique_ptr<ProgramLog>& programLog() {
 QtMessageHandler previousHandler = nullptr;
 
 void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    const char* level = type == QtWarningMsg ? "warning" : type == QtCriticalMsg ? "error" : type == QtFatalMsg ? "fatal" : nullptr;
+    const char* level = type == QtWarningMsg    ? "warning"
+                        : type == QtCriticalMsg ? "error"
+                        : type == QtFatalMsg    ? "fatal"
+                                                : nullptr;
     if (level) logProblem(level, text.toStdString());
     if (previousHandler) previousHandler(type, context, text);
 }
@@ -66,7 +69,7 @@ void stopTracing() {
     currentTracing().reset();
 }
 
-std::unique_ptr<serial::Line> tracedLine(std::unique_ptr<serial::Line> line) {
+std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
     std::optional<Tracing> t;
     {
         std::lock_guard<std::mutex> lock(tracingMutex());
@@ -86,8 +89,8 @@ std::unique_ptr<serial::Line> tracedLine(std::unique_ptr<serial::Line> line) {
     if (!file) return line;
     // Each event reaches the system at once, so a crash or a pulled cable
     // leaves the trace complete up to that moment.
-    serial::TraceOutput output = [file](const std::string& text) { return file->write(text); };
-    return std::make_unique<serial::TracedLine>(std::move(line), std::move(output), t->program + " " + t->version);
+    link::TraceOutput output = [file](const std::string& text) { return file->write(text); };
+    return std::make_unique<link::TracedLine>(std::move(line), std::move(output), t->program + " " + t->version);
 }
 
 void installProgramLog(const std::string& program) {
@@ -119,7 +122,8 @@ AdapterDetails adapterDetails(const std::string& portName) {
     const fs::path device = fs::path("/sys/class/tty") / name / "device";
     const fs::path driver = fs::read_symlink(device / "driver", error);
     if (!error) d.driver = driver.filename().string();
-    for (const fs::path& timer : {device / "latency_timer", fs::path("/sys/bus/usb-serial/devices") / name / "latency_timer"}) {
+    for (const fs::path& timer :
+         {device / "latency_timer", fs::path("/sys/bus/usb-serial/devices") / name / "latency_timer"}) {
         d.latencyTimer = firstLine(timer);
         if (!d.latencyTimer.empty()) break;
     }

@@ -26,7 +26,7 @@ std::string logPath(const std::string& program);
 struct Tracing {
     std::string program;  // as the program is called: KelvaneMini, kvtool...
     std::string version;
-    bool store = true;    // a new trace per session in traceFolder(program)
+    bool store = true;                  // a new trace per session in traceFolder(program)
     std::shared_ptr<PrivateFile> file;  // or every session into this one file
 };
 
@@ -37,7 +37,7 @@ void stopTracing();
 
 // The line wrapped so that it writes its trace as set by setTracing(); the
 // line itself when tracing is off or its trace cannot be made.
-std::unique_ptr<serial::Line> tracedLine(std::unique_ptr<serial::Line> line);
+std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line);
 
 // Sends the program's Qt warnings, criticals and fatals to its log (as well
 // as wherever they went before).

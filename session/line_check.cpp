@@ -12,15 +12,15 @@ namespace kelvane::session {
 LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel) {
     LineCheck check;
     PortConnection port;
-    serial::QtSerialLine* device = nullptr;
+    session::QtSerialLine* device = nullptr;
     if (portName == link::PortName(kSimulatorPortName)) {
         port = openablePort(portName);
     } else {
-        auto qt = std::make_unique<serial::QtSerialLine>();
+        auto qt = std::make_unique<session::QtSerialLine>();
         device = qt.get();
         port.line = tracedLine(std::move(qt));
         const std::string bare = std::filesystem::path(portName).filename().string();
-        for (const serial::PortInfo& p : serial::systemPorts())
+        for (const link::PortInfo& p : session::systemPorts())
             if (p.name == portName || p.location == portName || p.name == bare) check.adapter = p;
         check.details = adapterDetails(check.adapter ? check.adapter->name : bare);
     }

@@ -14,10 +14,10 @@ namespace kelvane::session {
 
 struct LineCheck {
     bool opened = false;
-    serial::OpenFailure failure = serial::OpenFailure::None;
-    std::optional<serial::PortInfo> adapter;  // as the system lists the port
-    AdapterDetails details;                   // driver, latency timer (Linux)
-    bool lowLatency = false;                  // the driver's low-latency flag was on during the test
+    link::OpenFailure failure = link::OpenFailure::None;
+    std::optional<link::PortInfo> adapter;  // as the system lists the port
+    AdapterDetails details;                 // driver, latency timer (Linux)
+    bool lowLatency = false;                // the driver's low-latency flag was on during the test
     link::LineTestReport report;
 };
 

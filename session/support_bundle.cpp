@@ -54,14 +54,15 @@ std::string versions(const BundleRequest& r) {
 }
 
 std::string portList() {
-    auto ports = serial::systemPorts();
-    serial::sortPorts(ports);
+    auto ports = session::systemPorts();
+    link::sortPorts(ports);
     std::string text = "# path\tdescription\tmanufacturer\tserial number\tUSB vid:pid\tdriver\tlatency timer (ms)\n";
     auto field = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
     for (const auto& p : ports) {
         const AdapterDetails d = adapterDetails(p.name);
         text += field(p.location) + "\t" + field(p.description) + "\t" + field(p.manufacturer) + "\t" +
-                field(p.serialNumber) + "\t" + field(p.usbId) + "\t" + field(d.driver) + "\t" + field(d.latencyTimer) + "\n";
+                field(p.serialNumber) + "\t" + field(p.usbId) + "\t" + field(d.driver) + "\t" + field(d.latencyTimer) +
+                "\n";
     }
     if (ports.empty()) text += "(no serial ports)\n";
     return text;
@@ -90,7 +91,8 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
     std::sort(traces.begin(), traces.end());
     if (traces.size() > static_cast<std::size_t>(kBundleTraces))
         traces.erase(traces.begin(), traces.end() - kBundleTraces);
-    for (const auto& [name, path] : traces) entries.push_back({"traces/" + name, link::MaskTrace(readTail(path, kEntryLimit))});
+    for (const auto& [name, path] : traces)
+        entries.push_back({"traces/" + name, link::MaskTrace(readTail(path, kEntryLimit))});
 
     for (const std::string& program : diagnosedPrograms()) {
         for (const std::string& path : {logPath(program) + ".1", logPath(program)}) {

@@ -17,9 +17,9 @@ namespace kelvane::shell {
 
 namespace {
 
-using lang::DiagnosticText;
+using texts::DiagnosticText;
 
-QString text(DiagnosticText t, int language) { return QString::fromUtf8(lang::diagnosticText(t, language)); }
+QString text(DiagnosticText t, int language) { return QString::fromUtf8(texts::diagnosticText(t, language)); }
 
 QString filled(DiagnosticText t, int language, const QString& value) {
     QString s = text(t, language);
@@ -30,7 +30,9 @@ QString filled(DiagnosticText t, int language, const QString& value) {
 
 SupportBundleDialog::SupportBundleDialog(const session::BundleRequest& request, int language,
                                          std::function<QString()> chooseFile, QWidget* parent)
-    : QDialog(parent), entries_(session::supportBundleEntries(request)), language_(language),
+    : QDialog(parent),
+      entries_(session::supportBundleEntries(request)),
+      language_(language),
       chooseFile_(std::move(chooseFile)) {
     setObjectName(QStringLiteral("SupportBundleDialog"));
     setWindowTitle(text(DiagnosticText::SupportBundleEntry, language).remove(QChar(0x2026)));
@@ -96,7 +98,8 @@ void LineTestDialog::start() {
     // closed on it.
     thread_ = QThread::create([this] {
         const session::LineCheck check = session::checkLine(portName_, &cancel_);
-        QMetaObject::invokeMethod(this, [this, check] { showCheck(check); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, check] { showCheck(check); }, Qt::QueuedConnection);
     });
     thread_->setParent(this);
     thread_->start();
@@ -105,18 +108,18 @@ void LineTestDialog::start() {
 void LineTestDialog::showCheck(const session::LineCheck& check) {
     QStringList lines;
     if (check.adapter || check.opened)
-        lines << QString::fromStdString(lang::adapterLine(portName_, check.adapter ? &*check.adapter : nullptr,
-                                                          check.details.driver, language_));
+        lines << QString::fromStdString(
+            texts::adapterLine(portName_, check.adapter ? &*check.adapter : nullptr, check.details.driver, language_));
     if (!check.details.latencyTimer.empty())
         lines << filled(DiagnosticText::LatencyTimer, language_, QString::fromStdString(check.details.latencyTimer));
     if (!check.opened) {
-        lines << QString::fromUtf8(lang::messageText(lang::Message::PortError, language_));
+        lines << QString::fromUtf8(texts::messageText(texts::Message::PortError, language_));
     } else {
 #ifdef __linux__
         if (check.adapter)
             lines << text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff, language_);
 #endif
-        for (const std::string& line : lang::lineTestReportLines(check.report, language_))
+        for (const std::string& line : texts::lineTestReportLines(check.report, language_))
             lines << QString::fromStdString(line);
     }
     report_->setPlainText(lines.join(QLatin1Char('\n')));
@@ -126,8 +129,7 @@ void LineTestDialog::showCheck(const session::LineCheck& check) {
 
 QString LineTestDialog::reportText() const { return report_->toPlainText(); }
 
-FindAdapterDialog::FindAdapterDialog(int language, std::function<std::vector<serial::PortInfo>()> listPorts,
-                                     QWidget* parent)
+FindAdapterDialog::FindAdapterDialog(int language, std::function<std::vector<link::PortInfo>()> listPorts, QWidget* parent)
     : QDialog(parent), language_(language), listPorts_(std::move(listPorts)) {
     setObjectName(QStringLiteral("FindAdapterDialog"));
     setWindowTitle(text(DiagnosticText::FindAdapterEntry, language));
@@ -154,14 +156,14 @@ void FindAdapterDialog::next() {
         step_->setText(text(DiagnosticText::FindPlugIn, language_));
         return;
     }
-    const auto found = serial::appearedPort(before_, listPorts_());
+    const auto found = link::appearedPort(before_, listPorts_());
     if (!found) {
         step_->setText(text(DiagnosticText::FindNothing, language_) + QLatin1Char('\n') +
                        text(DiagnosticText::FindPlugIn, language_));
         return;
     }
     chosen_ = found->name;
-    step_->setText(filled(DiagnosticText::FindFound, language_, QString::fromStdString(serial::portEntryText(*found))));
+    step_->setText(filled(DiagnosticText::FindFound, language_, QString::fromStdString(link::portEntryText(*found))));
     accept();
 }
 

@@ -25,8 +25,8 @@ namespace kelvane::shell {
 class SupportBundleDialog : public QDialog {
     Q_OBJECT
 public:
-    SupportBundleDialog(const session::BundleRequest& request, int language,
-                        std::function<QString()> chooseFile, QWidget* parent = nullptr);
+    SupportBundleDialog(const session::BundleRequest& request, int language, std::function<QString()> chooseFile,
+                        QWidget* parent = nullptr);
     const std::vector<session::BundleEntry>& entries() const { return entries_; }
     // Writes the bundle; the result line is shown under the list.
     bool saveTo(const QString& path);
@@ -68,15 +68,15 @@ private:
 class FindAdapterDialog : public QDialog {
     Q_OBJECT
 public:
-    FindAdapterDialog(int language, std::function<std::vector<serial::PortInfo>()> listPorts, QWidget* parent = nullptr);
+    FindAdapterDialog(int language, std::function<std::vector<link::PortInfo>()> listPorts, QWidget* parent = nullptr);
     void next();  // what the Next button does
     const std::string& chosenPort() const { return chosen_; }
     QString stepText() const;
 
 private:
     int language_;
-    std::function<std::vector<serial::PortInfo>()> listPorts_;
-    std::vector<serial::PortInfo> before_;
+    std::function<std::vector<link::PortInfo>()> listPorts_;
+    std::vector<link::PortInfo> before_;
     bool unplugged_ = false;
     std::string chosen_;
     QLabel* step_;

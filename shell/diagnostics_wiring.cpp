@@ -20,11 +20,11 @@ namespace kelvane::shell {
 
 namespace {
 
-using lang::DiagnosticText;
+using texts::DiagnosticText;
 
-QString text(DiagnosticText t, int language) { return QString::fromUtf8(lang::diagnosticText(t, language)); }
+QString text(DiagnosticText t, int language) { return QString::fromUtf8(texts::diagnosticText(t, language)); }
 
-void applyLanguage(TForm1& form, QMenu* tools, int language) {
+void applyLanguage(MainWindow& form, QMenu* tools, int language) {
     tools->setTitle(text(DiagnosticText::ToolsMenu, language));
     const std::pair<const char*, DiagnosticText> captions[] = {{"LINETEST", DiagnosticText::LineTestEntry},
                                                                {"FINDADAPTER", DiagnosticText::FindAdapterEntry},
@@ -33,7 +33,7 @@ void applyLanguage(TForm1& form, QMenu* tools, int language) {
         if (auto* a = form.findChild<QAction*>(QString::fromLatin1(name))) a->setText(text(caption, language));
 }
 
-void saveSupportBundle(TForm1& form) {
+void saveSupportBundle(MainWindow& form) {
     const int language = form.CurrentLanguage();
     session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, shell::workingImage(), form.description().toStdString()};
     auto chooseFile = [&form, language] {
@@ -53,23 +53,23 @@ void saveSupportBundle(TForm1& form) {
     form.prompts().runDialog(&dialog);
 }
 
-void testLine(TForm1& form, FormWiring& wiring) {
+void testLine(MainWindow& form, FormWiring& wiring) {
     LineTestDialog dialog(wiring.controller().portName(), form.CurrentLanguage(), &form);
     dialog.start();
     form.prompts().runDialog(&dialog);
 }
 
-void findAdapter(TForm1& form, FormWiring& wiring) {
-    FindAdapterDialog dialog(form.CurrentLanguage(), serial::systemPorts, &form);
+void findAdapter(MainWindow& form, FormWiring& wiring) {
+    FindAdapterDialog dialog(form.CurrentLanguage(), session::systemPorts, &form);
     if (form.prompts().runDialog(&dialog) != QDialog::Accepted || dialog.chosenPort().empty()) return;
     const QString port = QString::fromStdString(dialog.chosenPort());
-    wiring.portDialog().ComboBox1->setEditText(port);
+    wiring.portDialog().portCombo_->setEditText(port);
     wiring.controller().choosePort(port);
 }
 
 }  // namespace
 
-void WireDiagnostics(TForm1& form, FormWiring& wiring) {
+void WireDiagnostics(MainWindow& form, FormWiring& wiring) {
     QMenuBar* bar = form.menuBar();
     auto* tools = new QMenu(bar);
     tools->setObjectName(QStringLiteral("ToolsMenu"));

@@ -4,9 +4,9 @@
 // bundle…" after the help entry, their captions in the window's language.
 namespace kelvane::shell {
 
-class TForm1;
+class MainWindow;
 class FormWiring;
 
-void WireDiagnostics(TForm1& form, FormWiring& wiring);
+void WireDiagnostics(MainWindow& form, FormWiring& wiring);
 
 }  // namespace kelvane::shell

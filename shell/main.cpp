@@ -7,12 +7,12 @@
 #include "shell/start_up.h"
 
 int main(int argc, char** argv) {
-    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::TForm1& form) {
+    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
         // Every window of the program carries the icon in all its sizes.
-        QApplication::setWindowIcon(resources::KelvaneMiniIcon());
+        QApplication::setWindowIcon(kelvane::resources::KelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
         kelvane::session::installProgramLog("KelvaneMini");
         kelvane::session::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
-        kelvane::shell::WireKelvaneMini(form)->rememberPorts(serial::settingsPortMemory("KelvaneMini"));
+        kelvane::shell::WireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });
 }

@@ -3,7 +3,7 @@
 // every dropEvery-th one when dropEvery is set (a line that loses bytes).
 #include "sim/virtual_line.h"
 
-namespace sim {
+namespace kelvane::sim {
 
 class LoopbackDevice : public Device {
 public:
@@ -20,4 +20,4 @@ private:
     long count_ = 0;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -31,9 +31,10 @@ const Texts kDiagnostic[kDiagnosticTextCount] = {
     {"%d bodów: wysłano %d, wróciło %d, utracono %d, zmienionych %d, nadmiarowych %d; czas obiegu %s",
      "%d baud: %d sent, %d back, %d lost, %d changed, %d extra; round trip %s", "%d: %d, %d, %d, %d, %d; %s"},
     {"Brak pętli zwrotnej: zasilacz odpytano %d razy", "No loopback: the controller probed %d times", "... %d"},
-    {"Odpowiedzi: %d z %d, bez odpowiedzi: %d; czas odpowiedzi %s", "Answers: %d of %d, no answer: %d; response time %s",
-     "%d / %d, %d; %s"},
-    {"%.1f ms (min %.1f ms, maks %.1f ms, %d razy)", "%.1f ms (min %.1f ms, max %.1f ms, %d times)", "%.1f ms (%.1f, %.1f, %d)"},
+    {"Odpowiedzi: %d z %d, bez odpowiedzi: %d; czas odpowiedzi %s",
+     "Answers: %d of %d, no answer: %d; response time %s", "%d / %d, %d; %s"},
+    {"%.1f ms (min %.1f ms, maks %.1f ms, %d razy)", "%.1f ms (min %.1f ms, max %.1f ms, %d times)",
+     "%.1f ms (%.1f, %.1f, %d)"},
     {"brak", "none", M},
     {"Odłącz adapter USB od komputera i naciśnij Dalej.", "Unplug the USB adapter from the computer and press Next.", M},
     {"Podłącz adapter i naciśnij Dalej.", "Plug the adapter in and press Next.", M},
@@ -71,8 +72,8 @@ std::vector<std::string> lineTestReportLines(const link::LineTestReport& r, int 
     if (r.loopback) {
         lines.push_back(format(DiagnosticText::LoopbackFound, language, link::kPatternBytes));
         for (const link::LoopbackPass& p : r.passes)
-            lines.push_back(format(DiagnosticText::LoopbackPass, language, p.baud, p.sent, p.received, p.lost, p.changed,
-                                   p.extra, timing(p.roundTrip, language).c_str()));
+            lines.push_back(format(DiagnosticText::LoopbackPass, language, p.baud, p.sent, p.received, p.lost,
+                                   p.changed, p.extra, timing(p.roundTrip, language).c_str()));
     } else {
         lines.push_back(format(DiagnosticText::NoLoopback, language, r.probes));
         lines.push_back(format(DiagnosticText::ProbeCounts, language, r.answers, r.probes, r.probes - r.answers,
@@ -81,12 +82,12 @@ std::vector<std::string> lineTestReportLines(const link::LineTestReport& r, int 
     return lines;
 }
 
-std::string adapterLine(const std::string& chosen, const serial::PortInfo* port, const std::string& driver, int language) {
+std::string adapterLine(const std::string& chosen, const link::PortInfo* port, const std::string& driver, int language) {
     if (!port) return format(DiagnosticText::AdapterNotListed, language, chosen.c_str());
-    std::string text = format(DiagnosticText::Adapter, language, serial::portEntryText(*port).c_str());
+    std::string text = format(DiagnosticText::Adapter, language, link::portEntryText(*port).c_str());
     if (!port->usbId.empty()) text += "; " + format(DiagnosticText::UsbNumbers, language, port->usbId.c_str());
     if (!driver.empty()) text += "; " + format(DiagnosticText::Driver, language, driver.c_str());
     return text;
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

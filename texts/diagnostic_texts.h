@@ -8,34 +8,34 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 enum class DiagnosticText {
     ToolsMenu,
     LineTestEntry,
     FindAdapterEntry,
     SupportBundleEntry,
-    BundleContents,     // heading of the list of what goes in
-    BundleSaved,        // "%s": the file
-    BundleNotSaved,     // "%s": why
-    BundleFilter,       // file dialog filter
-    LineTestRunning,    // "%s": the port
-    Adapter,            // "%s": the port's entry text
-    AdapterNotListed,   // "%s": the port
-    Driver,             // "%s"
-    UsbNumbers,         // "%s": vid:pid
-    LatencyTimer,       // "%s": ms
+    BundleContents,    // heading of the list of what goes in
+    BundleSaved,       // "%s": the file
+    BundleNotSaved,    // "%s": why
+    BundleFilter,      // file dialog filter
+    LineTestRunning,   // "%s": the port
+    Adapter,           // "%s": the port's entry text
+    AdapterNotListed,  // "%s": the port
+    Driver,            // "%s"
+    UsbNumbers,        // "%s": vid:pid
+    LatencyTimer,      // "%s": ms
     LowLatencyOn,
     LowLatencyOff,
-    LoopbackFound,      // "%d" bytes per pattern
-    LoopbackPass,       // baud, sent, back, lost, changed, extra, then "%s" round trip
-    NoLoopback,         // "%d" probes
-    ProbeCounts,        // answers, probes, unanswered, then "%s" response time
-    Timing,             // average, min, max (%.1f), count
+    LoopbackFound,  // "%d" bytes per pattern
+    LoopbackPass,   // baud, sent, back, lost, changed, extra, then "%s" round trip
+    NoLoopback,     // "%d" probes
+    ProbeCounts,    // answers, probes, unanswered, then "%s" response time
+    Timing,         // average, min, max (%.1f), count
     TimingNone,
     FindUnplug,
     FindPlugIn,
-    FindFound,          // "%s": the port's entry text
+    FindFound,  // "%s": the port's entry text
     FindNothing,
     Next,
     Close,
@@ -50,6 +50,6 @@ const char* diagnosticText(DiagnosticText entry, int language);
 std::vector<std::string> lineTestReportLines(const link::LineTestReport& report, int language);
 // The adapter behind a port: "Adapter: name – details; USB vid:pid; driver d"
 // (port: as the system lists it, or nothing when it is not listed).
-std::string adapterLine(const std::string& chosen, const serial::PortInfo* port, const std::string& driver, int language);
+std::string adapterLine(const std::string& chosen, const link::PortInfo* port, const std::string& driver, int language);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

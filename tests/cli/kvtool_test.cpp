@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using kelvane::Image;
-using kelvane::lang::ToolText;
+using kelvane::texts::ToolText;
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -31,7 +31,7 @@ std::string slurp(const fs::path& p) {
 
 std::string english(ToolText t, int n) {
     char buf[256];
-    std::snprintf(buf, sizeof buf, kelvane::lang::toolText(t, kelvane::lang::kEnglish), n, 0);
+    std::snprintf(buf, sizeof buf, kelvane::texts::toolText(t, kelvane::texts::kEnglish), n, 0);
     return buf;
 }
 
@@ -97,7 +97,9 @@ protected:
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
-    Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) { return kvtool(dir, std::move(args), sigintAfterMs); }
+    Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) {
+        return kvtool(dir, std::move(args), sigintAfterMs);
+    }
     fs::path dir;
 };
 
@@ -220,7 +222,7 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
 
     const Outcome text = run({"show", a, "--lang", "pl"});
     EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
-    EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
+    EXPECT_NE(text.out.find(kelvane::texts::toolText(ToolText::No, kelvane::texts::kPolish)), std::string::npos);
 
     const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
     // No terminal and no --yes: nothing is sent.
@@ -269,8 +271,9 @@ protected:
             .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     }
     void startSimulator(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {KELVANE_SIM_PATH, "--port", pair->devPath(), "--image",
-                                         (dir / "image.bin").string(), "--dump", (dir / "dump.bin").string()};
+        std::vector<std::string> argv = {
+            KELVANE_SIM_PATH,           "--port", pair->devPath(), "--image", (dir / "image.bin").string(), "--dump",
+            (dir / "dump.bin").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
         sim = std::make_unique<ptytest::Child>(argv, true);
         ASSERT_TRUE(sim->waitForLine("ready", 3000));
@@ -383,8 +386,9 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     const fs::path zip = dir / "bundle.zip", out = dir / "unzipped";
     const Outcome b = run({"support-bundle", "-o", zip.string(), "--image", a});
     ASSERT_EQ(b.exit, 0) << b.err;
-    const std::string py = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
-                           "z.extractall(sys.argv[2])\nprint(chr(10).join(z.namelist()))";
+    const std::string py =
+        "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+        "z.extractall(sys.argv[2])\nprint(chr(10).join(z.namelist()))";
     ptytest::Child python({"python3", "-c", py, zip.string(), out.string()}, true);
     ASSERT_TRUE(python.waitForLine("image-masked.kvd", 10000)) << "python's zipfile opens the bundle";
     for (const char* name : {"versions.txt", "ports.txt", "settings/KelvaneMini.conf", "image-masked.kvd"})
@@ -401,8 +405,11 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
     ASSERT_TRUE(masked);
     for (std::size_t off = 0; off + 1 < kelvane::kImageSize; off += 2) {
-        if (!kelvane::IsSecretByte(off) || off >= kelvane::mem::kKeys || (original[off] == 0xFF && original[off + 1] == 0xFF)) continue;
-        EXPECT_FALSE(masked->image[off] == original[off] && masked->image[off + 1] == original[off + 1]) << "code at " << off;
+        if (!kelvane::IsSecretByte(off) || off >= kelvane::mem::kKeys ||
+            (original[off] == 0xFF && original[off + 1] == 0xFF))
+            continue;
+        EXPECT_FALSE(masked->image[off] == original[off] && masked->image[off + 1] == original[off + 1])
+            << "code at " << off;
     }
 }
 

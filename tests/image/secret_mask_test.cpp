@@ -27,10 +27,17 @@ Image firstChoicesImage() {
     Image img = initialImage();
     for (std::size_t t : {mem::kLogicalLU1, mem::kOpenLU1, mem::kMainLU1})
         for (std::size_t i = 0; i < 510; ++i) WriteBcdCode(img, t + 2 * i, 1000 + static_cast<int>(7 * i % 9000));
-    for (std::size_t i = 0; i < mem::kGeneralCount; ++i) WriteBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + static_cast<int>(7 * i));
+    for (std::size_t i = 0; i < mem::kGeneralCount; ++i)
+        WriteBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + static_cast<int>(7 * i));
     for (std::size_t k = 0; k < mem::kKeyCount; ++k) {
-        const std::uint8_t rec[8] = {0, static_cast<std::uint8_t>(k % 200 + 1), 0x00, 0x4B, 0x56,
-                                     static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k), 0x01};
+        const std::uint8_t rec[8] = {0,
+                                     static_cast<std::uint8_t>(k % 200 + 1),
+                                     0x00,
+                                     0x4B,
+                                     0x56,
+                                     static_cast<std::uint8_t>(k >> 8),
+                                     static_cast<std::uint8_t>(k),
+                                     0x01};
         std::copy(rec, rec + 8, img.begin() + static_cast<long>(mem::kKeys + 8 * k));
     }
     const char* fake = "13572468";

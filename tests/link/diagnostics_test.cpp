@@ -29,7 +29,8 @@ std::vector<std::vector<std::uint8_t>> frames34(const std::string& trace, char d
         const auto at = line.find(mark);
         if (at == std::string::npos) continue;
         std::vector<std::uint8_t> bytes;
-        for (std::size_t p = at + 8; bytes.size() < 34; p += 3) bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(p, 2), nullptr, 16)));
+        for (std::size_t p = at + 8; bytes.size() < 34; p += 3)
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(p, 2), nullptr, 16)));
         frames.push_back(bytes);
     }
     return frames;
@@ -46,7 +47,7 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
         virtualLine.setPaced(true);
         std::string trace;
         int calls = 0;
-        serial::TracedLine line(
+        link::TracedLine line(
             virtualLine,
             [&](const std::string& text) {
                 if (mode != Output::Works && ++calls > 3) {
@@ -90,7 +91,8 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
                     EXPECT_TRUE(std::equal(f.begin() + 2, f.end(), image.begin() + index * kBlockSize))
                         << direction << " block " << index;
                 }
-                EXPECT_EQ(std::count(seen.begin(), seen.end(), true), direction == '<' ? static_cast<long>(kBlockCount) : up.framesSent);
+                EXPECT_EQ(std::count(seen.begin(), seen.end(), true),
+                          direction == '<' ? static_cast<long>(kBlockCount) : up.framesSent);
             }
         }
         EXPECT_NE(masked, original);
@@ -102,8 +104,12 @@ TEST(LineTest, EchoComparisonCountsEachFault) {
     const struct {
         std::vector<std::uint8_t> back;
         int lost, changed, extra;
-    } cases[] = {{{1, 2, 3, 4, 5, 6}, 0, 0, 0},   {{1, 2, 4, 5, 6}, 1, 0, 0}, {{1, 2, 9, 4, 5, 6}, 0, 1, 0},
-                 {{1, 2, 3, 4, 5, 6, 7}, 0, 0, 1}, {{}, 6, 0, 0},              {{1, 2, 3}, 3, 0, 0}};
+    } cases[] = {{{1, 2, 3, 4, 5, 6}, 0, 0, 0},
+                 {{1, 2, 4, 5, 6}, 1, 0, 0},
+                 {{1, 2, 9, 4, 5, 6}, 0, 1, 0},
+                 {{1, 2, 3, 4, 5, 6, 7}, 0, 0, 1},
+                 {{}, 6, 0, 0},
+                 {{1, 2, 3}, 3, 0, 0}};
     for (const auto& c : cases) {
         const link::LoopbackPass p = link::compareEcho(sent, c.back);
         EXPECT_EQ(p.lost, c.lost);
@@ -120,7 +126,9 @@ TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
         sim::Device& device;
         bool loopback;
         bool lost;
-    } cases[] = {{"clean loopback", clean, true, false}, {"loopback losing bytes", lossy, true, true}, {"controller", controller, false, false}};
+    } cases[] = {{"clean loopback", clean, true, false},
+                 {"loopback losing bytes", lossy, true, true},
+                 {"controller", controller, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::VirtualClock clock;
@@ -146,12 +154,12 @@ TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
 }
 
 TEST(FindAdapter, ThePortThatAppearedIsChosenUsbFirst) {
-    const serial::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
-    const serial::PortInfo acm{"ttyACM0", "/dev/ttyACM0", "modem", "", "", false, ""};
-    const serial::PortInfo usb0{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
-    const serial::PortInfo usb1{"ttyUSB1", "/dev/ttyUSB1", "CP2102", "", "", true, "10c4:ea60"};
+    const link::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
+    const link::PortInfo acm{"ttyACM0", "/dev/ttyACM0", "modem", "", "", false, ""};
+    const link::PortInfo usb0{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
+    const link::PortInfo usb1{"ttyUSB1", "/dev/ttyUSB1", "CP2102", "", "", true, "10c4:ea60"};
     const struct {
-        std::vector<serial::PortInfo> before, after;
+        std::vector<link::PortInfo> before, after;
         std::string chosen;  // empty: none
     } cases[] = {{{s0}, {usb0, s0}, "ttyUSB0"},
                  {{s0, usb0}, {s0, usb0}, ""},
@@ -159,7 +167,7 @@ TEST(FindAdapter, ThePortThatAppearedIsChosenUsbFirst) {
                  {{s0}, {s0, acm, usb1, usb0}, "ttyUSB0"},
                  {{s0}, {acm, s0}, "ttyACM0"}};
     for (const auto& c : cases) {
-        const auto found = serial::appearedPort(c.before, c.after);
+        const auto found = link::appearedPort(c.before, c.after);
         EXPECT_EQ(found ? found->name : "", c.chosen);
     }
 }

@@ -49,7 +49,7 @@ private slots:
     // Tools and the support bundle through the menu, in the window's language.
     void diagnosticsFromTheMenu() {
         session::setTracing({"KelvaneMini", "test", true, nullptr});
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -94,9 +94,9 @@ private slots:
     }
 
     void findingAnAdapterChoosesThePortThatAppeared() {
-        const serial::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
-        const serial::PortInfo usb{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
-        std::vector<std::vector<serial::PortInfo>> lists = {{s0}, {s0}, {s0, usb}};
+        const link::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
+        const link::PortInfo usb{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
+        std::vector<std::vector<link::PortInfo>> lists = {{s0}, {s0}, {s0, usb}};
         std::size_t call = 0;
         FindAdapterDialog dialog(0, [&] { return lists[std::min(call++, lists.size() - 1)]; });
         dialog.next();  // unplugged
@@ -109,7 +109,7 @@ private slots:
     }
 
     void downloadEditAndUploadThroughTheMenu() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -119,7 +119,7 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].text, QStringLiteral("Błąd otwarcia portu COM"));
-        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(lang::messageText(lang::Message::PortMissing, 0)));
+        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(texts::messageText(texts::Message::PortMissing, 0)));
 
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         QVERIFY2(form.statusText().startsWith(QStringLiteral("Port Symulator, zasilacz ID ")),
@@ -133,7 +133,7 @@ private slots:
         QVERIFY(form.action("ABORT")->isEnabled());
         QVERIFY(finished(*wiring));
         QCOMPARE(form.statusText(), QStringLiteral("Data downloaded"));  // the language at that moment
-        QCOMPARE(form.CurrentLanguage(), 0);                              // the refill is Polish
+        QCOMPARE(form.CurrentLanguage(), 0);                             // the refill is Polish
         QVERIFY(form.action("LOAD")->isEnabled());
         QVERIFY(workingImage() == SampleBuildingImage());
         QVERIFY(deviceImage() == workingImage());
@@ -172,13 +172,14 @@ private slots:
     }
 
     void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
         wiring->portDialog().setPortSource([] { return QStringList{"ttyS0"}; });
         std::vector<std::string> stored;
-        wiring->rememberPorts({[] { return std::string("Symulator"); }, [&](const std::string& p) { stored.push_back(p); }});
+        wiring->rememberPorts(
+            {[] { return std::string("Symulator"); }, [&](const std::string& p) { stored.push_back(p); }});
         QCOMPARE(wiring->controller().portName(), link::PortName("Symulator"));
         QCOMPARE(wiring->portDialog().chosenText(), QStringLiteral("Symulator"));
 
@@ -188,7 +189,7 @@ private slots:
     }
 
     void invalidWindowStartsNoUpload() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -207,7 +208,7 @@ private slots:
         // A hook that owns heap state: the wiring clears the hooks as it goes,
         // which must happen before the window's own members are gone.
         auto counted = std::make_shared<int>(0);
-        auto* form = new TForm1;
+        auto* form = new MainWindow;
         WireKelvaneMini(*form);
         form->hooks().help = [counted] { ++*counted; };
         QCOMPARE(counted.use_count(), 2);
@@ -219,7 +220,7 @@ private slots:
     // the language chosen at the moment of printing.
     void cardsPrintTheWorkingImageInTheCurrentLanguage() {
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) QSKIP("pdftotext is missing");
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -261,7 +262,7 @@ private slots:
     }
 
     void printingWithoutResidentsAndHelp() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         WireKelvaneMini(form);
@@ -270,7 +271,7 @@ private slots:
         form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("message"));
-        QCOMPARE(prompts.shown[0].text, form.messageText(lang::Message::NothingToPrint));
+        QCOMPARE(prompts.shown[0].text, form.messageText(texts::Message::NothingToPrint));
         QVERIFY(prompts.shown[0].text.startsWith(QStringLiteral("Nothing")));
         form.action("Pomoc1")->trigger();
         auto* help = form.findChild<HelpWindow*>();
@@ -285,7 +286,7 @@ private slots:
     void previewAndPdfShowThePagesOfPrinting() {
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
         if (pdftotext.isEmpty()) QSKIP("pdftotext is missing");
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -293,7 +294,7 @@ private slots:
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
         workingImage() = SampleBuildingImage();
-        form.Edit1->setText(QStringLiteral("ul. Łąkowa 5"));
+        form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
             SetUpCardPdf(printer, printed);
             return true;
@@ -337,7 +338,7 @@ private slots:
         // A file that cannot be written: the save error, nothing left behind.
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder/cards.pdf"))};
         form.action("SAVE_PDF")->trigger();
-        QCOMPARE(prompts.shown.last().text, form.messageText(lang::Message::SaveError));
+        QCOMPARE(prompts.shown.last().text, form.messageText(texts::Message::SaveError));
         // No resident with a call code: neither command asks anything.
         workingImage() = initialImage();
         prompts.shown.clear();
