@@ -1,6 +1,8 @@
 #include "shell/diagnostics_dialogs.h"
 
+#include "link/port.h"
 #include "link/port_change.h"
+#include "session/device_port.h"
 #include "texts/diagnostic_texts.h"
 #include "texts/language_table.h"
 
@@ -107,7 +109,8 @@ void LineTestDialog::start() {
 
 void LineTestDialog::showCheck(const session::LineCheck& check) {
     QStringList lines;
-    if (check.adapter || check.opened)
+    // The built-in simulator has no adapter to name.
+    if (portName_ != link::PortName(session::kSimulatorPortName))
         lines << QString::fromStdString(
             texts::adapterLine(portName_, check.adapter ? &*check.adapter : nullptr, check.details.driver, language_));
     if (!check.details.latencyTimer.empty())
