@@ -18,6 +18,7 @@ const std::vector<OptionSpec> kCommon = {
     {"--help", false, "this help (also -h)"},
     {"--lang", true, "pl|en: language of the messages (default: pl when the environment is Polish, else en)"},
     {"--quiet", false, "no progress line"},
+    {"--trace", true, "FILE: write the trace of every line session (each byte sent and received) to FILE"},
 };
 
 }  // namespace
@@ -83,6 +84,19 @@ const std::vector<CommandSpec>& commands() {
          3,
          {kOutput, kPrefer}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
+        {"line-test",
+         "--port P",
+         "test the line: with a loopback plug (TX joined to RX) bytes lost or changed and the round trip at 2400 and "
+         "57,600 baud, else 20 probes of the controller; names the adapter (exit 6: losses or unanswered probes)",
+         0,
+         0,
+         {kPort}},
+        {"support-bundle",
+         "-o FILE.zip [--image FILE.kvd]",
+         "a ZIP to send to support: newest traces, logs, versions, ports, settings and the image, every code masked",
+         0,
+         0,
+         {kOutput, {"--image", true, "FILE.kvd: add this image, masked"}}},
     };
     return all;
 }

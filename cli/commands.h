@@ -2,6 +2,9 @@
 // The commands; each returns the tool's exit code.
 #include "cli/tool_context.h"
 
+#include <optional>
+#include <string>
+
 namespace kelvane::cli {
 
 int portsCommand(const Tool& tool);
@@ -17,6 +20,12 @@ int exportCsvCommand(const Tool& tool);
 int importCsvCommand(const Tool& tool);
 int lintCommand(const Tool& tool);
 int mergeCommand(const Tool& tool);
+int lineTestCommand(const Tool& tool);
+int supportBundleCommand(const Tool& tool);
+
+// The port named by --port, or nothing after the usage error that lists the
+// ports found.
+std::optional<std::string> requirePort(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

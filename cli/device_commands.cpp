@@ -47,8 +47,8 @@ std::vector<link::PortInfo> listedPorts() {
     return ports;
 }
 
-// The port named by --port, or nothing after the usage error that lists the
-// ports found.
+}  // namespace
+
 std::optional<std::string> requirePort(const Tool& tool) {
     if (tool.args.has("--port") && !tool.args.value("--port").empty()) return tool.args.value("--port");
     std::string names;
@@ -57,6 +57,8 @@ std::optional<std::string> requirePort(const Tool& tool) {
     tool.error("", format(tool.text(ToolText::MissingPort), names));
     return std::nullopt;
 }
+
+namespace {
 
 // The port name the session opens: the platform's rule for a device, the
 // built-in simulator for "sim".

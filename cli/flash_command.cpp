@@ -5,6 +5,7 @@
 #include "cli/progress.h"
 #include "cli/time_limits.h"
 
+#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/bootloader_device.h"
 #include "bootloader/bootloader_protocol.h"
@@ -157,6 +158,7 @@ int flashCommand(const Tool& tool) {
     } else {
         port.line = std::make_unique<session::QtSerialLine>();
     }
+    port.line = kelvane::session::tracedLine(std::move(port.line));
     watched = std::make_unique<WatchedLine>(*port.line);
     bootloader::UpgradeLink link{*watched, clock, stop, view};
 

@@ -6,6 +6,9 @@
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 
+#include "files/private_file.h"
+#include "session/diagnostics.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 
@@ -41,6 +44,7 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     interrupt::install();
+    kelvane::session::installProgramLog("kvtool");
 
     const int language = inv.has("--lang")
                              ? (inv.value("--lang") == "pl" ? kelvane::texts::kPolish : kelvane::texts::kEnglish)
@@ -58,6 +62,18 @@ int main(int argc, char** argv) {
         std::cout << "kvtool " << KVTOOL_VERSION << '\n';
         return kDone;
     }
+    // Every line session leaves a trace: in the traces folder, or with
+    // --trace in the file named there (all sessions of this command).
+    kelvane::session::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
+    if (inv.has("--trace")) {
+        tracing.store = false;
+        tracing.file = std::make_shared<kelvane::PrivateFile>();
+        if (!tracing.file->open(inv.value("--trace"))) {
+            tool.error(inv.value("--trace"), tool.text(kelvane::texts::Message::SaveError));
+            return kFileError;
+        }
+    }
+    kelvane::session::setTracing(tracing);
     const std::string name = inv.command->name;
     if (name == "ports") return portsCommand(tool);
     if (name == "probe") return probeCommand(tool);
@@ -72,6 +88,8 @@ int main(int argc, char** argv) {
     if (name == "import-csv") return importCsvCommand(tool);
     if (name == "lint") return lintCommand(tool);
     if (name == "merge") return mergeCommand(tool);
+    if (name == "line-test") return lineTestCommand(tool);
+    if (name == "support-bundle") return supportBundleCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -2,6 +2,7 @@
 
 #include "sim/bootloader_device.h"
 #include "orva/port_list.h"
+#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 
 namespace kelvane::orva {
@@ -41,7 +42,8 @@ RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
         auto sim = std::make_shared<SimulatedPort>(stop);
         return {std::shared_ptr<link::Line>(sim, &sim->line), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
     }
-    return {std::make_shared<session::QtSerialLine>(), std::make_shared<bootloader::StoppableClock>(stop), nullptr};
+    return {std::shared_ptr<link::Line>(kelvane::session::tracedLine(std::make_unique<session::QtSerialLine>())),
+            std::make_shared<bootloader::StoppableClock>(stop), nullptr};
 }
 
 UpgradeRun::UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id)

@@ -8,3 +8,4 @@ cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKE
 cmake --build "$root/build-bench"
 "$root/build-bench/benchmarks/bench_image"
 "$root/build-bench/benchmarks/grid_csv_bench"
+"$root/build-bench/benchmarks/trace_bench"

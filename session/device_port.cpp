@@ -2,6 +2,7 @@
 
 #include "sim/sample_building.h"
 #include "link/port.h"
+#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/controller_port.h"
 
@@ -15,6 +16,7 @@ PortConnection openablePort(const std::string& portName) {
     } else {
         c.line = std::make_unique<session::QtSerialLine>();
     }
+    c.line = tracedLine(std::move(c.line));
     return c;
 }
 

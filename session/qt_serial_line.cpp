@@ -119,6 +119,13 @@ void setParityCheck(QSerialPort&, bool) {}
 
 QtSerialLine::QtSerialLine(link::SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
 
+bool QtSerialLine::lowLatencyActive() const {
+    const link::SerialFlagsAccess access = link::driverSerialFlags();
+    int flags = 0;
+    return port_ && port_->isOpen() && access.get && access.get(static_cast<int>(port_->handle()), flags) &&
+           (flags & link::kLowLatencyFlag) != 0;
+}
+
 QtSerialLine::~QtSerialLine() { close(); }
 
 bool QtSerialLine::open(const std::string& name) {

@@ -44,6 +44,10 @@ public:
     void purgeInput() override;
     void purgeOutput() override;
 
+    // Whether the driver's low-latency flag is on for the open port (it may
+    // have been on before); false when closed, refused or not Linux.
+    bool lowLatencyActive() const;
+
     void interrupt() override { interrupted_ = true; }
     void resetInterrupt() override { interrupted_ = false; }
 

@@ -1,6 +1,7 @@
 #include "shell/form_wiring.h"
 
 #include "print/card_printer.h"
+#include "shell/diagnostics_wiring.h"
 #include "shell/help_window.h"
 #include "texts/file_texts.h"
 #include "texts/language_table.h"
@@ -151,6 +152,10 @@ void FormWiring::rememberPorts(link::PortMemory memory) {
                 [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
-FormWiring* WireKelvaneMini(MainWindow& form) { return new FormWiring(form); }
+FormWiring* WireKelvaneMini(MainWindow& form) {
+    auto* wiring = new FormWiring(form);
+    WireDiagnostics(form, *wiring);
+    return wiring;
+}
 
 }  // namespace kelvane::shell

@@ -39,6 +39,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("3.6"), QStringLiteral("Opis"), QStringLiteral("opis.html")},
         {QStringLiteral("4"), QStringLiteral("Przykład"), QStringLiteral("przyklad.html")},
         {QStringLiteral("5"), QStringLiteral("Bezpieczne zmiany w budynku"), QStringLiteral("bezpieczenstwo.html")},
+        {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
     };
     return sections;
 }

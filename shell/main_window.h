@@ -48,8 +48,9 @@ public:
     // runs GetData() alone.
     struct MenuHooks {
         std::function<void()> port, download, upload, print, abort, help, preview, pdf;
-        std::function<void()> compare, readBack, backups;  // the safety net around transfers
-        std::function<void()> loaded;                      // a data file is now the working image
+        std::function<void()> compare, readBack, backups;   // the safety net around transfers
+        std::function<void()> loaded;                       // a data file is now the working image
+        std::function<void(int language)> languageApplied;  // texts kept outside the language table
     };
 
     // Creates and fills the window (FormCreate): the working image from the

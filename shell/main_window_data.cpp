@@ -148,6 +148,7 @@ void MainWindow::ApplyLanguage(int language) {
     }
     for (int g = 0; g < kGridCount; ++g) updateGridTitle(static_cast<GridId>(g));
     applyCsvMenuLanguage();
+    if (hooks_.languageApplied) hooks_.languageApplied(language);
 }
 
 void MainWindow::updateGridTitle(GridId id) {

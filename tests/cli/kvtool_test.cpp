@@ -3,6 +3,7 @@
 #include "files/data_file.h"
 #include "image/codecs.h"
 #include "image/parameters.h"
+#include "image/secret_mask.h"
 #include "sim/sample_building.h"
 #include "texts/language_table.h"
 #include "tests/link/pty_pair.h"
@@ -58,6 +59,10 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::dup2(e, 2);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
         ::setenv("LANG", "C", 1);
+        // Traces, logs and settings go to the test's own folder.
+        ::setenv("HOME", dir.c_str(), 1);
+        ::unsetenv("XDG_DATA_HOME");
+        ::unsetenv("XDG_CONFIG_HOME");
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
@@ -505,6 +510,75 @@ TEST_F(Kvtool, FlashCutOffMidwayExitsFourInTheToolsLanguage) {
     EXPECT_EQ(r.out.find("Programowanie"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(kelvane::texts::toolText(ToolText::FlashTimeout, kelvane::texts::kEnglish)), std::string::npos)
         << r.err;
+}
+
+// The hex of a frame as a trace shows it.
+std::string frameHex(const Image& img, unsigned block) {
+    std::string hex;
+    char b[8];
+    std::snprintf(b, sizeof b, "%02X %02X", block & 0xFF, block >> 8);
+    hex = b;
+    for (unsigned i = 0; i < kelvane::kBlockSize; ++i) {
+        std::snprintf(b, sizeof b, " %02X", img[block * kelvane::kBlockSize + i]);
+        hex += b;
+    }
+    return hex;
+}
+
+TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheController) {
+    const Image original = kelvane::SampleBuildingImage();
+    const std::string a = (dir / "a.kvd").string(), trace = (dir / "chosen.trace").string();
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", a, "--trace", trace}).exit, 0);
+    ASSERT_EQ(imageOf(a), original);
+    const std::string chosen = slurp(trace);
+    EXPECT_EQ(fs::status(trace).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    const unsigned codeBlock = kelvane::mem::kLogicalLU1 / kelvane::kBlockSize;
+    EXPECT_NE(chosen.find(frameHex(original, codeBlock)), std::string::npos) << "the user's trace holds the codes";
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", a}).exit, 0);  // into the traces folder
+
+    const fs::path zip = dir / "bundle.zip", out = dir / "unzipped";
+    const Outcome b = run({"support-bundle", "-o", zip.string(), "--image", a});
+    ASSERT_EQ(b.exit, 0) << b.err;
+    const std::string py =
+        "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
+        "z.extractall(sys.argv[2])\nprint(chr(10).join(z.namelist()))";
+    ptytest::Child python({"python3", "-c", py, zip.string(), out.string()}, true);
+    ASSERT_TRUE(python.waitForLine("image-masked.kvd", 10000)) << "python's zipfile opens the bundle";
+    for (const char* name : {"versions.txt", "ports.txt", "settings/KelvaneMini.conf", "image-masked.kvd"})
+        EXPECT_TRUE(fs::exists(out / name)) << name;
+
+    int traces = 0;
+    for (const auto& e : fs::directory_iterator(out / "traces")) {
+        ++traces;
+        const std::string text = slurp(e.path());
+        EXPECT_EQ(text.find(frameHex(original, codeBlock)), std::string::npos) << e.path();
+    }
+    EXPECT_EQ(traces, 1);
+
+    const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
+    ASSERT_TRUE(masked);
+    for (std::size_t off = 0; off + 1 < kelvane::kImageSize; off += 2) {
+        if (!kelvane::IsSecretByte(off) || off >= kelvane::mem::kKeys ||
+            (original[off] == 0xFF && original[off + 1] == 0xFF))
+            continue;
+        EXPECT_FALSE(masked->image[off] == original[off] && masked->image[off + 1] == original[off + 1])
+            << "code at " << off;
+    }
+}
+
+TEST_F(Kvtool, LineTestOverALoopbackLosesNothingAndProbesAController) {
+    if (!ptytest::onPath("socat")) GTEST_SKIP() << "socat is not available";
+    const fs::path plug = dir / "loopback";
+    ptytest::Child socat({"socat", "pty,raw,echo=0,link=" + plug.string(), "PIPE"});
+    for (int i = 0; i < 200 && !fs::exists(plug); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Outcome loop = run({"line-test", "--port", plug.string()});
+    EXPECT_EQ(loop.exit, 0) << loop.out << loop.err;
+    for (const char* pass : {"2400 baud: 512 sent, 512 back, 0 lost, 0 changed, 0 extra",
+                             "57600 baud: 512 sent, 512 back, 0 lost, 0 changed, 0 extra"})
+        EXPECT_NE(loop.out.find(pass), std::string::npos) << loop.out;
+    const Outcome probes = run({"line-test", "--port", "sim"});
+    EXPECT_EQ(probes.exit, 0) << probes.err;
+    EXPECT_NE(probes.out.find("Answers: 20 of 20"), std::string::npos) << probes.out;
 }
 
 }  // namespace

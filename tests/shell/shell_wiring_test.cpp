@@ -1,5 +1,7 @@
 // The wired main window offscreen against the built-in simulated controller:
 // port choice, download, edit, upload, cancel key state, printing and help.
+#include "session/diagnostics.h"
+#include "shell/diagnostics_dialogs.h"
 #include "shell/form_wiring.h"
 #include "shell/help_window.h"
 #include "shell/link_controller.h"
@@ -17,6 +19,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
@@ -42,6 +45,68 @@ class ShellWiringTest : public QObject {
 private slots:
     // Backups and remembered answers go to the test locations.
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // Tools and the support bundle through the menu, in the window's language.
+    void diagnosticsFromTheMenu() {
+        session::setTracing({"KelvaneMini", "test", true, nullptr});
+        MainWindow form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        FormWiring* wiring = WireKelvaneMini(form);
+        auto* tools = form.findChild<QMenu*>(QStringLiteral("ToolsMenu"));
+        QVERIFY(tools);
+        const struct {
+            std::function<void()> step;
+            const char* tools;
+            const char* bundle;
+        } languages[] = {{[&] { form.ApplyLanguage(1); }, "Tools", "Save support bundle…"},
+                         {[&] { form.DisplayData(); }, "Narzędzia", "Zapisz paczkę dla serwisu…"}};
+        for (const auto& l : languages) {
+            l.step();
+            QCOMPARE(tools->title(), QString::fromUtf8(l.tools));
+            QCOMPARE(form.findChild<QAction*>(QStringLiteral("SUPPORTBUNDLE"))->text(), QString::fromUtf8(l.bundle));
+        }
+
+        wiring->controller().choosePort(QStringLiteral("Symulator"));
+        QString report;
+        prompts.dialogs.push_back([&](QDialog* d) {
+            auto* test = qobject_cast<LineTestDialog*>(d);
+            if (test && QTest::qWaitFor([test] { return test->finished(); }, 20000)) report = test->reportText();
+            return int(QDialog::Rejected);
+        });
+        form.findChild<QAction*>(QStringLiteral("LINETEST"))->trigger();
+        QVERIFY2(report.contains(QStringLiteral("Odpowiedzi: 20 z 20")), qPrintable(report));
+
+        QTemporaryDir dir;
+        const QString zip = dir.filePath(QStringLiteral("bundle.zip"));
+        QStringList names;
+        prompts.dialogs.push_back([&](QDialog* d) {
+            auto* bundle = qobject_cast<SupportBundleDialog*>(d);
+            if (!bundle) return int(QDialog::Rejected);
+            for (const auto& e : bundle->entries()) names << QString::fromStdString(e.name);
+            return bundle->saveTo(zip) ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        });
+        form.findChild<QAction*>(QStringLiteral("SUPPORTBUNDLE"))->trigger();
+        QVERIFY2(names.contains(QStringLiteral("image-masked.kvd")), qPrintable(names.join(u' ')));
+        QVERIFY(names.filter(QStringLiteral("traces/")).size() >= 2);  // the probe and the line test
+        QVERIFY(QFile::exists(zip));
+        session::stopTracing();
+    }
+
+    void findingAnAdapterChoosesThePortThatAppeared() {
+        const link::PortInfo s0{"ttyS0", "/dev/ttyS0", "", "", "", false, ""};
+        const link::PortInfo usb{"ttyUSB0", "/dev/ttyUSB0", "FT232R", "FTDI", "A1", true, "0403:6001"};
+        std::vector<std::vector<link::PortInfo>> lists = {{s0}, {s0}, {s0, usb}};
+        std::size_t call = 0;
+        FindAdapterDialog dialog(0, [&] { return lists[std::min(call++, lists.size() - 1)]; });
+        dialog.next();  // unplugged
+        dialog.next();  // nothing new yet
+        QVERIFY(dialog.stepText().startsWith(QStringLiteral("Nie pojawił się")));
+        QCOMPARE(dialog.result(), 0);
+        dialog.next();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.chosenPort(), std::string("ttyUSB0"));
+    }
 
     void downloadEditAndUploadThroughTheMenu() {
         MainWindow form;

@@ -1,0 +1,63 @@
+#include "files/private_file.h"
+
+#include <filesystem>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+bool MakePrivateFolder(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(path, error);
+    if (!fs::is_directory(path, error)) return false;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
+    return !error;
+}
+
+bool PrivateFile::open(const std::string& path, bool append) {
+    close();
+    failed_ = false;
+#ifdef _WIN32
+    f_ = std::fopen(path.c_str(), append ? "ab" : "wb");
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC),
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0) return false;
+    // A file that was there before keeps its content but not wider
+    // permissions; a device or pipe named by the user (/dev/stderr) is
+    // written as it is and never changed.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, S_IRUSR | S_IWUSR);
+    f_ = ::fdopen(fd, append ? "ab" : "wb");
+    if (!f_) ::close(fd);
+#endif
+    if (!f_) return false;
+    std::error_code error;
+    size_ = append ? static_cast<long long>(fs::file_size(path, error)) : 0;
+    if (error) size_ = 0;
+    return true;
+}
+
+bool PrivateFile::write(const std::string& text, bool flush) {
+    if (!f_ || failed_) return false;
+    if (std::fwrite(text.data(), 1, text.size(), f_) != text.size() || (flush && std::fflush(f_) != 0)) {
+        failed_ = true;
+        return false;
+    }
+    size_ += static_cast<long long>(text.size());
+    return true;
+}
+
+void PrivateFile::close() {
+    if (!f_) return;
+    if (std::fclose(f_) != 0) failed_ = true;
+    f_ = nullptr;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,90 @@
+#include "image/secret_mask.h"
+
+#include "image/codecs.h"
+
+#include <algorithm>
+
+namespace kelvane {
+namespace {
+
+struct CodeTable {
+    std::size_t offset;
+    std::size_t count;
+};
+
+// Resident codes of both handset lines, then the general codes.
+constexpr CodeTable kCodeTables[] = {
+    {mem::kLogicalLU1, 2 * mem::kResidentsPerLine},
+    {mem::kOpenLU1, 2 * mem::kResidentsPerLine},
+    {mem::kMainLU1, 2 * mem::kResidentsPerLine},
+    {mem::kGeneralCodes, mem::kGeneralCount},
+};
+
+constexpr std::size_t kPasswordOffset = mem::kParams;
+constexpr std::size_t kPasswordDigits = 8;
+
+// Entry i of a table gets 1000 + 7i (mod 9000), or the same shifted by 4500
+// when that is its own code: both are four-digit codes, the first is distinct
+// over a table, and a shifted one cannot meet another entry's first choice
+// (that would take two entries 4500 apart; a table has at most 510).
+void maskCodes(Image& img, const CodeTable& t) {
+    for (std::size_t i = 0; i < t.count; ++i) {
+        const std::size_t off = t.offset + 2 * i;
+        if (img[off] == 0xFF && img[off + 1] == 0xFF) continue;
+        const int original = DecodeBcdCode(&img[off]);
+        int code = 1000 + static_cast<int>((7 * i) % 9000);
+        if (code == original) code = 1000 + static_cast<int>((7 * i + 4500) % 9000);
+        WriteBcdCode(img, off, code);
+    }
+}
+
+// A key record: local number (2 bytes), then six serial bytes. The made-up
+// serial carries the record's number; a second pattern serves where the first
+// is the key's own.
+void maskKeys(Image& img) {
+    for (std::size_t k = 0; k < mem::kKeyCount; ++k) {
+        std::uint8_t* serial = &img[mem::kKeys + k * mem::kKeyRecordSize + 2];
+        if (std::all_of(serial, serial + 6, [](std::uint8_t b) { return b == 0xFF; })) continue;
+        for (std::uint8_t pattern : {std::uint8_t{0x00}, std::uint8_t{0x5A}}) {
+            const std::uint8_t fake[6] = {
+                pattern, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k & 0xFF), 0x01};
+            if (!std::equal(fake, fake + 6, serial)) {
+                std::copy(fake, fake + 6, serial);
+                break;
+            }
+        }
+    }
+}
+
+// The password is one digit a byte; bytes that hold no digit stay.
+void maskPassword(Image& img) {
+    static const char* const kFakes[] = {"13572468", "24681357"};
+    std::uint8_t* p = &img[kPasswordOffset];
+    for (const char* fake : kFakes) {
+        bool same = true;
+        for (std::size_t i = 0; i < kPasswordDigits; ++i)
+            if (p[i] <= 9 && p[i] != fake[i] - '0') same = false;
+        if (same) continue;
+        for (std::size_t i = 0; i < kPasswordDigits; ++i)
+            if (p[i] <= 9) p[i] = static_cast<std::uint8_t>(fake[i] - '0');
+        return;
+    }
+}
+
+}  // namespace
+
+void MaskSecrets(Image& img) {
+    for (const CodeTable& t : kCodeTables) maskCodes(img, t);
+    maskKeys(img);
+    maskPassword(img);
+}
+
+bool IsSecretByte(std::size_t offset) {
+    for (const CodeTable& t : kCodeTables)
+        if (offset >= t.offset && offset < t.offset + 2 * t.count) return true;
+    if (offset >= mem::kKeys && offset < mem::kKeys + mem::kKeyCount * mem::kKeyRecordSize)
+        return (offset - mem::kKeys) % mem::kKeyRecordSize >= 2;
+    return offset >= kPasswordOffset && offset < kPasswordOffset + kPasswordDigits;
+}
+
+}  // namespace kelvane

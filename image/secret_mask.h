@@ -1,0 +1,18 @@
+#pragma once
+// An image safe to hand to someone else: every secret replaced, the layout
+// kept. Resident codes (logical, open and main), general codes, the serial
+// bytes of the touch keys and the service password get made-up values; empty
+// entries stay empty and every other byte stays as it was, so the masked image
+// still loads and shows the building's structure. The replacements depend only
+// on an entry's place (never on its value) and always differ from the value
+// they replace; the codes of one table stay distinct.
+#include "image/image.h"
+
+namespace kelvane {
+
+void MaskSecrets(Image& img);
+
+// True when the byte at this offset belongs to a field MaskSecrets replaces.
+bool IsSecretByte(std::size_t offset);
+
+}  // namespace kelvane

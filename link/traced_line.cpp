@@ -1,0 +1,152 @@
+#include "link/traced_line.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace kelvane::link {
+namespace {
+
+std::int64_t steadyUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string localTime() {
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
+std::string traceBytes(const std::uint8_t* data, std::size_t n) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(n * 4 + 4);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i) text += ' ';
+        text += kHex[data[i] >> 4];
+        text += kHex[data[i] & 0xF];
+    }
+    text += "  |";
+    for (std::size_t i = 0; i < n; ++i) text += (data[i] >= 0x20 && data[i] < 0x7F) ? static_cast<char>(data[i]) : '.';
+    text += '|';
+    return text;
+}
+
+TracedLine::TracedLine(std::unique_ptr<Line> inner, TraceOutput output, std::string program,
+                       std::function<std::int64_t()> nowUs)
+    : TracedLine(*inner, std::move(output), std::move(program), std::move(nowUs)) {
+    owned_ = std::move(inner);
+}
+
+TracedLine::TracedLine(Line& inner, TraceOutput output, std::string program, std::function<std::int64_t()> nowUs)
+    : inner_(&inner),
+      output_(std::move(output)),
+      program_(std::move(program)),
+      nowUs_(nowUs ? std::move(nowUs) : std::function<std::int64_t()>(steadyUs)) {
+    startUs_ = nowUs_();
+}
+
+TracedLine::~TracedLine() = default;
+
+void TracedLine::event(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (broken_ || !output_) return;
+    char time[24];
+    std::snprintf(time, sizeof time, "%12lld  ", static_cast<long long>(nowUs_() - startUs_));
+    try {
+        if (!output_(time + text + "\n")) broken_ = true;
+    } catch (...) {
+        broken_ = true;
+    }
+}
+
+bool TracedLine::open(const std::string& name) {
+    if (!headerDone_) {
+        headerDone_ = true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string header = "# Kelvane line trace\n# program: " + program_ + "\n# port: " + name +
+                                   "\n# started: " + localTime() +
+                                   "\n# time (us)  event; > written, < read: count, hex  |ASCII|\n";
+        try {
+            if (output_ && !output_(header)) broken_ = true;
+        } catch (...) {
+            broken_ = true;
+        }
+    }
+    const bool ok = inner_->open(name);
+    static const char* const kFailures[] = {"none", "no such port", "busy", "no permission", "unknown"};
+    const auto failure = static_cast<std::size_t>(inner_->openFailure());
+    event("open " + name + ": " +
+          (ok ? std::string("ok") : std::string("failed, ") + kFailures[failure < 5 ? failure : 4]));
+    return ok;
+}
+
+void TracedLine::close() {
+    inner_->close();
+    event("close");
+}
+
+void TracedLine::setLine(const LineSettings& s) {
+    inner_->setLine(s);
+    char text[160];
+    std::snprintf(text, sizeof text, "line %d baud, %d%s%s, parity check %s, DTR %s", s.baud, s.dataBits,
+                  s.setParity ? "N" : "(parity as the port has it)", s.stopBits == StopBits::Two ? "2" : "1",
+                  s.parityCheck ? "on" : "off", s.setDtr ? (s.dtr ? "on" : "off") : "as the port has it");
+    event(text);
+}
+
+void TracedLine::setTimeouts(const Timeouts& t) {
+    inner_->setTimeouts(t);
+    char text[200];
+    std::snprintf(
+        text, sizeof text, "timeouts read interval %d ms, read total %d ms/byte + %d ms, write total %d ms/byte + %d ms",
+        t.readInterval, t.readTotalMultiplier, t.readTotalConstant, t.writeTotalMultiplier, t.writeTotalConstant);
+    event(text);
+}
+
+void TracedLine::bytes(char direction, const std::uint8_t* data, std::size_t n, std::size_t asked) {
+    std::string text(1, direction);
+    text += ' ' + std::to_string(n);
+    if (n < asked) text += " of " + std::to_string(asked);
+    if (n) text += "  " + traceBytes(data, n);
+    event(text);
+}
+
+std::size_t TracedLine::read(std::uint8_t* buf, std::size_t n) {
+    const std::size_t got = inner_->read(buf, n);
+    bytes('<', buf, got, n);
+    return got;
+}
+
+std::size_t TracedLine::write(const std::uint8_t* data, std::size_t n) {
+    const std::size_t put = inner_->write(data, n);
+    bytes('>', data, put, n);
+    return put;
+}
+
+void TracedLine::purgeInput() {
+    inner_->purgeInput();
+    event("purge input");
+}
+
+void TracedLine::purgeOutput() {
+    inner_->purgeOutput();
+    event("purge output");
+}
+
+void TracedLine::interrupt() {
+    inner_->interrupt();
+    event("interrupt");
+}
+
+}  // namespace kelvane::link

@@ -1,0 +1,136 @@
+#include "session/diagnostics.h"
+
+#include "files/program_log.h"
+#include "files/trace_store.h"
+#include "link/traced_line.h"
+
+#include <QStandardPaths>
+#include <QString>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+
+namespace kelvane::session {
+namespace {
+
+std::mutex& tracingMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::optional<Tracing>& currentTracing() {
+    static std::optional<Tracing> t;
+    return t;
+}
+
+std::unique_ptr<ProgramLog>& programLog() {
+    static std::unique_ptr<ProgramLog> log;
+    return log;
+}
+
+QtMessageHandler previousHandler = nullptr;
+
+void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const char* level = type == QtWarningMsg    ? "warning"
+                        : type == QtCriticalMsg ? "error"
+                        : type == QtFatalMsg    ? "fatal"
+                                                : nullptr;
+    if (level) logProblem(level, text.toStdString());
+    if (previousHandler) previousHandler(type, context, text);
+}
+
+// The first line of a small system file, without its line end.
+std::string firstLine(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (in) std::getline(in, line);
+    if (line.size() > 200) line.resize(200);
+    return line;
+}
+
+}  // namespace
+
+std::string traceFolder(const std::string& program) {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return (data + QStringLiteral("/Kelvane/") + QString::fromStdString(program) + QStringLiteral("/traces")).toStdString();
+}
+
+std::string logPath(const std::string& program) { return traceFolder(program) + "/" + program + ".log"; }
+
+void setTracing(Tracing tracing) {
+    std::lock_guard<std::mutex> lock(tracingMutex());
+    currentTracing() = std::move(tracing);
+}
+
+void stopTracing() {
+    std::lock_guard<std::mutex> lock(tracingMutex());
+    currentTracing().reset();
+}
+
+std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
+    std::optional<Tracing> t;
+    {
+        std::lock_guard<std::mutex> lock(tracingMutex());
+        t = currentTracing();
+    }
+    if (!t) return line;
+    std::shared_ptr<PrivateFile> file = t->file;
+    if (!file && t->store) {
+        const TraceStore store{traceFolder(t->program)};
+        const std::string path = store.newTracePath(TraceStamp(), t->program);
+        file = std::make_shared<PrivateFile>();
+        if (path.empty() || !file->open(path)) {
+            logProblem("warning", "no trace: cannot write in " + store.folder);
+            return line;
+        }
+    }
+    if (!file) return line;
+    // Each event reaches the system at once, so a crash or a pulled cable
+    // leaves the trace complete up to that moment.
+    link::TraceOutput output = [file](const std::string& text) { return file->write(text); };
+    return std::make_unique<link::TracedLine>(std::move(line), std::move(output), t->program + " " + t->version);
+}
+
+void installProgramLog(const std::string& program) {
+    {
+        std::lock_guard<std::mutex> lock(tracingMutex());
+        if (!MakePrivateFolder(traceFolder(program))) return;
+        programLog() = std::make_unique<ProgramLog>(logPath(program));
+    }
+    QtMessageHandler previous = qInstallMessageHandler(logQtMessage);
+    if (previous != logQtMessage) previousHandler = previous;
+}
+
+void logProblem(const std::string& level, const std::string& text) {
+    ProgramLog* log = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(tracingMutex());
+        log = programLog().get();
+    }
+    if (log) log->add(level, text);
+}
+
+AdapterDetails adapterDetails(const std::string& portName) {
+    AdapterDetails d;
+#ifdef __linux__
+    namespace fs = std::filesystem;
+    const std::string name = fs::path(portName).filename().string();
+    if (name.empty() || name.find("..") != std::string::npos) return d;
+    std::error_code error;
+    const fs::path device = fs::path("/sys/class/tty") / name / "device";
+    const fs::path driver = fs::read_symlink(device / "driver", error);
+    if (!error) d.driver = driver.filename().string();
+    for (const fs::path& timer :
+         {device / "latency_timer", fs::path("/sys/bus/usb-serial/devices") / name / "latency_timer"}) {
+        d.latencyTimer = firstLine(timer);
+        if (!d.latencyTimer.empty()) break;
+    }
+#else
+    (void)portName;
+#endif
+    return d;
+}
+
+}  // namespace kelvane::session

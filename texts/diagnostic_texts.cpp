@@ -1,0 +1,93 @@
+#include "texts/diagnostic_texts.h"
+
+#include "texts/language_table.h"
+
+#include <cstdio>
+
+namespace kelvane::texts {
+
+namespace {
+
+constexpr const char M[] = "...";
+
+const Texts kDiagnostic[kDiagnosticTextCount] = {
+    {"Narzędzia", "Tools", M},
+    {"Test łącza", "Line test", M},
+    {"Znajdź mój adapter", "Find my adapter", M},
+    {"Zapisz paczkę dla serwisu…", "Save support bundle…", M},
+    {"W paczce znajdą się (kody, klucze i hasło zamaskowane):", "The bundle will hold (codes, keys and password masked):", M},
+    {"Zapisano paczkę: %s", "Bundle saved: %s", "...: %s"},
+    {"Nie zapisano paczki: %s", "Bundle not saved: %s", "...: %s"},
+    {"Archiwum ZIP (*.zip)", "ZIP archive (*.zip)", "ZIP (*.zip)"},
+    {"Test łącza na porcie %s…", "Testing the line on %s…", "... %s"},
+    {"Adapter: %s", "Adapter: %s", "...: %s"},
+    {"Adapter: %s (nie ma go na liście portów systemu)", "Adapter: %s (not in the system's port list)", "...: %s"},
+    {"sterownik %s", "driver %s", "... %s"},
+    {"USB %s", "USB %s", "USB %s"},
+    {"Latency timer adaptera: %s ms", "Latency timer: %s ms", "...: %s ms"},
+    {"Tryb małych opóźnień: włączony", "Low latency: on", M},
+    {"Tryb małych opóźnień: wyłączony (sterownik odmówił)", "Low latency: off (the driver refused it)", M},
+    {"Wykryto wtyk pętli zwrotnej: wysłano wzorce po %d bajtów", "Loopback plug found: patterns of %d bytes sent", "... %d"},
+    {"%d bodów: wysłano %d, wróciło %d, utracono %d, zmienionych %d, nadmiarowych %d; czas obiegu %s",
+     "%d baud: %d sent, %d back, %d lost, %d changed, %d extra; round trip %s", "%d: %d, %d, %d, %d, %d; %s"},
+    {"Brak pętli zwrotnej: zasilacz odpytano %d razy", "No loopback: the controller probed %d times", "... %d"},
+    {"Odpowiedzi: %d z %d, bez odpowiedzi: %d; czas odpowiedzi %s",
+     "Answers: %d of %d, no answer: %d; response time %s", "%d / %d, %d; %s"},
+    {"%.1f ms (min %.1f ms, maks %.1f ms, %d razy)", "%.1f ms (min %.1f ms, max %.1f ms, %d times)",
+     "%.1f ms (%.1f, %.1f, %d)"},
+    {"brak", "none", M},
+    {"Odłącz adapter USB od komputera i naciśnij Dalej.", "Unplug the USB adapter from the computer and press Next.", M},
+    {"Podłącz adapter i naciśnij Dalej.", "Plug the adapter in and press Next.", M},
+    {"Znaleziono: %s", "Found: %s", "...: %s"},
+    {"Nie pojawił się żaden nowy port. Sprawdź kabel i spróbuj jeszcze raz.",
+     "No new port appeared. Check the cable and try again.", M},
+    {"Dalej", "Next", M},
+    {"Zamknij", "Close", M},
+    {"Zapisz…", "Save…", M},
+    {"Anuluj", "Cancel", M},
+};
+
+int checked(int language) { return language >= 0 && language < kLanguageCount ? language : kPolish; }
+
+template <typename... Args>
+std::string format(DiagnosticText t, int language, Args... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, diagnosticText(t, language), args...);
+    return buf;
+}
+
+std::string timing(const link::Timing& t, int language) {
+    if (t.count == 0) return diagnosticText(DiagnosticText::TimingNone, language);
+    return format(DiagnosticText::Timing, language, t.averageMs, t.minMs, t.maxMs, t.count);
+}
+
+}  // namespace
+
+const char* diagnosticText(DiagnosticText entry, int language) {
+    return kDiagnostic[static_cast<int>(entry)][checked(language)];
+}
+
+std::vector<std::string> lineTestReportLines(const link::LineTestReport& r, int language) {
+    std::vector<std::string> lines;
+    if (r.loopback) {
+        lines.push_back(format(DiagnosticText::LoopbackFound, language, link::kPatternBytes));
+        for (const link::LoopbackPass& p : r.passes)
+            lines.push_back(format(DiagnosticText::LoopbackPass, language, p.baud, p.sent, p.received, p.lost,
+                                   p.changed, p.extra, timing(p.roundTrip, language).c_str()));
+    } else {
+        lines.push_back(format(DiagnosticText::NoLoopback, language, r.probes));
+        lines.push_back(format(DiagnosticText::ProbeCounts, language, r.answers, r.probes, r.probes - r.answers,
+                               timing(r.answerTime, language).c_str()));
+    }
+    return lines;
+}
+
+std::string adapterLine(const std::string& chosen, const link::PortInfo* port, const std::string& driver, int language) {
+    if (!port) return format(DiagnosticText::AdapterNotListed, language, chosen.c_str());
+    std::string text = format(DiagnosticText::Adapter, language, link::portEntryText(*port).c_str());
+    if (!port->usbId.empty()) text += "; " + format(DiagnosticText::UsbNumbers, language, port->usbId.c_str());
+    if (!driver.empty()) text += "; " + format(DiagnosticText::Driver, language, driver.c_str());
+    return text;
+}
+
+}  // namespace kelvane::texts
