@@ -101,8 +101,12 @@ void FaultTap::timed(VirtualLine& line) {
 // else that was decided.
 void FaultTap::garble(std::vector<std::uint8_t>& bytes, bool toDevice, std::int64_t now) {
     bool& altered = toDevice ? alteredToDevice_ : alteredToProgram_;
+    const bool perByte = plan_[Fault::Drop] > 0 || plan_[Fault::FlipBit] > 0 || plan_[Fault::Duplicate] > 0;
     std::vector<std::uint8_t> out;
-    out.reserve(bytes.size() + 4);
+    if (!perByte)
+        out.swap(bytes);
+    else
+        out.reserve(bytes.size() + 4);
     for (std::uint8_t b : bytes) {
         if (random_.chance(plan_[Fault::Drop]) && fire(Fault::Drop, toDevice, now)) {
             altered = true;
