@@ -26,7 +26,9 @@ public:
     void setProgressRange(int, int) override {}
     void setProgressPosition(int) override { ++positions; }
     QString messageText(Message m) override { return QString::fromUtf8(kelvane::texts::messageText(m, 1)); }
-    void showPortOpenError(const QString& t) override { status = "port error: " + t; }
+    void showPortOpenError(const QString& t, const QString& detail) override {
+        status = "port error: " + t + ' ' + detail;
+    }
     kelvane::Image& workingImage() override { return working; }
     kelvane::Image& deviceImage() override { return device; }
 

@@ -1,6 +1,7 @@
 #include "cli/arguments.h"
 
 #include "cli/exit_codes.h"
+#include "cli/time_limits.h"
 
 #include <sstream>
 
@@ -200,6 +201,25 @@ const char* const kExitCodes =
     "  6    differences found (check, diff, upload --check) or warnings (lint)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
+std::string seconds(int ms) { return std::to_string((ms + 999) / 1000) + " s"; }
+
+// Every wait that ends a command, from the constants that bound them.
+std::string timeLimits() {
+    namespace link = kelvane::link;
+    std::ostringstream out;
+    out << "Time limits (each ends the command with exit 4):\n"
+        << "  probe: three reads of 0.9 s for the answer\n"
+        << "  controller still sending (the rest of an earlier download): " << seconds(link::kQuietLineLimitMs)
+        << " before any command\n"
+        << "  download: " << seconds(link::kFrameTimeoutMs) << " without a frame, " << seconds(link::kDownloadLimitMs)
+        << " in all\n"
+        << "  upload: " << seconds(link::kAckTimeoutMs) << " for each acknowledgement; after one that did not come,\n"
+        << "    the end frame still goes out and its acknowledgement is awaited " << seconds(link::kCancelledAckMs) << "\n"
+        << "  any download or upload: " << seconds(kTransferLimitMs) << " in all\n"
+        << "  flash: " << seconds(kFlashSilenceMs) << " without a step of the bootloader\n";
+    return out.str();
+}
+
 }  // namespace
 
 std::string toolHelp() {
@@ -215,7 +235,8 @@ std::string toolHelp() {
     out << "  --version          the tool's version (alone)\n\n"
            "kvtool COMMAND --help describes one command. Results go to stdout, errors to stderr;\n"
            "a progress line goes to stderr when it is a terminal.\n\n"
-        << kExitCodes;
+        << kExitCodes << '\n'
+        << timeLimits();
     return out.str();
 }
 
@@ -224,7 +245,7 @@ std::string commandHelp(const CommandSpec& c) {
     out << "Usage: kvtool " << c.name << ' ' << c.synopsis << "\n" << c.summary << "\n\nOptions:\n";
     listOptions(out, c.options);
     listOptions(out, kCommon);
-    out << '\n' << kExitCodes;
+    out << '\n' << kExitCodes << '\n' << timeLimits();
     return out.str();
 }
 

@@ -6,12 +6,15 @@
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/progress.h"
+#include "cli/time_limits.h"
 #include "cli/watchdog.h"
 
 #include "files/data_file.h"
+#include "image/change_list.h"
 #include "link/port.h"
 #include "link/probe.h"
 #include "link/transfer.h"
+#include "link/transfer_status.h"
 #include "session/device_session.h"
 #include "session/system_ports.h"
 
@@ -19,6 +22,7 @@
 
 #include <atomic>
 #include <bitset>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -34,11 +38,7 @@ namespace session = kelvane::session;
 
 namespace {
 
-// The longest a whole download or upload may take: twice the line time of a
-// full image at 2400 baud, plus the wait for a line still busy with an earlier
-// download. Only a controller (or line) that keeps sending without ever
-// finishing reaches it; silence ends a transfer much sooner.
-constexpr std::chrono::milliseconds kTransferLimit{2 * 73000 + 10000};
+constexpr std::chrono::milliseconds kTransferLimit{kTransferLimitMs};
 
 std::vector<link::PortInfo> listedPorts() {
     auto ports = session::systemPorts();
@@ -99,7 +99,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     ControllerRead r;
     const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
     if (!run.report.opened) {
-        tool.error(chosen, tool.text(Message::PortError));
+        tool.portOpenError(chosen, run.report.failure);
         r.exit = kPortError;
         return r;
     }
@@ -113,6 +113,10 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
         break;
     case link::DownloadResult::TimedOut:
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
+        r.exit = kNoAnswer;
+        break;
+    case link::DownloadResult::Incomplete:  // an image with holes is neither saved nor compared
+        tool.error(chosen, format(tool.text(Message::BlocksMissing), run.report.download.missingBlocks));
         r.exit = kNoAnswer;
         break;
     case link::DownloadResult::LineBusy:  // nothing was read: no image to save or compare
@@ -181,8 +185,12 @@ int probeCommand(const Tool& tool) {
     const std::string name = sessionPortName(*chosen);
     const session::ProbeResult probe = session::probePort(name);
     if (!probe.opened) {
-        tool.error(*chosen, tool.text(Message::PortError));
+        tool.portOpenError(*chosen, probe.failure);
         return kPortError;
+    }
+    if (probe.lineBusy) {
+        tool.error(*chosen, tool.text(Message::LineBusy));
+        return kNoAnswer;
     }
     const auto& reply = probe.reply;
     if (!reply) {
@@ -255,8 +263,10 @@ int uploadCommand(const Tool& tool) {
     if (blocks == 0) {
         tool.result(tool.text(ToolText::NoChanges));
     } else {
+        // --full sends every block whatever the controller holds: a list against
+        // an image made up for it would show everything as changed.
         if (!tool.args.has("--full")) printChangeList(tool, device, wanted->image);
-        const int seconds = (blocks * static_cast<int>(link::kFrameBytes) + 8 + 34) / 240 + 1;
+        const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
         tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
         if (!tool.args.has("--yes")) {
             if (!::isatty(0)) {
@@ -280,12 +290,13 @@ int uploadCommand(const Tool& tool) {
         }
         const TransferRun run = runTransfer(tool, request);
         if (!run.report.opened) {
-            tool.error(*chosen, tool.text(Message::PortError));
+            tool.portOpenError(*chosen, run.report.failure);
             return kPortError;
         }
         link::UploadOutcome out = run.report.upload;
         if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
+        if (link::mayHoldNewBlocks(out)) tool.error(*chosen, tool.text(Message::MayHoldNewBlocks));
         switch (out.result) {
         case link::UploadResult::Completed: break;
         case link::UploadResult::Cancelled:

@@ -3,6 +3,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
+#include "cli/time_limits.h"
 
 #include "session/qt_serial_line.h"
 #include "sim/bootloader_device.h"
@@ -23,10 +24,53 @@ namespace kelvane::cli {
 
 namespace {
 
-// Longest time the bootloader may stay without a visible step (a status text
-// or a programmed block) before the run is given up as a time-out; covers the
-// wait for the banner, which the protocol itself repeats without end.
-constexpr int kFlashSilenceMs = 60000;
+// The upgrade's status lines in the tool's language; lines without words
+// (the controller's and the bootloader's versions) pass as they are.
+std::string translated(const Tool& tool, const std::string& status) {
+    using kelvane::texts::ToolText;
+    namespace texts = bootloader::texts;
+    const struct {
+        const char* status;
+        ToolText text;
+    } table[] = {
+        {texts::kWrongDevice, ToolText::FlashWrongDevice}, {texts::kWaiting, ToolText::FlashWaiting},
+        {texts::kProgramming, ToolText::FlashProgramming}, {texts::kDone, ToolText::FlashDone},
+        {texts::kFlashError, ToolText::FlashError},
+    };
+    for (const auto& row : table)
+        if (status == row.status) return tool.text(row.text);
+    return status;
+}
+
+// The line as the upgrade uses it, noting whether the last read brought
+// anything: a run that ends in a programming error after reads that brought
+// nothing met a silent bootloader or a closed port, not a refusal.
+class WatchedLine : public link::Line {
+public:
+    explicit WatchedLine(link::Line& line) : line_(line) {}
+    bool lastReadEmpty() const { return lastReadEmpty_; }
+
+    bool open(const std::string& name) override { return line_.open(name); }
+    bool isOpen() const override { return line_.isOpen(); }
+    link::OpenFailure openFailure() const override { return line_.openFailure(); }
+    void close() override { line_.close(); }
+    void setLine(const link::LineSettings& s) override { line_.setLine(s); }
+    void setTimeouts(const link::Timeouts& t) override { line_.setTimeouts(t); }
+    std::size_t read(std::uint8_t* buf, std::size_t n) override {
+        const std::size_t got = line_.read(buf, n);
+        lastReadEmpty_ = got == 0;
+        return got;
+    }
+    std::size_t write(const std::uint8_t* data, std::size_t n) override { return line_.write(data, n); }
+    void purgeInput() override { line_.purgeInput(); }
+    void purgeOutput() override { line_.purgeOutput(); }
+    void interrupt() override { line_.interrupt(); }
+    void resetInterrupt() override { line_.resetInterrupt(); }
+
+private:
+    link::Line& line_;
+    bool lastReadEmpty_ = false;
+};
 
 // The upgrade's status line as result lines; its progress as the progress line.
 class ToolView : public bootloader::UpgradeView {
@@ -53,11 +97,13 @@ public:
     void flush() {
         if (status_.empty()) return;
         progress_.reset();
-        tool_.result(status_);
+        tool_.result(translated(tool_, status_));
         last_ = status_;
         status_.clear();
     }
     const std::string& lastStatus() const { return status_.empty() ? last_ : status_; }
+    const std::string& pendingStatus() const { return status_; }
+    void discardStatus() { status_.clear(); }
     std::int64_t lastActivityMs() const { return lastActivity_.load(); }
 
 private:
@@ -90,14 +136,19 @@ int flashCommand(const Tool& tool) {
     bootloader::UpgradeState state;
     ToolView view(tool);
     if (!bootloader::LoadFirmwareImageFrom(firmware, state, view)) {
-        view.clearStatus();
-        tool.error(firmware, view.lastStatus());
+        // The status names the default file; the line names the one given.
+        const bool missing = view.pendingStatus() == bootloader::texts::kNoFile;
+        view.discardStatus();
+        tool.error(
+            "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
+                       firmware));
         return kFileError;
     }
 
     bootloader::StopFlag stop;
     bootloader::StoppableClock clock(stop);
     FlashPort port;
+    std::unique_ptr<WatchedLine> watched;
     if (chosen == kSimPort) {
         port.device = std::make_unique<sim::BootloaderDevice>();
         auto line = std::make_unique<sim::VirtualLine>(clock, *port.device);
@@ -106,7 +157,8 @@ int flashCommand(const Tool& tool) {
     } else {
         port.line = std::make_unique<session::QtSerialLine>();
     }
-    bootloader::UpgradeLink link{*port.line, clock, stop, view};
+    watched = std::make_unique<WatchedLine>(*port.line);
+    bootloader::UpgradeLink link{*watched, clock, stop, view};
 
     std::atomic<bool> timedOut{false};
     std::atomic<bool> finished{false};
@@ -137,8 +189,11 @@ int flashCommand(const Tool& tool) {
             exit = kPortError;
         } else if (!bootloader::RequestBootloader(state, link) || bootloader::UpgradeWorker(state, link) == 0) {
             exit = stop.requested() ? kInterrupted : kRefused;
+        } else if (view.lastStatus() == bootloader::texts::kDone) {
+            exit = kDone;
         } else {
-            exit = view.lastStatus() == bootloader::texts::kDone ? kDone : kRefused;
+            // Silence or a closed port ends a run as a programming error too.
+            exit = watched->lastReadEmpty() ? kNoAnswer : kRefused;
         }
         if (port.line->isOpen()) port.line->close();
     }
@@ -150,13 +205,16 @@ int flashCommand(const Tool& tool) {
     watchdog.join();
     if (timedOut) exit = kNoAnswer;
 
+    if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
     view.clearStatus();
     if (exit == kInterrupted) {
         tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
+    } else if (exit == kPortError) {
+        tool.portOpenError(chosen, port.line->openFailure());
     } else if (exit == kNoAnswer) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
     } else if (exit != kDone) {
-        tool.error(chosen, view.lastStatus());
+        tool.error(chosen, translated(tool, view.lastStatus()));
     }
     return exit;
 }

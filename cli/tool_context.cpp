@@ -1,5 +1,9 @@
 #include "cli/tool_context.h"
 
+#include "link/messages.h"
+#include "link/port_info.h"
+#include "texts/link_messages.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -29,6 +33,13 @@ void Tool::error(const std::string& about, const std::string& line) const {
     for (char& c : oneLine)
         if (c == '\n') c = ' ';
     std::cerr << "kvtool: " << (about.empty() ? "" : about + ": ") << oneLine << std::endl;
+}
+
+void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {
+    std::string line = text(kelvane::texts::Message::PortError);
+    for (kelvane::link::Message m : kelvane::link::openFailureMessages(failure, link::prefersUsbPort()))
+        line += std::string(" ") + kelvane::texts::messageText(m, language);
+    error(port, line);
 }
 
 int environmentLanguage() {

@@ -2,6 +2,7 @@
 // What every command shares: the chosen language, the output streams, the
 // progress switch, and how messages are printed.
 #include "cli/arguments.h"
+#include "link/open_failure.h"
 #include "texts/language_table.h"
 
 #include <string>
@@ -20,6 +21,9 @@ struct Tool {
     // what it concerns (a file or port) when `about` is not empty.
     void result(const std::string& line) const;
     void error(const std::string& about, const std::string& line) const;
+    // The port-open error for `port`, with the cause as the windows name it
+    // (no such port, held by another program, no permission and how to get it).
+    void portOpenError(const std::string& port, link::OpenFailure failure) const;
 };
 
 std::string format(const std::string& fmt, int a, int b = 0, int c = 0);

@@ -24,6 +24,7 @@ enum class Message {
     LineBusy,          // the controller never stopped sending: nothing was done
     MayHoldNewBlocks,  // added after an upload ended early: the controller may hold some new blocks
     ThreadError,       // the transfer's thread could not be started
+    BlocksMissing,     // printf format: how many blocks a download lacks (of 512); nothing was changed
 };
 
 // What tells why a port did not open, line by line: none when the system

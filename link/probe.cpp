@@ -1,6 +1,7 @@
 #include "link/probe.h"
 
 #include "link/command_frame.h"
+#include "link/quiet_line.h"
 
 namespace kelvane::link {
 
@@ -19,6 +20,12 @@ std::optional<ProbeReply> probe(link::Line& line) {
         if (line.read(reply, sizeof reply) == sizeof reply) return decodeProbeReply(reply);
     }
     return std::nullopt;
+}
+
+std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy) {
+    lineBusy = waitForQuietLine(line, clock, nullptr) != LineState::Quiet;
+    if (lineBusy) return std::nullopt;
+    return probe(line);
 }
 
 std::string formatPortStatus(const std::string& format, const std::string& portName, const ProbeReply& reply) {

@@ -21,6 +21,12 @@ ProbeReply decodeProbeReply(const std::uint8_t (&reply)[8]);
 // 8-byte answer. A short read is discarded whole, never joined to the next.
 std::optional<ProbeReply> probe(link::Line& line);
 
+// probe() once the line is quiet (waitForQuietLine): right after a cancelled
+// download the controller is still sending the image, whose bytes would be
+// taken for its identity. lineBusy tells that it never went quiet and
+// nothing was sent.
+std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy);
+
 // Fills a status format: each %s takes the port name, each %d (or %u) the
 // next of ID, serial number and firmware as unsigned decimals, %% is one %.
 // Any other % sequence, or a conversion beyond those values, stays as written.

@@ -3,6 +3,7 @@
 #include "link/command_frame.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 
 namespace kelvane::link {
@@ -35,42 +36,25 @@ bool waitForAck(TransferContext& ctx, int limitMs = kAckTimeoutMs) {
     }
 }
 
-enum class LineState { Quiet, Cancelled, Busy };
-
-// A controller still sending the frames of an earlier, cancelled download
-// would put the next command and its answers out of step. Before a command,
-// what arrives is discarded until the line has been quiet for one 1-byte
-// read (200 ms), for at most kQuietLineLimitMs.
 LineState waitForQuietLine(TransferContext& ctx) {
-    const std::int64_t start = ctx.clock.nowMs();
-    bool noticed = false;
-    std::uint8_t byte = 0;
-    for (;;) {
-        if (cancelled(ctx)) return LineState::Cancelled;
-        ctx.line.purgeInput();
-        const std::int64_t before = ctx.clock.nowMs();
-        const bool quiet = ctx.line.read(&byte, 1) == 0;
-        if (cancelled(ctx)) return LineState::Cancelled;
-        if (quiet) return LineState::Quiet;
-        const std::int64_t now = ctx.clock.nowMs();
-        if (now - start >= kQuietLineLimitMs) return LineState::Busy;
-        if (!noticed && now - start >= kQuietLineNoticeMs) {
-            noticed = true;
-            if (ctx.waitingForLine) ctx.waitingForLine();
-        }
-        if (now == before) ctx.clock.sleepMs(1);
-    }
+    return link::waitForQuietLine(ctx.line, ctx.clock, ctx.cancel, ctx.waitingForLine);
 }
 
 // Ends the controller's upload mode with the end frame and its
-// acknowledgement, also when the upload was cancelled: a controller left
-// waiting for a frame would take the next command as the rest of one.
+// acknowledgement, also when the upload was cancelled or an acknowledgement
+// did not come: a controller left waiting for a frame would take the next
+// command as the rest of one. Only a completed upload waits the full time.
 UploadResult endUpload(TransferContext& ctx, UploadResult result) {
     const Frame end = endFrame();
     ctx.line.purgeInput();  // only a byte that comes after it answers it
     ctx.line.write(end.data(), end.size());
-    const bool acked = waitForAck(ctx, result == UploadResult::Cancelled ? kCancelledAckMs : kAckTimeoutMs);
+    const bool acked = waitForAck(ctx, result == UploadResult::Completed ? kAckTimeoutMs : kCancelledAckMs);
     return result == UploadResult::Completed && !acked ? UploadResult::NoAnswer : result;
+}
+
+// After an acknowledgement that did not come: cancelled meanwhile, or no answer.
+UploadResult endAfterMissingAck(TransferContext& ctx) {
+    return endUpload(ctx, cancelled(ctx) ? UploadResult::Cancelled : UploadResult::NoAnswer);
 }
 
 }  // namespace
@@ -97,6 +81,7 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
     ctx.line.write(cmd.data(), cmd.size());
     const std::int64_t started = ctx.clock.nowMs();
     std::int64_t lastFrame = started;
+    std::bitset<kBlockCount> arrived;
     Frame frame;
     for (;;) {
         if (ctx.line.read(frame.data(), frame.size()) == frame.size()) {
@@ -105,8 +90,10 @@ DownloadOutcome DownloadThread(TransferContext& ctx) {
                 lastFrame = ctx.clock.nowMs();
                 report(ctx, static_cast<int>(index) + 1);
                 std::memcpy(out.image.data() + index * kBlockSize, frame.data() + 2, kBlockSize);
+                arrived.set(index);
+                out.missingBlocks = static_cast<int>(kBlockCount - arrived.count());
                 if (index == kBlockCount - 1) {
-                    out.result = DownloadResult::Completed;
+                    out.result = out.missingBlocks == 0 ? DownloadResult::Completed : DownloadResult::Incomplete;
                     return out;
                 }
             }
@@ -134,7 +121,7 @@ UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Ima
     const Command cmd = startUploadCommand();
     ctx.line.write(cmd.data(), cmd.size());
     if (!waitForAck(ctx)) {
-        out.result = cancelled(ctx) ? endUpload(ctx, UploadResult::Cancelled) : UploadResult::NoAnswer;
+        out.result = endAfterMissingAck(ctx);
         return out;
     }
     for (int i = 0; i < int(kBlockCount); ++i) {
@@ -154,8 +141,7 @@ UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Ima
         ctx.line.write(f.data(), f.size());
         ++out.framesSent;
         if (!waitForAck(ctx)) {
-            // Cancelled meanwhile: the end frame still closes the session.
-            out.result = cancelled(ctx) ? endUpload(ctx, UploadResult::Cancelled) : UploadResult::NoAnswer;
+            out.result = endAfterMissingAck(ctx);
             return out;
         }
     }

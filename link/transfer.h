@@ -3,6 +3,7 @@
 // block, as worker routines over a serial line and a clock. The caller opens
 // the port before and closes it after; these routines only talk.
 #include "image/image.h"
+#include "link/quiet_line.h"
 #include "link/serial_line.h"
 
 #include <array>
@@ -19,7 +20,8 @@ constexpr std::uint16_t kEndFrameIndex = 0xFFFF;
 // taken for gone.
 constexpr int kAckTimeoutMs = 5000;
 // Upload: once cancelled, the longest wait for the acknowledgement of the
-// frame in flight, and then for that of the end frame.
+// frame in flight, and then for that of the end frame; also the wait for the
+// end frame's acknowledgement after an acknowledgement that never came.
 constexpr int kCancelledAckMs = 1000;
 // Download: longest time without a complete frame before it is given up.
 constexpr int kFrameTimeoutMs = 10000;
@@ -27,11 +29,6 @@ constexpr int kFrameTimeoutMs = 10000;
 // (512 frames of 34 bytes, 10 bits each at 2400 baud).
 constexpr int kDownloadLimitMs =
     2 * (static_cast<int>(kelvane::kBlockCount) * static_cast<int>(kFrameBytes) * 10 * 1000 / 2400);
-// Before a command: the longest wait for a line still busy (the rest of a
-// cancelled download, about a whole image's line time), and how long it
-// waits before it says so.
-constexpr int kQuietLineLimitMs = 75000;
-constexpr int kQuietLineNoticeMs = 1000;
 
 using Frame = std::array<std::uint8_t, kFrameBytes>;
 
@@ -51,26 +48,31 @@ struct TransferContext {
 };
 
 enum class DownloadResult {
-    Completed,  // block 511 arrived; image holds what came
-    Cancelled,  // the cancel flag was set
-    TimedOut,   // no complete frame for kFrameTimeoutMs, or not done within kDownloadLimitMs
-    LineBusy,   // the line never went quiet for the command (kQuietLineLimitMs)
+    Completed,   // block 511 arrived after every other block; image holds what came
+    Incomplete,  // block 511 arrived, but not every block did (missingBlocks)
+    Cancelled,   // the cancel flag was set
+    TimedOut,    // no complete frame for kFrameTimeoutMs, or not done within kDownloadLimitMs
+    LineBusy,    // the line never went quiet for the command (kQuietLineLimitMs)
 };
 
 struct DownloadOutcome {
     DownloadResult result = DownloadResult::Cancelled;
     Image image{};  // blocks no frame came for stay 0xFF; meaningful only when Completed
+    int missingBlocks = static_cast<int>(kBlockCount);  // blocks no frame came for
 };
 
 // Sends "DebMem6" and stores 34-byte frames until the frame of block 511.
 // Frames may come in any order, later ones overwrite earlier ones; a short
-// read is discarded whole; a frame with an index above 511 is ignored.
+// read is discarded whole; a frame with an index above 511 is ignored. The
+// download is complete only when every one of the 512 blocks has arrived by
+// then: an image with a hole would erase that part of the building when it is
+// uploaded again.
 DownloadOutcome DownloadThread(TransferContext& ctx);
 
 enum class UploadResult {
     Completed,  // the end frame was acknowledged
     Cancelled,  // the cancel flag was set: no further data frame, the end frame closes the session
-    NoAnswer,   // an acknowledgement did not come within kAckTimeoutMs
+    NoAnswer,   // an acknowledgement did not come within kAckTimeoutMs (the end frame was still sent)
     LineBusy,   // the line never went quiet for the command; nothing was sent
 };
 
@@ -82,7 +84,11 @@ struct UploadOutcome {
 // Sends "DebMem7", then a frame for every block in which `working` differs
 // from `device`, each acknowledged by one byte, then the end frame. A cancel
 // lets the frame in flight finish, then ends the session with the end frame;
-// after it each acknowledgement is waited for at most kCancelledAckMs. The
+// after it each acknowledgement is waited for at most kCancelledAckMs. An
+// acknowledgement that never comes ends it the same way (the end frame, its
+// acknowledgement waited for at most kCancelledAckMs): a controller that only
+// lost one answer would otherwise stay in upload mode and take the next
+// command as frame data. The
 // caller passes a copy of the working image taken as the upload starts and,
 // when it Completed, copies that same copy over the device image.
 UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Image& device);

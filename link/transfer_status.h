@@ -8,6 +8,7 @@ namespace kelvane::link {
 inline Message statusMessage(DownloadResult r) {
     switch (r) {
     case DownloadResult::Completed: return Message::DownloadDone;
+    case DownloadResult::Incomplete: return Message::BlocksMissing;
     case DownloadResult::TimedOut: return Message::NoAnswer;
     case DownloadResult::LineBusy: return Message::LineBusy;
     case DownloadResult::Cancelled: break;

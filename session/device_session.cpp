@@ -15,7 +15,7 @@ ProbeResult probePort(const std::string& portName, const PortFactory& factory) {
         result.failure = port.line->openFailure();
         return result;
     }
-    result.reply = link::probe(*port.line);
+    result.reply = link::probeWhenQuiet(*port.line, *port.clock, result.lineBusy);
     port.line->close();
     return result;
 }

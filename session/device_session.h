@@ -41,11 +41,14 @@ namespace kelvane::session {
 struct ProbeResult {
     bool opened = false;                                  // false: the port did not open (link::Message::PortOpenError)
     link::OpenFailure failure = link::OpenFailure::None;  // why it did not
-    std::optional<link::ProbeReply> reply;                // empty: silence or a short answer
+    bool lineBusy = false;                                // the controller never stopped sending: no probe was sent
+    std::optional<link::ProbeReply> reply;                // empty: silence, a short answer or a busy line
 };
 
-// Opens the port, sends the probe, closes the port, on the calling thread
-// (about 1 s at most when nothing answers). portName as link::PortName() gives it.
+// Opens the port, waits for a quiet line, sends the probe, closes the port, on
+// the calling thread (about 1 s at most when nothing answers; up to
+// link::kQuietLineLimitMs while the controller still sends an image).
+// portName as link::PortName() gives it.
 ProbeResult probePort(const std::string& portName, const PortFactory& factory = openablePort);
 
 // ---- Transfers ----------------------------------------------------------

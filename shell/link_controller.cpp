@@ -8,6 +8,18 @@
 
 namespace kelvane::shell {
 
+namespace {
+// The status text of a finished transfer; an incomplete download names how
+// many blocks it lacks.
+QString transferStatus(LinkHost& host, const session::TransferReport& report) {
+    QString text = host.messageText(report.message());
+    if (report.message() == link::Message::BlocksMissing)
+        text = QString::asprintf(text.toUtf8().constData(), report.download.missingBlocks);
+    if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host.messageText(link::Message::MayHoldNewBlocks);
+    return text;
+}
+}  // namespace
+
 LinkController::LinkController(LinkHost& host, PortDialog* dialog, QObject* parent)
     : QObject(parent), host_(host), dialog_(dialog), portName_(link::kInitialPortName) {
     connect(&session_, &session::DeviceSession::progress, this, [this](int position) {
@@ -51,6 +63,10 @@ void LinkController::choosePort(const QString& text) {
         return;
     }
     emit portOpened(text);
+    if (result.lineBusy) {
+        host_.setStatusText(host_.messageText(link::Message::LineBusy));
+        return;
+    }
     if (!result.reply) {
         // Silence or short answers: the port is the new one all the same.
         const std::string format = host_.messageText(link::Message::ProbeNoAnswer).toStdString();
@@ -103,7 +119,7 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setProgressVisible(false);
     if (checking_) {
         checking_ = false;
-        if (!report.completed()) host_.setStatusText(host_.messageText(report.message()));
+        if (!report.completed()) host_.setStatusText(transferStatus(host_, report));
         emit transferRunningChanged(false);
         if (report.completed()) host_.checkRead(report.download.image);
         return;
@@ -114,9 +130,7 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
         host_.workingImage() = report.download.image;
         host_.deviceImage() = report.download.image;
     }
-    QString text = host_.messageText(report.message());
-    if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host_.messageText(link::Message::MayHoldNewBlocks);
-    host_.setStatusText(text);
+    host_.setStatusText(transferStatus(host_, report));
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
     if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);

@@ -290,6 +290,8 @@ const Texts kMessage[kMessageCount] = {
      "Najpierw pobierz dane (F4).",
      "Nothing has been read from or written to the controller in this run: there is nothing to compare with. "
      "Download first (F4).", M},
+    {"Pobieranie niepełne: brak %d z 512 bloków; nic nie zmieniono",
+     "Download incomplete: %d of 512 blocks missing; nothing was changed", "...: %d / 512"},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -315,6 +317,13 @@ const Texts kTool[kToolTextCount] = {
     {"Strony kart: %d", "Card pages: %d", "...: %d"},
     {"Wiersze: dodane %d, zastąpione %d, usunięte %d", "Rows: %d added, %d replaced, %d removed", "...: %d, %d, %d"},
     {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
+    {"Brak pliku: %s", "No such file: %s", "...: %s"},
+    {"Błędny plik: %s", "Not a firmware file: %s", "...: %s"},
+    {"Zły typ urządzenia!", "Wrong device type!", M},
+    {"Czekam na bootloader...", "Waiting for the bootloader...", M},
+    {"Programowanie w toku...", "Programming...", M},
+    {"Zrobione!", "Done!", M},
+    {"Błąd programowania flash", "Flash programming error", M},
 };
 
 const Texts kCheck[kCheckTextCount] = {

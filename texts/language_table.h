@@ -173,8 +173,9 @@ enum class Message {
     CheckSame,  // the controller holds the device image
     CheckDiffers,
     CheckNothingKnown,  // nothing read or written in this run
+    BlocksMissing,      // printf format: how many of the 512 blocks a download lacks
 };
-constexpr int kMessageCount = 91;
+constexpr int kMessageCount = 92;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -198,8 +199,16 @@ enum class ToolText {
     CardPages,      // "%d" pages written
     ImportCounts,   // rows "%d" added, "%d" replaced, "%d" removed
     ImportRefused,  // "%d" rows refused: nothing written
+    // The firmware upgrade's status lines
+    FlashNoFile,   // "%s": the firmware file given
+    FlashBadFile,  // "%s": the firmware file given
+    FlashWrongDevice,
+    FlashWaiting,  // waiting for the bootloader
+    FlashProgramming,
+    FlashDone,
+    FlashError,  // the bootloader refused a block
 };
-constexpr int kToolTextCount = 20;
+constexpr int kToolTextCount = 27;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

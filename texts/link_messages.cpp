@@ -22,6 +22,7 @@ Message languageEntry(link::Message m) {
     case link::Message::LineBusy: return Message::LineBusy;
     case link::Message::MayHoldNewBlocks: return Message::MayHoldNewBlocks;
     case link::Message::ThreadError: return Message::ThreadError;
+    case link::Message::BlocksMissing: return Message::BlocksMissing;
     }
     return Message::PortError;
 }

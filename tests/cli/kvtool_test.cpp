@@ -224,10 +224,24 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome asked = run({"upload", "--port", "sim", b});
     EXPECT_EQ(asked.exit, 1);
     EXPECT_EQ(asked.out.find(sentLine), std::string::npos) << asked.out;
+    // The announced line time is the change list's (the window's): a small
+    // upload is never "0 s", a full one takes 75 s.
+    const auto toSend = [](int blocks, int seconds) {
+        char buf[256];
+        std::snprintf(buf, sizeof buf, kelvane::texts::toolText(ToolText::BlocksToSend, kelvane::texts::kEnglish),
+                      blocks, seconds);
+        return std::string(buf);
+    };
     // One changed setting: one block, and the controller reads back equal.
     const Outcome up = run({"upload", "--port", "sim", b, "--yes", "--check", "--lang", "en"});
     EXPECT_EQ(up.exit, 0) << up.err;
     EXPECT_NE(up.out.find(english(ToolText::BlocksSent, 1)), std::string::npos) << up.out;
+    EXPECT_NE(up.out.find(toSend(1, 1)), std::string::npos) << up.out;
+    // --full lists no changes: against an image made up for it everything would "change".
+    const Outcome full = run({"upload", "--port", "sim", b, "--full", "--yes", "--lang", "en"});
+    EXPECT_EQ(full.exit, 0) << full.err;
+    EXPECT_EQ(full.out.find("0–511"), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find(toSend(512, 75)), std::string::npos) << full.out;
     // --base trusts the file: nothing differs, nothing is sent.
     const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en"});
     EXPECT_EQ(same.exit, 0);

@@ -88,17 +88,17 @@ TEST(ChangeList, ResidentsByPhysicalCode) {
     Image before = initialImage();
     WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 5), 15);
     WriteBcdCode(before, residentOffset(ResidentCode::Open, 1, 5), 123);
-    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 2, 200), 400);
+    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 200), 400);
     WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
     Image after = before;
     WriteBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);  // changed open code
-    after[residentOffset(ResidentCode::Logical, 2, 200)] = 0xFF;          // removed
-    after[residentOffset(ResidentCode::Logical, 2, 200) + 1] = 0xFF;
+    after[residentOffset(ResidentCode::Logical, 1, 200)] = 0xFF;          // removed
+    after[residentOffset(ResidentCode::Logical, 1, 200) + 1] = 0xFF;
     WriteBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);  // added, main code only
     const ChangeList c = ListChanges(before, after);
     ASSERT_EQ(c.rows.size(), 3u);
     EXPECT_EQ(c.rowCount(GridId::Residents), 3u);
-    // Sorted by physical code: 1.5, 1.9, 2.200.
+    // Sorted by physical code, numbers by value: 1.5, 1.9, 1.200.
     EXPECT_EQ(c.rows[0].kind, RowChangeKind::Changed);
     EXPECT_EQ(c.rows[0].before, (Grid::Row{"1.5", "15", "0123", ""}));
     EXPECT_EQ(c.rows[0].after, (Grid::Row{"1.5", "15", "4567", ""}));
@@ -107,7 +107,7 @@ TEST(ChangeList, ResidentsByPhysicalCode) {
     EXPECT_EQ(c.rows[1].after, (Grid::Row{"1.9", "", "", "7"}));
     EXPECT_TRUE(c.rows[1].before.empty());
     EXPECT_EQ(c.rows[2].kind, RowChangeKind::Removed);
-    EXPECT_EQ(c.rows[2].before[0], "2.200");
+    EXPECT_EQ(c.rows[2].before[0], "1.200");
     EXPECT_TRUE(c.bytes.empty());
 }
 

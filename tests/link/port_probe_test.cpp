@@ -1,6 +1,7 @@
 #include "link/command_frame.h"
 #include "link/messages.h"
 #include "link/probe.h"
+#include "link/quiet_line.h"
 #include "tests/link/protocol_fixture.h"
 
 namespace kelvane::link::test {
@@ -106,6 +107,30 @@ TEST_F(OpenAndProbe, LateFullReplyIsTakenByALaterRead) {
     auto r = probe(line);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->serialNumber, 4660);
+}
+
+// Right after a cancelled download the controller still sends the image: a
+// probe waits for the line to go quiet (image bytes are no identity), for at
+// most the transfers' bound, and sends nothing on a line that never does.
+TEST_F(OpenAndProbe, WaitsForAQuietLineAndGivesUpOnOneThatNeverIs) {
+    for (const int frames : {50, 1000}) {  // 7 s and 140 s of a download's rest
+        SCOPED_TRACE(frames);
+        sim::VirtualClock c;
+        sim::Controller dev;
+        sim::VirtualLine l(c, dev);
+        ASSERT_TRUE(OpenPort(l, "COM8"));
+        for (int i = 0; i < frames; ++i) l.send(Bytes(34, 0xFF), i * 140);
+        bool busy = false;
+        const auto reply = probeWhenQuiet(l, c, busy);
+        EXPECT_EQ(busy, frames == 1000);
+        EXPECT_EQ(reply.has_value(), !busy);
+        if (busy) {
+            EXPECT_TRUE(l.writes().empty());
+            EXPECT_LE(c.nowMs(), kQuietLineLimitMs + 250);
+        } else {
+            EXPECT_EQ(reply->serialNumber, 4660);
+        }
+    }
 }
 
 }  // namespace

@@ -19,11 +19,6 @@ std::vector<int> oneTo512() {
     return v;
 }
 
-bool blockIs(const Image& img, int block, std::uint8_t value) {
-    return std::all_of(img.begin() + block * 32, img.begin() + block * 32 + 32,
-                       [&](std::uint8_t b) { return b == value; });
-}
-
 class Download : public LinkTest {
 protected:
     Download() { device.image() = patternImage(); }
@@ -38,13 +33,49 @@ TEST_F(Download, InOrderFillsTheImageAndRunsProgressTo512) {
     EXPECT_EQ(statusMessage(out.result), Message::DownloadDone);
 }
 
-TEST_F(Download, Block511FirstEndsAtOnceWithEveryOtherBlockErased) {
-    device.faults().order = sim::ControllerFaults::Order::LastFirst;
-    auto out = download();
-    ASSERT_EQ(out.result, DownloadResult::Completed);
-    EXPECT_EQ(progress, std::vector<int>{512});
-    for (int b = 0; b < 511; ++b) ASSERT_TRUE(blockIs(out.image, b, 0xFF)) << b;
-    EXPECT_TRUE(std::equal(out.image.begin() + 511 * 32, out.image.end(), device.image().begin() + 511 * 32));
+// Frames as a faulty line delivers them, sent by hand after the command: the
+// frames of blocks 0..511 in order, except that the one at `at` carries
+// `index` and `length` bytes. Only a download in which every block arrived
+// is complete; an incomplete one says how many blocks it lacks.
+TEST_F(Download, LineFaultsNeverCompleteAnImageWithHoles) {
+    const struct Case {
+        const char* fault;
+        int at, index, length;
+        DownloadResult result;
+        int missing;
+    } cases[] = {
+        {"none", -1, 0, 34, DownloadResult::Completed, 0},
+        {"block 511 first", 0, 511, 34, DownloadResult::Incomplete, 511},
+        {"block 511 early", 5, 511, 34, DownloadResult::Incomplete, 506},
+        {"index one ahead", 100, 101, 34, DownloadResult::Incomplete, 1},
+        {"index one behind, late", 510, 509, 34, DownloadResult::Incomplete, 1},
+        {"index outside the image", 100, 600, 34, DownloadResult::Incomplete, 1},
+        {"short frame", 200, 200, 20, DownloadResult::Incomplete, 1},
+        {"short last frame", 511, 511, 20, DownloadResult::TimedOut, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        sim::VirtualClock clk;
+        sim::Controller dev(patternImage());
+        dev.faults().framesToSend = 0;
+        sim::VirtualLine l(clk, dev);
+        ASSERT_TRUE(OpenPort(l, "COM8"));
+        for (int k = 0; k < 512; ++k) {
+            const bool faulty = k == c.at;
+            const int index = faulty ? c.index : k;
+            const Frame f = makeFrame(static_cast<std::uint16_t>(index), dev.image().data() + k * 32);
+            l.send(Bytes(f.begin(), f.begin() + (faulty ? c.length : 34)), 300 + k * 150);
+        }
+        TransferContext ctx{l, clk, nullptr, {}, {}};
+        const DownloadOutcome out = DownloadThread(ctx);
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(out.missingBlocks, c.missing);
+        if (c.result == DownloadResult::Completed) {
+            EXPECT_EQ(out.image, dev.image());
+        } else if (c.result == DownloadResult::Incomplete) {
+            EXPECT_EQ(statusMessage(out.result), Message::BlocksMissing);
+        }
+    }
 }
 
 TEST_F(Download, FramesInAnyOrderOrRepeatedGiveTheSameImage) {
@@ -214,41 +245,48 @@ TEST_F(Upload, FirstUploadSendsEveryBlockThatIsNotAllZero) {
     EXPECT_EQ(line.writes()[2].bytes[0], 7);
 }
 
-TEST_F(Upload, SilentControllerGivesUpAfterFiveSeconds) {
-    device.faults().silent = true;
-    auto out = upload(patternImage(), Image{});
-    EXPECT_EQ(out.result, UploadResult::NoAnswer);
-    EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
-    EXPECT_FALSE(mayHoldNewBlocks(out));  // no data frame went out
-    EXPECT_GE(clock.nowMs(), kAckTimeoutMs);
-    EXPECT_LE(clock.nowMs(), kAckTimeoutMs + 250);
-    EXPECT_EQ(line.writes().size(), 1u);
-}
-
-TEST_F(Upload, AcknowledgementsStoppingMidwayGiveUp) {
-    device.faults().acksToSend = 3;  // the command and two frames
-    auto out = upload(patternImage(), Image{});
-    EXPECT_EQ(out.result, UploadResult::NoAnswer);
-    EXPECT_EQ(out.framesSent, 3);
-}
-
-TEST_F(Upload, AnUnacknowledgedEndFrameIsNoSuccess) {
-    Image working{};
-    working[0] = 1;
-    working[16383] = 2;
-    device.faults().acksToSend = 3;  // the command and both frames, not the end frame
-    auto out = upload(working, Image{});
-    EXPECT_EQ(out.result, UploadResult::NoAnswer);
-    EXPECT_EQ(out.framesSent, 2);
-    EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
-    EXPECT_EQ(device.uploadsCompleted(), 1);  // the controller took it; the program did not hear so
-}
-
-TEST_F(Upload, LineClosedMidwayGivesUp) {
-    device.faults().hangUpAfter = 10;
-    auto out = upload(patternImage(), Image{});
-    EXPECT_EQ(out.result, UploadResult::NoAnswer);
-    EXPECT_LE(clock.nowMs(), 10 * 200 + kAckTimeoutMs + 250);
+// An acknowledgement that never comes ends the upload as no answer, and the
+// end frame still goes out once, its answer waited for at most a second: a
+// controller that only lost one answer leaves its upload mode instead of
+// taking the next command as frame data.
+TEST_F(Upload, MissingAcknowledgementsStillCloseTheUploadMode) {
+    Image twoBlocks{};
+    twoBlocks[0] = 1;
+    twoBlocks[16383] = 2;
+    const struct Case {
+        const char* fault;
+        int acksToSend, hangUpAfter;
+        Image working;
+        int framesSent;
+        bool endFrameSeen;  // the controller left its upload mode
+    } cases[] = {
+        {"no answer to the command", 0, -1, patternImage(), 0, true},
+        {"no answer to a block", 3, -1, patternImage(), 3, true},
+        {"no answer to the end frame", 3, -1, twoBlocks, 2, true},
+        {"line closed midway", -1, 10, patternImage(), 10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        sim::VirtualClock clk;
+        sim::Controller dev;
+        dev.faults().acksToSend = c.acksToSend;
+        dev.faults().hangUpAfter = c.hangUpAfter;
+        sim::VirtualLine l(clk, dev);
+        ASSERT_TRUE(OpenPort(l, "COM8"));
+        TransferContext ctx{l, clk, nullptr, {}, {}};
+        const UploadOutcome out = UploadThread(ctx, c.working, Image{});
+        EXPECT_EQ(out.result, UploadResult::NoAnswer);
+        EXPECT_EQ(statusMessage(out.result), Message::NoAnswer);
+        EXPECT_EQ(out.framesSent, c.framesSent);
+        EXPECT_EQ(mayHoldNewBlocks(out), c.framesSent > 0);
+        EXPECT_EQ(dev.uploadsCompleted(), c.endFrameSeen ? 1 : 0);
+        if (c.endFrameSeen) {
+            ASSERT_EQ(l.writes().size(), static_cast<std::size_t>(c.framesSent) + 2);
+            EXPECT_EQ(l.writes().back().bytes, bytesOf(endFrame()));
+        }
+        // One acknowledgement waited for in full, then at most a second for the end frame's.
+        EXPECT_LE(clk.nowMs(), c.framesSent * 200 + kAckTimeoutMs + kCancelledAckMs + 250);
+    }
 }
 
 TEST_F(Upload, SlowAcknowledgementsWithinTheBoundAreWaitedFor) {
@@ -295,6 +333,30 @@ TEST_F(Upload, CancelDuringAnAcknowledgementWaitStillTakesTheAnswer) {
     ASSERT_EQ(line.writes().size(), 3u);
     EXPECT_EQ(line.writes().back().bytes, bytesOf(endFrame()));
     EXPECT_GE(line.writes().back().atMs, 2000);  // after both acknowledgements
+}
+
+// Cancelled while the upload command's answer is still awaited: the
+// controller may already be in upload mode, so the end frame closes it.
+TEST_F(Upload, CancelAtTheCommandStillSendsTheEndFrame) {
+    struct CancelOnFirstWrite : sim::Device {
+        sim::Device& inner;
+        std::atomic<bool>& flag;
+        CancelOnFirstWrite(sim::Device& d, std::atomic<bool>& f) : inner(d), flag(f) {}
+        void received(const std::uint8_t* data, std::size_t n, sim::VirtualLine& l) override {
+            flag = true;
+            inner.received(data, n, l);
+        }
+        void opened(sim::VirtualLine& l) override { inner.opened(l); }
+    } relay(device, cancel);
+    device.faults().answerDelayMs = 3000;
+    sim::VirtualLine l(clock, relay);
+    ASSERT_TRUE(OpenPort(l, "COM8"));
+    TransferContext ctx{l, clock, &cancel, {}, {}};
+    const UploadOutcome out = UploadThread(ctx, patternImage(), Image{});
+    EXPECT_EQ(out.result, UploadResult::Cancelled);
+    EXPECT_EQ(out.framesSent, 0);
+    ASSERT_EQ(l.writes().size(), 2u);
+    EXPECT_EQ(l.writes().back().bytes, bytesOf(endFrame()));
 }
 
 TEST_F(Upload, ACommandWaitsForALineStillBusyWithAnEarlierDownload) {

@@ -71,7 +71,10 @@ private slots:
 
     void uploadIsAskedWithTheChangeList() {
         Fixture f;
-        // Nothing downloaded yet: always asked, Cancel the default, no "don't ask again".
+        // Nothing downloaded yet: always asked, Cancel the default, no "don't ask again",
+        // even after "don't ask again" in an earlier run.
+        QSettings settings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini"));
+        settings.setValue("askBeforeUpload", false);
         f.setP204(60);
         f.run("UPLOAD");
         QCOMPARE(f.prompts.shown.last().kind, QStringLiteral("changes"));
@@ -81,6 +84,7 @@ private slots:
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("Bloki do wysłania: 0–511")));
         QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
+        settings.setValue("askBeforeUpload", true);
 
         f.prompts.choices = {1};  // the edit is discarded for the download
         f.run("DOWNLOAD");
