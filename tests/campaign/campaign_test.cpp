@@ -48,6 +48,24 @@ TEST(CampaignTest, FixedSeedsKeepEveryInvariant) {
     }
 }
 
+// Seeds that once broke an invariant, with what they found.
+const std::pair<std::uint64_t, const char*> kRegressions[] = {
+    {11, "an upload whose acknowledgement never came left the controller in upload mode"},
+    {151, "a download with block 511 first was reported done, the other blocks erased"},
+    {272, "a probe after a cancelled download took the rest of the image for the identity"},
+    {526,
+     "noise before the first answer put every acknowledgement one frame early: an upload "
+     "was reported done while the controller lacked its last frame"},
+};
+
+TEST(CampaignTest, SeedsThatOnceFailedKeepEveryInvariant) {
+    for (const auto& [seed, found] : kRegressions) {
+        const RunSpec spec = specFor(seed);
+        const RunResult r = run(spec);
+        EXPECT_TRUE(r.ok()) << found << "\n" << describe(spec, r);
+    }
+}
+
 // A replay is the same run: same faults at the same moments, same outcome.
 TEST(CampaignTest, ASeedReplaysExactly) {
     for (std::uint64_t seed : {7u, 8u, 9u}) {
