@@ -161,12 +161,13 @@ void checkUploadClosed(const sim::VirtualLine& line, Checker& c) {
     if (commandSent && !endSent) c.fail(kUploadClosed, "upload command sent, no end frame after it");
 }
 
-void runControllerOp(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clock, const Plant& plant, RunResult& result) {
+void runControllerOp(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, const Plant& plant,
+                     RunResult& result) {
     Checker c{result};
-    sim::SeededRandom r(spec.seed * 0x2545F4914F6CDD1DULL + 7);
+    sim::SeededRandom r(setup.seed * 0x2545F4914F6CDD1DULL + 7);
     const Image original = randomImage(r);
     sim::Controller controller(original);
-    controller.faults().order = static_cast<sim::ControllerFaults::Order>(spec.frameOrder);
+    controller.faults().order = static_cast<sim::ControllerFaults::Order>(setup.frameOrder);
     tap.resetDevice = [&controller] { controller.resetLink(); };
     sim::VirtualLine line(clock, controller);
     line.setPaced(true);
@@ -175,7 +176,7 @@ void runControllerOp(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clo
     session::PortConnection port{std::make_unique<LineRef>(line), &clock};
     std::atomic<bool> cancel{false};
 
-    if (spec.interruptedDownloadFirst) {
+    if (setup.interruptedDownloadFirst) {
         clock.pressAt = clock.nowMs() + 1000 + static_cast<std::int64_t>(r.range(0, 20000));
         clock.press = [&] {
             cancel = true;
@@ -189,10 +190,10 @@ void runControllerOp(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clo
     }
 
     const std::int64_t start = clock.nowMs();
-    const Op op = spec.op;
+    const Op op = setup.op;
     const bool isDownload = op == Op::Download || op == Op::Check;
-    if (spec.cancelAtMs >= 0 && op != Op::Probe) {
-        clock.pressAt = start + spec.cancelAtMs;
+    if (setup.cancelAtMs >= 0 && op != Op::Probe) {
+        clock.pressAt = start + setup.cancelAtMs;
         // As the session cancels: a download's read is cut short, an upload
         // only sees the flag between frames.
         clock.press = [&, isDownload] {
@@ -243,9 +244,9 @@ void runControllerOp(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clo
 
     // A controller that sends block 511 first ends a download before the
     // other blocks come, which then fails as incomplete: not counted clean.
-    const bool lastFirst = spec.frameOrder == static_cast<int>(sim::ControllerFaults::Order::LastFirst);
+    const bool lastFirst = setup.frameOrder == static_cast<int>(sim::ControllerFaults::Order::LastFirst);
     const bool faultless =
-        tap.events().empty() && !cancelled && !spec.interruptedDownloadFirst && !(isDownload && lastFirst);
+        tap.events().empty() && !cancelled && !setup.interruptedDownloadFirst && !(isDownload && lastFirst);
     if (op == Op::Probe) {
         result.succeeded = probed->opened && probed->reply.has_value();
         if (faultless && !result.succeeded) c.fail(kTruthful, "a clean probe got no answer");
@@ -314,9 +315,9 @@ void runControllerOp(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clo
     }
 }
 
-void runFlash(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clock, RunResult& result) {
+void runFlash(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, RunResult& result) {
     Checker c{result};
-    sim::SeededRandom r(spec.seed * 0x9E3779B97F4A7C15ULL + 11);
+    sim::SeededRandom r(setup.seed * 0x9E3779B97F4A7C15ULL + 11);
     sim::BootloaderScript script;
     script.silentWakeUps = r.range(0, 3);
     sim::BootloaderDevice device(script);
@@ -333,7 +334,7 @@ void runFlash(const RunSpec& spec, sim::FaultTap& tap, OperatorClock& clock, Run
     bootloader::StopFlag stop;
     RecordingView view;
     bootloader::UpgradeLink link{line, clock, stop, view};
-    clock.pressAt = spec.cancelAtMs >= 0 ? spec.cancelAtMs : kFlashPatienceMs;
+    clock.pressAt = setup.cancelAtMs >= 0 ? setup.cancelAtMs : kFlashPatienceMs;
     clock.stopEndsSleeps = true;
     std::string statusAtStop;
     clock.press = [&] {
@@ -408,9 +409,9 @@ bool RunResult::ok() const {
     return std::none_of(broken.begin(), broken.end(), [](bool b) { return b; });
 }
 
-RunSpec specFor(std::uint64_t seed, std::optional<Op> op, std::optional<sim::Fault> only) {
+RunSetup setupFor(std::uint64_t seed, std::optional<Op> op, std::optional<sim::Fault> only) {
     sim::SeededRandom r(seed);
-    RunSpec s;
+    RunSetup s;
     s.seed = seed;
     // Downloads and uploads are most of what a technician does.
     static constexpr Op kMix[] = {Op::Probe,         Op::Download,  Op::Download, Op::UploadChanged,
@@ -438,16 +439,16 @@ RunSpec specFor(std::uint64_t seed, std::optional<Op> op, std::optional<sim::Fau
     return s;
 }
 
-RunResult run(const RunSpec& spec, const std::optional<std::vector<int>>& kept, const Plant& plant) {
+RunResult run(const RunSetup& setup, const std::optional<std::vector<int>>& kept, const Plant& plant) {
     RunResult result;
-    sim::FaultTap tap(spec.plan, kept);
+    sim::FaultTap tap(setup.plan, kept);
     OperatorClock clock;
-    clock.setLimitMs(boundMs(spec.op) + 3600 * 1000);
+    clock.setLimitMs(boundMs(setup.op) + 3600 * 1000);
     try {
-        if (spec.op == Op::Flash)
-            runFlash(spec, tap, clock, result);
+        if (setup.op == Op::Flash)
+            runFlash(setup, tap, clock, result);
         else
-            runControllerOp(spec, tap, clock, plant, result);
+            runControllerOp(setup, tap, clock, plant, result);
     } catch (const std::exception& e) {
         Checker{result}.fail(kEnded, e.what());
     }
@@ -455,7 +456,7 @@ RunResult run(const RunSpec& spec, const std::optional<std::vector<int>>& kept, 
     return result;
 }
 
-std::vector<int> shrink(const RunSpec& spec, const RunResult& failed, const Plant& plant) {
+std::vector<int> shrink(const RunSetup& setup, const RunResult& failed, const Plant& plant) {
     int invariant = 0;
     while (invariant < kInvariants && !failed.broken[invariant]) ++invariant;
     std::vector<int> kept;
@@ -463,19 +464,19 @@ std::vector<int> shrink(const RunSpec& spec, const RunResult& failed, const Plan
     for (std::size_t i = kept.size(); i-- > 0;) {
         std::vector<int> fewer = kept;
         fewer.erase(fewer.begin() + long(i));
-        const RunResult again = run(spec, fewer, plant);
+        const RunResult again = run(setup, fewer, plant);
         if (invariant < kInvariants && again.broken[invariant]) kept = fewer;
     }
     return kept;
 }
 
-std::string describe(const RunSpec& spec, const RunResult& result) {
+std::string describe(const RunSetup& setup, const RunResult& result) {
     std::ostringstream out;
-    out << "seed " << spec.seed << ": " << opName(spec.op);
-    if (spec.interruptedDownloadFirst) out << " after an interrupted download";
-    if (spec.cancelAtMs >= 0) out << ", cancel at " << spec.cancelAtMs << " ms";
-    if (spec.frameOrder) out << ", frame order " << spec.frameOrder;
-    out << ", hostility " << static_cast<int>(spec.plan.hostility * 100) << "%, " << result.faults.size() << " faults";
+    out << "seed " << setup.seed << ": " << opName(setup.op);
+    if (setup.interruptedDownloadFirst) out << " after an interrupted download";
+    if (setup.cancelAtMs >= 0) out << ", cancel at " << setup.cancelAtMs << " ms";
+    if (setup.frameOrder) out << ", frame order " << setup.frameOrder;
+    out << ", hostility " << static_cast<int>(setup.plan.hostility * 100) << "%, " << result.faults.size() << " faults";
     std::size_t shown = 0;
     for (const auto& f : result.faults) {
         if (shown++ == 8) {

@@ -37,7 +37,7 @@ constexpr int kInvariants = 5;
 extern const std::array<const char*, kInvariants> kInvariantNames;
 
 // What a seed decides besides the faults.
-struct RunSpec {
+struct RunSetup {
     std::uint64_t seed = 0;
     Op op = Op::Probe;
     bool interruptedDownloadFirst = false;  // a download cancelled just before
@@ -48,7 +48,7 @@ struct RunSpec {
 
 // The run of a seed; op and only narrow the draw (a campaign over one
 // operation, a fixed seed for one fault kind).
-RunSpec specFor(std::uint64_t seed, std::optional<Op> op = std::nullopt, std::optional<sim::Fault> only = std::nullopt);
+RunSetup setupFor(std::uint64_t seed, std::optional<Op> op = std::nullopt, std::optional<sim::Fault> only = std::nullopt);
 
 // A bug planted on purpose, to show the campaign finds it.
 struct Plant {
@@ -65,14 +65,14 @@ struct RunResult {
     bool ok() const;
 };
 
-// Runs a seed's spec; with `kept`, only those faults happen (see FaultTap).
-RunResult run(const RunSpec& spec, const std::optional<std::vector<int>>& kept = std::nullopt, const Plant& plant = {});
+// Runs a seed's setup; with `kept`, only those faults happen (see FaultTap).
+RunResult run(const RunSetup& setup, const std::optional<std::vector<int>>& kept = std::nullopt, const Plant& plant = {});
 
 // The fewest faults (by ordinal) with which the run still breaks the same
 // invariant: each fault is left out in turn and stays out if it still fails.
-std::vector<int> shrink(const RunSpec& spec, const RunResult& failed, const Plant& plant = {});
+std::vector<int> shrink(const RunSetup& setup, const RunResult& failed, const Plant& plant = {});
 
 // One line naming a run: seed, operation, cancel and its faults.
-std::string describe(const RunSpec& spec, const RunResult& result);
+std::string describe(const RunSetup& setup, const RunResult& result);
 
 }  // namespace kelvane::campaign

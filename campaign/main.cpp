@@ -121,7 +121,7 @@ struct Tally {
         c.second = std::min(c.second, seed);
     }
 
-    void add(const RunSpec& s, const RunResult& r) {
+    void add(const RunSetup& s, const RunResult& r) {
         for (int i = 0; i < kInvariants; ++i) {
             broken[i] += r.broken[i];
             waived[i] += r.waived[i];
@@ -155,9 +155,9 @@ struct Tally {
 };
 
 int replay(const Options& o) {
-    const RunSpec spec = specFor(*o.replay, o.op, o.kind);
-    const RunResult r = run(spec, o.keep);
-    std::cout << describe(spec, r) << "\n"
+    const RunSetup setup = setupFor(*o.replay, o.op, o.kind);
+    const RunResult r = run(setup, o.keep);
+    std::cout << describe(setup, r) << "\n"
               << (r.ok() ? "every invariant held" : "FAILED") << (r.succeeded ? " (reported success)" : "") << ", "
               << r.opMs << " ms virtual\n";
     return r.ok() ? 0 : 1;
@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
         threads.emplace_back([&] {
             Tally mine;
             for (std::uint64_t i; (i = next++) < o.seeds;) {
-                const RunSpec spec = specFor(o.from + i, o.op, o.kind);
-                mine.add(spec, run(spec));
+                const RunSetup setup = setupFor(o.from + i, o.op, o.kind);
+                mine.add(setup, run(setup));
             }
             std::lock_guard<std::mutex> lock(mutex);
             total.merge(mine);
@@ -207,11 +207,11 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(c.second));
     int shown = 0;
     for (std::uint64_t seed : total.failures) {
-        const RunSpec spec = specFor(seed, o.op, o.kind);
-        const RunResult r = run(spec);
-        std::printf("FAIL %s\n  replay: %s\n", describe(spec, r).c_str(), replayCommand(o, seed).c_str());
+        const RunSetup setup = setupFor(seed, o.op, o.kind);
+        const RunResult r = run(setup);
+        std::printf("FAIL %s\n  replay: %s\n", describe(setup, r).c_str(), replayCommand(o, seed).c_str());
         if (shown < o.shrinkCount) {
-            const std::vector<int> keep = shrink(spec, r);
+            const std::vector<int> keep = shrink(setup, r);
             std::printf("  shrunk to %zu of %zu faults: %s\n", keep.size(), r.faults.size(),
                         replayCommand(o, seed, &keep).c_str());
         }

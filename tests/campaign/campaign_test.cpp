@@ -38,13 +38,13 @@ TEST(CampaignTest, FixedSeedsKeepEveryInvariant) {
     for (const auto& row : kFixedSeeds) {
         SCOPED_TRACE(std::string(kelvane::sim::faultName(row.kind)) + " " + opName(row.op) + " seed " +
                      std::to_string(row.seed));
-        const RunSpec spec = specFor(row.seed, row.op, row.kind);
-        const RunResult r = run(spec);
+        const RunSetup setup = setupFor(row.seed, row.op, row.kind);
+        const RunResult r = run(setup);
         int happened = 0;
         for (const auto& f : r.faults) happened += f.kind == row.kind;
         EXPECT_GT(happened, 0);
-        EXPECT_TRUE(r.ok()) << describe(spec, r);
-        EXPECT_EQ(r.succeeded, row.succeeds) << describe(spec, r);
+        EXPECT_TRUE(r.ok()) << describe(setup, r);
+        EXPECT_EQ(r.succeeded, row.succeeds) << describe(setup, r);
     }
 }
 
@@ -60,17 +60,17 @@ const std::pair<std::uint64_t, const char*> kRegressions[] = {
 
 TEST(CampaignTest, SeedsThatOnceFailedKeepEveryInvariant) {
     for (const auto& [seed, found] : kRegressions) {
-        const RunSpec spec = specFor(seed);
-        const RunResult r = run(spec);
-        EXPECT_TRUE(r.ok()) << found << "\n" << describe(spec, r);
+        const RunSetup setup = setupFor(seed);
+        const RunResult r = run(setup);
+        EXPECT_TRUE(r.ok()) << found << "\n" << describe(setup, r);
     }
 }
 
 // A replay is the same run: same faults at the same moments, same outcome.
 TEST(CampaignTest, ASeedReplaysExactly) {
     for (std::uint64_t seed : {7u, 8u, 9u}) {
-        const RunSpec spec = specFor(seed);
-        const RunResult a = run(spec), b = run(spec);
+        const RunSetup setup = setupFor(seed);
+        const RunResult a = run(setup), b = run(setup);
         ASSERT_EQ(a.faults.size(), b.faults.size());
         for (std::size_t i = 0; i < a.faults.size(); ++i) {
             EXPECT_EQ(a.faults[i].kind, b.faults[i].kind);
@@ -90,19 +90,19 @@ TEST(CampaignTest, FindsAPlantedBugWithinTenThousandSeeds) {
     std::optional<std::uint64_t> found;
     RunResult failed;
     for (std::uint64_t seed = 1; seed <= 10000 && !found; ++seed) {
-        const RunSpec spec = specFor(seed);
-        if (spec.op != Op::Download && spec.op != Op::Check) continue;
-        const RunResult r = run(spec, std::nullopt, plant);
-        if (r.broken[1] && run(spec).ok()) {
+        const RunSetup setup = setupFor(seed);
+        if (setup.op != Op::Download && setup.op != Op::Check) continue;
+        const RunResult r = run(setup, std::nullopt, plant);
+        if (r.broken[1] && run(setup).ok()) {
             found = seed;
             failed = r;
         }
     }
     ASSERT_TRUE(found.has_value());
-    const RunSpec spec = specFor(*found);
-    const std::vector<int> kept = shrink(spec, failed, plant);
+    const RunSetup setup = setupFor(*found);
+    const std::vector<int> kept = shrink(setup, failed, plant);
     EXPECT_TRUE(kept.empty());
-    EXPECT_TRUE(run(spec, kept, plant).broken[1]);
+    EXPECT_TRUE(run(setup, kept, plant).broken[1]);
 }
 
 }  // namespace
