@@ -179,7 +179,7 @@ void FaultTap::toProgram(const std::vector<std::uint8_t>& answer, int delayMs, V
         }
     }
     if (random_.chance(plan_[Fault::Delay])) {
-        const int extra = random_.range(0, 8000);
+        const int extra = random_.range(0, 12000);
         if (fire(Fault::Delay, false, now)) {
             delayMs += extra;
             heldToProgram_ = true;

@@ -21,7 +21,7 @@ enum class Fault {
     FlipBit,      // one bit of a byte is inverted
     Stray,        // one to three noise bytes appear inside a write or an answer
     Reorder,      // two neighbouring bytes of a write or an answer swap places
-    Delay,        // an answer is held up to 8 s, beyond every time-out
+    Delay,        // an answer is held up to 12 s, beyond every answer and frame time-out
     Late,         // an answer is held 100 to 450 ms, about a read's time-out
     WrongAnswer,  // a one-byte answer becomes a refusal or another byte
     Resend,       // the device sends an answer again
