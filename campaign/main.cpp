@@ -29,6 +29,7 @@ using namespace kelvane::campaign;
 namespace {
 
 struct Options {
+    std::string program = "campaign";
     std::uint64_t seeds = 1000;
     std::uint64_t from = 1;
     std::optional<Op> op;
@@ -61,6 +62,7 @@ std::uint64_t number(const std::string& s) {
 
 Options parse(int argc, char** argv) {
     Options o;
+    if (argc > 0) o.program = argv[0];
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -96,7 +98,7 @@ Options parse(int argc, char** argv) {
 }
 
 std::string replayCommand(const Options& o, std::uint64_t seed, const std::vector<int>* keep = nullptr) {
-    std::string cmd = "campaign --replay " + std::to_string(seed);
+    std::string cmd = o.program + " --replay " + std::to_string(seed);
     if (o.op) cmd += std::string(" --op ") + opName(*o.op);
     if (o.kind) cmd += std::string(" --kind ") + kelvane::sim::faultName(*o.kind);
     if (keep) {
