@@ -34,7 +34,7 @@ constexpr int kFaultKinds = 12;
 struct FaultKindInfo {
     Fault kind;
     const char* name;
-    double maxRate;  // chance per byte, write or answer at full hostility
+    double maxRate;  // chance per byte, write or answer at full hostility; a cut or reset happens once when on
 };
 extern const std::array<FaultKindInfo, kFaultKinds> kFaultTable;
 const char* faultName(Fault kind);
