@@ -272,12 +272,14 @@ void runControllerOp(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& c
     if (!result.succeeded) {
         if (!report.opened) c.fail(kFailure, "the port did not open");
         // A cut line may have ended it before the cancel could; an upload
-        // whose end frame went out before it had nothing left to cancel.
+        // whose end frame was on its way before it had nothing left to cancel
+        // (a write is recorded once its last byte is out).
         const bool cutBefore = tap.cutAt() && *tap.cutAt() <= end;
         const auto& w = line.writes();
+        const double frameMs = double(link::kFrameBytes) * line.byteTimeMs();
         const bool endBefore = std::any_of(w.begin(), w.end(), [&](const sim::VirtualLine::Write& x) {
-            return x.atMs <= clock.pressAt && x.bytes.size() == link::kFrameBytes && x.bytes[0] == 0xFF &&
-                   x.bytes[1] == 0xFF;
+            return double(x.atMs) - frameMs <= double(clock.pressAt) && x.bytes.size() == link::kFrameBytes &&
+                   x.bytes[0] == 0xFF && x.bytes[1] == 0xFF;
         });
         if (cancelled && msg != link::Message::TransferAborted &&
             !((cutBefore || endBefore) && msg == link::Message::NoAnswer))
