@@ -16,7 +16,13 @@ std::optional<ProbeReply> probe(link::Line& line) {
     line.write(kProbeRequest.data(), kProbeRequest.size());
     std::uint8_t reply[8];
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (line.read(reply, sizeof reply) == sizeof reply) return decodeProbeReply(reply);
+        if (line.read(reply, sizeof reply) != sizeof reply) continue;
+        // An answer is eight bytes and then silence. Eight bytes that more
+        // bytes follow belong to something else (the rest of an image the
+        // controller was still sending after a pause), not to its identity.
+        std::uint8_t more = 0;
+        if (line.read(&more, 1) == 0) return decodeProbeReply(reply);
+        return std::nullopt;
     }
     return std::nullopt;
 }

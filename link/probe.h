@@ -19,7 +19,8 @@ struct ProbeReply {
 ProbeReply decodeProbeReply(const std::uint8_t (&reply)[8]);
 
 // On an open line: writes the probe and reads up to three times for a full
-// 8-byte answer. A short read is discarded whole, never joined to the next.
+// 8-byte answer. A short read is discarded whole, never joined to the next;
+// a full one that more bytes follow within a read's time-out is no answer.
 std::optional<ProbeReply> probe(link::Line& line);
 
 // probe() once the line is quiet (waitForQuietLine): right after a cancelled

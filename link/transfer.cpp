@@ -46,6 +46,7 @@ LineState waitForQuietLine(TransferContext& ctx) {
 // command as the rest of one. Only a completed upload waits the full time.
 UploadResult endUpload(TransferContext& ctx, UploadResult result) {
     const Frame end = endFrame();
+    ctx.line.purgeInput();  // only a byte that comes after it answers it
     ctx.line.write(end.data(), end.size());
     const bool acked = waitForAck(ctx, result == UploadResult::Completed ? kAckTimeoutMs : kCancelledAckMs);
     return result == UploadResult::Completed && !acked ? UploadResult::NoAnswer : result;
@@ -132,6 +133,11 @@ UploadOutcome UploadThread(TransferContext& ctx, const Image& working, const Ima
         const std::uint8_t* mine = working.data() + i * kBlockSize;
         if (std::equal(mine, mine + kBlockSize, device.data() + i * kBlockSize)) continue;
         const Frame f = makeFrame(static_cast<std::uint16_t>(i), mine);
+        // A byte already waiting is no answer to this frame: noise, or an
+        // answer sent twice. Taken for one, it would put every later
+        // acknowledgement one frame early, and the end frame's could be
+        // counted while the controller never got the last frames.
+        ctx.line.purgeInput();
         ctx.line.write(f.data(), f.size());
         ++out.framesSent;
         if (!waitForAck(ctx)) {

@@ -37,6 +37,7 @@ declare -A allowed=(
   [shell]="image files print link sim bootloader session texts resources shell"
   [orva]="image files link sim bootloader session resources orva"
   [cli]="image files print link sim bootloader session texts cli"
+  [campaign]="image files link sim bootloader session campaign"
   [fuzz]="image files link sim bootloader fuzz"
 )
 # Folders without Qt.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that includes go down the layers (scripts/check_layers.sh), builds
 # everything, the benchmarks included, and runs every test: the full build (Qt programs, GUI tests
-# offscreen, pty end-to-end tests), the Qt-free core again under
+# offscreen, pty end-to-end tests), 100,000 seeds of the fault campaign, the
+# Qt-free core again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, each fuzzing harness for
 # 20 seconds under both (when clang is installed), the Debian package
 # installed, checked and removed again, and the Windows build (the programs,
@@ -23,6 +24,11 @@ jobs=$(nproc)
 echo "== Tests =="
 # --timeout only covers a test registered without a TIMEOUT of its own.
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs" --timeout 300
+
+echo "== Fault campaign =="
+# 100,000 seeded runs through a faulty line, every invariant checked (about
+# half a minute on two idle cores); scripts/campaign.sh runs ten million.
+"$root/build/campaign/campaign" --seeds 100000 --jobs "$jobs"
 
 echo "== Core under ASan+UBSan =="
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_WITH_QT=OFF \

@@ -19,7 +19,10 @@ bool VirtualLine::open(const std::string& name) {
     openFailure_ = link::OpenFailure::None;
     open_ = true;
     ++openCount_;
-    rx_.clear();
+    if (sendsWhileClosed_)
+        purgeInput();  // what arrived while the port was closed
+    else
+        rx_.clear();
     hangUpAt_ = 1e300;
     device_.opened(*this);
     return true;
@@ -28,7 +31,7 @@ bool VirtualLine::open(const std::string& name) {
 void VirtualLine::close() {
     if (!open_) return;
     open_ = false;
-    rx_.clear();
+    if (!sendsWhileClosed_) rx_.clear();
     device_.closed();
 }
 
@@ -81,7 +84,10 @@ std::size_t VirtualLine::write(const std::uint8_t* data, std::size_t n) {
     if (paced_ && !waitUntil(clock_.nowMs() + n * byteTimeMs())) return 0;
     if (hungUp()) return 0;
     writes_.push_back({clock_.nowMs(), std::vector<std::uint8_t>(data, data + n)});
-    device_.received(data, n, *this);
+    if (tap_)
+        tap_->toDevice(data, n, device_, *this);
+    else
+        device_.received(data, n, *this);
     return n;
 }
 
@@ -98,6 +104,13 @@ double VirtualLine::pendingUntilMs() {
 void VirtualLine::hangUp(double atMs) { hangUpAt_ = std::max(atMs, static_cast<double>(clock_.nowMs())); }
 
 void VirtualLine::send(const std::vector<std::uint8_t>& bytes, int delayMs) {
+    if (tap_)
+        tap_->toProgram(bytes, delayMs, *this);
+    else
+        deliver(bytes, delayMs);
+}
+
+void VirtualLine::deliver(const std::vector<std::uint8_t>& bytes, int delayMs) {
     if (!open_ || hungUp()) return;
     const double step = byteTimeMs();
     double t = static_cast<double>(clock_.nowMs()) + delayMs + step;

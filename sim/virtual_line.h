@@ -36,6 +36,18 @@ private:
 };
 
 class VirtualLine;
+class Device;
+
+// Something between the program and the device that may change what passes,
+// as a faulty line does (the fault campaign). Without one, bytes pass as sent.
+class Tap {
+public:
+    virtual ~Tap() = default;
+    // Bytes the program wrote; hands what reaches the device to device.received().
+    virtual void toDevice(const std::uint8_t* data, std::size_t n, Device& device, VirtualLine& line) = 0;
+    // Bytes the device sends; hands what reaches the program to line.deliver().
+    virtual void toProgram(const std::vector<std::uint8_t>& bytes, int delayMs, VirtualLine& line) = 0;
+};
 
 // The device at the far end of a virtual line.
 class Device {
@@ -65,6 +77,12 @@ public:
     void setPaced(bool paced) { paced_ = paced; }
     // Another program holds the port: open() fails.
     void setBusy(bool busy) { busy_ = busy; }
+    // The device goes on sending while the program has the port closed, as a
+    // real controller does: what arrives meanwhile is lost, what arrives after
+    // the next open() is read. Off: a close forgets everything queued.
+    void setSendsWhileClosed(bool on) { sendsWhileClosed_ = on; }
+    // What sits between program and device; null for a plain line.
+    void setTap(Tap* tap) { tap_ = tap; }
 
     bool open(const std::string& name) override;
     link::OpenFailure openFailure() const override { return openFailure_; }
@@ -84,8 +102,14 @@ public:
     // Queues bytes towards the program; the first arrives delayMs from now
     // (or after bytes already queued), the rest follow at the line's pace.
     void send(const std::vector<std::uint8_t>& bytes, int delayMs = 0);
+    // send() past the tap.
+    void deliver(const std::vector<std::uint8_t>& bytes, int delayMs = 0);
     // Drops everything queued towards the program that has not arrived yet.
     void dropPending() { rx_.clear(); }
+    // Drops what is queued to arrive after atMs (the device stopped sending then).
+    void truncatePending(double atMs) {
+        while (!rx_.empty() && rx_.back().atMs > atMs) rx_.pop_back();
+    }
     // When the last byte queued towards the program arrives (now if none).
     double pendingUntilMs();
     // The far end closes the line at atMs (now when earlier): bytes queued to
@@ -113,9 +137,11 @@ private:
 
     link::Clock& clock_;
     Device& device_;
+    Tap* tap_ = nullptr;
     std::string portName_;
     bool paced_ = false;
     bool busy_ = false;
+    bool sendsWhileClosed_ = false;
     link::OpenFailure openFailure_ = link::OpenFailure::None;
     bool open_ = false;
     std::atomic<bool> interrupted_{false};

@@ -101,6 +101,15 @@ TEST_F(OpenAndProbe, SevenBytesAreNotAnAnswer) {
     EXPECT_FALSE(probe(line));
 }
 
+// The rest of an image that resumes after a pause: its first eight bytes are
+// no identity.
+TEST_F(OpenAndProbe, EightBytesThatMoreFollowAreNotAnAnswer) {
+    device.faults().silent = true;
+    open();
+    line.send(Bytes(3 * 34, 0x11), 300);
+    EXPECT_FALSE(probe(line));
+}
+
 TEST_F(OpenAndProbe, LateFullReplyIsTakenByALaterRead) {
     device.faults().answerDelayMs = 1500;  // after the first read's 900 ms
     open();
