@@ -11,6 +11,7 @@
 #             bootloader_sim, simulator servers
 #   upgrade/  upgrade_core (protocol)            link sim upgrade
 #   session/  serial_line_qt, kelvane_session    image files link sim upgrade session
+#   registry/ kelvane_registry (Qt Core + Sql)   image files link sim upgrade session registry
 #   texts/    kelvane_texts (no Qt)              image files link texts
 #   shell/    KelvaneMini's windows              everything above, resources
 #   upgrade/  upgrade_window, Orva_Upgrade       everything above, resources
@@ -31,10 +32,11 @@ declare -A allowed=(
   [sim]="image link sim"
   [upgrade]="link sim upgrade"
   [session]="image files link sim upgrade session"
+  [registry]="image files link sim upgrade session registry"
   [texts]="image files link texts"
-  [upgrade_window]="image files link sim upgrade session resources"
-  [shell]="image files link sim upgrade session texts shell resources"
-  [cli]="image files link sim upgrade session texts cli"
+  [upgrade_window]="image files link sim upgrade session registry resources"
+  [shell]="image files link sim upgrade session registry texts shell resources"
+  [cli]="image files link sim upgrade session registry texts cli"
   [resources]="resources"
   [fuzz]="image files link sim upgrade fuzz"
 )
