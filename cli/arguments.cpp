@@ -11,6 +11,9 @@ namespace {
 const OptionSpec kPort{"--port", true, "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim"};
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
+const OptionSpec kRegister{"--register", true,
+                           "PATH: the building register (default: $KELVANE_REGISTER, else "
+                           "~/.local/share/Kelvane/register.sqlite)"};
 
 const std::vector<OptionSpec> kCommon = {
     {"--help", false, "this help (also -h)"},
@@ -27,16 +30,18 @@ const std::vector<CommandSpec>& commands() {
         {"probe", "--port P [--json]", "ask the controller for its ID, serial number and firmware version", 0, 0,
          {kPort, kJson}},
         {"download", "--port P -o FILE.kvd [--description TEXT]", "read the controller's image into a data file", 0,
-         0, {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}}},
-        {"upload", "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes]",
-         "read the controller, show what differs, ask, then send only the differing blocks", 1, 1,
-         {kPort,
+         0, {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}, kRegister}},
+        {"upload", "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes] [--other-controller]",
+         "read the controller, show what differs, ask, then send only the differing blocks; refused (exit 7) when "
+         "the register knows the file's image from another controller", 1, 1,
+         {kPort, kRegister,
+          {"--other-controller", false, "send even when the file's image came from another controller"},
           {"--base", true, "BASE.kvd: trust this file as what the controller holds instead of reading it"},
           {"--full", false, "send every block"},
           {"--check", false, "read the controller back afterwards and compare (differences: exit 6)"},
           {"--yes", false, "send without asking (needed without a terminal)"}}},
         {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1,
-         {kPort}},
+         {kPort, kRegister}},
         {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2,
          {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
@@ -46,10 +51,18 @@ const std::vector<CommandSpec>& commands() {
          1, 1, {kOutput}},
         {"import-csv", "FILE.kvd TABLE CSV -o OUT.kvd [--append]",
          "a code table from a CSV file, every row checked first; TABLE is keys, residents, general_codes or digitizers",
-         3, 3, {kOutput, {"--append", false, "add the file's rows (a row for an entry already there replaces it); "
+         3, 3, {kOutput, kRegister, {"--append", false, "add the file's rows (a row for an entry already there replaces it); "
                                              "without it they replace the table"}}},
         {"lint", "FILE.kvd [--json]", "security and consistency warnings of the configuration (warnings: exit 6; information only: 0)", 1, 1,
          {kJson}},
+        {"register",
+         "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | diff SERIAL VISIT VISIT | "
+         "export SERIAL VISIT -o FILE.kvd",
+         "the building register: every controller met (SERIAL, or ID/SERIAL) and its visits; downloads, checks and "
+         "uploads record theirs",
+         1, 4,
+         {kRegister, kJson, {"--address", true, "A: the building's address (name)"},
+          {"--output", true, "FILE.kvd to write (export; also -o)"}}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
          0, 1, {kPort}},
     };
@@ -178,7 +191,8 @@ const char* const kExitCodes =
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
     "  5    the device refused (wrong device type, programming error, block check)\n"
-    "  6    differences found (check, diff, upload --check) or warnings (lint)\n"
+    "  6    differences found (check, diff, register diff, upload --check) or warnings (lint)\n"
+    "  7    upload refused: the file's image came from another controller (--other-controller sends anyway)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 }  // namespace

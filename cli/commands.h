@@ -16,6 +16,7 @@ int cardsCommand(const Tool& tool);
 int exportCsvCommand(const Tool& tool);
 int importCsvCommand(const Tool& tool);
 int lintCommand(const Tool& tool);
+int registerCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

@@ -1,5 +1,6 @@
 // ports, probe, download, upload and check: the controller over a serial line
 // or the built-in simulator.
+#include "cli/building_register.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
@@ -30,6 +31,7 @@ using kelvane::Image;
 using kelvane::lang::Message;
 using kelvane::lang::ToolText;
 namespace link = kelvane::link;
+namespace registry = kelvane::registry;
 namespace session = kelvane::session;
 
 namespace {
@@ -66,7 +68,17 @@ std::string sessionPortName(const std::string& chosen) {
 struct ControllerRead {
     int exit = kDone;
     Image image{};
+    std::string outcome = "completed";  // as the register keeps it
 };
+
+// Who answers on the port: the probe a transfer begins with (8 bytes, under a
+// second), so its visit is recorded under the controller's identity. Nothing
+// when the port does not open or nothing answers; the transfer then finds out
+// for itself.
+std::optional<link::ProbeReply> identify(const std::string& chosen) {
+    const session::ProbeResult probe = session::probePort(sessionPortName(chosen));
+    return probe.opened ? probe.reply : std::nullopt;
+}
 
 // Runs one transfer on this thread: Ctrl-C cancels it as Esc does in the
 // window (a download's read is cut at once, an upload stops before its next
@@ -101,6 +113,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     if (!run.report.opened) {
         tool.error(chosen, tool.text(Message::PortError));
         r.exit = kPortError;
+        r.outcome = "port error";
         return r;
     }
     auto result = run.report.download.result;
@@ -112,14 +125,17 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     case link::DownloadResult::Cancelled:
         tool.error(chosen, tool.text(Message::TransferAborted));
         r.exit = kInterrupted;
+        r.outcome = "cancelled";
         break;
     case link::DownloadResult::TimedOut:
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
         r.exit = kNoAnswer;
+        r.outcome = "no answer";
         break;
     case link::DownloadResult::LineBusy:  // nothing was read: no image to save or compare
         tool.error(chosen, tool.text(Message::LineBusy));
         r.exit = kNoAnswer;
+        r.outcome = "line busy";
         break;
     }
     return r;
@@ -209,12 +225,17 @@ int downloadCommand(const Tool& tool) {
         tool.error(file, tool.text(Message::SaveError));
         return kFileError;
     }
+    const auto identity = identify(*chosen);
     const ControllerRead r = readController(tool, *chosen);
+    ToolRegister reg(tool);
+    reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Download, r.outcome,
+              r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     if (!kelvane::SaveDataFile(file, r.image, tool.args.value("--description"))) {
         tool.error(file, tool.text(Message::SaveError));
         return kFileError;
     }
+    reg.savedFile(file, r.image, identity);
     tool.result(tool.text(Message::DownloadDone));
     tool.result(format(tool.text(ToolText::Saved), file));
     return kDone;
@@ -226,7 +247,12 @@ int checkCommand(const Tool& tool) {
     const std::string file = tool.args.positional[0];
     const auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
+    const auto identity = identify(*chosen);
     const ControllerRead r = readController(tool, *chosen);
+    ToolRegister reg(tool);
+    reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Check,
+              r.exit != kDone ? r.outcome : r.image == wanted->image ? "same" : "differs",
+              r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     return compareWithFile(tool, file, r.image, wanted->image);
 }
@@ -237,6 +263,33 @@ int uploadCommand(const Tool& tool) {
     const std::string file = tool.args.positional[0];
     const auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
+
+    // The wrong-building guard: the file's image came from another controller
+    // than the one on the port.
+    ToolRegister reg(tool);
+    const auto identity = identify(*chosen);
+    if (identity && !tool.args.has("--other-controller")) {
+        if (registry::Register* r = reg.get()) {
+            const registry::ControllerKey here = keyOf(*identity);
+            // The image is this controller's when it ever came from it.
+            const auto origins = r->originsOf(wanted->image);
+            bool ours = false;
+            for (const auto& o : origins) ours = ours || o.key == here;
+            if (!origins.empty() && !ours) {
+                const registry::Controller* origin = &origins.front();
+                const auto connected = r->controller(here);
+                std::string line = tool.text(ToolText::OtherController);
+                const auto first = line.find("%s");
+                const auto second = line.find("%s", first + 2);
+                if (first != std::string::npos && second != std::string::npos)
+                    line = line.substr(0, first) + buildingName(origin->key, origin) +
+                           line.substr(first + 2, second - first - 2) +
+                           buildingName(here, connected ? &*connected : nullptr) + line.substr(second + 2);
+                tool.error(file, line);
+                return kOtherController;
+            }
+        }
+    }
 
     // What the controller holds: read from it, or trusted from --base. --full
     // sends every block whatever it holds.
@@ -288,6 +341,13 @@ int uploadCommand(const Tool& tool) {
         }
         link::UploadOutcome out = run.report.upload;
         if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
+        const bool completed = out.result == link::UploadResult::Completed;
+        const char* outcome = completed ? "completed"
+                              : out.result == link::UploadResult::Cancelled ? "cancelled"
+                              : out.result == link::UploadResult::LineBusy  ? "line busy"
+                                                                            : "no answer";
+        reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Upload, outcome,
+                  completed ? &wanted->image : nullptr);
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
         switch (out.result) {
         case link::UploadResult::Completed: break;

@@ -10,6 +10,7 @@ enum Exit : int {
     kNoAnswer = 4,       // no answer or a time-out
     kRefused = 5,        // the device refused: wrong device type, programming error
     kDifferences = 6,    // check / diff found differences
+    kOtherController = 7,  // upload: the file's image came from another controller
     kInterrupted = 130,  // Ctrl-C
 };
 

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     if (name == "export-csv") return exportCsvCommand(tool);
     if (name == "import-csv") return importCsvCommand(tool);
     if (name == "lint") return lintCommand(tool);
+    if (name == "register") return registerCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

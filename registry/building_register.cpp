@@ -21,6 +21,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -177,6 +178,9 @@ std::string systemUser() {
         const QString v = qEnvironmentVariable(var);
         if (!v.isEmpty()) return v.toStdString();
     }
+#ifdef Q_OS_UNIX
+    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
+#endif
     return "?";
 }
 
@@ -596,25 +600,26 @@ bool Register::recordSavedFile(const std::string& path, const Image& image, cons
     return transaction.commit() || fail("saved file", transaction.query());
 }
 
-std::optional<Controller> Register::originOf(const Image& image) {
-    if (!open_) return std::nullopt;
+std::vector<Controller> Register::originsOf(const Image& image) {
+    std::vector<Controller> out;
+    if (!open_) return out;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
-    // The latest use of the image by a known controller: a saved file or a visit.
+    // Every use of the image by a known controller: a saved file or a visit.
     query.prepare(QStringLiteral(
         "SELECT %1 FROM controllers c JOIN ("
         "  SELECT f.controller AS cid, f.time AS t FROM saved_files f JOIN images i ON i.id = f.image"
         "   WHERE i.sha256 = :h AND f.controller IS NOT NULL"
         "  UNION ALL"
         "  SELECT v.controller, v.time FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = :h"
-        ") u ON u.cid = c.id WHERE c.device_id >= 0 ORDER BY u.t DESC LIMIT 1")
+        ") u ON u.cid = c.id WHERE c.device_id >= 0 GROUP BY c.id ORDER BY max(u.t) DESC")
                       .arg(QLatin1String(kControllerColumns)));
     query.bindValue(QStringLiteral(":h"), hashOf(image));
     if (!query.exec()) {
         fail("origin", query);
-        return std::nullopt;
+        return out;
     }
-    if (!query.next()) return std::nullopt;
-    return controllerFrom(query);
+    while (query.next()) out.push_back(controllerFrom(query));
+    return out;
 }
 
 std::optional<Image> Register::baseImageFor(const Image& working) {

@@ -143,9 +143,9 @@ public:
     // image was taken from it (the base of a later merge).
     bool recordSavedFile(const std::string& path, const Image& image, const std::optional<ControllerKey>& origin,
                          const std::optional<Image>& base = std::nullopt);
-    // The controller the image came from: the latest saved file or visit that
-    // had it (unknown-controller visits do not count).
-    std::optional<Controller> originOf(const Image& image);
+    // The controllers the image came from, latest first: those of the saved
+    // files and visits that had it (unknown-controller visits do not count).
+    std::vector<Controller> originsOf(const Image& image);
     // The image the working image was made from: a saved file's recorded
     // base, else the image itself when a visit read it.
     std::optional<Image> baseImageFor(const Image& working);

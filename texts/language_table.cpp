@@ -315,6 +315,17 @@ const Texts kTool[kToolTextCount] = {
     {"Strony kart: %d", "Card pages: %d", "...: %d"},
     {"Wiersze: dodane %d, zastąpione %d, usunięte %d", "Rows: %d added, %d replaced, %d removed", "...: %d, %d, %d"},
     {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
+    {"Wizyty nie zapisano w rejestrze: %s", "Visit not recorded in the register: %s", "...: %s"},
+    {"Od wizyty %s w zasilaczu wprowadzono zmiany: %d", "Since the visit of %s, %d changes were made at the power supply",
+     "... %s: %d"},
+    {"Ten obraz pochodzi z zasilacza %s, a na porcie jest zasilacz %s: nic nie wysłano "
+     "(--other-controller wysyła mimo to)",
+     "This image comes from power supply %s, but the port has power supply %s: nothing sent "
+     "(--other-controller sends anyway)",
+     "... %s, %s"},
+    {"Rejestr nie zna zasilacza %s", "The register holds no power supply %s", "...: %s"},
+    {"Brak wizyty %s z obrazem", "No visit %s with an image", "...: %s"},
+    {"zasilacz się nie przedstawił", "the power supply did not identify itself", M},
 };
 
 const Texts kCheck[kCheckTextCount] = {

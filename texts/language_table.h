@@ -198,8 +198,14 @@ enum class ToolText {
     CardPages,         // "%d" pages written
     ImportCounts,      // rows "%d" added, "%d" replaced, "%d" removed
     ImportRefused,     // "%d" rows refused: nothing written
+    VisitNotRecorded,  // "%s": why the register did not take the visit
+    SinceLastVisit,    // "%s" date of the last visit with an image, "%d" changes since
+    OtherController,   // "%s" the building the image comes from, "%s" the one on the port
+    NoSuchController,  // "%s" as given
+    NoSuchVisit,       // "%s" as given
+    NoIdentity,        // why a visit cannot be recorded: the probe got no answer
 };
-constexpr int kToolTextCount = 20;
+constexpr int kToolTextCount = 26;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
