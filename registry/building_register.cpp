@@ -54,6 +54,9 @@ const std::vector<std::vector<const char*>> kMigrations = {
         " base INTEGER REFERENCES images(id))",
         "CREATE INDEX saved_files_by_image ON saved_files(image)",
         "CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+        // An image may be kept as its difference (XOR) from a whole image of
+        // the same controller: a visit's image mostly equals the one before.
+        "ALTER TABLE images ADD COLUMN base INTEGER REFERENCES images(id)",
     },
 };
 
@@ -376,32 +379,50 @@ std::optional<Visit> Register::visit(const ControllerKey& key, std::int64_t visi
     return visitFrom(query);
 }
 
+namespace {
+
+// The bytes of a compressed image or difference; nothing when damaged.
+// qUncompress trusts the length in front: anything but an image's is refused
+// before it allocates.
+std::optional<Image> unpack(const QByteArray& packed) {
+    if (packed.size() < 4 || ((static_cast<unsigned char>(packed[0]) << 24) |
+                              (static_cast<unsigned char>(packed[1]) << 16) |
+                              (static_cast<unsigned char>(packed[2]) << 8) | static_cast<unsigned char>(packed[3])) !=
+                                 static_cast<int>(kImageSize))
+        return std::nullopt;
+    const QByteArray bytes = qUncompress(packed);
+    if (bytes.size() != static_cast<qsizetype>(kImageSize)) return std::nullopt;
+    Image image{};
+    std::memcpy(image.data(), bytes.constData(), kImageSize);
+    return image;
+}
+
+QByteArray pack(const Image& image) {
+    return qCompress(reinterpret_cast<const uchar*>(image.data()), static_cast<qsizetype>(kImageSize), 9);
+}
+
+Image exclusiveOr(Image a, const Image& b) {
+    for (std::size_t i = 0; i < kImageSize; ++i) a[i] ^= b[i];
+    return a;
+}
+
+}  // namespace
+
 std::optional<Image> Register::loadImage(std::int64_t imageId) {
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
-    query.prepare(QStringLiteral("SELECT data, sha256 FROM images WHERE id = ?"));
+    query.prepare(QStringLiteral("SELECT i.data, i.sha256, b.data FROM images i LEFT JOIN images b"
+                                 " ON b.id = i.base AND b.base IS NULL WHERE i.id = ?"));
     query.addBindValue(static_cast<qlonglong>(imageId));
     if (!query.exec() || !query.next()) {
         fail("image", query);
         return std::nullopt;
     }
-    const QByteArray packed = query.value(0).toByteArray();
-    // qUncompress trusts the length in front; anything but an image's is refused
-    // before it allocates.
-    if (packed.size() < 4 || ((static_cast<unsigned char>(packed[0]) << 24) |
-                              (static_cast<unsigned char>(packed[1]) << 16) |
-                              (static_cast<unsigned char>(packed[2]) << 8) | static_cast<unsigned char>(packed[3])) !=
-                                 static_cast<int>(kImageSize)) {
-        fail("a damaged image in the register");
-        return std::nullopt;
+    auto image = unpack(query.value(0).toByteArray());
+    if (image && !query.value(2).isNull()) {
+        const auto base = unpack(query.value(2).toByteArray());
+        image = base ? std::optional<Image>(exclusiveOr(*image, *base)) : std::nullopt;
     }
-    const QByteArray bytes = qUncompress(packed);
-    if (bytes.size() != static_cast<qsizetype>(kImageSize)) {
-        fail("a damaged image in the register");
-        return std::nullopt;
-    }
-    Image image{};
-    std::memcpy(image.data(), bytes.constData(), kImageSize);
-    if (hashOf(image) != query.value(1).toByteArray()) {
+    if (!image || hashOf(*image) != query.value(1).toByteArray()) {
         fail("a damaged image in the register");
         return std::nullopt;
     }
@@ -441,7 +462,7 @@ bool Register::describe(const ControllerKey& key, const std::string& name, const
     return true;
 }
 
-std::optional<std::int64_t> Register::storeImage(const Image& image) {
+std::optional<std::int64_t> Register::storeImage(const Image& image, std::optional<std::int64_t> near) {
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     const QByteArray hash = hashOf(image);
     query.prepare(QStringLiteral("SELECT id FROM images WHERE sha256 = ?"));
@@ -451,9 +472,28 @@ std::optional<std::int64_t> Register::storeImage(const Image& image) {
         return std::nullopt;
     }
     if (query.next()) return query.value(0).toLongLong();
-    query.prepare(QStringLiteral("INSERT INTO images(sha256, data) VALUES(?, ?)"));
+    QByteArray data = pack(image);
+    QVariant baseId;
+    if (near) {
+        // The difference from the whole image `near` is kept (or is based on)
+        // when it is the smaller.
+        query.prepare(QStringLiteral("SELECT coalesce(base, id) FROM images WHERE id = ?"));
+        query.addBindValue(static_cast<qlonglong>(*near));
+        if (query.exec() && query.next()) {
+            const std::int64_t whole = query.value(0).toLongLong();
+            if (const auto base = loadImage(whole)) {
+                QByteArray difference = pack(exclusiveOr(image, *base));
+                if (difference.size() < data.size()) {
+                    data = std::move(difference);
+                    baseId = static_cast<qlonglong>(whole);
+                }
+            }
+        }
+    }
+    query.prepare(QStringLiteral("INSERT INTO images(sha256, data, base) VALUES(?, ?, ?)"));
     query.addBindValue(hash);
-    query.addBindValue(qCompress(reinterpret_cast<const uchar*>(image.data()), static_cast<qsizetype>(kImageSize), 9));
+    query.addBindValue(data);
+    query.addBindValue(baseId);
     if (!query.exec()) {
         fail("image", query);
         return std::nullopt;
@@ -528,8 +568,6 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
     }
     std::optional<std::int64_t> imageId;
     if (v.image) {
-        imageId = storeImage(*v.image);
-        if (!imageId) return std::nullopt;
         query.prepare(QStringLiteral("SELECT %1, v.image FROM visits v WHERE v.controller = ? AND v.image IS NOT NULL"
                                      " ORDER BY v.time DESC, v.id DESC LIMIT 1")
                           .arg(QLatin1String(kVisitColumns)));
@@ -538,12 +576,18 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
             fail("previous visit", query);
             return std::nullopt;
         }
+        std::optional<Visit> previous;
+        std::optional<std::int64_t> previousImage;
         if (query.next()) {
-            const Visit previous = visitFrom(query);
-            const std::int64_t previousImage = query.value(10).toLongLong();
-            if (previousImage == *imageId) {
+            previous = visitFrom(query);
+            previousImage = query.value(10).toLongLong();
+        }
+        imageId = storeImage(*v.image, previousImage);
+        if (!imageId) return std::nullopt;
+        if (previous) {
+            if (*previousImage == *imageId) {
                 rec.changes = 0;
-            } else if (auto before = loadImage(previousImage)) {
+            } else if (auto before = loadImage(*previousImage)) {
                 rec.changes = changeCount(*before, *v.image);
                 rec.previous = previous;
                 rec.previousImage = before;

@@ -162,7 +162,9 @@ private:
     bool fail(const std::string& what, const QSqlQuery& query);
     bool migrate(int version);
     std::optional<std::int64_t> controllerId(const ControllerKey& key);
-    std::optional<std::int64_t> storeImage(const Image& image);
+    // Stores the image once; `near` (an image it likely resembles) may serve
+    // as the base of a difference.
+    std::optional<std::int64_t> storeImage(const Image& image, std::optional<std::int64_t> near = std::nullopt);
     std::optional<Image> loadImage(std::int64_t imageId);
 
     std::string connection_;

@@ -180,12 +180,14 @@ TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
     ASSERT_EQ(visits.size(), 3u);
     EXPECT_EQ(visits[0].time, "2026-12-01T10:00:00+01:00");  // newest first
     EXPECT_EQ(reg.visitImage(kA, visits[2].id), first);
+    EXPECT_EQ(reg.visitImage(kA, visits[0].id), second);  // kept as its difference from the first
     EXPECT_FALSE(reg.visitImage(kB, visits[2].id));  // another controller's visit
     EXPECT_EQ(reg.controller(kA)->firstSeen, "2026-11-03T10:00:00+01:00");
     EXPECT_EQ(reg.controller(kA)->lastSeen, "2026-12-01T10:00:00+01:00");
     {
         Raw raw(file);
         EXPECT_EQ(raw.value("SELECT COUNT(*) FROM images").toInt(), 2);
+        EXPECT_EQ(raw.value("SELECT COUNT(*) FROM images WHERE base IS NOT NULL").toInt(), 1);
     }
 
     // Origins: the latest visit or saved file that had the image.
