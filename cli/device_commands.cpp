@@ -271,12 +271,8 @@ int uploadCommand(const Tool& tool) {
     if (identity && !tool.args.has("--other-controller")) {
         if (registry::Register* r = reg.get()) {
             const registry::ControllerKey here = keyOf(*identity);
-            // The image is this controller's when it ever came from it.
-            const auto origins = r->originsOf(wanted->image);
-            bool ours = false;
-            for (const auto& o : origins) ours = ours || o.key == here;
-            if (!origins.empty() && !ours) {
-                const registry::Controller* origin = &origins.front();
+            if (const auto wrong = r->wrongBuilding(wanted->image, std::nullopt, here)) {
+                const registry::Controller* origin = &*wrong;
                 const auto connected = r->controller(here);
                 std::string line = tool.text(ToolText::OtherController);
                 const auto first = line.find("%s");

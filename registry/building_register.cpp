@@ -666,6 +666,23 @@ std::vector<Controller> Register::originsOf(const Image& image) {
     return out;
 }
 
+std::optional<Controller> Register::wrongBuilding(const Image& working,
+                                                  const std::optional<ControllerKey>& downloadedFrom,
+                                                  const ControllerKey& connected) {
+    if (downloadedFrom && downloadedFrom->known()) {
+        if (*downloadedFrom == connected) return std::nullopt;
+        if (auto known = controller(*downloadedFrom)) return known;
+        Controller unnamed;
+        unnamed.key = *downloadedFrom;
+        return unnamed;
+    }
+    const auto origins = originsOf(working);
+    for (const auto& o : origins)
+        if (o.key == connected) return std::nullopt;
+    if (origins.empty()) return std::nullopt;
+    return origins.front();
+}
+
 std::optional<Image> Register::baseImageFor(const Image& working) {
     if (!open_) return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));

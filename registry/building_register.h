@@ -146,6 +146,13 @@ public:
     // The controllers the image came from, latest first: those of the saved
     // files and visits that had it (unknown-controller visits do not count).
     std::vector<Controller> originsOf(const Image& image);
+    // The wrong-building guard before an upload to `connected`: the building
+    // to name in the warning, or nothing when none is due. The working image
+    // comes from `downloadedFrom` when it was read in this run, else from the
+    // controllers originsOf() names; it is due when that origin is known and
+    // `connected` is not among it.
+    std::optional<Controller> wrongBuilding(const Image& working, const std::optional<ControllerKey>& downloadedFrom,
+                                            const ControllerKey& connected);
     // The image the working image was made from: a saved file's recorded
     // base, else the image itself when a visit read it.
     std::optional<Image> baseImageFor(const Image& working);

@@ -198,14 +198,36 @@ TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
     };
     EXPECT_EQ(keys(first), std::vector<int>{1201});
     EXPECT_EQ(keys(second), (std::vector<int>{1202, 1201}));  // latest first
-    Image edited = first;
+    Image edited = first, fresh = first;
     edited[0x2002] = 0x34;
+    fresh[0x2004] = 0x56;
     EXPECT_TRUE(keys(edited).empty());
     EXPECT_FALSE(reg.baseImageFor(edited));
     ASSERT_TRUE(reg.recordSavedFile((dir / "lipowa.kvd").string(), edited, kA, first));
     EXPECT_EQ(keys(edited), std::vector<int>{1201});
     EXPECT_EQ(reg.baseImageFor(edited), first);
     EXPECT_EQ(reg.baseImageFor(second), second);
+
+    // The wrong-building guard: the building to name, if any.
+    const struct {
+        const Image* image;
+        std::optional<ControllerKey> downloadedFrom;
+        ControllerKey connected;
+        std::optional<int> warnsOf;  // serial number named
+    } guards[] = {
+        {&first, std::nullopt, kA, std::nullopt},  // its own building
+        {&first, std::nullopt, kB, 1201},
+        {&second, std::nullopt, kA, std::nullopt},  // was at both
+        {&edited, std::nullopt, kB, 1201},          // a saved edit keeps its building
+        {&fresh, std::nullopt, kB, std::nullopt},   // origin unknown: no warning
+        {&fresh, kA, kB, 1201},                     // read from A in this run
+        {&first, kB, kB, std::nullopt},             // this run's reading wins
+    };
+    for (const auto& g : guards) {
+        const auto wrong = reg.wrongBuilding(*g.image, g.downloadedFrom, g.connected);
+        EXPECT_EQ(wrong ? std::optional<int>(wrong->key.serialNumber) : std::nullopt, g.warnsOf)
+            << (&g - guards);
+    }
 
     // Names, addresses and the search.
     ASSERT_TRUE(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5, Kraków", std::string("gate code on the card")));
