@@ -132,7 +132,7 @@ bool prepareFile(const QString& path, std::string* error) {
 #ifdef Q_OS_UNIX
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
-    if (::lstat(native.constData(), &st) == 0) {
+    if (::stat(native.constData(), &st) == 0) {  // a link to the register is followed
         if (!S_ISREG(st.st_mode)) {
             *error = "not a regular file: " + path.toStdString();
             return false;

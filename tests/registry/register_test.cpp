@@ -123,6 +123,14 @@ TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
         // What the newest schema adds works on every opened file.
         EXPECT_TRUE(reg.recordSavedFile((dir / "x.kvd").string(), kelvane::initialImage(), kA)) << reg.error();
     }
+    // A FIFO in its place is refused before anything opens it.
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    {
+        Register fifo;
+        EXPECT_FALSE(fifo.open(file.string()));
+        EXPECT_NE(fifo.error().find("not a regular file"), std::string::npos) << fifo.error();
+    }
     // A new register is private; one written by a newer program is left alone.
     fs::remove_all(dir);
     {
