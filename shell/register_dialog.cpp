@@ -35,7 +35,6 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& head
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setHeaderLabels(headers);
-    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     return list;
 }
 
@@ -118,9 +117,10 @@ void RegisterDialog::fillBuildings() {
     const auto before = currentKey();
     buildings_->clear();
     QTreeWidgetItem* current = nullptr;
+    QList<QTreeWidgetItem*> items;  // added at once: one layout, not one per row
     for (const registry::Controller& c : reg_.controllers(search_->text().trimmed().toStdString())) {
         const QString name = c.key.known() ? QString::fromStdString(c.name) : texts_.unknownBuilding;
-        auto* item = new QTreeWidgetItem(buildings_, {name, QString::fromStdString(c.address),
+        auto* item = new QTreeWidgetItem(QStringList{name, QString::fromStdString(c.address),
                                                       QString::fromStdString(registry::keyText(c.key)),
                                                       QString::number(c.visits), shownTime(c.lastSeen)});
         item->setData(0, kKeyRole, c.key.deviceId);
@@ -128,7 +128,10 @@ void RegisterDialog::fillBuildings() {
         item->setToolTip(0, QString::fromStdString(c.notes));
         item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
         if (before && *before == c.key) current = item;
+        items.append(item);
     }
+    buildings_->addTopLevelItems(items);
+    buildings_->header()->resizeSections(QHeaderView::ResizeToContents);
     if (!current) current = buildings_->topLevelItem(0);
     buildings_->setCurrentItem(current);
     if (!current) fillVisits();
@@ -161,6 +164,7 @@ void RegisterDialog::fillVisits() {
             item->setTextAlignment(4, Qt::AlignRight | Qt::AlignVCenter);
         }
     }
+    visits_->header()->resizeSections(QHeaderView::ResizeToContents);
     updateButtons();
 }
 
