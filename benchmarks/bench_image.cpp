@@ -81,7 +81,8 @@ BENCHMARK(BM_ChangeListFullImage)->Unit(benchmark::kMicrosecond);
 // The same, with its texts in Polish, as the window shows it.
 void BM_ChangeListTextFullImage(benchmark::State& state) {
     const Image img = fullImage();
-    for (auto _ : state) benchmark::DoNotOptimize(lang::DescribeChanges(ListChanges(initialImage(), img), lang::kPolish));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(texts::DescribeChanges(ListChanges(initialImage(), img), texts::kPolish));
 }
 BENCHMARK(BM_ChangeListTextFullImage)->Unit(benchmark::kMicrosecond);
 

@@ -24,7 +24,8 @@ GridCsvHeaders headers() {
 std::string keyFile() {
     std::string csv = "Lokal;Klucz\r\n";
     for (int i = 0; i < 3072; ++i) {
-        const std::uint8_t rec[8] = {0, 1, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 7, 9, 11, 13};
+        const std::uint8_t rec[8] = {0,  1, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 7, 9,
+                                     11, 13};
         csv += std::to_string(i % 9999 + 1) + ";\"" + FormatKeyText(rec) + "\"\r\n";
     }
     return csv;

@@ -25,7 +25,7 @@ public:
     void setProgressVisible(bool) override {}
     void setProgressRange(int, int) override {}
     void setProgressPosition(int) override { ++positions; }
-    QString messageText(Message m) override { return QString::fromUtf8(kelvane::lang::messageText(m, 1)); }
+    QString messageText(Message m) override { return QString::fromUtf8(kelvane::texts::messageText(m, 1)); }
     void showPortOpenError(const QString& t) override { status = "port error: " + t; }
     kelvane::Image& workingImage() override { return working; }
     kelvane::Image& deviceImage() override { return device; }
@@ -68,7 +68,7 @@ double runTransfer(LinkController& link, bool upload, StallMeter& meter) {
     QElapsedTimer t;
     meter.start();
     t.start();
-    upload ? link.UPLOADClick() : link.DOWNLOADClick();
+    upload ? link.onUpload() : link.onDownload();
     if (link.transferRunning()) loop.exec();
     const double seconds = t.nsecsElapsed() / 1e9;
     meter.timer.stop();

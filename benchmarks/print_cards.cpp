@@ -1,5 +1,5 @@
 // Time to print a full building: 510 residents, 51 sheets, rendered to PDF.
-#include "files/card_printer.h"
+#include "print/card_printer.h"
 #include "image/codecs.h"
 
 #include <QGuiApplication>
@@ -17,8 +17,8 @@ Image fullBuilding() {
     for (int line = 1; line <= 2; ++line)
         for (int local = 1; local <= 255; ++local) {
             const int n = (line - 1) * 255 + local;
-            for (auto [kind, value] : {std::pair{ResidentCode::Logical, n}, {ResidentCode::Open, 1000 + n},
-                                       {ResidentCode::Main, 5000 + n}}) {
+            for (auto [kind, value] :
+                 {std::pair{ResidentCode::Logical, n}, {ResidentCode::Open, 1000 + n}, {ResidentCode::Main, 5000 + n}}) {
                 const auto bcd = EncodeBcdCode(value);
                 image[residentOffset(kind, line, local)] = bcd[0];
                 image[residentOffset(kind, line, local) + 1] = bcd[1];
@@ -28,10 +28,16 @@ Image fullBuilding() {
 }
 
 CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania", "Kod wywołania", "Kod otwarcia",
-            "Kod wywołania z wejścia głównego", "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:", "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia", "* zatwierdź wprowadzony kod przyciskiem #", "brak"};
+    return {"Numer lokalu/mieszkania",
+            "Kod wywołania",
+            "Kod otwarcia",
+            "Kod wywołania z wejścia głównego",
+            "Kod otwarcia z wejścia głównego",
+            "Aby otworzyć drzwi:",
+            "* wciśnij na klawiturze przycisk #",
+            "* wprowadź Twój kod otwarcia",
+            "* zatwierdź wprowadzony kod przyciskiem #",
+            "brak"};
 }
 
 void BM_LayoutFullBuilding(benchmark::State& state) {

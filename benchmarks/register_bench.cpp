@@ -64,8 +64,8 @@ Register& generated() {
                 visit.port = "/dev/ttyUSB0";
                 visit.image = imageFor(c, v);
                 char time[32];
-                std::snprintf(time, sizeof time, "2025-%02d-%02dT%02d:%02d:00+01:00", 1 + v % 12, 1 + v / 12 * 14 + c % 14,
-                              8 + c % 10, c % 60);
+                std::snprintf(time, sizeof time, "2025-%02d-%02dT%02d:%02d:00+01:00", 1 + v % 12,
+                              1 + v / 12 * 14 + c % 14, 8 + c % 10, c % 60);
                 visit.time = time;
                 if (!reg.recordVisit(visit)) {
                     std::fprintf(stderr, "register: %s\n", reg.error().c_str());

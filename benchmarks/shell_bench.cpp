@@ -71,7 +71,7 @@ void report(const char* what, std::vector<double> v, double limit) {
 int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
-    auto* window = new shell::TForm1;  // fills itself from the initial image, in Polish
+    auto* window = new shell::MainWindow;  // fills itself from the initial image, in Polish
     window->show();
     if (!QTest::qWaitForWindowExposed(window)) return 1;
     const double startup = ms(std::chrono::steady_clock::now() - start);

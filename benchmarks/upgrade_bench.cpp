@@ -7,7 +7,7 @@
 //   upgrade_benchmark PORT [LATENCY_MS]
 //
 // Run by benchmarks/upgrade_bench.sh; not a test.
-#include "upgrade/bootloader_protocol.h"
+#include "bootloader/bootloader_protocol.h"
 #include "session/qt_serial_line.h"
 
 #include <QCoreApplication>
@@ -19,7 +19,7 @@
 #include <random>
 #include <string>
 
-using namespace upgrade;
+using namespace kelvane::bootloader;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     StoppableClock clock(stop);
     int result = -1;
     QThread* worker = QThread::create([&] {
-        serial::QtSerialLine line;
+        kelvane::session::QtSerialLine line;
         UpgradeLink link{line, clock, stop, view};
         view.t0 = Clock::now();
         if (OpenUpgradePort(state, link, port) && RequestBootloader(state, link)) result = UpgradeWorker(state, link);
@@ -83,8 +83,7 @@ int main(int argc, char** argv) {
     std::printf("banner            %7.3f s\n", view.banner);
     std::printf("first block       %7.3f s\n", view.programming);
     std::printf("programming       %7.3f s  (line time of 7,680 frames: %.3f s, %.1f us per frame beyond it)\n",
-                view.end - view.programming, lineTime,
-                (view.end - view.programming - lineTime) / kBlockCount * 1e6);
+                view.end - view.programming, lineTime, (view.end - view.programming - lineTime) / kBlockCount * 1e6);
     std::printf("total             %7.3f s\n", view.end);
     std::printf("bound             %7.3f s  (line %.3f s + pauses %.3f s + answers held %.3f s + 1 %%)\n", bound,
                 lineTime, pauses, held);

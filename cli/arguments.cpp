@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace {
 
@@ -25,46 +25,70 @@ const std::vector<OptionSpec> kCommon = {
 
 const std::vector<CommandSpec>& commands() {
     static const std::vector<CommandSpec> all = {
-        {"ports", "[--json]", "list the serial ports: name, description, manufacturer, serial number, USB vid:pid",
-         0, 0, {kJson}},
-        {"probe", "--port P [--json]", "ask the controller for its ID, serial number and firmware version", 0, 0,
-         {kPort, kJson}},
-        {"download", "--port P -o FILE.kvd [--description TEXT]", "read the controller's image into a data file", 0,
-         0, {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}, kRegister}},
-        {"upload", "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes] [--other-controller]",
+        {"ports", "[--json]", "list the serial ports: name, description, manufacturer, serial number, USB vid:pid", 0, 0, {kJson}},
+        {"probe", "--port P [--json]", "ask the controller for its ID, serial number and firmware version", 0, 0, {kPort, kJson}},
+        {"download",
+         "--port P -o FILE.kvd [--description TEXT]",
+         "read the controller's image into a data file",
+         0,
+         0,
+         {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}, kRegister}},
+        {"upload",
+         "--port P FILE.kvd [--base BASE.kvd | --full] [--check] [--yes] [--other-controller]",
          "read the controller, show what differs, ask, then send only the differing blocks; refused (exit 7) when "
-         "the register knows the file's image from another controller", 1, 1,
-         {kPort, kRegister,
+         "the register knows the file's image from another controller",
+         1,
+         1,
+         {kPort,
+          kRegister,
           {"--other-controller", false, "send even when the file's image came from another controller"},
           {"--base", true, "BASE.kvd: trust this file as what the controller holds instead of reading it"},
           {"--full", false, "send every block"},
           {"--check", false, "read the controller back afterwards and compare (differences: exit 6)"},
           {"--yes", false, "send without asking (needed without a terminal)"}}},
-        {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1,
-         {kPort, kRegister}},
-        {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2,
-         {kJson}},
+        {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1, {kPort, kRegister}},
+        {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2, {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
-        {"cards", "FILE.kvd -o CARDS.pdf [--text TEXT]", "the residents' cards as an A4 PDF (no display needed)", 1,
-         1, {kOutput, {"--text", true, "TEXT printed on every card (the window's card text)"}}},
-        {"export-csv", "FILE.kvd -o DIR", "the four code tables as CSV files (keys, residents, general_codes, digitizers)",
-         1, 1, {kOutput}},
-        {"import-csv", "FILE.kvd TABLE CSV -o OUT.kvd [--append]",
+        {"cards",
+         "FILE.kvd -o CARDS.pdf [--text TEXT]",
+         "the residents' cards as an A4 PDF (no display needed)",
+         1,
+         1,
+         {kOutput, {"--text", true, "TEXT printed on every card (the window's card text)"}}},
+        {"export-csv",
+         "FILE.kvd -o DIR",
+         "the four code tables as CSV files (keys, residents, general_codes, digitizers)",
+         1,
+         1,
+         {kOutput}},
+        {"import-csv",
+         "FILE.kvd TABLE CSV -o OUT.kvd [--append]",
          "a code table from a CSV file, every row checked first; TABLE is keys, residents, general_codes or digitizers",
-         3, 3, {kOutput, kRegister, {"--append", false, "add the file's rows (a row for an entry already there replaces it); "
-                                             "without it they replace the table"}}},
-        {"lint", "FILE.kvd [--json]", "security and consistency warnings of the configuration (warnings: exit 6; information only: 0)", 1, 1,
+         3,
+         3,
+         {kOutput,
+          kRegister,
+          {"--append", false,
+           "add the file's rows (a row for an entry already there replaces it); "
+           "without it they replace the table"}}},
+        {"lint",
+         "FILE.kvd [--json]",
+         "security and consistency warnings of the configuration (warnings: exit 6; information only: 0)",
+         1,
+         1,
          {kJson}},
         {"register",
          "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | diff SERIAL VISIT VISIT | "
          "export SERIAL VISIT -o FILE.kvd",
          "the building register: every controller met (SERIAL, or ID/SERIAL) and its visits; downloads, checks and "
          "uploads record theirs",
-         1, 4,
-         {kRegister, kJson, {"--address", true, "A: the building's address (name)"},
+         1,
+         4,
+         {kRegister,
+          kJson,
+          {"--address", true, "A: the building's address (name)"},
           {"--output", true, "FILE.kvd to write (export; also -o)"}}},
-        {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)",
-         0, 1, {kPort}},
+        {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
     };
     return all;
 }
@@ -223,4 +247,4 @@ std::string commandHelp(const CommandSpec& c) {
     return out.str();
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 struct OptionSpec {
     const char* name;  // "--port"
@@ -53,4 +53,4 @@ ParseResult parseArguments(const std::vector<std::string>& args);
 std::string toolHelp();
 std::string commandHelp(const CommandSpec& command);
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

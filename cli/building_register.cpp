@@ -5,14 +5,12 @@
 
 #include <cstdio>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace registry = kelvane::registry;
-using kelvane::lang::ToolText;
+using kelvane::texts::ToolText;
 
-registry::ControllerKey keyOf(const kelvane::link::ProbeReply& reply) {
-    return {reply.id, reply.serialNumber};
-}
+registry::ControllerKey keyOf(const kelvane::link::ProbeReply& reply) { return {reply.id, reply.serialNumber}; }
 
 std::string buildingName(const registry::ControllerKey& key, const registry::Controller* known) {
     if (known && !known->name.empty()) return known->name + " (" + registry::keyText(key) + ")";
@@ -79,4 +77,4 @@ void ToolRegister::savedFile(const std::string& path, const kelvane::Image& imag
     if (!reg->recordSavedFile(path, image, origin, image)) notRecorded(reg->error());
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 // The register named by --register, else by KELVANE_REGISTER, else the
 // user's. Opened on first use; nothing when it cannot be (why(): the reason).
@@ -43,4 +43,4 @@ kelvane::registry::ControllerKey keyOf(const kelvane::link::ProbeReply& reply);
 // "Lipowa 5 (1/4660)", or "1/4660" for a controller without a name.
 std::string buildingName(const kelvane::registry::ControllerKey& key, const kelvane::registry::Controller* known);
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

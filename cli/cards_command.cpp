@@ -3,16 +3,16 @@
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
 
-#include "files/card_render.h"
+#include "print/card_render.h"
 
-namespace kvtool {
+namespace kelvane::cli {
 
 int cardsCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const auto text = [&](kelvane::lang::CardText t) { return std::string(kelvane::lang::cardText(t, tool.language)); };
-    using kelvane::lang::CardText;
+    const auto text = [&](kelvane::texts::CardText t) { return std::string(kelvane::texts::cardText(t, tool.language)); };
+    using kelvane::texts::CardText;
     const kelvane::CardTexts texts{text(CardText::FlatNumber),   text(CardText::CallCode),
                                    text(CardText::OpenCode),     text(CardText::MainCallCode),
                                    text(CardText::MainOpenCode), text(CardText::Instruction1),
@@ -20,17 +20,17 @@ int cardsCommand(const Tool& tool) {
                                    text(CardText::Instruction4), text(CardText::Missing)};
     const auto pages = kelvane::LayoutCardPages(file->image, texts, tool.args.value("--text"));
     if (pages.empty()) {
-        tool.error(path, tool.text(kelvane::lang::ToolText::NoCards));
+        tool.error(path, tool.text(kelvane::texts::ToolText::NoCards));
         return kFileError;
     }
     const std::string out = tool.args.value("--output");
     if (!kelvane::WriteCardPdf(QString::fromStdString(out), pages)) {
-        tool.error(out, tool.text(kelvane::lang::Message::SaveError));
+        tool.error(out, tool.text(kelvane::texts::Message::SaveError));
         return kFileError;
     }
-    tool.result(format(tool.text(kelvane::lang::ToolText::CardPages), static_cast<int>(pages.size())));
-    tool.result(format(tool.text(kelvane::lang::ToolText::Saved), out));
+    tool.result(format(tool.text(kelvane::texts::ToolText::CardPages), static_cast<int>(pages.size())));
+    tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out));
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

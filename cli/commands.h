@@ -2,7 +2,7 @@
 // The commands; each returns the tool's exit code.
 #include "cli/tool_context.h"
 
-namespace kvtool {
+namespace kelvane::cli {
 
 int portsCommand(const Tool& tool);
 int probeCommand(const Tool& tool);
@@ -21,4 +21,4 @@ int registerCommand(const Tool& tool);
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -10,11 +10,11 @@
 
 #include <filesystem>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 using kelvane::GridId;
-using kelvane::lang::Message;
-using kelvane::lang::ToolText;
+using kelvane::texts::Message;
+using kelvane::texts::ToolText;
 
 int exportCsvCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
@@ -27,7 +27,7 @@ int exportCsvCommand(const Tool& tool) {
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<GridId>(g);
         const std::string out = (dir / kelvane::csvFileName(id)).string();
-        const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::lang::gridHeaders(id, tool.language));
+        const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::texts::gridHeaders(id, tool.language));
         if (!kelvane::SaveTextFile(out, csv)) {
             tool.error(out, tool.text(Message::SaveError));
             return kFileError;
@@ -69,15 +69,15 @@ int importCsvCommand(const Tool& tool) {
     kelvane::WindowData window = kelvane::ShowImage(file->image);
     const auto mode = tool.args.has("--append") ? kelvane::CsvImportMode::Append : kelvane::CsvImportMode::Replace;
     const kelvane::CsvImport import =
-        kelvane::ImportGridCsv(id, bytes, window.grid(id), mode, kelvane::lang::csvHeaders());
+        kelvane::ImportGridCsv(id, bytes, window.grid(id), mode, kelvane::texts::csvHeaders());
     if (import.fault != kelvane::CsvFileFault::None) {
-        tool.error(csvPath, kelvane::lang::csvFaultText(import, id, tool.language));
+        tool.error(csvPath, kelvane::texts::csvFaultText(import, id, tool.language));
         return kFileError;
     }
     // Nothing is written while a row is refused: the file is mended and run again.
     if (!import.refused.empty()) {
         for (const auto& refusal : import.refused)
-            tool.error(csvPath, kelvane::lang::csvRefusalText(refusal, id, tool.language));
+            tool.error(csvPath, kelvane::texts::csvRefusalText(refusal, id, tool.language));
         tool.error(csvPath, format(tool.text(ToolText::ImportRefused), static_cast<int>(import.refused.size())));
         return kFileError;
     }
@@ -111,4 +111,4 @@ int importCsvCommand(const Tool& tool) {
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -25,11 +25,11 @@
 #include <iostream>
 #include <memory>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 using kelvane::Image;
-using kelvane::lang::Message;
-using kelvane::lang::ToolText;
+using kelvane::texts::Message;
+using kelvane::texts::ToolText;
 namespace link = kelvane::link;
 namespace registry = kelvane::registry;
 namespace session = kelvane::session;
@@ -42,9 +42,9 @@ namespace {
 // finishing reaches it; silence ends a transfer much sooner.
 constexpr std::chrono::milliseconds kTransferLimit{2 * 73000 + 10000};
 
-std::vector<serial::PortInfo> listedPorts() {
-    auto ports = serial::systemPorts();
-    serial::sortPorts(ports);
+std::vector<link::PortInfo> listedPorts() {
+    auto ports = session::systemPorts();
+    link::sortPorts(ports);
     return ports;
 }
 
@@ -119,9 +119,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     auto result = run.report.download.result;
     if (run.overLimit && result == link::DownloadResult::Cancelled) result = link::DownloadResult::TimedOut;
     switch (result) {
-    case link::DownloadResult::Completed:
-        r.image = run.report.download.image;
-        break;
+    case link::DownloadResult::Completed: r.image = run.report.download.image; break;
     case link::DownloadResult::Cancelled:
         tool.error(chosen, tool.text(Message::TransferAborted));
         r.exit = kInterrupted;
@@ -173,10 +171,10 @@ int portsCommand(const Tool& tool) {
         std::string out = "[";
         for (std::size_t i = 0; i < ports.size(); ++i) {
             const auto& p = ports[i];
-            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) + ", \"path\": " +
-                   jsonString(p.location) + ", \"description\": " + jsonString(p.description) +
-                   ", \"manufacturer\": " + jsonString(p.manufacturer) + ", \"serialNumber\": " +
-                   jsonString(p.serialNumber) + ", \"usb\": " + jsonString(p.usbId) + "}";
+            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) +
+                   ", \"path\": " + jsonString(p.location) + ", \"description\": " + jsonString(p.description) +
+                   ", \"manufacturer\": " + jsonString(p.manufacturer) +
+                   ", \"serialNumber\": " + jsonString(p.serialNumber) + ", \"usb\": " + jsonString(p.usbId) + "}";
         }
         tool.result(out + "]");
         return kDone;
@@ -208,9 +206,8 @@ int probeCommand(const Tool& tool) {
         return kNoAnswer;
     }
     if (tool.args.has("--json")) {
-        tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) +
-                    ", \"serialNumber\": " + std::to_string(reply->serialNumber) +
-                    ", \"firmware\": " + std::to_string(reply->firmware) + "}");
+        tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) + ", \"serialNumber\": " +
+                    std::to_string(reply->serialNumber) + ", \"firmware\": " + std::to_string(reply->firmware) + "}");
     } else {
         tool.result(link::formatPortStatus(tool.text(Message::PortStatus), name, *reply));
     }
@@ -251,7 +248,9 @@ int checkCommand(const Tool& tool) {
     const ControllerRead r = readController(tool, *chosen);
     ToolRegister reg(tool);
     reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Check,
-              r.exit != kDone ? r.outcome : r.image == wanted->image ? "same" : "differs",
+              r.exit != kDone            ? r.outcome
+              : r.image == wanted->image ? "same"
+                                         : "differs",
               r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     return compareWithFile(tool, file, r.image, wanted->image);
@@ -338,7 +337,7 @@ int uploadCommand(const Tool& tool) {
         link::UploadOutcome out = run.report.upload;
         if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
         const bool completed = out.result == link::UploadResult::Completed;
-        const char* outcome = completed ? "completed"
+        const char* outcome = completed                                     ? "completed"
                               : out.result == link::UploadResult::Cancelled ? "cancelled"
                               : out.result == link::UploadResult::LineBusy  ? "line busy"
                                                                             : "no answer";
@@ -350,9 +349,7 @@ int uploadCommand(const Tool& tool) {
         case link::UploadResult::Cancelled:
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
-        case link::UploadResult::NoAnswer:
-            tool.error(*chosen, tool.text(Message::NoAnswer));
-            return kNoAnswer;
+        case link::UploadResult::NoAnswer: tool.error(*chosen, tool.text(Message::NoAnswer)); return kNoAnswer;
         case link::UploadResult::LineBusy:  // nothing was sent
             tool.error(*chosen, tool.text(Message::LineBusy));
             return kNoAnswer;
@@ -365,4 +362,4 @@ int uploadCommand(const Tool& tool) {
     return compareWithFile(tool, file, r.image, wanted->image);
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -6,10 +6,10 @@
 
 #include "session/qt_serial_line.h"
 #include "sim/bootloader_device.h"
-#include "upgrade/bootloader_protocol.h"
-#include "upgrade/firmware_image.h"
-#include "upgrade/stop_flag.h"
-#include "upgrade/upgrade_texts.h"
+#include "bootloader/bootloader_protocol.h"
+#include "bootloader/firmware_image.h"
+#include "bootloader/stop_flag.h"
+#include "bootloader/upgrade_texts.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,7 +19,7 @@
 #include <optional>
 #include <thread>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace {
 
@@ -29,7 +29,7 @@ namespace {
 constexpr int kFlashSilenceMs = 60000;
 
 // The upgrade's status line as result lines; its progress as the progress line.
-class ToolView : public upgrade::UpgradeView {
+class ToolView : public bootloader::UpgradeView {
 public:
     explicit ToolView(const Tool& tool) : tool_(tool) { touch(); }
     ~ToolView() override { flush(); }
@@ -62,9 +62,8 @@ public:
 
 private:
     void touch() {
-        lastActivity_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
+        lastActivity_ =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
     const Tool& tool_;
     std::string status_, last_;
@@ -74,30 +73,30 @@ private:
 
 struct FlashPort {
     std::unique_ptr<sim::BootloaderDevice> device;  // the built-in simulator only
-    std::unique_ptr<serial::Line> line;
+    std::unique_ptr<link::Line> line;
 };
 
 }  // namespace
 
 int flashCommand(const Tool& tool) {
     if (!tool.args.has("--port") || tool.args.value("--port").empty()) {
-        tool.error("", format(tool.text(kelvane::lang::ToolText::MissingPort), std::string(kSimPort)));
+        tool.error("", format(tool.text(kelvane::texts::ToolText::MissingPort), std::string(kSimPort)));
         return kUsage;
     }
     const std::string chosen = tool.args.value("--port");
     const std::string firmware =
-        tool.args.positional.empty() ? std::string(upgrade::kFirmwareFileName) : tool.args.positional[0];
+        tool.args.positional.empty() ? std::string(bootloader::kFirmwareFileName) : tool.args.positional[0];
 
-    upgrade::UpgradeState state;
+    bootloader::UpgradeState state;
     ToolView view(tool);
-    if (!upgrade::LoadFirmwareImageFrom(firmware, state, view)) {
+    if (!bootloader::LoadFirmwareImageFrom(firmware, state, view)) {
         view.clearStatus();
         tool.error(firmware, view.lastStatus());
         return kFileError;
     }
 
-    upgrade::StopFlag stop;
-    upgrade::StoppableClock clock(stop);
+    bootloader::StopFlag stop;
+    bootloader::StoppableClock clock(stop);
     FlashPort port;
     if (chosen == kSimPort) {
         port.device = std::make_unique<sim::BootloaderDevice>();
@@ -105,9 +104,9 @@ int flashCommand(const Tool& tool) {
         line->setPaced(true);
         port.line = std::move(line);
     } else {
-        port.line = std::make_unique<serial::QtSerialLine>();
+        port.line = std::make_unique<session::QtSerialLine>();
     }
-    upgrade::UpgradeLink link{*port.line, clock, stop, view};
+    bootloader::UpgradeLink link{*port.line, clock, stop, view};
 
     std::atomic<bool> timedOut{false};
     std::atomic<bool> finished{false};
@@ -120,9 +119,9 @@ int flashCommand(const Tool& tool) {
     std::thread watchdog([&] {
         std::unique_lock<std::mutex> lock(m);
         while (!cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished.load(); })) {
-            const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
+            const auto now =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                    .count();
             if (now - view.lastActivityMs() > kFlashSilenceMs && !stop.requested()) {
                 timedOut = true;
                 requestStop();
@@ -134,12 +133,12 @@ int flashCommand(const Tool& tool) {
     {
         // As Stop in the window: nothing more is sent, the port closes.
         interrupt::Guard guard(requestStop);
-        if (!upgrade::OpenUpgradePort(state, link, chosen == kSimPort ? std::string(kSimPort) : chosen)) {
+        if (!bootloader::OpenUpgradePort(state, link, chosen == kSimPort ? std::string(kSimPort) : chosen)) {
             exit = kPortError;
-        } else if (!upgrade::RequestBootloader(state, link) || upgrade::UpgradeWorker(state, link) == 0) {
+        } else if (!bootloader::RequestBootloader(state, link) || bootloader::UpgradeWorker(state, link) == 0) {
             exit = stop.requested() ? kInterrupted : kRefused;
         } else {
-            exit = view.lastStatus() == upgrade::texts::kDone ? kDone : kRefused;
+            exit = view.lastStatus() == bootloader::texts::kDone ? kDone : kRefused;
         }
         if (port.line->isOpen()) port.line->close();
     }
@@ -153,13 +152,13 @@ int flashCommand(const Tool& tool) {
 
     view.clearStatus();
     if (exit == kInterrupted) {
-        tool.error(chosen, tool.text(kelvane::lang::Message::TransferAborted));
+        tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
     } else if (exit == kNoAnswer) {
-        tool.error(chosen, tool.text(kelvane::lang::ToolText::FlashTimeout));
+        tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
     } else if (exit != kDone) {
         tool.error(chosen, view.lastStatus());
     }
     return exit;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

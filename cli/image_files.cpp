@@ -8,12 +8,12 @@
 
 #include <filesystem>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
     std::error_code ec;
     auto file = std::filesystem::is_regular_file(path, ec) ? kelvane::LoadDataFile(path) : std::nullopt;
-    if (!file) tool.error(path, tool.text(kelvane::lang::Message::LoadError));
+    if (!file) tool.error(path, tool.text(kelvane::texts::Message::LoadError));
     return file;
 }
 
@@ -30,8 +30,8 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 }
 
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to) {
-    const auto groups = kelvane::lang::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
-    std::cout << kelvane::lang::ChangeListText(groups) << std::flush;
+    const auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+    std::cout << kelvane::texts::ChangeListText(groups) << std::flush;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

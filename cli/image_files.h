@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 // The data file, or nothing after an error line naming it.
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path);
@@ -22,4 +22,4 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 // line (the change list the window shows before an upload).
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to);
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -6,7 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace kvtool::interrupt {
+namespace kelvane::cli::interrupt {
 
 namespace {
 
@@ -59,4 +59,4 @@ Guard::~Guard() {
 
 bool requested() { return g_signals.load() > 0; }
 
-}  // namespace kvtool::interrupt
+}  // namespace kelvane::cli::interrupt

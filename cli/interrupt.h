@@ -5,7 +5,7 @@
 // and a second SIGINT ends the tool at once.
 #include <functional>
 
-namespace kvtool::interrupt {
+namespace kelvane::cli::interrupt {
 
 // Installs the handler and the thread that runs cancel actions.
 void install();
@@ -21,4 +21,4 @@ public:
 // True once a SIGINT asked for a stop.
 bool requested();
 
-}  // namespace kvtool::interrupt
+}  // namespace kelvane::cli::interrupt

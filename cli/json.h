@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 inline std::string jsonString(const std::string& s) {
     std::string out = "\"";
@@ -27,4 +27,4 @@ inline std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -7,7 +7,7 @@
 #include "image/configuration_check.h"
 #include "texts/configuration_warnings.h"
 
-namespace kvtool {
+namespace kelvane::cli {
 
 int lintCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
@@ -21,15 +21,15 @@ int lintCommand(const Tool& tool) {
             out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::WarningKindId(w.kind)) +
                    ", \"severity\": " +
                    jsonString(kelvane::SeverityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
-                   ", \"place\": " + jsonString(kelvane::lang::WarningPlaceText(w, tool.language)) +
-                   ", \"text\": " + jsonString(kelvane::lang::WarningText(w, tool.language)) + "}";
+                   ", \"place\": " + jsonString(kelvane::texts::WarningPlaceText(w, tool.language)) +
+                   ", \"text\": " + jsonString(kelvane::texts::WarningText(w, tool.language)) + "}";
         }
         tool.result(out + "]");
     } else {
         for (const auto& w : warnings)
-            tool.result(std::string(kelvane::lang::SeverityText(kelvane::SeverityOf(w.kind), tool.language)) + " - " +
-                        kelvane::lang::WarningPlaceText(w, tool.language) + ": " +
-                        kelvane::lang::WarningText(w, tool.language));
+            tool.result(std::string(kelvane::texts::SeverityText(kelvane::SeverityOf(w.kind), tool.language)) + " - " +
+                        kelvane::texts::WarningPlaceText(w, tool.language) + ": " +
+                        kelvane::texts::WarningText(w, tool.language));
     }
     // Information (a general code meant for every panel) is listed but does
     // not fail a script.
@@ -38,4 +38,4 @@ int lintCommand(const Tool& tool) {
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

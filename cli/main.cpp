@@ -13,7 +13,7 @@
 #include <iostream>
 #include <memory>
 
-using namespace kvtool;
+using namespace kelvane::cli;
 
 namespace {
 
@@ -42,12 +42,12 @@ int main(int argc, char** argv) {
     }
     interrupt::install();
 
-    const int language = inv.has("--lang") ? (inv.value("--lang") == "pl" ? kelvane::lang::kPolish
-                                                                           : kelvane::lang::kEnglish)
-                                           : environmentLanguage();
+    const int language = inv.has("--lang")
+                             ? (inv.value("--lang") == "pl" ? kelvane::texts::kPolish : kelvane::texts::kEnglish)
+                             : environmentLanguage();
     Tool tool{inv, language, ::isatty(2) && !inv.has("--quiet")};
     if (!parsed.error.empty()) {
-        tool.error("", format(tool.text(kelvane::lang::ToolText::UsageError), parsed.error));
+        tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError), parsed.error));
         return kUsage;
     }
     if (inv.has("--help")) {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace {
 
@@ -30,8 +30,8 @@ std::string Progress::line(const std::string& label, int done, int total, double
     const int percent = total > 0 ? done * 100 / total : 0;
     const std::string left = done > 0 ? clock(elapsedS * (total - done) / done) : "?";
     char buf[160];
-    std::snprintf(buf, sizeof buf, "%s [%s] %d/%d %3d%%  %s elapsed, %s left", label.c_str(), bar.c_str(), done,
-                  total, percent, clock(elapsedS).c_str(), left.c_str());
+    std::snprintf(buf, sizeof buf, "%s [%s] %d/%d %3d%%  %s elapsed, %s left", label.c_str(), bar.c_str(), done, total,
+                  percent, clock(elapsedS).c_str(), left.c_str());
     return buf;
 }
 
@@ -46,4 +46,4 @@ void Progress::set(int done) {
     drawn_ = true;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 class Progress {
 public:
@@ -23,4 +23,4 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -11,10 +11,10 @@
 
 #include <map>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 namespace registry = kelvane::registry;
-using kelvane::lang::ToolText;
+using kelvane::texts::ToolText;
 
 namespace {
 
@@ -171,7 +171,7 @@ int registerCommand(const Tool& tool) {
     // export
     const std::string file = tool.args.value("--output");
     if (!kelvane::SaveDataFile(file, *first, buildingName(c->key, &*c) + ", visit " + p[2])) {
-        tool.error(file, tool.text(kelvane::lang::Message::SaveError));
+        tool.error(file, tool.text(kelvane::texts::Message::SaveError));
         return kFileError;
     }
     if (!reg->recordSavedFile(file, *first, c->key, *first))
@@ -180,4 +180,4 @@ int registerCommand(const Tool& tool) {
     return kDone;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

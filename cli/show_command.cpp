@@ -12,11 +12,11 @@
 
 #include <cstdio>
 
-namespace kvtool {
+namespace kelvane::cli {
 
-using kelvane::lang::TargetKind;
-using kelvane::lang::ToolText;
-using kelvane::lang::windowEntries;
+using kelvane::texts::TargetKind;
+using kelvane::texts::ToolText;
+using kelvane::texts::windowEntries;
 
 namespace {
 
@@ -48,13 +48,14 @@ int showCommand(const Tool& tool) {
     const kelvane::WindowData w = kelvane::ShowImage(file->image);
     const bool json = tool.args.has("--json");
     std::string out;
-    if (json) out = "{\"file\": " + jsonString(path) + ",\n \"description\": " + jsonString(file->description) +
-                    ",\n \"settings\": [";
+    if (json)
+        out = "{\"file\": " + jsonString(path) + ",\n \"description\": " + jsonString(file->description) +
+              ",\n \"settings\": [";
     bool first = true;
     for (const auto& p : kelvane::parameterTable()) {
         const auto& state = w.controls.at(p.control);
-        const std::string label = kelvane::lang::SettingCaption(p, tool.language);
-        const std::string value = kelvane::lang::SettingValueText(p, state, tool.language);
+        const std::string label = kelvane::texts::SettingCaption(p, tool.language);
+        const std::string value = kelvane::texts::SettingValueText(p, state, tool.language);
         if (json) {
             out += std::string(first ? "\n  " : ",\n  ") + "{\"number\": " + jsonString(p.number) +
                    ", \"control\": " + jsonString(p.control) + ", \"label\": " + jsonString(label) +
@@ -86,8 +87,7 @@ int showCommand(const Tool& tool) {
                 out += "]";
             } else {
                 std::string line = std::string(kTableNames[g]) + " " + std::to_string(n) + ":";
-                for (std::size_t c = 0; c < row.size(); ++c)
-                    line += (c ? "; " : " ") + headers[c] + " " + row[c];
+                for (std::size_t c = 0; c < row.size(); ++c) line += (c ? "; " : " ") + headers[c] + " " + row[c];
                 tool.result(line);
             }
         }
@@ -105,8 +105,8 @@ int showCommand(const Tool& tool) {
 namespace {
 
 const char* const kRowKinds[] = {"added", "removed", "changed"};
-const char* const kRegions[] = {"free", "hiddenValues", "reservedSettings", "keys", "residents", "generalCodes",
-                                "digitizers"};
+const char* const kRegions[] = {"free",      "hiddenValues", "reservedSettings", "keys",
+                                "residents", "generalCodes", "digitizers"};
 
 std::string jsonCells(const kelvane::Grid::Row& row) {
     std::string out = "[";
@@ -122,9 +122,9 @@ std::string changeListJson(const kelvane::ChangeList& changes, int language) {
         const auto& p = *s.parameter;
         out += std::string(i ? ",\n  " : "\n  ") + "{\"number\": " + jsonString(p.number) +
                ", \"control\": " + jsonString(p.control) +
-               ", \"label\": " + jsonString(kelvane::lang::SettingCaption(p, language)) +
-               ", \"before\": " + jsonString(kelvane::lang::SettingValueText(p, s.before, language)) +
-               ", \"after\": " + jsonString(kelvane::lang::SettingValueText(p, s.after, language)) + "}";
+               ", \"label\": " + jsonString(kelvane::texts::SettingCaption(p, language)) +
+               ", \"before\": " + jsonString(kelvane::texts::SettingValueText(p, s.before, language)) +
+               ", \"after\": " + jsonString(kelvane::texts::SettingValueText(p, s.after, language)) + "}";
     }
     out += "],\n \"rows\": [";
     for (std::size_t i = 0; i < changes.rows.size(); ++i) {
@@ -165,4 +165,4 @@ int diffCommand(const Tool& tool) {
     return changes.empty() ? kDone : kDifferences;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

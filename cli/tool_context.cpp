@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 std::string format(const std::string& fmt, int a, int b, int c) {
     char buf[512];
@@ -19,8 +19,8 @@ std::string format(const std::string& fmt, const std::string& s) {
     return fmt.substr(0, at) + s + fmt.substr(at + 2);
 }
 
-std::string Tool::text(kelvane::lang::ToolText t) const { return kelvane::lang::toolText(t, language); }
-std::string Tool::text(kelvane::lang::Message m) const { return kelvane::lang::messageText(m, language); }
+std::string Tool::text(kelvane::texts::ToolText t) const { return kelvane::texts::toolText(t, language); }
+std::string Tool::text(kelvane::texts::Message m) const { return kelvane::texts::messageText(m, language); }
 
 void Tool::result(const std::string& line) const { std::cout << line << std::endl; }
 
@@ -34,9 +34,9 @@ void Tool::error(const std::string& about, const std::string& line) const {
 int environmentLanguage() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* v = std::getenv(name);
-        if (v && *v) return std::string(v).rfind("pl", 0) == 0 ? kelvane::lang::kPolish : kelvane::lang::kEnglish;
+        if (v && *v) return std::string(v).rfind("pl", 0) == 0 ? kelvane::texts::kPolish : kelvane::texts::kEnglish;
     }
-    return kelvane::lang::kEnglish;
+    return kelvane::texts::kEnglish;
 }
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

@@ -6,16 +6,16 @@
 
 #include <string>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 struct Tool {
     const Invocation& args;
-    int language = kelvane::lang::kEnglish;
+    int language = kelvane::texts::kEnglish;
     bool progress = false;  // stderr is a terminal and no --quiet
 
     // A text of the language table in the tool's language, printf-filled.
-    std::string text(kelvane::lang::ToolText t) const;
-    std::string text(kelvane::lang::Message m) const;
+    std::string text(kelvane::texts::ToolText t) const;
+    std::string text(kelvane::texts::Message m) const;
     // One result line on stdout / one error line on stderr, prefixed with
     // what it concerns (a file or port) when `about` is not empty.
     void result(const std::string& line) const;
@@ -29,4 +29,4 @@ std::string format(const std::string& fmt, const std::string& s);
 // LANG (the first one set) starts with "pl", else English.
 int environmentLanguage();
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

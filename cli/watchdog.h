@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-namespace kvtool {
+namespace kelvane::cli {
 
 class Watchdog {
 public:
@@ -40,4 +40,4 @@ private:
     std::thread thread_;  // last: starts once the members above exist
 };
 
-}  // namespace kvtool
+}  // namespace kelvane::cli

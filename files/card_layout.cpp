@@ -15,8 +15,7 @@ int readCode(const Image& image, ResidentCode code, int line, int local) {
 }  // namespace
 
 CardPoint CardCorner(int position) {
-    return {200 + kCardWidth * (position / kCardsPerColumn),
-            210 + kCardHeight * (position % kCardsPerColumn)};
+    return {200 + kCardWidth * (position / kCardsPerColumn), 210 + kCardHeight * (position % kCardsPerColumn)};
 }
 
 CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missingValue) {
@@ -24,18 +23,14 @@ CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missing
     v.callCode = FormatNumber("%d", codes.logical);
     v.openCode = codes.open < 0 ? missingValue : v.callCode + FormatNumber("%04d", codes.open);
     v.mainCallCode = codes.main < 0 ? missingValue : FormatNumber("%d", codes.main);
-    v.mainOpenCode = (codes.open < 0 || codes.main < 0)
-                         ? missingValue
-                         : v.mainCallCode + FormatNumber("%04d", codes.open);
+    v.mainOpenCode = (codes.open < 0 || codes.main < 0) ? missingValue : v.mainCallCode + FormatNumber("%04d", codes.open);
     return v;
 }
 
-Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t,
-                const std::string& cardText) {
+Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t, const std::string& cardText) {
     Card card;
     card.corner = c;
-    const int x = c.x, y = c.y, w = kCardWidth, h = kCardHeight, m = kCardCutMark,
-              r = kCardRowHeight;
+    const int x = c.x, y = c.y, w = kCardWidth, h = kCardHeight, m = kCardCutMark, r = kCardRowHeight;
 
     auto& lines = card.lines;
     lines.push_back({{x - m, y}, {x + w + m, y}});
@@ -67,13 +62,11 @@ Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t,
 }
 
 ResidentCodes ReadResidentCodes(const Image& image, int line, int local) {
-    return {readCode(image, ResidentCode::Logical, line, local),
-            readCode(image, ResidentCode::Open, line, local),
+    return {readCode(image, ResidentCode::Logical, line, local), readCode(image, ResidentCode::Open, line, local),
             readCode(image, ResidentCode::Main, line, local)};
 }
 
-std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts,
-                                      const std::string& cardText) {
+std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText) {
     std::vector<CardPage> pages;
     int filled = kCardsPerPage;  // cards on the last page
     for (int line = 1; line <= 2; ++line) {

@@ -17,9 +17,9 @@ constexpr int kCardHeight = 510;
 constexpr int kCardRowHeight = 51;
 constexpr int kCardsPerPage = 10;
 constexpr int kCardsPerColumn = 5;
-constexpr int kCardFontHeight = 35;   // character cell height of all three fonts
-constexpr int kCardCutMark = 100;     // how far the edges run past the corners
-constexpr int kCardValueColumn = 640; // left edge of the value column
+constexpr int kCardFontHeight = 35;    // character cell height of all three fonts
+constexpr int kCardCutMark = 100;      // how far the edges run past the corners
+constexpr int kCardValueColumn = 640;  // left edge of the value column
 
 // The card entries of the language table, in one language, in table order.
 struct CardTexts {
@@ -91,8 +91,7 @@ CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missing
 
 // The card of one slot at the given corner; the card text is drawn at its
 // foot only when not empty.
-Card LayoutCard(CardPoint corner, const ResidentCodes& codes, const CardTexts& texts,
-                const std::string& cardText);
+Card LayoutCard(CardPoint corner, const ResidentCodes& codes, const CardTexts& texts, const std::string& cardText);
 
 // The three codes of the slot (line 1 or 2, local number 1..255).
 ResidentCodes ReadResidentCodes(const Image& image, int line, int local);
@@ -100,7 +99,6 @@ ResidentCodes ReadResidentCodes(const Image& image, int line, int local);
 // Every page of the print job. Slots are taken in image order, LU1 then LU2,
 // local numbers ascending; only slots with a logical code get a card. A page
 // is emitted only when it holds a card, so with no resident there is none.
-std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts,
-                                      const std::string& cardText);
+std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText);
 
 }  // namespace kelvane

@@ -278,9 +278,8 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
             result.refused.push_back({rec.line, CsvRowProblem::OpenQuote, 0});
             continue;
         }
-        if (rec.fields.size() > columns &&
-            !std::all_of(rec.fields.begin() + static_cast<std::ptrdiff_t>(columns), rec.fields.end(),
-                         [](const std::string& f) { return f.empty(); })) {
+        if (rec.fields.size() > columns && !std::all_of(rec.fields.begin() + static_cast<std::ptrdiff_t>(columns),
+                                                        rec.fields.end(), [](const std::string& f) { return f.empty(); })) {
             result.refused.push_back({rec.line, CsvRowProblem::TooManyFields, 0});
             continue;
         }

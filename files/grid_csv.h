@@ -84,11 +84,11 @@ struct CsvImport {
     GridId otherGrid = GridId::Keys;  // OtherTable: the grid the header names
     bool header = false;              // the first record was a header row
     char separator = ';';
-    bool windows1250 = false;  // the bytes were read as Windows-1250
-    Grid grid;         // the grid after the import (header row kept, one empty data row when none)
-    int added = 0;     // rows the file adds
-    int replaced = 0;  // Append: the grid's rows the file replaces in place
-    int removed = 0;   // Replace: the grid's non-empty rows that go
+    bool windows1250 = false;         // the bytes were read as Windows-1250
+    Grid grid;                        // the grid after the import (header row kept, one empty data row when none)
+    int added = 0;                    // rows the file adds
+    int replaced = 0;                 // Append: the grid's rows the file replaces in place
+    int removed = 0;                  // Replace: the grid's non-empty rows that go
     std::vector<CsvRefusal> refused;  // in file order
 };
 

@@ -3,7 +3,7 @@
 // nothing is sent after the Stop.
 #include "fuzz/fuzz_check.h"
 #include "sim/virtual_line.h"
-#include "upgrade/bootloader_protocol.h"
+#include "bootloader/bootloader_protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -13,10 +13,10 @@
 namespace {
 
 // Answers every write it gets with the fuzzer's next piece, after a delay.
-class ScriptedDevice : public sim::Device {
+class ScriptedDevice : public kelvane::sim::Device {
 public:
     explicit ScriptedDevice(FuzzedDataProvider& in) : in_(in) {}
-    void received(const std::uint8_t*, std::size_t, sim::VirtualLine& line) override {
+    void received(const std::uint8_t*, std::size_t, kelvane::sim::VirtualLine& line) override {
         if (in_.remaining_bytes() == 0) return;
         const int delay = in_.ConsumeIntegralInRange(0, 1500);
         line.send(in_.ConsumeBytes<std::uint8_t>(in_.ConsumeIntegralInRange<std::size_t>(0, 12)), delay);
@@ -27,9 +27,9 @@ private:
 };
 
 // Virtual time that presses Stop when it reaches stopAt.
-struct StoppingClock : sim::VirtualClock {
-    upgrade::StopFlag* stop = nullptr;
-    sim::VirtualLine* line = nullptr;
+struct StoppingClock : kelvane::sim::VirtualClock {
+    kelvane::bootloader::StopFlag* stop = nullptr;
+    kelvane::sim::VirtualLine* line = nullptr;
     std::int64_t stopAt = std::numeric_limits<std::int64_t>::max();
     std::size_t writesAtStop = 0;
     void sleepMs(int ms) override {
@@ -44,7 +44,7 @@ struct StoppingClock : sim::VirtualClock {
     }
 };
 
-struct View : upgrade::UpgradeView {
+struct View : kelvane::bootloader::UpgradeView {
     void clearStatus() override {}
     void appendStatus(const std::string&) override {}
     void setProgressRange(int, int) override {}
@@ -58,16 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     StoppingClock clock;
     ScriptedDevice device(in);
-    sim::VirtualLine line(clock, device);
-    upgrade::StopFlag stop;
+    kelvane::sim::VirtualLine line(clock, device);
+    kelvane::bootloader::StopFlag stop;
     View view;
     clock.stop = &stop;
     clock.line = &line;
     clock.stopAt = in.ConsumeIntegralInRange<std::int64_t>(0, 90000);
-    upgrade::UpgradeState state;
-    upgrade::UpgradeLink link{line, clock, stop, view};
-    if (upgrade::OpenUpgradePort(state, link, "COM1") && upgrade::RequestBootloader(state, link))
-        upgrade::UpgradeWorker(state, link);
+    kelvane::bootloader::UpgradeState state;
+    kelvane::bootloader::UpgradeLink link{line, clock, stop, view};
+    if (kelvane::bootloader::OpenUpgradePort(state, link, "COM1") && kelvane::bootloader::RequestBootloader(state, link))
+        kelvane::bootloader::UpgradeWorker(state, link);
     if (stop.requested()) {
         FUZZ_CHECK(line.writes().size() == clock.writesAtStop);
         FUZZ_CHECK(clock.nowMs() <= clock.stopAt + 1000);  // at most the read in progress

@@ -18,10 +18,10 @@ using namespace kelvane::link;
 
 // Answers the first bytes it gets with the fuzzer's pieces, each after its
 // own delay, and then with a piece per later write (an upload's frames).
-class ScriptedDevice : public sim::Device {
+class ScriptedDevice : public kelvane::sim::Device {
 public:
     explicit ScriptedDevice(FuzzedDataProvider& in) : in_(in) {}
-    void received(const std::uint8_t*, std::size_t, sim::VirtualLine& line) override {
+    void received(const std::uint8_t*, std::size_t, kelvane::sim::VirtualLine& line) override {
         const int pieces = first_ ? in_.ConsumeIntegralInRange(0, 600) : 1;
         first_ = false;
         int delay = 0;
@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     const bool upload = in.ConsumeBool();
     const int chatter = in.ConsumeIntegralInRange(0, 20);  // bytes still coming before the command
-    sim::VirtualClock clock;
+    kelvane::sim::VirtualClock clock;
     ScriptedDevice device(in);
-    sim::VirtualLine line(clock, device);
+    kelvane::sim::VirtualLine line(clock, device);
     FUZZ_CHECK(OpenPort(line, "COM8"));
     for (int i = 0; i < chatter; ++i) line.send({0x5A}, i * 150);
     TransferContext ctx{line, clock, nullptr, {}, {}};

@@ -2,8 +2,8 @@
 // the signature; accepted, the buffer holds the file's image part and erased
 // flash after it.
 #include "fuzz/fuzz_check.h"
-#include "upgrade/firmware_image.h"
-#include "upgrade/upgrade_texts.h"
+#include "bootloader/firmware_image.h"
+#include "bootloader/upgrade_texts.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +14,7 @@
 
 namespace {
 
-struct View : upgrade::UpgradeView {
+struct View : kelvane::bootloader::UpgradeView {
     std::string status;
     void clearStatus() override { status.clear(); }
     void appendStatus(const std::string& utf8) override { status += utf8; }
@@ -31,21 +31,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(f);
     FUZZ_CHECK(std::fwrite(data, 1, size, f) == size);
     std::fclose(f);
-    upgrade::UpgradeState state;
+    kelvane::bootloader::UpgradeState state;
     View view;
-    const bool ok = upgrade::LoadFirmwareImageFrom(path, state, view);
+    const bool ok = kelvane::bootloader::LoadFirmwareImageFrom(path, state, view);
     std::remove(path.c_str());
     const bool signed_ = size >= 4 && std::memcmp(data, "Orva", 4) == 0;
     FUZZ_CHECK(ok == signed_);
-    FUZZ_CHECK(state.image && state.image->size() == upgrade::kImageSize);
+    FUZZ_CHECK(state.image && state.image->size() == kelvane::bootloader::kImageSize);
     if (!ok) {
-        FUZZ_CHECK(view.status == upgrade::texts::kBadFile);
+        FUZZ_CHECK(view.status == kelvane::bootloader::texts::kBadFile);
         return 0;
     }
-    const std::size_t part = std::min<std::size_t>(size - 4, upgrade::kImageSize);
+    const std::size_t part = std::min<std::size_t>(size - 4, kelvane::bootloader::kImageSize);
     const std::uint8_t* image = state.image->data();
     FUZZ_CHECK(std::memcmp(image, data + 4, part) == 0);
-    for (std::size_t i = part; i < upgrade::kImageSize; ++i)
+    for (std::size_t i = part; i < kelvane::bootloader::kImageSize; ++i)
         FUZZ_CHECK(image[i] == (i < 4 ? static_cast<std::uint8_t>("Orva"[i]) : 0xFF));
     return 0;
 }

@@ -21,8 +21,7 @@ std::vector<std::uint8_t> fieldBytes(const Image& img, const Parameter& p) {
 // Settings: a row per control that shows a difference; a field whose bytes
 // differ while none of its controls shows it gets one row for its first
 // control.
-void listSettings(const Image& before, const Image& after, const WindowData& a, const WindowData& b,
-                  ChangeList& out) {
+void listSettings(const Image& before, const Image& after, const WindowData& a, const WindowData& b, ChangeList& out) {
     const auto& table = parameterTable();
     std::map<std::size_t, bool> fieldShown;  // by offset: some control of the field shows a difference
     std::vector<bool> shown(table.size());
@@ -50,7 +49,6 @@ std::vector<Grid::Row> dataRows(const Grid& g) {
         if (!IsRowEmpty(g, r)) rows.push_back(g.rows[static_cast<std::size_t>(r)]);
     return rows;
 }
-
 
 std::vector<int> sortColumns(GridId id) {
     switch (id) {
@@ -207,7 +205,9 @@ bool digitizerUsed(const Image& img, std::size_t i) { return img[mem::kDigitNumb
 // when one goes, so all its used entries count).
 std::vector<bool> shownBytes(const Image& before, const Image& after, const ChangeList& list) {
     std::vector<bool> shown(kImageSize, false);
-    auto mark = [&shown](std::size_t off, std::size_t n) { std::fill_n(shown.begin() + static_cast<std::ptrdiff_t>(off), n, true); };
+    auto mark = [&shown](std::size_t off, std::size_t n) {
+        std::fill_n(shown.begin() + static_cast<std::ptrdiff_t>(off), n, true);
+    };
     for (const Parameter& p : parameterTable()) mark(p.offset, static_cast<std::size_t>(p.width));
     bool changed[kGridCount] = {};
     for (const RowChange& r : list.rows) {
@@ -260,7 +260,8 @@ std::vector<int> RowChange::changedColumns() const {
 double UploadLineSeconds(std::size_t blocks) {
     // Each message waits for a one-byte acknowledgement before the next.
     constexpr std::size_t kAck = 1;
-    const std::size_t bytes = (kUploadCommandBytes + kAck) + blocks * (kUploadFrameBytes + kAck) + (kUploadFrameBytes + kAck);
+    const std::size_t bytes =
+        (kUploadCommandBytes + kAck) + blocks * (kUploadFrameBytes + kAck) + (kUploadFrameBytes + kAck);
     return static_cast<double>(bytes) / kLineBytesPerSecond;
 }
 

@@ -42,9 +42,7 @@ std::array<std::uint8_t, 2> EncodeBcdCode(int value) {
             static_cast<std::uint8_t>(nibbles[1] << 4 | nibbles[0])};
 }
 
-std::uint16_t SwapBytes(std::uint16_t value) {
-    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
-}
+std::uint16_t SwapBytes(std::uint16_t value) { return static_cast<std::uint16_t>((value >> 8) | (value << 8)); }
 
 void UpdateKeyCrc(std::uint8_t& crc, std::uint8_t byte) {
     for (int i = 0; i < 8; ++i) {

@@ -17,9 +17,15 @@ Severity SeverityOf(WarningKind kind) {
 
 const char* WarningKindId(WarningKind kind) {
     static const char* const ids[kWarningKindCount] = {
-        "factory-password",     "guessable-password", "guessable-open-codes",
-        "guessable-general-codes", "general-code-is-call-and-open", "repeated-general-code",
-        "shared-key",           "general-code-every-panel", "setting-out-of-range",
+        "factory-password",
+        "guessable-password",
+        "guessable-open-codes",
+        "guessable-general-codes",
+        "general-code-is-call-and-open",
+        "repeated-general-code",
+        "shared-key",
+        "general-code-every-panel",
+        "setting-out-of-range",
     };
     return ids[static_cast<int>(kind)];
 }

@@ -8,8 +8,8 @@
 // Usage:
 //     for (const Warning& w : CheckConfiguration(image)) ...
 // The check is pure and language-free: it names kinds, places and values. The
-// texts come from the language table through lang::WarningText() and
-// lang::WarningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
+// texts come from the language table through texts::WarningText() and
+// texts::WarningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
 // or window shows them in the language of the moment; WarningKindId() gives a
 // stable name for machine-readable output.
 #include "image/grid.h"
@@ -22,15 +22,15 @@
 namespace kelvane {
 
 enum class WarningKind {
-    FactoryPassword,        // p101 still holds the initial image's password
-    GuessablePassword,      // p101 is one digit repeated or a run of digits
-    GuessableOpenCodes,     // residents' open codes one digit repeated or a run
-    GuessableGeneralCodes,  // general codes the same way
+    FactoryPassword,           // p101 still holds the initial image's password
+    GuessablePassword,         // p101 is one digit repeated or a run of digits
+    GuessableOpenCodes,        // residents' open codes one digit repeated or a run
+    GuessableGeneralCodes,     // general codes the same way
     GeneralCodeIsCallAndOpen,  // a general code reads as a resident's call code followed by the open code
-    RepeatedGeneralCode,    // one general code entered twice for the same panel
-    SharedKey,              // one key (same key text) stored for different local numbers
-    GeneralCodeEveryPanel,  // informational: a general code valid at every panel of both buses
-    SettingOutOfRange,      // a setting stored outside what its control offers
+    RepeatedGeneralCode,       // one general code entered twice for the same panel
+    SharedKey,                 // one key (same key text) stored for different local numbers
+    GeneralCodeEveryPanel,     // informational: a general code valid at every panel of both buses
+    SettingOutOfRange,         // a setting stored outside what its control offers
 };
 constexpr int kWarningKindCount = 9;
 

@@ -12,8 +12,7 @@ std::size_t residentOffset(ResidentCode code, int line, int local) {
     case ResidentCode::Main: base = mem::kMainLU1; break;
     }
     // The LU2 array follows the LU1 array directly.
-    return base + 2 * (static_cast<std::size_t>(line - 1) * mem::kResidentsPerLine +
-                       static_cast<std::size_t>(local - 1));
+    return base + 2 * (static_cast<std::size_t>(line - 1) * mem::kResidentsPerLine + static_cast<std::size_t>(local - 1));
 }
 
 Image erasedImage() {
@@ -39,9 +38,7 @@ Image makeInitialImage() {
         case ControlKind::BitCheck:
             img[p.offset] = 0;  // every bit's default is 0
             break;
-        default:
-            img[p.offset] = static_cast<std::uint8_t>(p.def);
-            break;
+        default: img[p.offset] = static_cast<std::uint8_t>(p.def); break;
         }
     }
     for (const ReservedByte& r : kReservedParamBytes) img[mem::kParams + r.offset] = r.initial;

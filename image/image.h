@@ -7,7 +7,7 @@
 namespace kelvane {
 
 constexpr std::size_t kImageSize = 16384;
-constexpr std::size_t kBlockSize = 32;    // unit of transfer to and from the controller
+constexpr std::size_t kBlockSize = 32;  // unit of transfer to and from the controller
 constexpr std::size_t kBlockCount = 512;
 
 using Image = std::array<std::uint8_t, kImageSize>;
@@ -15,31 +15,31 @@ using Image = std::array<std::uint8_t, kImageSize>;
 // Offsets into the image. 0xFF (0xFFFF for 16-bit fields) marks an empty
 // entry in every table; every byte no field covers is 0xFF.
 namespace mem {
-constexpr std::size_t kResidentsPerLine = 255;   // local numbers 1..255 per handset line
-constexpr std::size_t kLogicalLU1 = 0x2000;      // BCD codes, entry = local number - 1
+constexpr std::size_t kResidentsPerLine = 255;  // local numbers 1..255 per handset line
+constexpr std::size_t kLogicalLU1 = 0x2000;     // BCD codes, entry = local number - 1
 constexpr std::size_t kLogicalLU2 = 0x21FE;
 constexpr std::size_t kOpenLU1 = 0x2400;
 constexpr std::size_t kOpenLU2 = 0x25FE;
 constexpr std::size_t kMainLU1 = 0x2900;
 constexpr std::size_t kMainLU2 = 0x2AFE;
 
-constexpr std::size_t kGeneralCodes = 0x2800;    // 64 BCD codes
-constexpr std::size_t kGeneralAttrs = 0x2880;    // 64 x (panel, bus flag)
+constexpr std::size_t kGeneralCodes = 0x2800;  // 64 BCD codes
+constexpr std::size_t kGeneralAttrs = 0x2880;  // 64 x (panel, bus flag)
 constexpr std::size_t kGeneralCount = 64;
 
-constexpr std::size_t kKeys = 0x2D00;            // 512 records of 8 bytes
+constexpr std::size_t kKeys = 0x2D00;  // 512 records of 8 bytes
 constexpr std::size_t kKeyCount = 512;
 constexpr std::size_t kKeyRecordSize = 8;
 
-constexpr std::size_t kDigitNumbers = 0x3D00;    // 96 bytes, 0xFF = empty entry
-constexpr std::size_t kDigitAssigns = 0x3D60;    // 96 x 2 bytes
+constexpr std::size_t kDigitNumbers = 0x3D00;  // 96 bytes, 0xFF = empty entry
+constexpr std::size_t kDigitAssigns = 0x3D60;  // 96 x 2 bytes
 constexpr std::size_t kDigitCount = 96;
 
-constexpr std::size_t kWords = 0x3F20;           // nine 16-bit little-endian settings
+constexpr std::size_t kWords = 0x3F20;  // nine 16-bit little-endian settings
 constexpr std::size_t kWordCount = 9;
-constexpr std::size_t kParams = 0x3F40;          // 56-byte parameter block
+constexpr std::size_t kParams = 0x3F40;  // 56-byte parameter block
 constexpr std::size_t kParamCount = 56;
-constexpr std::size_t kHiddenWords = 0x3F78;     // four 16-bit values the window never shows
+constexpr std::size_t kHiddenWords = 0x3F78;  // four 16-bit values the window never shows
 }  // namespace mem
 
 // Offset of a resident's code of the given kind; line 1 or 2, local 1..255.

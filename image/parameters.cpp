@@ -110,7 +110,8 @@ std::vector<std::string> makeItemTexts(Items items) {
 const std::vector<std::string>& itemTexts(Items items) {
     static const std::vector<std::vector<std::string>> lists = [] {
         std::vector<std::vector<std::string>> all;
-        for (int i = 0; i <= static_cast<int>(Items::OpenSignal); ++i) all.push_back(makeItemTexts(static_cast<Items>(i)));
+        for (int i = 0; i <= static_cast<int>(Items::OpenSignal); ++i)
+            all.push_back(makeItemTexts(static_cast<Items>(i)));
         return all;
     }();
     return lists[static_cast<std::size_t>(items)];

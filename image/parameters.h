@@ -41,15 +41,15 @@ struct Parameter {
     const char* number;   // controller's parameter number, "p001"; also the control's tooltip
     const char* control;  // control (and Qt object) name, "p001_UpDown"
     ControlKind kind;
-    std::size_t offset;   // image offset
-    int width;            // bytes: 2 for the 16-bit values, else 1 (8 for p101)
-    int min, max;         // up-down and track-bar range
-    int def;              // default in the initial image
+    std::size_t offset;  // image offset
+    int width;           // bytes: 2 for the 16-bit values, else 1 (8 for p101)
+    int min, max;        // up-down and track-bar range
+    int def;             // default in the initial image
     Items items;
-    int bit;              // BitCheck: the bit number
-    const char* group;    // group box (or the radio group itself)
-    const char* label;    // separate label above the control, or nullptr
-    const char* edit;     // edit paired with an up-down, or nullptr
+    int bit;            // BitCheck: the bit number
+    const char* group;  // group box (or the radio group itself)
+    const char* label;  // separate label above the control, or nullptr
+    const char* edit;   // edit paired with an up-down, or nullptr
 };
 
 const std::vector<Parameter>& parameterTable();

@@ -4,8 +4,7 @@ namespace kelvane::link {
 
 std::uint8_t commandChecksum(std::string_view seven) {
     unsigned sum = 0;
-    for (std::size_t i = 0; i < 7; ++i)
-        sum += i < seven.size() ? static_cast<std::uint8_t>(seven[i]) : 0u;
+    for (std::size_t i = 0; i < 7; ++i) sum += i < seven.size() ? static_cast<std::uint8_t>(seven[i]) : 0u;
     return static_cast<std::uint8_t>((256u - (sum & 0xFFu)) & 0xFFu);
 }
 

@@ -5,7 +5,7 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace serial {
+namespace kelvane::link {
 
 #ifdef __linux__
 const int kLowLatencyFlag = ASYNC_LOW_LATENCY;
@@ -50,4 +50,4 @@ void LowLatency::restore() {
     fd_ = -1;
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

@@ -9,7 +9,7 @@
 #include <functional>
 #include <utility>
 
-namespace serial {
+namespace kelvane::link {
 
 // The driver's serial flags of an open device, read and written; false
 // where the driver refuses.
@@ -45,4 +45,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace serial
+}  // namespace kelvane::link

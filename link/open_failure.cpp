@@ -6,7 +6,7 @@
 #include <unistd.h>
 #endif
 
-namespace serial {
+namespace kelvane::link {
 
 OpenFailure openFailureCause(const std::string& path, OpenError reported) {
 #ifdef _WIN32
@@ -26,4 +26,4 @@ OpenFailure openFailureCause(const std::string& path, OpenError reported) {
 #endif
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

@@ -2,7 +2,7 @@
 // Why a port did not open, as far as the system tells it.
 #include <string>
 
-namespace serial {
+namespace kelvane::link {
 
 enum class OpenFailure {
     None,          // it opened
@@ -21,4 +21,4 @@ enum class OpenError { NotFound, AccessDenied, Other };
 // all (a port held by another program refuses even its owner).
 OpenFailure openFailureCause(const std::string& path, OpenError reported);
 
-}  // namespace serial
+}  // namespace kelvane::link

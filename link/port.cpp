@@ -14,18 +14,18 @@ std::string PortName(const std::string& chosen) {
 #endif
 }
 
-serial::LineSettings controllerLineSettings() {
-    serial::LineSettings s;
+link::LineSettings controllerLineSettings() {
+    link::LineSettings s;
     s.baud = kControllerBaud;
     s.dataBits = 8;
-    s.stopBits = serial::StopBits::One;
+    s.stopBits = link::StopBits::One;
     s.parityCheck = false;
     s.dtr = false;
     return s;
 }
 
-serial::Timeouts controllerTimeouts() {
-    serial::Timeouts t;
+link::Timeouts controllerTimeouts() {
+    link::Timeouts t;
     t.readInterval = 100;
     t.readTotalMultiplier = 100;
     t.readTotalConstant = 100;
@@ -34,7 +34,7 @@ serial::Timeouts controllerTimeouts() {
     return t;
 }
 
-bool OpenPort(serial::Line& line, const std::string& name) {
+bool OpenPort(link::Line& line, const std::string& name) {
     if (!line.open(name)) return false;
     line.setLine(controllerLineSettings());
     line.setTimeouts(controllerTimeouts());

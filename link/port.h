@@ -19,12 +19,12 @@ std::string PortName(const std::string& chosen);  // the rule of this platform
 inline constexpr int kControllerBaud = 2400;
 
 // The controller's line: kControllerBaud, 8 data bits, no parity, one stop bit, DTR off.
-serial::LineSettings controllerLineSettings();
+link::LineSettings controllerLineSettings();
 // Read interval 100 ms, read total 100 ms per byte + 100 ms, write total 100 ms per byte + 500 ms.
-serial::Timeouts controllerTimeouts();
+link::Timeouts controllerTimeouts();
 
 // Opens the named port exclusively and applies the line settings and
 // time-outs. Only the open itself can fail.
-bool OpenPort(serial::Line& line, const std::string& name);
+bool OpenPort(link::Line& line, const std::string& name);
 
 }  // namespace kelvane::link

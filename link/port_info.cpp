@@ -4,7 +4,7 @@
 #include <cctype>
 #include <tuple>
 
-namespace serial {
+namespace kelvane::link {
 namespace {
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
@@ -48,7 +48,8 @@ bool samePorts(std::vector<PortInfo> a, std::vector<PortInfo> b) {
     auto order = [](const PortInfo& x, const PortInfo& y) { return key(x) < key(y); };
     std::sort(a.begin(), a.end(), order);
     std::sort(b.begin(), b.end(), order);
-    return std::equal(a.begin(), a.end(), b.begin(), [](const PortInfo& x, const PortInfo& y) { return key(x) == key(y); });
+    return std::equal(a.begin(), a.end(), b.begin(),
+                      [](const PortInfo& x, const PortInfo& y) { return key(x) == key(y); });
 }
 
 std::string startPort(const std::string& remembered, std::vector<PortInfo> ports, bool preferUsb,
@@ -73,4 +74,4 @@ bool prefersUsbPort() {
 #endif
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

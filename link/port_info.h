@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace serial {
+namespace kelvane::link {
 
 struct PortInfo {
     std::string name;          // what is chosen and opened: COM3, ttyUSB0
@@ -51,4 +51,4 @@ struct PortMemory {
 // whose serial names say nothing about where the controller is).
 bool prefersUsbPort();
 
-}  // namespace serial
+}  // namespace kelvane::link

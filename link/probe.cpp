@@ -12,7 +12,7 @@ ProbeReply decodeProbeReply(const std::uint8_t (&r)[8]) {
     return p;
 }
 
-std::optional<ProbeReply> probe(serial::Line& line) {
+std::optional<ProbeReply> probe(link::Line& line) {
     line.write(kProbeRequest.data(), kProbeRequest.size());
     std::uint8_t reply[8];
     for (int attempt = 0; attempt < 3; ++attempt) {

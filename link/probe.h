@@ -19,7 +19,7 @@ ProbeReply decodeProbeReply(const std::uint8_t (&reply)[8]);
 
 // On an open line: writes the probe and reads up to three times for a full
 // 8-byte answer. A short read is discarded whole, never joined to the next.
-std::optional<ProbeReply> probe(serial::Line& line);
+std::optional<ProbeReply> probe(link::Line& line);
 
 // Fills a status format: each %s takes the port name, each %d (or %u) the
 // next of ID, serial number and firmware as unsigned decimals, %% is one %.

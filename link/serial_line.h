@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-namespace serial {
+namespace kelvane::link {
 
 enum class StopBits { One, Two };
 
@@ -37,9 +37,7 @@ struct Timeouts {
     int writeTotalMultiplier = 100;
     int writeTotalConstant = 500;
 
-    int readTotal(std::size_t n) const {
-        return readTotalMultiplier * static_cast<int>(n) + readTotalConstant;
-    }
+    int readTotal(std::size_t n) const { return readTotalMultiplier * static_cast<int>(n) + readTotalConstant; }
 };
 
 class Line {
@@ -91,4 +89,4 @@ inline double byteTimeMs(const LineSettings& s) {
     return 1000.0 * bits / s.baud;
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

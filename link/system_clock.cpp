@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-namespace serial {
+namespace kelvane::link {
 namespace {
 
 class SteadyClock : public Clock {
@@ -24,4 +24,4 @@ Clock& systemClock() {
     return clock;
 }
 
-}  // namespace serial
+}  // namespace kelvane::link

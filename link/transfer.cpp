@@ -8,9 +8,7 @@
 namespace kelvane::link {
 namespace {
 
-bool cancelled(const TransferContext& ctx) {
-    return ctx.cancel && ctx.cancel->load();
-}
+bool cancelled(const TransferContext& ctx) { return ctx.cancel && ctx.cancel->load(); }
 
 void report(const TransferContext& ctx, int position) {
     if (ctx.progress) ctx.progress(position);

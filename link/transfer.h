@@ -25,7 +25,8 @@ constexpr int kCancelledAckMs = 1000;
 constexpr int kFrameTimeoutMs = 10000;
 // Download: longest time in all, twice the line time of a whole image
 // (512 frames of 34 bytes, 10 bits each at 2400 baud).
-constexpr int kDownloadLimitMs = 2 * (static_cast<int>(kelvane::kBlockCount) * static_cast<int>(kFrameBytes) * 10 * 1000 / 2400);
+constexpr int kDownloadLimitMs =
+    2 * (static_cast<int>(kelvane::kBlockCount) * static_cast<int>(kFrameBytes) * 10 * 1000 / 2400);
 // Before a command: the longest wait for a line still busy (the rest of a
 // cancelled download, about a whole image's line time), and how long it
 // waits before it says so.
@@ -42,8 +43,8 @@ Frame endFrame();  // index FFFF and 32 zero bytes
 // waitingForLine, when given, once a wait for a quiet line has lasted
 // kQuietLineNoticeMs.
 struct TransferContext {
-    serial::Line& line;
-    serial::Clock& clock;
+    link::Line& line;
+    link::Clock& clock;
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(int)> progress;
     std::function<void()> waitingForLine;

@@ -28,8 +28,6 @@ inline Message statusMessage(UploadResult r) {
 // An upload that ended early after sending data frames: the controller may
 // already hold some of the new blocks, so the technician is told to upload
 // again.
-inline bool mayHoldNewBlocks(const UploadOutcome& o) {
-    return o.result != UploadResult::Completed && o.framesSent > 0;
-}
+inline bool mayHoldNewBlocks(const UploadOutcome& o) { return o.result != UploadResult::Completed && o.framesSent > 0; }
 
 }  // namespace kelvane::link

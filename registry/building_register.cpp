@@ -340,8 +340,7 @@ std::vector<Controller> Register::controllers(const std::string& search) {
     const QString wanted = q(search);
     while (query.next()) {
         if (!wanted.isEmpty() && !query.value(6).toString().contains(wanted, Qt::CaseInsensitive) &&
-            !query.value(7).toString().contains(wanted, Qt::CaseInsensitive) &&
-            !query.value(2).toString().contains(wanted))
+            !query.value(7).toString().contains(wanted, Qt::CaseInsensitive) && !query.value(2).toString().contains(wanted))
             continue;
         out.push_back(controllerFrom(query));
     }
@@ -386,9 +385,8 @@ namespace {
 // before it allocates.
 std::optional<Image> unpack(const QByteArray& packed) {
     if (packed.size() < 4 || ((static_cast<unsigned char>(packed[0]) << 24) |
-                              (static_cast<unsigned char>(packed[1]) << 16) |
-                              (static_cast<unsigned char>(packed[2]) << 8) | static_cast<unsigned char>(packed[3])) !=
-                                 static_cast<int>(kImageSize))
+                              (static_cast<unsigned char>(packed[1]) << 16) | (static_cast<unsigned char>(packed[2]) << 8) |
+                              static_cast<unsigned char>(packed[3])) != static_cast<int>(kImageSize))
         return std::nullopt;
     const QByteArray bytes = qUncompress(packed);
     if (bytes.size() != static_cast<qsizetype>(kImageSize)) return std::nullopt;
@@ -410,8 +408,9 @@ Image exclusiveOr(Image a, const Image& b) {
 
 std::optional<Image> Register::loadImage(std::int64_t imageId) {
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
-    query.prepare(QStringLiteral("SELECT i.data, i.sha256, b.data FROM images i LEFT JOIN images b"
-                                 " ON b.id = i.base AND b.base IS NULL WHERE i.id = ?"));
+    query.prepare(
+        QStringLiteral("SELECT i.data, i.sha256, b.data FROM images i LEFT JOIN images b"
+                       " ON b.id = i.base AND b.base IS NULL WHERE i.id = ?"));
     query.addBindValue(static_cast<qlonglong>(imageId));
     if (!query.exec() || !query.next()) {
         fail("image", query);
@@ -432,8 +431,9 @@ std::optional<Image> Register::loadImage(std::int64_t imageId) {
 std::optional<Image> Register::visitImage(const ControllerKey& key, std::int64_t visitId) {
     if (!open_) return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
-    query.prepare(QStringLiteral("SELECT v.image FROM visits v JOIN controllers c ON c.id = v.controller"
-                                 " WHERE c.device_id = ? AND c.serial = ? AND v.id = ? AND v.image IS NOT NULL"));
+    query.prepare(
+        QStringLiteral("SELECT v.image FROM visits v JOIN controllers c ON c.id = v.controller"
+                       " WHERE c.device_id = ? AND c.serial = ? AND v.id = ? AND v.image IS NOT NULL"));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     query.addBindValue(static_cast<qlonglong>(visitId));
@@ -446,10 +446,10 @@ bool Register::describe(const ControllerKey& key, const std::string& name, const
     if (!open_) return fail("the register is not open");
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     const std::string t = now();
-    query.prepare(QStringLiteral(
-        "INSERT INTO controllers(device_id, serial, first_seen, last_seen, name, address, notes)"
-        " VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT(device_id, serial) DO UPDATE SET name = excluded.name,"
-        " address = excluded.address, notes = CASE WHEN ? THEN excluded.notes ELSE notes END"));
+    query.prepare(
+        QStringLiteral("INSERT INTO controllers(device_id, serial, first_seen, last_seen, name, address, notes)"
+                       " VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT(device_id, serial) DO UPDATE SET name = excluded.name,"
+                       " address = excluded.address, notes = CASE WHEN ? THEN excluded.notes ELSE notes END"));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     query.addBindValue(q(t));
@@ -555,8 +555,9 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
         id = query.lastInsertId().toLongLong();
         rec.newController = true;
     } else {
-        query.prepare(QStringLiteral("UPDATE controllers SET last_seen = max(last_seen, ?),"
-                                     " first_seen = min(first_seen, ?), firmware = coalesce(?, firmware) WHERE id = ?"));
+        query.prepare(
+            QStringLiteral("UPDATE controllers SET last_seen = max(last_seen, ?),"
+                           " first_seen = min(first_seen, ?), firmware = coalesce(?, firmware) WHERE id = ?"));
         query.addBindValue(q(time));
         query.addBindValue(q(time));
         query.addBindValue(variant(v.firmware));
@@ -594,8 +595,9 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
             }
         }
     }
-    query.prepare(QStringLiteral("INSERT INTO visits(controller, time, technician, port, kind, outcome, firmware,"
-                                 " image, changes, source) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.prepare(
+        QStringLiteral("INSERT INTO visits(controller, time, technician, port, kind, outcome, firmware,"
+                       " image, changes, source) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(static_cast<qlonglong>(*id));
     query.addBindValue(q(time));
     query.addBindValue(q(v.technician.empty() ? systemUser() : v.technician));
@@ -649,14 +651,14 @@ std::vector<Controller> Register::originsOf(const Image& image) {
     if (!open_) return out;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     // Every use of the image by a known controller: a saved file or a visit.
-    query.prepare(QStringLiteral(
-        "SELECT %1 FROM controllers c JOIN ("
-        "  SELECT f.controller AS cid, f.time AS t FROM saved_files f JOIN images i ON i.id = f.image"
-        "   WHERE i.sha256 = :h AND f.controller IS NOT NULL"
-        "  UNION ALL"
-        "  SELECT v.controller, v.time FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = :h"
-        ") u ON u.cid = c.id WHERE c.device_id >= 0 GROUP BY c.id ORDER BY max(u.t) DESC")
-                      .arg(QLatin1String(kControllerColumns)));
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM controllers c JOIN ("
+                       "  SELECT f.controller AS cid, f.time AS t FROM saved_files f JOIN images i ON i.id = f.image"
+                       "   WHERE i.sha256 = :h AND f.controller IS NOT NULL"
+                       "  UNION ALL"
+                       "  SELECT v.controller, v.time FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = :h"
+                       ") u ON u.cid = c.id WHERE c.device_id >= 0 GROUP BY c.id ORDER BY max(u.t) DESC")
+            .arg(QLatin1String(kControllerColumns)));
     query.bindValue(QStringLiteral(":h"), hashOf(image));
     if (!query.exec()) {
         fail("origin", query);
@@ -666,8 +668,7 @@ std::vector<Controller> Register::originsOf(const Image& image) {
     return out;
 }
 
-std::optional<Controller> Register::wrongBuilding(const Image& working,
-                                                  const std::optional<ControllerKey>& downloadedFrom,
+std::optional<Controller> Register::wrongBuilding(const Image& working, const std::optional<ControllerKey>& downloadedFrom,
                                                   const ControllerKey& connected) {
     if (downloadedFrom && downloadedFrom->known()) {
         if (*downloadedFrom == connected) return std::nullopt;
@@ -686,8 +687,9 @@ std::optional<Controller> Register::wrongBuilding(const Image& working,
 std::optional<Image> Register::baseImageFor(const Image& working) {
     if (!open_) return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
-    query.prepare(QStringLiteral("SELECT f.base FROM saved_files f JOIN images i ON i.id = f.image"
-                                 " WHERE i.sha256 = ? AND f.base IS NOT NULL ORDER BY f.time DESC, f.id DESC LIMIT 1"));
+    query.prepare(
+        QStringLiteral("SELECT f.base FROM saved_files f JOIN images i ON i.id = f.image"
+                       " WHERE i.sha256 = ? AND f.base IS NOT NULL ORDER BY f.time DESC, f.id DESC LIMIT 1"));
     query.addBindValue(hashOf(working));
     if (query.exec() && query.next()) return loadImage(query.value(0).toLongLong());
     query.prepare(QStringLiteral("SELECT 1 FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ? LIMIT 1"));

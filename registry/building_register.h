@@ -62,13 +62,13 @@ struct Visit {
     std::string technician;  // the system user or the name set in the program
     std::string port;
     VisitKind kind = VisitKind::Download;
-    std::string outcome;     // "completed", "cancelled", "no answer", ...
+    std::string outcome;  // "completed", "cancelled", "no answer", ...
     std::optional<int> firmware;
     bool hasImage = false;
     // Items of the change list against the previous image of the controller
     // (nothing: no earlier image to compare with).
     std::optional<int> changes;
-    std::string source;      // the backup file an imported visit came from
+    std::string source;  // the backup file an imported visit came from
 };
 
 struct NewVisit {
@@ -79,7 +79,7 @@ struct NewVisit {
     std::string port;
     std::string technician;  // empty: the system user
     std::optional<Image> image;
-    std::string time;        // empty: now
+    std::string time;  // empty: now
     std::string source;
 };
 

@@ -3,8 +3,8 @@
 // QApplication::setWindowIcon and QWidget::setWindowIcon.
 #include <QIcon>
 
-namespace resources {
+namespace kelvane::resources {
 
 QIcon KelvaneMiniIcon();
 
-}  // namespace resources
+}  // namespace kelvane::resources

@@ -4,12 +4,12 @@
 
 #include "resources/resource_paths.h"
 
-namespace resources {
+namespace kelvane::resources {
 
 QIcon OrvaUpgradeIcon() {
-  QIcon icon;
-  for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kOrvaIconPattern).arg(size), QSize(size, size));
-  return icon;
+    QIcon icon;
+    for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kOrvaIconPattern).arg(size), QSize(size, size));
+    return icon;
 }
 
-}  // namespace resources
+}  // namespace kelvane::resources

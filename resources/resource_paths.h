@@ -2,7 +2,7 @@
 // Paths of the pictures and icons that the programs carry as Qt resources
 // (targets kelvane_resources and orva_resources).
 
-namespace resources {
+namespace kelvane::resources {
 
 // KelvaneMini (kelvane_resources)
 inline constexpr const char kSplashPicture[] = ":/pictures/splash.png";  // 599 x 359, black = see-through
@@ -18,4 +18,4 @@ inline constexpr const char kOrvaIconPattern[] = ":/icons/orva-%1.png";
 
 inline constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 
-}  // namespace resources
+}  // namespace kelvane::resources

@@ -3,53 +3,49 @@
 # layers below it, and that the Qt-free layers include no Qt header.
 # Exits 1 and names each offending line otherwise. Run by scripts/test.sh.
 #
-# Layers, bottom up (folder -> targets -> may include):
-#   image/    kelvane_image                      image
-#   files/    kelvane_files, kelvane_print       image files
-#   link/     serial_line, kelvane_link          image link
-#   sim/      device_sim, controller_sim,        image link sim
-#             bootloader_sim, simulator servers
-#   upgrade/  upgrade_core (protocol)            link sim upgrade
-#   session/  serial_line_qt, kelvane_session    image files link sim upgrade session
-#   registry/ kelvane_registry (Qt Core + Sql)   image files link sim upgrade session registry
-#   texts/    kelvane_texts (no Qt)              image files link texts
-#   shell/    KelvaneMini's windows              everything above, resources
-#   upgrade/  upgrade_window, Orva_Upgrade       everything above, resources
-#             (the window files listed in WINDOW_FILES below)
-#   cli/      kvtool                             everything above but the windows
-#   resources/ pictures, icons, manual           resources (the help window is shell/)
-#   fuzz/     libFuzzer harnesses                image files link sim upgrade fuzz
+# One layer per folder, bottom up (folder -> targets -> may include):
+#   image/      kelvane_image                      image
+#   files/      kelvane_files (no Qt)              image files
+#   print/      kelvane_card_render, kelvane_print image files print
+#   link/       serial_line, kelvane_link          image link
+#   sim/        device_sim, controller_sim,        image link sim
+#               bootloader_sim, simulator servers
+#   bootloader/ kelvane_bootloader (no Qt)         link sim bootloader
+#   session/    serial_line_qt, kelvane_session    image files link sim bootloader session
+#   texts/      kelvane_texts (no Qt)              image files link texts
+#   resources/  pictures, icons, manual            resources
+#   shell/      KelvaneMini's windows              everything above
+#   orva/       Orva_Upgrade's window              everything above but shell and texts
+#   cli/        kvtool                             everything above but the windows
+#   fuzz/       libFuzzer harnesses                image files link sim bootloader fuzz
 #   tests/, benchmarks/: anything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# Folder (or file pattern) -> folders it may include from.
+# Folder -> folders it may include from.
 declare -A allowed=(
   [image]="image"
   [files]="image files"
+  [print]="image files print"
   [link]="image link"
   [sim]="image link sim"
-  [upgrade]="link sim upgrade"
-  [session]="image files link sim upgrade session"
-  [registry]="image files link sim upgrade session registry"
+  [bootloader]="link sim bootloader"
+  [session]="image files link sim bootloader session"
   [texts]="image files link texts"
-  [upgrade_window]="image files link sim upgrade session registry resources"
-  [shell]="image files link sim upgrade session registry texts shell resources"
-  [cli]="image files link sim upgrade session registry texts cli"
   [resources]="resources"
-  [fuzz]="image files link sim upgrade fuzz"
+  [shell]="image files print link sim bootloader session texts resources shell registry"
+  [orva]="image files link sim bootloader session resources orva"
+  [cli]="image files print link sim bootloader session texts cli registry"
+  [registry]="image files link sim bootloader session registry"
+  [fuzz]="image files link sim bootloader fuzz"
 )
-# Files of upgrade/ that belong to the window layer, not to the protocol.
-WINDOW_FILES='^upgrade/(upgrade_window|upgrade_run|port_list|main)\.(h|cpp)$'
-# Layers and files without Qt (files/card_printer is the Qt printing of files/).
-QT_FREE='^(image|link|sim|texts)/|^(fuzz)/|^files/(atomic_file|cp1250|data_file|description_text|card_layout|grid_csv)\.|^shell/(edit_state|program_state)\.|^upgrade/(block_check|bootloader_protocol|firmware_image|port_names|stop_flag|upgrade_state|upgrade_texts|upgrade_view)\.'
+# Folders without Qt.
+QT_FREE=" image files link sim bootloader texts fuzz "
 
 status=0
 while IFS= read -r file; do
-  folder=${file%%/*}
-  layer=$folder
-  [[ $file =~ $WINDOW_FILES ]] && layer=upgrade_window
+  layer=${file%%/*}
   ok=${allowed[$layer]:-}
   [[ -z $ok ]] && continue
   while IFS=: read -r line text; do
@@ -61,7 +57,7 @@ while IFS= read -r file; do
       status=1
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  if [[ $file =~ $QT_FREE ]]; then
+  if [[ $QT_FREE == *" $layer "* ]]; then
     while IFS=: read -r line text; do
       echo "$file:$line: Qt header in a Qt-free layer: $text"
       status=1

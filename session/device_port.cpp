@@ -13,7 +13,7 @@ PortConnection openablePort(const std::string& portName) {
         sim::ControllerPort::preload(SampleBuildingImage());
         c.line = std::make_unique<sim::ControllerPort>(portName);
     } else {
-        c.line = std::make_unique<serial::QtSerialLine>();
+        c.line = std::make_unique<session::QtSerialLine>();
     }
     return c;
 }

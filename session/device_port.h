@@ -15,8 +15,8 @@ inline constexpr const char* kSimulatorPortName = "Symulator";
 
 // A line to the port (not yet opened) and the clock its protocol runs on.
 struct PortConnection {
-    std::unique_ptr<serial::Line> line;
-    serial::Clock* clock = &serial::systemClock();
+    std::unique_ptr<link::Line> line;
+    link::Clock* clock = &link::systemClock();
 };
 
 // Makes the line for a port name, as link::PortName() gives it. The line is

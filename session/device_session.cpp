@@ -42,7 +42,8 @@ TransferRequest uploadRequest(std::string portName, const Image& image, const st
     Image base = image;
     for (std::size_t b = 0; b < kBlockCount; ++b) {
         if (!blocks[b]) continue;
-        for (std::size_t i = b * kBlockSize; i < (b + 1) * kBlockSize; ++i) base[i] = static_cast<std::uint8_t>(~image[i]);
+        for (std::size_t i = b * kBlockSize; i < (b + 1) * kBlockSize; ++i)
+            base[i] = static_cast<std::uint8_t>(~image[i]);
     }
     return uploadRequest(std::move(portName), image, base);
 }
@@ -67,7 +68,7 @@ TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
                            const std::function<void()>& waitingForLine) {
     TransferReport report;
     report.kind = request.kind;
-    serial::Line& line = *port.line;
+    link::Line& line = *port.line;
     report.opened = link::OpenPort(line, request.portName);
     if (!report.opened) report.failure = line.openFailure();
     if (opened) opened(report.opened);
@@ -108,8 +109,7 @@ DeviceSession::Start DeviceSession::start(const TransferRequest& request) {
         report_ = runTransfer(
             request, *port, worker_.stopFlag(),
             [this](int position) { worker_.post([this, position] { emit progress(position); }); },
-            [opened](bool ok) { opened->set_value(ok); },
-            [this] { worker_.post([this] { emit waitingForLine(); }); });
+            [opened](bool ok) { opened->set_value(ok); }, [this] { worker_.post([this] { emit waitingForLine(); }); });
         worker_.attachLine(nullptr);
         port->line.reset();
     });

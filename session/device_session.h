@@ -39,9 +39,9 @@ namespace kelvane::session {
 // ---- Probe --------------------------------------------------------------
 
 struct ProbeResult {
-    bool opened = false;                   // false: the port did not open (link::Message::PortOpenError)
-    serial::OpenFailure failure = serial::OpenFailure::None;  // why it did not
-    std::optional<link::ProbeReply> reply;  // empty: silence or a short answer
+    bool opened = false;                                  // false: the port did not open (link::Message::PortOpenError)
+    link::OpenFailure failure = link::OpenFailure::None;  // why it did not
+    std::optional<link::ProbeReply> reply;                // empty: silence or a short answer
 };
 
 // Opens the port, sends the probe, closes the port, on the calling thread
@@ -70,10 +70,10 @@ TransferRequest downloadRequest(std::string portName);
 
 struct TransferReport {
     TransferKind kind = TransferKind::Download;
-    bool opened = false;             // false: the port did not open; nothing was sent
-    serial::OpenFailure failure = serial::OpenFailure::None;  // why it did not
-    link::DownloadOutcome download;  // kind == Download (image meaningful only when Completed)
-    link::UploadOutcome upload;      // kind == Upload
+    bool opened = false;                                  // false: the port did not open; nothing was sent
+    link::OpenFailure failure = link::OpenFailure::None;  // why it did not
+    link::DownloadOutcome download;                       // kind == Download (image meaningful only when Completed)
+    link::UploadOutcome upload;                           // kind == Upload
 
     bool completed() const;
     // The status a window shows for this report.
@@ -94,9 +94,8 @@ using ProgressFunction = std::function<void(int position)>;
 // opened (may be empty) is called once the open succeeded or failed;
 // waitingForLine (may be empty) once the transfer has waited a second for the
 // controller to stop sending.
-TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
-                           const std::atomic<bool>* cancel = nullptr, const ProgressFunction& progress = {},
-                           const std::function<void(bool opened)>& opened = {},
+TransferReport runTransfer(const TransferRequest& request, PortConnection& port, const std::atomic<bool>* cancel = nullptr,
+                           const ProgressFunction& progress = {}, const std::function<void(bool opened)>& opened = {},
                            const std::function<void()>& waitingForLine = {});
 
 // One transfer at a time on a worker thread.
@@ -126,7 +125,7 @@ public:
     Start start(const TransferRequest& request);
     bool running() const { return worker_.running(); }
     // Why the port of the last start() that returned PortNotOpened did not open.
-    serial::OpenFailure openFailure() const { return report_.failure; }
+    link::OpenFailure openFailure() const { return report_.failure; }
 
     // Stops a running transfer: a download at once (its read is interrupted),
     // an upload after the frame on the wire (never cut), whose answer is

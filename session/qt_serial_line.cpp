@@ -14,11 +14,11 @@
 #include <unistd.h>
 #endif
 
-namespace serial {
+namespace kelvane::session {
 namespace {
 
-QSerialPort::StopBits toQt(StopBits s) {
-    return s == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+QSerialPort::StopBits toQt(link::StopBits s) {
+    return s == link::StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
 }
 
 QSerialPort::DataBits toQtBits(int bits) {
@@ -41,11 +41,11 @@ std::string deviceLocation(const std::string& name) {
 #endif
 }
 
-OpenError reported(QSerialPort::SerialPortError e) {
+link::OpenError reported(QSerialPort::SerialPortError e) {
     switch (e) {
-    case QSerialPort::DeviceNotFoundError: return OpenError::NotFound;
-    case QSerialPort::PermissionError: return OpenError::AccessDenied;
-    default: return OpenError::Other;
+    case QSerialPort::DeviceNotFoundError: return link::OpenError::NotFound;
+    case QSerialPort::PermissionError: return link::OpenError::AccessDenied;
+    default: return link::OpenError::Other;
     }
 }
 
@@ -117,13 +117,13 @@ void setParityCheck(QSerialPort&, bool) {}
 
 }  // namespace
 
-QtSerialLine::QtSerialLine(SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
+QtSerialLine::QtSerialLine(link::SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
 
 QtSerialLine::~QtSerialLine() { close(); }
 
 bool QtSerialLine::open(const std::string& name) {
     if (isOpen()) {
-        openFailure_ = OpenFailure::Busy;
+        openFailure_ = link::OpenFailure::Busy;
         return false;
     }
     port_ = std::make_unique<QSerialPort>();
@@ -133,11 +133,12 @@ bool QtSerialLine::open(const std::string& name) {
     // QSerialPort opens exclusively: a lock file plus TIOCEXCL on Unix, no
     // sharing on Windows.
     if (name.empty() || !port_->open(QIODevice::ReadWrite)) {
-        openFailure_ = name.empty() ? OpenFailure::NoSuchPort : openFailureCause(deviceLocation(name), reported(port_->error()));
+        openFailure_ = name.empty() ? link::OpenFailure::NoSuchPort
+                                    : link::openFailureCause(deviceLocation(name), reported(port_->error()));
         port_.reset();
         return false;
     }
-    openFailure_ = OpenFailure::None;
+    openFailure_ = link::OpenFailure::None;
 #ifdef Q_OS_UNIX
     // USB adapters pass received bytes on at once, not after their latency
     // timer; a pty or a driver that refuses works as before.
@@ -165,7 +166,7 @@ void QtSerialLine::close() {
     port_.reset();
 }
 
-void QtSerialLine::setLine(const LineSettings& s) {
+void QtSerialLine::setLine(const link::LineSettings& s) {
     if (!isOpen()) return;
     // Only the open is checked; a setting a pty cannot take (DTR) is ignored.
     port_->setBaudRate(s.baud);
@@ -252,4 +253,4 @@ void QtSerialLine::purgeOutput() {
     if (isOpen()) port_->clear(QSerialPort::Output);
 }
 
-}  // namespace serial
+}  // namespace kelvane::session

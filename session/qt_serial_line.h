@@ -1,5 +1,5 @@
 #pragma once
-// serial::Line on QSerialPort: a real serial port, or one end of a pty pair.
+// link::Line on QSerialPort: a real serial port, or one end of a pty pair.
 //
 // Threads: the QSerialPort is created inside open() on the calling thread and
 // belongs to it. Every call except interrupt() and resetInterrupt() must come
@@ -18,13 +18,13 @@
 
 class QSerialPort;
 
-namespace serial {
+namespace kelvane::session {
 
-class QtSerialLine : public Line {
+class QtSerialLine : public link::Line {
 public:
     // flags: how the driver's serial flags are read and written (the low
     // latency switch); the system's own unless a test records the calls.
-    explicit QtSerialLine(SerialFlagsAccess flags = driverSerialFlags());
+    explicit QtSerialLine(link::SerialFlagsAccess flags = link::driverSerialFlags());
     ~QtSerialLine() override;
     QtSerialLine(const QtSerialLine&) = delete;
     QtSerialLine& operator=(const QtSerialLine&) = delete;
@@ -33,11 +33,11 @@ public:
     // a system port name such as COM3 or ttyS0.
     bool open(const std::string& name) override;
     bool isOpen() const override;
-    OpenFailure openFailure() const override { return openFailure_; }
+    link::OpenFailure openFailure() const override { return openFailure_; }
     void close() override;
 
-    void setLine(const LineSettings& settings) override;
-    void setTimeouts(const Timeouts& timeouts) override { timeouts_ = timeouts; }
+    void setLine(const link::LineSettings& settings) override;
+    void setTimeouts(const link::Timeouts& timeouts) override { timeouts_ = timeouts; }
 
     std::size_t read(std::uint8_t* buf, std::size_t n) override;
     std::size_t write(const std::uint8_t* data, std::size_t n) override;
@@ -52,10 +52,10 @@ public:
 
 private:
     std::unique_ptr<QSerialPort> port_;
-    Timeouts timeouts_;
-    OpenFailure openFailure_ = OpenFailure::None;
-    LowLatency lowLatency_;
+    link::Timeouts timeouts_;
+    link::OpenFailure openFailure_ = link::OpenFailure::None;
+    link::LowLatency lowLatency_;
     std::atomic<bool> interrupted_{false};
 };
 
-}  // namespace serial
+}  // namespace kelvane::session

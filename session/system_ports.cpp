@@ -5,12 +5,12 @@
 
 #include <cstdio>
 
-namespace serial {
+namespace kelvane::session {
 
-std::vector<PortInfo> systemPorts() {
-    std::vector<PortInfo> ports;
+std::vector<link::PortInfo> systemPorts() {
+    std::vector<link::PortInfo> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortInfo p;
+        link::PortInfo p;
         p.name = info.portName().toStdString();
         p.location = info.systemLocation().toStdString();
         p.description = info.description().trimmed().toStdString();
@@ -30,7 +30,7 @@ std::vector<PortInfo> systemPorts() {
     return ports;
 }
 
-PortMemory settingsPortMemory(const std::string& program) {
+link::PortMemory settingsPortMemory(const std::string& program) {
     const QString app = QString::fromStdString(program);
     const QString key = QStringLiteral("port/last");
     return {[app, key] { return QSettings(QStringLiteral("Kelvane"), app).value(key).toString().toStdString(); },
@@ -39,4 +39,4 @@ PortMemory settingsPortMemory(const std::string& program) {
             }};
 }
 
-}  // namespace serial
+}  // namespace kelvane::session

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-namespace serial {
+namespace kelvane::session {
 
-std::vector<PortInfo> systemPorts();
+std::vector<link::PortInfo> systemPorts();
 
 // The last port of `program` in its settings (organisation "Kelvane").
-PortMemory settingsPortMemory(const std::string& program);
+link::PortMemory settingsPortMemory(const std::string& program);
 
-}  // namespace serial
+}  // namespace kelvane::session

@@ -26,7 +26,8 @@ bool Worker::start(std::function<void()> job) {
         job();
         attachLine(nullptr);
         jobReturned_ = true;
-        QMetaObject::invokeMethod(this, [this, number] { threadDone(number); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, number] { threadDone(number); }, Qt::QueuedConnection);
     });
     thread->setStackSize(stackSize_);
     thread->start();
@@ -61,7 +62,7 @@ void Worker::requestStop(bool interruptLine) {
     if (line_) line_->interrupt();
 }
 
-void Worker::attachLine(serial::Line* line) {
+void Worker::attachLine(link::Line* line) {
     std::lock_guard<std::mutex> lock(lineMutex_);
     line_ = line;
     if (line_ && interruptRequested_) line_->interrupt();

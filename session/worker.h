@@ -53,7 +53,7 @@ public:
     const std::atomic<bool>* stopFlag() const { return &stop_; }
 
     // From the job: the line a stop request interrupts; null detaches it.
-    void attachLine(serial::Line* line);
+    void attachLine(link::Line* line);
     // From the job: runs f on the owner's thread later (dropped if the
     // worker is destroyed first).
     void post(std::function<void()> f);
@@ -69,7 +69,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> jobReturned_{false};
     std::mutex lineMutex_;
-    serial::Line* line_ = nullptr;
+    link::Line* line_ = nullptr;
     bool interruptRequested_ = false;
     unsigned stackSize_ = 0;
 };

@@ -42,7 +42,7 @@ QPixmap programPicture() {
 }
 }  // namespace
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("O programie"));
     setFixedSize(298, 213);
@@ -87,15 +87,15 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     layout->addWidget(ok, 0, Qt::AlignHCenter);
 }
 
-bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
+bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
     if (watched == comments_ && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        CommentsClick();
+        onSendComments();
         return true;
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void TAboutBox::CommentsClick() { QDesktopServices::openUrl(QUrl(supportMailLink())); }
+void AboutBox::onSendComments() { QDesktopServices::openUrl(QUrl(supportMailLink())); }
 
 }  // namespace kelvane::shell

@@ -12,14 +12,14 @@ extern const char* const kSupportAddress;
 // "mailto:<support address>?subject=Program KelvaneMini"
 QString supportMailLink();
 
-class TAboutBox : public QDialog {
+class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    explicit TAboutBox(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr);
 
 public slots:
     // Asks the system to open the mail link.
-    void CommentsClick();
+    void onSendComments();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -34,9 +34,9 @@ QString BackupFileName(const QDateTime& when) {
 }
 
 QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
-    const auto message = upload ? lang::Message::BackupUploaded : lang::Message::BackupDownloaded;
+    const auto message = upload ? texts::Message::BackupUploaded : texts::Message::BackupDownloaded;
     // The format takes the date and time, then the port, each as "%s".
-    QString text = QString::fromUtf8(lang::messageText(message, language));
+    QString text = QString::fromUtf8(texts::messageText(message, language));
     const QString parts[] = {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port};
     int at = 0;
     for (const QString& part : parts) {

@@ -30,8 +30,8 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
 
 struct BackupEntry {
     QString path;
-    QDateTime when;     // from the file name
-    QString port;       // from the description; empty when it names none
+    QDateTime when;  // from the file name
+    QString port;    // from the description; empty when it names none
     QString description;
     int residents = 0;  // rows the window would show
     int keys = 0;

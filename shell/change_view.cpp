@@ -12,9 +12,9 @@
 
 namespace kelvane::shell {
 
-void FillChangeTree(QTreeWidget* tree, const std::vector<lang::ChangeGroup>& groups) {
+void FillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups) {
     tree->clear();
-    for (const lang::ChangeGroup& g : groups) {
+    for (const texts::ChangeGroup& g : groups) {
         auto* branch = new QTreeWidgetItem(tree, {QString::fromStdString(g.title) + QStringLiteral(" (%1)").arg(g.count)});
         QFont bold = branch->font(0);
         bold.setBold(true);
@@ -27,7 +27,7 @@ void FillChangeTree(QTreeWidget* tree, const std::vector<lang::ChangeGroup>& gro
     }
 }
 
-ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, const std::vector<lang::ChangeGroup>& groups)
+ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, const std::vector<texts::ChangeGroup>& groups)
     : QDialog(parent) {
     setObjectName(QStringLiteral("ChangeDialog"));
     setWindowTitle(texts.title);

@@ -15,16 +15,16 @@ class QTreeWidget;
 namespace kelvane::shell {
 
 // Fills a tree with the groups, every branch open.
-void FillChangeTree(QTreeWidget* tree, const std::vector<lang::ChangeGroup>& groups);
+void FillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups);
 
 // What a change dialog says besides the list, in the language of the moment.
 struct ChangeDialogTexts {
     QString title;
-    QString warning;  // shown first, in bold red; empty for none
-    QString note;     // a plain line above the list ("No differences"); empty for none
-    QString accept;   // the button that goes on (Send); empty: a dialog with one button
-    QString reject;   // Cancel / Close
-    QString dontAsk;  // "don't ask again" check box; empty: none
+    QString warning;     // shown first, in bold red; empty for none
+    QString note;        // a plain line above the list ("No differences"); empty for none
+    QString accept;      // the button that goes on (Send); empty: a dialog with one button
+    QString reject;      // Cancel / Close
+    QString dontAsk;     // "don't ask again" check box; empty: none
     QString checkAfter;  // "check after sending" check box; empty: none
     bool checkAfterTicked = false;
     bool rejectIsDefault = false;  // Cancel, not the accept button, answers Enter
@@ -40,7 +40,7 @@ struct UploadAnswer {
 class ChangeDialog : public QDialog {
     Q_OBJECT
 public:
-    ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, const std::vector<lang::ChangeGroup>& groups);
+    ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, const std::vector<texts::ChangeGroup>& groups);
     UploadAnswer answer() const;
     QTreeWidget* tree() const { return tree_; }
 

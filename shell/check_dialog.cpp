@@ -14,7 +14,7 @@
 namespace kelvane::shell {
 
 namespace {
-QString text(lang::CheckText entry, int language) { return QString::fromUtf8(lang::checkText(entry, language)); }
+QString text(texts::CheckText entry, int language) { return QString::fromUtf8(texts::checkText(entry, language)); }
 }  // namespace
 
 CheckDialog::CheckDialog(QWidget* parent) : QDialog(parent) {
@@ -57,23 +57,23 @@ void CheckDialog::setWarnings(std::vector<Warning> warnings, int language) {
 }
 
 void CheckDialog::setLanguage(int language) {
-    list_->setHorizontalHeaderLabels({text(lang::CheckText::ColumnSeverity, language),
-                                      text(lang::CheckText::ColumnPlace, language),
-                                      text(lang::CheckText::ColumnText, language)});
-    close_->setText(text(lang::CheckText::Close, language));
-    empty_->setText(text(lang::CheckText::NoWarnings, language));
+    list_->setHorizontalHeaderLabels({text(texts::CheckText::ColumnSeverity, language),
+                                      text(texts::CheckText::ColumnPlace, language),
+                                      text(texts::CheckText::ColumnText, language)});
+    close_->setText(text(texts::CheckText::Close, language));
+    empty_->setText(text(texts::CheckText::NoWarnings, language));
     empty_->setVisible(warnings_.empty());
     list_->setRowCount(static_cast<int>(warnings_.size()));
     for (int row = 0; row < list_->rowCount(); ++row) {
         const Warning& w = warnings_[static_cast<std::size_t>(row)];
         const Severity severity = SeverityOf(w.kind);
-        auto* kind = new QTableWidgetItem(style()->standardIcon(severity == Severity::Info
-                                                                    ? QStyle::SP_MessageBoxInformation
-                                                                    : QStyle::SP_MessageBoxWarning),
-                                          QString::fromUtf8(lang::SeverityText(severity, language)));
+        auto* kind =
+            new QTableWidgetItem(style()->standardIcon(severity == Severity::Info ? QStyle::SP_MessageBoxInformation
+                                                                                  : QStyle::SP_MessageBoxWarning),
+                                 QString::fromUtf8(texts::SeverityText(severity, language)));
         list_->setItem(row, 0, kind);
-        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(lang::WarningPlaceText(w, language))));
-        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(lang::WarningText(w, language))));
+        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(texts::WarningPlaceText(w, language))));
+        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(texts::WarningText(w, language))));
     }
     list_->resizeRowsToContents();
     if (list_->rowCount()) list_->selectRow(0);

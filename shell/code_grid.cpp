@@ -20,7 +20,10 @@ QString toQtInputMask(const QString& editMask) {
         case 'l': out += QLatin1Char('a'); break;
         case 'C': out += QLatin1Char('X'); break;
         case 'c': out += QLatin1Char('x'); break;
-        case '#': case '>': case '<': case '!': out += c; break;
+        case '#':
+        case '>':
+        case '<':
+        case '!': out += c; break;
         case '\\':
             if (i + 1 < mask.size()) out += QLatin1Char('\\') + mask[++i];
             break;

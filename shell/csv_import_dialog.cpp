@@ -15,7 +15,7 @@
 namespace kelvane::shell {
 
 namespace {
-QString text(lang::Message m, int language) { return QString::fromUtf8(lang::messageText(m, language)); }
+QString text(texts::Message m, int language) { return QString::fromUtf8(texts::messageText(m, language)); }
 }  // namespace
 
 CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int language, QWidget* parent)
@@ -24,14 +24,14 @@ CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int
       bytes_(std::move(bytes)),
       current_(std::move(current)),
       language_(language),
-      headers_(lang::csvHeaders()) {
+      headers_(texts::csvHeaders()) {
     setObjectName(QStringLiteral("CsvImportDialog"));
-    setWindowTitle(text(lang::Message::CsvPreviewTitle, language)
-                       .replace(QStringLiteral("%s"), QString::fromStdString(lang::gridCaption(id, language))));
+    setWindowTitle(text(texts::Message::CsvPreviewTitle, language)
+                       .replace(QStringLiteral("%s"), QString::fromStdString(texts::gridCaption(id, language))));
     auto* layout = new QVBoxLayout(this);
-    append_ = new QRadioButton(text(lang::Message::CsvModeAppend, language), this);
+    append_ = new QRadioButton(text(texts::Message::CsvModeAppend, language), this);
     append_->setObjectName(QStringLiteral("CsvAppend"));
-    replace_ = new QRadioButton(text(lang::Message::CsvModeReplace, language), this);
+    replace_ = new QRadioButton(text(texts::Message::CsvModeReplace, language), this);
     replace_->setObjectName(QStringLiteral("CsvReplace"));
     append_->setChecked(true);
     counts_ = new QLabel(this);
@@ -40,8 +40,8 @@ CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int
     refused_ = new QListWidget(this);
     refused_->setObjectName(QStringLiteral("CsvRefused"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Cancel)->setText(text(lang::Message::CsvCancelButton, language));
-    import_ = buttons->addButton(text(lang::Message::CsvImportButton, language), QDialogButtonBox::AcceptRole);
+    buttons->button(QDialogButtonBox::Cancel)->setText(text(texts::Message::CsvCancelButton, language));
+    import_ = buttons->addButton(text(texts::Message::CsvImportButton, language), QDialogButtonBox::AcceptRole);
     import_->setObjectName(QStringLiteral("CsvImportButton"));
     import_->setDefault(true);
     layout->addWidget(append_);
@@ -68,15 +68,15 @@ void CsvImportDialog::setMode(CsvImportMode mode) {
 void CsvImportDialog::refresh() {
     result_ = ImportGridCsv(id_, bytes_, current_, mode(), headers_);
     char buf[256];
-    std::snprintf(buf, sizeof buf, lang::messageText(lang::Message::CsvPreviewCounts, language_), result_.added,
+    std::snprintf(buf, sizeof buf, texts::messageText(texts::Message::CsvPreviewCounts, language_), result_.added,
                   result_.replaced, result_.removed);
     counts_->setText(QString::fromUtf8(buf));
-    std::snprintf(buf, sizeof buf, lang::messageText(lang::Message::CsvPreviewRefused, language_),
+    std::snprintf(buf, sizeof buf, texts::messageText(texts::Message::CsvPreviewRefused, language_),
                   static_cast<int>(result_.refused.size()));
     refusedTitle_->setText(QString::fromUtf8(buf));
     refused_->clear();
     for (const CsvRefusal& r : result_.refused)
-        refused_->addItem(QString::fromStdString(lang::csvRefusalText(r, id_, language_)));
+        refused_->addItem(QString::fromStdString(texts::csvRefusalText(r, id_, language_)));
     // Nothing to change: nothing to confirm.
     import_->setEnabled(result_.fault == CsvFileFault::None && result_.added + result_.replaced + result_.removed > 0);
 }

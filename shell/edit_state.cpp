@@ -11,7 +11,8 @@ bool SameWindowContents(const WindowData& a, const WindowData& b) {
     for (int i = 0; i < kGridCount; ++i) {
         const auto& ra = a.grids[i].rows;
         const auto& rb = b.grids[i].rows;
-        if (ra.size() != rb.size() || !std::equal(ra.begin() + (ra.empty() ? 0 : 1), ra.end(), rb.begin() + (rb.empty() ? 0 : 1)))
+        if (ra.size() != rb.size() ||
+            !std::equal(ra.begin() + (ra.empty() ? 0 : 1), ra.end(), rb.begin() + (rb.empty() ? 0 : 1)))
             return false;
     }
     if (a.controls.size() != b.controls.size()) return false;

@@ -1,6 +1,6 @@
 #include "shell/form_wiring.h"
 
-#include "files/card_printer.h"
+#include "print/card_printer.h"
 #include "shell/help_window.h"
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
@@ -20,11 +20,10 @@
 
 namespace kelvane::shell {
 
-
 // The main window as the device link sees it.
-class FormLinkHost : public link::LinkHost {
+class FormLinkHost : public shell::LinkHost {
 public:
-    explicit FormLinkHost(TForm1& form) : form_(form) {}
+    explicit FormLinkHost(MainWindow& form) : form_(form) {}
 
     bool getData() override { return form_.GetData() == 1; }
     void displayData() override { form_.DisplayData(); }
@@ -33,7 +32,7 @@ public:
     void setProgressRange(int minimum, int maximum) override { form_.progressBar()->setRange(minimum, maximum); }
     void setProgressPosition(int position) override { form_.progressBar()->setValue(position); }
     QString messageText(link::Message message) override {
-        return QString::fromUtf8(lang::messageText(message, form_.CurrentLanguage()));
+        return QString::fromUtf8(texts::messageText(message, form_.CurrentLanguage()));
     }
     void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
     Image& workingImage() override { return shell::workingImage(); }
@@ -49,24 +48,24 @@ public:
     SafetyNet* safety_ = nullptr;
 
 private:
-    TForm1& form_;
+    MainWindow& form_;
 };
 
-FormWiring::FormWiring(TForm1& form)
+FormWiring::FormWiring(MainWindow& form)
     : QObject(&form),
       form_(form),
-      dialog_(new link::TOKRightDlg(&form)),
+      dialog_(new shell::PortDialog(&form)),
       host_(std::make_unique<FormLinkHost>(form)),
-      controller_(std::make_unique<link::LinkController>(*host_, dialog_)),
+      controller_(std::make_unique<shell::LinkController>(*host_, dialog_)),
       safety_(std::make_unique<SafetyNet>(form, *controller_)) {
     host_->safety_ = safety_.get();
     dialog_->setObjectName(QStringLiteral("OKRightDlg"));
     form.setWiring(this);
     auto& hooks = form.hooks();
-    link::LinkController* c = controller_.get();
-    hooks.port = [c] { c->PORTClick(); };
-    hooks.download = [c] { c->DOWNLOADClick(); };
-    hooks.upload = [c] { c->UPLOADClick(); };
+    shell::LinkController* c = controller_.get();
+    hooks.port = [c] { c->onChoosePort(); };
+    hooks.download = [c] { c->onDownload(); };
+    hooks.upload = [c] { c->onUpload(); };
     hooks.abort = [c] { c->cancelTransfer(); };
     hooks.print = [this] { print(); };
     hooks.preview = [this] { preview(); };
@@ -76,7 +75,7 @@ FormWiring::FormWiring(TForm1& form)
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
-    connect(c, &link::LinkController::transferRunningChanged, &form, &TForm1::setTransferRunning);
+    connect(c, &shell::LinkController::transferRunningChanged, &form, &MainWindow::setTransferRunning);
 }
 
 FormWiring::~FormWiring() {
@@ -89,17 +88,17 @@ FormWiring::~FormWiring() {
 
 CardTexts FormWiring::cardTexts() const {
     const int language = form_.CurrentLanguage();
-    const auto text = [language](lang::CardText t) { return std::string(lang::cardText(t, language)); };
-    return {text(lang::CardText::FlatNumber),   text(lang::CardText::CallCode),
-            text(lang::CardText::OpenCode),     text(lang::CardText::MainCallCode),
-            text(lang::CardText::MainOpenCode), text(lang::CardText::Instruction1),
-            text(lang::CardText::Instruction2), text(lang::CardText::Instruction3),
-            text(lang::CardText::Instruction4), text(lang::CardText::Missing)};
+    const auto text = [language](texts::CardText t) { return std::string(texts::cardText(t, language)); };
+    return {text(texts::CardText::FlatNumber),   text(texts::CardText::CallCode),
+            text(texts::CardText::OpenCode),     text(texts::CardText::MainCallCode),
+            text(texts::CardText::MainOpenCode), text(texts::CardText::Instruction1),
+            text(texts::CardText::Instruction2), text(texts::CardText::Instruction3),
+            text(texts::CardText::Instruction4), text(texts::CardText::Missing)};
 }
 
 void FormWiring::print() {
     if (!HasResidentCards(shell::workingImage())) {
-        form_.showMessage(form_.messageText(lang::Message::NothingToPrint));
+        form_.showMessage(form_.messageText(texts::Message::NothingToPrint));
         return;
     }
     PrintResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), askPrinter_);
@@ -124,31 +123,31 @@ void FormWiring::savePdf() {
         dialog->selectFile(QString::fromLatin1(kCardJobName) + QStringLiteral(".pdf"));
     }
     dialog->setWindowTitle(form_.action("SAVE_PDF")->text());
-    dialog->setNameFilter(form_.messageText(lang::Message::PdfFileFilter));
+    dialog->setNameFilter(form_.messageText(texts::Message::PdfFileFilter));
     QString path = form_.prompts().chooseFile(dialog);
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText()))
-        form_.showMessage(form_.messageText(lang::Message::SaveError));
+        form_.showMessage(form_.messageText(texts::Message::SaveError));
 }
 
-void FormWiring::rememberPorts(serial::PortMemory memory) {
+void FormWiring::rememberPorts(link::PortMemory memory) {
     const auto present = [](const std::string& name) {
         // The simulator is always there; a typed path is there when it exists.
         const QString path = QString::fromStdString(name);
-        return name == link::kSimulatorPortName || (QDir::isAbsolutePath(path) && QFileInfo::exists(path));
+        return name == shell::kSimulatorPortName || (QDir::isAbsolutePath(path) && QFileInfo::exists(path));
     };
-    const std::string start = serial::startPort(memory.load ? memory.load() : std::string(), dialog_->ports(),
-                                                serial::prefersUsbPort(), present);
+    const std::string start =
+        link::startPort(memory.load ? memory.load() : std::string(), dialog_->ports(), link::prefersUsbPort(), present);
     if (!start.empty()) {
         controller_->setStartPort(QString::fromStdString(start));
-        dialog_->ComboBox1->setEditText(QString::fromStdString(start));
+        dialog_->portCombo_->setEditText(QString::fromStdString(start));
     }
     if (memory.store)
-        connect(controller_.get(), &link::LinkController::portOpened, this,
+        connect(controller_.get(), &shell::LinkController::portOpened, this,
                 [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
-FormWiring* WireKelvaneMini(TForm1& form) { return new FormWiring(form); }
+FormWiring* WireKelvaneMini(MainWindow& form) { return new FormWiring(form); }
 
 }  // namespace kelvane::shell

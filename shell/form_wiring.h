@@ -1,21 +1,21 @@
 #pragma once
 // Connects the main window's menu to the device link (port choice, download,
 // upload, cancel), the printing of the residents' cards and the help window.
-#include "files/card_printer.h"
+#include "print/card_printer.h"
 #include "link/port_info.h"
 
 #include <QObject>
 
 #include <memory>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 class LinkController;
-class TOKRightDlg;
-}  // namespace kelvane::link
+class PortDialog;
+}  // namespace kelvane::shell
 
 namespace kelvane::shell {
 
-class TForm1;
+class MainWindow;
 class FormLinkHost;
 class SafetyNet;
 
@@ -24,17 +24,17 @@ class SafetyNet;
 class FormWiring : public QObject {
     Q_OBJECT
 public:
-    explicit FormWiring(TForm1& form);
+    explicit FormWiring(MainWindow& form);
     ~FormWiring() override;
 
-    link::LinkController& controller() { return *controller_; }
-    link::TOKRightDlg& portDialog() { return *dialog_; }
+    shell::LinkController& controller() { return *controller_; }
+    shell::PortDialog& portDialog() { return *dialog_; }
     SafetyNet& safetyNet() { return *safety_; }
     // Starts on the remembered port when it is there (else, on Linux, on the
     // first USB adapter; else on the initial port) and remembers every port
     // that opens from now on.
-    void rememberPorts(serial::PortMemory memory);
-    // The printer question of PRINTClick (the print dialog unless a test
+    void rememberPorts(link::PortMemory memory);
+    // The printer question of onPrint (the print dialog unless a test
     // answers it).
     void setPrintDialog(PrintDialogFunction ask) { askPrinter_ = std::move(ask); }
     // How the print preview is shown (exec unless a test runs it).
@@ -46,16 +46,16 @@ private:
     void preview();
     void savePdf();
 
-    TForm1& form_;
-    link::TOKRightDlg* dialog_;  // OKRightDlg, owned by the main window
+    MainWindow& form_;
+    shell::PortDialog* dialog_;  // OKRightDlg, owned by the main window
     std::unique_ptr<FormLinkHost> host_;
-    std::unique_ptr<link::LinkController> controller_;
+    std::unique_ptr<shell::LinkController> controller_;
     std::unique_ptr<SafetyNet> safety_;
     PrintDialogFunction askPrinter_ = AskPrintDialog;
     PreviewDialogFunction runPreview_;
 };
 
 // Creates the port dialog and wires every menu hook of the window.
-FormWiring* WireKelvaneMini(TForm1& form);
+FormWiring* WireKelvaneMini(MainWindow& form);
 
 }  // namespace kelvane::shell

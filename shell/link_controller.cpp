@@ -6,10 +6,10 @@
 
 #include <QStringList>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 
-LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* parent)
-    : QObject(parent), host_(host), dialog_(dialog), portName_(kInitialPortName) {
+LinkController::LinkController(LinkHost& host, PortDialog* dialog, QObject* parent)
+    : QObject(parent), host_(host), dialog_(dialog), portName_(link::kInitialPortName) {
     connect(&session_, &session::DeviceSession::progress, this, [this](int position) {
         if (waiting_) {  // the line went quiet and the transfer moves
             waiting_ = false;
@@ -24,27 +24,27 @@ LinkController::LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* par
     connect(&session_, &session::DeviceSession::waitingForLine, this, [this] {
         waiting_ = true;
         host_.setProgressVisible(false);
-        host_.setStatusText(host_.messageText(Message::WaitingForLine));
+        host_.setStatusText(host_.messageText(link::Message::WaitingForLine));
     });
 }
 
 LinkController::~LinkController() = default;  // the session cuts off a running transfer
 
-void LinkController::showPortOpenError(serial::OpenFailure failure) {
+void LinkController::showPortOpenError(link::OpenFailure failure) {
     QStringList detail;
-    for (Message m : openFailureMessages(failure, serial::prefersUsbPort())) detail << host_.messageText(m);
-    host_.showPortOpenError(host_.messageText(Message::PortOpenError), detail.join(QLatin1Char('\n')));
+    for (link::Message m : link::openFailureMessages(failure, link::prefersUsbPort())) detail << host_.messageText(m);
+    host_.showPortOpenError(host_.messageText(link::Message::PortOpenError), detail.join(QLatin1Char('\n')));
 }
 
-void LinkController::setStartPort(const QString& text) { portName_ = PortName(text.toStdString()); }
+void LinkController::setStartPort(const QString& text) { portName_ = link::PortName(text.toStdString()); }
 
-void LinkController::PORTClick() {
+void LinkController::onChoosePort() {
     if (!dialog_ || dialog_->exec() != QDialog::Accepted) return;
     choosePort(dialog_->chosenText());
 }
 
 void LinkController::choosePort(const QString& text) {
-    portName_ = PortName(text.toStdString());
+    portName_ = link::PortName(text.toStdString());
     const session::ProbeResult result = session_.probe(portName_);
     if (!result.opened) {
         showPortOpenError(result.failure);
@@ -53,17 +53,17 @@ void LinkController::choosePort(const QString& text) {
     emit portOpened(text);
     if (!result.reply) {
         // Silence or short answers: the port is the new one all the same.
-        const std::string format = host_.messageText(Message::ProbeNoAnswer).toStdString();
-        host_.setStatusText(QString::fromStdString(formatPortStatus(format, portName_, link::ProbeReply{})));
+        const std::string format = host_.messageText(link::Message::ProbeNoAnswer).toStdString();
+        host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, link::ProbeReply{})));
         return;
     }
-    const std::string format = host_.messageText(Message::PortStatus).toStdString();
-    host_.setStatusText(QString::fromStdString(formatPortStatus(format, portName_, *result.reply)));
+    const std::string format = host_.messageText(link::Message::PortStatus).toStdString();
+    host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, *result.reply)));
 }
 
-void LinkController::DOWNLOADClick() { startTransfer(session::downloadRequest(portName_)); }
+void LinkController::onDownload() { startTransfer(session::downloadRequest(portName_)); }
 
-void LinkController::UPLOADClick() {
+void LinkController::onUpload() {
     if (!host_.getData() || !host_.confirmUpload()) return;
     startTransfer(session::uploadRequest(portName_, host_.workingImage(), host_.deviceImage()));
 }
@@ -84,7 +84,7 @@ bool LinkController::startTransfer(const session::TransferRequest& request) {
     switch (session_.start(request)) {
     case session::DeviceSession::Start::Started: break;
     case session::DeviceSession::Start::ThreadError:
-        host_.showPortOpenError(host_.messageText(Message::ThreadError), QString());
+        host_.showPortOpenError(host_.messageText(link::Message::ThreadError), QString());
         return false;
     case session::DeviceSession::Start::Busy: showPortOpenError(); return false;
     case session::DeviceSession::Start::PortNotOpened: showPortOpenError(session_.openFailure()); return false;
@@ -115,11 +115,11 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
         host_.deviceImage() = report.download.image;
     }
     QString text = host_.messageText(report.message());
-    if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host_.messageText(Message::MayHoldNewBlocks);
+    if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host_.messageText(link::Message::MayHoldNewBlocks);
     host_.setStatusText(text);
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
     if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);
 }
 
-}  // namespace kelvane::link
+}  // namespace kelvane::shell

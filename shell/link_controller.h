@@ -1,7 +1,7 @@
 #pragma once
 // The device link as the main window uses it: the port choice with its probe,
 // and downloads and uploads through the device session. The window forwards
-// its menu handlers here (PORTClick, DOWNLOADClick, UPLOADClick, and the
+// its menu handlers here (onChoosePort, onDownload, onUpload, and the
 // cancel of a running transfer); everything the link shows goes through
 // LinkHost, always on the window's thread.
 #include "session/device_session.h"
@@ -11,20 +11,20 @@
 
 #include <string>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 
-class TOKRightDlg;
+class PortDialog;
 
+using session::openablePort;
 using session::PortConnection;
 using session::PortFactory;
-using session::openablePort;
 
 class LinkController : public QObject {
     Q_OBJECT
 public:
     // dialog: the port dialog OKRightDlg (kept by the window); may be null
     // when only choosePort() is used.
-    LinkController(LinkHost& host, TOKRightDlg* dialog, QObject* parent = nullptr);
+    LinkController(LinkHost& host, PortDialog* dialog, QObject* parent = nullptr);
     // A running transfer is cancelled and its thread waited for: a download
     // is cut off at once; an upload ends its session with the end frame
     // (about two seconds at most), so the controller is not left in upload
@@ -42,7 +42,7 @@ public:
 
 public slots:
     // Port dialog, then choosePort() with its text on OK.
-    void PORTClick();
+    void onChoosePort();
     // The port name becomes PortName(text); the port is opened, probed and
     // closed on the window's thread; the controller's identity goes to the
     // status bar.
@@ -51,8 +51,8 @@ public slots:
     // thread; return at once. A port that does not open, or a transfer
     // already running, shows the port-open error and starts nothing; a
     // thread that cannot start shows the thread error.
-    void DOWNLOADClick();
-    void UPLOADClick();
+    void onDownload();
+    void onUpload();
     // Esc / "Przerwij": a download stops at once; an upload after the frame
     // in flight, ending its session with the end frame (see DeviceSession::cancel).
     void cancelTransfer();
@@ -72,15 +72,15 @@ private:
     bool startTransfer(const session::TransferRequest& request);  // false: nothing started
     void finishTransfer(const session::TransferReport& report);
     // The port-open error; under it why the port did not open, when the line tells.
-    void showPortOpenError(serial::OpenFailure failure = serial::OpenFailure::Unknown);
+    void showPortOpenError(link::OpenFailure failure = link::OpenFailure::Unknown);
 
     LinkHost& host_;
-    TOKRightDlg* dialog_;
+    PortDialog* dialog_;
     std::string portName_;
-    Image sent_{};  // the copy of the working image a running upload sends
+    Image sent_{};           // the copy of the working image a running upload sends
     bool checking_ = false;  // the running download is a controller check
     bool waiting_ = false;   // the progress bar makes way for the waiting notice
     session::DeviceSession session_;
 };
 
-}  // namespace kelvane::link
+}  // namespace kelvane::shell

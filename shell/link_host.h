@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 
 class LinkHost {
 public:
@@ -23,13 +23,13 @@ public:
 
     // The first panel of the status bar.
     virtual void setStatusText(const QString& text) = 0;
-    // The ProgressBar inside it.
+    // The progressBar_ inside it.
     virtual void setProgressVisible(bool visible) = 0;
     virtual void setProgressRange(int minimum, int maximum) = 0;
     virtual void setProgressPosition(int position) = 0;
 
     // A message's text in CurrentLanguage as it is at the moment of the call.
-    virtual QString messageText(Message message) = 0;
+    virtual QString messageText(link::Message message) = 0;
     // The port-open error: a modal box with one OK button, titled with the
     // application title, showing `text`, and under it `detail` (why the
     // port did not open) when that is not empty.
@@ -49,4 +49,4 @@ public:
     virtual void checkRead(const Image& /*controller*/) {}
 };
 
-}  // namespace kelvane::link
+}  // namespace kelvane::shell

@@ -6,9 +6,9 @@
 #include "shell/start_up.h"
 
 int main(int argc, char** argv) {
-    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::TForm1& form) {
+    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
         // Every window of the program carries the icon in all its sizes.
-        QApplication::setWindowIcon(resources::KelvaneMiniIcon());
-        kelvane::shell::WireKelvaneMini(form)->rememberPorts(serial::settingsPortMemory("KelvaneMini"));
+        QApplication::setWindowIcon(kelvane::resources::KelvaneMiniIcon());
+        kelvane::shell::WireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });
 }

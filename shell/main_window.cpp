@@ -37,7 +37,7 @@ constexpr int kSecondPanelWidth = 50;
 const char kDataFileFilter[] = "KelvaneMini data file (*.kvd)";
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KelvaneMINI"));
     // Small caption with a close button only; the size never changes.
@@ -53,64 +53,64 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     buildPages();
     buildStatusBar();
 
-    OpenDialog1 = new QFileDialog(this, QStringLiteral("Open file"), QString(), QString::fromLatin1(kDataFileFilter));
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a missing file fails on opening
-    OpenDialog1->setDefaultSuffix(QStringLiteral("kvd"));
-    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save file"), QString(), QString::fromLatin1(kDataFileFilter));
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("kvd"));
+    openDialog_ = new QFileDialog(this, QStringLiteral("Open file"), QString(), QString::fromLatin1(kDataFileFilter));
+    openDialog_->setObjectName(QStringLiteral("OpenDialog1"));
+    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog_->setFileMode(QFileDialog::AnyFile);  // a missing file fails on opening
+    openDialog_->setDefaultSuffix(QStringLiteral("kvd"));
+    saveDialog_ = new QFileDialog(this, QStringLiteral("Save file"), QString(), QString::fromLatin1(kDataFileFilter));
+    saveDialog_->setObjectName(QStringLiteral("SaveDialog1"));
+    saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog_->setFileMode(QFileDialog::AnyFile);
+    saveDialog_->setOption(QFileDialog::DontConfirmOverwrite);
+    saveDialog_->setDefaultSuffix(QStringLiteral("kvd"));
 
     indexNamedObjects();
     FormCreate();
 }
 
-TForm1::~TForm1() { delete wiring_.data(); }
+MainWindow::~MainWindow() { delete wiring_.data(); }
 
-void TForm1::FormCreate() {
+void MainWindow::FormCreate() {
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
     tips.setColor(QPalette::ToolTipText, Qt::black);
     QToolTip::setPalette(tips);
     workingImage() = initialImage();
-    ProgressBar->hide();
+    progressBar_->hide();
     DisplayData();
     ApplyLanguage(0);
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
 }
 
-void TForm1::buildMenu() {
+void MainWindow::buildMenu() {
     struct Entry {
         const char* name;
         const char* design;
         QKeySequence key;
-        void (TForm1::*handler)();
+        void (MainWindow::*handler)();
         bool checkable = false;
     };
     const Entry menu[] = {
-        {"LOAD", "Wczytaj plik", QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::LOADClick},
-        {"SAVE", "Zapisz plik", QKeySequence(Qt::CTRL | Qt::Key_S), &TForm1::SAVEClick},
-        {"PRINT", "Drukuj", QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::PRINTClick},
-        {"PREVIEW", "Podgląd wydruku", QKeySequence(), &TForm1::PREVIEWClick},
-        {"SAVE_PDF", "Zapisz karty jako PDF…", QKeySequence(), &TForm1::SAVE_PDFClick},
-        {"UPLOAD", "Wyslij dane", QKeySequence(Qt::Key_F6), &TForm1::UPLOADClick},
-        {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &TForm1::VERIFYClick},
-        {"CHECK", "Sprawdź konfigurację", QKeySequence(), &TForm1::CHECKClick},
-        {"DOWNLOAD", "Pobierz dane", QKeySequence(Qt::Key_F4), &TForm1::DOWNLOADClick},
-        {"COMPARE", "Porównaj z zasilaczem", QKeySequence(Qt::Key_F7), &TForm1::COMPAREClick},
-        {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &TForm1::READBACKClick},
-        {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &TForm1::BACKUPSClick},
+        {"LOAD", "Wczytaj plik", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::onLoadFile},
+        {"SAVE", "Zapisz plik", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::onSaveFile},
+        {"PRINT", "Drukuj", QKeySequence(Qt::CTRL | Qt::Key_P), &MainWindow::onPrint},
+        {"PREVIEW", "Podgląd wydruku", QKeySequence(), &MainWindow::onPrintPreview},
+        {"SAVE_PDF", "Zapisz karty jako PDF…", QKeySequence(), &MainWindow::onSaveCardsPdf},
+        {"UPLOAD", "Wyslij dane", QKeySequence(Qt::Key_F6), &MainWindow::onUpload},
+        {"VERIFY", "Weryfikacja", QKeySequence(Qt::Key_F5), &MainWindow::onVerify},
+        {"CHECK", "Sprawdź konfigurację", QKeySequence(), &MainWindow::onCheck},
+        {"DOWNLOAD", "Pobierz dane", QKeySequence(Qt::Key_F4), &MainWindow::onDownload},
+        {"COMPARE", "Porównaj z zasilaczem", QKeySequence(Qt::Key_F7), &MainWindow::onCompare},
+        {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &MainWindow::onReadBack},
+        {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
-        {"PORT", "Port", QKeySequence(Qt::Key_F3), &TForm1::PORTClick},
-        {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &TForm1::ABORTClick},
-        {"ABOUT", "O programie", QKeySequence(), &TForm1::ABOUTClick},
-        {"Pomoc1", "Pomoc", QKeySequence(), &TForm1::Pomoc1Click},
-        {"EXIT", "Wyjscie", QKeySequence(), &TForm1::EXITClick},
+        {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
+        {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
+        {"ABOUT", "O programie", QKeySequence(), &MainWindow::onAbout},
+        {"Pomoc1", "Pomoc", QKeySequence(), &MainWindow::onHelp},
+        {"EXIT", "Wyjscie", QKeySequence(), &MainWindow::onExit},
     };
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
@@ -132,9 +132,9 @@ void TForm1::buildMenu() {
     buildCsvMenus(menu1, findChild<QAction*>(QStringLiteral("PRINT")));
     QMenu* polski1 = bar->addMenu(QStringLiteral("Lang"));
     polski1->setObjectName(QStringLiteral("Polski1"));
-    for (int language = 0; language < lang::kLanguageCount; ++language) {
-        auto* a = new QAction(QString::fromUtf8(lang::kLanguages[language].name), this);
-        a->setObjectName(QString::fromLatin1(lang::kLanguages[language].action));
+    for (int language = 0; language < texts::kLanguageCount; ++language) {
+        auto* a = new QAction(QString::fromUtf8(texts::kLanguages[language].name), this);
+        a->setObjectName(QString::fromLatin1(texts::kLanguages[language].action));
         connect(a, &QAction::triggered, this, [this, language] { ApplyLanguage(language); });
         polski1->addAction(a);
         addAction(a);
@@ -142,29 +142,29 @@ void TForm1::buildMenu() {
     setTransferRunning(false);
 }
 
-void TForm1::buildStatusBar() {
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setFixedHeight(22);
-    setStatusBar(StatusBar1);
-    statusPanel_ = new QLabel(StatusBar1);
+void MainWindow::buildStatusBar() {
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setFixedHeight(22);
+    setStatusBar(statusBar_);
+    statusPanel_ = new QLabel(statusBar_);
     statusPanel_->setObjectName(QStringLiteral("StatusBar1_Panel0"));
     statusPanel_->setFixedWidth(kFirstPanelWidth);
-    StatusBar1->addWidget(statusPanel_);
-    auto* second = new QLabel(StatusBar1);
+    statusBar_->addWidget(statusPanel_);
+    auto* second = new QLabel(statusBar_);
     second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
     second->setFixedWidth(kSecondPanelWidth);
-    StatusBar1->addWidget(second);
+    statusBar_->addWidget(second);
 
-    ProgressBar = new QProgressBar(StatusBar1);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setTextVisible(false);
-    ProgressBar->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
-    ProgressBar->hide();
+    progressBar_ = new QProgressBar(statusBar_);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
+    progressBar_->setTextVisible(false);
+    progressBar_->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
+    progressBar_->hide();
 }
 
-void TForm1::indexNamedObjects() {
+void MainWindow::indexNamedObjects() {
     named_.clear();
     for (QObject* o : findChildren<QObject*>()) {
         const QString name = o->objectName();
@@ -172,22 +172,22 @@ void TForm1::indexNamedObjects() {
     }
 }
 
-void TForm1::setPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
-Prompts& TForm1::prompts() const { return *prompts_; }
+void MainWindow::setPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
+Prompts& MainWindow::prompts() const { return *prompts_; }
 
-void TForm1::showMessage(const QString& text, const QString& detail) {
+void MainWindow::showMessage(const QString& text, const QString& detail) {
     prompts().message(this, QString::fromLatin1(kApplicationTitle), text, detail);
 }
-void TForm1::setAboutBox(QDialog* about) { about_ = about; }
+void MainWindow::setAboutBox(QDialog* about) { about_ = about; }
 
-QAction* TForm1::action(const char* name) const {
+QAction* MainWindow::action(const char* name) const {
     return qobject_cast<QAction*>(named_.value(QString::fromLatin1(name)));
 }
 
-void TForm1::setStatusText(const QString& text) { statusPanel_->setText(text); }
-QString TForm1::statusText() const { return statusPanel_->text(); }
+void MainWindow::setStatusText(const QString& text) { statusPanel_->setText(text); }
+QString MainWindow::statusText() const { return statusPanel_->text(); }
 
-void TForm1::setTransferRunning(bool running) {
+void MainWindow::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("LOAD"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("VERIFY"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("CHECK"))->setEnabled(!running);
@@ -197,33 +197,33 @@ void TForm1::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
-QString TForm1::cardText() const { return Edit1->text(); }
+QString MainWindow::cardText() const { return cardTextEdit_->text(); }
 
-QString TForm1::description() const {
+QString MainWindow::description() const {
     // The raw text: the plain one would turn no-break spaces into spaces.
-    QString text = Memo1->document()->toRawText();
+    QString text = descriptionEdit_->document()->toRawText();
     for (const QChar lineBreak : {QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
         text.replace(lineBreak, QLatin1Char('\n'));
     return QString::fromStdString(DescriptionFromBox(text.toStdString()));
 }
 
-void TForm1::setDescription(const QString& crlfText) {
-    Memo1->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
+void MainWindow::setDescription(const QString& crlfText) {
+    descriptionEdit_->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
 }
 
-int TForm1::CurrentLanguage() const { return currentLanguage(); }
+int MainWindow::CurrentLanguage() const { return currentLanguage(); }
 
-QString TForm1::messageText(lang::Message message) const {
-    return QString::fromUtf8(lang::messageText(message, currentLanguage()));
+QString MainWindow::messageText(texts::Message message) const {
+    return QString::fromUtf8(texts::messageText(message, currentLanguage()));
 }
 
 // Menu commands.
 
 // Cards show the codes the window shows.
-void TForm1::PRINTClick() {
+void MainWindow::onPrint() {
     if (hooks_.print && storeTypedEdits()) hooks_.print();
 }
-void TForm1::UPLOADClick() {
+void MainWindow::onUpload() {
     // The upload hook checks the window itself (GetData) before it sends;
     // without one, the check alone runs.
     if (hooks_.upload)
@@ -231,13 +231,13 @@ void TForm1::UPLOADClick() {
     else
         GetData();
 }
-void TForm1::VERIFYClick() {
+void MainWindow::onVerify() {
     if (GetData() != 1) return;
     keepSource_ = true;
     DisplayData();
     keepSource_ = false;
 }
-void TForm1::CHECKClick() {
+void MainWindow::onCheck() {
     // Checks what the window holds, stored as Verification stores it; the
     // grids then show the image's rows, which the warnings count.
     const int language = currentLanguage();
@@ -258,13 +258,13 @@ void TForm1::CHECKClick() {
     checkDialog_->activateWindow();
 }
 
-CheckDialog* TForm1::checkDialog() const { return checkDialog_; }
+CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
-std::vector<Warning> TForm1::configurationWarnings() const {
+std::vector<Warning> MainWindow::configurationWarnings() const {
     return CheckStoredConfiguration(sourceImage_, workingImage());
 }
 
-void TForm1::showWarningPlace(const Warning& w) {
+void MainWindow::showWarningPlace(const Warning& w) {
     QWidget* target = nullptr;
     if (w.grid) {
         CodeGrid* g = grid(*w.grid);
@@ -282,53 +282,53 @@ void TForm1::showWarningPlace(const Warning& w) {
                 target = buttons->checkedButton() ? buttons->checkedButton() : buttons->buttons().first();
     }
     if (!target) return;
-    for (int page = 0; page < PageControl1->count(); ++page)
-        if (PageControl1->widget(page)->isAncestorOf(target)) PageControl1->setCurrentIndex(page);
+    for (int page = 0; page < pages_->count(); ++page)
+        if (pages_->widget(page)->isAncestorOf(target)) pages_->setCurrentIndex(page);
     activateWindow();
     target->setFocus(Qt::OtherFocusReason);
 }
 
-void TForm1::DOWNLOADClick() {
-    if (!hooks_.download || !confirmDiscard(lang::Message::UnsavedDownload)) return;
+void MainWindow::onDownload() {
+    if (!hooks_.download || !confirmDiscard(texts::Message::UnsavedDownload)) return;
     hooks_.download();
 }
-void TForm1::PORTClick() {
+void MainWindow::onChoosePort() {
     if (hooks_.port) hooks_.port();
 }
-void TForm1::ABORTClick() {
+void MainWindow::onAbort() {
     if (hooks_.abort) hooks_.abort();
 }
-void TForm1::COMPAREClick() {
+void MainWindow::onCompare() {
     if (hooks_.compare) hooks_.compare();
 }
-void TForm1::READBACKClick() {
+void MainWindow::onReadBack() {
     if (hooks_.readBack) hooks_.readBack();
 }
-void TForm1::BACKUPSClick() {
+void MainWindow::onBackups() {
     if (hooks_.backups) hooks_.backups();
 }
-void TForm1::ABOUTClick() {
-    if (!about_) about_ = new TAboutBox(this);
+void MainWindow::onAbout() {
+    if (!about_) about_ = new AboutBox(this);
     about_->exec();
 }
-void TForm1::Pomoc1Click() {
+void MainWindow::onHelp() {
     if (hooks_.help) hooks_.help();
 }
-void TForm1::EXITClick() {
-    if (!confirmDiscard(lang::Message::UnsavedExit)) return;
+void MainWindow::onExit() {
+    if (!confirmDiscard(texts::Message::UnsavedExit)) return;
     // Gone from the screen at once, whatever the program still finishes
     // (a running transfer ends with the program: the wiring cuts it off).
     hide();
     QCoreApplication::quit();
 }
-void TForm1::Polski2Click() { ApplyLanguage(lang::kPolish); }
-void TForm1::English2Click() { ApplyLanguage(lang::kEnglish); }
-void TForm1::Pyccknn1Click() { ApplyLanguage(lang::kThird); }
+void MainWindow::onPolish() { ApplyLanguage(texts::kPolish); }
+void MainWindow::onEnglish() { ApplyLanguage(texts::kEnglish); }
+void MainWindow::onThirdLanguage() { ApplyLanguage(texts::kThird); }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program, once edits that would be
     // lost have been asked about.
-    if (!confirmDiscard(lang::Message::UnsavedExit)) {
+    if (!confirmDiscard(texts::Message::UnsavedExit)) {
         event->ignore();
         return;
     }

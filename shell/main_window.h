@@ -39,12 +39,12 @@ class CodeGrid;
 // Title of the application and of its plain message boxes.
 extern const char* const kApplicationTitle;
 
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Menu commands whose work lives elsewhere: the device link, printing and
     // help plug in here. Each is called by its menu handler; empty = nothing.
-    // `upload` runs the whole upload, GetData() first; without it UPLOADClick
+    // `upload` runs the whole upload, GetData() first; without it onUpload
     // runs GetData() alone.
     struct MenuHooks {
         std::function<void()> port, download, upload, print, abort, help, preview, pdf;
@@ -53,8 +53,8 @@ public:
 
     // Creates and fills the window (FormCreate): the working image from the
     // initial image, the progress bar, DisplayData, Polish texts.
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     MenuHooks& hooks() { return hooks_; }
     // The helper that fills the hooks (a child of the window). It is deleted
@@ -62,7 +62,7 @@ public:
     void setWiring(QObject* wiring) { wiring_ = wiring; }
     // Message boxes and file dialogs; the window does not own them.
     void setPrompts(Prompts* prompts);
-    // The About dialog shown by ABOUTClick (created on first use when unset).
+    // The About dialog shown by onAbout (created on first use when unset).
     void setAboutBox(QDialog* about);
 
     // Fills every control from the working image, then applies Polish.
@@ -75,12 +75,12 @@ public:
     int CurrentLanguage() const;
 
     // A message of the language table in the current language.
-    QString messageText(lang::Message message) const;
+    QString messageText(texts::Message message) const;
     // Row reports of GetData, in the current language.
-    bool ReportInvalidEntry(GridId grid, int row);   // true = Abort
+    bool ReportInvalidEntry(GridId grid, int row);  // true = Abort
     void ReportRepeatedEntry(GridId grid, int row);
     void ReportTableFull(GridId grid, int row);
-    QString entryMessage(lang::EntryProblem problem, GridId grid, int row) const;
+    QString entryMessage(texts::EntryProblem problem, GridId grid, int row) const;
 
     // A plain message box titled with the application title.
     // A plain message box; `detail` goes on a line of its own under the text.
@@ -97,7 +97,7 @@ public:
     // LOAD or the end: the description too) are asked about first: Save
     // (checks the window and saves it to a file), Discard or Cancel. True when
     // the step may go on. `question` says what would lose them.
-    bool confirmDiscard(lang::Message question);
+    bool confirmDiscard(texts::Message question);
     // The working image is now held by the controller (a completed download or
     // upload): edits up to here are no longer at risk.
     void imageKept();
@@ -111,7 +111,7 @@ public:
     // The first panel of the status bar.
     void setStatusText(const QString& text);
     QString statusText() const;
-    QProgressBar* progressBar() const { return ProgressBar; }
+    QProgressBar* progressBar() const { return progressBar_; }
 
     // Goes to the grid row or the control a warning of the configuration
     // check names: its page, its row or control, the focus.
@@ -122,15 +122,15 @@ public:
     const Image& sourceImage() const { return sourceImage_; }
     // The configuration check of the working image after a store.
     std::vector<Warning> configurationWarnings() const;
-    // The check's window once CHECKClick has shown it.
+    // The check's window once onCheck has shown it.
     CheckDialog* checkDialog() const;
 
     // While a transfer runs: LOAD, VERIFY, CHECK, COMPARE and BACKUPS
     // unavailable, ABORT available.
     void setTransferRunning(bool running);
 
-    QString cardText() const;      // Edit1
-    QString description() const;   // Memo1, line breaks as CR LF
+    QString cardText() const;     // cardTextEdit_
+    QString description() const;  // descriptionEdit_, line breaks as CR LF
     void setDescription(const QString& crlfText);
 
     CodeGrid* grid(GridId id) const { return grids_[static_cast<int>(id)]; }
@@ -146,39 +146,39 @@ public:
     QString sgDigitGetEditMask(int column, int row) const;
 
 public slots:
-    void LOADClick();
-    void SAVEClick();
-    void PRINTClick();
-    void UPLOADClick();
-    void VERIFYClick();
-    void CHECKClick();
-    void DOWNLOADClick();
-    void PORTClick();
-    void ABORTClick();
-    void COMPAREClick();
-    void READBACKClick();
-    void BACKUPSClick();
-    void ABOUTClick();
-    void Pomoc1Click();
-    void EXITClick();
-    void PREVIEWClick();   // print preview of the cards
-    void SAVE_PDFClick();  // the cards as a PDF file
+    void onLoadFile();
+    void onSaveFile();
+    void onPrint();
+    void onUpload();
+    void onVerify();
+    void onCheck();
+    void onDownload();
+    void onChoosePort();
+    void onAbort();
+    void onCompare();
+    void onReadBack();
+    void onBackups();
+    void onAbout();
+    void onHelp();
+    void onExit();
+    void onPrintPreview();  // print preview of the cards
+    void onSaveCardsPdf();  // the cards as a PDF file
     // Spreadsheet files of the code grids: one grid's export, all four into
     // a folder, and the import into one grid after its preview.
     void exportCsv(GridId id);
     void exportAllCsv();
     void importCsv(GridId id);
-    void Polski2Click();
-    void English2Click();
-    void Pyccknn1Click();
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void Button4Click();
-    void Button5Click();
-    void Button6Click();
-    void Button7Click();
-    void Button8Click();
+    void onPolish();
+    void onEnglish();
+    void onThirdLanguage();
+    void onAddKey();
+    void onDeleteKey();
+    void onDeleteResident();
+    void onAddResident();
+    void onDeleteGeneralCode();
+    void onAddGeneralCode();
+    void onDeleteDigitizer();
+    void onAddDigitizer();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -203,13 +203,13 @@ private:
 public:
     Prompts& prompts() const;
     // Controls named as the window's design names them.
-    QTabWidget* PageControl1 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    QProgressBar* ProgressBar = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    QTabWidget* pages_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPlainTextEdit* descriptionEdit_ = nullptr;
+    QLineEdit* cardTextEdit_ = nullptr;
+    QFileDialog* openDialog_ = nullptr;
+    QFileDialog* saveDialog_ = nullptr;
 
 private:
     std::array<CodeGrid*, kGridCount> grids_{};

@@ -19,7 +19,7 @@ namespace {
 std::string pathOf(const QString& path) { return QFile::encodeName(path).toStdString(); }
 }  // namespace
 
-QFileDialog* TForm1::csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files) {
+QFileDialog* MainWindow::csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files) {
     auto* dialog = findChild<QFileDialog*>(QString::fromLatin1(name));
     if (!dialog) {
         dialog = new QFileDialog(this);
@@ -30,13 +30,13 @@ QFileDialog* TForm1::csvDialog(const char* name, QFileDialog::AcceptMode accept,
     }
     // Texts in the language of the moment.
     if (files != QFileDialog::Directory) {
-        dialog->setNameFilter(messageText(lang::Message::CsvFileFilter));
+        dialog->setNameFilter(messageText(texts::Message::CsvFileFilter));
         dialog->setDefaultSuffix(QStringLiteral("csv"));
     }
     return dialog;
 }
 
-void TForm1::buildCsvMenus(QMenu* menu, QAction* before) {
+void MainWindow::buildCsvMenus(QMenu* menu, QAction* before) {
     auto* exportMenu = new QMenu(QStringLiteral("Eksport tabeli do CSV"), this);
     exportMenu->setObjectName(QStringLiteral("EXPORT_CSV_Menu"));
     exportMenu->menuAction()->setObjectName(QStringLiteral("EXPORT_CSV"));
@@ -45,52 +45,51 @@ void TForm1::buildCsvMenus(QMenu* menu, QAction* before) {
     importMenu->menuAction()->setObjectName(QStringLiteral("IMPORT_CSV"));
     for (int g = 0; g < kGridCount; ++g) {
         const GridId id = static_cast<GridId>(g);
-        auto* out = exportMenu->addAction(QString::fromStdString(lang::gridCaption(id, 0)));
+        auto* out = exportMenu->addAction(QString::fromStdString(texts::gridCaption(id, 0)));
         out->setObjectName(QStringLiteral("EXPORT_CSV_%1").arg(QString::fromLatin1(csvTableName(id))));
         connect(out, &QAction::triggered, this, [this, id] { exportCsv(id); });
-        auto* in = importMenu->addAction(QString::fromStdString(lang::gridCaption(id, 0)));
+        auto* in = importMenu->addAction(QString::fromStdString(texts::gridCaption(id, 0)));
         in->setObjectName(QStringLiteral("IMPORT_CSV_%1").arg(QString::fromLatin1(csvTableName(id))));
         connect(in, &QAction::triggered, this, [this, id] { importCsv(id); });
     }
     exportMenu->addSeparator();
     auto* all = exportMenu->addAction(QStringLiteral("Wszystkie tabele do folderu…"));
     all->setObjectName(QStringLiteral("EXPORT_CSV_ALL"));
-    connect(all, &QAction::triggered, this, &TForm1::exportAllCsv);
+    connect(all, &QAction::triggered, this, &MainWindow::exportAllCsv);
     menu->insertMenu(before, exportMenu);
     menu->insertMenu(before, importMenu);
 }
 
-void TForm1::applyCsvMenuLanguage() {
+void MainWindow::applyCsvMenuLanguage() {
     for (int g = 0; g < kGridCount; ++g) {
         const GridId id = static_cast<GridId>(g);
-        const QString caption = QString::fromStdString(lang::gridCaption(id, CurrentLanguage()));
+        const QString caption = QString::fromStdString(texts::gridCaption(id, CurrentLanguage()));
         for (const char* prefix : {"EXPORT_CSV_", "IMPORT_CSV_"})
             if (auto* a = findChild<QAction*>(QString::fromLatin1(prefix) + QString::fromLatin1(csvTableName(id))))
                 a->setText(caption);
     }
 }
 
-Grid TForm1::gridForCsv(GridId id) const {
+Grid MainWindow::gridForCsv(GridId id) const {
     CodeGrid* g = grid(id);
     g->commitEdit();  // what is being typed counts too
     return g->toGrid();
 }
 
-void TForm1::exportCsv(GridId id) {
+void MainWindow::exportCsv(GridId id) {
     QFileDialog* dialog = csvDialog("CsvSaveDialog", QFileDialog::AcceptSave, QFileDialog::AnyFile);
-    dialog->setWindowTitle(QString::fromStdString(lang::gridCaption(id, CurrentLanguage())));
+    dialog->setWindowTitle(QString::fromStdString(texts::gridCaption(id, CurrentLanguage())));
     dialog->selectFile(QString::fromStdString(csvFileName(id)));
     QString path = prompts().chooseFile(dialog);
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     const Grid g = gridForCsv(id);
-    if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0])))
-        showMessage(messageText(lang::Message::SaveError));
+    if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0]))) showMessage(messageText(texts::Message::SaveError));
 }
 
-void TForm1::exportAllCsv() {
+void MainWindow::exportAllCsv() {
     QFileDialog* dialog = csvDialog("CsvFolderDialog", QFileDialog::AcceptOpen, QFileDialog::Directory);
-    dialog->setWindowTitle(messageText(lang::Message::CsvExportAllTitle));
+    dialog->setWindowTitle(messageText(texts::Message::CsvExportAllTitle));
     const QString folder = prompts().chooseFile(dialog);
     if (folder.isEmpty()) return;
     for (int i = 0; i < kGridCount; ++i) {
@@ -98,37 +97,37 @@ void TForm1::exportAllCsv() {
         const Grid g = gridForCsv(id);
         const QString path = QDir(folder).filePath(QString::fromStdString(csvFileName(id)));
         if (!SaveTextFile(pathOf(path), ExportGridCsv(g, g.rows[0]))) {
-            showMessage(messageText(lang::Message::SaveError));
+            showMessage(messageText(texts::Message::SaveError));
             return;
         }
     }
 }
 
-void TForm1::importCsv(GridId id) {
+void MainWindow::importCsv(GridId id) {
     QFileDialog* dialog = csvDialog("CsvOpenDialog", QFileDialog::AcceptOpen, QFileDialog::ExistingFile);
-    dialog->setWindowTitle(QString::fromStdString(lang::gridCaption(id, CurrentLanguage())));
+    dialog->setWindowTitle(QString::fromStdString(texts::gridCaption(id, CurrentLanguage())));
     const QString path = prompts().chooseFile(dialog);
     if (path.isEmpty()) return;
     std::string bytes;
     if (!LoadFileBytes(pathOf(path), bytes)) {
-        showMessage(messageText(lang::Message::LoadError));
+        showMessage(messageText(texts::Message::LoadError));
         return;
     }
     const Grid current = gridForCsv(id);
     CsvImportDialog preview(id, std::move(bytes), current, CurrentLanguage(), this);
     if (preview.result().fault != CsvFileFault::None) {
-        showMessage(QString::fromStdString(lang::csvFaultText(preview.result(), id, CurrentLanguage())));
+        showMessage(QString::fromStdString(texts::csvFaultText(preview.result(), id, CurrentLanguage())));
         return;
     }
     if (prompts().runDialog(&preview) != QDialog::Accepted) return;
     grid(id)->setGrid(preview.result().grid);
 }
 
-void TForm1::PREVIEWClick() {
+void MainWindow::onPrintPreview() {
     if (hooks_.preview && storeTypedEdits()) hooks_.preview();
 }
 
-void TForm1::SAVE_PDFClick() {
+void MainWindow::onSaveCardsPdf() {
     if (hooks_.pdf && storeTypedEdits()) hooks_.pdf();
 }
 

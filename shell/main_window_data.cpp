@@ -23,20 +23,20 @@ namespace {
 // Hands the rows that break a rule to the window's reports.
 class WindowReporter : public RowReporter {
 public:
-    explicit WindowReporter(TForm1& window) : window_(window) {}
+    explicit WindowReporter(MainWindow& window) : window_(window) {}
     bool invalidEntry(GridId grid, int row, const Grid&) override { return window_.ReportInvalidEntry(grid, row); }
     void repeatedEntry(GridId grid, int row, const Grid&) override { window_.ReportRepeatedEntry(grid, row); }
     void tableFull(GridId grid, int row, const Grid&) override { window_.ReportTableFull(grid, row); }
 
 private:
-    TForm1& window_;
+    MainWindow& window_;
 };
 
 const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115, 115, 116}};
 
 }  // namespace
 
-void TForm1::DisplayData() {
+void MainWindow::DisplayData() {
     if (!keepSource_) sourceImage_ = workingImage();
     const WindowData data = ShowImage(workingImage());
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
@@ -52,11 +52,11 @@ void TForm1::DisplayData() {
             control && it != data.controls.end())
             writeSetting(p, control, it->second);
     }
-    ApplyLanguage(lang::kPolish);
+    ApplyLanguage(texts::kPolish);
     edits_.windowStored(readWindow());
 }
 
-WindowData TForm1::readWindow() {
+WindowData MainWindow::readWindow() {
     WindowData data;
     for (int i = 0; i < kGridCount; ++i) {
         grids_[i]->commitEdit();  // what is being typed counts too
@@ -70,7 +70,7 @@ WindowData TForm1::readWindow() {
     return data;
 }
 
-int TForm1::GetData() {
+int MainWindow::GetData() {
     const WindowData data = readWindow();
     WindowReporter reporter(*this);
     const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
@@ -80,19 +80,19 @@ int TForm1::GetData() {
     return 1;
 }
 
-bool TForm1::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
+bool MainWindow::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
 
-void TForm1::imageKept() { edits_.imageKept(workingImage()); }
+void MainWindow::imageKept() { edits_.imageKept(workingImage()); }
 
-bool TForm1::confirmDiscard(lang::Message question) {
-    const bool withDescription = question != lang::Message::UnsavedDownload;
+bool MainWindow::confirmDiscard(texts::Message question) {
+    const bool withDescription = question != texts::Message::UnsavedDownload;
     const WindowData window = readWindow();
     const bool edited = withDescription ? edits_.edited(window, workingImage(), description().toStdString())
                                         : edits_.imageEdited(window, workingImage());
     if (!edited) return true;
     enum { Save, Discard, Cancel };
-    const QStringList buttons = {messageText(lang::Message::ButtonSave), messageText(lang::Message::ButtonDiscard),
-                                 messageText(lang::Message::ButtonCancel)};
+    const QStringList buttons = {messageText(texts::Message::ButtonSave), messageText(texts::Message::ButtonDiscard),
+                                 messageText(texts::Message::ButtonCancel)};
     switch (prompts().choose(this, QString::fromLatin1(kApplicationTitle), messageText(question), buttons, Save, Cancel)) {
     case Save: return GetData() == 1 && saveDataFile();
     case Discard: return true;
@@ -100,37 +100,37 @@ bool TForm1::confirmDiscard(lang::Message question) {
     }
 }
 
-void TForm1::ApplyLanguage(int language) {
-    if (language < 0 || language >= lang::kLanguageCount) language = lang::kPolish;
+void MainWindow::ApplyLanguage(int language) {
+    if (language < 0 || language >= texts::kLanguageCount) language = texts::kPolish;
     setCurrentLanguage(language);
     if (checkDialog_) checkDialog_->setLanguage(language);
-    const auto& entries = lang::windowEntries();
+    const auto& entries = texts::windowEntries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const lang::WindowEntry& e = entries[i];
+        const texts::WindowEntry& e = entries[i];
         const QString target = QString::fromLatin1(e.target);
         const QString text = QString::fromUtf8(e.text[language]);
         QObject* object = named_.value(target);
         if (!object) continue;
         switch (e.kind) {
-        case lang::TargetKind::MenuItem:
+        case texts::TargetKind::MenuItem:
             static_cast<QAction*>(object)->setText(text);
             if (checkDialog_ && target == QLatin1String("CHECK")) checkDialog_->setWindowTitle(text);
             break;
-        case lang::TargetKind::TabPage:
-            PageControl1->setTabText(PageControl1->indexOf(static_cast<QWidget*>(object)), text);
+        case texts::TargetKind::TabPage:
+            pages_->setTabText(pages_->indexOf(static_cast<QWidget*>(object)), text);
             break;
-        case lang::TargetKind::GroupBox:
-        case lang::TargetKind::RadioGroup: static_cast<QGroupBox*>(object)->setTitle(text); break;
-        case lang::TargetKind::Label: static_cast<QLabel*>(object)->setText(text); break;
-        case lang::TargetKind::CheckBox: static_cast<QCheckBox*>(object)->setText(text); break;
-        case lang::TargetKind::LabeledEdit:
+        case texts::TargetKind::GroupBox:
+        case texts::TargetKind::RadioGroup: static_cast<QGroupBox*>(object)->setTitle(text); break;
+        case texts::TargetKind::Label: static_cast<QLabel*>(object)->setText(text); break;
+        case texts::TargetKind::CheckBox: static_cast<QCheckBox*>(object)->setText(text); break;
+        case texts::TargetKind::LabeledEdit:
             if (auto* label = qobject_cast<QLabel*>(named_.value(editLabelName(target)))) label->setText(text);
             break;
-        case lang::TargetKind::RadioButton:
+        case texts::TargetKind::RadioButton:
             if (QAbstractButton* b = radioButtons(static_cast<QWidget*>(object))->button(e.index)) b->setText(text);
             break;
-        case lang::TargetKind::GridHeader: static_cast<CodeGrid*>(object)->setCell(0, e.index, text); break;
-        case lang::TargetKind::ComboItem: {
+        case texts::TargetKind::GridHeader: static_cast<CodeGrid*>(object)->setCell(0, e.index, text); break;
+        case texts::TargetKind::ComboItem: {
             // The items of one combo box are written as a group; the
             // selection, which carries the value, survives.
             auto* combo = static_cast<QComboBox*>(object);
@@ -138,7 +138,7 @@ void TForm1::ApplyLanguage(int language) {
             combo->setCurrentIndex(-1);
             combo->clear();
             combo->addItem(text);
-            while (i + 1 < entries.size() && entries[i + 1].kind == lang::TargetKind::ComboItem &&
+            while (i + 1 < entries.size() && entries[i + 1].kind == texts::TargetKind::ComboItem &&
                    target == QLatin1String(entries[i + 1].target))
                 combo->addItem(QString::fromUtf8(entries[++i].text[language]));
             combo->setCurrentIndex(selected);
@@ -150,43 +150,42 @@ void TForm1::ApplyLanguage(int language) {
     applyCsvMenuLanguage();
 }
 
-void TForm1::updateGridTitle(GridId id) {
-    const QString caption = QString::fromStdString(lang::gridCaption(id, currentLanguage()));
-    gridBoxes_[static_cast<int>(id)]->setTitle(
-        QStringLiteral("%1 (%2)").arg(caption).arg(grid(id)->filledRowCount()));
+void MainWindow::updateGridTitle(GridId id) {
+    const QString caption = QString::fromStdString(texts::gridCaption(id, currentLanguage()));
+    gridBoxes_[static_cast<int>(id)]->setTitle(QStringLiteral("%1 (%2)").arg(caption).arg(grid(id)->filledRowCount()));
 }
 
-QString TForm1::entryMessage(lang::EntryProblem problem, GridId id, int row) const {
+QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row) const {
     const CodeGrid* g = grid(id);
-    lang::EntryMessageParts parts;
-    for (int page = 0; page < PageControl1->count(); ++page)
-        if (PageControl1->widget(page)->isAncestorOf(g)) parts.tabCaption = PageControl1->tabText(page).toStdString();
-    parts.groupCaption = lang::gridCaption(id, currentLanguage());  // without the row count
+    texts::EntryMessageParts parts;
+    for (int page = 0; page < pages_->count(); ++page)
+        if (pages_->widget(page)->isAncestorOf(g)) parts.tabCaption = pages_->tabText(page).toStdString();
+    parts.groupCaption = texts::gridCaption(id, currentLanguage());  // without the row count
     parts.row = row;
     for (int c = 0; c < g->columnCount(); ++c) {
         parts.headers.push_back(g->cell(0, c).toStdString());
         parts.cells.push_back(g->cell(row, c).toStdString());
     }
     parts.capacity = tableCapacity(id);
-    return QString::fromStdString(lang::BuildEntryMessage(problem, currentLanguage(), parts));
+    return QString::fromStdString(texts::BuildEntryMessage(problem, currentLanguage(), parts));
 }
 
-bool TForm1::ReportInvalidEntry(GridId id, int row) {
+bool MainWindow::ReportInvalidEntry(GridId id, int row) {
     return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
-                                   entryMessage(lang::EntryProblem::Invalid, id, row));
+                                   entryMessage(texts::EntryProblem::Invalid, id, row));
 }
 
-void TForm1::ReportRepeatedEntry(GridId id, int row) {
-    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(lang::EntryProblem::Repeated, id, row));
+void MainWindow::ReportRepeatedEntry(GridId id, int row) {
+    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(texts::EntryProblem::Repeated, id, row));
 }
 
-void TForm1::ReportTableFull(GridId id, int row) {
-    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(lang::EntryProblem::TableFull, id, row));
+void MainWindow::ReportTableFull(GridId id, int row) {
+    prompts().error(this, QString::fromLatin1(kApplicationTitle), entryMessage(texts::EntryProblem::TableFull, id, row));
 }
 
 // Edit masks of the grids' columns.
 
-QString TForm1::sgPastylkiGetEditMask(int column, int) const {
+QString MainWindow::sgPastylkiGetEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral(">AA AA AA AA AA AA AA AA");
@@ -194,15 +193,17 @@ QString TForm1::sgPastylkiGetEditMask(int column, int) const {
     return {};
 }
 
-QString TForm1::sgLokatorzyGetEditMask(int column, int) const {
+QString MainWindow::sgLokatorzyGetEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
-    case 1: case 2: case 3: return QStringLiteral("9999");
+    case 1:
+    case 2:
+    case 3: return QStringLiteral("9999");
     }
     return {};
 }
 
-QString TForm1::sgOKOGetEditMask(int column, int) const {
+QString MainWindow::sgOKOGetEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral("999");
@@ -211,17 +212,18 @@ QString TForm1::sgOKOGetEditMask(int column, int) const {
     return {};
 }
 
-QString TForm1::sgDigitGetEditMask(int column, int) const {
+QString MainWindow::sgDigitGetEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
-    case 1: case 2: return QStringLiteral("999");
+    case 1:
+    case 2: return QStringLiteral("999");
     }
     return {};
 }
 
 // "+" and "-" of the grids.
 
-void TForm1::addRow(GridId id) {
+void MainWindow::addRow(GridId id) {
     CodeGrid* g = grid(id);
     if (g->plainRowCount() > gridRowLimit(id)) return;
     g->commitEdit();
@@ -231,7 +233,7 @@ void TForm1::addRow(GridId id) {
     g->setFocus();
 }
 
-void TForm1::deleteRow(GridId id) {
+void MainWindow::deleteRow(GridId id) {
     CodeGrid* g = grid(id);
     g->commitEdit();
     Grid plain = g->toGrid();
@@ -240,13 +242,13 @@ void TForm1::deleteRow(GridId id) {
     g->setFocus();
 }
 
-void TForm1::Button1Click() { addRow(GridId::Keys); }
-void TForm1::Button2Click() { deleteRow(GridId::Keys); }
-void TForm1::Button4Click() { addRow(GridId::Residents); }
-void TForm1::Button3Click() { deleteRow(GridId::Residents); }
-void TForm1::Button6Click() { addRow(GridId::GeneralCodes); }
-void TForm1::Button5Click() { deleteRow(GridId::GeneralCodes); }
-void TForm1::Button8Click() { addRow(GridId::Digitizers); }
-void TForm1::Button7Click() { deleteRow(GridId::Digitizers); }
+void MainWindow::onAddKey() { addRow(GridId::Keys); }
+void MainWindow::onDeleteKey() { deleteRow(GridId::Keys); }
+void MainWindow::onAddResident() { addRow(GridId::Residents); }
+void MainWindow::onDeleteResident() { deleteRow(GridId::Residents); }
+void MainWindow::onAddGeneralCode() { addRow(GridId::GeneralCodes); }
+void MainWindow::onDeleteGeneralCode() { deleteRow(GridId::GeneralCodes); }
+void MainWindow::onAddDigitizer() { addRow(GridId::Digitizers); }
+void MainWindow::onDeleteDigitizer() { deleteRow(GridId::Digitizers); }
 
 }  // namespace kelvane::shell

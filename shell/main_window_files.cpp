@@ -10,28 +10,28 @@
 
 namespace kelvane::shell {
 
-void TForm1::SAVEClick() { saveDataFile(); }
+void MainWindow::onSaveFile() { saveDataFile(); }
 
-bool TForm1::saveDataFile() {
+bool MainWindow::saveDataFile() {
     // A file saved without the typed edits would lose them while the window still shows them.
     if (!storeTypedEdits()) return false;
     const QString text = description();
     // Characters the file's code page cannot hold would become "?" without a word.
     const QString lost = QString::fromStdString(Cp1250Unmappable(text.toStdString()));
     if (!lost.isEmpty()) {
-        const QString question = QString::fromUtf8(lang::messageText(lang::Message::Cp1250Loss, CurrentLanguage()))
+        const QString question = QString::fromUtf8(texts::messageText(texts::Message::Cp1250Loss, CurrentLanguage()))
                                      .replace(QLatin1String("%s"), lost);
         enum { SaveAnyway, Back };
         if (prompts().choose(this, QString::fromLatin1(kApplicationTitle), question,
-                             {messageText(lang::Message::ButtonSaveAnyway), messageText(lang::Message::ButtonBack)},
+                             {messageText(texts::Message::ButtonSaveAnyway), messageText(texts::Message::ButtonBack)},
                              Back, Back) != SaveAnyway)
             return false;
     }
-    QString path = prompts().chooseFile(SaveDialog1);
+    QString path = prompts().chooseFile(saveDialog_);
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
     if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), text.toStdString())) {
-        prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(lang::Message::SaveError));
+        prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::SaveError));
         return false;
     }
     edits_.imageKept(workingImage());
@@ -39,17 +39,17 @@ bool TForm1::saveDataFile() {
     return true;
 }
 
-void TForm1::LOADClick() {
-    if (!confirmDiscard(lang::Message::UnsavedLoad)) return;
-    const QString path = prompts().chooseFile(OpenDialog1);
+void MainWindow::onLoadFile() {
+    if (!confirmDiscard(texts::Message::UnsavedLoad)) return;
+    const QString path = prompts().chooseFile(openDialog_);
     if (path.isEmpty()) return;
     loadDataFile(path);
 }
 
-bool TForm1::loadDataFile(const QString& path) {
+bool MainWindow::loadDataFile(const QString& path) {
     const std::optional<DataFile> file = LoadDataFile(QFile::encodeName(path).toStdString());
     if (!file) {
-        prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(lang::Message::LoadError));
+        prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;
     }
     workingImage() = file->image;

@@ -22,8 +22,7 @@ namespace {
 // Keeps a grid's "+" and "-" buttons in the top right corner of its group box.
 class CornerButtons : public QObject {
 public:
-    CornerButtons(QWidget* box, QPushButton* plus, QPushButton* minus)
-        : QObject(box), plus_(plus), minus_(minus) {
+    CornerButtons(QWidget* box, QPushButton* plus, QPushButton* minus) : QObject(box), plus_(plus), minus_(minus) {
         box->installEventFilter(this);
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -55,38 +54,38 @@ QGroupBox* makeGroup(const char* name, const char* design, QWidget* parent) {
 
 }  // namespace
 
-void TForm1::buildPages() {
+void MainWindow::buildPages() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("GridPanel7"));
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
-    PageControl1 = new QTabWidget(central);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    layout->addWidget(PageControl1);
+    pages_ = new QTabWidget(central);
+    pages_->setObjectName(QStringLiteral("PageControl1"));
+    layout->addWidget(pages_);
     setCentralWidget(central);
 
     struct Page {
         const char* sheet;
         const char* design;
     };
-    const Page pages[6] = {{"TabSheet1", "Kody, hasła i klucze"}, {"TabSheet2", "Parametry unifonów"},
-                           {"TabSheet5", "Funkcje"},              {"TabSheet3", "Konfiguracja"},
-                           {"TabSheet4", "Parametry paneli"},     {"TabSheet6", "Opis"}};
+    const Page pages[6] = {
+        {"TabSheet1", "Kody, hasła i klucze"}, {"TabSheet2", "Parametry unifonów"}, {"TabSheet5", "Funkcje"},
+        {"TabSheet3", "Konfiguracja"},         {"TabSheet4", "Parametry paneli"},   {"TabSheet6", "Opis"}};
     std::array<QWidget*, 6> sheets{};
     for (int i = 0; i < 6; ++i) {
         sheets[i] = new QWidget;
         sheets[i]->setObjectName(QString::fromLatin1(pages[i].sheet));
         auto* sheetLayout = new QVBoxLayout(sheets[i]);
         sheetLayout->setContentsMargins(2, 2, 2, 2);
-        PageControl1->addTab(sheets[i], QString::fromUtf8(pages[i].design));
+        pages_->addTab(sheets[i], QString::fromUtf8(pages[i].design));
     }
     sheets[0]->layout()->addWidget(buildCodePage());
     buildSettingsPages(sheets);
     sheets[5]->layout()->addWidget(buildDescriptionPage());
-    PageControl1->setCurrentIndex(0);
+    pages_->setCurrentIndex(0);
 }
 
-QWidget* TForm1::buildCodePage() {
+QWidget* MainWindow::buildCodePage() {
     auto* panel = new GridPanel({50, 50}, {50, 50});
     panel->setObjectName(QStringLiteral("GridPanel1"));
     struct GridPlace {
@@ -97,17 +96,20 @@ QWidget* TForm1::buildCodePage() {
         int column, row;
         const char* plus;
         const char* minus;
-        void (TForm1::*onPlus)();
-        void (TForm1::*onMinus)();
+        void (MainWindow::*onPlus)();
+        void (MainWindow::*onMinus)();
         bool fixedPitch;
         bool rangeSelect;
     };
     const GridPlace places[kGridCount] = {
-        {GridId::Keys, "GroupBox1", "Klucze", "p505, p506, p507", 0, 0, "Button1", "Button2", &TForm1::Button1Click, &TForm1::Button2Click, true, false},
-        {GridId::Residents, "GroupBox2", "Lokatorzy", "p501, p502, p503", 1, 0, "Button4", "Button3", &TForm1::Button4Click, &TForm1::Button3Click, true, true},
-        {GridId::GeneralCodes, "GroupBox3", "Kody ogólne", "p504", 0, 1, "Button6", "Button5", &TForm1::Button6Click, &TForm1::Button5Click, false, true},
-        {GridId::Digitizers, "GroupBox4", "Digitalizery", "tego nie ma  wmenu :)", 1, 1, "Button8", "Button7", &TForm1::Button8Click, &TForm1::Button7Click,
-         false, true},
+        {GridId::Keys, "GroupBox1", "Klucze", "p505, p506, p507", 0, 0, "Button1", "Button2", &MainWindow::onAddKey,
+         &MainWindow::onDeleteKey, true, false},
+        {GridId::Residents, "GroupBox2", "Lokatorzy", "p501, p502, p503", 1, 0, "Button4", "Button3",
+         &MainWindow::onAddResident, &MainWindow::onDeleteResident, true, true},
+        {GridId::GeneralCodes, "GroupBox3", "Kody ogólne", "p504", 0, 1, "Button6", "Button5",
+         &MainWindow::onAddGeneralCode, &MainWindow::onDeleteGeneralCode, false, true},
+        {GridId::Digitizers, "GroupBox4", "Digitalizery", "tego nie ma  wmenu :)", 1, 1, "Button8", "Button7",
+         &MainWindow::onAddDigitizer, &MainWindow::onDeleteDigitizer, false, true},
     };
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPointSize(8);
@@ -118,8 +120,7 @@ QWidget* TForm1::buildCodePage() {
         if (g.fixedPitch) grid->setFont(fixed);
         // Headers keep the window's font: "Physical code" fits an 86-pixel column.
         grid->horizontalHeader()->setFont(font());
-        grid->setSelectionMode(g.rangeSelect ? QAbstractItemView::ContiguousSelection
-                                             : QAbstractItemView::SingleSelection);
+        grid->setSelectionMode(g.rangeSelect ? QAbstractItemView::ContiguousSelection : QAbstractItemView::SingleSelection);
         const int id = static_cast<int>(g.id);
         grid->setItemDelegate(new MaskDelegate(
             [this, id](int column, int row) {
@@ -155,7 +156,7 @@ QWidget* TForm1::buildCodePage() {
     return panel;
 }
 
-void TForm1::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
+void MainWindow::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
     const QVector<int> cols[6] = {{}, {25, 40, 35}, {33, 34, 33}, {1, 1, 1}, {50, 50}, {}};
     const QVector<int> rows[6] = {{}, {50, 25, 25}, {33, 17, 17, 33}, {1, 1, 1}, {50, 50}, {}};
     GridPanel* panels[6] = {};
@@ -188,18 +189,18 @@ void TForm1::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
     for (QVBoxLayout* layout : layouts) layout->addStretch();
 }
 
-QWidget* TForm1::buildDescriptionPage() {
+QWidget* MainWindow::buildDescriptionPage() {
     auto* panel = new GridPanel({100}, {88, 12});
     panel->setObjectName(QStringLiteral("GridPanel6"));
     QGroupBox* opis = makeGroup("GroupBox23", "Opis", panel);
-    Memo1 = new QPlainTextEdit(opis);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setPlainText(QStringLiteral("..."));
-    boxLayout(opis)->addWidget(Memo1);
+    descriptionEdit_ = new QPlainTextEdit(opis);
+    descriptionEdit_->setObjectName(QStringLiteral("Memo1"));
+    descriptionEdit_->setPlainText(QStringLiteral("..."));
+    boxLayout(opis)->addWidget(descriptionEdit_);
     QGroupBox* card = makeGroup("GroupBox24", "Tekst na wizytówkę", panel);
-    Edit1 = new QLineEdit(card);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    boxLayout(card)->addWidget(Edit1);
+    cardTextEdit_ = new QLineEdit(card);
+    cardTextEdit_->setObjectName(QStringLiteral("Edit1"));
+    boxLayout(card)->addWidget(cardTextEdit_);
     panel->addControl(opis, 0, 0);
     panel->addControl(card, 0, 1);
     return panel;

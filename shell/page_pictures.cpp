@@ -19,15 +19,15 @@ int main(int argc, char** argv) {
     const QStringList args = QApplication::arguments();
     const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");
     QDir().mkpath(folder);
-    kelvane::shell::TForm1 window;
+    kelvane::shell::MainWindow window;
     kelvane::shell::workingImage() = kelvane::SampleBuildingImage();
     window.DisplayData();
     window.setDescription(QStringLiteral("Budynek przy ul. Słonecznej 12, klatka A.\r\nZasilacz w szafce na parterze."));
     if (args.size() > 2) window.ApplyLanguage(args[2].toInt());
     window.show();
     QTextStream out(stdout);
-    for (int page = 0; page < window.PageControl1->count(); ++page) {
-        window.PageControl1->setCurrentIndex(page);
+    for (int page = 0; page < window.pages_->count(); ++page) {
+        window.pages_->setCurrentIndex(page);
         QApplication::processEvents();
         const QString file = QDir(folder).filePath(QStringLiteral("page%1.png").arg(page));
         if (!window.grab().save(file)) {

@@ -14,7 +14,7 @@
 
 #include <algorithm>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 namespace {
 
 // Draws a list entry as its name and, after a dash, what the system knows of
@@ -26,106 +26,106 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        const QString details = index.data(TOKRightDlg::kDetailsRole).toString();
+        const QString details = index.data(PortDialog::kDetailsRole).toString();
         if (!details.isEmpty()) option->text += QStringLiteral(" \u2013 ") + details;
     }
 };
 
 }  // namespace
 
-TOKRightDlg::TOKRightDlg(QWidget* parent)
-    : QDialog(parent), portSource_(serial::systemPorts), refresh_(new QTimer(this)) {
+PortDialog::PortDialog(QWidget* parent)
+    : QDialog(parent), portSource_(session::systemPorts), refresh_(new QTimer(this)) {
     setObjectName("OKRightDlg");
     setWindowTitle("Wybierz port");
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(383, 179);
 
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName("Bevel1");
-    Bevel1->setFrameShape(QFrame::Box);
-    Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(8, 8, 281, 161);
+    frame_ = new QFrame(this);
+    frame_->setObjectName("Bevel1");
+    frame_->setFrameShape(QFrame::Box);
+    frame_->setFrameShadow(QFrame::Sunken);
+    frame_->setGeometry(8, 8, 281, 161);
 
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->setObjectName("ComboBox1");
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->setGeometry(40, 76, 217, 24);
-    ComboBox1->setEditText("Wybierz port COM");
-    ComboBox1->setItemDelegate(new PortEntryDelegate(ComboBox1));
-    connect(ComboBox1, &QComboBox::currentTextChanged, this, &TOKRightDlg::showDetailsOfText);
+    portCombo_ = new QComboBox(this);
+    portCombo_->setObjectName("ComboBox1");
+    portCombo_->setEditable(true);
+    portCombo_->setInsertPolicy(QComboBox::NoInsert);
+    portCombo_->setGeometry(40, 76, 217, 24);
+    portCombo_->setEditText("Wybierz port COM");
+    portCombo_->setItemDelegate(new PortEntryDelegate(portCombo_));
+    connect(portCombo_, &QComboBox::currentTextChanged, this, &PortDialog::showDetailsOfText);
 
-    OKBtn = new QPushButton("OK", this);
-    OKBtn->setObjectName("OKBtn");
-    OKBtn->setGeometry(300, 8, 75, 25);
-    OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    okButton_ = new QPushButton("OK", this);
+    okButton_->setObjectName("OKBtn");
+    okButton_->setGeometry(300, 8, 75, 25);
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
-    CancelBtn = new QPushButton("Cancel", this);
-    CancelBtn->setObjectName("CancelBtn");
-    CancelBtn->setGeometry(300, 38, 75, 25);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    cancelButton_ = new QPushButton("Cancel", this);
+    cancelButton_->setObjectName("CancelBtn");
+    cancelButton_->setGeometry(300, 38, 75, 25);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     refresh_->setInterval(kRefreshMs);
-    connect(refresh_, &QTimer::timeout, this, &TOKRightDlg::refreshPorts);
+    connect(refresh_, &QTimer::timeout, this, &PortDialog::refreshPorts);
 }
 
-void TOKRightDlg::setPortSource(std::function<QStringList()> names) {
+void PortDialog::setPortSource(std::function<QStringList()> names) {
     portSource_ = [names = std::move(names)] {
-        std::vector<serial::PortInfo> ports;
+        std::vector<link::PortInfo> ports;
         for (const QString& name : names()) ports.push_back({name.toStdString(), {}, {}, {}, {}, false, {}});
         return ports;
     };
 }
 
-QString TOKRightDlg::chosenText() const { return ComboBox1->currentText(); }
+QString PortDialog::chosenText() const { return portCombo_->currentText(); }
 
-void TOKRightDlg::FormShow() {
-    std::vector<serial::PortInfo> ports = this->ports();
+void PortDialog::FormShow() {
+    std::vector<link::PortInfo> ports = this->ports();
     lastSeen_ = ports;
-    if (ports.empty() && ComboBox1->count() > 0) return;  // keep the last list
+    if (ports.empty() && portCombo_->count() > 0) return;  // keep the last list
     fill(std::move(ports));
 }
 
-void TOKRightDlg::refreshPorts() {
-    if (ComboBox1->view()->isVisible()) return;  // not under the technician's pointer
-    std::vector<serial::PortInfo> ports = this->ports();
-    if (serial::samePorts(ports, lastSeen_)) return;
+void PortDialog::refreshPorts() {
+    if (portCombo_->view()->isVisible()) return;  // not under the technician's pointer
+    std::vector<link::PortInfo> ports = this->ports();
+    if (link::samePorts(ports, lastSeen_)) return;
     lastSeen_ = ports;
     fill(std::move(ports));
 }
 
-void TOKRightDlg::fill(std::vector<serial::PortInfo> ports) {
-    const bool simulatorListed = std::any_of(ports.begin(), ports.end(),
-                                             [](const serial::PortInfo& p) { return p.name == kSimulatorPortName; });
+void PortDialog::fill(std::vector<link::PortInfo> ports) {
+    const bool simulatorListed =
+        std::any_of(ports.begin(), ports.end(), [](const link::PortInfo& p) { return p.name == kSimulatorPortName; });
     if (!simulatorListed) ports.push_back({kSimulatorPortName, {}, {}, {}, {}, false, {}});
-    serial::sortPorts(ports);
-    const QString typed = ComboBox1->currentText();
-    const int cursor = ComboBox1->lineEdit()->cursorPosition();
-    ComboBox1->clear();
-    for (const serial::PortInfo& p : ports) {
-        const QString details = QString::fromStdString(serial::portDetails(p));
-        ComboBox1->addItem(QString::fromStdString(p.name));
-        const int i = ComboBox1->count() - 1;
-        ComboBox1->setItemData(i, details, kDetailsRole);
-        if (!details.isEmpty()) ComboBox1->setItemData(i, details, Qt::ToolTipRole);
+    link::sortPorts(ports);
+    const QString typed = portCombo_->currentText();
+    const int cursor = portCombo_->lineEdit()->cursorPosition();
+    portCombo_->clear();
+    for (const link::PortInfo& p : ports) {
+        const QString details = QString::fromStdString(link::portDetails(p));
+        portCombo_->addItem(QString::fromStdString(p.name));
+        const int i = portCombo_->count() - 1;
+        portCombo_->setItemData(i, details, kDetailsRole);
+        if (!details.isEmpty()) portCombo_->setItemData(i, details, Qt::ToolTipRole);
     }
     // A typed name that is not on the list must leave no list entry current:
     // Enter in the box would put that entry's text back over the typed one.
-    ComboBox1->setCurrentIndex(ComboBox1->findText(typed));
-    ComboBox1->setEditText(typed);
-    ComboBox1->lineEdit()->setCursorPosition(cursor);
+    portCombo_->setCurrentIndex(portCombo_->findText(typed));
+    portCombo_->setEditText(typed);
+    portCombo_->lineEdit()->setCursorPosition(cursor);
     // The dropped-down list is as wide as its longest entry needs.
-    ComboBox1->view()->setMinimumWidth(ComboBox1->view()->sizeHintForColumn(0) + 24);
+    portCombo_->view()->setMinimumWidth(portCombo_->view()->sizeHintForColumn(0) + 24);
     showDetailsOfText();
 }
 
-void TOKRightDlg::showDetailsOfText() {
-    const int i = ComboBox1->findText(ComboBox1->currentText());
-    ComboBox1->setToolTip(i < 0 ? QString() : ComboBox1->itemData(i, kDetailsRole).toString());
+void PortDialog::showDetailsOfText() {
+    const int i = portCombo_->findText(portCombo_->currentText());
+    portCombo_->setToolTip(i < 0 ? QString() : portCombo_->itemData(i, kDetailsRole).toString());
 }
 
-void TOKRightDlg::showEvent(QShowEvent* event) {
+void PortDialog::showEvent(QShowEvent* event) {
     FormShow();
     if (QScreen* screen = QGuiApplication::primaryScreen())  // centred on the screen
         move(screen->availableGeometry().center() - rect().center());
@@ -133,9 +133,9 @@ void TOKRightDlg::showEvent(QShowEvent* event) {
     refresh_->start();
 }
 
-void TOKRightDlg::hideEvent(QHideEvent* event) {
+void PortDialog::hideEvent(QHideEvent* event) {
     refresh_->stop();
     QDialog::hideEvent(event);
 }
 
-}  // namespace kelvane::link
+}  // namespace kelvane::shell

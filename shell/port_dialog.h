@@ -20,22 +20,22 @@ class QFrame;
 class QPushButton;
 class QTimer;
 
-namespace kelvane::link {
+namespace kelvane::shell {
 
 // The list entry of the built-in simulated controller.
 using session::kSimulatorPortName;
 
-class TOKRightDlg : public QDialog {
+class PortDialog : public QDialog {
     Q_OBJECT
 public:
-    using PortInfoSource = std::function<std::vector<serial::PortInfo>()>;
+    using PortInfoSource = std::function<std::vector<link::PortInfo>()>;
 
     // The item data role of an entry's details.
     static constexpr int kDetailsRole = Qt::UserRole + 1;
     // How often the open dialog looks at the system's ports.
     static constexpr int kRefreshMs = 1000;
 
-    explicit TOKRightDlg(QWidget* parent = nullptr);
+    explicit PortDialog(QWidget* parent = nullptr);
 
     // The ports to list; the system's serial ports unless a test sets another source.
     void setPortInfoSource(PortInfoSource source) { portSource_ = std::move(source); }
@@ -43,7 +43,7 @@ public:
     void setPortSource(std::function<QStringList()> names);
 
     // The ports the source lists now.
-    std::vector<serial::PortInfo> ports() const { return portSource_ ? portSource_() : std::vector<serial::PortInfo>{}; }
+    std::vector<link::PortInfo> ports() const { return portSource_ ? portSource_() : std::vector<link::PortInfo>{}; }
 
     // The combo box's text as the technician left it: a listed port or anything typed.
     QString chosenText() const;
@@ -57,22 +57,22 @@ public:
     // while the list is dropped down.
     void refreshPorts();
 
-    QFrame* Bevel1;
-    QComboBox* ComboBox1;
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
+    QFrame* frame_;
+    QComboBox* portCombo_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void fill(std::vector<serial::PortInfo> ports);
+    void fill(std::vector<link::PortInfo> ports);
     void showDetailsOfText();
 
     PortInfoSource portSource_;
-    std::vector<serial::PortInfo> lastSeen_;
+    std::vector<link::PortInfo> lastSeen_;
     QTimer* refresh_;
 };
 
-}  // namespace kelvane::link
+}  // namespace kelvane::shell

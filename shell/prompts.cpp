@@ -53,7 +53,7 @@ int WidgetPrompts::choose(QWidget* parent, const QString& title, const QString& 
 }
 
 UploadAnswer WidgetPrompts::showChanges(QWidget* parent, const ChangeDialogTexts& texts,
-                                        const std::vector<lang::ChangeGroup>& groups) {
+                                        const std::vector<texts::ChangeGroup>& groups) {
     ChangeDialog dialog(parent, texts, groups);
     dialog.exec();
     return dialog.answer();

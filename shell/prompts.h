@@ -24,8 +24,7 @@ public:
     // Error box with the single button OK.
     virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
     // Plain box with the single button OK; a detail, when given, under the text.
-    virtual void message(QWidget* parent, const QString& title, const QString& text,
-                         const QString& detail = QString()) = 0;
+    virtual void message(QWidget* parent, const QString& title, const QString& text, const QString& detail = QString()) = 0;
     // Runs a file dialog; the chosen path, or an empty text when cancelled.
     virtual QString chooseFile(QFileDialog* dialog) = 0;
     // Runs any other modal dialog; its result code (QDialog::Accepted...).
@@ -36,7 +35,7 @@ public:
                        int defaultButton, int escapeButton) = 0;
     // A change list to look at, or (with an accept button) to answer.
     virtual UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
-                                     const std::vector<lang::ChangeGroup>& groups) = 0;
+                                     const std::vector<texts::ChangeGroup>& groups) = 0;
     // The list of backups; the file chosen with Open, or an empty text.
     virtual QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) = 0;
 };
@@ -46,13 +45,12 @@ class WidgetPrompts : public Prompts {
 public:
     bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) override;
     void error(QWidget* parent, const QString& title, const QString& text) override;
-    void message(QWidget* parent, const QString& title, const QString& text,
-                 const QString& detail = QString()) override;
+    void message(QWidget* parent, const QString& title, const QString& text, const QString& detail = QString()) override;
     QString chooseFile(QFileDialog* dialog) override;
     int choose(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons,
                int defaultButton, int escapeButton) override;
     UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
-                             const std::vector<lang::ChangeGroup>& groups) override;
+                             const std::vector<texts::ChangeGroup>& groups) override;
     QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) override;
 };
 

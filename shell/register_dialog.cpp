@@ -20,7 +20,7 @@ namespace kelvane::shell {
 
 namespace {
 
-constexpr int kKeyRole = Qt::UserRole;      // buildings: device ID; visits: visit id
+constexpr int kKeyRole = Qt::UserRole;  // buildings: device ID; visits: visit id
 constexpr int kSerialRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;  // visits: whether it has an image
 
@@ -82,8 +82,7 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     detailsRow->addStretch();
     detailsRow->addWidget(saveDetailsButton);
     rightLayout->addLayout(detailsRow);
-    visits_ = makeList(right, "RegisterVisits",
-                       {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
+    visits_ = makeList(right, "RegisterVisits", {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rightLayout->addWidget(visits_, 1);
     split->setStretchFactor(0, 1);
@@ -121,8 +120,8 @@ void RegisterDialog::fillBuildings() {
     for (const registry::Controller& c : reg_.controllers(search_->text().trimmed().toStdString())) {
         const QString name = c.key.known() ? QString::fromStdString(c.name) : texts_.unknownBuilding;
         auto* item = new QTreeWidgetItem(QStringList{name, QString::fromStdString(c.address),
-                                                      QString::fromStdString(registry::keyText(c.key)),
-                                                      QString::number(c.visits), shownTime(c.lastSeen)});
+                                                     QString::fromStdString(registry::keyText(c.key)),
+                                                     QString::number(c.visits), shownTime(c.lastSeen)});
         item->setData(0, kKeyRole, c.key.deviceId);
         item->setData(0, kSerialRole, c.key.serialNumber);
         item->setToolTip(0, QString::fromStdString(c.notes));
@@ -154,10 +153,10 @@ void RegisterDialog::fillVisits() {
     for (QWidget* w : std::initializer_list<QWidget*>{name_, address_, notes_}) w->setEnabled(c && c->key.known());
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
-            auto* item = new QTreeWidgetItem(
-                visits_, {shownTime(v.time), QString::fromLatin1(registry::kindName(v.kind)),
-                          QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
-                          v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
+            auto* item =
+                new QTreeWidgetItem(visits_, {shownTime(v.time), QString::fromLatin1(registry::kindName(v.kind)),
+                                              QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
+                                              v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
             item->setData(0, kImageRole, v.hasImage);
             item->setToolTip(0, QString::fromStdString(v.port));
@@ -172,7 +171,8 @@ std::vector<std::int64_t> RegisterDialog::selectedVisits() const {
     std::vector<std::int64_t> out;
     for (int i = 0; i < visits_->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = visits_->topLevelItem(i);
-        if (item->isSelected() && item->data(0, kImageRole).toBool()) out.push_back(item->data(0, kKeyRole).toLongLong());
+        if (item->isSelected() && item->data(0, kImageRole).toBool())
+            out.push_back(item->data(0, kKeyRole).toLongLong());
     }
     return out;
 }

@@ -18,12 +18,12 @@
 namespace kelvane::shell {
 
 namespace {
-using lang::Message;
+using texts::Message;
 
 // The change list, then the configuration's warnings under their own heading.
-std::vector<lang::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language) {
-    std::vector<lang::ChangeGroup> groups = lang::DescribeChanges(changes, language);
-    for (auto& g : lang::WarningGroups(CheckConfiguration(working), language)) groups.push_back(std::move(g));
+std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language) {
+    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(changes, language);
+    for (auto& g : texts::WarningGroups(CheckConfiguration(working), language)) groups.push_back(std::move(g));
     return groups;
 }
 
@@ -34,16 +34,17 @@ const char kCheckAfterUpload[] = "checkAfterUpload";
 QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")); }
 }  // namespace
 
-SafetyNet::SafetyNet(TForm1& form, link::LinkController& link, QObject* parent)
-    : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] { return QDateTime::currentDateTime(); }) {
+SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* parent)
+    : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] {
+          return QDateTime::currentDateTime();
+      }) {
     if (QAction* ask = form.action("ASKUPLOAD")) {
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
-        connect(ask, &QAction::toggled, this,
-                [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
+        connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
     }
 }
 
-QString SafetyNet::text(lang::Message message) const { return form_.messageText(message); }
+QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
 
 QString SafetyNet::portText() const {
     // The name as the technician chose it, without the device-namespace prefix.
@@ -114,9 +115,9 @@ void SafetyNet::checkRead(const Image& controller) {
     t.reject = text(Message::ButtonClose);
     // What differs, without the blocks-to-send group: an upload sends what the
     // window changed, not these blocks.
-    std::vector<lang::ChangeGroup> groups = lang::DescribeChanges(changes, form_.CurrentLanguage());
+    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(changes, form_.CurrentLanguage());
     groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                [](const lang::ChangeGroup& g) { return g.kind == lang::ChangeGroupKind::Upload; }),
+                                [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                  groups.end());
     form_.prompts().showChanges(&form_, t, groups);
 }
@@ -146,8 +147,8 @@ void SafetyNet::showBackups() {
     t.title = text(Message::BackupsTitle);
     t.when = text(Message::BackupsWhen);
     t.port = text(Message::BackupsPort);
-    t.residents = QString::fromStdString(lang::GridCaption(GridId::Residents, language));
-    t.keys = QString::fromStdString(lang::GridCaption(GridId::Keys, language));
+    t.residents = QString::fromStdString(texts::GridCaption(GridId::Residents, language));
+    t.keys = QString::fromStdString(texts::GridCaption(GridId::Keys, language));
     t.open = text(Message::BackupsOpen);
     t.openFolder = text(Message::BackupsOpenFolder);
     t.close = text(Message::ButtonClose);

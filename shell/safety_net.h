@@ -11,18 +11,18 @@
 
 #include <functional>
 
-namespace kelvane::link {
+namespace kelvane::shell {
 class LinkController;
 }
 
 namespace kelvane::shell {
 
-class TForm1;
+class MainWindow;
 
 class SafetyNet : public QObject {
     Q_OBJECT
 public:
-    SafetyNet(TForm1& form, link::LinkController& link, QObject* parent = nullptr);
+    SafetyNet(MainWindow& form, shell::LinkController& link, QObject* parent = nullptr);
 
     // After GetData, before an upload opens the port: the change list with
     // Send and Cancel, unless the technician turned the question off. When no
@@ -47,11 +47,11 @@ public:
     void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
 
 private:
-    QString text(lang::Message message) const;
+    QString text(texts::Message message) const;
     QString portText() const;
 
-    TForm1& form_;
-    link::LinkController& link_;
+    MainWindow& form_;
+    shell::LinkController& link_;
     QString folder_;
     std::function<QDateTime()> now_;
     bool downloaded_ = false;   // a download completed in this run

@@ -33,7 +33,7 @@ const QStringList& numbers256() {
 
 // Check boxes whose captions no language changes.
 QString fixedCaption(const Parameter& p) {
-    const char* caption = lang::FixedCheckBoxCaption(p.control);
+    const char* caption = texts::FixedCheckBoxCaption(p.control);
     return caption ? QString::fromLatin1(caption) : QString();
 }
 
@@ -69,9 +69,7 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
         break;
     }
     case ControlKind::CheckBox:
-    case ControlKind::BitCheck:
-        control = new WrapCheckBox(fixedCaption(p), parent);
-        break;
+    case ControlKind::BitCheck: control = new WrapCheckBox(fixedCaption(p), parent); break;
     case ControlKind::ComboBox: {
         auto* combo = new QComboBox(parent);
         combo->setEditable(true);
@@ -120,8 +118,10 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
     control->setToolTip(hint);
     if (hinted) hinted->setToolTip(hint);
 
-    if (p.label) addLabel(qs(p.label), parent, layout, control);
-    else if (p.edit && QByteArray(p.edit).endsWith("_LabeledEdit")) addLabel(editLabelName(qs(p.edit)), parent, layout, control);
+    if (p.label)
+        addLabel(qs(p.label), parent, layout, control);
+    else if (p.edit && QByteArray(p.edit).endsWith("_LabeledEdit"))
+        addLabel(editLabelName(qs(p.edit)), parent, layout, control);
     if (layout) layout->addWidget(control);
     return control;
 }

@@ -8,10 +8,10 @@
 namespace kelvane::shell {
 
 struct GroupPlace {
-    const char* name;    // object name of the group box or radio group
-    int page;            // index of the page in the page control (1..4)
+    const char* name;                      // object name of the group box or radio group
+    int page;                              // index of the page in the page control (1..4)
     int column, row, columnSpan, rowSpan;  // cell of the page's grid
-    const char* design;  // caption before a language is applied
+    const char* design;                    // caption before a language is applied
 };
 
 const std::vector<GroupPlace>& settingsGroups();

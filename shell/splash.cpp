@@ -48,31 +48,30 @@ QPixmap splashPicture() {
     return pm;
 }
 
-TForm2::TForm2(QWidget* mainWindow)
-    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::SplashScreen),
-      mainWindow_(mainWindow) {
+SplashWindow::SplashWindow(QWidget* mainWindow)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::SplashScreen), mainWindow_(mainWindow) {
     setObjectName(QStringLiteral("Form2"));
     setFixedSize(kWidth, kHeight);
     const QPixmap picture = splashPicture();
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(0, 0, kWidth, kHeight);
-    Image1->setPixmap(picture);
+    picture_ = new QLabel(this);
+    picture_->setObjectName(QStringLiteral("Image1"));
+    picture_->setGeometry(0, 0, kWidth, kHeight);
+    picture_->setPixmap(picture);
     // Black pixels let what lies behind show through (where the platform can).
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         setMask(picture.createMaskFromColor(Qt::black, Qt::MaskInColor));
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kShowMs);
-    connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
-    Timer1->start();
+    showTimer_ = new QTimer(this);
+    showTimer_->setObjectName(QStringLiteral("Timer1"));
+    showTimer_->setInterval(kShowMs);
+    connect(showTimer_, &QTimer::timeout, this, &SplashWindow::onShowTimeOver);
+    showTimer_->start();
     show();
 }
 
-void TForm2::Timer1Timer() {
-    Timer1->stop();
+void SplashWindow::onShowTimeOver() {
+    showTimer_->stop();
     // The main window comes up before the splash goes, so the program never
     // runs without a visible window.
     if (mainWindow_) mainWindow_->show();

@@ -7,19 +7,19 @@ class QTimer;
 
 namespace kelvane::shell {
 
-class TForm2 : public QWidget {
+class SplashWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kShowMs = 2000;
-    // Shows itself at once; when Timer1 fires it closes, shows `mainWindow`
+    // Shows itself at once; when showTimer_ fires it closes, shows `mainWindow`
     // and releases itself.
-    explicit TForm2(QWidget* mainWindow);
+    explicit SplashWindow(QWidget* mainWindow);
 
-    QTimer* Timer1 = nullptr;
-    QLabel* Image1 = nullptr;
+    QTimer* showTimer_ = nullptr;
+    QLabel* picture_ = nullptr;
 
 public slots:
-    void Timer1Timer();
+    void onShowTimeOver();
 
 private:
     QWidget* mainWindow_;

@@ -29,7 +29,7 @@ void ShowException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), message);
 }
 
-int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wire) {
+int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire) {
     KelvaneApplication app(argc, argv);
     try {
         // Settings, backups (user data) and the desktop's window class go by the
@@ -37,11 +37,11 @@ int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wi
         QApplication::setOrganizationName(QStringLiteral("Kelvane"));
         QApplication::setApplicationName(QStringLiteral("KelvaneMini"));
         // The main window is shown by the splash when its time is up.
-        auto form1 = std::make_unique<TForm1>();
+        auto form1 = std::make_unique<MainWindow>();
         if (wire) wire(*form1);
-        auto* about = new TAboutBox(form1.get());
+        auto* about = new AboutBox(form1.get());
         form1->setAboutBox(about);
-        new TForm2(form1.get());
+        new SplashWindow(form1.get());
         app.exec();
         // A transfer still ending (an upload sends its end frame) keeps the
         // process a moment longer: no window stays on the screen meanwhile.

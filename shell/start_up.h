@@ -7,7 +7,7 @@
 
 namespace kelvane::shell {
 
-class TForm1;
+class MainWindow;
 
 // Catches an exception that escapes an event handler: shows it and ends the
 // message loop, so the program exits with 0.
@@ -25,6 +25,6 @@ void ShowException(const QString& message);
 // calls `wire` with it (the place for the port dialog and the menu hooks),
 // creates the About dialog and the splash, and runs the message loop until
 // the program ends. Returns 0.
-int RunKelvaneMini(int argc, char** argv, const std::function<void(TForm1&)>& wire = {});
+int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire = {});
 
 }  // namespace kelvane::shell

@@ -32,7 +32,9 @@ QSize WrapCheckBox::sizeHint() const {
     return QSize(one.width(), heightForWidth(width() > 0 ? width() : one.width()));
 }
 
-QSize WrapCheckBox::minimumSizeHint() const { return QSize(indicatorSpace() + 40, QCheckBox::minimumSizeHint().height()); }
+QSize WrapCheckBox::minimumSizeHint() const {
+    return QSize(indicatorSpace() + 40, QCheckBox::minimumSizeHint().height());
+}
 
 void WrapCheckBox::paintEvent(QPaintEvent*) {
     QStylePainter p(this);

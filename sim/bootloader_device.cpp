@@ -1,10 +1,9 @@
 #include "sim/bootloader_device.h"
 
-namespace sim {
+namespace kelvane::sim {
 
 bool BootloaderDevice::hears() const {
-    if (model_.mode() == BootloaderModel::Mode::Firmware)
-        return settings_.baud == 2400 && settings_.dataBits == 8;
+    if (model_.mode() == BootloaderModel::Mode::Firmware) return settings_.baud == 2400 && settings_.dataBits == 8;
     return settings_.baud == 57600 && settings_.dataBits == 8;
 }
 
@@ -19,4 +18,4 @@ void BootloaderDevice::received(const std::uint8_t* data, std::size_t n, Virtual
     }
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -7,14 +7,14 @@
 
 #include <functional>
 
-namespace sim {
+namespace kelvane::sim {
 
 class BootloaderDevice : public Device {
 public:
     explicit BootloaderDevice(BootloaderScript script = {}) : model_(std::move(script)) {}
 
     void received(const std::uint8_t* data, std::size_t n, VirtualLine& line) override;
-    void lineChanged(const serial::LineSettings& s) override { settings_ = s; }
+    void lineChanged(const link::LineSettings& s) override { settings_ = s; }
 
     BootloaderModel& model() { return model_; }
     const BootloaderModel& model() const { return model_; }
@@ -31,7 +31,7 @@ private:
     bool hears() const;
 
     BootloaderModel model_;
-    serial::LineSettings settings_;
+    link::LineSettings settings_;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

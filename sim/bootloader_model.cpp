@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sim {
+namespace kelvane::sim {
 namespace {
 
 constexpr std::uint8_t kReset[8] = {'R', 'e', 's', 'e', 't', 'e', 'K', 'M'};
 
 }  // namespace
 
-BootloaderModel::BootloaderModel(BootloaderScript script)
-    : script_(std::move(script)), flash_(kFlashSize, 0xFF) {}
+BootloaderModel::BootloaderModel(BootloaderScript script) : script_(std::move(script)), flash_(kFlashSize, 0xFF) {}
 
 std::uint16_t BootloaderModel::check(const std::uint8_t* d) {
     std::uint16_t crc = 0;
@@ -40,8 +39,7 @@ std::vector<std::uint8_t> BootloaderModel::firmwareByte(std::uint8_t b) {
     ++resetRequests_;
     mode_ = Mode::Bootloader;
     switch (script_.identity) {
-    case BootloaderScript::Identity::Reply:
-        return {script_.identityReply.begin(), script_.identityReply.end()};
+    case BootloaderScript::Identity::Reply: return {script_.identityReply.begin(), script_.identityReply.end()};
     case BootloaderScript::Identity::WrongType: {
         auto reply = script_.identityReply;
         reply[0] = 0x34;
@@ -102,4 +100,4 @@ std::vector<std::uint8_t> BootloaderModel::frameDone() {
     return {static_cast<std::uint8_t>(answer)};
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

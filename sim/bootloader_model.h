@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-namespace sim {
+namespace kelvane::sim {
 
 struct BootloaderScript {
     enum class Identity { Reply, Silent, WrongType };
@@ -50,7 +50,7 @@ public:
     int resetRequests() const { return resetRequests_; }
     int wakeUps() const { return wakeUps_; }
     int banners() const { return banners_; }
-    int frames() const { return frames_; }           // data frames received
+    int frames() const { return frames_; }  // data frames received
     int badChecks() const { return badChecks_; }
     // Blocks accepted since the last wake-up byte (the current run's).
     int blocksAccepted() const { return accepted_; }
@@ -81,4 +81,4 @@ private:
     std::vector<std::vector<std::uint8_t>> frameLog_;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -88,35 +88,44 @@ void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    sim::ServerOptions options;
-    sim::BootloaderScript script;
+    kelvane::sim::ServerOptions options;
+    kelvane::sim::BootloaderScript script;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-        const sim::OptionResult shared = sim::readSharedOption(argc, argv, i, options);
-        if (shared == sim::OptionResult::Bad) return usage();
-        if (shared == sim::OptionResult::Taken) continue;
+        const kelvane::sim::OptionResult shared = kelvane::sim::readSharedOption(argc, argv, i, options);
+        if (shared == kelvane::sim::OptionResult::Bad) return usage();
+        if (shared == kelvane::sim::OptionResult::Taken) continue;
         if (a == "--flash-out") {
             options.dump = value();
         } else if (a == "--identity") {
             std::string v = value();
-            if (v == "reply") script.identity = sim::BootloaderScript::Identity::Reply;
-            else if (v == "silent") script.identity = sim::BootloaderScript::Identity::Silent;
-            else if (v == "wrong") script.identity = sim::BootloaderScript::Identity::WrongType;
-            else return usage();
+            if (v == "reply")
+                script.identity = kelvane::sim::BootloaderScript::Identity::Reply;
+            else if (v == "silent")
+                script.identity = kelvane::sim::BootloaderScript::Identity::Silent;
+            else if (v == "wrong")
+                script.identity = kelvane::sim::BootloaderScript::Identity::WrongType;
+            else
+                return usage();
         } else if (a == "--banner") {
             std::string v = value();
-            if (v == "both") script.banner = sim::BootloaderScript::Banner::BootThenLower;
-            else if (v == "upper") script.banner = sim::BootloaderScript::Banner::UpperOnly;
-            else if (v == "wrong") script.banner = sim::BootloaderScript::Banner::WrongType;
-            else if (v == "none") script.banner = sim::BootloaderScript::Banner::None;
-            else return usage();
+            if (v == "both")
+                script.banner = kelvane::sim::BootloaderScript::Banner::BootThenLower;
+            else if (v == "upper")
+                script.banner = kelvane::sim::BootloaderScript::Banner::UpperOnly;
+            else if (v == "wrong")
+                script.banner = kelvane::sim::BootloaderScript::Banner::WrongType;
+            else if (v == "none")
+                script.banner = kelvane::sim::BootloaderScript::Banner::None;
+            else
+                return usage();
         } else {
             return usage();
         }
     }
     if (options.help) {
-        std::printf("%s%s%s%s", kUsage, kHelp, sim::kSharedOptionsHelp, kOwnHelp);
+        std::printf("%s%s%s%s", kUsage, kHelp, kelvane::sim::kSharedOptionsHelp, kOwnHelp);
         return 0;
     }
     if (options.port.empty() == options.ptyLink.empty()) return usage();
@@ -125,11 +134,11 @@ int main(int argc, char** argv) {
     const std::int64_t latencyNs = static_cast<std::int64_t>(options.latencyMs) * 1000000;
 
     int keepSlave = -1;  // holds the tool's end open, so no hang-up shows before the tool comes
-    const int fd = sim::openServedPort(options, "orva_bootloader_sim", keepSlave);
+    const int fd = kelvane::sim::openServedPort(options, "orva_bootloader_sim", keepSlave);
     if (fd < 0) return 1;
     prctl(PR_SET_TIMERSLACK, 1UL);  // paced answers need sub-0.1 ms wake-ups
 
-    sim::BootloaderModel model(script);
+    kelvane::sim::BootloaderModel model(script);
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -150,7 +159,7 @@ int main(int argc, char** argv) {
         const std::int64_t readNs = nowNs();
         for (ssize_t i = 0; i < n && !model.ended(); ++i) {
             if (pace) {
-                const bool firmware = model.mode() == sim::BootloaderModel::Mode::Firmware;
+                const bool firmware = model.mode() == kelvane::sim::BootloaderModel::Mode::Firmware;
                 const std::int64_t byteNs = firmware ? 1000000000LL * 11 / controllerBaud : 1000000000LL * 10 / 57600;
                 lineFreeNs = std::max(lineFreeNs, readNs) + byteNs;
             }
@@ -177,6 +186,6 @@ int main(int argc, char** argv) {
     std::printf("ended=%d blocks=%d frames=%d bad=%d wakeups=%d resets=%d\n", model.ended() ? 1 : 0,
                 model.blocksAccepted(), model.frames(), model.badChecks(), model.wakeUps(), model.resetRequests());
     std::fflush(stdout);
-    sim::closeServedPort(options, fd, keepSlave);
+    kelvane::sim::closeServedPort(options, fd, keepSlave);
     return model.ended() ? 0 : 3;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sim {
+namespace kelvane::sim {
 namespace {
 
 constexpr std::size_t kCommand = 8;
@@ -149,4 +149,4 @@ void Controller::received(const std::uint8_t* data, std::size_t n, VirtualLine& 
     if (a.hangUp) line.hangUp(line.pendingUntilMs());
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace sim {
+namespace kelvane::sim {
 
 struct ControllerFaults {
     enum class Order {
@@ -19,20 +19,20 @@ struct ControllerFaults {
         LastFirst,  // block 511 first, then 0..510
         Scrambled,  // blocks 0..510 in a fixed scrambled order, then 511
     };
-    bool silent = false;       // answers nothing at all
-    int probeBytes = 8;        // how many identity bytes the probe answer carries
-    int probeChunk = 0;        // > 0: the answer comes in pieces of this many bytes...
-    int probeChunkGapMs = 300; // ...this far apart
-    int dropEvery = 0;         // > 0: every n-th byte sent is lost
-    int garbleEvery = 0;       // > 0: every n-th byte sent arrives inverted
+    bool silent = false;        // answers nothing at all
+    int probeBytes = 8;         // how many identity bytes the probe answer carries
+    int probeChunk = 0;         // > 0: the answer comes in pieces of this many bytes...
+    int probeChunkGapMs = 300;  // ...this far apart
+    int dropEvery = 0;          // > 0: every n-th byte sent is lost
+    int garbleEvery = 0;        // > 0: every n-th byte sent arrives inverted
     Order order = Order::InOrder;
-    bool repeatFrames = false; // every download frame is sent twice
-    int strayIndex = -1;       // >= 0: an extra frame with this block index (and 0xEE data) before block 511
-    int answerDelayMs = 0;     // pause before each answer (probe, first frame, acknowledgement)
-    int frameGapMs = 0;        // pause between download frames
-    int framesToSend = -1;     // >= 0: the download stops after this many frames (silence)
-    int acksToSend = -1;       // >= 0: the upload acknowledges this many messages, then is silent
-    int hangUpAfter = -1;      // >= 0: the line closes after this many frames sent or acknowledgements
+    bool repeatFrames = false;  // every download frame is sent twice
+    int strayIndex = -1;        // >= 0: an extra frame with this block index (and 0xEE data) before block 511
+    int answerDelayMs = 0;      // pause before each answer (probe, first frame, acknowledgement)
+    int frameGapMs = 0;         // pause between download frames
+    int framesToSend = -1;      // >= 0: the download stops after this many frames (silence)
+    int acksToSend = -1;        // >= 0: the upload acknowledges this many messages, then is silent
+    int hangUpAfter = -1;       // >= 0: the line closes after this many frames sent or acknowledgements
 };
 
 class Controller : public Device {
@@ -94,4 +94,4 @@ private:
     std::vector<int> blocksReceived_;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

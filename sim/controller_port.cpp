@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-namespace sim {
+namespace kelvane::sim {
 namespace {
 
 struct Shared {
@@ -20,7 +20,7 @@ Shared& shared() {
 
 }  // namespace
 
-ControllerPort::ControllerPort(std::string portName, serial::Clock& clock) : name_(std::move(portName)), clock_(clock) {}
+ControllerPort::ControllerPort(std::string portName, link::Clock& clock) : name_(std::move(portName)), clock_(clock) {}
 
 ControllerPort::~ControllerPort() { close(); }
 
@@ -49,11 +49,11 @@ void ControllerPort::release() {
 }
 
 bool ControllerPort::open(const std::string& name) {
-    openFailure_ = line_ || name == name_ ? serial::OpenFailure::Busy : serial::OpenFailure::NoSuchPort;
+    openFailure_ = line_ || name == name_ ? link::OpenFailure::Busy : link::OpenFailure::NoSuchPort;
     if (line_ || name != name_) return false;
     Controller* c = acquire();
     if (!c) return false;  // a transfer or another window holds the simulated controller
-    openFailure_ = serial::OpenFailure::None;
+    openFailure_ = link::OpenFailure::None;
     bool paced;
     {
         std::lock_guard<std::mutex> lock(shared().mutex);
@@ -82,21 +82,19 @@ void ControllerPort::close() {
     release();
 }
 
-void ControllerPort::setLine(const serial::LineSettings& s) {
+void ControllerPort::setLine(const link::LineSettings& s) {
     settings_ = s;
     if (line_) line_->setLine(s);
 }
 
-void ControllerPort::setTimeouts(const serial::Timeouts& t) {
+void ControllerPort::setTimeouts(const link::Timeouts& t) {
     timeouts_ = t;
     if (line_) line_->setTimeouts(t);
 }
 
 std::size_t ControllerPort::read(std::uint8_t* buf, std::size_t n) { return line_ ? line_->read(buf, n) : 0; }
 
-std::size_t ControllerPort::write(const std::uint8_t* data, std::size_t n) {
-    return line_ ? line_->write(data, n) : 0;
-}
+std::size_t ControllerPort::write(const std::uint8_t* data, std::size_t n) { return line_ ? line_->write(data, n) : 0; }
 
 void ControllerPort::purgeInput() {
     if (line_) line_->purgeInput();
@@ -118,4 +116,4 @@ void ControllerPort::resetInterrupt() {
     if (line_) line_->resetInterrupt();
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -9,13 +9,13 @@
 #include <mutex>
 #include <string>
 
-namespace sim {
+namespace kelvane::sim {
 
-class ControllerPort : public serial::Line {
+class ControllerPort : public link::Line {
 public:
     // portName: the only name open() accepts. clock: the wall clock unless a
     // test gives another.
-    explicit ControllerPort(std::string portName, serial::Clock& clock = serial::systemClock());
+    explicit ControllerPort(std::string portName, link::Clock& clock = link::systemClock());
     ~ControllerPort() override;
 
     // Sets the shared controller's image the first time only (later calls
@@ -34,11 +34,11 @@ public:
     static void setPaced(bool paced);
 
     bool open(const std::string& name) override;
-    serial::OpenFailure openFailure() const override { return openFailure_; }
+    link::OpenFailure openFailure() const override { return openFailure_; }
     bool isOpen() const override;
     void close() override;
-    void setLine(const serial::LineSettings& s) override;
-    void setTimeouts(const serial::Timeouts& t) override;
+    void setLine(const link::LineSettings& s) override;
+    void setTimeouts(const link::Timeouts& t) override;
     std::size_t read(std::uint8_t* buf, std::size_t n) override;
     std::size_t write(const std::uint8_t* data, std::size_t n) override;
     void purgeInput() override;
@@ -51,13 +51,13 @@ private:
     static void release();
 
     std::string name_;
-    serial::Clock& clock_;
+    link::Clock& clock_;
     std::unique_ptr<VirtualLine> line_;  // while open
-    serial::OpenFailure openFailure_ = serial::OpenFailure::None;
-    std::mutex lineMutex_;               // line_ against interrupt() from other threads
+    link::OpenFailure openFailure_ = link::OpenFailure::None;
+    std::mutex lineMutex_;  // line_ against interrupt() from other threads
     std::atomic<bool> interrupted_{false};
-    serial::LineSettings settings_;
-    serial::Timeouts timeouts_;
+    link::LineSettings settings_;
+    link::Timeouts timeouts_;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

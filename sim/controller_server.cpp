@@ -32,30 +32,45 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool parseFault(const std::string& arg, sim::ControllerFaults& f) {
+bool parseFault(const std::string& arg, kelvane::sim::ControllerFaults& f) {
     const auto eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
     const int n = eq == std::string::npos ? 0 : std::atoi(arg.c_str() + eq + 1);
-    using Order = sim::ControllerFaults::Order;
-    if (name == "silent") f.silent = true;
-    else if (name == "probe-bytes") f.probeBytes = n;
-    else if (name == "probe-chunk") f.probeChunk = n;
-    else if (name == "drop-every") f.dropEvery = n;
-    else if (name == "garble-every") f.garbleEvery = n;
-    else if (name == "last-first") f.order = Order::LastFirst;
-    else if (name == "scrambled") f.order = Order::Scrambled;
-    else if (name == "repeat") f.repeatFrames = true;
-    else if (name == "stray-index") f.strayIndex = n;
-    else if (name == "delay") f.answerDelayMs = n;
-    else if (name == "frame-gap") f.frameGapMs = n;
-    else if (name == "frames") f.framesToSend = n;
-    else if (name == "acks") f.acksToSend = n;
-    else if (name == "hang-up-after") f.hangUpAfter = n;
-    else return false;
+    using Order = kelvane::sim::ControllerFaults::Order;
+    if (name == "silent")
+        f.silent = true;
+    else if (name == "probe-bytes")
+        f.probeBytes = n;
+    else if (name == "probe-chunk")
+        f.probeChunk = n;
+    else if (name == "drop-every")
+        f.dropEvery = n;
+    else if (name == "garble-every")
+        f.garbleEvery = n;
+    else if (name == "last-first")
+        f.order = Order::LastFirst;
+    else if (name == "scrambled")
+        f.order = Order::Scrambled;
+    else if (name == "repeat")
+        f.repeatFrames = true;
+    else if (name == "stray-index")
+        f.strayIndex = n;
+    else if (name == "delay")
+        f.answerDelayMs = n;
+    else if (name == "frame-gap")
+        f.frameGapMs = n;
+    else if (name == "frames")
+        f.framesToSend = n;
+    else if (name == "acks")
+        f.acksToSend = n;
+    else if (name == "hang-up-after")
+        f.hangUpAfter = n;
+    else
+        return false;
     return true;
 }
 
-bool parseIdentity(const std::string& hex, sim::Controller::Identity& id) {
+bool parseIdentity(const std::string& hex, kelvane::sim::Controller::Identity& id) {
     if (hex.size() != 16) return false;
     for (std::size_t i = 0; i < 8; ++i) {
         char* end = nullptr;
@@ -67,7 +82,7 @@ bool parseIdentity(const std::string& hex, sim::Controller::Identity& id) {
     return true;
 }
 
-void dump(const std::string& path, const sim::Controller::Image& image) {
+void dump(const std::string& path, const kelvane::sim::Controller::Image& image) {
     if (path.empty()) return;
     const std::string tmp = path + ".tmp";
     {
@@ -123,29 +138,34 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    sim::ServerOptions options;
+    kelvane::sim::ServerOptions options;
     std::string imagePath;
-    sim::Controller controller(kelvane::SampleBuildingImage());
+    kelvane::sim::Controller controller(kelvane::SampleBuildingImage());
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        const sim::OptionResult shared = sim::readSharedOption(argc, argv, i, options);
-        if (shared == sim::OptionResult::Bad) return usage();
-        if (shared == sim::OptionResult::Taken) continue;
-        if (a == "--pty" && hasValue) options.port = argv[++i];
-        else if (a == "--paced") options.pace = true;
-        else if (a == "--baud" && hasValue) options.baud = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--image" && hasValue) imagePath = argv[++i];
+        const kelvane::sim::OptionResult shared = kelvane::sim::readSharedOption(argc, argv, i, options);
+        if (shared == kelvane::sim::OptionResult::Bad) return usage();
+        if (shared == kelvane::sim::OptionResult::Taken) continue;
+        if (a == "--pty" && hasValue)
+            options.port = argv[++i];
+        else if (a == "--paced")
+            options.pace = true;
+        else if (a == "--baud" && hasValue)
+            options.baud = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--image" && hasValue)
+            imagePath = argv[++i];
         else if (a == "--identity" && hasValue) {
-            sim::Controller::Identity id;
+            kelvane::sim::Controller::Identity id;
             if (!parseIdentity(argv[++i], id)) return usage();
             controller.setIdentity(id);
         } else if (a == "--fault" && hasValue) {
             if (!parseFault(argv[++i], controller.faults())) return usage();
-        } else return usage();
+        } else
+            return usage();
     }
     if (options.help) {
-        std::cout << kUsage << kHelp << sim::kSharedOptionsHelp << kOwnHelp;
+        std::cout << kUsage << kHelp << kelvane::sim::kSharedOptionsHelp << kOwnHelp;
         return 0;
     }
     if (options.port.empty() == options.ptyLink.empty()) return usage();
@@ -162,7 +182,7 @@ int main(int argc, char** argv) {
     }
 
     int keepFarEnd = -1;
-    const int fd = sim::openServedPort(options, "kelvane_sim", keepFarEnd);
+    const int fd = kelvane::sim::openServedPort(options, "kelvane_sim", keepFarEnd);
     if (fd < 0) return 1;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
@@ -193,9 +213,12 @@ int main(int argc, char** argv) {
             std::size_t done = 0;
             while (done < n) {
                 const ssize_t w = ::write(fd, buf + done, n - done);
-                if (w > 0) done += static_cast<std::size_t>(w);
-                else if (w < 0 && errno != EAGAIN && errno != EINTR) break;
-                else ::usleep(1000);
+                if (w > 0)
+                    done += static_cast<std::size_t>(w);
+                else if (w < 0 && errno != EAGAIN && errno != EINTR)
+                    break;
+                else
+                    ::usleep(1000);
             }
         }
         if (hangUp && out.empty()) break;
@@ -215,7 +238,7 @@ int main(int argc, char** argv) {
             const double t = nowMs();
             inputDone = std::max(inputDone, t) + got * byteMs;
             const int uploadsBefore = controller.uploadsCompleted();
-            sim::Controller::Answer a = controller.feed(in, static_cast<std::size_t>(got));
+            kelvane::sim::Controller::Answer a = controller.feed(in, static_cast<std::size_t>(got));
             double at = std::max(inputDone, std::max(outputDone, t));
             for (const auto& piece : a.pieces) {
                 at += piece.gapMs;
@@ -231,7 +254,7 @@ int main(int argc, char** argv) {
             break;  // the pty pair is gone
         }
     }
-    sim::closeServedPort(options, fd, keepFarEnd);
+    kelvane::sim::closeServedPort(options, fd, keepFarEnd);
     dump(dumpPath, controller.image());
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace sim {
+namespace kelvane::sim {
 
 const char* const kSharedOptionsHelp =
     "  --pty-link PATH   make a pty and link PATH to the end the program under test\n"
@@ -104,4 +104,4 @@ void closeServedPort(const ServerOptions& options, int fd, int keepFarEnd) {
     if (!options.ptyLink.empty()) ::unlink(options.ptyLink.c_str());
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -9,7 +9,7 @@
 //   --help            every option explained, exit 0
 #include <string>
 
-namespace sim {
+namespace kelvane::sim {
 
 struct ServerOptions {
     std::string port;     // --port
@@ -37,4 +37,4 @@ extern const char* const kSharedOptionsHelp;
 int openServedPort(const ServerOptions& options, const char* program, int& keepFarEnd);
 void closeServedPort(const ServerOptions& options, int fd, int keepFarEnd);
 
-}  // namespace sim
+}  // namespace kelvane::sim

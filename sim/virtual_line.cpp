@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sim {
+namespace kelvane::sim {
 
-VirtualLine::VirtualLine(serial::Clock& clock, Device& device) : clock_(clock), device_(device) {}
+VirtualLine::VirtualLine(link::Clock& clock, Device& device) : clock_(clock), device_(device) {}
 
 bool VirtualLine::open(const std::string& name) {
     if (open_ || busy_) {
-        openFailure_ = serial::OpenFailure::Busy;
+        openFailure_ = link::OpenFailure::Busy;
         return false;
     }
     if (!portName_.empty() && name != portName_) {
-        openFailure_ = serial::OpenFailure::NoSuchPort;
+        openFailure_ = link::OpenFailure::NoSuchPort;
         return false;
     }
-    openFailure_ = serial::OpenFailure::None;
+    openFailure_ = link::OpenFailure::None;
     open_ = true;
     ++openCount_;
     rx_.clear();
@@ -32,7 +32,7 @@ void VirtualLine::close() {
     device_.closed();
 }
 
-void VirtualLine::setLine(const serial::LineSettings& settings) {
+void VirtualLine::setLine(const link::LineSettings& settings) {
     settings_ = settings;
     device_.lineChanged(settings);
 }
@@ -95,9 +95,7 @@ double VirtualLine::pendingUntilMs() {
     return rx_.empty() ? now : std::max(now, rx_.back().atMs);
 }
 
-void VirtualLine::hangUp(double atMs) {
-    hangUpAt_ = std::max(atMs, static_cast<double>(clock_.nowMs()));
-}
+void VirtualLine::hangUp(double atMs) { hangUpAt_ = std::max(atMs, static_cast<double>(clock_.nowMs())); }
 
 void VirtualLine::send(const std::vector<std::uint8_t>& bytes, int delayMs) {
     if (!open_ || hungUp()) return;
@@ -116,4 +114,4 @@ std::vector<std::uint8_t> VirtualLine::written() const {
     return all;
 }
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -1,7 +1,7 @@
 #pragma once
 // A serial line whose far end is a simulated device. With sim::VirtualClock
 // every wait, time-out and pause runs in virtual time, so protocol tests take
-// microseconds; with serial::systemClock() the same device runs in real time
+// microseconds; with link::systemClock() the same device runs in real time
 // (the programs' built-in simulator port).
 #include "link/serial_line.h"
 
@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace kelvane::sim {
 
 // Virtual time has a limit: a wait that never ends (a protocol waiting for an
 // answer the device will never give) throws once the clock passes it, so a
 // test fails at once instead of spinning until an outer time-out kills it.
-class VirtualClock : public serial::Clock {
+class VirtualClock : public link::Clock {
 public:
     static constexpr std::int64_t kDefaultLimitMs = 2 * 3600 * 1000;
 
@@ -45,19 +45,19 @@ public:
     // The device answers through line.send().
     virtual void received(const std::uint8_t* data, std::size_t n, VirtualLine& line) = 0;
     // The program changed the line settings (baud rate, stop bits...).
-    virtual void lineChanged(const serial::LineSettings&) {}
+    virtual void lineChanged(const link::LineSettings&) {}
     virtual void opened(VirtualLine&) {}
     virtual void closed() {}
 };
 
-class VirtualLine : public serial::Line {
+class VirtualLine : public link::Line {
 public:
     struct Write {
         std::int64_t atMs;
         std::vector<std::uint8_t> bytes;
     };
 
-    VirtualLine(serial::Clock& clock, Device& device);
+    VirtualLine(link::Clock& clock, Device& device);
 
     // The name open() accepts; empty accepts any name.
     void setPortName(std::string name) { portName_ = std::move(name); }
@@ -67,11 +67,11 @@ public:
     void setBusy(bool busy) { busy_ = busy; }
 
     bool open(const std::string& name) override;
-    serial::OpenFailure openFailure() const override { return openFailure_; }
+    link::OpenFailure openFailure() const override { return openFailure_; }
     bool isOpen() const override { return open_; }
     void close() override;
-    void setLine(const serial::LineSettings& settings) override;
-    void setTimeouts(const serial::Timeouts& timeouts) override { timeouts_ = timeouts; }
+    void setLine(const link::LineSettings& settings) override;
+    void setTimeouts(const link::Timeouts& timeouts) override { timeouts_ = timeouts; }
     std::size_t read(std::uint8_t* buf, std::size_t n) override;
     std::size_t write(const std::uint8_t* data, std::size_t n) override;
     void purgeInput() override;
@@ -93,9 +93,9 @@ public:
     // return 0 and reach no device, until the program closes and reopens.
     void hangUp(double atMs = 0);
     bool hungUp() { return clock_.nowMs() >= hangUpAt_; }
-    const serial::LineSettings& settings() const { return settings_; }
-    const serial::Timeouts& timeouts() const { return timeouts_; }
-    double byteTimeMs() const { return paced_ ? serial::byteTimeMs(settings_) : 0.0; }
+    const link::LineSettings& settings() const { return settings_; }
+    const link::Timeouts& timeouts() const { return timeouts_; }
+    double byteTimeMs() const { return paced_ ? link::byteTimeMs(settings_) : 0.0; }
 
     // --- for tests ---
     const std::vector<Write>& writes() const { return writes_; }
@@ -111,20 +111,20 @@ private:
     // Sleeps until t, in short slices; false when interrupted on the way.
     bool waitUntil(double t);
 
-    serial::Clock& clock_;
+    link::Clock& clock_;
     Device& device_;
     std::string portName_;
     bool paced_ = false;
     bool busy_ = false;
-    serial::OpenFailure openFailure_ = serial::OpenFailure::None;
+    link::OpenFailure openFailure_ = link::OpenFailure::None;
     bool open_ = false;
     std::atomic<bool> interrupted_{false};
     double hangUpAt_ = 1e300;
     int openCount_ = 0;
-    serial::LineSettings settings_;
-    serial::Timeouts timeouts_;
+    link::LineSettings settings_;
+    link::Timeouts timeouts_;
     std::deque<Pending> rx_;
     std::vector<Write> writes_;
 };
 
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -99,7 +99,8 @@ std::string settingLine(const SettingChange& s, int language) {
     const Parameter& p = *s.parameter;
     std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
     if (s.shownAlike())
-        line += message(Message::StoredBytes, language) + " " + hexBytes(s.storedBefore) + kArrow + hexBytes(s.storedAfter);
+        line +=
+            message(Message::StoredBytes, language) + " " + hexBytes(s.storedBefore) + kArrow + hexBytes(s.storedAfter);
     else
         line += SettingValueText(p, s.before, language) + kArrow + SettingValueText(p, s.after, language);
     return line;
@@ -221,9 +222,9 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
         groups.push_back(std::move(g));
     }
     const std::pair<GridId, ChangeGroupKind> grids[] = {{GridId::Residents, ChangeGroupKind::Residents},
-                                                         {GridId::Keys, ChangeGroupKind::Keys},
-                                                         {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
-                                                         {GridId::Digitizers, ChangeGroupKind::Digitizers}};
+                                                        {GridId::Keys, ChangeGroupKind::Keys},
+                                                        {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
+                                                        {GridId::Digitizers, ChangeGroupKind::Digitizers}};
     for (const auto& [id, kind] : grids) {
         ChangeGroup g{kind, GridCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
@@ -237,8 +238,8 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
     }
     for (ChangeGroup& g : groups) g.count = static_cast<int>(g.lines.size());
     if (!changes.blocks.empty()) {
-        ChangeGroup g{ChangeGroupKind::Upload, message(Message::ChangeUpload, language),
-                      static_cast<int>(changes.blocks.size()), {}};
+        ChangeGroup g{
+            ChangeGroupKind::Upload, message(Message::ChangeUpload, language), static_cast<int>(changes.blocks.size()), {}};
         g.lines.push_back(format(message(Message::UploadBlocks, language), blockRanges(changes.blocks)));
         g.lines.push_back(lineTime(changes.uploadSeconds(), language));
         groups.push_back(std::move(g));
@@ -255,4 +256,4 @@ std::string ChangeListText(const std::vector<ChangeGroup>& groups) {
     return text;
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 enum class ChangeGroupKind { Settings, Residents, Keys, GeneralCodes, Digitizers, OtherBytes, Upload, Other };
 
@@ -45,4 +45,4 @@ const char* FixedCheckBoxCaption(const char* control);
 // "Title (count)" lines followed by the group's lines indented by two spaces.
 std::string ChangeListText(const std::vector<ChangeGroup>& groups);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <set>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -54,12 +54,10 @@ std::string WarningText(const Warning& w, int language) {
     case K::GuessablePassword: return format(CheckText::GuessablePassword, language, w.stored.c_str());
     case K::GuessableOpenCodes:
         return one ? format(CheckText::GuessableOpenCode, language, it[0].name.c_str(), it[0].value.c_str())
-                   : format(CheckText::GuessableOpenCodes, language, static_cast<int>(it.size()),
-                            listItems(it).c_str());
+                   : format(CheckText::GuessableOpenCodes, language, static_cast<int>(it.size()), listItems(it).c_str());
     case K::GuessableGeneralCodes:
         return one ? format(CheckText::GuessableGeneralCode, language, it[0].value.c_str())
-                   : format(CheckText::GuessableGeneralCodes, language, static_cast<int>(it.size()),
-                            listItems(it).c_str());
+                   : format(CheckText::GuessableGeneralCodes, language, static_cast<int>(it.size()), listItems(it).c_str());
     case K::GeneralCodeIsCallAndOpen:
         if (it.size() < 3) break;
         return format(CheckText::GeneralCodeIsCallAndOpen, language, it[0].value.c_str(), it[1].value.c_str(),
@@ -81,8 +79,7 @@ std::string WarningText(const Warning& w, int language) {
                             listItems(it).c_str());
     case K::SettingOutOfRange: {
         const std::string shown = w.shown.empty() ? checkText(CheckText::NoSelection, language) : w.shown;
-        return format(CheckText::SettingOutOfRange, language, w.parameter.c_str(), w.stored.c_str(),
-                      shown.c_str());
+        return format(CheckText::SettingOutOfRange, language, w.parameter.c_str(), w.stored.c_str(), shown.c_str());
     }
     }
     return {};
@@ -109,4 +106,4 @@ const char* SeverityText(Severity severity, int language) {
     return checkText(severity == Severity::Info ? CheckText::Information : CheckText::Warning, language);
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 // The warning as one line (UTF-8). Counted warnings list their first
 // kListedInText items and end with "…" when there are more.
@@ -27,4 +27,4 @@ const char* SeverityText(Severity severity, int language);
 // each, "severity – place: text". No group when there is no warning.
 std::vector<ChangeGroup> WarningGroups(const std::vector<Warning>& warnings, int language);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts) {
     std::string text = messageText(Message::ValidationTab, language);
@@ -33,4 +33,4 @@ std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMes
     return text;
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

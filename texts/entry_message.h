@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 enum class EntryProblem {
     Invalid,    // breaks a rule; the user may abort or leave it out
@@ -13,15 +13,15 @@ enum class EntryProblem {
 };
 
 struct EntryMessageParts {
-    std::string tabCaption;    // caption of the tab page holding the grid
-    std::string groupCaption;  // caption of the grid's group box
-    int row = 0;               // grid row, 1 for the first data row
+    std::string tabCaption;            // caption of the tab page holding the grid
+    std::string groupCaption;          // caption of the grid's group box
+    int row = 0;                       // grid row, 1 for the first data row
     std::vector<std::string> headers;  // header text of each column
     std::vector<std::string> cells;    // the row's cells; missing cells count as empty
-    int capacity = 0;          // entries the table holds (TableFull)
+    int capacity = 0;                  // entries the table holds (TableFull)
 };
 
 // The message text in the given language (UTF-8, line feeds).
 std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

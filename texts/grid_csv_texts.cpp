@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -69,4 +69,4 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
     return format(Message::CsvLine, language, refusal.line, reason.c_str());
 }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 // The grid's column headers in a language.
 std::vector<std::string> gridHeaders(GridId grid, int language);
@@ -20,4 +20,4 @@ std::string csvFaultText(const CsvImport& import, GridId grid, int language);
 // "Line N: reason" for one refused row.
 std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language);
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

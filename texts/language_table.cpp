@@ -1,6 +1,6 @@
 #include "texts/language_table.h"
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 
@@ -368,20 +368,12 @@ int checked(int language) { return language >= 0 && language < kLanguageCount ? 
 
 const std::vector<WindowEntry>& windowEntries() { return kWindow; }
 
-const char* cardText(CardText entry, int language) {
-    return kCard[static_cast<int>(entry)][checked(language)];
-}
+const char* cardText(CardText entry, int language) { return kCard[static_cast<int>(entry)][checked(language)]; }
 
-const char* messageText(Message entry, int language) {
-    return kMessage[static_cast<int>(entry)][checked(language)];
-}
+const char* messageText(Message entry, int language) { return kMessage[static_cast<int>(entry)][checked(language)]; }
 
-const char* toolText(ToolText entry, int language) {
-    return kTool[static_cast<int>(entry)][checked(language)];
-}
+const char* toolText(ToolText entry, int language) { return kTool[static_cast<int>(entry)][checked(language)]; }
 
-const char* checkText(CheckText entry, int language) {
-    return kCheck[static_cast<int>(entry)][checked(language)];
-}
+const char* checkText(CheckText entry, int language) { return kCheck[static_cast<int>(entry)][checked(language)]; }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 // The languages, in the order of the Lang menu, which is made from this list.
 // Their names read the same in every language.
@@ -51,7 +51,7 @@ enum class TargetKind {
 struct WindowEntry {
     const char* target;  // object name of the control
     TargetKind kind;
-    int index;           // button, column or item index; 0 otherwise
+    int index;  // button, column or item index; 0 otherwise
     Texts text;
 };
 
@@ -65,133 +65,133 @@ constexpr std::size_t kWindowEntryCount = 139;
 
 // Texts printed on the residents' cards.
 enum class CardText {
-    FlatNumber,        // "Numer lokalu/mieszkania"
-    CallCode,          // "Kod wywołania"
-    OpenCode,          // "Kod otwarcia"
-    MainCallCode,      // "Kod wywołania z wejścia głównego"
-    MainOpenCode,      // "Kod otwarcia z wejścia głównego"
-    Instruction1,      // "Aby otworzyć drzwi:"
+    FlatNumber,    // "Numer lokalu/mieszkania"
+    CallCode,      // "Kod wywołania"
+    OpenCode,      // "Kod otwarcia"
+    MainCallCode,  // "Kod wywołania z wejścia głównego"
+    MainOpenCode,  // "Kod otwarcia z wejścia głównego"
+    Instruction1,  // "Aby otworzyć drzwi:"
     Instruction2,
     Instruction3,
     Instruction4,
-    Missing,           // "brak"
+    Missing,  // "brak"
 };
 constexpr int kCardTextCount = 10;
 
 enum class Message {
-    LoadError,         // "Błąd wczytywania pliku!"
-    PortError,         // "Błąd otwarcia portu COM"
-    SaveError,         // "Błąd zapisu pliku!"
-    PortStatus,        // printf format: port name, ID, serial number, firmware
-    TransferAborted,   // "Operacja przerwana"
-    DownloadDone,      // "Dane pobrane"
-    UploadDone,        // "Dane wysłane"
-    ValidationTab,     // pieces of the message about one grid row
+    LoadError,        // "Błąd wczytywania pliku!"
+    PortError,        // "Błąd otwarcia portu COM"
+    SaveError,        // "Błąd zapisu pliku!"
+    PortStatus,       // printf format: port name, ID, serial number, firmware
+    TransferAborted,  // "Operacja przerwana"
+    DownloadDone,     // "Dane pobrane"
+    UploadDone,       // "Dane wysłane"
+    ValidationTab,    // pieces of the message about one grid row
     ValidationTable,
     ValidationRecord,
     InvalidEntry,
     RepeatedEntry,
-    NoAnswer,          // "Brak odpowiedzi zasilacza": an upload got no acknowledgement
-    TableFull,         // printf format with the table's capacity, ends a row message
+    NoAnswer,   // "Brak odpowiedzi zasilacza": an upload got no acknowledgement
+    TableFull,  // printf format with the table's capacity, ends a row message
     // The change list between two images
-    ChangeSettings,        // group title: settings
-    ChangeOtherBytes,      // group title: bytes no setting or row shows
-    ChangeUpload,          // group title: the blocks an upload sends
-    ChangeAdded,           // a row was added / removed / changed
+    ChangeSettings,    // group title: settings
+    ChangeOtherBytes,  // group title: bytes no setting or row shows
+    ChangeUpload,      // group title: the blocks an upload sends
+    ChangeAdded,       // a row was added / removed / changed
     ChangeRemoved,
     ChangeChanged,
-    ValueYes,              // a checked / unchecked check box
+    ValueYes,  // a checked / unchecked check box
     ValueNo,
-    ValueNoSelection,      // a combo box without selection
-    StoredBytes,           // a setting that differs only in its stored bytes
-    RegionFree,            // regions of bytes the window does not show
+    ValueNoSelection,  // a combo box without selection
+    StoredBytes,       // a setting that differs only in its stored bytes
+    RegionFree,        // regions of bytes the window does not show
     RegionHiddenValues,
     RegionReserved,
-    RegionNoVisibleChange, // a table's bytes that changed with no row shown
-    UploadBlocks,          // printf format: the list of blocks
-    UploadLineTime,        // printf format: baud rate, seconds as text
+    RegionNoVisibleChange,  // a table's bytes that changed with no row shown
+    UploadBlocks,           // printf format: the list of blocks
+    UploadLineTime,         // printf format: baud rate, seconds as text
     NoDifferences,
     // Spreadsheet (CSV) files of the code tables
-    CsvEmpty,          // the file holds no rows
-    CsvBinary,         // not a text file
-    CsvDataFile,       // a .kvd data file
-    CsvOtherTable,     // printf format: the other table's caption, this table's caption
-    CsvLine,           // printf format: line number, reason
-    CsvInvalidRow,     // the row breaks the table's rules
-    CsvRepeatedRow,    // printf format: the line that named the entry first
-    CsvTooManyFields,  // printf format: the table's column count
-    CsvTableFull,      // printf format: the table's capacity
-    CsvOpenQuote,      // a quotation mark is never closed
-    CsvPreviewTitle,   // printf format: the table's caption
-    CsvPreviewCounts,  // printf format: rows added, replaced, removed
-    CsvPreviewRefused, // printf format: number of refused rows
+    CsvEmpty,           // the file holds no rows
+    CsvBinary,          // not a text file
+    CsvDataFile,        // a .kvd data file
+    CsvOtherTable,      // printf format: the other table's caption, this table's caption
+    CsvLine,            // printf format: line number, reason
+    CsvInvalidRow,      // the row breaks the table's rules
+    CsvRepeatedRow,     // printf format: the line that named the entry first
+    CsvTooManyFields,   // printf format: the table's column count
+    CsvTableFull,       // printf format: the table's capacity
+    CsvOpenQuote,       // a quotation mark is never closed
+    CsvPreviewTitle,    // printf format: the table's caption
+    CsvPreviewCounts,   // printf format: rows added, replaced, removed
+    CsvPreviewRefused,  // printf format: number of refused rows
     CsvModeReplace,
     CsvModeAppend,
     CsvImportButton,
-    CsvFileFilter,     // file dialog filter of CSV files
-    CsvExportAllTitle, // folder dialog title
-    PdfFileFilter,     // file dialog filter of PDF files
-    CsvCancelButton,   // the import preview's cancel button
-    PortMissing,       // the detail under the port-open error: no such port
-    PortHeld,          // ... the port is in use
-    PortNoPermission,  // ... no permission
-    PortDialoutFix,    // ... and how to get it on Linux
-    ProbeNoAnswer,     // printf format: port name; the probe got no answer
-    NothingToPrint,    // printing with no resident that has a call code
-    WaitingForLine,    // a transfer waits for the controller to finish sending
-    LineBusy,          // the controller never stopped sending
-    MayHoldNewBlocks,  // an upload ended early after sending blocks
-    ThreadError,       // a transfer's thread could not be started
+    CsvFileFilter,      // file dialog filter of CSV files
+    CsvExportAllTitle,  // folder dialog title
+    PdfFileFilter,      // file dialog filter of PDF files
+    CsvCancelButton,    // the import preview's cancel button
+    PortMissing,        // the detail under the port-open error: no such port
+    PortHeld,           // ... the port is in use
+    PortNoPermission,   // ... no permission
+    PortDialoutFix,     // ... and how to get it on Linux
+    ProbeNoAnswer,      // printf format: port name; the probe got no answer
+    NothingToPrint,     // printing with no resident that has a call code
+    WaitingForLine,     // a transfer waits for the controller to finish sending
+    LineBusy,           // the controller never stopped sending
+    MayHoldNewBlocks,   // an upload ended early after sending blocks
+    ThreadError,        // a transfer's thread could not be started
     // The safety net around uploads, downloads and files
-    CompareTitle,          // dialog titles
+    CompareTitle,  // dialog titles
     UploadQuestionTitle,
     CheckTitle,
-    UnknownController,     // an upload with nothing downloaded in this run
+    UnknownController,  // an upload with nothing downloaded in this run
     NothingToSend,
     ButtonSend,
     ButtonCancel,
     ButtonClose,
     DontAskAgain,
     CheckAfterSending,
-    UnsavedDownload,       // edits a download, a LOAD or the end would lose
+    UnsavedDownload,  // edits a download, a LOAD or the end would lose
     UnsavedLoad,
     UnsavedExit,
     ButtonSave,
     ButtonDiscard,
-    Cp1250Loss,            // printf format: the characters that become "?"
+    Cp1250Loss,  // printf format: the characters that become "?"
     ButtonSaveAnyway,
     ButtonBack,
-    BackupDownloaded,      // printf format: date and time, port
-    BackupUploaded,        // printf format: date and time, port
-    BackupFailed,          // printf format: the file
+    BackupDownloaded,  // printf format: date and time, port
+    BackupUploaded,    // printf format: date and time, port
+    BackupFailed,      // printf format: the file
     BackupsTitle,
     BackupsWhen,
     BackupsPort,
     BackupsOpen,
     BackupsOpenFolder,
     BackupsNone,
-    CheckSame,             // the controller holds the device image
+    CheckSame,  // the controller holds the device image
     CheckDiffers,
-    CheckNothingKnown,     // nothing read or written in this run
+    CheckNothingKnown,  // nothing read or written in this run
 };
 constexpr int kMessageCount = 91;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
-    UsageError,        // "%s": the offending argument and why
-    MissingPort,       // "%s": the ports found
+    UsageError,   // "%s": the offending argument and why
+    MissingPort,  // "%s": the ports found
     NoPortsFound,
     ProbeNoAnswer,
-    Saved,             // "%s": the file written
+    Saved,  // "%s": the file written
     NoChanges,
-    BlocksToSend,      // "%d" blocks, "%d" seconds of line time
-    ConfirmUpload,     // question, "%d" blocks; answered on the same line
-    NoTerminal,        // no question can be asked and no --yes was given
+    BlocksToSend,   // "%d" blocks, "%d" seconds of line time
+    ConfirmUpload,  // question, "%d" blocks; answered on the same line
+    NoTerminal,     // no question can be asked and no --yes was given
     NothingSent,
-    BlocksSent,        // "%d"
-    Same,              // the controller holds what the file holds
-    Differences,       // "%d" bytes in "%d" blocks
-    FlashTimeout,      // the bootloader stopped answering
+    BlocksSent,    // "%d"
+    Same,          // the controller holds what the file holds
+    Differences,   // "%d" bytes in "%d" blocks
+    FlashTimeout,  // the bootloader stopped answering
     Yes,
     No,
     NoCards,           // the image has no resident with a call code
@@ -209,25 +209,25 @@ constexpr int kToolTextCount = 26;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
-    FactoryPassword,        // password digits
-    GuessablePassword,      // password digits
-    GuessableOpenCode,      // physical code, open code
-    GuessableOpenCodes,     // count, list
-    GuessableGeneralCode,   // code
-    GuessableGeneralCodes,  // count, list
+    FactoryPassword,           // password digits
+    GuessablePassword,         // password digits
+    GuessableOpenCode,         // physical code, open code
+    GuessableOpenCodes,        // count, list
+    GuessableGeneralCode,      // code
+    GuessableGeneralCodes,     // count, list
     GeneralCodeIsCallAndOpen,  // general code, call code, physical code, open code
-    RepeatedGeneralCode,    // code, first row, second row
-    SharedKey,              // key text, local numbers
-    GeneralCodeEveryPanel,  // code
-    GeneralCodesEveryPanel, // count, list
-    SettingOutOfRange,      // parameter, stored value, shown value
-    NoSelection,            // the shown value of a combo box without a selection
-    PlaceRow,               // table caption, row
-    Warning,                // severities
+    RepeatedGeneralCode,       // code, first row, second row
+    SharedKey,                 // key text, local numbers
+    GeneralCodeEveryPanel,     // code
+    GeneralCodesEveryPanel,    // count, list
+    SettingOutOfRange,         // parameter, stored value, shown value
+    NoSelection,               // the shown value of a combo box without a selection
+    PlaceRow,                  // table caption, row
+    Warning,                   // severities
     Information,
-    Heading,                // heading of the warnings in a list
+    Heading,  // heading of the warnings in a list
     NoWarnings,
-    ColumnSeverity,         // columns of the check's window
+    ColumnSeverity,  // columns of the check's window
     ColumnPlace,
     ColumnText,
     Close,
@@ -241,7 +241,6 @@ const char* toolText(ToolText entry, int language);
 const char* checkText(CheckText entry, int language);
 
 // All entries of the table: window, card, message, tool and configuration-check entries.
-constexpr std::size_t kEntryCount =
-    kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount + kCheckTextCount;
+constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount + kCheckTextCount;
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -2,7 +2,7 @@
 
 #include "texts/language_table.h"
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 
 namespace {
 Message languageEntry(link::Message m) {
@@ -29,4 +29,4 @@ Message languageEntry(link::Message m) {
 
 const char* messageText(link::Message report, int language) { return messageText(languageEntry(report), language); }
 
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

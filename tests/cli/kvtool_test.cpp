@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using kelvane::Image;
-using kelvane::lang::ToolText;
+using kelvane::texts::ToolText;
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -32,7 +32,7 @@ std::string slurp(const fs::path& p) {
 
 std::string english(ToolText t, int n) {
     char buf[256];
-    std::snprintf(buf, sizeof buf, kelvane::lang::toolText(t, kelvane::lang::kEnglish), n, 0);
+    std::snprintf(buf, sizeof buf, kelvane::texts::toolText(t, kelvane::texts::kEnglish), n, 0);
     return buf;
 }
 
@@ -96,7 +96,9 @@ protected:
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
-    Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) { return kvtool(dir, std::move(args), sigintAfterMs); }
+    Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) {
+        return kvtool(dir, std::move(args), sigintAfterMs);
+    }
     fs::path dir;
 };
 
@@ -219,7 +221,7 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
 
     const Outcome text = run({"show", a, "--lang", "pl"});
     EXPECT_NE(text.out.find(std::string("p001  ")), std::string::npos);
-    EXPECT_NE(text.out.find(kelvane::lang::toolText(ToolText::No, kelvane::lang::kPolish)), std::string::npos);
+    EXPECT_NE(text.out.find(kelvane::texts::toolText(ToolText::No, kelvane::texts::kPolish)), std::string::npos);
 
     const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
     // No terminal and no --yes: nothing is sent.
@@ -268,8 +270,9 @@ protected:
             .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     }
     void startSimulator(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {KELVANE_SIM_PATH, "--port", pair->devPath(), "--image",
-                                         (dir / "image.bin").string(), "--dump", (dir / "dump.bin").string()};
+        std::vector<std::string> argv = {
+            KELVANE_SIM_PATH,           "--port", pair->devPath(), "--image", (dir / "image.bin").string(), "--dump",
+            (dir / "dump.bin").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
         sim = std::make_unique<ptytest::Child>(argv, true);
         ASSERT_TRUE(sim->waitForLine("ready", 3000));
@@ -357,11 +360,11 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
         std::vector<std::string> extra;
         int exit;
     } cases[] = {
-        {a, "sim", {"--yes"}, 7},                                // another controller: refused
-        {edited, port, {"--yes", "--full"}, 7},                  // whatever is sent
-        {a, "sim", {"--yes", "--other-controller"}, 0},          // confirmed
-        {a, port, {"--yes"}, 0},                                 // its own controller, though sent elsewhere since
-        {fresh, "sim", {}, 1},                                   // no origin: the usual question, no terminal
+        {a, "sim", {"--yes"}, 7},                        // another controller: refused
+        {edited, port, {"--yes", "--full"}, 7},          // whatever is sent
+        {a, "sim", {"--yes", "--other-controller"}, 0},  // confirmed
+        {a, port, {"--yes"}, 0},                         // its own controller, though sent elsewhere since
+        {fresh, "sim", {}, 1},                           // no origin: the usual question, no terminal
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"upload", "--port", c.port, c.file, "--lang", "en"};

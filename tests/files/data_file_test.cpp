@@ -149,10 +149,12 @@ TEST(Cp1250, EveryByteSurvivesARoundTrip) {
 }
 
 TEST(Cp1250, UnmappableOrBrokenTextKeepsTheRest) {
-    EXPECT_EQ(Utf8ToCp1250("a€b"), "a\x80" "b");
-    EXPECT_EQ(Utf8ToCp1250("a漢b"), "a?b");           // no Windows-1250 byte
-    EXPECT_EQ(Utf8ToCp1250("a\xC5"), "a?");           // cut off sequence
-    EXPECT_EQ(Utf8ToCp1250("a\xC5z"), "a?z");         // bad continuation
+    EXPECT_EQ(Utf8ToCp1250("a€b"),
+              "a\x80"
+              "b");
+    EXPECT_EQ(Utf8ToCp1250("a漢b"), "a?b");                // no Windows-1250 byte
+    EXPECT_EQ(Utf8ToCp1250("a\xC5"), "a?");                // cut off sequence
+    EXPECT_EQ(Utf8ToCp1250("a\xC5z"), "a?z");              // bad continuation
     EXPECT_EQ(Utf8ToCp1250("a\xF0\x9F\x98\x80z"), "a?z");  // outside the BMP
     EXPECT_EQ(Utf8ToCp1250("\r\n"), "\r\n");
 }
@@ -163,8 +165,8 @@ TEST(Cp1250, NamesEachCharacterThatWouldBecomeAQuestionMark) {
         const char* lost;
     } cases[] = {
         {"Klatka Ж 中", "Ж 中"},
-        {"Ж Ж ąę Ж?", "Ж"},           // each once; Polish letters and "?" itself survive
-        {"a\xC5z", "\xC5"},            // a broken sequence is lost too
+        {"Ж Ж ąę Ж?", "Ж"},  // each once; Polish letters and "?" itself survive
+        {"a\xC5z", "\xC5"},  // a broken sequence is lost too
         {"a\xF0\x9F\x98\x80z", "\xF0\x9F\x98\x80"},
         {"zażółć € ł\r\n", ""},
     };

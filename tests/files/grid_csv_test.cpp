@@ -70,22 +70,32 @@ TEST(GridCsv, SeparatorsEncodingsHeadersAndQuotes) {
     };
     const std::string bom = "\xEF\xBB\xBF";
     const Case cases[] = {
-        {"semicolons, CR LF, no header", GridId::Keys, "1;K10\r\n2;K20\r\n", ';', false, false,
-         {{"1", "K10"}, {"2", "K20"}}},
-        {"commas, LF, spaces trimmed", GridId::GeneralCodes, "Code,Panel,Bus\n 7 , 3 ,1\n", ',', false, true,
-         {{"7", "3", "1"}}},
+        {"semicolons, CR LF, no header", GridId::Keys, "1;K10\r\n2;K20\r\n", ';', false, false, {{"1", "K10"}, {"2", "K20"}}},
+        {"commas, LF, spaces trimmed", GridId::GeneralCodes, "Code,Panel,Bus\n 7 , 3 ,1\n", ',', false, true, {{"7", "3", "1"}}},
         {"tabs, lone CR", GridId::GeneralCodes, "Kod\tPanel\tMagistrala\r8\t\t\r", '\t', false, true, {{"8", "", ""}}},
         {"header in upper case", GridId::GeneralCodes, "CODE;PANEL;BUS\n9;1;0\n", ';', false, true, {{"9", "1", "0"}}},
-        {"quoted separators and doubled quotes", GridId::GeneralCodes, "\"12\";\"3;\"\"x\"\"\";0\n", ';', false, false,
+        {"quoted separators and doubled quotes",
+         GridId::GeneralCodes,
+         "\"12\";\"3;\"\"x\"\"\";0\n",
+         ';',
+         false,
+         false,
          {{"12", "3;\"x\"", "0"}}},
-        {"comma inside quotes does not pick the separator", GridId::Digitizers, "\"1,5\";4;3\n", ';', false, false,
+        {"comma inside quotes does not pick the separator",
+         GridId::Digitizers,
+         "\"1,5\";4;3\n",
+         ';',
+         false,
+         false,
          {{"1,5", "4", "3"}}},
-        {"blank lines and empty records skipped", GridId::GeneralCodes, "\n;;\n5;;\n\n", ';', false, false,
-         {{"5", "", ""}}},
-        {"UTF-8 header with mark", GridId::GeneralCodes, bom + "Kod;Panel;Magistrala\n4;2;1\n", ';', false, true,
-         {{"4", "2", "1"}}},
-        {"Windows-1250 header", GridId::Residents,
-         Utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n") + "1.5;15;1234;\n", ';', true, true,
+        {"blank lines and empty records skipped", GridId::GeneralCodes, "\n;;\n5;;\n\n", ';', false, false, {{"5", "", ""}}},
+        {"UTF-8 header with mark", GridId::GeneralCodes, bom + "Kod;Panel;Magistrala\n4;2;1\n", ';', false, true, {{"4", "2", "1"}}},
+        {"Windows-1250 header",
+         GridId::Residents,
+         Utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n") + "1.5;15;1234;\n",
+         ';',
+         true,
+         true,
          {{"1.5", "15", "1234", ""}}},
     };
     for (const Case& c : cases) {
@@ -112,14 +122,15 @@ TEST(GridCsv, SeparatorsEncodingsHeadersAndQuotes) {
 
 TEST(GridCsv, RefusedRowsAreNamedByTheirLine) {
     // Line 3 is a quoted field over two lines, so the lines below count on.
-    const std::string csv = "Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n"
-                            "1.1;11;;\n"
-                            "\"1\n.2\";12;;\n"  // a line break inside a cell: invalid
-                            "3.1;31;;\n"        // line 3 is not a handset line
-                            "1.1;99;;\n"        // same slot as line 2
-                            "1.3;13;;;x\n"      // a fifth field
-                            "1.4;14;;;\n"       // an empty fifth field is fine
-                            "1.5;\"15;;\n";     // quote open to the end
+    const std::string csv =
+        "Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n"
+        "1.1;11;;\n"
+        "\"1\n.2\";12;;\n"  // a line break inside a cell: invalid
+        "3.1;31;;\n"        // line 3 is not a handset line
+        "1.1;99;;\n"        // same slot as line 2
+        "1.3;13;;;x\n"      // a fifth field
+        "1.4;14;;;\n"       // an empty fifth field is fine
+        "1.5;\"15;;\n";     // quote open to the end
     const CsvImport got = import(GridId::Residents, csv);
     ASSERT_EQ(got.fault, CsvFileFault::None);
     const std::vector<std::pair<int, CsvRowProblem>> want = {{3, CsvRowProblem::Invalid},
@@ -156,10 +167,8 @@ TEST(GridCsv, ReplaceOrAppendAndTheTablesCapacity) {
     EXPECT_EQ(append.removed, 0);
     EXPECT_EQ(append.added, 1);
     EXPECT_EQ(append.replaced, 1);
-    EXPECT_EQ(dataRows(append.grid), (std::vector<Grid::Row>{{"1", keyText(1)},
-                                                             {"5", keyText(2)},
-                                                             {"x", "not a key"},
-                                                             {"6", keyText(6)}}));
+    EXPECT_EQ(dataRows(append.grid),
+              (std::vector<Grid::Row>{{"1", keyText(1)}, {"5", keyText(2)}, {"x", "not a key"}, {"6", keyText(6)}}));
 
     // More general codes than the table holds: the surplus is refused by line.
     std::string many;

@@ -78,8 +78,7 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::newRow("index") << QStringLiteral("index.html") << QStringLiteral("KelvaneMini – Pomoc");
         for (const auto& s : ManualSections())
-            QTest::newRow(qPrintable(s.number))
-                << s.file << QStringLiteral("KelvaneMini – %1 %2").arg(s.number, s.title);
+            QTest::newRow(qPrintable(s.number)) << s.file << QStringLiteral("KelvaneMini – %1 %2").arg(s.number, s.title);
     }
     void everySectionLoadsWithItsNumberedTitle() {
         QFETCH(QString, file);
@@ -165,8 +164,8 @@ private slots:
     }
 
     void everyTabSectionShowsItsScreenshot() {
-        const QStringList tabPages{"kody.html", "unifony.html", "funkcje.html", "konfiguracja.html", "panele.html",
-                                   "opis.html"};
+        const QStringList tabPages{"kody.html",         "unifony.html", "funkcje.html",
+                                   "konfiguracja.html", "panele.html",  "opis.html"};
         for (int i = 0; i < tabPages.size(); ++i) {
             const QStringList sources = AttributeValues(ReadPage(tabPages[i]), QStringLiteral("src"));
             QVERIFY2(sources.contains(QStringLiteral("../screenshots/page%1.png").arg(i)),
@@ -184,7 +183,8 @@ private slots:
             QVERIFY2(!rows.isEmpty(), qPrintable(command));
             QVERIFY2(rows.first().contains("<td>" + key + "</td>"), qPrintable(command + " without " + key));
         }
-        for (const char* entry : {"O programie", "Pomoc", "Wyjście"}) QVERIFY2(!RowsWithCell(html, entry).isEmpty(), entry);
+        for (const char* entry : {"O programie", "Pomoc", "Wyjście"})
+            QVERIFY2(!RowsWithCell(html, entry).isEmpty(), entry);
 
         const QString lang = ReadPage(QStringLiteral("lang.html"));
         QVERIFY(lang.contains(QStringLiteral("nie jest zapamiętywany")));
@@ -234,10 +234,10 @@ private slots:
         page.setHtml(ReadPage(QStringLiteral("menu.html")));
         const QString menu = page.toPlainText().simplified();
         QVERIFY(menu.contains(QStringLiteral("program używa portu %1").arg(kelvane::link::kInitialPortName)));
-        QVERIFY(menu.contains(QStringLiteral("Jeżeli przez %1 sekund nie nadejdzie żaden blok")
-                                  .arg(kelvane::link::kFrameTimeoutMs / 1000)));
-        QVERIFY(menu.contains(QStringLiteral("Gdy zasilacz przez %1 sekund nie potwierdzi bloku")
-                                  .arg(kelvane::link::kAckTimeoutMs / 1000)));
+        QVERIFY(menu.contains(
+            QStringLiteral("Jeżeli przez %1 sekund nie nadejdzie żaden blok").arg(kelvane::link::kFrameTimeoutMs / 1000)));
+        QVERIFY(menu.contains(
+            QStringLiteral("Gdy zasilacz przez %1 sekund nie potwierdzi bloku").arg(kelvane::link::kAckTimeoutMs / 1000)));
     }
 
     void spinEditsBehaveAsTheManualSays() {

@@ -21,7 +21,7 @@ private slots:
     void splashIsSeeThroughOnlyAroundItsCard() {
         // The splash window shows black pixels as see-through: the corners
         // outside the rounded card are black, nothing inside the card is.
-        const QImage splash(QString::fromLatin1(resources::kSplashPicture));
+        const QImage splash(QString::fromLatin1(kelvane::resources::kSplashPicture));
         QCOMPARE(splash.size(), QSize(599, 359));
         for (const QPoint corner : {QPoint(0, 0), QPoint(598, 0), QPoint(0, 358), QPoint(598, 358)})
             QVERIFY(IsPureBlack(splash.pixel(corner)));
@@ -32,16 +32,16 @@ private slots:
     }
 
     void aboutPictureHasTheSizeItIsShownAt() {
-        const QImage about(QString::fromLatin1(resources::kAboutPicture));
+        const QImage about(QString::fromLatin1(kelvane::resources::kAboutPicture));
         QCOMPARE(about.size(), QSize(137, 136));
     }
 
     void everyIconSizeIsCarried_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("size");
-        for (int size : resources::kIconSizes) {
-            QTest::addRow("kelvanemini-%d", size) << QString::fromLatin1(resources::kKelvaneIconPattern) << size;
-            QTest::addRow("orva-%d", size) << QString::fromLatin1(resources::kOrvaIconPattern) << size;
+        for (int size : kelvane::resources::kIconSizes) {
+            QTest::addRow("kelvanemini-%d", size) << QString::fromLatin1(kelvane::resources::kKelvaneIconPattern) << size;
+            QTest::addRow("orva-%d", size) << QString::fromLatin1(kelvane::resources::kOrvaIconPattern) << size;
         }
     }
     void everyIconSizeIsCarried() {
@@ -50,25 +50,29 @@ private slots:
         const QImage icon(pattern.arg(size));
         QCOMPARE(icon.size(), QSize(size, size));
         QVERIFY(icon.hasAlphaChannel());
-        QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);                 // rounded corner
+        QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);                  // rounded corner
         QCOMPARE(qAlpha(icon.pixel(size / 2, size / 2)), 255);  // solid middle
     }
 
     void programIconsHoldAllSizes() {
-        for (const QIcon& icon : {resources::KelvaneMiniIcon(), resources::OrvaUpgradeIcon()}) {
-            QCOMPARE(icon.availableSizes().size(), int(std::size(resources::kIconSizes)));
+        for (const QIcon& icon : {kelvane::resources::KelvaneMiniIcon(), kelvane::resources::OrvaUpgradeIcon()}) {
+            QCOMPARE(icon.availableSizes().size(), int(std::size(kelvane::resources::kIconSizes)));
             QCOMPARE(icon.pixmap(QSize(48, 48)).size(), QSize(48, 48));
         }
-        QVERIFY(!QImage(QString::fromLatin1(resources::kKelvaneIcon)).isNull());
-        QVERIFY(!QImage(QString::fromLatin1(resources::kOrvaIcon)).isNull());
+        QVERIFY(!QImage(QString::fromLatin1(kelvane::resources::kKelvaneIcon)).isNull());
+        QVERIFY(!QImage(QString::fromLatin1(kelvane::resources::kOrvaIcon)).isNull());
     }
 
     void desktopFilesStartTheProgramsWithTheirIcons_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("icon");
-        QTest::newRow("KelvaneMini") << "kelvanemini.desktop" << "KelvaneMini" << "kelvanemini";
-        QTest::newRow("Orva_Upgrade") << "orva-upgrade.desktop" << "Orva_Upgrade" << "orva";
+        QTest::newRow("KelvaneMini") << "kelvanemini.desktop"
+                                     << "KelvaneMini"
+                                     << "kelvanemini";
+        QTest::newRow("Orva_Upgrade") << "orva-upgrade.desktop"
+                                      << "Orva_Upgrade"
+                                      << "orva";
     }
     void desktopFilesStartTheProgramsWithTheirIcons() {
         QFETCH(QString, file);

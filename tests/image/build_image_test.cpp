@@ -89,8 +89,13 @@ TEST(BuildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
 
 TEST(BuildImage, KeyRowRules) {
     WindowData w = emptyWindow();
-    setRows(w, GridId::Keys, {{"1234", keyText(1)}, {"0", keyText(2)}, {"10000", keyText(3)},
-                              {"7", "  " + keyText(4) + " "}, {"7", keyText(5)}, {"", ""}});
+    setRows(w, GridId::Keys,
+            {{"1234", keyText(1)},
+             {"0", keyText(2)},
+             {"10000", keyText(3)},
+             {"7", "  " + keyText(4) + " "},
+             {"7", keyText(5)},
+             {"", ""}});
     ScriptedReporter rep;
     const Image img = build(w, rep);
     ASSERT_EQ(rep.invalid.size(), 2u);
@@ -145,14 +150,15 @@ TEST(BuildImage, MoreThan512KeysStopWithoutWritingPastTheTable) {
 
 TEST(BuildImage, ResidentRowRules) {
     WindowData w = emptyWindow();
-    setRows(w, GridId::Residents, {{"1.7", "17", "0123", ""},
-                                   {"2.7", "27", "0000", "5"},
-                                   {"1.7", "18", "", ""},  // first 1.7 had no main code: replaced
-                                   {"3.5", "1", "", ""},
-                                   {"0.5", "1", "", ""},
-                                   {"1.0", "1", "", ""},
-                                   {"1.256", "1", "", ""},
-                                   {"   ", "", "", ""}});
+    setRows(w, GridId::Residents,
+            {{"1.7", "17", "0123", ""},
+             {"2.7", "27", "0000", "5"},
+             {"1.7", "18", "", ""},  // first 1.7 had no main code: replaced
+             {"3.5", "1", "", ""},
+             {"0.5", "1", "", ""},
+             {"1.0", "1", "", ""},
+             {"1.256", "1", "", ""},
+             {"   ", "", "", ""}});
     ScriptedReporter rep;
     const Image img = build(w, rep);
     ASSERT_EQ(rep.invalid.size(), 5u);
@@ -183,8 +189,13 @@ TEST(BuildImage, ARepeatedResidentNamesTheSecondRow) {
 TEST(BuildImage, GeneralCodeRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::GeneralCodes,
-            {{"1357", "0", "0"}, {"2468", "5", "2"}, {"1111", "5", "0"}, {"2222", "6", "1"}, {"0", "1", "1"},
-             {"10000", "1", "1"}, {"1357", "255", "0"}});
+            {{"1357", "0", "0"},
+             {"2468", "5", "2"},
+             {"1111", "5", "0"},
+             {"2222", "6", "1"},
+             {"0", "1", "1"},
+             {"10000", "1", "1"},
+             {"1357", "255", "0"}});
     ScriptedReporter rep;
     const Image img = build(w, rep);
     EXPECT_EQ(rep.invalid.size(), 2u);
@@ -194,14 +205,18 @@ TEST(BuildImage, GeneralCodeRules) {
     EXPECT_EQ(g.rows[2], (Grid::Row{"2468", "255", "1"}));
     EXPECT_EQ(g.rows[3], (Grid::Row{"1111", "5", "0"}));
     EXPECT_EQ(g.rows[4], (Grid::Row{"2222", "6", "1"}));
-    EXPECT_EQ(img[mem::kGeneralAttrs + 7], 0xFF);  // bus 1 stored as FF
+    EXPECT_EQ(img[mem::kGeneralAttrs + 7], 0xFF);           // bus 1 stored as FF
     EXPECT_EQ(g.rows[5], (Grid::Row{"1357", "255", "1"}));  // codes may repeat
 }
 
 TEST(BuildImage, DigitizerRowRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Digitizers,
-            {{"2.255", "252", "127"}, {"1.0", "4", "0"}, {"1.5", "6", "1"}, {"1.5", "8", "128"}, {"3.1", "4", "1"},
+            {{"2.255", "252", "127"},
+             {"1.0", "4", "0"},
+             {"1.5", "6", "1"},
+             {"1.5", "8", "128"},
+             {"3.1", "4", "1"},
              {"1.-5", "4", "1"}});
     ScriptedReporter rep;
     const Image img = build(w, rep);
@@ -216,14 +231,15 @@ TEST(BuildImage, DigitizerRowRules) {
 
 TEST(BuildImage, SettingsByControlKind) {
     WindowData w = emptyWindow();
-    w.controls["p104_ComboBox"].value = -1;       // no selection
-    w.controls["p708_RadioGroup"].value = -1;     // none
-    w.controls["p101_MaskEdit"].text = "987";     // the rest counts as blanks
+    w.controls["p104_ComboBox"].value = -1;    // no selection
+    w.controls["p708_RadioGroup"].value = -1;  // none
+    w.controls["p101_MaskEdit"].text = "987";  // the rest counts as blanks
     w.controls["p714_2_CheckBox"].value = 1;
     w.controls["p003_UpDown"].value = 2200;
     w.controls["p204_UpDown"].value = 7;
     Image working = initialImage();
-    for (const auto& r : kReservedParamBytes) working[mem::kParams + r.offset] = static_cast<std::uint8_t>(0x40 + r.offset);
+    for (const auto& r : kReservedParamBytes)
+        working[mem::kParams + r.offset] = static_cast<std::uint8_t>(0x40 + r.offset);
     ScriptedReporter rep;
     const Image img = build(w, rep, working);
     EXPECT_EQ(img[mem::kParams + 9], 0xFF);

@@ -53,7 +53,12 @@ TEST(ChangeList, SettingsAsTheControlsShowThem) {
         {"radio group beyond its last item", [](Image& i) { i[param("p114_RadioGroup")] = 9; }, {"p114_RadioGroup"}, true, 1, 1},
         {"track bar", [](Image& i) { i[param("p105_TrackBar")] = 5; }, {"p105_TrackBar"}, false, 1, 5},
         {"p101 digit", [](Image& i) { i[param("p101_MaskEdit") + 7] = 9; }, {"p101_MaskEdit"}, false, 0, 0},
-        {"two bits of p714", [](Image& i) { i[param("p714_1_CheckBox")] = 0x05; }, {"p714_1_CheckBox", "p714_3_CheckBox"}, false, 0, 1},
+        {"two bits of p714",
+         [](Image& i) { i[param("p714_1_CheckBox")] = 0x05; },
+         {"p714_1_CheckBox", "p714_3_CheckBox"},
+         false,
+         0,
+         1},
         {"unused bit of p714", [](Image& i) { i[param("p714_1_CheckBox")] = 0x08; }, {"p714_1_CheckBox"}, true, 0, 0},
         {"up-down beyond its range", [](Image& i) { writeLE16(i, param("p001_UpDown"), 10000); }, {"p001_UpDown"}, false, 3150, 9999},
         {"beyond the range both sides", [](Image& i) { i[param("p204_UpDown")] = 200; }, {"p204_UpDown"}, true, 120, 120},
@@ -86,10 +91,10 @@ TEST(ChangeList, ResidentsByPhysicalCode) {
     WriteBcdCode(before, residentOffset(ResidentCode::Logical, 2, 200), 400);
     WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
     Image after = before;
-    WriteBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);                  // changed open code
-    after[residentOffset(ResidentCode::Logical, 2, 200)] = 0xFF;                    // removed
+    WriteBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);  // changed open code
+    after[residentOffset(ResidentCode::Logical, 2, 200)] = 0xFF;          // removed
     after[residentOffset(ResidentCode::Logical, 2, 200) + 1] = 0xFF;
-    WriteBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);                     // added, main code only
+    WriteBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);  // added, main code only
     const ChangeList c = ListChanges(before, after);
     ASSERT_EQ(c.rows.size(), 3u);
     EXPECT_EQ(c.rowCount(GridId::Residents), 3u);
@@ -131,25 +136,39 @@ TEST(ChangeList, PackedTablesMatchRowsWhereverTheyStand) {
              std::copy_n(&i[mem::kKeys + 8], 16, &i[mem::kKeys]);
              std::fill_n(&i[mem::kKeys + 16], 8, 0xFF);
          },
-         {{GridId::Keys, RowChangeKind::Removed}}, {}},
+         {{GridId::Keys, RowChangeKind::Removed}},
+         {}},
         {"keys swapped: no row, the bytes counted",
-         [](Image& i) { std::swap_ranges(&i[mem::kKeys], &i[mem::kKeys + 8], &i[mem::kKeys + 8]); }, {}, {ByteRegion::Keys}},
+         [](Image& i) { std::swap_ranges(&i[mem::kKeys], &i[mem::kKeys + 8], &i[mem::kKeys + 8]); },
+         {},
+         {ByteRegion::Keys}},
         {"key moved to another flat", [](Image& i) { i[mem::kKeys + 1] = 99; }, {{GridId::Keys, RowChangeKind::Changed}}, {}},
         {"key added", [](Image& i) { putKey(i, 3, 12, 200); }, {{GridId::Keys, RowChangeKind::Added}}, {}},
         {"serial bytes behind an empty record", [](Image& i) { i[mem::kKeys + 8 * 100 + 4] = 0; }, {}, {ByteRegion::Keys}},
-        {"general code's panel", [](Image& i) { i[mem::kGeneralAttrs] = 6; }, {{GridId::GeneralCodes, RowChangeKind::Changed}}, {}},
-        {"general code's bus", [](Image& i) { i[mem::kGeneralAttrs + 1] = 1; },
-         {{GridId::GeneralCodes, RowChangeKind::Changed}}, {}},
+        {"general code's panel",
+         [](Image& i) { i[mem::kGeneralAttrs] = 6; },
+         {{GridId::GeneralCodes, RowChangeKind::Changed}},
+         {}},
+        {"general code's bus",
+         [](Image& i) { i[mem::kGeneralAttrs + 1] = 1; },
+         {{GridId::GeneralCodes, RowChangeKind::Changed}},
+         {}},
         {"bus flags 01 and FF read alike", [](Image& i) { i[mem::kGeneralAttrs + 3] = 1; }, {}, {ByteRegion::GeneralCodes}},
         {"any-panel attribute written two ways",
          [](Image& i) {
              i[mem::kGeneralAttrs] = 0xFF;
              i[mem::kGeneralAttrs + 1] = 0xFF;
          },
-         {{GridId::GeneralCodes, RowChangeKind::Changed}}, {}},
-        {"digitizer's resident", [](Image& i) { i[mem::kDigitAssigns + 1] = 8; }, {{GridId::Digitizers, RowChangeKind::Changed}}, {}},
-        {"digitizer's button", [](Image& i) { i[mem::kDigitAssigns] = 2 * 4; },
-         {{GridId::Digitizers, RowChangeKind::Removed}, {GridId::Digitizers, RowChangeKind::Added}}, {}},
+         {{GridId::GeneralCodes, RowChangeKind::Changed}},
+         {}},
+        {"digitizer's resident",
+         [](Image& i) { i[mem::kDigitAssigns + 1] = 8; },
+         {{GridId::Digitizers, RowChangeKind::Changed}},
+         {}},
+        {"digitizer's button",
+         [](Image& i) { i[mem::kDigitAssigns] = 2 * 4; },
+         {{GridId::Digitizers, RowChangeKind::Removed}, {GridId::Digitizers, RowChangeKind::Added}},
+         {}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -169,7 +188,7 @@ TEST(ChangeList, PackedTablesMatchRowsWhereverTheyStand) {
 TEST(ChangeList, BytesNoControlShowsAreCountedByRegion) {
     Image after = initialImage();
     for (std::size_t off : {std::size_t{0x0000}, std::size_t{0x1FFF}, mem::kHiddenWords,
-                            mem::kParams + 17,  // a reserved byte of the parameter block
+                            mem::kParams + 17,    // a reserved byte of the parameter block
                             std::size_t{0x3F35},  // the gap between the 16-bit values and the block
                             kImageSize - 1})
         after[off] ^= 0x5A;

@@ -58,8 +58,8 @@ TEST(ConfigurationCheck, GuessableDigitsAreOneDigitOrARunOfOneStep) {
     const struct {
         const char* digits;
         bool guessable;
-    } cases[] = {{"1234", true}, {"1233", false}, {"4321", true}, {"0123", true}, {"0000", true},
-                 {"7", true},    {"10", true},    {"1357", false}, {"9012", false}, {"7890", false},
+    } cases[] = {{"1234", true}, {"1233", false}, {"4321", true},     {"0123", true},     {"0000", true},
+                 {"7", true},    {"10", true},    {"1357", false},    {"9012", false},    {"7890", false},
                  {"", false},    {"12a4", false}, {"12345678", true}, {"12345679", false}};
     for (const auto& c : cases) EXPECT_EQ(IsGuessableDigits(c.digits), c.guessable) << c.digits;
 }
@@ -152,12 +152,10 @@ TEST(ConfigurationCheck, GeneralCodeThatIsACallCodeFollowedByTheOpenCode) {
         int logical, open, main, general;
         bool warned;
     } cases[] = {
-        {12, 34, 0, 1234, true},     // open code shown 0034
-        {1, 234, 0, 1234, true},
-        {40, 567, 7, 7567, true},    // the main-entrance call code
-        {12, 345, 0, 1234, false},   // the sequence 12345 is longer
-        {12, 34, 0, 1235, false},
-        {12, 34, 0, 3412, false},
+        {12, 34, 0, 1234, true},                              // open code shown 0034
+        {1, 234, 0, 1234, true},   {40, 567, 7, 7567, true},  // the main-entrance call code
+        {12, 345, 0, 1234, false},                            // the sequence 12345 is longer
+        {12, 34, 0, 1235, false},  {12, 34, 0, 3412, false},
     };
     for (const auto& c : cases) {
         Image img = quietImage();
@@ -180,12 +178,10 @@ TEST(ConfigurationCheck, RepeatedGeneralCodeOnlyWhereOneEntryCoversTheOther) {
         int code2, panel1, bus1, panel2, bus2;
         bool warned;
     } cases[] = {
-        {5829, 3, 0, 3, 0, true},
-        {5829, 3, 0, 4, 0, false},   // one code for two entrances
-        {5829, 3, 0, 3, 1, false},   // the same address on the other bus
-        {5829, 255, 1, 3, 0, true},  // every panel covers panel 3
-        {5829, 3, 1, 255, 1, true},
-        {5828, 3, 0, 3, 0, false},
+        {5829, 3, 0, 3, 0, true},   {5829, 3, 0, 4, 0, false},  // one code for two entrances
+        {5829, 3, 0, 3, 1, false},                              // the same address on the other bus
+        {5829, 255, 1, 3, 0, true},                             // every panel covers panel 3
+        {5829, 3, 1, 255, 1, true}, {5828, 3, 0, 3, 0, false},
     };
     for (const auto& c : cases) {
         Image img = quietImage();
@@ -206,10 +202,7 @@ TEST(ConfigurationCheck, SharedKeyOnlyBetweenDifferentFlats) {
         int row;        // row warned, 0 = none
     } cases[] = {
         {{5, 5, 0}, 0},  // two rows of the same flat
-        {{5, 6, 0}, 2},
-        {{5, 5, 6}, 3},
-        {{5, 0, 6}, 3},
-        {{0, 5, 0}, 0},
+        {{5, 6, 0}, 2}, {{5, 5, 6}, 3}, {{5, 0, 6}, 3}, {{0, 5, 0}, 0},
     };
     for (const auto& c : cases) {
         Image img = quietImage();

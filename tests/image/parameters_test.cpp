@@ -50,10 +50,9 @@ TEST(InitialImage, HoldsTheDefaultsAndIsErasedElsewhere) {
     const std::uint8_t hidden[8] = {0x4E, 0x0C, 0x4E, 0x0C, 0x9E, 0x07, 0x4E, 0x0C};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(img[mem::kHiddenWords + i], hidden[i]);
     // Parameter block bytes with their defaults, by position.
-    const std::uint8_t block[56] = {1, 2, 3, 4, 5, 6, 7, 8,  // factory password 12345678
-                                    0, 3, 1, 0, 0, 3, 3, 0, 1, 0, 0, 3, 5, 20, 120, 3, 0, 0, 25, 25,
-                                    200, 15, 0, 0, 0, 66, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 3, 50, 100, 0,
-                                    0, 0, 1, 1, 0, 0, 0, 1};
+    const std::uint8_t block[56] = {1, 2,  3, 4, 5, 6, 7, 8,  // factory password 12345678
+                                    0, 3,  1, 0, 0, 3, 3, 0, 1, 0, 0, 3, 5, 20, 120, 3, 0, 0, 25, 25, 200, 15, 0, 0,
+                                    0, 66, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 3, 50, 100, 0, 0, 0, 1,  1,  0,   0,  0, 1};
     for (int i = 0; i < 56; ++i) EXPECT_EQ(img[mem::kParams + i], block[i]) << "byte " << i;
     for (std::size_t off = 0; off < kImageSize; ++off) {
         const bool setting = (off >= mem::kWords && off < mem::kWords + 18) ||

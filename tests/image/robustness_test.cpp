@@ -26,8 +26,8 @@ struct IgnoreAll : RowReporter {
 };
 
 std::string randomCell(std::mt19937& rng) {
-    static const std::string pieces[] = {"", " ", "1", "2", ".", "0", "9", "12", "255", "256", "-", "+", "1.7",
-                                         "2.255", "99999999999", "\xC5\x82", "A", "FF", "0123", "\t"};
+    static const std::string pieces[] = {"",  " ", "1",   "2",     ".",           "0",        "9", "12", "255",  "256",
+                                         "-", "+", "1.7", "2.255", "99999999999", "\xC5\x82", "A", "FF", "0123", "\t"};
     std::string s;
     const int n = static_cast<int>(rng() % 4);
     for (int i = 0; i < n; ++i) s += pieces[rng() % (sizeof pieces / sizeof *pieces)];

@@ -39,9 +39,9 @@ protected:
             .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     }
     void startSimulator(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {KELVANE_SIM_PATH, "--port", pair->devPath(), "--image",
-                                         pair->file("image.bin"), "--dump", pair->file("dump.bin"),
-                                         "--identity", "0005341203010000"};
+        std::vector<std::string> argv = {KELVANE_SIM_PATH,        "--port", pair->devPath(),        "--image",
+                                         pair->file("image.bin"), "--dump", pair->file("dump.bin"), "--identity",
+                                         "0005341203010000"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         sim = std::make_unique<ptytest::Child>(argv, true);
         ASSERT_TRUE(sim->waitForLine("ready", 3000));
@@ -53,10 +53,10 @@ protected:
 TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     startSimulator();
     const std::string port = PortName(pair->appPath());
-    serial::QtSerialLine line;
+    session::QtSerialLine line;
 
     ASSERT_TRUE(OpenPort(line, port));
-    serial::QtSerialLine other;
+    session::QtSerialLine other;
     EXPECT_FALSE(OpenPort(other, port)) << "the port is held by the probe";
     auto reply = probe(line);
     line.close();
@@ -66,7 +66,7 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     EXPECT_EQ(reply->firmware, 259);
 
     ASSERT_TRUE(OpenPort(line, port));
-    TransferContext ctx{line, serial::systemClock(), nullptr, {}, {}};
+    TransferContext ctx{line, link::systemClock(), nullptr, {}, {}};
     auto down = DownloadThread(ctx);
     line.close();
     ASSERT_EQ(down.result, DownloadResult::Completed);
@@ -79,7 +79,7 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
     ASSERT_TRUE(OpenPort(line, port));
     EXPECT_FALSE(OpenPort(other, port)) << "the port is held by the upload";
     std::vector<int> progress;
-    TransferContext up{line, serial::systemClock(), nullptr, [&](int p) { progress.push_back(p); }, {}};
+    TransferContext up{line, link::systemClock(), nullptr, [&](int p) { progress.push_back(p); }, {}};
     auto sent = UploadThread(up, working, down.image);
     line.close();
     ASSERT_EQ(sent.result, UploadResult::Completed);
@@ -93,20 +93,20 @@ TEST_F(EndToEnd, ProbeDownloadEditUploadAndTheSimulatorHoldsTheUpload) {
 
 TEST_F(EndToEnd, CancelEndsADownloadPromptlyAfterTheControllerHungUp) {
     startSimulator({"--fault", "hang-up-after=50"});
-    serial::QtSerialLine line;
+    session::QtSerialLine line;
     ASSERT_TRUE(OpenPort(line, pair->appPath()));
     std::atomic<bool> cancel{false};
     std::atomic<int> last{0};
-    TransferContext ctx{line, serial::systemClock(), &cancel, [&](int p) { last = p; }, {}};
+    TransferContext ctx{line, link::systemClock(), &cancel, [&](int p) { last = p; }, {}};
     // The technician's cancel, from another thread, while the worker waits on a dead line.
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
         cancel = true;
         line.interrupt();
     });
-    const auto t0 = serial::systemClock().nowMs();
+    const auto t0 = link::systemClock().nowMs();
     auto down = DownloadThread(ctx);
-    const auto ms = serial::systemClock().nowMs() - t0;
+    const auto ms = link::systemClock().nowMs() - t0;
     canceller.join();
     line.close();
     EXPECT_EQ(down.result, DownloadResult::Cancelled);

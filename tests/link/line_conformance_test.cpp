@@ -1,4 +1,4 @@
-// One suite of line-level tests run against every serial::Line: the virtual
+// One suite of line-level tests run against every link::Line: the virtual
 // line (virtual time) and, with Qt, QtSerialLine on a socat pty pair (real
 // time), so both keep the same read, write, purge, open and interrupt rules.
 #include "sim/virtual_line.h"
@@ -33,7 +33,7 @@ class Harness {
 public:
     virtual ~Harness() = default;
     virtual bool usable() = 0;
-    virtual serial::Line& line() = 0;
+    virtual kelvane::link::Line& line() = 0;
     virtual std::string portName() = 0;
     virtual bool anotherOpenFails() = 0;
     virtual void farSend(std::vector<Piece> pieces) = 0;
@@ -44,9 +44,11 @@ public:
     virtual int slackMs() = 0;  // how late a real line may be
 };
 
-class Recorder : public sim::Device {
+class Recorder : public kelvane::sim::Device {
 public:
-    void received(const std::uint8_t* d, std::size_t n, sim::VirtualLine&) override { got.insert(got.end(), d, d + n); }
+    void received(const std::uint8_t* d, std::size_t n, kelvane::sim::VirtualLine&) override {
+        got.insert(got.end(), d, d + n);
+    }
     Bytes got;
 };
 
@@ -54,12 +56,11 @@ class VirtualHarness : public Harness {
 public:
     VirtualHarness() : line_(clock_, device_) { line_.setPortName("SIM"); }
     bool usable() override { return true; }
-    serial::Line& line() override { return line_; }
+    kelvane::link::Line& line() override { return line_; }
     std::string portName() override { return "SIM"; }
     bool anotherOpenFails() override { return !line_.open("SIM"); }
     void farSend(std::vector<Piece> pieces) override {
-        for (auto& p : pieces)
-            line_.send(p.bytes, static_cast<int>(line_.pendingUntilMs() - clock_.nowMs()) + p.gapMs);
+        for (auto& p : pieces) line_.send(p.bytes, static_cast<int>(line_.pendingUntilMs() - clock_.nowMs()) + p.gapMs);
     }
     Bytes farReceived() override { return device_.got; }
     std::int64_t nowMs() override { return clock_.nowMs(); }
@@ -68,9 +69,9 @@ public:
     int slackMs() override { return 0; }
 
 private:
-    sim::VirtualClock clock_;
+    kelvane::sim::VirtualClock clock_;
     Recorder device_;
-    sim::VirtualLine line_;
+    kelvane::sim::VirtualLine line_;
 };
 
 #ifdef KELVANE_LINE_QT
@@ -87,10 +88,10 @@ public:
         if (far_ >= 0) ::close(far_);
     }
     bool usable() override { return far_ >= 0; }
-    serial::Line& line() override { return line_; }
+    kelvane::link::Line& line() override { return line_; }
     std::string portName() override { return pair_.appPath(); }
     bool anotherOpenFails() override {
-        serial::QtSerialLine other;
+        kelvane::session::QtSerialLine other;
         return !other.open(pair_.appPath()) && !line_.open(pair_.appPath());
     }
     void farSend(std::vector<Piece> pieces) override {
@@ -107,13 +108,15 @@ public:
         for (int i = 0; i < 20; ++i) {
             std::uint8_t buf[256];
             const ssize_t r = ::read(far_, buf, sizeof buf);
-            if (r > 0) got.insert(got.end(), buf, buf + r);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (r > 0)
+                got.insert(got.end(), buf, buf + r);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return got;
     }
-    std::int64_t nowMs() override { return serial::systemClock().nowMs(); }
-    void sleepMs(int ms) override { serial::systemClock().sleepMs(ms); }
+    std::int64_t nowMs() override { return kelvane::link::systemClock().nowMs(); }
+    void sleepMs(int ms) override { kelvane::link::systemClock().sleepMs(ms); }
     void interruptAfter(int ms) override {
         interrupter_ = std::thread([this, ms] {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -124,7 +127,7 @@ public:
 
 private:
     ptytest::PtyPair pair_;
-    serial::QtSerialLine line_;
+    kelvane::session::QtSerialLine line_;
     int far_ = -1;
     std::thread sender_;
     std::thread interrupter_;
@@ -146,8 +149,8 @@ protected:
         h = GetParam().make();
         if (!h->usable()) GTEST_SKIP() << "socat is not available";
         ASSERT_TRUE(h->line().open(h->portName()));
-        h->line().setLine(serial::LineSettings{});
-        serial::Timeouts t;  // short time-outs keep the real-time runs quick
+        h->line().setLine(kelvane::link::LineSettings{});
+        kelvane::link::Timeouts t;  // short time-outs keep the real-time runs quick
         t.readInterval = 50;
         t.readTotalMultiplier = 10;
         t.readTotalConstant = 100;
@@ -227,7 +230,7 @@ TEST_P(LineConformance, OpenIsExclusiveAndByName) {
 }
 
 TEST_P(LineConformance, InterruptEndsABlockedReadUntilReset) {
-    serial::Timeouts slow;  // a 3.5 s read if nothing ended it
+    kelvane::link::Timeouts slow;  // a 3.5 s read if nothing ended it
     h->line().setTimeouts(slow);
     h->interruptAfter(50);
     std::uint8_t buf[34];
@@ -252,7 +255,7 @@ TEST(QtSerialLineOnPty, BytesSentWhileClosedAreNotReadAfterTheNextOpen) {
     h.farSend({{0, Bytes(40, 0xFF)}});
     h.sleepMs(100);
     ASSERT_TRUE(h.line().open(h.portName()));
-    serial::Timeouts t;
+    kelvane::link::Timeouts t;
     t.readTotalMultiplier = 10;
     h.line().setTimeouts(t);
     std::uint8_t buf[8];
@@ -283,7 +286,7 @@ TEST(QtSerialLineOnPty, FlowControlStaysAsTheDriverHasIt) {
         ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
         for (bool setParity : {true, false}) {
             ASSERT_TRUE(h.line().open(h.portName()));
-            serial::LineSettings s;
+            kelvane::link::LineSettings s;
             s.baud = 57600;
             s.setParity = setParity;
             s.setDtr = false;
@@ -315,18 +318,18 @@ TEST(QtSerialLineOnPty, LowLatencySetAfterTheOpenAndTakenOffBeforeTheClose) {
         std::vector<Call> sets;
         int flags = 0x40;
         {
-            serial::QtSerialLine line({[&](int, int& f) {
-                                           f = flags;
-                                           return true;
-                                       },
-                                       [&](int fd, int f) {
-                                           sets.push_back({fd, f, ::isatty(fd) == 1});
-                                           flags = f;
-                                           return true;
-                                       }});
+            kelvane::session::QtSerialLine line({[&](int, int& f) {
+                                                     f = flags;
+                                                     return true;
+                                                 },
+                                                 [&](int fd, int f) {
+                                                     sets.push_back({fd, f, ::isatty(fd) == 1});
+                                                     flags = f;
+                                                     return true;
+                                                 }});
             ASSERT_TRUE(line.open(pair.appPath()));
             ASSERT_EQ(sets.size(), 1u);
-            EXPECT_EQ(sets[0].flags, 0x40 | serial::kLowLatencyFlag);
+            EXPECT_EQ(sets[0].flags, 0x40 | kelvane::link::kLowLatencyFlag);
             if (!destroyOpen) line.close();
         }
         ASSERT_EQ(sets.size(), 2u);
@@ -337,9 +340,9 @@ TEST(QtSerialLineOnPty, LowLatencySetAfterTheOpenAndTakenOffBeforeTheClose) {
     const int fd = ::open(pair.appPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     int f = 0;
-    EXPECT_FALSE(serial::driverSerialFlags().get(fd, f));
+    EXPECT_FALSE(kelvane::link::driverSerialFlags().get(fd, f));
     ::close(fd);
-    serial::QtSerialLine line;
+    kelvane::session::QtSerialLine line;
     EXPECT_TRUE(line.open(pair.appPath()));
 }
 #endif

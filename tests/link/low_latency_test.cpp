@@ -6,7 +6,7 @@
 
 #include <vector>
 
-using serial::kLowLatencyFlag;
+using kelvane::link::kLowLatencyFlag;
 
 TEST(LowLatency, SetAfterOpenTakenOffOnCloseIgnoredWhereRefused) {
     struct Driver {
@@ -27,20 +27,20 @@ TEST(LowLatency, SetAfterOpenTakenOffOnCloseIgnoredWhereRefused) {
     for (Case& c : cases) {
         Driver& d = c.driver;
         std::vector<int> written;
-        serial::LowLatency line({[&d](int, int& f) {
-                                     f = d.flags;
-                                     return !d.refuseGet;
-                                 },
-                                 [&d, &written](int, int f) {
-                                     if (d.refuseSet) return false;
-                                     d.flags = f;
-                                     written.push_back(f);
-                                     return true;
-                                 }});
+        kelvane::link::LowLatency line({[&d](int, int& f) {
+                                            f = d.flags;
+                                            return !d.refuseGet;
+                                        },
+                                        [&d, &written](int, int f) {
+                                            if (d.refuseSet) return false;
+                                            d.flags = f;
+                                            written.push_back(f);
+                                            return true;
+                                        }});
         EXPECT_EQ(line.enable(3), c.enabled) << c.what;
         line.restore();
         line.restore();  // a second close takes off nothing more
         EXPECT_EQ(written, c.written) << c.what;
     }
-    EXPECT_FALSE(serial::LowLatency().enable(-1));  // no device: nothing asked
+    EXPECT_FALSE(kelvane::link::LowLatency().enable(-1));  // no device: nothing asked
 }

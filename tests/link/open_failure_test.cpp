@@ -14,8 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using serial::OpenError;
-using serial::OpenFailure;
+using kelvane::link::OpenError;
+using kelvane::link::OpenFailure;
 
 namespace {
 
@@ -38,7 +38,7 @@ OpenFailure causeAsUnprivilegedUser(const std::string& path) {
     const pid_t child = ::fork();
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-        ::_exit(static_cast<int>(serial::openFailureCause(path, OpenError::AccessDenied)));
+        ::_exit(static_cast<int>(kelvane::link::openFailureCause(path, OpenError::AccessDenied)));
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -49,14 +49,14 @@ OpenFailure causeAsUnprivilegedUser(const std::string& path) {
 
 TEST(OpenFailure, EachCauseIsToldApart) {
     for (const char* name : {"/nonexistent/ttyUSB0", "ttyNoSuchPort7", ""}) {
-        serial::QtSerialLine line;
+        kelvane::session::QtSerialLine line;
         EXPECT_FALSE(line.open(name));
         EXPECT_EQ(line.openFailure(), OpenFailure::NoSuchPort) << name;
     }
 
     Pty pty;
     ASSERT_FALSE(pty.path.empty());
-    serial::QtSerialLine holder, second;
+    kelvane::session::QtSerialLine holder, second;
     ASSERT_TRUE(holder.open(pty.path));
     EXPECT_EQ(holder.openFailure(), OpenFailure::None);
     EXPECT_FALSE(second.open(pty.path));
@@ -72,7 +72,7 @@ TEST(OpenFailure, EachCauseIsToldApart) {
     const OpenFailure denied = causeAsUnprivilegedUser(pty.path);
     if (denied == static_cast<OpenFailure>(100)) GTEST_SKIP() << "cannot become an unprivileged user";
     EXPECT_EQ(denied, OpenFailure::NoPermission);
-    EXPECT_EQ(serial::openFailureCause("/nonexistent/ttyUSB0", OpenError::AccessDenied), OpenFailure::NoSuchPort);
+    EXPECT_EQ(kelvane::link::openFailureCause("/nonexistent/ttyUSB0", OpenError::AccessDenied), OpenFailure::NoSuchPort);
 }
 
 int main(int argc, char** argv) {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using serial::PortInfo;
+using kelvane::link::PortInfo;
 
 namespace {
 
@@ -32,23 +32,23 @@ TEST(PortInfo, DetailsTellEachKnownPieceOnce) {
         p.description = c.description;
         p.manufacturer = c.manufacturer;
         p.serialNumber = c.serialNumber;
-        EXPECT_EQ(serial::portDetails(p), c.details) << c.description << "|" << c.manufacturer;
-        EXPECT_EQ(serial::portEntryText(p), c.details.empty() ? "ttyUSB0" : "ttyUSB0 \u2013 " + c.details);
+        EXPECT_EQ(kelvane::link::portDetails(p), c.details) << c.description << "|" << c.manufacturer;
+        EXPECT_EQ(kelvane::link::portEntryText(p), c.details.empty() ? "ttyUSB0" : "ttyUSB0 \u2013 " + c.details);
     }
 }
 
 TEST(PortInfo, SortedByNameIgnoringCaseAndComparedInAnyOrder) {
     std::vector<PortInfo> ports = {port("ttyUSB0"), port("COM2"), port("com10"), port("COM1"), port("ttyACM0")};
-    serial::sortPorts(ports);
+    kelvane::link::sortPorts(ports);
     std::vector<std::string> names;
     for (const auto& p : ports) names.push_back(p.name);
     EXPECT_EQ(names, (std::vector<std::string>{"COM1", "com10", "COM2", "ttyACM0", "ttyUSB0"}));
 
     std::vector<PortInfo> shuffled = {ports[3], ports[0], ports[4], ports[1], ports[2]};
-    EXPECT_TRUE(serial::samePorts(ports, shuffled));
+    EXPECT_TRUE(kelvane::link::samePorts(ports, shuffled));
     shuffled[0].description = "plugged into another socket";
-    EXPECT_FALSE(serial::samePorts(ports, shuffled));
-    EXPECT_FALSE(serial::samePorts(ports, {}));
+    EXPECT_FALSE(kelvane::link::samePorts(ports, shuffled));
+    EXPECT_FALSE(kelvane::link::samePorts(ports, {}));
 }
 
 TEST(PortInfo, StartPortIsTheRememberedOneThenTheFirstUsbAdapter) {
@@ -60,15 +60,15 @@ TEST(PortInfo, StartPortIsTheRememberedOneThenTheFirstUsbAdapter) {
         bool preferUsb;
         std::string start;
     } cases[] = {
-        {"ttyS0", true, "ttyS0"},                // remembered and listed
-        {"/dev/ttyS0", true, "/dev/ttyS0"},      // remembered as typed: listed by its path
-        {"/tmp/pc", false, "/tmp/pc"},           // not listed, but there
-        {"ttyUSB7", true, "ttyACM0"},            // gone: the first USB adapter in list order
+        {"ttyS0", true, "ttyS0"},            // remembered and listed
+        {"/dev/ttyS0", true, "/dev/ttyS0"},  // remembered as typed: listed by its path
+        {"/tmp/pc", false, "/tmp/pc"},       // not listed, but there
+        {"ttyUSB7", true, "ttyACM0"},        // gone: the first USB adapter in list order
         {"", true, "ttyACM0"},
-        {"ttyUSB7", false, ""},                  // gone, no USB preference: the program's default
+        {"ttyUSB7", false, ""},  // gone, no USB preference: the program's default
         {"COM8", false, ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(serial::startPort(c.remembered, ports, c.preferUsb, typedPathThere), c.start) << c.remembered;
-    EXPECT_EQ(serial::startPort("", {port("ttyS0"), port("ttyS1")}, true), "");  // no adapter at all
+        EXPECT_EQ(kelvane::link::startPort(c.remembered, ports, c.preferUsb, typedPathThere), c.start) << c.remembered;
+    EXPECT_EQ(kelvane::link::startPort("", {port("ttyS0"), port("ttyS1")}, true), "");  // no adapter at all
 }

@@ -51,7 +51,7 @@ TEST_F(OpenAndProbe, OpenPortAppliesTheControllerTimeouts) {
     EXPECT_EQ(line.settings().baud, 2400);
     EXPECT_EQ(line.settings().dataBits, 8);
     EXPECT_FALSE(line.settings().dtr);
-    EXPECT_TRUE(line.settings().setDtr);  // the controller's line needs DTR off
+    EXPECT_TRUE(line.settings().setDtr);                   // the controller's line needs DTR off
     EXPECT_EQ(line.timeouts().writeTotalMultiplier, 100);  // a 34-byte frame may take 3.9 s
     EXPECT_EQ(line.timeouts().writeTotalConstant, 500);
     EXPECT_TRUE(line.settings().setParity);
@@ -114,7 +114,7 @@ TEST_F(OpenAndProbe, LateFullReplyIsTakenByALaterRead) {
 namespace kelvane::link::test {
 
 TEST(PortProbe, EachOpenFailureCauseHasItsLines) {
-    using serial::OpenFailure;
+    using link::OpenFailure;
     struct Case {
         OpenFailure failure;
         bool onLinux;

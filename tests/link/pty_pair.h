@@ -110,8 +110,8 @@ public:
         char tmpl[] = "/tmp/kelvane-pty-XXXXXX";
         if (!::mkdtemp(tmpl)) return;
         dir_ = tmpl;
-        socat_ = std::make_unique<Child>(std::vector<std::string>{
-            "socat", "pty,raw,echo=0,link=" + appPath(), "pty,raw,echo=0,link=" + devPath()});
+        socat_ = std::make_unique<Child>(
+            std::vector<std::string>{"socat", "pty,raw,echo=0,link=" + appPath(), "pty,raw,echo=0,link=" + devPath()});
         for (int i = 0; i < 200 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~PtyPair() {

@@ -204,9 +204,9 @@ TEST_F(Upload, ChangedByte100SendsBlock3Only) {
 
 TEST_F(Upload, FirstUploadSendsEveryBlockThatIsNotAllZero) {
     Image working{};
-    working[0] = 1;        // block 0
-    working[32 * 7] = 2;   // block 7
-    working[16383] = 0xFF; // block 511
+    working[0] = 1;         // block 0
+    working[32 * 7] = 2;    // block 7
+    working[16383] = 0xFF;  // block 511
     device.image().fill(0x55);
     auto out = upload(working, Image{});
     ASSERT_EQ(out.result, UploadResult::Completed);

@@ -9,17 +9,29 @@ namespace kelvane {
 namespace {
 
 CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania", "Kod wywołania", "Kod otwarcia",
-            "Kod wywołania z wejścia głównego", "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:", "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia", "* zatwierdź wprowadzony kod przyciskiem #", "brak"};
+    return {"Numer lokalu/mieszkania",
+            "Kod wywołania",
+            "Kod otwarcia",
+            "Kod wywołania z wejścia głównego",
+            "Kod otwarcia z wejścia głównego",
+            "Aby otworzyć drzwi:",
+            "* wciśnij na klawiturze przycisk #",
+            "* wprowadź Twój kod otwarcia",
+            "* zatwierdź wprowadzony kod przyciskiem #",
+            "brak"};
 }
 
 CardTexts englishTexts() {
-    return {"Local number", "Call code", "Open code", "Call code from main entrance",
-            "Open code from main entrance", "To open the door:",
-            "* press the # key on the keyboard", "* enter Your open code",
-            "* confirm by presing #", "there is no"};
+    return {"Local number",
+            "Call code",
+            "Open code",
+            "Call code from main entrance",
+            "Open code from main entrance",
+            "To open the door:",
+            "* press the # key on the keyboard",
+            "* enter Your open code",
+            "* confirm by presing #",
+            "there is no"};
 }
 
 CardTexts placeholderTexts() {
@@ -57,9 +69,8 @@ TEST(CardPages, ElevenSlotsFillOneSheetColumnByColumnAndStartAnother) {
     ASSERT_EQ(pages.size(), 2u);
     ASSERT_EQ(pages[0].cards.size(), 10u);
     ASSERT_EQ(pages[1].cards.size(), 1u);
-    const CardPoint corners[10] = {{200, 210},  {200, 720},  {200, 1230},  {200, 1740},
-                                   {200, 2250}, {1050, 210}, {1050, 720}, {1050, 1230},
-                                   {1050, 1740}, {1050, 2250}};
+    const CardPoint corners[10] = {{200, 210},  {200, 720},  {200, 1230},  {200, 1740},  {200, 2250},
+                                   {1050, 210}, {1050, 720}, {1050, 1230}, {1050, 1740}, {1050, 2250}};
     for (int p = 0; p < 10; ++p) {
         EXPECT_EQ(pages[0].cards[p].corner, corners[p]) << p;
         EXPECT_EQ(pages[0].cards[p].local, p + 1);
@@ -103,12 +114,17 @@ TEST(CardPages, OnlySlotsWithCallCodeGetCards) {
 TEST(CardPages, SecondLineSlotsReadTheirOwnArraysAndFollowTheFirstLine) {
     Image image = erasedImage();
     // LU2 local 1: logical at 0x21FE, open at 0x25FE, main at 0x2AFE.
-    image[0x21FE] = 0xF2; image[0x21FF] = 0x01;
-    image[0x25FE] = 0xFF; image[0x25FF] = 0xF9;
-    image[0x2AFE] = 0xF3; image[0x2AFF] = 0x02;
+    image[0x21FE] = 0xF2;
+    image[0x21FF] = 0x01;
+    image[0x25FE] = 0xFF;
+    image[0x25FF] = 0xF9;
+    image[0x2AFE] = 0xF3;
+    image[0x2AFF] = 0x02;
     // LU2 local 255, the last slot: 0x23FA, 0x27FA, 0x2CFA.
-    image[0x23FA] = 0x99; image[0x23FB] = 0x99;
-    image[0x27FA] = 0x12; image[0x27FB] = 0x34;
+    image[0x23FA] = 0x99;
+    image[0x23FB] = 0x99;
+    image[0x27FA] = 0x12;
+    image[0x27FB] = 0x34;
     // LU1 local 255 comes before both.
     putSlot(image, 1, 255, 155);
     const auto pages = LayoutCardPages(image, polishTexts(), "");
@@ -170,16 +186,13 @@ TEST(CardValues, CodesComeFromTheImageAsStored) {
 TEST(CardDrawing, LinesOfOneCardWithCuttingMarks) {
     const Card card = LayoutCard({200, 210}, {1, 2, 3}, polishTexts(), "");
     const std::vector<CardLine> expected = {
-        {{100, 210}, {1150, 210}},   // top edge
-        {{200, 261}, {1050, 261}},   // five table rows
-        {{200, 312}, {1050, 312}},
-        {{200, 363}, {1050, 363}},
-        {{200, 414}, {1050, 414}},
-        {{200, 465}, {1050, 465}},
-        {{100, 720}, {1150, 720}},   // bottom edge
-        {{200, 110}, {200, 820}},    // left edge
-        {{1050, 110}, {1050, 820}},  // right edge
-        {{840, 210}, {840, 465}},    // value column
+        {{100, 210}, {1150, 210}},  // top edge
+        {{200, 261}, {1050, 261}},  // five table rows
+        {{200, 312}, {1050, 312}},  {{200, 363}, {1050, 363}}, {{200, 414}, {1050, 414}},
+        {{200, 465}, {1050, 465}},  {{100, 720}, {1150, 720}},  // bottom edge
+        {{200, 110}, {200, 820}},                               // left edge
+        {{1050, 110}, {1050, 820}},                             // right edge
+        {{840, 210}, {840, 465}},                               // value column
     };
     EXPECT_EQ(card.lines, expected);
 }
@@ -194,8 +207,7 @@ void expectTexts(const Card& card, const std::vector<Expected>& expected) {
     ASSERT_EQ(card.texts.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const CardText& t = card.texts[i];
-        EXPECT_EQ(t.topLeft, (CardPoint{card.corner.x + expected[i].dx, card.corner.y + expected[i].dy}))
-            << i;
+        EXPECT_EQ(t.topLeft, (CardPoint{card.corner.x + expected[i].dx, card.corner.y + expected[i].dy})) << i;
         EXPECT_EQ(t.font, expected[i].font) << i;
         EXPECT_EQ(t.text, expected[i].text) << i;
     }
@@ -205,41 +217,41 @@ TEST(CardDrawing, PolishTextsInOrderWithCardText) {
     const Card card = LayoutCard({1050, 1230}, {12, 7, 3}, polishTexts(), "Osiedle Zielone, ul. Łąkowa 5");
     const auto B = CardFont::Bold, N = CardFont::Normal, I = CardFont::BoldItalic;
     expectTexts(card, {
-        {10, 5, B, "Numer lokalu/mieszkania"},
-        {650, 56, B, "12"},
-        {650, 107, B, "120007"},
-        {650, 158, B, "3"},
-        {650, 209, B, "30007"},
-        {10, 56, N, "Kod wywołania"},
-        {10, 107, N, "Kod otwarcia"},
-        {10, 158, N, "Kod wywołania z wejścia głównego"},
-        {10, 209, N, "Kod otwarcia z wejścia głównego"},
-        {10, 260, N, "Aby otworzyć drzwi:"},
-        {10, 311, N, "* wciśnij na klawiturze przycisk #"},
-        {10, 362, N, "* wprowadź Twój kod otwarcia"},
-        {10, 413, N, "* zatwierdź wprowadzony kod przyciskiem #"},
-        {10, 464, I, "Osiedle Zielone, ul. Łąkowa 5"},
-    });
+                          {10, 5, B, "Numer lokalu/mieszkania"},
+                          {650, 56, B, "12"},
+                          {650, 107, B, "120007"},
+                          {650, 158, B, "3"},
+                          {650, 209, B, "30007"},
+                          {10, 56, N, "Kod wywołania"},
+                          {10, 107, N, "Kod otwarcia"},
+                          {10, 158, N, "Kod wywołania z wejścia głównego"},
+                          {10, 209, N, "Kod otwarcia z wejścia głównego"},
+                          {10, 260, N, "Aby otworzyć drzwi:"},
+                          {10, 311, N, "* wciśnij na klawiturze przycisk #"},
+                          {10, 362, N, "* wprowadź Twój kod otwarcia"},
+                          {10, 413, N, "* zatwierdź wprowadzony kod przyciskiem #"},
+                          {10, 464, I, "Osiedle Zielone, ul. Łąkowa 5"},
+                      });
 }
 
 TEST(CardDrawing, EnglishTextsWithoutCardText) {
     const Card card = LayoutCard({200, 210}, {5, -1, -1}, englishTexts(), "");
     const auto B = CardFont::Bold, N = CardFont::Normal;
     expectTexts(card, {
-        {10, 5, B, "Local number"},
-        {650, 56, B, "5"},
-        {650, 107, B, "there is no"},
-        {650, 158, B, "there is no"},
-        {650, 209, B, "there is no"},
-        {10, 56, N, "Call code"},
-        {10, 107, N, "Open code"},
-        {10, 158, N, "Call code from main entrance"},
-        {10, 209, N, "Open code from main entrance"},
-        {10, 260, N, "To open the door:"},
-        {10, 311, N, "* press the # key on the keyboard"},
-        {10, 362, N, "* enter Your open code"},
-        {10, 413, N, "* confirm by presing #"},
-    });
+                          {10, 5, B, "Local number"},
+                          {650, 56, B, "5"},
+                          {650, 107, B, "there is no"},
+                          {650, 158, B, "there is no"},
+                          {650, 209, B, "there is no"},
+                          {10, 56, N, "Call code"},
+                          {10, 107, N, "Open code"},
+                          {10, 158, N, "Call code from main entrance"},
+                          {10, 209, N, "Open code from main entrance"},
+                          {10, 260, N, "To open the door:"},
+                          {10, 311, N, "* press the # key on the keyboard"},
+                          {10, 362, N, "* enter Your open code"},
+                          {10, 413, N, "* confirm by presing #"},
+                      });
 }
 
 TEST(CardDrawing, ThirdLanguagePlaceholdersAndCardTextOnEveryCard) {

@@ -1,5 +1,5 @@
 // Rendering the residents' cards to PDF and the print command's flow.
-#include "files/card_printer.h"
+#include "print/card_printer.h"
 #include "image/codecs.h"
 #include "tests/print/pdf_words.h"
 
@@ -24,10 +24,16 @@ using namespace kelvane;
 namespace {
 
 CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania", "Kod wywołania", "Kod otwarcia",
-            "Kod wywołania z wejścia głównego", "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:", "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia", "* zatwierdź wprowadzony kod przyciskiem #", "brak"};
+    return {"Numer lokalu/mieszkania",
+            "Kod wywołania",
+            "Kod otwarcia",
+            "Kod wywołania z wejścia głównego",
+            "Kod otwarcia z wejścia głównego",
+            "Aby otworzyć drzwi:",
+            "* wciśnij na klawiturze przycisk #",
+            "* wprowadź Twój kod otwarcia",
+            "* zatwierdź wprowadzony kod przyciskiem #",
+            "brak"};
 }
 
 void putCode(Image& image, ResidentCode kind, int line, int local, int value) {
@@ -48,7 +54,6 @@ Image elevenResidents() {
     return image;
 }
 
-
 }  // namespace
 
 class CardPrinterTest : public QObject {
@@ -60,9 +65,8 @@ class CardPrinterTest : public QObject {
     void expectWordAt(const QList<Word>& words, const QString& text, int x, int y) {
         const Word* best = nullptr;
         for (const Word& w : words)
-            if (w.text == text &&
-                (!best || std::abs(w.xMin - points(x)) + std::abs(w.yMin - points(y)) <
-                              std::abs(best->xMin - points(x)) + std::abs(best->yMin - points(y))))
+            if (w.text == text && (!best || std::abs(w.xMin - points(x)) + std::abs(w.yMin - points(y)) <
+                                                std::abs(best->xMin - points(x)) + std::abs(best->yMin - points(y))))
                 best = &w;
         QVERIFY2(best, qPrintable(QStringLiteral("no word ") + text));
         QVERIFY2(std::abs(best->xMin - points(x)) <= 0.5,
@@ -87,8 +91,7 @@ private slots:
             const qreal cell = metrics.ascent() + metrics.descent();
             QVERIFY2(cell <= kCardFontHeight + 1 && cell >= kCardFontHeight - 3, qPrintable(QString::number(cell)));
             // The longest label stays left of the value column.
-            QVERIFY(10 + metrics.horizontalAdvance(QStringLiteral("Kod wywołania z wejścia głównego")) <
-                    kCardValueColumn);
+            QVERIFY(10 + metrics.horizontalAdvance(QStringLiteral("Kod wywołania z wejścia głównego")) < kCardValueColumn);
         }
     }
 
@@ -164,7 +167,10 @@ private slots:
     void noResidentAsksNothingAndPrintsNothing() {
         int asked = 0;
         const bool printed = PrintResidentCards(nullptr, initialImage(), polishTexts(), QStringLiteral("x"),
-                                                [&](QWidget*, QPrinter&, int) { ++asked; return true; });
+                                                [&](QWidget*, QPrinter&, int) {
+                                                    ++asked;
+                                                    return true;
+                                                });
         QVERIFY(!printed);
         QCOMPARE(asked, 0);
     }

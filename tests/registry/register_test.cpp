@@ -80,10 +80,10 @@ protected:
 TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
     struct Case {
         const char* name;
-        int previousVersion;      // -1: no previous register
-        const char* fileBytes;    // written first instead, when set
+        int previousVersion;    // -1: no previous register
+        const char* fileBytes;  // written first instead, when set
         bool opens;
-        const char* reason;       // in error() when it does not
+        const char* reason;  // in error() when it does not
     } const cases[] = {
         {"missing", -1, nullptr, true, ""},
         {"empty", -1, "", true, ""},
@@ -100,10 +100,12 @@ TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
             Register old;
             ASSERT_TRUE(old.open(file.string(), c.previousVersion)) << old.error();
             Raw raw(file);
-            ASSERT_TRUE(raw.exec("INSERT INTO controllers(device_id, serial, first_seen, last_seen, name)"
-                                 " VALUES(7, 1201, '2026-11-03T10:00:00+01:00', '2026-11-03T10:00:00+01:00', 'Lipowa 5')"));
-            ASSERT_TRUE(raw.exec("INSERT INTO visits(controller, time, technician, port, kind, outcome)"
-                                 " VALUES(1, '2026-11-03T10:00:00+01:00', 'jan', 'COM3', 'check', 'completed')"));
+            ASSERT_TRUE(
+                raw.exec("INSERT INTO controllers(device_id, serial, first_seen, last_seen, name)"
+                         " VALUES(7, 1201, '2026-11-03T10:00:00+01:00', '2026-11-03T10:00:00+01:00', 'Lipowa 5')"));
+            ASSERT_TRUE(
+                raw.exec("INSERT INTO visits(controller, time, technician, port, kind, outcome)"
+                         " VALUES(1, '2026-11-03T10:00:00+01:00', 'jan', 'COM3', 'check', 'completed')"));
         }
         Register reg;
         EXPECT_EQ(reg.open(file.string()), c.opens);
@@ -189,7 +191,7 @@ TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
     EXPECT_EQ(visits[0].time, "2026-12-01T10:00:00+01:00");  // newest first
     EXPECT_EQ(reg.visitImage(kA, visits[2].id), first);
     EXPECT_EQ(reg.visitImage(kA, visits[0].id), second);  // kept as its difference from the first
-    EXPECT_FALSE(reg.visitImage(kB, visits[2].id));  // another controller's visit
+    EXPECT_FALSE(reg.visitImage(kB, visits[2].id));       // another controller's visit
     EXPECT_EQ(reg.controller(kA)->firstSeen, "2026-11-03T10:00:00+01:00");
     EXPECT_EQ(reg.controller(kA)->lastSeen, "2026-12-01T10:00:00+01:00");
     {
@@ -233,8 +235,7 @@ TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
     };
     for (const auto& g : guards) {
         const auto wrong = reg.wrongBuilding(*g.image, g.downloadedFrom, g.connected);
-        EXPECT_EQ(wrong ? std::optional<int>(wrong->key.serialNumber) : std::nullopt, g.warnsOf)
-            << (&g - guards);
+        EXPECT_EQ(wrong ? std::optional<int>(wrong->key.serialNumber) : std::nullopt, g.warnsOf) << (&g - guards);
     }
 
     // Names, addresses and the search.
@@ -319,7 +320,7 @@ TEST_F(RegisterTest, BackupsImportOnceAsVisitsOfTheUnknownController) {
     ASSERT_TRUE(kelvane::SaveDataFile((backups / "2026-11-03_101500_2.kvd").string(), b,
                                       "Downloaded 2026-11-03 10:15:00, port /dev/ttyUSB0"));
     ASSERT_TRUE(kelvane::SaveDataFile((backups / "lipowa.kvd").string(), a, ""));  // not a backup's name
-    std::ofstream(backups / "2026-11-04_080000.kvd") << "short";                  // not a data file
+    std::ofstream(backups / "2026-11-04_080000.kvd") << "short";                   // not a data file
 
     Register reg;
     ASSERT_TRUE(reg.open(file.string()));

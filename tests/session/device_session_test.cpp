@@ -51,8 +51,8 @@ TEST(DeviceSession, BlockingTransfersReportTheirOutcomeAsCodes) {
     for (int b : {0, 7, int(kBlockCount) - 1}) blocks.set(b);
     PortConnection c = make("dev");
     int positions = 0;
-    const TransferReport sent =
-        runTransfer(uploadRequest("dev", pattern(), blocks), c, nullptr, [&](int) { ++positions; }, note);
+    const TransferReport sent = runTransfer(
+        uploadRequest("dev", pattern(), blocks), c, nullptr, [&](int) { ++positions; }, note);
     EXPECT_TRUE(sent.completed());
     EXPECT_EQ(sent.message(), link::Message::UploadDone);
     EXPECT_EQ(port.controller.blocksReceived(), (std::vector<int>{0, 7, int(kBlockCount) - 1}));

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 using namespace kelvane::link;
+using namespace kelvane::shell;
 
 namespace {
 
@@ -53,7 +54,7 @@ public:
     }
     QString messageText(Message m) override {
         onWindowThread();
-        return QString::fromUtf8(kelvane::lang::messageText(m, language));
+        return QString::fromUtf8(kelvane::texts::messageText(m, language));
     }
     void showPortOpenError(const QString& text, const QString& detail) override {
         onWindowThread();
@@ -81,12 +82,12 @@ public:
 
 // A port behind which a simulated controller runs in virtual time on the worker.
 struct VirtualPort {
-    sim::VirtualClock clock;
-    sim::Controller controller;
+    kelvane::sim::VirtualClock clock;
+    kelvane::sim::Controller controller;
     PortFactory factory() {
         return [this](const std::string&) {
             PortConnection c;
-            c.line = std::make_unique<sim::VirtualLine>(clock, controller);
+            c.line = std::make_unique<kelvane::sim::VirtualLine>(clock, controller);
             c.clock = &clock;
             return c;
         };
@@ -98,9 +99,9 @@ struct VirtualPort {
 // write of message `cancelAt` the window is asked to cancel while the frame is
 // still going out.
 struct PacedPort {
-    class Line : public sim::VirtualLine {
+    class Line : public kelvane::sim::VirtualLine {
     public:
-        Line(PacedPort& port) : VirtualLine(serial::systemClock(), port.controller), port_(port) {}
+        Line(PacedPort& port) : VirtualLine(kelvane::link::systemClock(), port.controller), port_(port) {}
         std::size_t write(const std::uint8_t* data, std::size_t n) override {
             if (++port_.writes == port_.cancelAt)
                 QMetaObject::invokeMethod(port_.link, &LinkController::cancelTransfer, Qt::QueuedConnection);
@@ -121,7 +122,7 @@ struct PacedPort {
             return c;
         };
     }
-    sim::Controller controller;
+    kelvane::sim::Controller controller;
     LinkController* link = nullptr;
     int cancelAt = -1;
     std::atomic<int> writes{0}, cutWrites{0};
@@ -129,7 +130,7 @@ struct PacedPort {
 
 kelvane::Image simulatorImage() {
     kelvane::Image img{};
-    sim::ControllerPort::withController([&](sim::Controller& c) { img = c.image(); });
+    kelvane::sim::ControllerPort::withController([&](kelvane::sim::Controller& c) { img = c.image(); });
     return img;
 }
 
@@ -147,48 +148,48 @@ private:
 
 private slots:
     void portDialogLooksAsDesigned() {
-        TOKRightDlg dlg;
+        PortDialog dlg;
         QCOMPARE(dlg.objectName(), QString("OKRightDlg"));
         QCOMPARE(dlg.windowTitle(), QString("Wybierz port"));
         QCOMPARE(dlg.size(), QSize(383, 179));
         QVERIFY(dlg.findChild<QWidget*>("Bevel1"));
-        QCOMPARE(dlg.ComboBox1->objectName(), QString("ComboBox1"));
-        QVERIFY(dlg.ComboBox1->isEditable());
+        QCOMPARE(dlg.portCombo_->objectName(), QString("ComboBox1"));
+        QVERIFY(dlg.portCombo_->isEditable());
         QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));
-        QCOMPARE(dlg.OKBtn->text(), QString("OK"));
-        QVERIFY(dlg.OKBtn->isDefault());
-        QCOMPARE(dlg.CancelBtn->text(), QString("Cancel"));
+        QCOMPARE(dlg.okButton_->text(), QString("OK"));
+        QVERIFY(dlg.okButton_->isDefault());
+        QCOMPARE(dlg.cancelButton_->text(), QString("Cancel"));
     }
 
     void portListIsRefilledSortedOnEveryShowAndKeepsTheSimulator() {
-        TOKRightDlg dlg;
+        PortDialog dlg;
         QStringList ports = {"COM2", "COM10", "COM1"};
         dlg.setPortSource([&] { return ports; });
         dlg.show();
         QStringList items;
-        for (int i = 0; i < dlg.ComboBox1->count(); ++i) items << dlg.ComboBox1->itemText(i);
+        for (int i = 0; i < dlg.portCombo_->count(); ++i) items << dlg.portCombo_->itemText(i);
         QCOMPARE(items, (QStringList{"COM1", "COM10", "COM2", "Symulator"}));
         QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));  // typed text survives
         dlg.hide();
 
         ports = {"COM3", "Symulator"};  // a real port of that name wins: listed once
         dlg.show();
-        QCOMPARE(dlg.ComboBox1->count(), 2);
+        QCOMPARE(dlg.portCombo_->count(), 2);
         dlg.hide();
 
         ports.clear();  // nothing listed: the list stays as it was
         dlg.show();
-        QCOMPARE(dlg.ComboBox1->count(), 2);
-        QCOMPARE(dlg.ComboBox1->itemText(0), QString("COM3"));
+        QCOMPARE(dlg.portCombo_->count(), 2);
+        QCOMPARE(dlg.portCombo_->itemText(0), QString("COM3"));
     }
 
     void typedPortNameSurvivesEnterOnEveryLaterShow() {
-        TOKRightDlg dlg;
+        PortDialog dlg;
         dlg.setPortSource([] { return QStringList{"ttyS0"}; });
         // Enter in the box, the way a technician confirms the dialog.
         auto confirmWithEnter = [&dlg](const QString& typed) {
             QTimer::singleShot(50, &dlg, [&dlg, typed] {
-                QLineEdit* edit = dlg.ComboBox1->lineEdit();
+                QLineEdit* edit = dlg.portCombo_->lineEdit();
                 if (!typed.isEmpty()) {
                     edit->selectAll();
                     QTest::keyClicks(edit, typed);
@@ -199,7 +200,7 @@ private slots:
             return dlg.exec();
         };
         dlg.show();
-        dlg.ComboBox1->setCurrentIndex(0);  // "Symulator" picked from the list first
+        dlg.portCombo_->setCurrentIndex(0);  // "Symulator" picked from the list first
         dlg.accept();
         QCOMPARE(dlg.chosenText(), QString("Symulator"));
 
@@ -210,27 +211,27 @@ private slots:
             QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
         }
         QCOMPARE(confirmWithEnter("ttyS0"), int(QDialog::Accepted));  // a listed port is picked
-        QCOMPARE(dlg.ComboBox1->currentIndex(), dlg.ComboBox1->findText("ttyS0"));
+        QCOMPARE(dlg.portCombo_->currentIndex(), dlg.portCombo_->findText("ttyS0"));
     }
 
     void entriesTellWhatThePortIsAndFollowAdaptersWhileOpen() {
-        TOKRightDlg dlg;
-        serial::PortInfo adapter{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3ZQX", true, {}};
-        std::vector<serial::PortInfo> ports = {{"ttyS0", "/dev/ttyS0", {}, {}, {}, false, {}}, adapter};
+        PortDialog dlg;
+        kelvane::link::PortInfo adapter{"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3ZQX", true, {}};
+        std::vector<kelvane::link::PortInfo> ports = {{"ttyS0", "/dev/ttyS0", {}, {}, {}, false, {}}, adapter};
         dlg.setPortInfoSource([&] { return ports; });
         dlg.show();
-        QComboBox* box = dlg.ComboBox1;
+        QComboBox* box = dlg.portCombo_;
         const int usb = box->findText("ttyUSB0");
         QVERIFY(usb >= 0);  // the entry's text is the name alone
-        QCOMPARE(box->itemData(usb, TOKRightDlg::kDetailsRole).toString(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
-        QCOMPARE(box->itemData(usb, Qt::ToolTipRole), box->itemData(usb, TOKRightDlg::kDetailsRole));
+        QCOMPARE(box->itemData(usb, PortDialog::kDetailsRole).toString(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
+        QCOMPARE(box->itemData(usb, Qt::ToolTipRole), box->itemData(usb, PortDialog::kDetailsRole));
         box->setCurrentIndex(usb);
         QCOMPARE(dlg.chosenText(), QString("ttyUSB0"));
         QCOMPARE(box->toolTip(), QString("FT232R USB UART, FTDI, A10K3ZQX"));
 
         box->setEditText("/tmp/pc");  // typed while an adapter comes
         ports.push_back({"ttyACM0", "/dev/ttyACM0", "Arduino Uno", {}, {}, true, {}});
-        QTRY_VERIFY_WITH_TIMEOUT(box->findText("ttyACM0") >= 0, 3 * TOKRightDlg::kRefreshMs);
+        QTRY_VERIFY_WITH_TIMEOUT(box->findText("ttyACM0") >= 0, 3 * PortDialog::kRefreshMs);
         QCOMPARE(dlg.chosenText(), QString("/tmp/pc"));
         QVERIFY(box->toolTip().isEmpty());
 
@@ -247,8 +248,8 @@ private slots:
         QCOMPARE(link.portName(), std::string("COM8"));
         link.choosePort(kSimulatorPortName);
         QCOMPARE(link.portName(), simulatorPort());
-        QCOMPARE(host.status, QString::fromStdString("Port " + simulatorPort() +
-                                                     ", zasilacz ID 1, Nr seryjny 4660, firmware 259"));
+        QCOMPARE(host.status,
+                 QString::fromStdString("Port " + simulatorPort() + ", zasilacz ID 1, Nr seryjny 4660, firmware 259"));
         QVERIFY(host.errors.isEmpty());
     }
 
@@ -259,8 +260,8 @@ private slots:
         LinkController link(host, nullptr);
         link.setPortFactory(port.factory());
         link.choosePort("ttyUSB0");
-        QCOMPARE(host.status, QString::fromStdString(formatPortStatus(kelvane::lang::messageText(Message::ProbeNoAnswer, 0),
-                                                                      PortName("ttyUSB0"), {})));
+        QCOMPARE(host.status, QString::fromStdString(formatPortStatus(
+                                  kelvane::texts::messageText(Message::ProbeNoAnswer, 0), PortName("ttyUSB0"), {})));
         QVERIFY(host.errors.isEmpty());
     }
 
@@ -271,9 +272,9 @@ private slots:
         link.choosePort("Wybierz port COM");
         QCOMPARE(link.portName(), PortName("Wybierz port COM"));
         QCOMPARE(host.errors, QStringList{"Port openning error!"});
-        QCOMPARE(host.details, QStringList{QString::fromUtf8(kelvane::lang::messageText(Message::PortMissing, 1))});
+        QCOMPARE(host.details, QStringList{QString::fromUtf8(kelvane::texts::messageText(Message::PortMissing, 1))});
         QCOMPARE(host.status, QString("start"));
-        link.DOWNLOADClick();
+        link.onDownload();
         QCOMPARE(host.errors.size(), 2);
         QVERIFY(!host.progressVisible);
         QCOMPARE(host.range, qMakePair(-1, -1));
@@ -285,7 +286,7 @@ private slots:
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         link.choosePort(kSimulatorPortName);
 
-        link.DOWNLOADClick();
+        link.onDownload();
         QVERIFY(link.transferRunning());
         QCOMPARE(host.range, qMakePair(0, 512));
         QVERIFY(host.progressVisible);
@@ -301,7 +302,7 @@ private slots:
         // The upload sends the copy taken at its start, whatever the window does meanwhile.
         host.working[100] ^= 0xFF;
         const kelvane::Image sent = host.working;
-        link.UPLOADClick();
+        link.onUpload();
         QVERIFY(link.transferRunning());
         host.working[200] ^= 0xFF;  // e.g. a data file loaded during the upload
         host.language = 1;          // texts are looked up when shown
@@ -318,9 +319,9 @@ private slots:
     // for: while the transfer waits for the line, the technician reads why in
     // place of the bar; the bar comes back once frames move.
     void lineStillBusyShowsTheWaitInPlaceOfTheBar() {
-        struct Chatty : sim::Controller {
+        struct Chatty : kelvane::sim::Controller {
             using Controller::Controller;
-            void opened(sim::VirtualLine& line) override {
+            void opened(kelvane::sim::VirtualLine& line) override {
                 Controller::opened(line);
                 for (int i = 1; i <= 20; ++i) line.send({0x55}, 100 * i);  // a byte every 100 ms for 2 s
             }
@@ -333,15 +334,15 @@ private slots:
             LinkController link(host, nullptr);
             link.setPortFactory([&](const std::string&) {
                 PortConnection c;
-                c.line = std::make_unique<sim::VirtualLine>(port.clock, chatty);
+                c.line = std::make_unique<kelvane::sim::VirtualLine>(port.clock, chatty);
                 c.clock = &port.clock;
                 return c;
             });
             QSignalSpy running(&link, &LinkController::transferRunningChanged);
-            upload ? link.UPLOADClick() : link.DOWNLOADClick();
+            upload ? link.onUpload() : link.onDownload();
             QVERIFY(waitForEnd(link, running));
             QCOMPARE(host.visibility, (QList<bool>{true, false, true, false}));
-            QVERIFY(host.seenStatus.contains(QString::fromUtf8(kelvane::lang::messageText(Message::WaitingForLine, 0))));
+            QVERIFY(host.seenStatus.contains(QString::fromUtf8(kelvane::texts::messageText(Message::WaitingForLine, 0))));
             QCOMPARE(host.status, QString(upload ? "Dane wysłane" : "Dane pobrane"));
         }
     }
@@ -352,7 +353,7 @@ private slots:
         VirtualPort port;
         LinkController link(host, nullptr);
         link.setPortFactory(port.factory());
-        link.UPLOADClick();
+        link.onUpload();
         QCOMPARE(host.getDataCalls, 1);
         QVERIFY(!link.transferRunning());
         QCOMPARE(host.status, QString("start"));
@@ -367,7 +368,7 @@ private slots:
         LinkController link(host, nullptr);
         link.setPortFactory(port.factory());
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
-        link.UPLOADClick();
+        link.onUpload();
         QVERIFY(waitForEnd(link, running));
         QCOMPARE(host.status, QString("Brak odpowiedzi zasilacza"));
         QVERIFY(host.device == kelvane::Image{});
@@ -383,12 +384,12 @@ private slots:
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         // A silent controller on the simulator port, in real time: the download waits.
         link.choosePort(kSimulatorPortName);
-        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = true; });
-        link.DOWNLOADClick();
+        kelvane::sim::ControllerPort::withController([](kelvane::sim::Controller& c) { c.faults().silent = true; });
+        link.onDownload();
         QVERIFY(link.transferRunning());
 
-        link.UPLOADClick();
-        link.DOWNLOADClick();
+        link.onUpload();
+        link.onDownload();
         link.choosePort(kSimulatorPortName);  // the probe finds the port held
         QCOMPARE(host.errors.size(), 3);
         QVERIFY(link.transferRunning());
@@ -402,7 +403,7 @@ private slots:
         QVERIFY(host.working == working);
         QVERIFY(host.device == device);
         QCOMPARE(host.displayCalls, 0);
-        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; });
+        kelvane::sim::ControllerPort::withController([](kelvane::sim::Controller& c) { c.faults().silent = false; });
     }
 
     void cancelledUploadFinishesTheFrameOnTheWireAndSendsNoMore() {
@@ -414,11 +415,11 @@ private slots:
         port.cancelAt = 4;  // during the third data frame (the command is the first write)
         link.setPortFactory(port.factory());
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
-        link.UPLOADClick();
+        link.onUpload();
         QVERIFY(waitForEnd(link, running));
         // Blocks went out before the cancel: the controller may hold some of them.
         QCOMPARE(host.status, QStringLiteral("Operacja przerwana. ") +
-                                  QString::fromUtf8(kelvane::lang::messageText(Message::MayHoldNewBlocks, 0)));
+                                  QString::fromUtf8(kelvane::texts::messageText(Message::MayHoldNewBlocks, 0)));
         QCOMPARE(port.cutWrites.load(), 0);
         // Block 2 was going out when the cancel came (a busy machine may see it
         // a frame or two later); the upload stopped soon after.
@@ -432,15 +433,16 @@ private slots:
         FakeHost host;
         auto link = std::make_unique<LinkController>(host, nullptr);
         link->choosePort(kSimulatorPortName);
-        sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = true; });
-        link->DOWNLOADClick();
+        kelvane::sim::ControllerPort::withController([](kelvane::sim::Controller& c) { c.faults().silent = true; });
+        link->onDownload();
         QVERIFY(link->transferRunning());
         QElapsedTimer timer;
         timer.start();
         link.reset();
         QVERIFY(timer.elapsed() < 1000);
         // The port is free again.
-        QVERIFY(sim::ControllerPort::withController([](sim::Controller& c) { c.faults().silent = false; }));
+        QVERIFY(
+            kelvane::sim::ControllerPort::withController([](kelvane::sim::Controller& c) { c.faults().silent = false; }));
     }
 
     // Exit during an upload: the frame in flight finishes, the end frame
@@ -450,20 +452,22 @@ private slots:
         FakeHost host;
         host.working.fill(0x44);  // every block differs: a whole image's line time
         int uploadsBefore = 0;
-        sim::ControllerPort::withController([&](sim::Controller& c) { uploadsBefore = c.uploadsCompleted(); });
-        sim::ControllerPort::setPaced(true);
+        kelvane::sim::ControllerPort::withController(
+            [&](kelvane::sim::Controller& c) { uploadsBefore = c.uploadsCompleted(); });
+        kelvane::sim::ControllerPort::setPaced(true);
         auto link = std::make_unique<LinkController>(host, nullptr);
         link->choosePort(kSimulatorPortName);
-        link->UPLOADClick();
+        link->onUpload();
         QVERIFY(link->transferRunning());
         QTest::qWait(700);
         QElapsedTimer timer;
         timer.start();
         link.reset();
         QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
-        sim::ControllerPort::setPaced(false);
+        kelvane::sim::ControllerPort::setPaced(false);
         int uploadsAfter = 0;
-        QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { uploadsAfter = c.uploadsCompleted(); }));
+        QVERIFY(kelvane::sim::ControllerPort::withController(
+            [&](kelvane::sim::Controller& c) { uploadsAfter = c.uploadsCompleted(); }));
         QCOMPARE(uploadsAfter, uploadsBefore + 1);  // the end frame arrived
         host.status.clear();
         LinkController next(host, nullptr);
@@ -476,13 +480,13 @@ private slots:
         LinkController link(host, nullptr);
         link.choosePort(kSimulatorPortName);
         link.setWorkerStackSize(1);  // no system starts a thread with a one-byte stack
-        link.DOWNLOADClick();
-        QCOMPARE(host.errors, QStringList{QString::fromUtf8(kelvane::lang::messageText(Message::ThreadError, 0))});
+        link.onDownload();
+        QCOMPARE(host.errors, QStringList{QString::fromUtf8(kelvane::texts::messageText(Message::ThreadError, 0))});
         QVERIFY(!link.transferRunning());
         QVERIFY(!host.progressVisible);
         link.setWorkerStackSize(0);
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
-        link.DOWNLOADClick();  // the port was never held
+        link.onDownload();  // the port was never held
         QVERIFY(waitForEnd(link, running));
         QCOMPARE(host.status, QString("Dane pobrane"));
     }

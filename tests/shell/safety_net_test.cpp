@@ -28,7 +28,7 @@ using namespace kelvane;
 using namespace kelvane::shell;
 
 namespace {
-QString text(lang::Message m) { return QString::fromUtf8(lang::messageText(m, lang::kPolish)); }
+QString text(texts::Message m) { return QString::fromUtf8(texts::messageText(m, texts::kPolish)); }
 }  // namespace
 
 class SafetyNetTest : public QObject {
@@ -38,7 +38,7 @@ class SafetyNetTest : public QObject {
     struct Fixture {
         QTemporaryDir dir;
         ScriptedPrompts prompts;
-        TForm1 form;
+        MainWindow form;
         FormWiring* wiring;
         Fixture() : wiring(nullptr) {
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
@@ -75,7 +75,7 @@ private slots:
         f.setP204(60);
         f.run("UPLOAD");
         QCOMPARE(f.prompts.shown.last().kind, QStringLiteral("changes"));
-        QCOMPARE(f.prompts.lastChangeTexts.warning, text(lang::Message::UnknownController));
+        QCOMPARE(f.prompts.lastChangeTexts.warning, text(texts::Message::UnknownController));
         QVERIFY(f.prompts.lastChangeTexts.rejectIsDefault);
         QVERIFY(f.prompts.lastChangeTexts.dontAsk.isEmpty());
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("Bloki do wysłania: 0–511")));
@@ -95,18 +95,18 @@ private slots:
         QVERIFY(!f.prompts.lastChangeTexts.rejectIsDefault);
         QCOMPARE(f.controller()[mem::kParams + 22], 120);
         f.run("UPLOAD");
-        QTRY_COMPARE_WITH_TIMEOUT(f.form.statusText(), text(lang::Message::CheckSame), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.form.statusText(), text(texts::Message::CheckSame), 20000);
         QCOMPARE(f.controller()[mem::kParams + 22], 60);
 
         // Nothing to send is said; "don't ask again" turns the question and its menu entry off.
         f.prompts.uploadAnswers = {{true, true, false}};
         f.run("UPLOAD");
-        QCOMPARE(f.prompts.lastChangeTexts.note, text(lang::Message::NothingToSend));
+        QCOMPARE(f.prompts.lastChangeTexts.note, text(texts::Message::NothingToSend));
         QVERIFY(!f.form.action("ASKUPLOAD")->isChecked());
         const int shown = f.prompts.shown.size();
         f.run("UPLOAD");
         QCOMPARE(f.prompts.shown.size(), shown);
-        QCOMPARE(f.form.statusText(), text(lang::Message::UploadDone));
+        QCOMPARE(f.form.statusText(), text(texts::Message::UploadDone));
         f.form.action("ASKUPLOAD")->trigger();
         QVERIFY(QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).value("askBeforeUpload").toBool());
     }
@@ -114,20 +114,20 @@ private slots:
     void compareListsWhatAnUploadWouldSend() {
         Fixture f;
         f.form.action("COMPARE")->trigger();
-        QCOMPARE(f.prompts.lastChangeTexts.warning, text(lang::Message::UnknownController));
+        QCOMPARE(f.prompts.lastChangeTexts.warning, text(texts::Message::UnknownController));
         f.run("DOWNLOAD");
         // Checking the window clears the four values it never shows: an upload would send them.
         f.form.action("COMPARE")->trigger();
         QVERIFY(f.prompts.lastChangeTexts.note.isEmpty());
-        QVERIFY(f.prompts.shown.last().text.contains(text(lang::Message::RegionHiddenValues) + " 0x3F78–0x3F7F: 8 B"));
+        QVERIFY(f.prompts.shown.last().text.contains(text(texts::Message::RegionHiddenValues) + " 0x3F78–0x3F7F: 8 B"));
         f.run("UPLOAD");
         f.form.action("COMPARE")->trigger();
-        QCOMPARE(f.prompts.lastChangeTexts.note, text(lang::Message::NoDifferences));
+        QCOMPARE(f.prompts.lastChangeTexts.note, text(texts::Message::NoDifferences));
         Grid residents = f.form.grid(GridId::Residents)->toGrid();
         residents.rows[1][2] = "4321";
         f.form.grid(GridId::Residents)->setGrid(residents);
         f.form.action("COMPARE")->trigger();
-        QCOMPARE(f.prompts.lastChangeTexts.title, text(lang::Message::CompareTitle));
+        QCOMPARE(f.prompts.lastChangeTexts.title, text(texts::Message::CompareTitle));
         QVERIFY(f.prompts.lastChangeTexts.accept.isEmpty());
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("Kod fizyczny 1.1: Kod otwarcia ")),
                  qPrintable(f.prompts.shown.last().text));
@@ -168,30 +168,29 @@ private slots:
         f.wiring->safetyNet().setBackupFolder(blocker.fileName() + QStringLiteral("/backups"));
         sim::ControllerPort::withController([](sim::Controller& c) { c.image()[0] = 0x42; });
         f.run("DOWNLOAD");
-        QVERIFY(f.form.statusText().startsWith(text(lang::Message::DownloadDone) + QStringLiteral(" — Nie zapisano")));
+        QVERIFY(f.form.statusText().startsWith(text(texts::Message::DownloadDone) + QStringLiteral(" — Nie zapisano")));
         QCOMPARE(deviceImage()[0], 0x42);
     }
 
     void checkNamesTheResidentCodeTheControllerHoldsOtherwise() {
         Fixture f;
         f.form.action("READBACK")->trigger();
-        QCOMPARE(f.prompts.shown.last().text, text(lang::Message::CheckNothingKnown));
+        QCOMPARE(f.prompts.shown.last().text, text(texts::Message::CheckNothingKnown));
         f.run("DOWNLOAD");
-        sim::ControllerPort::withController([](sim::Controller& c) {
-            c.image()[residentOffset(ResidentCode::Open, 2, 7) + 1] ^= 0x01;
-        });
+        sim::ControllerPort::withController(
+            [](sim::Controller& c) { c.image()[residentOffset(ResidentCode::Open, 2, 7) + 1] ^= 0x01; });
         f.run("READBACK");
-        QCOMPARE(f.form.statusText(), text(lang::Message::CheckDiffers));
-        QCOMPARE(f.prompts.lastChangeTexts.title, text(lang::Message::CheckTitle));
+        QCOMPARE(f.form.statusText(), text(texts::Message::CheckDiffers));
+        QCOMPARE(f.prompts.lastChangeTexts.title, text(texts::Message::CheckTitle));
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("Zmieniono: Kod fizyczny 2.7: Kod otwarcia ")),
                  qPrintable(f.prompts.shown.last().text));
         QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
-            lang::messageText(lang::Message::ChangeUpload, lang::kPolish))));  // nothing of this is sent
-        QVERIFY(workingImage() == SampleBuildingImage());  // both images untouched
+            texts::messageText(texts::Message::ChangeUpload, texts::kPolish))));  // nothing of this is sent
+        QVERIFY(workingImage() == SampleBuildingImage());                         // both images untouched
         QVERIFY(deviceImage() == SampleBuildingImage());
         sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
         f.run("READBACK");
-        QCOMPARE(f.form.statusText(), text(lang::Message::CheckSame));
+        QCOMPARE(f.form.statusText(), text(texts::Message::CheckSame));
     }
 
     void unsavedEditsAreAskedAboutFirst() {
@@ -211,34 +210,34 @@ private slots:
         QVERIFY(!f.form.close());
         QCOMPARE(f.prompts.shown.size(), before + 3);  // no file dialog after the LOAD question
         for (int i = before; i < before + 3; ++i) QCOMPARE(f.prompts.shown[i].kind, QStringLiteral("choice"));
-        QVERIFY(f.prompts.shown[before].text.startsWith(text(lang::Message::UnsavedDownload)));
-        QVERIFY(f.prompts.shown[before + 1].text.startsWith(text(lang::Message::UnsavedLoad)));
-        QVERIFY(f.prompts.shown[before + 2].text.startsWith(text(lang::Message::UnsavedExit)));
+        QVERIFY(f.prompts.shown[before].text.startsWith(text(texts::Message::UnsavedDownload)));
+        QVERIFY(f.prompts.shown[before + 1].text.startsWith(text(texts::Message::UnsavedLoad)));
+        QVERIFY(f.prompts.shown[before + 2].text.startsWith(text(texts::Message::UnsavedExit)));
 
         // Save checks the window and writes it; then nothing is at risk.
         const QString path = f.dir.filePath(QStringLiteral("saved.kvd"));
         f.prompts.choices = {0};
         f.prompts.files = {path};
-        QVERIFY(f.form.confirmDiscard(lang::Message::UnsavedExit));
+        QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedExit));
         const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(DecodeBcdCode(&saved->image[residentOffset(ResidentCode::Logical, 1, 1)]), 777);
         const int after = f.prompts.shown.size();
-        QVERIFY(f.form.confirmDiscard(lang::Message::UnsavedExit));
+        QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedExit));
         QCOMPARE(f.prompts.shown.size(), after);
 
         // A description alone counts for LOAD and Exit, not for a download.
-        f.form.Memo1->setPlainText(QStringLiteral("Klatka Ж 中"));
-        QVERIFY(f.form.confirmDiscard(lang::Message::UnsavedDownload));
+        f.form.descriptionEdit_->setPlainText(QStringLiteral("Klatka Ж 中"));
+        QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedDownload));
         f.prompts.choices = {1};
-        QVERIFY(f.form.confirmDiscard(lang::Message::UnsavedLoad));
+        QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedLoad));
         QCOMPARE(f.prompts.shown.size(), after + 1);
     }
 
     void savingSaysWhichCharactersTheFileCannotHold() {
         Fixture f;
         const QString path = f.dir.filePath(QStringLiteral("klatka.kvd"));
-        f.form.Memo1->setPlainText(QStringLiteral("Klatka Ж 中 ł"));
+        f.form.descriptionEdit_->setPlainText(QStringLiteral("Klatka Ж 中 ł"));
         f.form.action("SAVE")->trigger();  // Enter: go back
         QCOMPARE(f.prompts.shown.size(), 1);
         QVERIFY2(f.prompts.shown[0].text.contains(QStringLiteral(": Ж 中\n")), qPrintable(f.prompts.shown[0].text));

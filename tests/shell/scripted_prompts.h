@@ -17,12 +17,12 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
         QString text;
         QString detail = QString();
     };
-    std::deque<bool> abortAnswers;   // answers of the Abort/Ignore box, Ignore when empty
-    std::deque<QString> files;       // answers of file dialogs, cancelled when empty
+    std::deque<bool> abortAnswers;                     // answers of the Abort/Ignore box, Ignore when empty
+    std::deque<QString> files;                         // answers of file dialogs, cancelled when empty
     std::deque<std::function<int(QDialog*)>> dialogs;  // run other dialogs, rejected when empty
-    std::deque<int> choices;         // buttons chosen in choose(), the default button when empty
+    std::deque<int> choices;                           // buttons chosen in choose(), the default button when empty
     std::deque<kelvane::shell::UploadAnswer> uploadAnswers;  // the default button when empty
-    std::deque<QString> backups;     // backups chosen, none when empty
+    std::deque<QString> backups;                             // backups chosen, none when empty
     QList<Shown> shown;
 
     bool abortOrIgnore(QWidget*, const QString& title, const QString& text) override {
@@ -48,10 +48,10 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     }
     // Shown as "changes": the warning, the note and the list as plain text.
     kelvane::shell::UploadAnswer showChanges(QWidget*, const kelvane::shell::ChangeDialogTexts& texts,
-                                             const std::vector<kelvane::lang::ChangeGroup>& groups) override {
-        shown.append({QStringLiteral("changes"), texts.title,
-                      texts.warning + "\n" + texts.note + "\n" +
-                          QString::fromStdString(kelvane::lang::ChangeListText(groups))});
+                                             const std::vector<kelvane::texts::ChangeGroup>& groups) override {
+        shown.append(
+            {QStringLiteral("changes"), texts.title,
+             texts.warning + "\n" + texts.note + "\n" + QString::fromStdString(kelvane::texts::ChangeListText(groups))});
         lastChangeTexts = texts;
         if (uploadAnswers.empty()) {
             kelvane::shell::UploadAnswer a;

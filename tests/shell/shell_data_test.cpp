@@ -33,8 +33,8 @@ namespace {
 
 // A key text with a correct check byte for the given serial.
 QString keyText(int serial) {
-    const std::uint8_t record[8] = {0, 1, static_cast<std::uint8_t>(serial >> 8), static_cast<std::uint8_t>(serial),
-                                    0x33, 0x44, 0x55, 0x66};
+    const std::uint8_t record[8] = {
+        0, 1, static_cast<std::uint8_t>(serial >> 8), static_cast<std::uint8_t>(serial), 0x33, 0x44, 0x55, 0x66};
     return QString::fromStdString(FormatKeyText(record));
 }
 
@@ -49,7 +49,7 @@ void setRows(CodeGrid* grid, const QList<QStringList>& rows) {
     grid->setGrid(plain);
 }
 
-QPushButton* button(TForm1& w, const char* name) { return w.findChild<QPushButton*>(QString::fromLatin1(name)); }
+QPushButton* button(MainWindow& w, const char* name) { return w.findChild<QPushButton*>(QString::fromLatin1(name)); }
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -63,23 +63,23 @@ class ShellDataTest : public QObject {
     Q_OBJECT
 private slots:
     void checkListsTheWarningsOfWhatIsStoredAndGoesToTheirPlaces() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.English2Click();
+        w.onEnglish();
         // Typed unsorted: the check stores first, so its rows are the sorted ones.
         setRows(w.grid(GridId::Residents), {{"2.1", "7", "1234", ""}, {"1.3", "5", "5829", ""}});
-        w.PageControl1->setCurrentIndex(3);
-        w.CHECKClick();
+        w.pages_->setCurrentIndex(3);
+        w.onCheck();
         CheckDialog* d = w.checkDialog();
         QVERIFY(d && d->isVisible());
-        QCOMPARE(w.CurrentLanguage(), lang::kEnglish);
+        QCOMPARE(w.CurrentLanguage(), texts::kEnglish);
         QCOMPARE(w.grid(GridId::Residents)->cell(1, 0), QStringLiteral("1.3"));
         QTableWidget* list = d->list();
         QCOMPARE(list->rowCount(), 2);  // the factory password, the open code of 2.1
         QCOMPARE(d->windowTitle(), QStringLiteral("Check configuration"));
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Users, row 2"));
-        QCOMPARE(list->item(1, 2)->text().toStdString(), lang::WarningText(d->warnings()[1], lang::kEnglish));
+        QCOMPARE(list->item(1, 2)->text().toStdString(), texts::WarningText(d->warnings()[1], texts::kEnglish));
         // A double-click goes to the grid row, or to the page of the control.
         const auto activate = [&](int row) {
             QTableWidgetItem* item = list->item(row, 2);
@@ -89,41 +89,41 @@ private slots:
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
         };
         activate(1);
-        QCOMPARE(w.PageControl1->currentIndex(), 0);
+        QCOMPARE(w.pages_->currentIndex(), 0);
         QCOMPARE(w.grid(GridId::Residents)->currentRow(), 1);
         activate(0);
-        QVERIFY(w.PageControl1->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
+        QVERIFY(w.pages_->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
         // The open list follows the language.
-        w.Polski2Click();
+        w.onPolish();
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Lokatorzy, wiersz 2"));
         QCOMPARE(d->windowTitle(), QStringLiteral("Sprawdź konfigurację"));
         // A row that stops the conversion leaves the list as it was.
         setRows(w.grid(GridId::Keys), {{"0", keyText(1)}});
         prompts.abortAnswers = {true};
-        w.CHECKClick();
+        w.onCheck();
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(list->rowCount(), 2);
         // Nothing to say is said.
         setRows(w.grid(GridId::Keys), {});
         setRows(w.grid(GridId::Residents), {});
         w.findChild<QLineEdit*>(QStringLiteral("p101_MaskEdit"))->setText(QStringLiteral("20571938"));
-        w.CHECKClick();
+        w.onCheck();
         QCOMPARE(list->rowCount(), 0);
         QVERIFY(d->findChild<QWidget*>(QStringLiteral("CheckEmpty"))->isVisible());
         // A setting loaded out of range stays named, check after check, until it is set.
         workingImage()[0x3F40 + 19] = 45;  // p201, as a file made elsewhere holds it
         w.DisplayData();
         for (int i = 0; i < 2; ++i) {
-            w.CHECKClick();
+            w.onCheck();
             QCOMPARE(list->rowCount(), 1);
             QCOMPARE(list->item(0, 1)->text(), QStringLiteral("p201"));
         }
         w.findChild<QSpinBox*>(QStringLiteral("p201_UpDown"))->setValue(20);
-        w.CHECKClick();
+        w.onCheck();
         QCOMPARE(list->rowCount(), 0);
     }
     void abortStopsAndLeavesTheWorkingImageWithTheExactMessage() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         prompts.abortAnswers = {true};
@@ -135,26 +135,27 @@ private slots:
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("warning"));
         QCOMPARE(prompts.shown[0].text,
                  QStringLiteral("W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Klucze\"\nWpis nr: 4\nLokal= 0\n"
-                                "Klucz= ") + keyText(4) +
-                     QStringLiteral("\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać."));
+                                "Klucz= ") +
+                     keyText(4) + QStringLiteral("\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać."));
         // The same row in English.
-        w.English2Click();
+        w.onEnglish();
         prompts.abortAnswers = {true};
         QCOMPARE(w.GetData(), 0);
         QCOMPARE(prompts.shown.last().text,
                  QStringLiteral("In the tab: \"Codes, passwords, keys\"\nIn table: \"Keys\"\nRecord no: 4\nLocal= 0\n"
-                                "Key= ") + keyText(4) + QStringLiteral("\n\nIs invalid!\n\nPress \"Abort\" to cancel."));
+                                "Key= ") +
+                     keyText(4) + QStringLiteral("\n\nIs invalid!\n\nPress \"Abort\" to cancel."));
         QCOMPARE(w.grid(GridId::Keys)->plainRowCount(), 5);  // the grid is not touched
     }
 
     void ignoreLeavesTheRowOutAndVerificationShowsWhatWasStored() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.English2Click();
+        w.onEnglish();
         setRows(w.grid(GridId::Keys), {{"7", keyText(1)}, {"10000", keyText(2)}, {"9", keyText(3)}});
         prompts.abortAnswers = {false};
-        w.VERIFYClick();
+        w.onVerify();
         QCOMPARE(prompts.shown.size(), 1);
         QVERIFY(prompts.shown[0].text.contains(QStringLiteral("Record no: 2\n")));
         const Image& img = workingImage();
@@ -170,7 +171,7 @@ private slots:
     }
 
     void repeatedResidentNamesTheSecondRowAndStops() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         setRows(w.grid(GridId::Residents),
@@ -192,7 +193,7 @@ private slots:
     }
 
     void aFullKeyTableStopsWithItsOwnMessage() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         QList<QStringList> rows;
@@ -210,7 +211,7 @@ private slots:
     }
 
     void plusStopsAtEachGridsLimit() {
-        TForm1 w;
+        MainWindow w;
         struct Case {
             GridId id;
             const char* plus;
@@ -232,7 +233,7 @@ private slots:
     }
 
     void minusRemovesTheCurrentRowOrEmptiesTheLastOne() {
-        TForm1 w;
+        MainWindow w;
         CodeGrid* codes = w.grid(GridId::GeneralCodes);
         setRows(codes, {{"1", "2", "0"}, {"3", "4", "1"}, {"5", "6", "0"}});
         codes->setCurrentCell(1, 0);  // plain row 2
@@ -249,7 +250,7 @@ private slots:
     }
 
     void maskedEditorsKeepAnUntouchedCellEmpty() {
-        TForm1 w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         CodeGrid* residents = w.grid(GridId::Residents);
@@ -282,14 +283,14 @@ private slots:
     }
 
     void aCellBeingEditedCountsForVerificationButNotForARefill() {
-        TForm1 w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         CodeGrid* codes = w.grid(GridId::GeneralCodes);
         codes->setCurrentCell(0, 0);
         codes->edit(codes->model()->index(0, 0));
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("1357"));
-        w.VERIFYClick();  // F5 while still typing
+        w.onVerify();  // F5 while still typing
         QCOMPARE(codes->cell(1, 0), QStringLiteral("1357"));
         QCOMPARE(codes->cell(1, 1), QStringLiteral("255"));
 
@@ -304,7 +305,7 @@ private slots:
     }
 
     void typedSettingsCountAsTheyShow() {
-        TForm1 w;
+        MainWindow w;
         const Image& img = workingImage();
         // F6 or F5 pressed while still typing into a combo box: the item of that text.
         auto* p805 = w.findChild<QComboBox*>(QStringLiteral("p805_ComboBox"));
@@ -331,15 +332,15 @@ private slots:
     }
 
     void descriptionKeepsEveryCharacter() {
-        TForm1 w;
+        MainWindow w;
         // A no-break space (0xA0 in the file) stays one; a line typed with
         // Shift+Enter ends in CR LF like any other.
         const QString text = QStringLiteral("ul.\u00A0Słoneczna 12\r\nklatka A");
         w.setDescription(text);
         QCOMPARE(w.description(), text);
-        w.Memo1->moveCursor(QTextCursor::End);
-        QTest::keyClick(w.Memo1, Qt::Key_Return, Qt::ShiftModifier);
-        QTest::keyClicks(w.Memo1, QStringLiteral("B"));
+        w.descriptionEdit_->moveCursor(QTextCursor::End);
+        QTest::keyClick(w.descriptionEdit_, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(w.descriptionEdit_, QStringLiteral("B"));
         QCOMPARE(w.description(), text + QStringLiteral("\r\nB"));
         // A CR or LF alone (a file made elsewhere) is no line break: it comes back as it was.
         for (const QString& alone : {QStringLiteral("line1\nline2\rline3"), QStringLiteral("\r\r\n\n\r")}) {
@@ -350,51 +351,53 @@ private slots:
 
     void saveAndLoadRoundTripAddsOneLineBreak() {
         QTemporaryDir dir;
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         setRows(w.grid(GridId::GeneralCodes), {{"1357", "3", "0"}});
         QCOMPARE(w.GetData(), 1);
-        w.Memo1->setPlainText(QStringLiteral("Klatka schodowa ł\nŻółć"));
+        w.descriptionEdit_->setPlainText(QStringLiteral("Klatka schodowa ł\nŻółć"));
         const QString first = dir.filePath(QStringLiteral("building"));  // typed without extension
         prompts.files = {first};
-        w.SAVEClick();
+        w.onSaveFile();
         const QByteArray saved = readAll(first + QStringLiteral(".kvd"));
         QCOMPARE(saved.size(), 16384 + 23);
         QCOMPARE(saved.mid(16384), QByteArray("Klatka schodowa \xB3\r\n\xAF\xF3\xB3\xE6"));
-        QVERIFY(std::equal(workingImage().begin(), workingImage().end(), reinterpret_cast<const std::uint8_t*>(saved.constData())));
+        QVERIFY(std::equal(workingImage().begin(), workingImage().end(),
+                           reinterpret_cast<const std::uint8_t*>(saved.constData())));
 
         // Loading refills the window, in Polish; the device image stays.
         deviceImage().fill(0);
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("9999"));
-        w.Memo1->setPlainText(QStringLiteral("inny"));
-        w.English2Click();
+        w.descriptionEdit_->setPlainText(QStringLiteral("inny"));
+        w.onEnglish();
         prompts.files = {first + QStringLiteral(".kvd")};
         prompts.choices = {1};  // the edits above are discarded
-        w.LOADClick();
+        w.onLoadFile();
         QCOMPARE(w.grid(GridId::GeneralCodes)->cell(1, 0), QStringLiteral("1357"));
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("Klatka schodowa ł\nŻółć\n"));
+        QCOMPARE(w.descriptionEdit_->toPlainText(), QStringLiteral("Klatka schodowa ł\nŻółć\n"));
         QCOMPARE(w.CurrentLanguage(), 0);
         QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
 
         const QString second = dir.filePath(QStringLiteral("again.kvd"));
         prompts.files = {second};
-        w.SAVEClick();
+        w.onSaveFile();
         QCOMPARE(readAll(second), saved + QByteArray("\r\n"));
         // Edits typed into the window are checked and go into the file; an
         // invalid row answered with Abort saves nothing.
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("2468"));
         w.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"))->setValue(7);
         prompts.files = {second};
-        w.SAVEClick();
+        w.onSaveFile();
         const QByteArray edited = readAll(second);
         QVERIFY(edited.left(16384) != saved.left(16384));
-        QVERIFY(std::equal(workingImage().begin(), workingImage().end(), reinterpret_cast<const std::uint8_t*>(edited.constData())));
+        QVERIFY(std::equal(workingImage().begin(), workingImage().end(),
+                           reinterpret_cast<const std::uint8_t*>(edited.constData())));
         QCOMPARE(ShowImage(workingImage()).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("0"));
         prompts.files = {second};
         prompts.abortAnswers = {true};
-        w.SAVEClick();
+        w.onSaveFile();
         QCOMPARE(readAll(second), edited);
         QCOMPARE(prompts.files.size(), std::size_t(1));  // no file dialog
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("2468"));
@@ -407,8 +410,8 @@ private slots:
         f.write(saved.left(16384));
         f.close();
         prompts.files = {bare};
-        w.LOADClick();  // nothing unsaved: no question
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("\n"));
+        w.onLoadFile();  // nothing unsaved: no question
+        QCOMPARE(w.descriptionEdit_->toPlainText(), QStringLiteral("\n"));
         QCOMPARE(w.description(), QStringLiteral("\r\n"));
         QCOMPARE(prompts.shown.size(), 7);  // the first LOAD asked about the edits first
         QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
@@ -421,14 +424,15 @@ private slots:
     // Cards are made from the working image: codes typed since the last
     // check are checked and stored first; Abort on an invalid row prints nothing.
     void cardsShowTheCodesTypedIntoTheWindow() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         std::string printed;
         const auto capture = [&] { printed = ShowImage(workingImage()).grid(GridId::Residents).rows[1][2]; };
         w.hooks().print = w.hooks().preview = w.hooks().pdf = capture;
         const char* const codes[] = {"1111", "2222", "3333"};
-        void (TForm1::*const clicks[])() = {&TForm1::PRINTClick, &TForm1::PREVIEWClick, &TForm1::SAVE_PDFClick};
+        void (MainWindow::*const clicks[])() = {&MainWindow::onPrint, &MainWindow::onPrintPreview,
+                                                &MainWindow::onSaveCardsPdf};
         for (int i = 0; i < 3; ++i) {
             setRows(w.grid(GridId::Residents), {{"1.1", "1", codes[i], ""}});
             (w.*clicks[i])();
@@ -443,12 +447,12 @@ private slots:
 
     void fileErrorsShowInTheCurrentLanguageAndChangeNothing() {
         QTemporaryDir dir;
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         const Image before = workingImage();
         prompts.files = {dir.filePath(QStringLiteral("missing.kvd"))};
-        w.LOADClick();
+        w.onLoadFile();
         QCOMPARE(prompts.shown.last().kind, QStringLiteral("message"));
         QCOMPARE(prompts.shown.last().title, QStringLiteral("Kelvane Studio Mini"));
         QCOMPARE(prompts.shown.last().text, QStringLiteral("Błąd wczytywania pliku!"));
@@ -459,21 +463,21 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(100, '\0'));
         f.close();
-        w.English2Click();
+        w.onEnglish();
         prompts.files = {shortFile};
-        w.LOADClick();
+        w.onLoadFile();
         QCOMPARE(prompts.shown.last().text, QStringLiteral("File loading error!"));
         QVERIFY(workingImage() == before);
         QCOMPARE(w.CurrentLanguage(), 1);
 
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder/x.kvd"))};
-        w.SAVEClick();
+        w.onSaveFile();
         QCOMPARE(prompts.shown.last().text, QStringLiteral("File saving error!"));
 
         // Cancelled dialogs do nothing.
         const int shown = prompts.shown.size();
-        w.LOADClick();
-        w.SAVEClick();
+        w.onLoadFile();
+        w.onSaveFile();
         QCOMPARE(prompts.shown.size(), shown + 2);
         QCOMPARE(prompts.shown.last().kind, QStringLiteral("dialog"));
     }
@@ -482,12 +486,12 @@ private slots:
     // cancelled (nothing changes), then imported with Replace; wrong files are
     // refused with a message and no preview.
     void spreadsheetFilesOfTheGridsThroughTheMenu() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         workingImage() = SampleBuildingImage();
         w.DisplayData();
-        w.ApplyLanguage(lang::kEnglish);
+        w.ApplyLanguage(texts::kEnglish);
         const Grid before = w.grid(GridId::Residents)->toGrid();
         QTemporaryDir dir;
         prompts.files = {dir.path()};
@@ -549,16 +553,16 @@ private slots:
             QVERIFY(shown.kind != QStringLiteral("run"));
             if (shown.kind == QStringLiteral("message")) messages << shown.text;
         }
-        QCOMPARE(messages, (QStringList{QString::fromUtf8(lang::messageText(lang::Message::CsvDataFile, 1)),
+        QCOMPARE(messages, (QStringList{QString::fromUtf8(texts::messageText(texts::Message::CsvDataFile, 1)),
                                         QStringLiteral("The file holds the table \"Keys\", not \"Users\"."),
-                                        w.messageText(lang::Message::LoadError)}));
+                                        w.messageText(texts::Message::LoadError)}));
         QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
 
         // A folder that cannot be written: the save error.
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder"))};
         prompts.shown.clear();
         w.action("EXPORT_CSV_ALL")->trigger();
-        QCOMPARE(prompts.shown.last().text, w.messageText(lang::Message::SaveError));
+        QCOMPARE(prompts.shown.last().text, w.messageText(texts::Message::SaveError));
         workingImage() = initialImage();
     }
 };

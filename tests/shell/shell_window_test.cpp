@@ -52,25 +52,25 @@ T* child(QObject* parent, const char* name) {
 }
 
 // What a window entry's target shows now.
-QString targetText(TForm1& w, const lang::WindowEntry& e) {
+QString targetText(MainWindow& w, const texts::WindowEntry& e) {
     const QString name = QString::fromLatin1(e.target);
     switch (e.kind) {
-    case lang::TargetKind::MenuItem: return child<QAction>(&w, e.target)->text();
-    case lang::TargetKind::TabPage: return w.PageControl1->tabText(w.PageControl1->indexOf(child<QWidget>(&w, e.target)));
-    case lang::TargetKind::GroupBox: {
+    case texts::TargetKind::MenuItem: return child<QAction>(&w, e.target)->text();
+    case texts::TargetKind::TabPage: return w.pages_->tabText(w.pages_->indexOf(child<QWidget>(&w, e.target)));
+    case texts::TargetKind::GroupBox: {
         // A grid's box adds the count of its rows to the caption.
         QString title = child<QGroupBox>(&w, e.target)->title();
         if (child<QGroupBox>(&w, e.target)->findChild<CodeGrid*>())
             title.remove(QRegularExpression(QStringLiteral(" \\(\\d+\\)$")));
         return title;
     }
-    case lang::TargetKind::RadioGroup: return child<QGroupBox>(&w, e.target)->title();
-    case lang::TargetKind::Label: return child<QLabel>(&w, e.target)->text();
-    case lang::TargetKind::CheckBox: return child<QCheckBox>(&w, e.target)->text();
-    case lang::TargetKind::LabeledEdit: return w.findChild<QLabel*>(editLabelName(name))->text();
-    case lang::TargetKind::RadioButton: return radioButtons(child<QWidget>(&w, e.target))->button(e.index)->text();
-    case lang::TargetKind::GridHeader: return child<CodeGrid>(&w, e.target)->cell(0, e.index);
-    case lang::TargetKind::ComboItem: return child<QComboBox>(&w, e.target)->itemText(e.index);
+    case texts::TargetKind::RadioGroup: return child<QGroupBox>(&w, e.target)->title();
+    case texts::TargetKind::Label: return child<QLabel>(&w, e.target)->text();
+    case texts::TargetKind::CheckBox: return child<QCheckBox>(&w, e.target)->text();
+    case texts::TargetKind::LabeledEdit: return w.findChild<QLabel*>(editLabelName(name))->text();
+    case texts::TargetKind::RadioButton: return radioButtons(child<QWidget>(&w, e.target))->button(e.index)->text();
+    case texts::TargetKind::GridHeader: return child<CodeGrid>(&w, e.target)->cell(0, e.index);
+    case texts::TargetKind::ComboItem: return child<QComboBox>(&w, e.target)->itemText(e.index);
     }
     return {};
 }
@@ -89,15 +89,15 @@ private slots:
     void startsFilledInPolishWithStatusEmptyAndProgressHidden() {
         deviceImage().fill(0);
         workingImage().fill(0x11);
-        TForm1 w;
+        MainWindow w;
         QVERIFY(workingImage() == initialImage());
         QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
         QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
         QCOMPARE(w.CurrentLanguage(), 0);
-        QCOMPARE(w.PageControl1->currentIndex(), 0);
+        QCOMPARE(w.pages_->currentIndex(), 0);
         QCOMPARE(w.statusText(), QString());
         QVERIFY(w.progressBar()->isHidden());
-        QCOMPARE(w.progressBar()->parentWidget(), static_cast<QWidget*>(w.StatusBar1));
+        QCOMPARE(w.progressBar()->parentWidget(), static_cast<QWidget*>(w.statusBar_));
         QCOMPARE(w.progressBar()->geometry(), QRect(2, 4, 596, 13));
         QCOMPARE(child<QLabel>(&w, "StatusBar1_Panel0")->width(), 600);
         QCOMPARE(child<QLabel>(&w, "StatusBar1_Panel1")->width(), 50);
@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(radioButtons(child<QWidget>(&w, "p114_RadioGroup"))->checkedId(), 1);
         QCOMPARE(child<QSlider>(&w, "p105_TrackBar")->value(), 1);
         QCOMPARE(child<QLineEdit>(&w, "p101_MaskEdit")->displayText(), QStringLiteral("12345678"));
-        QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("..."));
+        QCOMPARE(w.descriptionEdit_->toPlainText(), QStringLiteral("..."));
         QCOMPARE(w.cardText(), QString());
         // Nothing in the window differs from what the image gives back.
         QCOMPARE(w.GetData(), 1);
@@ -132,7 +132,7 @@ private slots:
     }
 
     void windowIsFixedAndNamedControlsCarryTheirRanges() {
-        TForm1 w;
+        MainWindow w;
         w.show();
         QCOMPARE(w.minimumSize(), QSize(800, 600));
         QCOMPARE(w.maximumSize(), QSize(800, 600));
@@ -141,11 +141,14 @@ private slots:
         QCOMPARE(w.size(), QSize(800, 600));
 
         const char* pages[] = {"TabSheet1", "TabSheet2", "TabSheet5", "TabSheet3", "TabSheet4", "TabSheet6"};
-        for (int i = 0; i < 6; ++i) QCOMPARE(w.PageControl1->widget(i)->objectName(), QString::fromLatin1(pages[i]));
-        for (int i = 1; i <= 24; ++i) QVERIFY2(w.findChild<QGroupBox*>(QStringLiteral("GroupBox%1").arg(i)), qPrintable(QString::number(i)));
-        for (int i = 1; i <= 23; ++i) QVERIFY2(w.findChild<QLabel*>(QStringLiteral("Label%1").arg(i)), qPrintable(QString::number(i)));
+        for (int i = 0; i < 6; ++i) QCOMPARE(w.pages_->widget(i)->objectName(), QString::fromLatin1(pages[i]));
+        for (int i = 1; i <= 24; ++i)
+            QVERIFY2(w.findChild<QGroupBox*>(QStringLiteral("GroupBox%1").arg(i)), qPrintable(QString::number(i)));
+        for (int i = 1; i <= 23; ++i)
+            QVERIFY2(w.findChild<QLabel*>(QStringLiteral("Label%1").arg(i)), qPrintable(QString::number(i)));
         for (int i = 1; i <= 7; ++i) QVERIFY(w.findChild<QWidget*>(QStringLiteral("GridPanel%1").arg(i)));
-        for (const char* n : {"Memo1", "Edit1", "StatusBar1", "ProgressBar", "MainMenu1", "PageControl1", "OpenDialog1", "SaveDialog1"})
+        for (const char* n :
+             {"Memo1", "Edit1", "StatusBar1", "ProgressBar", "MainMenu1", "PageControl1", "OpenDialog1", "SaveDialog1"})
             QVERIFY2(child<QObject>(&w, n), n);
 
         for (const Parameter& p : parameterTable()) {
@@ -174,14 +177,14 @@ private slots:
         QCOMPARE(child<QComboBox>(&w, "p706_ComboBox")->count(), 21);
         QCOMPARE(child<QCheckBox>(&w, "p714_3_CheckBox")->text(), QStringLiteral("OCB"));
         QCOMPARE(child<QSlider>(&w, "p105_TrackBar")->maximum(), 7);
-        QCOMPARE(w.OpenDialog1->windowTitle(), QStringLiteral("Open file"));
-        QCOMPARE(w.SaveDialog1->windowTitle(), QStringLiteral("Save file"));
-        QCOMPARE(w.SaveDialog1->defaultSuffix(), QStringLiteral("kvd"));
-        QCOMPARE(w.OpenDialog1->nameFilters(), QStringList{QStringLiteral("KelvaneMini data file (*.kvd)")});
+        QCOMPARE(w.openDialog_->windowTitle(), QStringLiteral("Open file"));
+        QCOMPARE(w.saveDialog_->windowTitle(), QStringLiteral("Save file"));
+        QCOMPARE(w.saveDialog_->defaultSuffix(), QStringLiteral("kvd"));
+        QCOMPARE(w.openDialog_->nameFilters(), QStringList{QStringLiteral("KelvaneMini data file (*.kvd)")});
     }
 
     void tooltipsNameTheParameterInGreen() {
-        TForm1 w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0, 255, 0));
@@ -194,7 +197,7 @@ private slots:
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), QStringLiteral("p505, p506, p507"));
         QToolTip::hideText();
-        w.PageControl1->setCurrentIndex(1);
+        w.pages_->setCurrentIndex(1);
         QLineEdit* edit = child<QLineEdit>(&w, "p005_LabeledEdit");
         QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(edit, &help);
@@ -204,7 +207,7 @@ private slots:
     }
 
     void languagesSwitchEveryTableTextAndKeepSelections() {
-        TForm1 w;
+        MainWindow w;
         auto* p108 = child<QComboBox>(&w, "p108_ComboBox");
         auto* p904 = child<QComboBox>(&w, "p904_ComboBox");
         p108->setCurrentIndex(2);
@@ -215,16 +218,16 @@ private slots:
         QCOMPARE(p108->currentText(), QStringLiteral("For relay output"));
         QCOMPARE(p108->count(), 4);
         QCOMPARE(p904->currentIndex(), -1);
-        QCOMPARE(w.PageControl1->tabText(0), QStringLiteral("Codes, passwords, keys"));
+        QCOMPARE(w.pages_->tabText(0), QStringLiteral("Codes, passwords, keys"));
         QCOMPARE(child<QAction>(&w, "PRINT")->text(), QStringLiteral("Print "));
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("p001_LabeledEdit_EditLabel"))->text(), QStringLiteral("Stop time"));
         QCOMPARE(w.grid(GridId::Digitizers)->cell(0, 2), QStringLiteral("Pushbutton"));
-        QCOMPARE(w.messageText(lang::Message::SaveError), QStringLiteral("File saving error!"));
-        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[1]));
+        QCOMPARE(w.messageText(texts::Message::SaveError), QStringLiteral("File saving error!"));
+        for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[1]));
 
         child<QAction>(&w, "Pyccknn1")->trigger();
-        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QStringLiteral("...."));
-        QCOMPARE(w.messageText(lang::Message::LoadError), QStringLiteral("..."));
+        for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QStringLiteral("...."));
+        QCOMPARE(w.messageText(texts::Message::LoadError), QStringLiteral("..."));
         QCOMPARE(p108->currentIndex(), 2);
         // Texts outside the table read the same in every language.
         QCOMPARE(child<QMenu>(&w, "Menu1")->title(), QStringLiteral("Menu"));
@@ -241,14 +244,14 @@ private slots:
         w.DisplayData();
         QCOMPARE(w.CurrentLanguage(), 0);
         QCOMPARE(currentLanguage(), 0);
-        for (const auto& e : lang::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
+        for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
         QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
     }
 
     // The grids scroll when their rows do not fit, and each box's title counts
     // the filled rows through edits, "+", refills and language switches.
     void gridBoxesCountTheirRowsAndGridsScroll() {
-        TForm1 w;
+        MainWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         CodeGrid* residents = w.grid(GridId::Residents);
@@ -268,17 +271,17 @@ private slots:
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));
         residents->setCell(residents->plainRowCount() - 1, 0, QStringLiteral("2.200"));
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (73)"));
-        w.ApplyLanguage(lang::kEnglish);
+        w.ApplyLanguage(texts::kEnglish);
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Users (73)"));
         // Row messages name the table by its caption alone.
-        QVERIFY(w.entryMessage(lang::EntryProblem::Invalid, GridId::Residents, 1).contains(QStringLiteral("\"Users\"")));
+        QVERIFY(w.entryMessage(texts::EntryProblem::Invalid, GridId::Residents, 1).contains(QStringLiteral("\"Users\"")));
         workingImage() = initialImage();
     }
 
     void gridHeadersFitTheirColumnsInPolishAndEnglish() {
-        TForm1 w;
+        MainWindow w;
         w.show();
-        for (int language : {lang::kPolish, lang::kEnglish}) {
+        for (int language : {texts::kPolish, texts::kEnglish}) {
             w.ApplyLanguage(language);
             for (int g = 0; g < kGridCount; ++g) {
                 CodeGrid* grid = w.grid(static_cast<GridId>(g));
@@ -290,7 +293,7 @@ private slots:
     }
 
     void shortcutsReachTheirCommandsFromEveryPage() {
-        TForm1 w;
+        MainWindow w;
         ScriptedPrompts prompts;  // the file dialogs are cancelled
         w.setPrompts(&prompts);
         int port = 0, download = 0, upload = 0, print = 0, abort = 0;
@@ -307,13 +310,13 @@ private slots:
             Qt::Key key;
             Qt::KeyboardModifiers mods;
         };
-        const Key keys[] = {{"LOAD", Qt::Key_O, Qt::ControlModifier}, {"SAVE", Qt::Key_S, Qt::ControlModifier},
+        const Key keys[] = {{"LOAD", Qt::Key_O, Qt::ControlModifier},  {"SAVE", Qt::Key_S, Qt::ControlModifier},
                             {"PRINT", Qt::Key_P, Qt::ControlModifier}, {"UPLOAD", Qt::Key_F6, Qt::NoModifier},
                             {"VERIFY", Qt::Key_F5, Qt::NoModifier},    {"DOWNLOAD", Qt::Key_F4, Qt::NoModifier},
                             {"PORT", Qt::Key_F3, Qt::NoModifier}};
         for (int page = 0; page < 6; ++page) {
-            w.PageControl1->setCurrentIndex(page);
-            QWidget* target = w.PageControl1->currentWidget();
+            w.pages_->setCurrentIndex(page);
+            QWidget* target = w.pages_->currentWidget();
             for (const Key& k : keys) {
                 QSignalSpy spy(child<QAction>(&w, k.action), &QAction::triggered);
                 QTest::keyClick(target, k.key, k.mods);
@@ -340,16 +343,16 @@ private slots:
     }
 
     void splashShowsTheMainWindowWhenItsTimeIsUp() {
-        TForm1 w;
-        QPointer<TForm2> splash = new TForm2(&w);
+        MainWindow w;
+        QPointer<SplashWindow> splash = new SplashWindow(&w);
         QVERIFY(splash->isVisible());
         QCOMPARE(splash->size(), QSize(599, 359));
         QVERIFY(splash->windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(splash->windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(splash->Timer1->interval(), 2000);
-        QVERIFY(splash->Timer1->isActive());
+        QCOMPARE(splash->showTimer_->interval(), 2000);
+        QVERIFY(splash->showTimer_->isActive());
         QVERIFY(!w.isVisible());
-        splash->Timer1Timer();
+        splash->onShowTimeOver();
         QVERIFY(w.isVisible());
         QTRY_VERIFY(splash.isNull());
         QCOMPARE(w.CurrentLanguage(), 0);
@@ -357,22 +360,22 @@ private slots:
         w.hide();
         w.show();
         QTest::qWait(50);
-        for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!qobject_cast<TForm2*>(top));
+        for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!qobject_cast<SplashWindow*>(top));
 
         // Closing About, with OK or the window's close button, changes nothing.
-        w.English2Click();
+        w.onEnglish();
         w.setStatusText(QStringLiteral("Dane pobrane"));
         const Image image = workingImage();
         for (bool withOk : {true, false}) {
             QTimer::singleShot(100, [withOk] {
-                auto* about = qobject_cast<TAboutBox*>(QApplication::activeModalWidget());
+                auto* about = qobject_cast<AboutBox*>(QApplication::activeModalWidget());
                 QVERIFY(about);
                 if (withOk)
                     child<QPushButton>(about, "OKButton")->click();
                 else
                     about->close();
             });
-            w.ABOUTClick();
+            w.onAbout();
             QVERIFY(w.isVisible());
             QCOMPARE(w.CurrentLanguage(), 1);
             QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
@@ -381,7 +384,7 @@ private slots:
     }
 
     void exitAndClosingTheWindowEndTheProgram() {
-        TForm1 w;
+        MainWindow w;
         QWidget other;  // another window still open (help) does not keep the program going
         w.show();
         other.show();
@@ -389,7 +392,7 @@ private slots:
         never.setSingleShot(true);
         connect(&never, &QTimer::timeout, [] { QCoreApplication::exit(1); });
         never.start(5000);
-        QTimer::singleShot(0, &w, &TForm1::EXITClick);
+        QTimer::singleShot(0, &w, &MainWindow::onExit);
         QCOMPARE(QCoreApplication::exec(), 0);
         w.show();
         other.show();
@@ -442,7 +445,7 @@ private slots:
     }
 
     void aboutBoxTextsStandClearOfThePicture() {
-        TAboutBox about;
+        AboutBox about;
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QCOMPARE(about.size(), QSize(298, 213));
@@ -456,7 +459,7 @@ private slots:
     }
 
     void aboutBoxOpensTheMailLink() {
-        TAboutBox about;
+        AboutBox about;
         QCOMPARE(about.windowTitle(), QStringLiteral("O programie"));
         QCOMPARE(child<QLabel>(&about, "ProductName")->text(), QStringLiteral("Program KelvaneMini"));
         QCOMPARE(child<QLabel>(&about, "Version")->text(), QStringLiteral("Wersja 0.9"));

@@ -44,7 +44,7 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void downloadEditAndUploadThroughTheMenu() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -54,7 +54,7 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].text, QStringLiteral("Błąd otwarcia portu COM"));
-        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(lang::messageText(lang::Message::PortMissing, 0)));
+        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(texts::messageText(texts::Message::PortMissing, 0)));
 
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         QVERIFY2(form.statusText().startsWith(QStringLiteral("Port Symulator, zasilacz ID ")),
@@ -68,7 +68,7 @@ private slots:
         QVERIFY(form.action("ABORT")->isEnabled());
         QVERIFY(finished(*wiring));
         QCOMPARE(form.statusText(), QStringLiteral("Data downloaded"));  // the language at that moment
-        QCOMPARE(form.CurrentLanguage(), 0);                              // the refill is Polish
+        QCOMPARE(form.CurrentLanguage(), 0);                             // the refill is Polish
         QVERIFY(form.action("LOAD")->isEnabled());
         QVERIFY(workingImage() == SampleBuildingImage());
         QVERIFY(deviceImage() == workingImage());
@@ -107,13 +107,14 @@ private slots:
     }
 
     void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
         wiring->portDialog().setPortSource([] { return QStringList{"ttyS0"}; });
         std::vector<std::string> stored;
-        wiring->rememberPorts({[] { return std::string("Symulator"); }, [&](const std::string& p) { stored.push_back(p); }});
+        wiring->rememberPorts(
+            {[] { return std::string("Symulator"); }, [&](const std::string& p) { stored.push_back(p); }});
         QCOMPARE(wiring->controller().portName(), link::PortName("Symulator"));
         QCOMPARE(wiring->portDialog().chosenText(), QStringLiteral("Symulator"));
 
@@ -123,7 +124,7 @@ private slots:
     }
 
     void invalidWindowStartsNoUpload() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -142,7 +143,7 @@ private slots:
         // A hook that owns heap state: the wiring clears the hooks as it goes,
         // which must happen before the window's own members are gone.
         auto counted = std::make_shared<int>(0);
-        auto* form = new TForm1;
+        auto* form = new MainWindow;
         WireKelvaneMini(*form);
         form->hooks().help = [counted] { ++*counted; };
         QCOMPARE(counted.use_count(), 2);
@@ -154,7 +155,7 @@ private slots:
     // the language chosen at the moment of printing.
     void cardsPrintTheWorkingImageInTheCurrentLanguage() {
         if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) QSKIP("pdftotext is missing");
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -196,7 +197,7 @@ private slots:
     }
 
     void printingWithoutResidentsAndHelp() {
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         WireKelvaneMini(form);
@@ -205,7 +206,7 @@ private slots:
         form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("message"));
-        QCOMPARE(prompts.shown[0].text, form.messageText(lang::Message::NothingToPrint));
+        QCOMPARE(prompts.shown[0].text, form.messageText(texts::Message::NothingToPrint));
         QVERIFY(prompts.shown[0].text.startsWith(QStringLiteral("Nothing")));
         form.action("Pomoc1")->trigger();
         auto* help = form.findChild<HelpWindow*>();
@@ -220,7 +221,7 @@ private slots:
     void previewAndPdfShowThePagesOfPrinting() {
         const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
         if (pdftotext.isEmpty()) QSKIP("pdftotext is missing");
-        TForm1 form;
+        MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         FormWiring* wiring = WireKelvaneMini(form);
@@ -228,7 +229,7 @@ private slots:
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
         workingImage() = SampleBuildingImage();
-        form.Edit1->setText(QStringLiteral("ul. Łąkowa 5"));
+        form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
             SetUpCardPdf(printer, printed);
             return true;
@@ -272,7 +273,7 @@ private slots:
         // A file that cannot be written: the save error, nothing left behind.
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder/cards.pdf"))};
         form.action("SAVE_PDF")->trigger();
-        QCOMPARE(prompts.shown.last().text, form.messageText(lang::Message::SaveError));
+        QCOMPARE(prompts.shown.last().text, form.messageText(texts::Message::SaveError));
         // No resident with a call code: neither command asks anything.
         workingImage() = initialImage();
         prompts.shown.clear();

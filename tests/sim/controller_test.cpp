@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace sim {
+namespace kelvane::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -138,7 +138,7 @@ TEST(VirtualLine, PacedPiecesFollowTheQueue) {
     VirtualLine line(clock, dev);
     line.setPaced(true);
     ASSERT_TRUE(line.open("X"));
-    line.setLine(serial::LineSettings{});
+    line.setLine(link::LineSettings{});
     line.write(reinterpret_cast<const std::uint8_t*>("IsThereL"), 8);
     // Written in 8 byte times; the first piece takes 4 more, the second 300 ms + 4 more.
     const double byte = 1000.0 / 240;
@@ -146,11 +146,11 @@ TEST(VirtualLine, PacedPiecesFollowTheQueue) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelvane::sim
 
 #include "sim/controller_port.h"
 
-namespace sim {
+namespace kelvane::sim {
 namespace {
 
 TEST(ControllerPort, OneHolderAtATimeAndTheImageSurvivesSessions) {
@@ -167,7 +167,7 @@ TEST(ControllerPort, OneHolderAtATimeAndTheImageSurvivesSessions) {
     ASSERT_TRUE(a.open("SIM"));
     EXPECT_FALSE(b.open("SIM"));
     EXPECT_FALSE(ControllerPort::withController([](Controller&) {}));
-    a.setTimeouts(serial::Timeouts{});
+    a.setTimeouts(link::Timeouts{});
     a.write(reinterpret_cast<const std::uint8_t*>("IsThereL"), 8);
     std::uint8_t reply[8];
     EXPECT_EQ(a.read(reply, 8), 8u);
@@ -190,4 +190,4 @@ TEST(ControllerPort, InterruptBeforeOpenHoldsForTheSession) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace kelvane::sim

@@ -9,7 +9,7 @@
 #include <cstring>
 
 using namespace kelvane;
-using namespace kelvane::lang;
+using namespace kelvane::texts;
 
 namespace {
 
@@ -106,6 +106,6 @@ TEST(ChangeText, LineTimeUsesTheLanguagesDecimalMark) {
     const auto polish = DescribeChanges(ListChanges(initialImage(), after), kPolish).back().lines[1];
     const auto english = DescribeChanges(ListChanges(initialImage(), after), kEnglish).back().lines[1];
     EXPECT_TRUE(contains(polish, "2400")) << polish;
-    EXPECT_TRUE(contains(polish, "0,3 s")) << polish;   // (9 + 35 + 35) bytes at 240 per second
+    EXPECT_TRUE(contains(polish, "0,3 s")) << polish;  // (9 + 35 + 35) bytes at 240 per second
     EXPECT_TRUE(contains(english, "0.3 s")) << english;
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 using namespace kelvane;
-using namespace kelvane::lang;
+using namespace kelvane::texts;
 
 namespace {
 
@@ -15,7 +15,9 @@ Warning rows(WarningKind kind, GridId grid, int count) {
     Warning w;
     w.kind = kind;
     w.grid = grid;
-    for (int i = 0; i < count; ++i) w.items.push_back({i + 1, grid == GridId::Residents ? "1." + std::to_string(i + 1) : "", std::to_string(1111 * (1 + i % 9))});
+    for (int i = 0; i < count; ++i)
+        w.items.push_back(
+            {i + 1, grid == GridId::Residents ? "1." + std::to_string(i + 1) : "", std::to_string(1111 * (1 + i % 9))});
     w.row = 1;
     return w;
 }
@@ -40,7 +42,8 @@ TEST(ConfigurationWarnings, EveryKindReadsFromTheTableInEachLanguage) {
     sequence.items = {{2, "", "1234"}, {5, "2.5", "12"}, {5, "2.5", "0034"}};
     Warning repeated = rows(WarningKind::RepeatedGeneralCode, GridId::GeneralCodes, 2);
     Warning key = rows(WarningKind::SharedKey, GridId::Keys, 0);
-    key.items = {{1, "5", "AB 00 00 00 00 00 07 01"}, {2, "5", "AB 00 00 00 00 00 07 01"}, {3, "6", "AB 00 00 00 00 00 07 01"}};
+    key.items = {
+        {1, "5", "AB 00 00 00 00 00 07 01"}, {2, "5", "AB 00 00 00 00 00 07 01"}, {3, "6", "AB 00 00 00 00 00 07 01"}};
     const struct {
         Warning w;
         CheckText entry;
@@ -49,10 +52,12 @@ TEST(ConfigurationWarnings, EveryKindReadsFromTheTableInEachLanguage) {
         {password, CheckText::FactoryPassword, {"12345678"}},
         {guessable, CheckText::GuessablePassword, {"12345678"}},
         {rows(WarningKind::GuessableOpenCodes, GridId::Residents, 1), CheckText::GuessableOpenCode, {"1.1", "1111"}},
-        {rows(WarningKind::GuessableOpenCodes, GridId::Residents, 9), CheckText::GuessableOpenCodes,
+        {rows(WarningKind::GuessableOpenCodes, GridId::Residents, 9),
+         CheckText::GuessableOpenCodes,
          {"(9)", "1.1: 1111", "1.8: 8888, …"}},
         {rows(WarningKind::GuessableGeneralCodes, GridId::GeneralCodes, 1), CheckText::GuessableGeneralCode, {"1111"}},
-        {rows(WarningKind::GuessableGeneralCodes, GridId::GeneralCodes, 6), CheckText::GuessableGeneralCodes,
+        {rows(WarningKind::GuessableGeneralCodes, GridId::GeneralCodes, 6),
+         CheckText::GuessableGeneralCodes,
          {"(6)", "1111, 2222", "6666"}},
         {sequence, CheckText::GeneralCodeIsCallAndOpen, {"1234", "12", "2.5", "0034"}},
         {repeated, CheckText::RepeatedGeneralCode, {"2222", "1", "2"}},

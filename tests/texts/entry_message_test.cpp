@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace kelvane::lang;
+using namespace kelvane::texts;
 
 namespace {
 EntryMessageParts fourthKeyRow() {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace kelvane::lang;
+using namespace kelvane::texts;
 
 namespace {
 
@@ -33,15 +33,19 @@ std::string english(const char* target, TargetKind kind, int index = 0) {
 // One line per entry of the table, in its order: what it is, then its texts in
 // every language, with line feeds, tabs and backslashes escaped.
 std::vector<std::string> tableLines() {
-    static const char* const kinds[] = {"MenuItem",    "TabPage",     "GroupBox",   "Label",      "CheckBox",
-                                        "RadioGroup",  "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
+    static const char* const kinds[] = {"MenuItem",   "TabPage",     "GroupBox",    "Label",      "CheckBox",
+                                        "RadioGroup", "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
     const auto escaped = [](const char* text) {
         std::string out;
         for (const char* c = text; *c; ++c) {
-            if (*c == '\n') out += "\\n";
-            else if (*c == '\t') out += "\\t";
-            else if (*c == '\\') out += "\\\\";
-            else out += *c;
+            if (*c == '\n')
+                out += "\\n";
+            else if (*c == '\t')
+                out += "\\t";
+            else if (*c == '\\')
+                out += "\\\\";
+            else
+                out += *c;
         }
         return out;
     };
@@ -51,9 +55,9 @@ std::vector<std::string> tableLines() {
     };
     std::vector<std::string> lines;
     for (const auto& e : windowEntries())
-        lines.push_back(line(std::string("window\t") + e.target + "\t" + kinds[static_cast<int>(e.kind)] + "\t" +
-                                 std::to_string(e.index),
-                             e.text));
+        lines.push_back(line(
+            std::string("window\t") + e.target + "\t" + kinds[static_cast<int>(e.kind)] + "\t" + std::to_string(e.index),
+            e.text));
     for (int c = 0; c < kCardTextCount; ++c) {
         const char* texts[kLanguageCount];
         for (int l = 0; l < kLanguageCount; ++l) texts[l] = cardText(static_cast<CardText>(c), l);
@@ -96,9 +100,10 @@ TEST(LanguageTable, EveryTextMatchesTheReviewedCopy) {
     ASSERT_TRUE(in) << "cannot read " << path;
     std::vector<std::string> file;
     for (std::string l; std::getline(in, l);) file.push_back(l);
-    const std::string how = "\nIf the change is meant, write the copy again and review its diff:\n"
-                            "  bash scripts/update-golden.sh\n"
-                            "(or KELVANE_UPDATE_GOLDEN=1 on this test), then commit tests/texts/language_texts.golden.";
+    const std::string how =
+        "\nIf the change is meant, write the copy again and review its diff:\n"
+        "  bash scripts/update-golden.sh\n"
+        "(or KELVANE_UPDATE_GOLDEN=1 on this test), then commit tests/texts/language_texts.golden.";
     for (std::size_t i = 0; i < std::max(table.size(), file.size()); ++i) {
         const std::string mine = i < table.size() ? table[i] : "<no entry>";
         const std::string theirs = i < file.size() ? file[i] : "<no line>";
@@ -183,8 +188,7 @@ TEST(LanguageTable, CardAndMessageTexts) {
     EXPECT_STREQ(messageText(Message::PortStatus, kEnglish), messageText(Message::PortStatus, kPolish));
     EXPECT_STREQ(messageText(Message::UploadDone, kEnglish), "Data updated");
     EXPECT_STREQ(messageText(Message::NoAnswer, kPolish), "Brak odpowiedzi zasilacza");
-    EXPECT_STREQ(messageText(Message::InvalidEntry, kPolish),
-                 "\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać.");
+    EXPECT_STREQ(messageText(Message::InvalidEntry, kPolish), "\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać.");
     // An index outside the table reads Polish rather than past its end.
     EXPECT_STREQ(messageText(Message::DownloadDone, 7), "Dane pobrane");
     EXPECT_STREQ(cardText(CardText::CallCode, -1), "Kod wywołania");

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace kelvane::lang {
+namespace kelvane::texts {
 namespace {
 
 using link::Message;
@@ -38,4 +38,4 @@ TEST(LinkMessages, PortTextsTellTheDialoutFixAndFillThePortName) {
 }
 
 }  // namespace
-}  // namespace kelvane::lang
+}  // namespace kelvane::texts

@@ -1,0 +1,26 @@
+#pragma once
+// Every text the upgrade tool shows (UTF-8).
+namespace kelvane::bootloader::texts {
+
+constexpr const char* kNoFile = "Brak pliku: 4817_05.dat";
+constexpr const char* kSearchedIn = "Szukano w folderze: ";  // the status line's tooltip after kNoFile
+constexpr const char* kBadFile = "B\u0142\u0119dny plik: 4817_05.dat";
+constexpr const char* kPortBusy = "Port w u\u017Cyciu";
+constexpr const char* kWrongDevice = "Z\u0142y typ urz\u0105dzenia!";
+constexpr const char* kWaiting = "Czekam na bootloader...";
+constexpr const char* kId = "ID: ";
+constexpr const char* kSerial = " Ser: ";
+constexpr const char* kFirmwareVersion = " FV: ";
+constexpr const char* kBootloaderVersion = "Bootloader: BV: ";
+constexpr const char* kProgramming = " Programowanie w toku...";
+constexpr const char* kDone = "Zrobione!";
+constexpr const char* kFlashError = "B\u0142\u0105d programowania flash";
+constexpr const char* kThreadError = "B\u0142\u0105d utworzenia w\u0105tku";
+// Why a port did not open, under "Port w użyciu".
+constexpr const char* kPortMissing = "Nie ma takiego portu.";
+constexpr const char* kPortHeld = "Port jest zaj\u0119ty przez inny program.";
+constexpr const char* kPortNoPermission = "Brak uprawnie\u0144 do portu.";
+constexpr const char* kDialoutFix =
+    "Dodaj u\u017Cytkownika do grupy dialout:\nsudo usermod -aG dialout $USER\ni zaloguj si\u0119 ponownie.";
+
+}  // namespace kelvane::bootloader::texts

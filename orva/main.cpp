@@ -1,0 +1,19 @@
+// Orva_Upgrade: programs new controller firmware from "4817_05.dat" through
+// the controller's serial bootloader.
+#include "session/system_ports.h"
+#include "orva/upgrade_window.h"
+
+#include "resources/orva_icon.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // Classic controls: sunken edit, flat frames with the title on the line.
+    QApplication::setStyle(QStringLiteral("Windows"));
+    QApplication::setWindowIcon(kelvane::resources::OrvaUpgradeIcon());
+    kelvane::orva::UpgradeWindow window(kelvane::orva::SystemPorts, kelvane::orva::DefaultPort,
+                                        kelvane::session::settingsPortMemory("Orva_Upgrade"));
+    window.show();
+    return app.exec();
+}

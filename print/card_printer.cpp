@@ -1,0 +1,112 @@
+#include "print/card_printer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
+#include <filesystem>
+
+namespace kelvane {
+
+void PrintCardPages(QPrinter& printer, const std::vector<CardPage>& pages) {
+    printer.setDocName(QString::fromLatin1(kCardJobName));
+    if (printer.printRange() != QPrinter::PageRange) {
+        RenderCardPages(printer, pages);
+        return;
+    }
+    const QPageRanges ranges = printer.pageRanges();
+    std::vector<CardPage> chosen;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        if (ranges.isEmpty() || ranges.contains(static_cast<int>(i) + 1)) chosen.push_back(pages[i]);
+    RenderCardPages(printer, chosen);
+}
+
+bool AskPrintDialog(QWidget* parent, QPrinter& printer, int pageCount) {
+    printer.setCopyCount(1);
+    printer.setFromTo(1, 1);
+    printer.setPrintRange(QPrinter::AllPages);
+    QPrintDialog dialog(&printer, parent);
+    dialog.setObjectName(QStringLiteral("PrintDialog"));
+    dialog.setMinMax(1, pageCount);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+    dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, true);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText) {
+    return PrintResidentCards(parent, image, texts, cardText, AskPrintDialog);
+}
+
+bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+                        const PrintDialogFunction& askDialog) {
+    // Laid out before the dialog: the cards show the image as it was when
+    // the command was given.
+    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    if (pages.empty()) return false;
+    QPrinter printer(QPrinter::HighResolution);
+    if (!askDialog(parent, printer, static_cast<int>(pages.size()))) return false;
+    PrintCardPages(printer, pages);
+    return true;
+}
+
+void SetUpCardPdf(QPrinter& printer, const QString& path) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+    printer.setFullPage(true);
+}
+
+bool HasResidentCards(const Image& image) {
+    const CardTexts none{};
+    return !LayoutCardPages(image, none, std::string()).empty();
+}
+
+bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+                          const PreviewDialogFunction& run) {
+    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    if (pages.empty()) return false;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QString::fromLatin1(kCardJobName));
+    QPrintPreviewDialog dialog(&printer, parent);
+    dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                     [&pages](QPrinter* target) { PrintCardPages(*target, pages); });
+    if (run)
+        run(dialog);
+    else
+        dialog.exec();
+    return true;
+}
+
+bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText) {
+    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    if (pages.empty() || path.isEmpty()) return false;
+    const QString temp = path + QStringLiteral(".tmp");
+    QFile::remove(temp);
+    bool written = false;
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        SetUpCardPdf(printer, temp);
+        printer.setDocName(QString::fromLatin1(kCardJobName));
+        RenderCardPages(printer, pages);
+        written = printer.printerState() != QPrinter::Error;
+    }
+    // A file that cannot be created leaves nothing behind to rename.
+    std::error_code error;
+    if (written && QFileInfo(temp).size() > 0)
+        std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), error);
+    else
+        error = std::make_error_code(std::errc::io_error);
+    if (error) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kelvane
