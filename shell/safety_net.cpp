@@ -42,6 +42,16 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
         connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
     }
+    // Another port, or another controller on it (or one that no longer
+    // answers): what was downloaded is not what this controller holds, so the
+    // upload asks as when nothing was downloaded.
+    connect(&link_, &LinkController::portProbed, this, [this] {
+        const auto& now = link_.lastIdentity();
+        const auto& then = downloadIdentity_;
+        const bool same = link_.portName() == downloadPort_ && now && then && now->id == then->id &&
+                          now->serialNumber == then->serialNumber;
+        if (!same) downloaded_ = false;
+    });
 }
 
 QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
@@ -83,7 +93,11 @@ bool SafetyNet::confirmUpload() {
 
 void SafetyNet::transferCompleted(bool upload) {
     transferred_ = true;
-    if (!upload) downloaded_ = true;
+    if (!upload) {
+        downloaded_ = true;
+        downloadPort_ = link_.portName();
+        downloadIdentity_ = link_.lastIdentity();
+    }
     form_.imageKept();
 
     // What the controller holds now; a backup that fails never fails the transfer.

@@ -3,6 +3,7 @@
 // an upload and on Compare, an automatic backup after every completed
 // transfer, the list of backups, and the read-back check of the controller.
 #include "image/image.h"
+#include "link/probe.h"
 #include "texts/language_table.h"
 
 #include <QDateTime>
@@ -10,6 +11,8 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace kelvane::shell {
 class LinkController;
@@ -54,7 +57,9 @@ private:
     shell::LinkController& link_;
     QString folder_;
     std::function<QDateTime()> now_;
-    bool downloaded_ = false;   // a download completed in this run
+    bool downloaded_ = false;   // a download completed in this run, from the controller now chosen
+    std::string downloadPort_;  // where that download read, and who answered the probe before it
+    std::optional<link::ProbeReply> downloadIdentity_;
     bool transferred_ = false;  // a download or an upload completed in this run
     bool checkAfter_ = false;   // the running upload is to be checked
 };
