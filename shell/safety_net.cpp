@@ -51,7 +51,51 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
         const bool same = link_.portName() == downloadPort_ && now && then && now->id == then->id &&
                           now->serialNumber == then->serialNumber;
         if (!same) downloaded_ = false;
+        // The building's name follows the probe's text when the register knows it.
+        if (now) {
+            if (registry::Register* reg = buildingRegister())
+                if (const auto known = reg->controller({now->id, now->serialNumber}); known && !known->name.empty())
+                    form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(known->name));
+        }
     });
+}
+
+registry::Register* SafetyNet::buildingRegister() {
+    if (!registerTried_) {
+        registerTried_ = true;
+        auto reg = std::make_unique<registry::Register>();
+        if (reg->open(registry::Register::defaultPath())) {
+            if (qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
+                reg->importBackupsOnce(folder_.toStdString());
+            register_ = std::move(reg);
+        } else {
+            registerError_ = QString::fromStdString(reg->error());
+        }
+    }
+    return register_.get();
+}
+
+void SafetyNet::recordVisit(bool upload) {
+    QString why;
+    std::optional<registry::Recorded> recorded;
+    if (const auto& identity = link_.lastIdentity(); !identity) {
+        why = QString::fromUtf8(texts::toolText(texts::ToolText::NoIdentity, form_.CurrentLanguage()));
+    } else if (registry::Register* reg = buildingRegister()) {
+        registry::NewVisit v;
+        v.key = {identity->id, identity->serialNumber};
+        v.firmware = identity->firmware;
+        v.kind = upload ? registry::VisitKind::Upload : registry::VisitKind::Download;
+        v.port = portText().toStdString();
+        v.image = deviceImage();
+        recorded = reg->recordVisit(v);
+        if (!recorded) why = QString::fromStdString(reg->error());
+    } else {
+        why = registerError_;
+    }
+    if (!recorded)
+        form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
+                            QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, form_.CurrentLanguage()))
+                                .replace(QLatin1String("%s"), why));
 }
 
 QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
@@ -108,6 +152,8 @@ void SafetyNet::transferCompleted(bool upload) {
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
+    // The visit goes to the building register; one that cannot take it says so.
+    recordVisit(upload);
 
     if (upload && checkAfter_) {
         checkAfter_ = false;
