@@ -65,8 +65,7 @@ registry::Register* SafetyNet::buildingRegister() {
         registerTried_ = true;
         auto reg = std::make_unique<registry::Register>();
         if (reg->open(registry::Register::defaultPath())) {
-            if (qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
-                reg->importBackupsOnce(folder_.toStdString());
+            if (qEnvironmentVariableIsEmpty("KELVANE_REGISTER")) reg->importBackupsOnce(folder_.toStdString());
             register_ = std::move(reg);
         } else {
             registerError_ = QString::fromStdString(reg->error());
