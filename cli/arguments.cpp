@@ -13,6 +13,9 @@ const OptionSpec kPort{"--port", true, "P: a device path (/dev/ttyUSB0, a pty), 
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
 const OptionSpec kPrefer{"--prefer", true, "file|controller: the side every conflict of the merge takes"};
+const OptionSpec kRegister{"--register", true,
+                           "PATH: the building register (default: $KELVANE_REGISTER, else "
+                           "~/.local/share/Kelvane/register.sqlite)"};
 
 const std::vector<OptionSpec> kCommon = {
     {"--help", false, "this help (also -h)"},
@@ -32,13 +35,16 @@ const std::vector<CommandSpec>& commands() {
          "read the controller's image into a data file",
          0,
          0,
-         {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}}},
+         {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}, kRegister}},
         {"upload",
-         "--port P FILE.kvd [--base BASE.kvd [--prefer file|controller] | --full] [--overwrite] [--check] [--yes]",
-         "read the controller, show what differs, ask, then send only the differing blocks",
+         "--port P FILE.kvd [--base BASE.kvd [--prefer file|controller] | --full] [--overwrite] [--check] [--yes] [--other-controller]",
+         "read the controller, show what differs, ask, then send only the differing blocks; refused (exit 7) when "
+         "the register knows the file's image from another controller",
          1,
          1,
          {kPort,
+          kRegister,
+          {"--other-controller", false, "send even when the file's image came from another controller"},
           {"--base", true,
            "BASE.kvd: the image the file's edits started from; what changed at the controller "
            "since is kept, conflicts end with exit 6"},
@@ -47,7 +53,7 @@ const std::vector<CommandSpec>& commands() {
           {"--full", false, "send every block"},
           {"--check", false, "read the controller back afterwards and compare (differences: exit 6)"},
           {"--yes", false, "send without asking (needed without a terminal)"}}},
-        {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1, {kPort}},
+        {"check", "--port P FILE.kvd", "read the controller and compare with the file (differences: exit 6)", 1, 1, {kPort, kRegister}},
         {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2, {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
         {"cards",
@@ -68,6 +74,7 @@ const std::vector<CommandSpec>& commands() {
          3,
          3,
          {kOutput,
+          kRegister,
           {"--append", false,
            "add the file's rows (a row for an entry already there replaces it); "
            "without it they replace the table"}}},
@@ -83,6 +90,17 @@ const std::vector<CommandSpec>& commands() {
          3,
          3,
          {kOutput, kPrefer}},
+        {"register",
+         "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | diff SERIAL VISIT VISIT | "
+         "export SERIAL VISIT -o FILE.kvd",
+         "the building register: every controller met (SERIAL, or ID/SERIAL) and its visits; downloads, checks and "
+         "uploads record theirs",
+         1,
+         4,
+         {kRegister,
+          kJson,
+          {"--address", true, "A: the building's address (name)"},
+          {"--output", true, "FILE.kvd to write (export; also -o)"}}},
         {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
         {"line-test",
          "--port P",
@@ -231,8 +249,9 @@ const char* const kExitCodes =
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
     "  5    the device refused (wrong device type, programming error, block check)\n"
-    "  6    differences found (check, diff, upload --check), warnings (lint), conflicts\n"
+    "  6    differences found (check, diff, register diff, upload --check), warnings (lint), conflicts\n"
     "       no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
+    "  7    upload refused: the file's image came from another controller (--other-controller sends anyway)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }

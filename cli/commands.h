@@ -26,6 +26,7 @@ int supportBundleCommand(const Tool& tool);
 // The port named by --port, or nothing after the usage error that lists the
 // ports found.
 std::optional<std::string> requirePort(const Tool& tool);
+int registerCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

@@ -1,4 +1,5 @@
 // export-csv and import-csv: the four code tables as spreadsheet files.
+#include "cli/building_register.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
@@ -102,6 +103,12 @@ int importCsvCommand(const Tool& tool) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
+    // The edited file keeps the building its input came from, so an upload
+    // of it to another controller is still refused.
+    ToolRegister reg(tool);
+    if (auto* r = reg.get())
+        for (const auto& origin : r->originsOf(file->image))
+            r->recordSavedFile(out, image, origin.key, r->baseImageFor(file->image));
     tool.result(format(tool.text(ToolText::ImportCounts), import.added, import.replaced, import.removed));
     tool.result(format(tool.text(ToolText::Saved), out));
     return kDone;

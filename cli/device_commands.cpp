@@ -1,5 +1,6 @@
 // ports, probe, download, upload and check: the controller over a serial line
 // or the built-in simulator.
+#include "cli/building_register.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
@@ -35,6 +36,7 @@ using kelvane::Image;
 using kelvane::texts::Message;
 using kelvane::texts::ToolText;
 namespace link = kelvane::link;
+namespace registry = kelvane::registry;
 namespace session = kelvane::session;
 
 namespace {
@@ -69,7 +71,17 @@ std::string sessionPortName(const std::string& chosen) {
 struct ControllerRead {
     int exit = kDone;
     Image image{};
+    std::string outcome = "completed";  // as the register keeps it
 };
+
+// Who answers on the port: the probe a transfer begins with (8 bytes, under a
+// second), so its visit is recorded under the controller's identity. Nothing
+// when the port does not open or nothing answers; the transfer then finds out
+// for itself.
+std::optional<link::ProbeReply> identify(const std::string& chosen) {
+    const session::ProbeResult probe = session::probePort(sessionPortName(chosen));
+    return probe.opened ? probe.reply : std::nullopt;
+}
 
 // Runs one transfer on this thread: Ctrl-C cancels it as Esc does in the
 // window (a download's read is cut at once, an upload stops before its next
@@ -104,6 +116,7 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     if (!run.report.opened) {
         tool.portOpenError(chosen, run.report.failure);
         r.exit = kPortError;
+        r.outcome = "port error";
         return r;
     }
     auto result = run.report.download.result;
@@ -113,18 +126,22 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     case link::DownloadResult::Cancelled:
         tool.error(chosen, tool.text(Message::TransferAborted));
         r.exit = kInterrupted;
+        r.outcome = "cancelled";
         break;
     case link::DownloadResult::TimedOut:
         tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
         r.exit = kNoAnswer;
+        r.outcome = "no answer";
         break;
     case link::DownloadResult::Incomplete:  // an image with holes is neither saved nor compared
         tool.error(chosen, format(tool.text(Message::BlocksMissing), run.report.download.missingBlocks));
         r.exit = kNoAnswer;
+        r.outcome = "incomplete";
         break;
     case link::DownloadResult::LineBusy:  // nothing was read: no image to save or compare
         tool.error(chosen, tool.text(Message::LineBusy));
         r.exit = kNoAnswer;
+        r.outcome = "line busy";
         break;
     }
     return r;
@@ -220,13 +237,18 @@ int downloadCommand(const Tool& tool) {
         tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
+    const auto identity = identify(*chosen);
     const ControllerRead r = readController(tool, *chosen);
+    ToolRegister reg(tool);
+    reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Download, r.outcome,
+              r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     auto fault = kelvane::WriteFault::None;
     if (!kelvane::SaveDataFile(kelvane::PathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
         tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
+    reg.savedFile(file, r.image, identity);
     tool.result(tool.text(Message::DownloadDone));
     tool.result(format(tool.text(ToolText::Saved), file));
     return kDone;
@@ -238,7 +260,14 @@ int checkCommand(const Tool& tool) {
     const std::string file = tool.args.positional[0];
     const auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
+    const auto identity = identify(*chosen);
     const ControllerRead r = readController(tool, *chosen);
+    ToolRegister reg(tool);
+    reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Check,
+              r.exit != kDone            ? r.outcome
+              : r.image == wanted->image ? "same"
+                                         : "differs",
+              r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     return compareWithFile(tool, file, r.image, wanted->image);
 }
@@ -254,6 +283,29 @@ int uploadCommand(const Tool& tool) {
     const bool merging = tool.args.has("--base") && !tool.args.has("--overwrite");
     std::optional<kelvane::DataFile> base;
     if (merging && !(base = loadImageFile(tool, tool.args.value("--base")))) return kFileError;
+
+    // The wrong-building guard: the file's image came from another controller
+    // than the one on the port.
+    ToolRegister reg(tool);
+    const auto identity = identify(*chosen);
+    if (identity && !tool.args.has("--other-controller")) {
+        if (registry::Register* r = reg.get()) {
+            const registry::ControllerKey here = keyOf(*identity);
+            if (const auto wrong = r->wrongBuilding(wanted->image, std::nullopt, here)) {
+                const registry::Controller* origin = &*wrong;
+                const auto connected = r->controller(here);
+                std::string line = tool.text(ToolText::OtherController);
+                const auto first = line.find("%s");
+                const auto second = line.find("%s", first + 2);
+                if (first != std::string::npos && second != std::string::npos)
+                    line = line.substr(0, first) + buildingName(origin->key, origin) +
+                           line.substr(first + 2, second - first - 2) +
+                           buildingName(here, connected ? &*connected : nullptr) + line.substr(second + 2);
+                tool.error(file, line);
+                return kOtherController;
+            }
+        }
+    }
 
     // What the controller holds: read from it. --full sends every block
     // whatever it holds.
@@ -313,6 +365,13 @@ int uploadCommand(const Tool& tool) {
         }
         link::UploadOutcome out = run.report.upload;
         if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
+        const bool completed = out.result == link::UploadResult::Completed;
+        const char* outcome = completed                                     ? "completed"
+                              : out.result == link::UploadResult::Cancelled ? "cancelled"
+                              : out.result == link::UploadResult::LineBusy  ? "line busy"
+                                                                            : "no answer";
+        reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Upload, outcome,
+                  completed ? &wanted->image : nullptr);
         tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
         if (link::mayHoldNewBlocks(out)) tool.error(*chosen, tool.text(Message::MayHoldNewBlocks));
         switch (out.result) {

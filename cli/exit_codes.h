@@ -4,13 +4,14 @@ namespace kelvane::cli {
 
 enum Exit : int {
     kDone = 0,
-    kUsage = 1,          // bad arguments, or a question that could not be asked
-    kFileError = 2,      // a file missing, unreadable, refused or not written
-    kPortError = 3,      // the port cannot be opened
-    kNoAnswer = 4,       // no answer or a time-out
-    kRefused = 5,        // the device refused: wrong device type, programming error
-    kDifferences = 6,    // check / diff found differences
-    kInterrupted = 130,  // Ctrl-C
+    kUsage = 1,            // bad arguments, or a question that could not be asked
+    kFileError = 2,        // a file missing, unreadable, refused or not written
+    kPortError = 3,        // the port cannot be opened
+    kNoAnswer = 4,         // no answer or a time-out
+    kRefused = 5,          // the device refused: wrong device type, programming error
+    kDifferences = 6,      // check / diff found differences
+    kOtherController = 7,  // upload: the file's image came from another controller
+    kInterrupted = 130,    // Ctrl-C
 };
 
 }  // namespace kelvane::cli

@@ -34,9 +34,10 @@ declare -A allowed=(
   [session]="image files link sim bootloader session"
   [texts]="image files link texts"
   [resources]="resources"
-  [shell]="image files print link sim bootloader session texts resources shell"
+  [shell]="image files print link sim bootloader session texts resources shell registry"
   [orva]="image files link sim bootloader session resources orva"
-  [cli]="image files print link sim bootloader session texts cli"
+  [cli]="image files print link sim bootloader session registry texts cli"
+  [registry]="image files link sim bootloader session registry"
   [campaign]="image files link sim bootloader session campaign"
   [fuzz]="image files link sim bootloader fuzz"
 )

@@ -67,14 +67,16 @@ void LinkController::choosePort(const QString& text) {
         host_.setStatusText(host_.messageText(link::Message::LineBusy));
         return;
     }
+    lastIdentity_ = result.reply;
     if (!result.reply) {
         // Silence or short answers: the port is the new one all the same.
         const std::string format = host_.messageText(link::Message::ProbeNoAnswer).toStdString();
         host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, link::ProbeReply{})));
-        return;
+    } else {
+        const std::string format = host_.messageText(link::Message::PortStatus).toStdString();
+        host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, *result.reply)));
     }
-    const std::string format = host_.messageText(link::Message::PortStatus).toStdString();
-    host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, *result.reply)));
+    emit portProbed();
 }
 
 void LinkController::onDownload() { startTransfer(session::downloadRequest(portName_)); }

@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <optional>
 #include <string>
 
 namespace kelvane::shell {
@@ -36,6 +37,9 @@ public:
     // The port to start on, as if chosen in the port dialog (a remembered port).
     void setStartPort(const QString& text);
     bool transferRunning() const { return session_.running(); }
+    // What the last probe of the port dialog read; nothing when it went
+    // unanswered or no port was chosen yet.
+    const std::optional<link::ProbeReply>& lastIdentity() const { return lastIdentity_; }
     void setPortFactory(PortFactory factory) { session_.setPortFactory(std::move(factory)); }
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { session_.setWorkerStackSize(bytes); }
@@ -67,6 +71,8 @@ signals:
     void transferRunningChanged(bool running);
     // The port chosen as `text` opened: the one to remember.
     void portOpened(const QString& text);
+    // The port chosen opened and was probed (lastIdentity() holds the answer).
+    void portProbed();
 
 private:
     bool startTransfer(const session::TransferRequest& request);  // false: nothing started
@@ -77,6 +83,7 @@ private:
     LinkHost& host_;
     PortDialog* dialog_;
     std::string portName_;
+    std::optional<link::ProbeReply> lastIdentity_;
     Image sent_{};           // the copy of the working image a running upload sends
     bool checking_ = false;  // the running download is a controller check
     bool waiting_ = false;   // the progress bar makes way for the waiting notice

@@ -45,6 +45,59 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
         connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
     }
+    // Another port, or another controller on it (or one that no longer
+    // answers): what was downloaded is not what this controller holds, so the
+    // upload asks as when nothing was downloaded.
+    connect(&link_, &LinkController::portProbed, this, [this] {
+        const auto& now = link_.lastIdentity();
+        const auto& then = downloadIdentity_;
+        const bool same = link_.portName() == downloadPort_ && now && then && now->id == then->id &&
+                          now->serialNumber == then->serialNumber;
+        if (!same) downloaded_ = false;
+        // The building's name follows the probe's text when the register knows it.
+        if (now) {
+            if (registry::Register* reg = buildingRegister())
+                if (const auto known = reg->controller({now->id, now->serialNumber}); known && !known->name.empty())
+                    form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(known->name));
+        }
+    });
+}
+
+registry::Register* SafetyNet::buildingRegister() {
+    if (!registerTried_) {
+        registerTried_ = true;
+        auto reg = std::make_unique<registry::Register>();
+        if (reg->open(registry::Register::defaultPath())) {
+            if (qEnvironmentVariableIsEmpty("KELVANE_REGISTER")) reg->importBackupsOnce(folder_.toStdString());
+            register_ = std::move(reg);
+        } else {
+            registerError_ = QString::fromStdString(reg->error());
+        }
+    }
+    return register_.get();
+}
+
+void SafetyNet::recordVisit(bool upload) {
+    QString why;
+    std::optional<registry::Recorded> recorded;
+    if (const auto& identity = link_.lastIdentity(); !identity) {
+        why = QString::fromUtf8(texts::toolText(texts::ToolText::NoIdentity, form_.CurrentLanguage()));
+    } else if (registry::Register* reg = buildingRegister()) {
+        registry::NewVisit v;
+        v.key = {identity->id, identity->serialNumber};
+        v.firmware = identity->firmware;
+        v.kind = upload ? registry::VisitKind::Upload : registry::VisitKind::Download;
+        v.port = portText().toStdString();
+        v.image = deviceImage();
+        recorded = reg->recordVisit(v);
+        if (!recorded) why = QString::fromStdString(reg->error());
+    } else {
+        why = registerError_;
+    }
+    if (!recorded)
+        form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
+                            QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, form_.CurrentLanguage()))
+                                .replace(QLatin1String("%s"), why));
 }
 
 QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
@@ -120,7 +173,11 @@ void SafetyNet::fileLoaded(const Image& image) { base_ = lookup_ ? lookup_(image
 
 void SafetyNet::transferCompleted(bool upload) {
     transferred_ = true;
-    if (!upload) downloaded_ = true;
+    if (!upload) {
+        downloaded_ = true;
+        downloadPort_ = link_.portName();
+        downloadIdentity_ = link_.lastIdentity();
+    }
     form_.imageKept();
     base_ = Base{deviceImage(), now_()};  // further edits start from what the controller now holds
 
@@ -132,6 +189,8 @@ void SafetyNet::transferCompleted(bool upload) {
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
+    // The visit goes to the building register; one that cannot take it says so.
+    recordVisit(upload);
 
     if (upload && checkAfter_) {
         checkAfter_ = false;

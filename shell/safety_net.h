@@ -4,6 +4,8 @@
 // transfer, the list of backups, and the read-back check of the controller.
 #include "image/image.h"
 #include "image/merge.h"
+#include "link/probe.h"
+#include "registry/building_register.h"
 #include "texts/language_table.h"
 
 #include <QDateTime>
@@ -11,7 +13,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace kelvane::shell {
 class LinkController;
@@ -72,7 +76,17 @@ private:
     shell::LinkController& link_;
     QString folder_;
     std::function<QDateTime()> now_;
-    bool downloaded_ = false;   // a download completed in this run
+    bool downloaded_ = false;   // a download completed in this run, from the controller now chosen
+    std::string downloadPort_;  // where that download read, and who answered the probe before it
+    std::optional<link::ProbeReply> downloadIdentity_;
+
+    // The building register, opened on first use; nothing when it cannot be
+    // (registerError_ says why). It never stops a transfer.
+    registry::Register* buildingRegister();
+    void recordVisit(bool upload);
+    std::unique_ptr<registry::Register> register_;
+    bool registerTried_ = false;
+    QString registerError_;
     bool transferred_ = false;  // a download or an upload completed in this run
     bool checkAfter_ = false;   // the running upload is to be checked
     std::optional<Base> base_;  // where the working image's edits started

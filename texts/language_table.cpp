@@ -351,6 +351,17 @@ const Texts kTool[kToolTextCount] = {
     {"Błąd programowania flash", "Flash programming error", M},
     {"Konflikty: %d; nic nie wysłano ani nie zapisano (wybierz stronę: --prefer file|controller)",
      "Conflicts: %d; nothing sent or written (choose a side: --prefer file|controller)", "...: %d"},
+    {"Wizyty nie zapisano w rejestrze: %s", "Visit not recorded in the register: %s", "...: %s"},
+    {"Od wizyty %s w zasilaczu wprowadzono zmiany: %d", "Since the visit of %s, %d changes were made at the power supply",
+     "... %s: %d"},
+    {"Ten obraz pochodzi z zasilacza %s, a na porcie jest zasilacz %s: nic nie wysłano "
+     "(--other-controller wysyła mimo to)",
+     "This image comes from power supply %s, but the port has power supply %s: nothing sent "
+     "(--other-controller sends anyway)",
+     "... %s, %s"},
+    {"Rejestr nie zna zasilacza %s", "The register holds no power supply %s", "...: %s"},
+    {"Brak wizyty %s z obrazem", "No visit %s with an image", "...: %s"},
+    {"zasilacz się nie przedstawił", "the power supply did not identify itself", M},
 };
 
 const Texts kCheck[kCheckTextCount] = {

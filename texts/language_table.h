@@ -231,8 +231,14 @@ enum class ToolText {
     FlashDone,
     FlashError,       // the bootloader refused a block
     MergeUnresolved,  // "%d" conflicts: nothing sent or written
+    VisitNotRecorded,  // "%s": why the register did not take the visit
+    SinceLastVisit,    // "%s" date of the last visit with an image, "%d" changes since
+    OtherController,   // "%s" the building the image comes from, "%s" the one on the port
+    NoSuchController,  // "%s" as given
+    NoSuchVisit,       // "%s" as given
+    NoIdentity,        // why a visit cannot be recorded: the probe got no answer
 };
-constexpr int kToolTextCount = 28;
+constexpr int kToolTextCount = 34;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +65,8 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::setenv("HOME", dir.c_str(), 1);
         ::unsetenv("XDG_DATA_HOME");
         ::unsetenv("XDG_CONFIG_HOME");
+        // Each test its own building register, never the user's.
+        ::setenv("KELVANE_REGISTER", (dir / "register.sqlite").c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
@@ -472,6 +476,97 @@ TEST_F(KvtoolPty, CtrlCEndsUploadAndDownloadWithExit130AndTheirEndStates) {
     EXPECT_EQ(down.exit, 130) << down.err;
     EXPECT_LT(down.seconds, 3.0);
     EXPECT_FALSE(fs::exists(b)) << "nothing written after a cancelled download";
+}
+
+TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
+    startSimulator({"--identity", "0002393005010000"});  // ID 2, serial 12345
+    const std::string port = pair->appPath(), a = (dir / "a.kvd").string(), s = (dir / "s.kvd").string(),
+                      edited = (dir / "edited.kvd").string(), fresh = (dir / "fresh.kvd").string();
+    ASSERT_EQ(run({"download", "--port", port, "-o", a}).exit, 0);
+    ASSERT_EQ(run({"register", "name", "12345", "Lipowa 5", "--address", "ul. Lipowa 5"}).exit, 0);
+    // An edit of a file downloaded from the built-in controller keeps its building.
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", s}).exit, 0);
+    std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
+    ASSERT_EQ(run({"import-csv", s, "general_codes", (dir / "codes.csv").string(), "-o", edited, "--append"}).exit, 0);
+    save(fresh, kelvane::initialImage());
+
+    const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
+    const struct {
+        std::string file, port;
+        std::vector<std::string> extra;
+        int exit;
+    } cases[] = {
+        {a, "sim", {"--yes"}, 7},                        // another controller: refused
+        {edited, port, {"--yes", "--full"}, 7},          // whatever is sent
+        {a, "sim", {"--yes", "--other-controller"}, 0},  // confirmed
+        {a, port, {"--yes"}, 0},                         // its own controller, though sent elsewhere since
+        {fresh, "sim", {}, 1},                           // no origin: the usual question, no terminal
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"upload", "--port", c.port, c.file, "--lang", "en"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const Outcome r = run(args);
+        EXPECT_EQ(r.exit, c.exit) << c.file << " to " << c.port << ": " << r.err;
+        if (c.exit == 7) {
+            EXPECT_NE(r.err.find("Lipowa 5 (2/12345)"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("1/4660"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out.find(sentLine), std::string::npos) << "nothing sent: " << r.out;
+        }
+    }
+
+    // A code changed at the keypad behind the program's back: the next
+    // download says so, and the two visits' images differ by it.
+    image[kelvane::mem::kParams + 10] ^= 0x01;
+    std::ofstream(dir / "image.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    sim.reset();
+    startSimulator({"--identity", "0002393005010000"});
+    const Outcome again = run({"download", "--port", port, "-o", (dir / "b.kvd").string(), "--lang", "en"});
+    EXPECT_EQ(again.exit, 0) << again.err;
+    EXPECT_NE(again.out.find("1 changes were made"), std::string::npos) << again.out;
+
+    const Outcome show = run({"register", "show", "2/12345", "--json"});
+    ASSERT_EQ(show.exit, 0) << show.err;
+    const QJsonObject building = QJsonDocument::fromJson(QByteArray::fromStdString(show.out)).object();
+    EXPECT_EQ(building["name"].toString(), "Lipowa 5");
+    EXPECT_EQ(building["firmware"].toInt(), 261);
+    const QJsonArray visits = building["visitList"].toArray();
+    ASSERT_EQ(visits.size(), 2) << show.out;  // two downloads; the upload of what it held sent nothing
+    EXPECT_EQ(visits[0].toObject()["changes"].toInt(), 1);
+    const std::string newest = std::to_string(visits[0].toObject()["visit"].toInt()),
+                      oldest = std::to_string(visits[1].toObject()["visit"].toInt());
+    EXPECT_EQ(run({"register", "diff", "12345", oldest, newest}).exit, 6);
+    EXPECT_EQ(run({"register", "export", "12345", oldest, "-o", (dir / "old.kvd").string()}).exit, 0);
+    EXPECT_EQ(imageOf(dir / "old.kvd"), imageOf(a));
+    EXPECT_EQ(run({"register", "show", "999"}).exit, 2);
+    EXPECT_EQ(run({"register", "diff", "12345", oldest, "0"}).exit, 2);
+}
+
+TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
+    const fs::path reg = dir / "register.sqlite";
+    const std::string a = (dir / "a.kvd").string();
+    // A register another program holds locked.
+    ASSERT_EQ(run({"register", "list"}).exit, 0);
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        db.setDatabaseName(QString::fromStdString(reg.string()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
+        EXPECT_EQ(r.exit, 0) << r.err;
+        EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+        EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    // A register that is no database at all.
+    fs::remove(a);
+    std::ofstream(reg, std::ios::trunc) << "not a database, only text";
+    const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+    EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
 }
 
 TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {

@@ -188,6 +188,41 @@ private slots:
                  QString::fromStdString(FormatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
     }
 
+    // After a download, F3 again: the device image stays known only for the
+    // same controller on the same port.
+    void anotherControllerMakesTheDeviceImageUnknown() {
+        const sim::Controller::Identity other = {0x00, 0x02, 0x39, 0x30, 0x05, 0x01, 0x00, 0x00};
+        const struct {
+            const char* name;
+            sim::Controller::Identity identity;
+            bool silent;
+            bool unknown;
+        } cases[] = {
+            {"the same controller", sim::Controller::kDefaultIdentity, false, false},
+            {"another controller", other, false, true},
+            {"no answer", sim::Controller::kDefaultIdentity, true, true},
+        };
+        for (const auto& c : cases) {
+            Fixture f;
+            f.run("DOWNLOAD");
+            sim::ControllerPort::withController([&](sim::Controller& ctl) {
+                ctl.setIdentity(c.identity);
+                ctl.faults().silent = c.silent;
+            });
+            f.wiring->controller().choosePort(QStringLiteral("Symulator"));
+            sim::ControllerPort::withController([](sim::Controller& ctl) {
+                ctl.setIdentity(sim::Controller::kDefaultIdentity);
+                ctl.faults().silent = false;
+            });
+            f.setP204(60);
+            f.prompts.uploadAnswers = {{false, false, false}};
+            f.run("UPLOAD");
+            QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
+            QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
+            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // Cancel sent nothing
+        }
+    }
+
     void compareListsWhatAnUploadWouldSend() {
         Fixture f;
         f.form.action("COMPARE")->trigger();

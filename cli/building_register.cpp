@@ -1,0 +1,80 @@
+#include "cli/building_register.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdio>
+
+namespace kelvane::cli {
+
+namespace registry = kelvane::registry;
+using kelvane::texts::ToolText;
+
+registry::ControllerKey keyOf(const kelvane::link::ProbeReply& reply) { return {reply.id, reply.serialNumber}; }
+
+std::string buildingName(const registry::ControllerKey& key, const registry::Controller* known) {
+    if (known && !known->name.empty()) return known->name + " (" + registry::keyText(key) + ")";
+    return registry::keyText(key);
+}
+
+ToolRegister::ToolRegister(const Tool& tool) : tool_(tool) {}
+
+registry::Register* ToolRegister::get() {
+    if (!tried_) {
+        tried_ = true;
+        const std::string path =
+            tool_.args.has("--register") ? tool_.args.value("--register") : registry::Register::defaultPath();
+        auto reg = std::make_unique<registry::Register>();
+        if (reg->open(path)) {
+            // The user's own register starts with KelvaneMini's backups.
+            if (path == registry::Register::defaultPath() && qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
+                reg->importBackupsOnce(registry::Register::defaultBackupFolder());
+            reg_ = std::move(reg);
+        } else {
+            why_ = reg->error();
+        }
+    }
+    return reg_.get();
+}
+
+void ToolRegister::notRecorded(const std::string& reason) {
+    tool_.error("", format(tool_.text(ToolText::VisitNotRecorded), reason));
+}
+
+void ToolRegister::visit(const std::string& port, const std::optional<kelvane::link::ProbeReply>& identity,
+                         registry::VisitKind kind, const std::string& outcome, const kelvane::Image* image) {
+    if (!identity) return notRecorded(tool_.text(ToolText::NoIdentity));
+    registry::Register* reg = get();
+    if (!reg) return notRecorded(why_);
+    registry::NewVisit v;
+    v.key = keyOf(*identity);
+    v.firmware = identity->firmware;
+    v.kind = kind;
+    v.outcome = outcome;
+    v.port = port;
+    if (image) v.image = *image;
+    const auto recorded = reg->recordVisit(v);
+    if (!recorded) return notRecorded(reg->error());
+    if (kind == registry::VisitKind::Download || kind == registry::VisitKind::Check) {
+        if (recorded->previous && recorded->changes && *recorded->changes > 0) {
+            const QDateTime when = QDateTime::fromString(QString::fromStdString(recorded->previous->time), Qt::ISODate);
+            const std::string date = when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
+                                                    : recorded->previous->time;
+            char line[512];
+            std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(),
+                          *recorded->changes);
+            tool_.result(line);
+        }
+    }
+}
+
+void ToolRegister::savedFile(const std::string& path, const kelvane::Image& image,
+                             const std::optional<kelvane::link::ProbeReply>& identity) {
+    registry::Register* reg = get();
+    if (!reg) return;  // the visit's own line has said so
+    std::optional<registry::ControllerKey> origin;
+    if (identity) origin = keyOf(*identity);
+    if (!reg->recordSavedFile(path, image, origin, image)) notRecorded(reg->error());
+}
+
+}  // namespace kelvane::cli

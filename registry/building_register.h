@@ -1,0 +1,192 @@
+#pragma once
+// The building register: every controller the programs have met, known by its
+// identity (device ID and serial number, as the probe reads them), and every
+// visit to it, with the image it held. Shared by KelvaneMini, Orva_Upgrade and
+// kvtool through one SQLite file (Qt SQL, so another driver could serve
+// later); all three may write at once.
+//
+//   registry::Register reg;
+//   if (!reg.open(registry::Register::defaultPath())) log(reg.error());
+//   auto recorded = reg.recordVisit(visit);   // nothing: reg.error() says why
+//
+// The register never decides whether a transfer goes on: a caller whose
+// register is missing, damaged or locked goes on with its work and says the
+// visit was not recorded. Every wait for another program's write is bounded
+// by the busy time-out.
+//
+// The file holds every code of every building: it is created 0600 in a
+// folder created 0700, and a wider file is narrowed when it is opened.
+#include "image/image.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QSqlQuery;
+
+namespace kelvane::registry {
+
+// What identifies a controller. Backups made before the register existed
+// belong to the unknown controller.
+struct ControllerKey {
+    int deviceId = 0;
+    int serialNumber = 0;
+    bool known() const { return deviceId >= 0; }
+    bool operator==(const ControllerKey& o) const { return deviceId == o.deviceId && serialNumber == o.serialNumber; }
+    bool operator!=(const ControllerKey& o) const { return !(*this == o); }
+};
+inline constexpr ControllerKey kUnknownController{-1, -1};
+
+// "ID/SERIAL" for a known controller, "unknown" otherwise.
+std::string keyText(const ControllerKey& key);
+// "SERIAL", "ID/SERIAL" or "unknown"; nothing for anything else.
+std::optional<ControllerKey> parseKey(const std::string& text, int* deviceId = nullptr);
+
+struct Controller {
+    std::int64_t id = 0;
+    ControllerKey key;
+    std::string firstSeen, lastSeen;  // local time, ISO 8601 with the offset
+    std::optional<int> firmware;      // the last one seen
+    std::string name, address, notes;
+    int visits = 0;
+};
+
+enum class VisitKind { Download, Upload, Check, Flash, Backup };
+const char* kindName(VisitKind kind);  // "download", ... (stored as such)
+
+struct Visit {
+    std::int64_t id = 0;
+    std::string time;        // local time, ISO 8601 with the offset
+    std::string technician;  // the system user or the name set in the program
+    std::string port;
+    VisitKind kind = VisitKind::Download;
+    std::string outcome;  // "completed", "cancelled", "no answer", ...
+    std::optional<int> firmware;
+    bool hasImage = false;
+    // Items of the change list against the previous image of the controller
+    // (nothing: no earlier image to compare with).
+    std::optional<int> changes;
+    std::string source;  // the backup file an imported visit came from
+};
+
+struct NewVisit {
+    ControllerKey key = kUnknownController;
+    std::optional<int> firmware;
+    VisitKind kind = VisitKind::Download;
+    std::string outcome = "completed";
+    std::string port;
+    std::string technician;  // empty: the system user
+    std::optional<Image> image;
+    std::string time;  // empty: now
+    std::string source;
+};
+
+struct Recorded {
+    std::int64_t visitId = 0;
+    bool newController = false;
+    // The controller's latest earlier visit with an image, and that image,
+    // when it differs from the one recorded now (what "since the last visit"
+    // compares with).
+    std::optional<Visit> previous;
+    std::optional<Image> previousImage;
+    std::optional<int> changes;
+};
+
+class Register {
+public:
+    static constexpr int kSchemaVersion = 2;
+    static constexpr std::chrono::milliseconds kDefaultBusyTimeout{3000};
+
+    Register();
+    ~Register();
+    Register(const Register&) = delete;
+    Register& operator=(const Register&) = delete;
+
+    // KELVANE_REGISTER when set, else Kelvane/register.sqlite in the
+    // user's generic data folder.
+    static std::string defaultPath();
+    // Where KelvaneMini keeps its automatic backups.
+    static std::string defaultBackupFolder();
+
+    // How long a write waits for another program's; set before open().
+    void setBusyTimeout(std::chrono::milliseconds timeout) { busyTimeout_ = timeout; }
+
+    // Opens (creating when missing) and brings the schema up to `version`
+    // (the newest unless a test wants an older one). False with error() when
+    // the file is no register, is newer than this program, or cannot be made.
+    bool open(const std::string& path, int version = kSchemaVersion);
+    bool isOpen() const { return open_; }
+    const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
+    int schemaVersion();
+
+    std::optional<Controller> controller(const ControllerKey& key);
+    // Controllers whose name, address or serial number contains `search`
+    // (all when empty), by name then serial number.
+    std::vector<Controller> controllers(const std::string& search = {});
+    // A controller's visits, newest first.
+    std::vector<Visit> visits(const ControllerKey& key);
+    std::optional<Visit> visit(const ControllerKey& key, std::int64_t visitId);
+    std::optional<Image> visitImage(const ControllerKey& key, std::int64_t visitId);
+    // Name, address and notes; the controller is added when it is new.
+    bool describe(const ControllerKey& key, const std::string& name, const std::string& address,
+                  const std::optional<std::string>& notes = std::nullopt);
+
+    // One transaction: the controller (added or its last sight and firmware
+    // updated), the image (stored once), the visit.
+    std::optional<Recorded> recordVisit(const NewVisit& visit);
+
+    // A data file the program wrote: its image, the controller it came from
+    // (when one is known) and the image that controller held when the file's
+    // image was taken from it (the base of a later merge).
+    bool recordSavedFile(const std::string& path, const Image& image, const std::optional<ControllerKey>& origin,
+                         const std::optional<Image>& base = std::nullopt);
+    // The controllers the image came from, latest first: those of the saved
+    // files and visits that had it (unknown-controller visits do not count).
+    std::vector<Controller> originsOf(const Image& image);
+    // The wrong-building guard before an upload to `connected`: the building
+    // to name in the warning, or nothing when none is due. The working image
+    // comes from `downloadedFrom` when it was read in this run, else from the
+    // controllers originsOf() names; it is due when that origin is known and
+    // `connected` is not among it.
+    std::optional<Controller> wrongBuilding(const Image& working, const std::optional<ControllerKey>& downloadedFrom,
+                                            const ControllerKey& connected);
+    // The image the working image was made from: a saved file's recorded
+    // base, else the image itself when a visit read it.
+    std::optional<Image> baseImageFor(const Image& working);
+
+    // Imports the backups of `folder` (files "yyyy-MM-dd_HHmmss*.kvd") as
+    // visits of the unknown controller, each file once. The count imported,
+    // or nothing on error.
+    std::optional<int> importBackups(const std::string& folder);
+    // importBackups() the first time it is asked on this register only.
+    std::optional<int> importBackupsOnce(const std::string& folder);
+
+private:
+    bool fail(const std::string& what);
+    bool fail(const std::string& what, const QSqlQuery& query);
+    bool migrate(int version);
+    std::optional<std::int64_t> controllerId(const ControllerKey& key);
+    // Stores the image once; `near` (an image it likely resembles) may serve
+    // as the base of a difference.
+    std::optional<std::int64_t> storeImage(const Image& image, std::optional<std::int64_t> near = std::nullopt);
+    std::optional<Image> loadImage(std::int64_t imageId);
+
+    std::string connection_;
+    std::string path_;
+    std::string error_;
+    bool open_ = false;
+    std::chrono::milliseconds busyTimeout_ = kDefaultBusyTimeout;
+};
+
+// The technician as the system knows the user.
+std::string systemUser();
+// Local time now as stored.
+std::string now();
+// Items of the change list from `before` to `after`: changed settings, rows
+// and regions of bytes no control shows.
+int changeCount(const Image& before, const Image& after);
+
+}  // namespace kelvane::registry

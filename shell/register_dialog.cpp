@@ -1,0 +1,233 @@
+#include "shell/register_dialog.h"
+
+#include "files/data_file.h"
+
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kelvane::shell {
+
+namespace {
+
+constexpr int kKeyRole = Qt::UserRole;  // buildings: device ID; visits: visit id
+constexpr int kSerialRole = Qt::UserRole + 1;
+constexpr int kImageRole = Qt::UserRole + 2;  // visits: whether it has an image
+
+QString shownTime(const std::string& iso) {
+    const QDateTime t = QDateTime::fromString(QString::fromStdString(iso), Qt::ISODate);
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString::fromStdString(iso);
+}
+
+QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& headers) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setHeaderLabels(headers);
+    return list;
+}
+
+}  // namespace
+
+RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const RegisterDialogTexts& texts)
+    : QDialog(parent), reg_(reg), texts_(texts) {
+    setObjectName(QStringLiteral("RegisterDialog"));
+    setWindowTitle(texts.title);
+    resize(900, 520);
+    askSavePath = [this] {
+        return QFileDialog::getSaveFileName(this, texts_.saveAs, QString(), QStringLiteral("*.kvd"));
+    };
+    report = [this](const QString& text) { QMessageBox::warning(this, texts_.title, text); };
+
+    auto* layout = new QVBoxLayout(this);
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("RegisterSearch"));
+    search_->setPlaceholderText(texts.search);
+    search_->setClearButtonEnabled(true);
+    layout->addWidget(search_);
+
+    auto* split = new QSplitter(this);
+    buildings_ = makeList(split, "RegisterBuildings",
+                          {texts.building, texts.address, texts.identity, texts.visits, texts.lastSeen});
+    auto* right = new QWidget(split);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    auto* details = new QFormLayout;
+    name_ = new QLineEdit(right);
+    name_->setObjectName(QStringLiteral("RegisterName"));
+    address_ = new QLineEdit(right);
+    address_->setObjectName(QStringLiteral("RegisterAddress"));
+    notes_ = new QPlainTextEdit(right);
+    notes_->setObjectName(QStringLiteral("RegisterNotes"));
+    notes_->setMaximumHeight(70);
+    details->addRow(texts.name, name_);
+    details->addRow(texts.address, address_);
+    details->addRow(texts.notes, notes_);
+    rightLayout->addLayout(details);
+    auto* saveDetailsButton = new QPushButton(texts.saveDetails, right);
+    saveDetailsButton->setObjectName(QStringLiteral("RegisterSaveDetails"));
+    saveDetailsButton->setAutoDefault(false);
+    auto* detailsRow = new QHBoxLayout;
+    detailsRow->addStretch();
+    detailsRow->addWidget(saveDetailsButton);
+    rightLayout->addLayout(detailsRow);
+    visits_ = makeList(right, "RegisterVisits", {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
+    visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    rightLayout->addWidget(visits_, 1);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    layout->addWidget(split, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    compare_ = buttons->addButton(texts.compare, QDialogButtonBox::ActionRole);
+    compare_->setObjectName(QStringLiteral("RegisterCompare"));
+    open_ = buttons->addButton(texts.open, QDialogButtonBox::ActionRole);
+    open_->setObjectName(QStringLiteral("RegisterOpen"));
+    saveAs_ = buttons->addButton(texts.saveAs, QDialogButtonBox::ActionRole);
+    saveAs_->setObjectName(QStringLiteral("RegisterSaveAs"));
+    QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
+    for (QPushButton* b : {compare_, open_, saveAs_, close}) b->setAutoDefault(false);
+    layout->addWidget(buttons);
+
+    connect(search_, &QLineEdit::textChanged, this, [this] { fillBuildings(); });
+    connect(buildings_, &QTreeWidget::currentItemChanged, this, [this] { fillVisits(); });
+    connect(visits_, &QTreeWidget::itemSelectionChanged, this, [this] { updateButtons(); });
+    connect(visits_, &QTreeWidget::itemDoubleClicked, this, [this] { openSelected(); });
+    connect(compare_, &QPushButton::clicked, this, [this] { compareSelected(); });
+    connect(open_, &QPushButton::clicked, this, [this] { openSelected(); });
+    connect(saveAs_, &QPushButton::clicked, this, [this] { saveSelected(); });
+    connect(saveDetailsButton, &QPushButton::clicked, this, [this] { saveDetails(); });
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    fillBuildings();
+}
+
+void RegisterDialog::fillBuildings() {
+    const auto before = currentKey();
+    buildings_->clear();
+    QTreeWidgetItem* current = nullptr;
+    QList<QTreeWidgetItem*> items;  // added at once: one layout, not one per row
+    for (const registry::Controller& c : reg_.controllers(search_->text().trimmed().toStdString())) {
+        const QString name = c.key.known() ? QString::fromStdString(c.name) : texts_.unknownBuilding;
+        auto* item = new QTreeWidgetItem(QStringList{name, QString::fromStdString(c.address),
+                                                     QString::fromStdString(registry::keyText(c.key)),
+                                                     QString::number(c.visits), shownTime(c.lastSeen)});
+        item->setData(0, kKeyRole, c.key.deviceId);
+        item->setData(0, kSerialRole, c.key.serialNumber);
+        item->setToolTip(0, QString::fromStdString(c.notes));
+        item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        if (before && *before == c.key) current = item;
+        items.append(item);
+    }
+    buildings_->addTopLevelItems(items);
+    buildings_->header()->resizeSections(QHeaderView::ResizeToContents);
+    if (!current) current = buildings_->topLevelItem(0);
+    buildings_->setCurrentItem(current);
+    if (!current) fillVisits();
+}
+
+std::optional<registry::ControllerKey> RegisterDialog::currentKey() const {
+    const QTreeWidgetItem* item = buildings_->currentItem();
+    if (!item) return std::nullopt;
+    return registry::ControllerKey{item->data(0, kKeyRole).toInt(), item->data(0, kSerialRole).toInt()};
+}
+
+void RegisterDialog::fillVisits() {
+    visits_->clear();
+    const auto key = currentKey();
+    std::optional<registry::Controller> c;
+    if (key) c = reg_.controller(*key);
+    name_->setText(c ? QString::fromStdString(c->name) : QString());
+    address_->setText(c ? QString::fromStdString(c->address) : QString());
+    notes_->setPlainText(c ? QString::fromStdString(c->notes) : QString());
+    for (QWidget* w : std::initializer_list<QWidget*>{name_, address_, notes_}) w->setEnabled(c && c->key.known());
+    if (key) {
+        for (const registry::Visit& v : reg_.visits(*key)) {
+            auto* item =
+                new QTreeWidgetItem(visits_, {shownTime(v.time), QString::fromLatin1(registry::kindName(v.kind)),
+                                              QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
+                                              v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
+            item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
+            item->setData(0, kImageRole, v.hasImage);
+            item->setToolTip(0, QString::fromStdString(v.port));
+            item->setTextAlignment(4, Qt::AlignRight | Qt::AlignVCenter);
+        }
+    }
+    visits_->header()->resizeSections(QHeaderView::ResizeToContents);
+    updateButtons();
+}
+
+std::vector<std::int64_t> RegisterDialog::selectedVisits() const {
+    std::vector<std::int64_t> out;
+    for (int i = 0; i < visits_->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = visits_->topLevelItem(i);
+        if (item->isSelected() && item->data(0, kImageRole).toBool())
+            out.push_back(item->data(0, kKeyRole).toLongLong());
+    }
+    return out;
+}
+
+void RegisterDialog::updateButtons() {
+    const std::size_t n = selectedVisits().size();
+    compare_->setEnabled(n == 2);
+    open_->setEnabled(n == 1);
+    saveAs_->setEnabled(n == 1);
+}
+
+void RegisterDialog::compareSelected() {
+    const auto key = currentKey();
+    const auto chosen = selectedVisits();
+    if (!key || chosen.size() != 2) return;
+    const auto newer = reg_.visitImage(*key, chosen[0]);
+    const auto older = reg_.visitImage(*key, chosen[1]);
+    if (!newer || !older) return report(QString::fromStdString(reg_.error()));
+    if (showChanges) showChanges(*older, *newer);
+}
+
+void RegisterDialog::openSelected() {
+    const auto key = currentKey();
+    const auto chosen = selectedVisits();
+    if (!key || chosen.size() != 1) return;
+    const auto image = reg_.visitImage(*key, chosen[0]);
+    if (!image) return report(QString::fromStdString(reg_.error()));
+    chosen_ = image;
+    chosenKey_ = key;
+    accept();
+}
+
+void RegisterDialog::saveSelected() {
+    const auto key = currentKey();
+    const auto chosen = selectedVisits();
+    if (!key || chosen.size() != 1) return;
+    const auto image = reg_.visitImage(*key, chosen[0]);
+    if (!image) return report(QString::fromStdString(reg_.error()));
+    const QString path = askSavePath ? askSavePath() : QString();
+    if (path.isEmpty()) return;
+    const QTreeWidgetItem* building = buildings_->currentItem();
+    const QString description = building->text(0) + QStringLiteral(" (") + building->text(2) + QStringLiteral("), ") +
+                                visits_->selectedItems().value(0)->text(0);
+    if (!SaveDataFile(path.toStdString(), *image, description.toStdString())) return report(path);
+    // The file remembers its building, so the guard knows it when it is loaded.
+    reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
+}
+
+void RegisterDialog::saveDetails() {
+    const auto key = currentKey();
+    if (!key || !key->known()) return;
+    if (!reg_.describe(*key, name_->text().trimmed().toStdString(), address_->text().trimmed().toStdString(),
+                       notes_->toPlainText().toStdString()))
+        return report(QString::fromStdString(reg_.error()));
+    fillBuildings();
+}
+
+}  // namespace kelvane::shell

@@ -1,0 +1,76 @@
+#pragma once
+// The building register's window: the buildings (searched by name, address
+// or serial number), the chosen building's visits newest first (date, kind,
+// technician, outcome, changes), its name, address and notes to edit, and for
+// visits with an image: compare two (the change list), open one (the window
+// loads it as LOAD does) or save it as a data file.
+#include "registry/building_register.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace kelvane::shell {
+
+struct RegisterDialogTexts {
+    QString title, search, building, address, identity, visits, lastSeen;
+    QString when, kind, technician, outcome, changes;
+    QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
+};
+
+class RegisterDialog : public QDialog {
+    Q_OBJECT
+public:
+    RegisterDialog(QWidget* parent, registry::Register& reg, const RegisterDialogTexts& texts);
+
+    // The image chosen with Open (or a double click on a visit); nothing when closed.
+    const std::optional<Image>& chosenImage() const { return chosen_; }
+    std::optional<registry::ControllerKey> chosenController() const { return chosenKey_; }
+
+    // Shows what changed from the older visit's image to the newer one's.
+    std::function<void(const Image& older, const Image& newer)> showChanges;
+    // Asks where to save a visit's image; an empty text saves nothing. A file
+    // dialog unless a test replaces it.
+    std::function<QString()> askSavePath;
+    // Says that something failed (a message box unless a test replaces it).
+    std::function<void(const QString&)> report;
+
+    QTreeWidget* buildings() const { return buildings_; }
+    QTreeWidget* visits() const { return visits_; }
+    QLineEdit* searchField() const { return search_; }
+
+    // Actions of the buttons, for the buttons and tests.
+    void compareSelected();
+    void openSelected();
+    void saveSelected();
+    void saveDetails();
+
+private:
+    void fillBuildings();
+    void fillVisits();
+    std::optional<registry::ControllerKey> currentKey() const;
+    std::vector<std::int64_t> selectedVisits() const;  // newest first
+    void updateButtons();
+
+    registry::Register& reg_;
+    RegisterDialogTexts texts_;
+    QLineEdit* search_;
+    QTreeWidget* buildings_;
+    QTreeWidget* visits_;
+    QLineEdit* name_;
+    QLineEdit* address_;
+    QPlainTextEdit* notes_;
+    QPushButton* compare_;
+    QPushButton* open_;
+    QPushButton* saveAs_;
+    std::optional<Image> chosen_;
+    std::optional<registry::ControllerKey> chosenKey_;
+};
+
+}  // namespace kelvane::shell

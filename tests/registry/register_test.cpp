@@ -1,0 +1,348 @@
+// The building register on real SQLite files: its schema steps, what it keeps
+// of visits and saved files, two programs writing at once, a locked or damaged
+// file, and the import of old backups.
+#include "registry/building_register.h"
+
+#include "files/data_file.h"
+#include "image/image.h"
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kelvane::Image;
+using namespace kelvane::registry;
+
+const ControllerKey kA{7, 1201}, kB{7, 1202};
+
+Image imageWith(std::size_t offset, std::uint8_t value) {
+    Image img = kelvane::initialImage();
+    img[offset] = value;
+    return img;
+}
+
+// A side connection for what the register's interface does not show.
+struct Raw {
+    explicit Raw(const fs::path& file) {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        db.setDatabaseName(QString::fromStdString(file.string()));
+        db.open();
+    }
+    ~Raw() {
+        { QSqlDatabase::database(QStringLiteral("raw")).close(); }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+    }
+    QVariant value(const QString& sql) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("raw")));
+        if (!query.exec(sql) || !query.next()) return {};
+        return query.value(0);
+    }
+    bool exec(const QString& sql) {
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("raw")));
+        return query.exec(sql);
+    }
+};
+
+class RegisterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("register_test_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        file = dir / "Kelvane" / "register.sqlite";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    NewVisit visitOf(ControllerKey key, const Image& image, const std::string& time) {
+        NewVisit v;
+        v.key = key;
+        v.firmware = 405;
+        v.port = "/dev/ttyUSB0";
+        v.image = image;
+        v.time = time;
+        return v;
+    }
+    fs::path dir, file;
+};
+
+TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
+    struct Case {
+        const char* name;
+        int previousVersion;    // -1: no previous register
+        const char* fileBytes;  // written first instead, when set
+        bool opens;
+        const char* reason;  // in error() when it does not
+    } const cases[] = {
+        {"missing", -1, nullptr, true, ""},
+        {"empty", -1, "", true, ""},
+        {"previous schema with a visit", 1, nullptr, true, ""},
+        {"newest schema", Register::kSchemaVersion, nullptr, true, ""},
+        {"not a database", -1, "this is a text file, not a register\n", false, "not a register"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
+        fs::create_directories(file.parent_path());
+        if (c.fileBytes) std::ofstream(file) << c.fileBytes;
+        if (c.previousVersion >= 0) {
+            Register old;
+            ASSERT_TRUE(old.open(file.string(), c.previousVersion)) << old.error();
+            Raw raw(file);
+            ASSERT_TRUE(
+                raw.exec("INSERT INTO controllers(device_id, serial, first_seen, last_seen, name)"
+                         " VALUES(7, 1201, '2026-11-03T10:00:00+01:00', '2026-11-03T10:00:00+01:00', 'Lipowa 5')"));
+            ASSERT_TRUE(
+                raw.exec("INSERT INTO visits(controller, time, technician, port, kind, outcome)"
+                         " VALUES(1, '2026-11-03T10:00:00+01:00', 'jan', 'COM3', 'check', 'completed')"));
+        }
+        Register reg;
+        EXPECT_EQ(reg.open(file.string()), c.opens);
+        if (!c.opens) {
+            EXPECT_NE(reg.error().find(c.reason), std::string::npos) << reg.error();
+            EXPECT_FALSE(reg.recordVisit(visitOf(kA, kelvane::initialImage(), "")));
+            continue;
+        }
+        EXPECT_EQ(reg.schemaVersion(), Register::kSchemaVersion);
+        if (c.previousVersion > 0) {
+            const auto a = reg.controller(kA);
+            ASSERT_TRUE(a);
+            EXPECT_EQ(a->name, "Lipowa 5");
+            ASSERT_EQ(reg.visits(kA).size(), 1u);
+            EXPECT_EQ(reg.visits(kA)[0].source, "");
+        }
+        // What the newest schema adds works on every opened file.
+        EXPECT_TRUE(reg.recordSavedFile((dir / "x.kvd").string(), kelvane::initialImage(), kA)) << reg.error();
+    }
+    // A FIFO in its place is refused before anything opens it.
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    {
+        Register fifo;
+        EXPECT_FALSE(fifo.open(file.string()));
+        EXPECT_NE(fifo.error().find("not a regular file"), std::string::npos) << fifo.error();
+    }
+    // A new register is private; one written by a newer program is left alone.
+    fs::remove_all(dir);
+    {
+        Register made;
+        ASSERT_TRUE(made.open(file.string()));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(file.parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    {
+        Raw raw(file);
+        raw.exec("PRAGMA user_version=99");
+    }
+    Register reg;
+    EXPECT_FALSE(reg.open(file.string()));
+    EXPECT_NE(reg.error().find("newer"), std::string::npos) << reg.error();
+}
+
+TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
+    Register reg;
+    ASSERT_TRUE(reg.open(file.string())) << reg.error();
+    const Image first = kelvane::initialImage();
+    Image second = first;
+    second[0x2000] = 0x12;  // a resident's code changed at the keypad
+    second[0x3F78] ^= 1;    // a hidden value
+
+    struct Step {
+        ControllerKey key;
+        const Image* image;
+        const char* time;
+        bool newController;
+        std::optional<int> changes;
+        bool previous;  // an earlier, different image to compare with
+    } const steps[] = {
+        {kA, &first, "2026-11-03T10:00:00+01:00", true, std::nullopt, false},
+        {kA, &first, "2026-11-10T10:00:00+01:00", false, 0, false},
+        {kA, &second, "2026-12-01T10:00:00+01:00", false, 2, true},
+        {kB, &second, "2026-12-02T10:00:00+01:00", true, std::nullopt, false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.time);
+        const auto r = reg.recordVisit(visitOf(s.key, *s.image, s.time));
+        ASSERT_TRUE(r) << reg.error();
+        EXPECT_EQ(r->newController, s.newController);
+        EXPECT_EQ(r->changes, s.changes);
+        EXPECT_EQ(r->previous.has_value(), s.previous);
+        if (s.previous) {
+            EXPECT_EQ(r->previous->time, "2026-11-10T10:00:00+01:00");
+            EXPECT_EQ(*r->previousImage, first);
+        }
+    }
+    const auto visits = reg.visits(kA);
+    ASSERT_EQ(visits.size(), 3u);
+    EXPECT_EQ(visits[0].time, "2026-12-01T10:00:00+01:00");  // newest first
+    EXPECT_EQ(reg.visitImage(kA, visits[2].id), first);
+    EXPECT_EQ(reg.visitImage(kA, visits[0].id), second);  // kept as its difference from the first
+    EXPECT_FALSE(reg.visitImage(kB, visits[2].id));       // another controller's visit
+    EXPECT_EQ(reg.controller(kA)->firstSeen, "2026-11-03T10:00:00+01:00");
+    EXPECT_EQ(reg.controller(kA)->lastSeen, "2026-12-01T10:00:00+01:00");
+    {
+        Raw raw(file);
+        EXPECT_EQ(raw.value("SELECT COUNT(*) FROM images").toInt(), 2);
+        EXPECT_EQ(raw.value("SELECT COUNT(*) FROM images WHERE base IS NOT NULL").toInt(), 1);
+    }
+
+    // Origins: the latest visit or saved file that had the image.
+    const auto keys = [&](const Image& image) {
+        std::vector<int> serials;
+        for (const auto& c : reg.originsOf(image)) serials.push_back(c.key.serialNumber);
+        return serials;
+    };
+    EXPECT_EQ(keys(first), std::vector<int>{1201});
+    EXPECT_EQ(keys(second), (std::vector<int>{1202, 1201}));  // latest first
+    Image edited = first, fresh = first;
+    edited[0x2002] = 0x34;
+    fresh[0x2004] = 0x56;
+    EXPECT_TRUE(keys(edited).empty());
+    EXPECT_FALSE(reg.baseImageFor(edited));
+    ASSERT_TRUE(reg.recordSavedFile((dir / "lipowa.kvd").string(), edited, kA, first));
+    EXPECT_EQ(keys(edited), std::vector<int>{1201});
+    EXPECT_EQ(reg.baseImageFor(edited), first);
+    EXPECT_EQ(reg.baseImageFor(second), second);
+
+    // The wrong-building guard: the building to name, if any.
+    const struct {
+        const Image* image;
+        std::optional<ControllerKey> downloadedFrom;
+        ControllerKey connected;
+        std::optional<int> warnsOf;  // serial number named
+    } guards[] = {
+        {&first, std::nullopt, kA, std::nullopt},  // its own building
+        {&first, std::nullopt, kB, 1201},
+        {&second, std::nullopt, kA, std::nullopt},  // was at both
+        {&edited, std::nullopt, kB, 1201},          // a saved edit keeps its building
+        {&fresh, std::nullopt, kB, std::nullopt},   // origin unknown: no warning
+        {&fresh, kA, kB, 1201},                     // read from A in this run
+        {&first, kB, kB, std::nullopt},             // this run's reading wins
+    };
+    for (const auto& g : guards) {
+        const auto wrong = reg.wrongBuilding(*g.image, g.downloadedFrom, g.connected);
+        EXPECT_EQ(wrong ? std::optional<int>(wrong->key.serialNumber) : std::nullopt, g.warnsOf) << (&g - guards);
+    }
+
+    // Names, addresses and the search.
+    ASSERT_TRUE(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5, Kraków", std::string("gate code on the card")));
+    ASSERT_TRUE(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5, Kraków"));
+    EXPECT_EQ(reg.controller(kA)->notes, "gate code on the card");
+    for (const char* search : {"lipowa", "KRAKÓW", "1201"}) {
+        const auto found = reg.controllers(search);
+        ASSERT_EQ(found.size(), 1u) << search;
+        EXPECT_EQ(found[0].key, kA);
+        EXPECT_EQ(found[0].visits, 3);
+    }
+    EXPECT_EQ(reg.controllers().size(), 2u);
+}
+
+TEST_F(RegisterTest, TwoProcessesRecordAtOnce) {
+    {
+        Register reg;
+        ASSERT_TRUE(reg.open(file.string())) << reg.error();
+    }
+    constexpr int kEach = 40;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            Register reg;
+            if (!reg.open(file.string())) ::_exit(2);
+            for (int i = 0; i < kEach; ++i) {
+                auto v = visitOf(c ? kB : kA, imageWith(0x2000 + static_cast<std::size_t>(i), 0x11), "");
+                if (!reg.recordVisit(v)) ::_exit(3);
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    Register reg;
+    ASSERT_TRUE(reg.open(file.string()));
+    EXPECT_EQ(reg.visits(kA).size(), static_cast<std::size_t>(kEach));
+    EXPECT_EQ(reg.visits(kB).size(), static_cast<std::size_t>(kEach));
+}
+
+TEST_F(RegisterTest, LockedOrDamagedRegisterRefusesWithinItsTimeout) {
+    {
+        Register reg;
+        ASSERT_TRUE(reg.open(file.string()));
+        ASSERT_TRUE(reg.recordVisit(visitOf(kA, kelvane::initialImage(), "")));
+    }
+    Register reg;
+    reg.setBusyTimeout(std::chrono::milliseconds(200));
+    ASSERT_TRUE(reg.open(file.string()));
+    {
+        Raw raw(file);
+        ASSERT_TRUE(raw.exec("BEGIN EXCLUSIVE"));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(reg.recordVisit(visitOf(kA, imageWith(5, 5), "")));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_NE(reg.error().find("locked"), std::string::npos) << reg.error();
+        EXPECT_EQ(reg.visits(kA).size(), 1u);  // readers still read
+        raw.exec("ROLLBACK");
+    }
+    EXPECT_TRUE(reg.recordVisit(visitOf(kA, imageWith(5, 5), ""))) << reg.error();
+
+    // An image damaged on disk is refused, never handed out.
+    {
+        Raw raw(file);
+        ASSERT_TRUE(raw.exec("UPDATE images SET data = x'00004000789c'"));
+    }
+    EXPECT_FALSE(reg.visitImage(kA, reg.visits(kA)[0].id));
+    EXPECT_NE(reg.error().find("damaged"), std::string::npos);
+}
+
+TEST_F(RegisterTest, BackupsImportOnceAsVisitsOfTheUnknownController) {
+    const fs::path backups = dir / "backups";
+    fs::create_directories(backups);
+    const Image a = imageWith(0x2000, 0x21), b = imageWith(0x2000, 0x22);
+    ASSERT_TRUE(kelvane::SaveDataFile((backups / "2026-11-03_101500.kvd").string(), a,
+                                      "Odczyt z zasilacza 2026-11-03 10:15:00, port COM3"));
+    ASSERT_TRUE(kelvane::SaveDataFile((backups / "2026-11-03_101500_2.kvd").string(), b,
+                                      "Downloaded 2026-11-03 10:15:00, port /dev/ttyUSB0"));
+    ASSERT_TRUE(kelvane::SaveDataFile((backups / "lipowa.kvd").string(), a, ""));  // not a backup's name
+    std::ofstream(backups / "2026-11-04_080000.kvd") << "short";                   // not a data file
+
+    Register reg;
+    ASSERT_TRUE(reg.open(file.string()));
+    EXPECT_EQ(reg.importBackupsOnce(backups.string()), 2);
+    EXPECT_EQ(reg.importBackupsOnce(backups.string()), 0);
+    EXPECT_EQ(reg.importBackups(backups.string()), 0);  // each file once
+    const auto visits = reg.visits(kUnknownController);
+    ASSERT_EQ(visits.size(), 2u);
+    for (const auto& v : visits) {
+        EXPECT_EQ(v.kind, VisitKind::Backup);
+        EXPECT_EQ(v.time.substr(0, 19), "2026-11-03T10:15:00");
+    }
+    EXPECT_EQ(visits[0].port, "/dev/ttyUSB0");
+    EXPECT_EQ(visits[1].port, "COM3");
+    // An imported image names no origin: the building is not known.
+    EXPECT_TRUE(reg.originsOf(a).empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

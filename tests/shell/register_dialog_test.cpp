@@ -1,0 +1,116 @@
+// The register's window on a register file, offscreen: search, visits newest
+// first, compare, open, save as a data file, edit the details.
+#include "files/data_file.h"
+#include "shell/register_dialog.h"
+#include "sim/sample_building.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace kelvane;
+using namespace kelvane::shell;
+
+namespace {
+
+const registry::ControllerKey kA{1, 4660}, kB{2, 12345};
+
+Image withCode(std::uint8_t code) {
+    Image img = SampleBuildingImage();
+    img[mem::kOpenLU1] = code;
+    return img;
+}
+
+RegisterDialogTexts texts() {
+    RegisterDialogTexts t;
+    t.title = QStringLiteral("Register");
+    t.unknownBuilding = QStringLiteral("(unknown)");
+    return t;
+}
+
+}  // namespace
+
+class RegisterDialogTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void searchesComparesOpensSavesAndEdits() {
+        registry::Register reg;
+        QVERIFY(reg.open(dir.filePath(QStringLiteral("search.sqlite")).toStdString()));
+        const char* times[] = {"2026-11-03T10:00:00+01:00", "2026-11-20T10:00:00+01:00", "2026-12-01T10:00:00+01:00"};
+        for (int i = 0; i < 3; ++i) {
+            registry::NewVisit v;
+            v.key = kA;
+            v.image = withCode(static_cast<std::uint8_t>(0x11 * (i + 1)));
+            v.time = times[i];
+            QVERIFY(reg.recordVisit(v));
+        }
+        registry::NewVisit other;
+        other.key = kB;
+        other.kind = registry::VisitKind::Check;
+        QVERIFY(reg.recordVisit(other));  // a visit without an image
+        QVERIFY(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5"));
+
+        RegisterDialog dialog(nullptr, reg, texts());
+        QCOMPARE(dialog.buildings()->topLevelItemCount(), 2);
+        const struct {
+            const char* search;
+            int found;
+        } searches[] = {{"lipowa", 1}, {"12345", 1}, {"nowhere", 0}, {"", 2}};
+        for (const auto& s : searches) {
+            dialog.searchField()->setText(QString::fromLatin1(s.search));
+            QCOMPARE(dialog.buildings()->topLevelItemCount(), s.found);
+        }
+        dialog.searchField()->setText(QStringLiteral("Lipowa"));
+        QTreeWidget* visits = dialog.visits();
+        QCOMPARE(visits->topLevelItemCount(), 3);
+        QCOMPARE(visits->topLevelItem(0)->text(0), QStringLiteral("2026-12-01 10:00"));  // newest first
+
+        // Compare: the older image first, whatever the order of the selection.
+        std::optional<std::pair<Image, Image>> compared;
+        dialog.showChanges = [&](const Image& older, const Image& newer) { compared = {older, newer}; };
+        visits->topLevelItem(0)->setSelected(true);
+        visits->topLevelItem(2)->setSelected(true);
+        QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("RegisterCompare"))->isEnabled());
+        QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("RegisterOpen"))->isEnabled());
+        dialog.compareSelected();
+        QVERIFY(compared);
+        QCOMPARE(compared->first, withCode(0x11));
+        QCOMPARE(compared->second, withCode(0x33));
+
+        // Save as: a data file of that image, remembered with its building.
+        visits->clearSelection();
+        visits->topLevelItem(1)->setSelected(true);
+        const QString saved = dir.filePath(QStringLiteral("visit.kvd"));
+        dialog.askSavePath = [&] { return saved; };
+        dialog.saveSelected();
+        const auto file = LoadDataFile(saved.toStdString());
+        QVERIFY(file);
+        QCOMPARE(file->image, withCode(0x22));
+        QVERIFY(!reg.wrongBuilding(withCode(0x22), std::nullopt, kA));
+        QVERIFY(reg.wrongBuilding(withCode(0x22), std::nullopt, kB));
+
+        // Details.
+        dialog.findChild<QLineEdit*>(QStringLiteral("RegisterAddress"))->setText(QStringLiteral("ul. Lipowa 5a"));
+        dialog.findChild<QPlainTextEdit*>(QStringLiteral("RegisterNotes"))->setPlainText(QStringLiteral("gate 2"));
+        dialog.saveDetails();
+        QCOMPARE(reg.controller(kA)->address, std::string("ul. Lipowa 5a"));
+        QCOMPARE(reg.controller(kA)->notes, std::string("gate 2"));
+
+        // Open: the image goes to the window, the dialog closes.
+        visits->clearSelection();
+        visits->topLevelItem(0)->setSelected(true);
+        dialog.openSelected();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(*dialog.chosenImage(), withCode(0x33));
+        QCOMPARE(*dialog.chosenController(), kA);
+    }
+};
+
+QTEST_MAIN(RegisterDialogTest)
+#include "register_dialog_test.moc"
