@@ -318,8 +318,13 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
     for (auto& row : accepted) {
         const auto it = row.entry.empty() ? rowOf.end() : rowOf.find(row.entry);
         if (it != rowOf.end()) {
-            grid.rows[it->second] = std::move(row.cells);
-            ++result.replaced;
+            Grid::Row& kept = grid.rows[it->second];
+            row.cells.resize(kept.size());
+            if (row.cells != kept) {
+                result.changed.emplace_back(kept, row.cells);
+                ++result.replaced;
+            }
+            kept = std::move(row.cells);
         } else if (grid.rowCount() - 1 >= capacity) {
             result.refused.push_back({row.line, CsvRowProblem::TableFull, 0});
         } else {

@@ -24,6 +24,8 @@ enum class Message {
     LineBusy,          // the controller never stopped sending: nothing was done
     MayHoldNewBlocks,  // added after an upload ended early: the controller may hold some new blocks
     ThreadError,       // the transfer's thread could not be started
+    PortTried,         // the port that did not open: its name
+    PortChooseHint,    // how the window's user chooses another port
 };
 
 // What tells why a port did not open, line by line: none when the system

@@ -36,6 +36,10 @@ bool MainWindow::saveDataFile() {
     }
     edits_.imageKept(workingImage());
     edits_.descriptionKept(text.toStdString());
+    setOpenFile(path);
+    updateModified();
+    const QString name = QFileInfo(path).fileName();
+    setStatus([this, name](int) { return formatMessage(texts::Message::FileSaved, {name}); });
     return true;
 }
 
@@ -58,6 +62,10 @@ bool MainWindow::loadDataFile(const QString& path) {
     DisplayData();
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
+    setOpenFile(path);
+    updateModified();
+    const QString name = QFileInfo(path).fileName();
+    setStatus([this, name](int) { return formatMessage(texts::Message::FileOpened, {name}); });
     return true;
 }
 

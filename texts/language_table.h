@@ -173,8 +173,32 @@ enum class Message {
     CheckSame,  // the controller holds the device image
     CheckDiffers,
     CheckNothingKnown,  // nothing read or written in this run
+    // What the status bar says after a file command; printf formats
+    FileOpened,         // the file
+    FileSaved,          // the file
+    CsvWritten,         // the file, rows
+    CsvFolderWritten,   // the folder, files
+    CsvRead,            // the table's caption, the file, rows
+    CardsSaved,         // the file
+    DataFileOpenTitle,  // the data files' open and save dialogs
+    DataFileSaveTitle,
+    DataFileFilter,
+    PortTried,       // printf format: the port name; under the port-open error
+    PortChooseHint,  // ... when no such port: how to choose one
+    ProgressBlocks,  // printf format: blocks done, blocks in all, seconds left
+    BrokenRule,      // printf format: a column's header, the rule its cell breaks
+    RuleFlatNumber,  // the rules of the code tables' cells
+    RuleKeySerial,
+    RuleLineAndFlat,
+    RuleLineAndPlace,
+    RuleCode,
+    RuleFourfoldNumber,
+    RuleKeyNumber,
+    BackupsSource,  // the backups list: what wrote a backup
+    BackupsDownloaded,
+    BackupsUploaded,
 };
-constexpr int kMessageCount = 91;
+constexpr int kMessageCount = 114;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -198,8 +222,9 @@ enum class ToolText {
     CardPages,      // "%d" pages written
     ImportCounts,   // rows "%d" added, "%d" replaced, "%d" removed
     ImportRefused,  // "%d" rows refused: nothing written
+    CheckSides,     // "%s": the file; heads the differences the controller shows
 };
-constexpr int kToolTextCount = 20;
+constexpr int kToolTextCount = 21;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
