@@ -339,7 +339,7 @@ const Texts kTool[kToolTextCount] = {
     {"Strony kart: %d", "Card pages: %d", "...: %d"},
     {"Wiersze: dodane %d, zastąpione %d, usunięte %d", "Rows: %d added, %d replaced, %d removed", "...: %d, %d, %d"},
     {"Odrzucone wiersze: %d; nic nie zapisano", "Rows refused: %d; nothing written", "...: %d"},
-    {"Różnice: plik %s → zasilacz", "Differences: file %s → controller", "...: %s → ..."},
+    {"Plik %s → zasilacz:", "File %s → controller:", "%s → ...:"},
 };
 
 const Texts kCheck[kCheckTextCount] = {
