@@ -286,7 +286,7 @@ CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current
         rec.fields.resize(columns);
         RowCheck check = CheckGridRow(id, rec.fields);
         if (!check.valid) {
-            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0});
+            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0, check.column, check.rule});
             continue;
         }
         if (!check.entry.empty()) {

@@ -20,6 +20,7 @@
 //   std::string csv = ExportGridCsv(window.grid(GridId::Keys), headers[0][language]);
 //   CsvImport result = ImportGridCsv(GridId::Residents, fileBytes, current, CsvImportMode::Append, headers);
 //   if (result.fault == CsvFileFault::None) window.grid(GridId::Residents) = result.grid;
+#include "image/code_rules.h"
 #include "image/grid.h"
 
 #include <array>
@@ -72,6 +73,9 @@ struct CsvRefusal {
     int line = 0;  // line of the file where the record starts, from 1
     CsvRowProblem problem = CsvRowProblem::Invalid;
     int otherLine = 0;  // Repeated: the line that named the entry first
+    // Invalid: the first cell that breaks its rule, and the rule.
+    int column = -1;
+    CellRule rule = CellRule::None;
 };
 
 enum class CsvImportMode {

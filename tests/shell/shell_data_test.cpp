@@ -557,7 +557,8 @@ private slots:
             return int(QDialog::Rejected);
         }};
         w.action("IMPORT_CSV_residents")->trigger();
-        QCOMPARE(refused, (QStringList{QStringLiteral("Line 2: invalid entry"),
+        QCOMPARE(refused, (QStringList{QStringLiteral("Line 2: invalid entry; Column \"Physical code\": L.N is required: line 1 or 2, "
+                                                      "flat 1 to 255"),
                                        QStringLiteral("Line 3: repeats the entry of line 1")}));
 
         // A data file and the keys' file read as residents: a message, no preview.
