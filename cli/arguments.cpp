@@ -9,7 +9,13 @@ namespace kelvane::cli {
 
 namespace {
 
-const OptionSpec kPort{"--port", true, "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim"};
+const OptionSpec kPort{"--port", true,
+                       "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
+                       "                     controller that starts from the sample building on every call\n"
+                       "                     (what one call uploads, the next does not hold)"};
+const OptionSpec kBootloaderPort{"--port", true,
+                                 "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
+                                 "                     bootloader"};
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
 const OptionSpec kPrefer{"--prefer", true, "file|controller: the side every conflict of the merge takes"};
@@ -101,7 +107,12 @@ const std::vector<CommandSpec>& commands() {
           kJson,
           {"--address", true, "A: the building's address (name)"},
           {"--output", true, "FILE.kvd to write (export; also -o)"}}},
-        {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
+        {"flash",
+         "--port P [FIRMWARE]",
+         "program controller firmware through its bootloader (default 4817_05.dat)",
+         0,
+         1,
+         {kBootloaderPort}},
         {"line-test",
          "--port P",
          "test the line: with a loopback plug (TX joined to RX) bytes lost or changed and the round trip at 2400 and "
@@ -298,7 +309,7 @@ std::string commandHelp(const CommandSpec& c) {
     out << "Usage: kvtool " << c.name << ' ' << c.synopsis << "\n" << c.summary << "\n\nOptions:\n";
     listOptions(out, c.options);
     listOptions(out, kCommon);
-    out << '\n' << kExitCodes << '\n' << timeLimits();
+    out << "\nExit codes: kvtool --help\n";
     return out.str();
 }
 

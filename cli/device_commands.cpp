@@ -169,7 +169,9 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
         tool.result(tool.text(ToolText::Same));
         return kDone;
     }
-    printChangeList(tool, wanted, controller);
+    // The file's values on the left, the controller's on the right; nothing here is sent.
+    tool.result(format(tool.text(ToolText::CheckSides), file));
+    printChangeList(tool, wanted, controller, false);
     tool.error(file, format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
     return kDifferences;
 }

@@ -5,6 +5,7 @@
 #include "texts/change_text.h"
 #include "texts/output_text.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include <filesystem>
@@ -29,8 +30,12 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
     return d;
 }
 
-void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to) {
-    const auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to, bool withUpload) {
+    auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+    if (!withUpload)
+        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                    [](const auto& g) { return g.kind == kelvane::texts::ChangeGroupKind::Upload; }),
+                     groups.end());
     std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(groups), true) << std::flush;
 }
 

@@ -20,6 +20,7 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 
 // What changes from `from` to `to` in the window's terms, grouped, one item a
 // line (the change list the window shows before an upload).
-void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to);
+// `withUpload`: with the group of the blocks an upload would send.
+void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to, bool withUpload = true);
 
 }  // namespace kelvane::cli

@@ -285,7 +285,7 @@ std::vector<Accepted> checkRecords(GridId id, std::vector<Record>& records, std:
         }
         RowCheck check = CheckGridRow(id, rec.fields);
         if (!check.valid) {
-            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0, {}});
+            result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0, {}, check.column, check.rule});
             continue;
         }
         if (!check.entry.empty()) {
@@ -322,8 +322,13 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
     for (auto& row : accepted) {
         const auto it = row.entry.empty() ? rowOf.end() : rowOf.find(row.entry);
         if (it != rowOf.end()) {
-            grid.rows[it->second] = std::move(row.cells);
-            ++result.replaced;
+            Grid::Row& kept = grid.rows[it->second];
+            row.cells.resize(kept.size());
+            if (row.cells != kept) {
+                result.changed.emplace_back(kept, row.cells);
+                ++result.replaced;
+            }
+            kept = std::move(row.cells);
         } else if (grid.rowCount() - 1 >= capacity) {
             result.refused.push_back({row.line, CsvRowProblem::TableFull, 0, {}});
         } else {

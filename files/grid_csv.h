@@ -31,6 +31,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvane {
@@ -84,6 +85,9 @@ struct CsvRefusal {
     CsvRowProblem problem = CsvRowProblem::Invalid;
     int otherLine = 0;  // Repeated: the line that named the entry first
     CellCheck cell;     // BadCell: the column and what is wrong with it
+    // Invalid: the first cell that breaks its rule, and the rule.
+    int column = -1;
+    CellRule rule = CellRule::None;
 };
 
 enum class CsvImportMode {
@@ -97,10 +101,13 @@ struct CsvImport {
     GridId otherGrid = GridId::Keys;  // OtherTable: the grid the header names
     bool header = false;              // the first record was a header row
     char separator = ';';
-    bool windows1250 = false;         // the bytes were read as Windows-1250
-    Grid grid;                        // the grid after the import (header row kept, one empty data row when none)
-    int added = 0;                    // rows the file adds
-    int replaced = 0;                 // Append: the grid's rows the file replaces in place
+    bool windows1250 = false;  // the bytes were read as Windows-1250
+    Grid grid;                 // the grid after the import (header row kept, one empty data row when none)
+    int added = 0;             // rows the file adds
+    int replaced = 0;          // Append: the grid's rows the file changes in place
+    // Append: each row the file changes, as it was and as it becomes (a row
+    // the file repeats unchanged is neither counted nor listed).
+    std::vector<std::pair<Grid::Row, Grid::Row>> changed;
     int removed = 0;                  // Replace: the grid's non-empty rows that go
     std::vector<CsvRefusal> refused;  // in file order
 };

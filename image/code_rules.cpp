@@ -67,11 +67,20 @@ const std::string& cellOf(const Grid::Row& cells, std::size_t column) {
 
 RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
     RowCheck check;
+    // The first broken rule names the cell; the row is valid when none is.
+    const auto require = [&check](bool met, int column, CellRule rule) {
+        if (!met && check.column < 0) {
+            check.column = column;
+            check.rule = rule;
+        }
+    };
     switch (grid) {
     case GridId::Keys: {
         const ParsedKey parsed = ParseKeyText(TrimBlanks(cellOf(cells, 1)));
         const int local = ReadNumberCell(cellOf(cells, 0));
-        check.valid = parsed.ok && local >= 1 && local <= 9999;
+        require(local >= 1 && local <= 9999, 0, CellRule::FlatNumber);
+        require(parsed.ok, 1, CellRule::KeySerial);
+        check.valid = check.column < 0;
         if (check.valid) {
             static const char hex[] = "0123456789ABCDEF";
             for (int i = 1; i <= 6; ++i) {
@@ -83,13 +92,15 @@ RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
     }
     case GridId::Residents: {
         const PhysicalCode pc = ReadPhysicalCode(cellOf(cells, 0));
-        check.valid = (pc.line == 1 || pc.line == 2) && pc.local >= 1 && pc.local <= 255;
+        require((pc.line == 1 || pc.line == 2) && pc.local >= 1 && pc.local <= 255, 0, CellRule::LineAndFlat);
+        check.valid = check.column < 0;
         if (check.valid) check.entry = std::to_string(pc.line) + "." + std::to_string(pc.local);
         break;
     }
     case GridId::GeneralCodes: {
         const int code = ReadNumberCell(cellOf(cells, 0));
-        check.valid = code >= 1 && code <= 9999;
+        require(code >= 1 && code <= 9999, 0, CellRule::Code);
+        check.valid = check.column < 0;
         break;
     }
     case GridId::Digitizers: {
@@ -97,8 +108,10 @@ RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
         const int number = ReadNumberCell(cellOf(cells, 1));
         const int keyNo = ReadNumberCell(cellOf(cells, 2));
         // A negative local number would not fit its byte: invalid like one above 255.
-        check.valid = (pc.line == 1 || pc.line == 2) && pc.local >= 0 && pc.local <= 255 && number >= 1 &&
-                      number <= 255 && number % 4 == 0 && keyNo >= 0 && keyNo <= 127;
+        require((pc.line == 1 || pc.line == 2) && pc.local >= 0 && pc.local <= 255, 0, CellRule::LineAndPlace);
+        require(number >= 1 && number <= 255 && number % 4 == 0, 1, CellRule::FourfoldNumber);
+        require(keyNo >= 0 && keyNo <= 127, 2, CellRule::KeyNumber);
+        check.valid = check.column < 0;
         break;
     }
     }

@@ -23,9 +23,24 @@ struct PhysicalCode {
 };
 PhysicalCode ReadPhysicalCode(const std::string& text);
 
+// The rule a cell breaks.
+enum class CellRule {
+    None,
+    FlatNumber,      // a number from 1 to 9999
+    KeySerial,       // eight hexadecimal bytes whose last is the check of the others
+    LineAndFlat,     // "L.N": line 1 or 2, flat 1 to 255
+    LineAndPlace,    // "L.N": line 1 or 2, 0 to 255
+    Code,            // a code from 1 to 9999
+    FourfoldNumber,  // a number from 4 to 252 divisible by 4
+    KeyNumber,       // a number from 0 to 127
+};
+
 // What a grid's rules make of one data row before anything is stored.
 struct RowCheck {
     bool valid = false;
+    // An invalid row: the first cell, left to right, that breaks its rule.
+    int column = -1;
+    CellRule rule = CellRule::None;
     // The entry the row names where a table holds each entry once: a key's six
     // serial bytes as hex, a resident's slot as "line.local". Empty for the
     // other grids and for invalid rows.

@@ -25,6 +25,8 @@ enum class Message {
     MayHoldNewBlocks,  // added after an upload ended early: the controller may hold some new blocks
     ThreadError,       // the transfer's thread could not be started
     BlocksMissing,     // printf format: how many blocks a download lacks (of 512); nothing was changed
+    PortTried,         // the port that did not open: its name
+    PortChooseHint,    // how the window's user chooses another port
 };
 
 // What tells why a port did not open, line by line: none when the system

@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build and the tests need, when any is missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-      qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config xvfb xauth socat poppler-utils
+      qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config qt6-translations-l10n
+      xvfb xauth socat poppler-utils
       fonts-dejavu-core fonts-liberation2 clang libclang-rt-dev
       dpkg-dev file desktop-file-utils
       g++-mingw-w64-x86-64-posix googletest wine64 ccache nsis xdotool)

@@ -86,6 +86,24 @@ void MakeBackupsPrivate(const QString& folder) {
 #endif
 }
 
+namespace {
+// The text a description of that kind begins with, up to its date, in every
+// language where that beginning tells the kinds apart.
+BackupEntry::Source backupSource(const QString& description) {
+    for (int language = 0; language < texts::kLanguageCount; ++language) {
+        const auto lead = [language](texts::Message m) {
+            return QString::fromUtf8(texts::messageText(m, language)).section(QLatin1String("%s"), 0, 0);
+        };
+        const QString down = lead(texts::Message::BackupDownloaded);
+        const QString up = lead(texts::Message::BackupUploaded);
+        if (down == up) continue;
+        if (description.startsWith(down)) return BackupEntry::Source::Download;
+        if (description.startsWith(up)) return BackupEntry::Source::Upload;
+    }
+    return BackupEntry::Source::Unknown;
+}
+}  // namespace
+
 std::vector<BackupEntry> ListBackups(const QString& folder) {
     static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kvd$"));
     std::vector<BackupEntry> list;
@@ -100,6 +118,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
         e.description = QString::fromStdString(file->description).section(QStringLiteral("\r\n"), 0, 0);
         const int mark = e.description.lastIndexOf(QLatin1String(kPortMark));
         if (mark >= 0) e.port = e.description.mid(mark + static_cast<int>(sizeof kPortMark) - 1);
+        e.source = backupSource(e.description);
         const WindowData shown = ShowImage(file->image);
         e.residents = dataRows(shown.grid(GridId::Residents));
         e.keys = dataRows(shown.grid(GridId::Keys));

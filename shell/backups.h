@@ -39,6 +39,9 @@ struct BackupEntry {
     QString description;
     int residents = 0;  // rows the window would show
     int keys = 0;
+    // What wrote it, read from the description (in any language it was
+    // written in); Unknown when the description says neither.
+    enum class Source { Unknown, Download, Upload } source = Source::Unknown;
 };
 
 // The backups in `folder`, newest first; files whose names are not backup

@@ -29,15 +29,21 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
     list_->setObjectName(QStringLiteral("BackupList"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
-    list_->setHeaderLabels({texts.when, texts.port, texts.residents, texts.keys});
+    list_->setHeaderLabels({texts.when, texts.source, texts.port, texts.residents, texts.keys});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The counts stand right under their headers, not at the far end of a stretched last column.
+    list_->header()->setStretchLastSection(false);
+    const auto right = Qt::AlignRight | Qt::AlignVCenter;
+    for (int column : {3, 4}) list_->headerItem()->setTextAlignment(column, right);
     for (const BackupEntry& e : ListBackups(folder)) {
-        auto* item = new QTreeWidgetItem(list_, {e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.port,
+        const QString source = e.source == BackupEntry::Source::Download ? texts.downloaded
+                               : e.source == BackupEntry::Source::Upload ? texts.uploaded
+                                                                         : QString();
+        auto* item = new QTreeWidgetItem(list_, {e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), source, e.port,
                                                  QString::number(e.residents), QString::number(e.keys)});
         item->setData(0, Qt::UserRole, e.path);
         item->setToolTip(0, e.description);
-        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-        item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        for (int column : {3, 4}) item->setTextAlignment(column, right);
     }
     layout->addWidget(list_, 1);
     if (list_->topLevelItemCount() == 0) {

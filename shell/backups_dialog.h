@@ -13,6 +13,7 @@ class QTreeWidget;
 namespace kelvane::shell {
 
 struct BackupsDialogTexts {
+    QString source, downloaded, uploaded;  // the column saying what made each backup, and its values
     QString title, when, port, residents, keys, open, openFolder, close, none;
 };
 

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -36,6 +37,8 @@ CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int
     append_->setChecked(true);
     counts_ = new QLabel(this);
     counts_->setObjectName(QStringLiteral("CsvCounts"));
+    changed_ = new QListWidget(this);
+    changed_->setObjectName(QStringLiteral("CsvChanged"));
     refusedTitle_ = new QLabel(this);
     refused_ = new QListWidget(this);
     refused_->setObjectName(QStringLiteral("CsvRefused"));
@@ -47,6 +50,7 @@ CsvImportDialog::CsvImportDialog(GridId id, std::string bytes, Grid current, int
     layout->addWidget(append_);
     layout->addWidget(replace_);
     layout->addWidget(counts_);
+    layout->addWidget(changed_, 1);
     layout->addWidget(refusedTitle_);
     layout->addWidget(refused_, 1);
     layout->addWidget(buttons);
@@ -74,6 +78,15 @@ void CsvImportDialog::refresh() {
     std::snprintf(buf, sizeof buf, texts::messageText(texts::Message::CsvPreviewRefused, language_),
                   static_cast<int>(result_.refused.size()));
     refusedTitle_->setText(QString::fromUtf8(buf));
+    changed_->clear();
+    const auto cells = [](const Grid::Row& row) {
+        QStringList texts;
+        for (const std::string& c : row) texts << QString::fromStdString(c);
+        return texts.join(QStringLiteral("; "));
+    };
+    for (const auto& [before, after] : result_.changed)
+        changed_->addItem(cells(before) + QStringLiteral(" → ") + cells(after));
+    changed_->setVisible(!result_.changed.empty());
     refused_->clear();
     for (const CsvRefusal& r : result_.refused)
         refused_->addItem(QString::fromStdString(texts::csvRefusalText(r, id_, language_)));

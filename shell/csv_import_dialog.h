@@ -38,6 +38,7 @@ private:
     QRadioButton* append_;
     QLabel* counts_;
     QLabel* refusedTitle_;
+    QListWidget* changed_ = nullptr;  // rows the file changes: old → new
     QListWidget* refused_;
     QPushButton* import_;
 };

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressBar>
@@ -30,9 +31,23 @@ public:
     bool getData() override { return form_.GetData() == 1; }
     void displayData() override { form_.DisplayData(); }
     void setStatusText(const QString& text) override { form_.setStatusText(text); }
-    void setProgressVisible(bool visible) override { form_.progressBar()->setVisible(visible); }
+    void setProgressVisible(bool visible) override {
+        if (visible) started_.start();
+        form_.progressBar()->setVisible(visible);
+    }
     void setProgressRange(int minimum, int maximum) override { form_.progressBar()->setRange(minimum, maximum); }
-    void setProgressPosition(int position) override { form_.progressBar()->setValue(position); }
+    void setProgressPosition(int position) override {
+        // Blocks done of all and the time left at the pace so far, as kvtool shows them.
+        QProgressBar* bar = form_.progressBar();
+        bar->setValue(position);
+        const int done = position - bar->minimum();
+        const int total = bar->maximum() - bar->minimum();
+        const QString left = done > 0 && started_.isValid()
+                                 ? QString::number(qRound64(started_.elapsed() / 1000.0 * (total - done) / done))
+                                 : QStringLiteral("?");
+        bar->setFormat(
+            form_.formatMessage(texts::Message::ProgressBlocks, {QString::number(done), QString::number(total), left}));
+    }
     QString messageText(link::Message message) override {
         return QString::fromUtf8(texts::messageText(message, form_.CurrentLanguage()));
     }
@@ -51,6 +66,7 @@ public:
 
 private:
     MainWindow& form_;
+    QElapsedTimer started_;
 };
 
 FormWiring::FormWiring(MainWindow& form)
@@ -131,8 +147,13 @@ void FormWiring::savePdf() {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     WriteFault fault = WriteFault::None;
-    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault))
+    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault)) {
         form_.showMessage(QString::fromStdString(texts::writeFaultText(fault, form_.CurrentLanguage())));
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    MainWindow* form = &form_;
+    form_.setStatus([form, name](int) { return form->formatMessage(texts::Message::CardsSaved, {name}); });
 }
 
 void FormWiring::rememberPorts(link::PortMemory memory) {

@@ -44,14 +44,20 @@ LinkController::~LinkController() = default;  // the session cuts off a running 
 
 void LinkController::showPortOpenError(link::OpenFailure failure) {
     QStringList detail;
+    // Which port was tried, and for a name nothing answers to, where to choose another.
+    QString port = QString::fromStdString(portName_);
+    if (port.startsWith(QLatin1String("\\\\.\\"))) port.remove(0, 4);
+    if (failure != link::OpenFailure::None)
+        detail << host_.messageText(link::Message::PortTried).replace(QLatin1String("%s"), port);
     for (link::Message m : link::openFailureMessages(failure, link::prefersUsbPort())) detail << host_.messageText(m);
+    if (failure == link::OpenFailure::NoSuchPort) detail << host_.messageText(link::Message::PortChooseHint);
     host_.showPortOpenError(host_.messageText(link::Message::PortOpenError), detail.join(QLatin1Char('\n')));
 }
 
 void LinkController::setStartPort(const QString& text) { portName_ = link::PortName(text.toStdString()); }
 
 void LinkController::onChoosePort() {
-    if (!dialog_ || dialog_->exec() != QDialog::Accepted) return;
+    if (!dialog_ || dialog_->exec() != QDialog::Accepted || dialog_->chosenText().trimmed().isEmpty()) return;
     choosePort(dialog_->chosenText());
 }
 

@@ -13,17 +13,26 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolTip>
+#include <QTranslator>
 
 namespace kelvane::shell {
 
@@ -34,12 +43,17 @@ constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 constexpr int kFirstPanelWidth = 600;
 constexpr int kSecondPanelWidth = 50;
-const char kDataFileFilter[] = "KelvaneMini data file (*.kvd)";
+const char kTitle[] = "KelvaneMINI";
+constexpr int kModifiedCheckMs = 150;  // edits come in bursts: one check after them
+
+// Qt's own translations (file and print dialogs, standard buttons) by the
+// window's language; none for English, which Qt speaks itself.
+const char* qtTranslationName(int language) { return language == texts::kPolish ? "qtbase_pl" : nullptr; }
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("KelvaneMINI"));
+    setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral("[*]"));
     // Small caption with a close button only; the size never changes.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
@@ -53,12 +67,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     buildPages();
     buildStatusBar();
 
-    openDialog_ = new QFileDialog(this, QStringLiteral("Open file"), QString(), QString::fromLatin1(kDataFileFilter));
+    // Captions and filter follow the language (ApplyLanguage).
+    openDialog_ = new QFileDialog(this);
     openDialog_->setObjectName(QStringLiteral("OpenDialog1"));
     openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
     openDialog_->setFileMode(QFileDialog::AnyFile);  // a missing file fails on opening
     openDialog_->setDefaultSuffix(QStringLiteral("kvd"));
-    saveDialog_ = new QFileDialog(this, QStringLiteral("Save file"), QString(), QString::fromLatin1(kDataFileFilter));
+    saveDialog_ = new QFileDialog(this);
     saveDialog_->setObjectName(QStringLiteral("SaveDialog1"));
     saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
     saveDialog_->setFileMode(QFileDialog::AnyFile);
@@ -67,6 +82,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     indexNamedObjects();
     FormCreate();
+    watchEdits();
 }
 
 MainWindow::~MainWindow() { delete wiring_.data(); }
@@ -82,6 +98,7 @@ void MainWindow::FormCreate() {
     ApplyLanguage(0);
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
+    updateModified();
 }
 
 void MainWindow::buildMenu() {
@@ -159,7 +176,8 @@ void MainWindow::buildStatusBar() {
 
     progressBar_ = new QProgressBar(statusBar_);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
-    progressBar_->setTextVisible(false);
+    progressBar_->setTextVisible(true);  // blocks done and the time left
+    progressBar_->setAlignment(Qt::AlignCenter);
     progressBar_->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
     progressBar_->hide();
 }
@@ -184,7 +202,76 @@ QAction* MainWindow::action(const char* name) const {
     return qobject_cast<QAction*>(named_.value(QString::fromLatin1(name)));
 }
 
-void MainWindow::setStatusText(const QString& text) { statusPanel_->setText(text); }
+void MainWindow::setStatusText(const QString& text) {
+    statusMaker_ = nullptr;
+    statusPanel_->setText(text);
+}
+
+void MainWindow::setStatus(std::function<QString(int)> make) {
+    statusMaker_ = std::move(make);
+    statusPanel_->setText(statusMaker_(CurrentLanguage()));
+}
+
+QString MainWindow::formatMessage(texts::Message message, const QStringList& fields) const {
+    const QString format = messageText(message);
+    static const QRegularExpression field(QStringLiteral("%[sd]"));
+    QString text;
+    int from = 0;
+    int next = 0;
+    for (auto it = field.globalMatch(format); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        text += format.mid(from, m.capturedStart() - from);
+        text += next < fields.size() ? fields[next++] : QString();
+        from = m.capturedEnd();
+    }
+    return text + format.mid(from);
+}
+
+void MainWindow::setOpenFile(const QString& path) {
+    openFile_ = path;
+    const QString name = QFileInfo(path).fileName();
+    setWindowTitle(QString::fromLatin1(kTitle) + (name.isEmpty() ? QString() : QStringLiteral(" — ") + name) +
+                   QStringLiteral("[*]"));
+}
+
+void MainWindow::watchEdits() {
+    modifiedCheck_ = new QTimer(this);
+    modifiedCheck_->setSingleShot(true);
+    modifiedCheck_->setInterval(kModifiedCheckMs);
+    connect(modifiedCheck_, &QTimer::timeout, this, &MainWindow::updateModified);
+    auto* timer = modifiedCheck_;
+    const auto check = [timer] { timer->start(); };
+    for (QTableWidget* t : findChildren<QTableWidget*>()) connect(t, &QTableWidget::itemChanged, timer, check);
+    for (CodeGrid* g : grids_) connect(g, &CodeGrid::rowsChanged, timer, check);
+    for (QSpinBox* b : findChildren<QSpinBox*>()) connect(b, &QSpinBox::valueChanged, timer, check);
+    for (QComboBox* b : findChildren<QComboBox*>()) {
+        connect(b, &QComboBox::currentIndexChanged, timer, check);
+        connect(b, &QComboBox::editTextChanged, timer, check);
+    }
+    for (QAbstractButton* b : findChildren<QAbstractButton*>()) connect(b, &QAbstractButton::toggled, timer, check);
+    for (QSlider* b : findChildren<QSlider*>()) connect(b, &QSlider::valueChanged, timer, check);
+    connect(descriptionEdit_, &QPlainTextEdit::textChanged, timer, check);
+}
+
+void MainWindow::applyQtTranslation(int language) {
+    if (language == qtTextsLanguage_) return;
+    qtTextsLanguage_ = language;
+    if (qtTexts_) {
+        QCoreApplication::removeTranslator(qtTexts_);
+        delete qtTexts_;
+        qtTexts_ = nullptr;
+    }
+    const char* name = qtTranslationName(language);
+    if (!name) return;
+    auto* translator = new QTranslator(this);
+    // Without Qt's translation files Qt's dialogs stay in English.
+    if (translator->load(QString::fromLatin1(name), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator)) {
+        qtTexts_ = translator;
+        return;
+    }
+    delete translator;
+}
 QString MainWindow::statusText() const { return statusPanel_->text(); }
 
 void MainWindow::setTransferRunning(bool running) {

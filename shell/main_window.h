@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 
 #include <array>
 #include <vector>
@@ -30,6 +31,8 @@ class QPlainTextEdit;
 class QProgressBar;
 class QStatusBar;
 class QTabWidget;
+class QTimer;
+class QTranslator;
 
 namespace kelvane::shell {
 
@@ -112,6 +115,18 @@ public:
 
     // The first panel of the status bar.
     void setStatusText(const QString& text);
+    // A status text made again in every language the window switches to.
+    void setStatus(std::function<QString(int language)> make);
+    // A message of the language table with its printf fields (%s, %d) filled
+    // in order.
+    QString formatMessage(texts::Message message, const QStringList& fields) const;
+    // The data file whose contents the window shows ("" when none): the window
+    // title names it.
+    void setOpenFile(const QString& path);
+    QString openFile() const { return openFile_; }
+    // Marks the title when the window holds edits that a LOAD or the end of
+    // the program would lose.
+    void updateModified();
     QString statusText() const;
     QProgressBar* progressBar() const { return progressBar_; }
 
@@ -217,6 +232,13 @@ private:
     std::array<CodeGrid*, kGridCount> grids_{};
     std::array<QGroupBox*, kGridCount> gridBoxes_{};
     QLabel* statusPanel_ = nullptr;
+    std::function<QString(int)> statusMaker_;
+    QString openFile_;
+    QTimer* modifiedCheck_ = nullptr;
+    QTranslator* qtTexts_ = nullptr;
+    int qtTextsLanguage_ = -1;
+    void applyQtTranslation(int language);
+    void watchEdits();
     QHash<QString, QObject*> named_;
     MenuHooks hooks_;
     std::unique_ptr<Prompts> ownPrompts_;

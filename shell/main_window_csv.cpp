@@ -14,7 +14,19 @@
 #include <QFileInfo>
 #include <QMenu>
 
+#include <algorithm>
+
 namespace kelvane::shell {
+
+namespace {
+// Data rows with at least one cell filled (row 0 is the header).
+int filledRows(const Grid& g) {
+    int n = 0;
+    for (std::size_t r = 1; r < g.rows.size(); ++r)
+        n += std::any_of(g.rows[r].begin(), g.rows[r].end(), [](const std::string& c) { return !c.empty(); });
+    return n;
+}
+}  // namespace
 
 QFileDialog* MainWindow::csvDialog(const char* name, QFileDialog::AcceptMode accept, QFileDialog::FileMode files) {
     auto* dialog = findChild<QFileDialog*>(QString::fromLatin1(name));
@@ -82,8 +94,13 @@ void MainWindow::exportCsv(GridId id) {
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     const Grid g = gridForCsv(id);
     WriteFault fault = WriteFault::None;
-    if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault))
+    if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault)) {
         showMessage(QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    const QString rows = QString::number(filledRows(g));
+    setStatus([this, name, rows](int) { return formatMessage(texts::Message::CsvWritten, {name, rows}); });
 }
 
 void MainWindow::exportAllCsv() {
@@ -101,6 +118,10 @@ void MainWindow::exportAllCsv() {
             return;
         }
     }
+    const QString shown = QDir::toNativeSeparators(folder);
+    setStatus([this, shown](int) {
+        return formatMessage(texts::Message::CsvFolderWritten, {shown, QString::number(kGridCount)});
+    });
 }
 
 void MainWindow::importCsv(GridId id) {
@@ -122,6 +143,12 @@ void MainWindow::importCsv(GridId id) {
     }
     if (prompts().runDialog(&preview) != QDialog::Accepted) return;
     grid(id)->setGrid(preview.result().grid);
+    const QString name = QFileInfo(path).fileName();
+    const QString rows = QString::number(preview.result().added + preview.result().replaced);
+    setStatus([this, id, name, rows](int language) {
+        return formatMessage(texts::Message::CsvRead,
+                             {QString::fromStdString(texts::gridCaption(id, language)), name, rows});
+    });
 }
 
 void MainWindow::onPrintPreview() {

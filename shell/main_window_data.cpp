@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QTabWidget>
 
@@ -54,6 +55,18 @@ void MainWindow::DisplayData() {
     }
     ApplyLanguage(texts::kPolish);
     edits_.windowStored(readWindow());
+    updateModified();
+}
+
+void MainWindow::updateModified() {
+    // What the controls hold, read without closing an editor or taking a
+    // half-typed text: the technician may be typing.
+    WindowData data;
+    for (int i = 0; i < kGridCount; ++i) data.grids[i] = grids_[i]->toGrid();
+    for (const Parameter& p : parameterTable())
+        if (const QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control))))
+            data.controls[p.control] = readSetting(p, control);
+    setWindowModified(edits_.edited(data, workingImage(), description().toStdString()));
 }
 
 WindowData MainWindow::readWindow() {
@@ -77,12 +90,32 @@ int MainWindow::GetData() {
     if (!built) return 0;
     workingImage() = *built;
     edits_.windowStored(data);
+    updateModified();
     return 1;
 }
 
 bool MainWindow::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
 
-void MainWindow::imageKept() { edits_.imageKept(workingImage()); }
+void MainWindow::imageKept() {
+    edits_.imageKept(workingImage());
+    updateModified();
+}
+
+namespace {
+// A status text written in one language, in another: each of its parts
+// (joined by " — ") that is a message of the table; other parts stay.
+QString retranslated(const QString& text, int from, int to) {
+    static const QString joint = QStringLiteral(" — ");
+    QStringList parts = text.split(joint);
+    for (QString& part : parts)
+        for (int m = 0; m < texts::kMessageCount; ++m)
+            if (part == QString::fromUtf8(texts::messageText(static_cast<texts::Message>(m), from))) {
+                part = QString::fromUtf8(texts::messageText(static_cast<texts::Message>(m), to));
+                break;
+            }
+    return parts.join(joint);
+}
+}  // namespace
 
 bool MainWindow::confirmDiscard(texts::Message question) {
     const bool withDescription = question != texts::Message::UnsavedDownload;
@@ -102,7 +135,17 @@ bool MainWindow::confirmDiscard(texts::Message question) {
 
 void MainWindow::ApplyLanguage(int language) {
     if (language < 0 || language >= texts::kLanguageCount) language = texts::kPolish;
+    const int previous = currentLanguage();
     setCurrentLanguage(language);
+    applyQtTranslation(language);
+    // The status bar speaks the window's language too.
+    if (statusMaker_)
+        statusPanel_->setText(statusMaker_(language));
+    else if (previous != language && !statusPanel_->text().isEmpty())
+        statusPanel_->setText(retranslated(statusPanel_->text(), previous, language));
+    openDialog_->setWindowTitle(messageText(texts::Message::DataFileOpenTitle));
+    saveDialog_->setWindowTitle(messageText(texts::Message::DataFileSaveTitle));
+    for (QFileDialog* d : {openDialog_, saveDialog_}) d->setNameFilter(messageText(texts::Message::DataFileFilter));
     if (checkDialog_) checkDialog_->setLanguage(language);
     const auto& entries = texts::windowEntries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -172,8 +215,16 @@ QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row
 }
 
 bool MainWindow::ReportInvalidEntry(GridId id, int row) {
+    // Under the message: which cell, and the rule it breaks.
+    const CodeGrid* g = grid(id);
+    Grid::Row cells;
+    for (int c = 0; c < g->columnCount(); ++c) cells.push_back(g->cell(row, c).toStdString());
+    const RowCheck check = CheckGridRow(id, cells);
+    const QString why = check.column < 0 ? QString()
+                                         : QString::fromStdString(texts::BrokenRuleText(
+                                               g->cell(0, check.column).toStdString(), check.rule, currentLanguage()));
     return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
-                                   entryMessage(texts::EntryProblem::Invalid, id, row));
+                                   entryMessage(texts::EntryProblem::Invalid, id, row), why);
 }
 
 void MainWindow::ReportRepeatedEntry(GridId id, int row) {

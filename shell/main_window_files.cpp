@@ -43,6 +43,10 @@ bool MainWindow::saveDataFile() {
     }
     edits_.imageKept(workingImage());
     edits_.descriptionKept(text.toStdString());
+    setOpenFile(path);
+    updateModified();
+    const QString name = QFileInfo(path).fileName();
+    setStatus([this, name](int) { return formatMessage(texts::Message::FileSaved, {name}); });
     return true;
 }
 
@@ -66,6 +70,10 @@ bool MainWindow::loadDataFile(const QString& path) {
     edits_.imageKept(workingImage());
     edits_.descriptionKept(description().toStdString());
     if (hooks_.loaded) hooks_.loaded();
+    setOpenFile(path);
+    updateModified();
+    const QString name = QFileInfo(path).fileName();
+    setStatus([this, name](int) { return formatMessage(texts::Message::FileOpened, {name}); });
     return true;
 }
 

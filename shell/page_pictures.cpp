@@ -14,7 +14,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    // As on a Polish system: spin edits group thousands with a no-break space.
+    // As on a Polish system (spin edits show plain digits whatever the locale).
     QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
     const QStringList args = QApplication::arguments();
     const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");

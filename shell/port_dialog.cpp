@@ -51,7 +51,9 @@ PortDialog::PortDialog(QWidget* parent)
     portCombo_->setEditable(true);
     portCombo_->setInsertPolicy(QComboBox::NoInsert);
     portCombo_->setGeometry(40, 76, 217, 24);
-    portCombo_->setEditText("Wybierz port COM");
+    // A hint, not a name: OK stays unavailable until a port is picked or typed.
+    portCombo_->lineEdit()->setPlaceholderText("Wybierz port COM");
+    portCombo_->setEditText(QString());
     portCombo_->setItemDelegate(new PortEntryDelegate(portCombo_));
     connect(portCombo_, &QComboBox::currentTextChanged, this, &PortDialog::showDetailsOfText);
 
@@ -60,6 +62,9 @@ PortDialog::PortDialog(QWidget* parent)
     okButton_->setGeometry(300, 8, 75, 25);
     okButton_->setDefault(true);
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    okButton_->setEnabled(false);
+    connect(portCombo_, &QComboBox::currentTextChanged, okButton_,
+            [this](const QString& text) { okButton_->setEnabled(!text.trimmed().isEmpty()); });
 
     cancelButton_ = new QPushButton("Cancel", this);
     cancelButton_->setObjectName("CancelBtn");

@@ -8,8 +8,12 @@
 
 namespace kelvane::shell {
 
-bool WidgetPrompts::abortOrIgnore(QWidget* parent, const QString& title, const QString& text) {
+bool WidgetPrompts::abortOrIgnore(QWidget* parent, const QString& title, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Abort | QMessageBox::Ignore, parent);
+    box.setInformativeText(detail);  // under the text, on a line of its own
+    // The message names the buttons "Abort" and "Ignore": Qt's translation must not rename them.
+    box.button(QMessageBox::Abort)->setText(QStringLiteral("Abort"));
+    box.button(QMessageBox::Ignore)->setText(QStringLiteral("Ignore"));
     // Escape and the close button mean Ignore; only the Abort button aborts.
     box.setEscapeButton(QMessageBox::Ignore);
     box.exec();

@@ -20,7 +20,8 @@ public:
     virtual ~Prompts() = default;
     // Warning box with the buttons Abort and Ignore; true only when the user
     // chose Abort (closing the box any other way counts as Ignore).
-    virtual bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) = 0;
+    virtual bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text,
+                               const QString& detail = QString()) = 0;
     // Error box with the single button OK.
     virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
     // Plain box with the single button OK; a detail, when given, under the text.
@@ -43,7 +44,8 @@ public:
 // The real boxes and dialogs.
 class WidgetPrompts : public Prompts {
 public:
-    bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text) override;
+    bool abortOrIgnore(QWidget* parent, const QString& title, const QString& text,
+                       const QString& detail = QString()) override;
     void error(QWidget* parent, const QString& title, const QString& text) override;
     void message(QWidget* parent, const QString& title, const QString& text, const QString& detail = QString()) override;
     QString chooseFile(QFileDialog* dialog) override;

@@ -23,8 +23,12 @@ namespace {
 using texts::Message;
 
 // The change list, then the configuration's warnings under their own heading.
-std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language) {
-    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(changes, language);
+// `unknown`: nothing was read from the controller, so its side is no more than
+// the image the run started with and only the new values are shown.
+std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language,
+                                                 bool unknown) {
+    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(
+        changes, language, unknown ? texts::ChangeSides::AfterOnly : texts::ChangeSides::BeforeAndAfter);
     for (auto& g : texts::WarningGroups(CheckConfiguration(working), language)) groups.push_back(std::move(g));
     return groups;
 }
@@ -127,8 +131,8 @@ bool SafetyNet::confirmUpload() {
     t.checkAfter = text(Message::CheckAfterSending);
     t.checkAfterTicked = checkAfter_;
     t.rejectIsDefault = unknown;
-    const UploadAnswer answer =
-        form_.prompts().showChanges(&form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage()));
+    const UploadAnswer answer = form_.prompts().showChanges(
+        &form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage(), unknown));
     if (!answer.send) return false;
     if (answer.dontAskAgain) {
         settings().setValue(QLatin1String(kAskBeforeUpload), false);
@@ -177,6 +181,7 @@ void SafetyNet::transferCompleted(bool upload) {
         downloaded_ = true;
         downloadPort_ = link_.portName();
         downloadIdentity_ = link_.lastIdentity();
+        form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
     form_.imageKept();
     base_ = Base{deviceImage(), now_()};  // further edits start from what the controller now holds
@@ -227,7 +232,8 @@ void SafetyNet::compare() {
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(&form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage()));
+    form_.prompts().showChanges(&form_, t,
+                                listWithWarnings(changes, workingImage(), form_.CurrentLanguage(), !downloaded_));
 }
 
 void SafetyNet::check() {
@@ -244,6 +250,9 @@ void SafetyNet::showBackups() {
     t.title = text(Message::BackupsTitle);
     t.when = text(Message::BackupsWhen);
     t.port = text(Message::BackupsPort);
+    t.source = text(Message::BackupsSource);
+    t.downloaded = text(Message::BackupsDownloaded);
+    t.uploaded = text(Message::BackupsUploaded);
     t.residents = QString::fromStdString(texts::GridCaption(GridId::Residents, language));
     t.keys = QString::fromStdString(texts::GridCaption(GridId::Keys, language));
     t.open = text(Message::BackupsOpen);

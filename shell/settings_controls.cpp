@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -59,7 +60,8 @@ QWidget* createSettingControl(const Parameter& p, QWidget* parent, QBoxLayout* l
     case ControlKind::UpDown: {
         auto* spin = new QSpinBox(parent);
         spin->setRange(p.min, p.max);
-        spin->setGroupSeparatorShown(true);
+        // Plain digits whatever the system's locale: "3,150" reads as 3.15 in Polish.
+        spin->setLocale(QLocale::c());
         spin->setAccelerated(true);
         if (QLineEdit* edit = spin->findChild<QLineEdit*>()) {
             edit->setObjectName(qs(p.edit));

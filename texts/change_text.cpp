@@ -66,7 +66,7 @@ std::string format(const std::string& fmt, const std::string& a) {
     return buf.data();
 }
 
-std::string rowLine(const RowChange& r, int language) {
+std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
     const int columns = gridColumns(r.grid);
     std::string line;
     if (r.kind != RowChangeKind::Changed) {
@@ -82,27 +82,32 @@ std::string rowLine(const RowChange& r, int language) {
         return line;
     }
     line = message(Message::ChangeChanged, language) + ": ";
+    const bool known = sides == ChangeSides::BeforeAndAfter;
+    const Grid::Row& named = known ? r.before : r.after;
     const std::vector<int> naming = IdentityColumns(r.grid);  // the row's name, before what changed
     for (std::size_t i = 0; i < naming.size(); ++i)
-        line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(r.before, naming[i]);
+        line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(named, naming[i]);
     line += ": ";
     bool first = true;
     for (int c : r.changedColumns()) {
         if (!first) line += "; ";
-        line += header(r.grid, c, language) + " " + cell(r.before, c) + kArrow + cell(r.after, c);
+        line +=
+            header(r.grid, c, language) + " " + (known ? cell(r.before, c) + kArrow : std::string()) + cell(r.after, c);
         first = false;
     }
     return line;
 }
 
-std::string settingLine(const SettingChange& s, int language) {
+std::string settingLine(const SettingChange& s, int language, ChangeSides sides) {
     const Parameter& p = *s.parameter;
     std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
+    const bool known = sides == ChangeSides::BeforeAndAfter;
     if (s.shownAlike())
-        line +=
-            message(Message::StoredBytes, language) + " " + hexBytes(s.storedBefore) + kArrow + hexBytes(s.storedAfter);
+        line += message(Message::StoredBytes, language) + " " +
+                (known ? hexBytes(s.storedBefore) + kArrow : std::string()) + hexBytes(s.storedAfter);
     else
-        line += SettingValueText(p, s.before, language) + kArrow + SettingValueText(p, s.after, language);
+        line += (known ? SettingValueText(p, s.before, language) + kArrow : std::string()) +
+                SettingValueText(p, s.after, language);
     return line;
 }
 
@@ -214,11 +219,11 @@ std::string SettingValueText(const Parameter& p, const ControlState& state, int 
     return {};
 }
 
-std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language) {
+std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language, ChangeSides sides) {
     std::vector<ChangeGroup> groups;
     if (!changes.settings.empty()) {
         ChangeGroup g{ChangeGroupKind::Settings, message(Message::ChangeSettings, language), 0, {}};
-        for (const SettingChange& s : changes.settings) g.lines.push_back(settingLine(s, language));
+        for (const SettingChange& s : changes.settings) g.lines.push_back(settingLine(s, language, sides));
         groups.push_back(std::move(g));
     }
     const std::pair<GridId, ChangeGroupKind> grids[] = {{GridId::Residents, ChangeGroupKind::Residents},
@@ -228,7 +233,8 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
     for (const auto& [id, kind] : grids) {
         ChangeGroup g{kind, GridCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
-            if (r.grid == id) g.lines.push_back(rowLine(r, language));
+            if (r.grid == id && (sides == ChangeSides::BeforeAndAfter || r.kind != RowChangeKind::Removed))
+                g.lines.push_back(rowLine(r, language, sides));
         if (!g.lines.empty()) groups.push_back(std::move(g));
     }
     if (!changes.bytes.empty()) {

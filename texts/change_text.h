@@ -25,10 +25,16 @@ struct ChangeGroup {
     std::vector<std::string> lines;  // one item a line, UTF-8
 };
 
+// Whether the "before" side of the list is known. When nothing was read from
+// the controller the image compared against is only a stand-in: its values
+// are not shown, and rows it alone holds are not listed as removed.
+enum class ChangeSides { BeforeAndAfter, AfterOnly };
+
 // The groups that have something in them, in the order: settings, residents,
 // keys, general codes, digitizers, other bytes, upload. An empty list (equal
 // images) gives no group.
-std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language);
+std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language,
+                                         ChangeSides sides = ChangeSides::BeforeAndAfter);
 
 // Caption of a setting as the window labels it ("Czas stopu", "Hasło",
 // "Wirtualne połączenia: EXI"), without its parameter number.

@@ -33,4 +33,26 @@ std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMes
     return text;
 }
 
+std::string BrokenRuleText(const std::string& header, CellRule rule, int language) {
+    Message text = Message::RuleFlatNumber;
+    switch (rule) {
+    case CellRule::None: return {};
+    case CellRule::FlatNumber: text = Message::RuleFlatNumber; break;
+    case CellRule::KeySerial: text = Message::RuleKeySerial; break;
+    case CellRule::LineAndFlat: text = Message::RuleLineAndFlat; break;
+    case CellRule::LineAndPlace: text = Message::RuleLineAndPlace; break;
+    case CellRule::Code: text = Message::RuleCode; break;
+    case CellRule::FourfoldNumber: text = Message::RuleFourfoldNumber; break;
+    case CellRule::KeyNumber: text = Message::RuleKeyNumber; break;
+    }
+    std::string line = messageText(Message::BrokenRule, language);
+    std::size_t from = 0;
+    for (const std::string& field : {header, std::string(messageText(text, language))})
+        if (const auto at = line.find("%s", from); at != std::string::npos) {
+            line.replace(at, 2, field);
+            from = at + field.size();
+        }
+    return line;
+}
+
 }  // namespace kelvane::texts

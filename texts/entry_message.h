@@ -1,6 +1,8 @@
 #pragma once
 // The message that names one grid row which cannot be stored: the tab, the
 // table, the row number, each column as "header= cell", then what is wrong.
+#include "image/code_rules.h"
+
 #include <string>
 #include <vector>
 
@@ -23,5 +25,9 @@ struct EntryMessageParts {
 
 // The message text in the given language (UTF-8, line feeds).
 std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts);
+
+// The line under an invalid row's message: the column, by its header, and the
+// rule its cell breaks. Empty for CellRule::None.
+std::string BrokenRuleText(const std::string& header, CellRule rule, int language);
 
 }  // namespace kelvane::texts

@@ -1,6 +1,7 @@
 #include "texts/grid_csv_texts.h"
 
 #include "image/window_data.h"
+#include "texts/entry_message.h"
 #include "texts/language_table.h"
 
 #include <cstdio>
@@ -60,7 +61,13 @@ std::string csvFaultText(const CsvImport& import, GridId grid, int language) {
 std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language) {
     std::string reason;
     switch (refusal.problem) {
-    case CsvRowProblem::Invalid: reason = messageText(Message::CsvInvalidRow, language); break;
+    case CsvRowProblem::Invalid:
+        reason = messageText(Message::CsvInvalidRow, language);
+        // Which cell and why, as the window says it under a refused row.
+        if (refusal.column >= 0 && refusal.column < gridColumns(grid))
+            reason += "; " + BrokenRuleText(gridHeaders(grid, language)[static_cast<std::size_t>(refusal.column)],
+                                            refusal.rule, language);
+        break;
     case CsvRowProblem::Repeated: reason = format(Message::CsvRepeatedRow, language, refusal.otherLine); break;
     case CsvRowProblem::TooManyFields: reason = format(Message::CsvTooManyFields, language, gridColumns(grid)); break;
     case CsvRowProblem::TableFull: reason = format(Message::CsvTableFull, language, tableCapacity(grid)); break;

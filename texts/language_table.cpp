@@ -317,6 +317,30 @@ const Texts kMessage[kMessageCount] = {
     {"Pozycja", "Item", M},
     {"ustaw w zasilaczu to samo co w pliku (zmiany z zasilacza zostaną cofnięte)",
      "make the controller equal to the file (the controller's changes are undone)", M},
+    {"Wczytano plik %s", "Opened the file %s", ". %s"},
+    {"Zapisano plik %s", "Saved the file %s", ". %s"},
+    {"Zapisano plik %s (wierszy: %d)", "Saved the file %s (%d rows)", ". %s %d"},
+    {"Zapisano pliki CSV w folderze %s (plików: %d)", "Saved the CSV files in the folder %s (%d files)", ". %s %d"},
+    {"Tabela \"%s\": wczytano plik %s (wierszy: %d)", "Table \"%s\": read the file %s (%d rows)", ". %s %s %d"},
+    {"Zapisano karty lokatorów w pliku %s", "Saved the residents' cards in the file %s", ". %s"},
+    {"Otwórz plik", "Open file", M},
+    {"Zapisz plik", "Save file", M},
+    {"Plik danych KelvaneMini (*.kvd)", "KelvaneMini data file (*.kvd)", ". (*.kvd)"},
+    {"Port: %s", "Port: %s", ". %s"},
+    {"Wybierz port poleceniem \"Port\" (F3).", "Choose a port with \"Set port\" (F3).", M},
+    {"Blok %d z %d, zostało ok. %d s", "Block %d of %d, about %d s left", "%d / %d, %d s"},
+    {"Kolumna \"%s\": %s", "Column \"%s\": %s", "\"%s\": %s"},
+    {"wymagana liczba od 1 do 9999", "a number from 1 to 9999 is required", M},
+    {"wymagane 8 bajtów szesnastkowych z poprawną sumą kontrolną w ostatnim",
+     "8 hexadecimal bytes are required, the last one their valid check byte", M},
+    {"wymagany zapis L.N: linia 1 lub 2, lokal od 1 do 255", "L.N is required: line 1 or 2, flat 1 to 255", M},
+    {"wymagany zapis L.N: linia 1 lub 2, numer od 0 do 255", "L.N is required: line 1 or 2, number 0 to 255", M},
+    {"wymagany kod od 1 do 9999", "a code from 1 to 9999 is required", M},
+    {"wymagana liczba od 4 do 252 podzielna przez 4", "a number from 4 to 252 divisible by 4 is required", M},
+    {"wymagana liczba od 0 do 127", "a number from 0 to 127 is required", M},
+    {"Skąd", "Made by", M},
+    {"pobranie", "download", M},
+    {"wysłanie", "upload", M},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -362,6 +386,7 @@ const Texts kTool[kToolTextCount] = {
     {"Rejestr nie zna zasilacza %s", "The register holds no power supply %s", "...: %s"},
     {"Brak wizyty %s z obrazem", "No visit %s with an image", "...: %s"},
     {"zasilacz się nie przedstawił", "the power supply did not identify itself", M},
+    {"Plik %s → zasilacz:", "File %s → controller:", "%s → ...:"},
 };
 
 const Texts kCheck[kCheckTextCount] = {

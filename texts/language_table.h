@@ -197,8 +197,32 @@ enum class Message {
     MergeOverfull,     // printf format: the table's caption
     MergeItemColumn,   // the conflicts' first column
     MergeOverwrite,    // the choice to send the file as it is
+    // What the status bar says after a file command; printf formats
+    FileOpened,         // the file
+    FileSaved,          // the file
+    CsvWritten,         // the file, rows
+    CsvFolderWritten,   // the folder, files
+    CsvRead,            // the table's caption, the file, rows
+    CardsSaved,         // the file
+    DataFileOpenTitle,  // the data files' open and save dialogs
+    DataFileSaveTitle,
+    DataFileFilter,
+    PortTried,       // printf format: the port name; under the port-open error
+    PortChooseHint,  // ... when no such port: how to choose one
+    ProgressBlocks,  // printf format: blocks done, blocks in all, seconds left
+    BrokenRule,      // printf format: a column's header, the rule its cell breaks
+    RuleFlatNumber,  // the rules of the code tables' cells
+    RuleKeySerial,
+    RuleLineAndFlat,
+    RuleLineAndPlace,
+    RuleCode,
+    RuleFourfoldNumber,
+    RuleKeyNumber,
+    BackupsSource,  // the backups list: what wrote a backup
+    BackupsDownloaded,
+    BackupsUploaded,
 };
-constexpr int kMessageCount = 113;
+constexpr int kMessageCount = 136;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -237,8 +261,9 @@ enum class ToolText {
     NoSuchController,  // "%s" as given
     NoSuchVisit,       // "%s" as given
     NoIdentity,        // why a visit cannot be recorded: the probe got no answer
+    CheckSides,     // "%s": the file; heads the differences the controller shows
 };
-constexpr int kToolTextCount = 34;
+constexpr int kToolTextCount = 35;
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {

@@ -23,6 +23,8 @@ Message languageEntry(link::Message m) {
     case link::Message::MayHoldNewBlocks: return Message::MayHoldNewBlocks;
     case link::Message::ThreadError: return Message::ThreadError;
     case link::Message::BlocksMissing: return Message::BlocksMissing;
+    case link::Message::PortTried: return Message::PortTried;
+    case link::Message::PortChooseHint: return Message::PortChooseHint;
     }
     return Message::PortError;
 }

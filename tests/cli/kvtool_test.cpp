@@ -152,6 +152,7 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
     const std::string help = run({"--help"}).out;
     EXPECT_NE(help.find("130"), std::string::npos) << "the exit codes are listed";
     EXPECT_NE(help.find("75 s"), std::string::npos) << "the time limits are listed";
+    EXPECT_EQ(run({"upload", "--help"}).out.find("130"), std::string::npos) << "listed once, in the main help";
     EXPECT_NE(run({"upload", "--help"}).out.find("--base"), std::string::npos);
 }
 
@@ -252,7 +253,11 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     changed[kelvane::mem::kParams + 3] ^= 0x01;
     save(b, changed);
     EXPECT_EQ(run({"check", "--port", "sim", a}).exit, 0);
-    EXPECT_EQ(run({"check", "--port", "sim", b}).exit, 6);
+    // The differences say which side is the file and list no blocks to send.
+    const Outcome check = run({"check", "--port", "sim", b, "--lang", "en"});
+    EXPECT_EQ(check.exit, 6);
+    EXPECT_NE(check.out.find("File " + b + " → controller:\n"), std::string::npos) << check.out;
+    EXPECT_EQ(check.out.find("Upload"), std::string::npos) << check.out;
     EXPECT_EQ(run({"diff", a, a}).exit, 0);
     const Outcome diff = run({"diff", a, b, "--json"});
     EXPECT_EQ(diff.exit, 6);

@@ -155,7 +155,12 @@ private slots:
         QVERIFY(dlg.findChild<QWidget*>("Bevel1"));
         QCOMPARE(dlg.portCombo_->objectName(), QString("ComboBox1"));
         QVERIFY(dlg.portCombo_->isEditable());
-        QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));
+        // The hint is no port name: OK waits for one.
+        QCOMPARE(dlg.chosenText(), QString());
+        QCOMPARE(dlg.portCombo_->lineEdit()->placeholderText(), QString("Wybierz port COM"));
+        QVERIFY(!dlg.okButton_->isEnabled());
+        dlg.portCombo_->setEditText("COM3");
+        QVERIFY(dlg.okButton_->isEnabled());
         QCOMPARE(dlg.okButton_->text(), QString("OK"));
         QVERIFY(dlg.okButton_->isDefault());
         QCOMPARE(dlg.cancelButton_->text(), QString("Cancel"));
@@ -165,11 +170,12 @@ private slots:
         PortDialog dlg;
         QStringList ports = {"COM2", "COM10", "COM1"};
         dlg.setPortSource([&] { return ports; });
+        dlg.portCombo_->setEditText("COM9");
         dlg.show();
         QStringList items;
         for (int i = 0; i < dlg.portCombo_->count(); ++i) items << dlg.portCombo_->itemText(i);
         QCOMPARE(items, (QStringList{"COM1", "COM10", "COM2", "Symulator"}));
-        QCOMPARE(dlg.chosenText(), QString("Wybierz port COM"));  // typed text survives
+        QCOMPARE(dlg.chosenText(), QString("COM9"));  // typed text survives
         dlg.hide();
 
         ports = {"COM3", "Symulator"};  // a real port of that name wins: listed once
@@ -297,7 +303,12 @@ private slots:
         link.choosePort("Wybierz port COM");
         QCOMPARE(link.portName(), PortName("Wybierz port COM"));
         QCOMPARE(host.errors, QStringList{"Port openning error!"});
-        QCOMPARE(host.details, QStringList{QString::fromUtf8(kelvane::texts::messageText(Message::PortMissing, 1))});
+        // The port tried, why it failed and where another is chosen.
+        QCOMPARE(host.details,
+                 QStringList{QStringLiteral("Port: %1\n%2\n%3")
+                                 .arg(QString::fromStdString(link.portName()),
+                                      QString::fromUtf8(kelvane::texts::messageText(Message::PortMissing, 1)),
+                                      QString::fromUtf8(kelvane::texts::messageText(Message::PortChooseHint, 1)))});
         QCOMPARE(host.status, QString("start"));
         link.onDownload();
         QCOMPARE(host.errors.size(), 2);

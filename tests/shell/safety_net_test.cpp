@@ -93,6 +93,9 @@ private slots:
         QVERIFY(f.prompts.lastChangeTexts.rejectIsDefault);
         QVERIFY(f.prompts.lastChangeTexts.dontAsk.isEmpty());
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("Bloki do wysłania: 0–511")));
+        // The controller's side is unknown: only the new values, nothing "from".
+        QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("p204 Długość rozmowy: 60\n")));
+        QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
         QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
@@ -263,6 +266,8 @@ private slots:
         QCOMPARE(list[2].port, QStringLiteral("Symulator"));
         QCOMPARE(list[2].description, BackupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
         QCOMPARE(list[2].residents, 72);
+        QCOMPARE(list[2].source, BackupEntry::Source::Download);
+        QCOMPARE(list[0].source, BackupEntry::Source::Upload);
         const auto downloaded = LoadDataFile(QFile::encodeName(list[2].path).toStdString());
         QVERIFY(downloaded && downloaded->image == SampleBuildingImage());
         const auto uploaded = LoadDataFile(QFile::encodeName(list[0].path).toStdString());
@@ -293,6 +298,9 @@ private slots:
         QVERIFY(workingImage() == SampleBuildingImage());
         QVERIFY(deviceImage() == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
+        // The status says what was opened, and the title names it.
+        QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015.kvd"));
+        QVERIFY(f.form.windowTitle().contains(QStringLiteral("2026-12-08_203015.kvd")));
 
         // A backup that cannot be written is said and fails nothing.
         QFile blocker(f.dir.filePath(QStringLiteral("file")));

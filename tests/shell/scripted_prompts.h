@@ -25,8 +25,8 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
     std::deque<QString> backups;                             // backups chosen, none when empty
     QList<Shown> shown;
 
-    bool abortOrIgnore(QWidget*, const QString& title, const QString& text) override {
-        shown.append({QStringLiteral("warning"), title, text});
+    bool abortOrIgnore(QWidget*, const QString& title, const QString& text, const QString& detail = QString()) override {
+        shown.append({QStringLiteral("warning"), title, text, detail});
         if (abortAnswers.empty()) return false;
         const bool answer = abortAnswers.front();
         abortAnswers.pop_front();

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -138,6 +139,8 @@ private slots:
                  QStringLiteral("W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Klucze\"\nWpis nr: 4\nLokal= 0\n"
                                 "Klucz= ") +
                      keyText(4) + QStringLiteral("\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać."));
+        // Under it, the cell and its rule.
+        QCOMPARE(prompts.shown[0].detail, QStringLiteral("Kolumna \"Lokal\": wymagana liczba od 1 do 9999"));
         // The same row in English.
         w.onEnglish();
         prompts.abortAnswers = {true};
@@ -146,6 +149,7 @@ private slots:
                  QStringLiteral("In the tab: \"Codes, passwords, keys\"\nIn table: \"Keys\"\nRecord no: 4\nLocal= 0\n"
                                 "Key= ") +
                      keyText(4) + QStringLiteral("\n\nIs invalid!\n\nPress \"Abort\" to cancel."));
+        QCOMPARE(prompts.shown.last().detail, QStringLiteral("Column \"Local\": a number from 1 to 9999 is required"));
         QCOMPARE(w.grid(GridId::Keys)->plainRowCount(), 5);  // the grid is not touched
     }
 
@@ -415,7 +419,7 @@ private slots:
         QCOMPARE(w.descriptionEdit_->toPlainText(), QStringLiteral("\n"));
         QCOMPARE(w.description(), QStringLiteral("\r\n"));
         QCOMPARE(prompts.shown.size(), 7);  // the first LOAD asked about the edits first
-        QCOMPARE(prompts.shown[0].title, QStringLiteral("Save file"));
+        QCOMPARE(prompts.shown[0].title, QStringLiteral("Zapisz plik"));
         // Saving over an existing file asks nothing: the save dialog does not confirm.
         QVERIFY(w.findChild<QFileDialog*>(QStringLiteral("SaveDialog1"))->testOption(QFileDialog::DontConfirmOverwrite));
         QCOMPARE(prompts.shown[1].kind, QStringLiteral("choice"));
@@ -512,6 +516,9 @@ private slots:
         for (const char* name : {"keys.csv", "residents.csv", "general_codes.csv", "digitizers.csv"})
             QVERIFY2(QFile::exists(dir.filePath(QString::fromLatin1(name))), name);
         QVERIFY(readAll(dir.filePath(QStringLiteral("residents.csv"))).startsWith("\xEF\xBB\xBFPhysical code;"));
+        QCOMPARE(
+            w.statusText(),
+            QStringLiteral("Saved the CSV files in the folder %1 (4 files)").arg(QDir::toNativeSeparators(dir.path())));
 
         // An edit, then the file: Append replaces the edited slot in place.
         Grid edited = before;
@@ -519,13 +526,23 @@ private slots:
         w.grid(GridId::Residents)->setGrid(edited);
         const QString residents = dir.filePath(QStringLiteral("residents.csv"));
         QString counts, refusedTitle;
+        QStringList changed;
         prompts.files = {residents};
         prompts.dialogs = {[&](QDialog* d) {
             counts = d->findChild<QLabel*>(QStringLiteral("CsvCounts"))->text();
+            auto* list = d->findChild<QListWidget*>(QStringLiteral("CsvChanged"));
+            for (int i = 0; i < list->count(); ++i) changed << list->item(i)->text();
             return int(QDialog::Rejected);
         }};
         w.action("IMPORT_CSV_residents")->trigger();
-        QCOMPARE(counts, QStringLiteral("To add: 0\nTo replace: 72\nTo remove: 0"));
+        // Only the edited row changes; the other 71 come back as they are.
+        QCOMPARE(counts, QStringLiteral("To add: 0\nTo replace: 1\nTo remove: 0"));
+        const auto joined = [](const Grid::Row& row) {
+            QStringList cells;
+            for (const auto& c : row) cells << QString::fromStdString(c);
+            return cells.join(QStringLiteral("; "));
+        };
+        QCOMPARE(changed, QStringList{joined(edited.rows[1]) + QStringLiteral(" → ") + joined(before.rows[1])});
         QCOMPARE(w.grid(GridId::Residents)->cell(1, 1), QStringLiteral("4321"));  // cancelled
 
         prompts.files = {residents};
@@ -537,6 +554,7 @@ private slots:
         w.action("IMPORT_CSV_residents")->trigger();
         QCOMPARE(counts, QStringLiteral("To add: 72\nTo replace: 0\nTo remove: 72"));
         QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
+        QCOMPARE(w.statusText(), QStringLiteral("Table \"Users\": read the file residents.csv (72 rows)"));
         QCOMPARE(workingImage(), SampleBuildingImage());  // verification takes it in, not the import
 
         // Refused rows are listed by line in the window's language.
@@ -552,7 +570,8 @@ private slots:
             return int(QDialog::Rejected);
         }};
         w.action("IMPORT_CSV_residents")->trigger();
-        QCOMPARE(refused, (QStringList{QStringLiteral("Line 2: invalid entry"),
+        QCOMPARE(refused, (QStringList{QStringLiteral("Line 2: invalid entry; Column \"Physical code\": L.N is required: line 1 or 2, "
+                                                      "flat 1 to 255"),
                                        QStringLiteral("Line 3: repeats the entry of line 1")}));
 
         // A data file and the keys' file read as residents: a message, no preview.

@@ -9,6 +9,7 @@
 #include "tests/shell/scripted_prompts.h"
 #include "shell/settings_controls.h"
 #include "shell/splash.h"
+#include "files/data_file.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -22,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -39,6 +41,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <functional>
 #include <QToolTip>
 
 using namespace kelvane;
@@ -89,10 +93,16 @@ private slots:
     void startsFilledInPolishWithStatusEmptyAndProgressHidden() {
         deviceImage().fill(0);
         workingImage().fill(0x11);
+        // A system locale that groups thousands with a comma ("3,150" reads as 3.15 in Polish).
+        struct LocaleScope {
+            LocaleScope() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+            ~LocaleScope() { QLocale::setDefault(QLocale::c()); }
+        } english;
         MainWindow w;
         QVERIFY(workingImage() == initialImage());
         QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
-        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI[*]"));
+        QVERIFY(!w.isWindowModified());
         QCOMPARE(w.CurrentLanguage(), 0);
         QCOMPARE(w.pages_->currentIndex(), 0);
         QCOMPARE(w.statusText(), QString());
@@ -112,6 +122,7 @@ private slots:
         QCOMPARE(w.grid(GridId::Residents)->cell(0, 3), QStringLiteral("Kod główny"));
         // Settings at the initial image's values.
         QCOMPARE(child<QSpinBox>(&w, "p001_UpDown")->value(), 3150);
+        QCOMPARE(child<QSpinBox>(&w, "p001_UpDown")->text(), QStringLiteral("3150"));
         QCOMPARE(child<QSpinBox>(&w, "p003_UpDown")->value(), 1950);
         QCOMPARE(child<QSpinBox>(&w, "p801_ADR_UpDown")->value(), 66);
         QVERIFY(child<QCheckBox>(&w, "p801_M_CheckBox")->isChecked());
@@ -177,6 +188,10 @@ private slots:
         QCOMPARE(child<QComboBox>(&w, "p706_ComboBox")->count(), 21);
         QCOMPARE(child<QCheckBox>(&w, "p714_3_CheckBox")->text(), QStringLiteral("OCB"));
         QCOMPARE(child<QSlider>(&w, "p105_TrackBar")->maximum(), 7);
+        // The data-file dialogs speak the window's language.
+        QCOMPARE(w.openDialog_->windowTitle(), QStringLiteral("Otwórz plik"));
+        QCOMPARE(w.openDialog_->nameFilters(), QStringList{QStringLiteral("Plik danych KelvaneMini (*.kvd)")});
+        w.ApplyLanguage(texts::kEnglish);
         QCOMPARE(w.openDialog_->windowTitle(), QStringLiteral("Open file"));
         QCOMPARE(w.saveDialog_->windowTitle(), QStringLiteral("Save file"));
         QCOMPARE(w.saveDialog_->defaultSuffix(), QStringLiteral("kvd"));
@@ -236,16 +251,60 @@ private slots:
         QCOMPARE(child<QAction>(&w, "Pyccknn1")->text(), QStringLiteral("Pyccknn"));
         QCOMPARE(child<QComboBox>(&w, "p110_ComboBox")->itemText(0), QStringLiteral("12 Volt"));
         QCOMPARE(child<QCheckBox>(&w, "p714_1_CheckBox")->text(), QStringLiteral("EXI"));
-        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
-        // A status message keeps the language it was written in.
-        w.setStatusText(QStringLiteral("Dane pobrane"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI[*]"));
 
         // Every refill of the window comes back in Polish.
         w.DisplayData();
         QCOMPARE(w.CurrentLanguage(), 0);
         QCOMPARE(currentLanguage(), 0);
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
-        QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
+    }
+
+    // The status bar follows the Lang menu: a table message, one joined to
+    // another, and one made with a file name; other text stays as it is.
+    void statusFollowsTheLanguage() {
+        MainWindow w;
+        const struct {
+            std::function<void()> set;
+            QString polish, inEnglish;
+        } cases[] = {
+            {[&] { w.setStatusText(QStringLiteral("Dane pobrane")); }, QStringLiteral("Dane pobrane"),
+             QStringLiteral("Data downloaded")},
+            {[&] { w.setStatusText(QStringLiteral("Dane pobrane — /tmp/x")); }, QStringLiteral("Dane pobrane — /tmp/x"),
+             QStringLiteral("Data downloaded — /tmp/x")},
+            {[&] { w.setStatus([&w](int) { return w.formatMessage(texts::Message::FileOpened, {"a.kvd"}); }); },
+             QStringLiteral("Wczytano plik a.kvd"), QStringLiteral("Opened the file a.kvd")},
+            {[&] { w.setStatusText(QStringLiteral("Port COM3, zasilacz ID 7")); },
+             QStringLiteral("Port COM3, zasilacz ID 7"), QStringLiteral("Port COM3, zasilacz ID 7")},
+        };
+        for (const auto& c : cases) {
+            w.ApplyLanguage(texts::kPolish);
+            c.set();
+            w.ApplyLanguage(texts::kEnglish);
+            QCOMPARE(w.statusText(), c.inEnglish);
+            w.ApplyLanguage(texts::kPolish);
+            QCOMPARE(w.statusText(), c.polish);
+        }
+    }
+
+    // The title names the open file and marks edits not yet saved; opening
+    // a file says so in the status bar.
+    void titleNamesTheFileAndMarksEdits() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("blok 7.kvd"));
+        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), initialImage(), "x"));
+        MainWindow w;
+        ScriptedPrompts prompts;
+        w.setPrompts(&prompts);
+        w.setStatusText(w.messageText(texts::Message::CheckSame));
+        QVERIFY(w.loadDataFile(path));
+        QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI — blok 7.kvd[*]"));
+        QCOMPARE(w.statusText(), QStringLiteral("Wczytano plik blok 7.kvd"));
+        QVERIFY(!w.isWindowModified());
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("4321"));
+        QTRY_VERIFY(w.isWindowModified());
+        w.grid(GridId::GeneralCodes)->setCell(1, 0, QString());
+        QTRY_VERIFY(!w.isWindowModified());
     }
 
     // The grids scroll when their rows do not fit, and each box's title counts
@@ -428,6 +487,10 @@ private slots:
     }
 
     void invalidEntryBoxAbortsOnlyWithItsAbortButton() {
+        // A Polish window puts Qt's own texts in Polish, but the box keeps the
+        // button names its message asks for.
+        MainWindow w;
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
         WidgetPrompts prompts;
         auto answer = [&](auto act) {
             QTimer::singleShot(0, [act] {
@@ -438,7 +501,10 @@ private slots:
             });
             return prompts.abortOrIgnore(nullptr, QStringLiteral("Kelvane Studio Mini"), QStringLiteral("row"));
         };
-        QVERIFY(answer([](QMessageBox* b) { b->button(QMessageBox::Abort)->click(); }));
+        QVERIFY(answer([](QMessageBox* b) {
+            QCOMPARE(b->button(QMessageBox::Ignore)->text(), QStringLiteral("Ignore"));
+            b->button(QMessageBox::Abort)->click();
+        }));
         QVERIFY(!answer([](QMessageBox* b) { b->button(QMessageBox::Ignore)->click(); }));
         QVERIFY(!answer([](QMessageBox* b) { QTest::keyClick(b, Qt::Key_Escape); }));
         QVERIFY(!answer([](QMessageBox* b) { b->close(); }));

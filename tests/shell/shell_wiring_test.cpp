@@ -119,7 +119,9 @@ private slots:
         form.action("DOWNLOAD")->trigger();
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].text, QStringLiteral("Błąd otwarcia portu COM"));
-        QCOMPARE(prompts.shown[0].detail, QString::fromUtf8(texts::messageText(texts::Message::PortMissing, 0)));
+        // It names the port tried and where another is chosen.
+        QCOMPARE(prompts.shown[0].detail,
+                 QStringLiteral("Port: COM8\nNie ma takiego portu.\nWybierz port poleceniem \"Port\" (F3)."));
 
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         // The port as it is opened: on Windows with the device-namespace prefix.
@@ -134,8 +136,9 @@ private slots:
         QVERIFY(!form.action("VERIFY")->isEnabled());
         QVERIFY(form.action("ABORT")->isEnabled());
         QVERIFY(finished(*wiring));
-        QCOMPARE(form.statusText(), QStringLiteral("Data downloaded"));  // the language at that moment
-        QCOMPARE(form.CurrentLanguage(), 0);                             // the refill is Polish
+        // The refill is Polish, and the status bar with it: one language in the window.
+        QCOMPARE(form.CurrentLanguage(), 0);
+        QCOMPARE(form.statusText(), QStringLiteral("Dane pobrane"));
         QVERIFY(form.action("LOAD")->isEnabled());
         QVERIFY(workingImage() == SampleBuildingImage());
         QVERIFY(deviceImage() == workingImage());

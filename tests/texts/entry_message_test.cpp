@@ -49,3 +49,34 @@ TEST(EntryMessage, EnglishThirdLanguageAndTableFull) {
     EXPECT_EQ(BuildEntryMessage(EntryProblem::Repeated, kThird, p),
               "...: \"....\"\n.......\"\n... 4\n....= 12\n....= \n\n...");
 }
+
+// The first cell that breaks its rule, left to right, and the line that names it.
+TEST(EntryMessage, BrokenRuleNamesTheFirstBadCell) {
+    using kelvane::CellRule;
+    using kelvane::GridId;
+    const struct {
+        GridId grid;
+        kelvane::Grid::Row cells;
+        int column;
+        CellRule rule;
+    } rows[] = {
+        {GridId::Keys, {"0", "garbage"}, 0, CellRule::FlatNumber},
+        {GridId::Keys, {"12", "01 02 03 04 05 06 07 08"}, 1, CellRule::KeySerial},
+        {GridId::Residents, {"3.12", "1234"}, 0, CellRule::LineAndFlat},
+        {GridId::Residents, {"1.0"}, 0, CellRule::LineAndFlat},
+        {GridId::GeneralCodes, {"10000"}, 0, CellRule::Code},
+        {GridId::Digitizers, {"1.0", "6", "200"}, 1, CellRule::FourfoldNumber},
+        {GridId::Digitizers, {"2.255", "252", "128"}, 2, CellRule::KeyNumber},
+        {GridId::Digitizers, {"2.255", "4", "127"}, -1, CellRule::None},
+    };
+    for (const auto& r : rows) {
+        const kelvane::RowCheck check = kelvane::CheckGridRow(r.grid, r.cells);
+        EXPECT_EQ(check.valid, r.column < 0) << r.cells[0];
+        EXPECT_EQ(check.column, r.column) << r.cells[0];
+        EXPECT_EQ(check.rule, r.rule) << r.cells[0];
+    }
+    EXPECT_EQ(BrokenRuleText("Numer", CellRule::FourfoldNumber, kPolish),
+              "Kolumna \"Numer\": wymagana liczba od 4 do 252 podzielna przez 4");
+    EXPECT_EQ(BrokenRuleText("%s", CellRule::Code, kEnglish), "Column \"%s\": a code from 1 to 9999 is required");
+    EXPECT_EQ(BrokenRuleText("Lokal", CellRule::None, kPolish), "");
+}
