@@ -321,9 +321,6 @@ void MainWindow::onExit() {
     hide();
     QCoreApplication::quit();
 }
-void MainWindow::onPolish() { ApplyLanguage(texts::kPolish); }
-void MainWindow::onEnglish() { ApplyLanguage(texts::kEnglish); }
-void MainWindow::onThirdLanguage() { ApplyLanguage(texts::kThird); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program, once edits that would be

@@ -116,10 +116,6 @@ public:
     // Goes to the grid row or the control a warning of the configuration
     // check names: its page, its row or control, the focus.
     void showWarningPlace(const Warning& warning);
-    // The image the settings controls were filled from by the last start-up,
-    // download or load (a refill after a store keeps it): what the controller
-    // or the file holds, against which the check judges settings out of range.
-    const Image& sourceImage() const { return sourceImage_; }
     // The configuration check of the working image after a store.
     std::vector<Warning> configurationWarnings() const;
     // The check's window once onCheck has shown it.
@@ -168,9 +164,6 @@ public slots:
     void exportCsv(GridId id);
     void exportAllCsv();
     void importCsv(GridId id);
-    void onPolish();
-    void onEnglish();
-    void onThirdLanguage();
     void onAddKey();
     void onDeleteKey();
     void onDeleteResident();

@@ -18,7 +18,6 @@ bool VirtualLine::open(const std::string& name) {
     }
     openFailure_ = link::OpenFailure::None;
     open_ = true;
-    ++openCount_;
     rx_.clear();
     hangUpAt_ = 1e300;
     device_.opened(*this);

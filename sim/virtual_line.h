@@ -84,8 +84,6 @@ public:
     // Queues bytes towards the program; the first arrives delayMs from now
     // (or after bytes already queued), the rest follow at the line's pace.
     void send(const std::vector<std::uint8_t>& bytes, int delayMs = 0);
-    // Drops everything queued towards the program that has not arrived yet.
-    void dropPending() { rx_.clear(); }
     // When the last byte queued towards the program arrives (now if none).
     double pendingUntilMs();
     // The far end closes the line at atMs (now when earlier): bytes queued to
@@ -101,7 +99,6 @@ public:
     const std::vector<Write>& writes() const { return writes_; }
     std::vector<std::uint8_t> written() const;  // all writes joined
     void clearWrites() { writes_.clear(); }
-    int openCount() const { return openCount_; }
 
 private:
     struct Pending {
@@ -120,7 +117,6 @@ private:
     bool open_ = false;
     std::atomic<bool> interrupted_{false};
     double hangUpAt_ = 1e300;
-    int openCount_ = 0;
     link::LineSettings settings_;
     link::Timeouts timeouts_;
     std::deque<Pending> rx_;

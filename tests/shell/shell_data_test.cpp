@@ -66,7 +66,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         // Typed unsorted: the check stores first, so its rows are the sorted ones.
         setRows(w.grid(GridId::Residents), {{"2.1", "7", "1234", ""}, {"1.3", "5", "5829", ""}});
         w.pages_->setCurrentIndex(3);
@@ -94,7 +94,7 @@ private slots:
         activate(0);
         QVERIFY(w.pages_->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
         // The open list follows the language.
-        w.onPolish();
+        w.ApplyLanguage(texts::kPolish);
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Lokatorzy, wiersz 2"));
         QCOMPARE(d->windowTitle(), QStringLiteral("Sprawdź konfigurację"));
         // A row that stops the conversion leaves the list as it was.
@@ -138,7 +138,7 @@ private slots:
                                 "Klucz= ") +
                      keyText(4) + QStringLiteral("\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać."));
         // The same row in English.
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.abortAnswers = {true};
         QCOMPARE(w.GetData(), 0);
         QCOMPARE(prompts.shown.last().text,
@@ -152,7 +152,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         setRows(w.grid(GridId::Keys), {{"7", keyText(1)}, {"10000", keyText(2)}, {"9", keyText(3)}});
         prompts.abortAnswers = {false};
         w.onVerify();
@@ -370,7 +370,7 @@ private slots:
         deviceImage().fill(0);
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("9999"));
         w.descriptionEdit_->setPlainText(QStringLiteral("inny"));
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.files = {first + QStringLiteral(".kvd")};
         prompts.choices = {1};  // the edits above are discarded
         w.onLoadFile();
@@ -463,7 +463,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(100, '\0'));
         f.close();
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.files = {shortFile};
         w.onLoadFile();
         QCOMPARE(prompts.shown.last().text, QStringLiteral("File loading error!"));

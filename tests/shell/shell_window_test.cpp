@@ -363,7 +363,7 @@ private slots:
         for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!qobject_cast<SplashWindow*>(top));
 
         // Closing About, with OK or the window's close button, changes nothing.
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         w.setStatusText(QStringLiteral("Dane pobrane"));
         const Image image = workingImage();
         for (bool withOk : {true, false}) {
