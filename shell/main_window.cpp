@@ -4,7 +4,6 @@
 #include "shell/about_box.h"
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
-#include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "shell/window_font.h"
 
@@ -76,12 +75,12 @@ void MainWindow::FormCreate() {
     tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
     tips.setColor(QPalette::ToolTipText, Qt::black);
     QToolTip::setPalette(tips);
-    workingImage() = initialImage();
+    document_.working = initialImage();
     progressBar_->hide();
     DisplayData();
     ApplyLanguage(0);
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(description().toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(description().toStdString());
 }
 
 void MainWindow::buildMenu() {
@@ -211,10 +210,10 @@ void MainWindow::setDescription(const QString& crlfText) {
     descriptionEdit_->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
 }
 
-int MainWindow::CurrentLanguage() const { return currentLanguage(); }
+int MainWindow::CurrentLanguage() const { return document_.language; }
 
 QString MainWindow::messageText(texts::Message message) const {
-    return QString::fromUtf8(texts::messageText(message, currentLanguage()));
+    return QString::fromUtf8(texts::messageText(message, document_.language));
 }
 
 // Menu commands.
@@ -240,7 +239,7 @@ void MainWindow::onVerify() {
 void MainWindow::onCheck() {
     // Checks what the window holds, stored as Verification stores it; the
     // grids then show the image's rows, which the warnings count.
-    const int language = currentLanguage();
+    const int language = document_.language;
     if (GetData() != 1) return;
     keepSource_ = true;
     DisplayData();
@@ -261,7 +260,7 @@ void MainWindow::onCheck() {
 CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
 std::vector<Warning> MainWindow::configurationWarnings() const {
-    return CheckStoredConfiguration(sourceImage_, workingImage());
+    return CheckStoredConfiguration(document_.base, document_.working);
 }
 
 void MainWindow::showWarningPlace(const Warning& w) {

@@ -5,7 +5,7 @@
 #include "image/grid.h"
 #include "image/image.h"
 #include "image/window_data.h"
-#include "shell/edit_state.h"
+#include "shell/document.h"
 #include "texts/entry_message.h"
 #include "texts/language_table.h"
 #include "shell/prompts.h"
@@ -57,6 +57,9 @@ public:
     ~MainWindow() override;
 
     MenuHooks& hooks() { return hooks_; }
+    // What the window shows and edits; the window owns it.
+    Document& document() { return document_; }
+    const Document& document() const { return document_; }
     // The helper that fills the hooks (a child of the window). It is deleted
     // first when the window goes, while the hooks it clears still exist.
     void setWiring(QObject* wiring) { wiring_ = wiring; }
@@ -215,9 +218,8 @@ private:
     QPointer<QDialog> about_;
     QPointer<QObject> wiring_;
     QPointer<CheckDialog> checkDialog_;
-    Image sourceImage_{};
-    bool keepSource_ = false;  // DisplayData after a store: the source stays
-    EditState edits_;
+    Document document_;
+    bool keepSource_ = false;  // DisplayData after a store: the base image stays
 };
 
 }  // namespace kelvane::shell

@@ -3,7 +3,6 @@
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
 #include "texts/grid_csv_texts.h"
@@ -37,8 +36,8 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 }  // namespace
 
 void MainWindow::DisplayData() {
-    if (!keepSource_) sourceImage_ = workingImage();
-    const WindowData data = ShowImage(workingImage());
+    if (!keepSource_) document_.base = document_.working;
+    const WindowData data = ShowImage(document_.working);
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {
         CodeGrid* g = grid(id);
@@ -53,7 +52,7 @@ void MainWindow::DisplayData() {
             writeSetting(p, control, it->second);
     }
     ApplyLanguage(texts::kPolish);
-    edits_.windowStored(readWindow());
+    document_.edits.windowStored(readWindow());
 }
 
 WindowData MainWindow::readWindow() {
@@ -73,22 +72,22 @@ WindowData MainWindow::readWindow() {
 int MainWindow::GetData() {
     const WindowData data = readWindow();
     WindowReporter reporter(*this);
-    const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
+    const std::optional<Image> built = BuildImage(data, document_.working, reporter);
     if (!built) return 0;
-    workingImage() = *built;
-    edits_.windowStored(data);
+    document_.working = *built;
+    document_.edits.windowStored(data);
     return 1;
 }
 
-bool MainWindow::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
+bool MainWindow::storeTypedEdits() { return !document_.edits.windowEdited(readWindow()) || GetData() == 1; }
 
-void MainWindow::imageKept() { edits_.imageKept(workingImage()); }
+void MainWindow::imageKept() { document_.edits.imageKept(document_.working); }
 
 bool MainWindow::confirmDiscard(texts::Message question) {
     const bool withDescription = question != texts::Message::UnsavedDownload;
     const WindowData window = readWindow();
-    const bool edited = withDescription ? edits_.edited(window, workingImage(), description().toStdString())
-                                        : edits_.imageEdited(window, workingImage());
+    const bool edited = withDescription ? document_.edits.edited(window, document_.working, description().toStdString())
+                                        : document_.edits.imageEdited(window, document_.working);
     if (!edited) return true;
     enum { Save, Discard, Cancel };
     const QStringList buttons = {messageText(texts::Message::ButtonSave), messageText(texts::Message::ButtonDiscard),
@@ -102,7 +101,7 @@ bool MainWindow::confirmDiscard(texts::Message question) {
 
 void MainWindow::ApplyLanguage(int language) {
     if (language < 0 || language >= texts::kLanguageCount) language = texts::kPolish;
-    setCurrentLanguage(language);
+    document_.language = language;
     if (checkDialog_) checkDialog_->setLanguage(language);
     const auto& entries = texts::windowEntries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -151,7 +150,7 @@ void MainWindow::ApplyLanguage(int language) {
 }
 
 void MainWindow::updateGridTitle(GridId id) {
-    const QString caption = QString::fromStdString(texts::gridCaption(id, currentLanguage()));
+    const QString caption = QString::fromStdString(texts::gridCaption(id, document_.language));
     gridBoxes_[static_cast<int>(id)]->setTitle(QStringLiteral("%1 (%2)").arg(caption).arg(grid(id)->filledRowCount()));
 }
 
@@ -160,14 +159,14 @@ QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row
     texts::EntryMessageParts parts;
     for (int page = 0; page < pages_->count(); ++page)
         if (pages_->widget(page)->isAncestorOf(g)) parts.tabCaption = pages_->tabText(page).toStdString();
-    parts.groupCaption = texts::gridCaption(id, currentLanguage());  // without the row count
+    parts.groupCaption = texts::gridCaption(id, document_.language);  // without the row count
     parts.row = row;
     for (int c = 0; c < g->columnCount(); ++c) {
         parts.headers.push_back(g->cell(0, c).toStdString());
         parts.cells.push_back(g->cell(row, c).toStdString());
     }
     parts.capacity = tableCapacity(id);
-    return QString::fromStdString(texts::BuildEntryMessage(problem, currentLanguage(), parts));
+    return QString::fromStdString(texts::BuildEntryMessage(problem, document_.language, parts));
 }
 
 bool MainWindow::ReportInvalidEntry(GridId id, int row) {

@@ -2,7 +2,6 @@
 #include "files/cp1250.h"
 #include "files/data_file.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,12 +29,12 @@ bool MainWindow::saveDataFile() {
     QString path = prompts().chooseFile(saveDialog_);
     if (path.isEmpty()) return false;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
-    if (!SaveDataFile(QFile::encodeName(path).toStdString(), workingImage(), text.toStdString())) {
+    if (!SaveDataFile(QFile::encodeName(path).toStdString(), document_.working, text.toStdString())) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::SaveError));
         return false;
     }
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(text.toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(text.toStdString());
     return true;
 }
 
@@ -52,12 +51,12 @@ bool MainWindow::loadDataFile(const QString& path) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;
     }
-    workingImage() = file->image;
+    document_.working = file->image;
     // The file's text goes into the emptied box as one new line.
     setDescription(QString::fromStdString(file->description) + QStringLiteral("\r\n"));
     DisplayData();
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(description().toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(description().toStdString());
     return true;
 }
 

@@ -7,7 +7,6 @@
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 
 #include <QAction>
 #include <QSettings>
@@ -58,7 +57,7 @@ bool SafetyNet::confirmUpload() {
     checkAfter_ = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
     if (!unknown && !settings().value(QLatin1String(kAskBeforeUpload), true).toBool()) return true;
 
-    const ChangeList changes = ListChanges(deviceImage(), workingImage());
+    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
     if (unknown) t.warning = text(Message::UnknownController);
@@ -69,8 +68,8 @@ bool SafetyNet::confirmUpload() {
     t.checkAfter = text(Message::CheckAfterSending);
     t.checkAfterTicked = checkAfter_;
     t.rejectIsDefault = unknown;
-    const UploadAnswer answer =
-        form_.prompts().showChanges(&form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage()));
+    const UploadAnswer answer = form_.prompts().showChanges(
+        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage()));
     if (!answer.send) return false;
     if (answer.dontAskAgain) {
         settings().setValue(QLatin1String(kAskBeforeUpload), false);
@@ -89,7 +88,7 @@ void SafetyNet::transferCompleted(bool upload) {
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();
     QString error;
-    const QString path = WriteBackup(folder_, deviceImage(),
+    const QString path = WriteBackup(folder_, form_.document().device,
                                      BackupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
@@ -103,7 +102,7 @@ void SafetyNet::transferCompleted(bool upload) {
 }
 
 void SafetyNet::checkRead(const Image& controller) {
-    const ChangeList changes = ListChanges(deviceImage(), controller);
+    const ChangeList changes = ListChanges(form_.document().device, controller);
     if (changes.empty()) {
         form_.setStatusText(text(Message::CheckSame));
         return;
@@ -124,13 +123,13 @@ void SafetyNet::checkRead(const Image& controller) {
 
 void SafetyNet::compare() {
     if (form_.GetData() != 1) return;
-    const ChangeList changes = ListChanges(deviceImage(), workingImage());
+    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(&form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage()));
+    form_.prompts().showChanges(&form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage()));
 }
 
 void SafetyNet::check() {

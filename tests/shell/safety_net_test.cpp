@@ -10,7 +10,7 @@
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "shell/safety_net.h"
 #include "sim/controller_port.h"
 #include "tests/shell/scripted_prompts.h"
@@ -42,7 +42,6 @@ class SafetyNetTest : public QObject {
         FormWiring* wiring;
         Fixture() : wiring(nullptr) {
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
-            deviceImage().fill(0);
             sim::ControllerPort::preload(SampleBuildingImage());
             sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
             form.setPrompts(&prompts);
@@ -79,12 +78,13 @@ private slots:
         QVERIFY(f.prompts.lastChangeTexts.rejectIsDefault);
         QVERIFY(f.prompts.lastChangeTexts.dontAsk.isEmpty());
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("Bloki do wysłania: 0–511")));
-        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(),
+                            [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
 
         f.prompts.choices = {1};  // the edit is discarded for the download
         f.run("DOWNLOAD");
-        QVERIFY(deviceImage() == SampleBuildingImage());
+        QVERIFY(f.form.document().device == SampleBuildingImage());
 
         // Cancel sends nothing; Send sends the listed block and checks it.
         f.setP204(60);
@@ -131,7 +131,7 @@ private slots:
         QVERIFY(f.prompts.lastChangeTexts.accept.isEmpty());
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("Kod fizyczny 1.1: Kod otwarcia ")),
                  qPrintable(f.prompts.shown.last().text));
-        QVERIFY(f.controller() == deviceImage());
+        QVERIFY(f.controller() == f.form.document().device);
     }
 
     void everyCompletedTransferLeavesABackup() {
@@ -154,11 +154,11 @@ private slots:
         QVERIFY(uploaded && uploaded->image == f.controller());
 
         // Opened like LOAD: the window and the working image, not the device image.
-        const Image device = deviceImage();
+        const Image device = f.form.document().device;
         f.prompts.backups = {list[2].path};
         f.form.action("BACKUPS")->trigger();
-        QVERIFY(workingImage() == SampleBuildingImage());
-        QVERIFY(deviceImage() == device);
+        QVERIFY(f.form.document().working == SampleBuildingImage());
+        QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
 
         // A backup that cannot be written is said and fails nothing.
@@ -169,7 +169,7 @@ private slots:
         sim::ControllerPort::withController([](sim::Controller& c) { c.image()[0] = 0x42; });
         f.run("DOWNLOAD");
         QVERIFY(f.form.statusText().startsWith(text(texts::Message::DownloadDone) + QStringLiteral(" — Nie zapisano")));
-        QCOMPARE(deviceImage()[0], 0x42);
+        QCOMPARE(f.form.document().device[0], 0x42);
     }
 
     void checkNamesTheResidentCodeTheControllerHoldsOtherwise() {
@@ -186,8 +186,8 @@ private slots:
                  qPrintable(f.prompts.shown.last().text));
         QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
             texts::messageText(texts::Message::ChangeUpload, texts::kPolish))));  // nothing of this is sent
-        QVERIFY(workingImage() == SampleBuildingImage());                         // both images untouched
-        QVERIFY(deviceImage() == SampleBuildingImage());
+        QVERIFY(f.form.document().working == SampleBuildingImage());              // both images untouched
+        QVERIFY(f.form.document().device == SampleBuildingImage());
         sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
         f.run("READBACK");
         QCOMPARE(f.form.statusText(), text(texts::Message::CheckSame));

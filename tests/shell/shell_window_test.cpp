@@ -5,7 +5,7 @@
 #include "shell/code_grid.h"
 #include "texts/language_table.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/settings_controls.h"
 #include "shell/splash.h"
@@ -87,11 +87,10 @@ public:
 
 private slots:
     void startsFilledInPolishWithStatusEmptyAndProgressHidden() {
-        deviceImage().fill(0);
-        workingImage().fill(0x11);
         MainWindow w;
-        QVERIFY(workingImage() == initialImage());
-        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QVERIFY(w.document().working == initialImage());
+        QVERIFY(std::all_of(w.document().device.begin(), w.document().device.end(), [](auto b) { return b == 0; }));
+        QVERIFY(!w.document().deviceKnown);
         QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI"));
         QCOMPARE(w.CurrentLanguage(), 0);
         QCOMPARE(w.pages_->currentIndex(), 0);
@@ -128,7 +127,7 @@ private slots:
         QCOMPARE(w.GetData(), 1);
         Image expected = initialImage();
         std::fill(expected.begin() + mem::kHiddenWords, expected.begin() + mem::kHiddenWords + 8, 0xFF);
-        QVERIFY(workingImage() == expected);
+        QVERIFY(w.document().working == expected);
     }
 
     void windowIsFixedAndNamedControlsCarryTheirRanges() {
@@ -243,7 +242,7 @@ private slots:
         // Every refill of the window comes back in Polish.
         w.DisplayData();
         QCOMPARE(w.CurrentLanguage(), 0);
-        QCOMPARE(currentLanguage(), 0);
+        QCOMPARE(w.document().language, 0);
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
         QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
     }
@@ -257,7 +256,7 @@ private slots:
         CodeGrid* residents = w.grid(GridId::Residents);
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (0)"));
         QVERIFY(!residents->verticalScrollBar()->isVisible());
-        workingImage() = SampleBuildingImage();
+        w.document().working = SampleBuildingImage();
         w.DisplayData();
         QCoreApplication::processEvents();
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));
@@ -275,7 +274,7 @@ private slots:
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Users (73)"));
         // Row messages name the table by its caption alone.
         QVERIFY(w.entryMessage(texts::EntryProblem::Invalid, GridId::Residents, 1).contains(QStringLiteral("\"Users\"")));
-        workingImage() = initialImage();
+        w.document().working = initialImage();
     }
 
     void gridHeadersFitTheirColumnsInPolishAndEnglish() {
@@ -365,7 +364,7 @@ private slots:
         // Closing About, with OK or the window's close button, changes nothing.
         w.ApplyLanguage(texts::kEnglish);
         w.setStatusText(QStringLiteral("Dane pobrane"));
-        const Image image = workingImage();
+        const Image image = w.document().working;
         for (bool withOk : {true, false}) {
             QTimer::singleShot(100, [withOk] {
                 auto* about = qobject_cast<AboutBox*>(QApplication::activeModalWidget());
@@ -379,7 +378,7 @@ private slots:
             QVERIFY(w.isVisible());
             QCOMPARE(w.CurrentLanguage(), 1);
             QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
-            QVERIFY(workingImage() == image);
+            QVERIFY(w.document().working == image);
         }
     }
 
