@@ -55,13 +55,12 @@ struct WindowEntry {
     Texts text;
 };
 
-// The window entries in the order they are applied: the 128 entries of the
+// The window entries in the order they are applied: the entries of the
 // window followed by the entries of the transfer's abort command, of the
 // configuration check, of the spreadsheet, preview and PDF commands and of
 // the safety net (compare, controller check, backups, the question before an
 // upload).
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 139;
 
 // Texts printed on the residents' cards.
 enum class CardText {
@@ -75,8 +74,9 @@ enum class CardText {
     Instruction3,
     Instruction4,
     Missing,  // "brak"
+    Count     // not a text: how many there are
 };
-constexpr int kCardTextCount = 10;
+constexpr int kCardTextCount = static_cast<int>(CardText::Count);
 
 enum class Message {
     LoadError,        // "Błąd wczytywania pliku!"
@@ -173,8 +173,9 @@ enum class Message {
     CheckSame,  // the controller holds the device image
     CheckDiffers,
     CheckNothingKnown,  // nothing read or written in this run
+    Count               // not a text: how many there are
 };
-constexpr int kMessageCount = 91;
+constexpr int kMessageCount = static_cast<int>(Message::Count);
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -198,8 +199,9 @@ enum class ToolText {
     CardPages,      // "%d" pages written
     ImportCounts,   // rows "%d" added, "%d" replaced, "%d" removed
     ImportRefused,  // "%d" rows refused: nothing written
+    Count           // not a text: how many there are
 };
-constexpr int kToolTextCount = 20;
+constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
@@ -225,16 +227,14 @@ enum class CheckText {
     ColumnPlace,
     ColumnText,
     Close,
+    Count  // not a text: how many there are
 };
-constexpr int kCheckTextCount = 22;
+constexpr int kCheckTextCount = static_cast<int>(CheckText::Count);
 
 // Texts by language; a language index outside 0..2 gives the Polish text.
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);
 const char* checkText(CheckText entry, int language);
-
-// All entries of the table: window, card, message, tool and configuration-check entries.
-constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount + kCheckTextCount;
 
 }  // namespace kelvane::texts
