@@ -1,4 +1,5 @@
 #include "cli/tool_context.h"
+#include "texts/language_table.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +35,10 @@ void Tool::error(const std::string& about, const std::string& line) const {
 int environmentLanguage() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* v = std::getenv(name);
-        if (v && *v) return std::string(v).rfind("pl", 0) == 0 ? kelvane::texts::kPolish : kelvane::texts::kEnglish;
+        if (v && *v) {
+            const int language = kelvane::texts::languageByCode(std::string(v).substr(0, 2));
+            return language < 0 ? kelvane::texts::kEnglish : language;
+        }
     }
     return kelvane::texts::kEnglish;
 }

@@ -5,6 +5,7 @@
 // Texts are UTF-8; messages break lines with a line feed alone.
 #include <cstddef>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace kelvane::texts {
@@ -12,11 +13,16 @@ namespace kelvane::texts {
 // The languages, in the order of the Lang menu, which is made from this list.
 // Their names read the same in every language.
 struct Language {
-    const char* action;  // object name of its menu entry
-    const char* name;    // the entry's caption
+    const char* action;     // object name of its menu entry
+    const char* name;       // the entry's caption
+    const char* code;       // as kvtool's --lang and LANG name it; empty: not chosen by code
+    char decimalSeparator;  // in the numbers the texts show
 };
-inline constexpr Language kLanguages[] = {{"Polski2", "Polski"}, {"English2", "English"}, {"Pyccknn1", "Pyccknn"}};
+inline constexpr Language kLanguages[] = {
+    {"Polski2", "Polski", "pl", ','}, {"English2", "English", "en", '.'}, {"Pyccknn1", "Pyccknn", "", '.'}};
 constexpr int kLanguageCount = static_cast<int>(std::size(kLanguages));
+// The language with that code ("pl", "en"); -1 when no language has it.
+int languageByCode(const std::string& code);
 constexpr int kPolish = 0;
 constexpr int kEnglish = 1;
 constexpr int kThird = 2;
