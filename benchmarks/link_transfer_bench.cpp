@@ -29,12 +29,11 @@ public:
     void showPortOpenError(const QString& t, const QString& detail) override {
         status = "port error: " + t + ' ' + detail;
     }
-    kelvane::Image& workingImage() override { return working; }
-    kelvane::Image& deviceImage() override { return device; }
+    kelvane::shell::Document& document() override { return doc; }
 
     QString status;
     int positions = 0;
-    kelvane::Image working{}, device{};
+    kelvane::shell::Document doc;
 };
 
 // Largest gap between two ticks of a 1 ms timer beyond its interval: the
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
     bool ok = host.status == "Data downloaded" && down - lineSeconds <= 0.3;
 
     if (alsoUpload) {
-        for (auto& b : host.working) b = static_cast<std::uint8_t>(~b);  // every block differs
+        for (auto& b : host.doc.working) b = static_cast<std::uint8_t>(~b);  // every block differs
         const double up = runTransfer(link, true, meter);
         std::printf("upload of 512 blocks: %.3f s, status \"%s\", longest event-loop stall %.2f ms\n", up,
                     qPrintable(host.status), meter.worstMs());

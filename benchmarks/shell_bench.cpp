@@ -6,7 +6,7 @@
 #include "shell/code_grid.h"
 #include "image/codecs.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -85,9 +85,9 @@ int main(int argc, char** argv) {
     std::vector<double> display, get;
     for (int run = 0; run < 15; ++run) {
         // From an empty window each time, so every cell is written anew.
-        shell::workingImage() = initialImage();
+        window->document().working = initialImage();
         window->DisplayData();
-        shell::workingImage() = full;
+        window->document().working = full;
         auto t0 = std::chrono::steady_clock::now();
         window->DisplayData();
         auto t1 = std::chrono::steady_clock::now();

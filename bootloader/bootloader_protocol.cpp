@@ -118,11 +118,7 @@ link::LineSettings PhaseBSettings(link::LineSettings base) {
 }
 
 link::Timeouts UpgradeTimeouts() {
-    link::Timeouts t;
-    t.readInterval = 100;
-    t.readTotalMultiplier = 100;
-    t.readTotalConstant = 100;
-    t.writeTotalMultiplier = 100;
+    link::Timeouts t;  // as the controller's port, but a write's fixed allowance is shorter
     t.writeTotalConstant = 100;
     return t;
 }

@@ -1,4 +1,5 @@
 #include "cli/arguments.h"
+#include "texts/language_table.h"
 
 #include "cli/exit_codes.h"
 #include "cli/time_limits.h"
@@ -226,7 +227,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         for (const auto& o : inv.command->options)
             if (o.required && !inv.has(o.name)) r.error = std::string(inv.command->name) + " needs " + o.name;
     }
-    if (r.error.empty() && inv.has("--lang") && inv.value("--lang") != "pl" && inv.value("--lang") != "en")
+    if (r.error.empty() && inv.has("--lang") && kelvane::texts::languageByCode(inv.value("--lang")) < 0)
         r.error = "--lang takes pl or en";
     if (r.error.empty() && inv.has("--base") && inv.has("--full")) r.error = "--base and --full exclude each other";
     if (r.error.empty() && inv.has("--prefer")) {

@@ -1,6 +1,7 @@
 // kvtool: the door-entry power supply's configuration and firmware from the
 // command line, for service laptops and scripts. Qt Core and SerialPort only.
 #include "cli/arguments.h"
+#include "texts/language_table.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
@@ -46,9 +47,7 @@ int main(int argc, char** argv) {
     interrupt::install();
     kelvane::session::installProgramLog("kvtool");
 
-    const int language = inv.has("--lang")
-                             ? (inv.value("--lang") == "pl" ? kelvane::texts::kPolish : kelvane::texts::kEnglish)
-                             : environmentLanguage();
+    const int language = inv.has("--lang") ? kelvane::texts::languageByCode(inv.value("--lang")) : environmentLanguage();
     Tool tool{inv, language, isTerminal(2) && !inv.has("--quiet")};
     if (!parsed.error.empty()) {
         tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError), parsed.error));

@@ -1,4 +1,5 @@
 #include "cli/tool_context.h"
+#include "texts/language_table.h"
 
 #include "link/messages.h"
 #include "link/port_info.h"
@@ -47,7 +48,10 @@ void Tool::portOpenError(const std::string& port, link::OpenFailure failure) con
 int environmentLanguage() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* v = std::getenv(name);
-        if (v && *v) return std::string(v).rfind("pl", 0) == 0 ? kelvane::texts::kPolish : kelvane::texts::kEnglish;
+        if (v && *v) {
+            const int language = kelvane::texts::languageByCode(std::string(v).substr(0, 2));
+            return language < 0 ? kelvane::texts::kEnglish : language;
+        }
     }
     return kelvane::texts::kEnglish;
 }

@@ -24,15 +24,7 @@ link::LineSettings controllerLineSettings() {
     return s;
 }
 
-link::Timeouts controllerTimeouts() {
-    link::Timeouts t;
-    t.readInterval = 100;
-    t.readTotalMultiplier = 100;
-    t.readTotalConstant = 100;
-    t.writeTotalMultiplier = 100;
-    t.writeTotalConstant = 500;
-    return t;
-}
+link::Timeouts controllerTimeouts() { return link::Timeouts{}; }  // the line's defaults are the controller's
 
 bool OpenPort(link::Line& line, const std::string& name) {
     if (!line.open(name)) return false;

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need, when any is missing.
+# Installs the Debian 12 packages that are missing, for what is asked:
+#   deps.sh run   what building and starting the programs needs (compiler,
+#                 CMake, Ninja, Qt, the compiler cache)
+#   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
+#                 package check and the Windows cross-check need
 set -euo pipefail
-pkgs=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-      qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config qt6-translations-l10n
-      xvfb xauth socat poppler-utils
-      fonts-dejavu-core fonts-liberation2 clang libclang-rt-dev
-      dpkg-dev file desktop-file-utils
-      g++-mingw-w64-x86-64-posix googletest wine64 ccache nsis xdotool)
+pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config
+      qt6-translations-l10n ccache)
+if [ "${1:-all}" != run ]; then
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev
+         xvfb xauth socat poppler-utils
+         fonts-dejavu-core fonts-liberation2 clang libclang-rt-dev
+         dpkg-dev file desktop-file-utils
+         g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

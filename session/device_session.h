@@ -114,7 +114,6 @@ public:
 
     // How ports are opened: openablePort() unless a test gives another.
     void setPortFactory(PortFactory factory) { factory_ = std::move(factory); }
-    const PortFactory& portFactory() const { return factory_; }
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { worker_.setStackSize(bytes); }
 

@@ -48,7 +48,6 @@ public:
 
     // The stop request; interruptLine also interrupts the attached line.
     void requestStop(bool interruptLine = true);
-    bool stopRequested() const { return stop_.load(); }
     // The flag itself, for protocol code that takes a const std::atomic<bool>*.
     const std::atomic<bool>* stopFlag() const { return &stop_; }
 

@@ -70,7 +70,7 @@ void MaskDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, cons
     model->setData(index, text, Qt::EditRole);
 }
 
-CodeGrid::CodeGrid(GridId id, QWidget* parent) : QTableWidget(parent), id_(id) {
+CodeGrid::CodeGrid(GridId id, QWidget* parent) : QTableWidget(parent) {
     setObjectName(QString::fromLatin1(gridName(id)));
     setColumnCount(gridColumns(id));
     setRowCount(1);

@@ -37,7 +37,6 @@ class CodeGrid : public QTableWidget {
     Q_OBJECT
 public:
     CodeGrid(GridId id, QWidget* parent = nullptr);
-    GridId gridId() const { return id_; }
 
     // The grid as plain data: header texts in row 0, then every data row;
     // the current cell included.
@@ -66,7 +65,6 @@ public:
 private:
     void contentsChanged();
 
-    GridId id_;
     bool replacing_ = false;
 };
 

@@ -5,7 +5,6 @@
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/port_dialog.h"
-#include "shell/program_state.h"
 #include "shell/prompts.h"
 #include "session/system_ports.h"
 #include "texts/diagnostic_texts.h"
@@ -35,7 +34,7 @@ void applyLanguage(MainWindow& form, QMenu* tools, int language) {
 
 void saveSupportBundle(MainWindow& form) {
     const int language = form.CurrentLanguage();
-    session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, shell::workingImage(), form.description().toStdString()};
+    session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working, form.description().toStdString()};
     auto chooseFile = [&form, language] {
         auto* dialog = form.findChild<QFileDialog*>(QStringLiteral("BundleSaveDialog"));
         if (!dialog) {

@@ -10,7 +10,6 @@
 #include "texts/link_messages.h"
 #include "shell/main_window.h"
 #include "shell/port_dialog.h"
-#include "shell/program_state.h"
 #include "shell/safety_net.h"
 
 #include <QAction>
@@ -52,8 +51,7 @@ public:
         return QString::fromUtf8(texts::messageText(message, form_.CurrentLanguage()));
     }
     void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
-    Image& workingImage() override { return shell::workingImage(); }
-    Image& deviceImage() override { return shell::deviceImage(); }
+    Document& document() override { return form_.document(); }
     bool confirmUpload() override { return !safety_ || safety_->confirmUpload(); }
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);
@@ -93,7 +91,7 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
-    hooks.loaded = [net] { net->fileLoaded(workingImage()); };
+    hooks.loaded = [net, &form] { net->fileLoaded(form.document().working); };
     connect(c, &shell::LinkController::transferRunningChanged, &form, &MainWindow::setTransferRunning);
 }
 
@@ -116,21 +114,21 @@ CardTexts FormWiring::cardTexts() const {
 }
 
 void FormWiring::print() {
-    if (!HasResidentCards(shell::workingImage())) {
+    if (!HasResidentCards(form_.document().working)) {
         form_.showMessage(form_.messageText(texts::Message::NothingToPrint));
         return;
     }
-    PrintResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), askPrinter_);
+    PrintResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), askPrinter_);
 }
 
 void FormWiring::preview() {
-    PreviewResidentCards(&form_, shell::workingImage(), cardTexts(), form_.cardText(), runPreview_);
+    PreviewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
 }
 
 void FormWiring::savePdf() {
     // Like printing: the cards show the image as it was when the command was
     // given, and with no card to print nothing is asked.
-    const Image image = shell::workingImage();
+    const Image image = form_.document().working;
     if (!HasResidentCards(image)) return;
     auto* dialog = form_.findChild<QFileDialog*>(QStringLiteral("PdfSaveDialog"));
     if (!dialog) {

@@ -89,7 +89,7 @@ void LinkController::onDownload() { startTransfer(session::downloadRequest(portN
 
 void LinkController::onUpload() {
     if (!host_.getData() || !host_.confirmUpload()) return;
-    startTransfer(session::uploadRequest(portName_, host_.workingImage(), host_.deviceImage()));
+    startTransfer(session::uploadRequest(portName_, host_.document().working, host_.document().device));
 }
 
 void LinkController::cancelTransfer() { session_.cancel(); }
@@ -133,10 +133,10 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
         return;
     }
     if (report.kind == session::TransferKind::Upload) {
-        if (report.completed()) host_.deviceImage() = sent_;
+        if (report.completed()) host_.document().deviceHolds(sent_);
     } else if (report.completed()) {
-        host_.workingImage() = report.download.image;
-        host_.deviceImage() = report.download.image;
+        host_.document().working = report.download.image;
+        host_.document().deviceHolds(report.download.image);
     }
     host_.setStatusText(transferStatus(host_, report));
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();

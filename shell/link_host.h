@@ -2,6 +2,7 @@
 // What the device link needs from the main window. Every call comes on the
 // window's thread.
 #include "image/image.h"
+#include "shell/document.h"
 #include "link/messages.h"
 
 #include <QString>
@@ -35,9 +36,8 @@ public:
     // port did not open) when that is not empty.
     virtual void showPortOpenError(const QString& text, const QString& detail) = 0;
 
-    // The two process-wide images.
-    virtual Image& workingImage() = 0;
-    virtual Image& deviceImage() = 0;
+    // The document the window shows: its working and device images.
+    virtual Document& document() = 0;
 
     // After getData(): whether the upload goes ahead (the technician may be
     // asked). Nothing has been opened yet.

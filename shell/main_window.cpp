@@ -4,7 +4,6 @@
 #include "shell/about_box.h"
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
-#include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "shell/window_font.h"
 
@@ -92,12 +91,12 @@ void MainWindow::FormCreate() {
     tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
     tips.setColor(QPalette::ToolTipText, Qt::black);
     QToolTip::setPalette(tips);
-    workingImage() = initialImage();
+    document_.working = initialImage();
     progressBar_->hide();
     DisplayData();
     ApplyLanguage(0);
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(description().toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(description().toStdString());
     updateModified();
 }
 
@@ -298,10 +297,10 @@ void MainWindow::setDescription(const QString& crlfText) {
     descriptionEdit_->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
 }
 
-int MainWindow::CurrentLanguage() const { return currentLanguage(); }
+int MainWindow::CurrentLanguage() const { return document_.language; }
 
 QString MainWindow::messageText(texts::Message message) const {
-    return QString::fromUtf8(texts::messageText(message, currentLanguage()));
+    return QString::fromUtf8(texts::messageText(message, document_.language));
 }
 
 // Menu commands.
@@ -327,7 +326,7 @@ void MainWindow::onVerify() {
 void MainWindow::onCheck() {
     // Checks what the window holds, stored as Verification stores it; the
     // grids then show the image's rows, which the warnings count.
-    const int language = currentLanguage();
+    const int language = document_.language;
     if (GetData() != 1) return;
     keepSource_ = true;
     DisplayData();
@@ -348,7 +347,7 @@ void MainWindow::onCheck() {
 CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
 std::vector<Warning> MainWindow::configurationWarnings() const {
-    return CheckStoredConfiguration(sourceImage_, workingImage());
+    return CheckStoredConfiguration(document_.base, document_.working);
 }
 
 void MainWindow::showWarningPlace(const Warning& w) {
@@ -408,9 +407,6 @@ void MainWindow::onExit() {
     hide();
     QCoreApplication::quit();
 }
-void MainWindow::onPolish() { ApplyLanguage(texts::kPolish); }
-void MainWindow::onEnglish() { ApplyLanguage(texts::kEnglish); }
-void MainWindow::onThirdLanguage() { ApplyLanguage(texts::kThird); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the main window ends the program, once edits that would be

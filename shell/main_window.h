@@ -5,7 +5,7 @@
 #include "image/grid.h"
 #include "image/image.h"
 #include "image/window_data.h"
-#include "shell/edit_state.h"
+#include "shell/document.h"
 #include "texts/entry_message.h"
 #include "texts/language_table.h"
 #include "shell/prompts.h"
@@ -62,6 +62,9 @@ public:
     ~MainWindow() override;
 
     MenuHooks& hooks() { return hooks_; }
+    // What the window shows and edits; the window owns it.
+    Document& document() { return document_; }
+    const Document& document() const { return document_; }
     // The helper that fills the hooks (a child of the window). It is deleted
     // first when the window goes, while the hooks it clears still exist.
     void setWiring(QObject* wiring) { wiring_ = wiring; }
@@ -133,10 +136,6 @@ public:
     // Goes to the grid row or the control a warning of the configuration
     // check names: its page, its row or control, the focus.
     void showWarningPlace(const Warning& warning);
-    // The image the settings controls were filled from by the last start-up,
-    // download or load (a refill after a store keeps it): what the controller
-    // or the file holds, against which the check judges settings out of range.
-    const Image& sourceImage() const { return sourceImage_; }
     // The configuration check of the working image after a store.
     std::vector<Warning> configurationWarnings() const;
     // The check's window once onCheck has shown it.
@@ -185,9 +184,6 @@ public slots:
     void exportCsv(GridId id);
     void exportAllCsv();
     void importCsv(GridId id);
-    void onPolish();
-    void onEnglish();
-    void onThirdLanguage();
     void onAddKey();
     void onDeleteKey();
     void onDeleteResident();
@@ -246,9 +242,8 @@ private:
     QPointer<QDialog> about_;
     QPointer<QObject> wiring_;
     QPointer<CheckDialog> checkDialog_;
-    Image sourceImage_{};
-    bool keepSource_ = false;  // DisplayData after a store: the source stays
-    EditState edits_;
+    Document document_;
+    bool keepSource_ = false;  // DisplayData after a store: the base image stays
 };
 
 }  // namespace kelvane::shell

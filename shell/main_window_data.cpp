@@ -3,7 +3,6 @@
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
 #include "texts/grid_csv_texts.h"
@@ -38,8 +37,8 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 }  // namespace
 
 void MainWindow::DisplayData() {
-    if (!keepSource_) sourceImage_ = workingImage();
-    const WindowData data = ShowImage(workingImage());
+    if (!keepSource_) document_.base = document_.working;
+    const WindowData data = ShowImage(document_.working);
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {
         CodeGrid* g = grid(id);
@@ -54,7 +53,7 @@ void MainWindow::DisplayData() {
             writeSetting(p, control, it->second);
     }
     ApplyLanguage(texts::kPolish);
-    edits_.windowStored(readWindow());
+    document_.edits.windowStored(readWindow());
     updateModified();
 }
 
@@ -66,7 +65,7 @@ void MainWindow::updateModified() {
     for (const Parameter& p : parameterTable())
         if (const QWidget* control = qobject_cast<QWidget*>(named_.value(QString::fromLatin1(p.control))))
             data.controls[p.control] = readSetting(p, control);
-    setWindowModified(edits_.edited(data, workingImage(), description().toStdString()));
+    setWindowModified(document_.edits.edited(data, document_.working, description().toStdString()));
 }
 
 WindowData MainWindow::readWindow() {
@@ -86,18 +85,18 @@ WindowData MainWindow::readWindow() {
 int MainWindow::GetData() {
     const WindowData data = readWindow();
     WindowReporter reporter(*this);
-    const std::optional<Image> built = BuildImage(data, workingImage(), reporter);
+    const std::optional<Image> built = BuildImage(data, document_.working, reporter);
     if (!built) return 0;
-    workingImage() = *built;
-    edits_.windowStored(data);
+    document_.working = *built;
+    document_.edits.windowStored(data);
     updateModified();
     return 1;
 }
 
-bool MainWindow::storeTypedEdits() { return !edits_.windowEdited(readWindow()) || GetData() == 1; }
+bool MainWindow::storeTypedEdits() { return !document_.edits.windowEdited(readWindow()) || GetData() == 1; }
 
 void MainWindow::imageKept() {
-    edits_.imageKept(workingImage());
+    document_.edits.imageKept(document_.working);
     updateModified();
 }
 
@@ -120,8 +119,8 @@ QString retranslated(const QString& text, int from, int to) {
 bool MainWindow::confirmDiscard(texts::Message question) {
     const bool withDescription = question != texts::Message::UnsavedDownload;
     const WindowData window = readWindow();
-    const bool edited = withDescription ? edits_.edited(window, workingImage(), description().toStdString())
-                                        : edits_.imageEdited(window, workingImage());
+    const bool edited = withDescription ? document_.edits.edited(window, document_.working, description().toStdString())
+                                        : document_.edits.imageEdited(window, document_.working);
     if (!edited) return true;
     enum { Save, Discard, Cancel };
     const QStringList buttons = {messageText(texts::Message::ButtonSave), messageText(texts::Message::ButtonDiscard),
@@ -135,8 +134,8 @@ bool MainWindow::confirmDiscard(texts::Message question) {
 
 void MainWindow::ApplyLanguage(int language) {
     if (language < 0 || language >= texts::kLanguageCount) language = texts::kPolish;
-    const int previous = currentLanguage();
-    setCurrentLanguage(language);
+    const int previous = document_.language;
+    document_.language = language;
     applyQtTranslation(language);
     // The status bar speaks the window's language too.
     if (statusMaker_)
@@ -195,7 +194,7 @@ void MainWindow::ApplyLanguage(int language) {
 }
 
 void MainWindow::updateGridTitle(GridId id) {
-    const QString caption = QString::fromStdString(texts::gridCaption(id, currentLanguage()));
+    const QString caption = QString::fromStdString(texts::gridCaption(id, document_.language));
     gridBoxes_[static_cast<int>(id)]->setTitle(QStringLiteral("%1 (%2)").arg(caption).arg(grid(id)->filledRowCount()));
 }
 
@@ -204,14 +203,14 @@ QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row
     texts::EntryMessageParts parts;
     for (int page = 0; page < pages_->count(); ++page)
         if (pages_->widget(page)->isAncestorOf(g)) parts.tabCaption = pages_->tabText(page).toStdString();
-    parts.groupCaption = texts::gridCaption(id, currentLanguage());  // without the row count
+    parts.groupCaption = texts::gridCaption(id, document_.language);  // without the row count
     parts.row = row;
     for (int c = 0; c < g->columnCount(); ++c) {
         parts.headers.push_back(g->cell(0, c).toStdString());
         parts.cells.push_back(g->cell(row, c).toStdString());
     }
     parts.capacity = tableCapacity(id);
-    return QString::fromStdString(texts::BuildEntryMessage(problem, currentLanguage(), parts));
+    return QString::fromStdString(texts::BuildEntryMessage(problem, document_.language, parts));
 }
 
 bool MainWindow::ReportInvalidEntry(GridId id, int row) {
@@ -222,7 +221,7 @@ bool MainWindow::ReportInvalidEntry(GridId id, int row) {
     const RowCheck check = CheckGridRow(id, cells);
     const QString why = check.column < 0 ? QString()
                                          : QString::fromStdString(texts::BrokenRuleText(
-                                               g->cell(0, check.column).toStdString(), check.rule, currentLanguage()));
+                                               g->cell(0, check.column).toStdString(), check.rule, document_.language));
     return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
                                    entryMessage(texts::EntryProblem::Invalid, id, row), why);
 }

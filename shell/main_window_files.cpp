@@ -3,7 +3,6 @@
 #include "files/data_file.h"
 #include "print/qt_path.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 #include "texts/file_texts.h"
 
 #include <QFileInfo>
@@ -35,14 +34,14 @@ bool MainWindow::saveDataFile() {
         if (path.isEmpty()) return false;
         if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
         WriteFault fault = WriteFault::None;
-        if (SaveDataFile(FsPath(path), workingImage(), text.toStdString(), &fault)) break;
+        if (SaveDataFile(FsPath(path), document_.working, text.toStdString(), &fault)) break;
         prompts().message(this, QString::fromLatin1(kApplicationTitle),
                           QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
         if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
             return false;
     }
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(text.toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(text.toStdString());
     setOpenFile(path);
     updateModified();
     const QString name = QFileInfo(path).fileName();
@@ -63,12 +62,12 @@ bool MainWindow::loadDataFile(const QString& path) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;
     }
-    workingImage() = file->image;
+    document_.working = file->image;
     // The file's text goes into the emptied box as one new line.
     setDescription(QString::fromStdString(file->description) + QStringLiteral("\r\n"));
     DisplayData();
-    edits_.imageKept(workingImage());
-    edits_.descriptionKept(description().toStdString());
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(description().toStdString());
     if (hooks_.loaded) hooks_.loaded();
     setOpenFile(path);
     updateModified();

@@ -3,7 +3,6 @@
 // folder. A second argument 1 or 2 takes the pictures in that language.
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
 #include "sim/sample_building.h"
 
 #include <QApplication>
@@ -20,7 +19,7 @@ int main(int argc, char** argv) {
     const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");
     QDir().mkpath(folder);
     kelvane::shell::MainWindow window;
-    kelvane::shell::workingImage() = kelvane::SampleBuildingImage();
+    window.document().working = kelvane::SampleBuildingImage();
     window.DisplayData();
     window.setDescription(QStringLiteral("Budynek przy ul. Słonecznej 12, klatka A.\r\nZasilacz w szafce na parterze."));
     if (args.size() > 2) window.ApplyLanguage(args[2].toInt());

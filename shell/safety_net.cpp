@@ -8,7 +8,6 @@
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/merge_dialog.h"
-#include "shell/program_state.h"
 
 #include <QAction>
 #include <QLocale>
@@ -92,7 +91,7 @@ void SafetyNet::recordVisit(bool upload) {
         v.firmware = identity->firmware;
         v.kind = upload ? registry::VisitKind::Upload : registry::VisitKind::Download;
         v.port = portText().toStdString();
-        v.image = deviceImage();
+        v.image = form_.document().device;
         recorded = reg->recordVisit(v);
         if (!recorded) why = QString::fromStdString(reg->error());
     } else {
@@ -117,10 +116,10 @@ bool SafetyNet::confirmUpload() {
     const bool unknown = !downloaded_;
     checkAfter_ = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
     // The controller, as read in this run, is no longer what the edits started from.
-    if (!unknown && base_ && base_->image != deviceImage()) return confirmMerge();
+    if (!unknown && base_ && base_->image != form_.document().device) return confirmMerge();
     if (!unknown && !settings().value(QLatin1String(kAskBeforeUpload), true).toBool()) return true;
 
-    const ChangeList changes = ListChanges(deviceImage(), workingImage());
+    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
     if (unknown) t.warning = text(Message::UnknownController);
@@ -132,7 +131,7 @@ bool SafetyNet::confirmUpload() {
     t.checkAfterTicked = checkAfter_;
     t.rejectIsDefault = unknown;
     const UploadAnswer answer = form_.prompts().showChanges(
-        &form_, t, listWithWarnings(changes, workingImage(), form_.CurrentLanguage(), unknown));
+        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), unknown));
     if (!answer.send) return false;
     if (answer.dontAskAgain) {
         settings().setValue(QLatin1String(kAskBeforeUpload), false);
@@ -144,7 +143,7 @@ bool SafetyNet::confirmUpload() {
 }
 
 bool SafetyNet::confirmMerge() {
-    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {workingImage(), {}}, {deviceImage(), {}});
+    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
     const int language = form_.CurrentLanguage();
     MergeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
@@ -167,7 +166,7 @@ bool SafetyNet::confirmMerge() {
                     .replace(QLatin1String("%s"), QString::fromStdString(texts::GridCaption(grid, language))));
         if (!merged.complete()) return false;
         // What goes to the controller is what the window holds and shows afterwards.
-        workingImage() = merged.version.image;
+        form_.document().working = merged.version.image;
         form_.DisplayData();
     }
     return true;
@@ -184,12 +183,12 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
     form_.imageKept();
-    base_ = Base{deviceImage(), now_()};  // further edits start from what the controller now holds
+    base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();
     QString error;
-    const QString path = WriteBackup(folder_, deviceImage(),
+    const QString path = WriteBackup(folder_, form_.document().device,
                                      BackupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
@@ -205,7 +204,7 @@ void SafetyNet::transferCompleted(bool upload) {
 }
 
 void SafetyNet::checkRead(const Image& controller) {
-    const ChangeList changes = ListChanges(deviceImage(), controller);
+    const ChangeList changes = ListChanges(form_.document().device, controller);
     if (changes.empty()) {
         form_.setStatusText(text(Message::CheckSame));
         return;
@@ -226,14 +225,14 @@ void SafetyNet::checkRead(const Image& controller) {
 
 void SafetyNet::compare() {
     if (form_.GetData() != 1) return;
-    const ChangeList changes = ListChanges(deviceImage(), workingImage());
+    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
     form_.prompts().showChanges(&form_, t,
-                                listWithWarnings(changes, workingImage(), form_.CurrentLanguage(), !downloaded_));
+                                listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
 }
 
 void SafetyNet::check() {

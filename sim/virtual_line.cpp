@@ -18,7 +18,6 @@ bool VirtualLine::open(const std::string& name) {
     }
     openFailure_ = link::OpenFailure::None;
     open_ = true;
-    ++openCount_;
     if (sendsWhileClosed_)
         purgeInput();  // what arrived while the port was closed
     else

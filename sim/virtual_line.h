@@ -125,7 +125,6 @@ public:
     const std::vector<Write>& writes() const { return writes_; }
     std::vector<std::uint8_t> written() const;  // all writes joined
     void clearWrites() { writes_.clear(); }
-    int openCount() const { return openCount_; }
 
 private:
     struct Pending {
@@ -146,7 +145,6 @@ private:
     bool open_ = false;
     std::atomic<bool> interrupted_{false};
     double hangUpAt_ = 1e300;
-    int openCount_ = 0;
     link::LineSettings settings_;
     link::Timeouts timeouts_;
     std::deque<Pending> rx_;

@@ -154,9 +154,9 @@ std::string seconds(double s, int language) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f", s);
     std::string text = buf;
-    if (language == kPolish)
-        for (char& c : text)
-            if (c == '.') c = ',';
+    const char separator = language >= 0 && language < kLanguageCount ? kLanguages[language].decimalSeparator : '.';
+    for (char& c : text)
+        if (c == '.') c = separator;
     return text;
 }
 

@@ -429,6 +429,12 @@ int checked(int language) { return language >= 0 && language < kLanguageCount ? 
 
 const std::vector<WindowEntry>& windowEntries() { return kWindow; }
 
+int languageByCode(const std::string& code) {
+    for (int l = 0; l < kLanguageCount; ++l)
+        if (*kLanguages[l].code && code == kLanguages[l].code) return l;
+    return -1;
+}
+
 const char* cardText(CardText entry, int language) { return kCard[static_cast<int>(entry)][checked(language)]; }
 
 const char* messageText(Message entry, int language) { return kMessage[static_cast<int>(entry)][checked(language)]; }

@@ -5,6 +5,7 @@
 // Texts are UTF-8; messages break lines with a line feed alone.
 #include <cstddef>
 #include <iterator>
+#include <string>
 #include <vector>
 
 namespace kelvane::texts {
@@ -12,11 +13,16 @@ namespace kelvane::texts {
 // The languages, in the order of the Lang menu, which is made from this list.
 // Their names read the same in every language.
 struct Language {
-    const char* action;  // object name of its menu entry
-    const char* name;    // the entry's caption
+    const char* action;     // object name of its menu entry
+    const char* name;       // the entry's caption
+    const char* code;       // as kvtool's --lang and LANG name it; empty: not chosen by code
+    char decimalSeparator;  // in the numbers the texts show
 };
-inline constexpr Language kLanguages[] = {{"Polski2", "Polski"}, {"English2", "English"}, {"Pyccknn1", "Pyccknn"}};
+inline constexpr Language kLanguages[] = {
+    {"Polski2", "Polski", "pl", ','}, {"English2", "English", "en", '.'}, {"Pyccknn1", "Pyccknn", "", '.'}};
 constexpr int kLanguageCount = static_cast<int>(std::size(kLanguages));
+// The language with that code ("pl", "en"); -1 when no language has it.
+int languageByCode(const std::string& code);
 constexpr int kPolish = 0;
 constexpr int kEnglish = 1;
 constexpr int kThird = 2;
@@ -55,13 +61,12 @@ struct WindowEntry {
     Texts text;
 };
 
-// The window entries in the order they are applied: the 128 entries of the
+// The window entries in the order they are applied: the entries of the
 // window followed by the entries of the transfer's abort command, of the
 // configuration check, of the spreadsheet, preview and PDF commands and of
 // the safety net (compare, controller check, backups, the question before an
 // upload).
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 139;
 
 // Texts printed on the residents' cards.
 enum class CardText {
@@ -75,8 +80,9 @@ enum class CardText {
     Instruction3,
     Instruction4,
     Missing,  // "brak"
+    Count     // not a text: how many there are
 };
-constexpr int kCardTextCount = 10;
+constexpr int kCardTextCount = static_cast<int>(CardText::Count);
 
 enum class Message {
     LoadError,        // "Błąd wczytywania pliku!"
@@ -221,8 +227,9 @@ enum class Message {
     BackupsSource,  // the backups list: what wrote a backup
     BackupsDownloaded,
     BackupsUploaded,
+    Count               // not a text: how many there are
 };
-constexpr int kMessageCount = 136;
+constexpr int kMessageCount = static_cast<int>(Message::Count);
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
@@ -262,8 +269,9 @@ enum class ToolText {
     NoSuchVisit,       // "%s" as given
     NoIdentity,        // why a visit cannot be recorded: the probe got no answer
     CheckSides,     // "%s": the file; heads the differences the controller shows
+    Count           // not a text: how many there are
 };
-constexpr int kToolTextCount = 35;
+constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 
 // Texts of the configuration check (printf formats where they take values).
 enum class CheckText {
@@ -289,16 +297,14 @@ enum class CheckText {
     ColumnPlace,
     ColumnText,
     Close,
+    Count  // not a text: how many there are
 };
-constexpr int kCheckTextCount = 22;
+constexpr int kCheckTextCount = static_cast<int>(CheckText::Count);
 
 // Texts by language; a language index outside 0..2 gives the Polish text.
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);
 const char* checkText(CheckText entry, int language);
-
-// All entries of the table: window, card, message, tool and configuration-check entries.
-constexpr std::size_t kEntryCount = kWindowEntryCount + kCardTextCount + kMessageCount + kToolTextCount + kCheckTextCount;
 
 }  // namespace kelvane::texts

@@ -297,12 +297,25 @@ TEST_P(LineConformance, AGapLongerThanTheIntervalSplitsAnAnswer) {
 
 TEST_P(LineConformance, ATrickleWithinTheIntervalEndsAtTheTotal) {
     if (!h->keepsByteGaps()) GTEST_SKIP() << "this line hands single bytes on in bursts";
+    // A byte every 25 ms, within the 50 ms interval. On a real line a busy
+    // machine can hold up the far end or the relay for longer than the
+    // interval, so a run may go wrong without a fault of the line; a line
+    // that does not restart the interval at every byte fails every run.
     std::vector<Piece> trickle;
     for (std::uint8_t i = 0; i < 20; ++i) trickle.push_back({i ? 25 : 0, {i}});
-    h->farSend(trickle);
-    std::uint8_t buf[16];
+    const int attempts = h->slackMs() ? 5 : 1;
+    std::size_t got = 0;
     std::int64_t ms = 0;
-    const auto got = timedRead(buf, 16, ms);  // total 10 * 16 + 100 = 260 ms
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt) {
+            h->sleepMs(600);  // the rest of the last trickle arrives, then goes
+            h->line().purgeInput();
+        }
+        h->farSend(trickle);
+        std::uint8_t buf[16];
+        got = timedRead(buf, 16, ms);  // total 10 * 16 + 100 = 260 ms
+        if (got >= 8 && got < 16 && ms >= 260 && ms <= 260 + h->slackMs()) break;
+    }
     EXPECT_GE(got, 8u);
     EXPECT_LT(got, 16u);
     EXPECT_GE(ms, 260);

@@ -61,8 +61,7 @@ public:
         errors << text;
         details << detail;
     }
-    kelvane::Image& workingImage() override { return working; }
-    kelvane::Image& deviceImage() override { return device; }
+    Document& document() override { return doc; }
 
     void onWindowThread() {
         if (QThread::currentThread() != qApp->thread()) ++offThreadCalls;
@@ -77,7 +76,9 @@ public:
     QList<bool> visibility;
     QPair<int, int> range{-1, -1};
     QList<int> positions;
-    kelvane::Image working{}, device{};
+    Document doc;
+    kelvane::Image& working = doc.working;
+    kelvane::Image& device = doc.device;
 };
 
 // A port behind which a simulated controller runs in virtual time on the worker.

@@ -10,7 +10,7 @@
 #include "texts/language_table.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "shell/safety_net.h"
 #include "sim/controller_port.h"
 #include "tests/shell/scripted_prompts.h"
@@ -52,7 +52,6 @@ class SafetyNetTest : public QObject {
         FormWiring* wiring;
         Fixture() : wiring(nullptr) {
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
-            deviceImage().fill(0);
             sim::ControllerPort::preload(SampleBuildingImage());
             sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
             form.setPrompts(&prompts);
@@ -96,13 +95,13 @@ private slots:
         // The controller's side is unknown: only the new values, nothing "from".
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("p204 Długość rozmowy: 60\n")));
         QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
-        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(), [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
 
         f.prompts.choices = {1};  // the edit is discarded for the download
         f.run("DOWNLOAD");
-        QVERIFY(deviceImage() == SampleBuildingImage());
+        QVERIFY(f.form.document().device == SampleBuildingImage());
 
         // Cancel sends nothing; Send sends the listed block and checks it.
         f.setP204(60);
@@ -185,7 +184,7 @@ private slots:
         const Image held = f.controller();
         QCOMPARE(held[mem::kParams + 22], 60);
         for (int local : {3, 4}) QCOMPARE(DecodeBcdCode(&held[open(local)]), DecodeBcdCode(&sample[open(local)]));
-        QVERIFY(workingImage() == held && deviceImage() == held);
+        QVERIFY(f.form.document().working == held && f.form.document().device == held);
         const Grid shown = f.form.grid(GridId::Residents)->toGrid();
         QCOMPARE(QString::fromStdString(shown.rows[4][2]),
                  QString::fromStdString(FormatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
@@ -246,7 +245,7 @@ private slots:
         QVERIFY(f.prompts.lastChangeTexts.accept.isEmpty());
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("Kod fizyczny 1.1: Kod otwarcia ")),
                  qPrintable(f.prompts.shown.last().text));
-        QVERIFY(f.controller() == deviceImage());
+        QVERIFY(f.controller() == f.form.document().device);
     }
 
     void everyCompletedTransferLeavesABackup() {
@@ -292,11 +291,11 @@ private slots:
 #endif
 
         // Opened like LOAD: the window and the working image, not the device image.
-        const Image device = deviceImage();
+        const Image device = f.form.document().device;
         f.prompts.backups = {list[2].path};
         f.form.action("BACKUPS")->trigger();
-        QVERIFY(workingImage() == SampleBuildingImage());
-        QVERIFY(deviceImage() == device);
+        QVERIFY(f.form.document().working == SampleBuildingImage());
+        QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
         // The status says what was opened, and the title names it.
         QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015.kvd"));
@@ -310,7 +309,7 @@ private slots:
         sim::ControllerPort::withController([](sim::Controller& c) { c.image()[0] = 0x42; });
         f.run("DOWNLOAD");
         QVERIFY(f.form.statusText().startsWith(text(texts::Message::DownloadDone) + QStringLiteral(" — Nie zapisano")));
-        QCOMPARE(deviceImage()[0], 0x42);
+        QCOMPARE(f.form.document().device[0], 0x42);
     }
 
     void checkNamesTheResidentCodeTheControllerHoldsOtherwise() {
@@ -327,8 +326,8 @@ private slots:
                  qPrintable(f.prompts.shown.last().text));
         QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
             texts::messageText(texts::Message::ChangeUpload, texts::kPolish))));  // nothing of this is sent
-        QVERIFY(workingImage() == SampleBuildingImage());                         // both images untouched
-        QVERIFY(deviceImage() == SampleBuildingImage());
+        QVERIFY(f.form.document().working == SampleBuildingImage());              // both images untouched
+        QVERIFY(f.form.document().device == SampleBuildingImage());
         sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
         f.run("READBACK");
         QCOMPARE(f.form.statusText(), text(texts::Message::CheckSame));

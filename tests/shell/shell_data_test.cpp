@@ -6,7 +6,7 @@
 #include "image/codecs.h"
 #include "shell/main_window.h"
 #include "image/parameters.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "tests/shell/scripted_prompts.h"
 #include "files/data_file.h"
 #include "sim/sample_building.h"
@@ -68,7 +68,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         // Typed unsorted: the check stores first, so its rows are the sorted ones.
         setRows(w.grid(GridId::Residents), {{"2.1", "7", "1234", ""}, {"1.3", "5", "5829", ""}});
         w.pages_->setCurrentIndex(3);
@@ -96,7 +96,7 @@ private slots:
         activate(0);
         QVERIFY(w.pages_->currentWidget()->isAncestorOf(w.findChild<QWidget*>(QStringLiteral("p101_MaskEdit"))));
         // The open list follows the language.
-        w.onPolish();
+        w.ApplyLanguage(texts::kPolish);
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Lokatorzy, wiersz 2"));
         QCOMPARE(d->windowTitle(), QStringLiteral("Sprawdź konfigurację"));
         // A row that stops the conversion leaves the list as it was.
@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(list->rowCount(), 0);
         QVERIFY(d->findChild<QWidget*>(QStringLiteral("CheckEmpty"))->isVisible());
         // A setting loaded out of range stays named, check after check, until it is set.
-        workingImage()[0x3F40 + 19] = 45;  // p201, as a file made elsewhere holds it
+        w.document().working[0x3F40 + 19] = 45;  // p201, as a file made elsewhere holds it
         w.DisplayData();
         for (int i = 0; i < 2; ++i) {
             w.onCheck();
@@ -130,9 +130,9 @@ private slots:
         w.setPrompts(&prompts);
         prompts.abortAnswers = {true};
         setRows(w.grid(GridId::Keys), {{"1", keyText(1)}, {"2", keyText(2)}, {"3", keyText(3)}, {"0", keyText(4)}});
-        const Image before = workingImage();
+        const Image before = w.document().working;
         QCOMPARE(w.GetData(), 0);
-        QVERIFY(workingImage() == before);
+        QVERIFY(w.document().working == before);
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("warning"));
         QCOMPARE(prompts.shown[0].text,
@@ -142,7 +142,7 @@ private slots:
         // Under it, the cell and its rule.
         QCOMPARE(prompts.shown[0].detail, QStringLiteral("Kolumna \"Lokal\": wymagana liczba od 1 do 9999"));
         // The same row in English.
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.abortAnswers = {true};
         QCOMPARE(w.GetData(), 0);
         QCOMPARE(prompts.shown.last().text,
@@ -157,13 +157,13 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         setRows(w.grid(GridId::Keys), {{"7", keyText(1)}, {"10000", keyText(2)}, {"9", keyText(3)}});
         prompts.abortAnswers = {false};
         w.onVerify();
         QCOMPARE(prompts.shown.size(), 1);
         QVERIFY(prompts.shown[0].text.contains(QStringLiteral("Record no: 2\n")));
-        const Image& img = workingImage();
+        const Image& img = w.document().working;
         QCOMPARE(img[mem::kKeys + 1], std::uint8_t(7));
         QCOMPARE(img[mem::kKeys + 8 + 1], std::uint8_t(9));
         QCOMPARE(img[mem::kKeys + 16], std::uint8_t(0xFF));
@@ -181,9 +181,9 @@ private slots:
         w.setPrompts(&prompts);
         setRows(w.grid(GridId::Residents),
                 {{"1.7", "7", "0123", "17"}, {"2.3", "", "4444", ""}, {"1.7", "8", "5555", "18"}});
-        const Image before = workingImage();
+        const Image before = w.document().working;
         QCOMPARE(w.GetData(), 0);
-        QVERIFY(workingImage() == before);
+        QVERIFY(w.document().working == before);
         QCOMPARE(prompts.shown.size(), 1);
         QCOMPARE(prompts.shown[0].kind, QStringLiteral("error"));
         QCOMPARE(prompts.shown[0].text,
@@ -193,8 +193,8 @@ private slots:
         // A first row with an empty code leaves the slot free: the second replaces it.
         setRows(w.grid(GridId::Residents), {{"1.7", "7", "", "17"}, {"1.7", "8", "0123", "18"}});
         QCOMPARE(w.GetData(), 1);
-        QCOMPARE(workingImage()[residentOffset(ResidentCode::Open, 1, 7)], std::uint8_t(0xF1));
-        QCOMPARE(workingImage()[residentOffset(ResidentCode::Open, 1, 7) + 1], std::uint8_t(0x23));
+        QCOMPARE(w.document().working[residentOffset(ResidentCode::Open, 1, 7)], std::uint8_t(0xF1));
+        QCOMPARE(w.document().working[residentOffset(ResidentCode::Open, 1, 7) + 1], std::uint8_t(0x23));
     }
 
     void aFullKeyTableStopsWithItsOwnMessage() {
@@ -311,7 +311,7 @@ private slots:
 
     void typedSettingsCountAsTheyShow() {
         MainWindow w;
-        const Image& img = workingImage();
+        const Image& img = w.document().working;
         // F6 or F5 pressed while still typing into a combo box: the item of that text.
         auto* p805 = w.findChild<QComboBox*>(QStringLiteral("p805_ComboBox"));
         p805->lineEdit()->selectAll();
@@ -368,21 +368,21 @@ private slots:
         const QByteArray saved = readAll(first + QStringLiteral(".kvd"));
         QCOMPARE(saved.size(), 16384 + 23);
         QCOMPARE(saved.mid(16384), QByteArray("Klatka schodowa \xB3\r\n\xAF\xF3\xB3\xE6"));
-        QVERIFY(std::equal(workingImage().begin(), workingImage().end(),
+        QVERIFY(std::equal(w.document().working.begin(), w.document().working.end(),
                            reinterpret_cast<const std::uint8_t*>(saved.constData())));
 
         // Loading refills the window, in Polish; the device image stays.
-        deviceImage().fill(0);
+        w.document().device.fill(0);
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("9999"));
         w.descriptionEdit_->setPlainText(QStringLiteral("inny"));
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.files = {first + QStringLiteral(".kvd")};
         prompts.choices = {1};  // the edits above are discarded
         w.onLoadFile();
         QCOMPARE(w.grid(GridId::GeneralCodes)->cell(1, 0), QStringLiteral("1357"));
         QCOMPARE(w.descriptionEdit_->toPlainText(), QStringLiteral("Klatka schodowa ł\nŻółć\n"));
         QCOMPARE(w.CurrentLanguage(), 0);
-        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QVERIFY(std::all_of(w.document().device.begin(), w.document().device.end(), [](auto b) { return b == 0; }));
 
         const QString second = dir.filePath(QStringLiteral("again.kvd"));
         prompts.files = {second};
@@ -396,9 +396,9 @@ private slots:
         w.onSaveFile();
         const QByteArray edited = readAll(second);
         QVERIFY(edited.left(16384) != saved.left(16384));
-        QVERIFY(std::equal(workingImage().begin(), workingImage().end(),
+        QVERIFY(std::equal(w.document().working.begin(), w.document().working.end(),
                            reinterpret_cast<const std::uint8_t*>(edited.constData())));
-        QCOMPARE(ShowImage(workingImage()).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
+        QCOMPARE(ShowImage(w.document().working).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("0"));
         prompts.files = {second};
         prompts.abortAnswers = {true};
@@ -433,7 +433,7 @@ private slots:
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         std::string printed;
-        const auto capture = [&] { printed = ShowImage(workingImage()).grid(GridId::Residents).rows[1][2]; };
+        const auto capture = [&] { printed = ShowImage(w.document().working).grid(GridId::Residents).rows[1][2]; };
         w.hooks().print = w.hooks().preview = w.hooks().pdf = capture;
         const char* const codes[] = {"1111", "2222", "3333"};
         void (MainWindow::*const clicks[])() = {&MainWindow::onPrint, &MainWindow::onPrintPreview,
@@ -455,7 +455,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        const Image before = workingImage();
+        const Image before = w.document().working;
         prompts.files = {dir.filePath(QStringLiteral("missing.kvd"))};
         w.onLoadFile();
         QCOMPARE(prompts.shown.last().kind, QStringLiteral("message"));
@@ -468,11 +468,11 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(100, '\0'));
         f.close();
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         prompts.files = {shortFile};
         w.onLoadFile();
         QCOMPARE(prompts.shown.last().text, QStringLiteral("File loading error!"));
-        QVERIFY(workingImage() == before);
+        QVERIFY(w.document().working == before);
         QCOMPARE(w.CurrentLanguage(), 1);
 
         prompts.files = {dir.filePath(QStringLiteral("no/such/folder/x.kvd"))};
@@ -506,7 +506,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        workingImage() = SampleBuildingImage();
+        w.document().working = SampleBuildingImage();
         w.DisplayData();
         w.ApplyLanguage(texts::kEnglish);
         const Grid before = w.grid(GridId::Residents)->toGrid();
@@ -555,7 +555,7 @@ private slots:
         QCOMPARE(counts, QStringLiteral("To add: 72\nTo replace: 0\nTo remove: 72"));
         QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
         QCOMPARE(w.statusText(), QStringLiteral("Table \"Users\": read the file residents.csv (72 rows)"));
-        QCOMPARE(workingImage(), SampleBuildingImage());  // verification takes it in, not the import
+        QCOMPARE(w.document().working, SampleBuildingImage());  // verification takes it in, not the import
 
         // Refused rows are listed by line in the window's language.
         QFile bad(dir.filePath(QStringLiteral("bad.csv")));
@@ -595,7 +595,7 @@ private slots:
         prompts.shown.clear();
         w.action("EXPORT_CSV_ALL")->trigger();
         QCOMPARE(prompts.shown.last().text, w.messageText(texts::Message::SaveError));
-        workingImage() = initialImage();
+        w.document().working = initialImage();
     }
 };
 

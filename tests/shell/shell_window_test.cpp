@@ -5,7 +5,7 @@
 #include "shell/code_grid.h"
 #include "texts/language_table.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/settings_controls.h"
 #include "shell/splash.h"
@@ -91,16 +91,15 @@ public:
 
 private slots:
     void startsFilledInPolishWithStatusEmptyAndProgressHidden() {
-        deviceImage().fill(0);
-        workingImage().fill(0x11);
         // A system locale that groups thousands with a comma ("3,150" reads as 3.15 in Polish).
         struct LocaleScope {
             LocaleScope() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
             ~LocaleScope() { QLocale::setDefault(QLocale::c()); }
         } english;
         MainWindow w;
-        QVERIFY(workingImage() == initialImage());
-        QVERIFY(std::all_of(deviceImage().begin(), deviceImage().end(), [](auto b) { return b == 0; }));
+        QVERIFY(w.document().working == initialImage());
+        QVERIFY(std::all_of(w.document().device.begin(), w.document().device.end(), [](auto b) { return b == 0; }));
+        QVERIFY(!w.document().deviceKnown);
         QCOMPARE(w.windowTitle(), QStringLiteral("KelvaneMINI[*]"));
         QVERIFY(!w.isWindowModified());
         QCOMPARE(w.CurrentLanguage(), 0);
@@ -139,7 +138,7 @@ private slots:
         QCOMPARE(w.GetData(), 1);
         Image expected = initialImage();
         std::fill(expected.begin() + mem::kHiddenWords, expected.begin() + mem::kHiddenWords + 8, 0xFF);
-        QVERIFY(workingImage() == expected);
+        QVERIFY(w.document().working == expected);
     }
 
     void windowIsFixedAndNamedControlsCarryTheirRanges() {
@@ -256,7 +255,7 @@ private slots:
         // Every refill of the window comes back in Polish.
         w.DisplayData();
         QCOMPARE(w.CurrentLanguage(), 0);
-        QCOMPARE(currentLanguage(), 0);
+        QCOMPARE(w.document().language, 0);
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
     }
 
@@ -316,7 +315,7 @@ private slots:
         CodeGrid* residents = w.grid(GridId::Residents);
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (0)"));
         QVERIFY(!residents->verticalScrollBar()->isVisible());
-        workingImage() = SampleBuildingImage();
+        w.document().working = SampleBuildingImage();
         w.DisplayData();
         QCoreApplication::processEvents();
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));
@@ -334,7 +333,7 @@ private slots:
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Users (73)"));
         // Row messages name the table by its caption alone.
         QVERIFY(w.entryMessage(texts::EntryProblem::Invalid, GridId::Residents, 1).contains(QStringLiteral("\"Users\"")));
-        workingImage() = initialImage();
+        w.document().working = initialImage();
     }
 
     void gridHeadersFitTheirColumnsInPolishAndEnglish() {
@@ -422,9 +421,9 @@ private slots:
         for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!qobject_cast<SplashWindow*>(top));
 
         // Closing About, with OK or the window's close button, changes nothing.
-        w.onEnglish();
+        w.ApplyLanguage(texts::kEnglish);
         w.setStatusText(QStringLiteral("Dane pobrane"));
-        const Image image = workingImage();
+        const Image image = w.document().working;
         for (bool withOk : {true, false}) {
             QTimer::singleShot(100, [withOk] {
                 auto* about = qobject_cast<AboutBox*>(QApplication::activeModalWidget());
@@ -438,7 +437,7 @@ private slots:
             QVERIFY(w.isVisible());
             QCOMPARE(w.CurrentLanguage(), 1);
             QCOMPARE(w.statusText(), QStringLiteral("Dane pobrane"));
-            QVERIFY(workingImage() == image);
+            QVERIFY(w.document().working == image);
         }
     }
 

@@ -8,7 +8,7 @@
 #include "link/port.h"
 #include "shell/port_dialog.h"
 #include "shell/main_window.h"
-#include "shell/program_state.h"
+#include "shell/document.h"
 #include "sim/sample_building.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/code_grid.h"
@@ -140,8 +140,8 @@ private slots:
         QCOMPARE(form.CurrentLanguage(), 0);
         QCOMPARE(form.statusText(), QStringLiteral("Dane pobrane"));
         QVERIFY(form.action("LOAD")->isEnabled());
-        QVERIFY(workingImage() == SampleBuildingImage());
-        QVERIFY(deviceImage() == workingImage());
+        QVERIFY(form.document().working == SampleBuildingImage());
+        QVERIFY(form.document().device == form.document().working);
         QCOMPARE(form.grid(GridId::Residents)->toGrid().rowCount(), 1 + 72);
 
         auto* p204 = form.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"));
@@ -150,14 +150,14 @@ private slots:
         form.action("UPLOAD")->trigger();
         QVERIFY(finished(*wiring));
         QCOMPARE(form.statusText(), QStringLiteral("Dane wysłane"));
-        QCOMPARE(workingImage()[mem::kParams + 22], 60);
-        QVERIFY(deviceImage() == workingImage());
+        QCOMPARE(form.document().working[mem::kParams + 22], 60);
+        QVERIFY(form.document().device == form.document().working);
 
         // What the simulator now holds comes back with the next download.
-        workingImage()[mem::kParams + 22] = 1;
+        form.document().working[mem::kParams + 22] = 1;
         form.action("DOWNLOAD")->trigger();
         QVERIFY(finished(*wiring));
-        QCOMPARE(workingImage()[mem::kParams + 22], 60);
+        QCOMPARE(form.document().working[mem::kParams + 22], 60);
 
         // An upload after LOAD compares with the device image, not with the
         // file: the file's blocks that differ from the controller's go out.
@@ -166,13 +166,13 @@ private slots:
         QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), initialImage(), ""));
         prompts.files = {file};
         form.action("LOAD")->trigger();
-        QVERIFY(deviceImage() != workingImage());
+        QVERIFY(form.document().device != form.document().working);
         form.action("UPLOAD")->trigger();
         QVERIFY(finished(*wiring));
         QCOMPARE(form.statusText(), QStringLiteral("Dane wysłane"));
         Image held{};
         QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { held = c.image(); }));
-        QVERIFY(held == workingImage());
+        QVERIFY(held == form.document().working);
         QVERIFY(held != SampleBuildingImage());
     }
 
@@ -245,7 +245,7 @@ private slots:
             return QString::fromUtf8(p.readAllStandardOutput()).split(QRegularExpression(QStringLiteral("\\s+")));
         };
 
-        workingImage() = SampleBuildingImage();
+        form.document().working = SampleBuildingImage();
         form.DisplayData();
         Grid residents = form.grid(GridId::Residents)->toGrid();
         residents.rows[1][1] = "9876";  // typed, not verified: checked and stored before printing
@@ -271,7 +271,7 @@ private slots:
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
         WireKelvaneMini(form);
-        workingImage() = initialImage();
+        form.document().working = initialImage();
         form.ApplyLanguage(1);
         form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
         QCOMPARE(prompts.shown.size(), 1);
@@ -298,7 +298,7 @@ private slots:
         QTemporaryDir dir;
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
-        workingImage() = SampleBuildingImage();
+        form.document().working = SampleBuildingImage();
         form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
             SetUpCardPdf(printer, printed);
@@ -345,7 +345,7 @@ private slots:
         form.action("SAVE_PDF")->trigger();
         QCOMPARE(prompts.shown.last().text, form.messageText(texts::Message::SaveError));
         // No resident with a call code: neither command asks anything.
-        workingImage() = initialImage();
+        form.document().working = initialImage();
         prompts.shown.clear();
         previewPages = 0;
         form.action("PREVIEW")->trigger();
