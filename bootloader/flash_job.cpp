@@ -91,9 +91,16 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
         if (!openConfigurationLink(port)) return end(JobResult::PortError, JobStep::Identify);
         bool busy = false;
         out.before = link::probeWhenQuiet(line_, clock_, busy);
-        if (!out.before) return end(busy ? JobResult::LineBusy : JobResult::NoController, JobStep::Identify);
         if (stop_.requested()) return end(JobResult::Stopped);
-        view_.step(JobStep::Identify, StepState::Done);
+        if (!out.before) {
+            // Without a backup to take, a controller that does not answer
+            // its link may still answer the bootloader (the flash copes).
+            if (busy || options.backup)
+                return end(busy ? JobResult::LineBusy : JobResult::NoController, JobStep::Identify);
+            view_.step(JobStep::Identify, StepState::Failed);
+        } else {
+            view_.step(JobStep::Identify, StepState::Done);
+        }
 
         if (!options.backup) {
             view_.step(JobStep::Backup, StepState::Skipped);
@@ -128,9 +135,14 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
     if (flashMark) flashMark(false);
     view_.step(JobStep::Flash, StepState::Done);
 
-    view_.step(JobStep::Return, StepState::Running);
-    if (!waitForReturn(out, options)) return end(JobResult::NotBack, JobStep::Return);
-    view_.step(JobStep::Return, StepState::Done);
+    // A controller that did not answer its link before is not waited for.
+    if (!out.before && !options.fromBootloader) {
+        view_.step(JobStep::Return, StepState::Skipped);
+    } else {
+        view_.step(JobStep::Return, StepState::Running);
+        if (!waitForReturn(out, options)) return end(JobResult::NotBack, JobStep::Return);
+        view_.step(JobStep::Return, StepState::Done);
+    }
 
     if (!options.verify || !out.backup) {
         view_.step(JobStep::Verify, StepState::Skipped);

@@ -38,7 +38,10 @@ enum class JobResult {
 };
 
 struct JobOptions {
-    bool backup = true;  // download the configuration before the flash
+    // Download the configuration before the flash. Without it a controller
+    // that does not answer the probe is flashed all the same (it may be in
+    // its bootloader already) and not waited for afterwards.
+    bool backup = true;
     bool verify = true;  // download it again after the flash and compare
     // The controller may sit in its bootloader (an earlier job stopped
     // halfway): no identity, no backup, the flash starts from the wake-up.

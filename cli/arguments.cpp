@@ -71,7 +71,18 @@ const std::vector<CommandSpec>& commands() {
          1,
          1,
          {kJson}},
-        {"flash", "--port P [FIRMWARE]", "program controller firmware through its bootloader (default 4817_05.dat)", 0, 1, {kPort}},
+        {"flash",
+         "--port P [FIRMWARE] [--no-backup] [--verify-config] [--restore-config] [--yes]",
+         "back the configuration up, program controller firmware through its bootloader (default 4817_05.dat), "
+         "wait for the controller to come back",
+         0,
+         1,
+         {kPort,
+          {"--no-backup", false,
+           "do not read the configuration first (a controller that does not answer is flashed all the same)"},
+          {"--verify-config", false, "read the configuration again afterwards and compare with the backup (changed: exit 6)"},
+          {"--restore-config", false, "as --verify-config, and upload the backup when it changed, after asking"},
+          {"--yes", false, "restore without asking (needed without a terminal)"}}},
     };
     return all;
 }
@@ -216,7 +227,8 @@ std::string timeLimits() {
         << "  upload: " << seconds(link::kAckTimeoutMs) << " for each acknowledgement; after one that did not come,\n"
         << "    the end frame still goes out and its acknowledgement is awaited " << seconds(link::kCancelledAckMs) << "\n"
         << "  any download or upload: " << seconds(kTransferLimitMs) << " in all\n"
-        << "  flash: " << seconds(kFlashSilenceMs) << " without a step of the bootloader\n";
+        << "  flash: " << seconds(kFlashSilenceMs)
+        << " without a step of the bootloader; the controller coming back, 30 s\n";
     return out.str();
 }
 

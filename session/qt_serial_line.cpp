@@ -9,13 +9,36 @@
 #include <utility>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 namespace kelvane::session {
 namespace {
+
+#ifdef Q_OS_UNIX
+// The descriptor used directly, past QSerialPort's buffers and notifiers:
+// a bootloader answers each 19-byte frame with one byte, and going through
+// the notifiers, signals and ring buffers for every frame and answer cost
+// more than the answer's own line time. Only used while QSerialPort holds
+// nothing of its own in either direction, so the order of bytes is kept.
+//
+// Waits at most waitMs for bytes and reads up to n of them: the count (0 when
+// none came), or -1 when the descriptor failed (QSerialPort then notes why).
+qint64 readDirect(int fd, std::uint8_t* buf, std::size_t n, int waitMs) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, waitMs);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    if (r == 0) return 0;
+    if (!(p.revents & POLLIN)) return -1;
+    const ssize_t got = ::read(fd, buf, n);
+    if (got < 0) return errno == EAGAIN || errno == EINTR ? 0 : -1;
+    return got > 0 ? got : -1;
+}
+#endif
 
 QSerialPort::StopBits toQt(link::StopBits s) {
     return s == link::StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
@@ -186,6 +209,9 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
     qint64 lastByte = -1;
     bool pulledAtDeadline = false;
     std::size_t got = 0;
+#ifdef Q_OS_UNIX
+    bool direct = true;
+#endif
     while (got < n) {
         if (port_->bytesAvailable() > 0) {
             qint64 r = port_->read(reinterpret_cast<char*>(buf + got), static_cast<qint64>(n - got));
@@ -212,7 +238,20 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
         if (hardError(*port_)) {
             // Nothing more will come; wait out the time-out like a silent line.
             QThread::msleep(static_cast<unsigned long>(wait));
-        } else if (!port_->waitForReadyRead(wait)) {
+            continue;
+        }
+#ifdef Q_OS_UNIX
+        if (direct) {
+            const qint64 r = readDirect(static_cast<int>(port_->handle()), buf + got, n - got, wait);
+            if (r > 0) {
+                got += static_cast<std::size_t>(r);
+                lastByte = clock.elapsed();
+            }
+            if (r >= 0) continue;
+            direct = false;  // let QSerialPort find and keep the error
+        }
+#endif
+        if (!port_->waitForReadyRead(wait)) {
             if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
         }
     }
@@ -222,6 +261,14 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
 std::size_t QtSerialLine::write(const std::uint8_t* data, std::size_t n) {
     if (!isOpen() || interrupted_) return 0;
     if (n == 0) return 0;
+#ifdef Q_OS_UNIX
+    if (port_->bytesToWrite() == 0 && !hardError(*port_)) {
+        const ssize_t w = ::write(static_cast<int>(port_->handle()), data, n);
+        if (w == static_cast<ssize_t>(n)) return n;
+        if (w > 0) return static_cast<std::size_t>(w) + write(data + w, n - static_cast<std::size_t>(w));
+        if (w < 0 && errno != EAGAIN && errno != EINTR) return 0;
+    }
+#endif
     qint64 queued = port_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(n));
     if (queued <= 0) return 0;
     QElapsedTimer clock;

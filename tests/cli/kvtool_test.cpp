@@ -384,7 +384,8 @@ TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {
     std::ofstream(firmware, std::ios::binary) << "Orva" << body;
     ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--flash-out", flash.string()}, true);
     ASSERT_TRUE(boot.waitForLine("ready", 3000));
-    const Outcome r = run({"flash", "--port", link.string(), firmware.string()});
+    // The bootloader simulator answers no configuration probe: nothing to back up.
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--no-backup"});
     EXPECT_EQ(r.exit, 0) << r.out << r.err;
     const std::string flashed = slurp(flash);
     ASSERT_EQ(flashed.size(), 122880u);
@@ -401,10 +402,10 @@ TEST_F(Kvtool, FlashCutOffMidwayExitsFourInTheToolsLanguage) {
     ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--pace"}, true);
     ASSERT_TRUE(boot.waitForLine("ready", 3000));
     std::thread cut([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(8));  // programming takes 34 s of it
+        std::this_thread::sleep_for(std::chrono::seconds(12));  // probe 3 s, pauses 5 s, programming 34 s
         boot.stop();
     });
-    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--lang", "en"});
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--lang", "en", "--no-backup"});
     cut.join();
     EXPECT_EQ(r.exit, 4) << r.out << r.err;
     EXPECT_NE(r.out.find(kelvane::texts::toolText(ToolText::FlashProgramming, kelvane::texts::kEnglish)), std::string::npos)
