@@ -18,8 +18,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -126,6 +128,12 @@ public:
     const std::string& pendingStatus() const { return status_; }
     void discardStatus() { status_.clear(); }
     std::int64_t lastActivityMs() const { return lastActivity_.load(); }
+    // While a question waits for the user the bootloader's silence is not the device's.
+    bool askingUser() const { return asking_.load(); }
+    void setAskingUser(bool asking) {
+        asking_ = asking;
+        touch();
+    }
 
 private:
     void touch() {
@@ -137,6 +145,7 @@ private:
     std::optional<Progress> progress_;
     std::optional<bootloader::JobStep> shown_;
     std::atomic<std::int64_t> lastActivity_{0};
+    std::atomic<bool> asking_{false};
 };
 
 struct FlashPort {
@@ -151,7 +160,8 @@ std::string keepBackup(const kelvane::Image& image, const link::ProbeReply& id) 
     const QString folder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kelvane/Orva_Upgrade/backups";
     if (!QDir().mkpath(folder)) return {};
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const QString& f : {QFileInfo(folder).path(), folder})
+        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString name = QString("%1/before-flash-%2-%3.kvd")
                              .arg(folder)
                              .arg(id.serialNumber)
@@ -159,7 +169,13 @@ std::string keepBackup(const kelvane::Image& image, const link::ProbeReply& id) 
     const std::string path = name.toStdString();
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
-    return kelvane::SaveDataFile(path, image, description) ? path : std::string();
+    // Made private first: the writer keeps the permissions of the file it replaces.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return {};
+    ::close(fd);
+    if (kelvane::SaveDataFile(path, image, description)) return path;
+    ::unlink(path.c_str());
+    return {};
 }
 
 // The restore's question, as upload asks it; true to send.
@@ -214,7 +230,6 @@ int flashCommand(const Tool& tool) {
         port.line = std::make_unique<session::QtSerialLine>();
     }
     watched = std::make_unique<WatchedLine>(*port.line);
-    bootloader::UpgradeLink link{*watched, clock, stop, view};
 
     bootloader::FlashJob job(*watched, clock, stop, view, state);
     job.keepBackup = keepBackup;
@@ -234,7 +249,7 @@ int flashCommand(const Tool& tool) {
             const auto now =
                 std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
                     .count();
-            if (now - view.lastActivityMs() > kFlashSilenceMs && !stop.requested()) {
+            if (now - view.lastActivityMs() > kFlashSilenceMs && !view.askingUser() && !stop.requested()) {
                 timedOut = true;
                 requestStop();
             }
@@ -259,7 +274,10 @@ int flashCommand(const Tool& tool) {
             const ImageDifference d = compareImages(*out.now, *out.backup);
             tool.error(out.backupPath, format(tool.text(kelvane::texts::ToolText::Differences), d.bytes,
                                               static_cast<int>(d.blocks.size())));
-            if (restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()))) {
+            view.setAskingUser(true);
+            const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
+            view.setAskingUser(false);
+            if (restore) {
                 out = job.restore(portName, out);
                 if (out.result == JobResult::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
             }
@@ -299,7 +317,7 @@ int flashCommand(const Tool& tool) {
         tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
     } else if (exit == kPortError) {
         tool.portOpenError(chosen, port.line->openFailure());
-    } else if (timedOut || out.result == JobResult::FlashFailed && exit == kNoAnswer) {
+    } else if (timedOut || (out.result == JobResult::FlashFailed && exit == kNoAnswer)) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
     } else if (out.result == JobResult::NoController || out.result == JobResult::NotBack) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::ProbeNoAnswer));

@@ -37,6 +37,7 @@ Image building() {
 
 struct JobBench {
     explicit JobBench(sim::OrvaFirmwareEffect effect = {}) : device(building(), {}, effect) {
+        line.setPaced(true);
         state.image = std::make_unique<std::vector<std::uint8_t>>(bootloader::kImageSize);
         for (std::size_t i = 0; i < bootloader::kImageSize; ++i)
             (*state.image)[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 7));
