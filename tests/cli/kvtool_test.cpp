@@ -145,6 +145,7 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
 TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
     std::ofstream(dir / "fw.dat") << "Orva" << std::string(64, '\x5A');
+    std::ofstream(dir / "notfw.dat") << "MZ" << std::string(64, '\x5A');
     save(dir / "a.kvd", kelvane::initialImage());
     const std::string fw = (dir / "fw.dat").string(), noPort = (dir / "no-such-port").string();
     const std::string missing =
@@ -162,6 +163,8 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         // found before the port is opened, not after a minute of reading
         {{"download", "--port", (dir / "no-such-port").string(), "-o", dir.string()}, 2, ""},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
+        // not a firmware file: refused before the port is opened, let alone a backup read
+        {{"flash", "--port", noPort, (dir / "notfw.dat").string()}, 2, ""},
         {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2, ""},  // no resident: no cards
         {{"probe", "--port", noPort}, 3, missing},
         {{"flash", fw, "--port", noPort}, 3, missing},
