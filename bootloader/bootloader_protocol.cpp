@@ -206,6 +206,7 @@ int UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
     if (!step.pause(1000)) return abandon();
 
     const char* final = texts::kWrongDevice;
+    state.programResult = -1;
     if (rx[4] == kDeviceType) {
         view.setProgressRange(0, kBlockCount);
         state.progressCounter = 0;
@@ -213,6 +214,7 @@ int UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
         ShowStatus(view, texts::kProgramming);
         const std::uint8_t result = ProgramImage(state, link);
         if (step.stopped()) return abandon();
+        state.programResult = result;
         final = result == kProgramOk ? texts::kDone : texts::kFlashError;
     }
     ShowStatus(view, final);

@@ -33,6 +33,8 @@ struct UpgradeState {
     std::array<std::uint8_t, 256> receive{};
     bool portOpen = false;
     int progressCounter = 0;
+    // The result byte of the last programming (ProgramImage); -1 while none ended.
+    int programResult = -1;
 };
 
 }  // namespace kelvane::bootloader

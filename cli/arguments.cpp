@@ -109,11 +109,17 @@ const std::vector<CommandSpec>& commands() {
           {"--address", true, "A: the building's address (name)"},
           {"--output", true, "FILE.kvd to write (export; also -o)"}}},
         {"flash",
-         "--port P [FIRMWARE]",
-         "program controller firmware through its bootloader (default 4817_05.dat)",
+         "--port P [FIRMWARE] [--no-backup] [--verify-config] [--restore-config] [--yes]",
+         "back the configuration up, program controller firmware through its bootloader (default 4817_05.dat), "
+         "wait for the controller to come back",
          0,
          1,
-         {kBootloaderPort}},
+         {kBootloaderPort,
+          {"--no-backup", false,
+           "do not read the configuration first (a controller that does not answer is flashed all the same)"},
+          {"--verify-config", false, "read the configuration again afterwards and compare with the backup (changed: exit 6)"},
+          {"--restore-config", false, "as --verify-config, and upload the backup when it changed, after asking"},
+          {"--yes", false, "restore without asking (needed without a terminal)"}}},
         {"line-test",
          "--port P",
          "test the line: with a loopback plug (TX joined to RX) bytes lost or changed and the round trip at 2400 and "
@@ -281,7 +287,8 @@ std::string timeLimits() {
         << "  upload: " << seconds(link::kAckTimeoutMs) << " for each acknowledgement; after one that did not come,\n"
         << "    the end frame still goes out and its acknowledgement is awaited " << seconds(link::kCancelledAckMs) << "\n"
         << "  any download or upload: " << seconds(kTransferLimitMs) << " in all\n"
-        << "  flash: " << seconds(kFlashSilenceMs) << " without a step of the bootloader\n";
+        << "  flash: " << seconds(kFlashSilenceMs)
+        << " without a step of the bootloader; the controller coming back, 30 s\n";
     return out.str();
 }
 

@@ -1,20 +1,33 @@
 // flash: Orva's firmware upgrade through the controller's bootloader.
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/image_files.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/time_limits.h"
 
+#include "files/data_file.h"
 #include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
-#include "sim/bootloader_device.h"
+#include "sim/orva_controller.h"
+#include "sim/sample_building.h"
 #include "bootloader/bootloader_protocol.h"
+#include "bootloader/flash_job.h"
 #include "bootloader/firmware_image.h"
 #include "bootloader/stop_flag.h"
 #include "bootloader/upgrade_texts.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <iostream>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -74,7 +87,7 @@ private:
 };
 
 // The upgrade's status line as result lines; its progress as the progress line.
-class ToolView : public bootloader::UpgradeView {
+class ToolView : public bootloader::JobView {
 public:
     explicit ToolView(const Tool& tool) : tool_(tool) { touch(); }
     ~ToolView() override { flush(); }
@@ -88,6 +101,7 @@ public:
     }
     void setProgressRange(int, int high) override {
         progress_.emplace(tool_.progress, high, "flash");
+        shown_.reset();
         touch();
     }
     void setProgress(int position) override {
@@ -95,6 +109,15 @@ public:
         touch();
     }
     void runEnded() override {}
+    void step(bootloader::JobStep, bootloader::StepState) override { touch(); }
+    void stepProgress(bootloader::JobStep step, int position, int high) override {
+        if (step != shown_) {
+            progress_.emplace(tool_.progress, high, step == bootloader::JobStep::Restore ? "upload" : "download");
+            shown_ = step;
+        }
+        progress_->set(position);
+        touch();
+    }
     void flush() {
         if (status_.empty()) return;
         progress_.reset();
@@ -106,6 +129,12 @@ public:
     const std::string& pendingStatus() const { return status_; }
     void discardStatus() { status_.clear(); }
     std::int64_t lastActivityMs() const { return lastActivity_.load(); }
+    // While a question waits for the user the bootloader's silence is not the device's.
+    bool askingUser() const { return asking_.load(); }
+    void setAskingUser(bool asking) {
+        asking_ = asking;
+        touch();
+    }
 
 private:
     void touch() {
@@ -115,13 +144,56 @@ private:
     const Tool& tool_;
     std::string status_, last_;
     std::optional<Progress> progress_;
+    std::optional<bootloader::JobStep> shown_;
     std::atomic<std::int64_t> lastActivity_{0};
+    std::atomic<bool> asking_{false};
 };
 
 struct FlashPort {
-    std::unique_ptr<sim::BootloaderDevice> device;  // the built-in simulator only
+    std::unique_ptr<sim::OrvaController> device;  // the built-in simulator only
     std::unique_ptr<link::Line> line;
 };
+
+// Keeps the configuration read before a flash as a data file in the backups
+// folder (made private), named after the controller and the time; the path,
+// or empty when it could not be written.
+std::string keepBackup(const kelvane::Image& image, const link::ProbeReply& id) {
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kelvane/Orva_Upgrade/backups";
+    if (!QDir().mkpath(folder)) return {};
+    for (const QString& f : {QFileInfo(folder).path(), folder})
+        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString name = QString("%1/before-flash-%2-%3.kvd")
+                             .arg(folder)
+                             .arg(id.serialNumber)
+                             .arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss"));
+    const std::string path = name.toStdString();
+    const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
+                                    ", firmware " + std::to_string(id.firmware) + ": before a flash";
+    // Made private first: the writer keeps the permissions of the file it replaces.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return {};
+    ::close(fd);
+    if (kelvane::SaveDataFile(path, image, description)) return path;
+    ::unlink(path.c_str());
+    return {};
+}
+
+// The restore's question, as upload asks it; true to send.
+bool confirmRestore(const Tool& tool, const std::string& port, int blocks) {
+    if (tool.args.has("--yes")) return true;
+    if (!::isatty(0)) {
+        tool.error(port, tool.text(kelvane::texts::ToolText::NoTerminal));
+        return false;
+    }
+    std::cerr << format(tool.text(kelvane::texts::ToolText::ConfirmUpload), blocks) << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    const char c = answer.empty() ? 'n' : answer[0];
+    if (c == 'y' || c == 'Y' || c == 't' || c == 'T') return true;
+    tool.error(port, tool.text(kelvane::texts::ToolText::NothingSent));
+    return false;
+}
 
 }  // namespace
 
@@ -151,7 +223,7 @@ int flashCommand(const Tool& tool) {
     FlashPort port;
     std::unique_ptr<WatchedLine> watched;
     if (chosen == kSimPort) {
-        port.device = std::make_unique<sim::BootloaderDevice>();
+        port.device = std::make_unique<sim::OrvaController>(kelvane::SampleBuildingImage());
         auto line = std::make_unique<sim::VirtualLine>(clock, *port.device);
         line->setPaced(true);
         port.line = std::move(line);
@@ -160,43 +232,59 @@ int flashCommand(const Tool& tool) {
     }
     port.line = kelvane::session::tracedLine(std::move(port.line));
     watched = std::make_unique<WatchedLine>(*port.line);
-    bootloader::UpgradeLink link{*watched, clock, stop, view};
+
+    bootloader::FlashJob job(*watched, clock, stop, view, state);
+    job.keepBackup = keepBackup;
+    bootloader::JobOptions options;
+    options.backup = !tool.args.has("--no-backup");
+    const bool restoreWanted = tool.args.has("--restore-config");
+    options.verify = tool.args.has("--verify-config") || restoreWanted;
 
     std::atomic<bool> timedOut{false};
     std::atomic<bool> finished{false};
     std::mutex m;
     std::condition_variable cv;
-    auto requestStop = [&] {
-        stop.request();
-        port.line->interrupt();
-    };
+    auto requestStop = [&] { job.requestStop(); };
     std::thread watchdog([&] {
         std::unique_lock<std::mutex> lock(m);
         while (!cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished.load(); })) {
             const auto now =
                 std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
                     .count();
-            if (now - view.lastActivityMs() > kFlashSilenceMs && !stop.requested()) {
+            if (now - view.lastActivityMs() > kFlashSilenceMs && !view.askingUser() && !stop.requested()) {
                 timedOut = true;
                 requestStop();
             }
         }
     });
 
-    int exit = kDone;
+    using bootloader::JobResult;
+    const std::string portName = chosen == kSimPort ? std::string(kSimPort) : chosen;
+    bootloader::JobOutcome out;
     {
         // As Stop in the window: nothing more is sent, the port closes.
         interrupt::Guard guard(requestStop);
-        if (!bootloader::OpenUpgradePort(state, link, chosen == kSimPort ? std::string(kSimPort) : chosen)) {
-            exit = kPortError;
-        } else if (!bootloader::RequestBootloader(state, link) || bootloader::UpgradeWorker(state, link) == 0) {
-            exit = stop.requested() ? kInterrupted : kRefused;
-        } else if (view.lastStatus() == bootloader::texts::kDone) {
-            exit = kDone;
-        } else {
-            // Silence or a closed port ends a run as a programming error too.
-            exit = watched->lastReadEmpty() ? kNoAnswer : kRefused;
+        out = job.run(portName, options);
+        view.flush();
+        if (out.before)
+            tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.before));
+        if (!out.backupPath.empty()) tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out.backupPath));
+        if (out.after)
+            tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.after));
+        if (out.result == JobResult::Changed) {
+            printChangeList(tool, *out.backup, *out.now);
+            const ImageDifference d = compareImages(*out.now, *out.backup);
+            tool.error(out.backupPath, format(tool.text(kelvane::texts::ToolText::Differences), d.bytes,
+                                              static_cast<int>(d.blocks.size())));
+            view.setAskingUser(true);
+            const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
+            view.setAskingUser(false);
+            if (restore) {
+                out = job.restore(portName, out);
+                if (out.result == JobResult::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
+            }
         }
+        if (out.result == JobResult::Done && out.now) tool.result(tool.text(kelvane::texts::ToolText::Same));
         if (port.line->isOpen()) port.line->close();
     }
     {
@@ -205,6 +293,24 @@ int flashCommand(const Tool& tool) {
     }
     cv.notify_all();
     watchdog.join();
+
+    int exit = kDone;
+    switch (out.result) {
+    case JobResult::Done: exit = kDone; break;
+    case JobResult::Changed: exit = kDifferences; break;
+    case JobResult::PortError: exit = kPortError; break;
+    case JobResult::Stopped: exit = kInterrupted; break;
+    case JobResult::FlashFailed:
+        // Silence or a closed port ends a run as a programming error too.
+        exit = state.programResult >= 0 && watched->lastReadEmpty() ? kNoAnswer : kRefused;
+        break;
+    case JobResult::NoController:
+    case JobResult::LineBusy:
+    case JobResult::NotBack:
+    case JobResult::BackupFailed:
+    case JobResult::VerifyFailed:
+    case JobResult::RestoreFailed: exit = kNoAnswer; break;
+    }
     if (timedOut) exit = kNoAnswer;
 
     if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
@@ -213,9 +319,16 @@ int flashCommand(const Tool& tool) {
         tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
     } else if (exit == kPortError) {
         tool.portOpenError(chosen, port.line->openFailure());
-    } else if (exit == kNoAnswer) {
+    } else if (timedOut || (out.result == JobResult::FlashFailed && exit == kNoAnswer)) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
-    } else if (exit != kDone) {
+    } else if (out.result == JobResult::NoController || out.result == JobResult::NotBack) {
+        tool.error(chosen, tool.text(kelvane::texts::ToolText::ProbeNoAnswer));
+    } else if (out.result == JobResult::LineBusy) {
+        tool.error(chosen, tool.text(kelvane::texts::Message::LineBusy));
+    } else if (out.result == JobResult::BackupFailed || out.result == JobResult::VerifyFailed ||
+               out.result == JobResult::RestoreFailed) {
+        tool.error(chosen, tool.text(kelvane::texts::Message::NoAnswer));
+    } else if (exit == kRefused) {
         tool.error(chosen, translated(tool, view.lastStatus()));
     }
     return exit;

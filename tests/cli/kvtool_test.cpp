@@ -159,6 +159,7 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
 TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     std::ofstream(dir / "short.kvd") << "too short";
     std::ofstream(dir / "fw.dat") << "Orva" << std::string(64, '\x5A');
+    std::ofstream(dir / "notfw.dat") << "MZ" << std::string(64, '\x5A');
     save(dir / "a.kvd", kelvane::initialImage());
     save(dir / "ro.kvd", kelvane::initialImage());
     fs::permissions(dir / "ro.kvd", fs::perms::owner_read, fs::perm_options::replace);
@@ -187,6 +188,8 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"download", "--port", noPort, "-o", "/dev/stdout"}, 2, ""},
         {{"import-csv", (dir / "a.kvd").string(), "keys", "-o", (dir / "x.kvd").string(), "/dev/zero"}, 2, ""},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
+        // not a firmware file: refused before the port is opened, let alone a backup read
+        {{"flash", "--port", noPort, (dir / "notfw.dat").string()}, 2, ""},
         {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2, ""},  // no resident: no cards
         {{"probe", "--port", noPort}, 3, missing},
         {{"flash", fw, "--port", noPort}, 3, missing},
@@ -582,7 +585,8 @@ TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {
     std::ofstream(firmware, std::ios::binary) << "Orva" << body;
     ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--flash-out", flash.string()}, true);
     ASSERT_TRUE(boot.waitForLine("ready", 3000));
-    const Outcome r = run({"flash", "--port", link.string(), firmware.string()});
+    // The bootloader simulator answers no configuration probe: nothing to back up.
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--no-backup"});
     EXPECT_EQ(r.exit, 0) << r.out << r.err;
     const std::string flashed = slurp(flash);
     ASSERT_EQ(flashed.size(), 122880u);
@@ -599,10 +603,10 @@ TEST_F(Kvtool, FlashCutOffMidwayExitsFourInTheToolsLanguage) {
     ptytest::Child boot({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--pace"}, true);
     ASSERT_TRUE(boot.waitForLine("ready", 3000));
     std::thread cut([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(8));  // programming takes 34 s of it
+        std::this_thread::sleep_for(std::chrono::seconds(12));  // probe 3 s, pauses 5 s, programming 34 s
         boot.stop();
     });
-    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--lang", "en"});
+    const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--lang", "en", "--no-backup"});
     cut.join();
     EXPECT_EQ(r.exit, 4) << r.out << r.err;
     EXPECT_NE(r.out.find(kelvane::texts::toolText(ToolText::FlashProgramming, kelvane::texts::kEnglish)), std::string::npos)

@@ -1,0 +1,165 @@
+// The firmware update as one job, against one simulated controller that
+// answers the configuration link and the bootloader, in virtual time.
+#include "bootloader/flash_job.h"
+#include "sim/orva_controller.h"
+#include "tests/bootloader/recording_view.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using namespace kelvane;
+using bootloader::JobResult;
+using bootloader::JobStep;
+using bootloader::StepState;
+
+struct JobRecorder : bootloader::JobView, RecordingView {
+    std::map<JobStep, StepState> steps;
+    std::function<void(JobStep, int)> onProgress;
+    void clearStatus() override { RecordingView::clearStatus(); }
+    void appendStatus(const std::string& s) override { RecordingView::appendStatus(s); }
+    void setProgressRange(int l, int h) override { RecordingView::setProgressRange(l, h); }
+    void setProgress(int p) override { RecordingView::setProgress(p); }
+    void runEnded() override { RecordingView::runEnded(); }
+    void step(JobStep s, StepState st) override { steps[s] = st; }
+    void stepProgress(JobStep s, int p, int) override {
+        if (onProgress) onProgress(s, p);
+    }
+};
+
+Image building() {
+    Image image = initialImage();
+    for (std::size_t i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return image;
+}
+
+struct JobBench {
+    explicit JobBench(sim::OrvaFirmwareEffect effect = {}) : device(building(), {}, effect) {
+        line.setPaced(true);
+        state.image = std::make_unique<std::vector<std::uint8_t>>(bootloader::kImageSize);
+        for (std::size_t i = 0; i < bootloader::kImageSize; ++i)
+            (*state.image)[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 7));
+        job.keepBackup = [this](const Image& image, const link::ProbeReply&) {
+            kept.push_back(image);
+            return std::string("backup.kvd");
+        };
+        job.flashMark = [this](bool flashing) { marks.push_back(flashing); };
+    }
+    bootloader::JobOutcome run(bootloader::JobOptions options = {}) { return job.run("COM1", options); }
+
+    sim::VirtualClock clock;
+    sim::OrvaController device;
+    sim::VirtualLine line{clock, device};
+    bootloader::StopFlag stop;
+    JobRecorder view;
+    bootloader::UpgradeState state;
+    bootloader::FlashJob job{line, clock, stop, view, state};
+    std::vector<Image> kept;
+    std::vector<bool> marks;
+};
+
+TEST(FlashJob, ConfigurationSurvivesAndIsVerifiedEqual) {
+    JobBench b;
+    const auto out = b.run();
+    EXPECT_EQ(out.result, JobResult::Done);
+    ASSERT_TRUE(out.before && out.after && out.backup && out.now);
+    EXPECT_EQ(out.before->firmware, 259);
+    EXPECT_EQ(out.after->firmware, 106);
+    EXPECT_EQ(*out.backup, building());
+    EXPECT_EQ(*out.now, building());
+    EXPECT_TRUE(out.changedBlocks.empty());
+    ASSERT_EQ(b.kept.size(), 1u);
+    EXPECT_EQ(out.backupPath, "backup.kvd");
+    EXPECT_EQ(b.marks, (std::vector<bool>{true, false}));
+    EXPECT_EQ(b.device.flashes(), 1);
+    EXPECT_EQ(b.state.programResult, bootloader::kProgramOk);
+    for (auto s : {JobStep::Identify, JobStep::Backup, JobStep::Flash, JobStep::Return, JobStep::Verify})
+        EXPECT_EQ(b.view.steps[s], StepState::Done);
+}
+
+TEST(FlashJob, FirmwareThatClearsTheConfigurationIsFoundAndRestored) {
+    sim::OrvaFirmwareEffect effect;
+    effect.resetsConfiguration = true;
+    JobBench b(effect);
+    auto out = b.run();
+    ASSERT_EQ(out.result, JobResult::Changed);
+    EXPECT_EQ(*out.now, initialImage());
+    const auto changed = out.changedBlocks;
+    EXPECT_EQ(changed, bootloader::differingBlocks(building(), initialImage()));
+    EXPECT_FALSE(changed.empty());
+
+    out = b.job.restore("COM1", out);
+    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_EQ(b.device.controller().image(), building());
+    EXPECT_EQ(*out.now, building());
+    EXPECT_EQ(b.view.steps[JobStep::Restore], StepState::Done);
+    // Only the blocks that differed went back.
+    EXPECT_EQ(b.device.controller().blocksReceived(), changed);
+}
+
+TEST(FlashJob, EscDuringTheBackupSkipsItAndStopEndsTheJobBeforeTheFlash) {
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stop" : "skip");
+        JobBench b;
+        b.view.onProgress = [&](JobStep s, int p) {
+            if (s == JobStep::Backup && p == 100) stop ? b.job.requestStop() : b.job.skipBackup();
+        };
+        const auto out = b.run();
+        EXPECT_FALSE(out.backup);
+        EXPECT_TRUE(b.kept.empty());
+        if (stop) {
+            EXPECT_EQ(out.result, JobResult::Stopped);
+            EXPECT_EQ(b.device.bootloader().resetRequests(), 0);
+            EXPECT_TRUE(b.marks.empty());
+        } else {
+            // Flashed all the same; nothing to compare with.
+            EXPECT_EQ(out.result, JobResult::Done);
+            EXPECT_EQ(b.view.steps[JobStep::Backup], StepState::Skipped);
+            EXPECT_EQ(b.view.steps[JobStep::Verify], StepState::Skipped);
+            EXPECT_EQ(b.device.flashes(), 1);
+        }
+    }
+}
+
+TEST(FlashJob, ControllerThatNeverComesBackEndsTheWaitWithinItsBound) {
+    sim::OrvaFirmwareEffect effect;
+    effect.neverReturns = true;
+    JobBench b(effect);
+    std::int64_t flashEnded = -1;
+    b.view.onProgress = nullptr;
+    b.job.flashMark = [&](bool flashing) {
+        if (!flashing) flashEnded = b.clock.nowMs();
+    };
+    const auto out = b.run();
+    EXPECT_EQ(out.result, JobResult::NotBack);
+    EXPECT_EQ(b.view.steps[JobStep::Return], StepState::Failed);
+    EXPECT_FALSE(out.after);
+    ASSERT_GE(flashEnded, 0);
+    // 30 s, plus at most one probe's three reads.
+    EXPECT_GE(b.clock.nowMs() - flashEnded, 30000);
+    EXPECT_LE(b.clock.nowMs() - flashEnded, 30000 + 3000);
+}
+
+TEST(FlashJob, ControllerLeftInItsBootloaderIsFlashedAgain) {
+    JobBench b;
+    // An earlier job stopped halfway: the controller answers only the bootloader.
+    const std::uint8_t reset[8] = {'R', 'e', 's', 'e', 't', 'e', 'K', 0x4D};
+    for (auto c : reset) b.device.bootloader().feed(c);
+    ASSERT_EQ(b.device.bootloader().mode(), sim::BootloaderModel::Mode::Bootloader);
+
+    auto out = b.run();
+    EXPECT_EQ(out.result, JobResult::NoController);
+    EXPECT_EQ(b.device.bootloader().frames(), 0);
+
+    bootloader::JobOptions resume;
+    resume.fromBootloader = true;
+    out = b.run(resume);
+    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_EQ(b.device.flashes(), 1);
+    ASSERT_TRUE(out.after);
+    EXPECT_EQ(out.after->firmware, 106);
+}
+
+}  // namespace
