@@ -30,12 +30,16 @@ bool MainWindow::saveDataFile() {
     }
     // A name the writer refuses (read-only, not a file, a stranger's link) is
     // named and another asked for; the refused path is left as it was.
+    QString savedPath;
     for (;;) {
         QString path = prompts().chooseFile(saveDialog_);
         if (path.isEmpty()) return false;
         if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
         WriteFault fault = WriteFault::None;
-        if (SaveDataFile(FsPath(path), workingImage(), text.toStdString(), &fault)) break;
+        if (SaveDataFile(FsPath(path), workingImage(), text.toStdString(), &fault)) {
+            savedPath = path;
+            break;
+        }
         prompts().message(this, QString::fromLatin1(kApplicationTitle),
                           QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
         if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
@@ -43,6 +47,7 @@ bool MainWindow::saveDataFile() {
     }
     edits_.imageKept(workingImage());
     edits_.descriptionKept(text.toStdString());
+    if (hooks_.saved) hooks_.saved(savedPath);
     return true;
 }
 
@@ -67,6 +72,15 @@ bool MainWindow::loadDataFile(const QString& path) {
     edits_.descriptionKept(description().toStdString());
     if (hooks_.loaded) hooks_.loaded();
     return true;
+}
+
+void MainWindow::loadImage(const Image& image) {
+    workingImage() = image;
+    setDescription(QString());
+    DisplayData();
+    edits_.imageKept(workingImage());
+    edits_.descriptionKept(description().toStdString());
+    if (hooks_.loaded) hooks_.loaded();
 }
 
 }  // namespace kelvane::shell

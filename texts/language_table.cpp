@@ -159,6 +159,7 @@ const std::vector<WindowEntry> kWindow = {
     {"COMPARE", T::MenuItem, 0, {"Porównaj z zasilaczem", "Compare with controller", W}},
     {"READBACK", T::MenuItem, 0, {"Sprawdź zasilacz", "Check controller", W}},
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
+    {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
 
@@ -317,6 +318,30 @@ const Texts kMessage[kMessageCount] = {
     {"Pozycja", "Item", M},
     {"ustaw w zasilaczu to samo co w pliku (zmiany z zasilacza zostaną cofnięte)",
      "make the controller equal to the file (the controller's changes are undone)", M},
+    {"Rejestr budynków", "Building register", M},
+    {"Szukaj (nazwa, adres, numer seryjny)", "Search (name, address, serial number)", M},
+    {"Budynek", "Building", M},
+    {"Adres", "Address", M},
+    {"ID/numer seryjny", "ID/serial number", M},
+    {"Wizyty", "Visits", M},
+    {"Ostatnio", "Last seen", M},
+    {"Data", "Date", M},
+    {"Rodzaj", "Kind", M},
+    {"Serwisant", "Technician", M},
+    {"Wynik", "Outcome", M},
+    {"Zmiany", "Changes", M},
+    {"Nazwa", "Name", M},
+    {"Uwagi", "Notes", M},
+    {"Zapisz opis budynku", "Save building details", M},
+    {"Porównaj", "Compare", M},
+    {"Zapisz jako…", "Save as…", M},
+    {"(bez nazwy)", "(unnamed)", M},
+    {"Rejestr budynków jest niedostępny: %s", "The building register is not available: %s", "...: %s"},
+    {"Inny budynek", "Another building", M},
+    {"UWAGA: dane pochodzą z zasilacza budynku %s, a podłączony jest zasilacz budynku %s. Wysłanie nadpisze kody innego budynku.", "WARNING: the data come from the controller of building %s, but the controller of building %s is connected. Sending overwrites another building's codes.", "!!! %s -> %s"},
+    {"Wyślij mimo to do innego budynku", "Send to the other building anyway", M},
+    {"Od wizyty %s w zasilaczu wprowadzono zmian: %d", "Since the visit of %s, %d changes were made at the controller", "%s: %d"},
+    {"Pokaż zmiany", "Show changes", M},
 };
 
 const Texts kTool[kToolTextCount] = {

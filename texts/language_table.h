@@ -61,7 +61,7 @@ struct WindowEntry {
 // the safety net (compare, controller check, backups, the question before an
 // upload).
 const std::vector<WindowEntry>& windowEntries();
-constexpr std::size_t kWindowEntryCount = 139;
+constexpr std::size_t kWindowEntryCount = 140;
 
 // Texts printed on the residents' cards.
 enum class CardText {
@@ -197,8 +197,33 @@ enum class Message {
     MergeOverfull,     // printf format: the table's caption
     MergeItemColumn,   // the conflicts' first column
     MergeOverwrite,    // the choice to send the file as it is
+    // The building register's window
+    RegisterTitle,
+    RegisterSearch,
+    RegisterBuilding,
+    RegisterAddress,
+    RegisterIdentity,
+    RegisterVisits,
+    RegisterLastSeen,
+    RegisterWhen,
+    RegisterKind,
+    RegisterTechnician,
+    RegisterOutcome,
+    RegisterChanges,
+    RegisterName,
+    RegisterNotes,
+    RegisterSaveDetails,
+    RegisterCompare,
+    RegisterSaveAs,
+    RegisterUnknownBuilding,
+    RegisterUnavailable,  // printf format: the reason
+    WrongBuildingTitle,
+    WrongBuilding,  // printf format: the file's building, the connected one
+    WrongBuildingSend,
+    SinceLastVisit,  // printf format: the visit's date, the count
+    SinceLastVisitShow,
 };
-constexpr int kMessageCount = 113;
+constexpr int kMessageCount = 137;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
