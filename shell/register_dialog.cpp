@@ -1,5 +1,7 @@
 #include "shell/register_dialog.h"
 
+#include "texts/language_table.h"
+
 #include "files/data_file.h"
 
 #include <QDateTime>
@@ -228,6 +230,47 @@ void RegisterDialog::saveDetails() {
                        notes_->toPlainText().toStdString()))
         return report(QString::fromStdString(reg_.error()));
     fillBuildings();
+}
+
+RegisterDialogTexts RegisterTexts(int language) {
+    using texts::Message;
+    const auto text = [language](Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
+    RegisterDialogTexts t;
+    t.title = text(Message::RegisterTitle);
+    t.search = text(Message::RegisterSearch);
+    t.building = text(Message::RegisterBuilding);
+    t.address = text(Message::RegisterAddress);
+    t.identity = text(Message::RegisterIdentity);
+    t.visits = text(Message::RegisterVisits);
+    t.lastSeen = text(Message::RegisterLastSeen);
+    t.when = text(Message::RegisterWhen);
+    t.kind = text(Message::RegisterKind);
+    t.technician = text(Message::RegisterTechnician);
+    t.outcome = text(Message::RegisterOutcome);
+    t.changes = text(Message::RegisterChanges);
+    t.name = text(Message::RegisterName);
+    t.notes = text(Message::RegisterNotes);
+    t.saveDetails = text(Message::RegisterSaveDetails);
+    t.compare = text(Message::RegisterCompare);
+    t.open = text(Message::BackupsOpen);
+    t.saveAs = text(Message::RegisterSaveAs);
+    t.close = text(Message::ButtonClose);
+    t.unknownBuilding = text(Message::RegisterUnknownBuilding);
+    return t;
+}
+
+QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
+    // Names are the technician's text, never markup.
+    QString message = QString::fromUtf8(texts::messageText(texts::Message::WrongBuilding, language)).toHtmlEscaped();
+    int at = 0;
+    for (const QString& building : {fileBuilding, connectedBuilding}) {
+        at = message.indexOf(QLatin1String("%s"), at);
+        if (at < 0) break;
+        const QString name = QStringLiteral("<b>") + building.toHtmlEscaped() + QStringLiteral("</b>");
+        message.replace(at, 2, name);
+        at += name.size();
+    }
+    return QStringLiteral("<p style=\"color:#c00000\">") + message + QStringLiteral("</p>");
 }
 
 }  // namespace kelvane::shell

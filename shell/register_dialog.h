@@ -24,6 +24,12 @@ struct RegisterDialogTexts {
     QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
 };
 
+// The window's texts in a language of the language table.
+RegisterDialogTexts RegisterTexts(int language);
+// The red warning before an upload of one building's image to another's
+// controller, naming both.
+QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
+
 class RegisterDialog : public QDialog {
     Q_OBJECT
 public:

@@ -157,20 +157,9 @@ bool SafetyNet::confirmBuilding() {
         (downloadIdentity_->id != identity->id || downloadIdentity_->serialNumber != identity->serialNumber))
         downloaded_ = false;
     if (*origin_ == connected) return true;
-    // The first %s is the file's building, the second the connected one;
-    // names are the technician's text, never markup.
-    QString message = text(Message::WrongBuilding).toHtmlEscaped();
-    int at = 0;
-    for (const auto& key : {*origin_, connected}) {
-        at = message.indexOf(QLatin1String("%s"), at);
-        if (at < 0) break;
-        const QString name = QStringLiteral("<b>") + buildingText(key).toHtmlEscaped() + QStringLiteral("</b>");
-        message.replace(at, 2, name);
-        at += name.size();
-    }
     enum { Send, Cancel };
     return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle),
-                                  QStringLiteral("<p style=\"color:#c00000\">") + message + QStringLiteral("</p>"),
+                                  WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
                                   {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel,
                                   Cancel) == Send;
 }
@@ -353,27 +342,7 @@ void SafetyNet::showRegister() {
         form_.showMessage(text(Message::RegisterUnavailable).replace(QLatin1String("%s"), registerError_));
         return;
     }
-    RegisterDialogTexts t;
-    t.title = text(Message::RegisterTitle);
-    t.search = text(Message::RegisterSearch);
-    t.building = text(Message::RegisterBuilding);
-    t.address = text(Message::RegisterAddress);
-    t.identity = text(Message::RegisterIdentity);
-    t.visits = text(Message::RegisterVisits);
-    t.lastSeen = text(Message::RegisterLastSeen);
-    t.when = text(Message::RegisterWhen);
-    t.kind = text(Message::RegisterKind);
-    t.technician = text(Message::RegisterTechnician);
-    t.outcome = text(Message::RegisterOutcome);
-    t.changes = text(Message::RegisterChanges);
-    t.name = text(Message::RegisterName);
-    t.notes = text(Message::RegisterNotes);
-    t.saveDetails = text(Message::RegisterSaveDetails);
-    t.compare = text(Message::RegisterCompare);
-    t.open = text(Message::BackupsOpen);
-    t.saveAs = text(Message::RegisterSaveAs);
-    t.close = text(Message::ButtonClose);
-    t.unknownBuilding = text(Message::RegisterUnknownBuilding);
+    const RegisterDialogTexts t = RegisterTexts(form_.CurrentLanguage());
     RegisterDialog dialog(&form_, *reg, t);
     dialog.setObjectName(QStringLiteral("RegisterDialog"));
     const int language = form_.CurrentLanguage();
