@@ -343,6 +343,14 @@ private slots:
         QVERIFY(reg.open(f.registerPath().toStdString()));
         const auto visits = reg.visits(f.connected());
         QVERIFY(!visits.empty() && visits.front().kind == registry::VisitKind::Upload);
+        // The menu's Register window lists this building.
+        int buildings = 0;
+        f.prompts.dialogs = {[&](QDialog* d) {
+            buildings = d->findChild<QTreeWidget*>(QStringLiteral("RegisterBuildings"))->topLevelItemCount();
+            return int(QDialog::Rejected);
+        }};
+        f.form.action("REGISTER")->trigger();
+        QCOMPARE(buildings, 1);
     }
 
     void compareListsWhatAnUploadWouldSend() {
