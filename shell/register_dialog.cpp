@@ -153,10 +153,14 @@ void RegisterDialog::fillVisits() {
     address_->setText(c ? QString::fromStdString(c->address) : QString());
     notes_->setPlainText(c ? QString::fromStdString(c->notes) : QString());
     for (QWidget* w : std::initializer_list<QWidget*>{name_, address_, notes_}) w->setEnabled(c && c->key.known());
+    const auto kindText = [this](registry::VisitKind kind) {
+        const int i = static_cast<int>(kind);
+        return i < texts_.kinds.size() ? texts_.kinds[i] : QString::fromLatin1(registry::kindName(kind));
+    };
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
             auto* item =
-                new QTreeWidgetItem(visits_, {shownTime(v.time), QString::fromLatin1(registry::kindName(v.kind)),
+                new QTreeWidgetItem(visits_, {shownTime(v.time), kindText(v.kind),
                                               QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
                                               v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
@@ -256,6 +260,9 @@ RegisterDialogTexts RegisterTexts(int language) {
     t.saveAs = text(Message::RegisterSaveAs);
     t.close = text(Message::ButtonClose);
     t.unknownBuilding = text(Message::RegisterUnknownBuilding);
+    for (Message m : {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash,
+                      Message::VisitBackup})
+        t.kinds << text(m);
     return t;
 }
 

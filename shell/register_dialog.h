@@ -7,6 +7,7 @@
 #include "registry/building_register.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -22,6 +23,7 @@ struct RegisterDialogTexts {
     QString title, search, building, address, identity, visits, lastSeen;
     QString when, kind, technician, outcome, changes;
     QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
+    QStringList kinds;  // a visit's kind by registry::VisitKind; the stored name when missing
 };
 
 // The window's texts in a language of the language table.

@@ -342,6 +342,11 @@ const Texts kMessage[kMessageCount] = {
     {"Wyślij mimo to do innego budynku", "Send to the other building anyway", M},
     {"Od wizyty %s w zasilaczu wprowadzono zmian: %d", "Since the visit of %s, %d changes were made at the controller", "%s: %d"},
     {"Pokaż zmiany", "Show changes", M},
+    {"pobranie", "download", M},
+    {"wysłanie", "upload", M},
+    {"sprawdzenie", "check", M},
+    {"programowanie", "flash", M},
+    {"kopia zapasowa", "backup", M},
 };
 
 const Texts kTool[kToolTextCount] = {

@@ -222,8 +222,13 @@ enum class Message {
     WrongBuildingSend,
     SinceLastVisit,  // printf format: the visit's date, the count
     SinceLastVisitShow,
+    VisitDownload,  // a visit's kind, in the order of the register's kinds
+    VisitUpload,
+    VisitCheck,
+    VisitFlash,
+    VisitBackup,
 };
-constexpr int kMessageCount = 137;
+constexpr int kMessageCount = 142;
 
 // Lines the command-line tool prints; printf formats where they take values.
 enum class ToolText {
