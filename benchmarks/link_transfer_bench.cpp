@@ -13,7 +13,8 @@
 
 #include <cstdio>
 
-using namespace kelvane::link;
+using namespace kelvane::shell;
+using kelvane::link::Message;
 
 namespace {
 

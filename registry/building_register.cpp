@@ -684,17 +684,34 @@ std::optional<Controller> Register::wrongBuilding(const Image& working, const st
     return origins.front();
 }
 
-std::optional<Image> Register::baseImageFor(const Image& working) {
+std::optional<Image> Register::baseImageFor(const Image& working, std::string* when) {
     if (!open_) return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
+    // When the base was read: the latest visit that had it.
+    const auto readAt = [&](const Image& base, const QString& otherwise) {
+        if (!when) return;
+        *when = otherwise.toStdString();
+        QSqlQuery visit(QSqlDatabase::database(q(connection_), false));
+        visit.prepare(QStringLiteral("SELECT max(v.time) FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ?"));
+        visit.addBindValue(hashOf(base));
+        if (visit.exec() && visit.next() && !visit.value(0).isNull()) *when = visit.value(0).toString().toStdString();
+    };
     query.prepare(
-        QStringLiteral("SELECT f.base FROM saved_files f JOIN images i ON i.id = f.image"
+        QStringLiteral("SELECT f.base, f.time FROM saved_files f JOIN images i ON i.id = f.image"
                        " WHERE i.sha256 = ? AND f.base IS NOT NULL ORDER BY f.time DESC, f.id DESC LIMIT 1"));
     query.addBindValue(hashOf(working));
-    if (query.exec() && query.next()) return loadImage(query.value(0).toLongLong());
+    if (query.exec() && query.next()) {
+        const QString saved = query.value(1).toString();
+        auto base = loadImage(query.value(0).toLongLong());
+        if (base) readAt(*base, saved);
+        return base;
+    }
     query.prepare(QStringLiteral("SELECT 1 FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ? LIMIT 1"));
     query.addBindValue(hashOf(working));
-    if (query.exec() && query.next()) return working;
+    if (query.exec() && query.next()) {
+        readAt(working, QString());
+        return working;
+    }
     return std::nullopt;
 }
 

@@ -154,8 +154,9 @@ public:
     std::optional<Controller> wrongBuilding(const Image& working, const std::optional<ControllerKey>& downloadedFrom,
                                             const ControllerKey& connected);
     // The image the working image was made from: a saved file's recorded
-    // base, else the image itself when a visit read it.
-    std::optional<Image> baseImageFor(const Image& working);
+    // base, else the image itself when a visit read it; `when` gets the
+    // time of the latest visit that read the base (else the file's saving).
+    std::optional<Image> baseImageFor(const Image& working, std::string* when = nullptr);
 
     // Imports the backups of `folder` (files "yyyy-MM-dd_HHmmss*.kvd") as
     // visits of the unknown controller, each file once. The count imported,

@@ -3,13 +3,14 @@
 # sample building's configuration, as resources/screenshots/page0.png ..
 # page5.png (800 x 600, menu bar and status bar included). The window is drawn
 # offscreen, so no display is needed. Also the upload question with changes
-# made at the controller, scalanie.png.
+# made at the controller, scalanie.png, and the building register's window and
+# wrong-building warning, rejestr.png and inny_budynek.png.
 # Usage: scripts/screenshots.sh [build-folder]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j2 --target kelvane_page_pictures kelvane_merge_picture
+cmake --build "$build" -j2 --target kelvane_page_pictures kelvane_merge_picture kelvane_register_picture
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_page_pictures" "$root/resources/screenshots"
@@ -18,6 +19,9 @@ QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_page_pictures" "$root/resources/
 if command -v xvfb-run >/dev/null; then
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
     "$build/shell/kelvane_merge_picture" "$root/resources/screenshots/scalanie.png"
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$build/shell/kelvane_register_picture" "$root/resources/screenshots"
 else
   QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_merge_picture" "$root/resources/screenshots/scalanie.png"
+  QT_QPA_PLATFORM=offscreen "$build/shell/kelvane_register_picture" "$root/resources/screenshots"
 fi

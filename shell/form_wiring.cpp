@@ -91,7 +91,9 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
+    hooks.buildings = [net] { net->showRegister(); };
     hooks.loaded = [net, &form] { net->fileLoaded(form.document().working); };
+    hooks.saved = [net](const QString& path) { net->fileSaved(path); };
     connect(c, &shell::LinkController::transferRunningChanged, &form, &MainWindow::setTransferRunning);
 }
 

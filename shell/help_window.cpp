@@ -40,6 +40,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("4"), QStringLiteral("Przykład"), QStringLiteral("przyklad.html")},
         {QStringLiteral("5"), QStringLiteral("Bezpieczne zmiany w budynku"), QStringLiteral("bezpieczenstwo.html")},
         {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
+        {QStringLiteral("7"), QStringLiteral("Rejestr budynków"), QStringLiteral("rejestr.html")},
     };
     return sections;
 }

@@ -85,6 +85,14 @@ void LinkController::choosePort(const QString& text) {
     emit portProbed();
 }
 
+std::optional<link::ProbeReply> LinkController::probeConnected() {
+    if (session_.running()) return std::nullopt;
+    const session::ProbeResult result = session_.probe(portName_);
+    if (!result.opened || result.lineBusy) return std::nullopt;
+    if (result.reply) lastIdentity_ = result.reply;
+    return result.reply;
+}
+
 void LinkController::onDownload() { startTransfer(session::downloadRequest(portName_)); }
 
 void LinkController::onUpload() {

@@ -40,6 +40,10 @@ public:
     // What the last probe of the port dialog read; nothing when it went
     // unanswered or no port was chosen yet.
     const std::optional<link::ProbeReply>& lastIdentity() const { return lastIdentity_; }
+    // Probes the chosen port again (before an upload: who is connected now)
+    // and keeps the answer as lastIdentity(); nothing when the port cannot be
+    // opened, the line is busy or no controller answers.
+    std::optional<link::ProbeReply> probeConnected();
     void setPortFactory(PortFactory factory) { session_.setPortFactory(std::move(factory)); }
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { session_.setWorkerStackSize(bytes); }

@@ -121,6 +121,7 @@ void MainWindow::buildMenu() {
         {"COMPARE", "Porównaj z zasilaczem", QKeySequence(Qt::Key_F7), &MainWindow::onCompare},
         {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &MainWindow::onReadBack},
         {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
+        {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -172,6 +173,14 @@ void MainWindow::buildStatusBar() {
     second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
     second->setFixedWidth(kSecondPanelWidth);
     statusBar_->addWidget(second);
+    notice_ = new QLabel(statusBar_);
+    notice_->setObjectName(QStringLiteral("NoticeLabel"));
+    notice_->setTextFormat(Qt::RichText);
+    notice_->hide();
+    connect(notice_, &QLabel::linkActivated, this, [this] {
+        if (openNotice_) openNotice_();
+    });
+    statusBar_->addWidget(notice_, 1);
 
     progressBar_ = new QProgressBar(statusBar_);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
@@ -180,6 +189,14 @@ void MainWindow::buildStatusBar() {
     progressBar_->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
     progressBar_->hide();
 }
+
+void MainWindow::setNotice(const QString& text, std::function<void()> open) {
+    openNotice_ = std::move(open);
+    notice_->setText(text);
+    notice_->setVisible(!text.isEmpty());
+}
+
+QString MainWindow::noticeText() const { return notice_->text(); }
 
 void MainWindow::indexNamedObjects() {
     named_.clear();
@@ -280,6 +297,7 @@ void MainWindow::setTransferRunning(bool running) {
     // Compare rewrites the working image, a backup replaces it, as LOAD and VERIFY do.
     findChild<QAction*>(QStringLiteral("COMPARE"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("BACKUPS"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("REGISTER"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
@@ -392,6 +410,9 @@ void MainWindow::onReadBack() {
 }
 void MainWindow::onBackups() {
     if (hooks_.backups) hooks_.backups();
+}
+void MainWindow::onRegister() {
+    if (hooks_.buildings) hooks_.buildings();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

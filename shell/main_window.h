@@ -52,6 +52,8 @@ public:
     struct MenuHooks {
         std::function<void()> port, download, upload, print, abort, help, preview, pdf;
         std::function<void()> compare, readBack, backups;   // the safety net around transfers
+        std::function<void()> buildings;                    // the building register's window
+        std::function<void(const QString& path)> saved;     // a data file was written
         std::function<void()> loaded;                       // a data file is now the working image
         std::function<void(int language)> languageApplied;  // texts kept outside the language table
     };
@@ -112,6 +114,9 @@ public:
     // Loads a data file as LOAD does once its file is chosen; false (after the
     // load error) when it cannot be read.
     bool loadDataFile(const QString& path);
+    // An image from elsewhere (the register) becomes the working image as a
+    // loaded file's does, with an empty description.
+    void loadImage(const Image& image);
     // The save dialog, then the working image and the description into the
     // file; false when cancelled, refused or failed (after its message).
     bool saveDataFile();
@@ -130,6 +135,10 @@ public:
     // Marks the title when the window holds edits that a LOAD or the end of
     // the program would lose.
     void updateModified();
+    // A notice beside the status text, its link one click from what it
+    // tells (empty hides it).
+    void setNotice(const QString& text, std::function<void()> open = {});
+    QString noticeText() const;
     QString statusText() const;
     QProgressBar* progressBar() const { return progressBar_; }
 
@@ -174,6 +183,7 @@ public slots:
     void onCompare();
     void onReadBack();
     void onBackups();
+    void onRegister();
     void onAbout();
     void onHelp();
     void onExit();
@@ -235,6 +245,8 @@ private:
     int qtTextsLanguage_ = -1;
     void applyQtTranslation(int language);
     void watchEdits();
+    QLabel* notice_ = nullptr;
+    std::function<void()> openNotice_;
     QHash<QString, QObject*> named_;
     MenuHooks hooks_;
     std::unique_ptr<Prompts> ownPrompts_;

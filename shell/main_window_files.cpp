@@ -47,6 +47,7 @@ bool MainWindow::saveDataFile() {
     updateModified();
     const QString name = QFileInfo(path).fileName();
     setStatus([this, name](int) { return formatMessage(texts::Message::FileSaved, {name}); });
+    if (hooks_.saved) hooks_.saved(path);
     return true;
 }
 
@@ -75,6 +76,15 @@ bool MainWindow::loadDataFile(const QString& path) {
     const QString name = QFileInfo(path).fileName();
     setStatus([this, name](int) { return formatMessage(texts::Message::FileOpened, {name}); });
     return true;
+}
+
+void MainWindow::loadImage(const Image& image) {
+    document_.working = image;
+    setDescription(QString());
+    DisplayData();
+    document_.edits.imageKept(document_.working);
+    document_.edits.descriptionKept(description().toStdString());
+    if (hooks_.loaded) hooks_.loaded();
 }
 
 }  // namespace kelvane::shell

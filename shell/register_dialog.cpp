@@ -1,5 +1,7 @@
 #include "shell/register_dialog.h"
 
+#include "texts/language_table.h"
+
 #include "files/data_file.h"
 
 #include <QDateTime>
@@ -151,10 +153,14 @@ void RegisterDialog::fillVisits() {
     address_->setText(c ? QString::fromStdString(c->address) : QString());
     notes_->setPlainText(c ? QString::fromStdString(c->notes) : QString());
     for (QWidget* w : std::initializer_list<QWidget*>{name_, address_, notes_}) w->setEnabled(c && c->key.known());
+    const auto kindText = [this](registry::VisitKind kind) {
+        const int i = static_cast<int>(kind);
+        return i < texts_.kinds.size() ? texts_.kinds[i] : QString::fromLatin1(registry::kindName(kind));
+    };
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
             auto* item =
-                new QTreeWidgetItem(visits_, {shownTime(v.time), QString::fromLatin1(registry::kindName(v.kind)),
+                new QTreeWidgetItem(visits_, {shownTime(v.time), kindText(v.kind),
                                               QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
                                               v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
@@ -228,6 +234,50 @@ void RegisterDialog::saveDetails() {
                        notes_->toPlainText().toStdString()))
         return report(QString::fromStdString(reg_.error()));
     fillBuildings();
+}
+
+RegisterDialogTexts RegisterTexts(int language) {
+    using texts::Message;
+    const auto text = [language](Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
+    RegisterDialogTexts t;
+    t.title = text(Message::RegisterTitle);
+    t.search = text(Message::RegisterSearch);
+    t.building = text(Message::RegisterBuilding);
+    t.address = text(Message::RegisterAddress);
+    t.identity = text(Message::RegisterIdentity);
+    t.visits = text(Message::RegisterVisits);
+    t.lastSeen = text(Message::RegisterLastSeen);
+    t.when = text(Message::RegisterWhen);
+    t.kind = text(Message::RegisterKind);
+    t.technician = text(Message::RegisterTechnician);
+    t.outcome = text(Message::RegisterOutcome);
+    t.changes = text(Message::RegisterChanges);
+    t.name = text(Message::RegisterName);
+    t.notes = text(Message::RegisterNotes);
+    t.saveDetails = text(Message::RegisterSaveDetails);
+    t.compare = text(Message::RegisterCompare);
+    t.open = text(Message::BackupsOpen);
+    t.saveAs = text(Message::RegisterSaveAs);
+    t.close = text(Message::ButtonClose);
+    t.unknownBuilding = text(Message::RegisterUnknownBuilding);
+    for (Message m : {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash,
+                      Message::VisitBackup})
+        t.kinds << text(m);
+    return t;
+}
+
+QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
+    // Names are the technician's text, never markup.
+    QString message = QString::fromUtf8(texts::messageText(texts::Message::WrongBuilding, language)).toHtmlEscaped();
+    int at = 0;
+    for (const QString& building : {fileBuilding, connectedBuilding}) {
+        at = message.indexOf(QLatin1String("%s"), at);
+        if (at < 0) break;
+        const QString name = QStringLiteral("<b>") + building.toHtmlEscaped() + QStringLiteral("</b>");
+        message.replace(at, 2, name);
+        at += name.size();
+    }
+    return QStringLiteral("<p style=\"color:#c00000\">") + message + QStringLiteral("</p>");
 }
 
 }  // namespace kelvane::shell

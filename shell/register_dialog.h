@@ -7,6 +7,7 @@
 #include "registry/building_register.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -22,7 +23,14 @@ struct RegisterDialogTexts {
     QString title, search, building, address, identity, visits, lastSeen;
     QString when, kind, technician, outcome, changes;
     QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
+    QStringList kinds;  // a visit's kind by registry::VisitKind; the stored name when missing
 };
+
+// The window's texts in a language of the language table.
+RegisterDialogTexts RegisterTexts(int language);
+// The red warning before an upload of one building's image to another's
+// controller, naming both.
+QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
 
 class RegisterDialog : public QDialog {
     Q_OBJECT

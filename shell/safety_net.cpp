@@ -8,6 +8,7 @@
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/merge_dialog.h"
+#include "shell/register_dialog.h"
 
 #include <QAction>
 #include <QLocale>
@@ -44,6 +45,7 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
           return QDateTime::currentDateTime();
       }) {
     MakeBackupsPrivate(folder_);
+    lookup_ = [this](const Image& file) { return registeredBase(file); };
     if (QAction* ask = form.action("ASKUPLOAD")) {
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
         connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
@@ -97,10 +99,38 @@ void SafetyNet::recordVisit(bool upload) {
     } else {
         why = registerError_;
     }
+    if (recorded && !upload && recorded->previous && recorded->previousImage) sinceLastVisit(*recorded);
     if (!recorded)
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, form_.CurrentLanguage()))
                                 .replace(QLatin1String("%s"), why));
+}
+
+void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
+    const int language = form_.CurrentLanguage();
+    const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
+    const QDateTime then = QDateTime::fromString(QString::fromStdString(recorded.previous->time), Qt::ISODate);
+    const QString date = then.isValid() ? locale.toString(then.date(), QStringLiteral("d MMM yyyy"))
+                                        : QString::fromStdString(recorded.previous->time);
+    QString notice = text(Message::SinceLastVisit);
+    notice.replace(QLatin1String("%s"), date).replace(QLatin1String("%d"), QString::number(recorded.changes.value_or(0)));
+    const Image before = *recorded.previousImage, after = form_.document().device;
+    form_.setNotice(notice.toHtmlEscaped() + QStringLiteral(" <a href=\"changes\">") +
+                        text(Message::SinceLastVisitShow).toHtmlEscaped() + QStringLiteral("</a>"),
+                    [this, before, after, notice] {
+                        ChangeDialogTexts t;
+                        t.title = text(Message::CompareTitle);
+                        t.note = notice;
+                        t.reject = text(Message::ButtonClose);
+                        std::vector<texts::ChangeGroup> groups =
+                            texts::DescribeChanges(ListChanges(before, after), form_.CurrentLanguage());
+                        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                                    [](const texts::ChangeGroup& g) {
+                                                        return g.kind == texts::ChangeGroupKind::Upload;
+                                                    }),
+                                     groups.end());
+                        form_.prompts().showChanges(&form_, t, groups);
+                    });
 }
 
 QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
@@ -112,7 +142,33 @@ QString SafetyNet::portText() const {
     return port;
 }
 
+QString SafetyNet::buildingText(const registry::ControllerKey& key) {
+    const QString identity = QString::fromStdString(registry::keyText(key));
+    if (registry::Register* reg = buildingRegister())
+        if (const auto known = reg->controller(key); known && !known->name.empty())
+            return QString::fromStdString(known->name) + QStringLiteral(" (") + identity + QLatin1Char(')');
+    return identity;
+}
+
+bool SafetyNet::confirmBuilding() {
+    if (!origin_ || !origin_->known()) return true;  // where the image came from is not known: the usual question
+    const auto identity = link_.probeConnected();
+    if (!identity) return true;  // nothing answers: the upload itself says so
+    const registry::ControllerKey connected{identity->id, identity->serialNumber};
+    // Another controller than the one read in this run: what it holds is unknown.
+    if (downloadIdentity_ &&
+        (downloadIdentity_->id != identity->id || downloadIdentity_->serialNumber != identity->serialNumber))
+        downloaded_ = false;
+    if (*origin_ == connected) return true;
+    enum { Send, Cancel };
+    return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle),
+                                  WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
+                                  {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel,
+                                  Cancel) == Send;
+}
+
 bool SafetyNet::confirmUpload() {
+    if (!confirmBuilding()) return false;
     const bool unknown = !downloaded_;
     checkAfter_ = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
     // The controller, as read in this run, is no longer what the edits started from.
@@ -172,16 +228,41 @@ bool SafetyNet::confirmMerge() {
     return true;
 }
 
-void SafetyNet::fileLoaded(const Image& image) { base_ = lookup_ ? lookup_(image) : std::nullopt; }
+void SafetyNet::fileLoaded(const Image& image) {
+    base_ = lookup_ ? lookup_(image) : std::nullopt;
+    origin_.reset();
+    if (registry::Register* reg = buildingRegister())
+        if (const auto origins = reg->originsOf(image); !origins.empty()) origin_ = origins.front().key;
+}
+
+std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
+    registry::Register* reg = buildingRegister();
+    if (!reg) return std::nullopt;
+    std::string when;
+    auto image = reg->baseImageFor(file, &when);
+    if (!image) return std::nullopt;
+    return Base{*image, QDateTime::fromString(QString::fromStdString(when), Qt::ISODate)};
+}
+
+void SafetyNet::fileSaved(const QString& path) {
+    registry::Register* reg = buildingRegister();
+    if (!reg) return;  // the file is saved all the same; only the register's index of it is missing
+    std::optional<Image> base;
+    if (base_) base = base_->image;
+    reg->recordSavedFile(path.toStdString(), form_.document().working, origin_, base);
+}
 
 void SafetyNet::transferCompleted(bool upload) {
     transferred_ = true;
+    form_.setNotice(QString());
     if (!upload) {
         downloaded_ = true;
         downloadPort_ = link_.portName();
         downloadIdentity_ = link_.lastIdentity();
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
+    // The working image now matches this controller's.
+    if (const auto& identity = link_.lastIdentity()) origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
     form_.imageKept();
     base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
@@ -261,6 +342,34 @@ void SafetyNet::showBackups() {
     const QString path = form_.prompts().chooseBackup(&form_, folder_, t);
     if (path.isEmpty() || !form_.confirmDiscard(Message::UnsavedLoad)) return;
     form_.loadDataFile(path);
+}
+
+void SafetyNet::showRegister() {
+    registry::Register* reg = buildingRegister();
+    if (!reg) {
+        form_.showMessage(text(Message::RegisterUnavailable).replace(QLatin1String("%s"), registerError_));
+        return;
+    }
+    const RegisterDialogTexts t = RegisterTexts(form_.CurrentLanguage());
+    RegisterDialog dialog(&form_, *reg, t);
+    dialog.setObjectName(QStringLiteral("RegisterDialog"));
+    const int language = form_.CurrentLanguage();
+    dialog.showChanges = [this, language](const Image& older, const Image& newer) {
+        ChangeDialogTexts ct;
+        ct.title = text(Message::RegisterCompare);
+        if (older == newer) ct.note = text(Message::NoDifferences);
+        ct.reject = text(Message::ButtonClose);
+        std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(ListChanges(older, newer), language);
+        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                    [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
+                     groups.end());
+        form_.prompts().showChanges(&form_, ct, groups);
+    };
+    dialog.report = [this](const QString& what) { form_.showMessage(what); };
+    form_.prompts().runDialog(&dialog);
+    const auto chosen = dialog.chosenImage();
+    if (!chosen || !form_.confirmDiscard(Message::UnsavedLoad)) return;
+    form_.loadImage(*chosen);
 }
 
 }  // namespace kelvane::shell

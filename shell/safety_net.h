@@ -44,6 +44,13 @@ public:
     // A data file was loaded: its edits started from the image it was made
     // from, when that is known.
     void fileLoaded(const Image& image);
+    // The working image was saved to `path`: the register keeps it with the
+    // controller it came from and the base its edits started from, so that a
+    // later load finds both.
+    void fileSaved(const QString& path);
+    // The controller the working image came from (a download or upload of
+    // this run, else the register's record for the loaded file).
+    const std::optional<registry::ControllerKey>& origin() const { return origin_; }
 
     // The image the edits started from and when it was read or written.
     struct Base {
@@ -59,6 +66,7 @@ public:
     void compare();      // GetData, then the change list an upload would send
     void check();        // read the controller back and compare
     void showBackups();  // the backups; the one opened is loaded like LOAD
+    void showRegister(); // the building register; a visit opened is loaded like LOAD
 
     // Where backups go and the clock that names them (for tests).
     void setBackupFolder(const QString& folder) { folder_ = folder; }
@@ -70,6 +78,11 @@ private:
     // The question when the controller changed since the base; true when the
     // upload goes ahead, with the merged image as the working image.
     bool confirmMerge();
+    // Before an upload: the controller connected now is probed; when the
+    // working image came from another one, the technician must confirm
+    // sending to it. True when the upload may go on.
+    bool confirmBuilding();
+    QString buildingText(const registry::ControllerKey& key);
     QString portText() const;
 
     MainWindow& form_;
@@ -84,6 +97,9 @@ private:
     // (registerError_ says why). It never stops a transfer.
     registry::Register* buildingRegister();
     void recordVisit(bool upload);
+    // After a download: what changed at the controller since the register's
+    // earlier image of it, beside the status text.
+    void sinceLastVisit(const registry::Recorded& recorded);
     std::unique_ptr<registry::Register> register_;
     bool registerTried_ = false;
     QString registerError_;
@@ -91,6 +107,9 @@ private:
     bool checkAfter_ = false;   // the running upload is to be checked
     std::optional<Base> base_;  // where the working image's edits started
     std::function<std::optional<Base>(const Image&)> lookup_;
+    std::optional<registry::ControllerKey> origin_;
+    // The register's base for a loaded file, dated by the visit that read it.
+    std::optional<Base> registeredBase(const Image& file);
 };
 
 }  // namespace kelvane::shell

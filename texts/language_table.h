@@ -227,7 +227,37 @@ enum class Message {
     BackupsSource,  // the backups list: what wrote a backup
     BackupsDownloaded,
     BackupsUploaded,
-    Count               // not a text: how many there are
+    // The building register's window
+    RegisterTitle,
+    RegisterSearch,
+    RegisterBuilding,
+    RegisterAddress,
+    RegisterIdentity,
+    RegisterVisits,
+    RegisterLastSeen,
+    RegisterWhen,
+    RegisterKind,
+    RegisterTechnician,
+    RegisterOutcome,
+    RegisterChanges,
+    RegisterName,
+    RegisterNotes,
+    RegisterSaveDetails,
+    RegisterCompare,
+    RegisterSaveAs,
+    RegisterUnknownBuilding,
+    RegisterUnavailable,  // printf format: the reason
+    WrongBuildingTitle,
+    WrongBuilding,  // printf format: the file's building, the connected one
+    WrongBuildingSend,
+    SinceLastVisit,  // printf format: the visit's date, the count
+    SinceLastVisitShow,
+    VisitDownload,  // a visit's kind, in the order of the register's kinds
+    VisitUpload,
+    VisitCheck,
+    VisitFlash,
+    VisitBackup,
+    Count  // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 

@@ -11,12 +11,14 @@
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/document.h"
+#include "registry/building_register.h"
 #include "shell/safety_net.h"
 #include "sim/controller_port.h"
 #include "tests/shell/scripted_prompts.h"
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -51,6 +53,7 @@ class SafetyNetTest : public QObject {
         MainWindow form;
         FormWiring* wiring;
         Fixture() : wiring(nullptr) {
+            qputenv("KELVANE_REGISTER", QFile::encodeName(registerPath()));  // a register of this case alone
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
             sim::ControllerPort::preload(SampleBuildingImage());
             sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
@@ -68,6 +71,11 @@ class SafetyNetTest : public QObject {
             QVERIFY(idle());
         }
         void setP204(int value) { form.findChild<QSpinBox*>(QStringLiteral("p204_UpDown"))->setValue(value); }
+        QString registerPath() const { return dir.filePath(QStringLiteral("register.sqlite")); }
+        registry::ControllerKey connected() const {
+            const auto& id = wiring->controller().lastIdentity();
+            return id ? registry::ControllerKey{id->id, id->serialNumber} : registry::kUnknownController;
+        }
         Image controller() {
             Image img{};
             sim::ControllerPort::withController([&](sim::Controller& c) { img = c.image(); });
@@ -223,6 +231,128 @@ private slots:
             QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
             QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // Cancel sent nothing
         }
+    }
+
+    // The origin of the working image against the controller connected at
+    // the upload: a download of this run or a file the register knows.
+    void anImageFromAnotherBuildingIsWarnedBeforeTheUpload() {
+        const sim::Controller::Identity other = {0x00, 0x02, 0x39, 0x30, 0x05, 0x01, 0x00, 0x00};
+        enum Origin { Downloaded, SavedFile, UnknownFile };
+        const struct {
+            const char* name;
+            Origin origin;
+            sim::Controller::Identity connected;
+            bool warned;
+        } cases[] = {
+            {"downloaded, another controller", Downloaded, other, true},
+            {"downloaded, the same controller", Downloaded, sim::Controller::kDefaultIdentity, false},
+            {"saved from it, another controller", SavedFile, other, true},
+            {"a file the register does not know", UnknownFile, sim::Controller::kDefaultIdentity, false},
+        };
+        const auto setIdentity = [](const sim::Controller::Identity& identity) {
+            sim::ControllerPort::withController([&](sim::Controller& ctl) { ctl.setIdentity(identity); });
+        };
+        for (const auto& c : cases) {
+            Fixture f;
+            f.run("DOWNLOAD");
+            const registry::ControllerKey origin = f.connected();
+            {
+                registry::Register reg;
+                QVERIFY(reg.open(f.registerPath().toStdString()));
+                QVERIFY(reg.describe(origin, "Lipowa 5", ""));
+            }
+            const QString path = f.dir.filePath(QStringLiteral("lipowa.kvd"));
+            if (c.origin == SavedFile) {
+                f.prompts.files = {path};
+                f.form.action("SAVE")->trigger();
+            } else if (c.origin == UnknownFile) {
+                Image elsewhere = SampleBuildingImage();
+                elsewhere[mem::kParams + 22] = 90;
+                QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), elsewhere, ""));
+            }
+            setIdentity(c.connected);
+            if (c.origin != Downloaded) {
+                f.wiring->controller().choosePort(QStringLiteral("Symulator"));
+                QVERIFY(f.form.loadDataFile(path));
+            }
+            f.setP204(60);
+            f.prompts.shown.clear();
+            f.prompts.uploadAnswers = {{false, false, false}};
+            f.run("UPLOAD");  // the guard's default: Cancel
+            const bool warned = !f.prompts.shown.isEmpty() && f.prompts.shown[0].kind == QStringLiteral("choice") &&
+                                f.prompts.shown[0].title == text(texts::Message::WrongBuildingTitle);
+            QVERIFY2(warned == c.warned, c.name);
+            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // nothing sent
+            if (c.warned) {
+                const QString& warning = f.prompts.shown[0].text;
+                QVERIFY2(warning.contains(QStringLiteral("Lipowa 5")) &&
+                             warning.contains(QString::fromStdString(registry::keyText(f.connected()))) &&
+                             warning.contains(QStringLiteral("color:")),
+                         qPrintable(warning));
+                QCOMPARE(f.prompts.shown.size(), 1);
+                // Confirmed: the controller's contents are unknown, so the question follows with Cancel default.
+                f.prompts.choices = {0};
+                f.prompts.uploadAnswers = {{true, false, false}};
+                f.run("UPLOAD");
+                QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault, c.name);
+                QVERIFY2(f.controller()[mem::kParams + 22] == 60, c.name);
+            } else {
+                QVERIFY2(f.prompts.shown[0].kind == QStringLiteral("changes"), c.name);  // the usual question
+            }
+            setIdentity(sim::Controller::kDefaultIdentity);
+        }
+    }
+
+    // A file saved from this controller, meanwhile a code changed at the
+    // keypad: the next download says so, and the file's upload keeps it.
+    void theRegisterTellsWhatChangedSinceAndGivesTheFilesBase() {
+        Fixture f;
+        f.run("DOWNLOAD");
+        QVERIFY(f.form.noticeText().isEmpty());  // the first visit has nothing to compare with
+        f.setP204(60);
+        const QString path = f.dir.filePath(QStringLiteral("lipowa.kvd"));
+        f.prompts.files = {path};
+        f.form.action("SAVE")->trigger();
+        const std::size_t open13 = residentOffset(ResidentCode::Open, 1, 3);
+        sim::ControllerPort::withController([&](sim::Controller& c) { WriteBcdCode(c.image(), open13, 4242); });
+
+        f.run("DOWNLOAD");
+        QCOMPARE(f.form.statusText(), text(texts::Message::DownloadDone));
+        const QString today = QLocale(QLocale::Polish).toString(QDate::currentDate(), QStringLiteral("d MMM yyyy"));
+        QVERIFY2(f.form.noticeText().contains(text(texts::Message::SinceLastVisit)
+                                                  .replace(QLatin1String("%s"), today)
+                                                  .replace(QLatin1String("%d"), QStringLiteral("1"))
+                                                  .toHtmlEscaped()),
+                 qPrintable(f.form.noticeText()));
+        emit f.form.findChild<QLabel*>(QStringLiteral("NoticeLabel"))->linkActivated(QStringLiteral("changes"));
+        QCOMPARE(f.prompts.shown.last().kind, QStringLiteral("changes"));
+        QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("1.3")), qPrintable(f.prompts.shown.last().text));
+
+        // The file's base is the first download: 1.3 changed at the controller only, and is kept.
+        QVERIFY(f.form.loadDataFile(path));
+        QString tree;
+        f.prompts.dialogs = {[&](QDialog* d) {
+            auto* view = d->findChild<QTreeWidget*>(QStringLiteral("MergeTree"));
+            for (QTreeWidgetItemIterator it(view); *it; ++it) tree += (*it)->text(0) + "\n";
+            return int(QDialog::Accepted);
+        }};
+        f.run("UPLOAD");
+        QVERIFY2(tree.contains(text(texts::Message::MergeKept).replace(QLatin1String("%s"), QString()).left(20)),
+                 qPrintable(tree));
+        QCOMPARE(f.controller()[mem::kParams + 22], 60);
+        QCOMPARE(DecodeBcdCode(f.controller().data() + open13), 4242);
+        registry::Register reg;
+        QVERIFY(reg.open(f.registerPath().toStdString()));
+        const auto visits = reg.visits(f.connected());
+        QVERIFY(!visits.empty() && visits.front().kind == registry::VisitKind::Upload);
+        // The menu's Register window lists this building.
+        int buildings = 0;
+        f.prompts.dialogs = {[&](QDialog* d) {
+            buildings = d->findChild<QTreeWidget*>(QStringLiteral("RegisterBuildings"))->topLevelItemCount();
+            return int(QDialog::Rejected);
+        }};
+        f.form.action("REGISTER")->trigger();
+        QCOMPARE(buildings, 1);
     }
 
     void compareListsWhatAnUploadWouldSend() {
