@@ -96,10 +96,6 @@ Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-# Without a window manager the keys xdotool sends do not reliably reach the
-# Wine windows; matchbox is the smallest one that gives them the focus.
-matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
-pids+=($!)
 start_sim
 backups=$(find "$WINEPREFIX/drive_c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -1)/AppData/Roaming/Kelvane/KelvaneMini/backups
 rm -rf "$backups"
@@ -118,6 +114,11 @@ wine_stop
 # first may be gone once the program has settled: it is looked up again, and
 # F3 sent again until the port dialog shows.
 if [ "${KELVANE_WINE_GUI:-0}" = 1 ]; then
+# Without a window manager the keys xdotool sends do not reliably reach the
+# Wine windows; matchbox is the smallest one that gives them the focus.
+matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
+pids+=($!)
+start_sim
 (cd "$tmp" && "$wine" "$bin/KelvaneMini.exe" >"$tmp/kelvanemini.log" 2>&1) &
 pids+=($!)
 xdotool search --sync --onlyvisible --name "^KelvaneMINI$" >/dev/null 2>&1 || true
