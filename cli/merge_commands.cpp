@@ -27,7 +27,11 @@ std::string fileDate(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path;
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &st.st_mtime);
+#else
     ::localtime_r(&st.st_mtime, &local);
+#endif
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
     return buf;

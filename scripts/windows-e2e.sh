@@ -17,6 +17,7 @@ need=()
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v xdotool >/dev/null || need+=(xdotool)
 command -v socat >/dev/null || need+=(socat)
+command -v matchbox-window-manager >/dev/null || need+=(matchbox-window-manager)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
@@ -66,8 +67,6 @@ kvtool() { (cd "$tmp" && "$wine" "$bin/kvtool.exe" "$@"); }
 image_of() { head -c 16384 "$1"; }
 
 # --- kvtool.exe ---
-# The simulator answers at once: against the paced simulator kvtool.exe
-# under Wine finds no answer to its download (open; see the README).
 start_sim
 kvtool ports | grep -q COM8 || fail "kvtool.exe ports does not list COM8"
 kvtool probe --port COM8 >/dev/null || fail "kvtool.exe probe on COM8 failed"
@@ -108,24 +107,36 @@ main=$(xdotool search --sync --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | 
 t1=$(date +%s.%N)
 [ -n "$main" ] || fail "KelvaneMini.exe showed no window"
 echo "KelvaneMini.exe start to its window under Wine: $(awk "BEGIN{printf \"%.1f\", $t1 - $t0}") s"
-# Xvfb has no window manager: the window gets the focus, then the key goes
-# through the X test extension (Wine ignores synthetic key events).
 wine_stop
-# Driving the windows (F3, COM8, F4 in KelvaneMini; Start in Orva_Upgrade)
-# does not work yet: under Xvfb without a window manager the keys do not
-# reach the Wine windows. KELVANE_WINE_GUI=1 tries it.
+# Driving the windows: F3, COM8, F4 in KelvaneMini; Start in Orva_Upgrade
+# (KELVANE_WINE_GUI=1). The window gets the focus, then the key goes through
+# the X test extension (Wine ignores synthetic key events). The window found
+# first may be gone once the program has settled: it is looked up again, and
+# F3 sent again until the port dialog shows.
 if [ "${KELVANE_WINE_GUI:-0}" = 1 ]; then
+# Without a window manager the keys xdotool sends do not reliably reach the
+# Wine windows; matchbox is the smallest one that gives them the focus.
+matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
+pids+=($!)
+start_sim
 (cd "$tmp" && "$wine" "$bin/KelvaneMini.exe" >"$tmp/kelvanemini.log" 2>&1) &
 pids+=($!)
-main=$(xdotool search --sync --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | head -1) || true
-key() { xdotool windowfocus "$1" >/dev/null 2>&1 || true; sleep 0.3; xdotool key "$2"; }
-key "$main" F3
-dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^Wybierz port' | head -1) || fail "no port dialog after F3"
-xdotool windowfocus "$dialog" >/dev/null 2>&1 || true
-sleep 0.3
-xdotool key ctrl+a && xdotool type --delay 50 COM8 && xdotool key Return
+xdotool search --sync --onlyvisible --name "^KelvaneMINI$" >/dev/null 2>&1 || true
+sleep 2
+main_window() { xdotool search --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | tail -1; }
+key() { xdotool windowfocus "$1" >/dev/null 2>&1 || true; sleep 0.5; xdotool key "$2"; }
+dialog=
+for _ in 1 2 3 4 5; do
+  key "$(main_window)" F3
+  dialog=$(timeout 3 xdotool search --sync --onlyvisible --name '^Wybierz port' 2>/dev/null | head -1) && [ -n "$dialog" ] && break
+done
+[ -n "$dialog" ] || fail "no port dialog after F3"
 sleep 1
-key "$main" F4
+xdotool windowfocus "$dialog" >/dev/null 2>&1 || true
+sleep 0.5
+xdotool key ctrl+a && xdotool type --delay 50 COM8 && xdotool key Return
+sleep 2
+key "$(main_window)" F4
 for _ in $(seq 300); do
   ls "$backups"/*.kvd >/dev/null 2>&1 && break
   sleep 0.1

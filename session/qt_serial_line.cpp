@@ -120,10 +120,15 @@ void setParityCheck(QSerialPort&, bool) {}
 QtSerialLine::QtSerialLine(link::SerialFlagsAccess flags) : lowLatency_(std::move(flags)) {}
 
 bool QtSerialLine::lowLatencyActive() const {
+#ifdef Q_OS_UNIX
     const link::SerialFlagsAccess access = link::driverSerialFlags();
     int flags = 0;
     return port_ && port_->isOpen() && access.get && access.get(static_cast<int>(port_->handle()), flags) &&
            (flags & link::kLowLatencyFlag) != 0;
+#else
+    // Only a Linux serial driver has the low-latency flag.
+    return false;
+#endif
 }
 
 QtSerialLine::~QtSerialLine() { close(); }
@@ -191,7 +196,7 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
     clock.start();
     const qint64 deadline = timeouts_.readTotal(n);
     qint64 lastByte = -1;
-    bool pulledAtDeadline = false;
+    qint64 pulledAt = -1;  // the time-out end at which the driver was last asked
     std::size_t got = 0;
     while (got < n) {
         if (port_->bytesAvailable() > 0) {
@@ -207,9 +212,13 @@ std::size_t QtSerialLine::read(std::uint8_t* buf, std::size_t n) {
         qint64 end = deadline;
         if (lastByte >= 0) end = std::min(end, lastByte + timeouts_.readInterval);
         if (now >= end) {
-            // Bytes already in the driver by the total time-out still count.
-            if (end == deadline && !pulledAtDeadline && !hardError(*port_)) {
-                pulledAtDeadline = true;
+            // Bytes already in the driver when a time-out ends still count, as
+            // the driver's own time-outs have it: the port hands them over only
+            // when asked, and a loaded machine may not have run this loop while
+            // they arrived (the rest of a frame would be cut off as if the line
+            // had paused). Asked once per end; an answer moves the interval's.
+            if (pulledAt != end && !hardError(*port_)) {
+                pulledAt = end;
                 if (port_->waitForReadyRead(0)) continue;
                 if (port_->error() == QSerialPort::TimeoutError) port_->clearError();
             }
