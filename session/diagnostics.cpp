@@ -41,6 +41,7 @@ void logQtMessage(QtMsgType type, const QMessageLogContext& context, const QStri
     if (previousHandler) previousHandler(type, context, text);
 }
 
+#ifdef __linux__
 // The first line of a small system file, without its line end.
 std::string firstLine(const std::filesystem::path& path) {
     std::ifstream in(path);
@@ -49,6 +50,7 @@ std::string firstLine(const std::filesystem::path& path) {
     if (line.size() > 200) line.resize(200);
     return line;
 }
+#endif
 
 }  // namespace
 

@@ -30,8 +30,9 @@ bool MainWindow::saveDataFile() {
     }
     // A name the writer refuses (read-only, not a file, a stranger's link) is
     // named and another asked for; the refused path is left as it was.
+    QString path;
     for (;;) {
-        QString path = prompts().chooseFile(saveDialog_);
+        path = prompts().chooseFile(saveDialog_);
         if (path.isEmpty()) return false;
         if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
         WriteFault fault = WriteFault::None;
