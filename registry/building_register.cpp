@@ -148,6 +148,8 @@ bool prepareFile(const QString& path, std::string* error) {
 
 }  // namespace
 
+bool Register::available() { return true; }
+
 Register::Register() {
     static std::atomic<int> counter{0};
     connection_ = "kelvane-register-" + std::to_string(++counter);

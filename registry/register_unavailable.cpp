@@ -9,6 +9,8 @@ namespace {
 constexpr const char* kNotBuilt = "the register is not part of this build";
 }
 
+bool Register::available() { return false; }
+
 Register::Register() = default;
 Register::~Register() = default;
 
