@@ -38,6 +38,9 @@ registry::Register* ToolRegister::get() {
 }
 
 void ToolRegister::notRecorded(const std::string& reason) {
+    // A build without the register has nothing to record, and says so only
+    // when the register itself is asked for (kvtool register ...).
+    if (!registry::Register::available()) return;
     tool_.error("", format(tool_.text(ToolText::VisitNotRecorded), reason));
 }
 

@@ -27,10 +27,11 @@ std::string fileDate(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path;
     std::tm local{};
+    const std::time_t t = st.st_mtime;
 #ifdef _WIN32
-    ::localtime_s(&local, &st.st_mtime);
+    localtime_s(&local, &t);
 #else
-    ::localtime_r(&st.st_mtime, &local);
+    localtime_r(&t, &local);
 #endif
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);

@@ -13,7 +13,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QVariant>
 
 #include <atomic>
@@ -21,7 +20,6 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -60,11 +58,9 @@ const std::vector<std::vector<const char*>> kMigrations = {
     },
 };
 
-const char* const kKinds[] = {"download", "upload", "check", "flash", "backup"};
-
 VisitKind kindFrom(const QString& name) {
     for (int k = 0; k < 5; ++k)
-        if (name == QLatin1String(kKinds[k])) return static_cast<VisitKind>(k);
+        if (name == QLatin1String(kindName(static_cast<VisitKind>(k)))) return static_cast<VisitKind>(k);
     return VisitKind::Download;
 }
 
@@ -152,50 +148,7 @@ bool prepareFile(const QString& path, std::string* error) {
 
 }  // namespace
 
-std::string keyText(const ControllerKey& key) {
-    if (!key.known()) return "unknown";
-    return std::to_string(key.deviceId) + "/" + std::to_string(key.serialNumber);
-}
-
-std::optional<ControllerKey> parseKey(const std::string& text, int* deviceId) {
-    if (text == "unknown") return kUnknownController;
-    static const QRegularExpression form(QStringLiteral("^(?:(\\d{1,3})/)?(\\d{1,5})$"));
-    const auto m = form.match(q(text));
-    if (!m.hasMatch()) return std::nullopt;
-    const int serial = m.captured(2).toInt();
-    if (serial > 0xFFFF) return std::nullopt;
-    if (m.captured(1).isEmpty()) {
-        if (deviceId) *deviceId = -1;  // any device ID
-        return ControllerKey{-1, serial};
-    }
-    const int id = m.captured(1).toInt();
-    if (id > 0xFF) return std::nullopt;
-    if (deviceId) *deviceId = id;
-    return ControllerKey{id, serial};
-}
-
-const char* kindName(VisitKind kind) { return kKinds[static_cast<int>(kind)]; }
-
-std::string systemUser() {
-    for (const char* var : {"USER", "USERNAME", "LOGNAME"}) {
-        const QString v = qEnvironmentVariable(var);
-        if (!v.isEmpty()) return v.toStdString();
-    }
-#ifdef Q_OS_UNIX
-    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
-#endif
-    return "?";
-}
-
-std::string now() {
-    const QDateTime t = QDateTime::currentDateTime();
-    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate).toStdString();
-}
-
-int changeCount(const Image& before, const Image& after) {
-    const ChangeList c = ListChanges(before, after);
-    return static_cast<int>(c.settings.size() + c.rows.size() + c.bytes.size());
-}
+bool Register::available() { return true; }
 
 Register::Register() {
     static std::atomic<int> counter{0};
@@ -207,20 +160,6 @@ Register::~Register() {
         { QSqlDatabase::database(q(connection_), false).close(); }
         QSqlDatabase::removeDatabase(q(connection_));
     }
-}
-
-std::string Register::defaultPath() {
-    const QString env = qEnvironmentVariable("KELVANE_REGISTER");
-    if (!env.isEmpty()) return env.toStdString();
-    return (QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Kelvane/register.sqlite"))
-        .toStdString();
-}
-
-std::string Register::defaultBackupFolder() {
-    return (QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-            QStringLiteral("/Kelvane/KelvaneMini/backups"))
-        .toStdString();
 }
 
 bool Register::fail(const std::string& what) {

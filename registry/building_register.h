@@ -104,6 +104,9 @@ public:
     Register(const Register&) = delete;
     Register& operator=(const Register&) = delete;
 
+    // False in a build without the database: open() then always fails.
+    static bool available();
+
     // KELVANE_REGISTER when set, else Kelvane/register.sqlite in the
     // user's generic data folder.
     static std::string defaultPath();

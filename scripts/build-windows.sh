@@ -27,6 +27,7 @@ command -v "$cxx" >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v /usr/lib/qt6/libexec/moc >/dev/null || need+=(qt6-base-dev qt6-base-dev-tools)
 command -v makensis >/dev/null || need+=(nsis)
+[ -f /usr/share/qt6/translations/qtbase_pl.qm ] || need+=(qt6-translations-l10n)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
   # A fresh machine has no package lists yet; sudo drops the environment.
@@ -55,6 +56,13 @@ fi
 if [ -w "$qt/lib" ] && [ ! -d "$qt/lib/fonts" ]; then
   mkdir -p "$qt/lib/fonts"
   cp /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation2/*.ttf "$qt/lib/fonts/" 2>/dev/null || true
+fi
+# Qt's own Polish texts (Debian's, the same Qt version) where the kit's Qt
+# looks for them, for the window tests; the install step puts them beside
+# the programs.
+if [ -w "$qt" ] && [ ! -f "$qt/translations/qtbase_pl.qm" ] && [ -f /usr/share/qt6/translations/qtbase_pl.qm ]; then
+  mkdir -p "$qt/translations"
+  cp /usr/share/qt6/translations/qtbase_pl.qm "$qt/translations/"
 fi
 toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
 [ -f "$toolchain" ] || { echo "$qt holds no Qt kit (no lib/cmake/Qt6/qt.toolchain.cmake)" >&2; exit 1; }

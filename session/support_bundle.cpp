@@ -13,7 +13,9 @@
 #include <QSysInfo>
 #include <QtGlobal>
 
+#ifdef KELVANE_WITH_LIBZIP
 #include <zip.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -47,7 +49,9 @@ std::string readTail(const std::string& path, std::uintmax_t limit) {
 std::string versions(const BundleRequest& r) {
     std::string text = r.program + " " + r.version + "\n";
     text += std::string("Qt ") + qVersion() + " (built with " QT_VERSION_STR ")\n";
+#ifdef KELVANE_WITH_LIBZIP
     text += "libzip " + std::string(zip_libzip_version()) + "\n";
+#endif
     text += "OS " + QSysInfo::prettyProductName().toStdString() + ", kernel " + QSysInfo::kernelType().toStdString() +
             " " + QSysInfo::kernelVersion().toStdString() + ", " + QSysInfo::currentCpuArchitecture().toStdString() + "\n";
     return text;
@@ -113,6 +117,19 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
     return entries;
 }
 
+bool supportBundleAvailable() {
+#ifdef KELVANE_WITH_LIBZIP
+    return true;
+#else
+    return false;
+#endif
+}
+
+#ifndef KELVANE_WITH_LIBZIP
+std::string writeSupportBundle(const std::string&, const std::vector<BundleEntry>&) {
+    return "the support bundle is not available in this build";
+}
+#else
 std::string writeSupportBundle(const std::string& path, const std::vector<BundleEntry>& entries) {
     zip_error_t error;
     zip_error_init(&error);
@@ -151,5 +168,6 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
     if (!WriteFileAtomically(PathFromUtf8(path), bytes.data(), bytes.size())) return "cannot write " + path;
     return {};
 }
+#endif
 
 }  // namespace kelvane::session

@@ -31,6 +31,10 @@ struct BundleRequest {
 // caller may show the names before it writes them.
 std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request);
 
+// False in a build without the ZIP library: writeSupportBundle() then
+// writes nothing and says so.
+bool supportBundleAvailable();
+
 // Writes the entries as a ZIP (owner-only when new). Empty on success,
 // otherwise why not.
 std::string writeSupportBundle(const std::string& path, const std::vector<BundleEntry>& entries);

@@ -280,11 +280,14 @@ void MainWindow::applyQtTranslation(int language) {
     const char* name = qtTranslationName(language);
     if (!name) return;
     auto* translator = new QTranslator(this);
-    // Without Qt's translation files Qt's dialogs stay in English.
-    if (translator->load(QString::fromLatin1(name), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-        QCoreApplication::installTranslator(translator)) {
-        qtTexts_ = translator;
-        return;
+    // Without Qt's translation files Qt's dialogs stay in English. Qt's own
+    // folder first, then the one a Windows deployment puts beside the program.
+    for (const QString& folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (translator->load(QString::fromLatin1(name), folder) && QCoreApplication::installTranslator(translator)) {
+            qtTexts_ = translator;
+            return;
+        }
     }
     delete translator;
 }

@@ -83,6 +83,9 @@ registry::Register* SafetyNet::buildingRegister() {
 }
 
 void SafetyNet::recordVisit(bool upload) {
+    // A build without the register has nothing to record and nothing to
+    // repeat after every transfer.
+    if (!registry::Register::available()) return;
     QString why;
     std::optional<registry::Recorded> recorded;
     if (const auto& identity = link_.lastIdentity(); !identity) {

@@ -307,7 +307,7 @@ private slots:
         // The port tried, why it failed and where another is chosen.
         QCOMPARE(host.details,
                  QStringList{QStringLiteral("Port: %1\n%2\n%3")
-                                 .arg(QString::fromStdString(link.portName()),
+                                 .arg(QStringLiteral("Wybierz port COM"),  // as chosen, without a device prefix
                                       QString::fromUtf8(kelvane::texts::messageText(Message::PortMissing, 1)),
                                       QString::fromUtf8(kelvane::texts::messageText(Message::PortChooseHint, 1)))});
         QCOMPARE(host.status, QString("start"));
