@@ -103,7 +103,7 @@ t0=$(date +%s.%N)
 (cd "$tmp" && "$wine" "$bin/KelvaneMini.exe" >"$tmp/kelvanemini.log" 2>&1) &
 pids+=($!)
 # The main window is the one named after the program, once the splash is gone.
-main=$(xdotool search --sync --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | head -1) || true
+main=$(timeout 120 xdotool search --sync --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | head -1) || true
 t1=$(date +%s.%N)
 [ -n "$main" ] || fail "KelvaneMini.exe showed no window"
 echo "KelvaneMini.exe start to its window under Wine: $(awk "BEGIN{printf \"%.1f\", $t1 - $t0}") s"
@@ -121,7 +121,7 @@ pids+=($!)
 start_sim
 (cd "$tmp" && "$wine" "$bin/KelvaneMini.exe" >"$tmp/kelvanemini.log" 2>&1) &
 pids+=($!)
-xdotool search --sync --onlyvisible --name "^KelvaneMINI$" >/dev/null 2>&1 || true
+timeout 120 xdotool search --sync --onlyvisible --name "^KelvaneMINI$" >/dev/null 2>&1 || true
 sleep 2
 main_window() { xdotool search --onlyvisible --name "^KelvaneMINI$" 2>/dev/null | tail -1; }
 key() { xdotool windowfocus "$1" >/dev/null 2>&1 || true; sleep 0.5; xdotool key "$2"; }
