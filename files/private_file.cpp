@@ -1,5 +1,7 @@
 #include "files/private_file.h"
 
+#include "files/atomic_file.h"
+
 #include <filesystem>
 
 #ifndef _WIN32
@@ -12,19 +14,15 @@ namespace kelvane {
 
 namespace fs = std::filesystem;
 
-bool MakePrivateFolder(const std::string& path) {
-    std::error_code error;
-    fs::create_directories(path, error);
-    if (!fs::is_directory(path, error)) return false;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
-    return !error;
-}
+bool MakePrivateFolder(const std::string& path) { return MakePrivateFolder(PathFromUtf8(path)); }
 
 bool PrivateFile::open(const std::string& path, bool append) {
     close();
     failed_ = false;
 #ifdef _WIN32
-    f_ = std::fopen(path.c_str(), append ? "ab" : "wb");
+    // The name as UTF-16: a user folder such as C:\Users\Michał is not
+    // representable in the 8-bit code page.
+    f_ = ::_wfopen(PathFromUtf8(path).c_str(), append ? L"ab" : L"wb");
 #else
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC),
                           S_IRUSR | S_IWUSR);
@@ -39,7 +37,7 @@ bool PrivateFile::open(const std::string& path, bool append) {
 #endif
     if (!f_) return false;
     std::error_code error;
-    size_ = append ? static_cast<long long>(fs::file_size(path, error)) : 0;
+    size_ = append ? static_cast<long long>(fs::file_size(PathFromUtf8(path), error)) : 0;
     if (error) size_ = 0;
     return true;
 }
