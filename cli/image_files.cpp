@@ -3,6 +3,7 @@
 #include "image/change_list.h"
 #include "image/image.h"
 #include "texts/change_text.h"
+#include "texts/file_texts.h"
 #include "texts/output_text.h"
 
 #include <algorithm>
@@ -12,10 +13,32 @@
 
 namespace kelvane::cli {
 
+namespace {
+// The load error and, where it can be told, why: the same text for a missing
+// file and a truncated one would send the technician looking in the wrong place.
+std::string loadErrorText(const Tool& tool, const std::filesystem::path& path) {
+    using kelvane::texts::Message;
+    std::string bytes;
+    const kelvane::ReadFault fault =
+        kelvane::ReadFileBounded(path, kelvane::kImageSize + kelvane::kMaxDescriptionBytes, bytes);
+    std::error_code error;
+    Message reason = Message::LoadError;
+    if (fault == kelvane::ReadFault::Failed && !std::filesystem::exists(path, error))
+        reason = Message::FileMissing;
+    else if (fault == kelvane::ReadFault::None && bytes.size() < kelvane::kImageSize)
+        reason = Message::FileTooShort;
+    else if (fault != kelvane::ReadFault::Failed && fault != kelvane::ReadFault::None)
+        return kelvane::texts::readFaultText(fault, tool.language);
+    const std::string text = tool.text(Message::LoadError);
+    return reason == Message::LoadError ? text : text + " " + tool.text(reason);
+}
+}  // namespace
+
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
-    auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(path));
-    if (!file) tool.error(path, tool.text(kelvane::texts::Message::LoadError));
-    return file;
+    const std::filesystem::path file = kelvane::PathFromUtf8(path);
+    auto data = kelvane::LoadDataFile(file);
+    if (!data) tool.error(path, loadErrorText(tool, file));
+    return data;
 }
 
 ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& to) {

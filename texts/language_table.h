@@ -139,6 +139,8 @@ enum class Message {
     FileReadOnly,
     FileUnsafeLink,
     FileTooLarge,
+    FileMissing,
+    FileTooShort,       // a data file shorter than an image
     CsvPreviewTitle,    // printf format: the table's caption
     CsvPreviewCounts,   // printf format: rows added, replaced, removed
     CsvPreviewRefused,  // printf format: number of refused rows
@@ -290,16 +292,16 @@ enum class ToolText {
     FlashWaiting,  // waiting for the bootloader
     FlashProgramming,
     FlashDone,
-    FlashError,       // the bootloader refused a block
-    MergeUnresolved,  // "%d" conflicts: nothing sent or written
+    FlashError,        // the bootloader refused a block
+    MergeUnresolved,   // "%d" conflicts: nothing sent or written
     VisitNotRecorded,  // "%s": why the register did not take the visit
     SinceLastVisit,    // "%s" date of the last visit with an image, "%d" changes since
     OtherController,   // "%s" the building the image comes from, "%s" the one on the port
     NoSuchController,  // "%s" as given
     NoSuchVisit,       // "%s" as given
     NoIdentity,        // why a visit cannot be recorded: the probe got no answer
-    CheckSides,     // "%s": the file; heads the differences the controller shows
-    Count           // not a text: how many there are
+    CheckSides,        // "%s": the file; heads the differences the controller shows
+    Count              // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

@@ -173,8 +173,8 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         int exit;
         std::string inErr;  // the cause, where the system tells it
     } cases[] = {
-        {{"show", (dir / "none.kvd").string()}, 2, ""},
-        {{"show", (dir / "short.kvd").string()}, 2, ""},
+        {{"show", (dir / "none.kvd").string()}, 2, "File loading error! There is no such file."},
+        {{"show", (dir / "short.kvd").string()}, 2, "File loading error! The file is shorter than a controller image"},
         {{"show", dir.string()}, 2, ""},
         {{"check", "--port", "sim", (dir / "none.kvd").string()}, 2, ""},
         {{"download", "--port", "sim", "-o", (dir / "no/such/dir/x.kvd").string()}, 2, ""},
