@@ -4,8 +4,10 @@
 #include "cli/image_files.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
+#include "cli/terminal.h"
 #include "cli/time_limits.h"
 
+#include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
@@ -22,11 +24,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <condition_variable>
 #include <memory>
@@ -158,31 +158,24 @@ struct FlashPort {
 // folder (made private), named after the controller and the time; the path,
 // or empty when it could not be written.
 std::string keepBackup(const kelvane::Image& image, const link::ProbeReply& id) {
-    const QString folder =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kelvane/Orva_Upgrade/backups";
-    if (!QDir().mkpath(folder)) return {};
-    for (const QString& f : {QFileInfo(folder).path(), folder})
-        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString name = QString("%1/before-flash-%2-%3.kvd")
-                             .arg(folder)
-                             .arg(id.serialNumber)
-                             .arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss"));
-    const std::string path = name.toStdString();
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kelvane/Orva_Upgrade";
+    const std::filesystem::path program = kelvane::PathFromUtf8(data.toStdString());
+    const std::filesystem::path folder = program / "backups";
+    // Both folders private: the backup holds every code of the building.
+    if (!kelvane::MakePrivateFolder(folder) || !kelvane::MakePrivateFolder(program)) return {};
+    const QString name =
+        QString("before-flash-%1-%2.kvd").arg(id.serialNumber).arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss"));
+    const std::filesystem::path file = folder / kelvane::PathFromUtf8(name.toStdString());
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
-    // Made private first: the writer keeps the permissions of the file it replaces.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return {};
-    ::close(fd);
-    if (kelvane::SaveDataFile(path, image, description)) return path;
-    ::unlink(path.c_str());
-    return {};
+    // The file writer makes a new file readable by its owner only.
+    return kelvane::SaveDataFile(file, image, description) ? kelvane::PathToUtf8(file) : std::string();
 }
 
 // The restore's question, as upload asks it; true to send.
 bool confirmRestore(const Tool& tool, const std::string& port, int blocks) {
     if (tool.args.has("--yes")) return true;
-    if (!::isatty(0)) {
+    if (!isTerminal(0)) {
         tool.error(port, tool.text(kelvane::texts::ToolText::NoTerminal));
         return false;
     }
