@@ -31,7 +31,7 @@ source "$root/scripts/wine-env.sh" "$out"
 tmp=$(mktemp -d)
 socat pty,link="$tmp/com5",raw,echo=0 pty,link="$tmp/com6",raw,echo=0 &
 socat_pid=$!
-trap 'kill $socat_pid 2>/dev/null; wine_stop; rm -rf "$tmp"' EXIT
+trap 'kill $socat_pid 2>/dev/null || true; wine_stop; rm -rf "$tmp"' EXIT
 for _ in $(seq 50); do [ -e "$tmp/com5" ] && [ -e "$tmp/com6" ] && break; sleep 0.1; done
 wine_port COM5 "$tmp/com5"
 wine_port COM6 "$tmp/com6"
