@@ -1,6 +1,7 @@
 // Time to print a full building: 510 residents, 51 sheets, rendered to PDF.
 #include "print/card_printer.h"
 #include "image/codecs.h"
+#include "tests/print/card_texts.h"
 
 #include <QGuiApplication>
 #include <QPrinter>
@@ -27,23 +28,10 @@ Image fullBuilding() {
     return image;
 }
 
-CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania",
-            "Kod wywołania",
-            "Kod otwarcia",
-            "Kod wywołania z wejścia głównego",
-            "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:",
-            "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia",
-            "* zatwierdź wprowadzony kod przyciskiem #",
-            "brak"};
-}
-
 void BM_LayoutFullBuilding(benchmark::State& state) {
     const Image image = fullBuilding();
     for (auto _ : state) {
-        auto pages = LayoutCardPages(image, polishTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+        auto pages = LayoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
         benchmark::DoNotOptimize(pages);
     }
 }
@@ -55,7 +43,7 @@ void BM_PrintFullBuildingToPdf(benchmark::State& state) {
     QTemporaryDir dir;
     CardFontFamily();  // font look-up once, as in a running program
     for (auto _ : state) {
-        const auto pages = LayoutCardPages(image, polishTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+        const auto pages = LayoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(dir.filePath(QStringLiteral("cards.pdf")));

@@ -7,18 +7,19 @@
 
 namespace kelvane {
 
-std::string LogTime() {
-    const std::time_t t = std::time(nullptr);
+std::string FormatLocalTime(std::time_t t, const char* format) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &t);
 #else
     localtime_r(&t, &local);
 #endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    char text[64];
+    if (std::strftime(text, sizeof text, format, &local) == 0) return {};
     return text;
 }
+
+std::string LogTime() { return FormatLocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
 
 void ProgramLog::add(const std::string& level, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);

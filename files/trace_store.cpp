@@ -1,6 +1,7 @@
 #include "files/trace_store.h"
 
 #include "files/private_file.h"
+#include "files/program_log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,17 +60,9 @@ std::string TraceStamp() {
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
     const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    char full[40];
-    std::snprintf(full, sizeof full, "%s-%03d", text, ms);
-    return full;
+    char millis[8];
+    std::snprintf(millis, sizeof millis, "-%03d", ms);
+    return FormatLocalTime(t, "%Y%m%d-%H%M%S") + millis;
 }
 
 }  // namespace kelvane

@@ -2,24 +2,12 @@
 // the page and what they say.
 #include "files/card_layout.h"
 #include "image/codecs.h"
+#include "tests/print/card_texts.h"
 
 #include <gtest/gtest.h>
 
 namespace kelvane {
 namespace {
-
-CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania",
-            "Kod wywołania",
-            "Kod otwarcia",
-            "Kod wywołania z wejścia głównego",
-            "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:",
-            "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia",
-            "* zatwierdź wprowadzony kod przyciskiem #",
-            "brak"};
-}
 
 CardTexts englishTexts() {
     return {"Local number",
@@ -65,7 +53,7 @@ constexpr int kCallRow = 56, kOpenRow = 107, kMainCallRow = 158, kMainOpenRow = 
 TEST(CardPages, ElevenSlotsFillOneSheetColumnByColumnAndStartAnother) {
     Image image = erasedImage();
     for (int local = 1; local <= 11; ++local) putSlot(image, 1, local, 100 + local, 1);
-    const auto pages = LayoutCardPages(image, polishTexts(), "");
+    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 2u);
     ASSERT_EQ(pages[0].cards.size(), 10u);
     ASSERT_EQ(pages[1].cards.size(), 1u);
@@ -81,18 +69,18 @@ TEST(CardPages, ElevenSlotsFillOneSheetColumnByColumnAndStartAnother) {
 }
 
 TEST(CardPages, NoPageWithoutCards) {
-    EXPECT_TRUE(LayoutCardPages(initialImage(), polishTexts(), "x").empty());
-    EXPECT_TRUE(LayoutCardPages(erasedImage(), polishTexts(), "x").empty());
+    EXPECT_TRUE(LayoutCardPages(initialImage(), polishCardTexts(), "x").empty());
+    EXPECT_TRUE(LayoutCardPages(erasedImage(), polishCardTexts(), "x").empty());
 
     // Ten cards fill one sheet exactly: no trailing empty sheet.
     Image image = erasedImage();
     for (int local = 1; local <= 10; ++local) putSlot(image, 1, local, local);
-    EXPECT_EQ(LayoutCardPages(image, polishTexts(), "").size(), 1u);
+    EXPECT_EQ(LayoutCardPages(image, polishCardTexts(), "").size(), 1u);
 
     Image full = erasedImage();
     for (int line = 1; line <= 2; ++line)
         for (int local = 1; local <= 255; ++local) putSlot(full, line, local, local, local, local);
-    const auto pages = LayoutCardPages(full, polishTexts(), "");
+    const auto pages = LayoutCardPages(full, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 51u);
     for (const CardPage& page : pages) EXPECT_EQ(page.cards.size(), 10u);
 }
@@ -104,7 +92,7 @@ TEST(CardPages, OnlySlotsWithCallCodeGetCards) {
     putCode(image, ResidentCode::Open, 1, 3, 5);
     putCode(image, ResidentCode::Main, 1, 3, 6);
     putSlot(image, 1, 4, 44);
-    const auto pages = LayoutCardPages(image, polishTexts(), "");
+    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     ASSERT_EQ(pages[0].cards.size(), 1u);
     EXPECT_EQ(pages[0].cards[0].local, 4);
@@ -127,7 +115,7 @@ TEST(CardPages, SecondLineSlotsReadTheirOwnArraysAndFollowTheFirstLine) {
     image[0x27FB] = 0x34;
     // LU1 local 255 comes before both.
     putSlot(image, 1, 255, 155);
-    const auto pages = LayoutCardPages(image, polishTexts(), "");
+    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     ASSERT_EQ(pages[0].cards.size(), 3u);
     const Card& first = pages[0].cards[0];
@@ -175,7 +163,7 @@ TEST(CardValues, OpenCodeKeepsFourDigitsAfterTheCallCode) {
 TEST(CardValues, CodesComeFromTheImageAsStored) {
     Image image = erasedImage();
     putSlot(image, 1, 1, 12, 7);
-    const auto pages = LayoutCardPages(image, polishTexts(), "");
+    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     const Card& card = pages[0].cards[0];
     EXPECT_EQ(textAt(card, kValue, kOpenRow), "120007");
@@ -184,7 +172,7 @@ TEST(CardValues, CodesComeFromTheImageAsStored) {
 }
 
 TEST(CardDrawing, LinesOfOneCardWithCuttingMarks) {
-    const Card card = LayoutCard({200, 210}, {1, 2, 3}, polishTexts(), "");
+    const Card card = LayoutCard({200, 210}, {1, 2, 3}, polishCardTexts(), "");
     const std::vector<CardLine> expected = {
         {{100, 210}, {1150, 210}},  // top edge
         {{200, 261}, {1050, 261}},  // five table rows
@@ -214,7 +202,7 @@ void expectTexts(const Card& card, const std::vector<Expected>& expected) {
 }
 
 TEST(CardDrawing, PolishTextsInOrderWithCardText) {
-    const Card card = LayoutCard({1050, 1230}, {12, 7, 3}, polishTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+    const Card card = LayoutCard({1050, 1230}, {12, 7, 3}, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
     const auto B = CardFont::Bold, N = CardFont::Normal, I = CardFont::BoldItalic;
     expectTexts(card, {
                           {10, 5, B, "Numer lokalu/mieszkania"},

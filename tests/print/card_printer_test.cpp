@@ -1,6 +1,7 @@
 // Rendering the residents' cards to PDF and the print command's flow.
 #include "print/card_printer.h"
 #include "image/codecs.h"
+#include "tests/print/card_texts.h"
 #include "tests/print/pdf_words.h"
 
 #include <QApplication>
@@ -22,19 +23,6 @@
 using namespace kelvane;
 
 namespace {
-
-CardTexts polishTexts() {
-    return {"Numer lokalu/mieszkania",
-            "Kod wywołania",
-            "Kod otwarcia",
-            "Kod wywołania z wejścia głównego",
-            "Kod otwarcia z wejścia głównego",
-            "Aby otworzyć drzwi:",
-            "* wciśnij na klawiturze przycisk #",
-            "* wprowadź Twój kod otwarcia",
-            "* zatwierdź wprowadzony kod przyciskiem #",
-            "brak"};
-}
 
 void putCode(Image& image, ResidentCode kind, int line, int local, int value) {
     const auto bcd = EncodeBcdCode(value);
@@ -99,7 +87,7 @@ private slots:
         if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cards.pdf"));
-        const auto pages = LayoutCardPages(elevenResidents(), polishTexts(),
+        const auto pages = LayoutCardPages(elevenResidents(), polishCardTexts(),
                                            "Łąkowa 5, administracja osiedla Zielone Wzgórze: tel. 123-456-789");
         QCOMPARE(pages.size(), std::size_t(2));
         {
@@ -157,7 +145,7 @@ private slots:
             SetUpCardPdf(printer, pdf);
             printer.setPrintRange(QPrinter::PageRange);
             printer.setFromTo(2, 2);
-            PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishTexts(), ""));
+            PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishCardTexts(), ""));
         }
         const auto words = readWords(pdftotext_, pdf);
         QCOMPARE(words.size(), 1);
@@ -166,7 +154,7 @@ private slots:
 
     void noResidentAsksNothingAndPrintsNothing() {
         int asked = 0;
-        const bool printed = PrintResidentCards(nullptr, initialImage(), polishTexts(), QStringLiteral("x"),
+        const bool printed = PrintResidentCards(nullptr, initialImage(), polishCardTexts(), QStringLiteral("x"),
                                                 [&](QWidget*, QPrinter&, int) {
                                                     ++asked;
                                                     return true;
@@ -178,7 +166,7 @@ private slots:
     void cancelledDialogPrintsNothing() {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cancel.pdf"));
-        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
+        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int) {
                                                     SetUpCardPdf(printer, pdf);
                                                     return false;
@@ -191,7 +179,7 @@ private slots:
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("job.pdf"));
         int pageCount = 0;
-        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishTexts(), QString(),
+        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int count) {
                                                     pageCount = count;
                                                     SetUpCardPdf(printer, pdf);
