@@ -86,32 +86,18 @@ private:
     kelvane::sim::VirtualLine line_;
 };
 
-#ifdef KELVANE_LINE_QT
-class PtyHarness : public Harness {
+#if defined(KELVANE_LINE_QT) || defined(KELVANE_LINE_COM)
+// A QtSerialLine whose far end is another port this process drives from its
+// own threads; a platform gives only the far end's raw write and read.
+class RealLineHarness : public Harness {
 public:
-    PtyHarness() {
-        if (!ptytest::onPath("socat") || !pair_.ready()) return;
-        far_ = ::open(pair_.devPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    }
-    ~PtyHarness() override {
-        if (sender_.joinable()) sender_.join();
-        if (interrupter_.joinable()) interrupter_.join();
-        line_.close();
-        if (far_ >= 0) ::close(far_);
-    }
-    bool usable() override { return far_ >= 0; }
     kelvane::link::Line& line() override { return line_; }
-    std::string portName() override { return pair_.appPath(); }
-    bool anotherOpenFails() override {
-        kelvane::session::QtSerialLine other;
-        return !other.open(pair_.appPath()) && !line_.open(pair_.appPath());
-    }
     void farSend(std::vector<Piece> pieces) override {
         if (sender_.joinable()) sender_.join();
         sender_ = std::thread([this, pieces] {
             for (const auto& p : pieces) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(p.gapMs));
-                if (::write(far_, p.bytes.data(), p.bytes.size()) < 0) return;
+                if (!farWrite(p.bytes)) return;
             }
         });
     }
@@ -119,7 +105,7 @@ public:
         Bytes got;
         for (int i = 0; i < 20; ++i) {
             std::uint8_t buf[256];
-            const ssize_t r = ::read(far_, buf, sizeof buf);
+            const long r = farRead(buf, sizeof buf);
             if (r > 0)
                 got.insert(got.end(), buf, buf + r);
             else
@@ -135,14 +121,51 @@ public:
             line_.interrupt();
         });
     }
+
+protected:
+    virtual bool farWrite(const Bytes& bytes) = 0;
+    virtual long farRead(std::uint8_t* buffer, std::size_t size) = 0;  // what is there now, without waiting
+    // Before the far end closes: no thread uses it any more, and the line is closed.
+    void stopUsingFarEnd() {
+        if (sender_.joinable()) sender_.join();
+        if (interrupter_.joinable()) interrupter_.join();
+        line_.close();
+    }
+
+    kelvane::session::QtSerialLine line_;
+
+private:
+    std::thread sender_;
+    std::thread interrupter_;
+};
+#endif
+
+#ifdef KELVANE_LINE_QT
+class PtyHarness : public RealLineHarness {
+public:
+    PtyHarness() {
+        if (!ptytest::onPath("socat") || !pair_.ready()) return;
+        far_ = ::open(pair_.devPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
+    ~PtyHarness() override {
+        stopUsingFarEnd();
+        if (far_ >= 0) ::close(far_);
+    }
+    bool usable() override { return far_ >= 0; }
+    std::string portName() override { return pair_.appPath(); }
+    bool anotherOpenFails() override {
+        kelvane::session::QtSerialLine other;
+        return !other.open(pair_.appPath()) && !line_.open(pair_.appPath());
+    }
     int slackMs() override { return 120; }
+
+protected:
+    bool farWrite(const Bytes& bytes) override { return ::write(far_, bytes.data(), bytes.size()) >= 0; }
+    long farRead(std::uint8_t* buffer, std::size_t size) override { return ::read(far_, buffer, size); }
 
 private:
     ptytest::PtyPair pair_;
-    kelvane::session::QtSerialLine line_;
     int far_ = -1;
-    std::thread sender_;
-    std::thread interrupter_;
 };
 #endif
 
@@ -150,7 +173,7 @@ private:
 // QtSerialLine on NEAR of KELVANE_COM_PAIR=NEAR,FAR, two COM ports wired to
 // each other (a null-modem cable, or two ptys of one socat under Wine); the
 // far end is driven through the Win32 calls directly.
-class ComPairHarness : public Harness {
+class ComPairHarness : public RealLineHarness {
 public:
     ComPairHarness() {
         const char* pair = std::getenv("KELVANE_COM_PAIR");
@@ -177,13 +200,10 @@ public:
         ::PurgeComm(far_, PURGE_RXCLEAR | PURGE_TXCLEAR);
     }
     ~ComPairHarness() override {
-        if (sender_.joinable()) sender_.join();
-        if (interrupter_.joinable()) interrupter_.join();
-        line_.close();
+        stopUsingFarEnd();
         if (far_ != INVALID_HANDLE_VALUE) ::CloseHandle(far_);
     }
     bool usable() override { return far_ != INVALID_HANDLE_VALUE; }
-    kelvane::link::Line& line() override { return line_; }
     std::string portName() override { return near_; }
     bool anotherOpenFails() override {
         // Windows refuses a second open of a COM port; Wine's serial layer
@@ -191,47 +211,24 @@ public:
         kelvane::session::QtSerialLine other;
         return (underWine() || !other.open(near_)) && !line_.open(near_);
     }
-    void farSend(std::vector<Piece> pieces) override {
-        if (sender_.joinable()) sender_.join();
-        sender_ = std::thread([this, pieces] {
-            for (const auto& p : pieces) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(p.gapMs));
-                DWORD written = 0;
-                if (!::WriteFile(far_, p.bytes.data(), static_cast<DWORD>(p.bytes.size()), &written, nullptr)) return;
-            }
-        });
-    }
-    Bytes farReceived() override {
-        Bytes got;
-        for (int i = 0; i < 20; ++i) {
-            std::uint8_t buf[256];
-            DWORD r = 0;
-            if (::ReadFile(far_, buf, sizeof buf, &r, nullptr) && r > 0)
-                got.insert(got.end(), buf, buf + r);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return got;
-    }
-    std::int64_t nowMs() override { return kelvane::link::systemClock().nowMs(); }
-    void sleepMs(int ms) override { kelvane::link::systemClock().sleepMs(ms); }
-    void interruptAfter(int ms) override {
-        interrupter_ = std::thread([this, ms] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            line_.interrupt();
-        });
-    }
     int slackMs() override { return 150; }
     // Wine's serial layer on a pty hands bytes sent one by one on in bursts.
     bool keepsByteGaps() override { return !underWine(); }
     static bool underWine() { return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
+protected:
+    bool farWrite(const Bytes& bytes) override {
+        DWORD written = 0;
+        return ::WriteFile(far_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    long farRead(std::uint8_t* buffer, std::size_t size) override {
+        DWORD r = 0;
+        return ::ReadFile(far_, buffer, static_cast<DWORD>(size), &r, nullptr) ? static_cast<long>(r) : -1;
+    }
+
 private:
     std::string near_;
-    kelvane::session::QtSerialLine line_;
     HANDLE far_ = INVALID_HANDLE_VALUE;
-    std::thread sender_;
-    std::thread interrupter_;
 };
 #endif
 
