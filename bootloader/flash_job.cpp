@@ -36,6 +36,8 @@ bool FlashJob::openConfigurationLink(const std::string& port) {
 }
 
 std::optional<link::DownloadOutcome> FlashJob::download(JobStep step) {
+    // A skip that came after the backup ended belongs to no later download.
+    cancel_ = stop_.requested() || (step == JobStep::Backup && skip_);
     link::TransferContext ctx{
         line_,
         clock_,
@@ -170,6 +172,7 @@ JobOutcome FlashJob::restore(const std::string& port, const JobOutcome& job) {
     if (!job.backup || !job.now) return end(JobResult::RestoreFailed, true);
     view_.step(JobStep::Restore, StepState::Running);
     if (!openConfigurationLink(port)) return end(JobResult::PortError, true);
+    cancel_ = stop_.requested();
     link::TransferContext ctx{
         line_,
         clock_,
