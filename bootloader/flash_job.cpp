@@ -101,6 +101,7 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
                 return end(busy ? JobResult::LineBusy : JobResult::NoController, JobStep::Identify);
             view_.step(JobStep::Identify, StepState::Failed);
         } else {
+            if (identified) identified(*out.before, false);
             view_.step(JobStep::Identify, StepState::Done);
         }
 
@@ -143,6 +144,7 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
     } else {
         view_.step(JobStep::Return, StepState::Running);
         if (!waitForReturn(out, options)) return end(JobResult::NotBack, JobStep::Return);
+        if (identified) identified(*out.after, true);
         view_.step(JobStep::Return, StepState::Done);
     }
 

@@ -1,10 +1,16 @@
 // The upgrade window offscreen: layout, port list, Start and Stop against the
 // simulated bootloader in fast real time, and Stop over a pty pair.
-#include "sim/bootloader_device.h"
+#include "sim/orva_controller.h"
+#include "sim/sample_building.h"
 #include "bootloader/firmware_image.h"
+#include "orva/job_texts.h"
 #include "orva/upgrade_window.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QDir>
 #include <QFontDatabase>
 #include <QFile>
@@ -14,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QStyleOptionComboBox>
@@ -34,26 +41,35 @@ using namespace kelvane::orva;
 
 namespace {
 
-// A simulated bootloader whose time runs fast, kept by the test so it can be
-// inspected after the run's thread has ended.
+// One simulated controller (configuration link and bootloader) whose time
+// runs fast, kept by the test across the runs of a window so it can be
+// inspected after a run's thread has ended; each run gets its own line.
 struct FastSim {
-    FastSim(StopFlag& stop, kelvane::sim::BootloaderScript script, int speed)
-        : clock(stop, speed), device(std::move(script)) {}
+    FastSim(StopFlag& stop, std::shared_ptr<kelvane::sim::OrvaController> d, int speed)
+        : clock(stop, speed), device(std::move(d)) {}
     StoppableClock clock;
-    kelvane::sim::BootloaderDevice device;
-    kelvane::sim::VirtualLine line{clock, device};
+    std::shared_ptr<kelvane::sim::OrvaController> device;
+    kelvane::sim::VirtualLine line{clock, *device};
 };
 
 struct SimFactory {
     kelvane::sim::BootloaderScript script;
+    kelvane::sim::OrvaFirmwareEffect effect;
     bool busy = false;
     int speed = 100;     // how much faster than the wall clock
     bool paced = false;  // frames take their line time
+    std::shared_ptr<kelvane::sim::OrvaController> device;
     std::vector<std::shared_ptr<FastSim>> made;
 
+    kelvane::sim::OrvaController& controller() {
+        if (!device)
+            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::SampleBuildingImage(), script, effect);
+        return *device;
+    }
     PortFactory factory() {
         return [this](const std::string&, StopFlag& stop) {
-            auto s = std::make_shared<FastSim>(stop, script, speed);
+            controller();
+            auto s = std::make_shared<FastSim>(stop, device, speed);
             s->line.setBusy(busy);
             s->line.setPaced(paced);
             made.push_back(s);
@@ -81,10 +97,25 @@ std::vector<std::uint8_t> expectedImage(std::uint8_t salt, int imageBytes = int(
 
 }  // namespace
 
+void clearMark() {
+    QSettings settings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade"));
+    settings.remove(QString::fromLatin1(UpgradeWindow::kFlashMarkKey));
+    settings.sync();
+}
+
+QString markedPort() {
+    return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade"))
+        .value(QString::fromLatin1(UpgradeWindow::kFlashMarkKey))
+        .toString();
+}
+
 class UpgradeWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() { clearMark(); }
+
     void init() {
+        clearMark();
         QVERIFY(dir_.isValid());
         QDir::setCurrent(dir_.path());
         QFile::remove(QString::fromLatin1(kFirmwareFileName));
@@ -94,15 +125,15 @@ private slots:
         UpgradeWindow w(oneSimPort);
         w.show();
         QCOMPARE(w.windowTitle(), QStringLiteral("Orva Kelvane BootLoader"));
-        QCOMPARE(w.frameGeometry().size(), QSize(255, 280));
+        QCOMPARE(w.frameGeometry().size(), QSize(255, 655));
         QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.minimumSize(), w.maximumSize());
 
         QCOMPARE(w.statusLine()->objectName(), QStringLiteral("StatusLine"));
-        QCOMPARE(w.statusLine()->geometry(), QRect(30, 200, 190, 25));
+        QCOMPARE(w.statusLine()->geometry(), QRect(30, 445, 190, 25));
         QVERIFY(w.statusLine()->isReadOnly());
         QCOMPARE(w.statusLine()->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        QCOMPARE(w.progressBar()->geometry(), QRect(30, 150, 190, 30));
+        QCOMPARE(w.progressBar()->geometry(), QRect(30, 395, 190, 30));
         QVERIFY(!w.progressBar()->isTextVisible());
         QCOMPARE(w.startStopButton()->geometry(), QRect(70, 30, 100, 30));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
@@ -110,7 +141,7 @@ private slots:
         auto* port = w.findChild<QGroupBox*>(QStringLiteral("PortFrame"));
         QVERIFY(status && port);
         QCOMPARE(status->title(), QStringLiteral("Status"));
-        QCOMPARE(status->geometry(), QRect(20, 120, 210, 120));
+        QCOMPARE(status->geometry(), QRect(20, 260, 210, 225));
         QCOMPARE(port->title(), QStringLiteral("Port"));
         QCOMPARE(port->geometry(), QRect(20, 65, 210, 50));
         QCOMPARE(w.portList()->geometry().topLeft(), QPoint(80, 80));
@@ -118,6 +149,22 @@ private slots:
         QCOMPARE(w.startStopButton()->font().pixelSize(), 12);
         // The frames lie behind the controls inside them, so clicks reach them.
         QCOMPARE(w.childAt(100, 90), static_cast<QWidget*>(w.portList()));
+        // The job's controls: inside the window, none over another, and the
+        // checklist above the progress bar.
+        QList<QWidget*> controls;
+        for (QWidget* c : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!qobject_cast<QGroupBox*>(c)) controls << c;
+        for (QWidget* c : controls) {
+            QVERIFY2(w.rect().contains(c->geometry()), qPrintable(c->objectName()));
+            for (QWidget* d : controls)
+                QVERIFY2(c == d || !c->geometry().intersects(d->geometry()),
+                         qPrintable(c->objectName() + " / " + d->objectName()));
+        }
+        QVERIFY(w.checklist()->geometry().bottom() < w.progressBar()->geometry().top());
+        QVERIFY(status->geometry().contains(w.checklist()->geometry()));
+        QCOMPARE(w.haveBackupBox()->text(), QStringLiteral("Mam aktualn\u0105 kopi\u0119 konfiguracji"));
+        QVERIFY(!w.haveBackupBox()->isChecked());
+        QVERIFY(!w.restoreButton()->isEnabled());
     }
 
     // The built-in entry is read whole in the 80-pixel list, with "MS Sans
@@ -239,13 +286,13 @@ private slots:
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
         QCOMPARE(w.progressBar()->maximum(), kBlockCount);
         QCOMPARE(w.progressBar()->value(), kBlockCount);
-        QCOMPARE(sims.made.at(0)->device.model().flash(), expectedImage(1));
+        QCOMPARE(sims.made.at(0)->device->flashed(), expectedImage(1));
 
         writeFirmware(7, 500);  // replaced between two Starts
         w.StartStop();
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
-        QCOMPARE(sims.made.at(1)->device.model().flash(), expectedImage(7, 500));
+        QCOMPARE(sims.made.at(1)->device->flashed(), expectedImage(7, 500));
     }
 
     void startRightAfterARunEndedDropsThatRunsLastUpdates() {
@@ -289,7 +336,7 @@ private slots:
         QCOMPARE(w.statusLine()->text(), QString());
         QCOMPARE(w.progressBar()->value(), position);
         QCOMPARE(sim.line.writes().size(), writes);
-        QVERIFY(!sim.device.model().ended());
+        QVERIFY(!sim.device->bootloader().ended());
         QVERIFY(sim.line.open("COM1"));  // free for the next user at once
     }
 
@@ -315,6 +362,7 @@ private slots:
         UpgradeWindow w([] { return QList<PortEntry>{}; });  // the program's own port factory
         w.portList()->setCurrentIndex(w.portList()->count() - 1);
         QCOMPARE(w.portList()->currentText(), QString::fromUtf8(kSimulatorEntry));
+        w.haveBackupBox()->setChecked(true);  // straight to the flash, without the 73 s download
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
@@ -340,9 +388,12 @@ private slots:
 
         writeFirmware(4);
         UpgradeWindow w([tool] { return QList<PortEntry>{{QStringLiteral("pty"), tool, {}, false}}; });
+        // A bare bootloader does not answer the configuration probe: flashed
+        // without a backup all the same.
+        w.haveBackupBox()->setChecked(true);
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
-        QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"), 10000);
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();
