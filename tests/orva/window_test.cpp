@@ -5,6 +5,9 @@
 #include "bootloader/firmware_image.h"
 #include "orva/job_texts.h"
 #include "orva/upgrade_window.h"
+#include "files/atomic_file.h"
+#include "files/data_file.h"
+#include "registry/building_register.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,6 +44,37 @@ using namespace kelvane::orva;
 
 namespace {
 
+// The configuration link (2400 baud) read a frame at a time with a pause of
+// real time between reads, so a download lasts long enough to be
+// interrupted from the window, whatever the machine's load.
+class SlowLink : public kelvane::link::Line {
+public:
+    explicit SlowLink(kelvane::link::Line& line) : line_(line) {}
+    bool open(const std::string& name) override { return line_.open(name); }
+    bool isOpen() const override { return line_.isOpen(); }
+    kelvane::link::OpenFailure openFailure() const override { return line_.openFailure(); }
+    void close() override { line_.close(); }
+    void setLine(const kelvane::link::LineSettings& s) override {
+        slow_ = s.baud == 2400;
+        line_.setLine(s);
+    }
+    void setTimeouts(const kelvane::link::Timeouts& t) override { line_.setTimeouts(t); }
+    std::size_t read(std::uint8_t* buf, std::size_t n) override {
+        if (!slow_) return line_.read(buf, n);
+        QThread::msleep(2);
+        return line_.read(buf, std::min<std::size_t>(n, 34));
+    }
+    std::size_t write(const std::uint8_t* data, std::size_t n) override { return line_.write(data, n); }
+    void purgeInput() override { line_.purgeInput(); }
+    void purgeOutput() override { line_.purgeOutput(); }
+    void interrupt() override { line_.interrupt(); }
+    void resetInterrupt() override { line_.resetInterrupt(); }
+
+private:
+    kelvane::link::Line& line_;
+    bool slow_ = false;
+};
+
 // One simulated controller (configuration link and bootloader) whose time
 // runs fast, kept by the test across the runs of a window so it can be
 // inspected after a run's thread has ended; each run gets its own line.
@@ -50,6 +84,7 @@ struct FastSim {
     StoppableClock clock;
     std::shared_ptr<kelvane::sim::OrvaController> device;
     kelvane::sim::VirtualLine line{clock, *device};
+    SlowLink slow{line};
 };
 
 struct SimFactory {
@@ -58,6 +93,7 @@ struct SimFactory {
     bool busy = false;
     int speed = 100;     // how much faster than the wall clock
     bool paced = false;  // frames take their line time
+    bool slowLink = false;  // downloads take a second or so
     std::shared_ptr<kelvane::sim::OrvaController> device;
     std::vector<std::shared_ptr<FastSim>> made;
 
@@ -73,7 +109,8 @@ struct SimFactory {
             s->line.setBusy(busy);
             s->line.setPaced(paced);
             made.push_back(s);
-            return RunPort{std::shared_ptr<kelvane::link::Line>(s, &s->line),
+            kelvane::link::Line* line = slowLink ? static_cast<kelvane::link::Line*>(&s->slow) : &s->line;
+            return RunPort{std::shared_ptr<kelvane::link::Line>(s, line),
                            std::shared_ptr<kelvane::link::Clock>(s, &s->clock), s};
         };
     }
@@ -94,6 +131,38 @@ std::vector<std::uint8_t> expectedImage(std::uint8_t salt, int imageBytes = int(
     for (int i = 0; i < imageBytes; ++i) img[i] = std::uint8_t(i * 3 + salt);
     return img;
 }
+
+QString checklistLine(const UpgradeWindow& w, const char* step) {
+    for (const QString& line : w.checklist()->text().split(QLatin1Char('\n')))
+        if (line.startsWith(QString::fromUtf8(step))) return line;
+    return {};
+}
+
+QString stepName(kelvane::bootloader::JobStep step) {
+    return QString::fromUtf8(kelvane::orva::texts::kStepNames[static_cast<int>(step)]);
+}
+
+// The checklist line of each step as it should read.
+void expectSteps(const UpgradeWindow& w, const std::vector<std::pair<kelvane::bootloader::JobStep, QString>>& lines) {
+    for (const auto& [step, rest] : lines) {
+        const QString want = stepName(step) + QLatin1Char(' ') + rest;
+        QVERIFY2(w.checklist()->text().split(QLatin1Char('\n')).contains(want),
+                 qPrintable(want + " in:\n" + w.checklist()->text()));
+    }
+}
+
+// Answers the window's questions in turn and keeps what they asked.
+struct Answers {
+    std::vector<bool> replies;
+    QStringList asked;
+    UpgradeWindow::Question question() {
+        return [this](const QString& title, const QString& text, const QString&) {
+            asked << title + ": " + text;
+            const bool yes = asked.size() <= int(replies.size()) && replies[asked.size() - 1];
+            return yes;
+        };
+    }
+};
 
 }  // namespace
 
@@ -321,6 +390,7 @@ private slots:
         sims.speed = 10;  // programming takes about 2.5 s, so Stop comes in the middle
         sims.paced = true;
         UpgradeWindow w(oneSimPort, sims.factory());
+        w.haveBackupBox()->setChecked(true);  // straight to the flash
         w.StartStop();
         QTRY_VERIFY_WITH_TIMEOUT(w.progressBar()->value() > 200, 10000);
         QFile::remove(QString::fromLatin1(kFirmwareFileName));  // no effect on Stop
@@ -370,6 +440,243 @@ private slots:
         w.StartStop();
         QCOMPARE(w.statusLine()->text(), QString());
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+    }
+
+    // The whole job against the simulated controller: backed up, flashed,
+    // back with its new firmware, the configuration read again and equal.
+    void jobEndToEndVerifiesTheConfigurationEqual() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(6);
+        SimFactory sims;
+        const kelvane::Image before = sims.controller().controller().image();
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        const QString done = QStringLiteral("\u2713");
+        expectSteps(w, {{JobStep::Identify, done},
+                        {JobStep::Backup, done},
+                        {JobStep::Flash, done},
+                        {JobStep::Return, done},
+                        {JobStep::Verify, done + QStringLiteral(" bez zmian")}});
+        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("ID: 1 Ser: 4660 FV: 259 \u2192 106"));
+        QCOMPARE(sims.device->flashed(), expectedImage(6));
+        QCOMPARE(sims.device->controller().image(), before);
+        QVERIFY(w.changeList()->toPlainText().startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationSame)));
+        QVERIFY(!w.restoreButton()->isEnabled());
+        QCOMPARE(markedPort(), QString());  // the flash ended: no mark left
+
+        // The backup: a data file only its owner reads, named in the change box.
+        const auto& out = *w.lastOutcome();
+        const QString backup = QString::fromStdString(out.backupPath);
+        QVERIFY(w.changeList()->toPlainText().contains(QDir::toNativeSeparators(backup)));
+        const auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(out.backupPath));
+        QVERIFY(file);
+        QCOMPARE(file->image, before);
+#ifdef Q_OS_UNIX
+        QCOMPARE(QFile::permissions(backup) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+#endif
+        // In the register: the backup with its image, then the flash.
+        if (kelvane::registry::Register::available()) {
+            kelvane::registry::Register reg;
+            QVERIFY(reg.open(kelvane::registry::Register::defaultPath()));
+            const auto visits = reg.visits({out.before->id, out.before->serialNumber});
+            QVERIFY(visits.size() >= 2);
+            QCOMPARE(int(visits[0].kind), int(kelvane::registry::VisitKind::Flash));
+            QCOMPARE(visits[0].outcome, std::string("completed, firmware 259 -> 106"));
+            QCOMPARE(visits[0].firmware.value_or(0), 106);
+            QCOMPARE(int(visits[1].kind), int(kelvane::registry::VisitKind::Backup));
+            QVERIFY(visits[1].hasImage);
+        }
+    }
+
+    // A firmware that clears the configuration: found, listed, and put back
+    // only once the question is answered yes.
+    void firmwareThatClearsTheConfigurationIsListedAndRestored() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(8);
+        SimFactory sims;
+        sims.effect.resetsConfiguration = true;
+        const kelvane::Image building = sims.controller().controller().image();
+        UpgradeWindow w(oneSimPort, sims.factory());
+        Answers answers{{false, true}, {}};
+        w.setQuestion(answers.question());
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        const auto changed = w.lastOutcome()->changedBlocks;
+        QVERIFY(!changed.empty());
+        expectSteps(w, {{JobStep::Verify, QStringLiteral("\u2713 zmiany: %1").arg(changed.size())}});
+        const QString list = w.changeList()->toPlainText();
+        QVERIFY(list.startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationChanged)));
+        QVERIFY2(list.contains(QStringLiteral("Lokatorzy")), qPrintable(list));  // the change list's own captions
+        QVERIFY(w.restoreButton()->isEnabled());
+        QCOMPARE(sims.device->controller().image(), kelvane::initialImage());
+
+        for (const bool yes : {false, true}) {
+            const std::size_t runs = sims.made.size();
+            w.restoreButton()->click();
+            QCOMPARE(answers.asked.size(), yes ? 2 : 1);
+            QVERIFY(answers.asked.last().contains(QStringLiteral("Przywr\u00F3\u0107 konfiguracj\u0119?")));
+            if (!yes) {
+                QCOMPARE(sims.made.size(), runs);  // declined: no port opened
+                QVERIFY(w.restoreButton()->isEnabled());
+                continue;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        }
+        QCOMPARE(sims.device->controller().image(), building);
+        expectSteps(w, {{JobStep::Restore, QStringLiteral("\u2713 bez zmian")}});
+        QVERIFY(w.changeList()->toPlainText().startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationRestored)));
+        QVERIFY(!w.restoreButton()->isEnabled());
+    }
+
+    // Esc while the backup downloads asks; yes skips it (and with it the
+    // comparison after the flash), no lets it finish.
+    void escDuringTheBackupAsksToSkipIt() {
+        using kelvane::bootloader::JobStep;
+        for (const bool skip : {true, false}) {
+            writeFirmware(9);
+            SimFactory sims;
+            sims.slowLink = true;
+            sims.speed = 10;
+            UpgradeWindow w(oneSimPort, sims.factory());
+            Answers answers{{skip}, {}};
+            w.setQuestion(answers.question());
+            w.StartStop();
+            QTRY_VERIFY2_WITH_TIMEOUT(checklistLine(w, kelvane::orva::texts::kStepNames[1]).endsWith(QLatin1Char('%')),
+                                      qPrintable(w.checklist()->text() + " / " + w.statusLine()->text()), 10000);
+            QTest::keyClick(&w, Qt::Key_Escape);
+            QCOMPARE(answers.asked.size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+            QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+            QCOMPARE(sims.device->flashed(), expectedImage(9));
+            const auto& out = *w.lastOutcome();
+            QCOMPARE(out.backup.has_value(), !skip);
+            QCOMPARE(out.backupPath.empty(), skip);
+            const QString skipped = QStringLiteral("pomini\u0119to");
+            if (skip)
+                expectSteps(w, {{JobStep::Backup, skipped}, {JobStep::Verify, skipped}});
+            else
+                expectSteps(w, {{JobStep::Backup, QStringLiteral("\u2713")},
+                                {JobStep::Verify, QStringLiteral("\u2713 bez zmian")}});
+        }
+    }
+
+    // A controller that does not answer after the flash: the wait ends
+    // within its bound and says why.
+    void controllerThatNeverComesBackIsReportedInTime() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(10);
+        SimFactory sims;
+        sims.effect.neverReturns = true;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        QElapsedTimer clock;
+        clock.start();
+        w.StartStop();
+        // 30 s of the simulator's time, a hundred times faster.
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(w.statusLine()->text(), QString::fromUtf8(kelvane::orva::texts::kNotBack));
+        QCOMPARE(w.statusLine()->toolTip(), QString::fromUtf8(kelvane::orva::texts::kNotBackDetail));
+        expectSteps(w, {{JobStep::Flash, QStringLiteral("\u2713")}, {JobStep::Return, QStringLiteral("\u2717")}});
+        QCOMPARE(w.lastOutcome()->result, kelvane::bootloader::JobResult::NotBack);
+        QCOMPARE(markedPort(), QString());  // flashed whole: not a job stopped halfway
+    }
+
+    // A file that is not firmware is refused when chosen and at Start, before
+    // any port is opened; a firmware file is shown with its fingerprint.
+    void nonFirmwareFileIsRefusedBeforeAnythingIsSent() {
+        SimFactory sims;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        const QString good = dir_.filePath(QStringLiteral("nowy.dat"));
+        const QString text = dir_.filePath(QStringLiteral("notes.txt"));
+        const QString missing = dir_.filePath(QStringLiteral("brak.dat"));
+        {
+            QFile f(good);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("Orva") + QByteArray(1000, 'x'));
+            QFile t(text);
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.write("Notatki z wizyty, nie oprogramowanie");
+        }
+        const struct {
+            QString path;
+            bool taken;
+            QString status;
+        } cases[] = {
+            {text, false, QStringLiteral("B\u0142\u0119dny plik: notes.txt")},
+            {missing, false, QStringLiteral("Brak pliku: brak.dat")},
+            {dir_.path(), false, QStringLiteral("Brak pliku: ") + QFileInfo(dir_.path()).fileName()},
+            {good, true, QString()},
+        };
+        for (const auto& c : cases) {
+            const QString was = w.firmwarePath();
+            QCOMPARE(w.chooseFirmware(c.path), c.taken);
+            QCOMPARE(w.statusLine()->text(), c.status);
+            QCOMPARE(w.firmwarePath(), c.taken ? QFileInfo(c.path).absoluteFilePath() : was);
+        }
+        QFile f(good);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString sha = QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+        const QString info = w.firmwareInfo()->text();
+        QVERIFY2(info.contains(QStringLiteral("nowy.dat")) && info.contains(QStringLiteral("1")) &&
+                     info.contains(sha.left(32)) && info.contains(sha.mid(32)),
+                 qPrintable(info));
+
+        // Changed into something else between the choice and Start.
+        QVERIFY(f.remove());
+        QVERIFY(QFile::copy(text, good));
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("B\u0142\u0119dny plik: nowy.dat"));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(sims.made.empty());
+    }
+
+    // A Stop in the middle of the flash leaves a mark; the next start asks
+    // to flash again, and yes flashes the controller from its bootloader.
+    void jobStoppedHalfwayIsOfferedAgainAtTheNextStart() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(11);
+        SimFactory sims;
+        sims.paced = true;
+        sims.speed = 10;  // the flash takes about 3.4 s
+        {
+            UpgradeWindow w(oneSimPort, sims.factory());
+            w.haveBackupBox()->setChecked(true);
+            w.StartStop();
+            QTRY_VERIFY_WITH_TIMEOUT(w.progressBar()->value() > 100, 20000);
+            w.StartStop();
+        }
+        QCOMPARE(markedPort(), QStringLiteral("COM1"));
+        QCOMPARE(sims.device->bootloader().mode(), kelvane::sim::BootloaderModel::Mode::Bootloader);
+        sims.speed = 100;
+        sims.paced = false;
+
+        for (const bool again : {false, true}) {
+            const std::size_t runs = sims.made.size();
+            Answers answers{{again}, {}};
+            UpgradeWindow w(oneSimPort, sims.factory());
+            w.setQuestion(answers.question());
+            QTRY_COMPARE(answers.asked.size(), 1);
+            QVERIFY(answers.asked[0].contains(QStringLiteral("COM1")));
+            if (!again) {
+                QTest::qWait(50);
+                QCOMPARE(sims.made.size(), runs);
+                QCOMPARE(markedPort(), QStringLiteral("COM1"));  // asked again at the next start
+                continue;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+            QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+            const QString skipped = QStringLiteral("pomini\u0119to");
+            expectSteps(w, {{JobStep::Identify, skipped},
+                            {JobStep::Backup, skipped},
+                            {JobStep::Flash, QStringLiteral("\u2713")},
+                            {JobStep::Return, QStringLiteral("\u2713")}});
+            QCOMPARE(sims.device->flashed(), expectedImage(11));
+            QCOMPARE(markedPort(), QString());
+        }
     }
 
     void stopReleasesARealPortAtOnce() {
