@@ -7,30 +7,30 @@
 #include "bootloader/firmware_image.h"
 #include "bootloader/upgrade_texts.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSettings>
-#include <QTimer>
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QDir>
-#include <QGroupBox>
-#include <QGuiApplication>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QWindow>
 
 namespace kelvane::orva {
@@ -91,7 +91,6 @@ W* place(W* widget, const char* name, int x, int y, int width, int height) {
     widget->setFont(controlFont());
     return widget;
 }
-
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
@@ -564,6 +563,8 @@ void UpgradeWindow::showOutcome(const bootloader::JobOutcome& out, bool restore)
     changes_->setPlainText(box.join(QLatin1Char('\n')));
     restoreButton_->setEnabled(out.result == JobResult::Changed && out.backup && out.now);
     showChecklist();
+    // Silent after a flash that stopped halfway: it may sit in its bootloader.
+    if (out.result == JobResult::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
 }
 
 void UpgradeWindow::keyPressEvent(QKeyEvent* event) {

@@ -79,7 +79,8 @@ public slots:
     void ChooseFile();
     // Takes `path` as the firmware file when it is one; refuses it otherwise.
     bool chooseFirmware(const QString& path);
-    // At start: a job stopped halfway asks to flash the controller again.
+    // At start, and when the controller did not answer: after a job that
+    // stopped halfway, asks to flash the controller again from its bootloader.
     void offerFlashAgain();
 
 protected:

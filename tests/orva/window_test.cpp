@@ -654,29 +654,28 @@ private slots:
         sims.speed = 100;
         sims.paced = false;
 
-        for (const bool again : {false, true}) {
-            const std::size_t runs = sims.made.size();
-            Answers answers{{again}, {}};
-            UpgradeWindow w(oneSimPort, sims.factory());
-            w.setQuestion(answers.question());
-            QTRY_COMPARE(answers.asked.size(), 1);
-            QVERIFY(answers.asked[0].contains(QStringLiteral("COM1")));
-            if (!again) {
-                QTest::qWait(50);
-                QCOMPARE(sims.made.size(), runs);
-                QCOMPARE(markedPort(), QStringLiteral("COM1"));  // asked again at the next start
-                continue;
-            }
-            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
-            QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
-            const QString skipped = QStringLiteral("pomini\u0119to");
-            expectSteps(w, {{JobStep::Identify, skipped},
-                            {JobStep::Backup, skipped},
-                            {JobStep::Flash, QStringLiteral("\u2713")},
-                            {JobStep::Return, QStringLiteral("\u2713")}});
-            QCOMPARE(sims.device->flashed(), expectedImage(11));
-            QCOMPARE(markedPort(), QString());
-        }
+        // Declined at the start: nothing opened, the mark stays; a Start that
+        // then finds the controller silent asks again, and yes flashes it.
+        const std::size_t runs = sims.made.size();
+        Answers answers{{false, true}, {}};
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.setQuestion(answers.question());
+        QTRY_COMPARE(answers.asked.size(), 1);
+        QVERIFY(answers.asked[0].contains(QStringLiteral("COM1")));
+        QTest::qWait(50);
+        QCOMPARE(sims.made.size(), runs);
+        QCOMPARE(markedPort(), QStringLiteral("COM1"));
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(answers.asked.size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        const QString skipped = QStringLiteral("pomini\u0119to");
+        expectSteps(w, {{JobStep::Identify, skipped},
+                        {JobStep::Backup, skipped},
+                        {JobStep::Flash, QStringLiteral("\u2713")},
+                        {JobStep::Return, QStringLiteral("\u2713")}});
+        QCOMPARE(sims.device->flashed(), expectedImage(11));
+        QCOMPARE(markedPort(), QString());
     }
 
     void stopReleasesARealPortAtOnce() {
