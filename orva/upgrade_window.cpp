@@ -359,12 +359,11 @@ void UpgradeWindow::showChecklist() {
     checklist_->setText(lines.join(QLatin1Char('\n')));
 }
 
-RunRequest UpgradeWindow::jobRequest(bool fromBootloader) {
+RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
     RunRequest request;
     request.options.backup = !haveBackup_->isChecked();
     request.options.fromBootloader = fromBootloader;
     request.keepBackup = registry::keepFlashBackup;
-    const QString port = portList_->currentText();
     // Kept at once: a program that ends in the middle of a flash still
     // finds the mark at its next start.
     request.flashMark = [port](bool flashing) {
@@ -440,11 +439,15 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
     changes_->clear();
     restoreButton_->setEnabled(false);
     lastOutcome_.reset();
-    startRun(device, jobRequest(fromBootloader));
+    jobDevice_ = device;
+    jobPort_ = portList_->currentText();
+    startRun(device, jobRequest(jobPort_, fromBootloader));
 }
 
 void UpgradeWindow::Restore() {
-    const std::string device = selectedDevice().toStdString();
+    // To the port the job ran on, whatever the list shows now: the blocks
+    // sent are those in which that controller differs from its backup.
+    const std::string device = jobDevice_;
     if (running() || device.empty() || !lastOutcome_ || !lastOutcome_->backup || !lastOutcome_->now) return;
     const QString list = changeText(*lastOutcome_->now, *lastOutcome_->backup);
     if (!ask(QString::fromUtf8(kelvane::texts::messageText(kelvane::texts::Message::UploadQuestionTitle,
@@ -455,7 +458,7 @@ void UpgradeWindow::Restore() {
         run_->join();
         run_.reset();
     }
-    RunRequest request = jobRequest(false);
+    RunRequest request = jobRequest(jobPort_, false);
     request.kind = RunRequest::Kind::Restore;
     request.restoreFrom = *lastOutcome_;
     steps_[static_cast<std::size_t>(bootloader::JobStep::Restore)] = {};

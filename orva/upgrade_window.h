@@ -106,7 +106,7 @@ private:
     void fitOuterSize();
     void StartStop(bool fromBootloader);
     bool startRun(const std::string& device, RunRequest request);
-    RunRequest jobRequest(bool fromBootloader);
+    RunRequest jobRequest(const QString& port, bool fromBootloader);
     void showFirmwareInfo();
     void resetChecklist();
     void showChecklist();
@@ -136,6 +136,8 @@ private:
     QString identity_;  // "ID: 7 Ser: 1234 FV: 259 → 106"
     int firmwareBefore_ = -1;
     std::optional<bootloader::JobOutcome> lastOutcome_;
+    std::string jobDevice_;  // the port of the last job, as opened and as listed
+    QString jobPort_;
 
     QLineEdit* statusLine_ = nullptr;
     QProgressBar* progressBar_ = nullptr;

@@ -96,6 +96,7 @@ struct SimFactory {
     bool slowLink = false;  // downloads take a second or so
     std::shared_ptr<kelvane::sim::OrvaController> device;
     std::vector<std::shared_ptr<FastSim>> made;
+    std::vector<std::string> devices;  // what each run opened
 
     kelvane::sim::OrvaController& controller() {
         if (!device)
@@ -103,8 +104,9 @@ struct SimFactory {
         return *device;
     }
     PortFactory factory() {
-        return [this](const std::string&, StopFlag& stop) {
+        return [this](const std::string& name, StopFlag& stop) {
             controller();
+            devices.push_back(name);
             auto s = std::make_shared<FastSim>(stop, device, speed);
             s->line.setBusy(busy);
             s->line.setPaced(paced);
@@ -514,6 +516,8 @@ private slots:
         QVERIFY(w.restoreButton()->isEnabled());
         QCOMPARE(sims.device->controller().image(), kelvane::initialImage());
 
+        // Another entry chosen meanwhile: the backup still goes where it came from.
+        w.portList()->setCurrentIndex(w.portList()->count() - 1);
         for (const bool yes : {false, true}) {
             const std::size_t runs = sims.made.size();
             w.restoreButton()->click();
@@ -527,6 +531,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
         }
         QCOMPARE(sims.device->controller().image(), building);
+        QCOMPARE(sims.devices.back(), std::string("COM1"));
         expectSteps(w, {{JobStep::Restore, QStringLiteral("\u2713 bez zmian")}});
         QVERIFY(w.changeList()->toPlainText().startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationRestored)));
         QVERIFY(!w.restoreButton()->isEnabled());
