@@ -36,6 +36,8 @@ bool FlashJob::openConfigurationLink(const std::string& port) {
 }
 
 std::optional<link::DownloadOutcome> FlashJob::download(JobStep step) {
+    // A skip that came after the backup ended belongs to no later download.
+    cancel_ = stop_.requested() || (step == JobStep::Backup && skip_);
     link::TransferContext ctx{
         line_,
         clock_,
@@ -99,6 +101,7 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
                 return end(busy ? JobResult::LineBusy : JobResult::NoController, JobStep::Identify);
             view_.step(JobStep::Identify, StepState::Failed);
         } else {
+            if (identified) identified(*out.before, false);
             view_.step(JobStep::Identify, StepState::Done);
         }
 
@@ -141,6 +144,7 @@ JobOutcome FlashJob::run(const std::string& port, const JobOptions& options) {
     } else {
         view_.step(JobStep::Return, StepState::Running);
         if (!waitForReturn(out, options)) return end(JobResult::NotBack, JobStep::Return);
+        if (identified) identified(*out.after, true);
         view_.step(JobStep::Return, StepState::Done);
     }
 
@@ -170,6 +174,7 @@ JobOutcome FlashJob::restore(const std::string& port, const JobOutcome& job) {
     if (!job.backup || !job.now) return end(JobResult::RestoreFailed, true);
     view_.step(JobStep::Restore, StepState::Running);
     if (!openConfigurationLink(port)) return end(JobResult::PortError, true);
+    cancel_ = stop_.requested();
     link::TransferContext ctx{
         line_,
         clock_,

@@ -77,6 +77,8 @@ public:
     // (flashing = false), so a program can tell at its next start that a job
     // stopped halfway.
     std::function<void(bool flashing)> flashMark;
+    // The controller answered its probe: before the flash, or when it came back.
+    std::function<void(const link::ProbeReply& reply, bool afterFlash)> identified;
 
     JobOutcome run(const std::string& port, const JobOptions& options);
     // Uploads the backup over what the controller holds now, then reads the

@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
+#include "cli/building_register.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/terminal.h"
@@ -13,6 +14,7 @@
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
+#include "registry/flash_visits.h"
 #include "bootloader/bootloader_protocol.h"
 #include "bootloader/flash_job.h"
 #include "bootloader/firmware_image.h"
@@ -154,22 +156,16 @@ struct FlashPort {
     std::unique_ptr<link::Line> line;
 };
 
-// Keeps the configuration read before a flash as a data file in the backups
-// folder (made private), named after the controller and the time; the path,
-// or empty when it could not be written.
-std::string keepBackup(const kelvane::Image& image, const link::ProbeReply& id) {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kelvane/Orva_Upgrade";
-    const std::filesystem::path program = kelvane::PathFromUtf8(data.toStdString());
-    const std::filesystem::path folder = program / "backups";
-    // Both folders private: the backup holds every code of the building.
-    if (!kelvane::MakePrivateFolder(folder) || !kelvane::MakePrivateFolder(program)) return {};
-    const QString name =
-        QString("before-flash-%1-%2.kvd").arg(id.serialNumber).arg(QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss"));
-    const std::filesystem::path file = folder / kelvane::PathFromUtf8(name.toStdString());
-    const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
-                                    ", firmware " + std::to_string(id.firmware) + ": before a flash";
-    // The file writer makes a new file readable by its owner only.
-    return kelvane::SaveDataFile(file, image, description) ? kelvane::PathToUtf8(file) : std::string();
+// The job (or the restore that followed it) in the building register, as
+// Orva_Upgrade records it; one line when it could not be.
+void recordJob(const Tool& tool, ToolRegister& reg, const bootloader::JobOutcome& out, const std::string& port,
+               bool restore) {
+    namespace registry = kelvane::registry;
+    if (!registry::Register::available() || (!out.before && !out.after)) return;
+    std::string why;
+    registry::Register* r = reg.get();
+    if (r && (restore ? registry::recordRestore(*r, out, port, why) : registry::recordFlash(*r, out, port, why))) return;
+    tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), r ? why : reg.why()));
 }
 
 // The restore's question, as upload asks it; true to send.
@@ -227,7 +223,7 @@ int flashCommand(const Tool& tool) {
     watched = std::make_unique<WatchedLine>(*port.line);
 
     bootloader::FlashJob job(*watched, clock, stop, view, state);
-    job.keepBackup = keepBackup;
+    job.keepBackup = kelvane::registry::keepFlashBackup;
     bootloader::JobOptions options;
     options.backup = !tool.args.has("--no-backup");
     const bool restoreWanted = tool.args.has("--restore-config");
@@ -259,6 +255,8 @@ int flashCommand(const Tool& tool) {
         interrupt::Guard guard(requestStop);
         out = job.run(portName, options);
         view.flush();
+        ToolRegister reg(tool);
+        recordJob(tool, reg, out, chosen, false);
         if (out.before)
             tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.before));
         if (!out.backupPath.empty()) tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out.backupPath));
@@ -274,6 +272,7 @@ int flashCommand(const Tool& tool) {
             view.setAskingUser(false);
             if (restore) {
                 out = job.restore(portName, out);
+                recordJob(tool, reg, out, chosen, true);
                 if (out.result == JobResult::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
             }
         }

@@ -1,13 +1,14 @@
 #include "orva/upgrade_run.h"
 
-#include "sim/bootloader_device.h"
+#include "sim/orva_controller.h"
+#include "sim/sample_building.h"
 #include "orva/port_list.h"
 #include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 
 namespace kelvane::orva {
 
-class UpgradeRun::SignalView : public bootloader::UpgradeView {
+class UpgradeRun::SignalView : public bootloader::JobView {
 public:
     explicit SignalView(UpgradeRun& run) : run_(run) {}
     void clearStatus() override { emit run_.statusCleared(run_.id_); }
@@ -19,35 +20,60 @@ public:
     }
     void setProgressRange(int low, int high) override { emit run_.progressRangeSet(run_.id_, low, high); }
     void setProgress(int position) override { emit run_.progressSet(run_.id_, position); }
-    void runEnded() override { emit run_.runEnded(run_.id_); }
+    // The bootloader dialogue's end is not the job's: the run says when it ends.
+    void runEnded() override {}
+    void step(bootloader::JobStep step, bootloader::StepState state) override {
+        emit run_.stepChanged(run_.id_, static_cast<int>(step), static_cast<int>(state));
+    }
+    void stepProgress(bootloader::JobStep step, int position, int high) override {
+        // The download reports every block; the window needs whole percents.
+        const int percent = high > 0 ? position * 100 / high : 0;
+        if (step == shownStep_ && percent == shownPercent_) return;
+        shownStep_ = step;
+        shownPercent_ = percent;
+        emit run_.stepProgressed(run_.id_, static_cast<int>(step), position, high);
+    }
 
 private:
     UpgradeRun& run_;
+    bootloader::JobStep shownStep_ = bootloader::JobStep::Identify;
+    int shownPercent_ = -1;
 };
 
 namespace {
 
+// The built-in controller, paced, so it takes the time a real line would.
+// One for the program's run: it keeps its configuration and what a flash
+// did to it from one run to the next.
 struct SimulatedPort {
-    // Paced, so the built-in simulator takes the time a real line would.
-    explicit SimulatedPort(bootloader::StopFlag& stop) : clock(stop), line(clock, device) { line.setPaced(true); }
+    SimulatedPort(bootloader::StopFlag& stop, std::shared_ptr<sim::OrvaController> d)
+        : clock(stop), device(std::move(d)), line(clock, *device) {
+        line.setPaced(true);
+    }
     bootloader::StoppableClock clock;
-    sim::BootloaderDevice device;
+    std::shared_ptr<sim::OrvaController> device;
     sim::VirtualLine line;
 };
+
+std::shared_ptr<sim::OrvaController> builtInController() {
+    static const auto device = std::make_shared<sim::OrvaController>(SampleBuildingImage());
+    return device;
+}
 
 }  // namespace
 
 RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
     if (device == kSimulatorDevice) {
-        auto sim = std::make_shared<SimulatedPort>(stop);
+        auto sim = std::make_shared<SimulatedPort>(stop, builtInController());
         return {std::shared_ptr<link::Line>(sim, &sim->line), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
     }
     return {std::shared_ptr<link::Line>(kelvane::session::tracedLine(std::make_unique<session::QtSerialLine>())),
             std::make_shared<bootloader::StoppableClock>(stop), nullptr};
 }
 
-UpgradeRun::UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id)
-    : state_(state), factory_(std::move(factory)), device_(std::move(device)), id_(id) {}
+UpgradeRun::UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id,
+                       RunRequest request)
+    : state_(state), factory_(std::move(factory)), device_(std::move(device)), id_(id), request_(std::move(request)) {}
 
 UpgradeRun::~UpgradeRun() { stop(); }
 
@@ -65,32 +91,71 @@ bool UpgradeRun::isRunning() const { return worker_.running() && !worker_.jobRet
 
 void UpgradeRun::stop() {
     stop_.request();
+    {
+        std::lock_guard<std::mutex> lock(jobMutex_);
+        if (job_) job_->requestStop();
+    }
     worker_.requestStop(true);
     join();
+}
+
+void UpgradeRun::skipBackup() {
+    std::lock_guard<std::mutex> lock(jobMutex_);
+    if (job_) job_->skipBackup();
 }
 
 void UpgradeRun::join() { worker_.wait(); }
 
 void UpgradeRun::body() {
     bool phaseADone = false;
+    bool opened = false;
     try {
         RunPort port = factory_(device_, stop_);
         worker_.attachLine(port.line.get());  // a stop already requested interrupts it at once
         SignalView view(*this);
+        // The port is tried before the job, so a port in use says so at once
+        // ("Port w użyciu" and why), as a flash always did.
         bootloader::UpgradeLink link{*port.line, *port.clock, stop_, view};
-        const bool ok = bootloader::OpenUpgradePort(state_, link, device_) && bootloader::RequestBootloader(state_, link);
-        phaseA_.set_value(ok);
+        opened = bootloader::OpenUpgradePort(state_, link, device_);
+        if (port.line->isOpen()) port.line->close();
+        state_.portOpen = false;
+        phaseA_.set_value(opened);
         phaseADone = true;
-        if (ok) bootloader::UpgradeWorker(state_, link);
+        if (opened) {
+            bootloader::FlashJob job(*port.line, *port.clock, stop_, view, state_);
+            job.keepBackup = request_.keepBackup;
+            job.flashMark = request_.flashMark;
+            job.identified = [this](const link::ProbeReply& r, bool after) {
+                emit identified(id_, r.id, r.serialNumber, r.firmware, after);
+            };
+            {
+                std::lock_guard<std::mutex> lock(jobMutex_);
+                job_ = &job;
+            }
+            const bool restore = request_.kind == RunRequest::Kind::Restore;
+            outcome_ = restore ? job.restore(device_, request_.restoreFrom) : job.run(device_, request_.options);
+            {
+                std::lock_guard<std::mutex> lock(jobMutex_);
+                job_ = nullptr;
+            }
+            // A stopped run ends at once; what it did is not recorded.
+            if (!stop_.requested() && request_.record) request_.record(outcome_, restore);
+        }
         if (port.line->isOpen()) port.line->close();
         state_.portOpen = false;
         worker_.attachLine(nullptr);  // before the line goes
     } catch (...) {
         // A port that cannot even be made (out of memory) counts as a failed
         // open; the window must not wait for phase A for ever.
+        {
+            std::lock_guard<std::mutex> lock(jobMutex_);
+            job_ = nullptr;
+        }
         worker_.attachLine(nullptr);
+        outcome_.result = bootloader::JobResult::PortError;
     }
     if (!phaseADone) phaseA_.set_value(false);
+    else if (opened) emit runEnded(id_);
 }
 
 }  // namespace kelvane::orva

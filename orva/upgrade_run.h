@@ -1,9 +1,11 @@
 #pragma once
-// One upgrade run on its own thread. The thread opens the port, runs phase A
-// while the window waits for its outcome (the window is busy for that time,
-// up to about 1.5 s), then goes on as the worker. Everything it shows reaches
-// the window as queued signals tagged with the run's number, so the window
-// can drop what a stopped run still had in flight.
+// One firmware job (or the restore of its backup) on its own thread. The
+// thread opens the port, tells the window whether it opened (the window is
+// busy for that moment), then runs the job: identify the controller, back its
+// configuration up, flash, wait for it to come back, read the configuration
+// again and compare. Everything it shows reaches the window as queued signals
+// tagged with the run's number, so the window can drop what a stopped run
+// still had in flight.
 //
 // The thread is a session::Worker, as for KelvaneMini's transfers: the port is
 // created, used and closed on the run's thread (QSerialPort belongs to the
@@ -12,6 +14,7 @@
 // port at once.
 #include "session/worker.h"
 #include "bootloader/bootloader_protocol.h"
+#include "bootloader/flash_job.h"
 #include "bootloader/stop_flag.h"
 #include "bootloader/upgrade_state.h"
 
@@ -21,6 +24,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace kelvane::orva {
@@ -33,28 +37,46 @@ struct RunPort {
 };
 using PortFactory = std::function<RunPort(const std::string& device, bootloader::StopFlag& stop)>;
 
-// Real ports through QSerialPort; kSimulatorDevice through the simulated
-// bootloader on a virtual line in real time.
+// Real ports through QSerialPort; kSimulatorDevice through one simulated
+// controller (configuration link and bootloader) on a virtual line in real
+// time, kept for the program's run so a restore finds what the flash left.
 RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop);
+
+// What a run does and what it leaves behind; the hooks run on the run's thread.
+struct RunRequest {
+    enum class Kind { Job, Restore } kind = Kind::Job;
+    bootloader::JobOptions options;
+    bootloader::JobOutcome restoreFrom;  // Restore: the job whose backup goes back
+    std::function<std::string(const kelvane::Image&, const link::ProbeReply&)> keepBackup;
+    std::function<void(bool flashing)> flashMark;
+    // After the job or restore, with its outcome (the building register).
+    std::function<void(const bootloader::JobOutcome&, bool restore)> record;
+};
 
 class UpgradeRun : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { Running, Failed, ThreadError };
 
-    UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id);
+    UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id,
+               RunRequest request = {});
     ~UpgradeRun() override;
 
     int id() const { return id_; }
-    // Starts the thread and waits for the end of phase A.
+    const RunRequest& request() const { return request_; }
+    // Starts the thread and waits until the port opened or did not.
     Outcome start();
     // True while the thread exists and has not finished.
     bool isRunning() const;
     // Ends the run at once: no byte and no update after this; the port is
     // closed when it returns.
     void stop();
+    // Ends the backup's download; the job goes on without a backup.
+    void skipBackup();
     // Waits for a run that ends by itself.
     void join();
+    // What the job ended with; valid once runEnded arrived (or after join()).
+    const bootloader::JobOutcome& outcome() const { return outcome_; }
 
 signals:
     void statusCleared(int run);
@@ -62,7 +84,11 @@ signals:
     void statusDetailSet(int run, const QString& text);
     void progressRangeSet(int run, int low, int high);
     void progressSet(int run, int position);
-    void runEnded(int run);  // the worker ended by itself
+    void stepChanged(int run, int step, int state);
+    void stepProgressed(int run, int step, int position, int high);
+    // The controller's probe answered: before the flash, or once it came back.
+    void identified(int run, int id, int serial, int firmware, bool afterFlash);
+    void runEnded(int run);  // the job ended by itself
 
 private:
     class SignalView;
@@ -72,8 +98,12 @@ private:
     PortFactory factory_;
     std::string device_;
     int id_;
+    RunRequest request_;
     bootloader::StopFlag stop_;
     std::promise<bool> phaseA_;
+    bootloader::JobOutcome outcome_;
+    std::mutex jobMutex_;
+    bootloader::FlashJob* job_ = nullptr;  // while the job runs
     kelvane::session::Worker worker_;
 };
 

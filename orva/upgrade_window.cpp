@@ -1,19 +1,36 @@
 #include "orva/upgrade_window.h"
 
+#include "orva/job_texts.h"
+#include "registry/flash_visits.h"
+#include "texts/change_text.h"
+#include "texts/language_table.h"
 #include "bootloader/firmware_image.h"
 #include "bootloader/upgrade_texts.h"
 
-#include <QCloseEvent>
 #include <QAbstractItemView>
+#include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QWindow>
 
 namespace kelvane::orva {
@@ -75,7 +92,61 @@ W* place(W* widget, const char* name, int x, int y, int width, int height) {
     return widget;
 }
 
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+QSettings programSettings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade")); }
+
+// A firmware file is a little over 120 KB; anything far larger is not one
+// and is not read for its fingerprint.
+constexpr qint64 kLargestHashed = 4 * 1024 * 1024;
+
+// The file's name, size, modification time and SHA-256 (two lines of 32
+// digits in a narrow face), as rich text.
+QString describeFile(const QString& path) {
+    const QFileInfo info(path);
+    const QString name = info.fileName().toHtmlEscaped();
+    if (!info.isFile()) return utf8(texts::kNoFileNamed).toHtmlEscaped() + name;
+    QString text = QStringLiteral("<b>%1</b><br>%2 B \u00B7 %3")
+                       .arg(name, QLocale(QLocale::Polish).toString(info.size()),
+                            info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    QString hash;
+    QFile file(path);
+    if (info.size() > kLargestHashed) {
+        hash = utf8(texts::kFileTooLarge);
+    } else if (file.open(QIODevice::ReadOnly)) {
+        QCryptographicHash sha(QCryptographicHash::Sha256);
+        sha.addData(file.read(kLargestHashed + 1));
+        const QString hex = QString::fromLatin1(sha.result().toHex());
+        hash = QStringLiteral("<span style=\"font-family:monospace; font-size:9px\">%1<br>%2</span>")
+                   .arg(hex.left(32), hex.mid(32));
+    }
+    return text + QStringLiteral("<br>SHA-256:<br>") + hash;
+}
+
+QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
+    using namespace kelvane::texts;
+    return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::ListChanges(before, after), kPolish)));
+}
+
+// The job in the building register; a register that cannot take it leaves
+// a line in the program's log.
+void recordInRegister(const bootloader::JobOutcome& out, bool restore, const std::string& port) {
+    namespace registry = kelvane::registry;
+    if (!registry::Register::available() || (!out.before && !out.after)) return;
+    registry::Register reg;
+    std::string why;
+    if (!reg.open(registry::Register::defaultPath())) {
+        why = reg.error();
+    } else if (restore ? registry::recordRestore(reg, out, port, why) : registry::recordFlash(reg, out, port, why)) {
+        return;
+    }
+    qWarning("The visit was not recorded in the register: %s", why.c_str());
+}
+
 }  // namespace
+
+const char* const UpgradeWindow::kFlashMarkKey = "Job/FlashingPort";
+const char* const UpgradeWindow::kFirmwareFolderKey = "Job/FirmwareFolder";
 
 UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMemory memory, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -88,24 +159,47 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     setFixedSize(kOuterWidth, kOuterHeight);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    statusLine_ = place(new QLineEdit(this), "StatusLine", 30, 200, 190, 25);
+    // The classic controls keep their sizes; the file and the backup choice
+    // come between the port and the status, the checklist above the
+    // progress bar, the change list and the restore below the status.
+    statusLine_ = place(new QLineEdit(this), "StatusLine", 30, 445, 190, 25);
     statusLine_->setReadOnly(true);
     statusLine_->setAlignment(Qt::AlignCenter);
     statusLine_->setFocusPolicy(Qt::NoFocus);
 
-    progressBar_ = place(new QProgressBar(this), "ProgressBar", 30, 150, 190, 30);
+    progressBar_ = place(new QProgressBar(this), "ProgressBar", 30, 395, 190, 30);
     progressBar_->setTextVisible(false);
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
 
     button_ = place(new QPushButton(QStringLiteral("Start"), this), "StartStop", 70, 30, 100, 30);
-    statusFrame_ = place(new QGroupBox(QStringLiteral("Status"), this), "StatusFrame", 20, 120, 210, 120);
+    statusFrame_ = place(new QGroupBox(QStringLiteral("Status"), this), "StatusFrame", 20, 260, 210, 225);
     portFrame_ = place(new QGroupBox(QStringLiteral("Port"), this), "PortFrame", 20, 65, 210, 50);
     portList_ = place(new PortListBox(this, [this] { refreshPortList(); }), "PortList", 80, 80, 80, 24);
     portList_->setMaxVisibleItems(12);  // the dropped-down list reaches about 300 pixels
+
+    fileFrame_ = place(new QGroupBox(utf8(texts::kFirmwareFrame), this), "FileFrame", 20, 120, 210, 112);
+    fileInfo_ = place(new QLabel(this), "FileInfo", 28, 136, 194, 64);
+    fileInfo_->setTextFormat(Qt::RichText);
+    fileInfo_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont small = controlFont();
+    small.setPixelSize(10);
+    fileInfo_->setFont(small);
+    chooseButton_ = place(new QPushButton(utf8(texts::kChooseFile), this), "ChooseFile", 28, 203, 100, 22);
+    haveBackup_ = place(new QCheckBox(utf8(texts::kHaveBackup), this), "HaveBackup", 24, 236, 206, 20);
+    checklist_ = place(new QLabel(this), "Checklist", 30, 278, 190, 112);
+    checklist_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    changes_ = place(new QPlainTextEdit(this), "ChangeList", 20, 492, 210, 92);
+    changes_->setReadOnly(true);
+    changes_->setFont(small);
+    changes_->setFocusPolicy(Qt::NoFocus);
+    restoreButton_ = place(new QPushButton(utf8(texts::kRestore), this), "RestoreConfiguration", 20, 590, 210, 24);
+    restoreButton_->setEnabled(false);
+
     // The frames are drawn behind the controls they surround.
     statusFrame_->lower();
     portFrame_->lower();
+    fileFrame_->lower();
 
     fillPortList(ports_ ? ports_() : QList<PortEntry>{});
     // The closed list tells what the selected port is, as the entries do.
@@ -114,11 +208,17 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     });
     portList_->setToolTip(portList_->currentData(Qt::ToolTipRole).toString());
 
-    connect(button_, &QPushButton::clicked, this, &UpgradeWindow::StartStop);
+    connect(button_, &QPushButton::clicked, this, [this] { StartStop(false); });
+    connect(chooseButton_, &QPushButton::clicked, this, &UpgradeWindow::ChooseFile);
+    connect(restoreButton_, &QPushButton::clicked, this, &UpgradeWindow::Restore);
+    showFirmwareInfo();
+    resetChecklist();
+    // Once the window shows (and a test has set its question).
+    QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect s = screen->geometry();
-        move(s.x() + s.width() / 2 - 125, s.y() + s.height() / 2 - 125);
+        move(s.x() + s.width() / 2 - 125, std::max(s.y(), s.y() + s.height() / 2 - kOuterHeight / 2));
     }
 }
 
@@ -172,7 +272,127 @@ void UpgradeWindow::stopRun() {
     }
 }
 
-void UpgradeWindow::StartStop() {
+QString UpgradeWindow::firmwarePath() const {
+    return chosenFile_.isEmpty() ? QDir::current().absoluteFilePath(QString::fromLatin1(bootloader::kFirmwareFileName))
+                                 : chosenFile_;
+}
+
+void UpgradeWindow::showFirmwareInfo() {
+    fileInfo_->setText(describeFile(firmwarePath()));
+    fileInfo_->setToolTip(QDir::toNativeSeparators(firmwarePath()));
+}
+
+void UpgradeWindow::ChooseFile() {
+    if (running()) return;
+    QSettings settings = programSettings();
+    const QString folder = settings.value(QString::fromLatin1(kFirmwareFolderKey), QDir::currentPath()).toString();
+    const QString path =
+        QFileDialog::getOpenFileName(this, utf8(texts::kChooseFileTitle), folder, utf8(texts::kFileFilter));
+    if (path.isEmpty()) return;
+    settings.setValue(QString::fromLatin1(kFirmwareFolderKey), QFileInfo(path).absolutePath());
+    chooseFirmware(path);
+}
+
+bool UpgradeWindow::chooseFirmware(const QString& path) {
+    if (running()) return false;
+    // The same checks as at Start, on a scratch state: a file that is not
+    // firmware is refused now and the earlier choice stays.
+    bootloader::UpgradeState scratch;
+    struct Quiet : bootloader::UpgradeView {
+        void clearStatus() override {}
+        void appendStatus(const std::string&) override {}
+        void setProgressRange(int, int) override {}
+        void setProgress(int) override {}
+        void runEnded() override {}
+    } quiet;
+    const QString name = QFileInfo(path).fileName();
+    if (!bootloader::LoadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
+        statusLine_->setText(utf8(QFileInfo(path).isFile() ? texts::kBadFileNamed : texts::kNoFileNamed) + name);
+        statusLine_->setToolTip(QDir::toNativeSeparators(path));
+        return false;
+    }
+    chosenFile_ = QFileInfo(path).absoluteFilePath();
+    statusLine_->clear();
+    statusLine_->setToolTip(QString());
+    showFirmwareInfo();
+    return true;
+}
+
+bool UpgradeWindow::ask(const QString& title, const QString& text, const QString& details) {
+    if (question_) return question_(title, text, details);
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (!details.isEmpty()) box.setDetailedText(details);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void UpgradeWindow::resetChecklist() {
+    steps_ = {};
+    identity_.clear();
+    firmwareBefore_ = -1;
+    showChecklist();
+}
+
+void UpgradeWindow::showChecklist() {
+    QStringList lines{identity_};
+    for (std::size_t i = 0; i < steps_.size(); ++i) {
+        const StepLine& l = steps_[i];
+        const auto step = static_cast<bootloader::JobStep>(i);
+        if (step == bootloader::JobStep::Restore && !l.shown) continue;
+        QString line = utf8(texts::kStepNames[i]);
+        if (l.shown) {
+            switch (l.state) {
+            case static_cast<int>(bootloader::StepState::Done): line += QLatin1Char(' ') + utf8(texts::kStepDone); break;
+            case static_cast<int>(bootloader::StepState::Failed):
+                line += QLatin1Char(' ') + utf8(texts::kStepFailed);
+                break;
+            case static_cast<int>(bootloader::StepState::Skipped):
+                line += QLatin1Char(' ') + utf8(texts::kStepSkipped);
+                break;
+            default:
+                line += l.percent >= 0 ? QStringLiteral(" %1 %").arg(l.percent) : QLatin1Char(' ') + utf8(texts::kStepRunning);
+            }
+            if (!l.note.isEmpty()) line += QLatin1Char(' ') + l.note;
+        }
+        lines << line;
+    }
+    checklist_->setText(lines.join(QLatin1Char('\n')));
+}
+
+RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
+    RunRequest request;
+    request.options.backup = !haveBackup_->isChecked();
+    request.options.fromBootloader = fromBootloader;
+    request.keepBackup = registry::keepFlashBackup;
+    // Kept at once: a program that ends in the middle of a flash still
+    // finds the mark at its next start.
+    request.flashMark = [port](bool flashing) {
+        QSettings settings = programSettings();
+        if (flashing)
+            settings.setValue(QString::fromLatin1(kFlashMarkKey), port);
+        else
+            settings.remove(QString::fromLatin1(kFlashMarkKey));
+        settings.sync();
+    };
+    const std::string portName = port.toStdString();
+    request.record = [portName](const bootloader::JobOutcome& out, bool restore) {
+        recordInRegister(out, restore, portName);
+    };
+    return request;
+}
+
+void UpgradeWindow::offerFlashAgain() {
+    const QString port = programSettings().value(QString::fromLatin1(kFlashMarkKey)).toString();
+    if (port.isEmpty() || running()) return;
+    if (!ask(utf8(texts::kHalfwayTitle), utf8(texts::kHalfway).arg(port))) return;
+    const int entry = portList_->findText(port);
+    if (entry >= 0) portList_->setCurrentIndex(entry);
+    StartStop(true);
+}
+
+void UpgradeWindow::StartStop() { StartStop(false); }
+
+void UpgradeWindow::StartStop(bool fromBootloader) {
     const std::string device = selectedDevice().toStdString();
 
     if (running()) {
@@ -193,42 +413,173 @@ void UpgradeWindow::StartStop() {
     }
     statusLine_->setToolTip(QString());
     WindowView view(*this);
-    if (!bootloader::LoadFirmwareImage(state_, view) || device.empty()) {
+    showFirmwareInfo();
+    bool loaded = false;
+    if (chosenFile_.isEmpty()) {
+        loaded = bootloader::LoadFirmwareImage(state_, view);
         // The file is looked up in the working folder, which a menu entry
         // chooses unseen: the tooltip names it.
-        if (statusLine_->text() == QString::fromUtf8(bootloader::texts::kNoFile))
+        if (!loaded && statusLine_->text() == QString::fromUtf8(bootloader::texts::kNoFile))
             statusLine_->setToolTip(QString::fromUtf8(bootloader::texts::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
+    } else {
+        loaded = bootloader::LoadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
+        if (!loaded) {
+            const bool missing = statusLine_->text() == QString::fromUtf8(bootloader::texts::kNoFile);
+            statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +
+                                 QFileInfo(chosenFile_).fileName());
+            statusLine_->setToolTip(QDir::toNativeSeparators(chosenFile_));
+        }
+    }
+    if (!loaded || device.empty()) {
         button_->setText(QStringLiteral("Start"));
         return;
     }
+    resetChecklist();
+    changes_->clear();
+    restoreButton_->setEnabled(false);
+    lastOutcome_.reset();
+    jobDevice_ = device;
+    jobPort_ = portList_->currentText();
+    startRun(device, jobRequest(jobPort_, fromBootloader));
+}
 
-    run_ = std::make_unique<UpgradeRun>(state_, factory_, device, ++lastRunId_);
+void UpgradeWindow::Restore() {
+    // To the port the job ran on, whatever the list shows now: the blocks
+    // sent are those in which that controller differs from its backup.
+    const std::string device = jobDevice_;
+    if (running() || device.empty() || !lastOutcome_ || !lastOutcome_->backup || !lastOutcome_->now) return;
+    const QString list = changeText(*lastOutcome_->now, *lastOutcome_->backup);
+    if (!ask(QString::fromUtf8(kelvane::texts::messageText(kelvane::texts::Message::UploadQuestionTitle,
+                                                             kelvane::texts::kPolish)),
+             utf8(texts::kRestore) + QStringLiteral("?\n\n") + list))
+        return;
+    if (run_) {
+        run_->join();
+        run_.reset();
+    }
+    RunRequest request = jobRequest(jobPort_, false);
+    request.kind = RunRequest::Kind::Restore;
+    request.restoreFrom = *lastOutcome_;
+    steps_[static_cast<std::size_t>(bootloader::JobStep::Restore)] = {};
+    restoreButton_->setEnabled(false);
+    startRun(device, std::move(request));
+}
+
+bool UpgradeWindow::startRun(const std::string& device, RunRequest request) {
+    WindowView view(*this);
+    run_ = std::make_unique<UpgradeRun>(state_, factory_, device, ++lastRunId_, std::move(request));
     activeRunId_ = run_->id();
     connect(run_.get(), &UpgradeRun::statusCleared, this, &UpgradeWindow::onStatusCleared, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::statusAppended, this, &UpgradeWindow::onStatusAppended, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::statusDetailSet, this, &UpgradeWindow::onStatusDetail, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::progressRangeSet, this, &UpgradeWindow::onProgressRange, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::progressSet, this, &UpgradeWindow::onProgress, Qt::QueuedConnection);
+    connect(run_.get(), &UpgradeRun::stepChanged, this, &UpgradeWindow::onStep, Qt::QueuedConnection);
+    connect(run_.get(), &UpgradeRun::stepProgressed, this, &UpgradeWindow::onStepProgress, Qt::QueuedConnection);
+    connect(run_.get(), &UpgradeRun::identified, this, &UpgradeWindow::onIdentified, Qt::QueuedConnection);
     connect(run_.get(), &UpgradeRun::runEnded, this, &UpgradeWindow::onRunEnded, Qt::QueuedConnection);
 
     switch (run_->start()) {
     case UpgradeRun::Outcome::Running:
         if (memory_.store) memory_.store(portList_->currentText().toStdString());
         button_->setText(QStringLiteral("Stop"));
-        return;
+        return true;
     case UpgradeRun::Outcome::Failed:
-        // Phase A's message ("Port w użyciu", "Zły typ urządzenia!") is on its way.
+        // The open's message ("Port w użyciu" and why) is on its way.
         run_.reset();
         button_->setText(QStringLiteral("Start"));
-        return;
+        return false;
     case UpgradeRun::Outcome::ThreadError:
         run_.reset();
         activeRunId_ = 0;
         bootloader::ShowStatus(view, bootloader::texts::kThreadError);
         button_->setText(QStringLiteral("Start"));
+        return false;
+    }
+    return false;
+}
+
+void UpgradeWindow::onStep(int run, int step, int state) {
+    if (run != activeRunId_ || step < 0 || step >= static_cast<int>(steps_.size())) return;
+    StepLine& line = steps_[static_cast<std::size_t>(step)];
+    line.shown = true;
+    line.state = state == static_cast<int>(bootloader::StepState::Running) ? -1 : state;
+    if (state == static_cast<int>(bootloader::StepState::Running)) line.percent = -1;
+    showChecklist();
+}
+
+void UpgradeWindow::onStepProgress(int run, int step, int position, int high) {
+    if (run != activeRunId_ || step < 0 || step >= static_cast<int>(steps_.size()) || high <= 0) return;
+    StepLine& line = steps_[static_cast<std::size_t>(step)];
+    line.shown = true;
+    line.percent = position * 100 / high;
+    showChecklist();
+}
+
+void UpgradeWindow::onIdentified(int run, int id, int serial, int firmware, bool after) {
+    if (run != activeRunId_) return;
+    if (!after || firmwareBefore_ < 0) {
+        if (!after) firmwareBefore_ = firmware;
+        identity_ = QStringLiteral("ID: %1 Ser: %2 FV: %3").arg(id).arg(serial).arg(firmware);
+    }
+    // The new version beside the old once the controller is back.
+    if (after && firmwareBefore_ >= 0)
+        identity_ = QStringLiteral("ID: %1 Ser: %2 FV: %3 \u2192 %4").arg(id).arg(serial).arg(firmwareBefore_).arg(firmware);
+    showChecklist();
+}
+
+void UpgradeWindow::showOutcome(const bootloader::JobOutcome& out, bool restore) {
+    using bootloader::JobResult;
+    using bootloader::JobStep;
+    lastOutcome_ = out;
+    StepLine& verify = steps_[static_cast<std::size_t>(restore ? JobStep::Restore : JobStep::Verify)];
+    QStringList box;
+    const char* status = nullptr;
+    switch (out.result) {
+    case JobResult::Done:
+        if (out.now) {
+            verify.note = utf8(texts::kSame);
+            box << utf8(restore ? texts::kConfigurationRestored : texts::kConfigurationSame);
+        }
+        break;
+    case JobResult::Changed:
+        verify.note = utf8(texts::kChanged) + QString::number(out.changedBlocks.size());
+        box << utf8(texts::kConfigurationChanged) << changeText(*out.backup, *out.now);
+        break;
+    case JobResult::NoController: status = texts::kNoController; break;
+    case JobResult::LineBusy: status = texts::kLineBusy; break;
+    case JobResult::BackupFailed: status = texts::kBackupFailed; break;
+    case JobResult::NotBack: status = texts::kNotBack; break;
+    case JobResult::VerifyFailed: status = texts::kVerifyFailed; break;
+    case JobResult::RestoreFailed: status = texts::kRestoreFailed; break;
+    case JobResult::PortError: status = bootloader::texts::kPortBusy; break;
+    case JobResult::FlashFailed:
+    case JobResult::Stopped: break;  // the bootloader's own message stays
+    }
+    if (status) {
+        statusLine_->setText(utf8(status));
+        statusLine_->setToolTip(out.result == JobResult::NotBack ? utf8(texts::kNotBackDetail) : QString());
+    }
+    if (!restore && !out.backupPath.empty())
+        box << utf8(texts::kBackupKept) + QDir::toNativeSeparators(QString::fromStdString(out.backupPath));
+    changes_->setPlainText(box.join(QLatin1Char('\n')));
+    restoreButton_->setEnabled(out.result == JobResult::Changed && out.backup && out.now);
+    showChecklist();
+    // Silent after a flash that stopped halfway: it may sit in its bootloader.
+    if (out.result == JobResult::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
+}
+
+void UpgradeWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc while the backup downloads: skip it, after asking.
+    const StepLine& backup = steps_[static_cast<std::size_t>(bootloader::JobStep::Backup)];
+    if (event->key() == Qt::Key_Escape && running() && backup.shown && backup.state < 0) {
+        const int run = activeRunId_;
+        if (ask(utf8(texts::kSkipBackupTitle), utf8(texts::kSkipBackup)) && run_ && run == activeRunId_)
+            run_->skipBackup();
         return;
     }
+    QWidget::keyPressEvent(event);
 }
 
 void UpgradeWindow::onStatusCleared(int run) {
@@ -258,7 +609,10 @@ void UpgradeWindow::onRunEnded(int run) {
     button_->setText(QStringLiteral("Start"));
     if (run_) {
         run_->join();
+        const bool restore = run_->request().kind == RunRequest::Kind::Restore;
+        const bootloader::JobOutcome out = run_->outcome();
         run_.reset();
+        showOutcome(out, restore);
     }
 }
 
@@ -274,7 +628,7 @@ void UpgradeWindow::moveEvent(QMoveEvent* event) {
     fitOuterSize();
 }
 
-// The outer size, frame and caption included, is 255 x 280 wherever the
+// The outer size, frame and caption included, is kOuterWidth x kOuterHeight wherever the
 // window system tells its frame; the client area takes what is left.
 void UpgradeWindow::fitOuterSize() {
     const QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();

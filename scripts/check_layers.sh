@@ -15,7 +15,8 @@
 #   texts/      kelvane_texts (no Qt)              image files link texts
 #   resources/  pictures, icons, manual            resources
 #   shell/      KelvaneMini's windows              everything above
-#   orva/       Orva_Upgrade's window              everything above but shell and texts
+#   orva/       Orva_Upgrade's window              image files link sim bootloader session texts
+#                                                  resources registry
 #   cli/        kvtool                             everything above but the windows
 #   fuzz/       libFuzzer harnesses                image files link sim bootloader fuzz
 #   tests/, benchmarks/: anything.
@@ -35,7 +36,7 @@ declare -A allowed=(
   [texts]="image files link texts"
   [resources]="resources"
   [shell]="image files print link sim bootloader session texts resources shell registry"
-  [orva]="image files link sim bootloader session resources orva"
+  [orva]="image files link sim bootloader session texts resources orva registry"
   [cli]="image files print link sim bootloader session registry texts cli"
   [registry]="image files link sim bootloader session registry"
   [campaign]="image files link sim bootloader session campaign"

@@ -41,6 +41,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("5"), QStringLiteral("Bezpieczne zmiany w budynku"), QStringLiteral("bezpieczenstwo.html")},
         {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
         {QStringLiteral("7"), QStringLiteral("Rejestr budynków"), QStringLiteral("rejestr.html")},
+        {QStringLiteral("8"), QStringLiteral("Aktualizacja oprogramowania (Orva_Upgrade)"), QStringLiteral("orva.html")},
     };
     return sections;
 }

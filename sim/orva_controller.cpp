@@ -9,6 +9,7 @@ void OrvaController::bootIfDue(double nowMs) {
     if (endedAt_ < 0 || effect_.neverReturns || nowMs < endedAt_ + effect_.bootMs) return;
     endedAt_ = -1;
     ++flashes_;
+    flashed_ = bootloader_.flash();
     bootloader_ = BootloaderModel(script_);
     controller_.resetLink();
     if (effect_.resetsConfiguration) controller_.image() = initialImage();

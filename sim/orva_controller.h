@@ -9,6 +9,7 @@
 #include "sim/virtual_line.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kelvane::sim {
 
@@ -32,6 +33,8 @@ public:
     BootloaderModel& bootloader() { return bootloader_; }
     OrvaFirmwareEffect& effect() { return effect_; }
     int flashes() const { return flashes_; }
+    // What the last completed flash programmed (kept when the firmware boots).
+    const std::vector<std::uint8_t>& flashed() const { return flashed_; }
 
 private:
     void bootIfDue(double nowMs);
@@ -43,6 +46,7 @@ private:
     link::LineSettings settings_;
     double endedAt_ = -1;
     int flashes_ = 0;
+    std::vector<std::uint8_t> flashed_;
 };
 
 }  // namespace kelvane::sim

@@ -18,12 +18,16 @@ using bootloader::StepState;
 struct JobRecorder : bootloader::JobView, RecordingView {
     std::map<JobStep, StepState> steps;
     std::function<void(JobStep, int)> onProgress;
+    std::function<void(JobStep, StepState)> onStep;
     void clearStatus() override { RecordingView::clearStatus(); }
     void appendStatus(const std::string& s) override { RecordingView::appendStatus(s); }
     void setProgressRange(int l, int h) override { RecordingView::setProgressRange(l, h); }
     void setProgress(int p) override { RecordingView::setProgress(p); }
     void runEnded() override { RecordingView::runEnded(); }
-    void step(JobStep s, StepState st) override { steps[s] = st; }
+    void step(JobStep s, StepState st) override {
+        steps[s] = st;
+        if (onStep) onStep(s, st);
+    }
     void stepProgress(JobStep s, int p, int) override {
         if (onProgress) onProgress(s, p);
     }
@@ -121,6 +125,19 @@ TEST(FlashJob, EscDuringTheBackupSkipsItAndStopEndsTheJobBeforeTheFlash) {
             EXPECT_EQ(b.device.flashes(), 1);
         }
     }
+}
+
+// A window's question about skipping the backup may be answered after the
+// backup has ended: that answer must not cancel the verification.
+TEST(FlashJob, SkipAnsweredAfterTheBackupLeavesTheVerificationAlone) {
+    JobBench b;
+    b.view.onStep = [&](JobStep s, StepState st) {
+        if (s == JobStep::Flash && st == StepState::Running) b.job.skipBackup();
+    };
+    const auto out = b.run();
+    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_TRUE(out.backup && out.now);
+    EXPECT_EQ(b.view.steps[JobStep::Verify], StepState::Done);
 }
 
 TEST(FlashJob, ControllerThatNeverComesBackEndsTheWaitWithinItsBound) {

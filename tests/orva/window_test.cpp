@@ -1,10 +1,19 @@
 // The upgrade window offscreen: layout, port list, Start and Stop against the
 // simulated bootloader in fast real time, and Stop over a pty pair.
-#include "sim/bootloader_device.h"
+#include "sim/orva_controller.h"
+#include "sim/sample_building.h"
 #include "bootloader/firmware_image.h"
+#include "orva/job_texts.h"
 #include "orva/upgrade_window.h"
+#include "files/atomic_file.h"
+#include "files/data_file.h"
+#include "registry/building_register.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QDir>
 #include <QFontDatabase>
 #include <QFile>
@@ -14,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QStyleOptionComboBox>
@@ -34,30 +44,75 @@ using namespace kelvane::orva;
 
 namespace {
 
-// A simulated bootloader whose time runs fast, kept by the test so it can be
-// inspected after the run's thread has ended.
+// The configuration link (2400 baud) read a frame at a time with a pause of
+// real time between reads, so a download lasts long enough to be
+// interrupted from the window, whatever the machine's load.
+class SlowLink : public kelvane::link::Line {
+public:
+    explicit SlowLink(kelvane::link::Line& line) : line_(line) {}
+    bool open(const std::string& name) override { return line_.open(name); }
+    bool isOpen() const override { return line_.isOpen(); }
+    kelvane::link::OpenFailure openFailure() const override { return line_.openFailure(); }
+    void close() override { line_.close(); }
+    void setLine(const kelvane::link::LineSettings& s) override {
+        slow_ = s.baud == 2400;
+        line_.setLine(s);
+    }
+    void setTimeouts(const kelvane::link::Timeouts& t) override { line_.setTimeouts(t); }
+    std::size_t read(std::uint8_t* buf, std::size_t n) override {
+        if (!slow_) return line_.read(buf, n);
+        QThread::msleep(2);
+        return line_.read(buf, std::min<std::size_t>(n, 34));
+    }
+    std::size_t write(const std::uint8_t* data, std::size_t n) override { return line_.write(data, n); }
+    void purgeInput() override { line_.purgeInput(); }
+    void purgeOutput() override { line_.purgeOutput(); }
+    void interrupt() override { line_.interrupt(); }
+    void resetInterrupt() override { line_.resetInterrupt(); }
+
+private:
+    kelvane::link::Line& line_;
+    bool slow_ = false;
+};
+
+// One simulated controller (configuration link and bootloader) whose time
+// runs fast, kept by the test across the runs of a window so it can be
+// inspected after a run's thread has ended; each run gets its own line.
 struct FastSim {
-    FastSim(StopFlag& stop, kelvane::sim::BootloaderScript script, int speed)
-        : clock(stop, speed), device(std::move(script)) {}
+    FastSim(StopFlag& stop, std::shared_ptr<kelvane::sim::OrvaController> d, int speed)
+        : clock(stop, speed), device(std::move(d)) {}
     StoppableClock clock;
-    kelvane::sim::BootloaderDevice device;
-    kelvane::sim::VirtualLine line{clock, device};
+    std::shared_ptr<kelvane::sim::OrvaController> device;
+    kelvane::sim::VirtualLine line{clock, *device};
+    SlowLink slow{line};
 };
 
 struct SimFactory {
     kelvane::sim::BootloaderScript script;
+    kelvane::sim::OrvaFirmwareEffect effect;
     bool busy = false;
     int speed = 100;     // how much faster than the wall clock
     bool paced = false;  // frames take their line time
+    bool slowLink = false;  // downloads take a second or so
+    std::shared_ptr<kelvane::sim::OrvaController> device;
     std::vector<std::shared_ptr<FastSim>> made;
+    std::vector<std::string> devices;  // what each run opened
 
+    kelvane::sim::OrvaController& controller() {
+        if (!device)
+            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::SampleBuildingImage(), script, effect);
+        return *device;
+    }
     PortFactory factory() {
-        return [this](const std::string&, StopFlag& stop) {
-            auto s = std::make_shared<FastSim>(stop, script, speed);
+        return [this](const std::string& name, StopFlag& stop) {
+            controller();
+            devices.push_back(name);
+            auto s = std::make_shared<FastSim>(stop, device, speed);
             s->line.setBusy(busy);
             s->line.setPaced(paced);
             made.push_back(s);
-            return RunPort{std::shared_ptr<kelvane::link::Line>(s, &s->line),
+            kelvane::link::Line* line = slowLink ? static_cast<kelvane::link::Line*>(&s->slow) : &s->line;
+            return RunPort{std::shared_ptr<kelvane::link::Line>(s, line),
                            std::shared_ptr<kelvane::link::Clock>(s, &s->clock), s};
         };
     }
@@ -79,12 +134,59 @@ std::vector<std::uint8_t> expectedImage(std::uint8_t salt, int imageBytes = int(
     return img;
 }
 
+QString checklistLine(const UpgradeWindow& w, const char* step) {
+    for (const QString& line : w.checklist()->text().split(QLatin1Char('\n')))
+        if (line.startsWith(QString::fromUtf8(step))) return line;
+    return {};
+}
+
+QString stepName(kelvane::bootloader::JobStep step) {
+    return QString::fromUtf8(kelvane::orva::texts::kStepNames[static_cast<int>(step)]);
+}
+
+// The checklist line of each step as it should read.
+void expectSteps(const UpgradeWindow& w, const std::vector<std::pair<kelvane::bootloader::JobStep, QString>>& lines) {
+    for (const auto& [step, rest] : lines) {
+        const QString want = stepName(step) + QLatin1Char(' ') + rest;
+        QVERIFY2(w.checklist()->text().split(QLatin1Char('\n')).contains(want),
+                 qPrintable(want + " in:\n" + w.checklist()->text()));
+    }
+}
+
+// Answers the window's questions in turn and keeps what they asked.
+struct Answers {
+    std::vector<bool> replies;
+    QStringList asked;
+    UpgradeWindow::Question question() {
+        return [this](const QString& title, const QString& text, const QString&) {
+            asked << title + ": " + text;
+            const bool yes = asked.size() <= int(replies.size()) && replies[asked.size() - 1];
+            return yes;
+        };
+    }
+};
+
 }  // namespace
+
+void clearMark() {
+    QSettings settings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade"));
+    settings.remove(QString::fromLatin1(UpgradeWindow::kFlashMarkKey));
+    settings.sync();
+}
+
+QString markedPort() {
+    return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade"))
+        .value(QString::fromLatin1(UpgradeWindow::kFlashMarkKey))
+        .toString();
+}
 
 class UpgradeWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() { clearMark(); }
+
     void init() {
+        clearMark();
         QVERIFY(dir_.isValid());
         QDir::setCurrent(dir_.path());
         QFile::remove(QString::fromLatin1(kFirmwareFileName));
@@ -94,15 +196,15 @@ private slots:
         UpgradeWindow w(oneSimPort);
         w.show();
         QCOMPARE(w.windowTitle(), QStringLiteral("Orva Kelvane BootLoader"));
-        QCOMPARE(w.frameGeometry().size(), QSize(255, 280));
+        QCOMPARE(w.frameGeometry().size(), QSize(255, 655));
         QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.minimumSize(), w.maximumSize());
 
         QCOMPARE(w.statusLine()->objectName(), QStringLiteral("StatusLine"));
-        QCOMPARE(w.statusLine()->geometry(), QRect(30, 200, 190, 25));
+        QCOMPARE(w.statusLine()->geometry(), QRect(30, 445, 190, 25));
         QVERIFY(w.statusLine()->isReadOnly());
         QCOMPARE(w.statusLine()->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
-        QCOMPARE(w.progressBar()->geometry(), QRect(30, 150, 190, 30));
+        QCOMPARE(w.progressBar()->geometry(), QRect(30, 395, 190, 30));
         QVERIFY(!w.progressBar()->isTextVisible());
         QCOMPARE(w.startStopButton()->geometry(), QRect(70, 30, 100, 30));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
@@ -110,7 +212,7 @@ private slots:
         auto* port = w.findChild<QGroupBox*>(QStringLiteral("PortFrame"));
         QVERIFY(status && port);
         QCOMPARE(status->title(), QStringLiteral("Status"));
-        QCOMPARE(status->geometry(), QRect(20, 120, 210, 120));
+        QCOMPARE(status->geometry(), QRect(20, 260, 210, 225));
         QCOMPARE(port->title(), QStringLiteral("Port"));
         QCOMPARE(port->geometry(), QRect(20, 65, 210, 50));
         QCOMPARE(w.portList()->geometry().topLeft(), QPoint(80, 80));
@@ -118,6 +220,22 @@ private slots:
         QCOMPARE(w.startStopButton()->font().pixelSize(), 12);
         // The frames lie behind the controls inside them, so clicks reach them.
         QCOMPARE(w.childAt(100, 90), static_cast<QWidget*>(w.portList()));
+        // The job's controls: inside the window, none over another, and the
+        // checklist above the progress bar.
+        QList<QWidget*> controls;
+        for (QWidget* c : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!qobject_cast<QGroupBox*>(c)) controls << c;
+        for (QWidget* c : controls) {
+            QVERIFY2(w.rect().contains(c->geometry()), qPrintable(c->objectName()));
+            for (QWidget* d : controls)
+                QVERIFY2(c == d || !c->geometry().intersects(d->geometry()),
+                         qPrintable(c->objectName() + " / " + d->objectName()));
+        }
+        QVERIFY(w.checklist()->geometry().bottom() < w.progressBar()->geometry().top());
+        QVERIFY(status->geometry().contains(w.checklist()->geometry()));
+        QCOMPARE(w.haveBackupBox()->text(), QStringLiteral("Mam aktualn\u0105 kopi\u0119 konfiguracji"));
+        QVERIFY(!w.haveBackupBox()->isChecked());
+        QVERIFY(!w.restoreButton()->isEnabled());
     }
 
     // The built-in entry is read whole in the 80-pixel list, with "MS Sans
@@ -239,13 +357,13 @@ private slots:
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
         QCOMPARE(w.progressBar()->maximum(), kBlockCount);
         QCOMPARE(w.progressBar()->value(), kBlockCount);
-        QCOMPARE(sims.made.at(0)->device.model().flash(), expectedImage(1));
+        QCOMPARE(sims.made.at(0)->device->flashed(), expectedImage(1));
 
         writeFirmware(7, 500);  // replaced between two Starts
         w.StartStop();
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
-        QCOMPARE(sims.made.at(1)->device.model().flash(), expectedImage(7, 500));
+        QCOMPARE(sims.made.at(1)->device->flashed(), expectedImage(7, 500));
     }
 
     void startRightAfterARunEndedDropsThatRunsLastUpdates() {
@@ -274,6 +392,7 @@ private slots:
         sims.speed = 10;  // programming takes about 2.5 s, so Stop comes in the middle
         sims.paced = true;
         UpgradeWindow w(oneSimPort, sims.factory());
+        w.haveBackupBox()->setChecked(true);  // straight to the flash
         w.StartStop();
         QTRY_VERIFY_WITH_TIMEOUT(w.progressBar()->value() > 200, 10000);
         QFile::remove(QString::fromLatin1(kFirmwareFileName));  // no effect on Stop
@@ -289,7 +408,7 @@ private slots:
         QCOMPARE(w.statusLine()->text(), QString());
         QCOMPARE(w.progressBar()->value(), position);
         QCOMPARE(sim.line.writes().size(), writes);
-        QVERIFY(!sim.device.model().ended());
+        QVERIFY(!sim.device->bootloader().ended());
         QVERIFY(sim.line.open("COM1"));  // free for the next user at once
     }
 
@@ -315,6 +434,7 @@ private slots:
         UpgradeWindow w([] { return QList<PortEntry>{}; });  // the program's own port factory
         w.portList()->setCurrentIndex(w.portList()->count() - 1);
         QCOMPARE(w.portList()->currentText(), QString::fromUtf8(kSimulatorEntry));
+        w.haveBackupBox()->setChecked(true);  // straight to the flash, without the 73 s download
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
@@ -322,6 +442,245 @@ private slots:
         w.StartStop();
         QCOMPARE(w.statusLine()->text(), QString());
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+    }
+
+    // The whole job against the simulated controller: backed up, flashed,
+    // back with its new firmware, the configuration read again and equal.
+    void jobEndToEndVerifiesTheConfigurationEqual() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(6);
+        SimFactory sims;
+        const kelvane::Image before = sims.controller().controller().image();
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        const QString done = QStringLiteral("\u2713");
+        expectSteps(w, {{JobStep::Identify, done},
+                        {JobStep::Backup, done},
+                        {JobStep::Flash, done},
+                        {JobStep::Return, done},
+                        {JobStep::Verify, done + QStringLiteral(" bez zmian")}});
+        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("ID: 1 Ser: 4660 FV: 259 \u2192 106"));
+        QCOMPARE(sims.device->flashed(), expectedImage(6));
+        QCOMPARE(sims.device->controller().image(), before);
+        QVERIFY(w.changeList()->toPlainText().startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationSame)));
+        QVERIFY(!w.restoreButton()->isEnabled());
+        QCOMPARE(markedPort(), QString());  // the flash ended: no mark left
+
+        // The backup: a data file only its owner reads, named in the change box.
+        const auto& out = *w.lastOutcome();
+        const QString backup = QString::fromStdString(out.backupPath);
+        QVERIFY(w.changeList()->toPlainText().contains(QDir::toNativeSeparators(backup)));
+        const auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(out.backupPath));
+        QVERIFY(file);
+        QCOMPARE(file->image, before);
+#ifdef Q_OS_UNIX
+        QCOMPARE(QFile::permissions(backup) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+                 QFile::Permissions());
+#endif
+        // In the register: the backup with its image, then the flash.
+        if (kelvane::registry::Register::available()) {
+            kelvane::registry::Register reg;
+            QVERIFY(reg.open(kelvane::registry::Register::defaultPath()));
+            const auto visits = reg.visits({out.before->id, out.before->serialNumber});
+            QVERIFY(visits.size() >= 2);
+            QCOMPARE(int(visits[0].kind), int(kelvane::registry::VisitKind::Flash));
+            QCOMPARE(visits[0].outcome, std::string("completed, firmware 259 -> 106"));
+            QCOMPARE(visits[0].firmware.value_or(0), 106);
+            QCOMPARE(int(visits[1].kind), int(kelvane::registry::VisitKind::Backup));
+            QVERIFY(visits[1].hasImage);
+        }
+    }
+
+    // A firmware that clears the configuration: found, listed, and put back
+    // only once the question is answered yes.
+    void firmwareThatClearsTheConfigurationIsListedAndRestored() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(8);
+        SimFactory sims;
+        sims.effect.resetsConfiguration = true;
+        const kelvane::Image building = sims.controller().controller().image();
+        UpgradeWindow w(oneSimPort, sims.factory());
+        Answers answers{{false, true}, {}};
+        w.setQuestion(answers.question());
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        const auto changed = w.lastOutcome()->changedBlocks;
+        QVERIFY(!changed.empty());
+        expectSteps(w, {{JobStep::Verify, QStringLiteral("\u2713 zmiany: %1").arg(changed.size())}});
+        const QString list = w.changeList()->toPlainText();
+        QVERIFY(list.startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationChanged)));
+        QVERIFY2(list.contains(QStringLiteral("Lokatorzy")), qPrintable(list));  // the change list's own captions
+        QVERIFY(w.restoreButton()->isEnabled());
+        QCOMPARE(sims.device->controller().image(), kelvane::initialImage());
+
+        // Another entry chosen meanwhile: the backup still goes where it came from.
+        w.portList()->setCurrentIndex(w.portList()->count() - 1);
+        for (const bool yes : {false, true}) {
+            const std::size_t runs = sims.made.size();
+            w.restoreButton()->click();
+            QCOMPARE(answers.asked.size(), yes ? 2 : 1);
+            QVERIFY(answers.asked.last().contains(QStringLiteral("Przywr\u00F3\u0107 konfiguracj\u0119?")));
+            if (!yes) {
+                QCOMPARE(sims.made.size(), runs);  // declined: no port opened
+                QVERIFY(w.restoreButton()->isEnabled());
+                continue;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        }
+        QCOMPARE(sims.device->controller().image(), building);
+        QCOMPARE(sims.devices.back(), std::string("COM1"));
+        expectSteps(w, {{JobStep::Restore, QStringLiteral("\u2713 bez zmian")}});
+        QVERIFY(w.changeList()->toPlainText().startsWith(QString::fromUtf8(kelvane::orva::texts::kConfigurationRestored)));
+        QVERIFY(!w.restoreButton()->isEnabled());
+    }
+
+    // Esc while the backup downloads asks; yes skips it (and with it the
+    // comparison after the flash), no lets it finish.
+    void escDuringTheBackupAsksToSkipIt() {
+        using kelvane::bootloader::JobStep;
+        for (const bool skip : {true, false}) {
+            writeFirmware(9);
+            SimFactory sims;
+            sims.slowLink = true;
+            sims.speed = 10;
+            UpgradeWindow w(oneSimPort, sims.factory());
+            Answers answers{{skip}, {}};
+            w.setQuestion(answers.question());
+            w.StartStop();
+            QTRY_VERIFY2_WITH_TIMEOUT(checklistLine(w, kelvane::orva::texts::kStepNames[1]).endsWith(QLatin1Char('%')),
+                                      qPrintable(w.checklist()->text() + " / " + w.statusLine()->text()), 10000);
+            QTest::keyClick(&w, Qt::Key_Escape);
+            QCOMPARE(answers.asked.size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+            QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+            QCOMPARE(sims.device->flashed(), expectedImage(9));
+            const auto& out = *w.lastOutcome();
+            QCOMPARE(out.backup.has_value(), !skip);
+            QCOMPARE(out.backupPath.empty(), skip);
+            const QString skipped = QStringLiteral("pomini\u0119to");
+            if (skip)
+                expectSteps(w, {{JobStep::Backup, skipped}, {JobStep::Verify, skipped}});
+            else
+                expectSteps(w, {{JobStep::Backup, QStringLiteral("\u2713")},
+                                {JobStep::Verify, QStringLiteral("\u2713 bez zmian")}});
+        }
+    }
+
+    // A controller that does not answer after the flash: the wait ends
+    // within its bound and says why.
+    void controllerThatNeverComesBackIsReportedInTime() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(10);
+        SimFactory sims;
+        sims.effect.neverReturns = true;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        QElapsedTimer clock;
+        clock.start();
+        w.StartStop();
+        // 30 s of the simulator's time, a hundred times faster.
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(w.statusLine()->text(), QString::fromUtf8(kelvane::orva::texts::kNotBack));
+        QCOMPARE(w.statusLine()->toolTip(), QString::fromUtf8(kelvane::orva::texts::kNotBackDetail));
+        expectSteps(w, {{JobStep::Flash, QStringLiteral("\u2713")}, {JobStep::Return, QStringLiteral("\u2717")}});
+        QCOMPARE(w.lastOutcome()->result, kelvane::bootloader::JobResult::NotBack);
+        QCOMPARE(markedPort(), QString());  // flashed whole: not a job stopped halfway
+    }
+
+    // A file that is not firmware is refused when chosen and at Start, before
+    // any port is opened; a firmware file is shown with its fingerprint.
+    void nonFirmwareFileIsRefusedBeforeAnythingIsSent() {
+        SimFactory sims;
+        UpgradeWindow w(oneSimPort, sims.factory());
+        const QString good = dir_.filePath(QStringLiteral("nowy.dat"));
+        const QString text = dir_.filePath(QStringLiteral("notes.txt"));
+        const QString missing = dir_.filePath(QStringLiteral("brak.dat"));
+        {
+            QFile f(good);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("Orva") + QByteArray(1000, 'x'));
+            QFile t(text);
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.write("Notatki z wizyty, nie oprogramowanie");
+        }
+        const struct {
+            QString path;
+            bool taken;
+            QString status;
+        } cases[] = {
+            {text, false, QStringLiteral("B\u0142\u0119dny plik: notes.txt")},
+            {missing, false, QStringLiteral("Brak pliku: brak.dat")},
+            {dir_.path(), false, QStringLiteral("Brak pliku: ") + QFileInfo(dir_.path()).fileName()},
+            {good, true, QString()},
+        };
+        for (const auto& c : cases) {
+            const QString was = w.firmwarePath();
+            QCOMPARE(w.chooseFirmware(c.path), c.taken);
+            QCOMPARE(w.statusLine()->text(), c.status);
+            QCOMPARE(w.firmwarePath(), c.taken ? QFileInfo(c.path).absoluteFilePath() : was);
+        }
+        QFile f(good);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString sha = QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+        const QString info = w.firmwareInfo()->text();
+        QVERIFY2(info.contains(QStringLiteral("nowy.dat")) && info.contains(QStringLiteral("1")) &&
+                     info.contains(sha.left(32)) && info.contains(sha.mid(32)),
+                 qPrintable(info));
+
+        // Changed into something else between the choice and Start.
+        QVERIFY(f.remove());
+        QVERIFY(QFile::copy(text, good));
+        w.StartStop();
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("B\u0142\u0119dny plik: nowy.dat"));
+        QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
+        QVERIFY(sims.made.empty());
+    }
+
+    // A Stop in the middle of the flash leaves a mark; the next start asks
+    // to flash again, and yes flashes the controller from its bootloader.
+    void jobStoppedHalfwayIsOfferedAgainAtTheNextStart() {
+        using kelvane::bootloader::JobStep;
+        writeFirmware(11);
+        SimFactory sims;
+        sims.paced = true;
+        sims.speed = 10;  // the flash takes about 3.4 s
+        {
+            UpgradeWindow w(oneSimPort, sims.factory());
+            w.haveBackupBox()->setChecked(true);
+            w.StartStop();
+            QTRY_VERIFY_WITH_TIMEOUT(w.progressBar()->value() > 100, 20000);
+            w.StartStop();
+        }
+        QCOMPARE(markedPort(), QStringLiteral("COM1"));
+        QCOMPARE(sims.device->bootloader().mode(), kelvane::sim::BootloaderModel::Mode::Bootloader);
+        sims.speed = 100;
+        sims.paced = false;
+
+        // Declined at the start: nothing opened, the mark stays; a Start that
+        // then finds the controller silent asks again, and yes flashes it.
+        const std::size_t runs = sims.made.size();
+        Answers answers{{false, true}, {}};
+        UpgradeWindow w(oneSimPort, sims.factory());
+        w.setQuestion(answers.question());
+        QTRY_COMPARE(answers.asked.size(), 1);
+        QVERIFY(answers.asked[0].contains(QStringLiteral("COM1")));
+        QTest::qWait(50);
+        QCOMPARE(sims.made.size(), runs);
+        QCOMPARE(markedPort(), QStringLiteral("COM1"));
+        w.StartStop();
+        QTRY_COMPARE_WITH_TIMEOUT(answers.asked.size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+        QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
+        const QString skipped = QStringLiteral("pomini\u0119to");
+        expectSteps(w, {{JobStep::Identify, skipped},
+                        {JobStep::Backup, skipped},
+                        {JobStep::Flash, QStringLiteral("\u2713")},
+                        {JobStep::Return, QStringLiteral("\u2713")}});
+        QCOMPARE(sims.device->flashed(), expectedImage(11));
+        QCOMPARE(markedPort(), QString());
     }
 
     void stopReleasesARealPortAtOnce() {
@@ -340,9 +699,12 @@ private slots:
 
         writeFirmware(4);
         UpgradeWindow w([tool] { return QList<PortEntry>{{QStringLiteral("pty"), tool, {}, false}}; });
+        // A bare bootloader does not answer the configuration probe: flashed
+        // without a backup all the same.
+        w.haveBackupBox()->setChecked(true);
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
-        QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.statusLine()->text(), QStringLiteral("ID: 7 Ser: 1234 FV: 105"), 10000);
         QTest::qWait(300);
         QElapsedTimer clock;
         clock.start();

@@ -1,0 +1,51 @@
+#pragma once
+// The texts of the firmware job around the flash (UTF-8, Polish as the
+// upgrade tool's own).
+#include "bootloader/flash_job.h"
+
+namespace kelvane::orva::texts {
+
+constexpr const char* kChooseFile = "Wybierz plik\u2026";
+constexpr const char* kChooseFileTitle = "Wybierz plik oprogramowania";
+constexpr const char* kFileFilter = "Oprogramowanie (*.dat);;Wszystkie pliki (*)";
+constexpr const char* kFirmwareFrame = "Oprogramowanie";
+constexpr const char* kHaveBackup = "Mam aktualn\u0105 kopi\u0119 konfiguracji";
+constexpr const char* kNoFileNamed = "Brak pliku: ";
+constexpr const char* kBadFileNamed = "B\u0142\u0119dny plik: ";
+constexpr const char* kFileTooLarge = "plik za du\u017Cy";
+constexpr const char* kRestore = "Przywr\u00F3\u0107 konfiguracj\u0119";
+constexpr const char* kController = "Sterownik";
+
+// The checklist's step names, in the order of bootloader::JobStep.
+constexpr const char* kStepNames[] = {"Identyfikacja",     "Kopia konfiguracji", "Programowanie",
+                                      "Powr\u00F3t sterownika", "Weryfikacja",        "Przywracanie"};
+constexpr const char* kStepDone = "\u2713";
+constexpr const char* kStepFailed = "\u2717";
+constexpr const char* kStepSkipped = "pomini\u0119to";
+constexpr const char* kStepRunning = "\u2026";
+constexpr const char* kSame = "bez zmian";
+constexpr const char* kChanged = "zmiany: ";
+
+// After the job, in the change box and the status line.
+constexpr const char* kConfigurationSame = "Konfiguracja taka sama jak przed programowaniem.";
+constexpr const char* kConfigurationChanged = "Konfiguracja r\u00F3\u017Cni si\u0119 od kopii sprzed programowania:";
+constexpr const char* kConfigurationRestored = "Konfiguracja przywr\u00F3cona i sprawdzona.";
+constexpr const char* kBackupKept = "Kopia konfiguracji: ";
+constexpr const char* kNoController = "Sterownik nie odpowiada";
+constexpr const char* kNotBack = "Sterownik nie wr\u00F3ci\u0142";
+constexpr const char* kNotBackDetail =
+    "Sterownik nie odpowiedzia\u0142 w ci\u0105gu 30 s po programowaniu. Sprawd\u017A zasilanie i po\u0142\u0105czenie.";
+constexpr const char* kLineBusy = "Sterownik ci\u0105gle nadaje";
+constexpr const char* kBackupFailed = "Kopia konfiguracji nieudana";
+constexpr const char* kVerifyFailed = "Weryfikacja nieudana";
+constexpr const char* kRestoreFailed = "Przywracanie nieudane";
+constexpr const char* kSkipBackupTitle = "Kopia konfiguracji";
+constexpr const char* kSkipBackup =
+    "Pomin\u0105\u0107 kopi\u0119 konfiguracji? Bez niej nie b\u0119dzie mo\u017Cna sprawdzi\u0107 ani przywr\u00F3ci\u0107 "
+    "konfiguracji po programowaniu.";
+constexpr const char* kHalfwayTitle = "Przerwane programowanie";
+constexpr const char* kHalfway =
+    "Poprzednie programowanie (port %1) zosta\u0142o przerwane. Sterownik mo\u017Ce czeka\u0107 w trybie "
+    "bootloadera i nie odpowiada\u0107. Zaprogramowa\u0107 go ponownie?";
+
+}  // namespace kelvane::orva::texts
