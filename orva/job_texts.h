@@ -15,9 +15,11 @@ constexpr const char* kBadFileNamed = "B\u0142\u0119dny plik: ";
 constexpr const char* kFileTooLarge = "plik za du\u017Cy";
 constexpr const char* kRestore = "Przywr\u00F3\u0107 konfiguracj\u0119";
 constexpr const char* kController = "Sterownik";
+constexpr const char* kBuilding = "Budynek: ";
+constexpr const char* kNotRecorded = "Wizyta nie zosta\u0142a zapisana w rejestrze: ";
 
 // The checklist's step names, in the order of bootloader::JobStep.
-constexpr const char* kStepNames[] = {"Identyfikacja",     "Kopia konfiguracji", "Programowanie",
+constexpr const char* kStepNames[] = {"Identyfikacja",          "Kopia konfiguracji", "Programowanie",
                                       "Powr\u00F3t sterownika", "Weryfikacja",        "Przywracanie"};
 constexpr const char* kStepDone = "\u2713";
 constexpr const char* kStepFailed = "\u2717";

@@ -71,8 +71,7 @@ RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
             std::make_shared<bootloader::StoppableClock>(stop), nullptr};
 }
 
-UpgradeRun::UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id,
-                       RunRequest request)
+UpgradeRun::UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id, RunRequest request)
     : state_(state), factory_(std::move(factory)), device_(std::move(device)), id_(id), request_(std::move(request)) {}
 
 UpgradeRun::~UpgradeRun() { stop(); }
@@ -139,7 +138,7 @@ void UpgradeRun::body() {
                 job_ = nullptr;
             }
             // A stopped run ends at once; what it did is not recorded.
-            if (!stop_.requested() && request_.record) request_.record(outcome_, restore);
+            if (!stop_.requested() && request_.record) recordProblem_ = request_.record(outcome_, restore);
         }
         if (port.line->isOpen()) port.line->close();
         state_.portOpen = false;
@@ -154,8 +153,10 @@ void UpgradeRun::body() {
         worker_.attachLine(nullptr);
         outcome_.result = bootloader::JobResult::PortError;
     }
-    if (!phaseADone) phaseA_.set_value(false);
-    else if (opened) emit runEnded(id_);
+    if (!phaseADone)
+        phaseA_.set_value(false);
+    else if (opened)
+        emit runEnded(id_);
 }
 
 }  // namespace kelvane::orva

@@ -49,8 +49,9 @@ struct RunRequest {
     bootloader::JobOutcome restoreFrom;  // Restore: the job whose backup goes back
     std::function<std::string(const kelvane::Image&, const link::ProbeReply&)> keepBackup;
     std::function<void(bool flashing)> flashMark;
-    // After the job or restore, with its outcome (the building register).
-    std::function<void(const bootloader::JobOutcome&, bool restore)> record;
+    // After the job or restore, with its outcome (the building register);
+    // returns why it could not be recorded, empty when it was.
+    std::function<std::string(const bootloader::JobOutcome&, bool restore)> record;
 };
 
 class UpgradeRun : public QObject {
@@ -58,8 +59,7 @@ class UpgradeRun : public QObject {
 public:
     enum class Outcome { Running, Failed, ThreadError };
 
-    UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id,
-               RunRequest request = {});
+    UpgradeRun(bootloader::UpgradeState& state, PortFactory factory, std::string device, int id, RunRequest request = {});
     ~UpgradeRun() override;
 
     int id() const { return id_; }
@@ -77,6 +77,9 @@ public:
     void join();
     // What the job ended with; valid once runEnded arrived (or after join()).
     const bootloader::JobOutcome& outcome() const { return outcome_; }
+    // Why the job could not be recorded in the register; empty when it was
+    // (or there is no register).
+    const std::string& recordProblem() const { return recordProblem_; }
 
 signals:
     void statusCleared(int run);
@@ -102,6 +105,7 @@ private:
     bootloader::StopFlag stop_;
     std::promise<bool> phaseA_;
     bootloader::JobOutcome outcome_;
+    std::string recordProblem_;
     std::mutex jobMutex_;
     bootloader::FlashJob* job_ = nullptr;  // while the job runs
     kelvane::session::Worker worker_;

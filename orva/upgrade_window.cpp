@@ -128,19 +128,31 @@ QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
     return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::ListChanges(before, after), kPolish)));
 }
 
-// The job in the building register; a register that cannot take it leaves
-// a line in the program's log.
-void recordInRegister(const bootloader::JobOutcome& out, bool restore, const std::string& port) {
+// The job in the building register; why it could not be recorded (also a
+// line in the program's log), empty when it was or there is no register.
+std::string recordInRegister(const bootloader::JobOutcome& out, bool restore, const std::string& port) {
     namespace registry = kelvane::registry;
-    if (!registry::Register::available() || (!out.before && !out.after)) return;
+    if (!registry::Register::available() || (!out.before && !out.after)) return {};
     registry::Register reg;
     std::string why;
     if (!reg.open(registry::Register::defaultPath())) {
         why = reg.error();
     } else if (restore ? registry::recordRestore(reg, out, port, why) : registry::recordFlash(reg, out, port, why)) {
-        return;
+        return {};
     }
     qWarning("The visit was not recorded in the register: %s", why.c_str());
+    return why;
+}
+
+// The building's name the register keeps for the controller; empty when it
+// keeps none (or there is no register).
+QString buildingName(int id, int serial) {
+    namespace registry = kelvane::registry;
+    if (!registry::Register::available()) return {};
+    registry::Register reg;
+    if (!reg.open(registry::Register::defaultPath())) return {};
+    const auto controller = reg.controller(registry::ControllerKey{id, serial});
+    return controller ? QString::fromStdString(controller->name).trimmed() : QString();
 }
 
 }  // namespace
@@ -329,6 +341,7 @@ bool UpgradeWindow::ask(const QString& title, const QString& text, const QString
 void UpgradeWindow::resetChecklist() {
     steps_ = {};
     identity_.clear();
+    building_.clear();
     firmwareBefore_ = -1;
     showChecklist();
 }
@@ -342,7 +355,9 @@ void UpgradeWindow::showChecklist() {
         QString line = utf8(texts::kStepNames[i]);
         if (l.shown) {
             switch (l.state) {
-            case static_cast<int>(bootloader::StepState::Done): line += QLatin1Char(' ') + utf8(texts::kStepDone); break;
+            case static_cast<int>(bootloader::StepState::Done):
+                line += QLatin1Char(' ') + utf8(texts::kStepDone);
+                break;
             case static_cast<int>(bootloader::StepState::Failed):
                 line += QLatin1Char(' ') + utf8(texts::kStepFailed);
                 break;
@@ -350,7 +365,8 @@ void UpgradeWindow::showChecklist() {
                 line += QLatin1Char(' ') + utf8(texts::kStepSkipped);
                 break;
             default:
-                line += l.percent >= 0 ? QStringLiteral(" %1 %").arg(l.percent) : QLatin1Char(' ') + utf8(texts::kStepRunning);
+                line += l.percent >= 0 ? QStringLiteral(" %1 %").arg(l.percent)
+                                       : QLatin1Char(' ') + utf8(texts::kStepRunning);
             }
             if (!l.note.isEmpty()) line += QLatin1Char(' ') + l.note;
         }
@@ -376,7 +392,7 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
     };
     const std::string portName = port.toStdString();
     request.record = [portName](const bootloader::JobOutcome& out, bool restore) {
-        recordInRegister(out, restore, portName);
+        return recordInRegister(out, restore, portName);
     };
     return request;
 }
@@ -450,8 +466,8 @@ void UpgradeWindow::Restore() {
     const std::string device = jobDevice_;
     if (running() || device.empty() || !lastOutcome_ || !lastOutcome_->backup || !lastOutcome_->now) return;
     const QString list = changeText(*lastOutcome_->now, *lastOutcome_->backup);
-    if (!ask(QString::fromUtf8(kelvane::texts::messageText(kelvane::texts::Message::UploadQuestionTitle,
-                                                             kelvane::texts::kPolish)),
+    if (!ask(QString::fromUtf8(
+                 kelvane::texts::messageText(kelvane::texts::Message::UploadQuestionTitle, kelvane::texts::kPolish)),
              utf8(texts::kRestore) + QStringLiteral("?\n\n") + list))
         return;
     if (run_) {
@@ -522,10 +538,13 @@ void UpgradeWindow::onIdentified(int run, int id, int serial, int firmware, bool
     if (!after || firmwareBefore_ < 0) {
         if (!after) firmwareBefore_ = firmware;
         identity_ = QStringLiteral("ID: %1 Ser: %2 FV: %3").arg(id).arg(serial).arg(firmware);
+        building_ = buildingName(id, serial);
+        if (!after && !building_.isEmpty()) changes_->setPlainText(utf8(texts::kBuilding) + building_);
     }
     // The new version beside the old once the controller is back.
     if (after && firmwareBefore_ >= 0)
-        identity_ = QStringLiteral("ID: %1 Ser: %2 FV: %3 \u2192 %4").arg(id).arg(serial).arg(firmwareBefore_).arg(firmware);
+        identity_ =
+            QStringLiteral("ID: %1 Ser: %2 FV: %3 \u2192 %4").arg(id).arg(serial).arg(firmwareBefore_).arg(firmware);
     showChecklist();
 }
 
@@ -535,6 +554,7 @@ void UpgradeWindow::showOutcome(const bootloader::JobOutcome& out, bool restore)
     lastOutcome_ = out;
     StepLine& verify = steps_[static_cast<std::size_t>(restore ? JobStep::Restore : JobStep::Verify)];
     QStringList box;
+    if (!building_.isEmpty()) box << utf8(texts::kBuilding) + building_;
     const char* status = nullptr;
     switch (out.result) {
     case JobResult::Done:
@@ -611,8 +631,10 @@ void UpgradeWindow::onRunEnded(int run) {
         run_->join();
         const bool restore = run_->request().kind == RunRequest::Kind::Restore;
         const bootloader::JobOutcome out = run_->outcome();
+        const QString notRecorded = QString::fromStdString(run_->recordProblem());
         run_.reset();
         showOutcome(out, restore);
+        if (!notRecorded.isEmpty()) changes_->appendPlainText(utf8(texts::kNotRecorded) + notRecorded);
     }
 }
 

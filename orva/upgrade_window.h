@@ -92,10 +92,10 @@ protected:
 private:
     class WindowView;
     struct StepLine {
-        bool shown = false;   // started in this job
-        int state = -1;       // bootloader::StepState, -1 while only started
-        int percent = -1;     // while running with progress
-        QString note;         // after the mark ("bez zmian")
+        bool shown = false;  // started in this job
+        int state = -1;      // bootloader::StepState, -1 while only started
+        int percent = -1;    // while running with progress
+        QString note;        // after the mark ("bez zmian")
     };
     // Fills the list; keeps the entry of `keep` selected when it is still
     // there, else selects the start port.
@@ -134,6 +134,7 @@ private:
     QString chosenFile_;   // empty: the default file
     std::array<StepLine, 6> steps_;
     QString identity_;  // "ID: 7 Ser: 1234 FV: 259 → 106"
+    QString building_;  // the register's name for the controller
     int firmwareBefore_ = -1;
     std::optional<bootloader::JobOutcome> lastOutcome_;
     std::string jobDevice_;  // the port of the last job, as opened and as listed
