@@ -39,8 +39,9 @@ fi
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # Wine first, while its display is still there.
   [ -z "${wine:-}" ] || wine_stop
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -301,10 +302,10 @@ start
 t1=$(date +%s.%N)
 seen=()
 clicks=1
-end=$((SECONDS + 120))
+end=$((SECONDS + 180))
 next_click=$((SECONDS + 10))
 while kill -0 "$boot_pid" 2>/dev/null; do
-  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe did not finish the flash in 120 s (questions answered: ${seen[*]:-none}; clicks: $clicks)"
+  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe did not finish the flash in 180 s (questions answered: ${seen[*]:-none}; clicks: $clicks)"
   kill -0 "$program" 2>/dev/null || fail "Orva_Upgrade.exe ended by itself"
   other=$(other_window "$main")
   if [ -n "$other" ]; then
