@@ -47,6 +47,7 @@ cleanup() {
 trap cleanup EXIT
 program=        # the pid of the Windows program being driven, and its name
 program_name=
+appdata=        # the Wine user's AppData, once the prefix is there
 # On failure: what the screen showed, the windows then open and the logs.
 fail() {
   echo "Windows end to end: $*" >&2
@@ -67,7 +68,9 @@ fail() {
       echo "the screen: $(ls "$out"/wine-e2e-failure.* 2>/dev/null)" >&2
     fi
   fi
-  for log in "$tmp"/*.log; do
+  # The simulators' and programs' output, and the programs' own logs (their
+  # warnings and errors, beside their traces in %LOCALAPPDATA%).
+  for log in "$tmp"/*.log ${appdata:+"$appdata"/Local/Kelvane/*/traces/*.log}; do
     [ -s "$log" ] && { echo "--- $(basename "$log") (last lines)" >&2; tail -n 15 "$log" >&2; }
   done
   exit 1
@@ -287,7 +290,7 @@ wait_for 10 "the bootloader simulator did not start" grep -qs ready "$tmp/boot.l
 "$wine" reg add 'HKCU\Software\Kelvane\Orva_Upgrade\port' /v last /d COM8 /f >/dev/null 2>&1
 traces=$appdata/Local/Kelvane/Orva_Upgrade/traces
 rm -rf "$traces"
-traced() { compgen -G "$traces/*" >/dev/null; }
+traced() { compgen -G "$traces/*.trace" >/dev/null; }
 main='^Orva Kelvane BootLoader$'
 t0=$(date +%s.%N)
 launch Orva_Upgrade.exe "$tmp/orva"
@@ -324,6 +327,8 @@ cmp <(head -c 5000 "$tmp/flash.bin") "$tmp/body.bin" || fail "the flash differs 
 echo "Orva_Upgrade.exe Start under Xvfb: OK (flash ${flash_s} s; $(tail -n 1 "$tmp/boot.log"))"
 finish
 fi
+
+echo "Windows end to end: OK (${SECONDS} s)"
 
 if [ -x "$root/scripts/windows-installer-check.sh" ] && ls "$out"/Kelvane-*-setup.exe >/dev/null 2>&1; then
   bash "$root/scripts/windows-installer-check.sh" "$out"
