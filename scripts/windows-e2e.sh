@@ -305,10 +305,10 @@ start
 t1=$(date +%s.%N)
 seen=()
 clicks=1
-end=$((SECONDS + 180))
+end=$((SECONDS + 300))
 next_click=$((SECONDS + 10))
 while kill -0 "$boot_pid" 2>/dev/null; do
-  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe did not finish the flash in 180 s (questions answered: ${seen[*]:-none}; clicks: $clicks)"
+  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe did not finish the flash in 300 s (questions answered: ${seen[*]:-none}; clicks: $clicks)"
   kill -0 "$program" 2>/dev/null || fail "Orva_Upgrade.exe ended by itself"
   other=$(other_window "$main")
   if [ -n "$other" ]; then
