@@ -3,8 +3,8 @@
 # test program for Windows (scripts/build-windows.sh, into build-mingw/), then
 # runs each test program under wine64 (the window tests on the offscreen
 # platform; the serial-line tests on two COM ports wired together through a
-# socat pty pair), then the programs end to end through COM8
-# (scripts/windows-e2e.sh).
+# socat pty pair), then the programs end to end through COM8, the two
+# windows driven on a virtual screen (scripts/windows-e2e.sh).
 # Usage: scripts/cross-check-windows.sh [--build-only | --tests-only]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -11,7 +11,7 @@ export WINEPREFIX=$wine_dir/${2:-wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,
 # build folder (they find its plugins beside the DLLs; the deployed programs
 # in DIR/bin carry their own). Wine passes no QT_* variable on to a program:
 # the platform goes as an argument (-platform offscreen).
-wine_qt=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$wine_dir/build/CMakeCache.txt")
+wine_qt=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$wine_dir/build/CMakeCache.txt" 2>/dev/null || true)
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 export WINEPATH=$(winpath "$wine_qt/bin")
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -26,9 +26,13 @@ wine_port() {
   pty=$(readlink -f "$2")
   ln -sfn "$pty" "$WINEPREFIX/dosdevices/${name,,}"
   "$wine" reg add 'HKLM\Software\Wine\Ports' /v "$name" /d "$pty" /f >/dev/null 2>&1
-  "${wine%64}server64" -k 2>/dev/null || true
-  "${wine%64}server64" -w 2>/dev/null || true
+  wine_stop
 }
 
-# Ends every Wine program of this prefix.
-wine_stop() { "${wine%64}server64" -k >/dev/null 2>&1 || true; }
+# Ends every Wine program of this prefix and waits (at most 30 s) until the
+# wineserver is gone, so the next program starts a fresh session: with the
+# environment (DISPLAY) it is given, not one an earlier program left behind.
+wine_stop() {
+  "${wine%64}server64" -k >/dev/null 2>&1 || true
+  timeout 30 "${wine%64}server64" -w >/dev/null 2>&1 || true
+}
