@@ -16,7 +16,10 @@ const OptionSpec kPort{"--port", true,
                        "                     (what one call uploads, the next does not hold)"};
 const OptionSpec kBootloaderPort{"--port", true,
                                  "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
-                                 "                     bootloader"};
+                                 "                     controller with its bootloader, holding the sample building; it\n"
+                                 "                     answers at once (the job takes no time). Its new firmware keeps\n"
+                                 "                     the configuration, or with KELVANE_SIM_FIRMWARE=resets starts from\n"
+                                 "                     the initial one, =silent never answers again"};
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
 const OptionSpec kPrefer{"--prefer", true, "file|controller: the side every conflict of the merge takes"};
