@@ -239,6 +239,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (r.error.empty() && inv.has("--lang") && kelvane::texts::languageByCode(inv.value("--lang")) < 0)
         r.error = "--lang takes pl or en";
     if (r.error.empty() && inv.has("--base") && inv.has("--full")) r.error = "--base and --full exclude each other";
+    // Nothing read before the flash, nothing to compare the configuration with:
+    // the check asked for would pass without having been made.
+    if (r.error.empty() && inv.has("--no-backup") && (inv.has("--verify-config") || inv.has("--restore-config")))
+        r.error = std::string(inv.has("--verify-config") ? "--verify-config" : "--restore-config") +
+                  " needs the backup that --no-backup leaves out";
     if (r.error.empty() && inv.has("--prefer")) {
         if (inv.value("--prefer") != "file" && inv.value("--prefer") != "controller")
             r.error = "--prefer takes file or controller";

@@ -133,6 +133,9 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
         {{"show", a, "--json=yes"}, 1, "--json"},
         {{"show", "--lang", "en", "--lang", "pl", a}, 1, "twice"},
         {{"--version", "show"}, 1, "show"},
+        // The comparison asked for has no backup to compare with.
+        {{"flash", "--port", "sim", "--no-backup", "--verify-config"}, 1, "--verify-config"},
+        {{"flash", "--port", "sim", "--restore-config", "--no-backup"}, 1, "--restore-config"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
