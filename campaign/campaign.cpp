@@ -355,7 +355,8 @@ void runFlash(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, R
     });
     if (endByteSent && !done) c.fail(kNoStrayWrite, "end byte sent, yet the run did not succeed");
     // Answers carry no block number: one lost, late, added or changed answer
-    // puts tool and bootloader out of step, and neither can tell. Nor has a
+    // puts tool and bootloader out of step. Only a late one shows (an answer
+    // too many at the end, and the run fails); the others nobody can tell. Nor has a
     // frame a mark the bootloader could find again after a lost, added or
     // changed first byte (a data byte 0x55 then counts as a wake-up).
     if (tap.alteredToProgram() || tap.heldToProgram() || tap.alteredToDevice()) {
