@@ -35,7 +35,7 @@ head -c 122880 /dev/urandom >"$work/body"
 pids+=($!)
 for _ in $(seq 100); do grep -q ready "$work/boot.out" 2>/dev/null && break; sleep 0.05; done
 t0=$(now)
-"$build/cli/kvtool" flash --port "$work/boot" "$work/fw.dat" --quiet --no-backup >/dev/null
+"$build/cli/kvtool" flash --port "$work/boot" "$work/fw.dat" --quiet --no-backup --trace "$work/flash.trace" >/dev/null
 t1=$(now)
 sleep 0.2
 cmp -s "$work/body" "$work/flash.bin" && same=1 || same=0
@@ -48,4 +48,24 @@ awk -v t0="$t0" -v t1="$t1" -v same=$same 'BEGIN { s = t1 - t0
          bound, same ? "equals" : "DIFFERS FROM", ok ? "WITHIN BOUND" : "OVER BOUND"
   exit ok ? 0 : 1 }' || status=1
 echo "bootloader: $(tail -n 1 "$work/boot.out")"
+
+# Where a block's time goes, from the trace's time stamps (taken as each read
+# or write returns): the flash step from the reset's port open to the end
+# byte; per block the time between two frames written, split into the far
+# end's share (a frame written .. its answer read: the frame's line time, the
+# pty's hand-overs both ways, the simulator's wake-up) and the program's own
+# (an answer read .. the next frame written). Medians: the machine is shared.
+awk '$1 ~ /^[0-9]+$/ {
+    t = $1
+    if ($2 == "open") opens[++n] = t
+    if ($2 == ">" && $3 == 1 && $4 == "58") endbyte = t
+    if ($2 == ">" && $3 == 19) { if (w) print "period", t - w; if (r) print "own", t - r; w = t; r = 0 }
+    if ($2 == "<" && $3 == 1 && w) { print "far", t - w; r = t }
+  }
+  END { printf "step %.3f\n", (endbyte - opens[2]) / 1e6 }' "$work/flash.trace" >"$work/split"
+median() { awk -v k="$1" '$1 == k { print $2 }' "$work/split" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+awk -v step="$(awk '$1 == "step" { print $2 }' "$work/split")" -v period="$(median period)" -v far="$(median far)" \
+    -v own="$(median own)" 'BEGIN { line = 19 * 10 / 57600 * 1e6
+  printf "flash step: %.3f s (line %.3f s + pauses 5.150 s); per block, medians: %d us (line %.1f us), far end %d us, kvtool %d us\n",
+         step, 7680 * line / 1e6, period, line, far, own }'
 exit $status

@@ -39,6 +39,9 @@ constexpr std::uint8_t kProgramRefused10 = 0x10;
 constexpr std::uint8_t kProgramRefused11 = 0x11;
 constexpr std::uint8_t kProgramNoAcceptance = 0x12;
 constexpr std::uint8_t kProgramNoBanner = 0x13;
+// An answer more than sendings answered: the bootloader took a frame the
+// tool sent again after silence, so the flash is out of step with the file.
+constexpr std::uint8_t kProgramOutOfStep = 0x14;
 constexpr std::uint8_t kProgramStopped = 0xFF;  // the run was stopped
 
 link::LineSettings PhaseASettings(link::LineSettings base = {});

@@ -3,6 +3,7 @@
 #include "link/command_frame.h"
 #include "link/probe.h"
 #include "link/transfer.h"
+#include "link/watched_line.h"
 #include "session/device_session.h"
 #include "sim/bootloader_device.h"
 #include "sim/controller.h"
@@ -88,28 +89,6 @@ public:
     }
 };
 
-// A port handed to the program's session code that is the run's one line, so
-// the controller's state and what is still on the wire outlive a close.
-class LineRef : public link::Line {
-public:
-    explicit LineRef(link::Line& line) : line_(line) {}
-    bool open(const std::string& name) override { return line_.open(name); }
-    bool isOpen() const override { return line_.isOpen(); }
-    link::OpenFailure openFailure() const override { return line_.openFailure(); }
-    void close() override { line_.close(); }
-    void setLine(const link::LineSettings& s) override { line_.setLine(s); }
-    void setTimeouts(const link::Timeouts& t) override { line_.setTimeouts(t); }
-    std::size_t read(std::uint8_t* buf, std::size_t n) override { return line_.read(buf, n); }
-    std::size_t write(const std::uint8_t* data, std::size_t n) override { return line_.write(data, n); }
-    void purgeInput() override { line_.purgeInput(); }
-    void purgeOutput() override { line_.purgeOutput(); }
-    void interrupt() override { line_.interrupt(); }
-    void resetInterrupt() override { line_.resetInterrupt(); }
-
-private:
-    link::Line& line_;
-};
-
 class RecordingView : public bootloader::UpgradeView {
 public:
     std::string status;
@@ -173,7 +152,9 @@ void runControllerOp(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& c
     line.setPaced(true);
     line.setSendsWhileClosed(true);
     line.setTap(&tap);
-    session::PortConnection port{std::make_unique<LineRef>(line), &clock};
+    // The session's port is the run's one line: the controller's state and
+    // what is still on the wire outlive a close.
+    session::PortConnection port{std::make_unique<link::WatchedLine>(line), &clock};
     std::atomic<bool> cancel{false};
 
     if (setup.interruptedDownloadFirst) {
@@ -222,7 +203,7 @@ void runControllerOp(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& c
     std::optional<session::ProbeResult> probed;
     if (op == Op::Probe) {
         probed = session::probePort(kPort, [&](const std::string&) {
-            return session::PortConnection{std::make_unique<LineRef>(line), &clock};
+            return session::PortConnection{std::make_unique<link::WatchedLine>(line), &clock};
         });
     } else if (isDownload) {
         report = session::runTransfer(session::downloadRequest(kPort), port, &cancel);
@@ -374,7 +355,8 @@ void runFlash(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, R
     });
     if (endByteSent && !done) c.fail(kNoStrayWrite, "end byte sent, yet the run did not succeed");
     // Answers carry no block number: one lost, late, added or changed answer
-    // puts tool and bootloader out of step, and neither can tell. Nor has a
+    // puts tool and bootloader out of step. Only a late one shows (an answer
+    // too many at the end, and the run fails); the others nobody can tell. Nor has a
     // frame a mark the bootloader could find again after a lost, added or
     // changed first byte (a data byte 0x55 then counts as a wake-up).
     if (tap.alteredToProgram() || tap.heldToProgram() || tap.alteredToDevice()) {

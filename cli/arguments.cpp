@@ -16,7 +16,10 @@ const OptionSpec kPort{"--port", true,
                        "                     (what one call uploads, the next does not hold)"};
 const OptionSpec kBootloaderPort{"--port", true,
                                  "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
-                                 "                     bootloader"};
+                                 "                     controller with its bootloader, holding the sample building; it\n"
+                                 "                     answers at once (the job takes no time). Its new firmware keeps\n"
+                                 "                     the configuration, or with KELVANE_SIM_FIRMWARE=resets starts from\n"
+                                 "                     the initial one, =silent never answers again"};
 const OptionSpec kJson{"--json", false, "print JSON for scripts instead of text"};
 const OptionSpec kOutput{"--output", true, "FILE or DIR to write (also -o)", true};
 const OptionSpec kPrefer{"--prefer", true, "file|controller: the side every conflict of the merge takes"};
@@ -236,6 +239,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     if (r.error.empty() && inv.has("--lang") && kelvane::texts::languageByCode(inv.value("--lang")) < 0)
         r.error = "--lang takes pl or en";
     if (r.error.empty() && inv.has("--base") && inv.has("--full")) r.error = "--base and --full exclude each other";
+    // Nothing read before the flash, nothing to compare the configuration with:
+    // the check asked for would pass without having been made.
+    if (r.error.empty() && inv.has("--no-backup") && (inv.has("--verify-config") || inv.has("--restore-config")))
+        r.error = std::string(inv.has("--verify-config") ? "--verify-config" : "--restore-config") +
+                  " needs the backup that --no-backup leaves out";
     if (r.error.empty() && inv.has("--prefer")) {
         if (inv.value("--prefer") != "file" && inv.value("--prefer") != "controller")
             r.error = "--prefer takes file or controller";

@@ -10,6 +10,7 @@
 
 #include "files/atomic_file.h"
 #include "files/data_file.h"
+#include "link/watched_line.h"
 #include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
@@ -21,16 +22,15 @@
 #include "bootloader/stop_flag.h"
 #include "bootloader/upgrade_texts.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,36 +57,6 @@ std::string translated(const Tool& tool, const std::string& status) {
         if (status == row.status) return tool.text(row.text);
     return status;
 }
-
-// The line as the upgrade uses it, noting whether the last read brought
-// anything: a run that ends in a programming error after reads that brought
-// nothing met a silent bootloader or a closed port, not a refusal.
-class WatchedLine : public link::Line {
-public:
-    explicit WatchedLine(link::Line& line) : line_(line) {}
-    bool lastReadEmpty() const { return lastReadEmpty_; }
-
-    bool open(const std::string& name) override { return line_.open(name); }
-    bool isOpen() const override { return line_.isOpen(); }
-    link::OpenFailure openFailure() const override { return line_.openFailure(); }
-    void close() override { line_.close(); }
-    void setLine(const link::LineSettings& s) override { line_.setLine(s); }
-    void setTimeouts(const link::Timeouts& t) override { line_.setTimeouts(t); }
-    std::size_t read(std::uint8_t* buf, std::size_t n) override {
-        const std::size_t got = line_.read(buf, n);
-        lastReadEmpty_ = got == 0;
-        return got;
-    }
-    std::size_t write(const std::uint8_t* data, std::size_t n) override { return line_.write(data, n); }
-    void purgeInput() override { line_.purgeInput(); }
-    void purgeOutput() override { line_.purgeOutput(); }
-    void interrupt() override { line_.interrupt(); }
-    void resetInterrupt() override { line_.resetInterrupt(); }
-
-private:
-    link::Line& line_;
-    bool lastReadEmpty_ = false;
-};
 
 // The upgrade's status line as result lines; its progress as the progress line.
 class ToolView : public bootloader::JobView {
@@ -153,6 +123,7 @@ private:
 
 struct FlashPort {
     std::unique_ptr<sim::OrvaController> device;  // the built-in simulator only
+    std::unique_ptr<sim::VirtualClock> virtualTime;  // its time: the job takes none
     std::unique_ptr<link::Line> line;
 };
 
@@ -166,6 +137,24 @@ void recordJob(const Tool& tool, ToolRegister& reg, const bootloader::JobOutcome
     registry::Register* r = reg.get();
     if (r && (restore ? registry::recordRestore(*r, out, port, why) : registry::recordFlash(*r, out, port, why))) return;
     tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), r ? why : reg.why()));
+}
+
+// The built-in simulator: one Orva controller (configuration link and
+// bootloader) holding the sample building, in virtual time as the other
+// commands' simulator answers at once. KELVANE_SIM_FIRMWARE tells what its
+// new firmware does: "resets" starts from the initial configuration,
+// "silent" never answers again; anything else keeps the configuration.
+void openSimulator(FlashPort& port) {
+    sim::OrvaFirmwareEffect effect;
+    const char* firmware = std::getenv("KELVANE_SIM_FIRMWARE");
+    const std::string kind = firmware ? firmware : "";
+    effect.resetsConfiguration = kind == "resets";
+    effect.neverReturns = kind == "silent";
+    port.device = std::make_unique<sim::OrvaController>(kelvane::SampleBuildingImage(), sim::BootloaderScript{}, effect);
+    port.virtualTime = std::make_unique<sim::VirtualClock>();
+    auto line = std::make_unique<sim::VirtualLine>(*port.virtualTime, *port.device);
+    line->setPaced(true);
+    port.line = std::move(line);
 }
 
 // The restore's question, as upload asks it; true to send.
@@ -208,21 +197,17 @@ int flashCommand(const Tool& tool) {
     }
 
     bootloader::StopFlag stop;
-    bootloader::StoppableClock clock(stop);
+    bootloader::StoppableClock wallClock(stop);
     FlashPort port;
-    std::unique_ptr<WatchedLine> watched;
-    if (chosen == kSimPort) {
-        port.device = std::make_unique<sim::OrvaController>(kelvane::SampleBuildingImage());
-        auto line = std::make_unique<sim::VirtualLine>(clock, *port.device);
-        line->setPaced(true);
-        port.line = std::move(line);
-    } else {
+    if (chosen == kSimPort)
+        openSimulator(port);
+    else
         port.line = std::make_unique<session::QtSerialLine>();
-    }
+    link::Clock& clock = port.virtualTime ? static_cast<link::Clock&>(*port.virtualTime) : wallClock;
     port.line = kelvane::session::tracedLine(std::move(port.line));
-    watched = std::make_unique<WatchedLine>(*port.line);
+    link::WatchedLine watched(*port.line);
 
-    bootloader::FlashJob job(*watched, clock, stop, view, state);
+    bootloader::FlashJob job(watched, clock, stop, view, state);
     job.keepBackup = kelvane::registry::keepFlashBackup;
     bootloader::JobOptions options;
     options.backup = !tool.args.has("--no-backup");
@@ -294,7 +279,7 @@ int flashCommand(const Tool& tool) {
     case JobResult::Stopped: exit = kInterrupted; break;
     case JobResult::FlashFailed:
         // Silence or a closed port ends a run as a programming error too.
-        exit = state.programResult >= 0 && watched->lastReadEmpty() ? kNoAnswer : kRefused;
+        exit = state.programResult >= 0 && watched.lastReadEmpty() ? kNoAnswer : kRefused;
         break;
     case JobResult::NoController:
     case JobResult::LineBusy:

@@ -56,18 +56,32 @@ TracedLine::TracedLine(Line& inner, TraceOutput output, std::string program, std
     startUs_ = nowUs_();
 }
 
-TracedLine::~TracedLine() = default;
+TracedLine::~TracedLine() { flushHeld(); }
 
-void TracedLine::event(const std::string& text) {
+void TracedLine::event(const std::string& text, bool hold) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (broken_ || !output_) return;
     char time[24];
     std::snprintf(time, sizeof time, "%12lld  ", static_cast<long long>(nowUs_() - startUs_));
+    held_ += time + text + "\n";
+    if (hold) return;
     try {
-        if (!output_(time + text + "\n")) broken_ = true;
+        if (!output_(held_)) broken_ = true;
     } catch (...) {
         broken_ = true;
     }
+    held_.clear();
+}
+
+void TracedLine::flushHeld() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (held_.empty() || broken_ || !output_) return;
+    try {
+        if (!output_(held_)) broken_ = true;
+    } catch (...) {
+        broken_ = true;
+    }
+    held_.clear();
 }
 
 bool TracedLine::open(const std::string& name) {
@@ -119,10 +133,13 @@ void TracedLine::bytes(char direction, const std::uint8_t* data, std::size_t n, 
     text += ' ' + std::to_string(n);
     if (n < asked) text += " of " + std::to_string(asked);
     if (n) text += "  " + traceBytes(data, n);
-    event(text);
+    // A read is usually followed at once by the write that answers it: its
+    // line waits for that write's, so the answer does not wait for the file.
+    event(text, direction == '<');
 }
 
 std::size_t TracedLine::read(std::uint8_t* buf, std::size_t n) {
+    flushHeld();  // before the wait, not after it
     const std::size_t got = inner_->read(buf, n);
     bytes('<', buf, got, n);
     return got;

@@ -16,7 +16,10 @@
 //       3502810  < 34  00 00 ...  |..........|
 //
 // The trace never changes what the line does: a trace that cannot be written
-// stops quietly and the session goes on.
+// stops quietly and the session goes on. Nor does it slow an exchange down:
+// the line of a read is handed to the output with the next call on the line
+// (after the bytes of a write that answers it have gone out, in one piece
+// with that write's line), or when the trace ends; every other event at once.
 #include "link/serial_line.h"
 
 #include <cstdint>
@@ -58,7 +61,9 @@ public:
     void note(const std::string& text) { event(text); }
 
 private:
-    void event(const std::string& text);
+    // Adds a line; hold: keep it (and what is held already) for the next event.
+    void event(const std::string& text, bool hold = false);
+    void flushHeld();
     void bytes(char direction, const std::uint8_t* data, std::size_t n, std::size_t asked);
 
     std::unique_ptr<Line> owned_;
@@ -69,6 +74,7 @@ private:
     std::int64_t startUs_ = 0;
     bool headerDone_ = false;
     bool broken_ = false;
+    std::string held_;  // lines not yet handed to the output (a read's)
     std::mutex mutex_;  // interrupt() may come from another thread
 };
 

@@ -191,6 +191,36 @@ TEST(BlockAnswers, AcceptanceOnTheSeventhSendingComesTooLate) {
     EXPECT_EQ(sixth.device.model().flash(), *sixth.state.image);
 }
 
+// Answers carry no block number: an answer later than the read waits for it
+// means the bootloader took the frame, and the resend goes in as the next
+// block. That run must fail without the end byte, not report a shifted
+// firmware as done; a lost answer, or one late within the read, changes
+// nothing.
+TEST(BlockAnswers, AnAnswerLaterThanTheReadFailsTheRunInsteadOfShiftingTheFirmware) {
+    const struct {
+        int delayMs;   // of the answer to block 6's first sending; -1: lost
+        std::uint8_t result;
+        std::size_t frames;
+    } cases[] = {
+        {300, kProgramOutOfStep, kBlockCount + 1},
+        {-1, kProgramOk, kBlockCount + 1},
+        {150, kProgramOk, kBlockCount},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.delayMs);
+        ProtocolBench b(answering([&c](int block, int sending, bool) { return c.delayMs < 0 && block == 6 && sending == 1 ? -1 : 0x20; }));
+        b.device.beforeByte = [&](std::uint8_t) {
+            b.device.answerDelayMs = c.delayMs > 0 && b.device.model().frames() == 6 ? c.delayMs : 0;
+        };
+        EXPECT_EQ(b.programAfterPhaseA(), c.result);
+        EXPECT_EQ(b.dataFrames(), c.frames);
+        EXPECT_EQ(b.device.model().ended(), c.result == kProgramOk) << "the end byte only after a run in step";
+        if (c.result == kProgramOk) {
+            EXPECT_EQ(b.device.model().flash(), *b.state.image);
+        }
+    }
+}
+
 TEST(BlockAnswers, TheSimulatedBootloaderRefusesBadChecks) {
     kelvane::sim::BootloaderModel m;
     for (char c : std::string("ReseteKM")) m.feed(static_cast<std::uint8_t>(c));

@@ -133,6 +133,9 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
         {{"show", a, "--json=yes"}, 1, "--json"},
         {{"show", "--lang", "en", "--lang", "pl", a}, 1, "twice"},
         {{"--version", "show"}, 1, "show"},
+        // The comparison asked for has no backup to compare with.
+        {{"flash", "--port", "sim", "--no-backup", "--verify-config"}, 1, "--verify-config"},
+        {{"flash", "--port", "sim", "--restore-config", "--no-backup"}, 1, "--restore-config"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
@@ -616,6 +619,74 @@ TEST_F(Kvtool, FlashCutOffMidwayExitsFourInTheToolsLanguage) {
     EXPECT_EQ(r.out.find("Programowanie"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(kelvane::texts::toolText(ToolText::FlashTimeout, kelvane::texts::kEnglish)), std::string::npos)
         << r.err;
+}
+
+// The whole job against the built-in simulator (configuration link and
+// bootloader in one controller, in virtual time): the backup kept, the flash,
+// the controller's return, and the configuration compared with the backup
+// and restored from it; a file that is not firmware stops it before anything
+// is sent.
+TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsNotFirmware) {
+    using kelvane::texts::kEnglish;
+    using kelvane::texts::Message;
+    const fs::path firmware = dir / "fw.dat", notFirmware = dir / "notfw.dat", trace = dir / "flash.trace";
+    std::ofstream(firmware, std::ios::binary) << "Orva" << std::string(5000, '\x21');
+    std::ofstream(notFirmware, std::ios::binary) << "orva" << std::string(5000, '\x21');
+    const std::string same = kelvane::texts::toolText(ToolText::Same, kEnglish);
+    const std::string restored = kelvane::texts::messageText(Message::UploadDone, kEnglish);
+    const struct {
+        const char* newFirmware;  // KELVANE_SIM_FIRMWARE
+        std::vector<std::string> options;
+        int exit;
+        std::vector<std::string> out;  // in this order
+        std::string err;
+        bool sent, backup;
+    } cases[] = {
+        {"", {"--verify-config"}, 0, {same}, "", true, true},
+        {"resets", {"--verify-config"}, 6, {}, "Differences:", true, true},
+        {"resets", {"--restore-config", "--yes"}, 0, {restored, same}, "Differences:", true, true},
+        // No terminal to ask on and no --yes: the backup stays unsent.
+        {"resets", {"--restore-config"}, 6, {}, kelvane::texts::toolText(ToolText::NoTerminal, kEnglish), true, true},
+        {"silent", {"--verify-config"}, 4, {}, "does not answer", true, true},
+        {"", {notFirmware.string(), "--verify-config"}, 2, {}, notFirmware.string(), false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.newFirmware) + " " + c.options[0]);
+        fs::remove_all(dir / ".local");
+        fs::remove(trace);
+        ::setenv("KELVANE_SIM_FIRMWARE", c.newFirmware, 1);
+        std::vector<std::string> args{"flash", "--port", "sim", "--lang", "en", "--trace", trace.string()};
+        if (c.options[0] != notFirmware.string()) args.push_back(firmware.string());
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Outcome r = run(args);
+        ::unsetenv("KELVANE_SIM_FIRMWARE");
+        EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+        std::size_t at = 0;
+        for (const auto& line : c.out) {
+            at = r.out.find(line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << r.out;
+        }
+        if (c.out.empty()) {
+            EXPECT_EQ(r.out.find(same), std::string::npos) << r.out;
+        }
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        const std::string sent = slurp(trace);
+        if (c.sent) {
+            EXPECT_NE(sent.find("|ReseteKM|"), std::string::npos);
+        } else {
+            EXPECT_EQ(sent.find("  > "), std::string::npos) << sent;
+        }
+        // The backup: the controller's configuration before the flash, private.
+        const fs::path backups = dir / ".local/share/Kelvane/Orva_Upgrade/backups";
+        std::vector<fs::path> kept;
+        if (fs::exists(backups))
+            for (const auto& e : fs::directory_iterator(backups)) kept.push_back(e.path());
+        ASSERT_EQ(kept.size(), c.backup ? 1u : 0u);
+        if (!c.backup) continue;
+        EXPECT_EQ(imageOf(kept[0]), kelvane::SampleBuildingImage());
+        EXPECT_EQ(fs::status(kept[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_NE(r.out.find(kept[0].string()), std::string::npos) << "its path printed";
+    }
 }
 
 // The hex of a frame as a trace shows it.

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -96,6 +98,51 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
             }
         }
         EXPECT_NE(masked, original);
+    }
+}
+
+// A read's line waits for the next call on the line, so that the write
+// answering it is not held up by the file; it still reaches the output
+// once, in order, whatever comes next, and when the trace ends.
+TEST(LineTrace, AReadsLineFollowsInOrderWithTheNextCallAndIsNeverLost) {
+    const std::uint8_t ping[3] = {'a', 'b', 'c'};
+    const std::function<void(link::TracedLine&)> nextCalls[] = {
+        [&](link::TracedLine& l) { l.write(ping, 3); },
+        [](link::TracedLine& l) { l.close(); },
+        [](link::TracedLine& l) { l.interrupt(); },
+        [](link::TracedLine& l) {
+            std::uint8_t b[1];
+            l.read(b, 1);
+        },
+        [](link::TracedLine&) {},  // the trace ends
+    };
+    for (std::size_t k = 0; k < std::size(nextCalls); ++k) {
+        SCOPED_TRACE(k);
+        sim::VirtualClock clock;
+        sim::LoopbackDevice plug;
+        sim::VirtualLine virtualLine(clock, plug);
+        std::string trace;
+        {
+            link::TracedLine line(
+                virtualLine,
+                [&](const std::string& text) {
+                    trace += text;
+                    return true;
+                },
+                "test 1.0", [&] { return clock.nowMs() * 1000; });
+            ASSERT_TRUE(line.open("COM8"));
+            line.write(ping, 3);
+            std::uint8_t back[3] = {};
+            ASSERT_EQ(line.read(back, 3), 3u);
+            nextCalls[k](line);
+        }
+        const std::size_t read = trace.find("< 3  61 62 63");
+        ASSERT_NE(read, std::string::npos) << trace;
+        EXPECT_EQ(trace.find("< 3  61 62 63", read + 1), std::string::npos) << "once";
+        EXPECT_LT(trace.find("> 3  61 62 63"), read);
+        const std::string after = trace.substr(read);
+        const char* const next[] = {"> 3", "close", "interrupt", "< 0 of 1", ""};
+        EXPECT_NE(after.find(next[k]), std::string::npos) << trace;
     }
 }
 
