@@ -84,7 +84,7 @@ ServeEnd servePort(int fd, PacedOutput& out, const ServeHooks& hooks, const vola
         int timeoutMs = 100;
         if (!out.empty()) {
             const std::int64_t wait = out.nextDueNs() - now;
-            if (wait < 1000000) {  // due within a millisecond: wait here, to the microsecond
+            if (wait < 5000000) {  // due within a byte's time at 2400 baud: wait here, to the microsecond
                 sleepUntilNs(out.nextDueNs());
                 continue;
             }

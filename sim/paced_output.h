@@ -48,7 +48,8 @@ enum class ServeEnd { Done, Stopped, HungUp };
 // Serves fd until received() or idle() says the device is done (once the
 // output has gone out), stop becomes set, or the far end goes away. received
 // gets the bytes the program sent and when they were read; idle runs at least
-// every 100 ms. Answers leave on time to 0.2 ms or better.
+// every 100 ms. Answers leave on time to the microsecond: one due within
+// 5 ms is waited for without reading in between.
 struct ServeHooks {
     std::function<bool(const std::uint8_t* data, std::size_t n, std::int64_t readNs)> received;
     std::function<bool(std::int64_t nowNs)> idle;
