@@ -8,8 +8,10 @@
 #    port dialog, F4; checked by the backup the download leaves in %APPDATA%
 #    equalling the simulator's image (the tables are filled before the backup
 #    is written);
-#  - Orva_Upgrade.exe under Xvfb: Start clicked against the bootloader
-#    simulator, checked by the flash it programmed equalling the firmware file;
+#  - Orva_Upgrade.exe under Xvfb: Start clicked against the whole controller
+#    simulator, the job driven through backup, flash, the new firmware's
+#    return and the second download; checked by the flash equalling the
+#    firmware file and the backup in %LOCALAPPDATA% equalling the configuration;
 #  - the installer, when DIR holds one (scripts/windows-installer-check.sh).
 # Every wait has a limit and ends with a message naming what did not happen;
 # a failure with the display up leaves a picture of the screen in
@@ -274,25 +276,34 @@ cmp <(image_of "$backup") "$tmp/dump.bin" || fail "KelvaneMini.exe's backup diff
 echo "KelvaneMini.exe F3, COM8, F4 under Xvfb: OK (window ${window_s} s, filled and backed up ${filled_s} s from start)"
 finish
 
-# --- Orva_Upgrade.exe: Start ---
+# --- Orva_Upgrade.exe: Start, the whole firmware job ---
 # Its firmware file in the folder it starts in; COM8 the port it remembers;
-# Start clicked. The simulator ends after the last block and writes what it
-# was programmed with. A question on the way (a window besides the main one)
-# is answered with Return, its default; a click that started nothing (no
-# line session traced) is repeated.
+# Start clicked. The simulator is the whole controller (unpaced): the job
+# identifies it, backs its configuration up, flashes, waits for the new
+# firmware and downloads the configuration again; the simulator prints a line
+# per step and writes what it was programmed with at the flash's end. A
+# question on the way (a window besides the main one) is answered with
+# Return, its default; a click that started nothing (no line session traced)
+# is repeated.
 mkdir -p "$tmp/orva"
 head -c 5000 /dev/urandom >"$tmp/body.bin"
 { printf Orva; cat "$tmp/body.bin"; } >"$tmp/orva/4817_05.dat"
-"$boot" --port "$tmp/controller" --dump "$tmp/flash.bin" >"$tmp/boot.log" 2>&1 &
+image_of "$tmp/a.kvd" >"$tmp/configuration.bin"
+"$boot" --port "$tmp/controller" --controller --image "$tmp/configuration.bin" --boot-ms 1000 \
+  --dump "$tmp/flash.bin" >"$tmp/boot.log" 2>&1 &
 boot_pid=$!
 pids+=("$boot_pid")
-wait_for 10 "the bootloader simulator did not start" grep -qs ready "$tmp/boot.log"
+wait_for 10 "the controller simulator did not start" grep -qs ready "$tmp/boot.log"
 "$wine" reg add 'HKCU\Software\Kelvane\Orva_Upgrade\port' /v last /d COM8 /f >/dev/null 2>&1
 traces=$appdata/Local/Kelvane/Orva_Upgrade/traces
-rm -rf "$traces"
+orva_backups=$appdata/Local/Kelvane/Orva_Upgrade/backups  # the generic data folder: %LOCALAPPDATA%
+rm -rf "$traces" "$orva_backups"
 traced() { compgen -G "$traces/*.trace" >/dev/null; }
+# The job is through once the controller came back and its configuration
+# was downloaded a second time.
+served() { [ "$(grep -c '^download served$' "$tmp/boot.log")" -ge 2 ] && grep -q '^back firmware=' "$tmp/boot.log"; }
+steps() { grep -v '^ready$' "$tmp/boot.log" | cut -d' ' -f1,2 | paste -sd, - | sed 's/,/, /g'; }
 main='^Orva Kelvane BootLoader$'
-t0=$(date +%s.%N)
 launch Orva_Upgrade.exe "$tmp/orva"
 wait_for 60 "Orva_Upgrade.exe showed no window" showing "$main"
 start() { # the Start button's middle, in the window's own coordinates
@@ -307,9 +318,10 @@ seen=()
 clicks=1
 end=$((SECONDS + 300))
 next_click=$((SECONDS + 10))
-while kill -0 "$boot_pid" 2>/dev/null; do
-  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe did not finish the flash in 300 s (questions answered: ${seen[*]:-none}; clicks: $clicks)"
+until served; do
+  [ $SECONDS -lt $end ] || fail "Orva_Upgrade.exe's job did not come through in 300 s (simulator's steps: $(steps); questions answered: ${seen[*]:-none}; clicks: $clicks)"
   kill -0 "$program" 2>/dev/null || fail "Orva_Upgrade.exe ended by itself"
+  kill -0 "$boot_pid" 2>/dev/null || fail "the controller simulator ended: $(tail -n 1 "$tmp/boot.log")"
   other=$(other_window "$main")
   if [ -n "$other" ]; then
     seen+=("\"$(xdotool getwindowname "$other" 2>/dev/null)\"")
@@ -321,10 +333,18 @@ while kill -0 "$boot_pid" 2>/dev/null; do
   fi
   sleep 0.3
 done
-flash_s=$(elapsed "$t1")
-wait "$boot_pid" 2>/dev/null || fail "the bootloader simulator did not see the flash end: $(tail -n 1 "$tmp/boot.log")"
+job_s=$(elapsed "$t1")
+orva_backup_written() { compgen -G "$orva_backups/*.kvd" >/dev/null; }
+wait_for 30 "Orva_Upgrade.exe wrote no configuration backup under $orva_backups" orva_backup_written
+# The flash is dumped at its end byte, before the new firmware answers.
+[ -s "$tmp/flash.bin" ] || fail "the controller simulator wrote no flash"
 cmp <(head -c 5000 "$tmp/flash.bin") "$tmp/body.bin" || fail "the flash differs from the firmware file"
-echo "Orva_Upgrade.exe Start under Xvfb: OK (flash ${flash_s} s; $(tail -n 1 "$tmp/boot.log"))"
+orva_backup=$(ls "$orva_backups"/*.kvd | head -n 1)
+cmp <(image_of "$orva_backup") "$tmp/configuration.bin" ||
+  fail "Orva_Upgrade.exe's backup differs from the controller's configuration"
+kill "$boot_pid"
+wait "$boot_pid" 2>/dev/null || fail "the controller simulator saw no flash end: $(tail -n 1 "$tmp/boot.log")"
+echo "Orva_Upgrade.exe Start under Xvfb, the whole job: OK (${job_s} s; $(steps))"
 finish
 fi
 

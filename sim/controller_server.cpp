@@ -4,6 +4,7 @@
 // Its options are explained by --help (kHelp below).
 #include "link/port.h"
 #include "sim/controller.h"
+#include "sim/paced_output.h"
 #include "sim/server_options.h"
 #include "sim/sample_building.h"
 
@@ -26,11 +27,6 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 void onSignal(int) { g_stop = 1; }
-
-double nowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool parseFault(const std::string& arg, kelvane::sim::ControllerFaults& f) {
     const auto eq = arg.find('=');
@@ -82,14 +78,8 @@ bool parseIdentity(const std::string& hex, kelvane::sim::Controller::Identity& i
     return true;
 }
 
-void dump(const std::string& path, const kelvane::sim::Controller::Image& image) {
-    if (path.empty()) return;
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    }
-    std::rename(tmp.c_str(), path.c_str());
+void dumpImage(const std::string& path, const kelvane::sim::Controller::Image& image) {
+    kelvane::sim::writeDump(path, image.data(), image.size());
 }
 
 const char* const kUsage =
@@ -173,9 +163,7 @@ int main(int argc, char** argv) {
     const bool paced = options.pace;
     const std::string& dumpPath = options.dump;
     if (!imagePath.empty()) {
-        std::ifstream in(imagePath, std::ios::binary);
-        in.read(reinterpret_cast<char*>(controller.image().data()), static_cast<std::streamsize>(kelvane::kImageSize));
-        if (in.gcount() != static_cast<std::streamsize>(kelvane::kImageSize)) {
+        if (!kelvane::sim::readPrefix(imagePath, controller.image().data(), kelvane::kImageSize)) {
             std::cerr << "kelvane_sim: " << imagePath << " is not a " << kelvane::kImageSize << "-byte image\n";
             return 2;
         }
@@ -189,72 +177,22 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     std::cout << "ready" << std::endl;
 
-    const double byteMs = paced ? 10000.0 / baud : 0.0;  // start + 8 data + stop bits
+    const std::int64_t byteNs = paced ? 10000000000LL / baud : 0;  // start + 8 data + stop bits
     // Every byte reaches the program an adapter's latency after its line time.
-    const double latencyMs = options.latencyMs;
-    struct Out {
-        double at;  // when the program can read it
-        std::uint8_t byte;
+    const std::int64_t latencyNs = static_cast<std::int64_t>(options.latencyMs) * 1000000;
+    std::int64_t inputDone = 0;  // when the bytes received so far have fully arrived
+    kelvane::sim::PacedOutput out;
+    kelvane::sim::ServeHooks hooks;
+    hooks.received = [&](const std::uint8_t* in, std::size_t got, std::int64_t t) {
+        inputDone = std::max(inputDone, t) + static_cast<std::int64_t>(got) * byteNs;
+        const int uploadsBefore = controller.uploadsCompleted();
+        const kelvane::sim::Controller::Answer a = controller.feed(in, got);
+        out.queue(a, inputDone, byteNs, latencyNs);
+        if (controller.uploadsCompleted() != uploadsBefore) dumpImage(dumpPath, controller.image());
+        return !a.hangUp;  // a hang-up fault ends the server once the answer has gone out
     };
-    std::deque<Out> out;
-    double inputDone = 0;   // when the bytes received so far have fully arrived
-    double outputDone = 0;  // when the last queued byte goes out
-    bool hangUp = false;
-
-    while (!g_stop) {
-        const double now = nowMs();
-        while (!out.empty() && out.front().at <= now) {
-            std::uint8_t buf[512];
-            std::size_t n = 0;
-            while (!out.empty() && out.front().at <= now && n < sizeof buf) {
-                buf[n++] = out.front().byte;
-                out.pop_front();
-            }
-            std::size_t done = 0;
-            while (done < n) {
-                const ssize_t w = ::write(fd, buf + done, n - done);
-                if (w > 0)
-                    done += static_cast<std::size_t>(w);
-                else if (w < 0 && errno != EAGAIN && errno != EINTR)
-                    break;
-                else
-                    ::usleep(1000);
-            }
-        }
-        if (hangUp && out.empty()) break;
-
-        int timeout = 10;
-        if (!out.empty()) timeout = static_cast<int>(std::max(0.0, std::min(10.0, out.front().at - now)));
-        pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, timeout);
-        if (r < 0 && errno != EINTR) break;
-        if (r > 0 && (p.revents & POLLIN)) {
-            std::uint8_t in[256];
-            const ssize_t got = ::read(fd, in, sizeof in);
-            if (got <= 0) {
-                if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-                break;  // the far end went away
-            }
-            const double t = nowMs();
-            inputDone = std::max(inputDone, t) + got * byteMs;
-            const int uploadsBefore = controller.uploadsCompleted();
-            kelvane::sim::Controller::Answer a = controller.feed(in, static_cast<std::size_t>(got));
-            double at = std::max(inputDone, std::max(outputDone, t));
-            for (const auto& piece : a.pieces) {
-                at += piece.gapMs;
-                for (auto b : piece.bytes) {
-                    at += byteMs;
-                    out.push_back({at + latencyMs, b});
-                }
-            }
-            outputDone = at;
-            hangUp = hangUp || a.hangUp;
-            if (controller.uploadsCompleted() != uploadsBefore) dump(dumpPath, controller.image());
-        } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
-            break;  // the pty pair is gone
-        }
-    }
+    kelvane::sim::servePort(fd, out, hooks, &g_stop);
     kelvane::sim::closeServedPort(options, fd, keepFarEnd);
-    dump(dumpPath, controller.image());
+    dumpImage(dumpPath, controller.image());
     return 0;
 }

@@ -25,6 +25,14 @@ public:
     explicit OrvaController(const Controller::Image& image = Controller::Image{}, BootloaderScript script = {},
                             OrvaFirmwareEffect effect = {});
 
+    // Bytes from the tool at nowMs on a line at baud (0: any, as a pty that
+    // carries no speed); the firmware hears only 2400 baud, the bootloader
+    // only 57,600. Returns what the device answers.
+    Controller::Answer feed(const std::uint8_t* data, std::size_t n, double nowMs, int baud = 0);
+    // Boots the new firmware once its boot time after the flash has passed;
+    // true when it booted now.
+    bool bootIfDue(double nowMs);
+
     void received(const std::uint8_t* data, std::size_t n, VirtualLine& line) override;
     void lineChanged(const link::LineSettings& s) override { settings_ = s; }
     void opened(VirtualLine& line) override { controller_.opened(line); }
@@ -37,7 +45,6 @@ public:
     const std::vector<std::uint8_t>& flashed() const { return flashed_; }
 
 private:
-    void bootIfDue(double nowMs);
 
     Controller controller_;
     BootloaderScript script_;

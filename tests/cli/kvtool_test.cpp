@@ -689,6 +689,43 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
     }
 }
 
+// The whole firmware job against the controller on a pty: the configuration
+// backed up before the flash, the new firmware back, the configuration
+// downloaded again and compared. A firmware that keeps it verifies equal; one
+// that starts from the initial image is caught (exit 6).
+TEST_F(Kvtool, FlashJobOverAPtyBacksUpFlashesAndVerifiesTheConfiguration) {
+    if (!ptytest::onPath("socat")) GTEST_SKIP() << "socat is not available";
+    const fs::path link = dir / "orva", flash = dir / "flash.bin", firmware = dir / "fw.dat";
+    std::string body(3000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + 1);
+    std::ofstream(firmware, std::ios::binary) << "Orva" << body;
+    struct Case {
+        const char* afterFlash;
+        int exit;
+    };
+    for (const Case& c : {Case{"keep", 0}, Case{"reset", 6}}) {
+        SCOPED_TRACE(c.afterFlash);
+        fs::remove_all(dir / ".local");
+        fs::remove(flash);
+        ptytest::Child sim({ORVA_BOOTLOADER_SIM, "--pty-link", link.string(), "--controller", "--boot-ms", "500",
+                            "--after-flash", c.afterFlash, "--dump", flash.string()},
+                           true);
+        ASSERT_TRUE(sim.waitForLine("ready", 3000));
+        const Outcome r = run({"flash", "--port", link.string(), firmware.string(), "--verify-config", "--lang", "en"});
+        EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+        for (const char* step : {"download served", "back firmware=106", "download served"})
+            EXPECT_TRUE(sim.waitForLine(step, 5000)) << step;
+        const std::string flashed = slurp(flash);
+        ASSERT_EQ(flashed.size(), 122880u);
+        EXPECT_EQ(flashed.substr(0, body.size()), body);
+        std::vector<fs::path> backups;
+        for (const auto& e : fs::recursive_directory_iterator(dir / ".local"))
+            if (e.path().extension() == ".kvd") backups.push_back(e.path());
+        ASSERT_EQ(backups.size(), 1u) << r.out;
+        EXPECT_EQ(imageOf(backups[0]), kelvane::SampleBuildingImage()) << "the backup holds what the controller held";
+    }
+}
+
 // The hex of a frame as a trace shows it.
 std::string frameHex(const Image& img, unsigned block) {
     std::string hex;
