@@ -122,7 +122,7 @@ private:
 };
 
 struct FlashPort {
-    std::unique_ptr<sim::OrvaController> device;  // the built-in simulator only
+    std::unique_ptr<sim::OrvaController> device;     // the built-in simulator only
     std::unique_ptr<sim::VirtualClock> virtualTime;  // its time: the job takes none
     std::unique_ptr<link::Line> line;
 };
@@ -135,7 +135,8 @@ void recordJob(const Tool& tool, ToolRegister& reg, const bootloader::JobOutcome
     if (!registry::Register::available() || (!out.before && !out.after)) return;
     std::string why;
     registry::Register* r = reg.get();
-    if (r && (restore ? registry::recordRestore(*r, out, port, why) : registry::recordFlash(*r, out, port, why))) return;
+    if (r && (restore ? registry::recordRestore(*r, out, port, why) : registry::recordFlash(*r, out, port, why)))
+        return;
     tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), r ? why : reg.why()));
 }
 

@@ -158,8 +158,7 @@ int main(int argc, char** argv) {
     if (options.port.empty() == options.ptyLink.empty()) return usage();
     kelvane::Image configuration = kelvane::SampleBuildingImage();
     if (!imagePath.empty() && !kelvane::sim::readPrefix(imagePath, configuration.data(), configuration.size())) {
-        std::fprintf(stderr, "orva_bootloader_sim: %s holds no %zu-byte image\n", imagePath.c_str(),
-                     configuration.size());
+        std::fprintf(stderr, "orva_bootloader_sim: %s holds no %zu-byte image\n", imagePath.c_str(), configuration.size());
         return 2;
     }
     const bool pace = options.pace;
@@ -219,8 +218,8 @@ int main(int argc, char** argv) {
             const auto answer = orva.feed(buf + i, 1, msSince(readNs));
             // The firmware's answers take their line time byte by byte; the
             // bootloader's leave together, as they always have here.
-            const std::int64_t doneNs = firmware ? out.queue(answer, arrivedNs, pace ? byteNs : 0, latencyNs)
-                                                 : arrivedNs + latencyNs;
+            const std::int64_t doneNs =
+                firmware ? out.queue(answer, arrivedNs, pace ? byteNs : 0, latencyNs) : arrivedNs + latencyNs;
             if (!firmware)
                 for (const auto& piece : answer.pieces) out.queueAt(doneNs, piece.bytes);
             if (orva.controller().downloads() != downloads) notes.emplace_back(doneNs, "download served");

@@ -45,7 +45,6 @@ public:
     const std::vector<std::uint8_t>& flashed() const { return flashed_; }
 
 private:
-
     Controller controller_;
     BootloaderScript script_;
     BootloaderModel bootloader_;

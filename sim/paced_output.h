@@ -25,8 +25,7 @@ public:
     // is queued has gone out; each piece waits its gap, each byte takes byteNs
     // (0: unpaced), and every byte reaches the program latencyNs after that.
     // Returns when the answer's last byte reaches the program.
-    std::int64_t queue(const Controller::Answer& answer, std::int64_t startNs, std::int64_t byteNs,
-                       std::int64_t latencyNs);
+    std::int64_t queue(const Controller::Answer& answer, std::int64_t startNs, std::int64_t byteNs, std::int64_t latencyNs);
     // Queues bytes that reach the program together at atNs.
     void queueAt(std::int64_t atNs, const std::vector<std::uint8_t>& bytes);
     // Writes every byte that is due at nowNs; false when the port failed.

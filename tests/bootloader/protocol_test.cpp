@@ -198,7 +198,7 @@ TEST(BlockAnswers, AcceptanceOnTheSeventhSendingComesTooLate) {
 // nothing.
 TEST(BlockAnswers, AnAnswerLaterThanTheReadFailsTheRunInsteadOfShiftingTheFirmware) {
     const struct {
-        int delayMs;   // of the answer to block 6's first sending; -1: lost
+        int delayMs;  // of the answer to block 6's first sending; -1: lost
         std::uint8_t result;
         std::size_t frames;
     } cases[] = {
@@ -208,7 +208,8 @@ TEST(BlockAnswers, AnAnswerLaterThanTheReadFailsTheRunInsteadOfShiftingTheFirmwa
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.delayMs);
-        ProtocolBench b(answering([&c](int block, int sending, bool) { return c.delayMs < 0 && block == 6 && sending == 1 ? -1 : 0x20; }));
+        ProtocolBench b(answering(
+            [&c](int block, int sending, bool) { return c.delayMs < 0 && block == 6 && sending == 1 ? -1 : 0x20; }));
         b.device.beforeByte = [&](std::uint8_t) {
             b.device.answerDelayMs = c.delayMs > 0 && b.device.model().frames() == 6 ? c.delayMs : 0;
         };
