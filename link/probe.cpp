@@ -28,7 +28,7 @@ std::optional<ProbeReply> probe(link::Line& line) {
 }
 
 std::optional<ProbeReply> probeWhenQuiet(link::Line& line, link::Clock& clock, bool& lineBusy, int quietLimitMs) {
-    lineBusy = waitForQuietLine(line, clock, nullptr, {}, quietLimitMs) != LineState::Quiet;
+    lineBusy = waitForQuietLine(line, clock, nullptr, {}, quietLimitMs, kProbeSilenceMs) != LineState::Quiet;
     if (lineBusy) return std::nullopt;
     return probe(line);
 }

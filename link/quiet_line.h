@@ -16,11 +16,18 @@ constexpr int kQuietLineNoticeMs = 1000;
 
 enum class LineState { Quiet, Cancelled, Busy };
 
-// Discards what arrives until the line has been quiet for one 1-byte read
-// (200 ms at the port's time-outs), for at most limitMs. cancel may be null;
-// waitingForLine, when given, is called once the wait has lasted
-// kQuietLineNoticeMs.
+// Silence a probe waits for: longer than a controller still sending may
+// pause between two pieces (an answer can come a read's time-out and more
+// late), so the rest of a cancelled download cannot follow the probe's
+// request and be taken for the identity.
+constexpr int kProbeSilenceMs = 500;
+
+// Discards what arrives until the line has been quiet for silenceMs (at
+// least one 1-byte read: 200 ms at the port's time-outs), for at most
+// limitMs while bytes still come. cancel may be null; waitingForLine, when
+// given, is called once the wait has lasted kQuietLineNoticeMs.
 LineState waitForQuietLine(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel,
-                           const std::function<void()>& waitingForLine = {}, int limitMs = kQuietLineLimitMs);
+                           const std::function<void()>& waitingForLine = {}, int limitMs = kQuietLineLimitMs,
+                           int silenceMs = 0);
 
 }  // namespace kelvane::link

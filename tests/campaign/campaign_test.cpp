@@ -58,6 +58,9 @@ const std::pair<std::uint64_t, const char*> kRegressions[] = {
     {526,
      "noise before the first answer put every acknowledgement one frame early: an upload "
      "was reported done while the controller lacked its last frame"},
+    {5963863,
+     "a probe after a cancelled download took for the identity the last eight bytes the controller "
+     "sent after a pause longer than one read, just before it went silent"},
 };
 
 TEST(CampaignTest, SeedsThatOnceFailedKeepEveryInvariant) {
