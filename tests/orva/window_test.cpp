@@ -1,5 +1,5 @@
 // The upgrade window offscreen: layout, port list, Start and Stop against the
-// simulated bootloader in fast real time, and Stop over a pty pair.
+// simulated bootloader in fast virtual time, and Stop over a pty pair.
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
 #include "bootloader/firmware_image.h"
@@ -32,6 +32,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 // The bootloader simulator serves ptys, so it is built on Unix only.
@@ -75,13 +76,42 @@ private:
     bool slow_ = false;
 };
 
+// Virtual time that passes only through the run's own sleeps, each also
+// taking 1/speed of its length in real time, so a run lasts long enough to be
+// stopped from the window. A run's thread kept off the processor by a loaded
+// machine loses no time on this clock: no time-out expires unless the run
+// itself waited that long. A Stop ends the real part of a sleep at once.
+class PacedClock : public kelvane::link::Clock {
+public:
+    PacedClock(StopFlag& stop, int speed) : stop_(stop), speed_(std::max(speed, 1)) {}
+    std::int64_t nowMs() override { return now_.load(); }
+    void sleepMs(int ms) override {
+        if (ms <= 0) return;
+        now_ += ms;
+        // Real time owed, paid in whole milliseconds, so many short sleeps
+        // keep the pace; what a wait overslept is not owed again.
+        owedUs_ += std::int64_t(ms) * 1000 / speed_;
+        if (owedUs_ < 1000 || stop_.requested()) return;
+        QElapsedTimer slept;
+        slept.start();
+        stop_.waitFor(int(owedUs_ / 1000));
+        owedUs_ = std::max<std::int64_t>(owedUs_ - slept.nsecsElapsed() / 1000, 0);
+    }
+
+private:
+    StopFlag& stop_;
+    const int speed_;
+    std::atomic<std::int64_t> now_{0};
+    std::int64_t owedUs_ = 0;
+};
+
 // One simulated controller (configuration link and bootloader) whose time
 // runs fast, kept by the test across the runs of a window so it can be
 // inspected after a run's thread has ended; each run gets its own line.
 struct FastSim {
     FastSim(StopFlag& stop, std::shared_ptr<kelvane::sim::OrvaController> d, int speed)
         : clock(stop, speed), device(std::move(d)) {}
-    StoppableClock clock;
+    PacedClock clock;
     std::shared_ptr<kelvane::sim::OrvaController> device;
     kelvane::sim::VirtualLine line{clock, *device};
     SlowLink slow{line};
