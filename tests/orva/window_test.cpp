@@ -402,7 +402,7 @@ private slots:
         // final message and end notice are still queued at the next click.
         QElapsedTimer clock;
         clock.start();
-        while (w.running() && clock.elapsed() < 10000) QThread::msleep(5);
+        while (w.running() && clock.elapsed() < 30000) QThread::msleep(5);
         QVERIFY(!w.running());
         QFile::remove(QString::fromLatin1(kFirmwareFileName));
         w.StartStop();
