@@ -51,8 +51,8 @@ const std::array<std::uint8_t, kImageSize>& shownBits() {
 
 // ---- code-table rows ----
 
-// A used entry of a table: its identity (with its occurrence number when the
-// table holds the identity more than once), what else it stores, and where.
+// A used entry of a table: what matches it across the versions, what else
+// it stores, and where.
 struct Entry {
     std::string id;
     std::string value;
@@ -106,10 +106,33 @@ std::vector<Entry> entriesOf(GridId grid, const Image& img) {
         }
         break;
     }
-    std::unordered_map<std::string, int> seen;
-    seen.reserve(out.size());
-    for (Entry& e : out) e.id += "#" + std::to_string(seen[e.id]++);
     return out;
+}
+
+// The used entries of a table in the three versions (base, file, controller),
+// each with the id that matches it across them. A row is matched by its
+// identity; an identity some version lists more than once (a general code
+// for two panels) is matched by the row's whole content, as a multiset:
+// equal rows by their occurrence. Occurrences in order would pair a row one
+// side deleted with another row of the same code and report a change
+// neither side made.
+std::array<std::vector<Entry>, 3> matchedEntries(GridId grid, const std::array<const Image*, 3>& images) {
+    std::array<std::vector<Entry>, 3> entries;
+    std::unordered_set<std::string> repeated;
+    for (int s = 0; s < 3; ++s) {
+        entries[s] = entriesOf(grid, *images[s]);
+        std::unordered_set<std::string> seen;
+        for (const Entry& e : entries[s])
+            if (!seen.insert(e.id).second) repeated.insert(e.id);
+    }
+    for (std::vector<Entry>& side : entries) {
+        std::unordered_map<std::string, int> seen;
+        for (Entry& e : side) {
+            if (repeated.count(e.id)) e.id += e.value;
+            e.id += "#" + std::to_string(seen[e.id]++);
+        }
+    }
+    return entries;
 }
 
 std::size_t identityBytes(GridId grid) { return grid == GridId::Keys ? 6 : 2; }
@@ -162,12 +185,12 @@ bool classify(const T& base, const T& file, const T& controller, Same same, Merg
 }
 
 void mergeRows(GridId grid, const std::array<const ImageVersion*, 3>& v, std::vector<MergeItem>& items) {
-    std::array<std::vector<Entry>, 3> entries;
+    const std::array<std::vector<Entry>, 3> entries =
+        matchedEntries(grid, {&v[kBaseSide]->image, &v[kFileSide]->image, &v[kControllerSide]->image});
     std::array<std::unordered_map<std::string, const Entry*>, 3> byId;
-    std::vector<std::string> order;  // identities by first appearance: base, file, controller
+    std::vector<std::string> order;  // ids by first appearance: base, file, controller
     std::unordered_set<std::string> listed;
     for (int s = 0; s < 3; ++s) {
-        entries[s] = entriesOf(grid, v[s]->image);
         byId[s].reserve(entries[s].size());
         for (const Entry& e : entries[s]) {
             byId[s].emplace(e.id, &e);
@@ -235,7 +258,9 @@ bool rebuildTable(GridId grid, const ThreeWayMerge& m, const std::set<std::strin
                   out.begin() + static_cast<std::ptrdiff_t>(r.first));
         return true;
     }
-    const std::vector<Entry> file = entriesOf(grid, m.file.image), controller = entriesOf(grid, m.controller.image);
+    const std::array<std::vector<Entry>, 3> entries =
+        matchedEntries(grid, {&m.base.image, &m.file.image, &m.controller.image});
+    const std::vector<Entry>&file = entries[kFileSide], &controller = entries[kControllerSide];
     std::unordered_map<std::string, const Entry*> atController;
     for (const Entry& e : controller) atController.emplace(e.id, &e);
     std::set<std::string> inFile;

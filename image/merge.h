@@ -5,8 +5,9 @@
 // identities:
 //   - a setting: one row of the parameter table (one bit for p714's boxes);
 //   - a code-table row by its identity: a resident's slot, a key's six serial
-//     bytes, a general code, a digitizer's number and push-button (a table
-//     holding the same identity twice matches its occurrences in order);
+//     bytes, a general code, a digitizer's number and push-button (an
+//     identity some version lists twice matches by the row's whole content,
+//     as a multiset: a changed row is then one deleted and one added);
 //   - the description;
 //   - the bytes no field shows, per 32-byte block.
 // An item changed only in the file is sent; changed only at the controller it

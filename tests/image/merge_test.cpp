@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <random>
+#include <set>
 
 using namespace kelvane;
 
@@ -114,9 +116,14 @@ TEST(Merge, EveryItemKindOnEitherSide) {
          {{K::Row, S::Same}}},
         {"general code's panel at the controller", nullptr, [](Image& i) { putGeneral(i, 2, 9753, 3, 0); }, {{K::Row, S::Kept}}},
         {"digitizer's flat at the controller", nullptr, [](Image& i) { putDigitizer(i, 0, 4, 2, 30, 1); }, {{K::Row, S::Kept}}},
+        {"digitizer added in the file, another's flat at the controller",
+         [](Image& i) { putDigitizer(i, 8, 8, 1, 9, 23); },
+         [](Image& i) { putDigitizer(i, 1, 4, 2, 30, 2); },
+         {{K::Row, S::Kept}, {K::Row, S::Sent}}},
         {"description only in the file", nullptr, nullptr, {{K::Description, S::Sent}}, "Klatka B"},
         {"free bytes only at the controller", nullptr, freeByte, {{K::Bytes, S::Kept}}},
         {"free bytes differently on both", freeByte, freeByteB, {{K::Bytes, S::Conflict}}},
+        {"free bytes of the last block", [](Image& i) { i[kImageSize - 1] = 0x12; }, nullptr, {{K::Bytes, S::Sent}}},
         {"hidden values only in the file", [](Image& i) { i[mem::kHiddenWords] ^= 1; }, nullptr, {{K::Bytes, S::Sent}}},
     };
     for (const Case& c : cases) {
@@ -136,11 +143,13 @@ TEST(Merge, EveryItemKindOnEitherSide) {
         if (conflict) {
             EXPECT_EQ(toFile.version.image, file.image);
             EXPECT_EQ(toController.version.image, controller.image);
-        } else if (m.count(S::Kept) == 0) {
-            EXPECT_EQ(toFile.version.image, file.image);
+        } else {
+            // Both sides' edits applied, whoever made them.
+            EXPECT_EQ(toFile.version.image, applied([&c](Image& i) {
+                          if (c.file) c.file(i);
+                          if (c.controller) c.controller(i);
+                      }));
             EXPECT_EQ(toFile.version.description, file.description);
-        } else if (m.count(S::Sent) == 0) {
-            EXPECT_EQ(toFile.version.image, controller.image);
         }
     }
 }
@@ -203,16 +212,25 @@ TEST(Merge, HandMadeBuildingsMergeToTheWrittenExpectation) {
     ASSERT_TRUE(out.complete());
     for (std::size_t i = 0; i < kImageSize; ++i) ASSERT_EQ(out.version.image[i], expected[i]) << "offset " << i;
 
-    // Both sides add keys to a full table: nothing is built.
-    Image fullFile = base, fullController = base;
-    for (int k = 3; k < 300; ++k) putKey(fullFile, k, 5, static_cast<std::uint8_t>(k));
-    for (int k = 3; k < 300; ++k) putKey(fullController, k, 6, static_cast<std::uint8_t>(k + 100));
-    for (Image* img : {&fullFile, &fullController})
-        for (int k = 3; k < 300; ++k)
-            (*img)[keyAt(k) + 2] = static_cast<std::uint8_t>(k >> 8 | (img == &fullFile ? 0x80 : 0x40));
-    const MergedVersion full = ResolveMerge(MergeVersions(version(base), version(fullFile), version(fullController)), {});
-    EXPECT_EQ(full.overfull, std::vector<GridId>{GridId::Keys});
-    EXPECT_FALSE(full.complete());
+    // Both sides add keys: the 3 of the base and these fill all 512 records,
+    // or one more than that, which nothing is built from.
+    const struct {
+        int fileAdds, controllerAdds;
+        bool fits;
+    } fills[] = {{254, 255, true}, {254, 256, false}};
+    for (const auto& fill : fills) {
+        Image fullFile = base, fullController = base;
+        for (int k = 0; k < fill.fileAdds; ++k) putKey(fullFile, 3 + k, 5, static_cast<std::uint8_t>(k));
+        for (int k = 0; k < fill.controllerAdds; ++k) putKey(fullController, 3 + k, 6, static_cast<std::uint8_t>(k));
+        for (Image* img : {&fullFile, &fullController})
+            for (int k = 3; k < 512; ++k)  // serials of their own on each side
+                if ((*img)[keyAt(k)] != 0xFF)
+                    (*img)[keyAt(k) + 2] = static_cast<std::uint8_t>(k >> 8 | (img == &fullFile ? 0x80 : 0x40));
+        const MergedVersion full =
+            ResolveMerge(MergeVersions(version(base), version(fullFile), version(fullController)), {});
+        EXPECT_EQ(full.complete(), fill.fits) << fill.controllerAdds;
+        EXPECT_EQ(full.overfull, fill.fits ? std::vector<GridId>{} : std::vector<GridId>{GridId::Keys});
+    }
 }
 
 namespace {
@@ -330,5 +348,89 @@ TEST(Merge, DisjointRandomEditsMergeToBothApplied) {
         EXPECT_EQ(ResolveMerge(unchanged, {}).version.image, fileImage);
         EXPECT_EQ(ResolveMerge(MergeVersions(version(base), version(base), version(controllerImage)), {}).version.image,
                   controllerImage);
+    }
+}
+
+namespace {
+
+// A general-code table as (code, panel) rows in table order.
+using Generals = std::vector<std::pair<int, int>>;
+
+Image withGenerals(const Generals& rows) {
+    Image img = initialImage();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        putGeneral(img, static_cast<int>(i), rows[i].first, static_cast<std::uint8_t>(rows[i].second), 0);
+    return img;
+}
+
+std::map<std::pair<int, int>, int> generalCounts(const Image& img) {
+    std::map<std::pair<int, int>, int> counts;
+    for (std::size_t i = 0; i < mem::kGeneralCount; ++i)
+        if (img[mem::kGeneralCodes + 2 * i] != 0xFF || img[mem::kGeneralCodes + 2 * i + 1] != 0xFF)
+            ++counts[{DecodeBcdCode(&img[mem::kGeneralCodes + 2 * i]), img[mem::kGeneralAttrs + 2 * i]}];
+    return counts;
+}
+
+}  // namespace
+
+// General codes may repeat. Per row content, counted: a side that left it
+// alone gets the other side's count, else it ends between the two sides'
+// counts (a row both revoked stays revoked); a code in conflict gets the
+// chosen side's rows. First the two tables that once lost a deletion, then
+// random tables of few codes and panels.
+TEST(Merge, RepeatedGeneralCodesMergeAsMultisets) {
+    std::vector<std::array<Generals, 3>> tables = {
+        {Generals{{1111, 1}, {1111, 2}}, Generals{{1111, 1}}, Generals{{1111, 2}}},
+        {Generals{{1111, 1}, {1111, 2}}, Generals{{1111, 2}}, Generals{{1111, 1}, {1111, 3}}},
+    };
+    std::mt19937 rng(37);
+    const auto below = [&rng](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    const auto randomRow = [&below] { return std::pair<int, int>{1111 * (1 + below(3)), 1 + below(3)}; };
+    while (tables.size() < 400) {
+        Generals base(static_cast<std::size_t>(below(9)));
+        for (auto& row : base) row = randomRow();
+        std::array<Generals, 3> t{base, base, base};
+        for (int side = 1; side < 3; ++side)
+            for (int n = below(4); n > 0; --n) {
+                Generals& rows = t[static_cast<std::size_t>(side)];
+                const int what = below(3);
+                if (what == 0 || rows.empty())
+                    rows.push_back(randomRow());
+                else if (what == 1)
+                    rows.erase(rows.begin() + below(static_cast<int>(rows.size())));
+                else
+                    rows[static_cast<std::size_t>(below(static_cast<int>(rows.size())))].second = 1 + below(3);
+            }
+        tables.push_back(t);
+    }
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        SCOPED_TRACE(t);
+        const Image b = withGenerals(tables[t][0]), f = withGenerals(tables[t][1]), c = withGenerals(tables[t][2]);
+        const ThreeWayMerge m = MergeVersions(version(b), version(f), version(c));
+        std::set<int> conflicting;
+        for (const MergeItem& item : m.items)
+            if (item.state == MergeState::Conflict)
+                conflicting.insert(DecodeBcdCode(reinterpret_cast<const std::uint8_t*>(item.identity.data())));
+        for (MergeChoice side : {MergeChoice::File, MergeChoice::Controller}) {
+            const MergedVersion out = ResolveMerge(m, ChooseAll(m, side));
+            ASSERT_TRUE(out.complete());
+            auto base = generalCounts(b), file = generalCounts(f), controller = generalCounts(c),
+                 merged = generalCounts(out.version.image);
+            std::set<std::pair<int, int>> rows;
+            for (const auto* counts : {&base, &file, &controller, &merged})
+                for (const auto& [row, n] : *counts) rows.insert(row);
+            for (const auto& row : rows) {
+                const int nb = base[row], nf = file[row], nc = controller[row], n = merged[row];
+                SCOPED_TRACE(std::to_string(row.first) + "@" + std::to_string(row.second));
+                if (conflicting.count(row.first))
+                    EXPECT_EQ(n, side == MergeChoice::File ? nf : nc);
+                else if (nf == nb)
+                    EXPECT_EQ(n, nc);
+                else if (nc == nb)
+                    EXPECT_EQ(n, nf);
+                else
+                    EXPECT_TRUE(std::min(nf, nc) <= n && n <= std::max(nf, nc)) << n;
+            }
+        }
     }
 }
