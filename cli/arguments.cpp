@@ -96,10 +96,11 @@ const std::vector<CommandSpec>& commands() {
          {kJson}},
         {"merge",
          "BASE.kvd FILE.kvd CONTROLLER.kvd -o OUT.kvd [--prefer file|controller]",
-         "join the file's edits with what changed at the controller since the base (conflicts: exit 6)",
+         "join the file's edits with what changed at the controller since the base (conflicts: exit 6); "
+         "the register notes the result as coming from the controller's building",
          3,
          3,
-         {kOutput, kPrefer}},
+         {kOutput, kPrefer, kRegister}},
         {"register",
          "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | diff SERIAL VISIT VISIT | "
          "export SERIAL VISIT -o FILE.kvd",

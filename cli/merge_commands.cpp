@@ -1,5 +1,6 @@
 // merge, and the merge an upload makes against --base: the file's edits
 // joined with what changed at the controller since the base.
+#include "cli/building_register.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
@@ -38,6 +39,23 @@ std::string fileDate(const std::string& path) {
     return buf;
 }
 
+// The merged file in the register: it came from the building its controller
+// version was read from (else the file's, else the base's) and was made on
+// that controller's image, so a later upload checks the building and merges
+// against what the controller held.
+void recordMerged(const Tool& tool, const std::string& path, const kelvane::Image& merged,
+                  const std::vector<ImageVersion>& versions) {
+    ToolRegister reg(tool);
+    kelvane::registry::Register* r = reg.get();
+    if (!r) return;
+    const kelvane::Image& controller = versions[2].image;
+    std::vector<kelvane::registry::Controller> origins;
+    for (const ImageVersion* v : {&versions[2], &versions[1], &versions[0]})
+        if (origins.empty()) origins = r->originsOf(v->image);
+    if (origins.empty()) r->recordSavedFile(path, merged, std::nullopt, controller);
+    for (const auto& origin : origins) r->recordSavedFile(path, merged, origin.key, controller);
+}
+
 }  // namespace
 
 MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const ImageVersion& base,
@@ -72,6 +90,9 @@ int mergeCommand(const Tool& tool) {
         if (!file) return kFileError;
         versions.push_back({file->image, file->description});
     }
+    // A controller holds no description (a downloaded file has none): the
+    // base's stands for it, so the file's is kept unless it changed it.
+    versions[2].description = versions[0].description;
     const MergeStep step = mergeWithBase(tool, basePath, versions[0], versions[1], versions[2]);
     if (step.exit != kDone) return step.exit;
     const std::string out = tool.args.value("--output");
@@ -79,6 +100,7 @@ int mergeCommand(const Tool& tool) {
         tool.error(out, tool.text(Message::SaveError));
         return kFileError;
     }
+    recordMerged(tool, out, step.merged.image, versions);
     tool.result(format(tool.text(ToolText::Saved), out));
     return kDone;
 }

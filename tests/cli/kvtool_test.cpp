@@ -96,7 +96,9 @@ Image imageOf(const fs::path& kvd) {
     return f ? f->image : Image{};
 }
 
-void save(const fs::path& kvd, const Image& img) { ASSERT_TRUE(kelvane::SaveDataFile(kvd.string(), img, "")); }
+void save(const fs::path& kvd, const Image& img, const std::string& description = "") {
+    ASSERT_TRUE(kelvane::SaveDataFile(kvd.string(), img, description));
+}
 
 class Kvtool : public ::testing::Test {
 protected:
@@ -339,10 +341,10 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
     const std::string b = (dir / "base.kvd").string(), f = (dir / "file.kvd").string(),
                       c = (dir / "conflict.kvd").string(), ctl = (dir / "controller.kvd").string(),
                       out = (dir / "out.kvd").string();
-    save(b, base);
-    save(f, edited);
-    save(c, openCode(base, 4444));
-    save(ctl, sample);
+    save(b, base, "Bldg");
+    save(f, edited, "Bldg");
+    save(c, openCode(base, 4444), "Bldg");
+    save(ctl, sample);  // downloaded: no description
     const std::string sent = english(ToolText::BlocksSent, 1);
     const struct {
         std::vector<std::string> args;
@@ -374,6 +376,7 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
         EXPECT_EQ(fs::exists(out), k.exit == 0 && args[0] == "merge");
     }
     EXPECT_EQ(imageOf(out), merged);
+    EXPECT_EQ(kelvane::LoadDataFile(out)->description, "Bldg");
 }
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
@@ -502,6 +505,12 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
     std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
     ASSERT_EQ(run({"import-csv", s, "general_codes", (dir / "codes.csv").string(), "-o", edited, "--append"}).exit, 0);
     save(fresh, kelvane::initialImage());
+    // A merge of edits to what that controller holds keeps its building.
+    const std::string aEdited = (dir / "a_edited.kvd").string(), merged = (dir / "merged.kvd").string();
+    Image edit = imageOf(a);
+    kelvane::writeLE16(edit, kelvane::mem::kWords, 3300);
+    save(aEdited, edit);
+    ASSERT_EQ(run({"merge", a, aEdited, a, "-o", merged}).exit, 0);
 
     const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
     const struct {
@@ -511,6 +520,7 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
     } cases[] = {
         {a, "sim", {"--yes"}, 7},                        // another controller: refused
         {edited, port, {"--yes", "--full"}, 7},          // whatever is sent
+        {merged, "sim", {"--yes"}, 7},                   // merged
         {a, "sim", {"--yes", "--other-controller"}, 0},  // confirmed
         {a, port, {"--yes"}, 0},                         // its own controller, though sent elsewhere since
         {fresh, "sim", {}, 1},                           // no origin: the usual question, no terminal
