@@ -7,6 +7,7 @@
 #include "cli/merge_step.h"
 
 #include "image/merge.h"
+#include "texts/file_texts.h"
 #include "texts/merge_text.h"
 
 #include <sys/stat.h>
@@ -96,8 +97,9 @@ int mergeCommand(const Tool& tool) {
     const MergeStep step = mergeWithBase(tool, basePath, versions[0], versions[1], versions[2]);
     if (step.exit != kDone) return step.exit;
     const std::string out = tool.args.value("--output");
-    if (!kelvane::SaveDataFile(out, step.merged.image, step.merged.description)) {
-        tool.error(out, tool.text(Message::SaveError));
+    if (auto fault = kelvane::WriteFault::None;
+        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), step.merged.image, step.merged.description, &fault)) {
+        tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
     recordMerged(tool, out, step.merged.image, versions);

@@ -192,6 +192,10 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"download", "--port", noPort, "-o", "/dev/null"}, 2, ""},
         {{"download", "--port", noPort, "-o", "/dev/stdout"}, 2, ""},
         {{"import-csv", (dir / "a.kvd").string(), "keys", "-o", (dir / "x.kvd").string(), "/dev/zero"}, 2, ""},
+        {{"merge", (dir / "a.kvd").string(), (dir / "a.kvd").string(), (dir / "a.kvd").string(), "-o",
+          (dir / "ro.kvd").string()},
+         2,
+         kelvane::texts::messageText(kelvane::texts::Message::FileReadOnly, kelvane::texts::kEnglish)},
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
         // not a firmware file: refused before the port is opened, let alone a backup read
         {{"flash", "--port", noPort, (dir / "notfw.dat").string()}, 2, ""},
