@@ -92,22 +92,21 @@ for layer in "${order[@]}"; do
   fi
 done
 
-while IFS= read -r file; do
+# One grep over every source file for each kind of include, not one per file.
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' | grep -vE '^(tests|benchmarks)/')
+while IFS=: read -r file line text; do
   layer=${file%%/*}
   ok=${allowed[$layer]:-}
   [[ -z $ok ]] && continue
-  while IFS=: read -r line text; do
-    inc=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")
-    [[ $inc == */* ]] || { fail "$file:$line: include without its folder: $inc"; continue; }
-    dir=${inc%%/*}
-    [[ " $ok " == *" $dir "* ]] || fail "$file:$line: $layer may not include $inc (allowed: $ok)"
-  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  if [[ ${qt[$layer]} == no ]]; then
-    while IFS=: read -r line text; do
-      fail "$file:$line: Qt header in a Qt-free layer: $text"
-    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$file" || true)
-  fi
-done < <(git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' | grep -vE '^(tests|benchmarks)/')
+  [[ $text =~ \"([^\"]*)\" ]] && inc=${BASH_REMATCH[1]}
+  [[ $inc == */* ]] || { fail "$file:$line: include without its folder: $inc"; continue; }
+  dir=${inc%%/*}
+  [[ " $ok " == *" $dir "* ]] || fail "$file:$line: $layer may not include $inc (allowed: $ok)"
+done < <(grep -nHE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${sources[@]}" || true)
+while IFS=: read -r file line text; do
+  layer=${file%%/*}
+  [[ ${qt[$layer]:-} == no ]] && fail "$file:$line: Qt header in a Qt-free layer: $text"
+done < <(grep -nHE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "${sources[@]}" || true)
 
 # The documented table is the one above.
 documented=$(awk -v b="$begin" -v e="$end" '$0 == e { on = 0 } on { print } $0 == b { on = 1 }' "$docs" 2>/dev/null || true)
