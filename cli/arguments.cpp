@@ -276,8 +276,8 @@ const char* const kExitCodes =
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
     "  5    the device refused (wrong device type, programming error, block check)\n"
-    "  6    differences found (check, diff, register diff, upload --check), warnings (lint), conflicts\n"
-    "       no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
+    "  6    differences found (check, diff, register diff, upload --check, flash --verify-config), warnings\n"
+    "       (lint), conflicts no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
     "  7    upload refused: the file's image came from another controller (--other-controller sends anyway)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 

@@ -1,5 +1,5 @@
 #pragma once
-// kvtool's exit codes, as its --help and the README list them.
+// kvtool's exit codes, as its --help and docs/kvtool.md list them.
 namespace kelvane::cli {
 
 enum Exit : int {

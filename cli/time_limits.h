@@ -1,5 +1,5 @@
 #pragma once
-// How long kvtool waits at most, as its --help and the README state them.
+// How long kvtool waits at most, as its --help and docs/kvtool.md state them.
 #include "link/quiet_line.h"
 #include "link/transfer.h"
 

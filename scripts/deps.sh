@@ -10,7 +10,7 @@ pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sq
 if [ "${1:-all}" != run ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev
          xvfb xauth socat poppler-utils
-         fonts-dejavu-core fonts-liberation2 clang libclang-rt-dev
+         fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
          g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool)
 fi

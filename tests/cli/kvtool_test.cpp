@@ -20,6 +20,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 
@@ -807,6 +811,88 @@ TEST_F(Kvtool, LineTestOverALoopbackLosesNothingAndProbesAController) {
     const Outcome probes = run({"line-test", "--port", "sim"});
     EXPECT_EQ(probes.exit, 0) << probes.err;
     EXPECT_NE(probes.out.find("Answers: 20 of 20"), std::string::npos) << probes.out;
+}
+
+// The pages that quote the programs say what their own --help says: each
+// command's synopsis, only options the command (or simulator) takes, kvtool's
+// exit codes and time limits.
+std::string helpOf(const std::string& program) {
+    std::string out;
+    if (FILE* p = ::popen((program + " --help 2>/dev/null").c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+std::string squeezed(const std::string& text) { return std::regex_replace(text, std::regex("\\s+"), " "); }
+
+std::string section(const std::string& text, const std::string& from, const std::string& to) {
+    const auto begin = text.find(from);
+    if (begin == std::string::npos) return {};
+    return text.substr(begin, text.find(to, begin + from.size()) - begin);
+}
+
+std::set<std::string> allOf(const std::string& text, const std::string& pattern) {
+    std::set<std::string> found;
+    const std::regex re(pattern, std::regex::multiline);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it)
+        found.insert((*it)[1]);
+    return found;
+}
+
+TEST_F(Kvtool, DocsQuoteTheProgramsOwnHelp) {
+    const fs::path source = KELVANE_SOURCE_DIR;
+    std::map<std::string, std::string> pages;
+    for (const auto& entry : fs::directory_iterator(source / "docs"))
+        if (entry.path().extension() == ".md") pages[entry.path().filename().string()] = slurp(entry.path());
+    for (const char* top : {"README.md", "CONTRIBUTING.md"}) pages[top] = slurp(source / top);
+    const std::string reference = pages["kvtool.md"];
+    ASSERT_FALSE(reference.empty());
+    const std::string help = run({"--help"}).out;
+
+    const std::string commands = section(help, "Commands:\n", "\nEvery command takes");
+    std::istringstream lines(commands.substr(commands.find('\n') + 1));
+    int synopses = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  ", 0) != 0 || line.rfind("      ", 0) == 0) continue;  // a summary line
+        ++synopses;
+        EXPECT_NE(squeezed(reference).find(squeezed("kvtool" + line)), std::string::npos) << line;
+    }
+    EXPECT_GT(synopses, 10) << help;
+
+    EXPECT_EQ(allOf(section(reference, "## Exit codes", "\n## "), R"(^\| (\d+) \|)"),
+              allOf(section(help, "Exit codes:", "\n\n"), R"(^  (\d+) )"));
+    const std::string seconds = R"((\d+(?:\.\d+)?) s\b)";
+    std::string limits;  // the table's rows, not the prose around it
+    std::istringstream limitLines(section(reference, "## Time limits", "\n## "));
+    for (std::string line; std::getline(limitLines, line);)
+        if (line.rfind('|', 0) == 0) limits += line + '\n';
+    EXPECT_EQ(allOf(limits, seconds), allOf(section(help, "Time limits", "\n\n"), seconds));
+
+    // Every quoted command line of kvtool or a simulator, in code, names options it takes.
+    const std::map<std::string, std::string> programs = {
+        {"kvtool", KVTOOL_PATH}, {"kelvane_sim", KELVANE_SIM_PATH}, {"orva_bootloader_sim", ORVA_BOOTLOADER_SIM}};
+    const std::regex quoted(R"(`([^`\n]+)`|^ {4}(\S.*)$)", std::regex::multiline);
+    const std::regex call(R"(^(?:\S*/)?(kvtool|kelvane_sim|orva_bootloader_sim)(?:\.exe)?(?: ([a-z][a-z-]*))?(.*))");
+    std::map<std::string, std::string> helps;
+    int calls = 0;
+    for (const auto& [name, text] : pages)
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), quoted); it != std::sregex_iterator(); ++it) {
+            const std::string code = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
+            std::smatch m;
+            if (!std::regex_search(code, m, call)) continue;
+            ++calls;
+            const std::string command = m[1] == "kvtool" ? m[2].str() : "";
+            const std::string program = programs.at(m[1]) + (command.empty() ? "" : " " + command);
+            if (!helps.count(program)) helps[program] = helpOf(program);
+            const std::string& options = helps[program];
+            EXPECT_FALSE(options.empty()) << name << ": " << code;
+            for (const std::string& option : allOf(m[3].str(), R"((--[a-z][a-z-]*))"))
+                EXPECT_TRUE(std::regex_search(options, std::regex(option + "(?![a-z-])"))) << name << ": " << code;
+        }
+    EXPECT_GT(calls, 20) << "the pages quote the programs";
 }
 
 }  // namespace
