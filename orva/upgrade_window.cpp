@@ -14,6 +14,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -34,6 +36,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWindow>
 
 namespace kelvane::orva {
@@ -201,8 +204,13 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     changes_->setReadOnly(true);
     changes_->setFont(small);
     changes_->setFocusPolicy(Qt::NoFocus);
-    restoreButton_ = place(new QPushButton(utf8(texts::kRestore), this), "RestoreConfiguration", 20, 590, 210, 24);
+    restoreButton_ = place(new QPushButton(utf8(texts::kRestore), this), "RestoreConfiguration", 20, 590, 140, 24);
     restoreButton_->setEnabled(false);
+    // The box is narrow: the whole list in a window of its own.
+    showChangesButton_ = place(new QPushButton(utf8(texts::kShowChanges), this), "ShowChangeList", 164, 590, 66, 24);
+    showChangesButton_->setEnabled(false);
+    connect(changes_, &QPlainTextEdit::textChanged, this,
+            [this] { showChangesButton_->setEnabled(!changes_->toPlainText().isEmpty()); });
 
     // The frames are drawn behind the controls they surround.
     statusFrame_->lower();
@@ -219,6 +227,7 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     connect(button_, &QPushButton::clicked, this, [this] { StartStop(false); });
     connect(chooseButton_, &QPushButton::clicked, this, &UpgradeWindow::ChooseFile);
     connect(restoreButton_, &QPushButton::clicked, this, &UpgradeWindow::Restore);
+    connect(showChangesButton_, &QPushButton::clicked, this, &UpgradeWindow::showChangeList);
     showFirmwareInfo();
     resetChecklist();
     // Once the window shows (and a test has set its question).
@@ -514,8 +523,11 @@ void UpgradeWindow::onStep(int run, int step, int state) {
     line.shown = true;
     line.state = state;
     line.percent = -1;
-    // A download's progress fills the bar as the flash's does.
-    if (state == static_cast<int>(jobs::StepState::Running)) progressBar_->setValue(progressBar_->minimum());
+    // A transfer's progress fills the bar as the flash's does; it starts empty.
+    const auto started = static_cast<jobs::JobStep>(step);
+    if (state == static_cast<int>(jobs::StepState::Running) &&
+        (started == jobs::JobStep::Backup || started == jobs::JobStep::Verify || started == jobs::JobStep::Restore))
+        progressBar_->setValue(progressBar_->minimum());
     showChecklist();
 }
 
@@ -539,8 +551,10 @@ void UpgradeWindow::onIdentified(int run, int id, int serial, int firmware, bool
     // Both versions once the controller is back, so that a smaller number
     // does not read as a step back.
     const int before = firmwareBefore_ >= 0 ? firmwareBefore_ : firmware;
+    // On a line of their own once both are known: the checklist is narrow.
     identity_ =
-        QStringLiteral("ID: %1 Ser: %2 ").arg(id).arg(serial) +
+        QStringLiteral("ID: %1 Ser: %2").arg(id).arg(serial) +
+        (after && firmware != before ? QStringLiteral("\n") : QStringLiteral(" ")) +
         QString::fromStdString(kelvane::texts::firmwareVersions(before, after ? firmware : -1, kelvane::texts::kPolish));
     showChecklist();
 }
@@ -598,6 +612,22 @@ void UpgradeWindow::showOutcome(const jobs::JobResult& out, bool restore) {
     showChecklist();
     // Silent after a flash that stopped halfway: it may sit in its bootloader.
     if (out.end == JobEnd::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
+}
+
+void UpgradeWindow::showChangeList() {
+    QDialog dialog(this);
+    dialog.setWindowTitle(utf8(texts::kChangeListTitle));
+    auto* text = new QPlainTextEdit(changes_->toPlainText(), &dialog);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    buttons->button(QDialogButtonBox::Close)->setText(utf8(texts::kClose));
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    dialog.resize(640, 420);
+    dialog.exec();
 }
 
 void UpgradeWindow::keyPressEvent(QKeyEvent* event) {

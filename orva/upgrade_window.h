@@ -82,6 +82,8 @@ public slots:
     // At start, and when the controller did not answer: after a job that
     // stopped halfway, asks to flash the controller again from its bootloader.
     void offerFlashAgain();
+    // The change list in a window of its own, wide enough to read.
+    void showChangeList();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -153,6 +155,7 @@ private:
     QLabel* checklist_ = nullptr;
     QPlainTextEdit* changes_ = nullptr;
     QPushButton* restoreButton_ = nullptr;
+    QPushButton* showChangesButton_ = nullptr;
 };
 
 }  // namespace kelvane::orva

@@ -508,8 +508,8 @@ private slots:
                         {JobStep::Flash, done},
                         {JobStep::Return, done},
                         {JobStep::Verify, done + QStringLiteral(" bez zmian")}});
-        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("ID: 1 Ser: 4660 FV: 259 (nowa: 106)"));
+        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 1),
+                 QStringLiteral("ID: 1 Ser: 4660\nFV: 259 (nowa: 106)"));
         QCOMPARE(sims.device->flashed(), expectedImage(6));
         QCOMPARE(sims.device->controller().image(), before);
         QVERIFY(w.changeList()->toPlainText().contains(QString::fromUtf8(kelvane::orva::texts::kConfigurationSame)));
