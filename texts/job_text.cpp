@@ -71,8 +71,8 @@ constexpr NextRow kNext[] = {
       "The controller may wait in its bootloader: flash it again."}},
     {NextStep::Restore, {"Przywr\u00F3\u0107 konfiguracj\u0119 z kopii.", "Restore the configuration from the backup."}},
     {NextStep::CheckConfiguration,
-     {"Konfiguracja nie zosta\u0142a sprawdzona: odczytaj j\u0105 i por\u00F3wnaj z kopi\u0105.",
-      "The configuration was not verified: read it and compare it with the backup."}},
+     {"Konfiguracja nie zosta\u0142a sprawdzona po programowaniu: odczytaj j\u0105 i sprawd\u017A.",
+      "The configuration was not verified after the flash: read it and check it."}},
 };
 
 int column(int language) { return language == kPolish ? 0 : 1; }
