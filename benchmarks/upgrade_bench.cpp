@@ -27,15 +27,12 @@ namespace {
 double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 // Notes when the run reaches its milestones.
-struct TimingView : UpgradeView {
+struct TimingView : UpgradeReport {
     Clock::time_point t0 = Clock::now();
     double phaseA = -1, banner = -1, programming = -1, end = -1;
-    std::string status;
-    void clearStatus() override { status.clear(); }
-    void appendStatus(const std::string& s) override {
-        status += s;
-        if (status.rfind("ID: ", 0) == 0 || status == "Czekam na bootloader...") phaseA = since(t0);
-        if (status == "Bootloader: BV: ") banner = since(t0);
+    void showStatus(const UpgradeStatus& s) override {
+        if (s.message == UpgradeMessage::Identity || s.message == UpgradeMessage::Waiting) phaseA = since(t0);
+        if (s.message == UpgradeMessage::BootloaderVersion) banner = since(t0);
     }
     void setProgressRange(int, int) override {}
     void setProgress(int position) override {
@@ -68,7 +65,8 @@ int main(int argc, char** argv) {
         kelvane::session::QtSerialLine line;
         UpgradeLink link{line, clock, stop, view};
         view.t0 = Clock::now();
-        if (OpenUpgradePort(state, link, port) && RequestBootloader(state, link)) result = UpgradeWorker(state, link);
+        if (OpenUpgradePort(state, link, port) && RequestBootloader(state, link))
+            result = static_cast<int>(UpgradeWorker(state, link));
     });
     worker->start();
     worker->wait();

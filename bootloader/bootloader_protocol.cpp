@@ -1,8 +1,6 @@
 #include "bootloader/bootloader_protocol.h"
 
-#include "link/port_info.h"
 #include "bootloader/block_check.h"
-#include "bootloader/upgrade_texts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -89,18 +87,6 @@ bool receiveBanner(Steps& step, std::uint8_t* rx, bool upperAllowed) {
 
 }  // namespace
 
-std::string OpenFailureDetail(link::OpenFailure failure, bool onLinux) {
-    switch (failure) {
-    case link::OpenFailure::NoSuchPort: return texts::kPortMissing;
-    case link::OpenFailure::Busy: return texts::kPortHeld;
-    case link::OpenFailure::NoPermission:
-        return onLinux ? std::string(texts::kPortNoPermission) + "\n" + texts::kDialoutFix : texts::kPortNoPermission;
-    case link::OpenFailure::None:
-    case link::OpenFailure::Unknown: break;
-    }
-    return {};
-}
-
 link::LineSettings PhaseASettings(link::LineSettings base) {
     base.baud = 2400;
     base.dataBits = 8;
@@ -127,8 +113,10 @@ bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& 
     state.portDeviceName = deviceName;
     if (deviceName.empty() || !link.line.open(deviceName)) {
         state.portOpen = false;
-        ShowStatus(link.view, texts::kPortBusy);
-        link.view.setStatusDetail(OpenFailureDetail(link.line.openFailure(), link::prefersUsbPort()));
+        UpgradeStatus busy;
+        busy.message = UpgradeMessage::PortBusy;
+        busy.openFailure = link.line.openFailure();
+        link.view.showStatus(busy);
         return false;
     }
     state.portOpen = true;
@@ -148,23 +136,22 @@ bool RequestBootloader(UpgradeState& state, UpgradeLink& link) {
         closePort(state, link);
         return false;
     }
-    UpgradeView& view = link.view;
-    view.clearStatus();
+    UpgradeReport& view = link.view;
     if (got == sizeof reply) {
         if (reply[0] != kDeviceType) {
             closePort(state, link);
-            ShowStatus(view, texts::kWrongDevice);
+            ShowStatus(view, UpgradeMessage::WrongDevice);
             step.pause(500);
             return false;
         }
-        view.appendStatus(texts::kId);
-        view.appendStatus(std::to_string(reply[1]));
-        view.appendStatus(texts::kSerial);
-        view.appendStatus(std::to_string(reply[2] << 8 | reply[3]));
-        view.appendStatus(texts::kFirmwareVersion);
-        view.appendStatus(std::to_string(reply[4] << 8 | reply[5]));
+        UpgradeStatus identity;
+        identity.message = UpgradeMessage::Identity;
+        identity.id = reply[1];
+        identity.serial = reply[2] << 8 | reply[3];
+        identity.firmware = reply[4] << 8 | reply[5];
+        view.showStatus(identity);
     } else {
-        ShowStatus(view, texts::kWaiting);
+        ShowStatus(view, UpgradeMessage::Waiting);
         step.pause(500);
     }
     if (step.stopped()) {
@@ -175,13 +162,13 @@ bool RequestBootloader(UpgradeState& state, UpgradeLink& link) {
     return true;
 }
 
-int UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
+WorkerEnd UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
     Steps step(link);
-    UpgradeView& view = link.view;
+    UpgradeReport& view = link.view;
     auto* rx = state.receive.data();
     auto abandon = [&] {
         closePort(state, link);
-        return 0;
+        return WorkerEnd::Stopped;
     };
 
     step.purge();
@@ -198,29 +185,29 @@ int UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
     }
     if (!step.pause(100) || !step.sendByte(kWakeUp) || !step.pause(2000)) return abandon();
 
-    view.clearStatus();
-    view.appendStatus(texts::kBootloaderVersion);
-    view.appendStatus(std::to_string(rx[5]));
-    view.appendStatus(".");
-    view.appendStatus(std::to_string(rx[6]));
+    UpgradeStatus version;
+    version.message = UpgradeMessage::BootloaderVersion;
+    version.major = rx[5];
+    version.minor = rx[6];
+    view.showStatus(version);
     if (!step.pause(1000)) return abandon();
 
-    const char* final = texts::kWrongDevice;
+    UpgradeMessage final = UpgradeMessage::WrongDevice;
     state.programResult = -1;
     if (rx[4] == kDeviceType) {
         view.setProgressRange(0, kBlockCount);
         state.progressCounter = 0;
         view.setProgress(0);
-        ShowStatus(view, texts::kProgramming);
+        ShowStatus(view, UpgradeMessage::Programming);
         const std::uint8_t result = ProgramImage(state, link);
         if (step.stopped()) return abandon();
         state.programResult = result;
-        final = result == kProgramOk ? texts::kDone : texts::kFlashError;
+        final = result == kProgramOk ? UpgradeMessage::Done : UpgradeMessage::FlashError;
     }
     ShowStatus(view, final);
     closePort(state, link);
     view.runEnded();
-    return 1;
+    return WorkerEnd::Ended;
 }
 
 std::uint8_t ProgramImage(UpgradeState& state, UpgradeLink& link) {

@@ -12,7 +12,7 @@
 #include "link/serial_line.h"
 #include "bootloader/stop_flag.h"
 #include "bootloader/upgrade_state.h"
-#include "bootloader/upgrade_view.h"
+#include "bootloader/upgrade_report.h"
 
 #include <cstdint>
 #include <string>
@@ -23,7 +23,7 @@ struct UpgradeLink {
     link::Line& line;
     link::Clock& clock;
     StopFlag& stop;
-    UpgradeView& view;
+    UpgradeReport& view;
 };
 
 // Frame and answer bytes.
@@ -48,20 +48,19 @@ link::LineSettings PhaseASettings(link::LineSettings base = {});
 link::LineSettings PhaseBSettings(link::LineSettings base = {});
 link::Timeouts UpgradeTimeouts();
 
-// Why a port did not open, in the status line's detail; empty when the
-// system did not say. The dialout fix follows a missing permission where `onLinux`.
-std::string OpenFailureDetail(link::OpenFailure failure, bool onLinux);
-
-// Opens the named port with the phase A settings; "Port w użyciu" on
-// failure, with the cause as its detail.
+// Opens the named port with the phase A settings; PortBusy on failure, with
+// the cause the system gave.
 bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& deviceName);
 // Phase A. False (port closed, message shown) on a wrong device type, or when
 // stopped; otherwise true with the port at the phase B settings.
 bool RequestBootloader(UpgradeState& state, UpgradeLink& link);
-// Phase B, the worker's whole run. Returns 1 when it ended by itself (final
-// message shown, port closed, runEnded() called), 0 when stopped (port
-// closed, nothing shown).
-int UpgradeWorker(UpgradeState& state, UpgradeLink& link);
+enum class WorkerEnd {
+    Stopped = 0,  // port closed, nothing shown
+    Ended = 1,    // ended by itself: final message shown, port closed, runEnded() called
+};
+// Phase B, the worker's whole run; UpgradeState::programResult holds the
+// programming's result byte (-1 when the banner named another device).
+WorkerEnd UpgradeWorker(UpgradeState& state, UpgradeLink& link);
 // Banner check and all data frames; the result byte above.
 std::uint8_t ProgramImage(UpgradeState& state, UpgradeLink& link);
 

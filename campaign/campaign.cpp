@@ -8,7 +8,7 @@
 #include "sim/bootloader_device.h"
 #include "sim/controller.h"
 #include "bootloader/bootloader_protocol.h"
-#include "bootloader/upgrade_texts.h"
+#include "texts/upgrade_texts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -89,12 +89,16 @@ public:
     }
 };
 
-class RecordingView : public bootloader::UpgradeView {
+class RecordingView : public bootloader::UpgradeReport {
 public:
-    std::string status;
+    std::optional<bootloader::UpgradeStatus> status;  // the status line's message, none while empty
+    int statuses = 0;                                 // how many were shown
     bool ended = false;
-    void clearStatus() override { status.clear(); }
-    void appendStatus(const std::string& s) override { status += s; }
+    void showStatus(const bootloader::UpgradeStatus& s) override {
+        status = s;
+        ++statuses;
+    }
+    bool shows(bootloader::UpgradeMessage m) const { return status && status->message == m; }
     void setProgressRange(int, int) override {}
     void setProgress(int) override {}
     void runEnded() override { ended = true; }
@@ -319,14 +323,14 @@ void runFlash(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, R
     bootloader::UpgradeLink link{line, clock, stop, view};
     clock.pressAt = setup.cancelAtMs >= 0 ? setup.cancelAtMs : kFlashPatienceMs;
     clock.stopEndsSleeps = true;
-    std::string statusAtStop;
+    int statusesAtStop = 0;
     clock.press = [&] {
         stop.request();
         line.interrupt();
-        statusAtStop = view.status;
+        statusesAtStop = view.statuses;
     };
     const std::int64_t start = clock.nowMs();
-    int worker = -1;
+    std::optional<bootloader::WorkerEnd> worker;
     if (bootloader::OpenUpgradePort(state, link, kPort) && bootloader::RequestBootloader(state, link))
         worker = bootloader::UpgradeWorker(state, link);
     const std::int64_t end = clock.nowMs();
@@ -338,14 +342,17 @@ void runFlash(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& clock, R
         c.fail(kEnded, "ended " + std::to_string(end - clock.pressAt) + " ms after Stop");
     if (line.isOpen()) c.fail(kEnded, "port left open");
 
-    const bool done = view.status == bootloader::texts::kDone;
+    using bootloader::UpgradeMessage;
+    using bootloader::WorkerEnd;
+    const bool done = view.shows(UpgradeMessage::Done);
     result.succeeded = done;
     if (stopped) {
-        if (worker == 1) c.fail(kFailure, "stopped, yet the run ended by itself");
-        if (view.status != statusAtStop) c.fail(kFailure, "something was shown after Stop");
-    } else if (worker == 1 && !done && view.status != bootloader::texts::kFlashError &&
-               view.status != bootloader::texts::kWrongDevice) {
-        c.fail(kFailure, "run ended with the status \"" + view.status + "\"");
+        if (worker == WorkerEnd::Ended) c.fail(kFailure, "stopped, yet the run ended by itself");
+        if (view.statuses != statusesAtStop) c.fail(kFailure, "something was shown after Stop");
+    } else if (worker == WorkerEnd::Ended && !done && !view.shows(UpgradeMessage::FlashError) &&
+               !view.shows(UpgradeMessage::WrongDevice)) {
+        c.fail(kFailure, "run ended with the status \"" +
+                             (view.status ? texts::upgrade::statusText(*view.status) : std::string()) + "\"");
     }
     if (tap.events().empty() && !stopped && !done) c.fail(kTruthful, "a clean flash failed");
 

@@ -113,7 +113,7 @@ const std::vector<CommandSpec>& commands() {
           {"--address", true, "A: the building's address (name)"},
           {"--output", true, "FILE.kvd to write (export; also -o)"}}},
         {"flash",
-         "--port P [FIRMWARE] [--no-backup] [--verify-config] [--restore-config] [--yes]",
+         "--port P [FIRMWARE] [--no-backup] [--verify-config] [--restore-config] [--yes] [--register FILE]",
          "back the configuration up, program controller firmware through its bootloader (default 4817_05.dat), "
          "wait for the controller to come back",
          0,
@@ -123,7 +123,8 @@ const std::vector<CommandSpec>& commands() {
            "do not read the configuration first (a controller that does not answer is flashed all the same)"},
           {"--verify-config", false, "read the configuration again afterwards and compare with the backup (changed: exit 6)"},
           {"--restore-config", false, "as --verify-config, and upload the backup when it changed, after asking"},
-          {"--yes", false, "restore without asking (needed without a terminal)"}}},
+          {"--yes", false, "restore without asking (needed without a terminal)"},
+          kRegister}},
         {"line-test",
          "--port P",
          "test the line: with a loopback plug (TX joined to RX) bytes lost or changed and the round trip at 2400 and "

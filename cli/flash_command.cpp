@@ -15,12 +15,12 @@
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
-#include "registry/flash_visits.h"
+#include "jobs/flash_run.h"
+#include "texts/job_text.h"
+#include "texts/upgrade_texts.h"
 #include "bootloader/bootloader_protocol.h"
-#include "bootloader/flash_job.h"
 #include "bootloader/firmware_image.h"
 #include "bootloader/stop_flag.h"
-#include "bootloader/upgrade_texts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,35 +40,34 @@ namespace kelvane::cli {
 
 namespace {
 
-// The upgrade's status lines in the tool's language; lines without words
-// (the controller's and the bootloader's versions) pass as they are.
-std::string translated(const Tool& tool, const std::string& status) {
+// A bootloader status in the tool's language; the lines made of numbers
+// (the controller's identity, the bootloader's version) as Orva shows them.
+std::string statusLine(const Tool& tool, const bootloader::UpgradeStatus& status) {
+    using bootloader::UpgradeMessage;
     using kelvane::texts::ToolText;
-    namespace texts = bootloader::texts;
-    const struct {
-        const char* status;
-        ToolText text;
-    } table[] = {
-        {texts::kWrongDevice, ToolText::FlashWrongDevice}, {texts::kWaiting, ToolText::FlashWaiting},
-        {texts::kProgramming, ToolText::FlashProgramming}, {texts::kDone, ToolText::FlashDone},
-        {texts::kFlashError, ToolText::FlashError},
-    };
-    for (const auto& row : table)
-        if (status == row.status) return tool.text(row.text);
-    return status;
+    switch (status.message) {
+    case UpgradeMessage::WrongDevice: return tool.text(ToolText::FlashWrongDevice);
+    case UpgradeMessage::Waiting: return tool.text(ToolText::FlashWaiting);
+    case UpgradeMessage::Programming: return tool.text(ToolText::FlashProgramming);
+    case UpgradeMessage::Done: return tool.text(ToolText::FlashDone);
+    case UpgradeMessage::FlashError: return tool.text(ToolText::FlashError);
+    case UpgradeMessage::NoFile:
+    case UpgradeMessage::BadFile:
+    case UpgradeMessage::PortBusy:  // each said by the command in its own words
+    case UpgradeMessage::Identity:
+    case UpgradeMessage::BootloaderVersion: break;
+    }
+    return kelvane::texts::upgrade::statusText(status);
 }
 
 // The upgrade's status line as result lines; its progress as the progress line.
-class ToolView : public bootloader::JobView {
+class ToolView : public jobs::JobView {
 public:
     explicit ToolView(const Tool& tool) : tool_(tool) { touch(); }
     ~ToolView() override { flush(); }
-    void clearStatus() override {
+    void showStatus(const bootloader::UpgradeStatus& status) override {
         flush();
-        touch();
-    }
-    void appendStatus(const std::string& utf8) override {
-        status_ += utf8;
+        pending_ = status;
         touch();
     }
     void setProgressRange(int, int high) override {
@@ -81,25 +80,26 @@ public:
         touch();
     }
     void runEnded() override {}
-    void step(bootloader::JobStep, bootloader::StepState) override { touch(); }
-    void stepProgress(bootloader::JobStep step, int position, int high) override {
+    void step(jobs::JobStep, const jobs::StepOutcome&) override { touch(); }
+    void stepProgress(jobs::JobStep step, int position, int high) override {
         if (step != shown_) {
-            progress_.emplace(tool_.progress, high, step == bootloader::JobStep::Restore ? "upload" : "download");
+            progress_.emplace(tool_.progress, high, step == jobs::JobStep::Restore ? "upload" : "download");
             shown_ = step;
         }
         progress_->set(position);
         touch();
     }
+    // The status shown last is printed as a result line once the next comes.
     void flush() {
-        if (status_.empty()) return;
+        if (!pending_) return;
         progress_.reset();
-        tool_.result(translated(tool_, status_));
-        last_ = status_;
-        status_.clear();
+        tool_.result(statusLine(tool_, *pending_));
+        last_ = pending_;
+        pending_.reset();
     }
-    const std::string& lastStatus() const { return status_.empty() ? last_ : status_; }
-    const std::string& pendingStatus() const { return status_; }
-    void discardStatus() { status_.clear(); }
+    const std::optional<bootloader::UpgradeStatus>& lastStatus() const { return pending_ ? pending_ : last_; }
+    const std::optional<bootloader::UpgradeStatus>& pendingStatus() const { return pending_; }
+    void discardStatus() { pending_.reset(); }
     std::int64_t lastActivityMs() const { return lastActivity_.load(); }
     // While a question waits for the user the bootloader's silence is not the device's.
     bool askingUser() const { return asking_.load(); }
@@ -114,9 +114,9 @@ private:
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
     const Tool& tool_;
-    std::string status_, last_;
+    std::optional<bootloader::UpgradeStatus> pending_, last_;
     std::optional<Progress> progress_;
-    std::optional<bootloader::JobStep> shown_;
+    std::optional<jobs::JobStep> shown_;
     std::atomic<std::int64_t> lastActivity_{0};
     std::atomic<bool> asking_{false};
 };
@@ -127,17 +127,14 @@ struct FlashPort {
     std::unique_ptr<link::Line> line;
 };
 
-// The job (or the restore that followed it) in the building register, as
-// Orva_Upgrade records it; one line when it could not be.
-void recordJob(const Tool& tool, ToolRegister& reg, const bootloader::JobOutcome& out, const std::string& port,
-               bool restore) {
-    namespace registry = kelvane::registry;
-    if (!registry::Register::available() || (!out.before && !out.after)) return;
-    std::string why;
-    registry::Register* r = reg.get();
-    if (r && (restore ? registry::recordRestore(*r, out, port, why) : registry::recordFlash(*r, out, port, why)))
-        return;
-    tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), r ? why : reg.why()));
+// What a job that did not end well leaves to say: the failed step with its
+// cause, then what to do next.
+void explainFailure(const Tool& tool, const std::string& port, const jobs::JobResult& out) {
+    if (out.end == jobs::JobEnd::Stopped) return;
+    if (const auto failed = out.failedStep())
+        tool.error(port, kelvane::texts::stepLine(*failed, out.step(*failed), tool.language));
+    const std::string next = kelvane::texts::nextStepText(out.next(), tool.language);
+    if (!next.empty() && out.end != jobs::JobEnd::Changed) tool.error(port, next);
 }
 
 // The built-in simulator: one Orva controller (configuration link and
@@ -189,7 +186,7 @@ int flashCommand(const Tool& tool) {
     ToolView view(tool);
     if (!bootloader::LoadFirmwareImageFrom(firmware, state, view)) {
         // The status names the default file; the line names the one given.
-        const bool missing = view.pendingStatus() == bootloader::texts::kNoFile;
+        const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
         view.discardStatus();
         tool.error(
             "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
@@ -208,9 +205,17 @@ int flashCommand(const Tool& tool) {
     port.line = kelvane::session::tracedLine(std::move(port.line));
     link::WatchedLine watched(*port.line);
 
-    bootloader::FlashJob job(watched, clock, stop, view, state);
-    job.keepBackup = kelvane::registry::keepFlashBackup;
-    bootloader::JobOptions options;
+    ToolRegister reg(tool);
+    jobs::FlashSetting setting;
+    setting.port = chosen;
+    setting.backupFolder = kelvane::session::flashBackupFolder();
+    setting.openRegister = [&reg](std::string& why) {
+        kelvane::registry::Register* r = kelvane::registry::Register::available() ? reg.get() : nullptr;
+        if (!r) why = kelvane::registry::Register::available() ? reg.why() : std::string();
+        return r;
+    };
+    jobs::FlashRun job(watched, clock, stop, view, state, std::move(setting));
+    jobs::JobOptions options;
     options.backup = !tool.args.has("--no-backup");
     const bool restoreWanted = tool.args.has("--restore-config");
     options.verify = tool.args.has("--verify-config") || restoreWanted;
@@ -233,22 +238,27 @@ int flashCommand(const Tool& tool) {
         }
     });
 
-    using bootloader::JobResult;
+    using jobs::JobEnd;
     const std::string portName = chosen == kSimPort ? std::string(kSimPort) : chosen;
-    bootloader::JobOutcome out;
+    jobs::JobResult out;
+    // The register keeps the job; one line when it could not.
+    auto notRecorded = [&tool](const jobs::FlashReport& report) {
+        if (!report.notRecorded.empty())
+            tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), report.notRecorded));
+    };
     {
         // As Stop in the window: nothing more is sent, the port closes.
         interrupt::Guard guard(requestStop);
-        out = job.run(portName, options);
+        const jobs::FlashReport report = job.run(portName, options);
+        out = report.result;
         view.flush();
-        ToolRegister reg(tool);
-        recordJob(tool, reg, out, chosen, false);
+        notRecorded(report);
         if (out.before)
             tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.before));
         if (!out.backupPath.empty()) tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out.backupPath));
         if (out.after)
             tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.after));
-        if (out.result == JobResult::Changed) {
+        if (out.end == JobEnd::Changed) {
             printChangeList(tool, *out.backup, *out.now);
             const ImageDifference d = compareImages(*out.now, *out.backup);
             tool.error(out.backupPath, format(tool.text(kelvane::texts::ToolText::Differences), d.bytes,
@@ -257,12 +267,14 @@ int flashCommand(const Tool& tool) {
             const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
             view.setAskingUser(false);
             if (restore) {
-                out = job.restore(portName, out);
-                recordJob(tool, reg, out, chosen, true);
-                if (out.result == JobResult::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
+                const jobs::FlashReport restored = job.restore(portName, out);
+                out = restored.result;
+                notRecorded(restored);
+                if (out.end == JobEnd::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
             }
         }
-        if (out.result == JobResult::Done && out.now) tool.result(tool.text(kelvane::texts::ToolText::Same));
+        // Compared with the backup, not with a file.
+        if (out.end == JobEnd::Done && out.now) tool.result(kelvane::texts::configurationAsBefore(tool.language));
         if (port.line->isOpen()) port.line->close();
     }
     {
@@ -273,42 +285,42 @@ int flashCommand(const Tool& tool) {
     watchdog.join();
 
     int exit = kDone;
-    switch (out.result) {
-    case JobResult::Done: exit = kDone; break;
-    case JobResult::Changed: exit = kDifferences; break;
-    case JobResult::PortError: exit = kPortError; break;
-    case JobResult::Stopped: exit = kInterrupted; break;
-    case JobResult::FlashFailed:
+    switch (out.end) {
+    case JobEnd::Done: exit = kDone; break;
+    case JobEnd::Changed: exit = kDifferences; break;
+    case JobEnd::PortError: exit = kPortError; break;
+    case JobEnd::Stopped: exit = kInterrupted; break;
+    case JobEnd::FlashFailed:
         // Silence or a closed port ends a run as a programming error too.
         exit = state.programResult >= 0 && watched.lastReadEmpty() ? kNoAnswer : kRefused;
         break;
-    case JobResult::NoController:
-    case JobResult::LineBusy:
-    case JobResult::NotBack:
-    case JobResult::BackupFailed:
-    case JobResult::VerifyFailed:
-    case JobResult::RestoreFailed: exit = kNoAnswer; break;
+    case JobEnd::NoController:
+    case JobEnd::LineBusy:
+    case JobEnd::NotBack:
+    case JobEnd::BackupFailed:
+    case JobEnd::VerifyFailed:
+    case JobEnd::RestoreFailed: exit = kNoAnswer; break;
     }
     if (timedOut) exit = kNoAnswer;
 
     if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
-    view.clearStatus();
+    view.flush();
     if (exit == kInterrupted) {
         tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
     } else if (exit == kPortError) {
         tool.portOpenError(chosen, port.line->openFailure());
-    } else if (timedOut || (out.result == JobResult::FlashFailed && exit == kNoAnswer)) {
+    } else if (timedOut || (out.end == JobEnd::FlashFailed && exit == kNoAnswer)) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
-    } else if (out.result == JobResult::NoController || out.result == JobResult::NotBack) {
+    } else if (out.end == JobEnd::NoController || out.end == JobEnd::NotBack) {
         tool.error(chosen, tool.text(kelvane::texts::ToolText::ProbeNoAnswer));
-    } else if (out.result == JobResult::LineBusy) {
+    } else if (out.end == JobEnd::LineBusy) {
         tool.error(chosen, tool.text(kelvane::texts::Message::LineBusy));
-    } else if (out.result == JobResult::BackupFailed || out.result == JobResult::VerifyFailed ||
-               out.result == JobResult::RestoreFailed) {
+    } else if (out.end == JobEnd::BackupFailed || out.end == JobEnd::VerifyFailed || out.end == JobEnd::RestoreFailed) {
         tool.error(chosen, tool.text(kelvane::texts::Message::NoAnswer));
-    } else if (exit == kRefused) {
-        tool.error(chosen, translated(tool, view.lastStatus()));
+    } else if (exit == kRefused && view.lastStatus()) {
+        tool.error(chosen, statusLine(tool, *view.lastStatus()));
     }
+    if (exit != kPortError && !timedOut) explainFailure(tool, chosen, out);
     return exit;
 }
 

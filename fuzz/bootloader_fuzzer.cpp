@@ -44,9 +44,8 @@ struct StoppingClock : kelvane::sim::VirtualClock {
     }
 };
 
-struct View : kelvane::bootloader::UpgradeView {
-    void clearStatus() override {}
-    void appendStatus(const std::string&) override {}
+struct View : kelvane::bootloader::UpgradeReport {
+    void showStatus(const kelvane::bootloader::UpgradeStatus&) override {}
     void setProgressRange(int, int) override {}
     void setProgress(int) override {}
     void runEnded() override {}

@@ -3,7 +3,6 @@
 // flash after it.
 #include "fuzz/fuzz_check.h"
 #include "bootloader/firmware_image.h"
-#include "bootloader/upgrade_texts.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -14,10 +13,13 @@
 
 namespace {
 
-struct View : kelvane::bootloader::UpgradeView {
-    std::string status;
-    void clearStatus() override { status.clear(); }
-    void appendStatus(const std::string& utf8) override { status += utf8; }
+struct View : kelvane::bootloader::UpgradeReport {
+    int shown = 0;
+    kelvane::bootloader::UpgradeMessage status{};
+    void showStatus(const kelvane::bootloader::UpgradeStatus& s) override {
+        status = s.message;
+        ++shown;
+    }
     void setProgressRange(int, int) override {}
     void setProgress(int) override {}
     void runEnded() override {}
@@ -39,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ok == signed_);
     FUZZ_CHECK(state.image && state.image->size() == kelvane::bootloader::kImageSize);
     if (!ok) {
-        FUZZ_CHECK(view.status == kelvane::bootloader::texts::kBadFile);
+        FUZZ_CHECK(view.shown == 1 && view.status == kelvane::bootloader::UpgradeMessage::BadFile);
         return 0;
     }
     const std::size_t part = std::min<std::size_t>(size - 4, kelvane::bootloader::kImageSize);

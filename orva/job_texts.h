@@ -1,7 +1,6 @@
 #pragma once
 // The texts of the firmware job around the flash (UTF-8, Polish as the
 // upgrade tool's own).
-#include "bootloader/flash_job.h"
 
 namespace kelvane::orva::texts {
 
@@ -14,17 +13,13 @@ constexpr const char* kNoFileNamed = "Brak pliku: ";
 constexpr const char* kBadFileNamed = "B\u0142\u0119dny plik: ";
 constexpr const char* kFileTooLarge = "plik za du\u017Cy";
 constexpr const char* kRestore = "Przywr\u00F3\u0107 konfiguracj\u0119";
+constexpr const char* kShowChanges = "Poka\u017C\u2026";
+constexpr const char* kChangeListTitle = "Lista zmian";
+constexpr const char* kClose = "Zamknij";
 constexpr const char* kController = "Sterownik";
 constexpr const char* kBuilding = "Budynek: ";
 constexpr const char* kNotRecorded = "Wizyta nie zosta\u0142a zapisana w rejestrze: ";
 
-// The checklist's step names, in the order of bootloader::JobStep.
-constexpr const char* kStepNames[] = {"Identyfikacja",          "Kopia konfiguracji", "Programowanie",
-                                      "Powr\u00F3t sterownika", "Weryfikacja",        "Przywracanie"};
-constexpr const char* kStepDone = "\u2713";
-constexpr const char* kStepFailed = "\u2717";
-constexpr const char* kStepSkipped = "pomini\u0119to";
-constexpr const char* kStepRunning = "\u2026";
 constexpr const char* kSame = "bez zmian";
 constexpr const char* kChanged = "zmiany: ";
 
@@ -35,8 +30,6 @@ constexpr const char* kConfigurationRestored = "Konfiguracja przywr\u00F3cona i 
 constexpr const char* kBackupKept = "Kopia konfiguracji: ";
 constexpr const char* kNoController = "Sterownik nie odpowiada";
 constexpr const char* kNotBack = "Sterownik nie wr\u00F3ci\u0142";
-constexpr const char* kNotBackDetail =
-    "Sterownik nie odpowiedzia\u0142 w ci\u0105gu 30 s po programowaniu. Sprawd\u017A zasilanie i po\u0142\u0105czenie.";
 constexpr const char* kLineBusy = "Sterownik ci\u0105gle nadaje";
 constexpr const char* kBackupFailed = "Kopia konfiguracji nieudana";
 constexpr const char* kVerifyFailed = "Weryfikacja nieudana";

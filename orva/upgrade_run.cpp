@@ -3,29 +3,33 @@
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
 #include "orva/port_list.h"
+#include "link/port_info.h"
 #include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
+#include "texts/upgrade_texts.h"
 
 namespace kelvane::orva {
 
-class UpgradeRun::SignalView : public bootloader::JobView {
+class UpgradeRun::SignalView : public jobs::JobView {
 public:
     explicit SignalView(UpgradeRun& run) : run_(run) {}
-    void clearStatus() override { emit run_.statusCleared(run_.id_); }
-    void appendStatus(const std::string& utf8) override {
-        emit run_.statusAppended(run_.id_, QString::fromStdString(utf8));
-    }
-    void setStatusDetail(const std::string& utf8) override {
-        emit run_.statusDetailSet(run_.id_, QString::fromStdString(utf8));
+    // The status line is cleared, then built piece by piece as it always was.
+    void showStatus(const bootloader::UpgradeStatus& status) override {
+        emit run_.statusCleared(run_.id_);
+        for (const std::string& piece : texts::upgrade::statusPieces(status))
+            emit run_.statusAppended(run_.id_, QString::fromStdString(piece));
+        if (status.message == bootloader::UpgradeMessage::PortBusy)
+            emit run_.statusDetailSet(run_.id_, QString::fromStdString(texts::upgrade::openFailureDetail(
+                                                    status.openFailure, link::prefersUsbPort())));
     }
     void setProgressRange(int low, int high) override { emit run_.progressRangeSet(run_.id_, low, high); }
     void setProgress(int position) override { emit run_.progressSet(run_.id_, position); }
     // The bootloader dialogue's end is not the job's: the run says when it ends.
     void runEnded() override {}
-    void step(bootloader::JobStep step, bootloader::StepState state) override {
-        emit run_.stepChanged(run_.id_, static_cast<int>(step), static_cast<int>(state));
+    void step(jobs::JobStep step, const jobs::StepOutcome& outcome) override {
+        emit run_.stepChanged(run_.id_, static_cast<int>(step), static_cast<int>(outcome.state));
     }
-    void stepProgress(bootloader::JobStep step, int position, int high) override {
+    void stepProgress(jobs::JobStep step, int position, int high) override {
         // The download reports every block; the window needs whole percents.
         const int percent = high > 0 ? position * 100 / high : 0;
         if (step == shownStep_ && percent == shownPercent_) return;
@@ -36,7 +40,7 @@ public:
 
 private:
     UpgradeRun& run_;
-    bootloader::JobStep shownStep_ = bootloader::JobStep::Identify;
+    jobs::JobStep shownStep_ = jobs::JobStep::Identify;
     int shownPercent_ = -1;
 };
 
@@ -47,12 +51,16 @@ namespace {
 // did to it from one run to the next.
 struct SimulatedPort {
     SimulatedPort(bootloader::StopFlag& stop, std::shared_ptr<sim::OrvaController> d)
-        : clock(stop), device(std::move(d)), line(clock, *device) {
-        line.setPaced(true);
+        : clock(stop), device(std::move(d)) {
+        auto virtualLine = std::make_unique<sim::VirtualLine>(clock, *device);
+        virtualLine->setPaced(true);
+        // Traced as a real line is, so a support bundle holds what a job on
+        // the simulator did.
+        line = kelvane::session::tracedLine(std::move(virtualLine));
     }
     bootloader::StoppableClock clock;
     std::shared_ptr<sim::OrvaController> device;
-    sim::VirtualLine line;
+    std::unique_ptr<link::Line> line;
 };
 
 std::shared_ptr<sim::OrvaController> builtInController() {
@@ -65,7 +73,7 @@ std::shared_ptr<sim::OrvaController> builtInController() {
 RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
     if (device == kSimulatorDevice) {
         auto sim = std::make_shared<SimulatedPort>(stop, builtInController());
-        return {std::shared_ptr<link::Line>(sim, &sim->line), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
+        return {std::shared_ptr<link::Line>(sim, sim->line.get()), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
     }
     return {std::shared_ptr<link::Line>(kelvane::session::tracedLine(std::make_unique<session::QtSerialLine>())),
             std::make_shared<bootloader::StoppableClock>(stop), nullptr};
@@ -121,24 +129,21 @@ void UpgradeRun::body() {
         phaseA_.set_value(opened);
         phaseADone = true;
         if (opened) {
-            bootloader::FlashJob job(*port.line, *port.clock, stop_, view, state_);
-            job.keepBackup = request_.keepBackup;
-            job.flashMark = request_.flashMark;
-            job.identified = [this](const link::ProbeReply& r, bool after) {
+            jobs::FlashSetting setting = request_.setting;
+            setting.identified = [this](const link::ProbeReply& r, bool after) {
                 emit identified(id_, r.id, r.serialNumber, r.firmware, after);
             };
+            jobs::FlashRun job(*port.line, *port.clock, stop_, view, state_, std::move(setting));
             {
                 std::lock_guard<std::mutex> lock(jobMutex_);
                 job_ = &job;
             }
             const bool restore = request_.kind == RunRequest::Kind::Restore;
-            outcome_ = restore ? job.restore(device_, request_.restoreFrom) : job.run(device_, request_.options);
+            report_ = restore ? job.restore(device_, request_.restoreFrom) : job.run(device_, request_.options);
             {
                 std::lock_guard<std::mutex> lock(jobMutex_);
                 job_ = nullptr;
             }
-            // A stopped run ends at once; what it did is not recorded.
-            if (!stop_.requested() && request_.record) recordProblem_ = request_.record(outcome_, restore);
         }
         if (port.line->isOpen()) port.line->close();
         state_.portOpen = false;
@@ -151,7 +156,7 @@ void UpgradeRun::body() {
             job_ = nullptr;
         }
         worker_.attachLine(nullptr);
-        outcome_.result = bootloader::JobResult::PortError;
+        report_.result.end = jobs::JobEnd::PortError;
     }
     if (!phaseADone)
         phaseA_.set_value(false);

@@ -14,8 +14,8 @@
 // port at once.
 #include "session/worker.h"
 #include "bootloader/bootloader_protocol.h"
-#include "bootloader/flash_job.h"
 #include "bootloader/stop_flag.h"
+#include "jobs/flash_run.h"
 #include "bootloader/upgrade_state.h"
 
 #include <QObject>
@@ -40,18 +40,16 @@ using PortFactory = std::function<RunPort(const std::string& device, bootloader:
 // Real ports through QSerialPort; kSimulatorDevice through one simulated
 // controller (configuration link and bootloader) on a virtual line in real
 // time, kept for the program's run so a restore finds what the flash left.
+// Either line leaves its trace in the program's traces folder.
 RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop);
 
 // What a run does and what it leaves behind; the hooks run on the run's thread.
 struct RunRequest {
     enum class Kind { Job, Restore } kind = Kind::Job;
-    bootloader::JobOptions options;
-    bootloader::JobOutcome restoreFrom;  // Restore: the job whose backup goes back
-    std::function<std::string(const kelvane::Image&, const link::ProbeReply&)> keepBackup;
-    std::function<void(bool flashing)> flashMark;
-    // After the job or restore, with its outcome (the building register);
-    // returns why it could not be recorded, empty when it was.
-    std::function<std::string(const bootloader::JobOutcome&, bool restore)> record;
+    jobs::JobOptions options;
+    jobs::JobResult restoreFrom;  // Restore: the job whose backup goes back
+    // The backup folder, the register and the flash mark (identified is the run's own).
+    jobs::FlashSetting setting;
 };
 
 class UpgradeRun : public QObject {
@@ -75,11 +73,9 @@ public:
     void skipBackup();
     // Waits for a run that ends by itself.
     void join();
-    // What the job ended with; valid once runEnded arrived (or after join()).
-    const bootloader::JobOutcome& outcome() const { return outcome_; }
-    // Why the job could not be recorded in the register; empty when it was
-    // (or there is no register).
-    const std::string& recordProblem() const { return recordProblem_; }
+    // What the job ended with, and whether it is in the register; valid
+    // once runEnded arrived (or after join()).
+    const jobs::FlashReport& report() const { return report_; }
 
 signals:
     void statusCleared(int run);
@@ -104,10 +100,9 @@ private:
     RunRequest request_;
     bootloader::StopFlag stop_;
     std::promise<bool> phaseA_;
-    bootloader::JobOutcome outcome_;
-    std::string recordProblem_;
+    jobs::FlashReport report_;
     std::mutex jobMutex_;
-    bootloader::FlashJob* job_ = nullptr;  // while the job runs
+    jobs::FlashRun* job_ = nullptr;  // while the job runs
     kelvane::session::Worker worker_;
 };
 

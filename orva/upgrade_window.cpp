@@ -1,16 +1,21 @@
 #include "orva/upgrade_window.h"
 
 #include "orva/job_texts.h"
-#include "registry/flash_visits.h"
+#include "jobs/flash_visits.h"
+#include "link/port_info.h"
+#include "session/diagnostics.h"
 #include "texts/change_text.h"
+#include "texts/job_text.h"
 #include "texts/language_table.h"
+#include "texts/upgrade_texts.h"
 #include "bootloader/firmware_image.h"
-#include "bootloader/upgrade_texts.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -31,22 +36,21 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWindow>
 
 namespace kelvane::orva {
 
 // The status line and progress bar as the window thread writes them.
-class UpgradeWindow::WindowView : public bootloader::UpgradeView {
+class UpgradeWindow::WindowView : public bootloader::UpgradeReport {
 public:
     explicit WindowView(UpgradeWindow& w) : w_(w) {}
-    void clearStatus() override {
-        w_.statusLine_->clear();
+    void showStatus(const bootloader::UpgradeStatus& status) override {
+        last = status.message;
+        w_.statusLine_->setText(QString::fromStdString(kelvane::texts::upgrade::statusText(status)));
         w_.statusLine_->setToolTip(QString());
     }
-    void setStatusDetail(const std::string& utf8) override { w_.statusLine_->setToolTip(QString::fromStdString(utf8)); }
-    void appendStatus(const std::string& utf8) override {
-        w_.statusLine_->setText(w_.statusLine_->text() + QString::fromStdString(utf8));
-    }
+    std::optional<bootloader::UpgradeMessage> last;  // the last status shown
     void setProgressRange(int low, int high) override { w_.progressBar_->setRange(low, high); }
     void setProgress(int position) override { w_.progressBar_->setValue(position); }
     void runEnded() override { w_.button_->setText(QStringLiteral("Start")); }
@@ -128,20 +132,15 @@ QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
     return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::ListChanges(before, after), kPolish)));
 }
 
-// The job in the building register; why it could not be recorded (also a
-// line in the program's log), empty when it was or there is no register.
-std::string recordInRegister(const bootloader::JobOutcome& out, bool restore, const std::string& port) {
-    namespace registry = kelvane::registry;
-    if (!registry::Register::available() || (!out.before && !out.after)) return {};
-    registry::Register reg;
-    std::string why;
-    if (!reg.open(registry::Register::defaultPath())) {
-        why = reg.error();
-    } else if (restore ? registry::recordRestore(reg, out, port, why) : registry::recordFlash(reg, out, port, why)) {
-        return {};
-    }
+// The building register, opened for the job's thread; null with why when
+// it cannot be (also a line in the program's log).
+registry::Register* openRegister(std::unique_ptr<registry::Register>& keep, std::string& why) {
+    if (!registry::Register::available()) return nullptr;
+    keep = std::make_unique<registry::Register>();
+    if (keep->open(registry::Register::defaultPath())) return keep.get();
+    why = keep->error();
     qWarning("The visit was not recorded in the register: %s", why.c_str());
-    return why;
+    return nullptr;
 }
 
 // The building's name the register keeps for the controller; empty when it
@@ -205,8 +204,13 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     changes_->setReadOnly(true);
     changes_->setFont(small);
     changes_->setFocusPolicy(Qt::NoFocus);
-    restoreButton_ = place(new QPushButton(utf8(texts::kRestore), this), "RestoreConfiguration", 20, 590, 210, 24);
+    restoreButton_ = place(new QPushButton(utf8(texts::kRestore), this), "RestoreConfiguration", 20, 590, 140, 24);
     restoreButton_->setEnabled(false);
+    // The box is narrow: the whole list in a window of its own.
+    showChangesButton_ = place(new QPushButton(utf8(texts::kShowChanges), this), "ShowChangeList", 164, 590, 66, 24);
+    showChangesButton_->setEnabled(false);
+    connect(changes_, &QPlainTextEdit::textChanged, this,
+            [this] { showChangesButton_->setEnabled(!changes_->toPlainText().isEmpty()); });
 
     // The frames are drawn behind the controls they surround.
     statusFrame_->lower();
@@ -223,6 +227,7 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     connect(button_, &QPushButton::clicked, this, [this] { StartStop(false); });
     connect(chooseButton_, &QPushButton::clicked, this, &UpgradeWindow::ChooseFile);
     connect(restoreButton_, &QPushButton::clicked, this, &UpgradeWindow::Restore);
+    connect(showChangesButton_, &QPushButton::clicked, this, &UpgradeWindow::showChangeList);
     showFirmwareInfo();
     resetChecklist();
     // Once the window shows (and a test has set its question).
@@ -310,9 +315,8 @@ bool UpgradeWindow::chooseFirmware(const QString& path) {
     // The same checks as at Start, on a scratch state: a file that is not
     // firmware is refused now and the earlier choice stays.
     bootloader::UpgradeState scratch;
-    struct Quiet : bootloader::UpgradeView {
-        void clearStatus() override {}
-        void appendStatus(const std::string&) override {}
+    struct Quiet : bootloader::UpgradeReport {
+        void showStatus(const bootloader::UpgradeStatus&) override {}
         void setProgressRange(int, int) override {}
         void setProgress(int) override {}
         void runEnded() override {}
@@ -347,26 +351,22 @@ void UpgradeWindow::resetChecklist() {
 }
 
 void UpgradeWindow::showChecklist() {
+    using jobs::JobStep;
+    using jobs::StepState;
     QStringList lines{identity_};
     for (std::size_t i = 0; i < steps_.size(); ++i) {
         const StepLine& l = steps_[i];
-        const auto step = static_cast<bootloader::JobStep>(i);
-        if (step == bootloader::JobStep::Restore && !l.shown) continue;
-        QString line = utf8(texts::kStepNames[i]);
+        const auto step = static_cast<JobStep>(i);
+        if (step == JobStep::Restore && !l.shown) continue;
+        QString line = QString::fromStdString(kelvane::texts::stepName(step, kelvane::texts::kPolish));
         if (l.shown) {
-            switch (l.state) {
-            case static_cast<int>(bootloader::StepState::Done):
-                line += QLatin1Char(' ') + utf8(texts::kStepDone);
-                break;
-            case static_cast<int>(bootloader::StepState::Failed):
-                line += QLatin1Char(' ') + utf8(texts::kStepFailed);
-                break;
-            case static_cast<int>(bootloader::StepState::Skipped):
-                line += QLatin1Char(' ') + utf8(texts::kStepSkipped);
-                break;
-            default:
-                line += l.percent >= 0 ? QStringLiteral(" %1 %").arg(l.percent)
-                                       : QLatin1Char(' ') + utf8(texts::kStepRunning);
+            const auto state = static_cast<StepState>(l.state);
+            if (state == StepState::Running && l.percent >= 0) {
+                line += QStringLiteral(" %1 %").arg(l.percent);
+            } else {
+                const QString word =
+                    QString::fromStdString(kelvane::texts::stepStateWord(step, state, kelvane::texts::kPolish));
+                line += (state == StepState::Skipped ? QStringLiteral(": ") : QStringLiteral(" ")) + word;
             }
             if (!l.note.isEmpty()) line += QLatin1Char(' ') + l.note;
         }
@@ -379,10 +379,12 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
     RunRequest request;
     request.options.backup = !haveBackup_->isChecked();
     request.options.fromBootloader = fromBootloader;
-    request.keepBackup = registry::keepFlashBackup;
+    jobs::FlashSetting& setting = request.setting;
+    setting.port = port.toStdString();
+    setting.backupFolder = kelvane::session::flashBackupFolder();
     // Kept at once: a program that ends in the middle of a flash still
     // finds the mark at its next start.
-    request.flashMark = [port](bool flashing) {
+    setting.flashMark = [port](bool flashing) {
         QSettings settings = programSettings();
         if (flashing)
             settings.setValue(QString::fromLatin1(kFlashMarkKey), port);
@@ -390,10 +392,10 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
             settings.remove(QString::fromLatin1(kFlashMarkKey));
         settings.sync();
     };
-    const std::string portName = port.toStdString();
-    request.record = [portName](const bootloader::JobOutcome& out, bool restore) {
-        return recordInRegister(out, restore, portName);
-    };
+    if (registry::Register::available()) {
+        auto keep = std::make_shared<std::unique_ptr<registry::Register>>();
+        setting.openRegister = [keep](std::string& why) { return openRegister(*keep, why); };
+    }
     return request;
 }
 
@@ -435,13 +437,13 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
         loaded = bootloader::LoadFirmwareImage(state_, view);
         // The file is looked up in the working folder, which a menu entry
         // chooses unseen: the tooltip names it.
-        if (!loaded && statusLine_->text() == QString::fromUtf8(bootloader::texts::kNoFile))
-            statusLine_->setToolTip(QString::fromUtf8(bootloader::texts::kSearchedIn) +
+        if (!loaded && view.last == bootloader::UpgradeMessage::NoFile)
+            statusLine_->setToolTip(QString::fromUtf8(kelvane::texts::upgrade::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
     } else {
         loaded = bootloader::LoadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
         if (!loaded) {
-            const bool missing = statusLine_->text() == QString::fromUtf8(bootloader::texts::kNoFile);
+            const bool missing = view.last == bootloader::UpgradeMessage::NoFile;
             statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +
                                  QFileInfo(chosenFile_).fileName());
             statusLine_->setToolTip(QDir::toNativeSeparators(chosenFile_));
@@ -477,13 +479,12 @@ void UpgradeWindow::Restore() {
     RunRequest request = jobRequest(jobPort_, false);
     request.kind = RunRequest::Kind::Restore;
     request.restoreFrom = *lastOutcome_;
-    steps_[static_cast<std::size_t>(bootloader::JobStep::Restore)] = {};
+    steps_[static_cast<std::size_t>(jobs::JobStep::Restore)] = {};
     restoreButton_->setEnabled(false);
     startRun(device, std::move(request));
 }
 
 bool UpgradeWindow::startRun(const std::string& device, RunRequest request) {
-    WindowView view(*this);
     run_ = std::make_unique<UpgradeRun>(state_, factory_, device, ++lastRunId_, std::move(request));
     activeRunId_ = run_->id();
     connect(run_.get(), &UpgradeRun::statusCleared, this, &UpgradeWindow::onStatusCleared, Qt::QueuedConnection);
@@ -509,7 +510,7 @@ bool UpgradeWindow::startRun(const std::string& device, RunRequest request) {
     case UpgradeRun::Outcome::ThreadError:
         run_.reset();
         activeRunId_ = 0;
-        bootloader::ShowStatus(view, bootloader::texts::kThreadError);
+        statusLine_->setText(utf8(kelvane::texts::upgrade::kThreadError));
         button_->setText(QStringLiteral("Start"));
         return false;
     }
@@ -520,8 +521,13 @@ void UpgradeWindow::onStep(int run, int step, int state) {
     if (run != activeRunId_ || step < 0 || step >= static_cast<int>(steps_.size())) return;
     StepLine& line = steps_[static_cast<std::size_t>(step)];
     line.shown = true;
-    line.state = state == static_cast<int>(bootloader::StepState::Running) ? -1 : state;
-    if (state == static_cast<int>(bootloader::StepState::Running)) line.percent = -1;
+    line.state = state;
+    line.percent = -1;
+    // A transfer's progress fills the bar as the flash's does; it starts empty.
+    const auto started = static_cast<jobs::JobStep>(step);
+    if (state == static_cast<int>(jobs::StepState::Running) &&
+        (started == jobs::JobStep::Backup || started == jobs::JobStep::Verify || started == jobs::JobStep::Restore))
+        progressBar_->setValue(progressBar_->minimum());
     showChecklist();
 }
 
@@ -530,6 +536,8 @@ void UpgradeWindow::onStepProgress(int run, int step, int position, int high) {
     StepLine& line = steps_[static_cast<std::size_t>(step)];
     line.shown = true;
     line.percent = position * 100 / high;
+    progressBar_->setRange(0, high);
+    progressBar_->setValue(position);
     showChecklist();
 }
 
@@ -537,63 +545,96 @@ void UpgradeWindow::onIdentified(int run, int id, int serial, int firmware, bool
     if (run != activeRunId_) return;
     if (!after || firmwareBefore_ < 0) {
         if (!after) firmwareBefore_ = firmware;
-        identity_ = QStringLiteral("ID: %1 Ser: %2 FV: %3").arg(id).arg(serial).arg(firmware);
         building_ = buildingName(id, serial);
         if (!after && !building_.isEmpty()) changes_->setPlainText(utf8(texts::kBuilding) + building_);
     }
-    // The new version beside the old once the controller is back.
-    if (after && firmwareBefore_ >= 0)
-        identity_ =
-            QStringLiteral("ID: %1 Ser: %2 FV: %3 \u2192 %4").arg(id).arg(serial).arg(firmwareBefore_).arg(firmware);
+    // Both versions once the controller is back, so that a smaller number
+    // does not read as a step back.
+    const int before = firmwareBefore_ >= 0 ? firmwareBefore_ : firmware;
+    // On a line of their own once both are known: the checklist is narrow.
+    identity_ =
+        QStringLiteral("ID: %1 Ser: %2").arg(id).arg(serial) +
+        (after && firmware != before ? QStringLiteral("\n") : QStringLiteral(" ")) +
+        QString::fromStdString(kelvane::texts::firmwareVersions(before, after ? firmware : -1, kelvane::texts::kPolish));
     showChecklist();
 }
 
-void UpgradeWindow::showOutcome(const bootloader::JobOutcome& out, bool restore) {
-    using bootloader::JobResult;
-    using bootloader::JobStep;
+void UpgradeWindow::showOutcome(const jobs::JobResult& out, bool restore) {
+    using jobs::JobEnd;
+    using jobs::JobStep;
+    constexpr int pl = kelvane::texts::kPolish;
     lastOutcome_ = out;
     StepLine& verify = steps_[static_cast<std::size_t>(restore ? JobStep::Restore : JobStep::Verify)];
     QStringList box;
     if (!building_.isEmpty()) box << utf8(texts::kBuilding) + building_;
     const char* status = nullptr;
-    switch (out.result) {
-    case JobResult::Done:
+    switch (out.end) {
+    case JobEnd::Done:
         if (out.now) {
             verify.note = utf8(texts::kSame);
             box << utf8(restore ? texts::kConfigurationRestored : texts::kConfigurationSame);
         }
         break;
-    case JobResult::Changed:
+    case JobEnd::Changed:
         verify.note = utf8(texts::kChanged) + QString::number(out.changedBlocks.size());
         box << utf8(texts::kConfigurationChanged) << changeText(*out.backup, *out.now);
         break;
-    case JobResult::NoController: status = texts::kNoController; break;
-    case JobResult::LineBusy: status = texts::kLineBusy; break;
-    case JobResult::BackupFailed: status = texts::kBackupFailed; break;
-    case JobResult::NotBack: status = texts::kNotBack; break;
-    case JobResult::VerifyFailed: status = texts::kVerifyFailed; break;
-    case JobResult::RestoreFailed: status = texts::kRestoreFailed; break;
-    case JobResult::PortError: status = bootloader::texts::kPortBusy; break;
-    case JobResult::FlashFailed:
-    case JobResult::Stopped: break;  // the bootloader's own message stays
+    case JobEnd::NoController: status = texts::kNoController; break;
+    case JobEnd::LineBusy: status = texts::kLineBusy; break;
+    case JobEnd::BackupFailed: status = texts::kBackupFailed; break;
+    case JobEnd::NotBack: status = texts::kNotBack; break;
+    case JobEnd::VerifyFailed: status = texts::kVerifyFailed; break;
+    case JobEnd::RestoreFailed: status = texts::kRestoreFailed; break;
+    case JobEnd::PortError: status = kelvane::texts::upgrade::kPortBusy; break;
+    case JobEnd::FlashFailed:
+    case JobEnd::Stopped: break;  // the bootloader's own message stays
     }
-    if (status) {
+    // The failed step with its cause, then what to do next.
+    if (const auto failed = out.failedStep(); failed && out.end != JobEnd::Stopped) {
+        const QString line = QString::fromStdString(kelvane::texts::stepLine(*failed, out.step(*failed), pl));
+        box << line;
+        if (status) {
+            statusLine_->setText(utf8(status));
+            statusLine_->setToolTip(line);
+        }
+    } else if (status) {
         statusLine_->setText(utf8(status));
-        statusLine_->setToolTip(out.result == JobResult::NotBack ? utf8(texts::kNotBackDetail) : QString());
+        statusLine_->setToolTip(QString());
+    }
+    if (out.end != JobEnd::Stopped) {
+        const std::string next = kelvane::texts::nextStepText(out.next(), pl);
+        if (!next.empty()) box << QString::fromStdString(next);
     }
     if (!restore && !out.backupPath.empty())
         box << utf8(texts::kBackupKept) + QDir::toNativeSeparators(QString::fromStdString(out.backupPath));
     changes_->setPlainText(box.join(QLatin1Char('\n')));
-    restoreButton_->setEnabled(out.result == JobResult::Changed && out.backup && out.now);
+    restoreButton_->setEnabled(out.end == JobEnd::Changed && out.backup && out.now);
     showChecklist();
     // Silent after a flash that stopped halfway: it may sit in its bootloader.
-    if (out.result == JobResult::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
+    if (out.end == JobEnd::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
+}
+
+void UpgradeWindow::showChangeList() {
+    QDialog dialog(this);
+    dialog.setWindowTitle(utf8(texts::kChangeListTitle));
+    auto* text = new QPlainTextEdit(changes_->toPlainText(), &dialog);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    buttons->button(QDialogButtonBox::Close)->setText(utf8(texts::kClose));
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    dialog.resize(640, 420);
+    dialog.exec();
 }
 
 void UpgradeWindow::keyPressEvent(QKeyEvent* event) {
     // Esc while the backup downloads: skip it, after asking.
-    const StepLine& backup = steps_[static_cast<std::size_t>(bootloader::JobStep::Backup)];
-    if (event->key() == Qt::Key_Escape && running() && backup.shown && backup.state < 0) {
+    const StepLine& backup = steps_[static_cast<std::size_t>(jobs::JobStep::Backup)];
+    if (event->key() == Qt::Key_Escape && running() && backup.shown &&
+        backup.state == static_cast<int>(jobs::StepState::Running)) {
         const int run = activeRunId_;
         if (ask(utf8(texts::kSkipBackupTitle), utf8(texts::kSkipBackup)) && run_ && run == activeRunId_)
             run_->skipBackup();
@@ -621,7 +662,16 @@ void UpgradeWindow::onProgressRange(int run, int low, int high) {
 }
 
 void UpgradeWindow::onProgress(int run, int position) {
-    if (run == activeRunId_) progressBar_->setValue(position);
+    if (run != activeRunId_) return;
+    progressBar_->setValue(position);
+    // "Programowanie 42 %" beside the bar's blocks.
+    StepLine& flash = steps_[static_cast<std::size_t>(jobs::JobStep::Flash)];
+    const int span = progressBar_->maximum() - progressBar_->minimum();
+    if (flash.state != static_cast<int>(jobs::StepState::Running) || span <= 0) return;
+    const int percent = (position - progressBar_->minimum()) * 100 / span;
+    if (percent == flash.percent) return;
+    flash.percent = percent;
+    showChecklist();
 }
 
 void UpgradeWindow::onRunEnded(int run) {
@@ -630,10 +680,10 @@ void UpgradeWindow::onRunEnded(int run) {
     if (run_) {
         run_->join();
         const bool restore = run_->request().kind == RunRequest::Kind::Restore;
-        const bootloader::JobOutcome out = run_->outcome();
-        const QString notRecorded = QString::fromStdString(run_->recordProblem());
+        const jobs::FlashReport report = run_->report();
+        const QString notRecorded = QString::fromStdString(report.notRecorded);
         run_.reset();
-        showOutcome(out, restore);
+        showOutcome(report.result, restore);
         if (!notRecorded.isEmpty()) changes_->appendPlainText(utf8(texts::kNotRecorded) + notRecorded);
     }
 }

@@ -6,7 +6,7 @@
 // and after the job what the flash did to the configuration.
 #include "orva/port_list.h"
 #include "orva/upgrade_run.h"
-#include "bootloader/flash_job.h"
+#include "jobs/flash_job.h"
 #include "bootloader/upgrade_state.h"
 
 #include <QWidget>
@@ -66,7 +66,7 @@ public:
     // The firmware file: the one chosen, else 4817_05.dat in the working folder.
     QString firmwarePath() const;
     // The last job's outcome (or its restore's).
-    const std::optional<bootloader::JobOutcome>& lastOutcome() const { return lastOutcome_; }
+    const std::optional<jobs::JobResult>& lastOutcome() const { return lastOutcome_; }
 
     // How the window asks; by default a message box. Tests answer themselves.
     void setQuestion(Question question) { question_ = std::move(question); }
@@ -82,6 +82,8 @@ public slots:
     // At start, and when the controller did not answer: after a job that
     // stopped halfway, asks to flash the controller again from its bootloader.
     void offerFlashAgain();
+    // The change list in a window of its own, wide enough to read.
+    void showChangeList();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -93,7 +95,7 @@ private:
     class WindowView;
     struct StepLine {
         bool shown = false;  // started in this job
-        int state = -1;      // bootloader::StepState, -1 while only started
+        int state = 0;       // jobs::StepState
         int percent = -1;    // while running with progress
         QString note;        // after the mark ("bez zmian")
     };
@@ -110,7 +112,7 @@ private:
     void showFirmwareInfo();
     void resetChecklist();
     void showChecklist();
-    void showOutcome(const bootloader::JobOutcome& out, bool restore);
+    void showOutcome(const jobs::JobResult& out, bool restore);
     bool ask(const QString& title, const QString& text, const QString& details = QString());
 
     void onStatusCleared(int run);
@@ -133,10 +135,10 @@ private:
     int activeRunId_ = 0;  // updates of other runs are dropped
     QString chosenFile_;   // empty: the default file
     std::array<StepLine, 6> steps_;
-    QString identity_;  // "ID: 7 Ser: 1234 FV: 259 → 106"
+    QString identity_;  // "ID: 7 Ser: 1234 FV: 259 (nowa: 106)"
     QString building_;  // the register's name for the controller
     int firmwareBefore_ = -1;
-    std::optional<bootloader::JobOutcome> lastOutcome_;
+    std::optional<jobs::JobResult> lastOutcome_;
     std::string jobDevice_;  // the port of the last job, as opened and as listed
     QString jobPort_;
 
@@ -153,6 +155,7 @@ private:
     QLabel* checklist_ = nullptr;
     QPlainTextEdit* changes_ = nullptr;
     QPushButton* restoreButton_ = nullptr;
+    QPushButton* showChangesButton_ = nullptr;
 };
 
 }  // namespace kelvane::orva

@@ -25,14 +25,14 @@ link          no   image
 sim           no   image link
 bootloader    no   link
 session       yes  image files link sim
-registry      yes  image files bootloader
+registry      yes  image files
 jobs          no   image files link sim bootloader registry
-texts         no   image files link jobs
+texts         no   image files link bootloader jobs
 resources     yes  -
 shell         yes  image files print link sim session registry jobs texts resources
 orva          yes  link sim bootloader session registry jobs texts resources
 cli           yes  image files print link sim bootloader session registry jobs texts
-campaign      yes  link sim bootloader session jobs
+campaign      yes  link sim bootloader session jobs texts
 fuzz          no   image files link sim bootloader
 '
 docs=docs/architecture.md

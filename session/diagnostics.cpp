@@ -54,10 +54,14 @@ std::string firstLine(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string traceFolder(const std::string& program) {
+std::string programFolder(const std::string& program) {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return (data + QStringLiteral("/Kelvane/") + QString::fromStdString(program) + QStringLiteral("/traces")).toStdString();
+    return (data + QStringLiteral("/Kelvane/") + QString::fromStdString(program)).toStdString();
 }
+
+std::string traceFolder(const std::string& program) { return programFolder(program) + "/traces"; }
+
+std::string flashBackupFolder() { return programFolder("Orva_Upgrade") + "/backups"; }
 
 std::string logPath(const std::string& program) { return traceFolder(program) + "/" + program + ".log"; }
 

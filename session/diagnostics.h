@@ -18,8 +18,13 @@ inline const std::vector<std::string>& diagnosedPrograms() {
     return programs;
 }
 
-// <data>/Kelvane/<program>/traces (on Linux ~/.local/share/Kelvane/<program>/traces).
+// <data>/Kelvane/<program> (on Linux ~/.local/share/Kelvane/<program>).
+std::string programFolder(const std::string& program);
+// Its traces folder: programFolder(program) + "/traces".
 std::string traceFolder(const std::string& program);
+// Where a firmware job keeps the configuration read before the flash, for
+// Orva_Upgrade and kvtool alike: programFolder("Orva_Upgrade") + "/backups".
+std::string flashBackupFolder();
 // The program's log, beside its traces.
 std::string logPath(const std::string& program);
 

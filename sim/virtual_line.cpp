@@ -56,24 +56,28 @@ std::size_t VirtualLine::read(std::uint8_t* buf, std::size_t n) {
     const double start = static_cast<double>(clock_.nowMs());
     const double deadline = start + timeouts_.readTotal(n);
     std::size_t got = 0;
-    double last = start;
+    // The interval that ends a read lies between two bytes' arrivals on the
+    // line, not between two looks at the clock: a program that the machine
+    // holds up finds the bytes that came meanwhile waiting in the port's
+    // buffer, as a real driver keeps them, and reads them in one go.
+    double lastArrival = start;
     while (got < n) {
         if (!rx_.empty() && rx_.front().atMs > hangUpAt_) rx_.clear();
         if (rx_.empty() || rx_.front().atMs > deadline) {
             double end = deadline;
-            if (got > 0) end = std::min(deadline, last + timeouts_.readInterval);
+            if (got > 0) end = std::min(deadline, lastArrival + timeouts_.readInterval);
             waitUntil(end);
             break;
         }
-        double t = std::max(rx_.front().atMs, static_cast<double>(clock_.nowMs()));
-        if (got > 0 && t - last > timeouts_.readInterval) {
-            waitUntil(last + timeouts_.readInterval);
+        const double arrival = rx_.front().atMs;
+        if (got > 0 && arrival - lastArrival > timeouts_.readInterval) {
+            waitUntil(lastArrival + timeouts_.readInterval);
             break;
         }
-        if (!waitUntil(t)) break;
+        if (!waitUntil(arrival)) break;
         buf[got++] = rx_.front().byte;
         rx_.pop_front();
-        last = t;
+        lastArrival = arrival;
     }
     return got;
 }

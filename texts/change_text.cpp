@@ -1,5 +1,6 @@
 #include "texts/change_text.h"
 
+#include "image/parameters.h"
 #include "texts/language_table.h"
 
 #include <cstdio>
@@ -98,11 +99,30 @@ std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
     return line;
 }
 
+// The control shows the stored value as it is: not clamped into its range,
+// not an item beyond its list.
+bool shownAsStored(const Parameter& p, const std::vector<std::uint8_t>& stored) {
+    if (stored.empty()) return true;
+    const int raw = p.width == 2 && stored.size() >= 2 ? stored[0] | stored[1] << 8 : stored[0];
+    switch (p.kind) {
+    case ControlKind::UpDown:
+    case ControlKind::TrackBar: return raw >= p.min && raw <= p.max;
+    case ControlKind::ComboBox:
+    case ControlKind::RadioGroup: return raw < static_cast<int>(itemTexts(p.items).size());
+    case ControlKind::CheckBox: return raw <= 1;
+    case ControlKind::BitCheck:
+    case ControlKind::MaskEdit: break;
+    }
+    return true;
+}
+
 std::string settingLine(const SettingChange& s, int language, ChangeSides sides) {
     const Parameter& p = *s.parameter;
     std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
     const bool known = sides == ChangeSides::BeforeAndAfter;
-    if (s.shownAlike())
+    // A value the control cannot show reads as its bytes on both sides: an
+    // erased FF FF clamped to 9999 would pass for a setting.
+    if (s.shownAlike() || (known && !shownAsStored(p, s.storedBefore)) || !shownAsStored(p, s.storedAfter))
         line += message(Message::StoredBytes, language) + " " +
                 (known ? hexBytes(s.storedBefore) + kArrow : std::string()) + hexBytes(s.storedAfter);
     else

@@ -48,7 +48,7 @@ struct ProtocolBench {
         return kelvane::bootloader::OpenUpgradePort(state, link, "COM1") &&
                kelvane::bootloader::RequestBootloader(state, link);
     }
-    int run() { return phaseA() ? kelvane::bootloader::UpgradeWorker(state, link) : -1; }
+    int run() { return phaseA() ? static_cast<int>(kelvane::bootloader::UpgradeWorker(state, link)) : -1; }
     std::uint8_t programAfterPhaseA() {
         if (!phaseA()) return 0xEE;
         return kelvane::bootloader::ProgramImage(state, link);

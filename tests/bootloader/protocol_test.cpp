@@ -1,5 +1,5 @@
 #include "tests/bootloader/protocol_fixture.h"
-#include "bootloader/upgrade_texts.h"
+#include "texts/upgrade_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <ostream>
 
 using namespace kelvane::bootloader;
+namespace texts = kelvane::texts::upgrade;
 using Script = kelvane::sim::BootloaderScript;
 
 namespace {
@@ -92,7 +93,7 @@ TEST(UpgradeRun, NoIdentityReplyWaitsForTheBootloader) {
     ASSERT_TRUE(b.phaseA());
     EXPECT_EQ(b.view.status, "Czekam na bootloader...");
     EXPECT_EQ(b.clock.nowMs(), 50 + 900 + 500);  // the 8-byte read times out, then 500 ms
-    EXPECT_EQ(UpgradeWorker(b.state, b.link), 1);
+    EXPECT_EQ(UpgradeWorker(b.state, b.link), WorkerEnd::Ended);
     EXPECT_EQ(b.view.status, "Zrobione!");
     EXPECT_EQ(b.device.model().flash(), *b.state.image);
 }
@@ -301,7 +302,7 @@ TEST(Banner, WakeUpBytesRepeatEverySecondUntilTheBanner) {
     ProtocolBench b(s);
     ASSERT_TRUE(b.phaseA());
     const auto start = b.clock.nowMs();
-    ASSERT_EQ(UpgradeWorker(b.state, b.link), 1);
+    ASSERT_EQ(UpgradeWorker(b.state, b.link), WorkerEnd::Ended);
     std::vector<std::int64_t> wakeTimes;
     for (const auto& w : b.line.writes())
         if (w.bytes == std::vector<std::uint8_t>{0x55}) wakeTimes.push_back(w.atMs - start);
@@ -327,7 +328,7 @@ TEST(Banner, StrayBytesBeforeABannerAreSkipped) {
             if (wakeUps == 50 && !b.stop.requested()) b.clock.pressStop();  // out of step for good
         };
         ASSERT_TRUE(b.phaseA());
-        EXPECT_EQ(UpgradeWorker(b.state, b.link), 1);
+        EXPECT_EQ(UpgradeWorker(b.state, b.link), WorkerEnd::Ended);
         EXPECT_EQ(b.view.status, "Zrobione!");
     }
 }
@@ -417,5 +418,5 @@ TEST(OpenUpgradePort, TheCauseOfAFailedOpenIsItsDetail) {
         {OpenFailure::NoPermission, false, texts::kPortNoPermission},
         {OpenFailure::Unknown, true, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(OpenFailureDetail(c.failure, c.onLinux), c.detail) << int(c.failure);
+    for (const Case& c : cases) EXPECT_EQ(texts::openFailureDetail(c.failure, c.onLinux), c.detail) << int(c.failure);
 }

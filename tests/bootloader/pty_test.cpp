@@ -114,7 +114,8 @@ TEST_F(PtyRun, ShortFirmwareFileIsProgrammedOverTheRealLine) {
     QThread* worker = QThread::create([&] {
         kelvane::session::QtSerialLine line;
         UpgradeLink link{line, clock, stop, view};
-        if (OpenUpgradePort(state, link, tool_) && RequestBootloader(state, link)) result = UpgradeWorker(state, link);
+        if (OpenUpgradePort(state, link, tool_) && RequestBootloader(state, link))
+            result = static_cast<int>(UpgradeWorker(state, link));
     });
     worker->start();
     ASSERT_TRUE(worker->wait(60000));

@@ -5,6 +5,7 @@
 #include "image/parameters.h"
 #include "image/secret_mask.h"
 #include "sim/sample_building.h"
+#include "texts/job_text.h"
 #include "texts/language_table.h"
 #include "tests/link/pty_pair.h"
 
@@ -650,7 +651,9 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
     const fs::path firmware = dir / "fw.dat", notFirmware = dir / "notfw.dat", trace = dir / "flash.trace";
     std::ofstream(firmware, std::ios::binary) << "Orva" << std::string(5000, '\x21');
     std::ofstream(notFirmware, std::ios::binary) << "orva" << std::string(5000, '\x21');
-    const std::string same = kelvane::texts::toolText(ToolText::Same, kEnglish);
+    // Compared with the backup, not with a file.
+    const std::string same = kelvane::texts::configurationAsBefore(kEnglish);
+    const std::string reg = (dir / "reg.sqlite").string();
     const std::string restored = kelvane::texts::messageText(Message::UploadDone, kEnglish);
     const struct {
         const char* newFirmware;  // KELVANE_SIM_FIRMWARE
@@ -660,12 +663,13 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
         std::string err;
         bool sent, backup;
     } cases[] = {
-        {"", {"--verify-config"}, 0, {same}, "", true, true},
+        {"", {"--verify-config", "--register", reg}, 0, {same}, "", true, true},
         {"resets", {"--verify-config"}, 6, {}, "Differences:", true, true},
         {"resets", {"--restore-config", "--yes"}, 0, {restored, same}, "Differences:", true, true},
         // No terminal to ask on and no --yes: the backup stays unsent.
         {"resets", {"--restore-config"}, 6, {}, kelvane::texts::toolText(ToolText::NoTerminal, kEnglish), true, true},
-        {"silent", {"--verify-config"}, 4, {}, "does not answer", true, true},
+        // The failed step, its cause and what to do next.
+        {"silent", {"--verify-config"}, 4, {}, "Controller back \u2717 no answer for 30 s after the flash", true, true},
         {"", {notFirmware.string(), "--verify-config"}, 2, {}, notFirmware.string(), false, false},
     };
     for (const auto& c : cases) {
@@ -688,6 +692,9 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
             EXPECT_EQ(r.out.find(same), std::string::npos) << r.out;
         }
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        if (c.options.size() > 1 && c.options[1] == "--register") {
+            EXPECT_TRUE(fs::exists(reg));
+        }
         const std::string sent = slurp(trace);
         if (c.sent) {
             EXPECT_NE(sent.find("|ReseteKM|"), std::string::npos);

@@ -4,6 +4,9 @@
 #include "sim/sample_building.h"
 #include "bootloader/firmware_image.h"
 #include "orva/job_texts.h"
+#include "texts/job_text.h"
+#include "texts/language_table.h"
+#include "texts/upgrade_texts.h"
 #include "orva/upgrade_window.h"
 #include "files/atomic_file.h"
 #include "files/data_file.h"
@@ -166,14 +169,16 @@ QString checklistLine(const UpgradeWindow& w, const char* step) {
     return {};
 }
 
-QString stepName(kelvane::bootloader::JobStep step) {
-    return QString::fromUtf8(kelvane::orva::texts::kStepNames[static_cast<int>(step)]);
+QString stepName(kelvane::jobs::JobStep step) {
+    return QString::fromStdString(kelvane::texts::stepName(step, kelvane::texts::kPolish));
 }
 
-// The checklist line of each step as it should read.
-void expectSteps(const UpgradeWindow& w, const std::vector<std::pair<kelvane::bootloader::JobStep, QString>>& lines) {
+// The checklist line of each step as it should read ("Kopia konfiguracji: pominięta").
+void expectSteps(const UpgradeWindow& w, const std::vector<std::pair<kelvane::jobs::JobStep, QString>>& lines) {
     for (const auto& [step, rest] : lines) {
-        const QString want = stepName(step) + QLatin1Char(' ') + rest;
+        const QString want = stepName(step) +
+                             (rest.startsWith(QStringLiteral("pomini")) ? QStringLiteral(": ") : QStringLiteral(" ")) +
+                             rest;
         QVERIFY2(w.checklist()->text().split(QLatin1Char('\n')).contains(want),
                  qPrintable(want + " in:\n" + w.checklist()->text()));
     }
@@ -368,7 +373,8 @@ private slots:
         UpgradeWindow w(oneSimPort, sims.factory());
         w.StartStop();
         QTRY_COMPARE(w.statusLine()->text(), QStringLiteral("Port w u\u017Cyciu"));
-        QCOMPARE(w.statusLine()->toolTip(), QString::fromUtf8(OpenFailureDetail(kelvane::link::OpenFailure::Busy, false)));
+        QCOMPARE(w.statusLine()->toolTip(), QString::fromStdString(kelvane::texts::upgrade::openFailureDetail(
+                                                kelvane::link::OpenFailure::Busy, false)));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
         QVERIFY(!w.running());
     }
@@ -381,8 +387,8 @@ private slots:
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 10000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
-        QCOMPARE(w.progressBar()->maximum(), kBlockCount);
-        QCOMPARE(w.progressBar()->value(), kBlockCount);
+        // Full: the bar follows the flash, then the verification's download.
+        QCOMPARE(w.progressBar()->value(), w.progressBar()->maximum());
         QCOMPARE(sims.made.at(0)->device->flashed(), expectedImage(1));
 
         writeFirmware(7, 500);  // replaced between two Starts
@@ -465,8 +471,9 @@ private slots:
         // late cannot miss one that stood only briefly.
         QSignalSpy shown(w.statusLine(), &QLineEdit::textChanged);
         const auto wasShown = [&shown](const char* text) {
-            return std::any_of(shown.begin(), shown.end(),
-                               [text](const QList<QVariant>& args) { return args.at(0).toString() == QLatin1String(text); });
+            return std::any_of(shown.begin(), shown.end(), [text](const QList<QVariant>& args) {
+                return args.at(0).toString() == QLatin1String(text);
+            });
         };
         w.StartStop();
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Stop"));
@@ -480,7 +487,7 @@ private slots:
     // The whole job against the simulated controller: backed up, flashed,
     // back with its new firmware, the configuration read again and equal.
     void jobEndToEndVerifiesTheConfigurationEqual() {
-        using kelvane::bootloader::JobStep;
+        using kelvane::jobs::JobStep;
         writeFirmware(6);
         SimFactory sims;
         const kelvane::Image before = sims.controller().controller().image();
@@ -501,8 +508,8 @@ private slots:
                         {JobStep::Flash, done},
                         {JobStep::Return, done},
                         {JobStep::Verify, done + QStringLiteral(" bez zmian")}});
-        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 0),
-                 QStringLiteral("ID: 1 Ser: 4660 FV: 259 \u2192 106"));
+        QCOMPARE(w.checklist()->text().section(QLatin1Char('\n'), 0, 1),
+                 QStringLiteral("ID: 1 Ser: 4660\nFV: 259 (nowa: 106)"));
         QCOMPARE(sims.device->flashed(), expectedImage(6));
         QCOMPARE(sims.device->controller().image(), before);
         QVERIFY(w.changeList()->toPlainText().contains(QString::fromUtf8(kelvane::orva::texts::kConfigurationSame)));
@@ -537,7 +544,7 @@ private slots:
     // A firmware that clears the configuration: found, listed, and put back
     // only once the question is answered yes.
     void firmwareThatClearsTheConfigurationIsListedAndRestored() {
-        using kelvane::bootloader::JobStep;
+        using kelvane::jobs::JobStep;
         writeFirmware(8);
         SimFactory sims;
         sims.effect.resetsConfiguration = true;
@@ -580,7 +587,7 @@ private slots:
     // Esc while the backup downloads asks; yes skips it (and with it the
     // comparison after the flash), no lets it finish.
     void escDuringTheBackupAsksToSkipIt() {
-        using kelvane::bootloader::JobStep;
+        using kelvane::jobs::JobStep;
         for (const bool skip : {true, false}) {
             writeFirmware(9);
             SimFactory sims;
@@ -590,7 +597,7 @@ private slots:
             Answers answers{{skip}, {}};
             w.setQuestion(answers.question());
             w.StartStop();
-            QTRY_VERIFY2_WITH_TIMEOUT(checklistLine(w, kelvane::orva::texts::kStepNames[1]).endsWith(QLatin1Char('%')),
+            QTRY_VERIFY2_WITH_TIMEOUT(checklistLine(w, "Kopia konfiguracji").endsWith(QLatin1Char('%')),
                                       qPrintable(w.checklist()->text() + " / " + w.statusLine()->text()), 10000);
             QTest::keyClick(&w, Qt::Key_Escape);
             QCOMPARE(answers.asked.size(), 1);
@@ -600,7 +607,7 @@ private slots:
             const auto& out = *w.lastOutcome();
             QCOMPARE(out.backup.has_value(), !skip);
             QCOMPARE(out.backupPath.empty(), skip);
-            const QString skipped = QStringLiteral("pomini\u0119to");
+            const QString skipped = QStringLiteral("pomini\u0119ta");
             if (skip)
                 expectSteps(w, {{JobStep::Backup, skipped}, {JobStep::Verify, skipped}});
             else
@@ -612,7 +619,7 @@ private slots:
     // A controller that does not answer after the flash: the wait ends
     // within its bound and says why.
     void controllerThatNeverComesBackIsReportedInTime() {
-        using kelvane::bootloader::JobStep;
+        using kelvane::jobs::JobStep;
         writeFirmware(10);
         SimFactory sims;
         sims.effect.neverReturns = true;
@@ -624,9 +631,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
         QVERIFY(clock.elapsed() < 15000);
         QCOMPARE(w.statusLine()->text(), QString::fromUtf8(kelvane::orva::texts::kNotBack));
-        QCOMPARE(w.statusLine()->toolTip(), QString::fromUtf8(kelvane::orva::texts::kNotBackDetail));
+        QVERIFY2(w.statusLine()->toolTip().contains(QStringLiteral("brak odpowiedzi przez 30 s po programowaniu")),
+                 qPrintable(w.statusLine()->toolTip()));
         expectSteps(w, {{JobStep::Flash, QStringLiteral("\u2713")}, {JobStep::Return, QStringLiteral("\u2717")}});
-        QCOMPARE(w.lastOutcome()->result, kelvane::bootloader::JobResult::NotBack);
+        QCOMPARE(w.lastOutcome()->end, kelvane::jobs::JobEnd::NotBack);
         QCOMPARE(markedPort(), QString());  // flashed whole: not a job stopped halfway
     }
 
@@ -682,7 +690,7 @@ private slots:
     // A Stop in the middle of the flash leaves a mark; the next start asks
     // to flash again, and yes flashes the controller from its bootloader.
     void jobStoppedHalfwayIsOfferedAgainAtTheNextStart() {
-        using kelvane::bootloader::JobStep;
+        using kelvane::jobs::JobStep;
         writeFirmware(11);
         SimFactory sims;
         sims.paced = true;
@@ -714,7 +722,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(answers.asked.size(), 2, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
-        const QString skipped = QStringLiteral("pomini\u0119to");
+        const QString skipped = QStringLiteral("pomini\u0119ta");
         expectSteps(w, {{JobStep::Identify, skipped},
                         {JobStep::Backup, skipped},
                         {JobStep::Flash, QStringLiteral("\u2713")},

@@ -109,3 +109,28 @@ TEST(ChangeText, LineTimeUsesTheLanguagesDecimalMark) {
     EXPECT_TRUE(contains(polish, "0,3 s")) << polish;  // (9 + 35 + 35) bytes at 240 per second
     EXPECT_TRUE(contains(english, "0.3 s")) << english;
 }
+
+// A stored value the control cannot show as it is (erased, beyond its range)
+// reads as its bytes on both sides, whether the control clamps both sides
+// alike or not.
+TEST(ChangeText, ValuesTheControlCannotShowReadAsStoredBytes) {
+    const struct Row {
+        const char* control;
+        std::vector<std::uint8_t> stored;
+        const char* shown;
+    } rows[] = {
+        {"p001_UpDown", {0xFF, 0xFF}, ": stored bytes 4E 0C → FF FF"},
+        {"p012_UpDown", {0xFF}, ": stored bytes 64 → FF"},
+        {"p001_UpDown", {0x0F, 0x27}, ": 3150 → 9999"},  // 9999 as stored: a value
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.control);
+        const Image before = initialImage();
+        Image after = before;
+        std::copy(row.stored.begin(), row.stored.end(), after.begin() + findParameter(row.control)->offset);
+        const auto groups = DescribeChanges(ListChanges(before, after), kEnglish);
+        const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
+        ASSERT_TRUE(settings);
+        EXPECT_TRUE(contains(settings->lines.at(0), row.shown)) << settings->lines[0];
+    }
+}

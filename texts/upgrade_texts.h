@@ -1,6 +1,12 @@
 #pragma once
-// Every text the upgrade tool shows (UTF-8).
-namespace kelvane::bootloader::texts {
+// Orva_Upgrade's status line (UTF-8, Polish as the upgrade tool's own): the
+// texts of the bootloader dialogue's messages and how a status is built.
+#include "bootloader/upgrade_report.h"
+
+#include <string>
+#include <vector>
+
+namespace kelvane::texts::upgrade {
 
 constexpr const char* kNoFile = "Brak pliku: 4817_05.dat";
 constexpr const char* kSearchedIn = "Szukano w folderze: ";  // the status line's tooltip after kNoFile
@@ -23,4 +29,13 @@ constexpr const char* kPortNoPermission = "Brak uprawnie\u0144 do portu.";
 constexpr const char* kDialoutFix =
     "Dodaj u\u017Cytkownika do grupy dialout:\nsudo usermod -aG dialout $USER\ni zaloguj si\u0119 ponownie.";
 
-}  // namespace kelvane::bootloader::texts
+// The pieces the status line is built of for `status`, in order: the line is
+// cleared, then each is appended ("ID: ", "7", " Ser: ", "1234", ...).
+std::vector<std::string> statusPieces(const bootloader::UpgradeStatus& status);
+// The whole line.
+std::string statusText(const bootloader::UpgradeStatus& status);
+// Why a port did not open, for the status line's detail; empty when the
+// system did not say. The dialout fix follows a missing permission where `onLinux`.
+std::string openFailureDetail(link::OpenFailure failure, bool onLinux);
+
+}  // namespace kelvane::texts::upgrade

@@ -1,12 +1,12 @@
 // What a firmware job leaves in the register, whatever program ran it.
-#include "registry/flash_visits.h"
+#include "jobs/flash_visits.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace kelvane;
-using bootloader::JobResult;
+using jobs::JobEnd;
 using registry::VisitKind;
 
 TEST(FlashVisits, EachOutcomeLeavesTheBackupAndTheFlashWithBothVersions) {
@@ -21,19 +21,19 @@ TEST(FlashVisits, EachOutcomeLeavesTheBackupAndTheFlashWithBothVersions) {
     };
     const struct Case {
         const char* name;
-        JobResult result;
+        JobEnd result;
         bool hasBefore, hasAfter, hasBackup, hasNow;
         std::vector<Visit> visits;
     } cases[] = {
         {"verified",
-         JobResult::Done,
+         JobEnd::Done,
          true,
          true,
          true,
          true,
          {{VisitKind::Backup, 259, "completed", true}, {VisitKind::Flash, 106, "completed, firmware 259 -> 106", true}}},
         {"changed",
-         JobResult::Changed,
+         JobEnd::Changed,
          true,
          true,
          true,
@@ -41,31 +41,31 @@ TEST(FlashVisits, EachOutcomeLeavesTheBackupAndTheFlashWithBothVersions) {
          {{VisitKind::Backup, 259, "completed", true},
           {VisitKind::Flash, 106, "completed, configuration changed, firmware 259 -> 106", true}}},
         {"never came back",
-         JobResult::NotBack,
+         JobEnd::NotBack,
          true,
          false,
          true,
          false,
          {{VisitKind::Backup, 259, "completed", true}, {VisitKind::Flash, 259, "no answer", false}}},
         {"without a backup",
-         JobResult::Done,
+         JobEnd::Done,
          true,
          true,
          false,
          false,
          {{VisitKind::Flash, 106, "completed, firmware 259 -> 106", false}}},
-        {"from the bootloader", JobResult::Done, false, true, false, false, {{VisitKind::Flash, 106, "completed", false}}},
-        {"no controller", JobResult::NoController, false, false, false, false, {}},
+        {"from the bootloader", JobEnd::Done, false, true, false, false, {{VisitKind::Flash, 106, "completed", false}}},
+        {"no controller", JobEnd::NoController, false, false, false, false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        bootloader::JobOutcome job;
-        job.result = c.result;
+        jobs::JobResult job;
+        job.end = c.result;
         if (c.hasBefore) job.before = before;
         if (c.hasAfter) job.after = after;
         if (c.hasBackup) job.backup = backup;
         if (c.hasNow) job.now = initialImage();
-        const auto visits = registry::flashVisits(job, "COM3");
+        const auto visits = jobs::flashVisits(job, "COM3");
         ASSERT_EQ(visits.size(), c.visits.size());
         for (std::size_t i = 0; i < visits.size(); ++i) {
             EXPECT_EQ(visits[i].kind, c.visits[i].kind);

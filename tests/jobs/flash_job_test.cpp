@@ -1,32 +1,34 @@
 // The firmware update as one job, against one simulated controller that
 // answers the configuration link and the bootloader, in virtual time.
-#include "bootloader/flash_job.h"
+#include "jobs/flash_job.h"
 #include "sim/orva_controller.h"
 #include "tests/bootloader/recording_view.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <optional>
 
 namespace {
 
 using namespace kelvane;
-using bootloader::JobResult;
-using bootloader::JobStep;
-using bootloader::StepState;
+using jobs::JobEnd;
+using jobs::JobStep;
+using jobs::StepCause;
+using jobs::StepState;
 
-struct JobRecorder : bootloader::JobView, RecordingView {
+struct JobRecorder : jobs::JobView, RecordingView {
     std::map<JobStep, StepState> steps;
     std::function<void(JobStep, int)> onProgress;
     std::function<void(JobStep, StepState)> onStep;
-    void clearStatus() override { RecordingView::clearStatus(); }
-    void appendStatus(const std::string& s) override { RecordingView::appendStatus(s); }
+    void showStatus(const bootloader::UpgradeStatus& s) override { RecordingView::showStatus(s); }
     void setProgressRange(int l, int h) override { RecordingView::setProgressRange(l, h); }
     void setProgress(int p) override { RecordingView::setProgress(p); }
     void runEnded() override { RecordingView::runEnded(); }
-    void step(JobStep s, StepState st) override {
-        steps[s] = st;
-        if (onStep) onStep(s, st);
+    void step(JobStep s, const jobs::StepOutcome& o) override {
+        steps[s] = o.state;
+        if (onStep) onStep(s, o.state);
     }
     void stepProgress(JobStep s, int p, int) override {
         if (onProgress) onProgress(s, p);
@@ -38,6 +40,21 @@ Image building() {
     for (std::size_t i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return image;
 }
+
+// Time as a loaded machine hands it out: now and then the thread gets the
+// processor back a while after it asked (up to 300 ms), also in the middle
+// of a frame. Steady while lagEvery is 0.
+class LoadedClock : public sim::VirtualClock {
+public:
+    int lagEvery = 0;
+    std::int64_t nowMs() override {
+        if (lagEvery > 0 && ++calls_ % lagEvery == 0) sleepMs(40 + static_cast<int>(calls_ * 7919 % 260));
+        return VirtualClock::nowMs();
+    }
+
+private:
+    std::int64_t calls_ = 0;
+};
 
 struct JobBench {
     explicit JobBench(sim::OrvaFirmwareEffect effect = {}) : device(building(), {}, effect) {
@@ -51,36 +68,40 @@ struct JobBench {
         };
         job.flashMark = [this](bool flashing) { marks.push_back(flashing); };
     }
-    bootloader::JobOutcome run(bootloader::JobOptions options = {}) { return job.run("COM1", options); }
+    jobs::JobResult run(jobs::JobOptions options = {}) { return job.run("COM1", options); }
 
-    sim::VirtualClock clock;
+    LoadedClock clock;
     sim::OrvaController device;
     sim::VirtualLine line{clock, device};
     bootloader::StopFlag stop;
     JobRecorder view;
     bootloader::UpgradeState state;
-    bootloader::FlashJob job{line, clock, stop, view, state};
+    jobs::FlashJob job{line, clock, stop, view, state};
     std::vector<Image> kept;
     std::vector<bool> marks;
 };
 
-TEST(FlashJob, ConfigurationSurvivesAndIsVerifiedEqual) {
-    JobBench b;
-    const auto out = b.run();
-    EXPECT_EQ(out.result, JobResult::Done);
-    ASSERT_TRUE(out.before && out.after && out.backup && out.now);
-    EXPECT_EQ(out.before->firmware, 259);
-    EXPECT_EQ(out.after->firmware, 106);
-    EXPECT_EQ(*out.backup, building());
-    EXPECT_EQ(*out.now, building());
-    EXPECT_TRUE(out.changedBlocks.empty());
-    ASSERT_EQ(b.kept.size(), 1u);
-    EXPECT_EQ(out.backupPath, "backup.kvd");
-    EXPECT_EQ(b.marks, (std::vector<bool>{true, false}));
-    EXPECT_EQ(b.device.flashes(), 1);
-    EXPECT_EQ(b.state.programResult, bootloader::kProgramOk);
-    for (auto s : {JobStep::Identify, JobStep::Backup, JobStep::Flash, JobStep::Return, JobStep::Verify})
-        EXPECT_EQ(b.view.steps[s], StepState::Done);
+TEST(FlashJob, ConfigurationSurvivesAndIsVerifiedEqualAlsoOnALoadedMachine) {
+    for (const int lagEvery : {0, 101}) {
+        SCOPED_TRACE(lagEvery);
+        JobBench b;
+        b.clock.lagEvery = lagEvery;
+        const auto out = b.run();
+        EXPECT_EQ(out.end, JobEnd::Done);
+        ASSERT_TRUE(out.before && out.after && out.backup && out.now);
+        EXPECT_EQ(out.before->firmware, 259);
+        EXPECT_EQ(out.after->firmware, 106);
+        EXPECT_EQ(*out.backup, building());
+        EXPECT_EQ(*out.now, building());
+        EXPECT_TRUE(out.changedBlocks.empty());
+        ASSERT_EQ(b.kept.size(), 1u);
+        EXPECT_EQ(out.backupPath, "backup.kvd");
+        EXPECT_EQ(b.marks, (std::vector<bool>{true, false}));
+        EXPECT_EQ(b.device.flashes(), 1);
+        EXPECT_EQ(b.state.programResult, bootloader::kProgramOk);
+        for (auto s : {JobStep::Identify, JobStep::Backup, JobStep::Flash, JobStep::Return, JobStep::Verify})
+            EXPECT_EQ(b.view.steps[s], StepState::Done);
+    }
 }
 
 TEST(FlashJob, FirmwareThatClearsTheConfigurationIsFoundAndRestored) {
@@ -88,14 +109,14 @@ TEST(FlashJob, FirmwareThatClearsTheConfigurationIsFoundAndRestored) {
     effect.resetsConfiguration = true;
     JobBench b(effect);
     auto out = b.run();
-    ASSERT_EQ(out.result, JobResult::Changed);
+    ASSERT_EQ(out.end, JobEnd::Changed);
     EXPECT_EQ(*out.now, initialImage());
     const auto changed = out.changedBlocks;
-    EXPECT_EQ(changed, bootloader::differingBlocks(building(), initialImage()));
+    EXPECT_EQ(changed, jobs::differingBlocks(building(), initialImage()));
     EXPECT_FALSE(changed.empty());
 
     out = b.job.restore("COM1", out);
-    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_EQ(out.end, JobEnd::Done);
     EXPECT_EQ(b.device.controller().image(), building());
     EXPECT_EQ(*out.now, building());
     EXPECT_EQ(b.view.steps[JobStep::Restore], StepState::Done);
@@ -114,12 +135,12 @@ TEST(FlashJob, EscDuringTheBackupSkipsItAndStopEndsTheJobBeforeTheFlash) {
         EXPECT_FALSE(out.backup);
         EXPECT_TRUE(b.kept.empty());
         if (stop) {
-            EXPECT_EQ(out.result, JobResult::Stopped);
+            EXPECT_EQ(out.end, JobEnd::Stopped);
             EXPECT_EQ(b.device.bootloader().resetRequests(), 0);
             EXPECT_TRUE(b.marks.empty());
         } else {
             // Flashed all the same; nothing to compare with.
-            EXPECT_EQ(out.result, JobResult::Done);
+            EXPECT_EQ(out.end, JobEnd::Done);
             EXPECT_EQ(b.view.steps[JobStep::Backup], StepState::Skipped);
             EXPECT_EQ(b.view.steps[JobStep::Verify], StepState::Skipped);
             EXPECT_EQ(b.device.flashes(), 1);
@@ -135,7 +156,7 @@ TEST(FlashJob, SkipAnsweredAfterTheBackupLeavesTheVerificationAlone) {
         if (s == JobStep::Flash && st == StepState::Running) b.job.skipBackup();
     };
     const auto out = b.run();
-    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_EQ(out.end, JobEnd::Done);
     EXPECT_TRUE(out.backup && out.now);
     EXPECT_EQ(b.view.steps[JobStep::Verify], StepState::Done);
 }
@@ -150,13 +171,54 @@ TEST(FlashJob, ControllerThatNeverComesBackEndsTheWaitWithinItsBound) {
         if (!flashing) flashEnded = b.clock.nowMs();
     };
     const auto out = b.run();
-    EXPECT_EQ(out.result, JobResult::NotBack);
+    EXPECT_EQ(out.end, JobEnd::NotBack);
     EXPECT_EQ(b.view.steps[JobStep::Return], StepState::Failed);
     EXPECT_FALSE(out.after);
     ASSERT_GE(flashEnded, 0);
     // 30 s, plus at most one probe's three reads.
     EXPECT_GE(b.clock.nowMs() - flashEnded, 30000);
     EXPECT_LE(b.clock.nowMs() - flashEnded, 30000 + 3000);
+}
+
+// A job that fails says at which step, why, and what to do next; a flash
+// without a backup does not pass for a verified one.
+TEST(FlashJob, EachEndNamesTheFailedStepItsCauseAndTheNextStep) {
+    const struct Row {
+        const char* name;
+        std::function<void(JobBench&)> fault;
+        bool backup;
+        JobEnd end;
+        std::optional<JobStep> failed;
+        StepCause cause;
+        int block, seconds;
+        jobs::NextStep next;
+    } rows[] = {
+        {"backup stalls", [](JobBench& b) { b.device.controller().faults().framesToSend = 211; }, true,
+         JobEnd::BackupFailed, JobStep::Backup, StepCause::NoFrame, 211, 10, jobs::NextStep::SkipBackup},
+        {"silent controller", [](JobBench& b) { b.device.controller().faults().silent = true; }, true,
+         JobEnd::NoController, JobStep::Identify, StepCause::NoAnswer, -1, 0, jobs::NextStep::CheckConnection},
+        {"never back", [](JobBench& b) { b.device.effect().neverReturns = true; }, true, JobEnd::NotBack,
+         JobStep::Return, StepCause::NotBack, -1, 30, jobs::NextStep::CheckConnection},
+        {"no backup taken", [](JobBench&) {}, false, JobEnd::Done, std::nullopt, StepCause::None, -1, 0,
+         jobs::NextStep::CheckConfiguration},
+        {"verified", [](JobBench&) {}, true, JobEnd::Done, std::nullopt, StepCause::None, -1, 0, jobs::NextStep::None},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        JobBench b;
+        row.fault(b);
+        jobs::JobOptions options;
+        options.backup = row.backup;
+        const auto out = b.run(options);
+        EXPECT_EQ(out.end, row.end);
+        EXPECT_EQ(out.failedStep(), row.failed);
+        EXPECT_EQ(out.next(), row.next);
+        if (!row.failed) continue;
+        const jobs::StepOutcome& step = out.step(*row.failed);
+        EXPECT_EQ(step.cause, row.cause);
+        EXPECT_EQ(step.block, row.block);
+        EXPECT_EQ(step.seconds, row.seconds);
+    }
 }
 
 TEST(FlashJob, ControllerLeftInItsBootloaderIsFlashedAgain) {
@@ -167,13 +229,13 @@ TEST(FlashJob, ControllerLeftInItsBootloaderIsFlashedAgain) {
     ASSERT_EQ(b.device.bootloader().mode(), sim::BootloaderModel::Mode::Bootloader);
 
     auto out = b.run();
-    EXPECT_EQ(out.result, JobResult::NoController);
+    EXPECT_EQ(out.end, JobEnd::NoController);
     EXPECT_EQ(b.device.bootloader().frames(), 0);
 
-    bootloader::JobOptions resume;
+    jobs::JobOptions resume;
     resume.fromBootloader = true;
     out = b.run(resume);
-    EXPECT_EQ(out.result, JobResult::Done);
+    EXPECT_EQ(out.end, JobEnd::Done);
     EXPECT_EQ(b.device.flashes(), 1);
     ASSERT_TRUE(out.after);
     EXPECT_EQ(out.after->firmware, 106);

@@ -1,31 +1,31 @@
-#include "registry/flash_visits.h"
+#include "jobs/flash_visits.h"
 
 #include "files/atomic_file.h"
 #include "files/data_file.h"
+#include "files/trace_store.h"
 
-#include <QDateTime>
-#include <QStandardPaths>
-#include <QString>
-
-namespace kelvane::registry {
+namespace kelvane::jobs {
 
 namespace {
 
-using bootloader::JobResult;
+using registry::ControllerKey;
+using registry::NewVisit;
+using registry::Register;
+using registry::VisitKind;
 
-const char* outcomeWord(JobResult result) {
+const char* outcomeWord(JobEnd result) {
     switch (result) {
-    case JobResult::Done: return "completed";
-    case JobResult::Changed: return "completed, configuration changed";
-    case JobResult::PortError: return "port error";
-    case JobResult::NoController:
-    case JobResult::NotBack: return "no answer";
-    case JobResult::LineBusy: return "line busy";
-    case JobResult::BackupFailed: return "backup failed";
-    case JobResult::FlashFailed: return "programming error";
-    case JobResult::VerifyFailed: return "verify failed";
-    case JobResult::RestoreFailed: return "restore failed";
-    case JobResult::Stopped: return "cancelled";
+    case JobEnd::Done: return "completed";
+    case JobEnd::Changed: return "completed, configuration changed";
+    case JobEnd::PortError: return "port error";
+    case JobEnd::NoController:
+    case JobEnd::NotBack: return "no answer";
+    case JobEnd::LineBusy: return "line busy";
+    case JobEnd::BackupFailed: return "backup failed";
+    case JobEnd::FlashFailed: return "programming error";
+    case JobEnd::VerifyFailed: return "verify failed";
+    case JobEnd::RestoreFailed: return "restore failed";
+    case JobEnd::Stopped: return "cancelled";
     }
     return "unknown";
 }
@@ -34,25 +34,19 @@ ControllerKey keyOf(const link::ProbeReply& reply) { return {reply.id, reply.ser
 
 }  // namespace
 
-std::string flashBackupFolder() {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return (data + QStringLiteral("/Kelvane/Orva_Upgrade/backups")).toStdString();
-}
-
-std::string keepFlashBackup(const Image& image, const link::ProbeReply& id) {
-    const std::filesystem::path folder = PathFromUtf8(flashBackupFolder());
+std::string keepFlashBackup(const std::string& backupFolder, const Image& image, const link::ProbeReply& id) {
+    const std::filesystem::path folder = PathFromUtf8(backupFolder);
     // Both folders private: the backup holds every code of the building.
     if (!MakePrivateFolder(folder) || !MakePrivateFolder(folder.parent_path())) return {};
-    const QString name = QStringLiteral("before-flash-%1-%2.kvd")
-                             .arg(id.serialNumber)
-                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const std::filesystem::path file = folder / PathFromUtf8(name.toStdString());
+    // "yyyyMMdd-HHmmss" of the local time.
+    const std::string name = "before-flash-" + std::to_string(id.serialNumber) + "-" + TraceStamp().substr(0, 15) + ".kvd";
+    const std::filesystem::path file = folder / PathFromUtf8(name);
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
     return SaveDataFile(file, image, description) ? PathToUtf8(file) : std::string();
 }
 
-std::vector<NewVisit> flashVisits(const bootloader::JobOutcome& job, const std::string& port) {
+std::vector<NewVisit> flashVisits(const JobResult& job, const std::string& port) {
     std::vector<NewVisit> visits;
     const auto& identity = job.before ? job.before : job.after;
     if (!identity) return visits;
@@ -68,7 +62,7 @@ std::vector<NewVisit> flashVisits(const bootloader::JobOutcome& job, const std::
     v.kind = VisitKind::Flash;
     v.firmware = identity->firmware;
     v.image = job.now;
-    v.outcome = outcomeWord(job.result);
+    v.outcome = outcomeWord(job.end);
     if (job.before && job.after) {
         v.firmware = job.after->firmware;
         v.outcome += ", firmware " + std::to_string(job.before->firmware) + " -> " + std::to_string(job.after->firmware);
@@ -77,7 +71,7 @@ std::vector<NewVisit> flashVisits(const bootloader::JobOutcome& job, const std::
     return visits;
 }
 
-bool recordFlash(Register& reg, const bootloader::JobOutcome& job, const std::string& port, std::string& why) {
+bool recordFlash(Register& reg, const JobResult& job, const std::string& port, std::string& why) {
     for (const NewVisit& v : flashVisits(job, port)) {
         if (!reg.recordVisit(v)) {
             why = reg.error();
@@ -92,7 +86,7 @@ bool recordFlash(Register& reg, const bootloader::JobOutcome& job, const std::st
     return true;
 }
 
-bool recordRestore(Register& reg, const bootloader::JobOutcome& restored, const std::string& port, std::string& why) {
+bool recordRestore(Register& reg, const JobResult& restored, const std::string& port, std::string& why) {
     const auto& identity = restored.after ? restored.after : restored.before;
     if (!identity) return true;
     NewVisit v;
@@ -100,11 +94,11 @@ bool recordRestore(Register& reg, const bootloader::JobOutcome& restored, const 
     v.firmware = identity->firmware;
     v.kind = VisitKind::Upload;
     v.port = port;
-    v.outcome = restored.result == JobResult::Done ? "completed" : outcomeWord(restored.result);
+    v.outcome = restored.end == JobEnd::Done ? "completed" : outcomeWord(restored.end);
     v.image = restored.now;
     if (reg.recordVisit(v)) return true;
     why = reg.error();
     return false;
 }
 
-}  // namespace kelvane::registry
+}  // namespace kelvane::jobs

@@ -1,0 +1,27 @@
+#pragma once
+// The firmware job's results in a language: the steps' names, why a step
+// failed or was left out, and what to do next. Orva_Upgrade's window shows
+// them in Polish, kvtool in its language.
+#include "jobs/flash_job.h"
+
+#include <string>
+
+namespace kelvane::texts {
+
+std::string stepName(jobs::JobStep step, int language);
+// The state after the name: "✓", "✗", "pominięta" (agreeing with the name).
+std::string stepStateWord(jobs::JobStep step, jobs::StepState state, int language);
+// Why the step failed or was left out ("brak ramki przez 10 s przy bloku
+// 211"); empty when there is nothing to say.
+std::string stepCause(const jobs::StepOutcome& outcome, int language);
+// "Kopia konfiguracji: pominięta", "Kopia konfiguracji ✗ brak ramki ...".
+std::string stepLine(jobs::JobStep step, const jobs::StepOutcome& outcome, int language);
+// What to do next; empty for NextStep::None.
+std::string nextStepText(jobs::NextStep next, int language);
+// After a verified flash: the configuration read back equals the backup.
+std::string configurationAsBefore(int language);
+// The controller's firmware before and after the flash, read as two
+// versions rather than as a count going down: "FV: 259 (po: 106)".
+std::string firmwareVersions(int before, int after, int language);
+
+}  // namespace kelvane::texts
