@@ -105,7 +105,8 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     splitter->setStretchFactor(1, 1);
     // The contents as wide as their longest entry ("8 Aktualizacja
     // oprogramowania (Orva_Upgrade)"), scroll bar included.
-    const int contentsWidth = contents_->sizeHintForColumn(0) + 2 * contents_->frameWidth() +
+    const int contentsWidth = static_cast<QAbstractItemView*>(contents_)->sizeHintForColumn(0) +
+                              2 * contents_->frameWidth() +
                               contents_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
     splitter->setSizes({contentsWidth, width() - contentsWidth});
 

@@ -129,14 +129,15 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     fillBuildings();
 }
 
-QString RegisterDialog::noResultsText() const { return noResults_->isVisible() ? noResults_->text() : QString(); }
+QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? QString() : noResults_->text(); }
 QString RegisterDialog::statusText() const { return status_->text(); }
 
 void RegisterDialog::fitColumns() {
     const auto wanted = [](QTreeWidget* list) {
         int width = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
         for (int c = 0; c < list->columnCount(); ++c)
-            width += std::max(list->sizeHintForColumn(c), list->header()->sectionSizeHint(c));
+            width +=
+                std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c), list->header()->sectionSizeHint(c));
         return width;
     };
     const int left = wanted(buildings_);

@@ -43,7 +43,7 @@ private slots:
             v.key = kA;
             v.image = withCode(static_cast<std::uint8_t>(0x11 * (i + 1)));
             v.time = times[i];
-            if (i == 2) v.outcome = "backup failed";
+            if (i == 2) v.outcome = "completed, firmware 259 -> 106";
             QVERIFY(reg.recordVisit(v));
         }
         registry::NewVisit other;
@@ -70,13 +70,14 @@ private slots:
         QCOMPARE(visits->topLevelItemCount(), 3);
         // Newest first, to the second, the outcome in the window's language.
         QCOMPARE(visits->topLevelItem(0)->text(0), QStringLiteral("1.12.2026 10:00:00"));
-        QCOMPARE(visits->topLevelItem(0)->text(3), QStringLiteral("kopia nieudana"));
+        QCOMPARE(visits->topLevelItem(0)->text(3), QStringLiteral("ukończono, oprogramowanie 259 → 106"));
         QCOMPARE(visits->topLevelItem(1)->text(3), QStringLiteral("ukończono"));
         // Every column shows whole.
         for (QTreeWidget* list : {dialog.buildings(), visits}) {
             QTest::qWait(0);
             int width = 0;
-            for (int c = 0; c < list->columnCount(); ++c) width += list->sizeHintForColumn(c);
+            for (int c = 0; c < list->columnCount(); ++c)
+                width += static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c);
             QVERIFY2(width <= list->viewport()->width(), qPrintable(list->objectName()));
         }
 
