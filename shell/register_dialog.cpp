@@ -133,12 +133,14 @@ QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? 
 QString RegisterDialog::statusText() const { return status_->text(); }
 
 void RegisterDialog::fitColumns() {
+    // Sections sized to their contents and headers, the last one (which the
+    // list stretches) at its own need, the frame and a scroll bar.
     const auto wanted = [](QTreeWidget* list) {
+        const int last = list->columnCount() - 1;
         int width = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
-        for (int c = 0; c < list->columnCount(); ++c)
-            width +=
-                std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c), list->header()->sectionSizeHint(c));
-        return width;
+        for (int c = 0; c < last; ++c) width += list->header()->sectionSize(c);
+        return width + std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(last),
+                                list->header()->sectionSizeHint(last));
     };
     const int left = wanted(buildings_);
     const int right = std::max(wanted(visits_), name_->minimumSizeHint().width() + 120);
@@ -146,9 +148,16 @@ void RegisterDialog::fitColumns() {
     int needed = left + right + split_->handleWidth() + m.left() + m.right();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         needed = std::min(needed, screen->availableGeometry().width() - 16);
-    if (needed <= width() && split_->sizes().value(0) >= left) return;
+    const QList<int> sizes = split_->sizes();
+    if (needed <= width() && sizes.value(0) >= left && sizes.value(1) >= right) return;
     resize(std::max(needed, width()), height());
-    split_->setSizes({left, std::max(right, width() - left)});
+    layout()->activate();
+    // On a screen too small for both, the visits keep their width: the
+    // buildings list scrolls sideways first.
+    constexpr int kLeastBuildingsWidth = 200;
+    const int total = split_->width() - split_->handleWidth();
+    const int visits = std::max(0, std::min(right, total - kLeastBuildingsWidth));
+    split_->setSizes({total - visits, visits});
 }
 
 void RegisterDialog::fillBuildings() {
