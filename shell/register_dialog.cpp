@@ -132,15 +132,24 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
 QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? QString() : noResults_->text(); }
 QString RegisterDialog::statusText() const { return status_->text(); }
 
+void RegisterDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Sized again with the fonts and style the shown window has.
+    for (QTreeWidget* list : {buildings_, visits_}) list->header()->resizeSections(QHeaderView::ResizeToContents);
+    fitColumns();
+}
+
 void RegisterDialog::fitColumns() {
     // Sections sized to their contents and headers, the last one (which the
-    // list stretches) at its own need, the frame and a scroll bar.
+    // list stretches, never below the default section size) at its own need,
+    // the frame and a scroll bar.
     const auto wanted = [](QTreeWidget* list) {
         const int last = list->columnCount() - 1;
+        QHeaderView* header = list->header();
         int width = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
-        for (int c = 0; c < last; ++c) width += list->header()->sectionSize(c);
-        return width + std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(last),
-                                list->header()->sectionSizeHint(last));
+        for (int c = 0; c < last; ++c) width += header->sectionSize(c);
+        return width + std::max({static_cast<QAbstractItemView*>(list)->sizeHintForColumn(last),
+                                 header->sectionSizeHint(last), header->defaultSectionSize()});
     };
     const int left = wanted(buildings_);
     const int right = std::max(wanted(visits_), name_->minimumSizeHint().width() + 120);
@@ -151,11 +160,11 @@ void RegisterDialog::fitColumns() {
     const QList<int> sizes = split_->sizes();
     if (needed <= width() && sizes.value(0) >= left && sizes.value(1) >= right) return;
     resize(std::max(needed, width()), height());
-    layout()->activate();
     // On a screen too small for both, the visits keep their width: the
     // buildings list scrolls sideways first.
     constexpr int kLeastBuildingsWidth = 200;
-    const int total = split_->width() - split_->handleWidth();
+    // From the window's width: a window not yet shown has not laid out its splitter.
+    const int total = width() - m.left() - m.right() - split_->handleWidth();
     const int visits = std::max(0, std::min(right, total - kLeastBuildingsWidth));
     split_->setSizes({total - visits, visits});
 }

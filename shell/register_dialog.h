@@ -69,6 +69,9 @@ public:
     void saveSelected();
     void saveDetails();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void fillBuildings();
     void fillVisits();
