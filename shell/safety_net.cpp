@@ -348,6 +348,7 @@ void SafetyNet::showBackups() {
     t.openFolder = text(Message::BackupsOpenFolder);
     t.close = text(Message::ButtonClose);
     t.none = text(Message::BackupsNone);
+    t.language = language;
     const QString path = form_.prompts().chooseBackup(&form_, folder_, t);
     if (path.isEmpty() || !form_.confirmDiscard(Message::UnsavedLoad)) return;
     form_.loadDataFile(path);
