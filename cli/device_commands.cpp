@@ -226,7 +226,7 @@ int probeCommand(const Tool& tool) {
         tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) + ", \"serialNumber\": " +
                     std::to_string(reply->serialNumber) + ", \"firmware\": " + std::to_string(reply->firmware) + "}");
     } else {
-        tool.result(link::formatPortStatus(tool.text(Message::PortStatus), name, *reply));
+        tool.result(link::formatPortStatus(tool.text(ToolText::ProbeStatus), name, *reply));
     }
     return kDone;
 }

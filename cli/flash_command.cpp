@@ -254,10 +254,10 @@ int flashCommand(const Tool& tool) {
         view.flush();
         notRecorded(report);
         if (out.before)
-            tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.before));
+            tool.result(link::formatPortStatus(tool.text(kelvane::texts::ToolText::ProbeStatus), chosen, *out.before));
         if (!out.backupPath.empty()) tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out.backupPath));
         if (out.after)
-            tool.result(link::formatPortStatus(tool.text(kelvane::texts::Message::PortStatus), chosen, *out.after));
+            tool.result(link::formatPortStatus(tool.text(kelvane::texts::ToolText::ProbeStatus), chosen, *out.after));
         if (out.end == JobEnd::Changed) {
             printChangeList(tool, *out.backup, *out.now);
             const ImageDifference d = compareImages(*out.now, *out.backup);

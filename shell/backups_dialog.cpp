@@ -1,5 +1,7 @@
 #include "shell/backups_dialog.h"
 
+#include "shell/shown_time.h"
+
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -39,7 +41,7 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
         const QString source = e.source == BackupEntry::Source::Download ? texts.downloaded
                                : e.source == BackupEntry::Source::Upload ? texts.uploaded
                                                                          : QString();
-        auto* item = new QTreeWidgetItem(list_, {e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), source, e.port,
+        auto* item = new QTreeWidgetItem(list_, {shownDateTime(e.when, texts.language), source, e.port,
                                                  QString::number(e.residents), QString::number(e.keys)});
         item->setData(0, Qt::UserRole, e.path);
         item->setToolTip(0, e.description);

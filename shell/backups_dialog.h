@@ -15,6 +15,7 @@ namespace kelvane::shell {
 struct BackupsDialogTexts {
     QString source, downloaded, uploaded;  // the column saying what made each backup, and its values
     QString title, when, port, residents, keys, open, openFolder, close, none;
+    int language = 0;  // of the backups' dates and times
 };
 
 class BackupsDialog : public QDialog {

@@ -108,23 +108,24 @@ void LineTestDialog::start() {
 }
 
 void LineTestDialog::showCheck(const session::LineCheck& check) {
+    // The verdict and its figures first, then the adapter behind the port.
     QStringList lines;
+    if (!check.opened) {
+        lines << QString::fromUtf8(texts::messageText(texts::Message::PortError, language_));
+    } else {
+        for (const std::string& line : texts::lineTestReportLines(check.report, language_))
+            lines << QString::fromStdString(line);
+    }
     // The built-in simulator has no adapter to name.
     if (portName_ != link::PortName(session::kSimulatorPortName))
         lines << QString::fromStdString(
             texts::adapterLine(portName_, check.adapter ? &*check.adapter : nullptr, check.details.driver, language_));
     if (!check.details.latencyTimer.empty())
         lines << filled(DiagnosticText::LatencyTimer, language_, QString::fromStdString(check.details.latencyTimer));
-    if (!check.opened) {
-        lines << QString::fromUtf8(texts::messageText(texts::Message::PortError, language_));
-    } else {
 #ifdef __linux__
-        if (check.adapter)
-            lines << text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff, language_);
+    if (check.opened && check.adapter)
+        lines << text(check.lowLatency ? DiagnosticText::LowLatencyOn : DiagnosticText::LowLatencyOff, language_);
 #endif
-        for (const std::string& line : texts::lineTestReportLines(check.report, language_))
-            lines << QString::fromStdString(line);
-    }
     report_->setPlainText(lines.join(QLatin1Char('\n')));
     done_ = true;
     emit testFinished();

@@ -34,7 +34,8 @@ void applyLanguage(MainWindow& form, QMenu* tools, int language) {
 
 void saveSupportBundle(MainWindow& form) {
     const int language = form.CurrentLanguage();
-    session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working, form.description().toStdString()};
+    session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working,
+                                   form.description().toStdString()};
     auto chooseFile = [&form, language] {
         auto* dialog = form.findChild<QFileDialog*>(QStringLiteral("BundleSaveDialog"));
         if (!dialog) {
@@ -82,8 +83,8 @@ void WireDiagnostics(MainWindow& form, FormWiring& wiring) {
     };
     add(tools, nullptr, "LINETEST", [&form, &wiring] { testLine(form, wiring); });
     add(tools, nullptr, "FINDADAPTER", [&form, &wiring] { findAdapter(form, wiring); });
-    if (QMenu* menu = form.findChild<QMenu*>(QStringLiteral("Menu1")))
-        add(menu, form.findChild<QAction*>(QStringLiteral("EXIT")), "SUPPORTBUNDLE", [&form] { saveSupportBundle(form); });
+    // All three diagnostics in one place, where the manual looks for them.
+    add(tools, nullptr, "SUPPORTBUNDLE", [&form] { saveSupportBundle(form); });
     form.hooks().languageApplied = [&form, tools](int language) { applyLanguage(form, tools, language); };
     applyLanguage(form, tools, form.CurrentLanguage());
 }

@@ -7,6 +7,9 @@
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
@@ -56,6 +59,8 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowIcon(resources::KelvaneMiniIcon());
     setAttribute(Qt::WA_QuitOnClose, false);  // closing the help never ends the program
     resize(1120, 760);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())  // a laptop's 1366 x 768 holds it whole
+        resize(size().boundedTo(screen->availableGeometry().size() - QSize(16, 48)));
 
     back_ = new QToolButton(this);
     back_->setObjectName(QStringLiteral("HelpBack"));
@@ -98,7 +103,12 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     splitter->addWidget(browser_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({230, 890});
+    // The contents as wide as their longest entry ("8 Aktualizacja
+    // oprogramowania (Orva_Upgrade)"), scroll bar included.
+    const int contentsWidth = static_cast<QAbstractItemView*>(contents_)->sizeHintForColumn(0) +
+                              2 * contents_->frameWidth() +
+                              contents_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+    splitter->setSizes({contentsWidth, width() - contentsWidth});
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(back_);

@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QTranslator>
+#include <QVBoxLayout>
 
 namespace kelvane::shell {
 
@@ -59,6 +60,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setFont(WindowFont());
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
+    // Qt's own texts in the window's first language before any Qt dialog or
+    // standard button exists: those made earlier keep English for good.
+    applyQtTranslation(texts::kPolish);
     ownPrompts_ = std::make_unique<WidgetPrompts>();
     prompts_ = ownPrompts_.get();
 
@@ -173,14 +177,19 @@ void MainWindow::buildStatusBar() {
     second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
     second->setFixedWidth(kSecondPanelWidth);
     statusBar_->addWidget(second);
-    notice_ = new QLabel(statusBar_);
+    // The notice takes a line of its own above the status bar, wrapped to the
+    // window's width: beside the panels it had 150 px and was cut off.
+    notice_ = new QLabel(centralWidget());
     notice_->setObjectName(QStringLiteral("NoticeLabel"));
     notice_->setTextFormat(Qt::RichText);
+    notice_->setWordWrap(true);
+    notice_->setContentsMargins(6, 3, 6, 3);
+    notice_->setStyleSheet(QStringLiteral("QLabel#NoticeLabel { background: #fff4c2; border-top: 1px solid #d8c77a; }"));
     notice_->hide();
     connect(notice_, &QLabel::linkActivated, this, [this] {
         if (openNotice_) openNotice_();
     });
-    statusBar_->addWidget(notice_, 1);
+    if (auto* central = qobject_cast<QVBoxLayout*>(centralWidget()->layout())) central->addWidget(notice_);
 
     progressBar_ = new QProgressBar(statusBar_);
     progressBar_->setObjectName(QStringLiteral("ProgressBar"));
@@ -191,9 +200,16 @@ void MainWindow::buildStatusBar() {
 }
 
 void MainWindow::setNotice(const QString& text, std::function<void()> open) {
+    noticeMaker_ = nullptr;
     openNotice_ = std::move(open);
     notice_->setText(text);
     notice_->setVisible(!text.isEmpty());
+}
+
+void MainWindow::setNotice(std::function<QString(int)> make, std::function<void()> open) {
+    const QString text = make(CurrentLanguage());
+    setNotice(text, std::move(open));
+    noticeMaker_ = std::move(make);
 }
 
 QString MainWindow::noticeText() const { return notice_->text(); }
@@ -400,6 +416,9 @@ void MainWindow::onDownload() {
     hooks_.download();
 }
 void MainWindow::onChoosePort() {
+    // A notice about the last controller's visit does not outlive the choice
+    // of the next port.
+    setNotice(QString());
     if (hooks_.port) hooks_.port();
 }
 void MainWindow::onAbort() {

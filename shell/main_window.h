@@ -135,9 +135,11 @@ public:
     // Marks the title when the window holds edits that a LOAD or the end of
     // the program would lose.
     void updateModified();
-    // A notice beside the status text, its link one click from what it
-    // tells (empty hides it).
+    // A notice on a line of its own above the status bar, its link one click
+    // from what it tells (empty hides it; choosing a port clears it).
     void setNotice(const QString& text, std::function<void()> open = {});
+    // A notice made again in every language the window switches to.
+    void setNotice(std::function<QString(int language)> make, std::function<void()> open = {});
     QString noticeText() const;
     QString statusText() const;
     QProgressBar* progressBar() const { return progressBar_; }
@@ -247,6 +249,7 @@ private:
     void watchEdits();
     QLabel* notice_ = nullptr;
     std::function<void()> openNotice_;
+    std::function<QString(int)> noticeMaker_;
     QHash<QString, QObject*> named_;
     MenuHooks hooks_;
     std::unique_ptr<Prompts> ownPrompts_;

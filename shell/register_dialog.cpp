@@ -1,6 +1,8 @@
 #include "shell/register_dialog.h"
 
+#include "shell/shown_time.h"
 #include "texts/language_table.h"
+#include "texts/visit_texts.h"
 
 #include "files/data_file.h"
 
@@ -9,14 +11,20 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kelvane::shell {
 
@@ -25,11 +33,6 @@ namespace {
 constexpr int kKeyRole = Qt::UserRole;  // buildings: device ID; visits: visit id
 constexpr int kSerialRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;  // visits: whether it has an image
-
-QString shownTime(const std::string& iso) {
-    const QDateTime t = QDateTime::fromString(QString::fromStdString(iso), Qt::ISODate);
-    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString::fromStdString(iso);
-}
 
 QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& headers) {
     auto* list = new QTreeWidget(parent);
@@ -58,8 +61,12 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     search_->setPlaceholderText(texts.search);
     search_->setClearButtonEnabled(true);
     layout->addWidget(search_);
+    noResults_ = new QLabel(this);
+    noResults_->setObjectName(QStringLiteral("RegisterNoResults"));
+    noResults_->hide();
+    layout->addWidget(noResults_);
 
-    auto* split = new QSplitter(this);
+    auto* split = split_ = new QSplitter(this);
     buildings_ = makeList(split, "RegisterBuildings",
                           {texts.building, texts.address, texts.identity, texts.visits, texts.lastSeen});
     auto* right = new QWidget(split);
@@ -91,6 +98,10 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
 
+    auto* bottom = new QHBoxLayout;
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("RegisterStatus"));
+    bottom->addWidget(status_, 1);
     auto* buttons = new QDialogButtonBox(this);
     compare_ = buttons->addButton(texts.compare, QDialogButtonBox::ActionRole);
     compare_->setObjectName(QStringLiteral("RegisterCompare"));
@@ -100,10 +111,14 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     saveAs_->setObjectName(QStringLiteral("RegisterSaveAs"));
     QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
     for (QPushButton* b : {compare_, open_, saveAs_, close}) b->setAutoDefault(false);
-    layout->addWidget(buttons);
+    bottom->addWidget(buttons);
+    layout->addLayout(bottom);
 
     connect(search_, &QLineEdit::textChanged, this, [this] { fillBuildings(); });
-    connect(buildings_, &QTreeWidget::currentItemChanged, this, [this] { fillVisits(); });
+    connect(buildings_, &QTreeWidget::currentItemChanged, this, [this] {
+        status_->clear();  // what was saved belongs to the building left
+        fillVisits();
+    });
     connect(visits_, &QTreeWidget::itemSelectionChanged, this, [this] { updateButtons(); });
     connect(visits_, &QTreeWidget::itemDoubleClicked, this, [this] { openSelected(); });
     connect(compare_, &QPushButton::clicked, this, [this] { compareSelected(); });
@@ -114,6 +129,46 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     fillBuildings();
 }
 
+QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? QString() : noResults_->text(); }
+QString RegisterDialog::statusText() const { return status_->text(); }
+
+void RegisterDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Sized again with the fonts and style the shown window has.
+    for (QTreeWidget* list : {buildings_, visits_}) list->header()->resizeSections(QHeaderView::ResizeToContents);
+    fitColumns();
+}
+
+void RegisterDialog::fitColumns() {
+    // Sections sized to their contents and headers, the last one (which the
+    // list stretches, never below the default section size) at its own need,
+    // the frame and a scroll bar.
+    const auto wanted = [](QTreeWidget* list) {
+        const int last = list->columnCount() - 1;
+        QHeaderView* header = list->header();
+        int width = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < last; ++c) width += header->sectionSize(c);
+        return width + std::max({static_cast<QAbstractItemView*>(list)->sizeHintForColumn(last),
+                                 header->sectionSizeHint(last), header->defaultSectionSize()});
+    };
+    const int left = wanted(buildings_);
+    const int right = std::max(wanted(visits_), name_->minimumSizeHint().width() + 120);
+    const QMargins m = layout()->contentsMargins();
+    int needed = left + right + split_->handleWidth() + m.left() + m.right();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        needed = std::min(needed, screen->availableGeometry().width() - 16);
+    const QList<int> sizes = split_->sizes();
+    if (needed <= width() && sizes.value(0) >= left && sizes.value(1) >= right) return;
+    resize(std::max(needed, width()), height());
+    // On a screen too small for both, the visits keep their width: the
+    // buildings list scrolls sideways first.
+    constexpr int kLeastBuildingsWidth = 200;
+    // From the window's width: a window not yet shown has not laid out its splitter.
+    const int total = width() - m.left() - m.right() - split_->handleWidth();
+    const int visits = std::max(0, std::min(right, total - kLeastBuildingsWidth));
+    split_->setSizes({total - visits, visits});
+}
+
 void RegisterDialog::fillBuildings() {
     const auto before = currentKey();
     buildings_->clear();
@@ -121,9 +176,9 @@ void RegisterDialog::fillBuildings() {
     QList<QTreeWidgetItem*> items;  // added at once: one layout, not one per row
     for (const registry::Controller& c : reg_.controllers(search_->text().trimmed().toStdString())) {
         const QString name = c.key.known() ? QString::fromStdString(c.name) : texts_.unknownBuilding;
-        auto* item = new QTreeWidgetItem(QStringList{name, QString::fromStdString(c.address),
-                                                     QString::fromStdString(registry::keyText(c.key)),
-                                                     QString::number(c.visits), shownTime(c.lastSeen)});
+        auto* item = new QTreeWidgetItem(
+            QStringList{name, QString::fromStdString(c.address), QString::fromStdString(registry::keyText(c.key)),
+                        QString::number(c.visits), shownDateTime(c.lastSeen, texts_.language)});
         item->setData(0, kKeyRole, c.key.deviceId);
         item->setData(0, kSerialRole, c.key.serialNumber);
         item->setToolTip(0, QString::fromStdString(c.notes));
@@ -132,6 +187,8 @@ void RegisterDialog::fillBuildings() {
         items.append(item);
     }
     buildings_->addTopLevelItems(items);
+    noResults_->setText(texts_.noResults);
+    noResults_->setVisible(items.isEmpty() && !search_->text().trimmed().isEmpty());
     buildings_->header()->resizeSections(QHeaderView::ResizeToContents);
     if (!current) current = buildings_->topLevelItem(0);
     buildings_->setCurrentItem(current);
@@ -159,10 +216,10 @@ void RegisterDialog::fillVisits() {
     };
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
-            auto* item =
-                new QTreeWidgetItem(visits_, {shownTime(v.time), kindText(v.kind),
-                                              QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
-                                              v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
+            auto* item = new QTreeWidgetItem(
+                visits_, {shownDateTime(v.time, texts_.language), kindText(v.kind), QString::fromStdString(v.technician),
+                          QString::fromStdString(texts::outcomeText(v.outcome, texts_.language)),
+                          v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
             item->setData(0, kImageRole, v.hasImage);
             item->setToolTip(0, QString::fromStdString(v.port));
@@ -171,6 +228,7 @@ void RegisterDialog::fillVisits() {
     }
     visits_->header()->resizeSections(QHeaderView::ResizeToContents);
     updateButtons();
+    fitColumns();
 }
 
 std::vector<std::int64_t> RegisterDialog::selectedVisits() const {
@@ -197,7 +255,19 @@ void RegisterDialog::compareSelected() {
     const auto newer = reg_.visitImage(*key, chosen[0]);
     const auto older = reg_.visitImage(*key, chosen[1]);
     if (!newer || !older) return report(QString::fromStdString(reg_.error()));
-    if (showChanges) showChanges(*older, *newer);
+    QStringList times;  // the list runs newest first
+    for (int i = visits_->topLevelItemCount() - 1; i >= 0; --i)
+        if (const QTreeWidgetItem* item = visits_->topLevelItem(i);
+            item->isSelected() && item->data(0, kImageRole).toBool())
+            times << item->text(0);
+    QString title = texts_.compareTitle.isEmpty() ? texts_.compare : texts_.compareTitle;
+    int at = 0;
+    for (const QString& time : times) {
+        if ((at = title.indexOf(QLatin1String("%s"), at)) < 0) break;
+        title.replace(at, 2, time);
+        at += time.size();
+    }
+    if (showChanges) showChanges(*older, *newer, title);
 }
 
 void RegisterDialog::openSelected() {
@@ -234,6 +304,7 @@ void RegisterDialog::saveDetails() {
                        notes_->toPlainText().toStdString()))
         return report(QString::fromStdString(reg_.error()));
     fillBuildings();
+    status_->setText(texts_.detailsSaved);
 }
 
 RegisterDialogTexts RegisterTexts(int language) {
@@ -260,8 +331,12 @@ RegisterDialogTexts RegisterTexts(int language) {
     t.saveAs = text(Message::RegisterSaveAs);
     t.close = text(Message::ButtonClose);
     t.unknownBuilding = text(Message::RegisterUnknownBuilding);
-    for (Message m : {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash,
-                      Message::VisitBackup})
+    t.detailsSaved = text(Message::RegisterDetailsSaved);
+    t.noResults = text(Message::RegisterNoResults);
+    t.compareTitle = text(Message::RegisterCompareTitle);
+    t.language = language;
+    for (Message m :
+         {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash, Message::VisitBackup})
         t.kinds << text(m);
     return t;
 }

@@ -12,9 +12,11 @@
 #include <functional>
 #include <optional>
 
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTreeWidget;
 
 namespace kelvane::shell {
@@ -23,7 +25,10 @@ struct RegisterDialogTexts {
     QString title, search, building, address, identity, visits, lastSeen;
     QString when, kind, technician, outcome, changes;
     QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
-    QStringList kinds;  // a visit's kind by registry::VisitKind; the stored name when missing
+    QString detailsSaved, noResults;
+    QString compareTitle;  // "%s" the older visit's time, "%s" the newer one's
+    QStringList kinds;     // a visit's kind by registry::VisitKind; the stored name when missing
+    int language = 0;      // of outcomes, dates and times
 };
 
 // The window's texts in a language of the language table.
@@ -41,8 +46,9 @@ public:
     const std::optional<Image>& chosenImage() const { return chosen_; }
     std::optional<registry::ControllerKey> chosenController() const { return chosenKey_; }
 
-    // Shows what changed from the older visit's image to the newer one's.
-    std::function<void(const Image& older, const Image& newer)> showChanges;
+    // Shows what changed from the older visit's image to the newer one's,
+    // in a window of that title (both visits' times, the older first).
+    std::function<void(const Image& older, const Image& newer, const QString& title)> showChanges;
     // Asks where to save a visit's image; an empty text saves nothing. A file
     // dialog unless a test replaces it.
     std::function<QString()> askSavePath;
@@ -52,6 +58,10 @@ public:
     QTreeWidget* buildings() const { return buildings_; }
     QTreeWidget* visits() const { return visits_; }
     QLineEdit* searchField() const { return search_; }
+    // "brak wyników" under the search field, "Zapisano opis budynku" under
+    // the lists; empty when there is nothing to say.
+    QString noResultsText() const;
+    QString statusText() const;
 
     // Actions of the buttons, for the buttons and tests.
     void compareSelected();
@@ -59,12 +69,17 @@ public:
     void saveSelected();
     void saveDetails();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void fillBuildings();
     void fillVisits();
     std::optional<registry::ControllerKey> currentKey() const;
     std::vector<std::int64_t> selectedVisits() const;  // newest first
     void updateButtons();
+    // Widens the window (never narrows it) until every column shows whole.
+    void fitColumns();
 
     registry::Register& reg_;
     RegisterDialogTexts texts_;
@@ -77,6 +92,9 @@ private:
     QPushButton* compare_;
     QPushButton* open_;
     QPushButton* saveAs_;
+    QLabel* noResults_;
+    QLabel* status_;
+    QSplitter* split_;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
 };

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     reg.recordVisit(other);
 
     shell::RegisterDialog dialog(nullptr, reg, shell::RegisterTexts(texts::kPolish));
-    dialog.resize(900, 520);
+    // Its own size: as wide as its columns need.
     for (int i = 0; i < dialog.buildings()->topLevelItemCount(); ++i)
         if (dialog.buildings()->topLevelItem(i)->text(0).startsWith(QStringLiteral("Lipowa")))
             dialog.buildings()->setCurrentItem(dialog.buildings()->topLevelItem(i));

@@ -9,9 +9,9 @@
 #include "shell/main_window.h"
 #include "shell/merge_dialog.h"
 #include "shell/register_dialog.h"
+#include "shell/shown_time.h"
 
 #include <QAction>
-#include <QLocale>
 #include <QSettings>
 #include <QTimer>
 
@@ -110,30 +110,35 @@ void SafetyNet::recordVisit(bool upload) {
 }
 
 void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
-    const int language = form_.CurrentLanguage();
-    const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
     const QDateTime then = QDateTime::fromString(QString::fromStdString(recorded.previous->time), Qt::ISODate);
-    const QString date = then.isValid() ? locale.toString(then.date(), QStringLiteral("d MMM yyyy"))
-                                        : QString::fromStdString(recorded.previous->time);
-    QString notice = text(Message::SinceLastVisit);
-    notice.replace(QLatin1String("%s"), date).replace(QLatin1String("%d"), QString::number(recorded.changes.value_or(0)));
+    const QString stored = QString::fromStdString(recorded.previous->time);
+    const int changes = recorded.changes.value_or(0);
+    // The notice follows the window's language, as the status text does.
+    const auto notice = [then, stored, changes](int language) {
+        return QString::fromUtf8(texts::messageText(Message::SinceLastVisit, language))
+            .replace(QLatin1String("%s"), then.isValid() ? shownDate(then, language) : stored)
+            .replace(QLatin1String("%d"), QString::number(changes));
+    };
     const Image before = *recorded.previousImage, after = form_.document().device;
-    form_.setNotice(notice.toHtmlEscaped() + QStringLiteral(" <a href=\"changes\">") +
-                        text(Message::SinceLastVisitShow).toHtmlEscaped() + QStringLiteral("</a>"),
-                    [this, before, after, notice] {
-                        ChangeDialogTexts t;
-                        t.title = text(Message::CompareTitle);
-                        t.note = notice;
-                        t.reject = text(Message::ButtonClose);
-                        std::vector<texts::ChangeGroup> groups =
-                            texts::DescribeChanges(ListChanges(before, after), form_.CurrentLanguage());
-                        groups.erase(std::remove_if(groups.begin(), groups.end(),
-                                                    [](const texts::ChangeGroup& g) {
-                                                        return g.kind == texts::ChangeGroupKind::Upload;
-                                                    }),
-                                     groups.end());
-                        form_.prompts().showChanges(&form_, t, groups);
-                    });
+    form_.setNotice(
+        [notice](int language) {
+            return notice(language).toHtmlEscaped() + QStringLiteral(" <a href=\"changes\">") +
+                   QString::fromUtf8(texts::messageText(Message::SinceLastVisitShow, language)).toHtmlEscaped() +
+                   QStringLiteral("</a>");
+        },
+        [this, before, after, notice] {
+            ChangeDialogTexts t;
+            t.title = text(Message::CompareTitle);
+            t.note = notice(form_.CurrentLanguage());
+            t.reject = text(Message::ButtonClose);
+            std::vector<texts::ChangeGroup> groups =
+                texts::DescribeChanges(ListChanges(before, after), form_.CurrentLanguage());
+            groups.erase(
+                std::remove_if(groups.begin(), groups.end(),
+                               [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
+                groups.end());
+            form_.prompts().showChanges(&form_, t, groups);
+        });
 }
 
 QString SafetyNet::text(texts::Message message) const { return form_.messageText(message); }
@@ -164,10 +169,10 @@ bool SafetyNet::confirmBuilding() {
         downloaded_ = false;
     if (*origin_ == connected) return true;
     enum { Send, Cancel };
-    return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle),
-                                  WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
-                                  {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel,
-                                  Cancel) == Send;
+    return form_.prompts().choose(
+               &form_, text(Message::WrongBuildingTitle),
+               WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
+               {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel, Cancel) == Send;
 }
 
 bool SafetyNet::confirmUpload() {
@@ -202,12 +207,12 @@ bool SafetyNet::confirmUpload() {
 }
 
 bool SafetyNet::confirmMerge() {
-    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
+    const ThreeWayMerge merge =
+        MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
     const int language = form_.CurrentLanguage();
     MergeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
-    t.baseDate =
-        QLocale(language == texts::kPolish ? QLocale::Polish : QLocale::English).toString(base_->when, QLocale::ShortFormat);
+    t.baseDate = shownDateTime(base_->when, language);
     t.itemColumn = text(Message::MergeItemColumn);
     t.fileColumn = text(Message::MergeFile);
     t.controllerColumn = text(Message::MergeController);
@@ -265,7 +270,8 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
     // The working image now matches this controller's.
-    if (const auto& identity = link_.lastIdentity()) origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
+    if (const auto& identity = link_.lastIdentity())
+        origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
     form_.imageKept();
     base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
@@ -315,8 +321,8 @@ void SafetyNet::compare() {
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(&form_, t,
-                                listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
+    form_.prompts().showChanges(
+        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
 }
 
 void SafetyNet::check() {
@@ -342,6 +348,7 @@ void SafetyNet::showBackups() {
     t.openFolder = text(Message::BackupsOpenFolder);
     t.close = text(Message::ButtonClose);
     t.none = text(Message::BackupsNone);
+    t.language = language;
     const QString path = form_.prompts().chooseBackup(&form_, folder_, t);
     if (path.isEmpty() || !form_.confirmDiscard(Message::UnsavedLoad)) return;
     form_.loadDataFile(path);
@@ -357,9 +364,9 @@ void SafetyNet::showRegister() {
     RegisterDialog dialog(&form_, *reg, t);
     dialog.setObjectName(QStringLiteral("RegisterDialog"));
     const int language = form_.CurrentLanguage();
-    dialog.showChanges = [this, language](const Image& older, const Image& newer) {
+    dialog.showChanges = [this, language](const Image& older, const Image& newer, const QString& title) {
         ChangeDialogTexts ct;
-        ct.title = text(Message::RegisterCompare);
+        ct.title = title;
         if (older == newer) ct.note = text(Message::NoDifferences);
         ct.reject = text(Message::ButtonClose);
         std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(ListChanges(older, newer), language);

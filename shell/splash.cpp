@@ -37,13 +37,12 @@ QPixmap splashPicture() {
     title.setBold(true);
     p.setFont(title);
     p.setPen(QColor(235, 242, 250));
-    p.drawText(QRect(0, 110, kWidth, 70), Qt::AlignCenter, QStringLiteral("KelvaneMINI"));
+    p.drawText(QRect(0, 110, kWidth, 70), Qt::AlignCenter, QStringLiteral("KelvaneMini"));
     QFont sub = title;
     sub.setPixelSize(20);
     sub.setBold(false);
     p.setFont(sub);
     p.setPen(QColor(170, 200, 235));
-    p.drawText(QRect(0, 190, kWidth, 30), Qt::AlignCenter, QStringLiteral("Kelvane Studio Mini"));
     p.drawText(QRect(0, 290, kWidth, 30), Qt::AlignCenter, QStringLiteral("Wersja 0.9"));
     return pm;
 }

@@ -3,6 +3,7 @@
 #include "texts/language_table.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace kelvane::texts {
 
@@ -45,6 +46,9 @@ const Texts kDiagnostic[kDiagnosticTextCount] = {
     {"Zamknij", "Close", M},
     {"Zapisz…", "Save…", M},
     {"Anuluj", "Cancel", M},
+    {"Łącze działa", "The line works", M},
+    {"Łącze gubi bajty", "The line loses bytes", M},
+    {"Zasilacz nie odpowiada", "The controller does not answer", M},
 };
 
 int checked(int language) { return language >= 0 && language < kLanguageCount ? language : kPolish; }
@@ -58,7 +62,25 @@ std::string format(DiagnosticText t, int language, Args... args) {
 
 std::string timing(const link::Timing& t, int language) {
     if (t.count == 0) return diagnosticText(DiagnosticText::TimingNone, language);
-    return format(DiagnosticText::Timing, language, t.averageMs, t.minMs, t.maxMs, t.count);
+    std::string text = format(DiagnosticText::Timing, language, t.averageMs, t.minMs, t.maxMs, t.count);
+    // The only points in the text are those of its numbers.
+    for (char& c : text)
+        if (c == '.') c = kLanguages[checked(language)].decimalSeparator;
+    return text;
+}
+
+// Nothing when the test did not run to its end.
+std::optional<DiagnosticText> verdict(const link::LineTestReport& r) {
+    if (r.cancelled) return std::nullopt;
+    if (r.loopback) {
+        if (r.passes.empty()) return std::nullopt;
+        for (const link::LoopbackPass& p : r.passes)
+            if (!p.clean()) return DiagnosticText::LineLosesBytes;
+        return DiagnosticText::LineWorks;
+    }
+    if (r.probes == 0) return std::nullopt;
+    if (r.answers == 0) return DiagnosticText::NoController;
+    return r.answers == r.probes ? DiagnosticText::LineWorks : DiagnosticText::LineLosesBytes;
 }
 
 }  // namespace
@@ -69,6 +91,7 @@ const char* diagnosticText(DiagnosticText entry, int language) {
 
 std::vector<std::string> lineTestReportLines(const link::LineTestReport& r, int language) {
     std::vector<std::string> lines;
+    if (const auto v = verdict(r)) lines.push_back(diagnosticText(*v, language));
     if (r.loopback) {
         lines.push_back(format(DiagnosticText::LoopbackFound, language, link::kPatternBytes));
         for (const link::LoopbackPass& p : r.passes)

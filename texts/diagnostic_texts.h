@@ -41,12 +41,17 @@ enum class DiagnosticText {
     Close,
     Save,
     Cancel,
+    LineWorks,  // the line test's verdict, the line above its figures
+    LineLosesBytes,
+    NoController,
 };
-constexpr int kDiagnosticTextCount = 30;
+constexpr int kDiagnosticTextCount = 33;
 
 const char* diagnosticText(DiagnosticText entry, int language);
 
-// What the line test found, one line each, in a language.
+// What the line test found, one line each, in a language: the verdict (none
+// when the test was cancelled), then the figures with the language's decimal
+// separator.
 std::vector<std::string> lineTestReportLines(const link::LineTestReport& report, int language);
 // The adapter behind a port: "Adapter: name – details; USB vid:pid; driver d"
 // (port: as the system lists it, or nothing when it is not listed).

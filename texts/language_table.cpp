@@ -159,7 +159,7 @@ const std::vector<WindowEntry> kWindow = {
     {"COMPARE", T::MenuItem, 0, {"Porównaj z zasilaczem", "Compare with controller", W}},
     {"READBACK", T::MenuItem, 0, {"Sprawdź zasilacz", "Check controller", W}},
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
-    {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Register…", W}},
+    {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Building register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
 
@@ -374,6 +374,9 @@ const Texts kMessage[kMessageCount] = {
     {"sprawdzenie", "check", M},
     {"programowanie", "flash", M},
     {"kopia zapasowa", "backup", M},
+    {"Zapisano opis budynku", "Building details saved", M},
+    {"brak wyników", "no results", M},
+    {"Porównaj: %s → %s", "Compare: %s → %s", "...: %s → %s"},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -420,6 +423,8 @@ const Texts kTool[kToolTextCount] = {
     {"Brak wizyty %s z obrazem", "No visit %s with an image", "...: %s"},
     {"zasilacz się nie przedstawił", "the power supply did not identify itself", M},
     {"Plik %s → zasilacz:", "File %s → controller:", "%s → ...:"},
+    {"Port %s, zasilacz ID %d, Nr seryjny %d, firmware %d", "Port %s, power supply ID %d, serial number %d, firmware %d",
+     ". %s, %d, %d, %d"},
 };
 
 const Texts kCheck[kCheckTextCount] = {
@@ -427,16 +432,16 @@ const Texts kCheck[kCheckTextCount] = {
      "The device password (p101) is still the factory password %s, known to anyone who has this program.", M},
     {"Hasło zasilacza (p101) %s łatwo odgadnąć: jedna powtórzona cyfra albo kolejne cyfry.",
      "The device password (p101) %s is easy to guess: one digit repeated or a run of digits.", M},
-    {"Kod otwarcia lokatora %s łatwo odgadnąć: %s.", "The open code of resident %s is easy to guess: %s.", M},
+    {"Kod otwarcia lokatora %s łatwo odgadnąć: %s.", "The open code of flat %s is easy to guess: %s.", M},
     {"Kody otwarcia łatwe do odgadnięcia (%d): %s", "Open codes easy to guess (%d): %s", M},
     {"Kod ogólny %s łatwo odgadnąć.", "General code %s is easy to guess.", M},
     {"Kody ogólne łatwe do odgadnięcia (%d): %s", "General codes easy to guess (%d): %s", M},
     {"Kod ogólny %s to kod wywołania %s lokatora %s, po którym następuje jego kod otwarcia %s.",
-     "General code %s is call code %s of resident %s followed by the resident's open code %s.", M},
+     "General code %s is call code %s of flat %s followed by that flat's open code %s.", M},
     {"Kod ogólny %s jest wpisany dwa razy dla tego samego panelu (wiersze %d i %d).",
      "General code %s is entered twice for the same panel (rows %d and %d).", M},
     {"Ten sam klucz %s jest zapisany dla różnych lokali: %s.",
-     "The same key %s is stored for different local numbers: %s.", M},
+     "The same key %s is stored for different flats: %s.", M},
     {"Kod ogólny %s działa na każdym panelu obu magistral (panel 255).",
      "General code %s works at every panel of both buses (panel 255).", M},
     {"Kody ogólne działające na każdym panelu obu magistral (%d): %s",

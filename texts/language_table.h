@@ -259,7 +259,11 @@ enum class Message {
     VisitCheck,
     VisitFlash,
     VisitBackup,
-    Count  // not a text: how many there are
+    // The register's window: what its commands did, the compare window's title
+    RegisterDetailsSaved,
+    RegisterNoResults,
+    RegisterCompareTitle,  // printf format: the older visit's time, the newer one's
+    Count                  // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 
@@ -301,6 +305,7 @@ enum class ToolText {
     NoSuchVisit,       // "%s" as given
     NoIdentity,        // why a visit cannot be recorded: the probe got no answer
     CheckSides,        // "%s": the file; heads the differences the controller shows
+    ProbeStatus,       // port name, ID, serial number, firmware: the probe's answer
     Count              // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);

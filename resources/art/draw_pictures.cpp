@@ -257,17 +257,13 @@ QImage Splash() {
     const QString title = QStringLiteral("KelvaneMini");
     p.setFont(FittingFont(title, W - textLeft - 30, 52, QFont::Bold));
     p.drawText(QRectF(textLeft, 70, W - textLeft - 20, 70), Qt::AlignLeft | Qt::AlignVCenter, title);
-    p.setPen(QColor(0xa9, 0xc4, 0xe6));
-    p.setFont(UiFont(19));
-    p.drawText(QRectF(textLeft, 138, W - textLeft - 20, 30), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Kelvane Studio Mini"));
-
+    // The program has one name: no second one under it.
     p.setPen(QPen(kAccent, 3));
-    p.drawLine(QPointF(textLeft + 2, 182), QPointF(textLeft + 120, 182));
+    p.drawLine(QPointF(textLeft + 2, 156), QPointF(textLeft + 120, 156));
 
     p.setPen(QColor(0xdc, 0xe5, 0xf0));
     p.setFont(UiFont(15));
-    p.drawText(QRectF(textLeft, 196, W - textLeft - 24, 50), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+    p.drawText(QRectF(textLeft, 176, W - textLeft - 24, 70), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
                QString::fromUtf8("Konfiguracja zasilacza domofonowego: kody, klucze, digitalizery i parametry"));
 
     p.setPen(QColor(0xf4, 0xf7, 0xfb));

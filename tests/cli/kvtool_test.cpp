@@ -663,7 +663,7 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
         std::string err;
         bool sent, backup;
     } cases[] = {
-        {"", {"--verify-config", "--register", reg}, 0, {same}, "", true, true},
+        {"", {"--verify-config", "--register", reg}, 0, {"power supply ID 1, serial number 4660", same}, "", true, true},
         {"resets", {"--verify-config"}, 6, {}, "Differences:", true, true},
         {"resets", {"--restore-config", "--yes"}, 0, {restored, same}, "Differences:", true, true},
         // No terminal to ask on and no --yes: the backup stays unsent.

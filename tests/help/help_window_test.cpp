@@ -96,6 +96,10 @@ private slots:
             QTreeWidgetItem* item = ContentsItem(w, s.number);
             QVERIFY2(item, qPrintable(s.number));
             w->contents()->scrollToItem(item);
+            const QRect shown = w->contents()->visualItemRect(item);  // the whole entry, none of it cut off
+            QVERIFY2(shown.left() + w->contents()->fontMetrics().horizontalAdvance(item->text(0)) <=
+                         w->contents()->viewport()->width(),
+                     qPrintable(item->text(0)));
             QTest::mouseClick(w->contents()->viewport(), Qt::LeftButton, Qt::NoModifier,
                               w->contents()->visualItemRect(item).center());
             QCOMPARE(w->browser()->source().fileName(), s.file);

@@ -104,6 +104,20 @@ private slots:
         for (const auto& s : ManualSections())
             QVERIFY2(fromIndex.contains(s.file), qPrintable("index.html does not link " + s.file));
 
+        // Every section's top and bottom links go to the sections before and after it.
+        const auto& sections = ManualSections();
+        const QRegularExpression navLine(QStringLiteral("<p class=\"nav\">.*</p>"));
+        for (std::size_t i = 0; i < sections.size(); ++i) {
+            QStringList navs;
+            for (auto it = navLine.globalMatch(ReadPage(sections[i].file)); it.hasNext();)
+                navs << it.next().captured(0);
+            QVERIFY2(navs.size() == 2 && navs[0] == navs[1], qPrintable(sections[i].file));
+            for (std::size_t j : {i - 1, i + 1})
+                if (j < sections.size())
+                    QVERIFY2(navs[0].contains(QStringLiteral("href=\"%1\"").arg(sections[j].file)),
+                             qPrintable(sections[i].file + " -> " + sections[j].file));
+        }
+
         QSet<QString> numbers;
         for (const auto& s : ManualSections()) numbers.insert(s.number);
         for (const char* n : {"1", "2", "2.1", "2.2", "3", "3.1", "3.2", "3.3", "3.4", "3.5", "3.6", "4"})

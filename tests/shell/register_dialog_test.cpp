@@ -2,6 +2,7 @@
 // first, compare, open, save as a data file, edit the details.
 #include "files/data_file.h"
 #include "shell/register_dialog.h"
+#include "texts/language_table.h"
 #include "sim/sample_building.h"
 
 #include <QLineEdit>
@@ -24,13 +25,6 @@ Image withCode(std::uint8_t code) {
     return img;
 }
 
-RegisterDialogTexts texts() {
-    RegisterDialogTexts t;
-    t.title = QStringLiteral("Register");
-    t.unknownBuilding = QStringLiteral("(unknown)");
-    return t;
-}
-
 }  // namespace
 
 class RegisterDialogTest : public QObject {
@@ -48,6 +42,7 @@ private slots:
             v.key = kA;
             v.image = withCode(static_cast<std::uint8_t>(0x11 * (i + 1)));
             v.time = times[i];
+            if (i == 2) v.outcome = "completed, firmware 259 -> 106";
             QVERIFY(reg.recordVisit(v));
         }
         registry::NewVisit other;
@@ -56,24 +51,40 @@ private slots:
         QVERIFY(reg.recordVisit(other));  // a visit without an image
         QVERIFY(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5"));
 
-        RegisterDialog dialog(nullptr, reg, texts());
+        RegisterDialog dialog(nullptr, reg, RegisterTexts(texts::kPolish));
+        dialog.show();
         QCOMPARE(dialog.buildings()->topLevelItemCount(), 2);
         const struct {
             const char* search;
             int found;
-        } searches[] = {{"lipowa", 1}, {"12345", 1}, {"nowhere", 0}, {"", 2}};
+            const char* said;
+        } searches[] = {{"lipowa", 1, ""}, {"12345", 1, ""}, {"nowhere", 0, "brak wyników"}, {"", 2, ""}};
         for (const auto& s : searches) {
             dialog.searchField()->setText(QString::fromLatin1(s.search));
             QCOMPARE(dialog.buildings()->topLevelItemCount(), s.found);
+            QCOMPARE(dialog.noResultsText(), QString::fromUtf8(s.said));
         }
         dialog.searchField()->setText(QStringLiteral("Lipowa"));
         QTreeWidget* visits = dialog.visits();
         QCOMPARE(visits->topLevelItemCount(), 3);
-        QCOMPARE(visits->topLevelItem(0)->text(0), QStringLiteral("2026-12-01 10:00"));  // newest first
+        // Newest first, to the second, the outcome in the window's language.
+        QCOMPARE(visits->topLevelItem(0)->text(0), QStringLiteral("1.12.2026 10:00:00"));
+        QCOMPARE(visits->topLevelItem(0)->text(3), QStringLiteral("ukończono, oprogramowanie 259 → 106"));
+        QCOMPARE(visits->topLevelItem(1)->text(3), QStringLiteral("ukończono"));
+        // Every column of the visits shows whole, even on the test's 800 px screen.
+        QTest::qWait(0);
+        int width = 0;
+        for (int c = 0; c < visits->columnCount(); ++c)
+            width += static_cast<QAbstractItemView*>(visits)->sizeHintForColumn(c);
+        QVERIFY2(width <= visits->viewport()->width(), qPrintable(QString::number(visits->viewport()->width())));
 
         // Compare: the older image first, whatever the order of the selection.
         std::optional<std::pair<Image, Image>> compared;
-        dialog.showChanges = [&](const Image& older, const Image& newer) { compared = {older, newer}; };
+        QString title;
+        dialog.showChanges = [&](const Image& older, const Image& newer, const QString& t) {
+            compared = {older, newer};
+            title = t;
+        };
         visits->topLevelItem(0)->setSelected(true);
         visits->topLevelItem(2)->setSelected(true);
         QVERIFY(dialog.findChild<QPushButton*>(QStringLiteral("RegisterCompare"))->isEnabled());
@@ -82,6 +93,7 @@ private slots:
         QVERIFY(compared);
         QCOMPARE(compared->first, withCode(0x11));
         QCOMPARE(compared->second, withCode(0x33));
+        QCOMPARE(title, QStringLiteral("Porównaj: 3.11.2026 10:00:00 → 1.12.2026 10:00:00"));
 
         // Save as: a data file of that image, remembered with its building.
         visits->clearSelection();
@@ -98,7 +110,9 @@ private slots:
         // Details.
         dialog.findChild<QLineEdit*>(QStringLiteral("RegisterAddress"))->setText(QStringLiteral("ul. Lipowa 5a"));
         dialog.findChild<QPlainTextEdit*>(QStringLiteral("RegisterNotes"))->setPlainText(QStringLiteral("gate 2"));
+        QVERIFY(dialog.statusText().isEmpty());
         dialog.saveDetails();
+        QCOMPARE(dialog.statusText(), QStringLiteral("Zapisano opis budynku"));
         QCOMPARE(reg.controller(kA)->address, std::string("ul. Lipowa 5a"));
         QCOMPARE(reg.controller(kA)->notes, std::string("gate 2"));
 

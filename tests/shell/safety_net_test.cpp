@@ -103,7 +103,8 @@ private slots:
         // The controller's side is unknown: only the new values, nothing "from".
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("p204 Długość rozmowy: 60\n")));
         QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
-        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(), [](auto b) { return b == 0; }));
+        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(),
+                            [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
 
@@ -320,7 +321,7 @@ private slots:
 
         f.run("DOWNLOAD");
         QCOMPARE(f.form.statusText(), text(texts::Message::DownloadDone));
-        const QString today = QLocale(QLocale::Polish).toString(QDate::currentDate(), QStringLiteral("d MMM yyyy"));
+        const QString today = QDate::currentDate().toString(QStringLiteral("d.MM.yyyy"));
         QVERIFY2(f.form.noticeText().contains(text(texts::Message::SinceLastVisit)
                                                   .replace(QLatin1String("%s"), today)
                                                   .replace(QLatin1String("%d"), QStringLiteral("1"))

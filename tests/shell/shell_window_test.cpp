@@ -286,6 +286,34 @@ private slots:
         }
     }
 
+    // The notice since the last visit reads whole at the window's size and
+    // follows the language; the next port choice takes it away.
+    void noticeHasALineOfItsOwnUntilThePortIsChosen() {
+        MainWindow w;
+        w.show();
+        auto* notice = child<QLabel>(&w, "NoticeLabel");
+        const auto make = [](int language) {
+            return QString::fromUtf8(texts::messageText(texts::Message::SinceLastVisit, language))
+                       .replace(QLatin1String("%s"), QStringLiteral("30.12.2026"))
+                       .replace(QLatin1String("%d"), QStringLiteral("120")) +
+                   QStringLiteral(" <a href=\"changes\">") +
+                   QString::fromUtf8(texts::messageText(texts::Message::SinceLastVisitShow, language)) +
+                   QStringLiteral("</a>");
+        };
+        w.setNotice(make);
+        for (int language : {texts::kEnglish, texts::kPolish}) {
+            w.ApplyLanguage(language);
+            QTest::qWait(0);
+            QCOMPARE(w.noticeText(), make(language));
+            QVERIFY(notice->isVisible());
+            QCOMPARE(notice->width(), w.width());
+            QVERIFY2(notice->heightForWidth(notice->width()) <= notice->height(), qPrintable(make(language)));
+        }
+        w.onChoosePort();
+        QVERIFY(w.noticeText().isEmpty());
+        QVERIFY(!notice->isVisible());
+    }
+
     // The title names the open file and marks edits not yet saved; opening
     // a file says so in the status bar.
     void titleNamesTheFileAndMarksEdits() {

@@ -56,6 +56,8 @@ private slots:
         FormWiring* wiring = WireKelvaneMini(form);
         auto* tools = form.findChild<QMenu*>(QStringLiteral("ToolsMenu"));
         QVERIFY(tools);
+        for (const char* name : {"LINETEST", "FINDADAPTER", "SUPPORTBUNDLE"})  // all three diagnostics in one menu
+            QVERIFY2(tools->actions().contains(form.findChild<QAction*>(QLatin1String(name))), name);
         const struct {
             std::function<void()> step;
             const char* tools;
@@ -76,6 +78,7 @@ private slots:
             return int(QDialog::Rejected);
         });
         form.findChild<QAction*>(QStringLiteral("LINETEST"))->trigger();
+        QVERIFY2(report.contains(QStringLiteral("Łącze działa\n")), qPrintable(report));  // the verdict, then the figures
         QVERIFY2(report.contains(QStringLiteral("Odpowiedzi: 20 z 20")), qPrintable(report));
 
         QTemporaryDir dir;
