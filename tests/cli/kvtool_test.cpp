@@ -777,7 +777,7 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     }
     EXPECT_EQ(traces, 4) << "of each run the probe that names the controller for the register, and the download";
     const std::string log = slurp(out / "logs" / "kvtool.log");
-    EXPECT_NE(log.find("info: line session on sim (kvtool"), std::string::npos) << log;
+    EXPECT_NE(log.find("info: line session on Symulator (kvtool"), std::string::npos) << log;
     EXPECT_NE(log.find("closed after"), std::string::npos) << log;
 
     const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
