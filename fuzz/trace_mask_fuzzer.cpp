@@ -186,21 +186,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // and the start of another.
     Image maskedImage = img;
     MaskSecrets(maskedImage);
-    Bytes pieces = frames(maskedImage);
+    Bytes shownParts = frames(maskedImage);
     for (const auto& c : {link::startDownloadCommand(), link::startUploadCommand()})
-        pieces.insert(pieces.end(), c.begin(), c.end());
+        shownParts.insert(shownParts.end(), c.begin(), c.end());
     const link::Frame end = link::endFrame();
-    pieces.insert(pieces.end(), end.begin(), end.end());
+    shownParts.insert(shownParts.end(), end.begin(), end.end());
     std::unordered_set<std::uint32_t> inside;
-    addRuns(pieces, inside);
+    addRuns(shownParts, inside);
     std::unordered_set<std::uint32_t> heads[4], tails[4];  // by length, of every frame and command
-    for (std::size_t at = 0; at < pieces.size();) {
+    for (std::size_t at = 0; at < shownParts.size();) {
         const std::size_t n = at < kBlockCount * 34 ? 34 : (at < kBlockCount * 34 + 16 ? 8 : 34);
         for (std::size_t k = 1; k < 4; ++k) {
             std::uint32_t h = 0, t = 0;
             for (std::size_t i = 0; i < k; ++i) {
-                h |= std::uint32_t(pieces[at + i]) << (8 * i);
-                t |= std::uint32_t(pieces[at + n - k + i]) << (8 * i);
+                h |= std::uint32_t(shownParts[at + i]) << (8 * i);
+                t |= std::uint32_t(shownParts[at + n - k + i]) << (8 * i);
             }
             heads[k].insert(h);
             tails[k].insert(t);

@@ -115,10 +115,13 @@ void maskFrameData(unsigned index, std::uint8_t* data) {
         std::fill(data, data + kBlockSize, 0);
         return;
     }
-    Image img = erasedImage();
-    std::copy(data, data + kBlockSize, img.begin() + index * kBlockSize);
+    // An erased image with only this block in it (erased again after).
+    thread_local Image img = erasedImage();
+    auto block = img.begin() + static_cast<long>(index * kBlockSize);
+    std::copy(data, data + kBlockSize, block);
     MaskSecrets(img);
-    std::copy(img.begin() + index * kBlockSize, img.begin() + (index + 1) * kBlockSize, data);
+    std::copy(block, block + kBlockSize, data);
+    std::fill(block, block + kBlockSize, 0xFF);
 }
 
 std::string dataText(const std::string& prefix, const std::vector<std::uint8_t>& bytes) {

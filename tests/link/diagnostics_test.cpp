@@ -219,6 +219,10 @@ TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
     // as frame indexes 1, 2, 3 34 bytes apart, inside the frames.
     Image stacked = building;
     for (int b = 0; b < 3; ++b) WriteBcdCode(stacked, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    Image paired = building;  // the same in two blocks only, where the line garbled the frames' indexes
+    for (int b = 0; b < 2; ++b) WriteBcdCode(paired, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    Bytes garbledIndexes = downloadStream(paired);
+    for (std::size_t f = 257; f < 260; ++f) garbledIndexes[f * link::kFrameBytes + 1] |= 0x80;
     const Bytes stream = downloadStream(building);
     const link::Command download = link::startDownloadCommand();
     const Bytes command(download.begin(), download.end());
@@ -249,6 +253,8 @@ TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
         {"reads one byte short of a frame", building, [&] { return traceText(withCommand(reads(stream, {33}))); },
          "< 33 of 34  00 00 "},
         {"codes that read as a chain of frames", stacked, [&] { return downloadTrace(stacked, nullptr); }, "< 34  FF 01 "},
+        {"codes that read as two frames where the line garbled the indexes", paired,
+         [&] { return traceText(withCommand(reads(garbledIndexes, {34}))); }, "< 34  FF 01 "},
         {"frames still coming before the command", building,
          [&] { return traceText(reads(stream, {34}, codesFrame + 7)); }, "< 34  00 00 00"},
         {"a trace cut inside a download, out of step", building,
