@@ -115,13 +115,12 @@ void maskFrameData(unsigned index, std::uint8_t* data) {
         std::fill(data, data + kBlockSize, 0);
         return;
     }
-    // An erased image with only this block in it (erased again after).
-    thread_local Image img = erasedImage();
+    // An image with only this block in it: masking looks at nothing else.
+    thread_local Image img;
     auto block = img.begin() + static_cast<long>(index * kBlockSize);
     std::copy(data, data + kBlockSize, block);
-    MaskSecrets(img);
+    maskSecretsIn(img, index * kBlockSize, (index + 1) * kBlockSize);
     std::copy(block, block + kBlockSize, data);
-    std::fill(block, block + kBlockSize, 0xFF);
 }
 
 std::string dataText(const std::string& prefix, const std::vector<std::uint8_t>& bytes) {
