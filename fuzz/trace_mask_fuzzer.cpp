@@ -1,4 +1,5 @@
-// The trace masker against any chunking of a download or an upload: a
+// The trace masker against any chunking of a download or an upload, on a
+// line that loses bytes or adds noise: a
 // masked trace shows no run of four bytes of any secret of the image, as
 // bytes joined across lines, as hex text in either case, with or without
 // spaces; and masking it as it is written gives the same text as masking it
@@ -152,6 +153,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         trace += dataLine('>', Bytes(c.begin(), c.end()), 8);
         Bytes s = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 40));  // chatter first
         s.insert(s.end(), stream.begin(), stream.end());
+        // A bad line: bytes lost, and noise added.
+        for (int n = in.ConsumeIntegralInRange(0, 12); n > 0; --n) {
+            const auto at = s.begin() + in.ConsumeIntegralInRange<long>(0, static_cast<long>(s.size()) - 4);
+            const std::size_t k = in.ConsumeIntegralInRange<std::size_t>(1, 4);
+            if (in.ConsumeBool())
+                s.erase(at, at + static_cast<long>(k));
+            else
+                s.insert(at, k, in.ConsumeIntegral<std::uint8_t>());
+        }
         for (std::size_t at = 0; at < s.size();) {
             const std::size_t n = std::min(std::max<std::size_t>(chunk(), 1), s.size() - at);
             trace += dataLine('<', Bytes(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + n)),
@@ -210,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto legit = [&](const std::uint8_t* w) {
         if (inside.count(word(w))) return true;
         for (std::size_t t = 0; t < 4; ++t)
-            for (std::size_t h = 0; t + h <= 4; ++h) {
+            for (std::size_t h = 0; t + h <= 4 && h < 4; ++h) {
                 bool ok = true;
                 for (std::size_t i = t; i < 4 - h; ++i) ok = ok && w[i] == 0;
                 std::uint32_t tv = 0, hv = 0;

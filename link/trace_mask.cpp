@@ -159,16 +159,19 @@ void TraceMasker::settle(bool all) {
         return a + 1 == b && b < kBlockCount;
     };
     auto starts = [&](std::size_t q) { return link(q) || (q >= kFrameBytes && link(q - kFrameBytes)); };
-    auto chained = [&](std::size_t p) {
+    // Frame p lies between two verified indexes: its own, and the next one
+    // 34 bytes on (or the stream's end after the last of a chain), and it is
+    // one of three frames in a row. An index alone proves nothing of the
+    // bytes after it: a byte lost or added there shifts them.
+    auto placed = [&](std::size_t p) {
         const std::size_t f = kFrameBytes;
-        if (p + f > len) return false;
-        return (p >= 2 * f && link(p - 2 * f) && link(p - f)) || (p >= f && link(p - f) && link(p)) ||
-               (link(p) && link(p + f));
+        if (link(p)) return (p >= f && link(p - f)) || link(p + f);
+        return all && p + f == len && p >= 2 * f && link(p - 2 * f) && link(p - f);
     };
     const std::size_t limit = all ? len : (len > kLookahead ? len - kLookahead : 0);
     for (; decided_ < limit; ++decided_) {
         const std::size_t p = decided_;
-        if (!chained(p)) continue;
+        if (!placed(p)) continue;
         bool alone = true;  // no other chain runs through this frame
         for (std::size_t q = p >= kFrameBytes - 1 ? p - (kFrameBytes - 1) : 0; alone && q < p + kFrameBytes; ++q)
             alone = q == p || !starts(q);

@@ -214,7 +214,9 @@ std::string downloadTrace(const Image& img, sim::Tap* tap) {
 // still can.
 TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
     Image building = SampleBuildingImage();
-    building[mem::kParams] = 9;  // a password digit 9
+    building[mem::kParams] = 9;                                                       // a password digit 9
+    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 4, 4321);  // the last codes of LU2
+    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 2, 8765);
     // Codes 0100, 0200, 0300 at the same place of three blocks in a row read
     // as frame indexes 1, 2, 3 34 bytes apart, inside the frames.
     Image stacked = building;
@@ -224,6 +226,11 @@ TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
     Bytes garbledIndexes = downloadStream(paired);
     for (std::size_t f = 257; f < 260; ++f) garbledIndexes[f * link::kFrameBytes + 1] |= 0x80;
     const Bytes stream = downloadStream(building);
+    // Noise inside the frame of the block that ends the resident codes: its
+    // last codes move up to where the bytes after the table are kept.
+    Bytes longFrame = stream;
+    const std::size_t tableEnd = (mem::kLogicalLU1 + 4 * mem::kResidentsPerLine) / kBlockSize;
+    longFrame.insert(longFrame.begin() + static_cast<long>(tableEnd * link::kFrameBytes + 2), 4, 0x5A);
     const link::Command download = link::startDownloadCommand();
     const Bytes command(download.begin(), download.end());
     const std::size_t codesFrame = mem::kLogicalLU1 / kBlockSize * link::kFrameBytes;  // the first codes' frame
@@ -255,6 +262,8 @@ TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
         {"codes that read as a chain of frames", stacked, [&] { return downloadTrace(stacked, nullptr); }, "< 34  FF 01 "},
         {"codes that read as two frames where the line garbled the indexes", paired,
          [&] { return traceText(withCommand(reads(garbledIndexes, {34}))); }, "< 34  FF 01 "},
+        {"noise inside a frame whose index came whole", building,
+         [&] { return traceText(withCommand(reads(longFrame, {34}))); }, "< 34  FE 00 "},
         {"frames still coming before the command", building,
          [&] { return traceText(reads(stream, {34}, codesFrame + 7)); }, "< 34  00 00 00"},
         {"a trace cut inside a download, out of step", building,
