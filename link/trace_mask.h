@@ -6,9 +6,10 @@
 // - Inside a download (after "DebMem6"), and in a trace cut before its start
 //   (where no session is known), the bytes read are taken as one stream and
 //   frames are looked for in it, whatever the read chunks were. A frame
-//   counts as placed only where it is one of at least three frames in a row
-//   (indexes n, n+1, n+2, 34 bytes apart, all inside the image) and no other
-//   such chain overlaps it. A placed frame keeps its index and its data
+//   counts as placed only where the next frame's index follows 34 bytes on
+//   (or the stream ends there, after the last of a chain), it is one of at
+//   least three frames in a row (indexes n, n+1, n+2, all inside the image)
+//   and no other chain runs through it. A placed frame keeps its index and its data
 //   masked as an image is masked (kelvane::MaskSecrets: codes, keys and
 //   password replaced, the rest kept), so the trace still shows which blocks
 //   came and when. Every other byte read there reads 00.
