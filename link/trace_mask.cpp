@@ -19,6 +19,8 @@ constexpr std::size_t kEchoWindow = 4096;
 // No trace line holds more bytes than a read or a write asks for.
 constexpr std::size_t kMostBytes = 1 << 20;
 constexpr int kControllerBaud = 2400;
+// The controller's answer to a probe or a reset request.
+constexpr std::size_t kAnswerBytes = 8;
 
 struct DataLine {
     enum Kind { None, Unreadable, Bytes } kind = None;
@@ -132,7 +134,7 @@ std::string dataText(const std::string& prefix, const std::vector<std::uint8_t>&
 void TraceMasker::setMode(Mode mode) {
     closeStream();
     mode_ = mode;
-    answering_ = false;
+    answerLeft_ = 0;
 }
 
 void TraceMasker::closeStream() {
@@ -216,10 +218,10 @@ void TraceMasker::line(const std::string& text) {
                 setMode(Mode::Upload);
             } else {
                 setMode(Mode::Idle);
-                answering_ = true;  // a probe, a reset request: its answer is no secret
+                answerLeft_ = kAnswerBytes;  // a probe, a reset request: its answer is no secret
             }
         } else if (mode_ == Mode::Idle) {
-            answering_ = false;
+            answerLeft_ = 0;
         } else if ((mode_ == Mode::Upload || mode_ == Mode::Unknown) && b.size() == kFrameBytes && d.asked == kFrameBytes) {
             // The program writes each frame whole, so a whole write is one.
             const unsigned index = indexAt(b.data());
@@ -245,7 +247,14 @@ void TraceMasker::line(const std::string& text) {
         return;
     }
     const bool echo = !b.empty() && std::search(written_.begin(), written_.end(), b.begin(), b.end()) != written_.end();
-    if (mode_ != Mode::Idle || !(answering_ || bootloader_ || echo)) blank();
+    if (mode_ != Mode::Idle) {
+        blank();
+    } else if (!bootloader_ && !echo) {
+        // Only as many bytes as an answer has: what comes after it is not one.
+        const std::size_t keep = std::min(answerLeft_, b.size());
+        answerLeft_ -= keep;
+        std::fill(b.begin() + static_cast<long>(keep), b.end(), 0);
+    }
     pending_.push_back({dataText(d.prefix, b)});
 }
 

@@ -17,8 +17,9 @@
 //   and its data masked the same way (the end frame keeps its index only);
 //   every other byte, the acknowledgements included, reads 00.
 // - Outside a transfer, what the program writes stays; of what it reads, only
-//   the answers to a probe or a reset request, the bootloader's dialogue at
-//   its own speed and the echo of bytes written before stay.
+//   the answer to a probe or a reset request (its first 8 bytes), the
+//   bootloader's dialogue at its own speed and the echo of bytes written
+//   before stay.
 // - A data line that cannot be read keeps its time and direction only.
 // Every other line stays as it is.
 #include <cstdint>
@@ -56,7 +57,7 @@ private:
     std::string streamLine(const Pending& p) const;
 
     Mode mode_ = Mode::Unknown;
-    bool answering_ = false;             // reads answer a probe or a reset request
+    std::size_t answerLeft_ = 0;         // bytes still to come of the answer to a probe or a reset request
     bool bootloader_ = false;            // the line runs at the bootloader's speed
     std::vector<std::uint8_t> written_;  // this session's bytes written (its last ones)
     std::string partial_;                // a line without its end yet

@@ -264,6 +264,15 @@ TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
          [&] { return traceText(withCommand(reads(garbledIndexes, {34}))); }, "< 34  FF 01 "},
         {"noise inside a frame whose index came whole", building,
          [&] { return traceText(withCommand(reads(longFrame, {34}))); }, "< 34  FE 00 "},
+        {"frames coming after a probe's answer", building,
+         [&] {
+             auto chunks = reads(stream, {34}, codesFrame + 7);
+             const sim::Controller::Identity id = sim::Controller::kDefaultIdentity;
+             chunks.insert(chunks.begin(), {{'>', Bytes(link::kProbeRequest.begin(), link::kProbeRequest.end())},
+                                            {'<', Bytes(id.begin(), id.end())}});
+             return traceText(chunks);
+         },
+         "  00 01 34 12 03 01 00 00  |"},
         {"frames still coming before the command", building,
          [&] { return traceText(reads(stream, {34}, codesFrame + 7)); }, "< 34  00 00 00"},
         {"a trace cut inside a download, out of step", building,
