@@ -61,11 +61,11 @@ int main(int argc, char** argv) {
         std::cout << "kvtool " << KVTOOL_VERSION << '\n';
         return kDone;
     }
-    // Every line session leaves a trace: in the traces folder, or with
-    // --trace in the file named there (all sessions of this command).
+    // Every line session leaves a masked trace in the traces folder, and
+    // with --trace one as it passed in the file named there (all sessions of
+    // this command).
     kelvane::session::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
     if (inv.has("--trace")) {
-        tracing.store = false;
         tracing.file = std::make_shared<kelvane::PrivateFile>();
         if (!tracing.file->open(inv.value("--trace"))) {
             tool.error(inv.value("--trace"), tool.text(kelvane::texts::Message::SaveError));

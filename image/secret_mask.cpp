@@ -27,8 +27,8 @@ constexpr std::size_t kPasswordDigits = 8;
 // when that is its own code: both are four-digit codes, the first is distinct
 // over a table, and a shifted one cannot meet another entry's first choice
 // (that would take two entries 4500 apart; a table has at most 510).
-void maskCodes(Image& img, const CodeTable& t) {
-    for (std::size_t i = 0; i < t.count; ++i) {
+void maskCodes(Image& img, const CodeTable& t, std::size_t from, std::size_t to) {
+    for (std::size_t i = from > t.offset ? (from - t.offset + 1) / 2 : 0; i < t.count && t.offset + 2 * i < to; ++i) {
         const std::size_t off = t.offset + 2 * i;
         if (img[off] == 0xFF && img[off + 1] == 0xFF) continue;
         const int original = DecodeBcdCode(&img[off]);
@@ -41,8 +41,10 @@ void maskCodes(Image& img, const CodeTable& t) {
 // A key record: local number (2 bytes), then six serial bytes. The made-up
 // serial carries the record's number; a second pattern serves where the first
 // is the key's own.
-void maskKeys(Image& img) {
-    for (std::size_t k = 0; k < mem::kKeyCount; ++k) {
+void maskKeys(Image& img, std::size_t from, std::size_t to) {
+    const std::size_t size = mem::kKeyRecordSize;
+    for (std::size_t k = from > mem::kKeys ? (from - mem::kKeys + size - 1) / size : 0;
+         k < mem::kKeyCount && mem::kKeys + k * size < to; ++k) {
         std::uint8_t* serial = &img[mem::kKeys + k * mem::kKeyRecordSize + 2];
         if (std::all_of(serial, serial + 6, [](std::uint8_t b) { return b == 0xFF; })) continue;
         for (std::uint8_t pattern : {std::uint8_t{0x00}, std::uint8_t{0x5A}}) {
@@ -73,10 +75,12 @@ void maskPassword(Image& img) {
 
 }  // namespace
 
-void MaskSecrets(Image& img) {
-    for (const CodeTable& t : kCodeTables) maskCodes(img, t);
-    maskKeys(img);
-    maskPassword(img);
+void MaskSecrets(Image& img) { maskSecretsIn(img, 0, kImageSize); }
+
+void maskSecretsIn(Image& img, std::size_t from, std::size_t to) {
+    for (const CodeTable& t : kCodeTables) maskCodes(img, t, from, to);
+    maskKeys(img, from, to);
+    if (kPasswordOffset >= from && kPasswordOffset < to) maskPassword(img);
 }
 
 bool IsSecretByte(std::size_t offset) {

@@ -56,7 +56,19 @@ TracedLine::TracedLine(Line& inner, TraceOutput output, std::string program, std
     startUs_ = nowUs_();
 }
 
-TracedLine::~TracedLine() { flushHeld(); }
+TracedLine::~TracedLine() {
+    flushHeld();
+    endSession("ended with the port open");
+}
+
+void TracedLine::endSession(const char* how) {
+    if (port_.empty()) return;
+    char text[200];
+    std::snprintf(text, sizeof text, "%s after %.1f s: %llu bytes written, %llu read, %llu reads short", how,
+                  static_cast<double>(nowUs_() - openedUs_) / 1e6, bytesWritten_, bytesRead_, shortReads_);
+    if (sessionLog_) sessionLog_("line session on " + port_ + " " + text);
+    port_.clear();
+}
 
 void TracedLine::event(const std::string& text, bool hold) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -100,14 +112,22 @@ bool TracedLine::open(const std::string& name) {
     const bool ok = inner_->open(name);
     static const char* const kFailures[] = {"none", "no such port", "busy", "no permission", "unknown"};
     const auto failure = static_cast<std::size_t>(inner_->openFailure());
-    event("open " + name + ": " +
-          (ok ? std::string("ok") : std::string("failed, ") + kFailures[failure < 5 ? failure : 4]));
+    const std::string outcome = ok ? std::string("ok") : std::string("failed, ") + kFailures[failure < 5 ? failure : 4];
+    event("open " + name + ": " + outcome);
+    endSession("ended by another opening");
+    if (sessionLog_) sessionLog_("line session on " + name + " (" + program_ + "): open " + outcome);
+    if (ok) {
+        port_ = name;
+        openedUs_ = nowUs_();
+        bytesRead_ = bytesWritten_ = shortReads_ = 0;
+    }
     return ok;
 }
 
 void TracedLine::close() {
     inner_->close();
     event("close");
+    endSession("closed");
 }
 
 void TracedLine::setLine(const LineSettings& s) {
@@ -141,12 +161,15 @@ void TracedLine::bytes(char direction, const std::uint8_t* data, std::size_t n, 
 std::size_t TracedLine::read(std::uint8_t* buf, std::size_t n) {
     flushHeld();  // before the wait, not after it
     const std::size_t got = inner_->read(buf, n);
+    bytesRead_ += got;
+    if (got > 0 && got < n) ++shortReads_;
     bytes('<', buf, got, n);
     return got;
 }
 
 std::size_t TracedLine::write(const std::uint8_t* data, std::size_t n) {
     const std::size_t put = inner_->write(data, n);
+    bytesWritten_ += put;
     bytes('>', data, put, n);
     return put;
 }

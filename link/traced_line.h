@@ -59,12 +59,18 @@ public:
     Line& inner() { return *inner_; }
     // Adds a line of its own to the trace (a tool's note: what it tests, what it found).
     void note(const std::string& text) { event(text); }
+    // Called with one line as each opening of the port starts and as it ends
+    // (closed, or the trace ended with the port open): how long it lasted,
+    // what went each way and how many reads came back short. What a
+    // program's log keeps of its line sessions.
+    void setSessionLog(std::function<void(const std::string& text)> log) { sessionLog_ = std::move(log); }
 
 private:
     // Adds a line; hold: keep it (and what is held already) for the next event.
     void event(const std::string& text, bool hold = false);
     void flushHeld();
     void bytes(char direction, const std::uint8_t* data, std::size_t n, std::size_t asked);
+    void endSession(const char* how);
 
     std::unique_ptr<Line> owned_;
     Line* inner_;
@@ -76,6 +82,10 @@ private:
     bool broken_ = false;
     std::string held_;  // lines not yet handed to the output (a read's)
     std::mutex mutex_;  // interrupt() may come from another thread
+    std::function<void(const std::string&)> sessionLog_;
+    std::string port_;  // of the session under way; empty when none
+    std::int64_t openedUs_ = 0;
+    unsigned long long bytesRead_ = 0, bytesWritten_ = 0, shortReads_ = 0;
 };
 
 // The hex and ASCII columns of a chunk as the trace writes them:

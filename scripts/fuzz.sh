@@ -17,7 +17,7 @@ flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fn
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DKELVANE_WITH_QT=OFF -DKELVANE_TESTS=OFF -DKELVANE_FUZZ=ON -DCMAKE_CXX_FLAGS="$flags" >/dev/null
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(data_file cell_parsers build_image firmware_file download bootloader)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(data_file cell_parsers build_image firmware_file download bootloader trace_mask)
 cmake --build "$build" --target "${harnesses[@]/%/_fuzzer}"
 runs="$build/runs"
 mkdir -p "$runs"

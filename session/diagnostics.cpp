@@ -2,6 +2,7 @@
 
 #include "files/program_log.h"
 #include "files/trace_store.h"
+#include "link/trace_mask.h"
 #include "link/traced_line.h"
 
 #include <QStandardPaths>
@@ -82,21 +83,45 @@ std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
         t = currentTracing();
     }
     if (!t) return line;
-    std::shared_ptr<PrivateFile> file = t->file;
-    if (!file && t->store) {
+    // The stored trace is masked as it is written: the folder keeps no
+    // secret. A file named by the technician takes every byte as it passed.
+    struct Outputs {
+        std::shared_ptr<PrivateFile> file;
+        std::shared_ptr<PrivateFile> stored;
+        link::TraceMasker masker;
+        ~Outputs() {
+            if (stored) stored->write(masker.finish());
+        }
+    };
+    auto outputs = std::make_shared<Outputs>();
+    outputs->file = t->file;
+    std::string storedPath;
+    if (t->store) {
         const TraceStore store{traceFolder(t->program)};
-        const std::string path = store.newTracePath(TraceStamp(), t->program);
-        file = std::make_shared<PrivateFile>();
-        if (path.empty() || !file->open(path)) {
+        storedPath = store.newTracePath(TraceStamp(), t->program);
+        outputs->stored = std::make_shared<PrivateFile>();
+        if (storedPath.empty() || !outputs->stored->open(storedPath)) {
             logProblem("warning", "no trace: cannot write in " + store.folder);
-            return line;
+            outputs->stored.reset();
         }
     }
-    if (!file) return line;
+    if (!outputs->file && !outputs->stored) return line;
     // Each event reaches the system at once, so a crash or a pulled cable
-    // leaves the trace complete up to that moment.
-    link::TraceOutput output = [file](const std::string& text) { return file->write(text); };
-    return std::make_unique<link::TracedLine>(std::move(line), std::move(output), t->program + " " + t->version);
+    // leaves the trace complete up to that moment (the stored one up to the
+    // frames still being placed).
+    link::TraceOutput output = [outputs](const std::string& text) {
+        const bool toFile = outputs->file && outputs->file->write(text);
+        bool toStore = false;
+        if (outputs->stored) {
+            const std::string masked = outputs->masker.add(text);
+            toStore = masked.empty() ? !outputs->stored->failed() : outputs->stored->write(masked);
+        }
+        return toFile || toStore;
+    };
+    auto traced = std::make_unique<link::TracedLine>(std::move(line), std::move(output), t->program + " " + t->version);
+    const std::string where = storedPath.empty() ? std::string() : " (trace " + storedPath + ")";
+    traced->setSessionLog([where](const std::string& text) { logProblem("info", text + where); });
+    return traced;
 }
 
 void installProgramLog(const std::string& program) {

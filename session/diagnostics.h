@@ -31,8 +31,8 @@ std::string logPath(const std::string& program);
 struct Tracing {
     std::string program;  // as the program is called: KelvaneMini, kvtool...
     std::string version;
-    bool store = true;                  // a new trace per session in traceFolder(program)
-    std::shared_ptr<PrivateFile> file;  // or every session into this one file
+    bool store = true;                  // a new masked trace per session in traceFolder(program)
+    std::shared_ptr<PrivateFile> file;  // and, when set, every session as it passed into this one file
 };
 
 // How lines opened from now on are traced (process-wide; off until set).
@@ -40,14 +40,15 @@ void setTracing(Tracing tracing);
 // Makes lines opened from now on untraced.
 void stopTracing();
 
-// The line wrapped so that it writes its trace as set by setTracing(); the
-// line itself when tracing is off or its trace cannot be made.
+// The line wrapped so that it writes its trace as set by setTracing(), and
+// each opening's start and end in the program's log; the line itself when
+// tracing is off or no trace can be made.
 std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line);
 
 // Sends the program's Qt warnings, criticals and fatals to its log (as well
 // as wherever they went before).
 void installProgramLog(const std::string& program);
-// A line in the program's log; level "warning" or "error".
+// A line in the program's log; level "info", "warning" or "error".
 void logProblem(const std::string& level, const std::string& text);
 
 // What the system tells about a serial port beyond Qt's port list (Linux

@@ -96,7 +96,7 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
     if (traces.size() > static_cast<std::size_t>(kBundleTraces))
         traces.erase(traces.begin(), traces.end() - kBundleTraces);
     for (const auto& [name, path] : traces)
-        entries.push_back({"traces/" + name, link::MaskTrace(readTail(path, kEntryLimit))});
+        entries.push_back({"traces/" + name, link::maskTrace(readTail(path, kEntryLimit))});
 
     for (const std::string& program : diagnosedPrograms()) {
         for (const std::string& path : {logPath(program) + ".1", logPath(program)}) {

@@ -774,6 +774,14 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     const unsigned codeBlock = kelvane::mem::kLogicalLU1 / kelvane::kBlockSize;
     EXPECT_NE(chosen.find(frameHex(original, codeBlock)), std::string::npos) << "the user's trace holds the codes";
     ASSERT_EQ(run({"download", "--port", "sim", "-o", a}).exit, 0);  // into the traces folder
+    // Both runs left their traces in the folder, masked as they were written.
+    int stored = 0;
+    for (const auto& e : fs::directory_iterator(dir / ".local/share/Kelvane/kvtool/traces")) {
+        if (e.path().extension() != ".trace") continue;
+        ++stored;
+        EXPECT_EQ(slurp(e.path()).find(frameHex(original, codeBlock)), std::string::npos) << e.path();
+    }
+    EXPECT_EQ(stored, 4);
 
     const fs::path zip = dir / "bundle.zip", out = dir / "unzipped";
     const Outcome b = run({"support-bundle", "-o", zip.string(), "--image", a});
@@ -792,7 +800,10 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
         const std::string text = slurp(e.path());
         EXPECT_EQ(text.find(frameHex(original, codeBlock)), std::string::npos) << e.path();
     }
-    EXPECT_EQ(traces, 2) << "the probe that names the controller for the register, and the download";
+    EXPECT_EQ(traces, 4) << "of each run the probe that names the controller for the register, and the download";
+    const std::string log = slurp(out / "logs" / "kvtool.log");
+    EXPECT_NE(log.find("info: line session on Symulator (kvtool"), std::string::npos) << log;
+    EXPECT_NE(log.find("closed after"), std::string::npos) << log;
 
     const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
     ASSERT_TRUE(masked);

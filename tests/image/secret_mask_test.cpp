@@ -45,6 +45,12 @@ Image firstChoicesImage() {
     return img;
 }
 
+Image ninesPassword() {
+    Image img = SampleBuildingImage();
+    std::fill(img.begin() + mem::kParams, img.begin() + mem::kParams + 8, std::uint8_t{9});
+    return img;
+}
+
 TEST(SecretMask, EverySecretDiffersTheRestStaysAndTheWindowTakesIt) {
     const struct {
         const char* name;
@@ -52,7 +58,8 @@ TEST(SecretMask, EverySecretDiffersTheRestStaysAndTheWindowTakesIt) {
         bool throughWindow;  // a building the window's rules accept
     } cases[] = {{"sample building", SampleBuildingImage(), true},
                  {"first choices taken", firstChoicesImage(), false},
-                 {"initial image", initialImage(), true}};
+                 {"initial image", initialImage(), true},
+                 {"password of nines", ninesPassword(), true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Image masked = c.image;

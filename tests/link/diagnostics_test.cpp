@@ -6,6 +6,8 @@
 #include "link/trace_mask.h"
 #include "link/traced_line.h"
 #include "link/transfer.h"
+#include "image/codecs.h"
+#include "link/command_frame.h"
 #include "sim/controller.h"
 #include "sim/loopback_device.h"
 #include "sim/sample_building.h"
@@ -15,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -82,7 +85,7 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
         // A trace cut after the download's command (a bundle takes the end of a long one) is masked as well.
         const std::string cut = trace.substr(trace.find('\n', trace.find("|DebMem6.|")) + 1);
         for (const auto& [text, image] : std::map<std::string, Image>{
-                 {trace, original}, {link::MaskTrace(trace), masked}, {link::MaskTrace(cut), masked}}) {
+                 {trace, original}, {link::maskTrace(trace), masked}, {link::maskTrace(cut), masked}}) {
             for (char direction : {'<', '>'}) {
                 std::vector<bool> seen(kBlockCount);
                 for (const auto& f : frames34(text, direction)) {
@@ -98,6 +101,200 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
             }
         }
         EXPECT_NE(masked, original);
+    }
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The frames of a download of img, one after another.
+Bytes downloadStream(const Image& img) {
+    Bytes s;
+    for (std::size_t b = 0; b < kBlockCount; ++b) {
+        const link::Frame f = link::makeFrame(static_cast<std::uint16_t>(b), img.data() + b * kBlockSize);
+        s.insert(s.end(), f.begin(), f.end());
+    }
+    return s;
+}
+
+std::uint32_t word(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+
+// Runs of four secret bytes of img that a masked trace must not show: those
+// its masked frames do not show anyway.
+std::set<std::uint32_t> secretRuns(const Image& img) {
+    Image masked = img;
+    MaskSecrets(masked);
+    const Bytes legit = downloadStream(masked);
+    std::set<std::uint32_t> shown, runs;
+    for (std::size_t i = 0; i + 4 <= legit.size(); ++i) shown.insert(word(&legit[i]));
+    for (std::size_t off = 0; off + 4 <= kImageSize; ++off)
+        if (IsSecretByte(off) && IsSecretByte(off + 1) && IsSecretByte(off + 2) && IsSecretByte(off + 3) &&
+            !shown.count(word(&img[off])))
+            runs.insert(word(&img[off]));
+    return runs;
+}
+
+// A secret run the trace's data lines show, each direction's bytes joined
+// across lines; empty when none.
+std::string leakedRun(const std::string& trace, const std::set<std::uint32_t>& runs) {
+    std::map<char, Bytes> streams;
+    std::istringstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string time, direction, count, w;
+        if (!(words >> time >> direction >> count) || (direction != "<" && direction != ">")) continue;
+        if (words >> w && w == "of") words >> w >> w;  // past "of <asked>"
+        for (; w.size() == 2 && std::isxdigit(w[0]) && std::isxdigit(w[1]); w = (words >> w) ? w : "")
+            streams[direction[0]].push_back(static_cast<std::uint8_t>(std::stoi(w, nullptr, 16)));
+    }
+    for (const auto& [direction, s] : streams)
+        for (std::size_t i = 0; i + 4 <= s.size(); ++i)
+            if (runs.count(word(&s[i]))) return std::string(1, direction) + " " + link::traceBytes(&s[i], 4);
+    return {};
+}
+
+// A trace as the line writes it, with one line per chunk.
+std::string traceText(const std::vector<std::pair<char, Bytes>>& chunks, bool header = true) {
+    std::string t = header ? "# Kelvane line trace\n# port: COM8\n         100  open COM8: ok\n" : "";
+    for (const auto& [direction, b] : chunks)
+        t += "         200  " + std::string(1, direction) + " " + std::to_string(b.size()) +
+             (direction == '<' && b.size() < link::kFrameBytes ? " of 34" : "") + "  " +
+             link::traceBytes(b.data(), b.size()) + "\n";
+    return t;
+}
+
+// Cuts a stream into reads of the given sizes, over and over.
+std::vector<std::pair<char, Bytes>> reads(const Bytes& s, std::vector<std::size_t> sizes, std::size_t from = 0) {
+    std::vector<std::pair<char, Bytes>> out;
+    for (std::size_t at = from, k = 0; at < s.size(); ++k) {
+        const std::size_t n = std::min(sizes[k % sizes.size()], s.size() - at);
+        out.push_back({'<', Bytes(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + n))});
+        at += n;
+    }
+    return out;
+}
+
+// Splits one frame of a download: its first 20 bytes, a pause, the rest.
+struct SplitFrame : sim::Tap {
+    int frame = 0;
+    int seen = 0;
+    void toDevice(const std::uint8_t* data, std::size_t n, sim::Device& device, sim::VirtualLine& line) override {
+        device.received(data, n, line);
+    }
+    void toProgram(const Bytes& bytes, int delayMs, sim::VirtualLine& line) override {
+        if (bytes.size() != link::kFrameBytes || seen++ != frame) return line.deliver(bytes, delayMs);
+        line.deliver(Bytes(bytes.begin(), bytes.begin() + 20), delayMs);
+        line.deliver(Bytes(bytes.begin() + 20, bytes.end()), int(line.pendingUntilMs() - double(line.nowMs())) + 300);
+    }
+};
+
+// A download through the line, traced.
+std::string downloadTrace(const Image& img, sim::Tap* tap) {
+    sim::VirtualClock clock;
+    sim::Controller device(img);
+    sim::VirtualLine virtualLine(clock, device);
+    virtualLine.setPaced(true);
+    virtualLine.setTap(tap);
+    std::string trace;
+    link::TracedLine line(
+        virtualLine,
+        [&](const std::string& text) {
+            trace += text;
+            return true;
+        },
+        "test 1.0", [&] { return clock.nowMs() * 1000; });
+    EXPECT_TRUE(link::OpenPort(line, "COM8"));
+    link::TransferContext ctx{line, clock, nullptr, {}, {}};
+    link::DownloadThread(ctx);
+    line.close();
+    return trace;
+}
+
+// Whatever the line did to the frames, a masked trace shows no run of four
+// secret bytes, neither within a line nor across lines, and says what it
+// still can.
+TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
+    Image building = SampleBuildingImage();
+    building[mem::kParams] = 9;                                                       // a password digit 9
+    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 4, 4321);  // the last codes of LU2
+    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 2, 8765);
+    // Codes 0100, 0200, 0300 at the same place of three blocks in a row read
+    // as frame indexes 1, 2, 3 34 bytes apart, inside the frames.
+    Image stacked = building;
+    for (int b = 0; b < 3; ++b) WriteBcdCode(stacked, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    Image paired = building;  // the same in two blocks only, where the line garbled the frames' indexes
+    for (int b = 0; b < 2; ++b) WriteBcdCode(paired, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    Bytes garbledIndexes = downloadStream(paired);
+    for (std::size_t f = 257; f < 260; ++f) garbledIndexes[f * link::kFrameBytes + 1] |= 0x80;
+    const Bytes stream = downloadStream(building);
+    // Noise inside the frame of the block that ends the resident codes: its
+    // last codes move up to where the bytes after the table are kept.
+    Bytes longFrame = stream;
+    const std::size_t tableEnd = (mem::kLogicalLU1 + 4 * mem::kResidentsPerLine) / kBlockSize;
+    longFrame.insert(longFrame.begin() + static_cast<long>(tableEnd * link::kFrameBytes + 2), 4, 0x5A);
+    const link::Command download = link::startDownloadCommand();
+    const Bytes command(download.begin(), download.end());
+    const std::size_t codesFrame = mem::kLogicalLU1 / kBlockSize * link::kFrameBytes;  // the first codes' frame
+    Bytes garbled(stream.begin() + static_cast<long>(codesFrame), stream.begin() + static_cast<long>(codesFrame) + 34);
+    garbled[0] = 0x00, garbled[1] = 0x02;  // its index read past the image
+    auto upload = [&] {
+        const link::Command up = link::startUploadCommand();
+        return traceText({{'>', Bytes(up.begin(), up.end())}, {'<', Bytes{6}}, {'>', garbled}, {'<', Bytes{6}}});
+    };
+    auto withCommand = [&](std::vector<std::pair<char, Bytes>> chunks) {
+        chunks.insert(chunks.begin(), {'>', command});
+        return chunks;
+    };
+    const struct {
+        const char* name;
+        const Image& image;
+        std::function<std::string()> trace;
+        const char* shows;  // what the masked trace still shows
+    } cases[] = {
+        {"a frame in two pieces, 20 bytes, a pause, 14", building,
+         [&] {
+             SplitFrame split;
+             split.frame = 250;  // the codes follow it
+             return downloadTrace(building, &split);
+         },
+         "< 34  04 00 "},
+        {"reads one byte short of a frame", building, [&] { return traceText(withCommand(reads(stream, {33}))); },
+         "< 33 of 34  00 00 "},
+        {"codes that read as a chain of frames", stacked, [&] { return downloadTrace(stacked, nullptr); }, "< 34  FF 01 "},
+        {"codes that read as two frames where the line garbled the indexes", paired,
+         [&] { return traceText(withCommand(reads(garbledIndexes, {34}))); }, "< 34  FF 01 "},
+        {"noise inside a frame whose index came whole", building,
+         [&] { return traceText(withCommand(reads(longFrame, {34}))); }, "< 34  FE 00 "},
+        {"frames coming after a probe's answer", building,
+         [&] {
+             auto chunks = reads(stream, {34}, codesFrame + 7);
+             const sim::Controller::Identity id = sim::Controller::kDefaultIdentity;
+             chunks.insert(chunks.begin(), {{'>', Bytes(link::kProbeRequest.begin(), link::kProbeRequest.end())},
+                                            {'<', Bytes(id.begin(), id.end())}});
+             return traceText(chunks);
+         },
+         "  00 01 34 12 03 01 00 00  |"},
+        {"frames still coming before the command", building,
+         [&] { return traceText(reads(stream, {34}, codesFrame + 7)); }, "< 34  00 00 00"},
+        {"a trace cut inside a download, out of step", building,
+         [&] { return traceText(reads(stream, {34}, codesFrame + 7), false); }, "< 34  "},
+        {"an upload frame whose index was garbled past the image", building, upload, "> 34  00 02 00 00 00"},
+        {"a line cut in its hex", building,
+         [&] { return traceText(withCommand(reads(stream, {34}))) + "      300  < 34  20 01 87 31 0"; },
+         "< (unreadable, left out)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string raw = c.trace();
+        const std::set<std::uint32_t> runs = secretRuns(c.image);
+        ASSERT_FALSE(leakedRun(raw, runs).empty()) << "the raw trace holds secrets" << raw.substr(0, 2000);
+        const std::string masked = link::maskTrace(raw);
+        EXPECT_EQ(leakedRun(masked, runs), "");
+        EXPECT_NE(masked.find(c.shows), std::string::npos) << masked.substr(0, 3000);
+        // Masked as it is written, a few lines at a time, it is the same.
+        link::TraceMasker streaming;
+        std::string pieces;
+        for (std::size_t at = 0; at < raw.size(); at += 997) pieces += streaming.add(raw.substr(at, 997));
+        EXPECT_EQ(pieces + streaming.finish(), masked + (raw.back() == '\n' ? "" : "\n"));
     }
 }
 
