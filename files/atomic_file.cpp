@@ -287,7 +287,7 @@ WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t s
 std::string WriteFaultReason(WriteFault fault, int error) {
     switch (fault) {
     case WriteFault::None: return {};
-    case WriteFault::NotRegular: return "not a regular file (a folder, a device, a FIFO or a link to nothing)";
+    case WriteFault::NotRegular: return "not a regular file (a folder, a device, a FIFO or a link)";
     case WriteFault::ReadOnly: return "the file is read-only";
     case WriteFault::UnsafeLink: return "a link another user put in a folder everyone may write into";
     case WriteFault::NoFolder: return "no such folder";

@@ -2,12 +2,15 @@
 // and the modes and owners of what it writes. Some cases need a second user
 // and run only as root.
 #include "files/atomic_file.h"
+#include "files/private_file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <random>
 
@@ -209,6 +212,38 @@ TEST(AtomicFile, NewFilesAndFoldersAreTheOwnersAloneAndReplacedOnesKeepModeAndOw
         ::stat((f.dir / "shared.kvd").c_str(), &st);
         EXPECT_EQ(st.st_uid, kOtherUser);
     }
+}
+
+// Traces and logs go only into a regular file, emptied and made the owner's;
+// anything else there is refused at once, without waiting for a FIFO's reader.
+TEST(PrivateFile, OnlyARegularFileIsOpenedAndNothingWaits) {
+    Folder f;
+    put(f.dir / "old.trace", "old");
+    ::chmod((f.dir / "old.trace").c_str(), 0644);
+    ::mkfifo((f.dir / "fifo").c_str(), 0600);
+    fs::create_symlink(f.dir / "old.trace", f.dir / "link.trace");
+    const struct {
+        fs::path path;
+        WriteFault fault;
+    } cases[] = {{f.dir / "old.trace", WriteFault::None},
+                 {f.dir / "fifo", WriteFault::NotRegular},
+                 {f.dir, WriteFault::NotRegular},
+                 {"/dev/null", WriteFault::NotRegular},
+                 {f.dir / "link.trace", WriteFault::NotRegular}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        WriteFault fault = WriteFault::Failed;
+        kelvane::PrivateFile file;
+        auto opened = std::async(std::launch::async, [&] { return file.open(c.path.string(), false, &fault); });
+        if (opened.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            ADD_FAILURE() << "open waited";
+            ::close(::open((f.dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(opened.get(), c.fault == WriteFault::None);
+        EXPECT_EQ(fault, c.fault);
+    }
+    EXPECT_EQ(contents(f.dir / "old.trace"), "");
+    EXPECT_EQ(modeOf(f.dir / "old.trace"), 0600u);
 }
 
 // A file of exactly the limit is read; one byte more is refused before any of
