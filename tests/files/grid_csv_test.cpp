@@ -252,6 +252,9 @@ TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAllAndReadWithinBounds) {
     EXPECT_EQ(back, "a;b\r\n");
     EXPECT_FALSE(SaveTextFile(dir + "/no/such/dir/x.csv", "x"));
     EXPECT_FALSE(SaveTextFile(dir, "x"));
+    std::filesystem::resize_file(path, kMaxCsvBytes);  // the limit itself is read
+    ASSERT_TRUE(LoadFileBytes(path, back));
+    EXPECT_EQ(back.size(), kMaxCsvBytes);
     std::filesystem::resize_file(path, kMaxCsvBytes + 1);
     std::vector<std::pair<std::string, ReadFault>> cases = {
         {dir + "/no/such/file.csv", ReadFault::Failed}, {dir, ReadFault::NotRegular}, {path, ReadFault::TooLarge}};
