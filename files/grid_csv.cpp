@@ -313,6 +313,7 @@ void countReplacement(GridId id, const Grid& current, const Grid& grid, CsvImpor
         const auto same = kept.find(grid.rows[r]);
         if (same != kept.end() && same->second > 0) {
             --same->second;
+            ++result.unchanged;
         } else {
             fresh.push_back(&grid.rows[r]);
         }
@@ -369,6 +370,8 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
             if (row.cells != kept) {
                 result.changed.emplace_back(kept, row.cells);
                 ++result.replaced;
+            } else {
+                ++result.unchanged;
             }
             kept = std::move(row.cells);
         } else if (grid.rowCount() - 1 >= capacity) {

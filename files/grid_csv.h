@@ -110,6 +110,7 @@ struct CsvImport {
     // Each replaced row, as it was and as it becomes.
     std::vector<std::pair<Grid::Row, Grid::Row>> changed;
     int removed = 0;                  // Replace: the grid's non-empty rows the file no longer holds
+    int unchanged = 0;                // rows of the file the grid already held as they are
     std::vector<CsvRefusal> refused;  // in file order
 };
 

@@ -180,7 +180,8 @@ TEST(GridCsv, ReplaceOrAppendAndTheTablesCapacity) {
     EXPECT_EQ(dataRows(replace.grid), (std::vector<Grid::Row>{{"5", keyText(2)}, {"6", keyText(6)}}));
     const CsvImport oneCell =
         import(GridId::Keys, "1;" + keyText(1) + "\n7;" + keyText(2) + "\n", CsvImportMode::Replace, current);
-    EXPECT_EQ(std::vector<int>({oneCell.added, oneCell.replaced, oneCell.removed}), std::vector<int>({0, 1, 1}));
+    EXPECT_EQ(std::vector<int>({oneCell.added, oneCell.replaced, oneCell.removed, oneCell.unchanged}),
+              std::vector<int>({0, 1, 1, 1}));
 
     const CsvImport append = import(GridId::Keys, csv, CsvImportMode::Append, current);
     EXPECT_EQ(append.removed, 0);
