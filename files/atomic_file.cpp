@@ -284,7 +284,7 @@ WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t s
     return WriteFault::None;
 }
 
-std::string WriteFaultReason(WriteFault fault, int error) {
+std::string writeFaultReason(WriteFault fault, int error) {
     switch (fault) {
     case WriteFault::None: return {};
     case WriteFault::NotRegular: return "not a regular file (a folder, a device, a FIFO or a link)";
@@ -380,7 +380,7 @@ bool MakePrivateFolder(const fs::path& folder) {
 fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
 
 namespace detail {
-void SetTemporaryNamesForTests(std::function<std::string()> name) { temporaryNames() = std::move(name); }
+void setTemporaryNamesForTests(std::function<std::string()> name) { temporaryNames() = std::move(name); }
 }  // namespace detail
 
 std::string PathToUtf8(const fs::path& path) { return path.u8string(); }

@@ -52,7 +52,7 @@ inline bool WriteFileAtomically(const std::filesystem::path& path, const void* d
 // Why a file was not written, in a few words for a message or a log
 // ("not a regular file", ...); for Failed the system's own reason (`error`:
 // the errno the writer left).
-std::string WriteFaultReason(WriteFault fault, int error);
+std::string writeFaultReason(WriteFault fault, int error);
 
 // Why a file was not read.
 enum class ReadFault {
@@ -80,7 +80,7 @@ namespace detail {
 // For tests only: the temporary file's name (in the target's folder) comes
 // from `name`, asked once per attempt, so a test can plant something at the
 // very name the writer will try. An empty function restores the random names.
-void SetTemporaryNamesForTests(std::function<std::string()> name);
+void setTemporaryNamesForTests(std::function<std::string()> name);
 }  // namespace detail
 
 }  // namespace kelvane

@@ -140,7 +140,7 @@ bool prepareFile(const QString& path, std::string* error) {
 #ifdef Q_OS_UNIX
     const std::string name = path.toStdString();
     const auto refuse = [&](WriteFault fault, int why, const std::string& file) {
-        *error = WriteFaultReason(fault, why) + ": " + file;
+        *error = writeFaultReason(fault, why) + ": " + file;
         return false;
     };
     if (const WriteFault fault = CheckWriteTarget(PathFromUtf8(name)); fault != WriteFault::None)
@@ -171,11 +171,11 @@ bool prepareFile(const QString& path, std::string* error) {
     const bool stated = ::fstat(fd, &st) == 0;
     std::string why;
     if (!stated || !S_ISREG(st.st_mode)) {
-        why = WriteFaultReason(stated ? WriteFault::NotRegular : WriteFault::Failed, errno);
+        why = writeFaultReason(stated ? WriteFault::NotRegular : WriteFault::Failed, errno);
     } else if (st.st_uid != ::geteuid()) {
         why = "the file belongs to another user";
     } else if ((st.st_mode & 077) != 0 && ::fchmod(fd, st.st_mode & 0700) != 0) {
-        why = WriteFaultReason(WriteFault::Failed, errno);
+        why = writeFaultReason(WriteFault::Failed, errno);
     }
     ::close(fd);
     if (!why.empty()) {

@@ -168,7 +168,7 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
     if (bytes.empty()) return "cannot read the archive back";
     // The bundle's traces and image are the owner's alone, whatever file was there.
     const WriteFault fault = WriteFileSafely(PathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
-    if (fault != WriteFault::None) return "cannot write " + path + ": " + WriteFaultReason(fault, errno);
+    if (fault != WriteFault::None) return "cannot write " + path + ": " + writeFaultReason(fault, errno);
     return {};
 }
 #endif

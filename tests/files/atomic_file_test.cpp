@@ -165,9 +165,9 @@ TEST(AtomicFile, APlantedTemporaryNameOrOwnLinkInASharedFolderDoNotMisleadIt) {
     put(f.dir / "victim", "old");
     fs::create_symlink(f.dir / "victim", f.dir / ".t1");
     int attempt = 0;
-    kelvane::detail::SetTemporaryNamesForTests([&] { return ".t" + std::to_string(++attempt); });
+    kelvane::detail::setTemporaryNamesForTests([&] { return ".t" + std::to_string(++attempt); });
     EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "codes.kvd", "new", 3), WriteFault::None);
-    kelvane::detail::SetTemporaryNamesForTests({});
+    kelvane::detail::setTemporaryNamesForTests({});
     EXPECT_EQ(attempt, 2);
     EXPECT_EQ(contents(f.dir / "victim"), "old");
     EXPECT_EQ(contents(f.dir / "codes.kvd"), "new");
