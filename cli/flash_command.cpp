@@ -21,6 +21,7 @@
 #include "bootloader/bootloader_protocol.h"
 #include "bootloader/firmware_image.h"
 #include "bootloader/stop_flag.h"
+#include "texts/file_texts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -188,6 +189,13 @@ int flashCommand(const Tool& tool) {
         // The status names the default file; the line names the one given.
         const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
         view.discardStatus();
+        // A folder, a FIFO or a device is there, not missing: said as for data files.
+        std::error_code error;
+        const auto status = std::filesystem::status(kelvane::PathFromUtf8(firmware), error);
+        if (missing && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            tool.error(firmware, kelvane::texts::readFaultText(kelvane::ReadFault::NotRegular, tool.language));
+            return kFileError;
+        }
         tool.error(
             "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
                        firmware));

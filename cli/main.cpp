@@ -9,6 +9,7 @@
 
 #include "files/private_file.h"
 #include "session/diagnostics.h"
+#include "texts/file_texts.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -67,8 +68,8 @@ int main(int argc, char** argv) {
     kelvane::session::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
     if (inv.has("--trace")) {
         tracing.file = std::make_shared<kelvane::PrivateFile>();
-        if (!tracing.file->open(inv.value("--trace"))) {
-            tool.error(inv.value("--trace"), tool.text(kelvane::texts::Message::SaveError));
+        if (auto fault = kelvane::WriteFault::None; !tracing.file->open(inv.value("--trace"), false, &fault)) {
+            tool.error(inv.value("--trace"), kelvane::texts::writeFaultText(fault, tool.language));
             return kFileError;
         }
     }

@@ -22,6 +22,25 @@ std::string optionalNumber(const std::optional<int>& n) { return n ? std::to_str
 std::string optionalJson(const std::optional<int>& n) { return n ? std::to_string(*n) : "null"; }
 std::string orDash(const std::string& s) { return s.empty() ? "-" : s; }
 
+// A field of a tab-separated line: its own tabs and line breaks shown as
+// "\t", "\n" and "\r", so one controller stays one line of fields (other
+// control characters are shown as every output line shows them).
+std::string field(const std::string& s) {
+    std::string out;
+    for (const char c : orDash(s)) {
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string controllerJson(const registry::Controller& c) {
     return "{\"id\": " + std::to_string(c.key.deviceId) + ", \"serialNumber\": " + std::to_string(c.key.serialNumber) +
            ", \"name\": " + jsonString(c.name) + ", \"address\": " + jsonString(c.address) +
@@ -102,7 +121,7 @@ int registerCommand(const Tool& tool) {
             }
             // One controller a line, tab-separated: ID/SERIAL, name, address,
             // visits, last seen, firmware ("-" for what is not known).
-            tool.result(registry::keyText(c.key) + "\t" + orDash(c.name) + "\t" + orDash(c.address) + "\t" +
+            tool.result(registry::keyText(c.key) + "\t" + field(c.name) + "\t" + field(c.address) + "\t" +
                         std::to_string(c.visits) + "\t" + c.lastSeen + "\t" + optionalNumber(c.firmware));
         }
         if (json) tool.result(out + "]");
@@ -139,7 +158,7 @@ int registerCommand(const Tool& tool) {
         // ("-": no image or nothing to compare with).
         for (const auto& v : visits)
             tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + registry::kindName(v.kind) + "\t" +
-                        orDash(v.technician) + "\t" + orDash(v.port) + "\t" + v.outcome + "\t" +
+                        field(v.technician) + "\t" + field(v.port) + "\t" + v.outcome + "\t" +
                         (v.hasImage ? optionalNumber(v.changes) : "-"));
         return kDone;
     }

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -49,7 +51,13 @@ std::string randomSuffix() {
     return s;
 }
 
+std::function<std::string()>& temporaryNames() {
+    static std::function<std::string()> names;
+    return names;
+}
+
 fs::path tempNameBeside(const fs::path& target) {
+    if (temporaryNames()) return folderOf(target) / temporaryNames()();
     fs::path name = fs::path(".") += target.filename();
     name += "." + randomSuffix() + ".tmp";
     return folderOf(target) / name;
@@ -219,7 +227,7 @@ WriteFault CheckWriteTarget(const fs::path& path) {
     return resolve(path).fault;
 }
 
-WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t size) {
+WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t size, FileAccess access) {
     if (path.empty()) return WriteFault::NotRegular;
     const Target target = resolve(path);
     if (target.fault != WriteFault::None) return target.fault;
@@ -250,7 +258,7 @@ WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t s
                 // Where the writer may not give it away, the new file is the writer's.
                 if (::fchown(fd, target.status.st_uid, target.status.st_gid) != 0) errno = 0;
             }
-            mode = target.status.st_mode & 07777;
+            if (access == FileAccess::KeepExisting) mode = target.status.st_mode & 07777;
         }
         ok = ::fchmod(fd, mode) == 0;
     }
@@ -267,11 +275,25 @@ WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t s
 #endif
     }
     if (!ok) {
+        const int why = errno;
         std::error_code ignored;
         fs::remove(temp, ignored);
+        errno = why;
         return WriteFault::Failed;
     }
     return WriteFault::None;
+}
+
+std::string writeFaultReason(WriteFault fault, int error) {
+    switch (fault) {
+    case WriteFault::None: return {};
+    case WriteFault::NotRegular: return "not a regular file (a folder, a device, a FIFO or a link)";
+    case WriteFault::ReadOnly: return "the file is read-only";
+    case WriteFault::UnsafeLink: return "a link another user put in a folder everyone may write into";
+    case WriteFault::NoFolder: return "no such folder";
+    case WriteFault::Failed: break;
+    }
+    return error != 0 ? std::strerror(error) : "the system refused it";
 }
 
 ReadFault ReadFileBounded(const fs::path& path, std::size_t maxBytes, std::string& bytes) {
@@ -333,9 +355,21 @@ ReadFault ReadFileBounded(const fs::path& path, std::size_t maxBytes, std::strin
 
 bool MakePrivateFolder(const fs::path& folder) {
     std::error_code error;
+#ifdef _WIN32
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder, error)) return false;
-#ifndef _WIN32
+#else
+    // Each missing level is made owner-only as it is made: a parent made with
+    // the umask's rights (0755) would let others list what the next program
+    // keeps there.
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::exists(fs::symlink_status(p, error)); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path()) break;
+    }
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level)
+        if (::mkdir(level->c_str(), S_IRWXU) != 0 && errno != EEXIST) return false;
+    if (!fs::is_directory(folder, error)) return false;
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return false;
     if ((st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) ::chmod(folder.c_str(), st.st_mode & 07700);
@@ -344,6 +378,10 @@ bool MakePrivateFolder(const fs::path& folder) {
 }
 
 fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
+
+namespace detail {
+void setTemporaryNamesForTests(std::function<std::string()> name) { temporaryNames() = std::move(name); }
+}  // namespace detail
 
 std::string PathToUtf8(const fs::path& path) { return path.u8string(); }
 

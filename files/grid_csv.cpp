@@ -7,6 +7,7 @@
 #include "image/window_data.h"
 
 #include <algorithm>
+#include <map>
 #include <unordered_map>
 
 namespace kelvane {
@@ -300,6 +301,48 @@ std::vector<Accepted> checkRecords(GridId id, std::vector<Record>& records, std:
     return accepted;
 }
 
+// What a replacement changed, row by row: a row the file holds as the grid
+// held it is no change; one naming the same entry (key, resident slot) with
+// other cells is replaced; the rest are added or removed.
+void countReplacement(GridId id, const Grid& current, const Grid& grid, CsvImport& result) {
+    std::map<Grid::Row, int> kept;  // the old rows not yet matched, as a multiset
+    for (int r = 1; r < current.rowCount(); ++r)
+        if (!IsRowEmpty(current, r)) ++kept[current.rows[r]];
+    std::vector<const Grid::Row*> fresh;
+    for (int r = 1; r < grid.rowCount(); ++r) {
+        const auto same = kept.find(grid.rows[r]);
+        if (same != kept.end() && same->second > 0) {
+            --same->second;
+            ++result.unchanged;
+        } else {
+            fresh.push_back(&grid.rows[r]);
+        }
+    }
+    std::unordered_map<std::string, const Grid::Row*> oldByEntry;
+    int oldLeft = 0;
+    for (const auto& [row, count] : kept) {
+        oldLeft += count;
+        if (count == 0) continue;
+        const RowCheck check = CheckGridRow(id, row);
+        if (!check.entry.empty()) oldByEntry.emplace(check.entry, &row);
+    }
+    result.added = result.replaced = 0;
+    result.changed.clear();
+    for (const Grid::Row* row : fresh) {
+        const RowCheck check = CheckGridRow(id, *row);
+        const auto before = check.entry.empty() ? oldByEntry.end() : oldByEntry.find(check.entry);
+        if (before == oldByEntry.end()) {
+            ++result.added;
+            continue;
+        }
+        result.changed.emplace_back(*before->second, *row);
+        ++result.replaced;
+        --oldLeft;
+        oldByEntry.erase(before);
+    }
+    result.removed = oldLeft;
+}
+
 // The third phase: the grid the import makes from the window's grid and the
 // accepted rows, with its counts.
 void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<Accepted>& accepted, CsvImport& result) {
@@ -327,6 +370,8 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
             if (row.cells != kept) {
                 result.changed.emplace_back(kept, row.cells);
                 ++result.replaced;
+            } else {
+                ++result.unchanged;
             }
             kept = std::move(row.cells);
         } else if (grid.rowCount() - 1 >= capacity) {
@@ -338,6 +383,7 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
     }
     std::sort(result.refused.begin(), result.refused.end(),
               [](const CsvRefusal& a, const CsvRefusal& b) { return a.line < b.line; });
+    if (mode == CsvImportMode::Replace) countReplacement(id, current, grid, result);
     if (grid.rowCount() == 1) grid.rows.emplace_back(columns);
     grid.currentRow = 1;
     grid.currentCol = 0;

@@ -103,12 +103,14 @@ struct CsvImport {
     char separator = ';';
     bool windows1250 = false;  // the bytes were read as Windows-1250
     Grid grid;                 // the grid after the import (header row kept, one empty data row when none)
-    int added = 0;             // rows the file adds
-    int replaced = 0;          // Append: the grid's rows the file changes in place
-    // Append: each row the file changes, as it was and as it becomes (a row
-    // the file repeats unchanged is neither counted nor listed).
+    // What the import changes; a row the file holds as the grid held it is
+    // neither counted nor listed.
+    int added = 0;     // rows of entries the grid did not have
+    int replaced = 0;  // the grid's rows of the same entry (key, resident slot) with other cells
+    // Each replaced row, as it was and as it becomes.
     std::vector<std::pair<Grid::Row, Grid::Row>> changed;
-    int removed = 0;                  // Replace: the grid's non-empty rows that go
+    int removed = 0;                  // Replace: the grid's non-empty rows the file no longer holds
+    int unchanged = 0;                // rows of the file the grid already held as they are
     std::vector<CsvRefusal> refused;  // in file order
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 // Files only their owner may read, in folders only their owner may enter:
 // traces and logs hold every code the controller sends.
+#include "files/atomic_file.h"
+
 #include <cstdio>
 #include <string>
 
@@ -11,9 +13,11 @@ namespace kelvane {
 bool MakePrivateFolder(const std::string& path);
 
 // A text file written a line at a time. open() creates it owner-only (0600 on
-// Unix) and empties it (append: keeps what it holds); a symbolic link there is
-// refused rather than followed. Writes never throw: after the first failure the
-// file takes nothing more and failed() says so.
+// Unix) and empties it (append: keeps what it holds). Only a regular file is
+// written: a symbolic link, a folder, a device or a FIFO there is refused (a
+// FIFO would hold the program until something reads it), and `fault` says so.
+// Writes never throw: after the first failure the file takes nothing more and
+// failed() says so.
 class PrivateFile {
 public:
     PrivateFile() = default;
@@ -21,7 +25,7 @@ public:
     PrivateFile(const PrivateFile&) = delete;
     PrivateFile& operator=(const PrivateFile&) = delete;
 
-    bool open(const std::string& path, bool append = false);
+    bool open(const std::string& path, bool append = false, WriteFault* fault = nullptr);
     bool isOpen() const { return f_ != nullptr; }
     bool failed() const { return failed_; }
     // Writes the text as it stands; flush: hand it to the system at once.

@@ -1,5 +1,6 @@
 #include "registry/building_register.h"
 
+#include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "image/change_list.h"
 
@@ -13,6 +14,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QVariant>
 
 #include <atomic>
@@ -114,34 +116,72 @@ Controller controllerFrom(const QSqlQuery& r) {
     return c;
 }
 
-// Makes the folder owner-only when it is new; the file owner-only always.
+// The folder KelvaneMini, Orva_Upgrade and kvtool keep their data in.
+QString programsDataFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Kelvane");
+}
+
+// The register's file under the file writer's rules, as it holds every code
+// of every building. Its folder is made owner-only, and the programs' own data
+// folder is narrowed also when it exists (another program may have made it
+// with the umask's rights). A link is followed only where the kernel's
+// protected-symlinks rule would; the file must be a regular file of this user
+// (a planted file or link would take every code to its owner), and one that
+// others may read is narrowed. SQLite's companion files beside it must be the
+// user's own regular files too.
 bool prepareFile(const QString& path, std::string* error) {
     const QFileInfo info(path);
-    QDir folder = info.absoluteDir();
-    if (!folder.exists()) {
-        if (!QDir().mkpath(folder.absolutePath())) {
-            *error = "cannot make the folder " + folder.absolutePath().toStdString();
-            return false;
-        }
-        QFile::setPermissions(folder.absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-#ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(native.constData(), &st) == 0) {  // a link to the register is followed
-        if (!S_ISREG(st.st_mode)) {
-            *error = "not a regular file: " + path.toStdString();
-            return false;
-        }
-        if ((st.st_mode & 077) != 0) ::chmod(native.constData(), st.st_mode & 0700);
-        return true;
-    }
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) {
-        *error = "cannot create " + path.toStdString() + ": " + std::strerror(errno);
+    const QString folder = info.absolutePath();
+    const bool ownFolder = QFileInfo(folder).canonicalFilePath() == QFileInfo(programsDataFolder()).canonicalFilePath();
+    if ((!QFileInfo::exists(folder) || ownFolder) && !MakePrivateFolder(PathFromUtf8(folder.toStdString()))) {
+        *error = "cannot make the folder " + folder.toStdString();
         return false;
     }
-    if (fd >= 0) ::close(fd);
+#ifdef Q_OS_UNIX
+    const std::string name = path.toStdString();
+    const auto refuse = [&](WriteFault fault, int why, const std::string& file) {
+        *error = writeFaultReason(fault, why) + ": " + file;
+        return false;
+    };
+    if (const WriteFault fault = CheckWriteTarget(PathFromUtf8(name)); fault != WriteFault::None)
+        return refuse(fault, errno, name);
+    // SQLite keeps its log and shared memory beside the file the path leads to.
+    const QString canonical = info.canonicalFilePath();
+    const std::string resolved = (canonical.isEmpty() ? info.absoluteFilePath() : canonical).toStdString();
+    struct stat st {};
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        const std::string companion = resolved + suffix;
+        if (::lstat(companion.c_str(), &st) != 0) continue;
+        if (!S_ISREG(st.st_mode)) return refuse(WriteFault::NotRegular, 0, companion);
+        if (st.st_uid != ::geteuid()) {
+            *error = "the file belongs to another user: " + companion;
+            return false;
+        }
+    }
+    const QByteArray native = QFile::encodeName(path);
+    // New: made here, exclusively, never through a link.
+    int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0 && errno != EEXIST) return refuse(WriteFault::Failed, errno, name);
+    if (fd < 0) {
+        // There already: looked at through the open file, so what is checked
+        // is what gets narrowed (a FIFO swapped in meanwhile does not block).
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return refuse(WriteFault::Failed, errno, name);
+    }
+    const bool stated = ::fstat(fd, &st) == 0;
+    std::string why;
+    if (!stated || !S_ISREG(st.st_mode)) {
+        why = writeFaultReason(stated ? WriteFault::NotRegular : WriteFault::Failed, errno);
+    } else if (st.st_uid != ::geteuid()) {
+        why = "the file belongs to another user";
+    } else if ((st.st_mode & 077) != 0 && ::fchmod(fd, st.st_mode & 0700) != 0) {
+        why = writeFaultReason(WriteFault::Failed, errno);
+    }
+    ::close(fd);
+    if (!why.empty()) {
+        *error = why + ": " + name;
+        return false;
+    }
 #endif
     return true;
 }
@@ -383,6 +423,16 @@ std::optional<Image> Register::visitImage(const ControllerKey& key, std::int64_t
 bool Register::describe(const ControllerKey& key, const std::string& name, const std::string& address,
                         const std::optional<std::string>& notes) {
     if (!open_) return fail("the register is not open");
+    const std::string noteText = notes.value_or("");
+    const struct {
+        const char* field;
+        const std::string& text;
+        int limit;
+    } fields[] = {
+        {"name", name, kMaxNameLength}, {"address", address, kMaxAddressLength}, {"notes", noteText, kMaxNotesLength}};
+    for (const auto& f : fields)
+        if (q(f.text).toUcs4().size() > f.limit)
+            return fail(std::string("the ") + f.field + " is longer than " + std::to_string(f.limit) + " characters");
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     const std::string t = now();
     query.prepare(

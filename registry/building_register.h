@@ -133,7 +133,13 @@ public:
     std::vector<Visit> visits(const ControllerKey& key);
     std::optional<Visit> visit(const ControllerKey& key, std::int64_t visitId);
     std::optional<Image> visitImage(const ControllerKey& key, std::int64_t visitId);
-    // Name, address and notes; the controller is added when it is new.
+    // The longest name, address and notes describe() takes, in characters: a
+    // register export carries the name into a data file's description.
+    static constexpr int kMaxNameLength = 200;
+    static constexpr int kMaxAddressLength = 500;
+    static constexpr int kMaxNotesLength = 4000;
+    // Name, address and notes; the controller is added when it is new. False
+    // (error() names the field and its limit) when one is longer than allowed.
     bool describe(const ControllerKey& key, const std::string& name, const std::string& address,
                   const std::optional<std::string>& notes = std::nullopt);
 

@@ -18,6 +18,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -165,7 +166,9 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
     }
     zip_source_close(memory);
     if (bytes.empty()) return "cannot read the archive back";
-    if (!WriteFileAtomically(PathFromUtf8(path), bytes.data(), bytes.size())) return "cannot write " + path;
+    // The bundle's traces and image are the owner's alone, whatever file was there.
+    const WriteFault fault = WriteFileSafely(PathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
+    if (fault != WriteFault::None) return "cannot write " + path + ": " + writeFaultReason(fault, errno);
     return {};
 }
 #endif

@@ -144,7 +144,7 @@ void MainWindow::importCsv(GridId id) {
     if (prompts().runDialog(&preview) != QDialog::Accepted) return;
     grid(id)->setGrid(preview.result().grid);
     const QString name = QFileInfo(path).fileName();
-    const QString rows = QString::number(preview.result().added + preview.result().replaced);
+    const QString rows = QString::number(preview.result().added + preview.result().replaced + preview.result().unchanged);
     setStatus([this, id, name, rows](int language) {
         return formatMessage(texts::Message::CsvRead,
                              {QString::fromStdString(texts::gridCaption(id, language)), name, rows});

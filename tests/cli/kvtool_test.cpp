@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -178,6 +179,8 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
     const std::string fw = (dir / "fw.dat").string(), noPort = (dir / "no-such-port").string();
     const std::string missing =
         kelvane::texts::messageText(kelvane::texts::Message::PortMissing, kelvane::texts::kEnglish);
+    const std::string notRegular =
+        kelvane::texts::messageText(kelvane::texts::Message::FileNotRegular, kelvane::texts::kEnglish);
     const struct {
         std::vector<std::string> args;
         int exit;
@@ -204,6 +207,11 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
         {{"flash", "--port", "sim", (dir / "none.dat").string()}, 2, ""},
         // not a firmware file: refused before the port is opened, let alone a backup read
         {{"flash", "--port", noPort, (dir / "notfw.dat").string()}, 2, ""},
+        // there, but no file to read or write: said so, and nothing waits for a FIFO's other end
+        {{"flash", "--port", noPort, dir.string()}, 2, notRegular},
+        {{"flash", "--port", noPort, (dir / "fifo.kvd").string()}, 2, notRegular},
+        {{"flash", "--port", noPort, "/dev/zero"}, 2, notRegular},
+        {{"probe", "--port", noPort, "--trace", (dir / "fifo.kvd").string()}, 2, notRegular},
         {{"cards", "-o", (dir / "c.pdf").string(), (dir / "a.kvd").string()}, 2, ""},  // no resident: no cards
         {{"probe", "--port", noPort}, 3, missing},
         {{"flash", fw, "--port", noPort}, 3, missing},
@@ -243,6 +251,30 @@ TEST_F(Kvtool, OutputShowsControlCharactersAndJsonStaysUtf8) {
     const QJsonObject shown = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
     EXPECT_EQ(shown["description"].toString(), QString::fromUtf8("opis\x1b[2J\x07"));
     EXPECT_EQ(shown["file"].toString(), QString::fromStdString((dir / "a\x1b[31m\xEF\xBF\xBD.kvd").string()));
+}
+
+// The register as kvtool leaves it: a downloaded file names the controller it
+// came from, and register list keeps one controller a line whatever its name holds.
+TEST_F(Kvtool, RegisterNamesADownloadedFilesOriginAndListsOneControllerALine) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("origin"));
+        db.setDatabaseName(QString::fromStdString((dir / "register.sqlite").string()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery origin(db);
+        ASSERT_TRUE(
+            origin.exec(QStringLiteral("SELECT c.serial FROM saved_files f JOIN controllers c ON c.id = f.controller")));
+        ASSERT_TRUE(origin.next()) << "the saved file names its controller";
+        EXPECT_EQ(origin.value(0).toInt(), 4660);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("origin"));
+    ASSERT_EQ(run({"register", "name", "4660", "Lipowa 5\n\tB", "--address", "ul.\tLipowa"}).exit, 0);
+    const Outcome list = run({"register", "list"});
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+    EXPECT_NE(list.out.find("\tLipowa 5\\n\\tB\tul.\\tLipowa\t"), std::string::npos) << list.out;
+    const Outcome tooLong = run({"register", "name", "4660", std::string(201, 'x')});
+    EXPECT_EQ(tooLong.exit, 2);
+    EXPECT_NE(tooLong.err.find("longer than 200 characters"), std::string::npos) << tooLong.err;
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
@@ -784,8 +816,11 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     EXPECT_EQ(stored, 4);
 
     const fs::path zip = dir / "bundle.zip", out = dir / "unzipped";
+    std::ofstream(zip) << "an older file others could read";
+    fs::permissions(zip, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     const Outcome b = run({"support-bundle", "-o", zip.string(), "--image", a});
     ASSERT_EQ(b.exit, 0) << b.err;
+    EXPECT_EQ(fs::status(zip).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     const std::string py =
         "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
         "z.extractall(sys.argv[2])\nprint(chr(10).join(z.namelist()))";

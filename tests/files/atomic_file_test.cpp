@@ -2,17 +2,21 @@
 // and the modes and owners of what it writes. Some cases need a second user
 // and run only as root.
 #include "files/atomic_file.h"
+#include "files/private_file.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <random>
 
 #ifndef _WIN32
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -156,12 +160,19 @@ TEST(AtomicFile, TargetsThatAreNotAWritableFileAreRefusedAndLeftAsTheyWere) {
 
 TEST(AtomicFile, APlantedTemporaryNameOrOwnLinkInASharedFolderDoNotMisleadIt) {
     Folder f;
-    // The old writer's fixed temporary name, planted as a link to another file.
+    // A link planted at the very name the writer tries first: that name is
+    // skipped, never written through, and the next one is used.
     put(f.dir / "victim", "old");
-    fs::create_symlink(f.dir / "victim", f.dir / "codes.kvd.tmp");
+    fs::create_symlink(f.dir / "victim", f.dir / ".t1");
+    int attempt = 0;
+    kelvane::detail::setTemporaryNamesForTests([&] { return ".t" + std::to_string(++attempt); });
     EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "codes.kvd", "new", 3), WriteFault::None);
+    kelvane::detail::setTemporaryNamesForTests({});
+    EXPECT_EQ(attempt, 2);
     EXPECT_EQ(contents(f.dir / "victim"), "old");
     EXPECT_EQ(contents(f.dir / "codes.kvd"), "new");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f.dir / "codes.kvd")));
+    EXPECT_TRUE(fs::is_symlink(f.dir / ".t1"));
     // The writer's own link in a sticky shared folder is followed, as the kernel would.
     fs::create_directory(f.dir / "shared");
     ::chmod((f.dir / "shared").c_str(), 01777);
@@ -179,9 +190,15 @@ TEST(AtomicFile, NewFilesAndFoldersAreTheOwnersAloneAndReplacedOnesKeepModeAndOw
     ::chmod((f.dir / "shared.kvd").c_str(), 0664);
     EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "shared.kvd", "y", 1));
     EXPECT_EQ(modeOf(f.dir / "shared.kvd"), 0664u);
+    // A file of secrets is the owner's alone whatever was there before.
+    put(f.dir / "bundle.zip", "x");
+    ::chmod((f.dir / "bundle.zip").c_str(), 0644);
+    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "bundle.zip", "y", 1, kelvane::FileAccess::OwnerOnly), WriteFault::None);
+    EXPECT_EQ(modeOf(f.dir / "bundle.zip"), 0600u);
     // A folder made, and one that others could enter, end up the owner's alone.
     EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups" / "deep"));
     EXPECT_EQ(modeOf(f.dir / "backups" / "deep"), 0700u);
+    EXPECT_EQ(modeOf(f.dir / "backups"), 0700u) << "the parent it made, too";
     ::chmod((f.dir / "backups").c_str(), 0755);
     EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups"));
     EXPECT_EQ(modeOf(f.dir / "backups"), 0700u);
@@ -195,6 +212,64 @@ TEST(AtomicFile, NewFilesAndFoldersAreTheOwnersAloneAndReplacedOnesKeepModeAndOw
         ::stat((f.dir / "shared.kvd").c_str(), &st);
         EXPECT_EQ(st.st_uid, kOtherUser);
     }
+}
+
+// Traces and logs go only into a regular file, emptied and made the owner's;
+// anything else there is refused at once, without waiting for a FIFO's reader.
+TEST(PrivateFile, OnlyARegularFileIsOpenedAndNothingWaits) {
+    Folder f;
+    put(f.dir / "old.trace", "old");
+    ::chmod((f.dir / "old.trace").c_str(), 0644);
+    ::mkfifo((f.dir / "fifo").c_str(), 0600);
+    fs::create_symlink(f.dir / "old.trace", f.dir / "link.trace");
+    const struct {
+        fs::path path;
+        WriteFault fault;
+    } cases[] = {{f.dir / "old.trace", WriteFault::None},
+                 {f.dir / "fifo", WriteFault::NotRegular},
+                 {f.dir, WriteFault::NotRegular},
+                 {"/dev/null", WriteFault::NotRegular},
+                 {f.dir / "link.trace", WriteFault::NotRegular}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        WriteFault fault = WriteFault::Failed;
+        kelvane::PrivateFile file;
+        auto opened = std::async(std::launch::async, [&] { return file.open(c.path.string(), false, &fault); });
+        if (opened.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            ADD_FAILURE() << "open waited";
+            ::close(::open((f.dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(opened.get(), c.fault == WriteFault::None);
+        EXPECT_EQ(fault, c.fault);
+    }
+    EXPECT_EQ(contents(f.dir / "old.trace"), "");
+    EXPECT_EQ(modeOf(f.dir / "old.trace"), 0600u);
+}
+
+// A file of exactly the limit is read; one byte more is refused before any of
+// it is read (where the file system records reads in the access time).
+TEST(AtomicFile, ReadsUpToTheLimitAndRefusesALargerFileUnread) {
+    Folder f;
+    const fs::path file = f.dir / "t.csv";
+    constexpr std::size_t kLimit = 10000;
+    const auto readAfterStale = [&](std::size_t size, std::string& bytes, bool& accessed) {
+        put(file, std::string(size, 'x'));
+        const timespec stale[2] = {{1000000000, 0}, {0, UTIME_OMIT}};  // read long ago, written now
+        ::utimensat(AT_FDCWD, file.c_str(), stale, 0);
+        const kelvane::ReadFault fault = kelvane::ReadFileBounded(file, kLimit, bytes);
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        accessed = st.st_atim.tv_sec != 1000000000;
+        return fault;
+    };
+    std::string bytes;
+    bool accessed = false;
+    EXPECT_EQ(readAfterStale(kLimit, bytes, accessed), kelvane::ReadFault::None);
+    EXPECT_EQ(bytes.size(), kLimit);
+    const bool recordsReads = accessed;
+    EXPECT_EQ(readAfterStale(kLimit + 1, bytes, accessed), kelvane::ReadFault::TooLarge);
+    EXPECT_TRUE(bytes.empty());
+    if (recordsReads) EXPECT_FALSE(accessed) << "refused before reading";
 }
 
 TEST(AtomicFile, AShortWriteOrAFailedRenameKeepsTheOldFileAndLeavesNothing) {

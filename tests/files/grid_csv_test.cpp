@@ -170,12 +170,18 @@ TEST(GridCsv, ReplaceOrAppendAndTheTablesCapacity) {
     current.append({"x", "not a key"});  // kept as typed in Append; verification reports it
     const std::string csv = "5;" + keyText(2) + "\n6;" + keyText(6) + "\n";
 
+    // Replace counts what changed: the same key with another local number is
+    // replaced, a row the file repeats is no change.
     const CsvImport replace = import(GridId::Keys, csv, CsvImportMode::Replace, current);
-    EXPECT_EQ(replace.removed, 3);
-    EXPECT_EQ(replace.added, 2);
-    EXPECT_EQ(replace.replaced, 0);
+    EXPECT_EQ(replace.removed, 2);
+    EXPECT_EQ(replace.added, 1);
+    EXPECT_EQ(replace.replaced, 1);
     EXPECT_EQ(replace.grid.rows[0], current.rows[0]);
     EXPECT_EQ(dataRows(replace.grid), (std::vector<Grid::Row>{{"5", keyText(2)}, {"6", keyText(6)}}));
+    const CsvImport oneCell =
+        import(GridId::Keys, "1;" + keyText(1) + "\n7;" + keyText(2) + "\n", CsvImportMode::Replace, current);
+    EXPECT_EQ(std::vector<int>({oneCell.added, oneCell.replaced, oneCell.removed, oneCell.unchanged}),
+              std::vector<int>({0, 1, 1, 1}));
 
     const CsvImport append = import(GridId::Keys, csv, CsvImportMode::Append, current);
     EXPECT_EQ(append.removed, 0);
@@ -247,6 +253,9 @@ TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAllAndReadWithinBounds) {
     EXPECT_EQ(back, "a;b\r\n");
     EXPECT_FALSE(SaveTextFile(dir + "/no/such/dir/x.csv", "x"));
     EXPECT_FALSE(SaveTextFile(dir, "x"));
+    std::filesystem::resize_file(path, kMaxCsvBytes);  // the limit itself is read
+    ASSERT_TRUE(LoadFileBytes(path, back));
+    EXPECT_EQ(back.size(), kMaxCsvBytes);
     std::filesystem::resize_file(path, kMaxCsvBytes + 1);
     std::vector<std::pair<std::string, ReadFault>> cases = {
         {dir + "/no/such/file.csv", ReadFault::Failed}, {dir, ReadFault::NotRegular}, {path, ReadFault::TooLarge}};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace kelvane::link::test {
 namespace {
@@ -50,6 +51,7 @@ TEST_F(Download, LineFaultsNeverCompleteAnImageWithHoles) {
         {"index one ahead", 100, 101, 34, DownloadResult::Incomplete, 1},
         {"index one behind, late", 510, 509, 34, DownloadResult::Incomplete, 1},
         {"index outside the image", 100, 600, 34, DownloadResult::Incomplete, 1},
+        {"index one past the image", 100, 512, 34, DownloadResult::Incomplete, 1},
         {"short frame", 200, 200, 20, DownloadResult::Incomplete, 1},
         {"short last frame", 511, 511, 20, DownloadResult::TimedOut, 1},
     };
@@ -258,12 +260,27 @@ TEST_F(Upload, MissingAcknowledgementsStillCloseTheUploadMode) {
         int acksToSend, hangUpAfter;
         Image working;
         int framesSent;
-        bool endFrameSeen;  // the controller left its upload mode
+        bool endFrameSeen;         // the controller left its upload mode
+        bool answerTwice = false;  // the first answer arrives twice
     } cases[] = {
         {"no answer to the command", 0, -1, patternImage(), 0, true},
         {"no answer to a block", 3, -1, patternImage(), 3, true},
         {"no answer to the end frame", 3, -1, twoBlocks, 2, true},
         {"line closed midway", -1, 10, patternImage(), 10, false},
+        // The command's answer arrives twice: the second byte is no answer to
+        // block 0, or every later answer would be taken one frame early.
+        {"no answer to a block after an answer sent twice", 2, -1, patternImage(), 2, true, true},
+    };
+    // Sends the device's first answer twice.
+    struct AnswerTwice : sim::Tap {
+        bool done = false;
+        void toDevice(const std::uint8_t* data, std::size_t n, sim::Device& d, sim::VirtualLine& l) override {
+            d.received(data, n, l);
+        }
+        void toProgram(const std::vector<std::uint8_t>& bytes, int delayMs, sim::VirtualLine& l) override {
+            l.deliver(bytes, delayMs);
+            if (!std::exchange(done, true)) l.deliver(bytes);
+        }
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -272,6 +289,8 @@ TEST_F(Upload, MissingAcknowledgementsStillCloseTheUploadMode) {
         dev.faults().acksToSend = c.acksToSend;
         dev.faults().hangUpAfter = c.hangUpAfter;
         sim::VirtualLine l(clk, dev);
+        AnswerTwice twice;
+        if (c.answerTwice) l.setTap(&twice);
         ASSERT_TRUE(OpenPort(l, "COM8"));
         TransferContext ctx{l, clk, nullptr, {}, {}};
         const UploadOutcome out = UploadThread(ctx, c.working, Image{});

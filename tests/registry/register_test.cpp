@@ -20,6 +20,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace {
 
@@ -151,6 +153,136 @@ TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
     Register reg;
     EXPECT_FALSE(reg.open(file.string()));
     EXPECT_NE(reg.error().find("newer"), std::string::npos) << reg.error();
+}
+
+// What is at the register's path when it is opened: planted links and files
+// are refused and left as they were (as root too: the planter is another
+// uid); the user's own file and the programs' data folder end up private, a
+// folder the user chose keeps its rights.
+TEST_F(RegisterTest, PlantedOrForeignFilesAreRefusedAndOwnOnesMadePrivate) {
+    constexpr uid_t kOther = 65534;
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* what;
+        std::function<fs::path(const fs::path& d)> make;  // the register's path
+        const char* reason;                               // empty: it opens
+        bool needsRoot;
+        mode_t folderMode;  // of the register's folder, when it opens
+    };
+    const auto victim = [](const fs::path& d) {
+        std::ofstream(d / "victim.txt") << "the user's own text";
+        ::chmod((d / "victim.txt").c_str(), 0644);
+        return d / "victim.txt";
+    };
+    const auto sharedFolder = [](const fs::path& d) {
+        fs::create_directories(d / "shared");
+        ::chmod((d / "shared").c_str(), 01777);
+        return d / "shared";
+    };
+    const Case cases[] = {
+        {"another user's link in a sticky shared folder",
+         [&](const fs::path& d) {
+             const fs::path link = sharedFolder(d) / "reg.sqlite";
+             fs::create_symlink(victim(d), link);
+             ::lchown(link.c_str(), kOther, kOther);
+             return link;
+         },
+         "link another user", true, 0},
+        {"another user's file, writable by all, planted in its place",
+         [&](const fs::path& d) {
+             const fs::path file = sharedFolder(d) / "reg.sqlite";
+             std::ofstream(file).close();
+             ::chmod(file.c_str(), 0666);
+             ::chown(file.c_str(), kOther, kOther);
+             return file;
+         },
+         "belongs to another user", true, 0},
+        {"a link to nothing",
+         [](const fs::path& d) {
+             fs::create_symlink(d / "nothing.sqlite", d / "reg.sqlite");
+             return d / "reg.sqlite";
+         },
+         "not a regular file", false, 0},
+        {"a link where SQLite keeps its log",
+         [&](const fs::path& d) {
+             fs::create_symlink(victim(d), d / "reg.sqlite-wal");
+             return d / "reg.sqlite";
+         },
+         "not a regular file", false, 0},
+        {"the user's register, readable by others, in a folder the user chose",
+         [](const fs::path& d) {
+             ::chmod(d.c_str(), 0755);
+             std::ofstream(d / "reg.sqlite").close();
+             ::chmod((d / "reg.sqlite").c_str(), 0644);
+             return d / "reg.sqlite";
+         },
+         "", false, 0755},
+        {"the programs' data folder made by another program first",
+         [](const fs::path& d) {
+             ::setenv("XDG_DATA_HOME", d.c_str(), 1);
+             fs::create_directories(d / "Kelvane" / "traces");
+             ::chmod((d / "Kelvane").c_str(), 0755);
+             return d / "Kelvane" / "register.sqlite";
+         },
+         "", false, 0700},
+    };
+    const auto statOf = [](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && !root) continue;
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path path = c.make(dir);
+        const bool planted = fs::exists(fs::symlink_status(path));
+        const struct stat before = statOf(path);
+        Register reg;
+        const bool opened = reg.open(path.string());
+        ::unsetenv("XDG_DATA_HOME");
+        EXPECT_EQ(opened, *c.reason == '\0') << reg.error();
+        EXPECT_NE(reg.error().find(c.reason), std::string::npos) << reg.error();
+        if (!opened) {
+            EXPECT_EQ(fs::exists(fs::symlink_status(path)), planted) << "nothing made";
+            EXPECT_EQ(statOf(path).st_mode, before.st_mode);
+            EXPECT_EQ(statOf(path).st_size, before.st_size);
+            if (fs::exists(dir / "victim.txt")) {
+                EXPECT_EQ(statOf(dir / "victim.txt").st_mode & 0777, 0644u);
+                std::ifstream in(dir / "victim.txt");
+                EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own text");
+            }
+            continue;
+        }
+        EXPECT_TRUE(reg.recordVisit(visitOf(kA, kelvane::initialImage(), ""))) << reg.error();
+        EXPECT_EQ(statOf(path).st_mode & 0777, 0600u);
+        EXPECT_EQ(statOf(path.parent_path()).st_mode & 0777, c.folderMode);
+    }
+}
+
+// Limits in characters, not bytes ("ą" is two); a refused description changes nothing.
+TEST_F(RegisterTest, NamesAddressesAndNotesAreHeldToTheirLimits) {
+    Register reg;
+    ASSERT_TRUE(reg.open(file.string())) << reg.error();
+    const auto text = [](int characters) {
+        std::string s;
+        for (int i = 0; i < characters; ++i) s += "\xC4\x85";
+        return s;
+    };
+    const struct {
+        int name, address, notes;
+        const char* refused;  // empty: taken
+    } cases[] = {{200, 500, 4000, ""},
+                 {201, 1, 1, "name is longer than 200"},
+                 {1, 501, 1, "address is longer than 500"},
+                 {1, 1, 4001, "notes is longer than 4000"}};
+    for (const auto& c : cases) {
+        const bool taken = reg.describe(kA, text(c.name), text(c.address), text(c.notes));
+        EXPECT_EQ(taken, *c.refused == '\0') << c.refused;
+        EXPECT_NE(reg.error().find(c.refused), std::string::npos) << reg.error();
+        EXPECT_EQ(reg.controller(kA)->name, text(200)) << "the first description stays";
+    }
 }
 
 TEST_F(RegisterTest, VisitsKeepImagesOnceWithTheirChangesAndOrigins) {
