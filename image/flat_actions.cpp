@@ -57,6 +57,20 @@ std::string codeDigits(CodeKind kind, int code) {
     return digits;
 }
 
+// The configuration check's rule on the digits the grid shows, for every
+// code 0..9999 once: a draw judges each of them.
+bool guessable(CodeKind kind, int code) {
+    static const auto table = [] {
+        std::array<std::vector<bool>, 2> t{std::vector<bool>(10000), std::vector<bool>(10000)};
+        for (int c = 0; c < 10000; ++c) {
+            t[0][c] = IsGuessableDigits(codeDigits(CodeKind::Open, c));
+            t[1][c] = IsGuessableDigits(codeDigits(CodeKind::General, c));
+        }
+        return t;
+    }();
+    return table[kind == CodeKind::Open ? 0 : 1][code];
+}
+
 // Numbers 0..99999 (every code and every call code followed by an open code
 // that fits a general code), marked present or not.
 class NumberSet {
@@ -101,7 +115,7 @@ public:
     CodeFault judge(int code) const {
         const int lowest = kind_ == CodeKind::Open ? 1 : 1000;
         if (code < lowest || code > 9999) return CodeFault::OutOfRange;
-        if (IsGuessableDigits(codeDigits(kind_, code))) return CodeFault::Guessable;
+        if (guessable(kind_, code)) return CodeFault::Guessable;
         if (used_.count(code)) return CodeFault::InUse;
         switch (kind_) {
         case CodeKind::Open:
