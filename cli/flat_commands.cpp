@@ -93,8 +93,12 @@ int flatCommand(const Tool& tool) {
     case FlatAction::LostKey: r = kelvane::LostKey(file->image, what, tool.args.value("--new-key")); break;
     case FlatAction::GeneralCode: {
         const bool number = !what.empty() && what.size() <= 4 && what.find_first_not_of("0123456789") == std::string::npos;
-        r = number ? kelvane::NewGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"))
-                   : kelvane::FlatActionResult{FlatRefusal::BadCode, file->image};
+        if (number) {
+            r = kelvane::NewGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"));
+        } else {
+            r.refusal = FlatRefusal::BadCode;
+            r.image = file->image;
+        }
         break;
     }
     }

@@ -254,9 +254,9 @@ FlatActionResult MovedOut(const Image& image, FlatSlot slot) {
 
 FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResidentRequest& request,
                              const RandomBelow& random) {
-    if (!slotInUse(image, slot)) return refused(image, FlatRefusal::NoSuchFlat);
     if ((request.open && !storable(*request.open)) || (request.main && !storable(*request.main)))
         return refused(image, FlatRefusal::BadCode);
+    if (!slotInUse(image, slot)) return refused(image, FlatRefusal::NoSuchFlat);
     FlatActionResult r;
     r.image = image;
     // The main code first: the open code is judged with the call codes it will go with.
@@ -324,8 +324,8 @@ FlatActionResult NewGeneralCode(const Image& image, int oldCode, std::optional<i
     std::vector<std::size_t> entries;
     for (std::size_t i = 0; i < mem::kGeneralCount; ++i)
         if (DecodeBcdCode(&image[mem::kGeneralCodes + 2 * i]) == oldCode) entries.push_back(i);
-    if (entries.empty() || oldCode < 0) return refused(image, FlatRefusal::NoSuchGeneralCode);
     if (typed && !storable(*typed)) return refused(image, FlatRefusal::BadCode);
+    if (entries.empty() || oldCode < 0) return refused(image, FlatRefusal::NoSuchGeneralCode);
     int code = typed.value_or(0);
     if (!typed) {
         const CodeDraw draw = DrawCode(image, CodeKind::General, {}, random);
