@@ -23,13 +23,13 @@ int cardsCommand(const Tool& tool) {
                                    text(CardText::Instruction4), text(CardText::Missing)};
     kelvane::Image image = file->image;
     if (tool.args.has("--flat")) {
-        const auto slot = kelvane::ParseFlat(tool.args.value("--flat"));
+        const auto slot = kelvane::parseFlat(tool.args.value("--flat"));
         if (!slot) {
             tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError),
                                   format(kelvane::texts::badFlatText(tool.language), tool.args.value("--flat"))));
             return kUsage;
         }
-        image = kelvane::OnlyFlat(image, *slot);
+        image = kelvane::onlyFlat(image, *slot);
     }
     const auto pages = kelvane::LayoutCardPages(image, texts, tool.args.value("--text"));
     if (pages.empty()) {

@@ -74,7 +74,7 @@ int flatCommand(const Tool& tool) {
     }
     std::optional<kelvane::FlatSlot> slot;
     if (entry->action == FlatAction::MovedOut || entry->action == FlatAction::NewResident) {
-        slot = kelvane::ParseFlat(what);
+        slot = kelvane::parseFlat(what);
         if (!slot) {
             tool.error(
                 "", format(tool.text(ToolText::UsageError), format(kelvane::texts::badFlatText(tool.language), what)));
@@ -85,16 +85,16 @@ int flatCommand(const Tool& tool) {
     if (!file) return kFileError;
     kelvane::FlatActionResult r;
     switch (entry->action) {
-    case FlatAction::MovedOut: r = kelvane::MovedOut(file->image, *slot); break;
+    case FlatAction::MovedOut: r = kelvane::movedOut(file->image, *slot); break;
     case FlatAction::NewResident:
-        r = kelvane::NewResident(
+        r = kelvane::newResident(
             file->image, *slot, {tool.args.has("--new-main"), typedCode(tool, "--code"), typedCode(tool, "--main-code")});
         break;
-    case FlatAction::LostKey: r = kelvane::LostKey(file->image, what, tool.args.value("--new-key")); break;
+    case FlatAction::LostKey: r = kelvane::lostKey(file->image, what, tool.args.value("--new-key")); break;
     case FlatAction::GeneralCode: {
         const bool number = !what.empty() && what.size() <= 4 && what.find_first_not_of("0123456789") == std::string::npos;
         if (number) {
-            r = kelvane::NewGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"));
+            r = kelvane::newGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"));
         } else {
             r.refusal = FlatRefusal::BadCode;
             r.image = file->image;
@@ -119,7 +119,7 @@ int flatCommand(const Tool& tool) {
     if (auto* known = reg.get())
         for (const auto& origin : known->originsOf(file->image))
             known->recordSavedFile(out, r.image, origin.key, known->baseImageFor(file->image));
-    const auto lines = kelvane::texts::NewCodeLines(r, slot ? kelvane::FlatText(*slot) : std::string(), tool.language);
+    const auto lines = kelvane::texts::newCodeLines(r, slot ? kelvane::flatText(*slot) : std::string(), tool.language);
     if (tool.args.has("--json")) {
         std::cout << "{\"action\": " << jsonString(word) << ", \"name\": " << jsonString(name)
                   << ", \"codes\": " << codesJson(r) << ", \"keysRemoved\": " << r.keysRemoved
@@ -127,7 +127,7 @@ int flatCommand(const Tool& tool) {
                   << ",\n \"changes\": " << changeListJson(r.changes, tool.language) << "}\n";
         return kDone;
     }
-    tool.result(name + (slot ? " " + kelvane::FlatText(*slot) : std::string()));
+    tool.result(name + (slot ? " " + kelvane::flatText(*slot) : std::string()));
     printChangeList(tool, file->image, r.image, false);
     for (const std::string& line : lines) tool.result(line);
     tool.result(format(tool.text(ToolText::Saved), out));

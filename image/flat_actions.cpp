@@ -207,7 +207,7 @@ bool storable(int code) { return code >= 1 && code <= 9999; }
 
 }  // namespace
 
-std::optional<FlatSlot> ParseFlat(const std::string& text) {
+std::optional<FlatSlot> parseFlat(const std::string& text) {
     if (text.size() < 3 || text.size() > 5 || (text[0] != '1' && text[0] != '2') || text[1] != '.') return std::nullopt;
     int local = 0;
     for (std::size_t i = 2; i < text.size(); ++i) {
@@ -218,13 +218,13 @@ std::optional<FlatSlot> ParseFlat(const std::string& text) {
     return FlatSlot{text[0] - '0', local};
 }
 
-std::string FlatText(FlatSlot slot) { return std::to_string(slot.line) + "." + std::to_string(slot.local); }
+std::string flatText(FlatSlot slot) { return std::to_string(slot.line) + "." + std::to_string(slot.local); }
 
-CodeFault JudgeNewCode(const Image& image, CodeKind kind, FlatSlot slot, int code) {
+CodeFault judgeNewCode(const Image& image, CodeKind kind, FlatSlot slot, int code) {
     return CodeJudge(image, kind, slot).judge(code);
 }
 
-CodeDraw DrawCode(const Image& image, CodeKind kind, FlatSlot slot, const RandomBelow& random) {
+CodeDraw drawCode(const Image& image, CodeKind kind, FlatSlot slot, const RandomBelow& random) {
     const CodeJudge judge(image, kind, slot);
     std::vector<int> allowed;
     for (int code = 1; code <= 9999; ++code)
@@ -235,7 +235,7 @@ CodeDraw DrawCode(const Image& image, CodeKind kind, FlatSlot slot, const Random
     return {allowed[*pick], DrawFault::None};
 }
 
-FlatActionResult MovedOut(const Image& image, FlatSlot slot) {
+FlatActionResult movedOut(const Image& image, FlatSlot slot) {
     if (!slotInUse(image, slot)) return refused(image, FlatRefusal::NoSuchFlat);
     const int logical = readCode(image, ResidentCode::Logical, slot);
     for (int i = 0; logical >= 0 && i < kResidentSlots; ++i) {
@@ -252,7 +252,7 @@ FlatActionResult MovedOut(const Image& image, FlatSlot slot) {
     return done(image, std::move(r));
 }
 
-FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResidentRequest& request,
+FlatActionResult newResident(const Image& image, FlatSlot slot, const NewResidentRequest& request,
                              const RandomBelow& random) {
     if ((request.open && !storable(*request.open)) || (request.main && !storable(*request.main)))
         return refused(image, FlatRefusal::BadCode);
@@ -263,7 +263,7 @@ FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResiden
     if (request.newMain || request.main) {
         int main = request.main.value_or(0);
         if (!request.main) {
-            const CodeDraw draw = DrawCode(r.image, CodeKind::Main, slot, random);
+            const CodeDraw draw = drawCode(r.image, CodeKind::Main, slot, random);
             if (draw.fault != DrawFault::None) return refused(image, drawFault(draw.fault));
             main = draw.code;
         }
@@ -272,7 +272,7 @@ FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResiden
     }
     int open = request.open.value_or(0);
     if (!request.open) {
-        const CodeDraw draw = DrawCode(r.image, CodeKind::Open, slot, random);
+        const CodeDraw draw = drawCode(r.image, CodeKind::Open, slot, random);
         if (draw.fault != DrawFault::None) return refused(image, drawFault(draw.fault));
         open = draw.code;
     }
@@ -281,7 +281,7 @@ FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResiden
     return done(image, std::move(r));
 }
 
-FlatActionResult LostKey(const Image& image, const std::string& keyText, const std::string& newKey) {
+FlatActionResult lostKey(const Image& image, const std::string& keyText, const std::string& newKey) {
     const auto lost = parseKey(keyText);
     if (!lost) return refused(image, FlatRefusal::BadKeyText);
     std::optional<KeySerial> added;
@@ -320,7 +320,7 @@ FlatActionResult LostKey(const Image& image, const std::string& keyText, const s
     return done(image, std::move(r));
 }
 
-FlatActionResult NewGeneralCode(const Image& image, int oldCode, std::optional<int> typed, const RandomBelow& random) {
+FlatActionResult newGeneralCode(const Image& image, int oldCode, std::optional<int> typed, const RandomBelow& random) {
     std::vector<std::size_t> entries;
     for (std::size_t i = 0; i < mem::kGeneralCount; ++i)
         if (DecodeBcdCode(&image[mem::kGeneralCodes + 2 * i]) == oldCode) entries.push_back(i);
@@ -328,7 +328,7 @@ FlatActionResult NewGeneralCode(const Image& image, int oldCode, std::optional<i
     if (entries.empty() || oldCode < 0) return refused(image, FlatRefusal::NoSuchGeneralCode);
     int code = typed.value_or(0);
     if (!typed) {
-        const CodeDraw draw = DrawCode(image, CodeKind::General, {}, random);
+        const CodeDraw draw = drawCode(image, CodeKind::General, {}, random);
         if (draw.fault != DrawFault::None) return refused(image, drawFault(draw.fault));
         code = draw.code;
     }
@@ -339,7 +339,7 @@ FlatActionResult NewGeneralCode(const Image& image, int oldCode, std::optional<i
     return done(image, std::move(r));
 }
 
-Image OnlyFlat(const Image& image, FlatSlot slot) {
+Image onlyFlat(const Image& image, FlatSlot slot) {
     Image out = image;
     for (int i = 0; i < kResidentSlots; ++i) {
         const FlatSlot s = slotOf(i);

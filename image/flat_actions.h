@@ -5,7 +5,7 @@
 // window's change list and an upload show) and the codes it made, or why it
 // was refused; a refused action leaves nothing changed.
 //
-//   FlatActionResult r = NewResident(image, *ParseFlat("1.5"), {true});
+//   FlatActionResult r = newResident(image, *parseFlat("1.5"), {true});
 //   if (r.refusal == FlatRefusal::None) save(r.image), print(r.changes, r.codes);
 //
 // New codes are drawn from the operating system's generator (system_random.h)
@@ -28,8 +28,8 @@ struct FlatSlot {
 };
 // "L.N" exactly: a line digit 1 or 2, a point, a local number 1..255 without a
 // sign or blanks; anything else is nothing.
-std::optional<FlatSlot> ParseFlat(const std::string& text);
-std::string FlatText(FlatSlot slot);
+std::optional<FlatSlot> parseFlat(const std::string& text);
+std::string flatText(FlatSlot slot);
 
 // The codes a generator draws.
 enum class CodeKind {
@@ -43,7 +43,7 @@ enum class CodeKind {
 // the building holds, or (with the slot's call codes and open code) the digits
 // of a general code.
 enum class CodeFault { None, OutOfRange, Guessable, InUse, CallAndOpen };
-CodeFault JudgeNewCode(const Image& image, CodeKind kind, FlatSlot slot, int code);
+CodeFault judgeNewCode(const Image& image, CodeKind kind, FlatSlot slot, int code);
 
 // A code no CodeFault applies to, uniformly among all such codes; nothing when
 // there is none or the random source failed.
@@ -52,7 +52,7 @@ struct CodeDraw {
     int code = 0;
     DrawFault fault = DrawFault::None;
 };
-CodeDraw DrawCode(const Image& image, CodeKind kind, FlatSlot slot, const RandomBelow& random = SystemRandomBelow);
+CodeDraw drawCode(const Image& image, CodeKind kind, FlatSlot slot, const RandomBelow& random = systemRandomBelow);
 
 enum class FlatRefusal {
     None,
@@ -85,7 +85,7 @@ struct FlatActionResult {
 // every key whose local number is the slot's logical code is removed; the
 // logical code (the flat's call code) stays. Refused when another slot has
 // the same logical code: its keys would go too.
-FlatActionResult MovedOut(const Image& image, FlatSlot slot);
+FlatActionResult movedOut(const Image& image, FlatSlot slot);
 
 // "Nowy lokator": a new open code, and with `newMain` a new main code. A code
 // given is checked against what the controller stores (1..9999) and used as
@@ -94,21 +94,21 @@ struct NewResidentRequest {
     bool newMain = false;
     std::optional<int> open, main;  // typed codes
 };
-FlatActionResult NewResident(const Image& image, FlatSlot slot, const NewResidentRequest& request,
-                             const RandomBelow& random = SystemRandomBelow);
+FlatActionResult newResident(const Image& image, FlatSlot slot, const NewResidentRequest& request,
+                             const RandomBelow& random = systemRandomBelow);
 
 // "Zgubiony klucz": every record of the key (its key text, blanks optional)
 // is removed, the table stays packed; with `newKey` that key is stored for
 // the local number the lost one had.
-FlatActionResult LostKey(const Image& image, const std::string& keyText, const std::string& newKey = {});
+FlatActionResult lostKey(const Image& image, const std::string& keyText, const std::string& newKey = {});
 
 // "Nowy kod ogólny": every entry holding `oldCode` gets one new code (typed,
 // or drawn), keeping its panel and bus.
-FlatActionResult NewGeneralCode(const Image& image, int oldCode, std::optional<int> typed = std::nullopt,
-                                const RandomBelow& random = SystemRandomBelow);
+FlatActionResult newGeneralCode(const Image& image, int oldCode, std::optional<int> typed = std::nullopt,
+                                const RandomBelow& random = systemRandomBelow);
 
 // The image with the residents' codes of `slot` only: what the cards of that
 // one flat are printed from.
-Image OnlyFlat(const Image& image, FlatSlot slot);
+Image onlyFlat(const Image& image, FlatSlot slot);
 
 }  // namespace kelvane

@@ -21,7 +21,7 @@
 
 namespace kelvane {
 
-bool SystemRandomBytes(void* buffer, std::size_t size) {
+bool systemRandomBytes(void* buffer, std::size_t size) {
     auto* out = static_cast<unsigned char*>(buffer);
 #if defined(_WIN32)
     while (size > 0) {
@@ -56,7 +56,7 @@ bool SystemRandomBytes(void* buffer, std::size_t size) {
 #endif
 }
 
-std::optional<std::uint32_t> SystemRandomBelow(std::uint32_t bound) {
+std::optional<std::uint32_t> systemRandomBelow(std::uint32_t bound) {
     if (bound == 0) return std::nullopt;
     // Draws at or above the largest multiple of `bound` are thrown away, so
     // every value below `bound` is equally likely.
@@ -64,7 +64,7 @@ std::optional<std::uint32_t> SystemRandomBelow(std::uint32_t bound) {
         std::numeric_limits<std::uint32_t>::max() - std::numeric_limits<std::uint32_t>::max() % bound;
     for (;;) {
         std::uint32_t value = 0;
-        if (!SystemRandomBytes(&value, sizeof value)) return std::nullopt;
+        if (!systemRandomBytes(&value, sizeof value)) return std::nullopt;
         if (value < limit) return value % bound;
     }
 }

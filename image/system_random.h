@@ -12,12 +12,12 @@ namespace kelvane {
 
 // Fills `size` bytes; false when the system generator gave none (never a
 // partly filled buffer reported as filled).
-bool SystemRandomBytes(void* buffer, std::size_t size);
+bool systemRandomBytes(void* buffer, std::size_t size);
 
 // A number uniformly in 0..bound-1 (bound > 0), or nothing when the source failed.
 using RandomBelow = std::function<std::optional<std::uint32_t>(std::uint32_t bound)>;
 
-// RandomBelow over SystemRandomBytes, without modulo bias.
-std::optional<std::uint32_t> SystemRandomBelow(std::uint32_t bound);
+// RandomBelow over systemRandomBytes, without modulo bias.
+std::optional<std::uint32_t> systemRandomBelow(std::uint32_t bound);
 
 }  // namespace kelvane

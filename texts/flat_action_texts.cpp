@@ -68,7 +68,7 @@ const char* badFlatText(int language) {
                                 : "to nie lokal L.N (linia 1 lub 2, lokal od 1 do 255): %s";
 }
 
-std::vector<std::string> NewCodeLines(const FlatActionResult& result, const std::string& flat, int language) {
+std::vector<std::string> newCodeLines(const FlatActionResult& result, const std::string& flat, int language) {
     const int l = pick(language);
     std::vector<std::string> lines;
     if (result.codes.main) lines.push_back(fill(kLines[1][l], flat, std::to_string(*result.codes.main)));

@@ -20,7 +20,7 @@ const char* flatRefusalText(FlatRefusal refusal, int language);
 // What the action made, one line each: the new open code (four digits), main
 // code, general code, key, and the count of keys removed. `flat` names the
 // resident ("1.5"); empty for a general code.
-std::vector<std::string> NewCodeLines(const FlatActionResult& result, const std::string& flat, int language);
+std::vector<std::string> newCodeLines(const FlatActionResult& result, const std::string& flat, int language);
 
 // A flat argument that is not "L.N" (line 1 or 2, flat 1 to 255): "%s" the text.
 const char* badFlatText(int language);

@@ -89,53 +89,53 @@ TEST(FlatActions, EachActionChangesWhatItNamesAndTheChangeListSaysSo) {
         const char* keys;
         const char* changes;
     } cases[] = {
-        {"moved out", [&](const Image& i) { return MovedOut(i, flat); }, FlatRefusal::None, -1, -1, "25b ", "K- K- R~ "},
+        {"moved out", [&](const Image& i) { return movedOut(i, flat); }, FlatRefusal::None, -1, -1, "25b ", "K- K- R~ "},
         {"moved out of an empty slot",
          [](const Image& i) {
-             return MovedOut(i, {1, 9});
+             return movedOut(i, {1, 9});
          },
          FlatRefusal::NoSuchFlat, 4821, 105, "15 25b 15 ", ""},
         {"moved out of a shared call code",
          [](const Image& i) {
-             return MovedOut(i, {2, 7});
+             return movedOut(i, {2, 7});
          },
          FlatRefusal::SharedCallCode, 4821, 105, "15 25b 15 ", ""},
-        {"new resident", [&](const Image& i) { return NewResident(i, flat, {}); }, FlatRefusal::None, kNew, 105,
+        {"new resident", [&](const Image& i) { return newResident(i, flat, {}); }, FlatRefusal::None, kNew, 105,
          "15 25b 15 ", "R~ "},
         {"new resident and main code",
          [&](const Image& i) {
-             return NewResident(i, flat, {true, std::nullopt, std::nullopt});
+             return newResident(i, flat, {true, std::nullopt, std::nullopt});
          },
          FlatRefusal::None, kNew, kNew, "15 25b 15 ", "R~ "},
         {"new resident with typed codes",
          [&](const Image& i) {
-             return NewResident(i, flat, {false, 7, 9999});
+             return newResident(i, flat, {false, 7, 9999});
          },
          FlatRefusal::None, 7, 9999, "15 25b 15 ", "R~ "},
         {"typed code the controller cannot store",
          [&](const Image& i) {
-             return NewResident(i, flat, {false, 10000, std::nullopt});
+             return newResident(i, flat, {false, 10000, std::nullopt});
          },
          FlatRefusal::BadCode, 4821, 105, "15 25b 15 ", ""},
-        {"new resident, no random", [&](const Image& i) { return NewResident(i, flat, {}, failing); },
+        {"new resident, no random", [&](const Image& i) { return newResident(i, flat, {}, failing); },
          FlatRefusal::RandomFailed, 4821, 105, "15 25b 15 ", ""},
-        {"lost key", [](const Image& i) { return LostKey(i, keyText(2)); }, FlatRefusal::None, 4821, 105, "15 15 ", "K- "},
+        {"lost key", [](const Image& i) { return lostKey(i, keyText(2)); }, FlatRefusal::None, 4821, 105, "15 15 ", "K- "},
         {"lost key without blanks, lower case, a new one typed",
          [](const Image& i) {
              std::string t;
              for (char c : keyText(1)) t += c == ' ' ? "" : std::string(1, static_cast<char>(std::tolower(c)));
-             return LostKey(i, t, keyText(9));
+             return lostKey(i, t, keyText(9));
          },
          FlatRefusal::None, 4821, 105, "25b 15 15 ", "K+ K- "},
-        {"lost key unknown", [](const Image& i) { return LostKey(i, keyText(8)); }, FlatRefusal::NoSuchKey, 4821, 105,
+        {"lost key unknown", [](const Image& i) { return lostKey(i, keyText(8)); }, FlatRefusal::NoSuchKey, 4821, 105,
          "15 25b 15 ", ""},
-        {"lost key with a wrong check byte", [](const Image& i) { return LostKey(i, "00" + keyText(1).substr(2)); },
+        {"lost key with a wrong check byte", [](const Image& i) { return lostKey(i, "00" + keyText(1).substr(2)); },
          FlatRefusal::BadKeyText, 4821, 105, "15 25b 15 ", ""},
-        {"new key already stored", [](const Image& i) { return LostKey(i, keyText(1), keyText(3)); },
+        {"new key already stored", [](const Image& i) { return lostKey(i, keyText(1), keyText(3)); },
          FlatRefusal::KeyInUse, 4821, 105, "15 25b 15 ", ""},
-        {"new general code at both panels", [](const Image& i) { return NewGeneralCode(i, 3861); }, FlatRefusal::None,
+        {"new general code at both panels", [](const Image& i) { return newGeneralCode(i, 3861); }, FlatRefusal::None,
          4821, 105, "15 25b 15 ", "G+ G+ G- G- "},
-        {"general code unknown", [](const Image& i) { return NewGeneralCode(i, 3862); }, FlatRefusal::NoSuchGeneralCode,
+        {"general code unknown", [](const Image& i) { return newGeneralCode(i, 3862); }, FlatRefusal::NoSuchGeneralCode,
          4821, 105, "15 25b 15 ", ""},
     };
     for (const auto& c : cases) {
@@ -150,7 +150,7 @@ TEST(FlatActions, EachActionChangesWhatItNamesAndTheChangeListSaysSo) {
              {std::tuple{CodeKind::Open, c.open, r.codes.open}, std::tuple{CodeKind::Main, c.main, r.codes.main}}) {
             const int now = code(r.image, kind == CodeKind::Open ? ResidentCode::Open : ResidentCode::Main, flat);
             if (want == kNew) {
-                EXPECT_EQ(JudgeNewCode(before, kind, flat, now), CodeFault::None) << now;
+                EXPECT_EQ(judgeNewCode(before, kind, flat, now), CodeFault::None) << now;
                 EXPECT_EQ(got, now);
             } else {
                 EXPECT_EQ(now, want);
@@ -187,7 +187,7 @@ TEST(FlatActions, ANewCodeIsJudgedByTheConfigurationChecksRules) {
         {CodeKind::General, 3862, CodeFault::None},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(JudgeNewCode(img, c.kind, {1, 5}, c.code), c.fault) << static_cast<int>(c.kind) << " " << c.code;
+        EXPECT_EQ(judgeNewCode(img, c.kind, {1, 5}, c.code), c.fault) << static_cast<int>(c.kind) << " " << c.code;
 }
 
 // The generator's promise, checked by the configuration check itself: every
@@ -204,7 +204,7 @@ TEST(FlatActions, TenThousandDrawnCodesAreNewStorableAndNeverFlagged) {
     for (int draw = 0; draw < 10000; ++draw) {
         const CodeKind kind = static_cast<CodeKind>(draw % 3);
         const FlatSlot slot{draw % 2 + 1, draw % 255 + 1};
-        const CodeDraw d = DrawCode(img, kind, slot);
+        const CodeDraw d = drawCode(img, kind, slot);
         ASSERT_EQ(d.fault, DrawFault::None);
         ASSERT_GE(d.code, kind == CodeKind::Open ? 1 : 1000);
         ASSERT_LE(d.code, 9999);
