@@ -63,6 +63,10 @@ const char* flatRefusalText(FlatRefusal refusal, int language) {
     return kRefusals[static_cast<int>(refusal)][pick(language)];
 }
 
+const char* newMainSuffix(int language) {
+    return language == kEnglish ? " (new main code too)" : " (także nowy kod główny)";
+}
+
 const char* badFlatText(int language) {
     return language == kEnglish ? "not a flat L.N (line 1 or 2, flat 1 to 255): %s"
                                 : "to nie lokal L.N (linia 1 lub 2, lokal od 1 do 255): %s";

@@ -14,6 +14,9 @@ constexpr int kFlatActionCount = 4;
 // "Lokator się wyprowadził", "Nowy lokator", "Zgubiony klucz", "Nowy kod ogólny".
 const char* flatActionName(FlatAction action, int language);
 
+// Added to "Nowy lokator" for the menu item that draws a new main code too.
+const char* newMainSuffix(int language);
+
 // Why an action was refused, one sentence.
 const char* flatRefusalText(FlatRefusal refusal, int language);
 
