@@ -67,11 +67,13 @@ const std::vector<CommandSpec>& commands() {
         {"diff", "A.kvd B.kvd [--json]", "list what differs between two data files (differences: exit 6)", 2, 2, {kJson}},
         {"show", "FILE.kvd [--json]", "every setting (number, label, value) and every table row", 1, 1, {kJson}},
         {"cards",
-         "FILE.kvd -o CARDS.pdf [--text TEXT]",
+         "FILE.kvd -o CARDS.pdf [--text TEXT] [--flat L.N]",
          "the residents' cards as an A4 PDF (no display needed)",
          1,
          1,
-         {kOutput, {"--text", true, "TEXT printed on every card (the window's card text)"}}},
+         {kOutput,
+          {"--text", true, "TEXT printed on every card (the window's card text)"},
+          {"--flat", true, "L.N: the cards of this flat only (line 1 or 2, flat 1 to 255)"}}},
         {"export-csv",
          "FILE.kvd -o DIR",
          "the four code tables as CSV files (keys, residents, general_codes, digitizers)",
@@ -138,6 +140,21 @@ const std::vector<CommandSpec>& commands() {
          0,
          0,
          {kOutput, {"--image", true, "FILE.kvd: add this image, masked"}}},
+        // The flat actions of a service visit.
+        {"flat",
+         "moved-out FILE.kvd L.N | new-resident FILE.kvd L.N [--new-main] | lost-key FILE.kvd KEY [--new-key KEY] | "
+         "general-code FILE.kvd CODE  -o OUT.kvd [--code N] [--main-code N] [--json]",
+         "a resident moved out (open and main code cleared, the flat's keys removed), a new resident (new open "
+         "code), a lost key, a new general code; prints what changed and the new codes, drawn from the system's "
+         "random generator unless typed (refused: exit 5, nothing written)",
+         3,
+         3,
+         {kOutput,
+          kJson,
+          {"--new-main", false, "new-resident: a new main-entrance call code too"},
+          {"--new-key", true, "KEY: lost-key: store this key for the same local number"},
+          {"--code", true, "N: the new open code (new-resident) or general code (general-code), typed"},
+          {"--main-code", true, "N: new-resident: the new main code, typed"}}},
     };
     return all;
 }
@@ -276,7 +293,8 @@ const char* const kExitCodes =
     "  2    file missing, unreadable, refused or not written\n"
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
-    "  5    the device refused (wrong device type, programming error, block check)\n"
+    "  5    the device refused (wrong device type, programming error, block check); flat: the action\n"
+    "       was refused (no such flat, key or code; nothing written)\n"
     "  6    differences found (check, diff, register diff, upload --check, flash --verify-config), warnings\n"
     "       (lint), conflicts no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
     "  7    upload refused: the file's image came from another controller (--other-controller sends anyway)\n"

@@ -1,10 +1,12 @@
-// cards: the residents' cards of a data file as a PDF.
+// cards: the residents' cards of a data file as a PDF, or one flat's.
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
 
+#include "image/flat_actions.h"
 #include "print/card_render.h"
 #include "texts/file_texts.h"
+#include "texts/flat_action_texts.h"
 
 namespace kelvane::cli {
 
@@ -19,7 +21,17 @@ int cardsCommand(const Tool& tool) {
                                    text(CardText::MainOpenCode), text(CardText::Instruction1),
                                    text(CardText::Instruction2), text(CardText::Instruction3),
                                    text(CardText::Instruction4), text(CardText::Missing)};
-    const auto pages = kelvane::LayoutCardPages(file->image, texts, tool.args.value("--text"));
+    kelvane::Image image = file->image;
+    if (tool.args.has("--flat")) {
+        const auto slot = kelvane::parseFlat(tool.args.value("--flat"));
+        if (!slot) {
+            tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError),
+                                  format(kelvane::texts::badFlatText(tool.language), tool.args.value("--flat"))));
+            return kUsage;
+        }
+        image = kelvane::onlyFlat(image, *slot);
+    }
+    const auto pages = kelvane::LayoutCardPages(image, texts, tool.args.value("--text"));
     if (pages.empty()) {
         tool.error(path, tool.text(kelvane::texts::ToolText::NoCards));
         return kFileError;

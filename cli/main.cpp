@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
     if (name == "line-test") return lineTestCommand(tool);
     if (name == "support-bundle") return supportBundleCommand(tool);
     if (name == "register") return registerCommand(tool);
+    if (name == "flat") return flatCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -114,7 +114,8 @@ std::string jsonCells(const kelvane::Grid::Row& row) {
     return out + "]";
 }
 
-// The change list for scripts: every field by name, texts in the tool's language.
+}  // namespace
+
 std::string changeListJson(const kelvane::ChangeList& changes, int language) {
     std::string out = "{\"settings\": [";
     for (std::size_t i = 0; i < changes.settings.size(); ++i) {
@@ -146,8 +147,6 @@ std::string changeListJson(const kelvane::ChangeList& changes, int language) {
     std::snprintf(seconds, sizeof seconds, "%.1f", changes.uploadSeconds());
     return out + "],\n \"uploadSeconds\": " + seconds + "}";
 }
-
-}  // namespace
 
 int diffCommand(const Tool& tool) {
     const auto a = loadImageFile(tool, tool.args.positional[0]);

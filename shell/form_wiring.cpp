@@ -2,6 +2,7 @@
 
 #include "print/card_printer.h"
 #include "shell/diagnostics_wiring.h"
+#include "shell/flat_menu.h"
 #include "shell/help_window.h"
 #include "texts/file_texts.h"
 #include "texts/language_table.h"
@@ -77,6 +78,7 @@ FormWiring::FormWiring(MainWindow& form)
     host_->safety_ = safety_.get();
     dialog_->setObjectName(QStringLiteral("OKRightDlg"));
     form.setWiring(this);
+    installFlatMenus(form);
     auto& hooks = form.hooks();
     shell::LinkController* c = controller_.get();
     hooks.port = [c] { c->onChoosePort(); };

@@ -144,6 +144,11 @@ TEST_F(Kvtool, UsageErrorsExitOneAndSayWhy) {
         // The comparison asked for has no backup to compare with.
         {{"flash", "--port", "sim", "--no-backup", "--verify-config"}, 1, "--verify-config"},
         {{"flash", "--port", "sim", "--restore-config", "--no-backup"}, 1, "--restore-config"},
+        {{"flat", "moved-out", a, "1.0", "-o", a}, 1, "1.0"},
+        {{"flat", "leave", a, "1.5", "-o", a}, 1, "leave"},
+        {{"flat", "lost-key", a, "01 02", "-o", a}, 1, "hexadecimal"},
+        {{"flat", "new-resident", a, "1.5", "--code", "12a", "-o", a}, 1, "1 to 9999"},
+        {{"cards", a, "-o", a, "--flat", "3.1"}, 1, "3.1"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
@@ -418,6 +423,43 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
     }
     EXPECT_EQ(imageOf(out), merged);
     EXPECT_EQ(kelvane::LoadDataFile(out)->description, "Bldg");
+}
+
+// The flat actions on the sample building: flat 1.3 (call code 3) has two keys.
+TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
+    const Image sample = kelvane::SampleBuildingImage();
+    save(dir / "a.kvd", sample);
+    const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
+    const std::string key = kelvane::FormatKeyText(&sample[kelvane::mem::kKeys]);
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string inOut;
+    } cases[] = {
+        {{"moved-out", a, "1.3"}, 0, "Keys removed: 2"},
+        {{"new-resident", a, "1.5", "--new-main"}, 0, "New main code of resident 1.5: "},
+        {{"new-resident", a, "1.5", "--json"}, 0, "\"open\": \""},
+        {{"lost-key", a, key, "--new-key", "3D 00 00 00 00 00 00 01"}, 0, "New key: 3D 00 00 00 00 00 00 01"},
+        {{"general-code", a, "9753", "--code", "4071"}, 0, "New general code: 4071"},
+        {{"general-code", a, "1111"}, 5, ""},
+        {{"moved-out", a, "2.33"}, 5, ""},
+    };
+    for (const auto& c : cases) {
+        fs::remove(out);
+        std::vector<std::string> args = {"flat"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"-o", out, "--lang", "en"});
+        const Outcome r = run(args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[0] << r.err;
+        EXPECT_NE(r.out.find(c.inOut), std::string::npos) << r.out;
+        EXPECT_EQ(fs::exists(out), c.exit == 0) << "written only when done";
+        if (c.exit == 0) {
+            EXPECT_NE(imageOf(out), sample);
+        }
+    }
+    const Outcome cards = run({"cards", a, "-o", (dir / "c.pdf").string(), "--flat", "1.5", "--lang", "en"});
+    EXPECT_EQ(cards.exit, 0) << cards.err;
+    EXPECT_NE(cards.out.find(english(ToolText::CardPages, 1)), std::string::npos) << cards.out;
 }
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {

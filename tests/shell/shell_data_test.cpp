@@ -11,6 +11,7 @@
 #include "files/data_file.h"
 #include "sim/sample_building.h"
 #include "shell/csv_import_dialog.h"
+#include "shell/flat_menu.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -596,6 +597,45 @@ private slots:
         w.action("EXPORT_CSV_ALL")->trigger();
         QCOMPARE(prompts.shown.last().text, w.messageText(texts::Message::SaveError));
         w.document().working = initialImage();
+    }
+
+    // The flat actions on the sample building (flat 1.3: call code 3, two
+    // keys): the grids show the result, the working image does not hold it
+    // yet, and the message names the codes made, which the grid now shows.
+    void flatActionsAreEditsOfTheWindowAndNameTheNewCodes() {
+        const struct {
+            texts::FlatAction action;
+            int row;
+            bool newMain;
+            GridId grid;
+            int filledChange;       // rows of `grid` added (+) or removed (-)
+            const char* inMessage;  // a piece of the message's detail
+            int codeColumn;         // the cell of `row` the detail names, or -1
+        } cases[] = {
+            {texts::FlatAction::MovedOut, 3, false, GridId::Keys, -2, "Keys removed: 2", -1},
+            {texts::FlatAction::NewResident, 5, true, GridId::Residents, 0, "New open code of resident 1.5: ", 2},
+            {texts::FlatAction::LostKey, 1, false, GridId::Keys, -1, "Keys removed: 1", -1},
+            {texts::FlatAction::GeneralCode, 3, false, GridId::GeneralCodes, 0, "New general code: ", -1},
+        };
+        for (const auto& c : cases) {
+            MainWindow w;
+            ScriptedPrompts prompts;
+            w.setPrompts(&prompts);
+            w.loadImage(SampleBuildingImage());
+            w.ApplyLanguage(texts::kEnglish);
+            const int before = w.grid(c.grid)->filledRowCount();
+            QVERIFY(runFlatAction(w, c.action, c.row, c.newMain));
+            QCOMPARE(w.grid(c.grid)->filledRowCount(), before + c.filledChange);
+            QCOMPARE(w.document().working, SampleBuildingImage());
+            QVERIFY(w.document().edits.windowEdited(w.readWindow()));
+            QVERIFY2(prompts.shown.last().detail.contains(QString::fromLatin1(c.inMessage)),
+                     qPrintable(prompts.shown.last().detail));
+            if (c.codeColumn >= 0)
+                QVERIFY(prompts.shown.last().detail.contains(w.grid(c.grid)->cell(c.row, c.codeColumn)));
+            // The next store takes it like any typed edit.
+            QCOMPARE(w.GetData(), 1);
+            QVERIFY(w.document().working != SampleBuildingImage());
+        }
     }
 };
 

@@ -1,0 +1,137 @@
+// flat: the everyday jobs of a service visit on a data file - a resident
+// moved out, a new resident, a lost key, a new general code.
+#include "cli/building_register.h"
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/image_files.h"
+#include "cli/json.h"
+
+#include "image/flat_actions.h"
+#include "texts/file_texts.h"
+#include "texts/flat_action_texts.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+namespace kelvane::cli {
+
+using kelvane::FlatRefusal;
+using kelvane::texts::FlatAction;
+using kelvane::texts::ToolText;
+
+namespace {
+
+const struct {
+    const char* word;
+    FlatAction action;
+} kActions[] = {
+    {"moved-out", FlatAction::MovedOut},
+    {"new-resident", FlatAction::NewResident},
+    {"lost-key", FlatAction::LostKey},
+    {"general-code", FlatAction::GeneralCode},
+};
+
+// A typed code: digits only, else nothing (the action then refuses it as 0).
+std::optional<int> typedCode(const Tool& tool, const char* option) {
+    if (!tool.args.has(option)) return std::nullopt;
+    const std::string text = tool.args.value(option);
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    return std::stoi(text);
+}
+
+// Refusals that name a malformed argument rather than a state of the file.
+bool isUsage(FlatRefusal r) { return r == FlatRefusal::BadKeyText || r == FlatRefusal::BadCode; }
+
+std::string codesJson(const kelvane::FlatActionResult& r) {
+    std::string out = "{";
+    const auto add = [&](const char* name, const std::string& value) {
+        out += (out.size() > 1 ? ", " : "") + jsonString(name) + ": " + jsonString(value);
+    };
+    if (r.codes.open) {
+        char four[8];
+        std::snprintf(four, sizeof four, "%04d", *r.codes.open);
+        add("open", four);
+    }
+    if (r.codes.main) add("main", std::to_string(*r.codes.main));
+    if (r.codes.general) add("general", std::to_string(*r.codes.general));
+    if (!r.codes.key.empty()) add("key", r.codes.key);
+    return out + "}";
+}
+
+}  // namespace
+
+int flatCommand(const Tool& tool) {
+    const std::string& word = tool.args.positional[0];
+    const std::string& path = tool.args.positional[1];
+    const std::string& what = tool.args.positional[2];
+    const auto* entry =
+        std::find_if(std::begin(kActions), std::end(kActions), [&](const auto& a) { return word == a.word; });
+    if (entry == std::end(kActions)) {
+        tool.error("", format(tool.text(ToolText::UsageError),
+                              "flat takes moved-out, new-resident, lost-key or general-code, not " + word));
+        return kUsage;
+    }
+    std::optional<kelvane::FlatSlot> slot;
+    if (entry->action == FlatAction::MovedOut || entry->action == FlatAction::NewResident) {
+        slot = kelvane::parseFlat(what);
+        if (!slot) {
+            tool.error(
+                "", format(tool.text(ToolText::UsageError), format(kelvane::texts::badFlatText(tool.language), what)));
+            return kUsage;
+        }
+    }
+    const auto file = loadImageFile(tool, path);
+    if (!file) return kFileError;
+    kelvane::FlatActionResult r;
+    switch (entry->action) {
+    case FlatAction::MovedOut: r = kelvane::movedOut(file->image, *slot); break;
+    case FlatAction::NewResident:
+        r = kelvane::newResident(
+            file->image, *slot, {tool.args.has("--new-main"), typedCode(tool, "--code"), typedCode(tool, "--main-code")});
+        break;
+    case FlatAction::LostKey: r = kelvane::lostKey(file->image, what, tool.args.value("--new-key")); break;
+    case FlatAction::GeneralCode: {
+        const bool number = !what.empty() && what.size() <= 4 && what.find_first_not_of("0123456789") == std::string::npos;
+        if (number) {
+            r = kelvane::newGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"));
+        } else {
+            r.refusal = FlatRefusal::BadCode;
+            r.image = file->image;
+        }
+        break;
+    }
+    }
+    const std::string name = kelvane::texts::flatActionName(entry->action, tool.language);
+    if (r.refusal != FlatRefusal::None) {
+        tool.error(path, name + ": " + kelvane::texts::flatRefusalText(r.refusal, tool.language));
+        return isUsage(r.refusal) ? kUsage : kRefused;
+    }
+    const std::string out = tool.args.value("--output");
+    if (auto fault = kelvane::WriteFault::None;
+        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), r.image, file->description, &fault)) {
+        tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
+        return kFileError;
+    }
+    // The edited file keeps the building its input came from, so an upload
+    // of it to another controller is still refused.
+    ToolRegister reg(tool);
+    if (auto* known = reg.get())
+        for (const auto& origin : known->originsOf(file->image))
+            known->recordSavedFile(out, r.image, origin.key, known->baseImageFor(file->image));
+    const auto lines = kelvane::texts::newCodeLines(r, slot ? kelvane::flatText(*slot) : std::string(), tool.language);
+    if (tool.args.has("--json")) {
+        std::cout << "{\"action\": " << jsonString(word) << ", \"name\": " << jsonString(name)
+                  << ", \"codes\": " << codesJson(r) << ", \"keysRemoved\": " << r.keysRemoved
+                  << ", \"saved\": " << jsonString(out)
+                  << ",\n \"changes\": " << changeListJson(r.changes, tool.language) << "}\n";
+        return kDone;
+    }
+    tool.result(name + (slot ? " " + kelvane::flatText(*slot) : std::string()));
+    printChangeList(tool, file->image, r.image, false);
+    for (const std::string& line : lines) tool.result(line);
+    tool.result(format(tool.text(ToolText::Saved), out));
+    return kDone;
+}
+
+}  // namespace kelvane::cli
