@@ -138,6 +138,7 @@ std::string recordInRegister(const bootloader::JobOutcome& out, bool restore, co
     if (!reg.open(registry::Register::defaultPath())) {
         why = reg.error();
     } else if (restore ? registry::recordRestore(reg, out, port, why) : registry::recordFlash(reg, out, port, why)) {
+        if (!reg.imagesNote().empty()) qWarning("%s", reg.imagesNote().c_str());
         return {};
     }
     qWarning("The visit was not recorded in the register: %s", why.c_str());

@@ -1,5 +1,7 @@
 #include "registry/flash_visits.h"
 
+#include "registry/backup_files.h"
+
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 
@@ -49,7 +51,7 @@ std::string keepFlashBackup(const Image& image, const link::ProbeReply& id) {
     const std::filesystem::path file = folder / PathFromUtf8(name.toStdString());
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
-    return SaveDataFile(file, image, description) ? PathToUtf8(file) : std::string();
+    return writeBackup(file, image, description);
 }
 
 std::vector<NewVisit> flashVisits(const bootloader::JobOutcome& job, const std::string& port) {

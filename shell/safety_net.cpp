@@ -99,6 +99,12 @@ void SafetyNet::recordVisit(bool upload) {
         v.image = form_.document().device;
         recorded = reg->recordVisit(v);
         if (!recorded) why = QString::fromStdString(reg->error());
+        // Without the data key the visit is kept without its image: said once.
+        static bool imagesNoteSaid = false;
+        if (recorded && !reg->imagesNote().empty() && !imagesNoteSaid) {
+            imagesNoteSaid = true;
+            form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(reg->imagesNote()));
+        }
     } else {
         why = registerError_;
     }
@@ -164,10 +170,10 @@ bool SafetyNet::confirmBuilding() {
         downloaded_ = false;
     if (*origin_ == connected) return true;
     enum { Send, Cancel };
-    return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle),
-                                  WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
-                                  {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel,
-                                  Cancel) == Send;
+    return form_.prompts().choose(
+               &form_, text(Message::WrongBuildingTitle),
+               WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
+               {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel, Cancel) == Send;
 }
 
 bool SafetyNet::confirmUpload() {
@@ -202,7 +208,8 @@ bool SafetyNet::confirmUpload() {
 }
 
 bool SafetyNet::confirmMerge() {
-    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
+    const ThreeWayMerge merge =
+        MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
     const int language = form_.CurrentLanguage();
     MergeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
@@ -265,7 +272,8 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
     // The working image now matches this controller's.
-    if (const auto& identity = link_.lastIdentity()) origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
+    if (const auto& identity = link_.lastIdentity())
+        origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
     form_.imageKept();
     base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
@@ -315,8 +323,8 @@ void SafetyNet::compare() {
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(&form_, t,
-                                listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
+    form_.prompts().showChanges(
+        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
 }
 
 void SafetyNet::check() {

@@ -67,6 +67,8 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::unsetenv("XDG_CONFIG_HOME");
         // Each test its own building register, never the user's.
         ::setenv("KELVANE_REGISTER", (dir / "register.sqlite").c_str(), 1);
+        // And its own data key, never the user's keychain (unless a case names one).
+        ::setenv("KELVANE_KEY_FILE", (dir / "data.key").c_str(), 0);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
