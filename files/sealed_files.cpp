@@ -123,8 +123,16 @@ FolderSealing sealFolder(const fs::path& folder, const SealedFileKeys& keys,
             ++result.resealed;
             continue;
         }
-        if (path.extension() != ".kvd") continue;
         const auto data = ReadDataFile(*bytes);
+        if (path.extension() != ".kvd") {
+            // A plain file under a sealed name (a backup opened and saved
+            // again in the window) is sealed where it is.
+            if (data && saveSealedDataFile(path, *keys.key, data->image, data->description))
+                ++result.sealed;
+            else
+                keep(path, "not a data file");
+            continue;
+        }
         fs::path sealedPath = path;
         sealedPath.replace_extension(kSealedExtension);
         if (!data || fs::exists(sealedPath, error)) {

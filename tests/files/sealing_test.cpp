@@ -1,6 +1,7 @@
 // Sealing and the key file: what opens, what is refused, and that a refusal
 // never yields bytes.
 #include "files/key_file.h"
+#include "files/sealed_files.h"
 #include "files/sealing.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,42 @@ TEST(Sealing, AWrappedKeyOpensWithItsPassphraseAndRefusesEverythingElse) {
         EXPECT_FALSE(unwrapKey(changed, c.passphrase, &fault)) << c.what;
         EXPECT_EQ(fault, c.fault) << c.what;
     }
+}
+
+TEST(SealedFiles, AFolderIsSealedWithoutLosingAFile) {
+    if (!sealingAvailable()) GTEST_SKIP() << "built without libsodium";
+    const fs::path dir = fs::path(testing::TempDir()) / ("sealed_" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const auto key = DataKey::generate(), previous = DataKey::generate(), other = DataKey::generate();
+    Image image{};
+    image[7] = 0x42;
+    ASSERT_TRUE(SaveDataFile(dir / "plain.kvd", image, "plain"));
+    ASSERT_TRUE(saveSealedDataFile(dir / "previous.kvs", *previous, image, "previous"));
+    ASSERT_TRUE(saveSealedDataFile(dir / "other.kvs", *other, image, "other"));
+    std::ofstream(dir / "short.kvd") << "not a data file";
+    std::ofstream(dir / "notes.txt") << "not a backup";
+    const FolderSealing done =
+        sealFolder(dir, {key, previous}, [](const std::string& name) { return name.find(".kv") != std::string::npos; });
+    EXPECT_EQ(done.sealed, 1);
+    EXPECT_EQ(done.resealed, 1);
+    EXPECT_EQ(done.kept.size(), 2u);  // other.kvs, short.kvd: left as they are
+    setSealedFileKeyProvider([&] { return SealedFileKeys{key, std::nullopt}; });
+    struct Case {
+        const char* file;
+        bool opens;
+    };
+    for (const Case& c : {Case{"plain.kvs", true}, Case{"previous.kvs", true}, Case{"other.kvs", false},
+                          Case{"plain.kvd", false}, Case{"short.kvd", false}}) {
+        const auto loaded = LoadDataFile(dir / c.file);
+        EXPECT_EQ(loaded.has_value(), c.opens) << c.file;
+        if (loaded) {
+            EXPECT_EQ(loaded->image, image) << c.file;
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "plain.kvd"));
+    EXPECT_TRUE(fs::exists(dir / "other.kvs") && fs::exists(dir / "short.kvd") && fs::exists(dir / "notes.txt"));
+    setSealedFileKeyProvider(nullptr);
+    fs::remove_all(dir);
 }
 
 #ifndef _WIN32
