@@ -772,7 +772,9 @@ bool Register::recordSavedFile(const std::string& path, const Image& image, cons
                                const std::optional<Image>& base) {
     if (!open_) return fail(error_.empty() ? "the register is not open" : error_);
     QSqlDatabase db = QSqlDatabase::database(q(connection_), false);
-    if (!imagesNote_.empty()) return fail(imagesNote_);
+    // A saved file is recorded by its image: without the key there is
+    // nothing to keep (imagesNote() has said why).
+    if (!imagesNote_.empty()) return true;
     Transaction transaction(db);
     if (!transaction.begun()) return fail("register locked", transaction.query());
     const auto imageId = storeImage(image);

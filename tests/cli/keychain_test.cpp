@@ -139,6 +139,13 @@ TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
     std::ofstream(root / "pass") << "correct horse battery\n";
     std::ofstream(root / "wrong") << "incorrect horse\n";
 
+    // No keychain: the transfer completes, and says once that the visit has no image.
+    ::setenv("KELVANE_NO_KEYCHAIN", "1", 1);
+    const Outcome keyless = kvtool(first, {"download", "--port", "sim", "-o", (root / "n.kvd").string()});
+    ::unsetenv("KELVANE_NO_KEYCHAIN");
+    EXPECT_EQ(keyless.exit, 0) << keyless.err;
+    EXPECT_NE(keyless.err.find("recorded without images"), std::string::npos) << keyless.err;
+
     const Outcome down = kvtool(first, {"download", "--port", "sim", "-o", (root / "a.kvd").string()});
     ASSERT_EQ(down.exit, 0) << down.err;
     const auto file = kelvane::LoadDataFile(root / "a.kvd");
