@@ -29,7 +29,17 @@ bool isBackupName(const std::string& name) {
 
 std::vector<std::string> backupFolders() { return {Register::defaultBackupFolder(), flashBackupFolder()}; }
 
-FolderSealing sealBackups(const std::string& folder) {
+FolderSealing sealBackups(const std::string& folder, bool onlyWithPlainFiles) {
+    if (onlyWithPlainFiles) {
+        // The keychain is asked only when there is something to seal.
+        bool plain = false;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(PathFromUtf8(folder), error)) {
+            const std::string name = PathToUtf8(entry.path().filename());
+            plain = plain || (entry.path().extension() == ".kvd" && isBackupName(name));
+        }
+        if (!plain) return {};
+    }
     const KeyState& state = dataKey();
     return sealFolder(PathFromUtf8(folder), {state.key, state.previous}, isBackupName);
 }

@@ -23,7 +23,9 @@ bool isBackupName(const std::string& name);
 // KelvaneMini's and Orva_Upgrade's backup folders.
 std::vector<std::string> backupFolders();
 // Seals the plain backups of a folder with the process's key (and those of
-// the previous key again); nothing happens without a key.
-FolderSealing sealBackups(const std::string& folder);
+// the previous key again); nothing happens without a key. With
+// `onlyWithPlainFiles` (at start-up) the key is not even looked for unless
+// the folder holds a plain backup.
+FolderSealing sealBackups(const std::string& folder, bool onlyWithPlainFiles = false);
 
 }  // namespace kelvane::registry

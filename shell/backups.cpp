@@ -93,7 +93,7 @@ void MakeBackupsPrivate(const QString& folder) {
     }
 #endif
     // Backups written without a key are sealed at the first start with one.
-    registry::sealBackups(folder.toStdString());
+    registry::sealBackups(folder.toStdString(), true);
 }
 
 namespace {
