@@ -170,10 +170,10 @@ bool SafetyNet::confirmBuilding() {
         downloaded_ = false;
     if (*origin_ == connected) return true;
     enum { Send, Cancel };
-    return form_.prompts().choose(
-               &form_, text(Message::WrongBuildingTitle),
-               WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
-               {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel, Cancel) == Send;
+    return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle),
+                                  WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
+                                  {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel,
+                                  Cancel) == Send;
 }
 
 bool SafetyNet::confirmUpload() {
@@ -208,8 +208,7 @@ bool SafetyNet::confirmUpload() {
 }
 
 bool SafetyNet::confirmMerge() {
-    const ThreeWayMerge merge =
-        MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
+    const ThreeWayMerge merge = MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
     const int language = form_.CurrentLanguage();
     MergeDialogTexts t;
     t.title = text(Message::UploadQuestionTitle);
@@ -272,8 +271,7 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
     }
     // The working image now matches this controller's.
-    if (const auto& identity = link_.lastIdentity())
-        origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
+    if (const auto& identity = link_.lastIdentity()) origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
     form_.imageKept();
     base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
@@ -323,8 +321,8 @@ void SafetyNet::compare() {
     if (!downloaded_) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(
-        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
+    form_.prompts().showChanges(&form_, t,
+                                listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
 }
 
 void SafetyNet::check() {

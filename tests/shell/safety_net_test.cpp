@@ -103,8 +103,7 @@ private slots:
         // The controller's side is unknown: only the new values, nothing "from".
         QVERIFY(f.prompts.shown.last().text.contains(QStringLiteral("p204 Długość rozmowy: 60\n")));
         QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
-        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(),
-                            [](auto b) { return b == 0; }));
+        QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(), [](auto b) { return b == 0; }));
         QVERIFY(f.controller() == SampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
 
