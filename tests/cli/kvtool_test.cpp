@@ -1,6 +1,8 @@
 // kvtool as a user runs it: the real program, its exit codes and its files,
 // against the built-in simulator and the pty simulators.
 #include "files/data_file.h"
+#include "files/key_file.h"
+#include "files/sealed_files.h"
 #include "image/codecs.h"
 #include "image/parameters.h"
 #include "image/secret_mask.h"
@@ -105,6 +107,9 @@ protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("kvtool_test_" + std::to_string(::getpid()));
         fs::create_directories(dir);
+        // The sealed backups kvtool writes open here with its key file.
+        kelvane::setSealedFileKeyProvider(
+            [key = dir / "data.key"] { return kelvane::SealedFileKeys{kelvane::readKeyFile(key, false).key, {}}; });
     }
     void TearDown() override { fs::remove_all(dir); }
     Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) {
@@ -722,7 +727,7 @@ TEST_F(Kvtool, FlashJobOverAPtyBacksUpFlashesAndVerifiesTheConfiguration) {
         EXPECT_EQ(flashed.substr(0, body.size()), body);
         std::vector<fs::path> backups;
         for (const auto& e : fs::recursive_directory_iterator(dir / ".local"))
-            if (e.path().extension() == ".kvd") backups.push_back(e.path());
+            if (e.path().extension() == ".kvs") backups.push_back(e.path());  // sealed
         ASSERT_EQ(backups.size(), 1u) << r.out;
         EXPECT_EQ(imageOf(backups[0]), kelvane::SampleBuildingImage()) << "the backup holds what the controller held";
     }
