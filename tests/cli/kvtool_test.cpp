@@ -108,8 +108,9 @@ protected:
         dir = fs::temp_directory_path() / ("kvtool_test_" + std::to_string(::getpid()));
         fs::create_directories(dir);
         // The sealed backups kvtool writes open here with its key file.
-        kelvane::setSealedFileKeyProvider(
-            [key = dir / "data.key"] { return kelvane::SealedFileKeys{kelvane::readKeyFile(key, false).key, {}}; });
+        kelvane::setSealedFileKeyProvider([key = dir / "data.key"] {
+            return kelvane::SealedFileKeys{kelvane::readKeyFile(key, false).key, {}};
+        });
     }
     void TearDown() override { fs::remove_all(dir); }
     Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) {
