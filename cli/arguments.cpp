@@ -32,6 +32,9 @@ const std::vector<OptionSpec> kCommon = {
     {"--lang", true, "pl|en: language of the messages (default: pl when the environment is Polish, else en)"},
     {"--quiet", false, "no progress line"},
     {"--trace", true, "FILE: write the trace of every line session (each byte sent and received) to FILE"},
+    {"--key-file", true,
+     "FILE: the data key in FILE (64 hexadecimal digits, the user's own, 0600; made when missing) instead of\n"
+     "                     the keychain (also $KELVANE_KEY_FILE)"},
 };
 
 }  // namespace
@@ -114,6 +117,13 @@ const std::vector<CommandSpec>& commands() {
           kJson,
           {"--address", true, "A: the building's address (name)"},
           {"--output", true, "FILE.kvd to write (export; also -o)"}}},
+        {"key",
+         "status | export FILE | import FILE | rotate [--passphrase-file F]",
+         "the data key that seals the register's images and the backups: where it is, wrapped with a passphrase for a "
+         "colleague's computer, taken from such a file, replaced by a new one (everything local sealed again)",
+         1,
+         2,
+         {kRegister, {"--passphrase-file", true, "F: the passphrase is the first line of F (export, import; else asked)"}}},
         {"flash",
          "--port P [FIRMWARE] [--no-backup] [--verify-config] [--restore-config] [--yes] [--register FILE]",
          "back the configuration up, program controller firmware through its bootloader (default 4817_05.dat), "

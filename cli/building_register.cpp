@@ -26,6 +26,8 @@ registry::Register* ToolRegister::get() {
             tool_.args.has("--register") ? tool_.args.value("--register") : registry::Register::defaultPath();
         auto reg = std::make_unique<registry::Register>();
         if (reg->open(path)) {
+            // Said once: without the key visits are kept without images.
+            if (!reg->imagesNote().empty()) tool_.error("", reg->imagesNote());
             // The user's own register starts with KelvaneMini's backups.
             if (path == registry::Register::defaultPath() && qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
                 reg->importBackupsOnce(registry::Register::defaultBackupFolder());

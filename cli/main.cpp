@@ -8,6 +8,7 @@
 #include "cli/terminal.h"
 
 #include "files/private_file.h"
+#include "registry/key_store.h"
 #include "session/diagnostics.h"
 #include "texts/file_texts.h"
 
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
         }
     }
     kelvane::session::setTracing(tracing);
+    if (inv.has("--key-file")) kelvane::registry::setKeyFile(inv.value("--key-file"));
     const std::string name = inv.command->name;
     if (name == "ports") return portsCommand(tool);
     if (name == "probe") return probeCommand(tool);
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
     if (name == "support-bundle") return supportBundleCommand(tool);
     if (name == "register") return registerCommand(tool);
     if (name == "flat") return flatCommand(tool);
+    if (name == "key") return keyCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -2,6 +2,7 @@
 
 #include "files/atomic_file.h"
 #include "files/cp1250.h"
+#include "files/sealed_files.h"
 
 #include <algorithm>
 #include <fstream>
@@ -37,8 +38,18 @@ constexpr std::size_t kMaxFileBytes = kImageSize + kMaxDescriptionBytes;
 
 std::optional<DataFile> LoadDataFile(const std::filesystem::path& path) {
     std::string bytes;
-    if (ReadFileBounded(path, kMaxFileBytes, bytes) != ReadFault::None) return std::nullopt;
-    return ReadDataFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    if (ReadFileBounded(path, kMaxFileBytes + kSealedFileHeader + kSealOverhead, bytes) != ReadFault::None)
+        return std::nullopt;
+    std::vector<std::uint8_t> content(bytes.begin(), bytes.end());
+    // A sealed backup opens with the data key; without it, it is refused.
+    if (isSealedFile(content.data(), content.size())) {
+        auto opened = openSealedBytes(content, sealedFileKeys());
+        if (!opened) return std::nullopt;
+        content.swap(*opened);
+    } else if (content.size() > kMaxFileBytes) {
+        return std::nullopt;
+    }
+    return ReadDataFile(content);
 }
 
 std::optional<DataFile> LoadDataFile(std::istream& in) {

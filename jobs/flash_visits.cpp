@@ -1,5 +1,7 @@
 #include "jobs/flash_visits.h"
 
+#include "registry/backup_files.h"
+
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "files/trace_store.h"
@@ -43,7 +45,7 @@ std::string keepFlashBackup(const std::string& backupFolder, const Image& image,
     const std::filesystem::path file = folder / PathFromUtf8(name);
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
-    return SaveDataFile(file, image, description) ? PathToUtf8(file) : std::string();
+    return registry::writeBackup(file, image, description);
 }
 
 std::vector<NewVisit> flashVisits(const JobResult& job, const std::string& port) {

@@ -137,7 +137,10 @@ QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
 registry::Register* openRegister(std::unique_ptr<registry::Register>& keep, std::string& why) {
     if (!registry::Register::available()) return nullptr;
     keep = std::make_unique<registry::Register>();
-    if (keep->open(registry::Register::defaultPath())) return keep.get();
+    if (keep->open(registry::Register::defaultPath())) {
+        if (!keep->imagesNote().empty()) qWarning("%s", keep->imagesNote().c_str());
+        return keep.get();
+    }
     why = keep->error();
     qWarning("The visit was not recorded in the register: %s", why.c_str());
     return nullptr;

@@ -1,5 +1,7 @@
 #include "registry/building_register.h"
 
+#include "registry/key_store.h"
+
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "image/change_list.h"
@@ -18,6 +20,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <map>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -58,6 +61,12 @@ const std::vector<std::vector<const char*>> kMigrations = {
         // the same controller: a visit's image mostly equals the one before.
         "ALTER TABLE images ADD COLUMN base INTEGER REFERENCES images(id)",
     },
+    {
+        // Images sealed with the data key, found by a keyed hash (the column
+        // keeps its name): an older program must not add plain ones. Sealing
+        // itself follows the opening, once there is a key.
+        "CREATE INDEX IF NOT EXISTS images_by_base ON images(base)",
+    },
 };
 
 VisitKind kindFrom(const QString& name) {
@@ -74,11 +83,31 @@ std::optional<int> optionalInt(const QVariant& v) {
 }
 QVariant variant(const std::optional<int>& v) { return v ? QVariant(*v) : QVariant(); }
 
-QByteArray hashOf(const Image& image) {
-    return QCryptographicHash::hash(
-        QByteArrayView(reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size())),
-        QCryptographicHash::Sha256);
+QByteArray plainHash(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256); }
+QByteArray bytesOf(const Image& image) {
+    return QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size()));
 }
+QByteArray keyedHash(const DataKey& key, const QByteArray& bytes) {
+    const LookupHash h = lookupHash(key, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(h.data()), static_cast<qsizetype>(h.size()));
+}
+
+// A sealed image belongs to its row: the row's lookup hash is its associated
+// text, so moving sealed bytes to another row fails to open.
+std::string imageAssociation(const QByteArray& hash) { return "kelvane image " + hash.toStdString(); }
+QByteArray sealImage(const DataKey& key, const QByteArray& packed, const QByteArray& hash) {
+    const auto sealed =
+        sealBytes(key, packed.constData(), static_cast<std::size_t>(packed.size()), imageAssociation(hash));
+    return QByteArray(reinterpret_cast<const char*>(sealed.data()), static_cast<qsizetype>(sealed.size()));
+}
+std::optional<QByteArray> openImage(const DataKey& key, const QByteArray& sealed, const QByteArray& hash) {
+    auto opened = openBytes(key, sealed.constData(), static_cast<std::size_t>(sealed.size()), imageAssociation(hash));
+    if (!opened) return std::nullopt;
+    return QByteArray(reinterpret_cast<const char*>(opened->data()), static_cast<qsizetype>(opened->size()));
+}
+
+const QString kSealedBy = QStringLiteral("data key");
+const QString kScrubPending = QStringLiteral("plain pages");
 
 const char kVisitColumns[] =
     "v.id, v.time, v.technician, v.port, v.kind, v.outcome, v.firmware, v.image IS NOT NULL, v.changes, v.source";
@@ -233,12 +262,70 @@ bool Register::open(const std::string& path, int version) {
         return fail("not a register: " + path, query);
     query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     query.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
+    // What is deleted or overwritten is overwritten with zeros, not left in
+    // free pages.
+    query.exec(QStringLiteral("PRAGMA secure_delete=ON"));
     if (!migrate(version)) {
         db.close();
         return false;
     }
     open_ = true;
+    sealed_ = false;
+    imagesNote_.clear();
+    legacy_ = version < 3;
+    if (legacy_) return true;  // a test's older register: plain, as it was
+    if (!keySet_) {
+        const KeyState& state = dataKey();
+        key_ = state.key;
+        previousKey_ = state.previous;
+        keyWhy_ = state.why;
+    }
+    unreadableImages_ = 0;
+    std::string sealedBy;
+    if (query.exec(
+            QStringLiteral("SELECT key, value FROM settings WHERE key IN ('%1', '%2')").arg(kSealedBy, kScrubPending))) {
+        bool pending = false;
+        while (query.next()) {
+            if (query.value(0).toString() == kSealedBy)
+                sealedBy = s(query.value(1));
+            else
+                pending = true;
+        }
+        query.finish();
+        if (pending) scrub();
+    }
+    sealed_ = !sealedBy.empty();
+    if (key_ && (!sealed_ || sealedBy != key_->id())) {
+        if (!sealed_ || (previousKey_ && sealedBy == previousKey_->id())) {
+            if (!sealImages(sealedBy)) {
+                db.close();
+                open_ = false;
+                return false;
+            }
+        } else {
+            imagesNote_ = "the register's images are sealed with another key (" + sealedBy.substr(0, 8) +
+                          "…, this computer's is " + key_->id().substr(0, 8) +
+                          "…): visits are recorded without images until that key is imported";
+            key_.reset();
+        }
+    } else if (!key_) {
+        imagesNote_ = "visits are recorded without images: there is no key (" + keyWhy_ + ")";
+    }
     return true;
+}
+
+void Register::setDataKey(const std::optional<DataKey>& key, const std::string& why,
+                          const std::optional<DataKey>& previous) {
+    key_ = key;
+    previousKey_ = previous;
+    keyWhy_ = why;
+    keySet_ = true;
+}
+
+QByteArray Register::hashOf(const Image& image) const {
+    // A register sealed by a key this program lacks: nothing is found.
+    if (sealed_) return key_ ? keyedHash(*key_, bytesOf(image)) : QByteArray("\0", 1);
+    return plainHash(bytesOf(image));
 }
 
 int Register::schemaVersion() {
@@ -388,23 +475,140 @@ Image exclusiveOr(Image a, const Image& b) {
 std::optional<Image> Register::loadImage(std::int64_t imageId) {
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     query.prepare(
-        QStringLiteral("SELECT i.data, i.sha256, b.data FROM images i LEFT JOIN images b"
+        QStringLiteral("SELECT i.data, i.sha256, b.data, b.sha256 FROM images i LEFT JOIN images b"
                        " ON b.id = i.base AND b.base IS NULL WHERE i.id = ?"));
     query.addBindValue(static_cast<qlonglong>(imageId));
     if (!query.exec() || !query.next()) {
         fail("image", query);
         return std::nullopt;
     }
-    auto image = unpack(query.value(0).toByteArray());
+    if (sealed_ && !key_) {
+        ++unreadableImages_;
+        fail("the image is sealed with a key this computer lacks; it is kept as it is");
+        return std::nullopt;
+    }
+    // The stored bytes of a row, opened when sealed.
+    const auto packed = [this](const QVariant& data, const QVariant& hash) -> std::optional<QByteArray> {
+        if (!sealed_) return data.toByteArray();
+        return openImage(*key_, data.toByteArray(), hash.toByteArray());
+    };
+    const auto own = packed(query.value(0), query.value(1));
+    auto image = own ? unpack(*own) : std::nullopt;
     if (image && !query.value(2).isNull()) {
-        const auto base = unpack(query.value(2).toByteArray());
-        image = base ? std::optional<Image>(exclusiveOr(*image, *base)) : std::nullopt;
+        const auto base = packed(query.value(2), query.value(3));
+        const auto baseImage = base ? unpack(*base) : std::nullopt;
+        image = baseImage ? std::optional<Image>(exclusiveOr(*image, *baseImage)) : std::nullopt;
     }
     if (!image || hashOf(*image) != query.value(1).toByteArray()) {
-        fail("a damaged image in the register");
+        ++unreadableImages_;
+        fail(sealed_ ? "an image in the register is damaged or sealed with another key; it is kept as it is"
+                     : "a damaged image in the register");
         return std::nullopt;
     }
     return image;
+}
+
+bool Register::sealImages(const std::string& sealedBy) {
+    QSqlDatabase db = QSqlDatabase::database(q(connection_), false);
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("BEGIN IMMEDIATE"))) return fail("register locked", query);
+        // Another program may have sealed it meanwhile.
+        std::string now;
+        if (query.exec(QStringLiteral("SELECT value FROM settings WHERE key = '%1'").arg(kSealedBy)) && query.next())
+            now = s(query.value(0));
+        query.finish();
+        if (now == key_->id() || now != sealedBy) {
+            query.exec(QStringLiteral("ROLLBACK"));
+            sealed_ = true;
+            if (now != key_->id()) {
+                imagesNote_ = "the register's images are sealed with another key: visits are recorded without images";
+                key_.reset();
+            }
+            return true;
+        }
+        const std::optional<DataKey> from = sealedBy.empty() ? std::nullopt : previousKey_;
+        struct Row {
+            qlonglong id;
+            QByteArray hash, data;
+            std::optional<qlonglong> base;
+            std::optional<QByteArray> packed;  // opened
+            std::optional<Image> image;        // whole, checked
+        };
+        std::vector<Row> rows;
+        std::map<qlonglong, std::size_t> at;
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT id, sha256, data, base FROM images"))) {
+            query.exec(QStringLiteral("ROLLBACK"));
+            return fail("sealing the register", query);
+        }
+        while (query.next()) {
+            Row r{query.value(0).toLongLong(), query.value(1).toByteArray(), query.value(2).toByteArray(), {}, {}, {}};
+            if (!query.value(3).isNull()) r.base = query.value(3).toLongLong();
+            at[r.id] = rows.size();
+            rows.push_back(std::move(r));
+        }
+        query.finish();
+        for (Row& r : rows) r.packed = from ? openImage(*from, r.data, r.hash) : std::optional<QByteArray>(r.data);
+        const auto whole = [&](const Row& r) -> std::optional<Image> {
+            if (!r.packed) return std::nullopt;
+            auto image = unpack(*r.packed);
+            if (image && r.base) {
+                const auto b = at.find(*r.base);
+                const Row* base = b == at.end() ? nullptr : &rows[b->second];
+                const auto baseImage = base && !base->base && base->packed ? unpack(*base->packed) : std::nullopt;
+                image = baseImage ? std::optional<Image>(exclusiveOr(*image, *baseImage)) : std::nullopt;
+            }
+            if (!image) return image;
+            const QByteArray check = from ? keyedHash(*from, bytesOf(*image)) : plainHash(bytesOf(*image));
+            return check == r.hash ? image : std::nullopt;
+        };
+        int damaged = 0;
+        query.prepare(QStringLiteral("UPDATE images SET sha256 = ?, data = ? WHERE id = ?"));
+        for (Row& r : rows) {
+            const auto image = whole(r);
+            // A damaged entry is kept, sealed as it was found, under a hash
+            // no image has; loading it reports it.
+            const QByteArray hash = image ? keyedHash(*key_, bytesOf(*image))
+                                          : keyedHash(*key_, "damaged image " + QByteArray::number(r.id) + r.hash);
+            damaged += image ? 0 : 1;
+            query.addBindValue(hash);
+            query.addBindValue(sealImage(*key_, r.packed ? *r.packed : r.data, hash));
+            query.addBindValue(r.id);
+            if (!query.exec()) {
+                const bool failed = fail("sealing the register", query);
+                query.exec(QStringLiteral("ROLLBACK"));
+                return failed;
+            }
+        }
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?), (?, '1')"));
+        query.addBindValue(kSealedBy);
+        query.addBindValue(q(key_->id()));
+        query.addBindValue(kScrubPending);
+        if (!query.exec() || !query.exec(QStringLiteral("COMMIT"))) {
+            const bool failed = fail("sealing the register", query);
+            query.exec(QStringLiteral("ROLLBACK"));
+            return failed;
+        }
+        unreadableImages_ += damaged;
+    }
+    sealed_ = true;
+    scrub();
+    return true;
+}
+
+void Register::scrub() {
+    // The pages the plain images were on: overwritten in the file (secure
+    // delete, then the whole file rewritten), and the journal emptied. Done
+    // again at the next open when another program's reading held it up.
+    QSqlQuery query(QSqlDatabase::database(q(connection_), false));
+    if (!query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) || !query.next() || query.value(0).toInt() != 0)
+        return;
+    query.finish();
+    if (!query.exec(QStringLiteral("VACUUM"))) return;
+    query.exec(QStringLiteral("DELETE FROM settings WHERE key = '%1'").arg(kScrubPending));
+    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    query.finish();
 }
 
 std::optional<Image> Register::visitImage(const ControllerKey& key, std::int64_t visitId) {
@@ -452,6 +656,10 @@ bool Register::describe(const ControllerKey& key, const std::string& name, const
 }
 
 std::optional<std::int64_t> Register::storeImage(const Image& image, std::optional<std::int64_t> near) {
+    if (!legacy_ && (!key_ || !sealed_)) {
+        fail(imagesNote_);
+        return std::nullopt;
+    }
     QSqlQuery query(QSqlDatabase::database(q(connection_), false));
     const QByteArray hash = hashOf(image);
     query.prepare(QStringLiteral("SELECT id FROM images WHERE sha256 = ?"));
@@ -481,7 +689,7 @@ std::optional<std::int64_t> Register::storeImage(const Image& image, std::option
     }
     query.prepare(QStringLiteral("INSERT INTO images(sha256, data, base) VALUES(?, ?, ?)"));
     query.addBindValue(hash);
-    query.addBindValue(data);
+    query.addBindValue(sealed_ ? sealImage(*key_, data, hash) : data);
     query.addBindValue(baseId);
     if (!query.exec()) {
         fail("image", query);
@@ -557,7 +765,8 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
         }
     }
     std::optional<std::int64_t> imageId;
-    if (v.image) {
+    // Without the key the visit is kept without its image (imagesNote()).
+    if (v.image && imagesNote_.empty()) {
         query.prepare(QStringLiteral("SELECT %1, v.image FROM visits v WHERE v.controller = ? AND v.image IS NOT NULL"
                                      " ORDER BY v.time DESC, v.id DESC LIMIT 1")
                           .arg(QLatin1String(kVisitColumns)));
@@ -613,6 +822,9 @@ bool Register::recordSavedFile(const std::string& path, const Image& image, cons
                                const std::optional<Image>& base) {
     if (!open_) return fail(error_.empty() ? "the register is not open" : error_);
     QSqlDatabase db = QSqlDatabase::database(q(connection_), false);
+    // A saved file is recorded by its image: without the key there is
+    // nothing to keep (imagesNote() has said why).
+    if (!imagesNote_.empty()) return true;
     Transaction transaction(db);
     if (!transaction.begun()) return fail("register locked", transaction.query());
     const auto imageId = storeImage(image);
@@ -709,10 +921,13 @@ std::optional<int> Register::importBackups(const std::string& folder) {
         fail("the register is not open");
         return std::nullopt;
     }
-    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kvd$"));
+    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kv[ds]$"));
     const QDir dir(q(folder));
     int imported = 0;
-    for (const QFileInfo& file : dir.entryInfoList({QStringLiteral("*.kvd")}, QDir::Files, QDir::Name)) {
+    // Sealed backups open with the data key; one that does not is left out
+    // (and kept).
+    for (const QFileInfo& file :
+         dir.entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files, QDir::Name)) {
         const auto m = name.match(file.fileName());
         if (!m.hasMatch()) continue;
         const std::string source = file.absoluteFilePath().toStdString();

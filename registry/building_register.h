@@ -15,7 +15,12 @@
 // by the busy time-out.
 //
 // The file holds every code of every building: it is created 0600 in a
-// folder created 0700, and a wider file is narrowed when it is opened.
+// folder created 0700, and a wider file is narrowed when it is opened. Its
+// images are sealed with the data key (registry/key_store), and found by a
+// keyed hash, so the file alone tells nobody a code. A register written before
+// sealing is sealed at the first open that has a key, and no plain page is
+// left in the file, its journal or its free pages.
+#include "files/sealing.h"
 #include "image/image.h"
 
 #include <chrono>
@@ -24,6 +29,7 @@
 #include <string>
 #include <vector>
 
+class QByteArray;
 class QSqlQuery;
 
 namespace kelvane::registry {
@@ -96,7 +102,7 @@ struct Recorded {
 
 class Register {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr std::chrono::milliseconds kDefaultBusyTimeout{3000};
 
     Register();
@@ -115,6 +121,16 @@ public:
 
     // How long a write waits for another program's; set before open().
     void setBusyTimeout(std::chrono::milliseconds timeout) { busyTimeout_ = timeout; }
+    // The key to seal images with (and the one it replaced, whose images are
+    // sealed again with `key` when the register opens); set before open().
+    // Without it open() takes the process's key (registry/key_store).
+    void setDataKey(const std::optional<DataKey>& key, const std::string& why = {},
+                    const std::optional<DataKey>& previous = std::nullopt);
+    // Empty while images are stored and read; else why visits are recorded
+    // without their images (no key, another key), to be said once.
+    const std::string& imagesNote() const { return imagesNote_; }
+    // Images that could not be opened since open(): kept as they are.
+    int unreadableImages() const { return unreadableImages_; }
 
     // Opens (creating when missing) and brings the schema up to `version`
     // (the newest unless a test wants an older one). False with error() when
@@ -183,7 +199,22 @@ private:
     // as the base of a difference.
     std::optional<std::int64_t> storeImage(const Image& image, std::optional<std::int64_t> near = std::nullopt);
     std::optional<Image> loadImage(std::int64_t imageId);
+    // The lookup hash of an image: keyed with the data key once sealed.
+    QByteArray hashOf(const Image& image) const;
+    // Seals a plain register, or one sealed by the previous key, with the
+    // key; then leaves no page of what was there.
+    bool sealImages(const std::string& sealedBy);
+    void scrub();
 
+    std::optional<DataKey> key_;
+    std::optional<DataKey> previousKey_;
+    std::string keyWhy_;
+    bool keySet_ = false;
+    bool sealed_ = false;
+    bool legacy_ =
+        false;  // opened at an older schema (tests): plain  // the images are sealed (by key_ when imagesNote_ is empty)
+    std::string imagesNote_;
+    int unreadableImages_ = 0;
     std::string connection_;
     std::string path_;
     std::string error_;

@@ -27,6 +27,14 @@ bool Register::open(const std::string& path, int) {
 
 int Register::schemaVersion() { return 0; }
 
+void Register::setDataKey(const std::optional<DataKey>& key, const std::string& why,
+                          const std::optional<DataKey>& previous) {
+    key_ = key;
+    previousKey_ = previous;
+    keyWhy_ = why;
+    keySet_ = true;
+}
+
 std::optional<Controller> Register::controller(const ControllerKey&) { return std::nullopt; }
 std::vector<Controller> Register::controllers(const std::string&) { return {}; }
 std::vector<Visit> Register::visits(const ControllerKey&) { return {}; }

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing, for what is asked:
 #   deps.sh run   what building and starting the programs needs (compiler,
-#                 CMake, Ninja, Qt, the compiler cache)
+#                 CMake, Ninja, Qt, the compiler cache, libsodium, QtKeychain)
 #   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
-#                 package check and the Windows cross-check need
+#                 package check and the Windows cross-check need (D-Bus and
+#                 GNOME keyring: the keychain tests' Secret Service)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config
-      qt6-translations-l10n ccache)
+      qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev)
 if [ "${1:-all}" != run ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev
          xvfb xauth socat poppler-utils
          fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
-         g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool)
+         g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool
+         dbus gnome-keyring)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

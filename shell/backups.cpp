@@ -2,6 +2,7 @@
 
 #include "files/data_file.h"
 #include "print/qt_path.h"
+#include "registry/backup_files.h"
 #include "image/window_data.h"
 #include "texts/language_table.h"
 
@@ -63,20 +64,27 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
         return {};
     }
     const QString stem = QDir(folder).filePath(when.toString(QString::fromLatin1(kNameFormat)));
-    QString path = stem + QStringLiteral(".kvd");
-    for (int n = 2; QFileInfo::exists(path); ++n) path = stem + QStringLiteral("_%1.kvd").arg(n);
-    if (!SaveDataFile(FsPath(path), image, description.toStdString())) {
-        if (error) *error = path;
+    // A name taken by a plain or a sealed backup is taken.
+    const auto taken = [](const QString& name) {
+        return QFileInfo::exists(name + QStringLiteral(".kvd")) || QFileInfo::exists(name + QStringLiteral(".kvs"));
+    };
+    QString name = stem;
+    for (int n = 2; taken(name); ++n) name = stem + QStringLiteral("_%1").arg(n);
+    const std::string written =
+        registry::writeBackup(FsPath(name + QStringLiteral(".kvd")), image, description.toStdString());
+    if (written.empty()) {
+        if (error) *error = name + QStringLiteral(".kvd");
         return {};
     }
-    return path;
+    return QString::fromStdString(written);
 }
 
 void MakeBackupsPrivate(const QString& folder) {
     if (!QFileInfo(folder).isDir()) return;
     MakePrivateFolder(FsPath(folder));
 #ifndef _WIN32
-    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.kvd")}, QDir::Files | QDir::Hidden)) {
+    for (const QFileInfo& info :
+         QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
         if (info.isSymLink() || info.ownerId() != ::geteuid()) continue;
         std::error_code ignored;
         std::filesystem::permissions(FsPath(info.filePath()),
@@ -84,6 +92,8 @@ void MakeBackupsPrivate(const QString& folder) {
                                      std::filesystem::perm_options::remove, ignored);
     }
 #endif
+    // Backups written without a key are sealed at the first start with one.
+    registry::sealBackups(folder.toStdString(), true);
 }
 
 namespace {
@@ -105,9 +115,12 @@ BackupEntry::Source backupSource(const QString& description) {
 }  // namespace
 
 std::vector<BackupEntry> ListBackups(const QString& folder) {
-    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kvd$"));
+    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kv[ds]$"));
     std::vector<BackupEntry> list;
-    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.kvd")}, QDir::Files)) {
+    // Sealed backups (".kvs") open with the data key; one that does not is
+    // left out of the list and kept.
+    for (const QFileInfo& info :
+         QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
         if (!m.hasMatch()) continue;
         const auto file = LoadDataFile(FsPath(info.filePath()));

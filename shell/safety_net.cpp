@@ -99,6 +99,12 @@ void SafetyNet::recordVisit(bool upload) {
         v.image = form_.document().device;
         recorded = reg->recordVisit(v);
         if (!recorded) why = QString::fromStdString(reg->error());
+        // Without the data key the visit is kept without its image: said once.
+        static bool imagesNoteSaid = false;
+        if (recorded && !reg->imagesNote().empty() && !imagesNoteSaid) {
+            imagesNoteSaid = true;
+            form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(reg->imagesNote()));
+        }
     } else {
         why = registerError_;
     }

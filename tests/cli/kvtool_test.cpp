@@ -1,6 +1,8 @@
 // kvtool as a user runs it: the real program, its exit codes and its files,
 // against the built-in simulator and the pty simulators.
 #include "files/data_file.h"
+#include "files/key_file.h"
+#include "files/sealed_files.h"
 #include "image/codecs.h"
 #include "image/parameters.h"
 #include "image/secret_mask.h"
@@ -73,6 +75,8 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::unsetenv("XDG_CONFIG_HOME");
         // Each test its own building register, never the user's.
         ::setenv("KELVANE_REGISTER", (dir / "register.sqlite").c_str(), 1);
+        // And its own data key, never the user's keychain (unless a case names one).
+        ::setenv("KELVANE_KEY_FILE", (dir / "data.key").c_str(), 0);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");
@@ -111,6 +115,10 @@ protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("kvtool_test_" + std::to_string(::getpid()));
         fs::create_directories(dir);
+        // The sealed backups kvtool writes open here with its key file.
+        kelvane::setSealedFileKeyProvider([key = dir / "data.key"] {
+            return kelvane::SealedFileKeys{kelvane::readKeyFile(key, false).key, {}};
+        });
     }
     void TearDown() override { fs::remove_all(dir); }
     Outcome run(std::vector<std::string> args, int sigintAfterMs = -1) {
@@ -819,7 +827,7 @@ TEST_F(Kvtool, FlashJobOverAPtyBacksUpFlashesAndVerifiesTheConfiguration) {
         EXPECT_EQ(flashed.substr(0, body.size()), body);
         std::vector<fs::path> backups;
         for (const auto& e : fs::recursive_directory_iterator(dir / ".local"))
-            if (e.path().extension() == ".kvd") backups.push_back(e.path());
+            if (e.path().extension() == ".kvs") backups.push_back(e.path());  // sealed
         ASSERT_EQ(backups.size(), 1u) << r.out;
         EXPECT_EQ(imageOf(backups[0]), kelvane::SampleBuildingImage()) << "the backup holds what the controller held";
     }

@@ -4,6 +4,7 @@
 #include "registry/building_register.h"
 
 #include "files/data_file.h"
+#include "registry/key_store.h"
 #include "image/image.h"
 
 #include <QCoreApplication>
@@ -475,6 +476,11 @@ TEST_F(RegisterTest, BackupsImportOnceAsVisitsOfTheUnknownController) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // A key of this run only: the user's keychain is never reached.
+    kelvane::registry::KeyState state;
+    state.key = kelvane::DataKey::generate();
+    state.why = "built without libsodium";
+    kelvane::registry::setDataKey(state);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -393,8 +393,9 @@ private slots:
         f.run("UPLOAD");
         const std::vector<BackupEntry> list = ListBackups(folder);
         QCOMPARE(list.size(), std::size_t{3});
-        QCOMPARE(QFileInfo(list[2].path).fileName(), QStringLiteral("2026-12-08_203015.kvd"));
-        QCOMPARE(QFileInfo(list[0].path).fileName(), QStringLiteral("2026-12-08_203015_3.kvd"));
+        // Sealed with the data key (the test's key file).
+        QCOMPARE(QFileInfo(list[2].path).fileName(), QStringLiteral("2026-12-08_203015.kvs"));
+        QCOMPARE(QFileInfo(list[0].path).fileName(), QStringLiteral("2026-12-08_203015_3.kvs"));
         QCOMPARE(list[2].port, QStringLiteral("Symulator"));
         QCOMPARE(list[2].description, BackupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
         QCOMPARE(list[2].residents, 72);
@@ -431,8 +432,8 @@ private slots:
         QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
         // The status says what was opened, and the title names it.
-        QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015.kvd"));
-        QVERIFY(f.form.windowTitle().contains(QStringLiteral("2026-12-08_203015.kvd")));
+        QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015.kvs"));
+        QVERIFY(f.form.windowTitle().contains(QStringLiteral("2026-12-08_203015.kvs")));
 
         // A backup that cannot be written is said and fails nothing.
         QFile blocker(f.dir.filePath(QStringLiteral("file")));

@@ -1,0 +1,30 @@
+#pragma once
+// The data key in a file named by the user, for computers without a keychain
+// (a server, a script): 64 hexadecimal digits on one line. The file must be
+// the user's own and readable by nobody else (0600 or 0400); any other is
+// refused unread, so a key others can read is never used.
+#include "files/sealing.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kelvane {
+
+enum class KeyFileFault { None, Missing, NotRegular, NotPrivate, NotOwner, NotAKey, Failed };
+
+struct KeyFileRead {
+    std::optional<DataKey> key;
+    KeyFileFault fault = KeyFileFault::None;
+    bool created = false;
+};
+
+// Reads the key; a missing file is made with a new key when `create` (and
+// the folder exists). Never reads more than a key file's size.
+KeyFileRead readKeyFile(const std::filesystem::path& path, bool create);
+// Writes the key as a new 0600 file (replacing one that is there).
+bool writeKeyFile(const std::filesystem::path& path, const DataKey& key);
+// Why a key file was refused, for messages ("... is readable by others").
+std::string keyFileFaultText(KeyFileFault fault);
+
+}  // namespace kelvane

@@ -1,0 +1,270 @@
+#include "registry/key_store.h"
+
+#include "files/atomic_file.h"
+#include "files/key_file.h"
+#include "files/sealed_files.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#ifdef KELVANE_WITH_KEYCHAIN
+#include <qt6keychain/keychain.h>
+#endif
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+namespace kelvane::registry {
+
+namespace {
+
+const QString kService = QStringLiteral("Kelvane");
+const QString kKeyName = QStringLiteral("data key");
+const QString kPreviousName = QStringLiteral("previous data key");
+// A keychain that does not answer (a prompt nobody sees, a hung service) is
+// given up after this; the programs then go on without a key.
+constexpr std::chrono::seconds kKeychainWait{20};
+
+std::mutex lock;
+std::string namedFile;
+std::optional<KeyState> state;
+
+enum class Found { Key, Missing, Failed };
+
+struct KeychainAnswer {
+    Found found = Found::Failed;
+    std::optional<DataKey> key;
+    std::string why;
+};
+
+#ifdef KELVANE_WITH_KEYCHAIN
+// Runs a keychain job to its end or the bound, whichever is first. A job
+// still running at the bound deletes itself when it ends.
+template <class JobType>
+bool runJob(JobType* job, std::string* why) {
+    if (!QCoreApplication::instance()) {
+        delete job;
+        *why = "the keychain needs a running program";
+        return false;
+    }
+    auto done = std::make_shared<bool>(false);
+    QEventLoop loop;
+    QPointer<QEventLoop> waiting(&loop);
+    QObject::connect(job, &QKeychain::Job::finished, job, [done, waiting] {
+        *done = true;
+        if (waiting) waiting->quit();
+    });
+    job->setAutoDelete(false);
+    job->setInsecureFallback(false);
+    job->start();
+    if (!*done) {
+        QTimer::singleShot(kKeychainWait, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (!*done) {
+        QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
+        *why = "the keychain did not answer";
+        return false;
+    }
+    return true;
+}
+
+KeychainAnswer readKeychain(const QString& name) {
+    KeychainAnswer a;
+    auto* job = new QKeychain::ReadPasswordJob(kService);
+    job->setKey(name);
+    if (!runJob(job, &a.why)) return a;
+    std::unique_ptr<QKeychain::ReadPasswordJob> owned(job);
+    if (job->error() == QKeychain::EntryNotFound) {
+        a.found = Found::Missing;
+        return a;
+    }
+    if (job->error() != QKeychain::NoError) {
+        a.why = "the keychain refused: " + job->errorString().toStdString();
+        return a;
+    }
+    QByteArray bytes = job->binaryData();
+    a.key = DataKey::fromBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                               static_cast<std::size_t>(bytes.size()));
+    wipeSecret(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    a.found = a.key ? Found::Key : Found::Failed;
+    if (!a.key) a.why = "the keychain holds something that is no key";
+    return a;
+}
+
+bool writeKeychain(const QString& name, const DataKey& key, std::string* why) {
+    auto* job = new QKeychain::WritePasswordJob(kService);
+    job->setKey(name);
+    job->setBinaryData(QByteArray(reinterpret_cast<const char*>(key.bytes().data()), DataKey::kBytes));
+    if (!runJob(job, why)) return false;
+    std::unique_ptr<QKeychain::WritePasswordJob> owned(job);
+    if (job->error() != QKeychain::NoError) {
+        *why = "the keychain refused: " + job->errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+void deleteKeychain(const QString& name) {
+    auto* job = new QKeychain::DeletePasswordJob(kService);
+    job->setKey(name);
+    std::string ignored;
+    if (runJob(job, &ignored)) delete job;
+}
+#else
+KeychainAnswer readKeychain(const QString&) { return {Found::Failed, std::nullopt, "no keychain in this build"}; }
+bool writeKeychain(const QString&, const DataKey&, std::string* why) {
+    *why = "no keychain in this build";
+    return false;
+}
+void deleteKeychain(const QString&) {}
+#endif
+
+// Sealed backups open wherever a data file is read, with this process's key.
+const bool providerInstalled = [] {
+    setSealedFileKeyProvider([] {
+        const KeyState& s = dataKey();
+        return SealedFileKeys{s.key, s.previous};
+    });
+    return true;
+}();
+
+bool keychainRefused() { return !qEnvironmentVariableIsEmpty("KELVANE_NO_KEYCHAIN"); }
+
+std::string fileInForce() {
+    if (!namedFile.empty()) return namedFile;
+    return qEnvironmentVariable("KELVANE_KEY_FILE").toStdString();
+}
+
+std::string previousFile(const std::string& file) { return file + ".previous"; }
+
+KeyState find() {
+    KeyState s;
+    const std::string file = fileInForce();
+    if (!file.empty()) {
+        s.source = "the key file " + file;
+        const KeyFileRead r = readKeyFile(PathFromUtf8(file), true);
+        if (!r.key) {
+            s.why = "the key file " + file + " is refused: " + keyFileFaultText(r.fault);
+            return s;
+        }
+        s.key = r.key;
+        s.previous = readKeyFile(PathFromUtf8(previousFile(file)), false).key;
+        return s;
+    }
+    s.source = "the keychain";
+    if (!sealingAvailable()) {
+        s.why = "this build cannot encrypt";
+        return s;
+    }
+    if (keychainRefused()) {
+        s.why = "the keychain is switched off (KELVANE_NO_KEYCHAIN)";
+        return s;
+    }
+    KeychainAnswer a = readKeychain(kKeyName);
+    if (a.found == Found::Missing) {
+        // First use: the key is made and kept, then read back, so a key the
+        // keychain did not really keep is never used.
+        auto made = DataKey::generate();
+        std::string why;
+        if (!made || !writeKeychain(kKeyName, *made, &why)) {
+            s.why = "no key could be kept in the keychain: " + why;
+            return s;
+        }
+        a = readKeychain(kKeyName);
+    }
+    if (a.found != Found::Key) {
+        s.why = a.why.empty() ? "the keychain holds no key" : a.why;
+        return s;
+    }
+    s.key = a.key;
+    const KeychainAnswer previous = readKeychain(kPreviousName);
+    if (previous.found == Found::Key) s.previous = previous.key;
+    return s;
+}
+
+}  // namespace
+
+void setKeyFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock);
+    namedFile = path;
+    state.reset();
+}
+
+std::string keyFile() {
+    std::lock_guard<std::mutex> guard(lock);
+    return fileInForce();
+}
+
+const KeyState& dataKey() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!state) state = find();
+    return *state;
+}
+
+const KeyState& reloadDataKey() {
+    std::lock_guard<std::mutex> guard(lock);
+    state = find();
+    return *state;
+}
+
+void setDataKey(const KeyState& s) {
+    std::lock_guard<std::mutex> guard(lock);
+    state = s;
+}
+
+bool storeDataKey(const DataKey& key, std::string* why) {
+    std::lock_guard<std::mutex> guard(lock);
+    const KeyState old = state ? *state : find();
+    const std::string file = fileInForce();
+    if (!file.empty()) {
+        if (old.key && *old.key != key && !writeKeyFile(PathFromUtf8(previousFile(file)), *old.key)) {
+            *why = "cannot write " + previousFile(file);
+            return false;
+        }
+        if (!writeKeyFile(PathFromUtf8(file), key)) {
+            *why = "cannot write " + file;
+            return false;
+        }
+    } else {
+        if (keychainRefused()) {
+            *why = "the keychain is switched off (KELVANE_NO_KEYCHAIN)";
+            return false;
+        }
+        if (old.key && *old.key != key && !writeKeychain(kPreviousName, *old.key, why)) return false;
+        if (!writeKeychain(kKeyName, key, why)) return false;
+        // Read back: only a key the keychain really holds counts as stored.
+        const KeychainAnswer back = readKeychain(kKeyName);
+        if (!back.key || *back.key != key) {
+            *why = back.why.empty() ? "the keychain did not keep the key" : back.why;
+            return false;
+        }
+    }
+    state.reset();
+    return true;
+}
+
+void forgetPreviousKey() {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::string file = fileInForce();
+    if (!file.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(PathFromUtf8(previousFile(file)), ignored);
+    } else if (!keychainRefused()) {
+        deleteKeychain(kPreviousName);
+    }
+    if (state) state->previous.reset();
+}
+
+bool keychainBuilt() {
+#ifdef KELVANE_WITH_KEYCHAIN
+    return true;
+#else
+    return false;
+#endif
+}
+
+}  // namespace kelvane::registry
