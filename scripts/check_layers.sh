@@ -25,7 +25,7 @@ link          no   image
 sim           no   image link
 bootloader    no   link
 session       yes  image files link sim
-registry      yes  image files
+registry      yes  image files session
 jobs          no   image files link sim bootloader registry
 texts         no   image files link bootloader jobs
 resources     yes  -
