@@ -12,7 +12,8 @@
 #               bootloader_sim, simulator servers
 #   bootloader/ kelvane_bootloader (no Qt)         link sim bootloader
 #   session/    serial_line_qt, kelvane_session    image files link sim bootloader session
-#   texts/      kelvane_texts (no Qt)              image files link texts
+#   jobs/       kelvane_jobs (no Qt)               image files link sim bootloader registry jobs
+#   texts/      kelvane_texts (no Qt)              image files link jobs texts
 #   resources/  pictures, icons, manual            resources
 #   shell/      KelvaneMini's windows              everything above
 #   orva/       Orva_Upgrade's window              image files link sim bootloader session texts
@@ -33,17 +34,18 @@ declare -A allowed=(
   [sim]="image link sim"
   [bootloader]="link sim bootloader"
   [session]="image files link sim bootloader session"
-  [texts]="image files link texts"
+  [texts]="image files link jobs texts"
   [resources]="resources"
-  [shell]="image files print link sim bootloader session texts resources shell registry"
-  [orva]="image files link sim bootloader session texts resources orva registry"
-  [cli]="image files print link sim bootloader session registry texts cli"
+  [shell]="image files print link sim bootloader session texts resources shell registry jobs"
+  [orva]="image files link sim bootloader session texts resources orva registry jobs"
+  [cli]="image files print link sim bootloader session registry jobs texts cli"
   [registry]="image files link sim bootloader session registry"
-  [campaign]="image files link sim bootloader session campaign"
+  [jobs]="image files link sim bootloader registry jobs"
+  [campaign]="image files link sim bootloader session jobs campaign"
   [fuzz]="image files link sim bootloader fuzz"
 )
 # Folders without Qt.
-QT_FREE=" image files link sim bootloader texts fuzz "
+QT_FREE=" image files link sim bootloader jobs texts fuzz "
 
 status=0
 while IFS= read -r file; do

@@ -142,6 +142,7 @@ void MainWindow::ApplyLanguage(int language) {
         statusPanel_->setText(statusMaker_(language));
     else if (previous != language && !statusPanel_->text().isEmpty())
         statusPanel_->setText(retranslated(statusPanel_->text(), previous, language));
+    if (sourceName_) setShownSource(sourceName_);
     openDialog_->setWindowTitle(messageText(texts::Message::DataFileOpenTitle));
     saveDialog_->setWindowTitle(messageText(texts::Message::DataFileSaveTitle));
     for (QFileDialog* d : {openDialog_, saveDialog_}) d->setNameFilter(messageText(texts::Message::DataFileFilter));

@@ -160,8 +160,8 @@ void RegisterDialog::fillVisits() {
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
             auto* item =
-                new QTreeWidgetItem(visits_, {shownTime(v.time), kindText(v.kind),
-                                              QString::fromStdString(v.technician), QString::fromStdString(v.outcome),
+                new QTreeWidgetItem(visits_, {shownTime(v.time), kindText(v.kind), QString::fromStdString(v.technician),
+                                              QString::fromStdString(v.outcome),
                                               v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
             item->setData(0, kImageRole, v.hasImage);
@@ -208,6 +208,7 @@ void RegisterDialog::openSelected() {
     if (!image) return report(QString::fromStdString(reg_.error()));
     chosen_ = image;
     chosenKey_ = key;
+    chosenVisit_ = chosen[0];
     accept();
 }
 
@@ -260,8 +261,8 @@ RegisterDialogTexts RegisterTexts(int language) {
     t.saveAs = text(Message::RegisterSaveAs);
     t.close = text(Message::ButtonClose);
     t.unknownBuilding = text(Message::RegisterUnknownBuilding);
-    for (Message m : {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash,
-                      Message::VisitBackup})
+    for (Message m :
+         {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash, Message::VisitBackup})
         t.kinds << text(m);
     return t;
 }

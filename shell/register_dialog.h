@@ -40,6 +40,7 @@ public:
     // The image chosen with Open (or a double click on a visit); nothing when closed.
     const std::optional<Image>& chosenImage() const { return chosen_; }
     std::optional<registry::ControllerKey> chosenController() const { return chosenKey_; }
+    std::optional<std::int64_t> chosenVisit() const { return chosenVisit_; }
 
     // Shows what changed from the older visit's image to the newer one's.
     std::function<void(const Image& older, const Image& newer)> showChanges;
@@ -79,6 +80,7 @@ private:
     QPushButton* saveAs_;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
+    std::optional<std::int64_t> chosenVisit_;
 };
 
 }  // namespace kelvane::shell

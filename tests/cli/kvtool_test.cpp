@@ -6,6 +6,7 @@
 #include "image/secret_mask.h"
 #include "sim/sample_building.h"
 #include "texts/language_table.h"
+#include "tests/jobs/upload_scenarios.h"
 #include "tests/link/pty_pair.h"
 
 #include <QJsonArray>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -553,6 +555,79 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
     EXPECT_EQ(imageOf(dir / "old.kvd"), imageOf(a));
     EXPECT_EQ(run({"register", "show", "999"}).exit, 2);
     EXPECT_EQ(run({"register", "diff", "12345", oldest, "0"}).exit, 2);
+}
+
+// The upload's scenarios (tests/jobs/upload_scenarios.h) through kvtool:
+// the guard refuses with exit 7 where the window asks, --other-controller
+// answers "send anyway".
+TEST_F(KvtoolPty, UploadScenariosEndWithWhatTheControllerShouldHold) {
+    namespace us = upload_scenarios;
+    const fs::path reg = dir / "register.sqlite";
+    const auto writeImage = [&](const Image& img) {
+        std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+    };
+    for (const us::Scenario& c : us::kScenarios) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        for (const char* f : {"register.sqlite", "register.sqlite-wal", "register.sqlite-shm", "dump.bin"})
+            fs::remove(dir / f);
+        const std::string port = pair->appPath();
+        std::string file = (dir / "office.kvd").string();
+        // What the technician starts from, in the order they would.
+        writeImage(us::imageA());
+        startSimulator();
+        if (c.start == us::Start::File) {
+            save(file, us::edited(us::imageA()));
+            ASSERT_TRUE(us::recordOffice(reg.string(), file));
+        } else if (c.start == us::Start::Download) {
+            const std::string read = (dir / "read.kvd").string();
+            file = (dir / "edited.kvd").string();
+            ASSERT_EQ(run({"download", "--port", port, "-o", read}).exit, 0);
+            std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
+            ASSERT_EQ(
+                run({"import-csv", read, "general_codes", (dir / "codes.csv").string(), "-o", file, "--append"}).exit, 0);
+        } else {
+            ASSERT_TRUE(us::recordOffice(reg.string(), (dir / "office.kvd").string()));
+            const QJsonObject shown =
+                QJsonDocument::fromJson(QByteArray::fromStdString(run({"register", "show", "4660", "--json"}).out)).object();
+            const std::string visit = std::to_string(shown["visitList"].toArray()[0].toObject()["visit"].toInt());
+            file = (dir / "visit.kvd").string();
+            ASSERT_EQ(run({"register", "export", "4660", visit, "-o", file}).exit, 0);
+        }
+        // The controller now connected.
+        sim.reset();
+        const Image before = c.connect == us::Connect::Other ? us::imageB()
+                             : c.keypad                      ? us::keypad(us::imageA())
+                                                             : us::imageA();
+        writeImage(before);
+        std::vector<std::string> extra;
+        if (c.connect == us::Connect::Other) extra = {"--identity", us::kIdentityB};
+        if (c.connect == us::Connect::Silent) extra = {"--fault", "silent"};
+        startSimulator(extra);
+        if (c.reg == us::Reg::Broken) std::ofstream(reg, std::ios::trunc) << "random bytes, no database";
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        std::optional<QSqlQuery> lock;
+        if (c.reg == us::Reg::Locked) {
+            db.setDatabaseName(QString::fromStdString(reg.string()));
+            ASSERT_TRUE(db.open());
+            lock.emplace(db);
+            ASSERT_TRUE(lock->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        }
+        std::vector<std::string> args = {"upload", "--port", port, file, "--yes", "--lang", "en"};
+        if (c.guard == us::Guard::Send) args.push_back("--other-controller");
+        if (c.everyBlock) args.push_back("--full");
+        const Outcome r = run(args);
+        if (lock) lock->exec(QStringLiteral("ROLLBACK"));
+        lock.reset();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        EXPECT_EQ(r.exit, c.guard == us::Guard::Cancel ? 7 : 0) << r.out << r.err;
+        if (c.guard == us::Guard::Cancel) EXPECT_EQ(r.out.find("Blocks sent"), std::string::npos) << r.out;
+        sim.reset();  // the simulator writes what it holds as it ends
+        EXPECT_EQ(dumped(), us::expected(c, imageOf(file), before));
+    }
 }
 
 TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
