@@ -115,6 +115,8 @@ void UploadFlow::answerGuard(GuardAnswer answer) {
     switch (answer) {
     case GuardAnswer::Cancel: result_.declinedAt = Step::AskGuard; return finish(End::Declined);
     case GuardAnswer::CheckFirst:
+        // A controller that did not answer the probe will not be read either.
+        if (!result_.guard.connected) return finish(End::Refused);
         checkingFirst_ = true;
         step_ = Step::Read;
         return;

@@ -50,6 +50,15 @@ public:
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { session_.setWorkerStackSize(bytes); }
 
+    // A step of a flow: reads the controller's whole image into a scratch
+    // buffer (both images stay as they are), or sends `blocks` of `image`
+    // (on completion the device image is `image`, as after an upload); the
+    // report goes to `done` once the transfer ended. False when nothing
+    // started (the reason was shown).
+    using Done = std::function<void(const session::TransferReport&)>;
+    bool readController(Done done);
+    bool sendBlocks(const Image& image, const std::bitset<kBlockCount>& blocks, Done done);
+
 public slots:
     // Port dialog, then choosePort() with its text on OK.
     void onChoosePort();
@@ -70,14 +79,6 @@ public slots:
     // does, and hands it to LinkHost::checkRead(); the working and device
     // images stay as they are.
     void checkController();
-    // A step of a flow: reads the controller's whole image into a scratch
-    // buffer (both images stay as they are), or sends `blocks` of `image`
-    // (on completion the device image is `image`, as after an upload); the
-    // report goes to `done` once the transfer ended. False when nothing
-    // started (the reason was shown).
-    using Done = std::function<void(const session::TransferReport&)>;
-    bool readController(Done done);
-    bool sendBlocks(const Image& image, const std::bitset<kBlockCount>& blocks, Done done);
 
 signals:
     // A transfer started (true) or ended (false); the window holds back LOAD

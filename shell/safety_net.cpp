@@ -34,18 +34,6 @@ std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, cons
     return groups;
 }
 
-// A format's %s fields filled in order.
-QString filled(QString format, const QStringList& fields) {
-    int at = 0;
-    for (const QString& field : fields) {
-        at = format.indexOf(QLatin1String("%s"), at);
-        if (at < 0) break;
-        format.replace(at, 2, field);
-        at += field.size();
-    }
-    return format;
-}
-
 // Remembered between runs.
 const char kAskBeforeUpload[] = "askBeforeUpload";
 const char kCheckAfterUpload[] = "checkAfterUpload";
@@ -191,6 +179,11 @@ void SafetyNet::startUpload() {
     advance();
 }
 
+void SafetyNet::resume() {
+    // Once the finished transfer has left the link (its next one may start then).
+    QTimer::singleShot(0, this, [this] { advance(); });
+}
+
 void SafetyNet::advance() {
     using jobs::Step;
     const auto failed = [] {
@@ -210,7 +203,7 @@ void SafetyNet::advance() {
             const bool started = link_.readController([this, back](const session::TransferReport& report) {
                 if (!flow_) return;
                 back ? flow_->readBack(report.download) : flow_->read(report.download);
-                advance();
+                resume();
             });
             if (started) return;
             back ? flow_->readBack(failed()) : flow_->read(failed());
@@ -226,7 +219,7 @@ void SafetyNet::advance() {
             const bool started = link_.sendBlocks(plan.image, plan.blocks, [this](const session::TransferReport& report) {
                 if (!flow_) return;
                 flow_->sent(report.upload);
-                advance();
+                resume();
             });
             if (started) return;
             link::UploadOutcome none;
@@ -246,12 +239,13 @@ jobs::GuardAnswer SafetyNet::askGuard(const jobs::Guard& guard) {
         return QStringLiteral("<b>") + name.toHtmlEscaped() + QStringLiteral("</b>");
     };
     if (guard.verdict == jobs::GuardVerdict::OtherController) {
-        warning = filled(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
-                         {bold(buildingText(guard.origin->key)), bold(portText()), bold(buildingText(*guard.connected))});
-    } else {
         warning =
-            filled(QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
-                   {bold(portText()), QString::fromStdString(texts::GuardReasonText(guard, language)).toHtmlEscaped()});
+            FillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
+                       {bold(buildingText(guard.origin->key)), bold(portText()), bold(buildingText(*guard.connected))});
+    } else {
+        warning = FillFields(
+            QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
+            {bold(portText()), QString::fromStdString(texts::GuardReasonText(guard, language)).toHtmlEscaped()});
     }
     warning = QStringLiteral("<p style=\"color:#c00000\">") + warning + QStringLiteral("</p>");
     enum { Send, Cancel };
@@ -528,8 +522,8 @@ void SafetyNet::showRegister() {
     const QDateTime when = QDateTime::fromString(QString::fromStdString(visit->time), Qt::ISODate);
     const auto name = [building, when](int language) {
         const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
-        return filled(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
-                      {locale.toString(when, QLocale::ShortFormat), building});
+        return FillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
+                          {locale.toString(when, QLocale::ShortFormat), building});
     };
     form_.setStatus(name);
     form_.setShownSource(name);

@@ -81,6 +81,7 @@ private:
     QString text(texts::Message message) const;
     // The flow's steps as the window takes them.
     void advance();
+    void resume();  // advance() after the transfer that just ended
     jobs::GuardAnswer askGuard(const jobs::Guard& guard);
     jobs::HoldingAnswer askHolding();
     jobs::ConfirmAnswer askConfirm();

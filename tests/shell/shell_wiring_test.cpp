@@ -4,6 +4,7 @@
 #include "session/support_bundle.h"
 #include "shell/diagnostics_dialogs.h"
 #include "shell/form_wiring.h"
+#include "shell/safety_net.h"
 #include "shell/help_window.h"
 #include "shell/link_controller.h"
 #include "link/port.h"
@@ -40,7 +41,8 @@ class ShellWiringTest : public QObject {
     Q_OBJECT
 
     bool finished(FormWiring& wiring) {
-        return QTest::qWaitFor([&] { return !wiring.controller().transferRunning(); }, 20000);
+        return QTest::qWaitFor(
+            [&] { return !wiring.controller().transferRunning() && !wiring.safetyNet().uploadRunning(); }, 20000);
     }
 
 private slots:
