@@ -13,7 +13,7 @@
 #   bootloader/ kelvane_bootloader (no Qt)         link sim bootloader
 #   session/    serial_line_qt, kelvane_session    image files link sim bootloader session
 #   jobs/       kelvane_jobs (no Qt)               image files link sim bootloader registry jobs
-#   texts/      kelvane_texts (no Qt)              image files link jobs texts
+#   texts/      kelvane_texts (no Qt)              image files link bootloader jobs texts
 #   resources/  pictures, icons, manual            resources
 #   shell/      KelvaneMini's windows              everything above
 #   orva/       Orva_Upgrade's window              image files link sim bootloader session texts
@@ -34,14 +34,14 @@ declare -A allowed=(
   [sim]="image link sim"
   [bootloader]="link sim bootloader"
   [session]="image files link sim bootloader session"
-  [texts]="image files link jobs texts"
+  [jobs]="image files link sim bootloader registry jobs"
+  [texts]="image files link bootloader jobs texts"
   [resources]="resources"
   [shell]="image files print link sim bootloader session texts resources shell registry jobs"
   [orva]="image files link sim bootloader session texts resources orva registry jobs"
   [cli]="image files print link sim bootloader session registry jobs texts cli"
   [registry]="image files link sim bootloader session registry"
-  [jobs]="image files link sim bootloader registry jobs"
-  [campaign]="image files link sim bootloader session jobs campaign"
+  [campaign]="image files link sim bootloader session jobs texts campaign"
   [fuzz]="image files link sim bootloader fuzz"
 )
 # Folders without Qt.

@@ -232,6 +232,11 @@ private slots:
                 QVERIFY2(asked == (c.guard != us::Guard::None), c.name);
                 if (c.guard == us::Guard::Cancel)
                     QVERIFY2(f.form.statusText() == text(texts::Message::UploadCancelled), c.name);
+                // Every block, the controller unread: the red question with Cancel the default, never a merge.
+                if (c.everyBlock)
+                    QVERIFY2(f.prompts.lastChangeTexts.warning == text(texts::Message::UnknownController) &&
+                                 f.prompts.lastChangeTexts.rejectIsDefault,
+                             c.name);
                 const Image sent = f.form.document().working;
                 sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().silent = false; });
                 QVERIFY2(f.controller() == us::expected(c, sent, before), c.name);
