@@ -398,7 +398,8 @@ int uploadCommand(const Tool& tool) {
         baseName = tool.args.value("--base");
     }
     ToolRegister reg(tool);
-    jobs::UploadFlow flow(in, reg.get(), reg.why());
+    kelvane::registry::Register* opened = reg.get();  // before why(): opening says why it failed
+    jobs::UploadFlow flow(in, opened, reg.why());
     const UploadAnswers answers{tool, *chosen, file};
     int exit = kDone;
     while (flow.next() != jobs::Step::Done && exit == kDone) {
