@@ -643,6 +643,7 @@ TEST_F(KvtoolPty, UploadScenariosEndWithWhatTheControllerShouldHold) {
         EXPECT_EQ(r.exit, c.guard == us::Guard::Cancel ? 7 : 0) << r.out << r.err;
         if (c.guard == us::Guard::Cancel) {
             EXPECT_EQ(r.out.find("Blocks sent"), std::string::npos) << r.out;
+            EXPECT_EQ(r.err.find("()"), std::string::npos) << "the reason is named: " << r.err;
         }
         sim.reset();  // the simulator writes what it holds as it ends
         EXPECT_EQ(dumped(), us::expected(c, imageOf(file), before));
