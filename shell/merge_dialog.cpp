@@ -4,7 +4,10 @@
 #include "texts/language_table.h"
 #include "texts/merge_text.h"
 
+#include <array>
+
 #include <QButtonGroup>
+#include <QStringList>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QDialogButtonBox>
@@ -20,19 +23,33 @@ namespace kelvane::shell {
 
 namespace {
 
-// The value with the words that differ from `other` in bold red (both are
-// the item's cells or bytes, separated alike).
-QString marked(const std::string& value, const std::string& other) {
-    const QStringList mine = QString::fromStdString(value).split(QLatin1Char(' '));
-    const QStringList theirs = QString::fromStdString(other).split(QLatin1Char(' '));
+// The cells of a row's three values ("Kod logiczny 3, Kod otwarcia 0123, ...")
+// that are not the same in all three: a conflict shows what it is about, not
+// whole rows. A value that is no list of the same length stays whole.
+std::array<QStringList, 3> differingCells(const std::array<std::string, 3>& values) {
+    std::array<QStringList, 3> cells;
+    for (int v = 0; v < 3; ++v) cells[v] = QString::fromStdString(values[v]).split(QStringLiteral(", "));
+    if (cells[0].size() != cells[1].size() || cells[1].size() != cells[2].size()) {
+        for (int v = 0; v < 3; ++v) cells[v] = QStringList{QString::fromStdString(values[v])};
+        return cells;
+    }
+    std::array<QStringList, 3> differing;
+    for (int i = 0; i < cells[0].size(); ++i)
+        if (cells[0][i] != cells[1][i] || cells[1][i] != cells[2][i])
+            for (int v = 0; v < 3; ++v) differing[v] << cells[v][i];
+    return differing[0].isEmpty() ? cells : differing;
+}
+
+// The cells, those that differ from `other`'s in bold red.
+QString marked(const QStringList& mine, const QStringList& other) {
     QStringList out;
     for (int i = 0; i < mine.size(); ++i) {
-        const QString word = mine[i].toHtmlEscaped();
-        out << (i < theirs.size() && theirs[i] == mine[i]
-                    ? word
-                    : QStringLiteral("<b style=\"color:#c00000\">") + word + QStringLiteral("</b>"));
+        const QString cell = mine[i].toHtmlEscaped();
+        out << (i < other.size() && other[i] == mine[i]
+                    ? cell
+                    : QStringLiteral("<b style=\"color:#c00000\">") + cell + QStringLiteral("</b>"));
     }
-    return out.join(QLatin1Char(' '));
+    return out.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -76,12 +93,12 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
         const MergeItem& item = merge.items[conflicts_[row]];
         const int r = static_cast<int>(row);
         table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(texts::MergeItemName(item, language))));
-        table->setItem(r, 1,
-                       new QTableWidgetItem(QString::fromStdString(texts::MergeItemValue(item, kBaseSide, language))));
+        const auto cells = differingCells({texts::MergeItemValue(item, kBaseSide, language),
+                                           texts::MergeItemValue(item, kFileSide, language),
+                                           texts::MergeItemValue(item, kControllerSide, language)});
+        table->setItem(r, 1, new QTableWidgetItem(cells[0].join(QStringLiteral(", "))));
         auto* group = new QButtonGroup(this);
         const char* names[] = {"ChooseFile", "ChooseController"};
-        const std::string values[] = {texts::MergeItemValue(item, kFileSide, language),
-                                      texts::MergeItemValue(item, kControllerSide, language)};
         for (int s = 0; s < 2; ++s) {
             // A radio button and beside it the value, what differs from the other side marked.
             auto* cell = new QWidget(table);
@@ -89,7 +106,7 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
             cellLayout->setContentsMargins(4, 0, 4, 0);
             auto* choice = new QRadioButton(cell);
             choice->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(names[s])).arg(row));
-            auto* value = new QLabel(marked(values[s], values[1 - s]), cell);
+            auto* value = new QLabel(marked(cells[1 + s], cells[2 - s]), cell);
             value->setObjectName(QStringLiteral("%1Value_%2").arg(QLatin1String(names[s])).arg(row));
             value->setBuddy(choice);
             cellLayout->addWidget(choice);
