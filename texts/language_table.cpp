@@ -397,9 +397,6 @@ const Texts kMessage[kMessageCount] = {
     {"Odczytaj zasilacz i połącz zmiany (ok. 75 s)", "Read the controller and merge the changes (about 75 s)", M},
     {"Wyślij każdy blok", "Send every block", M},
     {"Wysyłanie anulowane", "Upload cancelled", M},
-    {"Dane wysłane; zasilacz zawiera to, co wysłano", "Data updated; the controller holds what was sent", M},
-    {"Dane wysłane, ale zasilacz różni się od tego, co wysłano", "Data updated, but the controller differs from what was sent",
-     M},
     {"Wizyta %s, %s", "Visit %s, %s", "%s, %s"},
     {"wcześniej", "before", M},
 };

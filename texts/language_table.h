@@ -270,11 +270,9 @@ enum class Message {
     ReadAndMerge,        // the default answer: read, then merge
     SendEveryBlock,      // the other answer
     UploadCancelled,     // status: the upload was not started
-    UploadCheckedSame,   // status after the read-back
-    UploadCheckedDiffers,
-    VisitOpened,  // status and title: printf format: the visit's date, the building
-    MergeBase,    // a conflict's base value: its column
-    Count         // not a text: how many there are
+    VisitOpened,         // status and title: printf format: the visit's date, the building
+    MergeBase,           // a conflict's base value: its column
+    Count                // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 
