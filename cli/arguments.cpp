@@ -51,16 +51,19 @@ const std::vector<CommandSpec>& commands() {
          {kPort, kOutput, {"--description", true, "TEXT stored as the file's description"}, kRegister}},
         {"upload",
          "--port P FILE.kvd [--base BASE.kvd [--prefer file|controller] | --full] [--overwrite] [--check] [--yes] [--other-controller]",
-         "read the controller, show what differs, ask, then send only the differing blocks; refused (exit 7) when "
-         "the register knows the file's image from another controller",
+         "read the controller, merge with what changed there since the file's base (the register's, or --base), "
+         "show what differs, ask, then send only the differing blocks; refused (exit 7) before anything is sent "
+         "when the file's image came from another controller, or when that cannot be told (no register, no "
+         "answer to the probe, an image the register does not know) and the controller holds something else",
          1,
          1,
          {kPort,
           kRegister,
-          {"--other-controller", false, "send even when the file's image came from another controller"},
+          {"--other-controller", false,
+           "send even when the file's image came from another controller or its origin cannot be told"},
           {"--base", true,
-           "BASE.kvd: the image the file's edits started from; what changed at the controller "
-           "since is kept, conflicts end with exit 6"},
+           "BASE.kvd: the image the file's edits started from (default: the register's); what changed at the "
+           "controller since is kept, conflicts end with exit 6"},
           kPrefer,
           {"--overwrite", false, "make the controller equal to the file, undoing what changed there since the base"},
           {"--full", false, "send every block"},
@@ -278,8 +281,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             r.error = "--prefer takes file or controller";
         else if (inv.has("--overwrite"))
             r.error = "--prefer and --overwrite exclude each other";
-        else if (std::string(inv.command->name) == "upload" && !inv.has("--base"))
-            r.error = "--prefer needs --base, the image the edits started from";
+        else if (inv.has("--full"))
+            r.error = "--prefer and --full exclude each other";
     }
     return r;
 }
@@ -307,7 +310,8 @@ const char* const kExitCodes =
     "       was refused (no such flat, key or code; nothing written)\n"
     "  6    differences found (check, diff, register diff, upload --check, flash --verify-config), warnings\n"
     "       (lint), conflicts no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
-    "  7    upload refused: the file's image came from another controller (--other-controller sends anyway)\n"
+    "  7    upload refused: the file's image came from another controller, or that cannot be told\n"
+    "       (no register, no answer, an image it does not know) (--other-controller sends anyway)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }

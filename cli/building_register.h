@@ -31,8 +31,10 @@ public:
     void savedFile(const std::string& path, const kelvane::Image& image,
                    const std::optional<kelvane::link::ProbeReply>& identity);
 
-private:
+    // The line that says the visit was not recorded, and why.
     void notRecorded(const std::string& reason);
+
+private:
     const Tool& tool_;
     std::unique_ptr<kelvane::registry::Register> reg_;
     bool tried_ = false;

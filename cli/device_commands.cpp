@@ -21,7 +21,11 @@
 #include "session/device_session.h"
 #include "session/system_ports.h"
 #include "texts/file_texts.h"
+#include "texts/upload_text.h"
+#include "jobs/upload_flow.h"
+#include "texts/output_text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bitset>
 #include <cmath>
@@ -274,124 +278,208 @@ int checkCommand(const Tool& tool) {
     return compareWithFile(tool, file, r.image, wanted->image);
 }
 
+namespace {
+
+// The upload's questions as kvtool answers them: from its options, and the
+// last one from the technician at a terminal (or --yes).
+struct UploadAnswers {
+    const Tool& tool;
+    const std::string& port;
+    const std::string& file;
+
+    // The guard: --other-controller answers it in advance; otherwise only an
+    // image the controller already holds goes (nothing is sent then).
+    void guardRefused(const kelvane::jobs::Guard& g) const {
+        if (g.verdict == kelvane::jobs::GuardVerdict::OtherController) {
+            const auto& origin = *g.origin;
+            std::string line = tool.text(ToolText::OtherController);
+            const auto first = line.find("%s");
+            const auto second = line.find("%s", first + 2);
+            if (first != std::string::npos && second != std::string::npos)
+                line = line.substr(0, first) + buildingName(origin.key, &origin) +
+                       line.substr(first + 2, second - first - 2) +
+                       buildingName(*g.connected, g.connectedKnown ? &*g.connectedKnown : nullptr) +
+                       line.substr(second + 2);
+            tool.error(file, line);
+        } else {
+            tool.error(file,
+                       format(tool.text(ToolText::GuardUndecided), kelvane::texts::GuardReasonText(g, tool.language)));
+        }
+    }
+
+    // The confirmation: the list, the warnings, blocks and time; y/N.
+    kelvane::jobs::ConfirmAnswer confirm(const kelvane::jobs::UploadFlow& flow, const std::string& baseName) const {
+        kelvane::jobs::ConfirmAnswer a;
+        const auto& proposal = flow.proposal();
+        if (proposal.merge && tool.args.has("--prefer"))
+            a.choices = kelvane::ChooseAll(*proposal.merge, tool.args.value("--prefer") == "file"
+                                                                ? kelvane::MergeChoice::File
+                                                                : kelvane::MergeChoice::Controller);
+        a.checkAfter = tool.args.has("--check");
+        const kelvane::jobs::Plan plan = flow.plan(a.choices);
+        std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(kelvane::texts::UploadGroups(
+                                                     proposal, plan, tool.language, baseName)),
+                                                 true)
+                  << std::flush;
+        a.send = true;  // the flow judges what cannot be sent
+        const int blocks = static_cast<int>(plan.blocks.count());
+        if (!plan.complete() || blocks == 0) return a;
+        const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
+        tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
+        if (tool.args.has("--yes")) return a;
+        if (!isTerminal(0)) {
+            tool.error(port, tool.text(ToolText::NoTerminal));
+            a.send = false;
+            return a;
+        }
+        std::cerr << format(tool.text(ToolText::ConfirmUpload), blocks) << std::flush;
+        std::string answer;
+        std::getline(std::cin, answer);
+        const char c = answer.empty() ? 'n' : answer[0];
+        a.send = c == 'y' || c == 'Y' || c == 't' || c == 'T';
+        if (!a.send) tool.error(port, tool.text(ToolText::NothingSent));
+        return a;
+    }
+};
+
+link::DownloadOutcome downloadOutcome(const Tool& tool, const std::string& chosen, int* exit) {
+    const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
+    link::DownloadOutcome out = run.report.download;
+    if (!run.report.opened) {
+        tool.portOpenError(chosen, run.report.failure);
+        *exit = kPortError;
+        out.result = link::DownloadResult::Cancelled;
+        return out;
+    }
+    if (run.overLimit && out.result == link::DownloadResult::Cancelled) out.result = link::DownloadResult::TimedOut;
+    return out;
+}
+
+// The exit code and line of a read that did not complete.
+int readFailed(const Tool& tool, const std::string& chosen, const link::DownloadOutcome& out) {
+    switch (out.result) {
+    case link::DownloadResult::Completed: return kDone;
+    case link::DownloadResult::Cancelled: tool.error(chosen, tool.text(Message::TransferAborted)); return kInterrupted;
+    case link::DownloadResult::TimedOut: tool.error(chosen, tool.text(ToolText::ProbeNoAnswer)); return kNoAnswer;
+    case link::DownloadResult::Incomplete:
+        tool.error(chosen, format(tool.text(Message::BlocksMissing), out.missingBlocks));
+        return kNoAnswer;
+    case link::DownloadResult::LineBusy: tool.error(chosen, tool.text(Message::LineBusy)); return kNoAnswer;
+    }
+    return kNoAnswer;
+}
+
+}  // namespace
+
 int uploadCommand(const Tool& tool) {
+    namespace jobs = kelvane::jobs;
     const auto chosen = requirePort(tool);
     if (!chosen) return kUsage;
     const std::string file = tool.args.positional[0];
     auto wanted = loadImageFile(tool, file);
     if (!wanted) return kFileError;
-    // --base: the image the file's edits started from; the upload then keeps
-    // what changed at the controller since (unless --overwrite).
-    const bool merging = tool.args.has("--base") && !tool.args.has("--overwrite");
-    std::optional<kelvane::DataFile> base;
-    if (merging && !(base = loadImageFile(tool, tool.args.value("--base")))) return kFileError;
 
-    // The wrong-building guard: the file's image came from another controller
-    // than the one on the port.
+    jobs::UploadInput in;
+    in.image = wanted->image;
+    in.description = wanted->description;
+    in.origin.kind = jobs::Origin::Kind::File;
+    in.origin.image = wanted->image;
+    in.port = sessionPortName(*chosen);
+    in.otherController = tool.args.has("--other-controller");
+    in.mode = tool.args.has("--full")        ? jobs::Mode::EveryBlock
+              : tool.args.has("--overwrite") ? jobs::Mode::Overwrite
+                                             : jobs::Mode::Merge;
+    // --base: the image the file's edits started from, instead of the register's.
+    std::string baseName;
+    if (tool.args.has("--base")) {
+        const auto base = loadImageFile(tool, tool.args.value("--base"));
+        if (!base) return kFileError;
+        in.base = jobs::Base{base->image, tool.args.value("--base")};
+        baseName = tool.args.value("--base");
+    }
     ToolRegister reg(tool);
-    const auto identity = identify(*chosen);
-    if (identity && !tool.args.has("--other-controller")) {
-        if (registry::Register* r = reg.get()) {
-            const registry::ControllerKey here = keyOf(*identity);
-            if (const auto wrong = r->wrongBuilding(wanted->image, std::nullopt, here)) {
-                const registry::Controller* origin = &*wrong;
-                const auto connected = r->controller(here);
-                std::string line = tool.text(ToolText::OtherController);
-                const auto first = line.find("%s");
-                const auto second = line.find("%s", first + 2);
-                if (first != std::string::npos && second != std::string::npos)
-                    line = line.substr(0, first) + buildingName(origin->key, origin) +
-                           line.substr(first + 2, second - first - 2) +
-                           buildingName(here, connected ? &*connected : nullptr) + line.substr(second + 2);
-                tool.error(file, line);
-                return kOtherController;
+    kelvane::registry::Register* opened = reg.get();  // before why(): opening says why it failed
+    jobs::UploadFlow flow(in, opened, reg.why());
+    const UploadAnswers answers{tool, *chosen, file};
+    int exit = kDone;
+    while (flow.next() != jobs::Step::Done && exit == kDone) {
+        switch (flow.next()) {
+        case jobs::Step::Probe: flow.probed(identify(*chosen)); break;
+        case jobs::Step::AskGuard:
+            flow.answerGuard(in.otherController ? jobs::GuardAnswer::Send : jobs::GuardAnswer::CheckFirst);
+            break;
+        case jobs::Step::AskHolding: flow.answerHolding(jobs::HoldingAnswer::Read); break;
+        case jobs::Step::Read: flow.read(downloadOutcome(tool, *chosen, &exit)); break;
+        case jobs::Step::Confirm:
+            // The base named by the file given, or by when the register saw the controller hold it.
+            if (baseName.empty()) baseName = flow.proposal().baseWhen.substr(0, 19);
+            std::replace(baseName.begin(), baseName.end(), 'T', ' ');
+            flow.answerConfirm(answers.confirm(flow, baseName));
+            break;
+        case jobs::Step::Send: {
+            const jobs::Plan& plan = flow.sending();
+            const TransferRun run =
+                runTransfer(tool, session::uploadRequest(sessionPortName(*chosen), plan.image, plan.blocks));
+            if (!run.report.opened) {
+                tool.portOpenError(*chosen, run.report.failure);
+                return kPortError;
             }
+            link::UploadOutcome out = run.report.upload;
+            if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
+            flow.sent(out);
+            break;
+        }
+        case jobs::Step::ReadBack: flow.readBack(downloadOutcome(tool, *chosen, &exit)); break;
+        case jobs::Step::Done: break;
         }
     }
+    if (exit != kDone) return exit;
 
-    // What the controller holds: read from it. --full sends every block
-    // whatever it holds.
-    Image device{};
-    if (tool.args.has("--full")) {
-        for (std::size_t i = 0; i < device.size(); ++i) device[i] = static_cast<std::uint8_t>(~wanted->image[i]);
-    } else {
-        const ControllerRead r = readController(tool, *chosen);
-        if (r.exit != kDone) return r.exit;
-        device = r.image;
+    const jobs::UploadResult& r = flow.result();
+    if (r.recording == jobs::Recording::Failed) reg.notRecorded(r.recordError);
+    if (r.recording == jobs::Recording::NoIdentity) reg.notRecorded(tool.text(ToolText::NoIdentity));
+    switch (r.end) {
+    case jobs::End::NothingToSend: tool.result(tool.text(ToolText::NoChanges)); break;
+    case jobs::End::Declined: return kUsage;  // said where it was declined
+    case jobs::End::Refused: answers.guardRefused(r.guard); return kOtherController;
+    case jobs::End::Unresolved:
+        tool.error("", format(tool.text(ToolText::MergeUnresolved), static_cast<int>(flow.plan().undecided.size())));
+        return kDifferences;
+    case jobs::End::Overfull:
+        for (kelvane::GridId grid : flow.plan().overfull)
+            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+        return kDifferences;
+    case jobs::End::ReadFailed: {
+        const int code = readFailed(tool, *chosen, r.read);
+        tool.error(*chosen, tool.text(ToolText::ReadFailedNothingSent));
+        return code;
     }
-    if (merging) {
-        // The description stays in the file: the controller holds none.
-        const MergeStep step = mergeWithBase(tool, tool.args.value("--base"), {base->image, wanted->description},
-                                             {wanted->image, wanted->description}, {device, wanted->description});
-        if (step.exit != kDone) {
-            tool.error(*chosen, tool.text(ToolText::NothingSent));
-            return step.exit;
-        }
-        wanted->image = step.merged.image;
-    }
-
-    const ImageDifference d = compareImages(device, wanted->image);
-    const int blocks = static_cast<int>(d.blocks.size());
-    if (blocks == 0) {
-        tool.result(tool.text(ToolText::NoChanges));
-    } else {
-        // --full sends every block whatever the controller holds: a list against
-        // an image made up for it would show everything as changed.
-        if (!tool.args.has("--full")) printChangeList(tool, device, wanted->image);
-        const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
-        tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
-        if (!tool.args.has("--yes")) {
-            if (!isTerminal(0)) {
-                tool.error(*chosen, tool.text(ToolText::NoTerminal));
-                return kUsage;
-            }
-            std::cerr << format(tool.text(ToolText::ConfirmUpload), blocks) << std::flush;
-            std::string answer;
-            std::getline(std::cin, answer);
-            const char c = answer.empty() ? 'n' : answer[0];
-            if (c != 'y' && c != 'Y' && c != 't' && c != 'T') {
-                tool.error(*chosen, tool.text(ToolText::NothingSent));
-                return kUsage;
-            }
-        }
-
-        session::TransferRequest request = session::uploadRequest(sessionPortName(*chosen), wanted->image, device);
-        if (tool.args.has("--full")) {
-            std::bitset<kelvane::kBlockCount> all;
-            request = session::uploadRequest(sessionPortName(*chosen), wanted->image, all.set());
-        }
-        const TransferRun run = runTransfer(tool, request);
-        if (!run.report.opened) {
-            tool.portOpenError(*chosen, run.report.failure);
-            return kPortError;
-        }
-        link::UploadOutcome out = run.report.upload;
-        if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
-        const bool completed = out.result == link::UploadResult::Completed;
-        const char* outcome = completed                                     ? "completed"
-                              : out.result == link::UploadResult::Cancelled ? "cancelled"
-                              : out.result == link::UploadResult::LineBusy  ? "line busy"
-                                                                            : "no answer";
-        reg.visit(sessionPortName(*chosen), identity, registry::VisitKind::Upload, outcome,
-                  completed ? &wanted->image : nullptr);
-        tool.result(format(tool.text(ToolText::BlocksSent), out.framesSent));
-        if (link::mayHoldNewBlocks(out)) tool.error(*chosen, tool.text(Message::MayHoldNewBlocks));
-        switch (out.result) {
+    case jobs::End::SendFailed:
+    case jobs::End::Sent:
+        tool.result(format(tool.text(ToolText::BlocksSent), r.upload.framesSent));
+        if (link::mayHoldNewBlocks(r.upload)) tool.error(*chosen, tool.text(Message::MayHoldNewBlocks));
+        switch (r.upload.result) {
         case link::UploadResult::Completed: break;
         case link::UploadResult::Cancelled:
             tool.error(*chosen, tool.text(Message::TransferAborted));
             return kInterrupted;
         case link::UploadResult::NoAnswer: tool.error(*chosen, tool.text(Message::NoAnswer)); return kNoAnswer;
-        case link::UploadResult::LineBusy:  // nothing was sent
-            tool.error(*chosen, tool.text(Message::LineBusy));
-            return kNoAnswer;
+        case link::UploadResult::LineBusy: tool.error(*chosen, tool.text(Message::LineBusy)); return kNoAnswer;
         }
         tool.result(tool.text(Message::UploadDone));
+        break;
     }
     if (!tool.args.has("--check")) return kDone;
-    const ControllerRead r = readController(tool, *chosen);
-    if (r.exit != kDone) return r.exit;
-    return compareWithFile(tool, file, r.image, wanted->image);
+    if (r.back) {
+        if (r.back->result != link::DownloadResult::Completed) return readFailed(tool, *chosen, *r.back);
+        return compareWithFile(tool, file, r.back->image, r.sent);
+    }
+    // Nothing was sent: the check reads what the controller holds now.
+    int readExit = kDone;
+    const link::DownloadOutcome back = downloadOutcome(tool, *chosen, &readExit);
+    if (readExit != kDone) return readExit;
+    if (back.result != link::DownloadResult::Completed) return readFailed(tool, *chosen, back);
+    return compareWithFile(tool, file, back.image, flow.sending().image);
 }
 
 }  // namespace kelvane::cli

@@ -173,7 +173,7 @@ cp "$tmp/a.kvd" "$tmp/b.kvd"
 offset=$((0x3F40 + 10))
 byte=$(od -An -tu1 -j "$offset" -N1 "$tmp/b.kvd" | tr -d ' ')
 printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$tmp/b.kvd" bs=1 seek="$offset" conv=notrunc status=none
-kvtool upload --port COM8 b.kvd --base a.kvd --yes --lang en >"$tmp/upload.log" || fail "kvtool.exe upload failed"
+kvtool upload --port COM8 b.kvd --base a.kvd --other-controller --yes --lang en >"$tmp/upload.log" || fail "kvtool.exe upload failed"
 grep -Eq "Blocks sent: 1([^0-9]|$)" "$tmp/upload.log" || fail "the upload did not send one block"
 stop_sim
 cmp <(image_of "$tmp/b.kvd") "$tmp/dump.bin" || fail "the controller does not hold the uploaded image"

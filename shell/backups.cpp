@@ -43,16 +43,19 @@ QString BackupFileName(const QDateTime& when) {
 QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
     const auto message = upload ? texts::Message::BackupUploaded : texts::Message::BackupDownloaded;
     // The format takes the date and time, then the port, each as "%s".
-    QString text = QString::fromUtf8(texts::messageText(message, language));
-    const QString parts[] = {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port};
+    return FillFields(QString::fromUtf8(texts::messageText(message, language)),
+                      {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port});
+}
+
+QString FillFields(QString format, const QStringList& fields) {
     int at = 0;
-    for (const QString& part : parts) {
-        at = text.indexOf(QLatin1String("%s"), at);
+    for (const QString& field : fields) {
+        at = format.indexOf(QLatin1String("%s"), at);
         if (at < 0) break;
-        text.replace(at, 2, part);
-        at += part.size();
+        format.replace(at, 2, field);
+        at += field.size();
     }
-    return text;
+    return format;
 }
 
 QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,

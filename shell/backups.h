@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -19,6 +20,8 @@ QString BackupFileName(const QDateTime& when);
 
 // The description line of a backup: what happened, the date and time, the
 // port, in the given language.
+// A format's "%s" fields filled in order (a field's own "%s" stays as it is).
+QString FillFields(QString format, const QStringList& fields);
 QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language);
 
 // Writes `image` and `description` into `folder` (made when missing) under

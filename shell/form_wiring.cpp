@@ -53,7 +53,11 @@ public:
     }
     void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
     Document& document() override { return form_.document(); }
-    bool confirmUpload() override { return !safety_ || safety_->confirmUpload(); }
+    bool startUpload() override {
+        if (!safety_) return false;
+        safety_->startUpload();
+        return true;
+    }
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);
     }

@@ -96,8 +96,32 @@ std::optional<link::ProbeReply> LinkController::probeConnected() {
 void LinkController::onDownload() { startTransfer(session::downloadRequest(portName_)); }
 
 void LinkController::onUpload() {
-    if (!host_.getData() || !host_.confirmUpload()) return;
+    if (session_.running()) {  // one transfer at a time
+        showPortOpenError();
+        return;
+    }
+    if (!host_.getData() || host_.startUpload()) return;
     startTransfer(session::uploadRequest(portName_, host_.document().working, host_.document().device));
+}
+
+bool LinkController::readController(Done done) {
+    if (session_.running()) {
+        showPortOpenError();
+        return false;
+    }
+    checking_ = true;
+    done_ = std::move(done);
+    if (startTransfer(session::downloadRequest(portName_))) return true;
+    checking_ = false;
+    done_ = nullptr;
+    return false;
+}
+
+bool LinkController::sendBlocks(const Image& image, const std::bitset<kBlockCount>& blocks, Done done) {
+    done_ = std::move(done);
+    if (startTransfer(session::uploadRequest(portName_, image, blocks))) return true;
+    done_ = nullptr;
+    return false;
 }
 
 void LinkController::cancelTransfer() { session_.cancel(); }
@@ -133,11 +157,16 @@ bool LinkController::startTransfer(const session::TransferRequest& request) {
 void LinkController::finishTransfer(const session::TransferReport& report) {
     waiting_ = false;
     host_.setProgressVisible(false);
+    Done done = std::move(done_);
+    done_ = nullptr;
     if (checking_) {
         checking_ = false;
         if (!report.completed()) host_.setStatusText(transferStatus(host_, report));
         emit transferRunningChanged(false);
-        if (report.completed()) host_.checkRead(report.download.image);
+        if (done)
+            done(report);
+        else if (report.completed())
+            host_.checkRead(report.download.image);
         return;
     }
     if (report.kind == session::TransferKind::Upload) {
@@ -150,6 +179,7 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
     if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);
+    if (done) done(report);
 }
 
 }  // namespace kelvane::shell

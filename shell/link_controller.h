@@ -9,6 +9,8 @@
 
 #include <QObject>
 
+#include <bitset>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -48,6 +50,15 @@ public:
     // Stack size of transfer threads in bytes; 0 (the default) is the system's.
     void setWorkerStackSize(unsigned bytes) { session_.setWorkerStackSize(bytes); }
 
+    // A step of a flow: reads the controller's whole image into a scratch
+    // buffer (both images stay as they are), or sends `blocks` of `image`
+    // (on completion the device image is `image`, as after an upload); the
+    // report goes to `done` once the transfer ended. False when nothing
+    // started (the reason was shown).
+    using Done = std::function<void(const session::TransferReport&)>;
+    bool readController(Done done);
+    bool sendBlocks(const Image& image, const std::bitset<kBlockCount>& blocks, Done done);
+
 public slots:
     // Port dialog, then choosePort() with its text on OK.
     void onChoosePort();
@@ -55,8 +66,8 @@ public slots:
     // closed on the window's thread; the controller's identity goes to the
     // status bar.
     void choosePort(const QString& text);
-    // Start a download or (after getData() is true) an upload on a worker
-    // thread; return at once. A port that does not open, or a transfer
+    // Start a download, or (after getData() is true) the upload flow of
+    // LinkHost::startUpload(); return at once. A port that does not open, or a transfer
     // already running, shows the port-open error and starts nothing; a
     // thread that cannot start shows the thread error.
     void onDownload();
@@ -90,6 +101,7 @@ private:
     std::optional<link::ProbeReply> lastIdentity_;
     Image sent_{};           // the copy of the working image a running upload sends
     bool checking_ = false;  // the running download is a controller check
+    Done done_;              // the running transfer is a flow's step
     bool waiting_ = false;   // the progress bar makes way for the waiting notice
     session::DeviceSession session_;
 };

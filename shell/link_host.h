@@ -39,9 +39,10 @@ public:
     // The document the window shows: its working and device images.
     virtual Document& document() = 0;
 
-    // After getData(): whether the upload goes ahead (the technician may be
-    // asked). Nothing has been opened yet.
-    virtual bool confirmUpload() { return true; }
+    // After getData(): the upload's flow (probe, guard, questions, transfers
+    // through LinkController::readController() and sendBlocks()). False:
+    // no flow here, the working image's differing blocks are sent at once.
+    virtual bool startUpload() { return false; }
     // A download or upload completed; the images are in place, the status
     // text set and the window told that no transfer runs.
     virtual void transferCompleted(bool /*upload*/) {}

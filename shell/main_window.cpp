@@ -259,7 +259,15 @@ QString MainWindow::formatMessage(texts::Message message, const QStringList& fie
     return text + format.mid(from);
 }
 
+void MainWindow::setShownSource(std::function<QString(int)> name) {
+    openFile_.clear();
+    sourceName_ = std::move(name);
+    setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral(" — ") + sourceName_(CurrentLanguage()) +
+                   QStringLiteral("[*]"));
+}
+
 void MainWindow::setOpenFile(const QString& path) {
+    sourceName_ = nullptr;
     openFile_ = path;
     const QString name = QFileInfo(path).fileName();
     setWindowTitle(QString::fromLatin1(kTitle) + (name.isEmpty() ? QString() : QStringLiteral(" — ") + name) +

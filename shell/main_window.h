@@ -131,6 +131,9 @@ public:
     // The data file whose contents the window shows ("" when none): the window
     // title names it.
     void setOpenFile(const QString& path);
+    // The window shows what no file holds (a register visit): the title
+    // names it in the window's language, made again when that changes.
+    void setShownSource(std::function<QString(int language)> name);
     QString openFile() const { return openFile_; }
     // Marks the title when the window holds edits that a LOAD or the end of
     // the program would lose.
@@ -242,6 +245,7 @@ private:
     QLabel* statusPanel_ = nullptr;
     std::function<QString(int)> statusMaker_;
     QString openFile_;
+    std::function<QString(int)> sourceName_;  // setShownSource()
     QTimer* modifiedCheck_ = nullptr;
     QTranslator* qtTexts_ = nullptr;
     int qtTextsLanguage_ = -1;

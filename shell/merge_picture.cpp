@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     t.title = text(texts::Message::UploadQuestionTitle);
     t.baseDate = QStringLiteral("3.11.2026 10:15");
     t.itemColumn = text(texts::Message::MergeItemColumn);
+    t.baseColumn = text(texts::Message::MergeBase);
     t.fileColumn = text(texts::Message::MergeFile);
     t.controllerColumn = text(texts::Message::MergeController);
     t.overwrite = text(texts::Message::MergeOverwrite);

@@ -278,6 +278,7 @@ void RegisterDialog::openSelected() {
     if (!image) return report(QString::fromStdString(reg_.error()));
     chosen_ = image;
     chosenKey_ = key;
+    chosenVisit_ = chosen[0];
     accept();
 }
 

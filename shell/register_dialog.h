@@ -45,6 +45,7 @@ public:
     // The image chosen with Open (or a double click on a visit); nothing when closed.
     const std::optional<Image>& chosenImage() const { return chosen_; }
     std::optional<registry::ControllerKey> chosenController() const { return chosenKey_; }
+    std::optional<std::int64_t> chosenVisit() const { return chosenVisit_; }
 
     // Shows what changed from the older visit's image to the newer one's,
     // in a window of that title (both visits' times, the older first).
@@ -97,6 +98,7 @@ private:
     QSplitter* split_;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
+    std::optional<std::int64_t> chosenVisit_;
 };
 
 }  // namespace kelvane::shell

@@ -5,6 +5,7 @@
 #include "texts/change_text.h"
 #include "texts/configuration_warnings.h"
 #include "texts/language_table.h"
+#include "texts/upload_text.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/merge_dialog.h"
@@ -50,15 +51,10 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
         connect(ask, &QAction::toggled, this, [](bool on) { settings().setValue(QLatin1String(kAskBeforeUpload), on); });
     }
-    // Another port, or another controller on it (or one that no longer
-    // answers): what was downloaded is not what this controller holds, so the
-    // upload asks as when nothing was downloaded.
+    // The probe's answer; whether the device image still stands for what the
+    // controller holds is judged at the upload (see deviceKnownHere()).
     connect(&link_, &LinkController::portProbed, this, [this] {
         const auto& now = link_.lastIdentity();
-        const auto& then = downloadIdentity_;
-        const bool same = link_.portName() == downloadPort_ && now && then && now->id == then->id &&
-                          now->serialNumber == then->serialNumber;
-        if (!same) downloaded_ = false;
         // The building's name follows the probe's text when the register knows it.
         if (now) {
             if (registry::Register* reg = buildingRegister())
@@ -164,89 +160,224 @@ QString SafetyNet::buildingText(const registry::ControllerKey& key) {
     return identity;
 }
 
-bool SafetyNet::confirmBuilding() {
-    if (!origin_ || !origin_->known()) return true;  // where the image came from is not known: the usual question
-    const auto identity = link_.probeConnected();
-    if (!identity) return true;  // nothing answers: the upload itself says so
-    const registry::ControllerKey connected{identity->id, identity->serialNumber};
-    // Another controller than the one read in this run: what it holds is unknown.
-    if (downloadIdentity_ &&
-        (downloadIdentity_->id != identity->id || downloadIdentity_->serialNumber != identity->serialNumber))
-        downloaded_ = false;
-    if (*origin_ == connected) return true;
-    enum { Send, Cancel };
-    return form_.prompts().choose(
-               &form_, text(Message::WrongBuildingTitle),
-               WrongBuildingWarning(form_.CurrentLanguage(), buildingText(*origin_), buildingText(connected)),
-               {text(Message::WrongBuildingSend), text(Message::ButtonCancel)}, Cancel, Cancel) == Send;
+bool SafetyNet::deviceKnownHere() const {
+    const auto& now = link_.lastIdentity();
+    return held_ && heldPort_ == link_.portName() && now && held_->key.deviceId == now->id &&
+           held_->key.serialNumber == now->serialNumber;
 }
 
-bool SafetyNet::confirmUpload() {
-    if (!confirmBuilding()) return false;
-    const bool unknown = !downloaded_;
-    checkAfter_ = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
-    // The controller, as read in this run, is no longer what the edits started from.
-    if (!unknown && base_ && base_->image != form_.document().device) return confirmMerge();
-    if (!unknown && !settings().value(QLatin1String(kAskBeforeUpload), true).toBool()) return true;
+QString SafetyNet::dateText(const std::string& isoTime) const {
+    const QDateTime when = QDateTime::fromString(QString::fromStdString(isoTime), Qt::ISODate);
+    if (!when.isValid()) return QString::fromStdString(isoTime);
+    return shownDateTime(when, form_.CurrentLanguage());
+}
 
-    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
-    ChangeDialogTexts t;
-    t.title = text(Message::UploadQuestionTitle);
-    if (unknown) t.warning = text(Message::UnknownController);
-    if (changes.empty()) t.note = text(Message::NothingToSend);
-    t.accept = text(Message::ButtonSend);
-    t.reject = text(Message::ButtonCancel);
-    if (!unknown) t.dontAsk = text(Message::DontAskAgain);  // the unknown case is always asked
-    t.checkAfter = text(Message::CheckAfterSending);
-    t.checkAfterTicked = checkAfter_;
-    t.rejectIsDefault = unknown;
-    const UploadAnswer answer = form_.prompts().showChanges(
-        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), unknown));
-    if (!answer.send) return false;
-    if (answer.dontAskAgain) {
-        settings().setValue(QLatin1String(kAskBeforeUpload), false);
-        if (QAction* ask = form_.action("ASKUPLOAD")) ask->setChecked(false);
+void SafetyNet::startUpload() {
+    if (flow_) return;  // one upload at a time
+    jobs::UploadInput in;
+    in.image = form_.document().working;
+    in.origin = origin_;
+    // Only what was read on this port may stand for what its controller holds;
+    // the flow also wants the same controller (ID and serial number).
+    if (held_ && heldPort_ == link_.portName()) in.held = held_;
+    // A loaded file's base, as the register (or a test) gives it.
+    if (origin_.kind == jobs::Origin::Kind::File && base_)
+        in.base = jobs::Base{base_->image, base_->when.toString(Qt::ISODate).toStdString()};
+    in.port = portText().toStdString();
+    registry::Register* reg = buildingRegister();
+    flow_ = std::make_unique<jobs::UploadFlow>(in, reg, registerError_.toStdString());
+    advance();
+}
+
+void SafetyNet::resume() {
+    // Once the finished transfer has left the link (its next one may start then).
+    QTimer::singleShot(0, this, [this] { advance(); });
+}
+
+void SafetyNet::advance() {
+    using jobs::Step;
+    const auto failed = [] {
+        link::DownloadOutcome none;
+        none.result = link::DownloadResult::Cancelled;
+        return none;
+    };
+    while (flow_) {
+        switch (flow_->next()) {
+        case Step::Probe: flow_->probed(link_.probeConnected()); break;
+        case Step::AskGuard: flow_->answerGuard(askGuard(flow_->guard())); break;
+        case Step::AskHolding: flow_->answerHolding(askHolding()); break;
+        case Step::Confirm: flow_->answerConfirm(askConfirm()); break;
+        case Step::Read:
+        case Step::ReadBack: {
+            const bool back = flow_->next() == Step::ReadBack;
+            const bool started = link_.readController([this, back](const session::TransferReport& report) {
+                if (!flow_) return;
+                back ? flow_->readBack(report.download) : flow_->read(report.download);
+                resume();
+            });
+            if (started) return;
+            back ? flow_->readBack(failed()) : flow_->read(failed());
+            break;
+        }
+        case Step::Send: {
+            const jobs::Plan& plan = flow_->sending();
+            // What goes to the controller is what the window holds and shows afterwards.
+            if (plan.image != form_.document().working) {
+                form_.document().working = plan.image;
+                form_.DisplayData();
+            }
+            const bool started = link_.sendBlocks(plan.image, plan.blocks, [this](const session::TransferReport& report) {
+                if (!flow_) return;
+                flow_->sent(report.upload);
+                resume();
+            });
+            if (started) return;
+            link::UploadOutcome none;
+            none.result = link::UploadResult::LineBusy;  // nothing was sent
+            flow_->sent(none);
+            break;
+        }
+        case Step::Done: uploadEnded(); return;
+        }
     }
-    checkAfter_ = answer.checkAfter;
-    settings().setValue(QLatin1String(kCheckAfterUpload), checkAfter_);
-    return true;
 }
 
-bool SafetyNet::confirmMerge() {
-    const ThreeWayMerge merge =
-        MergeVersions({base_->image, {}}, {form_.document().working, {}}, {form_.document().device, {}});
+jobs::GuardAnswer SafetyNet::askGuard(const jobs::Guard& guard) {
     const int language = form_.CurrentLanguage();
-    MergeDialogTexts t;
-    t.title = text(Message::UploadQuestionTitle);
-    t.baseDate = shownDateTime(base_->when, language);
-    t.itemColumn = text(Message::MergeItemColumn);
-    t.fileColumn = text(Message::MergeFile);
-    t.controllerColumn = text(Message::MergeController);
-    t.overwrite = text(Message::MergeOverwrite);
-    t.send = text(Message::ButtonSend);
-    t.cancel = text(Message::ButtonCancel);
-    MergeDialog dialog(&form_, merge, t, language);
-    const MergeAnswer answer = dialog.answer(form_.prompts().runDialog(&dialog));
-    if (!answer.send) return false;
-    if (!answer.overwrite) {
-        const MergedVersion merged = ResolveMerge(merge, answer.choices);
-        for (GridId grid : merged.overfull)
+    QString warning;
+    const auto bold = [](const QString& name) {
+        return QStringLiteral("<b>") + name.toHtmlEscaped() + QStringLiteral("</b>");
+    };
+    if (guard.verdict == jobs::GuardVerdict::OtherController) {
+        warning =
+            FillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
+                       {bold(buildingText(guard.origin->key)), bold(portText()), bold(buildingText(*guard.connected))});
+    } else {
+        warning = FillFields(
+            QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
+            {bold(portText()), QString::fromStdString(texts::GuardReasonText(guard, language)).toHtmlEscaped()});
+    }
+    warning = QStringLiteral("<p style=\"color:#c00000\">") + warning + QStringLiteral("</p>");
+    enum { Send, Cancel };
+    const QString send = text(guard.verdict == jobs::GuardVerdict::OtherController ? Message::WrongBuildingSend
+                                                                                   : Message::GuardSendAnyway);
+    return form_.prompts().choose(&form_, text(Message::WrongBuildingTitle), warning,
+                                  {send, text(Message::ButtonCancel)}, Cancel, Cancel) == Send
+               ? jobs::GuardAnswer::Send
+               : jobs::GuardAnswer::Cancel;
+}
+
+jobs::HoldingAnswer SafetyNet::askHolding() {
+    // Without a base there is nothing to merge with: the confirmation says
+    // the controller's contents are unknown and every block is sent.
+    if (!flow_->baseKnown()) return jobs::HoldingAnswer::EveryBlock;
+    enum { Read, EveryBlock, Cancel };
+    QString question = text(Message::HoldingQuestion);
+    question.replace(QLatin1String("%s"), dateText(flow_->baseWhen()));
+    switch (form_.prompts().choose(
+        &form_, text(Message::UploadQuestionTitle), question,
+        {text(Message::ReadAndMerge), text(Message::SendEveryBlock), text(Message::ButtonCancel)}, Read, Cancel)) {
+    case Read: return jobs::HoldingAnswer::Read;
+    case EveryBlock: return jobs::HoldingAnswer::EveryBlock;
+    default: return jobs::HoldingAnswer::Cancel;
+    }
+}
+
+jobs::ConfirmAnswer SafetyNet::askConfirm() {
+    const int language = form_.CurrentLanguage();
+    const jobs::Proposal& proposal = flow_->proposal();
+    const bool unknown = !proposal.deviceKnown;
+    jobs::ConfirmAnswer a;
+    a.checkAfter = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
+    if (proposal.merge) {
+        MergeDialogTexts t;
+        t.title = text(Message::UploadQuestionTitle);
+        t.baseDate = dateText(proposal.baseWhen);
+        t.itemColumn = text(Message::MergeItemColumn);
+        t.baseColumn = text(Message::MergeBase);
+        t.fileColumn = text(Message::MergeFile);
+        t.controllerColumn = text(Message::MergeController);
+        t.overwrite = text(Message::MergeOverwrite);
+        t.checkAfter = text(Message::CheckAfterSending);
+        t.checkAfterTicked = a.checkAfter;
+        t.send = text(Message::ButtonSend);
+        t.cancel = text(Message::ButtonCancel);
+        const std::string baseDate = t.baseDate.toStdString();
+        MergeDialog dialog(&form_, *proposal.merge, t, language,
+                           [this, language, baseDate](const std::vector<MergeChoice>& choices, bool overwrite) {
+                               return texts::UploadGroupsWithoutConflicts(
+                                   flow_->proposal(), flow_->plan(choices, overwrite), language, baseDate);
+                           });
+        const MergeAnswer answer = dialog.answer(form_.prompts().runDialog(&dialog));
+        a.send = answer.send;
+        a.choices = answer.choices;
+        a.overwrite = answer.overwrite;
+        a.checkAfter = answer.checkAfter;
+    } else {
+        if (!unknown && !settings().value(QLatin1String(kAskBeforeUpload), true).toBool()) {
+            a.send = true;
+            return a;
+        }
+        const jobs::Plan plan = flow_->plan();
+        ChangeDialogTexts t;
+        t.title = text(Message::UploadQuestionTitle);
+        if (unknown) t.warning = text(Message::UnknownController);
+        t.accept = text(Message::ButtonSend);
+        t.reject = text(Message::ButtonCancel);
+        if (!unknown) t.dontAsk = text(Message::DontAskAgain);  // the unknown case is always asked
+        t.checkAfter = text(Message::CheckAfterSending);
+        t.checkAfterTicked = a.checkAfter;
+        t.rejectIsDefault = unknown;
+        const UploadAnswer answer =
+            form_.prompts().showChanges(&form_, t, texts::UploadGroups(proposal, plan, language, std::string()));
+        a.send = answer.send;
+        a.checkAfter = answer.checkAfter;
+        if (answer.send && answer.dontAskAgain) {
+            settings().setValue(QLatin1String(kAskBeforeUpload), false);
+            if (QAction* ask = form_.action("ASKUPLOAD")) ask->setChecked(false);
+        }
+    }
+    if (a.send) settings().setValue(QLatin1String(kCheckAfterUpload), a.checkAfter);
+    return a;
+}
+
+void SafetyNet::uploadEnded() {
+    const jobs::UploadResult r = flow_->result();
+    const jobs::Plan plan = flow_->sending();
+    flow_.reset();
+    const int language = form_.CurrentLanguage();
+    switch (r.end) {
+    case jobs::End::NothingToSend: form_.setStatusText(text(Message::NothingToSend)); break;
+    case jobs::End::Declined:
+    case jobs::End::Refused: form_.setStatusText(text(Message::UploadCancelled)); break;
+    case jobs::End::Unresolved: form_.setStatusText(text(Message::UploadCancelled)); break;
+    case jobs::End::Overfull:
+        for (GridId grid : plan.overfull)
             form_.showMessage(
                 text(Message::MergeOverfull)
                     .replace(QLatin1String("%s"), QString::fromStdString(texts::GridCaption(grid, language))));
-        if (!merged.complete()) return false;
-        // What goes to the controller is what the window holds and shows afterwards.
-        form_.document().working = merged.version.image;
-        form_.DisplayData();
+        form_.setStatusText(text(Message::UploadCancelled));
+        break;
+    case jobs::End::ReadFailed:  // the link's status says why
+    case jobs::End::SendFailed: break;
+    case jobs::End::Sent:
+        if (r.back && r.back->result == link::DownloadResult::Completed) checkRead(r.back->image);
+        break;
     }
-    return true;
+    QString why;
+    if (r.recording == jobs::Recording::NoIdentity)
+        why = QString::fromUtf8(texts::toolText(texts::ToolText::NoIdentity, language));
+    if (r.recording == jobs::Recording::Failed) why = QString::fromStdString(r.recordError);
+    if (!why.isEmpty())
+        form_.setStatusText(
+            form_.statusText() + QStringLiteral(" — ") +
+            QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, language)).replace(QLatin1String("%s"), why));
 }
 
 void SafetyNet::fileLoaded(const Image& image) {
     base_ = lookup_ ? lookup_(image) : std::nullopt;
-    origin_.reset();
-    if (registry::Register* reg = buildingRegister())
-        if (const auto origins = reg->originsOf(image); !origins.empty()) origin_ = origins.front().key;
+    origin_ = jobs::Origin{jobs::Origin::Kind::File, registry::kUnknownController, image, {}};
+    fileImage_ = image;
 }
 
 std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
@@ -259,26 +390,34 @@ std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
 }
 
 void SafetyNet::fileSaved(const QString& path) {
+    fileImage_ = form_.document().working;
     registry::Register* reg = buildingRegister();
     if (!reg) return;  // the file is saved all the same; only the register's index of it is missing
     std::optional<Image> base;
     if (base_) base = base_->image;
-    reg->recordSavedFile(path.toStdString(), form_.document().working, origin_, base);
+    std::optional<registry::ControllerKey> origin;
+    if (origin_.kind == jobs::Origin::Kind::Download || origin_.kind == jobs::Origin::Kind::Visit) origin = origin_.key;
+    if (origin_.kind == jobs::Origin::Kind::File)
+        if (const auto origins = reg->originsOf(origin_.image); !origins.empty()) origin = origins.front().key;
+    reg->recordSavedFile(path.toStdString(), form_.document().working, origin, base);
 }
 
 void SafetyNet::transferCompleted(bool upload) {
     transferred_ = true;
     form_.setNotice(QString());
     if (!upload) {
-        downloaded_ = true;
-        downloadPort_ = link_.portName();
-        downloadIdentity_ = link_.lastIdentity();
         form_.setOpenFile(QString());  // the window now shows the controller, not a file
+        fileImage_.reset();
     }
     // The working image now matches this controller's.
-    if (const auto& identity = link_.lastIdentity())
-        origin_ = registry::ControllerKey{identity->id, identity->serialNumber};
-    form_.imageKept();
+    const auto& identity = link_.lastIdentity();
+    const registry::ControllerKey key =
+        identity ? registry::ControllerKey{identity->id, identity->serialNumber} : registry::kUnknownController;
+    held_ = jobs::Held{key, form_.document().device, registry::now()};
+    heldPort_ = link_.portName();
+    origin_ = identity ? jobs::Origin{jobs::Origin::Kind::Download, key, {}, {}} : jobs::Origin{};
+    // A window that no longer matches its file (a merged upload) keeps its mark.
+    if (!upload || !fileImage_ || *fileImage_ == form_.document().working) form_.imageKept();
     base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
 
     // What the controller holds now; a backup that fails never fails the transfer.
@@ -289,14 +428,8 @@ void SafetyNet::transferCompleted(bool upload) {
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
-    // The visit goes to the building register; one that cannot take it says so.
-    recordVisit(upload);
-
-    if (upload && checkAfter_) {
-        checkAfter_ = false;
-        // Once the finished upload has left the link.
-        QTimer::singleShot(0, &link_, [this] { link_.checkController(); });
-    }
+    // A download's visit goes to the building register (an upload's is the flow's).
+    if (!upload) recordVisit(false);
 }
 
 void SafetyNet::checkRead(const Image& controller) {
@@ -324,11 +457,12 @@ void SafetyNet::compare() {
     const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
-    if (!downloaded_) t.warning = text(Message::UnknownController);
+    const bool known = deviceKnownHere();
+    if (!known) t.warning = text(Message::UnknownController);
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
-    form_.prompts().showChanges(
-        &form_, t, listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !downloaded_));
+    form_.prompts().showChanges(&form_, t,
+                                listWithWarnings(changes, form_.document().working, form_.CurrentLanguage(), !known));
 }
 
 void SafetyNet::check() {
@@ -386,6 +520,24 @@ void SafetyNet::showRegister() {
     const auto chosen = dialog.chosenImage();
     if (!chosen || !form_.confirmDiscard(Message::UnsavedLoad)) return;
     form_.loadImage(*chosen);
+    // The window shows what the controller held at that visit: the guard and
+    // the merge start from it, and the status and title say so.
+    const auto key = dialog.chosenController();
+    const auto id = dialog.chosenVisit();
+    const auto visit = key && id ? reg->visit(*key, *id) : std::nullopt;
+    if (!visit) return;
+    origin_ = jobs::Origin{jobs::Origin::Kind::Visit, *key, *chosen, visit->time};
+    base_.reset();
+    fileImage_.reset();
+    const QString building = buildingText(*key);
+    const QDateTime when = QDateTime::fromString(QString::fromStdString(visit->time), Qt::ISODate);
+    const auto name = [building, when](int language) {
+        const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
+        return FillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
+                          {locale.toString(when, QLocale::ShortFormat), building});
+    };
+    form_.setStatus(name);
+    form_.setShownSource(name);
 }
 
 }  // namespace kelvane::shell

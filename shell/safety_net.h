@@ -4,6 +4,7 @@
 // transfer, the list of backups, and the read-back check of the controller.
 #include "image/image.h"
 #include "image/merge.h"
+#include "jobs/upload_flow.h"
 #include "link/probe.h"
 #include "registry/building_register.h"
 #include "texts/language_table.h"
@@ -30,12 +31,15 @@ class SafetyNet : public QObject {
 public:
     SafetyNet(MainWindow& form, shell::LinkController& link, QObject* parent = nullptr);
 
-    // After GetData, before an upload opens the port: the change list with
-    // Send and Cancel, unless the technician turned the question off. When no
-    // download has completed in this run the controller's contents are
-    // unknown and every block is overwritten: then it is always asked, with
-    // Cancel as the default. True when the upload goes ahead.
-    bool confirmUpload();
+    // After GetData: the upload's flow (jobs/upload_flow.h) with the
+    // window's questions: the guard when the image came from another
+    // controller or that cannot be told (Cancel the default), what the
+    // controller holds when this run did not read it ("read and merge" the
+    // default when the file's base is known), then one confirmation with the
+    // change list, unless the technician turned it off. The transfers run
+    // on the link's worker thread; this returns at once.
+    void startUpload();
+    bool uploadRunning() const { return flow_ != nullptr; }
     // A download or upload completed: what the controller now holds goes to
     // a backup; after an upload the check runs when it was asked for.
     void transferCompleted(bool upload);
@@ -48,9 +52,9 @@ public:
     // controller it came from and the base its edits started from, so that a
     // later load finds both.
     void fileSaved(const QString& path);
-    // The controller the working image came from (a download or upload of
-    // this run, else the register's record for the loaded file).
-    const std::optional<registry::ControllerKey>& origin() const { return origin_; }
+    // Where the working image came from: a transfer of this run, a file (the
+    // register knows its controller and base), a visit of the register.
+    const jobs::Origin& origin() const { return origin_; }
 
     // The image the edits started from and when it was read or written.
     struct Base {
@@ -63,10 +67,10 @@ public:
     void setBaseLookup(std::function<std::optional<Base>(const Image& file)> lookup) { lookup_ = std::move(lookup); }
 
     // Menu commands.
-    void compare();      // GetData, then the change list an upload would send
-    void check();        // read the controller back and compare
-    void showBackups();  // the backups; the one opened is loaded like LOAD
-    void showRegister(); // the building register; a visit opened is loaded like LOAD
+    void compare();       // GetData, then the change list an upload would send
+    void check();         // read the controller back and compare
+    void showBackups();   // the backups; the one opened is loaded like LOAD
+    void showRegister();  // the building register; a visit opened is loaded like LOAD
 
     // Where backups go and the clock that names them (for tests).
     void setBackupFolder(const QString& folder) { folder_ = folder; }
@@ -75,13 +79,14 @@ public:
 
 private:
     QString text(texts::Message message) const;
-    // The question when the controller changed since the base; true when the
-    // upload goes ahead, with the merged image as the working image.
-    bool confirmMerge();
-    // Before an upload: the controller connected now is probed; when the
-    // working image came from another one, the technician must confirm
-    // sending to it. True when the upload may go on.
-    bool confirmBuilding();
+    // The flow's steps as the window takes them.
+    void advance();
+    void resume();  // advance() after the transfer that just ended
+    jobs::GuardAnswer askGuard(const jobs::Guard& guard);
+    jobs::HoldingAnswer askHolding();
+    jobs::ConfirmAnswer askConfirm();
+    void uploadEnded();
+    QString dateText(const std::string& isoTime) const;
     QString buildingText(const registry::ControllerKey& key);
     QString portText() const;
 
@@ -89,9 +94,12 @@ private:
     shell::LinkController& link_;
     QString folder_;
     std::function<QDateTime()> now_;
-    bool downloaded_ = false;   // a download completed in this run, from the controller now chosen
-    std::string downloadPort_;  // where that download read, and who answered the probe before it
-    std::optional<link::ProbeReply> downloadIdentity_;
+    // What this run last read from or wrote to a controller, on which port.
+    std::optional<jobs::Held> held_;
+    std::string heldPort_;
+    bool deviceKnownHere() const;  // held_ is what the controller now chosen holds
+    std::unique_ptr<jobs::UploadFlow> flow_;
+    std::optional<Image> fileImage_;  // the open file's image: after an upload the title marks a difference
 
     // The building register, opened on first use; nothing when it cannot be
     // (registerError_ says why). It never stops a transfer.
@@ -104,10 +112,9 @@ private:
     bool registerTried_ = false;
     QString registerError_;
     bool transferred_ = false;  // a download or an upload completed in this run
-    bool checkAfter_ = false;   // the running upload is to be checked
     std::optional<Base> base_;  // where the working image's edits started
     std::function<std::optional<Base>(const Image&)> lookup_;
-    std::optional<registry::ControllerKey> origin_;
+    jobs::Origin origin_;
     // The register's base for a loaded file, dated by the visit that read it.
     std::optional<Base> registeredBase(const Image& file);
 };

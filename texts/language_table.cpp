@@ -308,7 +308,7 @@ const Texts kMessage[kMessageCount] = {
      "Download first (F4).", M},
     {"Pobieranie niepełne: brak %d z 512 bloków; nic nie zmieniono",
      "Download incomplete: %d of 512 blocks missing; nothing was changed", "...: %d / 512"},
-    {"twoje zmiany (wysłane)", "your changes (sent)", M},
+    {"twoje zmiany (zostaną wysłane)", "your changes (to be sent)", M},
     {"zmienione w zasilaczu od %s (zachowane)", "changed at the controller since %s (kept)", M},
     {"konflikty", "conflicts", M},
     {"plik", "file", M},
@@ -377,6 +377,31 @@ const Texts kMessage[kMessageCount] = {
     {"Zapisano opis budynku", "Building details saved", M},
     {"brak wyników", "no results", M},
     {"Porównaj: %s → %s", "Compare: %s → %s", "...: %s → %s"},
+    {"UWAGA: dane pochodzą z zasilacza budynku %s, a do portu %s jest podłączony zasilacz budynku %s. Wysłanie "
+     "nadpisze kody innego budynku: sprawdź port (F3) albo pobierz dane (F4).",
+     "WARNING: the data come from the controller of building %s, but port %s has the controller of building %s "
+     "connected. Sending overwrites another building's codes: check the port (F3) or download (F4).",
+     "!!! %s, %s -> %s"},
+    {"Nie wiadomo, czy dane pochodzą z zasilacza podłączonego do portu %s: %s. Wysłanie może nadpisać kody innego "
+     "budynku: sprawdź port (F3) albo pobierz dane (F4).",
+     "It is not known whether the data come from the controller on port %s: %s. Sending may overwrite another "
+     "building's codes: check the port (F3) or download (F4).",
+     "??? %s: %s"},
+    {"rejestr budynków jest niedostępny (%s)", "the building register is not available (%s)", "... (%s)"},
+    {"zasilacz nie odpowiada na zapytanie", "the controller does not answer the probe", M},
+    {"rejestr budynków nie zna pochodzenia tych danych", "the building register does not know where these data come from",
+     M},
+    {"Wyślij mimo to", "Send anyway", M},
+    {"Zasilacz nie był odczytany w tym uruchomieniu. Te dane powstały z odczytu z %s; od tamtej pory lokatorzy mogli "
+     "zmienić kody na klawiaturze. Odczytanie zasilacza zachowa ich zmiany; wysłanie każdego bloku je cofnie.",
+     "The controller has not been read in this run. These data were made from what it held on %s; residents may have "
+     "changed codes at the keypad since. Reading the controller keeps their changes; sending every block undoes them.",
+     ". %s"},
+    {"Odczytaj zasilacz i połącz zmiany (ok. 75 s)", "Read the controller and merge the changes (about 75 s)", M},
+    {"Wyślij każdy blok", "Send every block", M},
+    {"Wysyłanie anulowane", "Upload cancelled", M},
+    {"Wizyta %s, %s", "Visit %s, %s", "%s, %s"},
+    {"wcześniej", "before", M},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -425,6 +450,12 @@ const Texts kTool[kToolTextCount] = {
     {"Plik %s → zasilacz:", "File %s → controller:", "%s → ...:"},
     {"Port %s, zasilacz ID %d, Nr seryjny %d, firmware %d", "Port %s, power supply ID %d, serial number %d, firmware %d",
      ". %s, %d, %d, %d"},
+    {"Nie wiadomo, czy ten obraz pochodzi z zasilacza na porcie: %s; nic nie wysłano (--other-controller wysyła "
+     "mimo to)",
+     "Cannot tell whether this image comes from the power supply on the port: %s; nothing sent (--other-controller "
+     "sends anyway)",
+     "...: %s"},
+    {"Nie odczytano zasilacza: nic nie wysłano", "The power supply could not be read: nothing sent", M},
 };
 
 const Texts kCheck[kCheckTextCount] = {

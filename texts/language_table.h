@@ -263,7 +263,20 @@ enum class Message {
     RegisterDetailsSaved,
     RegisterNoResults,
     RegisterCompareTitle,  // printf format: the older visit's time, the newer one's
-    Count                  // not a text: how many there are
+    // The upload's guard and its question about the controller's contents
+    WrongBuildingPort,   // printf format: the file's building, the port, the connected building
+    GuardUndecided,      // printf format: the port, why the guard cannot tell
+    GuardNoRegister,     // printf format: why the register is not available
+    GuardNoAnswer,       // the probe went unanswered
+    GuardOriginUnknown,  // the register does not know the image
+    GuardSendAnyway,     // the guard's button
+    HoldingQuestion,     // printf format: when the file's base was read
+    ReadAndMerge,        // the default answer: read, then merge
+    SendEveryBlock,      // the other answer
+    UploadCancelled,     // status: the upload was not started
+    VisitOpened,         // status and title: printf format: the visit's date, the building
+    MergeBase,           // a conflict's base value: its column
+    Count                // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 
@@ -306,7 +319,18 @@ enum class ToolText {
     NoIdentity,        // why a visit cannot be recorded: the probe got no answer
     CheckSides,        // "%s": the file; heads the differences the controller shows
     ProbeStatus,       // port name, ID, serial number, firmware: the probe's answer
-    Count              // not a text: how many there are
+    FlashError,             // the bootloader refused a block
+    MergeUnresolved,        // "%d" conflicts: nothing sent or written
+    VisitNotRecorded,       // "%s": why the register did not take the visit
+    SinceLastVisit,         // "%s" date of the last visit with an image, "%d" changes since
+    OtherController,        // "%s" the building the image comes from, "%s" the one on the port
+    NoSuchController,       // "%s" as given
+    NoSuchVisit,            // "%s" as given
+    NoIdentity,             // why a visit cannot be recorded: the probe got no answer
+    CheckSides,             // "%s": the file; heads the differences the controller shows
+    GuardUndecided,         // "%s": why the guard cannot tell where the image came from
+    ReadFailedNothingSent,  // what the controller holds could not be read
+    Count                   // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

@@ -9,6 +9,7 @@
 #include "sim/sample_building.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
+#include "tests/jobs/upload_scenarios.h"
 #include "tests/link/pty_pair.h"
 
 #include <QJsonArray>
@@ -25,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -351,8 +353,10 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     EXPECT_NE(text.out.find(kelvane::texts::toolText(ToolText::No, kelvane::texts::kPolish)), std::string::npos);
 
     const std::string sentLine = english(ToolText::BlocksSent, 0).substr(0, english(ToolText::BlocksSent, 0).size() - 1);
+    // A hand-edited file the register does not know: refused unless --other-controller.
+    EXPECT_EQ(run({"upload", "--port", "sim", b, "--yes"}).exit, 7);
     // No terminal and no --yes: nothing is sent.
-    const Outcome asked = run({"upload", "--port", "sim", b});
+    const Outcome asked = run({"upload", "--port", "sim", b, "--other-controller"});
     EXPECT_EQ(asked.exit, 1);
     EXPECT_EQ(asked.out.find(sentLine), std::string::npos) << asked.out;
     // The announced line time is the change list's (the window's): a small
@@ -364,17 +368,17 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
         return std::string(buf);
     };
     // One changed setting: one block, and the controller reads back equal.
-    const Outcome up = run({"upload", "--port", "sim", b, "--yes", "--check", "--lang", "en"});
+    const Outcome up = run({"upload", "--port", "sim", b, "--yes", "--check", "--lang", "en", "--other-controller"});
     EXPECT_EQ(up.exit, 0) << up.err;
     EXPECT_NE(up.out.find(english(ToolText::BlocksSent, 1)), std::string::npos) << up.out;
     EXPECT_NE(up.out.find(toSend(1, 1)), std::string::npos) << up.out;
-    // --full lists no changes: against an image made up for it everything would "change".
-    const Outcome full = run({"upload", "--port", "sim", b, "--full", "--yes", "--lang", "en"});
+    // --full: every block goes, whatever the controller holds.
+    const Outcome full = run({"upload", "--port", "sim", b, "--full", "--yes", "--lang", "en", "--other-controller"});
     EXPECT_EQ(full.exit, 0) << full.err;
-    EXPECT_EQ(full.out.find("0–511"), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find("0–511"), std::string::npos) << full.out;
     EXPECT_NE(full.out.find(toSend(512, 75)), std::string::npos) << full.out;
     // --base trusts the file: nothing differs, nothing is sent.
-    const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en"});
+    const Outcome same = run({"upload", "--port", "sim", b, "--base", b, "--yes", "--lang", "en", "--other-controller"});
     EXPECT_EQ(same.exit, 0);
     EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
 }
@@ -410,14 +414,15 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
         {{"upload", c, "--base", b, "--prefer", "controller", "--check"}, 0, english(ToolText::NoChanges, 0), ""},
         {{"upload", c, "--base", b, "--prefer", "file", "--check"}, 0, sent, ""},
         {{"upload", c, "--base", b, "--overwrite", "--check"}, 0, sent, ""},
-        {{"upload", c, "--prefer", "file"}, 1, "", "--base"},
+        {{"upload", c, "--prefer", "file", "--full"}, 1, "", "--full"},
         {{"upload", c, "--base", b, "--prefer", "both"}, 1, "", "--prefer"},
         {{"merge", b, c, ctl, "-o", out}, 6, "conflicts (1)", "Conflicts: 1"},
-        {{"merge", b, f, ctl, "-o", out}, 0, "your changes (sent) (1)", ""},
+        {{"merge", b, f, ctl, "-o", out}, 0, "your changes (to be sent) (1)", ""},
     };
     for (const auto& k : cases) {
         std::vector<std::string> args = k.args;
-        if (args[0] == "upload") args.insert(args.end(), {"--port", "sim", "--yes"});
+        // Hand-made files the register does not know.
+        if (args[0] == "upload") args.insert(args.end(), {"--port", "sim", "--yes", "--other-controller"});
         args.insert(args.end(), {"--lang", "en"});
         const Outcome r = run(args);
         SCOPED_TRACE(args[0] + " " + args[1] + " " + args.back() + "\n" + r.out + r.err);
@@ -530,7 +535,7 @@ TEST_F(KvtoolPty, DownloadEqualsTheControllerAndOneChangedSettingSendsOneBlock) 
     Image changed = image;
     changed[kelvane::mem::kParams + 10] ^= 0x01;
     save(b, changed);
-    const Outcome up = run({"upload", "--port", port, b, "--yes", "--lang", "en"});
+    const Outcome up = run({"upload", "--port", port, b, "--yes", "--lang", "en", "--other-controller"});
     EXPECT_EQ(up.exit, 0) << up.err;
     EXPECT_NE(up.out.find(english(ToolText::BlocksSent, 1)), std::string::npos) << up.out;
     EXPECT_EQ(dumped(), changed);
@@ -544,7 +549,8 @@ TEST_F(KvtoolPty, SilentControllerEndsWithExitFourWithinTheBound) {
     EXPECT_EQ(probe.exit, 4);
     EXPECT_LT(probe.seconds, 5.0);  // three reads of 0.9 s
     save(dir / "a.kvd", image);
-    const Outcome up = run({"upload", "--port", pair->appPath(), (dir / "a.kvd").string(), "--full", "--yes"});
+    const Outcome up =
+        run({"upload", "--port", pair->appPath(), (dir / "a.kvd").string(), "--full", "--yes", "--other-controller"});
     EXPECT_EQ(up.exit, 4);
     // the register's probe (three reads of 0.9 s), one unanswered
     // acknowledgement (5 s) and the end frame's (1 s)
@@ -569,7 +575,7 @@ TEST_F(KvtoolPty, CtrlCEndsUploadAndDownloadWithExit130AndTheirEndStates) {
     Image changed = image;
     for (auto& byte : changed) byte ^= 0x5A;
     save(a, changed);
-    const Outcome cut = run({"upload", "--port", port, a, "--full", "--yes", "--lang", "en"}, 1500);
+    const Outcome cut = run({"upload", "--port", port, a, "--full", "--yes", "--lang", "en", "--other-controller"}, 1500);
     EXPECT_EQ(cut.exit, 130) << cut.err;
     EXPECT_LT(cut.seconds, 4.0);
     ASSERT_TRUE(fs::exists(dir / "dump.bin")) << "the end frame closed the upload";
@@ -614,7 +620,7 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
         {merged, "sim", {"--yes"}, 7},                   // merged
         {a, "sim", {"--yes", "--other-controller"}, 0},  // confirmed
         {a, port, {"--yes"}, 0},                         // its own controller, though sent elsewhere since
-        {fresh, "sim", {}, 1},                           // no origin: the usual question, no terminal
+        {fresh, "sim", {"--yes"}, 7},                    // no origin: refused, the controller holds another image
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"upload", "--port", c.port, c.file, "--lang", "en"};
@@ -622,11 +628,24 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
         const Outcome r = run(args);
         EXPECT_EQ(r.exit, c.exit) << c.file << " to " << c.port << ": " << r.err;
         if (c.exit == 7) {
-            EXPECT_NE(r.err.find("Lipowa 5 (2/12345)"), std::string::npos) << r.err;
-            EXPECT_NE(r.err.find("1/4660"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find(sentLine), std::string::npos) << "nothing sent: " << r.out;
         }
+        if (c.exit == 7 && c.file != fresh) {
+            EXPECT_NE(r.err.find("Lipowa 5 (2/12345)"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("1/4660"), std::string::npos) << r.err;
+        }
     }
+
+    // Another controller that holds the very image: nothing to guard, nothing sent.
+    sim.reset();
+    const Image sample = kelvane::SampleBuildingImage();
+    std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(sample.data()), static_cast<std::streamsize>(sample.size()));
+    startSimulator({"--identity", "0003393005010000"});
+    const Outcome same = run({"upload", "--port", port, s, "--yes", "--lang", "en"});
+    EXPECT_EQ(same.exit, 0) << same.err;
+    EXPECT_NE(same.out.find(english(ToolText::NoChanges, 0)), std::string::npos) << same.out;
+    EXPECT_EQ(same.out.find(sentLine), std::string::npos) << same.out;
 
     // A code changed at the keypad behind the program's back: the next
     // download says so, and the two visits' images differ by it.
@@ -654,6 +673,82 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
     EXPECT_EQ(imageOf(dir / "old.kvd"), imageOf(a));
     EXPECT_EQ(run({"register", "show", "999"}).exit, 2);
     EXPECT_EQ(run({"register", "diff", "12345", oldest, "0"}).exit, 2);
+}
+
+// The upload's scenarios (tests/jobs/upload_scenarios.h) through kvtool:
+// the guard refuses with exit 7 where the window asks, --other-controller
+// answers "send anyway".
+TEST_F(KvtoolPty, UploadScenariosEndWithWhatTheControllerShouldHold) {
+    namespace us = upload_scenarios;
+    const fs::path reg = dir / "register.sqlite";
+    const auto writeImage = [&](const Image& img) {
+        std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+    };
+    for (const us::Scenario& c : us::kScenarios) {
+        SCOPED_TRACE(c.name);
+        sim.reset();
+        for (const char* f : {"register.sqlite", "register.sqlite-wal", "register.sqlite-shm", "dump.bin"})
+            fs::remove(dir / f);
+        const std::string port = pair->appPath();
+        std::string file = (dir / "office.kvd").string();
+        // What the technician starts from, in the order they would.
+        writeImage(us::imageA());
+        startSimulator();
+        if (c.start == us::Start::File) {
+            save(file, us::edited(us::imageA()));
+            ASSERT_TRUE(us::recordOffice(reg.string(), file));
+        } else if (c.start == us::Start::Download) {
+            const std::string read = (dir / "read.kvd").string();
+            file = (dir / "edited.kvd").string();
+            ASSERT_EQ(run({"download", "--port", port, "-o", read}).exit, 0);
+            std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
+            ASSERT_EQ(
+                run({"import-csv", read, "general_codes", (dir / "codes.csv").string(), "-o", file, "--append"}).exit, 0);
+        } else {
+            ASSERT_TRUE(us::recordOffice(reg.string(), (dir / "office.kvd").string()));
+            const QJsonObject shown =
+                QJsonDocument::fromJson(QByteArray::fromStdString(run({"register", "show", "4660", "--json"}).out)).object();
+            const std::string visit = std::to_string(shown["visitList"].toArray()[0].toObject()["visit"].toInt());
+            file = (dir / "visit.kvd").string();
+            ASSERT_EQ(run({"register", "export", "4660", visit, "-o", file}).exit, 0);
+        }
+        // The controller now connected.
+        sim.reset();
+        const Image before = c.connect == us::Connect::Other ? us::imageB()
+                             : c.keypad                      ? us::keypad(us::imageA())
+                                                             : us::imageA();
+        writeImage(before);
+        std::vector<std::string> extra;
+        if (c.connect == us::Connect::Other) extra = {"--identity", us::kIdentityB};
+        if (c.connect == us::Connect::Silent) extra = {"--fault", "silent"};
+        startSimulator(extra);
+        if (c.reg == us::Reg::Broken) std::ofstream(reg, std::ios::trunc) << "random bytes, no database";
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        std::optional<QSqlQuery> lock;
+        if (c.reg == us::Reg::Locked) {
+            db.setDatabaseName(QString::fromStdString(reg.string()));
+            ASSERT_TRUE(db.open());
+            lock.emplace(db);
+            ASSERT_TRUE(lock->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        }
+        std::vector<std::string> args = {"upload", "--port", port, file, "--yes", "--lang", "en"};
+        if (c.guard == us::Guard::Send) args.push_back("--other-controller");
+        if (c.everyBlock) args.push_back("--full");
+        const Outcome r = run(args);
+        if (lock) lock->exec(QStringLiteral("ROLLBACK"));
+        lock.reset();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        EXPECT_EQ(r.exit, c.guard == us::Guard::Cancel ? 7 : 0) << r.out << r.err;
+        if (c.guard == us::Guard::Cancel) {
+            EXPECT_EQ(r.out.find("Blocks sent"), std::string::npos) << r.out;
+            EXPECT_EQ(r.err.find("()"), std::string::npos) << "the reason is named: " << r.err;
+        }
+        sim.reset();  // the simulator writes what it holds as it ends
+        EXPECT_EQ(dumped(), us::expected(c, imageOf(file), before));
+    }
 }
 
 TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {

@@ -3,6 +3,7 @@
 // questions about unsaved edits, answered by a script.
 #include "files/data_file.h"
 #include "image/codecs.h"
+#include "link/port.h"
 #include "sim/sample_building.h"
 #include "shell/backups.h"
 #include "shell/code_grid.h"
@@ -14,7 +15,14 @@
 #include "registry/building_register.h"
 #include "shell/safety_net.h"
 #include "sim/controller_port.h"
+#include "shell/register_dialog.h"
+#include "tests/jobs/upload_scenarios.h"
 #include "tests/shell/scripted_prompts.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <optional>
 
 #include <QAction>
 #include <QFile>
@@ -52,11 +60,14 @@ class SafetyNetTest : public QObject {
         ScriptedPrompts prompts;
         MainWindow form;
         FormWiring* wiring;
-        Fixture() : wiring(nullptr) {
-            qputenv("KELVANE_REGISTER", QFile::encodeName(registerPath()));  // a register of this case alone
+        explicit Fixture(const QString& reg = QString()) : wiring(nullptr) {
+            // A register of this case alone.
+            qputenv("KELVANE_REGISTER", QFile::encodeName(reg.isEmpty() ? registerPath() : reg));
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
-            sim::ControllerPort::preload(SampleBuildingImage());
-            sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+            if (reg.isEmpty()) {
+                sim::ControllerPort::preload(SampleBuildingImage());
+                sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+            }
             form.setPrompts(&prompts);
             wiring = WireKelvaneMini(form);
             wiring->safetyNet().setBackupFolder(dir.filePath(QStringLiteral("backups")));
@@ -64,7 +75,8 @@ class SafetyNetTest : public QObject {
             wiring->controller().choosePort(QStringLiteral("Symulator"));
         }
         bool idle() {
-            return QTest::qWaitFor([&] { return !wiring->controller().transferRunning(); }, 20000);
+            return QTest::qWaitFor(
+                [&] { return !wiring->controller().transferRunning() && !wiring->safetyNet().uploadRunning(); }, 20000);
         }
         void run(const char* action) {
             form.action(action)->trigger();
@@ -93,6 +105,7 @@ private slots:
         QSettings settings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini"));
         settings.setValue("askBeforeUpload", false);
         f.setP204(60);
+        f.prompts.choices = {0};  // where the image came from is not known: sent all the same
         f.run("UPLOAD");
         QVERIFY(!f.prompts.shown.isEmpty());
         QCOMPARE(f.prompts.shown.last().kind, QStringLiteral("changes"));
@@ -124,17 +137,122 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.form.statusText(), text(texts::Message::CheckSame), 20000);
         QCOMPARE(f.controller()[mem::kParams + 22], 60);
 
-        // Nothing to send is said; "don't ask again" turns the question and its menu entry off.
+        // Nothing to send is said, not asked; "don't ask again" turns the question and its menu entry off.
+        int shown = f.prompts.shown.size();
+        f.run("UPLOAD");
+        QCOMPARE(f.form.statusText(), text(texts::Message::NothingToSend));
+        QCOMPARE(f.prompts.shown.size(), shown);
+        f.setP204(90);
         f.prompts.uploadAnswers = {{true, true, false}};
         f.run("UPLOAD");
-        QCOMPARE(f.prompts.lastChangeTexts.note, text(texts::Message::NothingToSend));
         QVERIFY(!f.form.action("ASKUPLOAD")->isChecked());
-        const int shown = f.prompts.shown.size();
+        shown = f.prompts.shown.size();
+        f.setP204(100);
         f.run("UPLOAD");
         QCOMPARE(f.prompts.shown.size(), shown);
         QCOMPARE(f.form.statusText(), text(texts::Message::UploadDone));
         f.form.action("ASKUPLOAD")->trigger();
         QVERIFY(QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).value("askBeforeUpload").toBool());
+    }
+
+    // The upload's scenarios (tests/jobs/upload_scenarios.h) in the window:
+    // the guard asks with Cancel the default, "read and merge" is the
+    // default when the file's base is known.
+    void uploadScenariosEndWithWhatTheControllerShouldHold() {
+        if (!registry::Register::available()) QSKIP("the building register is not part of this build");
+        namespace us = upload_scenarios;
+        for (const us::Scenario& c : us::kScenarios) {
+            QTemporaryDir office;
+            const QString reg = office.filePath(QStringLiteral("register.sqlite"));
+            const QString file = office.filePath(QStringLiteral("office.kvd"));
+            QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), us::edited(us::imageA()), ""));
+            if (c.start != us::Start::Download) QVERIFY(us::recordOffice(reg.toStdString(), file.toStdString()));
+            const Image before = c.connect == us::Connect::Other ? us::imageB()
+                                 : c.keypad                      ? us::keypad(us::imageA())
+                                                                 : us::imageA();
+            // The controller connected: before the run for a download, after it otherwise.
+            const auto connect = [&](const Image& held, bool other, bool silent) {
+                sim::ControllerPort::preload(held);
+                sim::ControllerPort::withController([&](sim::Controller& ctl) {
+                    ctl.image() = held;
+                    ctl.setIdentity(other ? sim::Controller::Identity{0x00, 0x02, 0x39, 0x30, 0x05, 0x01, 0x00, 0x00}
+                                          : sim::Controller::kDefaultIdentity);
+                    ctl.faults().silent = silent;
+                });
+            };
+            connect(c.start == us::Start::Download ? us::imageA() : before, false, false);
+            if (c.reg == us::Reg::Broken) {
+                QFile broken(reg);
+                QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                broken.write("random bytes, no database");
+            }
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+            std::optional<QSqlQuery> lock;
+            if (c.reg == us::Reg::Locked) {
+                db.setDatabaseName(reg);
+                QVERIFY(db.open());
+                lock.emplace(db);
+                QVERIFY(lock->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            }
+            {
+                Fixture f(reg);
+                if (c.start == us::Start::File) {
+                    QVERIFY(f.form.loadDataFile(file));
+                } else if (c.start == us::Start::Download) {
+                    f.run("DOWNLOAD");
+                    f.setP204(60);
+                } else {
+                    f.prompts.dialogs = {[](QDialog* d) {
+                        auto* dialog = static_cast<RegisterDialog*>(d);
+                        dialog->buildings()->setCurrentItem(dialog->buildings()->topLevelItem(0));
+                        dialog->visits()->topLevelItem(0)->setSelected(true);
+                        dialog->openSelected();
+                        return int(QDialog::Accepted);
+                    }};
+                    f.form.action("REGISTER")->trigger();
+                    QVERIFY2(f.form.statusText().startsWith(QStringLiteral("Wizyta ")) &&
+                                 f.form.statusText().endsWith(QStringLiteral(", 1/4660")) &&
+                                 f.form.windowTitle().contains(f.form.statusText()),
+                             qPrintable(f.form.statusText() + " | " + f.form.windowTitle()));
+                    f.setP204(60);
+                }
+                if (c.start == us::Start::Download)
+                    connect(before, false, c.connect == us::Connect::Silent);
+                else
+                    connect(before, c.connect == us::Connect::Other, c.connect == us::Connect::Silent);
+                f.wiring->controller().choosePort(QStringLiteral("Symulator"));
+                f.prompts.shown.clear();
+                if (c.guard != us::Guard::None) f.prompts.choices = {c.guard == us::Guard::Send ? 0 : 1};
+                if (c.everyBlock) f.prompts.choices.push_back(1);                       // "send every block"
+                f.prompts.dialogs = {[](QDialog*) { return int(QDialog::Accepted); }};  // the merge, when shown
+                f.prompts.uploadAnswers = {{true, false, false}};
+                f.run("UPLOAD");
+                const bool asked =
+                    !f.prompts.shown.isEmpty() && f.prompts.shown[0].title == text(texts::Message::WrongBuildingTitle);
+                QVERIFY2(asked == (c.guard != us::Guard::None), c.name);
+                if (c.guard == us::Guard::Cancel)
+                    QVERIFY2(f.form.statusText() == text(texts::Message::UploadCancelled), c.name);
+                // Every block, the controller unread: the red question with Cancel the default, never a merge.
+                if (c.everyBlock)
+                    QVERIFY2(f.prompts.lastChangeTexts.warning == text(texts::Message::UnknownController) &&
+                                 f.prompts.lastChangeTexts.rejectIsDefault,
+                             c.name);
+                const Image sent = f.form.document().working;
+                sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().silent = false; });
+                QVERIFY2(f.controller() == us::expected(c, sent, before), c.name);
+                // A merge leaves the window unlike its file: the title keeps its mark.
+                QVERIFY2(f.form.isWindowModified() == (c.start == us::Start::File && c.holds == us::Holds::Merged), c.name);
+            }
+            if (lock) lock->exec(QStringLiteral("ROLLBACK"));
+            lock.reset();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        }
+        sim::ControllerPort::withController([](sim::Controller& ctl) {
+            ctl.image() = SampleBuildingImage();
+            ctl.setIdentity(sim::Controller::kDefaultIdentity);
+        });
     }
 
     // A file made from an older image of the building: since then the
@@ -180,6 +298,7 @@ private slots:
                                      d->findChild<QPushButton*>(QStringLiteral("AcceptButton"))->isEnabled();
                                  return int(QDialog::Accepted);
                              }};
+        f.prompts.choices = {0, 0};  // the register does not know the file: sent all the same
         f.run("UPLOAD");
         QVERIFY(!first.sendEnabled);
         QVERIFY(first.cancelDefault);
@@ -203,31 +322,39 @@ private slots:
     // same controller on the same port.
     void anotherControllerMakesTheDeviceImageUnknown() {
         const sim::Controller::Identity other = {0x00, 0x02, 0x39, 0x30, 0x05, 0x01, 0x00, 0x00};
+        const sim::Controller::Identity otherSerial = {0x00, 0x01, 0x35, 0x12, 0x03, 0x01, 0x00, 0x00};
         const struct {
             const char* name;
             sim::Controller::Identity identity;
             bool silent;
+            const char* port;
             bool unknown;
         } cases[] = {
-            {"the same controller", sim::Controller::kDefaultIdentity, false, false},
-            {"another controller", other, false, true},
-            {"no answer", sim::Controller::kDefaultIdentity, true, true},
+            {"the same controller", sim::Controller::kDefaultIdentity, false, "Symulator", false},
+            {"another controller", other, false, "Symulator", true},
+            {"the same ID, another serial number", otherSerial, false, "Symulator", true},
+            {"the same controller on another port", sim::Controller::kDefaultIdentity, false, "COM9", true},
+            // The probe at the upload finds the controller read before: what it read stands.
+            {"no answer at F3", sim::Controller::kDefaultIdentity, true, "Symulator", false},
         };
         for (const auto& c : cases) {
             Fixture f;
+            // Any port name reaches the simulator.
+            f.wiring->controller().setPortFactory(
+                [](const std::string&) { return openablePort(link::PortName("Symulator")); });
             f.run("DOWNLOAD");
             sim::ControllerPort::withController([&](sim::Controller& ctl) {
                 ctl.setIdentity(c.identity);
                 ctl.faults().silent = c.silent;
             });
-            f.wiring->controller().choosePort(QStringLiteral("Symulator"));
-            sim::ControllerPort::withController([](sim::Controller& ctl) {
-                ctl.setIdentity(sim::Controller::kDefaultIdentity);
-                ctl.faults().silent = false;
-            });
+            f.wiring->controller().choosePort(QString::fromLatin1(c.port));
+            sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().silent = false; });
             f.setP204(60);
+            f.prompts.choices = {0};  // another controller: sent all the same
             f.prompts.uploadAnswers = {{false, false, false}};
             f.run("UPLOAD");
+            sim::ControllerPort::withController(
+                [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
             QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
             QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // Cancel sent nothing
@@ -249,7 +376,7 @@ private slots:
             {"downloaded, another controller", Downloaded, other, true},
             {"downloaded, the same controller", Downloaded, sim::Controller::kDefaultIdentity, false},
             {"saved from it, another controller", SavedFile, other, true},
-            {"a file the register does not know", UnknownFile, sim::Controller::kDefaultIdentity, false},
+            {"a file the register does not know", UnknownFile, sim::Controller::kDefaultIdentity, true},
         };
         const auto setIdentity = [](const sim::Controller::Identity& identity) {
             sim::ControllerPort::withController([&](sim::Controller& ctl) { ctl.setIdentity(identity); });
@@ -287,16 +414,22 @@ private slots:
             QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // nothing sent
             if (c.warned) {
                 const QString& warning = f.prompts.shown[0].text;
-                QVERIFY2(warning.contains(QStringLiteral("Lipowa 5")) &&
-                             warning.contains(QString::fromStdString(registry::keyText(f.connected()))) &&
-                             warning.contains(QStringLiteral("color:")),
+                // It names the port and what to do; another building by name, or why it cannot tell.
+                QVERIFY2(warning.contains(QStringLiteral("<b>Symulator</b>")) &&
+                             warning.contains(QStringLiteral("(F4)")) && warning.contains(QStringLiteral("color:")) &&
+                             (c.origin == UnknownFile
+                                  ? warning.contains(text(texts::Message::GuardOriginUnknown))
+                                  : warning.contains(QStringLiteral("Lipowa 5")) &&
+                                        warning.contains(QString::fromStdString(registry::keyText(f.connected())))),
                          qPrintable(warning));
+                QCOMPARE(f.form.statusText(), text(texts::Message::UploadCancelled));
                 QCOMPARE(f.prompts.shown.size(), 1);
-                // Confirmed: the controller's contents are unknown, so the question follows with Cancel default.
+                // Confirmed: the other controller's contents are unknown, so the question follows with Cancel default.
                 f.prompts.choices = {0};
                 f.prompts.uploadAnswers = {{true, false, false}};
                 f.run("UPLOAD");
-                QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault, c.name);
+                // What this run read from the connected controller still stands for it.
+                QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == (c.origin != UnknownFile), c.name);
                 QVERIFY2(f.controller()[mem::kParams + 22] == 60, c.name);
             } else {
                 QVERIFY2(f.prompts.shown[0].kind == QStringLiteral("changes"), c.name);  // the usual question
