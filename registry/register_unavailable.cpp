@@ -41,8 +41,7 @@ std::vector<Visit> Register::visits(const ControllerKey&) { return {}; }
 std::optional<Visit> Register::visit(const ControllerKey&, std::int64_t) { return std::nullopt; }
 std::optional<Image> Register::visitImage(const ControllerKey&, std::int64_t) { return std::nullopt; }
 
-bool Register::describe(const ControllerKey&, const std::string&, const std::string&,
-                        const std::optional<std::string>&) {
+bool Register::describe(const ControllerKey&, const std::string&, const std::string&, const std::optional<std::string>&) {
     return fail(kNotBuilt);
 }
 
@@ -58,8 +57,7 @@ bool Register::recordSavedFile(const std::string&, const Image&, const std::opti
 
 std::vector<Controller> Register::originsOf(const Image&) { return {}; }
 
-std::optional<Controller> Register::wrongBuilding(const Image&, const std::optional<ControllerKey>&,
-                                                  const ControllerKey&) {
+std::optional<Controller> Register::wrongBuilding(const Image&, const std::optional<ControllerKey>&, const ControllerKey&) {
     return std::nullopt;
 }
 

@@ -309,16 +309,6 @@ enum class ToolText {
     FlashWaiting,  // waiting for the bootloader
     FlashProgramming,
     FlashDone,
-    FlashError,        // the bootloader refused a block
-    MergeUnresolved,   // "%d" conflicts: nothing sent or written
-    VisitNotRecorded,  // "%s": why the register did not take the visit
-    SinceLastVisit,    // "%s" date of the last visit with an image, "%d" changes since
-    OtherController,   // "%s" the building the image comes from, "%s" the one on the port
-    NoSuchController,  // "%s" as given
-    NoSuchVisit,       // "%s" as given
-    NoIdentity,        // why a visit cannot be recorded: the probe got no answer
-    CheckSides,        // "%s": the file; heads the differences the controller shows
-    ProbeStatus,       // port name, ID, serial number, firmware: the probe's answer
     FlashError,             // the bootloader refused a block
     MergeUnresolved,        // "%d" conflicts: nothing sent or written
     VisitNotRecorded,       // "%s": why the register did not take the visit
@@ -328,6 +318,7 @@ enum class ToolText {
     NoSuchVisit,            // "%s" as given
     NoIdentity,             // why a visit cannot be recorded: the probe got no answer
     CheckSides,             // "%s": the file; heads the differences the controller shows
+    ProbeStatus,            // port name, ID, serial number, firmware: the probe's answer
     GuardUndecided,         // "%s": why the guard cannot tell where the image came from
     ReadFailedNothingSent,  // what the controller holds could not be read
     Count                   // not a text: how many there are
