@@ -42,6 +42,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("3.6"), QStringLiteral("Opis"), QStringLiteral("opis.html")},
         {QStringLiteral("4"), QStringLiteral("Przykład"), QStringLiteral("przyklad.html")},
         {QStringLiteral("5"), QStringLiteral("Bezpieczne zmiany w budynku"), QStringLiteral("bezpieczenstwo.html")},
+        {QStringLiteral("5.1"), QStringLiteral("Przeprowadzki i zgubione klucze"), QStringLiteral("przeprowadzki.html")},
         {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
         {QStringLiteral("7"), QStringLiteral("Rejestr budynków"), QStringLiteral("rejestr.html")},
         {QStringLiteral("8"), QStringLiteral("Aktualizacja oprogramowania (Orva_Upgrade)"), QStringLiteral("orva.html")},
