@@ -3,6 +3,7 @@
 #include "files/data_file.h"
 #include "files/key_file.h"
 #include "files/sealed_files.h"
+#include "registry/key_store.h"
 #include "image/codecs.h"
 #include "image/parameters.h"
 #include "image/secret_mask.h"
@@ -685,6 +686,9 @@ TEST_F(KvtoolPty, UploadScenariosEndWithWhatTheControllerShouldHold) {
         std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     };
+    // The office records with the key kvtool seals with: this test's own.
+    kelvane::registry::setKeyFile((dir / "data.key").string());
+    kelvane::registry::reloadDataKey();
     for (const us::Scenario& c : us::kScenarios) {
         SCOPED_TRACE(c.name);
         sim.reset();
