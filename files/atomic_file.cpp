@@ -264,6 +264,7 @@ WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t s
     }
     ok = ::close(fd) == 0 && ok;
 #else
+    (void)access;  // Windows keeps no owner-only mode bits: the folder's rights apply
     ok = ::_close(fd) == 0 && ok;
 #endif
     if (ok) {
