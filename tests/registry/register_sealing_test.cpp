@@ -34,10 +34,10 @@ const ControllerKey kA{7, 1201};
 struct Secrets {
     Image image = kelvane::initialImage();
     std::vector<std::string> needles;
-    explicit Secrets(std::uint8_t seed) {
+    explicit Secrets(std::uint8_t variant) {
         std::string run;
         for (int i = 0; i < 32; ++i) {
-            const auto b = static_cast<std::uint8_t>(seed * 37 + i * 101 + 13);
+            const auto b = static_cast<std::uint8_t>(variant * 37 + i * 101 + 13);
             image[0x100 + static_cast<std::size_t>(i)] = b;
             run.push_back(static_cast<char>(b));
         }
@@ -49,7 +49,7 @@ struct Secrets {
             std::snprintf(hex, sizeof hex, "%02X", c);
             upper += hex;
         }
-        needles = {run, lower, upper, "9173" + std::to_string(seed), "58204" + std::to_string(seed)};
+        needles = {run, lower, upper, "9173" + std::to_string(variant), "58204" + std::to_string(variant)};
         std::string codes = needles[3] + needles[4];
         std::copy(codes.begin(), codes.end(), image.begin() + 0x200);
     }
