@@ -573,8 +573,8 @@ private slots:
         QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
         // The status says what was opened, and the title names it.
-        QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015.kvs"));
-        QVERIFY(f.form.windowTitle().contains(QStringLiteral("2026-12-08_203015.kvs")));
+        QCOMPARE(f.form.statusText(), QStringLiteral("Wczytano plik 2026-12-08_203015") + kind);
+        QVERIFY(f.form.windowTitle().contains(QStringLiteral("2026-12-08_203015") + kind));
 
         // A backup that cannot be written is said and fails nothing.
         QFile blocker(f.dir.filePath(QStringLiteral("file")));
