@@ -44,10 +44,13 @@ enum class DiagnosticText {
     LineWorks,  // the line test's verdict, the line above its figures
     LineLosesBytes,
     NoController,
+    Count  // not a text: how many there are
 };
-constexpr int kDiagnosticTextCount = 33;
+constexpr int kDiagnosticTextCount = static_cast<int>(DiagnosticText::Count);
 
 const char* diagnosticText(DiagnosticText entry, int language);
+// The name its row is written with: "DiagnosticText::ToolsMenu".
+const char* textName(DiagnosticText entry);
 
 // What the line test found, one line each, in a language: the verdict (none
 // when the test was cancelled), then the figures with the language's decimal

@@ -40,6 +40,51 @@ struct Texts {
     const char* text[kLanguageCount];
 };
 
+// A row of a keyed table: the enumerator it holds the texts of, the name it
+// is written with ("Message::LoadError", for the reviewed copy of every text)
+// and one text per language. Written TEXT_ROW(Message::LoadError, "pl", "en",
+// M); a table keeps its rows in the order of its enum, one for each
+// enumerator, and checkRows() makes any other table fail to compile.
+template <typename Key>
+struct Row {
+    template <std::size_t... N>
+    constexpr Row(Key k, const char* n, const char (&... texts)[N]) : key(k), name(n), text(texts...) {}
+    Key key;
+    const char* name;
+    Texts text;
+};
+#define TEXT_ROW(key, ...) \
+    { key, #key, __VA_ARGS__ }
+
+// The first row that does not hold the enumerator of its position, or -1.
+template <typename Key, std::size_t N>
+constexpr int misplacedRow(const Row<Key> (&rows)[N]) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (static_cast<std::size_t>(rows[i].key) != i) return static_cast<int>(i);
+    return -1;
+}
+// Instantiated with misplacedRow(): a compile error names the row at fault as
+// the template argument (MisplacedRow = 12: row 12, counted from 0).
+template <int MisplacedRow>
+constexpr bool rowInPlace() {
+    static_assert(MisplacedRow < 0,
+                  "a text table's row holds another enumerator than the one at its position: keep the rows in the "
+                  "enum's order, one for each enumerator (the template argument is the row, counted from 0)");
+    return true;
+}
+// Rows of a keyed table: one for each of the Count enumerators, in order.
+template <typename Key, std::size_t N>
+constexpr bool rowsMatch(const Row<Key> (&)[N]) {
+    return N == static_cast<std::size_t>(Key::Count);
+}
+
+// A keyed table's text of `entry` in `language`; a language index outside
+// the languages gives the Polish text.
+template <typename Key, std::size_t N>
+const char* rowText(const Row<Key> (&rows)[N], Key entry, int language) {
+    return rows[static_cast<std::size_t>(entry)].text[language >= 0 && language < kLanguageCount ? language : kPolish];
+}
+
 // What a window entry writes its text into.
 enum class TargetKind {
     MenuItem,     // caption of a menu item
@@ -358,5 +403,11 @@ const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);
 const char* checkText(CheckText entry, int language);
+
+// The name a text's row is written with: "Message::LoadError".
+const char* textName(CardText entry);
+const char* textName(Message entry);
+const char* textName(ToolText entry);
+const char* textName(CheckText entry);
 
 }  // namespace kelvane::texts

@@ -1,5 +1,7 @@
 #include "texts/language_table.h"
 
+#include "texts/diagnostic_texts.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,14 +32,14 @@ std::string english(const char* target, TargetKind kind, int index = 0) {
     return e ? e->text[kEnglish] : "<missing>";
 }
 
-// One line per entry of the table, in its order: what it is, then its texts in
-// every language, with line feeds, tabs and backslashes escaped.
-std::vector<std::string> tableLines() {
-    static const char* const kinds[] = {"MenuItem",   "TabPage",     "GroupBox",    "Label",      "CheckBox",
-                                        "RadioGroup", "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
-    const auto escaped = [](const char* text) {
-        std::string out;
-        for (const char* c = text; *c; ++c) {
+// One line per text, in table order: what it is, then its texts in every
+// language ("Message::LoadError: Błąd wczytywania pliku! | File loading error!
+// | ..."), with line feeds, tabs and backslashes escaped.
+std::string line(const std::string& key, const char* const* texts) {
+    std::string out = key + ":";
+    for (int l = 0; l < kLanguageCount; ++l) {
+        out += l ? " | " : " ";
+        for (const char* c = texts[l]; *c; ++c) {
             if (*c == '\n')
                 out += "\\n";
             else if (*c == '\t')
@@ -47,37 +49,32 @@ std::vector<std::string> tableLines() {
             else
                 out += *c;
         }
-        return out;
-    };
-    const auto line = [&](std::string head, const auto& texts) {
-        for (int l = 0; l < kLanguageCount; ++l) head += "\t" + escaped(texts[l]);
-        return head;
-    };
+    }
+    return out;
+}
+
+template <typename Key>
+void addKeyed(std::vector<std::string>& lines, const char* (*text)(Key, int)) {
+    for (int k = 0; k < static_cast<int>(Key::Count); ++k) {
+        const char* texts[kLanguageCount];
+        for (int l = 0; l < kLanguageCount; ++l) texts[l] = text(static_cast<Key>(k), l);
+        lines.push_back(line(textName(static_cast<Key>(k)), texts));
+    }
+}
+
+std::vector<std::string> tableLines() {
+    static const char* const kinds[] = {"MenuItem",   "TabPage",     "GroupBox",    "Label",      "CheckBox",
+                                        "RadioGroup", "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
     std::vector<std::string> lines;
     for (const auto& e : windowEntries())
         lines.push_back(line(
-            std::string("window\t") + e.target + "\t" + kinds[static_cast<int>(e.kind)] + "\t" + std::to_string(e.index),
-            e.text));
-    for (int c = 0; c < kCardTextCount; ++c) {
-        const char* texts[kLanguageCount];
-        for (int l = 0; l < kLanguageCount; ++l) texts[l] = cardText(static_cast<CardText>(c), l);
-        lines.push_back(line("card\t" + std::to_string(c), texts));
-    }
-    for (int m = 0; m < kMessageCount; ++m) {
-        const char* texts[kLanguageCount];
-        for (int l = 0; l < kLanguageCount; ++l) texts[l] = messageText(static_cast<Message>(m), l);
-        lines.push_back(line("message\t" + std::to_string(m), texts));
-    }
-    for (int m = 0; m < kToolTextCount; ++m) {
-        const char* texts[kLanguageCount];
-        for (int l = 0; l < kLanguageCount; ++l) texts[l] = toolText(static_cast<ToolText>(m), l);
-        lines.push_back(line("tool\t" + std::to_string(m), texts));
-    }
-    for (int m = 0; m < kCheckTextCount; ++m) {
-        const char* texts[kLanguageCount];
-        for (int l = 0; l < kLanguageCount; ++l) texts[l] = checkText(static_cast<CheckText>(m), l);
-        lines.push_back(line("check\t" + std::to_string(m), texts));
-    }
+            std::string("Window ") + e.target + " " + kinds[static_cast<int>(e.kind)] + " " + std::to_string(e.index),
+            e.text.text));
+    addKeyed(lines, cardText);
+    addKeyed(lines, messageText);
+    addKeyed(lines, toolText);
+    addKeyed(lines, checkText);
+    addKeyed(lines, diagnosticText);
     return lines;
 }
 
