@@ -1,6 +1,8 @@
 #include "shell/backups_dialog.h"
 
 #include "shell/shown_time.h"
+#include "texts/change_text.h"
+#include "texts/language_table.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -14,10 +16,11 @@
 
 namespace kelvane::shell {
 
-BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts)
-    : QDialog(parent), folder_(folder) {
+BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, int language) : QDialog(parent), folder_(folder) {
+    using texts::Message;
+    const auto text = [language](Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
     setObjectName(QStringLiteral("BackupsDialog"));
-    setWindowTitle(texts.title);
+    setWindowTitle(text(Message::BackupsTitle));
     resize(640, 400);
     openFolder = [](const QString& f) {
         QDir().mkpath(f);
@@ -31,17 +34,19 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
     list_->setObjectName(QStringLiteral("BackupList"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
-    list_->setHeaderLabels({texts.when, texts.source, texts.port, texts.residents, texts.keys});
+    list_->setHeaderLabels({text(Message::BackupsWhen), text(Message::BackupsSource), text(Message::BackupsPort),
+                            QString::fromStdString(texts::GridCaption(GridId::Residents, language)),
+                            QString::fromStdString(texts::GridCaption(GridId::Keys, language))});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // The counts stand right under their headers, not at the far end of a stretched last column.
     list_->header()->setStretchLastSection(false);
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
     for (int column : {3, 4}) list_->headerItem()->setTextAlignment(column, right);
     for (const BackupEntry& e : ListBackups(folder)) {
-        const QString source = e.source == BackupEntry::Source::Download ? texts.downloaded
-                               : e.source == BackupEntry::Source::Upload ? texts.uploaded
+        const QString source = e.source == BackupEntry::Source::Download ? text(Message::BackupsDownloaded)
+                               : e.source == BackupEntry::Source::Upload ? text(Message::BackupsUploaded)
                                                                          : QString();
-        auto* item = new QTreeWidgetItem(list_, {shownDateTime(e.when, texts.language), source, e.port,
+        auto* item = new QTreeWidgetItem(list_, {shownDateTime(e.when, language), source, e.port,
                                                  QString::number(e.residents), QString::number(e.keys)});
         item->setData(0, Qt::UserRole, e.path);
         item->setToolTip(0, e.description);
@@ -49,7 +54,7 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
     }
     layout->addWidget(list_, 1);
     if (list_->topLevelItemCount() == 0) {
-        auto* none = new QLabel(texts.none, this);
+        auto* none = new QLabel(text(Message::BackupsNone), this);
         none->setObjectName(QStringLiteral("NoBackups"));
         layout->addWidget(none);
     } else {
@@ -57,14 +62,14 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
     }
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* open = buttons->addButton(texts.open, QDialogButtonBox::AcceptRole);
+    QPushButton* open = buttons->addButton(text(Message::BackupsOpen), QDialogButtonBox::AcceptRole);
     open->setObjectName(QStringLiteral("OpenBackup"));
     open->setEnabled(list_->topLevelItemCount() > 0);
     open->setDefault(true);
-    QPushButton* folderButton = buttons->addButton(texts.openFolder, QDialogButtonBox::ActionRole);
+    QPushButton* folderButton = buttons->addButton(text(Message::BackupsOpenFolder), QDialogButtonBox::ActionRole);
     folderButton->setObjectName(QStringLiteral("OpenBackupFolder"));
     folderButton->setAutoDefault(false);
-    QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
+    QPushButton* close = buttons->addButton(text(Message::ButtonClose), QDialogButtonBox::RejectRole);
     close->setAutoDefault(false);
     layout->addWidget(buttons);
 

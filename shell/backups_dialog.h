@@ -12,16 +12,11 @@ class QTreeWidget;
 
 namespace kelvane::shell {
 
-struct BackupsDialogTexts {
-    QString source, downloaded, uploaded;  // the column saying what made each backup, and its values
-    QString title, when, port, residents, keys, open, openFolder, close, none;
-    int language = 0;  // of the backups' dates and times
-};
-
 class BackupsDialog : public QDialog {
     Q_OBJECT
 public:
-    BackupsDialog(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts);
+    // Its texts, dates and times in `language` of the language table.
+    BackupsDialog(QWidget* parent, const QString& folder, int language);
     // The backup chosen with Open (or a double click); empty when closed.
     QString chosenPath() const { return chosen_; }
     QTreeWidget* list() const { return list_; }

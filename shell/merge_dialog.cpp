@@ -54,15 +54,16 @@ QString marked(const QStringList& mine, const QStringList& other) {
 
 }  // namespace
 
-MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const MergeDialogTexts& texts, int language,
+MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const MergeDialogOptions& options, int language,
                          Describe describe)
     : QDialog(parent), itemCount_(merge.items.size()), describe_(std::move(describe)) {
     setObjectName(QStringLiteral("MergeDialog"));
-    setWindowTitle(texts.title);
+    const auto text = [language](texts::Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
+    setWindowTitle(text(texts::Message::UploadQuestionTitle));
     auto* layout = new QVBoxLayout(this);
 
     // Sent and kept as the change list shows groups; the conflicts below as rows to decide.
-    const std::string baseDate = texts.baseDate.toStdString();
+    const std::string baseDate = options.baseDate.toStdString();
     if (!describe_)
         describe_ = [merge, baseDate, language](const std::vector<MergeChoice>&, bool) {
             std::vector<texts::ChangeGroup> groups = texts::DescribeMerge(merge, baseDate, language);
@@ -84,7 +85,8 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
         QStringLiteral("<b>%1 (%2)</b>").arg(QString::fromStdString(conflictsTitle)).arg(conflicts_.size()), this);
     auto* table = new QTableWidget(static_cast<int>(conflicts_.size()), 4, this);
     table->setObjectName(QStringLiteral("MergeConflicts"));
-    table->setHorizontalHeaderLabels({texts.itemColumn, texts.baseColumn, texts.fileColumn, texts.controllerColumn});
+    table->setHorizontalHeaderLabels({text(texts::Message::MergeItemColumn), text(texts::Message::MergeBase),
+                                      text(texts::Message::MergeFile), text(texts::Message::MergeController)});
     table->verticalHeader()->hide();
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -122,22 +124,22 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
     layout->addWidget(title);
     layout->addWidget(table, 1);
 
-    overwrite_ = new QCheckBox(texts.overwrite, this);
+    overwrite_ = new QCheckBox(text(texts::Message::MergeOverwrite), this);
     overwrite_->setObjectName(QStringLiteral("OverwriteController"));
     connect(overwrite_, &QCheckBox::toggled, this, &MergeDialog::updateSend);
     layout->addWidget(overwrite_);
-    if (!texts.checkAfter.isEmpty()) {
-        checkAfter_ = new QCheckBox(texts.checkAfter, this);
+    if (options.offerCheckAfter) {
+        checkAfter_ = new QCheckBox(text(texts::Message::CheckAfterSending), this);
         checkAfter_->setObjectName(QStringLiteral("CheckAfterUpload"));
-        checkAfter_->setChecked(texts.checkAfterTicked);
+        checkAfter_->setChecked(options.checkAfterTicked);
         layout->addWidget(checkAfter_);
     }
 
     auto* buttons = new QDialogButtonBox(this);
-    send_ = buttons->addButton(texts.send, QDialogButtonBox::AcceptRole);
+    send_ = buttons->addButton(text(texts::Message::ButtonSend), QDialogButtonBox::AcceptRole);
     send_->setObjectName(QStringLiteral("AcceptButton"));
     send_->setAutoDefault(false);
-    QPushButton* cancel = buttons->addButton(texts.cancel, QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(text(texts::Message::ButtonCancel), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("RejectButton"));
     cancel->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -22,18 +22,12 @@ class QTreeWidget;
 
 namespace kelvane::shell {
 
-struct MergeDialogTexts {
-    QString title;
-    QString baseDate;    // when the base was read or written
-    QString itemColumn;  // the conflicts' columns
-    QString baseColumn;
-    QString fileColumn;
-    QString controllerColumn;
-    QString overwrite;   // "make the controller equal to the file"
-    QString checkAfter;  // "check after sending"; empty: none
+// What the merge dialog shows besides its texts, which it takes from the
+// language table in its language.
+struct MergeDialogOptions {
+    QString baseDate;              // when the base was read or written
+    bool offerCheckAfter = false;  // the "check after sending" check box
     bool checkAfterTicked = false;
-    QString send;
-    QString cancel;
 };
 
 struct MergeAnswer {
@@ -49,7 +43,7 @@ public:
     // The list above the conflicts for the choices made so far (without the
     // conflicts); nothing: the merge's groups alone.
     using Describe = std::function<std::vector<texts::ChangeGroup>(const std::vector<MergeChoice>&, bool overwrite)>;
-    MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const MergeDialogTexts& texts, int language,
+    MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const MergeDialogOptions& options, int language,
                 Describe describe = nullptr);
     // The answer for the dialog's result code (QDialog::Accepted: Send).
     MergeAnswer answer(int result) const;

@@ -35,18 +35,9 @@ int main(int argc, char** argv) {
     WriteBcdCode(file, open(1, 7), 7777);
 
     const ThreeWayMerge merge = MergeVersions({base, {}}, {file, {}}, {controller, {}});
-    const auto text = [](texts::Message m) { return QString::fromUtf8(texts::messageText(m, texts::kPolish)); };
-    shell::MergeDialogTexts t;
-    t.title = text(texts::Message::UploadQuestionTitle);
-    t.baseDate = QStringLiteral("3.11.2026 10:15");
-    t.itemColumn = text(texts::Message::MergeItemColumn);
-    t.baseColumn = text(texts::Message::MergeBase);
-    t.fileColumn = text(texts::Message::MergeFile);
-    t.controllerColumn = text(texts::Message::MergeController);
-    t.overwrite = text(texts::Message::MergeOverwrite);
-    t.send = text(texts::Message::ButtonSend);
-    t.cancel = text(texts::Message::ButtonCancel);
-    shell::MergeDialog dialog(nullptr, merge, t, texts::kPolish);
+    shell::MergeDialogOptions options;
+    options.baseDate = QStringLiteral("3.11.2026 10:15");
+    shell::MergeDialog dialog(nullptr, merge, options, texts::kPolish);
     dialog.resize(900, 480);
     dialog.show();
     QApplication::processEvents();

@@ -63,8 +63,8 @@ UploadAnswer WidgetPrompts::showChanges(QWidget* parent, const ChangeDialogTexts
     return dialog.answer();
 }
 
-QString WidgetPrompts::chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) {
-    BackupsDialog dialog(parent, folder, texts);
+QString WidgetPrompts::chooseBackup(QWidget* parent, const QString& folder, int language) {
+    BackupsDialog dialog(parent, folder, language);
     dialog.exec();
     return dialog.chosenPath();
 }

@@ -38,7 +38,7 @@ public:
     virtual UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
                                      const std::vector<texts::ChangeGroup>& groups) = 0;
     // The list of backups; the file chosen with Open, or an empty text.
-    virtual QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) = 0;
+    virtual QString chooseBackup(QWidget* parent, const QString& folder, int language) = 0;
 };
 
 // The real boxes and dialogs.
@@ -53,7 +53,7 @@ public:
                int defaultButton, int escapeButton) override;
     UploadAnswer showChanges(QWidget* parent, const ChangeDialogTexts& texts,
                              const std::vector<texts::ChangeGroup>& groups) override;
-    QString chooseBackup(QWidget* parent, const QString& folder, const BackupsDialogTexts& texts) override;
+    QString chooseBackup(QWidget* parent, const QString& folder, int language) override;
 };
 
 }  // namespace kelvane::shell

@@ -45,20 +45,22 @@ QTreeWidget* makeList(QWidget* parent, const char* name, const QStringList& head
 
 }  // namespace
 
-RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const RegisterDialogTexts& texts)
-    : QDialog(parent), reg_(reg), texts_(texts) {
+using texts::Message;
+
+RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int language)
+    : QDialog(parent), reg_(reg), language_(language) {
     setObjectName(QStringLiteral("RegisterDialog"));
-    setWindowTitle(texts.title);
+    setWindowTitle(text(Message::RegisterTitle));
     resize(900, 520);
     askSavePath = [this] {
-        return QFileDialog::getSaveFileName(this, texts_.saveAs, QString(), QStringLiteral("*.kvd"));
+        return QFileDialog::getSaveFileName(this, text(Message::RegisterSaveAs), QString(), QStringLiteral("*.kvd"));
     };
-    report = [this](const QString& text) { QMessageBox::warning(this, texts_.title, text); };
+    report = [this](const QString& what) { QMessageBox::warning(this, text(Message::RegisterTitle), what); };
 
     auto* layout = new QVBoxLayout(this);
     search_ = new QLineEdit(this);
     search_->setObjectName(QStringLiteral("RegisterSearch"));
-    search_->setPlaceholderText(texts.search);
+    search_->setPlaceholderText(text(Message::RegisterSearch));
     search_->setClearButtonEnabled(true);
     layout->addWidget(search_);
     noResults_ = new QLabel(this);
@@ -67,8 +69,10 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     layout->addWidget(noResults_);
 
     auto* split = split_ = new QSplitter(this);
-    buildings_ = makeList(split, "RegisterBuildings",
-                          {texts.building, texts.address, texts.identity, texts.visits, texts.lastSeen});
+    buildings_ =
+        makeList(split, "RegisterBuildings",
+                 {text(Message::RegisterBuilding), text(Message::RegisterAddress), text(Message::RegisterIdentity),
+                  text(Message::RegisterVisits), text(Message::RegisterLastSeen)});
     auto* right = new QWidget(split);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
@@ -80,18 +84,20 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     notes_ = new QPlainTextEdit(right);
     notes_->setObjectName(QStringLiteral("RegisterNotes"));
     notes_->setMaximumHeight(70);
-    details->addRow(texts.name, name_);
-    details->addRow(texts.address, address_);
-    details->addRow(texts.notes, notes_);
+    details->addRow(text(Message::RegisterName), name_);
+    details->addRow(text(Message::RegisterAddress), address_);
+    details->addRow(text(Message::RegisterNotes), notes_);
     rightLayout->addLayout(details);
-    auto* saveDetailsButton = new QPushButton(texts.saveDetails, right);
+    auto* saveDetailsButton = new QPushButton(text(Message::RegisterSaveDetails), right);
     saveDetailsButton->setObjectName(QStringLiteral("RegisterSaveDetails"));
     saveDetailsButton->setAutoDefault(false);
     auto* detailsRow = new QHBoxLayout;
     detailsRow->addStretch();
     detailsRow->addWidget(saveDetailsButton);
     rightLayout->addLayout(detailsRow);
-    visits_ = makeList(right, "RegisterVisits", {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
+    visits_ = makeList(right, "RegisterVisits",
+                       {text(Message::RegisterWhen), text(Message::RegisterKind), text(Message::RegisterTechnician),
+                        text(Message::RegisterOutcome), text(Message::RegisterChanges)});
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rightLayout->addWidget(visits_, 1);
     split->setStretchFactor(0, 1);
@@ -103,13 +109,13 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     status_->setObjectName(QStringLiteral("RegisterStatus"));
     bottom->addWidget(status_, 1);
     auto* buttons = new QDialogButtonBox(this);
-    compare_ = buttons->addButton(texts.compare, QDialogButtonBox::ActionRole);
+    compare_ = buttons->addButton(text(Message::RegisterCompare), QDialogButtonBox::ActionRole);
     compare_->setObjectName(QStringLiteral("RegisterCompare"));
-    open_ = buttons->addButton(texts.open, QDialogButtonBox::ActionRole);
+    open_ = buttons->addButton(text(Message::BackupsOpen), QDialogButtonBox::ActionRole);
     open_->setObjectName(QStringLiteral("RegisterOpen"));
-    saveAs_ = buttons->addButton(texts.saveAs, QDialogButtonBox::ActionRole);
+    saveAs_ = buttons->addButton(text(Message::RegisterSaveAs), QDialogButtonBox::ActionRole);
     saveAs_->setObjectName(QStringLiteral("RegisterSaveAs"));
-    QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
+    QPushButton* close = buttons->addButton(text(Message::ButtonClose), QDialogButtonBox::RejectRole);
     for (QPushButton* b : {compare_, open_, saveAs_, close}) b->setAutoDefault(false);
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
@@ -175,10 +181,10 @@ void RegisterDialog::fillBuildings() {
     QTreeWidgetItem* current = nullptr;
     QList<QTreeWidgetItem*> items;  // added at once: one layout, not one per row
     for (const registry::Controller& c : reg_.controllers(search_->text().trimmed().toStdString())) {
-        const QString name = c.key.known() ? QString::fromStdString(c.name) : texts_.unknownBuilding;
-        auto* item = new QTreeWidgetItem(
-            QStringList{name, QString::fromStdString(c.address), QString::fromStdString(registry::keyText(c.key)),
-                        QString::number(c.visits), shownDateTime(c.lastSeen, texts_.language)});
+        const QString name = c.key.known() ? QString::fromStdString(c.name) : text(Message::RegisterUnknownBuilding);
+        auto* item = new QTreeWidgetItem(QStringList{name, QString::fromStdString(c.address),
+                                                     QString::fromStdString(registry::keyText(c.key)),
+                                                     QString::number(c.visits), shownDateTime(c.lastSeen, language_)});
         item->setData(0, kKeyRole, c.key.deviceId);
         item->setData(0, kSerialRole, c.key.serialNumber);
         item->setToolTip(0, QString::fromStdString(c.notes));
@@ -187,7 +193,7 @@ void RegisterDialog::fillBuildings() {
         items.append(item);
     }
     buildings_->addTopLevelItems(items);
-    noResults_->setText(texts_.noResults);
+    noResults_->setText(text(Message::RegisterNoResults));
     noResults_->setVisible(items.isEmpty() && !search_->text().trimmed().isEmpty());
     buildings_->header()->resizeSections(QHeaderView::ResizeToContents);
     if (!current) current = buildings_->topLevelItem(0);
@@ -211,14 +217,20 @@ void RegisterDialog::fillVisits() {
     notes_->setPlainText(c ? QString::fromStdString(c->notes) : QString());
     for (QWidget* w : std::initializer_list<QWidget*>{name_, address_, notes_}) w->setEnabled(c && c->key.known());
     const auto kindText = [this](registry::VisitKind kind) {
-        const int i = static_cast<int>(kind);
-        return i < texts_.kinds.size() ? texts_.kinds[i] : QString::fromLatin1(registry::kindName(kind));
+        switch (kind) {
+        case registry::VisitKind::Download: return text(Message::VisitDownload);
+        case registry::VisitKind::Upload: return text(Message::VisitUpload);
+        case registry::VisitKind::Check: return text(Message::VisitCheck);
+        case registry::VisitKind::Flash: return text(Message::VisitFlash);
+        case registry::VisitKind::Backup: return text(Message::VisitBackup);
+        }
+        return QString::fromLatin1(registry::kindName(kind));
     };
     if (key) {
         for (const registry::Visit& v : reg_.visits(*key)) {
             auto* item = new QTreeWidgetItem(
-                visits_, {shownDateTime(v.time, texts_.language), kindText(v.kind), QString::fromStdString(v.technician),
-                          QString::fromStdString(texts::outcomeText(v.outcome, texts_.language)),
+                visits_, {shownDateTime(v.time, language_), kindText(v.kind), QString::fromStdString(v.technician),
+                          QString::fromStdString(texts::outcomeText(v.outcome, language_)),
                           v.hasImage && v.changes ? QString::number(*v.changes) : QString()});
             item->setData(0, kKeyRole, static_cast<qlonglong>(v.id));
             item->setData(0, kImageRole, v.hasImage);
@@ -260,7 +272,7 @@ void RegisterDialog::compareSelected() {
         if (const QTreeWidgetItem* item = visits_->topLevelItem(i);
             item->isSelected() && item->data(0, kImageRole).toBool())
             times << item->text(0);
-    QString title = texts_.compareTitle.isEmpty() ? texts_.compare : texts_.compareTitle;
+    QString title = text(Message::RegisterCompareTitle);
     int at = 0;
     for (const QString& time : times) {
         if ((at = title.indexOf(QLatin1String("%s"), at)) < 0) break;
@@ -305,41 +317,11 @@ void RegisterDialog::saveDetails() {
                        notes_->toPlainText().toStdString()))
         return report(QString::fromStdString(reg_.error()));
     fillBuildings();
-    status_->setText(texts_.detailsSaved);
+    status_->setText(text(Message::RegisterDetailsSaved));
 }
 
-RegisterDialogTexts RegisterTexts(int language) {
-    using texts::Message;
-    const auto text = [language](Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
-    RegisterDialogTexts t;
-    t.title = text(Message::RegisterTitle);
-    t.search = text(Message::RegisterSearch);
-    t.building = text(Message::RegisterBuilding);
-    t.address = text(Message::RegisterAddress);
-    t.identity = text(Message::RegisterIdentity);
-    t.visits = text(Message::RegisterVisits);
-    t.lastSeen = text(Message::RegisterLastSeen);
-    t.when = text(Message::RegisterWhen);
-    t.kind = text(Message::RegisterKind);
-    t.technician = text(Message::RegisterTechnician);
-    t.outcome = text(Message::RegisterOutcome);
-    t.changes = text(Message::RegisterChanges);
-    t.name = text(Message::RegisterName);
-    t.notes = text(Message::RegisterNotes);
-    t.saveDetails = text(Message::RegisterSaveDetails);
-    t.compare = text(Message::RegisterCompare);
-    t.open = text(Message::BackupsOpen);
-    t.saveAs = text(Message::RegisterSaveAs);
-    t.close = text(Message::ButtonClose);
-    t.unknownBuilding = text(Message::RegisterUnknownBuilding);
-    t.detailsSaved = text(Message::RegisterDetailsSaved);
-    t.noResults = text(Message::RegisterNoResults);
-    t.compareTitle = text(Message::RegisterCompareTitle);
-    t.language = language;
-    for (Message m :
-         {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash, Message::VisitBackup})
-        t.kinds << text(m);
-    return t;
+QString RegisterDialog::text(Message message) const {
+    return QString::fromUtf8(texts::messageText(message, language_));
 }
 
 QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {

@@ -5,6 +5,7 @@
 // visits with an image: compare two (the change list), open one (the window
 // loads it as LOAD does) or save it as a data file.
 #include "registry/building_register.h"
+#include "texts/language_table.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -21,18 +22,6 @@ class QTreeWidget;
 
 namespace kelvane::shell {
 
-struct RegisterDialogTexts {
-    QString title, search, building, address, identity, visits, lastSeen;
-    QString when, kind, technician, outcome, changes;
-    QString name, notes, saveDetails, compare, open, saveAs, close, unknownBuilding;
-    QString detailsSaved, noResults;
-    QString compareTitle;  // "%s" the older visit's time, "%s" the newer one's
-    QStringList kinds;     // a visit's kind by registry::VisitKind; the stored name when missing
-    int language = 0;      // of outcomes, dates and times
-};
-
-// The window's texts in a language of the language table.
-RegisterDialogTexts RegisterTexts(int language);
 // The red warning before an upload of one building's image to another's
 // controller, naming both.
 QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
@@ -40,7 +29,8 @@ QString WrongBuildingWarning(int language, const QString& fileBuilding, const QS
 class RegisterDialog : public QDialog {
     Q_OBJECT
 public:
-    RegisterDialog(QWidget* parent, registry::Register& reg, const RegisterDialogTexts& texts);
+    // Shows its texts, dates and times in `language` of the language table.
+    RegisterDialog(QWidget* parent, registry::Register& reg, int language);
 
     // The image chosen with Open (or a double click on a visit); nothing when closed.
     const std::optional<Image>& chosenImage() const { return chosen_; }
@@ -82,8 +72,10 @@ private:
     // Widens the window (never narrows it) until every column shows whole.
     void fitColumns();
 
+    QString text(texts::Message message) const;
+
     registry::Register& reg_;
-    RegisterDialogTexts texts_;
+    int language_;
     QLineEdit* search_;
     QTreeWidget* buildings_;
     QTreeWidget* visits_;

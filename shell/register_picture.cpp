@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     other.image = SampleBuildingImage();
     reg.recordVisit(other);
 
-    shell::RegisterDialog dialog(nullptr, reg, shell::RegisterTexts(texts::kPolish));
+    shell::RegisterDialog dialog(nullptr, reg, texts::kPolish);
     // Its own size: as wide as its columns need.
     for (int i = 0; i < dialog.buildings()->topLevelItemCount(); ++i)
         if (dialog.buildings()->topLevelItem(i)->text(0).startsWith(QStringLiteral("Lipowa")))

@@ -290,20 +290,12 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
     jobs::ConfirmAnswer a;
     a.checkAfter = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
     if (proposal.merge) {
-        MergeDialogTexts t;
-        t.title = text(Message::UploadQuestionTitle);
-        t.baseDate = dateText(proposal.baseWhen);
-        t.itemColumn = text(Message::MergeItemColumn);
-        t.baseColumn = text(Message::MergeBase);
-        t.fileColumn = text(Message::MergeFile);
-        t.controllerColumn = text(Message::MergeController);
-        t.overwrite = text(Message::MergeOverwrite);
-        t.checkAfter = text(Message::CheckAfterSending);
-        t.checkAfterTicked = a.checkAfter;
-        t.send = text(Message::ButtonSend);
-        t.cancel = text(Message::ButtonCancel);
-        const std::string baseDate = t.baseDate.toStdString();
-        MergeDialog dialog(&form_, *proposal.merge, t, language,
+        MergeDialogOptions options;
+        options.baseDate = dateText(proposal.baseWhen);
+        options.offerCheckAfter = true;
+        options.checkAfterTicked = a.checkAfter;
+        const std::string baseDate = options.baseDate.toStdString();
+        MergeDialog dialog(&form_, *proposal.merge, options, language,
                            [this, language, baseDate](const std::vector<MergeChoice>& choices, bool overwrite) {
                                return texts::UploadGroupsWithoutConflicts(
                                    flow_->proposal(), flow_->plan(choices, overwrite), language, baseDate);
@@ -475,21 +467,7 @@ void SafetyNet::check() {
 
 void SafetyNet::showBackups() {
     const int language = form_.CurrentLanguage();
-    BackupsDialogTexts t;
-    t.title = text(Message::BackupsTitle);
-    t.when = text(Message::BackupsWhen);
-    t.port = text(Message::BackupsPort);
-    t.source = text(Message::BackupsSource);
-    t.downloaded = text(Message::BackupsDownloaded);
-    t.uploaded = text(Message::BackupsUploaded);
-    t.residents = QString::fromStdString(texts::GridCaption(GridId::Residents, language));
-    t.keys = QString::fromStdString(texts::GridCaption(GridId::Keys, language));
-    t.open = text(Message::BackupsOpen);
-    t.openFolder = text(Message::BackupsOpenFolder);
-    t.close = text(Message::ButtonClose);
-    t.none = text(Message::BackupsNone);
-    t.language = language;
-    const QString path = form_.prompts().chooseBackup(&form_, folder_, t);
+    const QString path = form_.prompts().chooseBackup(&form_, folder_, language);
     if (path.isEmpty() || !form_.confirmDiscard(Message::UnsavedLoad)) return;
     form_.loadDataFile(path);
 }
@@ -500,10 +478,9 @@ void SafetyNet::showRegister() {
         form_.showMessage(text(Message::RegisterUnavailable).replace(QLatin1String("%s"), registerError_));
         return;
     }
-    const RegisterDialogTexts t = RegisterTexts(form_.CurrentLanguage());
-    RegisterDialog dialog(&form_, *reg, t);
-    dialog.setObjectName(QStringLiteral("RegisterDialog"));
     const int language = form_.CurrentLanguage();
+    RegisterDialog dialog(&form_, *reg, language);
+    dialog.setObjectName(QStringLiteral("RegisterDialog"));
     dialog.showChanges = [this, language](const Image& older, const Image& newer, const QString& title) {
         ChangeDialogTexts ct;
         ct.title = title;

@@ -2,6 +2,7 @@
 // Answers the main window's message boxes and file dialogs from a script and
 // records what they showed.
 #include "shell/prompts.h"
+#include "texts/language_table.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -63,8 +64,10 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
         uploadAnswers.pop_front();
         return a;
     }
-    QString chooseBackup(QWidget*, const QString& folder, const kelvane::shell::BackupsDialogTexts& texts) override {
-        shown.append({QStringLiteral("backups"), texts.title, folder});
+    QString chooseBackup(QWidget*, const QString& folder, int language) override {
+        shown.append({QStringLiteral("backups"),
+                      QString::fromUtf8(kelvane::texts::messageText(kelvane::texts::Message::BackupsTitle, language)),
+                      folder});
         if (backups.empty()) return {};
         const QString b = backups.front();
         backups.pop_front();
