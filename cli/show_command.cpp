@@ -96,8 +96,8 @@ int showCommand(const Tool& tool) {
     if (json) {
         tool.result(out + "}}");
     } else {
-        const char* caption = entryText("GroupBox23", TargetKind::GroupBox, 0, tool.language);
-        tool.result(std::string(caption ? caption : "description") + ": " + file->description);
+        tool.result(std::string(kelvane::texts::groupCaption(kelvane::SettingsGroup::Description, tool.language)) +
+                    ": " + file->description);
     }
     return kDone;
 }

@@ -2,6 +2,8 @@
 // The controller's settings, one row per control: where each lives in the
 // image, how it is encoded, its range, default and items. The window builds
 // its settings controls from this table and both conversions walk it.
+#include "image/grid.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,6 +39,43 @@ enum class Items {
 // ones when a language is applied.
 const std::vector<std::string>& itemTexts(Items items);
 
+// The boxes of the main window's pages: the code tables' boxes (in the order
+// of GridId), the group each setting sits in (a radio group standing alone is
+// its own group), and the description's and card text's boxes.
+enum class SettingsGroup {
+    Keys,
+    Residents,
+    GeneralCodes,
+    Digitizers,
+    LineTimes,  // the handsets' page
+    FunctionKey,
+    LineOther,
+    LineCurrents,
+    HandsetsLine1,
+    HandsetsLine2,
+    Callback,  // the functions' page
+    RelayAddresses,
+    CodeSwitches,
+    ExiAddresses,
+    FunctionsOther,
+    VirtualConnections,
+    OpenConfirmation,
+    Password,  // the configuration page
+    Communication,
+    Times,
+    Switchboard,
+    ConfigurationOther,
+    PanelOther,  // the panels' page
+    Strike,
+    KeyboardSettings,
+    CardText,  // the description page
+    Description,
+    Count  // not a group: how many there are
+};
+constexpr int kSettingsGroupCount = static_cast<int>(SettingsGroup::Count);
+// The box that holds a code table.
+constexpr SettingsGroup gridGroup(GridId grid) { return static_cast<SettingsGroup>(static_cast<int>(grid)); }
+
 struct Parameter {
     const char* number;   // controller's parameter number, "p001"; also the control's tooltip
     const char* control;  // control (and Qt object) name, "p001_UpDown"
@@ -46,8 +85,8 @@ struct Parameter {
     int min, max;        // up-down and track-bar range
     int def;             // default in the initial image
     Items items;
-    int bit;            // BitCheck: the bit number
-    const char* group;  // group box (or the radio group itself)
+    int bit;  // BitCheck: the bit number
+    SettingsGroup group;
     const char* label;  // separate label above the control, or nullptr
     const char* edit;   // edit paired with an up-down, or nullptr
 };

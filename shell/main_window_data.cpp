@@ -3,6 +3,7 @@
 #include "shell/check_dialog.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
+#include "shell/settings_groups.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
 #include "texts/grid_csv_texts.h"
@@ -163,7 +164,6 @@ void MainWindow::ApplyLanguage(int language) {
         case texts::TargetKind::TabPage:
             pages_->setTabText(pages_->indexOf(static_cast<QWidget*>(object)), text);
             break;
-        case texts::TargetKind::GroupBox:
         case texts::TargetKind::RadioGroup: static_cast<QGroupBox*>(object)->setTitle(text); break;
         case texts::TargetKind::Label: static_cast<QLabel*>(object)->setText(text); break;
         case texts::TargetKind::CheckBox: static_cast<QCheckBox*>(object)->setText(text); break;
@@ -189,6 +189,11 @@ void MainWindow::ApplyLanguage(int language) {
             break;
         }
         }
+    }
+    for (int g = 0; g < kSettingsGroupCount; ++g) {
+        const auto group = static_cast<SettingsGroup>(g);
+        if (auto* box = qobject_cast<QGroupBox*>(named_.value(QString::fromLatin1(groupObjectName(group)))))
+            box->setTitle(QString::fromUtf8(texts::groupCaption(group, language)));
     }
     for (int g = 0; g < kGridCount; ++g) updateGridTitle(static_cast<GridId>(g));
     applyCsvMenuLanguage();

@@ -90,7 +90,6 @@ QWidget* MainWindow::buildCodePage() {
     panel->setObjectName(QStringLiteral("GridPanel1"));
     struct GridPlace {
         GridId id;
-        const char* box;
         const char* design;
         const char* hint;
         int column, row;
@@ -102,19 +101,19 @@ QWidget* MainWindow::buildCodePage() {
         bool rangeSelect;
     };
     const GridPlace places[kGridCount] = {
-        {GridId::Keys, "GroupBox1", "Klucze", "p505, p506, p507", 0, 0, "Button1", "Button2", &MainWindow::onAddKey,
+        {GridId::Keys, "Klucze", "p505, p506, p507", 0, 0, "Button1", "Button2", &MainWindow::onAddKey,
          &MainWindow::onDeleteKey, true, false},
-        {GridId::Residents, "GroupBox2", "Lokatorzy", "p501, p502, p503", 1, 0, "Button4", "Button3",
-         &MainWindow::onAddResident, &MainWindow::onDeleteResident, true, true},
-        {GridId::GeneralCodes, "GroupBox3", "Kody ogólne", "p504", 0, 1, "Button6", "Button5",
-         &MainWindow::onAddGeneralCode, &MainWindow::onDeleteGeneralCode, false, true},
-        {GridId::Digitizers, "GroupBox4", "Digitalizery", "tego nie ma  wmenu :)", 1, 1, "Button8", "Button7",
+        {GridId::Residents, "Lokatorzy", "p501, p502, p503", 1, 0, "Button4", "Button3", &MainWindow::onAddResident,
+         &MainWindow::onDeleteResident, true, true},
+        {GridId::GeneralCodes, "Kody ogólne", "p504", 0, 1, "Button6", "Button5", &MainWindow::onAddGeneralCode,
+         &MainWindow::onDeleteGeneralCode, false, true},
+        {GridId::Digitizers, "Digitalizery", "tego nie ma  wmenu :)", 1, 1, "Button8", "Button7",
          &MainWindow::onAddDigitizer, &MainWindow::onDeleteDigitizer, false, true},
     };
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fixed.setPointSize(8);
     for (const GridPlace& g : places) {
-        QGroupBox* box = makeGroup(g.box, g.design, panel);
+        QGroupBox* box = makeGroup(groupObjectName(gridGroup(g.id)), g.design, panel);
         auto* grid = new CodeGrid(g.id, box);
         grid->setToolTip(QString::fromUtf8(g.hint));
         if (g.fixedPitch) grid->setFont(fixed);
@@ -165,19 +164,20 @@ void MainWindow::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
         panels[page]->setObjectName(QStringLiteral("GridPanel%1").arg(page + 1));
         sheets[page]->layout()->addWidget(panels[page]);
     }
-    QHash<QString, QVBoxLayout*> layouts;
-    QHash<QString, const GroupPlace*> radioPlaces;
+    QHash<int, QVBoxLayout*> layouts;
+    QHash<int, const GroupPlace*> radioPlaces;
     for (const GroupPlace& g : settingsGroups()) {
-        if (findParameter(g.name)) {
-            radioPlaces.insert(QString::fromLatin1(g.name), &g);
+        const char* name = groupObjectName(g.group);
+        if (findParameter(name)) {
+            radioPlaces.insert(static_cast<int>(g.group), &g);
             continue;
         }
-        QGroupBox* box = makeGroup(g.name, g.design, panels[g.page]);
-        layouts.insert(QString::fromLatin1(g.name), boxLayout(box));
+        QGroupBox* box = makeGroup(name, g.design, panels[g.page]);
+        layouts.insert(static_cast<int>(g.group), boxLayout(box));
         panels[g.page]->addControl(box, g.column, g.row, g.columnSpan, g.rowSpan);
     }
     for (const Parameter& p : parameterTable()) {
-        const QString group = QString::fromLatin1(p.group);
+        const int group = static_cast<int>(p.group);
         if (const GroupPlace* g = radioPlaces.value(group)) {
             QWidget* control = createSettingControl(p, panels[g->page], nullptr);
             static_cast<QGroupBox*>(control)->setTitle(QString::fromUtf8(g->design));
@@ -192,12 +192,12 @@ void MainWindow::buildSettingsPages(const std::array<QWidget*, 6>& sheets) {
 QWidget* MainWindow::buildDescriptionPage() {
     auto* panel = new GridPanel({100}, {88, 12});
     panel->setObjectName(QStringLiteral("GridPanel6"));
-    QGroupBox* opis = makeGroup("GroupBox23", "Opis", panel);
+    QGroupBox* opis = makeGroup(groupObjectName(SettingsGroup::Description), "Opis", panel);
     descriptionEdit_ = new QPlainTextEdit(opis);
     descriptionEdit_->setObjectName(QStringLiteral("Memo1"));
     descriptionEdit_->setPlainText(QStringLiteral("..."));
     boxLayout(opis)->addWidget(descriptionEdit_);
-    QGroupBox* card = makeGroup("GroupBox24", "Tekst na wizytówkę", panel);
+    QGroupBox* card = makeGroup(groupObjectName(SettingsGroup::CardText), "Tekst na wizytówkę", panel);
     cardTextEdit_ = new QLineEdit(card);
     cardTextEdit_->setObjectName(QStringLiteral("Edit1"));
     boxLayout(card)->addWidget(cardTextEdit_);

@@ -3,12 +3,14 @@
 // the parameter table names its group (Parameter::group); a group box holds its
 // settings one under another, and a radio group that is its own group box
 // stands in its cell directly.
+#include "image/parameters.h"
+
 #include <vector>
 
 namespace kelvane::shell {
 
 struct GroupPlace {
-    const char* name;                      // object name of the group box or radio group
+    SettingsGroup group;
     int page;                              // index of the page in the page control (1..4)
     int column, row, columnSpan, rowSpan;  // cell of the page's grid
     const char* design;                    // caption before a language is applied
@@ -16,7 +18,10 @@ struct GroupPlace {
 
 const std::vector<GroupPlace>& settingsGroups();
 
-// The page (1..4) that holds the group `name`; 0 when no group has that name.
-int settingsPage(const char* name);
+// The page (1..4) that holds a settings group; 0 for the other boxes.
+int settingsPage(SettingsGroup group);
+
+// The object name of a group's box (of the radio group that is its own group).
+const char* groupObjectName(SettingsGroup group);
 
 }  // namespace kelvane::shell

@@ -23,17 +23,6 @@ const char* windowText(const char* target, TargetKind kind, int index, int langu
 
 std::string message(Message m, int language) { return messageText(m, language); }
 
-// The group box that holds a grid.
-const char* gridBox(GridId id) {
-    switch (id) {
-    case GridId::Keys: return "GroupBox1";
-    case GridId::Residents: return "GroupBox2";
-    case GridId::GeneralCodes: return "GroupBox3";
-    case GridId::Digitizers: return "GroupBox4";
-    }
-    return "";
-}
-
 std::string header(GridId id, int column, int language) {
     const char* t = windowText(gridName(id), TargetKind::GridHeader, column, language);
     return t ? t : std::to_string(column);
@@ -189,10 +178,7 @@ std::string lineTime(double s, int language) {
 
 }  // namespace
 
-std::string GridCaption(GridId id, int language) {
-    const char* t = windowText(gridBox(id), TargetKind::GroupBox, 0, language);
-    return t ? t : gridName(id);
-}
+std::string GridCaption(GridId id, int language) { return groupCaption(gridGroup(id), language); }
 
 const char* FixedCheckBoxCaption(const char* control) {
     if (std::strcmp(control, "p714_1_CheckBox") == 0) return "EXI";
@@ -205,9 +191,8 @@ std::string SettingCaption(const Parameter& p, int language) {
     const char* text = nullptr;
     switch (p.kind) {
     case ControlKind::BitCheck: {
-        const char* group = windowText(p.group, TargetKind::GroupBox, 0, language);
         const char* fixed = FixedCheckBoxCaption(p.control);
-        return std::string(group ? group : "") + ": " + (fixed ? fixed : p.control);
+        return std::string(groupCaption(p.group, language)) + ": " + (fixed ? fixed : p.control);
     }
     case ControlKind::CheckBox: text = windowText(p.control, TargetKind::CheckBox, 0, language); break;
     case ControlKind::RadioGroup: text = windowText(p.control, TargetKind::RadioGroup, 0, language); break;
@@ -215,8 +200,7 @@ std::string SettingCaption(const Parameter& p, int language) {
     }
     if (!text && p.label) text = windowText(p.label, TargetKind::Label, 0, language);
     if (!text && p.edit) text = windowText(p.edit, TargetKind::LabeledEdit, 0, language);
-    if (!text) text = windowText(p.group, TargetKind::GroupBox, 0, language);
-    return text ? text : p.control;
+    return text ? text : groupCaption(p.group, language);
 }
 
 std::string SettingValueText(const Parameter& p, const ControlState& state, int language) {

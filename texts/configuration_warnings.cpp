@@ -35,14 +35,6 @@ std::string listItems(const std::vector<WarningItem>& items) {
     return list;
 }
 
-const char* groupCaption(GridId grid, int language) {
-    static const char* const boxes[kGridCount] = {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4"};
-    const std::string box = boxes[static_cast<int>(grid)];
-    for (const WindowEntry& e : windowEntries())
-        if (box == e.target) return e.text[language >= 0 && language < kLanguageCount ? language : kPolish];
-    return "";
-}
-
 }  // namespace
 
 std::string WarningText(const Warning& w, int language) {
@@ -86,7 +78,7 @@ std::string WarningText(const Warning& w, int language) {
 }
 
 std::string WarningPlaceText(const Warning& w, int language) {
-    if (w.grid) return format(CheckText::PlaceRow, language, groupCaption(*w.grid, language), w.row);
+    if (w.grid) return format(CheckText::PlaceRow, language, groupCaption(gridGroup(*w.grid), language), w.row);
     return w.parameter;
 }
 

@@ -11,8 +11,6 @@ namespace kelvane::texts {
 
 namespace {
 
-const char* const kGroupBoxes[kGridCount] = {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4"};
-
 template <typename... Args>
 std::string format(Message message, int language, Args... args) {
     char buf[512];
@@ -38,12 +36,7 @@ GridCsvHeaders csvHeaders() {
     return all;
 }
 
-std::string gridCaption(GridId grid, int language) {
-    for (const auto& e : windowEntries())
-        if (e.kind == TargetKind::GroupBox && std::strcmp(e.target, kGroupBoxes[static_cast<int>(grid)]) == 0)
-            return e.text[language >= 0 && language < kLanguageCount ? language : 0];
-    return gridName(grid);
-}
+std::string gridCaption(GridId grid, int language) { return groupCaption(gridGroup(grid), language); }
 
 std::string csvFaultText(const CsvImport& import, GridId grid, int language) {
     switch (import.fault) {

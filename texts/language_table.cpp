@@ -28,24 +28,19 @@ const std::vector<WindowEntry> kWindow = {
     {"TabSheet4", T::TabPage, 0, {"Parametry paneli", "Panels parameters", W}},
     {"TabSheet6", T::TabPage, 0, {"Opis", "Info", W}},
     // Page 0
-    {"GroupBox1", T::GroupBox, 0, {"Klucze", "Keys", W}},
     {"sgPastylki", T::GridHeader, 0, {"Lokal", "Local", W}},
     {"sgPastylki", T::GridHeader, 1, {"Klucz", "Key", W}},
-    {"GroupBox3", T::GroupBox, 0, {"Kody ogólne", "General codes", W}},
     {"sgOKO", T::GridHeader, 0, {"Kod", "Code", W}},
     {"sgOKO", T::GridHeader, 1, {"Panel", "Panel", W}},
     {"sgOKO", T::GridHeader, 2, {"Magistrala", "Bus", W}},
-    {"GroupBox2", T::GroupBox, 0, {"Lokatorzy", "Users", W}},
     {"sgLokatorzy", T::GridHeader, 0, {"Kod fizyczny", "Physical code", W}},
     {"sgLokatorzy", T::GridHeader, 1, {"Kod logiczny", "Logical code", W}},
     {"sgLokatorzy", T::GridHeader, 2, {"Kod otwarcia", "Open code", W}},
     {"sgLokatorzy", T::GridHeader, 3, {"Kod główny", "Master code", W}},
-    {"GroupBox4", T::GroupBox, 0, {"Digitalizery", "Digitalizers", W}},
     {"sgDigit", T::GridHeader, 0, {"Kod fizyczny", "Physical code", W}},
     {"sgDigit", T::GridHeader, 1, {"Digitalizer", "Digitizer", W}},
     {"sgDigit", T::GridHeader, 2, {"Klawisz", "Pushbutton", W}},
     // Page 1
-    {"GroupBox5", T::GroupBox, 0, {"Czasy ramki LU", "LU frame times", W}},
     {"p001_LabeledEdit", T::LabeledEdit, 0, {"Czas stopu", "Stop time", W}},
     {"p002_LabeledEdit", T::LabeledEdit, 0, {"Czas pauzy", "Pause time", W}},
     {"p003_LabeledEdit", T::LabeledEdit, 0, {"Impuls adresowy", "Address impulse", W}},
@@ -53,31 +48,23 @@ const std::vector<WindowEntry> kWindow = {
     {"p005_LabeledEdit", T::LabeledEdit, 0, {"Min. impuls otwarcia", "Min opening pulse", W}},
     {"p006_LabeledEdit", T::LabeledEdit, 0, {"Max. impuls otwarcia", "Max opening pulse", W}},
     {"p012_LabeledEdit", T::LabeledEdit, 0, {"Czas przycisku dodat.", "Additional button time", W}},
-    {"p708_RadioGroup", T::RadioGroup, 0, {"Przycisk funkcyjny", "Function key", W}},
     {"p708_RadioGroup", T::RadioButton, 0, {"Rezystor 180 wywołuje CP, rezystor 68 realizuje OC", "180 Ohm calls switchboard and 68 Ohm controls OC", W}},
     {"p708_RadioGroup", T::RadioButton, 1, {"Rezystory 180 i 68 wywołują CP", "Both buttons calls switchboard", W}},
     {"p708_RadioGroup", T::RadioButton, 2, {"Rezystowy 180 i 68 realizują OC", "Both buttons controls OC", W}},
     {"p708_RadioGroup", T::RadioButton, 3, {"Rezystor 180 realizuje OC, rezystor 68 wywołuje CP", "180 Ohm controls OC and 68 Ohm calls switchboard", W}},
-    {"GroupBox22", T::GroupBox, 0, {"Prądy LU", "LU currents", W}},
     {"p009_LabeledEdit", T::LabeledEdit, 0, {"Prąd załączenia", "On current treshold", W}},
     {"p008_LabeledEdit", T::LabeledEdit, 0, {"Prąd wyłączenia", "Off current treshold", W}},
     {"p007_LabeledEdit", T::LabeledEdit, 0, {"Prąd otwarcia", "Opening current", W}},
-    {"GroupBox6", T::GroupBox, 0, {"Inne", "The others", W}},
     {"p901_CheckBox", T::CheckBox, 0, {"Wyłączenie OFF", "Deactivation OFF", W}},
     {"p712_LabeledEdit", T::LabeledEdit, 0, {"Ograniczenie efektu samoczynnego otwarcia", "The door self-opening cancelation", W}},
     {"Label1", T::Label, 0, {"Napięcie linii unifonów", "LU volage level", W}},
-    {"p010_RadioGroup", T::RadioGroup, 0, {"Rodzaj komunikacji LU1", "Type of communication LU1", W}},
-    {"p011_RadioGroup", T::RadioGroup, 0, {"Rodzaj komunikacji LU2", "Type of communication LU2", W}},
     // Page 2
-    {"GroupBox8", T::GroupBox, 0, {"Połączenie zwrotne", "Callback", W}},
     {"Label11", T::Label, 0, {"Adres", "Aaddress", W}},
     {"Label12", T::Label, 0, {"Wejście", "Bus", W}},
     {"p715_BUS_ComboBox", T::ComboItem, 0, {"Dodatkowe", "Secondary Bus", W}},
     {"p715_BUS_ComboBox", T::ComboItem, 1, {"Główne", "Main Bus", W}},
-    {"GroupBox12", T::GroupBox, 0, {"Adresy przekaźników", "Relays adresses", W}},
     {"Label5", T::Label, 0, {"Przekaźnik mag. głównej", "Main bus relay", W}},
     {"Label8", T::Label, 0, {"Przekaźnik mag. dodatkowej", "Secondary bus relay", W}},
-    {"GroupBox11", T::GroupBox, 0, {"Załączanie kodów", "Activation codes", W}},
     {"Label15", T::Label, 0, {"Włączanie kodów IKO", "IOC activation", W}},
     {"Label14", T::Label, 0, {"Włączanie kodów OKO", "GOC activation", W}},
     {"p108_ComboBox", T::ComboItem, 0, {"Wyłączone", "OFF", W}},
@@ -88,21 +75,15 @@ const std::vector<WindowEntry> kWindow = {
     {"p107_ComboBox", T::ComboItem, 1, {"Dla zaczepu", "For electrical lock output", W}},
     {"p107_ComboBox", T::ComboItem, 2, {"Dla przekaźnika", "For relay output", W}},
     {"p107_ComboBox", T::ComboItem, 3, {"Wszystkie", "All", W}},
-    {"GroupBox10", T::GroupBox, 0, {"Adresy EXI", "EXI adresses", W}},
     {"Label4", T::Label, 0, {"EXI dla mag. głównej", "EXI for main bus", W}},
     {"Label7", T::Label, 0, {"EXI dla mag. dodatkowej", "EXI for secondary bus", W}},
-    {"GroupBox13", T::GroupBox, 0, {"Inne", "The others", W}},
     {"p902_CheckBox", T::CheckBox, 0, {"Emisja pikania", "Pickup time", W}},
     {"p906_CheckBox", T::CheckBox, 0, {"Pomiar prądu LU podczas połączenia", "Measurement the LU current during conversation", W}},
-    {"GroupBox7", T::GroupBox, 0, {"Wirtualne połączenia", "Virtual connection", W}},
-    {"GroupBox9", T::GroupBox, 0, {"Potwierdzenie otwarcia kodu w unifonie", "Personal opening code using confirmation", W}},
     {"p104_ComboBox", T::ComboItem, 0, {"Wyłączone", "OFF", W}},
     {"p104_ComboBox", T::ComboItem, 1, {"Dla zaczepu", "For electrical lock output", W}},
     {"p104_ComboBox", T::ComboItem, 2, {"Dla przekaźnika", "For relay output", W}},
     {"p104_ComboBox", T::ComboItem, 3, {"Wszystkie", "All", W}},
     // Page 3
-    {"GroupBox16", T::GroupBox, 0, {"Hasło", "Password", W}},
-    {"GroupBox15", T::GroupBox, 0, {"Komunikacja", "Communication", W}},
     {"Label3", T::Label, 0, {"Magistrala dodatkowa", "Communication type in secondary bus", W}},
     {"p905_ComboBox", T::ComboItem, 0, {"Normalna", "Normal", W}},
     {"p905_ComboBox", T::ComboItem, 1, {"Wzmocniona", "Strong", W}},
@@ -114,37 +95,29 @@ const std::vector<WindowEntry> kWindow = {
     {"p904_ComboBox", T::ComboItem, 0, {"Normalna", "Normal", W}},
     {"p904_ComboBox", T::ComboItem, 1, {"Wzmocniona", "Strong", W}},
     {"p904_ComboBox", T::ComboItem, 2, {"RS485", "RS485", W}},
-    {"GroupBox18", T::GroupBox, 0, {"Czasy [w sek.]", "Times [in sec.]", W}},
     {"Label13", T::Label, 0, {"Otwarcie zaczepu", "Electrical lock activation time", W}},
     {"Label16", T::Label, 0, {"Długość dzwonka", "Time of calling signal", W}},
     {"Label17", T::Label, 0, {"Czas na podniesienie", "Pickup time", W}},
     {"Label18", T::Label, 0, {"Długość rozmowy", "Conversation time", W}},
     {"Label19", T::Label, 0, {"Otwarcie przekaźnika", "Relay activation time", W}},
     {"Label20", T::Label, 0, {"Czekanie na klawisz", "Time between pressing buttons", W}},
-    {"GroupBox14", T::GroupBox, 0, {"Centrla portierska", "Switchboard", W}},
     {"p701_CheckBox", T::CheckBox, 0, {"CP włączona", "Switchboard ON", W}},
     {"p710_CheckBox", T::CheckBox, 0, {"CP w wersji wideo", "Video switchboard", W}},
     {"Label9", T::Label, 0, {"Górny zakres adresowy dla LU1", "Top range of user codes for riser LU1", W}},
     {"Label10", T::Label, 0, {"Górny zakres adresowy dla LU2", "Top range of user codes for riser LU2", W}},
-    {"GroupBox17", T::GroupBox, 0, {"Inne", "The others", W}},
     {"p711_CheckBox", T::CheckBox, 0, {"Wyjście OCA steruje wideo", "OCA controls video", W}},
     {"p106_CheckBox", T::CheckBox, 0, {"Kody fizyczne", "Physical codes", W}},
     {"p103_CheckBox", T::CheckBox, 0, {"Ządanie #", "Automatic user code confirmation", W}},
     // Page 4
-    {"GroupBox20", T::GroupBox, 0, {"Różne", "Different", W}},
     {"Label23", T::Label, 0, {"Głośność klawiszy", "Pushbuttons Volume level", W}},
     {"p114_RadioGroup", T::RadioGroup, 0, {"Rodzaj sygnalizacji otwarcia", "Type of signaling the opening", W}},
     {"p114_RadioGroup", T::RadioButton, 0, {"Ruchoma FALKA", "Spinning lines", W}},
     {"p114_RadioGroup", T::RadioButton, 1, {"Naspis OPEN", "Inscription OPEN", W}},
-    {"GroupBox19", T::GroupBox, 0, {"Elektrozaczep", "Electrical lock", W}},
     {"p709_CheckBox", T::CheckBox, 0, {"Rewersyjny", "Reversible electrical lock", W}},
     {"p109_CheckBox", T::CheckBox, 0, {"Przekaźnik NO-C-NO", "Change function of the relay with electrical lock", W}},
     {"Label21", T::Label, 0, {"Czas stały", "Constant time", W}},
     {"Label22", T::Label, 0, {"Częstotliwość kluczowania EZ", "Frequency of electrical lock", W}},
-    {"GroupBox21", T::GroupBox, 0, {"Nastawy zapisane w klawiaturze", "Settings stored in the keyboard", W}},
     // Page 5
-    {"GroupBox24", T::GroupBox, 0, {"tekst na wizytówkę", "text on the card", W}},
-    {"GroupBox23", T::GroupBox, 0, {"Dodaj opis", "Add description", W}},
     // The menu item that cancels a running transfer
     {"ABORT", T::MenuItem, 0, {"Przerwij", "Abort", W}},
     // The configuration check
@@ -163,6 +136,37 @@ const std::vector<WindowEntry> kWindow = {
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
 };
 // clang-format on
+
+constexpr Row<SettingsGroup> kGroup[] = {
+    TEXT_ROW(SettingsGroup::Keys, "Klucze", "Keys", W),
+    TEXT_ROW(SettingsGroup::Residents, "Lokatorzy", "Users", W),
+    TEXT_ROW(SettingsGroup::GeneralCodes, "Kody ogólne", "General codes", W),
+    TEXT_ROW(SettingsGroup::Digitizers, "Digitalizery", "Digitalizers", W),
+    TEXT_ROW(SettingsGroup::LineTimes, "Czasy ramki LU", "LU frame times", W),
+    TEXT_ROW(SettingsGroup::FunctionKey, "Przycisk funkcyjny", "Function key", W),
+    TEXT_ROW(SettingsGroup::LineOther, "Inne", "The others", W),
+    TEXT_ROW(SettingsGroup::LineCurrents, "Prądy LU", "LU currents", W),
+    TEXT_ROW(SettingsGroup::HandsetsLine1, "Rodzaj komunikacji LU1", "Type of communication LU1", W),
+    TEXT_ROW(SettingsGroup::HandsetsLine2, "Rodzaj komunikacji LU2", "Type of communication LU2", W),
+    TEXT_ROW(SettingsGroup::Callback, "Połączenie zwrotne", "Callback", W),
+    TEXT_ROW(SettingsGroup::RelayAddresses, "Adresy przekaźników", "Relays adresses", W),
+    TEXT_ROW(SettingsGroup::CodeSwitches, "Załączanie kodów", "Activation codes", W),
+    TEXT_ROW(SettingsGroup::ExiAddresses, "Adresy EXI", "EXI adresses", W),
+    TEXT_ROW(SettingsGroup::FunctionsOther, "Inne", "The others", W),
+    TEXT_ROW(SettingsGroup::VirtualConnections, "Wirtualne połączenia", "Virtual connection", W),
+    TEXT_ROW(SettingsGroup::OpenConfirmation, "Potwierdzenie otwarcia kodu w unifonie",
+             "Personal opening code using confirmation", W),
+    TEXT_ROW(SettingsGroup::Password, "Hasło", "Password", W),
+    TEXT_ROW(SettingsGroup::Communication, "Komunikacja", "Communication", W),
+    TEXT_ROW(SettingsGroup::Times, "Czasy [w sek.]", "Times [in sec.]", W),
+    TEXT_ROW(SettingsGroup::Switchboard, "Centrla portierska", "Switchboard", W),
+    TEXT_ROW(SettingsGroup::ConfigurationOther, "Inne", "The others", W),
+    TEXT_ROW(SettingsGroup::PanelOther, "Różne", "Different", W),
+    TEXT_ROW(SettingsGroup::Strike, "Elektrozaczep", "Electrical lock", W),
+    TEXT_ROW(SettingsGroup::KeyboardSettings, "Nastawy zapisane w klawiaturze", "Settings stored in the keyboard", W),
+    TEXT_ROW(SettingsGroup::CardText, "tekst na wizytówkę", "text on the card", W),
+    TEXT_ROW(SettingsGroup::Description, "Dodaj opis", "Add description", W),
+};
 
 constexpr Row<CardText> kCard[] = {
     TEXT_ROW(CardText::FlatNumber, "Numer lokalu/mieszkania", "Local number", W),
@@ -551,6 +555,7 @@ constexpr Row<CheckText> kCheck[] = {
     TEXT_ROW(CheckText::Close, "Zamknij", "Close", M),
 };
 
+static_assert(rowsMatch(kGroup) && rowInPlace<misplacedRow(kGroup)>(), "one caption for each SettingsGroup");
 static_assert(rowsMatch(kCard) && rowInPlace<misplacedRow(kCard)>(), "one card text for each CardText");
 static_assert(rowsMatch(kMessage) && rowInPlace<misplacedRow(kMessage)>(), "one message for each Message");
 static_assert(rowsMatch(kTool) && rowInPlace<misplacedRow(kTool)>(), "one line for each ToolText");
@@ -566,6 +571,8 @@ int languageByCode(const std::string& code) {
     return -1;
 }
 
+const char* groupCaption(SettingsGroup group, int language) { return rowText(kGroup, group, language); }
+
 const char* cardText(CardText entry, int language) { return rowText(kCard, entry, language); }
 
 const char* messageText(Message entry, int language) { return rowText(kMessage, entry, language); }
@@ -573,6 +580,8 @@ const char* messageText(Message entry, int language) { return rowText(kMessage, 
 const char* toolText(ToolText entry, int language) { return rowText(kTool, entry, language); }
 
 const char* checkText(CheckText entry, int language) { return rowText(kCheck, entry, language); }
+
+const char* textName(SettingsGroup group) { return kGroup[static_cast<int>(group)].name; }
 
 const char* textName(CardText entry) { return kCard[static_cast<int>(entry)].name; }
 

@@ -3,6 +3,8 @@
 // with the language, the texts of the residents' cards and every message, in
 // Polish (0), English (1) and the third language's placeholders (2).
 // Texts are UTF-8; messages break lines with a line feed alone.
+#include "image/parameters.h"
+
 #include <cstddef>
 #include <iterator>
 #include <string>
@@ -89,7 +91,6 @@ const char* rowText(const Row<Key> (&rows)[N], Key entry, int language) {
 enum class TargetKind {
     MenuItem,     // caption of a menu item
     TabPage,      // caption of a tab page
-    GroupBox,     // caption of a group box
     Label,        // caption of a label
     CheckBox,     // caption of a check box
     RadioGroup,   // caption of a radio group
@@ -399,12 +400,14 @@ enum class CheckText {
 constexpr int kCheckTextCount = static_cast<int>(CheckText::Count);
 
 // Texts by language; a language index outside 0..2 gives the Polish text.
+const char* groupCaption(SettingsGroup group, int language);
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);
 const char* checkText(CheckText entry, int language);
 
 // The name a text's row is written with: "Message::LoadError".
+const char* textName(SettingsGroup group);
 const char* textName(CardText entry);
 const char* textName(Message entry);
 const char* textName(ToolText entry);

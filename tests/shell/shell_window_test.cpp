@@ -5,6 +5,7 @@
 #include "shell/code_grid.h"
 #include "texts/language_table.h"
 #include "shell/main_window.h"
+#include "shell/settings_groups.h"
 #include "shell/document.h"
 #include "tests/shell/scripted_prompts.h"
 #include "shell/settings_controls.h"
@@ -55,19 +56,23 @@ T* child(QObject* parent, const char* name) {
     return parent->findChild<T*>(QString::fromLatin1(name));
 }
 
+// Every group box's caption as the language table gives it (a code table's
+// box adds the count of its rows).
+void compareGroupTitles(MainWindow& w, int language) {
+    for (int g = 0; g < kSettingsGroupCount; ++g) {
+        const auto group = static_cast<SettingsGroup>(g);
+        QString title = child<QGroupBox>(&w, shell::groupObjectName(group))->title();
+        title.remove(QRegularExpression(QStringLiteral(" \\(\\d+\\)$")));
+        QCOMPARE(title, QString::fromUtf8(texts::groupCaption(group, language)));
+    }
+}
+
 // What a window entry's target shows now.
 QString targetText(MainWindow& w, const texts::WindowEntry& e) {
     const QString name = QString::fromLatin1(e.target);
     switch (e.kind) {
     case texts::TargetKind::MenuItem: return child<QAction>(&w, e.target)->text();
     case texts::TargetKind::TabPage: return w.pages_->tabText(w.pages_->indexOf(child<QWidget>(&w, e.target)));
-    case texts::TargetKind::GroupBox: {
-        // A grid's box adds the count of its rows to the caption.
-        QString title = child<QGroupBox>(&w, e.target)->title();
-        if (child<QGroupBox>(&w, e.target)->findChild<CodeGrid*>())
-            title.remove(QRegularExpression(QStringLiteral(" \\(\\d+\\)$")));
-        return title;
-    }
     case texts::TargetKind::RadioGroup: return child<QGroupBox>(&w, e.target)->title();
     case texts::TargetKind::Label: return child<QLabel>(&w, e.target)->text();
     case texts::TargetKind::CheckBox: return child<QCheckBox>(&w, e.target)->text();
@@ -238,9 +243,11 @@ private slots:
         QCOMPARE(w.grid(GridId::Digitizers)->cell(0, 2), QStringLiteral("Pushbutton"));
         QCOMPARE(w.messageText(texts::Message::SaveError), QStringLiteral("File saving error!"));
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[1]));
+        compareGroupTitles(w, texts::kEnglish);
 
         child<QAction>(&w, "Pyccknn1")->trigger();
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QStringLiteral("...."));
+        compareGroupTitles(w, texts::kThird);
         QCOMPARE(w.messageText(texts::Message::LoadError), QStringLiteral("..."));
         QCOMPARE(p108->currentIndex(), 2);
         // Texts outside the table read the same in every language.
@@ -257,6 +264,7 @@ private slots:
         QCOMPARE(w.CurrentLanguage(), 0);
         QCOMPARE(w.document().language, 0);
         for (const auto& e : texts::windowEntries()) QCOMPARE(targetText(w, e), QString::fromUtf8(e.text[0]));
+        compareGroupTitles(w, texts::kPolish);
     }
 
     // The status bar follows the Lang menu: a table message, one joined to

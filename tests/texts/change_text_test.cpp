@@ -42,7 +42,7 @@ TEST(ChangeText, EverySettingHasTheWindowsCaption) {
     const Parameter& p001 = *findParameter("p001_UpDown");
     EXPECT_EQ(SettingCaption(p001, kPolish), entry("p001_LabeledEdit", TargetKind::LabeledEdit, 0, kPolish));
     EXPECT_EQ(SettingCaption(*findParameter("p714_2_CheckBox"), kPolish),
-              entry("GroupBox7", TargetKind::GroupBox, 0, kPolish) + ": OCA");
+              std::string(groupCaption(SettingsGroup::VirtualConnections, kPolish)) + ": OCA");
 }
 
 TEST(ChangeText, ValuesReadAsTheControlsShowThemInEachLanguage) {
@@ -82,7 +82,7 @@ TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
                                           messageText(Message::ValueYes, language));
         const ChangeGroup* residents = group(groups, ChangeGroupKind::Residents);
         ASSERT_TRUE(residents);
-        EXPECT_EQ(residents->title, entry("GroupBox2", TargetKind::GroupBox, 0, language));
+        EXPECT_EQ(residents->title, groupCaption(SettingsGroup::Residents, language));
         EXPECT_TRUE(contains(residents->lines[0], messageText(Message::ChangeChanged, language)));
         EXPECT_TRUE(contains(residents->lines[0], "1.1"));
         EXPECT_TRUE(contains(residents->lines[0], entry("sgLokatorzy", TargetKind::GridHeader, 2, language) + " "));

@@ -63,13 +63,14 @@ void addKeyed(std::vector<std::string>& lines, const char* (*text)(Key, int)) {
 }
 
 std::vector<std::string> tableLines() {
-    static const char* const kinds[] = {"MenuItem",   "TabPage",     "GroupBox",    "Label",      "CheckBox",
-                                        "RadioGroup", "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
+    static const char* const kinds[] = {"MenuItem",    "TabPage",     "Label",      "CheckBox", "RadioGroup",
+                                        "LabeledEdit", "RadioButton", "GridHeader", "ComboItem"};
     std::vector<std::string> lines;
     for (const auto& e : windowEntries())
         lines.push_back(line(
             std::string("Window ") + e.target + " " + kinds[static_cast<int>(e.kind)] + " " + std::to_string(e.index),
             e.text.text));
+    addKeyed(lines, groupCaption);
     addKeyed(lines, cardText);
     addKeyed(lines, messageText);
     addKeyed(lines, toolText);
@@ -146,11 +147,11 @@ TEST(LanguageTable, WindowTextsAreExactLetterForLetter) {
     EXPECT_EQ(english("p712_LabeledEdit", TargetKind::LabeledEdit), "The door self-opening cancelation");
     EXPECT_EQ(polish("p902_CheckBox", TargetKind::CheckBox), "Emisja pikania");
     EXPECT_EQ(polish("p906_CheckBox", TargetKind::CheckBox), "Pomiar prądu LU podczas połączenia");
-    EXPECT_EQ(polish("GroupBox14", TargetKind::GroupBox), "Centrla portierska");
+    EXPECT_STREQ(groupCaption(kelvane::SettingsGroup::Switchboard, kPolish), "Centrla portierska");
     EXPECT_EQ(polish("p103_CheckBox", TargetKind::CheckBox), "Ządanie #");
     EXPECT_EQ(english("p109_CheckBox", TargetKind::CheckBox), "Change function of the relay with electrical lock");
-    EXPECT_EQ(polish("GroupBox24", TargetKind::GroupBox), "tekst na wizytówkę");
-    EXPECT_EQ(polish("GroupBox23", TargetKind::GroupBox), "Dodaj opis");
+    EXPECT_STREQ(groupCaption(kelvane::SettingsGroup::CardText, kPolish), "tekst na wizytówkę");
+    EXPECT_STREQ(groupCaption(kelvane::SettingsGroup::Description, kPolish), "Dodaj opis");
     EXPECT_EQ(polish("ABORT", TargetKind::MenuItem), "Przerwij");
     EXPECT_EQ(english("ABORT", TargetKind::MenuItem), "Abort");
 }
