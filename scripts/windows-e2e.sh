@@ -190,6 +190,14 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     assert z.testzip() is None and z.namelist(), z.namelist()
 PY
 echo "kvtool.exe download recorded in the register ($recorded visit(s)); support bundle opens: OK"
+# The data key lives in the prefix's Credential Manager and is the same key
+# for a program started after Wine was ended.
+key_before=$(kvtool key status 2>&1 | tr -d '\r') || fail "kvtool.exe has no data key: $key_before"
+wine_stop
+key_after=$(kvtool key status 2>&1 | tr -d '\r') || fail "kvtool.exe has no data key the second time: $key_after"
+[ "$key_before" = "$key_after" ] || fail "the data key changed between two runs: $key_before / $key_after"
+[[ $key_after == *"in the keychain"* ]] || fail "the data key is not in the Credential Manager: $key_after"
+echo "kvtool.exe data key: $key_after"
 
 start_sim
 cp "$tmp/a.kvd" "$tmp/b.kvd"
