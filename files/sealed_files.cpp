@@ -5,8 +5,11 @@
 #include <fstream>
 #include <mutex>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -75,17 +78,35 @@ bool removeOverwritten(const fs::path& path) {
     const auto size = fs::file_size(path, error);
     if (!error && size > 0) {
 #ifndef _WIN32
-        const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
+        // A link is never followed, and a file with a second name keeps its
+        // bytes: only the name is removed.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
             const std::vector<char> zeros(static_cast<std::size_t>(size), '\0');
             const bool written = ::write(fd, zeros.data(), zeros.size()) == static_cast<ssize_t>(zeros.size());
             if (written) ::fsync(fd);
-            ::close(fd);
         }
+        if (fd >= 0) ::close(fd);
 #else
-        std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-        const std::vector<char> zeros(static_cast<std::size_t>(size), '\0');
-        out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+        // The link itself is opened, never what it points at, and only a
+        // plain file with no other name is overwritten: a link or a second
+        // name planted in the backups' folder would otherwise have someone
+        // else's file zeroed.
+        const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            const bool plain = ::GetFileInformationByHandle(file, &info) &&
+                               !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                               info.nNumberOfLinks == 1;
+            const std::vector<char> zeros(static_cast<std::size_t>(size), '\0');
+            DWORD written = 0;
+            if (plain && ::WriteFile(file, zeros.data(), static_cast<DWORD>(zeros.size()), &written, nullptr) &&
+                written == zeros.size())
+                ::FlushFileBuffers(file);
+            ::CloseHandle(file);
+        }
 #endif
     }
     return fs::remove(path, error);

@@ -7,8 +7,10 @@
 # an installer beside it.
 #
 # Usage: scripts/build-windows.sh DIR [--no-tests]
-#   The kit is qt-6.4.2-mingw.tar.xz from KELVANE_QT_MINGW (a tarball or an
-#   unpacked kit folder), else from ../shared/toolchains beside the clone.
+#   The kit is qt-6.4.2-mingw-v2.tar.xz (Qt with Qt SQL, and SQLite, zlib,
+#   libzip, libsodium and QtKeychain in the same prefix) from KELVANE_QT_MINGW
+#   (a tarball or an unpacked kit folder), else from ../shared/toolchains
+#   beside the clone.
 #   DIR/qt: the unpacked kit; DIR/googletest-install: GoogleTest for MinGW;
 #   DIR/build: the CMake build; DIR/bin: the deployed programs;
 #   DIR/Kelvane-<version>-setup.exe: the installer (NSIS).
@@ -36,18 +38,20 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # The Qt kit, unpacked once.
-kit=${KELVANE_QT_MINGW:-$root/../shared/toolchains/qt-6.4.2-mingw.tar.xz}
-[ -e "$kit" ] || kit=/work/shared/toolchains/qt-6.4.2-mingw.tar.xz
+kit=${KELVANE_QT_MINGW:-$root/../shared/toolchains/qt-6.4.2-mingw-v2.tar.xz}
+[ -e "$kit" ] || kit=/work/shared/toolchains/qt-6.4.2-mingw-v2.tar.xz
 if [ -d "$kit" ]; then
   qt=$(cd "$kit" && pwd)
 else
-  [ -f "$kit" ] || { echo "no Qt kit for MinGW: set KELVANE_QT_MINGW to qt-6.4.2-mingw.tar.xz" >&2; exit 1; }
+  [ -f "$kit" ] || { echo "no Qt kit for MinGW: set KELVANE_QT_MINGW to qt-6.4.2-mingw-v2.tar.xz" >&2; exit 1; }
   qt=$out/qt/qt-6.4.2-mingw
-  if [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] || [ "$kit" -nt "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
+  # Unpacked again when the kit changes (another file, or a newer one).
+  stamp="$(basename "$kit") $(stat -c '%s %Y' "$kit")"
+  if [ ! -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] || [ "$(cat "$out/qt/kit" 2>/dev/null)" != "$stamp" ]; then
     rm -rf "$out/qt"
     mkdir -p "$out/qt"
     tar -C "$out/qt" -xJf "$kit"
-    touch "$qt/lib/cmake/Qt6/qt.toolchain.cmake"
+    echo "$stamp" >"$out/qt/kit"
   fi
 fi
 # The offscreen platform, which the window tests use, reads fonts only from
@@ -103,11 +107,13 @@ esac
 missing=0
 while read -r file; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
-    case ${dll,,} in qt6*|libstdc++*|libgcc*|libwinpthread*)
+    case ${dll,,} in qt6*|libstdc++*|libgcc*|libwinpthread*|libzip*|zlib1*|libsodium*|libqt6keychain*|libsqlite3*)
       [ -f "$out/bin/$dll" ] || { echo "$(basename "$file") needs $dll, not deployed" >&2; missing=1; };;
     esac
   done
 done < <(find "$out/bin" -name '*.exe' -o -name '*.dll')
+# The register opens its database through Qt's SQLite driver, loaded by name.
+[ -f "$out/bin/sqldrivers/qsqlite.dll" ] || { echo "sqldrivers/qsqlite.dll not deployed" >&2; missing=1; }
 [ $missing -eq 0 ] || exit 1
 # The installer, from the same install step.
 (cd "$out/build" && cpack -G NSIS >/dev/null)

@@ -3,15 +3,19 @@
 # to end under Wine, through COM8 led to a pty where a Linux simulator
 # answers:
 #  - kvtool.exe ports, probe, download and an upload of one changed setting,
-#    each checked against the controller simulator's image;
+#    each checked against the controller simulator's image; the download
+#    recorded as a visit in the register (kvtool.exe register list), and a
+#    support bundle that Python's zipfile opens;
 #  - KelvaneMini.exe under Xvfb, driven by xdotool: F3, COM8 typed into the
-#    port dialog, F4; checked by the backup the download leaves in %APPDATA%
-#    equalling the simulator's image (the tables are filled before the backup
-#    is written);
+#    port dialog, F4; checked by the backup the download leaves in
+#    %LOCALAPPDATA% equalling the simulator's image (the tables are filled
+#    before the backup is written), and by a visit more in the register;
 #  - Orva_Upgrade.exe under Xvfb: Start clicked against the whole controller
 #    simulator, the job driven through backup, flash, the new firmware's
 #    return and the second download; checked by the flash equalling the
-#    firmware file and the backup in %LOCALAPPDATA% equalling the configuration;
+#    firmware file, the backup in %LOCALAPPDATA% equalling the configuration
+#    and a visit more in the register;
+#  - the traces the programs stored hold none of the controller's secrets;
 #  - the installer, when DIR holds one (scripts/windows-installer-check.sh).
 # Every wait has a limit and ends with a message naming what did not happen;
 # a failure with the display up leaves a picture of the screen in
@@ -155,6 +159,17 @@ start_sim() { # start_sim [OPTIONS...]: a fresh simulator, its image dumped to $
 stop_sim() { kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=; }
 kvtool() { (cd "$tmp" && "$wine" "$bin/kvtool.exe" "$@"); }
 image_of() { head -c 16384 "$1"; }
+# The visits the register holds, all controllers together (the fourth field
+# of `register list`).
+visits() { kvtool register list | tr -d '\r' | awk -F'\t' '{ n += $4 } END { print n + 0 }'; }
+# same_image FILE: FILE (a plain or a sealed backup) holds the image a.kvd
+# holds; a sealed one is opened by kvtool.exe with the prefix's data key.
+same_image() {
+  case $1 in
+    *.kvd) cmp -s <(image_of "$1") <(image_of "$tmp/a.kvd") ;;
+    *) kvtool diff a.kvd "$(winpath "$1")" >/dev/null ;;
+  esac
+}
 
 # --- kvtool.exe ---
 start_sim
@@ -166,6 +181,23 @@ download_s=$(elapsed "$t0")
 stop_sim
 cmp <(image_of "$tmp/a.kvd") "$tmp/dump.bin" || fail "the downloaded image differs from the controller's"
 echo "kvtool.exe download over COM8: ${download_s} s"
+recorded=$(visits)
+[ "$recorded" -ge 1 ] || fail "kvtool.exe register list shows no visit after the download: $(kvtool register list 2>&1)"
+kvtool support-bundle -o bundle.zip --image a.kvd >/dev/null || fail "kvtool.exe support-bundle failed"
+python3 - "$tmp/bundle.zip" <<'PY' || fail "the support bundle does not open with Python's zipfile"
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    assert z.testzip() is None and z.namelist(), z.namelist()
+PY
+echo "kvtool.exe download recorded in the register ($recorded visit(s)); support bundle opens: OK"
+# The data key lives in the prefix's Credential Manager and is the same key
+# for a program started after Wine was ended.
+key_before=$(kvtool key status 2>&1 | tr -d '\r') || fail "kvtool.exe has no data key: $key_before"
+wine_stop
+key_after=$(kvtool key status 2>&1 | tr -d '\r') || fail "kvtool.exe has no data key the second time: $key_after"
+[ "$key_before" = "$key_after" ] || fail "the data key changed between two runs: $key_before / $key_after"
+[[ $key_after == *"in the keychain"* ]] || fail "the data key is not in the Credential Manager: $key_after"
+echo "kvtool.exe data key: $key_after"
 
 start_sim
 cp "$tmp/a.kvd" "$tmp/b.kvd"
@@ -226,7 +258,7 @@ finish() { # the driven program is done with: it and the rest of Wine end
 # --- KelvaneMini.exe: F3, COM8, F4 ---
 start_sim
 main='^KelvaneMINI'  # "KelvaneMINI", a file's name after it
-backups=$appdata/Roaming/Kelvane/KelvaneMini/backups
+backups=$appdata/Local/Kelvane/KelvaneMini/backups
 rm -rf "$backups"
 t0=$(date +%s.%N)
 launch KelvaneMini.exe "$tmp"
@@ -249,7 +281,7 @@ for try in 1 2 3; do
 done
 # F4, and again while nothing came of it; a message in between (the line
 # still busy with the probe) is answered with Return and named on failure.
-backup_written() { compgen -G "$backups/*.kvd" >/dev/null; }
+backup_written() { compgen -G "$backups/*.kv[ds]" >/dev/null; }
 seen=()
 end=$((SECONDS + 90))
 next_f4=$SECONDS
@@ -268,13 +300,17 @@ until backup_written; do
   sleep 0.3
 done
 filled_s=$(elapsed "$t0")
-backup=$(ls "$backups"/*.kvd | head -n 1)
+backup=$(ls "$backups"/*.kv[ds] | head -n 1)
 stop_sim
 # The backup is written in one piece (a temporary file renamed), so it is
-# whole once it shows.
-cmp <(image_of "$backup") "$tmp/dump.bin" || fail "KelvaneMini.exe's backup differs from the controller's image"
-echo "KelvaneMini.exe F3, COM8, F4 under Xvfb: OK (window ${window_s} s, filled and backed up ${filled_s} s from start)"
+# whole once it shows; the simulator started from the image a.kvd holds.
+cmp -s <(image_of "$tmp/a.kvd") "$tmp/dump.bin" || fail "the simulator did not start from the image downloaded before"
 finish
+same_image "$backup" || fail "KelvaneMini.exe's backup $(basename "$backup") differs from the controller's image"
+before=$recorded
+wait_for 10 "KelvaneMini.exe's download is not in the register (visits: $recorded)" eval '[ "$(visits)" -gt "$before" ]'
+recorded=$(visits)
+echo "KelvaneMini.exe F3, COM8, F4 under Xvfb: OK (window ${window_s} s, filled and backed up ${filled_s} s from start; $(basename "$backup"); visit recorded)"
 
 # --- Orva_Upgrade.exe: Start, the whole firmware job ---
 # Its firmware file in the folder it starts in; COM8 the port it remembers;
@@ -334,19 +370,64 @@ until served; do
   sleep 0.3
 done
 job_s=$(elapsed "$t1")
-orva_backup_written() { compgen -G "$orva_backups/*.kvd" >/dev/null; }
+orva_backup_written() { compgen -G "$orva_backups/*.kv[ds]" >/dev/null; }
 wait_for 30 "Orva_Upgrade.exe wrote no configuration backup under $orva_backups" orva_backup_written
 # The flash is dumped at its end byte, before the new firmware answers.
 [ -s "$tmp/flash.bin" ] || fail "the controller simulator wrote no flash"
 cmp <(head -c 5000 "$tmp/flash.bin") "$tmp/body.bin" || fail "the flash differs from the firmware file"
-orva_backup=$(ls "$orva_backups"/*.kvd | head -n 1)
-cmp <(image_of "$orva_backup") "$tmp/configuration.bin" ||
-  fail "Orva_Upgrade.exe's backup differs from the controller's configuration"
+orva_backup=$(ls "$orva_backups"/*.kv[ds] | head -n 1)
 kill "$boot_pid"
 wait "$boot_pid" 2>/dev/null || fail "the controller simulator saw no flash end: $(tail -n 1 "$tmp/boot.log")"
-echo "Orva_Upgrade.exe Start under Xvfb, the whole job: OK (${job_s} s; $(steps))"
 finish
+same_image "$orva_backup" || fail "Orva_Upgrade.exe's backup differs from the controller's configuration"
+before=$recorded
+[ "$(visits)" -gt "$before" ] || fail "Orva_Upgrade.exe's job is not in the register (visits: $recorded)"
+recorded=$(visits)
+echo "Orva_Upgrade.exe Start under Xvfb, the whole job: OK (${job_s} s; $(steps); visit recorded)"
 fi
+
+# The stored traces hold none of the controller's secrets: the frames of
+# every download and upload they show, put together, never hold a byte of
+# a.kvd where the bundle's masked image differs from it (the codes, key
+# serials and the password).
+appdata=$(find "$WINEPREFIX/drive_c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -n 1)/AppData
+traces_checked=$(python3 - "$tmp/a.kvd" "$tmp/bundle.zip" "$appdata/Local/Kelvane" <<'PY'
+import pathlib, sys, zipfile
+plain = pathlib.Path(sys.argv[1]).read_bytes()[:16384]
+masked = zipfile.ZipFile(sys.argv[2]).read("image-masked.kvd")[:16384]
+secret = [o for o in range(16384) if plain[o] != masked[o]]
+assert secret, "masking changed nothing"
+files = [p for p in pathlib.Path(sys.argv[3]).glob("*/traces/*") if p.is_file() and p.suffix != ".log"]
+assert files, "no stored traces"
+for path in files:
+    streams = {"<": bytearray(), ">": bytearray()}
+    for line in path.read_text(errors="replace").splitlines():
+        words = line.split()
+        if len(words) < 4 or words[1] not in streams:
+            continue
+        data = words[3:]
+        if data[:1] == ["of"]:
+            data = data[2:]
+        for w in data:
+            if len(w) != 2:
+                break
+            try:
+                streams[words[1]].append(int(w, 16))
+            except ValueError:
+                break
+    for direction, s in streams.items():
+        for at in range(0, max(0, len(s) - 34 - 1)):
+            index = s[at] | s[at + 1] << 8
+            if index >= 512 or (s[at + 34] | s[at + 35] << 8) != index + 1:
+                continue
+            block = s[at + 2:at + 34]
+            for o in secret:
+                if o // 32 == index and block[o % 32] == plain[o]:
+                    sys.exit(f"{path.name} ({direction}) shows the plain byte at {o:#06x}")
+print(len(files))
+PY
+) || fail "a stored trace holds a secret in plain: $traces_checked"
+echo "Stored traces ($traces_checked) hold no secret of the controller: OK"
 
 echo "Windows end to end: OK (${SECONDS} s)"
 

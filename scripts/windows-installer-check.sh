@@ -2,7 +2,8 @@
 # The Windows installer (DIR/Kelvane-<version>-setup.exe of
 # scripts/build-windows.sh DIR) under Wine: installed silently, the installed
 # programs started, uninstalled silently, and then nothing of it left but
-# the user's own data (settings in the registry, backups in %APPDATA%).
+# the user's own data (settings in the registry; the register, backups,
+# traces and the key in %LOCALAPPDATA% and the Credential Manager).
 # Usage: scripts/windows-installer-check.sh DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,9 +42,10 @@ for exe in KelvaneMini Orva_Upgrade; do
   wine_stop
 done
 # The user's data, which the uninstaller leaves.
-appdata=$(find "$c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -1)/AppData/Roaming/Kelvane
+appdata=$(find "$c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -1)/AppData/Local/Kelvane
 mkdir -p "$appdata/KelvaneMini/backups"
-echo keep >"$appdata/KelvaneMini/backups/user.kvd"
+echo keep >"$appdata/KelvaneMini/backups/user.kvs"
+echo keep >"$appdata/register.sqlite"
 
 "$wine" "$dir/Uninstall.exe" /S
 wine_stop_wait
@@ -52,5 +54,6 @@ for _ in $(seq 100); do [ -e "$dir" ] || break; sleep 0.1; done
 [ ! -e "$dir" ] || fail "left behind: $(find "$dir" | head)"
 [ -z "$(links)" ] || fail "Start-menu entries left: $(links)"
 ! "$wine" reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is left"
-[ -f "$appdata/KelvaneMini/backups/user.kvd" ] || fail "the user's backups were removed"
+[ -f "$appdata/KelvaneMini/backups/user.kvs" ] || fail "the user's backups were removed"
+[ -f "$appdata/register.sqlite" ] || fail "the user's register was removed"
 echo "Windows installer: $(basename "$setup") ($(( $(stat -c %s "$setup") / 1024 )) KiB) installed, started, uninstalled under Wine: OK (${SECONDS} s)"

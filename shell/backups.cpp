@@ -3,6 +3,7 @@
 #include "files/data_file.h"
 #include "print/qt_path.h"
 #include "registry/backup_files.h"
+#include "registry/building_register.h"
 #include "image/window_data.h"
 #include "texts/language_table.h"
 
@@ -33,7 +34,35 @@ int dataRows(const Grid& g) {
 }  // namespace
 
 QString BackupFolder() {
+#ifdef _WIN32
+    return QString::fromStdString(registry::Register::defaultBackupFolder());
+#else
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/backups");
+#endif
+}
+
+QString PreviousBackupFolder() {
+#ifdef _WIN32
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/backups");
+#else
+    return {};
+#endif
+}
+
+int MoveBackups(const QString& from, const QString& to) {
+    if (from.isEmpty() || !QFileInfo(from).isDir()) return 0;
+    int moved = 0;
+    for (const QFileInfo& info :
+         QDir(from).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
+        if (info.isSymLink() || !info.isFile()) continue;
+        if (!MakePrivateFolder(FsPath(to))) return moved;
+        const QString target = QDir(to).filePath(info.fileName());
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) continue;
+        std::error_code error;
+        std::filesystem::rename(FsPath(info.filePath()), FsPath(target), error);
+        if (!error) ++moved;
+    }
+    return moved;
 }
 
 QString BackupFileName(const QDateTime& when) {

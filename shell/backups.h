@@ -12,8 +12,20 @@
 
 namespace kelvane::shell {
 
-// QStandardPaths::AppDataLocation + "/backups".
+// KelvaneMini's backups, where the register looks for them
+// (Register::defaultBackupFolder()): QStandardPaths::AppDataLocation +
+// "/backups" on Linux; %LOCALAPPDATA%\Kelvane\KelvaneMini\backups on Windows,
+// beside the register, the traces and Orva's backups.
 QString BackupFolder();
+
+// Where earlier versions wrote them, when that differs (Windows:
+// %APPDATA%\Kelvane\KelvaneMini\backups); empty elsewhere.
+QString PreviousBackupFolder();
+
+// Moves the backups (".kvd", ".kvs", not links) of `from` into `to` (made
+// private when missing); one whose name `to` already has stays where it is.
+// Returns how many were moved.
+int MoveBackups(const QString& from, const QString& to);
 
 // The file name for a backup made at `when`: "yyyy-MM-dd_HHmmss.kvd".
 QString BackupFileName(const QDateTime& when);

@@ -45,6 +45,8 @@ SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* par
     : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] {
           return QDateTime::currentDateTime();
       }) {
+    // Backups of earlier versions come along into today's folder.
+    MoveBackups(PreviousBackupFolder(), folder_);
     MakeBackupsPrivate(folder_);
     lookup_ = [this](const Image& file) { return registeredBase(file); };
     if (QAction* ask = form.action("ASKUPLOAD")) {

@@ -1,5 +1,6 @@
 // Sealing and the key file: what opens, what is refused, and that a refusal
 // never yields bytes.
+#include "files/atomic_file.h"
 #include "files/key_file.h"
 #include "files/sealed_files.h"
 #include "files/sealing.h"
@@ -8,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <random>
 
 #ifndef _WIN32
@@ -198,5 +201,39 @@ TEST(KeyFile, OnlyTheUsersPrivateFileIsRead) {
     fs::remove_all(dir);
 }
 #endif
+
+TEST(SealedFiles, RemovingAPlainCopyZeroesNoOtherFile) {
+    const fs::path dir = fs::path(testing::TempDir()) / ("unlink_" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::string secret = "1234 5678";
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& victim, const fs::path& name, std::error_code&)> make;
+    };
+    const Case cases[] = {
+        {"a link to another file",
+         [](const fs::path& v, const fs::path& n, std::error_code& e) { fs::create_symlink(v, n, e); }},
+        {"a second name of another file",
+         [](const fs::path& v, const fs::path& n, std::error_code& e) { fs::create_hard_link(v, n, e); }},
+    };
+    for (const Case& c : cases) {
+        const fs::path victim = dir / "victim.txt", name = dir / "backup.kvd";
+        std::ofstream(victim, std::ios::binary) << secret;
+        std::error_code error;
+        c.make(victim, name, error);
+        if (error) {
+            std::cout << c.what << ": cannot be made here (" << error.message() << ")\n";
+        } else {
+            EXPECT_TRUE(removeOverwritten(name)) << c.what;
+            EXPECT_FALSE(fs::exists(fs::symlink_status(name))) << c.what;
+            std::string kept;
+            EXPECT_EQ(ReadFileBounded(victim, 100, kept), ReadFault::None) << c.what;
+            EXPECT_EQ(kept, secret) << c.what;
+        }
+        fs::remove(name, error);
+        fs::remove(victim, error);
+    }
+    fs::remove_all(dir);
+}
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include <optional>
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -585,6 +586,43 @@ private slots:
         f.run("DOWNLOAD");
         QVERIFY(f.form.statusText().startsWith(text(texts::Message::DownloadDone) + QStringLiteral(" — Nie zapisano")));
         QCOMPARE(f.form.document().device[0], 0x42);
+    }
+
+    void backupsOfAnEarlierFolderMoveWithoutOverwritingOne() {
+        QTemporaryDir dir;
+        const QString from = dir.filePath(QStringLiteral("old")), to = dir.filePath(QStringLiteral("new"));
+        QVERIFY(QDir().mkpath(from) && QDir().mkpath(to));
+        const auto write = [](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        const auto read = [](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        struct Case {
+            const char* name;
+            bool takenThere;  // today's folder already has that name
+            bool moves;
+        } const cases[] = {
+            {"2026-12-08_203015.kvd", false, true},
+            {"2026-12-08_203016.kvs", false, true},
+            {"2026-12-08_203017.kvd", true, false},
+            {"notes.txt", false, false},
+        };
+        for (const Case& c : cases) {
+            QVERIFY(write(from + QLatin1Char('/') + QLatin1String(c.name), c.name));
+            if (c.takenThere) QVERIFY(write(to + QLatin1Char('/') + QLatin1String(c.name), "today's"));
+        }
+        QCOMPARE(MoveBackups(from, to), 2);
+        for (const Case& c : cases) {
+            const QString old = from + QLatin1Char('/') + QLatin1String(c.name);
+            const QString now = to + QLatin1Char('/') + QLatin1String(c.name);
+            QVERIFY2(QFileInfo::exists(old) != c.moves, c.name);
+            if (c.moves) QCOMPARE(read(now), QByteArray(c.name));
+            if (c.takenThere) QCOMPARE(read(now), QByteArray("today's"));
+        }
+        QCOMPARE(MoveBackups(dir.filePath(QStringLiteral("none")), to), 0);
     }
 
     void checkNamesTheResidentCodeTheControllerHoldsOtherwise() {
