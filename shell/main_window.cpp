@@ -126,6 +126,7 @@ void MainWindow::buildMenu() {
         {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &MainWindow::onReadBack},
         {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
         {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
+        {"KEY", "Klucz danych…", QKeySequence(), &MainWindow::onDataKey},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -325,6 +326,7 @@ void MainWindow::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("COMPARE"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("BACKUPS"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("REGISTER"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("KEY"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
@@ -443,6 +445,9 @@ void MainWindow::onBackups() {
 }
 void MainWindow::onRegister() {
     if (hooks_.buildings) hooks_.buildings();
+}
+void MainWindow::onDataKey() {
+    if (hooks_.dataKey) hooks_.dataKey();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

@@ -71,6 +71,8 @@ public:
     void check();         // read the controller back and compare
     void showBackups();   // the backups; the one opened is loaded like LOAD
     void showRegister();  // the building register; a visit opened is loaded like LOAD
+    // Lets go of the register; it is opened again (with the key then stored) when next needed.
+    void forgetRegister();
 
     // Where backups go and the clock that names them (for tests).
     void setBackupFolder(const QString& folder) { folder_ = folder; }
@@ -107,7 +109,7 @@ private:
     void recordVisit(bool upload);
     // After a download: what changed at the controller since the register's
     // earlier image of it, beside the status text.
-    void sinceLastVisit(const registry::Recorded& recorded);
+    void sinceLastVisit(const jobs::SinceLastVisit& since);
     std::unique_ptr<registry::Register> register_;
     bool registerTried_ = false;
     QString registerError_;

@@ -161,6 +161,8 @@ const std::vector<WindowEntry> kWindow = {
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
     {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Building register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
+    // keys
+    {"KEY", T::MenuItem, 0, {"Klucz danych…", "Data key…", W}},
 };
 
 const Texts kCard[kCardTextCount] = {
@@ -402,6 +404,38 @@ const Texts kMessage[kMessageCount] = {
     {"Wysyłanie anulowane", "Upload cancelled", M},
     {"Wizyta %s, %s", "Visit %s, %s", "%s, %s"},
     {"wcześniej", "before", M},
+    // keys
+    {"Klucz danych", "Data key", M},
+    {"Klucz danych %s jest w pęku kluczy systemu.", "The data key %s is in the system keychain.", "%s"},
+    {"Klucz danych %s jest w pliku %s.", "The data key %s is in the file %s.", "%s %s"},
+    {"Ten komputer nie ma klucza danych: %s. Wizyty są zapisywane bez obrazów.",
+     "This computer has no data key: %s. Visits are recorded without images.", "...: %s"},
+    {"Obok jest poprzedni klucz %s: zmiana klucza nie jest jeszcze skończona.",
+     "The previous key %s is kept beside it: a change of key is not finished yet.", "%s"},
+    {"Eksportuj…", "Export…", M},
+    {"Importuj…", "Import…", M},
+    {"Hasło:", "Passphrase:", M},
+    {"Powtórz hasło:", "Passphrase again:", M},
+    {"Hasło musi mieć co najmniej %d znaków", "The passphrase needs at least %d characters", "...: %d"},
+    {"Hasła się różnią", "The passphrases differ", M},
+    {"Klucz %s zapisany w pliku %s, zabezpieczony hasłem", "Key %s written to %s, wrapped with the passphrase",
+     "%s: %s"},
+    {"Nie zapisano pliku %s", "The file %s was not written", "...: %s"},
+    {"Nie można odczytać pliku %s; nic nie zmieniono", "The file %s cannot be read; nothing changed", "...: %s"},
+    {"Złe hasło albo uszkodzony plik; nic nie zmieniono", "Wrong passphrase, or the file is damaged; nothing changed",
+     M},
+    {"Plik żąda więcej pracy, niż wolno plikowi klucza; nic nie zmieniono",
+     "The file asks for more work than a key file may; nothing changed", M},
+    {"To nie jest wyeksportowany klucz; nic nie zmieniono", "This is not an exported key; nothing changed", M},
+    {"Klucza nie zapisano: %s; nic nie zmieniono", "The key is not stored: %s; nothing changed", "...: %s"},
+    {"Klucz %s zapisany; rejestr i kopie zapasowe są nim zaszyfrowane",
+     "Key %s stored; the register and the backups are sealed with it", "%s"},
+    {"Klucz %s zapisany, ale nie wszystko zaszyfrowano nim na nowo: %s. Poprzedni klucz zostaje obok do następnego "
+     "uruchomienia.",
+     "Key %s stored, but not everything is sealed with it yet: %s. The previous key is kept beside it until the next "
+     "start.",
+     "%s: %s"},
+    {"Wyeksportowany klucz (*.kvk)", "Exported key (*.kvk)", M},
 };
 
 const Texts kTool[kToolTextCount] = {
@@ -456,6 +490,19 @@ const Texts kTool[kToolTextCount] = {
      "sends anyway)",
      "...: %s"},
     {"Nie odczytano zasilacza: nic nie wysłano", "The power supply could not be read: nothing sent", M},
+    // keys
+    {"Wizyty są zapisywane bez obrazów: brak klucza danych (%s)",
+     "Visits are recorded without images: there is no data key (%s)", "...: %s"},
+    {"Wizyty są zapisywane bez obrazów: obrazy w rejestrze są zaszyfrowane innym kluczem danych; zaimportuj ten klucz",
+     "Visits are recorded without images: the register's images are sealed with another data key; import that key", M},
+    {"plik klucza %s jest odrzucony: musi być zwykłym plikiem użytkownika, z prawami 0600, z 64 cyframi "
+     "szesnastkowymi",
+     "the key file %s is refused: it must be the user's own regular file, mode 0600, holding 64 hexadecimal digits",
+     "...: %s"},
+    {"ta wersja programu nie szyfruje", "this build cannot encrypt", M},
+    {"pęk kluczy systemu jest wyłączony (KELVANE_NO_KEYCHAIN)", "the keychain is switched off (KELVANE_NO_KEYCHAIN)",
+     M},
+    {"pęk kluczy systemu nie wydał klucza: %s", "the system keychain gave no key: %s", "...: %s"},
 };
 
 const Texts kCheck[kCheckTextCount] = {
