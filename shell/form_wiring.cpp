@@ -62,6 +62,9 @@ public:
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);
     }
+    void downloadFailed(link::DownloadResult result) override {
+        if (safety_) safety_->downloadFailed(result);
+    }
     void checkRead(const Image& controller) override {
         if (safety_) safety_->checkRead(controller);
     }

@@ -17,6 +17,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace kelvane::shell {
 
 namespace {

@@ -85,15 +85,19 @@ void SafetyNet::forgetRegister() {
     registerError_.clear();
 }
 
-void SafetyNet::recordVisit(bool upload) {
+void SafetyNet::downloadFailed(link::DownloadResult result) {
+    recordRead(jobs::downloadOutcomeCode(result), std::nullopt);
+}
+
+void SafetyNet::recordRead(const std::string& outcome, const std::optional<Image>& image) {
     // A build without the register has nothing to record and nothing to
     // repeat after every transfer.
     if (!registry::Register::available()) return;
     jobs::ReadVisit visit;
     visit.identity = link_.lastIdentity();
-    visit.kind = upload ? registry::VisitKind::Upload : registry::VisitKind::Download;
     visit.port = portText().toStdString();
-    visit.image = form_.document().device;
+    visit.outcome = outcome;
+    visit.image = image;
     registry::Register* reg = visit.identity ? buildingRegister() : nullptr;
     const jobs::VisitRecord r = jobs::recordRead(reg, registerError_.toStdString(), visit);
     const int language = form_.CurrentLanguage();
@@ -104,7 +108,7 @@ void SafetyNet::recordVisit(bool upload) {
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             QString::fromStdString(texts::imagesLeftOutText(r.images, r.key, language)));
     }
-    if (r.since && !upload) sinceLastVisit(*r.since);
+    if (r.since) sinceLastVisit(*r.since);
     const std::string notRecorded = texts::notRecordedText(r, language);
     if (!notRecorded.empty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(notRecorded));
@@ -428,7 +432,7 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
     // A download's visit goes to the building register (an upload's is the flow's).
-    if (!upload) recordVisit(false);
+    if (!upload) recordRead("completed", form_.document().device);
 }
 
 void SafetyNet::checkRead(const Image& controller) {
