@@ -141,7 +141,8 @@ std::shared_ptr<registry::Register> openRegister(std::string& why) {
     auto reg = std::make_shared<registry::Register>();
     if (reg->open(registry::Register::defaultPath())) {
         jobs::KeyNote key;
-        const std::string note = texts::imagesLeftOutText(jobs::imagesLeftOut(*reg, &key), key, texts::kPolish);
+        const std::string note =
+            kelvane::texts::imagesLeftOutText(jobs::imagesLeftOut(*reg, &key), key, kelvane::texts::kPolish);
         if (!note.empty()) qWarning("%s", note.c_str());
         return reg;
     }
