@@ -238,11 +238,13 @@ QAction* MainWindow::action(const char* name) const {
 void MainWindow::setStatusText(const QString& text) {
     statusMaker_ = nullptr;
     statusPanel_->setText(text);
+    statusPanel_->setToolTip(text);  // the whole text where the panel cuts it
 }
 
 void MainWindow::setStatus(std::function<QString(int)> make) {
     statusMaker_ = std::move(make);
     statusPanel_->setText(statusMaker_(CurrentLanguage()));
+    statusPanel_->setToolTip(statusPanel_->text());
 }
 
 QString MainWindow::formatMessage(texts::Message message, const QStringList& fields) const {
