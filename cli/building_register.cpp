@@ -1,5 +1,8 @@
 #include "cli/building_register.h"
 
+#include "jobs/read_visit.h"
+#include "texts/visit_texts.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -8,6 +11,7 @@
 namespace kelvane::cli {
 
 namespace registry = kelvane::registry;
+namespace jobs = kelvane::jobs;
 using kelvane::texts::ToolText;
 
 registry::ControllerKey keyOf(const kelvane::link::ProbeReply& reply) { return {reply.id, reply.serialNumber}; }
@@ -27,7 +31,10 @@ registry::Register* ToolRegister::get() {
         auto reg = std::make_unique<registry::Register>();
         if (reg->open(path)) {
             // Said once: without the key visits are kept without images.
-            if (!reg->imagesNote().empty()) tool_.error("", reg->imagesNote());
+            jobs::KeyNote key;
+            const jobs::ImagesLeftOut images = jobs::imagesLeftOut(*reg, &key);
+            if (images != jobs::ImagesLeftOut::No)
+                tool_.error("", kelvane::texts::imagesLeftOutText(images, key, tool_.language));
             // The user's own register starts with KelvaneMini's backups.
             if (path == registry::Register::defaultPath() && qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
                 reg->importBackupsOnce(registry::Register::defaultBackupFolder());
@@ -48,28 +55,23 @@ void ToolRegister::notRecorded(const std::string& reason) {
 
 void ToolRegister::visit(const std::string& port, const std::optional<kelvane::link::ProbeReply>& identity,
                          registry::VisitKind kind, const std::string& outcome, const kelvane::Image* image) {
-    if (!identity) return notRecorded(tool_.text(ToolText::NoIdentity));
-    registry::Register* reg = get();
-    if (!reg) return notRecorded(why_);
-    registry::NewVisit v;
-    v.key = keyOf(*identity);
-    v.firmware = identity->firmware;
-    v.kind = kind;
-    v.outcome = outcome;
-    v.port = port;
-    if (image) v.image = *image;
-    const auto recorded = reg->recordVisit(v);
-    if (!recorded) return notRecorded(reg->error());
-    if (kind == registry::VisitKind::Download || kind == registry::VisitKind::Check) {
-        if (recorded->previous && recorded->changes && *recorded->changes > 0) {
-            const QDateTime when = QDateTime::fromString(QString::fromStdString(recorded->previous->time), Qt::ISODate);
-            const std::string date = when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
-                                                    : recorded->previous->time;
-            char line[512];
-            std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(),
-                          *recorded->changes);
-            tool_.result(line);
-        }
+    jobs::ReadVisit visit;
+    visit.identity = identity;
+    visit.port = port;
+    visit.kind = kind;
+    visit.outcome = outcome;
+    if (image) visit.image = *image;
+    registry::Register* reg = identity ? get() : nullptr;
+    const jobs::VisitRecord r = jobs::recordRead(reg, why_, visit);
+    const std::string notRecorded = kelvane::texts::notRecordedText(r, tool_.language);
+    if (!notRecorded.empty()) tool_.error("", notRecorded);
+    if (r.since && (kind == registry::VisitKind::Download || kind == registry::VisitKind::Check)) {
+        const QDateTime when = QDateTime::fromString(QString::fromStdString(r.since->time), Qt::ISODate);
+        const std::string date =
+            when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() : r.since->time;
+        char line[512];
+        std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(), r.since->changes);
+        tool_.result(line);
     }
 }
 

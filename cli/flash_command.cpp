@@ -220,7 +220,8 @@ int flashCommand(const Tool& tool) {
     setting.openRegister = [&reg](std::string& why) {
         kelvane::registry::Register* r = kelvane::registry::Register::available() ? reg.get() : nullptr;
         if (!r) why = kelvane::registry::Register::available() ? reg.why() : std::string();
-        return r;
+        // kvtool's own register, on this same thread: lent, not handed over.
+        return std::shared_ptr<kelvane::registry::Register>(std::shared_ptr<kelvane::registry::Register>(), r);
     };
     jobs::FlashRun job(watched, clock, stop, view, state, std::move(setting));
     jobs::JobOptions options;

@@ -11,9 +11,8 @@
 
 #include "files/atomic_file.h"
 #include "files/sealing.h"
-#include "registry/backup_files.h"
+#include "jobs/key_transfer.h"
 #include "registry/building_register.h"
-#include "registry/key_store.h"
 
 #include <iostream>
 #include <string>
@@ -27,8 +26,7 @@ namespace kelvane::cli {
 
 namespace {
 
-constexpr std::size_t kMinPassphrase = 8;
-constexpr std::size_t kMaxPassphraseFile = 4096;
+namespace jobs = kelvane::jobs;
 
 // Clears what it holds when it goes.
 struct Secret {
@@ -61,7 +59,8 @@ std::optional<std::string> passphrase(const Tool& tool, bool confirm) {
     Secret s;
     if (tool.args.has("--passphrase-file")) {
         const std::string path = tool.args.value("--passphrase-file");
-        if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(path), kMaxPassphraseFile, s.text) != kelvane::ReadFault::None) {
+        if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(path), jobs::kMaxPassphraseFile, s.text) !=
+            kelvane::ReadFault::None) {
             tool.error(path, "cannot be read");
             return std::nullopt;
         }
@@ -81,120 +80,99 @@ std::optional<std::string> passphrase(const Tool& tool, bool confirm) {
             return std::nullopt;
         }
     }
-    if (confirm && s.text.size() < kMinPassphrase) {
-        tool.error("", "the passphrase needs at least " + std::to_string(kMinPassphrase) + " characters");
+    if (confirm && jobs::checkNewPassphrase(s.text, s.text) == jobs::PassphraseFault::TooShort) {
+        tool.error("", "the passphrase needs at least " + std::to_string(jobs::kMinPassphrase) + " characters");
         return std::nullopt;
     }
     return s.text;
 }
 
-// Seals the register and the backups again with the key now stored: the
-// register does it when it opens with the previous key beside the new one.
-// True when nothing is left under the previous key.
-bool sealEverything(const Tool& tool) {
-    namespace registry = kelvane::registry;
-    const registry::KeyState& state = registry::reloadDataKey();
-    if (!state.key) {
-        tool.error("", "the key cannot be read back: " + state.why);
+std::string registerPath(const Tool& tool) {
+    return tool.args.has("--register") ? tool.args.value("--register") : kelvane::registry::Register::defaultPath();
+}
+
+// What sealing everything again with the stored key did. True when nothing
+// is left under the previous key.
+bool saySealed(const Tool& tool, const jobs::Resealing& r, const std::string& path, const std::string& keyId) {
+    if (!r.readBack) {
+        tool.error("", "the key cannot be read back: " + r.why);
         return false;
     }
-    bool complete = true;
-    const std::string path =
-        tool.args.has("--register") ? tool.args.value("--register") : registry::Register::defaultPath();
-    if (registry::Register::available()) {
-        registry::Register reg;
-        if (!reg.open(path)) {
-            tool.error(path, reg.error());
-            complete = false;
-        } else if (!reg.imagesNote().empty()) {
-            tool.error(path, reg.imagesNote());
-            complete = false;
-        } else {
-            tool.result("register " + path + ": sealed with key " + state.key->id());
-        }
-    }
-    for (const std::string& folder : registry::backupFolders()) {
-        const kelvane::FolderSealing done = registry::sealBackups(folder);
-        if (done.sealed + done.resealed > 0)
-            tool.result("backups " + folder + ": " + std::to_string(done.sealed + done.resealed) + " sealed");
-        for (const std::string& kept : done.kept) tool.error(kept, "kept as it is");
-        complete = complete && done.kept.empty();
-    }
-    if (complete)
-        registry::forgetPreviousKey();
-    else
-        tool.error("", "the previous key is kept beside the new one until everything is sealed again");
-    return complete;
+    if (!r.registerSealed)
+        tool.error(path, r.registerWhy);
+    else if (kelvane::registry::Register::available())
+        tool.result("register " + path + ": sealed with key " + keyId);
+    for (const auto& [folder, count] : r.folders)
+        tool.result("backups " + folder + ": " + std::to_string(count) + " sealed");
+    for (const std::string& kept : r.kept) tool.error(kept, "kept as it is");
+    if (!r.complete()) tool.error("", "the previous key is kept beside the new one until everything is sealed again");
+    return r.complete();
 }
 
 int status(const Tool& tool) {
-    const auto& state = kelvane::registry::dataKey();
-    if (!state.key) {
-        tool.error("", "no key: " + state.why);
+    const jobs::KeyStatus s = jobs::keyStatus();
+    if (!s.keyId) {
+        tool.error("", "no key: " + s.why);
         return kFileError;
     }
-    tool.result("key " + state.key->id() + " in " + state.source);
-    if (state.previous) tool.result("previous key " + state.previous->id() + " (a change not yet finished)");
+    tool.result("key " + *s.keyId + " in " + (s.keyFile.empty() ? "the keychain" : "the key file " + s.keyFile));
+    if (s.previousId) tool.result("previous key " + *s.previousId + " (a change not yet finished)");
     return kDone;
 }
 
 int exportKey(const Tool& tool, const std::string& file) {
-    const auto& state = kelvane::registry::dataKey();
-    if (!state.key) {
-        tool.error("", "no key to export: " + state.why);
+    const jobs::KeyStatus s = jobs::keyStatus();
+    if (!s.keyId) {
+        tool.error("", "no key to export: " + s.why);
         return kFileError;
     }
     const auto secret = passphrase(tool, true);
     if (!secret) return kUsage;
-    const auto wrapped = kelvane::wrapKey(*state.key, *secret);
-    if (!wrapped || !kelvane::WriteFileAtomically(kelvane::PathFromUtf8(file), wrapped->data(), wrapped->size())) {
+    const jobs::KeyExport e = jobs::exportKey(file, *secret);
+    if (e.end != jobs::KeyExportEnd::Written) {
         tool.error(file, "not written");
         return kFileError;
     }
-    tool.result(file + ": key " + state.key->id() + ", wrapped with the passphrase");
+    tool.result(file + ": key " + e.keyId + ", wrapped with the passphrase");
     return kDone;
 }
 
 int importKey(const Tool& tool, const std::string& file) {
     std::string bytes;
+    // Said before the passphrase is asked.
     if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(file), 1024, bytes) != kelvane::ReadFault::None) {
         tool.error(file, "cannot be read");
         return kFileError;
     }
     const auto secret = passphrase(tool, false);
     if (!secret) return kUsage;
-    kelvane::UnwrapFault fault = kelvane::UnwrapFault::None;
-    const auto key = kelvane::unwrapKey({bytes.begin(), bytes.end()}, *secret, &fault);
-    if (!key) {
-        tool.error(file, fault == kelvane::UnwrapFault::WrongPassphrase ? "wrong passphrase, or the file is damaged"
-                         : fault == kelvane::UnwrapFault::Limits        ? "asks for more work than a key file may"
-                         : fault == kelvane::UnwrapFault::Unavailable   ? "this build cannot encrypt"
-                                                                        : "not an exported key");
+    const std::string path = registerPath(tool);
+    const jobs::KeyImport i = jobs::importKey(file, *secret, path);
+    switch (i.end) {
+    case jobs::KeyImportEnd::Stored: break;
+    case jobs::KeyImportEnd::Unreadable: tool.error(file, "cannot be read"); return kFileError;
+    case jobs::KeyImportEnd::WrongPassphrase:
+        tool.error(file, "wrong passphrase, or the file is damaged");
         return kFileError;
+    case jobs::KeyImportEnd::TooMuchWork: tool.error(file, "asks for more work than a key file may"); return kFileError;
+    case jobs::KeyImportEnd::CannotSeal: tool.error(file, "this build cannot encrypt"); return kFileError;
+    case jobs::KeyImportEnd::NotExported: tool.error(file, "not an exported key"); return kFileError;
+    case jobs::KeyImportEnd::NotStored: tool.error("", "the key is not stored: " + i.why); return kFileError;
     }
-    std::string why;
-    if (!kelvane::registry::storeDataKey(*key, &why)) {
-        tool.error("", "the key is not stored: " + why);
-        return kFileError;
-    }
-    tool.result("key " + key->id() + " stored");
-    return sealEverything(tool) ? kDone : kFileError;
+    tool.result("key " + i.keyId + " stored");
+    return saySealed(tool, i.resealing, path, i.keyId) ? kDone : kFileError;
 }
 
 int rotate(const Tool& tool) {
-    const auto& state = kelvane::registry::dataKey();
-    if (!state.key) {
-        tool.error("", "no key to replace: " + state.why);
-        return kFileError;
+    const std::string path = registerPath(tool);
+    const jobs::KeyRotate r = jobs::rotateKey(path);
+    switch (r.end) {
+    case jobs::KeyRotateEnd::Stored: break;
+    case jobs::KeyRotateEnd::NoKey: tool.error("", "no key to replace: " + r.why); return kFileError;
+    case jobs::KeyRotateEnd::NotStored: tool.error("", "the new key is not stored: " + r.why); return kFileError;
     }
-    const auto key = kelvane::DataKey::generate();
-    std::string why;
-    if (!key || !kelvane::registry::storeDataKey(*key, &why)) {
-        tool.error("", "the new key is not stored: " + why);
-        return kFileError;
-    }
-    tool.result("new key " + key->id() + " stored");
-    return sealEverything(tool) ? kDone : kFileError;
+    tool.result("new key " + r.keyId + " stored");
+    return saySealed(tool, r.resealing, path, r.keyId) ? kDone : kFileError;
 }
 
 }  // namespace

@@ -13,6 +13,15 @@ namespace kelvane {
 
 enum class KeyFileFault { None, Missing, NotRegular, NotPrivate, NotOwner, NotAKey, Failed };
 
+// Why a program has no data key, for the note that visits go without images.
+enum class KeyMissing {
+    None,
+    KeyFileRefused,  // the key file named by the user (its fault beside)
+    CannotSeal,      // a build without libsodium
+    KeychainOff,     // KELVANE_NO_KEYCHAIN
+    KeychainFailed,  // no keychain, a locked one, the user said no, no answer
+};
+
 struct KeyFileRead {
     std::optional<DataKey> key;
     KeyFileFault fault = KeyFileFault::None;

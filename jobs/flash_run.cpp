@@ -20,7 +20,7 @@ std::string FlashRun::record(const JobResult& result, bool restore) {
     // job that never met the controller.
     if (stop_.requested() || !setting_.openRegister || (!result.before && !result.after)) return {};
     std::string why;
-    registry::Register* reg = setting_.openRegister(why);
+    const std::shared_ptr<registry::Register> reg = setting_.openRegister(why);
     if (!reg) return why;  // empty: there is no register to record in
     if (restore ? recordRestore(*reg, result, setting_.port, why) : recordFlash(*reg, result, setting_.port, why))
         return {};

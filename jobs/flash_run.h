@@ -7,6 +7,7 @@
 #include "registry/building_register.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace kelvane::jobs {
@@ -16,7 +17,10 @@ struct FlashSetting {
     std::string backupFolder;  // where the backup before the flash is kept
     // The register to record the job in; null with `why` when it cannot be
     // opened (null with no reason: there is none). Unset: the job is not recorded.
-    std::function<registry::Register*(std::string& why)> openRegister;
+    // Called on the job's thread, and the job lets go of it there: a register
+    // made here is opened, used and closed on that one thread, as its
+    // database connection requires.
+    std::function<std::shared_ptr<registry::Register>(std::string& why)> openRegister;
     // Set before the reset into the bootloader, cleared once the flash ended.
     std::function<void(bool flashing)> flashMark;
     // The controller answered its probe: before the flash, or when it came back.

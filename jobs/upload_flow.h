@@ -29,6 +29,7 @@
 #include "image/merge.h"
 #include "link/probe.h"
 #include "link/transfer.h"
+#include "jobs/read_visit.h"
 #include "registry/building_register.h"
 
 #include <bitset>
@@ -161,9 +162,6 @@ enum class End {
     ReadFailed,     // what the controller holds could not be read
     SendFailed,     // the upload did not complete
 };
-
-// The register's record of the visit.
-enum class Recording { NotNeeded, Recorded, NoIdentity, Failed };
 
 struct UploadResult {
     End end = End::Declined;

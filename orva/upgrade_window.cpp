@@ -8,6 +8,7 @@
 #include "texts/job_text.h"
 #include "texts/language_table.h"
 #include "texts/upgrade_texts.h"
+#include "texts/visit_texts.h"
 #include "bootloader/firmware_image.h"
 
 #include <QAbstractItemView>
@@ -132,16 +133,20 @@ QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
     return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::ListChanges(before, after), kPolish)));
 }
 
-// The building register, opened for the job's thread; null with why when
-// it cannot be (also a line in the program's log).
-registry::Register* openRegister(std::unique_ptr<registry::Register>& keep, std::string& why) {
+// The building register, opened on the job's thread, which also lets it go
+// (a database connection belongs to the thread that made it); null with why
+// when it cannot be (also a line in the program's log).
+std::shared_ptr<registry::Register> openRegister(std::string& why) {
     if (!registry::Register::available()) return nullptr;
-    keep = std::make_unique<registry::Register>();
-    if (keep->open(registry::Register::defaultPath())) {
-        if (!keep->imagesNote().empty()) qWarning("%s", keep->imagesNote().c_str());
-        return keep.get();
+    auto reg = std::make_shared<registry::Register>();
+    if (reg->open(registry::Register::defaultPath())) {
+        jobs::KeyNote key;
+        const std::string note =
+            kelvane::texts::imagesLeftOutText(jobs::imagesLeftOut(*reg, &key), key, kelvane::texts::kPolish);
+        if (!note.empty()) qWarning("%s", note.c_str());
+        return reg;
     }
-    why = keep->error();
+    why = reg->error();
     qWarning("The visit was not recorded in the register: %s", why.c_str());
     return nullptr;
 }
@@ -395,10 +400,7 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
             settings.remove(QString::fromLatin1(kFlashMarkKey));
         settings.sync();
     };
-    if (registry::Register::available()) {
-        auto keep = std::make_shared<std::unique_ptr<registry::Register>>();
-        setting.openRegister = [keep](std::string& why) { return openRegister(*keep, why); };
-    }
+    if (registry::Register::available()) setting.openRegister = openRegister;
     return request;
 }
 

@@ -149,6 +149,9 @@ KeyState find() {
         const KeyFileRead r = readKeyFile(PathFromUtf8(file), true);
         if (!r.key) {
             s.why = "the key file " + file + " is refused: " + keyFileFaultText(r.fault);
+            s.missing = KeyMissing::KeyFileRefused;
+            s.fileFault = r.fault;
+            s.detail = file;
             return s;
         }
         s.key = r.key;
@@ -158,10 +161,12 @@ KeyState find() {
     s.source = "the keychain";
     if (!sealingAvailable()) {
         s.why = "this build cannot encrypt";
+        s.missing = KeyMissing::CannotSeal;
         return s;
     }
     if (keychainRefused()) {
         s.why = "the keychain is switched off (KELVANE_NO_KEYCHAIN)";
+        s.missing = KeyMissing::KeychainOff;
         return s;
     }
     KeychainAnswer a = readKeychain(kKeyName);
@@ -172,12 +177,16 @@ KeyState find() {
         std::string why;
         if (!made || !writeKeychain(kKeyName, *made, &why)) {
             s.why = "no key could be kept in the keychain: " + why;
+            s.missing = KeyMissing::KeychainFailed;
+            s.detail = why;
             return s;
         }
         a = readKeychain(kKeyName);
     }
     if (a.found != Found::Key) {
         s.why = a.why.empty() ? "the keychain holds no key" : a.why;
+        s.missing = KeyMissing::KeychainFailed;
+        s.detail = a.why;
         return s;
     }
     s.key = a.key;

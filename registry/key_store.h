@@ -10,6 +10,7 @@
 // Beside the key the store may keep the one it replaced ("previous"), so a
 // rotation cut off half-way is finished at the next start instead of leaving
 // data sealed by a key nobody has.
+#include "files/key_file.h"
 #include "files/sealing.h"
 
 #include <optional>
@@ -22,6 +23,11 @@ struct KeyState {
     std::optional<DataKey> previous;
     std::string source;  // "the keychain", "the key file PATH"
     std::string why;     // with no key: why not
+    // The same typed, for texts in the window's language: what is missing,
+    // the key file's fault, and the keychain's own words (when it gave any).
+    KeyMissing missing = KeyMissing::None;
+    KeyFileFault fileFault = KeyFileFault::None;
+    std::string detail;
 };
 
 // A key file named on the command line; before the first dataKey().

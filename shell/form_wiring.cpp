@@ -11,6 +11,7 @@
 #include "texts/link_messages.h"
 #include "shell/main_window.h"
 #include "shell/port_dialog.h"
+#include "shell/key_dialog.h"
 #include "shell/safety_net.h"
 
 #include <QAction>
@@ -61,6 +62,9 @@ public:
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);
     }
+    void downloadFailed(link::DownloadResult result) override {
+        if (safety_) safety_->downloadFailed(result);
+    }
     void checkRead(const Image& controller) override {
         if (safety_) safety_->checkRead(controller);
     }
@@ -98,6 +102,7 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.readBack = [net] { net->check(); };
     hooks.backups = [net] { net->showBackups(); };
     hooks.buildings = [net] { net->showRegister(); };
+    hooks.dataKey = [net, &form] { ShowDataKey(form, [net] { net->forgetRegister(); }); };
     hooks.loaded = [net, &form] { net->fileLoaded(form.document().working); };
     hooks.saved = [net](const QString& path) { net->fileSaved(path); };
     connect(c, &shell::LinkController::transferRunningChanged, &form, &MainWindow::setTransferRunning);

@@ -178,7 +178,10 @@ void LinkController::finishTransfer(const session::TransferReport& report) {
     host_.setStatusText(transferStatus(host_, report));
     if (report.kind == session::TransferKind::Download && report.completed()) host_.displayData();
     emit transferRunningChanged(false);
-    if (report.completed()) host_.transferCompleted(report.kind == session::TransferKind::Upload);
+    if (report.completed())
+        host_.transferCompleted(report.kind == session::TransferKind::Upload);
+    else if (report.kind == session::TransferKind::Download)
+        host_.downloadFailed(report.download.result);
     if (done) done(report);
 }
 

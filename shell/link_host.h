@@ -4,6 +4,7 @@
 #include "image/image.h"
 #include "shell/document.h"
 #include "link/messages.h"
+#include "link/transfer.h"
 
 #include <QString>
 
@@ -46,6 +47,8 @@ public:
     // A download or upload completed; the images are in place, the status
     // text set and the window told that no transfer runs.
     virtual void transferCompleted(bool /*upload*/) {}
+    // A download ended without the whole image (the status text says how).
+    virtual void downloadFailed(link::DownloadResult /*result*/) {}
     // A controller check read the whole image; neither image was touched.
     virtual void checkRead(const Image& /*controller*/) {}
 };

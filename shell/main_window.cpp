@@ -126,6 +126,7 @@ void MainWindow::buildMenu() {
         {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &MainWindow::onReadBack},
         {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
         {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
+        {"KEY", "Klucz danych…", QKeySequence(), &MainWindow::onDataKey},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -237,11 +238,13 @@ QAction* MainWindow::action(const char* name) const {
 void MainWindow::setStatusText(const QString& text) {
     statusMaker_ = nullptr;
     statusPanel_->setText(text);
+    statusPanel_->setToolTip(text);  // the whole text where the panel cuts it
 }
 
 void MainWindow::setStatus(std::function<QString(int)> make) {
     statusMaker_ = std::move(make);
     statusPanel_->setText(statusMaker_(CurrentLanguage()));
+    statusPanel_->setToolTip(statusPanel_->text());
 }
 
 QString MainWindow::formatMessage(texts::Message message, const QStringList& fields) const {
@@ -325,6 +328,7 @@ void MainWindow::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("COMPARE"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("BACKUPS"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("REGISTER"))->setEnabled(!running);
+    findChild<QAction*>(QStringLiteral("KEY"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("ABORT"))->setEnabled(running);
 }
 
@@ -443,6 +447,9 @@ void MainWindow::onBackups() {
 }
 void MainWindow::onRegister() {
     if (hooks_.buildings) hooks_.buildings();
+}
+void MainWindow::onDataKey() {
+    if (hooks_.dataKey) hooks_.dataKey();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

@@ -53,6 +53,7 @@ public:
         std::function<void()> port, download, upload, print, abort, help, preview, pdf;
         std::function<void()> compare, readBack, backups;   // the safety net around transfers
         std::function<void()> buildings;                    // the building register's window
+        std::function<void()> dataKey;                      // the data key's window
         std::function<void(const QString& path)> saved;     // a data file was written
         std::function<void()> loaded;                       // a data file is now the working image
         std::function<void(int language)> languageApplied;  // texts kept outside the language table
@@ -189,6 +190,7 @@ public slots:
     void onReadBack();
     void onBackups();
     void onRegister();
+    void onDataKey();
     void onAbout();
     void onHelp();
     void onExit();

@@ -143,6 +143,7 @@ void MainWindow::ApplyLanguage(int language) {
         statusPanel_->setText(statusMaker_(language));
     else if (previous != language && !statusPanel_->text().isEmpty())
         statusPanel_->setText(retranslated(statusPanel_->text(), previous, language));
+    statusPanel_->setToolTip(statusPanel_->text());  // the whole text where the panel cuts it
     if (noticeMaker_) notice_->setText(noticeMaker_(language));
     if (sourceName_) setShownSource(sourceName_);
     openDialog_->setWindowTitle(messageText(texts::Message::DataFileOpenTitle));

@@ -6,6 +6,7 @@
 #include "texts/configuration_warnings.h"
 #include "texts/language_table.h"
 #include "texts/upload_text.h"
+#include "texts/visit_texts.h"
 #include "shell/link_controller.h"
 #include "shell/main_window.h"
 #include "shell/merge_dialog.h"
@@ -80,50 +81,52 @@ registry::Register* SafetyNet::buildingRegister() {
     return register_.get();
 }
 
-void SafetyNet::recordVisit(bool upload) {
+void SafetyNet::forgetRegister() {
+    register_.reset();
+    registerTried_ = false;
+    registerError_.clear();
+}
+
+void SafetyNet::downloadFailed(link::DownloadResult result) {
+    recordRead(jobs::downloadOutcomeCode(result), std::nullopt);
+}
+
+void SafetyNet::recordRead(const std::string& outcome, const std::optional<Image>& image) {
     // A build without the register has nothing to record and nothing to
     // repeat after every transfer.
     if (!registry::Register::available()) return;
-    QString why;
-    std::optional<registry::Recorded> recorded;
-    if (const auto& identity = link_.lastIdentity(); !identity) {
-        why = QString::fromUtf8(texts::toolText(texts::ToolText::NoIdentity, form_.CurrentLanguage()));
-    } else if (registry::Register* reg = buildingRegister()) {
-        registry::NewVisit v;
-        v.key = {identity->id, identity->serialNumber};
-        v.firmware = identity->firmware;
-        v.kind = upload ? registry::VisitKind::Upload : registry::VisitKind::Download;
-        v.port = portText().toStdString();
-        v.image = form_.document().device;
-        recorded = reg->recordVisit(v);
-        if (!recorded) why = QString::fromStdString(reg->error());
-        // Without the data key the visit is kept without its image: said once.
-        static bool imagesNoteSaid = false;
-        if (recorded && !reg->imagesNote().empty() && !imagesNoteSaid) {
-            imagesNoteSaid = true;
-            form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(reg->imagesNote()));
-        }
-    } else {
-        why = registerError_;
-    }
-    if (recorded && !upload && recorded->previous && recorded->previousImage) sinceLastVisit(*recorded);
-    if (!recorded)
+    jobs::ReadVisit visit;
+    visit.identity = link_.lastIdentity();
+    visit.port = portText().toStdString();
+    visit.outcome = outcome;
+    visit.image = image;
+    registry::Register* reg = visit.identity ? buildingRegister() : nullptr;
+    const jobs::VisitRecord r = jobs::recordRead(reg, registerError_.toStdString(), visit);
+    const int language = form_.CurrentLanguage();
+    // Without the data key the visit is kept without its image: said once.
+    static bool imagesNoteSaid = false;
+    if (r.images != jobs::ImagesLeftOut::No && !imagesNoteSaid) {
+        imagesNoteSaid = true;
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
-                            QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, form_.CurrentLanguage()))
-                                .replace(QLatin1String("%s"), why));
+                            QString::fromStdString(texts::imagesLeftOutText(r.images, r.key, language)));
+    }
+    if (r.since) sinceLastVisit(*r.since);
+    const std::string notRecorded = texts::notRecordedText(r, language);
+    if (!notRecorded.empty())
+        form_.setStatusText(form_.statusText() + QStringLiteral(" — ") + QString::fromStdString(notRecorded));
 }
 
-void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
-    const QDateTime then = QDateTime::fromString(QString::fromStdString(recorded.previous->time), Qt::ISODate);
-    const QString stored = QString::fromStdString(recorded.previous->time);
-    const int changes = recorded.changes.value_or(0);
+void SafetyNet::sinceLastVisit(const jobs::SinceLastVisit& since) {
+    const QDateTime then = QDateTime::fromString(QString::fromStdString(since.time), Qt::ISODate);
+    const QString stored = QString::fromStdString(since.time);
+    const int changes = since.changes;
     // The notice follows the window's language, as the status text does.
     const auto notice = [then, stored, changes](int language) {
         return QString::fromUtf8(texts::messageText(Message::SinceLastVisit, language))
             .replace(QLatin1String("%s"), then.isValid() ? shownDate(then, language) : stored)
             .replace(QLatin1String("%d"), QString::number(changes));
     };
-    const Image before = *recorded.previousImage, after = form_.document().device;
+    const Image before = since.before, after = form_.document().device;
     form_.setNotice(
         [notice](int language) {
             return notice(language).toHtmlEscaped() + QStringLiteral(" <a href=\"changes\">") +
@@ -423,7 +426,7 @@ void SafetyNet::transferCompleted(bool upload) {
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
     // A download's visit goes to the building register (an upload's is the flow's).
-    if (!upload) recordVisit(false);
+    if (!upload) recordRead("completed", form_.document().device);
 }
 
 void SafetyNet::checkRead(const Image& controller) {

@@ -43,6 +43,8 @@ public:
     // A download or upload completed: what the controller now holds goes to
     // a backup; after an upload the check runs when it was asked for.
     void transferCompleted(bool upload);
+    // A download that ended without the image: its visit, without one.
+    void downloadFailed(link::DownloadResult result);
     // The image a controller check read, compared with the device image.
     void checkRead(const Image& controller);
     // A data file was loaded: its edits started from the image it was made
@@ -71,6 +73,8 @@ public:
     void check();         // read the controller back and compare
     void showBackups();   // the backups; the one opened is loaded like LOAD
     void showRegister();  // the building register; a visit opened is loaded like LOAD
+    // Lets go of the register; it is opened again (with the key then stored) when next needed.
+    void forgetRegister();
 
     // Where backups go and the clock that names them (for tests).
     void setBackupFolder(const QString& folder) { folder_ = folder; }
@@ -104,10 +108,12 @@ private:
     // The building register, opened on first use; nothing when it cannot be
     // (registerError_ says why). It never stops a transfer.
     registry::Register* buildingRegister();
-    void recordVisit(bool upload);
+    // The read's visit in the register (jobs::recordRead), and what the
+    // status bar says of it.
+    void recordRead(const std::string& outcome, const std::optional<Image>& image);
     // After a download: what changed at the controller since the register's
     // earlier image of it, beside the status text.
-    void sinceLastVisit(const registry::Recorded& recorded);
+    void sinceLastVisit(const jobs::SinceLastVisit& since);
     std::unique_ptr<registry::Register> register_;
     bool registerTried_ = false;
     QString registerError_;

@@ -134,6 +134,8 @@ const std::vector<WindowEntry> kWindow = {
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
     {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Building register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
+    // keys
+    {"KEY", T::MenuItem, 0, {"Klucz danych…", "Data key…", W}},
 };
 // clang-format on
 
@@ -451,6 +453,44 @@ constexpr Row<Message> kMessage[] = {
     TEXT_ROW(Message::UploadCancelled, "Wysyłanie anulowane", "Upload cancelled", M),
     TEXT_ROW(Message::VisitOpened, "Wizyta %s, %s", "Visit %s, %s", "%s, %s"),
     TEXT_ROW(Message::MergeBase, "wcześniej", "before", M),
+    // keys
+    TEXT_ROW(Message::KeyTitle, "Klucz danych", "Data key", M),
+    TEXT_ROW(Message::KeyInKeychain, "Klucz danych %s jest w pęku kluczy systemu.",
+             "The data key %s is in the system keychain.", "%s"),
+    TEXT_ROW(Message::KeyInFile, "Klucz danych %s jest w pliku %s.", "The data key %s is in the file %s.", "%s %s"),
+    TEXT_ROW(Message::KeyNone, "Ten komputer nie ma klucza danych: %s. Wizyty są zapisywane bez obrazów.",
+             "This computer has no data key: %s. Visits are recorded without images.", "...: %s"),
+    TEXT_ROW(Message::KeyPrevious, "Obok jest poprzedni klucz %s: zmiana klucza nie jest jeszcze skończona.",
+             "The previous key %s is kept beside it: a change of key is not finished yet.", "%s"),
+    TEXT_ROW(Message::KeyExportButton, "Eksportuj…", "Export…", M),
+    TEXT_ROW(Message::KeyImportButton, "Importuj…", "Import…", M),
+    TEXT_ROW(Message::KeyPassphrase, "Hasło:", "Passphrase:", M),
+    TEXT_ROW(Message::KeyPassphraseAgain, "Powtórz hasło:", "Passphrase again:", M),
+    TEXT_ROW(Message::KeyPassphraseShort, "Hasło musi mieć co najmniej %d znaków",
+             "The passphrase needs at least %d characters", "...: %d"),
+    TEXT_ROW(Message::KeyPassphrasesDiffer, "Hasła się różnią", "The passphrases differ", M),
+    TEXT_ROW(Message::KeyExported, "Klucz %s zapisany w pliku %s, zabezpieczony hasłem",
+             "Key %s written to %s, wrapped with the passphrase", "%s: %s"),
+    TEXT_ROW(Message::KeyNotWritten, "Nie zapisano pliku %s", "The file %s was not written", "...: %s"),
+    TEXT_ROW(Message::KeyUnreadable, "Nie można odczytać pliku %s; nic nie zmieniono",
+             "The file %s cannot be read; nothing changed", "...: %s"),
+    TEXT_ROW(Message::KeyWrongPassphrase, "Złe hasło albo uszkodzony plik; nic nie zmieniono",
+             "Wrong passphrase, or the file is damaged; nothing changed", M),
+    TEXT_ROW(Message::KeyTooMuchWork, "Plik żąda więcej pracy, niż wolno plikowi klucza; nic nie zmieniono",
+             "The file asks for more work than a key file may; nothing changed", M),
+    TEXT_ROW(Message::KeyNotExported, "To nie jest wyeksportowany klucz; nic nie zmieniono",
+             "This is not an exported key; nothing changed", M),
+    TEXT_ROW(Message::KeyNotStored, "Klucza nie zapisano: %s; nic nie zmieniono",
+             "The key is not stored: %s; nothing changed", "...: %s"),
+    TEXT_ROW(Message::KeyImported, "Klucz %s zapisany; rejestr i kopie zapasowe są nim zaszyfrowane",
+             "Key %s stored; the register and the backups are sealed with it", "%s"),
+    TEXT_ROW(Message::KeyImportedPartly,
+             "Klucz %s zapisany, ale nie wszystko zaszyfrowano nim na nowo: %s. Poprzedni klucz zostaje obok do następnego "
+             "uruchomienia.",
+             "Key %s stored, but not everything is sealed with it yet: %s. The previous key is kept beside it until the next "
+             "start.",
+             "%s: %s"),
+    TEXT_ROW(Message::KeyFileFilter, "Wyeksportowany klucz (*.kvk)", "Exported key (*.kvk)", M),
 };
 
 constexpr Row<ToolText> kTool[] = {
@@ -513,6 +553,23 @@ constexpr Row<ToolText> kTool[] = {
              "...: %s"),
     TEXT_ROW(ToolText::ReadFailedNothingSent, "Nie odczytano zasilacza: nic nie wysłano",
              "The power supply could not be read: nothing sent", M),
+    // keys
+    TEXT_ROW(ToolText::ImagesNoKey, "Wizyty są zapisywane bez obrazów: brak klucza danych (%s)",
+             "Visits are recorded without images: there is no data key (%s)", "...: %s"),
+    TEXT_ROW(
+        ToolText::ImagesOtherKey,
+        "Wizyty są zapisywane bez obrazów: obrazy w rejestrze są zaszyfrowane innym kluczem danych; zaimportuj ten klucz",
+        "Visits are recorded without images: the register's images are sealed with another data key; import that key", M),
+    TEXT_ROW(ToolText::KeyFileRefused,
+             "plik klucza %s jest odrzucony: musi być zwykłym plikiem użytkownika, z prawami 0600, z 64 cyframi "
+             "szesnastkowymi",
+             "the key file %s is refused: it must be the user's own regular file, mode 0600, holding 64 hexadecimal digits",
+             "...: %s"),
+    TEXT_ROW(ToolText::KeyCannotSeal, "ta wersja programu nie szyfruje", "this build cannot encrypt", M),
+    TEXT_ROW(ToolText::KeychainOff, "pęk kluczy systemu jest wyłączony (KELVANE_NO_KEYCHAIN)",
+             "the keychain is switched off (KELVANE_NO_KEYCHAIN)", M),
+    TEXT_ROW(ToolText::KeychainFailed, "pęk kluczy systemu nie wydał klucza: %s", "the system keychain gave no key: %s",
+             "...: %s"),
 };
 
 constexpr Row<CheckText> kCheck[] = {

@@ -322,7 +322,29 @@ enum class Message {
     UploadCancelled,     // status: the upload was not started
     VisitOpened,         // status and title: printf format: the visit's date, the building
     MergeBase,           // a conflict's base value: its column
-    Count                // not a text: how many there are
+    // keys
+    KeyTitle,       // the data key's window
+    KeyInKeychain,  // "%s": the key's id
+    KeyInFile,      // "%s": the key's id, "%s": the file
+    KeyNone,        // "%s": why there is none
+    KeyPrevious,    // "%s": the previous key's id
+    KeyExportButton,
+    KeyImportButton,
+    KeyPassphrase,  // the passphrase's label
+    KeyPassphraseAgain,
+    KeyPassphraseShort,  // "%d": the fewest characters
+    KeyPassphrasesDiffer,
+    KeyExported,    // "%s": the key's id, "%s": the file
+    KeyNotWritten,  // "%s": the file
+    KeyUnreadable,  // "%s": the file
+    KeyWrongPassphrase,
+    KeyTooMuchWork,
+    KeyNotExported,
+    KeyNotStored,       // "%s": why
+    KeyImported,        // "%s": the key's id
+    KeyImportedPartly,  // "%s": the key's id, "%s": what is left under the previous key
+    KeyFileFilter,      // the file dialog's filter
+    Count               // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 
@@ -367,7 +389,14 @@ enum class ToolText {
     ProbeStatus,            // port name, ID, serial number, firmware: the probe's answer
     GuardUndecided,         // "%s": why the guard cannot tell where the image came from
     ReadFailedNothingSent,  // what the controller holds could not be read
-    Count                   // not a text: how many there are
+    // keys
+    ImagesNoKey,     // "%s": why there is no data key
+    ImagesOtherKey,  // the register's images are sealed with a key this computer lacks
+    KeyFileRefused,  // "%s": the key file's path
+    KeyCannotSeal,   // a build without encryption
+    KeychainOff,     // KELVANE_NO_KEYCHAIN
+    KeychainFailed,  // "%s": the keychain's own words
+    Count            // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

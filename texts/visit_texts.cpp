@@ -82,4 +82,45 @@ std::string dateTimeText(const LocalTime& t, int language) {
     return dateText(t, language) + buf;
 }
 
+namespace {
+std::string filled(const char* format, const std::string& value) {
+    std::string text = format;
+    const auto at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, value);
+    return text;
+}
+}  // namespace
+
+std::string keyMissingText(const jobs::KeyNote& key, int language) {
+    switch (key.missing) {
+    case KeyMissing::KeyFileRefused: return filled(toolText(ToolText::KeyFileRefused, language), key.detail);
+    case KeyMissing::CannotSeal: return toolText(ToolText::KeyCannotSeal, language);
+    case KeyMissing::KeychainOff: return toolText(ToolText::KeychainOff, language);
+    case KeyMissing::None:
+    case KeyMissing::KeychainFailed: break;
+    }
+    return filled(toolText(ToolText::KeychainFailed, language), key.detail.empty() ? "-" : key.detail);
+}
+
+std::string imagesLeftOutText(jobs::ImagesLeftOut images, const jobs::KeyNote& key, int language) {
+    switch (images) {
+    case jobs::ImagesLeftOut::No: return {};
+    case jobs::ImagesLeftOut::NoKey:
+        return filled(toolText(ToolText::ImagesNoKey, language), keyMissingText(key, language));
+    case jobs::ImagesLeftOut::OtherKey: return toolText(ToolText::ImagesOtherKey, language);
+    }
+    return {};
+}
+
+std::string notRecordedText(const jobs::VisitRecord& record, int language) {
+    switch (record.recording) {
+    case jobs::Recording::NotNeeded:
+    case jobs::Recording::Recorded: return {};
+    case jobs::Recording::NoIdentity:
+        return filled(toolText(ToolText::VisitNotRecorded, language), toolText(ToolText::NoIdentity, language));
+    case jobs::Recording::Failed: break;
+    }
+    return filled(toolText(ToolText::VisitNotRecorded, language), record.recordError);
+}
+
 }  // namespace kelvane::texts

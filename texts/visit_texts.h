@@ -1,6 +1,8 @@
 #pragma once
 // How the building register's visits read in a language: the outcome the
 // register keeps as a word, and the dates and times shown with visits.
+#include "jobs/read_visit.h"
+
 #include <string>
 
 namespace kelvane::texts {
@@ -19,5 +21,12 @@ struct LocalTime {
 // with the time "9.12.2026 11:14:05" and "9 Dec 2026 11:14:05".
 std::string dateText(const LocalTime& time, int language);
 std::string dateTimeText(const LocalTime& time, int language);
+
+// Why there is no data key ("the keychain is switched off ...").
+std::string keyMissingText(const jobs::KeyNote& key, int language);
+// The note that visits are recorded without images; empty when they are not.
+std::string imagesLeftOutText(jobs::ImagesLeftOut images, const jobs::KeyNote& key, int language);
+// "Visit not recorded in the register: ..."; empty when it was (or no register is kept).
+std::string notRecordedText(const jobs::VisitRecord& record, int language);
 
 }  // namespace kelvane::texts

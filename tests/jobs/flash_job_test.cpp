@@ -1,14 +1,18 @@
 // The firmware update as one job, against one simulated controller that
 // answers the configuration link and the bootloader, in virtual time.
 #include "jobs/flash_job.h"
+#include "jobs/flash_run.h"
 #include "sim/orva_controller.h"
 #include "tests/bootloader/recording_view.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -239,6 +243,47 @@ TEST(FlashJob, ControllerLeftInItsBootloaderIsFlashedAgain) {
     EXPECT_EQ(b.device.flashes(), 1);
     ASSERT_TRUE(out.after);
     EXPECT_EQ(out.after->firmware, 106);
+}
+
+// The register a run records in is opened, used and let go on the run's own
+// thread: a database connection used from another thread is refused.
+TEST(FlashRun, RecordsOnItsOwnThreadAndLetsTheRegisterGoThere) {
+    if (!registry::Register::available()) GTEST_SKIP() << "a build without the register";
+    QTemporaryDir dir;
+    JobBench b;
+    std::thread::id openedOn, closedOn;
+    std::weak_ptr<registry::Register> held;
+    jobs::FlashSetting setting;
+    setting.port = "COM1";
+    setting.backupFolder = dir.filePath(QStringLiteral("backups")).toStdString();
+    setting.openRegister = [&](std::string& why) {
+        openedOn = std::this_thread::get_id();
+        std::shared_ptr<registry::Register> reg(new registry::Register, [&](registry::Register* r) {
+            closedOn = std::this_thread::get_id();
+            delete r;
+        });
+        if (!reg->open(dir.filePath(QStringLiteral("register.sqlite")).toStdString())) {
+            why = reg->error();
+            return std::shared_ptr<registry::Register>();
+        }
+        held = reg;
+        return reg;
+    };
+    jobs::FlashReport report;
+    std::thread run([&] {
+        jobs::FlashRun job(b.line, b.clock, b.stop, b.view, b.state, std::move(setting));
+        report = job.run("COM1", {});
+    });
+    const std::thread::id runThread = run.get_id();
+    run.join();
+    EXPECT_EQ(report.result.end, JobEnd::Done);
+    EXPECT_EQ(report.notRecorded, "");
+    EXPECT_EQ(openedOn, runThread);
+    EXPECT_EQ(closedOn, runThread);
+    EXPECT_TRUE(held.expired());
+    registry::Register reg;
+    ASSERT_TRUE(reg.open(dir.filePath(QStringLiteral("register.sqlite")).toStdString()));
+    EXPECT_EQ(reg.visits({1, 4660}).size(), 2u);  // the backup and the flash
 }
 
 }  // namespace

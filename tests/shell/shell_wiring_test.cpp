@@ -16,11 +16,16 @@
 #include "shell/code_grid.h"
 #include "files/data_file.h"
 #include "sim/controller_port.h"
+#include "files/sealing.h"
+#include "registry/key_store.h"
+#include "texts/language_table.h"
 #include "tests/print/pdf_words.h"
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -360,6 +365,69 @@ private slots:
         form.action("SAVE_PDF")->trigger();
         QVERIFY(prompts.shown.isEmpty());
         QCOMPARE(previewPages, 0);
+    }
+
+    // The data key under the menu: export asks the passphrase twice and
+    // refuses a weak one; an import with a wrong passphrase or a damaged file
+    // says why and leaves the key as it was.
+    void dataKeyFromTheMenu() {
+        if (!sealingAvailable() || !registry::dataKey().key) QSKIP("a build or machine without a data key");
+        MainWindow form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        WireKelvaneMini(form);
+        form.ApplyLanguage(texts::kEnglish);
+        const std::string keyId = registry::dataKey().key->id();
+        QTemporaryDir dir;
+        const QString exported = dir.filePath(QStringLiteral("key.kvk")),
+                      damaged = dir.filePath(QStringLiteral("bad.kvk"));
+        const auto text = [&](texts::Message m) { return QString::fromUtf8(texts::messageText(m, texts::kEnglish)); };
+        const struct {
+            const char* button;
+            QString file;
+            const char *pass, *again;
+            const char* shown;  // "error" or "message"
+            QString says;       // the start of what it says
+        } steps[] = {
+            {"KeyExportButton", exported, "short", "short", "error", text(texts::Message::KeyPassphraseShort).left(20)},
+            {"KeyExportButton", exported, "passphrase1", "passphrase2", "error", text(texts::Message::KeyPassphrasesDiffer)},
+            {"KeyExportButton", exported, "passphrase1", "passphrase1", "message", QStringLiteral("Key ")},
+            {"KeyImportButton", exported, "wrong-passphrase", "", "error", text(texts::Message::KeyWrongPassphrase)},
+            {"KeyImportButton", damaged, "passphrase1", "", "error", text(texts::Message::KeyWrongPassphrase)},
+            {"KeyImportButton", exported, "passphrase1", "", "message", QStringLiteral("Key ")},
+        };
+        for (const auto& step : steps) {
+            if (QFile::exists(exported) && !QFile::exists(damaged)) {
+                QFile in(exported);
+                QVERIFY(in.open(QIODevice::ReadOnly));
+                QByteArray bytes = in.readAll();
+                bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 1);
+                QFile out(damaged);
+                QVERIFY(out.open(QIODevice::WriteOnly));
+                out.write(bytes);
+            }
+            QString status;
+            prompts.dialogs.push_back([&](QDialog* d) {
+                status = d->findChild<QLabel*>(QStringLiteral("KeyStatusLabel"))->text();
+                d->findChild<QPushButton*>(QLatin1String(step.button))->click();
+                return int(QDialog::Rejected);
+            });
+            prompts.dialogs.push_back([&](QDialog* d) {
+                d->findChild<QLineEdit*>(QStringLiteral("PassphraseEdit"))->setText(QString::fromUtf8(step.pass));
+                if (auto* again = d->findChild<QLineEdit*>(QStringLiteral("PassphraseAgainEdit")))
+                    again->setText(QString::fromUtf8(step.again));
+                return int(QDialog::Accepted);
+            });
+            prompts.files = {step.file};
+            prompts.shown.clear();
+            form.action("KEY")->trigger();
+            QVERIFY2(status.contains(QString::fromStdString(keyId)), qPrintable(status));
+            QCOMPARE(prompts.shown.last().kind, QString::fromLatin1(step.shown));
+            QVERIFY2(prompts.shown.last().text.startsWith(step.says), qPrintable(prompts.shown.last().text));
+            QCOMPARE(registry::dataKey().key->id(), keyId);
+            QCOMPARE(QFile::exists(exported),
+                     step.button != std::string("KeyExportButton") || step.shown == std::string("message"));
+        }
     }
 };
 
