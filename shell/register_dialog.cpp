@@ -2,6 +2,7 @@
 
 #include "shell/shown_time.h"
 #include "texts/language_table.h"
+#include "texts/report_text.h"
 #include "texts/visit_texts.h"
 
 #include "files/data_file.h"
@@ -109,8 +110,11 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     open_->setObjectName(QStringLiteral("RegisterOpen"));
     saveAs_ = buttons->addButton(texts.saveAs, QDialogButtonBox::ActionRole);
     saveAs_->setObjectName(QStringLiteral("RegisterSaveAs"));
+    report_ = buttons->addButton(QString::fromUtf8(texts::reportText(texts::ReportText::Command, texts.language)),
+                                 QDialogButtonBox::ActionRole);
+    report_->setObjectName(QStringLiteral("RegisterReport"));
     QPushButton* close = buttons->addButton(texts.close, QDialogButtonBox::RejectRole);
-    for (QPushButton* b : {compare_, open_, saveAs_, close}) b->setAutoDefault(false);
+    for (QPushButton* b : {compare_, open_, saveAs_, report_, close}) b->setAutoDefault(false);
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
 
@@ -124,6 +128,7 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     connect(compare_, &QPushButton::clicked, this, [this] { compareSelected(); });
     connect(open_, &QPushButton::clicked, this, [this] { openSelected(); });
     connect(saveAs_, &QPushButton::clicked, this, [this] { saveSelected(); });
+    connect(report_, &QPushButton::clicked, this, [this] { reportSelected(); });
     connect(saveDetailsButton, &QPushButton::clicked, this, [this] { saveDetails(); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     fillBuildings();
@@ -134,6 +139,7 @@ QString RegisterDialog::statusText() const { return status_->text(); }
 
 void RegisterDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    updateButtons();  // the report's button once its action is set
     // Sized again with the fonts and style the shown window has.
     for (QTreeWidget* list : {buildings_, visits_}) list->header()->resizeSections(QHeaderView::ResizeToContents);
     fitColumns();
@@ -246,6 +252,8 @@ void RegisterDialog::updateButtons() {
     compare_->setEnabled(n == 2);
     open_->setEnabled(n == 1);
     saveAs_->setEnabled(n == 1);
+    report_->setVisible(bool(makeReport));
+    report_->setEnabled(n == 1);
 }
 
 void RegisterDialog::compareSelected() {
@@ -298,6 +306,14 @@ void RegisterDialog::saveSelected() {
     reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
 }
 
+void RegisterDialog::reportSelected() {
+    const auto key = currentKey();
+    const auto chosen = selectedVisits();
+    if (!key || chosen.size() != 1 || !makeReport) return;
+    makeReport(*key, chosen[0]);
+    fillVisits();  // the report is a visit of its own now
+}
+
 void RegisterDialog::saveDetails() {
     const auto key = currentKey();
     if (!key || !key->known()) return;
@@ -339,6 +355,7 @@ RegisterDialogTexts RegisterTexts(int language) {
     for (Message m :
          {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash, Message::VisitBackup})
         t.kinds << text(m);
+    t.kinds << QString::fromUtf8(texts::reportText(texts::ReportText::KindName, language));
     return t;
 }
 
