@@ -48,6 +48,9 @@ struct Page {
         f.setStyleHint(QFont::SansSerif);
         f.setPointSizeF(points);
         f.setBold(bold);
+        // Letters one by one (no "fi" ligature): the manager's copy of a line
+        // reads back as it was written.
+        f.setLetterSpacing(QFont::AbsoluteSpacing, 0.01);
         return f;
     }
     double height(const QFont& f, double w, const std::string& text) const {

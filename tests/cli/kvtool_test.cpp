@@ -312,7 +312,7 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     ASSERT_EQ(general.refusal, kelvane::FlatRefusal::None);
     const Image after = general.image;
     const kelvane::registry::ControllerKey key{1, 4660};
-    std::string first, second;
+    std::string first, second, whole;
     {
         kelvane::registry::Register reg;
         ASSERT_TRUE(reg.open((dir / "register.sqlite").string())) << reg.error();
@@ -328,16 +328,24 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
         v.time = "2026-12-09T10:15:00+01:00";
         second = std::to_string(reg.recordVisit(v)->visitId);
         ASSERT_TRUE(reg.describe(key, "Lipowa 5", "ul. Lipowa 5, Kraków"));
+        // A whole building typed in at once: more lines than a page holds.
+        v.key = {2, 777};
+        v.image = kelvane::initialImage();
+        v.time = "2026-12-01T09:00:00+01:00";
+        reg.recordVisit(v);
+        v.image = before;
+        v.time = "2026-12-09T10:15:00+01:00";
+        whole = std::to_string(reg.recordVisit(v)->visitId);
     }
     const auto flat = [](std::string text) {  // words as one line, however the page wrapped them
         text = std::regex_replace(text, std::regex("\\s+"), " ");
         return text;
     };
-    const auto words = [&](const fs::path& pdf) {
+    const auto pdfText = [&](const fs::path& pdf) {
         QProcess p;
         p.start(QStringLiteral("pdftotext"), {QString::fromStdString(pdf.string()), QStringLiteral("-")});
         p.waitForFinished(20000);
-        return flat(p.readAllStandardOutput().toStdString());
+        return p.readAllStandardOutput().toStdString();
     };
     std::vector<std::string> changed;
     for (const auto& g :
@@ -358,6 +366,7 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
          {"4071", "5820", "9753"}},
         {{"1/4660", second, "--show-codes"}, 0, {"4071", "5820", "9753", "Building manager"}, {"masked"}},
         {{"4660", first}, 0, {"nothing to compare with"}, {"Jan Kowalski"}},
+        {{"777", whole}, 0, {" more (the full list is in the program's register)", "Building manager"}, {}},
         {{"4660", "999"}, 2, {}, {}},
         {{"4661", first}, 2, {}, {}},
         {{"4660", "1x"}, 1, {}, {}},
@@ -373,11 +382,14 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
         EXPECT_EQ(fs::exists(pdf), c.exit == 0);
         if (c.exit != 0) continue;
         EXPECT_EQ(fs::status(pdf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-        const std::string text = words(pdf);
+        const std::string raw = pdfText(pdf);
+        EXPECT_EQ(std::count(raw.begin(), raw.end(), '\f'), 1) << "one page";
+        const std::string text = flat(raw);
         for (const auto& w : c.shown) EXPECT_NE(text.find(w), std::string::npos) << w << " in " << text;
         for (const auto& w : c.hidden) EXPECT_EQ(text.find(w), std::string::npos) << w << " in " << text;
-        if (c.args[1] == second && c.args.size() == 2)
+        if (c.args[1] == second && c.args.size() == 2) {
             for (const auto& line : changed) EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+        }
     }
     const Outcome shown = run({"register", "show", "4660"});
     EXPECT_NE(shown.out.find("2026-12-09T10:15:00+01:00\treport\t"), std::string::npos)
