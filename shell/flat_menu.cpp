@@ -42,6 +42,7 @@ std::optional<std::string> askNewKey(MainWindow& window, const std::string& loca
     QDialog dialog(&window);
     dialog.setObjectName(QStringLiteral("NewKeyDialog"));
     dialog.setWindowTitle(QString::fromUtf8(texts::flatActionName(FlatAction::LostKey, language)));
+    dialog.setMinimumWidth(380);
     auto* layout = new QVBoxLayout(&dialog);
     auto* question = new QLabel(
         QString::fromUtf8(texts::newKeyQuestion(language)).replace(QLatin1String("%s"), QString::fromStdString(local)),

@@ -6,6 +6,7 @@
 #include "jobs/visit_report.h"
 #include "print/report_render.h"
 #include "registry/building_register.h"
+#include "registry/key_store.h"
 #include "shell/code_grid.h"
 #include "shell/flat_menu.h"
 #include "shell/form_wiring.h"
@@ -59,8 +60,12 @@ struct PicturePrompts : shell::WidgetPrompts {
 // The report of a generated visit: new residents and a new general code.
 bool writeReport(const QString& path) {
     QTemporaryDir dir;
+    if (!dir.isValid()) return false;
+    // A key of its own, so the register keeps the visits' images.
+    registry::setKeyFile(dir.filePath(QStringLiteral("data.key")).toStdString());
+    registry::reloadDataKey();
     registry::Register reg;
-    if (!dir.isValid() || !reg.open(dir.filePath(QStringLiteral("register.sqlite")).toStdString())) return false;
+    if (!reg.open(dir.filePath(QStringLiteral("register.sqlite")).toStdString())) return false;
     const registry::ControllerKey lipowa{1, 4660};
     reg.describe(lipowa, "Lipowa 5, klatka A", "ul. Lipowa 5, Kraków");
     registry::NewVisit v;

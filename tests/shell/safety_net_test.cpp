@@ -691,10 +691,12 @@ private slots:
         f.prompts.choices = {1};  // the codes shown
         f.prompts.files = {offered};
         emit f.form.findChild<QLabel*>(QStringLiteral("NoticeLabel"))->linkActivated(QStringLiteral("report"));
+        QVERIFY2(QFile::exists(offered), qPrintable(f.prompts.shown.last().kind + ": " + f.prompts.shown.last().text));
         f.prompts.dialogs = {[](QDialog* d) {
             auto* dialog = static_cast<RegisterDialog*>(d);
             dialog->buildings()->setCurrentItem(dialog->buildings()->topLevelItem(0));
             // Newest first: the report, the upload it reports on, the download.
+            if (dialog->visits()->topLevelItemCount() != 3) return int(QDialog::Rejected);
             dialog->visits()->topLevelItem(2)->setSelected(true);
             auto* button = dialog->findChild<QPushButton*>(QStringLiteral("RegisterReport"));
             if (button && button->isEnabled()) button->click();
