@@ -159,7 +159,7 @@ const std::vector<CommandSpec>& commands() {
          "general-code FILE.kvd CODE  -o OUT.kvd [--code N] [--main-code N] [--json]",
          "a resident moved out (open and main code cleared, the flat's keys removed), a new resident (new open "
          "code), a lost key, a new general code; prints what changed and the new codes, drawn from the system's "
-         "random generator unless typed (refused: exit 5, nothing written)",
+         "random generator unless typed (refused: exit 8, nothing written)",
          3,
          3,
          {kOutput,
@@ -168,6 +168,14 @@ const std::vector<CommandSpec>& commands() {
           {"--new-key", true, "KEY: lost-key: store this key for the same local number"},
           {"--code", true, "N: the new open code (new-resident) or general code (general-code), typed"},
           {"--main-code", true, "N: new-resident: the new main code, typed"}}},
+        {"report",
+         "SERIAL VISIT -o REPORT.pdf [--show-codes] [--json]",
+         "the visit report for the building manager: a one-page A4 PDF with the building, the visit, the "
+         "controller, what changed since the visit before (codes as ••••) and the configuration warnings left; "
+         "VISIT as register show lists it; the register notes the report with the visit",
+         2,
+         2,
+         {kOutput, kRegister, kJson, {"--show-codes", false, "print the codes and keys in plain, not as ••••"}}},
     };
     return all;
 }
@@ -306,12 +314,12 @@ const char* const kExitCodes =
     "  2    file missing, unreadable, refused or not written\n"
     "  3    port cannot be opened\n"
     "  4    no answer or a time-out\n"
-    "  5    the device refused (wrong device type, programming error, block check); flat: the action\n"
-    "       was refused (no such flat, key or code; nothing written)\n"
+    "  5    the device refused (wrong device type, programming error, block check)\n"
     "  6    differences found (check, diff, register diff, upload --check, flash --verify-config), warnings\n"
     "       (lint), conflicts no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
     "  7    upload refused: the file's image came from another controller, or that cannot be told\n"
     "       (no register, no answer, an image it does not know) (--other-controller sends anyway)\n"
+    "  8    flat: the action was refused (no such flat, key or code; nothing written)\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }

@@ -29,6 +29,7 @@ std::optional<std::string> requirePort(const Tool& tool);
 int registerCommand(const Tool& tool);
 int flatCommand(const Tool& tool);
 int keyCommand(const Tool& tool);
+int reportCommand(const Tool& tool);
 
 // The name of the built-in simulated controller / bootloader for --port.
 inline constexpr const char* kSimPort = "sim";

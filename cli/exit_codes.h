@@ -11,6 +11,7 @@ enum Exit : int {
     kRefused = 5,          // the device refused: wrong device type, programming error
     kDifferences = 6,      // check / diff found differences
     kOtherController = 7,  // upload: the file's image came from another controller
+    kFlatRefused = 8,      // flat: the action was refused (no such flat, key or code)
     kInterrupted = 130,    // Ctrl-C
 };
 

@@ -105,7 +105,7 @@ int flatCommand(const Tool& tool) {
     const std::string name = kelvane::texts::flatActionName(entry->action, tool.language);
     if (r.refusal != FlatRefusal::None) {
         tool.error(path, name + ": " + kelvane::texts::flatRefusalText(r.refusal, tool.language));
-        return isUsage(r.refusal) ? kUsage : kRefused;
+        return isUsage(r.refusal) ? kUsage : kFlatRefused;
     }
     const std::string out = tool.args.value("--output");
     if (auto fault = kelvane::WriteFault::None;

@@ -37,10 +37,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args = utf8Arguments(argc, argv);
     const ParseResult parsed = parseArguments(args);
     const Invocation& inv = parsed.invocation;
-    // Only the cards need fonts and a paint device; they get them without a
-    // display from the offscreen platform.
+    // Only the cards and the visit report need fonts and a paint device; they
+    // get them without a display from the offscreen platform.
     std::unique_ptr<QCoreApplication> app;
-    if (parsed.error.empty() && inv.command && std::string(inv.command->name) == "cards") {
+    if (parsed.error.empty() && inv.command &&
+        (std::string(inv.command->name) == "cards" || std::string(inv.command->name) == "report")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     if (name == "register") return registerCommand(tool);
     if (name == "flat") return flatCommand(tool);
     if (name == "key") return keyCommand(tool);
+    if (name == "report") return reportCommand(tool);
     tool.error(name, "not available in this build");
     return kUsage;
 }

@@ -91,4 +91,14 @@ bool IsSecretByte(std::size_t offset) {
     return offset >= kPasswordOffset && offset < kPasswordOffset + kPasswordDigits;
 }
 
+bool IsSecretColumn(GridId grid, int column) {
+    switch (grid) {
+    case GridId::Keys: return column == 1;
+    case GridId::Residents: return column >= 1 && column <= 3;
+    case GridId::GeneralCodes: return column == 0;
+    case GridId::Digitizers: return false;
+    }
+    return false;
+}
+
 }  // namespace kelvane

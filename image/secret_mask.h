@@ -6,6 +6,7 @@
 // still loads and shows the building's structure. The replacements depend only
 // on an entry's place (never on its value) and always differ from the value
 // they replace; the codes of one table stay distinct.
+#include "image/grid.h"
 #include "image/image.h"
 
 namespace kelvane {
@@ -17,5 +18,9 @@ void maskSecretsIn(Image& img, std::size_t from, std::size_t to);
 
 // True when the byte at this offset belongs to a field MaskSecrets replaces.
 bool IsSecretByte(std::size_t offset);
+
+// True for a grid column that shows such a field: the residents' logical,
+// open and main codes, the general code, the key.
+bool IsSecretColumn(GridId grid, int column);
 
 }  // namespace kelvane

@@ -70,7 +70,7 @@ const std::vector<std::vector<const char*>> kMigrations = {
 };
 
 VisitKind kindFrom(const QString& name) {
-    for (int k = 0; k < 5; ++k)
+    for (int k = 0; k < kVisitKindCount; ++k)
         if (name == QLatin1String(kindName(static_cast<VisitKind>(k)))) return static_cast<VisitKind>(k);
     return VisitKind::Download;
 }

@@ -59,7 +59,9 @@ struct Controller {
     int visits = 0;
 };
 
-enum class VisitKind { Download, Upload, Check, Flash, Backup };
+// Report: a visit report was written (no image; its source the report's path).
+enum class VisitKind { Download, Upload, Check, Flash, Backup, Report };
+constexpr int kVisitKindCount = 6;
 const char* kindName(VisitKind kind);  // "download", ... (stored as such)
 
 struct Visit {

@@ -18,7 +18,7 @@ namespace kelvane::registry {
 
 namespace {
 
-const char* const kKinds[] = {"download", "upload", "check", "flash", "backup"};
+const char* const kKinds[kVisitKindCount] = {"download", "upload", "check", "flash", "backup", "report"};
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 

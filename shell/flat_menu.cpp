@@ -5,9 +5,21 @@
 #include "image/window_data.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
+#include "shell/prompts.h"
+#include "texts/entry_message.h"
+#include "texts/grid_csv_texts.h"
+#include "texts/language_table.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QStringList>
+#include <QVBoxLayout>
+
+#include <optional>
 
 namespace kelvane::shell {
 
@@ -23,8 +35,58 @@ GridId gridOf(FlatAction action) {
     }
 }
 
+// Asks for the key that replaces a lost one, for the lost key's local
+// number; nothing when cancelled, an empty text for no new key.
+std::optional<std::string> askNewKey(MainWindow& window, const std::string& local) {
+    const int language = window.CurrentLanguage();
+    QDialog dialog(&window);
+    dialog.setObjectName(QStringLiteral("NewKeyDialog"));
+    dialog.setWindowTitle(QString::fromUtf8(texts::flatActionName(FlatAction::LostKey, language)));
+    dialog.setMinimumWidth(380);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* question = new QLabel(
+        QString::fromUtf8(texts::newKeyQuestion(language)).replace(QLatin1String("%s"), QString::fromStdString(local)),
+        &dialog);
+    question->setWordWrap(true);
+    layout->addWidget(question);
+    auto* edit = new QLineEdit(&dialog);
+    edit->setObjectName(QStringLiteral("NewKeyEdit"));
+    edit->setMaxLength(64);
+    layout->addWidget(edit);
+    auto* problem = new QLabel(&dialog);
+    problem->setObjectName(QStringLiteral("NewKeyProblem"));
+    problem->setStyleSheet(QStringLiteral("color: #c00000"));
+    problem->setWordWrap(true);
+    layout->addWidget(problem);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("NewKeyOk"));
+    buttons->addButton(window.messageText(texts::Message::ButtonCancel), QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
+        const Grid::Row row{local, TrimBlanks(edit->text().toStdString())};
+        if (row[1].empty()) return dialog.accept();
+        const std::vector<std::string> headers = texts::gridHeaders(GridId::Keys, language);
+        // The keys' grid's own checks: the cell's form, then the row's rules.
+        const CellCheck form = CheckGridCells(GridId::Keys, row);
+        const RowCheck rules = CheckGridRow(GridId::Keys, row);
+        std::string why;
+        if (form.problem != CellProblem::None)
+            why = texts::BrokenRuleText(headers[1], CellRule::KeySerial, language);
+        else if (!rules.valid)
+            why = texts::BrokenRuleText(headers[static_cast<std::size_t>(rules.column)], rules.rule, language);
+        if (why.empty()) return dialog.accept();
+        problem->setText(QString::fromStdString(why));
+        edit->setFocus();
+    });
+    if (window.prompts().runDialog(&dialog) != QDialog::Accepted) return std::nullopt;
+    return TrimBlanks(edit->text().toStdString());
+}
+
 // The action on the image, with what the row names.
-FlatActionResult act(const Image& image, FlatAction action, const std::string& named, bool newMain) {
+FlatActionResult act(const Image& image, FlatAction action, const std::string& named, bool newMain,
+                     const std::string& newKey) {
     switch (action) {
     case FlatAction::MovedOut:
     case FlatAction::NewResident: {
@@ -33,7 +95,7 @@ FlatActionResult act(const Image& image, FlatAction action, const std::string& n
         return action == FlatAction::MovedOut ? movedOut(image, *slot)
                                               : newResident(image, *slot, {newMain, std::nullopt, std::nullopt});
     }
-    case FlatAction::LostKey: return lostKey(image, named);
+    case FlatAction::LostKey: return lostKey(image, named, newKey);
     case FlatAction::GeneralCode: {
         const int code = ReadNumberCell(named);
         return newGeneralCode(image, code > 0 ? code : -1);
@@ -50,7 +112,13 @@ bool runFlatAction(MainWindow& window, FlatAction action, int plainRow, bool new
     grid->commitEdit();
     const std::string named = grid->cell(plainRow, action == FlatAction::LostKey ? 1 : 0).trimmed().toStdString();
     if (!window.storeTypedEdits()) return false;
-    const FlatActionResult r = act(window.document().working, action, named, newMain);
+    std::string newKey;
+    if (action == FlatAction::LostKey && !named.empty()) {
+        const auto typed = askNewKey(window, grid->cell(plainRow, 0).trimmed().toStdString());
+        if (!typed) return false;
+        newKey = *typed;
+    }
+    const FlatActionResult r = act(window.document().working, action, named, newMain, newKey);
     const QString name = QString::fromUtf8(texts::flatActionName(action, language));
     if (r.refusal != FlatRefusal::None) {
         window.showMessage(name + QStringLiteral(": ") + QString::fromUtf8(texts::flatRefusalText(r.refusal, language)));
@@ -73,7 +141,24 @@ bool runFlatAction(MainWindow& window, FlatAction action, int plainRow, bool new
     return true;
 }
 
-void installFlatMenus(MainWindow& window) {
+bool flatCards(MainWindow& window, int plainRow, const FlatCards& cards, bool pdf) {
+    CodeGrid* grid = window.grid(GridId::Residents);
+    grid->commitEdit();
+    const std::string named = grid->cell(plainRow, 0).trimmed().toStdString();
+    if (!window.storeTypedEdits()) return false;
+    const auto slot = parseFlat(named);
+    if (!slot) {
+        window.showMessage(QString::fromUtf8(texts::badFlatText(window.CurrentLanguage()))
+                               .replace(QLatin1String("%s"), QString::fromStdString(named)));
+        return false;
+    }
+    const Image flat = onlyFlat(window.document().working, *slot);
+    if (pdf && cards.pdf) cards.pdf(flat, QStringLiteral("IKO-") + QString::fromStdString(flatText(*slot)));
+    if (!pdf && cards.print) cards.print(flat);
+    return true;
+}
+
+void installFlatMenus(MainWindow& window, const FlatCards& cards) {
     const struct {
         GridId grid;
         std::vector<std::pair<FlatAction, bool>> actions;  // action, new main code
@@ -86,8 +171,9 @@ void installFlatMenus(MainWindow& window) {
     for (const auto& m : menus) {
         CodeGrid* grid = window.grid(m.grid);
         grid->setContextMenuPolicy(Qt::CustomContextMenu);
+        const bool withCards = m.grid == GridId::Residents && cards.print && cards.pdf;
         QObject::connect(grid, &QWidget::customContextMenuRequested, grid,
-                         [&window, grid, actions = m.actions](const QPoint& at) {
+                         [&window, grid, actions = m.actions, withCards, cards](const QPoint& at) {
                              const int row = grid->rowAt(at.y());
                              if (row < 0) return;
                              QMenu menu(grid);
@@ -100,6 +186,14 @@ void installFlatMenus(MainWindow& window) {
                                                   [&window, action = action, newMain = newMain, row] {
                                                       runFlatAction(window, action, row + 1, newMain);
                                                   });
+                             }
+                             if (withCards) {
+                                 menu.addSeparator();
+                                 for (const bool pdf : {false, true})
+                                     QObject::connect(
+                                         menu.addAction(QString::fromUtf8(texts::flatCardsText(pdf, language))),
+                                         &QAction::triggered, grid,
+                                         [&window, cards, row, pdf] { flatCards(window, row + 1, cards, pdf); });
                              }
                              menu.exec(grid->viewport()->mapToGlobal(at));
                          });

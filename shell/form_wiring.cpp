@@ -86,16 +86,18 @@ FormWiring::FormWiring(MainWindow& form)
     host_->safety_ = safety_.get();
     dialog_->setObjectName(QStringLiteral("OKRightDlg"));
     form.setWiring(this);
-    installFlatMenus(form);
+    installFlatMenus(form, {[this](const Image& flat) { print(flat); },
+                            [this](const Image& flat, const QString& name) { savePdf(flat, name); }});
     auto& hooks = form.hooks();
     shell::LinkController* c = controller_.get();
     hooks.port = [c] { c->onChoosePort(); };
     hooks.download = [c] { c->onDownload(); };
     hooks.upload = [c] { c->onUpload(); };
     hooks.abort = [c] { c->cancelTransfer(); };
-    hooks.print = [this] { print(); };
+    hooks.print = [this] { print(form_.document().working); };
     hooks.preview = [this] { preview(); };
-    hooks.pdf = [this] { savePdf(); };
+    // Like printing: the cards show the image as it was when the command was given.
+    hooks.pdf = [this] { savePdf(form_.document().working, QString::fromLatin1(kCardJobName)); };
     hooks.help = [&form] { ShowHelp(&form); };
     SafetyNet* net = safety_.get();
     hooks.compare = [net] { net->compare(); };
@@ -126,22 +128,20 @@ CardTexts FormWiring::cardTexts() const {
             text(texts::CardText::Instruction4), text(texts::CardText::Missing)};
 }
 
-void FormWiring::print() {
-    if (!HasResidentCards(form_.document().working)) {
+void FormWiring::print(const Image& image) {
+    if (!HasResidentCards(image)) {
         form_.showMessage(form_.messageText(texts::Message::NothingToPrint));
         return;
     }
-    PrintResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), askPrinter_);
+    PrintResidentCards(&form_, image, cardTexts(), form_.cardText(), askPrinter_);
 }
 
 void FormWiring::preview() {
     PreviewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
 }
 
-void FormWiring::savePdf() {
-    // Like printing: the cards show the image as it was when the command was
-    // given, and with no card to print nothing is asked.
-    const Image image = form_.document().working;
+void FormWiring::savePdf(const Image& image, const QString& name) {
+    // With no card to print nothing is asked.
     if (!HasResidentCards(image)) return;
     auto* dialog = form_.findChild<QFileDialog*>(QStringLiteral("PdfSaveDialog"));
     if (!dialog) {
@@ -150,8 +150,8 @@ void FormWiring::savePdf() {
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
         dialog->setDefaultSuffix(QStringLiteral("pdf"));
-        dialog->selectFile(QString::fromLatin1(kCardJobName) + QStringLiteral(".pdf"));
     }
+    dialog->selectFile(name + QStringLiteral(".pdf"));
     dialog->setWindowTitle(form_.action("SAVE_PDF")->text());
     dialog->setNameFilter(form_.messageText(texts::Message::PdfFileFilter));
     QString path = form_.prompts().chooseFile(dialog);
@@ -162,9 +162,9 @@ void FormWiring::savePdf() {
         form_.showMessage(QString::fromStdString(texts::writeFaultText(fault, form_.CurrentLanguage())));
         return;
     }
-    const QString name = QFileInfo(path).fileName();
+    const QString saved = QFileInfo(path).fileName();
     MainWindow* form = &form_;
-    form_.setStatus([form, name](int) { return form->formatMessage(texts::Message::CardsSaved, {name}); });
+    form_.setStatus([form, saved](int) { return form->formatMessage(texts::Message::CardsSaved, {saved}); });
 }
 
 void FormWiring::rememberPorts(link::PortMemory memory) {

@@ -42,9 +42,10 @@ public:
 
 private:
     CardTexts cardTexts() const;
-    void print();
+    void print(const Image& image);
     void preview();
-    void savePdf();
+    // `name`: the file name offered, without ".pdf".
+    void savePdf(const Image& image, const QString& name);
 
     MainWindow& form_;
     shell::PortDialog* dialog_;  // OKRightDlg, owned by the main window

@@ -2,6 +2,7 @@
 
 #include "shell/shown_time.h"
 #include "texts/language_table.h"
+#include "texts/report_text.h"
 #include "texts/visit_texts.h"
 
 #include "files/data_file.h"
@@ -115,8 +116,11 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int lan
     open_->setObjectName(QStringLiteral("RegisterOpen"));
     saveAs_ = buttons->addButton(text(Message::RegisterSaveAs), QDialogButtonBox::ActionRole);
     saveAs_->setObjectName(QStringLiteral("RegisterSaveAs"));
+    report_ = buttons->addButton(QString::fromUtf8(texts::reportText(texts::ReportText::Command, language_)),
+                                 QDialogButtonBox::ActionRole);
+    report_->setObjectName(QStringLiteral("RegisterReport"));
     QPushButton* close = buttons->addButton(text(Message::ButtonClose), QDialogButtonBox::RejectRole);
-    for (QPushButton* b : {compare_, open_, saveAs_, close}) b->setAutoDefault(false);
+    for (QPushButton* b : {compare_, open_, saveAs_, report_, close}) b->setAutoDefault(false);
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
 
@@ -130,6 +134,7 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int lan
     connect(compare_, &QPushButton::clicked, this, [this] { compareSelected(); });
     connect(open_, &QPushButton::clicked, this, [this] { openSelected(); });
     connect(saveAs_, &QPushButton::clicked, this, [this] { saveSelected(); });
+    connect(report_, &QPushButton::clicked, this, [this] { reportSelected(); });
     connect(saveDetailsButton, &QPushButton::clicked, this, [this] { saveDetails(); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     fillBuildings();
@@ -140,6 +145,7 @@ QString RegisterDialog::statusText() const { return status_->text(); }
 
 void RegisterDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    updateButtons();  // the report's button once its action is set
     // Sized again with the fonts and style the shown window has.
     for (QTreeWidget* list : {buildings_, visits_}) list->header()->resizeSections(QHeaderView::ResizeToContents);
     fitColumns();
@@ -223,6 +229,8 @@ void RegisterDialog::fillVisits() {
         case registry::VisitKind::Check: return text(Message::VisitCheck);
         case registry::VisitKind::Flash: return text(Message::VisitFlash);
         case registry::VisitKind::Backup: return text(Message::VisitBackup);
+        case registry::VisitKind::Report:
+            return QString::fromUtf8(texts::reportText(texts::ReportText::KindName, language_));
         }
         return QString::fromLatin1(registry::kindName(kind));
     };
@@ -258,6 +266,8 @@ void RegisterDialog::updateButtons() {
     compare_->setEnabled(n == 2);
     open_->setEnabled(n == 1);
     saveAs_->setEnabled(n == 1);
+    report_->setVisible(bool(makeReport));
+    report_->setEnabled(n == 1);
 }
 
 void RegisterDialog::compareSelected() {
@@ -308,6 +318,14 @@ void RegisterDialog::saveSelected() {
     if (!SaveDataFile(path.toStdString(), *image, description.toStdString())) return report(path);
     // The file remembers its building, so the guard knows it when it is loaded.
     reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
+}
+
+void RegisterDialog::reportSelected() {
+    const auto key = currentKey();
+    const auto chosen = selectedVisits();
+    if (!key || chosen.size() != 1 || !makeReport) return;
+    makeReport(*key, chosen[0]);
+    fillVisits();  // the report is a visit of its own now
 }
 
 void RegisterDialog::saveDetails() {

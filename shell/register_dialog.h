@@ -45,6 +45,9 @@ public:
     std::function<QString()> askSavePath;
     // Says that something failed (a message box unless a test replaces it).
     std::function<void(const QString&)> report;
+    // Makes the visit report of one visit with an image ("Raport z wizyty…");
+    // the button shows only when it is set.
+    std::function<void(const registry::ControllerKey&, std::int64_t visit)> makeReport;
 
     QTreeWidget* buildings() const { return buildings_; }
     QTreeWidget* visits() const { return visits_; }
@@ -59,6 +62,7 @@ public:
     void openSelected();
     void saveSelected();
     void saveDetails();
+    void reportSelected();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -85,6 +89,7 @@ private:
     QPushButton* compare_;
     QPushButton* open_;
     QPushButton* saveAs_;
+    QPushButton* report_;
     QLabel* noResults_;
     QLabel* status_;
     QSplitter* split_;

@@ -12,8 +12,11 @@
 #include "shell/merge_dialog.h"
 #include "shell/register_dialog.h"
 #include "shell/shown_time.h"
+#include "shell/visit_report_flow.h"
+#include "texts/report_text.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTimer>
 
@@ -359,6 +362,7 @@ void SafetyNet::uploadEnded() {
     case jobs::End::SendFailed: break;
     case jobs::End::Sent:
         if (r.back && r.back->result == link::DownloadResult::Completed) checkRead(r.back->image);
+        if (r.recording == jobs::Recording::Recorded) offerReport();
         break;
     }
     QString why;
@@ -369,6 +373,40 @@ void SafetyNet::uploadEnded() {
         form_.setStatusText(
             form_.statusText() + QStringLiteral(" — ") +
             QString::fromUtf8(texts::toolText(texts::ToolText::VisitNotRecorded, language)).replace(QLatin1String("%s"), why));
+}
+
+void SafetyNet::offerReport() {
+    // The upload's visit is the controller's newest: offered, not asked, so
+    // the technician goes on working and makes the report when it suits.
+    const auto& identity = link_.lastIdentity();
+    registry::Register* reg = identity ? buildingRegister() : nullptr;
+    if (!reg) return;
+    const registry::ControllerKey key{identity->id, identity->serialNumber};
+    const auto visits = reg->visits(key);
+    const auto upload = std::find_if(visits.begin(), visits.end(),
+                                     [](const registry::Visit& v) { return v.kind == registry::VisitKind::Upload; });
+    if (upload == visits.end()) return;
+    const std::int64_t visit = upload->id;
+    form_.setNotice(
+        [](int language) {
+            return QString::fromUtf8(texts::reportText(texts::ReportText::Offer, language)).toHtmlEscaped() +
+                   QStringLiteral(" <a href=\"report\">") +
+                   QString::fromUtf8(texts::reportText(texts::ReportText::Command, language)).toHtmlEscaped() +
+                   QStringLiteral("</a>");
+        },
+        [this, key, visit] { visitReport(key, visit); });
+}
+
+void SafetyNet::visitReport(const registry::ControllerKey& key, std::int64_t visit, QWidget* parent) {
+    registry::Register* reg = buildingRegister();
+    if (!reg) return;
+    const int language = form_.CurrentLanguage();
+    const QString path = makeVisitReport(parent ? parent : &form_, form_.prompts(), *reg, key, visit, language);
+    if (path.isEmpty()) return;
+    const QString name = QFileInfo(path).fileName();
+    form_.setStatus([name](int language) {
+        return QString::fromUtf8(texts::reportText(texts::ReportText::Written, language)).replace(QLatin1String("%s"), name);
+    });
 }
 
 void SafetyNet::fileLoaded(const Image& image) {
@@ -498,6 +536,9 @@ void SafetyNet::showRegister() {
         form_.prompts().showChanges(&form_, ct, groups);
     };
     dialog.report = [this](const QString& what) { form_.showMessage(what); };
+    dialog.makeReport = [this, &dialog](const registry::ControllerKey& key, std::int64_t visit) {
+        visitReport(key, visit, &dialog);
+    };
     form_.prompts().runDialog(&dialog);
     const auto chosen = dialog.chosenImage();
     if (!chosen || !form_.confirmDiscard(Message::UnsavedLoad)) return;

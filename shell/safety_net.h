@@ -18,6 +18,8 @@
 #include <optional>
 #include <string>
 
+class QWidget;
+
 namespace kelvane::shell {
 class LinkController;
 }
@@ -75,6 +77,8 @@ public:
     void showRegister();  // the building register; a visit opened is loaded like LOAD
     // Lets go of the register; it is opened again (with the key then stored) when next needed.
     void forgetRegister();
+    // The visit report of a visit of the register (asked, saved, noted).
+    void visitReport(const registry::ControllerKey& key, std::int64_t visit, QWidget* parent = nullptr);
 
     // Where backups go and the clock that names them (for tests).
     void setBackupFolder(const QString& folder) { folder_ = folder; }
@@ -90,6 +94,7 @@ private:
     jobs::HoldingAnswer askHolding();
     jobs::ConfirmAnswer askConfirm();
     void uploadEnded();
+    void offerReport();  // the notice after an upload the register recorded
     QString dateText(const std::string& isoTime) const;
     QString buildingText(const registry::ControllerKey& key);
     QString portText() const;

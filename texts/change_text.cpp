@@ -1,6 +1,7 @@
 #include "texts/change_text.h"
 
 #include "image/parameters.h"
+#include "image/secret_mask.h"
 #include "texts/language_table.h"
 
 #include <cstdio>
@@ -28,9 +29,10 @@ std::string header(GridId id, int column, int language) {
     return t ? t : std::to_string(column);
 }
 
-std::string cell(const Grid::Row& row, int column) {
+std::string cell(const Grid::Row& row, int column, GridId grid, CodeView codes) {
     const std::string& text = row[static_cast<std::size_t>(column)];
-    return text.empty() ? kEmptyCell : text;
+    if (text.empty()) return kEmptyCell;
+    return codes == CodeView::Masked && IsSecretColumn(grid, column) ? kMaskedCode : text;
 }
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -56,7 +58,7 @@ std::string format(const std::string& fmt, const std::string& a) {
     return buf.data();
 }
 
-std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
+std::string rowLine(const RowChange& r, int language, ChangeSides sides, CodeView codes) {
     const int columns = gridColumns(r.grid);
     std::string line;
     if (r.kind != RowChangeKind::Changed) {
@@ -66,7 +68,7 @@ std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
         for (int c = 0; c < columns; ++c) {
             if (row[static_cast<std::size_t>(c)].empty()) continue;
             if (!first) line += ", ";
-            line += header(r.grid, c, language) + " " + row[static_cast<std::size_t>(c)];
+            line += header(r.grid, c, language) + " " + cell(row, c, r.grid, codes);
             first = false;
         }
         return line;
@@ -76,13 +78,13 @@ std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
     const Grid::Row& named = known ? r.before : r.after;
     const std::vector<int> naming = IdentityColumns(r.grid);  // the row's name, before what changed
     for (std::size_t i = 0; i < naming.size(); ++i)
-        line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(named, naming[i]);
+        line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(named, naming[i], r.grid, codes);
     line += ": ";
     bool first = true;
     for (int c : r.changedColumns()) {
         if (!first) line += "; ";
-        line +=
-            header(r.grid, c, language) + " " + (known ? cell(r.before, c) + kArrow : std::string()) + cell(r.after, c);
+        line += header(r.grid, c, language) + " " +
+                (known ? cell(r.before, c, r.grid, codes) + kArrow : std::string()) + cell(r.after, c, r.grid, codes);
         first = false;
     }
     return line;
@@ -105,10 +107,12 @@ bool shownAsStored(const Parameter& p, const std::vector<std::uint8_t>& stored) 
     return true;
 }
 
-std::string settingLine(const SettingChange& s, int language, ChangeSides sides) {
+std::string settingLine(const SettingChange& s, int language, ChangeSides sides, CodeView codes) {
     const Parameter& p = *s.parameter;
     std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
     const bool known = sides == ChangeSides::BeforeAndAfter;
+    if (codes == CodeView::Masked && IsSecretByte(p.offset))
+        return line + (known ? std::string(kMaskedCode) + kArrow : std::string()) + kMaskedCode;
     // A value the control cannot show reads as its bytes on both sides: an
     // erased FF FF clamped to 9999 would pass for a setting.
     if (s.shownAlike() || (known && !shownAsStored(p, s.storedBefore)) || !shownAsStored(p, s.storedAfter))
@@ -223,11 +227,11 @@ std::string SettingValueText(const Parameter& p, const ControlState& state, int 
     return {};
 }
 
-std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language, ChangeSides sides) {
+std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language, ChangeSides sides, CodeView codes) {
     std::vector<ChangeGroup> groups;
     if (!changes.settings.empty()) {
         ChangeGroup g{ChangeGroupKind::Settings, message(Message::ChangeSettings, language), 0, {}};
-        for (const SettingChange& s : changes.settings) g.lines.push_back(settingLine(s, language, sides));
+        for (const SettingChange& s : changes.settings) g.lines.push_back(settingLine(s, language, sides, codes));
         groups.push_back(std::move(g));
     }
     const std::pair<GridId, ChangeGroupKind> grids[] = {{GridId::Residents, ChangeGroupKind::Residents},
@@ -238,7 +242,7 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
         ChangeGroup g{kind, GridCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
             if (r.grid == id && (sides == ChangeSides::BeforeAndAfter || r.kind != RowChangeKind::Removed))
-                g.lines.push_back(rowLine(r, language, sides));
+                g.lines.push_back(rowLine(r, language, sides, codes));
         if (!g.lines.empty()) groups.push_back(std::move(g));
     }
     if (!changes.bytes.empty()) {

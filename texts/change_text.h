@@ -30,11 +30,19 @@ struct ChangeGroup {
 // are not shown, and rows it alone holds are not listed as removed.
 enum class ChangeSides { BeforeAndAfter, AfterOnly };
 
+// Whether the lines show codes. Masked shows "••••" for every value that
+// masking an image replaces (image/secret_mask.h): the residents' logical,
+// open and main codes, general codes, keys and the service password; what
+// names a row otherwise (the flat, the local number) stays.
+enum class CodeView { Shown, Masked };
+inline constexpr const char* kMaskedCode = "••••";
+
 // The groups that have something in them, in the order: settings, residents,
 // keys, general codes, digitizers, other bytes, upload. An empty list (equal
 // images) gives no group.
 std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language,
-                                         ChangeSides sides = ChangeSides::BeforeAndAfter);
+                                         ChangeSides sides = ChangeSides::BeforeAndAfter,
+                                         CodeView codes = CodeView::Shown);
 
 // Caption of a setting as the window labels it ("Czas stopu", "Hasło",
 // "Wirtualne połączenia: EXI"), without its parameter number.

@@ -72,6 +72,16 @@ const char* badFlatText(int language) {
                                 : "to nie lokal L.N (linia 1 lub 2, lokal od 1 do 255): %s";
 }
 
+const char* flatCardsText(bool pdf, int language) {
+    if (pdf) return language == kEnglish ? "Cards of this flat: PDF…" : "Karty tego lokalu: PDF…";
+    return language == kEnglish ? "Cards of this flat: print…" : "Karty tego lokalu: drukuj…";
+}
+
+const char* newKeyQuestion(int language) {
+    return language == kEnglish ? "New key for local number %s (16 hexadecimal digits; empty: no new key):"
+                                : "Nowy klucz dla lokalu %s (16 cyfr szesnastkowych; puste: bez nowego klucza):";
+}
+
 std::vector<std::string> newCodeLines(const FlatActionResult& result, const std::string& flat, int language) {
     const int l = pick(language);
     std::vector<std::string> lines;

@@ -28,4 +28,11 @@ std::vector<std::string> newCodeLines(const FlatActionResult& result, const std:
 // A flat argument that is not "L.N" (line 1 or 2, flat 1 to 255): "%s" the text.
 const char* badFlatText(int language);
 
+// The residents' menu items for the cards of one flat: printed, or as a PDF.
+const char* flatCardsText(bool pdf, int language);
+
+// The box of "Zgubiony klucz" that asks for the key replacing the lost one:
+// its title is the action's name; "%s" the local number.
+const char* newKeyQuestion(int language);
+
 }  // namespace kelvane::texts

@@ -48,6 +48,10 @@ bool digitsOnly(const std::string& s) {
 
 std::string outcomeText(const std::string& stored, int language) {
     language = checked(language);
+    // A report names the visit it describes: "report of visit 12".
+    constexpr char kReportOf[] = "report of visit ";
+    if (stored.rfind(kReportOf, 0) == 0 && digitsOnly(stored.substr(std::strlen(kReportOf))))
+        return (language == kPolish ? "raport z wizyty " : "report of visit ") + stored.substr(std::strlen(kReportOf));
     std::string word = stored, suffix;
     if (const auto at = stored.find(kFirmwareSuffix); at != std::string::npos) {
         const std::string versions = stored.substr(at + std::strlen(kFirmwareSuffix));

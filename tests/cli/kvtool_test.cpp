@@ -3,21 +3,26 @@
 #include "files/data_file.h"
 #include "files/key_file.h"
 #include "files/sealed_files.h"
+#include "registry/building_register.h"
 #include "registry/key_store.h"
 #include "image/codecs.h"
+#include "image/flat_actions.h"
 #include "image/parameters.h"
 #include "image/secret_mask.h"
 #include "sim/sample_building.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
+#include "texts/report_text.h"
 #include "tests/jobs/upload_scenarios.h"
 #include "tests/link/pty_pair.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -293,6 +298,105 @@ TEST_F(Kvtool, RegisterNamesADownloadedFilesOriginAndListsOneControllerALine) {
     EXPECT_NE(tooLong.err.find("longer than 200 characters"), std::string::npos) << tooLong.err;
 }
 
+// The visit report read back from its PDF: the building, the technician and
+// the change list's texts are there, the codes only when asked for; the
+// register notes the report beside the visit.
+TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) GTEST_SKIP() << "pdftotext is missing";
+    kelvane::registry::setKeyFile((dir / "data.key").string());
+    kelvane::registry::reloadDataKey();
+    const Image before = kelvane::SampleBuildingImage();
+    const auto resident = kelvane::newResident(before, {1, 5}, {false, 4071, std::nullopt});
+    const auto general = kelvane::newGeneralCode(resident.image, 9753, 5820);
+    ASSERT_EQ(resident.refusal, kelvane::FlatRefusal::None);
+    ASSERT_EQ(general.refusal, kelvane::FlatRefusal::None);
+    const Image after = general.image;
+    const kelvane::registry::ControllerKey key{1, 4660};
+    std::string first, second, whole;
+    {
+        kelvane::registry::Register reg;
+        ASSERT_TRUE(reg.open((dir / "register.sqlite").string())) << reg.error();
+        kelvane::registry::NewVisit v;
+        v.key = key;
+        v.firmware = 106;
+        v.image = before;
+        v.time = "2026-12-01T09:00:00+01:00";
+        first = std::to_string(reg.recordVisit(v)->visitId);
+        v.kind = kelvane::registry::VisitKind::Upload;
+        v.technician = "Jan Kowalski";
+        v.image = after;
+        v.time = "2026-12-09T10:15:00+01:00";
+        second = std::to_string(reg.recordVisit(v)->visitId);
+        ASSERT_TRUE(reg.describe(key, "Lipowa 5", "ul. Lipowa 5, Kraków"));
+        // A whole building typed in at once: more lines than a page holds.
+        v.key = {2, 777};
+        v.image = kelvane::initialImage();
+        v.time = "2026-12-01T09:00:00+01:00";
+        reg.recordVisit(v);
+        v.image = before;
+        v.time = "2026-12-09T10:15:00+01:00";
+        whole = std::to_string(reg.recordVisit(v)->visitId);
+    }
+    const auto flat = [](std::string text) {  // words as one line, however the page wrapped them
+        text = std::regex_replace(text, std::regex("\\s+"), " ");
+        return text;
+    };
+    const auto pdfText = [&](const fs::path& pdf) {
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {QString::fromStdString(pdf.string()), QStringLiteral("-")});
+        p.waitForFinished(20000);
+        return p.readAllStandardOutput().toStdString();
+    };
+    std::vector<std::string> changed;
+    for (const auto& g :
+         kelvane::texts::DescribeChanges(kelvane::ListChanges(before, after), kelvane::texts::kEnglish,
+                                         kelvane::texts::ChangeSides::BeforeAndAfter, kelvane::texts::CodeView::Masked))
+        if (g.kind != kelvane::texts::ChangeGroupKind::Upload)
+            for (const auto& line : g.lines) changed.push_back(flat(g.title + ": " + line));
+    ASSERT_FALSE(changed.empty());
+    const fs::path pdf = dir / "report.pdf";
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::vector<std::string> shown, hidden;
+    } cases[] = {
+        {{"4660", second},
+         0,
+         {"Lipowa 5", "ul. Lipowa 5, Kraków", "Jan Kowalski", "ID 1, serial number 4660", "••••"},
+         {"4071", "5820", "9753"}},
+        {{"1/4660", second, "--show-codes"}, 0, {"4071", "5820", "9753", "Building manager"}, {"masked"}},
+        {{"4660", first}, 0, {"nothing to compare with"}, {"Jan Kowalski"}},
+        {{"777", whole}, 0, {" more (the full list is in the program's register)", "Building manager"}, {}},
+        {{"4660", "999"}, 2, {}, {}},
+        {{"4661", first}, 2, {}, {}},
+        {{"4660", "1x"}, 1, {}, {}},
+    };
+    for (const auto& c : cases) {
+        fs::remove(pdf);
+        std::vector<std::string> args = {"report"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"-o", pdf.string(), "--lang", "en"});
+        const Outcome r = run(args);
+        SCOPED_TRACE(c.args[1] + (c.args.size() > 2 ? " " + c.args[2] : ""));
+        ASSERT_EQ(r.exit, c.exit) << r.err;
+        EXPECT_EQ(fs::exists(pdf), c.exit == 0);
+        if (c.exit != 0) continue;
+        EXPECT_EQ(fs::status(pdf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        const std::string raw = pdfText(pdf);
+        EXPECT_EQ(std::count(raw.begin(), raw.end(), '\f'), 1) << "one page";
+        const std::string text = flat(raw);
+        for (const auto& w : c.shown) EXPECT_NE(text.find(w), std::string::npos) << w << " in " << text;
+        for (const auto& w : c.hidden) EXPECT_EQ(text.find(w), std::string::npos) << w << " in " << text;
+        if (c.args[1] == second && c.args.size() == 2) {
+            for (const auto& line : changed) EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+        }
+    }
+    const Outcome shown = run({"register", "show", "4660"});
+    EXPECT_NE(shown.out.find("2026-12-09T10:15:00+01:00\treport\t"), std::string::npos)
+        << "beside its visit: " << shown.out;
+    EXPECT_NE(shown.out.find("report of visit " + second), std::string::npos) << shown.out;
+}
+
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome ports = run({"ports", "--json"});
     EXPECT_EQ(ports.exit, 0);
@@ -455,8 +559,8 @@ TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
         {{"new-resident", a, "1.5", "--json"}, 0, "\"open\": \""},
         {{"lost-key", a, key, "--new-key", "3D 00 00 00 00 00 00 01"}, 0, "New key: 3D 00 00 00 00 00 00 01"},
         {{"general-code", a, "9753", "--code", "4071"}, 0, "New general code: 4071"},
-        {{"general-code", a, "1111"}, 5, ""},
-        {{"moved-out", a, "2.33"}, 5, ""},
+        {{"general-code", a, "1111"}, 8, ""},
+        {{"moved-out", a, "2.33"}, 8, ""},
     };
     for (const auto& c : cases) {
         fs::remove(out);

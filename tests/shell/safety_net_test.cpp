@@ -17,6 +17,7 @@
 #include "shell/safety_net.h"
 #include "sim/controller_port.h"
 #include "shell/register_dialog.h"
+#include "texts/report_text.h"
 #include "tests/jobs/upload_scenarios.h"
 #include "tests/shell/scripted_prompts.h"
 
@@ -32,6 +33,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -701,6 +703,58 @@ private slots:
         const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(QString::fromStdString(saved->description), QStringLiteral("Klatka ? ? ł"));
+    }
+
+    // The visit report: offered on the notice once the register recorded an
+    // upload, and made from the Register window's button for a chosen visit;
+    // each asks masked or shown, then where, and the register notes it.
+    void theVisitReportIsOfferedAfterAnUploadAndMadeFromTheRegister() {
+        if (!registry::Register::available()) QSKIP("the building register is not part of this build");
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) QSKIP("pdftotext is missing");
+        Fixture f;
+        f.run("DOWNLOAD");
+        f.setP204(60);
+        f.prompts.uploadAnswers = {{true, false, false}};
+        f.run("UPLOAD");
+        const QString command = QString::fromUtf8(texts::reportText(texts::ReportText::Command, texts::kPolish));
+        QVERIFY2(f.form.noticeText().contains(command.toHtmlEscaped()), qPrintable(f.form.noticeText()));
+        const auto words = [](const QString& pdf) {
+            QProcess p;
+            p.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+            p.waitForFinished();
+            return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+        };
+        const QString offered = f.dir.filePath(QStringLiteral("offered.pdf"));
+        const QString chosen = f.dir.filePath(QStringLiteral("chosen.pdf"));
+        f.prompts.choices = {1};  // the codes shown
+        f.prompts.files = {offered};
+        emit f.form.findChild<QLabel*>(QStringLiteral("NoticeLabel"))->linkActivated(QStringLiteral("report"));
+        QVERIFY2(QFile::exists(offered), qPrintable(f.prompts.shown.last().kind + ": " + f.prompts.shown.last().text));
+        f.prompts.dialogs = {[](QDialog* d) {
+            auto* dialog = static_cast<RegisterDialog*>(d);
+            dialog->buildings()->setCurrentItem(dialog->buildings()->topLevelItem(0));
+            // Newest first: the report, the upload it reports on, the download.
+            if (dialog->visits()->topLevelItemCount() != 3) return int(QDialog::Rejected);
+            dialog->visits()->topLevelItem(2)->setSelected(true);
+            auto* button = dialog->findChild<QPushButton*>(QStringLiteral("RegisterReport"));
+            if (button && button->isEnabled()) button->click();
+            return int(QDialog::Rejected);
+        }};
+        f.prompts.choices = {0};  // masked, the default
+        f.prompts.files = {chosen};
+        f.form.action("REGISTER")->trigger();
+        const QString upload = words(offered), download = words(chosen);
+        QVERIFY2(upload.contains(QStringLiteral("p204 Długość rozmowy: 120 → 60")), qPrintable(upload));
+        QVERIFY(!upload.contains(QStringLiteral("zamaskowane")));
+        QVERIFY2(download.contains(QStringLiteral("zamaskowane")), qPrintable(download));
+        QVERIFY(!download.contains(QStringLiteral("p204")));
+        QVERIFY(f.form.statusText().contains(QStringLiteral("chosen.pdf")));
+        registry::Register reg;
+        QVERIFY(reg.open(f.registerPath().toStdString()));
+        const auto visits = reg.visits(f.connected());
+        QCOMPARE(std::count_if(visits.begin(), visits.end(),
+                               [](const registry::Visit& v) { return v.kind == registry::VisitKind::Report; }),
+                 2L);
     }
 };
 

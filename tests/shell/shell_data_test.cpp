@@ -614,7 +614,7 @@ private slots:
         } cases[] = {
             {texts::FlatAction::MovedOut, 3, false, GridId::Keys, -2, "Keys removed: 2", -1},
             {texts::FlatAction::NewResident, 5, true, GridId::Residents, 0, "New open code of resident 1.5: ", 2},
-            {texts::FlatAction::LostKey, 1, false, GridId::Keys, -1, "Keys removed: 1", -1},
+            {texts::FlatAction::LostKey, 1, false, GridId::Keys, 0, "New key: 3D 00 00 00 00 00 00 01", -1},
             {texts::FlatAction::GeneralCode, 3, false, GridId::GeneralCodes, 0, "New general code: ", -1},
         };
         for (const auto& c : cases) {
@@ -624,6 +624,19 @@ private slots:
             w.loadImage(SampleBuildingImage());
             w.ApplyLanguage(texts::kEnglish);
             const int before = w.grid(c.grid)->filledRowCount();
+            // The lost key's replacement is typed in a box that checks it as the keys' grid does.
+            prompts.dialogs = {[](QDialog* d) {
+                auto* edit = d->findChild<QLineEdit*>(QStringLiteral("NewKeyEdit"));
+                auto* ok = d->findChild<QPushButton*>(QStringLiteral("NewKeyOk"));
+                edit->setText(QStringLiteral("3D 00 00 00 00 00 00 02"));  // a wrong check byte
+                ok->click();
+                if (d->result() == QDialog::Accepted ||
+                    d->findChild<QLabel*>(QStringLiteral("NewKeyProblem"))->text().isEmpty())
+                    return int(QDialog::Rejected);
+                edit->setText(QStringLiteral("3D 00 00 00 00 00 00 01"));
+                ok->click();
+                return d->result();
+            }};
             QVERIFY(runFlatAction(w, c.action, c.row, c.newMain));
             QCOMPARE(w.grid(c.grid)->filledRowCount(), before + c.filledChange);
             QCOMPARE(w.document().working, SampleBuildingImage());

@@ -22,6 +22,7 @@
 #include "tests/print/pdf_words.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +37,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -277,6 +279,36 @@ private slots:
         text = words();
         QVERIFY(text.contains(QStringLiteral("wywołania")));
         QVERIFY(!text.contains(QStringLiteral("Call")));
+
+        // One flat's cards from the residents' menu, printed and as a PDF:
+        // that flat's open code only (a card shows it after the call code).
+        CodeGrid* grid = form.grid(GridId::Residents);
+        QCOMPARE(grid->cell(5, 0), QStringLiteral("1.5"));
+        const QString own = grid->cell(5, 1) + grid->cell(5, 2), other = grid->cell(6, 1) + grid->cell(6, 2);
+        QVERIFY(!own.isEmpty() && !other.isEmpty() && own != other);
+        const auto fromMenu = [&](int item) {
+            QTimer::singleShot(0, [item] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                QVERIFY(menu && menu->objectName() == QStringLiteral("FlatMenu"));
+                QList<QAction*> actions = menu->actions();
+                actions.erase(std::remove_if(actions.begin(), actions.end(), [](QAction* a) { return a->isSeparator(); }),
+                              actions.end());
+                menu->close();
+                actions.value(item)->trigger();
+            });
+            emit grid->customContextMenuRequested(QPoint(5, grid->rowViewportPosition(4) + 2));
+        };
+        for (const bool asPdf : {false, true}) {
+            pdf = dir.filePath(asPdf ? QStringLiteral("flat.pdf") : QStringLiteral("printed.pdf"));
+            pages = 0;
+            prompts.files = {pdf};
+            fromMenu(asPdf ? 4 : 3);  // after moved out, new resident, new resident with a main code
+            QVERIFY2(QFile::exists(pdf), qPrintable(pdf));
+            if (!asPdf) QCOMPARE(pages, 1);
+            text = words();
+            QVERIFY2(text.contains(own), qPrintable(own + " in " + text.join(QLatin1Char(' '))));
+            QVERIFY(!text.contains(other));
+        }
     }
 
     void printingWithoutResidentsAndHelp() {

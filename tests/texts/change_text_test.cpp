@@ -1,6 +1,7 @@
 #include "texts/change_text.h"
 
 #include "image/codecs.h"
+#include "image/flat_actions.h"
 #include "sim/sample_building.h"
 #include "texts/language_table.h"
 
@@ -132,5 +133,47 @@ TEST(ChangeText, ValuesTheControlCannotShowReadAsStoredBytes) {
         const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
         ASSERT_TRUE(settings);
         EXPECT_TRUE(contains(settings->lines.at(0), row.shown)) << settings->lines[0];
+    }
+}
+
+// Masked, every value masking an image replaces reads "••••", and what names
+// the row (the flat, the parameter) stays; shown, the values are there.
+TEST(ChangeText, MaskedCodesHideEveryValueMaskingReplaces) {
+    const Image sample = SampleBuildingImage();
+    const std::string key = FormatKeyText(&sample[mem::kKeys]);
+    const auto typed = [](Image img, std::size_t at, int code) {
+        const auto bcd = EncodeBcdCode(code);
+        img[at] = bcd[0];
+        img[at + 1] = bcd[1];
+        return img;
+    };
+    Image password = sample;
+    for (int i = 0; i < 8; ++i)
+        password[findParameter("p101_MaskEdit")->offset + i] = static_cast<std::uint8_t>("86420135"[i] - '0');
+    const struct {
+        const char* name;
+        Image after;
+        std::vector<std::string> secrets;
+        std::string kept;
+    } rows[] = {
+        {"open code", typed(sample, residentOffset(ResidentCode::Open, 1, 1), 4321), {"4321"}, "1.1"},
+        {"main code", typed(sample, residentOffset(ResidentCode::Main, 1, 1), 8642), {"8642"}, "1.1"},
+        {"general code", newGeneralCode(sample, 9753, 5820).image, {"9753", "5820"}, ""},
+        {"key", lostKey(sample, key, "3D 00 00 00 00 00 00 01").image, {key, "3D 00 00 00 00 00 00 01"}, ""},
+        {"password", password, {"86420135"}, "p101"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const ChangeList changes = ListChanges(sample, r.after);
+        ASSERT_FALSE(changes.empty());
+        const std::string shown = ChangeListText(DescribeChanges(changes, kEnglish));
+        const std::string masked =
+            ChangeListText(DescribeChanges(changes, kEnglish, ChangeSides::BeforeAndAfter, CodeView::Masked));
+        EXPECT_TRUE(contains(masked, kMaskedCode)) << masked;
+        EXPECT_TRUE(contains(masked, r.kept)) << masked;
+        for (const std::string& secret : r.secrets) {
+            EXPECT_TRUE(contains(shown, secret)) << shown;
+            EXPECT_FALSE(contains(masked, secret)) << masked;
+        }
     }
 }
