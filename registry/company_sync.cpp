@@ -13,6 +13,7 @@
 #include "registry/register_sql.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlError>
 #include <QUrl>
@@ -133,7 +134,7 @@ bool ServerAddress::local() const {
 }
 
 std::string ServerAddress::url() const {
-    const QString h = host.empty() || host[0] != '/' ? q(host) : QString::fromLatin1(QUrl::toPercentEncoding(q(host)));
+    const QString h = QString::fromLatin1(QUrl::toPercentEncoding(q(host), ":"));
     const bool v6 = host.find(':') != std::string::npos;
     return "postgresql://" + QUrl::toPercentEncoding(q(user)).toStdString() + "@" + (v6 ? "[" : "") + h.toStdString() +
            (v6 ? "]" : "") + ":" + std::to_string(port) + "/" + QUrl::toPercentEncoding(q(database)).toStdString();
@@ -145,25 +146,26 @@ std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string
         return std::nullopt;
     };
     if (text.size() > 2000) return refuse("the server's URL is too long");
-    const QUrl url(q(text), QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
+    static const QRegularExpression form(QStringLiteral(
+        "^postgres(?:ql)?://([^@/:?#\\[\\]]+)(:[^@/?#]*)?@(\\[[0-9a-fA-F:.]+\\]|[^:/?#@\\[\\]]+)(?::(\\d{1,5}))?/"
+        "([^/?#]+)$"));
+    const auto m = form.match(q(text));
+    if (!m.hasMatch()) {
+        if (text.find('?') != std::string::npos || text.find('#') != std::string::npos)
+            return refuse("the URL has more than user, host, port and database");
         return refuse("not a PostgreSQL URL: " + text);
-    if (!url.password().isEmpty())
-        return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
-    if (url.hasQuery() || url.hasFragment()) return refuse("the URL has more than user, host, port and database");
-    ServerAddress a;
-    a.user = url.userName().toStdString();
-    a.host = url.host(QUrl::FullyDecoded).toStdString();
-    a.database = url.path(QUrl::FullyDecoded).mid(1).toStdString();
-    a.port = url.port(5432);
-    if (a.host.empty()) {
-        // A socket folder: QUrl leaves the %2F-encoded host in the authority.
-        const QString authority = url.authority(QUrl::FullyEncoded);
-        const QString encoded = authority.mid(authority.indexOf(QLatin1Char('@')) + 1).section(QLatin1Char(':'), 0, 0);
-        a.host = QUrl::fromPercentEncoding(encoded.toLatin1()).toStdString();
     }
-    if (a.user.empty() || a.host.empty() || a.database.empty() || a.database.find('/') != std::string::npos)
-        return refuse("the URL needs a user, a host and a database");
+    if (m.capturedLength(2) > 0)
+        return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
+    const auto decoded = [](const QString& part) { return QUrl::fromPercentEncoding(part.toUtf8()).toStdString(); };
+    ServerAddress a;
+    a.user = decoded(m.captured(1));
+    a.host = decoded(m.captured(3));
+    if (a.host.size() > 2 && a.host.front() == '[') a.host = a.host.substr(1, a.host.size() - 2);
+    a.port = m.captured(4).isEmpty() ? 5432 : m.captured(4).toInt();
+    a.database = decoded(m.captured(5));
+    if (a.port < 1 || a.port > 65535) return refuse("no such port: " + m.captured(4).toStdString());
+    if (a.user.empty() || a.host.empty() || a.database.empty()) return refuse("the URL needs a user, a host and a database");
     return a;
 }
 
