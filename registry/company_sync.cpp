@@ -18,7 +18,17 @@
 #include <QSqlError>
 #include <QUrl>
 
+#include <QSqlDriver>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <tuple>
+
+#ifdef KELVANE_WITH_LIBPQ
+#include <libpq-fe.h>
+#include <sys/socket.h>
+#endif
 
 namespace kelvane::registry {
 
@@ -120,6 +130,66 @@ private:
     std::chrono::seconds statementTimeout_{60};
 };
 
+// A bound on each step's time on the server: a network that stops carrying
+// without closing (a proxy that stalls, a cable pulled past a switch) answers
+// neither the keepalives' nor the server's time-outs, so when a step outlasts
+// the bound its socket is shut down, and the waiting call fails at once.
+class StallGuard {
+public:
+    StallGuard(const QSqlDatabase& db, std::chrono::seconds limit) : limit_(limit), socket_(socketOf(db)) {
+        if (socket_ >= 0) thread_ = std::thread([this] { watch(); });
+    }
+    ~StallGuard() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    StallGuard(const StallGuard&) = delete;
+    StallGuard& operator=(const StallGuard&) = delete;
+    // A new step begins: the bound starts again.
+    void arm() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deadline_ = std::chrono::steady_clock::now() + limit_;
+    }
+    bool fired() const { return fired_; }
+    std::chrono::seconds limit() const { return limit_; }
+
+private:
+    static int socketOf(const QSqlDatabase& db) {
+#ifdef KELVANE_WITH_LIBPQ
+        const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+            if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQsocket(conn);
+#else
+        (void)db;
+#endif
+        return -1;
+    }
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!done_) {
+            if (cv_.wait_until(lock, deadline_, [this] { return done_; })) return;
+            if (std::chrono::steady_clock::now() < deadline_) continue;
+#ifdef KELVANE_WITH_LIBPQ
+            ::shutdown(socket_, SHUT_RDWR);
+#endif
+            fired_ = true;
+            return;
+        }
+    }
+    std::chrono::seconds limit_;
+    int socket_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + limit_;
+    bool done_ = false;
+    std::atomic_bool fired_{false};
+    std::thread thread_;
+};
+
 // The server's schema version: 0 when there is none yet.
 std::optional<int> serverVersion(QSqlQuery& query) {
     if (!query.exec(QStringLiteral("SELECT coalesce(max(version), 0) AS version FROM schema_version")) || !query.next())
@@ -155,8 +225,7 @@ std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string
             return refuse("the URL has more than user, host, port and database");
         return refuse("not a PostgreSQL URL: " + text);
     }
-    if (m.capturedLength(2) > 0)
-        return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
+    if (m.capturedLength(2) > 0) return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
     const auto decoded = [](const QString& part) { return QUrl::fromPercentEncoding(part.toUtf8()).toStdString(); };
     ServerAddress a;
     a.user = decoded(m.captured(1));
@@ -165,7 +234,8 @@ std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string
     a.port = m.captured(4).isEmpty() ? 5432 : m.captured(4).toInt();
     a.database = decoded(m.captured(5));
     if (a.port < 1 || a.port > 65535) return refuse("no such port: " + m.captured(4).toStdString());
-    if (a.user.empty() || a.host.empty() || a.database.empty()) return refuse("the URL needs a user, a host and a database");
+    if (a.user.empty() || a.host.empty() || a.database.empty())
+        return refuse("the URL needs a user, a host and a database");
     return a;
 }
 
@@ -230,8 +300,8 @@ SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) 
 class CompanySync {
 public:
     CompanySync(Register& reg, QSqlDatabase server, const SyncLimits& limits, const std::atomic_bool* cancel,
-                SyncResult* result)
-        : reg_(reg), server_(std::move(server)), limits_(limits), cancel_(cancel), r_(*result) {}
+                SyncResult* result, StallGuard* guard)
+        : reg_(reg), server_(std::move(server)), limits_(limits), cancel_(cancel), r_(*result), guard_(*guard) {}
 
     // The outcome of a sync, kept in the register for syncState().
     static void note(Register& reg, const SyncResult& r) {
@@ -270,7 +340,9 @@ public:
 private:
     using Step = bool (CompanySync::*)(bool* more);
 
+    // Between batches: the stall bound starts again, and a cancel ends here.
     bool cancelled() {
+        guard_.arm();
         if (!cancel_ || !*cancel_) return false;
         r_.cancelled = true;
         return fail("cancelled; what went before is kept");
@@ -280,6 +352,9 @@ private:
         return false;
     }
     bool serverFail(const std::string& what, const QSqlQuery& query) {
+        if (guard_.fired())
+            return fail("the company register stopped answering (nothing for " +
+                        std::to_string(guard_.limit().count()) + " s); what went before is kept");
         server_.rollback();
         return fail("company register: " + what + ": " + query.lastError().text().toStdString());
     }
@@ -691,6 +766,7 @@ private:
     SyncLimits limits_;
     const std::atomic_bool* cancel_;
     SyncResult& r_;
+    StallGuard& guard_;
 };
 
 SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimits& limits, const std::atomic_bool* cancel) {
@@ -712,7 +788,8 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
                           ") is newer than this program's: update the program";
             } else {
                 query.finish();
-                CompanySync sync(local, server.database(), limits, cancel, &r);
+                StallGuard guard(server.database(), limits.statementTimeout + limits.networkTimeout);
+                CompanySync sync(local, server.database(), limits, cancel, &r, &guard);
                 r.ok = sync.run();
             }
         }

@@ -59,9 +59,12 @@ bool serverDriverAvailable(std::string* why = nullptr);
 
 struct SyncLimits {
     std::chrono::seconds connectTimeout{5};
-    // A network that stops answering ends the connection within this.
-    std::chrono::seconds networkTimeout{15};
-    std::chrono::seconds statementTimeout{60};
+    // A network that stops answering ends the connection within this (TCP
+    // keepalives and user time-out).
+    std::chrono::seconds networkTimeout{10};
+    // The server's bound on one statement; a batch that waits longer than
+    // this and networkTimeout together is cut off on this side.
+    std::chrono::seconds statementTimeout{20};
     int batchRows = 1000;  // rows a push or pull carries in one server transaction
 };
 
