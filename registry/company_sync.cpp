@@ -21,6 +21,7 @@
 #include <QSqlDriver>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -80,56 +81,6 @@ QString settingsKey() { return QStringLiteral("register/server"); }
 
 QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
 
-// One connection to the server, closed and removed with this object.
-class ServerConnection {
-public:
-    ServerConnection(const ServerAddress& a, const SyncLimits& limits) {
-        static std::atomic<int> counter{0};
-        name_ = QStringLiteral("kelvane-company-%1").arg(++counter);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-        db.setHostName(q(a.host));
-        db.setPort(a.port);
-        db.setUserName(q(a.user));
-        db.setDatabaseName(q(a.database));
-        // Every wait bounded: the connection, a network that stops carrying
-        // (unacknowledged data, or silence while a reply is due).
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=%2;"
-                                            "keepalives_interval=%3;keepalives_count=3;tcp_user_timeout=%4;"
-                                            "application_name=kelvane;sslmode=%5")
-                                 .arg(limits.connectTimeout.count())
-                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 3))
-                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 6))
-                                 .arg(limits.networkTimeout.count() * 1000)
-                                 .arg(a.local() ? QStringLiteral("prefer") : QStringLiteral("require")));
-        statementTimeout_ = limits.statementTimeout;
-    }
-    ~ServerConnection() {
-        { QSqlDatabase::database(name_, false).close(); }
-        QSqlDatabase::removeDatabase(name_);
-    }
-    ServerConnection(const ServerConnection&) = delete;
-    ServerConnection& operator=(const ServerConnection&) = delete;
-
-    bool open(std::string* error) {
-        QSqlDatabase db = database();
-        if (!db.open()) {
-            *error = "cannot reach the company register: " + db.lastError().text().toStdString();
-            return false;
-        }
-        QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeout_.count() * 1000))) {
-            *error = "company register: " + query.lastError().text().toStdString();
-            return false;
-        }
-        return true;
-    }
-    QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
-
-private:
-    QString name_;
-    std::chrono::seconds statementTimeout_{60};
-};
-
 // A bound on each step's time on the server: a network that stops carrying
 // without closing (a proxy that stalls, a cable pulled past a switch) answers
 // neither the keepalives' nor the server's time-outs, so when a step outlasts
@@ -155,13 +106,14 @@ public:
         deadline_ = std::chrono::steady_clock::now() + limit_;
     }
     bool fired() const { return fired_; }
+    int socket() const { return socket_; }
     std::chrono::seconds limit() const { return limit_; }
 
 private:
     static int socketOf(const QSqlDatabase& db) {
 #ifdef KELVANE_WITH_LIBPQ
         const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
             if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQsocket(conn);
 #else
         (void)db;
@@ -173,10 +125,10 @@ private:
         while (!done_) {
             if (cv_.wait_until(lock, deadline_, [this] { return done_; })) return;
             if (std::chrono::steady_clock::now() < deadline_) continue;
+            fired_ = true;
 #ifdef KELVANE_WITH_LIBPQ
             ::shutdown(socket_, SHUT_RDWR);
 #endif
-            fired_ = true;
             return;
         }
     }
@@ -188,6 +140,62 @@ private:
     bool done_ = false;
     std::atomic_bool fired_{false};
     std::thread thread_;
+};
+
+// One connection to the server, closed and removed with this object.
+class ServerConnection {
+public:
+    ServerConnection(const ServerAddress& a, const SyncLimits& limits) {
+        static std::atomic<int> counter{0};
+        name_ = QStringLiteral("kelvane-company-%1").arg(++counter);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
+        db.setHostName(q(a.host));
+        db.setPort(a.port);
+        db.setUserName(q(a.user));
+        db.setDatabaseName(q(a.database));
+        // Every wait bounded: the connection, a network that stops carrying
+        // (unacknowledged data, or silence while a reply is due).
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=%2;"
+                                            "keepalives_interval=%3;keepalives_count=3;tcp_user_timeout=%4;"
+                                            "application_name=kelvane;sslmode=%5")
+                                 .arg(limits.connectTimeout.count())
+                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 3))
+                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 6))
+                                 .arg(limits.networkTimeout.count() * 1000)
+                                 .arg(a.local() ? QStringLiteral("prefer") : QStringLiteral("require")));
+        statementTimeout_ = limits.statementTimeout;
+        networkTimeout_ = limits.networkTimeout;
+    }
+    ~ServerConnection() {
+        guard_.reset();
+        { QSqlDatabase::database(name_, false).close(); }
+        QSqlDatabase::removeDatabase(name_);
+    }
+    ServerConnection(const ServerConnection&) = delete;
+    ServerConnection& operator=(const ServerConnection&) = delete;
+
+    bool open(std::string* error) {
+        QSqlDatabase db = database();
+        if (!db.open()) {
+            *error = "cannot reach the company register: " + db.lastError().text().toStdString();
+            return false;
+        }
+        guard_ = std::make_unique<StallGuard>(db, statementTimeout_ + networkTimeout_);
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeout_.count() * 1000))) {
+            *error = "company register: " + query.lastError().text().toStdString();
+            return false;
+        }
+        return true;
+    }
+    QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
+    StallGuard& guard() { return *guard_; }
+
+private:
+    QString name_;
+    std::chrono::seconds statementTimeout_{60};
+    std::chrono::seconds networkTimeout_{10};
+    std::unique_ptr<StallGuard> guard_;  // after the connection is open
 };
 
 // The server's schema version: 0 when there is none yet.
@@ -788,8 +796,7 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
                           ") is newer than this program's: update the program";
             } else {
                 query.finish();
-                StallGuard guard(server.database(), limits.statementTimeout + limits.networkTimeout);
-                CompanySync sync(local, server.database(), limits, cancel, &r, &guard);
+                CompanySync sync(local, server.database(), limits, cancel, &r, &server.guard());
                 r.ok = sync.run();
             }
         }

@@ -1174,10 +1174,11 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
                    (laptop2 / "edited.kvd").string(), "--append"})
                   .exit,
               0);
+    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
+    // Both name the building before either syncs; laptop 2 later.
     ASSERT_EQ(run({"register", "name", "4660", "Lipowa 5"}).exit, 0);
-    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
-    // Laptop 2 names it too, later; its sync takes laptop 1's work.
     ASSERT_EQ(kvtool(laptop2, {"register", "name", "1/4660", "Lipowa 7"}).exit, 0);
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
     const Outcome two = kvtool(laptop2, {"register", "sync", "--server", url, "--json"});
     ASSERT_EQ(two.exit, 0) << two.err;
     const QJsonObject pulled = QJsonDocument::fromJson(QByteArray::fromStdString(two.out)).object()["pulled"].toObject();
@@ -1248,9 +1249,8 @@ TEST_F(CompanyRegister, AnInterruptedSyncIsFinishedByTheNextAndAStallEndsInBound
         const char* name;
         int killAfterMs;  // kvtool killed (-9) this long after its start
         bool stopServer;  // else the server stopped at once mid-sync
-    } const stops[] = {{"kvtool killed early", 150, false},
-                       {"kvtool killed later", 600, false},
-                       {"server stopped", -1, true}};
+    } const stops[] = {
+        {"kvtool killed early", 150, false}, {"kvtool killed later", 600, false}, {"server stopped", -1, true}};
     for (const Stop& s : stops) {
         SCOPED_TRACE(s.name);
         if (s.stopServer) {
