@@ -418,9 +418,11 @@ private:
             qlonglong id, changed;
         };
         std::vector<Pushed> done;
+        *more = false;
+        if (!rows.next()) return true;  // nothing to push: no server transaction
         QSqlQuery query = remote();
         if (!beginPush(query)) return false;
-        while (rows.next()) {
+        do {
             query.prepare(QStringLiteral(
                 "INSERT INTO controllers(device_id, serial, first_seen, last_seen, firmware) VALUES(?, ?, ?, ?, ?)"
                 " ON CONFLICT(device_id, serial) DO UPDATE SET first_seen = least(controllers.first_seen,"
@@ -435,7 +437,7 @@ private:
             for (const char* field : kFields)
                 if (!pushField(rows, query, field)) return false;
             done.push_back({rows.value("id").toLongLong(), rows.value("changed").toLongLong()});
-        }
+        } while (rows.next());
         rows.finish();
         *more = static_cast<int>(done.size()) == limits_.batchRows;
         if (!commitServer(query)) return false;
@@ -499,14 +501,16 @@ private:
         rows.addBindValue(limits_.batchRows);
         if (!reg_.exec(rows, table.toStdString())) return localFail(table.toStdString());
         std::vector<qlonglong> done;
+        *more = false;
+        if (!rows.next()) return true;  // nothing to push: no server transaction
         QSqlQuery query = remote();
         if (!beginPush(query)) return false;
         query.prepare(insert);
-        while (rows.next()) {
+        do {
             for (const char* c : columns) query.addBindValue(rows.value(c));
             if (!query.exec()) return serverFail(table.toStdString(), query);
             done.push_back(rows.value("local_id").toLongLong());
-        }
+        } while (rows.next());
         rows.finish();
         *more = static_cast<int>(done.size()) == limits_.batchRows;
         if (!commitServer(query)) return false;
