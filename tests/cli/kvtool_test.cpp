@@ -1120,8 +1120,7 @@ protected:
     }
     void TearDown() override {
         if (server.isValid()) {
-            QSqlQuery(server).exec(QStringLiteral(
-                "TRUNCATE controllers, images, visits, saved_files, field_history, settings, schema_version CASCADE"));
+            QSqlQuery(server).exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public"));
             server.close();
         }
         server = QSqlDatabase();
