@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that are missing, for what is asked:
 #   deps.sh run   what building and starting the programs needs (compiler,
-#                 CMake, Ninja, Qt, the compiler cache, libsodium, QtKeychain)
+#                 CMake, Ninja, Qt with its SQLite and PostgreSQL drivers, libpq's
+#                 header, the compiler cache, libsodium, QtKeychain)
 #   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
 #                 package check and the Windows cross-check need (D-Bus and
-#                 GNOME keyring: the keychain tests' Secret Service)
+#                 GNOME keyring: the keychain tests' Secret Service; the
+#                 PostgreSQL server the company register's tests start)
 set -euo pipefail
-pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libzip-dev pkg-config
+pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libzip-dev pkg-config
       qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev)
 if [ "${1:-all}" != run ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev
@@ -14,7 +16,7 @@ if [ "${1:-all}" != run ]; then
          fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
          g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool
-         dbus gnome-keyring)
+         dbus gnome-keyring postgresql)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

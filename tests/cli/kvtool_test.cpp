@@ -64,7 +64,7 @@ struct Outcome {
 
 // Runs kvtool in `dir` with stdin from /dev/null (no terminal). With sigintAfterMs >= 0
 // it gets SIGINT that long after the start.
-Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAfterMs = -1) {
+Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAfterMs = -1, int signalNumber = SIGINT) {
     const fs::path out = dir / "stdout", err = dir / "stderr";
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -97,7 +97,7 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
     }
     if (sigintAfterMs >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(sigintAfterMs));
-        ::kill(pid, SIGINT);
+        ::kill(pid, signalNumber);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -1202,3 +1202,227 @@ TEST_F(Kvtool, DocsQuoteTheProgramsOwnHelp) {
 }
 
 }  // namespace
+
+// The company register: two laptops (two homes, one key) and one PostgreSQL
+// server started by tests/registry/with_postgres.sh (KELVANE_PG_URL).
+class CompanyRegister : public KvtoolPty {
+protected:
+    void SetUp() override {
+        if (!std::getenv("KELVANE_PG_URL")) GTEST_SKIP() << "runs under tests/registry/with_postgres.sh";
+        KvtoolPty::SetUp();
+        url = std::getenv("KELVANE_PG_URL");
+        ::setenv("KELVANE_KEY_FILE", (dir / "data.key").c_str(), 1);  // one company key
+        laptop2 = dir / "laptop2";
+        fs::create_directories(laptop2);
+        server = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("company"));
+        server.setHostName(QString::fromLocal8Bit(std::getenv("KELVANE_PG_DIR")));
+        server.setPort(std::atoi(std::getenv("KELVANE_PG_PORT")));
+        server.setUserName(QStringLiteral("kelvane"));
+        server.setDatabaseName(QStringLiteral("company"));
+        ASSERT_EQ(run({"register", "server-setup", url}).exit, 0);
+        ASSERT_TRUE(server.open());
+    }
+    void TearDown() override {
+        if (server.isValid()) {
+            QSqlQuery(server).exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public"));
+            server.close();
+        }
+        server = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("company"));
+        ::unsetenv("KELVANE_KEY_FILE");
+        KvtoolPty::TearDown();
+    }
+    // Row counts of a table on the server and in a laptop's register.
+    long long serverCount(const char* table) {
+        QSqlQuery q(server);
+        return q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))) && q.next()
+                   ? q.value(0).toLongLong()
+                   : -1;
+    }
+    static long long localCount(const fs::path& home, const char* table) {
+        long long n = -1;
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+            db.setDatabaseName(QString::fromStdString((home / "register.sqlite").string()));
+            QSqlQuery q(db);
+            if (db.open() && q.exec(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))) && q.next())
+                n = q.value(0).toLongLong();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("count"));
+        return n;
+    }
+    void expectEqualEverywhere(const fs::path& home) {
+        for (const char* table : {"visits", "images", "saved_files", "field_history", "controllers"})
+            EXPECT_EQ(localCount(home, table), serverCount(table)) << table;
+    }
+    std::string url;
+    fs::path laptop2;
+    QSqlDatabase server;
+};
+
+TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
+    namespace us = upload_scenarios;
+    EXPECT_NE(run({"register", "server-setup", url}).out.find("nothing to do"), std::string::npos);
+    const auto writeImage = [&](const Image& img) {
+        std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+    };
+    // Laptop 1 reads A and edits the file; then names the building.
+    writeImage(us::imageA());
+    startSimulator();
+    const std::string port = pair->appPath(), read = (dir / "read.kvd").string();
+    ASSERT_EQ(run({"download", "--port", port, "-o", read}).exit, 0);
+    std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
+    ASSERT_EQ(run({"import-csv", read, "general_codes", (dir / "codes.csv").string(), "-o",
+                   (laptop2 / "edited.kvd").string(), "--append"})
+                  .exit,
+              0);
+    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
+    // Both name the building before either syncs; laptop 2 later.
+    ASSERT_EQ(run({"register", "name", "4660", "Lipowa 5"}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"register", "name", "1/4660", "Lipowa 7"}).exit, 0);
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
+    const Outcome two = kvtool(laptop2, {"register", "sync", "--server", url, "--json"});
+    ASSERT_EQ(two.exit, 0) << two.err;
+    const QJsonObject pulled = QJsonDocument::fromJson(QByteArray::fromStdString(two.out)).object()["pulled"].toObject();
+    EXPECT_EQ(pulled["visits"].toInt(), 1) << two.out;
+    EXPECT_GE(pulled["savedFiles"].toInt(), 1) << two.out;
+    // Laptop 1 again (the URL kept): the newer name wins, both are kept.
+    ASSERT_EQ(run({"register", "sync"}).exit, 0);
+    for (const fs::path& home : {dir, laptop2}) {
+        SCOPED_TRACE(home.string());
+        EXPECT_NE(kvtool(home, {"register", "show", "1/4660"}).out.find("Lipowa 7"), std::string::npos);
+        EXPECT_NE(kvtool(home, {"register", "history", "1/4660"}).out.find("Lipowa 5"), std::string::npos);
+    }
+    // Laptop 2's upload of laptop 1's file: refused for B, merged at A.
+    sim.reset();
+    writeImage(us::imageB());
+    startSimulator({"--identity", us::kIdentityB});
+    const std::string file = (laptop2 / "edited.kvd").string();
+    EXPECT_EQ(kvtool(laptop2, {"upload", "--port", port, file, "--yes", "--lang", "en"}).exit, 7);
+    sim.reset();
+    writeImage(us::keypad(us::imageA()));
+    startSimulator();
+    const Outcome merged = kvtool(laptop2, {"upload", "--port", port, file, "--yes", "--lang", "en"});
+    EXPECT_EQ(merged.exit, 0) << merged.out << merged.err;
+    sim.reset();
+    EXPECT_EQ(dumped(), us::keypad(imageOf(file)));
+    ASSERT_EQ(kvtool(laptop2, {"register", "sync"}).exit, 0);
+    ASSERT_EQ(run({"register", "sync"}).exit, 0);
+    expectEqualEverywhere(dir);
+    expectEqualEverywhere(laptop2);
+    // The server holds sealed images only: none opens as a packed image, and
+    // no run of the plain images' bytes is there.
+    QSqlQuery images(server);
+    ASSERT_TRUE(images.exec(QStringLiteral("SELECT data FROM images")));
+    int seen = 0;
+    while (images.next()) {
+        ++seen;
+        const QByteArray data = images.value(0).toByteArray();
+        EXPECT_NE(qUncompress(data).size(), static_cast<qsizetype>(kelvane::kImageSize));
+        for (const Image& plain : {us::imageA(), us::keypad(us::imageA()), imageOf(file)})
+            for (std::size_t at = kelvane::mem::kParams; at + 32 <= plain.size(); at += 512)
+                EXPECT_EQ(data.indexOf(QByteArray(reinterpret_cast<const char*>(plain.data() + at), 32)), -1);
+    }
+    EXPECT_GE(seen, 2);
+}
+
+// A sync stopped at any moment (kvtool killed, the server stopped) is
+// finished by the next one: equal rows on both sides, none twice. A network
+// that stalls ends within its bound.
+TEST_F(CompanyRegister, AnInterruptedSyncIsFinishedByTheNextAndAStallEndsInBounds) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    {
+        kelvane::registry::setKeyFile((dir / "data.key").string());
+        kelvane::registry::reloadDataKey();
+        kelvane::registry::Register reg;
+        ASSERT_TRUE(reg.open((dir / "register.sqlite").string())) << reg.error();
+        Image img = kelvane::initialImage();
+        for (int i = 0; i < 3000; ++i) {
+            kelvane::registry::NewVisit v;
+            v.key = {1, 100 + i % 300};
+            img[kelvane::mem::kParams + 22] = static_cast<std::uint8_t>(i);
+            if (i % 10 == 0) v.image = img;
+            v.port = "bench";
+            ASSERT_TRUE(reg.recordVisit(v)) << reg.error();
+        }
+    }
+    const char* ctl = std::getenv("KELVANE_PG_CTL");
+    struct Stop {
+        const char* name;
+        int killAfterMs;  // kvtool killed (-9) this long after its start
+        bool stopServer;  // else the server stopped at once mid-sync
+    } const stops[] = {
+        {"kvtool killed early", 150, false}, {"kvtool killed later", 600, false}, {"server stopped", -1, true}};
+    for (const Stop& s : stops) {
+        SCOPED_TRACE(s.name);
+        if (s.stopServer) {
+            std::thread stopper([ctl] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                EXPECT_EQ(std::system((std::string(ctl) + " stop -m immediate >/dev/null 2>&1").c_str()), 0);
+            });
+            run({"register", "sync", "--server", url});
+            stopper.join();
+            ASSERT_EQ(std::system((std::string(ctl) + " start >/dev/null 2>&1").c_str()), 0);
+            server.close();
+            ASSERT_TRUE(server.open());
+        } else {
+            EXPECT_EQ(kvtool(dir, {"register", "sync", "--server", url}, s.killAfterMs, SIGKILL).exit, 128 + SIGKILL);
+        }
+        const Outcome again = run({"register", "sync", "--server", url});
+        ASSERT_EQ(again.exit, 0) << again.err;
+        expectEqualEverywhere(dir);
+        // The next laptop pulls the same rows.
+        ASSERT_EQ(kvtool(laptop2, {"register", "sync", "--server", url}).exit, 0);
+        expectEqualEverywhere(laptop2);
+        QSqlQuery q(server);
+        ASSERT_TRUE(q.exec(QStringLiteral("TRUNCATE controllers, images, visits, saved_files, field_history")));
+        for (const fs::path& home : {dir, laptop2}) {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reset"));
+            db.setDatabaseName(QString::fromStdString((home / "register.sqlite").string()));
+            ASSERT_TRUE(db.open());
+            QSqlQuery r(db);
+            for (const char* sql : {"UPDATE visits SET pushed = 0", "UPDATE images SET pushed = 0",
+                                    "UPDATE saved_files SET pushed = 0", "UPDATE field_history SET pushed = 0",
+                                    "UPDATE controllers SET changed = 1", "DELETE FROM settings WHERE key LIKE 'pulled %'"})
+                ASSERT_TRUE(r.exec(QString::fromLatin1(sql)));
+            r = QSqlQuery();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("reset"));
+        }
+    }
+    // A proxy that lets the connection start, then stops forwarding.
+    const std::string proxy = (dir / "stall.py").string();
+    std::ofstream(proxy) << R"(import socket, sys, threading, time
+up = int(sys.argv[1]); budget = [int(sys.argv[2])]
+srv = socket.socket(); srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); srv.bind(("127.0.0.1", int(sys.argv[3])))
+srv.listen(); print("ready", flush=True)
+def pipe(a, b):
+    while True:
+        d = a.recv(65536)
+        if not d: return
+        budget[0] -= len(d)
+        if budget[0] < 0:
+            time.sleep(3600)
+        b.sendall(d)
+while True:
+    c, _ = srv.accept(); s = socket.create_connection(("127.0.0.1", up))
+    threading.Thread(target=pipe, args=(c, s), daemon=True).start()
+    threading.Thread(target=pipe, args=(s, c), daemon=True).start()
+)";
+    const std::string line = std::to_string(std::atoi(std::getenv("KELVANE_PG_PORT")) ^ 1);
+    ptytest::Child stall({"/usr/bin/python3", proxy, std::getenv("KELVANE_PG_PORT"), "20000", line}, true);
+    ASSERT_TRUE(stall.waitForLine("ready", 3000));
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);  // nothing new to push
+    {
+        kelvane::registry::Register reg;
+        ASSERT_TRUE(reg.open((dir / "register.sqlite").string()));
+        kelvane::registry::NewVisit v;
+        v.key = {1, 4660};
+        for (int i = 0; i < 500; ++i) ASSERT_TRUE(reg.recordVisit(v));
+    }
+    const Outcome stalled = run({"register", "sync", "--server", "postgresql://kelvane@127.0.0.1:" + line + "/company"});
+    EXPECT_EQ(stalled.exit, 4) << stalled.err;
+    EXPECT_LT(stalled.seconds, 45.0);
+}
