@@ -161,6 +161,9 @@ const std::vector<WindowEntry> kWindow = {
     {"BACKUPS", T::MenuItem, 0, {"Kopie zapasowe…", "Backups…", W}},
     {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Building register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
+    // companyui
+    {"TECHNICIAN", T::MenuItem, 0, {"Technik…", "Technician…", W}},
+    // end companyui
 };
 
 const Texts kCard[kCardTextCount] = {
@@ -402,6 +405,24 @@ const Texts kMessage[kMessageCount] = {
     {"Wysyłanie anulowane", "Upload cancelled", M},
     {"Wizyta %s, %s", "Visit %s, %s", "%s, %s"},
     {"wcześniej", "before", M},
+    // companyui
+    {"Rejestr firmy: zsynchronizowano %s", "Company register: synchronised %s", "...: %s"},
+    {"Rejestr firmy: bez połączenia", "Company register: offline", M},
+    {"Rejestr firmy: synchronizacja…", "Company register: synchronising…", M},
+    {"Rejestr firmy: jeszcze nie zsynchronizowano", "Company register: not yet synchronised", M},
+    {"%d wizyta czeka", "%d visit waiting", "%d ..."},
+    {"%d wizyty czekają", "%d visits waiting", "%d ..."},
+    {"%d wizyt czeka", "%d visits waiting", "%d ..."},
+    {"Synchronizuj teraz", "Synchronise now", M},
+    {"synchronizacja nieudana: %s", "synchronisation failed: %s", "...: %s"},
+    {"Historia zmian opisu", "History of the details", M},
+    {"Pole", "Field", M},
+    {"Kiedy", "When", M},
+    {"Kto", "Who", M},
+    {"Było", "Was", M},
+    {"Jest", "Became", M},
+    {"Imię i nazwisko technika (zapisywane przy wizytach):", "The technician's name (recorded with the visits):", M},
+    // end companyui
 };
 
 const Texts kTool[kToolTextCount] = {
