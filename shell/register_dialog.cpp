@@ -1,5 +1,6 @@
 #include "shell/register_dialog.h"
 
+#include "shell/company_sync_runner.h"
 #include "shell/shown_time.h"
 #include "texts/language_table.h"
 #include "texts/visit_texts.h"
@@ -94,9 +95,31 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     visits_ = makeList(right, "RegisterVisits", {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rightLayout->addWidget(visits_, 1);
+    history_ = makeList(right, "RegisterFieldHistory",
+                        {texts.field, texts.historyWhen, texts.historyWho, texts.historyOld, texts.historyNew});
+    history_->setToolTip(texts.history);
+    history_->setMaximumHeight(110);
+    history_->hide();
+    rightLayout->addWidget(history_);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
+
+    company_ = new QWidget(this);
+    auto* companyRow = new QHBoxLayout(company_);
+    companyRow->setContentsMargins(0, 0, 0, 0);
+    companyState_ = new QLabel(company_);
+    companyState_->setObjectName(QStringLiteral("RegisterCompanyState"));
+    companyRow->addWidget(companyState_, 1);
+    auto* syncNow = new QPushButton(texts.syncNow, company_);
+    syncNow->setObjectName(QStringLiteral("RegisterSyncNow"));
+    syncNow->setAutoDefault(false);
+    companyRow->addWidget(syncNow);
+    company_->hide();
+    layout->addWidget(company_);
+    connect(syncNow, &QPushButton::clicked, this, [this] {
+        if (sync_) sync_->request();
+    });
 
     auto* bottom = new QHBoxLayout;
     status_ = new QLabel(this);
@@ -128,6 +151,25 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     fillBuildings();
 }
+
+void RegisterDialog::setCompanySync(CompanySyncRunner* runner) {
+    sync_ = runner;
+    if (!runner) return showCompanyState();
+    connect(runner, &CompanySyncRunner::changed, this, [this] {
+        const bool ended = !sync_->running();
+        showCompanyState();
+        if (ended) fillBuildings();  // what the sync brought
+    });
+    showCompanyState();
+}
+
+void RegisterDialog::showCompanyState() {
+    const QString text = sync_ ? sync_->text(texts_.language) : QString();
+    companyState_->setText(text);
+    company_->setVisible(!text.isEmpty());
+}
+
+QString RegisterDialog::companyText() const { return company_->isHidden() ? QString() : companyState_->text(); }
 
 QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? QString() : noResults_->text(); }
 QString RegisterDialog::statusText() const { return status_->text(); }
@@ -227,8 +269,30 @@ void RegisterDialog::fillVisits() {
         }
     }
     visits_->header()->resizeSections(QHeaderView::ResizeToContents);
+    fillHistory();
     updateButtons();
     fitColumns();
+}
+
+void RegisterDialog::fillHistory() {
+    history_->clear();
+    const auto key = currentKey();
+    const std::vector<ReplacedEdit> edits =
+        key && key->known() && fieldHistory ? fieldHistory(*key) : std::vector<ReplacedEdit>{};
+    static const char* const kFields[] = {"name", "address", "notes"};
+    for (const ReplacedEdit& e : edits) {
+        QString field = QString::fromStdString(e.field);
+        for (int i = 0; i < 3 && i < texts_.fields.size(); ++i)
+            if (e.field == kFields[i]) field = texts_.fields[i];
+        // One line each: a note's line breaks would hide the rows below.
+        const auto line = [](const std::string& text) { return QString::fromStdString(text).simplified(); };
+        auto* item = new QTreeWidgetItem(history_, {field, shownDateTime(e.time, texts_.language),
+                                                    QString::fromStdString(e.technician), line(e.before), line(e.after)});
+        item->setToolTip(3, QString::fromStdString(e.before));
+        item->setToolTip(4, QString::fromStdString(e.after));
+    }
+    history_->header()->resizeSections(QHeaderView::ResizeToContents);
+    history_->setVisible(!edits.empty());
 }
 
 std::vector<std::int64_t> RegisterDialog::selectedVisits() const {
@@ -336,6 +400,14 @@ RegisterDialogTexts RegisterTexts(int language) {
     t.noResults = text(Message::RegisterNoResults);
     t.compareTitle = text(Message::RegisterCompareTitle);
     t.language = language;
+    t.syncNow = text(Message::CompanySyncNow);
+    t.history = text(Message::FieldHistory);
+    t.field = text(Message::FieldHistoryField);
+    t.historyWhen = text(Message::FieldHistoryWhen);
+    t.historyWho = text(Message::FieldHistoryWho);
+    t.historyOld = text(Message::FieldHistoryOld);
+    t.historyNew = text(Message::FieldHistoryNew);
+    t.fields = {t.name, t.address, t.notes};
     for (Message m :
          {Message::VisitDownload, Message::VisitUpload, Message::VisitCheck, Message::VisitFlash, Message::VisitBackup})
         t.kinds << text(m);

@@ -18,8 +18,11 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class QTreeWidget;
+class QWidget;
 
 namespace kelvane::shell {
+
+class CompanySyncRunner;
 
 struct RegisterDialogTexts {
     QString title, search, building, address, identity, visits, lastSeen;
@@ -29,6 +32,18 @@ struct RegisterDialogTexts {
     QString compareTitle;  // "%s" the older visit's time, "%s" the newer one's
     QStringList kinds;     // a visit's kind by registry::VisitKind; the stored name when missing
     int language = 0;      // of outcomes, dates and times
+    QString syncNow;       // the company register's button
+    QString history, field, historyWhen, historyWho, historyOld, historyNew;
+    QStringList fields;  // the building's fields by name: name, address, notes
+};
+
+// An edit of a building's name, address or notes that a newer one replaced.
+struct ReplacedEdit {
+    std::string field;       // "name", "address", "notes"
+    std::string time;        // when the replaced edit was made: ISO 8601
+    std::string technician;  // who made it
+    std::string before;      // what it said
+    std::string after;       // what replaced it
 };
 
 // The window's texts in a language of the language table.
@@ -55,6 +70,15 @@ public:
     std::function<QString()> askSavePath;
     // Says that something failed (a message box unless a test replaces it).
     std::function<void(const QString&)> report;
+    // The replaced edits of a building, newest first (none without it).
+    std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> fieldHistory;
+
+    // The company register: its state above the buttons and "Synchronise
+    // now"; hidden while no server is set. A sync that ends fills the lists
+    // again with what it brought.
+    void setCompanySync(CompanySyncRunner* runner);
+    QString companyText() const;
+    QTreeWidget* history() const { return history_; }
 
     QTreeWidget* buildings() const { return buildings_; }
     QTreeWidget* visits() const { return visits_; }
@@ -76,6 +100,8 @@ protected:
 private:
     void fillBuildings();
     void fillVisits();
+    void fillHistory();
+    void showCompanyState();
     std::optional<registry::ControllerKey> currentKey() const;
     std::vector<std::int64_t> selectedVisits() const;  // newest first
     void updateButtons();
@@ -96,6 +122,10 @@ private:
     QLabel* noResults_;
     QLabel* status_;
     QSplitter* split_;
+    QTreeWidget* history_;
+    QWidget* company_;
+    QLabel* companyState_;
+    CompanySyncRunner* sync_ = nullptr;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
     std::optional<std::int64_t> chosenVisit_;
