@@ -1,4 +1,5 @@
 #include "cli/building_register.h"
+#include "texts/visit_texts.h"
 
 #include <QDateTime>
 #include <QString>
@@ -63,8 +64,10 @@ void ToolRegister::visit(const std::string& port, const std::optional<kelvane::l
     if (kind == registry::VisitKind::Download || kind == registry::VisitKind::Check) {
         if (recorded->previous && recorded->changes && *recorded->changes > 0) {
             const QDateTime when = QDateTime::fromString(QString::fromStdString(recorded->previous->time), Qt::ISODate);
-            const std::string date = when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
-                                                    : recorded->previous->time;
+            // A colleague's visit names them: "2026-11-03 10:00 (Jan K.)".
+            const std::string date = texts::visitDateWithWho(
+                when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() : recorded->previous->time,
+                recorded->previous->technician, registry::technicianName());
             char line[512];
             std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(),
                           *recorded->changes);
