@@ -45,6 +45,7 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("5.1"), QStringLiteral("Przeprowadzki i zgubione klucze"), QStringLiteral("przeprowadzki.html")},
         {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
         {QStringLiteral("7"), QStringLiteral("Rejestr budynków"), QStringLiteral("rejestr.html")},
+        {QStringLiteral("7.1"), QStringLiteral("Rejestr firmy"), QStringLiteral("rejestr_firmy.html")},
         {QStringLiteral("8"), QStringLiteral("Aktualizacja oprogramowania (Orva_Upgrade)"), QStringLiteral("orva.html")},
     };
     return sections;

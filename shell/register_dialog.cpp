@@ -95,12 +95,16 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     visits_ = makeList(right, "RegisterVisits", {texts.when, texts.kind, texts.technician, texts.outcome, texts.changes});
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rightLayout->addWidget(visits_, 1);
-    history_ = makeList(right, "RegisterFieldHistory",
+    historyBox_ = new QWidget(right);
+    auto* historyLayout = new QVBoxLayout(historyBox_);
+    historyLayout->setContentsMargins(0, 0, 0, 0);
+    historyLayout->addWidget(new QLabel(texts.history, historyBox_));
+    history_ = makeList(historyBox_, "RegisterFieldHistory",
                         {texts.field, texts.historyWhen, texts.historyWho, texts.historyOld, texts.historyNew});
-    history_->setToolTip(texts.history);
     history_->setMaximumHeight(110);
-    history_->hide();
-    rightLayout->addWidget(history_);
+    historyLayout->addWidget(history_);
+    historyBox_->hide();
+    rightLayout->addWidget(historyBox_);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
@@ -150,6 +154,11 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, const R
     connect(saveDetailsButton, &QPushButton::clicked, this, [this] { saveDetails(); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     fillBuildings();
+}
+
+void RegisterDialog::setFieldHistory(std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> history) {
+    fieldHistory_ = std::move(history);
+    fillHistory();
 }
 
 void RegisterDialog::setCompanySync(CompanySyncRunner* runner) {
@@ -278,7 +287,7 @@ void RegisterDialog::fillHistory() {
     history_->clear();
     const auto key = currentKey();
     const std::vector<ReplacedEdit> edits =
-        key && key->known() && fieldHistory ? fieldHistory(*key) : std::vector<ReplacedEdit>{};
+        key && key->known() && fieldHistory_ ? fieldHistory_(*key) : std::vector<ReplacedEdit>{};
     static const char* const kFields[] = {"name", "address", "notes"};
     for (const ReplacedEdit& e : edits) {
         QString field = QString::fromStdString(e.field);
@@ -292,7 +301,7 @@ void RegisterDialog::fillHistory() {
         item->setToolTip(4, QString::fromStdString(e.after));
     }
     history_->header()->resizeSections(QHeaderView::ResizeToContents);
-    history_->setVisible(!edits.empty());
+    historyBox_->setVisible(!edits.empty());
 }
 
 std::vector<std::int64_t> RegisterDialog::selectedVisits() const {

@@ -70,8 +70,9 @@ public:
     std::function<QString()> askSavePath;
     // Says that something failed (a message box unless a test replaces it).
     std::function<void(const QString&)> report;
-    // The replaced edits of a building, newest first (none without it).
-    std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> fieldHistory;
+    // Where the replaced edits of a building come from, newest first (none
+    // without it); the chosen building's are shown at once.
+    void setFieldHistory(std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> history);
 
     // The company register: its state above the buttons and "Synchronise
     // now"; hidden while no server is set. A sync that ends fills the lists
@@ -123,9 +124,11 @@ private:
     QLabel* status_;
     QSplitter* split_;
     QTreeWidget* history_;
+    QWidget* historyBox_;  // its heading and the list, shown when there is a replaced edit
     QWidget* company_;
     QLabel* companyState_;
     CompanySyncRunner* sync_ = nullptr;
+    std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> fieldHistory_;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
     std::optional<std::int64_t> chosenVisit_;
