@@ -23,8 +23,9 @@ const char* const kKinds[] = {"download", "upload", "check", "flash", "backup"};
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// Shared by every program of the organisation, not one program's own.
-QSettings organisationSettings() { return QSettings(QStringLiteral("Kelvane")); }
+// The settings KelvaneMini, Orva_Upgrade and kvtool share (the company
+// register's server is there too), not one program's own.
+QSettings organisationSettings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
 constexpr const char* kTechnicianKey = "technician";
 
 std::string& technicianForRun() {
