@@ -112,16 +112,18 @@ const std::vector<CommandSpec>& commands() {
          3,
          {kOutput, kPrefer, kRegister}},
         {"register",
-         "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | diff SERIAL VISIT VISIT | "
-         "export SERIAL VISIT -o FILE.kvd",
+         "list [--json] | show SERIAL [--json] | name SERIAL NAME [--address A] | history SERIAL [--json] | "
+         "diff SERIAL VISIT VISIT | export SERIAL VISIT -o FILE.kvd | server-setup URL | sync [--server URL] [--json]",
          "the building register: every controller met (SERIAL, or ID/SERIAL) and its visits; downloads, checks and "
-         "uploads record theirs",
+         "uploads record theirs; the company register (URL: postgresql://user@host:port/dbname) gathers every "
+         "laptop's (server-setup creates or migrates its schema; sync pushes and pulls, no server: exit 4)",
          1,
          4,
          {kRegister,
           kJson,
           {"--address", true, "A: the building's address (name)"},
-          {"--output", true, "FILE.kvd to write (export; also -o)"}}},
+          {"--output", true, "FILE.kvd to write (export; also -o)"},
+          {"--server", true, "URL: the company register to sync with, kept as this computer's (sync)"}}},
         {"key",
          "status | export FILE | import FILE | rotate [--passphrase-file F]",
          "the data key that seals the register's images and the backups: where it is, wrapped with a passphrase for a "

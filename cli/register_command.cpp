@@ -1,15 +1,19 @@
 // register: the building register from the command line. list and show print
-// text or JSON; name sets a building's name and address; diff lists what
-// changed between two visits; export writes a visit's image as a data file.
+// text or JSON; name sets a building's name and address, history lists the
+// edits newer ones replaced; diff lists what changed between two visits;
+// export writes a visit's image as a data file; server-setup and sync reach
+// the company register.
 #include "cli/building_register.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_files.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
+#include "registry/company_sync.h"
 
 #include "files/data_file.h"
 
-#include <map>
+#include <atomic>
 
 namespace kelvane::cli {
 
@@ -41,12 +45,44 @@ std::string field(const std::string& s) {
     return out;
 }
 
-std::string controllerJson(const registry::Controller& c) {
-    return "{\"id\": " + std::to_string(c.key.deviceId) + ", \"serialNumber\": " + std::to_string(c.key.serialNumber) +
-           ", \"name\": " + jsonString(c.name) + ", \"address\": " + jsonString(c.address) +
-           ", \"notes\": " + jsonString(c.notes) + ", \"firstSeen\": " + jsonString(c.firstSeen) +
-           ", \"lastSeen\": " + jsonString(c.lastSeen) + ", \"firmware\": " + optionalJson(c.firmware) +
-           ", \"visits\": " + std::to_string(c.visits) + "}";
+// The one writer of the command's JSON: an object's fields in order, each
+// value written as JSON already (jsonString() for texts).
+class JsonObject {
+public:
+    JsonObject& raw(const char* name, const std::string& value) {
+        text_ += std::string(text_.size() > 1 ? ", \"" : "\"") + name + "\": " + value;
+        return *this;
+    }
+    JsonObject& text(const char* name, const std::string& value) { return raw(name, jsonString(value)); }
+    JsonObject& number(const char* name, long long value) { return raw(name, std::to_string(value)); }
+    JsonObject& number(const char* name, const std::optional<int>& value) { return raw(name, optionalJson(value)); }
+    JsonObject& flag(const char* name, bool value) { return raw(name, value ? "true" : "false"); }
+    std::string str() const { return text_ + "}"; }
+
+private:
+    std::string text_ = "{";
+};
+
+std::string jsonArray(const std::vector<std::string>& items, const char* separator = ",\n ") {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i];
+    return out + "]";
+}
+
+JsonObject controllerJson(const registry::Controller& c) {
+    JsonObject o;
+    o.number("id", c.key.deviceId).number("serialNumber", c.key.serialNumber).text("name", c.name);
+    o.text("address", c.address).text("notes", c.notes).text("firstSeen", c.firstSeen).text("lastSeen", c.lastSeen);
+    o.number("firmware", c.firmware).number("visits", c.visits);
+    return o;
+}
+
+std::string visitJson(const registry::Visit& v) {
+    JsonObject o;
+    o.number("visit", v.id).text("time", v.time).text("kind", registry::kindName(v.kind));
+    o.text("technician", v.technician).text("port", v.port).text("outcome", v.outcome).number("firmware", v.firmware);
+    o.flag("image", v.hasImage).number("changes", v.changes);
+    return o.str();
 }
 
 // The controller SERIAL (or ID/SERIAL) names; nothing after an error line.
@@ -88,14 +124,205 @@ std::optional<kelvane::Image> visitImage(const Tool& tool, registry::Register& r
     return std::nullopt;
 }
 
+// One subcommand: its name, its count of positional words (the name
+// included), and what it does with the open register and the controller its
+// second word names (nothing for commands that name none).
+struct Subcommand {
+    const char* name;
+    std::size_t arity;
+    bool opensRegister;
+    bool namesController;
+    int (*run)(const Tool& tool, registry::Register* reg, const registry::Controller* c);
+};
+
+int listControllers(const Tool& tool, registry::Register* r, const registry::Controller*) {
+    registry::Register& reg = *r;
+    std::vector<std::string> json;
+    for (const auto& c : reg.controllers()) {
+        if (tool.args.has("--json")) {
+            json.push_back(controllerJson(c).str());
+            continue;
+        }
+        // One controller a line, tab-separated: ID/SERIAL, name, address,
+        // visits, last seen, firmware ("-" for what is not known).
+        tool.result(registry::keyText(c.key) + "\t" + field(c.name) + "\t" + field(c.address) + "\t" +
+                    std::to_string(c.visits) + "\t" + c.lastSeen + "\t" + optionalNumber(c.firmware));
+    }
+    if (tool.args.has("--json")) tool.result(jsonArray(json));
+    return kDone;
+}
+
+int showController(const Tool& tool, registry::Register* r, const registry::Controller* c) {
+    registry::Register& reg = *r;
+    const auto visits = reg.visits(c->key);
+    if (tool.args.has("--json")) {
+        std::vector<std::string> list;
+        for (const auto& v : visits) list.push_back(visitJson(v));
+        tool.result(
+            controllerJson(*c).raw("visitList", list.empty() ? "[]" : "[\n  " + jsonArray(list, ",\n  ").substr(1)).str());
+        return kDone;
+    }
+    tool.result(buildingName(c->key, c));
+    if (!c->address.empty()) tool.result(c->address);
+    if (!c->notes.empty()) tool.result(c->notes);
+    // Then one visit a line, newest first, tab-separated: visit, time,
+    // kind, technician, port, outcome, changes since the image before
+    // ("-": no image or nothing to compare with).
+    for (const auto& v : visits)
+        tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + registry::kindName(v.kind) + "\t" + field(v.technician) +
+                    "\t" + field(v.port) + "\t" + v.outcome + "\t" + (v.hasImage ? optionalNumber(v.changes) : "-"));
+    return kDone;
+}
+
+int nameController(const Tool& tool, registry::Register* r, const registry::Controller* c) {
+    registry::Register& reg = *r;
+    const auto& p = tool.args.positional;
+    const std::string address = tool.args.has("--address") ? tool.args.value("--address") : c->address;
+    if (!reg.describe(c->key, p[2], address)) {
+        tool.error("", reg.error());
+        return kFileError;
+    }
+    return kDone;
+}
+
+int fieldHistory(const Tool& tool, registry::Register* r, const registry::Controller* c) {
+    registry::Register& reg = *r;
+    std::vector<std::string> json;
+    // One replaced edit a line, newest first, tab-separated: field, what it
+    // said, when and by whom it was written, when it was replaced.
+    for (const auto& e : reg.fieldHistory(c->key)) {
+        if (tool.args.has("--json")) {
+            json.push_back(JsonObject()
+                               .text("field", e.field)
+                               .text("value", e.value)
+                               .text("editedAt", e.editedAt)
+                               .text("editedBy", e.editedBy)
+                               .text("replacedAt", e.replacedAt)
+                               .str());
+            continue;
+        }
+        tool.result(e.field + "\t" + field(e.value) + "\t" + e.editedAt + "\t" + field(e.editedBy) + "\t" + e.replacedAt);
+    }
+    if (tool.args.has("--json")) tool.result(jsonArray(json));
+    return kDone;
+}
+
+int diffVisits(const Tool& tool, registry::Register* r, const registry::Controller* c) {
+    registry::Register& reg = *r;
+    const auto& p = tool.args.positional;
+    const auto first = visitImage(tool, reg, *c, p[2]);
+    if (!first) return kFileError;
+    const auto second = visitImage(tool, reg, *c, p[3]);
+    if (!second) return kFileError;
+    const ImageDifference d = compareImages(*first, *second);
+    if (d.bytes == 0) {
+        tool.result(tool.text(ToolText::NoChanges));
+        return kDone;
+    }
+    printChangeList(tool, *first, *second);
+    return kDifferences;
+}
+
+int exportVisit(const Tool& tool, registry::Register* r, const registry::Controller* c) {
+    registry::Register& reg = *r;
+    const auto& p = tool.args.positional;
+    const auto image = visitImage(tool, reg, *c, p[2]);
+    if (!image) return kFileError;
+    const std::string file = tool.args.value("--output");
+    if (!kelvane::SaveDataFile(file, *image, buildingName(c->key, c) + ", visit " + p[2])) {
+        tool.error(file, tool.text(kelvane::texts::Message::SaveError));
+        return kFileError;
+    }
+    if (!reg.recordSavedFile(file, *image, c->key, *image))
+        tool.error("", format(tool.text(ToolText::VisitNotRecorded), reg.error()));
+    tool.result(format(tool.text(ToolText::Saved), file));
+    return kDone;
+}
+
+std::string countsJson(const registry::SyncCounts& c) {
+    return JsonObject()
+        .number("controllers", c.controllers)
+        .number("visits", c.visits)
+        .number("savedFiles", c.savedFiles)
+        .number("images", c.images)
+        .number("fieldEdits", c.fieldEdits)
+        .str();
+}
+
+std::string countsText(const registry::SyncCounts& c) {
+    return std::to_string(c.controllers) + " controllers, " + std::to_string(c.visits) + " visits, " +
+           std::to_string(c.savedFiles) + " saved files, " + std::to_string(c.images) + " images, " +
+           std::to_string(c.fieldEdits) + " field edits";
+}
+
+std::optional<registry::ServerAddress> serverOf(const Tool& tool, const std::string& url) {
+    std::string why;
+    const auto address = registry::parseServerUrl(url, &why);
+    if (!address) tool.error("", format(tool.text(ToolText::UsageError), why));
+    return address;
+}
+
+int setupServer(const Tool& tool, registry::Register*, const registry::Controller*) {
+    const auto address = serverOf(tool, tool.args.positional[1]);
+    if (!address) return kUsage;
+    const registry::SetupResult r = registry::setupServer(*address);
+    for (const auto& line : r.done) tool.result(line);
+    if (r.ok) return kDone;
+    tool.error("", r.error);
+    // A schema newer than this program's is refused; anything else is the
+    // server not answering as asked.
+    return r.error.find("newer") != std::string::npos ? kRefused : kNoAnswer;
+}
+
+int syncRegister(const Tool& tool, registry::Register* reg, const registry::Controller*) {
+    std::string url = tool.args.value("--server");
+    if (url.empty()) url = registry::serverUrl().value_or("");
+    if (url.empty()) {
+        tool.error("", format(tool.text(ToolText::UsageError), "no company register set: register sync --server URL"));
+        return kUsage;
+    }
+    const auto address = serverOf(tool, url);
+    if (!address) return kUsage;
+    if (tool.args.has("--server")) registry::setServerUrl(address->url());
+    std::atomic_bool cancel{false};
+    const interrupt::Guard guard([&cancel] { cancel = true; });
+    const registry::SyncResult r = registry::syncNow(*reg, *address, {}, &cancel);
+    if (tool.args.has("--json")) {
+        tool.result(JsonObject()
+                        .flag("ok", r.ok)
+                        .text("error", r.error)
+                        .raw("pushed", countsJson(r.pushed))
+                        .raw("pulled", countsJson(r.pulled))
+                        .text("finishedAt", r.finishedAt)
+                        .str());
+    } else {
+        tool.result("pushed: " + countsText(r.pushed));
+        tool.result("pulled: " + countsText(r.pulled));
+    }
+    if (r.ok) return kDone;
+    tool.error("", r.error);
+    return r.cancelled ? kInterrupted : kNoAnswer;
+}
+
+const Subcommand kSubcommands[] = {
+    {"list", 1, true, false, listControllers},
+    {"show", 2, true, true, showController},
+    {"name", 3, true, true, nameController},
+    {"history", 2, true, true, fieldHistory},
+    {"diff", 4, true, true, diffVisits},
+    {"export", 3, true, true, exportVisit},
+    {"server-setup", 2, false, false, setupServer},
+    {"sync", 1, true, false, syncRegister},
+};
+
 }  // namespace
 
 int registerCommand(const Tool& tool) {
     const auto& p = tool.args.positional;
-    static const std::map<std::string, std::size_t> kArity = {
-        {"list", 1}, {"show", 2}, {"name", 3}, {"diff", 4}, {"export", 3}};
-    const auto arity = kArity.find(p[0]);
-    if (arity == kArity.end() || p.size() != arity->second) {
+    const Subcommand* sub = nullptr;
+    for (const auto& s : kSubcommands)
+        if (p[0] == s.name && p.size() == s.arity) sub = &s;
+    if (!sub) {
         tool.error("", format(tool.text(ToolText::UsageError), std::string("register ") + tool.args.command->synopsis));
         return kUsage;
     }
@@ -103,100 +330,18 @@ int registerCommand(const Tool& tool) {
         tool.error("", format(tool.text(ToolText::UsageError), "register export needs -o FILE.kvd"));
         return kUsage;
     }
+    if (!sub->opensRegister) return sub->run(tool, nullptr, nullptr);
     ToolRegister opened(tool);
     registry::Register* reg = opened.get();
     if (!reg) {
         tool.error("", opened.why());
         return kFileError;
     }
-    const bool json = tool.args.has("--json");
-
-    if (p[0] == "list") {
-        const auto all = reg->controllers();
-        std::string out = "[";
-        for (const auto& c : all) {
-            if (json) {
-                out += std::string(out.size() > 1 ? ",\n " : "") + controllerJson(c);
-                continue;
-            }
-            // One controller a line, tab-separated: ID/SERIAL, name, address,
-            // visits, last seen, firmware ("-" for what is not known).
-            tool.result(registry::keyText(c.key) + "\t" + field(c.name) + "\t" + field(c.address) + "\t" +
-                        std::to_string(c.visits) + "\t" + c.lastSeen + "\t" + optionalNumber(c.firmware));
-        }
-        if (json) tool.result(out + "]");
-        return kDone;
-    }
-
+    if (!sub->namesController) return sub->run(tool, reg, nullptr);
     int exit = kDone;
     const auto c = findController(tool, *reg, p[1], &exit);
     if (!c) return exit;
-
-    if (p[0] == "show") {
-        const auto visits = reg->visits(c->key);
-        if (json) {
-            std::string out = controllerJson(*c);
-            out.pop_back();
-            out += ", \"visitList\": [";
-            for (std::size_t i = 0; i < visits.size(); ++i) {
-                const auto& v = visits[i];
-                out += std::string(i ? ",\n  " : "\n  ") + "{\"visit\": " + std::to_string(v.id) +
-                       ", \"time\": " + jsonString(v.time) + ", \"kind\": " + jsonString(registry::kindName(v.kind)) +
-                       ", \"technician\": " + jsonString(v.technician) + ", \"port\": " + jsonString(v.port) +
-                       ", \"outcome\": " + jsonString(v.outcome) + ", \"firmware\": " + optionalJson(v.firmware) +
-                       ", \"image\": " + (v.hasImage ? "true" : "false") + ", \"changes\": " + optionalJson(v.changes) +
-                       "}";
-            }
-            tool.result(out + "]}");
-            return kDone;
-        }
-        tool.result(buildingName(c->key, &*c));
-        if (!c->address.empty()) tool.result(c->address);
-        if (!c->notes.empty()) tool.result(c->notes);
-        // Then one visit a line, newest first, tab-separated: visit, time,
-        // kind, technician, port, outcome, changes since the image before
-        // ("-": no image or nothing to compare with).
-        for (const auto& v : visits)
-            tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + registry::kindName(v.kind) + "\t" +
-                        field(v.technician) + "\t" + field(v.port) + "\t" + v.outcome + "\t" +
-                        (v.hasImage ? optionalNumber(v.changes) : "-"));
-        return kDone;
-    }
-
-    if (p[0] == "name") {
-        const std::string address = tool.args.has("--address") ? tool.args.value("--address") : c->address;
-        if (!reg->describe(c->key, p[2], address)) {
-            tool.error("", reg->error());
-            return kFileError;
-        }
-        return kDone;
-    }
-
-    const auto first = visitImage(tool, *reg, *c, p[2]);
-    if (!first) return kFileError;
-
-    if (p[0] == "diff") {
-        const auto second = visitImage(tool, *reg, *c, p[3]);
-        if (!second) return kFileError;
-        const ImageDifference d = compareImages(*first, *second);
-        if (d.bytes == 0) {
-            tool.result(tool.text(ToolText::NoChanges));
-            return kDone;
-        }
-        printChangeList(tool, *first, *second);
-        return kDifferences;
-    }
-
-    // export
-    const std::string file = tool.args.value("--output");
-    if (!kelvane::SaveDataFile(file, *first, buildingName(c->key, &*c) + ", visit " + p[2])) {
-        tool.error(file, tool.text(kelvane::texts::Message::SaveError));
-        return kFileError;
-    }
-    if (!reg->recordSavedFile(file, *first, c->key, *first))
-        tool.error("", format(tool.text(ToolText::VisitNotRecorded), reg->error()));
-    tool.result(format(tool.text(ToolText::Saved), file));
-    return kDone;
+    return sub->run(tool, reg, &*c);
 }
 
 }  // namespace kelvane::cli

@@ -30,7 +30,9 @@
 #include <vector>
 
 class QByteArray;
+class QSqlDatabase;
 class QSqlQuery;
+class QString;
 
 namespace kelvane::registry {
 
@@ -89,6 +91,15 @@ struct NewVisit {
     std::string source;
 };
 
+// An edit of a building's name, address or notes that a newer one replaced
+// (here or, through the company register, on another laptop).
+struct FieldEdit {
+    std::string field;               // "name", "address" or "notes"
+    std::string value;               // what it said
+    std::string editedAt, editedBy;  // when it was written, and by whom
+    std::string replacedAt;          // when the newer edit came in
+};
+
 struct Recorded {
     std::int64_t visitId = 0;
     bool newController = false;
@@ -101,8 +112,10 @@ struct Recorded {
 };
 
 class Register {
+    friend class CompanySync;
+
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     static constexpr std::chrono::milliseconds kDefaultBusyTimeout{3000};
 
     Register();
@@ -159,6 +172,10 @@ public:
     bool describe(const ControllerKey& key, const std::string& name, const std::string& address,
                   const std::optional<std::string>& notes = std::nullopt);
 
+    // The edits of the controller's name, address and notes that newer ones
+    // replaced, newest first.
+    std::vector<FieldEdit> fieldHistory(const ControllerKey& key);
+
     // One transaction: the controller (added or its last sight and firmware
     // updated), the image (stored once), the visit.
     std::optional<Recorded> recordVisit(const NewVisit& visit);
@@ -193,7 +210,28 @@ public:
 private:
     bool fail(const std::string& what);
     bool fail(const std::string& what, const QSqlQuery& query);
+    QSqlDatabase database() const;
+    // A forward-only query on the register's connection.
+    QSqlQuery query() const;
+    // Runs the prepared `query` (or `sql` on it); false with error() "what:
+    // the database's reason" when it fails.
+    bool exec(QSqlQuery& query, const std::string& what);
+    bool exec(QSqlQuery& query, const QString& sql, const std::string& what);
     bool migrate(int version);
+    // A building's field: the edit it replaces goes to the field history
+    // unless it is the newer one, which then stays and `value` goes there.
+    struct FieldValue {
+        std::string value, at, by;  // at: UTC, ISO 8601 (empty: before edits were timed)
+    };
+    bool mergeField(std::int64_t controller, const char* field, const FieldValue& incoming, bool localEdit);
+    // After the schema: seals a plain register, or says why images are not kept.
+    bool openImages();
+    // The controller's row, added or its last sight and firmware updated.
+    std::optional<std::int64_t> touchController(const ControllerKey& key, const std::string& time,
+                                                const std::optional<int>& firmware, bool* added);
+    // Stores a visit's image and fills what changed since the controller's
+    // previous image.
+    std::optional<std::int64_t> storeVisitImage(std::int64_t controller, const Image& image, Recorded* rec);
     std::optional<std::int64_t> controllerId(const ControllerKey& key);
     // Stores the image once; `near` (an image it likely resembles) may serve
     // as the base of a difference.
@@ -210,9 +248,9 @@ private:
     std::optional<DataKey> previousKey_;
     std::string keyWhy_;
     bool keySet_ = false;
-    bool sealed_ = false;
-    bool legacy_ =
-        false;  // opened at an older schema (tests): plain  // the images are sealed (by key_ when imagesNote_ is empty)
+    bool sealed_ = false;  // the images are sealed (by key_ when imagesNote_ is empty)
+    bool legacy_ = false;  // opened at an older schema (tests): plain
+    int version_ = 0;      // the schema it was opened at
     std::string imagesNote_;
     int unreadableImages_ = 0;
     std::string connection_;

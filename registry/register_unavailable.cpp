@@ -45,6 +45,8 @@ bool Register::describe(const ControllerKey&, const std::string&, const std::str
     return fail(kNotBuilt);
 }
 
+std::vector<FieldEdit> Register::fieldHistory(const ControllerKey&) { return {}; }
+
 std::optional<Recorded> Register::recordVisit(const NewVisit&) {
     fail(kNotBuilt);
     return std::nullopt;

@@ -1,0 +1,730 @@
+// The company register's sync over Qt SQL's PostgreSQL driver. Each push or
+// pull step carries at most SyncLimits::batchRows rows in one server
+// transaction, and what it did is marked in the register file in one local
+// transaction afterwards: a sync stopped between the two repeats the step,
+// which the server and the register both take as already done (rows are
+// keyed by identity, UUID or hash, and inserted only when missing).
+//
+// Pushes take one advisory lock on the server, so the change sequence grows
+// in the order pushes commit; a pull reads every table in one snapshot, so
+// what it has read up to stays read.
+#include "registry/company_sync.h"
+
+#include "registry/register_sql.h"
+
+#include <QDateTime>
+#include <QSettings>
+#include <QSqlError>
+#include <QUrl>
+
+#include <tuple>
+
+namespace kelvane::registry {
+
+using namespace sql;
+
+namespace {
+
+constexpr int kServerSchemaVersion = 1;
+constexpr qlonglong kPushLock = 0x4B56524547;  // any number every laptop uses
+
+// Each step brings the server's schema from its index to its index + 1.
+const std::vector<std::vector<const char*>> kServerMigrations = {
+    {
+        "CREATE SEQUENCE change_seq",
+        "CREATE TABLE settings(key text PRIMARY KEY, value text NOT NULL)",
+        "CREATE TABLE controllers(id bigserial PRIMARY KEY, device_id integer NOT NULL, serial integer NOT NULL,"
+        " first_seen text NOT NULL, last_seen text NOT NULL, firmware integer,"
+        " name text NOT NULL DEFAULT '', name_at text NOT NULL DEFAULT '', name_by text NOT NULL DEFAULT '',"
+        " address text NOT NULL DEFAULT '', address_at text NOT NULL DEFAULT '', address_by text NOT NULL DEFAULT '',"
+        " notes text NOT NULL DEFAULT '', notes_at text NOT NULL DEFAULT '', notes_by text NOT NULL DEFAULT '',"
+        " seq bigint NOT NULL DEFAULT nextval('change_seq'), UNIQUE(device_id, serial))",
+        // Sealed bytes only, as the register files hold them, by keyed hash.
+        "CREATE TABLE images(hash bytea PRIMARY KEY, data bytea NOT NULL, base bytea REFERENCES images(hash),"
+        " seq bigint NOT NULL DEFAULT nextval('change_seq'))",
+        "CREATE TABLE visits(uuid uuid PRIMARY KEY, device_id integer NOT NULL, serial integer NOT NULL,"
+        " time text NOT NULL, technician text NOT NULL, port text NOT NULL, kind text NOT NULL, outcome text NOT NULL,"
+        " firmware integer, image bytea REFERENCES images(hash), changes integer, source text NOT NULL,"
+        " seq bigint NOT NULL DEFAULT nextval('change_seq'))",
+        "CREATE TABLE saved_files(uuid uuid PRIMARY KEY, path text NOT NULL, time text NOT NULL,"
+        " image bytea NOT NULL REFERENCES images(hash), device_id integer, serial integer,"
+        " base bytea REFERENCES images(hash), seq bigint NOT NULL DEFAULT nextval('change_seq'))",
+        "CREATE TABLE field_history(id bigserial PRIMARY KEY, device_id integer NOT NULL, serial integer NOT NULL,"
+        " field text NOT NULL, value text NOT NULL, edited_at text NOT NULL, edited_by text NOT NULL,"
+        " replaced_at text NOT NULL, seq bigint NOT NULL DEFAULT nextval('change_seq'),"
+        " UNIQUE(device_id, serial, field, value, edited_at, edited_by))",
+        "CREATE INDEX controllers_by_seq ON controllers(seq)",
+        "CREATE INDEX images_by_seq ON images(seq)",
+        "CREATE INDEX visits_by_seq ON visits(seq)",
+        "CREATE INDEX visits_by_controller ON visits(device_id, serial, time)",
+        "CREATE INDEX saved_files_by_seq ON saved_files(seq)",
+        "CREATE INDEX saved_files_by_image ON saved_files(image)",
+        "CREATE INDEX field_history_by_seq ON field_history(seq)",
+    },
+};
+
+const char* const kFields[] = {"name", "address", "notes"};
+
+QString settingsKey() { return QStringLiteral("register/server"); }
+
+QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
+
+// One connection to the server, closed and removed with this object.
+class ServerConnection {
+public:
+    ServerConnection(const ServerAddress& a, const SyncLimits& limits) {
+        static std::atomic<int> counter{0};
+        name_ = QStringLiteral("kelvane-company-%1").arg(++counter);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
+        db.setHostName(q(a.host));
+        db.setPort(a.port);
+        db.setUserName(q(a.user));
+        db.setDatabaseName(q(a.database));
+        // Every wait bounded: the connection, a network that stops carrying
+        // (unacknowledged data, or silence while a reply is due).
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=%2;"
+                                            "keepalives_interval=%3;keepalives_count=3;tcp_user_timeout=%4;"
+                                            "application_name=kelvane;sslmode=%5")
+                                 .arg(limits.connectTimeout.count())
+                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 3))
+                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 6))
+                                 .arg(limits.networkTimeout.count() * 1000)
+                                 .arg(a.local() ? QStringLiteral("prefer") : QStringLiteral("require")));
+        statementTimeout_ = limits.statementTimeout;
+    }
+    ~ServerConnection() {
+        { QSqlDatabase::database(name_, false).close(); }
+        QSqlDatabase::removeDatabase(name_);
+    }
+    ServerConnection(const ServerConnection&) = delete;
+    ServerConnection& operator=(const ServerConnection&) = delete;
+
+    bool open(std::string* error) {
+        QSqlDatabase db = database();
+        if (!db.open()) {
+            *error = "cannot reach the company register: " + db.lastError().text().toStdString();
+            return false;
+        }
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeout_.count() * 1000))) {
+            *error = "company register: " + query.lastError().text().toStdString();
+            return false;
+        }
+        return true;
+    }
+    QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
+
+private:
+    QString name_;
+    std::chrono::seconds statementTimeout_{60};
+};
+
+// The server's schema version: 0 when there is none yet.
+std::optional<int> serverVersion(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT coalesce(max(version), 0) AS version FROM schema_version")) || !query.next())
+        return std::nullopt;
+    return query.value("version").toInt();
+}
+
+}  // namespace
+
+bool ServerAddress::local() const {
+    return host.empty() || host[0] == '/' || host == "localhost" || host == "127.0.0.1" || host == "::1";
+}
+
+std::string ServerAddress::url() const {
+    const QString h = host.empty() || host[0] != '/' ? q(host) : QString::fromLatin1(QUrl::toPercentEncoding(q(host)));
+    const bool v6 = host.find(':') != std::string::npos;
+    return "postgresql://" + QUrl::toPercentEncoding(q(user)).toStdString() + "@" + (v6 ? "[" : "") + h.toStdString() +
+           (v6 ? "]" : "") + ":" + std::to_string(port) + "/" + QUrl::toPercentEncoding(q(database)).toStdString();
+}
+
+std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string* why) {
+    const auto refuse = [why](const std::string& reason) -> std::optional<ServerAddress> {
+        if (why) *why = reason + " (the form is postgresql://user@host:port/dbname)";
+        return std::nullopt;
+    };
+    if (text.size() > 2000) return refuse("the server's URL is too long");
+    const QUrl url(q(text), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
+        return refuse("not a PostgreSQL URL: " + text);
+    if (!url.password().isEmpty())
+        return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
+    if (url.hasQuery() || url.hasFragment()) return refuse("the URL has more than user, host, port and database");
+    ServerAddress a;
+    a.user = url.userName().toStdString();
+    a.host = url.host(QUrl::FullyDecoded).toStdString();
+    a.database = url.path(QUrl::FullyDecoded).mid(1).toStdString();
+    a.port = url.port(5432);
+    if (a.host.empty()) {
+        // A socket folder: QUrl leaves the %2F-encoded host in the authority.
+        const QString authority = url.authority(QUrl::FullyEncoded);
+        const QString encoded = authority.mid(authority.indexOf(QLatin1Char('@')) + 1).section(QLatin1Char(':'), 0, 0);
+        a.host = QUrl::fromPercentEncoding(encoded.toLatin1()).toStdString();
+    }
+    if (a.user.empty() || a.host.empty() || a.database.empty() || a.database.find('/') != std::string::npos)
+        return refuse("the URL needs a user, a host and a database");
+    return a;
+}
+
+std::optional<std::string> serverUrl() {
+    const QString url = settings().value(settingsKey()).toString();
+    if (url.isEmpty()) return std::nullopt;
+    return url.toStdString();
+}
+
+void setServerUrl(const std::string& url) { settings().setValue(settingsKey(), q(url)); }
+
+bool serverDriverAvailable(std::string* why) {
+    if (QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) return true;
+    if (why) *why = kNoServerDriver;
+    return false;
+}
+
+SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) {
+    SetupResult r;
+    if (!serverDriverAvailable(&r.error)) return r;
+    ServerConnection server(address, limits);
+    if (!server.open(&r.error)) return r;
+    QSqlDatabase db = server.database();
+    QSqlQuery query(db);
+    const auto failed = [&](const std::string& what) {
+        r.error = "company register: " + what + ": " + query.lastError().text().toStdString();
+        db.rollback();
+        return r;
+    };
+    if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL,"
+                                   " done text NOT NULL DEFAULT now()::text)")))
+        return failed("schema");
+    // One set-up at a time: the version is read and raised under the lock.
+    if (!db.transaction()) return failed("schema");
+    if (!query.exec(QStringLiteral("LOCK TABLE schema_version IN EXCLUSIVE MODE"))) return failed("schema");
+    const auto version = serverVersion(query);
+    if (!version) return failed("schema");
+    r.fromVersion = r.toVersion = *version;
+    if (*version > kServerSchemaVersion) {
+        db.rollback();
+        r.error = "the company register's schema (version " + std::to_string(*version) +
+                  ") is newer than this program's (" + std::to_string(kServerSchemaVersion) + ")";
+        return r;
+    }
+    for (int step = *version; step < kServerSchemaVersion; ++step) {
+        for (const char* statement : kServerMigrations[static_cast<std::size_t>(step)])
+            if (!query.exec(QString::fromLatin1(statement))) return failed("schema " + std::to_string(step + 1));
+        if (!query.exec(QStringLiteral("INSERT INTO schema_version(version) VALUES(%1)").arg(step + 1)))
+            return failed("schema");
+        r.done.push_back(step == 0 ? "created the company register's schema (version 1)"
+                                   : "migrated the schema to version " + std::to_string(step + 1));
+    }
+    if (!db.commit()) return failed("schema");
+    r.toVersion = kServerSchemaVersion;
+    if (r.done.empty())
+        r.done.push_back("the schema is at version " + std::to_string(kServerSchemaVersion) + ": nothing to do");
+    r.ok = true;
+    return r;
+}
+
+// One sync of one register with one server.
+class CompanySync {
+public:
+    CompanySync(Register& reg, QSqlDatabase server, const SyncLimits& limits, const std::atomic_bool* cancel,
+                SyncResult* result)
+        : reg_(reg), server_(std::move(server)), limits_(limits), cancel_(cancel), r_(*result) {}
+
+    // The outcome of a sync, kept in the register for syncState().
+    static void note(Register& reg, const SyncResult& r) {
+        if (!reg.isOpen()) return;
+        QSqlQuery query = reg.query();
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?)"));
+        query.addBindValue(q(r.error));
+        query.exec();
+        if (!r.ok) return;
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company synced', ?)"));
+        query.addBindValue(q(r.finishedAt));
+        query.exec();
+    }
+    static void state(Register& reg, SyncState* s) {
+        if (!reg.isOpen()) return;
+        QSqlQuery query = reg.query();
+        if (query.exec(QStringLiteral("SELECT key, value FROM settings WHERE key IN ('company synced', 'company error')")))
+            while (query.next()) {
+                if (query.value("key").toString() == QLatin1String("company synced"))
+                    s->lastSync = sql::s(query.value("value"));
+                else
+                    s->lastError = sql::s(query.value("value"));
+            }
+        if (query.exec(QStringLiteral("SELECT count(*) AS waiting FROM visits WHERE pushed = 0")) && query.next())
+            s->waitingVisits = query.value("waiting").toInt();
+    }
+
+    bool run() {
+        if (!checkKey()) return false;
+        for (const auto step : {&CompanySync::pushControllers, &CompanySync::pushImages, &CompanySync::pushVisits,
+                                &CompanySync::pushSavedFiles, &CompanySync::pushHistory})
+            if (!repeat(step)) return false;
+        return pull();
+    }
+
+private:
+    using Step = bool (CompanySync::*)(bool* more);
+
+    bool cancelled() {
+        if (!cancel_ || !*cancel_) return false;
+        r_.cancelled = true;
+        return fail("cancelled; what went before is kept");
+    }
+    bool fail(const std::string& what) {
+        if (r_.error.empty()) r_.error = what;
+        return false;
+    }
+    bool serverFail(const std::string& what, const QSqlQuery& query) {
+        server_.rollback();
+        return fail("company register: " + what + ": " + query.lastError().text().toStdString());
+    }
+    bool localFail(const std::string& what) { return fail("register: " + what + ": " + reg_.error()); }
+    // A step until it has nothing more to do; the cancel flag between batches.
+    bool repeat(Step step) {
+        for (bool more = true; more;) {
+            if (cancelled() || !(this->*step)(&more)) return false;
+        }
+        return true;
+    }
+    QSqlQuery local() { return reg_.query(); }
+    QSqlQuery remote() {
+        QSqlQuery query(server_);
+        query.setForwardOnly(true);
+        return query;
+    }
+    bool beginPush(QSqlQuery& query) {
+        if (!server_.transaction()) return serverFail("begin", query);
+        return query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)) || serverFail("lock", query);
+    }
+    bool commitServer(QSqlQuery& query) { return server_.commit() || serverFail("commit", query); }
+
+    // The images travel sealed: every laptop must seal with the one key the
+    // server's images are sealed with.
+    bool checkKey() {
+        if (!reg_.open_) return fail(reg_.error_.empty() ? "the register is not open" : reg_.error_);
+        if (!reg_.imagesNote_.empty() || !reg_.key_ || !reg_.sealed_)
+            return fail("the register's images are not sealed with this computer's key (" + reg_.imagesNote_ + ")");
+        QSqlQuery query = remote();
+        const QString id = q(reg_.key_->id());
+        if (!query.exec(QStringLiteral("INSERT INTO settings(key, value) VALUES('data key', '%1')"
+                                       " ON CONFLICT DO NOTHING")
+                            .arg(id)) ||
+            !query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) || !query.next())
+            return serverFail("key", query);
+        if (query.value("value").toString() != id)
+            return fail("the company register's images are sealed with another key (" +
+                        query.value("value").toString().left(8).toStdString() + "…, this computer's is " +
+                        id.left(8).toStdString() + "…): import the company's key first (kvtool key import)");
+        return true;
+    }
+
+    bool pushControllers(bool* more) {
+        QSqlQuery rows = local();
+        rows.prepare(
+            QStringLiteral("SELECT id, device_id, serial, first_seen, last_seen, firmware, changed, name, name_at,"
+                           " name_by, address, address_at, address_by, notes, notes_at, notes_by"
+                           " FROM controllers WHERE changed > 0 ORDER BY id LIMIT ?"));
+        rows.addBindValue(limits_.batchRows);
+        if (!reg_.exec(rows, "controllers")) return localFail("controllers");
+        struct Pushed {
+            qlonglong id, changed;
+        };
+        std::vector<Pushed> done;
+        QSqlQuery query = remote();
+        if (!beginPush(query)) return false;
+        while (rows.next()) {
+            query.prepare(QStringLiteral(
+                "INSERT INTO controllers(device_id, serial, first_seen, last_seen, firmware) VALUES(?, ?, ?, ?, ?)"
+                " ON CONFLICT(device_id, serial) DO UPDATE SET first_seen = least(controllers.first_seen,"
+                " excluded.first_seen), last_seen = greatest(controllers.last_seen, excluded.last_seen),"
+                " firmware = CASE WHEN excluded.last_seen >= controllers.last_seen"
+                " THEN coalesce(excluded.firmware, controllers.firmware) ELSE controllers.firmware END,"
+                " seq = nextval('change_seq')"
+                " RETURNING name, name_at, name_by, address, address_at, address_by, notes, notes_at, notes_by"));
+            for (const char* c : {"device_id", "serial", "first_seen", "last_seen", "firmware"})
+                query.addBindValue(rows.value(c));
+            if (!query.exec() || !query.next()) return serverFail("controllers", query);
+            for (const char* field : kFields)
+                if (!pushField(rows, query, field)) return false;
+            done.push_back({rows.value("id").toLongLong(), rows.value("changed").toLongLong()});
+        }
+        rows.finish();
+        *more = static_cast<int>(done.size()) == limits_.batchRows;
+        if (!commitServer(query)) return false;
+        Transaction transaction(reg_.database());
+        QSqlQuery mark = local();
+        mark.prepare(QStringLiteral("UPDATE controllers SET changed = 0 WHERE id = ? AND changed = ?"));
+        for (const auto& p : done) {
+            mark.addBindValue(p.id);
+            mark.addBindValue(p.changed);
+            if (!reg_.exec(mark, "controllers")) return localFail("controllers");
+        }
+        r_.pushed.controllers += static_cast<int>(done.size());
+        return transaction.commit() || localFail("controllers");
+    }
+
+    // The newest edit of a field wins on the server; the one it replaced, or
+    // the one that lost, goes to the server's history.
+    bool pushField(const QSqlQuery& mine, const QSqlQuery& theirs, const char* field) {
+        const QString f = QString::fromLatin1(field);
+        const auto at = [&](const QSqlQuery& row) {
+            return std::make_tuple(row.value(f + QStringLiteral("_at")).toString(),
+                                   row.value(f + QStringLiteral("_by")).toString(), row.value(f).toString());
+        };
+        const auto local = at(mine);
+        const auto server = at(theirs);
+        if (std::get<2>(local) == std::get<2>(server)) return true;
+        const bool localWins = local > server;
+        const auto& replaced = localWins ? server : local;
+        QSqlQuery query = remote();
+        if (!std::get<2>(replaced).isEmpty() || !std::get<0>(replaced).isEmpty()) {
+            query.prepare(QStringLiteral(
+                "INSERT INTO field_history(device_id, serial, field, value, edited_at, edited_by, replaced_at)"
+                " VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"));
+            query.addBindValue(mine.value("device_id"));
+            query.addBindValue(mine.value("serial"));
+            query.addBindValue(f);
+            query.addBindValue(std::get<2>(replaced));
+            query.addBindValue(std::get<0>(replaced));
+            query.addBindValue(std::get<1>(replaced));
+            query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+            if (!query.exec()) return serverFail("field history", query);
+            ++r_.pushed.fieldEdits;
+        }
+        if (!localWins) return true;
+        query.prepare(
+            QStringLiteral("UPDATE controllers SET %1 = ?, %1_at = ?, %1_by = ? WHERE device_id = ? AND serial = ?").arg(f));
+        query.addBindValue(std::get<2>(local));
+        query.addBindValue(std::get<0>(local));
+        query.addBindValue(std::get<1>(local));
+        query.addBindValue(mine.value("device_id"));
+        query.addBindValue(mine.value("serial"));
+        return query.exec() || serverFail("controllers", query);
+    }
+
+    // Rows of a local table not yet on the server: sent in one server
+    // transaction, then marked pushed in one local transaction.
+    bool pushRows(const QString& select, const QString& insert, const std::vector<const char*>& columns,
+                  const QString& table, int* count, bool* more) {
+        QSqlQuery rows = local();
+        rows.prepare(select);
+        rows.addBindValue(limits_.batchRows);
+        if (!reg_.exec(rows, table.toStdString())) return localFail(table.toStdString());
+        std::vector<qlonglong> done;
+        QSqlQuery query = remote();
+        if (!beginPush(query)) return false;
+        query.prepare(insert);
+        while (rows.next()) {
+            for (const char* c : columns) query.addBindValue(rows.value(c));
+            if (!query.exec()) return serverFail(table.toStdString(), query);
+            done.push_back(rows.value("local_id").toLongLong());
+        }
+        rows.finish();
+        *more = static_cast<int>(done.size()) == limits_.batchRows;
+        if (!commitServer(query)) return false;
+        Transaction transaction(reg_.database());
+        QSqlQuery mark = local();
+        mark.prepare(QStringLiteral("UPDATE %1 SET pushed = 1 WHERE id = ?").arg(table));
+        for (const qlonglong id : done) {
+            mark.addBindValue(id);
+            if (!reg_.exec(mark, table.toStdString())) return localFail(table.toStdString());
+        }
+        *count += static_cast<int>(done.size());
+        return transaction.commit() || localFail(table.toStdString());
+    }
+
+    bool pushImages(bool* more) {
+        // Whole images before the differences based on them.
+        return pushRows(QStringLiteral("SELECT i.id AS local_id, i.sha256 AS hash, i.data AS data, b.sha256 AS base"
+                                       " FROM images i LEFT JOIN images b ON b.id = i.base WHERE i.pushed = 0"
+                                       " ORDER BY i.base IS NOT NULL, i.id LIMIT ?"),
+                        QStringLiteral("INSERT INTO images(hash, data, base) VALUES(?, ?, ?) ON CONFLICT DO NOTHING"),
+                        {"hash", "data", "base"}, QStringLiteral("images"), &r_.pushed.images, more);
+    }
+
+    bool pushVisits(bool* more) {
+        // A visit whose image is not on the server yet waits for the next sync.
+        return pushRows(
+            QStringLiteral("SELECT v.id AS local_id, v.uuid AS uuid, c.device_id AS device_id, c.serial AS serial,"
+                           " v.time AS time, v.technician AS technician, v.port AS port, v.kind AS kind,"
+                           " v.outcome AS outcome, v.firmware AS firmware, i.sha256 AS image, v.changes AS changes,"
+                           " v.source AS source FROM visits v JOIN controllers c ON c.id = v.controller"
+                           " LEFT JOIN images i ON i.id = v.image WHERE v.pushed = 0"
+                           " AND (v.image IS NULL OR i.pushed = 1) ORDER BY v.id LIMIT ?"),
+            QStringLiteral("INSERT INTO visits(uuid, device_id, serial, time, technician, port, kind, outcome,"
+                           " firmware, image, changes, source) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                           " ON CONFLICT DO NOTHING"),
+            {"uuid", "device_id", "serial", "time", "technician", "port", "kind", "outcome", "firmware", "image",
+             "changes", "source"},
+            QStringLiteral("visits"), &r_.pushed.visits, more);
+    }
+
+    bool pushSavedFiles(bool* more) {
+        return pushRows(
+            QStringLiteral("SELECT f.id AS local_id, f.uuid AS uuid, f.path AS path, f.time AS time, i.sha256 AS image,"
+                           " c.device_id AS device_id, c.serial AS serial, b.sha256 AS base FROM saved_files f"
+                           " JOIN images i ON i.id = f.image LEFT JOIN controllers c ON c.id = f.controller"
+                           " LEFT JOIN images b ON b.id = f.base WHERE f.pushed = 0 AND i.pushed = 1"
+                           " AND (f.base IS NULL OR b.pushed = 1) ORDER BY f.id LIMIT ?"),
+            QStringLiteral("INSERT INTO saved_files(uuid, path, time, image, device_id, serial, base)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
+            {"uuid", "path", "time", "image", "device_id", "serial", "base"}, QStringLiteral("saved_files"),
+            &r_.pushed.savedFiles, more);
+    }
+
+    bool pushHistory(bool* more) {
+        return pushRows(QStringLiteral("SELECT h.id AS local_id, c.device_id AS device_id, c.serial AS serial, h.field AS field,"
+                                       " h.value AS value, h.edited_at AS edited_at, h.edited_by AS edited_by,"
+                                       " h.replaced_at AS replaced_at FROM field_history h JOIN controllers c"
+                                       " ON c.id = h.controller WHERE h.pushed = 0 ORDER BY h.id LIMIT ?"),
+                        QStringLiteral("INSERT INTO field_history(device_id, serial, field, value, edited_at, edited_by,"
+                                       " replaced_at) VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING"),
+                        {"device_id", "serial", "field", "value", "edited_at", "edited_by", "replaced_at"},
+                        QStringLiteral("field_history"), &r_.pushed.fieldEdits, more);
+    }
+
+    // ---- pull: every table in one snapshot of the server, in batches.
+    struct PullTable {
+        const char* table;
+        const char* columns;
+        bool (CompanySync::*apply)(const QSqlQuery& row, int* count);
+        int SyncCounts::*count;
+    };
+
+    bool pull() {
+        QSqlQuery query = remote();
+        if (!server_.transaction() ||
+            !query.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY")))
+            return serverFail("pull", query);
+        static const PullTable kTables[] = {
+            {"controllers",
+             "device_id, serial, first_seen, last_seen, firmware, name, name_at, name_by, address, address_at,"
+             " address_by, notes, notes_at, notes_by",
+             &CompanySync::pullController, &SyncCounts::controllers},
+            {"images", "hash, data, base", &CompanySync::pullImage, &SyncCounts::images},
+            {"visits",
+             "uuid::text AS uuid, device_id, serial, time, technician, port, kind, outcome, firmware, image, changes,"
+             " source",
+             &CompanySync::pullVisit, &SyncCounts::visits},
+            {"saved_files", "uuid::text AS uuid, path, time, image, device_id, serial, base",
+             &CompanySync::pullSavedFile, &SyncCounts::savedFiles},
+            {"field_history", "device_id, serial, field, value, edited_at, edited_by, replaced_at",
+             &CompanySync::pullHistory, &SyncCounts::fieldEdits},
+        };
+        for (const auto& t : kTables) {
+            for (bool more = true; more;) {
+                if (cancelled() || !pullBatch(t, &more)) return false;
+            }
+        }
+        server_.commit();
+        return true;
+    }
+
+    bool pullBatch(const PullTable& t, bool* more) {
+        const QString mark = QStringLiteral("pulled %1").arg(QLatin1String(t.table));
+        QSqlQuery setting = local();
+        qlonglong from = 0;
+        if (setting.exec(QStringLiteral("SELECT value FROM settings WHERE key = '%1'").arg(mark)) && setting.next())
+            from = setting.value("value").toLongLong();
+        setting.finish();
+        QSqlQuery rows = remote();
+        if (!rows.exec(QStringLiteral("SELECT %1, seq FROM %2 WHERE seq > %3 ORDER BY seq LIMIT %4")
+                           .arg(QLatin1String(t.columns), QLatin1String(t.table))
+                           .arg(from)
+                           .arg(limits_.batchRows)))
+            return serverFail(t.table, rows);
+        Transaction transaction(reg_.database());
+        if (!transaction.begun()) return fail("register locked");
+        int n = 0;
+        qlonglong last = from;
+        while (rows.next()) {
+            if (!(this->*t.apply)(rows, &(r_.pulled.*t.count))) return false;
+            last = rows.value("seq").toLongLong();
+            ++n;
+        }
+        *more = n == limits_.batchRows;
+        if (last == from) return true;
+        QSqlQuery save = local();
+        save.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)"));
+        save.addBindValue(mark);
+        save.addBindValue(QString::number(last));
+        if (!reg_.exec(save, "settings")) return localFail("settings");
+        return transaction.commit() || localFail(t.table);
+    }
+
+    // The local id of a controller, added (as not changed here) when missing.
+    std::optional<qlonglong> controllerOf(const QVariant& deviceId, const QVariant& serial, const QVariant& seen) {
+        QSqlQuery query = local();
+        query.prepare(
+            QStringLiteral("INSERT OR IGNORE INTO controllers(device_id, serial, first_seen, last_seen, changed)"
+                           " VALUES(?, ?, ?, ?, 0)"));
+        query.addBindValue(deviceId);
+        query.addBindValue(serial);
+        query.addBindValue(seen);
+        query.addBindValue(seen);
+        if (!reg_.exec(query, "controller")) return std::nullopt;
+        query.prepare(QStringLiteral("SELECT id FROM controllers WHERE device_id = ? AND serial = ?"));
+        query.addBindValue(deviceId);
+        query.addBindValue(serial);
+        if (!reg_.exec(query, "controller") || !query.next()) return std::nullopt;
+        return query.value("id").toLongLong();
+    }
+    // The local id of an image by its hash; a null value for no image.
+    std::optional<QVariant> imageOf(const QVariant& hash) {
+        if (hash.isNull()) return QVariant();
+        QSqlQuery query = local();
+        query.prepare(QStringLiteral("SELECT id FROM images WHERE sha256 = ?"));
+        query.addBindValue(hash.toByteArray());
+        if (!reg_.exec(query, "image") || !query.next()) return std::nullopt;
+        return query.value("id");
+    }
+
+    bool pullController(const QSqlQuery& row, int* count) {
+        QSqlQuery query = local();
+        query.prepare(QStringLiteral("SELECT id FROM controllers WHERE device_id = ? AND serial = ?"));
+        query.addBindValue(row.value("device_id"));
+        query.addBindValue(row.value("serial"));
+        if (!reg_.exec(query, "controller")) return localFail("controllers");
+        const bool known = query.next();
+        query.finish();
+        const auto id = controllerOf(row.value("device_id"), row.value("serial"), row.value("first_seen"));
+        if (!id) return localFail("controllers");
+        query.prepare(
+            QStringLiteral("UPDATE controllers SET first_seen = min(first_seen, ?), last_seen = max(last_seen, ?),"
+                           " firmware = CASE WHEN ? >= last_seen THEN coalesce(?, firmware) ELSE firmware END"
+                           " WHERE id = ?"));
+        query.addBindValue(row.value("first_seen"));
+        query.addBindValue(row.value("last_seen"));
+        query.addBindValue(row.value("last_seen"));
+        query.addBindValue(row.value("firmware"));
+        query.addBindValue(*id);
+        if (!reg_.exec(query, "controller")) return localFail("controllers");
+        for (const char* field : kFields) {
+            const std::string f = field;
+            if (!reg_.mergeField(*id, field,
+                                 {s(row.value(field)), s(row.value(q(f + "_at"))), s(row.value(q(f + "_by")))}, false))
+                return localFail("controllers");
+        }
+        *count += known ? 0 : 1;
+        return true;
+    }
+
+    bool pullImage(const QSqlQuery& row, int* count) {
+        const auto base = imageOf(row.value("base"));
+        if (!base) return fail("company register: an image arrived before the image it is based on");
+        QSqlQuery query = local();
+        query.prepare(QStringLiteral("INSERT OR IGNORE INTO images(sha256, data, base, pushed) VALUES(?, ?, ?, 1)"));
+        query.addBindValue(row.value("hash").toByteArray());
+        query.addBindValue(row.value("data").toByteArray());
+        query.addBindValue(*base);
+        if (!reg_.exec(query, "image")) return localFail("images");
+        *count += query.numRowsAffected() > 0 ? 1 : 0;
+        return true;
+    }
+
+    bool pullVisit(const QSqlQuery& row, int* count) {
+        const auto controller = controllerOf(row.value("device_id"), row.value("serial"), row.value("time"));
+        const auto image = imageOf(row.value("image"));
+        if (!controller || !image) return fail("company register: a visit's controller or image is missing");
+        QSqlQuery query = local();
+        query.prepare(
+            QStringLiteral("INSERT OR IGNORE INTO visits(uuid, controller, time, technician, port, kind,"
+                           " outcome, firmware, image, changes, source, pushed)"
+                           " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+        query.addBindValue(row.value("uuid"));
+        query.addBindValue(*controller);
+        for (const char* c : {"time", "technician", "port", "kind", "outcome", "firmware"})
+            query.addBindValue(row.value(c));
+        query.addBindValue(*image);
+        query.addBindValue(row.value("changes"));
+        query.addBindValue(row.value("source"));
+        if (!reg_.exec(query, "visit")) return localFail("visits");
+        *count += query.numRowsAffected() > 0 ? 1 : 0;
+        return true;
+    }
+
+    bool pullSavedFile(const QSqlQuery& row, int* count) {
+        const auto image = imageOf(row.value("image"));
+        const auto base = imageOf(row.value("base"));
+        std::optional<qlonglong> controller;
+        if (!row.value("device_id").isNull())
+            controller = controllerOf(row.value("device_id"), row.value("serial"), row.value("time"));
+        if (!image || !base || (!row.value("device_id").isNull() && !controller))
+            return fail("company register: a saved file's image or controller is missing");
+        QSqlQuery query = local();
+        query.prepare(
+            QStringLiteral("INSERT OR IGNORE INTO saved_files(uuid, path, time, image, controller, base, pushed)"
+                           " VALUES(?, ?, ?, ?, ?, ?, 1)"));
+        query.addBindValue(row.value("uuid"));
+        query.addBindValue(row.value("path"));
+        query.addBindValue(row.value("time"));
+        query.addBindValue(*image);
+        query.addBindValue(controller ? QVariant(*controller) : QVariant());
+        query.addBindValue(*base);
+        if (!reg_.exec(query, "saved file")) return localFail("saved files");
+        *count += query.numRowsAffected() > 0 ? 1 : 0;
+        return true;
+    }
+
+    bool pullHistory(const QSqlQuery& row, int* count) {
+        const auto controller = controllerOf(row.value("device_id"), row.value("serial"), row.value("edited_at"));
+        if (!controller) return localFail("field history");
+        QSqlQuery query = local();
+        query.prepare(
+            QStringLiteral("INSERT OR IGNORE INTO field_history(controller, field, value, edited_at, edited_by,"
+                           " replaced_at, pushed) VALUES(?, ?, ?, ?, ?, ?, 1)"));
+        query.addBindValue(*controller);
+        for (const char* c : {"field", "value", "edited_at", "edited_by", "replaced_at"})
+            query.addBindValue(row.value(c));
+        if (!reg_.exec(query, "field history")) return localFail("field history");
+        *count += query.numRowsAffected() > 0 ? 1 : 0;
+        return true;
+    }
+
+    Register& reg_;
+    QSqlDatabase server_;
+    SyncLimits limits_;
+    const std::atomic_bool* cancel_;
+    SyncResult& r_;
+};
+
+SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimits& limits, const std::atomic_bool* cancel) {
+    SyncResult r;
+    if (!serverDriverAvailable(&r.error)) return r;
+    if (!local.isOpen()) {
+        r.error = local.error().empty() ? "the register is not open" : local.error();
+        return r;
+    }
+    {
+        ServerConnection server(address, limits);
+        if (server.open(&r.error)) {
+            QSqlQuery query(server.database());
+            const auto version = serverVersion(query);
+            if (!version || *version == 0) {
+                r.error = "the company register has no schema yet: run kvtool register server-setup first";
+            } else if (*version > kServerSchemaVersion) {
+                r.error = "the company register's schema (version " + std::to_string(*version) +
+                          ") is newer than this program's: update the program";
+            } else {
+                query.finish();
+                CompanySync sync(local, server.database(), limits, cancel, &r);
+                r.ok = sync.run();
+            }
+        }
+    }
+    if (r.ok) r.finishedAt = now();
+    CompanySync::note(local, r);
+    return r;
+}
+
+SyncState syncState(Register& local) {
+    SyncState s;
+    s.configured = serverUrl().has_value();
+    CompanySync::state(local, &s);
+    return s;
+}
+
+}  // namespace kelvane::registry

@@ -1,0 +1,79 @@
+// The wrong-building guard's and the three-way upload's questions: where an
+// image came from, and the image a working image was made from.
+#include "registry/building_register.h"
+
+#include "registry/register_sql.h"
+
+namespace kelvane::registry {
+
+using namespace sql;
+
+std::vector<Controller> Register::originsOf(const Image& image) {
+    std::vector<Controller> out;
+    if (!open_) return out;
+    QSqlQuery query = this->query();
+    // Every use of the image by a known controller: a saved file or a visit.
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM controllers c JOIN ("
+                       "  SELECT f.controller AS cid, f.time AS t FROM saved_files f JOIN images i ON i.id = f.image"
+                       "   WHERE i.sha256 = :h AND f.controller IS NOT NULL"
+                       "  UNION ALL"
+                       "  SELECT v.controller, v.time FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = :h"
+                       ") u ON u.cid = c.id WHERE c.device_id >= 0 GROUP BY c.id ORDER BY max(u.t) DESC")
+            .arg(QLatin1String(kControllerColumns)));
+    query.bindValue(QStringLiteral(":h"), hashOf(image));
+    if (!exec(query, "origin")) return out;
+    while (query.next()) out.push_back(controllerFrom(query));
+    return out;
+}
+
+std::optional<Controller> Register::wrongBuilding(const Image& working, const std::optional<ControllerKey>& downloadedFrom,
+                                                  const ControllerKey& connected) {
+    if (downloadedFrom && downloadedFrom->known()) {
+        if (*downloadedFrom == connected) return std::nullopt;
+        if (auto known = controller(*downloadedFrom)) return known;
+        Controller unnamed;
+        unnamed.key = *downloadedFrom;
+        return unnamed;
+    }
+    const auto origins = originsOf(working);
+    for (const auto& o : origins)
+        if (o.key == connected) return std::nullopt;
+    if (origins.empty()) return std::nullopt;
+    return origins.front();
+}
+
+std::optional<Image> Register::baseImageFor(const Image& working, std::string* when) {
+    if (!open_) return std::nullopt;
+    QSqlQuery query = this->query();
+    // When the base was read: the latest visit that had it.
+    const auto readAt = [&](const Image& base, const QString& otherwise) {
+        if (!when) return;
+        *when = otherwise.toStdString();
+        QSqlQuery visit = this->query();
+        visit.prepare(QStringLiteral(
+            "SELECT max(v.time) AS latest FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ?"));
+        visit.addBindValue(hashOf(base));
+        if (visit.exec() && visit.next() && !visit.value("latest").isNull())
+            *when = visit.value("latest").toString().toStdString();
+    };
+    query.prepare(
+        QStringLiteral("SELECT f.base AS base, f.time AS saved FROM saved_files f JOIN images i ON i.id = f.image"
+                       " WHERE i.sha256 = ? AND f.base IS NOT NULL ORDER BY f.time DESC, f.id DESC LIMIT 1"));
+    query.addBindValue(hashOf(working));
+    if (query.exec() && query.next()) {
+        const QString saved = query.value("saved").toString();
+        auto base = loadImage(query.value("base").toLongLong());
+        if (base) readAt(*base, saved);
+        return base;
+    }
+    query.prepare(QStringLiteral("SELECT 1 FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ? LIMIT 1"));
+    query.addBindValue(hashOf(working));
+    if (query.exec() && query.next()) {
+        readAt(working, QString());
+        return working;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kelvane::registry
