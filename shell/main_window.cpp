@@ -126,6 +126,7 @@ void MainWindow::buildMenu() {
         {"READBACK", "Sprawdź zasilacz", QKeySequence(Qt::Key_F8), &MainWindow::onReadBack},
         {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
         {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
+        {"TECHNICIAN", "Serwisant…", QKeySequence(), &MainWindow::onTechnician},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -177,6 +178,10 @@ void MainWindow::buildStatusBar() {
     second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
     second->setFixedWidth(kSecondPanelWidth);
     statusBar_->addWidget(second);
+    companyPanel_ = new QLabel(statusBar_);
+    companyPanel_->setObjectName(QStringLiteral("CompanyRegisterPanel"));
+    companyPanel_->hide();
+    statusBar_->addPermanentWidget(companyPanel_);
     // The notice takes a line of its own above the status bar, wrapped to the
     // window's width: beside the panels it had 150 px and was cut off.
     notice_ = new QLabel(centralWidget());
@@ -213,6 +218,19 @@ void MainWindow::setNotice(std::function<QString(int)> make, std::function<void(
 }
 
 QString MainWindow::noticeText() const { return notice_->text(); }
+
+void MainWindow::setCompanyStatus(std::function<QString(int)> make) {
+    companyMaker_ = std::move(make);
+    refreshCompanyStatus();
+}
+
+void MainWindow::refreshCompanyStatus() {
+    const QString text = companyMaker_ ? companyMaker_(CurrentLanguage()) : QString();
+    companyPanel_->setText(text);
+    companyPanel_->setVisible(!text.isEmpty());
+}
+
+QString MainWindow::companyStatusText() const { return companyPanel_->isHidden() ? QString() : companyPanel_->text(); }
 
 void MainWindow::indexNamedObjects() {
     named_.clear();
@@ -443,6 +461,9 @@ void MainWindow::onBackups() {
 }
 void MainWindow::onRegister() {
     if (hooks_.buildings) hooks_.buildings();
+}
+void MainWindow::onTechnician() {
+    if (hooks_.technician) hooks_.technician();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

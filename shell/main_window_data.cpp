@@ -143,6 +143,7 @@ void MainWindow::ApplyLanguage(int language) {
     else if (previous != language && !statusPanel_->text().isEmpty())
         statusPanel_->setText(retranslated(statusPanel_->text(), previous, language));
     if (noticeMaker_) notice_->setText(noticeMaker_(language));
+    refreshCompanyStatus();
     if (sourceName_) setShownSource(sourceName_);
     openDialog_->setWindowTitle(messageText(texts::Message::DataFileOpenTitle));
     saveDialog_->setWindowTitle(messageText(texts::Message::DataFileSaveTitle));

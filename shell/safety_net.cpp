@@ -2,6 +2,7 @@
 
 #include "image/change_list.h"
 #include "shell/backups.h"
+#include "shell/company_wiring.h"
 #include "texts/change_text.h"
 #include "texts/configuration_warnings.h"
 #include "texts/language_table.h"
@@ -115,10 +116,13 @@ void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
     const QDateTime then = QDateTime::fromString(QString::fromStdString(recorded.previous->time), Qt::ISODate);
     const QString stored = QString::fromStdString(recorded.previous->time);
     const int changes = recorded.changes.value_or(0);
+    // A colleague's visit names them: "3.11.2026 (Jan K.)".
+    const std::string who = recorded.previous->technician, me = registry::technicianName();
     // The notice follows the window's language, as the status text does.
-    const auto notice = [then, stored, changes](int language) {
+    const auto notice = [then, stored, changes, who, me](int language) {
+        const QString date = then.isValid() ? shownDate(then, language) : stored;
         return QString::fromUtf8(texts::messageText(Message::SinceLastVisit, language))
-            .replace(QLatin1String("%s"), then.isValid() ? shownDate(then, language) : stored)
+            .replace(QLatin1String("%s"), QString::fromStdString(texts::visitDateWithWho(date.toStdString(), who, me)))
             .replace(QLatin1String("%d"), QString::number(changes));
     };
     const Image before = *recorded.previousImage, after = form_.document().device;
@@ -516,6 +520,8 @@ void SafetyNet::showRegister() {
         form_.prompts().showChanges(&form_, ct, groups);
     };
     dialog.report = [this](const QString& what) { form_.showMessage(what); };
+    dialog.setCompanySync(company_);
+    dialog.setFieldHistory([reg](const registry::ControllerKey& key) { return ReplacedEdits(*reg, key); });
     form_.prompts().runDialog(&dialog);
     const auto chosen = dialog.chosenImage();
     if (!chosen || !form_.confirmDiscard(Message::UnsavedLoad)) return;

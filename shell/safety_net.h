@@ -19,8 +19,9 @@
 #include <string>
 
 namespace kelvane::shell {
+class CompanySyncRunner;
 class LinkController;
-}
+}  // namespace kelvane::shell
 
 namespace kelvane::shell {
 
@@ -76,6 +77,8 @@ public:
     void setBackupFolder(const QString& folder) { folder_ = folder; }
     const QString& backupFolder() const { return folder_; }
     void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+    // The company register's sync the Register window shows and starts.
+    void setCompanySync(CompanySyncRunner* runner) { company_ = runner; }
 
 private:
     QString text(texts::Message message) const;
@@ -109,6 +112,7 @@ private:
     // earlier image of it, beside the status text.
     void sinceLastVisit(const registry::Recorded& recorded);
     std::unique_ptr<registry::Register> register_;
+    CompanySyncRunner* company_ = nullptr;
     bool registerTried_ = false;
     QString registerError_;
     bool transferred_ = false;  // a download or an upload completed in this run

@@ -162,7 +162,7 @@ const std::vector<WindowEntry> kWindow = {
     {"REGISTER", T::MenuItem, 0, {"Rejestr budynków…", "Building register…", W}},
     {"ASKUPLOAD", T::MenuItem, 0, {"Pytaj przed wysłaniem", "Ask before sending", W}},
     // companyui
-    {"TECHNICIAN", T::MenuItem, 0, {"Technik…", "Technician…", W}},
+    {"TECHNICIAN", T::MenuItem, 0, {"Serwisant…", "Technician…", W}},
     // end companyui
 };
 
@@ -421,7 +421,7 @@ const Texts kMessage[kMessageCount] = {
     {"Kto", "Who", M},
     {"Było", "Was", M},
     {"Jest", "Became", M},
-    {"Imię i nazwisko technika (zapisywane przy wizytach):", "The technician's name (recorded with the visits):", M},
+    {"Imię i nazwisko serwisanta (zapisywane przy wizytach):", "The technician's name (recorded with the visits):", M},
     // end companyui
 };
 
