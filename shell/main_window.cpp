@@ -34,6 +34,8 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kelvane::shell {
 
 const char* const kApplicationTitle = "Kelvane Studio Mini";
@@ -228,6 +230,15 @@ void MainWindow::refreshCompanyStatus() {
     const QString text = companyMaker_ ? companyMaker_(CurrentLanguage()) : QString();
     companyPanel_->setText(text);
     companyPanel_->setVisible(!text.isEmpty());
+    // The fixed window leaves 150 px beside the first panel: the first panel
+    // (and the progress bar in it) gives the company register's text the
+    // room it needs, keeping enough for the probe's and the transfers' texts.
+    constexpr int kLeastFirstPanelWidth = 380;
+    constexpr int kStatusMargins = 24;
+    const int need = text.isEmpty() ? 0 : companyPanel_->fontMetrics().horizontalAdvance(text) + kStatusMargins;
+    const int first = std::clamp(kWidth - kSecondPanelWidth - need, kLeastFirstPanelWidth, kFirstPanelWidth);
+    statusPanel_->setFixedWidth(first);
+    progressBar_->setGeometry(2, 4, first - 4, 13);
 }
 
 QString MainWindow::companyStatusText() const { return companyPanel_->isHidden() ? QString() : companyPanel_->text(); }
