@@ -42,7 +42,7 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     }
     s.waiting = state.waitingVisits;
     // The last try did not finish: the window tells "offline" and the count
-    // waiting; the reason is in the panel's tooltip.
+    // waiting; kvtool register sync says why.
     s.offline = !state.lastError.empty();
     s.failure = state.lastError;
     return s;
