@@ -35,6 +35,8 @@ const std::vector<OptionSpec> kCommon = {
     {"--key-file", true,
      "FILE: the data key in FILE (64 hexadecimal digits, the user's own, 0600; made when missing) instead of\n"
      "                     the keychain (also $KELVANE_KEY_FILE)"},
+    {"--technician", true,
+     "NAME: the technician the register's visits name (default: the programs' setting, else the system user)"},
 };
 
 }  // namespace

@@ -67,8 +67,10 @@ void ToolRegister::visit(const std::string& port, const std::optional<kelvane::l
     if (!notRecorded.empty()) tool_.error("", notRecorded);
     if (r.since && (kind == registry::VisitKind::Download || kind == registry::VisitKind::Check)) {
         const QDateTime when = QDateTime::fromString(QString::fromStdString(r.since->time), Qt::ISODate);
-        const std::string date =
-            when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() : r.since->time;
+        // A colleague's visit names them: "2026-11-03 10:00 (Jan K.)".
+        const std::string date = texts::visitDateWithWho(
+            when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() : r.since->time,
+            r.since->technician, registry::technicianName());
         char line[512];
         std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(), r.since->changes);
         tool_.result(line);

@@ -8,6 +8,7 @@
 #include "cli/terminal.h"
 
 #include "files/private_file.h"
+#include "registry/building_register.h"
 #include "registry/key_store.h"
 #include "session/diagnostics.h"
 #include "texts/file_texts.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     }
     kelvane::session::setTracing(tracing);
     if (inv.has("--key-file")) kelvane::registry::setKeyFile(inv.value("--key-file"));
+    if (inv.has("--technician")) kelvane::registry::setTechnicianForRun(inv.value("--technician"));
     const std::string name = inv.command->name;
     if (name == "ports") return portsCommand(tool);
     if (name == "probe") return probeCommand(tool);

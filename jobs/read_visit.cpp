@@ -42,7 +42,8 @@ VisitRecord recordRead(registry::Register* reg, const std::string& registerError
     r.recording = Recording::Recorded;
     if (visit.image) r.images = imagesLeftOut(*reg, &r.key);
     if (recorded->previous && recorded->previousImage && recorded->changes.value_or(0) > 0)
-        r.since = SinceLastVisit{recorded->previous->time, *recorded->changes, *recorded->previousImage};
+        r.since = SinceLastVisit{recorded->previous->time, *recorded->changes, *recorded->previousImage,
+                                 recorded->previous->technician};
     return r;
 }
 

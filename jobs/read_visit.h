@@ -41,6 +41,7 @@ struct SinceLastVisit {
     std::string time;  // as the register keeps it (ISO 8601)
     int changes = 0;
     Image before{};
+    std::string technician;  // who made that visit
 };
 
 struct VisitRecord {

@@ -87,7 +87,7 @@ struct NewVisit {
     VisitKind kind = VisitKind::Download;
     std::string outcome = "completed";
     std::string port;
-    std::string technician;  // empty: the system user
+    std::string technician;  // empty: technicianName()
     std::optional<Image> image;
     std::string time;  // empty: now
     std::string source;
@@ -264,6 +264,17 @@ private:
 
 // The technician as the system knows the user.
 std::string systemUser();
+// The technician a visit names: the name given for this run (kvtool
+// --technician), else the one set in the programs (the setting "technician"
+// of the organisation Kelvane, which KelvaneMini, Orva_Upgrade and kvtool
+// share), else the system user.
+std::string technicianName();
+inline constexpr int kMaxTechnicianLength = 100;
+// The setting (empty when none); an empty name removes it. Names are one
+// line, trimmed, at most kMaxTechnicianLength characters.
+std::string technicianSetting();
+void setTechnicianSetting(const std::string& name);
+void setTechnicianForRun(const std::string& name);
 // Local time now as stored.
 std::string now();
 // Items of the change list from `before` to `after`: changed settings, rows

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QString>
 
@@ -21,6 +22,19 @@ namespace {
 const char* const kKinds[kVisitKindCount] = {"download", "upload", "check", "flash", "backup", "report"};
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// The settings KelvaneMini, Orva_Upgrade and kvtool share (the company
+// register's server is there too), not one program's own.
+QSettings organisationSettings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
+constexpr const char* kTechnicianKey = "technician";
+
+std::string& technicianForRun() {
+    static std::string name;
+    return name;
+}
+
+// One line, trimmed, and no longer than a name needs.
+std::string cleanName(const std::string& name) { return q(name).simplified().left(kMaxTechnicianLength).toStdString(); }
 
 }  // namespace
 
@@ -57,6 +71,27 @@ std::string systemUser() {
     if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
 #endif
     return "?";
+}
+
+std::string technicianSetting() {
+    return cleanName(organisationSettings().value(QLatin1String(kTechnicianKey)).toString().toStdString());
+}
+
+void setTechnicianSetting(const std::string& name) {
+    QSettings settings = organisationSettings();
+    if (const std::string clean = cleanName(name); clean.empty())
+        settings.remove(QLatin1String(kTechnicianKey));
+    else
+        settings.setValue(QLatin1String(kTechnicianKey), q(clean));
+    settings.sync();
+}
+
+void setTechnicianForRun(const std::string& name) { technicianForRun() = cleanName(name); }
+
+std::string technicianName() {
+    if (!technicianForRun().empty()) return technicianForRun();
+    if (std::string set = technicianSetting(); !set.empty()) return set;
+    return systemUser();
 }
 
 std::string now() {

@@ -86,7 +86,7 @@ std::optional<Recorded> Register::recordVisit(const NewVisit& v) {
                            version_ >= 4 ? QStringLiteral(", ?") : QString()));
     query.addBindValue(static_cast<qlonglong>(*id));
     query.addBindValue(q(time));
-    query.addBindValue(q(v.technician.empty() ? systemUser() : v.technician));
+    query.addBindValue(q(v.technician.empty() ? technicianName() : v.technician));
     query.addBindValue(q(v.port));
     query.addBindValue(QString::fromLatin1(kindName(v.kind)));
     query.addBindValue(q(v.outcome));

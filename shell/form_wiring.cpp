@@ -1,6 +1,8 @@
 #include "shell/form_wiring.h"
 
 #include "print/card_printer.h"
+#include "shell/company_sync_runner.h"
+#include "shell/company_wiring.h"
 #include "shell/diagnostics_wiring.h"
 #include "shell/flat_menu.h"
 #include "shell/help_window.h"
@@ -21,6 +23,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QTimer>
+
+#include <chrono>
 
 namespace kelvane::shell {
 
@@ -61,6 +66,9 @@ public:
     }
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);
+        // The visit goes to the company register in the background, once the
+        // transfer's own steps (an upload records its visit after) are done.
+        if (company_) QTimer::singleShot(kSyncAfterTransfer, company_, [c = company_] { c->request(); });
     }
     void downloadFailed(link::DownloadResult result) override {
         if (safety_) safety_->downloadFailed(result);
@@ -70,6 +78,8 @@ public:
     }
 
     SafetyNet* safety_ = nullptr;
+    CompanySyncRunner* company_ = nullptr;
+    static constexpr std::chrono::milliseconds kSyncAfterTransfer{1000};
 
 private:
     MainWindow& form_;
@@ -186,6 +196,10 @@ void FormWiring::rememberPorts(link::PortMemory memory) {
 
 FormWiring* WireKelvaneMini(MainWindow& form) {
     auto* wiring = new FormWiring(form);
+    CompanySyncRunner* company = WireCompanyRegister(form);
+    wiring->host_->company_ = company;
+    wiring->safetyNet().setCompanySync(company);
+    form.hooks().technician = [&form] { AskTechnician(form); };
     WireDiagnostics(form, *wiring);
     return wiring;
 }

@@ -45,7 +45,8 @@ const std::vector<ManualSection>& ManualSections() {
         {QStringLiteral("5.1"), QStringLiteral("Przeprowadzki i zgubione klucze"), QStringLiteral("przeprowadzki.html")},
         {QStringLiteral("6"), QStringLiteral("Gdy coś nie działa"), QStringLiteral("problemy.html")},
         {QStringLiteral("7"), QStringLiteral("Rejestr budynków"), QStringLiteral("rejestr.html")},
-        {QStringLiteral("7.1"), QStringLiteral("Klucz danych"), QStringLiteral("klucz.html")},
+        {QStringLiteral("7.1"), QStringLiteral("Rejestr firmy"), QStringLiteral("rejestr_firmy.html")},
+        {QStringLiteral("7.2"), QStringLiteral("Klucz danych"), QStringLiteral("klucz.html")},
         {QStringLiteral("8"), QStringLiteral("Aktualizacja oprogramowania (Orva_Upgrade)"), QStringLiteral("orva.html")},
     };
     return sections;

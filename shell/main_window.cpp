@@ -34,6 +34,8 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kelvane::shell {
 
 const char* const kApplicationTitle = "Kelvane Studio Mini";
@@ -127,6 +129,7 @@ void MainWindow::buildMenu() {
         {"BACKUPS", "Kopie zapasowe…", QKeySequence(), &MainWindow::onBackups},
         {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
         {"KEY", "Klucz danych…", QKeySequence(), &MainWindow::onDataKey},
+        {"TECHNICIAN", "Serwisant…", QKeySequence(), &MainWindow::onTechnician},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -178,6 +181,10 @@ void MainWindow::buildStatusBar() {
     second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
     second->setFixedWidth(kSecondPanelWidth);
     statusBar_->addWidget(second);
+    companyPanel_ = new QLabel(statusBar_);
+    companyPanel_->setObjectName(QStringLiteral("CompanyRegisterPanel"));
+    companyPanel_->hide();
+    statusBar_->addPermanentWidget(companyPanel_);
     // The notice takes a line of its own above the status bar, wrapped to the
     // window's width: beside the panels it had 150 px and was cut off.
     notice_ = new QLabel(centralWidget());
@@ -214,6 +221,28 @@ void MainWindow::setNotice(std::function<QString(int)> make, std::function<void(
 }
 
 QString MainWindow::noticeText() const { return notice_->text(); }
+
+void MainWindow::setCompanyStatus(std::function<QString(int)> make) {
+    companyMaker_ = std::move(make);
+    refreshCompanyStatus();
+}
+
+void MainWindow::refreshCompanyStatus() {
+    const QString text = companyMaker_ ? companyMaker_(CurrentLanguage()) : QString();
+    companyPanel_->setText(text);
+    companyPanel_->setVisible(!text.isEmpty());
+    // The fixed window leaves 150 px beside the first panel: the first panel
+    // (and the progress bar in it) gives the company register's text the
+    // room it needs, keeping enough for the probe's and the transfers' texts.
+    constexpr int kLeastFirstPanelWidth = 380;
+    constexpr int kStatusMargins = 24;
+    const int need = text.isEmpty() ? 0 : companyPanel_->fontMetrics().horizontalAdvance(text) + kStatusMargins;
+    const int first = std::clamp(kWidth - kSecondPanelWidth - need, kLeastFirstPanelWidth, kFirstPanelWidth);
+    statusPanel_->setFixedWidth(first);
+    progressBar_->setGeometry(2, 4, first - 4, 13);
+}
+
+QString MainWindow::companyStatusText() const { return companyPanel_->isHidden() ? QString() : companyPanel_->text(); }
 
 void MainWindow::indexNamedObjects() {
     named_.clear();
@@ -450,6 +479,8 @@ void MainWindow::onRegister() {
 }
 void MainWindow::onDataKey() {
     if (hooks_.dataKey) hooks_.dataKey();
+void MainWindow::onTechnician() {
+    if (hooks_.technician) hooks_.technician();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

@@ -54,6 +54,7 @@ public:
         std::function<void()> compare, readBack, backups;   // the safety net around transfers
         std::function<void()> buildings;                    // the building register's window
         std::function<void()> dataKey;                      // the data key's window
+        std::function<void()> technician;                   // the technician's name the visits carry
         std::function<void(const QString& path)> saved;     // a data file was written
         std::function<void()> loaded;                       // a data file is now the working image
         std::function<void(int language)> languageApplied;  // texts kept outside the language table
@@ -145,6 +146,11 @@ public:
     // A notice made again in every language the window switches to.
     void setNotice(std::function<QString(int language)> make, std::function<void()> open = {});
     QString noticeText() const;
+    // The company register's state at the right of the status bar, made
+    // again in each language; an empty text hides it.
+    void setCompanyStatus(std::function<QString(int language)> make);
+    void refreshCompanyStatus();
+    QString companyStatusText() const;
     QString statusText() const;
     QProgressBar* progressBar() const { return progressBar_; }
 
@@ -191,6 +197,7 @@ public slots:
     void onBackups();
     void onRegister();
     void onDataKey();
+    void onTechnician();
     void onAbout();
     void onHelp();
     void onExit();
@@ -254,6 +261,8 @@ private:
     void applyQtTranslation(int language);
     void watchEdits();
     QLabel* notice_ = nullptr;
+    QLabel* companyPanel_ = nullptr;
+    std::function<QString(int)> companyMaker_;
     std::function<void()> openNotice_;
     std::function<QString(int)> noticeMaker_;
     QHash<QString, QObject*> named_;

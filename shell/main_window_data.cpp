@@ -145,6 +145,7 @@ void MainWindow::ApplyLanguage(int language) {
         statusPanel_->setText(retranslated(statusPanel_->text(), previous, language));
     statusPanel_->setToolTip(statusPanel_->text());  // the whole text where the panel cuts it
     if (noticeMaker_) notice_->setText(noticeMaker_(language));
+    refreshCompanyStatus();
     if (sourceName_) setShownSource(sourceName_);
     openDialog_->setWindowTitle(messageText(texts::Message::DataFileOpenTitle));
     saveDialog_->setWindowTitle(messageText(texts::Message::DataFileSaveTitle));

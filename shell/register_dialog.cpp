@@ -1,5 +1,6 @@
 #include "shell/register_dialog.h"
 
+#include "shell/company_sync_runner.h"
 #include "shell/shown_time.h"
 #include "texts/language_table.h"
 #include "texts/report_text.h"
@@ -101,9 +102,35 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int lan
                         text(Message::RegisterOutcome), text(Message::RegisterChanges)});
     visits_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     rightLayout->addWidget(visits_, 1);
+    historyBox_ = new QWidget(right);
+    auto* historyLayout = new QVBoxLayout(historyBox_);
+    historyLayout->setContentsMargins(0, 0, 0, 0);
+    historyLayout->addWidget(new QLabel(text(Message::FieldHistory), historyBox_));
+    history_ = makeList(historyBox_, "RegisterFieldHistory",
+                        {text(Message::FieldHistoryField), text(Message::FieldHistoryWhen), text(Message::FieldHistoryWho), text(Message::FieldHistoryOld), text(Message::FieldHistoryNew)});
+    history_->setMaximumHeight(110);
+    historyLayout->addWidget(history_);
+    historyBox_->hide();
+    rightLayout->addWidget(historyBox_);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
+
+    company_ = new QWidget(this);
+    auto* companyRow = new QHBoxLayout(company_);
+    companyRow->setContentsMargins(0, 0, 0, 0);
+    companyState_ = new QLabel(company_);
+    companyState_->setObjectName(QStringLiteral("RegisterCompanyState"));
+    companyRow->addWidget(companyState_, 1);
+    auto* syncNow = new QPushButton(text(Message::CompanySyncNow), company_);
+    syncNow->setObjectName(QStringLiteral("RegisterSyncNow"));
+    syncNow->setAutoDefault(false);
+    companyRow->addWidget(syncNow);
+    company_->hide();
+    layout->addWidget(company_);
+    connect(syncNow, &QPushButton::clicked, this, [this] {
+        if (sync_) sync_->request();
+    });
 
     auto* bottom = new QHBoxLayout;
     status_ = new QLabel(this);
@@ -139,6 +166,30 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int lan
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     fillBuildings();
 }
+
+void RegisterDialog::setFieldHistory(std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> history) {
+    fieldHistory_ = std::move(history);
+    fillHistory();
+}
+
+void RegisterDialog::setCompanySync(CompanySyncRunner* runner) {
+    sync_ = runner;
+    if (!runner) return showCompanyState();
+    connect(runner, &CompanySyncRunner::changed, this, [this] {
+        const bool ended = !sync_->running();
+        showCompanyState();
+        if (ended) fillBuildings();  // what the sync brought
+    });
+    showCompanyState();
+}
+
+void RegisterDialog::showCompanyState() {
+    const QString text = sync_ ? sync_->text(language_) : QString();
+    companyState_->setText(text);
+    company_->setVisible(!text.isEmpty());
+}
+
+QString RegisterDialog::companyText() const { return company_->isHidden() ? QString() : companyState_->text(); }
 
 QString RegisterDialog::noResultsText() const { return noResults_->isHidden() ? QString() : noResults_->text(); }
 QString RegisterDialog::statusText() const { return status_->text(); }
@@ -247,8 +298,31 @@ void RegisterDialog::fillVisits() {
         }
     }
     visits_->header()->resizeSections(QHeaderView::ResizeToContents);
+    fillHistory();
     updateButtons();
     fitColumns();
+}
+
+void RegisterDialog::fillHistory() {
+    history_->clear();
+    const auto key = currentKey();
+    const std::vector<ReplacedEdit> edits =
+        key && key->known() && fieldHistory_ ? fieldHistory_(*key) : std::vector<ReplacedEdit>{};
+    static const char* const kFields[] = {"name", "address", "notes"};
+    const Message fieldTexts[] = {Message::RegisterName, Message::RegisterAddress, Message::RegisterNotes};
+    for (const ReplacedEdit& e : edits) {
+        QString field = QString::fromStdString(e.field);
+        for (int i = 0; i < 3; ++i)
+            if (e.field == kFields[i]) field = text(fieldTexts[i]);
+        // One line each: a note's line breaks would hide the rows below.
+        const auto line = [](const std::string& text) { return QString::fromStdString(text).simplified(); };
+        auto* item = new QTreeWidgetItem(history_, {field, shownDateTime(e.time, language_),
+                                                    QString::fromStdString(e.technician), line(e.before), line(e.after)});
+        item->setToolTip(3, QString::fromStdString(e.before));
+        item->setToolTip(4, QString::fromStdString(e.after));
+    }
+    history_->header()->resizeSections(QHeaderView::ResizeToContents);
+    historyBox_->setVisible(!edits.empty());
 }
 
 std::vector<std::int64_t> RegisterDialog::selectedVisits() const {

@@ -19,8 +19,20 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class QTreeWidget;
+class QWidget;
 
 namespace kelvane::shell {
+
+class CompanySyncRunner;
+
+// An edit of a building's name, address or notes that a newer one replaced.
+struct ReplacedEdit {
+    std::string field;       // "name", "address", "notes"
+    std::string time;        // when the replaced edit was made: ISO 8601
+    std::string technician;  // who made it
+    std::string before;      // what it said
+    std::string after;       // what replaced it
+};
 
 // The red warning before an upload of one building's image to another's
 // controller, naming both.
@@ -48,6 +60,16 @@ public:
     // Makes the visit report of one visit with an image ("Raport z wizyty…");
     // the button shows only when it is set.
     std::function<void(const registry::ControllerKey&, std::int64_t visit)> makeReport;
+    // Where the replaced edits of a building come from, newest first (none
+    // without it); the chosen building's are shown at once.
+    void setFieldHistory(std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> history);
+
+    // The company register: its state above the buttons and "Synchronise
+    // now"; hidden while no server is set. A sync that ends fills the lists
+    // again with what it brought.
+    void setCompanySync(CompanySyncRunner* runner);
+    QString companyText() const;
+    QTreeWidget* history() const { return history_; }
 
     QTreeWidget* buildings() const { return buildings_; }
     QTreeWidget* visits() const { return visits_; }
@@ -70,6 +92,8 @@ protected:
 private:
     void fillBuildings();
     void fillVisits();
+    void fillHistory();
+    void showCompanyState();
     std::optional<registry::ControllerKey> currentKey() const;
     std::vector<std::int64_t> selectedVisits() const;  // newest first
     void updateButtons();
@@ -93,6 +117,12 @@ private:
     QLabel* noResults_;
     QLabel* status_;
     QSplitter* split_;
+    QTreeWidget* history_;
+    QWidget* historyBox_;  // its heading and the list, shown when there is a replaced edit
+    QWidget* company_;
+    QLabel* companyState_;
+    CompanySyncRunner* sync_ = nullptr;
+    std::function<std::vector<ReplacedEdit>(const registry::ControllerKey&)> fieldHistory_;
     std::optional<Image> chosen_;
     std::optional<registry::ControllerKey> chosenKey_;
     std::optional<std::int64_t> chosenVisit_;

@@ -1,14 +1,17 @@
 // Saves the manual's pictures of the building register, in Polish: the
-// Register window over a small generated register, and the warning before an
-// upload to another building's controller.
+// Register window over a small generated register, the same with the company
+// register (a colleague's visit, a replaced name, the sync's state), and the
+// warning before an upload to another building's controller.
 // Usage: kelvane_register_picture FOLDER
 #include "image/codecs.h"
 #include "registry/building_register.h"
+#include "shell/company_sync_runner.h"
 #include "shell/register_dialog.h"
 #include "sim/sample_building.h"
 #include "texts/language_table.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QMessageBox>
@@ -84,6 +87,40 @@ int main(int argc, char** argv) {
         if (dialog.buildings()->topLevelItem(i)->text(0).startsWith(QStringLiteral("Lipowa")))
             dialog.buildings()->setCurrentItem(dialog.buildings()->topLevelItem(i));
     if (!save(dialog, folder.filePath(QStringLiteral("rejestr.png")))) return 1;
+    dialog.hide();
+
+    // The company register: a colleague's later visit, the name she gave the
+    // building replacing the one before, synchronised this morning.
+    registry::NewVisit colleague;
+    colleague.key = lipowa;
+    colleague.kind = registry::VisitKind::Check;
+    colleague.time = "2026-12-09T08:20:00+01:00";
+    colleague.port = "COM3";
+    colleague.technician = "Anna Nowak";
+    colleague.firmware = 0x0105;
+    colleague.image = image;
+    reg.recordVisit(colleague);
+    const QDate today = QDate::currentDate();
+    shell::CompanySyncHooks hooks;
+    hooks.read = [today] {
+        texts::CompanyRegisterState s;
+        s.serverSet = true;
+        s.lastSync = texts::LocalTime{today.year(), today.month(), today.day(), 10, 42, 0};
+        return s;
+    };
+    hooks.run = [](const std::atomic<bool>&) { return std::string(); };
+    shell::CompanySyncRunner runner(hooks);
+    shell::RegisterDialog company(nullptr, reg, shell::RegisterTexts(texts::kPolish));
+    company.setFieldHistory([](const registry::ControllerKey&) {
+        return std::vector<shell::ReplacedEdit>{
+            {"name", "2026-11-03T10:20:00+01:00", "jkowalski", "Lipowa 5", "Lipowa 5, klatka A"}};
+    });
+    company.setCompanySync(&runner);
+    for (int i = 0; i < company.buildings()->topLevelItemCount(); ++i)
+        if (company.buildings()->topLevelItem(i)->text(0).startsWith(QStringLiteral("Lipowa")))
+            company.buildings()->setCurrentItem(company.buildings()->topLevelItem(i));
+    if (!save(company, folder.filePath(QStringLiteral("rejestr_firmy.png")))) return 1;
+    company.hide();
 
     QMessageBox box(QMessageBox::Warning, text(texts::Message::WrongBuildingTitle),
                     shell::WrongBuildingWarning(texts::kPolish, QStringLiteral("Lipowa 5, klatka A (1/4660)"),

@@ -2,6 +2,7 @@
 
 #include "image/change_list.h"
 #include "shell/backups.h"
+#include "shell/company_wiring.h"
 #include "texts/change_text.h"
 #include "texts/configuration_warnings.h"
 #include "texts/language_table.h"
@@ -123,10 +124,13 @@ void SafetyNet::sinceLastVisit(const jobs::SinceLastVisit& since) {
     const QDateTime then = QDateTime::fromString(QString::fromStdString(since.time), Qt::ISODate);
     const QString stored = QString::fromStdString(since.time);
     const int changes = since.changes;
+    // A colleague's visit names them: "3.11.2026 (Jan K.)".
+    const std::string who = since.technician, me = registry::technicianName();
     // The notice follows the window's language, as the status text does.
-    const auto notice = [then, stored, changes](int language) {
+    const auto notice = [then, stored, changes, who, me](int language) {
+        const QString date = then.isValid() ? shownDate(then, language) : stored;
         return QString::fromUtf8(texts::messageText(Message::SinceLastVisit, language))
-            .replace(QLatin1String("%s"), then.isValid() ? shownDate(then, language) : stored)
+            .replace(QLatin1String("%s"), QString::fromStdString(texts::visitDateWithWho(date.toStdString(), who, me)))
             .replace(QLatin1String("%d"), QString::number(changes));
     };
     const Image before = since.before, after = form_.document().device;
@@ -539,6 +543,8 @@ void SafetyNet::showRegister() {
     dialog.makeReport = [this, &dialog](const registry::ControllerKey& key, std::int64_t visit) {
         visitReport(key, visit, &dialog);
     };
+    dialog.setCompanySync(company_);
+    dialog.setFieldHistory([reg](const registry::ControllerKey& key) { return ReplacedEdits(*reg, key); });
     form_.prompts().runDialog(&dialog);
     const auto chosen = dialog.chosenImage();
     if (!chosen || !form_.confirmDiscard(Message::UnsavedLoad)) return;

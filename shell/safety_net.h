@@ -21,8 +21,9 @@
 class QWidget;
 
 namespace kelvane::shell {
+class CompanySyncRunner;
 class LinkController;
-}
+}  // namespace kelvane::shell
 
 namespace kelvane::shell {
 
@@ -84,6 +85,8 @@ public:
     void setBackupFolder(const QString& folder) { folder_ = folder; }
     const QString& backupFolder() const { return folder_; }
     void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+    // The company register's sync the Register window shows and starts.
+    void setCompanySync(CompanySyncRunner* runner) { company_ = runner; }
 
 private:
     QString text(texts::Message message) const;
@@ -120,6 +123,7 @@ private:
     // earlier image of it, beside the status text.
     void sinceLastVisit(const jobs::SinceLastVisit& since);
     std::unique_ptr<registry::Register> register_;
+    CompanySyncRunner* company_ = nullptr;
     bool registerTried_ = false;
     QString registerError_;
     bool transferred_ = false;  // a download or an upload completed in this run

@@ -344,7 +344,25 @@ enum class Message {
     KeyImported,        // "%s": the key's id
     KeyImportedPartly,  // "%s": the key's id, "%s": what is left under the previous key
     KeyFileFilter,      // the file dialog's filter
-    Count               // not a text: how many there are
+    // companyui: the company register's state, its button and the technician's name
+    CompanySynchronised,  // printf format: when (the time, or the date and time)
+    CompanyOffline,       // no server reached at the last try
+    CompanySyncing,       // a sync is running
+    CompanyNotYetSynced,  // a server is set, nothing synchronised yet
+    CompanyWaitingOne,    // printf format: the count of visits not yet on the server; 1
+    CompanyWaitingFew,    // 2-4, 22-24, ...
+    CompanyWaitingMany,   // 0, 5-21, 25-31, ...
+    CompanySyncNow,       // the Register window's button
+    CompanySyncFailed,    // printf format: why the last sync did not finish
+    FieldHistory,         // the Register window's list of replaced edits
+    FieldHistoryField,    // its columns: the field, when, who, old, new
+    FieldHistoryWhen,
+    FieldHistoryWho,
+    FieldHistoryOld,
+    FieldHistoryNew,
+    TechnicianQuestion,  // the question of the menu entry TECHNICIAN
+    // end companyui
+    Count  // not a text: how many there are
 };
 constexpr int kMessageCount = static_cast<int>(Message::Count);
 

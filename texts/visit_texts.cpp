@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace kelvane::texts {
 
@@ -125,6 +126,105 @@ std::string notRecordedText(const jobs::VisitRecord& record, int language) {
     case jobs::Recording::Failed: break;
     }
     return filled(toolText(ToolText::VisitNotRecorded, language), record.recordError);
+}
+
+}  // namespace kelvane::texts
+
+namespace kelvane::texts {
+
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::string word;
+    for (char c : text) {
+        if (!isSpace(c)) {
+            word += c;
+        } else if (!word.empty()) {
+            out.push_back(word);
+            word.clear();
+        }
+    }
+    if (!word.empty()) out.push_back(word);
+    return out;
+}
+
+// The first character of a UTF-8 word, with all its bytes.
+std::string firstCharacter(const std::string& word) {
+    std::size_t n = 1;
+    while (n < word.size() && (static_cast<unsigned char>(word[n]) & 0xC0) == 0x80) ++n;
+    return word.substr(0, n);
+}
+
+// The words joined by single spaces.
+std::string joined(const std::vector<std::string>& w) {
+    std::string out;
+    for (const std::string& word : w) out += (out.empty() ? "" : " ") + word;
+    return out;
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string withNumber(const char* format, int n) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, format, n);
+    return buf;
+}
+
+std::string withText(const char* format, const std::string& value) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format, value.c_str());
+    return buf;
+}
+
+// Polish counts take three forms: 1 wizyta, 2-4 wizyty (not 12-14), 5 wizyt.
+Message waitingForm(int n) {
+    if (n == 1) return Message::CompanyWaitingOne;
+    const int tens = n % 100, units = n % 10;
+    if (units >= 2 && units <= 4 && (tens < 12 || tens > 14)) return Message::CompanyWaitingFew;
+    return Message::CompanyWaitingMany;
+}
+
+}  // namespace
+
+std::string shortPersonName(const std::string& name) {
+    const std::vector<std::string> w = words(name);
+    if (w.empty()) return {};
+    if (w.size() == 1) return w.front();
+    return w.front() + " " + firstCharacter(w.back()) + ".";
+}
+
+std::string visitDateWithWho(const std::string& date, const std::string& technician, const std::string& me) {
+    const std::vector<std::string> who = words(technician);
+    if (who.empty() || lowerAscii(joined(who)) == lowerAscii(joined(words(me)))) return date;
+    return date + " (" + shortPersonName(technician) + ")";
+}
+
+std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& now, int language) {
+    if (!s.serverSet) return {};
+    const auto text = [language](Message m) { return messageText(m, language); };
+    if (s.running) return text(Message::CompanySyncing);
+    std::string out;
+    if (s.offline) {
+        out = text(Message::CompanyOffline);
+    } else if (s.lastSync) {
+        char time[8];
+        std::snprintf(time, sizeof time, "%02d:%02d", s.lastSync->hour, s.lastSync->minute);
+        const LocalTime& t = *s.lastSync;
+        const bool today = t.year == now.year && t.month == now.month && t.day == now.day;
+        out = withText(text(Message::CompanySynchronised), today ? time : dateText(t, language) + " " + time);
+    } else {
+        out = text(Message::CompanyNotYetSynced);
+    }
+    if (!s.offline && !s.failure.empty()) out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
+    if (s.waiting > 0) out += " — " + withNumber(text(waitingForm(s.waiting)), s.waiting);
+    return out;
 }
 
 }  // namespace kelvane::texts

@@ -3,6 +3,7 @@
 // register keeps as a word, and the dates and times shown with visits.
 #include "jobs/read_visit.h"
 
+#include <optional>
 #include <string>
 
 namespace kelvane::texts {
@@ -28,5 +29,32 @@ std::string keyMissingText(const jobs::KeyNote& key, int language);
 std::string imagesLeftOutText(jobs::ImagesLeftOut images, const jobs::KeyNote& key, int language);
 // "Visit not recorded in the register: ..."; empty when it was (or no register is kept).
 std::string notRecordedText(const jobs::VisitRecord& record, int language);
+
+}  // namespace kelvane::texts
+
+namespace kelvane::texts {
+
+// A technician as a visit names a colleague: "Jan Kowalski" → "Jan K."; one
+// word (a login name) stays as it is.
+std::string shortPersonName(const std::string& name);
+// The date of an earlier visit as "since the visit of ..." shows it: with the
+// technician in brackets ("3.11.2026 (Jan K.)") when the visit was not made by
+// `me`, the technician of this program.
+std::string visitDateWithWho(const std::string& date, const std::string& technician, const std::string& me);
+
+// The company register's state as the status bar and the Register window
+// show it.
+struct CompanyRegisterState {
+    bool serverSet = false;             // nothing is shown without a server
+    bool running = false;               // a sync is under way
+    bool offline = false;               // the last try reached no server
+    std::optional<LocalTime> lastSync;  // when the last sync finished
+    int waiting = 0;                    // visits recorded here and not yet on the server
+    std::string failure;                // why the last sync stopped after reaching the server
+};
+// "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
+// visits waiting"; the date too when the sync was not on the day of `now`;
+// empty when no server is set.
+std::string companyRegisterText(const CompanyRegisterState& state, const LocalTime& now, int language);
 
 }  // namespace kelvane::texts

@@ -1,6 +1,7 @@
 // The register's window on a register file, offscreen: search, visits newest
 // first, compare, open, save as a data file, edit the details.
 #include "files/data_file.h"
+#include "shell/company_sync_runner.h"
 #include "shell/register_dialog.h"
 #include "texts/language_table.h"
 #include "sim/sample_building.h"
@@ -11,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace kelvane;
 using namespace kelvane::shell;
@@ -123,6 +128,68 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(*dialog.chosenImage(), withCode(0x33));
         QCOMPARE(*dialog.chosenController(), kA);
+    }
+
+    void theCompanyStateFollowsTheSyncOneRunAtATime() {
+        registry::Register reg;
+        QVERIFY(reg.open(dir.filePath(QStringLiteral("company.sqlite")).toStdString()));
+        texts::CompanyRegisterState stored;
+        std::atomic<int> permits{0}, runs{0}, inside{0}, most{0};
+        CompanySyncHooks hooks;
+        hooks.read = [&] { return stored; };
+        hooks.run = [&](const std::atomic<bool>& cancel) {
+            ++runs;
+            most = std::max(most.load(), ++inside);
+            // Held until the test lets it go (or the runner cancels it).
+            for (int i = 0; i < 5000 && !cancel; ++i) {
+                if (int p = permits.load(); p > 0 && permits.compare_exchange_strong(p, p - 1)) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            --inside;
+            return std::string();
+        };
+        CompanySyncRunner runner(hooks);
+        RegisterDialog dialog(nullptr, reg, RegisterTexts(texts::kPolish));
+        dialog.setCompanySync(&runner);
+        dialog.show();
+
+        const QDateTime now = QDateTime::currentDateTime();
+        const texts::LocalTime today{now.date().year(), now.date().month(), now.date().day(), 10, 42, 0};
+        const struct {
+            texts::CompanyRegisterState state;
+            const char* shown;
+        } states[] = {
+            {{false, false, true, today, 3, ""}, ""},  // no server: the row is hidden
+            {{true, false, false, today, 0, ""}, "Rejestr firmy: zsynchronizowano 10:42"},
+            {{true, false, true, today, 3, ""}, "Rejestr firmy: bez połączenia — 3 wizyty czekają"},
+        };
+        for (const auto& row : states) {
+            stored = row.state;
+            emit runner.changed();
+            QCOMPARE(dialog.companyText(), QString::fromUtf8(row.shown));
+        }
+
+        // "Synchronise now" twice while a run is under way: the second waits
+        // for the first, never two at once.
+        auto* syncNow = dialog.findChild<QPushButton*>(QStringLiteral("RegisterSyncNow"));
+        syncNow->click();
+        QTRY_COMPARE(runs.load(), 1);
+        QCOMPARE(dialog.companyText(), QStringLiteral("Rejestr firmy: synchronizacja…"));
+        syncNow->click();
+        permits = 1;
+        QTRY_COMPARE(runs.load(), 2);
+        permits = 1;
+        QTRY_VERIFY(!runner.running());
+        QCOMPARE(most.load(), 1);
+        QCOMPARE(dialog.companyText(), QString::fromUtf8(states[2].shown));
+
+        // Closing cancels a run and waits for it a bounded time.
+        runner.request();
+        QTRY_COMPARE(runs.load(), 3);
+        QVERIFY(runner.stop(std::chrono::milliseconds(2000)));
+        runner.request();  // nothing starts after the stop
+        QTest::qWait(20);
+        QCOMPARE(runs.load(), 3);
     }
 };
 

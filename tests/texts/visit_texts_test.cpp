@@ -38,3 +38,55 @@ TEST(VisitTexts, OneDateFormatPerLanguageWithSeconds) {
         EXPECT_EQ(dateTimeText(c.time, kEnglish), c.english);
     }
 }
+
+TEST(VisitTexts, AColleaguesVisitNamesThemShortlyAndOwnVisitsNameNobody) {
+    const struct {
+        const char *technician, *me, *shown;
+    } cases[] = {
+        {"Jan Kowalski", "Anna Nowak", "3.11.2026 (Jan K.)"},
+        {"  Łukasz   Żak ", "anowak", "3.11.2026 (Łukasz Ż.)"},
+        {"Anna Maria Nowak", "", "3.11.2026 (Anna N.)"},
+        {"jkowalski", "anowak", "3.11.2026 (jkowalski)"},  // a login name stays as it is
+        {"Jan Kowalski", "jan  kowalski", "3.11.2026"},    // the same person
+        {"", "anowak", "3.11.2026"},                       // nobody recorded
+    };
+    for (const auto& c : cases) EXPECT_EQ(visitDateWithWho("3.11.2026", c.technician, c.me), c.shown) << c.technician;
+}
+
+TEST(VisitTexts, TheCompanyRegistersStateReadsInBothLanguages) {
+    const LocalTime now{2026, 12, 9, 16, 0, 0};
+    const LocalTime today{2026, 12, 9, 10, 42, 7}, earlier{2026, 12, 8, 9, 5, 0};
+    const struct {
+        CompanyRegisterState state;
+        const char *polish, *english;
+    } cases[] = {
+        {{false, false, true, today, 3, ""}, "", ""},  // no server: nothing at all
+        {{true, false, false, today, 0, ""}, "Rejestr firmy: zsynchronizowano 10:42", "Company register: synchronised 10:42"},
+        {{true, false, false, earlier, 0, ""},
+         "Rejestr firmy: zsynchronizowano 8.12.2026 09:05",
+         "Company register: synchronised 8 Dec 2026 09:05"},
+        {{true, false, true, today, 3, ""},
+         "Rejestr firmy: bez połączenia — 3 wizyty czekają",
+         "Company register: offline — 3 visits waiting"},
+        {{true, false, true, {}, 1, ""},
+         "Rejestr firmy: bez połączenia — 1 wizyta czeka",
+         "Company register: offline — 1 visit waiting"},
+        {{true, false, true, {}, 12, ""},
+         "Rejestr firmy: bez połączenia — 12 wizyt czeka",
+         "Company register: offline — 12 visits waiting"},
+        {{true, false, true, {}, 22, ""},
+         "Rejestr firmy: bez połączenia — 22 wizyty czekają",
+         "Company register: offline — 22 visits waiting"},
+        {{true, false, false, {}, 0, ""},
+         "Rejestr firmy: jeszcze nie zsynchronizowano",
+         "Company register: not yet synchronised"},
+        {{true, false, false, today, 5, "schema 9 is newer"},
+         "Rejestr firmy: zsynchronizowano 10:42 — synchronizacja nieudana: schema 9 is newer — 5 wizyt czeka",
+         "Company register: synchronised 10:42 — synchronisation failed: schema 9 is newer — 5 visits waiting"},
+        {{true, true, true, today, 3, ""}, "Rejestr firmy: synchronizacja…", "Company register: synchronising…"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(companyRegisterText(c.state, now, kPolish), c.polish);
+        EXPECT_EQ(companyRegisterText(c.state, now, kEnglish), c.english);
+    }
+}

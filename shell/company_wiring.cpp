@@ -1,0 +1,104 @@
+#include "shell/company_wiring.h"
+
+#include "registry/building_register.h"
+#include "registry/company_sync.h"
+#include "shell/company_sync_runner.h"
+#include "shell/main_window.h"
+#include "shell/prompts.h"
+#include "shell/shown_time.h"
+#include "texts/language_table.h"
+
+#include <QDateTime>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+namespace kelvane::shell {
+
+namespace {
+
+// The state as the laptop's register tells it, without the network. The
+// register is opened on the window's thread once (which also loads the data
+// key before any run needs it); a sync opens its own.
+texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) {
+    texts::CompanyRegisterState s;
+    if (!registry::serverUrl()) return s;
+    s.serverSet = true;
+    if (!reg) {
+        reg = std::make_unique<registry::Register>();
+        reg->open(registry::Register::defaultPath());
+    }
+    if (!reg->isOpen()) {
+        s.offline = true;
+        return s;
+    }
+    const registry::SyncState state = registry::syncState(*reg);
+    if (state.lastSync) {
+        const QDateTime t = QDateTime::fromString(QString::fromStdString(*state.lastSync), Qt::ISODate);
+        if (t.isValid()) s.lastSync = localTime(t);
+    }
+    s.waiting = state.waitingVisits;
+    // The last try did not finish: the window tells "offline" and the count
+    // waiting; kvtool register sync says why.
+    s.offline = !state.lastError.empty();
+    s.failure = state.lastError;
+    return s;
+}
+
+std::string runSync(const std::atomic<bool>& cancel) {
+    const auto url = registry::serverUrl();
+    if (!url) return {};
+    std::string why;
+    const auto address = registry::parseServerUrl(*url, &why);
+    if (!address) return why;
+    // Its own connection to the register file, on the runner's thread.
+    registry::Register reg;
+    if (!reg.open(registry::Register::defaultPath())) return reg.error();
+    const registry::SyncResult r = registry::syncNow(reg, *address, {}, &cancel);
+    return r.ok || r.cancelled ? std::string() : r.error;
+}
+
+}  // namespace
+
+std::vector<ReplacedEdit> ReplacedEdits(registry::Register& reg, const registry::ControllerKey& key) {
+    const auto now = reg.controller(key);
+    std::map<std::string, std::string> newer;  // per field: the value that replaced the one looked at
+    if (now) newer = {{"name", now->name}, {"address", now->address}, {"notes", now->notes}};
+    std::vector<ReplacedEdit> out;
+    for (const registry::FieldEdit& e : reg.fieldHistory(key)) {
+        out.push_back({e.field, e.editedAt.empty() ? e.replacedAt : e.editedAt, e.editedBy, e.value, newer[e.field]});
+        newer[e.field] = e.value;
+    }
+    return out;
+}
+
+CompanySyncRunner* WireCompanyRegister(MainWindow& form) {
+    auto reg = std::make_shared<std::unique_ptr<registry::Register>>();
+    CompanySyncHooks hooks;
+    hooks.read = [reg] { return readState(*reg); };
+    hooks.run = runSync;
+    auto* runner = new CompanySyncRunner(std::move(hooks), &form);
+    form.setCompanyStatus([runner](int language) { return runner->text(language); });
+    QObject::connect(runner, &CompanySyncRunner::changed, &form, [&form] { form.refreshCompanyStatus(); });
+    // At start, once the window is up.
+    QTimer::singleShot(0, runner, [runner] { runner->request(); });
+    return runner;
+}
+
+void AskTechnician(MainWindow& form) {
+    const int language = form.CurrentLanguage();
+    QInputDialog dialog(&form);
+    dialog.setObjectName(QStringLiteral("TechnicianDialog"));
+    dialog.setWindowTitle(form.action("TECHNICIAN")->text().remove(QChar(0x2026)));
+    dialog.setLabelText(QString::fromUtf8(texts::messageText(texts::Message::TechnicianQuestion, language)));
+    dialog.setTextValue(QString::fromStdString(registry::technicianName()));
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(registry::kMaxTechnicianLength);
+    if (form.prompts().runDialog(&dialog) != QDialog::Accepted) return;
+    const std::string name = dialog.textValue().toStdString();
+    registry::setTechnicianSetting(name == registry::systemUser() ? std::string() : name);
+}
+
+}  // namespace kelvane::shell
