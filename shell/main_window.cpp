@@ -479,6 +479,7 @@ void MainWindow::onRegister() {
 }
 void MainWindow::onDataKey() {
     if (hooks_.dataKey) hooks_.dataKey();
+}
 void MainWindow::onTechnician() {
     if (hooks_.technician) hooks_.technician();
 }

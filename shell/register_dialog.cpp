@@ -107,7 +107,8 @@ RegisterDialog::RegisterDialog(QWidget* parent, registry::Register& reg, int lan
     historyLayout->setContentsMargins(0, 0, 0, 0);
     historyLayout->addWidget(new QLabel(text(Message::FieldHistory), historyBox_));
     history_ = makeList(historyBox_, "RegisterFieldHistory",
-                        {text(Message::FieldHistoryField), text(Message::FieldHistoryWhen), text(Message::FieldHistoryWho), text(Message::FieldHistoryOld), text(Message::FieldHistoryNew)});
+                        {text(Message::FieldHistoryField), text(Message::FieldHistoryWhen),
+                         text(Message::FieldHistoryWho), text(Message::FieldHistoryOld), text(Message::FieldHistoryNew)});
     history_->setMaximumHeight(110);
     historyLayout->addWidget(history_);
     historyBox_->hide();

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     };
     hooks.run = [](const std::atomic<bool>&) { return std::string(); };
     shell::CompanySyncRunner runner(hooks);
-    shell::RegisterDialog company(nullptr, reg, shell::RegisterTexts(texts::kPolish));
+    shell::RegisterDialog company(nullptr, reg, texts::kPolish);
     company.setFieldHistory([](const registry::ControllerKey&) {
         return std::vector<shell::ReplacedEdit>{
             {"name", "2026-11-03T10:20:00+01:00", "jkowalski", "Lipowa 5", "Lipowa 5, klatka A"}};

@@ -149,7 +149,7 @@ private slots:
             return std::string();
         };
         CompanySyncRunner runner(hooks);
-        RegisterDialog dialog(nullptr, reg, RegisterTexts(texts::kPolish));
+        RegisterDialog dialog(nullptr, reg, texts::kPolish);
         dialog.setCompanySync(&runner);
         dialog.show();
 
