@@ -24,7 +24,7 @@ int exportCsvCommand(const Tool& tool) {
     const std::filesystem::path dir = kelvane::PathFromUtf8(tool.args.value("--output"));
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    const kelvane::WindowData window = kelvane::ShowImage(file->image);
+    const kelvane::WindowData window = kelvane::showImage(file->image);
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<GridId>(g);
         const std::filesystem::path outPath = dir / kelvane::csvFileName(id);
@@ -68,7 +68,7 @@ int importCsvCommand(const Tool& tool) {
         tool.error(csvPath, kelvane::texts::readFaultText(fault, tool.language));
         return kFileError;
     }
-    kelvane::WindowData window = kelvane::ShowImage(file->image);
+    kelvane::WindowData window = kelvane::showImage(file->image);
     const auto mode = tool.args.has("--append") ? kelvane::CsvImportMode::Append : kelvane::CsvImportMode::Replace;
     const kelvane::CsvImport import =
         kelvane::ImportGridCsv(id, bytes, window.grid(id), mode, kelvane::texts::csvHeaders());
@@ -87,9 +87,9 @@ int importCsvCommand(const Tool& tool) {
     // values it always writes): only what the import itself changes goes into
     // the file, measured against the same conversion without the import.
     StopOnAnyRow reporter;
-    const auto before = kelvane::BuildImage(window, file->image, reporter);
+    const auto before = kelvane::buildImage(window, file->image, reporter);
     window.grid(id) = import.grid;
-    const auto after = kelvane::BuildImage(window, file->image, reporter);
+    const auto after = kelvane::buildImage(window, file->image, reporter);
     const std::string out = tool.args.value("--output");
     if (!before || !after) {
         tool.error(csvPath, format(tool.text(ToolText::ImportRefused), 1));

@@ -312,7 +312,7 @@ struct UploadAnswers {
         kelvane::jobs::ConfirmAnswer a;
         const auto& proposal = flow.proposal();
         if (proposal.merge && tool.args.has("--prefer"))
-            a.choices = kelvane::ChooseAll(*proposal.merge, tool.args.value("--prefer") == "file"
+            a.choices = kelvane::chooseAll(*proposal.merge, tool.args.value("--prefer") == "file"
                                                                 ? kelvane::MergeChoice::File
                                                                 : kelvane::MergeChoice::Controller);
         a.checkAfter = tool.args.has("--check");
@@ -324,7 +324,7 @@ struct UploadAnswers {
         a.send = true;  // the flow judges what cannot be sent
         const int blocks = static_cast<int>(plan.blocks.count());
         if (!plan.complete() || blocks == 0) return a;
-        const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
+        const int seconds = static_cast<int>(std::ceil(kelvane::uploadLineSeconds(static_cast<std::size_t>(blocks))));
         tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
         if (tool.args.has("--yes")) return a;
         if (!isTerminal(0)) {

@@ -54,7 +54,7 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 }
 
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to, bool withUpload) {
-    auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+    auto groups = kelvane::texts::DescribeChanges(kelvane::listChanges(from, to), tool.language);
     if (!withUpload)
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const auto& g) { return g.kind == kelvane::texts::ChangeGroupKind::Upload; }),

@@ -62,14 +62,14 @@ void recordMerged(const Tool& tool, const std::string& path, const kelvane::Imag
 MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const ImageVersion& base,
                         const ImageVersion& file, const ImageVersion& controller) {
     MergeStep step;
-    const kelvane::ThreeWayMerge merge = kelvane::MergeVersions(base, file, controller);
+    const kelvane::ThreeWayMerge merge = kelvane::mergeVersions(base, file, controller);
     std::cout << kelvane::texts::ChangeListText(kelvane::texts::DescribeMerge(merge, fileDate(basePath), tool.language))
               << std::flush;
     std::vector<MergeChoice> choices;
     if (tool.args.has("--prefer"))
-        choices = kelvane::ChooseAll(
+        choices = kelvane::chooseAll(
             merge, tool.args.value("--prefer") == "file" ? MergeChoice::File : MergeChoice::Controller);
-    const kelvane::MergedVersion merged = kelvane::ResolveMerge(merge, choices);
+    const kelvane::MergedVersion merged = kelvane::resolveMerge(merge, choices);
     if (!merged.undecided.empty()) {
         tool.error("", format(tool.text(ToolText::MergeUnresolved), static_cast<int>(merged.undecided.size())));
         step.exit = kDifferences;

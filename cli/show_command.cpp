@@ -45,7 +45,7 @@ int showCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const kelvane::WindowData w = kelvane::ShowImage(file->image);
+    const kelvane::WindowData w = kelvane::showImage(file->image);
     const bool json = tool.args.has("--json");
     std::string out;
     if (json)
@@ -153,7 +153,7 @@ int diffCommand(const Tool& tool) {
     if (!a) return kFileError;
     const auto b = loadImageFile(tool, tool.args.positional[1]);
     if (!b) return kFileError;
-    const kelvane::ChangeList changes = kelvane::ListChanges(a->image, b->image);
+    const kelvane::ChangeList changes = kelvane::listChanges(a->image, b->image);
     if (tool.args.has("--json")) {
         tool.result(changeListJson(changes, tool.language));
     } else if (changes.empty()) {

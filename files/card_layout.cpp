@@ -20,10 +20,10 @@ CardPoint CardCorner(int position) {
 
 CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missingValue) {
     CardValues v;
-    v.callCode = FormatNumber("%d", codes.logical);
-    v.openCode = codes.open < 0 ? missingValue : v.callCode + FormatNumber("%04d", codes.open);
-    v.mainCallCode = codes.main < 0 ? missingValue : FormatNumber("%d", codes.main);
-    v.mainOpenCode = (codes.open < 0 || codes.main < 0) ? missingValue : v.mainCallCode + FormatNumber("%04d", codes.open);
+    v.callCode = formatNumber("%d", codes.logical);
+    v.openCode = codes.open < 0 ? missingValue : v.callCode + formatNumber("%04d", codes.open);
+    v.mainCallCode = codes.main < 0 ? missingValue : formatNumber("%d", codes.main);
+    v.mainOpenCode = (codes.open < 0 || codes.main < 0) ? missingValue : v.mainCallCode + formatNumber("%04d", codes.open);
     return v;
 }
 

@@ -13,7 +13,7 @@
 // UTF-8, Windows-1250; the separator (';', ',' or tab) is the one the first
 // record uses most; a first record equal to the grid's header texts in any
 // language is skipped. Every record is checked with the forms typing gives the
-// grid's cells (CheckGridCells) and the grid's row rules (CheckGridRow) before
+// grid's cells (checkGridCells) and the grid's row rules (checkGridRow) before
 // anything changes; the result is the grid the import
 // would make plus the records refused, each with its line in the file.
 //

@@ -111,7 +111,7 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
 
     if (request.image) {
         Image masked = *request.image;
-        MaskSecrets(masked);
+        maskSecrets(masked);
         const std::vector<std::uint8_t> bytes = WriteDataFile(masked, request.imageDescription);
         entries.push_back({"image-masked.kvd", std::string(bytes.begin(), bytes.end())});
     }

@@ -4,7 +4,7 @@
 // versions, the serial ports with their USB numbers and drivers (and the
 // adapters' latency timers where the system shows them), the programs'
 // settings and an image, with every secret masked: the image as
-// kelvane::MaskSecrets leaves it, the traces as link::maskTrace does.
+// kelvane::maskSecrets leaves it, the traces as link::maskTrace does.
 #include "image/image.h"
 
 #include <optional>

@@ -135,7 +135,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
         const int mark = e.description.lastIndexOf(QLatin1String(kPortMark));
         if (mark >= 0) e.port = e.description.mid(mark + static_cast<int>(sizeof kPortMark) - 1);
         e.source = backupSource(e.description);
-        const WindowData shown = ShowImage(file->image);
+        const WindowData shown = showImage(file->image);
         e.residents = dataRows(shown.grid(GridId::Residents));
         e.keys = dataRows(shown.grid(GridId::Keys));
         list.push_back(std::move(e));

@@ -66,7 +66,7 @@ void CheckDialog::setLanguage(int language) {
     list_->setRowCount(static_cast<int>(warnings_.size()));
     for (int row = 0; row < list_->rowCount(); ++row) {
         const Warning& w = warnings_[static_cast<std::size_t>(row)];
-        const Severity severity = SeverityOf(w.kind);
+        const Severity severity = severityOf(w.kind);
         auto* kind =
             new QTableWidgetItem(style()->standardIcon(severity == Severity::Info ? QStyle::SP_MessageBoxInformation
                                                                                   : QStyle::SP_MessageBoxWarning),

@@ -25,7 +25,7 @@ bool SameWindowContents(const WindowData& a, const WindowData& b) {
 bool EditState::imageEdited(const WindowData& window, const Image& working) const {
     if (!SameWindowContents(window, window_)) return true;
     if (working == image_) return false;
-    const ChangeList changes = ListChanges(image_, working);
+    const ChangeList changes = listChanges(image_, working);
     return !changes.rows.empty() || std::any_of(changes.settings.begin(), changes.settings.end(),
                                                 [](const SettingChange& s) { return !s.shownAlike(); });
 }

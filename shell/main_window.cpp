@@ -392,7 +392,7 @@ void MainWindow::onCheck() {
 CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
 std::vector<Warning> MainWindow::configurationWarnings() const {
-    return CheckStoredConfiguration(document_.base, document_.working);
+    return checkStoredConfiguration(document_.base, document_.working);
 }
 
 void MainWindow::showWarningPlace(const Warning& w) {

@@ -38,7 +38,7 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 
 void MainWindow::DisplayData() {
     if (!keepSource_) document_.base = document_.working;
-    const WindowData data = ShowImage(document_.working);
+    const WindowData data = showImage(document_.working);
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {
         CodeGrid* g = grid(id);
@@ -85,7 +85,7 @@ WindowData MainWindow::readWindow() {
 int MainWindow::GetData() {
     const WindowData data = readWindow();
     WindowReporter reporter(*this);
-    const std::optional<Image> built = BuildImage(data, document_.working, reporter);
+    const std::optional<Image> built = buildImage(data, document_.working, reporter);
     if (!built) return 0;
     document_.working = *built;
     document_.edits.windowStored(data);
@@ -220,7 +220,7 @@ bool MainWindow::ReportInvalidEntry(GridId id, int row) {
     const CodeGrid* g = grid(id);
     Grid::Row cells;
     for (int c = 0; c < g->columnCount(); ++c) cells.push_back(g->cell(row, c).toStdString());
-    const RowCheck check = CheckGridRow(id, cells);
+    const RowCheck check = checkGridRow(id, cells);
     const QString why = check.column < 0 ? QString()
                                          : QString::fromStdString(texts::BrokenRuleText(
                                                g->cell(0, check.column).toStdString(), check.rule, document_.language));

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
                   {"2026-11-03T10:32:00+01:00", registry::VisitKind::Upload, 4444},
                   {"2026-12-08T09:05:00+01:00", registry::VisitKind::Download, 1357}};
     for (const auto& v : visits) {
-        if (v.openCode) WriteBcdCode(image, residentOffset(ResidentCode::Open, 1, 3), v.openCode);
+        if (v.openCode) writeBcdCode(image, residentOffset(ResidentCode::Open, 1, 3), v.openCode);
         registry::NewVisit nv;
         nv.key = lipowa;
         nv.kind = v.kind;

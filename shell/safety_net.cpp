@@ -30,7 +30,7 @@ std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, cons
                                                  bool unknown) {
     std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(
         changes, language, unknown ? texts::ChangeSides::AfterOnly : texts::ChangeSides::BeforeAndAfter);
-    for (auto& g : texts::WarningGroups(CheckConfiguration(working), language)) groups.push_back(std::move(g));
+    for (auto& g : texts::WarningGroups(checkConfiguration(working), language)) groups.push_back(std::move(g));
     return groups;
 }
 
@@ -134,7 +134,7 @@ void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
             t.note = notice(form_.CurrentLanguage());
             t.reject = text(Message::ButtonClose);
             std::vector<texts::ChangeGroup> groups =
-                texts::DescribeChanges(ListChanges(before, after), form_.CurrentLanguage());
+                texts::DescribeChanges(listChanges(before, after), form_.CurrentLanguage());
             groups.erase(
                 std::remove_if(groups.begin(), groups.end(),
                                [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
@@ -433,7 +433,7 @@ void SafetyNet::transferCompleted(bool upload) {
 }
 
 void SafetyNet::checkRead(const Image& controller) {
-    const ChangeList changes = ListChanges(form_.document().device, controller);
+    const ChangeList changes = listChanges(form_.document().device, controller);
     if (changes.empty()) {
         form_.setStatusText(text(Message::CheckSame));
         return;
@@ -454,7 +454,7 @@ void SafetyNet::checkRead(const Image& controller) {
 
 void SafetyNet::compare() {
     if (form_.GetData() != 1) return;
-    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
+    const ChangeList changes = listChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
     const bool known = deviceKnownHere();
@@ -509,7 +509,7 @@ void SafetyNet::showRegister() {
         ct.title = title;
         if (older == newer) ct.note = text(Message::NoDifferences);
         ct.reject = text(Message::ButtonClose);
-        std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(ListChanges(older, newer), language);
+        std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(listChanges(older, newer), language);
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                      groups.end());

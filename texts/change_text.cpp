@@ -85,7 +85,7 @@ std::string rowLine(const RowChange& r, int language, ChangeSides sides) {
     line = message(Message::ChangeChanged, language) + ": ";
     const bool known = sides == ChangeSides::BeforeAndAfter;
     const Grid::Row& named = known ? r.before : r.after;
-    const std::vector<int> naming = IdentityColumns(r.grid);  // the row's name, before what changed
+    const std::vector<int> naming = identityColumns(r.grid);  // the row's name, before what changed
     for (std::size_t i = 0; i < naming.size(); ++i)
         line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(named, naming[i]);
     line += ": ";

@@ -3,7 +3,7 @@
 // window's own captions, item texts and cell texts from the language table,
 // so that what the list says matches what the window shows.
 //
-//   const auto groups = DescribeChanges(ListChanges(device, working), language);
+//   const auto groups = DescribeChanges(listChanges(device, working), language);
 //   for (const ChangeGroup& g : groups) { g.title; g.count; g.lines; }
 //   std::string text = ChangeListText(groups);  // plain text, one item a line
 //

@@ -97,7 +97,7 @@ std::vector<ChangeGroup> WarningGroups(const std::vector<Warning>& warnings, int
     g.title = checkText(CheckText::Heading, language);
     g.count = static_cast<int>(warnings.size());
     for (const Warning& w : warnings)
-        g.lines.push_back(std::string(SeverityText(SeverityOf(w.kind), language)) + " – " +
+        g.lines.push_back(std::string(SeverityText(severityOf(w.kind), language)) + " – " +
                           WarningPlaceText(w, language) + ": " + WarningText(w, language));
     return {g};
 }

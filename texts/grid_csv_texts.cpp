@@ -84,7 +84,7 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
         }
         const auto headers = gridHeaders(grid, language);
         const std::size_t column = static_cast<std::size_t>(refusal.cell.column);
-        const std::string header = column < headers.size() ? TrimBlanks(headers[column]) : std::to_string(column + 1);
+        const std::string header = column < headers.size() ? trimBlanks(headers[column]) : std::to_string(column + 1);
         reason = refusal.cell.problem == CellProblem::NoCode
                      ? what
                      : format(Message::CsvBadCell, language, header.c_str(), what.c_str());

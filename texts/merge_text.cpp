@@ -21,7 +21,7 @@ std::string header(GridId id, int column, int language) {
 }
 
 bool isIdentity(GridId grid, int column) {
-    for (int c : IdentityColumns(grid))
+    for (int c : identityColumns(grid))
         if (c == column) return true;
     return false;
 }
@@ -106,8 +106,8 @@ std::string MergeItemName(const MergeItem& item, int language) {
         const MergeValue* named = nullptr;
         for (const MergeValue& v : item.value)
             if (v.present) named = named ? named : &v;
-        for (int c : IdentityColumns(item.grid))
-            name += (c == IdentityColumns(item.grid).front() ? " " : ", ") + header(item.grid, c, language) + " " +
+        for (int c : identityColumns(item.grid))
+            name += (c == identityColumns(item.grid).front() ? " " : ", ") + header(item.grid, c, language) + " " +
                     (named ? named->cells[static_cast<std::size_t>(c)] : std::string());
         return name;
     }

@@ -27,7 +27,7 @@ std::vector<ChangeGroup> groups(const jobs::Proposal& proposal, const jobs::Plan
     } else {
         out = std::move(changes);
     }
-    for (auto& g : WarningGroups(CheckConfiguration(plan.image), language)) out.push_back(std::move(g));
+    for (auto& g : WarningGroups(checkConfiguration(plan.image), language)) out.push_back(std::move(g));
     return out;
 }
 

@@ -85,7 +85,7 @@ std::vector<std::string> secretsOf(const kelvane::Image& image) {
         }
         needles.insert(needles.end(), {run, lower, upper});
     }
-    const kelvane::WindowData shown = kelvane::ShowImage(image);
+    const kelvane::WindowData shown = kelvane::showImage(image);
     for (auto id : {kelvane::GridId::Keys, kelvane::GridId::Residents, kelvane::GridId::GeneralCodes})
         for (const auto& row : shown.grid(id).rows)
             for (const auto& cell : row)

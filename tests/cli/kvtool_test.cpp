@@ -389,7 +389,7 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
 // keypad behind the program's back.
 TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
     const auto openCode = [](Image img, int code) {
-        kelvane::WriteBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
+        kelvane::writeBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
         return img;
     };
     const Image sample = kelvane::SampleBuildingImage(), base = openCode(sample, 123);
@@ -992,7 +992,7 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
     ASSERT_TRUE(masked);
     for (std::size_t off = 0; off + 1 < kelvane::kImageSize; off += 2) {
-        if (!kelvane::IsSecretByte(off) || off >= kelvane::mem::kKeys ||
+        if (!kelvane::isSecretByte(off) || off >= kelvane::mem::kKeys ||
             (original[off] == 0xFF && original[off + 1] == 0xFF))
             continue;
         EXPECT_FALSE(masked->image[off] == original[off] && masked->image[off + 1] == original[off + 1])

@@ -46,7 +46,7 @@ std::vector<Grid::Row> dataRows(const Grid& g) { return {g.rows.begin() + 1, g.r
 }  // namespace
 
 TEST(GridCsv, EveryGridOfAFullImageSurvivesExportAndImport) {
-    const WindowData window = ShowImage(SampleBuildingImage());
+    const WindowData window = showImage(SampleBuildingImage());
     for (GridId id : kGrids) {
         const Grid& grid = window.grid(id);
         ASSERT_GT(grid.rowCount(), 2) << csvTableName(id);

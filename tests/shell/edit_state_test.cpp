@@ -9,7 +9,7 @@ using namespace kelvane::shell;
 
 TEST(EditState, EditsCountUntilTheyAreSentOrSaved) {
     const Image sample = SampleBuildingImage();
-    const WindowData shown = ShowImage(sample);
+    const WindowData shown = showImage(sample);
     EditState state;
     state.windowStored(shown);
     state.imageKept(sample);

@@ -271,11 +271,11 @@ private slots:
         const Image sample = SampleBuildingImage();
         const auto open = [](int local) { return residentOffset(ResidentCode::Open, 1, local); };
         Image base = sample;
-        WriteBcdCode(base, open(3), 123);
-        WriteBcdCode(base, open(4), 456);
+        writeBcdCode(base, open(3), 123);
+        writeBcdCode(base, open(4), 456);
         Image file = base;
         file[mem::kParams + 22] = 60;
-        WriteBcdCode(file, open(3), 4444);
+        writeBcdCode(file, open(3), 4444);
         const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
         QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), file, ""));
         f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
@@ -322,7 +322,7 @@ private slots:
         QVERIFY(f.form.document().working == held && f.form.document().device == held);
         const Grid shown = f.form.grid(GridId::Residents)->toGrid();
         QCOMPARE(QString::fromStdString(shown.rows[4][2]),
-                 QString::fromStdString(FormatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
+                 QString::fromStdString(formatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
     }
 
     // After a download, F3 again: the device image stays known only for the
@@ -457,7 +457,7 @@ private slots:
         f.prompts.files = {path};
         f.form.action("SAVE")->trigger();
         const std::size_t open13 = residentOffset(ResidentCode::Open, 1, 3);
-        sim::ControllerPort::withController([&](sim::Controller& c) { WriteBcdCode(c.image(), open13, 4242); });
+        sim::ControllerPort::withController([&](sim::Controller& c) { writeBcdCode(c.image(), open13, 4242); });
 
         f.run("DOWNLOAD");
         QCOMPARE(f.form.statusText(), text(texts::Message::DownloadDone));

@@ -399,7 +399,7 @@ private slots:
         QVERIFY(edited.left(16384) != saved.left(16384));
         QVERIFY(std::equal(w.document().working.begin(), w.document().working.end(),
                            reinterpret_cast<const std::uint8_t*>(edited.constData())));
-        QCOMPARE(ShowImage(w.document().working).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
+        QCOMPARE(showImage(w.document().working).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("0"));
         prompts.files = {second};
         prompts.abortAnswers = {true};
@@ -434,7 +434,7 @@ private slots:
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         std::string printed;
-        const auto capture = [&] { printed = ShowImage(w.document().working).grid(GridId::Residents).rows[1][2]; };
+        const auto capture = [&] { printed = showImage(w.document().working).grid(GridId::Residents).rows[1][2]; };
         w.hooks().print = w.hooks().preview = w.hooks().pdf = capture;
         const char* const codes[] = {"1111", "2222", "3333"};
         void (MainWindow::*const clicks[])() = {&MainWindow::onPrint, &MainWindow::onPrintPreview,

@@ -72,7 +72,7 @@ TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
     after[mem::kHiddenWords] = 0;
     for (int language : {kPolish, kEnglish}) {
         SCOPED_TRACE(language);
-        const auto groups = DescribeChanges(ListChanges(before, after), language);
+        const auto groups = DescribeChanges(listChanges(before, after), language);
         ASSERT_EQ(groups.size(), 4u);  // settings, residents, other bytes, upload
         const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
         ASSERT_TRUE(settings);
@@ -97,14 +97,14 @@ TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
         const std::string text = ChangeListText(groups);
         EXPECT_TRUE(contains(text, settings->title + " (1)\n  p901 "));
     }
-    EXPECT_TRUE(DescribeChanges(ListChanges(before, before), kPolish).empty());
+    EXPECT_TRUE(DescribeChanges(listChanges(before, before), kPolish).empty());
 }
 
 TEST(ChangeText, LineTimeUsesTheLanguagesDecimalMark) {
     Image after = initialImage();
     after[0] = 0;
-    const auto polish = DescribeChanges(ListChanges(initialImage(), after), kPolish).back().lines[1];
-    const auto english = DescribeChanges(ListChanges(initialImage(), after), kEnglish).back().lines[1];
+    const auto polish = DescribeChanges(listChanges(initialImage(), after), kPolish).back().lines[1];
+    const auto english = DescribeChanges(listChanges(initialImage(), after), kEnglish).back().lines[1];
     EXPECT_TRUE(contains(polish, "2400")) << polish;
     EXPECT_TRUE(contains(polish, "0,3 s")) << polish;  // (9 + 35 + 35) bytes at 240 per second
     EXPECT_TRUE(contains(english, "0.3 s")) << english;
@@ -128,7 +128,7 @@ TEST(ChangeText, ValuesTheControlCannotShowReadAsStoredBytes) {
         const Image before = initialImage();
         Image after = before;
         std::copy(row.stored.begin(), row.stored.end(), after.begin() + findParameter(row.control)->offset);
-        const auto groups = DescribeChanges(ListChanges(before, after), kEnglish);
+        const auto groups = DescribeChanges(listChanges(before, after), kEnglish);
         const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
         ASSERT_TRUE(settings);
         EXPECT_TRUE(contains(settings->lines.at(0), row.shown)) << settings->lines[0];

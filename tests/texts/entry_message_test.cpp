@@ -70,7 +70,7 @@ TEST(EntryMessage, BrokenRuleNamesTheFirstBadCell) {
         {GridId::Digitizers, {"2.255", "4", "127"}, -1, CellRule::None},
     };
     for (const auto& r : rows) {
-        const kelvane::RowCheck check = kelvane::CheckGridRow(r.grid, r.cells);
+        const kelvane::RowCheck check = kelvane::checkGridRow(r.grid, r.cells);
         EXPECT_EQ(check.valid, r.column < 0) << r.cells[0];
         EXPECT_EQ(check.column, r.column) << r.cells[0];
         EXPECT_EQ(check.rule, r.rule) << r.cells[0];
