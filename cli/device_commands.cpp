@@ -158,8 +158,8 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
 // than after a minute of reading: the writer's own refusals, and a folder
 // this user may not create a file in.
 kelvane::WriteFault canWriteAt(const std::string& path) {
-    const std::filesystem::path target = kelvane::PathFromUtf8(path);
-    const kelvane::WriteFault fault = kelvane::CheckWriteTarget(target);
+    const std::filesystem::path target = kelvane::pathFromUtf8(path);
+    const kelvane::WriteFault fault = kelvane::checkWriteTarget(target);
     if (fault != kelvane::WriteFault::None) return fault;
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
@@ -250,7 +250,7 @@ int downloadCommand(const Tool& tool) {
               r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     auto fault = kelvane::WriteFault::None;
-    if (!kelvane::SaveDataFile(kelvane::PathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
+    if (!kelvane::saveDataFileTo(kelvane::pathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
         tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

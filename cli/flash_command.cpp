@@ -191,7 +191,7 @@ int flashCommand(const Tool& tool) {
         view.discardStatus();
         // A folder, a FIFO or a device is there, not missing: said as for data files.
         std::error_code error;
-        const auto status = std::filesystem::status(kelvane::PathFromUtf8(firmware), error);
+        const auto status = std::filesystem::status(kelvane::pathFromUtf8(firmware), error);
         if (missing && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
             tool.error(firmware, kelvane::texts::readFaultText(kelvane::ReadFault::NotRegular, tool.language));
             return kFileError;

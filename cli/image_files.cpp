@@ -20,7 +20,7 @@ std::string loadErrorText(const Tool& tool, const std::filesystem::path& path) {
     using kelvane::texts::Message;
     std::string bytes;
     const kelvane::ReadFault fault =
-        kelvane::ReadFileBounded(path, kelvane::kImageSize + kelvane::kMaxDescriptionBytes, bytes);
+        kelvane::readFileBounded(path, kelvane::kImageSize + kelvane::kMaxDescriptionBytes, bytes);
     std::error_code error;
     Message reason = Message::LoadError;
     if (fault == kelvane::ReadFault::Failed && !std::filesystem::exists(path, error))
@@ -35,8 +35,8 @@ std::string loadErrorText(const Tool& tool, const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
-    const std::filesystem::path file = kelvane::PathFromUtf8(path);
-    auto data = kelvane::LoadDataFile(file);
+    const std::filesystem::path file = kelvane::pathFromUtf8(path);
+    auto data = kelvane::loadDataFileFrom(file);
     if (!data) tool.error(path, loadErrorText(tool, file));
     return data;
 }

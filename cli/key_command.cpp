@@ -61,7 +61,7 @@ std::optional<std::string> passphrase(const Tool& tool, bool confirm) {
     Secret s;
     if (tool.args.has("--passphrase-file")) {
         const std::string path = tool.args.value("--passphrase-file");
-        if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(path), kMaxPassphraseFile, s.text) != kelvane::ReadFault::None) {
+        if (kelvane::readFileBounded(kelvane::pathFromUtf8(path), kMaxPassphraseFile, s.text) != kelvane::ReadFault::None) {
             tool.error(path, "cannot be read");
             return std::nullopt;
         }
@@ -147,7 +147,7 @@ int exportKey(const Tool& tool, const std::string& file) {
     const auto secret = passphrase(tool, true);
     if (!secret) return kUsage;
     const auto wrapped = kelvane::wrapKey(*state.key, *secret);
-    if (!wrapped || !kelvane::WriteFileAtomically(kelvane::PathFromUtf8(file), wrapped->data(), wrapped->size())) {
+    if (!wrapped || !kelvane::writeFileAtomically(kelvane::pathFromUtf8(file), wrapped->data(), wrapped->size())) {
         tool.error(file, "not written");
         return kFileError;
     }
@@ -157,7 +157,7 @@ int exportKey(const Tool& tool, const std::string& file) {
 
 int importKey(const Tool& tool, const std::string& file) {
     std::string bytes;
-    if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(file), 1024, bytes) != kelvane::ReadFault::None) {
+    if (kelvane::readFileBounded(kelvane::pathFromUtf8(file), 1024, bytes) != kelvane::ReadFault::None) {
         tool.error(file, "cannot be read");
         return kFileError;
     }

@@ -98,7 +98,7 @@ int mergeCommand(const Tool& tool) {
     if (step.exit != kDone) return step.exit;
     const std::string out = tool.args.value("--output");
     if (auto fault = kelvane::WriteFault::None;
-        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), step.merged.image, step.merged.description, &fault)) {
+        !kelvane::saveDataFileTo(kelvane::pathFromUtf8(out), step.merged.image, step.merged.description, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

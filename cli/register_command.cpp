@@ -189,7 +189,7 @@ int registerCommand(const Tool& tool) {
 
     // export
     const std::string file = tool.args.value("--output");
-    if (!kelvane::SaveDataFile(file, *first, buildingName(c->key, &*c) + ", visit " + p[2])) {
+    if (!kelvane::saveDataFileTo(file, *first, buildingName(c->key, &*c) + ", visit " + p[2])) {
         tool.error(file, tool.text(kelvane::texts::Message::SaveError));
         return kFileError;
     }

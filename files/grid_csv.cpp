@@ -191,7 +191,7 @@ bool gridFromCsvTableName(const std::string& name, GridId& grid) {
 
 std::string csvFileName(GridId grid) { return std::string(csvTableName(grid)) + ".csv"; }
 
-std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& headers) {
+std::string exportGridCsv(const Grid& grid, const std::vector<std::string>& headers) {
     const std::size_t columns = std::max(static_cast<std::size_t>(grid.columns()), headers.size());
     std::string out = kBom;
     auto record = [&](const std::vector<std::string>& cells) {
@@ -207,14 +207,14 @@ std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& head
     return out;
 }
 
-bool SaveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault) {
-    const WriteFault result = WriteFileSafely(path, bytes.data(), bytes.size());
+bool saveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault) {
+    const WriteFault result = writeFileSafely(path, bytes.data(), bytes.size());
     if (fault) *fault = result;
     return result == WriteFault::None;
 }
 
-bool LoadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault) {
-    const ReadFault result = ReadFileBounded(path, kMaxCsvBytes, bytes);
+bool loadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault) {
+    const ReadFault result = readFileBounded(path, kMaxCsvBytes, bytes);
     if (fault) *fault = result;
     return result == ReadFault::None;
 }
@@ -238,7 +238,7 @@ bool readRecords(const std::string& bytes, CsvImport& result, std::vector<Record
     } else if (isUtf8(bytes)) {
         text = bytes;
     } else {
-        text = Cp1250ToUtf8(bytes);
+        text = cp1250ToUtf8(bytes);
         result.windows1250 = true;
     }
     result.separator = detectSeparator(text);
@@ -392,7 +392,7 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
 
 }  // namespace
 
-CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
+CsvImport importGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
                         const GridCsvHeaders& headers) {
     CsvImport result;
     result.grid = current;

@@ -7,7 +7,7 @@
 
 namespace kelvane {
 
-std::string FormatLocalTime(std::time_t t, const char* format) {
+std::string formatLocalTime(std::time_t t, const char* format) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &t);
@@ -19,7 +19,7 @@ std::string FormatLocalTime(std::time_t t, const char* format) {
     return text;
 }
 
-std::string LogTime() { return FormatLocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
+std::string logTime() { return formatLocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
 
 void ProgramLog::add(const std::string& level, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -29,7 +29,7 @@ void ProgramLog::add(const std::string& level, const std::string& text) {
         fs::rename(path_, path_ + ".1", error);
     PrivateFile file;
     if (!file.open(path_, true)) return;
-    std::string line = LogTime() + " " + level + ": " + text;
+    std::string line = logTime() + " " + level + ": " + text;
     for (char& c : line)
         if (c == '\n' || c == '\r') c = ' ';
     file.write(line + "\n");

@@ -25,8 +25,8 @@ private:
 };
 
 // t in local time through strftime's format; empty when it does not fit 63 characters.
-std::string FormatLocalTime(std::time_t t, const char* format);
+std::string formatLocalTime(std::time_t t, const char* format);
 // "YYYY-MM-DD HH:MM:SS" in local time.
-std::string LogTime();
+std::string logTime();
 
 }  // namespace kelvane

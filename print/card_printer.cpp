@@ -44,7 +44,7 @@ bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& te
                         const PrintDialogFunction& askDialog) {
     // Laid out before the dialog: the cards show the image as it was when
     // the command was given.
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty()) return false;
     QPrinter printer(QPrinter::HighResolution);
     if (!askDialog(parent, printer, static_cast<int>(pages.size()))) return false;
@@ -63,12 +63,12 @@ void SetUpCardPdf(QPrinter& printer, const QString& path) {
 
 bool HasResidentCards(const Image& image) {
     const CardTexts none{};
-    return !LayoutCardPages(image, none, std::string()).empty();
+    return !layoutCardPages(image, none, std::string()).empty();
 }
 
 bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
                           const PreviewDialogFunction& run) {
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty()) return false;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QString::fromLatin1(kCardJobName));
@@ -86,7 +86,7 @@ bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& 
 bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText,
                           WriteFault* fault) {
     if (fault) *fault = WriteFault::Failed;
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty() || path.isEmpty()) return false;
     return WriteCardPdf(FsPath(path), pages, fault);
 }

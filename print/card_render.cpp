@@ -125,7 +125,7 @@ bool WriteCardPdf(const std::filesystem::path& path, const std::vector<CardPage>
             RenderCardPages(pdf, pages);
         }
         const QByteArray& bytes = buffer.data();
-        if (!bytes.isEmpty()) result = WriteFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        if (!bytes.isEmpty()) result = writeFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
     if (fault) *fault = result;
     return result == WriteFault::None;

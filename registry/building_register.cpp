@@ -162,7 +162,7 @@ bool prepareFile(const QString& path, std::string* error) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     const bool ownFolder = QFileInfo(folder).canonicalFilePath() == QFileInfo(programsDataFolder()).canonicalFilePath();
-    if ((!QFileInfo::exists(folder) || ownFolder) && !MakePrivateFolder(PathFromUtf8(folder.toStdString()))) {
+    if ((!QFileInfo::exists(folder) || ownFolder) && !makePrivateFolder(pathFromUtf8(folder.toStdString()))) {
         *error = "cannot make the folder " + folder.toStdString();
         return false;
     }
@@ -172,7 +172,7 @@ bool prepareFile(const QString& path, std::string* error) {
         *error = writeFaultReason(fault, why) + ": " + file;
         return false;
     };
-    if (const WriteFault fault = CheckWriteTarget(PathFromUtf8(name)); fault != WriteFault::None)
+    if (const WriteFault fault = checkWriteTarget(pathFromUtf8(name)); fault != WriteFault::None)
         return refuse(fault, errno, name);
     // SQLite keeps its log and shared memory beside the file the path leads to.
     const QString canonical = info.canonicalFilePath();
@@ -939,7 +939,7 @@ std::optional<int> Register::importBackups(const std::string& folder) {
             return std::nullopt;
         }
         if (seen.next()) continue;
-        const auto data = LoadDataFile(source);  // bounded: a data file's size at most
+        const auto data = loadDataFileFrom(source);  // bounded: a data file's size at most
         if (!data) continue;
         QDateTime when = QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd_HHmmss"));
         NewVisit v;

@@ -98,7 +98,7 @@ std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
     std::string storedPath;
     if (t->store) {
         const TraceStore store{traceFolder(t->program)};
-        storedPath = store.newTracePath(TraceStamp(), t->program);
+        storedPath = store.newTracePath(traceStamp(), t->program);
         outputs->stored = std::make_shared<PrivateFile>();
         if (storedPath.empty() || !outputs->stored->open(storedPath)) {
             logProblem("warning", "no trace: cannot write in " + store.folder);
@@ -127,7 +127,7 @@ std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
 void installProgramLog(const std::string& program) {
     {
         std::lock_guard<std::mutex> lock(tracingMutex());
-        if (!MakePrivateFolder(traceFolder(program))) return;
+        if (!makePrivateFolder(traceFolder(program))) return;
         programLog() = std::make_unique<ProgramLog>(logPath(program));
     }
     QtMessageHandler previous = qInstallMessageHandler(logQtMessage);

@@ -112,7 +112,7 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
     if (request.image) {
         Image masked = *request.image;
         maskSecrets(masked);
-        const std::vector<std::uint8_t> bytes = WriteDataFile(masked, request.imageDescription);
+        const std::vector<std::uint8_t> bytes = writeDataFile(masked, request.imageDescription);
         entries.push_back({"image-masked.kvd", std::string(bytes.begin(), bytes.end())});
     }
     return entries;
@@ -167,7 +167,7 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
     zip_source_close(memory);
     if (bytes.empty()) return "cannot read the archive back";
     // The bundle's traces and image are the owner's alone, whatever file was there.
-    const WriteFault fault = WriteFileSafely(PathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
+    const WriteFault fault = writeFileSafely(pathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
     if (fault != WriteFault::None) return "cannot write " + path + ": " + writeFaultReason(fault, errno);
     return {};
 }

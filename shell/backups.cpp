@@ -62,7 +62,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
                     QString* error) {
     // The backups hold every code and the service password: the folder is
     // the user's alone, and so is each file in it.
-    if (!MakePrivateFolder(FsPath(folder))) {
+    if (!makePrivateFolder(FsPath(folder))) {
         if (error) *error = folder;
         return {};
     }
@@ -84,7 +84,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
 
 void MakeBackupsPrivate(const QString& folder) {
     if (!QFileInfo(folder).isDir()) return;
-    MakePrivateFolder(FsPath(folder));
+    makePrivateFolder(FsPath(folder));
 #ifndef _WIN32
     for (const QFileInfo& info :
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
@@ -126,7 +126,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
         if (!m.hasMatch()) continue;
-        const auto file = LoadDataFile(FsPath(info.filePath()));
+        const auto file = loadDataFileFrom(FsPath(info.filePath()));
         if (!file) continue;
         BackupEntry e;
         e.path = info.filePath();

@@ -335,11 +335,11 @@ QString MainWindow::description() const {
     QString text = descriptionEdit_->document()->toRawText();
     for (const QChar lineBreak : {QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
         text.replace(lineBreak, QLatin1Char('\n'));
-    return QString::fromStdString(DescriptionFromBox(text.toStdString()));
+    return QString::fromStdString(descriptionFromBox(text.toStdString()));
 }
 
 void MainWindow::setDescription(const QString& crlfText) {
-    descriptionEdit_->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
+    descriptionEdit_->setPlainText(QString::fromStdString(descriptionForBox(crlfText.toStdString())));
 }
 
 int MainWindow::CurrentLanguage() const { return document_.language; }

@@ -293,7 +293,7 @@ void RegisterDialog::saveSelected() {
     const QTreeWidgetItem* building = buildings_->currentItem();
     const QString description = building->text(0) + QStringLiteral(" (") + building->text(2) + QStringLiteral("), ") +
                                 visits_->selectedItems().value(0)->text(0);
-    if (!SaveDataFile(path.toStdString(), *image, description.toStdString())) return report(path);
+    if (!saveDataFileTo(path.toStdString(), *image, description.toStdString())) return report(path);
     // The file remembers its building, so the guard knows it when it is loaded.
     reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
 }

@@ -105,12 +105,12 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
 }
 
 Image imageOf(const fs::path& kvd) {
-    auto f = kelvane::LoadDataFile(kvd.string());
+    auto f = kelvane::loadDataFileFrom(kvd.string());
     return f ? f->image : Image{};
 }
 
 void save(const fs::path& kvd, const Image& img, const std::string& description = "") {
-    ASSERT_TRUE(kelvane::SaveDataFile(kvd.string(), img, description));
+    ASSERT_TRUE(kelvane::saveDataFileTo(kvd.string(), img, description));
 }
 
 class Kvtool : public ::testing::Test {
@@ -253,7 +253,7 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
 TEST_F(Kvtool, OutputShowsControlCharactersAndJsonStaysUtf8) {
     // A name with an escape sequence and a byte that is not UTF-8; a description with ESC and BEL.
     const fs::path file = dir / "a\x1b[31m\xff.kvd";
-    ASSERT_TRUE(kelvane::SaveDataFile(file, kelvane::initialImage(), "opis\x1b[2J\x07"));
+    ASSERT_TRUE(kelvane::saveDataFileTo(file, kelvane::initialImage(), "opis\x1b[2J\x07"));
     const Outcome text = run({"show", file.string()});
     const Outcome json = run({"show", file.string(), "--json"});
     const Outcome missing = run({"show", (dir / "b\x1b[2J.kvd").string()});
@@ -311,7 +311,7 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     EXPECT_EQ(run({"download", "--port", "sim", "-o", "here.kvd", "--quiet"}).exit, 0) << "a bare file name";
     EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::SampleBuildingImage());
     EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
-    EXPECT_EQ(kelvane::LoadDataFile(a)->description, "Klatka A");
+    EXPECT_EQ(kelvane::loadDataFileFrom(a)->description, "Klatka A");
     EXPECT_TRUE(down.err.empty()) << "no progress line when stderr is not a terminal: " << down.err;
 
     Image changed = kelvane::SampleBuildingImage();
@@ -436,7 +436,7 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
         EXPECT_EQ(fs::exists(out), k.exit == 0 && args[0] == "merge");
     }
     EXPECT_EQ(imageOf(out), merged);
-    EXPECT_EQ(kelvane::LoadDataFile(out)->description, "Bldg");
+    EXPECT_EQ(kelvane::loadDataFileFrom(out)->description, "Bldg");
 }
 
 // The flat actions on the sample building: flat 1.3 (call code 3) has two keys.
@@ -989,7 +989,7 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     EXPECT_NE(log.find("info: line session on Symulator (kvtool"), std::string::npos) << log;
     EXPECT_NE(log.find("closed after"), std::string::npos) << log;
 
-    const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
+    const auto masked = kelvane::loadDataFileFrom((out / "image-masked.kvd").string());
     ASSERT_TRUE(masked);
     for (std::size_t off = 0; off + 1 < kelvane::kImageSize; off += 2) {
         if (!kelvane::isSecretByte(off) || off >= kelvane::mem::kKeys ||

@@ -520,7 +520,7 @@ private slots:
         const auto& out = *w.lastOutcome();
         const QString backup = QString::fromStdString(out.backupPath);
         QVERIFY(w.changeList()->toPlainText().contains(QDir::toNativeSeparators(backup)));
-        const auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(out.backupPath));
+        const auto file = kelvane::loadDataFileFrom(kelvane::pathFromUtf8(out.backupPath));
         QVERIFY(file);
         QCOMPARE(file->image, before);
 #ifdef Q_OS_UNIX

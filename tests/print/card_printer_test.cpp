@@ -87,7 +87,7 @@ private slots:
         if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cards.pdf"));
-        const auto pages = LayoutCardPages(elevenResidents(), polishCardTexts(),
+        const auto pages = layoutCardPages(elevenResidents(), polishCardTexts(),
                                            "Łąkowa 5, administracja osiedla Zielone Wzgórze: tel. 123-456-789");
         QCOMPARE(pages.size(), std::size_t(2));
         {
@@ -145,7 +145,7 @@ private slots:
             SetUpCardPdf(printer, pdf);
             printer.setPrintRange(QPrinter::PageRange);
             printer.setFromTo(2, 2);
-            PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishCardTexts(), ""));
+            PrintCardPages(printer, layoutCardPages(elevenResidents(), polishCardTexts(), ""));
         }
         const auto words = readWords(pdftotext_, pdf);
         QCOMPARE(words.size(), 1);

@@ -101,7 +101,7 @@ private slots:
         const QString saved = dir.filePath(QStringLiteral("visit.kvd"));
         dialog.askSavePath = [&] { return saved; };
         dialog.saveSelected();
-        const auto file = LoadDataFile(saved.toStdString());
+        const auto file = loadDataFileFrom(saved.toStdString());
         QVERIFY(file);
         QCOMPARE(file->image, withCode(0x22));
         QVERIFY(!reg.wrongBuilding(withCode(0x22), std::nullopt, kA));

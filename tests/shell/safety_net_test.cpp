@@ -171,7 +171,7 @@ private slots:
             QTemporaryDir office;
             const QString reg = office.filePath(QStringLiteral("register.sqlite"));
             const QString file = office.filePath(QStringLiteral("office.kvd"));
-            QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), us::edited(us::imageA()), ""));
+            QVERIFY(saveDataFileTo(QFile::encodeName(file).toStdString(), us::edited(us::imageA()), ""));
             if (c.start != us::Start::Download) QVERIFY(us::recordOffice(reg.toStdString(), file.toStdString()));
             const Image before = c.connect == us::Connect::Other ? us::imageB()
                                  : c.keypad                      ? us::keypad(us::imageA())
@@ -277,7 +277,7 @@ private slots:
         file[mem::kParams + 22] = 60;
         writeBcdCode(file, open(3), 4444);
         const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), file, ""));
+        QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), file, ""));
         f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
             if (loaded != file) return std::nullopt;
             return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15))};
@@ -404,7 +404,7 @@ private slots:
             } else if (c.origin == UnknownFile) {
                 Image elsewhere = SampleBuildingImage();
                 elsewhere[mem::kParams + 22] = 90;
-                QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), elsewhere, ""));
+                QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), elsewhere, ""));
             }
             setIdentity(c.connected);
             if (c.origin != Downloaded) {
@@ -542,9 +542,9 @@ private slots:
         QCOMPARE(list[2].residents, 72);
         QCOMPARE(list[2].source, BackupEntry::Source::Download);
         QCOMPARE(list[0].source, BackupEntry::Source::Upload);
-        const auto downloaded = LoadDataFile(QFile::encodeName(list[2].path).toStdString());
+        const auto downloaded = loadDataFileFrom(QFile::encodeName(list[2].path).toStdString());
         QVERIFY(downloaded && downloaded->image == SampleBuildingImage());
-        const auto uploaded = LoadDataFile(QFile::encodeName(list[0].path).toStdString());
+        const auto uploaded = loadDataFileFrom(QFile::encodeName(list[0].path).toStdString());
         QVERIFY(uploaded && uploaded->image == f.controller());
 #ifndef _WIN32
         // They hold every code and the service password: the folder and the
@@ -634,7 +634,7 @@ private slots:
         f.prompts.choices = {0};
         f.prompts.files = {path};
         QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedExit));
-        const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
+        const auto saved = loadDataFileFrom(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(DecodeBcdCode(&saved->image[residentOffset(ResidentCode::Logical, 1, 1)]), 777);
         const int after = f.prompts.shown.size();
@@ -660,7 +660,7 @@ private slots:
         f.prompts.choices = {0};
         f.prompts.files = {path};
         f.form.action("SAVE")->trigger();
-        const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
+        const auto saved = loadDataFileFrom(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(QString::fromStdString(saved->description), QStringLiteral("Klatka ? ? ł"));
     }

@@ -490,7 +490,7 @@ private slots:
         QCOMPARE(prompts.shown[prompts.shown.size() - 2].text,
                  QStringLiteral("File saving error! The file is read-only; choose another name."));
         QCOMPARE(QFileInfo(readOnly).size(), 0);
-        QVERIFY(LoadDataFile(other.toStdString()));
+        QVERIFY(loadDataFileFrom(other.toStdString()));
 
         // Cancelled dialogs do nothing.
         const int shown = prompts.shown.size();
@@ -577,7 +577,7 @@ private slots:
 
         // A data file and the keys' file read as residents: a message, no preview.
         const QString kvd = dir.filePath(QStringLiteral("x.kvd"));
-        QVERIFY(SaveDataFile(kvd.toStdString(), SampleBuildingImage(), ""));
+        QVERIFY(saveDataFileTo(kvd.toStdString(), SampleBuildingImage(), ""));
         prompts.shown.clear();
         prompts.files = {kvd, dir.filePath(QStringLiteral("keys.csv")), dir.filePath(QStringLiteral("none.csv"))};
         for (int i = 0; i < 3; ++i) w.action("IMPORT_CSV_residents")->trigger();

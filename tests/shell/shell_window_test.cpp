@@ -319,7 +319,7 @@ private slots:
     void titleNamesTheFileAndMarksEdits() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("blok 7.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), initialImage(), "x"));
+        QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), initialImage(), "x"));
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);

@@ -170,7 +170,7 @@ private slots:
         // file: the file's blocks that differ from the controller's go out.
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("initial.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), initialImage(), ""));
+        QVERIFY(saveDataFileTo(QFile::encodeName(file).toStdString(), initialImage(), ""));
         prompts.files = {file};
         form.action("LOAD")->trigger();
         QVERIFY(form.document().device != form.document().working);
