@@ -37,7 +37,7 @@ int cardsCommand(const Tool& tool) {
         return kFileError;
     }
     const std::string out = tool.args.value("--output");
-    if (auto fault = kelvane::WriteFault::None; !kelvane::WriteCardPdf(kelvane::pathFromUtf8(out), pages, &fault)) {
+    if (auto fault = kelvane::WriteFault::None; !kelvane::writeCardPdf(kelvane::pathFromUtf8(out), pages, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

@@ -62,7 +62,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
                     QString* error) {
     // The backups hold every code and the service password: the folder is
     // the user's alone, and so is each file in it.
-    if (!makePrivateFolder(FsPath(folder))) {
+    if (!makePrivateFolder(fsPath(folder))) {
         if (error) *error = folder;
         return {};
     }
@@ -74,7 +74,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
     QString name = stem;
     for (int n = 2; taken(name); ++n) name = stem + QStringLiteral("_%1").arg(n);
     const std::string written =
-        registry::writeBackup(FsPath(name + QStringLiteral(".kvd")), image, description.toStdString());
+        registry::writeBackup(fsPath(name + QStringLiteral(".kvd")), image, description.toStdString());
     if (written.empty()) {
         if (error) *error = name + QStringLiteral(".kvd");
         return {};
@@ -84,13 +84,13 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
 
 void MakeBackupsPrivate(const QString& folder) {
     if (!QFileInfo(folder).isDir()) return;
-    makePrivateFolder(FsPath(folder));
+    makePrivateFolder(fsPath(folder));
 #ifndef _WIN32
     for (const QFileInfo& info :
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
         if (info.isSymLink() || info.ownerId() != ::geteuid()) continue;
         std::error_code ignored;
-        std::filesystem::permissions(FsPath(info.filePath()),
+        std::filesystem::permissions(fsPath(info.filePath()),
                                      std::filesystem::perms::group_all | std::filesystem::perms::others_all,
                                      std::filesystem::perm_options::remove, ignored);
     }
@@ -126,7 +126,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
         if (!m.hasMatch()) continue;
-        const auto file = loadDataFileFrom(FsPath(info.filePath()));
+        const auto file = loadDataFileFrom(fsPath(info.filePath()));
         if (!file) continue;
         BackupEntry e;
         e.path = info.filePath();

@@ -122,22 +122,22 @@ CardTexts FormWiring::cardTexts() const {
 }
 
 void FormWiring::print() {
-    if (!HasResidentCards(form_.document().working)) {
+    if (!hasResidentCards(form_.document().working)) {
         form_.showMessage(form_.messageText(texts::Message::NothingToPrint));
         return;
     }
-    PrintResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), askPrinter_);
+    printResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), askPrinter_);
 }
 
 void FormWiring::preview() {
-    PreviewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
+    previewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
 }
 
 void FormWiring::savePdf() {
     // Like printing: the cards show the image as it was when the command was
     // given, and with no card to print nothing is asked.
     const Image image = form_.document().working;
-    if (!HasResidentCards(image)) return;
+    if (!hasResidentCards(image)) return;
     auto* dialog = form_.findChild<QFileDialog*>(QStringLiteral("PdfSaveDialog"));
     if (!dialog) {
         dialog = new QFileDialog(&form_);
@@ -153,7 +153,7 @@ void FormWiring::savePdf() {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     WriteFault fault = WriteFault::None;
-    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault)) {
+    if (!saveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault)) {
         form_.showMessage(QString::fromStdString(texts::writeFaultText(fault, form_.CurrentLanguage())));
         return;
     }

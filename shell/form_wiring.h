@@ -51,7 +51,7 @@ private:
     std::unique_ptr<FormLinkHost> host_;
     std::unique_ptr<shell::LinkController> controller_;
     std::unique_ptr<SafetyNet> safety_;
-    PrintDialogFunction askPrinter_ = AskPrintDialog;
+    PrintDialogFunction askPrinter_ = askPrintDialog;
     PreviewDialogFunction runPreview_;
 };
 

@@ -35,7 +35,7 @@ bool MainWindow::saveDataFile() {
         if (path.isEmpty()) return false;
         if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
         WriteFault fault = WriteFault::None;
-        if (saveDataFileTo(FsPath(path), document_.working, text.toStdString(), &fault)) break;
+        if (saveDataFileTo(fsPath(path), document_.working, text.toStdString(), &fault)) break;
         prompts().message(this, QString::fromLatin1(kApplicationTitle),
                           QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
         if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
@@ -59,7 +59,7 @@ void MainWindow::onLoadFile() {
 }
 
 bool MainWindow::loadDataFile(const QString& path) {
-    const std::optional<DataFile> file = loadDataFileFrom(FsPath(path));
+    const std::optional<DataFile> file = loadDataFileFrom(fsPath(path));
     if (!file) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;

@@ -309,7 +309,7 @@ private slots:
         form.document().working = SampleBuildingImage();
         form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
-            SetUpCardPdf(printer, printed);
+            setUpCardPdf(printer, printed);
             return true;
         });
         int previewPages = 0;
@@ -322,7 +322,7 @@ private slots:
             jobName = dialog.printer()->docName();
             dialog.close();
             // What the preview's print button prints, onto a PDF.
-            SetUpCardPdf(*dialog.printer(), previewed);
+            setUpCardPdf(*dialog.printer(), previewed);
             emit dialog.paintRequested(dialog.printer());
         });
         form.action("PRINT")->trigger();
