@@ -30,7 +30,7 @@ LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel
         return check;
     }
     check.lowLatency = device && device->lowLatencyActive();
-    check.report = link::RunLineTest(*port.line, *port.clock, cancel);
+    check.report = link::runLineTest(*port.line, *port.clock, cancel);
     port.line->close();
     return check;
 }

@@ -379,7 +379,7 @@ TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
         sim::VirtualLine line(clock, c.device);
         line.setPaced(true);
         ASSERT_TRUE(link::OpenPort(line, "COM8"));
-        const link::LineTestReport r = link::RunLineTest(line, clock);
+        const link::LineTestReport r = link::runLineTest(line, clock);
         EXPECT_EQ(r.loopback, c.loopback);
         if (c.loopback) {
             ASSERT_EQ(r.passes.size(), 2u);
