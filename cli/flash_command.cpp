@@ -149,7 +149,7 @@ void openSimulator(FlashPort& port) {
     const std::string kind = firmware ? firmware : "";
     effect.resetsConfiguration = kind == "resets";
     effect.neverReturns = kind == "silent";
-    port.device = std::make_unique<sim::OrvaController>(kelvane::SampleBuildingImage(), sim::BootloaderScript{}, effect);
+    port.device = std::make_unique<sim::OrvaController>(kelvane::sampleBuildingImage(), sim::BootloaderScript{}, effect);
     port.virtualTime = std::make_unique<sim::VirtualClock>();
     auto line = std::make_unique<sim::VirtualLine>(*port.virtualTime, *port.device);
     line->setPaced(true);

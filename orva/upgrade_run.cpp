@@ -64,7 +64,7 @@ struct SimulatedPort {
 };
 
 std::shared_ptr<sim::OrvaController> builtInController() {
-    static const auto device = std::make_shared<sim::OrvaController>(SampleBuildingImage());
+    static const auto device = std::make_shared<sim::OrvaController>(sampleBuildingImage());
     return device;
 }
 

@@ -11,7 +11,7 @@ namespace kelvane::session {
 PortConnection openablePort(const std::string& portName) {
     PortConnection c;
     if (portName == link::PortName(kSimulatorPortName)) {
-        sim::ControllerPort::preload(SampleBuildingImage());
+        sim::ControllerPort::preload(sampleBuildingImage());
         c.line = std::make_unique<sim::ControllerPort>(portName);
     } else {
         c.line = std::make_unique<session::QtSerialLine>();

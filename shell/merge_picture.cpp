@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     const QString path = args.size() > 1 ? args[1] : QStringLiteral("scalanie.png");
 
     // What the controller holds now: the sample building.
-    const Image controller = SampleBuildingImage();
+    const Image controller = sampleBuildingImage();
     const auto open = [](int line, int local) { return residentOffset(ResidentCode::Open, line, local); };
     // The image the office started from: before residents 1.3 and 2.5
     // changed their open codes at the keypad.

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     reg.describe(sad, "Sadowa 3", "ul. Sadowa 3, Kraków");
     // Lipowa's visits: a download, an upload of new residents, then a code
     // changed at the keypad found at the next download.
-    Image image = SampleBuildingImage();
+    Image image = sampleBuildingImage();
     const struct {
         const char* time;
         registry::VisitKind kind;
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     other.key = polna;
     other.time = "2026-10-21T14:40:00+02:00";
     other.technician = "jkowalski";
-    other.image = SampleBuildingImage();
+    other.image = sampleBuildingImage();
     reg.recordVisit(other);
 
     shell::RegisterDialog dialog(nullptr, reg, shell::RegisterTexts(texts::kPolish));

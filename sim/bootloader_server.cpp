@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.port.empty() == options.ptyLink.empty()) return usage();
-    kelvane::Image configuration = kelvane::SampleBuildingImage();
+    kelvane::Image configuration = kelvane::sampleBuildingImage();
     if (!imagePath.empty() && !kelvane::sim::readPrefix(imagePath, configuration.data(), configuration.size())) {
         std::fprintf(stderr, "orva_bootloader_sim: %s holds no %zu-byte image\n", imagePath.c_str(), configuration.size());
         return 2;

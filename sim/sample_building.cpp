@@ -13,7 +13,7 @@ struct Lcg {
 };
 }  // namespace
 
-Image SampleBuildingImage() {
+Image sampleBuildingImage() {
     Image img = initialImage();
     Lcg rng;
     int flat = 1;

@@ -309,12 +309,12 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome down = run({"download", "--port", "sim", "-o", a, "--description", "Klatka A", "--quiet"});
     ASSERT_EQ(down.exit, 0) << down.err;
     EXPECT_EQ(run({"download", "--port", "sim", "-o", "here.kvd", "--quiet"}).exit, 0) << "a bare file name";
-    EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::SampleBuildingImage());
-    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+    EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::sampleBuildingImage());
+    EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
     EXPECT_EQ(kelvane::loadDataFileFrom(a)->description, "Klatka A");
     EXPECT_TRUE(down.err.empty()) << "no progress line when stderr is not a terminal: " << down.err;
 
-    Image changed = kelvane::SampleBuildingImage();
+    Image changed = kelvane::sampleBuildingImage();
     changed[kelvane::mem::kParams + 3] ^= 0x01;
     save(b, changed);
     EXPECT_EQ(run({"check", "--port", "sim", a}).exit, 0);
@@ -392,7 +392,7 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
         kelvane::writeBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
         return img;
     };
-    const Image sample = kelvane::SampleBuildingImage(), base = openCode(sample, 123);
+    const Image sample = kelvane::sampleBuildingImage(), base = openCode(sample, 123);
     Image edited = base;
     kelvane::writeLE16(edited, kelvane::mem::kWords, 3300);
     Image merged = sample;
@@ -441,7 +441,7 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
 
 // The flat actions on the sample building: flat 1.3 (call code 3) has two keys.
 TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
-    const Image sample = kelvane::SampleBuildingImage();
+    const Image sample = kelvane::sampleBuildingImage();
     save(dir / "a.kvd", sample);
     const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
     const std::string key = kelvane::FormatKeyText(&sample[kelvane::mem::kKeys]);
@@ -478,13 +478,13 @@ TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
     const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
-    save(a, kelvane::SampleBuildingImage());
+    save(a, kelvane::sampleBuildingImage());
     ASSERT_EQ(run({"export-csv", a, "-o", (dir / "csv").string()}).exit, 0);
     for (const char* table : {"keys", "residents", "general_codes", "digitizers"}) {
         const std::string csv = (dir / "csv" / (std::string(table) + ".csv")).string();
         const Outcome back = run({"import-csv", a, table, csv, "-o", out});
         EXPECT_EQ(back.exit, 0) << table << back.err;
-        EXPECT_EQ(imageOf(out), kelvane::SampleBuildingImage()) << table;
+        EXPECT_EQ(imageOf(out), kelvane::sampleBuildingImage()) << table;
     }
     fs::remove(out);
     std::ofstream(dir / "bad.csv") << slurp(dir / "csv" / "residents.csv") << "9.9;x;;\r\n";
@@ -639,7 +639,7 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
 
     // Another controller that holds the very image: nothing to guard, nothing sent.
     sim.reset();
-    const Image sample = kelvane::SampleBuildingImage();
+    const Image sample = kelvane::sampleBuildingImage();
     std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(sample.data()), static_cast<std::streamsize>(sample.size()));
     startSimulator({"--identity", "0003393005010000"});
@@ -768,7 +768,7 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
         ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
         const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
         EXPECT_EQ(r.exit, 0) << r.err;
-        EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+        EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
         EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
         lock.exec(QStringLiteral("ROLLBACK"));
     }
@@ -778,7 +778,7 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
     std::ofstream(reg, std::ios::trunc) << "not a database, only text";
     const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+    EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
     EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
 }
 
@@ -889,7 +889,7 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
             for (const auto& e : fs::directory_iterator(backups)) kept.push_back(e.path());
         ASSERT_EQ(kept.size(), c.backup ? 1u : 0u);
         if (!c.backup) continue;
-        EXPECT_EQ(imageOf(kept[0]), kelvane::SampleBuildingImage());
+        EXPECT_EQ(imageOf(kept[0]), kelvane::sampleBuildingImage());
         EXPECT_EQ(fs::status(kept[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_NE(r.out.find(kept[0].string()), std::string::npos) << "its path printed";
     }
@@ -928,7 +928,7 @@ TEST_F(Kvtool, FlashJobOverAPtyBacksUpFlashesAndVerifiesTheConfiguration) {
         for (const auto& e : fs::recursive_directory_iterator(dir / ".local"))
             if (e.path().extension() == ".kvs") backups.push_back(e.path());  // sealed
         ASSERT_EQ(backups.size(), 1u) << r.out;
-        EXPECT_EQ(imageOf(backups[0]), kelvane::SampleBuildingImage()) << "the backup holds what the controller held";
+        EXPECT_EQ(imageOf(backups[0]), kelvane::sampleBuildingImage()) << "the backup holds what the controller held";
     }
 }
 
@@ -946,7 +946,7 @@ std::string frameHex(const Image& img, unsigned block) {
 }
 
 TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheController) {
-    const Image original = kelvane::SampleBuildingImage();
+    const Image original = kelvane::sampleBuildingImage();
     const std::string a = (dir / "a.kvd").string(), trace = (dir / "chosen.trace").string();
     ASSERT_EQ(run({"download", "--port", "sim", "-o", a, "--trace", trace}).exit, 0);
     ASSERT_EQ(imageOf(a), original);

@@ -21,7 +21,7 @@
 using namespace kelvane;
 
 TEST(DataFile, ImageThenDescriptionInWindows1250) {
-    const Image img = SampleBuildingImage();
+    const Image img = sampleBuildingImage();
     const std::string text = "Blok ul. Łódzka 5\r\nklatka B: ł";
     const auto bytes = writeDataFile(img, text);
     ASSERT_EQ(bytes.size(), kImageSize + 30);
@@ -52,7 +52,7 @@ TEST(DataFile, SavingAndLoadingFiles) {
     ASSERT_TRUE(file);
     EXPECT_EQ(file->image, initialImage());
     EXPECT_EQ(file->description, "Opis");
-    EXPECT_TRUE(saveDataFileTo(path, SampleBuildingImage(), ""));  // replaces the old file
+    EXPECT_TRUE(saveDataFileTo(path, sampleBuildingImage(), ""));  // replaces the old file
     EXPECT_EQ(loadDataFileFrom(path)->description, "");
     std::remove(path.c_str());
     EXPECT_FALSE(loadDataFileFrom(path));
@@ -78,7 +78,7 @@ TEST(DataFile, AReadErrorAfterTheImageLoadsNothing) {
             return traits_type::eof();
         }
     };
-    const auto file = writeDataFile(SampleBuildingImage(), "opis");
+    const auto file = writeDataFile(sampleBuildingImage(), "opis");
     for (const std::size_t failAt : {kImageSize + 2, file.size(), file.size() + 1}) {
         FailingBuffer buffer;
         buffer.bytes.assign(file.begin(), file.end());
@@ -91,7 +91,7 @@ TEST(DataFile, AReadErrorAfterTheImageLoadsNothing) {
 TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
     namespace fs = std::filesystem;
     const std::string path = testing::TempDir() + "/keep_" + std::to_string(std::random_device{}()) + ".kvd";
-    ASSERT_TRUE(saveDataFileTo(path, SampleBuildingImage(), "stary opis"));
+    ASSERT_TRUE(saveDataFileTo(path, sampleBuildingImage(), "stary opis"));
     // The file was made read-only: the save is refused and says why.
     fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
     WriteFault fault = WriteFault::None;
@@ -99,7 +99,7 @@ TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_EQ(fault, WriteFault::ReadOnly);
     const auto kept = loadDataFileFrom(path);
     ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->image, SampleBuildingImage());
+    EXPECT_EQ(kept->image, sampleBuildingImage());
     EXPECT_EQ(kept->description, "stary opis");
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     std::remove(path.c_str());
@@ -111,10 +111,10 @@ TEST(DataFile, NamesWithPolishLettersSaveAndLoad) {
     fs::create_directories(dir);
     for (const char* name : {u8"Krak\u00f3w.kvd", u8"Wroc\u0142aw.kvd", u8"Gda\u0144sk.kvd"}) {
         const fs::path path = dir / fs::u8path(name);
-        EXPECT_TRUE(saveDataFileTo(path, SampleBuildingImage(), name)) << name;
+        EXPECT_TRUE(saveDataFileTo(path, sampleBuildingImage(), name)) << name;
         const auto back = loadDataFileFrom(path);
         ASSERT_TRUE(back) << name;
-        EXPECT_EQ(back->image, SampleBuildingImage());
+        EXPECT_EQ(back->image, sampleBuildingImage());
         EXPECT_EQ(pathToUtf8(fs::directory_iterator(dir)->path().filename()), name);
         fs::remove(path);
     }

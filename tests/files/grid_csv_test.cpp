@@ -46,7 +46,7 @@ std::vector<Grid::Row> dataRows(const Grid& g) { return {g.rows.begin() + 1, g.r
 }  // namespace
 
 TEST(GridCsv, EveryGridOfAFullImageSurvivesExportAndImport) {
-    const WindowData window = showImage(SampleBuildingImage());
+    const WindowData window = showImage(sampleBuildingImage());
     for (GridId id : kGrids) {
         const Grid& grid = window.grid(id);
         ASSERT_GT(grid.rowCount(), 2) << csvTableName(id);
@@ -222,7 +222,7 @@ TEST(GridCsv, CellsASpreadsheetWouldRunAreMarkedAsTextAndComeBackExactly) {
 TEST(GridCsv, FilesOfTheWrongKindChangeNothing) {
     Grid current = Grid::make(2);
     current.rows[1] = {"1", keyText(1)};
-    const auto kvd = writeDataFile(SampleBuildingImage(), "Opis");
+    const auto kvd = writeDataFile(sampleBuildingImage(), "Opis");
     const struct {
         std::string bytes;
         CsvFileFault fault;

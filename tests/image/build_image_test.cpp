@@ -68,7 +68,7 @@ TEST(buildImage, EmptyGridsGiveErasedTablesAndClearFreeRegions) {
 }
 
 TEST(buildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
-    Image working = SampleBuildingImage();
+    Image working = sampleBuildingImage();
     working[mem::kParams + 49] = 0xFF;  // radio beyond its last item
     working[mem::kParams + 52] = 0xFF;  // p714 with bits 3..7 set
     working[mem::kParams + 17] = 0x5A;  // reserved bytes keep their values

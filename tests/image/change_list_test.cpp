@@ -29,7 +29,7 @@ std::vector<std::string> controlsOf(const ChangeList& c) {
 }  // namespace
 
 TEST(ChangeList, EqualImagesListNothing) {
-    for (const Image& img : {initialImage(), SampleBuildingImage(), Image{}}) {
+    for (const Image& img : {initialImage(), sampleBuildingImage(), Image{}}) {
         const ChangeList c = listChanges(img, img);
         EXPECT_TRUE(c.empty());
         EXPECT_TRUE(c.settings.empty() && c.rows.empty() && c.bytes.empty());
@@ -209,7 +209,7 @@ TEST(ChangeList, BytesNoControlShowsAreCountedByRegion) {
 TEST(ChangeList, NoByteDiffersUnseen) {
     // Any one changed byte, in an empty and in a filled image, shows up in a
     // setting, a row or a region count.
-    for (const Image& base : {initialImage(), SampleBuildingImage()}) {
+    for (const Image& base : {initialImage(), sampleBuildingImage()}) {
         for (std::size_t off = 0; off < kImageSize; off += off < 0x2000 ? 509 : 11) {
             Image after = base;
             after[off] ^= 0x21;
@@ -225,7 +225,7 @@ TEST(ChangeList, BlocksAndLineTime) {
     after[100] = 0;  // block 3
     EXPECT_EQ(listChanges(initialImage(), after).blocks, std::vector<int>{3});
     // Against the all-zero image a first upload starts from, every non-zero block goes.
-    const ChangeList wipe = listChanges(Image{}, SampleBuildingImage());
+    const ChangeList wipe = listChanges(Image{}, sampleBuildingImage());
     EXPECT_EQ(wipe.blocks.size(), kBlockCount);
     // Command and end frame only, each acknowledged; then one frame more per block.
     EXPECT_NEAR(uploadLineSeconds(0), (8 + 1 + 34 + 1) / 240.0, 1e-9);

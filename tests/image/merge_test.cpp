@@ -56,7 +56,7 @@ void dropKey(Image& img, int index) {
 ImageVersion version(const Image& img, const std::string& description = "Klatka A") { return {img, description}; }
 
 Image applied(Edit edit) {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     if (edit) edit(img);
     return img;
 }
@@ -129,7 +129,7 @@ TEST(Merge, EveryItemKindOnEitherSide) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ImageVersion file = version(applied(c.file), c.fileDescription), controller = version(applied(c.controller));
-        const ThreeWayMerge m = mergeVersions(version(SampleBuildingImage()), file, controller);
+        const ThreeWayMerge m = mergeVersions(version(sampleBuildingImage()), file, controller);
         ASSERT_EQ(m.items.size(), c.items.size());
         for (std::size_t i = 0; i < c.items.size(); ++i) {
             EXPECT_EQ(m.items[i].kind, c.items[i].first) << i;
@@ -155,7 +155,7 @@ TEST(Merge, EveryItemKindOnEitherSide) {
 }
 
 TEST(Merge, RowItemsShowTheCellsOfEachSide) {
-    const Image base = SampleBuildingImage();
+    const Image base = sampleBuildingImage();
     Image file = base, controller = base;
     putResident(file, 1, 5, 0, 0, 0);
     writeBcdCode(controller, residentOffset(ResidentCode::Open, 1, 5), 42);
@@ -307,7 +307,7 @@ struct Editor {
     }
 
     static std::array<std::uint8_t, 6> sampleSerial(int k) {
-        const Image s = SampleBuildingImage();
+        const Image s = sampleBuildingImage();
         std::array<std::uint8_t, 6> serial{};
         std::copy_n(&s[keyAt(k) + 2], 6, serial.begin());
         return serial;
@@ -324,7 +324,7 @@ Image applyAll(Image img, const std::vector<Edit>& edits) {
 // Edits on both sides that touch different items merge to both applied, and
 // a side that changed nothing leaves the other side's image as it is.
 TEST(Merge, DisjointRandomEditsMergeToBothApplied) {
-    const Image base = SampleBuildingImage();
+    const Image base = sampleBuildingImage();
     for (unsigned seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 owner(seed);

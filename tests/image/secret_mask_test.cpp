@@ -46,7 +46,7 @@ Image firstChoicesImage() {
 }
 
 Image ninesPassword() {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     std::fill(img.begin() + mem::kParams, img.begin() + mem::kParams + 8, std::uint8_t{9});
     return img;
 }
@@ -56,7 +56,7 @@ TEST(SecretMask, EverySecretDiffersTheRestStaysAndTheWindowTakesIt) {
         const char* name;
         Image image;
         bool throughWindow;  // a building the window's rules accept
-    } cases[] = {{"sample building", SampleBuildingImage(), true},
+    } cases[] = {{"sample building", sampleBuildingImage(), true},
                  {"first choices taken", firstChoicesImage(), false},
                  {"initial image", initialImage(), true},
                  {"password of nines", ninesPassword(), true}};

@@ -59,7 +59,7 @@ inline constexpr kelvane::registry::ControllerKey kA{1, 4660}, kB{2, 12345};
 inline constexpr const char* kIdentityB = "0002393005010000";  // the probe's answer of B
 
 inline std::size_t open13() { return kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3); }
-inline Image imageA() { return kelvane::SampleBuildingImage(); }
+inline Image imageA() { return kelvane::sampleBuildingImage(); }
 inline Image imageB() {
     Image b = imageA();
     kelvane::writeBcdCode(b, kelvane::residentOffset(kelvane::ResidentCode::Open, 2, 1), 1357);

@@ -45,7 +45,7 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
     enum class Output { Works, Refuses, Throws };
     for (Output mode : {Output::Works, Output::Refuses, Output::Throws}) {
         SCOPED_TRACE(static_cast<int>(mode));
-        const Image original = SampleBuildingImage();
+        const Image original = sampleBuildingImage();
         sim::VirtualClock clock;
         sim::Controller device(original);
         sim::VirtualLine virtualLine(clock, device);
@@ -213,7 +213,7 @@ std::string downloadTrace(const Image& img, sim::Tap* tap) {
 // secret bytes, neither within a line nor across lines, and says what it
 // still can.
 TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
-    Image building = SampleBuildingImage();
+    Image building = sampleBuildingImage();
     building[mem::kParams] = 9;                                                       // a password digit 9
     writeBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 4, 4321);  // the last codes of LU2
     writeBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 2, 8765);
@@ -364,7 +364,7 @@ TEST(LineTest, EchoComparisonCountsEachFault) {
 
 TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
     sim::LoopbackDevice clean, lossy(100);
-    sim::Controller controller(SampleBuildingImage());
+    sim::Controller controller(sampleBuildingImage());
     const struct {
         const char* name;
         sim::Device& device;

@@ -129,7 +129,7 @@ struct SimFactory {
 
     kelvane::sim::OrvaController& controller() {
         if (!device)
-            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::SampleBuildingImage(), script, effect);
+            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::sampleBuildingImage(), script, effect);
         return *device;
     }
     PortFactory factory() {

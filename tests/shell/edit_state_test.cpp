@@ -8,7 +8,7 @@ using namespace kelvane;
 using namespace kelvane::shell;
 
 TEST(EditState, EditsCountUntilTheyAreSentOrSaved) {
-    const Image sample = SampleBuildingImage();
+    const Image sample = sampleBuildingImage();
     const WindowData shown = showImage(sample);
     EditState state;
     state.windowStored(shown);

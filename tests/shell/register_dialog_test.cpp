@@ -20,7 +20,7 @@ namespace {
 const registry::ControllerKey kA{1, 4660}, kB{2, 12345};
 
 Image withCode(std::uint8_t code) {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     img[mem::kOpenLU1] = code;
     return img;
 }

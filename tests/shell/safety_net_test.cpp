@@ -68,8 +68,8 @@ class SafetyNetTest : public QObject {
             qputenv("KELVANE_REGISTER", QFile::encodeName(reg.isEmpty() ? registerPath() : reg));
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
             if (reg.isEmpty()) {
-                sim::ControllerPort::preload(SampleBuildingImage());
-                sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+                sim::ControllerPort::preload(sampleBuildingImage());
+                sim::ControllerPort::withController([](sim::Controller& c) { c.image() = sampleBuildingImage(); });
             }
             form.setPrompts(&prompts);
             wiring = WireKelvaneMini(form);
@@ -121,12 +121,12 @@ private slots:
         QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
         QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(),
                             [](auto b) { return b == 0; }));
-        QVERIFY(f.controller() == SampleBuildingImage());
+        QVERIFY(f.controller() == sampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
 
         f.prompts.choices = {1};  // the edit is discarded for the download
         f.run("DOWNLOAD");
-        QVERIFY(f.form.document().device == SampleBuildingImage());
+        QVERIFY(f.form.document().device == sampleBuildingImage());
 
         // Cancel sends nothing; Send sends the listed block and checks it.
         f.setP204(60);
@@ -256,7 +256,7 @@ private slots:
             QSqlDatabase::removeDatabase(QStringLiteral("lock"));
         }
         sim::ControllerPort::withController([](sim::Controller& ctl) {
-            ctl.image() = SampleBuildingImage();
+            ctl.image() = sampleBuildingImage();
             ctl.setIdentity(sim::Controller::kDefaultIdentity);
         });
 #endif
@@ -268,7 +268,7 @@ private slots:
     void changesMadeAtTheControllerSinceTheFilesBaseAreKeptOrDecided() {
         Fixture f;
         f.run("DOWNLOAD");
-        const Image sample = SampleBuildingImage();
+        const Image sample = sampleBuildingImage();
         const auto open = [](int local) { return residentOffset(ResidentCode::Open, 1, local); };
         Image base = sample;
         writeBcdCode(base, open(3), 123);
@@ -364,7 +364,7 @@ private slots:
                 [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
             QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
-            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // Cancel sent nothing
+            QVERIFY2(f.controller() == sampleBuildingImage(), c.name);  // Cancel sent nothing
         }
     }
 
@@ -402,7 +402,7 @@ private slots:
                 f.prompts.files = {path};
                 f.form.action("SAVE")->trigger();
             } else if (c.origin == UnknownFile) {
-                Image elsewhere = SampleBuildingImage();
+                Image elsewhere = sampleBuildingImage();
                 elsewhere[mem::kParams + 22] = 90;
                 QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), elsewhere, ""));
             }
@@ -418,7 +418,7 @@ private slots:
             const bool warned = !f.prompts.shown.isEmpty() && f.prompts.shown[0].kind == QStringLiteral("choice") &&
                                 f.prompts.shown[0].title == text(texts::Message::WrongBuildingTitle);
             QVERIFY2(warned == c.warned, c.name);
-            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // nothing sent
+            QVERIFY2(f.controller() == sampleBuildingImage(), c.name);  // nothing sent
             if (c.warned) {
                 const QString& warning = f.prompts.shown[0].text;
                 // It names the port and what to do; another building by name, or why it cannot tell.
@@ -543,7 +543,7 @@ private slots:
         QCOMPARE(list[2].source, BackupEntry::Source::Download);
         QCOMPARE(list[0].source, BackupEntry::Source::Upload);
         const auto downloaded = loadDataFileFrom(QFile::encodeName(list[2].path).toStdString());
-        QVERIFY(downloaded && downloaded->image == SampleBuildingImage());
+        QVERIFY(downloaded && downloaded->image == sampleBuildingImage());
         const auto uploaded = loadDataFileFrom(QFile::encodeName(list[0].path).toStdString());
         QVERIFY(uploaded && uploaded->image == f.controller());
 #ifndef _WIN32
@@ -569,7 +569,7 @@ private slots:
         const Image device = f.form.document().device;
         f.prompts.backups = {list[2].path};
         f.form.action("BACKUPS")->trigger();
-        QVERIFY(f.form.document().working == SampleBuildingImage());
+        QVERIFY(f.form.document().working == sampleBuildingImage());
         QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
         // The status says what was opened, and the title names it.
@@ -601,9 +601,9 @@ private slots:
                  qPrintable(f.prompts.shown.last().text));
         QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
             texts::messageText(texts::Message::ChangeUpload, texts::kPolish))));  // nothing of this is sent
-        QVERIFY(f.form.document().working == SampleBuildingImage());              // both images untouched
-        QVERIFY(f.form.document().device == SampleBuildingImage());
-        sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+        QVERIFY(f.form.document().working == sampleBuildingImage());              // both images untouched
+        QVERIFY(f.form.document().device == sampleBuildingImage());
+        sim::ControllerPort::withController([](sim::Controller& c) { c.image() = sampleBuildingImage(); });
         f.run("READBACK");
         QCOMPARE(f.form.statusText(), text(texts::Message::CheckSame));
     }

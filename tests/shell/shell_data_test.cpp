@@ -507,7 +507,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.document().working = SampleBuildingImage();
+        w.document().working = sampleBuildingImage();
         w.DisplayData();
         w.ApplyLanguage(texts::kEnglish);
         const Grid before = w.grid(GridId::Residents)->toGrid();
@@ -556,7 +556,7 @@ private slots:
         QCOMPARE(counts, QStringLiteral("To add: 0\nTo replace: 1\nTo remove: 0"));  // only what changes
         QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
         QCOMPARE(w.statusText(), QStringLiteral("Table \"Users\": read the file residents.csv (72 rows)"));
-        QCOMPARE(w.document().working, SampleBuildingImage());  // verification takes it in, not the import
+        QCOMPARE(w.document().working, sampleBuildingImage());  // verification takes it in, not the import
 
         // Refused rows are listed by line in the window's language.
         QFile bad(dir.filePath(QStringLiteral("bad.csv")));
@@ -577,7 +577,7 @@ private slots:
 
         // A data file and the keys' file read as residents: a message, no preview.
         const QString kvd = dir.filePath(QStringLiteral("x.kvd"));
-        QVERIFY(saveDataFileTo(kvd.toStdString(), SampleBuildingImage(), ""));
+        QVERIFY(saveDataFileTo(kvd.toStdString(), sampleBuildingImage(), ""));
         prompts.shown.clear();
         prompts.files = {kvd, dir.filePath(QStringLiteral("keys.csv")), dir.filePath(QStringLiteral("none.csv"))};
         for (int i = 0; i < 3; ++i) w.action("IMPORT_CSV_residents")->trigger();
@@ -621,12 +621,12 @@ private slots:
             MainWindow w;
             ScriptedPrompts prompts;
             w.setPrompts(&prompts);
-            w.loadImage(SampleBuildingImage());
+            w.loadImage(sampleBuildingImage());
             w.ApplyLanguage(texts::kEnglish);
             const int before = w.grid(c.grid)->filledRowCount();
             QVERIFY(runFlatAction(w, c.action, c.row, c.newMain));
             QCOMPARE(w.grid(c.grid)->filledRowCount(), before + c.filledChange);
-            QCOMPARE(w.document().working, SampleBuildingImage());
+            QCOMPARE(w.document().working, sampleBuildingImage());
             QVERIFY(w.document().edits.windowEdited(w.readWindow()));
             QVERIFY2(prompts.shown.last().detail.contains(QString::fromLatin1(c.inMessage)),
                      qPrintable(prompts.shown.last().detail));
@@ -634,7 +634,7 @@ private slots:
                 QVERIFY(prompts.shown.last().detail.contains(w.grid(c.grid)->cell(c.row, c.codeColumn)));
             // The next store takes it like any typed edit.
             QCOMPARE(w.GetData(), 1);
-            QVERIFY(w.document().working != SampleBuildingImage());
+            QVERIFY(w.document().working != sampleBuildingImage());
         }
     }
 };

@@ -343,7 +343,7 @@ private slots:
         CodeGrid* residents = w.grid(GridId::Residents);
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (0)"));
         QVERIFY(!residents->verticalScrollBar()->isVisible());
-        w.document().working = SampleBuildingImage();
+        w.document().working = sampleBuildingImage();
         w.DisplayData();
         QCoreApplication::processEvents();
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));

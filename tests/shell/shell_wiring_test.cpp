@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(form.CurrentLanguage(), 0);
         QCOMPARE(form.statusText(), QStringLiteral("Dane pobrane"));
         QVERIFY(form.action("LOAD")->isEnabled());
-        QVERIFY(form.document().working == SampleBuildingImage());
+        QVERIFY(form.document().working == sampleBuildingImage());
         QVERIFY(form.document().device == form.document().working);
         QCOMPARE(form.grid(GridId::Residents)->toGrid().rowCount(), 1 + 72);
 
@@ -181,7 +181,7 @@ private slots:
         Image held{};
         QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { held = c.image(); }));
         QVERIFY(held == form.document().working);
-        QVERIFY(held != SampleBuildingImage());
+        QVERIFY(held != sampleBuildingImage());
     }
 
     void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
@@ -253,7 +253,7 @@ private slots:
             return QString::fromUtf8(p.readAllStandardOutput()).split(QRegularExpression(QStringLiteral("\\s+")));
         };
 
-        form.document().working = SampleBuildingImage();
+        form.document().working = sampleBuildingImage();
         form.DisplayData();
         Grid residents = form.grid(GridId::Residents)->toGrid();
         residents.rows[1][1] = "9876";  // typed, not verified: checked and stored before printing
@@ -306,7 +306,7 @@ private slots:
         QTemporaryDir dir;
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
-        form.document().working = SampleBuildingImage();
+        form.document().working = sampleBuildingImage();
         form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
             setUpCardPdf(printer, printed);

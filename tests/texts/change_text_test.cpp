@@ -62,7 +62,7 @@ TEST(ChangeText, ValuesReadAsTheControlsShowThemInEachLanguage) {
 }
 
 TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
-    Image after = SampleBuildingImage();
+    Image after = sampleBuildingImage();
     Image before = after;
     after[findParameter("p901_CheckBox")->offset] = 1;
     const std::size_t open = residentOffset(ResidentCode::Open, 1, 1);

@@ -9,7 +9,7 @@
 using namespace kelvane;
 
 TEST(GridCsvTexts, HeadersOfEveryLanguageAreRecognisedAndReasonsNameTheLine) {
-    const WindowData window = showImage(SampleBuildingImage());
+    const WindowData window = showImage(sampleBuildingImage());
     const GridCsvHeaders headers = texts::csvHeaders();
     for (int g = 0; g < kGridCount; ++g) {
         const GridId id = static_cast<GridId>(g);
