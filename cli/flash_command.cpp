@@ -185,7 +185,7 @@ int flashCommand(const Tool& tool) {
 
     bootloader::UpgradeState state;
     ToolView view(tool);
-    if (!bootloader::LoadFirmwareImageFrom(firmware, state, view)) {
+    if (!bootloader::loadFirmwareImageFrom(firmware, state, view)) {
         // The status names the default file; the line names the one given.
         const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
         view.discardStatus();

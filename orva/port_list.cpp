@@ -14,9 +14,9 @@ std::optional<PortEntry> EntryFor(const link::PortInfo& port) {
     PortEntry e{QString::fromStdString(port.name), QString::fromStdString(port.location),
                 QString::fromStdString(link::portDetails(port)), port.usb};
 #ifdef Q_OS_WIN
-    const int n = bootloader::PortNumberFromEntry(port.name);
+    const int n = bootloader::portNumberFromEntry(port.name);
     if (!e.text.startsWith(QLatin1String("COM")) || n == 0) return std::nullopt;
-    e.device = QString::fromStdString(bootloader::ComDeviceName(n));
+    e.device = QString::fromStdString(bootloader::comDeviceName(n));
 #endif
     return e;
 }

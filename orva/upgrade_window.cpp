@@ -325,7 +325,7 @@ bool UpgradeWindow::chooseFirmware(const QString& path) {
         void runEnded() override {}
     } quiet;
     const QString name = QFileInfo(path).fileName();
-    if (!bootloader::LoadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
+    if (!bootloader::loadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
         statusLine_->setText(utf8(QFileInfo(path).isFile() ? texts::kBadFileNamed : texts::kNoFileNamed) + name);
         statusLine_->setToolTip(QDir::toNativeSeparators(path));
         return false;
@@ -444,7 +444,7 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
             statusLine_->setToolTip(QString::fromUtf8(kelvane::texts::upgrade::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
     } else {
-        loaded = bootloader::LoadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
+        loaded = bootloader::loadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
         if (!loaded) {
             const bool missing = view.last == bootloader::UpgradeMessage::NoFile;
             statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +
