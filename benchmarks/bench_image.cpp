@@ -84,7 +84,7 @@ BENCHMARK(BM_ChangeListFullImage)->Unit(benchmark::kMicrosecond);
 void BM_ChangeListTextFullImage(benchmark::State& state) {
     const Image img = fullImage();
     for (auto _ : state)
-        benchmark::DoNotOptimize(texts::DescribeChanges(listChanges(initialImage(), img), texts::kPolish));
+        benchmark::DoNotOptimize(texts::describeChanges(listChanges(initialImage(), img), texts::kPolish));
 }
 BENCHMARK(BM_ChangeListTextFullImage)->Unit(benchmark::kMicrosecond);
 

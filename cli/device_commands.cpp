@@ -303,7 +303,7 @@ struct UploadAnswers {
             tool.error(file, line);
         } else {
             tool.error(file,
-                       format(tool.text(ToolText::GuardUndecided), kelvane::texts::GuardReasonText(g, tool.language)));
+                       format(tool.text(ToolText::GuardUndecided), kelvane::texts::guardReasonText(g, tool.language)));
         }
     }
 
@@ -317,7 +317,7 @@ struct UploadAnswers {
                                                                 : kelvane::MergeChoice::Controller);
         a.checkAfter = tool.args.has("--check");
         const kelvane::jobs::Plan plan = flow.plan(a.choices);
-        std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(kelvane::texts::UploadGroups(
+        std::cout << kelvane::texts::visibleText(kelvane::texts::changeListText(kelvane::texts::uploadGroups(
                                                      proposal, plan, tool.language, baseName)),
                                                  true)
                   << std::flush;
@@ -447,7 +447,7 @@ int uploadCommand(const Tool& tool) {
         return kDifferences;
     case jobs::End::Overfull:
         for (kelvane::GridId grid : flow.plan().overfull)
-            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
         return kDifferences;
     case jobs::End::ReadFailed: {
         const int code = readFailed(tool, *chosen, r.read);

@@ -54,12 +54,12 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 }
 
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to, bool withUpload) {
-    auto groups = kelvane::texts::DescribeChanges(kelvane::listChanges(from, to), tool.language);
+    auto groups = kelvane::texts::describeChanges(kelvane::listChanges(from, to), tool.language);
     if (!withUpload)
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const auto& g) { return g.kind == kelvane::texts::ChangeGroupKind::Upload; }),
                      groups.end());
-    std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(groups), true) << std::flush;
+    std::cout << kelvane::texts::visibleText(kelvane::texts::changeListText(groups), true) << std::flush;
 }
 
 }  // namespace kelvane::cli

@@ -21,15 +21,15 @@ int lintCommand(const Tool& tool) {
             out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::warningKindId(w.kind)) +
                    ", \"severity\": " +
                    jsonString(kelvane::severityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
-                   ", \"place\": " + jsonString(kelvane::texts::WarningPlaceText(w, tool.language)) +
-                   ", \"text\": " + jsonString(kelvane::texts::WarningText(w, tool.language)) + "}";
+                   ", \"place\": " + jsonString(kelvane::texts::warningPlaceText(w, tool.language)) +
+                   ", \"text\": " + jsonString(kelvane::texts::warningText(w, tool.language)) + "}";
         }
         tool.result(out + "]");
     } else {
         for (const auto& w : warnings)
-            tool.result(std::string(kelvane::texts::SeverityText(kelvane::severityOf(w.kind), tool.language)) + " - " +
-                        kelvane::texts::WarningPlaceText(w, tool.language) + ": " +
-                        kelvane::texts::WarningText(w, tool.language));
+            tool.result(std::string(kelvane::texts::severityText(kelvane::severityOf(w.kind), tool.language)) + " - " +
+                        kelvane::texts::warningPlaceText(w, tool.language) + ": " +
+                        kelvane::texts::warningText(w, tool.language));
     }
     // Information (a general code meant for every panel) is listed but does
     // not fail a script.

@@ -63,7 +63,7 @@ MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const Ima
                         const ImageVersion& file, const ImageVersion& controller) {
     MergeStep step;
     const kelvane::ThreeWayMerge merge = kelvane::mergeVersions(base, file, controller);
-    std::cout << kelvane::texts::ChangeListText(kelvane::texts::DescribeMerge(merge, fileDate(basePath), tool.language))
+    std::cout << kelvane::texts::changeListText(kelvane::texts::describeMerge(merge, fileDate(basePath), tool.language))
               << std::flush;
     std::vector<MergeChoice> choices;
     if (tool.args.has("--prefer"))
@@ -76,7 +76,7 @@ MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const Ima
         return step;
     }
     for (kelvane::GridId grid : merged.overfull) {
-        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
         step.exit = kDifferences;
     }
     step.merged = merged.version;

@@ -54,8 +54,8 @@ int showCommand(const Tool& tool) {
     bool first = true;
     for (const auto& p : kelvane::parameterTable()) {
         const auto& state = w.controls.at(p.control);
-        const std::string label = kelvane::texts::SettingCaption(p, tool.language);
-        const std::string value = kelvane::texts::SettingValueText(p, state, tool.language);
+        const std::string label = kelvane::texts::settingCaption(p, tool.language);
+        const std::string value = kelvane::texts::settingValueText(p, state, tool.language);
         if (json) {
             out += std::string(first ? "\n  " : ",\n  ") + "{\"number\": " + jsonString(p.number) +
                    ", \"control\": " + jsonString(p.control) + ", \"label\": " + jsonString(label) +
@@ -123,9 +123,9 @@ std::string changeListJson(const kelvane::ChangeList& changes, int language) {
         const auto& p = *s.parameter;
         out += std::string(i ? ",\n  " : "\n  ") + "{\"number\": " + jsonString(p.number) +
                ", \"control\": " + jsonString(p.control) +
-               ", \"label\": " + jsonString(kelvane::texts::SettingCaption(p, language)) +
-               ", \"before\": " + jsonString(kelvane::texts::SettingValueText(p, s.before, language)) +
-               ", \"after\": " + jsonString(kelvane::texts::SettingValueText(p, s.after, language)) + "}";
+               ", \"label\": " + jsonString(kelvane::texts::settingCaption(p, language)) +
+               ", \"before\": " + jsonString(kelvane::texts::settingValueText(p, s.before, language)) +
+               ", \"after\": " + jsonString(kelvane::texts::settingValueText(p, s.after, language)) + "}";
     }
     out += "],\n \"rows\": [";
     for (std::size_t i = 0; i < changes.rows.size(); ++i) {

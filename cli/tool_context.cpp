@@ -31,10 +31,10 @@ std::string Tool::text(kelvane::texts::Message m) const { return kelvane::texts:
 
 // Paths, port names and descriptions may hold any bytes: their control
 // characters are shown, never sent to the terminal as they are.
-void Tool::result(const std::string& line) const { std::cout << kelvane::texts::VisibleText(line, true) << std::endl; }
+void Tool::result(const std::string& line) const { std::cout << kelvane::texts::visibleText(line, true) << std::endl; }
 
 void Tool::error(const std::string& about, const std::string& line) const {
-    std::cerr << "kvtool: " << kelvane::texts::VisibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
+    std::cerr << "kvtool: " << kelvane::texts::visibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
     kelvane::session::logProblem("error", (about.empty() ? "" : about + ": ") + line);
 }
 

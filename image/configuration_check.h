@@ -8,8 +8,8 @@
 // Usage:
 //     for (const Warning& w : checkConfiguration(image)) ...
 // The check is pure and language-free: it names kinds, places and values. The
-// texts come from the language table through texts::WarningText() and
-// texts::WarningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
+// texts come from the language table through texts::warningText() and
+// texts::warningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
 // or window shows them in the language of the moment; warningKindId() gives a
 // stable name for machine-readable output.
 #include "image/grid.h"

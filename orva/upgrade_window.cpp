@@ -129,7 +129,7 @@ QString describeFile(const QString& path) {
 
 QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
     using namespace kelvane::texts;
-    return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::listChanges(before, after), kPolish)));
+    return QString::fromStdString(changeListText(describeChanges(kelvane::listChanges(before, after), kPolish)));
 }
 
 // The building register, opened for the job's thread; null with why when

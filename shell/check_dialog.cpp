@@ -70,10 +70,10 @@ void CheckDialog::setLanguage(int language) {
         auto* kind =
             new QTableWidgetItem(style()->standardIcon(severity == Severity::Info ? QStyle::SP_MessageBoxInformation
                                                                                   : QStyle::SP_MessageBoxWarning),
-                                 QString::fromUtf8(texts::SeverityText(severity, language)));
+                                 QString::fromUtf8(texts::severityText(severity, language)));
         list_->setItem(row, 0, kind);
-        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(texts::WarningPlaceText(w, language))));
-        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(texts::WarningText(w, language))));
+        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(texts::warningPlaceText(w, language))));
+        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(texts::warningText(w, language))));
     }
     list_->resizeRowsToContents();
     if (list_->rowCount()) list_->selectRow(0);

@@ -212,7 +212,7 @@ QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row
         parts.cells.push_back(g->cell(row, c).toStdString());
     }
     parts.capacity = tableCapacity(id);
-    return QString::fromStdString(texts::BuildEntryMessage(problem, document_.language, parts));
+    return QString::fromStdString(texts::buildEntryMessage(problem, document_.language, parts));
 }
 
 bool MainWindow::ReportInvalidEntry(GridId id, int row) {
@@ -222,7 +222,7 @@ bool MainWindow::ReportInvalidEntry(GridId id, int row) {
     for (int c = 0; c < g->columnCount(); ++c) cells.push_back(g->cell(row, c).toStdString());
     const RowCheck check = checkGridRow(id, cells);
     const QString why = check.column < 0 ? QString()
-                                         : QString::fromStdString(texts::BrokenRuleText(
+                                         : QString::fromStdString(texts::brokenRuleText(
                                                g->cell(0, check.column).toStdString(), check.rule, document_.language));
     return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
                                    entryMessage(texts::EntryProblem::Invalid, id, row), why);

@@ -28,9 +28,9 @@ using texts::Message;
 // the image the run started with and only the new values are shown.
 std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language,
                                                  bool unknown) {
-    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(
+    std::vector<texts::ChangeGroup> groups = texts::describeChanges(
         changes, language, unknown ? texts::ChangeSides::AfterOnly : texts::ChangeSides::BeforeAndAfter);
-    for (auto& g : texts::WarningGroups(checkConfiguration(working), language)) groups.push_back(std::move(g));
+    for (auto& g : texts::warningGroups(checkConfiguration(working), language)) groups.push_back(std::move(g));
     return groups;
 }
 
@@ -134,7 +134,7 @@ void SafetyNet::sinceLastVisit(const registry::Recorded& recorded) {
             t.note = notice(form_.CurrentLanguage());
             t.reject = text(Message::ButtonClose);
             std::vector<texts::ChangeGroup> groups =
-                texts::DescribeChanges(listChanges(before, after), form_.CurrentLanguage());
+                texts::describeChanges(listChanges(before, after), form_.CurrentLanguage());
             groups.erase(
                 std::remove_if(groups.begin(), groups.end(),
                                [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
@@ -255,7 +255,7 @@ jobs::GuardAnswer SafetyNet::askGuard(const jobs::Guard& guard) {
     } else {
         warning = FillFields(
             QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
-            {bold(portText()), QString::fromStdString(texts::GuardReasonText(guard, language)).toHtmlEscaped()});
+            {bold(portText()), QString::fromStdString(texts::guardReasonText(guard, language)).toHtmlEscaped()});
     }
     warning = QStringLiteral("<p style=\"color:#c00000\">") + warning + QStringLiteral("</p>");
     enum { Send, Cancel };
@@ -305,7 +305,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
         const std::string baseDate = t.baseDate.toStdString();
         MergeDialog dialog(&form_, *proposal.merge, t, language,
                            [this, language, baseDate](const std::vector<MergeChoice>& choices, bool overwrite) {
-                               return texts::UploadGroupsWithoutConflicts(
+                               return texts::uploadGroupsWithoutConflicts(
                                    flow_->proposal(), flow_->plan(choices, overwrite), language, baseDate);
                            });
         const MergeAnswer answer = dialog.answer(form_.prompts().runDialog(&dialog));
@@ -329,7 +329,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
         t.checkAfterTicked = a.checkAfter;
         t.rejectIsDefault = unknown;
         const UploadAnswer answer =
-            form_.prompts().showChanges(&form_, t, texts::UploadGroups(proposal, plan, language, std::string()));
+            form_.prompts().showChanges(&form_, t, texts::uploadGroups(proposal, plan, language, std::string()));
         a.send = answer.send;
         a.checkAfter = answer.checkAfter;
         if (answer.send && answer.dontAskAgain) {
@@ -355,7 +355,7 @@ void SafetyNet::uploadEnded() {
         for (GridId grid : plan.overfull)
             form_.showMessage(
                 text(Message::MergeOverfull)
-                    .replace(QLatin1String("%s"), QString::fromStdString(texts::GridCaption(grid, language))));
+                    .replace(QLatin1String("%s"), QString::fromStdString(texts::gridBoxCaption(grid, language))));
         form_.setStatusText(text(Message::UploadCancelled));
         break;
     case jobs::End::ReadFailed:  // the link's status says why
@@ -445,7 +445,7 @@ void SafetyNet::checkRead(const Image& controller) {
     t.reject = text(Message::ButtonClose);
     // What differs, without the blocks-to-send group: an upload sends what the
     // window changed, not these blocks.
-    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(changes, form_.CurrentLanguage());
+    std::vector<texts::ChangeGroup> groups = texts::describeChanges(changes, form_.CurrentLanguage());
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                  groups.end());
@@ -482,8 +482,8 @@ void SafetyNet::showBackups() {
     t.source = text(Message::BackupsSource);
     t.downloaded = text(Message::BackupsDownloaded);
     t.uploaded = text(Message::BackupsUploaded);
-    t.residents = QString::fromStdString(texts::GridCaption(GridId::Residents, language));
-    t.keys = QString::fromStdString(texts::GridCaption(GridId::Keys, language));
+    t.residents = QString::fromStdString(texts::gridBoxCaption(GridId::Residents, language));
+    t.keys = QString::fromStdString(texts::gridBoxCaption(GridId::Keys, language));
     t.open = text(Message::BackupsOpen);
     t.openFolder = text(Message::BackupsOpenFolder);
     t.close = text(Message::ButtonClose);
@@ -509,7 +509,7 @@ void SafetyNet::showRegister() {
         ct.title = title;
         if (older == newer) ct.note = text(Message::NoDifferences);
         ct.reject = text(Message::ButtonClose);
-        std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(listChanges(older, newer), language);
+        std::vector<texts::ChangeGroup> groups = texts::describeChanges(listChanges(older, newer), language);
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                      groups.end());

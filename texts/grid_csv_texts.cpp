@@ -65,7 +65,7 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
         reason = messageText(Message::CsvInvalidRow, language);
         // Which cell and why, as the window says it under a refused row.
         if (refusal.column >= 0 && refusal.column < gridColumns(grid))
-            reason += "; " + BrokenRuleText(gridHeaders(grid, language)[static_cast<std::size_t>(refusal.column)],
+            reason += "; " + brokenRuleText(gridHeaders(grid, language)[static_cast<std::size_t>(refusal.column)],
                                             refusal.rule, language);
         break;
     case CsvRowProblem::Repeated: reason = format(Message::CsvRepeatedRow, language, refusal.otherLine); break;

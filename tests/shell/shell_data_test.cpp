@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(list->rowCount(), 2);  // the factory password, the open code of 2.1
         QCOMPARE(d->windowTitle(), QStringLiteral("Check configuration"));
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Users, row 2"));
-        QCOMPARE(list->item(1, 2)->text().toStdString(), texts::WarningText(d->warnings()[1], texts::kEnglish));
+        QCOMPARE(list->item(1, 2)->text().toStdString(), texts::warningText(d->warnings()[1], texts::kEnglish));
         // A double-click goes to the grid row, or to the page of the control.
         const auto activate = [&](int row) {
             QTableWidgetItem* item = list->item(row, 2);
