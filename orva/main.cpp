@@ -12,7 +12,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Classic controls: sunken edit, flat frames with the title on the line.
     QApplication::setStyle(QStringLiteral("Windows"));
-    QApplication::setWindowIcon(kelvane::resources::OrvaUpgradeIcon());
+    QApplication::setWindowIcon(kelvane::resources::orvaUpgradeIcon());
     // Every line session leaves a trace; warnings and errors go to the log.
     kelvane::session::installProgramLog("Orva_Upgrade");
     kelvane::session::setTracing({"Orva_Upgrade", ORVA_VERSION, true, nullptr});

@@ -57,7 +57,7 @@ QUrl ManualIndexUrl() { return ManualPageUrl(QStringLiteral("index.html")); }
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(kProgramName + QStringLiteral(" – Pomoc"));
-    setWindowIcon(resources::KelvaneMiniIcon());
+    setWindowIcon(resources::kelvaneMiniIcon());
     setAttribute(Qt::WA_QuitOnClose, false);  // closing the help never ends the program
     resize(1120, 760);
     if (const QScreen* screen = QGuiApplication::primaryScreen())  // a laptop's 1366 x 768 holds it whole

@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
         // Every window of the program carries the icon in all its sizes.
-        QApplication::setWindowIcon(kelvane::resources::KelvaneMiniIcon());
+        QApplication::setWindowIcon(kelvane::resources::kelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
         kelvane::session::installProgramLog("KelvaneMini");
         kelvane::session::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
