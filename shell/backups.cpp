@@ -32,22 +32,22 @@ int dataRows(const Grid& g) {
 }
 }  // namespace
 
-QString BackupFolder() {
+QString defaultBackupFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/backups");
 }
 
-QString BackupFileName(const QDateTime& when) {
+QString backupFileName(const QDateTime& when) {
     return when.toString(QString::fromLatin1(kNameFormat)) + QStringLiteral(".kvd");
 }
 
-QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
+QString backupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
     const auto message = upload ? texts::Message::BackupUploaded : texts::Message::BackupDownloaded;
     // The format takes the date and time, then the port, each as "%s".
-    return FillFields(QString::fromUtf8(texts::messageText(message, language)),
+    return fillFields(QString::fromUtf8(texts::messageText(message, language)),
                       {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port});
 }
 
-QString FillFields(QString format, const QStringList& fields) {
+QString fillFields(QString format, const QStringList& fields) {
     int at = 0;
     for (const QString& field : fields) {
         at = format.indexOf(QLatin1String("%s"), at);
@@ -58,8 +58,8 @@ QString FillFields(QString format, const QStringList& fields) {
     return format;
 }
 
-QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
-                    QString* error) {
+QString writeBackupFile(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
+                        QString* error) {
     // The backups hold every code and the service password: the folder is
     // the user's alone, and so is each file in it.
     if (!makePrivateFolder(fsPath(folder))) {
@@ -82,7 +82,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
     return QString::fromStdString(written);
 }
 
-void MakeBackupsPrivate(const QString& folder) {
+void makeBackupsPrivate(const QString& folder) {
     if (!QFileInfo(folder).isDir()) return;
     makePrivateFolder(fsPath(folder));
 #ifndef _WIN32
@@ -117,7 +117,7 @@ BackupEntry::Source backupSource(const QString& description) {
 }
 }  // namespace
 
-std::vector<BackupEntry> ListBackups(const QString& folder) {
+std::vector<BackupEntry> listBackups(const QString& folder) {
     static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kv[ds]$"));
     std::vector<BackupEntry> list;
     // Sealed backups (".kvs") open with the data key; one that does not is

@@ -37,7 +37,7 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, const Backu
     list_->header()->setStretchLastSection(false);
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
     for (int column : {3, 4}) list_->headerItem()->setTextAlignment(column, right);
-    for (const BackupEntry& e : ListBackups(folder)) {
+    for (const BackupEntry& e : listBackups(folder)) {
         const QString source = e.source == BackupEntry::Source::Download ? texts.downloaded
                                : e.source == BackupEntry::Source::Upload ? texts.uploaded
                                                                          : QString();

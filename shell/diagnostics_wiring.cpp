@@ -69,7 +69,7 @@ void findAdapter(MainWindow& form, FormWiring& wiring) {
 
 }  // namespace
 
-void WireDiagnostics(MainWindow& form, FormWiring& wiring) {
+void wireDiagnostics(MainWindow& form, FormWiring& wiring) {
     QMenuBar* bar = form.menuBar();
     auto* tools = new QMenu(bar);
     tools->setObjectName(QStringLiteral("ToolsMenu"));

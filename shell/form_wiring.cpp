@@ -92,7 +92,7 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.print = [this] { print(); };
     hooks.preview = [this] { preview(); };
     hooks.pdf = [this] { savePdf(); };
-    hooks.help = [&form] { ShowHelp(&form); };
+    hooks.help = [&form] { showHelp(&form); };
     SafetyNet* net = safety_.get();
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
@@ -179,9 +179,9 @@ void FormWiring::rememberPorts(link::PortMemory memory) {
                 [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
-FormWiring* WireKelvaneMini(MainWindow& form) {
+FormWiring* wireKelvaneMini(MainWindow& form) {
     auto* wiring = new FormWiring(form);
-    WireDiagnostics(form, *wiring);
+    wireDiagnostics(form, *wiring);
     return wiring;
 }
 

@@ -56,6 +56,6 @@ private:
 };
 
 // Creates the port dialog and wires every menu hook of the window.
-FormWiring* WireKelvaneMini(MainWindow& form);
+FormWiring* wireKelvaneMini(MainWindow& form);
 
 }  // namespace kelvane::shell

@@ -7,12 +7,12 @@
 #include "shell/start_up.h"
 
 int main(int argc, char** argv) {
-    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
+    return kelvane::shell::runKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
         // Every window of the program carries the icon in all its sizes.
         QApplication::setWindowIcon(kelvane::resources::kelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
         kelvane::session::installProgramLog("KelvaneMini");
         kelvane::session::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
-        kelvane::shell::WireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
+        kelvane::shell::wireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });
 }

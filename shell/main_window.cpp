@@ -57,7 +57,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // Small caption with a close button only; the size never changes.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    setFont(WindowFont());
+    setFont(windowFont());
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
     // Qt's own texts in the window's first language before any Qt dialog or
@@ -84,13 +84,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     saveDialog_->setDefaultSuffix(QStringLiteral("kvd"));
 
     indexNamedObjects();
-    FormCreate();
+    fillFromInitialImage();
     watchEdits();
 }
 
 MainWindow::~MainWindow() { delete wiring_.data(); }
 
-void MainWindow::FormCreate() {
+void MainWindow::fillFromInitialImage() {
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
     tips.setColor(QPalette::ToolTipText, Qt::black);

@@ -238,7 +238,7 @@ void MainWindow::ReportTableFull(GridId id, int row) {
 
 // Edit masks of the grids' columns.
 
-QString MainWindow::sgPastylkiGetEditMask(int column, int) const {
+QString MainWindow::keysEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral(">AA AA AA AA AA AA AA AA");
@@ -246,7 +246,7 @@ QString MainWindow::sgPastylkiGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgLokatorzyGetEditMask(int column, int) const {
+QString MainWindow::residentsEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
     case 1:
@@ -256,7 +256,7 @@ QString MainWindow::sgLokatorzyGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgOKOGetEditMask(int column, int) const {
+QString MainWindow::generalCodesEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral("999");
@@ -265,7 +265,7 @@ QString MainWindow::sgOKOGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgDigitGetEditMask(int column, int) const {
+QString MainWindow::digitizersEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
     case 1:

@@ -164,7 +164,7 @@ void MergeDialog::updateSend() {
     // What would be sent now: the list follows the choices.
     tree_->clear();
     const std::vector<texts::ChangeGroup> groups = describe_(choices(), overwrite_->isChecked());
-    FillChangeTree(tree_, groups);
+    fillChangeTree(tree_, groups);
     tree_->setVisible(!groups.empty());
 }
 

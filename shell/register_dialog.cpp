@@ -308,7 +308,7 @@ void RegisterDialog::saveDetails() {
     status_->setText(texts_.detailsSaved);
 }
 
-RegisterDialogTexts RegisterTexts(int language) {
+RegisterDialogTexts registerTexts(int language) {
     using texts::Message;
     const auto text = [language](Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
     RegisterDialogTexts t;
@@ -342,7 +342,7 @@ RegisterDialogTexts RegisterTexts(int language) {
     return t;
 }
 
-QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
+QString wrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
     // Names are the technician's text, never markup.
     QString message = QString::fromUtf8(texts::messageText(texts::Message::WrongBuilding, language)).toHtmlEscaped();
     int at = 0;

@@ -32,10 +32,10 @@ struct RegisterDialogTexts {
 };
 
 // The window's texts in a language of the language table.
-RegisterDialogTexts RegisterTexts(int language);
+RegisterDialogTexts registerTexts(int language);
 // The red warning before an upload of one building's image to another's
 // controller, naming both.
-QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
+QString wrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
 
 class RegisterDialog : public QDialog {
     Q_OBJECT

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     other.image = sampleBuildingImage();
     reg.recordVisit(other);
 
-    shell::RegisterDialog dialog(nullptr, reg, shell::RegisterTexts(texts::kPolish));
+    shell::RegisterDialog dialog(nullptr, reg, shell::registerTexts(texts::kPolish));
     // Its own size: as wide as its columns need.
     for (int i = 0; i < dialog.buildings()->topLevelItemCount(); ++i)
         if (dialog.buildings()->topLevelItem(i)->text(0).startsWith(QStringLiteral("Lipowa")))
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     if (!save(dialog, folder.filePath(QStringLiteral("rejestr.png")))) return 1;
 
     QMessageBox box(QMessageBox::Warning, text(texts::Message::WrongBuildingTitle),
-                    shell::WrongBuildingWarning(texts::kPolish, QStringLiteral("Lipowa 5, klatka A (1/4660)"),
+                    shell::wrongBuildingWarning(texts::kPolish, QStringLiteral("Lipowa 5, klatka A (1/4660)"),
                                                 QStringLiteral("Polna 12 (1/12345)")));
     box.addButton(text(texts::Message::WrongBuildingSend), QMessageBox::ActionRole);
     box.setDefaultButton(box.addButton(text(texts::Message::ButtonCancel), QMessageBox::ActionRole));

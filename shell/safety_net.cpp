@@ -42,10 +42,10 @@ QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLitera
 }  // namespace
 
 SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* parent)
-    : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] {
+    : QObject(parent), form_(form), link_(link), folder_(defaultBackupFolder()), now_([] {
           return QDateTime::currentDateTime();
       }) {
-    MakeBackupsPrivate(folder_);
+    makeBackupsPrivate(folder_);
     lookup_ = [this](const Image& file) { return registeredBase(file); };
     if (QAction* ask = form.action("ASKUPLOAD")) {
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
@@ -250,10 +250,10 @@ jobs::GuardAnswer SafetyNet::askGuard(const jobs::Guard& guard) {
     };
     if (guard.verdict == jobs::GuardVerdict::OtherController) {
         warning =
-            FillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
+            fillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
                        {bold(buildingText(guard.origin->key)), bold(portText()), bold(buildingText(*guard.connected))});
     } else {
-        warning = FillFields(
+        warning = fillFields(
             QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
             {bold(portText()), QString::fromStdString(texts::guardReasonText(guard, language)).toHtmlEscaped()});
     }
@@ -423,8 +423,8 @@ void SafetyNet::transferCompleted(bool upload) {
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();
     QString error;
-    const QString path = WriteBackup(folder_, form_.document().device,
-                                     BackupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
+    const QString path = writeBackupFile(folder_, form_.document().device,
+                                         backupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
@@ -500,7 +500,7 @@ void SafetyNet::showRegister() {
         form_.showMessage(text(Message::RegisterUnavailable).replace(QLatin1String("%s"), registerError_));
         return;
     }
-    const RegisterDialogTexts t = RegisterTexts(form_.CurrentLanguage());
+    const RegisterDialogTexts t = registerTexts(form_.CurrentLanguage());
     RegisterDialog dialog(&form_, *reg, t);
     dialog.setObjectName(QStringLiteral("RegisterDialog"));
     const int language = form_.CurrentLanguage();
@@ -533,7 +533,7 @@ void SafetyNet::showRegister() {
     const QDateTime when = QDateTime::fromString(QString::fromStdString(visit->time), Qt::ISODate);
     const auto name = [building, when](int language) {
         const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
-        return FillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
+        return fillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
                           {locale.toString(when, QLocale::ShortFormat), building});
     };
     form_.setStatus(name);

@@ -51,7 +51,7 @@ private slots:
         QVERIFY(reg.recordVisit(other));  // a visit without an image
         QVERIFY(reg.describe(kA, "Lipowa 5", "ul. Lipowa 5"));
 
-        RegisterDialog dialog(nullptr, reg, RegisterTexts(texts::kPolish));
+        RegisterDialog dialog(nullptr, reg, registerTexts(texts::kPolish));
         dialog.show();
         QCOMPARE(dialog.buildings()->topLevelItemCount(), 2);
         const struct {

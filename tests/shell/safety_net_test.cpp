@@ -72,7 +72,7 @@ class SafetyNetTest : public QObject {
                 sim::ControllerPort::withController([](sim::Controller& c) { c.image() = sampleBuildingImage(); });
             }
             form.setPrompts(&prompts);
-            wiring = WireKelvaneMini(form);
+            wiring = wireKelvaneMini(form);
             wiring->safetyNet().setBackupFolder(dir.filePath(QStringLiteral("backups")));
             wiring->safetyNet().setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(20, 30, 15)); });
             wiring->controller().choosePort(QStringLiteral("Symulator"));
@@ -531,14 +531,14 @@ private slots:
         f.run("DOWNLOAD");  // within the same second
         f.setP204(60);
         f.run("UPLOAD");
-        const std::vector<BackupEntry> list = ListBackups(folder);
+        const std::vector<BackupEntry> list = listBackups(folder);
         QCOMPARE(list.size(), std::size_t{3});
         // Sealed with the data key (the test's key file) where the build can seal.
         const QString kind = sealingAvailable() ? QStringLiteral(".kvs") : QStringLiteral(".kvd");
         QCOMPARE(QFileInfo(list[2].path).fileName(), QStringLiteral("2026-12-08_203015") + kind);
         QCOMPARE(QFileInfo(list[0].path).fileName(), QStringLiteral("2026-12-08_203015_3") + kind);
         QCOMPARE(list[2].port, QStringLiteral("Symulator"));
-        QCOMPARE(list[2].description, BackupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
+        QCOMPARE(list[2].description, backupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
         QCOMPARE(list[2].residents, 72);
         QCOMPARE(list[2].source, BackupEntry::Source::Download);
         QCOMPARE(list[0].source, BackupEntry::Source::Upload);
@@ -560,7 +560,7 @@ private slots:
                         fs::perm_options::add);
         fs::permissions(list[0].path.toStdString(), fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
         QVERIFY(open(folder) && open(list[0].path));
-        MakeBackupsPrivate(folder);
+        makeBackupsPrivate(folder);
         QVERIFY(!open(folder) && !open(list[0].path));
         ::umask(umaskBefore);
 #endif

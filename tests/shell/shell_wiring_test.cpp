@@ -55,7 +55,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         auto* tools = form.findChild<QMenu*>(QStringLiteral("ToolsMenu"));
         QVERIFY(tools);
         for (const char* name : {"LINETEST", "FINDADAPTER", "SUPPORTBUNDLE"})  // all three diagnostics in one menu
@@ -119,7 +119,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QVERIFY(!form.action("ABORT")->isEnabled());
 
         // Before any port choice the port is COM8, which is not there.
@@ -188,7 +188,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         wiring->portDialog().setPortSource([] { return QStringList{"ttyS0"}; });
         std::vector<std::string> stored;
         wiring->rememberPorts(
@@ -205,7 +205,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         Grid keys = form.grid(GridId::Keys)->toGrid();
         keys.rows[1] = {"5", "not a key"};
@@ -222,7 +222,7 @@ private slots:
         // which must happen before the window's own members are gone.
         auto counted = std::make_shared<int>(0);
         auto* form = new MainWindow;
-        WireKelvaneMini(*form);
+        wireKelvaneMini(*form);
         form->hooks().help = [counted] { ++*counted; };
         QCOMPARE(counted.use_count(), 2);
         delete form;
@@ -236,7 +236,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QTemporaryDir dir;
         int pages = 0;
         QString pdf;
@@ -278,7 +278,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        WireKelvaneMini(form);
+        wireKelvaneMini(form);
         form.document().working = initialImage();
         form.ApplyLanguage(1);
         form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
@@ -302,7 +302,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QTemporaryDir dir;
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
