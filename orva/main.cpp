@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     // Every line session leaves a trace; warnings and errors go to the log.
     kelvane::session::installProgramLog("Orva_Upgrade");
     kelvane::session::setTracing({"Orva_Upgrade", ORVA_VERSION, true, nullptr});
-    kelvane::orva::UpgradeWindow window(kelvane::orva::SystemPorts, kelvane::orva::DefaultPort,
+    kelvane::orva::UpgradeWindow window(kelvane::orva::systemPortEntries, kelvane::orva::defaultPort,
                                         kelvane::session::settingsPortMemory("Orva_Upgrade"));
     window.show();
     return app.exec();

@@ -70,7 +70,7 @@ std::shared_ptr<sim::OrvaController> builtInController() {
 
 }  // namespace
 
-RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
+RunPort defaultPort(const std::string& device, bootloader::StopFlag& stop) {
     if (device == kSimulatorDevice) {
         auto sim = std::make_shared<SimulatedPort>(stop, builtInController());
         return {std::shared_ptr<link::Line>(sim, sim->line.get()), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};

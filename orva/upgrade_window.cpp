@@ -246,7 +246,7 @@ UpgradeWindow::~UpgradeWindow() { stopRun(); }
 
 void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& keep) {
     QList<PortEntry> sorted = ports;
-    SortPortEntries(sorted);
+    sortPortEntries(sorted);
     const QSignalBlocker quiet(portList_);
     portList_->clear();
     std::vector<link::PortInfo> known;

@@ -331,7 +331,7 @@ private slots:
             {"COM5", kelvane::link::prefersUsbPort() ? "COM3" : "COM1"},  // gone: a USB adapter on Linux
         };
         for (const Case& c : cases) {
-            UpgradeWindow w([&] { return ports; }, DefaultPort, {[&] { return c.remembered; }, {}});
+            UpgradeWindow w([&] { return ports; }, defaultPort, {[&] { return c.remembered; }, {}});
             QCOMPARE(w.portList()->currentText(), c.selected);
         }
 
