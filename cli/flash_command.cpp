@@ -11,7 +11,7 @@
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "link/watched_line.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
@@ -210,13 +210,13 @@ int flashCommand(const Tool& tool) {
     else
         port.line = std::make_unique<session::QtSerialLine>();
     link::Clock& clock = port.virtualTime ? static_cast<link::Clock&>(*port.virtualTime) : wallClock;
-    port.line = kelvane::session::tracedLine(std::move(port.line));
+    port.line = kelvane::diagnostics::tracedLine(std::move(port.line));
     link::WatchedLine watched(*port.line);
 
     ToolRegister reg(tool);
     jobs::FlashSetting setting;
     setting.port = chosen;
-    setting.backupFolder = kelvane::session::flashBackupFolder();
+    setting.backupFolder = kelvane::diagnostics::flashBackupFolder();
     setting.openRegister = [&reg](std::string& why) {
         kelvane::registry::Register* r = kelvane::registry::Register::available() ? reg.get() : nullptr;
         if (!r) why = kelvane::registry::Register::available() ? reg.why() : std::string();

@@ -9,7 +9,7 @@
 
 #include "files/private_file.h"
 #include "registry/key_store.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "texts/file_texts.h"
 
 #include <QCoreApplication>
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     interrupt::install();
-    kelvane::session::installProgramLog("kvtool");
+    kelvane::diagnostics::installProgramLog("kvtool");
 
     const int language = inv.has("--lang") ? kelvane::texts::languageByCode(inv.value("--lang")) : environmentLanguage();
     Tool tool{inv, language, isTerminal(2) && !inv.has("--quiet")};
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     // Every line session leaves a masked trace in the traces folder, and
     // with --trace one as it passed in the file named there (all sessions of
     // this command).
-    kelvane::session::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
+    kelvane::diagnostics::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
     if (inv.has("--trace")) {
         tracing.file = std::make_shared<kelvane::PrivateFile>();
         if (auto fault = kelvane::WriteFault::None; !tracing.file->open(inv.value("--trace"), false, &fault)) {
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
             return kFileError;
         }
     }
-    kelvane::session::setTracing(tracing);
+    kelvane::diagnostics::setTracing(tracing);
     if (inv.has("--key-file")) kelvane::registry::setKeyFile(inv.value("--key-file"));
     const std::string name = inv.command->name;
     if (name == "ports") return portsCommand(tool);

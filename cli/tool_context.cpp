@@ -5,7 +5,7 @@
 #include "link/port_info.h"
 #include "texts/link_messages.h"
 #include "texts/output_text.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +35,7 @@ void Tool::result(const std::string& line) const { std::cout << kelvane::texts::
 
 void Tool::error(const std::string& about, const std::string& line) const {
     std::cerr << "kvtool: " << kelvane::texts::visibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
-    kelvane::session::logProblem("error", (about.empty() ? "" : about + ": ") + line);
+    kelvane::diagnostics::logProblem("error", (about.empty() ? "" : about + ": ") + line);
 }
 
 void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {

@@ -3,7 +3,7 @@
 #include "orva/job_texts.h"
 #include "jobs/flash_visits.h"
 #include "link/port_info.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "texts/change_text.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
@@ -384,7 +384,7 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
     request.options.fromBootloader = fromBootloader;
     jobs::FlashSetting& setting = request.setting;
     setting.port = port.toStdString();
-    setting.backupFolder = kelvane::session::flashBackupFolder();
+    setting.backupFolder = kelvane::diagnostics::flashBackupFolder();
     // Kept at once: a program that ends in the middle of a flash still
     // finds the mark at its next start.
     setting.flashMark = [port](bool flashing) {

@@ -1,7 +1,7 @@
 #include "registry/backup_files.h"
 
 #include "registry/building_register.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "registry/key_store.h"
 
 #include <QRegularExpression>
@@ -27,7 +27,7 @@ bool isBackupName(const std::string& name) {
     return pattern.match(QString::fromStdString(name)).hasMatch();
 }
 
-std::vector<std::string> backupFolders() { return {Register::defaultBackupFolder(), session::flashBackupFolder()}; }
+std::vector<std::string> backupFolders() { return {Register::defaultBackupFolder(), diagnostics::flashBackupFolder()}; }
 
 FolderSealing sealBackups(const std::string& folder, bool onlyWithPlainFiles) {
     if (onlyWithPlainFiles) {

@@ -1,7 +1,7 @@
 // The wired main window offscreen against the built-in simulated controller:
 // port choice, download, edit, upload, cancel key state, printing and help.
-#include "session/diagnostics.h"
-#include "session/support_bundle.h"
+#include "diagnostics/diagnostics.h"
+#include "diagnostics/support_bundle.h"
 #include "shell/diagnostics_dialogs.h"
 #include "shell/form_wiring.h"
 #include "shell/safety_net.h"
@@ -51,7 +51,7 @@ private slots:
 
     // Tools and the support bundle through the menu, in the window's language.
     void diagnosticsFromTheMenu() {
-        session::setTracing({"KelvaneMini", "test", true, nullptr});
+        diagnostics::setTracing({"KelvaneMini", "test", true, nullptr});
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
@@ -96,8 +96,8 @@ private slots:
         QVERIFY2(names.contains(QStringLiteral("image-masked.kvd")), qPrintable(names.join(u' ')));
         QVERIFY(names.filter(QStringLiteral("traces/")).size() >= 2);  // the probe and the line test
         // A build without the ZIP library refuses the bundle and leaves no file.
-        QCOMPARE(QFile::exists(zip), session::supportBundleAvailable());
-        session::stopTracing();
+        QCOMPARE(QFile::exists(zip), diagnostics::supportBundleAvailable());
+        diagnostics::stopTracing();
     }
 
     void findingAnAdapterChoosesThePortThatAppeared() {

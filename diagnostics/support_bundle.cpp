@@ -1,4 +1,4 @@
-#include "session/support_bundle.h"
+#include "diagnostics/support_bundle.h"
 
 #include "files/atomic_file.h"
 #include "files/data_file.h"
@@ -6,7 +6,7 @@
 #include "image/secret_mask.h"
 #include "link/port_info.h"
 #include "link/trace_mask.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/system_ports.h"
 
 #include <QSettings>
@@ -24,7 +24,7 @@
 #include <memory>
 #include <sstream>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 namespace {
 
 namespace fs = std::filesystem;
@@ -173,4 +173,4 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
 }
 #endif
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 inline constexpr int kBundleTraces = 10;
 
@@ -39,4 +39,4 @@ bool supportBundleAvailable();
 // otherwise why not.
 std::string writeSupportBundle(const std::string& path, const std::vector<BundleEntry>& entries);
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

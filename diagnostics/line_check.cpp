@@ -1,4 +1,4 @@
-#include "session/line_check.h"
+#include "diagnostics/line_check.h"
 
 #include "link/port.h"
 #include "session/device_port.h"
@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel) {
     LineCheck check;
@@ -35,4 +35,4 @@ LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel
     return check;
 }
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

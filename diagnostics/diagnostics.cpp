@@ -1,9 +1,10 @@
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 
 #include "files/program_log.h"
 #include "files/trace_store.h"
 #include "link/trace_mask.h"
 #include "link/traced_line.h"
+#include "session/device_port.h"
 
 #include <QStandardPaths>
 #include <QString>
@@ -13,7 +14,7 @@
 #include <mutex>
 #include <optional>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 namespace {
 
 std::mutex& tracingMutex() {
@@ -69,6 +70,7 @@ std::string logPath(const std::string& program) { return traceFolder(program) + 
 void setTracing(Tracing tracing) {
     std::lock_guard<std::mutex> lock(tracingMutex());
     currentTracing() = std::move(tracing);
+    session::setLineWrapper(tracedLine);
 }
 
 void stopTracing() {
@@ -164,4 +166,4 @@ AdapterDetails adapterDetails(const std::string& portName) {
     return d;
 }
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics
