@@ -6,6 +6,7 @@
 #include "cli/image_files.h"
 #include "cli/merge_step.h"
 
+#include "image/local_time.h"
 #include "image/merge.h"
 #include "texts/file_texts.h"
 #include "texts/merge_text.h"
@@ -28,16 +29,7 @@ namespace {
 std::string fileDate(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path;
-    std::tm local{};
-    const std::time_t t = st.st_mtime;
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
-    return buf;
+    return kelvane::formatLocalTime(st.st_mtime, "%Y-%m-%d %H:%M");
 }
 
 // The merged file in the register: it came from the building its controller

@@ -1,7 +1,7 @@
 #include "files/trace_store.h"
 
 #include "files/private_file.h"
-#include "files/program_log.h"
+#include "image/local_time.h"
 
 #include <algorithm>
 #include <chrono>
