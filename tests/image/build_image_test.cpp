@@ -55,7 +55,7 @@ bool allFF(const Image& img, std::size_t from, std::size_t to) {
 
 }  // namespace
 
-TEST(buildImage, EmptyGridsGiveErasedTablesAndClearFreeRegions) {
+TEST(BuildImage, EmptyGridsGiveErasedTablesAndClearFreeRegions) {
     Image working = initialImage();
     working[0x0100] = 0x12;  // a file's data in the free region
     working[0x3F80] = 0x00;
@@ -67,7 +67,7 @@ TEST(buildImage, EmptyGridsGiveErasedTablesAndClearFreeRegions) {
     EXPECT_TRUE(rep.invalid.empty());
 }
 
-TEST(buildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
+TEST(BuildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
     Image working = sampleBuildingImage();
     working[mem::kParams + 49] = 0xFF;  // radio beyond its last item
     working[mem::kParams + 52] = 0xFF;  // p714 with bits 3..7 set
@@ -87,7 +87,7 @@ TEST(buildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
     EXPECT_TRUE(allFF(img, mem::kHiddenWords, kImageSize));
 }
 
-TEST(buildImage, KeyRowRules) {
+TEST(BuildImage, KeyRowRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Keys,
             {{"1234", keyText(1)},
@@ -109,7 +109,7 @@ TEST(buildImage, KeyRowRules) {
     EXPECT_TRUE(allFF(img, mem::kKeys + 3 * 8, mem::kKeys + 512 * 8));
 }
 
-TEST(buildImage, IgnoringTheSecondOfThreeKeysPacksTheOthers) {
+TEST(BuildImage, IgnoringTheSecondOfThreeKeysPacksTheOthers) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Keys, {{"1", keyText(1)}, {"2", "bad"}, {"3", keyText(3)}});
     ScriptedReporter rep;
@@ -119,7 +119,7 @@ TEST(buildImage, IgnoringTheSecondOfThreeKeysPacksTheOthers) {
     EXPECT_EQ(shown.rows[2][0], "3");
 }
 
-TEST(buildImage, AbortOrARepeatedKeyLeavesNothing) {
+TEST(BuildImage, AbortOrARepeatedKeyLeavesNothing) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Keys, {{"1", keyText(1)}, {"0", keyText(2)}, {"5", keyText(1)}});
     ScriptedReporter ignore;
@@ -132,7 +132,7 @@ TEST(buildImage, AbortOrARepeatedKeyLeavesNothing) {
     EXPECT_TRUE(abort.repeated.empty());
 }
 
-TEST(buildImage, MoreThan512KeysStopWithoutWritingPastTheTable) {
+TEST(BuildImage, MoreThan512KeysStopWithoutWritingPastTheTable) {
     WindowData w = emptyWindow();
     std::vector<Grid::Row> rows;
     for (int i = 0; i < 513; ++i) rows.push_back({"1", keyText(i + 1)});
@@ -148,7 +148,7 @@ TEST(buildImage, MoreThan512KeysStopWithoutWritingPastTheTable) {
     EXPECT_EQ(showImage(build(w, ok)).grid(GridId::Keys).rowCount(), 513);
 }
 
-TEST(buildImage, ResidentRowRules) {
+TEST(BuildImage, ResidentRowRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Residents,
             {{"1.7", "17", "0123", ""},
@@ -177,7 +177,7 @@ TEST(buildImage, ResidentRowRules) {
     EXPECT_EQ(showImage(open).grid(GridId::Residents).rows[1][2], "0123");
 }
 
-TEST(buildImage, ARepeatedResidentNamesTheSecondRow) {
+TEST(BuildImage, ARepeatedResidentNamesTheSecondRow) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Residents, {{"1.7", "17", "1111", "3"}, {"1.8", "18", "", ""}, {"1.7", "19", "", ""}});
     ScriptedReporter rep;
@@ -186,7 +186,7 @@ TEST(buildImage, ARepeatedResidentNamesTheSecondRow) {
     EXPECT_EQ(rep.repeated[0], std::make_pair(GridId::Residents, 3));
 }
 
-TEST(buildImage, GeneralCodeRules) {
+TEST(BuildImage, GeneralCodeRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::GeneralCodes,
             {{"1357", "0", "0"},
@@ -209,7 +209,7 @@ TEST(buildImage, GeneralCodeRules) {
     EXPECT_EQ(g.rows[5], (Grid::Row{"1357", "255", "1"}));  // codes may repeat
 }
 
-TEST(buildImage, DigitizerRowRules) {
+TEST(BuildImage, DigitizerRowRules) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Digitizers,
             {{"2.255", "252", "127"},
@@ -229,7 +229,7 @@ TEST(buildImage, DigitizerRowRules) {
     EXPECT_EQ(img[mem::kDigitNumbers + 2], 0xFF);
 }
 
-TEST(buildImage, SettingsByControlKind) {
+TEST(BuildImage, SettingsByControlKind) {
     WindowData w = emptyWindow();
     w.controls["p104_ComboBox"].value = -1;    // no selection
     w.controls["p708_RadioGroup"].value = -1;  // none
@@ -256,7 +256,7 @@ TEST(buildImage, SettingsByControlKind) {
     EXPECT_EQ(build(showImage(erased), rep, erased)[mem::kParams + 34], 0xFF);
 }
 
-TEST(buildImage, BothSidesOfEveryRowRuleBound) {
+TEST(BuildImage, BothSidesOfEveryRowRuleBound) {
     struct Case {
         GridId grid;
         Grid::Row row;

@@ -21,7 +21,7 @@ void putCode(Image& img, std::size_t off, int v) {
 }
 }  // namespace
 
-TEST(showImage, InitialImageGivesOneEmptyRowPerGridAndTheDefaults) {
+TEST(ShowImage, InitialImageGivesOneEmptyRowPerGridAndTheDefaults) {
     const WindowData w = showImage(initialImage());
     for (const auto& g : w.grids) {
         ASSERT_EQ(g.rowCount(), 2);
@@ -45,7 +45,7 @@ TEST(showImage, InitialImageGivesOneEmptyRowPerGridAndTheDefaults) {
     EXPECT_EQ(w.controls.at("p101_MaskEdit").text, "12345678");
 }
 
-TEST(showImage, KeysInRecordOrderWithLocalNumberAndText) {
+TEST(ShowImage, KeysInRecordOrderWithLocalNumberAndText) {
     Image img = initialImage();
     for (int i = 0; i < 512; ++i) putKey(img, i, 9999 - i, static_cast<std::uint8_t>(i));
     const WindowData w = showImage(img);
@@ -62,7 +62,7 @@ TEST(showImage, KeysInRecordOrderWithLocalNumberAndText) {
     EXPECT_EQ(showImage(gap).grid(GridId::Keys).rows[1][0], "1234");
 }
 
-TEST(showImage, ResidentsSortedByLineThenLocalNumberWithTheirTextForms) {
+TEST(ShowImage, ResidentsSortedByLineThenLocalNumberWithTheirTextForms) {
     Image img = initialImage();
     putCode(img, residentOffset(ResidentCode::Logical, 2, 3), 23);
     putCode(img, residentOffset(ResidentCode::Main, 1, 200), 5);
@@ -75,7 +75,7 @@ TEST(showImage, ResidentsSortedByLineThenLocalNumberWithTheirTextForms) {
     EXPECT_EQ(g.rows[3], (Grid::Row{"2.3", "23", "", ""}));
 }
 
-TEST(showImage, GeneralCodeAttributes) {
+TEST(ShowImage, GeneralCodeAttributes) {
     Image img = initialImage();
     const std::uint8_t attrs[3][2] = {{0xFF, 0xFF}, {0x05, 0x00}, {0x05, 0x01}};
     for (int i = 0; i < 3; ++i) {
@@ -89,7 +89,7 @@ TEST(showImage, GeneralCodeAttributes) {
     EXPECT_EQ(g.rows[3], (Grid::Row{"102", "5", "1"}));
 }
 
-TEST(showImage, DigitizerAnywhereInTheTable) {
+TEST(ShowImage, DigitizerAnywhereInTheTable) {
     Image img = initialImage();
     img[mem::kDigitNumbers + 79] = 8;
     img[mem::kDigitAssigns + 2 * 79] = 23 * 2 + 1;  // key 23 on LU2
@@ -99,7 +99,7 @@ TEST(showImage, DigitizerAnywhereInTheTable) {
     EXPECT_EQ(g.rows[1], (Grid::Row{"2.17", "8", "23"}));
 }
 
-TEST(showImage, ControlKindsAtTheEdgesOfTheirRanges) {
+TEST(ShowImage, ControlKindsAtTheEdgesOfTheirRanges) {
     Image img = initialImage();
     img[mem::kParams + 9] = 0xFF;   // p104 combo: no selection
     img[mem::kParams + 29] = 21;    // p706 combo: one past the list
