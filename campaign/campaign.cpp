@@ -162,6 +162,10 @@ void interruptDownload(sim::SeededRandom& r, OperatorClock& clock, sim::VirtualL
 // One controller operation: what it was asked and what came back, for the
 // invariants' checks.
 struct ControllerRun {
+    ControllerRun(const RunSetup& s, sim::FaultTap& t, OperatorClock& c, sim::Controller& device, sim::VirtualLine& l,
+                  const Image& before)
+        : setup(s), tap(t), clock(c), controller(device), line(l), original(before) {}
+
     const RunSetup& setup;
     sim::FaultTap& tap;
     OperatorClock& clock;
@@ -332,7 +336,7 @@ void runControllerOp(const RunSetup& setup, sim::FaultTap& tap, OperatorClock& c
     std::atomic<bool> cancel{false};
     if (setup.interruptedDownloadFirst) interruptDownload(r, clock, line, port, cancel);
 
-    ControllerRun run{setup, tap, clock, controller, line, original};
+    ControllerRun run(setup, tap, clock, controller, line, original);
     run.start = clock.nowMs();
     armCancel(run, cancel);
     planChanges(run, r);

@@ -11,10 +11,10 @@ namespace kelvane::diagnostics {
 
 LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel) {
     LineCheck check;
-    PortConnection port;
+    session::PortConnection port;
     session::QtSerialLine* device = nullptr;
-    if (portName == link::PortName(kSimulatorPortName)) {
-        port = openablePort(portName);
+    if (portName == link::PortName(session::kSimulatorPortName)) {
+        port = session::openablePort(portName);
     } else {
         auto qt = std::make_unique<session::QtSerialLine>();
         device = qt.get();

@@ -188,7 +188,7 @@ public:
         kelvane::sim::servePort(fd, out_, hooks, o_.whole ? &g_stop : nullptr);
     }
     // The bootloader as the last flash left it, else as it is now.
-    const kelvane::sim::BootloaderModel& result() const { return flashed_ ? *flashed_ : orva_.bootloader(); }
+    const kelvane::sim::BootloaderModel& result() { return flashed_ ? *flashed_ : orva_.bootloader(); }
     bool flashed() const { return flashed_.has_value(); }
 
 private:
