@@ -89,7 +89,8 @@ int supportBundleCommand(const Tool& tool) {
     }
     const std::vector<diagnostics::BundleEntry> entries = diagnostics::supportBundleEntries(request);
     tool.result(kelvane::texts::diagnosticText(DiagnosticText::BundleContents, tool.language));
-    for (const diagnostics::BundleEntry& e : entries) tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
+    for (const diagnostics::BundleEntry& e : entries)
+        tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
     const std::string why = diagnostics::writeSupportBundle(file, entries);
     if (!why.empty()) {
         tool.error(file, format(kelvane::texts::diagnosticText(DiagnosticText::BundleNotSaved, tool.language), why));

@@ -35,7 +35,7 @@ void applyLanguage(MainWindow& form, QMenu* tools, int language) {
 void saveSupportBundle(MainWindow& form) {
     const int language = form.CurrentLanguage();
     diagnostics::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working,
-                                   form.description().toStdString()};
+                                       form.description().toStdString()};
     auto chooseFile = [&form, language] {
         auto* dialog = form.findChild<QFileDialog*>(QStringLiteral("BundleSaveDialog"));
         if (!dialog) {
