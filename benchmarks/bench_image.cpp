@@ -57,16 +57,16 @@ struct NoReports : RowReporter {
 
 void BM_ShowFullImage(benchmark::State& state) {
     const Image img = fullImage();
-    for (auto _ : state) benchmark::DoNotOptimize(ShowImage(img));
+    for (auto _ : state) benchmark::DoNotOptimize(showImage(img));
 }
 BENCHMARK(BM_ShowFullImage)->Unit(benchmark::kMicrosecond);
 
 void BM_BuildFullImage(benchmark::State& state) {
     const Image img = fullImage();
-    const WindowData window = ShowImage(img);
+    const WindowData window = showImage(img);
     NoReports reporter;
     for (auto _ : state) {
-        auto built = BuildImage(window, img, reporter);
+        auto built = buildImage(window, img, reporter);
         if (!built) state.SkipWithError("the full image did not rebuild");
         benchmark::DoNotOptimize(built);
     }
@@ -76,7 +76,7 @@ BENCHMARK(BM_BuildFullImage)->Unit(benchmark::kMicrosecond);
 // The change list of a full image against the initial image: every row added.
 void BM_ChangeListFullImage(benchmark::State& state) {
     const Image img = fullImage();
-    for (auto _ : state) benchmark::DoNotOptimize(ListChanges(initialImage(), img));
+    for (auto _ : state) benchmark::DoNotOptimize(listChanges(initialImage(), img));
 }
 BENCHMARK(BM_ChangeListFullImage)->Unit(benchmark::kMicrosecond);
 
@@ -84,13 +84,13 @@ BENCHMARK(BM_ChangeListFullImage)->Unit(benchmark::kMicrosecond);
 void BM_ChangeListTextFullImage(benchmark::State& state) {
     const Image img = fullImage();
     for (auto _ : state)
-        benchmark::DoNotOptimize(texts::DescribeChanges(ListChanges(initialImage(), img), texts::kPolish));
+        benchmark::DoNotOptimize(texts::describeChanges(listChanges(initialImage(), img), texts::kPolish));
 }
 BENCHMARK(BM_ChangeListTextFullImage)->Unit(benchmark::kMicrosecond);
 
 void BM_CheckFullImage(benchmark::State& state) {
     const Image img = fullImage();
-    for (auto _ : state) benchmark::DoNotOptimize(CheckConfiguration(img));
+    for (auto _ : state) benchmark::DoNotOptimize(checkConfiguration(img));
 }
 BENCHMARK(BM_CheckFullImage)->Unit(benchmark::kMicrosecond);
 
@@ -114,8 +114,8 @@ void BM_MergeFullImages(benchmark::State& state) {
     writeLE16(controller, mem::kWords + 2, 3000);
     const ImageVersion b{base, "A"}, f{file, "B"}, c{controller, "A"};
     for (auto _ : state) {
-        const ThreeWayMerge m = MergeVersions(b, f, c);
-        benchmark::DoNotOptimize(ResolveMerge(m, ChooseAll(m, MergeChoice::Controller)));
+        const ThreeWayMerge m = mergeVersions(b, f, c);
+        benchmark::DoNotOptimize(resolveMerge(m, chooseAll(m, MergeChoice::Controller)));
     }
 }
 BENCHMARK(BM_MergeFullImages)->Unit(benchmark::kMicrosecond);

@@ -32,7 +32,7 @@ std::string keyFile() {
 }
 
 std::string residentFile() {
-    std::string csv = Utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\r\n");
+    std::string csv = utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\r\n");
     for (int line = 1; line <= 2; ++line)
         for (int local = 1; local <= 255; ++local)
             csv += std::to_string(line) + "." + std::to_string(local) + ";" + std::to_string(line * 1000 + local) +
@@ -44,7 +44,7 @@ void importFile(benchmark::State& state, GridId id, const std::string& csv) {
     const GridCsvHeaders h = headers();
     const Grid current = Grid::make(gridColumns(id));
     for (auto _ : state) {
-        CsvImport result = ImportGridCsv(id, csv, current, CsvImportMode::Append, h);
+        CsvImport result = importGridCsv(id, csv, current, CsvImportMode::Append, h);
         benchmark::DoNotOptimize(result);
     }
 }

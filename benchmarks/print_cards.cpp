@@ -31,7 +31,7 @@ Image fullBuilding() {
 void BM_LayoutFullBuilding(benchmark::State& state) {
     const Image image = fullBuilding();
     for (auto _ : state) {
-        auto pages = LayoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+        auto pages = layoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
         benchmark::DoNotOptimize(pages);
     }
 }
@@ -41,14 +41,14 @@ BENCHMARK(BM_LayoutFullBuilding)->Unit(benchmark::kMillisecond);
 void BM_PrintFullBuildingToPdf(benchmark::State& state) {
     const Image image = fullBuilding();
     QTemporaryDir dir;
-    CardFontFamily();  // font look-up once, as in a running program
+    cardFontFamily();  // font look-up once, as in a running program
     for (auto _ : state) {
-        const auto pages = LayoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+        const auto pages = layoutCardPages(image, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(dir.filePath(QStringLiteral("cards.pdf")));
         printer.setPageSize(QPageSize(QPageSize::A4));
-        PrintCardPages(printer, pages);
+        printCardPages(printer, pages);
         state.counters["pages"] = static_cast<double>(pages.size());
     }
 }

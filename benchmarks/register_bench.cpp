@@ -33,7 +33,7 @@ fs::path registerFile() { return fs::temp_directory_path() / "kelvane_register_b
 // residents' open codes, random per controller, the hardest case for the
 // compression), with a few open codes changed from one visit to the next.
 kelvane::Image imageFor(int c, int v) {
-    kelvane::Image img = kelvane::SampleBuildingImage();
+    kelvane::Image img = kelvane::sampleBuildingImage();
     std::mt19937 building(static_cast<unsigned>(c));
     const auto bcd = [&] { return static_cast<std::uint8_t>((building() % 10) << 4 | building() % 10); };
     for (std::size_t i = 0; i < kelvane::mem::kKeyCount * kelvane::mem::kKeyRecordSize; ++i)

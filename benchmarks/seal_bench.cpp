@@ -25,7 +25,7 @@ constexpr int kVisitsEach = 20;
 fs::path folder() { return fs::temp_directory_path() / "kelvane_seal_bench"; }
 
 kelvane::Image imageFor(int c, int v) {
-    kelvane::Image img = kelvane::SampleBuildingImage();
+    kelvane::Image img = kelvane::sampleBuildingImage();
     std::mt19937 building(static_cast<unsigned>(c));
     for (std::size_t i = 0; i < kelvane::mem::kKeyCount * kelvane::mem::kKeyRecordSize; ++i)
         img[kelvane::mem::kKeys + i] = static_cast<std::uint8_t>(building());

@@ -31,7 +31,7 @@ void BM_Download(benchmark::State& state) {
     const std::string path = (std::filesystem::temp_directory_path() / "kelvane_trace_bench.trace").string();
     for (auto _ : state) {
         sim::VirtualClock clock;
-        sim::Controller device(SampleBuildingImage());
+        sim::Controller device(sampleBuildingImage());
         sim::VirtualLine virtualLine(clock, device);
         if (!traced) {
             download(virtualLine, clock, state);

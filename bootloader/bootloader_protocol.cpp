@@ -51,7 +51,7 @@ void closePort(UpgradeState& state, UpgradeLink& link) {
 
 void applySettings(UpgradeState& state, UpgradeLink& link, const link::LineSettings& s) {
     state.lineSettings = s;
-    state.timeouts = UpgradeTimeouts();
+    state.timeouts = upgradeTimeouts();
     link.line.setLine(state.lineSettings);
     link.line.setTimeouts(state.timeouts);
 }
@@ -87,7 +87,7 @@ bool receiveBanner(Steps& step, std::uint8_t* rx, bool upperAllowed) {
 
 }  // namespace
 
-link::LineSettings PhaseASettings(link::LineSettings base) {
+link::LineSettings phaseASettings(link::LineSettings base) {
     base.baud = 2400;
     base.dataBits = 8;
     base.stopBits = link::StopBits::Two;
@@ -95,7 +95,7 @@ link::LineSettings PhaseASettings(link::LineSettings base) {
     return base;
 }
 
-link::LineSettings PhaseBSettings(link::LineSettings base) {
+link::LineSettings phaseBSettings(link::LineSettings base) {
     base.baud = 57600;
     base.dataBits = 8;
     base.stopBits = link::StopBits::One;
@@ -103,7 +103,7 @@ link::LineSettings PhaseBSettings(link::LineSettings base) {
     return base;
 }
 
-link::Timeouts UpgradeTimeouts() {
+link::Timeouts upgradeTimeouts() {
     link::Timeouts t;  // as the controller's port, but a write's fixed allowance is shorter
     t.writeTotalConstant = 100;
     return t;
@@ -120,14 +120,14 @@ bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& 
         return false;
     }
     state.portOpen = true;
-    applySettings(state, link, PhaseASettings(state.lineSettings));
+    applySettings(state, link, phaseASettings(state.lineSettings));
     return true;
 }
 
 bool RequestBootloader(UpgradeState& state, UpgradeLink& link) {
     Steps step(link);
     step.purge();
-    applySettings(state, link, PhaseASettings(state.lineSettings));
+    applySettings(state, link, phaseASettings(state.lineSettings));
     step.pause(50);
     step.send(kReset, sizeof kReset);
     std::uint8_t reply[8] = {};
@@ -140,7 +140,7 @@ bool RequestBootloader(UpgradeState& state, UpgradeLink& link) {
     if (got == sizeof reply) {
         if (reply[0] != kDeviceType) {
             closePort(state, link);
-            ShowStatus(view, UpgradeMessage::WrongDevice);
+            showUpgradeMessage(view, UpgradeMessage::WrongDevice);
             step.pause(500);
             return false;
         }
@@ -151,14 +151,14 @@ bool RequestBootloader(UpgradeState& state, UpgradeLink& link) {
         identity.firmware = reply[4] << 8 | reply[5];
         view.showStatus(identity);
     } else {
-        ShowStatus(view, UpgradeMessage::Waiting);
+        showUpgradeMessage(view, UpgradeMessage::Waiting);
         step.pause(500);
     }
     if (step.stopped()) {
         closePort(state, link);
         return false;
     }
-    applySettings(state, link, PhaseBSettings(state.lineSettings));
+    applySettings(state, link, phaseBSettings(state.lineSettings));
     return true;
 }
 
@@ -198,13 +198,13 @@ WorkerEnd UpgradeWorker(UpgradeState& state, UpgradeLink& link) {
         view.setProgressRange(0, kBlockCount);
         state.progressCounter = 0;
         view.setProgress(0);
-        ShowStatus(view, UpgradeMessage::Programming);
+        showUpgradeMessage(view, UpgradeMessage::Programming);
         const std::uint8_t result = ProgramImage(state, link);
         if (step.stopped()) return abandon();
         state.programResult = result;
         final = result == kProgramOk ? UpgradeMessage::Done : UpgradeMessage::FlashError;
     }
-    ShowStatus(view, final);
+    showUpgradeMessage(view, final);
     closePort(state, link);
     view.runEnded();
     return WorkerEnd::Ended;

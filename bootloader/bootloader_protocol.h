@@ -44,9 +44,9 @@ constexpr std::uint8_t kProgramNoBanner = 0x13;
 constexpr std::uint8_t kProgramOutOfStep = 0x14;
 constexpr std::uint8_t kProgramStopped = 0xFF;  // the run was stopped
 
-link::LineSettings PhaseASettings(link::LineSettings base = {});
-link::LineSettings PhaseBSettings(link::LineSettings base = {});
-link::Timeouts UpgradeTimeouts();
+link::LineSettings phaseASettings(link::LineSettings base = {});
+link::LineSettings phaseBSettings(link::LineSettings base = {});
+link::Timeouts upgradeTimeouts();
 
 // Opens the named port with the phase A settings; PortBusy on failure, with
 // the cause the system gave.

@@ -44,23 +44,23 @@ File openExclusive(const std::string& path) {
 }  // namespace
 
 bool LoadFirmwareImage(UpgradeState& state, UpgradeReport& view) {
-    return LoadFirmwareImageFrom(kFirmwareFileName, state, view);
+    return loadFirmwareImageFrom(kFirmwareFileName, state, view);
 }
 
-bool LoadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view) {
+bool loadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view) {
     state.image.reset();
     state.image = std::make_unique<std::vector<std::uint8_t>>(kImageSize, 0xFF);
     std::uint8_t* buf = state.image->data();
 
     File file = openExclusive(path);
     if (!file) {
-        ShowStatus(view, UpgradeMessage::NoFile);
+        showUpgradeMessage(view, UpgradeMessage::NoFile);
         return false;
     }
     // The signature lands at the start of the buffer; the image is read over it.
     const std::size_t got = std::fread(buf, 1, 4, file.get());
     if (got < 4 || std::memcmp(buf, "Orva", 4) != 0) {
-        ShowStatus(view, UpgradeMessage::BadFile);
+        showUpgradeMessage(view, UpgradeMessage::BadFile);
         return false;
     }
     std::fread(buf, 1, kImageSize, file.get());

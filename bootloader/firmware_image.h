@@ -14,6 +14,6 @@ constexpr const char* kFirmwareFileName = "4817_05.dat";
 // cannot be opened or does not begin with the signature.
 bool LoadFirmwareImage(UpgradeState& state, UpgradeReport& view);
 // The same from a given path (the messages still name the fixed file).
-bool LoadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view);
+bool loadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view);
 
 }  // namespace kelvane::bootloader

@@ -2,7 +2,7 @@
 
 namespace kelvane::bootloader {
 
-int PortNumberFromEntry(const std::string& entry) {
+int portNumberFromEntry(const std::string& entry) {
     if (entry.compare(0, 3, "COM") != 0) return 0;
     int n = 0;
     for (std::size_t i = 3; i < entry.size() && entry[i] >= '0' && entry[i] <= '9'; ++i) {
@@ -12,6 +12,6 @@ int PortNumberFromEntry(const std::string& entry) {
     return n;
 }
 
-std::string ComDeviceName(int n) { return "\\\\.\\COM" + std::to_string(n); }
+std::string comDeviceName(int n) { return "\\\\.\\COM" + std::to_string(n); }
 
 }  // namespace kelvane::bootloader

@@ -38,7 +38,7 @@ public:
     virtual void runEnded() = 0;
 };
 
-inline void ShowStatus(UpgradeReport& report, UpgradeMessage message) {
+inline void showUpgradeMessage(UpgradeReport& report, UpgradeMessage message) {
     UpgradeStatus s;
     s.message = message;
     report.showStatus(s);

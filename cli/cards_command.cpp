@@ -31,13 +31,13 @@ int cardsCommand(const Tool& tool) {
         }
         image = kelvane::onlyFlat(image, *slot);
     }
-    const auto pages = kelvane::LayoutCardPages(image, texts, tool.args.value("--text"));
+    const auto pages = kelvane::layoutCardPages(image, texts, tool.args.value("--text"));
     if (pages.empty()) {
         tool.error(path, tool.text(kelvane::texts::ToolText::NoCards));
         return kFileError;
     }
     const std::string out = tool.args.value("--output");
-    if (auto fault = kelvane::WriteFault::None; !kelvane::WriteCardPdf(kelvane::PathFromUtf8(out), pages, &fault)) {
+    if (auto fault = kelvane::WriteFault::None; !kelvane::writeCardPdf(kelvane::pathFromUtf8(out), pages, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

@@ -21,16 +21,16 @@ int exportCsvCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const std::filesystem::path dir = kelvane::PathFromUtf8(tool.args.value("--output"));
+    const std::filesystem::path dir = kelvane::pathFromUtf8(tool.args.value("--output"));
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    const kelvane::WindowData window = kelvane::ShowImage(file->image);
+    const kelvane::WindowData window = kelvane::showImage(file->image);
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<GridId>(g);
         const std::filesystem::path outPath = dir / kelvane::csvFileName(id);
-        const std::string out = kelvane::PathToUtf8(outPath);
-        const std::string csv = kelvane::ExportGridCsv(window.grid(id), kelvane::texts::gridHeaders(id, tool.language));
-        if (auto fault = kelvane::WriteFault::None; !kelvane::SaveTextFile(outPath, csv, &fault)) {
+        const std::string out = kelvane::pathToUtf8(outPath);
+        const std::string csv = kelvane::exportGridCsv(window.grid(id), kelvane::texts::gridHeaders(id, tool.language));
+        if (auto fault = kelvane::WriteFault::None; !kelvane::saveTextFile(outPath, csv, &fault)) {
             tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
             return kFileError;
         }
@@ -64,14 +64,14 @@ int importCsvCommand(const Tool& tool) {
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
     std::string bytes;
-    if (auto fault = kelvane::ReadFault::None; !kelvane::LoadFileBytes(kelvane::PathFromUtf8(csvPath), bytes, &fault)) {
+    if (auto fault = kelvane::ReadFault::None; !kelvane::loadFileBytes(kelvane::pathFromUtf8(csvPath), bytes, &fault)) {
         tool.error(csvPath, kelvane::texts::readFaultText(fault, tool.language));
         return kFileError;
     }
-    kelvane::WindowData window = kelvane::ShowImage(file->image);
+    kelvane::WindowData window = kelvane::showImage(file->image);
     const auto mode = tool.args.has("--append") ? kelvane::CsvImportMode::Append : kelvane::CsvImportMode::Replace;
     const kelvane::CsvImport import =
-        kelvane::ImportGridCsv(id, bytes, window.grid(id), mode, kelvane::texts::csvHeaders());
+        kelvane::importGridCsv(id, bytes, window.grid(id), mode, kelvane::texts::csvHeaders());
     if (import.fault != kelvane::CsvFileFault::None) {
         tool.error(csvPath, kelvane::texts::csvFaultText(import, id, tool.language));
         return kFileError;
@@ -87,9 +87,9 @@ int importCsvCommand(const Tool& tool) {
     // values it always writes): only what the import itself changes goes into
     // the file, measured against the same conversion without the import.
     StopOnAnyRow reporter;
-    const auto before = kelvane::BuildImage(window, file->image, reporter);
+    const auto before = kelvane::buildImage(window, file->image, reporter);
     window.grid(id) = import.grid;
-    const auto after = kelvane::BuildImage(window, file->image, reporter);
+    const auto after = kelvane::buildImage(window, file->image, reporter);
     const std::string out = tool.args.value("--output");
     if (!before || !after) {
         tool.error(csvPath, format(tool.text(ToolText::ImportRefused), 1));
@@ -99,7 +99,7 @@ int importCsvCommand(const Tool& tool) {
     for (std::size_t i = 0; i < image.size(); ++i)
         if ((*before)[i] != (*after)[i]) image[i] = (*after)[i];
     if (auto fault = kelvane::WriteFault::None;
-        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), image, file->description, &fault)) {
+        !kelvane::saveDataFileTo(kelvane::pathFromUtf8(out), image, file->description, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

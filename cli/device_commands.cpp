@@ -158,8 +158,8 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
 // than after a minute of reading: the writer's own refusals, and a folder
 // this user may not create a file in.
 kelvane::WriteFault canWriteAt(const std::string& path) {
-    const std::filesystem::path target = kelvane::PathFromUtf8(path);
-    const kelvane::WriteFault fault = kelvane::CheckWriteTarget(target);
+    const std::filesystem::path target = kelvane::pathFromUtf8(path);
+    const kelvane::WriteFault fault = kelvane::checkWriteTarget(target);
     if (fault != kelvane::WriteFault::None) return fault;
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
@@ -250,7 +250,7 @@ int downloadCommand(const Tool& tool) {
               r.exit == kDone ? &r.image : nullptr);
     if (r.exit != kDone) return r.exit;
     auto fault = kelvane::WriteFault::None;
-    if (!kelvane::SaveDataFile(kelvane::PathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
+    if (!kelvane::saveDataFileTo(kelvane::pathFromUtf8(file), r.image, tool.args.value("--description"), &fault)) {
         tool.error(file, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
@@ -303,7 +303,7 @@ struct UploadAnswers {
             tool.error(file, line);
         } else {
             tool.error(file,
-                       format(tool.text(ToolText::GuardUndecided), kelvane::texts::GuardReasonText(g, tool.language)));
+                       format(tool.text(ToolText::GuardUndecided), kelvane::texts::guardReasonText(g, tool.language)));
         }
     }
 
@@ -312,19 +312,19 @@ struct UploadAnswers {
         kelvane::jobs::ConfirmAnswer a;
         const auto& proposal = flow.proposal();
         if (proposal.merge && tool.args.has("--prefer"))
-            a.choices = kelvane::ChooseAll(*proposal.merge, tool.args.value("--prefer") == "file"
+            a.choices = kelvane::chooseAll(*proposal.merge, tool.args.value("--prefer") == "file"
                                                                 ? kelvane::MergeChoice::File
                                                                 : kelvane::MergeChoice::Controller);
         a.checkAfter = tool.args.has("--check");
         const kelvane::jobs::Plan plan = flow.plan(a.choices);
-        std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(kelvane::texts::UploadGroups(
+        std::cout << kelvane::texts::visibleText(kelvane::texts::changeListText(kelvane::texts::uploadGroups(
                                                      proposal, plan, tool.language, baseName)),
                                                  true)
                   << std::flush;
         a.send = true;  // the flow judges what cannot be sent
         const int blocks = static_cast<int>(plan.blocks.count());
         if (!plan.complete() || blocks == 0) return a;
-        const int seconds = static_cast<int>(std::ceil(kelvane::UploadLineSeconds(static_cast<std::size_t>(blocks))));
+        const int seconds = static_cast<int>(std::ceil(kelvane::uploadLineSeconds(static_cast<std::size_t>(blocks))));
         tool.result(format(tool.text(ToolText::BlocksToSend), blocks, seconds));
         if (tool.args.has("--yes")) return a;
         if (!isTerminal(0)) {
@@ -369,77 +369,84 @@ int readFailed(const Tool& tool, const std::string& chosen, const link::Download
     return kNoAnswer;
 }
 
-}  // namespace
-
-int uploadCommand(const Tool& tool) {
+// What the upload is given: the file's image, where it came from and how to
+// send it; false (said why) when the file or the --base file cannot be read.
+// baseName is the --base file's name, empty without one.
+bool uploadInput(const Tool& tool, const std::string& chosen, const std::string& file, kelvane::jobs::UploadInput& in,
+                 std::string& baseName) {
     namespace jobs = kelvane::jobs;
-    const auto chosen = requirePort(tool);
-    if (!chosen) return kUsage;
-    const std::string file = tool.args.positional[0];
     auto wanted = loadImageFile(tool, file);
-    if (!wanted) return kFileError;
-
-    jobs::UploadInput in;
+    if (!wanted) return false;
     in.image = wanted->image;
     in.description = wanted->description;
     in.origin.kind = jobs::Origin::Kind::File;
     in.origin.image = wanted->image;
-    in.port = sessionPortName(*chosen);
+    in.port = sessionPortName(chosen);
     in.otherController = tool.args.has("--other-controller");
     in.mode = tool.args.has("--full")        ? jobs::Mode::EveryBlock
               : tool.args.has("--overwrite") ? jobs::Mode::Overwrite
                                              : jobs::Mode::Merge;
     // --base: the image the file's edits started from, instead of the register's.
-    std::string baseName;
     if (tool.args.has("--base")) {
         const auto base = loadImageFile(tool, tool.args.value("--base"));
-        if (!base) return kFileError;
+        if (!base) return false;
         in.base = jobs::Base{base->image, tool.args.value("--base")};
         baseName = tool.args.value("--base");
     }
-    ToolRegister reg(tool);
-    kelvane::registry::Register* opened = reg.get();  // before why(): opening says why it failed
-    jobs::UploadFlow flow(in, opened, reg.why());
-    const UploadAnswers answers{tool, *chosen, file};
+    return true;
+}
+
+// Sends the flow's plan; kPortError (said) when the port did not open.
+int sendPlan(const Tool& tool, const std::string& chosen, kelvane::jobs::UploadFlow& flow) {
+    const kelvane::jobs::Plan& plan = flow.sending();
+    const TransferRun run = runTransfer(tool, session::uploadRequest(sessionPortName(chosen), plan.image, plan.blocks));
+    if (!run.report.opened) {
+        tool.portOpenError(chosen, run.report.failure);
+        return kPortError;
+    }
+    link::UploadOutcome out = run.report.upload;
+    if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
+    flow.sent(out);
+    return kDone;
+}
+
+// Answers the flow's questions until it is done; kDone, or the exit code of
+// a step that ended the command.
+int driveUpload(const Tool& tool, const std::string& chosen, const UploadAnswers& answers, std::string baseName,
+                kelvane::jobs::UploadFlow& flow) {
+    namespace jobs = kelvane::jobs;
+    const bool otherController = tool.args.has("--other-controller");
     int exit = kDone;
     while (flow.next() != jobs::Step::Done && exit == kDone) {
         switch (flow.next()) {
-        case jobs::Step::Probe: flow.probed(identify(*chosen)); break;
+        case jobs::Step::Probe: flow.probed(identify(chosen)); break;
         case jobs::Step::AskGuard:
-            flow.answerGuard(in.otherController ? jobs::GuardAnswer::Send : jobs::GuardAnswer::CheckFirst);
+            flow.answerGuard(otherController ? jobs::GuardAnswer::Send : jobs::GuardAnswer::CheckFirst);
             break;
         case jobs::Step::AskHolding: flow.answerHolding(jobs::HoldingAnswer::Read); break;
-        case jobs::Step::Read: flow.read(downloadOutcome(tool, *chosen, &exit)); break;
+        case jobs::Step::Read: flow.read(downloadOutcome(tool, chosen, &exit)); break;
         case jobs::Step::Confirm:
             // The base named by the file given, or by when the register saw the controller hold it.
             if (baseName.empty()) baseName = flow.proposal().baseWhen.substr(0, 19);
             std::replace(baseName.begin(), baseName.end(), 'T', ' ');
             flow.answerConfirm(answers.confirm(flow, baseName));
             break;
-        case jobs::Step::Send: {
-            const jobs::Plan& plan = flow.sending();
-            const TransferRun run =
-                runTransfer(tool, session::uploadRequest(sessionPortName(*chosen), plan.image, plan.blocks));
-            if (!run.report.opened) {
-                tool.portOpenError(*chosen, run.report.failure);
-                return kPortError;
-            }
-            link::UploadOutcome out = run.report.upload;
-            if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
-            flow.sent(out);
-            break;
-        }
-        case jobs::Step::ReadBack: flow.readBack(downloadOutcome(tool, *chosen, &exit)); break;
+        case jobs::Step::Send: exit = sendPlan(tool, chosen, flow); break;
+        case jobs::Step::ReadBack: flow.readBack(downloadOutcome(tool, chosen, &exit)); break;
         case jobs::Step::Done: break;
         }
     }
-    if (exit != kDone) return exit;
+    return exit;
+}
 
+// What the flow's end says; the exit code, or nothing when the upload went
+// as far as sending everything.
+std::optional<int> uploadEnd(const Tool& tool, const std::string& chosen, const UploadAnswers& answers,
+                             const kelvane::jobs::UploadFlow& flow) {
+    namespace jobs = kelvane::jobs;
     const jobs::UploadResult& r = flow.result();
-    if (r.recording == jobs::Recording::Failed) reg.notRecorded(r.recordError);
-    if (r.recording == jobs::Recording::NoIdentity) reg.notRecorded(tool.text(ToolText::NoIdentity));
     switch (r.end) {
-    case jobs::End::NothingToSend: tool.result(tool.text(ToolText::NoChanges)); break;
+    case jobs::End::NothingToSend: tool.result(tool.text(ToolText::NoChanges)); return std::nullopt;
     case jobs::End::Declined: return kUsage;  // said where it was declined
     case jobs::End::Refused: answers.guardRefused(r.guard); return kOtherController;
     case jobs::End::Unresolved:
@@ -447,39 +454,67 @@ int uploadCommand(const Tool& tool) {
         return kDifferences;
     case jobs::End::Overfull:
         for (kelvane::GridId grid : flow.plan().overfull)
-            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
         return kDifferences;
     case jobs::End::ReadFailed: {
-        const int code = readFailed(tool, *chosen, r.read);
-        tool.error(*chosen, tool.text(ToolText::ReadFailedNothingSent));
+        const int code = readFailed(tool, chosen, r.read);
+        tool.error(chosen, tool.text(ToolText::ReadFailedNothingSent));
         return code;
     }
     case jobs::End::SendFailed:
-    case jobs::End::Sent:
-        tool.result(format(tool.text(ToolText::BlocksSent), r.upload.framesSent));
-        if (link::mayHoldNewBlocks(r.upload)) tool.error(*chosen, tool.text(Message::MayHoldNewBlocks));
-        switch (r.upload.result) {
-        case link::UploadResult::Completed: break;
-        case link::UploadResult::Cancelled:
-            tool.error(*chosen, tool.text(Message::TransferAborted));
-            return kInterrupted;
-        case link::UploadResult::NoAnswer: tool.error(*chosen, tool.text(Message::NoAnswer)); return kNoAnswer;
-        case link::UploadResult::LineBusy: tool.error(*chosen, tool.text(Message::LineBusy)); return kNoAnswer;
-        }
-        tool.result(tool.text(Message::UploadDone));
-        break;
+    case jobs::End::Sent: break;
     }
-    if (!tool.args.has("--check")) return kDone;
+    tool.result(format(tool.text(ToolText::BlocksSent), r.upload.framesSent));
+    if (link::mayHoldNewBlocks(r.upload)) tool.error(chosen, tool.text(Message::MayHoldNewBlocks));
+    switch (r.upload.result) {
+    case link::UploadResult::Completed: break;
+    case link::UploadResult::Cancelled: tool.error(chosen, tool.text(Message::TransferAborted)); return kInterrupted;
+    case link::UploadResult::NoAnswer: tool.error(chosen, tool.text(Message::NoAnswer)); return kNoAnswer;
+    case link::UploadResult::LineBusy: tool.error(chosen, tool.text(Message::LineBusy)); return kNoAnswer;
+    }
+    tool.result(tool.text(Message::UploadDone));
+    return std::nullopt;
+}
+
+// --check: the controller's image read back (by the flow, or now when nothing
+// was sent) compared with what the file asked for.
+int checkAfterUpload(const Tool& tool, const std::string& chosen, const std::string& file,
+                     const kelvane::jobs::UploadFlow& flow) {
+    const kelvane::jobs::UploadResult& r = flow.result();
     if (r.back) {
-        if (r.back->result != link::DownloadResult::Completed) return readFailed(tool, *chosen, *r.back);
+        if (r.back->result != link::DownloadResult::Completed) return readFailed(tool, chosen, *r.back);
         return compareWithFile(tool, file, r.back->image, r.sent);
     }
-    // Nothing was sent: the check reads what the controller holds now.
     int readExit = kDone;
-    const link::DownloadOutcome back = downloadOutcome(tool, *chosen, &readExit);
+    const link::DownloadOutcome back = downloadOutcome(tool, chosen, &readExit);
     if (readExit != kDone) return readExit;
-    if (back.result != link::DownloadResult::Completed) return readFailed(tool, *chosen, back);
+    if (back.result != link::DownloadResult::Completed) return readFailed(tool, chosen, back);
     return compareWithFile(tool, file, back.image, flow.sending().image);
+}
+
+}  // namespace
+
+int uploadCommand(const Tool& tool) {
+    namespace jobs = kelvane::jobs;
+    const auto chosen = requirePort(tool);
+    if (!chosen) return kUsage;
+    const std::string file = tool.args.positional[0];
+    jobs::UploadInput in;
+    std::string baseName;
+    if (!uploadInput(tool, *chosen, file, in, baseName)) return kFileError;
+
+    ToolRegister reg(tool);
+    kelvane::registry::Register* opened = reg.get();  // before why(): opening says why it failed
+    jobs::UploadFlow flow(in, opened, reg.why());
+    const UploadAnswers answers{tool, *chosen, file};
+    if (const int exit = driveUpload(tool, *chosen, answers, baseName, flow); exit != kDone) return exit;
+
+    const jobs::UploadResult& r = flow.result();
+    if (r.recording == jobs::Recording::Failed) reg.notRecorded(r.recordError);
+    if (r.recording == jobs::Recording::NoIdentity) reg.notRecorded(tool.text(ToolText::NoIdentity));
+    if (const auto exit = uploadEnd(tool, *chosen, answers, flow)) return *exit;
+    if (!tool.args.has("--check")) return kDone;
+    return checkAfterUpload(tool, *chosen, file, flow);
 }
 
 }  // namespace kelvane::cli

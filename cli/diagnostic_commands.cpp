@@ -9,9 +9,9 @@
 #include "link/port.h"
 #include "link/port_info.h"
 #include "session/device_port.h"
-#include "session/diagnostics.h"
-#include "session/line_check.h"
-#include "session/support_bundle.h"
+#include "diagnostics/diagnostics.h"
+#include "diagnostics/line_check.h"
+#include "diagnostics/support_bundle.h"
 #include "session/system_ports.h"
 #include "texts/diagnostic_texts.h"
 
@@ -28,7 +28,7 @@ namespace {
 using kelvane::texts::DiagnosticText;
 
 // The adapter behind a port as the system names it, and its latency settings.
-void describeAdapter(const Tool& tool, const std::string& chosen, const session::LineCheck& check) {
+void describeAdapter(const Tool& tool, const std::string& chosen, const diagnostics::LineCheck& check) {
     if (chosen == kSimPort) return;
     const auto text = [&](DiagnosticText t) { return std::string(kelvane::texts::diagnosticText(t, tool.language)); };
     tool.result(kelvane::texts::adapterLine(chosen, check.adapter ? &*check.adapter : nullptr, check.details.driver,
@@ -49,10 +49,10 @@ int lineTestCommand(const Tool& tool) {
     const std::string chosen = *port;
     const std::string name = link::PortName(chosen == kSimPort ? std::string(session::kSimulatorPortName) : chosen);
     std::atomic<bool> cancel{false};
-    session::LineCheck check;
+    diagnostics::LineCheck check;
     {
         interrupt::Guard guard([&] { cancel = true; });
-        check = session::checkLine(name, &cancel);
+        check = diagnostics::checkLine(name, &cancel);
     }
     describeAdapter(tool, chosen, check);
     if (!check.opened) {
@@ -80,17 +80,18 @@ int lineTestCommand(const Tool& tool) {
 
 int supportBundleCommand(const Tool& tool) {
     const std::string file = tool.args.value("--output");
-    session::BundleRequest request{"kvtool", KVTOOL_VERSION, std::nullopt, {}};
+    diagnostics::BundleRequest request{"kvtool", KVTOOL_VERSION, std::nullopt, {}};
     if (tool.args.has("--image")) {
         const auto image = loadImageFile(tool, tool.args.value("--image"));
         if (!image) return kFileError;
         request.image = image->image;
         request.imageDescription = image->description;
     }
-    const std::vector<session::BundleEntry> entries = session::supportBundleEntries(request);
+    const std::vector<diagnostics::BundleEntry> entries = diagnostics::supportBundleEntries(request);
     tool.result(kelvane::texts::diagnosticText(DiagnosticText::BundleContents, tool.language));
-    for (const session::BundleEntry& e : entries) tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
-    const std::string why = session::writeSupportBundle(file, entries);
+    for (const diagnostics::BundleEntry& e : entries)
+        tool.result("  " + e.name + "\t" + std::to_string(e.content.size()));
+    const std::string why = diagnostics::writeSupportBundle(file, entries);
     if (!why.empty()) {
         tool.error(file, format(kelvane::texts::diagnosticText(DiagnosticText::BundleNotSaved, tool.language), why));
         return kFileError;

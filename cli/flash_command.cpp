@@ -11,7 +11,7 @@
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "link/watched_line.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
@@ -29,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <condition_variable>
 #include <cstdlib>
@@ -149,7 +150,7 @@ void openSimulator(FlashPort& port) {
     const std::string kind = firmware ? firmware : "";
     effect.resetsConfiguration = kind == "resets";
     effect.neverReturns = kind == "silent";
-    port.device = std::make_unique<sim::OrvaController>(kelvane::SampleBuildingImage(), sim::BootloaderScript{}, effect);
+    port.device = std::make_unique<sim::OrvaController>(kelvane::sampleBuildingImage(), sim::BootloaderScript{}, effect);
     port.virtualTime = std::make_unique<sim::VirtualClock>();
     auto line = std::make_unique<sim::VirtualLine>(*port.virtualTime, *port.device);
     line->setPaced(true);
@@ -172,6 +173,148 @@ bool confirmRestore(const Tool& tool, const std::string& port, int blocks) {
     return false;
 }
 
+// Reads the firmware file into the state; the exit code (said why) when it
+// cannot be used.
+std::optional<int> loadFirmware(const Tool& tool, const std::string& firmware, bootloader::UpgradeState& state,
+                                ToolView& view) {
+    if (bootloader::loadFirmwareImageFrom(firmware, state, view)) return std::nullopt;
+    // The status names the default file; the line names the one given.
+    const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
+    view.discardStatus();
+    // A folder, a FIFO or a device is there, not missing: said as for data files.
+    std::error_code error;
+    const auto status = std::filesystem::status(kelvane::pathFromUtf8(firmware), error);
+    if (missing && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        tool.error(firmware, kelvane::texts::readFaultText(kelvane::ReadFault::NotRegular, tool.language));
+        return kFileError;
+    }
+    tool.error(
+        "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
+                   firmware));
+    return kFileError;
+}
+
+// Stops the job when nothing has happened on the line for kFlashSilenceMs
+// (a question waiting for the user does not count), until it is destroyed.
+class SilenceWatchdog {
+public:
+    SilenceWatchdog(const ToolView& view, const bootloader::StopFlag& stop, std::function<void()> requestStop)
+        : thread_([this, &view, &stop, requestStop = std::move(requestStop)] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              while (!cv_.wait_for(lock, std::chrono::milliseconds(200), [this] { return finished_; })) {
+                  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count();
+                  if (now - view.lastActivityMs() > kFlashSilenceMs && !view.askingUser() && !stop.requested()) {
+                      timedOut_ = true;
+                      requestStop();
+                  }
+              }
+          }) {}
+    ~SilenceWatchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    SilenceWatchdog(const SilenceWatchdog&) = delete;
+    SilenceWatchdog& operator=(const SilenceWatchdog&) = delete;
+    bool timedOut() const { return timedOut_.load(); }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    std::atomic<bool> timedOut_{false};
+    std::thread thread_;  // last: starts once the members above exist
+};
+
+// Runs the job (and the restore the user asks for) and says what it found;
+// its result.
+jobs::JobResult runFlashJob(const Tool& tool, const std::string& chosen, jobs::FlashRun& job, ToolView& view,
+                            const jobs::JobOptions& options, bool restoreWanted) {
+    using jobs::JobEnd;
+    using kelvane::texts::ToolText;
+    const std::string portName = chosen == kSimPort ? std::string(kSimPort) : chosen;
+    // The register keeps the job; one line when it could not.
+    auto notRecorded = [&tool](const jobs::FlashReport& report) {
+        if (!report.notRecorded.empty())
+            tool.error("", format(tool.text(ToolText::VisitNotRecorded), report.notRecorded));
+    };
+    const jobs::FlashReport report = job.run(portName, options);
+    jobs::JobResult out = report.result;
+    view.flush();
+    notRecorded(report);
+    if (out.before) tool.result(link::formatPortStatus(tool.text(ToolText::ProbeStatus), chosen, *out.before));
+    if (!out.backupPath.empty()) tool.result(format(tool.text(ToolText::Saved), out.backupPath));
+    if (out.after) tool.result(link::formatPortStatus(tool.text(ToolText::ProbeStatus), chosen, *out.after));
+    if (out.end == JobEnd::Changed) {
+        printChangeList(tool, *out.backup, *out.now);
+        const ImageDifference d = compareImages(*out.now, *out.backup);
+        tool.error(out.backupPath, format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
+        view.setAskingUser(true);
+        const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
+        view.setAskingUser(false);
+        if (restore) {
+            const jobs::FlashReport restored = job.restore(portName, out);
+            out = restored.result;
+            notRecorded(restored);
+            if (out.end == JobEnd::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
+        }
+    }
+    // Compared with the backup, not with a file.
+    if (out.end == JobEnd::Done && out.now) tool.result(kelvane::texts::configurationAsBefore(tool.language));
+    return out;
+}
+
+int flashExitCode(const jobs::JobResult& out, const bootloader::UpgradeState& state, const link::WatchedLine& watched) {
+    using jobs::JobEnd;
+    switch (out.end) {
+    case JobEnd::Done: return kDone;
+    case JobEnd::Changed: return kDifferences;
+    case JobEnd::PortError: return kPortError;
+    case JobEnd::Stopped: return kInterrupted;
+    case JobEnd::FlashFailed:
+        // Silence or a closed port ends a run as a programming error too.
+        return state.programResult >= 0 && watched.lastReadEmpty() ? kNoAnswer : kRefused;
+    case JobEnd::NoController:
+    case JobEnd::LineBusy:
+    case JobEnd::NotBack:
+    case JobEnd::BackupFailed:
+    case JobEnd::VerifyFailed:
+    case JobEnd::RestoreFailed: return kNoAnswer;
+    }
+    return kDone;
+}
+
+// The line that says why the job ended as it did.
+void sayFlashEnd(const Tool& tool, const std::string& chosen, int exit, bool timedOut, const jobs::JobResult& out,
+                 ToolView& view, const link::Line& line) {
+    using jobs::JobEnd;
+    using kelvane::texts::Message;
+    using kelvane::texts::ToolText;
+    if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
+    view.flush();
+    if (exit == kInterrupted) {
+        tool.error(chosen, tool.text(Message::TransferAborted));
+    } else if (exit == kPortError) {
+        tool.portOpenError(chosen, line.openFailure());
+    } else if (timedOut || (out.end == JobEnd::FlashFailed && exit == kNoAnswer)) {
+        tool.error(chosen, tool.text(ToolText::FlashTimeout));
+    } else if (out.end == JobEnd::NoController || out.end == JobEnd::NotBack) {
+        tool.error(chosen, tool.text(ToolText::ProbeNoAnswer));
+    } else if (out.end == JobEnd::LineBusy) {
+        tool.error(chosen, tool.text(Message::LineBusy));
+    } else if (out.end == JobEnd::BackupFailed || out.end == JobEnd::VerifyFailed || out.end == JobEnd::RestoreFailed) {
+        tool.error(chosen, tool.text(Message::NoAnswer));
+    } else if (exit == kRefused && view.lastStatus()) {
+        tool.error(chosen, statusLine(tool, *view.lastStatus()));
+    }
+    if (exit != kPortError && !timedOut) explainFailure(tool, chosen, out);
+}
+
 }  // namespace
 
 int flashCommand(const Tool& tool) {
@@ -182,25 +325,9 @@ int flashCommand(const Tool& tool) {
     const std::string chosen = tool.args.value("--port");
     const std::string firmware =
         tool.args.positional.empty() ? std::string(bootloader::kFirmwareFileName) : tool.args.positional[0];
-
     bootloader::UpgradeState state;
     ToolView view(tool);
-    if (!bootloader::LoadFirmwareImageFrom(firmware, state, view)) {
-        // The status names the default file; the line names the one given.
-        const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
-        view.discardStatus();
-        // A folder, a FIFO or a device is there, not missing: said as for data files.
-        std::error_code error;
-        const auto status = std::filesystem::status(kelvane::PathFromUtf8(firmware), error);
-        if (missing && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-            tool.error(firmware, kelvane::texts::readFaultText(kelvane::ReadFault::NotRegular, tool.language));
-            return kFileError;
-        }
-        tool.error(
-            "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
-                       firmware));
-        return kFileError;
-    }
+    if (const auto failed = loadFirmware(tool, firmware, state, view)) return *failed;
 
     bootloader::StopFlag stop;
     bootloader::StoppableClock wallClock(stop);
@@ -210,13 +337,13 @@ int flashCommand(const Tool& tool) {
     else
         port.line = std::make_unique<session::QtSerialLine>();
     link::Clock& clock = port.virtualTime ? static_cast<link::Clock&>(*port.virtualTime) : wallClock;
-    port.line = kelvane::session::tracedLine(std::move(port.line));
+    port.line = kelvane::diagnostics::tracedLine(std::move(port.line));
     link::WatchedLine watched(*port.line);
 
     ToolRegister reg(tool);
     jobs::FlashSetting setting;
     setting.port = chosen;
-    setting.backupFolder = kelvane::session::flashBackupFolder();
+    setting.backupFolder = kelvane::diagnostics::flashBackupFolder();
     setting.openRegister = [&reg](std::string& why) {
         kelvane::registry::Register* r = kelvane::registry::Register::available() ? reg.get() : nullptr;
         if (!r) why = kelvane::registry::Register::available() ? reg.why() : std::string();
@@ -229,107 +356,21 @@ int flashCommand(const Tool& tool) {
     const bool restoreWanted = tool.args.has("--restore-config");
     options.verify = tool.args.has("--verify-config") || restoreWanted;
 
-    std::atomic<bool> timedOut{false};
-    std::atomic<bool> finished{false};
-    std::mutex m;
-    std::condition_variable cv;
-    auto requestStop = [&] { job.requestStop(); };
-    std::thread watchdog([&] {
-        std::unique_lock<std::mutex> lock(m);
-        while (!cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished.load(); })) {
-            const auto now =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                    .count();
-            if (now - view.lastActivityMs() > kFlashSilenceMs && !view.askingUser() && !stop.requested()) {
-                timedOut = true;
-                requestStop();
-            }
-        }
-    });
-
-    using jobs::JobEnd;
-    const std::string portName = chosen == kSimPort ? std::string(kSimPort) : chosen;
+    auto requestStop = [&job] { job.requestStop(); };
     jobs::JobResult out;
-    // The register keeps the job; one line when it could not.
-    auto notRecorded = [&tool](const jobs::FlashReport& report) {
-        if (!report.notRecorded.empty())
-            tool.error("", format(tool.text(kelvane::texts::ToolText::VisitNotRecorded), report.notRecorded));
-    };
+    bool timedOut = false;
     {
-        // As Stop in the window: nothing more is sent, the port closes.
-        interrupt::Guard guard(requestStop);
-        const jobs::FlashReport report = job.run(portName, options);
-        out = report.result;
-        view.flush();
-        notRecorded(report);
-        if (out.before)
-            tool.result(link::formatPortStatus(tool.text(kelvane::texts::ToolText::ProbeStatus), chosen, *out.before));
-        if (!out.backupPath.empty()) tool.result(format(tool.text(kelvane::texts::ToolText::Saved), out.backupPath));
-        if (out.after)
-            tool.result(link::formatPortStatus(tool.text(kelvane::texts::ToolText::ProbeStatus), chosen, *out.after));
-        if (out.end == JobEnd::Changed) {
-            printChangeList(tool, *out.backup, *out.now);
-            const ImageDifference d = compareImages(*out.now, *out.backup);
-            tool.error(out.backupPath, format(tool.text(kelvane::texts::ToolText::Differences), d.bytes,
-                                              static_cast<int>(d.blocks.size())));
-            view.setAskingUser(true);
-            const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
-            view.setAskingUser(false);
-            if (restore) {
-                const jobs::FlashReport restored = job.restore(portName, out);
-                out = restored.result;
-                notRecorded(restored);
-                if (out.end == JobEnd::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
-            }
+        SilenceWatchdog watchdog(view, stop, requestStop);
+        {
+            // As Stop in the window: nothing more is sent, the port closes.
+            interrupt::Guard guard(requestStop);
+            out = runFlashJob(tool, chosen, job, view, options, restoreWanted);
+            if (port.line->isOpen()) port.line->close();
         }
-        // Compared with the backup, not with a file.
-        if (out.end == JobEnd::Done && out.now) tool.result(kelvane::texts::configurationAsBefore(tool.language));
-        if (port.line->isOpen()) port.line->close();
+        timedOut = watchdog.timedOut();
     }
-    {
-        std::lock_guard<std::mutex> lock(m);
-        finished = true;
-    }
-    cv.notify_all();
-    watchdog.join();
-
-    int exit = kDone;
-    switch (out.end) {
-    case JobEnd::Done: exit = kDone; break;
-    case JobEnd::Changed: exit = kDifferences; break;
-    case JobEnd::PortError: exit = kPortError; break;
-    case JobEnd::Stopped: exit = kInterrupted; break;
-    case JobEnd::FlashFailed:
-        // Silence or a closed port ends a run as a programming error too.
-        exit = state.programResult >= 0 && watched.lastReadEmpty() ? kNoAnswer : kRefused;
-        break;
-    case JobEnd::NoController:
-    case JobEnd::LineBusy:
-    case JobEnd::NotBack:
-    case JobEnd::BackupFailed:
-    case JobEnd::VerifyFailed:
-    case JobEnd::RestoreFailed: exit = kNoAnswer; break;
-    }
-    if (timedOut) exit = kNoAnswer;
-
-    if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
-    view.flush();
-    if (exit == kInterrupted) {
-        tool.error(chosen, tool.text(kelvane::texts::Message::TransferAborted));
-    } else if (exit == kPortError) {
-        tool.portOpenError(chosen, port.line->openFailure());
-    } else if (timedOut || (out.end == JobEnd::FlashFailed && exit == kNoAnswer)) {
-        tool.error(chosen, tool.text(kelvane::texts::ToolText::FlashTimeout));
-    } else if (out.end == JobEnd::NoController || out.end == JobEnd::NotBack) {
-        tool.error(chosen, tool.text(kelvane::texts::ToolText::ProbeNoAnswer));
-    } else if (out.end == JobEnd::LineBusy) {
-        tool.error(chosen, tool.text(kelvane::texts::Message::LineBusy));
-    } else if (out.end == JobEnd::BackupFailed || out.end == JobEnd::VerifyFailed || out.end == JobEnd::RestoreFailed) {
-        tool.error(chosen, tool.text(kelvane::texts::Message::NoAnswer));
-    } else if (exit == kRefused && view.lastStatus()) {
-        tool.error(chosen, statusLine(tool, *view.lastStatus()));
-    }
-    if (exit != kPortError && !timedOut) explainFailure(tool, chosen, out);
+    const int exit = timedOut ? kNoAnswer : flashExitCode(out, state, watched);
+    sayFlashEnd(tool, chosen, exit, timedOut, out, view, *port.line);
     return exit;
 }
 

@@ -109,7 +109,7 @@ int flatCommand(const Tool& tool) {
     }
     const std::string out = tool.args.value("--output");
     if (auto fault = kelvane::WriteFault::None;
-        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), r.image, file->description, &fault)) {
+        !kelvane::saveDataFileTo(kelvane::pathFromUtf8(out), r.image, file->description, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

@@ -20,7 +20,7 @@ std::string loadErrorText(const Tool& tool, const std::filesystem::path& path) {
     using kelvane::texts::Message;
     std::string bytes;
     const kelvane::ReadFault fault =
-        kelvane::ReadFileBounded(path, kelvane::kImageSize + kelvane::kMaxDescriptionBytes, bytes);
+        kelvane::readFileBounded(path, kelvane::kImageSize + kelvane::kMaxDescriptionBytes, bytes);
     std::error_code error;
     Message reason = Message::LoadError;
     if (fault == kelvane::ReadFault::Failed && !std::filesystem::exists(path, error))
@@ -35,8 +35,8 @@ std::string loadErrorText(const Tool& tool, const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<kelvane::DataFile> loadImageFile(const Tool& tool, const std::string& path) {
-    const std::filesystem::path file = kelvane::PathFromUtf8(path);
-    auto data = kelvane::LoadDataFile(file);
+    const std::filesystem::path file = kelvane::pathFromUtf8(path);
+    auto data = kelvane::loadDataFileFrom(file);
     if (!data) tool.error(path, loadErrorText(tool, file));
     return data;
 }
@@ -54,12 +54,12 @@ ImageDifference compareImages(const kelvane::Image& from, const kelvane::Image& 
 }
 
 void printChangeList(const Tool& tool, const kelvane::Image& from, const kelvane::Image& to, bool withUpload) {
-    auto groups = kelvane::texts::DescribeChanges(kelvane::ListChanges(from, to), tool.language);
+    auto groups = kelvane::texts::describeChanges(kelvane::listChanges(from, to), tool.language);
     if (!withUpload)
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const auto& g) { return g.kind == kelvane::texts::ChangeGroupKind::Upload; }),
                      groups.end());
-    std::cout << kelvane::texts::VisibleText(kelvane::texts::ChangeListText(groups), true) << std::flush;
+    std::cout << kelvane::texts::visibleText(kelvane::texts::changeListText(groups), true) << std::flush;
 }
 
 }  // namespace kelvane::cli

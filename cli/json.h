@@ -6,6 +6,6 @@
 
 namespace kelvane::cli {
 
-inline std::string jsonString(const std::string& s) { return kelvane::texts::JsonString(s); }
+inline std::string jsonString(const std::string& s) { return kelvane::texts::jsonString(s); }
 
 }  // namespace kelvane::cli

@@ -13,28 +13,28 @@ int lintCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const std::vector<kelvane::Warning> warnings = kelvane::CheckConfiguration(file->image);
+    const std::vector<kelvane::Warning> warnings = kelvane::checkConfiguration(file->image);
     if (tool.args.has("--json")) {
         std::string out = "[";
         for (std::size_t i = 0; i < warnings.size(); ++i) {
             const auto& w = warnings[i];
-            out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::WarningKindId(w.kind)) +
+            out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::warningKindId(w.kind)) +
                    ", \"severity\": " +
-                   jsonString(kelvane::SeverityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
-                   ", \"place\": " + jsonString(kelvane::texts::WarningPlaceText(w, tool.language)) +
-                   ", \"text\": " + jsonString(kelvane::texts::WarningText(w, tool.language)) + "}";
+                   jsonString(kelvane::severityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
+                   ", \"place\": " + jsonString(kelvane::texts::warningPlaceText(w, tool.language)) +
+                   ", \"text\": " + jsonString(kelvane::texts::warningText(w, tool.language)) + "}";
         }
         tool.result(out + "]");
     } else {
         for (const auto& w : warnings)
-            tool.result(std::string(kelvane::texts::SeverityText(kelvane::SeverityOf(w.kind), tool.language)) + " - " +
-                        kelvane::texts::WarningPlaceText(w, tool.language) + ": " +
-                        kelvane::texts::WarningText(w, tool.language));
+            tool.result(std::string(kelvane::texts::severityText(kelvane::severityOf(w.kind), tool.language)) + " - " +
+                        kelvane::texts::warningPlaceText(w, tool.language) + ": " +
+                        kelvane::texts::warningText(w, tool.language));
     }
     // Information (a general code meant for every panel) is listed but does
     // not fail a script.
     for (const auto& w : warnings)
-        if (kelvane::SeverityOf(w.kind) == kelvane::Severity::Warning) return kDifferences;
+        if (kelvane::severityOf(w.kind) == kelvane::Severity::Warning) return kDifferences;
     return kDone;
 }
 

@@ -10,7 +10,7 @@
 #include "files/private_file.h"
 #include "registry/building_register.h"
 #include "registry/key_store.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "texts/file_texts.h"
 
 #include <QCoreApplication>
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     interrupt::install();
-    kelvane::session::installProgramLog("kvtool");
+    kelvane::diagnostics::installProgramLog("kvtool");
 
     const int language = inv.has("--lang") ? kelvane::texts::languageByCode(inv.value("--lang")) : environmentLanguage();
     Tool tool{inv, language, isTerminal(2) && !inv.has("--quiet")};
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     // Every line session leaves a masked trace in the traces folder, and
     // with --trace one as it passed in the file named there (all sessions of
     // this command).
-    kelvane::session::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
+    kelvane::diagnostics::Tracing tracing{"kvtool", KVTOOL_VERSION, true, nullptr};
     if (inv.has("--trace")) {
         tracing.file = std::make_shared<kelvane::PrivateFile>();
         if (auto fault = kelvane::WriteFault::None; !tracing.file->open(inv.value("--trace"), false, &fault)) {
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
             return kFileError;
         }
     }
-    kelvane::session::setTracing(tracing);
+    kelvane::diagnostics::setTracing(tracing);
     if (inv.has("--key-file")) kelvane::registry::setKeyFile(inv.value("--key-file"));
     if (inv.has("--technician")) kelvane::registry::setTechnicianForRun(inv.value("--technician"));
     const std::string name = inv.command->name;

@@ -6,6 +6,7 @@
 #include "cli/image_files.h"
 #include "cli/merge_step.h"
 
+#include "image/local_time.h"
 #include "image/merge.h"
 #include "texts/file_texts.h"
 #include "texts/merge_text.h"
@@ -28,16 +29,7 @@ namespace {
 std::string fileDate(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path;
-    std::tm local{};
-    const std::time_t t = st.st_mtime;
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
-    return buf;
+    return kelvane::formatLocalTime(st.st_mtime, "%Y-%m-%d %H:%M");
 }
 
 // The merged file in the register: it came from the building its controller
@@ -62,21 +54,21 @@ void recordMerged(const Tool& tool, const std::string& path, const kelvane::Imag
 MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const ImageVersion& base,
                         const ImageVersion& file, const ImageVersion& controller) {
     MergeStep step;
-    const kelvane::ThreeWayMerge merge = kelvane::MergeVersions(base, file, controller);
-    std::cout << kelvane::texts::ChangeListText(kelvane::texts::DescribeMerge(merge, fileDate(basePath), tool.language))
+    const kelvane::ThreeWayMerge merge = kelvane::mergeVersions(base, file, controller);
+    std::cout << kelvane::texts::changeListText(kelvane::texts::describeMerge(merge, fileDate(basePath), tool.language))
               << std::flush;
     std::vector<MergeChoice> choices;
     if (tool.args.has("--prefer"))
-        choices = kelvane::ChooseAll(
+        choices = kelvane::chooseAll(
             merge, tool.args.value("--prefer") == "file" ? MergeChoice::File : MergeChoice::Controller);
-    const kelvane::MergedVersion merged = kelvane::ResolveMerge(merge, choices);
+    const kelvane::MergedVersion merged = kelvane::resolveMerge(merge, choices);
     if (!merged.undecided.empty()) {
         tool.error("", format(tool.text(ToolText::MergeUnresolved), static_cast<int>(merged.undecided.size())));
         step.exit = kDifferences;
         return step;
     }
     for (kelvane::GridId grid : merged.overfull) {
-        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::GridCaption(grid, tool.language)));
+        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
         step.exit = kDifferences;
     }
     step.merged = merged.version;
@@ -98,7 +90,7 @@ int mergeCommand(const Tool& tool) {
     if (step.exit != kDone) return step.exit;
     const std::string out = tool.args.value("--output");
     if (auto fault = kelvane::WriteFault::None;
-        !kelvane::SaveDataFile(kelvane::PathFromUtf8(out), step.merged.image, step.merged.description, &fault)) {
+        !kelvane::saveDataFileTo(kelvane::pathFromUtf8(out), step.merged.image, step.merged.description, &fault)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }

@@ -45,7 +45,7 @@ int showCommand(const Tool& tool) {
     const std::string path = tool.args.positional[0];
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    const kelvane::WindowData w = kelvane::ShowImage(file->image);
+    const kelvane::WindowData w = kelvane::showImage(file->image);
     const bool json = tool.args.has("--json");
     std::string out;
     if (json)
@@ -54,8 +54,8 @@ int showCommand(const Tool& tool) {
     bool first = true;
     for (const auto& p : kelvane::parameterTable()) {
         const auto& state = w.controls.at(p.control);
-        const std::string label = kelvane::texts::SettingCaption(p, tool.language);
-        const std::string value = kelvane::texts::SettingValueText(p, state, tool.language);
+        const std::string label = kelvane::texts::settingCaption(p, tool.language);
+        const std::string value = kelvane::texts::settingValueText(p, state, tool.language);
         if (json) {
             out += std::string(first ? "\n  " : ",\n  ") + "{\"number\": " + jsonString(p.number) +
                    ", \"control\": " + jsonString(p.control) + ", \"label\": " + jsonString(label) +
@@ -123,9 +123,9 @@ std::string changeListJson(const kelvane::ChangeList& changes, int language) {
         const auto& p = *s.parameter;
         out += std::string(i ? ",\n  " : "\n  ") + "{\"number\": " + jsonString(p.number) +
                ", \"control\": " + jsonString(p.control) +
-               ", \"label\": " + jsonString(kelvane::texts::SettingCaption(p, language)) +
-               ", \"before\": " + jsonString(kelvane::texts::SettingValueText(p, s.before, language)) +
-               ", \"after\": " + jsonString(kelvane::texts::SettingValueText(p, s.after, language)) + "}";
+               ", \"label\": " + jsonString(kelvane::texts::settingCaption(p, language)) +
+               ", \"before\": " + jsonString(kelvane::texts::settingValueText(p, s.before, language)) +
+               ", \"after\": " + jsonString(kelvane::texts::settingValueText(p, s.after, language)) + "}";
     }
     out += "],\n \"rows\": [";
     for (std::size_t i = 0; i < changes.rows.size(); ++i) {
@@ -153,7 +153,7 @@ int diffCommand(const Tool& tool) {
     if (!a) return kFileError;
     const auto b = loadImageFile(tool, tool.args.positional[1]);
     if (!b) return kFileError;
-    const kelvane::ChangeList changes = kelvane::ListChanges(a->image, b->image);
+    const kelvane::ChangeList changes = kelvane::listChanges(a->image, b->image);
     if (tool.args.has("--json")) {
         tool.result(changeListJson(changes, tool.language));
     } else if (changes.empty()) {

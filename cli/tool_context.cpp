@@ -5,7 +5,7 @@
 #include "link/port_info.h"
 #include "texts/link_messages.h"
 #include "texts/output_text.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,11 +31,11 @@ std::string Tool::text(kelvane::texts::Message m) const { return kelvane::texts:
 
 // Paths, port names and descriptions may hold any bytes: their control
 // characters are shown, never sent to the terminal as they are.
-void Tool::result(const std::string& line) const { std::cout << kelvane::texts::VisibleText(line, true) << std::endl; }
+void Tool::result(const std::string& line) const { std::cout << kelvane::texts::visibleText(line, true) << std::endl; }
 
 void Tool::error(const std::string& about, const std::string& line) const {
-    std::cerr << "kvtool: " << kelvane::texts::VisibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
-    kelvane::session::logProblem("error", (about.empty() ? "" : about + ": ") + line);
+    std::cerr << "kvtool: " << kelvane::texts::visibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
+    kelvane::diagnostics::logProblem("error", (about.empty() ? "" : about + ": ") + line);
 }
 
 void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {

@@ -222,12 +222,12 @@ bool syncToDisk(int fd) { return ::_commit(fd) == 0; }
 
 }  // namespace
 
-WriteFault CheckWriteTarget(const fs::path& path) {
+WriteFault checkWriteTarget(const fs::path& path) {
     if (path.empty()) return WriteFault::NotRegular;
     return resolve(path).fault;
 }
 
-WriteFault WriteFileSafely(const fs::path& path, const void* data, std::size_t size, FileAccess access) {
+WriteFault writeFileSafely(const fs::path& path, const void* data, std::size_t size, FileAccess access) {
     if (path.empty()) return WriteFault::NotRegular;
     const Target target = resolve(path);
     if (target.fault != WriteFault::None) return target.fault;
@@ -297,7 +297,7 @@ std::string writeFaultReason(WriteFault fault, int error) {
     return error != 0 ? std::strerror(error) : "the system refused it";
 }
 
-ReadFault ReadFileBounded(const fs::path& path, std::size_t maxBytes, std::string& bytes) {
+ReadFault readFileBounded(const fs::path& path, std::size_t maxBytes, std::string& bytes) {
     bytes.clear();
 #ifdef _WIN32
     // Looked at before opening: a device or a pipe is never opened.
@@ -354,7 +354,7 @@ ReadFault ReadFileBounded(const fs::path& path, std::size_t maxBytes, std::strin
     return ReadFault::None;
 }
 
-bool MakePrivateFolder(const fs::path& folder) {
+bool makePrivateFolder(const fs::path& folder) {
     std::error_code error;
 #ifdef _WIN32
     fs::create_directories(folder, error);
@@ -378,12 +378,12 @@ bool MakePrivateFolder(const fs::path& folder) {
     return true;
 }
 
-fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
+fs::path pathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
 
 namespace detail {
 void setTemporaryNamesForTests(std::function<std::string()> name) { temporaryNames() = std::move(name); }
 }  // namespace detail
 
-std::string PathToUtf8(const fs::path& path) { return path.u8string(); }
+std::string pathToUtf8(const fs::path& path) { return path.u8string(); }
 
 }  // namespace kelvane

@@ -25,7 +25,7 @@ enum class WriteFault {
 // What writing to the path would meet, without writing: None when the target
 // is a regular file that may be written, or nothing yet in an existing folder.
 // A link is followed to its file under the rule above.
-WriteFault CheckWriteTarget(const std::filesystem::path& path);
+WriteFault checkWriteTarget(const std::filesystem::path& path);
 
 // What a replaced file's permissions become.
 enum class FileAccess {
@@ -41,12 +41,12 @@ enum class FileAccess {
 // writer may, its owner); a new one is readable and writable by its owner only.
 // A link to a regular file stays a link and the file it names is replaced. On
 // any fault the temporary file is removed and errno tells why it failed.
-WriteFault WriteFileSafely(const std::filesystem::path& path, const void* data, std::size_t size,
+WriteFault writeFileSafely(const std::filesystem::path& path, const void* data, std::size_t size,
                            FileAccess access = FileAccess::KeepExisting);
 
 // The same, true when written.
-inline bool WriteFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
-    return WriteFileSafely(path, data, size) == WriteFault::None;
+inline bool writeFileAtomically(const std::filesystem::path& path, const void* data, std::size_t size) {
+    return writeFileSafely(path, data, size) == WriteFault::None;
 }
 
 // Why a file was not written, in a few words for a message or a log
@@ -63,18 +63,18 @@ enum class ReadFault {
     Failed,      // missing, no permission, a read error
 };
 // The bytes of a regular file of at most maxBytes; `bytes` is left empty on a fault.
-ReadFault ReadFileBounded(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes);
+ReadFault readFileBounded(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes);
 
 // Creates a folder (and any missing parents, each) only its owner may enter,
 // and takes the rights of others from one of the user's that exists. False
 // when it is not a folder then.
-bool MakePrivateFolder(const std::filesystem::path& folder);
+bool makePrivateFolder(const std::filesystem::path& folder);
 
 // A path from text in UTF-8, as the windows and the command line hold it: on
 // Windows it is never read in the ANSI code page.
-std::filesystem::path PathFromUtf8(const std::string& utf8);
+std::filesystem::path pathFromUtf8(const std::string& utf8);
 // The path as UTF-8 text, for messages.
-std::string PathToUtf8(const std::filesystem::path& path);
+std::string pathToUtf8(const std::filesystem::path& path);
 
 namespace detail {
 // For tests only: the temporary file's name (in the target's folder) comes

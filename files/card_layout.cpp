@@ -14,20 +14,20 @@ int readCode(const Image& image, ResidentCode code, int line, int local) {
 
 }  // namespace
 
-CardPoint CardCorner(int position) {
+CardPoint cardCorner(int position) {
     return {200 + kCardWidth * (position / kCardsPerColumn), 210 + kCardHeight * (position % kCardsPerColumn)};
 }
 
-CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missingValue) {
+CardValues cardValueTexts(const ResidentCodes& codes, const std::string& missingValue) {
     CardValues v;
-    v.callCode = FormatNumber("%d", codes.logical);
-    v.openCode = codes.open < 0 ? missingValue : v.callCode + FormatNumber("%04d", codes.open);
-    v.mainCallCode = codes.main < 0 ? missingValue : FormatNumber("%d", codes.main);
-    v.mainOpenCode = (codes.open < 0 || codes.main < 0) ? missingValue : v.mainCallCode + FormatNumber("%04d", codes.open);
+    v.callCode = formatNumber("%d", codes.logical);
+    v.openCode = codes.open < 0 ? missingValue : v.callCode + formatNumber("%04d", codes.open);
+    v.mainCallCode = codes.main < 0 ? missingValue : formatNumber("%d", codes.main);
+    v.mainOpenCode = (codes.open < 0 || codes.main < 0) ? missingValue : v.mainCallCode + formatNumber("%04d", codes.open);
     return v;
 }
 
-Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t, const std::string& cardText) {
+Card layoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t, const std::string& cardText) {
     Card card;
     card.corner = c;
     const int x = c.x, y = c.y, w = kCardWidth, h = kCardHeight, m = kCardCutMark, r = kCardRowHeight;
@@ -40,7 +40,7 @@ Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t, con
     lines.push_back({{x + w, y - m}, {x + w, y + h + m}});
     lines.push_back({{x + kCardValueColumn, y}, {x + kCardValueColumn, y + 5 * r}});
 
-    const CardValues v = CardValueTexts(codes, t.missingValue);
+    const CardValues v = cardValueTexts(codes, t.missingValue);
     const int label = x + 10, value = x + kCardValueColumn + 10;
     auto row = [&](int k) { return y + 5 + r * k; };  // text top of table row k
     auto& texts = card.texts;
@@ -61,23 +61,23 @@ Card LayoutCard(CardPoint c, const ResidentCodes& codes, const CardTexts& t, con
     return card;
 }
 
-ResidentCodes ReadResidentCodes(const Image& image, int line, int local) {
+ResidentCodes readResidentCodes(const Image& image, int line, int local) {
     return {readCode(image, ResidentCode::Logical, line, local), readCode(image, ResidentCode::Open, line, local),
             readCode(image, ResidentCode::Main, line, local)};
 }
 
-std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText) {
+std::vector<CardPage> layoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText) {
     std::vector<CardPage> pages;
     int filled = kCardsPerPage;  // cards on the last page
     for (int line = 1; line <= 2; ++line) {
         for (int local = 1; local <= static_cast<int>(mem::kResidentsPerLine); ++local) {
-            const ResidentCodes codes = ReadResidentCodes(image, line, local);
+            const ResidentCodes codes = readResidentCodes(image, line, local);
             if (codes.logical < 0) continue;
             if (filled == kCardsPerPage) {
                 pages.emplace_back();
                 filled = 0;
             }
-            Card card = LayoutCard(CardCorner(filled++), codes, texts, cardText);
+            Card card = layoutCard(cardCorner(filled++), codes, texts, cardText);
             card.line = line;
             card.local = local;
             pages.back().cards.push_back(std::move(card));

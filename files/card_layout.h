@@ -85,20 +85,20 @@ struct CardValues {
 };
 
 // Top-left corner of card position 0..9: left column top to bottom, then right.
-CardPoint CardCorner(int position);
+CardPoint cardCorner(int position);
 
-CardValues CardValueTexts(const ResidentCodes& codes, const std::string& missingValue);
+CardValues cardValueTexts(const ResidentCodes& codes, const std::string& missingValue);
 
 // The card of one slot at the given corner; the card text is drawn at its
 // foot only when not empty.
-Card LayoutCard(CardPoint corner, const ResidentCodes& codes, const CardTexts& texts, const std::string& cardText);
+Card layoutCard(CardPoint corner, const ResidentCodes& codes, const CardTexts& texts, const std::string& cardText);
 
 // The three codes of the slot (line 1 or 2, local number 1..255).
-ResidentCodes ReadResidentCodes(const Image& image, int line, int local);
+ResidentCodes readResidentCodes(const Image& image, int line, int local);
 
 // Every page of the print job. Slots are taken in image order, LU1 then LU2,
 // local numbers ascending; only slots with a logical code get a card. A page
 // is emitted only when it holds a card, so with no resident there is none.
-std::vector<CardPage> LayoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText);
+std::vector<CardPage> layoutCardPages(const Image& image, const CardTexts& texts, const std::string& cardText);
 
 }  // namespace kelvane

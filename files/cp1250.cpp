@@ -42,7 +42,7 @@ char toByte(std::uint32_t cp) {
 }
 }  // namespace
 
-std::string Cp1250ToUtf8(const std::string& bytes) {
+std::string cp1250ToUtf8(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
     for (unsigned char b : bytes) appendUtf8(out, b < 0x80 ? b : kHigh[b - 0x80]);
@@ -68,7 +68,7 @@ bool decodeAt(const std::string& text, std::size_t i, std::uint32_t& cp, std::si
 }
 }  // namespace
 
-std::string Utf8ToCp1250(const std::string& text) {
+std::string utf8ToCp1250(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
@@ -78,7 +78,7 @@ std::string Utf8ToCp1250(const std::string& text) {
     return out;
 }
 
-std::string Cp1250Unmappable(const std::string& text) {
+std::string cp1250Unmappable(const std::string& text) {
     std::string out;
     std::vector<std::string> seen;
     for (std::size_t i = 0, length = 0; i < text.size(); i += length) {

@@ -9,25 +9,25 @@
 
 namespace kelvane {
 
-std::vector<std::uint8_t> WriteDataFile(const Image& image, const std::string& descriptionUtf8) {
+std::vector<std::uint8_t> writeDataFile(const Image& image, const std::string& descriptionUtf8) {
     std::vector<std::uint8_t> bytes(image.begin(), image.end());
-    const std::string text = Utf8ToCp1250(descriptionUtf8);
+    const std::string text = utf8ToCp1250(descriptionUtf8);
     bytes.insert(bytes.end(), text.begin(), text.end());
     return bytes;
 }
 
-std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes) {
+std::optional<DataFile> readDataFile(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() < kImageSize) return std::nullopt;
     DataFile file;
     std::copy_n(bytes.begin(), kImageSize, file.image.begin());
-    file.description = Cp1250ToUtf8(std::string(bytes.begin() + kImageSize, bytes.end()));
+    file.description = cp1250ToUtf8(std::string(bytes.begin() + kImageSize, bytes.end()));
     return file;
 }
 
-bool SaveDataFile(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
-                  WriteFault* fault) {
-    const auto bytes = WriteDataFile(image, descriptionUtf8);
-    const WriteFault result = WriteFileSafely(path, bytes.data(), bytes.size());
+bool saveDataFileTo(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
+                    WriteFault* fault) {
+    const auto bytes = writeDataFile(image, descriptionUtf8);
+    const WriteFault result = writeFileSafely(path, bytes.data(), bytes.size());
     if (fault) *fault = result;
     return result == WriteFault::None;
 }
@@ -36,9 +36,9 @@ namespace {
 constexpr std::size_t kMaxFileBytes = kImageSize + kMaxDescriptionBytes;
 }  // namespace
 
-std::optional<DataFile> LoadDataFile(const std::filesystem::path& path) {
+std::optional<DataFile> loadDataFileFrom(const std::filesystem::path& path) {
     std::string bytes;
-    if (ReadFileBounded(path, kMaxFileBytes + kSealedFileHeader + kSealOverhead, bytes) != ReadFault::None)
+    if (readFileBounded(path, kMaxFileBytes + kSealedFileHeader + kSealOverhead, bytes) != ReadFault::None)
         return std::nullopt;
     std::vector<std::uint8_t> content(bytes.begin(), bytes.end());
     // A sealed backup opens with the data key; without it, it is refused.
@@ -49,10 +49,10 @@ std::optional<DataFile> LoadDataFile(const std::filesystem::path& path) {
     } else if (content.size() > kMaxFileBytes) {
         return std::nullopt;
     }
-    return ReadDataFile(content);
+    return readDataFile(content);
 }
 
-std::optional<DataFile> LoadDataFile(std::istream& in) {
+std::optional<DataFile> loadDataFileFrom(std::istream& in) {
     // read() turns a read error (a directory, a failing disk) into badbit;
     // reading through the stream buffer directly would throw instead.
     std::vector<std::uint8_t> bytes;
@@ -63,7 +63,7 @@ std::optional<DataFile> LoadDataFile(std::istream& in) {
         if (bytes.size() > kMaxFileBytes) return std::nullopt;
     }
     if (in.bad()) return std::nullopt;
-    return ReadDataFile(bytes);
+    return readDataFile(bytes);
 }
 
 }  // namespace kelvane

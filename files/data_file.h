@@ -18,24 +18,24 @@ struct DataFile {
 };
 
 // The bytes of a data file.
-std::vector<std::uint8_t> WriteDataFile(const Image& image, const std::string& descriptionUtf8);
+std::vector<std::uint8_t> writeDataFile(const Image& image, const std::string& descriptionUtf8);
 // Nothing when the file is shorter than an image: such a file is refused
 // whole, never half-loaded.
-std::optional<DataFile> ReadDataFile(const std::vector<std::uint8_t>& bytes);
+std::optional<DataFile> readDataFile(const std::vector<std::uint8_t>& bytes);
 
 // The longest description a data file may carry: a file larger than the
 // image plus this is refused unread.
 constexpr std::size_t kMaxDescriptionBytes = 1024 * 1024;
 
-// The same, on files. SaveDataFile writes through the one file writer; false,
-// with the reason in `fault` when given, when it could not. LoadDataFile gives nothing when the file cannot be
+// The same, on files. saveDataFileTo writes through the one file writer; false,
+// with the reason in `fault` when given, when it could not. loadDataFileFrom gives nothing when the file cannot be
 // read, is too short or too long, or is not a regular file (a FIFO or a
 // device is refused unread, so the load never blocks on it).
-bool SaveDataFile(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
-                  WriteFault* fault = nullptr);
-std::optional<DataFile> LoadDataFile(const std::filesystem::path& path);
+bool saveDataFileTo(const std::filesystem::path& path, const Image& image, const std::string& descriptionUtf8,
+                    WriteFault* fault = nullptr);
+std::optional<DataFile> loadDataFileFrom(const std::filesystem::path& path);
 // The same from an open stream; nothing when a read fails anywhere in it or
 // it holds more than a file may.
-std::optional<DataFile> LoadDataFile(std::istream& in);
+std::optional<DataFile> loadDataFileFrom(std::istream& in);
 
 }  // namespace kelvane

@@ -9,7 +9,7 @@ constexpr std::size_t kPictureBytes = 3;
 
 }  // namespace
 
-std::string DescriptionForBox(const std::string& fileText) {
+std::string descriptionForBox(const std::string& fileText) {
     std::string box;
     box.reserve(fileText.size());
     for (std::size_t i = 0; i < fileText.size(); ++i) {
@@ -28,7 +28,7 @@ std::string DescriptionForBox(const std::string& fileText) {
     return box;
 }
 
-std::string DescriptionFromBox(const std::string& boxText) {
+std::string descriptionFromBox(const std::string& boxText) {
     std::string file;
     file.reserve(boxText.size() + boxText.size() / 16);
     for (std::size_t i = 0; i < boxText.size(); ++i) {

@@ -9,8 +9,8 @@
 namespace kelvane {
 
 // UTF-8 file text (CR LF line ends) to UTF-8 box text ("\n" line ends).
-std::string DescriptionForBox(const std::string& fileText);
+std::string descriptionForBox(const std::string& fileText);
 // And back.
-std::string DescriptionFromBox(const std::string& boxText);
+std::string descriptionFromBox(const std::string& boxText);
 
 }  // namespace kelvane

@@ -170,7 +170,7 @@ bool isHeaderOf(const std::vector<std::string>& fields, const GridCsvHeaders& he
         if (language.empty() || fields.size() < language.size()) continue;
         bool same = true;
         for (std::size_t c = 0; c < fields.size() && same; ++c)
-            same = c < language.size() ? lowerAscii(fields[c]) == lowerAscii(TrimBlanks(language[c])) : fields[c].empty();
+            same = c < language.size() ? lowerAscii(fields[c]) == lowerAscii(trimBlanks(language[c])) : fields[c].empty();
         if (same) return true;
     }
     return false;
@@ -191,7 +191,7 @@ bool gridFromCsvTableName(const std::string& name, GridId& grid) {
 
 std::string csvFileName(GridId grid) { return std::string(csvTableName(grid)) + ".csv"; }
 
-std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& headers) {
+std::string exportGridCsv(const Grid& grid, const std::vector<std::string>& headers) {
     const std::size_t columns = std::max(static_cast<std::size_t>(grid.columns()), headers.size());
     std::string out = kBom;
     auto record = [&](const std::vector<std::string>& cells) {
@@ -207,14 +207,14 @@ std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& head
     return out;
 }
 
-bool SaveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault) {
-    const WriteFault result = WriteFileSafely(path, bytes.data(), bytes.size());
+bool saveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault) {
+    const WriteFault result = writeFileSafely(path, bytes.data(), bytes.size());
     if (fault) *fault = result;
     return result == WriteFault::None;
 }
 
-bool LoadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault) {
-    const ReadFault result = ReadFileBounded(path, kMaxCsvBytes, bytes);
+bool loadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault) {
+    const ReadFault result = readFileBounded(path, kMaxCsvBytes, bytes);
     if (fault) *fault = result;
     return result == ReadFault::None;
 }
@@ -238,14 +238,14 @@ bool readRecords(const std::string& bytes, CsvImport& result, std::vector<Record
     } else if (isUtf8(bytes)) {
         text = bytes;
     } else {
-        text = Cp1250ToUtf8(bytes);
+        text = cp1250ToUtf8(bytes);
         result.windows1250 = true;
     }
     result.separator = detectSeparator(text);
     records = splitRecords(text, result.separator);
     for (auto& rec : records)
         for (auto& f : rec.fields) {
-            f = TrimBlanks(f);
+            f = trimBlanks(f);
             if (!f.empty() && f[0] == '\'') f.erase(0, 1);  // the text mark of the export
         }
     records.erase(std::remove_if(records.begin(), records.end(),
@@ -279,12 +279,12 @@ std::vector<Accepted> checkRecords(GridId id, std::vector<Record>& records, std:
             continue;
         }
         rec.fields.resize(columns);
-        const CellCheck cells = CheckGridCells(id, rec.fields);
+        const CellCheck cells = checkGridCells(id, rec.fields);
         if (cells.problem != CellProblem::None) {
             result.refused.push_back({rec.line, CsvRowProblem::BadCell, 0, cells});
             continue;
         }
-        RowCheck check = CheckGridRow(id, rec.fields);
+        RowCheck check = checkGridRow(id, rec.fields);
         if (!check.valid) {
             result.refused.push_back({rec.line, CsvRowProblem::Invalid, 0, {}, check.column, check.rule});
             continue;
@@ -323,13 +323,13 @@ void countReplacement(GridId id, const Grid& current, const Grid& grid, CsvImpor
     for (const auto& [row, count] : kept) {
         oldLeft += count;
         if (count == 0) continue;
-        const RowCheck check = CheckGridRow(id, row);
+        const RowCheck check = checkGridRow(id, row);
         if (!check.entry.empty()) oldByEntry.emplace(check.entry, &row);
     }
     result.added = result.replaced = 0;
     result.changed.clear();
     for (const Grid::Row* row : fresh) {
-        const RowCheck check = CheckGridRow(id, *row);
+        const RowCheck check = checkGridRow(id, *row);
         const auto before = check.entry.empty() ? oldByEntry.end() : oldByEntry.find(check.entry);
         if (before == oldByEntry.end()) {
             ++result.added;
@@ -358,7 +358,7 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
             continue;
         }
         grid.append(current.rows[r]);
-        const RowCheck check = CheckGridRow(id, current.rows[r]);
+        const RowCheck check = checkGridRow(id, current.rows[r]);
         if (!check.entry.empty()) rowOf.emplace(check.entry, grid.rowCount() - 1);
     }
     const int capacity = tableCapacity(id);
@@ -392,7 +392,7 @@ void buildGrid(GridId id, const Grid& current, CsvImportMode mode, std::vector<A
 
 }  // namespace
 
-CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
+CsvImport importGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
                         const GridCsvHeaders& headers) {
     CsvImport result;
     result.grid = current;

@@ -13,7 +13,7 @@
 // UTF-8, Windows-1250; the separator (';', ',' or tab) is the one the first
 // record uses most; a first record equal to the grid's header texts in any
 // language is skipped. Every record is checked with the forms typing gives the
-// grid's cells (CheckGridCells) and the grid's row rules (CheckGridRow) before
+// grid's cells (checkGridCells) and the grid's row rules (checkGridRow) before
 // anything changes; the result is the grid the import
 // would make plus the records refused, each with its line in the file.
 //
@@ -22,8 +22,8 @@
 //
 // Typical use, e.g. a command-line tool:
 //   const GridCsvHeaders headers = ...;      // headers[grid][language][column]
-//   std::string csv = ExportGridCsv(window.grid(GridId::Keys), headers[0][language]);
-//   CsvImport result = ImportGridCsv(GridId::Residents, fileBytes, current, CsvImportMode::Append, headers);
+//   std::string csv = exportGridCsv(window.grid(GridId::Keys), headers[0][language]);
+//   CsvImport result = importGridCsv(GridId::Residents, fileBytes, current, CsvImportMode::Append, headers);
 //   if (result.fault == CsvFileFault::None) window.grid(GridId::Residents) = result.grid;
 #include "files/atomic_file.h"
 #include "image/code_rules.h"
@@ -49,17 +49,17 @@ std::string csvFileName(GridId grid);
 
 // The CSV bytes of a grid's data rows (row 0 of the grid is not used; the
 // header record is `headers`). Rows whose cells are all empty are left out.
-std::string ExportGridCsv(const Grid& grid, const std::vector<std::string>& headers);
+std::string exportGridCsv(const Grid& grid, const std::vector<std::string>& headers);
 
 // Writes text to a file completely or not at all, through the one file
 // writer; false, with the reason in `fault` when given, when it could not.
-bool SaveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault = nullptr);
+bool saveTextFile(const std::filesystem::path& path, const std::string& bytes, WriteFault* fault = nullptr);
 // The largest table file read: the longest table exported holds well under a
 // tenth of it.
 constexpr std::size_t kMaxCsvBytes = 4 * 1024 * 1024;
 // The bytes of a table file: a regular file of at most kMaxCsvBytes; false,
 // with the reason in `fault` when given, when it cannot be read.
-bool LoadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault = nullptr);
+bool loadFileBytes(const std::filesystem::path& path, std::string& bytes, ReadFault* fault = nullptr);
 
 // Why a whole file is refused; nothing is imported then.
 enum class CsvFileFault {
@@ -116,7 +116,7 @@ struct CsvImport {
 
 // Reads a CSV file's bytes into the given grid; `current` is the grid as the
 // window holds it now. On a fault the grid is `current` unchanged.
-CsvImport ImportGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
+CsvImport importGridCsv(GridId id, const std::string& bytes, const Grid& current, CsvImportMode mode,
                         const GridCsvHeaders& headers);
 
 }  // namespace kelvane

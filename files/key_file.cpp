@@ -84,7 +84,7 @@ KeyFileRead readKeyFile(const std::filesystem::path& path, bool create) {
     ::close(fd);
     if (refused != KeyFileFault::None) return fault(refused);
 #else
-    const ReadFault read = ReadFileBounded(path, kMaxKeyFile, text);
+    const ReadFault read = readFileBounded(path, kMaxKeyFile, text);
     if (read == ReadFault::Failed && create && !std::filesystem::exists(path)) {
         auto key = DataKey::generate();
         if (!key || !writeKeyFile(path, *key)) return fault(KeyFileFault::Failed);
@@ -103,7 +103,7 @@ KeyFileRead readKeyFile(const std::filesystem::path& path, bool create) {
 
 bool writeKeyFile(const std::filesystem::path& path, const DataKey& key) {
     std::string text = key.hex() + "\n";
-    const bool written = WriteFileAtomically(path, text.data(), text.size());
+    const bool written = writeFileAtomically(path, text.data(), text.size());
     wipeSecret(text.data(), text.size());
     return written;
 }

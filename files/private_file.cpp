@@ -15,7 +15,7 @@ namespace kelvane {
 
 namespace fs = std::filesystem;
 
-bool MakePrivateFolder(const std::string& path) { return MakePrivateFolder(PathFromUtf8(path)); }
+bool makePrivateFolder(const std::string& path) { return makePrivateFolder(pathFromUtf8(path)); }
 
 bool PrivateFile::open(const std::string& path, bool append, WriteFault* fault) {
     close();
@@ -27,11 +27,11 @@ bool PrivateFile::open(const std::string& path, bool append, WriteFault* fault) 
 #ifdef _WIN32
     // Looked at first: a device name or a folder is never opened for writing.
     std::error_code error;
-    const fs::file_status status = fs::status(PathFromUtf8(path), error);
+    const fs::file_status status = fs::status(pathFromUtf8(path), error);
     if (fs::exists(status) && !fs::is_regular_file(status)) return refuse(WriteFault::NotRegular);
     // The name as UTF-16: a user folder such as C:\Users\Michał is not
     // representable in the 8-bit code page.
-    f_ = ::_wfopen(PathFromUtf8(path).c_str(), append ? L"ab" : L"wb");
+    f_ = ::_wfopen(pathFromUtf8(path).c_str(), append ? L"ab" : L"wb");
 #else
     // Opened without waiting for a reader (a FIFO) and looked at through the
     // descriptor; emptied only once it is known to be a regular file.
@@ -58,7 +58,7 @@ bool PrivateFile::open(const std::string& path, bool append, WriteFault* fault) 
 #endif
     if (!f_) return refuse(WriteFault::Failed);
     std::error_code sizeError;
-    size_ = append ? static_cast<long long>(fs::file_size(PathFromUtf8(path), sizeError)) : 0;
+    size_ = append ? static_cast<long long>(fs::file_size(pathFromUtf8(path), sizeError)) : 0;
     if (sizeError) size_ = 0;
     if (fault) *fault = WriteFault::None;
     return true;

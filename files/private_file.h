@@ -10,7 +10,7 @@ namespace kelvane {
 
 // Makes the folder and any missing parents; the folder itself gets owner-only
 // permissions (0700 on Unix). False when it cannot be made or is no folder.
-bool MakePrivateFolder(const std::string& path);
+bool makePrivateFolder(const std::string& path);
 
 // A text file written a line at a time. open() creates it owner-only (0600 on
 // Unix) and empties it (append: keeps what it holds). Only a regular file is

@@ -1,25 +1,11 @@
 #include "files/program_log.h"
 
 #include "files/private_file.h"
+#include "image/local_time.h"
 
-#include <ctime>
 #include <filesystem>
 
 namespace kelvane {
-
-std::string FormatLocalTime(std::time_t t, const char* format) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    char text[64];
-    if (std::strftime(text, sizeof text, format, &local) == 0) return {};
-    return text;
-}
-
-std::string LogTime() { return FormatLocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
 
 void ProgramLog::add(const std::string& level, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -29,7 +15,7 @@ void ProgramLog::add(const std::string& level, const std::string& text) {
         fs::rename(path_, path_ + ".1", error);
     PrivateFile file;
     if (!file.open(path_, true)) return;
-    std::string line = LogTime() + " " + level + ": " + text;
+    std::string line = logTime() + " " + level + ": " + text;
     for (char& c : line)
         if (c == '\n' || c == '\r') c = ' ';
     file.write(line + "\n");

@@ -3,7 +3,6 @@
 // beside the traces. When it passes maxBytes it becomes "<name>.1" (the one
 // before that goes) and a new one begins. A log that cannot be written is
 // left alone: logging never stops the program.
-#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -23,10 +22,5 @@ private:
     std::string path_;
     long long maxBytes_;
 };
-
-// t in local time through strftime's format; empty when it does not fit 63 characters.
-std::string FormatLocalTime(std::time_t t, const char* format);
-// "YYYY-MM-DD HH:MM:SS" in local time.
-std::string LogTime();
 
 }  // namespace kelvane

@@ -27,7 +27,7 @@ constexpr std::size_t kMaxSealedFile = kImageSize + kMaxDescriptionBytes + kSeal
 
 std::optional<std::vector<std::uint8_t>> readBounded(const fs::path& path) {
     std::string bytes;
-    if (ReadFileBounded(path, kMaxSealedFile, bytes) != ReadFault::None) return std::nullopt;
+    if (readFileBounded(path, kMaxSealedFile, bytes) != ReadFault::None) return std::nullopt;
     std::vector<std::uint8_t> out(bytes.begin(), bytes.end());
     wipeSecret(bytes.data(), bytes.size());
     return out;
@@ -60,9 +60,9 @@ std::optional<std::vector<std::uint8_t>> openSealedBytes(const std::vector<std::
 
 bool saveSealedDataFile(const fs::path& path, const DataKey& key, const Image& image,
                         const std::string& descriptionUtf8, WriteFault* fault) {
-    std::vector<std::uint8_t> plain = WriteDataFile(image, descriptionUtf8);
+    std::vector<std::uint8_t> plain = writeDataFile(image, descriptionUtf8);
     const auto sealed = sealFile(key, plain);
-    WriteFault result = sealed.empty() ? WriteFault::Failed : WriteFileSafely(path, sealed.data(), sealed.size());
+    WriteFault result = sealed.empty() ? WriteFault::Failed : writeFileSafely(path, sealed.data(), sealed.size());
     if (result == WriteFault::None) {
         const auto back = readBounded(path);
         const auto opened = back ? openFile(key, *back) : std::nullopt;
@@ -120,11 +120,11 @@ FolderSealing sealFolder(const fs::path& folder, const SealedFileKeys& keys,
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         std::error_code ignored;
-        if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored) && isBackup(PathToUtf8(entry.path().filename())))
+        if (entry.is_regular_file(ignored) && !entry.is_symlink(ignored) && isBackup(pathToUtf8(entry.path().filename())))
             files.push_back(entry.path());
     }
     const auto keep = [&](const fs::path& p, const std::string& why) {
-        result.kept.push_back(PathToUtf8(p) + ": " + why);
+        result.kept.push_back(pathToUtf8(p) + ": " + why);
     };
     for (const fs::path& path : files) {
         const auto bytes = readBounded(path);
@@ -136,7 +136,7 @@ FolderSealing sealFolder(const fs::path& folder, const SealedFileKeys& keys,
             if (sealedFileKeyId(*bytes) == keys.key->id()) continue;
             OpenFault fault = OpenFault::None;
             const auto opened = keys.previous ? openFile(*keys.previous, *bytes, &fault) : std::nullopt;
-            const auto data = opened ? ReadDataFile(*opened) : std::nullopt;
+            const auto data = opened ? readDataFile(*opened) : std::nullopt;
             if (!data || !saveSealedDataFile(path, *keys.key, data->image, data->description)) {
                 keep(path, fault == OpenFault::Damaged ? "damaged" : "sealed with another key");
                 continue;
@@ -144,7 +144,7 @@ FolderSealing sealFolder(const fs::path& folder, const SealedFileKeys& keys,
             ++result.resealed;
             continue;
         }
-        const auto data = ReadDataFile(*bytes);
+        const auto data = readDataFile(*bytes);
         if (path.extension() != ".kvd") {
             // A plain file under a sealed name (a backup opened and saved
             // again in the window) is sealed where it is.

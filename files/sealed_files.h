@@ -1,7 +1,7 @@
 #pragma once
 // Data files sealed with the data key: the automatic backups. A sealed file
 // holds the bytes of a .kvd file sealed whole (files/sealing.h), under the
-// same name with the extension ".kvs". LoadDataFile() opens one like a plain
+// same name with the extension ".kvs". loadDataFileFrom() opens one like a plain
 // data file, with the keys the provider gives (the layer that finds the key
 // installs it); without the key it is refused and left as it is.
 #include "files/data_file.h"

@@ -1,7 +1,7 @@
 #include "files/trace_store.h"
 
 #include "files/private_file.h"
-#include "files/program_log.h"
+#include "image/local_time.h"
 
 #include <algorithm>
 #include <chrono>
@@ -46,7 +46,7 @@ void TraceStore::prune(int room, long long roomBytes) const {
 }
 
 std::string TraceStore::newTracePath(const std::string& stamp, const std::string& program) const {
-    if (!MakePrivateFolder(folder)) return {};
+    if (!makePrivateFolder(folder)) return {};
     prune(1);
     const std::string base = (fs::path(folder) / (stamp + "-" + program)).string();
     std::string path = base + kTraceExtension;
@@ -55,14 +55,14 @@ std::string TraceStore::newTracePath(const std::string& stamp, const std::string
     return path;
 }
 
-std::string TraceStamp() {
+std::string traceStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
     const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     char millis[8];
     std::snprintf(millis, sizeof millis, "-%03d", ms);
-    return FormatLocalTime(t, "%Y%m%d-%H%M%S") + millis;
+    return formatLocalTime(t, "%Y%m%d-%H%M%S") + millis;
 }
 
 }  // namespace kelvane

@@ -27,6 +27,6 @@ struct TraceStore {
 };
 
 // The local time now as "YYYYMMDD-HHMMSS-mmm".
-std::string TraceStamp();
+std::string traceStamp();
 
 }  // namespace kelvane

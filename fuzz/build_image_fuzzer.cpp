@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kelvane;
     FuzzedDataProvider in(data, size);
     const Image& start = initialImage();
-    WindowData window = ShowImage(start);
+    WindowData window = showImage(start);
     Reporter reporter;
     reporter.abortOnInvalid = in.ConsumeBool();
     for (int g = 0; g < kGridCount; ++g) {
@@ -46,15 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         state.value = in.ConsumeIntegral<int>();
         state.text = in.ConsumeRandomLengthString(12);
     }
-    const auto built = BuildImage(window, start, reporter);
+    const auto built = buildImage(window, start, reporter);
     if (!built) {
         FUZZ_CHECK(reporter.reports > 0);  // a refusal always says why
         return 0;
     }
     Reporter again;
-    const auto second = BuildImage(ShowImage(*built), *built, again);
+    const auto second = buildImage(showImage(*built), *built, again);
     FUZZ_CHECK(second && again.reports == 0);
-    const auto third = BuildImage(ShowImage(*second), *second, again);
+    const auto third = buildImage(showImage(*second), *second, again);
     FUZZ_CHECK(third && *third == *second && again.reports == 0);
     return 0;
 }

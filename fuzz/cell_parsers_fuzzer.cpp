@@ -10,11 +10,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    const int number = kelvane::ReadNumberCell(text);
-    FUZZ_CHECK(kelvane::ReadNumberCell(" " + text + "\t") == number);  // blanks around do not count
-    if (number != 0) FUZZ_CHECK(kelvane::ReadNumberCell(std::to_string(number)) == number);
+    const int number = kelvane::readNumberCell(text);
+    FUZZ_CHECK(kelvane::readNumberCell(" " + text + "\t") == number);  // blanks around do not count
+    if (number != 0) FUZZ_CHECK(kelvane::readNumberCell(std::to_string(number)) == number);
 
-    const kelvane::PhysicalCode code = kelvane::ReadPhysicalCode(text);
+    const kelvane::PhysicalCode code = kelvane::readPhysicalCode(text);
     FUZZ_CHECK(code.line >= 0 && code.line <= 255);
 
     const kelvane::ParsedKey key = kelvane::ParseKeyText(text);

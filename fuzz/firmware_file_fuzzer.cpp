@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(f);
     kelvane::bootloader::UpgradeState state;
     View view;
-    const bool ok = kelvane::bootloader::LoadFirmwareImageFrom(path, state, view);
+    const bool ok = kelvane::bootloader::loadFirmwareImageFrom(path, state, view);
     std::remove(path.c_str());
     const bool signed_ = size >= 4 && std::memcmp(data, "Orva", 4) == 0;
     FUZZ_CHECK(ok == signed_);

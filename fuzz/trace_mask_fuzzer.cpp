@@ -48,7 +48,7 @@ Image fuzzedImage(FuzzedDataProvider& in) {
         return static_cast<unsigned>((z ^ (z >> 31)) & 0xFFFFFFFF);
     };
     for (std::size_t off = 0; off < kImageSize; ++off) {
-        if (!IsSecretByte(off)) continue;
+        if (!isSecretByte(off)) continue;
         if (off >= mem::kKeys && off < mem::kKeys + mem::kKeyCount * mem::kKeyRecordSize)
             img[off] = static_cast<std::uint8_t>(0x80 + next() % 0x6E);
         else if (off >= mem::kParams && off < mem::kParams + 8)
@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the end frame, zeros; and a run made of the end of one of them, zeros
     // and the start of another.
     Image maskedImage = img;
-    MaskSecrets(maskedImage);
+    maskSecrets(maskedImage);
     Bytes shownParts = frames(maskedImage);
     for (const auto& c : {link::startDownloadCommand(), link::startUploadCommand()})
         shownParts.insert(shownParts.end(), c.begin(), c.end());
@@ -232,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     const std::unordered_set<std::uint32_t> shown = runsShown(masked);
     for (std::size_t off = 0; off + 4 <= kImageSize; ++off) {
-        if (!(IsSecretByte(off) && IsSecretByte(off + 1) && IsSecretByte(off + 2) && IsSecretByte(off + 3))) continue;
+        if (!(isSecretByte(off) && isSecretByte(off + 1) && isSecretByte(off + 2) && isSecretByte(off + 3))) continue;
         if (!shown.count(word(&img[off])) || legit(&img[off])) continue;
         std::fprintf(stderr, "secret run at offset %zu shown: %s\n", off, link::traceBytes(&img[off], 4).c_str());
         FUZZ_CHECK(!"a secret run is shown");

@@ -55,10 +55,10 @@ private:
     }
 
     Verdict key(int row, const Grid::Row& cells) {
-        const RowCheck check = CheckGridRow(GridId::Keys, cells);
+        const RowCheck check = checkGridRow(GridId::Keys, cells);
         if (!check.valid) return invalid(row);
-        const ParsedKey parsed = ParseKeyText(TrimBlanks(cells[1]));
-        const int local = ReadNumberCell(cells[0]);
+        const ParsedKey parsed = ParseKeyText(trimBlanks(cells[1]));
+        const int local = readNumberCell(cells[0]);
         const std::string& serial = check.entry;
         if (serials_.count(serial)) return repeated(row);
         if (keys_ == static_cast<int>(mem::kKeyCount)) return full(row);
@@ -71,27 +71,27 @@ private:
     }
 
     Verdict resident(int row, const Grid::Row& cells) {
-        if (!CheckGridRow(GridId::Residents, cells).valid) return invalid(row);
-        const PhysicalCode pc = ReadPhysicalCode(cells[0]);
+        if (!checkGridRow(GridId::Residents, cells).valid) return invalid(row);
+        const PhysicalCode pc = readPhysicalCode(cells[0]);
         const std::size_t offs[3] = {residentOffset(ResidentCode::Logical, pc.line, pc.local),
                                      residentOffset(ResidentCode::Open, pc.line, pc.local),
                                      residentOffset(ResidentCode::Main, pc.line, pc.local)};
         bool taken = true;
         for (auto off : offs) taken = taken && !(img_[off] == 0xFF && img_[off + 1] == 0xFF);
         if (taken) return repeated(row);
-        for (int i = 0; i < 3; ++i) WriteBcdCode(img_, offs[i], ReadNumberCell(cells[i + 1]));
+        for (int i = 0; i < 3; ++i) writeBcdCode(img_, offs[i], readNumberCell(cells[i + 1]));
         return Verdict::Store;
     }
 
     Verdict generalCode(int row, const Grid::Row& cells) {
-        if (!CheckGridRow(GridId::GeneralCodes, cells).valid) return invalid(row);
-        const int code = ReadNumberCell(cells[0]);
-        int panel = ReadNumberCell(cells[1]);
-        const int bus = ReadNumberCell(cells[2]);
+        if (!checkGridRow(GridId::GeneralCodes, cells).valid) return invalid(row);
+        const int code = readNumberCell(cells[0]);
+        int panel = readNumberCell(cells[1]);
+        const int bus = readNumberCell(cells[2]);
         if ((bus != 0 && bus != 1) || panel < 1 || panel > 255) panel = 255;
         if (general_ == static_cast<int>(mem::kGeneralCount)) return full(row);
         const std::size_t i = static_cast<std::size_t>(general_++);
-        WriteBcdCode(img_, mem::kGeneralCodes + 2 * i, code);
+        writeBcdCode(img_, mem::kGeneralCodes + 2 * i, code);
         std::uint8_t* attr = &img_[mem::kGeneralAttrs + 2 * i];
         if (panel == 255) {
             attr[0] = attr[1] = 0xFF;
@@ -103,10 +103,10 @@ private:
     }
 
     Verdict digitizer(int row, const Grid::Row& cells) {
-        if (!CheckGridRow(GridId::Digitizers, cells).valid) return invalid(row);
-        const PhysicalCode pc = ReadPhysicalCode(cells[0]);
-        const int number = ReadNumberCell(cells[1]);
-        const int keyNo = ReadNumberCell(cells[2]);
+        if (!checkGridRow(GridId::Digitizers, cells).valid) return invalid(row);
+        const PhysicalCode pc = readPhysicalCode(cells[0]);
+        const int number = readNumberCell(cells[1]);
+        const int keyNo = readNumberCell(cells[2]);
         if (digits_ == static_cast<int>(mem::kDigitCount)) return full(row);
         const std::size_t i = static_cast<std::size_t>(digits_++);
         img_[mem::kDigitNumbers + i] = static_cast<std::uint8_t>(number);
@@ -156,7 +156,7 @@ void storeSettings(const WindowData& w, Image& img) {
 
 }  // namespace
 
-std::optional<Image> BuildImage(const WindowData& window, const Image& working, RowReporter& reporter) {
+std::optional<Image> buildImage(const WindowData& window, const Image& working, RowReporter& reporter) {
     Image scratch = erasedImage();
     std::memcpy(&scratch[mem::kWords], &working[mem::kWords], 2 * mem::kWordCount);
     std::memcpy(&scratch[mem::kParams], &working[mem::kParams], mem::kParamCount);

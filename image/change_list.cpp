@@ -122,7 +122,7 @@ void listRows(GridId id, const Grid& before, const Grid& after, ChangeList& out)
             added.push_back(&row);
     }
     // A removed and an added row of the same identity are one changed row.
-    const std::vector<int> identity = IdentityColumns(id);
+    const std::vector<int> identity = identityColumns(id);
     std::multimap<Grid::Row, const Grid::Row*> addedByIdentity;
     for (const Grid::Row* row : added) addedByIdentity.emplace(pick(*row, identity), row);
     std::vector<RowChange> changes;
@@ -215,7 +215,7 @@ std::vector<bool> shownBytes(const Image& before, const Image& after, const Chan
         if (r.grid != GridId::Residents) continue;
         for (const Grid::Row* row : {&r.before, &r.after}) {
             if (row->empty()) continue;
-            const PhysicalCode pc = ReadPhysicalCode((*row)[0]);
+            const PhysicalCode pc = readPhysicalCode((*row)[0]);
             for (auto code : {ResidentCode::Logical, ResidentCode::Open, ResidentCode::Main})
                 mark(residentOffset(code, pc.line, pc.local), 2);
         }
@@ -237,7 +237,7 @@ std::vector<bool> shownBytes(const Image& before, const Image& after, const Chan
 
 }  // namespace
 
-std::vector<int> IdentityColumns(GridId id) {
+std::vector<int> identityColumns(GridId id) {
     switch (id) {
     case GridId::Keys: return {1};
     case GridId::Residents: return {0};
@@ -257,7 +257,7 @@ std::vector<int> RowChange::changedColumns() const {
     return columns;
 }
 
-double UploadLineSeconds(std::size_t blocks) {
+double uploadLineSeconds(std::size_t blocks) {
     // Each message waits for a one-byte acknowledgement before the next.
     constexpr std::size_t kAck = 1;
     const std::size_t bytes =
@@ -270,7 +270,7 @@ std::size_t ChangeList::rowCount(GridId grid) const {
         std::count_if(rows.begin(), rows.end(), [grid](const RowChange& r) { return r.grid == grid; }));
 }
 
-ChangeList ListChanges(const Image& before, const Image& after) {
+ChangeList listChanges(const Image& before, const Image& after) {
     ChangeList out;
     for (std::size_t b = 0; b < kBlockCount; ++b)
         if (!std::equal(before.begin() + static_cast<std::ptrdiff_t>(b * kBlockSize),
@@ -279,7 +279,7 @@ ChangeList ListChanges(const Image& before, const Image& after) {
             out.blocks.push_back(static_cast<int>(b));
     if (out.blocks.empty()) return out;
 
-    const WindowData a = ShowImage(before), b = ShowImage(after);
+    const WindowData a = showImage(before), b = showImage(after);
     listSettings(before, after, a, b, out);
     for (GridId id : {GridId::Keys, GridId::Residents, GridId::GeneralCodes, GridId::Digitizers})
         listRows(id, a.grid(id), b.grid(id), out);

@@ -7,7 +7,7 @@
 // language. texts/change_text.h turns it into texts in a language; a caller
 // that wants its own form (JSON, a table) reads the fields directly.
 //
-//   const ChangeList changes = ListChanges(deviceImage, workingImage);
+//   const ChangeList changes = listChanges(deviceImage, workingImage);
 //   if (changes.empty()) ...;                 // the images are equal
 //   for (const SettingChange& s : changes.settings) s.parameter->number ...;
 //   for (const RowChange& r : changes.rows) ...;  // grouped by r.grid
@@ -55,7 +55,7 @@ struct RowChange {
 };
 
 // The columns that name a row of a table, as listed above.
-std::vector<int> IdentityColumns(GridId grid);
+std::vector<int> identityColumns(GridId grid);
 
 // Where bytes differ that no setting or row of the lists shows.
 enum class ByteRegion {
@@ -80,7 +80,7 @@ constexpr std::size_t kUploadCommandBytes = 8;
 constexpr std::size_t kUploadFrameBytes = 2 + kBlockSize;  // block index + block
 constexpr int kLineBytesPerSecond = 240;
 // Seconds of line time the upload of `blocks` blocks takes.
-double UploadLineSeconds(std::size_t blocks);
+double uploadLineSeconds(std::size_t blocks);
 
 struct ChangeList {
     std::vector<SettingChange> settings;  // parameter table order
@@ -90,11 +90,11 @@ struct ChangeList {
 
     bool empty() const { return blocks.empty(); }
     std::size_t rowCount(GridId grid) const;
-    double uploadSeconds() const { return UploadLineSeconds(blocks.size()); }
+    double uploadSeconds() const { return uploadLineSeconds(blocks.size()); }
 };
 
 // The changes that turn `before` into `after`; for an upload `before` is the
 // device image and `after` the working image.
-ChangeList ListChanges(const Image& before, const Image& after);
+ChangeList listChanges(const Image& before, const Image& after);
 
 }  // namespace kelvane

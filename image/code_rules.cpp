@@ -26,15 +26,15 @@ long long readDigits(const std::string& text, std::size_t& pos, bool& anyDigit) 
 }
 }  // namespace
 
-std::string TrimBlanks(const std::string& text) {
+std::string trimBlanks(const std::string& text) {
     std::size_t begin = 0, end = text.size();
     while (begin < end && isBlank(text[begin])) ++begin;
     while (end > begin && isBlank(text[end - 1])) --end;
     return text.substr(begin, end - begin);
 }
 
-int ReadNumberCell(const std::string& text) {
-    const std::string trimmed = TrimBlanks(text);
+int readNumberCell(const std::string& text) {
+    const std::string trimmed = trimBlanks(text);
     std::size_t pos = 0;
     bool anyDigit = false;
     const long long value = readDigits(trimmed, pos, anyDigit);
@@ -43,7 +43,7 @@ int ReadNumberCell(const std::string& text) {
     return static_cast<int>(value);
 }
 
-PhysicalCode ReadPhysicalCode(const std::string& text) {
+PhysicalCode readPhysicalCode(const std::string& text) {
     PhysicalCode code;
     // An empty text has no line digit: the line then reads as 0 - 48, invalid.
     const int first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
@@ -65,7 +65,7 @@ const std::string& cellOf(const Grid::Row& cells, std::size_t column) {
 
 }  // namespace
 
-RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
+RowCheck checkGridRow(GridId grid, const Grid::Row& cells) {
     RowCheck check;
     // The first broken rule names the cell; the row is valid when none is.
     const auto require = [&check](bool met, int column, CellRule rule) {
@@ -76,8 +76,8 @@ RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
     };
     switch (grid) {
     case GridId::Keys: {
-        const ParsedKey parsed = ParseKeyText(TrimBlanks(cellOf(cells, 1)));
-        const int local = ReadNumberCell(cellOf(cells, 0));
+        const ParsedKey parsed = ParseKeyText(trimBlanks(cellOf(cells, 1)));
+        const int local = readNumberCell(cellOf(cells, 0));
         require(local >= 1 && local <= 9999, 0, CellRule::FlatNumber);
         require(parsed.ok, 1, CellRule::KeySerial);
         check.valid = check.column < 0;
@@ -91,22 +91,22 @@ RowCheck CheckGridRow(GridId grid, const Grid::Row& cells) {
         break;
     }
     case GridId::Residents: {
-        const PhysicalCode pc = ReadPhysicalCode(cellOf(cells, 0));
+        const PhysicalCode pc = readPhysicalCode(cellOf(cells, 0));
         require((pc.line == 1 || pc.line == 2) && pc.local >= 1 && pc.local <= 255, 0, CellRule::LineAndFlat);
         check.valid = check.column < 0;
         if (check.valid) check.entry = std::to_string(pc.line) + "." + std::to_string(pc.local);
         break;
     }
     case GridId::GeneralCodes: {
-        const int code = ReadNumberCell(cellOf(cells, 0));
+        const int code = readNumberCell(cellOf(cells, 0));
         require(code >= 1 && code <= 9999, 0, CellRule::Code);
         check.valid = check.column < 0;
         break;
     }
     case GridId::Digitizers: {
-        const PhysicalCode pc = ReadPhysicalCode(cellOf(cells, 0));
-        const int number = ReadNumberCell(cellOf(cells, 1));
-        const int keyNo = ReadNumberCell(cellOf(cells, 2));
+        const PhysicalCode pc = readPhysicalCode(cellOf(cells, 0));
+        const int number = readNumberCell(cellOf(cells, 1));
+        const int keyNo = readNumberCell(cellOf(cells, 2));
         // A negative local number would not fit its byte: invalid like one above 255.
         require((pc.line == 1 || pc.line == 2) && pc.local >= 0 && pc.local <= 255, 0, CellRule::LineAndPlace);
         require(number >= 1 && number <= 255 && number % 4 == 0, 1, CellRule::FourfoldNumber);
@@ -178,7 +178,7 @@ CellProblem checkCell(const ColumnForm& form, const std::string& text, int& limi
 
 }  // namespace
 
-CellCheck CheckGridCells(GridId grid, const Grid::Row& cells) {
+CellCheck checkGridCells(GridId grid, const Grid::Row& cells) {
     CellCheck check;
     const auto& forms = columnForms(grid);
     for (std::size_t c = 0; c < forms.size() && c < cells.size(); ++c) {
@@ -191,7 +191,7 @@ CellCheck CheckGridCells(GridId grid, const Grid::Row& cells) {
     }
     if (grid == GridId::Residents) {
         bool anyCode = false;
-        for (std::size_t c = 1; c < 4; ++c) anyCode = anyCode || ReadNumberCell(cellOf(cells, c)) != 0;
+        for (std::size_t c = 1; c < 4; ++c) anyCode = anyCode || readNumberCell(cellOf(cells, c)) != 0;
         if (!anyCode) {
             check.problem = CellProblem::NoCode;
             check.column = 1;

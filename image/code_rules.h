@@ -7,11 +7,11 @@
 namespace kelvane {
 
 // The text without the blanks (spaces and control characters) at either end.
-std::string TrimBlanks(const std::string& text);
+std::string trimBlanks(const std::string& text);
 
 // A decimal number cell: trimmed of blanks; anything that is not an integer
 // reads as 0.
-int ReadNumberCell(const std::string& text);
+int readNumberCell(const std::string& text);
 
 // A physical code "L.N": the line is the first character's code minus 48 (as
 // an unsigned byte, so an empty text gives an invalid line); the local number
@@ -21,7 +21,7 @@ struct PhysicalCode {
     int line = 0;
     int local = 0;
 };
-PhysicalCode ReadPhysicalCode(const std::string& text);
+PhysicalCode readPhysicalCode(const std::string& text);
 
 // The rule a cell breaks.
 enum class CellRule {
@@ -47,7 +47,7 @@ struct RowCheck {
     std::string entry;
 };
 // Missing cells count as empty texts.
-RowCheck CheckGridRow(GridId grid, const Grid::Row& cells);
+RowCheck checkGridRow(GridId grid, const Grid::Row& cells);
 
 // What typing into a grid's cell can make, column by column (the cells' edit
 // masks): up to N digits ("9999"), a physical code "L.NNN", a key's hex text.
@@ -68,6 +68,6 @@ struct CellCheck {
     int limit = 0;    // TooManyDigits: the digits the column holds
 };
 // The first cell of a data row (already trimmed) that typing could not have made.
-CellCheck CheckGridCells(GridId grid, const Grid::Row& cells);
+CellCheck checkGridCells(GridId grid, const Grid::Row& cells);
 
 }  // namespace kelvane

@@ -4,13 +4,13 @@
 
 namespace kelvane {
 
-void WriteBcdCode(Image& img, std::size_t off, int value) {
+void writeBcdCode(Image& img, std::size_t off, int value) {
     const auto bcd = EncodeBcdCode(value);
     img[off] = bcd[0];
     img[off + 1] = bcd[1];
 }
 
-std::string FormatNumber(const char* format, int value) {
+std::string formatNumber(const char* format, int value) {
     char buf[32];
     std::snprintf(buf, sizeof buf, format, value);
     return buf;

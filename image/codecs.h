@@ -16,10 +16,10 @@ int DecodeBcdCode(const std::uint8_t* stored);
 std::array<std::uint8_t, 2> EncodeBcdCode(int value);
 
 // Writes EncodeBcdCode(value) at img[off] and img[off + 1].
-void WriteBcdCode(Image& img, std::size_t off, int value);
+void writeBcdCode(Image& img, std::size_t off, int value);
 
 // A number through a printf format with one int conversion ("%d", "%04d").
-std::string FormatNumber(const char* format, int value);
+std::string formatNumber(const char* format, int value);
 
 std::uint16_t SwapBytes(std::uint16_t value);
 

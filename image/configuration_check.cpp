@@ -11,11 +11,11 @@
 
 namespace kelvane {
 
-Severity SeverityOf(WarningKind kind) {
+Severity severityOf(WarningKind kind) {
     return kind == WarningKind::GeneralCodeEveryPanel ? Severity::Info : Severity::Warning;
 }
 
-const char* WarningKindId(WarningKind kind) {
+const char* warningKindId(WarningKind kind) {
     static const char* const ids[kWarningKindCount] = {
         "factory-password",
         "guessable-password",
@@ -30,7 +30,7 @@ const char* WarningKindId(WarningKind kind) {
     return ids[static_cast<int>(kind)];
 }
 
-bool IsGuessableDigits(const std::string& digits) {
+bool isGuessableDigits(const std::string& digits) {
     if (digits.empty()) return false;
     for (char c : digits)
         if (c < '0' || c > '9') return false;
@@ -157,7 +157,7 @@ private:
             digits += static_cast<char>('0' + b);
         }
         const bool factory = digits == kFactoryPassword;
-        if (!factory && !IsGuessableDigits(digits)) return;
+        if (!factory && !isGuessableDigits(digits)) return;
         Warning& w = add(factory ? WarningKind::FactoryPassword : WarningKind::GuessablePassword);
         w.parameter = p->number;
         w.control = p->control;
@@ -172,7 +172,7 @@ private:
         for (const Resident& r : residents_) {
             if (r.open < 0) continue;
             const std::string code = codeText(r.open, "%04d");
-            if (IsGuessableDigits(code)) items.push_back({r.row, r.physical, code});
+            if (isGuessableDigits(code)) items.push_back({r.row, r.physical, code});
         }
         addRows(WarningKind::GuessableOpenCodes, GridId::Residents, std::move(items));
     }
@@ -183,7 +183,7 @@ private:
         std::vector<WarningItem> items;
         for (const GeneralCode& g : general_) {
             const std::string code = std::to_string(g.code);
-            if (IsGuessableDigits(code)) items.push_back({g.row, "", code});
+            if (isGuessableDigits(code)) items.push_back({g.row, "", code});
         }
         addRows(WarningKind::GuessableGeneralCodes, GridId::GeneralCodes, std::move(items));
     }
@@ -315,7 +315,7 @@ private:
         for (const Parameter& p : parameterTable()) {
             const int byte = img_[p.offset];
             const int items = static_cast<int>(itemTexts(p.items).size());
-            const ControlState shown = ShowControl(p, img_);
+            const ControlState shown = showControl(p, img_);
             std::string stored = std::to_string(byte), showText = std::to_string(shown.value);
             bool out = false;
             switch (p.kind) {
@@ -369,20 +369,20 @@ private:
 
 }  // namespace
 
-std::vector<Warning> CheckConfiguration(const Image& image) { return Checker(image).run(); }
+std::vector<Warning> checkConfiguration(const Image& image) { return Checker(image).run(); }
 
-std::vector<Warning> CheckStoredConfiguration(const Image& shown, const Image& stored) {
+std::vector<Warning> checkStoredConfiguration(const Image& shown, const Image& stored) {
     std::vector<Warning> out;
-    for (Warning& w : CheckConfiguration(stored))
+    for (Warning& w : checkConfiguration(stored))
         if (w.kind != WarningKind::SettingOutOfRange) out.push_back(std::move(w));
-    for (Warning& w : CheckConfiguration(shown)) {
+    for (Warning& w : checkConfiguration(shown)) {
         if (w.kind != WarningKind::SettingOutOfRange) continue;
         // Every control of the setting (the three boxes of p714 share a byte).
         const Parameter* p = findParameter(w.control);
         bool untouched = true;
         for (const Parameter& q : parameterTable()) {
             if (q.offset != p->offset) continue;
-            const ControlState before = ShowControl(q, shown), now = ShowControl(q, stored);
+            const ControlState before = showControl(q, shown), now = showControl(q, stored);
             untouched = untouched && before.value == now.value && before.text == now.text;
         }
         if (untouched) out.push_back(std::move(w));

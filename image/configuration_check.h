@@ -6,11 +6,11 @@
 // never block anything; the technician decides.
 //
 // Usage:
-//     for (const Warning& w : CheckConfiguration(image)) ...
+//     for (const Warning& w : checkConfiguration(image)) ...
 // The check is pure and language-free: it names kinds, places and values. The
-// texts come from the language table through texts::WarningText() and
-// texts::WarningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
-// or window shows them in the language of the moment; WarningKindId() gives a
+// texts come from the language table through texts::warningText() and
+// texts::warningPlaceText() (texts/configuration_warnings.h, no Qt), so a tool
+// or window shows them in the language of the moment; warningKindId() gives a
 // stable name for machine-readable output.
 #include "image/grid.h"
 #include "image/image.h"
@@ -35,10 +35,10 @@ enum class WarningKind {
 constexpr int kWarningKindCount = 9;
 
 enum class Severity { Warning, Info };
-Severity SeverityOf(WarningKind kind);
+Severity severityOf(WarningKind kind);
 
 // A stable lower-case name of the kind ("factory-password"), for JSON and logs.
-const char* WarningKindId(WarningKind kind);
+const char* warningKindId(WarningKind kind);
 
 // One thing a warning is about: a grid row and what it shows there.
 struct WarningItem {
@@ -81,17 +81,17 @@ constexpr int kListedSeparately = 5;
 
 // The warnings for an image, by kind in the order of WarningKind, within a kind
 // by grid row or by the window's order of the settings.
-std::vector<Warning> CheckConfiguration(const Image& image);
+std::vector<Warning> checkConfiguration(const Image& image);
 
 // The check of an image the window has just stored from `shown`, the image
 // its controls were filled from: a setting out of range is judged on `shown`
 // (the store has already written what the control showed) and kept while the
 // control still holds what it showed, i.e. the technician has not set it
 // since; everything else is judged on `stored`.
-std::vector<Warning> CheckStoredConfiguration(const Image& shown, const Image& stored);
+std::vector<Warning> checkStoredConfiguration(const Image& shown, const Image& stored);
 
 // One digit repeated ("0000", "7") or a run of digits going up or down by one
 // ("0123", "4321"); "1233" is neither. Digits only; an empty text is not.
-bool IsGuessableDigits(const std::string& digits);
+bool isGuessableDigits(const std::string& digits);
 
 }  // namespace kelvane

@@ -63,8 +63,8 @@ bool guessable(CodeKind kind, int code) {
     static const auto table = [] {
         std::array<std::vector<bool>, 2> t{std::vector<bool>(10000), std::vector<bool>(10000)};
         for (int c = 0; c < 10000; ++c) {
-            t[0][c] = IsGuessableDigits(codeDigits(CodeKind::Open, c));
-            t[1][c] = IsGuessableDigits(codeDigits(CodeKind::General, c));
+            t[0][c] = isGuessableDigits(codeDigits(CodeKind::Open, c));
+            t[1][c] = isGuessableDigits(codeDigits(CodeKind::General, c));
         }
         return t;
     }();
@@ -195,7 +195,7 @@ FlatActionResult refused(const Image& image, FlatRefusal why) {
 }
 
 FlatActionResult done(const Image& before, FlatActionResult r) {
-    r.changes = ListChanges(before, r.image);
+    r.changes = listChanges(before, r.image);
     return r;
 }
 
@@ -245,8 +245,8 @@ FlatActionResult movedOut(const Image& image, FlatSlot slot) {
     }
     FlatActionResult r;
     r.image = image;
-    WriteBcdCode(r.image, residentOffset(ResidentCode::Open, slot.line, slot.local), 0);
-    WriteBcdCode(r.image, residentOffset(ResidentCode::Main, slot.line, slot.local), 0);
+    writeBcdCode(r.image, residentOffset(ResidentCode::Open, slot.line, slot.local), 0);
+    writeBcdCode(r.image, residentOffset(ResidentCode::Main, slot.line, slot.local), 0);
     if (logical >= 0)
         r.keysRemoved = packKeys(r.image, [&](const std::uint8_t* rec) { return (rec[0] << 8 | rec[1]) != logical; });
     return done(image, std::move(r));
@@ -267,7 +267,7 @@ FlatActionResult newResident(const Image& image, FlatSlot slot, const NewResiden
             if (draw.fault != DrawFault::None) return refused(image, drawFault(draw.fault));
             main = draw.code;
         }
-        WriteBcdCode(r.image, residentOffset(ResidentCode::Main, slot.line, slot.local), main);
+        writeBcdCode(r.image, residentOffset(ResidentCode::Main, slot.line, slot.local), main);
         r.codes.main = main;
     }
     int open = request.open.value_or(0);
@@ -276,7 +276,7 @@ FlatActionResult newResident(const Image& image, FlatSlot slot, const NewResiden
         if (draw.fault != DrawFault::None) return refused(image, drawFault(draw.fault));
         open = draw.code;
     }
-    WriteBcdCode(r.image, residentOffset(ResidentCode::Open, slot.line, slot.local), open);
+    writeBcdCode(r.image, residentOffset(ResidentCode::Open, slot.line, slot.local), open);
     r.codes.open = open;
     return done(image, std::move(r));
 }
@@ -334,7 +334,7 @@ FlatActionResult newGeneralCode(const Image& image, int oldCode, std::optional<i
     }
     FlatActionResult r;
     r.image = image;
-    for (std::size_t i : entries) WriteBcdCode(r.image, mem::kGeneralCodes + 2 * i, code);
+    for (std::size_t i : entries) writeBcdCode(r.image, mem::kGeneralCodes + 2 * i, code);
     r.codes.general = code;
     return done(image, std::move(r));
 }
@@ -345,7 +345,7 @@ Image onlyFlat(const Image& image, FlatSlot slot) {
         const FlatSlot s = slotOf(i);
         if (sameSlot(s, slot)) continue;
         for (ResidentCode c : {ResidentCode::Logical, ResidentCode::Open, ResidentCode::Main})
-            WriteBcdCode(out, residentOffset(c, s.line, s.local), 0);
+            writeBcdCode(out, residentOffset(c, s.line, s.local), 0);
     }
     return out;
 }

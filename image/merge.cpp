@@ -213,7 +213,7 @@ void mergeRows(GridId grid, const std::array<const ImageVersion*, 3>& v, std::ve
         item.identity = id;
         for (int s = 0; s < 3; ++s) {
             item.value[s].present = e[s] != nullptr;
-            if (e[s]) item.value[s].cells = ShowEntry(grid, v[s]->image, e[s]->index);
+            if (e[s]) item.value[s].cells = showEntry(grid, v[s]->image, e[s]->index);
         }
         items.push_back(std::move(item));
     }
@@ -294,7 +294,7 @@ bool ThreeWayMerge::controllerUnchanged() const {
     return controller.image == base.image && controller.description == base.description;
 }
 
-ThreeWayMerge MergeVersions(const ImageVersion& base, const ImageVersion& file, const ImageVersion& controller) {
+ThreeWayMerge mergeVersions(const ImageVersion& base, const ImageVersion& file, const ImageVersion& controller) {
     ThreeWayMerge m{base, file, controller, {}};
     const std::array<const ImageVersion*, 3> v = {&m.base, &m.file, &m.controller};
     if (base.image == file.image && file.image == controller.image && base.description == file.description &&
@@ -311,7 +311,7 @@ ThreeWayMerge MergeVersions(const ImageVersion& base, const ImageVersion& file, 
         item.state = state;
         item.parameter = &p;
         for (int s = 0; s < 3; ++s) {
-            item.value[s].control = ShowControl(p, v[s]->image);
+            item.value[s].control = showControl(p, v[s]->image);
             item.value[s].stored = std::move(f[s]);
         }
         m.items.push_back(std::move(item));
@@ -341,11 +341,11 @@ ThreeWayMerge MergeVersions(const ImageVersion& base, const ImageVersion& file, 
     return m;
 }
 
-std::vector<MergeChoice> ChooseAll(const ThreeWayMerge& merge, MergeChoice side) {
+std::vector<MergeChoice> chooseAll(const ThreeWayMerge& merge, MergeChoice side) {
     return std::vector<MergeChoice>(merge.items.size(), side);
 }
 
-MergedVersion ResolveMerge(const ThreeWayMerge& m, const std::vector<MergeChoice>& choices) {
+MergedVersion resolveMerge(const ThreeWayMerge& m, const std::vector<MergeChoice>& choices) {
     MergedVersion out;
     out.version = m.file;
     auto choiceOf = [&choices](std::size_t i) { return i < choices.size() ? choices[i] : MergeChoice::Undecided; };

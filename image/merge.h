@@ -15,10 +15,10 @@
 // sides differently (a row deleted on one side and changed on the other
 // included) it is a conflict for the caller to decide.
 //
-//   const ThreeWayMerge m = MergeVersions(base, file, controller);
+//   const ThreeWayMerge m = mergeVersions(base, file, controller);
 //   std::vector<MergeChoice> choices(m.items.size());   // all Undecided
 //   choices[i] = MergeChoice::Controller;               // for each conflict i
-//   const MergedVersion out = ResolveMerge(m, choices);
+//   const MergedVersion out = resolveMerge(m, choices);
 //   if (out.complete()) send(out.version.image);
 //
 // Making the controller equal to the file (the plain upload) needs no merge:
@@ -88,10 +88,10 @@ struct ThreeWayMerge {
     bool controllerUnchanged() const;
 };
 
-ThreeWayMerge MergeVersions(const ImageVersion& base, const ImageVersion& file, const ImageVersion& controller);
+ThreeWayMerge mergeVersions(const ImageVersion& base, const ImageVersion& file, const ImageVersion& controller);
 
 // One choice per item, every conflict decided for `side` (File or Controller).
-std::vector<MergeChoice> ChooseAll(const ThreeWayMerge& merge, MergeChoice side);
+std::vector<MergeChoice> chooseAll(const ThreeWayMerge& merge, MergeChoice side);
 
 struct MergedVersion {
     ImageVersion version;
@@ -105,6 +105,6 @@ struct MergedVersion {
 // conflicts decided by `choices` (one per item; only conflicts read theirs).
 // Rows of a packed table keep the file's order; rows only the controller has
 // follow them in the controller's order.
-MergedVersion ResolveMerge(const ThreeWayMerge& merge, const std::vector<MergeChoice>& choices);
+MergedVersion resolveMerge(const ThreeWayMerge& merge, const std::vector<MergeChoice>& choices);
 
 }  // namespace kelvane

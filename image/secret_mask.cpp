@@ -34,7 +34,7 @@ void maskCodes(Image& img, const CodeTable& t, std::size_t from, std::size_t to)
         const int original = DecodeBcdCode(&img[off]);
         int code = 1000 + static_cast<int>((7 * i) % 9000);
         if (code == original) code = 1000 + static_cast<int>((7 * i + 4500) % 9000);
-        WriteBcdCode(img, off, code);
+        writeBcdCode(img, off, code);
     }
 }
 
@@ -75,7 +75,7 @@ void maskPassword(Image& img) {
 
 }  // namespace
 
-void MaskSecrets(Image& img) { maskSecretsIn(img, 0, kImageSize); }
+void maskSecrets(Image& img) { maskSecretsIn(img, 0, kImageSize); }
 
 void maskSecretsIn(Image& img, std::size_t from, std::size_t to) {
     for (const CodeTable& t : kCodeTables) maskCodes(img, t, from, to);
@@ -83,7 +83,7 @@ void maskSecretsIn(Image& img, std::size_t from, std::size_t to) {
     if (kPasswordOffset >= from && kPasswordOffset < to) maskPassword(img);
 }
 
-bool IsSecretByte(std::size_t offset) {
+bool isSecretByte(std::size_t offset) {
     for (const CodeTable& t : kCodeTables)
         if (offset >= t.offset && offset < t.offset + 2 * t.count) return true;
     if (offset >= mem::kKeys && offset < mem::kKeys + mem::kKeyCount * mem::kKeyRecordSize)

@@ -11,13 +11,13 @@
 
 namespace kelvane {
 
-void MaskSecrets(Image& img);
+void maskSecrets(Image& img);
 // The same for the entries that start in [from, to) only (each lies within
 // one 32-byte block): masking one block needs no other.
 void maskSecretsIn(Image& img, std::size_t from, std::size_t to);
 
-// True when the byte at this offset belongs to a field MaskSecrets replaces.
-bool IsSecretByte(std::size_t offset);
+// True when the byte at this offset belongs to a field maskSecrets replaces.
+bool isSecretByte(std::size_t offset);
 
 // True for a grid column that shows such a field: the residents' logical,
 // open and main codes, the general code, the key.

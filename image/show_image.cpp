@@ -12,7 +12,7 @@ namespace {
 
 std::string codeText(const std::uint8_t* stored, const char* fmt) {
     const int v = DecodeBcdCode(stored);
-    return v < 0 ? std::string() : FormatNumber(fmt, v);
+    return v < 0 ? std::string() : formatNumber(fmt, v);
 }
 
 void finish(Grid& g) {
@@ -25,7 +25,7 @@ Grid showTable(GridId id, const Image& img, std::size_t entries, bool (*used)(co
     Grid g;
     g.rows.emplace_back(static_cast<std::size_t>(gridColumns(id)));
     for (std::size_t i = 0; i < entries; ++i)
-        if (used(img, i)) g.append(ShowEntry(id, img, i));
+        if (used(img, i)) g.append(showEntry(id, img, i));
     finish(g);
     return g;
 }
@@ -48,7 +48,7 @@ bool digitizerUsed(const Image& img, std::size_t i) { return img[mem::kDigitNumb
 
 }  // namespace
 
-Grid::Row ShowEntry(GridId id, const Image& img, std::size_t entry) {
+Grid::Row showEntry(GridId id, const Image& img, std::size_t entry) {
     switch (id) {
     case GridId::Keys: {
         const std::uint8_t* rec = &img[mem::kKeys + entry * mem::kKeyRecordSize];
@@ -80,7 +80,7 @@ Grid::Row ShowEntry(GridId id, const Image& img, std::size_t entry) {
     return {};
 }
 
-ControlState ShowControl(const Parameter& p, const Image& img) {
+ControlState showControl(const Parameter& p, const Image& img) {
     ControlState s;
     const int byte = img[p.offset];
     const int items = static_cast<int>(itemTexts(p.items).size());
@@ -104,13 +104,13 @@ ControlState ShowControl(const Parameter& p, const Image& img) {
     return s;
 }
 
-WindowData ShowImage(const Image& image) {
+WindowData showImage(const Image& image) {
     WindowData w;
     w.grid(GridId::Keys) = showTable(GridId::Keys, image, mem::kKeyCount, keyUsed);
     w.grid(GridId::GeneralCodes) = showTable(GridId::GeneralCodes, image, mem::kGeneralCount, generalUsed);
     w.grid(GridId::Residents) = showTable(GridId::Residents, image, 2 * mem::kResidentsPerLine, residentUsed);
     w.grid(GridId::Digitizers) = showTable(GridId::Digitizers, image, mem::kDigitCount, digitizerUsed);
-    for (const auto& p : parameterTable()) w.controls[p.control] = ShowControl(p, image);
+    for (const auto& p : parameterTable()) w.controls[p.control] = showControl(p, image);
     return w;
 }
 

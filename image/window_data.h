@@ -30,17 +30,17 @@ struct Parameter;
 // The value a settings control holds for an image, by the control's kind: an
 // up-down or track bar within its range, a combo box index beyond its list as
 // no selection (-1), a radio group index beyond its items as the last one.
-ControlState ShowControl(const Parameter& parameter, const Image& image);
+ControlState showControl(const Parameter& parameter, const Image& image);
 
 // Fills the window's contents from an image: the four grids (header rows
 // empty; the window writes them from the language table) and every settings
 // control by its kind. A grid without rows gets one empty data row.
-WindowData ShowImage(const Image& image);
+WindowData showImage(const Image& image);
 
 // The cells of one stored entry of a table as its grid shows them, whether
 // or not the entry is in use. A resident's entry is its slot:
 // (line - 1) * 255 + local number - 1.
-Grid::Row ShowEntry(GridId grid, const Image& image, std::size_t entry);
+Grid::Row showEntry(GridId grid, const Image& image, std::size_t entry);
 
 // Told about the rows that break a rule while an image is built.
 class RowReporter {
@@ -64,6 +64,6 @@ int tableCapacity(GridId grid);
 // settings and reserved bytes carried from `working`, then keys, residents,
 // general codes and digitizers by their row rules, settings last. Returns the
 // new image, or nothing when a row stopped the conversion.
-std::optional<Image> BuildImage(const WindowData& window, const Image& working, RowReporter& reporter);
+std::optional<Image> buildImage(const WindowData& window, const Image& working, RowReporter& reporter);
 
 }  // namespace kelvane

@@ -37,12 +37,12 @@ ControllerKey keyOf(const link::ProbeReply& reply) { return {reply.id, reply.ser
 }  // namespace
 
 std::string keepFlashBackup(const std::string& backupFolder, const Image& image, const link::ProbeReply& id) {
-    const std::filesystem::path folder = PathFromUtf8(backupFolder);
+    const std::filesystem::path folder = pathFromUtf8(backupFolder);
     // Both folders private: the backup holds every code of the building.
-    if (!MakePrivateFolder(folder) || !MakePrivateFolder(folder.parent_path())) return {};
+    if (!makePrivateFolder(folder) || !makePrivateFolder(folder.parent_path())) return {};
     // "yyyyMMdd-HHmmss" of the local time.
-    const std::string name = "before-flash-" + std::to_string(id.serialNumber) + "-" + TraceStamp().substr(0, 15) + ".kvd";
-    const std::filesystem::path file = folder / PathFromUtf8(name);
+    const std::string name = "before-flash-" + std::to_string(id.serialNumber) + "-" + traceStamp().substr(0, 15) + ".kvd";
+    const std::filesystem::path file = folder / pathFromUtf8(name);
     const std::string description = "ID " + std::to_string(id.id) + ", serial " + std::to_string(id.serialNumber) +
                                     ", firmware " + std::to_string(id.firmware) + ": before a flash";
     return registry::writeBackup(file, image, description);

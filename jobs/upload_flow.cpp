@@ -186,7 +186,7 @@ void UploadFlow::propose(const Image& device, bool known) {
     // changed since the base.
     if (known && in_.mode == Mode::Merge && base_ && base_->image != device) {
         proposal_.merge =
-            MergeVersions({base_->image, in_.description}, {in_.image, in_.description}, {device, in_.description});
+            mergeVersions({base_->image, in_.description}, {in_.image, in_.description}, {device, in_.description});
         proposal_.baseWhen = base_->when;
     }
     step_ = Step::Confirm;
@@ -196,12 +196,12 @@ Plan UploadFlow::plan(const std::vector<MergeChoice>& choices, bool overwrite) c
     Plan p;
     p.image = in_.image;
     if (proposal_.merge && !overwrite) {
-        const MergedVersion merged = ResolveMerge(*proposal_.merge, choices);
+        const MergedVersion merged = resolveMerge(*proposal_.merge, choices);
         p.undecided = merged.undecided;
         p.overfull = merged.overfull;
         p.image = merged.version.image;
     }
-    p.changes = ListChanges(proposal_.device, p.image);
+    p.changes = listChanges(proposal_.device, p.image);
     if (!proposal_.deviceKnown)
         p.blocks.set();
     else

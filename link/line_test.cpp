@@ -68,7 +68,7 @@ LoopbackPass compareEcho(const std::vector<std::uint8_t>& sent, const std::vecto
     return p;
 }
 
-LineTestReport RunLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel) {
+LineTestReport runLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel) {
     LineTestReport report;
     // A well-formed command no controller knows: a controller ignores it,
     // a loopback returns it.

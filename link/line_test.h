@@ -49,6 +49,6 @@ LoopbackPass compareEcho(const std::vector<std::uint8_t>& sent, const std::vecto
 
 // Runs the test on an open line; it leaves the line at the controller's
 // settings. cancel (may be null) ends it between steps.
-LineTestReport RunLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel = nullptr);
+LineTestReport runLineTest(link::Line& line, link::Clock& clock, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace kelvane::link

@@ -10,7 +10,7 @@
 //   (or the stream ends there, after the last of a chain), it is one of at
 //   least three frames in a row (indexes n, n+1, n+2, all inside the image)
 //   and no other chain runs through it. A placed frame keeps its index and its data
-//   masked as an image is masked (kelvane::MaskSecrets: codes, keys and
+//   masked as an image is masked (kelvane::maskSecrets: codes, keys and
 //   password replaced, the rest kept), so the trace still shows which blocks
 //   came and when. Every other byte read there reads 00.
 // - Inside an upload (after "DebMem7"), each written frame keeps its index

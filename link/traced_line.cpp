@@ -1,8 +1,9 @@
 #include "link/traced_line.h"
 
+#include "image/local_time.h"
+
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace kelvane::link {
 namespace {
@@ -10,19 +11,6 @@ namespace {
 std::int64_t steadyUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-std::string localTime() {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
 }
 
 }  // namespace
@@ -101,7 +89,7 @@ bool TracedLine::open(const std::string& name) {
         headerDone_ = true;
         std::lock_guard<std::mutex> lock(mutex_);
         const std::string header = "# Kelvane line trace\n# program: " + program_ + "\n# port: " + name +
-                                   "\n# started: " + localTime() +
+                                   "\n# started: " + logTime() +
                                    "\n# time (us)  event; > written, < read: count, hex  |ASCII|\n";
         try {
             if (output_ && !output_(header)) broken_ = true;

@@ -25,14 +25,14 @@ extern const char* const kSimulatorDevice;
 // The system's serial ports. On Windows only names "COM" + number, opened as
 // "\\.\COMn"; elsewhere the system's device names (ttyS0, ttyUSB0...),
 // opened by their device path.
-QList<PortEntry> SystemPorts();
+QList<PortEntry> systemPortEntries();
 
 // The entry of the system's port `port`: on Windows only names "COM" + number
 // up to 999, opened as "\\.\COMn" (none for other names); elsewhere opened
 // by its device path.
-std::optional<PortEntry> EntryFor(const link::PortInfo& port);
+std::optional<PortEntry> entryFor(const link::PortInfo& port);
 
 // Sorted as the list shows them: as text, ignoring case ("COM10" before "COM2").
-void SortPortEntries(QList<PortEntry>& entries);
+void sortPortEntries(QList<PortEntry>& entries);
 
 }  // namespace kelvane::orva

@@ -4,7 +4,7 @@
 #include "sim/sample_building.h"
 #include "orva/port_list.h"
 #include "link/port_info.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "texts/upgrade_texts.h"
 
@@ -56,7 +56,7 @@ struct SimulatedPort {
         virtualLine->setPaced(true);
         // Traced as a real line is, so a support bundle holds what a job on
         // the simulator did.
-        line = kelvane::session::tracedLine(std::move(virtualLine));
+        line = kelvane::diagnostics::tracedLine(std::move(virtualLine));
     }
     bootloader::StoppableClock clock;
     std::shared_ptr<sim::OrvaController> device;
@@ -64,18 +64,18 @@ struct SimulatedPort {
 };
 
 std::shared_ptr<sim::OrvaController> builtInController() {
-    static const auto device = std::make_shared<sim::OrvaController>(SampleBuildingImage());
+    static const auto device = std::make_shared<sim::OrvaController>(sampleBuildingImage());
     return device;
 }
 
 }  // namespace
 
-RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop) {
+RunPort defaultPort(const std::string& device, bootloader::StopFlag& stop) {
     if (device == kSimulatorDevice) {
         auto sim = std::make_shared<SimulatedPort>(stop, builtInController());
         return {std::shared_ptr<link::Line>(sim, sim->line.get()), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
     }
-    return {std::shared_ptr<link::Line>(kelvane::session::tracedLine(std::make_unique<session::QtSerialLine>())),
+    return {std::shared_ptr<link::Line>(kelvane::diagnostics::tracedLine(std::make_unique<session::QtSerialLine>())),
             std::make_shared<bootloader::StoppableClock>(stop), nullptr};
 }
 

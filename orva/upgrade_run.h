@@ -41,7 +41,7 @@ using PortFactory = std::function<RunPort(const std::string& device, bootloader:
 // controller (configuration link and bootloader) on a virtual line in real
 // time, kept for the program's run so a restore finds what the flash left.
 // Either line leaves its trace in the program's traces folder.
-RunPort DefaultPort(const std::string& device, bootloader::StopFlag& stop);
+RunPort defaultPort(const std::string& device, bootloader::StopFlag& stop);
 
 // What a run does and what it leaves behind; the hooks run on the run's thread.
 struct RunRequest {

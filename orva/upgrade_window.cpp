@@ -3,7 +3,7 @@
 #include "orva/job_texts.h"
 #include "jobs/flash_visits.h"
 #include "link/port_info.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "texts/change_text.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
@@ -130,7 +130,7 @@ QString describeFile(const QString& path) {
 
 QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
     using namespace kelvane::texts;
-    return QString::fromStdString(ChangeListText(DescribeChanges(kelvane::ListChanges(before, after), kPolish)));
+    return QString::fromStdString(changeListText(describeChanges(kelvane::listChanges(before, after), kPolish)));
 }
 
 // The building register, opened on the job's thread, which also lets it go
@@ -251,7 +251,7 @@ UpgradeWindow::~UpgradeWindow() { stopRun(); }
 
 void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& keep) {
     QList<PortEntry> sorted = ports;
-    SortPortEntries(sorted);
+    sortPortEntries(sorted);
     const QSignalBlocker quiet(portList_);
     portList_->clear();
     std::vector<link::PortInfo> known;
@@ -330,7 +330,7 @@ bool UpgradeWindow::chooseFirmware(const QString& path) {
         void runEnded() override {}
     } quiet;
     const QString name = QFileInfo(path).fileName();
-    if (!bootloader::LoadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
+    if (!bootloader::loadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
         statusLine_->setText(utf8(QFileInfo(path).isFile() ? texts::kBadFileNamed : texts::kNoFileNamed) + name);
         statusLine_->setToolTip(QDir::toNativeSeparators(path));
         return false;
@@ -389,7 +389,7 @@ RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
     request.options.fromBootloader = fromBootloader;
     jobs::FlashSetting& setting = request.setting;
     setting.port = port.toStdString();
-    setting.backupFolder = kelvane::session::flashBackupFolder();
+    setting.backupFolder = kelvane::diagnostics::flashBackupFolder();
     // Kept at once: a program that ends in the middle of a flash still
     // finds the mark at its next start.
     setting.flashMark = [port](bool flashing) {
@@ -446,7 +446,7 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
             statusLine_->setToolTip(QString::fromUtf8(kelvane::texts::upgrade::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
     } else {
-        loaded = bootloader::LoadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
+        loaded = bootloader::loadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
         if (!loaded) {
             const bool missing = view.last == bootloader::UpgradeMessage::NoFile;
             statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +

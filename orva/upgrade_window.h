@@ -46,7 +46,7 @@ public:
     // memory: where the last port that started a run is kept; at start the
     // list selects it when it is there, else (on Linux) the first USB
     // adapter, else the first entry.
-    explicit UpgradeWindow(PortSource ports = SystemPorts, PortFactory factory = DefaultPort,
+    explicit UpgradeWindow(PortSource ports = systemPortEntries, PortFactory factory = defaultPort,
                            link::PortMemory memory = {}, QWidget* parent = nullptr);
     ~UpgradeWindow() override;
 

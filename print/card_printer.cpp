@@ -10,20 +10,20 @@
 
 namespace kelvane {
 
-void PrintCardPages(QPrinter& printer, const std::vector<CardPage>& pages) {
+void printCardPages(QPrinter& printer, const std::vector<CardPage>& pages) {
     printer.setDocName(QString::fromLatin1(kCardJobName));
     if (printer.printRange() != QPrinter::PageRange) {
-        RenderCardPages(printer, pages);
+        renderCardPages(printer, pages);
         return;
     }
     const QPageRanges ranges = printer.pageRanges();
     std::vector<CardPage> chosen;
     for (std::size_t i = 0; i < pages.size(); ++i)
         if (ranges.isEmpty() || ranges.contains(static_cast<int>(i) + 1)) chosen.push_back(pages[i]);
-    RenderCardPages(printer, chosen);
+    renderCardPages(printer, chosen);
 }
 
-bool AskPrintDialog(QWidget* parent, QPrinter& printer, int pageCount) {
+bool askPrintDialog(QWidget* parent, QPrinter& printer, int pageCount) {
     printer.setCopyCount(1);
     printer.setFromTo(1, 1);
     printer.setPrintRange(QPrinter::AllPages);
@@ -36,23 +36,23 @@ bool AskPrintDialog(QWidget* parent, QPrinter& printer, int pageCount) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText) {
-    return PrintResidentCards(parent, image, texts, cardText, AskPrintDialog);
+bool printResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText) {
+    return printResidentCards(parent, image, texts, cardText, askPrintDialog);
 }
 
-bool PrintResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+bool printResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
                         const PrintDialogFunction& askDialog) {
     // Laid out before the dialog: the cards show the image as it was when
     // the command was given.
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty()) return false;
     QPrinter printer(QPrinter::HighResolution);
     if (!askDialog(parent, printer, static_cast<int>(pages.size()))) return false;
-    PrintCardPages(printer, pages);
+    printCardPages(printer, pages);
     return true;
 }
 
-void SetUpCardPdf(QPrinter& printer, const QString& path) {
+void setUpCardPdf(QPrinter& printer, const QString& path) {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPageSize(QPageSize(QPageSize::A4));
@@ -61,21 +61,21 @@ void SetUpCardPdf(QPrinter& printer, const QString& path) {
     printer.setFullPage(true);
 }
 
-bool HasResidentCards(const Image& image) {
+bool hasResidentCards(const Image& image) {
     const CardTexts none{};
-    return !LayoutCardPages(image, none, std::string()).empty();
+    return !layoutCardPages(image, none, std::string()).empty();
 }
 
-bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
+bool previewResidentCards(QWidget* parent, const Image& image, const CardTexts& texts, const QString& cardText,
                           const PreviewDialogFunction& run) {
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty()) return false;
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QString::fromLatin1(kCardJobName));
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setObjectName(QStringLiteral("PrintPreviewDialog"));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                     [&pages](QPrinter* target) { PrintCardPages(*target, pages); });
+                     [&pages](QPrinter* target) { printCardPages(*target, pages); });
     if (run)
         run(dialog);
     else
@@ -83,12 +83,12 @@ bool PreviewResidentCards(QWidget* parent, const Image& image, const CardTexts& 
     return true;
 }
 
-bool SaveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText,
+bool saveResidentCardsPdf(const QString& path, const Image& image, const CardTexts& texts, const QString& cardText,
                           WriteFault* fault) {
     if (fault) *fault = WriteFault::Failed;
-    const std::vector<CardPage> pages = LayoutCardPages(image, texts, cardText.toStdString());
+    const std::vector<CardPage> pages = layoutCardPages(image, texts, cardText.toStdString());
     if (pages.empty() || path.isEmpty()) return false;
-    return WriteCardPdf(FsPath(path), pages, fault);
+    return writeCardPdf(fsPath(path), pages, fault);
 }
 
 }  // namespace kelvane

@@ -43,7 +43,7 @@ QString findCardFamily() {
 }
 
 QFont styledFont(CardFont kind, int pixelSize) {
-    QFont font(CardFontFamily());
+    QFont font(cardFontFamily());
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     font.setWeight(kind == CardFont::Normal ? QFont::Normal : QFont::Bold);
@@ -54,12 +54,12 @@ QFont styledFont(CardFont kind, int pixelSize) {
 
 }  // namespace
 
-QString CardFontFamily() {
+QString cardFontFamily() {
     static const QString family = findCardFamily();
     return family;
 }
 
-QFont CardQFont(CardFont kind) {
+QFont cardQFont(CardFont kind) {
     // Measure at a large size to keep rounding out of the ratio.
     constexpr int kProbe = 1000;
     const QFontMetricsF probe(styledFont(kind, kProbe));
@@ -69,7 +69,7 @@ QFont CardQFont(CardFont kind) {
     return styledFont(kind, pixelSize > 0 ? pixelSize : kCardFontHeight);
 }
 
-void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pages) {
+void renderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pages) {
     if (pages.empty()) return;
     QPainter painter;
     if (!painter.begin(&device)) return;
@@ -83,7 +83,7 @@ void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pag
     FontUse fonts[3];
     for (CardFont kind : {CardFont::Bold, CardFont::Normal, CardFont::BoldItalic}) {
         FontUse& use = fonts[static_cast<int>(kind)];
-        use.font = CardQFont(kind);
+        use.font = cardQFont(kind);
         use.ascent = QFontMetricsF(use.font).ascent();
     }
     QPen pen(Qt::black);
@@ -110,7 +110,7 @@ void RenderCardPages(QPagedPaintDevice& device, const std::vector<CardPage>& pag
     painter.end();
 }
 
-bool WriteCardPdf(const std::filesystem::path& path, const std::vector<CardPage>& pages, WriteFault* fault) {
+bool writeCardPdf(const std::filesystem::path& path, const std::vector<CardPage>& pages, WriteFault* fault) {
     WriteFault result = WriteFault::Failed;
     // Drawn into memory first, then written by the one file writer, so a failed
     // run never leaves half a PDF under the name asked for.
@@ -122,10 +122,10 @@ bool WriteCardPdf(const std::filesystem::path& path, const std::vector<CardPage>
             pdf.setPageSize(QPageSize(QPageSize::A4));
             pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
             pdf.setResolution(600);
-            RenderCardPages(pdf, pages);
+            renderCardPages(pdf, pages);
         }
         const QByteArray& bytes = buffer.data();
-        if (!bytes.isEmpty()) result = WriteFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        if (!bytes.isEmpty()) result = writeFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
     if (fault) *fault = result;
     return result == WriteFault::None;

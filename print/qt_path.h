@@ -10,7 +10,7 @@
 
 namespace kelvane {
 
-inline std::filesystem::path FsPath(const QString& name) {
+inline std::filesystem::path fsPath(const QString& name) {
 #ifdef _WIN32
     return std::filesystem::path(name.toStdWString());
 #else

@@ -146,7 +146,7 @@ KeyState find() {
     const std::string file = fileInForce();
     if (!file.empty()) {
         s.source = "the key file " + file;
-        const KeyFileRead r = readKeyFile(PathFromUtf8(file), true);
+        const KeyFileRead r = readKeyFile(pathFromUtf8(file), true);
         if (!r.key) {
             s.why = "the key file " + file + " is refused: " + keyFileFaultText(r.fault);
             s.missing = KeyMissing::KeyFileRefused;
@@ -155,7 +155,7 @@ KeyState find() {
             return s;
         }
         s.key = r.key;
-        s.previous = readKeyFile(PathFromUtf8(previousFile(file)), false).key;
+        s.previous = readKeyFile(pathFromUtf8(previousFile(file)), false).key;
         return s;
     }
     s.source = "the keychain";
@@ -230,11 +230,11 @@ bool storeDataKey(const DataKey& key, std::string* why) {
     const KeyState old = state ? *state : find();
     const std::string file = fileInForce();
     if (!file.empty()) {
-        if (old.key && *old.key != key && !writeKeyFile(PathFromUtf8(previousFile(file)), *old.key)) {
+        if (old.key && *old.key != key && !writeKeyFile(pathFromUtf8(previousFile(file)), *old.key)) {
             *why = "cannot write " + previousFile(file);
             return false;
         }
-        if (!writeKeyFile(PathFromUtf8(file), key)) {
+        if (!writeKeyFile(pathFromUtf8(file), key)) {
             *why = "cannot write " + file;
             return false;
         }
@@ -261,7 +261,7 @@ void forgetPreviousKey() {
     const std::string file = fileInForce();
     if (!file.empty()) {
         std::error_code ignored;
-        std::filesystem::remove(PathFromUtf8(previousFile(file)), ignored);
+        std::filesystem::remove(pathFromUtf8(previousFile(file)), ignored);
     } else if (!keychainRefused()) {
         deleteKeychain(kPreviousName);
     }

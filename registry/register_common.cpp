@@ -100,7 +100,7 @@ std::string now() {
 }
 
 int changeCount(const Image& before, const Image& after) {
-    const ChangeList c = ListChanges(before, after);
+    const ChangeList c = listChanges(before, after);
     return static_cast<int>(c.settings.size() + c.rows.size() + c.bytes.size());
 }
 

@@ -6,7 +6,7 @@
 
 namespace kelvane::resources {
 
-QIcon KelvaneMiniIcon() {
+QIcon kelvaneMiniIcon() {
     QIcon icon;
     for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kKelvaneIconPattern).arg(size), QSize(size, size));
     return icon;

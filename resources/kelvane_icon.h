@@ -5,6 +5,6 @@
 
 namespace kelvane::resources {
 
-QIcon KelvaneMiniIcon();
+QIcon kelvaneMiniIcon();
 
 }  // namespace kelvane::resources

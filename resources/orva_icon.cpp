@@ -6,7 +6,7 @@
 
 namespace kelvane::resources {
 
-QIcon OrvaUpgradeIcon() {
+QIcon orvaUpgradeIcon() {
     QIcon icon;
     for (int size : kIconSizes) icon.addFile(QString::fromLatin1(kOrvaIconPattern).arg(size), QSize(size, size));
     return icon;

@@ -5,6 +5,6 @@
 
 namespace kelvane::resources {
 
-QIcon OrvaUpgradeIcon();
+QIcon orvaUpgradeIcon();
 
 }  // namespace kelvane::resources

@@ -24,15 +24,16 @@ print         yes  image files
 link          no   image
 sim           no   image link
 bootloader    no   link
-session       yes  image files link sim
-registry      yes  image files session
-jobs          no   image files link sim bootloader registry
+session       yes  image link sim
+diagnostics   yes  image files link session
+registry      yes  image files diagnostics
+jobs          no   image files link bootloader registry
 texts         no   image files link bootloader jobs
 resources     yes  -
-shell         yes  image files print link sim session registry jobs texts resources
-orva          yes  link sim bootloader session registry jobs texts resources
-cli           yes  image files print link sim bootloader session registry jobs texts
-campaign      yes  link sim bootloader session jobs texts
+shell         yes  image files print link sim session diagnostics registry jobs texts resources
+orva          yes  link sim bootloader session diagnostics jobs texts resources
+cli           yes  image files print link sim bootloader session diagnostics registry jobs texts
+campaign      yes  link sim bootloader session texts
 fuzz          no   image files link sim bootloader
 '
 docs=docs/architecture.md

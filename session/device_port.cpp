@@ -2,21 +2,41 @@
 
 #include "sim/sample_building.h"
 #include "link/port.h"
-#include "session/diagnostics.h"
 #include "session/qt_serial_line.h"
 #include "sim/controller_port.h"
 
+#include <mutex>
+
 namespace kelvane::session {
+namespace {
+
+std::mutex wrapperMutex;
+LineWrapper& lineWrapper() {
+    static LineWrapper wrapper;
+    return wrapper;
+}
+
+}  // namespace
+
+void setLineWrapper(LineWrapper wrapper) {
+    std::lock_guard<std::mutex> lock(wrapperMutex);
+    lineWrapper() = std::move(wrapper);
+}
 
 PortConnection openablePort(const std::string& portName) {
     PortConnection c;
     if (portName == link::PortName(kSimulatorPortName)) {
-        sim::ControllerPort::preload(SampleBuildingImage());
+        sim::ControllerPort::preload(sampleBuildingImage());
         c.line = std::make_unique<sim::ControllerPort>(portName);
     } else {
         c.line = std::make_unique<session::QtSerialLine>();
     }
-    c.line = tracedLine(std::move(c.line));
+    LineWrapper wrap;
+    {
+        std::lock_guard<std::mutex> lock(wrapperMutex);
+        wrap = lineWrapper();
+    }
+    if (wrap) c.line = wrap(std::move(c.line));
     return c;
 }
 

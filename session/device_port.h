@@ -29,4 +29,10 @@ using PortFactory = std::function<PortConnection(const std::string& portName)>;
 // QSerialPort for every other name.
 PortConnection openablePort(const std::string& portName);
 
+// What openablePort() passes each line through before handing it out (the
+// diagnostics' trace sets one); none at first. Process-wide, for lines made
+// from now on.
+using LineWrapper = std::function<std::unique_ptr<link::Line>(std::unique_ptr<link::Line>)>;
+void setLineWrapper(LineWrapper wrapper);
+
 }  // namespace kelvane::session

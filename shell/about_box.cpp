@@ -48,7 +48,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setFixedSize(298, 213);
     // The main window's font: at the system's larger default the texts run
     // into the picture.
-    setFont(WindowFont());
+    setFont(windowFont());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
 

@@ -12,7 +12,7 @@
 
 namespace kelvane::shell {
 
-void FillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups) {
+void fillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups) {
     tree->clear();
     for (const texts::ChangeGroup& g : groups) {
         auto* branch = new QTreeWidgetItem(tree, {QString::fromStdString(g.title) + QStringLiteral(" (%1)").arg(g.count)});
@@ -51,7 +51,7 @@ ChangeDialog::ChangeDialog(QWidget* parent, const ChangeDialogTexts& texts, cons
     tree_->setUniformRowHeights(true);
     tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tree_->header()->setStretchLastSection(false);
-    FillChangeTree(tree_, groups);
+    fillChangeTree(tree_, groups);
     tree_->setVisible(!groups.empty());
     // Wide enough for the longest line (the warnings are long sentences), within the screen.
     tree_->resizeColumnToContents(0);

@@ -15,7 +15,7 @@ class QTreeWidget;
 namespace kelvane::shell {
 
 // Fills a tree with the groups, every branch open.
-void FillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups);
+void fillChangeTree(QTreeWidget* tree, const std::vector<texts::ChangeGroup>& groups);
 
 // What a change dialog says besides the list, in the language of the moment.
 struct ChangeDialogTexts {

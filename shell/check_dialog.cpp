@@ -66,14 +66,14 @@ void CheckDialog::setLanguage(int language) {
     list_->setRowCount(static_cast<int>(warnings_.size()));
     for (int row = 0; row < list_->rowCount(); ++row) {
         const Warning& w = warnings_[static_cast<std::size_t>(row)];
-        const Severity severity = SeverityOf(w.kind);
+        const Severity severity = severityOf(w.kind);
         auto* kind =
             new QTableWidgetItem(style()->standardIcon(severity == Severity::Info ? QStyle::SP_MessageBoxInformation
                                                                                   : QStyle::SP_MessageBoxWarning),
-                                 QString::fromUtf8(texts::SeverityText(severity, language)));
+                                 QString::fromUtf8(texts::severityText(severity, language)));
         list_->setItem(row, 0, kind);
-        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(texts::WarningPlaceText(w, language))));
-        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(texts::WarningText(w, language))));
+        list_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(texts::warningPlaceText(w, language))));
+        list_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(texts::warningText(w, language))));
     }
     list_->resizeRowsToContents();
     if (list_->rowCount()) list_->selectRow(0);

@@ -70,7 +70,7 @@ void CsvImportDialog::setMode(CsvImportMode mode) {
 }
 
 void CsvImportDialog::refresh() {
-    result_ = ImportGridCsv(id_, bytes_, current_, mode(), headers_);
+    result_ = importGridCsv(id_, bytes_, current_, mode(), headers_);
     char buf[256];
     std::snprintf(buf, sizeof buf, texts::messageText(texts::Message::CsvPreviewCounts, language_), result_.added,
                   result_.replaced, result_.removed);

@@ -30,10 +30,10 @@ QString filled(DiagnosticText t, int language, const QString& value) {
 
 }  // namespace
 
-SupportBundleDialog::SupportBundleDialog(const session::BundleRequest& request, int language,
+SupportBundleDialog::SupportBundleDialog(const diagnostics::BundleRequest& request, int language,
                                          std::function<QString()> chooseFile, QWidget* parent)
     : QDialog(parent),
-      entries_(session::supportBundleEntries(request)),
+      entries_(diagnostics::supportBundleEntries(request)),
       language_(language),
       chooseFile_(std::move(chooseFile)) {
     setObjectName(QStringLiteral("SupportBundleDialog"));
@@ -42,7 +42,7 @@ SupportBundleDialog::SupportBundleDialog(const session::BundleRequest& request, 
     layout->addWidget(new QLabel(text(DiagnosticText::BundleContents, language), this));
     auto* list = new QListWidget(this);
     list->setObjectName(QStringLiteral("BundleEntries"));
-    for (const session::BundleEntry& e : entries_)
+    for (const diagnostics::BundleEntry& e : entries_)
         list->addItem(QStringLiteral("%1  (%2 B)").arg(QString::fromStdString(e.name)).arg(e.content.size()));
     layout->addWidget(list);
     result_ = new QLabel(this);
@@ -65,7 +65,7 @@ SupportBundleDialog::SupportBundleDialog(const session::BundleRequest& request, 
 }
 
 bool SupportBundleDialog::saveTo(const QString& path) {
-    const std::string why = session::writeSupportBundle(QFile::encodeName(path).toStdString(), entries_);
+    const std::string why = diagnostics::writeSupportBundle(QFile::encodeName(path).toStdString(), entries_);
     result_->setText(why.empty() ? filled(DiagnosticText::BundleSaved, language_, path)
                                  : filled(DiagnosticText::BundleNotSaved, language_, QString::fromStdString(why)));
     return why.empty();
@@ -99,7 +99,7 @@ void LineTestDialog::start() {
     // A QThread: the serial port needs one, and it is opened, used and
     // closed on it.
     thread_ = QThread::create([this] {
-        const session::LineCheck check = session::checkLine(portName_, &cancel_);
+        const diagnostics::LineCheck check = diagnostics::checkLine(portName_, &cancel_);
         QMetaObject::invokeMethod(
             this, [this, check] { showCheck(check); }, Qt::QueuedConnection);
     });
@@ -107,7 +107,7 @@ void LineTestDialog::start() {
     thread_->start();
 }
 
-void LineTestDialog::showCheck(const session::LineCheck& check) {
+void LineTestDialog::showCheck(const diagnostics::LineCheck& check) {
     // The verdict and its figures first, then the adapter behind the port.
     QStringList lines;
     if (!check.opened) {

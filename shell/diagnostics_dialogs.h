@@ -3,8 +3,8 @@
 // it is written, the line test of the chosen port, and finding an adapter by
 // unplugging and plugging it in. Texts in the language they are opened in.
 #include "link/port_info.h"
-#include "session/line_check.h"
-#include "session/support_bundle.h"
+#include "diagnostics/line_check.h"
+#include "diagnostics/support_bundle.h"
 
 #include <QDialog>
 
@@ -25,14 +25,14 @@ namespace kelvane::shell {
 class SupportBundleDialog : public QDialog {
     Q_OBJECT
 public:
-    SupportBundleDialog(const session::BundleRequest& request, int language, std::function<QString()> chooseFile,
+    SupportBundleDialog(const diagnostics::BundleRequest& request, int language, std::function<QString()> chooseFile,
                         QWidget* parent = nullptr);
-    const std::vector<session::BundleEntry>& entries() const { return entries_; }
+    const std::vector<diagnostics::BundleEntry>& entries() const { return entries_; }
     // Writes the bundle; the result line is shown under the list.
     bool saveTo(const QString& path);
 
 private:
-    std::vector<session::BundleEntry> entries_;
+    std::vector<diagnostics::BundleEntry> entries_;
     int language_;
     std::function<QString()> chooseFile_;
     QLabel* result_;
@@ -53,7 +53,7 @@ signals:
     void testFinished();
 
 private:
-    void showCheck(const session::LineCheck& check);
+    void showCheck(const diagnostics::LineCheck& check);
 
     std::string portName_;
     int language_;

@@ -34,8 +34,8 @@ void applyLanguage(MainWindow& form, QMenu* tools, int language) {
 
 void saveSupportBundle(MainWindow& form) {
     const int language = form.CurrentLanguage();
-    session::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working,
-                                   form.description().toStdString()};
+    diagnostics::BundleRequest request{"KelvaneMini", KELVANE_VERSION, form.document().working,
+                                       form.description().toStdString()};
     auto chooseFile = [&form, language] {
         auto* dialog = form.findChild<QFileDialog*>(QStringLiteral("BundleSaveDialog"));
         if (!dialog) {
@@ -69,7 +69,7 @@ void findAdapter(MainWindow& form, FormWiring& wiring) {
 
 }  // namespace
 
-void WireDiagnostics(MainWindow& form, FormWiring& wiring) {
+void wireDiagnostics(MainWindow& form, FormWiring& wiring) {
     QMenuBar* bar = form.menuBar();
     auto* tools = new QMenu(bar);
     tools->setObjectName(QStringLiteral("ToolsMenu"));

@@ -7,6 +7,6 @@ namespace kelvane::shell {
 class MainWindow;
 class FormWiring;
 
-void WireDiagnostics(MainWindow& form, FormWiring& wiring);
+void wireDiagnostics(MainWindow& form, FormWiring& wiring);
 
 }  // namespace kelvane::shell

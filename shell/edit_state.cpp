@@ -6,7 +6,7 @@
 
 namespace kelvane::shell {
 
-bool SameWindowContents(const WindowData& a, const WindowData& b) {
+bool sameWindowContents(const WindowData& a, const WindowData& b) {
     // Data rows only: the header row follows the language.
     for (int i = 0; i < kGridCount; ++i) {
         const auto& ra = a.grids[i].rows;
@@ -23,9 +23,9 @@ bool SameWindowContents(const WindowData& a, const WindowData& b) {
 }
 
 bool EditState::imageEdited(const WindowData& window, const Image& working) const {
-    if (!SameWindowContents(window, window_)) return true;
+    if (!sameWindowContents(window, window_)) return true;
     if (working == image_) return false;
-    const ChangeList changes = ListChanges(image_, working);
+    const ChangeList changes = listChanges(image_, working);
     return !changes.rows.empty() || std::any_of(changes.settings.begin(), changes.settings.end(),
                                                 [](const SettingChange& s) { return !s.shownAlike(); });
 }

@@ -12,7 +12,7 @@ namespace kelvane::shell {
 // True when the two hold the same grid data rows and control values (the
 // header rows, which follow the language, and the cursor position do not
 // count).
-bool SameWindowContents(const WindowData& a, const WindowData& b);
+bool sameWindowContents(const WindowData& a, const WindowData& b);
 
 class EditState {
 public:
@@ -28,7 +28,7 @@ public:
 
     // The window differs from what it was filled with or last stored:
     // typed edits the working image does not hold yet.
-    bool windowEdited(const WindowData& window) const { return !SameWindowContents(window, window_); }
+    bool windowEdited(const WindowData& window) const { return !sameWindowContents(window, window_); }
     // Settings or table edits that a download would replace: the window
     // differs from what it was filled with, or the working image shows
     // otherwise than the image kept. (Checking the window rewrites bytes no

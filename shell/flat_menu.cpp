@@ -97,7 +97,7 @@ FlatActionResult act(const Image& image, FlatAction action, const std::string& n
     }
     case FlatAction::LostKey: return lostKey(image, named, newKey);
     case FlatAction::GeneralCode: {
-        const int code = ReadNumberCell(named);
+        const int code = readNumberCell(named);
         return newGeneralCode(image, code > 0 ? code : -1);
     }
     }
@@ -125,7 +125,7 @@ bool runFlatAction(MainWindow& window, FlatAction action, int plainRow, bool new
         return false;
     }
     // The grids the action changed show its result; headers stay.
-    const WindowData shown = ShowImage(r.image);
+    const WindowData shown = showImage(r.image);
     for (GridId id : {GridId::Keys, GridId::Residents, GridId::GeneralCodes}) {
         if (!r.changes.rowCount(id)) continue;
         Grid g = shown.grid(id);

@@ -53,11 +53,11 @@ private:
     std::unique_ptr<FormLinkHost> host_;
     std::unique_ptr<shell::LinkController> controller_;
     std::unique_ptr<SafetyNet> safety_;
-    PrintDialogFunction askPrinter_ = AskPrintDialog;
+    PrintDialogFunction askPrinter_ = askPrintDialog;
     PreviewDialogFunction runPreview_;
 };
 
 // Creates the port dialog and wires every menu hook of the window.
-FormWiring* WireKelvaneMini(MainWindow& form);
+FormWiring* wireKelvaneMini(MainWindow& form);
 
 }  // namespace kelvane::shell

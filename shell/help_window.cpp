@@ -27,7 +27,7 @@ constexpr int kFileRole = Qt::UserRole;
 
 }  // namespace
 
-const std::vector<ManualSection>& ManualSections() {
+const std::vector<ManualSection>& manualSections() {
     static const std::vector<ManualSection> sections = {
         {QStringLiteral("1"), QStringLiteral("Wprowadzenie"), QStringLiteral("wstep.html")},
         {QStringLiteral("2"), QStringLiteral("Zakładki"), QStringLiteral("zakladki.html")},
@@ -52,14 +52,14 @@ const std::vector<ManualSection>& ManualSections() {
     return sections;
 }
 
-QUrl ManualPageUrl(const QString& file) { return QUrl(kManualFolder + file); }
+QUrl manualPageUrl(const QString& file) { return QUrl(kManualFolder + file); }
 
-QUrl ManualIndexUrl() { return ManualPageUrl(QStringLiteral("index.html")); }
+QUrl manualIndexUrl() { return manualPageUrl(QStringLiteral("index.html")); }
 
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(kProgramName + QStringLiteral(" – Pomoc"));
-    setWindowIcon(resources::KelvaneMiniIcon());
+    setWindowIcon(resources::kelvaneMiniIcon());
     setAttribute(Qt::WA_QuitOnClose, false);  // closing the help never ends the program
     resize(1120, 760);
     if (const QScreen* screen = QGuiApplication::primaryScreen())  // a laptop's 1366 x 768 holds it whole
@@ -83,7 +83,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     contents_->setColumnCount(1);
     contents_->header()->setStretchLastSection(true);
     QTreeWidgetItem* chapter = nullptr;
-    for (const ManualSection& s : ManualSections()) {
+    for (const ManualSection& s : manualSections()) {
         const QString text = s.number + QLatin1Char(' ') + s.title;
         QTreeWidgetItem* item = nullptr;
         if (!s.number.contains(QLatin1Char('.')) || !chapter) {
@@ -133,10 +133,10 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(contents_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { contentsClicked(item); });
     connect(contents_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { contentsClicked(item); });
 
-    browser_->setSource(ManualIndexUrl());
+    browser_->setSource(manualIndexUrl());
 }
 
-void HelpWindow::showPage(const QString& file) { browser_->setSource(ManualPageUrl(file)); }
+void HelpWindow::showPage(const QString& file) { browser_->setSource(manualPageUrl(file)); }
 
 void HelpWindow::contentsClicked(QTreeWidgetItem* item) {
     if (item) showPage(item->data(0, kFileRole).toString());
@@ -161,7 +161,7 @@ void HelpWindow::sourceChanged(const QUrl& url) {
     if (!match) contents_->clearSelection();
 }
 
-HelpWindow* ShowHelp(QWidget* parent, const QString& page) {
+HelpWindow* showHelp(QWidget* parent, const QString& page) {
     static QPointer<HelpWindow> window;
     if (!window) {
         window = new HelpWindow(parent);

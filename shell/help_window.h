@@ -23,11 +23,11 @@ struct ManualSection {
     QString file;    // "kody.html", inside ":/manual/"
 };
 
-const std::vector<ManualSection>& ManualSections();
+const std::vector<ManualSection>& manualSections();
 // "qrc:/manual/<file>"
-QUrl ManualPageUrl(const QString& file);
+QUrl manualPageUrl(const QString& file);
 // The manual's first page, with the contents.
-QUrl ManualIndexUrl();
+QUrl manualIndexUrl();
 
 class HelpWindow : public QWidget {
     Q_OBJECT
@@ -54,6 +54,6 @@ private:
 // Shows the one help window (created on first use as a window of `parent`),
 // restores it when minimised and raises it. With a page name, that page is
 // shown; otherwise the window keeps the page it showed last. Returns it.
-HelpWindow* ShowHelp(QWidget* parent, const QString& page = QString());
+HelpWindow* showHelp(QWidget* parent, const QString& page = QString());
 
 }  // namespace kelvane::shell

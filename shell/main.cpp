@@ -1,5 +1,5 @@
 // KelvaneMini: the configuration program of the door-entry controller.
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/system_ports.h"
 #include "shell/form_wiring.h"
 #include "resources/kelvane_icon.h"
@@ -7,12 +7,12 @@
 #include "shell/start_up.h"
 
 int main(int argc, char** argv) {
-    return kelvane::shell::RunKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
+    return kelvane::shell::runKelvaneMini(argc, argv, [](kelvane::shell::MainWindow& form) {
         // Every window of the program carries the icon in all its sizes.
-        QApplication::setWindowIcon(kelvane::resources::KelvaneMiniIcon());
+        QApplication::setWindowIcon(kelvane::resources::kelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
-        kelvane::session::installProgramLog("KelvaneMini");
-        kelvane::session::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
-        kelvane::shell::WireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
+        kelvane::diagnostics::installProgramLog("KelvaneMini");
+        kelvane::diagnostics::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
+        kelvane::shell::wireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });
 }

@@ -59,7 +59,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // Small caption with a close button only; the size never changes.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(kWidth, kHeight);
-    setFont(WindowFont());
+    setFont(windowFont());
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
     // Qt's own texts in the window's first language before any Qt dialog or
@@ -86,13 +86,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     saveDialog_->setDefaultSuffix(QStringLiteral("kvd"));
 
     indexNamedObjects();
-    FormCreate();
+    fillFromInitialImage();
     watchEdits();
 }
 
 MainWindow::~MainWindow() { delete wiring_.data(); }
 
-void MainWindow::FormCreate() {
+void MainWindow::fillFromInitialImage() {
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
     tips.setColor(QPalette::ToolTipText, Qt::black);
@@ -368,11 +368,11 @@ QString MainWindow::description() const {
     QString text = descriptionEdit_->document()->toRawText();
     for (const QChar lineBreak : {QChar(QChar::ParagraphSeparator), QChar(QChar::LineSeparator)})
         text.replace(lineBreak, QLatin1Char('\n'));
-    return QString::fromStdString(DescriptionFromBox(text.toStdString()));
+    return QString::fromStdString(descriptionFromBox(text.toStdString()));
 }
 
 void MainWindow::setDescription(const QString& crlfText) {
-    descriptionEdit_->setPlainText(QString::fromStdString(DescriptionForBox(crlfText.toStdString())));
+    descriptionEdit_->setPlainText(QString::fromStdString(descriptionForBox(crlfText.toStdString())));
 }
 
 int MainWindow::CurrentLanguage() const { return document_.language; }
@@ -425,7 +425,7 @@ void MainWindow::onCheck() {
 CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
 std::vector<Warning> MainWindow::configurationWarnings() const {
-    return CheckStoredConfiguration(document_.base, document_.working);
+    return checkStoredConfiguration(document_.base, document_.working);
 }
 
 void MainWindow::showWarningPlace(const Warning& w) {

@@ -60,7 +60,7 @@ public:
         std::function<void(int language)> languageApplied;  // texts kept outside the language table
     };
 
-    // Creates and fills the window (FormCreate): the working image from the
+    // Creates and fills the window (fillFromInitialImage): the working image from the
     // initial image, the progress bar, DisplayData, Polish texts.
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -177,10 +177,10 @@ public:
     QAction* action(const char* name) const;
 
     // The grids' edit masks by column ("9999", ">AA AA AA AA AA AA AA AA"...).
-    QString sgPastylkiGetEditMask(int column, int row) const;
-    QString sgLokatorzyGetEditMask(int column, int row) const;
-    QString sgOKOGetEditMask(int column, int row) const;
-    QString sgDigitGetEditMask(int column, int row) const;
+    QString keysEditMask(int column, int row) const;
+    QString residentsEditMask(int column, int row) const;
+    QString generalCodesEditMask(int column, int row) const;
+    QString digitizersEditMask(int column, int row) const;
 
 public slots:
     void onLoadFile();
@@ -221,7 +221,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate();
+    void fillFromInitialImage();
     void buildMenu();
     void buildStatusBar();
     void buildPages();

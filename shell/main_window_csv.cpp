@@ -94,7 +94,7 @@ void MainWindow::exportCsv(GridId id) {
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".csv");
     const Grid g = gridForCsv(id);
     WriteFault fault = WriteFault::None;
-    if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault)) {
+    if (!saveTextFile(fsPath(path), exportGridCsv(g, g.rows[0]), &fault)) {
         showMessage(QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
         return;
     }
@@ -113,7 +113,7 @@ void MainWindow::exportAllCsv() {
         const Grid g = gridForCsv(id);
         const QString path = QDir(folder).filePath(QString::fromStdString(csvFileName(id)));
         WriteFault fault = WriteFault::None;
-        if (!SaveTextFile(FsPath(path), ExportGridCsv(g, g.rows[0]), &fault)) {
+        if (!saveTextFile(fsPath(path), exportGridCsv(g, g.rows[0]), &fault)) {
             showMessage(QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
             return;
         }
@@ -131,7 +131,7 @@ void MainWindow::importCsv(GridId id) {
     if (path.isEmpty()) return;
     std::string bytes;
     ReadFault fault = ReadFault::None;
-    if (!LoadFileBytes(FsPath(path), bytes, &fault)) {
+    if (!loadFileBytes(fsPath(path), bytes, &fault)) {
         showMessage(QString::fromStdString(texts::readFaultText(fault, CurrentLanguage())));
         return;
     }

@@ -39,7 +39,7 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 
 void MainWindow::DisplayData() {
     if (!keepSource_) document_.base = document_.working;
-    const WindowData data = ShowImage(document_.working);
+    const WindowData data = showImage(document_.working);
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {
         CodeGrid* g = grid(id);
@@ -86,7 +86,7 @@ WindowData MainWindow::readWindow() {
 int MainWindow::GetData() {
     const WindowData data = readWindow();
     WindowReporter reporter(*this);
-    const std::optional<Image> built = BuildImage(data, document_.working, reporter);
+    const std::optional<Image> built = buildImage(data, document_.working, reporter);
     if (!built) return 0;
     document_.working = *built;
     document_.edits.windowStored(data);
@@ -219,7 +219,7 @@ QString MainWindow::entryMessage(texts::EntryProblem problem, GridId id, int row
         parts.cells.push_back(g->cell(row, c).toStdString());
     }
     parts.capacity = tableCapacity(id);
-    return QString::fromStdString(texts::BuildEntryMessage(problem, document_.language, parts));
+    return QString::fromStdString(texts::buildEntryMessage(problem, document_.language, parts));
 }
 
 bool MainWindow::ReportInvalidEntry(GridId id, int row) {
@@ -227,9 +227,9 @@ bool MainWindow::ReportInvalidEntry(GridId id, int row) {
     const CodeGrid* g = grid(id);
     Grid::Row cells;
     for (int c = 0; c < g->columnCount(); ++c) cells.push_back(g->cell(row, c).toStdString());
-    const RowCheck check = CheckGridRow(id, cells);
+    const RowCheck check = checkGridRow(id, cells);
     const QString why = check.column < 0 ? QString()
-                                         : QString::fromStdString(texts::BrokenRuleText(
+                                         : QString::fromStdString(texts::brokenRuleText(
                                                g->cell(0, check.column).toStdString(), check.rule, document_.language));
     return prompts().abortOrIgnore(this, QString::fromLatin1(kApplicationTitle),
                                    entryMessage(texts::EntryProblem::Invalid, id, row), why);
@@ -245,7 +245,7 @@ void MainWindow::ReportTableFull(GridId id, int row) {
 
 // Edit masks of the grids' columns.
 
-QString MainWindow::sgPastylkiGetEditMask(int column, int) const {
+QString MainWindow::keysEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral(">AA AA AA AA AA AA AA AA");
@@ -253,7 +253,7 @@ QString MainWindow::sgPastylkiGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgLokatorzyGetEditMask(int column, int) const {
+QString MainWindow::residentsEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
     case 1:
@@ -263,7 +263,7 @@ QString MainWindow::sgLokatorzyGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgOKOGetEditMask(int column, int) const {
+QString MainWindow::generalCodesEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9999");
     case 1: return QStringLiteral("999");
@@ -272,7 +272,7 @@ QString MainWindow::sgOKOGetEditMask(int column, int) const {
     return {};
 }
 
-QString MainWindow::sgDigitGetEditMask(int column, int) const {
+QString MainWindow::digitizersEditMask(int column, int) const {
     switch (column) {
     case 0: return QStringLiteral("9.999");
     case 1:

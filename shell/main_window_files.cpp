@@ -17,7 +17,7 @@ bool MainWindow::saveDataFile() {
     if (!storeTypedEdits()) return false;
     const QString text = description();
     // Characters the file's code page cannot hold would become "?" without a word.
-    const QString lost = QString::fromStdString(Cp1250Unmappable(text.toStdString()));
+    const QString lost = QString::fromStdString(cp1250Unmappable(text.toStdString()));
     if (!lost.isEmpty()) {
         const QString question = QString::fromUtf8(texts::messageText(texts::Message::Cp1250Loss, CurrentLanguage()))
                                      .replace(QLatin1String("%s"), lost);
@@ -35,7 +35,7 @@ bool MainWindow::saveDataFile() {
         if (path.isEmpty()) return false;
         if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".kvd");
         WriteFault fault = WriteFault::None;
-        if (SaveDataFile(FsPath(path), document_.working, text.toStdString(), &fault)) break;
+        if (saveDataFileTo(fsPath(path), document_.working, text.toStdString(), &fault)) break;
         prompts().message(this, QString::fromLatin1(kApplicationTitle),
                           QString::fromStdString(texts::writeFaultText(fault, CurrentLanguage())));
         if (fault != WriteFault::NotRegular && fault != WriteFault::ReadOnly && fault != WriteFault::UnsafeLink)
@@ -59,7 +59,7 @@ void MainWindow::onLoadFile() {
 }
 
 bool MainWindow::loadDataFile(const QString& path) {
-    const std::optional<DataFile> file = LoadDataFile(FsPath(path));
+    const std::optional<DataFile> file = loadDataFileFrom(fsPath(path));
     if (!file) {
         prompts().message(this, QString::fromLatin1(kApplicationTitle), messageText(texts::Message::LoadError));
         return false;

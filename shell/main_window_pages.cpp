@@ -124,10 +124,10 @@ QWidget* MainWindow::buildCodePage() {
         grid->setItemDelegate(new MaskDelegate(
             [this, id](int column, int row) {
                 switch (static_cast<GridId>(id)) {
-                case GridId::Keys: return sgPastylkiGetEditMask(column, row);
-                case GridId::Residents: return sgLokatorzyGetEditMask(column, row);
-                case GridId::GeneralCodes: return sgOKOGetEditMask(column, row);
-                case GridId::Digitizers: return sgDigitGetEditMask(column, row);
+                case GridId::Keys: return keysEditMask(column, row);
+                case GridId::Residents: return residentsEditMask(column, row);
+                case GridId::GeneralCodes: return generalCodesEditMask(column, row);
+                case GridId::Digitizers: return digitizersEditMask(column, row);
                 }
                 return QString();
             },

@@ -66,7 +66,7 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
     const std::string baseDate = options.baseDate.toStdString();
     if (!describe_)
         describe_ = [merge, baseDate, language](const std::vector<MergeChoice>&, bool) {
-            std::vector<texts::ChangeGroup> groups = texts::DescribeMerge(merge, baseDate, language);
+            std::vector<texts::ChangeGroup> groups = texts::describeMerge(merge, baseDate, language);
             const std::string conflicts = texts::messageText(texts::Message::MergeConflicts, language);
             if (!groups.empty() && groups.back().title == conflicts) groups.pop_back();
             return groups;
@@ -94,10 +94,10 @@ MergeDialog::MergeDialog(QWidget* parent, const ThreeWayMerge& merge, const Merg
     for (std::size_t row = 0; row < conflicts_.size(); ++row) {
         const MergeItem& item = merge.items[conflicts_[row]];
         const int r = static_cast<int>(row);
-        table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(texts::MergeItemName(item, language))));
-        const auto cells = differingCells({texts::MergeItemValue(item, kBaseSide, language),
-                                           texts::MergeItemValue(item, kFileSide, language),
-                                           texts::MergeItemValue(item, kControllerSide, language)});
+        table->setItem(r, 0, new QTableWidgetItem(QString::fromStdString(texts::mergeItemName(item, language))));
+        const auto cells = differingCells({texts::mergeItemValue(item, kBaseSide, language),
+                                           texts::mergeItemValue(item, kFileSide, language),
+                                           texts::mergeItemValue(item, kControllerSide, language)});
         table->setItem(r, 1, new QTableWidgetItem(cells[0].join(QStringLiteral(", "))));
         auto* group = new QButtonGroup(this);
         const char* names[] = {"ChooseFile", "ChooseController"};
@@ -166,7 +166,7 @@ void MergeDialog::updateSend() {
     // What would be sent now: the list follows the choices.
     tree_->clear();
     const std::vector<texts::ChangeGroup> groups = describe_(choices(), overwrite_->isChecked());
-    FillChangeTree(tree_, groups);
+    fillChangeTree(tree_, groups);
     tree_->setVisible(!groups.empty());
 }
 

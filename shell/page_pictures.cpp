@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     const QString folder = args.size() > 1 ? args[1] : QStringLiteral(".");
     QDir().mkpath(folder);
     kelvane::shell::MainWindow window;
-    window.document().working = kelvane::SampleBuildingImage();
+    window.document().working = kelvane::sampleBuildingImage();
     window.DisplayData();
     window.setDescription(QStringLiteral("Budynek przy ul. Słonecznej 12, klatka A.\r\nZasilacz w szafce na parterze."));
     if (args.size() > 2) window.ApplyLanguage(args[2].toInt());

@@ -85,7 +85,7 @@ void PortDialog::setPortSource(std::function<QStringList()> names) {
 
 QString PortDialog::chosenText() const { return portCombo_->currentText(); }
 
-void PortDialog::FormShow() {
+void PortDialog::refillPortList() {
     std::vector<link::PortInfo> ports = this->ports();
     lastSeen_ = ports;
     if (ports.empty() && portCombo_->count() > 0) return;  // keep the last list
@@ -131,7 +131,7 @@ void PortDialog::showDetailsOfText() {
 }
 
 void PortDialog::showEvent(QShowEvent* event) {
-    FormShow();
+    refillPortList();
     if (QScreen* screen = QGuiApplication::primaryScreen())  // centred on the screen
         move(screen->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);

@@ -1,6 +1,6 @@
 #pragma once
 // The port dialog: the technician picks (or types) the controller's port.
-// Created once and kept for the whole run; every time it is shown, FormShow
+// Created once and kept for the whole run; every time it is shown, refillPortList
 // refills the list from the system's serial ports, plus the built-in
 // simulator entry. While it is open the list follows adapters that come and
 // go. An entry's text is the port's name; the dropped-down list also tells
@@ -51,7 +51,7 @@ public:
     // Refills the list: the ports, sorted by text, and the simulator entry
     // (left out if a real port has that name). Leaves the list as it was when
     // the system lists no port. The typed text survives the refill.
-    void FormShow();
+    void refillPortList();
     // Looks at the system's ports again and refills the list when they
     // changed since the last look (a list that became empty too); nothing
     // while the list is dropped down.

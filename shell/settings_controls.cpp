@@ -34,7 +34,7 @@ const QStringList& numbers256() {
 
 // Check boxes whose captions no language changes.
 QString fixedCaption(const Parameter& p) {
-    const char* caption = texts::FixedCheckBoxCaption(p.control);
+    const char* caption = texts::fixedCheckBoxCaption(p.control);
     return caption ? QString::fromLatin1(caption) : QString();
 }
 

@@ -17,19 +17,19 @@ bool KelvaneApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        ShowException(QString::fromUtf8(e.what()));
+        showException(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowException(QString());
+        showException(QString());
     }
     QCoreApplication::exit(0);
     return false;
 }
 
-void ShowException(const QString& message) {
+void showException(const QString& message) {
     QMessageBox::critical(nullptr, QString::fromLatin1(kApplicationTitle), message);
 }
 
-int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire) {
+int runKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire) {
     KelvaneApplication app(argc, argv);
     try {
         // Settings, backups (user data) and the desktop's window class go by the
@@ -37,19 +37,19 @@ int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>
         QApplication::setOrganizationName(QStringLiteral("Kelvane"));
         QApplication::setApplicationName(QStringLiteral("KelvaneMini"));
         // The main window is shown by the splash when its time is up.
-        auto form1 = std::make_unique<MainWindow>();
-        if (wire) wire(*form1);
-        auto* about = new AboutBox(form1.get());
-        form1->setAboutBox(about);
-        new SplashWindow(form1.get());
+        auto mainWindow = std::make_unique<MainWindow>();
+        if (wire) wire(*mainWindow);
+        auto* about = new AboutBox(mainWindow.get());
+        mainWindow->setAboutBox(about);
+        new SplashWindow(mainWindow.get());
         app.exec();
         // A transfer still ending (an upload sends its end frame) keeps the
         // process a moment longer: no window stays on the screen meanwhile.
         for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
     } catch (const std::exception& e) {
-        ShowException(QString::fromUtf8(e.what()));
+        showException(QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowException(QString());
+        showException(QString());
     }
     return 0;
 }

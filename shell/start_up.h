@@ -19,12 +19,12 @@ public:
 };
 
 // Shows what an exception said (empty for one that says nothing) in a box.
-void ShowException(const QString& message);
+void showException(const QString& message);
 
 // Runs the program: creates the main window (filled and in Polish), then
 // calls `wire` with it (the place for the port dialog and the menu hooks),
 // creates the About dialog and the splash, and runs the message loop until
 // the program ends. Returns 0.
-int RunKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire = {});
+int runKelvaneMini(int argc, char** argv, const std::function<void(MainWindow&)>& wire = {});
 
 }  // namespace kelvane::shell

@@ -4,7 +4,7 @@
 
 namespace kelvane::shell {
 
-QFont WindowFont() {
+QFont windowFont() {
     QFont font;
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
     font.setPointSize(8);

@@ -5,6 +5,6 @@
 
 namespace kelvane::shell {
 
-QFont WindowFont();
+QFont windowFont();
 
 }  // namespace kelvane::shell

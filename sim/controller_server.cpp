@@ -130,7 +130,7 @@ int usage() {
 int main(int argc, char** argv) {
     kelvane::sim::ServerOptions options;
     std::string imagePath;
-    kelvane::sim::Controller controller(kelvane::SampleBuildingImage());
+    kelvane::sim::Controller controller(kelvane::sampleBuildingImage());
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;

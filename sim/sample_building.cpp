@@ -13,16 +13,16 @@ struct Lcg {
 };
 }  // namespace
 
-Image SampleBuildingImage() {
+Image sampleBuildingImage() {
     Image img = initialImage();
     Lcg rng;
     int flat = 1;
     const int flatsPerLine[2] = {40, 32};
     for (int line = 1; line <= 2; ++line) {
         for (int local = 1; local <= flatsPerLine[line - 1]; ++local, ++flat) {
-            WriteBcdCode(img, residentOffset(ResidentCode::Logical, line, local), flat);
-            WriteBcdCode(img, residentOffset(ResidentCode::Open, line, local), 1 + rng.below(9999));
-            if (local % 4 != 0) WriteBcdCode(img, residentOffset(ResidentCode::Main, line, local), 100 + flat);
+            writeBcdCode(img, residentOffset(ResidentCode::Logical, line, local), flat);
+            writeBcdCode(img, residentOffset(ResidentCode::Open, line, local), 1 + rng.below(9999));
+            if (local % 4 != 0) writeBcdCode(img, residentOffset(ResidentCode::Main, line, local), 100 + flat);
         }
     }
     // Touch keys: one or two per flat for the first 24 flats.
@@ -39,7 +39,7 @@ Image SampleBuildingImage() {
     // General codes: postman and caretaker at any panel, cleaning at panel 2 of bus 0.
     const int general[][3] = {{1357, 255, 1}, {2468, 255, 1}, {9753, 2, 0}, {8642, 1, 1}};
     for (int i = 0; i < 4; ++i) {
-        WriteBcdCode(img, mem::kGeneralCodes + 2 * i, general[i][0]);
+        writeBcdCode(img, mem::kGeneralCodes + 2 * i, general[i][0]);
         std::uint8_t* attr = &img[mem::kGeneralAttrs + 2 * i];
         if (general[i][1] == 255) {
             attr[0] = attr[1] = 0xFF;

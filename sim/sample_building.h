@@ -6,6 +6,6 @@ namespace kelvane {
 // A realistic configuration of a two-riser block of flats: 40 flats on LU1
 // and 32 on LU2 with call, open and main-entrance codes, touch keys, general
 // codes and digitizers, settings at their defaults. Always the same image.
-Image SampleBuildingImage();
+Image sampleBuildingImage();
 
 }  // namespace kelvane

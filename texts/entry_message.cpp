@@ -6,7 +6,7 @@
 
 namespace kelvane::texts {
 
-std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts) {
+std::string buildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts) {
     std::string text = messageText(Message::ValidationTab, language);
     text += parts.tabCaption;
     text += messageText(Message::ValidationTable, language);
@@ -33,7 +33,7 @@ std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMes
     return text;
 }
 
-std::string BrokenRuleText(const std::string& header, CellRule rule, int language) {
+std::string brokenRuleText(const std::string& header, CellRule rule, int language) {
     Message text = Message::RuleFlatNumber;
     switch (rule) {
     case CellRule::None: return {};

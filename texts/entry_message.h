@@ -24,10 +24,10 @@ struct EntryMessageParts {
 };
 
 // The message text in the given language (UTF-8, line feeds).
-std::string BuildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts);
+std::string buildEntryMessage(EntryProblem problem, int language, const EntryMessageParts& parts);
 
 // The line under an invalid row's message: the column, by its header, and the
 // rule its cell breaks. Empty for CellRule::None.
-std::string BrokenRuleText(const std::string& header, CellRule rule, int language);
+std::string brokenRuleText(const std::string& header, CellRule rule, int language);
 
 }  // namespace kelvane::texts

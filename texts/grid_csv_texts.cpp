@@ -58,7 +58,7 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
         reason = messageText(Message::CsvInvalidRow, language);
         // Which cell and why, as the window says it under a refused row.
         if (refusal.column >= 0 && refusal.column < gridColumns(grid))
-            reason += "; " + BrokenRuleText(gridHeaders(grid, language)[static_cast<std::size_t>(refusal.column)],
+            reason += "; " + brokenRuleText(gridHeaders(grid, language)[static_cast<std::size_t>(refusal.column)],
                                             refusal.rule, language);
         break;
     case CsvRowProblem::Repeated: reason = format(Message::CsvRepeatedRow, language, refusal.otherLine); break;
@@ -77,7 +77,7 @@ std::string csvRefusalText(const CsvRefusal& refusal, GridId grid, int language)
         }
         const auto headers = gridHeaders(grid, language);
         const std::size_t column = static_cast<std::size_t>(refusal.cell.column);
-        const std::string header = column < headers.size() ? TrimBlanks(headers[column]) : std::to_string(column + 1);
+        const std::string header = column < headers.size() ? trimBlanks(headers[column]) : std::to_string(column + 1);
         reason = refusal.cell.problem == CellProblem::NoCode
                      ? what
                      : format(Message::CsvBadCell, language, header.c_str(), what.c_str());

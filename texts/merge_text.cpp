@@ -21,7 +21,7 @@ std::string header(GridId id, int column, int language) {
 }
 
 bool isIdentity(GridId grid, int column) {
-    for (int c : IdentityColumns(grid))
+    for (int c : identityColumns(grid))
         if (c == column) return true;
     return false;
 }
@@ -79,7 +79,7 @@ std::string oneLine(const std::string& text) {
 std::string changeText(const MergeItem& item, MergeSide from, MergeSide to, int language) {
     const MergeValue &a = item.value[from], &b = item.value[to];
     if (item.kind != MergeItemKind::Row || !a.present || !b.present)
-        return MergeItemValue(item, from, language) + kArrow + MergeItemValue(item, to, language);
+        return mergeItemValue(item, from, language) + kArrow + mergeItemValue(item, to, language);
     std::string out;
     for (std::size_t c = 0; c < a.cells.size(); ++c) {
         if (a.cells[c] == b.cells[c]) continue;
@@ -97,17 +97,17 @@ std::string printf1(const std::string& fmt, const std::string& a) {
 
 }  // namespace
 
-std::string MergeItemName(const MergeItem& item, int language) {
+std::string mergeItemName(const MergeItem& item, int language) {
     switch (item.kind) {
     case MergeItemKind::Setting:
-        return std::string(item.parameter->number) + " " + SettingCaption(*item.parameter, language);
+        return std::string(item.parameter->number) + " " + settingCaption(*item.parameter, language);
     case MergeItemKind::Row: {
-        std::string name = GridCaption(item.grid, language) + ":";
+        std::string name = gridBoxCaption(item.grid, language) + ":";
         const MergeValue* named = nullptr;
         for (const MergeValue& v : item.value)
             if (v.present) named = named ? named : &v;
-        for (int c : IdentityColumns(item.grid))
-            name += (c == IdentityColumns(item.grid).front() ? " " : ", ") + header(item.grid, c, language) + " " +
+        for (int c : identityColumns(item.grid))
+            name += (c == identityColumns(item.grid).front() ? " " : ", ") + header(item.grid, c, language) + " " +
                     (named ? named->cells[static_cast<std::size_t>(c)] : std::string());
         return name;
     }
@@ -123,15 +123,15 @@ std::string MergeItemName(const MergeItem& item, int language) {
     return {};
 }
 
-std::string MergeItemValue(const MergeItem& item, MergeSide side, int language) {
+std::string mergeItemValue(const MergeItem& item, MergeSide side, int language) {
     switch (item.kind) {
     case MergeItemKind::Setting: {
         const Parameter& p = *item.parameter;
-        std::string text = SettingValueText(p, item.value[side].control, language);
+        std::string text = settingValueText(p, item.value[side].control, language);
         // A value the control shows alike for two versions that store it differently: the bytes tell them apart.
         for (int other = 0; other < 3; ++other)
             if (other != side && item.value[other].stored != item.value[side].stored &&
-                SettingValueText(p, item.value[other].control, language) == text)
+                settingValueText(p, item.value[other].control, language) == text)
                 return text + " (" + hexBytes(item.value[side].stored) + ")";
         return text;
     }
@@ -142,12 +142,12 @@ std::string MergeItemValue(const MergeItem& item, MergeSide side, int language) 
     return {};
 }
 
-std::vector<ChangeGroup> DescribeMerge(const ThreeWayMerge& merge, const std::string& baseDate, int language) {
+std::vector<ChangeGroup> describeMerge(const ThreeWayMerge& merge, const std::string& baseDate, int language) {
     ChangeGroup sent{ChangeGroupKind::Other, message(Message::MergeSent, language), 0, {}};
     ChangeGroup kept{ChangeGroupKind::Other, printf1(message(Message::MergeKept, language), baseDate), 0, {}};
     ChangeGroup conflicts{ChangeGroupKind::Other, message(Message::MergeConflicts, language), 0, {}};
     for (const MergeItem& item : merge.items) {
-        const std::string name = MergeItemName(item, language) + ": ";
+        const std::string name = mergeItemName(item, language) + ": ";
         switch (item.state) {
         case MergeState::Sent: sent.lines.push_back(name + changeText(item, kBaseSide, kFileSide, language)); break;
         case MergeState::Kept:
@@ -155,8 +155,8 @@ std::vector<ChangeGroup> DescribeMerge(const ThreeWayMerge& merge, const std::st
             break;
         case MergeState::Conflict:
             conflicts.lines.push_back(
-                name + message(Message::MergeFile, language) + " " + MergeItemValue(item, kFileSide, language) + "; " +
-                message(Message::MergeController, language) + " " + MergeItemValue(item, kControllerSide, language));
+                name + message(Message::MergeFile, language) + " " + mergeItemValue(item, kFileSide, language) + "; " +
+                message(Message::MergeController, language) + " " + mergeItemValue(item, kControllerSide, language));
             break;
         case MergeState::Same: break;
         }

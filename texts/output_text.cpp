@@ -45,7 +45,7 @@ std::string hex(const char* format, unsigned value) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
+std::string jsonString(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         unsigned code = 0;
@@ -72,7 +72,7 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string VisibleText(const std::string& text, bool keepLineBreaks) {
+std::string visibleText(const std::string& text, bool keepLineBreaks) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {

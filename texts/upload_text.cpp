@@ -15,10 +15,10 @@ namespace {
 std::vector<ChangeGroup> groups(const jobs::Proposal& proposal, const jobs::Plan& plan, int language,
                                 const std::string& baseDate, bool withConflicts) {
     std::vector<ChangeGroup> out;
-    std::vector<ChangeGroup> changes = DescribeChanges(
+    std::vector<ChangeGroup> changes = describeChanges(
         plan.changes, language, proposal.deviceKnown ? ChangeSides::BeforeAndAfter : ChangeSides::AfterOnly);
     if (proposal.merge) {
-        out = DescribeMerge(*proposal.merge, baseDate, language);
+        out = describeMerge(*proposal.merge, baseDate, language);
         const std::string conflicts = messageText(Message::MergeConflicts, language);
         if (!withConflicts && !out.empty() && out.back().title == conflicts) out.pop_back();
         // What goes on the line, as the plain list says it.
@@ -27,23 +27,23 @@ std::vector<ChangeGroup> groups(const jobs::Proposal& proposal, const jobs::Plan
     } else {
         out = std::move(changes);
     }
-    for (auto& g : WarningGroups(CheckConfiguration(plan.image), language)) out.push_back(std::move(g));
+    for (auto& g : warningGroups(checkConfiguration(plan.image), language)) out.push_back(std::move(g));
     return out;
 }
 
 }  // namespace
 
-std::vector<ChangeGroup> UploadGroups(const jobs::Proposal& proposal, const jobs::Plan& plan, int language,
+std::vector<ChangeGroup> uploadGroups(const jobs::Proposal& proposal, const jobs::Plan& plan, int language,
                                       const std::string& baseDate) {
     return groups(proposal, plan, language, baseDate, true);
 }
 
-std::vector<ChangeGroup> UploadGroupsWithoutConflicts(const jobs::Proposal& proposal, const jobs::Plan& plan,
+std::vector<ChangeGroup> uploadGroupsWithoutConflicts(const jobs::Proposal& proposal, const jobs::Plan& plan,
                                                       int language, const std::string& baseDate) {
     return groups(proposal, plan, language, baseDate, false);
 }
 
-std::string GuardReasonText(const jobs::Guard& guard, int language) {
+std::string guardReasonText(const jobs::Guard& guard, int language) {
     switch (guard.reason) {
     case jobs::GuardReason::RegisterUnavailable: {
         char buf[1024];

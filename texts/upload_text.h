@@ -13,13 +13,13 @@ namespace kelvane::texts {
 // The confirmation's groups: the merge's (to be sent, kept, conflicts) or
 // the change list, the blocks and line time of what `plan` sends, then the
 // configuration's warnings about what the controller will hold.
-std::vector<ChangeGroup> UploadGroups(const jobs::Proposal& proposal, const jobs::Plan& plan, int language,
+std::vector<ChangeGroup> uploadGroups(const jobs::Proposal& proposal, const jobs::Plan& plan, int language,
                                       const std::string& baseDate);
 // The merge's groups without its conflicts: what the window lists above the rows to decide.
-std::vector<ChangeGroup> UploadGroupsWithoutConflicts(const jobs::Proposal& proposal, const jobs::Plan& plan,
+std::vector<ChangeGroup> uploadGroupsWithoutConflicts(const jobs::Proposal& proposal, const jobs::Plan& plan,
                                                       int language, const std::string& baseDate);
 
 // Why the guard cannot tell ("the controller does not answer the probe").
-std::string GuardReasonText(const jobs::Guard& guard, int language);
+std::string guardReasonText(const jobs::Guard& guard, int language);
 
 }  // namespace kelvane::texts

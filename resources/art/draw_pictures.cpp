@@ -1,6 +1,6 @@
 // Draws the programs' pictures and icons into the resources folder:
 //   pictures/splash.png   599 x 359, the splash window (pure black = see-through)
-//   pictures/about.png    137 x 136, the About dialog's picture
+//   pictures/about.png    137 x 136, the aboutPicture dialog's picture
 //   icons/kelvanemini-N.png, icons/orva-N.png for N = 16 32 48 64 128 256,
 //   icons/kelvanemini.png and icons/orva.png (the 256 px ones).
 //
@@ -33,7 +33,7 @@ const QColor kAccent(0x3d, 0xd6, 0x8c);  // the green of the door-open lamp
 const QColor kAmber(0xff, 0xb0, 0x2e);
 const QColor kOrange(0xf0, 0x7a, 0x1a);
 
-QFont UiFont(double pixelSize, int weight = QFont::Normal) {
+QFont uiFont(double pixelSize, int weight = QFont::Normal) {
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPixelSize(qMax(1, qRound(pixelSize)));
     f.setWeight(QFont::Weight(weight));
@@ -42,8 +42,8 @@ QFont UiFont(double pixelSize, int weight = QFont::Normal) {
 }
 
 // The largest font up to pixelSize in which text fits into width.
-QFont FittingFont(const QString& text, double width, double pixelSize, int weight) {
-    QFont f = UiFont(pixelSize, weight);
+QFont fittingFont(const QString& text, double width, double pixelSize, int weight) {
+    QFont f = uiFont(pixelSize, weight);
     while (f.pixelSize() > 6 && QFontMetricsF(f).horizontalAdvance(text) > width) f.setPixelSize(f.pixelSize() - 1);
     return f;
 }
@@ -51,7 +51,7 @@ QFont FittingFont(const QString& text, double width, double pixelSize, int weigh
 // An entrance keypad panel drawn in the rectangle r: brushed-steel plate, a
 // speaker grille, a small display, a 3 x 4 keypad and a touch-key reader.
 // `detail` drops the fine parts for small sizes (0 = tiny icon, 2 = full).
-void DrawPanel(QPainter& p, const QRectF& r, int detail, const QString& display) {
+void drawPanel(QPainter& p, const QRectF& r, int detail, const QString& display) {
     const double w = r.width();
     const double h = r.height();
     const double radius = w * 0.09;
@@ -85,7 +85,7 @@ void DrawPanel(QPainter& p, const QRectF& r, int detail, const QString& display)
     p.drawRoundedRect(disp, w * 0.03, w * 0.03);
     if (detail > 1 && !display.isEmpty()) {
         p.setPen(kAccent);
-        p.setFont(UiFont(disp.height() * 0.62, QFont::Bold));
+        p.setFont(uiFont(disp.height() * 0.62, QFont::Bold));
         p.drawText(disp, Qt::AlignCenter, display);
     } else if (detail > 0) {
         p.setBrush(kAccent);
@@ -109,7 +109,7 @@ void DrawPanel(QPainter& p, const QRectF& r, int detail, const QString& display)
             p.drawRoundedRect(k, keyW * 0.18, keyW * 0.18);
             if (detail > 1) {
                 p.setPen(kKeyText);
-                p.setFont(UiFont(keyH * 0.62, QFont::Bold));
+                p.setFont(uiFont(keyH * 0.62, QFont::Bold));
                 p.drawText(k, Qt::AlignCenter, QString::fromLatin1(kKeys[row * 3 + col]));
             }
         }
@@ -131,7 +131,7 @@ void DrawPanel(QPainter& p, const QRectF& r, int detail, const QString& display)
 }
 
 // A rounded square with a navy gradient, the background of the KelvaneMini icon.
-void DrawTile(QPainter& p, const QRectF& r, const QColor& top, const QColor& bottom) {
+void drawTile(QPainter& p, const QRectF& r, const QColor& top, const QColor& bottom) {
     QLinearGradient g(r.topLeft(), r.bottomLeft());
     g.setColorAt(0, top);
     g.setColorAt(1, bottom);
@@ -141,7 +141,7 @@ void DrawTile(QPainter& p, const QRectF& r, const QColor& top, const QColor& bot
     p.drawRoundedRect(r, radius, radius);
 }
 
-QImage KelvaneIcon(int size) {
+QImage kelvaneIcon(int size) {
     QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
@@ -149,7 +149,7 @@ QImage KelvaneIcon(int size) {
     p.setRenderHint(QPainter::TextAntialiasing);
     const double s = size;
     const QRectF tile(s * 0.02, s * 0.02, s * 0.96, s * 0.96);
-    DrawTile(p, tile, kNavyTop, kNavyBottom);
+    drawTile(p, tile, kNavyTop, kNavyBottom);
 
     const int detail = size >= 128 ? 2 : (size >= 32 ? 1 : 0);
     if (size <= 16) {
@@ -169,17 +169,17 @@ QImage KelvaneIcon(int size) {
         return img;
     }
     const QRectF panel(s * 0.25, s * 0.08, s * 0.50, s * 0.84);
-    DrawPanel(p, panel, detail, QStringLiteral("OPEN"));
+    drawPanel(p, panel, detail, QStringLiteral("OPEN"));
     return img;
 }
 
-QImage OrvaIcon(int size) {
+QImage orvaIcon(int size) {
     QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     const double s = size;
-    DrawTile(p, QRectF(s * 0.02, s * 0.02, s * 0.96, s * 0.96), QColor(0x3b, 0x2a, 0x14), QColor(0x1f, 0x15, 0x0a));
+    drawTile(p, QRectF(s * 0.02, s * 0.02, s * 0.96, s * 0.96), QColor(0x3b, 0x2a, 0x14), QColor(0x1f, 0x15, 0x0a));
 
     // A microcontroller: dark body with pins on both sides.
     const QRectF chip(s * 0.22, s * 0.30, s * 0.56, s * 0.56);
@@ -221,7 +221,7 @@ QImage OrvaIcon(int size) {
     return img;
 }
 
-QImage Splash() {
+QImage splashPicture() {
     const int W = 599;
     const int H = 359;
     QImage img(W, H, QImage::Format_RGB32);
@@ -249,35 +249,35 @@ QImage Splash() {
     p.drawEllipse(QPointF(140, 180), 150, 150);
 
     // The entrance panel on the left, on a wall bracket line.
-    DrawPanel(p, QRectF(78, 40, 126, 272), 2, QStringLiteral("OPEN"));
+    drawPanel(p, QRectF(78, 40, 126, 272), 2, QStringLiteral("OPEN"));
 
     // Text on the right.
     const double textLeft = 250;
     p.setPen(QColor(0xf4, 0xf7, 0xfb));
     const QString title = QStringLiteral("KelvaneMini");
-    p.setFont(FittingFont(title, W - textLeft - 30, 52, QFont::Bold));
+    p.setFont(fittingFont(title, W - textLeft - 30, 52, QFont::Bold));
     p.drawText(QRectF(textLeft, 70, W - textLeft - 20, 70), Qt::AlignLeft | Qt::AlignVCenter, title);
     // The program has one name: no second one under it.
     p.setPen(QPen(kAccent, 3));
     p.drawLine(QPointF(textLeft + 2, 156), QPointF(textLeft + 120, 156));
 
     p.setPen(QColor(0xdc, 0xe5, 0xf0));
-    p.setFont(UiFont(15));
+    p.setFont(uiFont(15));
     p.drawText(QRectF(textLeft, 176, W - textLeft - 24, 70), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
                QString::fromUtf8("Konfiguracja zasilacza domofonowego: kody, klucze, digitalizery i parametry"));
 
     p.setPen(QColor(0xf4, 0xf7, 0xfb));
-    p.setFont(UiFont(17, QFont::Bold));
+    p.setFont(uiFont(17, QFont::Bold));
     p.drawText(QRectF(textLeft, 270, 200, 28), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Wersja 0.9"));
 
     p.setPen(QColor(0x7f, 0x98, 0xb8));
-    p.setFont(UiFont(12));
+    p.setFont(uiFont(12));
     p.drawText(QRectF(textLeft, 300, W - textLeft - 24, 24), Qt::AlignLeft | Qt::AlignVCenter,
                QString::fromUtf8("Trwa uruchamianie…"));
     return img;
 }
 
-QImage About() {
+QImage aboutPicture() {
     const int W = 137;
     const int H = 136;
     QImage img(W, H, QImage::Format_RGB32);
@@ -289,22 +289,22 @@ QImage About() {
     bg.setColorAt(1, kNavyBottom);
     p.fillRect(img.rect(), bg);
 
-    DrawPanel(p, QRectF(14, 12, 50, 108), 1, QString());
+    drawPanel(p, QRectF(14, 12, 50, 108), 1, QString());
 
     p.setPen(QColor(0xf4, 0xf7, 0xfb));
-    p.setFont(FittingFont(QStringLiteral("Kelvane"), 62, 15, QFont::Bold));
+    p.setFont(fittingFont(QStringLiteral("Kelvane"), 62, 15, QFont::Bold));
     p.drawText(QRectF(70, 30, 64, 22), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Kelvane"));
     p.setPen(kAccent);
     p.drawText(QRectF(70, 50, 64, 22), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Mini"));
     p.setPen(QColor(0xa9, 0xc4, 0xe6));
-    p.setFont(UiFont(11));
+    p.setFont(uiFont(11));
     p.drawText(QRectF(70, 84, 64, 18), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("v 0.9"));
     return img;
 }
 
 // A review sheet: every icon size of both programs, each also enlarged
 // without smoothing, so the pixels of the small sizes can be judged.
-QImage IconSheet() {
+QImage iconSheet() {
     const int sizes[] = {16, 32, 48, 64, 128, 256};
     QImage sheet(1400, 620, QImage::Format_RGB32);
     sheet.fill(QColor(0xee, 0xee, 0xee));
@@ -313,7 +313,7 @@ QImage IconSheet() {
     for (int which = 0; which < 2; ++which) {
         int x = 10;
         for (int size : sizes) {
-            const QImage icon = which == 0 ? KelvaneIcon(size) : OrvaIcon(size);
+            const QImage icon = which == 0 ? kelvaneIcon(size) : orvaIcon(size);
             p.drawImage(x, y, icon);
             if (size <= 48) {
                 const int factor = size == 16 ? 8 : 4;
@@ -328,7 +328,7 @@ QImage IconSheet() {
     return sheet;
 }
 
-bool Save(const QImage& img, const QString& path) {
+bool savePng(const QImage& img, const QString& path) {
     if (!img.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
@@ -342,7 +342,7 @@ bool Save(const QImage& img, const QString& path) {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc == 3 && QString::fromLatin1(argv[1]) == QLatin1String("--sheet"))
-        return Save(IconSheet(), QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+        return savePng(iconSheet(), QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <resources folder> | --sheet <review.png>\n", argv[0]);
         return 2;
@@ -350,13 +350,13 @@ int main(int argc, char** argv) {
     const QDir root(QString::fromLocal8Bit(argv[1]));
     root.mkpath(QStringLiteral("pictures"));
     root.mkpath(QStringLiteral("icons"));
-    bool ok = Save(Splash(), root.filePath(QStringLiteral("pictures/splash.png")));
-    ok = Save(About(), root.filePath(QStringLiteral("pictures/about.png"))) && ok;
+    bool ok = savePng(splashPicture(), root.filePath(QStringLiteral("pictures/splash.png")));
+    ok = savePng(aboutPicture(), root.filePath(QStringLiteral("pictures/about.png"))) && ok;
     for (int size : {16, 32, 48, 64, 128, 256}) {
-        ok = Save(KelvaneIcon(size), root.filePath(QStringLiteral("icons/kelvanemini-%1.png").arg(size))) && ok;
-        ok = Save(OrvaIcon(size), root.filePath(QStringLiteral("icons/orva-%1.png").arg(size))) && ok;
+        ok = savePng(kelvaneIcon(size), root.filePath(QStringLiteral("icons/kelvanemini-%1.png").arg(size))) && ok;
+        ok = savePng(orvaIcon(size), root.filePath(QStringLiteral("icons/orva-%1.png").arg(size))) && ok;
     }
-    ok = Save(KelvaneIcon(256), root.filePath(QStringLiteral("icons/kelvanemini.png"))) && ok;
-    ok = Save(OrvaIcon(256), root.filePath(QStringLiteral("icons/orva.png"))) && ok;
+    ok = savePng(kelvaneIcon(256), root.filePath(QStringLiteral("icons/kelvanemini.png"))) && ok;
+    ok = savePng(orvaIcon(256), root.filePath(QStringLiteral("icons/orva.png"))) && ok;
     return ok ? 0 : 1;
 }

@@ -29,19 +29,19 @@ TEST(BlockCheck, AgreesWithTheBootloadersOwnFormulation) {
 }
 
 TEST(PortNames, ComEntriesGiveTheirNumber) {
-    using kelvane::bootloader::PortNumberFromEntry;
-    EXPECT_EQ(PortNumberFromEntry("COM7"), 7);
-    EXPECT_EQ(PortNumberFromEntry("COM123"), 123);
-    EXPECT_EQ(PortNumberFromEntry("COM10"), 10);
-    EXPECT_EQ(PortNumberFromEntry("COM12x"), 12);  // leading digits only
-    EXPECT_EQ(PortNumberFromEntry("COM"), 0);
-    EXPECT_EQ(PortNumberFromEntry("COMx1"), 0);
-    EXPECT_EQ(PortNumberFromEntry("com3"), 0);
-    EXPECT_EQ(PortNumberFromEntry("ttyS0"), 0);
-    EXPECT_EQ(PortNumberFromEntry(""), 0);
-    EXPECT_EQ(PortNumberFromEntry("COM999"), 999);
-    EXPECT_EQ(PortNumberFromEntry("COM1000"), 0);  // no room in the device name
-    EXPECT_EQ(PortNumberFromEntry("COM99999999999999999999"), 0);
-    EXPECT_EQ(kelvane::bootloader::ComDeviceName(7), "\\\\.\\COM7");
-    EXPECT_EQ(kelvane::bootloader::ComDeviceName(123), "\\\\.\\COM123");
+    using kelvane::bootloader::portNumberFromEntry;
+    EXPECT_EQ(portNumberFromEntry("COM7"), 7);
+    EXPECT_EQ(portNumberFromEntry("COM123"), 123);
+    EXPECT_EQ(portNumberFromEntry("COM10"), 10);
+    EXPECT_EQ(portNumberFromEntry("COM12x"), 12);  // leading digits only
+    EXPECT_EQ(portNumberFromEntry("COM"), 0);
+    EXPECT_EQ(portNumberFromEntry("COMx1"), 0);
+    EXPECT_EQ(portNumberFromEntry("com3"), 0);
+    EXPECT_EQ(portNumberFromEntry("ttyS0"), 0);
+    EXPECT_EQ(portNumberFromEntry(""), 0);
+    EXPECT_EQ(portNumberFromEntry("COM999"), 999);
+    EXPECT_EQ(portNumberFromEntry("COM1000"), 0);  // no room in the device name
+    EXPECT_EQ(portNumberFromEntry("COM99999999999999999999"), 0);
+    EXPECT_EQ(kelvane::bootloader::comDeviceName(7), "\\\\.\\COM7");
+    EXPECT_EQ(kelvane::bootloader::comDeviceName(123), "\\\\.\\COM123");
 }

@@ -105,7 +105,7 @@ TEST_F(PtyRun, ShortFirmwareFileIsProgrammedOverTheRealLine) {
     }
     UpgradeState state;
     RecordingView view;
-    ASSERT_TRUE(LoadFirmwareImageFrom((dir_ / kFirmwareFileName).string(), state, view));
+    ASSERT_TRUE(loadFirmwareImageFrom((dir_ / kFirmwareFileName).string(), state, view));
 
     StopFlag stop;
     StoppableClock clock(stop, 20);  // the protocol's pauses shrink; line time and time-outs do not

@@ -85,7 +85,7 @@ std::vector<std::string> secretsOf(const kelvane::Image& image) {
         }
         needles.insert(needles.end(), {run, lower, upper});
     }
-    const kelvane::WindowData shown = kelvane::ShowImage(image);
+    const kelvane::WindowData shown = kelvane::showImage(image);
     for (auto id : {kelvane::GridId::Keys, kelvane::GridId::Residents, kelvane::GridId::GeneralCodes})
         for (const auto& row : shown.grid(id).rows)
             for (const auto& cell : row)
@@ -149,7 +149,7 @@ TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
 
     const Outcome down = kvtool(first, {"download", "--port", "sim", "-o", (root / "a.kvd").string()});
     ASSERT_EQ(down.exit, 0) << down.err;
-    const auto file = kelvane::LoadDataFile(root / "a.kvd");
+    const auto file = kelvane::loadDataFileFrom(root / "a.kvd");
     ASSERT_TRUE(file);
     const auto needles = secretsOf(file->image);
     ASSERT_GT(needles.size(), 10u);
@@ -180,7 +180,7 @@ TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
         second, {"key", "import", (root / "key.exp").string(), "--passphrase-file", (root / "pass").string()}, second_key);
     ASSERT_EQ(imported.exit, 0) << imported.err;
     ASSERT_EQ(exportVisit(second, second_key).exit, 0);
-    EXPECT_EQ(kelvane::LoadDataFile(root / "got.kvd")->image, file->image);
+    EXPECT_EQ(kelvane::loadDataFileFrom(root / "got.kvd")->image, file->image);
 
     // A rotation seals everything again: the first user still reads it, the
     // colleague's copy of the old key no longer does.

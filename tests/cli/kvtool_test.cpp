@@ -110,12 +110,12 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
 }
 
 Image imageOf(const fs::path& kvd) {
-    auto f = kelvane::LoadDataFile(kvd.string());
+    auto f = kelvane::loadDataFileFrom(kvd.string());
     return f ? f->image : Image{};
 }
 
 void save(const fs::path& kvd, const Image& img, const std::string& description = "") {
-    ASSERT_TRUE(kelvane::SaveDataFile(kvd.string(), img, description));
+    ASSERT_TRUE(kelvane::saveDataFileTo(kvd.string(), img, description));
 }
 
 class Kvtool : public ::testing::Test {
@@ -258,7 +258,7 @@ TEST_F(Kvtool, FilesMissingOrRefusedExitTwoAndPortsThatDoNotOpenExitThree) {
 TEST_F(Kvtool, OutputShowsControlCharactersAndJsonStaysUtf8) {
     // A name with an escape sequence and a byte that is not UTF-8; a description with ESC and BEL.
     const fs::path file = dir / "a\x1b[31m\xff.kvd";
-    ASSERT_TRUE(kelvane::SaveDataFile(file, kelvane::initialImage(), "opis\x1b[2J\x07"));
+    ASSERT_TRUE(kelvane::saveDataFileTo(file, kelvane::initialImage(), "opis\x1b[2J\x07"));
     const Outcome text = run({"show", file.string()});
     const Outcome json = run({"show", file.string(), "--json"});
     const Outcome missing = run({"show", (dir / "b\x1b[2J.kvd").string()});
@@ -413,12 +413,12 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
     const Outcome down = run({"download", "--port", "sim", "-o", a, "--description", "Klatka A", "--quiet"});
     ASSERT_EQ(down.exit, 0) << down.err;
     EXPECT_EQ(run({"download", "--port", "sim", "-o", "here.kvd", "--quiet"}).exit, 0) << "a bare file name";
-    EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::SampleBuildingImage());
-    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
-    EXPECT_EQ(kelvane::LoadDataFile(a)->description, "Klatka A");
+    EXPECT_EQ(imageOf(dir / "here.kvd"), kelvane::sampleBuildingImage());
+    EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
+    EXPECT_EQ(kelvane::loadDataFileFrom(a)->description, "Klatka A");
     EXPECT_TRUE(down.err.empty()) << "no progress line when stderr is not a terminal: " << down.err;
 
-    Image changed = kelvane::SampleBuildingImage();
+    Image changed = kelvane::sampleBuildingImage();
     changed[kelvane::mem::kParams + 3] ^= 0x01;
     save(b, changed);
     EXPECT_EQ(run({"check", "--port", "sim", a}).exit, 0);
@@ -493,10 +493,10 @@ TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
 // keypad behind the program's back.
 TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
     const auto openCode = [](Image img, int code) {
-        kelvane::WriteBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
+        kelvane::writeBcdCode(img, kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3), code);
         return img;
     };
-    const Image sample = kelvane::SampleBuildingImage(), base = openCode(sample, 123);
+    const Image sample = kelvane::sampleBuildingImage(), base = openCode(sample, 123);
     Image edited = base;
     kelvane::writeLE16(edited, kelvane::mem::kWords, 3300);
     Image merged = sample;
@@ -540,12 +540,12 @@ TEST_F(Kvtool, UploadAndMergeAgainstABaseKeepWhatChangedAtTheController) {
         EXPECT_EQ(fs::exists(out), k.exit == 0 && args[0] == "merge");
     }
     EXPECT_EQ(imageOf(out), merged);
-    EXPECT_EQ(kelvane::LoadDataFile(out)->description, "Bldg");
+    EXPECT_EQ(kelvane::loadDataFileFrom(out)->description, "Bldg");
 }
 
 // The flat actions on the sample building: flat 1.3 (call code 3) has two keys.
 TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
-    const Image sample = kelvane::SampleBuildingImage();
+    const Image sample = kelvane::sampleBuildingImage();
     save(dir / "a.kvd", sample);
     const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
     const std::string key = kelvane::FormatKeyText(&sample[kelvane::mem::kKeys]);
@@ -582,13 +582,13 @@ TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
     const std::string a = (dir / "a.kvd").string(), out = (dir / "out.kvd").string();
-    save(a, kelvane::SampleBuildingImage());
+    save(a, kelvane::sampleBuildingImage());
     ASSERT_EQ(run({"export-csv", a, "-o", (dir / "csv").string()}).exit, 0);
     for (const char* table : {"keys", "residents", "general_codes", "digitizers"}) {
         const std::string csv = (dir / "csv" / (std::string(table) + ".csv")).string();
         const Outcome back = run({"import-csv", a, table, csv, "-o", out});
         EXPECT_EQ(back.exit, 0) << table << back.err;
-        EXPECT_EQ(imageOf(out), kelvane::SampleBuildingImage()) << table;
+        EXPECT_EQ(imageOf(out), kelvane::sampleBuildingImage()) << table;
     }
     fs::remove(out);
     std::ofstream(dir / "bad.csv") << slurp(dir / "csv" / "residents.csv") << "9.9;x;;\r\n";
@@ -743,7 +743,7 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
 
     // Another controller that holds the very image: nothing to guard, nothing sent.
     sim.reset();
-    const Image sample = kelvane::SampleBuildingImage();
+    const Image sample = kelvane::sampleBuildingImage();
     std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(sample.data()), static_cast<std::streamsize>(sample.size()));
     startSimulator({"--identity", "0003393005010000"});
@@ -872,7 +872,7 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
         ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
         const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
         EXPECT_EQ(r.exit, 0) << r.err;
-        EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+        EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
         EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
         lock.exec(QStringLiteral("ROLLBACK"));
     }
@@ -882,7 +882,7 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
     std::ofstream(reg, std::ios::trunc) << "not a database, only text";
     const Outcome r = run({"download", "--port", "sim", "-o", a, "--lang", "en"});
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(imageOf(a), kelvane::SampleBuildingImage());
+    EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
     EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
 }
 
@@ -993,7 +993,7 @@ TEST_F(Kvtool, FlashJobVerifiesAndRestoresTheConfigurationAndRefusesAFileThatIsN
             for (const auto& e : fs::directory_iterator(backups)) kept.push_back(e.path());
         ASSERT_EQ(kept.size(), c.backup ? 1u : 0u);
         if (!c.backup) continue;
-        EXPECT_EQ(imageOf(kept[0]), kelvane::SampleBuildingImage());
+        EXPECT_EQ(imageOf(kept[0]), kelvane::sampleBuildingImage());
         EXPECT_EQ(fs::status(kept[0]).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_NE(r.out.find(kept[0].string()), std::string::npos) << "its path printed";
     }
@@ -1032,7 +1032,7 @@ TEST_F(Kvtool, FlashJobOverAPtyBacksUpFlashesAndVerifiesTheConfiguration) {
         for (const auto& e : fs::recursive_directory_iterator(dir / ".local"))
             if (e.path().extension() == ".kvs") backups.push_back(e.path());  // sealed
         ASSERT_EQ(backups.size(), 1u) << r.out;
-        EXPECT_EQ(imageOf(backups[0]), kelvane::SampleBuildingImage()) << "the backup holds what the controller held";
+        EXPECT_EQ(imageOf(backups[0]), kelvane::sampleBuildingImage()) << "the backup holds what the controller held";
     }
 }
 
@@ -1050,7 +1050,7 @@ std::string frameHex(const Image& img, unsigned block) {
 }
 
 TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheController) {
-    const Image original = kelvane::SampleBuildingImage();
+    const Image original = kelvane::sampleBuildingImage();
     const std::string a = (dir / "a.kvd").string(), trace = (dir / "chosen.trace").string();
     ASSERT_EQ(run({"download", "--port", "sim", "-o", a, "--trace", trace}).exit, 0);
     ASSERT_EQ(imageOf(a), original);
@@ -1093,10 +1093,10 @@ TEST_F(Kvtool, TracesAndTheSupportBundleOpenElsewhereAndHoldNoCodeOfTheControlle
     EXPECT_NE(log.find("info: line session on Symulator (kvtool"), std::string::npos) << log;
     EXPECT_NE(log.find("closed after"), std::string::npos) << log;
 
-    const auto masked = kelvane::LoadDataFile((out / "image-masked.kvd").string());
+    const auto masked = kelvane::loadDataFileFrom((out / "image-masked.kvd").string());
     ASSERT_TRUE(masked);
     for (std::size_t off = 0; off + 1 < kelvane::kImageSize; off += 2) {
-        if (!kelvane::IsSecretByte(off) || off >= kelvane::mem::kKeys ||
+        if (!kelvane::isSecretByte(off) || off >= kelvane::mem::kKeys ||
             (original[off] == 0xFF && original[off + 1] == 0xFF))
             continue;
         EXPECT_FALSE(masked->image[off] == original[off] && masked->image[off + 1] == original[off + 1])

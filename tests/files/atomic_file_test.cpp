@@ -74,10 +74,10 @@ TEST(AtomicFile, ReplacedFileKeepsItsPermissionsAndItsLink) {
     const fs::path file = f.dir / "private.kvd", link = f.dir / "link.kvd";
     for (bool viaLink : {false, true}) {
         SCOPED_TRACE(viaLink ? "through a link" : "the file itself");
-        ASSERT_TRUE(kelvane::WriteFileAtomically(file, "old", 3));
+        ASSERT_TRUE(kelvane::writeFileAtomically(file, "old", 3));
         fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         if (viaLink) fs::create_symlink(file.filename(), link);
-        ASSERT_TRUE(kelvane::WriteFileAtomically(viaLink ? link : file, "new", 3));
+        ASSERT_TRUE(kelvane::writeFileAtomically(viaLink ? link : file, "new", 3));
         EXPECT_EQ(contents(file), "new");
         EXPECT_EQ(modeOf(file), 0640u);
         EXPECT_EQ(fs::is_symlink(link), viaLink);
@@ -145,8 +145,8 @@ TEST(AtomicFile, TargetsThatAreNotAWritableFileAreRefusedAndLeftAsTheyWere) {
         const fs::path target = c.make(f.dir);
         const auto before = fs::symlink_status(target);
         const std::size_t count = entries(f.dir);
-        EXPECT_EQ(kelvane::CheckWriteTarget(target), c.fault);
-        EXPECT_EQ(kelvane::WriteFileSafely(target, "new", 3), c.fault);
+        EXPECT_EQ(kelvane::checkWriteTarget(target), c.fault);
+        EXPECT_EQ(kelvane::writeFileSafely(target, "new", 3), c.fault);
         EXPECT_EQ(fs::symlink_status(target).type(), before.type());
         EXPECT_EQ(entries(f.dir), count) << "nothing left behind";
         if (fs::exists(f.dir / "victim")) {
@@ -166,7 +166,7 @@ TEST(AtomicFile, APlantedTemporaryNameOrOwnLinkInASharedFolderDoNotMisleadIt) {
     fs::create_symlink(f.dir / "victim", f.dir / ".t1");
     int attempt = 0;
     kelvane::detail::setTemporaryNamesForTests([&] { return ".t" + std::to_string(++attempt); });
-    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "codes.kvd", "new", 3), WriteFault::None);
+    EXPECT_EQ(kelvane::writeFileSafely(f.dir / "codes.kvd", "new", 3), WriteFault::None);
     kelvane::detail::setTemporaryNamesForTests({});
     EXPECT_EQ(attempt, 2);
     EXPECT_EQ(contents(f.dir / "victim"), "old");
@@ -177,37 +177,37 @@ TEST(AtomicFile, APlantedTemporaryNameOrOwnLinkInASharedFolderDoNotMisleadIt) {
     fs::create_directory(f.dir / "shared");
     ::chmod((f.dir / "shared").c_str(), 01777);
     fs::create_symlink(f.dir / "codes.kvd", f.dir / "shared" / "mine.kvd");
-    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "shared" / "mine.kvd", "newer", 5), WriteFault::None);
+    EXPECT_EQ(kelvane::writeFileSafely(f.dir / "shared" / "mine.kvd", "newer", 5), WriteFault::None);
     EXPECT_EQ(contents(f.dir / "codes.kvd"), "newer");
 }
 
 TEST(AtomicFile, NewFilesAndFoldersAreTheOwnersAloneAndReplacedOnesKeepModeAndOwner) {
     Folder f;
     const mode_t old = ::umask(022);
-    EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "new.kvd", "x", 1));
+    EXPECT_TRUE(kelvane::writeFileAtomically(f.dir / "new.kvd", "x", 1));
     EXPECT_EQ(modeOf(f.dir / "new.kvd"), 0600u);
     put(f.dir / "shared.kvd", "x");
     ::chmod((f.dir / "shared.kvd").c_str(), 0664);
-    EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "shared.kvd", "y", 1));
+    EXPECT_TRUE(kelvane::writeFileAtomically(f.dir / "shared.kvd", "y", 1));
     EXPECT_EQ(modeOf(f.dir / "shared.kvd"), 0664u);
     // A file of secrets is the owner's alone whatever was there before.
     put(f.dir / "bundle.zip", "x");
     ::chmod((f.dir / "bundle.zip").c_str(), 0644);
-    EXPECT_EQ(kelvane::WriteFileSafely(f.dir / "bundle.zip", "y", 1, kelvane::FileAccess::OwnerOnly), WriteFault::None);
+    EXPECT_EQ(kelvane::writeFileSafely(f.dir / "bundle.zip", "y", 1, kelvane::FileAccess::OwnerOnly), WriteFault::None);
     EXPECT_EQ(modeOf(f.dir / "bundle.zip"), 0600u);
     // A folder made, and one that others could enter, end up the owner's alone.
-    EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups" / "deep"));
+    EXPECT_TRUE(kelvane::makePrivateFolder(f.dir / "backups" / "deep"));
     EXPECT_EQ(modeOf(f.dir / "backups" / "deep"), 0700u);
     EXPECT_EQ(modeOf(f.dir / "backups"), 0700u) << "the parent it made, too";
     ::chmod((f.dir / "backups").c_str(), 0755);
-    EXPECT_TRUE(kelvane::MakePrivateFolder(f.dir / "backups"));
+    EXPECT_TRUE(kelvane::makePrivateFolder(f.dir / "backups"));
     EXPECT_EQ(modeOf(f.dir / "backups"), 0700u);
-    EXPECT_FALSE(kelvane::MakePrivateFolder(f.dir / "new.kvd"));
+    EXPECT_FALSE(kelvane::makePrivateFolder(f.dir / "new.kvd"));
     ::umask(old);
     if (root()) {
         // Root replacing a user's file leaves it the user's.
         ASSERT_EQ(::chown((f.dir / "shared.kvd").c_str(), kOtherUser, kOtherUser), 0);
-        EXPECT_TRUE(kelvane::WriteFileAtomically(f.dir / "shared.kvd", "z", 1));
+        EXPECT_TRUE(kelvane::writeFileAtomically(f.dir / "shared.kvd", "z", 1));
         struct stat st {};
         ::stat((f.dir / "shared.kvd").c_str(), &st);
         EXPECT_EQ(st.st_uid, kOtherUser);
@@ -256,7 +256,7 @@ TEST(AtomicFile, ReadsUpToTheLimitAndRefusesALargerFileUnread) {
         put(file, std::string(size, 'x'));
         const timespec stale[2] = {{1000000000, 0}, {0, UTIME_OMIT}};  // read long ago, written now
         ::utimensat(AT_FDCWD, file.c_str(), stale, 0);
-        const kelvane::ReadFault fault = kelvane::ReadFileBounded(file, kLimit, bytes);
+        const kelvane::ReadFault fault = kelvane::readFileBounded(file, kLimit, bytes);
         struct stat st {};
         ::stat(file.c_str(), &st);
         accessed = st.st_atim.tv_sec != 1000000000;
@@ -282,7 +282,7 @@ TEST(AtomicFile, AShortWriteOrAFailedRenameKeepsTheOldFileAndLeavesNothing) {
                   ::signal(SIGXFSZ, SIG_IGN);
                   const rlimit limit{4096, 4096};
                   ::setrlimit(RLIMIT_FSIZE, &limit);
-                  return kelvane::WriteFileSafely(file, big.data(), big.size()) == WriteFault::Failed ? 0 : 1;
+                  return kelvane::writeFileSafely(file, big.data(), big.size()) == WriteFault::Failed ? 0 : 1;
               }),
               0);
     EXPECT_EQ(contents(file), "old");
@@ -294,7 +294,7 @@ TEST(AtomicFile, AShortWriteOrAFailedRenameKeepsTheOldFileAndLeavesNothing) {
     ::chmod(file.c_str(), 0666);
     EXPECT_EQ(inChild([&] {
                   if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) return 2;
-                  return kelvane::WriteFileSafely(file, "new", 3) == WriteFault::Failed ? 0 : 1;
+                  return kelvane::writeFileSafely(file, "new", 3) == WriteFault::Failed ? 0 : 1;
               }),
               0);
     EXPECT_EQ(contents(file), "old");

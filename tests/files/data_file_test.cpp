@@ -21,14 +21,14 @@
 using namespace kelvane;
 
 TEST(DataFile, ImageThenDescriptionInWindows1250) {
-    const Image img = SampleBuildingImage();
+    const Image img = sampleBuildingImage();
     const std::string text = "Blok ul. Łódzka 5\r\nklatka B: ł";
-    const auto bytes = WriteDataFile(img, text);
+    const auto bytes = writeDataFile(img, text);
     ASSERT_EQ(bytes.size(), kImageSize + 30);
     EXPECT_TRUE(std::equal(img.begin(), img.end(), bytes.begin()));
     EXPECT_EQ(bytes[kImageSize + 9], 0xA3);  // Ł
     EXPECT_EQ(bytes.back(), 0xB3);           // ł
-    const auto back = ReadDataFile(bytes);
+    const auto back = readDataFile(bytes);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->image, img);
     EXPECT_EQ(back->description, text);
@@ -36,32 +36,32 @@ TEST(DataFile, ImageThenDescriptionInWindows1250) {
 
 TEST(DataFile, AnImageAloneHasAnEmptyDescriptionAndAShortFileIsRefused) {
     std::vector<std::uint8_t> bytes(kImageSize, 0x11);
-    auto file = ReadDataFile(bytes);
+    auto file = readDataFile(bytes);
     ASSERT_TRUE(file);
     EXPECT_TRUE(file->description.empty());
     bytes.pop_back();
-    EXPECT_FALSE(ReadDataFile(bytes));
-    EXPECT_FALSE(ReadDataFile({}));
+    EXPECT_FALSE(readDataFile(bytes));
+    EXPECT_FALSE(readDataFile({}));
 }
 
 TEST(DataFile, SavingAndLoadingFiles) {
     // Test runs of other build folders share the temporary directory.
     const std::string path = testing::TempDir() + "/round_" + std::to_string(std::random_device{}()) + ".kvd";
-    EXPECT_TRUE(SaveDataFile(path, initialImage(), "Opis"));
-    auto file = LoadDataFile(path);
+    EXPECT_TRUE(saveDataFileTo(path, initialImage(), "Opis"));
+    auto file = loadDataFileFrom(path);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->image, initialImage());
     EXPECT_EQ(file->description, "Opis");
-    EXPECT_TRUE(SaveDataFile(path, SampleBuildingImage(), ""));  // replaces the old file
-    EXPECT_EQ(LoadDataFile(path)->description, "");
+    EXPECT_TRUE(saveDataFileTo(path, sampleBuildingImage(), ""));  // replaces the old file
+    EXPECT_EQ(loadDataFileFrom(path)->description, "");
     std::remove(path.c_str());
-    EXPECT_FALSE(LoadDataFile(path));
-    EXPECT_FALSE(SaveDataFile(testing::TempDir() + "/no/such/dir/x.kvd", initialImage(), ""));
+    EXPECT_FALSE(loadDataFileFrom(path));
+    EXPECT_FALSE(saveDataFileTo(testing::TempDir() + "/no/such/dir/x.kvd", initialImage(), ""));
     // A directory opens but cannot be read: a load error, not an exception.
-    EXPECT_FALSE(LoadDataFile(testing::TempDir()));
-    EXPECT_FALSE(SaveDataFile(testing::TempDir(), initialImage(), ""));
+    EXPECT_FALSE(loadDataFileFrom(testing::TempDir()));
+    EXPECT_FALSE(saveDataFileTo(testing::TempDir(), initialImage(), ""));
     std::ofstream(path, std::ios::binary) << "short";
-    EXPECT_FALSE(LoadDataFile(path));
+    EXPECT_FALSE(loadDataFileFrom(path));
     std::remove(path.c_str());
 }
 
@@ -78,28 +78,28 @@ TEST(DataFile, AReadErrorAfterTheImageLoadsNothing) {
             return traits_type::eof();
         }
     };
-    const auto file = WriteDataFile(SampleBuildingImage(), "opis");
+    const auto file = writeDataFile(sampleBuildingImage(), "opis");
     for (const std::size_t failAt : {kImageSize + 2, file.size(), file.size() + 1}) {
         FailingBuffer buffer;
         buffer.bytes.assign(file.begin(), file.end());
         buffer.failAt = failAt;
         std::istream in(&buffer);
-        EXPECT_EQ(LoadDataFile(in).has_value(), failAt > file.size()) << failAt;
+        EXPECT_EQ(loadDataFileFrom(in).has_value(), failAt > file.size()) << failAt;
     }
 }
 
 TEST(DataFile, AFailedSaveLeavesTheOldFileWhole) {
     namespace fs = std::filesystem;
     const std::string path = testing::TempDir() + "/keep_" + std::to_string(std::random_device{}()) + ".kvd";
-    ASSERT_TRUE(SaveDataFile(path, SampleBuildingImage(), "stary opis"));
+    ASSERT_TRUE(saveDataFileTo(path, sampleBuildingImage(), "stary opis"));
     // The file was made read-only: the save is refused and says why.
     fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
     WriteFault fault = WriteFault::None;
-    EXPECT_FALSE(SaveDataFile(path, initialImage(), "nowy", &fault));
+    EXPECT_FALSE(saveDataFileTo(path, initialImage(), "nowy", &fault));
     EXPECT_EQ(fault, WriteFault::ReadOnly);
-    const auto kept = LoadDataFile(path);
+    const auto kept = loadDataFileFrom(path);
     ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->image, SampleBuildingImage());
+    EXPECT_EQ(kept->image, sampleBuildingImage());
     EXPECT_EQ(kept->description, "stary opis");
     fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace);
     std::remove(path.c_str());
@@ -111,11 +111,11 @@ TEST(DataFile, NamesWithPolishLettersSaveAndLoad) {
     fs::create_directories(dir);
     for (const char* name : {u8"Krak\u00f3w.kvd", u8"Wroc\u0142aw.kvd", u8"Gda\u0144sk.kvd"}) {
         const fs::path path = dir / fs::u8path(name);
-        EXPECT_TRUE(SaveDataFile(path, SampleBuildingImage(), name)) << name;
-        const auto back = LoadDataFile(path);
+        EXPECT_TRUE(saveDataFileTo(path, sampleBuildingImage(), name)) << name;
+        const auto back = loadDataFileFrom(path);
         ASSERT_TRUE(back) << name;
-        EXPECT_EQ(back->image, SampleBuildingImage());
-        EXPECT_EQ(PathToUtf8(fs::directory_iterator(dir)->path().filename()), name);
+        EXPECT_EQ(back->image, sampleBuildingImage());
+        EXPECT_EQ(pathToUtf8(fs::directory_iterator(dir)->path().filename()), name);
         fs::remove(path);
     }
     fs::remove_all(dir);
@@ -145,7 +145,7 @@ TEST(DataFile, OnlyRegularFilesUpToTheSizeLimitAreReadAndNothingBlocks) {
             std::ofstream(big, std::ios::binary | std::ios::trunc).close();
             std::filesystem::resize_file(big, c.size);
         }
-        auto load = std::async(std::launch::async, [&] { return LoadDataFile(c.path).has_value(); });
+        auto load = std::async(std::launch::async, [&] { return loadDataFileFrom(c.path).has_value(); });
         if (load.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
             ADD_FAILURE() << "the load blocked";
 #ifndef _WIN32
@@ -160,22 +160,22 @@ TEST(DataFile, OnlyRegularFilesUpToTheSizeLimitAreReadAndNothingBlocks) {
 TEST(Cp1250, EveryByteSurvivesARoundTrip) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    EXPECT_EQ(Utf8ToCp1250(Cp1250ToUtf8(all)), all);
-    EXPECT_EQ(Cp1250ToUtf8("\xB3"), "ł");
-    EXPECT_EQ(Cp1250ToUtf8("\x80"), "€");
-    EXPECT_EQ(Utf8ToCp1250("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"),
+    EXPECT_EQ(utf8ToCp1250(cp1250ToUtf8(all)), all);
+    EXPECT_EQ(cp1250ToUtf8("\xB3"), "ł");
+    EXPECT_EQ(cp1250ToUtf8("\x80"), "€");
+    EXPECT_EQ(utf8ToCp1250("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ"),
               "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF");
 }
 
 TEST(Cp1250, UnmappableOrBrokenTextKeepsTheRest) {
-    EXPECT_EQ(Utf8ToCp1250("a€b"),
+    EXPECT_EQ(utf8ToCp1250("a€b"),
               "a\x80"
               "b");
-    EXPECT_EQ(Utf8ToCp1250("a漢b"), "a?b");                // no Windows-1250 byte
-    EXPECT_EQ(Utf8ToCp1250("a\xC5"), "a?");                // cut off sequence
-    EXPECT_EQ(Utf8ToCp1250("a\xC5z"), "a?z");              // bad continuation
-    EXPECT_EQ(Utf8ToCp1250("a\xF0\x9F\x98\x80z"), "a?z");  // outside the BMP
-    EXPECT_EQ(Utf8ToCp1250("\r\n"), "\r\n");
+    EXPECT_EQ(utf8ToCp1250("a漢b"), "a?b");                // no Windows-1250 byte
+    EXPECT_EQ(utf8ToCp1250("a\xC5"), "a?");                // cut off sequence
+    EXPECT_EQ(utf8ToCp1250("a\xC5z"), "a?z");              // bad continuation
+    EXPECT_EQ(utf8ToCp1250("a\xF0\x9F\x98\x80z"), "a?z");  // outside the BMP
+    EXPECT_EQ(utf8ToCp1250("\r\n"), "\r\n");
 }
 
 TEST(Cp1250, NamesEachCharacterThatWouldBecomeAQuestionMark) {
@@ -189,5 +189,5 @@ TEST(Cp1250, NamesEachCharacterThatWouldBecomeAQuestionMark) {
         {"a\xF0\x9F\x98\x80z", "\xF0\x9F\x98\x80"},
         {"zażółć € ł\r\n", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(Cp1250Unmappable(c.text), c.lost) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(cp1250Unmappable(c.text), c.lost) << c.text;
 }

@@ -38,7 +38,7 @@ std::string keyText(int serial) {
 CsvImport import(GridId id, const std::string& bytes, CsvImportMode mode = CsvImportMode::Replace,
                  const Grid& current = Grid::make(0)) {
     Grid cur = current.columns() ? current : Grid::make(gridColumns(id));
-    return ImportGridCsv(id, bytes, cur, mode, testHeaders());
+    return importGridCsv(id, bytes, cur, mode, testHeaders());
 }
 
 std::vector<Grid::Row> dataRows(const Grid& g) { return {g.rows.begin() + 1, g.rows.end()}; }
@@ -46,11 +46,11 @@ std::vector<Grid::Row> dataRows(const Grid& g) { return {g.rows.begin() + 1, g.r
 }  // namespace
 
 TEST(GridCsv, EveryGridOfAFullImageSurvivesExportAndImport) {
-    const WindowData window = ShowImage(SampleBuildingImage());
+    const WindowData window = showImage(sampleBuildingImage());
     for (GridId id : kGrids) {
         const Grid& grid = window.grid(id);
         ASSERT_GT(grid.rowCount(), 2) << csvTableName(id);
-        const std::string csv = ExportGridCsv(grid, testHeaders()[static_cast<int>(id)][0]);
+        const std::string csv = exportGridCsv(grid, testHeaders()[static_cast<int>(id)][0]);
         EXPECT_EQ(csv.compare(0, 3, "\xEF\xBB\xBF"), 0);
         const CsvImport back = import(id, csv);
         EXPECT_EQ(back.fault, CsvFileFault::None);
@@ -92,7 +92,7 @@ TEST(GridCsv, SeparatorsEncodingsHeadersAndQuotes) {
         {"UTF-8 header with mark", GridId::GeneralCodes, bom + "Kod;Panel;Magistrala\n4;2;1\n", ';', false, true, {{"4", "2", "1"}}},
         {"Windows-1250 header",
          GridId::Residents,
-         Utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n") + "1.5;15;1234;\n",
+         utf8ToCp1250("Kod fizyczny;Kod logiczny;Kod otwarcia;Kod główny\n") + "1.5;15;1234;\n",
          ';',
          true,
          true,
@@ -207,12 +207,12 @@ TEST(GridCsv, CellsASpreadsheetWouldRunAreMarkedAsTextAndComeBackExactly) {
     Grid g = Grid::make(3);
     g.rows[1] = {"7", "1", "0"};
     for (const std::string cell : {"-1", "@SUM(A1)", "\tx", "\rx"}) {
-        EXPECT_NE(ExportGridCsv(g, {cell}).find("'" + cell), std::string::npos) << cell;
+        EXPECT_NE(exportGridCsv(g, {cell}).find("'" + cell), std::string::npos) << cell;
     }
-    const std::string csv = ExportGridCsv(g, h[2][1]);
+    const std::string csv = exportGridCsv(g, h[2][1]);
     EXPECT_NE(csv.find("\"'=HYPERLINK("), std::string::npos) << csv;
     EXPECT_NE(csv.find(";'+Panel;''Bus\r\n7;1;0"), std::string::npos) << csv;
-    const CsvImport back = ImportGridCsv(GridId::GeneralCodes, csv, g, CsvImportMode::Replace, h);
+    const CsvImport back = importGridCsv(GridId::GeneralCodes, csv, g, CsvImportMode::Replace, h);
     EXPECT_TRUE(back.header);
     EXPECT_EQ(dataRows(back.grid), dataRows(g));
     // The text mark a spreadsheet user puts before a number to keep its zeros.
@@ -222,7 +222,7 @@ TEST(GridCsv, CellsASpreadsheetWouldRunAreMarkedAsTextAndComeBackExactly) {
 TEST(GridCsv, FilesOfTheWrongKindChangeNothing) {
     Grid current = Grid::make(2);
     current.rows[1] = {"1", keyText(1)};
-    const auto kvd = WriteDataFile(SampleBuildingImage(), "Opis");
+    const auto kvd = writeDataFile(sampleBuildingImage(), "Opis");
     const struct {
         std::string bytes;
         CsvFileFault fault;
@@ -248,13 +248,13 @@ TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAllAndReadWithinBounds) {
     std::filesystem::create_directory(dir);
     const std::string path = dir + "/t.csv";
     std::string back;
-    EXPECT_TRUE(SaveTextFile(path, "a;b\r\n"));
-    ASSERT_TRUE(LoadFileBytes(path, back));
+    EXPECT_TRUE(saveTextFile(path, "a;b\r\n"));
+    ASSERT_TRUE(loadFileBytes(path, back));
     EXPECT_EQ(back, "a;b\r\n");
-    EXPECT_FALSE(SaveTextFile(dir + "/no/such/dir/x.csv", "x"));
-    EXPECT_FALSE(SaveTextFile(dir, "x"));
+    EXPECT_FALSE(saveTextFile(dir + "/no/such/dir/x.csv", "x"));
+    EXPECT_FALSE(saveTextFile(dir, "x"));
     std::filesystem::resize_file(path, kMaxCsvBytes);  // the limit itself is read
-    ASSERT_TRUE(LoadFileBytes(path, back));
+    ASSERT_TRUE(loadFileBytes(path, back));
     EXPECT_EQ(back.size(), kMaxCsvBytes);
     std::filesystem::resize_file(path, kMaxCsvBytes + 1);
     std::vector<std::pair<std::string, ReadFault>> cases = {
@@ -266,7 +266,7 @@ TEST(GridCsv, TextFilesAreWrittenWholeOrNotAtAllAndReadWithinBounds) {
 #endif
     for (const auto& [file, want] : cases) {
         ReadFault fault = ReadFault::None;
-        EXPECT_FALSE(LoadFileBytes(file, back, &fault)) << file;
+        EXPECT_FALSE(loadFileBytes(file, back, &fault)) << file;
         EXPECT_EQ(fault, want) << file;
         EXPECT_TRUE(back.empty());
     }

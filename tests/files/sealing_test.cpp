@@ -128,7 +128,7 @@ TEST(SealedFiles, AFolderIsSealedWithoutLosingAFile) {
     const auto key = DataKey::generate(), previous = DataKey::generate(), other = DataKey::generate();
     Image image{};
     image[7] = 0x42;
-    ASSERT_TRUE(SaveDataFile(dir / "plain.kvd", image, "plain"));
+    ASSERT_TRUE(saveDataFileTo(dir / "plain.kvd", image, "plain"));
     ASSERT_TRUE(saveSealedDataFile(dir / "previous.kvs", *previous, image, "previous"));
     ASSERT_TRUE(saveSealedDataFile(dir / "other.kvs", *other, image, "other"));
     std::ofstream(dir / "short.kvd") << "not a data file";
@@ -145,7 +145,7 @@ TEST(SealedFiles, AFolderIsSealedWithoutLosingAFile) {
     };
     for (const Case& c : {Case{"plain.kvs", true}, Case{"previous.kvs", true}, Case{"other.kvs", false},
                           Case{"plain.kvd", false}, Case{"short.kvd", false}}) {
-        const auto loaded = LoadDataFile(dir / c.file);
+        const auto loaded = loadDataFileFrom(dir / c.file);
         EXPECT_EQ(loaded.has_value(), c.opens) << c.file;
         if (loaded) {
             EXPECT_EQ(loaded->image, image) << c.file;

@@ -14,8 +14,8 @@
 #include "shell/help_window.h"
 
 using kelvane::shell::HelpWindow;
-using kelvane::shell::ManualSections;
-using kelvane::shell::ShowHelp;
+using kelvane::shell::manualSections;
+using kelvane::shell::showHelp;
 
 namespace {
 
@@ -44,7 +44,7 @@ class HelpWindowTest : public QObject {
 private slots:
     void askingTwiceShowsTheOneWindowAgain() {
         auto owner = std::make_unique<QWidget>();
-        HelpWindow* first = ShowHelp(owner.get());
+        HelpWindow* first = showHelp(owner.get());
         QVERIFY(first);
         QVERIFY(first->isVisible());
         QVERIFY(first->isWindow());
@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(first->browser()->source().toString(), QStringLiteral("qrc:/manual/index.html"));
 
         first->showPage(QStringLiteral("kody.html"));
-        HelpWindow* second = ShowHelp(owner.get());
+        HelpWindow* second = showHelp(owner.get());
         QCOMPARE(second, first);
         QCOMPARE(owner->findChildren<HelpWindow*>().size(), 1);
         // The window keeps the page the technician was reading.
@@ -60,22 +60,22 @@ private slots:
 
         first->close();
         QVERIFY(!first->isVisible());
-        QCOMPARE(ShowHelp(owner.get()), first);
+        QCOMPARE(showHelp(owner.get()), first);
         QVERIFY(first->isVisible());
 
         first->showMinimized();
-        QCOMPARE(ShowHelp(owner.get()), first);
+        QCOMPARE(showHelp(owner.get()), first);
         QVERIFY(!first->isMinimized());
     }
 
     void theWindowEndsWithItsOwner() {
         auto owner = std::make_unique<QWidget>();
-        QPointer<HelpWindow> window = ShowHelp(owner.get());
+        QPointer<HelpWindow> window = showHelp(owner.get());
         owner.reset();
         QVERIFY(window.isNull());
 
         auto next = std::make_unique<QWidget>();
-        HelpWindow* again = ShowHelp(next.get());
+        HelpWindow* again = showHelp(next.get());
         QVERIFY(again);
         QCOMPARE(again->parentWidget(), next.get());
         QVERIFY(again->isVisible());
@@ -83,7 +83,7 @@ private slots:
 
     void namedPageIsShown() {
         auto owner = std::make_unique<QWidget>();
-        HelpWindow* w = ShowHelp(owner.get(), QStringLiteral("menu.html"));
+        HelpWindow* w = showHelp(owner.get(), QStringLiteral("menu.html"));
         QCOMPARE(w->browser()->source().fileName(), QStringLiteral("menu.html"));
         QCOMPARE(w->windowTitle(), QStringLiteral("KelvaneMini – 2.1 Menu"));
         QCOMPARE(w->contents()->currentItem(), ContentsItem(w, QStringLiteral("2.1")));
@@ -91,8 +91,8 @@ private slots:
 
     void contentsListOpensEverySection() {
         auto owner = std::make_unique<QWidget>();
-        HelpWindow* w = ShowHelp(owner.get());
-        for (const auto& s : ManualSections()) {
+        HelpWindow* w = showHelp(owner.get());
+        for (const auto& s : manualSections()) {
             QTreeWidgetItem* item = ContentsItem(w, s.number);
             QVERIFY2(item, qPrintable(s.number));
             w->contents()->scrollToItem(item);
@@ -113,7 +113,7 @@ private slots:
 
     void linksAndHistoryKeepTitleAndContentsInStep() {
         auto owner = std::make_unique<QWidget>();
-        HelpWindow* w = ShowHelp(owner.get(), QStringLiteral("index.html"));
+        HelpWindow* w = showHelp(owner.get(), QStringLiteral("index.html"));
         QVERIFY(QTest::qWaitForWindowExposed(w));
         auto* back = w->findChild<QToolButton*>(QStringLiteral("HelpBack"));
         auto* home = w->findChild<QToolButton*>(QStringLiteral("HelpHome"));

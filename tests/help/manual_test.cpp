@@ -22,8 +22,8 @@
 #include "shell/settings_groups.h"
 #include "link/transfer.h"
 
-using kelvane::shell::ManualPageUrl;
-using kelvane::shell::ManualSections;
+using kelvane::shell::manualPageUrl;
+using kelvane::shell::manualSections;
 
 namespace {
 
@@ -54,7 +54,7 @@ QString Title(const QString& html) {
 // A page's reference resolved against the page, as a resource path (":/..."),
 // or an empty text for a link that leaves the program (web, mail).
 QString ResourcePath(const QString& page, const QString& reference, QString* fragment = nullptr) {
-    const QUrl target = ManualPageUrl(page).resolved(QUrl(reference));
+    const QUrl target = manualPageUrl(page).resolved(QUrl(reference));
     if (fragment) *fragment = target.fragment();
     if (target.scheme() != QLatin1String("qrc")) return QString();
     return QLatin1Char(':') + target.path();
@@ -77,7 +77,7 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("title");
         QTest::newRow("index") << QStringLiteral("index.html") << QStringLiteral("KelvaneMini – Pomoc");
-        for (const auto& s : ManualSections())
+        for (const auto& s : manualSections())
             QTest::newRow(qPrintable(s.number)) << s.file << QStringLiteral("KelvaneMini – %1 %2").arg(s.number, s.title);
     }
     void everySectionLoadsWithItsNumberedTitle() {
@@ -95,17 +95,17 @@ private slots:
         // The help window's contents, the index page and the resource folder
         // list the same pages: no section without a page, no page left out.
         QStringList expected{QStringLiteral("index.html")};
-        for (const auto& s : ManualSections()) expected << s.file;
+        for (const auto& s : manualSections()) expected << s.file;
         QStringList carried = ManualFiles();
         expected.sort();
         QCOMPARE(carried, expected);
 
         const QStringList fromIndex = AttributeValues(ReadPage(QStringLiteral("index.html")), QStringLiteral("href"));
-        for (const auto& s : ManualSections())
+        for (const auto& s : manualSections())
             QVERIFY2(fromIndex.contains(s.file), qPrintable("index.html does not link " + s.file));
 
         // Every section's top and bottom links go to the sections before and after it.
-        const auto& sections = ManualSections();
+        const auto& sections = manualSections();
         const QRegularExpression navLine(QStringLiteral("<p class=\"nav\">.*</p>"));
         for (std::size_t i = 0; i < sections.size(); ++i) {
             QStringList navs;
@@ -119,7 +119,7 @@ private slots:
         }
 
         QSet<QString> numbers;
-        for (const auto& s : ManualSections()) numbers.insert(s.number);
+        for (const auto& s : manualSections()) numbers.insert(s.number);
         for (const char* n : {"1", "2", "2.1", "2.2", "3", "3.1", "3.2", "3.3", "3.4", "3.5", "3.6", "4"})
             QVERIFY2(numbers.contains(QLatin1String(n)), n);
     }
@@ -152,7 +152,7 @@ private slots:
         // Headings are coloured only by manual.css: a page that loses it
         // shows black headings.
         QTextBrowser browser;
-        browser.setSource(ManualPageUrl(QStringLiteral("lang.html")));
+        browser.setSource(manualPageUrl(QStringLiteral("lang.html")));
         const QTextDocument* doc = browser.document();
         bool sawHeading = false;
         for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {

@@ -55,7 +55,7 @@ private slots:
     }
 
     void programIconsHoldAllSizes() {
-        for (const QIcon& icon : {kelvane::resources::KelvaneMiniIcon(), kelvane::resources::OrvaUpgradeIcon()}) {
+        for (const QIcon& icon : {kelvane::resources::kelvaneMiniIcon(), kelvane::resources::orvaUpgradeIcon()}) {
             QCOMPARE(icon.availableSizes().size(), int(std::size(kelvane::resources::kIconSizes)));
             QCOMPARE(icon.pixmap(QSize(48, 48)).size(), QSize(48, 48));
         }

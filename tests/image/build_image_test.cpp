@@ -33,7 +33,7 @@ std::string keyText(int serial) {
     return FormatKeyText(rec);
 }
 
-WindowData emptyWindow() { return ShowImage(initialImage()); }
+WindowData emptyWindow() { return showImage(initialImage()); }
 
 void setRows(WindowData& w, GridId id, std::vector<Grid::Row> rows) {
     Grid& g = w.grid(id);
@@ -42,7 +42,7 @@ void setRows(WindowData& w, GridId id, std::vector<Grid::Row> rows) {
 }
 
 Image build(const WindowData& w, ScriptedReporter& rep, const Image& working = initialImage()) {
-    auto img = BuildImage(w, working, rep);
+    auto img = buildImage(w, working, rep);
     EXPECT_TRUE(img.has_value());
     return img.value_or(working);
 }
@@ -68,13 +68,13 @@ TEST(BuildImage, EmptyGridsGiveErasedTablesAndClearFreeRegions) {
 }
 
 TEST(BuildImage, RebuildingWhatWasShownChangesOnlyTheDocumentedBytes) {
-    Image working = SampleBuildingImage();
+    Image working = sampleBuildingImage();
     working[mem::kParams + 49] = 0xFF;  // radio beyond its last item
     working[mem::kParams + 52] = 0xFF;  // p714 with bits 3..7 set
     working[mem::kParams + 17] = 0x5A;  // reserved bytes keep their values
     working[mem::kParams + 50] = 0xA5;
     ScriptedReporter rep;
-    const Image img = build(ShowImage(working), rep, working);
+    const Image img = build(showImage(working), rep, working);
     for (std::size_t off = 0; off < mem::kHiddenWords; ++off) {
         if (off == mem::kParams + 49) {
             EXPECT_EQ(img[off], 3);
@@ -103,7 +103,7 @@ TEST(BuildImage, KeyRowRules) {
     EXPECT_EQ(rep.invalid[1].second, 3);
     EXPECT_EQ(img[mem::kKeys], 0x04);  // local numbers big-endian
     EXPECT_EQ(img[mem::kKeys + 1], 0xD2);
-    const Grid shown = ShowImage(img).grid(GridId::Keys);
+    const Grid shown = showImage(img).grid(GridId::Keys);
     ASSERT_EQ(shown.rowCount(), 4);  // the local number may repeat
     EXPECT_EQ(shown.rows[2], (Grid::Row{"7", keyText(4)}));
     EXPECT_TRUE(allFF(img, mem::kKeys + 3 * 8, mem::kKeys + 512 * 8));
@@ -113,7 +113,7 @@ TEST(BuildImage, IgnoringTheSecondOfThreeKeysPacksTheOthers) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Keys, {{"1", keyText(1)}, {"2", "bad"}, {"3", keyText(3)}});
     ScriptedReporter rep;
-    const Grid shown = ShowImage(build(w, rep)).grid(GridId::Keys);
+    const Grid shown = showImage(build(w, rep)).grid(GridId::Keys);
     ASSERT_EQ(shown.rowCount(), 3);
     EXPECT_EQ(shown.rows[1][0], "1");
     EXPECT_EQ(shown.rows[2][0], "3");
@@ -123,12 +123,12 @@ TEST(BuildImage, AbortOrARepeatedKeyLeavesNothing) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Keys, {{"1", keyText(1)}, {"0", keyText(2)}, {"5", keyText(1)}});
     ScriptedReporter ignore;
-    EXPECT_FALSE(BuildImage(w, initialImage(), ignore).has_value());
+    EXPECT_FALSE(buildImage(w, initialImage(), ignore).has_value());
     ASSERT_EQ(ignore.repeated.size(), 1u);
     EXPECT_EQ(ignore.repeated[0], std::make_pair(GridId::Keys, 3));
     ScriptedReporter abort;
     abort.answers = {true};
-    EXPECT_FALSE(BuildImage(w, initialImage(), abort).has_value());
+    EXPECT_FALSE(buildImage(w, initialImage(), abort).has_value());
     EXPECT_TRUE(abort.repeated.empty());
 }
 
@@ -138,14 +138,14 @@ TEST(BuildImage, MoreThan512KeysStopWithoutWritingPastTheTable) {
     for (int i = 0; i < 513; ++i) rows.push_back({"1", keyText(i + 1)});
     setRows(w, GridId::Keys, rows);
     ScriptedReporter rep;
-    EXPECT_FALSE(BuildImage(w, initialImage(), rep).has_value());
+    EXPECT_FALSE(buildImage(w, initialImage(), rep).has_value());
     ASSERT_EQ(rep.full.size(), 1u);
     EXPECT_EQ(rep.full[0], std::make_pair(GridId::Keys, 513));
     EXPECT_EQ(tableCapacity(GridId::Keys), 512);
     rows.pop_back();
     setRows(w, GridId::Keys, rows);
     ScriptedReporter ok;
-    EXPECT_EQ(ShowImage(build(w, ok)).grid(GridId::Keys).rowCount(), 513);
+    EXPECT_EQ(showImage(build(w, ok)).grid(GridId::Keys).rowCount(), 513);
 }
 
 TEST(BuildImage, ResidentRowRules) {
@@ -174,14 +174,14 @@ TEST(BuildImage, ResidentRowRules) {
     const Image open = build(w, rep);
     EXPECT_EQ(open[residentOffset(ResidentCode::Open, 1, 7)], 0xF1);
     EXPECT_EQ(open[residentOffset(ResidentCode::Open, 1, 7) + 1], 0x23);
-    EXPECT_EQ(ShowImage(open).grid(GridId::Residents).rows[1][2], "0123");
+    EXPECT_EQ(showImage(open).grid(GridId::Residents).rows[1][2], "0123");
 }
 
 TEST(BuildImage, ARepeatedResidentNamesTheSecondRow) {
     WindowData w = emptyWindow();
     setRows(w, GridId::Residents, {{"1.7", "17", "1111", "3"}, {"1.8", "18", "", ""}, {"1.7", "19", "", ""}});
     ScriptedReporter rep;
-    EXPECT_FALSE(BuildImage(w, initialImage(), rep).has_value());
+    EXPECT_FALSE(buildImage(w, initialImage(), rep).has_value());
     ASSERT_EQ(rep.repeated.size(), 1u);
     EXPECT_EQ(rep.repeated[0], std::make_pair(GridId::Residents, 3));
 }
@@ -199,7 +199,7 @@ TEST(BuildImage, GeneralCodeRules) {
     ScriptedReporter rep;
     const Image img = build(w, rep);
     EXPECT_EQ(rep.invalid.size(), 2u);
-    const Grid g = ShowImage(img).grid(GridId::GeneralCodes);
+    const Grid g = showImage(img).grid(GridId::GeneralCodes);
     ASSERT_EQ(g.rowCount(), 6);
     EXPECT_EQ(g.rows[1], (Grid::Row{"1357", "255", "1"}));
     EXPECT_EQ(g.rows[2], (Grid::Row{"2468", "255", "1"}));
@@ -253,7 +253,7 @@ TEST(BuildImage, SettingsByControlKind) {
     // A combo box byte of 0xFF goes back as 0xFF.
     Image erased = initialImage();
     erased[mem::kParams + 34] = 0xFF;
-    EXPECT_EQ(build(ShowImage(erased), rep, erased)[mem::kParams + 34], 0xFF);
+    EXPECT_EQ(build(showImage(erased), rep, erased)[mem::kParams + 34], 0xFF);
 }
 
 TEST(BuildImage, BothSidesOfEveryRowRuleBound) {
@@ -299,7 +299,7 @@ TEST(BuildImage, BothSidesOfEveryRowRuleBound) {
         const Image img = build(w, rep);
         const std::string what = gridName(c.grid) + std::string(" ") + c.row[0] + " " + c.row[1];
         EXPECT_EQ(rep.invalid.size(), c.shown.empty() ? 1u : 0u) << what;
-        const Grid shown = ShowImage(img).grid(c.grid);
+        const Grid shown = showImage(img).grid(c.grid);
         EXPECT_EQ(shown.rows[1], c.shown.empty() ? Grid::Row(c.row.size()) : c.shown) << what;
     }
 }

@@ -29,8 +29,8 @@ std::vector<std::string> controlsOf(const ChangeList& c) {
 }  // namespace
 
 TEST(ChangeList, EqualImagesListNothing) {
-    for (const Image& img : {initialImage(), SampleBuildingImage(), Image{}}) {
-        const ChangeList c = ListChanges(img, img);
+    for (const Image& img : {initialImage(), sampleBuildingImage(), Image{}}) {
+        const ChangeList c = listChanges(img, img);
         EXPECT_TRUE(c.empty());
         EXPECT_TRUE(c.settings.empty() && c.rows.empty() && c.bytes.empty());
     }
@@ -69,7 +69,7 @@ TEST(ChangeList, SettingsAsTheControlsShowThem) {
         before[param("p204_UpDown")] = 130;  // shown as 120, the top of its range
         Image after = before;
         k.edit(after);
-        const ChangeList c = ListChanges(before, after);
+        const ChangeList c = listChanges(before, after);
         EXPECT_EQ(controlsOf(c), k.controls);
         ASSERT_FALSE(c.settings.empty());
         EXPECT_EQ(c.settings[0].shownAlike(), k.shownAlike);
@@ -81,21 +81,21 @@ TEST(ChangeList, SettingsAsTheControlsShowThem) {
     }
     Image pin = initialImage();
     pin[param("p101_MaskEdit") + 7] = 9;
-    EXPECT_EQ(ListChanges(initialImage(), pin).settings[0].after.text, "12345679");
+    EXPECT_EQ(listChanges(initialImage(), pin).settings[0].after.text, "12345679");
 }
 
 TEST(ChangeList, ResidentsByPhysicalCode) {
     Image before = initialImage();
-    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 5), 15);
-    WriteBcdCode(before, residentOffset(ResidentCode::Open, 1, 5), 123);
-    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 200), 400);
-    WriteBcdCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
+    writeBcdCode(before, residentOffset(ResidentCode::Logical, 1, 5), 15);
+    writeBcdCode(before, residentOffset(ResidentCode::Open, 1, 5), 123);
+    writeBcdCode(before, residentOffset(ResidentCode::Logical, 1, 200), 400);
+    writeBcdCode(before, residentOffset(ResidentCode::Logical, 1, 10), 20);
     Image after = before;
-    WriteBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);  // changed open code
+    writeBcdCode(after, residentOffset(ResidentCode::Open, 1, 5), 4567);  // changed open code
     after[residentOffset(ResidentCode::Logical, 1, 200)] = 0xFF;          // removed
     after[residentOffset(ResidentCode::Logical, 1, 200) + 1] = 0xFF;
-    WriteBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);  // added, main code only
-    const ChangeList c = ListChanges(before, after);
+    writeBcdCode(after, residentOffset(ResidentCode::Main, 1, 9), 7);  // added, main code only
+    const ChangeList c = listChanges(before, after);
     ASSERT_EQ(c.rows.size(), 3u);
     EXPECT_EQ(c.rowCount(GridId::Residents), 3u);
     // Sorted by physical code, numbers by value: 1.5, 1.9, 1.200.
@@ -114,10 +114,10 @@ TEST(ChangeList, ResidentsByPhysicalCode) {
 TEST(ChangeList, PackedTablesMatchRowsWhereverTheyStand) {
     Image base = initialImage();
     for (int i = 0; i < 3; ++i) putKey(base, i, 10 + i, static_cast<std::uint8_t>(16 * i));
-    WriteBcdCode(base, mem::kGeneralCodes, 1111);
+    writeBcdCode(base, mem::kGeneralCodes, 1111);
     base[mem::kGeneralAttrs] = 5;
     base[mem::kGeneralAttrs + 1] = 0;
-    WriteBcdCode(base, mem::kGeneralCodes + 2, 2222);
+    writeBcdCode(base, mem::kGeneralCodes + 2, 2222);
     base[mem::kGeneralAttrs + 2] = 5;
     base[mem::kGeneralAttrs + 3] = 0xFF;
     base[mem::kDigitNumbers] = 4;
@@ -174,7 +174,7 @@ TEST(ChangeList, PackedTablesMatchRowsWhereverTheyStand) {
         SCOPED_TRACE(k.name);
         Image after = base;
         k.edit(after);
-        const ChangeList c = ListChanges(base, after);
+        const ChangeList c = listChanges(base, after);
         std::vector<std::pair<GridId, RowChangeKind>> rows;
         for (const auto& r : c.rows) rows.emplace_back(r.grid, r.kind);
         EXPECT_EQ(rows, k.rows);
@@ -192,7 +192,7 @@ TEST(ChangeList, BytesNoControlShowsAreCountedByRegion) {
                             std::size_t{0x3F35},  // the gap between the 16-bit values and the block
                             kImageSize - 1})
         after[off] ^= 0x5A;
-    const ChangeList c = ListChanges(initialImage(), after);
+    const ChangeList c = listChanges(initialImage(), after);
     ASSERT_EQ(c.bytes.size(), 5u);
     EXPECT_EQ(c.bytes[0].region, ByteRegion::Free);
     EXPECT_EQ(c.bytes[0].first, 0x0000u);
@@ -209,11 +209,11 @@ TEST(ChangeList, BytesNoControlShowsAreCountedByRegion) {
 TEST(ChangeList, NoByteDiffersUnseen) {
     // Any one changed byte, in an empty and in a filled image, shows up in a
     // setting, a row or a region count.
-    for (const Image& base : {initialImage(), SampleBuildingImage()}) {
+    for (const Image& base : {initialImage(), sampleBuildingImage()}) {
         for (std::size_t off = 0; off < kImageSize; off += off < 0x2000 ? 509 : 11) {
             Image after = base;
             after[off] ^= 0x21;
-            const ChangeList c = ListChanges(base, after);
+            const ChangeList c = listChanges(base, after);
             ASSERT_FALSE(c.settings.empty() && c.rows.empty() && c.bytes.empty()) << "offset " << off;
             ASSERT_EQ(c.blocks, std::vector<int>{static_cast<int>(off / kBlockSize)});
         }
@@ -223,12 +223,12 @@ TEST(ChangeList, NoByteDiffersUnseen) {
 TEST(ChangeList, BlocksAndLineTime) {
     Image after = initialImage();
     after[100] = 0;  // block 3
-    EXPECT_EQ(ListChanges(initialImage(), after).blocks, std::vector<int>{3});
+    EXPECT_EQ(listChanges(initialImage(), after).blocks, std::vector<int>{3});
     // Against the all-zero image a first upload starts from, every non-zero block goes.
-    const ChangeList wipe = ListChanges(Image{}, SampleBuildingImage());
+    const ChangeList wipe = listChanges(Image{}, sampleBuildingImage());
     EXPECT_EQ(wipe.blocks.size(), kBlockCount);
     // Command and end frame only, each acknowledged; then one frame more per block.
-    EXPECT_NEAR(UploadLineSeconds(0), (8 + 1 + 34 + 1) / 240.0, 1e-9);
-    EXPECT_NEAR(UploadLineSeconds(512) - UploadLineSeconds(511), 35 / 240.0, 1e-9);
-    EXPECT_NEAR(UploadLineSeconds(512), 75.0, 0.5);
+    EXPECT_NEAR(uploadLineSeconds(0), (8 + 1 + 34 + 1) / 240.0, 1e-9);
+    EXPECT_NEAR(uploadLineSeconds(512) - uploadLineSeconds(511), 35 / 240.0, 1e-9);
+    EXPECT_NEAR(uploadLineSeconds(512), 75.0, 0.5);
 }

@@ -17,14 +17,14 @@ Image quietImage() {
 }
 
 void putResident(Image& img, int line, int local, int logical, int open, int main = 0) {
-    WriteBcdCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
-    WriteBcdCode(img, residentOffset(ResidentCode::Open, line, local), open);
-    WriteBcdCode(img, residentOffset(ResidentCode::Main, line, local), main);
+    writeBcdCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
+    writeBcdCode(img, residentOffset(ResidentCode::Open, line, local), open);
+    writeBcdCode(img, residentOffset(ResidentCode::Main, line, local), main);
 }
 
 // Panel 255 stores the attribute FF FF, as the window does.
 void putGeneral(Image& img, int index, int code, int panel = 1, int bus = 0) {
-    WriteBcdCode(img, mem::kGeneralCodes + 2 * index, code);
+    writeBcdCode(img, mem::kGeneralCodes + 2 * index, code);
     img[mem::kGeneralAttrs + 2 * index] = static_cast<std::uint8_t>(panel);
     img[mem::kGeneralAttrs + 2 * index + 1] = panel == 255 || bus ? 0xFF : 0x00;
 }
@@ -38,7 +38,7 @@ void putKey(Image& img, int index, int local, std::uint8_t serial) {
 
 std::vector<Warning> of(WarningKind kind, const Image& img) {
     std::vector<Warning> out;
-    for (const Warning& w : CheckConfiguration(img))
+    for (const Warning& w : checkConfiguration(img))
         if (w.kind == kind) out.push_back(w);
     return out;
 }
@@ -46,12 +46,12 @@ std::vector<Warning> of(WarningKind kind, const Image& img) {
 }  // namespace
 
 TEST(ConfigurationCheck, InitialImageWarnsOnlyOfTheFactoryPassword) {
-    const auto all = CheckConfiguration(initialImage());
+    const auto all = checkConfiguration(initialImage());
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].kind, WarningKind::FactoryPassword);
     EXPECT_EQ(all[0].control, "p101_MaskEdit");
     EXPECT_EQ(all[0].stored, kFactoryPassword);
-    EXPECT_TRUE(CheckConfiguration(quietImage()).empty());
+    EXPECT_TRUE(checkConfiguration(quietImage()).empty());
 }
 
 TEST(ConfigurationCheck, GuessableDigitsAreOneDigitOrARunOfOneStep) {
@@ -61,7 +61,7 @@ TEST(ConfigurationCheck, GuessableDigitsAreOneDigitOrARunOfOneStep) {
     } cases[] = {{"1234", true}, {"1233", false}, {"4321", true},     {"0123", true},     {"0000", true},
                  {"7", true},    {"10", true},    {"1357", false},    {"9012", false},    {"7890", false},
                  {"", false},    {"12a4", false}, {"12345678", true}, {"12345679", false}};
-    for (const auto& c : cases) EXPECT_EQ(IsGuessableDigits(c.digits), c.guessable) << c.digits;
+    for (const auto& c : cases) EXPECT_EQ(isGuessableDigits(c.digits), c.guessable) << c.digits;
 }
 
 TEST(ConfigurationCheck, PasswordFactoryOrGuessable) {
@@ -77,7 +77,7 @@ TEST(ConfigurationCheck, PasswordFactoryOrGuessable) {
     for (const auto& c : cases) {
         Image img = quietImage();
         for (int i = 0; i < 8; ++i) img[mem::kParams + i] = static_cast<std::uint8_t>(c.digits[i] - '0');
-        const auto all = CheckConfiguration(img);
+        const auto all = checkConfiguration(img);
         if (c.kind < 0) {
             EXPECT_TRUE(all.empty()) << c.digits;
             continue;
@@ -89,7 +89,7 @@ TEST(ConfigurationCheck, PasswordFactoryOrGuessable) {
     // A byte beyond 9 is no digit: out of range, not judged as a password.
     Image img = quietImage();
     img[mem::kParams + 3] = 10;
-    const auto all = CheckConfiguration(img);
+    const auto all = checkConfiguration(img);
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].kind, WarningKind::SettingOutOfRange);
 }
@@ -225,7 +225,7 @@ TEST(ConfigurationCheck, GeneralCodeAtEveryPanelIsInformation) {
     } cases[] = {{0xFF, 0xFF, true}, {0xFF, 0x00, true}, {0, 0, true}, {254, 0xFF, false}, {1, 0, false}};
     for (const auto& c : cases) {
         Image img = quietImage();
-        WriteBcdCode(img, mem::kGeneralCodes, 5829);
+        writeBcdCode(img, mem::kGeneralCodes, 5829);
         img[mem::kGeneralAttrs] = c.panel;
         img[mem::kGeneralAttrs + 1] = c.bus;
         const auto w = of(WarningKind::GeneralCodeEveryPanel, img);
@@ -234,8 +234,8 @@ TEST(ConfigurationCheck, GeneralCodeAtEveryPanelIsInformation) {
             EXPECT_EQ(w[0].items[0].value, "5829");
         }
     }
-    EXPECT_EQ(SeverityOf(WarningKind::GeneralCodeEveryPanel), Severity::Info);
-    EXPECT_EQ(SeverityOf(WarningKind::SharedKey), Severity::Warning);
+    EXPECT_EQ(severityOf(WarningKind::GeneralCodeEveryPanel), Severity::Info);
+    EXPECT_EQ(severityOf(WarningKind::SharedKey), Severity::Warning);
 }
 
 TEST(ConfigurationCheck, SettingsOutsideTheWindowsRangeWithStoredAndShownValue) {
@@ -293,7 +293,7 @@ TEST(ConfigurationCheck, AfterAStoreSettingsAreJudgedOnWhatTheWindowWasShown) {
         shown[mem::kParams + 19] = static_cast<std::uint8_t>(c.shownP201);
         stored[mem::kParams + 19] = static_cast<std::uint8_t>(c.storedP201);
         putGeneral(stored, 0, 7777, 3);  // the tables are judged as stored
-        const auto all = CheckStoredConfiguration(shown, stored);
+        const auto all = checkStoredConfiguration(shown, stored);
         ASSERT_EQ(all.size(), c.warned ? 2u : 1u) << c.shownP201 << "->" << c.storedP201;
         EXPECT_EQ(all[0].kind, WarningKind::GuessableGeneralCodes);
         if (!c.warned) continue;
@@ -304,13 +304,13 @@ TEST(ConfigurationCheck, AfterAStoreSettingsAreJudgedOnWhatTheWindowWasShown) {
     Image shown = quietImage(), stored = quietImage();
     shown[mem::kParams + 52] = 0x0D;
     stored[mem::kParams + 52] = 0x05;
-    EXPECT_EQ(CheckStoredConfiguration(shown, stored).size(), 1u);
+    EXPECT_EQ(checkStoredConfiguration(shown, stored).size(), 1u);
     stored[mem::kParams + 52] = 0x07;
-    EXPECT_TRUE(CheckStoredConfiguration(shown, stored).empty());
+    EXPECT_TRUE(checkStoredConfiguration(shown, stored).empty());
     // A retyped password (a text, its value never changes) drops its warning too.
     shown = quietImage();
     stored = quietImage();
     shown[mem::kParams + 1] = 12;
     stored[mem::kParams + 1] = 4;
-    EXPECT_TRUE(CheckStoredConfiguration(shown, stored).empty());
+    EXPECT_TRUE(checkStoredConfiguration(shown, stored).empty());
 }

@@ -13,9 +13,9 @@ using namespace kelvane;
 namespace {
 
 void putResident(Image& img, FlatSlot s, int logical, int open, int main) {
-    WriteBcdCode(img, residentOffset(ResidentCode::Logical, s.line, s.local), logical);
-    WriteBcdCode(img, residentOffset(ResidentCode::Open, s.line, s.local), open);
-    WriteBcdCode(img, residentOffset(ResidentCode::Main, s.line, s.local), main);
+    writeBcdCode(img, residentOffset(ResidentCode::Logical, s.line, s.local), logical);
+    writeBcdCode(img, residentOffset(ResidentCode::Open, s.line, s.local), open);
+    writeBcdCode(img, residentOffset(ResidentCode::Main, s.line, s.local), main);
 }
 
 void putKey(Image& img, int index, int local, std::uint8_t serial) {
@@ -43,11 +43,11 @@ Image building() {
     putKey(img, 1, 25, 2);
     putKey(img, 2, 15, 3);
     for (int i : {0, 1}) {
-        WriteBcdCode(img, mem::kGeneralCodes + 2 * i, 3861);
+        writeBcdCode(img, mem::kGeneralCodes + 2 * i, 3861);
         img[mem::kGeneralAttrs + 2 * i] = static_cast<std::uint8_t>(i + 1);
         img[mem::kGeneralAttrs + 2 * i + 1] = 0;
     }
-    WriteBcdCode(img, mem::kGeneralCodes + 4, 1589);
+    writeBcdCode(img, mem::kGeneralCodes + 4, 1589);
     return img;
 }
 
@@ -199,8 +199,8 @@ TEST(FlatActions, TenThousandDrawnCodesAreNewStorableAndNeverFlagged) {
     for (int i = 0; i < 8; ++i) img[mem::kParams + i] = static_cast<std::uint8_t>(pw[i] - '0');
     // A full building: call codes 1..510, traps for call code + open code.
     for (int i = 0; i < 510; ++i) putResident(img, {i / 255 + 1, i % 255 + 1}, i + 1, 0, 0);
-    for (int i = 0; i < 64; ++i) WriteBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + 131 * i);
-    for (const Warning& w : CheckConfiguration(img)) ASSERT_EQ(SeverityOf(w.kind), Severity::Info);
+    for (int i = 0; i < 64; ++i) writeBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + 131 * i);
+    for (const Warning& w : checkConfiguration(img)) ASSERT_EQ(severityOf(w.kind), Severity::Info);
     for (int draw = 0; draw < 10000; ++draw) {
         const CodeKind kind = static_cast<CodeKind>(draw % 3);
         const FlatSlot slot{draw % 2 + 1, draw % 255 + 1};
@@ -211,16 +211,16 @@ TEST(FlatActions, TenThousandDrawnCodesAreNewStorableAndNeverFlagged) {
         for (std::size_t off = 0x2000; off < mem::kKeys; off += 2)
             ASSERT_NE(DecodeBcdCode(&img[off]), d.code) << "already in the building at " << off;
         if (kind == CodeKind::General)
-            WriteBcdCode(img, mem::kGeneralCodes + 2 * (draw % 64), d.code);
+            writeBcdCode(img, mem::kGeneralCodes + 2 * (draw % 64), d.code);
         else
-            WriteBcdCode(
+            writeBcdCode(
                 img,
                 residentOffset(kind == CodeKind::Open ? ResidentCode::Open : ResidentCode::Main, slot.line, slot.local),
                 d.code);
         // A code stays until its slot or entry comes round again, hundreds of
         // draws later, so checking every tenth draw sees every code.
         if (draw % 10 != 9) continue;
-        for (const Warning& w : CheckConfiguration(img))
-            ASSERT_EQ(SeverityOf(w.kind), Severity::Info) << WarningKindId(w.kind) << " after drawing " << d.code;
+        for (const Warning& w : checkConfiguration(img))
+            ASSERT_EQ(severityOf(w.kind), Severity::Info) << warningKindId(w.kind) << " after drawing " << d.code;
     }
 }

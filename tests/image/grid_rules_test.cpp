@@ -61,36 +61,36 @@ TEST(GridRows, OnlyTrulyEmptyCellsMakeAnEmptyRow) {
 }
 
 TEST(CellReading, NumberCells) {
-    EXPECT_EQ(ReadNumberCell("42"), 42);
-    EXPECT_EQ(ReadNumberCell("  0123 "), 123);
-    EXPECT_EQ(ReadNumberCell(""), 0);
-    EXPECT_EQ(ReadNumberCell("   "), 0);
-    EXPECT_EQ(ReadNumberCell("12a"), 0);
-    EXPECT_EQ(ReadNumberCell("1 2"), 0);
-    EXPECT_EQ(ReadNumberCell("-5"), -5);
-    EXPECT_EQ(ReadNumberCell("+5"), 5);
-    EXPECT_EQ(ReadNumberCell("99999999999"), 0);  // not an int
+    EXPECT_EQ(readNumberCell("42"), 42);
+    EXPECT_EQ(readNumberCell("  0123 "), 123);
+    EXPECT_EQ(readNumberCell(""), 0);
+    EXPECT_EQ(readNumberCell("   "), 0);
+    EXPECT_EQ(readNumberCell("12a"), 0);
+    EXPECT_EQ(readNumberCell("1 2"), 0);
+    EXPECT_EQ(readNumberCell("-5"), -5);
+    EXPECT_EQ(readNumberCell("+5"), 5);
+    EXPECT_EQ(readNumberCell("99999999999"), 0);  // not an int
 }
 
 TEST(CellReading, PhysicalCodes) {
-    auto pc = ReadPhysicalCode("1.7");
+    auto pc = readPhysicalCode("1.7");
     EXPECT_EQ(pc.line, 1);
     EXPECT_EQ(pc.local, 7);
-    pc = ReadPhysicalCode("2.255");
+    pc = readPhysicalCode("2.255");
     EXPECT_EQ(pc.line, 2);
     EXPECT_EQ(pc.local, 255);
-    pc = ReadPhysicalCode("2x 12abc");  // second character skipped, digits up to the first other
+    pc = readPhysicalCode("2x 12abc");  // second character skipped, digits up to the first other
     EXPECT_EQ(pc.line, 2);
     EXPECT_EQ(pc.local, 12);
-    pc = ReadPhysicalCode("1.");
+    pc = readPhysicalCode("1.");
     EXPECT_EQ(pc.line, 1);
     EXPECT_EQ(pc.local, 0);
-    pc = ReadPhysicalCode("");
+    pc = readPhysicalCode("");
     EXPECT_NE(pc.line, 1);
     EXPECT_NE(pc.line, 2);
-    pc = ReadPhysicalCode("0.5");
+    pc = readPhysicalCode("0.5");
     EXPECT_EQ(pc.line, 0);
-    pc = ReadPhysicalCode(" .5");  // a blank line digit is no line
+    pc = readPhysicalCode(" .5");  // a blank line digit is no line
     EXPECT_NE(pc.line, 1);
     EXPECT_NE(pc.line, 2);
 }

@@ -28,13 +28,13 @@ void putKey(Image& img, int index, int local, std::uint8_t serial) {
 }
 
 void putResident(Image& img, int line, int local, int logical, int open, int main) {
-    WriteBcdCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
-    WriteBcdCode(img, residentOffset(ResidentCode::Open, line, local), open);
-    WriteBcdCode(img, residentOffset(ResidentCode::Main, line, local), main);
+    writeBcdCode(img, residentOffset(ResidentCode::Logical, line, local), logical);
+    writeBcdCode(img, residentOffset(ResidentCode::Open, line, local), open);
+    writeBcdCode(img, residentOffset(ResidentCode::Main, line, local), main);
 }
 
 void putGeneral(Image& img, int index, int code, std::uint8_t panel, std::uint8_t bus) {
-    WriteBcdCode(img, mem::kGeneralCodes + 2 * static_cast<std::size_t>(index), code);
+    writeBcdCode(img, mem::kGeneralCodes + 2 * static_cast<std::size_t>(index), code);
     img[mem::kGeneralAttrs + 2 * static_cast<std::size_t>(index)] = panel;
     img[mem::kGeneralAttrs + 2 * static_cast<std::size_t>(index) + 1] = bus;
 }
@@ -56,7 +56,7 @@ void dropKey(Image& img, int index) {
 ImageVersion version(const Image& img, const std::string& description = "Klatka A") { return {img, description}; }
 
 Image applied(Edit edit) {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     if (edit) edit(img);
     return img;
 }
@@ -69,8 +69,8 @@ Image applied(Edit edit) {
 TEST(Merge, EveryItemKindOnEitherSide) {
     const Edit p001a = [](Image& i) { writeLE16(i, param("p001_UpDown"), 3200); };
     const Edit p001b = [](Image& i) { writeLE16(i, param("p001_UpDown"), 3300); };
-    const Edit open15 = [](Image& i) { WriteBcdCode(i, residentOffset(ResidentCode::Open, 1, 5), 4321); };
-    const Edit open15b = [](Image& i) { WriteBcdCode(i, residentOffset(ResidentCode::Open, 1, 5), 1111); };
+    const Edit open15 = [](Image& i) { writeBcdCode(i, residentOffset(ResidentCode::Open, 1, 5), 4321); };
+    const Edit open15b = [](Image& i) { writeBcdCode(i, residentOffset(ResidentCode::Open, 1, 5), 1111); };
     const Edit drop15 = [](Image& i) { putResident(i, 1, 5, 0, 0, 0); };
     const Edit key0ToFlat9 = [](Image& i) { i[keyAt(0) + 1] = 9; };
     const Edit key0ToFlat7 = [](Image& i) { i[keyAt(0) + 1] = 7; };
@@ -129,16 +129,16 @@ TEST(Merge, EveryItemKindOnEitherSide) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const ImageVersion file = version(applied(c.file), c.fileDescription), controller = version(applied(c.controller));
-        const ThreeWayMerge m = MergeVersions(version(SampleBuildingImage()), file, controller);
+        const ThreeWayMerge m = mergeVersions(version(sampleBuildingImage()), file, controller);
         ASSERT_EQ(m.items.size(), c.items.size());
         for (std::size_t i = 0; i < c.items.size(); ++i) {
             EXPECT_EQ(m.items[i].kind, c.items[i].first) << i;
             EXPECT_EQ(m.items[i].state, c.items[i].second) << i;
         }
         const bool conflict = m.count(S::Conflict) > 0;
-        EXPECT_EQ(ResolveMerge(m, {}).complete(), !conflict);
-        const MergedVersion toFile = ResolveMerge(m, ChooseAll(m, MergeChoice::File));
-        const MergedVersion toController = ResolveMerge(m, ChooseAll(m, MergeChoice::Controller));
+        EXPECT_EQ(resolveMerge(m, {}).complete(), !conflict);
+        const MergedVersion toFile = resolveMerge(m, chooseAll(m, MergeChoice::File));
+        const MergedVersion toController = resolveMerge(m, chooseAll(m, MergeChoice::Controller));
         ASSERT_TRUE(toFile.complete() && toController.complete());
         if (conflict) {
             EXPECT_EQ(toFile.version.image, file.image);
@@ -155,11 +155,11 @@ TEST(Merge, EveryItemKindOnEitherSide) {
 }
 
 TEST(Merge, RowItemsShowTheCellsOfEachSide) {
-    const Image base = SampleBuildingImage();
+    const Image base = sampleBuildingImage();
     Image file = base, controller = base;
     putResident(file, 1, 5, 0, 0, 0);
-    WriteBcdCode(controller, residentOffset(ResidentCode::Open, 1, 5), 42);
-    const ThreeWayMerge m = MergeVersions(version(base), version(file), version(controller));
+    writeBcdCode(controller, residentOffset(ResidentCode::Open, 1, 5), 42);
+    const ThreeWayMerge m = mergeVersions(version(base), version(file), version(controller));
     ASSERT_EQ(m.items.size(), 1u);
     const MergeItem& item = m.items[0];
     EXPECT_EQ(item.grid, GridId::Residents);
@@ -204,11 +204,11 @@ TEST(Merge, HandMadeBuildingsMergeToTheWrittenExpectation) {
     putDigitizer(expected, 0, 4, 2, 6, 1);
     writeLE16(expected, param("p001_UpDown"), 3300);
 
-    const ThreeWayMerge m = MergeVersions(version(base), version(file), version(controller));
+    const ThreeWayMerge m = mergeVersions(version(base), version(file), version(controller));
     EXPECT_EQ(m.count(MergeState::Sent), 3u);
     EXPECT_EQ(m.count(MergeState::Kept), 4u);
     EXPECT_EQ(m.count(MergeState::Conflict), 0u);
-    const MergedVersion out = ResolveMerge(m, {});
+    const MergedVersion out = resolveMerge(m, {});
     ASSERT_TRUE(out.complete());
     for (std::size_t i = 0; i < kImageSize; ++i) ASSERT_EQ(out.version.image[i], expected[i]) << "offset " << i;
 
@@ -227,7 +227,7 @@ TEST(Merge, HandMadeBuildingsMergeToTheWrittenExpectation) {
                 if ((*img)[keyAt(k)] != 0xFF)
                     (*img)[keyAt(k) + 2] = static_cast<std::uint8_t>(k >> 8 | (img == &fullFile ? 0x80 : 0x40));
         const MergedVersion full =
-            ResolveMerge(MergeVersions(version(base), version(fullFile), version(fullController)), {});
+            resolveMerge(mergeVersions(version(base), version(fullFile), version(fullController)), {});
         EXPECT_EQ(full.complete(), fill.fits) << fill.controllerAdds;
         EXPECT_EQ(full.overfull, fill.fits ? std::vector<GridId>{} : std::vector<GridId>{GridId::Keys});
     }
@@ -265,7 +265,7 @@ struct Editor {
                     edits.push_back([=](Image& i) { putResident(i, line, local, 0, 0, 0); });
                 else
                     edits.push_back(
-                        [=](Image& i) { WriteBcdCode(i, residentOffset(ResidentCode::Open, line, local), open); });
+                        [=](Image& i) { writeBcdCode(i, residentOffset(ResidentCode::Open, line, local), open); });
             }
         // Keys by serial: move to another flat or delete (found wherever they stand); add new ones.
         for (int k = 0; k < 32; ++k)
@@ -307,7 +307,7 @@ struct Editor {
     }
 
     static std::array<std::uint8_t, 6> sampleSerial(int k) {
-        const Image s = SampleBuildingImage();
+        const Image s = sampleBuildingImage();
         std::array<std::uint8_t, 6> serial{};
         std::copy_n(&s[keyAt(k) + 2], 6, serial.begin());
         return serial;
@@ -324,7 +324,7 @@ Image applyAll(Image img, const std::vector<Edit>& edits) {
 // Edits on both sides that touch different items merge to both applied, and
 // a side that changed nothing leaves the other side's image as it is.
 TEST(Merge, DisjointRandomEditsMergeToBothApplied) {
-    const Image base = SampleBuildingImage();
+    const Image base = sampleBuildingImage();
     for (unsigned seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 owner(seed);
@@ -336,17 +336,17 @@ TEST(Merge, DisjointRandomEditsMergeToBothApplied) {
         const std::vector<Edit> fileEdits = file.make(), controllerEdits = controller.make();
         const Image fileImage = applyAll(base, fileEdits), controllerImage = applyAll(base, controllerEdits);
 
-        const ThreeWayMerge m = MergeVersions(version(base), version(fileImage), version(controllerImage));
+        const ThreeWayMerge m = mergeVersions(version(base), version(fileImage), version(controllerImage));
         EXPECT_EQ(m.count(MergeState::Conflict), 0u);
-        const MergedVersion out = ResolveMerge(m, {});
+        const MergedVersion out = resolveMerge(m, {});
         ASSERT_TRUE(out.complete());
         EXPECT_EQ(out.version.image, applyAll(fileImage, controllerEdits));
 
-        const ThreeWayMerge unchanged = MergeVersions(version(base), version(fileImage), version(base));
+        const ThreeWayMerge unchanged = mergeVersions(version(base), version(fileImage), version(base));
         EXPECT_TRUE(unchanged.controllerUnchanged());
         EXPECT_EQ(unchanged.count(MergeState::Sent), unchanged.items.size());
-        EXPECT_EQ(ResolveMerge(unchanged, {}).version.image, fileImage);
-        EXPECT_EQ(ResolveMerge(MergeVersions(version(base), version(base), version(controllerImage)), {}).version.image,
+        EXPECT_EQ(resolveMerge(unchanged, {}).version.image, fileImage);
+        EXPECT_EQ(resolveMerge(mergeVersions(version(base), version(base), version(controllerImage)), {}).version.image,
                   controllerImage);
     }
 }
@@ -406,13 +406,13 @@ TEST(Merge, RepeatedGeneralCodesMergeAsMultisets) {
     for (std::size_t t = 0; t < tables.size(); ++t) {
         SCOPED_TRACE(t);
         const Image b = withGenerals(tables[t][0]), f = withGenerals(tables[t][1]), c = withGenerals(tables[t][2]);
-        const ThreeWayMerge m = MergeVersions(version(b), version(f), version(c));
+        const ThreeWayMerge m = mergeVersions(version(b), version(f), version(c));
         std::set<int> conflicting;
         for (const MergeItem& item : m.items)
             if (item.state == MergeState::Conflict)
                 conflicting.insert(DecodeBcdCode(reinterpret_cast<const std::uint8_t*>(item.identity.data())));
         for (MergeChoice side : {MergeChoice::File, MergeChoice::Controller}) {
-            const MergedVersion out = ResolveMerge(m, ChooseAll(m, side));
+            const MergedVersion out = resolveMerge(m, chooseAll(m, side));
             ASSERT_TRUE(out.complete());
             auto base = generalCounts(b), file = generalCounts(f), controller = generalCounts(c),
                  merged = generalCounts(out.version.image);

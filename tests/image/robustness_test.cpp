@@ -101,7 +101,7 @@ TEST(Conversions, RandomWindowContentsRoundTrip) {
     std::mt19937 rng(2026);
     int built = 0;
     for (int round = 0; round < 300; ++round) {
-        WindowData w = ShowImage(initialImage());
+        WindowData w = showImage(initialImage());
         for (int g = 0; g < kGridCount; ++g) {
             Grid& grid = w.grids[g];
             grid.rows.resize(1);
@@ -114,14 +114,14 @@ TEST(Conversions, RandomWindowContentsRoundTrip) {
             }
         }
         IgnoreAll reporter;
-        const auto img = BuildImage(w, initialImage(), reporter);
+        const auto img = buildImage(w, initialImage(), reporter);
         if (!img) continue;
         ++built;
         IgnoreAll again;
-        const auto second = BuildImage(ShowImage(*img), *img, again);
+        const auto second = buildImage(showImage(*img), *img, again);
         ASSERT_TRUE(second);
         EXPECT_EQ(again.reports, 0);
-        const auto third = BuildImage(ShowImage(*second), *second, again);
+        const auto third = buildImage(showImage(*second), *second, again);
         ASSERT_TRUE(third);
         ASSERT_EQ(firstDifference(*third, *second), -1) << "round " << round;
     }
@@ -134,12 +134,12 @@ TEST(Conversions, AnyImageShowsAndRebuildsToAFixedPoint) {
         Image img;
         for (auto& b : img) b = static_cast<std::uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
         IgnoreAll reporter;
-        const auto first = BuildImage(ShowImage(img), img, reporter);
+        const auto first = buildImage(showImage(img), img, reporter);
         if (!first) continue;  // e.g. two stored keys with the same serial
         IgnoreAll again;
-        const auto second = BuildImage(ShowImage(*first), *first, again);
+        const auto second = buildImage(showImage(*first), *first, again);
         ASSERT_TRUE(second);
-        const auto third = BuildImage(ShowImage(*second), *second, again);
+        const auto third = buildImage(showImage(*second), *second, again);
         ASSERT_TRUE(third);
         ASSERT_EQ(firstDifference(*third, *second), -1) << "round " << round;
     }
@@ -150,7 +150,7 @@ TEST(Conversions, AValidImageComesBackWholeFromTheWindow) {
     for (int round = 0; round < 40; ++round) {
         const Image img = randomValidImage(rng);
         IgnoreAll reporter;
-        const auto rebuilt = BuildImage(ShowImage(img), img, reporter);
+        const auto rebuilt = buildImage(showImage(img), img, reporter);
         ASSERT_TRUE(rebuilt) << "round " << round;
         EXPECT_EQ(reporter.reports, 0);
         ASSERT_EQ(firstDifference(*rebuilt, img), -1) << "round " << round;

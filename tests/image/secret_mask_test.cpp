@@ -26,9 +26,9 @@ struct CountReports : RowReporter {
 Image firstChoicesImage() {
     Image img = initialImage();
     for (std::size_t t : {mem::kLogicalLU1, mem::kOpenLU1, mem::kMainLU1})
-        for (std::size_t i = 0; i < 510; ++i) WriteBcdCode(img, t + 2 * i, 1000 + static_cast<int>(7 * i % 9000));
+        for (std::size_t i = 0; i < 510; ++i) writeBcdCode(img, t + 2 * i, 1000 + static_cast<int>(7 * i % 9000));
     for (std::size_t i = 0; i < mem::kGeneralCount; ++i)
-        WriteBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + static_cast<int>(7 * i));
+        writeBcdCode(img, mem::kGeneralCodes + 2 * i, 1000 + static_cast<int>(7 * i));
     for (std::size_t k = 0; k < mem::kKeyCount; ++k) {
         const std::uint8_t rec[8] = {0,
                                      static_cast<std::uint8_t>(k % 200 + 1),
@@ -46,7 +46,7 @@ Image firstChoicesImage() {
 }
 
 Image ninesPassword() {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     std::fill(img.begin() + mem::kParams, img.begin() + mem::kParams + 8, std::uint8_t{9});
     return img;
 }
@@ -56,17 +56,17 @@ TEST(SecretMask, EverySecretDiffersTheRestStaysAndTheWindowTakesIt) {
         const char* name;
         Image image;
         bool throughWindow;  // a building the window's rules accept
-    } cases[] = {{"sample building", SampleBuildingImage(), true},
+    } cases[] = {{"sample building", sampleBuildingImage(), true},
                  {"first choices taken", firstChoicesImage(), false},
                  {"initial image", initialImage(), true},
                  {"password of nines", ninesPassword(), true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Image masked = c.image;
-        MaskSecrets(masked);
+        maskSecrets(masked);
         std::size_t secretsSeen = 0;
         for (std::size_t off = 0; off < kImageSize; ++off) {
-            if (!IsSecretByte(off)) {
+            if (!isSecretByte(off)) {
                 ASSERT_EQ(masked[off], c.image[off]) << "offset " << off;
                 continue;
             }
@@ -93,7 +93,7 @@ TEST(SecretMask, EverySecretDiffersTheRestStaysAndTheWindowTakesIt) {
         EXPECT_FALSE(std::equal(&masked[mem::kParams], &masked[mem::kParams] + 8, &c.image[mem::kParams]));
         if (c.throughWindow) {
             CountReports reporter;
-            EXPECT_TRUE(BuildImage(ShowImage(masked), masked, reporter).has_value());
+            EXPECT_TRUE(buildImage(showImage(masked), masked, reporter).has_value());
             EXPECT_EQ(reporter.reports, 0);
         }
     }

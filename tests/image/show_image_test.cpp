@@ -22,7 +22,7 @@ void putCode(Image& img, std::size_t off, int v) {
 }  // namespace
 
 TEST(ShowImage, InitialImageGivesOneEmptyRowPerGridAndTheDefaults) {
-    const WindowData w = ShowImage(initialImage());
+    const WindowData w = showImage(initialImage());
     for (const auto& g : w.grids) {
         ASSERT_EQ(g.rowCount(), 2);
         EXPECT_TRUE(IsRowEmpty(g, 1));
@@ -48,7 +48,7 @@ TEST(ShowImage, InitialImageGivesOneEmptyRowPerGridAndTheDefaults) {
 TEST(ShowImage, KeysInRecordOrderWithLocalNumberAndText) {
     Image img = initialImage();
     for (int i = 0; i < 512; ++i) putKey(img, i, 9999 - i, static_cast<std::uint8_t>(i));
-    const WindowData w = ShowImage(img);
+    const WindowData w = showImage(img);
     const Grid& g = w.grid(GridId::Keys);
     ASSERT_EQ(g.rowCount(), 513);
     EXPECT_EQ(g.rows[1][0], "9999");
@@ -59,7 +59,7 @@ TEST(ShowImage, KeysInRecordOrderWithLocalNumberAndText) {
     putKey(gap, 3, 1234, 0);
     EXPECT_EQ(gap[mem::kKeys + 24], 0x04);
     EXPECT_EQ(gap[mem::kKeys + 25], 0xD2);
-    EXPECT_EQ(ShowImage(gap).grid(GridId::Keys).rows[1][0], "1234");
+    EXPECT_EQ(showImage(gap).grid(GridId::Keys).rows[1][0], "1234");
 }
 
 TEST(ShowImage, ResidentsSortedByLineThenLocalNumberWithTheirTextForms) {
@@ -68,7 +68,7 @@ TEST(ShowImage, ResidentsSortedByLineThenLocalNumberWithTheirTextForms) {
     putCode(img, residentOffset(ResidentCode::Main, 1, 200), 5);
     img[residentOffset(ResidentCode::Open, 1, 9)] = 0xF1;  // only an open code: 123
     img[residentOffset(ResidentCode::Open, 1, 9) + 1] = 0x23;
-    const Grid g = ShowImage(img).grid(GridId::Residents);
+    const Grid g = showImage(img).grid(GridId::Residents);
     ASSERT_EQ(g.rowCount(), 4);
     EXPECT_EQ(g.rows[1], (Grid::Row{"1.9", "", "0123", ""}));
     EXPECT_EQ(g.rows[2], (Grid::Row{"1.200", "", "", "5"}));
@@ -83,7 +83,7 @@ TEST(ShowImage, GeneralCodeAttributes) {
         img[mem::kGeneralAttrs + 2 * i] = attrs[i][0];
         img[mem::kGeneralAttrs + 2 * i + 1] = attrs[i][1];
     }
-    const Grid g = ShowImage(img).grid(GridId::GeneralCodes);
+    const Grid g = showImage(img).grid(GridId::GeneralCodes);
     EXPECT_EQ(g.rows[1], (Grid::Row{"100", "255", "1"}));
     EXPECT_EQ(g.rows[2], (Grid::Row{"101", "5", "0"}));
     EXPECT_EQ(g.rows[3], (Grid::Row{"102", "5", "1"}));
@@ -94,7 +94,7 @@ TEST(ShowImage, DigitizerAnywhereInTheTable) {
     img[mem::kDigitNumbers + 79] = 8;
     img[mem::kDigitAssigns + 2 * 79] = 23 * 2 + 1;  // key 23 on LU2
     img[mem::kDigitAssigns + 2 * 79 + 1] = 17;
-    const Grid g = ShowImage(img).grid(GridId::Digitizers);
+    const Grid g = showImage(img).grid(GridId::Digitizers);
     ASSERT_EQ(g.rowCount(), 2);
     EXPECT_EQ(g.rows[1], (Grid::Row{"2.17", "8", "23"}));
 }
@@ -109,7 +109,7 @@ TEST(ShowImage, ControlKindsAtTheEdgesOfTheirRanges) {
     img[mem::kParams + 37] = 1;     // p901 on, p907 off: independent bytes
     img[mem::kParams + 43] = 0;
     writeLE16(img, mem::kWords, 65535);  // p001 above its range
-    const WindowData w = ShowImage(img);
+    const WindowData w = showImage(img);
     EXPECT_EQ(value(w, "p104_ComboBox"), -1);
     EXPECT_EQ(value(w, "p706_ComboBox"), -1);
     EXPECT_EQ(value(w, "p708_RadioGroup"), 3);

@@ -59,10 +59,10 @@ inline constexpr kelvane::registry::ControllerKey kA{1, 4660}, kB{2, 12345};
 inline constexpr const char* kIdentityB = "0002393005010000";  // the probe's answer of B
 
 inline std::size_t open13() { return kelvane::residentOffset(kelvane::ResidentCode::Open, 1, 3); }
-inline Image imageA() { return kelvane::SampleBuildingImage(); }
+inline Image imageA() { return kelvane::sampleBuildingImage(); }
 inline Image imageB() {
     Image b = imageA();
-    kelvane::WriteBcdCode(b, kelvane::residentOffset(kelvane::ResidentCode::Open, 2, 1), 1357);
+    kelvane::writeBcdCode(b, kelvane::residentOffset(kelvane::ResidentCode::Open, 2, 1), 1357);
     b[kelvane::mem::kParams + 22] = 30;
     return b;
 }
@@ -73,7 +73,7 @@ inline Image edited(Image image) {
 }
 // The resident's change at the keypad.
 inline Image keypad(Image image) {
-    kelvane::WriteBcdCode(image, open13(), 4242);
+    kelvane::writeBcdCode(image, open13(), 4242);
     return image;
 }
 

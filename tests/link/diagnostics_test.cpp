@@ -45,7 +45,7 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
     enum class Output { Works, Refuses, Throws };
     for (Output mode : {Output::Works, Output::Refuses, Output::Throws}) {
         SCOPED_TRACE(static_cast<int>(mode));
-        const Image original = SampleBuildingImage();
+        const Image original = sampleBuildingImage();
         sim::VirtualClock clock;
         sim::Controller device(original);
         sim::VirtualLine virtualLine(clock, device);
@@ -81,7 +81,7 @@ TEST(LineTrace, DownloadTraceHoldsEveryFrameMaskedCopyHidesTheirSecretsAndAFaili
         EXPECT_NE(trace.find("> 8  44 65 62 4D 65 6D 36 A0  |DebMem6.|"), std::string::npos);
 
         Image masked = original;
-        MaskSecrets(masked);
+        maskSecrets(masked);
         // A trace cut after the download's command (a bundle takes the end of a long one) is masked as well.
         const std::string cut = trace.substr(trace.find('\n', trace.find("|DebMem6.|")) + 1);
         for (const auto& [text, image] : std::map<std::string, Image>{
@@ -122,12 +122,12 @@ std::uint32_t word(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16
 // its masked frames do not show anyway.
 std::set<std::uint32_t> secretRuns(const Image& img) {
     Image masked = img;
-    MaskSecrets(masked);
+    maskSecrets(masked);
     const Bytes legit = downloadStream(masked);
     std::set<std::uint32_t> shown, runs;
     for (std::size_t i = 0; i + 4 <= legit.size(); ++i) shown.insert(word(&legit[i]));
     for (std::size_t off = 0; off + 4 <= kImageSize; ++off)
-        if (IsSecretByte(off) && IsSecretByte(off + 1) && IsSecretByte(off + 2) && IsSecretByte(off + 3) &&
+        if (isSecretByte(off) && isSecretByte(off + 1) && isSecretByte(off + 2) && isSecretByte(off + 3) &&
             !shown.count(word(&img[off])))
             runs.insert(word(&img[off]));
     return runs;
@@ -213,16 +213,16 @@ std::string downloadTrace(const Image& img, sim::Tap* tap) {
 // secret bytes, neither within a line nor across lines, and says what it
 // still can.
 TEST(LineTrace, AMaskedTraceShowsNoSecretWhereverTheFramesFell) {
-    Image building = SampleBuildingImage();
+    Image building = sampleBuildingImage();
     building[mem::kParams] = 9;                                                       // a password digit 9
-    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 4, 4321);  // the last codes of LU2
-    WriteBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 2, 8765);
+    writeBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 4, 4321);  // the last codes of LU2
+    writeBcdCode(building, mem::kLogicalLU1 + 4 * mem::kResidentsPerLine - 2, 8765);
     // Codes 0100, 0200, 0300 at the same place of three blocks in a row read
     // as frame indexes 1, 2, 3 34 bytes apart, inside the frames.
     Image stacked = building;
-    for (int b = 0; b < 3; ++b) WriteBcdCode(stacked, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    for (int b = 0; b < 3; ++b) writeBcdCode(stacked, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
     Image paired = building;  // the same in two blocks only, where the line garbled the frames' indexes
-    for (int b = 0; b < 2; ++b) WriteBcdCode(paired, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
+    for (int b = 0; b < 2; ++b) writeBcdCode(paired, mem::kLogicalLU1 + 0x24 + 32 * b, 100 * (b + 1));
     Bytes garbledIndexes = downloadStream(paired);
     for (std::size_t f = 257; f < 260; ++f) garbledIndexes[f * link::kFrameBytes + 1] |= 0x80;
     const Bytes stream = downloadStream(building);
@@ -364,7 +364,7 @@ TEST(LineTest, EchoComparisonCountsEachFault) {
 
 TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
     sim::LoopbackDevice clean, lossy(100);
-    sim::Controller controller(SampleBuildingImage());
+    sim::Controller controller(sampleBuildingImage());
     const struct {
         const char* name;
         sim::Device& device;
@@ -379,7 +379,7 @@ TEST(LineTest, LoopbackReportsLossesAndAControllerIsProbed) {
         sim::VirtualLine line(clock, c.device);
         line.setPaced(true);
         ASSERT_TRUE(link::OpenPort(line, "COM8"));
-        const link::LineTestReport r = link::RunLineTest(line, clock);
+        const link::LineTestReport r = link::runLineTest(line, clock);
         EXPECT_EQ(r.loopback, c.loopback);
         if (c.loopback) {
             ASSERT_EQ(r.passes.size(), 2u);

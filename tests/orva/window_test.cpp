@@ -129,7 +129,7 @@ struct SimFactory {
 
     kelvane::sim::OrvaController& controller() {
         if (!device)
-            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::SampleBuildingImage(), script, effect);
+            device = std::make_shared<kelvane::sim::OrvaController>(kelvane::sampleBuildingImage(), script, effect);
         return *device;
     }
     PortFactory factory() {
@@ -331,7 +331,7 @@ private slots:
             {"COM5", kelvane::link::prefersUsbPort() ? "COM3" : "COM1"},  // gone: a USB adapter on Linux
         };
         for (const Case& c : cases) {
-            UpgradeWindow w([&] { return ports; }, DefaultPort, {[&] { return c.remembered; }, {}});
+            UpgradeWindow w([&] { return ports; }, defaultPort, {[&] { return c.remembered; }, {}});
             QCOMPARE(w.portList()->currentText(), c.selected);
         }
 
@@ -520,7 +520,7 @@ private slots:
         const auto& out = *w.lastOutcome();
         const QString backup = QString::fromStdString(out.backupPath);
         QVERIFY(w.changeList()->toPlainText().contains(QDir::toNativeSeparators(backup)));
-        const auto file = kelvane::LoadDataFile(kelvane::PathFromUtf8(out.backupPath));
+        const auto file = kelvane::loadDataFileFrom(kelvane::pathFromUtf8(out.backupPath));
         QVERIFY(file);
         QCOMPARE(file->image, before);
 #ifdef Q_OS_UNIX

@@ -53,7 +53,7 @@ constexpr int kCallRow = 56, kOpenRow = 107, kMainCallRow = 158, kMainOpenRow = 
 TEST(CardPages, ElevenSlotsFillOneSheetColumnByColumnAndStartAnother) {
     Image image = erasedImage();
     for (int local = 1; local <= 11; ++local) putSlot(image, 1, local, 100 + local, 1);
-    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
+    const auto pages = layoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 2u);
     ASSERT_EQ(pages[0].cards.size(), 10u);
     ASSERT_EQ(pages[1].cards.size(), 1u);
@@ -69,18 +69,18 @@ TEST(CardPages, ElevenSlotsFillOneSheetColumnByColumnAndStartAnother) {
 }
 
 TEST(CardPages, NoPageWithoutCards) {
-    EXPECT_TRUE(LayoutCardPages(initialImage(), polishCardTexts(), "x").empty());
-    EXPECT_TRUE(LayoutCardPages(erasedImage(), polishCardTexts(), "x").empty());
+    EXPECT_TRUE(layoutCardPages(initialImage(), polishCardTexts(), "x").empty());
+    EXPECT_TRUE(layoutCardPages(erasedImage(), polishCardTexts(), "x").empty());
 
     // Ten cards fill one sheet exactly: no trailing empty sheet.
     Image image = erasedImage();
     for (int local = 1; local <= 10; ++local) putSlot(image, 1, local, local);
-    EXPECT_EQ(LayoutCardPages(image, polishCardTexts(), "").size(), 1u);
+    EXPECT_EQ(layoutCardPages(image, polishCardTexts(), "").size(), 1u);
 
     Image full = erasedImage();
     for (int line = 1; line <= 2; ++line)
         for (int local = 1; local <= 255; ++local) putSlot(full, line, local, local, local, local);
-    const auto pages = LayoutCardPages(full, polishCardTexts(), "");
+    const auto pages = layoutCardPages(full, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 51u);
     for (const CardPage& page : pages) EXPECT_EQ(page.cards.size(), 10u);
 }
@@ -92,7 +92,7 @@ TEST(CardPages, OnlySlotsWithCallCodeGetCards) {
     putCode(image, ResidentCode::Open, 1, 3, 5);
     putCode(image, ResidentCode::Main, 1, 3, 6);
     putSlot(image, 1, 4, 44);
-    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
+    const auto pages = layoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     ASSERT_EQ(pages[0].cards.size(), 1u);
     EXPECT_EQ(pages[0].cards[0].local, 4);
@@ -115,7 +115,7 @@ TEST(CardPages, SecondLineSlotsReadTheirOwnArraysAndFollowTheFirstLine) {
     image[0x27FB] = 0x34;
     // LU1 local 255 comes before both.
     putSlot(image, 1, 255, 155);
-    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
+    const auto pages = layoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     ASSERT_EQ(pages[0].cards.size(), 3u);
     const Card& first = pages[0].cards[0];
@@ -135,35 +135,35 @@ TEST(CardPages, SecondLineSlotsReadTheirOwnArraysAndFollowTheFirstLine) {
 }
 
 TEST(CardValues, MissingValueTextStandsForEveryRowThatLacksACode) {
-    const CardValues noOpen = CardValueTexts({12, -1, 34}, "brak");
+    const CardValues noOpen = cardValueTexts({12, -1, 34}, "brak");
     EXPECT_EQ(noOpen.callCode, "12");
     EXPECT_EQ(noOpen.openCode, "brak");
     EXPECT_EQ(noOpen.mainCallCode, "34");
     EXPECT_EQ(noOpen.mainOpenCode, "brak");
 
-    const CardValues noMain = CardValueTexts({12, 5678, -1}, "there is no");
+    const CardValues noMain = cardValueTexts({12, 5678, -1}, "there is no");
     EXPECT_EQ(noMain.openCode, "125678");
     EXPECT_EQ(noMain.mainCallCode, "there is no");
     EXPECT_EQ(noMain.mainOpenCode, "there is no");
 
-    const CardValues neither = CardValueTexts({12, -1, -1}, "....");
+    const CardValues neither = cardValueTexts({12, -1, -1}, "....");
     EXPECT_EQ(neither.openCode, "....");
     EXPECT_EQ(neither.mainCallCode, "....");
     EXPECT_EQ(neither.mainOpenCode, "....");
 }
 
 TEST(CardValues, OpenCodeKeepsFourDigitsAfterTheCallCode) {
-    const CardValues v = CardValueTexts({12, 7, 3}, "brak");
+    const CardValues v = cardValueTexts({12, 7, 3}, "brak");
     EXPECT_EQ(v.openCode, "120007");
     EXPECT_EQ(v.mainOpenCode, "30007");
-    EXPECT_EQ(CardValueTexts({9999, 0, 1}, "brak").openCode, "99990000");
-    EXPECT_EQ(CardValueTexts({1, 1000, 1}, "brak").mainOpenCode, "11000");
+    EXPECT_EQ(cardValueTexts({9999, 0, 1}, "brak").openCode, "99990000");
+    EXPECT_EQ(cardValueTexts({1, 1000, 1}, "brak").mainOpenCode, "11000");
 }
 
 TEST(CardValues, CodesComeFromTheImageAsStored) {
     Image image = erasedImage();
     putSlot(image, 1, 1, 12, 7);
-    const auto pages = LayoutCardPages(image, polishCardTexts(), "");
+    const auto pages = layoutCardPages(image, polishCardTexts(), "");
     ASSERT_EQ(pages.size(), 1u);
     const Card& card = pages[0].cards[0];
     EXPECT_EQ(textAt(card, kValue, kOpenRow), "120007");
@@ -172,7 +172,7 @@ TEST(CardValues, CodesComeFromTheImageAsStored) {
 }
 
 TEST(CardDrawing, LinesOfOneCardWithCuttingMarks) {
-    const Card card = LayoutCard({200, 210}, {1, 2, 3}, polishCardTexts(), "");
+    const Card card = layoutCard({200, 210}, {1, 2, 3}, polishCardTexts(), "");
     const std::vector<CardLine> expected = {
         {{100, 210}, {1150, 210}},  // top edge
         {{200, 261}, {1050, 261}},  // five table rows
@@ -202,7 +202,7 @@ void expectTexts(const Card& card, const std::vector<Expected>& expected) {
 }
 
 TEST(CardDrawing, PolishTextsInOrderWithCardText) {
-    const Card card = LayoutCard({1050, 1230}, {12, 7, 3}, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
+    const Card card = layoutCard({1050, 1230}, {12, 7, 3}, polishCardTexts(), "Osiedle Zielone, ul. Łąkowa 5");
     const auto B = CardFont::Bold, N = CardFont::Normal, I = CardFont::BoldItalic;
     expectTexts(card, {
                           {10, 5, B, "Numer lokalu/mieszkania"},
@@ -223,7 +223,7 @@ TEST(CardDrawing, PolishTextsInOrderWithCardText) {
 }
 
 TEST(CardDrawing, EnglishTextsWithoutCardText) {
-    const Card card = LayoutCard({200, 210}, {5, -1, -1}, englishTexts(), "");
+    const Card card = layoutCard({200, 210}, {5, -1, -1}, englishTexts(), "");
     const auto B = CardFont::Bold, N = CardFont::Normal;
     expectTexts(card, {
                           {10, 5, B, "Local number"},
@@ -246,7 +246,7 @@ TEST(CardDrawing, ThirdLanguagePlaceholdersAndCardTextOnEveryCard) {
     Image image = erasedImage();
     putSlot(image, 1, 1, 1);
     putSlot(image, 2, 9, 2, 3, 4);
-    const auto pages = LayoutCardPages(image, placeholderTexts(), "x");
+    const auto pages = layoutCardPages(image, placeholderTexts(), "x");
     ASSERT_EQ(pages.size(), 1u);
     for (const Card& card : pages[0].cards) {
         ASSERT_EQ(card.texts.size(), 14u);

@@ -67,9 +67,9 @@ private slots:
     void initTestCase() { pdftotext_ = QStandardPaths::findExecutable(QStringLiteral("pdftotext")); }
 
     void fontsAreFixedPitchWithPolishLettersAndFitTheirCell() {
-        QVERIFY(!CardFontFamily().isEmpty());
+        QVERIFY(!cardFontFamily().isEmpty());
         for (CardFont kind : {CardFont::Bold, CardFont::Normal, CardFont::BoldItalic}) {
-            const QFont font = CardQFont(kind);
+            const QFont font = cardQFont(kind);
             const QFontInfo info(font);
             QVERIFY(info.fixedPitch());
             QCOMPARE(info.bold(), kind != CardFont::Normal);
@@ -87,13 +87,13 @@ private slots:
         if (pdftotext_.isEmpty()) QSKIP("pdftotext is not installed");
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cards.pdf"));
-        const auto pages = LayoutCardPages(elevenResidents(), polishCardTexts(),
+        const auto pages = layoutCardPages(elevenResidents(), polishCardTexts(),
                                            "Łąkowa 5, administracja osiedla Zielone Wzgórze: tel. 123-456-789");
         QCOMPARE(pages.size(), std::size_t(2));
         {
             QPrinter printer(QPrinter::HighResolution);
-            SetUpCardPdf(printer, pdf);
-            PrintCardPages(printer, pages);
+            setUpCardPdf(printer, pdf);
+            printCardPages(printer, pages);
         }
         const auto words = readWords(pdftotext_, pdf);
         QCOMPARE(words.size(), 2);
@@ -142,10 +142,10 @@ private slots:
         const QString pdf = dir.filePath(QStringLiteral("range.pdf"));
         {
             QPrinter printer(QPrinter::HighResolution);
-            SetUpCardPdf(printer, pdf);
+            setUpCardPdf(printer, pdf);
             printer.setPrintRange(QPrinter::PageRange);
             printer.setFromTo(2, 2);
-            PrintCardPages(printer, LayoutCardPages(elevenResidents(), polishCardTexts(), ""));
+            printCardPages(printer, layoutCardPages(elevenResidents(), polishCardTexts(), ""));
         }
         const auto words = readWords(pdftotext_, pdf);
         QCOMPARE(words.size(), 1);
@@ -154,7 +154,7 @@ private slots:
 
     void noResidentAsksNothingAndPrintsNothing() {
         int asked = 0;
-        const bool printed = PrintResidentCards(nullptr, initialImage(), polishCardTexts(), QStringLiteral("x"),
+        const bool printed = printResidentCards(nullptr, initialImage(), polishCardTexts(), QStringLiteral("x"),
                                                 [&](QWidget*, QPrinter&, int) {
                                                     ++asked;
                                                     return true;
@@ -166,9 +166,9 @@ private slots:
     void cancelledDialogPrintsNothing() {
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("cancel.pdf"));
-        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
+        const bool printed = printResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int) {
-                                                    SetUpCardPdf(printer, pdf);
+                                                    setUpCardPdf(printer, pdf);
                                                     return false;
                                                 });
         QVERIFY(!printed);
@@ -179,10 +179,10 @@ private slots:
         QTemporaryDir dir;
         const QString pdf = dir.filePath(QStringLiteral("job.pdf"));
         int pageCount = 0;
-        const bool printed = PrintResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
+        const bool printed = printResidentCards(nullptr, elevenResidents(), polishCardTexts(), QString(),
                                                 [&](QWidget*, QPrinter& printer, int count) {
                                                     pageCount = count;
-                                                    SetUpCardPdf(printer, pdf);
+                                                    setUpCardPdf(printer, pdf);
                                                     return true;
                                                 });
         QVERIFY(printed);
@@ -213,7 +213,7 @@ private slots:
             dialog->reject();
         });
         QPrinter printer(QPrinter::HighResolution);
-        QVERIFY(!AskPrintDialog(nullptr, printer, 2));
+        QVERIFY(!askPrintDialog(nullptr, printer, 2));
         QVERIFY(seen);
     }
 };

@@ -471,12 +471,12 @@ TEST_F(RegisterTest, BackupsImportOnceAsVisitsOfTheUnknownController) {
     const fs::path backups = dir / "backups";
     fs::create_directories(backups);
     const Image a = imageWith(0x2000, 0x21), b = imageWith(0x2000, 0x22);
-    ASSERT_TRUE(kelvane::SaveDataFile((backups / "2026-11-03_101500.kvd").string(), a,
-                                      "Odczyt z zasilacza 2026-11-03 10:15:00, port COM3"));
-    ASSERT_TRUE(kelvane::SaveDataFile((backups / "2026-11-03_101500_2.kvd").string(), b,
-                                      "Downloaded 2026-11-03 10:15:00, port /dev/ttyUSB0"));
-    ASSERT_TRUE(kelvane::SaveDataFile((backups / "lipowa.kvd").string(), a, ""));  // not a backup's name
-    std::ofstream(backups / "2026-11-04_080000.kvd") << "short";                   // not a data file
+    ASSERT_TRUE(kelvane::saveDataFileTo((backups / "2026-11-03_101500.kvd").string(), a,
+                                        "Odczyt z zasilacza 2026-11-03 10:15:00, port COM3"));
+    ASSERT_TRUE(kelvane::saveDataFileTo((backups / "2026-11-03_101500_2.kvd").string(), b,
+                                        "Downloaded 2026-11-03 10:15:00, port /dev/ttyUSB0"));
+    ASSERT_TRUE(kelvane::saveDataFileTo((backups / "lipowa.kvd").string(), a, ""));  // not a backup's name
+    std::ofstream(backups / "2026-11-04_080000.kvd") << "short";                     // not a data file
 
     Register reg;
     ASSERT_TRUE(reg.open(file.string()));

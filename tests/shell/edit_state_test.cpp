@@ -8,8 +8,8 @@ using namespace kelvane;
 using namespace kelvane::shell;
 
 TEST(EditState, EditsCountUntilTheyAreSentOrSaved) {
-    const Image sample = SampleBuildingImage();
-    const WindowData shown = ShowImage(sample);
+    const Image sample = sampleBuildingImage();
+    const WindowData shown = showImage(sample);
     EditState state;
     state.windowStored(shown);
     state.imageKept(sample);

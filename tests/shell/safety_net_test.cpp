@@ -71,11 +71,11 @@ class SafetyNetTest : public QObject {
             qputenv("KELVANE_REGISTER", QFile::encodeName(reg.isEmpty() ? registerPath() : reg));
             QSettings(QStringLiteral("Kelvane"), QStringLiteral("KelvaneMini")).clear();
             if (reg.isEmpty()) {
-                sim::ControllerPort::preload(SampleBuildingImage());
-                sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+                sim::ControllerPort::preload(sampleBuildingImage());
+                sim::ControllerPort::withController([](sim::Controller& c) { c.image() = sampleBuildingImage(); });
             }
             form.setPrompts(&prompts);
-            wiring = WireKelvaneMini(form);
+            wiring = wireKelvaneMini(form);
             wiring->safetyNet().setBackupFolder(dir.filePath(QStringLiteral("backups")));
             wiring->safetyNet().setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(20, 30, 15)); });
             wiring->controller().choosePort(QStringLiteral("Symulator"));
@@ -124,12 +124,12 @@ private slots:
         QVERIFY(!f.prompts.shown.last().text.contains(QStringLiteral("→")));
         QVERIFY(std::all_of(f.form.document().device.begin(), f.form.document().device.end(),
                             [](auto b) { return b == 0; }));
-        QVERIFY(f.controller() == SampleBuildingImage());
+        QVERIFY(f.controller() == sampleBuildingImage());
         settings.setValue("askBeforeUpload", true);
 
         f.prompts.choices = {1};  // the edit is discarded for the download
         f.run("DOWNLOAD");
-        QVERIFY(f.form.document().device == SampleBuildingImage());
+        QVERIFY(f.form.document().device == sampleBuildingImage());
 
         // Cancel sends nothing; Send sends the listed block and checks it.
         f.setP204(60);
@@ -174,7 +174,7 @@ private slots:
             QTemporaryDir office;
             const QString reg = office.filePath(QStringLiteral("register.sqlite"));
             const QString file = office.filePath(QStringLiteral("office.kvd"));
-            QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), us::edited(us::imageA()), ""));
+            QVERIFY(saveDataFileTo(QFile::encodeName(file).toStdString(), us::edited(us::imageA()), ""));
             if (c.start != us::Start::Download) QVERIFY(us::recordOffice(reg.toStdString(), file.toStdString()));
             const Image before = c.connect == us::Connect::Other ? us::imageB()
                                  : c.keypad                      ? us::keypad(us::imageA())
@@ -259,7 +259,7 @@ private slots:
             QSqlDatabase::removeDatabase(QStringLiteral("lock"));
         }
         sim::ControllerPort::withController([](sim::Controller& ctl) {
-            ctl.image() = SampleBuildingImage();
+            ctl.image() = sampleBuildingImage();
             ctl.setIdentity(sim::Controller::kDefaultIdentity);
         });
 #endif
@@ -271,16 +271,16 @@ private slots:
     void changesMadeAtTheControllerSinceTheFilesBaseAreKeptOrDecided() {
         Fixture f;
         f.run("DOWNLOAD");
-        const Image sample = SampleBuildingImage();
+        const Image sample = sampleBuildingImage();
         const auto open = [](int local) { return residentOffset(ResidentCode::Open, 1, local); };
         Image base = sample;
-        WriteBcdCode(base, open(3), 123);
-        WriteBcdCode(base, open(4), 456);
+        writeBcdCode(base, open(3), 123);
+        writeBcdCode(base, open(4), 456);
         Image file = base;
         file[mem::kParams + 22] = 60;
-        WriteBcdCode(file, open(3), 4444);
+        writeBcdCode(file, open(3), 4444);
         const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), file, ""));
+        QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), file, ""));
         f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
             if (loaded != file) return std::nullopt;
             return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15))};
@@ -325,7 +325,7 @@ private slots:
         QVERIFY(f.form.document().working == held && f.form.document().device == held);
         const Grid shown = f.form.grid(GridId::Residents)->toGrid();
         QCOMPARE(QString::fromStdString(shown.rows[4][2]),
-                 QString::fromStdString(FormatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
+                 QString::fromStdString(formatNumber("%04d", DecodeBcdCode(&sample[open(4)]))));
     }
 
     // After a download, F3 again: the device image stays known only for the
@@ -367,7 +367,7 @@ private slots:
                 [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
             QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
-            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // Cancel sent nothing
+            QVERIFY2(f.controller() == sampleBuildingImage(), c.name);  // Cancel sent nothing
         }
     }
 
@@ -405,9 +405,9 @@ private slots:
                 f.prompts.files = {path};
                 f.form.action("SAVE")->trigger();
             } else if (c.origin == UnknownFile) {
-                Image elsewhere = SampleBuildingImage();
+                Image elsewhere = sampleBuildingImage();
                 elsewhere[mem::kParams + 22] = 90;
-                QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), elsewhere, ""));
+                QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), elsewhere, ""));
             }
             setIdentity(c.connected);
             if (c.origin != Downloaded) {
@@ -421,7 +421,7 @@ private slots:
             const bool warned = !f.prompts.shown.isEmpty() && f.prompts.shown[0].kind == QStringLiteral("choice") &&
                                 f.prompts.shown[0].title == text(texts::Message::WrongBuildingTitle);
             QVERIFY2(warned == c.warned, c.name);
-            QVERIFY2(f.controller() == SampleBuildingImage(), c.name);  // nothing sent
+            QVERIFY2(f.controller() == sampleBuildingImage(), c.name);  // nothing sent
             if (c.warned) {
                 const QString& warning = f.prompts.shown[0].text;
                 // It names the port and what to do; another building by name, or why it cannot tell.
@@ -460,7 +460,7 @@ private slots:
         f.prompts.files = {path};
         f.form.action("SAVE")->trigger();
         const std::size_t open13 = residentOffset(ResidentCode::Open, 1, 3);
-        sim::ControllerPort::withController([&](sim::Controller& c) { WriteBcdCode(c.image(), open13, 4242); });
+        sim::ControllerPort::withController([&](sim::Controller& c) { writeBcdCode(c.image(), open13, 4242); });
 
         f.run("DOWNLOAD");
         QCOMPARE(f.form.statusText(), text(texts::Message::DownloadDone));
@@ -534,20 +534,20 @@ private slots:
         f.run("DOWNLOAD");  // within the same second
         f.setP204(60);
         f.run("UPLOAD");
-        const std::vector<BackupEntry> list = ListBackups(folder);
+        const std::vector<BackupEntry> list = listBackups(folder);
         QCOMPARE(list.size(), std::size_t{3});
         // Sealed with the data key (the test's key file) where the build can seal.
         const QString kind = sealingAvailable() ? QStringLiteral(".kvs") : QStringLiteral(".kvd");
         QCOMPARE(QFileInfo(list[2].path).fileName(), QStringLiteral("2026-12-08_203015") + kind);
         QCOMPARE(QFileInfo(list[0].path).fileName(), QStringLiteral("2026-12-08_203015_3") + kind);
         QCOMPARE(list[2].port, QStringLiteral("Symulator"));
-        QCOMPARE(list[2].description, BackupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
+        QCOMPARE(list[2].description, backupDescription(false, list[2].when, QStringLiteral("Symulator"), 0));
         QCOMPARE(list[2].residents, 72);
         QCOMPARE(list[2].source, BackupEntry::Source::Download);
         QCOMPARE(list[0].source, BackupEntry::Source::Upload);
-        const auto downloaded = LoadDataFile(QFile::encodeName(list[2].path).toStdString());
-        QVERIFY(downloaded && downloaded->image == SampleBuildingImage());
-        const auto uploaded = LoadDataFile(QFile::encodeName(list[0].path).toStdString());
+        const auto downloaded = loadDataFileFrom(QFile::encodeName(list[2].path).toStdString());
+        QVERIFY(downloaded && downloaded->image == sampleBuildingImage());
+        const auto uploaded = loadDataFileFrom(QFile::encodeName(list[0].path).toStdString());
         QVERIFY(uploaded && uploaded->image == f.controller());
 #ifndef _WIN32
         // They hold every code and the service password: the folder and the
@@ -563,7 +563,7 @@ private slots:
                         fs::perm_options::add);
         fs::permissions(list[0].path.toStdString(), fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
         QVERIFY(open(folder) && open(list[0].path));
-        MakeBackupsPrivate(folder);
+        makeBackupsPrivate(folder);
         QVERIFY(!open(folder) && !open(list[0].path));
         ::umask(umaskBefore);
 #endif
@@ -572,7 +572,7 @@ private slots:
         const Image device = f.form.document().device;
         f.prompts.backups = {list[2].path};
         f.form.action("BACKUPS")->trigger();
-        QVERIFY(f.form.document().working == SampleBuildingImage());
+        QVERIFY(f.form.document().working == sampleBuildingImage());
         QVERIFY(f.form.document().device == device);
         QVERIFY(f.form.description().startsWith(list[2].description));
         // The status says what was opened, and the title names it.
@@ -641,9 +641,9 @@ private slots:
                  qPrintable(f.prompts.shown.last().text));
         QVERIFY(!f.prompts.shown.last().text.contains(QString::fromUtf8(
             texts::messageText(texts::Message::ChangeUpload, texts::kPolish))));  // nothing of this is sent
-        QVERIFY(f.form.document().working == SampleBuildingImage());              // both images untouched
-        QVERIFY(f.form.document().device == SampleBuildingImage());
-        sim::ControllerPort::withController([](sim::Controller& c) { c.image() = SampleBuildingImage(); });
+        QVERIFY(f.form.document().working == sampleBuildingImage());              // both images untouched
+        QVERIFY(f.form.document().device == sampleBuildingImage());
+        sim::ControllerPort::withController([](sim::Controller& c) { c.image() = sampleBuildingImage(); });
         f.run("READBACK");
         QCOMPARE(f.form.statusText(), text(texts::Message::CheckSame));
     }
@@ -674,7 +674,7 @@ private slots:
         f.prompts.choices = {0};
         f.prompts.files = {path};
         QVERIFY(f.form.confirmDiscard(texts::Message::UnsavedExit));
-        const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
+        const auto saved = loadDataFileFrom(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(DecodeBcdCode(&saved->image[residentOffset(ResidentCode::Logical, 1, 1)]), 777);
         const int after = f.prompts.shown.size();
@@ -700,7 +700,7 @@ private slots:
         f.prompts.choices = {0};
         f.prompts.files = {path};
         f.form.action("SAVE")->trigger();
-        const auto saved = LoadDataFile(QFile::encodeName(path).toStdString());
+        const auto saved = loadDataFileFrom(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(QString::fromStdString(saved->description), QStringLiteral("Klatka ? ? ł"));
     }

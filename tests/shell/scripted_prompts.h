@@ -52,7 +52,7 @@ struct ScriptedPrompts : kelvane::shell::Prompts {
                                              const std::vector<kelvane::texts::ChangeGroup>& groups) override {
         shown.append(
             {QStringLiteral("changes"), texts.title,
-             texts.warning + "\n" + texts.note + "\n" + QString::fromStdString(kelvane::texts::ChangeListText(groups))});
+             texts.warning + "\n" + texts.note + "\n" + QString::fromStdString(kelvane::texts::changeListText(groups))});
         lastChangeTexts = texts;
         if (uploadAnswers.empty()) {
             kelvane::shell::UploadAnswer a;

@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(list->rowCount(), 2);  // the factory password, the open code of 2.1
         QCOMPARE(d->windowTitle(), QStringLiteral("Check configuration"));
         QCOMPARE(list->item(1, 1)->text(), QStringLiteral("Users, row 2"));
-        QCOMPARE(list->item(1, 2)->text().toStdString(), texts::WarningText(d->warnings()[1], texts::kEnglish));
+        QCOMPARE(list->item(1, 2)->text().toStdString(), texts::warningText(d->warnings()[1], texts::kEnglish));
         // A double-click goes to the grid row, or to the page of the control.
         const auto activate = [&](int row) {
             QTableWidgetItem* item = list->item(row, 2);
@@ -399,7 +399,7 @@ private slots:
         QVERIFY(edited.left(16384) != saved.left(16384));
         QVERIFY(std::equal(w.document().working.begin(), w.document().working.end(),
                            reinterpret_cast<const std::uint8_t*>(edited.constData())));
-        QCOMPARE(ShowImage(w.document().working).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
+        QCOMPARE(showImage(w.document().working).grid(GridId::GeneralCodes).rows[1][0], std::string("2468"));
         w.grid(GridId::GeneralCodes)->setCell(1, 0, QStringLiteral("0"));
         prompts.files = {second};
         prompts.abortAnswers = {true};
@@ -434,7 +434,7 @@ private slots:
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
         std::string printed;
-        const auto capture = [&] { printed = ShowImage(w.document().working).grid(GridId::Residents).rows[1][2]; };
+        const auto capture = [&] { printed = showImage(w.document().working).grid(GridId::Residents).rows[1][2]; };
         w.hooks().print = w.hooks().preview = w.hooks().pdf = capture;
         const char* const codes[] = {"1111", "2222", "3333"};
         void (MainWindow::*const clicks[])() = {&MainWindow::onPrint, &MainWindow::onPrintPreview,
@@ -490,7 +490,7 @@ private slots:
         QCOMPARE(prompts.shown[prompts.shown.size() - 2].text,
                  QStringLiteral("File saving error! The file is read-only; choose another name."));
         QCOMPARE(QFileInfo(readOnly).size(), 0);
-        QVERIFY(LoadDataFile(other.toStdString()));
+        QVERIFY(loadDataFileFrom(other.toStdString()));
 
         // Cancelled dialogs do nothing.
         const int shown = prompts.shown.size();
@@ -507,7 +507,7 @@ private slots:
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
-        w.document().working = SampleBuildingImage();
+        w.document().working = sampleBuildingImage();
         w.DisplayData();
         w.ApplyLanguage(texts::kEnglish);
         const Grid before = w.grid(GridId::Residents)->toGrid();
@@ -556,7 +556,7 @@ private slots:
         QCOMPARE(counts, QStringLiteral("To add: 0\nTo replace: 1\nTo remove: 0"));  // only what changes
         QCOMPARE(w.grid(GridId::Residents)->toGrid().rows, before.rows);
         QCOMPARE(w.statusText(), QStringLiteral("Table \"Users\": read the file residents.csv (72 rows)"));
-        QCOMPARE(w.document().working, SampleBuildingImage());  // verification takes it in, not the import
+        QCOMPARE(w.document().working, sampleBuildingImage());  // verification takes it in, not the import
 
         // Refused rows are listed by line in the window's language.
         QFile bad(dir.filePath(QStringLiteral("bad.csv")));
@@ -577,7 +577,7 @@ private slots:
 
         // A data file and the keys' file read as residents: a message, no preview.
         const QString kvd = dir.filePath(QStringLiteral("x.kvd"));
-        QVERIFY(SaveDataFile(kvd.toStdString(), SampleBuildingImage(), ""));
+        QVERIFY(saveDataFileTo(kvd.toStdString(), sampleBuildingImage(), ""));
         prompts.shown.clear();
         prompts.files = {kvd, dir.filePath(QStringLiteral("keys.csv")), dir.filePath(QStringLiteral("none.csv"))};
         for (int i = 0; i < 3; ++i) w.action("IMPORT_CSV_residents")->trigger();
@@ -621,7 +621,7 @@ private slots:
             MainWindow w;
             ScriptedPrompts prompts;
             w.setPrompts(&prompts);
-            w.loadImage(SampleBuildingImage());
+            w.loadImage(sampleBuildingImage());
             w.ApplyLanguage(texts::kEnglish);
             const int before = w.grid(c.grid)->filledRowCount();
             // The lost key's replacement is typed in a box that checks it as the keys' grid does.
@@ -639,7 +639,7 @@ private slots:
             }};
             QVERIFY(runFlatAction(w, c.action, c.row, c.newMain));
             QCOMPARE(w.grid(c.grid)->filledRowCount(), before + c.filledChange);
-            QCOMPARE(w.document().working, SampleBuildingImage());
+            QCOMPARE(w.document().working, sampleBuildingImage());
             QVERIFY(w.document().edits.windowEdited(w.readWindow()));
             QVERIFY2(prompts.shown.last().detail.contains(QString::fromLatin1(c.inMessage)),
                      qPrintable(prompts.shown.last().detail));
@@ -647,7 +647,7 @@ private slots:
                 QVERIFY(prompts.shown.last().detail.contains(w.grid(c.grid)->cell(c.row, c.codeColumn)));
             // The next store takes it like any typed edit.
             QCOMPARE(w.GetData(), 1);
-            QVERIFY(w.document().working != SampleBuildingImage());
+            QVERIFY(w.document().working != sampleBuildingImage());
         }
     }
 };

@@ -327,7 +327,7 @@ private slots:
     void titleNamesTheFileAndMarksEdits() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("blok 7.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(path).toStdString(), initialImage(), "x"));
+        QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), initialImage(), "x"));
         MainWindow w;
         ScriptedPrompts prompts;
         w.setPrompts(&prompts);
@@ -351,7 +351,7 @@ private slots:
         CodeGrid* residents = w.grid(GridId::Residents);
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (0)"));
         QVERIFY(!residents->verticalScrollBar()->isVisible());
-        w.document().working = SampleBuildingImage();
+        w.document().working = sampleBuildingImage();
         w.DisplayData();
         QCoreApplication::processEvents();
         QCOMPARE(w.gridBox(GridId::Residents)->title(), QStringLiteral("Lokatorzy (72)"));

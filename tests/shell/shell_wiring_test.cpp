@@ -1,7 +1,7 @@
 // The wired main window offscreen against the built-in simulated controller:
 // port choice, download, edit, upload, cancel key state, printing and help.
-#include "session/diagnostics.h"
-#include "session/support_bundle.h"
+#include "diagnostics/diagnostics.h"
+#include "diagnostics/support_bundle.h"
 #include "shell/diagnostics_dialogs.h"
 #include "shell/form_wiring.h"
 #include "shell/safety_net.h"
@@ -58,11 +58,11 @@ private slots:
 
     // Tools and the support bundle through the menu, in the window's language.
     void diagnosticsFromTheMenu() {
-        session::setTracing({"KelvaneMini", "test", true, nullptr});
+        diagnostics::setTracing({"KelvaneMini", "test", true, nullptr});
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         auto* tools = form.findChild<QMenu*>(QStringLiteral("ToolsMenu"));
         QVERIFY(tools);
         for (const char* name : {"LINETEST", "FINDADAPTER", "SUPPORTBUNDLE"})  // all three diagnostics in one menu
@@ -103,8 +103,8 @@ private slots:
         QVERIFY2(names.contains(QStringLiteral("image-masked.kvd")), qPrintable(names.join(u' ')));
         QVERIFY(names.filter(QStringLiteral("traces/")).size() >= 2);  // the probe and the line test
         // A build without the ZIP library refuses the bundle and leaves no file.
-        QCOMPARE(QFile::exists(zip), session::supportBundleAvailable());
-        session::stopTracing();
+        QCOMPARE(QFile::exists(zip), diagnostics::supportBundleAvailable());
+        diagnostics::stopTracing();
     }
 
     void findingAnAdapterChoosesThePortThatAppeared() {
@@ -126,7 +126,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QVERIFY(!form.action("ABORT")->isEnabled());
 
         // Before any port choice the port is COM8, which is not there.
@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(form.CurrentLanguage(), 0);
         QCOMPARE(form.statusText(), QStringLiteral("Dane pobrane"));
         QVERIFY(form.action("LOAD")->isEnabled());
-        QVERIFY(form.document().working == SampleBuildingImage());
+        QVERIFY(form.document().working == sampleBuildingImage());
         QVERIFY(form.document().device == form.document().working);
         QCOMPARE(form.grid(GridId::Residents)->toGrid().rowCount(), 1 + 72);
 
@@ -177,7 +177,7 @@ private slots:
         // file: the file's blocks that differ from the controller's go out.
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("initial.kvd"));
-        QVERIFY(SaveDataFile(QFile::encodeName(file).toStdString(), initialImage(), ""));
+        QVERIFY(saveDataFileTo(QFile::encodeName(file).toStdString(), initialImage(), ""));
         prompts.files = {file};
         form.action("LOAD")->trigger();
         QVERIFY(form.document().device != form.document().working);
@@ -188,14 +188,14 @@ private slots:
         Image held{};
         QVERIFY(sim::ControllerPort::withController([&](sim::Controller& c) { held = c.image(); }));
         QVERIFY(held == form.document().working);
-        QVERIFY(held != SampleBuildingImage());
+        QVERIFY(held != sampleBuildingImage());
     }
 
     void startsOnTheRememberedPortAndRemembersEveryPortThatOpens() {
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         wiring->portDialog().setPortSource([] { return QStringList{"ttyS0"}; });
         std::vector<std::string> stored;
         wiring->rememberPorts(
@@ -212,7 +212,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         wiring->controller().choosePort(QStringLiteral("Symulator"));
         Grid keys = form.grid(GridId::Keys)->toGrid();
         keys.rows[1] = {"5", "not a key"};
@@ -229,7 +229,7 @@ private slots:
         // which must happen before the window's own members are gone.
         auto counted = std::make_shared<int>(0);
         auto* form = new MainWindow;
-        WireKelvaneMini(*form);
+        wireKelvaneMini(*form);
         form->hooks().help = [counted] { ++*counted; };
         QCOMPARE(counted.use_count(), 2);
         delete form;
@@ -243,7 +243,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QTemporaryDir dir;
         int pages = 0;
         QString pdf;
@@ -260,7 +260,7 @@ private slots:
             return QString::fromUtf8(p.readAllStandardOutput()).split(QRegularExpression(QStringLiteral("\\s+")));
         };
 
-        form.document().working = SampleBuildingImage();
+        form.document().working = sampleBuildingImage();
         form.DisplayData();
         Grid residents = form.grid(GridId::Residents)->toGrid();
         residents.rows[1][1] = "9876";  // typed, not verified: checked and stored before printing
@@ -315,7 +315,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        WireKelvaneMini(form);
+        wireKelvaneMini(form);
         form.document().working = initialImage();
         form.ApplyLanguage(1);
         form.action("PRINT")->trigger();  // no resident: no dialog, the technician is told
@@ -339,14 +339,14 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        FormWiring* wiring = WireKelvaneMini(form);
+        FormWiring* wiring = wireKelvaneMini(form);
         QTemporaryDir dir;
         const QString printed = dir.filePath(QStringLiteral("printed.pdf"));
         const QString previewed = dir.filePath(QStringLiteral("previewed.pdf"));
-        form.document().working = SampleBuildingImage();
+        form.document().working = sampleBuildingImage();
         form.cardTextEdit_->setText(QStringLiteral("ul. Łąkowa 5"));
         wiring->setPrintDialog([&](QWidget*, QPrinter& printer, int) {
-            SetUpCardPdf(printer, printed);
+            setUpCardPdf(printer, printed);
             return true;
         });
         int previewPages = 0;
@@ -359,7 +359,7 @@ private slots:
             jobName = dialog.printer()->docName();
             dialog.close();
             // What the preview's print button prints, onto a PDF.
-            SetUpCardPdf(*dialog.printer(), previewed);
+            setUpCardPdf(*dialog.printer(), previewed);
             emit dialog.paintRequested(dialog.printer());
         });
         form.action("PRINT")->trigger();

@@ -68,7 +68,7 @@ TEST(ConfigurationWarnings, EveryKindReadsFromTheTableInEachLanguage) {
     };
     for (const auto& c : cases) {
         for (int language : {kPolish, kEnglish}) {
-            const std::string text = WarningText(c.w, language);
+            const std::string text = warningText(c.w, language);
             const std::string format = checkText(c.entry, language);
             // The text is the table's format filled in: every piece between its fields is there.
             for (std::size_t from = 0, at; from < format.size(); from = at + 2) {
@@ -77,31 +77,31 @@ TEST(ConfigurationWarnings, EveryKindReadsFromTheTableInEachLanguage) {
             }
             for (const auto& part : c.parts) EXPECT_TRUE(contains(text, part)) << text << " lacks " << part;
         }
-        EXPECT_NE(WarningText(c.w, kPolish), WarningText(c.w, kEnglish));
-        EXPECT_EQ(WarningText(c.w, kThird), "...");
+        EXPECT_NE(warningText(c.w, kPolish), warningText(c.w, kEnglish));
+        EXPECT_EQ(warningText(c.w, kThird), "...");
     }
     // No selection is said in words; the summary stops after kListedInText items.
     setting.shown.clear();
-    EXPECT_TRUE(contains(WarningText(setting, kEnglish), checkText(CheckText::NoSelection, kEnglish)));
-    EXPECT_FALSE(contains(WarningText(rows(WarningKind::GuessableOpenCodes, GridId::Residents, 9), kPolish), "1.9"));
+    EXPECT_TRUE(contains(warningText(setting, kEnglish), checkText(CheckText::NoSelection, kEnglish)));
+    EXPECT_FALSE(contains(warningText(rows(WarningKind::GuessableOpenCodes, GridId::Residents, 9), kPolish), "1.9"));
 }
 
 TEST(ConfigurationWarnings, PlaceIsTheTablesCaptionAndRowOrTheParameter) {
     Warning w = rows(WarningKind::GuessableOpenCodes, GridId::Residents, 1);
     w.row = 5;
-    EXPECT_EQ(WarningPlaceText(w, kPolish), "Lokatorzy, wiersz 5");
-    EXPECT_EQ(WarningPlaceText(w, kEnglish), "Users, row 5");
+    EXPECT_EQ(warningPlaceText(w, kPolish), "Lokatorzy, wiersz 5");
+    EXPECT_EQ(warningPlaceText(w, kEnglish), "Users, row 5");
     w.grid.reset();
     w.parameter = "p714";
-    EXPECT_EQ(WarningPlaceText(w, kEnglish), "p714");
-    EXPECT_STREQ(SeverityText(Severity::Info, kPolish), checkText(CheckText::Information, kPolish));
+    EXPECT_EQ(warningPlaceText(w, kEnglish), "p714");
+    EXPECT_STREQ(severityText(Severity::Info, kPolish), checkText(CheckText::Information, kPolish));
     // Beside a change list: one group under its own heading, none without warnings.
-    EXPECT_TRUE(WarningGroups({}, kPolish).empty());
-    const auto groups = WarningGroups({w, w}, kEnglish);
+    EXPECT_TRUE(warningGroups({}, kPolish).empty());
+    const auto groups = warningGroups({w, w}, kEnglish);
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].title, checkText(CheckText::Heading, kEnglish));
     EXPECT_EQ(groups[0].count, 2);
-    EXPECT_EQ(groups[0].lines[1], "Warning – p714: " + WarningText(w, kEnglish));
+    EXPECT_EQ(groups[0].lines[1], "Warning – p714: " + warningText(w, kEnglish));
     for (int e = 0; e < kCheckTextCount; ++e) {
         EXPECT_STRNE(checkText(static_cast<CheckText>(e), kPolish), "") << e;
         EXPECT_STRNE(checkText(static_cast<CheckText>(e), kEnglish), "") << e;

@@ -20,10 +20,10 @@ EntryMessageParts fourthKeyRow() {
 }  // namespace
 
 TEST(EntryMessage, InvalidAndRepeatedInPolish) {
-    EXPECT_EQ(BuildEntryMessage(EntryProblem::Invalid, kPolish, fourthKeyRow()),
+    EXPECT_EQ(buildEntryMessage(EntryProblem::Invalid, kPolish, fourthKeyRow()),
               "W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Klucze\"\nWpis nr: 4\n"
               "Lokal= 0\nKlucz= 0F 00 19 07 76 A5 FF 01\n\nJest nieprawidłowy!\n\nNaciśnij \"Abort\" aby przerwać.");
-    EXPECT_EQ(BuildEntryMessage(EntryProblem::Repeated, kPolish, fourthKeyRow()),
+    EXPECT_EQ(buildEntryMessage(EntryProblem::Repeated, kPolish, fourthKeyRow()),
               "W zakładce: \"Kody, hasła, klucze\"\nW tabeli: \"Klucze\"\nWpis nr: 4\n"
               "Lokal= 0\nKlucz= 0F 00 19 07 76 A5 FF 01\n\nSię powtarza!\n\nNaciśnij \"OK\" aby przerwać.");
 }
@@ -34,19 +34,19 @@ TEST(EntryMessage, EnglishThirdLanguageAndTableFull) {
     p.groupCaption = "Keys";
     p.headers = {"Local", "Key"};
     p.cells = {"12"};  // a missing cell shows empty
-    EXPECT_EQ(BuildEntryMessage(EntryProblem::Invalid, kEnglish, p),
+    EXPECT_EQ(buildEntryMessage(EntryProblem::Invalid, kEnglish, p),
               "In the tab: \"Codes, passwords, keys\"\nIn table: \"Keys\"\nRecord no: 4\n"
               "Local= 12\nKey= \n\nIs invalid!\n\nPress \"Abort\" to cancel.");
-    EXPECT_EQ(BuildEntryMessage(EntryProblem::TableFull, kEnglish, p),
+    EXPECT_EQ(buildEntryMessage(EntryProblem::TableFull, kEnglish, p),
               "In the tab: \"Codes, passwords, keys\"\nIn table: \"Keys\"\nRecord no: 4\n"
               "Local= 12\nKey= \n\nThe table is full: it holds at most 512 entries.\n\nPress \"OK\" to cancel.");
-    const std::string full = BuildEntryMessage(EntryProblem::TableFull, kPolish, fourthKeyRow());
+    const std::string full = buildEntryMessage(EntryProblem::TableFull, kPolish, fourthKeyRow());
     const std::string end = "FF 01\n\nTabela jest pełna: mieści najwyżej 512 wpisów.\n\nNaciśnij \"OK\" aby przerwać.";
     ASSERT_GE(full.size(), end.size());
     EXPECT_EQ(full.substr(full.size() - end.size()), end);
     p.tabCaption = p.groupCaption = "....";
     p.headers = {"....", "...."};
-    EXPECT_EQ(BuildEntryMessage(EntryProblem::Repeated, kThird, p),
+    EXPECT_EQ(buildEntryMessage(EntryProblem::Repeated, kThird, p),
               "...: \"....\"\n.......\"\n... 4\n....= 12\n....= \n\n...");
 }
 
@@ -70,13 +70,13 @@ TEST(EntryMessage, BrokenRuleNamesTheFirstBadCell) {
         {GridId::Digitizers, {"2.255", "4", "127"}, -1, CellRule::None},
     };
     for (const auto& r : rows) {
-        const kelvane::RowCheck check = kelvane::CheckGridRow(r.grid, r.cells);
+        const kelvane::RowCheck check = kelvane::checkGridRow(r.grid, r.cells);
         EXPECT_EQ(check.valid, r.column < 0) << r.cells[0];
         EXPECT_EQ(check.column, r.column) << r.cells[0];
         EXPECT_EQ(check.rule, r.rule) << r.cells[0];
     }
-    EXPECT_EQ(BrokenRuleText("Numer", CellRule::FourfoldNumber, kPolish),
+    EXPECT_EQ(brokenRuleText("Numer", CellRule::FourfoldNumber, kPolish),
               "Kolumna \"Numer\": wymagana liczba od 4 do 252 podzielna przez 4");
-    EXPECT_EQ(BrokenRuleText("%s", CellRule::Code, kEnglish), "Column \"%s\": a code from 1 to 9999 is required");
-    EXPECT_EQ(BrokenRuleText("Lokal", CellRule::None, kPolish), "");
+    EXPECT_EQ(brokenRuleText("%s", CellRule::Code, kEnglish), "Column \"%s\": a code from 1 to 9999 is required");
+    EXPECT_EQ(brokenRuleText("Lokal", CellRule::None, kPolish), "");
 }

@@ -9,21 +9,21 @@
 using namespace kelvane;
 
 TEST(GridCsvTexts, HeadersOfEveryLanguageAreRecognisedAndReasonsNameTheLine) {
-    const WindowData window = ShowImage(SampleBuildingImage());
+    const WindowData window = showImage(sampleBuildingImage());
     const GridCsvHeaders headers = texts::csvHeaders();
     for (int g = 0; g < kGridCount; ++g) {
         const GridId id = static_cast<GridId>(g);
         for (int language : {texts::kPolish, texts::kEnglish}) {
-            const std::string csv = ExportGridCsv(window.grid(id), texts::gridHeaders(id, language));
-            const CsvImport back = ImportGridCsv(id, csv, Grid::make(gridColumns(id)), CsvImportMode::Replace, headers);
+            const std::string csv = exportGridCsv(window.grid(id), texts::gridHeaders(id, language));
+            const CsvImport back = importGridCsv(id, csv, Grid::make(gridColumns(id)), CsvImportMode::Replace, headers);
             EXPECT_EQ(back.fault, CsvFileFault::None) << texts::csvFaultText(back, id, language);
             EXPECT_TRUE(back.header) << g << "/" << language;
             EXPECT_EQ(back.added, window.grid(id).rowCount() - 1);
         }
     }
     // The residents' Polish header read as a key table names both tables.
-    const std::string residents = ExportGridCsv(window.grid(GridId::Residents), texts::gridHeaders(GridId::Residents, 0));
-    const CsvImport wrong = ImportGridCsv(GridId::Keys, residents, Grid::make(2), CsvImportMode::Append, headers);
+    const std::string residents = exportGridCsv(window.grid(GridId::Residents), texts::gridHeaders(GridId::Residents, 0));
+    const CsvImport wrong = importGridCsv(GridId::Keys, residents, Grid::make(2), CsvImportMode::Append, headers);
     EXPECT_EQ(texts::csvFaultText(wrong, GridId::Keys, texts::kEnglish),
               "The file holds the table \"Users\", not \"Keys\".");
     EXPECT_EQ(texts::csvRefusalText({7, CsvRowProblem::Repeated, 3, {}}, GridId::Residents, texts::kPolish),

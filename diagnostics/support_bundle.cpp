@@ -1,4 +1,4 @@
-#include "session/support_bundle.h"
+#include "diagnostics/support_bundle.h"
 
 #include "files/atomic_file.h"
 #include "files/data_file.h"
@@ -6,7 +6,7 @@
 #include "image/secret_mask.h"
 #include "link/port_info.h"
 #include "link/trace_mask.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 #include "session/system_ports.h"
 
 #include <QSettings>
@@ -24,7 +24,7 @@
 #include <memory>
 #include <sstream>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 namespace {
 
 namespace fs = std::filesystem;
@@ -111,8 +111,8 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
 
     if (request.image) {
         Image masked = *request.image;
-        MaskSecrets(masked);
-        const std::vector<std::uint8_t> bytes = WriteDataFile(masked, request.imageDescription);
+        maskSecrets(masked);
+        const std::vector<std::uint8_t> bytes = writeDataFile(masked, request.imageDescription);
         entries.push_back({"image-masked.kvd", std::string(bytes.begin(), bytes.end())});
     }
     return entries;
@@ -167,10 +167,10 @@ std::string writeSupportBundle(const std::string& path, const std::vector<Bundle
     zip_source_close(memory);
     if (bytes.empty()) return "cannot read the archive back";
     // The bundle's traces and image are the owner's alone, whatever file was there.
-    const WriteFault fault = WriteFileSafely(PathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
+    const WriteFault fault = writeFileSafely(pathFromUtf8(path), bytes.data(), bytes.size(), FileAccess::OwnerOnly);
     if (fault != WriteFault::None) return "cannot write " + path + ": " + writeFaultReason(fault, errno);
     return {};
 }
 #endif
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

@@ -1,4 +1,4 @@
-#include "session/line_check.h"
+#include "diagnostics/line_check.h"
 
 #include "link/port.h"
 #include "session/device_port.h"
@@ -7,14 +7,14 @@
 
 #include <filesystem>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel) {
     LineCheck check;
-    PortConnection port;
+    session::PortConnection port;
     session::QtSerialLine* device = nullptr;
-    if (portName == link::PortName(kSimulatorPortName)) {
-        port = openablePort(portName);
+    if (portName == link::PortName(session::kSimulatorPortName)) {
+        port = session::openablePort(portName);
     } else {
         auto qt = std::make_unique<session::QtSerialLine>();
         device = qt.get();
@@ -30,9 +30,9 @@ LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel
         return check;
     }
     check.lowLatency = device && device->lowLatencyActive();
-    check.report = link::RunLineTest(*port.line, *port.clock, cancel);
+    check.report = link::runLineTest(*port.line, *port.clock, cancel);
     port.line->close();
     return check;
 }
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

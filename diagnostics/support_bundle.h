@@ -4,14 +4,14 @@
 // versions, the serial ports with their USB numbers and drivers (and the
 // adapters' latency timers where the system shows them), the programs'
 // settings and an image, with every secret masked: the image as
-// kelvane::MaskSecrets leaves it, the traces as link::maskTrace does.
+// kelvane::maskSecrets leaves it, the traces as link::maskTrace does.
 #include "image/image.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 inline constexpr int kBundleTraces = 10;
 
@@ -39,4 +39,4 @@ bool supportBundleAvailable();
 // otherwise why not.
 std::string writeSupportBundle(const std::string& path, const std::vector<BundleEntry>& entries);
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 // Programs whose traces, logs and settings a support bundle gathers.
 inline const std::vector<std::string>& diagnosedPrograms() {
@@ -60,4 +60,4 @@ struct AdapterDetails {
 };
 AdapterDetails adapterDetails(const std::string& portName);
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

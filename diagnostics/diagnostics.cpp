@@ -1,9 +1,10 @@
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 
 #include "files/program_log.h"
 #include "files/trace_store.h"
 #include "link/trace_mask.h"
 #include "link/traced_line.h"
+#include "session/device_port.h"
 
 #include <QStandardPaths>
 #include <QString>
@@ -13,7 +14,7 @@
 #include <mutex>
 #include <optional>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 namespace {
 
 std::mutex& tracingMutex() {
@@ -69,6 +70,7 @@ std::string logPath(const std::string& program) { return traceFolder(program) + 
 void setTracing(Tracing tracing) {
     std::lock_guard<std::mutex> lock(tracingMutex());
     currentTracing() = std::move(tracing);
+    session::setLineWrapper(tracedLine);
 }
 
 void stopTracing() {
@@ -98,7 +100,7 @@ std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
     std::string storedPath;
     if (t->store) {
         const TraceStore store{traceFolder(t->program)};
-        storedPath = store.newTracePath(TraceStamp(), t->program);
+        storedPath = store.newTracePath(traceStamp(), t->program);
         outputs->stored = std::make_shared<PrivateFile>();
         if (storedPath.empty() || !outputs->stored->open(storedPath)) {
             logProblem("warning", "no trace: cannot write in " + store.folder);
@@ -127,7 +129,7 @@ std::unique_ptr<link::Line> tracedLine(std::unique_ptr<link::Line> line) {
 void installProgramLog(const std::string& program) {
     {
         std::lock_guard<std::mutex> lock(tracingMutex());
-        if (!MakePrivateFolder(traceFolder(program))) return;
+        if (!makePrivateFolder(traceFolder(program))) return;
         programLog() = std::make_unique<ProgramLog>(logPath(program));
     }
     QtMessageHandler previous = qInstallMessageHandler(logQtMessage);
@@ -164,4 +166,4 @@ AdapterDetails adapterDetails(const std::string& portName) {
     return d;
 }
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics

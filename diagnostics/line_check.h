@@ -4,13 +4,13 @@
 #include "link/line_test.h"
 #include "link/port_info.h"
 #include "link/open_failure.h"
-#include "session/diagnostics.h"
+#include "diagnostics/diagnostics.h"
 
 #include <atomic>
 #include <optional>
 #include <string>
 
-namespace kelvane::session {
+namespace kelvane::diagnostics {
 
 struct LineCheck {
     bool opened = false;
@@ -27,4 +27,4 @@ struct LineCheck {
 // line is traced like every other.
 LineCheck checkLine(const std::string& portName, const std::atomic<bool>* cancel = nullptr);
 
-}  // namespace kelvane::session
+}  // namespace kelvane::diagnostics
