@@ -59,7 +59,7 @@ std::optional<std::string> passphrase(const Tool& tool, bool confirm) {
     Secret s;
     if (tool.args.has("--passphrase-file")) {
         const std::string path = tool.args.value("--passphrase-file");
-        if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(path), jobs::kMaxPassphraseFile, s.text) !=
+        if (kelvane::readFileBounded(kelvane::pathFromUtf8(path), jobs::kMaxPassphraseFile, s.text) !=
             kelvane::ReadFault::None) {
             tool.error(path, "cannot be read");
             return std::nullopt;
@@ -140,7 +140,7 @@ int exportKey(const Tool& tool, const std::string& file) {
 int importKey(const Tool& tool, const std::string& file) {
     std::string bytes;
     // Said before the passphrase is asked.
-    if (kelvane::ReadFileBounded(kelvane::PathFromUtf8(file), 1024, bytes) != kelvane::ReadFault::None) {
+    if (kelvane::readFileBounded(kelvane::pathFromUtf8(file), 1024, bytes) != kelvane::ReadFault::None) {
         tool.error(file, "cannot be read");
         return kFileError;
     }

@@ -229,7 +229,7 @@ int exportVisit(const Tool& tool, registry::Register* r, const registry::Control
     const auto image = visitImage(tool, reg, *c, p[2]);
     if (!image) return kFileError;
     const std::string file = tool.args.value("--output");
-    if (!kelvane::SaveDataFile(file, *image, buildingName(c->key, c) + ", visit " + p[2])) {
+    if (!kelvane::saveDataFileTo(file, *image, buildingName(c->key, c) + ", visit " + p[2])) {
         tool.error(file, tool.text(kelvane::texts::Message::SaveError));
         return kFileError;
     }

@@ -56,7 +56,7 @@ int reportCommand(const Tool& tool) {
                                                         kelvane::texts::parseStoredTime(kelvane::registry::now()));
     const std::string out = tool.args.value("--output");
     kelvane::ReportFit fit;
-    if (auto fault = kelvane::WriteFault::None; !kelvane::WriteReportPdf(kelvane::PathFromUtf8(out), sheet, &fault, &fit)) {
+    if (auto fault = kelvane::WriteFault::None; !kelvane::WriteReportPdf(kelvane::pathFromUtf8(out), sheet, &fault, &fit)) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
@@ -64,7 +64,7 @@ int reportCommand(const Tool& tool) {
     // a failure of the command.
     std::string why;
     const bool recorded =
-        kelvane::jobs::recordReport(*reg, *gathered.report, kelvane::PathToUtf8(kelvane::PathFromUtf8(out)), {}, why);
+        kelvane::jobs::recordReport(*reg, *gathered.report, kelvane::pathToUtf8(kelvane::pathFromUtf8(out)), {}, why);
     if (!recorded) tool.error("", format(kelvane::texts::reportText(ReportText::NotRecorded, tool.language), why));
     if (tool.args.has("--json")) {
         const auto& r = *gathered.report;

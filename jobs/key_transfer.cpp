@@ -61,7 +61,7 @@ KeyExport exportKey(const std::string& file, const std::string& passphrase) {
     if (!state.key) return e;
     e.keyId = state.key->id();
     const auto wrapped = wrapKey(*state.key, passphrase);
-    e.end = wrapped && WriteFileAtomically(PathFromUtf8(file), wrapped->data(), wrapped->size())
+    e.end = wrapped && writeFileAtomically(pathFromUtf8(file), wrapped->data(), wrapped->size())
                 ? KeyExportEnd::Written
                 : KeyExportEnd::NotWritten;
     return e;
@@ -71,7 +71,7 @@ KeyImport importKey(const std::string& file, const std::string& passphrase, cons
     KeyImport i;
     std::string bytes;
     // An exported key is 113 bytes; anything far larger is none.
-    if (ReadFileBounded(PathFromUtf8(file), 1024, bytes) != ReadFault::None) return i;
+    if (readFileBounded(pathFromUtf8(file), 1024, bytes) != ReadFault::None) return i;
     UnwrapFault fault = UnwrapFault::None;
     const auto key = unwrapKey({bytes.begin(), bytes.end()}, passphrase, &fault);
     if (!key) {

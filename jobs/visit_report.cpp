@@ -57,9 +57,9 @@ GatheredReport gatherVisitReport(registry::Register& reg, const registry::Contro
             return out;
         }
         report.previous = *before;
-        report.changes = ListChanges(*previousImage, *image);
+        report.changes = listChanges(*previousImage, *image);
     }
-    report.warnings = CheckConfiguration(*image);
+    report.warnings = checkConfiguration(*image);
     out.report = std::move(report);
     return out;
 }

@@ -173,7 +173,7 @@ bool WriteReportPdf(const std::filesystem::path& path, const ReportSheet& sheet,
             if (fit) *fit = made;
         }
         const QByteArray& bytes = buffer.data();
-        if (!bytes.isEmpty()) result = WriteFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        if (!bytes.isEmpty()) result = writeFileSafely(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
     if (fault) *fault = result;
     return result == WriteFault::None;

@@ -34,7 +34,7 @@ std::optional<int> Register::importBackups(const std::string& folder) {
         seen.addBindValue(q(source));
         if (!exec(seen, "backups")) return std::nullopt;
         if (seen.next()) continue;
-        const auto data = LoadDataFile(source);  // bounded: a data file's size at most
+        const auto data = loadDataFileFrom(source);  // bounded: a data file's size at most
         if (!data) continue;
         QDateTime when = QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd_HHmmss"));
         NewVisit v;

@@ -114,7 +114,7 @@ bool prepareFile(const QString& path, std::string* error) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     const bool ownFolder = QFileInfo(folder).canonicalFilePath() == QFileInfo(programsDataFolder()).canonicalFilePath();
-    if ((!QFileInfo::exists(folder) || ownFolder) && !MakePrivateFolder(PathFromUtf8(folder.toStdString()))) {
+    if ((!QFileInfo::exists(folder) || ownFolder) && !makePrivateFolder(pathFromUtf8(folder.toStdString()))) {
         *error = "cannot make the folder " + folder.toStdString();
         return false;
     }
@@ -124,7 +124,7 @@ bool prepareFile(const QString& path, std::string* error) {
         *error = writeFaultReason(fault, why) + ": " + file;
         return false;
     };
-    if (const WriteFault fault = CheckWriteTarget(PathFromUtf8(name)); fault != WriteFault::None)
+    if (const WriteFault fault = checkWriteTarget(pathFromUtf8(name)); fault != WriteFault::None)
         return refuse(fault, errno, name);
     // SQLite keeps its log and shared memory beside the file the path leads to.
     const QString canonical = info.canonicalFilePath();

@@ -33,7 +33,7 @@ int dataRows(const Grid& g) {
 }
 }  // namespace
 
-QString BackupFolder() {
+QString defaultBackupFolder() {
 #ifdef _WIN32
     return QString::fromStdString(registry::Register::defaultBackupFolder());
 #else
@@ -55,28 +55,28 @@ int MoveBackups(const QString& from, const QString& to) {
     for (const QFileInfo& info :
          QDir(from).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
         if (info.isSymLink() || !info.isFile()) continue;
-        if (!MakePrivateFolder(FsPath(to))) return moved;
+        if (!makePrivateFolder(fsPath(to))) return moved;
         const QString target = QDir(to).filePath(info.fileName());
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) continue;
         std::error_code error;
-        std::filesystem::rename(FsPath(info.filePath()), FsPath(target), error);
+        std::filesystem::rename(fsPath(info.filePath()), fsPath(target), error);
         if (!error) ++moved;
     }
     return moved;
 }
 
-QString BackupFileName(const QDateTime& when) {
+QString backupFileName(const QDateTime& when) {
     return when.toString(QString::fromLatin1(kNameFormat)) + QStringLiteral(".kvd");
 }
 
-QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
+QString backupDescription(bool upload, const QDateTime& when, const QString& port, int language) {
     const auto message = upload ? texts::Message::BackupUploaded : texts::Message::BackupDownloaded;
     // The format takes the date and time, then the port, each as "%s".
-    return FillFields(QString::fromUtf8(texts::messageText(message, language)),
+    return fillFields(QString::fromUtf8(texts::messageText(message, language)),
                       {when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), port});
 }
 
-QString FillFields(QString format, const QStringList& fields) {
+QString fillFields(QString format, const QStringList& fields) {
     int at = 0;
     for (const QString& field : fields) {
         at = format.indexOf(QLatin1String("%s"), at);
@@ -87,11 +87,11 @@ QString FillFields(QString format, const QStringList& fields) {
     return format;
 }
 
-QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
-                    QString* error) {
+QString writeBackupFile(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
+                        QString* error) {
     // The backups hold every code and the service password: the folder is
     // the user's alone, and so is each file in it.
-    if (!MakePrivateFolder(FsPath(folder))) {
+    if (!makePrivateFolder(fsPath(folder))) {
         if (error) *error = folder;
         return {};
     }
@@ -103,7 +103,7 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
     QString name = stem;
     for (int n = 2; taken(name); ++n) name = stem + QStringLiteral("_%1").arg(n);
     const std::string written =
-        registry::writeBackup(FsPath(name + QStringLiteral(".kvd")), image, description.toStdString());
+        registry::writeBackup(fsPath(name + QStringLiteral(".kvd")), image, description.toStdString());
     if (written.empty()) {
         if (error) *error = name + QStringLiteral(".kvd");
         return {};
@@ -111,15 +111,15 @@ QString WriteBackup(const QString& folder, const Image& image, const QString& de
     return QString::fromStdString(written);
 }
 
-void MakeBackupsPrivate(const QString& folder) {
+void makeBackupsPrivate(const QString& folder) {
     if (!QFileInfo(folder).isDir()) return;
-    MakePrivateFolder(FsPath(folder));
+    makePrivateFolder(fsPath(folder));
 #ifndef _WIN32
     for (const QFileInfo& info :
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files | QDir::Hidden)) {
         if (info.isSymLink() || info.ownerId() != ::geteuid()) continue;
         std::error_code ignored;
-        std::filesystem::permissions(FsPath(info.filePath()),
+        std::filesystem::permissions(fsPath(info.filePath()),
                                      std::filesystem::perms::group_all | std::filesystem::perms::others_all,
                                      std::filesystem::perm_options::remove, ignored);
     }
@@ -146,7 +146,7 @@ BackupEntry::Source backupSource(const QString& description) {
 }
 }  // namespace
 
-std::vector<BackupEntry> ListBackups(const QString& folder) {
+std::vector<BackupEntry> listBackups(const QString& folder) {
     static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{6})(_\\d+)?\\.kv[ds]$"));
     std::vector<BackupEntry> list;
     // Sealed backups (".kvs") open with the data key; one that does not is
@@ -155,7 +155,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
          QDir(folder).entryInfoList({QStringLiteral("*.kvd"), QStringLiteral("*.kvs")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
         if (!m.hasMatch()) continue;
-        const auto file = LoadDataFile(FsPath(info.filePath()));
+        const auto file = loadDataFileFrom(fsPath(info.filePath()));
         if (!file) continue;
         BackupEntry e;
         e.path = info.filePath();
@@ -164,7 +164,7 @@ std::vector<BackupEntry> ListBackups(const QString& folder) {
         const int mark = e.description.lastIndexOf(QLatin1String(kPortMark));
         if (mark >= 0) e.port = e.description.mid(mark + static_cast<int>(sizeof kPortMark) - 1);
         e.source = backupSource(e.description);
-        const WindowData shown = ShowImage(file->image);
+        const WindowData shown = showImage(file->image);
         e.residents = dataRows(shown.grid(GridId::Residents));
         e.keys = dataRows(shown.grid(GridId::Keys));
         list.push_back(std::move(e));

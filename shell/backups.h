@@ -16,7 +16,7 @@ namespace kelvane::shell {
 // (Register::defaultBackupFolder()): QStandardPaths::AppDataLocation +
 // "/backups" on Linux; %LOCALAPPDATA%\Kelvane\KelvaneMini\backups on Windows,
 // beside the register, the traces and Orva's backups.
-QString BackupFolder();
+QString defaultBackupFolder();
 
 // Where earlier versions wrote them, when that differs (Windows:
 // %APPDATA%\Kelvane\KelvaneMini\backups); empty elsewhere.
@@ -28,24 +28,24 @@ QString PreviousBackupFolder();
 int MoveBackups(const QString& from, const QString& to);
 
 // The file name for a backup made at `when`: "yyyy-MM-dd_HHmmss.kvd".
-QString BackupFileName(const QDateTime& when);
+QString backupFileName(const QDateTime& when);
 
 // The description line of a backup: what happened, the date and time, the
 // port, in the given language.
 // A format's "%s" fields filled in order (a field's own "%s" stays as it is).
-QString FillFields(QString format, const QStringList& fields);
-QString BackupDescription(bool upload, const QDateTime& when, const QString& port, int language);
+QString fillFields(QString format, const QStringList& fields);
+QString backupDescription(bool upload, const QDateTime& when, const QString& port, int language);
 
 // Writes `image` and `description` into `folder` (made when missing) under
 // the name for `when`; a second backup within the same second gets "_2",
 // "_3"... The file appears whole or not at all. Returns the path written, or
 // an empty text with the reason in `error`.
-QString WriteBackup(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
-                    QString* error);
+QString writeBackupFile(const QString& folder, const Image& image, const QString& description, const QDateTime& when,
+                        QString* error);
 
 // Takes every right of others from an existing backups folder and its
 // backups, as earlier versions left them readable by all (start-up does it).
-void MakeBackupsPrivate(const QString& folder);
+void makeBackupsPrivate(const QString& folder);
 
 struct BackupEntry {
     QString path;
@@ -61,6 +61,6 @@ struct BackupEntry {
 
 // The backups in `folder`, newest first; files whose names are not backup
 // names, or that are not data files, are left out.
-std::vector<BackupEntry> ListBackups(const QString& folder);
+std::vector<BackupEntry> listBackups(const QString& folder);
 
 }  // namespace kelvane::shell

@@ -35,14 +35,14 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, int languag
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setHeaderLabels({text(Message::BackupsWhen), text(Message::BackupsSource), text(Message::BackupsPort),
-                            QString::fromStdString(texts::GridCaption(GridId::Residents, language)),
-                            QString::fromStdString(texts::GridCaption(GridId::Keys, language))});
+                            QString::fromStdString(texts::gridBoxCaption(GridId::Residents, language)),
+                            QString::fromStdString(texts::gridBoxCaption(GridId::Keys, language))});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // The counts stand right under their headers, not at the far end of a stretched last column.
     list_->header()->setStretchLastSection(false);
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
     for (int column : {3, 4}) list_->headerItem()->setTextAlignment(column, right);
-    for (const BackupEntry& e : ListBackups(folder)) {
+    for (const BackupEntry& e : listBackups(folder)) {
         const QString source = e.source == BackupEntry::Source::Download ? text(Message::BackupsDownloaded)
                                : e.source == BackupEntry::Source::Upload ? text(Message::BackupsUploaded)
                                                                          : QString();

@@ -65,23 +65,23 @@ std::optional<std::string> askNewKey(MainWindow& window, const std::string& loca
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
-        const Grid::Row row{local, TrimBlanks(edit->text().toStdString())};
+        const Grid::Row row{local, trimBlanks(edit->text().toStdString())};
         if (row[1].empty()) return dialog.accept();
         const std::vector<std::string> headers = texts::gridHeaders(GridId::Keys, language);
         // The keys' grid's own checks: the cell's form, then the row's rules.
-        const CellCheck form = CheckGridCells(GridId::Keys, row);
-        const RowCheck rules = CheckGridRow(GridId::Keys, row);
+        const CellCheck form = checkGridCells(GridId::Keys, row);
+        const RowCheck rules = checkGridRow(GridId::Keys, row);
         std::string why;
         if (form.problem != CellProblem::None)
-            why = texts::BrokenRuleText(headers[1], CellRule::KeySerial, language);
+            why = texts::brokenRuleText(headers[1], CellRule::KeySerial, language);
         else if (!rules.valid)
-            why = texts::BrokenRuleText(headers[static_cast<std::size_t>(rules.column)], rules.rule, language);
+            why = texts::brokenRuleText(headers[static_cast<std::size_t>(rules.column)], rules.rule, language);
         if (why.empty()) return dialog.accept();
         problem->setText(QString::fromStdString(why));
         edit->setFocus();
     });
     if (window.prompts().runDialog(&dialog) != QDialog::Accepted) return std::nullopt;
-    return TrimBlanks(edit->text().toStdString());
+    return trimBlanks(edit->text().toStdString());
 }
 
 // The action on the image, with what the row names.

@@ -72,7 +72,7 @@ bool writeReport(const QString& path) {
     v.key = lipowa;
     v.firmware = 106;
     v.technician = "jkowalski";
-    v.image = SampleBuildingImage();
+    v.image = sampleBuildingImage();
     v.time = "2026-12-09T10:05:00+01:00";
     reg.recordVisit(v);
     Image after = movedOut(*v.image, {1, 3}).image;
@@ -87,7 +87,7 @@ bool writeReport(const QString& path) {
     if (!gathered.report) return false;
     const auto sheet =
         texts::visitReportSheet(*gathered.report, texts::kPolish, texts::CodeView::Masked, {2026, 12, 9, 10, 40, 0});
-    return WriteReportPdf(PathFromUtf8(path.toStdString()), sheet);
+    return WriteReportPdf(pathFromUtf8(path.toStdString()), sheet);
 }
 
 }  // namespace
@@ -105,8 +105,8 @@ int main(int argc, char** argv) {
     PicturePrompts prompts;
     prompts.folder = folder;
     window.setPrompts(&prompts);
-    shell::WireKelvaneMini(window);
-    window.document().working = SampleBuildingImage();
+    shell::wireKelvaneMini(window);
+    window.document().working = sampleBuildingImage();
     window.DisplayData();
     window.show();
     window.pages_->setCurrentIndex(0);

@@ -108,7 +108,7 @@ FormWiring::FormWiring(MainWindow& form)
     hooks.preview = [this] { preview(); };
     // Like printing: the cards show the image as it was when the command was given.
     hooks.pdf = [this] { savePdf(form_.document().working, QString::fromLatin1(kCardJobName)); };
-    hooks.help = [&form] { ShowHelp(&form); };
+    hooks.help = [&form] { showHelp(&form); };
     SafetyNet* net = safety_.get();
     hooks.compare = [net] { net->compare(); };
     hooks.readBack = [net] { net->check(); };
@@ -139,20 +139,20 @@ CardTexts FormWiring::cardTexts() const {
 }
 
 void FormWiring::print(const Image& image) {
-    if (!HasResidentCards(image)) {
+    if (!hasResidentCards(image)) {
         form_.showMessage(form_.messageText(texts::Message::NothingToPrint));
         return;
     }
-    PrintResidentCards(&form_, image, cardTexts(), form_.cardText(), askPrinter_);
+    printResidentCards(&form_, image, cardTexts(), form_.cardText(), askPrinter_);
 }
 
 void FormWiring::preview() {
-    PreviewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
+    previewResidentCards(&form_, form_.document().working, cardTexts(), form_.cardText(), runPreview_);
 }
 
 void FormWiring::savePdf(const Image& image, const QString& name) {
     // With no card to print nothing is asked.
-    if (!HasResidentCards(image)) return;
+    if (!hasResidentCards(image)) return;
     auto* dialog = form_.findChild<QFileDialog*>(QStringLiteral("PdfSaveDialog"));
     if (!dialog) {
         dialog = new QFileDialog(&form_);
@@ -168,7 +168,7 @@ void FormWiring::savePdf(const Image& image, const QString& name) {
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".pdf");
     WriteFault fault = WriteFault::None;
-    if (!SaveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault)) {
+    if (!saveResidentCardsPdf(path, image, cardTexts(), form_.cardText(), &fault)) {
         form_.showMessage(QString::fromStdString(texts::writeFaultText(fault, form_.CurrentLanguage())));
         return;
     }
@@ -194,13 +194,13 @@ void FormWiring::rememberPorts(link::PortMemory memory) {
                 [store = memory.store](const QString& text) { store(text.toStdString()); });
 }
 
-FormWiring* WireKelvaneMini(MainWindow& form) {
+FormWiring* wireKelvaneMini(MainWindow& form) {
     auto* wiring = new FormWiring(form);
     CompanySyncRunner* company = WireCompanyRegister(form);
     wiring->host_->company_ = company;
     wiring->safetyNet().setCompanySync(company);
     form.hooks().technician = [&form] { AskTechnician(form); };
-    WireDiagnostics(form, *wiring);
+    wireDiagnostics(form, *wiring);
     return wiring;
 }
 

@@ -41,7 +41,7 @@ public:
     void setPreviewDialog(PreviewDialogFunction run) { runPreview_ = std::move(run); }
 
 private:
-    friend FormWiring* WireKelvaneMini(MainWindow& form);
+    friend FormWiring* wireKelvaneMini(MainWindow& form);
     CardTexts cardTexts() const;
     void print(const Image& image);
     void preview();

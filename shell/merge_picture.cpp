@@ -21,20 +21,20 @@ int main(int argc, char** argv) {
     const QString path = args.size() > 1 ? args[1] : QStringLiteral("scalanie.png");
 
     // What the controller holds now: the sample building.
-    const Image controller = SampleBuildingImage();
+    const Image controller = sampleBuildingImage();
     const auto open = [](int line, int local) { return residentOffset(ResidentCode::Open, line, local); };
     // The image the office started from: before residents 1.3 and 2.5
     // changed their open codes at the keypad.
     Image base = controller;
-    WriteBcdCode(base, open(1, 3), 123);
-    WriteBcdCode(base, open(2, 5), 2580);
+    writeBcdCode(base, open(1, 3), 123);
+    writeBcdCode(base, open(2, 5), 2580);
     // The office's file: a longer call time, a new open code for 1.3 and for 1.7.
     Image file = base;
     file[mem::kParams + 22] = 60;
-    WriteBcdCode(file, open(1, 3), 4444);
-    WriteBcdCode(file, open(1, 7), 7777);
+    writeBcdCode(file, open(1, 3), 4444);
+    writeBcdCode(file, open(1, 7), 7777);
 
-    const ThreeWayMerge merge = MergeVersions({base, {}}, {file, {}}, {controller, {}});
+    const ThreeWayMerge merge = mergeVersions({base, {}}, {file, {}}, {controller, {}});
     shell::MergeDialogOptions options;
     options.baseDate = QStringLiteral("3.11.2026 10:15");
     shell::MergeDialog dialog(nullptr, merge, options, texts::kPolish);

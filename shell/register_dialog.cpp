@@ -390,7 +390,7 @@ void RegisterDialog::saveSelected() {
     const QTreeWidgetItem* building = buildings_->currentItem();
     const QString description = building->text(0) + QStringLiteral(" (") + building->text(2) + QStringLiteral("), ") +
                                 visits_->selectedItems().value(0)->text(0);
-    if (!SaveDataFile(path.toStdString(), *image, description.toStdString())) return report(path);
+    if (!saveDataFileTo(path.toStdString(), *image, description.toStdString())) return report(path);
     // The file remembers its building, so the guard knows it when it is loaded.
     reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
 }
@@ -417,7 +417,7 @@ QString RegisterDialog::text(Message message) const {
     return QString::fromUtf8(texts::messageText(message, language_));
 }
 
-QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
+QString wrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding) {
     // Names are the technician's text, never markup.
     QString message = QString::fromUtf8(texts::messageText(texts::Message::WrongBuilding, language)).toHtmlEscaped();
     int at = 0;

@@ -36,7 +36,7 @@ struct ReplacedEdit {
 
 // The red warning before an upload of one building's image to another's
 // controller, naming both.
-QString WrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
+QString wrongBuildingWarning(int language, const QString& fileBuilding, const QString& connectedBuilding);
 
 class RegisterDialog : public QDialog {
     Q_OBJECT

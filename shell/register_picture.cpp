@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     reg.describe(sad, "Sadowa 3", "ul. Sadowa 3, Kraków");
     // Lipowa's visits: a download, an upload of new residents, then a code
     // changed at the keypad found at the next download.
-    Image image = SampleBuildingImage();
+    Image image = sampleBuildingImage();
     const struct {
         const char* time;
         registry::VisitKind kind;
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
                   {"2026-11-03T10:32:00+01:00", registry::VisitKind::Upload, 4444},
                   {"2026-12-08T09:05:00+01:00", registry::VisitKind::Download, 1357}};
     for (const auto& v : visits) {
-        if (v.openCode) WriteBcdCode(image, residentOffset(ResidentCode::Open, 1, 3), v.openCode);
+        if (v.openCode) writeBcdCode(image, residentOffset(ResidentCode::Open, 1, 3), v.openCode);
         registry::NewVisit nv;
         nv.key = lipowa;
         nv.kind = v.kind;
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     other.key = polna;
     other.time = "2026-10-21T14:40:00+02:00";
     other.technician = "jkowalski";
-    other.image = SampleBuildingImage();
+    other.image = sampleBuildingImage();
     reg.recordVisit(other);
 
     shell::RegisterDialog dialog(nullptr, reg, texts::kPolish);
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     company.hide();
 
     QMessageBox box(QMessageBox::Warning, text(texts::Message::WrongBuildingTitle),
-                    shell::WrongBuildingWarning(texts::kPolish, QStringLiteral("Lipowa 5, klatka A (1/4660)"),
+                    shell::wrongBuildingWarning(texts::kPolish, QStringLiteral("Lipowa 5, klatka A (1/4660)"),
                                                 QStringLiteral("Polna 12 (1/12345)")));
     box.addButton(text(texts::Message::WrongBuildingSend), QMessageBox::ActionRole);
     box.setDefaultButton(box.addButton(text(texts::Message::ButtonCancel), QMessageBox::ActionRole));

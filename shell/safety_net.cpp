@@ -33,9 +33,9 @@ using texts::Message;
 // the image the run started with and only the new values are shown.
 std::vector<texts::ChangeGroup> listWithWarnings(const ChangeList& changes, const Image& working, int language,
                                                  bool unknown) {
-    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(
+    std::vector<texts::ChangeGroup> groups = texts::describeChanges(
         changes, language, unknown ? texts::ChangeSides::AfterOnly : texts::ChangeSides::BeforeAndAfter);
-    for (auto& g : texts::WarningGroups(CheckConfiguration(working), language)) groups.push_back(std::move(g));
+    for (auto& g : texts::warningGroups(checkConfiguration(working), language)) groups.push_back(std::move(g));
     return groups;
 }
 
@@ -47,12 +47,12 @@ QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLitera
 }  // namespace
 
 SafetyNet::SafetyNet(MainWindow& form, shell::LinkController& link, QObject* parent)
-    : QObject(parent), form_(form), link_(link), folder_(BackupFolder()), now_([] {
+    : QObject(parent), form_(form), link_(link), folder_(defaultBackupFolder()), now_([] {
           return QDateTime::currentDateTime();
       }) {
     // Backups of earlier versions come along into today's folder.
     MoveBackups(PreviousBackupFolder(), folder_);
-    MakeBackupsPrivate(folder_);
+    makeBackupsPrivate(folder_);
     lookup_ = [this](const Image& file) { return registeredBase(file); };
     if (QAction* ask = form.action("ASKUPLOAD")) {
         ask->setChecked(settings().value(QLatin1String(kAskBeforeUpload), true).toBool());
@@ -146,7 +146,7 @@ void SafetyNet::sinceLastVisit(const jobs::SinceLastVisit& since) {
             t.note = notice(form_.CurrentLanguage());
             t.reject = text(Message::ButtonClose);
             std::vector<texts::ChangeGroup> groups =
-                texts::DescribeChanges(ListChanges(before, after), form_.CurrentLanguage());
+                texts::describeChanges(listChanges(before, after), form_.CurrentLanguage());
             groups.erase(
                 std::remove_if(groups.begin(), groups.end(),
                                [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
@@ -262,12 +262,12 @@ jobs::GuardAnswer SafetyNet::askGuard(const jobs::Guard& guard) {
     };
     if (guard.verdict == jobs::GuardVerdict::OtherController) {
         warning =
-            FillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
+            fillFields(QString::fromUtf8(texts::messageText(Message::WrongBuildingPort, language)).toHtmlEscaped(),
                        {bold(buildingText(guard.origin->key)), bold(portText()), bold(buildingText(*guard.connected))});
     } else {
-        warning = FillFields(
+        warning = fillFields(
             QString::fromUtf8(texts::messageText(Message::GuardUndecided, language)).toHtmlEscaped(),
-            {bold(portText()), QString::fromStdString(texts::GuardReasonText(guard, language)).toHtmlEscaped()});
+            {bold(portText()), QString::fromStdString(texts::guardReasonText(guard, language)).toHtmlEscaped()});
     }
     warning = QStringLiteral("<p style=\"color:#c00000\">") + warning + QStringLiteral("</p>");
     enum { Send, Cancel };
@@ -309,7 +309,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
         const std::string baseDate = options.baseDate.toStdString();
         MergeDialog dialog(&form_, *proposal.merge, options, language,
                            [this, language, baseDate](const std::vector<MergeChoice>& choices, bool overwrite) {
-                               return texts::UploadGroupsWithoutConflicts(
+                               return texts::uploadGroupsWithoutConflicts(
                                    flow_->proposal(), flow_->plan(choices, overwrite), language, baseDate);
                            });
         const MergeAnswer answer = dialog.answer(form_.prompts().runDialog(&dialog));
@@ -333,7 +333,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
         t.checkAfterTicked = a.checkAfter;
         t.rejectIsDefault = unknown;
         const UploadAnswer answer =
-            form_.prompts().showChanges(&form_, t, texts::UploadGroups(proposal, plan, language, std::string()));
+            form_.prompts().showChanges(&form_, t, texts::uploadGroups(proposal, plan, language, std::string()));
         a.send = answer.send;
         a.checkAfter = answer.checkAfter;
         if (answer.send && answer.dontAskAgain) {
@@ -359,7 +359,7 @@ void SafetyNet::uploadEnded() {
         for (GridId grid : plan.overfull)
             form_.showMessage(
                 text(Message::MergeOverfull)
-                    .replace(QLatin1String("%s"), QString::fromStdString(texts::GridCaption(grid, language))));
+                    .replace(QLatin1String("%s"), QString::fromStdString(texts::gridBoxCaption(grid, language))));
         form_.setStatusText(text(Message::UploadCancelled));
         break;
     case jobs::End::ReadFailed:  // the link's status says why
@@ -462,8 +462,8 @@ void SafetyNet::transferCompleted(bool upload) {
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();
     QString error;
-    const QString path = WriteBackup(folder_, form_.document().device,
-                                     BackupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
+    const QString path = writeBackupFile(folder_, form_.document().device,
+                                         backupDescription(upload, now, portText(), form_.CurrentLanguage()), now, &error);
     if (path.isEmpty())
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             text(Message::BackupFailed).replace(QLatin1String("%s"), error));
@@ -472,7 +472,7 @@ void SafetyNet::transferCompleted(bool upload) {
 }
 
 void SafetyNet::checkRead(const Image& controller) {
-    const ChangeList changes = ListChanges(form_.document().device, controller);
+    const ChangeList changes = listChanges(form_.document().device, controller);
     if (changes.empty()) {
         form_.setStatusText(text(Message::CheckSame));
         return;
@@ -484,7 +484,7 @@ void SafetyNet::checkRead(const Image& controller) {
     t.reject = text(Message::ButtonClose);
     // What differs, without the blocks-to-send group: an upload sends what the
     // window changed, not these blocks.
-    std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(changes, form_.CurrentLanguage());
+    std::vector<texts::ChangeGroup> groups = texts::describeChanges(changes, form_.CurrentLanguage());
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                  groups.end());
@@ -493,7 +493,7 @@ void SafetyNet::checkRead(const Image& controller) {
 
 void SafetyNet::compare() {
     if (form_.GetData() != 1) return;
-    const ChangeList changes = ListChanges(form_.document().device, form_.document().working);
+    const ChangeList changes = listChanges(form_.document().device, form_.document().working);
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
     const bool known = deviceKnownHere();
@@ -533,7 +533,7 @@ void SafetyNet::showRegister() {
         ct.title = title;
         if (older == newer) ct.note = text(Message::NoDifferences);
         ct.reject = text(Message::ButtonClose);
-        std::vector<texts::ChangeGroup> groups = texts::DescribeChanges(ListChanges(older, newer), language);
+        std::vector<texts::ChangeGroup> groups = texts::describeChanges(listChanges(older, newer), language);
         groups.erase(std::remove_if(groups.begin(), groups.end(),
                                     [](const texts::ChangeGroup& g) { return g.kind == texts::ChangeGroupKind::Upload; }),
                      groups.end());
@@ -562,7 +562,7 @@ void SafetyNet::showRegister() {
     const QDateTime when = QDateTime::fromString(QString::fromStdString(visit->time), Qt::ISODate);
     const auto name = [building, when](int language) {
         const QLocale locale(language == texts::kPolish ? QLocale::Polish : QLocale::English);
-        return FillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
+        return fillFields(QString::fromUtf8(texts::messageText(Message::VisitOpened, language)),
                           {locale.toString(when, QLocale::ShortFormat), building});
     };
     form_.setStatus(name);

@@ -56,7 +56,7 @@ QString makeVisitReport(QWidget* parent, Prompts& prompts, registry::Register& r
                                 now.time().hour(), now.time().minute(), now.time().second()};
     const ReportSheet sheet = texts::visitReportSheet(*gathered.report, language, codes, made);
     WriteFault fault = WriteFault::None;
-    if (!WriteReportPdf(PathFromUtf8(path.toStdString()), sheet, &fault)) {
+    if (!WriteReportPdf(pathFromUtf8(path.toStdString()), sheet, &fault)) {
         prompts.error(parent, title, QString::fromStdString(texts::writeFaultText(fault, language)));
         return {};
     }

@@ -76,7 +76,7 @@ std::string rowLine(const RowChange& r, int language, ChangeSides sides, CodeVie
     line = message(Message::ChangeChanged, language) + ": ";
     const bool known = sides == ChangeSides::BeforeAndAfter;
     const Grid::Row& named = known ? r.before : r.after;
-    const std::vector<int> naming = IdentityColumns(r.grid);  // the row's name, before what changed
+    const std::vector<int> naming = identityColumns(r.grid);  // the row's name, before what changed
     for (std::size_t i = 0; i < naming.size(); ++i)
         line += (i ? ", " : "") + header(r.grid, naming[i], language) + " " + cell(named, naming[i], r.grid, codes);
     line += ": ";
@@ -109,9 +109,9 @@ bool shownAsStored(const Parameter& p, const std::vector<std::uint8_t>& stored) 
 
 std::string settingLine(const SettingChange& s, int language, ChangeSides sides, CodeView codes) {
     const Parameter& p = *s.parameter;
-    std::string line = std::string(p.number) + " " + SettingCaption(p, language) + ": ";
+    std::string line = std::string(p.number) + " " + settingCaption(p, language) + ": ";
     const bool known = sides == ChangeSides::BeforeAndAfter;
-    if (codes == CodeView::Masked && IsSecretByte(p.offset))
+    if (codes == CodeView::Masked && isSecretByte(p.offset))
         return line + (known ? std::string(kMaskedCode) + kArrow : std::string()) + kMaskedCode;
     // A value the control cannot show reads as its bytes on both sides: an
     // erased FF FF clamped to 9999 would pass for a setting.
@@ -119,8 +119,8 @@ std::string settingLine(const SettingChange& s, int language, ChangeSides sides,
         line += message(Message::StoredBytes, language) + " " +
                 (known ? hexBytes(s.storedBefore) + kArrow : std::string()) + hexBytes(s.storedAfter);
     else
-        line += (known ? SettingValueText(p, s.before, language) + kArrow : std::string()) +
-                SettingValueText(p, s.after, language);
+        line += (known ? settingValueText(p, s.before, language) + kArrow : std::string()) +
+                settingValueText(p, s.after, language);
     return line;
 }
 
@@ -129,10 +129,10 @@ std::string regionName(const ByteChange& b, int language) {
     case ByteRegion::Free: return message(Message::RegionFree, language);
     case ByteRegion::HiddenValues: return message(Message::RegionHiddenValues, language);
     case ByteRegion::ReservedSettings: return message(Message::RegionReserved, language);
-    case ByteRegion::Keys: return GridCaption(GridId::Keys, language);
-    case ByteRegion::Residents: return GridCaption(GridId::Residents, language);
-    case ByteRegion::GeneralCodes: return GridCaption(GridId::GeneralCodes, language);
-    case ByteRegion::Digitizers: return GridCaption(GridId::Digitizers, language);
+    case ByteRegion::Keys: return gridBoxCaption(GridId::Keys, language);
+    case ByteRegion::Residents: return gridBoxCaption(GridId::Residents, language);
+    case ByteRegion::GeneralCodes: return gridBoxCaption(GridId::GeneralCodes, language);
+    case ByteRegion::Digitizers: return gridBoxCaption(GridId::Digitizers, language);
     }
     return {};
 }
@@ -182,20 +182,20 @@ std::string lineTime(double s, int language) {
 
 }  // namespace
 
-std::string GridCaption(GridId id, int language) { return groupCaption(gridGroup(id), language); }
+std::string gridBoxCaption(GridId id, int language) { return groupCaption(gridGroup(id), language); }
 
-const char* FixedCheckBoxCaption(const char* control) {
+const char* fixedCheckBoxCaption(const char* control) {
     if (std::strcmp(control, "p714_1_CheckBox") == 0) return "EXI";
     if (std::strcmp(control, "p714_2_CheckBox") == 0) return "OCA";
     if (std::strcmp(control, "p714_3_CheckBox") == 0) return "OCB";
     return nullptr;
 }
 
-std::string SettingCaption(const Parameter& p, int language) {
+std::string settingCaption(const Parameter& p, int language) {
     const char* text = nullptr;
     switch (p.kind) {
     case ControlKind::BitCheck: {
-        const char* fixed = FixedCheckBoxCaption(p.control);
+        const char* fixed = fixedCheckBoxCaption(p.control);
         return std::string(groupCaption(p.group, language)) + ": " + (fixed ? fixed : p.control);
     }
     case ControlKind::CheckBox: text = windowText(p.control, TargetKind::CheckBox, 0, language); break;
@@ -207,7 +207,7 @@ std::string SettingCaption(const Parameter& p, int language) {
     return text ? text : groupCaption(p.group, language);
 }
 
-std::string SettingValueText(const Parameter& p, const ControlState& state, int language) {
+std::string settingValueText(const Parameter& p, const ControlState& state, int language) {
     switch (p.kind) {
     case ControlKind::UpDown:
     case ControlKind::TrackBar: return std::to_string(state.value);
@@ -227,7 +227,7 @@ std::string SettingValueText(const Parameter& p, const ControlState& state, int 
     return {};
 }
 
-std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language, ChangeSides sides, CodeView codes) {
+std::vector<ChangeGroup> describeChanges(const ChangeList& changes, int language, ChangeSides sides, CodeView codes) {
     std::vector<ChangeGroup> groups;
     if (!changes.settings.empty()) {
         ChangeGroup g{ChangeGroupKind::Settings, message(Message::ChangeSettings, language), 0, {}};
@@ -239,7 +239,7 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
                                                         {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
                                                         {GridId::Digitizers, ChangeGroupKind::Digitizers}};
     for (const auto& [id, kind] : grids) {
-        ChangeGroup g{kind, GridCaption(id, language), 0, {}};
+        ChangeGroup g{kind, gridBoxCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
             if (r.grid == id && (sides == ChangeSides::BeforeAndAfter || r.kind != RowChangeKind::Removed))
                 g.lines.push_back(rowLine(r, language, sides, codes));
@@ -261,7 +261,7 @@ std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language
     return groups;
 }
 
-std::string ChangeListText(const std::vector<ChangeGroup>& groups) {
+std::string changeListText(const std::vector<ChangeGroup>& groups) {
     std::string text;
     for (const ChangeGroup& g : groups) {
         text += g.title + " (" + std::to_string(g.count) + ")\n";

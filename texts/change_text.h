@@ -3,12 +3,12 @@
 // window's own captions, item texts and cell texts from the language table,
 // so that what the list says matches what the window shows.
 //
-//   const auto groups = DescribeChanges(ListChanges(device, working), language);
+//   const auto groups = describeChanges(listChanges(device, working), language);
 //   for (const ChangeGroup& g : groups) { g.title; g.count; g.lines; }
-//   std::string text = ChangeListText(groups);  // plain text, one item a line
+//   std::string text = changeListText(groups);  // plain text, one item a line
 //
 // A caller may add groups of its own (warnings, notes) to the vector before
-// showing it; ChangeListText and the window's list show any group alike.
+// showing it; changeListText and the window's list show any group alike.
 #include "image/change_list.h"
 
 #include <string>
@@ -40,23 +40,23 @@ inline constexpr const char* kMaskedCode = "••••";
 // The groups that have something in them, in the order: settings, residents,
 // keys, general codes, digitizers, other bytes, upload. An empty list (equal
 // images) gives no group.
-std::vector<ChangeGroup> DescribeChanges(const ChangeList& changes, int language,
+std::vector<ChangeGroup> describeChanges(const ChangeList& changes, int language,
                                          ChangeSides sides = ChangeSides::BeforeAndAfter,
                                          CodeView codes = CodeView::Shown);
 
 // Caption of a setting as the window labels it ("Czas stopu", "Hasło",
 // "Wirtualne połączenia: EXI"), without its parameter number.
-std::string SettingCaption(const Parameter& parameter, int language);
+std::string settingCaption(const Parameter& parameter, int language);
 // A control's value as the window shows it: the number, the item text, the
 // check box as yes/no, the p101 digits.
-std::string SettingValueText(const Parameter& parameter, const ControlState& state, int language);
+std::string settingValueText(const Parameter& parameter, const ControlState& state, int language);
 // Caption of the group box around a code grid ("Lokatorzy" / "Users").
-std::string GridCaption(GridId grid, int language);
+std::string gridBoxCaption(GridId grid, int language);
 // Caption of a check box that no language changes (p714's "EXI", "OCA",
 // "OCB"), or nullptr.
-const char* FixedCheckBoxCaption(const char* control);
+const char* fixedCheckBoxCaption(const char* control);
 
 // "Title (count)" lines followed by the group's lines indented by two spaces.
-std::string ChangeListText(const std::vector<ChangeGroup>& groups);
+std::string changeListText(const std::vector<ChangeGroup>& groups);
 
 }  // namespace kelvane::texts

@@ -37,7 +37,7 @@ std::string listItems(const std::vector<WarningItem>& items) {
 
 }  // namespace
 
-std::string WarningText(const Warning& w, int language) {
+std::string warningText(const Warning& w, int language) {
     using K = WarningKind;
     const auto& it = w.items;
     const bool one = it.size() == 1;
@@ -77,24 +77,24 @@ std::string WarningText(const Warning& w, int language) {
     return {};
 }
 
-std::string WarningPlaceText(const Warning& w, int language) {
+std::string warningPlaceText(const Warning& w, int language) {
     if (w.grid) return format(CheckText::PlaceRow, language, groupCaption(gridGroup(*w.grid), language), w.row);
     return w.parameter;
 }
 
-std::vector<ChangeGroup> WarningGroups(const std::vector<Warning>& warnings, int language) {
+std::vector<ChangeGroup> warningGroups(const std::vector<Warning>& warnings, int language) {
     if (warnings.empty()) return {};
     ChangeGroup g;
     g.kind = ChangeGroupKind::Other;
     g.title = checkText(CheckText::Heading, language);
     g.count = static_cast<int>(warnings.size());
     for (const Warning& w : warnings)
-        g.lines.push_back(std::string(SeverityText(SeverityOf(w.kind), language)) + " – " +
-                          WarningPlaceText(w, language) + ": " + WarningText(w, language));
+        g.lines.push_back(std::string(severityText(severityOf(w.kind), language)) + " – " +
+                          warningPlaceText(w, language) + ": " + warningText(w, language));
     return {g};
 }
 
-const char* SeverityText(Severity severity, int language) {
+const char* severityText(Severity severity, int language) {
     return checkText(severity == Severity::Info ? CheckText::Information : CheckText::Warning, language);
 }
 

@@ -115,7 +115,7 @@ const char* kindText(registry::VisitKind kind, int language) {
 
 bool secretSetting(const std::string& number) {
     for (const Parameter& p : parameterTable())
-        if (number == p.number) return IsSecretByte(p.offset);
+        if (number == p.number) return isSecretByte(p.offset);
     return false;
 }
 
@@ -176,7 +176,7 @@ ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, Code
     if (report.previous) {
         changes.heading = fill(sheet(Sheet::Changes, language), when(report.previous->time, language));
         changes.none = sheet(Sheet::NoChanges, language);
-        for (const ChangeGroup& g : DescribeChanges(report.changes, language, ChangeSides::BeforeAndAfter, codes)) {
+        for (const ChangeGroup& g : describeChanges(report.changes, language, ChangeSides::BeforeAndAfter, codes)) {
             // Which blocks went over the line is the technician's business.
             if (g.kind == ChangeGroupKind::Upload) continue;
             for (const std::string& line : g.lines) changes.lines.push_back(g.title + ": " + line);
@@ -189,7 +189,7 @@ ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, Code
 
     ReportSection warnings{sheet(Sheet::Warnings, language), {}, sheet(Sheet::NoWarnings, language)};
     const auto shown = codes == CodeView::Masked ? maskedWarnings(report.warnings) : report.warnings;
-    for (const ChangeGroup& g : WarningGroups(shown, language))
+    for (const ChangeGroup& g : warningGroups(shown, language))
         warnings.lines.insert(warnings.lines.end(), g.lines.begin(), g.lines.end());
     s.sections.push_back(std::move(warnings));
 

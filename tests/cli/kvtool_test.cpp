@@ -305,7 +305,7 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) GTEST_SKIP() << "pdftotext is missing";
     kelvane::registry::setKeyFile((dir / "data.key").string());
     kelvane::registry::reloadDataKey();
-    const Image before = kelvane::SampleBuildingImage();
+    const Image before = kelvane::sampleBuildingImage();
     const auto resident = kelvane::newResident(before, {1, 5}, {false, 4071, std::nullopt});
     const auto general = kelvane::newGeneralCode(resident.image, 9753, 5820);
     ASSERT_EQ(resident.refusal, kelvane::FlatRefusal::None);
@@ -349,7 +349,7 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     };
     std::vector<std::string> changed;
     for (const auto& g :
-         kelvane::texts::DescribeChanges(kelvane::ListChanges(before, after), kelvane::texts::kEnglish,
+         kelvane::texts::describeChanges(kelvane::listChanges(before, after), kelvane::texts::kEnglish,
                                          kelvane::texts::ChangeSides::BeforeAndAfter, kelvane::texts::CodeView::Masked))
         if (g.kind != kelvane::texts::ChangeGroupKind::Upload)
             for (const auto& line : g.lines) changed.push_back(flat(g.title + ": " + line));

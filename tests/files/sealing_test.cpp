@@ -227,7 +227,7 @@ TEST(SealedFiles, RemovingAPlainCopyZeroesNoOtherFile) {
             EXPECT_TRUE(removeOverwritten(name)) << c.what;
             EXPECT_FALSE(fs::exists(fs::symlink_status(name))) << c.what;
             std::string kept;
-            EXPECT_EQ(ReadFileBounded(victim, 100, kept), ReadFault::None) << c.what;
+            EXPECT_EQ(readFileBounded(victim, 100, kept), ReadFault::None) << c.what;
             EXPECT_EQ(kept, secret) << c.what;
         }
         fs::remove(name, error);

@@ -25,7 +25,7 @@ namespace {
 const registry::ControllerKey kA{1, 4660}, kB{2, 12345};
 
 Image withCode(std::uint8_t code) {
-    Image img = SampleBuildingImage();
+    Image img = sampleBuildingImage();
     img[mem::kOpenLU1] = code;
     return img;
 }
@@ -106,7 +106,7 @@ private slots:
         const QString saved = dir.filePath(QStringLiteral("visit.kvd"));
         dialog.askSavePath = [&] { return saved; };
         dialog.saveSelected();
-        const auto file = LoadDataFile(saved.toStdString());
+        const auto file = loadDataFileFrom(saved.toStdString());
         QVERIFY(file);
         QCOMPARE(file->image, withCode(0x22));
         QVERIFY(!reg.wrongBuilding(withCode(0x22), std::nullopt, kA));

@@ -407,7 +407,7 @@ private slots:
         MainWindow form;
         ScriptedPrompts prompts;
         form.setPrompts(&prompts);
-        WireKelvaneMini(form);
+        wireKelvaneMini(form);
         form.ApplyLanguage(texts::kEnglish);
         const std::string keyId = registry::dataKey().key->id();
         QTemporaryDir dir;

@@ -33,16 +33,16 @@ const ChangeGroup* group(const std::vector<ChangeGroup>& groups, ChangeGroupKind
 TEST(ChangeText, EverySettingHasTheWindowsCaption) {
     for (const Parameter& p : parameterTable())
         for (int language : {kPolish, kEnglish}) {
-            const std::string caption = SettingCaption(p, language);
+            const std::string caption = settingCaption(p, language);
             EXPECT_FALSE(caption.empty()) << p.control;
             EXPECT_NE(caption, p.control) << "no caption found for " << p.control;
         }
     // Taken from where the window takes it.
     const Parameter& p110 = *findParameter("p110_ComboBox");
-    EXPECT_EQ(SettingCaption(p110, kEnglish), entry("Label1", TargetKind::Label, 0, kEnglish));
+    EXPECT_EQ(settingCaption(p110, kEnglish), entry("Label1", TargetKind::Label, 0, kEnglish));
     const Parameter& p001 = *findParameter("p001_UpDown");
-    EXPECT_EQ(SettingCaption(p001, kPolish), entry("p001_LabeledEdit", TargetKind::LabeledEdit, 0, kPolish));
-    EXPECT_EQ(SettingCaption(*findParameter("p714_2_CheckBox"), kPolish),
+    EXPECT_EQ(settingCaption(p001, kPolish), entry("p001_LabeledEdit", TargetKind::LabeledEdit, 0, kPolish));
+    EXPECT_EQ(settingCaption(*findParameter("p714_2_CheckBox"), kPolish),
               std::string(groupCaption(SettingsGroup::VirtualConnections, kPolish)) + ": OCA");
 }
 
@@ -52,18 +52,18 @@ TEST(ChangeText, ValuesReadAsTheControlsShowThemInEachLanguage) {
     const Parameter& p901 = *findParameter("p901_CheckBox");
     for (int language : {kPolish, kEnglish}) {
         SCOPED_TRACE(language);
-        EXPECT_EQ(SettingValueText(p104, {0, {}}, language), entry("p104_ComboBox", TargetKind::ComboItem, 0, language));
-        EXPECT_EQ(SettingValueText(p104, {-1, {}}, language), messageText(Message::ValueNoSelection, language));
-        EXPECT_EQ(SettingValueText(p706, {0, {}}, language), itemTexts(Items::StrikeFreq)[0]);  // untranslated list
-        EXPECT_EQ(SettingValueText(p901, {1, {}}, language), messageText(Message::ValueYes, language));
-        EXPECT_EQ(SettingValueText(*findParameter("p114_RadioGroup"), {1, {}}, language),
+        EXPECT_EQ(settingValueText(p104, {0, {}}, language), entry("p104_ComboBox", TargetKind::ComboItem, 0, language));
+        EXPECT_EQ(settingValueText(p104, {-1, {}}, language), messageText(Message::ValueNoSelection, language));
+        EXPECT_EQ(settingValueText(p706, {0, {}}, language), itemTexts(Items::StrikeFreq)[0]);  // untranslated list
+        EXPECT_EQ(settingValueText(p901, {1, {}}, language), messageText(Message::ValueYes, language));
+        EXPECT_EQ(settingValueText(*findParameter("p114_RadioGroup"), {1, {}}, language),
                   entry("p114_RadioGroup", TargetKind::RadioButton, 1, language));
     }
-    EXPECT_EQ(SettingValueText(*findParameter("p101_MaskEdit"), {0, "12345678"}, kPolish), "12345678");
+    EXPECT_EQ(settingValueText(*findParameter("p101_MaskEdit"), {0, "12345678"}, kPolish), "12345678");
 }
 
 TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
-    Image after = SampleBuildingImage();
+    Image after = sampleBuildingImage();
     Image before = after;
     after[findParameter("p901_CheckBox")->offset] = 1;
     const std::size_t open = residentOffset(ResidentCode::Open, 1, 1);
@@ -73,12 +73,12 @@ TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
     after[mem::kHiddenWords] = 0;
     for (int language : {kPolish, kEnglish}) {
         SCOPED_TRACE(language);
-        const auto groups = DescribeChanges(ListChanges(before, after), language);
+        const auto groups = describeChanges(listChanges(before, after), language);
         ASSERT_EQ(groups.size(), 4u);  // settings, residents, other bytes, upload
         const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
         ASSERT_TRUE(settings);
         EXPECT_EQ(settings->count, 1);
-        EXPECT_EQ(settings->lines[0], "p901 " + SettingCaption(*findParameter("p901_CheckBox"), language) + ": " +
+        EXPECT_EQ(settings->lines[0], "p901 " + settingCaption(*findParameter("p901_CheckBox"), language) + ": " +
                                           messageText(Message::ValueNo, language) + " → " +
                                           messageText(Message::ValueYes, language));
         const ChangeGroup* residents = group(groups, ChangeGroupKind::Residents);
@@ -95,17 +95,17 @@ TEST(ChangeText, GroupsCountTheirLinesAndNameWhatChanged) {
         ASSERT_TRUE(upload);
         EXPECT_EQ(upload->count, 2);  // the open code's block and the settings' block
         EXPECT_TRUE(contains(upload->lines[0], ": 288, 507")) << upload->lines[0];
-        const std::string text = ChangeListText(groups);
+        const std::string text = changeListText(groups);
         EXPECT_TRUE(contains(text, settings->title + " (1)\n  p901 "));
     }
-    EXPECT_TRUE(DescribeChanges(ListChanges(before, before), kPolish).empty());
+    EXPECT_TRUE(describeChanges(listChanges(before, before), kPolish).empty());
 }
 
 TEST(ChangeText, LineTimeUsesTheLanguagesDecimalMark) {
     Image after = initialImage();
     after[0] = 0;
-    const auto polish = DescribeChanges(ListChanges(initialImage(), after), kPolish).back().lines[1];
-    const auto english = DescribeChanges(ListChanges(initialImage(), after), kEnglish).back().lines[1];
+    const auto polish = describeChanges(listChanges(initialImage(), after), kPolish).back().lines[1];
+    const auto english = describeChanges(listChanges(initialImage(), after), kEnglish).back().lines[1];
     EXPECT_TRUE(contains(polish, "2400")) << polish;
     EXPECT_TRUE(contains(polish, "0,3 s")) << polish;  // (9 + 35 + 35) bytes at 240 per second
     EXPECT_TRUE(contains(english, "0.3 s")) << english;
@@ -129,7 +129,7 @@ TEST(ChangeText, ValuesTheControlCannotShowReadAsStoredBytes) {
         const Image before = initialImage();
         Image after = before;
         std::copy(row.stored.begin(), row.stored.end(), after.begin() + findParameter(row.control)->offset);
-        const auto groups = DescribeChanges(ListChanges(before, after), kEnglish);
+        const auto groups = describeChanges(listChanges(before, after), kEnglish);
         const ChangeGroup* settings = group(groups, ChangeGroupKind::Settings);
         ASSERT_TRUE(settings);
         EXPECT_TRUE(contains(settings->lines.at(0), row.shown)) << settings->lines[0];
@@ -139,7 +139,7 @@ TEST(ChangeText, ValuesTheControlCannotShowReadAsStoredBytes) {
 // Masked, every value masking an image replaces reads "••••", and what names
 // the row (the flat, the parameter) stays; shown, the values are there.
 TEST(ChangeText, MaskedCodesHideEveryValueMaskingReplaces) {
-    const Image sample = SampleBuildingImage();
+    const Image sample = sampleBuildingImage();
     const std::string key = FormatKeyText(&sample[mem::kKeys]);
     const auto typed = [](Image img, std::size_t at, int code) {
         const auto bcd = EncodeBcdCode(code);
@@ -164,11 +164,11 @@ TEST(ChangeText, MaskedCodesHideEveryValueMaskingReplaces) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        const ChangeList changes = ListChanges(sample, r.after);
+        const ChangeList changes = listChanges(sample, r.after);
         ASSERT_FALSE(changes.empty());
-        const std::string shown = ChangeListText(DescribeChanges(changes, kEnglish));
+        const std::string shown = changeListText(describeChanges(changes, kEnglish));
         const std::string masked =
-            ChangeListText(DescribeChanges(changes, kEnglish, ChangeSides::BeforeAndAfter, CodeView::Masked));
+            changeListText(describeChanges(changes, kEnglish, ChangeSides::BeforeAndAfter, CodeView::Masked));
         EXPECT_TRUE(contains(masked, kMaskedCode)) << masked;
         EXPECT_TRUE(contains(masked, r.kept)) << masked;
         for (const std::string& secret : r.secrets) {
