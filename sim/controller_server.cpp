@@ -183,12 +183,18 @@ int main(int argc, char** argv) {
     std::int64_t inputDone = 0;  // when the bytes received so far have fully arrived
     kelvane::sim::PacedOutput out;
     kelvane::sim::ServeHooks hooks;
+    bool uploadSaid = false;
     hooks.received = [&](const std::uint8_t* in, std::size_t got, std::int64_t t) {
         inputDone = std::max(inputDone, t) + static_cast<std::int64_t>(got) * byteNs;
         const int uploadsBefore = controller.uploadsCompleted();
         const kelvane::sim::Controller::Answer a = controller.feed(in, got);
         out.queue(a, inputDone, byteNs, latencyNs);
         if (controller.uploadsCompleted() != uploadsBefore) dumpImage(dumpPath, controller.image());
+        // Said once, so a test can act while an upload is under way.
+        if (!uploadSaid && !controller.blocksReceived().empty()) {
+            uploadSaid = true;
+            std::cout << "upload block" << std::endl;
+        }
         return !a.hangUp;  // a hang-up fault ends the server once the answer has gone out
     };
     kelvane::sim::servePort(fd, out, hooks, &g_stop);
