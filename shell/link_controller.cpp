@@ -93,7 +93,12 @@ std::optional<link::ProbeReply> LinkController::probeConnected() {
     return result.reply;
 }
 
-void LinkController::onDownload() { startTransfer(session::downloadRequest(portName_)); }
+void LinkController::onDownload() {
+    // Started on the remembered port, no probe has said who is there: ask
+    // first, so the visit names its controller.
+    if (!lastIdentity_ && !session_.running()) probeConnected();
+    startTransfer(session::downloadRequest(portName_));
+}
 
 void LinkController::onUpload() {
     if (session_.running()) {  // one transfer at a time
