@@ -8,6 +8,7 @@
 #include "cli/terminal.h"
 
 #include "files/private_file.h"
+#include "registry/building_register.h"
 #include "registry/key_store.h"
 #include "session/diagnostics.h"
 #include "texts/file_texts.h"
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    // Before any thread starts, Ctrl-C's watcher too (see loadDriver).
+    kelvane::registry::Register::loadDriver();
     interrupt::install();
     kelvane::session::installProgramLog("kvtool");
 

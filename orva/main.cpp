@@ -1,5 +1,6 @@
 // Orva_Upgrade: programs new controller firmware from "4817_05.dat" through
 // the controller's serial bootloader.
+#include "registry/building_register.h"
 #include "session/diagnostics.h"
 #include "session/system_ports.h"
 #include "orva/upgrade_window.h"
@@ -15,6 +16,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(kelvane::resources::OrvaUpgradeIcon());
     // Every line session leaves a trace; warnings and errors go to the log.
     kelvane::session::installProgramLog("Orva_Upgrade");
+    // Before any thread starts (see loadDriver).
+    kelvane::registry::Register::loadDriver();
     kelvane::session::setTracing({"Orva_Upgrade", ORVA_VERSION, true, nullptr});
     kelvane::orva::UpgradeWindow window(kelvane::orva::SystemPorts, kelvane::orva::DefaultPort,
                                         kelvane::session::settingsPortMemory("Orva_Upgrade"));

@@ -1,4 +1,5 @@
 // KelvaneMini: the configuration program of the door-entry controller.
+#include "registry/building_register.h"
 #include "session/diagnostics.h"
 #include "session/system_ports.h"
 #include "shell/form_wiring.h"
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
         QApplication::setWindowIcon(kelvane::resources::KelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
         kelvane::session::installProgramLog("KelvaneMini");
+        // Before any thread starts (see loadDriver).
+        kelvane::registry::Register::loadDriver();
         kelvane::session::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
         kelvane::shell::WireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });
