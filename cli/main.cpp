@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
+    // Before any thread starts, Ctrl-C's watcher too (see loadDriver).
+    kelvane::registry::Register::loadDriver();
     interrupt::install();
     kelvane::diagnostics::installProgramLog("kvtool");
 

@@ -127,6 +127,12 @@ public:
 
     // False in a build without the database: open() then always fails.
     static bool available();
+    // Loads the database driver now. A program calls it once at start, before
+    // it starts any thread: a driver library loaded later, while threads come
+    // and go, crashed the Windows programs under Wine (the loader gives every
+    // running thread the library's thread-local storage). False where there
+    // is no driver; open() then says why.
+    static bool loadDriver();
 
     // KELVANE_REGISTER when set, else Kelvane/register.sqlite in the
     // user's generic data folder.

@@ -36,6 +36,18 @@ std::string& technicianForRun() {
 // One line, trimmed, and no longer than a name needs.
 std::string cleanName(const std::string& name) { return q(name).simplified().left(kMaxTechnicianLength).toStdString(); }
 
+#if defined(_WIN32) && defined(__GNUC__)
+// The register matches names with QRegularExpression on the jobs' threads.
+// Its compiled matcher keeps a stack per thread in a C++ thread_local, and
+// with MinGW's emulated thread-local storage that storage is freed before
+// its destructor runs when the thread ends: the destructor faulted at the
+// end of every job that recorded a visit, and the lock the fault left held
+// hung the program at its exit. Without the compiled matcher no such stack
+// is ever made; the register's patterns are short, so nothing is lost.
+// Set before main(), before any pattern is compiled.
+const bool kNoMatcherStacks = qputenv("QT_ENABLE_REGEXP_JIT", "0");
+#endif
+
 }  // namespace
 
 std::string keyText(const ControllerKey& key) {

@@ -171,6 +171,16 @@ bool prepareFile(const QString& path, std::string* error) {
 
 bool Register::available() { return true; }
 
+bool Register::loadDriver() {
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) return false;
+    // The driver's plugin stays loaded once a connection has made it.
+    const QString name = QStringLiteral("kelvane-driver");
+    bool valid = false;
+    { valid = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name).isValid(); }
+    QSqlDatabase::removeDatabase(name);
+    return valid;
+}
+
 Register::Register() {
     static std::atomic<int> counter{0};
     connection_ = "kelvane-register-" + std::to_string(++counter);

@@ -10,6 +10,7 @@ constexpr const char* kNotBuilt = "the register is not part of this build";
 }
 
 bool Register::available() { return false; }
+bool Register::loadDriver() { return false; }
 
 Register::Register() = default;
 Register::~Register() = default;

@@ -31,7 +31,7 @@ jobs          no   image files link bootloader registry
 texts         no   image files link bootloader jobs
 resources     yes  -
 shell         yes  image files print link sim session diagnostics registry jobs texts resources
-orva          yes  link sim bootloader session diagnostics jobs texts resources
+orva          yes  link sim bootloader session diagnostics registry jobs texts resources
 cli           yes  image files print link sim bootloader session diagnostics registry jobs texts
 campaign      yes  link sim bootloader session texts
 fuzz          no   image files link sim bootloader

@@ -1,5 +1,6 @@
 // KelvaneMini: the configuration program of the door-entry controller.
 #include "diagnostics/diagnostics.h"
+#include "registry/building_register.h"
 #include "session/system_ports.h"
 #include "shell/form_wiring.h"
 #include "resources/kelvane_icon.h"
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
         QApplication::setWindowIcon(kelvane::resources::kelvaneMiniIcon());
         // Every line session leaves a trace; warnings and errors go to the log.
         kelvane::diagnostics::installProgramLog("KelvaneMini");
+        // Before any thread starts (see loadDriver).
+        kelvane::registry::Register::loadDriver();
         kelvane::diagnostics::setTracing({"KelvaneMini", KELVANE_VERSION, true, nullptr});
         kelvane::shell::wireKelvaneMini(form)->rememberPorts(kelvane::session::settingsPortMemory("KelvaneMini"));
     });

@@ -130,9 +130,10 @@ TEST_F(RegisterTest, OpensEmptyPreviousAndForeignFiles) {
             EXPECT_EQ(reg.visits(kA)[0].source, "");
             // Every earlier visit gets its own UUID, and waits to be pushed.
             Raw raw(file);
-            if (c.previousVersion < Register::kSchemaVersion)
+            if (c.previousVersion < Register::kSchemaVersion) {
                 EXPECT_EQ(
                     raw.value("SELECT count(DISTINCT uuid) FROM visits WHERE length(uuid) = 36 AND pushed = 0").toInt(), 1);
+            }
         }
         // What the newest schema adds works on every opened file.
         EXPECT_TRUE(reg.recordSavedFile((dir / "x.kvd").string(), kelvane::initialImage(), kA)) << reg.error();
