@@ -81,10 +81,18 @@ TEST(ReadVisit, EachProgramRecordsTheSameVisitAndSaysWhyWhenItCannot) {
         EXPECT_EQ(r.recording, c.recording);
         EXPECT_EQ(r.images, c.images);
         EXPECT_EQ(r.since.has_value(), c.since);
-        if (r.since) EXPECT_GT(r.since->changes, 0);
-        if (r.since) EXPECT_EQ(r.since->before, first);
-        if (c.recording == Recording::Failed) EXPECT_EQ(r.recordError, "locked");
-        if (c.images == ImagesLeftOut::NoKey) EXPECT_EQ(r.key.missing, c.missing);
+        if (r.since) {
+            EXPECT_GT(r.since->changes, 0);
+        }
+        if (r.since) {
+            EXPECT_EQ(r.since->before, first);
+        }
+        if (c.recording == Recording::Failed) {
+            EXPECT_EQ(r.recordError, "locked");
+        }
+        if (c.images == ImagesLeftOut::NoKey) {
+            EXPECT_EQ(r.key.missing, c.missing);
+        }
         // Every note reads in both languages.
         for (int language : {texts::kPolish, texts::kEnglish}) {
             EXPECT_EQ(texts::notRecordedText(r, language).empty(), c.recording == Recording::Recorded);
