@@ -19,9 +19,12 @@ unset KELVANE_KEY_FILE KELVANE_NO_KEYCHAIN DISPLAY WAYLAND_DISPLAY
 printf 'kelvane-test' | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null &
 keyring=$!
 trap 'kill "$keyring" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
+# A loaded machine starts the daemon late: up to 30 s, then say so.
+up=0
+for _ in $(seq 300); do
   dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q 'boolean true' && break
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q 'boolean true' && { up=1; break; }
   sleep 0.1
 done
+[ "$up" = 1 ] || { echo "the Secret Service did not start within 30 s" >&2; exit 1; }
 "$@"
