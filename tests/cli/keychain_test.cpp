@@ -7,6 +7,7 @@
 #include "image/window_data.h"
 #include "registry/key_store.h"
 
+#include <cctype>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,6 +95,19 @@ std::vector<std::string> secretsOf(const kelvane::Image& image) {
     return needles;
 }
 
+// Whether `bytes` hold `needle`; a short one (a code as text) only as a word
+// of its own, not inside the hex digits of a visit's UUID or a time.
+bool holds(const std::string& bytes, const std::string& needle) {
+    const auto part = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == '-' || c == ':'; };
+    for (auto at = bytes.find(needle); at != std::string::npos; at = bytes.find(needle, at + 1)) {
+        if (needle.size() >= 16) return true;
+        const bool before = at > 0 && part(bytes[at - 1]);
+        const bool after = at + needle.size() < bytes.size() && part(bytes[at + needle.size()]);
+        if (!before && !after) return true;
+    }
+    return false;
+}
+
 // Where a needle was found among the files under `folder`. The stored
 // traces are masked by their writer and checked with it.
 std::vector<std::string> leaksIn(const fs::path& folder, const std::vector<std::string>& needles) {
@@ -102,7 +116,7 @@ std::vector<std::string> leaksIn(const fs::path& folder, const std::vector<std::
         if (!entry.is_regular_file() || entry.path().extension() == ".trace") continue;
         const std::string bytes = slurp(entry.path());
         for (const auto& n : needles)
-            if (bytes.find(n) != std::string::npos) {
+            if (holds(bytes, n)) {
                 found.push_back(entry.path().filename().string() + ": " + n.substr(0, 8));
                 break;
             }
