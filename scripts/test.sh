@@ -38,7 +38,13 @@ finish() {
   echo "== Summary =="
   for line in "${steps[@]}"; do echo "$line"; done
   printf '%-28s %5d s\n' "total" "$SECONDS"
-  if [ "$rc" -eq 0 ]; then echo "all steps passed"; else echo "failed in: $failed (exit $rc)"; fi
+  if [ "$rc" -eq 0 ]; then
+    echo "all steps passed"
+  else
+    echo "failed in: $failed (exit $rc)"
+    # A full disk fails steps in ways of their own: the space left is part of the report.
+    df -h "$root" /tmp 2>/dev/null | sed 's/^/  /' || true
+  fi
   [ -n "$made_runtime" ] && rm -rf "$made_runtime"
   exit "$rc"
 }
