@@ -44,7 +44,7 @@ function(kelvane_find_optional_library out)
 endfunction()
 
 # Links <target> with <library> (a target from kelvane_find_optional_library)
-# and defines DEFINE for the target's own sources; an empty <library> prints
+# and defines DEFINE (if given) for the target's own sources; an empty <library> prints
 # MISSING instead.
 #   PUBLIC: the library's headers are part of <target>'s (PRIVATE otherwise).
 function(kelvane_link_optional_library target library)
@@ -58,5 +58,7 @@ function(kelvane_link_optional_library target library)
   else()
     target_link_libraries(${target} PRIVATE ${library})
   endif()
-  target_compile_definitions(${target} PRIVATE ${lib_DEFINE})
+  if(lib_DEFINE)
+    target_compile_definitions(${target} PRIVATE ${lib_DEFINE})
+  endif()
 endfunction()
