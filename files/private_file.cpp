@@ -59,8 +59,14 @@ public:
     // For a file being made: it is private from its first moment.
     SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
     // For a file that was there before: what the folder or an earlier
-    // program let others do is taken away, inherited rights too.
+    // program let others do is taken away, inherited rights too. A volume
+    // that keeps no access lists (FAT on a memory stick a trace is written
+    // to) has none to set.
     bool apply(HANDLE file) {
+        DWORD volumeFlags = 0;
+        if (::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) &&
+            !(volumeFlags & FILE_PERSISTENT_ACLS))
+            return true;
         return ::SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                  nullptr, nullptr, reinterpret_cast<ACL*>(acl_.data()), nullptr) == ERROR_SUCCESS;
     }
