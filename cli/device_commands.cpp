@@ -21,6 +21,7 @@
 #include "session/device_session.h"
 #include "session/system_ports.h"
 #include "texts/file_texts.h"
+#include "texts/language_table.h"
 #include "texts/upload_text.h"
 #include "jobs/upload_flow.h"
 #include "texts/output_text.h"
@@ -454,7 +455,7 @@ std::optional<int> uploadEnd(const Tool& tool, const std::string& chosen, const 
         return kDifferences;
     case jobs::End::Overfull:
         for (kelvane::GridId grid : flow.plan().overfull)
-            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
+            tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridCaption(grid, tool.language)));
         return kDifferences;
     case jobs::End::ReadFailed: {
         const int code = readFailed(tool, chosen, r.read);

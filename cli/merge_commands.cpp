@@ -9,6 +9,7 @@
 #include "image/local_time.h"
 #include "image/merge.h"
 #include "texts/file_texts.h"
+#include "texts/language_table.h"
 #include "texts/merge_text.h"
 
 #include <sys/stat.h>
@@ -68,7 +69,7 @@ MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const Ima
         return step;
     }
     for (kelvane::GridId grid : merged.overfull) {
-        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridBoxCaption(grid, tool.language)));
+        tool.error("", format(tool.text(Message::MergeOverfull), kelvane::texts::gridCaption(grid, tool.language)));
         step.exit = kDifferences;
     }
     step.merged = merged.version;

@@ -13,9 +13,11 @@ namespace kelvane {
 bool makePrivateFolder(const std::string& path);
 
 // A text file written a line at a time. open() creates it owner-only (0600 on
-// Unix) and empties it (append: keeps what it holds). Only a regular file is
-// written: a symbolic link, a folder, a device or a FIFO there is refused (a
-// FIFO would hold the program until something reads it), and `fault` says so.
+// Unix, an access list of the user alone on Windows, where other programs may
+// read it but not write while it is open) and empties it (append: keeps what
+// it holds). Only a regular file is written: a symbolic link or other reparse
+// point, a folder, a device or a FIFO there is refused (a FIFO would hold the
+// program until something reads it), and `fault` says so.
 // Writes never throw: after the first failure the file takes nothing more and
 // failed() says so.
 class PrivateFile {

@@ -35,8 +35,8 @@ BackupsDialog::BackupsDialog(QWidget* parent, const QString& folder, int languag
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setHeaderLabels({text(Message::BackupsWhen), text(Message::BackupsSource), text(Message::BackupsPort),
-                            QString::fromStdString(texts::gridBoxCaption(GridId::Residents, language)),
-                            QString::fromStdString(texts::gridBoxCaption(GridId::Keys, language))});
+                            QString::fromStdString(texts::gridCaption(GridId::Residents, language)),
+                            QString::fromStdString(texts::gridCaption(GridId::Keys, language))});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // The counts stand right under their headers, not at the far end of a stretched last column.
     list_->header()->setStretchLastSection(false);

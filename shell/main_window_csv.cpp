@@ -6,6 +6,7 @@
 #include "shell/csv_import_dialog.h"
 #include "texts/file_texts.h"
 #include "texts/grid_csv_texts.h"
+#include "texts/language_table.h"
 #include "shell/main_window.h"
 
 #include <QAction>

@@ -6,7 +6,7 @@
 #include "shell/settings_groups.h"
 #include "shell/settings_controls.h"
 #include "image/window_data.h"
-#include "texts/grid_csv_texts.h"
+#include "texts/language_table.h"
 
 #include <QAction>
 #include <QButtonGroup>

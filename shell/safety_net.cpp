@@ -359,7 +359,7 @@ void SafetyNet::uploadEnded() {
         for (GridId grid : plan.overfull)
             form_.showMessage(
                 text(Message::MergeOverfull)
-                    .replace(QLatin1String("%s"), QString::fromStdString(texts::gridBoxCaption(grid, language))));
+                    .replace(QLatin1String("%s"), QString::fromStdString(texts::gridCaption(grid, language))));
         form_.setStatusText(text(Message::UploadCancelled));
         break;
     case jobs::End::ReadFailed:  // the link's status says why

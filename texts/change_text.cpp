@@ -129,10 +129,10 @@ std::string regionName(const ByteChange& b, int language) {
     case ByteRegion::Free: return message(Message::RegionFree, language);
     case ByteRegion::HiddenValues: return message(Message::RegionHiddenValues, language);
     case ByteRegion::ReservedSettings: return message(Message::RegionReserved, language);
-    case ByteRegion::Keys: return gridBoxCaption(GridId::Keys, language);
-    case ByteRegion::Residents: return gridBoxCaption(GridId::Residents, language);
-    case ByteRegion::GeneralCodes: return gridBoxCaption(GridId::GeneralCodes, language);
-    case ByteRegion::Digitizers: return gridBoxCaption(GridId::Digitizers, language);
+    case ByteRegion::Keys: return gridCaption(GridId::Keys, language);
+    case ByteRegion::Residents: return gridCaption(GridId::Residents, language);
+    case ByteRegion::GeneralCodes: return gridCaption(GridId::GeneralCodes, language);
+    case ByteRegion::Digitizers: return gridCaption(GridId::Digitizers, language);
     }
     return {};
 }
@@ -181,8 +181,6 @@ std::string lineTime(double s, int language) {
 }
 
 }  // namespace
-
-std::string gridBoxCaption(GridId id, int language) { return groupCaption(gridGroup(id), language); }
 
 const char* fixedCheckBoxCaption(const char* control) {
     if (std::strcmp(control, "p714_1_CheckBox") == 0) return "EXI";
@@ -239,7 +237,7 @@ std::vector<ChangeGroup> describeChanges(const ChangeList& changes, int language
                                                         {GridId::GeneralCodes, ChangeGroupKind::GeneralCodes},
                                                         {GridId::Digitizers, ChangeGroupKind::Digitizers}};
     for (const auto& [id, kind] : grids) {
-        ChangeGroup g{kind, gridBoxCaption(id, language), 0, {}};
+        ChangeGroup g{kind, gridCaption(id, language), 0, {}};
         for (const RowChange& r : changes.rows)
             if (r.grid == id && (sides == ChangeSides::BeforeAndAfter || r.kind != RowChangeKind::Removed))
                 g.lines.push_back(rowLine(r, language, sides, codes));

@@ -50,8 +50,6 @@ std::string settingCaption(const Parameter& parameter, int language);
 // A control's value as the window shows it: the number, the item text, the
 // check box as yes/no, the p101 digits.
 std::string settingValueText(const Parameter& parameter, const ControlState& state, int language);
-// Caption of the group box around a code grid ("Lokatorzy" / "Users").
-std::string gridBoxCaption(GridId grid, int language);
 // Caption of a check box that no language changes (p714's "EXI", "OCA",
 // "OCB"), or nullptr.
 const char* fixedCheckBoxCaption(const char* control);

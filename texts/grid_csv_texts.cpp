@@ -36,8 +36,6 @@ GridCsvHeaders csvHeaders() {
     return all;
 }
 
-std::string gridCaption(GridId grid, int language) { return groupCaption(gridGroup(grid), language); }
-
 std::string csvFaultText(const CsvImport& import, GridId grid, int language) {
     switch (import.fault) {
     case CsvFileFault::None: return {};

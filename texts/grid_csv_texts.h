@@ -12,8 +12,6 @@ namespace kelvane::texts {
 std::vector<std::string> gridHeaders(GridId grid, int language);
 // Every grid's headers in every language, for recognising a header row.
 GridCsvHeaders csvHeaders();
-// Caption of the grid's group box in a language ("Lokatorzy").
-std::string gridCaption(GridId grid, int language);
 
 // Why a file was refused (empty when it was not).
 std::string csvFaultText(const CsvImport& import, GridId grid, int language);

@@ -448,6 +448,8 @@ constexpr int kCheckTextCount = static_cast<int>(CheckText::Count);
 
 // Texts by language; a language index outside 0..2 gives the Polish text.
 const char* groupCaption(SettingsGroup group, int language);
+// Caption of the group box around a code grid ("Lokatorzy" / "Users").
+inline std::string gridCaption(GridId grid, int language) { return groupCaption(gridGroup(grid), language); }
 const char* cardText(CardText entry, int language);
 const char* messageText(Message entry, int language);
 const char* toolText(ToolText entry, int language);

@@ -102,7 +102,7 @@ std::string mergeItemName(const MergeItem& item, int language) {
     case MergeItemKind::Setting:
         return std::string(item.parameter->number) + " " + settingCaption(*item.parameter, language);
     case MergeItemKind::Row: {
-        std::string name = gridBoxCaption(item.grid, language) + ":";
+        std::string name = gridCaption(item.grid, language) + ":";
         const MergeValue* named = nullptr;
         for (const MergeValue& v : item.value)
             if (v.present) named = named ? named : &v;

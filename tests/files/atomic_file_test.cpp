@@ -11,10 +11,14 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <iterator>
 #include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -22,13 +26,12 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using kelvane::WriteFault;
 
 namespace {
-
-constexpr uid_t kOtherUser = 65534;  // nobody
 
 std::string contents(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -36,6 +39,93 @@ std::string contents(const fs::path& p) {
 }
 
 void put(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+// A fresh folder under the test's temporary folder.
+struct Folder {
+    fs::path dir;
+    Folder() : dir(fs::path(testing::TempDir()) / ("writer_" + std::to_string(std::random_device{}()))) {
+        fs::create_directories(dir);
+    }
+    ~Folder() { fs::remove_all(dir); }
+};
+
+}  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// True when every entry of the file's access list lets only the user running
+// the test in, and none comes from the folder.
+bool usersAlone(const fs::path& p) {
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    unsigned char user[256];
+    DWORD size = 0;
+    const bool known = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    ::CloseHandle(token);
+    ACL* acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!known || ::GetNamedSecurityInfoW(p.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                          nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool alone = acl != nullptr && acl->AceCount > 0;
+    for (DWORD i = 0; alone && i < acl->AceCount; ++i) {
+        void* ace = nullptr;
+        alone =
+            ::GetAce(acl, i, &ace) && static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            !(static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE) &&
+            ::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    }
+    ::LocalFree(descriptor);
+    return alone;
+}
+
+}  // namespace
+
+// Traces and logs go only into a plain file, made the user's alone; a link is
+// refused, never followed, and what a file held is kept only when appending.
+TEST(PrivateFile, OnlyAPlainFileIsOpenedAndItIsTheUsersAlone) {
+    Folder f;
+    put(f.dir / "old.trace", "old");
+    put(f.dir / "elsewhere.trace", "kept");
+    std::error_code noLinks;
+    fs::create_symlink(f.dir / "elsewhere.trace", f.dir / "link.trace", noLinks);
+    const struct {
+        fs::path path;
+        bool append;
+        WriteFault fault;
+        std::string after;
+    } cases[] = {{f.dir / "old.trace", true, WriteFault::None, "old+"},
+                 {f.dir / "old.trace", false, WriteFault::None, "+"},
+                 {f.dir / "new.trace", true, WriteFault::None, "+"},
+                 {f.dir, false, WriteFault::NotRegular, ""},
+                 {"NUL", false, WriteFault::NotRegular, ""},
+                 {f.dir / "link.trace", true, WriteFault::NotRegular, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.string() + (c.append ? " appended" : ""));
+        if (noLinks && c.path.filename() == "link.trace") {
+            std::cout << "no symbolic links here: " << noLinks.message() << '\n';
+            continue;
+        }
+        WriteFault fault = WriteFault::Failed;
+        kelvane::PrivateFile file;
+        EXPECT_EQ(file.open(kelvane::pathToUtf8(c.path), c.append, &fault), c.fault == WriteFault::None);
+        EXPECT_EQ(fault, c.fault);
+        if (c.fault != WriteFault::None) continue;
+        EXPECT_EQ(file.size(), static_cast<long long>(c.after.size()) - 1);
+        EXPECT_TRUE(file.write("+"));
+        file.close();
+        EXPECT_EQ(contents(c.path), c.after);
+        EXPECT_TRUE(usersAlone(c.path));
+    }
+    EXPECT_EQ(contents(f.dir / "elsewhere.trace"), "kept");
+}
+
+#else
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534;  // nobody
 
 std::size_t entries(const fs::path& dir) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
@@ -48,15 +138,6 @@ mode_t modeOf(const fs::path& p) {
 }
 
 bool root() { return ::geteuid() == 0; }
-
-// A fresh folder under the test's temporary folder.
-struct Folder {
-    fs::path dir;
-    Folder() : dir(fs::path(testing::TempDir()) / ("writer_" + std::to_string(std::random_device{}()))) {
-        fs::create_directories(dir);
-    }
-    ~Folder() { fs::remove_all(dir); }
-};
 
 // Runs `body` in a child process and gives its exit status.
 int inChild(const std::function<int()>& body) {

@@ -38,6 +38,8 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 // The bootloader simulator serves ptys, so it is built on Unix only.
 #ifndef ORVA_BOOTLOADER_SIM
@@ -144,6 +146,38 @@ struct SimFactory {
             return RunPort{std::shared_ptr<kelvane::link::Line>(s, line),
                            std::shared_ptr<kelvane::link::Clock>(s, &s->clock), s};
         };
+    }
+};
+
+// The warnings Qt gives, from any thread, while one is alive; passed on too.
+class QtWarnings {
+public:
+    QtWarnings() { previous() = qInstallMessageHandler(&QtWarnings::note); }
+    ~QtWarnings() { qInstallMessageHandler(previous()); }
+    static QStringList taken() {
+        std::lock_guard<std::mutex> lock(mutex());
+        return std::exchange(list(), {});
+    }
+
+private:
+    static void note(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type != QtDebugMsg && type != QtInfoMsg) {
+            std::lock_guard<std::mutex> lock(mutex());
+            list() << text;
+        }
+        if (previous()) previous()(type, context, text);
+    }
+    static QtMessageHandler& previous() {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static QStringList& list() {
+        static QStringList l;
+        return l;
     }
 };
 
@@ -497,11 +531,16 @@ private slots:
             QVERIFY(reg.open(kelvane::registry::Register::defaultPath()));
             QVERIFY(reg.describe({1, 4660}, "Kwiatowa 5", ""));
         }
+        QtWarnings warnings;
         UpgradeWindow w(oneSimPort, sims.factory());
         w.StartStop();
         QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
         QCOMPARE(w.statusLine()->text(), QStringLiteral("Zrobione!"));
         if (withRegister) QVERIFY(w.changeList()->toPlainText().startsWith(QStringLiteral("Budynek: Kwiatowa 5\n")));
+        // The register the job recorded in was opened and let go on the job's
+        // own thread: Qt saw no connection used from another one.
+        const QStringList said = QtWarnings::taken();
+        QVERIFY2(said.filter(QStringLiteral("thread")).isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
         const QString done = QStringLiteral("\u2713");
         expectSteps(w, {{JobStep::Identify, done},
                         {JobStep::Backup, done},
