@@ -898,6 +898,12 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
     EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
+    // An edited file is written all the same, and its upload's refusal foretold.
+    const std::string b = (dir / "b.kvd").string();
+    const Outcome edit = run({"flat", "moved-out", a, "1.3", "-o", b, "--lang", "en"});
+    EXPECT_EQ(edit.exit, 0) << edit.err;
+    EXPECT_TRUE(fs::exists(b));
+    EXPECT_NE(edit.err.find("did not note which building"), std::string::npos) << edit.err;
 }
 
 TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {
