@@ -367,6 +367,7 @@ void SafetyNet::uploadEnded() {
         // Blocks may have reached the controller before the line failed: what
         // was read or sent before no longer says what it holds.
         if (r.upload.result != link::UploadResult::LineBusy) held_.reset();
+        form_.setNotice(QString());  // an earlier upload's "sent" no longer stands
         break;
     case jobs::End::Sent:
         if (r.back && r.back->result == link::DownloadResult::Completed) checkRead(r.back->image);

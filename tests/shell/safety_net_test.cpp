@@ -356,6 +356,9 @@ private slots:
                 [](const std::string&) { return openablePort(link::PortName("Symulator")); });
             f.run("DOWNLOAD");
             if (c.cut) {
+                f.setP204(50);
+                f.prompts.uploadAnswers = {{true, false, false}};
+                f.run("UPLOAD");  // completed: its report is offered
                 f.setP204(60);
                 sim::ControllerPort::withController([](sim::Controller& ctl) {
                     ctl = sim::Controller(ctl.image());  // counts acknowledgements from here
@@ -364,6 +367,7 @@ private slots:
                 f.prompts.uploadAnswers = {{true, false, false}};
                 f.run("UPLOAD");
                 sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().acksToSend = -1; });
+                QVERIFY2(f.form.noticeText().isEmpty(), qPrintable(f.form.noticeText()));  // nothing says "sent"
             }
             sim::ControllerPort::withController([&](sim::Controller& ctl) {
                 ctl.setIdentity(c.identity);
