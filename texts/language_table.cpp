@@ -546,6 +546,12 @@ constexpr Row<ToolText> kTool[] = {
              "The building register did not note which building this file comes from (%s): its upload "
              "will be refused (--other-controller sends anyway)",
              "... (%s)"),
+    TEXT_ROW(ToolText::StoppedAtOnce,
+             "Przerwano natychmiast: zasilacz mógł już przyjąć część nowych danych, a wizyty nie zapisano w "
+             "rejestrze; wyślij dane ponownie",
+             "Stopped at once: the power supply may already hold some of the new data, and the visit was not "
+             "recorded in the register; upload again",
+             M),
     TEXT_ROW(ToolText::SinceLastVisit, "Od wizyty %s w zasilaczu wprowadzono zmiany: %d",
              "Since the visit of %s, %d changes were made at the power supply", "... %s: %d"),
     TEXT_ROW(ToolText::OtherController,
