@@ -86,4 +86,15 @@ void ToolRegister::savedFile(const std::string& path, const kelvane::Image& imag
     if (!reg->recordSavedFile(path, image, origin, image)) notRecorded(reg->error());
 }
 
+void ToolRegister::editedFile(const std::string& path, const kelvane::Image& image, const kelvane::Image& from) {
+    // So that an upload of it to another controller is still refused.
+    registry::Register* reg = get();
+    std::string why = reg ? std::string() : why_;
+    if (reg)
+        for (const auto& origin : reg->originsOf(from))
+            if (!reg->recordSavedFile(path, image, origin.key, reg->baseImageFor(from))) why = reg->error();
+    if (!why.empty() && registry::Register::available())
+        tool_.error(path, format(tool_.text(ToolText::FileNotNoted), why));
+}
+
 }  // namespace kelvane::cli

@@ -31,6 +31,10 @@ public:
     void savedFile(const std::string& path, const kelvane::Image& image,
                    const std::optional<kelvane::link::ProbeReply>& identity);
 
+    // A data file written from the data file `from`: it keeps the building
+    // `from` came from; says so on stderr when the register cannot note it.
+    void editedFile(const std::string& path, const kelvane::Image& image, const kelvane::Image& from);
+
     // The line that says the visit was not recorded, and why.
     void notRecorded(const std::string& reason);
 

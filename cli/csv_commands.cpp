@@ -103,12 +103,7 @@ int importCsvCommand(const Tool& tool) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
-    // The edited file keeps the building its input came from, so an upload
-    // of it to another controller is still refused.
-    ToolRegister reg(tool);
-    if (auto* r = reg.get())
-        for (const auto& origin : r->originsOf(file->image))
-            r->recordSavedFile(out, image, origin.key, r->baseImageFor(file->image));
+    ToolRegister(tool).editedFile(out, image, file->image);
     tool.result(format(tool.text(ToolText::ImportCounts), import.added, import.replaced, import.removed));
     tool.result(format(tool.text(ToolText::Saved), out));
     return kDone;

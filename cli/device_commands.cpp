@@ -107,7 +107,9 @@ TransferRun runTransfer(const Tool& tool, const session::TransferRequest& reques
         if (download) port.line->interrupt();
     };
     Progress progress(tool.progress, static_cast<int>(kelvane::kBlockCount), download ? "download" : "upload");
-    interrupt::Guard guard(stop);
+    // A second Ctrl-C ends the tool before the visit is recorded: said as it ends.
+    const std::string note = download ? std::string() : "kvtool: " + tool.text(ToolText::StoppedAtOnce) + "\n";
+    interrupt::Guard guard(stop, note);
     Watchdog limit(kTransferLimit, stop);
     run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
     run.overLimit = limit.fired();

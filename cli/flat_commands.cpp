@@ -113,12 +113,7 @@ int flatCommand(const Tool& tool) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
-    // The edited file keeps the building its input came from, so an upload
-    // of it to another controller is still refused.
-    ToolRegister reg(tool);
-    if (auto* known = reg.get())
-        for (const auto& origin : known->originsOf(file->image))
-            known->recordSavedFile(out, r.image, origin.key, known->baseImageFor(file->image));
+    ToolRegister(tool).editedFile(out, r.image, file->image);
     const auto lines = kelvane::texts::newCodeLines(r, slot ? kelvane::flatText(*slot) : std::string(), tool.language);
     if (tool.args.has("--json")) {
         std::cout << "{\"action\": " << jsonString(word) << ", \"name\": " << jsonString(name)

@@ -1,6 +1,9 @@
 #include "cli/interrupt.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #ifdef _WIN32
@@ -20,6 +23,20 @@ std::atomic<int> g_signals{0};
 std::atomic<bool> g_guarded{false};
 std::mutex g_mutex;
 std::function<void()> g_cancel;
+// What a second Ctrl-C says, kept where the handler may read it.
+char g_note[512];
+std::atomic<std::size_t> g_noteLength{0};
+
+void sayNote() {
+    const std::size_t n = g_noteLength.load();
+#ifdef _WIN32
+    if (n) std::fwrite(g_note, 1, n, stderr);
+#else
+    if (n) {
+        [[maybe_unused]] ssize_t w = ::write(2, g_note, n);
+    }
+#endif
+}
 
 #ifdef _WIN32
 
@@ -28,6 +45,7 @@ std::function<void()> g_cancel;
 BOOL WINAPI onCtrl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     const int n = ++g_signals;
+    if (n >= 2 && g_guarded.load()) sayNote();
     if (n >= 2 || !g_guarded.load()) std::_Exit(130);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_cancel) g_cancel();
@@ -44,6 +62,7 @@ int g_pipe[2] = {-1, -1};
 
 extern "C" void onSigint(int) {
     const int n = ++g_signals;
+    if (n >= 2 && g_guarded.load()) sayNote();
     if (n >= 2 || !g_guarded.load()) ::_exit(130);
     const char byte = 1;
     [[maybe_unused]] ssize_t w = ::write(g_pipe[1], &byte, 1);
@@ -71,8 +90,12 @@ void install() {
 
 #endif
 
-Guard::Guard(std::function<void()> cancel) {
+Guard::Guard(std::function<void()> cancel, const std::string& note) {
     std::lock_guard<std::mutex> lock(g_mutex);
+    g_noteLength = 0;
+    const std::size_t n = std::min(note.size(), sizeof g_note);
+    std::memcpy(g_note, note.data(), n);
+    g_noteLength = n;
     g_cancel = std::move(cancel);
     g_guarded = true;
     // A Ctrl-C that came just before the guard still counts.
@@ -82,6 +105,7 @@ Guard::Guard(std::function<void()> cancel) {
 Guard::~Guard() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_guarded = false;
+    g_noteLength = 0;
     g_cancel = nullptr;
 }
 

@@ -362,8 +362,13 @@ void SafetyNet::uploadEnded() {
                     .replace(QLatin1String("%s"), QString::fromStdString(texts::gridCaption(grid, language))));
         form_.setStatusText(text(Message::UploadCancelled));
         break;
-    case jobs::End::ReadFailed:  // the link's status says why
-    case jobs::End::SendFailed: break;
+    case jobs::End::ReadFailed: break;  // the link's status says why
+    case jobs::End::SendFailed:
+        // Blocks may have reached the controller before the line failed: what
+        // was read or sent before no longer says what it holds.
+        if (r.upload.result != link::UploadResult::LineBusy) held_.reset();
+        form_.setNotice(QString());  // an earlier upload's "sent" no longer stands
+        break;
     case jobs::End::Sent:
         if (r.back && r.back->result == link::DownloadResult::Completed) checkRead(r.back->image);
         if (r.recording == jobs::Recording::Recorded) offerReport();

@@ -540,6 +540,18 @@ constexpr Row<ToolText> kTool[] = {
              "Conflicts: %d; nothing sent or written (choose a side: --prefer file|controller)", "...: %d"),
     TEXT_ROW(ToolText::VisitNotRecorded, "Wizyty nie zapisano w rejestrze: %s",
              "Visit not recorded in the register: %s", "...: %s"),
+    TEXT_ROW(ToolText::FileNotNoted,
+             "Rejestr budynków nie zanotował, z którego budynku pochodzi ten plik (%s): jego wysłanie "
+             "zostanie odrzucone (--other-controller wysyła mimo to)",
+             "The building register did not note which building this file comes from (%s): its upload "
+             "will be refused (--other-controller sends anyway)",
+             "... (%s)"),
+    TEXT_ROW(ToolText::StoppedAtOnce,
+             "Przerwano natychmiast: zasilacz mógł już przyjąć część nowych danych, a wizyty nie zapisano w "
+             "rejestrze; wyślij dane ponownie",
+             "Stopped at once: the power supply may already hold some of the new data, and the visit was not "
+             "recorded in the register; upload again",
+             M),
     TEXT_ROW(ToolText::SinceLastVisit, "Od wizyty %s w zasilaczu wprowadzono zmiany: %d",
              "Since the visit of %s, %d changes were made at the power supply", "... %s: %d"),
     TEXT_ROW(ToolText::OtherController,

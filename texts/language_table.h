@@ -398,6 +398,8 @@ enum class ToolText {
     FlashError,             // the bootloader refused a block
     MergeUnresolved,        // "%d" conflicts: nothing sent or written
     VisitNotRecorded,       // "%s": why the register did not take the visit
+    FileNotNoted,           // "%s": why the register did not note the written file's building
+    StoppedAtOnce,          // a second Ctrl-C ended an upload: nothing more sent, nothing recorded
     SinceLastVisit,         // "%s" date of the last visit with an image, "%d" changes since
     OtherController,        // "%s" the building the image comes from, "%s" the one on the port
     NoSuchController,       // "%s" as given

@@ -69,7 +69,7 @@ struct Outcome {
 // returns when given (a wait for a moment of the transfer, which a loaded
 // machine reaches late).
 Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAfterMs = -1, int signalNumber = SIGINT,
-               const std::function<void()>& before = {}) {
+               const std::function<void()>& before = {}, int times = 1) {
     const fs::path out = dir / "stdout", err = dir / "stderr";
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -107,7 +107,10 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(sigintAfterMs));
         signalled = std::chrono::steady_clock::now();
-        ::kill(pid, signalNumber);
+        for (int i = 0; i < times; ++i) {
+            if (i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::kill(pid, signalNumber);
+        }
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -702,6 +705,13 @@ TEST_F(KvtoolPty, CtrlCEndsUploadAndDownloadWithExit130AndTheirEndStates) {
     EXPECT_NE(held, changed);
     EXPECT_NE(held, image);
     EXPECT_EQ(run({"probe", "--port", port}).exit, 0) << "the controller answers again";
+    // A second Ctrl-C ends it at once, and says what that leaves (4 s: well
+    // into the 75 s of sending).
+    const Outcome atOnce = kvtool(
+        dir, {"upload", "--port", port, a, "--full", "--yes", "--lang", "en", "--other-controller"}, 4000, SIGINT, {}, 2);
+    EXPECT_EQ(atOnce.exit, 130) << atOnce.err;
+    EXPECT_NE(atOnce.err.find(kelvane::texts::toolText(ToolText::StoppedAtOnce, kelvane::texts::kEnglish)), std::string::npos)
+        << atOnce.err;
 
     const std::string b = (dir / "b.kvd").string();
     const Outcome down = run({"download", "--port", port, "-o", b}, 1500);
@@ -898,6 +908,12 @@ TEST_F(Kvtool, DamagedOrLockedRegisterNeverStopsATransfer) {
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(imageOf(a), kelvane::sampleBuildingImage());
     EXPECT_NE(r.err.find("Visit not recorded"), std::string::npos) << r.err;
+    // An edited file is written all the same, and its upload's refusal foretold.
+    const std::string b = (dir / "b.kvd").string();
+    const Outcome edit = run({"flat", "moved-out", a, "1.3", "-o", b, "--lang", "en"});
+    EXPECT_EQ(edit.exit, 0) << edit.err;
+    EXPECT_TRUE(fs::exists(b));
+    EXPECT_NE(edit.err.find("did not note which building"), std::string::npos) << edit.err;
 }
 
 TEST_F(Kvtool, FlashProgramsTheBootloaderOverAPtyEqualToTheFile) {

@@ -329,7 +329,7 @@ private slots:
     }
 
     // After a download, F3 again: the device image stays known only for the
-    // same controller on the same port.
+    // same controller on the same port, and not after an upload that was cut off.
     void anotherControllerMakesTheDeviceImageUnknown() {
         const sim::Controller::Identity other = {0x00, 0x02, 0x39, 0x30, 0x05, 0x01, 0x00, 0x00};
         const sim::Controller::Identity otherSerial = {0x00, 0x01, 0x35, 0x12, 0x03, 0x01, 0x00, 0x00};
@@ -339,6 +339,7 @@ private slots:
             bool silent;
             const char* port;
             bool unknown;
+            bool cut = false;  // an upload before, its blocks stored but never acknowledged
         } cases[] = {
             {"the same controller", sim::Controller::kDefaultIdentity, false, "Symulator", false},
             {"another controller", other, false, "Symulator", true},
@@ -346,6 +347,7 @@ private slots:
             {"the same controller on another port", sim::Controller::kDefaultIdentity, false, "COM9", true},
             // The probe at the upload finds the controller read before: what it read stands.
             {"no answer at F3", sim::Controller::kDefaultIdentity, true, "Symulator", false},
+            {"an upload cut off part-way", sim::Controller::kDefaultIdentity, false, "Symulator", true, true},
         };
         for (const auto& c : cases) {
             Fixture f;
@@ -353,6 +355,20 @@ private slots:
             f.wiring->controller().setPortFactory(
                 [](const std::string&) { return openablePort(link::PortName("Symulator")); });
             f.run("DOWNLOAD");
+            if (c.cut) {
+                f.setP204(50);
+                f.prompts.uploadAnswers = {{true, false, false}};
+                f.run("UPLOAD");  // completed: its report is offered
+                f.setP204(60);
+                sim::ControllerPort::withController([](sim::Controller& ctl) {
+                    ctl = sim::Controller(ctl.image());  // counts acknowledgements from here
+                    ctl.faults().acksToSend = 1;         // the upload mode only
+                });
+                f.prompts.uploadAnswers = {{true, false, false}};
+                f.run("UPLOAD");
+                sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().acksToSend = -1; });
+                QVERIFY2(f.form.noticeText().isEmpty(), qPrintable(f.form.noticeText()));  // nothing says "sent"
+            }
             sim::ControllerPort::withController([&](sim::Controller& ctl) {
                 ctl.setIdentity(c.identity);
                 ctl.faults().silent = c.silent;
@@ -360,6 +376,7 @@ private slots:
             f.wiring->controller().choosePort(QString::fromLatin1(c.port));
             sim::ControllerPort::withController([](sim::Controller& ctl) { ctl.faults().silent = false; });
             f.setP204(60);
+            const Image before = f.controller();
             f.prompts.choices = {0};  // another controller: sent all the same
             f.prompts.uploadAnswers = {{false, false, false}};
             f.run("UPLOAD");
@@ -367,7 +384,8 @@ private slots:
                 [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
             QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
-            QVERIFY2(f.controller() == sampleBuildingImage(), c.name);  // Cancel sent nothing
+            QVERIFY2(f.controller() == before, c.name);  // Cancel sent nothing
+            QVERIFY2((before == sampleBuildingImage()) != c.cut, c.name);
         }
     }
 
