@@ -1281,17 +1281,18 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
         std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     };
-    // Laptop 1 reads A and edits the file; then names the building.
+    // Laptop 2 has read A; then laptop 1 (Jan Kowalski) reads it and edits
+    // the file, and names the building.
     writeImage(us::imageA());
     startSimulator();
     const std::string port = pair->appPath(), read = (dir / "read.kvd").string();
-    ASSERT_EQ(run({"download", "--port", port, "-o", read}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
+    ASSERT_EQ(run({"download", "--port", port, "-o", read, "--technician", "Jan Kowalski"}).exit, 0);
     std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
     ASSERT_EQ(run({"import-csv", read, "general_codes", (dir / "codes.csv").string(), "-o",
                    (laptop2 / "edited.kvd").string(), "--append"})
                   .exit,
               0);
-    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
     // Both name the building before either syncs; laptop 2 later.
     ASSERT_EQ(run({"register", "name", "4660", "Lipowa 5"}).exit, 0);
     ASSERT_EQ(kvtool(laptop2, {"register", "name", "1/4660", "Lipowa 7"}).exit, 0);
@@ -1319,6 +1320,8 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
     startSimulator();
     const Outcome merged = kvtool(laptop2, {"upload", "--port", port, file, "--yes", "--lang", "en"});
     EXPECT_EQ(merged.exit, 0) << merged.out << merged.err;
+    EXPECT_NE(merged.out.find("since 20"), std::string::npos) << merged.out;
+    EXPECT_NE(merged.out.find("(Jan K.)"), std::string::npos) << merged.out;
     sim.reset();
     EXPECT_EQ(dumped(), us::keypad(imageOf(file)));
     ASSERT_EQ(kvtool(laptop2, {"register", "sync"}).exit, 0);
