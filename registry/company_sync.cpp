@@ -106,6 +106,17 @@ public:
         deadline_ = std::chrono::steady_clock::now() + limit_;
     }
     bool fired() const { return fired_; }
+    // The connection is gone (the server stopped, the network went).
+    static bool lost(const QSqlDatabase& db) {
+#ifdef KELVANE_WITH_LIBPQ
+        const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
+            if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQstatus(conn) == CONNECTION_BAD;
+#else
+        (void)db;
+#endif
+        return false;
+    }
     int socket() const { return socket_; }
     std::chrono::seconds limit() const { return limit_; }
 
@@ -335,23 +346,30 @@ public:
     static void note(Register& reg, const SyncResult& r) {
         if (!reg.isOpen()) return;
         QSqlQuery query = reg.query();
-        // One write: the error, and the time when it finished.
+        // One write: the error, whether the server was reached, and the time
+        // when it finished.
         query.prepare(r.ok ? QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
-                                            " ('company synced', ?)")
-                           : QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?)"));
+                                            " ('company offline', ?), ('company synced', ?)")
+                           : QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
+                                            " ('company offline', ?)"));
         query.addBindValue(q(r.error));
+        query.addBindValue(r.unreachable ? QStringLiteral("1") : QStringLiteral("0"));
         if (r.ok) query.addBindValue(q(r.finishedAt));
         query.exec();
     }
     static void state(Register& reg, SyncState* s) {
         if (!reg.isOpen()) return;
         QSqlQuery query = reg.query();
-        if (query.exec(QStringLiteral("SELECT key, value FROM settings WHERE key IN ('company synced', 'company error')")))
+        if (query.exec(QStringLiteral(
+                "SELECT key, value FROM settings WHERE key IN ('company synced', 'company error', 'company offline')")))
             while (query.next()) {
-                if (query.value("key").toString() == QLatin1String("company synced"))
+                const QString key = query.value("key").toString();
+                if (key == QLatin1String("company synced"))
                     s->lastSync = sql::s(query.value("value"));
-                else
+                else if (key == QLatin1String("company error"))
                     s->lastError = sql::s(query.value("value"));
+                else
+                    s->offline = query.value("value").toString() == QLatin1String("1");
             }
         if (query.exec(QStringLiteral("SELECT count(*) AS waiting FROM visits WHERE pushed = 0")) && query.next())
             s->waitingVisits = query.value("waiting").toInt();
@@ -386,6 +404,7 @@ private:
         return false;
     }
     bool serverFail(const std::string& what, const QSqlQuery& query) {
+        if (guard_.fired() || StallGuard::lost(server_)) r_.unreachable = true;
         if (guard_.fired())
             return fail("the company register stopped answering (nothing for " +
                         std::to_string(guard_.limit().count()) + " s); what went before is kept");
@@ -858,7 +877,8 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
     }
     {
         ServerConnection server(address, limits);
-        if (server.open(&r.error)) {
+        r.unreachable = !server.open(&r.error);
+        if (!r.unreachable) {
             QSqlQuery query(server.database());
             auto facts = serverFacts(query);
             // A schema of another shape: its version alone says why.

@@ -4,6 +4,7 @@
 #include "files/key_file.h"
 #include "files/sealed_files.h"
 #include "registry/building_register.h"
+#include "registry/company_sync.h"
 #include "registry/key_store.h"
 #include "image/codecs.h"
 #include "image/flat_actions.h"
@@ -1342,6 +1343,32 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
                 EXPECT_EQ(data.indexOf(QByteArray(reinterpret_cast<const char*>(plain.data() + at), 32)), -1);
     }
     EXPECT_GE(seen, 2);
+}
+
+// What the window shows after a sync that failed: "offline" only when no
+// server was reached; a server that refused says why.
+TEST_F(CompanyRegister, TheStateTellsAServerNotReachedFromOneThatRefused) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    ASSERT_TRUE(QSqlQuery(server).exec(QStringLiteral("INSERT INTO schema_version(version) VALUES(2)")));
+    const struct {
+        const char* name;
+        std::string url;
+        bool offline;
+        const char* reason;
+    } rows[] = {{"nothing listens", "postgresql://kelvane@127.0.0.1:1/company", true, "cannot reach"},
+                {"a newer schema", url, false, "newer"}};
+    kelvane::registry::setKeyFile((dir / "data.key").string());
+    kelvane::registry::reloadDataKey();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run({"register", "sync", "--server", row.url}).exit, 4);
+        kelvane::registry::Register reg;
+        ASSERT_TRUE(reg.open((dir / "register.sqlite").string())) << reg.error();
+        const kelvane::registry::SyncState state = kelvane::registry::syncState(reg);
+        EXPECT_EQ(state.offline, row.offline);
+        EXPECT_NE(state.lastError.find(row.reason), std::string::npos) << state.lastError;
+        EXPECT_EQ(state.waitingVisits, 1);
+    }
 }
 
 // A sync stopped at any moment (kvtool killed, the server stopped) is
