@@ -216,14 +216,17 @@ struct ServerFacts {
     int version = 0;
     QVariant dataKey;
     qlonglong changes = 0;
+    QVariant id;  // the register's own name, made at its first sync (null: none yet)
 };
 std::optional<ServerFacts> serverFacts(QSqlQuery& query) {
     if (!query.exec(QStringLiteral("SELECT (SELECT coalesce(max(version), 0) FROM schema_version) AS version,"
                                    " (SELECT value FROM settings WHERE key = 'data key') AS data_key,"
-                                   " (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM change_seq) AS changes")) ||
+                                   " (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM change_seq) AS changes,"
+                                   " (SELECT value FROM settings WHERE key = 'register id') AS register_id")) ||
         !query.next())
         return std::nullopt;
-    return ServerFacts{query.value("version").toInt(), query.value("data_key"), query.value("changes").toLongLong()};
+    return ServerFacts{query.value("version").toInt(), query.value("data_key"), query.value("changes").toLongLong(),
+                       query.value("register_id")};
 }
 
 // The server's schema version: 0 when there is none yet.
@@ -375,10 +378,11 @@ public:
             s->waitingVisits = query.value("waiting").toInt();
     }
 
-    // `serverKey` and `changes` as the server told them before: the key its
-    // images are sealed with (null: none yet), its change sequence's last value.
-    bool run(const QVariant& serverKey, qlonglong changes) {
-        if (!checkKey(serverKey)) return false;
+    // `facts` as the server told them before: the key its images are sealed
+    // with, its change sequence's last value, its name.
+    bool run(const ServerFacts& facts) {
+        if (!checkKey(facts.dataKey) || !sameServer(facts.id)) return false;
+        const qlonglong changes = facts.changes;
         if (pending())
             for (const auto step : {&CompanySync::pushControllers, &CompanySync::pushImages, &CompanySync::pushVisits,
                                     &CompanySync::pushSavedFiles, &CompanySync::pushHistory})
@@ -453,6 +457,38 @@ private:
                         serverKey.toString().left(8).toStdString() + "…, this computer's is " +
                         id.left(8).toStdString() + "…): import the company's key first (kvtool key import)");
         return true;
+    }
+
+    // What this register marked pushed and pulled holds for one server: at
+    // the first sync with another one (set up anew, or another company's)
+    // everything is pushed and pulled again. A register that synced before
+    // the server had a name takes the name it now has.
+    bool sameServer(QVariant id) {
+        if (id.isNull()) {
+            QSqlQuery query = remote();
+            if (!query.exec(QStringLiteral("INSERT INTO settings(key, value) VALUES('register id', gen_random_uuid()::text)"
+                                           " ON CONFLICT DO NOTHING")) ||
+                !query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'register id'")) || !query.next())
+                return serverFail("register id", query);
+            id = query.value("value");
+        }
+        QSqlQuery query = local();
+        if (!query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'company register id'")))
+            return localFail("settings");
+        const bool known = query.next();
+        if (known && query.value("value").toString() == id.toString()) return true;
+        query.finish();
+        Transaction transaction(reg_.database());
+        if (!transaction.begun()) return fail("register locked");
+        for (const char* sql :
+             {"UPDATE visits SET pushed = 0 WHERE pushed <> 0", "UPDATE images SET pushed = 0 WHERE pushed <> 0",
+              "UPDATE saved_files SET pushed = 0 WHERE pushed <> 0", "UPDATE field_history SET pushed = 0 WHERE pushed <> 0",
+              "UPDATE controllers SET changed = 1 WHERE changed = 0", "DELETE FROM settings WHERE key LIKE 'pulled %'"})
+            if (known && !reg_.exec(query, QString::fromLatin1(sql), "settings")) return localFail("settings");
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company register id', ?)"));
+        query.addBindValue(id.toString());
+        if (!reg_.exec(query, "settings")) return localFail("settings");
+        return transaction.commit() || localFail("settings");
     }
 
     // Anything recorded here that the server has not had yet.
@@ -891,7 +927,7 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
             } else {
                 query.finish();
                 CompanySync sync(local, server.database(), limits, cancel, &r, &server.guard());
-                r.ok = sync.run(facts->dataKey, facts->changes);
+                r.ok = sync.run(*facts);
             }
         }
     }

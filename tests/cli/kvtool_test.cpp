@@ -1345,6 +1345,20 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
     EXPECT_GE(seen, 2);
 }
 
+// A server set up anew (or another one) gets everything again: what was
+// marked pushed and pulled held for the server before.
+TEST_F(CompanyRegister, AServerSetUpAnewGetsEverythingAgain) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
+    ASSERT_TRUE(QSqlQuery(server).exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public")));
+    ASSERT_EQ(run({"register", "server-setup", url}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"register", "sync", "--server", url}).exit, 0);
+    const Outcome again = run({"register", "sync"});
+    ASSERT_EQ(again.exit, 0) << again.err;
+    expectEqualEverywhere(dir);
+    EXPECT_EQ(serverCount("visits"), 1);
+}
+
 // What the window shows after a sync that failed: "offline" only when no
 // server was reached; a server that refused says why.
 TEST_F(CompanyRegister, TheStateTellsAServerNotReachedFromOneThatRefused) {
