@@ -27,6 +27,7 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     texts::CompanyRegisterState s;
     if (!registry::serverUrl()) return s;
     s.serverSet = true;
+    s.noDriver = !registry::serverDriverAvailable();
     if (!reg) {
         reg = std::make_unique<registry::Register>();
         reg->open(registry::Register::defaultPath());
