@@ -4,7 +4,9 @@
 # 1,000 controllers and 20,000 visits (every visit its own image), a sync with
 # nothing new, and one new visit pushed. Uses build/'s kvtool; the register is
 # generated plain in a temporary folder, then sealed by kvtool's first open
-# with the key, as an older register would be.
+# with the key, as an older register would be. The sync with nothing new is
+# also timed inside one process (company_sync_time, built by scripts/bench.sh
+# into build-bench/), without the program's start.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${KELVANE_PG_URL:-}" = "" ]; then
@@ -53,6 +55,12 @@ timed() {
 }
 timed "first sync (20,000 visits)"
 timed "nothing new"
+timer=${SYNC_TIMER:-$root/build-bench/benchmarks/company_sync_time}
+if [ -x "$timer" ]; then
+  "$timer" "$KELVANE_REGISTER" "$KELVANE_PG_URL" 30
+else
+  echo "(in-process timing skipped: $timer is not built; bash scripts/bench.sh builds it)"
+fi
 "$kvtool" download --port sim -o "$work/a.kvd" >/dev/null
 timed "one new visit"
 psql -h "$KELVANE_PG_DIR" -p "$KELVANE_PG_PORT" -U kelvane -Atc \

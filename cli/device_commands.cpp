@@ -25,6 +25,7 @@
 #include "texts/upload_text.h"
 #include "jobs/upload_flow.h"
 #include "texts/output_text.h"
+#include "texts/visit_texts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -430,8 +431,13 @@ int driveUpload(const Tool& tool, const std::string& chosen, const UploadAnswers
         case jobs::Step::Read: flow.read(downloadOutcome(tool, chosen, &exit)); break;
         case jobs::Step::Confirm:
             // The base named by the file given, or by when the register saw the controller hold it.
-            if (baseName.empty()) baseName = flow.proposal().baseWhen.substr(0, 19);
-            std::replace(baseName.begin(), baseName.end(), 'T', ' ');
+            if (baseName.empty()) {
+                baseName = flow.proposal().baseWhen.substr(0, 19);
+                std::replace(baseName.begin(), baseName.end(), 'T', ' ');
+                // A colleague's visit names them: "2026-11-03 10:00:00 (Jan K.)".
+                baseName = kelvane::texts::visitDateWithWho(baseName, flow.proposal().baseBy,
+                                                            kelvane::registry::technicianName());
+            }
             flow.answerConfirm(answers.confirm(flow, baseName));
             break;
         case jobs::Step::Send: exit = sendPlan(tool, chosen, flow); break;

@@ -11,6 +11,7 @@
 #include "texts/file_texts.h"
 #include "texts/language_table.h"
 #include "texts/merge_text.h"
+#include "texts/visit_texts.h"
 
 #include <sys/stat.h>
 
@@ -33,13 +34,22 @@ std::string fileDate(const std::string& path) {
     return kelvane::formatLocalTime(st.st_mtime, "%Y-%m-%d %H:%M");
 }
 
+// The base's date, naming the colleague whose visit read it from the
+// controller when the register knows one.
+std::string baseTitle(ToolRegister& reg, const std::string& path, const kelvane::Image& base) {
+    const std::string date = fileDate(path);
+    kelvane::registry::Register* r = reg.get();
+    std::string by;
+    if (!r || r->baseImageFor(base, nullptr, &by) != base) return date;
+    return kelvane::texts::visitDateWithWho(date, by, kelvane::registry::technicianName());
+}
+
 // The merged file in the register: it came from the building its controller
 // version was read from (else the file's, else the base's) and was made on
 // that controller's image, so a later upload checks the building and merges
 // against what the controller held.
-void recordMerged(const Tool& tool, const std::string& path, const kelvane::Image& merged,
+void recordMerged(ToolRegister& reg, const std::string& path, const kelvane::Image& merged,
                   const std::vector<ImageVersion>& versions) {
-    ToolRegister reg(tool);
     kelvane::registry::Register* r = reg.get();
     if (!r) return;
     const kelvane::Image& controller = versions[2].image;
@@ -52,11 +62,11 @@ void recordMerged(const Tool& tool, const std::string& path, const kelvane::Imag
 
 }  // namespace
 
-MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const ImageVersion& base,
+MergeStep mergeWithBase(const Tool& tool, const std::string& baseDate, const ImageVersion& base,
                         const ImageVersion& file, const ImageVersion& controller) {
     MergeStep step;
     const kelvane::ThreeWayMerge merge = kelvane::mergeVersions(base, file, controller);
-    std::cout << kelvane::texts::changeListText(kelvane::texts::describeMerge(merge, fileDate(basePath), tool.language))
+    std::cout << kelvane::texts::changeListText(kelvane::texts::describeMerge(merge, baseDate, tool.language))
               << std::flush;
     std::vector<MergeChoice> choices;
     if (tool.args.has("--prefer"))
@@ -87,7 +97,9 @@ int mergeCommand(const Tool& tool) {
     // A controller holds no description (a downloaded file has none): the
     // base's stands for it, so the file's is kept unless it changed it.
     versions[2].description = versions[0].description;
-    const MergeStep step = mergeWithBase(tool, basePath, versions[0], versions[1], versions[2]);
+    ToolRegister reg(tool);
+    const MergeStep step =
+        mergeWithBase(tool, baseTitle(reg, basePath, versions[0].image), versions[0], versions[1], versions[2]);
     if (step.exit != kDone) return step.exit;
     const std::string out = tool.args.value("--output");
     if (auto fault = kelvane::WriteFault::None;
@@ -95,7 +107,7 @@ int mergeCommand(const Tool& tool) {
         tool.error(out, kelvane::texts::writeFaultText(fault, tool.language));
         return kFileError;
     }
-    recordMerged(tool, out, step.merged.image, versions);
+    recordMerged(reg, out, step.merged.image, versions);
     tool.result(format(tool.text(ToolText::Saved), out));
     return kDone;
 }

@@ -13,8 +13,8 @@ struct MergeStep {
     kelvane::ImageVersion merged;  // what to send or write, with kDone
 };
 
-// `basePath` names the base in the "changed at the controller since" title.
-MergeStep mergeWithBase(const Tool& tool, const std::string& basePath, const kelvane::ImageVersion& base,
+// `baseDate` names the base in the "changed at the controller since" title.
+MergeStep mergeWithBase(const Tool& tool, const std::string& baseDate, const kelvane::ImageVersion& base,
                         const kelvane::ImageVersion& file, const kelvane::ImageVersion& controller);
 
 }  // namespace kelvane::cli

@@ -133,14 +133,14 @@ void UploadFlow::findBase() {
         return;
     }
     switch (in_.origin.kind) {
-    case Origin::Kind::Visit: base_ = Base{in_.origin.image, in_.origin.when}; break;
+    case Origin::Kind::Visit: base_ = Base{in_.origin.image, in_.origin.when, in_.origin.technician}; break;
     case Origin::Kind::Download:
         if (in_.held && in_.held->key == in_.origin.key) base_ = Base{in_.held->image, in_.held->when};
         break;
     case Origin::Kind::File:
         if (reg_) {
-            std::string when;
-            if (auto image = reg_->baseImageFor(in_.origin.image, &when)) base_ = Base{*image, when};
+            std::string when, by;
+            if (auto image = reg_->baseImageFor(in_.origin.image, &when, &by)) base_ = Base{*image, when, by};
         }
         break;
     case Origin::Kind::None: break;
@@ -188,6 +188,7 @@ void UploadFlow::propose(const Image& device, bool known) {
         proposal_.merge =
             mergeVersions({base_->image, in_.description}, {in_.image, in_.description}, {device, in_.description});
         proposal_.baseWhen = base_->when;
+        proposal_.baseBy = base_->technician;
     }
     step_ = Step::Confirm;
 }

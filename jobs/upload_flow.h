@@ -52,7 +52,8 @@ struct Origin {
     Kind kind = Kind::None;
     registry::ControllerKey key = registry::kUnknownController;
     Image image{};
-    std::string when;  // Visit: the visit's time
+    std::string when;        // Visit: the visit's time
+    std::string technician;  // Visit: who made it
 };
 
 // What a controller was seen to hold in this run (a download or an upload).
@@ -62,10 +63,13 @@ struct Held {
     std::string when;
 };
 
-// The image the edits started from, and when the controller held it.
+// The image the edits started from, and when the controller held it (and
+// who saw it there, when the register knows: empty for this technician or
+// nobody known).
 struct Base {
     Image image{};
     std::string when;
+    std::string technician;
 };
 
 enum class Mode {
@@ -132,6 +136,7 @@ struct Proposal {
     Image device{};
     std::optional<ThreeWayMerge> merge;  // the controller changed since the base
     std::string baseWhen;
+    std::string baseBy;          // who saw the controller hold the base (empty: not known)
     bool otherBuilding = false;  // the guard was answered "send anyway"
 };
 
@@ -197,6 +202,7 @@ public:
     // A base is known: a read can merge (the window's default then reads).
     bool baseKnown() const { return base_.has_value(); }
     std::string baseWhen() const { return base_ ? base_->when : std::string(); }
+    std::string baseBy() const { return base_ ? base_->technician : std::string(); }
     void answerHolding(HoldingAnswer answer);
     void read(const link::DownloadOutcome& outcome);
 

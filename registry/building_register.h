@@ -205,8 +205,9 @@ public:
                                             const ControllerKey& connected);
     // The image the working image was made from: a saved file's recorded
     // base, else the image itself when a visit read it; `when` gets the
-    // time of the latest visit that read the base (else the file's saving).
-    std::optional<Image> baseImageFor(const Image& working, std::string* when = nullptr);
+    // time of the latest visit that read the base (else the file's saving),
+    // `by` that visit's technician (else nothing).
+    std::optional<Image> baseImageFor(const Image& working, std::string* when = nullptr, std::string* by = nullptr);
 
     // Imports the backups of `folder` (files "yyyy-MM-dd_HHmmss*.kvd") as
     // visits of the unknown controller, each file once. The count imported,

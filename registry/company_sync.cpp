@@ -106,6 +106,17 @@ public:
         deadline_ = std::chrono::steady_clock::now() + limit_;
     }
     bool fired() const { return fired_; }
+    // The connection is gone (the server stopped, the network went).
+    static bool lost(const QSqlDatabase& db) {
+#ifdef KELVANE_WITH_LIBPQ
+        const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
+            if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQstatus(conn) == CONNECTION_BAD;
+#else
+        (void)db;
+#endif
+        return false;
+    }
     int socket() const { return socket_; }
     std::chrono::seconds limit() const { return limit_; }
 
@@ -198,6 +209,26 @@ private:
     std::unique_ptr<StallGuard> guard_;  // after the connection is open
 };
 
+// What a sync asks first, in one round trip: the schema's version, the key
+// the images are sealed with (null: none yet) and the change sequence's last
+// value (0: nothing recorded yet).
+struct ServerFacts {
+    int version = 0;
+    QVariant dataKey;
+    qlonglong changes = 0;
+    QVariant id;  // the register's own name, made at its first sync (null: none yet)
+};
+std::optional<ServerFacts> serverFacts(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT (SELECT coalesce(max(version), 0) FROM schema_version) AS version,"
+                                   " (SELECT value FROM settings WHERE key = 'data key') AS data_key,"
+                                   " (SELECT CASE WHEN is_called THEN last_value ELSE 0 END FROM change_seq) AS changes,"
+                                   " (SELECT value FROM settings WHERE key = 'register id') AS register_id")) ||
+        !query.next())
+        return std::nullopt;
+    return ServerFacts{query.value("version").toInt(), query.value("data_key"), query.value("changes").toLongLong(),
+                       query.value("register_id")};
+}
+
 // The server's schema version: 0 when there is none yet.
 std::optional<int> serverVersion(QSqlQuery& query) {
     if (!query.exec(QStringLiteral("SELECT coalesce(max(version), 0) AS version FROM schema_version")) || !query.next())
@@ -253,7 +284,10 @@ std::optional<std::string> serverUrl() {
     return url.toStdString();
 }
 
-void setServerUrl(const std::string& url) { settings().setValue(settingsKey(), q(url)); }
+void setServerUrl(const std::string& url) {
+    // Written only when it changes: each write is flushed to the disk.
+    if (serverUrl() != url) settings().setValue(settingsKey(), q(url));
+}
 
 bool serverDriverAvailable(std::string* why) {
     if (QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) return true;
@@ -315,33 +349,47 @@ public:
     static void note(Register& reg, const SyncResult& r) {
         if (!reg.isOpen()) return;
         QSqlQuery query = reg.query();
-        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?)"));
+        // One write: the error, whether the server was reached, and the time
+        // when it finished.
+        query.prepare(r.ok ? QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
+                                            " ('company offline', ?), ('company synced', ?)")
+                           : QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
+                                            " ('company offline', ?)"));
         query.addBindValue(q(r.error));
-        query.exec();
-        if (!r.ok) return;
-        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company synced', ?)"));
-        query.addBindValue(q(r.finishedAt));
+        query.addBindValue(r.unreachable ? QStringLiteral("1") : QStringLiteral("0"));
+        if (r.ok) query.addBindValue(q(r.finishedAt));
         query.exec();
     }
     static void state(Register& reg, SyncState* s) {
         if (!reg.isOpen()) return;
         QSqlQuery query = reg.query();
-        if (query.exec(QStringLiteral("SELECT key, value FROM settings WHERE key IN ('company synced', 'company error')")))
+        if (query.exec(QStringLiteral(
+                "SELECT key, value FROM settings WHERE key IN ('company synced', 'company error', 'company offline')")))
             while (query.next()) {
-                if (query.value("key").toString() == QLatin1String("company synced"))
+                const QString key = query.value("key").toString();
+                if (key == QLatin1String("company synced"))
                     s->lastSync = sql::s(query.value("value"));
-                else
+                else if (key == QLatin1String("company error"))
                     s->lastError = sql::s(query.value("value"));
+                else
+                    s->offline = query.value("value").toString() == QLatin1String("1");
             }
         if (query.exec(QStringLiteral("SELECT count(*) AS waiting FROM visits WHERE pushed = 0")) && query.next())
             s->waitingVisits = query.value("waiting").toInt();
     }
 
-    bool run() {
-        if (!checkKey()) return false;
-        for (const auto step : {&CompanySync::pushControllers, &CompanySync::pushImages, &CompanySync::pushVisits,
-                                &CompanySync::pushSavedFiles, &CompanySync::pushHistory})
-            if (!repeat(step)) return false;
+    // `facts` as the server told them before: the key its images are sealed
+    // with, its change sequence's last value, its name.
+    bool run(const ServerFacts& facts) {
+        if (!checkKey(facts.dataKey) || !sameServer(facts.id)) return false;
+        const qlonglong changes = facts.changes;
+        if (pending())
+            for (const auto step : {&CompanySync::pushControllers, &CompanySync::pushImages, &CompanySync::pushVisits,
+                                    &CompanySync::pushSavedFiles, &CompanySync::pushHistory})
+                if (!repeat(step)) return false;
+        // Nothing handed a change number since the last whole pull, and
+        // nothing pushed now: nothing new to pull.
+        if (!pushedAny() && changes == pulledThrough()) return true;
         return pull();
     }
 
@@ -360,6 +408,7 @@ private:
         return false;
     }
     bool serverFail(const std::string& what, const QSqlQuery& query) {
+        if (guard_.fired() || StallGuard::lost(server_)) r_.unreachable = true;
         if (guard_.fired())
             return fail("the company register stopped answering (nothing for " +
                         std::to_string(guard_.limit().count()) + " s); what went before is kept");
@@ -388,22 +437,81 @@ private:
 
     // The images travel sealed: every laptop must seal with the one key the
     // server's images are sealed with.
-    bool checkKey() {
+    bool checkKey(QVariant serverKey) {
         if (!reg_.open_) return fail(reg_.error_.empty() ? "the register is not open" : reg_.error_);
         if (!reg_.imagesNote_.empty() || !reg_.key_ || !reg_.sealed_)
             return fail("the register's images are not sealed with this computer's key (" + reg_.imagesNote_ + ")");
-        QSqlQuery query = remote();
         const QString id = q(reg_.key_->id());
-        if (!query.exec(QStringLiteral("INSERT INTO settings(key, value) VALUES('data key', '%1')"
-                                       " ON CONFLICT DO NOTHING")
-                            .arg(id)) ||
-            !query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) || !query.next())
-            return serverFail("key", query);
-        if (query.value("value").toString() != id)
+        if (serverKey.isNull()) {
+            // The first laptop's key becomes the company's.
+            QSqlQuery query = remote();
+            if (!query.exec(QStringLiteral("INSERT INTO settings(key, value) VALUES('data key', '%1')"
+                                           " ON CONFLICT DO NOTHING")
+                                .arg(id)) ||
+                !query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) || !query.next())
+                return serverFail("key", query);
+            serverKey = query.value("value");
+        }
+        if (serverKey.toString() != id)
             return fail("the company register's images are sealed with another key (" +
-                        query.value("value").toString().left(8).toStdString() + "…, this computer's is " +
+                        serverKey.toString().left(8).toStdString() + "…, this computer's is " +
                         id.left(8).toStdString() + "…): import the company's key first (kvtool key import)");
         return true;
+    }
+
+    // What this register marked pushed and pulled holds for one server: at
+    // the first sync with another one (set up anew, or another company's)
+    // everything is pushed and pulled again. A register that synced before
+    // the server had a name takes the name it now has.
+    bool sameServer(QVariant id) {
+        if (id.isNull()) {
+            QSqlQuery query = remote();
+            if (!query.exec(QStringLiteral("INSERT INTO settings(key, value) VALUES('register id', gen_random_uuid()::text)"
+                                           " ON CONFLICT DO NOTHING")) ||
+                !query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'register id'")) || !query.next())
+                return serverFail("register id", query);
+            id = query.value("value");
+        }
+        QSqlQuery query = local();
+        if (!query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'company register id'")))
+            return localFail("settings");
+        const bool known = query.next();
+        if (known && query.value("value").toString() == id.toString()) return true;
+        query.finish();
+        Transaction transaction(reg_.database());
+        if (!transaction.begun()) return fail("register locked");
+        for (const char* sql :
+             {"UPDATE visits SET pushed = 0 WHERE pushed <> 0", "UPDATE images SET pushed = 0 WHERE pushed <> 0",
+              "UPDATE saved_files SET pushed = 0 WHERE pushed <> 0", "UPDATE field_history SET pushed = 0 WHERE pushed <> 0",
+              "UPDATE controllers SET changed = 1 WHERE changed = 0", "DELETE FROM settings WHERE key LIKE 'pulled %'"})
+            if (known && !reg_.exec(query, QString::fromLatin1(sql), "settings")) return localFail("settings");
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company register id', ?)"));
+        query.addBindValue(id.toString());
+        if (!reg_.exec(query, "settings")) return localFail("settings");
+        return transaction.commit() || localFail("settings");
+    }
+
+    // Anything recorded here that the server has not had yet.
+    bool pending() {
+        QSqlQuery query = local();
+        return !query.exec(QStringLiteral(
+                   "SELECT EXISTS(SELECT 1 FROM controllers WHERE changed > 0)"
+                   " OR EXISTS(SELECT 1 FROM images WHERE pushed = 0) OR EXISTS(SELECT 1 FROM visits WHERE pushed = 0)"
+                   " OR EXISTS(SELECT 1 FROM saved_files WHERE pushed = 0)"
+                   " OR EXISTS(SELECT 1 FROM field_history WHERE pushed = 0) AS pending")) ||
+               !query.next() || query.value("pending").toInt() != 0;
+    }
+    bool pushedAny() const {
+        const SyncCounts& p = r_.pushed;
+        return p.controllers + p.images + p.visits + p.savedFiles + p.fieldEdits > 0;
+    }
+    // The server's change number every row up to which has been pulled: its
+    // rows' highest when the last pull read them all (-1: not known).
+    qlonglong pulledThrough() {
+        QSqlQuery query = local();
+        if (query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'pulled through'")) && query.next())
+            return query.value("value").toLongLong();
+        return -1;
     }
 
     bool pushControllers(bool* more) {
@@ -603,12 +711,27 @@ private:
             {"field_history", "device_id, serial, field, value, edited_at, edited_by, replaced_at",
              &CompanySync::pullHistory, &SyncCounts::fieldEdits},
         };
+        // Pushes hold one lock while they take change numbers and commit, so
+        // every row with a number up to the highest one this snapshot shows
+        // is in it: once all is read, nothing up to that number is left.
+        QSqlQuery highest = remote();
+        if (!highest.exec(QStringLiteral("SELECT greatest((SELECT max(seq) FROM controllers), (SELECT max(seq) FROM images),"
+                                         " (SELECT max(seq) FROM visits), (SELECT max(seq) FROM saved_files),"
+                                         " (SELECT max(seq) FROM field_history)) AS seq")) ||
+            !highest.next())
+            return serverFail("pull", highest);
+        const qlonglong through = highest.value("seq").toLongLong();
+        highest.finish();
         for (const auto& t : kTables) {
             for (bool more = true; more;) {
                 if (cancelled() || !pullBatch(t, &more)) return false;
             }
         }
         server_.commit();
+        QSqlQuery save = local();
+        save.prepare(QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('pulled through', ?)"));
+        save.addBindValue(QString::number(through));
+        if (!reg_.exec(save, "settings")) return localFail("settings");
         return true;
     }
 
@@ -790,18 +913,21 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
     }
     {
         ServerConnection server(address, limits);
-        if (server.open(&r.error)) {
+        r.unreachable = !server.open(&r.error);
+        if (!r.unreachable) {
             QSqlQuery query(server.database());
-            const auto version = serverVersion(query);
-            if (!version || *version == 0) {
+            auto facts = serverFacts(query);
+            // A schema of another shape: its version alone says why.
+            if (!facts) facts = ServerFacts{serverVersion(query).value_or(0), {}, 0};
+            if (facts->version == 0) {
                 r.error = "the company register has no schema yet: run kvtool register server-setup first";
-            } else if (*version > kServerSchemaVersion) {
-                r.error = "the company register's schema (version " + std::to_string(*version) +
+            } else if (facts->version > kServerSchemaVersion) {
+                r.error = "the company register's schema (version " + std::to_string(facts->version) +
                           ") is newer than this program's: update the program";
             } else {
                 query.finish();
                 CompanySync sync(local, server.database(), limits, cancel, &r, &server.guard());
-                r.ok = sync.run();
+                r.ok = sync.run(*facts);
             }
         }
     }

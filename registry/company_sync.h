@@ -79,6 +79,7 @@ struct SyncCounts {
 struct SyncResult {
     bool ok = false;
     bool cancelled = false;
+    bool unreachable = false;   // the server could not be reached, or stopped answering
     std::string error;          // why it did not finish (what went before it is kept)
     SyncCounts pushed, pulled;  // what went each way, also when it failed part-way
     std::string finishedAt;     // local time, ISO 8601 with the offset; empty unless ok
@@ -90,6 +91,7 @@ struct SyncState {
     std::optional<std::string> lastSync;  // the last sync that finished
     int waitingVisits = 0;                // recorded here, not yet on the server
     std::string lastError;                // of the last sync, empty when it finished
+    bool offline = false;                 // the last sync reached no server (else lastError is the server's refusal)
 };
 SyncState syncState(Register& local);
 

@@ -43,19 +43,23 @@ std::optional<Controller> Register::wrongBuilding(const Image& working, const st
     return origins.front();
 }
 
-std::optional<Image> Register::baseImageFor(const Image& working, std::string* when) {
+std::optional<Image> Register::baseImageFor(const Image& working, std::string* when, std::string* by) {
     if (!open_) return std::nullopt;
     QSqlQuery query = this->query();
-    // When the base was read: the latest visit that had it.
+    // When the base was read, and by whom: the latest visit that had it.
     const auto readAt = [&](const Image& base, const QString& otherwise) {
-        if (!when) return;
-        *when = otherwise.toStdString();
+        if (when) *when = otherwise.toStdString();
+        if (by) by->clear();
+        if (!when && !by) return;
         QSqlQuery visit = this->query();
-        visit.prepare(QStringLiteral(
-            "SELECT max(v.time) AS latest FROM visits v JOIN images i ON i.id = v.image WHERE i.sha256 = ?"));
+        visit.prepare(
+            QStringLiteral("SELECT v.time AS time, v.technician AS technician FROM visits v"
+                           " JOIN images i ON i.id = v.image WHERE i.sha256 = ?"
+                           " ORDER BY v.time DESC, v.id DESC LIMIT 1"));
         visit.addBindValue(hashOf(base));
-        if (visit.exec() && visit.next() && !visit.value("latest").isNull())
-            *when = visit.value("latest").toString().toStdString();
+        if (!visit.exec() || !visit.next()) return;
+        if (when) *when = visit.value("time").toString().toStdString();
+        if (by) *by = visit.value("technician").toString().toStdString();
     };
     query.prepare(
         QStringLiteral("SELECT f.base AS base, f.time AS saved FROM saved_files f JOIN images i ON i.id = f.image"

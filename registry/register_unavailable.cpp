@@ -64,7 +64,7 @@ std::optional<Controller> Register::wrongBuilding(const Image&, const std::optio
     return std::nullopt;
 }
 
-std::optional<Image> Register::baseImageFor(const Image&, std::string*) { return std::nullopt; }
+std::optional<Image> Register::baseImageFor(const Image&, std::string*, std::string*) { return std::nullopt; }
 
 std::optional<int> Register::importBackups(const std::string&) {
     fail(kNotBuilt);

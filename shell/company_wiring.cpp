@@ -27,6 +27,7 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     texts::CompanyRegisterState s;
     if (!registry::serverUrl()) return s;
     s.serverSet = true;
+    s.noDriver = !registry::serverDriverAvailable();
     if (!reg) {
         reg = std::make_unique<registry::Register>();
         reg->open(registry::Register::defaultPath());
@@ -41,9 +42,10 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
         if (t.isValid()) s.lastSync = localTime(t);
     }
     s.waiting = state.waitingVisits;
-    // The last try did not finish: the window tells "offline" and the count
-    // waiting; kvtool register sync says why.
-    s.offline = !state.lastError.empty();
+    // The last try reached no server: the window tells "offline" and the
+    // count waiting (kvtool register sync says why); a server that refused
+    // (a newer schema, another key) is named with its reason.
+    s.offline = state.offline;
     s.failure = state.lastError;
     return s;
 }

@@ -184,6 +184,10 @@ QString SafetyNet::dateText(const std::string& isoTime) const {
     return shownDateTime(when, form_.CurrentLanguage());
 }
 
+QString SafetyNet::baseText(const std::string& isoTime, const std::string& by) const {
+    return QString::fromStdString(texts::visitDateWithWho(dateText(isoTime).toStdString(), by, registry::technicianName()));
+}
+
 void SafetyNet::startUpload() {
     if (flow_) return;  // one upload at a time
     jobs::UploadInput in;
@@ -194,7 +198,7 @@ void SafetyNet::startUpload() {
     if (held_ && heldPort_ == link_.portName()) in.held = held_;
     // A loaded file's base, as the register (or a test) gives it.
     if (origin_.kind == jobs::Origin::Kind::File && base_)
-        in.base = jobs::Base{base_->image, base_->when.toString(Qt::ISODate).toStdString()};
+        in.base = jobs::Base{base_->image, base_->when.toString(Qt::ISODate).toStdString(), base_->by};
     in.port = portText().toStdString();
     registry::Register* reg = buildingRegister();
     flow_ = std::make_unique<jobs::UploadFlow>(in, reg, registerError_.toStdString());
@@ -285,7 +289,7 @@ jobs::HoldingAnswer SafetyNet::askHolding() {
     if (!flow_->baseKnown()) return jobs::HoldingAnswer::EveryBlock;
     enum { Read, EveryBlock, Cancel };
     QString question = text(Message::HoldingQuestion);
-    question.replace(QLatin1String("%s"), dateText(flow_->baseWhen()));
+    question.replace(QLatin1String("%s"), baseText(flow_->baseWhen(), flow_->baseBy()));
     switch (form_.prompts().choose(
         &form_, text(Message::UploadQuestionTitle), question,
         {text(Message::ReadAndMerge), text(Message::SendEveryBlock), text(Message::ButtonCancel)}, Read, Cancel)) {
@@ -303,7 +307,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
     a.checkAfter = settings().value(QLatin1String(kCheckAfterUpload), false).toBool();
     if (proposal.merge) {
         MergeDialogOptions options;
-        options.baseDate = dateText(proposal.baseWhen);
+        options.baseDate = baseText(proposal.baseWhen, proposal.baseBy);
         options.offerCheckAfter = true;
         options.checkAfterTicked = a.checkAfter;
         const std::string baseDate = options.baseDate.toStdString();
@@ -427,10 +431,10 @@ void SafetyNet::fileLoaded(const Image& image) {
 std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
     registry::Register* reg = buildingRegister();
     if (!reg) return std::nullopt;
-    std::string when;
-    auto image = reg->baseImageFor(file, &when);
+    std::string when, by;
+    auto image = reg->baseImageFor(file, &when, &by);
     if (!image) return std::nullopt;
-    return Base{*image, QDateTime::fromString(QString::fromStdString(when), Qt::ISODate)};
+    return Base{*image, QDateTime::fromString(QString::fromStdString(when), Qt::ISODate), by};
 }
 
 void SafetyNet::fileSaved(const QString& path) {
@@ -560,7 +564,7 @@ void SafetyNet::showRegister() {
     const auto id = dialog.chosenVisit();
     const auto visit = key && id ? reg->visit(*key, *id) : std::nullopt;
     if (!visit) return;
-    origin_ = jobs::Origin{jobs::Origin::Kind::Visit, *key, *chosen, visit->time};
+    origin_ = jobs::Origin{jobs::Origin::Kind::Visit, *key, *chosen, visit->time, visit->technician};
     base_.reset();
     fileImage_.reset();
     const QString building = buildingText(*key);

@@ -65,6 +65,7 @@ public:
     struct Base {
         Image image{};
         QDateTime when;
+        std::string by;  // the colleague whose visit read it (empty: this technician or not known)
     };
     // Where a loaded file's base is found (the image of the controller it was
     // made from); without it a loaded file has no base and its upload
@@ -99,6 +100,8 @@ private:
     void uploadEnded();
     void offerReport();  // the notice after an upload the register recorded
     QString dateText(const std::string& isoTime) const;
+    // The base's date, naming the colleague whose visit read it.
+    QString baseText(const std::string& isoTime, const std::string& by) const;
     QString buildingText(const registry::ControllerKey& key);
     QString portText() const;
 

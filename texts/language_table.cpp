@@ -493,6 +493,8 @@ constexpr Row<Message> kMessage[] = {
     TEXT_ROW(Message::CompanyWaitingMany, "%d wizyt czeka", "%d visits waiting", "%d ..."),
     TEXT_ROW(Message::CompanySyncNow, "Synchronizuj teraz", "Synchronise now", M),
     TEXT_ROW(Message::CompanySyncFailed, "synchronizacja nieudana: %s", "synchronisation failed: %s", "...: %s"),
+    TEXT_ROW(Message::CompanyNoDriver, "Rejestr firmy: ta wersja programu nie ma sterownika PostgreSQL",
+             "Company register: this build lacks the PostgreSQL driver", M),
     TEXT_ROW(Message::FieldHistory, "Historia zmian opisu", "History of the details", M),
     TEXT_ROW(Message::FieldHistoryField, "Pole", "Field", M), TEXT_ROW(Message::FieldHistoryWhen, "Kiedy", "When", M),
     TEXT_ROW(Message::FieldHistoryWho, "Kto", "Who", M), TEXT_ROW(Message::FieldHistoryOld, "Było", "Was", M),

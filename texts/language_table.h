@@ -354,6 +354,7 @@ enum class Message {
     CompanyWaitingMany,   // 0, 5-21, 25-31, ...
     CompanySyncNow,       // the Register window's button
     CompanySyncFailed,    // printf format: why the last sync did not finish
+    CompanyNoDriver,      // this build has no PostgreSQL driver (the Windows kit)
     FieldHistory,         // the Register window's list of replaced edits
     FieldHistoryField,    // its columns: the field, when, who, old, new
     FieldHistoryWhen,

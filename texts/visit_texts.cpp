@@ -211,7 +211,9 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     const auto text = [language](Message m) { return messageText(m, language); };
     if (s.running) return text(Message::CompanySyncing);
     std::string out;
-    if (s.offline) {
+    if (s.noDriver) {
+        out = text(Message::CompanyNoDriver);
+    } else if (s.offline) {
         out = text(Message::CompanyOffline);
     } else if (s.lastSync) {
         char time[8];
@@ -222,7 +224,8 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     } else {
         out = text(Message::CompanyNotYetSynced);
     }
-    if (!s.offline && !s.failure.empty()) out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
+    if (!s.offline && !s.noDriver && !s.failure.empty())
+        out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
     if (s.waiting > 0) out += " — " + withNumber(text(waitingForm(s.waiting)), s.waiting);
     return out;
 }

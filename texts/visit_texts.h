@@ -51,6 +51,7 @@ struct CompanyRegisterState {
     std::optional<LocalTime> lastSync;  // when the last sync finished
     int waiting = 0;                    // visits recorded here and not yet on the server
     std::string failure;                // why the last sync stopped after reaching the server
+    bool noDriver = false;              // this build cannot reach any server
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
 // visits waiting"; the date too when the sync was not on the day of `now`;

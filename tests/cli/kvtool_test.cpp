@@ -4,6 +4,7 @@
 #include "files/key_file.h"
 #include "files/sealed_files.h"
 #include "registry/building_register.h"
+#include "registry/company_sync.h"
 #include "registry/key_store.h"
 #include "image/codecs.h"
 #include "image/flat_actions.h"
@@ -1297,17 +1298,18 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
         std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     };
-    // Laptop 1 reads A and edits the file; then names the building.
+    // Laptop 2 has read A; then laptop 1 (Jan Kowalski) reads it and edits
+    // the file, and names the building.
     writeImage(us::imageA());
     startSimulator();
     const std::string port = pair->appPath(), read = (dir / "read.kvd").string();
-    ASSERT_EQ(run({"download", "--port", port, "-o", read}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
+    ASSERT_EQ(run({"download", "--port", port, "-o", read, "--technician", "Jan Kowalski"}).exit, 0);
     std::ofstream(dir / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
     ASSERT_EQ(run({"import-csv", read, "general_codes", (dir / "codes.csv").string(), "-o",
                    (laptop2 / "edited.kvd").string(), "--append"})
                   .exit,
               0);
-    ASSERT_EQ(kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "own.kvd").string()}).exit, 0);
     // Both name the building before either syncs; laptop 2 later.
     ASSERT_EQ(run({"register", "name", "4660", "Lipowa 5"}).exit, 0);
     ASSERT_EQ(kvtool(laptop2, {"register", "name", "1/4660", "Lipowa 7"}).exit, 0);
@@ -1335,6 +1337,8 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
     startSimulator();
     const Outcome merged = kvtool(laptop2, {"upload", "--port", port, file, "--yes", "--lang", "en"});
     EXPECT_EQ(merged.exit, 0) << merged.out << merged.err;
+    EXPECT_NE(merged.out.find("since 20"), std::string::npos) << merged.out;
+    EXPECT_NE(merged.out.find("(Jan K.)"), std::string::npos) << merged.out;
     sim.reset();
     EXPECT_EQ(dumped(), us::keypad(imageOf(file)));
     ASSERT_EQ(kvtool(laptop2, {"register", "sync"}).exit, 0);
@@ -1355,6 +1359,46 @@ TEST_F(CompanyRegister, TwoLaptopsShareVisitsFilesAndNamesAndTheGuardSeesThem) {
                 EXPECT_EQ(data.indexOf(QByteArray(reinterpret_cast<const char*>(plain.data() + at), 32)), -1);
     }
     EXPECT_GE(seen, 2);
+}
+
+// A server set up anew (or another one) gets everything again: what was
+// marked pushed and pulled held for the server before.
+TEST_F(CompanyRegister, AServerSetUpAnewGetsEverythingAgain) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
+    ASSERT_TRUE(QSqlQuery(server).exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public")));
+    ASSERT_EQ(run({"register", "server-setup", url}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"register", "sync", "--server", url}).exit, 0);
+    const Outcome again = run({"register", "sync"});
+    ASSERT_EQ(again.exit, 0) << again.err;
+    expectEqualEverywhere(dir);
+    EXPECT_EQ(serverCount("visits"), 1);
+}
+
+// What the window shows after a sync that failed: "offline" only when no
+// server was reached; a server that refused says why.
+TEST_F(CompanyRegister, TheStateTellsAServerNotReachedFromOneThatRefused) {
+    ASSERT_EQ(run({"download", "--port", "sim", "-o", (dir / "a.kvd").string()}).exit, 0);
+    ASSERT_TRUE(QSqlQuery(server).exec(QStringLiteral("INSERT INTO schema_version(version) VALUES(2)")));
+    const struct {
+        const char* name;
+        std::string url;
+        bool offline;
+        const char* reason;
+    } rows[] = {{"nothing listens", "postgresql://kelvane@127.0.0.1:1/company", true, "cannot reach"},
+                {"a newer schema", url, false, "newer"}};
+    kelvane::registry::setKeyFile((dir / "data.key").string());
+    kelvane::registry::reloadDataKey();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run({"register", "sync", "--server", row.url}).exit, 4);
+        kelvane::registry::Register reg;
+        ASSERT_TRUE(reg.open((dir / "register.sqlite").string())) << reg.error();
+        const kelvane::registry::SyncState state = kelvane::registry::syncState(reg);
+        EXPECT_EQ(state.offline, row.offline);
+        EXPECT_NE(state.lastError.find(row.reason), std::string::npos) << state.lastError;
+        EXPECT_EQ(state.waitingVisits, 1);
+    }
 }
 
 // A sync stopped at any moment (kvtool killed, the server stopped) is

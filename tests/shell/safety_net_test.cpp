@@ -493,6 +493,16 @@ private slots:
         QVERIFY2(f.prompts.shown.last().text.contains(QStringLiteral("1.3")), qPrintable(f.prompts.shown.last().text));
 
         // The file's base is the first download: 1.3 changed at the controller only, and is kept.
+        // That visit was a colleague's (as a sync brings it): the title names him.
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("colleague"));
+            db.setDatabaseName(f.registerPath());
+            QVERIFY(db.open() &&
+                    QSqlQuery(db).exec(QStringLiteral(
+                        "UPDATE visits SET technician = 'Jan Kowalski' WHERE id = (SELECT min(id) FROM visits)")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("colleague"));
         QVERIFY(f.form.loadDataFile(path));
         QString tree;
         f.prompts.dialogs = {[&](QDialog* d) {
@@ -501,7 +511,8 @@ private slots:
             return int(QDialog::Accepted);
         }};
         f.run("UPLOAD");
-        QVERIFY2(tree.contains(text(texts::Message::MergeKept).replace(QLatin1String("%s"), QString()).left(20)),
+        QVERIFY2(tree.contains(text(texts::Message::MergeKept).replace(QLatin1String("%s"), QString()).left(20)) &&
+                     tree.contains(QStringLiteral(" (Jan K.)")),
                  qPrintable(tree));
         QCOMPARE(f.controller()[mem::kParams + 22], 60);
         QCOMPARE(DecodeBcdCode(f.controller().data() + open13), 4242);

@@ -84,6 +84,9 @@ TEST(VisitTexts, TheCompanyRegistersStateReadsInBothLanguages) {
          "Rejestr firmy: zsynchronizowano 10:42 — synchronizacja nieudana: schema 9 is newer — 5 wizyt czeka",
          "Company register: synchronised 10:42 — synchronisation failed: schema 9 is newer — 5 visits waiting"},
         {{true, true, true, today, 3, ""}, "Rejestr firmy: synchronizacja…", "Company register: synchronising…"},
+        {{true, false, false, {}, 2, "the driver is missing", true},
+         "Rejestr firmy: ta wersja programu nie ma sterownika PostgreSQL — 2 wizyty czekają",
+         "Company register: this build lacks the PostgreSQL driver — 2 visits waiting"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(companyRegisterText(c.state, now, kPolish), c.polish);
