@@ -460,6 +460,12 @@ constexpr Row<Message> kMessage[] = {
              "The passphrase needs at least %d characters", "...: %d"),
     TEXT_ROW(Message::KeyPassphrasesDiffer, "Hasła się różnią", "The passphrases differ", M),
     TEXT_ROW(Message::KeyExported, "Klucz %s zapisany w pliku %s, zabezpieczony hasłem",
+    TEXT_ROW(Message::GuardNoDataKey,
+             "ten komputer nie ma klucza danych rejestru, więc rejestr budynków nie wie, skąd pochodzą te dane: "
+             "zaimportuj klucz (w KelvaneMini Menu → Klucz danych…, w kvtool: kvtool key import)",
+             "this computer does not have the register's data key, so the building register cannot know where these "
+             "data come from: import the key (in KelvaneMini Menu → Data key…, in kvtool: kvtool key import)",
+             M),
              "Key %s written to %s, wrapped with the passphrase", "%s: %s"),
     TEXT_ROW(Message::KeyNotWritten, "Nie zapisano pliku %s", "The file %s was not written", "...: %s"),
     TEXT_ROW(Message::KeyUnreadable, "Nie można odczytać pliku %s; nic nie zmieniono",

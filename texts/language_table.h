@@ -320,6 +320,7 @@ enum class Message {
     ReadAndMerge,        // the default answer: read, then merge
     SendEveryBlock,      // the other answer
     UploadCancelled,     // status: the upload was not started
+    GuardNoDataKey,      // ... because this computer lacks the register's data key
     VisitOpened,         // status and title: printf format: the visit's date, the building
     MergeBase,           // a conflict's base value: its column
     // keys
