@@ -436,14 +436,27 @@ std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
 void SafetyNet::fileSaved(const QString& path) {
     fileImage_ = form_.document().working;
     registry::Register* reg = buildingRegister();
-    if (!reg) return;  // the file is saved all the same; only the register's index of it is missing
+    // The file is saved all the same; only the register's note of its
+    // building is missing, and its upload will not know where it comes from.
+    const auto notNoted = [this](const QString& why) {
+        form_.setNotice([why](int language) {
+            return QString::fromUtf8(texts::messageText(Message::FileNotNoted, language))
+                .replace(QLatin1String("%s"), why)
+                .toHtmlEscaped();
+        });
+    };
+    if (!reg) {
+        if (registry::Register::available()) notNoted(registerError_);
+        return;
+    }
     std::optional<Image> base;
     if (base_) base = base_->image;
     std::optional<registry::ControllerKey> origin;
     if (origin_.kind == jobs::Origin::Kind::Download || origin_.kind == jobs::Origin::Kind::Visit) origin = origin_.key;
     if (origin_.kind == jobs::Origin::Kind::File)
         if (const auto origins = reg->originsOf(origin_.image); !origins.empty()) origin = origins.front().key;
-    reg->recordSavedFile(path.toStdString(), form_.document().working, origin, base);
+    if (!reg->recordSavedFile(path.toStdString(), form_.document().working, origin, base))
+        notNoted(QString::fromStdString(reg->error()));
 }
 
 void SafetyNet::transferCompleted(bool upload) {

@@ -377,6 +377,12 @@ constexpr Row<Message> kMessage[] = {
              "a number from 4 to 252 divisible by 4 is required", M),
     TEXT_ROW(Message::RuleKeyNumber, "wymagana liczba od 0 do 127", "a number from 0 to 127 is required", M),
     TEXT_ROW(Message::BackupsSource, "Skąd", "Made by", M),
+    TEXT_ROW(Message::FileNotNoted,
+             "Rejestr budynków nie zanotował, z którego budynku pochodzi ten plik (%s): przed jego wysłaniem "
+             "program ostrzeże, że nie wie, skąd są dane",
+             "The building register did not note which building this file comes from (%s): before its upload "
+             "the program will warn that it does not know where the data come from",
+             "... (%s)"),
     TEXT_ROW(Message::BackupsDownloaded, "pobranie", "download", M),
     TEXT_ROW(Message::BackupsUploaded, "wysłanie", "upload", M),
     TEXT_ROW(Message::RegisterTitle, "Rejestr budynków", "Building register", M),

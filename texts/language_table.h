@@ -258,6 +258,7 @@ enum class Message {
     CsvFolderWritten,   // the folder, files
     CsvRead,            // the table's caption, the file, rows
     CardsSaved,         // the file
+    FileNotNoted,       // why: the register could not note the saved file's building
     DataFileOpenTitle,  // the data files' open and save dialogs
     DataFileSaveTitle,
     DataFileFilter,

@@ -732,6 +732,21 @@ private slots:
         Fixture f;
         f.run("DOWNLOAD");
         f.setP204(60);
+    void savingWithTheRegisterBrokenSaysTheBuildingIsNotNoted() {
+        if (!registry::Register::available()) QSKIP("the building register is not part of this build");
+        QTemporaryDir office;
+        const QString reg = office.filePath(QStringLiteral("register.sqlite"));
+        QFile broken(reg);
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("random bytes, no database");
+        broken.close();
+        Fixture f(reg);
+        f.prompts.files = {f.dir.filePath(QStringLiteral("lipowa.kvd"))};
+        f.form.action("SAVE")->trigger();
+        QVERIFY2(f.form.noticeText().startsWith(QStringLiteral("Rejestr budynków nie zanotował")),
+                 qPrintable(f.form.noticeText()));
+    }
+
         f.prompts.uploadAnswers = {{true, false, false}};
         f.run("UPLOAD");
         const QString command = QString::fromUtf8(texts::reportText(texts::ReportText::Command, texts::kPolish));
