@@ -294,6 +294,14 @@ constexpr Row<Message> kMessage[] = {
              "every block that is not empty; residents, keys, general codes and digitizers that are not in the window "
              "will be erased from the controller.",
              M),
+    TEXT_ROW(Message::UnknownAfterCutOff,
+             "Zawartość zasilacza jest nieznana: wysyłanie do niego zostało przerwane w trakcie i mógł przyjąć część "
+             "nowych danych. Wysłanie nadpisze każdy niepusty blok; lokatorzy, klucze, kody ogólne i digitalizery, "
+             "których nie ma w oknie, zostaną w zasilaczu skasowane.",
+             "The controller's contents are unknown: an upload to it was cut off part-way, and it may hold part of the "
+             "new data. Sending overwrites every block that is not empty; residents, keys, general codes and "
+             "digitizers that are not in the window will be erased from the controller.",
+             M),
     TEXT_ROW(Message::NothingToSend, "Nic do wysłania: zasilacz ma już te dane.",
              "Nothing to send: the controller already holds this data.", M),
     TEXT_ROW(Message::ButtonSend, "Wyślij", "Send", M), TEXT_ROW(Message::ButtonCancel, "Anuluj", "Cancel", M),

@@ -211,7 +211,8 @@ enum class Message {
     CompareTitle,  // dialog titles
     UploadQuestionTitle,
     CheckTitle,
-    UnknownController,  // an upload with nothing downloaded in this run
+    UnknownController,   // an upload with nothing downloaded in this run
+    UnknownAfterCutOff,  // ... because an upload to it was cut off part-way
     NothingToSend,
     ButtonSend,
     ButtonCancel,

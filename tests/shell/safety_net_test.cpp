@@ -383,7 +383,10 @@ private slots:
             sim::ControllerPort::withController(
                 [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
-            QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
+            QVERIFY2(f.prompts.lastChangeTexts.warning == (!c.unknown ? QString()
+                                                                      : text(c.cut ? texts::Message::UnknownAfterCutOff
+                                                                                   : texts::Message::UnknownController)),
+                     c.name);
             QVERIFY2(f.controller() == before, c.name);  // Cancel sent nothing
             QVERIFY2((before == sampleBuildingImage()) != c.cut, c.name);
         }
