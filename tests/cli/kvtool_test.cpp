@@ -377,8 +377,8 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     } cases[] = {
         {{"4660", second},
          0,
-         {"Lipowa 5", "ul. Lipowa 5, Kraków", "Jan Kowalski", "ID 1, serial number 4660", "••••"},
-         {"4071", "5820", "9753"}},
+         {"Lipowa 5", "ul. Lipowa 5, Kraków", "Jan Kowalski", "ID 1, serial number 4660", "••••", "with kvtool."},
+         {"4071", "5820", "9753", "KelvaneMini"}},
         {{"1/4660", second, "--show-codes"}, 0, {"4071", "5820", "9753", "Building manager"}, {"masked"}},
         {{"4660", first}, 0, {"nothing to compare with"}, {"Jan Kowalski"}},
         {{"777", whole}, 0, {" more (the full list is in the program's register)", "Building manager"}, {}},
