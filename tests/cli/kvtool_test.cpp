@@ -593,6 +593,9 @@ TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
     const Outcome cards = run({"cards", a, "-o", (dir / "c.pdf").string(), "--flat", "1.5", "--lang", "en"});
     EXPECT_EQ(cards.exit, 0) << cards.err;
     EXPECT_NE(cards.out.find(english(ToolText::CardPages, 1)), std::string::npos) << cards.out;
+    const Outcome none = run({"cards", a, "-o", (dir / "c.pdf").string(), "--flat", "2.33", "--lang", "en"});
+    EXPECT_EQ(none.exit, 8) << none.err;
+    EXPECT_NE(none.err.find("The flat has no code"), std::string::npos) << none.err;
 }
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {
