@@ -222,6 +222,9 @@ enum class Message {
     UnsavedDownload,  // edits a download, a LOAD or the end would lose
     UnsavedLoad,
     UnsavedExit,
+    SentUnsavedDownload,  // the same, after the window's data were sent but not saved
+    SentUnsavedLoad,
+    SentUnsavedExit,
     ButtonSave,
     ButtonDiscard,
     Cp1250Loss,  // printf format: the characters that become "?"
@@ -255,11 +258,11 @@ enum class Message {
     // What the status bar says after a file command; printf formats
     FileOpened,         // the file
     FileSaved,          // the file
+    FileNotNoted,       // why: the register could not note the saved file's building
     CsvWritten,         // the file, rows
     CsvFolderWritten,   // the folder, files
     CsvRead,            // the table's caption, the file, rows
     CardsSaved,         // the file
-    FileNotNoted,       // why: the register could not note the saved file's building
     DataFileOpenTitle,  // the data files' open and save dialogs
     DataFileSaveTitle,
     DataFileFilter,
@@ -317,12 +320,12 @@ enum class Message {
     GuardNoRegister,     // printf format: why the register is not available
     GuardNoAnswer,       // the probe went unanswered
     GuardOriginUnknown,  // the register does not know the image
+    GuardNoDataKey,      // ... because this computer lacks the register's data key
     GuardSendAnyway,     // the guard's button
     HoldingQuestion,     // printf format: when the file's base was read
     ReadAndMerge,        // the default answer: read, then merge
     SendEveryBlock,      // the other answer
     UploadCancelled,     // status: the upload was not started
-    GuardNoDataKey,      // ... because this computer lacks the register's data key
     VisitOpened,         // status and title: printf format: the visit's date, the building
     MergeBase,           // a conflict's base value: its column
     // keys
