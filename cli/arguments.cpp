@@ -322,8 +322,10 @@ const char* const kExitCodes =
     "  6    differences found (check, diff, register diff, upload --check, flash --verify-config), warnings\n"
     "       (lint), conflicts no --prefer decided or merged rows that do not fit (merge, upload --base)\n"
     "  7    upload refused: the file's image came from another controller, or that cannot be told\n"
-    "       (no register, no answer, an image it does not know) (--other-controller sends anyway)\n"
-    "  8    flat: the action was refused (no such flat, key or code; nothing written)\n"
+    "       (no register, no data key, no answer, an image it does not know) (--other-controller sends\n"
+    "       anyway)\n"
+    "  8    flat: the action was refused (no such flat, key or code; nothing written); cards --flat:\n"
+    "       no such flat\n"
     "  130  interrupted (Ctrl-C; a second Ctrl-C ends at once)\n";
 
 std::string seconds(int ms) { return std::to_string((ms + 500) / 1000) + " s"; }

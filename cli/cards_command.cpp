@@ -29,6 +29,10 @@ int cardsCommand(const Tool& tool) {
                                   format(kelvane::texts::badFlatText(tool.language), tool.args.value("--flat"))));
             return kUsage;
         }
+        if (!kelvane::flatExists(image, *slot)) {
+            tool.error(path, kelvane::texts::flatRefusalText(kelvane::FlatRefusal::NoSuchFlat, tool.language));
+            return kFlatRefused;
+        }
         image = kelvane::onlyFlat(image, *slot);
     }
     const auto pages = kelvane::layoutCardPages(image, texts, tool.args.value("--text"));

@@ -52,8 +52,8 @@ int reportCommand(const Tool& tool) {
         return kFileError;
     }
     const auto codes = tool.args.has("--show-codes") ? kelvane::texts::CodeView::Shown : kelvane::texts::CodeView::Masked;
-    const auto sheet = kelvane::texts::visitReportSheet(*gathered.report, tool.language, codes,
-                                                        kelvane::texts::parseStoredTime(kelvane::registry::now()));
+    const auto sheet = kelvane::texts::visitReportSheet(
+        *gathered.report, tool.language, codes, kelvane::texts::parseStoredTime(kelvane::registry::now()), "kvtool");
     const std::string out = tool.args.value("--output");
     kelvane::ReportFit fit;
     if (auto fault = kelvane::WriteFault::None; !kelvane::WriteReportPdf(kelvane::pathFromUtf8(out), sheet, &fault, &fit)) {

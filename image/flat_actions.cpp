@@ -339,6 +339,8 @@ FlatActionResult newGeneralCode(const Image& image, int oldCode, std::optional<i
     return done(image, std::move(r));
 }
 
+bool flatExists(const Image& image, FlatSlot slot) { return slotInUse(image, slot); }
+
 Image onlyFlat(const Image& image, FlatSlot slot) {
     Image out = image;
     for (int i = 0; i < kResidentSlots; ++i) {

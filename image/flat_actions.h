@@ -110,5 +110,7 @@ FlatActionResult newGeneralCode(const Image& image, int oldCode, std::optional<i
 // The image with the residents' codes of `slot` only: what the cards of that
 // one flat are printed from.
 Image onlyFlat(const Image& image, FlatSlot slot);
+// Whether `slot` holds any code in the residents' table (else NoSuchFlat).
+bool flatExists(const Image& image, FlatSlot slot);
 
 }  // namespace kelvane

@@ -102,6 +102,11 @@ void UploadFlow::decideGuard() {
         if (std::any_of(origins.begin(), origins.end(), [&](const auto& o) { return o.key == connected; }))
             return from(connected);
         if (!origins.empty()) return from(origins.front().key);
+        if (!reg_->imagesNote().empty()) {
+            g.verdict = GuardVerdict::Undecided;
+            g.reason = GuardReason::NoDataKey;
+            return;
+        }
         break;
     }
     case Origin::Kind::None: break;

@@ -94,7 +94,9 @@ enum class GuardVerdict {
     OtherController,  // it came from another one (origin names it)
     Undecided,        // the guard cannot tell (reason)
 };
-enum class GuardReason { None, RegisterUnavailable, NoAnswer, OriginUnknown };
+// NoDataKey: the register keeps no images without this computer's key, so a
+// file's origin cannot be known until the key is imported.
+enum class GuardReason { None, RegisterUnavailable, NoAnswer, OriginUnknown, NoDataKey };
 
 struct Guard {
     GuardVerdict verdict = GuardVerdict::Undecided;

@@ -85,8 +85,8 @@ bool writeReport(const QString& path) {
     if (!recorded) return false;
     const auto gathered = jobs::gatherVisitReport(reg, lipowa, recorded->visitId);
     if (!gathered.report) return false;
-    const auto sheet =
-        texts::visitReportSheet(*gathered.report, texts::kPolish, texts::CodeView::Masked, {2026, 12, 9, 10, 40, 0});
+    const auto sheet = texts::visitReportSheet(*gathered.report, texts::kPolish, texts::CodeView::Masked,
+                                               {2026, 12, 9, 10, 40, 0}, "KelvaneMini");
     return WriteReportPdf(pathFromUtf8(path.toStdString()), sheet);
 }
 

@@ -123,6 +123,13 @@ bool MainWindow::confirmDiscard(texts::Message question) {
     const bool edited = withDescription ? document_.edits.edited(window, document_.working, description().toStdString())
                                         : document_.edits.imageEdited(window, document_.working);
     if (!edited) return true;
+    // After a merged upload the window holds what the controller was sent,
+    // only no file holds it.
+    if (document_.deviceKnown && document_.device == document_.working && !document_.edits.windowEdited(window) &&
+        document_.edits.imageEdited(window, document_.working))
+        question = question == texts::Message::UnsavedDownload ? texts::Message::SentUnsavedDownload
+                   : question == texts::Message::UnsavedLoad   ? texts::Message::SentUnsavedLoad
+                                                               : texts::Message::SentUnsavedExit;
     enum { Save, Discard, Cancel };
     const QStringList buttons = {messageText(texts::Message::ButtonSave), messageText(texts::Message::ButtonDiscard),
                                  messageText(texts::Message::ButtonCancel)};

@@ -178,6 +178,13 @@ bool SafetyNet::deviceKnownHere() const {
            held_->key.serialNumber == now->serialNumber;
 }
 
+QString SafetyNet::unknownWarning() const {
+    const auto& now = link_.lastIdentity();
+    const bool cut = cutOff_ && cutOffPort_ == link_.portName() && now && cutOff_->deviceId == now->id &&
+                     cutOff_->serialNumber == now->serialNumber;
+    return text(cut ? Message::UnknownAfterCutOff : Message::UnknownController);
+}
+
 QString SafetyNet::dateText(const std::string& isoTime) const {
     const QDateTime when = QDateTime::fromString(QString::fromStdString(isoTime), Qt::ISODate);
     if (!when.isValid()) return QString::fromStdString(isoTime);
@@ -329,7 +336,7 @@ jobs::ConfirmAnswer SafetyNet::askConfirm() {
         const jobs::Plan plan = flow_->plan();
         ChangeDialogTexts t;
         t.title = text(Message::UploadQuestionTitle);
-        if (unknown) t.warning = text(Message::UnknownController);
+        if (unknown) t.warning = unknownWarning();
         t.accept = text(Message::ButtonSend);
         t.reject = text(Message::ButtonCancel);
         if (!unknown) t.dontAsk = text(Message::DontAskAgain);  // the unknown case is always asked
@@ -370,7 +377,13 @@ void SafetyNet::uploadEnded() {
     case jobs::End::SendFailed:
         // Blocks may have reached the controller before the line failed: what
         // was read or sent before no longer says what it holds.
-        if (r.upload.result != link::UploadResult::LineBusy) held_.reset();
+        if (r.upload.result != link::UploadResult::LineBusy) {
+            held_.reset();
+            if (const auto& id = link_.lastIdentity()) {
+                cutOff_ = registry::ControllerKey{id->id, id->serialNumber};
+                cutOffPort_ = link_.portName();
+            }
+        }
         form_.setNotice(QString());  // an earlier upload's "sent" no longer stands
         break;
     case jobs::End::Sent:
@@ -440,14 +453,27 @@ std::optional<SafetyNet::Base> SafetyNet::registeredBase(const Image& file) {
 void SafetyNet::fileSaved(const QString& path) {
     fileImage_ = form_.document().working;
     registry::Register* reg = buildingRegister();
-    if (!reg) return;  // the file is saved all the same; only the register's index of it is missing
+    // The file is saved all the same; only the register's note of its
+    // building is missing, and its upload will not know where it comes from.
+    const auto notNoted = [this](const QString& why) {
+        form_.setNotice([why](int language) {
+            return QString::fromUtf8(texts::messageText(Message::FileNotNoted, language))
+                .replace(QLatin1String("%s"), why)
+                .toHtmlEscaped();
+        });
+    };
+    if (!reg) {
+        if (registry::Register::available()) notNoted(registerError_);
+        return;
+    }
     std::optional<Image> base;
     if (base_) base = base_->image;
     std::optional<registry::ControllerKey> origin;
     if (origin_.kind == jobs::Origin::Kind::Download || origin_.kind == jobs::Origin::Kind::Visit) origin = origin_.key;
     if (origin_.kind == jobs::Origin::Kind::File)
         if (const auto origins = reg->originsOf(origin_.image); !origins.empty()) origin = origins.front().key;
-    reg->recordSavedFile(path.toStdString(), form_.document().working, origin, base);
+    if (!reg->recordSavedFile(path.toStdString(), form_.document().working, origin, base))
+        notNoted(QString::fromStdString(reg->error()));
 }
 
 void SafetyNet::transferCompleted(bool upload) {
@@ -462,6 +488,7 @@ void SafetyNet::transferCompleted(bool upload) {
     const registry::ControllerKey key =
         identity ? registry::ControllerKey{identity->id, identity->serialNumber} : registry::kUnknownController;
     held_ = jobs::Held{key, form_.document().device, registry::now()};
+    cutOff_.reset();
     heldPort_ = link_.portName();
     origin_ = identity ? jobs::Origin{jobs::Origin::Kind::Download, key, {}, {}} : jobs::Origin{};
     // A window that no longer matches its file (a merged upload) keeps its mark.
@@ -506,7 +533,7 @@ void SafetyNet::compare() {
     ChangeDialogTexts t;
     t.title = text(Message::CompareTitle);
     const bool known = deviceKnownHere();
-    if (!known) t.warning = text(Message::UnknownController);
+    if (!known) t.warning = unknownWarning();
     if (changes.empty()) t.note = text(Message::NoDifferences);
     t.reject = text(Message::ButtonClose);
     form_.prompts().showChanges(&form_, t,

@@ -113,6 +113,11 @@ private:
     std::optional<jobs::Held> held_;
     std::string heldPort_;
     bool deviceKnownHere() const;  // held_ is what the controller now chosen holds
+    // The controller and port of an upload cut off part-way, until the next
+    // completed transfer: its contents are unknown for that reason.
+    std::optional<registry::ControllerKey> cutOff_;
+    std::string cutOffPort_;
+    QString unknownWarning() const;  // why the chosen controller's contents are unknown
     std::unique_ptr<jobs::UploadFlow> flow_;
     std::optional<Image> fileImage_;  // the open file's image: after an upload the title marks a difference
 

@@ -54,7 +54,7 @@ QString makeVisitReport(QWidget* parent, Prompts& prompts, registry::Register& r
     const QDateTime now = QDateTime::currentDateTime();
     const texts::LocalTime made{now.date().year(), now.date().month(),  now.date().day(),
                                 now.time().hour(), now.time().minute(), now.time().second()};
-    const ReportSheet sheet = texts::visitReportSheet(*gathered.report, language, codes, made);
+    const ReportSheet sheet = texts::visitReportSheet(*gathered.report, language, codes, made, "KelvaneMini");
     WriteFault fault = WriteFault::None;
     if (!WriteReportPdf(pathFromUtf8(path.toStdString()), sheet, &fault)) {
         prompts.error(parent, title, QString::fromStdString(texts::writeFaultText(fault, language)));

@@ -294,6 +294,14 @@ constexpr Row<Message> kMessage[] = {
              "every block that is not empty; residents, keys, general codes and digitizers that are not in the window "
              "will be erased from the controller.",
              M),
+    TEXT_ROW(Message::UnknownAfterCutOff,
+             "Zawartość zasilacza jest nieznana: wysyłanie do niego zostało przerwane w trakcie i mógł przyjąć część "
+             "nowych danych. Wysłanie nadpisze każdy niepusty blok; lokatorzy, klucze, kody ogólne i digitalizery, "
+             "których nie ma w oknie, zostaną w zasilaczu skasowane.",
+             "The controller's contents are unknown: an upload to it was cut off part-way, and it may hold part of the "
+             "new data. Sending overwrites every block that is not empty; residents, keys, general codes and "
+             "digitizers that are not in the window will be erased from the controller.",
+             M),
     TEXT_ROW(Message::NothingToSend, "Nic do wysłania: zasilacz ma już te dane.",
              "Nothing to send: the controller already holds this data.", M),
     TEXT_ROW(Message::ButtonSend, "Wyślij", "Send", M), TEXT_ROW(Message::ButtonCancel, "Anuluj", "Cancel", M),
@@ -307,6 +315,23 @@ constexpr Row<Message> kMessage[] = {
              "The changes in the window have been neither sent nor saved. Loading a file replaces them.", M),
     TEXT_ROW(Message::UnsavedExit, "Zmiany w oknie nie zostały wysłane ani zapisane. Zakończenie programu je utraci.",
              "The changes in the window have been neither sent nor saved. Ending the program loses them.", M),
+    TEXT_ROW(Message::SentUnsavedDownload,
+             "Zmiany w oknie zostały wysłane do zasilacza, ale nie zapisane w pliku. Pobranie danych z zasilacza je "
+             "zastąpi.",
+             "The changes in the window were sent to the controller but not saved in a file. Downloading from the "
+             "controller replaces them.",
+             M),
+    TEXT_ROW(Message::SentUnsavedLoad,
+             "Zmiany w oknie zostały wysłane do zasilacza, ale nie zapisane w pliku. Wczytanie pliku je zastąpi.",
+             "The changes in the window were sent to the controller but not saved in a file. Loading a file replaces "
+             "them.",
+             M),
+    TEXT_ROW(Message::SentUnsavedExit,
+             "Zmiany w oknie zostały wysłane do zasilacza, ale nie zapisane w pliku. Zakończenie programu zamknie je "
+             "bez zapisu.",
+             "The changes in the window were sent to the controller but not saved in a file. Ending the program "
+             "leaves them unsaved.",
+             M),
     TEXT_ROW(Message::ButtonSave, "Zapisz", "Save", M), TEXT_ROW(Message::ButtonDiscard, "Odrzuć", "Discard", M),
     TEXT_ROW(Message::Cp1250Loss,
              "Tych znaków opisu nie da się zapisać w pliku (Windows-1250); zostaną zapisane jako \"?\": %s",
@@ -352,6 +377,12 @@ constexpr Row<Message> kMessage[] = {
              "make the controller equal to the file (the controller's changes are undone)", M),
     TEXT_ROW(Message::FileOpened, "Wczytano plik %s", "Opened the file %s", ". %s"),
     TEXT_ROW(Message::FileSaved, "Zapisano plik %s", "Saved the file %s", ". %s"),
+    TEXT_ROW(Message::FileNotNoted,
+             "Rejestr budynków nie zanotował, z którego budynku pochodzi ten plik (%s): przed jego wysłaniem "
+             "program ostrzeże, że nie wie, skąd są dane",
+             "The building register did not note which building this file comes from (%s): before its upload "
+             "the program will warn that it does not know where the data come from",
+             "... (%s)"),
     TEXT_ROW(Message::CsvWritten, "Zapisano plik %s (wierszy: %d)", "Saved the file %s (%d rows)", ". %s %d"),
     TEXT_ROW(Message::CsvFolderWritten, "Zapisano pliki CSV w folderze %s (plików: %d)",
              "Saved the CSV files in the folder %s (%d files)", ". %s %d"),
@@ -429,6 +460,12 @@ constexpr Row<Message> kMessage[] = {
     TEXT_ROW(Message::GuardNoAnswer, "zasilacz nie odpowiada na zapytanie", "the controller does not answer the probe", M),
     TEXT_ROW(Message::GuardOriginUnknown, "rejestr budynków nie zna pochodzenia tych danych",
              "the building register does not know where these data come from", M),
+    TEXT_ROW(Message::GuardNoDataKey,
+             "ten komputer nie ma klucza danych rejestru, więc rejestr budynków nie wie, skąd pochodzą te dane: "
+             "zaimportuj klucz (w KelvaneMini Menu → Klucz danych…, w kvtool: kvtool key import)",
+             "this computer does not have the register's data key, so the building register cannot know where these "
+             "data come from: import the key (in KelvaneMini Menu → Data key…, in kvtool: kvtool key import)",
+             M),
     TEXT_ROW(Message::GuardSendAnyway, "Wyślij mimo to", "Send anyway", M),
     TEXT_ROW(
         Message::HoldingQuestion,

@@ -211,7 +211,8 @@ enum class Message {
     CompareTitle,  // dialog titles
     UploadQuestionTitle,
     CheckTitle,
-    UnknownController,  // an upload with nothing downloaded in this run
+    UnknownController,   // an upload with nothing downloaded in this run
+    UnknownAfterCutOff,  // ... because an upload to it was cut off part-way
     NothingToSend,
     ButtonSend,
     ButtonCancel,
@@ -221,6 +222,9 @@ enum class Message {
     UnsavedDownload,  // edits a download, a LOAD or the end would lose
     UnsavedLoad,
     UnsavedExit,
+    SentUnsavedDownload,  // the same, after the window's data were sent but not saved
+    SentUnsavedLoad,
+    SentUnsavedExit,
     ButtonSave,
     ButtonDiscard,
     Cp1250Loss,  // printf format: the characters that become "?"
@@ -254,6 +258,7 @@ enum class Message {
     // What the status bar says after a file command; printf formats
     FileOpened,         // the file
     FileSaved,          // the file
+    FileNotNoted,       // why: the register could not note the saved file's building
     CsvWritten,         // the file, rows
     CsvFolderWritten,   // the folder, files
     CsvRead,            // the table's caption, the file, rows
@@ -315,6 +320,7 @@ enum class Message {
     GuardNoRegister,     // printf format: why the register is not available
     GuardNoAnswer,       // the probe went unanswered
     GuardOriginUnknown,  // the register does not know the image
+    GuardNoDataKey,      // ... because this computer lacks the register's data key
     GuardSendAnyway,     // the guard's button
     HoldingQuestion,     // printf format: when the file's base was read
     ReadAndMerge,        // the default answer: read, then merge

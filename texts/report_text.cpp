@@ -54,7 +54,7 @@ enum class Sheet {
     SignTechnician,
     SignManager,
     More,    // "%d" lines left out
-    Footer,  // "%s" when made
+    Footer,  // "%s" when made, "%s" the program
     Masked,
     Unnamed,
     Unknown,
@@ -78,7 +78,7 @@ const Pair kSheet[] = {
     {"Technik (data, podpis)", "Technician (date, signature)"},
     {"Zarządca budynku (data, podpis)", "Building manager (date, signature)"},
     {"… i jeszcze %d (pełna lista w rejestrze programu)", "… and %d more (the full list is in the program's register)"},
-    {"Sporządzono %s programem KelvaneMini.", "Made %s with KelvaneMini."},
+    {"Sporządzono %s programem %s.", "Made %s with %s."},
     {"Kody i klucze zamaskowane (••••).", "Codes and keys masked (••••)."},
     {"(bez nazwy)", "(no name)"},
     {"nieznany", "unknown"},
@@ -90,6 +90,12 @@ const char* sheet(Sheet s, int language) { return kSheet[static_cast<int>(s)][pi
 std::string fill(const char* fmt, const std::string& a) {
     std::vector<char> buf(std::string(fmt).size() + a.size() + 32);
     std::snprintf(buf.data(), buf.size(), fmt, a.c_str());
+    return buf.data();
+}
+
+std::string fill(const char* fmt, const std::string& a, const std::string& b) {
+    std::vector<char> buf(std::string(fmt).size() + a.size() + b.size() + 32);
+    std::snprintf(buf.data(), buf.size(), fmt, a.c_str(), b.c_str());
     return buf.data();
 }
 
@@ -153,7 +159,8 @@ std::vector<Warning> maskedWarnings(std::vector<Warning> warnings) {
     return warnings;
 }
 
-ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, CodeView codes, const LocalTime& made) {
+ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, CodeView codes, const LocalTime& made,
+                             const std::string& program) {
     ReportSheet s;
     const registry::Controller& c = report.controller;
     const registry::Visit& v = report.visit;
@@ -195,7 +202,7 @@ ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, Code
 
     s.signatures = {sheet(Sheet::SignTechnician, language), sheet(Sheet::SignManager, language)};
     s.moreLines = sheet(Sheet::More, language);
-    s.footer = fill(sheet(Sheet::Footer, language), dateTimeText(made, language));
+    s.footer = fill(sheet(Sheet::Footer, language), dateTimeText(made, language), program);
     if (codes == CodeView::Masked) s.footer += std::string(" ") + sheet(Sheet::Masked, language);
     return s;
 }

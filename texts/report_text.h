@@ -11,9 +11,11 @@
 
 namespace kelvane::texts {
 
-// `made`: when the report is written (its footer). Codes in the changes and
-// warnings are "••••" unless `codes` is Shown.
-ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, CodeView codes, const LocalTime& made);
+// `made`: when the report is written, and `program`: the program that wrote
+// it (its footer). Codes in the changes and warnings are "••••" unless
+// `codes` is Shown.
+ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, CodeView codes, const LocalTime& made,
+                             const std::string& program);
 
 // The warnings with every code, key and password they quote as "••••".
 std::vector<Warning> maskedWarnings(std::vector<Warning> warnings);

@@ -52,6 +52,7 @@ std::string guardReasonText(const jobs::Guard& guard, int language) {
     }
     case jobs::GuardReason::NoAnswer: return messageText(Message::GuardNoAnswer, language);
     case jobs::GuardReason::OriginUnknown: return messageText(Message::GuardOriginUnknown, language);
+    case jobs::GuardReason::NoDataKey: return messageText(Message::GuardNoDataKey, language);
     case jobs::GuardReason::None: break;
     }
     return {};

@@ -157,9 +157,17 @@ TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
     // No keychain: the transfer completes, and says once that the visit has no image.
     ::setenv("KELVANE_NO_KEYCHAIN", "1", 1);
     const Outcome keyless = kvtool(first, {"download", "--port", "sim", "-o", (root / "n.kvd").string()});
+    // An edit of it is refused at upload for the missing key, and says how to get it.
+    auto edited = kelvane::loadDataFileFrom(root / "n.kvd");
+    ASSERT_TRUE(edited);
+    edited->image[kelvane::mem::kParams + 22] ^= 1;
+    ASSERT_TRUE(kelvane::saveDataFileTo((root / "e.kvd").string(), edited->image, ""));
+    const Outcome refused = kvtool(first, {"upload", "--port", "sim", (root / "e.kvd").string(), "--yes"});
     ::unsetenv("KELVANE_NO_KEYCHAIN");
     EXPECT_EQ(keyless.exit, 0) << keyless.err;
     EXPECT_NE(keyless.err.find("recorded without images"), std::string::npos) << keyless.err;
+    EXPECT_EQ(refused.exit, 7) << refused.err;
+    EXPECT_NE(refused.err.find("kvtool key import"), std::string::npos) << refused.err;
 
     const Outcome down = kvtool(first, {"download", "--port", "sim", "-o", (root / "a.kvd").string()});
     ASSERT_EQ(down.exit, 0) << down.err;

@@ -378,8 +378,8 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     } cases[] = {
         {{"4660", second},
          0,
-         {"Lipowa 5", "ul. Lipowa 5, Kraków", "Jan Kowalski", "ID 1, serial number 4660", "••••"},
-         {"4071", "5820", "9753"}},
+         {"Lipowa 5", "ul. Lipowa 5, Kraków", "Jan Kowalski", "ID 1, serial number 4660", "••••", "with kvtool."},
+         {"4071", "5820", "9753", "KelvaneMini"}},
         {{"1/4660", second, "--show-codes"}, 0, {"4071", "5820", "9753", "Building manager"}, {"masked"}},
         {{"4660", first}, 0, {"nothing to compare with"}, {"Jan Kowalski"}},
         {{"777", whole}, 0, {" more (the full list is in the program's register)", "Building manager"}, {}},
@@ -594,6 +594,9 @@ TEST_F(Kvtool, FlatActionsWriteTheEditedFileAndPrintWhatChangedAndTheNewCodes) {
     const Outcome cards = run({"cards", a, "-o", (dir / "c.pdf").string(), "--flat", "1.5", "--lang", "en"});
     EXPECT_EQ(cards.exit, 0) << cards.err;
     EXPECT_NE(cards.out.find(english(ToolText::CardPages, 1)), std::string::npos) << cards.out;
+    const Outcome none = run({"cards", a, "-o", (dir / "c.pdf").string(), "--flat", "2.33", "--lang", "en"});
+    EXPECT_EQ(none.exit, 8) << none.err;
+    EXPECT_NE(none.err.find("The flat has no code"), std::string::npos) << none.err;
 }
 
 TEST_F(Kvtool, CodeTablesGoToCsvAndBackAndARefusedRowWritesNothing) {

@@ -251,6 +251,12 @@ private slots:
                 QVERIFY2(f.controller() == us::expected(c, sent, before), c.name);
                 // A merge leaves the window unlike its file: the title keeps its mark.
                 QVERIFY2(f.form.isWindowModified() == (c.start == us::Start::File && c.holds == us::Holds::Merged), c.name);
+                if (f.form.isWindowModified()) {  // what was sent, only no file holds it
+                    f.prompts.choices = {2};
+                    QVERIFY2(!f.form.confirmDiscard(texts::Message::UnsavedExit) &&
+                                 f.prompts.shown.last().text.startsWith(text(texts::Message::SentUnsavedExit)),
+                             c.name);
+                }
             }
             if (lock) lock->exec(QStringLiteral("ROLLBACK"));
             lock.reset();
@@ -383,7 +389,10 @@ private slots:
             sim::ControllerPort::withController(
                 [](sim::Controller& ctl) { ctl.setIdentity(sim::Controller::kDefaultIdentity); });
             QVERIFY2(f.prompts.lastChangeTexts.rejectIsDefault == c.unknown, c.name);
-            QVERIFY2(f.prompts.lastChangeTexts.warning.isEmpty() != c.unknown, c.name);
+            QVERIFY2(f.prompts.lastChangeTexts.warning == (!c.unknown ? QString()
+                                                                      : text(c.cut ? texts::Message::UnknownAfterCutOff
+                                                                                   : texts::Message::UnknownController)),
+                     c.name);
             QVERIFY2(f.controller() == before, c.name);  // Cancel sent nothing
             QVERIFY2((before == sampleBuildingImage()) != c.cut, c.name);
         }
@@ -732,6 +741,21 @@ private slots:
         const auto saved = loadDataFileFrom(QFile::encodeName(path).toStdString());
         QVERIFY(saved);
         QCOMPARE(QString::fromStdString(saved->description), QStringLiteral("Klatka ? ? ł"));
+    }
+
+    void savingWithTheRegisterBrokenSaysTheBuildingIsNotNoted() {
+        if (!registry::Register::available()) QSKIP("the building register is not part of this build");
+        QTemporaryDir office;
+        const QString reg = office.filePath(QStringLiteral("register.sqlite"));
+        QFile broken(reg);
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("random bytes, no database");
+        broken.close();
+        Fixture f(reg);
+        f.prompts.files = {f.dir.filePath(QStringLiteral("lipowa.kvd"))};
+        f.form.action("SAVE")->trigger();
+        QVERIFY2(f.form.noticeText().startsWith(QStringLiteral("Rejestr budynków nie zanotował")),
+                 qPrintable(f.form.noticeText()));
     }
 
     // The visit report: offered on the notice once the register recorded an
