@@ -918,7 +918,7 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
             QSqlQuery query(server.database());
             auto facts = serverFacts(query);
             // A schema of another shape: its version alone says why.
-            if (!facts) facts = ServerFacts{serverVersion(query).value_or(0), {}, 0};
+            if (!facts) facts = ServerFacts{serverVersion(query).value_or(0), {}, 0, {}};
             if (facts->version == 0) {
                 r.error = "the company register has no schema yet: run kvtool register server-setup first";
             } else if (facts->version > kServerSchemaVersion) {
