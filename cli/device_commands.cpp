@@ -394,7 +394,7 @@ bool uploadInput(const Tool& tool, const std::string& chosen, const std::string&
     if (tool.args.has("--base")) {
         const auto base = loadImageFile(tool, tool.args.value("--base"));
         if (!base) return false;
-        in.base = jobs::Base{base->image, tool.args.value("--base")};
+        in.base = jobs::Base{base->image, tool.args.value("--base"), {}};
         baseName = tool.args.value("--base");
     }
     return true;

@@ -140,7 +140,7 @@ void UploadFlow::findBase() {
     switch (in_.origin.kind) {
     case Origin::Kind::Visit: base_ = Base{in_.origin.image, in_.origin.when, in_.origin.technician}; break;
     case Origin::Kind::Download:
-        if (in_.held && in_.held->key == in_.origin.key) base_ = Base{in_.held->image, in_.held->when};
+        if (in_.held && in_.held->key == in_.origin.key) base_ = Base{in_.held->image, in_.held->when, {}};
         break;
     case Origin::Kind::File:
         if (reg_) {

@@ -437,7 +437,7 @@ void SafetyNet::visitReport(const registry::ControllerKey& key, std::int64_t vis
 
 void SafetyNet::fileLoaded(const Image& image) {
     base_ = lookup_ ? lookup_(image) : std::nullopt;
-    origin_ = jobs::Origin{jobs::Origin::Kind::File, registry::kUnknownController, image, {}};
+    origin_ = jobs::Origin{jobs::Origin::Kind::File, registry::kUnknownController, image, {}, {}};
     fileImage_ = image;
 }
 
@@ -490,10 +490,10 @@ void SafetyNet::transferCompleted(bool upload) {
     held_ = jobs::Held{key, form_.document().device, registry::now()};
     cutOff_.reset();
     heldPort_ = link_.portName();
-    origin_ = identity ? jobs::Origin{jobs::Origin::Kind::Download, key, {}, {}} : jobs::Origin{};
+    origin_ = identity ? jobs::Origin{jobs::Origin::Kind::Download, key, {}, {}, {}} : jobs::Origin{};
     // A window that no longer matches its file (a merged upload) keeps its mark.
     if (!upload || !fileImage_ || *fileImage_ == form_.document().working) form_.imageKept();
-    base_ = Base{form_.document().device, now_()};  // further edits start from what the controller now holds
+    base_ = Base{form_.document().device, now_(), {}};  // further edits start from what the controller now holds
 
     // What the controller holds now; a backup that fails never fails the transfer.
     const QDateTime now = now_();

@@ -289,7 +289,7 @@ private slots:
         QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), file, ""));
         f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
             if (loaded != file) return std::nullopt;
-            return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15))};
+            return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15)), {}};
         });
         QVERIFY(f.form.loadDataFile(path));
 
