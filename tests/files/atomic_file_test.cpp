@@ -80,6 +80,13 @@ bool usersAlone(const fs::path& p) {
     return alone;
 }
 
+// Wine makes a file's access list up from its Unix mode instead of keeping
+// the one set: there the list is not checked, only on Windows itself.
+bool underWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
 }  // namespace
 
 // Traces and logs go only into a plain file, made the user's alone; a link is
@@ -116,8 +123,11 @@ TEST(PrivateFile, OnlyAPlainFileIsOpenedAndItIsTheUsersAlone) {
         EXPECT_TRUE(file.write("+"));
         file.close();
         EXPECT_EQ(contents(c.path), c.after);
-        EXPECT_TRUE(usersAlone(c.path));
+        if (!underWine()) {
+            EXPECT_TRUE(usersAlone(c.path));
+        }
     }
+    if (underWine()) std::cout << "access lists not checked: Wine does not keep them\n";
     EXPECT_EQ(contents(f.dir / "elsewhere.trace"), "kept");
 }
 
