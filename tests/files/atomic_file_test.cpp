@@ -360,7 +360,9 @@ TEST(AtomicFile, ReadsUpToTheLimitAndRefusesALargerFileUnread) {
     const bool recordsReads = accessed;
     EXPECT_EQ(readAfterStale(kLimit + 1, bytes, accessed), kelvane::ReadFault::TooLarge);
     EXPECT_TRUE(bytes.empty());
-    if (recordsReads) EXPECT_FALSE(accessed) << "refused before reading";
+    if (recordsReads) {
+        EXPECT_FALSE(accessed) << "refused before reading";
+    }
 }
 
 TEST(AtomicFile, AShortWriteOrAFailedRenameKeepsTheOldFileAndLeavesNothing) {
