@@ -96,26 +96,27 @@ TEST(Sealing, AWrappedKeyOpensWithItsPassphraseAndRefusesEverythingElse) {
     EXPECT_EQ(unwrapKey(*wrapped, "zażółć gęślą jaźń", &fault), key);
     struct Case {
         const char* what;
-        std::size_t at;  // byte changed; npos: cut short
-        std::uint8_t value;
+        std::size_t at;      // byte changed; npos: cut short
+        std::uint8_t value;  // set there, or with `flip` XORed in (the salt is random: a value set may be the same)
+        bool flip;
         const char* passphrase;
         UnwrapFault fault;
     };
     const Case cases[] = {
-        {"wrong passphrase", 0, 'K', "zazolc gesla jazn", UnwrapFault::WrongPassphrase},
-        {"changed salt", 30, 0x55, "zażółć gęślą jaźń", UnwrapFault::WrongPassphrase},
-        {"changed limits", 9, 2, "zażółć gęślą jaźń", UnwrapFault::WrongPassphrase},
-        {"huge memory", 24, 0x7f, "zażółć gęślą jaźń", UnwrapFault::Limits},
-        {"huge passes", 16, 0x7f, "zażółć gęślą jaźń", UnwrapFault::Limits},
-        {"other magic", 0, 'X', "zażółć gęślą jaźń", UnwrapFault::NotAKeyFile},
-        {"cut short", std::string::npos, 0, "zażółć gęślą jaźń", UnwrapFault::NotAKeyFile},
+        {"wrong passphrase", 0, 'K', false, "zazolc gesla jazn", UnwrapFault::WrongPassphrase},
+        {"changed salt", 30, 0x55, true, "zażółć gęślą jaźń", UnwrapFault::WrongPassphrase},
+        {"changed limits", 9, 2, false, "zażółć gęślą jaźń", UnwrapFault::WrongPassphrase},
+        {"huge memory", 24, 0x7f, false, "zażółć gęślą jaźń", UnwrapFault::Limits},
+        {"huge passes", 16, 0x7f, false, "zażółć gęślą jaźń", UnwrapFault::Limits},
+        {"other magic", 0, 'X', false, "zażółć gęślą jaźń", UnwrapFault::NotAKeyFile},
+        {"cut short", std::string::npos, 0, false, "zażółć gęślą jaźń", UnwrapFault::NotAKeyFile},
     };
     for (const auto& c : cases) {
         auto changed = *wrapped;
         if (c.at == std::string::npos)
             changed.pop_back();
         else
-            changed[c.at] = c.value;
+            changed[c.at] = static_cast<char>(c.flip ? changed[c.at] ^ c.value : c.value);
         EXPECT_FALSE(unwrapKey(changed, c.passphrase, &fault)) << c.what;
         EXPECT_EQ(fault, c.fault) << c.what;
     }
