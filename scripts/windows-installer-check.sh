@@ -41,11 +41,16 @@ for exe in KelvaneMini Orva_Upgrade; do
   [ $rc -eq 124 ] || fail "installed $exe.exe ended after start (exit $rc)"
   wine_stop
 done
-# The user's data, which the uninstaller leaves.
+# The user's data, which the uninstaller leaves: what the end-to-end checks
+# left there, else a stand-in made here (and removed again afterwards, so a
+# later run finds a register, not the stand-in).
 appdata=$(find "$c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -1)/AppData/Local/Kelvane
 mkdir -p "$appdata/KelvaneMini/backups"
-echo keep >"$appdata/KelvaneMini/backups/user.kvs"
-echo keep >"$appdata/register.sqlite"
+made=()
+for f in "$appdata/KelvaneMini/backups/user.kvs" "$appdata/register.sqlite"; do
+  [ -e "$f" ] || { echo keep >"$f"; made+=("$f"); }
+done
+kept=$(sha256sum "$appdata/KelvaneMini/backups/user.kvs" "$appdata/register.sqlite")
 
 "$wine" "$dir/Uninstall.exe" /S
 wine_stop_wait
@@ -54,6 +59,7 @@ for _ in $(seq 100); do [ -e "$dir" ] || break; sleep 0.1; done
 [ ! -e "$dir" ] || fail "left behind: $(find "$dir" | head)"
 [ -z "$(links)" ] || fail "Start-menu entries left: $(links)"
 ! "$wine" reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is left"
-[ -f "$appdata/KelvaneMini/backups/user.kvs" ] || fail "the user's backups were removed"
-[ -f "$appdata/register.sqlite" ] || fail "the user's register was removed"
+[ "$(sha256sum "$appdata/KelvaneMini/backups/user.kvs" "$appdata/register.sqlite" 2>/dev/null)" = "$kept" ] ||
+  fail "the user's backups or register were removed or changed"
+rm -f "${made[@]}"
 echo "Windows installer: $(basename "$setup") ($(( $(stat -c %s "$setup") / 1024 )) KiB) installed, started, uninstalled under Wine: OK (${SECONDS} s)"
