@@ -230,6 +230,7 @@ void MainWindow::setCompanyStatus(std::function<QString(int)> make) {
 void MainWindow::refreshCompanyStatus() {
     const QString text = companyMaker_ ? companyMaker_(CurrentLanguage()) : QString();
     companyPanel_->setText(text);
+    companyPanel_->setToolTip(text);  // whole, where the fixed window cuts a long reason short
     companyPanel_->setVisible(!text.isEmpty());
     // The fixed window leaves 150 px beside the first panel: the first panel
     // (and the progress bar in it) gives the company register's text the
