@@ -1,5 +1,7 @@
 #include "jobs/flash_visits.h"
 
+#include "jobs/work_origin.h"
+
 #include "registry/backup_files.h"
 
 #include "files/atomic_file.h"
@@ -54,7 +56,7 @@ std::vector<NewVisit> flashVisits(const JobResult& job, const std::string& port)
     if (!identity) return visits;
     NewVisit v;
     v.key = keyOf(*identity);
-    v.port = port;
+    v.port = portKey(port);
     if (job.backup && job.before) {
         v.kind = VisitKind::Backup;
         v.firmware = job.before->firmware;
@@ -80,12 +82,9 @@ bool recordFlash(Register& reg, const JobResult& job, const std::string& port, s
             return false;
         }
     }
-    if (!job.backupPath.empty() && job.backup && job.before &&
-        !reg.recordSavedFile(job.backupPath, *job.backup, keyOf(*job.before), *job.backup)) {
-        why = reg.error();
-        return false;
-    }
-    return true;
+    if (job.backupPath.empty() || !job.backup || !job.before) return true;
+    why = recordSavedFile(reg, job.backupPath, *job.backup, {keyOf(*job.before), {}, *job.backup});
+    return why.empty();
 }
 
 bool recordRestore(Register& reg, const JobResult& restored, const std::string& port, std::string& why) {
@@ -95,7 +94,7 @@ bool recordRestore(Register& reg, const JobResult& restored, const std::string& 
     v.key = keyOf(*identity);
     v.firmware = identity->firmware;
     v.kind = VisitKind::Upload;
-    v.port = port;
+    v.port = portKey(port);
     v.outcome = restored.end == JobEnd::Done ? "completed" : outcomeWord(restored.end);
     v.image = restored.now;
     if (reg.recordVisit(v)) return true;

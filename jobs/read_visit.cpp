@@ -1,5 +1,6 @@
 #include "jobs/read_visit.h"
 
+#include "jobs/work_origin.h"
 #include "registry/key_store.h"
 
 namespace kelvane::jobs {
@@ -31,7 +32,7 @@ VisitRecord recordRead(registry::Register* reg, const std::string& registerError
     v.firmware = visit.identity->firmware;
     v.kind = visit.kind;
     v.outcome = visit.outcome;
-    v.port = visit.port;
+    v.port = portKey(visit.port);
     v.image = visit.image;
     const auto recorded = reg->recordVisit(v);
     if (!recorded) {

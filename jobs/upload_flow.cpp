@@ -266,7 +266,7 @@ void UploadFlow::record(const link::UploadOutcome& outcome) {
     v.firmware = reply_->firmware;
     v.kind = registry::VisitKind::Upload;
     v.outcome = uploadOutcomeCode(outcome.result);
-    v.port = in_.port;
+    v.port = portKey(in_.port);
     if (outcome.result == link::UploadResult::Completed) v.image = plan_.image;
     if (reg_->recordVisit(v)) {
         result_.recording = Recording::Recorded;

@@ -30,6 +30,7 @@
 #include "link/probe.h"
 #include "link/transfer.h"
 #include "jobs/read_visit.h"
+#include "jobs/work_origin.h"
 #include "registry/building_register.h"
 
 #include <bitset>
@@ -40,37 +41,6 @@
 namespace kelvane::jobs {
 
 using Blocks = std::bitset<kBlockCount>;
-
-// Where the image to be sent came from.
-struct Origin {
-    enum class Kind {
-        None,      // made in the window or from nothing the register knows
-        Download,  // read (or written) in this run from `key`
-        File,      // a data file: the register knows it by `image`, its contents as loaded
-        Visit,     // a visit of `key` opened from the register: `image` is what the controller then held
-    };
-    Kind kind = Kind::None;
-    registry::ControllerKey key = registry::kUnknownController;
-    Image image{};
-    std::string when;        // Visit: the visit's time
-    std::string technician;  // Visit: who made it
-};
-
-// What a controller was seen to hold in this run (a download or an upload).
-struct Held {
-    registry::ControllerKey key = registry::kUnknownController;
-    Image image{};
-    std::string when;
-};
-
-// The image the edits started from, and when the controller held it (and
-// who saw it there, when the register knows: empty for this technician or
-// nobody known).
-struct Base {
-    Image image{};
-    std::string when;
-    std::string technician;
-};
 
 enum class Mode {
     Merge,       // keep what changed at the controller since the base (when it is known)
@@ -86,7 +56,7 @@ struct UploadInput {
     std::optional<Base> base;  // given by the caller; else found from the origin
     Mode mode = Mode::Merge;
     bool otherController = false;  // the guard is answered in advance: send
-    std::string port;              // as the visit records it
+    std::string port;              // as the visit records it (portKey())
 };
 
 enum class GuardVerdict {
