@@ -31,7 +31,15 @@ public:
         status = "port error: " + t + ' ' + detail;
     }
     kelvane::shell::Document& document() override { return doc; }
+    // The flow's last step: every block in which the window differs from the controller's copy.
+    void startUpload() override {
+        std::bitset<kelvane::kBlockCount> blocks;
+        for (std::size_t i = 0; i < doc.working.size(); ++i)
+            if (doc.working[i] != doc.device[i]) blocks.set(i / kelvane::kBlockSize);
+        if (link) link->sendBlocks(doc.working, blocks, {});
+    }
 
+    LinkController* link = nullptr;
     QString status;
     int positions = 0;
     kelvane::shell::Document doc;
@@ -88,6 +96,7 @@ int main(int argc, char** argv) {
     const bool alsoUpload = argc > 2 && QString(argv[2]) == "--upload";
     BenchHost host;
     LinkController link(host, nullptr);
+    host.link = &link;
     link.choosePort(QString::fromLocal8Bit(argv[1]));
     std::printf("probe: %s\n", qPrintable(host.status));
 

@@ -1,6 +1,6 @@
 #pragma once
 // What KelvaneMini works on: the configuration image being edited, the copy
-// the controller is known to hold, the image the edits started from, whether
+// the controller is known to hold, the image the window was filled from, whether
 // anything would be lost, and the language the technician chose. The main
 // window owns one; the device link, the safety net and the menu's wiring work
 // on it. No Qt.
@@ -20,8 +20,9 @@ struct Document {
     // The image the settings controls were last filled from by the start-up,
     // a download or a load (a refill after a store keeps it): what the
     // controller or the file holds, against which the check judges settings
-    // out of range.
-    Image base{};
+    // out of range. (The base an upload merges against is the run's,
+    // jobs::WorkOrigin::base().)
+    Image source{};
     // Edits the next download, load or the end would lose.
     EditState edits;
     // The window's and the messages' language (texts::kPolish, kEnglish...).

@@ -59,10 +59,8 @@ public:
     }
     void showPortOpenError(const QString& text, const QString& detail) override { form_.showMessage(text, detail); }
     Document& document() override { return form_.document(); }
-    bool startUpload() override {
-        if (!safety_) return false;
-        safety_->startUpload();
-        return true;
+    void startUpload() override {
+        if (safety_) safety_->startUpload();
     }
     void transferCompleted(bool upload) override {
         if (safety_) safety_->transferCompleted(upload);

@@ -105,8 +105,7 @@ void LinkController::onUpload() {
         showPortOpenError();
         return;
     }
-    if (!host_.getData() || host_.startUpload()) return;
-    startTransfer(session::uploadRequest(portName_, host_.document().working, host_.document().device));
+    if (host_.getData()) host_.startUpload();
 }
 
 bool LinkController::readController(Done done) {

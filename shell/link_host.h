@@ -41,9 +41,9 @@ public:
     virtual Document& document() = 0;
 
     // After getData(): the upload's flow (probe, guard, questions, transfers
-    // through LinkController::readController() and sendBlocks()). False:
-    // no flow here, the working image's differing blocks are sent at once.
-    virtual bool startUpload() { return false; }
+    // through LinkController::readController() and sendBlocks()). Every
+    // upload goes through it: the link sends nothing of its own accord.
+    virtual void startUpload() = 0;
     // A download or upload completed; the images are in place, the status
     // text set and the window told that no transfer runs.
     virtual void transferCompleted(bool /*upload*/) {}

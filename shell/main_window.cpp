@@ -426,7 +426,7 @@ void MainWindow::onCheck() {
 CheckDialog* MainWindow::checkDialog() const { return checkDialog_; }
 
 std::vector<Warning> MainWindow::configurationWarnings() const {
-    return checkStoredConfiguration(document_.base, document_.working);
+    return checkStoredConfiguration(document_.source, document_.working);
 }
 
 void MainWindow::showWarningPlace(const Warning& w) {

@@ -273,7 +273,7 @@ private:
     QPointer<QObject> wiring_;
     QPointer<CheckDialog> checkDialog_;
     Document document_;
-    bool keepSource_ = false;  // DisplayData after a store: the base image stays
+    bool keepSource_ = false;  // DisplayData after a store: the source image stays
 };
 
 }  // namespace kelvane::shell

@@ -38,7 +38,7 @@ const int kColumnWidths[kGridCount][4] = {{116, 231}, {86, 86, 86, 86}, {}, {115
 }  // namespace
 
 void MainWindow::DisplayData() {
-    if (!keepSource_) document_.base = document_.working;
+    if (!keepSource_) document_.source = document_.working;
     const WindowData data = showImage(document_.working);
     // Keys, general codes, residents, digitizers; the general codes keep their widths.
     for (GridId id : {GridId::Keys, GridId::GeneralCodes, GridId::Residents, GridId::Digitizers}) {

@@ -5,6 +5,7 @@
 #include "image/image.h"
 #include "image/merge.h"
 #include "jobs/upload_flow.h"
+#include "jobs/work_origin.h"
 #include "link/probe.h"
 #include "registry/building_register.h"
 #include "texts/language_table.h"
@@ -57,20 +58,16 @@ public:
     // controller it came from and the base its edits started from, so that a
     // later load finds both.
     void fileSaved(const QString& path);
-    // Where the working image came from: a transfer of this run, a file (the
-    // register knows its controller and base), a visit of the register.
-    const jobs::Origin& origin() const { return origin_; }
+    // What this run knows of the controller and the working image: a
+    // transfer of this run, a file (the register knows its controller and
+    // base), a visit of the register.
+    const jobs::WorkOrigin& work() const { return work_; }
 
-    // The image the edits started from and when it was read or written.
-    struct Base {
-        Image image{};
-        QDateTime when;
-        std::string by;  // the colleague whose visit read it (empty: this technician or not known)
-    };
     // Where a loaded file's base is found (the image of the controller it was
-    // made from); without it a loaded file has no base and its upload
-    // overwrites as before.
-    void setBaseLookup(std::function<std::optional<Base>(const Image& file)> lookup) { lookup_ = std::move(lookup); }
+    // made from), asked at each upload and save: without it a loaded file has
+    // no base and its upload overwrites as before. The register's unless a
+    // test sets another.
+    void setBaseLookup(jobs::BaseLookup lookup) { lookup_ = std::move(lookup); }
 
     // Menu commands.
     void compare();       // GetData, then the change list an upload would send
@@ -91,7 +88,9 @@ public:
 
 private:
     QString text(texts::Message message) const;
-    // The flow's steps as the window takes them.
+    // The ASKUPLOAD check box, remembered between runs.
+    void rememberAskBeforeUpload();
+    // The flow's steps as the window takes them (safety_net_upload.cpp).
     void advance();
     void resume();  // advance() after the transfer that just ended
     jobs::GuardAnswer askGuard(const jobs::Guard& guard);
@@ -109,14 +108,10 @@ private:
     shell::LinkController& link_;
     QString folder_;
     std::function<QDateTime()> now_;
-    // What this run last read from or wrote to a controller, on which port.
-    std::optional<jobs::Held> held_;
-    std::string heldPort_;
-    bool deviceKnownHere() const;  // held_ is what the controller now chosen holds
-    // The controller and port of an upload cut off part-way, until the next
-    // completed transfer: its contents are unknown for that reason.
-    std::optional<registry::ControllerKey> cutOff_;
-    std::string cutOffPort_;
+    // What this run last read from or wrote to which controller on which
+    // port, an upload cut off, where the working image came from.
+    jobs::WorkOrigin work_;
+    bool deviceKnownHere() const;    // what was read stands for what the controller now chosen holds
     QString unknownWarning() const;  // why the chosen controller's contents are unknown
     std::unique_ptr<jobs::UploadFlow> flow_;
     std::optional<Image> fileImage_;  // the open file's image: after an upload the title marks a difference
@@ -134,12 +129,9 @@ private:
     CompanySyncRunner* company_ = nullptr;
     bool registerTried_ = false;
     QString registerError_;
-    bool transferred_ = false;  // a download or an upload completed in this run
-    std::optional<Base> base_;  // where the working image's edits started
-    std::function<std::optional<Base>(const Image&)> lookup_;
-    jobs::Origin origin_;
-    // The register's base for a loaded file, dated by the visit that read it.
-    std::optional<Base> registeredBase(const Image& file);
+    jobs::BaseLookup lookup_;
+    // The controller the last probe found, as the register keys it.
+    std::optional<registry::ControllerKey> connected() const;
 };
 
 }  // namespace kelvane::shell

@@ -62,13 +62,27 @@ public:
         details << detail;
     }
     Document& document() override { return doc; }
+    // The flow's last step as the window takes it: the blocks in which the
+    // working image differs from what the controller is known to hold.
+    void startUpload() override {
+        onWindowThread();
+        ++uploadsStarted;
+        if (link) link->sendBlocks(doc.working, differingBlocks(doc.working, doc.device), {});
+    }
+    static std::bitset<kelvane::kBlockCount> differingBlocks(const kelvane::Image& a, const kelvane::Image& b) {
+        std::bitset<kelvane::kBlockCount> blocks;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) blocks.set(i / kelvane::kBlockSize);
+        return blocks;
+    }
 
     void onWindowThread() {
         if (QThread::currentThread() != qApp->thread()) ++offThreadCalls;
     }
 
+    LinkController* link = nullptr;  // where startUpload() sends
     bool getDataResult = true;
-    int getDataCalls = 0, displayCalls = 0, offThreadCalls = 0;
+    int getDataCalls = 0, displayCalls = 0, offThreadCalls = 0, uploadsStarted = 0;
     int language = 0;
     QString status = "start";
     QStringList statusHistory, seenStatus, errors, details;
@@ -320,6 +334,7 @@ private slots:
     void downloadThenUploadThroughTheSimulator() {
         FakeHost host;
         LinkController link(host, nullptr);
+        host.link = &link;
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         link.choosePort(kSimulatorPortName);
 
@@ -369,6 +384,7 @@ private slots:
             VirtualPort port;
             Chatty chatty(simulatorImage());
             LinkController link(host, nullptr);
+            host.link = &link;
             link.setPortFactory([&](const std::string&) {
                 PortConnection c;
                 c.line = std::make_unique<kelvane::sim::VirtualLine>(port.clock, chatty);
@@ -392,6 +408,7 @@ private slots:
         link.setPortFactory(port.factory());
         link.onUpload();
         QCOMPARE(host.getDataCalls, 1);
+        QCOMPARE(host.uploadsStarted, 0);
         QVERIFY(!link.transferRunning());
         QCOMPARE(host.status, QString("start"));
         QCOMPARE(port.controller.uploadsCompleted(), 0);
@@ -403,6 +420,7 @@ private slots:
         VirtualPort port;
         port.controller.faults().silent = true;
         LinkController link(host, nullptr);
+        host.link = &link;
         link.setPortFactory(port.factory());
         QSignalSpy running(&link, &LinkController::transferRunningChanged);
         link.onUpload();
@@ -467,6 +485,7 @@ private slots:
         host.working.fill(0x44);  // every block differs from the zero device image
         PacedPort port;
         LinkController link(host, nullptr);
+        host.link = &link;
         port.link = &link;
         port.cancelAt = 4;  // during the third data frame (the command is the first write)
         link.setPortFactory(port.factory());
@@ -512,6 +531,7 @@ private slots:
             [&](kelvane::sim::Controller& c) { uploadsBefore = c.uploadsCompleted(); });
         kelvane::sim::ControllerPort::setPaced(true);
         auto link = std::make_unique<LinkController>(host, nullptr);
+        host.link = link.get();
         link->choosePort(kSimulatorPortName);
         link->onUpload();
         QVERIFY(link->transferRunning());

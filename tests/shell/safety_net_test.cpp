@@ -287,9 +287,9 @@ private slots:
         writeBcdCode(file, open(3), 4444);
         const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
         QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), file, ""));
-        f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<SafetyNet::Base> {
+        f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<jobs::Base> {
             if (loaded != file) return std::nullopt;
-            return SafetyNet::Base{base, QDateTime(QDate(2026, 11, 3), QTime(10, 15)), {}};
+            return jobs::Base{base, "2026-11-03T10:15:00", {}};
         });
         QVERIFY(f.form.loadDataFile(path));
 
