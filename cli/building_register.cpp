@@ -81,18 +81,20 @@ void ToolRegister::savedFile(const std::string& path, const kelvane::Image& imag
                              const std::optional<kelvane::link::ProbeReply>& identity) {
     registry::Register* reg = get();
     if (!reg) return;  // the visit's own line has said so
-    std::optional<registry::ControllerKey> origin;
-    if (identity) origin = keyOf(*identity);
-    if (!reg->recordSavedFile(path, image, origin, image)) notRecorded(reg->error());
+    jobs::SavedFrom from;
+    if (identity) from.controller = keyOf(*identity);
+    from.base = image;
+    if (const std::string why = jobs::recordSavedFile(*reg, path, image, from); !why.empty()) notRecorded(why);
 }
 
 void ToolRegister::editedFile(const std::string& path, const kelvane::Image& image, const kelvane::Image& from) {
     // So that an upload of it to another controller is still refused.
+    madeFile(path, image, {std::nullopt, {from}, std::nullopt});
+}
+
+void ToolRegister::madeFile(const std::string& path, const kelvane::Image& image, const jobs::SavedFrom& from) {
     registry::Register* reg = get();
-    std::string why = reg ? std::string() : why_;
-    if (reg)
-        for (const auto& origin : reg->originsOf(from))
-            if (!reg->recordSavedFile(path, image, origin.key, reg->baseImageFor(from))) why = reg->error();
+    const std::string why = reg ? jobs::recordSavedFile(*reg, path, image, from) : why_;
     if (!why.empty() && registry::Register::available())
         tool_.error(path, format(tool_.text(ToolText::FileNotNoted), why));
 }

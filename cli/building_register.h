@@ -5,6 +5,7 @@
 // cannot be opened or written, one line on stderr says the visit was not
 // recorded and the command goes on to its own exit code.
 #include "cli/tool_context.h"
+#include "jobs/work_origin.h"
 #include "link/probe.h"
 #include "registry/building_register.h"
 
@@ -34,6 +35,9 @@ public:
     // A data file written from the data file `from`: it keeps the building
     // `from` came from; says so on stderr when the register cannot note it.
     void editedFile(const std::string& path, const kelvane::Image& image, const kelvane::Image& from);
+    // A data file written from what `from` names (jobs::recordSavedFile);
+    // says so on stderr when the register cannot note it.
+    void madeFile(const std::string& path, const kelvane::Image& image, const kelvane::jobs::SavedFrom& from);
 
     // The line that says the visit was not recorded, and why.
     void notRecorded(const std::string& reason);

@@ -50,14 +50,8 @@ std::string baseTitle(ToolRegister& reg, const std::string& path, const kelvane:
 // against what the controller held.
 void recordMerged(ToolRegister& reg, const std::string& path, const kelvane::Image& merged,
                   const std::vector<ImageVersion>& versions) {
-    kelvane::registry::Register* r = reg.get();
-    if (!r) return;
-    const kelvane::Image& controller = versions[2].image;
-    std::vector<kelvane::registry::Controller> origins;
-    for (const ImageVersion* v : {&versions[2], &versions[1], &versions[0]})
-        if (origins.empty()) origins = r->originsOf(v->image);
-    if (origins.empty()) r->recordSavedFile(path, merged, std::nullopt, controller);
-    for (const auto& origin : origins) r->recordSavedFile(path, merged, origin.key, controller);
+    reg.madeFile(path, merged,
+                 {std::nullopt, {versions[2].image, versions[1].image, versions[0].image}, versions[2].image});
 }
 
 }  // namespace

@@ -233,8 +233,8 @@ int exportVisit(const Tool& tool, registry::Register* r, const registry::Control
         tool.error(file, tool.text(kelvane::texts::Message::SaveError));
         return kFileError;
     }
-    if (!reg.recordSavedFile(file, *image, c->key, *image))
-        tool.error("", format(tool.text(ToolText::VisitNotRecorded), reg.error()));
+    if (const std::string why = kelvane::jobs::recordSavedFile(reg, file, *image, {c->key, {}, *image}); !why.empty())
+        tool.error("", format(tool.text(ToolText::VisitNotRecorded), why));
     tool.result(format(tool.text(ToolText::Saved), file));
     return kDone;
 }

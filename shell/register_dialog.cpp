@@ -1,5 +1,6 @@
 #include "shell/register_dialog.h"
 
+#include "jobs/work_origin.h"
 #include "shell/company_sync_runner.h"
 #include "shell/shown_time.h"
 #include "texts/language_table.h"
@@ -392,7 +393,7 @@ void RegisterDialog::saveSelected() {
                                 visits_->selectedItems().value(0)->text(0);
     if (!saveDataFileTo(path.toStdString(), *image, description.toStdString())) return report(path);
     // The file remembers its building, so the guard knows it when it is loaded.
-    reg_.recordSavedFile(path.toStdString(), *image, *key, *image);
+    jobs::recordSavedFile(reg_, path.toStdString(), *image, {*key, {}, *image});
 }
 
 void RegisterDialog::reportSelected() {
