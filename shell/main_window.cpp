@@ -41,10 +41,6 @@ namespace kelvane::shell {
 const char* const kApplicationTitle = "Kelvane Studio Mini";
 
 namespace {
-constexpr int kWidth = 800;
-constexpr int kHeight = 600;
-constexpr int kFirstPanelWidth = 600;
-constexpr int kSecondPanelWidth = 50;
 const char kTitle[] = "KelvaneMINI";
 constexpr int kModifiedCheckMs = 150;  // edits come in bursts: one check after them
 
@@ -58,7 +54,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral("[*]"));
     // Small caption with a close button only; the size never changes.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(kWidth, kHeight);
+    setFixedSize(kWindowWidth, kWindowHeight);
     setFont(windowFont());
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 
@@ -167,84 +163,6 @@ void MainWindow::buildMenu() {
     setTransferRunning(false);
 }
 
-void MainWindow::buildStatusBar() {
-    statusBar_ = new QStatusBar(this);
-    statusBar_->setObjectName(QStringLiteral("StatusBar1"));
-    statusBar_->setSizeGripEnabled(false);
-    statusBar_->setFixedHeight(22);
-    setStatusBar(statusBar_);
-    statusPanel_ = new QLabel(statusBar_);
-    statusPanel_->setObjectName(QStringLiteral("StatusBar1_Panel0"));
-    statusPanel_->setFixedWidth(kFirstPanelWidth);
-    statusBar_->addWidget(statusPanel_);
-    auto* second = new QLabel(statusBar_);
-    second->setObjectName(QStringLiteral("StatusBar1_Panel1"));
-    second->setFixedWidth(kSecondPanelWidth);
-    statusBar_->addWidget(second);
-    companyPanel_ = new QLabel(statusBar_);
-    companyPanel_->setObjectName(QStringLiteral("CompanyRegisterPanel"));
-    companyPanel_->hide();
-    statusBar_->addPermanentWidget(companyPanel_);
-    // The notice takes a line of its own above the status bar, wrapped to the
-    // window's width: beside the panels it had 150 px and was cut off.
-    notice_ = new QLabel(centralWidget());
-    notice_->setObjectName(QStringLiteral("NoticeLabel"));
-    notice_->setTextFormat(Qt::RichText);
-    notice_->setWordWrap(true);
-    notice_->setContentsMargins(6, 3, 6, 3);
-    notice_->setStyleSheet(QStringLiteral("QLabel#NoticeLabel { background: #fff4c2; border-top: 1px solid #d8c77a; }"));
-    notice_->hide();
-    connect(notice_, &QLabel::linkActivated, this, [this] {
-        if (openNotice_) openNotice_();
-    });
-    if (auto* central = qobject_cast<QVBoxLayout*>(centralWidget()->layout())) central->addWidget(notice_);
-
-    progressBar_ = new QProgressBar(statusBar_);
-    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
-    progressBar_->setTextVisible(true);  // blocks done and the time left
-    progressBar_->setAlignment(Qt::AlignCenter);
-    progressBar_->setGeometry(2, 4, kFirstPanelWidth - 4, 13);
-    progressBar_->hide();
-}
-
-void MainWindow::setNotice(const QString& text, std::function<void()> open) {
-    noticeMaker_ = nullptr;
-    openNotice_ = std::move(open);
-    notice_->setText(text);
-    notice_->setVisible(!text.isEmpty());
-}
-
-void MainWindow::setNotice(std::function<QString(int)> make, std::function<void()> open) {
-    const QString text = make(CurrentLanguage());
-    setNotice(text, std::move(open));
-    noticeMaker_ = std::move(make);
-}
-
-QString MainWindow::noticeText() const { return notice_->text(); }
-
-void MainWindow::setCompanyStatus(std::function<QString(int)> make) {
-    companyMaker_ = std::move(make);
-    refreshCompanyStatus();
-}
-
-void MainWindow::refreshCompanyStatus() {
-    const QString text = companyMaker_ ? companyMaker_(CurrentLanguage()) : QString();
-    companyPanel_->setText(text);
-    companyPanel_->setToolTip(text);  // whole, where the fixed window cuts a long reason short
-    companyPanel_->setVisible(!text.isEmpty());
-    // The fixed window leaves 150 px beside the first panel: the first panel
-    // (and the progress bar in it) gives the company register's text the
-    // room it needs, keeping enough for the probe's and the transfers' texts.
-    constexpr int kLeastFirstPanelWidth = 380;
-    constexpr int kStatusMargins = 24;
-    const int need = text.isEmpty() ? 0 : companyPanel_->fontMetrics().horizontalAdvance(text) + kStatusMargins;
-    const int first = std::clamp(kWidth - kSecondPanelWidth - need, kLeastFirstPanelWidth, kFirstPanelWidth);
-    statusPanel_->setFixedWidth(first);
-    progressBar_->setGeometry(2, 4, first - 4, 13);
-}
-
-QString MainWindow::companyStatusText() const { return companyPanel_->isHidden() ? QString() : companyPanel_->text(); }
-
 void MainWindow::indexNamedObjects() {
     named_.clear();
     for (QObject* o : findChildren<QObject*>()) {
@@ -263,18 +181,6 @@ void MainWindow::setAboutBox(QDialog* about) { about_ = about; }
 
 QAction* MainWindow::action(const char* name) const {
     return qobject_cast<QAction*>(named_.value(QString::fromLatin1(name)));
-}
-
-void MainWindow::setStatusText(const QString& text) {
-    statusMaker_ = nullptr;
-    statusPanel_->setText(text);
-    statusPanel_->setToolTip(text);  // the whole text where the panel cuts it
-}
-
-void MainWindow::setStatus(std::function<QString(int)> make) {
-    statusMaker_ = std::move(make);
-    statusPanel_->setText(statusMaker_(CurrentLanguage()));
-    statusPanel_->setToolTip(statusPanel_->text());
 }
 
 QString MainWindow::formatMessage(texts::Message message, const QStringList& fields) const {
@@ -348,8 +254,6 @@ void MainWindow::applyQtTranslation(int language) {
     }
     delete translator;
 }
-QString MainWindow::statusText() const { return statusPanel_->text(); }
-
 void MainWindow::setTransferRunning(bool running) {
     findChild<QAction*>(QStringLiteral("LOAD"))->setEnabled(!running);
     findChild<QAction*>(QStringLiteral("VERIFY"))->setEnabled(!running);

@@ -221,9 +221,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static constexpr int kWindowWidth = 800;
+    static constexpr int kWindowHeight = 600;
     void fillFromInitialImage();
     void buildMenu();
-    void buildStatusBar();
+    void buildStatusBar();  // main_window_status.cpp
     void buildPages();
     QWidget* buildCodePage();
     void buildSettingsPages(const std::array<QWidget*, 6>& pages);
