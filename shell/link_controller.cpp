@@ -1,5 +1,6 @@
 #include "shell/link_controller.h"
 
+#include "jobs/work_origin.h"
 #include "link/port.h"
 #include "link/port_info.h"
 #include "shell/port_dialog.h"
@@ -45,8 +46,7 @@ LinkController::~LinkController() = default;  // the session cuts off a running 
 void LinkController::showPortOpenError(link::OpenFailure failure) {
     QStringList detail;
     // Which port was tried, and for a name nothing answers to, where to choose another.
-    QString port = QString::fromStdString(portName_);
-    if (port.startsWith(QLatin1String("\\\\.\\"))) port.remove(0, 4);
+    const QString port = QString::fromStdString(jobs::portKey(portName_));
     if (failure != link::OpenFailure::None)
         detail << host_.messageText(link::Message::PortTried).replace(QLatin1String("%s"), port);
     for (link::Message m : link::openFailureMessages(failure, link::prefersUsbPort())) detail << host_.messageText(m);

@@ -287,11 +287,13 @@ private slots:
         writeBcdCode(file, open(3), 4444);
         const QString path = f.dir.filePath(QStringLiteral("older.kvd"));
         QVERIFY(saveDataFileTo(QFile::encodeName(path).toStdString(), file, ""));
+        QVERIFY(f.form.loadDataFile(path));
+        // The base becomes known after the load (a colleague's visit synced):
+        // the upload asks for it then.
         f.wiring->safetyNet().setBaseLookup([&](const Image& loaded) -> std::optional<jobs::Base> {
             if (loaded != file) return std::nullopt;
             return jobs::Base{base, "2026-11-03T10:15:00", {}};
         });
-        QVERIFY(f.form.loadDataFile(path));
 
         struct Seen {
             bool sendEnabled = true, cancelDefault = false, sendAfterChoice = false;
