@@ -58,11 +58,6 @@ public:
     // controller it came from and the base its edits started from, so that a
     // later load finds both.
     void fileSaved(const QString& path);
-    // What this run knows of the controller and the working image: a
-    // transfer of this run, a file (the register knows its controller and
-    // base), a visit of the register.
-    const jobs::WorkOrigin& work() const { return work_; }
-
     // Where a loaded file's base is found (the image of the controller it was
     // made from), asked at each upload and save: without it a loaded file has
     // no base and its upload overwrites as before. The register's unless a
