@@ -227,9 +227,18 @@ private:
         query.setForwardOnly(true);
         return query;
     }
+    // Another laptop's push holds the lock: waited for a few times, then the
+    // sync ends saying so (the next one tries again).
     bool beginPush(QSqlQuery& query) {
-        if (!server_.transaction()) return serverFail("begin", query);
-        return query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)) || serverFail("lock", query);
+        for (int tried = 1;; ++tried) {
+            if (!server_.transaction()) return serverFail("begin", query);
+            if (query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock))) return true;
+            if (!pushLockBusy(query)) return serverFail("lock", query);
+            server_.rollback();
+            if (tried >= limits_.pushLockTries)
+                return fail(std::string(kServerBusy) + ", trying again at the next sync");
+            guard_.arm();
+        }
     }
     bool commitServer(QSqlQuery& query) { return server_.commit() || serverFail("commit", query); }
 
@@ -711,8 +720,9 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
     }
     {
         ServerConnection server(address, limits);
-        r.unreachable = !server.open(&r.error);
-        if (!r.unreachable) {
+        const bool open = server.open(&r.error);
+        r.unreachable = !open && !server.refused();
+        if (open) {
             QSqlQuery query(server.database());
             auto facts = serverFacts(query);
             // A schema of another shape: its version alone says why.
