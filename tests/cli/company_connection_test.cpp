@@ -389,7 +389,8 @@ TEST_F(CompanyConnection, EveryFormOfTheStringReachesTheServerAndNoPasswordIsKep
 
 // What the connection says of the server's side: no notice on stderr, a
 // string that failed is not kept, another laptop's push holding the lock is
-// told as such (after the waits, each bounded).
+// told as such (after the waits, each bounded), and a laptop stalled inside
+// its push blocks the others only until the server ends its session.
 TEST_F(CompanyConnection, TheServersStatesAreToldAndAFailedStringIsNotKept) {
     const Cluster& db = cluster("states");
     const std::string server =
@@ -422,6 +423,60 @@ TEST_F(CompanyConnection, TheServersStatesAreToldAndAFailedStringIsNotKept) {
     EXPECT_LT(waited, 40.0);
     EXPECT_EQ(sync(laptop, server).exit, 0);  // the lock gone: the next one goes through
     expectEqualEverywhere(db, laptop);
+
+    // A laptop whose network stalls inside its push (a proxy that stops
+    // forwarding) and is gone: the server ends its session, its lock with it,
+    // and the next laptop's push goes through.
+    const fs::path proxy = root / "stall.py";
+    std::ofstream(proxy) << R"(import socket, sys, threading, time
+up, budget = int(sys.argv[1]), [int(sys.argv[2])]
+srv = socket.socket(); srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); srv.bind(("127.0.0.1", int(sys.argv[3])))
+srv.listen(); print("ready", flush=True)
+def pipe(a, b):
+    while True:
+        d = a.recv(65536)
+        if not d: return
+        budget[0] -= len(d)
+        if budget[0] < 0:
+            print("stalled", flush=True); time.sleep(3600)
+        b.sendall(d)
+while True:
+    c, _ = srv.accept(); s = socket.create_connection(("127.0.0.1", up))
+    threading.Thread(target=pipe, args=(c, s), daemon=True).start()
+    threading.Thread(target=pipe, args=(s, c), daemon=True).start()
+)";
+    const int line = freePort();
+    QProcess stall;
+    stall.start("python3",
+                {QString::fromStdString(proxy.string()), QString::number(db.port), "150000", QString::number(line)});
+    ASSERT_TRUE(stall.waitForReadyRead(5000));
+    recordVisits(laptop2, 1000);
+    QProcess stalled;
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("HOME", QString::fromStdString(laptop2.string()));
+        e.insert("QT_QPA_PLATFORM", "offscreen");
+        e.insert("KELVANE_REGISTER", QString::fromStdString((laptop2 / "register.sqlite").string()));
+        e.insert("KELVANE_KEY_FILE", QString::fromStdString(key().string()));
+        stalled.setProcessEnvironment(e);
+        stalled.start(KVTOOL_PATH, {"register", "sync", "--server",
+                                    QString::fromStdString("host=127.0.0.1 port=" + std::to_string(line) +
+                                                           " dbname=company user=kelvane")});
+    }
+    const Clock::time_point cut = Clock::now();
+    while (!stall.readAllStandardOutput().contains("stalled") && Clock::now() - cut < std::chrono::seconds(30))
+        stall.waitForReadyRead(200);
+    EXPECT_EQ(db.psql("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted"), "1");
+    stalled.kill();
+    stalled.waitForFinished(5000);
+    ASSERT_EQ(kvtool(laptop, {"download", "--port", "sim", "-o", (laptop / "b.kvd").string()}).exit, 0);
+    const Outcome through = sync(laptop, server);
+    EXPECT_EQ(through.exit, 0) << through.err;
+    EXPECT_NE(db.log().find("idle-in-transaction timeout"), std::string::npos);
+    stall.kill();
+    stall.waitForFinished(5000);
+    EXPECT_EQ(sync(laptop2, server).exit, 0);
+    expectEqualEverywhere(db, laptop2);
 }
 
 // A primary with a synchronous streaming standby (pg_basebackup -R); the
