@@ -547,7 +547,9 @@ TEST(CompanyServerUrl, ReadsLibpqStringsAndKeepsNoPassword) {
         ASSERT_EQ(a.has_value(), c.sslmode != nullptr) << why;
         for (const char* secret : {"se/cr", "cr@t", "se%2F", "k3y"}) {
             EXPECT_EQ(why.find(secret), std::string::npos) << why;
-            if (a) EXPECT_EQ(a->url().find(secret), std::string::npos) << a->url();
+            if (a) {
+                EXPECT_EQ(a->url().find(secret), std::string::npos) << a->url();
+            }
         }
         if (!a) {
             EXPECT_NE(why.find(c.reason), std::string::npos) << why;
