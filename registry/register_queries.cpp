@@ -101,8 +101,8 @@ std::vector<Visit> Register::visits(const ControllerKey& key) {
     if (!open_) return out;
     QSqlQuery query = this->query();
     query.prepare(QStringLiteral("SELECT %1 FROM visits v JOIN controllers c ON c.id = v.controller"
-                                 " WHERE c.device_id = ? AND c.serial = ? ORDER BY v.time DESC, v.id DESC")
-                      .arg(QLatin1String(kVisitColumns)));
+                                 " WHERE c.device_id = ? AND c.serial = ?%2 ORDER BY v.time DESC, v.id DESC")
+                      .arg(QLatin1String(kVisitColumns), notWithdrawn("v")));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     if (!exec(query, "visits")) return out;
@@ -114,8 +114,8 @@ std::optional<Visit> Register::visit(const ControllerKey& key, std::int64_t visi
     if (!open_) return std::nullopt;
     QSqlQuery query = this->query();
     query.prepare(QStringLiteral("SELECT %1 FROM visits v JOIN controllers c ON c.id = v.controller"
-                                 " WHERE c.device_id = ? AND c.serial = ? AND v.id = ?")
-                      .arg(QLatin1String(kVisitColumns)));
+                                 " WHERE c.device_id = ? AND c.serial = ? AND v.id = ?%2")
+                      .arg(QLatin1String(kVisitColumns), notWithdrawn("v")));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     query.addBindValue(static_cast<qlonglong>(visitId));
