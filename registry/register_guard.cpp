@@ -61,7 +61,8 @@ std::optional<Controller> Register::wrongBuilding(const Image& working, const st
 std::optional<Image> Register::baseImageFor(const Image& working, std::string* when, std::string* by) {
     if (!open_) return std::nullopt;
     QSqlQuery query = this->query();
-    // When the base was read, and by whom: the latest visit that had it.
+    // When the base was read, and by whom: the latest visit that had it (a
+    // colleague's too: it only names the base, never chooses it).
     const auto readAt = [&](const Image& base, const QString& otherwise) {
         if (when) *when = otherwise.toStdString();
         if (by) by->clear();
@@ -69,8 +70,8 @@ std::optional<Image> Register::baseImageFor(const Image& working, std::string* w
         QSqlQuery visit = this->query();
         visit.prepare(QStringLiteral("SELECT v.time AS time, v.technician AS technician FROM visits v"
                                      " JOIN images i ON i.id = v.image WHERE i.sha256 = ?%1"
-                                     " ORDER BY %2v.time DESC, v.id DESC LIMIT 1")
-                          .arg(notWithdrawn("v"), version_ >= 5 ? QStringLiteral("v.pulled, ") : QString()));
+                                     " ORDER BY v.time DESC, v.id DESC LIMIT 1")
+                          .arg(notWithdrawn("v")));
         visit.addBindValue(hashOf(base));
         if (!visit.exec() || !visit.next()) return;
         if (when) *when = visit.value("time").toString().toStdString();
