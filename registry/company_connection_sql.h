@@ -5,6 +5,7 @@
 #include "registry/company_connection.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include <atomic>
@@ -56,15 +57,23 @@ public:
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
 
+    // False with the reason; refused() then tells a server that was reached
+    // or a string that cannot be used (read-only, no CA file) from one not reached.
     bool open(std::string* error);
+    bool refused() const { return refused_; }
     QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
     StallGuard& guard() { return *guard_; }
 
 private:
+    ServerAddress address_;
+    SyncLimits limits_;
     QString name_;
-    std::chrono::seconds statementTimeout_{60};
-    std::chrono::seconds networkTimeout_{10};
+    bool refused_ = false;
     std::unique_ptr<StallGuard> guard_;  // after the connection is open
 };
+
+// The statement waited SyncLimits::lockTimeout for a lock another session
+// held (another laptop's push), and gave up.
+bool pushLockBusy(const QSqlQuery& query);
 
 }  // namespace kelvane::registry

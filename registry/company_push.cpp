@@ -18,9 +18,17 @@ constexpr qlonglong kPushLock = 0x4B56524547;  // any number every laptop uses
 const char kServerNow[] = "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 }  // namespace
 
+// Another laptop's push holds the lock: waited for a few times, then the
+// sync ends saying so (the next one tries again).
 bool CompanySync::beginPush(QSqlQuery& query) {
-    if (!server_.transaction()) return serverFail("begin", query);
-    return query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)) || serverFail("lock", query);
+    for (int tried = 1;; ++tried) {
+        if (!server_.transaction()) return serverFail("begin", query);
+        if (query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock))) return true;
+        if (!pushLockBusy(query)) return serverFail("lock", query);
+        server_.rollback();
+        if (tried >= limits_.pushLockTries) return fail(std::string(kServerBusy) + ", trying again at the next sync");
+        heard();
+    }
 }
 
 bool CompanySync::commitServer(QSqlQuery& query) { return server_.commit() || serverFail("commit", query); }

@@ -138,8 +138,9 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
     }
     {
         ServerConnection server(address, limits);
-        r.unreachable = !server.open(&r.error);
-        if (!r.unreachable) {
+        const bool open = server.open(&r.error);
+        r.unreachable = !open && !server.refused();
+        if (open) {
             const CancelWatch watch(cancel, server.guard().socket());
             const auto facts = serverFacts(server.database());
             if (!facts) {
