@@ -95,11 +95,13 @@ bool CompanySync::pushControllers(bool* more) {
 // A field edited here since it was last sent replaces the server's, stamped
 // with the server's clock; the value it replaced goes to the server's history.
 bool CompanySync::pushField(const QSqlQuery& mine, const QSqlQuery& theirs, const char* field, int bit) {
-    if ((mine.value("edited").toInt() & bit) == 0) return true;
     const QString f = QString::fromLatin1(field);
     const QString value = mine.value(f).toString();
     const QString serverValue = theirs.value(f).toString(), serverAt = theirs.value(f + QStringLiteral("_at")).toString();
-    if (value == serverValue) return true;
+    // Edited here, or a value the server never had (named before edits
+    // were marked).
+    const bool edited = (mine.value("edited").toInt() & bit) != 0 || (serverValue.isEmpty() && serverAt.isEmpty());
+    if (!edited || value == serverValue) return true;
     QSqlQuery query = remote();
     if (!serverValue.isEmpty() || !serverAt.isEmpty()) {
         if (!query.prepare(QStringLiteral("INSERT INTO field_history(device_id, serial, field, value, edited_at, edited_by, replaced_at)"

@@ -36,7 +36,8 @@ bool Register::mergeField(std::int64_t controller, const char* field, const Fiel
         // it wins unless an edit made here has yet to reach it (the server
         // orders that one when it arrives). A register before those marks
         // compares the edits' times.
-        if (marks && editedHere) return true;
+        // A field the server never had an edit of names nothing.
+        if (marks && (editedHere || (incoming.value.empty() && incoming.at.empty()))) return true;
         if (!marks)
             incomingWins =
                 std::tie(incoming.at, incoming.by, incoming.value) > std::tie(current.at, current.by, current.value);
