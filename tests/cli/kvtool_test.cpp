@@ -789,7 +789,7 @@ TEST_F(KvtoolPty, RegisterRemembersVisitsAndRefusesAnImageFromAnotherBuilding) {
     startSimulator({"--identity", "0002393005010000"});
     const Outcome again = run({"download", "--port", port, "-o", (dir / "b.kvd").string(), "--lang", "en"});
     EXPECT_EQ(again.exit, 0) << again.err;
-    EXPECT_NE(again.out.find("1 changes were made"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("1 change was made"), std::string::npos) << again.out;
 
     const Outcome show = run({"register", "show", "2/12345", "--json"});
     ASSERT_EQ(show.exit, 0) << show.err;
