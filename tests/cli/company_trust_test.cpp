@@ -20,7 +20,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 namespace {
@@ -110,9 +113,19 @@ while True:
     threading.Thread(target=pipe, args=(s, c, True), daemon=True).start()
 )";
 
+// A loopback port nothing listens on now.
 int freePort() {
-    static int next = 0;
-    return (std::atoi(std::getenv("KELVANE_PG_PORT")) + 101 + next++) % 60000 + 1024;
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
 }
 
 class CompanyTrust : public ::testing::Test {
