@@ -142,6 +142,28 @@ bool CompanySync::wentBack(const ServerFacts& facts, std::string* why) {
     return false;
 }
 
+// The register is no older than what this laptop sent: else (a copy put
+// back) it takes a new name for its rows and fetches everything again, its
+// own rows of before too.
+bool CompanySync::sameLaptop() {
+    const auto witness = setting(kWitness);
+    QSqlQuery query = remote();
+    query.prepare(QStringLiteral("SELECT value FROM settings WHERE key = ?"));
+    query.addBindValue(QStringLiteral("laptop ") + laptop_);
+    if (!query.exec()) return serverFail("settings", query);
+    heard();
+    if (!query.next() || query.value("value").toString() == witness.value_or(QString())) return true;
+    query.finish();
+    laptop_ = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QSqlQuery forget = local();
+    if (!reg_.exec(forget, QStringLiteral("DELETE FROM settings WHERE key LIKE 'pulled %'"), "settings"))
+        return localFail("settings");
+    if (r_.resent.empty())
+        r_.resent =
+            "this register is older than what this laptop sent (put back from a copy?): everything is fetched again";
+    return setSetting(kLaptop, laptop_);
+}
+
 // What this register marked pushed and pulled holds for one server: at the
 // first sync with another one (set up anew, restored, another company's)
 // everything is pushed and pulled again. A register that synced before the

@@ -158,6 +158,16 @@ bool CompanySync::pushRows(const QString& select, const char* table, int* count,
     } while (bytes < kBatchBytes && rows.next());
     *more = static_cast<int>(done.size()) == limits_.batchRows || bytes >= kBatchBytes;
     rows.finish();
+    // The server keeps the last visit each laptop sent: a register older than
+    // that (restored from a copy) then fetches what it lacks of its own.
+    if (!witness.isEmpty()) {
+        if (!query.prepare(QStringLiteral("INSERT INTO settings(key, value) VALUES(?, ?)"
+                                          " ON CONFLICT(key) DO UPDATE SET value = excluded.value")))
+            return serverFail(table, query);
+        query.addBindValue(QStringLiteral("laptop ") + laptop_);
+        query.addBindValue(witness);
+        if (!query.exec()) return serverFail(table, query);
+    }
     if (!commitServer(query)) return false;
     Transaction transaction(reg_.database());
     if (!transaction.begun()) return fail("register locked");

@@ -51,6 +51,7 @@ private:
     // gets a new name first, so every laptop sends and fetches all again.
     bool sameServer(const ServerFacts& facts);
     bool wentBack(const ServerFacts& facts, std::string* why);
+    bool sameLaptop();
     bool forgetMarks();
     std::optional<QString> setting(const QString& key);
     bool setSetting(const QString& key, const QString& value);

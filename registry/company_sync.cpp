@@ -73,7 +73,7 @@ bool CompanySync::repeat(Step step) {
 bool CompanySync::run(const ServerFacts& facts) {
     version_ = facts.version;
     if (reg_.openedVersion() < Register::kSchemaVersion) return fail("the register's schema is too old to sync");
-    if (!checkKey(facts.dataKey) || !ensureLaptopId() || !sameServer(facts)) return false;
+    if (!checkKey(facts.dataKey) || !ensureLaptopId() || !sameServer(facts) || !sameLaptop()) return false;
     const qlonglong changes = facts.changes;
     if (pending())
         for (const auto step : {&CompanySync::pushControllers, &CompanySync::pushImages, &CompanySync::pushVisits,

@@ -326,6 +326,15 @@ TEST_F(CompanyTrust, AServerBackInTimeGetsEverythingAgain) {
     const reg::SyncResult again = sync("one");
     ASSERT_TRUE(again.ok) << again.error;
     EXPECT_EQ(serverCount("visits"), 2);
+    // A register put back from a copy gets what it lacks of its own rows.
+    fs::copy_file(dir / "one" / "register.sqlite", dir / "copy.sqlite");
+    record("one", 1, 4663);
+    ASSERT_TRUE(sync("one").ok);
+    fs::copy_file(dir / "copy.sqlite", dir / "one" / "register.sqlite", fs::copy_options::overwrite_existing);
+    for (const char* companion : {"-wal", "-shm"})
+        fs::remove(dir / "one" / (std::string("register.sqlite") + companion));
+    ASSERT_TRUE(sync("one").ok);
+    EXPECT_EQ(localRows("one", "visits"), serverCount("visits"));
     // An absurd change number: later rows still reach the other laptop.
     ASSERT_TRUE(sync("two").ok);
     pg(QStringLiteral("UPDATE visits SET seq = 9223372036854775807 WHERE serial = 4661"));
@@ -334,7 +343,7 @@ TEST_F(CompanyTrust, AServerBackInTimeGetsEverythingAgain) {
     ASSERT_TRUE(sync("one").ok);
     const reg::SyncResult later = sync("two");
     ASSERT_TRUE(later.ok) << later.error;
-    EXPECT_EQ(localRows("two", "visits"), 3);
+    EXPECT_EQ(localRows("two", "visits"), 4);
 }
 
 // What a colleague with write access, or a laptop whose clock runs years
