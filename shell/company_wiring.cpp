@@ -117,4 +117,34 @@ void AskTechnician(MainWindow& form) {
     registry::setTechnicianSetting(name == registry::systemUser() ? std::string() : name);
 }
 
+void AskCompanyServer(MainWindow& form, CompanySyncRunner& runner) {
+    const int language = form.CurrentLanguage();
+    const auto text = [language](texts::Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
+    QInputDialog dialog(&form);
+    dialog.setObjectName(QStringLiteral("CompanyServerDialog"));
+    dialog.setWindowTitle(form.action("COMPANYSERVER")->text().remove(QChar(0x2026)));
+    dialog.setLabelText(text(texts::Message::CompanyServerQuestion));
+    dialog.setTextValue(QString::fromStdString(registry::serverUrl().value_or("")));
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(4000);
+    if (form.prompts().runDialog(&dialog) != QDialog::Accepted) return;
+    const std::string given = dialog.textValue().trimmed().toStdString();
+    if (!given.empty()) {
+        std::string why;
+        const auto address = registry::parseServerUrl(given, &why);
+        if (!address) {
+            form.prompts().error(
+                &form, dialog.windowTitle(),
+                text(texts::Message::CompanyServerRefused).replace(QLatin1String("%s"), QString::fromStdString(why)));
+            return;
+        }
+        registry::setServerUrl(address->url());
+        if (!address->secrets.empty())
+            form.prompts().message(&form, dialog.windowTitle(), text(texts::Message::CompanyServerNoPassword));
+    } else {
+        registry::setServerUrl({});
+    }
+    form.refreshCompanyStatus();
+    if (!given.empty()) runner.request();
+}
+
 }  // namespace kelvane::shell

@@ -138,6 +138,7 @@ const std::vector<WindowEntry> kWindow = {
     {"KEY", T::MenuItem, 0, {"Klucz danych…", "Data key…", W}},
     // companyui
     {"TECHNICIAN", T::MenuItem, 0, {"Serwisant…", "Technician…", W}},
+    {"COMPANYSERVER", T::MenuItem, 0, {"Serwer rejestru firmy…", "Company register server…", W}},
 };
 // clang-format on
 
@@ -543,6 +544,18 @@ constexpr Row<Message> kMessage[] = {
     TEXT_ROW(Message::FieldHistoryNew, "Jest", "Became", M),
     TEXT_ROW(Message::TechnicianQuestion, "Imię i nazwisko serwisanta (zapisywane przy wizytach):",
              "The technician's name (recorded with the visits):", M),
+    TEXT_ROW(Message::CompanyServerQuestion,
+             "Serwer rejestru firmy: ciąg połączenia PostgreSQL (URI albo pary klucz=wartość; pusty: bez rejestru firmy):",
+             "The company register's server: a PostgreSQL connection string (a URI or key=value pairs; empty: no "
+             "company register):",
+             M),
+    TEXT_ROW(Message::CompanyServerRefused, "Nie zapisano serwera: %s", "Server not kept: %s", "...: %s"),
+    TEXT_ROW(Message::CompanyServerNoPassword,
+             "Serwer zapisano bez hasła: hasło zapisz w ~/.pgpass (albo w pliku, który wskazuje PGPASSFILE) lub w "
+             "PGPASSWORD",
+             "The server is kept without its password: put the password in ~/.pgpass (or the file PGPASSFILE names) "
+             "or PGPASSWORD",
+             M),
     // end companyui
 };
 

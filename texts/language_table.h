@@ -370,7 +370,10 @@ enum class Message {
     FieldHistoryWho,
     FieldHistoryOld,
     FieldHistoryNew,
-    TechnicianQuestion,  // the question of the menu entry TECHNICIAN
+    TechnicianQuestion,       // the question of the menu entry TECHNICIAN
+    CompanyServerQuestion,    // the question of the menu entry COMPANYSERVER
+    CompanyServerRefused,     // printf format: libpq's reason the string is refused
+    CompanyServerNoPassword,  // the string's password was not kept
     // end companyui
     Count  // not a text: how many there are
 };

@@ -387,6 +387,43 @@ TEST_F(CompanyConnection, EveryFormOfTheStringReachesTheServerAndNoPasswordIsKep
     expectEqualEverywhere(db, laptop);
 }
 
+// What the connection says of the server's side: no notice on stderr, a
+// string that failed is not kept, another laptop's push holding the lock is
+// told as such (after the waits, each bounded).
+TEST_F(CompanyConnection, TheServersStatesAreToldAndAFailedStringIsNotKept) {
+    const Cluster& db = cluster("states");
+    const std::string server =
+        "host=" + db.dir.string() + " port=" + std::to_string(db.port) + " dbname=company user=kelvane";
+    ASSERT_EQ(kvtool(laptop, {"register", "server-setup", server}).exit, 0);
+    const Outcome again = kvtool(laptop, {"register", "server-setup", server});  // "already exists, skipping"
+    EXPECT_EQ(again.exit, 0);
+    EXPECT_EQ(again.err.find("NOTICE"), std::string::npos) << again.err;
+    ASSERT_EQ(sync(laptop, server).exit, 0);
+    const fs::path settings = laptop / ".config" / "Kelvane" / "Kelvane.conf";
+    const std::string kept = slurp(settings);
+    EXPECT_EQ(sync(laptop, "host=127.0.0.1 port=1 dbname=company user=kelvane").exit, 4);
+    EXPECT_EQ(slurp(settings), kept);
+    // Another laptop's push holds the lock throughout.
+    ASSERT_EQ(kvtool(laptop, {"download", "--port", "sim", "-o", (laptop / "a.kvd").string()}).exit, 0);
+    QProcess holder;
+    holder.start(QString::fromStdString(bin + "/psql"),
+                 {"-X", "-h", QString::fromStdString(db.dir.string()), "-p", QString::number(db.port), "-U", "kelvane",
+                  "-c", "SELECT pg_advisory_lock(x'4B56524547'::bigint)", "-c", "SELECT pg_sleep(60)", "company"});
+    for (int i = 0; i < 100 && db.psql("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory'") != "1"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const Clock::time_point start = Clock::now();
+    const Outcome busy = sync(laptop, server);
+    const double waited = std::chrono::duration<double>(Clock::now() - start).count();
+    db.psql("SELECT pg_terminate_backend(pid) FROM pg_locks WHERE locktype = 'advisory'");
+    holder.waitForFinished(5000);
+    EXPECT_EQ(busy.exit, 4);
+    EXPECT_NE(busy.err.find("another laptop is sending to the company register, trying again"), std::string::npos)
+        << busy.err;
+    EXPECT_LT(waited, 40.0);
+    EXPECT_EQ(sync(laptop, server).exit, 0);  // the lock gone: the next one goes through
+    expectEqualEverywhere(db, laptop);
+}
+
 // A primary with a synchronous streaming standby (pg_basebackup -R); the
 // laptops list both with target_session_attrs=read-write. A standby alone is
 // a read-only server; the primary stopped mid-sync and the standby promoted,

@@ -507,6 +507,7 @@ TEST(CompanyServerUrl, ReadsLibpqStringsAndKeepsNoPassword) {
     fs::create_directories(dir);
     std::ofstream(dir / "services") << "# the company's\n[company]\nhost=db.company.example\nsslmode=require\n"
                                        "[socket]\nhost=/run/postgresql\n";
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     ::setenv("PGSERVICEFILE", (dir / "services").c_str(), 1);
     ::setenv("HOME", dir.c_str(), 1);
     ::unsetenv("PGSSLMODE");
@@ -573,6 +574,7 @@ TEST(CompanyServerUrl, ReadsLibpqStringsAndKeepsNoPassword) {
     EXPECT_EQ(kelvane::registry::parseServerUrl("dbname=company")->sslmode(), "verify-full");
     ::unsetenv("PGHOST");
     ::unsetenv("PGSERVICEFILE");
+    ::setenv("HOME", home.c_str(), 1);
     fs::remove_all(dir);
 }
 
