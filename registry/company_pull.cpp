@@ -46,7 +46,8 @@ QString CompanySync::notAhead(const QVariant& time) const {
     const QString text = time.toString();
     const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
     if (!t.isValid() || !latest_.isValid() || t <= latest_) return text;
-    return latest_.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+    // The server's clock at the pull, in the row's own offset.
+    return latest_.addSecs(-kFutureSeconds).toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
 bool CompanySync::pull() {
