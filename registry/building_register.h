@@ -244,6 +244,8 @@ private:
     bool migrate(int version);
     // " AND <alias>.uuid NOT IN withdrawn" where the schema keeps withdrawals.
     QString notWithdrawn(const char* alias) const;
+    // The columns controllerFrom() reads of `c`, its visits counted.
+    QString controllerColumns() const;
     // After the schema: seals a plain register, or says why images are not kept.
     bool openImages();
     // The controller's row, added or its last sight and firmware updated.

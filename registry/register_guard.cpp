@@ -28,8 +28,8 @@ std::vector<Controller> Register::originsOf(const Image& image) {
                        "  SELECT v.controller, v.time, %4 FROM visits v JOIN images i ON i.id = v.image"
                        "   WHERE i.sha256 = :h%5"
                        ") u ON u.cid = c.id WHERE c.device_id >= 0 GROUP BY c.id ORDER BY min(u.pulled), max(u.t) DESC")
-            .arg(QLatin1String(kControllerColumns), marks ? QStringLiteral("f.pulled") : QStringLiteral("0"),
-                 notWithdrawn("f"), marks ? QStringLiteral("v.pulled") : QStringLiteral("0"), notWithdrawn("v")));
+            .arg(controllerColumns(), marks ? QStringLiteral("f.pulled") : QStringLiteral("0"), notWithdrawn("f"),
+                 marks ? QStringLiteral("v.pulled") : QStringLiteral("0"), notWithdrawn("v")));
     query.bindValue(QStringLiteral(":h"), hashOf(image));
     if (!exec(query, "origin")) return out;
     bool own = false;

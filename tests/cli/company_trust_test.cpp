@@ -8,6 +8,7 @@
 #include "image/image.h"
 #include "tests/link/pty_pair.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlDatabase>
@@ -403,7 +404,10 @@ TEST_F(CompanyTrust, ForgedRowsAndFutureClocksNeverWin) {
     for (const char* name : {"one", "two"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(sync(name).ok);
-        EXPECT_EQ(kvtool(dir / name, {"register", "show", "1/4660"}).out.find("forger"), std::string::npos);
+        const std::string json = kvtool(dir / name, {"register", "show", "1/4660", "--json"}).out;
+        EXPECT_EQ(json.find("forger"), std::string::npos) << json;
+        const QJsonObject shown = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+        EXPECT_EQ(shown["visits"].toInt(), static_cast<int>(shown["visitList"].toArray().size())) << json;
     }
 }
 
