@@ -72,7 +72,9 @@ void ToolRegister::visit(const std::string& port, const std::optional<kelvane::l
             when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString() : r.since->time,
             r.since->technician, registry::technicianName());
         char line[512];
-        std::snprintf(line, sizeof line, tool_.text(ToolText::SinceLastVisit).c_str(), date.c_str(), r.since->changes);
+        std::snprintf(line, sizeof line,
+                      tool_.text(r.since->changes == 1 ? ToolText::SinceLastVisitOne : ToolText::SinceLastVisit).c_str(),
+                      date.c_str(), r.since->changes);
         tool_.result(line);
     }
 }

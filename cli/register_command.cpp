@@ -246,13 +246,22 @@ std::string countsJson(const registry::SyncCounts& c) {
         .number("savedFiles", c.savedFiles)
         .number("images", c.images)
         .number("fieldEdits", c.fieldEdits)
+        .number("withdrawn", c.withdrawn)
+        .number("rows", c.rows)
+        .number("bytes", c.bytes)
         .str();
 }
 
+// "1 visit", "2 visits".
+std::string counted(long long n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string countsText(const registry::SyncCounts& c) {
-    return std::to_string(c.controllers) + " controllers, " + std::to_string(c.visits) + " visits, " +
-           std::to_string(c.savedFiles) + " saved files, " + std::to_string(c.images) + " images, " +
-           std::to_string(c.fieldEdits) + " field edits";
+    return counted(c.controllers, "controller", "controllers") + ", " + counted(c.visits, "visit", "visits") + ", " +
+           counted(c.savedFiles, "saved file", "saved files") + ", " + counted(c.images, "image", "images") + ", " +
+           counted(c.fieldEdits, "field edit", "field edits") + " (" + counted(c.rows, "row", "rows") + ", " +
+           counted(c.bytes, "byte", "bytes") + ")";
 }
 
 std::optional<registry::ServerAddress> serverOf(const Tool& tool, const std::string& url) {
@@ -307,12 +316,24 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
                         .flag("verified", address->verified())
                         .raw("pushed", countsJson(r.pushed))
                         .raw("pulled", countsJson(r.pulled))
+                        .raw("skipped", jsonArray(
+                                            [&r] {
+                                                std::vector<std::string> out;
+                                                for (const auto& why : r.skipped) out.push_back(jsonString(why));
+                                                return out;
+                                            }(),
+                                            ", "))
+                        .text("resent", r.resent)
                         .text("finishedAt", r.finishedAt)
                         .str());
     } else {
         tool.result("pushed: " + countsText(r.pushed));
         tool.result("pulled: " + countsText(r.pulled));
     }
+    // Rows refused, and a server found gone back in time: said, the sync
+    // went on.
+    if (!r.resent.empty()) tool.error("", r.resent);
+    for (const auto& why : r.skipped) tool.error("", "skipped a row from the company register: " + why);
     if (r.ok) return kDone;
     tool.error("", r.error);
     return r.cancelled ? kInterrupted : kNoAnswer;

@@ -114,10 +114,8 @@ struct Recorded {
 };
 
 class Register {
-    friend class CompanySync;
-
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
     static constexpr std::chrono::milliseconds kDefaultBusyTimeout{3000};
 
     Register();
@@ -216,9 +214,12 @@ public:
     // importBackups() the first time it is asked on this register only.
     std::optional<int> importBackupsOnce(const std::string& folder);
 
-private:
-    bool fail(const std::string& what);
-    bool fail(const std::string& what, const QSqlQuery& query);
+    // What the company register's sync (registry/company_*.cpp) works with:
+    // the register's connection, and its fields as the server orders them.
+    //
+    // The id of the key the images are stored and read with; nothing (with
+    // `why`) when visits are recorded without images.
+    std::optional<std::string> sealingKeyId(std::string* why = nullptr) const;
     QSqlDatabase database() const;
     // A forward-only query on the register's connection.
     QSqlQuery query() const;
@@ -226,13 +227,25 @@ private:
     // the database's reason" when it fails.
     bool exec(QSqlQuery& query, const std::string& what);
     bool exec(QSqlQuery& query, const QString& sql, const std::string& what);
-    bool migrate(int version);
-    // A building's field: the edit it replaces goes to the field history
-    // unless it is the newer one, which then stays and `value` goes there.
+    // A building's field. An edit made here always wins and is marked to be
+    // sent (the server then orders it by when it arrives). A value from the
+    // server wins unless the field was edited here since it was last sent;
+    // the value it replaces goes to the field history.
     struct FieldValue {
         std::string value, at, by;  // at: UTC, ISO 8601 (empty: before edits were timed)
     };
     bool mergeField(std::int64_t controller, const char* field, const FieldValue& incoming, bool localEdit);
+    // The schema the register was opened at.
+    int openedVersion() const { return version_; }
+
+private:
+    bool fail(const std::string& what);
+    bool fail(const std::string& what, const QSqlQuery& query);
+    bool migrate(int version);
+    // " AND <alias>.uuid NOT IN withdrawn" where the schema keeps withdrawals.
+    QString notWithdrawn(const char* alias) const;
+    // The columns controllerFrom() reads of `c`, its visits counted.
+    QString controllerColumns() const;
     // After the schema: seals a plain register, or says why images are not kept.
     bool openImages();
     // The controller's row, added or its last sight and firmware updated.

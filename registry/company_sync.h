@@ -13,15 +13,22 @@
 // What travels: controllers by identity; visits and saved-file records by a
 // UUID made where they were recorded; images by their keyed hash as the
 // sealed bytes the register file holds (the server never holds the key or a
-// plain image); the building's name, address and notes per field, the newest
-// edit winning and the one it replaced kept in the field history on both
-// sides.
+// plain image); the building's name, address and notes per field, the edit
+// the server received last winning and the one it replaced kept in the field
+// history on both sides. A laptop never pulls back what it pushed.
+//
+// What is pulled is checked as local input is: a field over its limit is
+// refused with its row (SyncResult::skipped), a time ahead of the server's
+// clock is taken as the server's, rows the company withdrew are kept but never
+// used, and a pulled row never outweighs what this laptop saw itself (the
+// guard, the merge base). A server gone back in time is found out and gets
+// everything again.
 //
 // Every wait is bounded: the connection by SyncLimits::connectTimeout, a
 // stalled network by the TCP user time-out and keepalives, each statement by
-// SyncLimits::statementTimeout; `cancel` is looked at between batches. A
-// build without the PostgreSQL driver answers every call with
-// kNoServerDriver.
+// SyncLimits::statementTimeout, and silence (no row, no answer) by those two
+// together; `cancel` ends a wait at once. A build without the PostgreSQL
+// driver answers every call with kNoServerDriver.
 #include "registry/building_register.h"
 #include "registry/company_connection.h"
 
@@ -33,12 +40,17 @@
 
 namespace kelvane::registry {
 
+// Rows stored on the other side, by kind; `rows` counts every row that
+// travelled (also those the other side had already) and `bytes` their values.
 struct SyncCounts {
     int controllers = 0;
     int visits = 0;
     int savedFiles = 0;
     int images = 0;
     int fieldEdits = 0;
+    int withdrawn = 0;
+    long long rows = 0;
+    long long bytes = 0;
 };
 
 struct SyncResult {
@@ -47,7 +59,15 @@ struct SyncResult {
     bool unreachable = false;   // the server could not be reached, or stopped answering
     std::string error;          // why it did not finish (what went before it is kept)
     SyncCounts pushed, pulled;  // what went each way, also when it failed part-way
-    std::string finishedAt;     // local time, ISO 8601 with the offset; empty unless ok
+    // Pulled rows refused (a field over its limit, an image larger than a
+    // sealed one, a row whose image was refused), one reason each; the sync
+    // goes on without them.
+    std::vector<std::string> skipped;
+    // Why everything was pushed and pulled again (the server had gone back
+    // in time: restored, another cluster, behind this laptop's marks); empty
+    // when it was not.
+    std::string resent;
+    std::string finishedAt;  // local time, ISO 8601 with the offset; empty unless ok
 };
 
 // What the status bar shows, read from the local register only (no network).

@@ -18,15 +18,39 @@ std::string utcNow() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODa
 
 bool Register::mergeField(std::int64_t controller, const char* field, const FieldValue& incoming, bool localEdit) {
     const QString f = QString::fromLatin1(field);
+    // The field's bit in `edited`: edited here since it was last sent.
+    const int bit = f == QLatin1String("name") ? 1 : f == QLatin1String("address") ? 2 : 4;
+    const bool marks = version_ >= 5;
     QSqlQuery query = this->query();
-    query.prepare(QStringLiteral("SELECT %1 AS value, %1_at AS at, %1_by AS author FROM controllers WHERE id = ?").arg(f));
+    query.prepare(QStringLiteral("SELECT %1 AS value, %1_at AS at, %1_by AS author, %2 AS edited FROM controllers"
+                                 " WHERE id = ?")
+                      .arg(f, marks ? QStringLiteral("edited") : QStringLiteral("0")));
     query.addBindValue(static_cast<qlonglong>(controller));
     if (!exec(query, field) || !query.next()) return fail(std::string(field) + ": no such controller");
     const FieldValue current{s(query.value("value")), s(query.value("at")), s(query.value("author"))};
+    const bool editedHere = (query.value("edited").toInt() & bit) != 0;
     query.finish();
-    if (current.value == incoming.value) return true;
-    const bool incomingWins = localEdit || std::tie(incoming.at, incoming.by, incoming.value) >
-                                               std::tie(current.at, current.by, current.value);
+    bool incomingWins = true;
+    if (!localEdit) {
+        // The server's value, in the order the server received the edits:
+        // it wins unless an edit made here has yet to reach it (the server
+        // orders that one when it arrives). A register before those marks
+        // compares the edits' times.
+        // A field the server never had an edit of names nothing.
+        if (marks && (editedHere || (incoming.value.empty() && incoming.at.empty()))) return true;
+        if (!marks)
+            incomingWins =
+                std::tie(incoming.at, incoming.by, incoming.value) > std::tie(current.at, current.by, current.value);
+    }
+    if (current.value == incoming.value) {
+        // The same value, as the server stamped it: its time and author.
+        if (localEdit || !incomingWins || (current.at == incoming.at && current.by == incoming.by)) return true;
+        query.prepare(QStringLiteral("UPDATE controllers SET %1_at = ?, %1_by = ? WHERE id = ?").arg(f));
+        query.addBindValue(q(incoming.at));
+        query.addBindValue(q(incoming.by));
+        query.addBindValue(static_cast<qlonglong>(controller));
+        return exec(query, field);
+    }
     const FieldValue& replaced = incomingWins ? current : incoming;
     // The value before anyone named the building is no edit to keep.
     if (!replaced.value.empty() || !replaced.at.empty()) {
@@ -42,8 +66,8 @@ bool Register::mergeField(std::int64_t controller, const char* field, const Fiel
         if (!exec(query, "field history")) return false;
     }
     if (!incomingWins) return true;
-    query.prepare(
-        QStringLiteral("UPDATE controllers SET %1 = ?, %1_at = ?, %1_by = ?, changed = changed + ? WHERE id = ?").arg(f));
+    query.prepare(QStringLiteral("UPDATE controllers SET %1 = ?, %1_at = ?, %1_by = ?, changed = changed + ?%2 WHERE id = ?")
+                      .arg(f, marks && localEdit ? QStringLiteral(", edited = edited | %1").arg(bit) : QString()));
     query.addBindValue(q(incoming.value));
     query.addBindValue(q(incoming.at));
     query.addBindValue(q(incoming.by));
@@ -80,7 +104,7 @@ bool Register::describe(const ControllerKey& key, const std::string& name, const
     const auto id = controllerId(key);
     if (!id) return false;
     const std::string at = utcNow();
-    const std::string by = systemUser();
+    const std::string by = technicianName();
     for (const auto& f : fields)
         if (f.given && !mergeField(*id, f.field, {f.text, at, by}, true)) return false;
     return transaction.commit() || fail("name", transaction.query());

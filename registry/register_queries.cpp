@@ -40,8 +40,13 @@ Visit sql::visitFrom(const QSqlQuery& r) {
 
 const char sql::kControllerColumns[] =
     "c.id AS controller_id, c.device_id AS device_id, c.serial AS serial, c.first_seen AS first_seen,"
-    " c.last_seen AS last_seen, c.firmware AS firmware, c.name AS name, c.address AS address, c.notes AS notes,"
-    " (SELECT COUNT(*) FROM visits WHERE controller = c.id) AS visit_count";
+    " c.last_seen AS last_seen, c.firmware AS firmware, c.name AS name, c.address AS address, c.notes AS notes";
+
+QString Register::controllerColumns() const {
+    // Visits the company withdrew are not counted.
+    return QStringLiteral("%1, (SELECT COUNT(*) FROM visits vc WHERE vc.controller = c.id%2) AS visit_count")
+        .arg(QLatin1String(kControllerColumns), notWithdrawn("vc"));
+}
 
 Controller sql::controllerFrom(const QSqlQuery& r) {
     Controller c;
@@ -69,8 +74,8 @@ std::optional<std::int64_t> Register::controllerId(const ControllerKey& key) {
 std::optional<Controller> Register::controller(const ControllerKey& key) {
     if (!open_) return std::nullopt;
     QSqlQuery query = this->query();
-    query.prepare(QStringLiteral("SELECT %1 FROM controllers c WHERE device_id = ? AND serial = ?")
-                      .arg(QLatin1String(kControllerColumns)));
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM controllers c WHERE device_id = ? AND serial = ?").arg(controllerColumns()));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     if (!exec(query, "lookup") || !query.next()) return std::nullopt;
@@ -83,7 +88,7 @@ std::vector<Controller> Register::controllers(const std::string& search) {
     QSqlQuery query = this->query();
     // SQLite folds ASCII case only: names and addresses are matched here.
     query.prepare(QStringLiteral("SELECT %1 FROM controllers c ORDER BY c.name = '', c.name, c.serial, c.device_id")
-                      .arg(QLatin1String(kControllerColumns)));
+                      .arg(controllerColumns()));
     if (!exec(query, "list")) return out;
     const QString wanted = q(search);
     while (query.next()) {
@@ -101,8 +106,8 @@ std::vector<Visit> Register::visits(const ControllerKey& key) {
     if (!open_) return out;
     QSqlQuery query = this->query();
     query.prepare(QStringLiteral("SELECT %1 FROM visits v JOIN controllers c ON c.id = v.controller"
-                                 " WHERE c.device_id = ? AND c.serial = ? ORDER BY v.time DESC, v.id DESC")
-                      .arg(QLatin1String(kVisitColumns)));
+                                 " WHERE c.device_id = ? AND c.serial = ?%2 ORDER BY v.time DESC, v.id DESC")
+                      .arg(QLatin1String(kVisitColumns), notWithdrawn("v")));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     if (!exec(query, "visits")) return out;
@@ -114,8 +119,8 @@ std::optional<Visit> Register::visit(const ControllerKey& key, std::int64_t visi
     if (!open_) return std::nullopt;
     QSqlQuery query = this->query();
     query.prepare(QStringLiteral("SELECT %1 FROM visits v JOIN controllers c ON c.id = v.controller"
-                                 " WHERE c.device_id = ? AND c.serial = ? AND v.id = ?")
-                      .arg(QLatin1String(kVisitColumns)));
+                                 " WHERE c.device_id = ? AND c.serial = ? AND v.id = ?%2")
+                      .arg(QLatin1String(kVisitColumns), notWithdrawn("v")));
     query.addBindValue(key.deviceId);
     query.addBindValue(key.serialNumber);
     query.addBindValue(static_cast<qlonglong>(visitId));

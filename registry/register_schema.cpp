@@ -95,6 +95,17 @@ const std::vector<std::vector<const char*>> kMigrations = {
         " replaced_at TEXT NOT NULL, pushed INTEGER NOT NULL DEFAULT 0,"
         " UNIQUE(controller, field, value, edited_at, edited_by))",
     },
+    {
+        // Which fields were edited here since they were last sent (a bit
+        // each: name 1, address 2, notes 4), which visits and saved files
+        // came from the company register, and the visits and files the
+        // company withdrew (a forged row: kept, never used).
+        "ALTER TABLE controllers ADD COLUMN edited INTEGER NOT NULL DEFAULT 0",
+        "UPDATE controllers SET edited = (name_at <> '') + 2 * (address_at <> '') + 4 * (notes_at <> '') WHERE changed > 0",
+        "ALTER TABLE visits ADD COLUMN pulled INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE saved_files ADD COLUMN pulled INTEGER NOT NULL DEFAULT 0",
+        "CREATE TABLE withdrawn(uuid TEXT PRIMARY KEY, reason TEXT NOT NULL)",
+    },
 };
 
 // The folder KelvaneMini, Orva_Upgrade and kvtool keep their data in.
@@ -265,6 +276,18 @@ void Register::setDataKey(const std::optional<DataKey>& key, const std::string& 
     previousKey_ = previous;
     keyWhy_ = why;
     keySet_ = true;
+}
+
+std::optional<std::string> Register::sealingKeyId(std::string* why) const {
+    if (why) why->clear();
+    if (open_ && imagesNote_.empty() && key_ && sealed_) return key_->id();
+    if (why) *why = !open_ ? (error_.empty() ? "the register is not open" : error_) : imagesNote_;
+    return std::nullopt;
+}
+
+QString Register::notWithdrawn(const char* alias) const {
+    if (version_ < 5) return QString();
+    return QStringLiteral(" AND %1.uuid NOT IN (SELECT uuid FROM withdrawn)").arg(QLatin1String(alias));
 }
 
 int Register::schemaVersion() {

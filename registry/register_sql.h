@@ -53,7 +53,8 @@ private:
 };
 
 // The columns visitFrom() and controllerFrom() read, by name; `v` and `c`
-// are the visits and controllers tables.
+// are the visits and controllers tables (Register::controllerColumns() adds
+// the count of visits).
 extern const char kVisitColumns[];
 extern const char kControllerColumns[];
 Visit visitFrom(const QSqlQuery& row);

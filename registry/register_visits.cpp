@@ -37,8 +37,8 @@ std::optional<std::int64_t> Register::touchController(const ControllerKey& key, 
 std::optional<std::int64_t> Register::storeVisitImage(std::int64_t controller, const Image& image, Recorded* rec) {
     QSqlQuery query = this->query();
     query.prepare(QStringLiteral("SELECT %1, v.image AS image_id FROM visits v WHERE v.controller = ?"
-                                 " AND v.image IS NOT NULL ORDER BY v.time DESC, v.id DESC LIMIT 1")
-                      .arg(QLatin1String(kVisitColumns)));
+                                 " AND v.image IS NOT NULL%2 ORDER BY v.time DESC, v.id DESC LIMIT 1")
+                      .arg(QLatin1String(kVisitColumns), notWithdrawn("v")));
     query.addBindValue(static_cast<qlonglong>(controller));
     if (!exec(query, "previous visit")) return std::nullopt;
     std::optional<Visit> previous;

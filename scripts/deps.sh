@@ -6,8 +6,9 @@
 #   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
 #                 package check and the Windows cross-check need (D-Bus and
 #                 GNOME keyring: the keychain tests' Secret Service; the
-#                 PostgreSQL server the company register's tests start, and
-#                 openssl for their throw-away certificates)
+#                 PostgreSQL server the company register's tests start,
+#                 openssl for their throw-away certificates, faketime for
+#                 their clock run ahead)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libzip-dev pkg-config
       qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev)
@@ -17,7 +18,7 @@ if [ "${1:-all}" != run ]; then
          fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
          g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool
-         dbus gnome-keyring postgresql openssl)
+         dbus gnome-keyring postgresql openssl faketime)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -611,6 +611,8 @@ constexpr Row<ToolText> kTool[] = {
              M),
     TEXT_ROW(ToolText::SinceLastVisit, "Od wizyty %s w zasilaczu wprowadzono zmiany: %d",
              "Since the visit of %s, %d changes were made at the power supply", "... %s: %d"),
+    TEXT_ROW(ToolText::SinceLastVisitOne, "Od wizyty %s w zasilaczu wprowadzono zmiany: %d",
+             "Since the visit of %s, %d change was made at the power supply", "... %s: %d"),
     TEXT_ROW(ToolText::OtherController,
              "Ten obraz pochodzi z zasilacza %s, a na porcie jest zasilacz %s: nic nie wysłano "
              "(--other-controller wysyła mimo to)",

@@ -414,6 +414,7 @@ enum class ToolText {
     FileNotNoted,           // "%s": why the register did not note the written file's building
     StoppedAtOnce,          // a second Ctrl-C ended an upload: nothing more sent, nothing recorded
     SinceLastVisit,         // "%s" date of the last visit with an image, "%d" changes since
+    SinceLastVisitOne,      // the same for one change
     OtherController,        // "%s" the building the image comes from, "%s" the one on the port
     NoSuchController,       // "%s" as given
     NoSuchVisit,            // "%s" as given
