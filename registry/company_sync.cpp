@@ -431,7 +431,17 @@ private:
     }
     bool beginPush(QSqlQuery& query) {
         if (!server_.transaction()) return serverFail("begin", query);
-        return query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)) || serverFail("lock", query);
+        if (!query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)))
+            return serverFail("lock", query);
+        // Under the lock: the key may have changed since the sync began (a
+        // colleague's laptop sealed the server's images again).
+        if (!query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) || !query.next())
+            return serverFail("key", query);
+        if (query.value(0).toString() == q(reg_.key_->id())) return true;
+        server_.rollback();
+        return fail(
+            "the company register's images were sealed with another key during the sync: import the company's "
+            "key first (kvtool key import)");
     }
     bool commitServer(QSqlQuery& query) { return server_.commit() || serverFail("commit", query); }
 
@@ -452,6 +462,19 @@ private:
                 return serverFail("key", query);
             serverKey = query.value("value");
         }
+        // This laptop changed the key (kvtool key rotate): the server's
+        // images are sealed again with the new one first.
+        if (reg_.previousKey_ && serverKey.toString() == q(reg_.previousKey_->id())) {
+            sql::ServerResealing done;
+            std::string why;
+            if (!sql::resealServerImages(
+                    server_, kPushLock, *reg_.previousKey_, *reg_.key_, limits_.batchRows,
+                    [this] { return !cancelled(); }, &done, &why))
+                return guard_.fired() ? serverFail("key", remote())
+                                      : fail("company register: sealing its images with the new key: " + why);
+            serverKey = id;
+        }
+        if (serverKey.toString() == id) sql::finishKeyChange();
         if (serverKey.toString() != id)
             return fail("the company register's images are sealed with another key (" +
                         serverKey.toString().left(8).toStdString() + "…, this computer's is " +

@@ -26,8 +26,8 @@ struct CountReports : RowReporter {
 struct Table {
     std::size_t offset, count;
 };
-const Table kCodeTables[] = {{mem::kLogicalLU1, 510}, {mem::kOpenLU1, 510}, {mem::kMainLU1, 510},
-                             {mem::kGeneralCodes, mem::kGeneralCount}};
+const Table kCodeTables[] = {
+    {mem::kLogicalLU1, 510}, {mem::kOpenLU1, 510}, {mem::kMainLU1, 510}, {mem::kGeneralCodes, mem::kGeneralCount}};
 
 bool codeSet(const Image& img, std::size_t off) { return !(img[off] == 0xFF && img[off + 1] == 0xFF); }
 bool keySet(const Image& img, std::size_t k) {
@@ -58,8 +58,8 @@ Image madeUpValues() {
     const char* fake = "13572468";
     return sampleWith([](std::size_t i) { return 1000 + static_cast<int>(7 * i % 9000); },
                       [](std::size_t k, int b) {
-                          const std::uint8_t s[6] = {0x00, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8),
-                                                     static_cast<std::uint8_t>(k), 0x01};
+                          const std::uint8_t s[6] = {
+                              0x00, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k), 0x01};
                           return s[b];
                       },
                       [fake](std::size_t i) { return static_cast<std::uint8_t>(fake[i] - '0'); });
