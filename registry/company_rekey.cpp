@@ -20,9 +20,8 @@ struct ServerImage {
 
 }  // namespace
 
-bool sql::resealServerImages(QSqlDatabase server, qlonglong lock, const DataKey& from, const DataKey& to,
-                             int batchRows, const std::function<bool()>& between, ServerResealing* done,
-                             std::string* why) {
+bool sql::resealServerImages(QSqlDatabase server, qlonglong lock, const DataKey& from, const DataKey& to, int batchRows,
+                             const std::function<bool()>& between, ServerResealing* done, std::string* why) {
     QSqlQuery query(server);
     query.setForwardOnly(true);
     const auto failed = [&](const char* what) {
@@ -52,10 +51,11 @@ bool sql::resealServerImages(QSqlDatabase server, qlonglong lock, const DataKey&
             *why = "stopped";
             return false;
         }
-        query.prepare(QStringLiteral("SELECT i.hash AS hash, i.data AS data, b.hash AS base_hash, b.data AS base_data"
-                                     " FROM images i LEFT JOIN images b ON b.hash = i.base WHERE i.hash > ?"
-                                     " AND NOT EXISTS(SELECT 1 FROM resealed x WHERE x.new = i.hash)"
-                                     " ORDER BY i.hash LIMIT ?"));
+        query.prepare(
+            QStringLiteral("SELECT i.hash AS hash, i.data AS data, b.hash AS base_hash, b.data AS base_data"
+                           " FROM images i LEFT JOIN images b ON b.hash = i.base WHERE i.hash > ?"
+                           " AND NOT EXISTS(SELECT 1 FROM resealed x WHERE x.new = i.hash)"
+                           " ORDER BY i.hash LIMIT ?"));
         query.addBindValue(after);
         query.addBindValue(batchRows);
         if (!query.exec()) return failed("images");
