@@ -519,10 +519,10 @@ constexpr Row<Message> kMessage[] = {
              "%s: %s"),
     TEXT_ROW(Message::KeyFileFilter, "Wyeksportowany klucz (*.kvk)", "Exported key (*.kvk)", M),
     TEXT_ROW(Message::KeyInOwnFile,
-             "Klucz danych %s jest w pliku %s, bo nie odpowiedział żaden pęk kluczy systemu. Chronią go tylko prawa "
-             "pliku (0600).",
-             "The data key %s is in the file %s, as no system keychain answered. Only the file's rights (0600) protect "
-             "it.",
+             "Klucz danych %s jest w pliku %s, bo gdy powstał, nie odpowiedział żaden pęk kluczy systemu. Chronią go "
+             "tylko prawa pliku (0600).",
+             "The data key %s is in the file %s, as no system keychain answered when it was made. Only the file's "
+             "rights (0600) protect it.",
              "%s %s"),
     TEXT_ROW(Message::KeyMoveOffer, "Pęk kluczy systemu już odpowiada: przenieś do niego klucz, a plik zostanie usunięty.",
              "A system keychain answers now: move the key there, and the file is removed.", M),
@@ -653,8 +653,9 @@ constexpr Row<ToolText> kTool[] = {
              "No system keychain answered: the data key was made in the file %s, protected by the file's rights (0600) "
              "only",
              "...: %s"),
-    TEXT_ROW(ToolText::KeyOwnFileNote, "chronią go tylko prawa pliku (0600): nie odpowiedział żaden pęk kluczy systemu",
-             "protected by the file's rights (0600) only: no system keychain answered", M),
+    TEXT_ROW(ToolText::KeyOwnFileNote,
+             "chronią go tylko prawa pliku (0600): gdy powstał, nie odpowiedział żaden pęk kluczy systemu",
+             "protected by the file's rights (0600) only: no system keychain answered when it was made", M),
     TEXT_ROW(ToolText::KeyMovable, "pęk kluczy systemu już odpowiada: kvtool key to-keychain przeniesie do niego klucz",
              "a system keychain answers now: kvtool key to-keychain moves the key there", M),
     TEXT_ROW(ToolText::KeyMoved, "klucz %s jest teraz w pęku kluczy systemu; plik %s usunięto",
