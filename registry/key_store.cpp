@@ -105,10 +105,12 @@ KeychainAnswer readKeychain(const QString& name) {
         a.absent = keychainAbsent(*job);
         return a;
     }
-    QByteArray bytes = job->binaryData();
+    // Shared with the job's own copy: wiped in place (data() would wipe a
+    // copy of it).
+    const QByteArray bytes = job->binaryData();
     a.key = DataKey::fromBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                static_cast<std::size_t>(bytes.size()));
-    wipeSecret(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    wipeSecret(const_cast<char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
     a.found = a.key ? Found::Key : Found::Failed;
     if (!a.key) a.why = "the keychain holds something that is no key";
     return a;
@@ -117,8 +119,11 @@ KeychainAnswer readKeychain(const QString& name) {
 bool writeKeychain(const QString& name, const DataKey& key, std::string* why) {
     auto* job = new QKeychain::WritePasswordJob(kService);
     job->setKey(name);
-    job->setBinaryData(QByteArray(reinterpret_cast<const char*>(key.bytes().data()), DataKey::kBytes));
-    if (!runJob(job, why)) return false;
+    const QByteArray bytes(reinterpret_cast<const char*>(key.bytes().data()), DataKey::kBytes);
+    job->setBinaryData(bytes);
+    if (!runJob(job, why)) return false;  // the job still runs and holds the copy
+    // The copy the job shares, wiped once the job is done with it.
+    wipeSecret(const_cast<char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
     std::unique_ptr<QKeychain::WritePasswordJob> owned(job);
     if (job->error() != QKeychain::NoError) {
         *why = "the keychain refused: " + job->errorString().toStdString();
