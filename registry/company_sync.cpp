@@ -473,6 +473,15 @@ private:
                 return guard_.fired() ? serverFail("key", remote())
                                       : fail("company register: sealing its images with the new key: " + why);
             serverKey = id;
+            // What this register holds under the new key is on the server now.
+            Transaction transaction(reg_.database());
+            QSqlQuery mark = local();
+            mark.prepare(QStringLiteral("UPDATE images SET pushed = 1 WHERE sha256 = ? AND pushed = 0"));
+            for (const QByteArray& hash : done.hashes) {
+                mark.addBindValue(hash);
+                if (!reg_.exec(mark, "images")) return localFail("images");
+            }
+            if (!transaction.commit()) return localFail("images");
         }
         if (serverKey.toString() == id) sql::finishKeyChange();
         if (serverKey.toString() != id)

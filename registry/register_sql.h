@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvane::registry::sql {
 
@@ -85,6 +86,7 @@ std::optional<ResealedImage> resealImage(const DataKey& from, const DataKey& to,
 // reason in `why` (everything rolled back).
 struct ServerResealing {
     int images = 0, kept = 0;
+    std::vector<QByteArray> hashes;  // the new hashes of the images sealed again
 };
 bool resealServerImages(QSqlDatabase server, qlonglong lock, const DataKey& from, const DataKey& to, int batchRows,
                         const std::function<bool()>& between, ServerResealing* done, std::string* why);

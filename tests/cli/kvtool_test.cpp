@@ -1410,8 +1410,10 @@ TEST_F(CompanyRegister, AChangedKeyReachesTheServerAndALaptopWithTheOldKeyWaitsF
     ASSERT_EQ(rotated.exit, 0) << rotated.err;
     EXPECT_NE(rotated.out.find("kept until the next sync"), std::string::npos) << rotated.out;
     EXPECT_EQ(run({"key", "rotate"}).exit, 2) << "the change is not finished";
-    const Outcome synced = run({"register", "sync"});
+    const Outcome synced = run({"register", "sync", "--json"});
     ASSERT_EQ(synced.exit, 0) << synced.err;
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(synced.out)).object()["pushed"].toObject()["images"], 0)
+        << "sealed again on the server, not sent again: " << synced.out;
     EXPECT_FALSE(fs::exists(dir / "data.key.previous")) << "forgotten once the server has the new key";
     const std::string id = run({"key", "status"}).out.substr(4, 32);
     QSqlQuery key(server);
