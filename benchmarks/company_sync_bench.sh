@@ -6,7 +6,8 @@
 # generated plain in a temporary folder, then sealed by kvtool's first open
 # with the key, as an older register would be. The sync with nothing new is
 # also timed inside one process (company_sync_time, built by scripts/bench.sh
-# into build-bench/), without the program's start.
+# into build-bench/), without the program's start. Then a change of key: the
+# register sealed again, and the sync that seals the server's images again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${KELVANE_PG_URL:-}" = "" ]; then
@@ -63,6 +64,13 @@ else
 fi
 "$kvtool" download --port sim -o "$work/a.kvd" >/dev/null
 timed "one new visit"
+# A change of key: the register sealed again here, then the server's images
+# at the next sync, in one transaction.
+start=$(date +%s.%N)
+"$kvtool" key rotate >/dev/null
+end=$(date +%s.%N)
+python3 -c "print('%-28s %8.3f s' % ('key rotate (local)', $end - $start))"
+timed "sync after the key rotation"
 psql -h "$KELVANE_PG_DIR" -p "$KELVANE_PG_PORT" -U kelvane -Atc \
   "SELECT 'server rows: ' || (SELECT count(*) FROM visits) || ' visits, ' || (SELECT count(*) FROM images) ||
    ' images, ' || pg_size_pretty(pg_database_size('company'))" company

@@ -125,9 +125,10 @@ const std::vector<CommandSpec>& commands() {
           {"--output", true, "FILE.kvd to write (export; also -o)"},
           {"--server", true, "URL: the company register to sync with, kept as this computer's (sync)"}}},
         {"key",
-         "status | export FILE | import FILE | rotate [--passphrase-file F]",
+         "status | export FILE | import FILE | rotate | to-keychain [--passphrase-file F]",
          "the data key that seals the register's images and the backups: where it is, wrapped with a passphrase for a "
-         "colleague's computer, taken from such a file, replaced by a new one (everything local sealed again)",
+         "colleague's computer, taken from such a file, replaced by a new one (everything local sealed again, the "
+         "company register's images at the next sync), moved from the own key file to a keychain",
          1,
          2,
          {kRegister, {"--passphrase-file", true, "F: the passphrase is the first line of F (export, import; else asked)"}}},

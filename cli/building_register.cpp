@@ -1,6 +1,7 @@
 #include "cli/building_register.h"
 
 #include "jobs/read_visit.h"
+#include "registry/key_store.h"
 #include "texts/visit_texts.h"
 
 #include <QDateTime>
@@ -35,6 +36,9 @@ registry::Register* ToolRegister::get() {
             const jobs::ImagesLeftOut images = jobs::imagesLeftOut(*reg, &key);
             if (images != jobs::ImagesLeftOut::No)
                 tool_.error("", kelvane::texts::imagesLeftOutText(images, key, tool_.language));
+            // Said once, by the run that made it: where the key is and what protects it.
+            if (const auto made = registry::takeKeyMadeNote())
+                tool_.error("", format(tool_.text(ToolText::KeyMadeInFile), *made));
             // The user's own register starts with KelvaneMini's backups.
             if (path == registry::Register::defaultPath() && qEnvironmentVariableIsEmpty("KELVANE_REGISTER"))
                 reg->importBackupsOnce(registry::Register::defaultBackupFolder());

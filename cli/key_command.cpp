@@ -3,6 +3,7 @@
 //   key export FILE            the key wrapped with a passphrase (Argon2id)
 //   key import FILE            that key into the keychain (or --key-file)
 //   key rotate                 a new key; everything local is sealed again
+//   key to-keychain            the key from the own key file into the keychain
 // The passphrase is asked on the terminal without echo, or read from the
 // first line of --passphrase-file for scripts.
 #include "cli/commands.h"
@@ -13,6 +14,7 @@
 #include "files/sealing.h"
 #include "jobs/key_transfer.h"
 #include "registry/building_register.h"
+#include "registry/key_store.h"
 
 #include <iostream>
 #include <string>
@@ -105,7 +107,10 @@ bool saySealed(const Tool& tool, const jobs::Resealing& r, const std::string& pa
     for (const auto& [folder, count] : r.folders)
         tool.result("backups " + folder + ": " + std::to_string(count) + " sealed");
     for (const std::string& kept : r.kept) tool.error(kept, "kept as it is");
-    if (!r.complete()) tool.error("", "the previous key is kept beside the new one until everything is sealed again");
+    if (!r.complete())
+        tool.error("", "the previous key is kept beside the new one until everything is sealed again");
+    else if (r.companyWaits)
+        tool.result("the previous key is kept until the next sync seals the company register's images with the new one");
     return r.complete();
 }
 
@@ -116,8 +121,27 @@ int status(const Tool& tool) {
         return kFileError;
     }
     tool.result("key " + *s.keyId + " in " + (s.keyFile.empty() ? "the keychain" : "the key file " + s.keyFile));
+    kelvane::registry::takeKeyMadeNote();  // the line above says where it is
+    if (s.ownFile) tool.result(tool.text(kelvane::texts::ToolText::KeyOwnFileNote));
+    if (s.keychainFree) tool.result(tool.text(kelvane::texts::ToolText::KeyMovable));
     if (s.previousId) tool.result("previous key " + *s.previousId + " (a change not yet finished)");
     return kDone;
+}
+
+int toKeychain(const Tool& tool) {
+    using kelvane::texts::ToolText;
+    const jobs::KeyMove m = jobs::moveKeyToKeychain();
+    switch (m.end) {
+    case jobs::KeyMoveEnd::Moved:
+        tool.result(format(format(tool.text(ToolText::KeyMoved), m.keyId), m.file));
+        return kDone;
+    case jobs::KeyMoveEnd::NotInOwnFile:
+        tool.error("", format(tool.text(ToolText::KeyNotMoved),
+                              std::string("the key is not in the own key file ") + kelvane::registry::ownKeyFile()));
+        return kFileError;
+    case jobs::KeyMoveEnd::NotMoved: tool.error("", format(tool.text(ToolText::KeyNotMoved), m.why)); return kFileError;
+    }
+    return kFileError;
 }
 
 int exportKey(const Tool& tool, const std::string& file) {
@@ -170,6 +194,10 @@ int rotate(const Tool& tool) {
     case jobs::KeyRotateEnd::Stored: break;
     case jobs::KeyRotateEnd::NoKey: tool.error("", "no key to replace: " + r.why); return kFileError;
     case jobs::KeyRotateEnd::NotStored: tool.error("", "the new key is not stored: " + r.why); return kFileError;
+    case jobs::KeyRotateEnd::Unfinished:
+        tool.error("", "the previous change of key (from " + r.keyId +
+                           ") is not finished: sync with the company register first (kvtool register sync)");
+        return kFileError;
     }
     tool.result("new key " + r.keyId + " stored");
     return saySealed(tool, r.resealing, path, r.keyId) ? kDone : kFileError;
@@ -183,13 +211,14 @@ int keyCommand(const Tool& tool) {
     const bool withFile = what == "export" || what == "import";
     if ((withFile && words.size() != 2) || (!withFile && words.size() != 1)) {
         tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError),
-                              std::string("key needs status, export FILE, import FILE or rotate")));
+                              std::string("key needs status, export FILE, import FILE, rotate or to-keychain")));
         return kUsage;
     }
     if (what == "status") return status(tool);
     if (what == "export") return exportKey(tool, words[1]);
     if (what == "import") return importKey(tool, words[1]);
     if (what == "rotate") return rotate(tool);
+    if (what == "to-keychain") return toKeychain(tool);
     tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError), "unknown key command " + what));
     return kUsage;
 }

@@ -95,9 +95,13 @@ KeyFileRead readKeyFile(const std::filesystem::path& path, bool create) {
     if (read != ReadFault::None) return fault(KeyFileFault::Missing);
 #endif
     KeyFileRead r;
-    r.key = DataKey::fromText(text);
+    DataKey::TextFault why = DataKey::TextFault::None;
+    r.key = DataKey::fromText(text, &why);
     wipeSecret(text.data(), text.size());
-    if (!r.key) r.fault = KeyFileFault::NotAKey;
+    if (!r.key)
+        r.fault = why == DataKey::TextFault::Length           ? KeyFileFault::NotAKey
+                  : why == DataKey::TextFault::NotHexadecimal ? KeyFileFault::NotHexadecimal
+                                                              : KeyFileFault::Failed;
     return r;
 }
 
@@ -115,7 +119,9 @@ std::string keyFileFaultText(KeyFileFault why) {
     case KeyFileFault::NotRegular: return "it is not a regular file";
     case KeyFileFault::NotPrivate: return "others may read it (it must be 0600)";
     case KeyFileFault::NotOwner: return "it belongs to another user";
-    case KeyFileFault::NotAKey: return "it holds no key (64 hexadecimal digits)";
+    case KeyFileFault::NotAKey: return "it holds no key: a key file holds 64 hexadecimal digits on one line";
+    case KeyFileFault::NotHexadecimal:
+        return "it holds a character that is no hexadecimal digit: a key file holds 64 hexadecimal digits on one line";
     case KeyFileFault::Failed: break;
     }
     return "it cannot be read or made";

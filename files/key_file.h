@@ -1,6 +1,7 @@
 #pragma once
 // The data key in a file named by the user, for computers without a keychain
-// (a server, a script): 64 hexadecimal digits on one line. The file must be
+// (a server, a script): 64 hexadecimal digits on one line (blanks and a line
+// end around them allowed), nothing else. The file must be
 // the user's own and readable by nobody else (0600 or 0400); any other is
 // refused unread, so a key others can read is never used.
 #include "files/sealing.h"
@@ -11,7 +12,9 @@
 
 namespace kelvane {
 
-enum class KeyFileFault { None, Missing, NotRegular, NotPrivate, NotOwner, NotAKey, Failed };
+// NotAKey: not 64 characters between the blanks; NotHexadecimal: 64, but
+// not all hexadecimal digits.
+enum class KeyFileFault { None, Missing, NotRegular, NotPrivate, NotOwner, NotAKey, NotHexadecimal, Failed };
 
 // Why a program has no data key, for the note that visits go without images.
 enum class KeyMissing {

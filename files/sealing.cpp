@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <new>
 
 namespace kelvane {
 
@@ -64,41 +65,66 @@ bool sealingAvailable() {
     return ready;
 }
 
-DataKey::~DataKey() { sodium_memzero(bytes_.data(), bytes_.size()); }
+DataKey::~DataKey() = default;
+
+// sodium_malloc: pages of their own, locked (sodium_mlock), between guard
+// pages; sodium_free wipes them. Made read-only once filled.
+std::shared_ptr<DataKey::Bytes> DataKey::lockedBytes() {
+    if (!sealingAvailable()) return nullptr;
+    void* memory = sodium_malloc(sizeof(Bytes));
+    if (!memory) return nullptr;
+    return std::shared_ptr<Bytes>(new (memory) Bytes{}, [](Bytes* p) {
+        sodium_mprotect_readwrite(p);
+        sodium_free(p);
+    });
+}
 
 std::optional<DataKey> DataKey::generate() {
-    if (!sealingAvailable()) return std::nullopt;
-    DataKey key;
-    crypto_kdf_keygen(key.bytes_.data());
-    return key;
+    auto bytes = lockedBytes();
+    if (!bytes) return std::nullopt;
+    crypto_kdf_keygen(bytes->data());
+    sodium_mprotect_readonly(bytes.get());
+    return DataKey(std::move(bytes));
 }
 
-std::optional<DataKey> DataKey::fromBytes(const std::uint8_t* bytes, std::size_t size) {
-    if (!sealingAvailable() || size != kBytes) return std::nullopt;
-    DataKey key;
-    std::memcpy(key.bytes_.data(), bytes, kBytes);
-    return key;
+std::optional<DataKey> DataKey::fromBytes(const std::uint8_t* from, std::size_t size) {
+    if (size != kBytes) return std::nullopt;
+    auto bytes = lockedBytes();
+    if (!bytes) return std::nullopt;
+    std::memcpy(bytes->data(), from, kBytes);
+    sodium_mprotect_readonly(bytes.get());
+    return DataKey(std::move(bytes));
 }
 
-std::optional<DataKey> DataKey::fromText(std::string_view text) {
-    if (text.size() == kBytes) return fromBytes(bytesOf(text), text.size());
+std::optional<DataKey> DataKey::fromText(std::string_view text, TextFault* fault) {
+    TextFault ignored;
+    if (!fault) fault = &ignored;
+    *fault = TextFault::None;
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!text.empty() && blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    if (text.size() != 2 * kBytes) return std::nullopt;
-    Bytes bytes{};
-    for (std::size_t i = 0; i < kBytes; ++i) {
-        const int hi = hexDigit(text[2 * i]);
-        const int lo = hexDigit(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+    if (text.size() != 2 * kBytes) {
+        *fault = TextFault::Length;
+        return std::nullopt;
     }
-    auto key = fromBytes(bytes.data(), bytes.size());
-    sodium_memzero(bytes.data(), bytes.size());
-    return key;
+    for (char c : text)
+        if (hexDigit(c) < 0) {
+            *fault = TextFault::NotHexadecimal;
+            return std::nullopt;
+        }
+    auto bytes = lockedBytes();
+    if (!bytes) {
+        *fault = TextFault::Unavailable;
+        return std::nullopt;
+    }
+    // Decoded straight into the locked memory: no other copy of the key.
+    for (std::size_t i = 0; i < kBytes; ++i)
+        (*bytes)[i] = static_cast<std::uint8_t>(hexDigit(text[2 * i]) * 16 + hexDigit(text[2 * i + 1]));
+    sodium_mprotect_readonly(bytes.get());
+    return DataKey(std::move(bytes));
 }
 
-std::string DataKey::hex() const { return hexOf(bytes_.data(), bytes_.size()); }
+std::string DataKey::hex() const { return hexOf(bytes_->data(), bytes_->size()); }
 
 std::string DataKey::id() const {
     const Subkey32 naming(*this, kNaming);
@@ -108,7 +134,7 @@ std::string DataKey::id() const {
 }
 
 bool DataKey::operator==(const DataKey& other) const {
-    return sodium_memcmp(bytes_.data(), other.bytes_.data(), kBytes) == 0;
+    return bytes_ == other.bytes_ || sodium_memcmp(bytes_->data(), other.bytes_->data(), kBytes) == 0;
 }
 
 void wipeSecret(void* data, std::size_t size) { sodium_memzero(data, size); }

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,15 +34,20 @@ public:
     // 32 random bytes; nothing when sealing is unavailable.
     static std::optional<DataKey> generate();
     static std::optional<DataKey> fromBytes(const std::uint8_t* bytes, std::size_t size);
-    // 64 hexadecimal digits (either case), blanks and a line end around them
-    // allowed, or the 32 bytes themselves.
-    static std::optional<DataKey> fromText(std::string_view text);
+    // 64 hexadecimal digits (either case) on one line, blanks and a line end
+    // around them allowed; anything else is refused, with the reason in
+    // `fault` when given.
+    enum class TextFault { None, Length, NotHexadecimal, Unavailable };
+    static std::optional<DataKey> fromText(std::string_view text, TextFault* fault = nullptr);
 
+    // The bytes live in memory of their own that is locked against swapping,
+    // guarded and read-only; copies share it, and it is wiped when the last
+    // copy goes.
     DataKey(const DataKey& other) = default;
     DataKey& operator=(const DataKey& other) = default;
     ~DataKey();
 
-    const Bytes& bytes() const { return bytes_; }
+    const Bytes& bytes() const { return *bytes_; }
     // The key as 64 lower-case hexadecimal digits (what a key file holds).
     std::string hex() const;
     // 32 hexadecimal digits that name the key without revealing it: the same
@@ -51,8 +57,9 @@ public:
     bool operator!=(const DataKey& other) const { return !(*this == other); }
 
 private:
-    DataKey() = default;
-    Bytes bytes_{};
+    explicit DataKey(std::shared_ptr<Bytes> bytes) : bytes_(std::move(bytes)) {}
+    static std::shared_ptr<Bytes> lockedBytes();
+    std::shared_ptr<Bytes> bytes_;
 };
 
 // Overwrites memory that held a secret, in a way the compiler keeps.

@@ -7,13 +7,17 @@
 namespace kelvane {
 
 bool sealingAvailable() { return false; }
-DataKey::~DataKey() { wipeSecret(bytes_.data(), bytes_.size()); }
+DataKey::~DataKey() = default;
+std::shared_ptr<DataKey::Bytes> DataKey::lockedBytes() { return nullptr; }
 std::optional<DataKey> DataKey::generate() { return std::nullopt; }
 std::optional<DataKey> DataKey::fromBytes(const std::uint8_t*, std::size_t) { return std::nullopt; }
-std::optional<DataKey> DataKey::fromText(std::string_view) { return std::nullopt; }
+std::optional<DataKey> DataKey::fromText(std::string_view, TextFault* fault) {
+    if (fault) *fault = TextFault::Unavailable;
+    return std::nullopt;
+}
 std::string DataKey::hex() const { return {}; }
 std::string DataKey::id() const { return {}; }
-bool DataKey::operator==(const DataKey& other) const { return bytes_ == other.bytes_; }
+bool DataKey::operator==(const DataKey& other) const { return *bytes_ == *other.bytes_; }
 void wipeSecret(void* data, std::size_t size) {
     volatile auto* p = static_cast<volatile unsigned char*>(data);
     while (size--) *p++ = 0;

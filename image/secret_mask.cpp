@@ -23,54 +23,38 @@ constexpr CodeTable kCodeTables[] = {
 constexpr std::size_t kPasswordOffset = mem::kParams;
 constexpr std::size_t kPasswordDigits = 8;
 
-// Entry i of a table gets 1000 + 7i (mod 9000), or the same shifted by 4500
-// when that is its own code: both are four-digit codes, the first is distinct
-// over a table, and a shifted one cannot meet another entry's first choice
-// (that would take two entries 4500 apart; a table has at most 510).
+// Entry i of a table gets 1000 + 7i: four digits, distinct over a table (it
+// has at most 510 entries). Never a second choice where that is the entry's
+// own code: which one was taken would tell the code.
 void maskCodes(Image& img, const CodeTable& t, std::size_t from, std::size_t to) {
     for (std::size_t i = from > t.offset ? (from - t.offset + 1) / 2 : 0; i < t.count && t.offset + 2 * i < to; ++i) {
         const std::size_t off = t.offset + 2 * i;
         if (img[off] == 0xFF && img[off + 1] == 0xFF) continue;
-        const int original = DecodeBcdCode(&img[off]);
-        int code = 1000 + static_cast<int>((7 * i) % 9000);
-        if (code == original) code = 1000 + static_cast<int>((7 * i + 4500) % 9000);
-        writeBcdCode(img, off, code);
+        writeBcdCode(img, off, 1000 + static_cast<int>((7 * i) % 9000));
     }
 }
 
 // A key record: local number (2 bytes), then six serial bytes. The made-up
-// serial carries the record's number; a second pattern serves where the first
-// is the key's own.
+// serial carries the record's number.
 void maskKeys(Image& img, std::size_t from, std::size_t to) {
     const std::size_t size = mem::kKeyRecordSize;
     for (std::size_t k = from > mem::kKeys ? (from - mem::kKeys + size - 1) / size : 0;
          k < mem::kKeyCount && mem::kKeys + k * size < to; ++k) {
         std::uint8_t* serial = &img[mem::kKeys + k * mem::kKeyRecordSize + 2];
         if (std::all_of(serial, serial + 6, [](std::uint8_t b) { return b == 0xFF; })) continue;
-        for (std::uint8_t pattern : {std::uint8_t{0x00}, std::uint8_t{0x5A}}) {
-            const std::uint8_t fake[6] = {
-                pattern, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k & 0xFF), 0x01};
-            if (!std::equal(fake, fake + 6, serial)) {
-                std::copy(fake, fake + 6, serial);
-                break;
-            }
-        }
+        const std::uint8_t fake[6] = {
+            0x00, 0x4B, 0x56, static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k & 0xFF), 0x01};
+        std::copy(fake, fake + 6, serial);
     }
 }
 
-// The password is one digit a byte; bytes that hold no digit stay.
+// The password is one digit a byte; bytes that hold no digit (a shorter
+// password) stay.
 void maskPassword(Image& img) {
-    static const char* const kFakes[] = {"13572468", "24681357"};
+    static const char kFake[] = "13572468";
     std::uint8_t* p = &img[kPasswordOffset];
-    for (const char* fake : kFakes) {
-        bool same = true;
-        for (std::size_t i = 0; i < kPasswordDigits; ++i)
-            if (p[i] <= 9 && p[i] != fake[i] - '0') same = false;
-        if (same) continue;
-        for (std::size_t i = 0; i < kPasswordDigits; ++i)
-            if (p[i] <= 9) p[i] = static_cast<std::uint8_t>(fake[i] - '0');
-        return;
-    }
+    for (std::size_t i = 0; i < kPasswordDigits; ++i)
+        if (p[i] <= 9) p[i] = static_cast<std::uint8_t>(kFake[i] - '0');
 }
 
 }  // namespace

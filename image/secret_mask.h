@@ -3,9 +3,12 @@
 // kept. Resident codes (logical, open and main), general codes, the serial
 // bytes of the touch keys and the service password get made-up values; empty
 // entries stay empty and every other byte stays as it was, so the masked image
-// still loads and shows the building's structure. The replacements depend only
-// on an entry's place (never on its value) and always differ from the value
-// they replace; the codes of one table stay distinct.
+// still loads and shows the building's structure. A replacement depends only
+// on the entry's place and on whether it is set, never on its value, so the
+// masked image tells nothing of the codes, serials and password it hides
+// (two images with the same entries set mask alike); a made-up value may
+// equal the real one by chance, which nobody can tell from the masked image.
+// The codes of one table stay distinct.
 #include "image/grid.h"
 #include "image/image.h"
 

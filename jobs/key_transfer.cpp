@@ -3,6 +3,7 @@
 #include "files/atomic_file.h"
 #include "registry/backup_files.h"
 #include "registry/building_register.h"
+#include "registry/company_sync.h"
 #include "registry/key_store.h"
 
 namespace kelvane::jobs {
@@ -18,12 +19,25 @@ KeyStatus keyStatus() {
     KeyStatus s;
     if (state.key) s.keyId = state.key->id();
     if (state.previous) s.previousId = state.previous->id();
-    s.keyFile = registry::keyFile();
+    s.keyFile = state.inOwnFile ? registry::ownKeyFile() : registry::keyFile();
+    s.ownFile = state.inOwnFile;
+    s.keychainFree = state.keychainFree;
     s.missing = state.missing;
     s.fileFault = state.fileFault;
     s.detail = state.detail;
     s.why = state.why;
     return s;
+}
+
+KeyMove moveKeyToKeychain() {
+    KeyMove m;
+    const registry::KeyState& state = registry::dataKey();
+    if (!state.inOwnFile || !state.key) return m;
+    m.keyId = state.key->id();
+    m.file = registry::ownKeyFile();
+    m.end = registry::moveKeyToKeychain(&m.why) ? KeyMoveEnd::Moved : KeyMoveEnd::NotMoved;
+    registry::reloadDataKey();
+    return m;
 }
 
 Resealing sealEverything(const std::string& registerPath) {
@@ -51,7 +65,8 @@ Resealing sealEverything(const std::string& registerPath) {
         if (done.sealed + done.resealed > 0) r.folders.emplace_back(folder, done.sealed + done.resealed);
         r.kept.insert(r.kept.end(), done.kept.begin(), done.kept.end());
     }
-    if (r.complete()) registry::forgetPreviousKey();
+    r.companyWaits = registry::serverUrl().has_value();
+    if (r.complete() && !r.companyWaits) registry::forgetPreviousKey();
     return r;
 }
 
@@ -95,6 +110,12 @@ KeyRotate rotateKey(const std::string& registerPath) {
     KeyRotate r;
     if (!registry::dataKey().key) {
         r.why = registry::dataKey().why;
+        return r;
+    }
+    // Another change would forget the key the unfinished one still needs.
+    if (registry::dataKey().previous) {
+        r.end = KeyRotateEnd::Unfinished;
+        r.keyId = registry::dataKey().previous->id();
         return r;
     }
     const auto key = DataKey::generate();

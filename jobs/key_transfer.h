@@ -29,8 +29,23 @@ struct KeyStatus {
     KeyMissing missing = KeyMissing::None;
     KeyFileFault fileFault = KeyFileFault::None;
     std::string detail, why;
+    // The key is in the user's own key file (keyFile), made there as no
+    // keychain answered: protected by the file's rights only. A keychain now
+    // answers that holds no key: moveKeyToKeychain() may move it there.
+    bool ownFile = false;
+    bool keychainFree = false;
 };
 KeyStatus keyStatus();
+
+enum class KeyMoveEnd { Moved, NotInOwnFile, NotMoved };
+struct KeyMove {
+    KeyMoveEnd end = KeyMoveEnd::NotInOwnFile;
+    std::string keyId, file;
+    std::string why;  // NotMoved
+};
+// The key from the user's own key file into the keychain; the file is
+// removed once the keychain holds the key. Nothing changes unless Moved.
+KeyMove moveKeyToKeychain();
 
 // What is left after sealing everything with the key now stored.
 struct Resealing {
@@ -40,10 +55,14 @@ struct Resealing {
     std::string registerWhy;                           // not sealed: why
     std::vector<std::pair<std::string, int>> folders;  // backup folders and files sealed
     std::vector<std::string> kept;                     // backups left under the previous key
+    // A company register is set: its images are sealed again with the new
+    // key at the next sync, which forgets the previous key then.
+    bool companyWaits = false;
     bool complete() const { return readBack && registerSealed && kept.empty(); }
 };
 // Seals the register at `registerPath` and the backups again with the key
-// stored now; forgets the previous key once nothing is left under it.
+// stored now; forgets the previous key once nothing is left under it (with a
+// company register set: once the sync has sealed the server's images too).
 Resealing sealEverything(const std::string& registerPath);
 
 enum class KeyExportEnd { Written, NoKey, NotWritten };
@@ -63,7 +82,9 @@ struct KeyImport {
 // Nothing is changed unless the end is Stored.
 KeyImport importKey(const std::string& file, const std::string& passphrase, const std::string& registerPath);
 
-enum class KeyRotateEnd { Stored, NoKey, NotStored };
+// Unfinished: the previous change of key is not finished yet (its key is
+// still needed); nothing changes.
+enum class KeyRotateEnd { Stored, NoKey, NotStored, Unfinished };
 struct KeyRotate {
     KeyRotateEnd end = KeyRotateEnd::NoKey;
     std::string keyId;

@@ -2,6 +2,7 @@
 
 #include "orva/job_texts.h"
 #include "jobs/flash_visits.h"
+#include "registry/key_store.h"
 #include "link/port_info.h"
 #include "diagnostics/diagnostics.h"
 #include "texts/change_text.h"
@@ -144,6 +145,13 @@ std::shared_ptr<registry::Register> openRegister(std::string& why) {
         const std::string note =
             kelvane::texts::imagesLeftOutText(jobs::imagesLeftOut(*reg, &key), key, kelvane::texts::kPolish);
         if (!note.empty()) qWarning("%s", note.c_str());
+        // A key made in the own key file (no keychain answered): where it is, once.
+        if (const auto made = registry::takeKeyMadeNote()) {
+            QString text = QString::fromUtf8(
+                kelvane::texts::toolText(kelvane::texts::ToolText::KeyMadeInFile, kelvane::texts::kPolish));
+            text.replace(QLatin1String("%s"), QString::fromStdString(*made));
+            qWarning("%s", qPrintable(text));
+        }
         return reg;
     }
     why = reg->error();

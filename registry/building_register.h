@@ -220,6 +220,10 @@ public:
     // The id of the key the images are stored and read with; nothing (with
     // `why`) when visits are recorded without images.
     std::optional<std::string> sealingKeyId(std::string* why = nullptr) const;
+    // The key the images are sealed with and, after a change of key the
+    // company register has not had yet, the one before it.
+    const std::optional<DataKey>& sealingKey() const { return key_; }
+    const std::optional<DataKey>& previousSealingKey() const { return previousKey_; }
     QSqlDatabase database() const;
     // A forward-only query on the register's connection.
     QSqlQuery query() const;

@@ -96,6 +96,30 @@ bool CompanySync::checkKey(QVariant serverKey) {
             return serverFail("key", query);
         serverKey = query.value("value");
     }
+    // This laptop changed the key (kvtool key rotate): the server's images
+    // are sealed again with the new one first.
+    const auto& previous = reg_.previousSealingKey();
+    const auto& key = reg_.sealingKey();
+    if (previous && key && serverKey.toString() == q(previous->id())) {
+        sql::ServerResealing done;
+        std::string reason;
+        if (!sql::resealServerImages(
+                server_, kPushLock, *previous, *key, limits_.batchRows, [this] { return !cancelled(); }, &done,
+                &reason))
+            return guard_.fired() ? serverFail("key", remote())
+                                  : fail("company register: sealing its images with the new key: " + reason);
+        serverKey = id;
+        // What this register holds under the new key is on the server now.
+        Transaction transaction(reg_.database());
+        QSqlQuery mark = local();
+        mark.prepare(QStringLiteral("UPDATE images SET pushed = 1 WHERE sha256 = ? AND pushed = 0"));
+        for (const QByteArray& hash : done.hashes) {
+            mark.addBindValue(hash);
+            if (!reg_.exec(mark, "images")) return localFail("images");
+        }
+        if (!transaction.commit()) return localFail("images");
+    }
+    if (serverKey.toString() == id) sql::finishKeyChange();
     if (serverKey.toString() != id)
         return fail("the company register's images are sealed with another key (" +
                     serverKey.toString().left(8).toStdString() + "…, this computer's is " + id.left(8).toStdString() +

@@ -13,7 +13,6 @@ namespace kelvane::registry::company {
 using namespace sql;
 
 namespace {
-constexpr qlonglong kPushLock = 0x4B56524547;  // any number every laptop uses
 // The server's clock, as the register writes UTC times.
 const char kServerNow[] = "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 }  // namespace
@@ -23,7 +22,18 @@ const char kServerNow[] = "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-M
 bool CompanySync::beginPush(QSqlQuery& query) {
     for (int tried = 1;; ++tried) {
         if (!server_.transaction()) return serverFail("begin", query);
-        if (query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock))) return true;
+        if (query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock))) {
+            // Under the lock: the key may have changed since the sync began (a
+            // colleague's laptop sealed the server's images again).
+            if (!query.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) || !query.next())
+                return serverFail("key", query);
+            const auto& key = reg_.sealingKey();
+            if (key && query.value(0).toString() == q(key->id())) return true;
+            server_.rollback();
+            return fail(
+                "the company register's images were sealed with another key during the sync: import the company's "
+                "key first (kvtool key import)");
+        }
         if (!pushLockBusy(query)) return serverFail("lock", query);
         server_.rollback();
         if (tried >= limits_.pushLockTries) return fail(std::string(kServerBusy) + ", trying again at the next sync");

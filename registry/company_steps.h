@@ -15,6 +15,8 @@ namespace kelvane::registry::company {
 // About what a batch carries: small enough that a slow link commits often,
 // and that one statement's answer never nears the server's bound on it.
 inline constexpr long long kBatchBytes = 256 * 1024;
+// The lock every laptop's push (and a change of key) holds on the server.
+inline constexpr qlonglong kPushLock = 0x4B56524547;
 // A time more than this ahead of the server's clock is taken as the server's.
 inline constexpr int kFutureSeconds = 5 * 60;
 

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTimer>
 
 #ifdef KELVANE_WITH_KEYCHAIN
@@ -14,8 +15,10 @@
 #endif
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace kelvane::registry {
 
@@ -31,6 +34,7 @@ constexpr std::chrono::seconds kKeychainWait{20};
 std::mutex lock;
 std::string namedFile;
 std::optional<KeyState> state;
+std::optional<std::string> madeNote;  // the own key file this process made the key in
 
 enum class Found { Key, Missing, Failed };
 
@@ -38,6 +42,7 @@ struct KeychainAnswer {
     Found found = Found::Failed;
     std::optional<DataKey> key;
     std::string why;
+    bool absent = false;  // no keychain at all (no service answers), not one that refused
 };
 
 #ifdef KELVANE_WITH_KEYCHAIN
@@ -72,6 +77,19 @@ bool runJob(JobType* job, std::string* why) {
     return true;
 }
 
+// No keychain service to ask: QtKeychain found no backend, or the session
+// bus itself is missing (a server, an SSH session without a desktop).
+bool keychainAbsent(const QKeychain::Job& job) {
+    if (job.error() == QKeychain::NoBackendAvailable) return true;
+    // A bus or service that is there but does not answer or refuses is no
+    // absent keychain: it may hold a key.
+    const QString text = job.errorString();
+    for (const char* present : {"NoReply", "Timeout", "timed out", "AccessDenied", "denied"})
+        if (text.contains(QLatin1String(present), Qt::CaseInsensitive)) return false;
+    return job.error() == QKeychain::OtherError && (text.contains(QLatin1String("D-Bus"), Qt::CaseInsensitive) ||
+                                                    text.contains(QLatin1String("DBus"), Qt::CaseInsensitive));
+}
+
 KeychainAnswer readKeychain(const QString& name) {
     KeychainAnswer a;
     auto* job = new QKeychain::ReadPasswordJob(kService);
@@ -84,12 +102,15 @@ KeychainAnswer readKeychain(const QString& name) {
     }
     if (job->error() != QKeychain::NoError) {
         a.why = "the keychain refused: " + job->errorString().toStdString();
+        a.absent = keychainAbsent(*job);
         return a;
     }
-    QByteArray bytes = job->binaryData();
+    // Shared with the job's own copy: wiped in place (data() would wipe a
+    // copy of it).
+    const QByteArray bytes = job->binaryData();
     a.key = DataKey::fromBytes(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                static_cast<std::size_t>(bytes.size()));
-    wipeSecret(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    wipeSecret(const_cast<char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
     a.found = a.key ? Found::Key : Found::Failed;
     if (!a.key) a.why = "the keychain holds something that is no key";
     return a;
@@ -98,8 +119,11 @@ KeychainAnswer readKeychain(const QString& name) {
 bool writeKeychain(const QString& name, const DataKey& key, std::string* why) {
     auto* job = new QKeychain::WritePasswordJob(kService);
     job->setKey(name);
-    job->setBinaryData(QByteArray(reinterpret_cast<const char*>(key.bytes().data()), DataKey::kBytes));
-    if (!runJob(job, why)) return false;
+    const QByteArray bytes(reinterpret_cast<const char*>(key.bytes().data()), DataKey::kBytes);
+    job->setBinaryData(bytes);
+    if (!runJob(job, why)) return false;  // the job still runs and holds the copy
+    // The copy the job shares, wiped once the job is done with it.
+    wipeSecret(const_cast<char*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
     std::unique_ptr<QKeychain::WritePasswordJob> owned(job);
     if (job->error() != QKeychain::NoError) {
         *why = "the keychain refused: " + job->errorString().toStdString();
@@ -115,7 +139,7 @@ void deleteKeychain(const QString& name) {
     if (runJob(job, &ignored)) delete job;
 }
 #else
-KeychainAnswer readKeychain(const QString&) { return {Found::Failed, std::nullopt, "no keychain in this build"}; }
+KeychainAnswer readKeychain(const QString&) { return {Found::Failed, std::nullopt, "no keychain in this build", true}; }
 bool writeKeychain(const QString&, const DataKey&, std::string* why) {
     *why = "no keychain in this build";
     return false;
@@ -141,6 +165,46 @@ std::string fileInForce() {
 
 std::string previousFile(const std::string& file) { return file + ".previous"; }
 
+std::string ownFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() + "/Kelvane/data.key";
+}
+
+bool fileThere(const std::string& file) {
+    std::error_code ignored;
+    return std::filesystem::symlink_status(pathFromUtf8(file), ignored).type() != std::filesystem::file_type::not_found;
+}
+
+// The key from the user's own key file, made there when missing. Without it
+// the program has no key, for the keychain's reason (`missing`, `keychainWhy`)
+// or the file's.
+KeyState fromOwnFile(const std::string& file, KeyMissing missing, const std::string& keychainWhy, bool keychainFree) {
+    KeyState s;
+    s.source = "the key file " + file;
+    s.inOwnFile = true;
+    s.keychainFree = keychainFree;
+    const std::filesystem::path path = pathFromUtf8(file);
+    if (!makePrivateFolder(path.parent_path())) {
+        s.source = "the keychain";
+        s.inOwnFile = false;
+        s.why = keychainWhy + "; and the folder " + pathToUtf8(path.parent_path()) + " cannot be made";
+        s.missing = missing == KeyMissing::None ? KeyMissing::KeychainFailed : missing;
+        s.detail = keychainWhy;
+        return s;
+    }
+    const KeyFileRead r = readKeyFile(path, true);
+    if (!r.key) {
+        s.why = "the key file " + file + " is refused: " + keyFileFaultText(r.fault);
+        s.missing = KeyMissing::KeyFileRefused;
+        s.fileFault = r.fault;
+        s.detail = file;
+        return s;
+    }
+    if (r.created) madeNote = file;
+    s.key = r.key;
+    s.previous = readKeyFile(pathFromUtf8(previousFile(file)), false).key;
+    return s;
+}
+
 KeyState find() {
     KeyState s;
     const std::string file = fileInForce();
@@ -164,12 +228,14 @@ KeyState find() {
         s.missing = KeyMissing::CannotSeal;
         return s;
     }
-    if (keychainRefused()) {
-        s.why = "the keychain is switched off (KELVANE_NO_KEYCHAIN)";
-        s.missing = KeyMissing::KeychainOff;
-        return s;
-    }
+    const std::string own = ownFile();
+    const bool ownThere = fileThere(own);
+    if (keychainRefused())
+        return fromOwnFile(own, KeyMissing::KeychainOff, "the keychain is switched off (KELVANE_NO_KEYCHAIN)", false);
     KeychainAnswer a = readKeychain(kKeyName);
+    if (a.found == Found::Missing && ownThere) return fromOwnFile(own, KeyMissing::None, {}, true);
+    if (a.found == Found::Failed && (ownThere || a.absent))
+        return fromOwnFile(own, KeyMissing::KeychainFailed, a.why, false);
     if (a.found == Found::Missing) {
         // First use: the key is made and kept, then read back, so a key the
         // keychain did not really keep is never used.
@@ -228,7 +294,7 @@ void setDataKey(const KeyState& s) {
 bool storeDataKey(const DataKey& key, std::string* why) {
     std::lock_guard<std::mutex> guard(lock);
     const KeyState old = state ? *state : find();
-    const std::string file = fileInForce();
+    const std::string file = old.inOwnFile ? ownFile() : fileInForce();
     if (!file.empty()) {
         if (old.key && *old.key != key && !writeKeyFile(pathFromUtf8(previousFile(file)), *old.key)) {
             *why = "cannot write " + previousFile(file);
@@ -258,7 +324,7 @@ bool storeDataKey(const DataKey& key, std::string* why) {
 
 void forgetPreviousKey() {
     std::lock_guard<std::mutex> guard(lock);
-    const std::string file = fileInForce();
+    const std::string file = state && state->inOwnFile ? ownFile() : fileInForce();
     if (!file.empty()) {
         std::error_code ignored;
         std::filesystem::remove(pathFromUtf8(previousFile(file)), ignored);
@@ -266,6 +332,48 @@ void forgetPreviousKey() {
         deleteKeychain(kPreviousName);
     }
     if (state) state->previous.reset();
+}
+
+std::string ownKeyFile() { return ownFile(); }
+
+std::optional<std::string> takeKeyMadeNote() {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::exchange(madeNote, std::nullopt);
+}
+
+bool moveKeyToKeychain(std::string* why) {
+    std::lock_guard<std::mutex> guard(lock);
+    const KeyState now = state ? *state : find();
+    if (!now.inOwnFile || !now.key) {
+        *why = "the key is not in the own key file";
+        return false;
+    }
+    if (keychainRefused()) {
+        *why = "the keychain is switched off (KELVANE_NO_KEYCHAIN)";
+        return false;
+    }
+    const KeychainAnswer there = readKeychain(kKeyName);
+    if (there.found == Found::Key && *there.key != *now.key) {
+        *why = "the keychain holds another key already";
+        return false;
+    }
+    if (there.found == Found::Failed) {
+        *why = there.why;
+        return false;
+    }
+    if (now.previous && !writeKeychain(kPreviousName, *now.previous, why)) return false;
+    if (!writeKeychain(kKeyName, *now.key, why)) return false;
+    const KeychainAnswer back = readKeychain(kKeyName);
+    if (!back.key || *back.key != *now.key) {
+        *why = back.why.empty() ? "the keychain did not keep the key" : back.why;
+        return false;
+    }
+    // The copies in the files go: overwritten, synced, removed.
+    const std::string file = ownFile();
+    if (fileThere(previousFile(file))) removeOverwritten(pathFromUtf8(previousFile(file)));
+    removeOverwritten(pathFromUtf8(file));
+    state.reset();
+    return true;
 }
 
 bool keychainBuilt() {

@@ -4,7 +4,12 @@
 // keychain (the Secret Service or KWallet on Linux, the Credential Manager on
 // Windows), where the key is made on first use. Without either (no keychain
 // on a server, a locked keychain, the user said no, KELVANE_NO_KEYCHAIN set)
-// there is no key: the programs work on, and visits are recorded without
+// the key lives in the user's own key file (ownKeyFile(), the config folder),
+// made there when no keychain answers (no Secret Service, a session over SSH,
+// KELVANE_NO_KEYCHAIN set) and no key exists yet; it is protected by the
+// file's rights only, and moves to a keychain that answers later on request.
+// A keychain that is there but gives no key (locked, the user said no, no
+// answer) leaves the program without a key: visits are recorded without
 // their images.
 //
 // Beside the key the store may keep the one it replaced ("previous"), so a
@@ -28,7 +33,21 @@ struct KeyState {
     KeyMissing missing = KeyMissing::None;
     KeyFileFault fileFault = KeyFileFault::None;
     std::string detail;
+    // The key is in the user's own key file; a keychain answers that holds
+    // no key, so the key may move there.
+    bool inOwnFile = false;
+    bool keychainFree = false;
 };
+
+// The user's own key file: Kelvane/data.key in the user's config folder.
+std::string ownKeyFile();
+// Once: the own key file when this process made the key there (to say where
+// it is and what protects it), else nothing.
+std::optional<std::string> takeKeyMadeNote();
+// Moves the key (and a previous one) from the own key file to the keychain:
+// stored, read back, then the files are overwritten and removed. False with
+// the reason in `why`; the key stays in the file then.
+bool moveKeyToKeychain(std::string* why);
 
 // A key file named on the command line; before the first dataKey().
 void setKeyFile(const std::string& path);

@@ -71,6 +71,21 @@ Image sql::exclusiveOr(Image a, const Image& b) {
     return a;
 }
 
+std::optional<sql::ResealedImage> sql::resealImage(const DataKey& from, const DataKey& to, const QByteArray& hash,
+                                                   const QByteArray& data, const QByteArray& baseHash,
+                                                   const QByteArray& baseData) {
+    const auto packed = openImage(from, data, hash);
+    auto image = packed ? unpack(*packed) : std::nullopt;
+    if (image && !baseHash.isNull()) {
+        const auto base = openImage(from, baseData, baseHash);
+        const auto baseImage = base ? unpack(*base) : std::nullopt;
+        image = baseImage ? std::optional<Image>(exclusiveOr(*image, *baseImage)) : std::nullopt;
+    }
+    if (!image || keyedHash(from, bytesOf(*image)) != hash) return std::nullopt;
+    const QByteArray newHash = keyedHash(to, bytesOf(*image));
+    return ResealedImage{newHash, sealImage(to, *packed, newHash)};
+}
+
 QByteArray Register::hashOf(const Image& image) const {
     // A register sealed by a key this program lacks: nothing is found.
     if (sealed_) return key_ ? keyedHash(*key_, bytesOf(image)) : QByteArray("\0", 1);
@@ -232,24 +247,35 @@ bool Register::sealImages(const std::string& sealedBy) {
             rows.push_back(std::move(r));
         }
         query.finish();
-        for (SealRow& r : rows) r.packed = from ? openImage(*from, r.data, r.hash) : std::optional<QByteArray>(r.data);
-        const auto whole = [&](const SealRow& r) -> std::optional<Image> {
-            if (!r.packed) return std::nullopt;
-            auto image = unpack(*r.packed);
+        // The image a row holds, its bytes opened with `key` (plain without);
+        // nothing when it does not open or its hash is not the image's.
+        const auto whole = [&](const SealRow& r, const std::optional<DataKey>& key) -> std::optional<Image> {
+            const auto packedOf = [&key](const SealRow& row) {
+                return key ? openImage(*key, row.data, row.hash) : std::optional<QByteArray>(row.data);
+            };
+            const auto packed = packedOf(r);
+            auto image = packed ? unpack(*packed) : std::nullopt;
             if (image && r.base) {
                 const auto b = at.find(*r.base);
                 const SealRow* base = b == at.end() ? nullptr : &rows[b->second];
-                const auto baseImage = base && !base->base && base->packed ? unpack(*base->packed) : std::nullopt;
+                const auto basePacked = base && !base->base ? packedOf(*base) : std::nullopt;
+                const auto baseImage = basePacked ? unpack(*basePacked) : std::nullopt;
                 image = baseImage ? std::optional<Image>(exclusiveOr(*image, *baseImage)) : std::nullopt;
             }
             if (!image) return image;
-            const QByteArray check = from ? keyedHash(*from, bytesOf(*image)) : plainHash(bytesOf(*image));
+            const QByteArray check = key ? keyedHash(*key, bytesOf(*image)) : plainHash(bytesOf(*image));
             return check == r.hash ? image : std::nullopt;
         };
+        for (SealRow& r : rows) r.packed = from ? openImage(*from, r.data, r.hash) : std::optional<QByteArray>(r.data);
         int damaged = 0;
-        query.prepare(QStringLiteral("UPDATE images SET sha256 = ?, data = ? WHERE id = ?"));
+        // Sealed anew, the image is pushed to the company register again
+        // under its new hash.
+        query.prepare(QStringLiteral("UPDATE images SET sha256 = ?, data = ?, pushed = 0 WHERE id = ?"));
         for (SealRow& r : rows) {
-            const auto image = whole(r);
+            // A row already sealed with the new key (pulled from a company
+            // register that was sealed again first) stays as it is.
+            if (from && !whole(r, from) && whole(r, key_)) continue;
+            const auto image = whole(r, from);
             // A damaged entry is kept, sealed as it was found, under a hash
             // no image has; loading it reports it.
             const QByteArray hash = image ? keyedHash(*key_, bytesOf(*image))

@@ -10,8 +10,10 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvane::registry::sql {
 
@@ -65,5 +67,34 @@ QByteArray pack(const Image& image);
 std::optional<Image> unpack(const QByteArray& packed);
 Image exclusiveOr(Image a, const Image& b);
 QByteArray bytesOf(const Image& image);
+
+// An image row sealed with `from` (its keyed hash and sealed bytes, and for a
+// difference those of its whole base image) sealed again with `to`: its new
+// hash and bytes. Nothing when it does not open with `from` or is damaged.
+struct ResealedImage {
+    QByteArray hash, data;
+};
+std::optional<ResealedImage> resealImage(const DataKey& from, const DataKey& to, const QByteArray& hash,
+                                         const QByteArray& data, const QByteArray& baseHash, const QByteArray& baseData);
+
+// The company register's images sealed again with a new key, by a laptop
+// that holds the server's key as its previous one: every image that opens
+// with `from` is put in under `to`, the visits and saved files point to it,
+// the old row goes, and the server's key id becomes `to`'s. One server
+// transaction holding the push lock `lock`, so nobody sees or adds to half of
+// it; an image that does not open is kept as it is (and `kept` counts it).
+// `between` runs between batches and stops it when false. False with the
+// reason in `why` (everything rolled back).
+struct ServerResealing {
+    int images = 0, kept = 0;
+    std::vector<QByteArray> hashes;  // the new hashes of the images sealed again
+};
+bool resealServerImages(QSqlDatabase server, qlonglong lock, const DataKey& from, const DataKey& to, int batchRows,
+                        const std::function<bool()>& between, ServerResealing* done, std::string* why);
+
+// After the company register holds everything under this computer's key:
+// the previous key is forgotten once the backups are sealed again with the
+// new one too (the register is).
+void finishKeyChange();
 
 }  // namespace kelvane::registry::sql

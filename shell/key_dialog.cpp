@@ -50,13 +50,17 @@ public:
         import->setObjectName(QStringLiteral("KeyImportButton"));
         auto* close = new QPushButton(text(Message::ButtonClose), &dialog);
         close->setObjectName(QStringLiteral("KeyCloseButton"));
+        move_ = new QPushButton(text(Message::KeyMoveButton), &dialog);
+        move_->setObjectName(QStringLiteral("KeyMoveButton"));
         row->addWidget(export_);
         row->addWidget(import);
+        row->addWidget(move_);
         row->addStretch();
         row->addWidget(close);
         layout->addLayout(row);
         QObject::connect(export_, &QPushButton::clicked, &dialog, [this, &dialog] { exportKey(&dialog); });
         QObject::connect(import, &QPushButton::clicked, &dialog, [this, &dialog] { importKey(&dialog); });
+        QObject::connect(move_, &QPushButton::clicked, &dialog, [this] { moveKey(); });
         QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
         refresh();
         form_.prompts().runDialog(&dialog);
@@ -82,6 +86,9 @@ private:
         if (!s.keyId) {
             const jobs::KeyNote why{s.missing, s.fileFault, s.detail};
             shown = filled(Message::KeyNone, {QString::fromStdString(texts::keyMissingText(why, language_))});
+        } else if (s.ownFile) {
+            shown = filled(Message::KeyInOwnFile, {QString::fromStdString(*s.keyId), QString::fromStdString(s.keyFile)});
+            if (s.keychainFree) shown += QLatin1Char('\n') + text(Message::KeyMoveOffer);
         } else if (s.keyFile.empty()) {
             shown = filled(Message::KeyInKeychain, {QString::fromStdString(*s.keyId)});
         } else {
@@ -91,6 +98,18 @@ private:
             shown += QLatin1Char('\n') + filled(Message::KeyPrevious, {QString::fromStdString(*s.previousId)});
         status_->setText(shown);
         export_->setEnabled(s.keyId.has_value());
+        // Offered only where it can be done: the key in the own file, and a
+        // keychain that answers without a key of its own.
+        move_->setVisible(s.ownFile && s.keychainFree);
+    }
+
+    void moveKey() {
+        const jobs::KeyMove m = jobs::moveKeyToKeychain();
+        refresh();
+        if (m.end == jobs::KeyMoveEnd::Moved)
+            done(filled(Message::KeyMoved, {QString::fromStdString(m.keyId), QString::fromStdString(m.file)}));
+        else
+            fail(filled(Message::KeyNotMoved, {QString::fromStdString(m.why)}));
     }
 
     QString chooseFile(QWidget* parent, bool save) {
@@ -185,6 +204,7 @@ private:
     int language_;
     QLabel* status_ = nullptr;
     QPushButton* export_ = nullptr;
+    QPushButton* move_ = nullptr;
 };
 
 }  // namespace

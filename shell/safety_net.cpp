@@ -2,6 +2,7 @@
 
 #include "image/change_list.h"
 #include "shell/backups.h"
+#include "registry/key_store.h"
 #include "shell/company_wiring.h"
 #include "texts/change_text.h"
 #include "texts/configuration_warnings.h"
@@ -101,6 +102,11 @@ void SafetyNet::recordRead(const std::string& outcome, const std::optional<Image
         form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
                             QString::fromStdString(texts::imagesLeftOutText(r.images, r.key, language)));
     }
+    // A key made in the own key file (no keychain answered): where it is, once.
+    if (const auto made = registry::takeKeyMadeNote())
+        form_.setStatusText(form_.statusText() + QStringLiteral(" — ") +
+                            QString::fromUtf8(texts::messageText(texts::Message::KeyMadeInFile, language))
+                                .replace(QLatin1String("%s"), QString::fromStdString(*made)));
     if (r.since) sinceLastVisit(*r.since);
     const std::string notRecorded = texts::notRecordedText(r, language);
     if (!notRecorded.empty())

@@ -519,6 +519,23 @@ constexpr Row<Message> kMessage[] = {
              "start.",
              "%s: %s"),
     TEXT_ROW(Message::KeyFileFilter, "Wyeksportowany klucz (*.kvk)", "Exported key (*.kvk)", M),
+    TEXT_ROW(Message::KeyInOwnFile,
+             "Klucz danych %s jest w pliku %s, bo gdy powstał, nie odpowiedział żaden pęk kluczy systemu. Chronią go "
+             "tylko prawa pliku (0600).",
+             "The data key %s is in the file %s, as no system keychain answered when it was made. Only the file's "
+             "rights (0600) protect it.",
+             "%s %s"),
+    TEXT_ROW(Message::KeyMoveOffer, "Pęk kluczy systemu już odpowiada: przenieś do niego klucz, a plik zostanie usunięty.",
+             "A system keychain answers now: move the key there, and the file is removed.", M),
+    TEXT_ROW(Message::KeyMoveButton, "Przenieś do pęku kluczy", "Move to the keychain", M),
+    TEXT_ROW(Message::KeyMoved, "Klucz %s jest teraz w pęku kluczy systemu; plik %s usunięto",
+             "The key %s is in the system keychain now; the file %s is removed", "%s %s"),
+    TEXT_ROW(Message::KeyNotMoved, "Klucza nie przeniesiono: %s; zostaje w pliku",
+             "The key was not moved: %s; it stays in the file", "...: %s"),
+    TEXT_ROW(Message::KeyMadeInFile,
+             "Nie odpowiedział żaden pęk kluczy systemu: klucz danych utworzono w pliku %s, chronią go tylko prawa pliku",
+             "No system keychain answered: the data key was made in the file %s, protected by the file's rights only",
+             "...: %s"),
     // companyui
     TEXT_ROW(Message::CompanySynchronised, "Rejestr firmy: zsynchronizowano %s", "Company register: synchronised %s",
              "...: %s"),
@@ -663,6 +680,21 @@ constexpr Row<ToolText> kTool[] = {
              "... (sslmode=%s)"),
     TEXT_ROW(ToolText::ServerNotKept, "Nie zapamiętano serwera %s: synchronizacja z nim się nie udała",
              "Server not kept: %s (the sync with it did not finish)", "...: %s"),
+    TEXT_ROW(ToolText::KeyMadeInFile,
+             "Nie odpowiedział żaden pęk kluczy systemu: klucz danych utworzono w pliku %s, chronią go tylko prawa pliku "
+             "(0600)",
+             "No system keychain answered: the data key was made in the file %s, protected by the file's rights (0600) "
+             "only",
+             "...: %s"),
+    TEXT_ROW(ToolText::KeyOwnFileNote,
+             "chronią go tylko prawa pliku (0600): gdy powstał, nie odpowiedział żaden pęk kluczy systemu",
+             "protected by the file's rights (0600) only: no system keychain answered when it was made", M),
+    TEXT_ROW(ToolText::KeyMovable, "pęk kluczy systemu już odpowiada: kvtool key to-keychain przeniesie do niego klucz",
+             "a system keychain answers now: kvtool key to-keychain moves the key there", M),
+    TEXT_ROW(ToolText::KeyMoved, "klucz %s jest teraz w pęku kluczy systemu; plik %s usunięto",
+             "key %s is in the system keychain now; the file %s is removed", "%s %s"),
+    TEXT_ROW(ToolText::KeyNotMoved, "klucza nie przeniesiono: %s; zostaje w pliku",
+             "the key was not moved: %s; it stays in the file", "...: %s"),
 };
 
 constexpr Row<CheckText> kCheck[] = {

@@ -350,6 +350,12 @@ enum class Message {
     KeyImported,        // "%s": the key's id
     KeyImportedPartly,  // "%s": the key's id, "%s": what is left under the previous key
     KeyFileFilter,      // the file dialog's filter
+    KeyInOwnFile,       // "%s": the key's id, "%s": the own key file (no keychain answered)
+    KeyMoveOffer,       // a keychain answers now: the key may move there
+    KeyMoveButton,
+    KeyMoved,       // "%s": the key's id, "%s": the file removed
+    KeyNotMoved,    // "%s": why
+    KeyMadeInFile,  // "%s": the own key file, said once in the status bar
     // companyui: the company register's state, its button and the technician's name
     CompanySynchronised,  // printf format: when (the time, or the date and time)
     CompanyOffline,       // no server reached at the last try
@@ -434,7 +440,12 @@ enum class ToolText {
     ServerPasswordNotKept,  // the string's password served this sync only
     ServerNotVerified,      // "%s": the sslmode that left the server unverified
     ServerNotKept,          // "%s": the string --server gave, not kept as this computer's server
-    Count                   // not a text: how many there are
+    KeyMadeInFile,   // "%s": the own key file, said once when made
+    KeyOwnFileNote,  // what protects the own key file
+    KeyMovable,      // a keychain answers now: how to move the key there
+    KeyMoved,        // "%s": the key's id, "%s": the file removed
+    KeyNotMoved,     // "%s": why
+    Count            // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

@@ -38,9 +38,14 @@ struct Outcome {
     std::string out, err;
 };
 
-// kvtool with HOME (and so its register, backups and, without a key file,
-// the session's keychain) in `home`.
-Outcome kvtool(const fs::path& home, const std::vector<std::string>& args, const std::string& keyFile = {}) {
+// How kvtool finds the keychain: the session's, none (no session bus, as
+// over SSH), or switched off.
+enum class Keychain { Session, NoBus, Off };
+
+// kvtool with HOME (and so its register, backups, config folder and, without
+// a key file, the session's keychain) in `home`.
+Outcome kvtool(const fs::path& home, const std::vector<std::string>& args, const std::string& keyFile = {},
+               Keychain keychain = Keychain::Session) {
     const fs::path out = home / "stdout", err = home / "stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -49,6 +54,9 @@ Outcome kvtool(const fs::path& home, const std::vector<std::string>& args, const
         std::freopen(err.c_str(), "w", stderr);
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        if (keychain == Keychain::NoBus) ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (keychain == Keychain::Off) ::setenv("KELVANE_NO_KEYCHAIN", "1", 1);
         ::setenv("LANG", "C", 1);
         ::unsetenv("KELVANE_REGISTER");
         if (keyFile.empty())
@@ -124,6 +132,60 @@ std::vector<std::string> leaksIn(const fs::path& folder, const std::vector<std::
     return found;
 }
 
+// No keychain answers (no session bus, or switched off) and no key exists:
+// the key is made in the user's own key file, said once; visits keep their
+// images, so a technician's own edit is no stranger at the upload. A
+// keychain that answers later is offered the key, and takes it. (First in
+// this file: the session's keychain holds no key yet.)
+TEST(Keychain, WithoutAKeychainTheKeyIsMadeInTheOwnFileAndMovesToAKeychainLater) {
+    const fs::path root = fs::temp_directory_path() / ("own_key_test_" + std::to_string(::getpid()));
+    const struct {
+        const char* name;
+        Keychain keychain;
+    } cases[] = {{"no session bus", Keychain::NoBus}, {"switched off", Keychain::Off}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path home = root / c.name, own = home / ".config/Kelvane/data.key";
+        fs::create_directories(home);
+        const Outcome first = kvtool(home, {"download", "--port", "sim", "-o", (home / "a.kvd").string()}, {}, c.keychain);
+        ASSERT_EQ(first.exit, 0) << first.err;
+        EXPECT_NE(first.err.find("the data key was made in the file " + own.string()), std::string::npos) << first.err;
+        EXPECT_EQ(first.err.find("without images"), std::string::npos) << first.err;
+        EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        // The technician's own edit, written by kvtool.
+        std::ofstream(home / "codes.csv") << "Code;Panel;Bus\r\n9753;255;1\r\n";
+        ASSERT_EQ(kvtool(home,
+                         {"import-csv", (home / "a.kvd").string(), "general_codes", (home / "codes.csv").string(), "-o",
+                          (home / "e.kvd").string(), "--append"},
+                         {}, c.keychain)
+                      .exit,
+                  0);
+        const Outcome upload =
+            kvtool(home, {"upload", "--port", "sim", (home / "e.kvd").string(), "--yes"}, {}, c.keychain);
+        EXPECT_EQ(upload.exit, 0) << upload.err;
+        EXPECT_EQ(upload.err.find("was made"), std::string::npos) << "said once: " << upload.err;
+        const Outcome status = kvtool(home, {"key", "status"}, {}, c.keychain);
+        EXPECT_NE(status.out.find("in the key file " + own.string()), std::string::npos) << status.out;
+        EXPECT_NE(status.out.find("protected by the file's rights (0600) only"), std::string::npos) << status.out;
+        EXPECT_EQ(status.out.find("to-keychain"), std::string::npos) << status.out;
+    }
+    // The session's keychain answers now: offered, then moved; the file goes
+    // and the register's images still open.
+    const fs::path home = root / "no session bus", own = home / ".config/Kelvane/data.key";
+    const std::string id = kvtool(home, {"key", "status"}, {}, Keychain::NoBus).out.substr(4, 32);
+    EXPECT_NE(kvtool(home, {"key", "status"}).out.find("kvtool key to-keychain moves the key there"), std::string::npos);
+    const Outcome moved = kvtool(home, {"key", "to-keychain"});
+    ASSERT_EQ(moved.exit, 0) << moved.err;
+    EXPECT_NE(moved.out.find("key " + id + " is in the system keychain now"), std::string::npos) << moved.out;
+    EXPECT_FALSE(fs::exists(own));
+    EXPECT_EQ(kvtool(home, {"key", "status"}).out, "key " + id + " in the keychain\n");
+    EXPECT_EQ(kvtool(home, {"key", "to-keychain"}).exit, 2);
+    const Outcome again = kvtool(home, {"download", "--port", "sim", "-o", (home / "b.kvd").string()});
+    EXPECT_EQ(again.exit, 0) << again.err;
+    EXPECT_EQ(again.err.find("without images"), std::string::npos) << again.err;
+    fs::remove_all(root);
+}
+
 TEST(Keychain, TheKeyIsMadeOnceKeptAndReplacedWithThePreviousBeside) {
     ::unsetenv("KELVANE_KEY_FILE");
     const KeyState first = reloadDataKey();
@@ -139,10 +201,13 @@ TEST(Keychain, TheKeyIsMadeOnceKeptAndReplacedWithThePreviousBeside) {
     forgetPreviousKey();
     EXPECT_FALSE(reloadDataKey().previous);
 
+    // Switched off: the key of the user's own key file, not the keychain's.
     ::setenv("KELVANE_NO_KEYCHAIN", "1", 1);
-    EXPECT_FALSE(reloadDataKey().key);
-    EXPECT_NE(reloadDataKey().why.find("switched off"), std::string::npos);
+    const KeyState off = reloadDataKey();
     ::unsetenv("KELVANE_NO_KEYCHAIN");
+    EXPECT_TRUE(off.key && off.inOwnFile && off.source == "the key file " + ownKeyFile()) << off.why;
+    EXPECT_NE(off.key, next);
+    fs::remove(ownKeyFile());
 }
 
 TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
@@ -153,21 +218,6 @@ TEST(Keychain, KvtoolKeepsNoSecretAndAColleagueOpensTheImagesAfterAnImport) {
     const fs::path reg = first / ".local/share/Kelvane/register.sqlite";
     std::ofstream(root / "pass") << "correct horse battery\n";
     std::ofstream(root / "wrong") << "incorrect horse\n";
-
-    // No keychain: the transfer completes, and says once that the visit has no image.
-    ::setenv("KELVANE_NO_KEYCHAIN", "1", 1);
-    const Outcome keyless = kvtool(first, {"download", "--port", "sim", "-o", (root / "n.kvd").string()});
-    // An edit of it is refused at upload for the missing key, and says how to get it.
-    auto edited = kelvane::loadDataFileFrom(root / "n.kvd");
-    ASSERT_TRUE(edited);
-    edited->image[kelvane::mem::kParams + 22] ^= 1;
-    ASSERT_TRUE(kelvane::saveDataFileTo((root / "e.kvd").string(), edited->image, ""));
-    const Outcome refused = kvtool(first, {"upload", "--port", "sim", (root / "e.kvd").string(), "--yes"});
-    ::unsetenv("KELVANE_NO_KEYCHAIN");
-    EXPECT_EQ(keyless.exit, 0) << keyless.err;
-    EXPECT_NE(keyless.err.find("recorded without images"), std::string::npos) << keyless.err;
-    EXPECT_EQ(refused.exit, 7) << refused.err;
-    EXPECT_NE(refused.err.find("kvtool key import"), std::string::npos) << refused.err;
 
     const Outcome down = kvtool(first, {"download", "--port", "sim", "-o", (root / "a.kvd").string()});
     ASSERT_EQ(down.exit, 0) << down.err;

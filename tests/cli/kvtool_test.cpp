@@ -1378,6 +1378,90 @@ TEST_F(CompanyRegister, AServerSetUpAnewGetsEverythingAgain) {
     EXPECT_EQ(serverCount("visits"), 1);
 }
 
+// A change of the company's key: the laptop that made it seals the server's
+// images again at its next sync (the old hashes are gone, every visit points
+// to its image anew); a laptop with the old key is refused, keeps its visit
+// waiting, and sends it once it has imported the new key.
+TEST_F(CompanyRegister, AChangedKeyReachesTheServerAndALaptopWithTheOldKeyWaitsForIt) {
+    // A whole image and a difference from it, of one controller.
+    startSimulator();
+    const std::string port = pair->appPath();
+    ASSERT_EQ(run({"download", "--port", port, "-o", (dir / "a.kvd").string()}).exit, 0);
+    sim.reset();
+    image[kelvane::mem::kParams + 22] ^= 1;
+    std::ofstream(dir / "image.bin", std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    startSimulator();
+    ASSERT_EQ(run({"download", "--port", port, "-o", (dir / "b.kvd").string()}).exit, 0);
+    const std::string oldKey = (laptop2 / "old.key").string();
+    fs::copy_file(dir / "data.key", oldKey);
+    ASSERT_EQ(run({"register", "sync", "--server", url}).exit, 0);
+    ASSERT_EQ(kvtool(laptop2, {"register", "sync", "--server", url, "--key-file", oldKey}).exit, 0);
+    const auto serverHashes = [this] {
+        std::set<QByteArray> hashes;
+        QSqlQuery q(server);
+        for (q.exec(QStringLiteral("SELECT hash FROM images")); q.next();) hashes.insert(q.value(0).toByteArray());
+        return hashes;
+    };
+    const std::set<QByteArray> before = serverHashes();
+    ASSERT_EQ(before.size(), 2u);
+
+    const Outcome rotated = run({"key", "rotate"});
+    ASSERT_EQ(rotated.exit, 0) << rotated.err;
+    EXPECT_NE(rotated.out.find("kept until the next sync"), std::string::npos) << rotated.out;
+    EXPECT_EQ(run({"key", "rotate"}).exit, 2) << "the change is not finished";
+    const Outcome synced = run({"register", "sync", "--json"});
+    ASSERT_EQ(synced.exit, 0) << synced.err;
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(synced.out)).object()["pushed"].toObject()["images"], 0)
+        << "sealed again on the server, not sent again: " << synced.out;
+    EXPECT_FALSE(fs::exists(dir / "data.key.previous")) << "forgotten once the server has the new key";
+    const std::string id = run({"key", "status"}).out.substr(4, 32);
+    QSqlQuery key(server);
+    ASSERT_TRUE(key.exec(QStringLiteral("SELECT value FROM settings WHERE key = 'data key'")) && key.next());
+    EXPECT_EQ(key.value(0).toString().toStdString(), id);
+    const std::set<QByteArray> after = serverHashes();
+    EXPECT_EQ(after.size(), before.size());
+    for (const QByteArray& hash : before) EXPECT_EQ(after.count(hash), 0u);
+    expectEqualEverywhere(dir);
+
+    // Laptop 2 still has the old key: its new visit waits.
+    ASSERT_EQ(
+        kvtool(laptop2, {"download", "--port", port, "-o", (laptop2 / "c.kvd").string(), "--key-file", oldKey}).exit, 0);
+    const Outcome refused = kvtool(laptop2, {"register", "sync", "--key-file", oldKey});
+    EXPECT_EQ(refused.exit, 4);
+    EXPECT_NE(refused.err.find("import the company's key"), std::string::npos) << refused.err;
+    std::ofstream(dir / "pass") << "correct horse battery\n";
+    const std::string pass = (dir / "pass").string(), exported = (dir / "key.kvk").string();
+    ASSERT_EQ(run({"key", "export", exported, "--passphrase-file", pass}).exit, 0);
+    const Outcome imported = kvtool(laptop2, {"key", "import", exported, "--passphrase-file", pass, "--key-file", oldKey});
+    ASSERT_EQ(imported.exit, 0) << imported.err;
+    const Outcome sent = kvtool(laptop2, {"register", "sync", "--key-file", oldKey});
+    ASSERT_EQ(sent.exit, 0) << sent.err;
+    ASSERT_EQ(run({"register", "sync"}).exit, 0);
+    expectEqualEverywhere(dir);
+    expectEqualEverywhere(laptop2);
+    EXPECT_EQ(serverCount("visits"), 3);
+    // Every visit's image opens on both laptops.
+    for (const fs::path& home : {dir, laptop2}) {
+        SCOPED_TRACE(home.string());
+        const std::vector<std::string> keyFile = {"--key-file", home == dir ? (dir / "data.key").string() : oldKey};
+        std::vector<std::string> show = {"register", "show", "1/4660", "--json"};
+        show.insert(show.end(), keyFile.begin(), keyFile.end());
+        const auto visits =
+            QJsonDocument::fromJson(QByteArray::fromStdString(kvtool(home, show).out)).object()["visitList"].toArray();
+        EXPECT_EQ(visits.size(), 3);
+        for (const auto& v : visits) {
+            std::vector<std::string> args = {"register", "export",
+                                             "1/4660",   std::to_string(v.toObject()["visit"].toInt()),
+                                             "-o",       (home / "got.kvd").string()};
+            args.insert(args.end(), keyFile.begin(), keyFile.end());
+            fs::remove(home / "got.kvd");
+            const Outcome got = kvtool(home, args);
+            EXPECT_EQ(got.exit, 0) << got.err;
+        }
+    }
+}
+
 // What the window shows after a sync that failed: "offline" only when no
 // server was reached; a server that refused says why.
 TEST_F(CompanyRegister, TheStateTellsAServerNotReachedFromOneThatRefused) {

@@ -67,12 +67,6 @@ TEST(Sealing, KeysHashesAndFilesTellKeysApart) {
     EXPECT_NE(lookupHash(*key, plain.data(), plain.size()), lookupHash(*other, plain.data(), plain.size()));
     EXPECT_EQ(key->id().size(), 32u);
     EXPECT_NE(key->id(), other->id());
-    EXPECT_EQ(DataKey::fromText(" " + key->hex() + "\r\n"), key);
-    std::string upper = key->hex();
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(DataKey::fromText(upper), key);
-    EXPECT_FALSE(DataKey::fromText(key->hex().substr(1)));
-    EXPECT_FALSE(DataKey::fromText(std::string(63, '0') + "g"));
 
     const auto file = sealFile(*key, plain);
     OpenFault fault = OpenFault::None;
@@ -172,6 +166,8 @@ TEST(KeyFile, OnlyTheUsersPrivateFileIsRead) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(readKeyFile(made, true).key, first.key);  // made once, then read
 
+    std::string upper = first.key->hex();
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     struct Case {
         const char* what;
         std::string content;
@@ -185,6 +181,19 @@ TEST(KeyFile, OnlyTheUsersPrivateFileIsRead) {
         {"all may read", first.key->hex(), 0644, KeyFileFault::NotPrivate},
         {"no key", "not a key", 0600, KeyFileFault::NotAKey},
         {"far too long", std::string(100000, '0'), 0600, KeyFileFault::NotAKey},
+        // What key files hold: the key written by the programs, one typed by hand.
+        {"blanks and CRLF around", " \t" + upper + "\r\n", 0600, KeyFileFault::None},
+        // Only 64 hexadecimal digits are a key; a passphrase of a key's size is none.
+        {"32-character passphrase", "correct horse battery staple 42", 0600, KeyFileFault::NotAKey},
+        {"32 bytes and a line end", std::string(32, 'k') + "\n", 0600, KeyFileFault::NotAKey},
+        {"63 digits", first.key->hex().substr(1), 0600, KeyFileFault::NotAKey},
+        {"65 digits", first.key->hex() + "0", 0600, KeyFileFault::NotAKey},
+        {"two keys", first.key->hex() + "\n" + first.key->hex() + "\n", 0600, KeyFileFault::NotAKey},
+        {"0x in front", "0x" + first.key->hex().substr(2), 0600, KeyFileFault::NotHexadecimal},
+        {"a blank inside", first.key->hex().substr(0, 31) + " " + first.key->hex().substr(32), 0600,
+         KeyFileFault::NotHexadecimal},
+        {"a letter past f", std::string(63, '0') + "g", 0600, KeyFileFault::NotHexadecimal},
+        {"empty", "", 0600, KeyFileFault::NotAKey},
     };
     for (const auto& c : cases) {
         const fs::path p = dir / "case.key";
@@ -193,6 +202,9 @@ TEST(KeyFile, OnlyTheUsersPrivateFileIsRead) {
         ::chmod(p.c_str(), c.mode);
         const KeyFileRead r = readKeyFile(p, false);
         EXPECT_EQ(r.fault, c.fault) << c.what;
+        if (r.key) {
+            EXPECT_EQ(r.key, first.key) << c.what;
+        }
         EXPECT_EQ(r.key.has_value(), c.fault == KeyFileFault::None) << c.what;
     }
     fs::create_symlink(made, dir / "link.key");

@@ -170,6 +170,70 @@ TEST_F(RegisterSealing, APlainRegisterIsSealedWithoutAPlainPageLeft) {
     EXPECT_EQ(leaks(file, stored), std::vector<std::string>{});
 }
 
+// Sealed again with a new key, an image gets a new hash: it is pushed to the
+// company register again. A row already sealed with the new key (pulled from
+// a company register sealed again first) stays as it is.
+TEST_F(RegisterSealing, ImagesSealedAgainArePushedAgainAndOnesUnderTheNewKeyStay) {
+    const auto rows = [this](const QString& sql) {
+        std::vector<std::pair<QByteArray, QByteArray>> out;  // (sha256 and data, pushed)
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("rows"));
+            db.setDatabaseName(QString::fromStdString(file.string()));
+            db.open();
+            QSqlQuery q(db);
+            q.exec(sql);
+            while (q.next())
+                out.emplace_back(q.value(0).toByteArray() + q.value(1).toByteArray(), q.value(2).toByteArray());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("rows"));
+        return out;
+    };
+    const fs::path newer = dir / "newer.sqlite";
+    {
+        Register reg;  // a register under the new key: the row a pull would bring
+        reg.setDataKey(other);
+        ASSERT_TRUE(reg.open(newer.string()));
+        ASSERT_TRUE(reg.recordVisit(visitOf(Secrets(3).image, "2026-12-01T09:00:00+01:00")));
+    }
+    {
+        Register reg;
+        reg.setDataKey(key);
+        ASSERT_TRUE(reg.open(file.string()));
+        ASSERT_TRUE(reg.recordVisit(visitOf(Secrets(1).image, "2026-12-01T10:00:00+01:00")));
+        ASSERT_TRUE(reg.recordVisit(visitOf(Secrets(2).image, "2026-12-01T11:00:00+01:00")));
+    }
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("pull"));
+        db.setDatabaseName(QString::fromStdString(file.string()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("ATTACH '%1' AS newer").arg(QString::fromStdString(newer.string()))));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE images SET pushed = 1")));
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("INSERT INTO images(sha256, data, pushed) SELECT sha256, data, 1 FROM newer.images")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("pull"));
+    const QString query = QStringLiteral("SELECT sha256, data, pushed FROM images ORDER BY id");
+    const auto before = rows(query);
+    ASSERT_EQ(before.size(), 3u);
+    {
+        Register reg;
+        reg.setDataKey(other, "no keychain", key);
+        ASSERT_TRUE(reg.open(file.string()));
+        EXPECT_EQ(reg.imagesNote(), "");
+        EXPECT_EQ(reg.unreadableImages(), 0);
+    }
+    const auto after = rows(query);
+    ASSERT_EQ(after.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_NE(after[i].first, before[i].first) << "sealed again: " << i;
+        EXPECT_EQ(after[i].second, QByteArray("0")) << "to be pushed again: " << i;
+    }
+    EXPECT_EQ(after[2], before[2]) << "already under the new key";
+}
+
 TEST_F(RegisterSealing, AMissingOtherRotatedOrDamagedKeyKeepsEveryImage) {
     const Secrets a(5);
     {

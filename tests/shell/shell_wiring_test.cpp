@@ -512,6 +512,51 @@ private slots:
             QCOMPARE(form.companyStatusText().contains(QStringLiteral("server not verified")), step.unverified);
         }
     }
+
+    // The key in the user's own key file: the window says so and what
+    // protects it; the move to a keychain is offered only where one answers
+    // without a key, and a move that fails says why and keeps the key.
+    void dataKeyInTheOwnKeyFile() {
+        if (!sealingAvailable() || !registry::dataKey().key) QSKIP("a build or machine without a data key");
+        const registry::KeyState before = registry::dataKey();
+        MainWindow form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        wireKelvaneMini(form);
+        form.ApplyLanguage(texts::kEnglish);
+        const auto text = [](texts::Message m) { return QString::fromUtf8(texts::messageText(m, texts::kEnglish)); };
+        // Never the user's keychain: the move is refused as switched off.
+        qputenv("KELVANE_NO_KEYCHAIN", "1");
+        for (const bool keychainFree : {false, true}) {
+            registry::KeyState own = before;
+            own.inOwnFile = true;
+            own.keychainFree = keychainFree;
+            registry::setDataKey(own);
+            QString status;
+            bool offered = false;
+            prompts.dialogs.push_back([&](QDialog* d) {
+                status = d->findChild<QLabel*>(QStringLiteral("KeyStatusLabel"))->text();
+                auto* move = d->findChild<QPushButton*>(QStringLiteral("KeyMoveButton"));
+                offered = !move->isHidden();
+                if (offered) move->click();
+                return int(QDialog::Rejected);
+            });
+            prompts.shown.clear();
+            form.action("KEY")->trigger();
+            QVERIFY2(status.contains(QString::fromStdString(registry::ownKeyFile())), qPrintable(status));
+            QVERIFY2(status.contains(QStringLiteral("Only the file's rights (0600) protect it")), qPrintable(status));
+            QCOMPARE(status.contains(text(texts::Message::KeyMoveOffer)), keychainFree);
+            QCOMPARE(offered, keychainFree);
+            if (keychainFree) {  // the move refused: said, and nothing changed
+                QCOMPARE(prompts.shown.last().kind, QStringLiteral("error"));
+                QVERIFY2(prompts.shown.last().text.startsWith(text(texts::Message::KeyNotMoved).left(20)),
+                         qPrintable(prompts.shown.last().text));
+            }
+            QCOMPARE(registry::dataKey().key, before.key);
+        }
+        qunsetenv("KELVANE_NO_KEYCHAIN");
+        registry::setDataKey(before);
+    }
 };
 
 QTEST_MAIN(ShellWiringTest)
