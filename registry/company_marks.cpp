@@ -104,8 +104,7 @@ bool CompanySync::checkKey(QVariant serverKey) {
         sql::ServerResealing done;
         std::string reason;
         if (!sql::resealServerImages(
-                server_, kPushLock, *previous, *key, limits_.batchRows, [this] { return !cancelled(); }, &done,
-                &reason))
+                server_, kPushLock, *previous, *key, limits_.batchRows, [this] { return !cancelled(); }, &done, &reason))
             return guard_.fired() ? serverFail("key", remote())
                                   : fail("company register: sealing its images with the new key: " + reason);
         serverKey = id;
