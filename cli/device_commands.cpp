@@ -114,6 +114,7 @@ TransferRun runTransfer(const Tool& tool, const session::TransferRequest& reques
     Watchdog limit(kTransferLimit, stop);
     run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
     run.overLimit = limit.fired();
+    tool.lineFaultError(request.portName, port.line->fault());
     return run;
 }
 
@@ -122,9 +123,8 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     ControllerRead r;
     const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
     if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        r.exit = kPortError;
-        r.outcome = "port error";
+        r.exit = tool.portOpenError(chosen, run.report.failure);
+        r.outcome = r.exit == kPortError ? "port error" : "no answer";
         return r;
     }
     auto result = run.report.download.result;
@@ -217,10 +217,8 @@ int probeCommand(const Tool& tool) {
     if (!chosen) return kUsage;
     const std::string name = sessionPortName(*chosen);
     const session::ProbeResult probe = session::probePort(name);
-    if (!probe.opened) {
-        tool.portOpenError(*chosen, probe.failure);
-        return kPortError;
-    }
+    if (!probe.opened) return tool.portOpenError(*chosen, probe.failure);
+    tool.lineFaultError(*chosen, probe.fault);
     if (probe.lineBusy) {
         tool.error(*chosen, tool.text(Message::LineBusy));
         return kNoAnswer;
@@ -350,8 +348,7 @@ link::DownloadOutcome downloadOutcome(const Tool& tool, const std::string& chose
     const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
     link::DownloadOutcome out = run.report.download;
     if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        *exit = kPortError;
+        *exit = tool.portOpenError(chosen, run.report.failure);
         out.result = link::DownloadResult::Cancelled;
         return out;
     }
@@ -404,10 +401,7 @@ bool uploadInput(const Tool& tool, const std::string& chosen, const std::string&
 int sendPlan(const Tool& tool, const std::string& chosen, kelvane::jobs::UploadFlow& flow) {
     const kelvane::jobs::Plan& plan = flow.sending();
     const TransferRun run = runTransfer(tool, session::uploadRequest(sessionPortName(chosen), plan.image, plan.blocks));
-    if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        return kPortError;
-    }
+    if (!run.report.opened) return tool.portOpenError(chosen, run.report.failure);
     link::UploadOutcome out = run.report.upload;
     if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
     flow.sent(out);
