@@ -172,17 +172,30 @@ bool NetLine::open(const std::string& name) {
         return false;
     }
     const std::int64_t start = nowMs();
-    auto stream = net::connectTcp(address->host, address->port, kConnectTimeoutMs, openFailure_);
-    if (!stream) return false;
-    roundTripMs_ = static_cast<int>(nowMs() - start);
+    for (;;) {
+        if (connectOnce(*address, start)) return true;
+        // A gateway that hangs up at once may still be letting go of the
+        // client before (ser2net frees its device a moment after the client
+        // left): asked again until the connect time-out.
+        if (openFailure_ != OpenFailure::Busy || interrupted_ || nowMs() + kRetryMs - start >= kConnectTimeoutMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRetryMs));
+    }
+}
+
+bool NetLine::connectOnce(const NetAddress& address, std::int64_t start) {
     const auto left = [&] { return static_cast<int>(std::max<std::int64_t>(0, start + kConnectTimeoutMs - nowMs())); };
-    if (address->scheme == NetScheme::Rfc2217Tls) {
-        stream = net::startTls(std::move(stream), address->host, gatewayCaFile(), left(), openFailure_);
+    const std::int64_t attempt = nowMs();
+    auto stream = net::connectTcp(address.host, address.port, left(), openFailure_);
+    if (!stream) return false;
+    roundTripMs_ = static_cast<int>(nowMs() - attempt);
+    if (address.scheme == NetScheme::Rfc2217Tls) {
+        stream = net::startTls(std::move(stream), address.host, gatewayCaFile(), left(), openFailure_);
         if (!stream) return false;
     }
     session_ = std::make_unique<Session>();
     session_->stream = std::move(stream);
-    if (address->scheme == NetScheme::Socket) {
+    if (address.scheme == NetScheme::Socket) {
         openFailure_ = OpenFailure::None;
         roundTripMs_ = std::min(roundTripMs_, kMaxRoundTripMs);
         return true;

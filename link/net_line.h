@@ -24,6 +24,7 @@
 //
 // Threads: every call but interrupt() and resetInterrupt() from one thread;
 // a blocked read or write notices interrupt() within kSliceMs.
+#include "link/net_port.h"
 #include "link/serial_line.h"
 
 #include <atomic>
@@ -38,6 +39,7 @@ public:
     static constexpr int kConfirmTimeoutMs = 2000;
     static constexpr int kMaxRoundTripMs = 2000;
     static constexpr int kSliceMs = 10;
+    static constexpr int kRetryMs = 100;  // between connects to a gateway that hung up at once
 
     NetLine();
     ~NetLine() override;
@@ -77,6 +79,7 @@ private:
     int roundTripMs_ = 0;
     std::atomic<bool> interrupted_{false};
 
+    bool connectOnce(const NetAddress& address, std::int64_t start);
     bool pump(int waitMs);  // takes what arrived within waitMs; false once the connection is gone
     bool awaitReplies(int count, bool purging);
     bool flush();

@@ -79,13 +79,16 @@ private:
 // One connection at a time from a free port to `target`: each direction's
 // bytes held `delayMs` before they go on; after stallAfter bytes towards the
 // client nothing more passes (the connection stays); after closeAfter bytes
-// towards the gateway both connections close. Counts what it passed.
+// towards the gateway both connections close; towards the client one byte
+// string can be replaced by another (a gateway that says it set another
+// value). Counts what it passed.
 class Proxy {
 public:
     struct Faults {
         int delayMs = 0;
         long stallAfter = -1;  // bytes to the client, -1: never
         long closeAfter = -1;  // bytes to the gateway, -1: never
+        std::string from, to;  // towards the client, bytes `from` are passed on as `to`
     };
     Proxy(int target, Faults f) : target_(target), faults_(f), port_(freePort()) {
         listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -142,7 +145,11 @@ private:
                     open = false;
                     break;
                 }
-                (i == 0 ? up : down).push_back({now() + faults_.delayMs, std::string(buf, static_cast<size_t>(got))});
+                std::string bytes(buf, static_cast<size_t>(got));
+                if (i == 1 && !faults_.from.empty())
+                    for (auto at = bytes.find(faults_.from); at != std::string::npos; at = bytes.find(faults_.from))
+                        bytes.replace(at, faults_.from.size(), faults_.to);
+                (i == 0 ? up : down).push_back({now() + faults_.delayMs, bytes});
             }
             const std::int64_t t = now();
             while (!up.empty() && up.front().at <= t) {

@@ -318,6 +318,16 @@ TEST_F(Remote, FlashOverTheGatewayEqualsTheFile) {
     const std::string flashed = slurp(flash);
     ASSERT_EQ(flashed.size(), 122880u);
     EXPECT_EQ(flashed.substr(0, body.size()), body);
+    // A gateway that answers the bootloader's speed with another: the job
+    // ends before a block goes out, with the reason.
+    const std::string said57600("\xFF\xFA\x2C\x65\x00\x00\xE1\x00", 8), said38400("\xFF\xFA\x2C\x65\x00\x00\x96\x00", 8);
+    {
+        Proxy liar(s2n.port(), {0, -1, -1, said57600, said38400});
+        const Outcome refused = run({"flash", "--port", url(liar.port()), fw.string(), "--no-backup"});
+        EXPECT_EQ(refused.exit, 4) << refused.out << refused.err;
+        EXPECT_NE(refused.err.find("did not confirm the line settings"), std::string::npos) << refused.err;
+        EXPECT_EQ(slurp(flash), flashed) << "nothing flashed";
+    }
 }
 
 // TLS in front of ser2net (socat) with a throw-away CA: the right CA
