@@ -110,6 +110,9 @@ public:
     int port() const { return port_; }
     long toGateway() const { return up_; }
     long toClient() const { return down_; }
+    // How often the talk turned from the gateway's answer back to the client:
+    // the round trips the protocol waited for.
+    long turns() const { return turns_; }
 
 private:
     struct Held {
@@ -157,6 +160,8 @@ private:
                 if (faults_.closeAfter >= 0 && up_ + static_cast<long>(b.size()) > faults_.closeAfter) return;
                 ::send(gateway, b.data(), b.size(), MSG_NOSIGNAL);
                 up_ += static_cast<long>(b.size());
+                if (lastDown_) ++turns_;
+                lastDown_ = false;
                 up.pop_front();
             }
             while (!down.empty() && down.front().at <= t) {
@@ -167,6 +172,7 @@ private:
                 }
                 ::send(client, b.data(), b.size(), MSG_NOSIGNAL);
                 down_ += static_cast<long>(b.size());
+                lastDown_ = true;
                 down.pop_front();
             }
         }
@@ -176,7 +182,8 @@ private:
     int port_;
     int listen_ = -1;
     std::atomic<bool> stop_{false};
-    std::atomic<long> up_{0}, down_{0};
+    std::atomic<long> up_{0}, down_{0}, turns_{0};
+    bool lastDown_ = false;
     std::thread thread_;
 };
 
