@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
         auto f = kelvane::loadDataFileFrom(a);
         if (!f) return -1.0;
         ++round;
-        for (std::size_t block = 100; block < 116; ++block) f->image[block * 32 + 5] ^= static_cast<std::uint8_t>(round);
+        for (std::size_t block = 100; block < 116; ++block)
+            f->image[block * 32 + 5] ^= static_cast<std::uint8_t>(round);
         kelvane::saveDataFileTo(edited, f->image, "");
         return run({"upload", "--port", port, edited, "--yes", "--other-controller"});
     };

@@ -200,7 +200,7 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     portList_ = place(new PortListBox(this, [this] { refreshPortList(); }), "PortList", 80, 80, 80, 24);
     portList_->setMaxVisibleItems(12);  // the dropped-down list reaches about 300 pixels
     // A controller behind a network gateway: its address through the list's context menu.
-    auto* remote = new QAction(utf8(texts::kRemotePort), portList_);
+    auto* remote = new QAction(utf8(kelvane::texts::upgrade::kRemotePort), portList_);
     connect(remote, &QAction::triggered, this, &UpgradeWindow::chooseRemotePort);
     portList_->addAction(remote);
     portList_->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -297,12 +297,14 @@ void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& k
 void UpgradeWindow::chooseRemotePort() {
     if (running()) return;
     bool ok = false;
-    const QString typed = QInputDialog::getText(this, utf8(texts::kRemotePort), utf8(texts::kRemotePortPrompt),
-                                                QLineEdit::Normal, QStringLiteral("rfc2217://"), &ok)
+    const QString typed = QInputDialog::getText(this, utf8(kelvane::texts::upgrade::kRemotePort),
+                                                utf8(kelvane::texts::upgrade::kRemotePortPrompt), QLineEdit::Normal,
+                                                QStringLiteral("rfc2217://"), &ok)
                               .trimmed();
     if (!ok || typed.isEmpty()) return;
     if (!link::parseNetPort(typed.toStdString())) {
-        QMessageBox::warning(this, utf8(texts::kRemotePort), utf8(texts::kRemotePortRefused));
+        QMessageBox::warning(this, utf8(kelvane::texts::upgrade::kRemotePort),
+                             utf8(kelvane::texts::upgrade::kRemotePortRefused));
         return;
     }
     if (!remotePorts_.contains(typed)) remotePorts_ << typed;

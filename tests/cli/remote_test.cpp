@@ -277,12 +277,21 @@ TEST_F(Remote, DelaysAreWaitedForAndAStallOrCutEndsBounded) {
     }
 }
 
-// Unencrypted to another host is said; socket:// refuses a flash before the
-// port opens; an unreachable gateway ends within the connect time-out.
+// socket:// refuses a flash before the port opens; an unreachable or mute
+// gateway ends within the connect time-out, with the reason.
 TEST_F(Remote, RefusalsAreSaidBeforeAnythingIsSent) {
     const fs::path fw = dir / "fw.dat";
     std::ofstream(fw, std::ios::binary) << "Orva" << std::string(3000, '\x21');
     const int nobody = remotetest::freePort();
+    // A peer that takes the connection and never says a word (no Telnet, no COM port option).
+    const int mute = remotetest::freePort();
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(static_cast<std::uint16_t>(mute));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ::listen(listener, 4);
     const struct {
         std::vector<std::string> args;
         int exit;
@@ -291,13 +300,15 @@ TEST_F(Remote, RefusalsAreSaidBeforeAnythingIsSent) {
         {{"flash", "--port", url(nobody, "socket"), fw.string()}, 3, "socket:// gateway's line speed is fixed"},
         {{"probe", "--port", url(nobody)}, 3, "did not accept the connection"},
         {{"probe", "--port", "rfc2217://127.0.0.1"}, 3, "no such port"},
+        {{"probe", "--port", url(mute)}, 4, "did not confirm the line settings"},
     };
     for (const auto& c : cases) {
         const Outcome r = run(c.args);
         EXPECT_EQ(r.exit, c.exit) << c.args[0] << " " << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
-        EXPECT_LT(r.seconds, 6.0);
+        EXPECT_LT(r.seconds, 7.0) << "the connect time-out is 5 s";
     }
+    ::close(listener);
 }
 
 // The firmware job over the gateway: the bootloader's speed is set at
