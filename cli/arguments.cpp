@@ -18,9 +18,9 @@ const OptionSpec kPort{"--port", true,
                        "                     every call (what one call uploads, the next does not hold)"};
 const OptionSpec kBootloaderPort{"--port", true,
                                  "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3), a gateway\n"
-                                 "                     (rfc2217://HOST:PORT or rfc2217+tls://; socket:// is refused: its\n"
-                                 "                     speed is fixed) or sim, a simulated\n"
-                                 "                     controller with its bootloader, holding the sample building; it\n"
+                                 "                     (rfc2217://HOST:PORT, rfc2217+tls://HOST:PORT; socket:// is refused,\n"
+                                 "                     its speed is fixed) or sim, a simulated controller with its\n"
+                                 "                     bootloader, holding the sample building; it\n"
                                  "                     answers at once (the job takes no time). Its new firmware keeps\n"
                                  "                     the configuration, or with KELVANE_SIM_FIRMWARE=resets starts from\n"
                                  "                     the initial one, =silent never answers again"};
@@ -353,7 +353,7 @@ std::string timeLimits() {
         << "  flash: " << seconds(kFlashSilenceMs)
         << " without a step of the bootloader; the controller coming back, 30 s\n"
         << "  a gateway (rfc2217://, socket://): " << seconds(link::NetLine::kConnectTimeoutMs)
-        << " to connect; each setting's confirmation " << seconds(link::NetLine::kConfirmTimeoutMs)
+        << " to connect (then exit 3); each setting's confirmation " << seconds(link::NetLine::kConfirmTimeoutMs)
         << " plus the round trip;\n"
         << "    every read's allowance grows by the round trip measured at connect (at most "
         << seconds(link::NetLine::kMaxRoundTripMs) << ")\n";

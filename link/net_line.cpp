@@ -165,6 +165,7 @@ bool NetLine::open(const std::string& name) {
     }
     fault_ = LineFault::None;
     roundTripMs_ = 0;
+    drainUntil_ = 0;
     confirmed_ = LineSettings{};
     const auto address = parseNetPort(name);
     if (!address) {
@@ -237,7 +238,18 @@ bool NetLine::connectOnce(const NetAddress& address, std::int64_t start) {
 }
 
 void NetLine::close() {
-    // Nothing waits here: what was written is already on its way.
+    // As a serial port's last close lets the driver send what it holds, the
+    // gateway is given the line time of what was written last and a round
+    // trip to pass it on before the connection ends (a gateway may drop what
+    // it still holds when its client leaves: a flash's end byte). After a
+    // Stop nothing more may go out: the connection ends at once.
+    if (session_ && !interrupted_ && fault_ == LineFault::None) {
+        const std::int64_t now = nowMs();
+        const std::int64_t until = std::min(std::max(drainUntil_, now) + roundTripMs_ + kDrainMarginMs, now + kMaxDrainMs);
+        while (!interrupted_ && nowMs() < until &&
+               pump(static_cast<int>(std::min<std::int64_t>(until - nowMs(), kSliceMs))))
+            session_->rx.clear();
+    }
     session_.reset();
 }
 
@@ -336,6 +348,8 @@ std::size_t NetLine::read(std::uint8_t* buf, std::size_t n) {
 
 std::size_t NetLine::write(const std::uint8_t* data, std::size_t n) {
     if (!session_ || n == 0 || interrupted_ || fault_ != LineFault::None) return 0;
+    // When the gateway's line will have sent these bytes too.
+    drainUntil_ = std::max(drainUntil_, nowMs()) + static_cast<std::int64_t>(n * byteTimeMs(confirmed_)) + 1;
     if (session_->telnet)
         telnet_send(session_->telnet, reinterpret_cast<const char*>(data), n);  // IAC doubled by libtelnet
     else

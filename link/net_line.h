@@ -22,6 +22,10 @@
 // socket:// cannot change its line: setLine() is taken as the gateway's own
 // (a job that needs another speed refuses such a port: link::hasFixedSpeed).
 //
+// close() gives the gateway the line time of what was written last plus a
+// round trip to pass it on, as a serial port's close lets the driver send
+// what it holds (at most kMaxDrainMs; at once after interrupt()).
+//
 // Threads: every call but interrupt() and resetInterrupt() from one thread;
 // a blocked read or write notices interrupt() within kSliceMs.
 #include "link/net_port.h"
@@ -40,6 +44,9 @@ public:
     static constexpr int kMaxRoundTripMs = 2000;
     static constexpr int kSliceMs = 10;
     static constexpr int kRetryMs = 100;  // between connects to a gateway that hung up at once
+    // close(): the line time of what is still to go out, a round trip and this margin, at most kMaxDrainMs.
+    static constexpr int kDrainMarginMs = 100;
+    static constexpr int kMaxDrainMs = 3000;
 
     NetLine();
     ~NetLine() override;
@@ -77,6 +84,7 @@ private:
     OpenFailure openFailure_ = OpenFailure::None;
     LineFault fault_ = LineFault::None;
     int roundTripMs_ = 0;
+    std::int64_t drainUntil_ = 0;  // steady ms when the gateway's line has sent all that was written
     std::atomic<bool> interrupted_{false};
 
     bool connectOnce(const NetAddress& address, std::int64_t start);
