@@ -121,6 +121,15 @@ bool OpenUpgradePort(UpgradeState& state, UpgradeLink& link, const std::string& 
     }
     state.portOpen = true;
     applySettings(state, link, phaseASettings(state.lineSettings));
+    if (link.line.fault() != link::LineFault::None) {
+        // A gateway that did not take the line settings: nothing is sent.
+        UpgradeStatus refused;
+        refused.message = UpgradeMessage::PortBusy;
+        refused.openFailure = link.line.openFailure();
+        closePort(state, link);
+        link.view.showStatus(refused);
+        return false;
+    }
     return true;
 }
 

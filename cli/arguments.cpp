@@ -3,6 +3,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/time_limits.h"
+#include "link/net_line.h"
 
 #include <sstream>
 
@@ -11,12 +12,15 @@ namespace kelvane::cli {
 namespace {
 
 const OptionSpec kPort{"--port", true,
-                       "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
-                       "                     controller that starts from the sample building on every call\n"
-                       "                     (what one call uploads, the next does not hold)"};
+                       "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3), a serial-over-IP\n"
+                       "                     gateway (rfc2217://HOST:PORT, rfc2217+tls://HOST:PORT, socket://HOST:PORT)\n"
+                       "                     or sim, a simulated controller that starts from the sample building on\n"
+                       "                     every call (what one call uploads, the next does not hold)"};
 const OptionSpec kBootloaderPort{"--port", true,
-                                 "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3) or sim, a simulated\n"
-                                 "                     controller with its bootloader, holding the sample building; it\n"
+                                 "P: a device path (/dev/ttyUSB0, a pty), a system name (COM3), a gateway\n"
+                                 "                     (rfc2217://HOST:PORT, rfc2217+tls://HOST:PORT; socket:// is refused,\n"
+                                 "                     its speed is fixed) or sim, a simulated controller with its\n"
+                                 "                     bootloader, holding the sample building; it\n"
                                  "                     answers at once (the job takes no time). Its new firmware keeps\n"
                                  "                     the configuration, or with KELVANE_SIM_FIRMWARE=resets starts from\n"
                                  "                     the initial one, =silent never answers again"};
@@ -35,6 +39,9 @@ const std::vector<OptionSpec> kCommon = {
     {"--key-file", true,
      "FILE: the data key in FILE (64 hexadecimal digits, the user's own, 0600; made when missing) instead of\n"
      "                     the keychain (also $KELVANE_KEY_FILE)"},
+    {"--ca-file", true,
+     "FILE: the CA certificates (PEM) an rfc2217+tls:// gateway's certificate must chain to (default:\n"
+     "                     $KELVANE_GATEWAY_CA, else the system's); its name or address is checked too"},
     {"--technician", true,
      "NAME: the technician the register's visits name (default: the programs' setting, else the system user)"},
 };
@@ -345,7 +352,12 @@ std::string timeLimits() {
         << "    the end frame still goes out and its acknowledgement is awaited " << seconds(link::kCancelledAckMs) << "\n"
         << "  any download or upload: " << seconds(kTransferLimitMs) << " in all\n"
         << "  flash: " << seconds(kFlashSilenceMs)
-        << " without a step of the bootloader; the controller coming back, 30 s\n";
+        << " without a step of the bootloader; the controller coming back, 30 s\n"
+        << "  a gateway (rfc2217://, socket://): " << seconds(link::NetLine::kConnectTimeoutMs)
+        << " to connect (then exit 3); each setting's confirmation " << seconds(link::NetLine::kConfirmTimeoutMs)
+        << " plus the round trip;\n"
+        << "    every read's allowance grows by the round trip measured at connect (at most "
+        << seconds(link::NetLine::kMaxRoundTripMs) << ")\n";
     return out.str();
 }
 

@@ -84,6 +84,7 @@ TransferRun runTransfer(const Tool& tool, const session::TransferRequest& reques
     Watchdog limit(kTransferLimit, stop);
     run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
     run.overLimit = limit.fired();
+    tool.lineFaultError(request.portName, port.line->fault());
     return run;
 }
 
@@ -100,9 +101,8 @@ ControllerRead readController(const Tool& tool, const std::string& chosen) {
     ControllerRead r;
     const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
     if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        r.exit = kPortError;
-        r.outcome = "port error";
+        r.exit = tool.portOpenError(chosen, run.report.failure);
+        r.outcome = r.exit == kPortError ? "port error" : "no answer";
         return r;
     }
     auto result = run.report.download.result;
@@ -194,10 +194,8 @@ int probeCommand(const Tool& tool) {
     if (!chosen) return kUsage;
     const std::string name = sessionPortName(*chosen);
     const session::ProbeResult probe = session::probePort(name);
-    if (!probe.opened) {
-        tool.portOpenError(*chosen, probe.failure);
-        return kPortError;
-    }
+    if (!probe.opened) return tool.portOpenError(*chosen, probe.failure);
+    tool.lineFaultError(*chosen, probe.fault);
     if (probe.lineBusy) {
         tool.error(*chosen, tool.text(Message::LineBusy));
         return kNoAnswer;

@@ -12,6 +12,8 @@
 #include "files/data_file.h"
 #include "link/watched_line.h"
 #include "diagnostics/diagnostics.h"
+#include "link/net_line.h"
+#include "link/net_port.h"
 #include "session/qt_serial_line.h"
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
@@ -269,12 +271,21 @@ jobs::JobResult runFlashJob(const Tool& tool, const std::string& chosen, jobs::F
     return out;
 }
 
+// Why the port of a job that ended as a port error did not open (or, on a
+// gateway, would not take the job: a fixed speed, an unconfirmed change).
+link::OpenFailure portFailure(const jobs::JobResult& out, const link::Line& line) {
+    for (const jobs::StepOutcome& s : out.steps)
+        if (s.cause == jobs::StepCause::PortNotOpened && s.openFailure != link::OpenFailure::None) return s.openFailure;
+    return line.openFailure();
+}
+
 int flashExitCode(const jobs::JobResult& out, const bootloader::UpgradeState& state, const link::WatchedLine& watched) {
     using jobs::JobEnd;
     switch (out.end) {
     case JobEnd::Done: return kDone;
     case JobEnd::Changed: return kDifferences;
-    case JobEnd::PortError: return kPortError;
+    case JobEnd::PortError:
+        return portFailure(out, watched) == link::OpenFailure::GatewayRefused ? kNoAnswer : kPortError;
     case JobEnd::Stopped: return kInterrupted;
     case JobEnd::FlashFailed:
         // Silence or a closed port ends a run as a programming error too.
@@ -295,12 +306,13 @@ void sayFlashEnd(const Tool& tool, const std::string& chosen, int exit, bool tim
     using jobs::JobEnd;
     using kelvane::texts::Message;
     using kelvane::texts::ToolText;
-    if (exit == kPortError) view.discardStatus();  // "port in use" whatever the cause: said below
+    const bool portError = out.end == JobEnd::PortError && exit != kInterrupted;
+    if (portError) view.discardStatus();  // "port in use" whatever the cause: said below
     view.flush();
     if (exit == kInterrupted) {
         tool.error(chosen, tool.text(Message::TransferAborted));
-    } else if (exit == kPortError) {
-        tool.portOpenError(chosen, line.openFailure());
+    } else if (portError) {
+        tool.portOpenError(chosen, portFailure(out, line));
     } else if (timedOut || (out.end == JobEnd::FlashFailed && exit == kNoAnswer)) {
         tool.error(chosen, tool.text(ToolText::FlashTimeout));
     } else if (out.end == JobEnd::NoController || out.end == JobEnd::NotBack) {
@@ -312,7 +324,8 @@ void sayFlashEnd(const Tool& tool, const std::string& chosen, int exit, bool tim
     } else if (exit == kRefused && view.lastStatus()) {
         tool.error(chosen, statusLine(tool, *view.lastStatus()));
     }
-    if (exit != kPortError && !timedOut) explainFailure(tool, chosen, out);
+    if (!portError && !timedOut) explainFailure(tool, chosen, out);
+    tool.lineFaultError(chosen, line.fault());
 }
 
 }  // namespace
@@ -334,6 +347,8 @@ int flashCommand(const Tool& tool) {
     FlashPort port;
     if (chosen == kSimPort)
         openSimulator(port);
+    else if (link::isNetPortName(chosen))
+        port.line = std::make_unique<link::NetLine>();
     else
         port.line = std::make_unique<session::QtSerialLine>();
     link::Clock& clock = port.virtualTime ? static_cast<link::Clock&>(*port.virtualTime) : wallClock;

@@ -1,5 +1,6 @@
 // kvtool: the door-entry power supply's configuration and firmware from the
 // command line, for service laptops and scripts. Qt Core and SerialPort only.
+#include "link/net_port.h"
 #include "cli/arguments.h"
 #include "texts/language_table.h"
 #include "cli/commands.h"
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     kelvane::diagnostics::setTracing(tracing);
     if (inv.has("--key-file")) kelvane::registry::setKeyFile(inv.value("--key-file"));
     if (inv.has("--technician")) kelvane::registry::setTechnicianForRun(inv.value("--technician"));
+    if (inv.has("--ca-file")) kelvane::link::setGatewayCaFile(inv.value("--ca-file"));
+    if (inv.has("--port")) tool.warnIfUnencrypted(inv.value("--port"));
     const std::string name = inv.command->name;
     if (name == "ports") return portsCommand(tool);
     if (name == "probe") return probeCommand(tool);

@@ -1,7 +1,9 @@
 #include "cli/tool_context.h"
 #include "texts/language_table.h"
 
+#include "cli/exit_codes.h"
 #include "link/messages.h"
+#include "link/net_port.h"
 #include "link/port_info.h"
 #include "texts/link_messages.h"
 #include "texts/output_text.h"
@@ -41,11 +43,24 @@ void Tool::error(const std::string& about, const std::string& line) const {
     kelvane::diagnostics::logProblem("error", text);
 }
 
-void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {
+int Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {
     std::string line = text(kelvane::texts::Message::PortError);
     for (kelvane::link::Message m : kelvane::link::openFailureMessages(failure, link::prefersUsbPort()))
         line += std::string(" ") + kelvane::texts::messageText(m, language);
     error(port, line);
+    return failure == link::OpenFailure::GatewayRefused ? kNoAnswer : kPortError;
+}
+
+void Tool::lineFaultError(const std::string& port, link::LineFault fault) const {
+    for (kelvane::link::Message m : kelvane::link::lineFaultMessages(fault))
+        error(port, kelvane::texts::messageText(m, language));
+}
+
+void Tool::warnIfUnencrypted(const std::string& port) const {
+    static bool warned = false;
+    if (warned || !link::crossesNetworkUnencrypted(port)) return;
+    warned = true;
+    error("", format(text(kelvane::texts::Message::Unencrypted), port));
 }
 
 int environmentLanguage() {

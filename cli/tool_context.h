@@ -22,8 +22,15 @@ struct Tool {
     void result(const std::string& line) const;
     void error(const std::string& about, const std::string& line) const;
     // The port-open error for `port`, with the cause as the windows name it
-    // (no such port, held by another program, no permission and how to get it).
-    void portOpenError(const std::string& port, link::OpenFailure failure) const;
+    // (no such port, held by another program, no permission and how to get it,
+    // a gateway's reasons); the exit code: kNoAnswer for a gateway that did not
+    // confirm the line settings, kPortError otherwise.
+    int portOpenError(const std::string& port, link::OpenFailure failure) const;
+    // Why a line that had opened ended, where it can tell (a gateway that
+    // closed, stopped answering or refused a setting); nothing otherwise.
+    void lineFaultError(const std::string& port, link::LineFault fault) const;
+    // Once per run: that a gateway's port sends the codes unencrypted.
+    void warnIfUnencrypted(const std::string& port) const;
 };
 
 std::string format(const std::string& fmt, int a, int b = 0, int c = 0);

@@ -97,8 +97,7 @@ link::DownloadOutcome downloadOutcome(const Tool& tool, const std::string& chose
     const TransferRun run = runTransfer(tool, session::downloadRequest(sessionPortName(chosen)));
     link::DownloadOutcome out = run.report.download;
     if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        *exit = kPortError;
+        *exit = tool.portOpenError(chosen, run.report.failure);
         out.result = link::DownloadResult::Cancelled;
         return out;
     }
@@ -154,10 +153,7 @@ bool uploadInput(const Tool& tool, const std::string& chosen, const std::string&
 int sendPlan(const Tool& tool, const std::string& chosen, kelvane::jobs::UploadFlow& flow) {
     const kelvane::jobs::Plan& plan = flow.sending();
     const TransferRun run = runTransfer(tool, session::uploadRequest(sessionPortName(chosen), plan.image, plan.blocks));
-    if (!run.report.opened) {
-        tool.portOpenError(chosen, run.report.failure);
-        return kPortError;
-    }
+    if (!run.report.opened) return tool.portOpenError(chosen, run.report.failure);
     link::UploadOutcome out = run.report.upload;
     if (run.overLimit && out.result == link::UploadResult::Cancelled) out.result = link::UploadResult::NoAnswer;
     flow.sent(out);

@@ -1,5 +1,7 @@
 #include "jobs/flash_job.h"
 
+#include "link/net_port.h"
+
 #include "link/port.h"
 
 #include <algorithm>
@@ -155,6 +157,13 @@ JobResult FlashJob::run(const std::string& port, const JobOptions& options) {
     };
     skip_ = false;
     cancel_ = stop_.requested();
+    // A gateway whose line speed is fixed cannot take the bootloader's: refused
+    // before the port opens, so nothing reaches the controller.
+    if (link::hasFixedSpeed(port)) {
+        StepOutcome o = with(StepState::Failed, StepCause::PortNotOpened);
+        o.openFailure = link::OpenFailure::FixedSpeed;
+        return end(JobEnd::PortError, JobStep::Identify, o);
+    }
 
     if (options.fromBootloader) {
         mark(out, JobStep::Identify, with(StepState::Skipped, StepCause::FromBootloader));
@@ -209,6 +218,13 @@ JobResult FlashJob::run(const std::string& port, const JobOptions& options) {
     if (!bootloader::OpenUpgradePort(state_, link, port)) return end(JobEnd::PortError, JobStep::Flash, portFailure());
     if (!bootloader::RequestBootloader(state_, link))
         return end(JobEnd::FlashFailed, JobStep::Flash, with(StepState::Failed, StepCause::WrongDevice));
+    // No block goes out on a line whose change to the bootloader's speed the
+    // gateway did not confirm (or that ended on the way).
+    if (line_.fault() != link::LineFault::None) {
+        StepOutcome o = with(StepState::Failed, StepCause::PortNotOpened);
+        o.openFailure = link::OpenFailure::GatewayRefused;
+        return end(JobEnd::PortError, JobStep::Flash, o);
+    }
     if (bootloader::UpgradeWorker(state_, link) != bootloader::WorkerEnd::Ended) return end(JobEnd::Stopped);
     if (state_.programResult != bootloader::kProgramOk) {
         // No result byte: the banner named another device type.

@@ -1,8 +1,12 @@
 #include "link/port.h"
 
+#include "link/net_port.h"
+
 namespace kelvane::link {
 
 std::string PortName(const std::string& chosen, bool win32DeviceNamespace) {
+    // A gateway's port is a network address, never a device.
+    if (isNetPortName(chosen)) return chosen;
     return win32DeviceNamespace ? std::string("\\\\.\\") + chosen : chosen;
 }
 
@@ -30,6 +34,11 @@ bool OpenPort(link::Line& line, const std::string& name) {
     if (!line.open(name)) return false;
     line.setLine(controllerLineSettings());
     line.setTimeouts(controllerTimeouts());
+    // A gateway that did not take the controller's line settings: nothing is sent.
+    if (line.fault() != LineFault::None) {
+        line.close();
+        return false;
+    }
     return true;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The serial line as every protocol of both programs sees it: a port opened
 // exclusively by name, its line settings and time-outs, blocking reads and
-// writes that report how many bytes they moved, and purges. Two
-// implementations: QtSerialLine on a real port (or a pty) and
-// sim::VirtualLine, which runs against a simulated device in virtual time.
+// writes that report how many bytes they moved, and purges. Implementations:
+// QtSerialLine on a real port (or a pty), link::NetLine to a serial-over-IP
+// gateway, and sim::VirtualLine, which runs against a simulated device in
+// virtual time.
 #include "link/open_failure.h"
 
 #include <cstddef>
@@ -51,6 +52,9 @@ public:
     // Why the last open() failed; None after one that succeeded.
     virtual OpenFailure openFailure() const { return OpenFailure::Unknown; }
     virtual void close() = 0;
+    // What ended the line since it opened (a gateway that closed or refused a
+    // setting); None while it works and on a serial port.
+    virtual LineFault fault() const { return LineFault::None; }
 
     virtual void setLine(const LineSettings& settings) = 0;
     virtual void setTimeouts(const Timeouts& timeouts) = 0;

@@ -46,6 +46,7 @@ public:
     bool open(const std::string& name) override;
     bool isOpen() const override { return inner_->isOpen(); }
     OpenFailure openFailure() const override { return inner_->openFailure(); }
+    LineFault fault() const override { return inner_->fault(); }
     void close() override;
     void setLine(const LineSettings& settings) override;
     void setTimeouts(const Timeouts& timeouts) override;

@@ -20,6 +20,7 @@ public:
     bool open(const std::string& name) override { return line_.open(name); }
     bool isOpen() const override { return line_.isOpen(); }
     OpenFailure openFailure() const override { return line_.openFailure(); }
+    LineFault fault() const override { return line_.fault(); }
     void close() override { line_.close(); }
     void setLine(const LineSettings& s) override { line_.setLine(s); }
     void setTimeouts(const Timeouts& t) override { line_.setTimeouts(t); }

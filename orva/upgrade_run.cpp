@@ -1,5 +1,8 @@
 #include "orva/upgrade_run.h"
 
+#include "link/net_line.h"
+#include "link/net_port.h"
+
 #include "sim/orva_controller.h"
 #include "sim/sample_building.h"
 #include "orva/port_list.h"
@@ -75,7 +78,12 @@ RunPort defaultPort(const std::string& device, bootloader::StopFlag& stop) {
         auto sim = std::make_shared<SimulatedPort>(stop, builtInController());
         return {std::shared_ptr<link::Line>(sim, sim->line.get()), std::shared_ptr<link::Clock>(sim, &sim->clock), sim};
     }
-    return {std::shared_ptr<link::Line>(kelvane::diagnostics::tracedLine(std::make_unique<session::QtSerialLine>())),
+    std::unique_ptr<link::Line> line;
+    if (link::isNetPortName(device))
+        line = std::make_unique<link::NetLine>();
+    else
+        line = std::make_unique<session::QtSerialLine>();
+    return {std::shared_ptr<link::Line>(kelvane::diagnostics::tracedLine(std::move(line))),
             std::make_shared<bootloader::StoppableClock>(stop), nullptr};
 }
 

@@ -3,6 +3,7 @@
 #include "orva/job_texts.h"
 #include "jobs/flash_visits.h"
 #include "registry/key_store.h"
+#include "link/net_port.h"
 #include "link/port_info.h"
 #include "diagnostics/diagnostics.h"
 #include "texts/change_text.h"
@@ -13,6 +14,8 @@
 #include "bootloader/firmware_image.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QInputDialog>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -204,6 +207,11 @@ UpgradeWindow::UpgradeWindow(PortSource ports, PortFactory factory, link::PortMe
     portFrame_ = place(new QGroupBox(QStringLiteral("Port"), this), "PortFrame", 20, 65, 210, 50);
     portList_ = place(new PortListBox(this, [this] { refreshPortList(); }), "PortList", 80, 80, 80, 24);
     portList_->setMaxVisibleItems(12);  // the dropped-down list reaches about 300 pixels
+    // A controller behind a network gateway: its address through the list's context menu.
+    auto* remote = new QAction(utf8(kelvane::texts::upgrade::kRemotePort), portList_);
+    connect(remote, &QAction::triggered, this, &UpgradeWindow::chooseRemotePort);
+    portList_->addAction(remote);
+    portList_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     fileFrame_ = place(new QGroupBox(utf8(texts::kFirmwareFrame), this), "FileFrame", 20, 120, 210, 112);
     fileInfo_ = place(new QLabel(this), "FileInfo", 28, 136, 194, 64);
@@ -268,6 +276,15 @@ void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& k
         if (!e.details.isEmpty()) portList_->setItemData(portList_->count() - 1, e.details, Qt::ToolTipRole);
         known.push_back({e.text.toStdString(), e.device.toStdString(), {}, {}, {}, e.usb, {}});
     }
+    // Gateways' ports: those named in this run and a remembered one, each its own device.
+    QStringList remote = remotePorts_;
+    const std::string remembered = memory_.load ? memory_.load() : std::string();
+    if (link::isNetPortName(remembered) && !remote.contains(QString::fromStdString(remembered)))
+        remote << QString::fromStdString(remembered);
+    for (const QString& r : remote) {
+        portList_->addItem(r, r);
+        known.push_back({r.toStdString(), r.toStdString(), {}, {}, {}, false, {}});
+    }
     // The simulated bootloader comes last, after the sorted system ports, so
     // the first system port is preselected; with no system port nothing is.
     portList_->addItem(QString::fromUtf8(kSimulatorEntry), QString::fromUtf8(kSimulatorDevice));
@@ -283,6 +300,23 @@ void UpgradeWindow::fillPortList(const QList<PortEntry>& ports, const QString& k
     portList_->setToolTip(chosen < 0 ? QString() : portList_->itemData(chosen, Qt::ToolTipRole).toString());
     // Long device names stay readable in the dropped-down list.
     portList_->view()->setMinimumWidth(portList_->view()->sizeHintForColumn(0) + 8);
+}
+
+void UpgradeWindow::chooseRemotePort() {
+    if (running()) return;
+    bool ok = false;
+    const QString typed = QInputDialog::getText(this, utf8(kelvane::texts::upgrade::kRemotePort),
+                                                utf8(kelvane::texts::upgrade::kRemotePortPrompt), QLineEdit::Normal,
+                                                QStringLiteral("rfc2217://"), &ok)
+                              .trimmed();
+    if (!ok || typed.isEmpty()) return;
+    if (!link::parseNetPort(typed.toStdString())) {
+        QMessageBox::warning(this, utf8(kelvane::texts::upgrade::kRemotePort),
+                             utf8(kelvane::texts::upgrade::kRemotePortRefused));
+        return;
+    }
+    if (!remotePorts_.contains(typed)) remotePorts_ << typed;
+    fillPortList(ports_ ? ports_() : QList<PortEntry>{}, typed);
 }
 
 void UpgradeWindow::refreshPortList() {

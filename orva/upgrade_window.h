@@ -102,6 +102,8 @@ private:
     // Fills the list; keeps the entry of `keep` selected when it is still
     // there, else selects the start port.
     void fillPortList(const QList<PortEntry>& ports, const QString& keep = QString());
+    // Asks for a gateway's address (the list's context menu) and selects it.
+    void chooseRemotePort();
     // Before the list drops down while no run goes: the system's ports again.
     void refreshPortList();
     void stopRun();
@@ -128,6 +130,7 @@ private:
     PortSource ports_;
     PortFactory factory_;
     link::PortMemory memory_;
+    QStringList remotePorts_;  // gateways' ports named in this run (rfc2217://...), listed as ports
     Question question_;
     bootloader::UpgradeState state_;
     std::unique_ptr<UpgradeRun> run_;

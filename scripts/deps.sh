@@ -2,23 +2,25 @@
 # Installs the Debian 12 packages that are missing, for what is asked:
 #   deps.sh run   what building and starting the programs needs (compiler,
 #                 CMake, Ninja, Qt with its SQLite and PostgreSQL drivers, libpq's
-#                 header, the compiler cache, libsodium, QtKeychain)
+#                 header, the compiler cache, libsodium, QtKeychain, libtelnet and
+#                 OpenSSL for the network gateways' line)
 #   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
 #                 package check and the Windows cross-check need (D-Bus and
 #                 GNOME keyring: the keychain tests' Secret Service; the
 #                 PostgreSQL server the company register's tests start,
 #                 openssl for their throw-away certificates, faketime for
-#                 their clock run ahead)
+#                 their clock run ahead; ser2net: the remote-service tests'
+#                 gateway)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libzip-dev pkg-config
-      qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev)
+      qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev libtelnet-dev libssl-dev)
 if [ "${1:-all}" != run ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev
          xvfb xauth socat poppler-utils
          fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
          g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool
-         dbus gnome-keyring postgresql openssl faketime)
+         dbus gnome-keyring postgresql openssl faketime ser2net)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

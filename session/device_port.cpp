@@ -1,6 +1,8 @@
 #include "session/device_port.h"
 
 #include "sim/sample_building.h"
+#include "link/net_line.h"
+#include "link/net_port.h"
 #include "link/port.h"
 #include "session/qt_serial_line.h"
 #include "sim/controller_port.h"
@@ -28,6 +30,8 @@ PortConnection openablePort(const std::string& portName) {
     if (portName == link::PortName(kSimulatorPortName)) {
         sim::ControllerPort::preload(sampleBuildingImage());
         c.line = std::make_unique<sim::ControllerPort>(portName);
+    } else if (link::isNetPortName(portName)) {
+        c.line = std::make_unique<link::NetLine>();
     } else {
         c.line = std::make_unique<session::QtSerialLine>();
     }

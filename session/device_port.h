@@ -1,6 +1,7 @@
 #pragma once
 // Opening the controller's port by name: a serial port (QSerialPort: COM3,
-// ttyUSB0, /dev/pts/5...) or the built-in simulated controller.
+// ttyUSB0, /dev/pts/5...), a serial-over-IP gateway (rfc2217://HOST:PORT and
+// the other names of link/net_port.h) or the built-in simulated controller.
 #include "link/serial_line.h"
 
 #include <functional>
@@ -26,7 +27,7 @@ using PortFactory = std::function<PortConnection(const std::string& portName)>;
 // The standard factory: the built-in simulated controller for
 // PortName(kSimulatorPortName) (one controller per process, holding a sample
 // building at first and then whatever was uploaded; it answers at once),
-// QSerialPort for every other name.
+// link::NetLine for a gateway's name, QSerialPort for every other name.
 PortConnection openablePort(const std::string& portName);
 
 // What openablePort() passes each line through before handing it out (the

@@ -16,6 +16,7 @@ ProbeResult probePort(const std::string& portName, const PortFactory& factory, i
         return result;
     }
     result.reply = link::probeWhenQuiet(*port.line, *port.clock, result.lineBusy, quietLimitMs);
+    result.fault = port.line->fault();
     port.line->close();
     return result;
 }

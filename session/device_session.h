@@ -43,6 +43,7 @@ struct ProbeResult {
     link::OpenFailure failure = link::OpenFailure::None;  // why it did not
     bool lineBusy = false;                                // the controller never stopped sending: no probe was sent
     std::optional<link::ProbeReply> reply;                // empty: silence, a short answer or a busy line
+    link::LineFault fault = link::LineFault::None;        // what ended the line, where it can tell (a gateway)
 };
 
 // Opens the port, waits for a quiet line, sends the probe, closes the port, on

@@ -48,6 +48,7 @@ const std::vector<ManualSection>& manualSections() {
         {QStringLiteral("7.1"), QStringLiteral("Rejestr firmy"), QStringLiteral("rejestr_firmy.html")},
         {QStringLiteral("7.2"), QStringLiteral("Klucz danych"), QStringLiteral("klucz.html")},
         {QStringLiteral("8"), QStringLiteral("Aktualizacja oprogramowania (Orva_Upgrade)"), QStringLiteral("orva.html")},
+        {QStringLiteral("9"), QStringLiteral("Serwis zdalny"), QStringLiteral("zdalny.html")},
     };
     return sections;
 }

@@ -1,6 +1,8 @@
 #include "shell/link_controller.h"
 
 #include "jobs/work_origin.h"
+#include "link/net_port.h"
+
 #include "link/port.h"
 #include "link/port_info.h"
 #include "shell/port_dialog.h"
@@ -74,14 +76,20 @@ void LinkController::choosePort(const QString& text) {
         return;
     }
     lastIdentity_ = result.reply;
-    if (!result.reply) {
-        // Silence or short answers: the port is the new one all the same.
-        const std::string format = host_.messageText(link::Message::ProbeNoAnswer).toStdString();
-        host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, link::ProbeReply{})));
-    } else {
-        const std::string format = host_.messageText(link::Message::PortStatus).toStdString();
-        host_.setStatusText(QString::fromStdString(link::formatPortStatus(format, portName_, *result.reply)));
+    // Silence or short answers: the port is the new one all the same.
+    const std::string format =
+        host_.messageText(result.reply ? link::Message::PortStatus : link::Message::ProbeNoAnswer).toStdString();
+    QString status =
+        QString::fromStdString(link::formatPortStatus(format, portName_, result.reply.value_or(link::ProbeReply{})));
+    // A gateway's port that sends the codes across a network in the clear:
+    // said once a run, after what the probe found.
+    if (link::crossesNetworkUnencrypted(portName_) && !unencryptedWarned_) {
+        unencryptedWarned_ = true;
+        status +=
+            QLatin1String("  ") +
+            host_.messageText(link::Message::Unencrypted).replace(QLatin1String("%s"), QString::fromStdString(portName_));
     }
+    host_.setStatusText(status);
     emit portProbed();
 }
 

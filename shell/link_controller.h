@@ -90,6 +90,7 @@ signals:
     void portProbed();
 
 private:
+    bool unencryptedWarned_ = false;                              // the codes cross the network unencrypted: said once
     bool startTransfer(const session::TransferRequest& request);  // false: nothing started
     void finishTransfer(const session::TransferReport& report);
     // The port-open error; under it why the port did not open, when the line tells.

@@ -266,8 +266,17 @@ enum class Message {
     DataFileOpenTitle,  // the data files' open and save dialogs
     DataFileSaveTitle,
     DataFileFilter,
-    PortTried,       // printf format: the port name; under the port-open error
-    PortChooseHint,  // ... when no such port: how to choose one
+    PortTried,           // printf format: the port name; under the port-open error
+    PortChooseHint,      // ... when no such port: how to choose one
+    GatewayUnreachable,  // a gateway's port (rfc2217://...): why it did not open ...
+    GatewayNotTrusted,
+    GatewayNoTls,
+    GatewayRefused,
+    GatewayFixedSpeed,
+    GatewayClosed,  // ... why its line ended
+    GatewaySilent,
+    GatewaySettingRefused,
+    Unencrypted,     // the codes cross the network unencrypted
     ProgressBlocks,  // printf format: blocks done, blocks in all, seconds left
     BrokenRule,      // printf format: a column's header, the rule its cell breaks
     RuleFlatNumber,  // the rules of the code tables' cells

@@ -25,6 +25,15 @@ Message languageEntry(link::Message m) {
     case link::Message::BlocksMissing: return Message::BlocksMissing;
     case link::Message::PortTried: return Message::PortTried;
     case link::Message::PortChooseHint: return Message::PortChooseHint;
+    case link::Message::GatewayUnreachable: return Message::GatewayUnreachable;
+    case link::Message::GatewayNotTrusted: return Message::GatewayNotTrusted;
+    case link::Message::GatewayNoTls: return Message::GatewayNoTls;
+    case link::Message::GatewayRefused: return Message::GatewayRefused;
+    case link::Message::GatewayFixedSpeed: return Message::GatewayFixedSpeed;
+    case link::Message::GatewayClosed: return Message::GatewayClosed;
+    case link::Message::GatewaySilent: return Message::GatewaySilent;
+    case link::Message::GatewaySettingRefused: return Message::GatewaySettingRefused;
+    case link::Message::Unencrypted: return Message::Unencrypted;
     }
     return Message::PortError;
 }

@@ -1,6 +1,7 @@
 #include "texts/report_text.h"
 
 #include "image/parameters.h"
+#include "link/net_port.h"
 #include "image/secret_mask.h"
 #include "texts/configuration_warnings.h"
 #include "texts/language_table.h"
@@ -58,6 +59,7 @@ enum class Sheet {
     Masked,
     Unnamed,
     Unknown,
+    RemotePort,
 };
 const Pair kSheet[] = {
     {"Raport z wizyty serwisowej", "Service visit report"},
@@ -82,8 +84,9 @@ const Pair kSheet[] = {
     {"Kody i klucze zamaskowane (••••).", "Codes and keys masked (••••)."},
     {"(bez nazwy)", "(no name)"},
     {"nieznany", "unknown"},
+    {"Port (serwis zdalny)", "Port (remote service)"},
 };
-static_assert(sizeof kSheet / sizeof kSheet[0] == static_cast<int>(Sheet::Unknown) + 1, "one text for each");
+static_assert(sizeof kSheet / sizeof kSheet[0] == static_cast<int>(Sheet::RemotePort) + 1, "one text for each");
 
 const char* sheet(Sheet s, int language) { return kSheet[static_cast<int>(s)][pick(language)]; }
 
@@ -178,6 +181,8 @@ ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, Code
     const std::optional<int> firmware = v.firmware ? v.firmware : c.firmware;
     s.facts.emplace_back(sheet(Sheet::Firmware, language),
                          firmware ? std::to_string(*firmware) : sheet(Sheet::Unknown, language));
+    // A visit made through a network gateway says through which, as given.
+    if (link::isNetPortName(v.port)) s.facts.emplace_back(sheet(Sheet::RemotePort, language), v.port);
 
     ReportSection changes;
     if (report.previous) {

@@ -1,5 +1,9 @@
 #include "texts/upgrade_texts.h"
 
+#include "link/messages.h"
+#include "texts/language_table.h"
+#include "texts/link_messages.h"
+
 namespace kelvane::texts::upgrade {
 
 std::vector<std::string> statusPieces(const bootloader::UpgradeStatus& status) {
@@ -38,6 +42,12 @@ std::string openFailureDetail(link::OpenFailure failure, bool onLinux) {
     case link::OpenFailure::Busy: return kPortHeld;
     case link::OpenFailure::NoPermission:
         return onLinux ? std::string(kPortNoPermission) + "\n" + kDialoutFix : kPortNoPermission;
+    case link::OpenFailure::Unreachable:
+    case link::OpenFailure::NotTrusted:
+    case link::OpenFailure::NoTls:
+    case link::OpenFailure::GatewayRefused:
+    case link::OpenFailure::FixedSpeed:
+        return texts::messageText(link::openFailureMessages(failure, onLinux).front(), kPolish);
     case link::OpenFailure::None:
     case link::OpenFailure::Unknown: break;
     }

@@ -12,6 +12,10 @@ constexpr const char* kNoFile = "Brak pliku: 4817_05.dat";
 constexpr const char* kSearchedIn = "Szukano w folderze: ";  // the status line's tooltip after kNoFile
 constexpr const char* kBadFile = "B\u0142\u0119dny plik: 4817_05.dat";
 constexpr const char* kPortBusy = "Port w u\u017Cyciu";
+// The port list's context menu: a port reached through a network gateway.
+constexpr const char* kRemotePort = "Port zdalny\u2026";
+constexpr const char* kRemotePortPrompt = "Adres bramki: rfc2217://ADRES:PORT albo rfc2217+tls://ADRES:PORT";
+constexpr const char* kRemotePortRefused = "To nie jest adres bramki (rfc2217://ADRES:PORT).";
 constexpr const char* kWrongDevice = "Z\u0142y typ urz\u0105dzenia!";
 constexpr const char* kWaiting = "Czekam na bootloader...";
 constexpr const char* kId = "ID: ";
