@@ -28,7 +28,11 @@
 
 #ifdef KELVANE_WITH_LIBPQ
 #include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 #endif
 
 namespace kelvane::registry {
@@ -138,7 +142,11 @@ private:
             if (std::chrono::steady_clock::now() < deadline_) continue;
             fired_ = true;
 #ifdef KELVANE_WITH_LIBPQ
+#ifdef _WIN32
+            ::shutdown(static_cast<SOCKET>(socket_), SD_BOTH);
+#else
             ::shutdown(socket_, SHUT_RDWR);
+#endif
 #endif
             return;
         }

@@ -6,7 +6,8 @@
 #   deps.sh       all of that and what the tests, benchmarks, fuzzing, the
 #                 package check and the Windows cross-check need (D-Bus and
 #                 GNOME keyring: the keychain tests' Secret Service; the
-#                 PostgreSQL server the company register's tests start)
+#                 PostgreSQL server the company register's tests start, and
+#                 openssl for their throw-away certificates)
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libzip-dev pkg-config
       qt6-translations-l10n ccache libsodium-dev qtkeychain-qt6-dev)
@@ -16,7 +17,7 @@ if [ "${1:-all}" != run ]; then
          fonts-dejavu-core fonts-liberation2 clang clang-format libclang-rt-dev
          dpkg-dev file desktop-file-utils
          g++-mingw-w64-x86-64-posix googletest wine64 nsis xdotool
-         dbus gnome-keyring postgresql)
+         dbus gnome-keyring postgresql openssl)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
