@@ -262,9 +262,15 @@ std::optional<registry::ServerAddress> serverOf(const Tool& tool, const std::str
     return address;
 }
 
+// Before a connection: what the user should know of the string.
+void warnAbout(const Tool& tool, const registry::ServerAddress& address) {
+    if (!address.verified()) tool.error("", format(tool.text(ToolText::ServerNotVerified), address.sslmode()));
+}
+
 int setupServer(const Tool& tool, registry::Register*, const registry::Controller*) {
     const auto address = serverOf(tool, tool.args.positional[1]);
     if (!address) return kUsage;
+    warnAbout(tool, *address);
     const registry::SetupResult r = registry::setupServer(*address);
     for (const auto& line : r.done) tool.result(line);
     if (r.ok) return kDone;
@@ -283,14 +289,22 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
     }
     const auto address = serverOf(tool, url);
     if (!address) return kUsage;
-    if (tool.args.has("--server")) registry::setServerUrl(address->url());
+    const bool given = tool.args.has("--server");
+    if (given && !address->secrets.empty()) tool.error("", tool.text(ToolText::ServerPasswordNotKept));
+    warnAbout(tool, *address);
     std::atomic_bool cancel{false};
     const interrupt::Guard guard([&cancel] { cancel = true; });
     const registry::SyncResult r = registry::syncNow(*reg, *address, {}, &cancel);
+    // The laptop's server becomes the one a sync finished with, never a mistyped one.
+    if (given && r.ok) registry::setServerUrl(address->url());
+    if (given && !r.ok) tool.error("", format(tool.text(ToolText::ServerNotKept), address->url()));
     if (tool.args.has("--json")) {
         tool.result(JsonObject()
                         .flag("ok", r.ok)
                         .text("error", r.error)
+                        .text("server", address->url())
+                        .text("sslmode", address->sslmode())
+                        .flag("verified", address->verified())
                         .raw("pushed", countsJson(r.pushed))
                         .raw("pulled", countsJson(r.pulled))
                         .text("finishedAt", r.finishedAt)

@@ -6,6 +6,7 @@
 #include "texts/link_messages.h"
 #include "texts/output_text.h"
 #include "diagnostics/diagnostics.h"
+#include "files/program_log.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,9 +34,11 @@ std::string Tool::text(kelvane::texts::Message m) const { return kelvane::texts:
 // characters are shown, never sent to the terminal as they are.
 void Tool::result(const std::string& line) const { std::cout << kelvane::texts::visibleText(line, true) << std::endl; }
 
+// A connection string's password is never shown or logged.
 void Tool::error(const std::string& about, const std::string& line) const {
-    std::cerr << "kvtool: " << kelvane::texts::visibleText((about.empty() ? "" : about + ": ") + line, false) << std::endl;
-    kelvane::diagnostics::logProblem("error", (about.empty() ? "" : about + ": ") + line);
+    const std::string text = kelvane::maskConnectionSecrets((about.empty() ? "" : about + ": ") + line);
+    std::cerr << "kvtool: " << kelvane::texts::visibleText(text, false) << std::endl;
+    kelvane::diagnostics::logProblem("error", text);
 }
 
 void Tool::portOpenError(const std::string& port, link::OpenFailure failure) const {

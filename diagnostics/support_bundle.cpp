@@ -2,6 +2,7 @@
 
 #include "files/atomic_file.h"
 #include "files/data_file.h"
+#include "files/program_log.h"
 #include "files/trace_store.h"
 #include "image/secret_mask.h"
 #include "link/port_info.h"
@@ -103,11 +104,12 @@ std::vector<BundleEntry> supportBundleEntries(const BundleRequest& request) {
         for (const std::string& path : {logPath(program) + ".1", logPath(program)}) {
             std::error_code error;
             if (fs::is_regular_file(path, error))
-                entries.push_back({"logs/" + fs::path(path).filename().string(), readTail(path, kEntryLimit)});
+                entries.push_back(
+                    {"logs/" + fs::path(path).filename().string(), maskConnectionSecrets(readTail(path, kEntryLimit))});
         }
     }
     for (const std::string& program : {std::string("KelvaneMini"), std::string("Orva_Upgrade")})
-        entries.push_back({"settings/" + program + ".conf", settingsOf(program)});
+        entries.push_back({"settings/" + program + ".conf", maskConnectionSecrets(settingsOf(program))});
 
     if (request.image) {
         Image masked = *request.image;

@@ -10,30 +10,13 @@
 // what it has read up to stays read.
 #include "registry/company_sync.h"
 
+#include "registry/company_connection_sql.h"
 #include "registry/register_sql.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
-#include <QSettings>
 #include <QSqlError>
-#include <QUrl>
 
-#include <QSqlDriver>
-
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <tuple>
-
-#ifdef KELVANE_WITH_LIBPQ
-#include <libpq-fe.h>
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
-#endif
 
 namespace kelvane::registry {
 
@@ -81,142 +64,6 @@ const std::vector<std::vector<const char*>> kServerMigrations = {
 
 const char* const kFields[] = {"name", "address", "notes"};
 
-QString settingsKey() { return QStringLiteral("register/server"); }
-
-QSettings settings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Kelvane")); }
-
-// A bound on each step's time on the server: a network that stops carrying
-// without closing (a proxy that stalls, a cable pulled past a switch) answers
-// neither the keepalives' nor the server's time-outs, so when a step outlasts
-// the bound its socket is shut down, and the waiting call fails at once.
-class StallGuard {
-public:
-    StallGuard(const QSqlDatabase& db, std::chrono::seconds limit) : limit_(limit), socket_(socketOf(db)) {
-        if (socket_ >= 0) thread_ = std::thread([this] { watch(); });
-    }
-    ~StallGuard() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-    StallGuard(const StallGuard&) = delete;
-    StallGuard& operator=(const StallGuard&) = delete;
-    // A new step begins: the bound starts again.
-    void arm() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        deadline_ = std::chrono::steady_clock::now() + limit_;
-    }
-    bool fired() const { return fired_; }
-    // The connection is gone (the server stopped, the network went).
-    static bool lost(const QSqlDatabase& db) {
-#ifdef KELVANE_WITH_LIBPQ
-        const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
-            if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQstatus(conn) == CONNECTION_BAD;
-#else
-        (void)db;
-#endif
-        return false;
-    }
-    int socket() const { return socket_; }
-    std::chrono::seconds limit() const { return limit_; }
-
-private:
-    static int socketOf(const QSqlDatabase& db) {
-#ifdef KELVANE_WITH_LIBPQ
-        const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-        if (handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0))
-            if (PGconn* conn = *static_cast<PGconn* const*>(handle.data())) return PQsocket(conn);
-#else
-        (void)db;
-#endif
-        return -1;
-    }
-    void watch() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!done_) {
-            if (cv_.wait_until(lock, deadline_, [this] { return done_; })) return;
-            if (std::chrono::steady_clock::now() < deadline_) continue;
-            fired_ = true;
-#ifdef KELVANE_WITH_LIBPQ
-#ifdef _WIN32
-            ::shutdown(static_cast<SOCKET>(socket_), SD_BOTH);
-#else
-            ::shutdown(socket_, SHUT_RDWR);
-#endif
-#endif
-            return;
-        }
-    }
-    std::chrono::seconds limit_;
-    int socket_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + limit_;
-    bool done_ = false;
-    std::atomic_bool fired_{false};
-    std::thread thread_;
-};
-
-// One connection to the server, closed and removed with this object.
-class ServerConnection {
-public:
-    ServerConnection(const ServerAddress& a, const SyncLimits& limits) {
-        static std::atomic<int> counter{0};
-        name_ = QStringLiteral("kelvane-company-%1").arg(++counter);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
-        db.setHostName(q(a.host));
-        db.setPort(a.port);
-        db.setUserName(q(a.user));
-        db.setDatabaseName(q(a.database));
-        // Every wait bounded: the connection, a network that stops carrying
-        // (unacknowledged data, or silence while a reply is due).
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1;keepalives=1;keepalives_idle=%2;"
-                                            "keepalives_interval=%3;keepalives_count=3;tcp_user_timeout=%4;"
-                                            "application_name=kelvane;sslmode=%5")
-                                 .arg(limits.connectTimeout.count())
-                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 3))
-                                 .arg(std::max<long long>(1, limits.networkTimeout.count() / 6))
-                                 .arg(limits.networkTimeout.count() * 1000)
-                                 .arg(a.local() ? QStringLiteral("prefer") : QStringLiteral("require")));
-        statementTimeout_ = limits.statementTimeout;
-        networkTimeout_ = limits.networkTimeout;
-    }
-    ~ServerConnection() {
-        guard_.reset();
-        { QSqlDatabase::database(name_, false).close(); }
-        QSqlDatabase::removeDatabase(name_);
-    }
-    ServerConnection(const ServerConnection&) = delete;
-    ServerConnection& operator=(const ServerConnection&) = delete;
-
-    bool open(std::string* error) {
-        QSqlDatabase db = database();
-        if (!db.open()) {
-            *error = "cannot reach the company register: " + db.lastError().text().toStdString();
-            return false;
-        }
-        guard_ = std::make_unique<StallGuard>(db, statementTimeout_ + networkTimeout_);
-        QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeout_.count() * 1000))) {
-            *error = "company register: " + query.lastError().text().toStdString();
-            return false;
-        }
-        return true;
-    }
-    QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
-    StallGuard& guard() { return *guard_; }
-
-private:
-    QString name_;
-    std::chrono::seconds statementTimeout_{60};
-    std::chrono::seconds networkTimeout_{10};
-    std::unique_ptr<StallGuard> guard_;  // after the connection is open
-};
-
 // What a sync asks first, in one round trip: the schema's version, the key
 // the images are sealed with (null: none yet) and the change sequence's last
 // value (0: nothing recorded yet).
@@ -245,63 +92,6 @@ std::optional<int> serverVersion(QSqlQuery& query) {
 }
 
 }  // namespace
-
-bool ServerAddress::local() const {
-    return host.empty() || host[0] == '/' || host == "localhost" || host == "127.0.0.1" || host == "::1";
-}
-
-std::string ServerAddress::url() const {
-    const QString h = QString::fromLatin1(QUrl::toPercentEncoding(q(host), ":"));
-    const bool v6 = host.find(':') != std::string::npos;
-    return "postgresql://" + QUrl::toPercentEncoding(q(user)).toStdString() + "@" + (v6 ? "[" : "") + h.toStdString() +
-           (v6 ? "]" : "") + ":" + std::to_string(port) + "/" + QUrl::toPercentEncoding(q(database)).toStdString();
-}
-
-std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string* why) {
-    const auto refuse = [why](const std::string& reason) -> std::optional<ServerAddress> {
-        if (why) *why = reason + " (the form is postgresql://user@host:port/dbname)";
-        return std::nullopt;
-    };
-    if (text.size() > 2000) return refuse("the server's URL is too long");
-    static const QRegularExpression form(QStringLiteral(
-        "^postgres(?:ql)?://([^@/:?#\\[\\]]+)(:[^@/?#]*)?@(\\[[0-9a-fA-F:.]+\\]|[^:/?#@\\[\\]]+)(?::(\\d{1,5}))?/"
-        "([^/?#]+)$"));
-    const auto m = form.match(q(text));
-    if (!m.hasMatch()) {
-        if (text.find('?') != std::string::npos || text.find('#') != std::string::npos)
-            return refuse("the URL has more than user, host, port and database");
-        return refuse("not a PostgreSQL URL: " + text);
-    }
-    if (m.capturedLength(2) > 0) return refuse("the URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
-    const auto decoded = [](const QString& part) { return QUrl::fromPercentEncoding(part.toUtf8()).toStdString(); };
-    ServerAddress a;
-    a.user = decoded(m.captured(1));
-    a.host = decoded(m.captured(3));
-    if (a.host.size() > 2 && a.host.front() == '[') a.host = a.host.substr(1, a.host.size() - 2);
-    a.port = m.captured(4).isEmpty() ? 5432 : m.captured(4).toInt();
-    a.database = decoded(m.captured(5));
-    if (a.port < 1 || a.port > 65535) return refuse("no such port: " + m.captured(4).toStdString());
-    if (a.user.empty() || a.host.empty() || a.database.empty())
-        return refuse("the URL needs a user, a host and a database");
-    return a;
-}
-
-std::optional<std::string> serverUrl() {
-    const QString url = settings().value(settingsKey()).toString();
-    if (url.isEmpty()) return std::nullopt;
-    return url.toStdString();
-}
-
-void setServerUrl(const std::string& url) {
-    // Written only when it changes: each write is flushed to the disk.
-    if (serverUrl() != url) settings().setValue(settingsKey(), q(url));
-}
-
-bool serverDriverAvailable(std::string* why) {
-    if (QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) return true;
-    if (why) *why = kNoServerDriver;
-    return false;
-}
 
 SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) {
     SetupResult r;
@@ -437,9 +227,18 @@ private:
         query.setForwardOnly(true);
         return query;
     }
+    // Another laptop's push holds the lock: waited for a few times, then the
+    // sync ends saying so (the next one tries again).
     bool beginPush(QSqlQuery& query) {
-        if (!server_.transaction()) return serverFail("begin", query);
-        return query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock)) || serverFail("lock", query);
+        for (int tried = 1;; ++tried) {
+            if (!server_.transaction()) return serverFail("begin", query);
+            if (query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPushLock))) return true;
+            if (!pushLockBusy(query)) return serverFail("lock", query);
+            server_.rollback();
+            if (tried >= limits_.pushLockTries)
+                return fail(std::string(kServerBusy) + ", trying again at the next sync");
+            guard_.arm();
+        }
     }
     bool commitServer(QSqlQuery& query) { return server_.commit() || serverFail("commit", query); }
 
@@ -921,8 +720,9 @@ SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimi
     }
     {
         ServerConnection server(address, limits);
-        r.unreachable = !server.open(&r.error);
-        if (!r.unreachable) {
+        const bool open = server.open(&r.error);
+        r.unreachable = !open && !server.refused();
+        if (open) {
             QSqlQuery query(server.database());
             auto facts = serverFacts(query);
             // A schema of another shape: its version alone says why.

@@ -25,9 +25,12 @@ namespace {
 // key before any run needs it); a sync opens its own.
 texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) {
     texts::CompanyRegisterState s;
-    if (!registry::serverUrl()) return s;
+    const auto url = registry::serverUrl();
+    if (!url) return s;
     s.serverSet = true;
     s.noDriver = !registry::serverDriverAvailable();
+    const auto address = registry::parseServerUrl(*url);
+    s.notVerified = address && !address->verified();
     if (!reg) {
         reg = std::make_unique<registry::Register>();
         reg->open(registry::Register::defaultPath());
@@ -47,6 +50,9 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     // (a newer schema, another key) is named with its reason.
     s.offline = state.offline;
     s.failure = state.lastError;
+    const auto begins = [&](const char* reason) { return state.lastError.rfind(reason, 0) == 0; };
+    s.readOnly = begins(registry::kServerReadOnly);
+    s.busy = begins(registry::kServerBusy);
     return s;
 }
 
@@ -85,8 +91,16 @@ CompanySyncRunner* WireCompanyRegister(MainWindow& form) {
     auto* runner = new CompanySyncRunner(std::move(hooks), &form);
     form.setCompanyStatus([runner](int language) { return runner->text(language); });
     QObject::connect(runner, &CompanySyncRunner::changed, &form, [&form] { form.refreshCompanyStatus(); });
-    // At start, once the window is up.
+    // At start, once the window is up; a minute after another laptop's push
+    // kept the server busy.
     QTimer::singleShot(0, runner, [runner] { runner->request(); });
+    auto* retry = new QTimer(runner);
+    retry->setSingleShot(true);
+    retry->setInterval(std::chrono::minutes(1));
+    QObject::connect(retry, &QTimer::timeout, runner, [runner] { runner->request(); });
+    QObject::connect(runner, &CompanySyncRunner::changed, retry, [runner, retry] {
+        if (!runner->running() && runner->state().busy && !retry->isActive()) retry->start();
+    });
     return runner;
 }
 
@@ -101,6 +115,36 @@ void AskTechnician(MainWindow& form) {
     if (form.prompts().runDialog(&dialog) != QDialog::Accepted) return;
     const std::string name = dialog.textValue().toStdString();
     registry::setTechnicianSetting(name == registry::systemUser() ? std::string() : name);
+}
+
+void AskCompanyServer(MainWindow& form, CompanySyncRunner& runner) {
+    const int language = form.CurrentLanguage();
+    const auto text = [language](texts::Message m) { return QString::fromUtf8(texts::messageText(m, language)); };
+    QInputDialog dialog(&form);
+    dialog.setObjectName(QStringLiteral("CompanyServerDialog"));
+    dialog.setWindowTitle(form.action("COMPANYSERVER")->text().remove(QChar(0x2026)));
+    dialog.setLabelText(text(texts::Message::CompanyServerQuestion));
+    dialog.setTextValue(QString::fromStdString(registry::serverUrl().value_or("")));
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(4000);
+    if (form.prompts().runDialog(&dialog) != QDialog::Accepted) return;
+    const std::string given = dialog.textValue().trimmed().toStdString();
+    if (!given.empty()) {
+        std::string why;
+        const auto address = registry::parseServerUrl(given, &why);
+        if (!address) {
+            form.prompts().error(
+                &form, dialog.windowTitle(),
+                text(texts::Message::CompanyServerRefused).replace(QLatin1String("%s"), QString::fromStdString(why)));
+            return;
+        }
+        registry::setServerUrl(address->url());
+        if (!address->secrets.empty())
+            form.prompts().message(&form, dialog.windowTitle(), text(texts::Message::CompanyServerNoPassword));
+    } else {
+        registry::setServerUrl({});
+    }
+    form.refreshCompanyStatus();
+    if (!given.empty()) runner.request();
 }
 
 }  // namespace kelvane::shell

@@ -27,4 +27,10 @@ CompanySyncRunner* WireCompanyRegister(MainWindow& form);
 // user.
 void AskTechnician(MainWindow& form);
 
+// Asks for the company register's server string (the kept one offered) and
+// keeps it, then syncs; a string libpq does not read is refused with its
+// reason, one with a password is kept without it (the user is told where
+// the password goes), an empty one leaves the company register.
+void AskCompanyServer(MainWindow& form, CompanySyncRunner& runner);
+
 }  // namespace kelvane::shell

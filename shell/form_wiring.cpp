@@ -200,6 +200,7 @@ FormWiring* wireKelvaneMini(MainWindow& form) {
     wiring->host_->company_ = company;
     wiring->safetyNet().setCompanySync(company);
     form.hooks().technician = [&form] { AskTechnician(form); };
+    form.hooks().companyServer = [&form, company] { AskCompanyServer(form, *company); };
     wireDiagnostics(form, *wiring);
     return wiring;
 }

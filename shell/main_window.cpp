@@ -130,6 +130,7 @@ void MainWindow::buildMenu() {
         {"REGISTER", "Rejestr budynków…", QKeySequence(), &MainWindow::onRegister},
         {"KEY", "Klucz danych…", QKeySequence(), &MainWindow::onDataKey},
         {"TECHNICIAN", "Serwisant…", QKeySequence(), &MainWindow::onTechnician},
+        {"COMPANYSERVER", "Serwer rejestru firmy…", QKeySequence(), &MainWindow::onCompanyServer},
         {"ASKUPLOAD", "Pytaj przed wysłaniem", QKeySequence(), nullptr, true},
         {"PORT", "Port", QKeySequence(Qt::Key_F3), &MainWindow::onChoosePort},
         {"ABORT", "Przerwij", QKeySequence(Qt::Key_Escape), &MainWindow::onAbort},
@@ -483,6 +484,9 @@ void MainWindow::onDataKey() {
 }
 void MainWindow::onTechnician() {
     if (hooks_.technician) hooks_.technician();
+}
+void MainWindow::onCompanyServer() {
+    if (hooks_.companyServer) hooks_.companyServer();
 }
 void MainWindow::onAbout() {
     if (!about_) about_ = new AboutBox(this);

@@ -55,6 +55,7 @@ public:
         std::function<void()> buildings;                    // the building register's window
         std::function<void()> dataKey;                      // the data key's window
         std::function<void()> technician;                   // the technician's name the visits carry
+        std::function<void()> companyServer;                // the company register's server string
         std::function<void(const QString& path)> saved;     // a data file was written
         std::function<void()> loaded;                       // a data file is now the working image
         std::function<void(int language)> languageApplied;  // texts kept outside the language table
@@ -198,6 +199,7 @@ public slots:
     void onRegister();
     void onDataKey();
     void onTechnician();
+    void onCompanyServer();
     void onAbout();
     void onHelp();
     void onExit();

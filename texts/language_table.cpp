@@ -138,6 +138,7 @@ const std::vector<WindowEntry> kWindow = {
     {"KEY", T::MenuItem, 0, {"Klucz danych…", "Data key…", W}},
     // companyui
     {"TECHNICIAN", T::MenuItem, 0, {"Serwisant…", "Technician…", W}},
+    {"COMPANYSERVER", T::MenuItem, 0, {"Serwer rejestru firmy…", "Company register server…", W}},
 };
 // clang-format on
 
@@ -532,12 +533,29 @@ constexpr Row<Message> kMessage[] = {
     TEXT_ROW(Message::CompanySyncFailed, "synchronizacja nieudana: %s", "synchronisation failed: %s", "...: %s"),
     TEXT_ROW(Message::CompanyNoDriver, "Rejestr firmy: ta wersja programu nie ma sterownika PostgreSQL",
              "Company register: this build lacks the PostgreSQL driver", M),
+    TEXT_ROW(Message::CompanyNotVerified, "serwer niezweryfikowany", "server not verified", M),
+    TEXT_ROW(Message::CompanyReadOnly, "Rejestr firmy: serwer tylko do odczytu",
+             "Company register: the server is read-only", M),
+    TEXT_ROW(Message::CompanyBusy, "Rejestr firmy: inny laptop wysyła do rejestru firmy, ponowna próba wkrótce",
+             "Company register: another laptop is sending to the company register, trying again shortly", M),
     TEXT_ROW(Message::FieldHistory, "Historia zmian opisu", "History of the details", M),
     TEXT_ROW(Message::FieldHistoryField, "Pole", "Field", M), TEXT_ROW(Message::FieldHistoryWhen, "Kiedy", "When", M),
     TEXT_ROW(Message::FieldHistoryWho, "Kto", "Who", M), TEXT_ROW(Message::FieldHistoryOld, "Było", "Was", M),
     TEXT_ROW(Message::FieldHistoryNew, "Jest", "Became", M),
     TEXT_ROW(Message::TechnicianQuestion, "Imię i nazwisko serwisanta (zapisywane przy wizytach):",
              "The technician's name (recorded with the visits):", M),
+    TEXT_ROW(Message::CompanyServerQuestion,
+             "Serwer rejestru firmy: ciąg połączenia PostgreSQL (URI albo pary klucz=wartość; pusty: bez rejestru firmy):",
+             "The company register's server: a PostgreSQL connection string (a URI or key=value pairs; empty: no "
+             "company register):",
+             M),
+    TEXT_ROW(Message::CompanyServerRefused, "Nie zapisano serwera: %s", "Server not kept: %s", "...: %s"),
+    TEXT_ROW(Message::CompanyServerNoPassword,
+             "Serwer zapisano bez hasła: hasło zapisz w ~/.pgpass (albo w pliku, który wskazuje PGPASSFILE) lub w "
+             "PGPASSWORD",
+             "The server is kept without its password: put the password in ~/.pgpass (or the file PGPASSFILE names) "
+             "or PGPASSWORD",
+             M),
     // end companyui
 };
 
@@ -630,6 +648,19 @@ constexpr Row<ToolText> kTool[] = {
              "the keychain is switched off (KELVANE_NO_KEYCHAIN)", M),
     TEXT_ROW(ToolText::KeychainFailed, "pęk kluczy systemu nie wydał klucza: %s", "the system keychain gave no key: %s",
              "...: %s"),
+    // the company register's server
+    TEXT_ROW(ToolText::ServerPasswordNotKept,
+             "Hasło z ciągu połączenia posłużyło tylko tej synchronizacji i nie zostało zapamiętane: zapisz je w "
+             "~/.pgpass (albo w pliku, który wskazuje PGPASSFILE) lub w PGPASSWORD",
+             "The password in the server's string served this sync only and is not kept: put it in ~/.pgpass (or the "
+             "file PGPASSFILE names) or PGPASSWORD",
+             M),
+    TEXT_ROW(ToolText::ServerNotVerified,
+             "Tożsamości serwera rejestru firmy nie sprawdzono (sslmode=%s): ktoś po drodze może się pod niego podszyć",
+             "The company register's server was not verified (sslmode=%s): someone in between may pose as it",
+             "... (sslmode=%s)"),
+    TEXT_ROW(ToolText::ServerNotKept, "Nie zapamiętano serwera %s: synchronizacja z nim się nie udała",
+             "Server not kept: %s (the sync with it did not finish)", "...: %s"),
 };
 
 constexpr Row<CheckText> kCheck[] = {

@@ -361,13 +361,19 @@ enum class Message {
     CompanySyncNow,       // the Register window's button
     CompanySyncFailed,    // printf format: why the last sync did not finish
     CompanyNoDriver,      // this build has no PostgreSQL driver (the Windows kit)
+    CompanyNotVerified,   // follows the state: the server's certificate is not checked (a weak sslmode)
+    CompanyReadOnly,      // the server reached takes no writes (a standby)
+    CompanyBusy,          // another laptop's push held the lock; the next sync tries again
     FieldHistory,         // the Register window's list of replaced edits
     FieldHistoryField,    // its columns: the field, when, who, old, new
     FieldHistoryWhen,
     FieldHistoryWho,
     FieldHistoryOld,
     FieldHistoryNew,
-    TechnicianQuestion,  // the question of the menu entry TECHNICIAN
+    TechnicianQuestion,       // the question of the menu entry TECHNICIAN
+    CompanyServerQuestion,    // the question of the menu entry COMPANYSERVER
+    CompanyServerRefused,     // printf format: libpq's reason the string is refused
+    CompanyServerNoPassword,  // the string's password was not kept
     // end companyui
     Count  // not a text: how many there are
 };
@@ -423,7 +429,11 @@ enum class ToolText {
     KeyCannotSeal,   // a build without encryption
     KeychainOff,     // KELVANE_NO_KEYCHAIN
     KeychainFailed,  // "%s": the keychain's own words
-    Count            // not a text: how many there are
+    // the company register's server
+    ServerPasswordNotKept,  // the string's password served this sync only
+    ServerNotVerified,      // "%s": the sslmode that left the server unverified
+    ServerNotKept,          // "%s": the string --server gave, not kept as this computer's server
+    Count                   // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

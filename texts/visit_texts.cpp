@@ -209,10 +209,14 @@ std::string visitDateWithWho(const std::string& date, const std::string& technic
 std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& now, int language) {
     if (!s.serverSet) return {};
     const auto text = [language](Message m) { return messageText(m, language); };
-    if (s.running) return text(Message::CompanySyncing);
+    const std::string unverified = s.notVerified ? std::string(" — ") + text(Message::CompanyNotVerified) : std::string();
+    if (s.running) return text(Message::CompanySyncing) + unverified;
     std::string out;
+    const bool told = s.noDriver || s.offline || s.readOnly || s.busy;  // a state that says why on its own
     if (s.noDriver) {
         out = text(Message::CompanyNoDriver);
+    } else if (s.readOnly || s.busy) {
+        out = text(s.readOnly ? Message::CompanyReadOnly : Message::CompanyBusy);
     } else if (s.offline) {
         out = text(Message::CompanyOffline);
     } else if (s.lastSync) {
@@ -224,9 +228,9 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     } else {
         out = text(Message::CompanyNotYetSynced);
     }
-    if (!s.offline && !s.noDriver && !s.failure.empty())
-        out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
+    if (!told && !s.failure.empty()) out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
     if (s.waiting > 0) out += " — " + withNumber(text(waitingForm(s.waiting)), s.waiting);
+    if (!s.noDriver) out += unverified;
     return out;
 }
 

@@ -52,6 +52,9 @@ struct CompanyRegisterState {
     int waiting = 0;                    // visits recorded here and not yet on the server
     std::string failure;                // why the last sync stopped after reaching the server
     bool noDriver = false;              // this build cannot reach any server
+    bool readOnly = false;              // the server reached takes no writes (failure says more)
+    bool busy = false;                  // another laptop's push kept the server busy
+    bool notVerified = false;           // the string leaves the server's certificate unchecked
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
 // visits waiting"; the date too when the sync was not on the day of `now`;

@@ -17,6 +17,7 @@
 #include "files/data_file.h"
 #include "sim/controller_port.h"
 #include "files/sealing.h"
+#include "registry/company_connection.h"
 #include "registry/key_store.h"
 #include "texts/language_table.h"
 #include "tests/print/pdf_words.h"
@@ -24,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -459,6 +461,51 @@ private slots:
             QCOMPARE(registry::dataKey().key->id(), keyId);
             QCOMPARE(QFile::exists(exported),
                      step.button != std::string("KeyExportButton") || step.shown == std::string("message"));
+        }
+    }
+
+    // The company register's server from the menu: refused with libpq's
+    // reason, kept without its password (the user told where it goes), left.
+    void companyServerFromTheMenu() {
+        registry::setServerUrl({});
+        MainWindow form;
+        ScriptedPrompts prompts;
+        form.setPrompts(&prompts);
+        wireKelvaneMini(form);
+        form.ApplyLanguage(texts::kEnglish);
+        const struct {
+            const char* typed;
+            const char* shown;  // "error", "message" or nothing
+            const char* says;   // the start of what it says
+            const char* kept;   // the setting after (nullptr: none)
+        } steps[] = {
+            {"host=db.example frobnicate=1", "error", "Server not kept: the server's string: invalid connection option",
+             nullptr},
+            {"host=127.0.0.1 port=1 dbname=company password=se/cr@t", "message",
+             "The server is kept without its password", "dbname='company' host='127.0.0.1' port='1'"},
+            {"", "", "", nullptr},
+        };
+        for (const auto& step : steps) {
+            QString offered;
+            prompts.dialogs.push_back([&](QDialog* d) {
+                auto* input = qobject_cast<QInputDialog*>(d);
+                offered = input->textValue();
+                input->setTextValue(QString::fromUtf8(step.typed));
+                return int(QDialog::Accepted);
+            });
+            prompts.shown.clear();
+            form.action("COMPANYSERVER")->trigger();
+            QString kind, says;  // of the last box (the dialog's run is noted too)
+            for (const auto& box : prompts.shown)
+                if (box.kind == QLatin1String("error") || box.kind == QLatin1String("message")) {
+                    kind = box.kind;
+                    says = box.text;
+                }
+            QCOMPARE(kind, QString::fromLatin1(step.shown));
+            if (*step.shown) QVERIFY2(says.startsWith(QString::fromUtf8(step.says)), qPrintable(says));
+            QCOMPARE(QString::fromStdString(registry::serverUrl().value_or("(none)")),
+                     QString::fromLatin1(step.kept ? step.kept : "(none)"));
+            QVERIFY(!offered.contains(QStringLiteral("cr@t")));
         }
     }
 };

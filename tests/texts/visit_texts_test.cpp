@@ -87,6 +87,19 @@ TEST(VisitTexts, TheCompanyRegistersStateReadsInBothLanguages) {
         {{true, false, false, {}, 2, "the driver is missing", true},
          "Rejestr firmy: ta wersja programu nie ma sterownika PostgreSQL — 2 wizyty czekają",
          "Company register: this build lacks the PostgreSQL driver — 2 visits waiting"},
+        // The server's own states say why without the failure's words; a weak sslmode follows every state.
+        {{true, false, false, today, 2, "the company register's server is read-only: ...", false, true},
+         "Rejestr firmy: serwer tylko do odczytu — 2 wizyty czekają",
+         "Company register: the server is read-only — 2 visits waiting"},
+        {{true, false, false, today, 0, "another laptop is sending ...", false, false, true},
+         "Rejestr firmy: inny laptop wysyła do rejestru firmy, ponowna próba wkrótce",
+         "Company register: another laptop is sending to the company register, trying again shortly"},
+        {{true, false, false, today, 0, "", false, false, false, true},
+         "Rejestr firmy: zsynchronizowano 10:42 — serwer niezweryfikowany",
+         "Company register: synchronised 10:42 — server not verified"},
+        {{true, true, false, today, 0, "", false, false, false, true},
+         "Rejestr firmy: synchronizacja… — serwer niezweryfikowany",
+         "Company register: synchronising… — server not verified"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(companyRegisterText(c.state, now, kPolish), c.polish);
