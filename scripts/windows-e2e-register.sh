@@ -5,16 +5,22 @@
 #
 # The server as a company sets it up: TLS with a certificate of the company's
 # own CA (a throw-away one made here) for a name of its own (kvpg.test, no
-# DNS: libpq is given the address, 127.0.0.1, as hostaddr), connections
-# without TLS refused, a password asked. Each Windows "laptop" (a Wine prefix)
-# holds what libpq reads on Windows by default: the CA in
-# %APPDATA%\postgresql\root.crt and the password in
-# %APPDATA%\postgresql\pgpass.conf.
+# DNS: the string gives libpq the address, 127.0.0.1, as hostaddr),
+# connections without TLS refused, a password asked. The laptops' strings
+# verify the certificate and the name (sslmode=verify-full). Each Windows
+# "laptop" (a Wine prefix) holds what libpq reads on Windows by default: the
+# password in %APPDATA%\postgresql\pgpass.conf, and the first laptop the CA in
+# %APPDATA%\postgresql\root.crt (the second names its CA file in the string).
 
 pg_name=kvpg.test
-pg_url=postgresql://kelvane@$pg_name:$KELVANE_PG_PORT/company
+# server_string [NAME] [OPTIONS]: the laptops' string, for the certificate's
+# name or another.
+server_string() {
+  echo "postgresql://kelvane@${1:-$pg_name}:$KELVANE_PG_PORT/company?hostaddr=127.0.0.1&sslmode=verify-full${2:+&$2}"
+}
+pg_url=$(server_string)
 # The host's psql reaches the cluster through its socket, as its owner.
-pg_sql() { env -u PGHOSTADDR psql -X -q -At -v ON_ERROR_STOP=1 -h "$KELVANE_PG_DIR" -p "$KELVANE_PG_PORT" -U kelvane company "$@"; }
+pg_sql() { psql -X -q -At -v ON_ERROR_STOP=1 -h "$KELVANE_PG_DIR" -p "$KELVANE_PG_PORT" -U kelvane company "$@"; }
 pg_count() { pg_sql -c "SELECT count(*) FROM $1"; }
 
 # register_server_tls: the CA, the server's certificate, another CA's root
@@ -41,20 +47,26 @@ register_server_tls() {
   local ssl
   wait_for 10 "the cluster serves no TLS (server log: $(tail -n 3 "$d/server.log"))" eval \
     'ssl=$(PGPASSWORD=$pg_password psql -X -At "host=$pg_name hostaddr=127.0.0.1 port=$KELVANE_PG_PORT user=kelvane dbname=company sslmode=verify-full sslrootcert=$tmp/ca.crt" -c "SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()" 2>/dev/null) && [ "$ssl" = t ]'
-  # The laptops' libpq is told the address: the name is the certificate's.
-  export PGHOSTADDR=127.0.0.1
 }
 
 # laptop_appdata PREFIX: the Wine user's roaming AppData (%APPDATA%).
 laptop_appdata() { echo "$(find "$1/drive_c/users" -maxdepth 1 -mindepth 1 -type d ! -name Public | head -n 1)/AppData/Roaming"; }
-# laptop_trusts PREFIX CA: libpq's Windows defaults in that prefix: the root
-# certificate CA and the password file.
+# laptop_trusts PREFIX [CA]: libpq's Windows defaults in that prefix: the
+# password file, and CA as the root certificate (none without CA).
 laptop_trusts() {
   local pg
   pg=$(laptop_appdata "$1")/postgresql
   mkdir -p "$pg"
-  cp "$2" "$pg/root.crt"
   echo "$pg_name:$KELVANE_PG_PORT:company:kelvane:$pg_password" >"$pg/pgpass.conf"
+  rm -f "$pg/root.crt"
+  [ -z "${2:-}" ] || cp "$2" "$pg/root.crt"
+}
+# refused WHY COMMAND...: COMMAND fails, saying WHY (libpq's reason).
+refused() {
+  local why=$1 said
+  shift
+  said=$("$@" 2>&1) && fail "$* went through: $said"
+  [[ $said == *"$why"* ]] || fail "$*: \"$why\" expected, it said: $said"
 }
 
 # register_first_laptop: the prefix that has downloaded: refused with the
@@ -63,15 +75,16 @@ register_first_laptop() {
   register_server_tls
   laptop_trusts "$WINEPREFIX" "$tmp/other-ca.crt"
   local out
-  out=$(kvtool register server-setup "$pg_url" 2>&1) && fail "server-setup went through with another CA's root certificate: $out"
-  [[ $out == *"certificate verify failed"* ]] || fail "server-setup with another CA's root certificate: $out"
+  refused "certificate verify failed" kvtool register server-setup "$pg_url"
   [ -z "$(pg_sql -c "SELECT to_regclass('schema_version')")" ] || fail "server-setup with the wrong CA changed the server"
   laptop_trusts "$WINEPREFIX" "$tmp/ca.crt"
+  # The right CA, but the server reached under a name its certificate is not for.
+  refused "does not match host name" kvtool register server-setup "$(server_string other.test)"
   out=$(kvtool register server-setup "$pg_url" 2>&1) || fail "kvtool.exe register server-setup failed: $out"
   out=$(kvtool register sync --server "$pg_url" --json 2>&1) || fail "kvtool.exe register sync failed: $out"
   [ "$(pg_count visits)" -eq "$(visits)" ] || fail "the server holds $(pg_count visits) visits, the laptop $(visits)"
   [ "$(pg_count controllers)" -ge 1 ] || fail "no controller on the server"
-  echo "kvtool.exe register server-setup and sync over TLS (another CA refused first): OK ($(pg_count visits) visits on the server)"
+  echo "kvtool.exe register server-setup and sync, verify-full with the CA in %APPDATA%\\postgresql (another CA and another name refused first): OK ($(pg_count visits) visits on the server)"
 }
 
 # register_second_laptop: another Wine prefix (its own AppData, registry and
@@ -89,13 +102,14 @@ register_second_laptop() {
   laptop2=$WINEPREFIX
   wine_port COM8 "$tmp/com8"
   kvtool key import key.kvk --passphrase-file passphrase >/dev/null 2>&1 || fail "the second laptop's key import failed"
-  laptop_trusts "$laptop2" "$tmp/other-ca.crt"
+  laptop_trusts "$laptop2"
   before=$(pg_count visits)
-  said=$(kvtool register sync --server "$pg_url" 2>&1) && fail "the second laptop synced with another CA's root certificate: $said"
-  [[ $said == *"certificate verify failed"* ]] || fail "the second laptop with another CA's root certificate: $said"
+  # No CA anywhere: refused, naming libpq's default file on Windows.
+  refused 'AppData\Roaming\postgresql\root.crt' kvtool register sync --server "$pg_url"
+  refused "certificate verify failed" kvtool register sync --server "$(server_string "" "sslrootcert=Z:$tmp/other-ca.crt")"
   [ "$(visits)" -eq 0 ] && [ "$(pg_count visits)" -eq "$before" ] || fail "rows moved with the wrong CA"
-  laptop_trusts "$laptop2" "$tmp/ca.crt"
-  said=$(kvtool register sync --server "$pg_url" --json 2>&1) || fail "the second laptop's sync failed: $said"
+  said=$(kvtool register sync --server "$(server_string "" "sslrootcert=Z:$tmp/ca.crt")" --json 2>&1) ||
+    fail "the second laptop's sync failed: $said"
   [ "$(visits)" -eq "$before" ] || fail "the second laptop pulled $(visits) of $before visits: $said"
   # The first laptop's download, uploaded to another controller (another
   # identity, another building: one setting differs): refused.
@@ -110,7 +124,7 @@ register_second_laptop() {
   set -e
   stop_sim
   [ $rc -eq 7 ] || fail "the second laptop's upload of the first laptop's file to another controller: exit $rc ($(tail -n 3 "$tmp/upload2.log"))"
-  echo "A second laptop (its own prefix, the key imported): another CA refused, $before visits pulled, the first laptop's file refused for another controller (exit 7): OK"
+  echo "A second laptop (its own prefix, the key imported, the CA named by sslrootcert): no CA and another CA refused, $before visits pulled, the first laptop's file refused for another controller (exit 7): OK"
   wine_stop
   rm -rf "$laptop2"
   export WINEPREFIX=$first
