@@ -478,12 +478,15 @@ private slots:
             const char* shown;  // "error", "message" or nothing
             const char* says;   // the start of what it says
             const char* kept;   // the setting after (nullptr: none)
+            bool unverified;    // the status says the server is not verified
         } steps[] = {
             {"host=db.example frobnicate=1", "error", "Server not kept: the server's string: invalid connection option",
-             nullptr},
+             nullptr, false},
             {"host=127.0.0.1 port=1 dbname=company password=se/cr@t", "message",
-             "The server is kept without its password", "dbname='company' host='127.0.0.1' port='1'"},
-            {"", "", "", nullptr},
+             "The server is kept without its password", "dbname='company' host='127.0.0.1' port='1'", false},
+            {"host=company-db.test hostaddr=127.0.0.1 port=1 sslmode=require", "", "",
+             "host=company-db.test hostaddr=127.0.0.1 port=1 sslmode=require", true},
+            {"", "", "", nullptr, false},
         };
         for (const auto& step : steps) {
             QString offered;
@@ -506,6 +509,7 @@ private slots:
             QCOMPARE(QString::fromStdString(registry::serverUrl().value_or("(none)")),
                      QString::fromLatin1(step.kept ? step.kept : "(none)"));
             QVERIFY(!offered.contains(QStringLiteral("cr@t")));
+            QCOMPARE(form.companyStatusText().contains(QStringLiteral("server not verified")), step.unverified);
         }
     }
 };
