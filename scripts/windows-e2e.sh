@@ -17,8 +17,9 @@
 #    and a visit more in the register;
 #  - the company register (scripts/windows-e2e-register.sh): a throw-away
 #    PostgreSQL cluster with TLS (tests/registry/with_postgres.sh, this script
-#    run again inside it); kvtool.exe register server-setup and sync, refused
-#    first with another CA's root certificate; KelvaneMini.exe's sync at start
+#    run again inside it); kvtool.exe register server-setup and sync with
+#    sslmode=verify-full, refused first with another CA's root certificate
+#    and under another name; KelvaneMini.exe's sync at start
 #    bringing Orva_Upgrade.exe's visit to the server, its status bar in
 #    DIR/wine-e2e-register.png; a second laptop (another Wine prefix, the key
 #    imported) pulling the visits and refusing the first laptop's file for
