@@ -7,10 +7,12 @@
 # an installer beside it.
 #
 # Usage: scripts/build-windows.sh DIR [--no-tests]
-#   The kit is qt-6.4.2-mingw-v2.tar.xz (Qt with Qt SQL, and SQLite, zlib,
-#   libzip, libsodium and QtKeychain in the same prefix) from KELVANE_QT_MINGW
-#   (a tarball or an unpacked kit folder), else from ../shared/toolchains
-#   beside the clone.
+#   The kit is qt-6.4.2-mingw-v3.tar.xz (Qt with Qt SQL and its SQLite and
+#   PostgreSQL drivers, and SQLite, zlib, libzip, libsodium, QtKeychain,
+#   OpenSSL and libpq in the same prefix) from KELVANE_QT_MINGW (a tarball or
+#   an unpacked kit folder), else from ../shared/toolchains beside the clone.
+#   An older kit without the PostgreSQL client (v2) still builds: the
+#   programs then say the company register's server is not in the build.
 #   DIR/qt: the unpacked kit; DIR/googletest-install: GoogleTest for MinGW;
 #   DIR/build: the CMake build; DIR/bin: the deployed programs;
 #   DIR/Kelvane-<version>-setup.exe: the installer (NSIS).
@@ -38,12 +40,12 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # The Qt kit, unpacked once.
-kit=${KELVANE_QT_MINGW:-$root/../shared/toolchains/qt-6.4.2-mingw-v2.tar.xz}
-[ -e "$kit" ] || kit=/work/shared/toolchains/qt-6.4.2-mingw-v2.tar.xz
+kit=${KELVANE_QT_MINGW:-$root/../shared/toolchains/qt-6.4.2-mingw-v3.tar.xz}
+[ -e "$kit" ] || kit=/work/shared/toolchains/qt-6.4.2-mingw-v3.tar.xz
 if [ -d "$kit" ]; then
   qt=$(cd "$kit" && pwd)
 else
-  [ -f "$kit" ] || { echo "no Qt kit for MinGW: set KELVANE_QT_MINGW to qt-6.4.2-mingw-v2.tar.xz" >&2; exit 1; }
+  [ -f "$kit" ] || { echo "no Qt kit for MinGW: set KELVANE_QT_MINGW to qt-6.4.2-mingw-v3.tar.xz" >&2; exit 1; }
   qt=$out/qt/qt-6.4.2-mingw
   # Unpacked again when the kit changes (another file, or a newer one).
   stamp="$(basename "$kit") $(stat -c '%s %Y' "$kit")"
@@ -103,17 +105,38 @@ done
 case $(subsystem "$out/bin/kvtool.exe") in *"Windows CUI"*) ;; *)
   echo "kvtool.exe is not a console program" >&2; exit 1;;
 esac
-# Every DLL a program or plugin imports is a system DLL or lies in bin/.
+# Every DLL a program or plugin imports lies in bin/ or is a system DLL: one
+# the kit holds (Qt, the compiler's runtime, the libraries and what they load
+# in turn, libpq's OpenSSL) must be deployed, and with Wine installed any
+# other must be one of the system's (Wine's own). Windows compares names
+# without letter case.
 missing=0
+names() { find "$@" -maxdepth 1 -iname '*.dll' -printf '%f\n' 2>/dev/null | tr '[:upper:]' '[:lower:]'; }
+deployed=$(names "$out/bin")
+kit_dlls=$(names "$qt/bin")
+system_dir=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+system_dlls=$(find "$system_dir" -maxdepth 1 -type f -printf '%f\n' 2>/dev/null | tr '[:upper:]' '[:lower:]')
 while read -r file; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
-    case ${dll,,} in qt6*|libstdc++*|libgcc*|libwinpthread*|libzip*|zlib1*|libsodium*|libqt6keychain*|libsqlite3*)
-      [ -f "$out/bin/$dll" ] || { echo "$(basename "$file") needs $dll, not deployed" >&2; missing=1; };;
-    esac
+    grep -qxF "${dll,,}" <<<"$deployed" && continue
+    if grep -qxF "${dll,,}" <<<"$kit_dlls"; then
+      echo "${file#"$out/bin/"} needs $dll, not deployed" >&2; missing=1
+    elif [ -n "$system_dlls" ] && [[ ${dll,,} != api-ms-win-* ]] && ! grep -qxF "${dll,,}" <<<"$system_dlls"; then
+      echo "${file#"$out/bin/"} needs $dll, neither deployed nor a system DLL" >&2; missing=1
+    fi
   done
-done < <(find "$out/bin" -name '*.exe' -o -name '*.dll')
-# The register opens its database through Qt's SQLite driver, loaded by name.
+done < <(find "$out/bin" -iname '*.exe' -o -iname '*.dll')
+# The register opens its database through Qt's SQLite driver, loaded by name;
+# the company register its server through the PostgreSQL driver, when the kit
+# has it.
 [ -f "$out/bin/sqldrivers/qsqlite.dll" ] || { echo "sqldrivers/qsqlite.dll not deployed" >&2; missing=1; }
+if [ -f "$qt/plugins/sqldrivers/qsqlpsql.dll" ]; then
+  for f in sqldrivers/qsqlpsql.dll libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll; do
+    [ -f "$out/bin/$f" ] || { echo "$f not deployed (the company register's server)" >&2; missing=1; }
+  done
+else
+  echo "the kit has no PostgreSQL driver: this build goes without the company register's server" >&2
+fi
 [ $missing -eq 0 ] || exit 1
 # The installer, from the same install step.
 (cd "$out/build" && cpack -G NSIS >/dev/null)

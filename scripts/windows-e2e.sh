@@ -15,20 +15,35 @@
 #    return and the second download; checked by the flash equalling the
 #    firmware file, the backup in %LOCALAPPDATA% equalling the configuration
 #    and a visit more in the register;
+#  - the company register (scripts/windows-e2e-register.sh): a throw-away
+#    PostgreSQL cluster with TLS (tests/registry/with_postgres.sh, this script
+#    run again inside it); kvtool.exe register server-setup and sync with
+#    sslmode=verify-full, refused first with another CA's root certificate
+#    and under another name; KelvaneMini.exe's sync at start
+#    bringing Orva_Upgrade.exe's visit to the server, its status bar in
+#    DIR/wine-e2e-register.png; a second laptop (another Wine prefix, the key
+#    imported) pulling the visits and refusing the first laptop's file for
+#    another controller;
 #  - the traces the programs stored hold none of the controller's secrets;
 #  - the installer, when DIR holds one (scripts/windows-installer-check.sh).
 # Every wait has a limit and ends with a message naming what did not happen;
 # a failure with the display up leaves a picture of the screen in
 # DIR/wine-e2e-failure.png (or .xwd) and lists the windows then showing.
 # Usage: scripts/windows-e2e.sh DIR
-#   KELVANE_WINE_GUI=0 leaves the two windows out.
+#   KELVANE_WINE_GUI=0 leaves the two windows out, KELVANE_WINE_PG=0 the
+#   company register.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(cd "${1:?usage: $0 DIR}" && pwd)
 bin=$out/bin
 gui=${KELVANE_WINE_GUI:-1}
+pg=${KELVANE_WINE_PG:-1}
 need=()
 command -v socat >/dev/null || need+=(socat)
+if [ "$pg" = 1 ]; then
+  compgen -G '/usr/lib/postgresql/*/bin/initdb' >/dev/null || need+=(postgresql)
+  command -v openssl >/dev/null || need+=(openssl)
+fi
 if [ "$gui" = 1 ]; then
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xdotool >/dev/null || need+=(xdotool)
@@ -40,6 +55,11 @@ if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
+fi
+# The company register's server: this script again, inside a throw-away
+# cluster (stopped and removed when it ends).
+if [ "$pg" = 1 ] && [ -z "${KELVANE_PG_DIR:-}" ]; then
+  exec bash "$root/tests/registry/with_postgres.sh" bash "$0" "$@"
 fi
 
 tmp=$(mktemp -d)
@@ -210,6 +230,11 @@ grep -Eq "Blocks sent: 1([^0-9]|$)" "$tmp/upload.log" || fail "the upload did no
 stop_sim
 cmp <(image_of "$tmp/b.kvd") "$tmp/dump.bin" || fail "the controller does not hold the uploaded image"
 echo "kvtool.exe probe, download, upload over COM8: OK"
+
+if [ "$pg" = 1 ]; then
+  source "$root/scripts/windows-e2e-register.sh"
+  register_first_laptop
+fi
 
 if [ "$gui" = 1 ]; then
 # --- The windows, driven ---
@@ -386,6 +411,7 @@ finish
 same_image "$orva_backup" || fail "Orva_Upgrade.exe's backup differs from the controller's configuration"
 recorded=$(visits)
 echo "Orva_Upgrade.exe Start under Xvfb, the whole job: OK (${job_s} s; $(steps); visit recorded)"
+if [ "$pg" = 1 ]; then register_window_synced; fi
 fi
 
 # The stored traces hold none of the controller's secrets: the frames of
@@ -430,6 +456,7 @@ print(len(files))
 PY
 ) || fail "a stored trace holds a secret in plain: $traces_checked"
 echo "Stored traces ($traces_checked) hold no secret of the controller: OK"
+if [ "$pg" = 1 ]; then register_second_laptop; fi
 
 echo "Windows end to end: OK (${SECONDS} s)"
 

@@ -25,6 +25,12 @@ wine_stop_wait
 for exe in KelvaneMini Orva_Upgrade kvtool; do
   [ -f "$dir/bin/$exe.exe" ] || fail "$exe.exe not installed"
 done
+# The company register's client, when the build has it.
+if [ -f "$out/bin/sqldrivers/qsqlpsql.dll" ]; then
+  for f in sqldrivers/qsqlpsql.dll libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll; do
+    [ -f "$dir/bin/$f" ] || fail "$f not installed"
+  done
+fi
 [ "$(links | wc -l)" -eq 2 ] || fail "Start-menu entries: $(links)"
 "$wine" reg query "$uninstall_key" >/dev/null 2>&1 || fail "no uninstall entry"
 

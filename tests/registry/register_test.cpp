@@ -507,12 +507,20 @@ TEST(CompanyServerUrl, ReadsLibpqStringsAndKeepsNoPassword) {
     fs::create_directories(dir);
     std::ofstream(dir / "services") << "# the company's\n[company]\nhost=db.company.example\nsslmode=require\n"
                                        "[socket]\nhost=/run/postgresql\n";
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("PGSERVICEFILE", (dir / "services").c_str(), 1);
-    ::setenv("HOME", dir.c_str(), 1);
-    ::unsetenv("PGSSLMODE");
-    ::unsetenv("PGHOST");
-    ::unsetenv("PGSSLROOTCERT");
+    // libpq's own files are in the home folder, on Windows in %APPDATA%.
+#ifdef _WIN32
+    const char* const homeVariable = "APPDATA";
+    const std::string rootFile = dir.string() + "\\postgresql\\root.crt";
+#else
+    const char* const homeVariable = "HOME";
+    const std::string rootFile = (dir / ".postgresql" / "root.crt").string();
+#endif
+    const QByteArray home = qgetenv(homeVariable);
+    qputenv("PGSERVICEFILE", QByteArray::fromStdString((dir / "services").string()));
+    qputenv(homeVariable, QByteArray::fromStdString(dir.string()));
+    qunsetenv("PGSSLMODE");
+    qunsetenv("PGHOST");
+    qunsetenv("PGSSLROOTCERT");
     struct Case {
         const char* text;
         const char* sslmode;  // nullptr: refused
@@ -565,18 +573,17 @@ TEST(CompanyServerUrl, ReadsLibpqStringsAndKeepsNoPassword) {
         EXPECT_EQ(again->options, a->options);
     }
     // The CA file verify-full reads, and libpq's environment where the string says nothing.
-    EXPECT_EQ(kelvane::registry::parseServerUrl("host=db.example")->rootCertificate(),
-              (dir / ".postgresql" / "root.crt").string());
+    EXPECT_EQ(kelvane::registry::parseServerUrl("host=db.example")->rootCertificate(), rootFile);
     EXPECT_EQ(kelvane::registry::parseServerUrl("host=db.example sslrootcert=/etc/ca.crt")->rootCertificate(),
               "/etc/ca.crt");
-    ::setenv("PGSSLMODE", "disable", 1);
+    qputenv("PGSSLMODE", "disable");
     EXPECT_FALSE(kelvane::registry::parseServerUrl("host=db.example")->verified());
-    ::unsetenv("PGSSLMODE");
-    ::setenv("PGHOST", "db.example", 1);
+    qunsetenv("PGSSLMODE");
+    qputenv("PGHOST", "db.example");
     EXPECT_EQ(kelvane::registry::parseServerUrl("dbname=company")->sslmode(), "verify-full");
-    ::unsetenv("PGHOST");
-    ::unsetenv("PGSERVICEFILE");
-    ::setenv("HOME", home.c_str(), 1);
+    qunsetenv("PGHOST");
+    qunsetenv("PGSERVICEFILE");
+    qputenv(homeVariable, home);
     fs::remove_all(dir);
 }
 
