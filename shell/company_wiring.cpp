@@ -53,6 +53,7 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     const auto begins = [&](const char* reason) { return state.lastError.rfind(reason, 0) == 0; };
     s.readOnly = begins(registry::kServerReadOnly);
     s.busy = begins(registry::kServerBusy);
+    if (address && begins(registry::kServerNoRootCertificate)) s.missingRootCertificate = address->rootCertificate();
     return s;
 }
 
