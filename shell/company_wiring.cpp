@@ -35,8 +35,10 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
         reg = std::make_unique<registry::Register>();
         reg->open(registry::Register::defaultPath());
     }
+    // A register file that cannot be opened is this computer's fault, not the network's.
     if (!reg->isOpen()) {
-        s.offline = true;
+        s.registerError = reg->error();
+        if (s.registerError.empty()) s.registerError = "?";
         return s;
     }
     const registry::SyncState state = registry::syncState(*reg);

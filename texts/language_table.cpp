@@ -540,6 +540,8 @@ constexpr Row<Message> kMessage[] = {
              "Company register: another laptop is sending to the company register, trying again shortly", M),
     TEXT_ROW(Message::CompanyNoRootCertificate, "Rejestr firmy: nie można sprawdzić serwera, brak certyfikatu CA %s",
              "Company register: the server cannot be verified, no CA certificate %s", "...%s"),
+    TEXT_ROW(Message::CompanyRegisterUnreadable, "Rejestr firmy: nie można otworzyć rejestru na tym komputerze: %s",
+             "Company register: this computer's register cannot be opened: %s", "...: %s"),
     TEXT_ROW(Message::FieldHistory, "Historia zmian opisu", "History of the details", M),
     TEXT_ROW(Message::FieldHistoryField, "Pole", "Field", M), TEXT_ROW(Message::FieldHistoryWhen, "Kiedy", "When", M),
     TEXT_ROW(Message::FieldHistoryWho, "Kto", "Who", M), TEXT_ROW(Message::FieldHistoryOld, "Było", "Was", M),

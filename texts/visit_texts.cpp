@@ -213,9 +213,12 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     if (s.running) return text(Message::CompanySyncing) + unverified;
     std::string out;
     // a state that says why on its own
-    const bool told = s.noDriver || s.offline || s.readOnly || s.busy || !s.missingRootCertificate.empty();
+    const bool told = s.noDriver || s.offline || s.readOnly || s.busy || !s.missingRootCertificate.empty() ||
+                      !s.registerError.empty();
     if (s.noDriver) {
         out = text(Message::CompanyNoDriver);
+    } else if (!s.registerError.empty()) {
+        out = withText(text(Message::CompanyRegisterUnreadable), s.registerError);
     } else if (!s.missingRootCertificate.empty()) {
         out = withText(text(Message::CompanyNoRootCertificate), s.missingRootCertificate);
     } else if (s.readOnly || s.busy) {

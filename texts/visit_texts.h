@@ -55,6 +55,7 @@ struct CompanyRegisterState {
     bool readOnly = false;                 // the server reached takes no writes (failure says more)
     bool busy = false;                     // another laptop's push kept the server busy
     bool notVerified = false;              // the string leaves the server's certificate unchecked
+    std::string registerError{};           // the laptop's own register file could not be opened: why
     std::string missingRootCertificate{};  // the CA file a verified server needs, not there (nothing was tried)
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
