@@ -271,6 +271,14 @@ std::optional<registry::ServerAddress> serverOf(const Tool& tool, const std::str
     return address;
 }
 
+// Why a setup or a sync ended, in the tool's language where the reason is
+// one the user acts on.
+std::string reasonOf(const Tool& tool, const registry::ServerAddress& address, const std::string& error) {
+    if (error.rfind(registry::kServerNoRootCertificate, 0) == 0)
+        return format(tool.text(ToolText::ServerNoRootCertificate), address.rootCertificate());
+    return error;
+}
+
 // Before a connection: what the user should know of the string.
 void warnAbout(const Tool& tool, const registry::ServerAddress& address) {
     if (!address.verified()) tool.error("", format(tool.text(ToolText::ServerNotVerified), address.sslmode()));
@@ -283,7 +291,7 @@ int setupServer(const Tool& tool, registry::Register*, const registry::Controlle
     const registry::SetupResult r = registry::setupServer(*address);
     for (const auto& line : r.done) tool.result(line);
     if (r.ok) return kDone;
-    tool.error("", r.error);
+    tool.error("", reasonOf(tool, *address, r.error));
     // A schema newer than this program's is refused; anything else is the
     // server not answering as asked.
     return r.error.find("newer") != std::string::npos ? kRefused : kNoAnswer;
@@ -335,7 +343,7 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
     if (!r.resent.empty()) tool.error("", r.resent);
     for (const auto& why : r.skipped) tool.error("", "skipped a row from the company register: " + why);
     if (r.ok) return kDone;
-    tool.error("", r.error);
+    tool.error("", reasonOf(tool, *address, r.error));
     return r.cancelled ? kInterrupted : kNoAnswer;
 }
 

@@ -135,7 +135,7 @@ void logNotice(void*, const char* message) {
 std::string cleaned(std::string message, const std::string& text) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
     for (char& c : message)
-        if (c == '\n') c = ' ';
+        if (c == '\n' || c == '\t') c = ' ';
     std::vector<std::string> secrets;
     for (const std::string& secret : connectionSecrets(text)) {
         secrets.push_back(secret);

@@ -35,8 +35,10 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
         reg = std::make_unique<registry::Register>();
         reg->open(registry::Register::defaultPath());
     }
+    // A register file that cannot be opened is this computer's fault, not the network's.
     if (!reg->isOpen()) {
-        s.offline = true;
+        s.registerError = reg->error();
+        if (s.registerError.empty()) s.registerError = "?";
         return s;
     }
     const registry::SyncState state = registry::syncState(*reg);
@@ -53,6 +55,7 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     const auto begins = [&](const char* reason) { return state.lastError.rfind(reason, 0) == 0; };
     s.readOnly = begins(registry::kServerReadOnly);
     s.busy = begins(registry::kServerBusy);
+    if (address && begins(registry::kServerNoRootCertificate)) s.missingRootCertificate = address->rootCertificate();
     return s;
 }
 

@@ -573,6 +573,10 @@ constexpr Row<Message> kMessage[] = {
              "Company register: the server is read-only", M),
     TEXT_ROW(Message::CompanyBusy, "Rejestr firmy: inny laptop wysyła do rejestru firmy, ponowna próba wkrótce",
              "Company register: another laptop is sending to the company register, trying again shortly", M),
+    TEXT_ROW(Message::CompanyNoRootCertificate, "Rejestr firmy: nie można sprawdzić serwera, brak certyfikatu CA %s",
+             "Company register: the server cannot be verified, no CA certificate %s", "...%s"),
+    TEXT_ROW(Message::CompanyRegisterUnreadable, "Rejestr firmy: nie można otworzyć rejestru na tym komputerze: %s",
+             "Company register: this computer's register cannot be opened: %s", "...: %s"),
     TEXT_ROW(Message::FieldHistory, "Historia zmian opisu", "History of the details", M),
     TEXT_ROW(Message::FieldHistoryField, "Pole", "Field", M), TEXT_ROW(Message::FieldHistoryWhen, "Kiedy", "When", M),
     TEXT_ROW(Message::FieldHistoryWho, "Kto", "Who", M), TEXT_ROW(Message::FieldHistoryOld, "Było", "Was", M),
@@ -693,9 +697,13 @@ constexpr Row<ToolText> kTool[] = {
              "file PGPASSFILE names) or PGPASSWORD",
              M),
     TEXT_ROW(ToolText::ServerNotVerified,
-             "Tożsamości serwera rejestru firmy nie sprawdzono (sslmode=%s): ktoś po drodze może się pod niego podszyć",
-             "The company register's server was not verified (sslmode=%s): someone in between may pose as it",
-             "... (sslmode=%s)"),
+             "Tożsamości serwera rejestru firmy nie sprawdzono (sslmode=%s): ktoś po drodze może się pod niego podszyć "
+             "(by ją sprawdzać, usuń sslmode z ciągu połączenia albo wpisz sslmode=verify-full, a certyfikat CA firmy "
+             "umieść w ~/.postgresql/root.crt albo wskaż przez sslrootcert=PLIK)",
+             "The company register's server was not verified (sslmode=%s): someone in between may pose as it (to "
+             "verify it, leave sslmode out of the server's string or write sslmode=verify-full, and put the company's "
+             "CA in ~/.postgresql/root.crt or name its file with sslrootcert=FILE)",
+             "... (sslmode=%s)..."),
     TEXT_ROW(ToolText::ServerNotKept, "Nie zapamiętano serwera %s: synchronizacja z nim się nie udała",
              "Server not kept: %s (the sync with it did not finish)", "...: %s"),
     TEXT_ROW(ToolText::KeyMadeInFile,
@@ -713,6 +721,12 @@ constexpr Row<ToolText> kTool[] = {
              "key %s is in the system keychain now; the file %s is removed", "%s %s"),
     TEXT_ROW(ToolText::KeyNotMoved, "klucza nie przeniesiono: %s; zostaje w pliku",
              "the key was not moved: %s; it stays in the file", "...: %s"),
+    TEXT_ROW(ToolText::ServerNoRootCertificate,
+             "Nie można sprawdzić serwera rejestru firmy: brak certyfikatu CA %s (umieść tam certyfikat CA firmy albo "
+             "wskaż jego plik przez sslrootcert=PLIK w ciągu połączenia)",
+             "The company register's server cannot be verified: there is no CA certificate %s (put the company's CA "
+             "there, or name its file with sslrootcert=FILE in the server's string)",
+             "...%s..."),
 };
 
 constexpr Row<CheckText> kCheck[] = {

@@ -366,21 +366,23 @@ enum class Message {
     KeyNotMoved,    // "%s": why
     KeyMadeInFile,  // "%s": the own key file, said once in the status bar
     // companyui: the company register's state, its button and the technician's name
-    CompanySynchronised,  // printf format: when (the time, or the date and time)
-    CompanyOffline,       // no server reached at the last try
-    CompanySyncing,       // a sync is running
-    CompanyNotYetSynced,  // a server is set, nothing synchronised yet
-    CompanyWaitingOne,    // printf format: the count of visits not yet on the server; 1
-    CompanyWaitingFew,    // 2-4, 22-24, ...
-    CompanyWaitingMany,   // 0, 5-21, 25-31, ...
-    CompanySyncNow,       // the Register window's button
-    CompanySyncFailed,    // printf format: why the last sync did not finish
-    CompanyNoDriver,      // this build has no PostgreSQL driver (the Windows kit)
-    CompanyNotVerified,   // follows the state: the server's certificate is not checked (a weak sslmode)
-    CompanyReadOnly,      // the server reached takes no writes (a standby)
-    CompanyBusy,          // another laptop's push held the lock; the next sync tries again
-    FieldHistory,         // the Register window's list of replaced edits
-    FieldHistoryField,    // its columns: the field, when, who, old, new
+    CompanySynchronised,        // printf format: when (the time, or the date and time)
+    CompanyOffline,             // no server reached at the last try
+    CompanySyncing,             // a sync is running
+    CompanyNotYetSynced,        // a server is set, nothing synchronised yet
+    CompanyWaitingOne,          // printf format: the count of visits not yet on the server; 1
+    CompanyWaitingFew,          // 2-4, 22-24, ...
+    CompanyWaitingMany,         // 0, 5-21, 25-31, ...
+    CompanySyncNow,             // the Register window's button
+    CompanySyncFailed,          // printf format: why the last sync did not finish
+    CompanyNoDriver,            // this build has no PostgreSQL driver (the Windows kit)
+    CompanyNotVerified,         // follows the state: the server's certificate is not checked (a weak sslmode)
+    CompanyReadOnly,            // the server reached takes no writes (a standby)
+    CompanyBusy,                // another laptop's push held the lock; the next sync tries again
+    CompanyNoRootCertificate,   // "%s": the CA file the string names, missing: the server cannot be verified
+    CompanyRegisterUnreadable,  // "%s": why the laptop's own register file cannot be opened (not the network)
+    FieldHistory,               // the Register window's list of replaced edits
+    FieldHistoryField,          // its columns: the field, when, who, old, new
     FieldHistoryWhen,
     FieldHistoryWho,
     FieldHistoryOld,
@@ -446,15 +448,16 @@ enum class ToolText {
     KeychainOff,     // KELVANE_NO_KEYCHAIN
     KeychainFailed,  // "%s": the keychain's own words
     // the company register's server
-    ServerPasswordNotKept,  // the string's password served this sync only
-    ServerNotVerified,      // "%s": the sslmode that left the server unverified
-    ServerNotKept,          // "%s": the string --server gave, not kept as this computer's server
-    KeyMadeInFile,          // "%s": the own key file, said once when made
-    KeyOwnFileNote,         // what protects the own key file
-    KeyMovable,             // a keychain answers now: how to move the key there
-    KeyMoved,               // "%s": the key's id, "%s": the file removed
-    KeyNotMoved,            // "%s": why
-    Count                   // not a text: how many there are
+    ServerPasswordNotKept,    // the string's password served this sync only
+    ServerNotVerified,        // "%s": the sslmode that left the server unverified
+    ServerNotKept,            // "%s": the string --server gave, not kept as this computer's server
+    KeyMadeInFile,            // "%s": the own key file, said once when made
+    KeyOwnFileNote,           // what protects the own key file
+    KeyMovable,               // a keychain answers now: how to move the key there
+    KeyMoved,                 // "%s": the key's id, "%s": the file removed
+    KeyNotMoved,              // "%s": why
+    ServerNoRootCertificate,  // "%s": the missing CA file a verified server needs
+    Count                     // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

@@ -212,9 +212,15 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     const std::string unverified = s.notVerified ? std::string(" — ") + text(Message::CompanyNotVerified) : std::string();
     if (s.running) return text(Message::CompanySyncing) + unverified;
     std::string out;
-    const bool told = s.noDriver || s.offline || s.readOnly || s.busy;  // a state that says why on its own
+    // a state that says why on its own
+    const bool told = s.noDriver || s.offline || s.readOnly || s.busy || !s.missingRootCertificate.empty() ||
+                      !s.registerError.empty();
     if (s.noDriver) {
         out = text(Message::CompanyNoDriver);
+    } else if (!s.registerError.empty()) {
+        out = withText(text(Message::CompanyRegisterUnreadable), s.registerError);
+    } else if (!s.missingRootCertificate.empty()) {
+        out = withText(text(Message::CompanyNoRootCertificate), s.missingRootCertificate);
     } else if (s.readOnly || s.busy) {
         out = text(s.readOnly ? Message::CompanyReadOnly : Message::CompanyBusy);
     } else if (s.offline) {

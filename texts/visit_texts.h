@@ -45,16 +45,18 @@ std::string visitDateWithWho(const std::string& date, const std::string& technic
 // The company register's state as the status bar and the Register window
 // show it.
 struct CompanyRegisterState {
-    bool serverSet = false;             // nothing is shown without a server
-    bool running = false;               // a sync is under way
-    bool offline = false;               // the last try reached no server
-    std::optional<LocalTime> lastSync;  // when the last sync finished
-    int waiting = 0;                    // visits recorded here and not yet on the server
-    std::string failure;                // why the last sync stopped after reaching the server
-    bool noDriver = false;              // this build cannot reach any server
-    bool readOnly = false;              // the server reached takes no writes (failure says more)
-    bool busy = false;                  // another laptop's push kept the server busy
-    bool notVerified = false;           // the string leaves the server's certificate unchecked
+    bool serverSet = false;                // nothing is shown without a server
+    bool running = false;                  // a sync is under way
+    bool offline = false;                  // the last try reached no server
+    std::optional<LocalTime> lastSync;     // when the last sync finished
+    int waiting = 0;                       // visits recorded here and not yet on the server
+    std::string failure;                   // why the last sync stopped after reaching the server
+    bool noDriver = false;                 // this build cannot reach any server
+    bool readOnly = false;                 // the server reached takes no writes (failure says more)
+    bool busy = false;                     // another laptop's push kept the server busy
+    bool notVerified = false;              // the string leaves the server's certificate unchecked
+    std::string registerError{};           // the laptop's own register file could not be opened: why
+    std::string missingRootCertificate{};  // the CA file a verified server needs, not there (nothing was tried)
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
 // visits waiting"; the date too when the sync was not on the day of `now`;

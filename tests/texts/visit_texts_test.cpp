@@ -100,6 +100,16 @@ TEST(VisitTexts, TheCompanyRegistersStateReadsInBothLanguages) {
         {{true, true, false, today, 0, "", false, false, false, true},
          "Rejestr firmy: synchronizacja… — serwer niezweryfikowany",
          "Company register: synchronising… — server not verified"},
+        // The laptop's own register unreadable: said so, not "offline".
+        {{true, false, false, {}, 0, "", false, false, false, false, "not a register: /tmp/r.sqlite"},
+         "Rejestr firmy: nie można otworzyć rejestru na tym komputerze: not a register: /tmp/r.sqlite",
+         "Company register: this computer's register cannot be opened: not a register: /tmp/r.sqlite"},
+        // A verified server without its CA file: the file to put there, not the English reason.
+        {{true, false, false, today, 1, "the company register's server cannot be verified: ...", false, false, false,
+          false, "", "/home/jan/.postgresql/root.crt"},
+         "Rejestr firmy: nie można sprawdzić serwera, brak certyfikatu CA /home/jan/.postgresql/root.crt — 1 wizyta czeka",
+         "Company register: the server cannot be verified, no CA certificate /home/jan/.postgresql/root.crt — 1 visit "
+         "waiting"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(companyRegisterText(c.state, now, kPolish), c.polish);
