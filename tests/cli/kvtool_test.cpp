@@ -1514,7 +1514,7 @@ TEST_F(CompanyRegister, AnInterruptedSyncIsFinishedByTheNextAndAStallEndsInBound
         int killAfterMs;  // kvtool killed (-9) this long after its start
         bool stopServer;  // else the server stopped at once mid-sync
     } const stops[] = {
-        {"kvtool killed early", 150, false}, {"kvtool killed later", 600, false}, {"server stopped", -1, true}};
+        {"kvtool killed early", 150, false}, {"kvtool killed later", 350, false}, {"server stopped", -1, true}};
     for (const Stop& s : stops) {
         SCOPED_TRACE(s.name);
         if (s.stopServer) {
