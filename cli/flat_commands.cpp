@@ -44,19 +44,16 @@ std::optional<int> typedCode(const Tool& tool, const char* option) {
 bool isUsage(FlatRefusal r) { return r == FlatRefusal::BadKeyText || r == FlatRefusal::BadCode; }
 
 std::string codesJson(const kelvane::FlatActionResult& r) {
-    std::string out = "{";
-    const auto add = [&](const char* name, const std::string& value) {
-        out += (out.size() > 1 ? ", " : "") + jsonString(name) + ": " + jsonString(value);
-    };
+    JsonObject out;
     if (r.codes.open) {
         char four[8];
         std::snprintf(four, sizeof four, "%04d", *r.codes.open);
-        add("open", four);
+        out.text("open", four);
     }
-    if (r.codes.main) add("main", std::to_string(*r.codes.main));
-    if (r.codes.general) add("general", std::to_string(*r.codes.general));
-    if (!r.codes.key.empty()) add("key", r.codes.key);
-    return out + "}";
+    if (r.codes.main) out.text("main", std::to_string(*r.codes.main));
+    if (r.codes.general) out.text("general", std::to_string(*r.codes.general));
+    if (!r.codes.key.empty()) out.text("key", r.codes.key);
+    return out.str();
 }
 
 }  // namespace
@@ -116,10 +113,15 @@ int flatCommand(const Tool& tool) {
     ToolRegister(tool).editedFile(out, r.image, file->image);
     const auto lines = kelvane::texts::newCodeLines(r, slot ? kelvane::flatText(*slot) : std::string(), tool.language);
     if (tool.args.has("--json")) {
-        std::cout << "{\"action\": " << jsonString(word) << ", \"name\": " << jsonString(name)
-                  << ", \"codes\": " << codesJson(r) << ", \"keysRemoved\": " << r.keysRemoved
-                  << ", \"saved\": " << jsonString(out)
-                  << ",\n \"changes\": " << changeListJson(r.changes, tool.language) << "}\n";
+        tool.result(JsonObject()
+                        .text("action", word)
+                        .text("name", name)
+                        .raw("codes", codesJson(r))
+                        .number("keysRemoved", r.keysRemoved)
+                        .text("saved", out)
+                        .breakLine()
+                        .raw("changes", changeListJson(r.changes, tool.language))
+                        .str());
         return kDone;
     }
     tool.result(name + (slot ? " " + kelvane::flatText(*slot) : std::string()));
