@@ -12,6 +12,7 @@
 #include "registry/company_sync.h"
 
 #include "files/data_file.h"
+#include "texts/visit_texts.h"
 
 #include <atomic>
 
@@ -143,8 +144,10 @@ int showController(const Tool& tool, registry::Register* r, const registry::Cont
     // kind, technician, port, outcome, changes since the image before
     // ("-": no image or nothing to compare with).
     for (const auto& v : visits)
-        tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + registry::kindName(v.kind) + "\t" + field(v.technician) +
-                    "\t" + field(v.port) + "\t" + v.outcome + "\t" + (v.hasImage ? optionalNumber(v.changes) : "-"));
+        tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + kelvane::texts::visitKindText(v.kind, tool.language) +
+                    "\t" + field(v.technician) + "\t" + field(v.port) + "\t" +
+                    kelvane::texts::outcomeText(v.outcome, tool.language) + "\t" +
+                    (v.hasImage ? optionalNumber(v.changes) : "-"));
     return kDone;
 }
 

@@ -413,6 +413,12 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     EXPECT_NE(shown.out.find("2026-12-09T10:15:00+01:00\treport\t"), std::string::npos)
         << "beside its visit: " << shown.out;
     EXPECT_NE(shown.out.find("report of visit " + second), std::string::npos) << shown.out;
+    // The plain list speaks the language asked for; JSON keeps the words the register stores.
+    const Outcome polish = run({"--lang", "pl", "register", "show", "4660"});
+    EXPECT_NE(polish.out.find("\traport\t"), std::string::npos) << polish.out;
+    EXPECT_NE(polish.out.find("raport z wizyty " + second), std::string::npos) << polish.out;
+    EXPECT_NE(run({"--lang", "pl", "register", "show", "4660", "--json"}).out.find("\"kind\": \"report\""),
+              std::string::npos);
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {
