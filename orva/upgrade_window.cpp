@@ -318,23 +318,21 @@ void UpgradeWindow::ChooseFile() {
     chooseFirmware(path);
 }
 
+bool UpgradeWindow::readChosenFirmware(const QString& path, bootloader::UpgradeState& state) {
+    const bootloader::FirmwareFault fault = bootloader::readFirmwareFile(QFile::encodeName(path).toStdString(), state);
+    if (fault == bootloader::FirmwareFault::None) return true;
+    statusLine_->setText(utf8(bootloader::firmwareFileMissing(fault) ? texts::kNoFileNamed : texts::kBadFileNamed) +
+                         QFileInfo(path).fileName());
+    statusLine_->setToolTip(QDir::toNativeSeparators(path));
+    return false;
+}
+
 bool UpgradeWindow::chooseFirmware(const QString& path) {
     if (running()) return false;
-    // The same checks as at Start, on a scratch state: a file that is not
+    // The same check as at Start, on a scratch state: a file that is not
     // firmware is refused now and the earlier choice stays.
     bootloader::UpgradeState scratch;
-    struct Quiet : bootloader::UpgradeReport {
-        void showStatus(const bootloader::UpgradeStatus&) override {}
-        void setProgressRange(int, int) override {}
-        void setProgress(int) override {}
-        void runEnded() override {}
-    } quiet;
-    const QString name = QFileInfo(path).fileName();
-    if (!bootloader::loadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
-        statusLine_->setText(utf8(QFileInfo(path).isFile() ? texts::kBadFileNamed : texts::kNoFileNamed) + name);
-        statusLine_->setToolTip(QDir::toNativeSeparators(path));
-        return false;
-    }
+    if (!readChosenFirmware(path, scratch)) return false;
     chosenFile_ = QFileInfo(path).absoluteFilePath();
     statusLine_->clear();
     statusLine_->setToolTip(QString());
@@ -446,13 +444,7 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
             statusLine_->setToolTip(QString::fromUtf8(kelvane::texts::upgrade::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
     } else {
-        loaded = bootloader::loadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
-        if (!loaded) {
-            const bool missing = view.last == bootloader::UpgradeMessage::NoFile;
-            statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +
-                                 QFileInfo(chosenFile_).fileName());
-            statusLine_->setToolTip(QDir::toNativeSeparators(chosenFile_));
-        }
+        loaded = readChosenFirmware(chosenFile_, state_);
     }
     if (!loaded || device.empty()) {
         button_->setText(QStringLiteral("Start"));

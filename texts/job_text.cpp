@@ -61,6 +61,7 @@ constexpr Row<StepCause> kCauses[] = {
              "the controller did not answer before the flash", M),
     TEXT_ROW(StepCause::FromBootloader, "sterownik by\u0142 w trybie bootloadera",
              "the controller was in its bootloader", M),
+    TEXT_ROW(StepCause::Stalled, "brak odpowiedzi przez %1 s", "no answer for %1 s", "... %1"),  // seconds
 };
 static_assert(rowsMatch(kCauses, kStepCauseCount) && rowInPlace<misplacedRow(kCauses)>(), "a text for each StepCause");
 
