@@ -247,7 +247,9 @@ TEST(FlatActionTable, OneRuleReadsWhatTheWindowsCellAndTheToolsArgumentName) {
     for (const auto& c : cases) {
         const FlatActionResult r = runFlatAction(img, c.action, c.named, {});
         EXPECT_EQ(r.refusal, c.refusal) << flatActionRow(c.action).word << " " << c.named;
-        if (c.refusal != FlatRefusal::None) EXPECT_EQ(r.image, img);
+        if (c.refusal != FlatRefusal::None) {
+            EXPECT_EQ(r.image, img);
+        }
     }
     for (const FlatActionRow& row : flatActions()) EXPECT_EQ(findFlatAction(row.word), &row);
 }

@@ -187,7 +187,9 @@ TEST(UploadFlow, EachOrderOfEventsAsksItsStepsAndEndsAsItShould) {
             EXPECT_EQ(r.sent, merged ? edited(kFile, 0x900, 0x17) : in.image);
             EXPECT_EQ(r.recording, jobs::Recording::Recorded);
             EXPECT_EQ(flow.proposal().otherBuilding, row.connected == std::optional<registry::ControllerKey>(kB));
-            if (row.checkAfter) EXPECT_EQ(r.checkSame, std::optional<bool>(true));
+            if (row.checkAfter) {
+                EXPECT_EQ(r.checkSame, std::optional<bool>(true));
+            }
         }
     }
     registry::setDataKey(keyState(true));
