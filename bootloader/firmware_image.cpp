@@ -22,11 +22,20 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens an existing regular file for reading only and refuses one another
 // program holds locked, as the exclusive open on Windows does.
-File openExclusive(const std::string& path) {
+File openExclusive(const std::string& path, FirmwareFault& fault) {
     // Only a regular file, and looked at before opening: opening a FIFO waits
     // for a writer, and the window would wait with it.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::status(path, error)) || error) return nullptr;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        fault = FirmwareFault::Missing;
+        return nullptr;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        fault = FirmwareFault::NotRegular;
+        return nullptr;
+    }
+    fault = FirmwareFault::Unopenable;
 #ifdef _WIN32
     // No sharing: the open fails while another program has the file open.
     File f(_fsopen(path.c_str(), "rb", _SH_DENYRW));
@@ -38,6 +47,7 @@ File openExclusive(const std::string& path) {
     if (f && (::fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))) f.reset();
     if (f && ::flock(fileno(f.get()), LOCK_EX | LOCK_NB) != 0) f.reset();
 #endif
+    if (f) fault = FirmwareFault::None;
     return f;
 }
 
@@ -47,24 +57,26 @@ bool LoadFirmwareImage(UpgradeState& state, UpgradeReport& view) {
     return loadFirmwareImageFrom(kFirmwareFileName, state, view);
 }
 
-bool loadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view) {
+FirmwareFault readFirmwareFile(const std::string& path, UpgradeState& state) {
     state.image.reset();
     state.image = std::make_unique<std::vector<std::uint8_t>>(kImageSize, 0xFF);
     std::uint8_t* buf = state.image->data();
 
-    File file = openExclusive(path);
-    if (!file) {
-        showUpgradeMessage(view, UpgradeMessage::NoFile);
-        return false;
-    }
+    FirmwareFault fault = FirmwareFault::None;
+    File file = openExclusive(path, fault);
+    if (!file) return fault;
     // The signature lands at the start of the buffer; the image is read over it.
     const std::size_t got = std::fread(buf, 1, 4, file.get());
-    if (got < 4 || std::memcmp(buf, "Orva", 4) != 0) {
-        showUpgradeMessage(view, UpgradeMessage::BadFile);
-        return false;
-    }
+    if (got < 4 || std::memcmp(buf, "Orva", 4) != 0) return FirmwareFault::NotFirmware;
     std::fread(buf, 1, kImageSize, file.get());
-    return true;
+    return FirmwareFault::None;
+}
+
+bool loadFirmwareImageFrom(const std::string& path, UpgradeState& state, UpgradeReport& view) {
+    const FirmwareFault fault = readFirmwareFile(path, state);
+    if (fault == FirmwareFault::None) return true;
+    showUpgradeMessage(view, fault == FirmwareFault::NotFirmware ? UpgradeMessage::BadFile : UpgradeMessage::NoFile);
+    return false;
 }
 
 }  // namespace kelvane::bootloader

@@ -13,7 +13,12 @@
 //     unless the port itself failed;
 //   5 no stray write: nothing outside the intended blocks was written; the
 //     bootloader got no end byte after a failed block and no block out of
-//     place.
+//     place;
+//   6 no other building: the upload flow sends nothing unless the guard
+//     found the image's own controller or the technician said to send anyway;
+//   7 one image: after the upload flow the controller holds what it held, the
+//     file or the merge with what it held (after a failed send each block
+//     from one of those), never a mix.
 // Where the wire has no check (the controller's frames and acknowledgements,
 // the bootloader's answers), a run whose faults changed those bytes cannot be
 // judged on content: invariants 2 and 5 are then waived for its content and
@@ -28,12 +33,14 @@
 
 namespace kelvane::campaign {
 
-enum class Op { Probe, Download, UploadChanged, UploadAll, Check, Flash };
-constexpr int kOps = 6;
+// UploadFlow: the upload as the programs run it, guard and merge included
+// (campaign/upload_flow_runs.cpp).
+enum class Op { Probe, Download, UploadChanged, UploadAll, Check, Flash, UploadFlow };
+constexpr int kOps = 7;
 const char* opName(Op op);
 std::optional<Op> opByName(const std::string& name);
 
-constexpr int kInvariants = 5;
+constexpr int kInvariants = 7;
 extern const std::array<const char*, kInvariants> kInvariantNames;
 
 // What a seed decides besides the faults.
@@ -52,7 +59,8 @@ RunSetup setupFor(std::uint64_t seed, std::optional<Op> op = std::nullopt, std::
 
 // A bug planted on purpose, to show the campaign finds it.
 struct Plant {
-    bool downloadLosesABlock = false;  // a completed download lacks one block
+    bool downloadLosesABlock = false;    // a completed download lacks one block
+    bool uploadIgnoresTheGuard = false;  // the upload flow sends after the guard's question was answered no
 };
 
 struct RunResult {

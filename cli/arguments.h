@@ -15,8 +15,19 @@ struct OptionSpec {
     bool required = false;  // --port is checked by the command, which lists the ports found
 };
 
+struct Tool;
+
+// What a command needs besides the console: fonts and a paint device (the
+// cards, the report), which it gets without a display from the offscreen
+// platform.
+enum class Needs { Console, Display };
+
+// A row of the command table: the command, the function that runs it (its
+// exit code), what it needs, and its help.
 struct CommandSpec {
     const char* name;
+    int (*run)(const Tool& tool);
+    Needs needs;
     const char* synopsis;  // after "kvtool NAME "
     const char* summary;
     int minPositional;
@@ -24,7 +35,7 @@ struct CommandSpec {
     std::vector<OptionSpec> options;
 };
 
-// Every command, in the order --help lists them.
+// Every command, in the order --help lists them (cli/command_table.cpp).
 const std::vector<CommandSpec>& commands();
 const CommandSpec* findCommand(const std::string& name);
 

@@ -26,7 +26,8 @@ int cardsCommand(const Tool& tool) {
         const auto slot = kelvane::parseFlat(tool.args.value("--flat"));
         if (!slot) {
             tool.error("", format(tool.text(kelvane::texts::ToolText::UsageError),
-                                  format(kelvane::texts::badFlatText(tool.language), tool.args.value("--flat"))));
+                                  format(kelvane::texts::flatText(kelvane::texts::FlatText::BadFlat, tool.language),
+                                         tool.args.value("--flat"))));
             return kUsage;
         }
         if (!kelvane::flatExists(image, *slot)) {

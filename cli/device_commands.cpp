@@ -166,15 +166,17 @@ int compareWithFile(const Tool& tool, const std::string& file, const Image& cont
 int portsCommand(const Tool& tool) {
     const auto ports = listedPorts();
     if (tool.args.has("--json")) {
-        std::string out = "[";
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            const auto& p = ports[i];
-            out += std::string(i ? ",\n " : "") + "{\"name\": " + jsonString(p.name) +
-                   ", \"path\": " + jsonString(p.location) + ", \"description\": " + jsonString(p.description) +
-                   ", \"manufacturer\": " + jsonString(p.manufacturer) +
-                   ", \"serialNumber\": " + jsonString(p.serialNumber) + ", \"usb\": " + jsonString(p.usbId) + "}";
-        }
-        tool.result(out + "]");
+        std::vector<std::string> items;
+        for (const auto& p : ports)
+            items.push_back(JsonObject()
+                                .text("name", p.name)
+                                .text("path", p.location)
+                                .text("description", p.description)
+                                .text("manufacturer", p.manufacturer)
+                                .text("serialNumber", p.serialNumber)
+                                .text("usb", p.usbId)
+                                .str());
+        tool.result(jsonArray(items));
         return kDone;
     }
     if (ports.empty()) tool.error("", tool.text(ToolText::NoPortsFound));
@@ -206,8 +208,12 @@ int probeCommand(const Tool& tool) {
         return kNoAnswer;
     }
     if (tool.args.has("--json")) {
-        tool.result("{\"port\": " + jsonString(name) + ", \"id\": " + std::to_string(reply->id) + ", \"serialNumber\": " +
-                    std::to_string(reply->serialNumber) + ", \"firmware\": " + std::to_string(reply->firmware) + "}");
+        tool.result(JsonObject()
+                        .text("port", name)
+                        .number("id", reply->id)
+                        .number("serialNumber", reply->serialNumber)
+                        .number("firmware", reply->firmware)
+                        .str());
     } else {
         tool.result(link::formatPortStatus(tool.text(ToolText::ProbeStatus), name, *reply));
     }

@@ -67,31 +67,27 @@ std::string statusLine(const Tool& tool, const bootloader::UpgradeStatus& status
 // The upgrade's status line as result lines; its progress as the progress line.
 class ToolView : public jobs::JobView {
 public:
-    explicit ToolView(const Tool& tool) : tool_(tool) { touch(); }
+    explicit ToolView(const Tool& tool) : tool_(tool) {}
     ~ToolView() override { flush(); }
     void showStatus(const bootloader::UpgradeStatus& status) override {
         flush();
         pending_ = status;
-        touch();
     }
     void setProgressRange(int, int high) override {
         progress_.emplace(tool_.progress, high, "flash");
         shown_.reset();
-        touch();
     }
     void setProgress(int position) override {
         if (progress_) progress_->set(position);
-        touch();
     }
     void runEnded() override {}
-    void step(jobs::JobStep, const jobs::StepOutcome&) override { touch(); }
+    void step(jobs::JobStep, const jobs::StepOutcome&) override {}
     void stepProgress(jobs::JobStep step, int position, int high) override {
         if (step != shown_) {
             progress_.emplace(tool_.progress, high, step == jobs::JobStep::Restore ? "upload" : "download");
             shown_ = step;
         }
         progress_->set(position);
-        touch();
     }
     // The status shown last is printed as a result line once the next comes.
     void flush() {
@@ -104,25 +100,12 @@ public:
     const std::optional<bootloader::UpgradeStatus>& lastStatus() const { return pending_ ? pending_ : last_; }
     const std::optional<bootloader::UpgradeStatus>& pendingStatus() const { return pending_; }
     void discardStatus() { pending_.reset(); }
-    std::int64_t lastActivityMs() const { return lastActivity_.load(); }
-    // While a question waits for the user the bootloader's silence is not the device's.
-    bool askingUser() const { return asking_.load(); }
-    void setAskingUser(bool asking) {
-        asking_ = asking;
-        touch();
-    }
 
 private:
-    void touch() {
-        lastActivity_ =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
     const Tool& tool_;
     std::optional<bootloader::UpgradeStatus> pending_, last_;
     std::optional<Progress> progress_;
     std::optional<jobs::JobStep> shown_;
-    std::atomic<std::int64_t> lastActivity_{0};
-    std::atomic<bool> asking_{false};
 };
 
 struct FlashPort {
@@ -177,66 +160,23 @@ bool confirmRestore(const Tool& tool, const std::string& port, int blocks) {
 
 // Reads the firmware file into the state; the exit code (said why) when it
 // cannot be used.
-std::optional<int> loadFirmware(const Tool& tool, const std::string& firmware, bootloader::UpgradeState& state,
-                                ToolView& view) {
-    if (bootloader::loadFirmwareImageFrom(firmware, state, view)) return std::nullopt;
-    // The status names the default file; the line names the one given.
-    const bool missing = view.pendingStatus() && view.pendingStatus()->message == bootloader::UpgradeMessage::NoFile;
-    view.discardStatus();
+std::optional<int> loadFirmware(const Tool& tool, const std::string& firmware, bootloader::UpgradeState& state) {
+    using bootloader::FirmwareFault;
+    const FirmwareFault fault = bootloader::readFirmwareFile(firmware, state);
+    if (fault == FirmwareFault::None) return std::nullopt;
     // A folder, a FIFO or a device is there, not missing: said as for data files.
-    std::error_code error;
-    const auto status = std::filesystem::status(kelvane::pathFromUtf8(firmware), error);
-    if (missing && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    if (fault == FirmwareFault::NotRegular)
         tool.error(firmware, kelvane::texts::readFaultText(kelvane::ReadFault::NotRegular, tool.language));
-        return kFileError;
-    }
-    tool.error(
-        "", format(tool.text(missing ? kelvane::texts::ToolText::FlashNoFile : kelvane::texts::ToolText::FlashBadFile),
-                   firmware));
+    else
+        tool.error("", format(tool.text(fault == FirmwareFault::NotFirmware ? kelvane::texts::ToolText::FlashBadFile
+                                                                            : kelvane::texts::ToolText::FlashNoFile),
+                              firmware));
     return kFileError;
 }
 
-// Stops the job when nothing has happened on the line for kFlashSilenceMs
-// (a question waiting for the user does not count), until it is destroyed.
-class SilenceWatchdog {
-public:
-    SilenceWatchdog(const ToolView& view, const bootloader::StopFlag& stop, std::function<void()> requestStop)
-        : thread_([this, &view, &stop, requestStop = std::move(requestStop)] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              while (!cv_.wait_for(lock, std::chrono::milliseconds(200), [this] { return finished_; })) {
-                  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       std::chrono::steady_clock::now().time_since_epoch())
-                                       .count();
-                  if (now - view.lastActivityMs() > kFlashSilenceMs && !view.askingUser() && !stop.requested()) {
-                      timedOut_ = true;
-                      requestStop();
-                  }
-              }
-          }) {}
-    ~SilenceWatchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-    SilenceWatchdog(const SilenceWatchdog&) = delete;
-    SilenceWatchdog& operator=(const SilenceWatchdog&) = delete;
-    bool timedOut() const { return timedOut_.load(); }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool finished_ = false;
-    std::atomic<bool> timedOut_{false};
-    std::thread thread_;  // last: starts once the members above exist
-};
-
-// Runs the job (and the restore the user asks for) and says what it found;
-// its result.
+// `stalled`: the job's stall limit stopped it.
 jobs::JobResult runFlashJob(const Tool& tool, const std::string& chosen, jobs::FlashRun& job, ToolView& view,
-                            const jobs::JobOptions& options, bool restoreWanted) {
+                            const jobs::JobOptions& options, bool restoreWanted, bool& stalled) {
     using jobs::JobEnd;
     using kelvane::texts::ToolText;
     const std::string portName = chosen == kSimPort ? std::string(kSimPort) : chosen;
@@ -247,6 +187,7 @@ jobs::JobResult runFlashJob(const Tool& tool, const std::string& chosen, jobs::F
     };
     const jobs::FlashReport report = job.run(portName, options);
     jobs::JobResult out = report.result;
+    stalled = report.stalled;
     view.flush();
     notRecorded(report);
     if (out.before) tool.result(link::formatPortStatus(tool.text(ToolText::ProbeStatus), chosen, *out.before));
@@ -256,12 +197,11 @@ jobs::JobResult runFlashJob(const Tool& tool, const std::string& chosen, jobs::F
         printChangeList(tool, *out.backup, *out.now);
         const ImageDifference d = compareImages(*out.now, *out.backup);
         tool.error(out.backupPath, format(tool.text(ToolText::Differences), d.bytes, static_cast<int>(d.blocks.size())));
-        view.setAskingUser(true);
         const bool restore = restoreWanted && confirmRestore(tool, chosen, static_cast<int>(d.blocks.size()));
-        view.setAskingUser(false);
         if (restore) {
             const jobs::FlashReport restored = job.restore(portName, out);
             out = restored.result;
+            stalled = restored.stalled;
             notRecorded(restored);
             if (out.end == JobEnd::Done) tool.result(tool.text(kelvane::texts::Message::UploadDone));
         }
@@ -340,7 +280,7 @@ int flashCommand(const Tool& tool) {
         tool.args.positional.empty() ? std::string(bootloader::kFirmwareFileName) : tool.args.positional[0];
     bootloader::UpgradeState state;
     ToolView view(tool);
-    if (const auto failed = loadFirmware(tool, firmware, state, view)) return *failed;
+    if (const auto failed = loadFirmware(tool, firmware, state)) return *failed;
 
     bootloader::StopFlag stop;
     bootloader::StoppableClock wallClock(stop);
@@ -375,14 +315,10 @@ int flashCommand(const Tool& tool) {
     jobs::JobResult out;
     bool timedOut = false;
     {
-        SilenceWatchdog watchdog(view, stop, requestStop);
-        {
-            // As Stop in the window: nothing more is sent, the port closes.
-            interrupt::Guard guard(requestStop);
-            out = runFlashJob(tool, chosen, job, view, options, restoreWanted);
-            if (port.line->isOpen()) port.line->close();
-        }
-        timedOut = watchdog.timedOut();
+        // As Stop in the window: nothing more is sent, the port closes.
+        interrupt::Guard guard(requestStop);
+        out = runFlashJob(tool, chosen, job, view, options, restoreWanted, timedOut);
+        if (port.line->isOpen()) port.line->close();
     }
     const int exit = timedOut ? kNoAnswer : flashExitCode(out, state, watched);
     sayFlashEnd(tool, chosen, exit, timedOut, out, view, *port.line);

@@ -6,31 +6,31 @@
 #include "cli/image_files.h"
 #include "cli/json.h"
 
-#include "image/flat_actions.h"
+#include "image/flat_action_table.h"
 #include "texts/file_texts.h"
 #include "texts/flat_action_texts.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 namespace kelvane::cli {
 
+using kelvane::FlatAction;
 using kelvane::FlatRefusal;
-using kelvane::texts::FlatAction;
+using kelvane::FlatTarget;
+using kelvane::texts::FlatText;
 using kelvane::texts::ToolText;
 
 namespace {
 
-const struct {
-    const char* word;
-    FlatAction action;
-} kActions[] = {
-    {"moved-out", FlatAction::MovedOut},
-    {"new-resident", FlatAction::NewResident},
-    {"lost-key", FlatAction::LostKey},
-    {"general-code", FlatAction::GeneralCode},
-};
+// "moved-out, new-resident, lost-key or general-code".
+std::string actionWords() {
+    std::string words;
+    const auto& rows = kelvane::flatActions();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        words += (i == 0 ? "" : i + 1 == rows.size() ? " or " : ", ") + std::string(rows[i].word);
+    return words;
+}
 
 // A typed code: digits only, else nothing (the action then refuses it as 0).
 std::optional<int> typedCode(const Tool& tool, const char* option) {
@@ -44,19 +44,16 @@ std::optional<int> typedCode(const Tool& tool, const char* option) {
 bool isUsage(FlatRefusal r) { return r == FlatRefusal::BadKeyText || r == FlatRefusal::BadCode; }
 
 std::string codesJson(const kelvane::FlatActionResult& r) {
-    std::string out = "{";
-    const auto add = [&](const char* name, const std::string& value) {
-        out += (out.size() > 1 ? ", " : "") + jsonString(name) + ": " + jsonString(value);
-    };
+    JsonObject out;
     if (r.codes.open) {
         char four[8];
         std::snprintf(four, sizeof four, "%04d", *r.codes.open);
-        add("open", four);
+        out.text("open", four);
     }
-    if (r.codes.main) add("main", std::to_string(*r.codes.main));
-    if (r.codes.general) add("general", std::to_string(*r.codes.general));
-    if (!r.codes.key.empty()) add("key", r.codes.key);
-    return out + "}";
+    if (r.codes.main) out.text("main", std::to_string(*r.codes.main));
+    if (r.codes.general) out.text("general", std::to_string(*r.codes.general));
+    if (!r.codes.key.empty()) out.text("key", r.codes.key);
+    return out.str();
 }
 
 }  // namespace
@@ -65,43 +62,29 @@ int flatCommand(const Tool& tool) {
     const std::string& word = tool.args.positional[0];
     const std::string& path = tool.args.positional[1];
     const std::string& what = tool.args.positional[2];
-    const auto* entry =
-        std::find_if(std::begin(kActions), std::end(kActions), [&](const auto& a) { return word == a.word; });
-    if (entry == std::end(kActions)) {
-        tool.error("", format(tool.text(ToolText::UsageError),
-                              "flat takes moved-out, new-resident, lost-key or general-code, not " + word));
+    const kelvane::FlatActionRow* entry = kelvane::findFlatAction(word);
+    if (!entry) {
+        tool.error("", format(tool.text(ToolText::UsageError), "flat takes " + actionWords() + ", not " + word));
         return kUsage;
     }
     std::optional<kelvane::FlatSlot> slot;
-    if (entry->action == FlatAction::MovedOut || entry->action == FlatAction::NewResident) {
+    if (entry->target == FlatTarget::Flat) {
         slot = kelvane::parseFlat(what);
         if (!slot) {
-            tool.error(
-                "", format(tool.text(ToolText::UsageError), format(kelvane::texts::badFlatText(tool.language), what)));
+            tool.error("", format(tool.text(ToolText::UsageError),
+                                  format(kelvane::texts::flatText(FlatText::BadFlat, tool.language), what)));
             return kUsage;
         }
     }
     const auto file = loadImageFile(tool, path);
     if (!file) return kFileError;
-    kelvane::FlatActionResult r;
-    switch (entry->action) {
-    case FlatAction::MovedOut: r = kelvane::movedOut(file->image, *slot); break;
-    case FlatAction::NewResident:
-        r = kelvane::newResident(
-            file->image, *slot, {tool.args.has("--new-main"), typedCode(tool, "--code"), typedCode(tool, "--main-code")});
-        break;
-    case FlatAction::LostKey: r = kelvane::lostKey(file->image, what, tool.args.value("--new-key")); break;
-    case FlatAction::GeneralCode: {
-        const bool number = !what.empty() && what.size() <= 4 && what.find_first_not_of("0123456789") == std::string::npos;
-        if (number) {
-            r = kelvane::newGeneralCode(file->image, std::stoi(what), typedCode(tool, "--code"));
-        } else {
-            r.refusal = FlatRefusal::BadCode;
-            r.image = file->image;
-        }
-        break;
-    }
-    }
+    kelvane::FlatRequest request;
+    request.newMain = tool.args.has("--new-main");
+    request.open = typedCode(tool, "--code");
+    request.main = typedCode(tool, "--main-code");
+    request.general = typedCode(tool, "--code");
+    request.newKey = tool.args.value("--new-key");
+    const kelvane::FlatActionResult r = kelvane::runFlatAction(file->image, entry->action, what, request);
     const std::string name = kelvane::texts::flatActionName(entry->action, tool.language);
     if (r.refusal != FlatRefusal::None) {
         tool.error(path, name + ": " + kelvane::texts::flatRefusalText(r.refusal, tool.language));
@@ -116,10 +99,15 @@ int flatCommand(const Tool& tool) {
     ToolRegister(tool).editedFile(out, r.image, file->image);
     const auto lines = kelvane::texts::newCodeLines(r, slot ? kelvane::flatText(*slot) : std::string(), tool.language);
     if (tool.args.has("--json")) {
-        std::cout << "{\"action\": " << jsonString(word) << ", \"name\": " << jsonString(name)
-                  << ", \"codes\": " << codesJson(r) << ", \"keysRemoved\": " << r.keysRemoved
-                  << ", \"saved\": " << jsonString(out)
-                  << ",\n \"changes\": " << changeListJson(r.changes, tool.language) << "}\n";
+        tool.result(JsonObject()
+                        .text("action", word)
+                        .text("name", name)
+                        .raw("codes", codesJson(r))
+                        .number("keysRemoved", r.keysRemoved)
+                        .text("saved", out)
+                        .breakLine()
+                        .raw("changes", changeListJson(r.changes, tool.language))
+                        .str());
         return kDone;
     }
     tool.result(name + (slot ? " " + kelvane::flatText(*slot) : std::string()));

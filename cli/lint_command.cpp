@@ -15,16 +15,15 @@ int lintCommand(const Tool& tool) {
     if (!file) return kFileError;
     const std::vector<kelvane::Warning> warnings = kelvane::checkConfiguration(file->image);
     if (tool.args.has("--json")) {
-        std::string out = "[";
-        for (std::size_t i = 0; i < warnings.size(); ++i) {
-            const auto& w = warnings[i];
-            out += std::string(i ? ",\n " : "") + "{\"kind\": " + jsonString(kelvane::warningKindId(w.kind)) +
-                   ", \"severity\": " +
-                   jsonString(kelvane::severityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning") +
-                   ", \"place\": " + jsonString(kelvane::texts::warningPlaceText(w, tool.language)) +
-                   ", \"text\": " + jsonString(kelvane::texts::warningText(w, tool.language)) + "}";
-        }
-        tool.result(out + "]");
+        std::vector<std::string> items;
+        for (const auto& w : warnings)
+            items.push_back(JsonObject()
+                                .text("kind", kelvane::warningKindId(w.kind))
+                                .text("severity", kelvane::severityOf(w.kind) == kelvane::Severity::Info ? "info" : "warning")
+                                .text("place", kelvane::texts::warningPlaceText(w, tool.language))
+                                .text("text", kelvane::texts::warningText(w, tool.language))
+                                .str());
+        tool.result(jsonArray(items));
     } else {
         for (const auto& w : warnings)
             tool.result(std::string(kelvane::texts::severityText(kelvane::severityOf(w.kind), tool.language)) + " - " +

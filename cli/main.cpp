@@ -3,8 +3,8 @@
 #include "link/net_port.h"
 #include "cli/arguments.h"
 #include "texts/language_table.h"
-#include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/tool_context.h"
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 
@@ -39,11 +39,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args = utf8Arguments(argc, argv);
     const ParseResult parsed = parseArguments(args);
     const Invocation& inv = parsed.invocation;
-    // Only the cards and the visit report need fonts and a paint device; they
-    // get them without a display from the offscreen platform.
+    // A command that needs fonts and a paint device gets them without a
+    // display from the offscreen platform.
     std::unique_ptr<QCoreApplication> app;
-    if (parsed.error.empty() && inv.command &&
-        (std::string(inv.command->name) == "cards" || std::string(inv.command->name) == "report")) {
+    if (parsed.error.empty() && inv.command && inv.command->needs == Needs::Display) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
@@ -84,26 +83,5 @@ int main(int argc, char** argv) {
     if (inv.has("--technician")) kelvane::registry::setTechnicianForRun(inv.value("--technician"));
     if (inv.has("--ca-file")) kelvane::link::setGatewayCaFile(inv.value("--ca-file"));
     if (inv.has("--port")) tool.warnIfUnencrypted(inv.value("--port"));
-    const std::string name = inv.command->name;
-    if (name == "ports") return portsCommand(tool);
-    if (name == "probe") return probeCommand(tool);
-    if (name == "download") return downloadCommand(tool);
-    if (name == "upload") return uploadCommand(tool);
-    if (name == "check") return checkCommand(tool);
-    if (name == "show") return showCommand(tool);
-    if (name == "diff") return diffCommand(tool);
-    if (name == "flash") return flashCommand(tool);
-    if (name == "cards") return cardsCommand(tool);
-    if (name == "export-csv") return exportCsvCommand(tool);
-    if (name == "import-csv") return importCsvCommand(tool);
-    if (name == "lint") return lintCommand(tool);
-    if (name == "merge") return mergeCommand(tool);
-    if (name == "line-test") return lineTestCommand(tool);
-    if (name == "support-bundle") return supportBundleCommand(tool);
-    if (name == "register") return registerCommand(tool);
-    if (name == "flat") return flatCommand(tool);
-    if (name == "key") return keyCommand(tool);
-    if (name == "report") return reportCommand(tool);
-    tool.error(name, "not available in this build");
-    return kUsage;
+    return inv.command->run(tool);
 }

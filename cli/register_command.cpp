@@ -12,6 +12,7 @@
 #include "registry/company_sync.h"
 
 #include "files/data_file.h"
+#include "texts/visit_texts.h"
 
 #include <atomic>
 
@@ -23,7 +24,6 @@ using kelvane::texts::ToolText;
 namespace {
 
 std::string optionalNumber(const std::optional<int>& n) { return n ? std::to_string(*n) : "-"; }
-std::string optionalJson(const std::optional<int>& n) { return n ? std::to_string(*n) : "null"; }
 std::string orDash(const std::string& s) { return s.empty() ? "-" : s; }
 
 // A field of a tab-separated line: its own tabs and line breaks shown as
@@ -43,30 +43,6 @@ std::string field(const std::string& s) {
         }
     }
     return out;
-}
-
-// The one writer of the command's JSON: an object's fields in order, each
-// value written as JSON already (jsonString() for texts).
-class JsonObject {
-public:
-    JsonObject& raw(const char* name, const std::string& value) {
-        text_ += std::string(text_.size() > 1 ? ", \"" : "\"") + name + "\": " + value;
-        return *this;
-    }
-    JsonObject& text(const char* name, const std::string& value) { return raw(name, jsonString(value)); }
-    JsonObject& number(const char* name, long long value) { return raw(name, std::to_string(value)); }
-    JsonObject& number(const char* name, const std::optional<int>& value) { return raw(name, optionalJson(value)); }
-    JsonObject& flag(const char* name, bool value) { return raw(name, value ? "true" : "false"); }
-    std::string str() const { return text_ + "}"; }
-
-private:
-    std::string text_ = "{";
-};
-
-std::string jsonArray(const std::vector<std::string>& items, const char* separator = ",\n ") {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? separator : "") + items[i];
-    return out + "]";
 }
 
 JsonObject controllerJson(const registry::Controller& c) {
@@ -158,8 +134,7 @@ int showController(const Tool& tool, registry::Register* r, const registry::Cont
     if (tool.args.has("--json")) {
         std::vector<std::string> list;
         for (const auto& v : visits) list.push_back(visitJson(v));
-        tool.result(
-            controllerJson(*c).raw("visitList", list.empty() ? "[]" : "[\n  " + jsonArray(list, ",\n  ").substr(1)).str());
+        tool.result(controllerJson(*c).raw("visitList", jsonArray(list, ",", "\n  ")).str());
         return kDone;
     }
     tool.result(buildingName(c->key, c));
@@ -169,8 +144,10 @@ int showController(const Tool& tool, registry::Register* r, const registry::Cont
     // kind, technician, port, outcome, changes since the image before
     // ("-": no image or nothing to compare with).
     for (const auto& v : visits)
-        tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + registry::kindName(v.kind) + "\t" + field(v.technician) +
-                    "\t" + field(v.port) + "\t" + v.outcome + "\t" + (v.hasImage ? optionalNumber(v.changes) : "-"));
+        tool.result(std::to_string(v.id) + "\t" + v.time + "\t" + kelvane::texts::visitKindText(v.kind, tool.language) +
+                    "\t" + field(v.technician) + "\t" + field(v.port) + "\t" +
+                    kelvane::texts::outcomeText(v.outcome, tool.language) + "\t" +
+                    (v.hasImage ? optionalNumber(v.changes) : "-"));
     return kDone;
 }
 

@@ -68,14 +68,17 @@ int reportCommand(const Tool& tool) {
     if (!recorded) tool.error("", format(kelvane::texts::reportText(ReportText::NotRecorded, tool.language), why));
     if (tool.args.has("--json")) {
         const auto& r = *gathered.report;
-        std::cout << "{\"report\": " << jsonString(out)
-                  << ", \"controller\": " << jsonString(kelvane::registry::keyText(r.controller.key))
-                  << ", \"visit\": " << r.visit.id
-                  << ", \"previousVisit\": " << (r.previous ? std::to_string(r.previous->id) : "null")
-                  << ", \"changes\": " << sheet.sections[0].lines.size() << ", \"warnings\": " << r.warnings.size()
-                  << ", \"codesShown\": " << (codes == kelvane::texts::CodeView::Shown ? "true" : "false")
-                  << ", \"linesLeftOut\": " << fit.linesLeftOut << ", \"recorded\": " << (recorded ? "true" : "false")
-                  << "}\n";
+        tool.result(JsonObject()
+                        .text("report", out)
+                        .text("controller", kelvane::registry::keyText(r.controller.key))
+                        .number("visit", r.visit.id)
+                        .raw("previousVisit", r.previous ? std::to_string(r.previous->id) : "null")
+                        .number("changes", static_cast<long long>(sheet.sections[0].lines.size()))
+                        .number("warnings", static_cast<long long>(r.warnings.size()))
+                        .flag("codesShown", codes == kelvane::texts::CodeView::Shown)
+                        .number("linesLeftOut", fit.linesLeftOut)
+                        .flag("recorded", recorded)
+                        .str());
         return kDone;
     }
     tool.result(buildingName(found.controller->key, &*found.controller));

@@ -33,6 +33,12 @@ std::string header(kelvane::GridId id, int column, int language) {
     return t ? t : std::to_string(column);
 }
 
+std::string jsonCells(const std::vector<std::string>& cells) {
+    std::vector<std::string> items;
+    for (const std::string& cell : cells) items.push_back(jsonString(cell));
+    return jsonArray(items, ", ");
+}
+
 bool rowEmpty(const kelvane::Grid::Row& row) {
     for (const auto& cell : row)
         if (!cell.empty()) return false;
@@ -47,54 +53,51 @@ int showCommand(const Tool& tool) {
     if (!file) return kFileError;
     const kelvane::WindowData w = kelvane::showImage(file->image);
     const bool json = tool.args.has("--json");
-    std::string out;
-    if (json)
-        out = "{\"file\": " + jsonString(path) + ",\n \"description\": " + jsonString(file->description) +
-              ",\n \"settings\": [";
-    bool first = true;
+    std::vector<std::string> settings;
     for (const auto& p : kelvane::parameterTable()) {
         const auto& state = w.controls.at(p.control);
         const std::string label = kelvane::texts::settingCaption(p, tool.language);
         const std::string value = kelvane::texts::settingValueText(p, state, tool.language);
-        if (json) {
-            out += std::string(first ? "\n  " : ",\n  ") + "{\"number\": " + jsonString(p.number) +
-                   ", \"control\": " + jsonString(p.control) + ", \"label\": " + jsonString(label) +
-                   ", \"value\": " + jsonString(value) + "}";
-        } else {
+        if (json)
+            settings.push_back(JsonObject()
+                                   .text("number", p.number)
+                                   .text("control", p.control)
+                                   .text("label", label)
+                                   .text("value", value)
+                                   .str());
+        else
             tool.result(std::string(p.number) + "  " + label + ": " + value);
-        }
-        first = false;
     }
-    if (json) out += "],\n \"tables\": {";
+    JsonObject tables(",", "\n  ");
     for (int g = 0; g < kelvane::kGridCount; ++g) {
         const auto id = static_cast<kelvane::GridId>(g);
         const kelvane::Grid& grid = w.grid(id);
         std::vector<std::string> headers;
         for (int c = 0; c < grid.columns(); ++c) headers.push_back(header(id, c, tool.language));
-        if (json) {
-            out += std::string(g ? ",\n  " : "\n  ") + jsonString(kTableNames[g]) + ": {\"columns\": [";
-            for (std::size_t c = 0; c < headers.size(); ++c) out += (c ? ", " : "") + jsonString(headers[c]);
-            out += "], \"rows\": [";
-        }
-        int n = 0;
+        std::vector<std::string> rows;
         for (int r = 1; r < grid.rowCount(); ++r) {
             const auto& row = grid.rows[static_cast<std::size_t>(r)];
             if (rowEmpty(row)) continue;
-            ++n;
             if (json) {
-                out += std::string(n > 1 ? ",\n    [" : "\n    [");
-                for (std::size_t c = 0; c < row.size(); ++c) out += (c ? ", " : "") + jsonString(row[c]);
-                out += "]";
+                rows.push_back(jsonCells(row));
             } else {
-                std::string line = std::string(kTableNames[g]) + " " + std::to_string(n) + ":";
+                std::string line = std::string(kTableNames[g]) + " " + std::to_string(rows.size() + 1) + ":";
                 for (std::size_t c = 0; c < row.size(); ++c) line += (c ? "; " : " ") + headers[c] + " " + row[c];
                 tool.result(line);
+                rows.emplace_back();
             }
         }
-        if (json) out += "]}";
+        if (json)
+            tables.raw(kTableNames[g],
+                       JsonObject().raw("columns", jsonCells(headers)).raw("rows", jsonArray(rows, ",", "\n    ")).str());
     }
     if (json) {
-        tool.result(out + "}}");
+        tool.result(JsonObject(",\n ")
+                        .text("file", path)
+                        .text("description", file->description)
+                        .raw("settings", jsonArray(settings, ",", "\n  "))
+                        .raw("tables", tables.str())
+                        .str());
     } else {
         tool.result(std::string(kelvane::texts::groupCaption(kelvane::SettingsGroup::Description, tool.language)) +
                     ": " + file->description);
@@ -108,44 +111,44 @@ const char* const kRowKinds[] = {"added", "removed", "changed"};
 const char* const kRegions[] = {"free",      "hiddenValues", "reservedSettings", "keys",
                                 "residents", "generalCodes", "digitizers"};
 
-std::string jsonCells(const kelvane::Grid::Row& row) {
-    std::string out = "[";
-    for (std::size_t c = 0; c < row.size(); ++c) out += (c ? ", " : "") + jsonString(row[c]);
-    return out + "]";
-}
-
 }  // namespace
 
 std::string changeListJson(const kelvane::ChangeList& changes, int language) {
-    std::string out = "{\"settings\": [";
-    for (std::size_t i = 0; i < changes.settings.size(); ++i) {
-        const auto& s = changes.settings[i];
+    std::vector<std::string> settings, rows, bytes, blocks;
+    for (const auto& s : changes.settings) {
         const auto& p = *s.parameter;
-        out += std::string(i ? ",\n  " : "\n  ") + "{\"number\": " + jsonString(p.number) +
-               ", \"control\": " + jsonString(p.control) +
-               ", \"label\": " + jsonString(kelvane::texts::settingCaption(p, language)) +
-               ", \"before\": " + jsonString(kelvane::texts::settingValueText(p, s.before, language)) +
-               ", \"after\": " + jsonString(kelvane::texts::settingValueText(p, s.after, language)) + "}";
+        settings.push_back(JsonObject()
+                               .text("number", p.number)
+                               .text("control", p.control)
+                               .text("label", kelvane::texts::settingCaption(p, language))
+                               .text("before", kelvane::texts::settingValueText(p, s.before, language))
+                               .text("after", kelvane::texts::settingValueText(p, s.after, language))
+                               .str());
     }
-    out += "],\n \"rows\": [";
-    for (std::size_t i = 0; i < changes.rows.size(); ++i) {
-        const auto& r = changes.rows[i];
-        out += std::string(i ? ",\n  " : "\n  ") + "{\"table\": " + jsonString(kTableNames[static_cast<int>(r.grid)]) +
-               ", \"change\": " + jsonString(kRowKinds[static_cast<int>(r.kind)]) +
-               ", \"before\": " + jsonCells(r.before) + ", \"after\": " + jsonCells(r.after) + "}";
-    }
-    out += "],\n \"bytes\": [";
-    for (std::size_t i = 0; i < changes.bytes.size(); ++i) {
-        const auto& b = changes.bytes[i];
-        out += std::string(i ? ",\n  " : "\n  ") + "{\"region\": " + jsonString(kRegions[static_cast<int>(b.region)]) +
-               ", \"first\": " + std::to_string(b.first) + ", \"last\": " + std::to_string(b.last) +
-               ", \"count\": " + std::to_string(b.count) + "}";
-    }
-    out += "],\n \"blocks\": [";
-    for (std::size_t i = 0; i < changes.blocks.size(); ++i) out += (i ? ", " : "") + std::to_string(changes.blocks[i]);
+    for (const auto& r : changes.rows)
+        rows.push_back(JsonObject()
+                           .text("table", kTableNames[static_cast<int>(r.grid)])
+                           .text("change", kRowKinds[static_cast<int>(r.kind)])
+                           .raw("before", jsonCells(r.before))
+                           .raw("after", jsonCells(r.after))
+                           .str());
+    for (const auto& b : changes.bytes)
+        bytes.push_back(JsonObject()
+                            .text("region", kRegions[static_cast<int>(b.region)])
+                            .number("first", b.first)
+                            .number("last", b.last)
+                            .number("count", b.count)
+                            .str());
+    for (const int block : changes.blocks) blocks.push_back(std::to_string(block));
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", changes.uploadSeconds());
-    return out + "],\n \"uploadSeconds\": " + seconds + "}";
+    return JsonObject(",\n ")
+        .raw("settings", jsonArray(settings, ",", "\n  "))
+        .raw("rows", jsonArray(rows, ",", "\n  "))
+        .raw("bytes", jsonArray(bytes, ",", "\n  "))
+        .raw("blocks", jsonArray(blocks, ", "))
+        .raw("uploadSeconds", seconds)
+        .str();
 }
 
 int diffCommand(const Tool& tool) {

@@ -1,5 +1,6 @@
 #pragma once
 // How long kvtool waits at most, as its --help and docs/kvtool.md state them.
+#include "jobs/stall_watch.h"
 #include "link/quiet_line.h"
 #include "link/transfer.h"
 
@@ -14,7 +15,8 @@ constexpr int kTransferLimitMs = kelvane::link::kQuietLineLimitMs + kelvane::lin
 
 // Longest time the bootloader may stay without a visible step (a status text
 // or a programmed block) before a flash is given up as a time-out; covers the
-// wait for the banner, which the protocol itself repeats without end.
-constexpr int kFlashSilenceMs = 60000;
+// wait for the banner, which the protocol itself repeats without end. The
+// job's own limit (jobs/stall_watch.h), the same in Orva_Upgrade.
+constexpr int kFlashSilenceMs = kelvane::jobs::kFlashStallMs;
 
 }  // namespace kelvane::cli

@@ -65,6 +65,7 @@ enum class FlatRefusal {
     BadCode,            // a typed code the controller cannot store (1..9999)
     NoFreeCode,         // every allowed code is taken
     RandomFailed,       // the system's generator gave nothing
+    Count               // not a refusal: how many there are
 };
 
 // The codes an action made, when it made them.

@@ -45,6 +45,7 @@ enum class StepCause {
     NoBackup,          // nothing to compare with: there is no backup
     NotIdentified,     // the controller did not answer before the flash, so it is not waited for
     FromBootloader,    // the controller sat in its bootloader: nothing to identify or back up
+    Stalled,           // no step of the bootloader or the controller for `seconds` s (jobs/stall_watch.h)
 };
 
 // What the technician can do after a job that did not end well.

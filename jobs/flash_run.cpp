@@ -5,8 +5,11 @@
 namespace kelvane::jobs {
 
 FlashRun::FlashRun(link::Line& line, link::Clock& clock, bootloader::StopFlag& stop, JobView& view,
-                   bootloader::UpgradeState& state, FlashSetting setting)
-    : setting_(std::move(setting)), stop_(stop), job_(line, clock, stop, view, state) {
+                   bootloader::UpgradeState& state, FlashSetting setting, int stallLimitMs)
+    : setting_(std::move(setting)),
+      stop_(stop),
+      watch_(line, clock, stop, view, stallLimitMs),
+      job_(watch_.line(), clock, stop, watch_.view(), state) {
     const std::string folder = setting_.backupFolder;
     job_.keepBackup = [folder](const Image& image, const link::ProbeReply& id) {
         return keepFlashBackup(folder, image, id);
@@ -27,18 +30,23 @@ std::string FlashRun::record(const JobResult& result, bool restore) {
     return why;
 }
 
-FlashReport FlashRun::run(const std::string& device, const JobOptions& options) {
+FlashReport FlashRun::finish(JobResult result, bool restore) {
     FlashReport report;
-    report.result = job_.run(device, options);
-    report.notRecorded = record(report.result, false);
+    report.result = std::move(result);
+    report.stalled = watch_.stalled();
+    if (report.stalled) markStalled(report.result, watch_.limitMs());
+    report.notRecorded = record(report.result, restore);
     return report;
 }
 
+FlashReport FlashRun::run(const std::string& device, const JobOptions& options) {
+    watch_.restart();
+    return finish(job_.run(device, options), false);
+}
+
 FlashReport FlashRun::restore(const std::string& device, const JobResult& job) {
-    FlashReport report;
-    report.result = job_.restore(device, job);
-    report.notRecorded = record(report.result, true);
-    return report;
+    watch_.restart();
+    return finish(job_.restore(device, job), true);
 }
 
 }  // namespace kelvane::jobs

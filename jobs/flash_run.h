@@ -4,6 +4,7 @@
 // building register. Orva_Upgrade's window runs it on its worker thread,
 // kvtool in its command; each only asks its questions and shows the result.
 #include "jobs/flash_job.h"
+#include "jobs/stall_watch.h"
 #include "registry/building_register.h"
 
 #include <functional>
@@ -30,12 +31,16 @@ struct FlashSetting {
 struct FlashReport {
     JobResult result;
     std::string notRecorded;  // why the job is not in the register; empty when it is (or none is kept)
+    // The stall limit stopped it (the running step failed with StepCause::Stalled).
+    bool stalled = false;
 };
 
 class FlashRun {
 public:
+    // The job runs under the stall limit (stallLimitMs of `clock` without a
+    // sign of the bootloader or the controller).
     FlashRun(link::Line& line, link::Clock& clock, bootloader::StopFlag& stop, JobView& view,
-             bootloader::UpgradeState& state, FlashSetting setting);
+             bootloader::UpgradeState& state, FlashSetting setting, int stallLimitMs = kFlashStallMs);
 
     // `device` as the port opens (the same as setting.port but for a prefix).
     FlashReport run(const std::string& device, const JobOptions& options);
@@ -48,9 +53,11 @@ public:
 
 private:
     std::string record(const JobResult& result, bool restore);
+    FlashReport finish(JobResult result, bool restore);
 
     FlashSetting setting_;
     bootloader::StopFlag& stop_;
+    StallWatch watch_;
     FlashJob job_;
 };
 

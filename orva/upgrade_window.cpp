@@ -105,38 +105,6 @@ QString utf8(const char* text) { return QString::fromUtf8(text); }
 
 QSettings programSettings() { return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Orva_Upgrade")); }
 
-// A firmware file is a little over 120 KB; anything far larger is not one
-// and is not read for its fingerprint.
-constexpr qint64 kLargestHashed = 4 * 1024 * 1024;
-
-// The file's name, size, modification time and SHA-256 (two lines of 32
-// digits in a narrow face), as rich text.
-QString describeFile(const QString& path) {
-    const QFileInfo info(path);
-    const QString name = info.fileName().toHtmlEscaped();
-    if (!info.isFile()) return utf8(texts::kNoFileNamed).toHtmlEscaped() + name;
-    QString text = QStringLiteral("<b>%1</b><br>%2 B \u00B7 %3")
-                       .arg(name, QLocale(QLocale::Polish).toString(info.size()),
-                            info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
-    QString hash;
-    QFile file(path);
-    if (info.size() > kLargestHashed) {
-        hash = utf8(texts::kFileTooLarge);
-    } else if (file.open(QIODevice::ReadOnly)) {
-        QCryptographicHash sha(QCryptographicHash::Sha256);
-        sha.addData(file.read(kLargestHashed + 1));
-        const QString hex = QString::fromLatin1(sha.result().toHex());
-        hash = QStringLiteral("<span style=\"font-family:monospace; font-size:9px\">%1<br>%2</span>")
-                   .arg(hex.left(32), hex.mid(32));
-    }
-    return text + QStringLiteral("<br>SHA-256:<br>") + hash;
-}
-
-QString changeText(const kelvane::Image& before, const kelvane::Image& after) {
-    using namespace kelvane::texts;
-    return QString::fromStdString(changeListText(describeChanges(kelvane::listChanges(before, after), kPolish)));
-}
-
 // The building register, opened on the job's thread, which also lets it go
 // (a database connection belongs to the thread that made it); null with why
 // when it cannot be (also a line in the program's log).
@@ -160,17 +128,6 @@ std::shared_ptr<registry::Register> openRegister(std::string& why) {
     why = reg->error();
     qWarning("The visit was not recorded in the register: %s", why.c_str());
     return nullptr;
-}
-
-// The building's name the register keeps for the controller; empty when it
-// keeps none (or there is no register).
-QString buildingName(int id, int serial) {
-    namespace registry = kelvane::registry;
-    if (!registry::Register::available()) return {};
-    registry::Register reg;
-    if (!reg.open(registry::Register::defaultPath())) return {};
-    const auto controller = reg.controller(registry::ControllerKey{id, serial});
-    return controller ? QString::fromStdString(controller->name).trimmed() : QString();
 }
 
 }  // namespace
@@ -339,90 +296,12 @@ void UpgradeWindow::stopRun() {
     }
 }
 
-QString UpgradeWindow::firmwarePath() const {
-    return chosenFile_.isEmpty() ? QDir::current().absoluteFilePath(QString::fromLatin1(bootloader::kFirmwareFileName))
-                                 : chosenFile_;
-}
-
-void UpgradeWindow::showFirmwareInfo() {
-    fileInfo_->setText(describeFile(firmwarePath()));
-    fileInfo_->setToolTip(QDir::toNativeSeparators(firmwarePath()));
-}
-
-void UpgradeWindow::ChooseFile() {
-    if (running()) return;
-    QSettings settings = programSettings();
-    const QString folder = settings.value(QString::fromLatin1(kFirmwareFolderKey), QDir::currentPath()).toString();
-    const QString path =
-        QFileDialog::getOpenFileName(this, utf8(texts::kChooseFileTitle), folder, utf8(texts::kFileFilter));
-    if (path.isEmpty()) return;
-    settings.setValue(QString::fromLatin1(kFirmwareFolderKey), QFileInfo(path).absolutePath());
-    chooseFirmware(path);
-}
-
-bool UpgradeWindow::chooseFirmware(const QString& path) {
-    if (running()) return false;
-    // The same checks as at Start, on a scratch state: a file that is not
-    // firmware is refused now and the earlier choice stays.
-    bootloader::UpgradeState scratch;
-    struct Quiet : bootloader::UpgradeReport {
-        void showStatus(const bootloader::UpgradeStatus&) override {}
-        void setProgressRange(int, int) override {}
-        void setProgress(int) override {}
-        void runEnded() override {}
-    } quiet;
-    const QString name = QFileInfo(path).fileName();
-    if (!bootloader::loadFirmwareImageFrom(QFile::encodeName(path).toStdString(), scratch, quiet)) {
-        statusLine_->setText(utf8(QFileInfo(path).isFile() ? texts::kBadFileNamed : texts::kNoFileNamed) + name);
-        statusLine_->setToolTip(QDir::toNativeSeparators(path));
-        return false;
-    }
-    chosenFile_ = QFileInfo(path).absoluteFilePath();
-    statusLine_->clear();
-    statusLine_->setToolTip(QString());
-    showFirmwareInfo();
-    return true;
-}
-
 bool UpgradeWindow::ask(const QString& title, const QString& text, const QString& details) {
     if (question_) return question_(title, text, details);
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
     if (!details.isEmpty()) box.setDetailedText(details);
     return box.exec() == QMessageBox::Yes;
-}
-
-void UpgradeWindow::resetChecklist() {
-    steps_ = {};
-    identity_.clear();
-    building_.clear();
-    firmwareBefore_ = -1;
-    showChecklist();
-}
-
-void UpgradeWindow::showChecklist() {
-    using jobs::JobStep;
-    using jobs::StepState;
-    QStringList lines{identity_};
-    for (std::size_t i = 0; i < steps_.size(); ++i) {
-        const StepLine& l = steps_[i];
-        const auto step = static_cast<JobStep>(i);
-        if (step == JobStep::Restore && !l.shown) continue;
-        QString line = QString::fromStdString(kelvane::texts::stepName(step, kelvane::texts::kPolish));
-        if (l.shown) {
-            const auto state = static_cast<StepState>(l.state);
-            if (state == StepState::Running && l.percent >= 0) {
-                line += QStringLiteral(" %1 %").arg(l.percent);
-            } else {
-                const QString word =
-                    QString::fromStdString(kelvane::texts::stepStateWord(step, state, kelvane::texts::kPolish));
-                line += (state == StepState::Skipped ? QStringLiteral(": ") : QStringLiteral(" ")) + word;
-            }
-            if (!l.note.isEmpty()) line += QLatin1Char(' ') + l.note;
-        }
-        lines << line;
-    }
-    checklist_->setText(lines.join(QLatin1Char('\n')));
 }
 
 RunRequest UpgradeWindow::jobRequest(const QString& port, bool fromBootloader) {
@@ -488,13 +367,7 @@ void UpgradeWindow::StartStop(bool fromBootloader) {
             statusLine_->setToolTip(QString::fromUtf8(kelvane::texts::upgrade::kSearchedIn) +
                                     QDir::toNativeSeparators(QDir::currentPath()));
     } else {
-        loaded = bootloader::loadFirmwareImageFrom(QFile::encodeName(chosenFile_).toStdString(), state_, view);
-        if (!loaded) {
-            const bool missing = view.last == bootloader::UpgradeMessage::NoFile;
-            statusLine_->setText(utf8(missing ? texts::kNoFileNamed : texts::kBadFileNamed) +
-                                 QFileInfo(chosenFile_).fileName());
-            statusLine_->setToolTip(QDir::toNativeSeparators(chosenFile_));
-        }
+        loaded = readChosenFirmware(chosenFile_, state_);
     }
     if (!loaded || device.empty()) {
         button_->setText(QStringLiteral("Start"));
@@ -564,119 +437,6 @@ bool UpgradeWindow::startRun(const std::string& device, RunRequest request) {
     return false;
 }
 
-void UpgradeWindow::onStep(int run, int step, int state) {
-    if (run != activeRunId_ || step < 0 || step >= static_cast<int>(steps_.size())) return;
-    StepLine& line = steps_[static_cast<std::size_t>(step)];
-    line.shown = true;
-    line.state = state;
-    line.percent = -1;
-    // A transfer's progress fills the bar as the flash's does; it starts empty.
-    const auto started = static_cast<jobs::JobStep>(step);
-    if (state == static_cast<int>(jobs::StepState::Running) &&
-        (started == jobs::JobStep::Backup || started == jobs::JobStep::Verify || started == jobs::JobStep::Restore))
-        progressBar_->setValue(progressBar_->minimum());
-    showChecklist();
-}
-
-void UpgradeWindow::onStepProgress(int run, int step, int position, int high) {
-    if (run != activeRunId_ || step < 0 || step >= static_cast<int>(steps_.size()) || high <= 0) return;
-    StepLine& line = steps_[static_cast<std::size_t>(step)];
-    line.shown = true;
-    line.percent = position * 100 / high;
-    progressBar_->setRange(0, high);
-    progressBar_->setValue(position);
-    showChecklist();
-}
-
-void UpgradeWindow::onIdentified(int run, int id, int serial, int firmware, bool after) {
-    if (run != activeRunId_) return;
-    if (!after || firmwareBefore_ < 0) {
-        if (!after) firmwareBefore_ = firmware;
-        building_ = buildingName(id, serial);
-        if (!after && !building_.isEmpty()) changes_->setPlainText(utf8(texts::kBuilding) + building_);
-    }
-    // Both versions once the controller is back, so that a smaller number
-    // does not read as a step back.
-    const int before = firmwareBefore_ >= 0 ? firmwareBefore_ : firmware;
-    // On a line of their own once both are known: the checklist is narrow.
-    identity_ =
-        QStringLiteral("ID: %1 Ser: %2").arg(id).arg(serial) +
-        (after && firmware != before ? QStringLiteral("\n") : QStringLiteral(" ")) +
-        QString::fromStdString(kelvane::texts::firmwareVersions(before, after ? firmware : -1, kelvane::texts::kPolish));
-    showChecklist();
-}
-
-void UpgradeWindow::showOutcome(const jobs::JobResult& out, bool restore) {
-    using jobs::JobEnd;
-    using jobs::JobStep;
-    constexpr int pl = kelvane::texts::kPolish;
-    lastOutcome_ = out;
-    StepLine& verify = steps_[static_cast<std::size_t>(restore ? JobStep::Restore : JobStep::Verify)];
-    QStringList box;
-    if (!building_.isEmpty()) box << utf8(texts::kBuilding) + building_;
-    const char* status = nullptr;
-    switch (out.end) {
-    case JobEnd::Done:
-        if (out.now) {
-            verify.note = utf8(texts::kSame);
-            box << utf8(restore ? texts::kConfigurationRestored : texts::kConfigurationSame);
-        }
-        break;
-    case JobEnd::Changed:
-        verify.note = utf8(texts::kChanged) + QString::number(out.changedBlocks.size());
-        box << utf8(texts::kConfigurationChanged) << changeText(*out.backup, *out.now);
-        break;
-    case JobEnd::NoController: status = texts::kNoController; break;
-    case JobEnd::LineBusy: status = texts::kLineBusy; break;
-    case JobEnd::BackupFailed: status = texts::kBackupFailed; break;
-    case JobEnd::NotBack: status = texts::kNotBack; break;
-    case JobEnd::VerifyFailed: status = texts::kVerifyFailed; break;
-    case JobEnd::RestoreFailed: status = texts::kRestoreFailed; break;
-    case JobEnd::PortError: status = kelvane::texts::upgrade::kPortBusy; break;
-    case JobEnd::FlashFailed:
-    case JobEnd::Stopped: break;  // the bootloader's own message stays
-    }
-    // The failed step with its cause, then what to do next.
-    if (const auto failed = out.failedStep(); failed && out.end != JobEnd::Stopped) {
-        const QString line = QString::fromStdString(kelvane::texts::stepLine(*failed, out.step(*failed), pl));
-        box << line;
-        if (status) {
-            statusLine_->setText(utf8(status));
-            statusLine_->setToolTip(line);
-        }
-    } else if (status) {
-        statusLine_->setText(utf8(status));
-        statusLine_->setToolTip(QString());
-    }
-    if (out.end != JobEnd::Stopped) {
-        const std::string next = kelvane::texts::nextStepText(out.next(), pl);
-        if (!next.empty()) box << QString::fromStdString(next);
-    }
-    if (!restore && !out.backupPath.empty())
-        box << utf8(texts::kBackupKept) + QDir::toNativeSeparators(QString::fromStdString(out.backupPath));
-    changes_->setPlainText(box.join(QLatin1Char('\n')));
-    restoreButton_->setEnabled(out.end == JobEnd::Changed && out.backup && out.now);
-    showChecklist();
-    // Silent after a flash that stopped halfway: it may sit in its bootloader.
-    if (out.end == JobEnd::NoController) QTimer::singleShot(0, this, &UpgradeWindow::offerFlashAgain);
-}
-
-void UpgradeWindow::showChangeList() {
-    QDialog dialog(this);
-    dialog.setWindowTitle(utf8(texts::kChangeListTitle));
-    auto* text = new QPlainTextEdit(changes_->toPlainText(), &dialog);
-    text->setReadOnly(true);
-    text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    buttons->button(QDialogButtonBox::Close)->setText(utf8(texts::kClose));
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    dialog.resize(640, 420);
-    dialog.exec();
-}
-
 void UpgradeWindow::keyPressEvent(QKeyEvent* event) {
     // Esc while the backup downloads: skip it, after asking.
     const StepLine& backup = steps_[static_cast<std::size_t>(jobs::JobStep::Backup)];
@@ -688,51 +448,6 @@ void UpgradeWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-void UpgradeWindow::onStatusCleared(int run) {
-    if (run != activeRunId_) return;
-    statusLine_->clear();
-    statusLine_->setToolTip(QString());
-}
-
-void UpgradeWindow::onStatusDetail(int run, const QString& text) {
-    if (run == activeRunId_) statusLine_->setToolTip(text);
-}
-
-void UpgradeWindow::onStatusAppended(int run, const QString& text) {
-    if (run == activeRunId_) statusLine_->setText(statusLine_->text() + text);
-}
-
-void UpgradeWindow::onProgressRange(int run, int low, int high) {
-    if (run == activeRunId_) progressBar_->setRange(low, high);
-}
-
-void UpgradeWindow::onProgress(int run, int position) {
-    if (run != activeRunId_) return;
-    progressBar_->setValue(position);
-    // "Programowanie 42 %" beside the bar's blocks.
-    StepLine& flash = steps_[static_cast<std::size_t>(jobs::JobStep::Flash)];
-    const int span = progressBar_->maximum() - progressBar_->minimum();
-    if (flash.state != static_cast<int>(jobs::StepState::Running) || span <= 0) return;
-    const int percent = (position - progressBar_->minimum()) * 100 / span;
-    if (percent == flash.percent) return;
-    flash.percent = percent;
-    showChecklist();
-}
-
-void UpgradeWindow::onRunEnded(int run) {
-    if (run != activeRunId_) return;
-    button_->setText(QStringLiteral("Start"));
-    if (run_) {
-        run_->join();
-        const bool restore = run_->request().kind == RunRequest::Kind::Restore;
-        const jobs::FlashReport report = run_->report();
-        const QString notRecorded = QString::fromStdString(report.notRecorded);
-        run_.reset();
-        showOutcome(report.result, restore);
-        if (!notRecorded.isEmpty()) changes_->appendPlainText(utf8(texts::kNotRecorded) + notRecorded);
-    }
 }
 
 void UpgradeWindow::showEvent(QShowEvent* event) {

@@ -116,6 +116,10 @@ private:
     void showChecklist();
     void showOutcome(const jobs::JobResult& out, bool restore);
     bool ask(const QString& title, const QString& text, const QString& details = QString());
+    // The chosen firmware file read into `state`; false (said in the status line) when it is refused.
+    bool readChosenFirmware(const QString& path, bootloader::UpgradeState& state);
+    // What differs between two configurations, as the change list says it.
+    static QString changeText(const kelvane::Image& before, const kelvane::Image& after);
 
     void onStatusCleared(int run);
     void onStatusAppended(int run, const QString& text);

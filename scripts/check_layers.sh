@@ -33,7 +33,7 @@ resources     yes  -
 shell         yes  image files print link sim session diagnostics registry jobs texts resources
 orva          yes  link sim bootloader session diagnostics registry jobs texts resources
 cli           yes  image files print link sim bootloader session diagnostics registry jobs texts
-campaign      yes  link sim bootloader session texts
+campaign      yes  link sim bootloader session jobs texts
 fuzz          no   image files link sim bootloader
 '
 docs=docs/architecture.md

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks that includes go down the layers (scripts/check_layers.sh) and that the
-# C++ files are formatted (scripts/format-check.sh), builds
+# Checks that includes go down the layers (scripts/check_layers.sh), that the
+# C++ files are formatted (scripts/format-check.sh) and that none is over 500
+# lines but the listed ones (scripts/line-check.sh), builds
 # everything, the benchmarks included, and runs every test: the full build (Qt programs, GUI tests
 # offscreen, pty end-to-end tests), 100,000 seeds of the fault campaign, the
 # Qt-free core again under
@@ -54,6 +55,8 @@ step "Layers"
 bash "$root/scripts/check_layers.sh"
 step "Format"
 bash "$root/scripts/format-check.sh"
+step "Lines"
+bash "$root/scripts/line-check.sh"
 step "Build"
 # The benchmarks are built (not run: they time the real line's speed), so an
 # interface change breaks this build instead of quietly losing a benchmark.

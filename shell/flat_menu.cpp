@@ -1,7 +1,7 @@
 #include "shell/flat_menu.h"
 
 #include "image/code_rules.h"
-#include "image/flat_actions.h"
+#include "image/flat_action_table.h"
 #include "image/window_data.h"
 #include "shell/code_grid.h"
 #include "shell/main_window.h"
@@ -19,21 +19,12 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 
 namespace kelvane::shell {
 
 namespace {
-
-using texts::FlatAction;
-
-GridId gridOf(FlatAction action) {
-    switch (action) {
-    case FlatAction::LostKey: return GridId::Keys;
-    case FlatAction::GeneralCode: return GridId::GeneralCodes;
-    default: return GridId::Residents;
-    }
-}
 
 // Asks for the key that replaces a lost one, for the lost key's local
 // number; nothing when cancelled, an empty text for no new key.
@@ -44,9 +35,9 @@ std::optional<std::string> askNewKey(MainWindow& window, const std::string& loca
     dialog.setWindowTitle(QString::fromUtf8(texts::flatActionName(FlatAction::LostKey, language)));
     dialog.setMinimumWidth(380);
     auto* layout = new QVBoxLayout(&dialog);
-    auto* question = new QLabel(
-        QString::fromUtf8(texts::newKeyQuestion(language)).replace(QLatin1String("%s"), QString::fromStdString(local)),
-        &dialog);
+    auto* question = new QLabel(QString::fromUtf8(texts::flatText(texts::FlatText::NewKeyQuestion, language))
+                                    .replace(QLatin1String("%s"), QString::fromStdString(local)),
+                                &dialog);
     question->setWordWrap(true);
     layout->addWidget(question);
     auto* edit = new QLineEdit(&dialog);
@@ -84,41 +75,23 @@ std::optional<std::string> askNewKey(MainWindow& window, const std::string& loca
     return trimBlanks(edit->text().toStdString());
 }
 
-// The action on the image, with what the row names.
-FlatActionResult act(const Image& image, FlatAction action, const std::string& named, bool newMain,
-                     const std::string& newKey) {
-    switch (action) {
-    case FlatAction::MovedOut:
-    case FlatAction::NewResident: {
-        const auto slot = parseFlat(named);
-        if (!slot) return {FlatRefusal::NoSuchFlat, image, {}, {}, 0};
-        return action == FlatAction::MovedOut ? movedOut(image, *slot)
-                                              : newResident(image, *slot, {newMain, std::nullopt, std::nullopt});
-    }
-    case FlatAction::LostKey: return lostKey(image, named, newKey);
-    case FlatAction::GeneralCode: {
-        const int code = readNumberCell(named);
-        return newGeneralCode(image, code > 0 ? code : -1);
-    }
-    }
-    return {};
-}
-
 }  // namespace
 
 bool runFlatAction(MainWindow& window, FlatAction action, int plainRow, bool newMain) {
     const int language = window.CurrentLanguage();
-    CodeGrid* grid = window.grid(gridOf(action));
+    const FlatActionRow& row = flatActionRow(action);
+    CodeGrid* grid = window.grid(row.grid);
     grid->commitEdit();
-    const std::string named = grid->cell(plainRow, action == FlatAction::LostKey ? 1 : 0).trimmed().toStdString();
+    const std::string named = grid->cell(plainRow, row.namedColumn).trimmed().toStdString();
     if (!window.storeTypedEdits()) return false;
-    std::string newKey;
-    if (action == FlatAction::LostKey && !named.empty()) {
+    FlatRequest request;
+    request.newMain = newMain;
+    if (row.target == FlatTarget::Key && !named.empty()) {
         const auto typed = askNewKey(window, grid->cell(plainRow, 0).trimmed().toStdString());
         if (!typed) return false;
-        newKey = *typed;
+        request.newKey = *typed;
     }
-    const FlatActionResult r = act(window.document().working, action, named, newMain, newKey);
+    const FlatActionResult r = runFlatAction(window.document().working, action, named, request);
     const QString name = QString::fromUtf8(texts::flatActionName(action, language));
     if (r.refusal != FlatRefusal::None) {
         window.showMessage(name + QStringLiteral(": ") + QString::fromUtf8(texts::flatRefusalText(r.refusal, language)));
@@ -148,7 +121,7 @@ bool flatCards(MainWindow& window, int plainRow, const FlatCards& cards, bool pd
     if (!window.storeTypedEdits()) return false;
     const auto slot = parseFlat(named);
     if (!slot) {
-        window.showMessage(QString::fromUtf8(texts::badFlatText(window.CurrentLanguage()))
+        window.showMessage(QString::fromUtf8(texts::flatText(texts::FlatText::BadFlat, window.CurrentLanguage()))
                                .replace(QLatin1String("%s"), QString::fromStdString(named)));
         return false;
     }
@@ -159,44 +132,48 @@ bool flatCards(MainWindow& window, int plainRow, const FlatCards& cards, bool pd
 }
 
 void installFlatMenus(MainWindow& window, const FlatCards& cards) {
-    const struct {
+    // One menu a code table, its entries the flat actions run on its rows.
+    struct Menu {
         GridId grid;
         std::vector<std::pair<FlatAction, bool>> actions;  // action, new main code
-    } menus[] = {
-        {GridId::Residents,
-         {{FlatAction::MovedOut, false}, {FlatAction::NewResident, false}, {FlatAction::NewResident, true}}},
-        {GridId::Keys, {{FlatAction::LostKey, false}}},
-        {GridId::GeneralCodes, {{FlatAction::GeneralCode, false}}},
     };
+    std::vector<Menu> menus;
+    for (const FlatActionRow& row : flatActions()) {
+        auto menu = std::find_if(menus.begin(), menus.end(), [&](const Menu& m) { return m.grid == row.grid; });
+        if (menu == menus.end()) menu = menus.insert(menus.end(), Menu{row.grid, {}});
+        menu->actions.emplace_back(row.action, false);
+        if (row.mainCodeToo) menu->actions.emplace_back(row.action, true);
+    }
     for (const auto& m : menus) {
         CodeGrid* grid = window.grid(m.grid);
         grid->setContextMenuPolicy(Qt::CustomContextMenu);
         const bool withCards = m.grid == GridId::Residents && cards.print && cards.pdf;
-        QObject::connect(grid, &QWidget::customContextMenuRequested, grid,
-                         [&window, grid, actions = m.actions, withCards, cards](const QPoint& at) {
-                             const int row = grid->rowAt(at.y());
-                             if (row < 0) return;
-                             QMenu menu(grid);
-                             menu.setObjectName(QStringLiteral("FlatMenu"));
-                             const int language = window.CurrentLanguage();
-                             for (const auto& [action, newMain] : actions) {
-                                 QString text = QString::fromUtf8(texts::flatActionName(action, language));
-                                 if (newMain) text += QString::fromUtf8(texts::newMainSuffix(language));
-                                 QObject::connect(menu.addAction(text), &QAction::triggered, grid,
-                                                  [&window, action = action, newMain = newMain, row] {
-                                                      runFlatAction(window, action, row + 1, newMain);
-                                                  });
-                             }
-                             if (withCards) {
-                                 menu.addSeparator();
-                                 for (const bool pdf : {false, true})
-                                     QObject::connect(
-                                         menu.addAction(QString::fromUtf8(texts::flatCardsText(pdf, language))),
+        QObject::connect(
+            grid, &QWidget::customContextMenuRequested, grid,
+            [&window, grid, actions = m.actions, withCards, cards](const QPoint& at) {
+                const int row = grid->rowAt(at.y());
+                if (row < 0) return;
+                QMenu menu(grid);
+                menu.setObjectName(QStringLiteral("FlatMenu"));
+                const int language = window.CurrentLanguage();
+                for (const auto& [action, newMain] : actions) {
+                    QString text = QString::fromUtf8(texts::flatActionName(action, language));
+                    if (newMain) text += QString::fromUtf8(texts::flatText(texts::FlatText::NewMainSuffix, language));
+                    QObject::connect(menu.addAction(text), &QAction::triggered, grid,
+                                     [&window, action = action, newMain = newMain, row] {
+                                         runFlatAction(window, action, row + 1, newMain);
+                                     });
+                }
+                if (withCards) {
+                    menu.addSeparator();
+                    for (const bool pdf : {false, true})
+                        QObject::connect(menu.addAction(QString::fromUtf8(texts::flatText(
+                                             pdf ? texts::FlatText::CardsPdf : texts::FlatText::CardsPrint, language))),
                                          &QAction::triggered, grid,
                                          [&window, cards, row, pdf] { flatCards(window, row + 1, cards, pdf); });
-                             }
-                             menu.exec(grid->viewport()->mapToGlobal(at));
-                         });
+                }
+                menu.exec(grid->viewport()->mapToGlobal(at));
+            });
     }
 }
 

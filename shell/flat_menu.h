@@ -38,6 +38,6 @@ bool flatCards(MainWindow& window, int plainRow, const FlatCards& cards, bool pd
 // checks may stop it). "Zgubiony klucz" asks first for the key that replaces
 // the lost one (checked as the keys' grid checks a row; empty for none).
 // False when nothing changed (the reason was shown, or the box cancelled).
-bool runFlatAction(MainWindow& window, texts::FlatAction action, int plainRow, bool newMain = false);
+bool runFlatAction(MainWindow& window, FlatAction action, int plainRow, bool newMain = false);
 
 }  // namespace kelvane::shell

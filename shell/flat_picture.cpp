@@ -131,6 +131,6 @@ int main(int argc, char** argv) {
     emit grid->customContextMenuRequested(at);
 
     // "Zgubiony klucz" on the first key: the box for its replacement.
-    shell::runFlatAction(window, texts::FlatAction::LostKey, 1);
+    shell::runFlatAction(window, FlatAction::LostKey, 1);
     return menuSaved && prompts.saved ? 0 : 1;
 }

@@ -24,4 +24,20 @@ std::string configurationAsBefore(int language);
 // versions rather than as a count going down: "FV: 259 (po: 106)".
 std::string firmwareVersions(int before, int after, int language);
 
+// The tables the texts above are made from, keyed like the language table
+// (TEXT_ROW(StepCause::NoFrame, ...)); "%1" and "%2" take the numbers.
+constexpr std::size_t kStepCauseCount = static_cast<std::size_t>(jobs::StepCause::Stalled) + 1;
+constexpr std::size_t kNextStepCount = static_cast<std::size_t>(jobs::NextStep::CheckConfiguration) + 1;
+enum class JobText { ConfigurationAsBefore, NewFirmware, Count };
+const char* stepNameText(jobs::JobStep step, int language);
+const char* skippedText(jobs::JobStep step, int language);  // the step's word for "left out"
+const char* stepCauseText(jobs::StepCause cause, int language);
+const char* nextStepFormat(jobs::NextStep next, int language);
+const char* jobText(JobText text, int language);
+// The names the rows are written with: "StepCause::NoFrame".
+const char* textName(jobs::JobStep step);
+const char* textName(jobs::StepCause cause);
+const char* textName(jobs::NextStep next);
+const char* textName(JobText text);
+
 }  // namespace kelvane::texts

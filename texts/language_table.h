@@ -80,6 +80,13 @@ constexpr bool rowsMatch(const Row<Key> (&)[N]) {
     return N == static_cast<std::size_t>(Key::Count);
 }
 
+// Rows of a keyed table whose enum ends without a Count (an enum of a layer
+// below, such as jobs::StepCause): one for each of its `count` enumerators.
+template <typename Key, std::size_t N>
+constexpr bool rowsMatch(const Row<Key> (&)[N], std::size_t count) {
+    return N == count;
+}
+
 // A keyed table's text of `entry` in `language`; a language index outside
 // the languages gives the Polish text.
 template <typename Key, std::size_t N>

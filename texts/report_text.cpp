@@ -12,83 +12,70 @@ namespace kelvane::texts {
 
 namespace {
 
-using Pair = const char* [2];  // Polish, English
+constexpr const char M[] = "...";
 
-int pick(int language) { return language == kEnglish ? 1 : 0; }
-
-// In the order of ReportText.
-const Pair kTexts[] = {
-    {"Raport z wizyty…", "Visit report…"},
-    {"Raport z wizyty dla zarządcy budynku: kody lokatorów, kody ogólne i klucze zamaskować (••••) czy pokazać?",
-     "The visit report for the building manager: mask the residents' codes, general codes and keys (••••) or "
-     "show them?"},
-    {"Zamaskuj kody", "Mask the codes"},
-    {"Pokaż kody", "Show the codes"},
-    {"Anuluj", "Cancel"},
-    {"Zapisz raport z wizyty", "Save the visit report"},
-    {"Raport zapisany: %s", "Report saved: %s"},
-    {"Rejestr nie zapisał raportu: %s", "The register did not note the report: %s"},
-    {"raport", "report"},
-    {"Wysłano do sterownika. Raport z wizyty dla zarządcy budynku:",
-     "Sent to the controller. The visit report for the building manager:"},
-    {"raport-%s-%s.pdf", "report-%s-%s.pdf"},
+constexpr Row<ReportText> kTexts[] = {
+    TEXT_ROW(ReportText::Command, "Raport z wizyty…", "Visit report…", M),
+    TEXT_ROW(ReportText::Question,
+             "Raport z wizyty dla zarządcy budynku: kody lokatorów, kody ogólne i klucze zamaskować (••••) czy pokazać?",
+             "The visit report for the building manager: mask the residents' codes, general codes and keys (••••) or "
+             "show them?",
+             M),
+    TEXT_ROW(ReportText::Masked, "Zamaskuj kody", "Mask the codes", M),
+    TEXT_ROW(ReportText::Shown, "Pokaż kody", "Show the codes", M),
+    TEXT_ROW(ReportText::Cancel, "Anuluj", "Cancel", M),
+    TEXT_ROW(ReportText::SaveTitle, "Zapisz raport z wizyty", "Save the visit report", M),
+    TEXT_ROW(ReportText::Written, "Raport zapisany: %s", "Report saved: %s", "...: %s"),
+    TEXT_ROW(ReportText::NotRecorded, "Rejestr nie zapisał raportu: %s", "The register did not note the report: %s",
+             "...: %s"),
+    TEXT_ROW(ReportText::KindName, "raport", "report", M),
+    TEXT_ROW(ReportText::Offer, "Wysłano do sterownika. Raport z wizyty dla zarządcy budynku:",
+             "Sent to the controller. The visit report for the building manager:", M),
+    TEXT_ROW(ReportText::FileName, "raport-%s-%s.pdf", "report-%s-%s.pdf", "report-%s-%s.pdf"),
 };
-static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<int>(ReportText::FileName) + 1,
-              "one text for each report text");
+static_assert(rowsMatch(kTexts) && rowInPlace<misplacedRow(kTexts)>(), "one text for each ReportText");
 
-// The sheet's own words.
-enum class Sheet {
-    Title,
-    Building,
-    Address,
-    VisitDate,
-    Visit,
-    Technician,
-    Controller,
-    ControllerValue,  // "%d" ID, "%d" serial number
-    Firmware,
-    Changes,  // "%s": the earlier visit's date and time
-    NoChanges,
-    NoEarlier,
-    Warnings,
-    NoWarnings,
-    SignTechnician,
-    SignManager,
-    More,    // "%d" lines left out
-    Footer,  // "%s" when made, "%s" the program
-    Masked,
-    Unnamed,
-    Unknown,
-    RemotePort,
+constexpr Row<SheetText> kSheet[] = {
+    TEXT_ROW(SheetText::Title, "Raport z wizyty serwisowej", "Service visit report", M),
+    TEXT_ROW(SheetText::Building, "Budynek", "Building", M),
+    TEXT_ROW(SheetText::Address, "Adres", "Address", M),
+    TEXT_ROW(SheetText::VisitDate, "Data wizyty", "Date of the visit", M),
+    TEXT_ROW(SheetText::Visit, "Wizyta", "Visit", M),
+    TEXT_ROW(SheetText::Technician, "Technik", "Technician", M),
+    TEXT_ROW(SheetText::Controller, "Sterownik", "Controller", M),
+    TEXT_ROW(SheetText::ControllerValue, "ID %d, numer seryjny %d", "ID %d, serial number %d", "ID %d, %d"),
+    TEXT_ROW(SheetText::Firmware, "Oprogramowanie", "Firmware", M),
+    TEXT_ROW(SheetText::Changes, "Co zmieniono od wizyty %s", "What changed since the visit of %s", "... %s"),
+    TEXT_ROW(SheetText::NoChanges, "Bez zmian w konfiguracji.", "No change to the configuration.", M),
+    TEXT_ROW(SheetText::NoEarlier, "Brak wcześniejszej wizyty z odczytaną konfiguracją: nie ma z czym porównać.",
+             "No earlier visit read the configuration: nothing to compare with.", M),
+    TEXT_ROW(SheetText::Warnings, "Ostrzeżenia konfiguracji pozostałe po wizycie",
+             "Configuration warnings left after the visit", M),
+    TEXT_ROW(SheetText::NoWarnings, "Brak ostrzeżeń.", "No warning.", M),
+    TEXT_ROW(SheetText::SignTechnician, "Technik (data, podpis)", "Technician (date, signature)", M),
+    TEXT_ROW(SheetText::SignManager, "Zarządca budynku (data, podpis)", "Building manager (date, signature)", M),
+    TEXT_ROW(SheetText::More, "… i jeszcze %d (pełna lista w rejestrze programu)",
+             "… and %d more (the full list is in the program's register)", "… %d"),
+    TEXT_ROW(SheetText::Footer, "Sporządzono %s programem %s.", "Made %s with %s.", "%s, %s."),
+    TEXT_ROW(SheetText::Masked, "Kody i klucze zamaskowane (••••).", "Codes and keys masked (••••).", "(••••)"),
+    TEXT_ROW(SheetText::Unnamed, "(bez nazwy)", "(no name)", M),
+    TEXT_ROW(SheetText::Unknown, "nieznany", "unknown", M),
+    TEXT_ROW(SheetText::RemotePort, "Port (serwis zdalny)", "Port (remote service)", M),
 };
-const Pair kSheet[] = {
-    {"Raport z wizyty serwisowej", "Service visit report"},
-    {"Budynek", "Building"},
-    {"Adres", "Address"},
-    {"Data wizyty", "Date of the visit"},
-    {"Wizyta", "Visit"},
-    {"Technik", "Technician"},
-    {"Sterownik", "Controller"},
-    {"ID %d, numer seryjny %d", "ID %d, serial number %d"},
-    {"Oprogramowanie", "Firmware"},
-    {"Co zmieniono od wizyty %s", "What changed since the visit of %s"},
-    {"Bez zmian w konfiguracji.", "No change to the configuration."},
-    {"Brak wcześniejszej wizyty z odczytaną konfiguracją: nie ma z czym porównać.",
-     "No earlier visit read the configuration: nothing to compare with."},
-    {"Ostrzeżenia konfiguracji pozostałe po wizycie", "Configuration warnings left after the visit"},
-    {"Brak ostrzeżeń.", "No warning."},
-    {"Technik (data, podpis)", "Technician (date, signature)"},
-    {"Zarządca budynku (data, podpis)", "Building manager (date, signature)"},
-    {"… i jeszcze %d (pełna lista w rejestrze programu)", "… and %d more (the full list is in the program's register)"},
-    {"Sporządzono %s programem %s.", "Made %s with %s."},
-    {"Kody i klucze zamaskowane (••••).", "Codes and keys masked (••••)."},
-    {"(bez nazwy)", "(no name)"},
-    {"nieznany", "unknown"},
-    {"Port (serwis zdalny)", "Port (remote service)"},
-};
-static_assert(sizeof kSheet / sizeof kSheet[0] == static_cast<int>(Sheet::RemotePort) + 1, "one text for each");
+static_assert(rowsMatch(kSheet) && rowInPlace<misplacedRow(kSheet)>(), "one text for each SheetText");
 
-const char* sheet(Sheet s, int language) { return kSheet[static_cast<int>(s)][pick(language)]; }
+constexpr Row<jobs::ReportFault> kFaults[] = {
+    TEXT_ROW(jobs::ReportFault::None, "", "", ""),
+    TEXT_ROW(jobs::ReportFault::NoSuchVisit, "Ten sterownik nie ma wizyty %s", "The controller has no visit %s", "... %s"),
+    TEXT_ROW(jobs::ReportFault::NoImage, "Wizyta %s nie zachowała konfiguracji sterownika: nie ma czego opisać",
+             "Visit %s kept no configuration of the controller: there is nothing to report", "... %s"),
+    TEXT_ROW(jobs::ReportFault::Unreadable, "Konfiguracji wizyty %s nie da się otworzyć (inny klucz danych?)",
+             "The configuration of visit %s cannot be opened (another data key?)", "... %s"),
+};
+static_assert(rowsMatch(kFaults, kReportFaultCount) && rowInPlace<misplacedRow(kFaults)>(),
+              "one text for each ReportFault");
+
+const char* sheet(SheetText s, int language) { return rowText(kSheet, s, language); }
 
 std::string fill(const char* fmt, const std::string& a) {
     std::vector<char> buf(std::string(fmt).size() + a.size() + 32);
@@ -110,18 +97,6 @@ std::string fill(const char* fmt, int a, int b) {
 
 std::string when(const std::string& iso, int language) { return dateTimeText(parseStoredTime(iso), language); }
 
-const char* kindText(registry::VisitKind kind, int language) {
-    switch (kind) {
-    case registry::VisitKind::Download: return messageText(Message::VisitDownload, language);
-    case registry::VisitKind::Upload: return messageText(Message::VisitUpload, language);
-    case registry::VisitKind::Check: return messageText(Message::VisitCheck, language);
-    case registry::VisitKind::Flash: return messageText(Message::VisitFlash, language);
-    case registry::VisitKind::Backup: return messageText(Message::VisitBackup, language);
-    case registry::VisitKind::Report: return reportText(ReportText::KindName, language);
-    }
-    return "";
-}
-
 bool secretSetting(const std::string& number) {
     for (const Parameter& p : parameterTable())
         if (number == p.number) return isSecretByte(p.offset);
@@ -130,18 +105,16 @@ bool secretSetting(const std::string& number) {
 
 }  // namespace
 
-const char* reportText(ReportText text, int language) { return kTexts[static_cast<int>(text)][pick(language)]; }
+const char* reportText(ReportText text, int language) { return rowText(kTexts, text, language); }
+const char* sheetText(SheetText text, int language) { return rowText(kSheet, text, language); }
+const char* reportFaultFormat(jobs::ReportFault fault, int language) { return rowText(kFaults, fault, language); }
+
+const char* textName(ReportText text) { return kTexts[static_cast<std::size_t>(text)].name; }
+const char* textName(SheetText text) { return kSheet[static_cast<std::size_t>(text)].name; }
+const char* textName(jobs::ReportFault fault) { return kFaults[static_cast<std::size_t>(fault)].name; }
 
 std::string reportFaultText(jobs::ReportFault fault, const std::string& visit, int language) {
-    const Pair kFaults[] = {
-        {"", ""},
-        {"Ten sterownik nie ma wizyty %s", "The controller has no visit %s"},
-        {"Wizyta %s nie zachowała konfiguracji sterownika: nie ma czego opisać",
-         "Visit %s kept no configuration of the controller: there is nothing to report"},
-        {"Konfiguracji wizyty %s nie da się otworzyć (inny klucz danych?)",
-         "The configuration of visit %s cannot be opened (another data key?)"},
-    };
-    return fill(kFaults[static_cast<int>(fault)][pick(language)], visit);
+    return fill(reportFaultFormat(fault, language), visit);
 }
 
 LocalTime parseStoredTime(const std::string& iso) {
@@ -167,48 +140,49 @@ ReportSheet visitReportSheet(const jobs::VisitReport& report, int language, Code
     ReportSheet s;
     const registry::Controller& c = report.controller;
     const registry::Visit& v = report.visit;
-    s.title = sheet(Sheet::Title, language);
+    s.title = sheet(SheetText::Title, language);
     s.facts = {
-        {sheet(Sheet::Building, language), c.name.empty() ? sheet(Sheet::Unnamed, language) : c.name},
-        {sheet(Sheet::Address, language), c.address.empty() ? "—" : c.address},
-        {sheet(Sheet::VisitDate, language), when(v.time, language)},
-        {sheet(Sheet::Visit, language), std::string(kindText(v.kind, language)) + ", " + outcomeText(v.outcome, language)},
-        {sheet(Sheet::Technician, language), v.technician},
-        {sheet(Sheet::Controller, language),
-         c.key.known() ? fill(sheet(Sheet::ControllerValue, language), c.key.deviceId, c.key.serialNumber)
-                       : sheet(Sheet::Unknown, language)},
+        {sheet(SheetText::Building, language), c.name.empty() ? sheet(SheetText::Unnamed, language) : c.name},
+        {sheet(SheetText::Address, language), c.address.empty() ? "—" : c.address},
+        {sheet(SheetText::VisitDate, language), when(v.time, language)},
+        {sheet(SheetText::Visit, language),
+         std::string(visitKindText(v.kind, language)) + ", " + outcomeText(v.outcome, language)},
+        {sheet(SheetText::Technician, language), v.technician},
+        {sheet(SheetText::Controller, language),
+         c.key.known() ? fill(sheet(SheetText::ControllerValue, language), c.key.deviceId, c.key.serialNumber)
+                       : sheet(SheetText::Unknown, language)},
     };
     const std::optional<int> firmware = v.firmware ? v.firmware : c.firmware;
-    s.facts.emplace_back(sheet(Sheet::Firmware, language),
-                         firmware ? std::to_string(*firmware) : sheet(Sheet::Unknown, language));
+    s.facts.emplace_back(sheet(SheetText::Firmware, language),
+                         firmware ? std::to_string(*firmware) : sheet(SheetText::Unknown, language));
     // A visit made through a network gateway says through which, as given.
-    if (link::isNetPortName(v.port)) s.facts.emplace_back(sheet(Sheet::RemotePort, language), v.port);
+    if (link::isNetPortName(v.port)) s.facts.emplace_back(sheet(SheetText::RemotePort, language), v.port);
 
     ReportSection changes;
     if (report.previous) {
-        changes.heading = fill(sheet(Sheet::Changes, language), when(report.previous->time, language));
-        changes.none = sheet(Sheet::NoChanges, language);
+        changes.heading = fill(sheet(SheetText::Changes, language), when(report.previous->time, language));
+        changes.none = sheet(SheetText::NoChanges, language);
         for (const ChangeGroup& g : describeChanges(report.changes, language, ChangeSides::BeforeAndAfter, codes)) {
             // Which blocks went over the line is the technician's business.
             if (g.kind == ChangeGroupKind::Upload) continue;
             for (const std::string& line : g.lines) changes.lines.push_back(g.title + ": " + line);
         }
     } else {
-        changes.heading = fill(sheet(Sheet::Changes, language), "—");
-        changes.none = sheet(Sheet::NoEarlier, language);
+        changes.heading = fill(sheet(SheetText::Changes, language), "—");
+        changes.none = sheet(SheetText::NoEarlier, language);
     }
     s.sections.push_back(std::move(changes));
 
-    ReportSection warnings{sheet(Sheet::Warnings, language), {}, sheet(Sheet::NoWarnings, language)};
+    ReportSection warnings{sheet(SheetText::Warnings, language), {}, sheet(SheetText::NoWarnings, language)};
     const auto shown = codes == CodeView::Masked ? maskedWarnings(report.warnings) : report.warnings;
     for (const ChangeGroup& g : warningGroups(shown, language))
         warnings.lines.insert(warnings.lines.end(), g.lines.begin(), g.lines.end());
     s.sections.push_back(std::move(warnings));
 
-    s.signatures = {sheet(Sheet::SignTechnician, language), sheet(Sheet::SignManager, language)};
-    s.moreLines = sheet(Sheet::More, language);
-    s.footer = fill(sheet(Sheet::Footer, language), dateTimeText(made, language), program);
-    if (codes == CodeView::Masked) s.footer += std::string(" ") + sheet(Sheet::Masked, language);
+    s.signatures = {sheet(SheetText::SignTechnician, language), sheet(SheetText::SignManager, language)};
+    s.moreLines = sheet(SheetText::More, language);
+    s.footer = fill(sheet(SheetText::Footer, language), dateTimeText(made, language), program);
+    if (codes == CodeView::Masked) s.footer += std::string(" ") + sheet(SheetText::Masked, language);
     return s;
 }
 

@@ -32,8 +32,46 @@ enum class ReportText {
     KindName,     // a visit of kind Report in the register's list
     Offer,        // the notice after an upload: the report can be made now
     FileName,     // the file name offered: "%s" the serial number, "%s" the visit's date (yyyy-MM-dd)
+    Count         // not a text: how many there are
 };
 const char* reportText(ReportText text, int language);
+
+// The sheet's own words.
+enum class SheetText {
+    Title,
+    Building,
+    Address,
+    VisitDate,
+    Visit,
+    Technician,
+    Controller,
+    ControllerValue,  // "%d" ID, "%d" serial number
+    Firmware,
+    Changes,  // "%s": the earlier visit's date and time
+    NoChanges,
+    NoEarlier,
+    Warnings,
+    NoWarnings,
+    SignTechnician,
+    SignManager,
+    More,    // "%d" lines left out
+    Footer,  // "%s" when made, "%s" the program
+    Masked,
+    Unnamed,
+    Unknown,
+    RemotePort,  // a visit through a network gateway
+    Count        // not a text: how many there are
+};
+const char* sheetText(SheetText text, int language);
+
+constexpr std::size_t kReportFaultCount = static_cast<std::size_t>(jobs::ReportFault::Unreadable) + 1;
+// Why there is no report, "%s" the visit.
+const char* reportFaultFormat(jobs::ReportFault fault, int language);
+
+// The names the rows are written with: "ReportText::Command".
+const char* textName(ReportText text);
+const char* textName(SheetText text);
+const char* textName(jobs::ReportFault fault);
 
 // Why there is no report of the visit: "%s" the visit as given.
 std::string reportFaultText(jobs::ReportFault fault, const std::string& visit, int language);

@@ -1,6 +1,7 @@
 #include "texts/visit_texts.h"
 
 #include "texts/language_table.h"
+#include "texts/report_text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,18 @@ std::string outcomeText(const std::string& stored, int language) {
     for (const Outcome& o : kOutcomes)
         if (word == o.word) return o.text[language] + suffix;
     return stored;
+}
+
+const char* visitKindText(registry::VisitKind kind, int language) {
+    switch (kind) {
+    case registry::VisitKind::Download: return messageText(Message::VisitDownload, language);
+    case registry::VisitKind::Upload: return messageText(Message::VisitUpload, language);
+    case registry::VisitKind::Check: return messageText(Message::VisitCheck, language);
+    case registry::VisitKind::Flash: return messageText(Message::VisitFlash, language);
+    case registry::VisitKind::Backup: return messageText(Message::VisitBackup, language);
+    case registry::VisitKind::Report: return reportText(ReportText::KindName, language);
+    }
+    return "";
 }
 
 std::string dateText(const LocalTime& t, int language) {

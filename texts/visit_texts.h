@@ -12,6 +12,8 @@ namespace kelvane::texts {
 // "completed, firmware 259 -> 106") in a language. A word outside the known
 // set is shown as stored.
 std::string outcomeText(const std::string& stored, int language);
+// A visit's kind in a language: "pobranie", "download".
+const char* visitKindText(registry::VisitKind kind, int language);
 
 // A local date and time as read from the register or a clock.
 struct LocalTime {

@@ -110,4 +110,17 @@ TEST(CampaignTest, FindsAPlantedBugWithinTenThousandSeeds) {
     EXPECT_TRUE(run(setup, kept, plant).broken[1]);
 }
 
+// An upload flow that sends although the technician said no to the guard's
+// question is found within a few hundred seeds of the flow alone.
+TEST(CampaignTest, FindsAnUploadThatIgnoresTheGuard) {
+    Plant plant;
+    plant.uploadIgnoresTheGuard = true;
+    std::optional<std::uint64_t> found;
+    for (std::uint64_t seed = 1; seed <= 500 && !found; ++seed) {
+        const RunSetup setup = setupFor(seed, Op::UploadFlow);
+        if (run(setup, std::nullopt, plant).broken[5] && run(setup).ok()) found = seed;
+    }
+    EXPECT_TRUE(found.has_value());
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include "texts/job_text.h"
 #include "texts/language_table.h"
 #include "texts/report_text.h"
+#include "tests/clean_environment.h"
 #include "tests/jobs/upload_scenarios.h"
 #include "tests/link/pty_pair.h"
 
@@ -89,7 +90,8 @@ Outcome kvtool(const fs::path& dir, std::vector<std::string> args, int sigintAft
         ::unsetenv("XDG_CONFIG_HOME");
         // Each test its own building register, never the user's.
         ::setenv("KELVANE_REGISTER", (dir / "register.sqlite").c_str(), 1);
-        // And its own data key, never the user's keychain (unless a case names one).
+        // And its own data key, never the user's keychain (unless a case names
+        // one: the environment the user's shell gave is cleared at the start).
         ::setenv("KELVANE_KEY_FILE", (dir / "data.key").c_str(), 0);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // no display here: only the offscreen platform works
         ::unsetenv("DISPLAY");
@@ -411,6 +413,12 @@ TEST_F(Kvtool, VisitReportSaysWhatChangedWithCodesMaskedUnlessAsked) {
     EXPECT_NE(shown.out.find("2026-12-09T10:15:00+01:00\treport\t"), std::string::npos)
         << "beside its visit: " << shown.out;
     EXPECT_NE(shown.out.find("report of visit " + second), std::string::npos) << shown.out;
+    // The plain list speaks the language asked for; JSON keeps the words the register stores.
+    const Outcome polish = run({"--lang", "pl", "register", "show", "4660"});
+    EXPECT_NE(polish.out.find("\traport\t"), std::string::npos) << polish.out;
+    EXPECT_NE(polish.out.find("raport z wizyty " + second), std::string::npos) << polish.out;
+    EXPECT_NE(run({"--lang", "pl", "register", "show", "4660", "--json"}).out.find("\"kind\": \"report\""),
+              std::string::npos);
 }
 
 TEST_F(Kvtool, BuiltInSimulatorProbeDownloadCheckDiffShowAndUpload) {

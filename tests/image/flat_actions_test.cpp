@@ -1,6 +1,6 @@
 #include "image/codecs.h"
 #include "image/configuration_check.h"
-#include "image/flat_actions.h"
+#include "image/flat_action_table.h"
 
 #include <gtest/gtest.h>
 
@@ -223,4 +223,33 @@ TEST(FlatActions, TenThousandDrawnCodesAreNewStorableAndNeverFlagged) {
         for (const Warning& w : checkConfiguration(img))
             ASSERT_EQ(severityOf(w.kind), Severity::Info) << warningKindId(w.kind) << " after drawing " << d.code;
     }
+}
+
+// The window's grid cell and kvtool's argument name what an action acts on
+// by one rule, read from the table's row.
+TEST(FlatActionTable, OneRuleReadsWhatTheWindowsCellAndTheToolsArgumentName) {
+    const Image img = building();
+    const struct {
+        FlatAction action;
+        const char* named;
+        FlatRefusal refusal;
+    } cases[] = {
+        {FlatAction::GeneralCode, " 3861 ", FlatRefusal::None},
+        {FlatAction::GeneralCode, "0", FlatRefusal::NoSuchGeneralCode},
+        {FlatAction::GeneralCode, "", FlatRefusal::BadCode},
+        {FlatAction::GeneralCode, "38a1", FlatRefusal::BadCode},
+        {FlatAction::GeneralCode, "38610", FlatRefusal::BadCode},
+        {FlatAction::MovedOut, "2.5", FlatRefusal::None},
+        {FlatAction::MovedOut, "3.1", FlatRefusal::NoSuchFlat},
+        {FlatAction::NewResident, "", FlatRefusal::NoSuchFlat},
+        {FlatAction::LostKey, "not a key", FlatRefusal::BadKeyText},
+    };
+    for (const auto& c : cases) {
+        const FlatActionResult r = runFlatAction(img, c.action, c.named, {});
+        EXPECT_EQ(r.refusal, c.refusal) << flatActionRow(c.action).word << " " << c.named;
+        if (c.refusal != FlatRefusal::None) {
+            EXPECT_EQ(r.image, img);
+        }
+    }
+    for (const FlatActionRow& row : flatActions()) EXPECT_EQ(findFlatAction(row.word), &row);
 }

@@ -45,15 +45,21 @@ TEST(ParameterTable, DefaultsLieWithinTheControlsRanges) {
 
 TEST(InitialImage, HoldsTheDefaultsAndIsErasedElsewhere) {
     const Image& img = initialImage();
-    const std::uint16_t words[9] = {3150, 3150, 1950, 3150, 23, 78, 120, 84, 180};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(readLE16(img, mem::kWords + 2 * i), words[i]);
+    // Every setting at its default, as the table gives it; the reserved
+    // bytes as listed with them.
+    for (const auto& p : parameterTable()) {
+        switch (p.kind) {
+        case ControlKind::MaskEdit:  // the factory password, one digit a byte
+            for (int i = 0; i < p.width; ++i) EXPECT_EQ(img[p.offset + i], kFactoryPassword[i] - '0') << p.control;
+            break;
+        case ControlKind::BitCheck: EXPECT_EQ((img[p.offset] >> p.bit) & 1, p.def) << p.control; break;
+        default: EXPECT_EQ(p.width == 2 ? readLE16(img, p.offset) : img[p.offset], p.def) << p.control;
+        }
+    }
+    for (const auto& r : kReservedParamBytes) EXPECT_EQ(img[mem::kParams + r.offset], r.initial) << r.offset;
+    // The values the window never shows are in no table.
     const std::uint8_t hidden[8] = {0x4E, 0x0C, 0x4E, 0x0C, 0x9E, 0x07, 0x4E, 0x0C};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(img[mem::kHiddenWords + i], hidden[i]);
-    // Parameter block bytes with their defaults, by position.
-    const std::uint8_t block[56] = {1, 2,  3, 4, 5, 6, 7, 8,  // factory password 12345678
-                                    0, 3,  1, 0, 0, 3, 3, 0, 1, 0, 0, 3, 5, 20, 120, 3, 0, 0, 25, 25, 200, 15, 0, 0,
-                                    0, 66, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 3, 50, 100, 0, 0, 0, 1,  1,  0,   0,  0, 1};
-    for (int i = 0; i < 56; ++i) EXPECT_EQ(img[mem::kParams + i], block[i]) << "byte " << i;
     for (std::size_t off = 0; off < kImageSize; ++off) {
         const bool setting = (off >= mem::kWords && off < mem::kWords + 18) ||
                              (off >= mem::kParams && off < mem::kParams + 56) ||

@@ -61,7 +61,8 @@ private:
 };
 
 struct JobBench {
-    explicit JobBench(sim::OrvaFirmwareEffect effect = {}) : device(building(), {}, effect) {
+    explicit JobBench(sim::OrvaFirmwareEffect effect = {}, sim::BootloaderScript script = {})
+        : device(building(), script, effect) {
         line.setPaced(true);
         state.image = std::make_unique<std::vector<std::uint8_t>>(bootloader::kImageSize);
         for (std::size_t i = 0; i < bootloader::kImageSize; ++i)
@@ -284,6 +285,69 @@ TEST(FlashRun, RecordsOnItsOwnThreadAndLetsTheRegisterGoThere) {
     registry::Register reg;
     ASSERT_TRUE(reg.open(dir.filePath(QStringLiteral("register.sqlite")).toStdString()));
     EXPECT_EQ(reg.visits({1, 4660}).size(), 2u);  // the backup and the flash
+}
+
+// The job's stall limit, as both programs run it: a bootloader that falls
+// silent after the reset (its banner wait repeats without end) ends the job
+// as a failed flash within the limit, not recorded, with the advice to flash
+// again; one silent between blocks is ended by the dialogue's own count of
+// sendings first.
+TEST(FlashRun, BootloaderThatFallsSilentMidFlashEndsWithinTheStallLimit) {
+    const struct {
+        const char* name;
+        sim::BootloaderScript script;
+        int limitMs;
+        JobEnd end;
+        StepCause cause;
+    } rows[] = {
+        {"no banner",
+         [] {
+             sim::BootloaderScript s;
+             s.banner = sim::BootloaderScript::Banner::None;
+             return s;
+         }(),
+         jobs::kFlashStallMs, JobEnd::FlashFailed, StepCause::Stalled},
+        // Every sending after block 100 met by silence: the dialogue's own
+        // count of sendings ends it before a limit this long is reached.
+        {"silent blocks",
+         [] {
+             sim::BootloaderScript s;
+             s.answer = [](int block, int, bool) { return block < 100 ? 0x20 : -1; };
+             return s;
+         }(),
+         jobs::kFlashStallMs, JobEnd::FlashFailed, StepCause::ProgrammingError},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        JobBench b({}, row.script);
+        bool recorded = false;
+        jobs::FlashSetting setting;
+        setting.port = "COM1";
+        setting.openRegister = [&](std::string&) {
+            recorded = true;
+            return std::shared_ptr<registry::Register>();
+        };
+        jobs::FlashRun job(b.line, b.clock, b.stop, b.view, b.state, std::move(setting), row.limitMs);
+        std::int64_t flashStarted = -1;
+        b.view.onStep = [&](JobStep s, StepState st) {
+            if (s == JobStep::Flash && st == StepState::Running) flashStarted = b.clock.nowMs();
+        };
+        jobs::JobOptions options;
+        options.backup = false;
+        const jobs::FlashReport report = job.run("COM1", options);
+        EXPECT_EQ(report.result.end, row.end);
+        EXPECT_EQ(report.stalled, row.cause == StepCause::Stalled);
+        const jobs::StepOutcome& flash = report.result.step(JobStep::Flash);
+        EXPECT_EQ(flash.state, StepState::Failed);
+        EXPECT_EQ(flash.cause, row.cause);
+        EXPECT_EQ(report.result.next(), jobs::NextStep::FlashAgain);
+        ASSERT_GE(flashStarted, 0);
+        EXPECT_LE(b.clock.nowMs() - flashStarted, 20000 + 3 * 60000) << "bounded";
+        if (row.cause == StepCause::Stalled) {
+            EXPECT_EQ(flash.seconds, row.limitMs / 1000);
+            EXPECT_FALSE(recorded) << "a stopped job is not recorded";
+        }
+    }
 }
 
 }  // namespace

@@ -604,7 +604,7 @@ private slots:
     // yet, and the message names the codes made, which the grid now shows.
     void flatActionsAreEditsOfTheWindowAndNameTheNewCodes() {
         const struct {
-            texts::FlatAction action;
+            FlatAction action;
             int row;
             bool newMain;
             GridId grid;
@@ -612,10 +612,10 @@ private slots:
             const char* inMessage;  // a piece of the message's detail
             int codeColumn;         // the cell of `row` the detail names, or -1
         } cases[] = {
-            {texts::FlatAction::MovedOut, 3, false, GridId::Keys, -2, "Keys removed: 2", -1},
-            {texts::FlatAction::NewResident, 5, true, GridId::Residents, 0, "New open code of resident 1.5: ", 2},
-            {texts::FlatAction::LostKey, 1, false, GridId::Keys, 0, "New key: 3D 00 00 00 00 00 00 01", -1},
-            {texts::FlatAction::GeneralCode, 3, false, GridId::GeneralCodes, 0, "New general code: ", -1},
+            {FlatAction::MovedOut, 3, false, GridId::Keys, -2, "Keys removed: 2", -1},
+            {FlatAction::NewResident, 5, true, GridId::Residents, 0, "New open code of resident 1.5: ", 2},
+            {FlatAction::LostKey, 1, false, GridId::Keys, 0, "New key: 3D 00 00 00 00 00 00 01", -1},
+            {FlatAction::GeneralCode, 3, false, GridId::GeneralCodes, 0, "New general code: ", -1},
         };
         for (const auto& c : cases) {
             MainWindow w;

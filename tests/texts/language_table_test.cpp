@@ -1,6 +1,9 @@
 #include "texts/language_table.h"
 
 #include "texts/diagnostic_texts.h"
+#include "texts/flat_action_texts.h"
+#include "texts/job_text.h"
+#include "texts/report_text.h"
 
 #include <gtest/gtest.h>
 
@@ -54,11 +57,12 @@ std::string line(const std::string& key, const char* const* texts) {
 }
 
 template <typename Key>
-void addKeyed(std::vector<std::string>& lines, const char* (*text)(Key, int)) {
-    for (int k = 0; k < static_cast<int>(Key::Count); ++k) {
+void addKeyed(std::vector<std::string>& lines, const char* (*text)(Key, int),
+              std::size_t count = static_cast<std::size_t>(Key::Count), const std::string& prefix = {}) {
+    for (int k = 0; k < static_cast<int>(count); ++k) {
         const char* texts[kLanguageCount];
         for (int l = 0; l < kLanguageCount; ++l) texts[l] = text(static_cast<Key>(k), l);
-        lines.push_back(line(textName(static_cast<Key>(k)), texts));
+        lines.push_back(line(prefix + textName(static_cast<Key>(k)), texts));
     }
 }
 
@@ -76,6 +80,17 @@ std::vector<std::string> tableLines() {
     addKeyed(lines, toolText);
     addKeyed(lines, checkText);
     addKeyed(lines, diagnosticText);
+    addKeyed(lines, flatActionName);
+    addKeyed(lines, flatRefusalText);
+    addKeyed(lines, flatText);
+    addKeyed(lines, reportText);
+    addKeyed(lines, sheetText);
+    addKeyed(lines, reportFaultFormat, kReportFaultCount);
+    addKeyed(lines, stepNameText, kelvane::jobs::kJobSteps);
+    addKeyed(lines, skippedText, kelvane::jobs::kJobSteps, "Skipped ");
+    addKeyed(lines, stepCauseText, kStepCauseCount);
+    addKeyed(lines, nextStepFormat, kNextStepCount);
+    addKeyed(lines, jobText);
     return lines;
 }
 
