@@ -282,13 +282,17 @@ int StallGuard::socketOf(const QSqlDatabase& db) {
     return conn ? PQsocket(conn) : -1;
 }
 
+void StallGuard::cut(int socket) {
+    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+}
+
 void StallGuard::watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!done_) {
         if (cv_.wait_until(lock, deadline_, [this] { return done_; })) return;
         if (std::chrono::steady_clock::now() < deadline_) continue;
         fired_ = true;
-        ::shutdown(socket_, SHUT_RDWR);
+        cut(socket_);
         return;
     }
 }

@@ -34,6 +34,8 @@ public:
     // The connection is gone (the server stopped, the network went).
     static bool lost(const QSqlDatabase& db);
     int socket() const { return socket_; }
+    // Ends every wait on `socket` at once (its calls fail).
+    static void cut(int socket);
     std::chrono::seconds limit() const { return limit_; }
 
 private:

@@ -16,10 +16,6 @@
 #include <mutex>
 #include <thread>
 
-#ifdef KELVANE_WITH_LIBPQ
-#include <sys/socket.h>
-#endif
-
 namespace kelvane::registry {
 
 using namespace sql;
@@ -112,9 +108,7 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         while (!cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
             if (!*cancel_) continue;
-#ifdef KELVANE_WITH_LIBPQ
-            ::shutdown(socket_, SHUT_RDWR);
-#endif
+            StallGuard::cut(socket_);
             return;
         }
     }

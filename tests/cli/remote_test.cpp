@@ -247,7 +247,7 @@ TEST_F(Remote, DelaysAreWaitedForAndAStallOrCutEndsBounded) {
     startController();
     for (int delay : {0, 50, 150}) {
         SCOPED_TRACE(delay);
-        Proxy proxy(gateway->port(), {delay, -1, -1});
+        Proxy proxy(gateway->port(), {delay, -1, -1, {}, {}});
         const fs::path a = dir / ("d" + std::to_string(delay) + ".kvd");
         const Outcome down = run({"download", "--port", url(proxy.port()), "-o", a.string()});
         EXPECT_EQ(down.exit, 0) << down.err;
@@ -258,7 +258,7 @@ TEST_F(Remote, DelaysAreWaitedForAndAStallOrCutEndsBounded) {
         EXPECT_LT(line.roundTripMs(), 2 * delay + 200);
     }
     {
-        Proxy stall(gateway->port(), {0, 4000, -1});  // a few blocks, then silence
+        Proxy stall(gateway->port(), {0, 4000, -1, {}, {}});  // a few blocks, then silence
         const Outcome down = run({"download", "--port", url(stall.port()), "-o", (dir / "s.kvd").string()});
         EXPECT_EQ(down.exit, 4) << down.err;
         EXPECT_LT(down.seconds, 20.0) << "10 s without a frame";
@@ -268,7 +268,7 @@ TEST_F(Remote, DelaysAreWaitedForAndAStallOrCutEndsBounded) {
         Image every = image;
         for (auto& byte : every) byte ^= 0x5A;
         ASSERT_TRUE(kelvane::saveDataFileTo((dir / "all.kvd").string(), every, ""));
-        Proxy cut(gateway->port(), {0, -1, 3000});  // the probes, then some blocks
+        Proxy cut(gateway->port(), {0, -1, 3000, {}, {}});  // the probes, then some blocks
         const Outcome up = run(
             {"upload", "--port", url(cut.port()), (dir / "all.kvd").string(), "--yes", "--full", "--other-controller"});
         EXPECT_EQ(up.exit, 4) << up.err;
