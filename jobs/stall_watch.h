@@ -45,6 +45,7 @@ private:
         bool open(const std::string& name) override { return line_.open(name); }
         bool isOpen() const override { return line_.isOpen(); }
         link::OpenFailure openFailure() const override { return line_.openFailure(); }
+        link::LineFault fault() const override { return line_.fault(); }
         void close() override { line_.close(); }
         void setLine(const link::LineSettings& s) override { line_.setLine(s); }
         void setTimeouts(const link::Timeouts& t) override { line_.setTimeouts(t); }
