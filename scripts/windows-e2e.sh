@@ -40,6 +40,7 @@ gui=${KELVANE_WINE_GUI:-1}
 pg=${KELVANE_WINE_PG:-1}
 need=()
 command -v socat >/dev/null || need+=(socat)
+command -v ser2net >/dev/null || need+=(ser2net)
 if [ "$pg" = 1 ]; then
   compgen -G '/usr/lib/postgresql/*/bin/initdb' >/dev/null || need+=(postgresql)
   command -v openssl >/dev/null || need+=(openssl)
@@ -230,6 +231,28 @@ grep -Eq "Blocks sent: 1([^0-9]|$)" "$tmp/upload.log" || fail "the upload did no
 stop_sim
 cmp <(image_of "$tmp/b.kvd") "$tmp/dump.bin" || fail "the controller does not hold the uploaded image"
 echo "kvtool.exe probe, download, upload over COM8: OK"
+
+# --- kvtool.exe through a serial-over-IP gateway: ser2net (RFC 2217) on
+# 127.0.0.1 in front of the same pty pair, Winsock and libtelnet in the
+# program. Nothing opens COM8 meanwhile.
+gateway_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'connection: &gw\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,2400n81,local\n' \
+  "$gateway_port" "$(readlink -f "$tmp/com8")" >"$tmp/ser2net.yaml"
+ser2net -n -u -c "$tmp/ser2net.yaml" -P "$tmp/ser2net.pid" >"$tmp/ser2net.log" 2>&1 &
+gateway_pid=$!
+pids+=("$gateway_pid")
+for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$gateway_port") 2>/dev/null && break; sleep 0.1; done
+start_sim
+kvtool download --port "rfc2217://127.0.0.1:$gateway_port" -o g.kvd --quiet >"$tmp/gateway.log" 2>&1 ||
+  fail "kvtool.exe download through ser2net failed: $(cat "$tmp/gateway.log")"
+stop_sim
+kill "$gateway_pid" 2>/dev/null || true
+wait "$gateway_pid" 2>/dev/null || true
+cmp <(image_of "$tmp/g.kvd") "$tmp/dump.bin" || fail "the image downloaded through the gateway differs from the controller's"
+kvtool register list | tr -d '\r' | grep -q "rfc2217://127.0.0.1:$gateway_port" ||
+  kvtool register show "$(kvtool register list | tr -d '\r' | awk -F'\t' 'NR==1{print $1}')" | tr -d '\r' |
+  grep -q "rfc2217://127.0.0.1:$gateway_port" || fail "the register does not name the gateway's port"
+echo "kvtool.exe download through ser2net (rfc2217://127.0.0.1:$gateway_port): OK"
 
 if [ "$pg" = 1 ]; then
   source "$root/scripts/windows-e2e-register.sh"
