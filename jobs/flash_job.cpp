@@ -282,6 +282,17 @@ JobResult FlashJob::restore(const std::string& port, const JobResult& job) {
         return end(JobEnd::PortError, why);
     }
     cancel_ = stop_.requested();
+    // The backup goes back only to the controller it was taken from: the
+    // cable may have moved to another one since the flash.
+    if (const auto& known = job.after ? job.after : job.before) {
+        bool busy = false;
+        const auto connected = link::probeWhenQuiet(line_, clock_, busy);
+        if (stop_.requested()) return end(JobEnd::Stopped, std::nullopt);
+        if (!connected)
+            return end(JobEnd::RestoreFailed, with(StepState::Failed, busy ? StepCause::LineBusy : StepCause::NoAnswer));
+        if (connected->id != known->id || connected->serialNumber != known->serialNumber)
+            return end(JobEnd::RestoreFailed, with(StepState::Failed, StepCause::OtherController));
+    }
     int block = -1;
     link::TransferContext ctx{line_,
                               clock_,

@@ -46,6 +46,7 @@ enum class StepCause {
     NotIdentified,     // the controller did not answer before the flash, so it is not waited for
     FromBootloader,    // the controller sat in its bootloader: nothing to identify or back up
     Stalled,           // no step of the bootloader or the controller for `seconds` s (jobs/stall_watch.h)
+    OtherController,   // the line leads to another controller than the backup's: nothing was sent
 };
 
 // What the technician can do after a job that did not end well.

@@ -62,6 +62,8 @@ constexpr Row<StepCause> kCauses[] = {
     TEXT_ROW(StepCause::FromBootloader, "sterownik by\u0142 w trybie bootloadera",
              "the controller was in its bootloader", M),
     TEXT_ROW(StepCause::Stalled, "brak odpowiedzi przez %1 s", "no answer for %1 s", "... %1"),  // seconds
+    TEXT_ROW(StepCause::OtherController, "to inny sterownik ni\u017C ten, z kt\u00F3rego jest kopia: nic nie wys\u0142ano",
+             "another controller than the one the backup is of: nothing was sent", M),
 };
 static_assert(rowsMatch(kCauses, kStepCauseCount) && rowInPlace<misplacedRow(kCauses)>(), "a text for each StepCause");
 

@@ -26,7 +26,7 @@ std::string firmwareVersions(int before, int after, int language);
 
 // The tables the texts above are made from, keyed like the language table
 // (TEXT_ROW(StepCause::NoFrame, ...)); "%1" and "%2" take the numbers.
-constexpr std::size_t kStepCauseCount = static_cast<std::size_t>(jobs::StepCause::Stalled) + 1;
+constexpr std::size_t kStepCauseCount = static_cast<std::size_t>(jobs::StepCause::OtherController) + 1;
 constexpr std::size_t kNextStepCount = static_cast<std::size_t>(jobs::NextStep::CheckConfiguration) + 1;
 enum class JobText { ConfigurationAsBefore, NewFirmware, Count };
 const char* stepNameText(jobs::JobStep step, int language);

@@ -120,6 +120,15 @@ TEST(FlashJob, FirmwareThatClearsTheConfigurationIsFoundAndRestored) {
     EXPECT_EQ(changed, jobs::differingBlocks(building(), initialImage()));
     EXPECT_FALSE(changed.empty());
 
+    // A line that leads to another controller now: nothing goes to it.
+    jobs::JobResult moved = out;
+    moved.after->serialNumber ^= 1;
+    const jobs::JobResult refused = b.job.restore("COM1", moved);
+    EXPECT_EQ(refused.end, JobEnd::RestoreFailed);
+    EXPECT_EQ(refused.step(JobStep::Restore).cause, StepCause::OtherController);
+    EXPECT_TRUE(b.device.controller().blocksReceived().empty());
+    EXPECT_EQ(b.device.controller().image(), initialImage());
+
     out = b.job.restore("COM1", out);
     EXPECT_EQ(out.end, JobEnd::Done);
     EXPECT_EQ(b.device.controller().image(), building());
