@@ -45,7 +45,7 @@ RunSetup setupFor(std::uint64_t seed, std::optional<Op> op, std::optional<sim::F
     static constexpr Op kMix[] = {Op::Probe,      Op::Download,  Op::Download, Op::UploadChanged,
                                   Op::UploadFlow, Op::UploadAll, Op::Check,    Op::Flash};
     Op drawn = kMix[r.range(0, 7)];
-    // The upload flow takes every other seed of its slot, as the campaign's
+    // The upload flow takes every other run of its slot, as the campaign's
     // time allows (the other half stays a plain upload, as before it).
     if (drawn == Op::UploadFlow && seed % 2 == 0) drawn = Op::UploadChanged;
     s.op = op ? *op : drawn;

@@ -51,7 +51,7 @@ registry::ControllerKey keyOf(const sim::Controller::Identity& identity) {
     return {reply.id, reply.serialNumber};
 }
 
-// What the technician answers, drawn for the seed.
+// What the technician answers, drawn for the run.
 struct Answers {
     jobs::GuardAnswer guard = jobs::GuardAnswer::Cancel;
     jobs::HoldingAnswer holding = jobs::HoldingAnswer::Read;
