@@ -12,6 +12,7 @@
 #include "registry/company_sync.h"
 
 #include "files/data_file.h"
+#include "texts/company_texts.h"
 #include "texts/visit_texts.h"
 
 #include <atomic>
@@ -229,31 +230,12 @@ std::string countsJson(const registry::SyncCounts& c) {
         .str();
 }
 
-// "1 visit", "2 visits".
-std::string counted(long long n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string countsText(const registry::SyncCounts& c) {
-    return counted(c.controllers, "controller", "controllers") + ", " + counted(c.visits, "visit", "visits") + ", " +
-           counted(c.savedFiles, "saved file", "saved files") + ", " + counted(c.images, "image", "images") + ", " +
-           counted(c.fieldEdits, "field edit", "field edits") + " (" + counted(c.rows, "row", "rows") + ", " +
-           counted(c.bytes, "byte", "bytes") + ")";
-}
-
 std::optional<registry::ServerAddress> serverOf(const Tool& tool, const std::string& url) {
-    std::string why;
-    const auto address = registry::parseServerUrl(url, &why);
-    if (!address) tool.error("", format(tool.text(ToolText::UsageError), why));
+    registry::ServerReason why;
+    const auto address = registry::parseServerUrl(url, nullptr, &why);
+    if (!address)
+        tool.error("", format(tool.text(ToolText::UsageError), kelvane::texts::serverReasonText(why, tool.language)));
     return address;
-}
-
-// Why a setup or a sync ended, in the tool's language where the reason is
-// one the user acts on.
-std::string reasonOf(const Tool& tool, const registry::ServerAddress& address, const std::string& error) {
-    if (error.rfind(registry::kServerNoRootCertificate, 0) == 0)
-        return format(tool.text(ToolText::ServerNoRootCertificate), address.rootCertificate());
-    return error;
 }
 
 // Before a connection: what the user should know of the string.
@@ -266,12 +248,12 @@ int setupServer(const Tool& tool, registry::Register*, const registry::Controlle
     if (!address) return kUsage;
     warnAbout(tool, *address);
     const registry::SetupResult r = registry::setupServer(*address);
-    for (const auto& line : r.done) tool.result(line);
+    for (const auto& step : r.done) tool.result(kelvane::texts::setupStepText(step, tool.language));
     if (r.ok) return kDone;
-    tool.error("", reasonOf(tool, *address, r.error));
+    tool.error("", kelvane::texts::serverReasonText(r.reason, tool.language));
     // A schema newer than this program's is refused; anything else is the
     // server not answering as asked.
-    return r.error.find("newer") != std::string::npos ? kRefused : kNoAnswer;
+    return r.reason.problem == registry::ServerProblem::SchemaNewer ? kRefused : kNoAnswer;
 }
 
 int syncRegister(const Tool& tool, registry::Register* reg, const registry::Controller*) {
@@ -291,10 +273,11 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
     const registry::SyncResult r = registry::syncNow(*reg, *address, {}, &cancel);
     // The laptop's server becomes the one a sync finished with, never a mistyped one.
     if (given && r.ok) registry::setServerUrl(address->url());
-    if (given && !r.ok) tool.error("", format(tool.text(ToolText::ServerNotKept), address->url()));
+    const int language = tool.language;
     if (tool.args.has("--json")) {
         tool.result(JsonObject()
                         .flag("ok", r.ok)
+                        .text("problem", registry::problemCode(r.reason.problem))
                         .text("error", r.error)
                         .text("server", address->url())
                         .text("sslmode", address->sslmode())
@@ -304,23 +287,29 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
                         .raw("skipped", jsonArray(
                                             [&r] {
                                                 std::vector<std::string> out;
-                                                for (const auto& why : r.skipped) out.push_back(jsonString(why));
+                                                for (const auto& row : r.skipped)
+                                                    out.push_back(jsonString(
+                                                        kelvane::texts::skippedRowText(row, kelvane::texts::kEnglish)));
                                                 return out;
                                             }(),
                                             ", "))
+                        .number("skippedMore", r.skippedMore)
                         .text("resent", r.resent)
                         .text("finishedAt", r.finishedAt)
                         .str());
-    } else {
-        tool.result("pushed: " + countsText(r.pushed));
-        tool.result("pulled: " + countsText(r.pulled));
+    } else if (r.ok || r.pushed.rows > 0 || r.pulled.rows > 0) {
+        // What went each way; a sync that failed before anything travelled has nothing to count.
+        tool.result(kelvane::texts::syncCountsText(r.pushed, true, language));
+        tool.result(kelvane::texts::syncCountsText(r.pulled, false, language));
     }
     // Rows refused, and a server found gone back in time: said, the sync
     // went on.
-    if (!r.resent.empty()) tool.error("", r.resent);
-    for (const auto& why : r.skipped) tool.error("", "skipped a row from the company register: " + why);
+    if (r.resend != registry::Resend::None) tool.error("", kelvane::texts::resendText(r.resend, language));
+    for (const auto& row : r.skipped) tool.error("", kelvane::texts::skippedRowText(row, language));
+    if (r.skippedMore > 0) tool.error("", kelvane::texts::skippedMoreText(r.skippedMore, language));
     if (r.ok) return kDone;
-    tool.error("", reasonOf(tool, *address, r.error));
+    tool.error("", kelvane::texts::serverReasonText(r.reason, language));
+    if (given) tool.error("", format(tool.text(ToolText::ServerNotKept), address->url()));
     return r.cancelled ? kInterrupted : kNoAnswer;
 }
 

@@ -195,22 +195,25 @@ std::string ServerAddress::rootCertificate() const {
     return file;
 }
 
-std::optional<ServerAddress> parseServerUrl(const std::string& given, std::string* why) {
-    const auto refuse = [why](const std::string& reason) -> std::optional<ServerAddress> {
-        if (why) *why = reason;
+std::optional<ServerAddress> parseServerUrl(const std::string& given, std::string* why, ServerReason* reason) {
+    const auto refuse = [why, reason](StringProblem problem, const std::string& what,
+                                      const std::string& detail = {}) -> std::optional<ServerAddress> {
+        if (why) *why = what;
+        if (reason) *reason = {ServerProblem::BadString, problem, detail, {}};
         return std::nullopt;
     };
     const std::size_t from = given.find_first_not_of(" \t\r\n");
     const std::string text =
         from == std::string::npos ? "" : given.substr(from, given.find_last_not_of(" \t\r\n") + 1 - from);
-    if (text.empty()) return refuse("no server given");
-    if (text.size() > 4000) return refuse("the server's string is longer than 4,000 characters");
+    if (text.empty()) return refuse(StringProblem::Empty, "no server given");
+    if (text.size() > kMaxServerString)
+        return refuse(StringProblem::TooLong, "the server's string is longer than 4,000 characters");
     char* error = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(text.c_str(), &error);
     if (!parsed) {
-        const std::string reason = error ? error : "out of memory";
+        const std::string libpq = cleaned(error ? error : "out of memory", text);
         if (error) PQfreemem(error);
-        return refuse("the server's string: " + cleaned(reason, text));
+        return refuse(StringProblem::Unreadable, "the server's string: " + libpq, libpq);
     }
     ServerAddress a;
     std::string bad;
@@ -223,13 +226,14 @@ std::optional<ServerAddress> parseServerUrl(const std::string& given, std::strin
     }
     PQconninfoFree(parsed);
     if (!bad.empty())
-        return refuse("the server's string: the value of " + bad + " holds a ';', which the driver cannot pass on");
+        return refuse(StringProblem::Semicolon,
+                      "the server's string: the value of " + bad + " holds a ';', which the driver cannot pass on", bad);
     // What looks like a password to the masks but not to libpq (a URI's
     // password with '/' or '@' in it) would be kept and shown as it is.
     if (a.secrets.empty() && !connectionSecrets(text).empty())
-        return refuse(
-            "the server's string: its password cannot be told from the rest (write '/' as %2F and '@' as "
-            "%40, or keep the password in ~/.pgpass)");
+        return refuse(StringProblem::AmbiguousPassword,
+                      "the server's string: its password cannot be told from the rest (write '/' as %2F and '@' as "
+                      "%40, or keep the password in ~/.pgpass)");
     a.text = a.secrets.empty() ? text : joined(a.options, " ");
     a.service = serviceEntries(lookup(a.options, "service").empty() ? env("PGSERVICE") : lookup(a.options, "service"));
     return a;
@@ -330,27 +334,35 @@ ServerConnection::~ServerConnection() {
     QSqlDatabase::removeDatabase(name_);
 }
 
-bool ServerConnection::open(std::string* error) {
+bool ServerConnection::open(std::string* error, ServerReason* reason) {
+    const auto failed = [&](ServerProblem problem, std::string what, std::string detail) {
+        *error = std::move(what);
+        *reason = {problem, StringProblem::None, std::move(detail), {}};
+        return false;
+    };
     const std::string mode = address_.sslmode();
     const std::string root = address_.rootCertificate();
     std::error_code missing;
     if ((mode == "verify-full" || mode == "verify-ca") && root != "system" && !std::filesystem::exists(root, missing)) {
         refused_ = true;
-        *error = std::string(kServerNoRootCertificate) + ": there is no CA certificate " + root +
-                 " (put the company's CA there, or name its file with sslrootcert=FILE in the server's string)";
-        return false;
+        return failed(ServerProblem::NoRootCertificate,
+                      "the company register's server cannot be verified: there is no CA certificate " + root +
+                          " (put the company's CA there, or name its file with sslrootcert=FILE in the server's string)",
+                      root);
     }
     QSqlDatabase db = database();
     if (!db.open()) {
-        const std::string why = cleaned(db.lastError().text().toStdString(), address_.text);
+        // libpq's own words, without the driver's "QPSQL: Unable to connect".
+        const QSqlError e = db.lastError();
+        const std::string why =
+            cleaned((e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed().toStdString(), address_.text);
         if (why.find("session is read-only") != std::string::npos ||
             why.find("server is in hot standby mode") != std::string::npos) {
             refused_ = true;
-            *error = std::string(kServerReadOnly) + ": no host of the string takes writes (" + why + ")";
-        } else {
-            *error = "cannot reach the company register: " + why;
+            return failed(ServerProblem::ReadOnly,
+                          "the company register's server is read-only: no host of the string takes writes (" + why + ")", why);
         }
-        return false;
+        return failed(ServerProblem::Unreachable, "cannot reach the company register: " + why, why);
     }
     if (PGconn* conn = connectionOf(db)) {
         PQsetNoticeProcessor(conn, logNotice, nullptr);
@@ -360,9 +372,12 @@ bool ServerConnection::open(std::string* error) {
         };
         if (on("in_hot_standby") || on("default_transaction_read_only")) {
             refused_ = true;
-            *error = std::string(kServerReadOnly) + " (" + PQhost(conn) + " port " + PQport(conn) +
-                     " is a standby): the laptops need the primary; list every host with target_session_attrs=read-write";
-            return false;
+            const std::string where = std::string(PQhost(conn)) + ":" + PQport(conn);
+            return failed(ServerProblem::ReadOnly,
+                          "the company register's server is read-only (" + std::string(PQhost(conn)) + " port " + PQport(conn) +
+                              " is a standby): the laptops need the primary; list every host with "
+                              "target_session_attrs=read-write",
+                          where);
         }
     }
     guard_ = std::make_unique<StallGuard>(db, limits_.statementTimeout + limits_.networkTimeout);
@@ -385,7 +400,9 @@ bool ServerConnection::open(std::string* error) {
                         .arg(std::max<long long>(1, network / 3))
                         .arg(std::max<long long>(1, network / 6))
                         .arg(network * 1000))) {
-        *error = "company register: " + cleaned(query.lastError().text().toStdString(), address_.text);
+        const std::string why = cleaned(query.lastError().text().toStdString(), address_.text);
+        *reason = {ServerProblem::ServerFault, StringProblem::None, "session", why};
+        *error = "company register: " + why;
         return false;
     }
     return true;

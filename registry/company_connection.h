@@ -11,6 +11,8 @@
 // file as for any client. A host that is not local is verified unless the
 // string says otherwise: sslmode=verify-full against the CA of sslrootcert
 // or libpq's own root file.
+#include "registry/company_results.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -20,10 +22,6 @@
 namespace kelvane::registry {
 
 inline constexpr const char* kNoServerDriver = "the company register needs the PostgreSQL driver, which this build lacks";
-// Reasons a sync ends with that the windows tell apart (they begin the error).
-inline constexpr const char* kServerReadOnly = "the company register's server is read-only";
-inline constexpr const char* kServerBusy = "another laptop is sending to the company register";
-inline constexpr const char* kServerNoRootCertificate = "the company register's server cannot be verified";
 
 struct ServerAddress {
     // The keywords the string gives, as libpq read them, without a password.
@@ -53,9 +51,11 @@ struct ServerAddress {
     // The string again, as kept in the settings.
     std::string url() const { return text; }
 };
-// Nothing, with libpq's reason in `why` (no password in it), for a string
-// libpq does not read or one that holds more than a libpq connection takes.
-std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string* why = nullptr);
+// Nothing, with libpq's reason in `why` (no password in it) and in `reason`
+// (ServerProblem::BadString), for a string libpq does not read or one that
+// holds more than a libpq connection takes.
+std::optional<ServerAddress> parseServerUrl(const std::string& text, std::string* why = nullptr,
+                                            ServerReason* reason = nullptr);
 
 // This laptop's server, kept in the programs' settings (never with a password).
 std::optional<std::string> serverUrl();

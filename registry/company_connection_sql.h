@@ -61,7 +61,7 @@ public:
 
     // False with the reason; refused() then tells a server that was reached
     // or a string that cannot be used (read-only, no CA file) from one not reached.
-    bool open(std::string* error);
+    bool open(std::string* error, ServerReason* reason);
     bool refused() const { return refused_; }
     QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
     StallGuard& guard() { return *guard_; }

@@ -20,8 +20,9 @@ bool ServerAddress::local() const { return true; }
 std::string ServerAddress::sslmode() const { return {}; }
 bool ServerAddress::verified() const { return true; }
 std::string ServerAddress::rootCertificate() const { return {}; }
-std::optional<ServerAddress> parseServerUrl(const std::string&, std::string* why) {
+std::optional<ServerAddress> parseServerUrl(const std::string&, std::string* why, ServerReason* reason) {
     if (why) *why = kNoServerDriver;
+    if (reason) *reason = {ServerProblem::NoDriver, StringProblem::None, {}, {}};
     return std::nullopt;
 }
 std::optional<std::string> serverUrl() {

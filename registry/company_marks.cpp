@@ -23,13 +23,16 @@ const QString kLaptop = QStringLiteral("company laptop");
 void CompanySync::note(Register& reg, const SyncResult& r) {
     if (!reg.isOpen()) return;
     QSqlQuery query = reg.query();
-    // One write: the error, whether the server was reached, and the time
+    // One write: the reason, whether the server was reached, and the time
     // when it finished.
-    query.prepare(r.ok ? QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
-                                        " ('company offline', ?), ('company synced', ?)")
-                       : QStringLiteral("INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?),"
-                                        " ('company offline', ?)"));
+    const QString keys = QStringLiteral(
+        "INSERT OR REPLACE INTO settings(key, value) VALUES('company error', ?), ('company problem', ?),"
+        " ('company detail', ?), ('company other', ?), ('company offline', ?)");
+    query.prepare(r.ok ? keys + QStringLiteral(", ('company synced', ?)") : keys);
     query.addBindValue(q(r.error));
+    query.addBindValue(QString::fromLatin1(problemCode(r.ok ? ServerProblem::None : r.reason.problem)));
+    query.addBindValue(q(r.reason.detail));
+    query.addBindValue(q(r.reason.other));
     query.addBindValue(r.unreachable ? QStringLiteral("1") : QStringLiteral("0"));
     if (r.ok) query.addBindValue(q(r.finishedAt));
     query.exec();
@@ -38,17 +41,30 @@ void CompanySync::note(Register& reg, const SyncResult& r) {
 void CompanySync::state(Register& reg, SyncState* s) {
     if (!reg.isOpen()) return;
     QSqlQuery query = reg.query();
-    if (query.exec(QStringLiteral(
-            "SELECT key, value FROM settings WHERE key IN ('company synced', 'company error', 'company offline')")))
+    std::string problem;
+    if (query.exec(QStringLiteral("SELECT key, value FROM settings WHERE key IN ('company synced', 'company error',"
+                                  " 'company problem', 'company detail', 'company other', 'company offline')")))
         while (query.next()) {
             const QString key = query.value("key").toString();
+            const std::string value = sql::s(query.value("value"));
             if (key == QLatin1String("company synced"))
-                s->lastSync = sql::s(query.value("value"));
+                s->lastSync = value;
             else if (key == QLatin1String("company error"))
-                s->lastError = sql::s(query.value("value"));
+                s->lastError = value;
+            else if (key == QLatin1String("company problem"))
+                problem = value;
+            else if (key == QLatin1String("company detail"))
+                s->lastReason.detail = value;
+            else if (key == QLatin1String("company other"))
+                s->lastReason.other = value;
             else
-                s->offline = query.value("value").toString() == QLatin1String("1");
+                s->offline = value == "1";
         }
+    // A reason of a later program, or an error noted before reasons were:
+    // the server's fault, in the words noted.
+    s->lastReason.problem = problemOfCode(problem);
+    if (!s->lastError.empty() && s->lastReason.problem == ServerProblem::None)
+        s->lastReason = {ServerProblem::ServerFault, StringProblem::None, {}, s->lastError};
     if (query.exec(QStringLiteral("SELECT count(*) AS waiting FROM visits WHERE pushed = 0")) && query.next())
         s->waitingVisits = query.value("waiting").toInt();
 }
@@ -83,8 +99,10 @@ bool CompanySync::ensureLaptopId() {
 bool CompanySync::checkKey(QVariant serverKey) {
     std::string why;
     const auto keyId = reg_.sealingKeyId(&why);
-    if (!reg_.isOpen()) return fail(why);
-    if (!keyId) return fail("the register's images are not sealed with this computer's key (" + why + ")");
+    if (!reg_.isOpen()) return fail(ServerProblem::RegisterNotOpen, why, why);
+    if (!keyId)
+        return fail(ServerProblem::ImagesNotSealed,
+                    "the register's images are not sealed with this computer's key (" + why + ")", why);
     const QString id = q(*keyId);
     if (serverKey.isNull()) {
         // The first laptop's key becomes the company's.
@@ -106,7 +124,9 @@ bool CompanySync::checkKey(QVariant serverKey) {
         if (!sql::resealServerImages(
                 server_, kPushLock, *previous, *key, limits_.batchRows, [this] { return !cancelled(); }, &done, &reason))
             return guard_.fired() ? serverFail("key", remote())
-                                  : fail("company register: sealing its images with the new key: " + reason);
+                                  : fail(ServerProblem::ServerFault,
+                                         "company register: sealing its images with the new key: " + reason,
+                                         "sealing its images with the new key", reason);
         serverKey = id;
         // What this register holds under the new key is on the server now.
         Transaction transaction(reg_.database());
@@ -120,9 +140,11 @@ bool CompanySync::checkKey(QVariant serverKey) {
     }
     if (serverKey.toString() == id) sql::finishKeyChange();
     if (serverKey.toString() != id)
-        return fail("the company register's images are sealed with another key (" +
-                    serverKey.toString().left(8).toStdString() + "…, this computer's is " + id.left(8).toStdString() +
-                    "…): import the company's key first (kvtool key import)");
+        return fail(ServerProblem::OtherKey,
+                    "the company register's images are sealed with another key (" +
+                        serverKey.toString().left(8).toStdString() + "…, this computer's is " +
+                        id.left(8).toStdString() + "…): import the company's key first (kvtool key import)",
+                    serverKey.toString().left(8).toStdString() + "…", id.left(8).toStdString() + "…");
     return true;
 }
 
@@ -136,15 +158,17 @@ qlonglong CompanySync::pulledThrough() {
     return setting(QStringLiteral("pulled through")).value_or(QStringLiteral("-1")).toLongLong();
 }
 
-bool CompanySync::wentBack(const ServerFacts& facts, std::string* why) {
+bool CompanySync::wentBack(const ServerFacts& facts, Resend* kind, std::string* why) {
     const auto system = setting(kSystem);
     if (system && !system->isEmpty() && !facts.system.empty() && *system != q(facts.system)) {
+        *kind = Resend::OtherCluster;
         *why = "the company register is another cluster or timeline now (restored or promoted)";
         return true;
     }
     qlonglong highest = pulledThrough();
     for (const auto& t : serverTables()) highest = std::max(highest, mark(t.name));
     if (facts.changes < highest) {
+        *kind = Resend::ChangesBehind;
         *why = "the company register's change numbers are behind what this laptop pulled (restored from a backup?)";
         return true;
     }
@@ -158,6 +182,7 @@ bool CompanySync::wentBack(const ServerFacts& facts, std::string* why) {
         }
         heard();
         if (!query.value("there").toBool()) {
+            *kind = Resend::VisitMissing;
             *why = "a visit this laptop sent is no longer on the company register (restored from a backup?)";
             return true;
         }
@@ -181,6 +206,7 @@ bool CompanySync::sameLaptop() {
     QSqlQuery forget = local();
     if (!reg_.exec(forget, QStringLiteral("DELETE FROM settings WHERE key LIKE 'pulled %'"), "settings"))
         return localFail("settings");
+    if (r_.resend == Resend::None) r_.resend = Resend::RegisterOlder;
     if (r_.resent.empty())
         r_.resent =
             "this register is older than what this laptop sent (put back from a copy?): everything is fetched again";
@@ -204,16 +230,21 @@ bool CompanySync::sameServer(const ServerFacts& facts) {
     const auto known = setting(kRegisterId);
     if (known && *known == id.toString()) {
         std::string why;
-        const bool back = wentBack(facts, &why);
+        Resend kind = Resend::None;
+        const bool back = wentBack(facts, &kind, &why);
         if (!r_.error.empty()) return false;
         if (!back) return facts.system.empty() || setSetting(kSystem, q(facts.system));
         const auto renewed = renewRegisterId(server_, id.toString());
-        if (!renewed) return fail("company register: register id: " + server_.lastError().text().toStdString());
+        if (!renewed) {
+            const std::string reason = server_.lastError().text().toStdString();
+            return fail(ServerProblem::ServerFault, "company register: register id: " + reason, "register id", reason);
+        }
         id = *renewed;
+        r_.resend = kind;
         r_.resent = why + ": everything is sent and fetched again";
     }
     Transaction transaction(reg_.database());
-    if (!transaction.begun()) return fail("register locked");
+    if (!transaction.begun()) return fail(ServerProblem::RegisterFault, "register locked", "settings", "locked");
     if (known && !forgetMarks()) return false;
     if (!setSetting(kRegisterId, id.toString()) || !setSetting(kSystem, q(facts.system))) return false;
     return transaction.commit() || localFail("settings");

@@ -35,11 +35,20 @@ bool knownIdentity(const QVariant& deviceId, const QVariant& serial) {
     return (d == -1 && s == -1) || (d >= 0 && d <= 0xFF && s >= 0 && s <= 0xFFFF);
 }
 
+// A pulled row refused: the sync goes on without it.
+bool refuse(std::optional<SkippedRow>* skip, const char* table, SkipReason why) {
+    *skip = SkippedRow{table, why, {}, 0, 0};
+    return true;
+}
+
 }  // namespace
 
-void CompanySync::skipped(const std::string& why) {
-    // The first reasons in words; the rest counted.
-    if (++skippedCount_ <= 20) r_.skipped.push_back(why);
+void CompanySync::skipped(SkippedRow row) {
+    // The first ones named; the rest counted.
+    if (r_.skipped.size() < static_cast<std::size_t>(kMaxSkippedShown))
+        r_.skipped.push_back(std::move(row));
+    else
+        ++r_.skippedMore;
 }
 
 QString CompanySync::notAhead(const QVariant& time) const {
@@ -83,7 +92,7 @@ bool CompanySync::pull() {
     heard();
     const qlonglong through = query.value("seq").toLongLong();
     if (query.value("absurd").toBool())
-        skipped("rows with a change number the company register never handed out are left out");
+        skipped(SkippedRow{{}, SkipReason::NeverHanded, {}, 0, 0});
     latest_ = QDateTime::fromString(query.value("now").toString(), Qt::ISODate).addSecs(kFutureSeconds);
     query.finish();
     for (const auto& t : kTables) {
@@ -95,7 +104,6 @@ bool CompanySync::pull() {
     }
     if (!server_.commit()) return serverFail("pull", query);
     if (!setSetting(QStringLiteral("pulled through"), QString::number(through))) return false;
-    if (skippedCount_ > 20) r_.skipped.push_back("and " + std::to_string(skippedCount_ - 20) + " more rows skipped");
     return true;
 }
 
@@ -113,7 +121,7 @@ bool CompanySync::pullBatch(const PullTable& t, qlonglong through, int* batch, b
     if (!rows.exec()) return serverFail(t.table, rows);
     heard();
     Transaction transaction(reg_.database());
-    if (!transaction.begun()) return fail("register locked");
+    if (!transaction.begun()) return fail(ServerProblem::RegisterFault, "register locked", t.table, "locked");
     int n = 0;
     long long bytes = 0;
     qlonglong last = from;
@@ -121,9 +129,9 @@ bool CompanySync::pullBatch(const PullTable& t, qlonglong through, int* batch, b
         heard();
         const QSqlRecord record = rows.record();
         for (int i = 0; i < record.count(); ++i) bytes += sizeOf(rows.value(i));
-        std::string skip = overLimit(table, version_, rows);
-        if (skip.empty() && !(this->*t.apply)(rows, &(r_.pulled.*t.count), &skip)) return false;
-        if (!skip.empty()) skipped(skip);
+        std::optional<SkippedRow> skip = overLimit(table, version_, rows);
+        if (!skip && !(this->*t.apply)(rows, &(r_.pulled.*t.count), &skip)) return false;
+        if (skip) skipped(std::move(*skip));
         last = rows.value("seq").toLongLong();
         ++n;
     }
@@ -171,9 +179,9 @@ std::optional<QVariant> CompanySync::imageOf(const QVariant& hash) {
     return query.value("id");
 }
 
-bool CompanySync::pullController(const QSqlQuery& row, int* count, std::string* skip) {
+bool CompanySync::pullController(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip) {
     if (!knownIdentity(row.value("device_id"), row.value("serial")))
-        return !(*skip = "controllers: no controller's identity").empty();
+        return refuse(skip, "controllers", SkipReason::NoIdentity);
     const QString firstSeen = notAhead(row.value("first_seen")), lastSeen = notAhead(row.value("last_seen"));
     QSqlQuery query = local();
     query.prepare(QStringLiteral("SELECT id FROM controllers WHERE device_id = ? AND serial = ?"));
@@ -204,9 +212,9 @@ bool CompanySync::pullController(const QSqlQuery& row, int* count, std::string* 
     return true;
 }
 
-bool CompanySync::pullImage(const QSqlQuery& row, int* count, std::string* skip) {
+bool CompanySync::pullImage(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip) {
     const auto base = imageOf(row.value("base"));
-    if (!base) return !(*skip = "images: an image whose base image was refused").empty();
+    if (!base) return refuse(skip, "images", SkipReason::BaseRefused);
     QSqlQuery query = local();
     query.prepare(QStringLiteral("INSERT OR IGNORE INTO images(sha256, data, base, pushed) VALUES(?, ?, ?, 1)"));
     query.addBindValue(row.value("hash").toByteArray());
@@ -217,12 +225,12 @@ bool CompanySync::pullImage(const QSqlQuery& row, int* count, std::string* skip)
     return true;
 }
 
-bool CompanySync::pullVisit(const QSqlQuery& row, int* count, std::string* skip) {
+bool CompanySync::pullVisit(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip) {
     const auto image = imageOf(row.value("image"));
-    if (!image) return !(*skip = "visits: a visit whose image was refused").empty();
+    if (!image) return refuse(skip, "visits", SkipReason::ImageRefused);
     if (!knownKind(row.value("kind").toString()) || !knownIdentity(row.value("device_id"), row.value("serial")) ||
         !QDateTime::fromString(row.value("time").toString(), Qt::ISODate).isValid())
-        return !(*skip = "visits: no visit's kind, controller or time").empty();
+        return refuse(skip, "visits", SkipReason::MissingFields);
     const QString time = notAhead(row.value("time"));
     const auto controller = controllerOf(row.value("device_id"), row.value("serial"), time);
     if (!controller) return localFail("visits");
@@ -243,14 +251,14 @@ bool CompanySync::pullVisit(const QSqlQuery& row, int* count, std::string* skip)
     return true;
 }
 
-bool CompanySync::pullSavedFile(const QSqlQuery& row, int* count, std::string* skip) {
+bool CompanySync::pullSavedFile(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip) {
     const auto image = imageOf(row.value("image"));
     const auto base = imageOf(row.value("base"));
     const bool origin = !row.value("device_id").isNull();
-    if (!image || !base) return !(*skip = "saved_files: a saved file whose image was refused").empty();
+    if (!image || !base) return refuse(skip, "saved_files", SkipReason::ImageRefused);
     if ((origin && !knownIdentity(row.value("device_id"), row.value("serial"))) ||
         !QDateTime::fromString(row.value("time").toString(), Qt::ISODate).isValid())
-        return !(*skip = "saved_files: no saved file's controller or time").empty();
+        return refuse(skip, "saved_files", SkipReason::MissingFields);
     const QString time = notAhead(row.value("time"));
     std::optional<qlonglong> controller;
     if (origin) {
@@ -272,9 +280,9 @@ bool CompanySync::pullSavedFile(const QSqlQuery& row, int* count, std::string* s
     return true;
 }
 
-bool CompanySync::pullHistory(const QSqlQuery& row, int* count, std::string* skip) {
+bool CompanySync::pullHistory(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip) {
     if (!knownField(row.value("field").toString()) || !knownIdentity(row.value("device_id"), row.value("serial")))
-        return !(*skip = "field_history: no building's field").empty();
+        return refuse(skip, "field_history", SkipReason::MissingFields);
     const auto controller = controllerOf(row.value("device_id"), row.value("serial"), notAhead(row.value("edited_at")));
     if (!controller) return localFail("field history");
     QSqlQuery query = local();
@@ -289,7 +297,7 @@ bool CompanySync::pullHistory(const QSqlQuery& row, int* count, std::string* ski
 }
 
 // A visit or saved file the company withdrew: kept, never used again.
-bool CompanySync::pullWithdrawn(const QSqlQuery& row, int* count, std::string*) {
+bool CompanySync::pullWithdrawn(const QSqlQuery& row, int* count, std::optional<SkippedRow>*) {
     QSqlQuery query = local();
     query.prepare(QStringLiteral("INSERT OR IGNORE INTO withdrawn(uuid, reason) VALUES(?, ?)"));
     query.addBindValue(row.value("uuid"));

@@ -31,12 +31,13 @@ bool CompanySync::beginPush(QSqlQuery& query) {
             if (key && query.value(0).toString() == q(key->id())) return true;
             server_.rollback();
             return fail(
+                ServerProblem::KeyChanged,
                 "the company register's images were sealed with another key during the sync: import the company's "
                 "key first (kvtool key import)");
         }
         if (!pushLockBusy(query)) return serverFail("lock", query);
         server_.rollback();
-        if (tried >= limits_.pushLockTries) return fail(std::string(kServerBusy) + ", trying again at the next sync");
+        if (tried >= limits_.pushLockTries) return fail(ServerProblem::Busy, "another laptop is sending to the company register, trying again at the next sync");
         heard();
     }
 }
@@ -180,7 +181,7 @@ bool CompanySync::pushRows(const QString& select, const char* table, int* count,
     }
     if (!commitServer(query)) return false;
     Transaction transaction(reg_.database());
-    if (!transaction.begun()) return fail("register locked");
+    if (!transaction.begun()) return fail(ServerProblem::RegisterFault, "register locked", table, "locked");
     QSqlQuery mark = local();
     mark.prepare(QStringLiteral("UPDATE %1 SET pushed = 1 WHERE id = ?").arg(QLatin1String(table)));
     for (const qlonglong id : done) {

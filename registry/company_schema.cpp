@@ -182,17 +182,17 @@ QString pullColumns(const ServerTable& t, int version) {
     return out.join(QStringLiteral(", "));
 }
 
-std::string overLimit(const ServerTable& t, int version, const QSqlQuery& row) {
+std::optional<SkippedRow> overLimit(const ServerTable& t, int version, const QSqlQuery& row) {
     for (const auto& c : t.columns) {
         if (c.since > version || isOrigin(c) || c.limit == 0) continue;
         const QString n = QLatin1String(c.name);
         const long long size = c.kind == Kind::Bytes ? row.value(n + QStringLiteral("_size")).toLongLong()
                                                      : row.value(n).toString().toUcs4().size();
         if (size > c.limit)
-            return std::string(t.name) + ": " + c.name + " longer than " + std::to_string(c.limit) +
-                   (c.kind == Kind::Bytes ? " bytes (" + std::to_string(size) + ")" : " characters");
+            return SkippedRow{t.name, c.kind == Kind::Bytes ? SkipReason::TooLarge : SkipReason::TooLong, c.name,
+                              c.limit, size};
     }
-    return {};
+    return std::nullopt;
 }
 
 long long sizeOf(const QVariant& v) {
@@ -261,16 +261,21 @@ std::optional<QString> renewRegisterId(const QSqlDatabase& server, const QString
 
 SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) {
     SetupResult r;
-    if (!serverDriverAvailable(&r.error)) return r;
+    if (!serverDriverAvailable(&r.error)) {
+        r.reason.problem = ServerProblem::NoDriver;
+        return r;
+    }
     ServerConnection server(address, limits);
-    if (!server.open(&r.error)) return r;
+    if (!server.open(&r.error, &r.reason)) return r;
     QSqlDatabase db = server.database();
     QSqlQuery query(db);
-    const auto failed = [&](const std::string& what) {
-        r.error = "company register: " + what + ": " + query.lastError().text().toStdString();
+    const auto failedWith = [&](const std::string& what, const std::string& why) {
+        r.reason = {ServerProblem::ServerFault, StringProblem::None, what, why};
+        r.error = "company register: " + what + ": " + why;
         db.rollback();
         return r;
     };
+    const auto failed = [&](const std::string& what) { return failedWith(what, query.lastError().text().toStdString()); };
     if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL,"
                                    " done text NOT NULL DEFAULT now()::text)")))
         return failed("schema");
@@ -278,15 +283,12 @@ SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) 
     if (!db.transaction()) return failed("schema");
     if (!query.exec(QStringLiteral("LOCK TABLE schema_version IN EXCLUSIVE MODE"))) return failed("schema");
     const auto facts = serverFacts(db);
-    if (!facts) {
-        r.error = "company register: schema: " + db.lastError().text().toStdString();
-        db.rollback();
-        return r;
-    }
+    if (!facts) return failedWith("schema", db.lastError().text().toStdString());
     const int version = facts->version;
     r.fromVersion = r.toVersion = version;
     if (version > kServerSchemaVersion) {
         db.rollback();
+        r.reason = {ServerProblem::SchemaNewer, StringProblem::None, std::to_string(version), {}};
         r.error = "the company register's schema (version " + std::to_string(version) +
                   ") is newer than this program's (" + std::to_string(kServerSchemaVersion) + ")";
         return r;
@@ -301,18 +303,15 @@ SetupResult setupServer(const ServerAddress& address, const SyncLimits& limits) 
         if (step < version) continue;
         if (!query.exec(QStringLiteral("INSERT INTO schema_version(version) VALUES(%1)").arg(step + 1)))
             return failed("schema");
-        r.done.push_back(step == 0 ? "created the company register's schema (version 1)"
-                                   : "migrated the schema to version " + std::to_string(step + 1));
+        r.done.push_back({step == 0 ? SetupStep::Created : SetupStep::Migrated, step + 1, {}});
     }
     if (!facts->missing.empty()) {
         if (!query.exec(QStringLiteral("DELETE FROM settings WHERE key = 'register id'"))) return failed("schema");
-        r.done.push_back("made the missing tables again (" + facts->missing +
-                         "); every laptop sends and fetches everything again at its next sync");
+        r.done.push_back({SetupStep::TablesMadeAgain, kServerSchemaVersion, facts->missing});
     }
     if (!db.commit()) return failed("schema");
     r.toVersion = kServerSchemaVersion;
-    if (r.done.empty())
-        r.done.push_back("the schema is at version " + std::to_string(kServerSchemaVersion) + ": nothing to do");
+    if (r.done.empty()) r.done.push_back({SetupStep::NothingToDo, kServerSchemaVersion, {}});
     r.ok = true;
     return r;
 }

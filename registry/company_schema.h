@@ -49,8 +49,8 @@ QString insertStatement(const ServerTable& t, int version);
 // limit (a text) or not at all when larger (bytes, with its size beside it
 // as NAME_size), so an oversized value never travels whole.
 QString pullColumns(const ServerTable& t, int version);
-// Empty when the row keeps every limit, else why not.
-std::string overLimit(const ServerTable& t, int version, const QSqlQuery& row);
+// Nothing when the row keeps every limit, else the field over it.
+std::optional<SkippedRow> overLimit(const ServerTable& t, int version, const QSqlQuery& row);
 // The size of a value as it travels, for the counts of bytes.
 long long sizeOf(const QVariant& v);
 

@@ -38,7 +38,8 @@ private:
 
     // ---- steps and failures
     bool cancelled();
-    bool fail(const std::string& what);
+    // Ends the sync with its reason; `what` says it for the log.
+    bool fail(ServerProblem problem, const std::string& what, std::string detail = {}, std::string other = {});
     bool serverFail(const std::string& what, const QSqlQuery& query);
     bool localFail(const std::string& what);
     bool repeat(Step step);
@@ -52,7 +53,7 @@ private:
     // The server this register's marks hold for; a server gone back in time
     // gets a new name first, so every laptop sends and fetches all again.
     bool sameServer(const ServerFacts& facts);
-    bool wentBack(const ServerFacts& facts, std::string* why);
+    bool wentBack(const ServerFacts& facts, Resend* kind, std::string* why);
     bool sameLaptop();
     bool forgetMarks();
     std::optional<QString> setting(const QString& key);
@@ -79,7 +80,7 @@ private:
     // ---- pull (company_pull.cpp)
     struct PullTable {
         const char* table;
-        bool (CompanySync::*apply)(const QSqlQuery& row, int* count, std::string* skip);
+        bool (CompanySync::*apply)(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
         int SyncCounts::*count;
         bool ownRowsToo;  // pulled also when this laptop sent them (merged, not copied)
     };
@@ -89,13 +90,13 @@ private:
     std::optional<QVariant> imageOf(const QVariant& hash);
     // A pulled time, no later than the server's clock allows.
     QString notAhead(const QVariant& time) const;
-    bool pullController(const QSqlQuery& row, int* count, std::string* skip);
-    bool pullImage(const QSqlQuery& row, int* count, std::string* skip);
-    bool pullVisit(const QSqlQuery& row, int* count, std::string* skip);
-    bool pullSavedFile(const QSqlQuery& row, int* count, std::string* skip);
-    bool pullHistory(const QSqlQuery& row, int* count, std::string* skip);
-    bool pullWithdrawn(const QSqlQuery& row, int* count, std::string* skip);
-    void skipped(const std::string& why);
+    bool pullController(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    bool pullImage(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    bool pullVisit(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    bool pullSavedFile(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    bool pullHistory(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    bool pullWithdrawn(const QSqlQuery& row, int* count, std::optional<SkippedRow>* skip);
+    void skipped(SkippedRow row);
 
     Register& reg_;
     QSqlDatabase server_;
@@ -106,7 +107,6 @@ private:
     int version_ = 1;   // the server's schema
     QString laptop_;    // this laptop's name on the rows it sends
     QDateTime latest_;  // the latest time a pulled row may carry
-    int skippedCount_ = 0;
 };
 
 inline const char* const kFields[] = {"name", "address", "notes"};

@@ -33,30 +33,39 @@ bool CompanySync::cancelled() {
     heard();
     if (!cancel_ || !*cancel_) return false;
     r_.cancelled = true;
-    return fail("cancelled; what went before is kept");
+    return fail(ServerProblem::Cancelled, "cancelled; what went before is kept");
 }
 
-bool CompanySync::fail(const std::string& what) {
-    if (r_.error.empty()) r_.error = what;
+bool CompanySync::fail(ServerProblem problem, const std::string& what, std::string detail, std::string other) {
+    if (!r_.error.empty()) return false;
+    r_.error = what;
+    r_.reason.problem = problem;
+    r_.reason.detail = std::move(detail);
+    r_.reason.other = std::move(other);
     return false;
 }
 
 bool CompanySync::serverFail(const std::string& what, const QSqlQuery& query) {
     if (cancel_ && *cancel_) {
         r_.cancelled = true;
-        return fail("cancelled; what went before is kept");
+        return fail(ServerProblem::Cancelled, "cancelled; what went before is kept");
     }
     if (guard_.fired() || StallGuard::lost(server_)) r_.unreachable = true;
     if (guard_.fired())
-        return fail("the company register stopped answering (nothing for " + std::to_string(guard_.limit().count()) +
-                    " s); what went before is kept");
+        return fail(ServerProblem::Stalled,
+                    "the company register stopped answering (nothing for " + std::to_string(guard_.limit().count()) +
+                        " s); what went before is kept",
+                    std::to_string(guard_.limit().count()));
     server_.rollback();
     const QSqlError error = query.lastError().type() != QSqlError::NoError ? query.lastError() : server_.lastError();
     const std::string reason = error.type() != QSqlError::NoError ? error.text().toStdString() : "the connection was lost";
-    return fail("company register: " + what + ": " + reason + "; what went before is kept");
+    return fail(ServerProblem::ServerFault, "company register: " + what + ": " + reason + "; what went before is kept",
+                what, reason);
 }
 
-bool CompanySync::localFail(const std::string& what) { return fail("register: " + what + ": " + reg_.error()); }
+bool CompanySync::localFail(const std::string& what) {
+    return fail(ServerProblem::RegisterFault, "register: " + what + ": " + reg_.error(), what, reg_.error());
+}
 
 // A step until it has nothing more to do; the cancel flag between batches.
 bool CompanySync::repeat(Step step) {
@@ -68,7 +77,7 @@ bool CompanySync::repeat(Step step) {
 
 bool CompanySync::run(const ServerFacts& facts) {
     version_ = facts.version;
-    if (reg_.openedVersion() < Register::kSchemaVersion) return fail("the register's schema is too old to sync");
+    if (reg_.openedVersion() < Register::kSchemaVersion) return fail(ServerProblem::RegisterTooOld, "the register's schema is too old to sync");
     if (!checkKey(facts.dataKey) || !ensureLaptopId() || !sameServer(facts) || !sameLaptop()) return false;
     const qlonglong changes = facts.changes;
     if (pending())
@@ -125,29 +134,45 @@ private:
 SyncResult syncNow(Register& local, const ServerAddress& address, const SyncLimits& limits, const std::atomic_bool* cancel) {
     using namespace company;
     SyncResult r;
-    if (!serverDriverAvailable(&r.error)) return r;
+    const auto failed = [&r](ServerProblem problem, std::string what, std::string detail = {}) {
+        r.reason.problem = problem;
+        r.reason.detail = std::move(detail);
+        r.error = std::move(what);
+    };
+    if (!serverDriverAvailable(&r.error)) {
+        r.reason.problem = ServerProblem::NoDriver;
+        return r;
+    }
     if (!local.isOpen()) {
-        r.error = local.error().empty() ? "the register is not open" : local.error();
+        failed(ServerProblem::RegisterNotOpen, local.error().empty() ? "the register is not open" : local.error(),
+               local.error());
         return r;
     }
     {
         ServerConnection server(address, limits);
-        const bool open = server.open(&r.error);
+        const bool open = server.open(&r.error, &r.reason);
         r.unreachable = !open && !server.refused();
         if (open) {
             const CancelWatch watch(cancel, server.guard().socket());
             const auto facts = serverFacts(server.database());
             if (!facts) {
-                r.error = "company register: " + server.database().lastError().text().toStdString();
+                const std::string why = server.database().lastError().text().toStdString();
+                failed(ServerProblem::ServerFault, "company register: " + why, "schema");
+                r.reason.other = why;
                 r.unreachable = StallGuard::lost(server.database());
             } else if (facts->version == 0) {
-                r.error = "the company register has no schema yet: run kvtool register server-setup first";
+                failed(ServerProblem::NoSchema,
+                       "the company register has no schema yet: run kvtool register server-setup first");
             } else if (facts->version > kServerSchemaVersion) {
-                r.error = "the company register's schema (version " + std::to_string(facts->version) +
-                          ") is newer than this program's: update the program";
+                failed(ServerProblem::SchemaNewer,
+                       "the company register's schema (version " + std::to_string(facts->version) +
+                           ") is newer than this program's: update the program",
+                       std::to_string(facts->version));
             } else if (!facts->missing.empty()) {
-                r.error = "the company register lacks its table " + facts->missing +
-                          ": run kvtool register server-setup, which makes it again";
+                failed(ServerProblem::TableMissing,
+                       "the company register lacks its table " + facts->missing +
+                           ": run kvtool register server-setup, which makes it again",
+                       facts->missing);
             } else {
                 CompanySync sync(local, server.database(), limits, cancel, &r, &server.guard());
                 r.ok = sync.run(*facts);

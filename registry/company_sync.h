@@ -31,6 +31,7 @@
 // driver answers every call with kNoServerDriver.
 #include "registry/building_register.h"
 #include "registry/company_connection.h"
+#include "registry/company_results.h"
 
 #include <atomic>
 #include <chrono>
@@ -40,32 +41,24 @@
 
 namespace kelvane::registry {
 
-// Rows stored on the other side, by kind; `rows` counts every row that
-// travelled (also those the other side had already) and `bytes` their values.
-struct SyncCounts {
-    int controllers = 0;
-    int visits = 0;
-    int savedFiles = 0;
-    int images = 0;
-    int fieldEdits = 0;
-    int withdrawn = 0;
-    long long rows = 0;
-    long long bytes = 0;
-};
+inline constexpr int kMaxSkippedShown = 20;
 
 struct SyncResult {
     bool ok = false;
     bool cancelled = false;
     bool unreachable = false;   // the server could not be reached, or stopped answering
-    std::string error;          // why it did not finish (what went before it is kept)
+    ServerReason reason;        // why it did not finish (what went before it is kept)
+    std::string error;          // the same for the log, in English with its details
     SyncCounts pushed, pulled;  // what went each way, also when it failed part-way
     // Pulled rows refused (a field over its limit, an image larger than a
-    // sealed one, a row whose image was refused), one reason each; the sync
-    // goes on without them.
-    std::vector<std::string> skipped;
+    // sealed one, a row whose image was refused), the first kMaxSkippedShown
+    // of them, and how many more; the sync goes on without them.
+    std::vector<SkippedRow> skipped;
+    int skippedMore = 0;
     // Why everything was pushed and pulled again (the server had gone back
-    // in time: restored, another cluster, behind this laptop's marks); empty
-    // when it was not.
+    // in time: restored, another cluster, behind this laptop's marks), and
+    // the same for the log; None and empty when it was not.
+    Resend resend = Resend::None;
     std::string resent;
     std::string finishedAt;  // local time, ISO 8601 with the offset; empty unless ok
 };
@@ -75,7 +68,8 @@ struct SyncState {
     bool configured = false;              // a server is set
     std::optional<std::string> lastSync;  // the last sync that finished
     int waitingVisits = 0;                // recorded here, not yet on the server
-    std::string lastError;                // of the last sync, empty when it finished
+    ServerReason lastReason;              // of the last sync, None when it finished
+    std::string lastError;                // the same as the log has it
     bool offline = false;                 // the last sync reached no server (else lastError is the server's refusal)
 };
 SyncState syncState(Register& local);
@@ -88,10 +82,11 @@ SyncResult syncNow(Register& local, const ServerAddress& server, const SyncLimit
 
 struct SetupResult {
     bool ok = false;
-    std::string error;
+    ServerReason reason;
+    std::string error;  // the same for the log
     int fromVersion = 0;  // 0: the schema was not there
     int toVersion = 0;
-    std::vector<std::string> done;  // what it did, one line each
+    std::vector<SetupDone> done;  // what it did, one step each
 };
 // Creates or migrates the server's schema; refuses a newer one.
 SetupResult setupServer(const ServerAddress& server, const SyncLimits& limits = {});

@@ -7,11 +7,13 @@ SyncState syncState(Register&) { return {}; }
 SyncResult syncNow(Register&, const ServerAddress&, const SyncLimits&, const std::atomic_bool*) {
     SyncResult r;
     r.error = kNoServerDriver;
+    r.reason.problem = ServerProblem::NoDriver;
     return r;
 }
 SetupResult setupServer(const ServerAddress&, const SyncLimits&) {
     SetupResult r;
     r.error = kNoServerDriver;
+    r.reason.problem = ServerProblem::NoDriver;
     return r;
 }
 

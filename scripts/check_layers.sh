@@ -28,7 +28,7 @@ session       yes  image link sim
 diagnostics   yes  image files link session
 registry      yes  image files diagnostics
 jobs          no   image files link bootloader registry
-texts         no   image files link bootloader jobs
+texts         no   image files link bootloader registry jobs
 resources     yes  -
 shell         yes  image files print link sim session diagnostics registry jobs texts resources
 orva          yes  link sim bootloader session diagnostics registry jobs texts resources

@@ -48,13 +48,14 @@ void CompanySyncRunner::start() {
     again_ = false;
     emit changed();
     std::thread([shared = shared_, run = hooks_.run, self = this] {
-        std::string failure;
+        using registry::ServerProblem;
+        registry::ServerReason failure;
         try {
             failure = run(shared->cancel);
         } catch (const std::exception& e) {
-            failure = e.what();
+            failure = {ServerProblem::ServerFault, registry::StringProblem::None, "sync", e.what()};
         } catch (...) {
-            failure = "?";
+            failure = {ServerProblem::ServerFault, registry::StringProblem::None, "sync", "?"};
         }
         std::lock_guard<std::mutex> lock(shared->mutex);
         shared->running = false;
@@ -68,7 +69,7 @@ void CompanySyncRunner::start() {
     }).detach();
 }
 
-void CompanySyncRunner::ended(const std::string& failure) {
+void CompanySyncRunner::ended(const registry::ServerReason& failure) {
     failure_ = failure;
     if (again_ && !stopped_) return start();
     emit changed();
@@ -85,7 +86,7 @@ bool CompanySyncRunner::stop(std::chrono::milliseconds bound) {
 texts::CompanyRegisterState CompanySyncRunner::state() const {
     texts::CompanyRegisterState s = hooks_.read ? hooks_.read() : texts::CompanyRegisterState{};
     s.running = running();
-    if (!s.offline && s.failure.empty()) s.failure = failure_;
+    if (!s.offline && !s.failure) s.failure = failure_;
     return s;
 }
 

@@ -20,10 +20,10 @@ namespace kelvane::shell {
 struct CompanySyncHooks {
     // The state as the local register and the settings tell it (no network).
     std::function<texts::CompanyRegisterState()> read;
-    // One sync, on the runner's thread: empty when it finished, else why not
-    // (the state read afterwards tells whether the server was reached). It
-    // ends soon after `cancel` turns true.
-    std::function<std::string(const std::atomic<bool>& cancel)> run;
+    // One sync, on the runner's thread: None when it finished (or was
+    // cancelled), else why not (the state read afterwards tells whether the
+    // server was reached). It ends soon after `cancel` turns true.
+    std::function<registry::ServerReason(const std::atomic<bool>& cancel)> run;
 };
 
 class CompanySyncRunner : public QObject {
@@ -54,13 +54,13 @@ signals:
 private:
     struct Shared;
     void start();
-    void ended(const std::string& failure);
+    void ended(const registry::ServerReason& failure);
 
     CompanySyncHooks hooks_;
     std::shared_ptr<Shared> shared_;
     bool again_ = false;
     bool stopped_ = false;
-    std::string failure_;
+    registry::ServerReason failure_;
 };
 
 }  // namespace kelvane::shell

@@ -6,6 +6,7 @@
 #include "shell/main_window.h"
 #include "shell/prompts.h"
 #include "shell/shown_time.h"
+#include "texts/company_texts.h"
 #include "texts/language_table.h"
 
 #include <QDateTime>
@@ -51,25 +52,22 @@ texts::CompanyRegisterState readState(std::unique_ptr<registry::Register>& reg) 
     // count waiting (kvtool register sync says why); a server that refused
     // (a newer schema, another key) is named with its reason.
     s.offline = state.offline;
-    s.failure = state.lastError;
-    const auto begins = [&](const char* reason) { return state.lastError.rfind(reason, 0) == 0; };
-    s.readOnly = begins(registry::kServerReadOnly);
-    s.busy = begins(registry::kServerBusy);
-    if (address && begins(registry::kServerNoRootCertificate)) s.missingRootCertificate = address->rootCertificate();
+    s.failure = state.lastReason;
     return s;
 }
 
-std::string runSync(const std::atomic<bool>& cancel) {
+registry::ServerReason runSync(const std::atomic<bool>& cancel) {
     const auto url = registry::serverUrl();
     if (!url) return {};
-    std::string why;
-    const auto address = registry::parseServerUrl(*url, &why);
+    registry::ServerReason why;
+    const auto address = registry::parseServerUrl(*url, nullptr, &why);
     if (!address) return why;
     // Its own connection to the register file, on the runner's thread.
     registry::Register reg;
-    if (!reg.open(registry::Register::defaultPath())) return reg.error();
+    if (!reg.open(registry::Register::defaultPath()))
+        return {registry::ServerProblem::RegisterNotOpen, registry::StringProblem::None, reg.error(), {}};
     const registry::SyncResult r = registry::syncNow(reg, *address, {}, &cancel);
-    return r.ok || r.cancelled ? std::string() : r.error;
+    return r.ok || r.cancelled ? registry::ServerReason() : r.reason;
 }
 
 }  // namespace
@@ -102,7 +100,7 @@ CompanySyncRunner* WireCompanyRegister(MainWindow& form) {
     retry->setInterval(std::chrono::minutes(1));
     QObject::connect(retry, &QTimer::timeout, runner, [runner] { runner->request(); });
     QObject::connect(runner, &CompanySyncRunner::changed, retry, [runner, retry] {
-        if (!runner->running() && runner->state().busy && !retry->isActive()) retry->start();
+        if (!runner->running() && runner->state().failure.problem == registry::ServerProblem::Busy && !retry->isActive()) retry->start();
     });
     return runner;
 }
@@ -132,17 +130,23 @@ void AskCompanyServer(MainWindow& form, CompanySyncRunner& runner) {
     if (form.prompts().runDialog(&dialog) != QDialog::Accepted) return;
     const std::string given = dialog.textValue().trimmed().toStdString();
     if (!given.empty()) {
-        std::string why;
-        const auto address = registry::parseServerUrl(given, &why);
+        registry::ServerReason why;
+        const auto address = registry::parseServerUrl(given, nullptr, &why);
         if (!address) {
-            form.prompts().error(
-                &form, dialog.windowTitle(),
-                text(texts::Message::CompanyServerRefused).replace(QLatin1String("%s"), QString::fromStdString(why)));
+            const QString reason = QString::fromStdString(texts::serverReasonText(why, language));
+            form.prompts().error(&form, dialog.windowTitle(),
+                                 text(texts::Message::CompanyServerRefused).replace(QLatin1String("%s"), reason));
             return;
         }
         registry::setServerUrl(address->url());
         if (!address->secrets.empty())
             form.prompts().message(&form, dialog.windowTitle(), text(texts::Message::CompanyServerNoPassword));
+        // A string that leaves the server unchecked (an old sslmode=require)
+        // is kept as given, with how to have it checked.
+        if (!address->verified())
+            form.prompts().message(&form, dialog.windowTitle(),
+                                   QString::fromUtf8(texts::toolText(texts::ToolText::ServerNotVerified, language))
+                                       .replace(QLatin1String("%s"), QString::fromStdString(address->sslmode())));
     } else {
         registry::setServerUrl({});
     }

@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         s.lastSync = texts::LocalTime{today.year(), today.month(), today.day(), 10, 42, 0};
         return s;
     };
-    hooks.run = [](const std::atomic<bool>&) { return std::string(); };
+    hooks.run = [](const std::atomic<bool>&) { return registry::ServerReason(); };
     shell::CompanySyncRunner runner(hooks);
     shell::RegisterDialog company(nullptr, reg, texts::kPolish);
     company.setFieldHistory([](const registry::ControllerKey&) {

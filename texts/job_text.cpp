@@ -91,12 +91,8 @@ constexpr Row<JobText> kJob[] = {
 };
 static_assert(rowsMatch(kJob) && rowInPlace<misplacedRow(kJob)>(), "a text for each JobText");
 
-std::string fill(std::string text, const std::string& first, const std::string& second) {
-    for (const auto& [mark, value] : {std::pair<const char*, const std::string&>{"%1", first}, {"%2", second}}) {
-        const auto at = text.find(mark);
-        if (at != std::string::npos) text.replace(at, 2, value);
-    }
-    return text;
+std::string fill(const std::string& text, const std::string& first, const std::string& second) {
+    return filled(text, {first, second});
 }
 
 }  // namespace

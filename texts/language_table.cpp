@@ -721,12 +721,6 @@ constexpr Row<ToolText> kTool[] = {
              "key %s is in the system keychain now; the file %s is removed", "%s %s"),
     TEXT_ROW(ToolText::KeyNotMoved, "klucza nie przeniesiono: %s; zostaje w pliku",
              "the key was not moved: %s; it stays in the file", "...: %s"),
-    TEXT_ROW(ToolText::ServerNoRootCertificate,
-             "Nie można sprawdzić serwera rejestru firmy: brak certyfikatu CA %s (umieść tam certyfikat CA firmy albo "
-             "wskaż jego plik przez sslrootcert=PLIK w ciągu połączenia)",
-             "The company register's server cannot be verified: there is no CA certificate %s (put the company's CA "
-             "there, or name its file with sslrootcert=FILE in the server's string)",
-             "...%s..."),
 };
 
 constexpr Row<CheckText> kCheck[] = {
@@ -778,6 +772,20 @@ static_assert(rowsMatch(kCheck) && rowInPlace<misplacedRow(kCheck)>(), "one text
 }  // namespace
 
 const std::vector<WindowEntry>& windowEntries() { return kWindow; }
+
+std::string filled(const std::string& text, std::initializer_list<std::string> values) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t n = i + 1 < text.size() ? static_cast<std::size_t>(text[i + 1] - '0') : 0;
+        if (text[i] == '%' && n >= 1 && n <= values.size() && text[i + 1] >= '1') {
+            out += values.begin()[n - 1];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 int languageByCode(const std::string& code) {
     for (int l = 0; l < kLanguageCount; ++l)

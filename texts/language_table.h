@@ -6,6 +6,7 @@
 #include "image/parameters.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ inline constexpr Language kLanguages[] = {
 constexpr int kLanguageCount = static_cast<int>(std::size(kLanguages));
 // The language with that code ("pl", "en"); -1 when no language has it.
 int languageByCode(const std::string& code);
+
+// A text with %1, %2... replaced by the values, in one pass (a value that
+// holds "%2" stays as it is); a mark beyond the values given stays too.
+std::string filled(const std::string& text, std::initializer_list<std::string> values);
 constexpr int kPolish = 0;
 constexpr int kEnglish = 1;
 constexpr int kThird = 2;
@@ -463,7 +468,6 @@ enum class ToolText {
     KeyMovable,               // a keychain answers now: how to move the key there
     KeyMoved,                 // "%s": the key's id, "%s": the file removed
     KeyNotMoved,              // "%s": why
-    ServerNoRootCertificate,  // "%s": the missing CA file a verified server needs
     Count                     // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);

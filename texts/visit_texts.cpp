@@ -1,5 +1,6 @@
 #include "texts/visit_texts.h"
 
+#include "texts/company_texts.h"
 #include "texts/language_table.h"
 #include "texts/report_text.h"
 
@@ -226,16 +227,20 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     if (s.running) return text(Message::CompanySyncing) + unverified;
     std::string out;
     // a state that says why on its own
-    const bool told = s.noDriver || s.offline || s.readOnly || s.busy || !s.missingRootCertificate.empty() ||
-                      !s.registerError.empty();
+    using registry::ServerProblem;
+    const ServerProblem problem = s.failure.problem;
+    const bool readOnly = problem == ServerProblem::ReadOnly, busy = problem == ServerProblem::Busy;
+    const bool noRoot = problem == ServerProblem::NoRootCertificate;
+    const bool told = s.noDriver || s.offline || readOnly || busy || noRoot || !s.registerError.empty() ||
+                      problem == ServerProblem::NoDriver || problem == ServerProblem::Cancelled;
     if (s.noDriver) {
         out = text(Message::CompanyNoDriver);
     } else if (!s.registerError.empty()) {
         out = withText(text(Message::CompanyRegisterUnreadable), s.registerError);
-    } else if (!s.missingRootCertificate.empty()) {
-        out = withText(text(Message::CompanyNoRootCertificate), s.missingRootCertificate);
-    } else if (s.readOnly || s.busy) {
-        out = text(s.readOnly ? Message::CompanyReadOnly : Message::CompanyBusy);
+    } else if (noRoot) {
+        out = withText(text(Message::CompanyNoRootCertificate), s.failure.detail);
+    } else if (readOnly || busy) {
+        out = text(readOnly ? Message::CompanyReadOnly : Message::CompanyBusy);
     } else if (s.offline) {
         out = text(Message::CompanyOffline);
     } else if (s.lastSync) {
@@ -247,7 +252,8 @@ std::string companyRegisterText(const CompanyRegisterState& s, const LocalTime& 
     } else {
         out = text(Message::CompanyNotYetSynced);
     }
-    if (!told && !s.failure.empty()) out += " — " + withText(text(Message::CompanySyncFailed), s.failure);
+    if (!told && s.failure)
+        out += " — " + withText(text(Message::CompanySyncFailed), serverReasonText(s.failure, language));
     if (s.waiting > 0) out += " — " + withNumber(text(waitingForm(s.waiting)), s.waiting);
     if (!s.noDriver) out += unverified;
     return out;

@@ -1,6 +1,7 @@
 #pragma once
 // How the building register's visits read in a language: the outcome the
 // register keeps as a word, and the dates and times shown with visits.
+#include "registry/company_results.h"
 #include "jobs/read_visit.h"
 
 #include <optional>
@@ -52,13 +53,11 @@ struct CompanyRegisterState {
     bool offline = false;                  // the last try reached no server
     std::optional<LocalTime> lastSync;     // when the last sync finished
     int waiting = 0;                       // visits recorded here and not yet on the server
-    std::string failure;                   // why the last sync stopped after reaching the server
+    registry::ServerReason failure;        // why the last sync did not finish (a read-only server, another
+                                           // laptop's push, a missing CA file... say so on their own)
     bool noDriver = false;                 // this build cannot reach any server
-    bool readOnly = false;                 // the server reached takes no writes (failure says more)
-    bool busy = false;                     // another laptop's push kept the server busy
     bool notVerified = false;              // the string leaves the server's certificate unchecked
     std::string registerError{};           // the laptop's own register file could not be opened: why
-    std::string missingRootCertificate{};  // the CA file a verified server needs, not there (nothing was tried)
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
 // visits waiting"; the date too when the sync was not on the day of `now`;

@@ -146,7 +146,7 @@ private slots:
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             --inside;
-            return std::string();
+            return registry::ServerReason();
         };
         CompanySyncRunner runner(hooks);
         RegisterDialog dialog(nullptr, reg, texts::kPolish);
@@ -159,9 +159,9 @@ private slots:
             texts::CompanyRegisterState state;
             const char* shown;
         } states[] = {
-            {{false, false, true, today, 3, ""}, ""},  // no server: the row is hidden
-            {{true, false, false, today, 0, ""}, "Rejestr firmy: zsynchronizowano 10:42"},
-            {{true, false, true, today, 3, ""}, "Rejestr firmy: bez połączenia — 3 wizyty czekają"},
+            {{false, false, true, today, 3, {}}, ""},  // no server: the row is hidden
+            {{true, false, false, today, 0, {}}, "Rejestr firmy: zsynchronizowano 10:42"},
+            {{true, false, true, today, 3, {}}, "Rejestr firmy: bez połączenia — 3 wizyty czekają"},
         };
         for (const auto& row : states) {
             stored = row.state;

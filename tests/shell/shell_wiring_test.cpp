@@ -484,7 +484,8 @@ private slots:
              nullptr, false},
             {"host=127.0.0.1 port=1 dbname=company password=se/cr@t", "message",
              "The server is kept without its password", "dbname='company' host='127.0.0.1' port='1'", false},
-            {"host=company-db.test hostaddr=127.0.0.1 port=1 sslmode=require", "", "",
+            {"host=company-db.test hostaddr=127.0.0.1 port=1 sslmode=require", "message",
+             "The company register's server was not verified (sslmode=require)",
              "host=company-db.test hostaddr=127.0.0.1 port=1 sslmode=require", true},
             {"", "", "", nullptr, false},
         };

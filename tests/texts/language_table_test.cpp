@@ -2,6 +2,7 @@
 
 #include "texts/diagnostic_texts.h"
 #include "texts/flat_action_texts.h"
+#include "texts/company_texts.h"
 #include "texts/job_text.h"
 #include "texts/report_text.h"
 
@@ -91,6 +92,12 @@ std::vector<std::string> tableLines() {
     addKeyed(lines, stepCauseText, kStepCauseCount);
     addKeyed(lines, nextStepFormat, kNextStepCount);
     addKeyed(lines, jobText);
+    addKeyed(lines, problemText);
+    addKeyed(lines, stringProblemText);
+    addKeyed(lines, resendReasonText);
+    addKeyed(lines, setupText);
+    addKeyed(lines, skipText);
+    addKeyed(lines, syncText);
     return lines;
 }
 
