@@ -84,7 +84,7 @@ TransferRun runTransfer(const Tool& tool, const session::TransferRequest& reques
     Watchdog limit(kTransferLimit, stop);
     run.report = session::runTransfer(request, port, &cancel, [&](int position) { progress.set(position); });
     run.overLimit = limit.fired();
-    tool.lineFaultError(request.portName, port.line->fault());
+    tool.lineFaultError(request.portName, run.report.fault);
     return run;
 }
 

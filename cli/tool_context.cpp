@@ -52,8 +52,8 @@ int Tool::portOpenError(const std::string& port, link::OpenFailure failure) cons
 }
 
 void Tool::lineFaultError(const std::string& port, link::LineFault fault) const {
-    for (kelvane::link::Message m : kelvane::link::lineFaultMessages(fault))
-        error(port, kelvane::texts::messageText(m, language));
+    const std::string why = kelvane::texts::lineFaultText(fault, language);
+    if (!why.empty()) error(port, why);
 }
 
 void Tool::warnIfUnencrypted(const std::string& port) const {

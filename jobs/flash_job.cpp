@@ -70,6 +70,7 @@ void FlashJob::skipBackup() {
 }
 
 void FlashJob::mark(JobResult& out, JobStep step, StepOutcome outcome) {
+    if (outcome.state == StepState::Failed && outcome.fault == link::LineFault::None) outcome.fault = line_.fault();
     out.step(step) = outcome;
     view_.step(step, outcome);
 }

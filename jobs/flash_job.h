@@ -68,6 +68,9 @@ struct StepOutcome {
     int missing = 0;         // BlocksMissing
     int programResult = -1;  // ProgrammingError
     link::OpenFailure openFailure = link::OpenFailure::None;
+    // Failed: what ended the line, where it can tell (a gateway that closed,
+    // stopped answering or refused a setting).
+    link::LineFault fault = link::LineFault::None;
 };
 
 // How a job (or its restore) ended.

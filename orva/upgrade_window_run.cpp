@@ -7,6 +7,7 @@
 #include "texts/change_text.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
+#include "texts/link_messages.h"
 #include "texts/upgrade_texts.h"
 
 #include <QDialog>
@@ -150,13 +151,18 @@ void UpgradeWindow::showOutcome(const jobs::JobResult& out, bool restore) {
     case JobEnd::FlashFailed:
     case JobEnd::Stopped: break;  // the bootloader's own message stays
     }
-    // The failed step with its cause, then what to do next.
+    // The failed step with its cause, a gateway's reason when its line ended
+    // (in the status line too), then what to do next.
     if (const auto failed = out.failedStep(); failed && out.end != JobEnd::Stopped) {
         const QString line = QString::fromStdString(kelvane::texts::stepLine(*failed, out.step(*failed), pl));
+        const QString why = QString::fromStdString(kelvane::texts::lineFaultText(out.step(*failed).fault, pl));
         box << line;
-        if (status) {
-            statusLine_->setText(utf8(status));
-            statusLine_->setToolTip(line);
+        if (!why.isEmpty()) box << why;
+        if (status || !why.isEmpty()) {
+            // The bootloader's own message stays, followed by the gateway's reason.
+            const QString shown = status ? utf8(status) : statusLine_->text();
+            statusLine_->setText(why.isEmpty() || shown.isEmpty() ? shown + why : shown + QStringLiteral(". ") + why);
+            statusLine_->setToolTip(why.isEmpty() ? line : line + QLatin1Char('\n') + why);
         }
     } else if (status) {
         statusLine_->setText(utf8(status));

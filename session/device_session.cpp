@@ -59,6 +59,10 @@ bool TransferReport::mayHoldNewBlocks() const {
     return opened && kind == TransferKind::Upload && link::mayHoldNewBlocks(upload);
 }
 
+std::vector<link::Message> TransferReport::faultMessages() const {
+    return opened && !completed() ? link::lineFaultMessages(fault) : std::vector<link::Message>{};
+}
+
 link::Message TransferReport::message() const {
     if (!opened) return link::Message::PortOpenError;
     return kind == TransferKind::Upload ? link::statusMessage(upload.result) : link::statusMessage(download.result);
@@ -80,6 +84,7 @@ TransferReport runTransfer(const TransferRequest& request, PortConnection& port,
     } else {
         report.download = link::DownloadThread(ctx);
     }
+    report.fault = line.fault();
     line.close();
     return report;
 }

@@ -33,6 +33,7 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvane::session {
 
@@ -79,10 +80,15 @@ struct TransferReport {
     link::OpenFailure failure = link::OpenFailure::None;  // why it did not
     link::DownloadOutcome download;                       // kind == Download (image meaningful only when Completed)
     link::UploadOutcome upload;                           // kind == Upload
+    link::LineFault fault = link::LineFault::None;        // what ended the line, where it can tell (a gateway)
 
     bool completed() const;
     // The status a window shows for this report.
     link::Message message() const;
+    // What follows the status of a transfer that did not complete on a line
+    // that names its own end (a gateway that closed, stopped answering or
+    // refused a setting); none on a serial port.
+    std::vector<link::Message> faultMessages() const;
     // An upload that ended early after sending blocks: the controller may
     // hold some of them (link::Message::MayHoldNewBlocks goes with message()).
     bool mayHoldNewBlocks() const;

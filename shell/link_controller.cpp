@@ -13,11 +13,12 @@ namespace kelvane::shell {
 
 namespace {
 // The status text of a finished transfer; an incomplete download names how
-// many blocks it lacks.
+// many blocks it lacks, a gateway's line why it ended.
 QString transferStatus(LinkHost& host, const session::TransferReport& report) {
     QString text = host.messageText(report.message());
     if (report.message() == link::Message::BlocksMissing)
         text = QString::asprintf(text.toUtf8().constData(), report.download.missingBlocks);
+    for (link::Message m : report.faultMessages()) text += QStringLiteral(". ") + host.messageText(m);
     if (report.mayHoldNewBlocks()) text += QStringLiteral(". ") + host.messageText(link::Message::MayHoldNewBlocks);
     return text;
 }
@@ -81,6 +82,10 @@ void LinkController::choosePort(const QString& text) {
         host_.messageText(result.reply ? link::Message::PortStatus : link::Message::ProbeNoAnswer).toStdString();
     QString status =
         QString::fromStdString(link::formatPortStatus(format, portName_, result.reply.value_or(link::ProbeReply{})));
+    // No answer on a gateway's line that ended: the gateway's reason follows.
+    if (!result.reply)
+        for (link::Message m : link::lineFaultMessages(result.fault))
+            status += QStringLiteral(". ") + host_.messageText(m);
     // A gateway's port that sends the codes across a network in the clear:
     // said once a run, after what the probe found.
     if (link::crossesNetworkUnencrypted(portName_) && !unencryptedWarned_) {

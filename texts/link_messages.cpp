@@ -41,4 +41,11 @@ Message languageEntry(link::Message m) {
 
 const char* messageText(link::Message report, int language) { return messageText(languageEntry(report), language); }
 
+std::string lineFaultText(link::LineFault fault, int language) {
+    std::string text;
+    for (link::Message m : link::lineFaultMessages(fault))
+        text += (text.empty() ? "" : " ") + std::string(messageText(m, language));
+    return text;
+}
+
 }  // namespace kelvane::texts

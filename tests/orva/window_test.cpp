@@ -6,12 +6,15 @@
 #include "orva/job_texts.h"
 #include "texts/job_text.h"
 #include "texts/language_table.h"
+#include "texts/link_messages.h"
 #include "texts/upgrade_texts.h"
 #include "orva/upgrade_window.h"
 #include "files/atomic_file.h"
 #include "files/data_file.h"
 #include "registry/building_register.h"
+#include "tests/link/gateway_cut.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -21,7 +24,9 @@
 #include <QFontDatabase>
 #include <QFile>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
@@ -33,6 +38,7 @@
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -116,6 +122,7 @@ struct FastSim {
     std::shared_ptr<kelvane::sim::OrvaController> device;
     kelvane::sim::VirtualLine line{clock, *device};
     SlowLink slow{line};
+    std::unique_ptr<linktest::GatewayCut> cut;
 };
 
 struct SimFactory {
@@ -125,6 +132,8 @@ struct SimFactory {
     int speed = 100;        // how much faster than the wall clock
     bool paced = false;     // frames take their line time
     bool slowLink = false;  // downloads take a second or so
+    long cutAfter = -1;     // the line ends after so many bytes read on an opening (-1: never)
+    kelvane::link::LineFault cutFault = kelvane::link::LineFault::None;  // ... naming this end
     std::shared_ptr<kelvane::sim::OrvaController> device;
     std::vector<std::shared_ptr<FastSim>> made;
     std::vector<std::string> devices;  // what each run opened
@@ -143,6 +152,8 @@ struct SimFactory {
             s->line.setPaced(paced);
             made.push_back(s);
             kelvane::link::Line* line = slowLink ? static_cast<kelvane::link::Line*>(&s->slow) : &s->line;
+            if (cutAfter >= 0)
+                line = (s->cut = std::make_unique<linktest::GatewayCut>(*line, cutAfter, cutFault)).get();
             return RunPort{std::shared_ptr<kelvane::link::Line>(s, line),
                            std::shared_ptr<kelvane::link::Clock>(s, &s->clock), s};
         };
@@ -411,6 +422,70 @@ private slots:
                                                 kelvane::link::OpenFailure::Busy, false)));
         QCOMPARE(w.startStopButton()->text(), QStringLiteral("Start"));
         QVERIFY(!w.running());
+    }
+
+    // "Port zdalny…" in the list's context menu: a gateway's address is listed
+    // and chosen as the port; anything else is refused and changes nothing.
+    void remotePortEntryTakesOnlyAGatewaysAddress() {
+        UpgradeWindow w(oneSimPort);
+        const QList<QAction*> actions = w.portList()->actions();
+        const auto remote = std::find_if(actions.begin(), actions.end(), [](QAction* a) {
+            return a->text() == QString::fromUtf8(kelvane::texts::upgrade::kRemotePort);
+        });
+        QVERIFY(remote != actions.end());
+        const QString address = QStringLiteral("rfc2217://127.0.0.1:4001");
+        const struct {
+            QString typed;
+            bool taken;
+        } cases[] = {{QStringLiteral("rfc2217://127.0.0.1"), false}, {address, true}, {QStringLiteral("COM1:4001"), false}};
+        for (const auto& c : cases) {
+            QString refused;
+            QTimer answer;  // the dialogs are modal: answered from their own event loops
+            connect(&answer, &QTimer::timeout, this, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+                    input->setTextValue(c.typed);
+                    input->accept();
+                } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                    refused = box->text();
+                    box->accept();
+                }
+            });
+            answer.start(10);
+            const QString before = w.selectedDevice();
+            (*remote)->trigger();
+            answer.stop();
+            QCOMPARE(refused, c.taken ? QString() : QString::fromUtf8(kelvane::texts::upgrade::kRemotePortRefused));
+            QCOMPARE(w.selectedDevice(), c.taken ? c.typed : before);
+        }
+        QCOMPARE(w.portList()->currentText(), address);
+        QCOMPARE(w.portList()->findText(address), w.portList()->currentIndex());
+    }
+
+    // A gateway's line that ends mid-backup: the status line and the change
+    // box name the gateway's reason after the step's; a serial port whose
+    // controller fell silent keeps the generic text alone.
+    void gatewaysReasonFollowsTheFailedStep() {
+        using kelvane::link::LineFault;
+        writeFirmware(4);
+        const QString closed =
+            QString::fromStdString(kelvane::texts::lineFaultText(LineFault::Closed, kelvane::texts::kPolish));
+        QVERIFY(!closed.isEmpty());
+        for (LineFault fault : {LineFault::Closed, LineFault::Silent, LineFault::None}) {
+            SimFactory sims;
+            sims.cutAfter = 3000;  // the probe's answer and some blocks of the backup
+            sims.cutFault = fault;
+            UpgradeWindow w(oneSimPort, sims.factory());
+            w.StartStop();
+            QTRY_COMPARE_WITH_TIMEOUT(w.startStopButton()->text(), QStringLiteral("Start"), 20000);
+            const QString why = QString::fromStdString(kelvane::texts::lineFaultText(fault, kelvane::texts::kPolish));
+            const QString failed = QString::fromUtf8(kelvane::orva::texts::kBackupFailed);
+            QCOMPARE(w.statusLine()->text(), why.isEmpty() ? failed : failed + QStringLiteral(". ") + why);
+            const QStringList box = w.changeList()->toPlainText().split(QLatin1Char('\n'));
+            QCOMPARE(box.contains(why), !why.isEmpty());
+            QCOMPARE(box.contains(closed), fault == LineFault::Closed);
+            QCOMPARE(int(w.lastOutcome()->step(kelvane::jobs::JobStep::Backup).fault), int(fault));
+        }
     }
 
     void runsToTheEndAndASecondStartReadsTheFileAgain() {

@@ -7,6 +7,7 @@
 #include "texts/link_messages.h"
 #include "link/probe.h"
 #include "sim/sample_building.h"
+#include "tests/link/gateway_cut.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -141,6 +142,31 @@ struct PacedPort {
     LinkController* link = nullptr;
     int cancelAt = -1;
     std::atomic<int> writes{0}, cutWrites{0};
+};
+
+// A simulated controller behind a gateway whose line ends after `cutAfter`
+// bytes read on each connection, naming `fault` (None: a serial port whose
+// controller fell silent).
+struct CutPort {
+    struct Inner {  // made before the cut that wraps it
+        Inner(CutPort& p) : line(p.clock, p.controller) {}
+        kelvane::sim::VirtualLine line;
+    };
+    struct Connection : private Inner, public linktest::GatewayCut {
+        Connection(CutPort& p) : Inner(p), GatewayCut(Inner::line, p.cutAfter, p.fault) {}
+    };
+    PortFactory factory() {
+        return [this](const std::string&) {
+            PortConnection c;
+            c.line = std::make_unique<Connection>(*this);
+            c.clock = &clock;
+            return c;
+        };
+    }
+    kelvane::sim::VirtualClock clock;
+    kelvane::sim::Controller controller;
+    long cutAfter = 0;
+    LineFault fault = LineFault::None;
 };
 
 kelvane::Image simulatorImage() {
@@ -428,6 +454,50 @@ private slots:
         QCOMPARE(host.status, QString("Brak odpowiedzi zasilacza"));
         QVERIFY(host.device == kelvane::Image{});
         QVERIFY(!host.progressVisible);
+    }
+
+    // A gateway's line that ends in a probe, a download or an upload: the
+    // status names the gateway's reason after the generic text, which a
+    // serial port's silent controller gets alone.
+    void gatewaysReasonFollowsTheStatus() {
+        enum class Op { Probe, Download, Upload };
+        const struct {
+            Op op;
+            LineFault fault;
+            long cutAfter;  // bytes read on each connection
+            Message generic;
+        } cases[] = {
+            {Op::Probe, LineFault::Closed, 0, Message::ProbeNoAnswer},
+            {Op::Probe, LineFault::SettingRefused, 0, Message::ProbeNoAnswer},
+            {Op::Download, LineFault::Silent, 2000, Message::NoAnswer},
+            {Op::Download, LineFault::None, 2000, Message::NoAnswer},
+            {Op::Upload, LineFault::Closed, 2, Message::NoAnswer},
+        };
+        const std::string port = "rfc2217://127.0.0.1:4001";
+        for (const auto& c : cases) {
+            FakeHost host;
+            host.working.fill(0x11);
+            CutPort gateway;
+            gateway.fault = c.fault;
+            gateway.cutAfter = c.cutAfter;
+            LinkController link(host, nullptr);
+            host.link = &link;
+            link.setPortFactory(gateway.factory());
+            QSignalSpy running(&link, &LinkController::transferRunningChanged);
+            if (c.op == Op::Probe) link.choosePort(QString::fromStdString(port));
+            link.setStartPort(QString::fromStdString(port));
+            if (c.op == Op::Download) link.onDownload();
+            if (c.op == Op::Upload) link.onUpload();
+            QVERIFY(waitForEnd(link, running));
+            QString want = QString::fromUtf8(kelvane::texts::messageText(c.generic, 0));
+            if (c.op == Op::Probe)
+                want = QString::fromStdString(formatPortStatus(want.toStdString(), PortName(port), {}));
+            const QString why = QString::fromStdString(kelvane::texts::lineFaultText(c.fault, 0));
+            if (!why.isEmpty()) want += QStringLiteral(". ") + why;
+            QVERIFY2(host.status.startsWith(want), qPrintable(host.status));
+            QCOMPARE(host.status.contains(QStringLiteral("Bramka")), c.fault != LineFault::None);
+            QVERIFY(host.errors.isEmpty());
+        }
     }
 
     // A download that ends with blocks missing (block 511 came first) is no
