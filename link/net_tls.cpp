@@ -3,6 +3,11 @@
 #include "link/net_socket.h"
 #include "link/net_stream.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <wincrypt.h>  // before OpenSSL's headers, which undo its X509_NAME
+#endif
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -62,6 +67,29 @@ private:
     SSL* ssl_;
 };
 
+// The system's trusted roots. OpenSSL's default paths are files under its
+// own folder; Windows keeps its roots in the certificate store, copied here
+// into the context's store.
+bool trustSystemRoots(SSL_CTX* ctx) {
+#ifdef _WIN32
+    HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+    if (!store) return false;
+    X509_STORE* roots = SSL_CTX_get_cert_store(ctx);
+    int added = 0;
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c; c = CertEnumCertificatesInStore(store, c)) {
+        const unsigned char* der = c->pbCertEncoded;
+        X509* root = d2i_X509(nullptr, &der, static_cast<long>(c->cbCertEncoded));
+        if (root && X509_STORE_add_cert(roots, root) == 1) ++added;
+        X509_free(root);
+    }
+    CertCloseStore(store, 0);
+    ERR_clear_error();  // a root listed twice
+    return added > 0;
+#else
+    return SSL_CTX_set_default_verify_paths(ctx) == 1;
+#endif
+}
+
 }  // namespace
 
 bool tlsAvailable() { return true; }
@@ -76,8 +104,8 @@ std::unique_ptr<Stream> startTls(std::unique_ptr<Stream> tcp, const std::string&
     if (!ctx) return nullptr;
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    const bool trusted = caFile.empty() ? SSL_CTX_set_default_verify_paths(ctx) == 1
-                                        : SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) == 1;
+    const bool trusted =
+        caFile.empty() ? trustSystemRoots(ctx) : SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) == 1;
     SSL* ssl = trusted ? SSL_new(ctx) : nullptr;
     // SSL_set1_host takes an address as an address (checked against the
     // certificate's IP entries) and a name as a name; SNI only for a name.

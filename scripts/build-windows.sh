@@ -82,11 +82,24 @@ if [ $tests = ON ] && [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --install "$out/googletest" >/dev/null
 fi
 
+# rfc2217+tls:// needs OpenSSL 3's headers and import libraries, which kit v3
+# holds (for libpq); the DLLs alone would not do. Named here by path so that
+# the import libraries are linked, not the static ones beside them. Without
+# them the programs say that this build lacks TLS.
+tls=(-DKELVANE_WINDOWS_TLS=OFF)
+if [ -f "$qt/include/openssl/ssl.h" ] && [ -f "$qt/include/openssl/opensslv.h" ] &&
+   [ -f "$qt/lib/libssl.dll.a" ] && [ -f "$qt/lib/libcrypto.dll.a" ]; then
+  tls=(-DKELVANE_WINDOWS_TLS=ON -DOPENSSL_INCLUDE_DIR="$qt/include" -DOPENSSL_SSL_LIBRARY="$qt/lib/libssl.dll.a"
+       -DOPENSSL_CRYPTO_LIBRARY="$qt/lib/libcrypto.dll.a")
+else
+  echo "the kit has no OpenSSL headers and import libraries: this build goes without rfc2217+tls://" >&2
+fi
+
 # The tests are listed when ctest runs them, not at build time (they run
 # under Wine).
 cmake -S "$root" -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DKELVANE_TESTS=$tests -DCMAKE_CXX_FLAGS=-Werror -DGTest_DIR="$gtest/lib/cmake/GTest" \
-  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
+  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST "${tls[@]}" >/dev/null
 nice cmake --build "$out/build"
 rm -rf "$out/bin"
 cmake --install "$out/build" --prefix "$out" >/dev/null
@@ -136,6 +149,17 @@ if [ -f "$qt/plugins/sqldrivers/qsqlpsql.dll" ]; then
   done
 else
   echo "the kit has no PostgreSQL driver: this build goes without the company register's server" >&2
+fi
+# rfc2217+tls:// through the kit's OpenSSL DLLs, linked by their import
+# libraries (kvtool.exe names libssl-3-x64.dll itself, not only through
+# libpq), each installed once.
+if [ "${tls[0]}" = -DKELVANE_WINDOWS_TLS=ON ]; then
+  x86_64-w64-mingw32-objdump -p "$out/bin/kvtool.exe" | grep -i 'DLL Name: libssl-3-x64.dll' >/dev/null ||
+    { echo "kvtool.exe does not load libssl-3-x64.dll: rfc2217+tls:// is not linked to the kit's OpenSSL" >&2; missing=1; }
+  for f in libssl-3-x64.dll libcrypto-3-x64.dll; do
+    [ "$(grep -c "/bin/$f\$" "$out/build/install_manifest.txt")" -eq 1 ] ||
+      { echo "$f is not installed exactly once: $(grep -c "/bin/$f\$" "$out/build/install_manifest.txt")" >&2; missing=1; }
+  done
 fi
 [ $missing -eq 0 ] || exit 1
 # The installer, from the same install step.

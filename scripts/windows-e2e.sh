@@ -6,10 +6,16 @@
 #    each checked against the controller simulator's image; the download
 #    recorded as a visit in the register (kvtool.exe register list), and a
 #    support bundle that Python's zipfile opens;
+#  - the same download through ser2net (scripts/windows-e2e-gateway.sh): over
+#    rfc2217://127.0.0.1:PORT, and over rfc2217+tls:// behind socat's TLS
+#    with a throw-away CA (the right CA connects, another CA and none are
+#    refused), or, in a build without TLS, its plain refusal;
 #  - KelvaneMini.exe under Xvfb, driven by xdotool: F3, COM8 typed into the
 #    port dialog, F4; checked by the backup the download leaves in
 #    %LOCALAPPDATA% equalling the simulator's image (the tables are filled
 #    before the backup is written), and by a visit more in the register;
+#    then the same with the gateway's rfc2217:// URL typed as the port, the
+#    register naming it, the window kept in DIR/wine-e2e-gateway.png;
 #  - Orva_Upgrade.exe under Xvfb: Start clicked against the whole controller
 #    simulator, the job driven through backup, flash, the new firmware's
 #    return and the second download; checked by the flash equalling the
@@ -41,9 +47,9 @@ pg=${KELVANE_WINE_PG:-1}
 need=()
 command -v socat >/dev/null || need+=(socat)
 command -v ser2net >/dev/null || need+=(ser2net)
+command -v openssl >/dev/null || need+=(openssl)
 if [ "$pg" = 1 ]; then
   compgen -G '/usr/lib/postgresql/*/bin/initdb' >/dev/null || need+=(postgresql)
-  command -v openssl >/dev/null || need+=(openssl)
 fi
 if [ "$gui" = 1 ]; then
   command -v Xvfb >/dev/null || need+=(xvfb)
@@ -232,27 +238,10 @@ stop_sim
 cmp <(image_of "$tmp/b.kvd") "$tmp/dump.bin" || fail "the controller does not hold the uploaded image"
 echo "kvtool.exe probe, download, upload over COM8: OK"
 
-# --- kvtool.exe through a serial-over-IP gateway: ser2net (RFC 2217) on
-# 127.0.0.1 in front of the same pty pair, Winsock and libtelnet in the
-# program. Nothing opens COM8 meanwhile.
-gateway_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'connection: &gw\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,2400n81,local\n' \
-  "$gateway_port" "$(readlink -f "$tmp/com8")" >"$tmp/ser2net.yaml"
-ser2net -n -u -c "$tmp/ser2net.yaml" -P "$tmp/ser2net.pid" >"$tmp/ser2net.log" 2>&1 &
-gateway_pid=$!
-pids+=("$gateway_pid")
-for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$gateway_port") 2>/dev/null && break; sleep 0.1; done
-start_sim
-kvtool download --port "rfc2217://127.0.0.1:$gateway_port" -o g.kvd --quiet >"$tmp/gateway.log" 2>&1 ||
-  fail "kvtool.exe download through ser2net failed: $(cat "$tmp/gateway.log")"
-stop_sim
-kill "$gateway_pid" 2>/dev/null || true
-wait "$gateway_pid" 2>/dev/null || true
-cmp <(image_of "$tmp/g.kvd") "$tmp/dump.bin" || fail "the image downloaded through the gateway differs from the controller's"
-kvtool register list | tr -d '\r' | grep -q "rfc2217://127.0.0.1:$gateway_port" ||
-  kvtool register show "$(kvtool register list | tr -d '\r' | awk -F'\t' 'NR==1{print $1}')" | tr -d '\r' |
-  grep -q "rfc2217://127.0.0.1:$gateway_port" || fail "the register does not name the gateway's port"
-echo "kvtool.exe download through ser2net (rfc2217://127.0.0.1:$gateway_port): OK"
+# --- kvtool.exe through ser2net (scripts/windows-e2e-gateway.sh) ---
+source "$root/scripts/windows-e2e-gateway.sh"
+gateway_kvtool
+gateway_tls
 
 if [ "$pg" = 1 ]; then
   source "$root/scripts/windows-e2e-register.sh"
@@ -303,62 +292,80 @@ finish() { # the driven program is done with: it and the rest of Wine end
   wine_stop
 }
 
-# --- KelvaneMini.exe: F3, COM8, F4 ---
-start_sim
+# --- KelvaneMini.exe: F3, a port typed, F4 ---
+# mini_download PORT [PICTURE]: KelvaneMini.exe started afresh, PORT typed
+# into its port dialog, F4 until the automatic backup is written; the backup
+# must hold the image a.kvd holds (the simulator started from it) and the
+# register a visit more. PICTURE: the main window, as the download left it,
+# kept in DIR/PICTURE.png.
 main='^KelvaneMINI'  # "KelvaneMINI", a file's name after it
 backups=$appdata/Local/Kelvane/KelvaneMini/backups
-rm -rf "$backups"
-t0=$(date +%s.%N)
-launch KelvaneMini.exe "$tmp"
-wait_for 90 "KelvaneMini.exe showed no main window" showing "$main"
-window_s=$(elapsed "$t0")
-# F3 again until the port dialog shows (the key may come before the window
-# has the focus).
-for try in $(seq 10); do
-  press "$(window "$main")" F3
-  poll 3 showing '^Wybierz port$' && break
-  [ "$try" -lt 10 ] || fail "no port dialog (\"Wybierz port\") after F3 ten times"
-done
-# COM8 typed and Return: the dialog closes and the program probes COM8.
-for try in 1 2 3; do
-  press "$(window '^Wybierz port$')" ctrl+a
-  xdotool type --delay 30 COM8
-  xdotool key Return
-  poll 10 gone '^Wybierz port$' && break
-  [ "$try" -lt 3 ] || fail "the port dialog stayed open after COM8 and Return"
-done
-# F4, and again while nothing came of it; a message in between (the line
-# still busy with the probe) is answered with Return and named on failure.
-backup_written() { compgen -G "$backups/*.kv[ds]" >/dev/null; }
-seen=()
-end=$((SECONDS + 90))
-next_f4=$SECONDS
-until backup_written; do
-  [ $SECONDS -lt $end ] || fail "KelvaneMini.exe wrote no backup after F4 (COM8; messages answered: ${seen[*]:-none})"
-  kill -0 "$program" 2>/dev/null || fail "KelvaneMini.exe ended by itself"
-  other=$(other_window "$main")
-  if [ -n "$other" ]; then
-    seen+=("\"$(xdotool getwindowname "$other" 2>/dev/null)\"")
-    press "$other" Return
-    next_f4=$((SECONDS + 2))
-  elif [ $SECONDS -ge "$next_f4" ]; then
-    press "$(window "$main")" F4
-    next_f4=$((SECONDS + 15))
+mini_download() {
+  local port=$1 picture=${2:-} t0 window_s filled_s try other backup before next_f4 end seen=()
+  start_sim
+  rm -rf "$backups"
+  t0=$(date +%s.%N)
+  launch KelvaneMini.exe "$tmp"
+  wait_for 90 "KelvaneMini.exe showed no main window" showing "$main"
+  window_s=$(elapsed "$t0")
+  # F3 again until the port dialog shows (the key may come before the window
+  # has the focus).
+  for try in $(seq 10); do
+    press "$(window "$main")" F3
+    poll 3 showing '^Wybierz port$' && break
+    [ "$try" -lt 10 ] || fail "no port dialog (\"Wybierz port\") after F3 ten times"
+  done
+  # The port typed and Return: the dialog closes and the program probes it.
+  for try in 1 2 3; do
+    press "$(window '^Wybierz port$')" ctrl+a
+    xdotool type --delay 30 "$port"
+    xdotool key Return
+    poll 10 gone '^Wybierz port$' && break
+    [ "$try" -lt 3 ] || fail "the port dialog stayed open after $port and Return"
+  done
+  # F4, and again while nothing came of it; a message in between (the line
+  # still busy with the probe) is answered with Return and named on failure.
+  end=$((SECONDS + 90))
+  next_f4=$SECONDS
+  until compgen -G "$backups/*.kv[ds]" >/dev/null; do
+    [ $SECONDS -lt $end ] || fail "KelvaneMini.exe wrote no backup after F4 ($port; messages answered: ${seen[*]:-none})"
+    kill -0 "$program" 2>/dev/null || fail "KelvaneMini.exe ended by itself"
+    other=$(other_window "$main")
+    if [ -n "$other" ]; then
+      seen+=("\"$(xdotool getwindowname "$other" 2>/dev/null)\"")
+      press "$other" Return
+      next_f4=$((SECONDS + 2))
+    elif [ $SECONDS -ge "$next_f4" ]; then
+      press "$(window "$main")" F4
+      next_f4=$((SECONDS + 15))
+    fi
+    sleep 0.3
+  done
+  filled_s=$(elapsed "$t0")
+  backup=$(ls "$backups"/*.kv[ds] | head -n 1)
+  stop_sim
+  # The backup is written in one piece (a temporary file renamed), so it is
+  # whole once it shows; the simulator started from the image a.kvd holds.
+  cmp -s <(image_of "$tmp/a.kvd") "$tmp/dump.bin" || fail "the simulator did not start from the image downloaded before"
+  if [ -n "$picture" ]; then
+    sleep 1  # the tables drawn
+    rm -f "$out/$picture.png"
+    xwd -id "$(window "$main")" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$out/$picture.png" 2>/dev/null ||
+      fail "no picture of KelvaneMini.exe's window"
   fi
-  sleep 0.3
-done
-filled_s=$(elapsed "$t0")
-backup=$(ls "$backups"/*.kv[ds] | head -n 1)
-stop_sim
-# The backup is written in one piece (a temporary file renamed), so it is
-# whole once it shows; the simulator started from the image a.kvd holds.
-cmp -s <(image_of "$tmp/a.kvd") "$tmp/dump.bin" || fail "the simulator did not start from the image downloaded before"
-finish
-same_image "$backup" || fail "KelvaneMini.exe's backup $(basename "$backup") differs from the controller's image"
-before=$recorded
-wait_for 10 "KelvaneMini.exe's download is not in the register (visits: $recorded)" eval '[ "$(visits)" -gt "$before" ]'
-recorded=$(visits)
-echo "KelvaneMini.exe F3, COM8, F4 under Xvfb: OK (window ${window_s} s, filled and backed up ${filled_s} s from start; $(basename "$backup"); visit recorded)"
+  finish
+  same_image "$backup" || fail "KelvaneMini.exe's backup $(basename "$backup") differs from the controller's image"
+  before=$recorded
+  wait_for 10 "KelvaneMini.exe's download is not in the register (visits: $recorded)" eval '[ "$(visits)" -gt "$before" ]'
+  recorded=$(visits)
+  echo "KelvaneMini.exe F3, $port, F4 under Xvfb: OK (window ${window_s} s, filled and backed up ${filled_s} s from start; $(basename "$backup"); visit recorded${picture:+; $out/$picture.png})"
+}
+mini_download COM8
+# The same through ser2net, its URL typed as the port; the register names it.
+gateway_start
+mini_download "$gateway_url" wine-e2e-gateway
+gateway_stop
+gateway_named "$gateway_url" || fail "the register does not name KelvaneMini.exe's gateway port $gateway_url"
 
 # --- Orva_Upgrade.exe: Start, the whole firmware job ---
 # Its firmware file in the folder it starts in; COM8 the port it remembers;

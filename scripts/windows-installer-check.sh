@@ -25,12 +25,16 @@ wine_stop_wait
 for exe in KelvaneMini Orva_Upgrade kvtool; do
   [ -f "$dir/bin/$exe.exe" ] || fail "$exe.exe not installed"
 done
-# The company register's client, when the build has it.
+# The company register's client, when the build has it, and OpenSSL, for
+# it and for rfc2217+tls://.
 if [ -f "$out/bin/sqldrivers/qsqlpsql.dll" ]; then
   for f in sqldrivers/qsqlpsql.dll libpq.dll libssl-3-x64.dll libcrypto-3-x64.dll; do
     [ -f "$dir/bin/$f" ] || fail "$f not installed"
   done
 fi
+for f in libssl-3-x64.dll libcrypto-3-x64.dll; do
+  [ ! -f "$out/bin/$f" ] || [ -f "$dir/bin/$f" ] || fail "$f not installed"
+done
 [ "$(links | wc -l)" -eq 2 ] || fail "Start-menu entries: $(links)"
 "$wine" reg query "$uninstall_key" >/dev/null 2>&1 || fail "no uninstall entry"
 
