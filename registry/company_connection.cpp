@@ -360,7 +360,8 @@ bool ServerConnection::open(std::string* error, ServerReason* reason) {
             why.find("server is in hot standby mode") != std::string::npos) {
             refused_ = true;
             return failed(ServerProblem::ReadOnly,
-                          "the company register's server is read-only: no host of the string takes writes (" + why + ")", why);
+                          "the company register's server is read-only: no host of the string takes writes (" + why + ")",
+                          why);
         }
         return failed(ServerProblem::Unreachable, "cannot reach the company register: " + why, why);
     }
@@ -374,7 +375,8 @@ bool ServerConnection::open(std::string* error, ServerReason* reason) {
             refused_ = true;
             const std::string where = std::string(PQhost(conn)) + ":" + PQport(conn);
             return failed(ServerProblem::ReadOnly,
-                          "the company register's server is read-only (" + std::string(PQhost(conn)) + " port " + PQport(conn) +
+                          "the company register's server is read-only (" + std::string(PQhost(conn)) + " port " +
+                              PQport(conn) +
                               " is a standby): the laptops need the primary; list every host with "
                               "target_session_attrs=read-write",
                           where);

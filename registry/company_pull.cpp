@@ -91,8 +91,7 @@ bool CompanySync::pull() {
         return serverFail("pull", query);
     heard();
     const qlonglong through = query.value("seq").toLongLong();
-    if (query.value("absurd").toBool())
-        skipped(SkippedRow{{}, SkipReason::NeverHanded, {}, 0, 0});
+    if (query.value("absurd").toBool()) skipped(SkippedRow{{}, SkipReason::NeverHanded, {}, 0, 0});
     latest_ = QDateTime::fromString(query.value("now").toString(), Qt::ISODate).addSecs(kFutureSeconds);
     query.finish();
     for (const auto& t : kTables) {

@@ -30,14 +30,15 @@ bool CompanySync::beginPush(QSqlQuery& query) {
             const auto& key = reg_.sealingKey();
             if (key && query.value(0).toString() == q(key->id())) return true;
             server_.rollback();
-            return fail(
-                ServerProblem::KeyChanged,
-                "the company register's images were sealed with another key during the sync: import the company's "
-                "key first (kvtool key import)");
+            return fail(ServerProblem::KeyChanged,
+                        "the company register's images were sealed with another key during the sync: import the company's "
+                        "key first (kvtool key import)");
         }
         if (!pushLockBusy(query)) return serverFail("lock", query);
         server_.rollback();
-        if (tried >= limits_.pushLockTries) return fail(ServerProblem::Busy, "another laptop is sending to the company register, trying again at the next sync");
+        if (tried >= limits_.pushLockTries)
+            return fail(ServerProblem::Busy,
+                        "another laptop is sending to the company register, trying again at the next sync");
         heard();
     }
 }

@@ -57,9 +57,10 @@ struct ServerReason {
 
 // Code words of the problems, as --json and the register file keep them.
 inline constexpr const char* kServerProblemCodes[] = {
-    "",           "no-driver",   "bad-string",          "register-not-open", "register-too-old", "register-fault",
-    "not-sealed", "other-key", "key-changed",   "no-root-certificate", "unreachable",       "read-only",        "stalled",
-    "busy",       "no-schema",   "schema-newer",        "table-missing",     "server-fault",     "cancelled"};
+    "",           "no-driver", "bad-string",  "register-not-open",   "register-too-old", "register-fault",
+    "not-sealed", "other-key", "key-changed", "no-root-certificate", "unreachable",      "read-only",
+    "stalled",    "busy",      "no-schema",   "schema-newer",        "table-missing",    "server-fault",
+    "cancelled"};
 static_assert(std::size(kServerProblemCodes) == static_cast<std::size_t>(ServerProblem::Count),
               "a code word for each ServerProblem");
 inline const char* problemCode(ServerProblem p) { return kServerProblemCodes[static_cast<std::size_t>(p)]; }

@@ -77,7 +77,8 @@ bool CompanySync::repeat(Step step) {
 
 bool CompanySync::run(const ServerFacts& facts) {
     version_ = facts.version;
-    if (reg_.openedVersion() < Register::kSchemaVersion) return fail(ServerProblem::RegisterTooOld, "the register's schema is too old to sync");
+    if (reg_.openedVersion() < Register::kSchemaVersion)
+        return fail(ServerProblem::RegisterTooOld, "the register's schema is too old to sync");
     if (!checkKey(facts.dataKey) || !ensureLaptopId() || !sameServer(facts) || !sameLaptop()) return false;
     const qlonglong changes = facts.changes;
     if (pending())

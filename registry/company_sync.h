@@ -83,7 +83,7 @@ SyncResult syncNow(Register& local, const ServerAddress& server, const SyncLimit
 struct SetupResult {
     bool ok = false;
     ServerReason reason;
-    std::string error;  // the same for the log
+    std::string error;    // the same for the log
     int fromVersion = 0;  // 0: the schema was not there
     int toVersion = 0;
     std::vector<SetupDone> done;  // what it did, one step each

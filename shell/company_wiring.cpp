@@ -100,7 +100,8 @@ CompanySyncRunner* WireCompanyRegister(MainWindow& form) {
     retry->setInterval(std::chrono::minutes(1));
     QObject::connect(retry, &QTimer::timeout, runner, [runner] { runner->request(); });
     QObject::connect(runner, &CompanySyncRunner::changed, retry, [runner, retry] {
-        if (!runner->running() && runner->state().failure.problem == registry::ServerProblem::Busy && !retry->isActive()) retry->start();
+        if (!runner->running() && runner->state().failure.problem == registry::ServerProblem::Busy && !retry->isActive())
+            retry->start();
     });
     return runner;
 }

@@ -59,16 +59,14 @@ constexpr Row<ServerProblem> kProblems[] = {
              "the company register stopped answering (nothing for %1 s); what went before is kept", "... %1"),
     TEXT_ROW(ServerProblem::Busy, "inny laptop wysyła do rejestru firmy, ponowna próba przy następnej synchronizacji",
              "another laptop is sending to the company register, trying again at the next sync", M),
-    TEXT_ROW(ServerProblem::NoSchema,
-             "rejestr firmy nie ma jeszcze schematu: najpierw uruchom kvtool register server-setup",
+    TEXT_ROW(ServerProblem::NoSchema, "rejestr firmy nie ma jeszcze schematu: najpierw uruchom kvtool register server-setup",
              "the company register has no schema yet: run kvtool register server-setup first", M),
     TEXT_ROW(ServerProblem::SchemaNewer,
              "schemat rejestru firmy (wersja %1) jest nowszy niż ten program: zaktualizuj program",
              "the company register's schema (version %1) is newer than this program's: update the program", "... %1"),
     TEXT_ROW(ServerProblem::TableMissing,
              "w rejestrze firmy brakuje tabeli %1: kvtool register server-setup utworzy ją ponownie",
-             "the company register lacks its table %1: run kvtool register server-setup, which makes it again",
-             "... %1"),
+             "the company register lacks its table %1: run kvtool register server-setup, which makes it again", "... %1"),
     TEXT_ROW(ServerProblem::ServerFault, "rejestr firmy: %1: %2; to, co przeszło wcześniej, zostaje",
              "company register: %1: %2; what went before is kept", "...: %1: %2"),
     TEXT_ROW(ServerProblem::Cancelled, "przerwano; to, co przeszło wcześniej, zostaje",
@@ -115,8 +113,7 @@ constexpr Row<Resend> kResend[] = {
     TEXT_ROW(Resend::RegisterOlder,
              "ten rejestr jest starszy niż to, co wysłał ten laptop (przywrócony z kopii?): wszystko zostanie "
              "pobrane ponownie",
-             "this register is older than what this laptop sent (put back from a copy?): everything is fetched again",
-             M),
+             "this register is older than what this laptop sent (put back from a copy?): everything is fetched again", M),
 };
 static_assert(rowsMatch(kResend) && rowInPlace<misplacedRow(kResend)>(), "a text for each Resend");
 
@@ -139,8 +136,7 @@ constexpr Row<SkipReason> kSkip[] = {
     TEXT_ROW(SkipReason::TooLong, "%1 dłuższe niż %2 znaków", "%1 longer than %2 characters", "%1 %2"),
     TEXT_ROW(SkipReason::TooLarge, "%1 większe niż %2 bajtów (%3)", "%1 longer than %2 bytes (%3)", "%1 %2 (%3)"),
     TEXT_ROW(SkipReason::NoIdentity, "brak tożsamości sterownika", "no controller's identity", M),
-    TEXT_ROW(SkipReason::BaseRefused, "obraz, którego obraz bazowy odrzucono", "an image whose base image was refused",
-             M),
+    TEXT_ROW(SkipReason::BaseRefused, "obraz, którego obraz bazowy odrzucono", "an image whose base image was refused", M),
     TEXT_ROW(SkipReason::ImageRefused, "wiersz, którego obraz odrzucono", "a row whose image was refused", M),
     TEXT_ROW(SkipReason::MissingFields, "brak tego, co wiersz musi zawierać (rodzaj, sterownik, czas albo pole)",
              "without what the row must hold (its kind, controller, time or field)", M),
@@ -160,8 +156,8 @@ constexpr Row<SyncText> kSync[] = {
     TEXT_ROW(SyncText::FieldEdits, "zmiany opisu %1", "field edits %1", "... %1"),
     TEXT_ROW(SyncText::Withdrawn, "wycofane %1", "withdrawn %1", "... %1"),
     TEXT_ROW(SyncText::Traffic, " (wiersze %1, bajty %2)", " (rows %1, bytes %2)", " (%1, %2)"),
-    TEXT_ROW(SyncText::SkippedRow, "pominięto wiersz z rejestru firmy: %1", "skipped a row from the company register: %1",
-             "...: %1"),
+    TEXT_ROW(SyncText::SkippedRow, "pominięto wiersz z rejestru firmy: %1",
+             "skipped a row from the company register: %1", "...: %1"),
     TEXT_ROW(SyncText::SkippedMore, "pominięto jeszcze wierszy: %1", "and %1 more rows skipped", "... %1"),
 };
 static_assert(rowsMatch(kSync) && rowInPlace<misplacedRow(kSync)>(), "a text for each SyncText");
@@ -218,7 +214,8 @@ std::string syncCountsText(const registry::SyncCounts& c, bool pushed, int langu
         list += filled(syncText(k.text, language), {std::to_string(k.n)});
     }
     if (list.empty()) list = syncText(SyncText::Nothing, language);
-    if (c.rows > 0) list += filled(syncText(SyncText::Traffic, language), {std::to_string(c.rows), std::to_string(c.bytes)});
+    if (c.rows > 0)
+        list += filled(syncText(SyncText::Traffic, language), {std::to_string(c.rows), std::to_string(c.bytes)});
     return filled(syncText(pushed ? SyncText::Pushed : SyncText::Pulled, language), {list});
 }
 

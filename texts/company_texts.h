@@ -22,10 +22,10 @@ std::string syncCountsText(const registry::SyncCounts& counts, bool pushed, int 
 
 // The texts by their keys, for the reviewed copy of every text.
 enum class SyncText {
-    Pushed,      // "%1": the counts
-    Pulled,      // "%1": the counts
-    Nothing,     // no row of any kind
-    Controllers, // "%1": how many
+    Pushed,       // "%1": the counts
+    Pulled,       // "%1": the counts
+    Nothing,      // no row of any kind
+    Controllers,  // "%1": how many
     Visits,
     SavedFiles,
     Images,

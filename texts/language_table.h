@@ -460,15 +460,15 @@ enum class ToolText {
     KeychainOff,     // KELVANE_NO_KEYCHAIN
     KeychainFailed,  // "%s": the keychain's own words
     // the company register's server
-    ServerPasswordNotKept,    // the string's password served this sync only
-    ServerNotVerified,        // "%s": the sslmode that left the server unverified
-    ServerNotKept,            // "%s": the string --server gave, not kept as this computer's server
-    KeyMadeInFile,            // "%s": the own key file, said once when made
-    KeyOwnFileNote,           // what protects the own key file
-    KeyMovable,               // a keychain answers now: how to move the key there
-    KeyMoved,                 // "%s": the key's id, "%s": the file removed
-    KeyNotMoved,              // "%s": why
-    Count                     // not a text: how many there are
+    ServerPasswordNotKept,  // the string's password served this sync only
+    ServerNotVerified,      // "%s": the sslmode that left the server unverified
+    ServerNotKept,          // "%s": the string --server gave, not kept as this computer's server
+    KeyMadeInFile,          // "%s": the own key file, said once when made
+    KeyOwnFileNote,         // what protects the own key file
+    KeyMovable,             // a keychain answers now: how to move the key there
+    KeyMoved,               // "%s": the key's id, "%s": the file removed
+    KeyNotMoved,            // "%s": why
+    Count                   // not a text: how many there are
 };
 constexpr int kToolTextCount = static_cast<int>(ToolText::Count);
 

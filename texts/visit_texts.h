@@ -48,16 +48,16 @@ std::string visitDateWithWho(const std::string& date, const std::string& technic
 // The company register's state as the status bar and the Register window
 // show it.
 struct CompanyRegisterState {
-    bool serverSet = false;                // nothing is shown without a server
-    bool running = false;                  // a sync is under way
-    bool offline = false;                  // the last try reached no server
-    std::optional<LocalTime> lastSync;     // when the last sync finished
-    int waiting = 0;                       // visits recorded here and not yet on the server
-    registry::ServerReason failure;        // why the last sync did not finish (a read-only server, another
-                                           // laptop's push, a missing CA file... say so on their own)
-    bool noDriver = false;                 // this build cannot reach any server
-    bool notVerified = false;              // the string leaves the server's certificate unchecked
-    std::string registerError{};           // the laptop's own register file could not be opened: why
+    bool serverSet = false;             // nothing is shown without a server
+    bool running = false;               // a sync is under way
+    bool offline = false;               // the last try reached no server
+    std::optional<LocalTime> lastSync;  // when the last sync finished
+    int waiting = 0;                    // visits recorded here and not yet on the server
+    registry::ServerReason failure;     // why the last sync did not finish (a read-only server, another
+                                        // laptop's push, a missing CA file... say so on their own)
+    bool noDriver = false;              // this build cannot reach any server
+    bool notVerified = false;           // the string leaves the server's certificate unchecked
+    std::string registerError{};        // the laptop's own register file could not be opened: why
 };
 // "Rejestr firmy: zsynchronizowano 10:42", "Company register: offline — 3
 // visits waiting"; the date too when the sync was not on the day of `now`;

@@ -133,7 +133,8 @@ TEST(CompanyTexts, ReasonsAndCountsFillInTheirDetails) {
         const char *polish, *english;
     } reasons[] = {
         {{P::BadString, S::Unreadable, "missing \"=\" after \"x\"", {}},
-         "ciąg połączenia z serwerem: missing \"=\" after \"x\"", "the server's string: missing \"=\" after \"x\""},
+         "ciąg połączenia z serwerem: missing \"=\" after \"x\"",
+         "the server's string: missing \"=\" after \"x\""},
         {{P::BadString, S::AmbiguousPassword, {}, {}},
          "ciąg połączenia z serwerem: nie da się oddzielić hasła od reszty (zapisz '/' jako %2F, a '@' jako %40, albo "
          "trzymaj hasło w ~/.pgpass)",
