@@ -304,7 +304,7 @@ int syncRegister(const Tool& tool, registry::Register* reg, const registry::Cont
     }
     // Rows refused, and a server found gone back in time: said, the sync
     // went on.
-    if (r.resend != registry::Resend::None) tool.error("", kelvane::texts::resendText(r.resend, language));
+    if (r.resend != registry::Resend::None) tool.error("", kelvane::texts::resendReasonText(r.resend, language));
     for (const auto& row : r.skipped) tool.error("", kelvane::texts::skippedRowText(row, language));
     if (r.skippedMore > 0) tool.error("", kelvane::texts::skippedMoreText(r.skippedMore, language));
     if (r.ok) return kDone;

@@ -188,8 +188,6 @@ std::string setupStepText(const registry::SetupDone& done, int language) {
     return filled(setupText(done.step, language), {std::to_string(done.version), done.tables});
 }
 
-std::string resendText(Resend why, int language) { return resendReasonText(why, language); }
-
 std::string skippedRowText(const registry::SkippedRow& row, int language) {
     const std::string why =
         filled(skipText(row.reason, language), {row.field, std::to_string(row.limit), std::to_string(row.size)});

@@ -12,8 +12,6 @@ namespace kelvane::texts {
 // "the company register's schema (version 9) is newer than this program's: update the program"
 std::string serverReasonText(const registry::ServerReason& reason, int language);
 std::string setupStepText(const registry::SetupDone& done, int language);
-// Why a sync sent and fetched everything again (empty for Resend::None).
-std::string resendText(registry::Resend why, int language);
 // "skipped a row from the company register: visits: a visit whose image was refused"
 std::string skippedRowText(const registry::SkippedRow& row, int language);
 std::string skippedMoreText(int more, int language);
@@ -39,7 +37,7 @@ enum class SyncText {
 const char* syncText(SyncText text, int language);
 const char* problemText(registry::ServerProblem problem, int language);
 const char* stringProblemText(registry::StringProblem problem, int language);
-const char* resendReasonText(registry::Resend why, int language);
+const char* resendReasonText(registry::Resend why, int language);  // empty for Resend::None
 const char* setupText(registry::SetupStep step, int language);
 const char* skipText(registry::SkipReason reason, int language);
 const char* textName(SyncText text);
